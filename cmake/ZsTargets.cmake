@@ -1,0 +1,65 @@
+# Helpers that give every module the same warnings, test registration and Qt-free check.
+
+set(ZS_WARNINGS -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
+set_property(GLOBAL PROPERTY ZS_CORE_TARGETS "")
+
+# zs_target_defaults(target): warnings, sanitizers.
+function(zs_target_defaults target)
+  target_compile_options(${target} PRIVATE ${ZS_WARNINGS})
+  if(ZS_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(ZS_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# zs_add_library(name alias [CORE] SOURCES ...): a static module library.
+# CORE marks a target that must never link Qt; the check runs at the end of configuring.
+function(zs_add_library name alias)
+  cmake_parse_arguments(ARG "CORE;SHARED" "" "SOURCES" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
+  add_library(${alias} ALIAS ${name})
+  zs_target_defaults(${name})
+  if(ARG_CORE)
+    set_property(GLOBAL APPEND PROPERTY ZS_CORE_TARGETS ${name})
+  endif()
+endfunction()
+
+# zs_add_test(name LABEL label [LABELS more...] [OWN_MAIN] SOURCES ... LIBS ...): one GoogleTest
+# binary per module, registered with CTest under the module's label. OWN_MAIN for binaries that
+# need a main() of their own (widget tests set QT_QPA_PLATFORM=offscreen before QApplication).
+function(zs_add_test name)
+  cmake_parse_arguments(ARG "OWN_MAIN" "LABEL;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  zs_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} zs::testsupport GTest::gtest GTest::gmock)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${ARG_LABEL};${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+function(zs_check_core_has_no_qt)
+  get_property(cores GLOBAL PROPERTY ZS_CORE_TARGETS)
+  foreach(t ${cores})
+    get_target_property(libs ${t} LINK_LIBRARIES)
+    get_target_property(ilibs ${t} INTERFACE_LINK_LIBRARIES)
+    foreach(l ${libs} ${ilibs})
+      if(l MATCHES "^Qt6::")
+        message(FATAL_ERROR "core target ${t} links ${l}: the core must stay free of Qt")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

@@ -1,0 +1,87 @@
+#include "fs/Paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+
+namespace zs::fs {
+
+namespace {
+
+bool equalsNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+} // namespace
+
+std::filesystem::path programFolder()
+{
+    if (const char* home = std::getenv("ZENTRIK_HOME"); home && *home)
+        return std::filesystem::path(home);
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return std::filesystem::current_path(ec);
+    return exe.parent_path();
+}
+
+std::filesystem::path fromWindows(std::string_view text)
+{
+    std::string s(text);
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return std::filesystem::path(s);
+}
+
+std::filesystem::path resolveCaseInsensitive(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    if (path.empty() || std::filesystem::exists(path, ec))
+        return path;
+
+    std::filesystem::path current = path.has_root_path() ? path.root_path() : std::filesystem::path(".");
+    const bool relative = !path.has_root_path();
+    std::filesystem::path built = path.root_path();
+    for (const auto& part : path.relative_path()) {
+        const std::string name = part.string();
+        if (name.empty() || name == "." || name == "..") {
+            built /= part;
+            current /= part;
+            continue;
+        }
+        std::filesystem::path exact = current / part;
+        if (std::filesystem::exists(exact, ec)) {
+            built /= part;
+            current = exact;
+            continue;
+        }
+        bool found = false;
+        for (std::filesystem::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string candidate = it->path().filename().string();
+            if (equalsNoCase(candidate, name)) {
+                built /= candidate;
+                current = it->path();
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return path;
+    }
+    return relative ? built.relative_path() : built;
+}
+
+std::filesystem::path resolveUserPath(std::string_view text, const std::filesystem::path& base)
+{
+    auto p = fromWindows(text);
+    if (p.is_relative() && !base.empty())
+        p = base / p;
+    return resolveCaseInsensitive(p);
+}
+
+} // namespace zs::fs
