@@ -28,6 +28,7 @@ public:
     std::int64_t tickMs() const override { return m_tick; }
 
     void set(const DateTime& dt) { m_now = dt; }
+    void setTickMs(std::int64_t tick) { m_tick = tick; }
     /// Moves both the wall clock and the tick forward.
     void advanceMs(std::int64_t ms)
     {

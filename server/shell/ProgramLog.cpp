@@ -1,0 +1,143 @@
+#include "shell/ProgramLog.h"
+
+#include "fs/AtomicFile.h"
+#include "text/Cp1252.h"
+#include "text/ItalianFormat.h"
+#include "time/Clock.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace zs::shell {
+
+DayLog::DayLog(std::filesystem::path programFolder, const time::Clock& clock)
+    : m_folder(std::move(programFolder) / "log")
+    , m_clock(clock)
+{
+}
+
+std::filesystem::path DayLog::currentFile() const
+{
+    const auto now = m_clock.now();
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d%02d%02d.log", now.year % 100, now.month, now.day);
+    return m_folder / name;
+}
+
+void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst)
+{
+    const auto now = m_clock.now();
+    std::string line;
+    line.reserve(text.size() + 40);
+    if (blankLineFirst)
+        line += "\r\n";
+    line += text::formatDateTime(now);
+    line += "   :";
+    if (isError)
+        line += "ERRORE  ";
+    line += text::toCp1252(text);
+    line += "\r\n";
+    // toCp1252 above only touched the text; the stamp is ASCII.
+    std::string error;
+    if (fs::appendToFile(currentFile(), line, &error)) {
+        m_failing = false;
+        return;
+    }
+    if (!m_failing && onError)
+        onError(error);
+    m_failing = true;
+}
+
+ProgramLog::ProgramLog(DayLog& dayLog) : m_dayLog(dayLog) {}
+
+namespace {
+
+// Ids grow with the position, so a binary search finds the node.
+template <typename Nodes>
+auto findNode(Nodes& nodes, LogNodeId id) -> decltype(&*nodes.begin())
+{
+    auto it = std::lower_bound(nodes.begin(), nodes.end(), id,
+                               [](const LogNode& n, LogNodeId key) { return n.id < key; });
+    return it != nodes.end() && it->id == id ? &*it : nullptr;
+}
+
+} // namespace
+
+LogNode* ProgramLog::find(LogNodeId id)
+{
+    return findNode(m_nodes, id);
+}
+
+const LogNode* ProgramLog::node(LogNodeId id) const
+{
+    return findNode(m_nodes, id);
+}
+
+std::vector<const LogNode*> ProgramLog::children(LogNodeId parent) const
+{
+    std::vector<const LogNode*> out;
+    for (const auto& n : m_nodes)
+        if (n.parent == parent)
+            out.push_back(&n);
+    return out;
+}
+
+LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int level)
+{
+    LogNode n;
+    n.id = m_nextId++;
+    // A detail line without a current parent (none so far, or just after InitializeResponse)
+    // goes to the top level: it neither fails nor is lost.
+    const bool topLevel = level == 0 || !m_current;
+    if (!topLevel)
+        n.parent = m_current;
+    n.text = std::string(text);
+    n.error = isError;
+    n.colour = isError ? kLogRed : kLogBlue;
+    n.image = isError ? LogImage::Error : LogImage::Line;
+    m_nodes.push_back(n);
+    const LogNodeId id = n.id;
+    if (topLevel)
+        m_current = id;
+    if (m_listener)
+        m_listener->nodeAdded(m_nodes.back());
+
+    LogNode* parent = m_current ? find(*m_current) : nullptr;
+    if (isError && level == 1 && parent && parent->id != id) {
+        parent->colour = kLogRed;
+        parent->image = LogImage::Error;
+    }
+    if (isError && parent) {
+        parent->expanded = true;
+    }
+    if (parent && parent->id != id && m_listener)
+        m_listener->nodeChanged(*parent);
+
+    const bool blankLineFirst = parent && parent->text == text;
+    m_dayLog.WriteInLog(text, isError, blankLineFirst);
+    return id;
+}
+
+void ProgramLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst)
+{
+    m_dayLog.WriteInLog(text, isError, blankLineFirst);
+}
+
+void ProgramLog::InitializeResponse()
+{
+    m_nodes.clear();
+    m_current.reset();
+    if (m_listener)
+        m_listener->cleared();
+}
+
+void ProgramLog::setImage(LogNodeId id, LogImage image)
+{
+    if (LogNode* n = find(id)) {
+        n->image = image;
+        if (m_listener)
+            m_listener->nodeChanged(*n);
+    }
+}
+
+} // namespace zs::shell

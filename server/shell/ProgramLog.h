@@ -1,0 +1,112 @@
+#pragma once
+// The program log: the one way every part of the server reports. A reported line becomes a
+// node of a two-level tree (shown by the run window) and a line of the day log file.
+// Qt-free: the run window's tree view mirrors this model through its listener.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::shell {
+
+/// Stable identity of a node of the log tree; never reused while the program runs.
+using LogNodeId = std::uint64_t;
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+inline constexpr Rgb kLogRed{255, 0, 0};
+inline constexpr Rgb kLogBlue{0, 0, 255};
+
+/// Pictures of the log tree.
+enum class LogImage : int { Start = 1, Success = 2, Error = 3, Line = 4 };
+
+struct LogNode {
+    LogNodeId id = 0;
+    std::optional<LogNodeId> parent; ///< none for a top-level line
+    std::string text;
+    bool error = false;
+    Rgb colour = kLogBlue;
+    LogImage image = LogImage::Line;
+    bool expanded = false;
+};
+
+/// Writes the day log: `log/yymmdd.log` under a folder, Windows-1252, CR LF, opened and
+/// closed for every line. A failure to write is reported once (through `onError`) until a
+/// write succeeds again, and never raised to the caller: the log must not stop a run.
+class DayLog {
+public:
+    DayLog(std::filesystem::path programFolder, const time::Clock& clock);
+
+    /// "dd/mm/yyyy hh:mm:ss   :" then "ERRORE  " for an error, then the text.
+    void WriteInLog(std::string_view text, bool isError, bool blankLineFirst);
+
+    /// The file today's lines go to.
+    std::filesystem::path currentFile() const;
+    std::filesystem::path folder() const { return m_folder; }
+
+    /// Called with a readable text when a line could not be written (once per failure run).
+    std::function<void(const std::string&)> onError;
+
+private:
+    std::filesystem::path m_folder;
+    const time::Clock& m_clock;
+    bool m_failing = false;
+};
+
+/// Receives the changes of the log tree (the run window's tree view implements it).
+class LogListener {
+public:
+    virtual ~LogListener() = default;
+    virtual void nodeAdded(const LogNode& node) = 0;
+    virtual void nodeChanged(const LogNode& node) = 0;
+    virtual void cleared() = 0;
+};
+
+/// The log tree with its current top-level node, writing every line through a DayLog.
+class ProgramLog {
+public:
+    explicit ProgramLog(DayLog& dayLog);
+
+    /// Level 0 adds a top-level line and makes it the current parent; any other level adds a
+    /// child of the current parent (a top-level line when there is none); with level 1 an
+    /// error line also marks its parent as failed. Returns the new node's id.
+    LogNodeId OutputResponse(std::string_view text, bool isError = false, int level = 0);
+    /// Writes a line to the day log only.
+    void WriteInLog(std::string_view text, bool isError, bool blankLineFirst);
+    /// Empties the tree and forgets the current parent.
+    void InitializeResponse();
+
+    /// Changes a node's picture (the run window marks start, elapsed-time and success lines).
+    void setImage(LogNodeId id, LogImage image);
+
+    const LogNode* node(LogNodeId id) const;
+    /// Every node in the order added.
+    const std::vector<LogNode>& nodes() const { return m_nodes; }
+    std::vector<const LogNode*> children(LogNodeId parent) const;
+    std::optional<LogNodeId> currentParent() const { return m_current; }
+
+    void setListener(LogListener* listener) { m_listener = listener; }
+    DayLog& dayLog() { return m_dayLog; }
+
+private:
+    LogNode* find(LogNodeId id);
+
+    DayLog& m_dayLog;
+    std::vector<LogNode> m_nodes;
+    std::optional<LogNodeId> m_current;
+    LogNodeId m_nextId = 1;
+    LogListener* m_listener = nullptr;
+};
+
+} // namespace zs::shell

@@ -1,0 +1,393 @@
+#include "shell/SettingsStore.h"
+
+#include "engine/XmlUtilities.h"
+#include "fs/FileOps.h"
+#include "fs/Paths.h"
+#include "shell/PasswordCodec.h"
+#include "shell/ShellServices.h"
+#include "text/ItalianFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace zs::shell {
+
+namespace {
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+/// A whole number as the settings hold it ("6", " 6 ", "6,0"); nothing when it is not one.
+std::optional<long> toInteger(const std::string& text)
+{
+    const auto v = text::parseNumber(text);
+    if (!v || !std::isfinite(*v) || std::fabs(*v) > 2147483647.0)
+        return std::nullopt;
+    return static_cast<long>(std::nearbyint(*v)); // half to even, as the original's conversion
+}
+
+struct Path {
+    std::string element;
+    std::optional<std::string> attribute;
+};
+
+Path splitPath(const std::string& path)
+{
+    Path p;
+    const auto dot = path.find('.');
+    p.element = path.substr(0, dot);
+    if (dot != std::string::npos) {
+        const auto next = path.find('.', dot + 1);
+        p.attribute = path.substr(dot + 1, next == std::string::npos ? std::string::npos : next - dot - 1);
+    }
+    return p;
+}
+
+std::string booleanForWrite(const std::string& value)
+{
+    if (value == "Vero" || value == "True")
+        return "vero";
+    if (value == "Falso" || value == "False")
+        return "falso";
+    return value;
+}
+
+} // namespace
+
+std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages)
+{
+    std::error_code ec;
+    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec))
+        return std::nullopt;
+    xml::ParseError err;
+    auto doc = xml::Document::loadFile(fileName, &err);
+    if (!doc) {
+        const std::string text = "Errore nel file " + fileName.string() + "\r\n" + "Codice errore :"
+                                 + std::to_string(err.code) + "\r\n" + "linea : " + std::to_string(err.line) + "\r\n"
+                                 + err.reason + "\r\n" + err.sourceLine;
+        messages.show(text, MessageIcon::Critical, "Attenzione.");
+        return std::nullopt;
+    }
+    return doc;
+}
+
+std::string refreshChoiceText(int choice)
+{
+    switch (choice) {
+    case 0:
+        return "completo";
+    case 1:
+        return "dati";
+    default:
+        return "incrementale";
+    }
+}
+
+int refreshChoiceFromText(const std::string& text)
+{
+    if (text == "dati")
+        return 1;
+    if (text == "completo")
+        return 0;
+    return 2;
+}
+
+SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
+                             std::filesystem::path programFolder)
+    : m_values(values)
+    , m_fields(fields)
+    , m_messages(messages)
+    , m_programFolder(std::move(programFolder))
+    , m_ops(&fs::systemFileOps())
+{
+    m_modules.createRoot("Estrattore");
+}
+
+bool SettingsStore::load()
+{
+    m_values.FileImpostazioni = (m_programFolder / "zentrikServer.xml").string();
+    m_values.TitoloApplicazione = "Zentrik Server";
+    m_values.IndiceIcona = 1;
+    m_doc = CaricaXML(fs::resolveCaseInsensitive(m_values.FileImpostazioni), m_messages);
+    return m_doc.has_value();
+}
+
+std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
+{
+    const std::string l = lower(text);
+    // A bare name lives in the program folder; anything with a folder part is taken as written.
+    // Both kinds are found on disk whatever their case, since the file holds them lower-cased.
+    if (l.find('\\') == std::string::npos && l.find('/') == std::string::npos)
+        return fs::resolveCaseInsensitive(m_programFolder / l);
+    return fs::resolveUserPath(l);
+}
+
+std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& root)
+{
+    std::vector<std::string> problems;
+    m_fields.chkStartup = 1;
+    m_fields.chkMinimize = 1;
+    m_fields.txtMese = "1";
+    m_values.AvvioMinimizzato = true;
+    m_values.TimeoutComandi = 3600;
+
+    auto integer = [&](const std::string& name, const std::string& text) -> std::optional<long> {
+        auto v = toInteger(text);
+        if (!v)
+            problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
+        return v;
+    };
+    auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
+    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
+
+    for (const auto& child : root.children()) {
+        const std::string name = upper(child.localName());
+        const std::string text = child.text();
+        if (name == "SERVERTYPE") {
+            m_values.TipoServer = lower(text);
+        } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
+            std::string& target = name == "SERVERNAME" ? m_values.NomeServer
+                                  : name == "LOGIN"    ? m_values.UtenteServer
+                                  : name == "DATABASE" ? m_values.NomeDatabase
+                                                       : m_values.ProviderServer;
+            target = m_values.TipoServer != "access" ? lower(text) : std::string();
+        } else if (name == "PASSWORD") {
+            m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
+        } else if (name == "DATABASEACCESS") {
+            m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
+            if (text.empty())
+                m_values.PercorsoAccess.clear();
+        } else if (name == "PROVIDERACCESS") {
+            m_values.ProviderAccess = isServer() ? std::string() : lower(text);
+        } else if (name == "TIMEOUT") {
+            if (auto v = integer(name, text))
+                m_values.TimeoutComandi = static_cast<int>(*v);
+        } else if (name == "LOADINGFILE") {
+            m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
+        } else if (name == "CREATIONFILE") {
+            m_values.FileCreazione = text.empty() ? std::string() : settingsPath(text).string();
+        } else if (name == "SERVEROLAP") {
+            if (m_windows.cubes)
+                m_windows.cubes->set_MacchinaOLAP(text);
+        } else if (name == "DATABASEOLAP") {
+            if (m_windows.cubes) {
+                m_windows.cubes->set_DatabaseCubi(text);
+                m_windows.cubes->Inizializza();
+            }
+        } else if (name == "CUBO") {
+            const auto nome = child.attribute("nome");
+            const auto agg = child.attribute("aggiornamento");
+            const auto data = child.attribute("data");
+            if (!nome || !agg || !data) {
+                problems.push_back("Elemento CUBO incompleto: " + child.xml());
+                continue;
+            }
+            if (m_windows.cubes)
+                m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
+        } else if (name == "BUSANDTASK") {
+            const char* const attrs[] = {"computer", "systemUserID", "systemPassword",
+                                         "operatorUserID", "operatorPassword", "coDiv"};
+            bool complete = true;
+            for (const char* a : attrs)
+                complete = complete && child.hasAttribute(a);
+            if (!complete) {
+                problems.push_back("Elemento BUSANDTASK incompleto: " + child.xml());
+                continue;
+            }
+            if (auto* o = m_windows.options) {
+                o->set_Computer(*child.attribute("computer"));
+                o->set_SystemUserID(*child.attribute("systemUserID"));
+                o->set_SystemPassword(DecodificaPassword(*child.attribute("systemPassword")));
+                o->set_OperatorUserID(*child.attribute("operatorUserID"));
+                o->set_OperatorPassword(DecodificaPassword(*child.attribute("operatorPassword")));
+                o->set_CoDiv(*child.attribute("coDiv"));
+            }
+        } else if (name == "STARTUP") {
+            if (auto v = integer(name, text))
+                m_fields.chkStartup = static_cast<int>(*v);
+        } else if (name == "MINIMIZED") {
+            if (auto v = integer(name, text)) {
+                m_fields.chkMinimize = static_cast<int>(*v);
+                m_values.AvvioMinimizzato = m_fields.chkMinimize == 1;
+            }
+        } else if (name == "DELETELOGS") {
+            if (auto v = integer(name, text))
+                m_fields.txtMese = std::to_string(std::max(1L, *v));
+        } else if (name == "SMTPSERVER") {
+            m_fields.txtSmtp = text;
+        } else if (name == "NOTIFICA") {
+            if (auto v = integer(name, text)) {
+                if (*v >= 0 && *v <= 2)
+                    m_fields.optErrors = static_cast<int>(*v);
+                else
+                    problems.push_back("Valore non valido per NOTIFICA: \"" + text + "\"");
+            }
+            updateSmtpEnabled();
+        } else if (name == "TIPONOTIFICA") {
+            if (auto v = integer(name, text)) {
+                if (*v >= 0 && *v <= 1)
+                    m_fields.optErrorsType = static_cast<int>(*v);
+                else
+                    problems.push_back("Valore non valido per TIPONOTIFICA: \"" + text + "\"");
+            }
+            updateSmtpEnabled();
+        } else if (name == "SMTPLOGIN") {
+            if (auto v = integer(name, text))
+                m_fields.chkAutentifica = static_cast<int>(*v);
+            updateSmtpEnabled();
+        } else if (name == "SMTPUSER") {
+            m_fields.txtUsername = text;
+            updateSmtpEnabled();
+        } else if (name == "SMTPPWD") {
+            m_fields.txtPwd = DecodificaPassword(text);
+            updateSmtpEnabled();
+        } else if (name == "ICONSINDEX") {
+            if (auto v = integer(name, text))
+                m_values.IndiceIcona = static_cast<int>(*v);
+        } else if (name == "APPNAME") {
+            m_values.TitoloApplicazione = text;
+        }
+    }
+    if (m_windows.main)
+        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    return problems;
+}
+
+SettingValue SettingsStore::LeggiImpostazione(const std::string& path, std::string* error) const
+{
+    const Path p = splitPath(path);
+    if (!m_doc)
+        return std::string();
+    const xml::Element e = m_doc->root().child(p.element);
+    if (e.isNull())
+        return std::string();
+    std::string text;
+    if (p.attribute) {
+        auto a = e.attribute(*p.attribute);
+        if (!a) {
+            if (error)
+                *error = "Attributo " + *p.attribute + " mancante nell'elemento " + p.element;
+            return std::string();
+        }
+        text = *a;
+    } else {
+        text = e.text();
+    }
+    if (text == "vero")
+        return true;
+    if (text == "falso")
+        return false;
+    return text;
+}
+
+std::string SettingsStore::LeggiTesto(const std::string& path) const
+{
+    const SettingValue v = LeggiImpostazione(path);
+    if (const bool* b = std::get_if<bool>(&v))
+        return *b ? "vero" : "falso";
+    return std::get<std::string>(v);
+}
+
+bool SettingsStore::ScriviImpostazione(const std::string& path, const std::string& value)
+{
+    if (!m_doc || m_doc->root().isNull())
+        return false;
+    const Path p = splitPath(path);
+    const std::string v = booleanForWrite(value);
+    xml::Element root = m_doc->root();
+    xml::Element e = root.child(p.element);
+    if (e.isNull())
+        e = root.appendChild(p.element);
+    if (p.attribute)
+        e.setAttribute(*p.attribute, v);
+    else
+        e.setText(v);
+    return true;
+}
+
+bool SettingsStore::SalvaImpostazioni(std::string* error)
+{
+    if (!m_doc || m_doc->root().isNull()) {
+        if (error)
+            *error = "Nessun documento di impostazioni caricato";
+        return false;
+    }
+    xml::Element root = m_doc->root();
+
+    bool changed = false;
+    auto syncOlap = [&](const char* name, const std::string& value) {
+        xml::Element e = root.child(name);
+        if (e.isNull())
+            e = root.appendChild(name);
+        changed = changed || e.text() != value;
+        e.setText(value);
+    };
+    if (m_windows.cubes) {
+        syncOlap("ServerOLAP", m_windows.cubes->txtDsoServer());
+        syncOlap("DatabaseOLAP", m_windows.cubes->txtDsoDb());
+        if (changed) {
+            m_windows.cubes->Inizializza();
+            m_windows.cubes->AggiornaTabellaCubi();
+            if (m_windows.yield)
+                m_windows.yield->yield();
+        }
+    }
+
+    for (xml::Element c = root.child("cubo"); !c.isNull(); c = root.child("cubo"))
+        root.removeChild(c);
+    if (m_windows.cubes) {
+        for (const InfoCubo& cube : m_windows.cubes->cubes()) {
+            xml::Element c = root.appendChild("cubo");
+            c.setAttribute("nome", cube.nome);
+            c.setAttribute("aggiornamento", refreshChoiceText(cube.aggiornamento));
+            c.setAttribute("data", cube.data);
+        }
+    }
+
+    const std::pair<const char*, std::string> values[] = {
+        {"startup", std::to_string(m_fields.chkStartup)},
+        {"minimized", std::to_string(m_fields.chkMinimize)},
+        {"deletelogs", m_fields.txtMese},
+        {"smtpserver", m_fields.txtSmtp},
+        {"notifica", m_fields.optErrors == 0 ? "0" : m_fields.optErrors == 1 ? "1" : "2"},
+        {"tiponotifica", m_fields.optErrorsType == 0 ? "0" : "1"},
+        {"smtplogin", std::to_string(m_fields.chkAutentifica)},
+        {"smtpuser", m_fields.txtUsername},
+        {"smtppwd", CodificaPassword(m_fields.txtPwd)},
+        {"timeout", std::to_string(m_values.TimeoutComandi)},
+    };
+    for (const auto& [name, value] : values) {
+        xml::Element old = root.child(name);
+        if (!old.isNull())
+            root.removeChild(old);
+        root.appendChild(name).setText(value);
+    }
+
+    const bool ok = engine::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+    if (m_windows.yield)
+        m_windows.yield->yield();
+    return ok;
+}
+
+void SettingsStore::CreaDocumentoXML(const std::filesystem::path& fileName)
+{
+    auto doc = CaricaXML(fileName, m_messages);
+    if (doc) {
+        m_modules = std::move(*doc);
+        return;
+    }
+    m_modules = xml::Document();
+    m_modules.createRoot("Estrattore");
+}
+
+} // namespace zs::shell

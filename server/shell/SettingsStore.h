@@ -1,0 +1,111 @@
+#pragma once
+// The settings store over zentrikServer.xml: the XML loader every reader of the program uses,
+// the start-up reader that fills the program-wide values and the option windows' fields, one
+// setting read or written by path ("Element" or "Element.attribute"), and the save-all.
+
+#include "shell/ProgramSettings.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "xml/XmlDocument.h"
+
+namespace zs::fs {
+class FileOps;
+}
+
+namespace zs::shell {
+
+class CubeWindow;
+class MainWindow;
+class MessageService;
+class OptionsDialog;
+class YieldHook;
+
+/// The settings fields that the secondary-options window shows and the save-all collects.
+struct SecondaryOptionsFields {
+    int chkStartup = 1;
+    int chkMinimize = 1;
+    std::string txtMese = "1";
+    std::string txtSmtp;
+    bool txtSmtpEnabled = true;
+    int optErrors = 2;     ///< selected option: 0, 1 or 2 (2: no notification)
+    int optErrorsType = 0; ///< selected option: 0 or 1
+    int chkAutentifica = 0;
+    std::string txtUsername;
+    std::string txtPwd; ///< clear text
+};
+
+/// A setting read by path: a boolean ("vero"/"falso") or the text.
+using SettingValue = std::variant<bool, std::string>;
+
+/// Loads an XML file. Nothing for an empty name or a missing file (silently); a file that does
+/// not parse shows "Errore nel file …" through `messages` and gives nothing.
+std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages);
+
+/// The refresh choice of a cube as stored ("completo", "dati", "incrementale") and back.
+std::string refreshChoiceText(int choice);
+int refreshChoiceFromText(const std::string& text);
+
+class SettingsStore {
+public:
+    struct Windows {
+        CubeWindow* cubes = nullptr;
+        OptionsDialog* options = nullptr;
+        MainWindow* main = nullptr;
+        YieldHook* yield = nullptr;
+    };
+
+    SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
+                  std::filesystem::path programFolder);
+
+    void setWindows(const Windows& windows) { m_windows = windows; }
+    /// The file system calls saves go through (tests inject failures).
+    void setFileOps(fs::FileOps& ops) { m_ops = &ops; }
+
+    /// Sets FileImpostazioni to the program folder's zentrikServer.xml and loads it into
+    /// DocImpostazioni. False when there is no (readable) settings file.
+    bool load();
+    bool hasDocument() const { return m_doc.has_value(); }
+    xml::Document* DocImpostazioni() { return m_doc ? &*m_doc : nullptr; }
+    void setDocument(std::optional<xml::Document> doc) { m_doc = std::move(doc); }
+
+    /// Walks the root's children and fills the values and fields. A value that does not convert
+    /// keeps its default; the returned list says which (empty when all went well).
+    std::vector<std::string> LeggiImpostazioni(const xml::Element& root);
+
+    /// The value at `path`; "" when the document or the element is missing. A missing
+    /// attribute reads as "" and sets `error`.
+    SettingValue LeggiImpostazione(const std::string& path, std::string* error = nullptr) const;
+    /// LeggiImpostazione as text (a boolean gives "vero" or "falso").
+    std::string LeggiTesto(const std::string& path) const;
+    /// Writes one setting into the document (not to disk). False without a document.
+    bool ScriviImpostazione(const std::string& path, const std::string& value);
+    /// Collects the windows' fields into the document and writes the file atomically (mode 0600:
+    /// it holds passwords). False, with `error`, when there is no document or the write failed;
+    /// the old file is then untouched.
+    bool SalvaImpostazioni(std::string* error = nullptr);
+
+    /// Loads the loading XML into DocModuli; an empty "Estrattore" document when it cannot.
+    void CreaDocumentoXML(const std::filesystem::path& fileName);
+    xml::Document& DocModuli() { return m_modules; }
+
+    const std::filesystem::path& programFolder() const { return m_programFolder; }
+
+private:
+    std::filesystem::path settingsPath(const std::string& text) const;
+
+    ProgramSettings& m_values;
+    SecondaryOptionsFields& m_fields;
+    MessageService& m_messages;
+    std::filesystem::path m_programFolder;
+    Windows m_windows;
+    fs::FileOps* m_ops = nullptr;
+    std::optional<xml::Document> m_doc;
+    xml::Document m_modules;
+};
+
+} // namespace zs::shell

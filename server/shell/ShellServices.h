@@ -1,0 +1,68 @@
+#pragma once
+// What the settings store and the run control need of the windows: the cube window, the
+// options dialog, the main window and message boxes. The Qt windows implement these; tests
+// implement them with recording doubles.
+
+#include <string>
+#include <vector>
+
+namespace zs::shell {
+
+/// One cube of the cube list: name, refresh choice (0 "completo", 1 "dati", 2 "incrementale")
+/// and the date of the last processing as text.
+struct InfoCubo {
+    std::string nome;
+    int aggiornamento = 0;
+    std::string data;
+    friend bool operator==(const InfoCubo&, const InfoCubo&) = default;
+};
+
+class CubeWindow {
+public:
+    virtual ~CubeWindow() = default;
+    virtual void set_MacchinaOLAP(const std::string& name) = 0;
+    virtual void set_DatabaseCubi(const std::string& name) = 0;
+    virtual void Inizializza() = 0;
+    virtual void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) = 0;
+    virtual void AggiornaTabellaCubi() = 0;
+    virtual std::string txtDsoServer() const = 0;
+    virtual std::string txtDsoDb() const = 0;
+    /// ElencoCubi from 1 to NumeroCubi.
+    virtual std::vector<InfoCubo> cubes() const = 0;
+};
+
+class OptionsDialog {
+public:
+    virtual ~OptionsDialog() = default;
+    virtual void set_Computer(const std::string& text) = 0;
+    virtual void set_SystemUserID(const std::string& text) = 0;
+    virtual void set_SystemPassword(const std::string& text) = 0;
+    virtual void set_OperatorUserID(const std::string& text) = 0;
+    virtual void set_OperatorPassword(const std::string& text) = 0;
+    virtual void set_CoDiv(const std::string& text) = 0;
+};
+
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+    /// Writes (true) or removes (false) the start-with-the-desktop entry.
+    virtual void ChangeStartup(bool enabled) = 0;
+};
+
+enum class MessageIcon { Critical, Question, Exclamation, Information };
+
+/// Modal messages. The Qt host shows a message box; tests record the calls.
+class MessageService {
+public:
+    virtual ~MessageService() = default;
+    virtual void show(const std::string& text, MessageIcon icon, const std::string& title) = 0;
+};
+
+/// Lets pending window events run (the Qt host processes its event queue).
+class YieldHook {
+public:
+    virtual ~YieldHook() = default;
+    virtual void yield() = 0;
+};
+
+} // namespace zs::shell

@@ -1,0 +1,63 @@
+#include "shell/PasswordCodec.h"
+
+#include "text/Cp1252.h"
+
+#include <gtest/gtest.h>
+
+using namespace zs::shell;
+
+TEST(PasswordCodec, KnownEncodings)
+{
+    struct Case {
+        const char* clear;
+        const char* encoded;
+    } cases[] = {
+        {"", ""},
+        {"A", "2F053"},
+        {"pwd", "51050561554856C"},
+        {"è", "A7D38"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clear);
+        EXPECT_EQ(CodificaPassword(c.clear), c.encoded);
+        EXPECT_EQ(DecodificaPassword(c.encoded), c.clear);
+    }
+}
+
+TEST(PasswordCodec, DecodingRules)
+{
+    struct Case {
+        const char* name;
+        const char* encoded;
+        const char* clear;
+    } cases[] = {
+        {"lower-case hex", "51050561554856c", "pwd"},
+        {"clear text typed into the file", "segreto", ""},
+        {"non-hex in a later group", "2F053ZZZZZ", ""},
+        {"value over 255", "FFFFF", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DecodificaPassword(c.encoded), c.clear);
+    }
+    // seven digits: a group of five and a short one of two, read as code 0
+    EXPECT_EQ(DecodificaPassword("2F05300"), std::string("A\0", 2));
+}
+
+TEST(PasswordCodec, RoundTripOverEveryCode)
+{
+    for (int code = 1; code <= 255; ++code) {
+        const std::string clear = zs::text::fromCp1252(std::string(1, static_cast<char>(code)));
+        const std::string enc = CodificaPassword(clear);
+        ASSERT_EQ(enc.size(), 5u) << code;
+        EXPECT_EQ(enc.find_first_not_of("0123456789ABCDEF"), std::string::npos) << code;
+        EXPECT_EQ(DecodificaPassword(enc), clear) << code;
+    }
+}
+
+TEST(PasswordCodec, ModuloRealeIsAFlooredRemainder)
+{
+    EXPECT_DOUBLE_EQ(ModuloReale(7, 5), 2);
+    EXPECT_DOUBLE_EQ(ModuloReale(-7, 5), 3);
+    EXPECT_DOUBLE_EQ(DecifraCodice(CifraCodice(200)), 200);
+}

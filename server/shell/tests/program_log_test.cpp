@@ -1,0 +1,102 @@
+#include "shell/ProgramLog.h"
+
+#include "testsupport/TestEnv.h"
+#include "time/Clock.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace zs::shell;
+
+namespace {
+
+struct LogFixture : ::testing::Test {
+    zs::test::TempDir dir;
+    zs::time::FakeClock clock{{2006, 6, 15, 9, 5, 7}};
+    DayLog day{dir.path(), clock};
+    ProgramLog log{day};
+};
+
+} // namespace
+
+TEST_F(LogFixture, DayLogBytes)
+{
+    log.OutputResponse("Inizio estrazione", false, 0);
+    log.OutputResponse("Passo è fallito", true, 1);
+    clock.advanceSeconds(1);
+    log.OutputResponse("Fine", false, 0);
+    const std::string want = "\r\n15/06/2006 09:05:07   :Inizio estrazione\r\n"
+                             "15/06/2006 09:05:07   :ERRORE  Passo \xE8 fallito\r\n"
+                             "\r\n15/06/2006 09:05:08   :Fine\r\n";
+    EXPECT_EQ(zs::test::readFile(dir / "log/060615.log"), want);
+
+    // a new file for a new day
+    clock.set({2006, 6, 16, 0, 0, 1});
+    log.WriteInLog("dopo mezzanotte", false, false);
+    EXPECT_EQ(zs::test::readFile(dir / "log/060616.log"), "16/06/2006 00:00:01   :dopo mezzanotte\r\n");
+}
+
+TEST_F(LogFixture, ErrorDetailMarksItsParent)
+{
+    const auto top = log.OutputResponse("Passo", false, 0);
+    const auto ok = log.OutputResponse("dettaglio", false, 1);
+    EXPECT_EQ(log.node(top)->colour, kLogBlue);
+    EXPECT_EQ(log.node(ok)->image, LogImage::Line);
+    EXPECT_EQ(log.node(ok)->parent, top);
+
+    const auto bad = log.OutputResponse("errore", true, 1);
+    EXPECT_EQ(log.node(bad)->colour, kLogRed);
+    EXPECT_EQ(log.node(bad)->image, LogImage::Error);
+    EXPECT_EQ(log.node(top)->colour, kLogRed);
+    EXPECT_EQ(log.node(top)->image, LogImage::Error);
+    EXPECT_TRUE(log.node(top)->expanded);
+
+    // a later ordinary detail leaves the parent red
+    log.OutputResponse("altro", false, 1);
+    EXPECT_EQ(log.node(top)->colour, kLogRed);
+
+    // level 2 errors do not mark the parent, but expand it
+    const auto top2 = log.OutputResponse("Passo 2", false, 0);
+    log.OutputResponse("errore profondo", true, 2);
+    EXPECT_EQ(log.node(top2)->colour, kLogBlue);
+    EXPECT_TRUE(log.node(top2)->expanded);
+
+    // an error top-level line leaves the previous one alone
+    const auto top3 = log.OutputResponse("Passo 3", true, 0);
+    EXPECT_EQ(log.node(top3)->image, LogImage::Error);
+    EXPECT_EQ(log.node(top2)->colour, kLogBlue);
+}
+
+TEST_F(LogFixture, InitializeForgetsTheParent)
+{
+    log.OutputResponse("Passo", false, 0);
+    log.InitializeResponse();
+    EXPECT_TRUE(log.nodes().empty());
+    EXPECT_FALSE(log.currentParent());
+    // a detail line with no parent becomes a top-level line and still reaches the file
+    const auto id = log.OutputResponse("orfano", false, 1);
+    EXPECT_FALSE(log.node(id)->parent);
+    EXPECT_NE(zs::test::readFile(dir / "log/060615.log").find("orfano"), std::string::npos);
+    log.setImage(id, LogImage::Success);
+    EXPECT_EQ(log.node(id)->image, LogImage::Success);
+}
+
+TEST_F(LogFixture, ChildEqualToParentGetsABlankLine)
+{
+    log.OutputResponse("uguale", false, 0);
+    log.OutputResponse("uguale", false, 1);
+    EXPECT_EQ(zs::test::readFile(dir / "log/060615.log"),
+              "\r\n15/06/2006 09:05:07   :uguale\r\n\r\n15/06/2006 09:05:07   :uguale\r\n");
+}
+
+TEST_F(LogFixture, WriteFailureIsReportedOnceAndNeverThrows)
+{
+    zs::test::writeFile(dir / "log", "a file where the folder should be");
+    int reported = 0;
+    day.onError = [&](const std::string&) { ++reported; };
+    const auto id = log.OutputResponse("riga", true, 0);
+    log.OutputResponse("riga 2", false, 1);
+    EXPECT_EQ(reported, 1);
+    EXPECT_EQ(log.nodes().size(), 2u);
+    EXPECT_NE(log.node(id), nullptr);
+}

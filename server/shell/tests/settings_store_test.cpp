@@ -1,0 +1,306 @@
+#include "shell/SettingsStore.h"
+
+#include "fs/FileOps.h"
+#include "shell/PasswordCodec.h"
+#include "shell/ShellServices.h"
+#include "testsupport/TestEnv.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace zs::shell;
+
+namespace {
+
+const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
+
+struct RecordingMessages : MessageService {
+    void show(const std::string& text, MessageIcon icon, const std::string& title) override
+    {
+        shown.push_back({text, icon, title});
+    }
+    struct Shown {
+        std::string text;
+        MessageIcon icon;
+        std::string title;
+    };
+    std::vector<Shown> shown;
+};
+
+struct FakeCubes : CubeWindow {
+    void set_MacchinaOLAP(const std::string& n) override { server = n; }
+    void set_DatabaseCubi(const std::string& n) override { db = n; }
+    void Inizializza() override
+    {
+        ++initialised;
+        list = {{"Ordini", 0, ""}, {"Fatture", 0, ""}};
+    }
+    void modifyCube(const std::string& nome, int agg, const std::string& data) override
+    {
+        for (auto& c : list)
+            if (c.nome == nome) {
+                c.aggiornamento = agg;
+                c.data = data;
+                return;
+            }
+    }
+    void AggiornaTabellaCubi() override { ++refreshed; }
+    std::string txtDsoServer() const override { return server; }
+    std::string txtDsoDb() const override { return db; }
+    std::vector<InfoCubo> cubes() const override { return list; }
+    std::string server, db;
+    std::vector<InfoCubo> list;
+    int initialised = 0, refreshed = 0;
+};
+
+struct FakeOptions : OptionsDialog {
+    void set_Computer(const std::string& t) override { calls.push_back("computer=" + t); }
+    void set_SystemUserID(const std::string& t) override { calls.push_back("sysuser=" + t); }
+    void set_SystemPassword(const std::string& t) override { calls.push_back("syspwd=" + t); }
+    void set_OperatorUserID(const std::string& t) override { calls.push_back("opuser=" + t); }
+    void set_OperatorPassword(const std::string& t) override { calls.push_back("oppwd=" + t); }
+    void set_CoDiv(const std::string& t) override { calls.push_back("codiv=" + t); }
+    std::vector<std::string> calls;
+};
+
+struct FakeMain : MainWindow {
+    void ChangeStartup(bool e) override { startup.push_back(e); }
+    std::vector<bool> startup;
+};
+
+struct StoreFixture : ::testing::Test {
+    zs::test::ScopedTestEnv env;
+    ProgramSettings values;
+    SecondaryOptionsFields fields;
+    RecordingMessages messages;
+    FakeCubes cubes;
+    FakeOptions options;
+    FakeMain main;
+    SettingsStore store{values, fields, messages, env.home()};
+
+    void SetUp() override { store.setWindows({&cubes, &options, &main, nullptr}); }
+
+    void loadText(const std::string& xml)
+    {
+        zs::test::writeFile(env.home() / "zentrikServer.xml", xml);
+        ASSERT_TRUE(store.load());
+    }
+    std::vector<std::string> read() { return store.LeggiImpostazioni(store.DocImpostazioni()->root()); }
+};
+
+std::vector<std::string> childNames(const zs::xml::Element& root)
+{
+    std::vector<std::string> names;
+    for (const auto& c : root.children())
+        names.push_back(c.name());
+    return names;
+}
+
+} // namespace
+
+TEST_F(StoreFixture, ReadsAMixedCaseFile)
+{
+    zs::test::writeFile(env.home() / "Steps.xml", "<Estrattore/>");
+    zs::test::writeFile(env.home() / "zentrikServer.xml", zs::test::readFile(kData / "mixed_case_settings.xml"));
+    ASSERT_TRUE(store.load());
+    EXPECT_TRUE(read().empty());
+
+    EXPECT_EQ(values.TipoServer, "sqlserver");
+    EXPECT_EQ(values.NomeServer, "srvdati");
+    EXPECT_EQ(values.UtenteServer, "sa");
+    EXPECT_EQ(values.PasswordServer, "pwd");
+    EXPECT_EQ(values.NomeDatabase, "reporting");
+    EXPECT_EQ(values.ProviderServer, "provider=sqloledb");
+    EXPECT_EQ(values.PercorsoAccess, "");
+    EXPECT_EQ(values.TimeoutComandi, 120);
+    // a bare name lives in the program folder and is found whatever its case on disk
+    EXPECT_EQ(values.FileCaricamento, (env.home() / "Steps.xml").string());
+    EXPECT_EQ(values.FileCreazione, "d:/dati/crea.xml");
+    EXPECT_EQ(values.IndiceIcona, 2);
+    EXPECT_EQ(values.TitoloApplicazione, "Zentrik Prova");
+    EXPECT_FALSE(values.AvvioMinimizzato);
+
+    EXPECT_EQ(cubes.server, "olapsrv");
+    EXPECT_EQ(cubes.db, "Vendite");
+    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", 1, "01/02/2006"}, {"Fatture", 2, ""}}));
+    EXPECT_EQ(options.calls, (std::vector<std::string>{"computer=k8host", "sysuser=sys", "syspwd=A", "opuser=op",
+                                                       "oppwd=pwd", "codiv=01"}));
+    EXPECT_EQ(fields.chkStartup, 0);
+    EXPECT_EQ(fields.chkMinimize, 0);
+    EXPECT_EQ(fields.txtMese, "1");
+    EXPECT_EQ(fields.txtSmtp, "mail.example.test"); // the later element wins
+    EXPECT_EQ(fields.optErrors, 1);
+    EXPECT_EQ(fields.optErrorsType, 1);
+    EXPECT_EQ(fields.chkAutentifica, 1);
+    EXPECT_EQ(fields.txtUsername, "utente");
+    EXPECT_EQ(fields.txtPwd, "A");
+    EXPECT_TRUE(fields.txtSmtpEnabled);
+    EXPECT_EQ(main.startup, std::vector<bool>{false});
+}
+
+TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
+{
+    struct Case {
+        const char* type;
+        bool serverRead;
+        bool accessRead;
+    } cases[] = {
+        {"ACCESS", false, true}, {"Oracle", true, false}, {"SQLSERVER", true, false}, {"mixed", true, true}, {"", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        values = {};
+        const std::string type = *c.type ? std::string("<SERVERTYPE>") + c.type + "</SERVERTYPE>" : "";
+        loadText("<r>" + type
+                 + "<SERVERNAME>S</SERVERNAME><LOGIN>U</LOGIN><PASSWORD>2F053</PASSWORD><DATABASE>D</DATABASE>"
+                   "<PROVIDER>P</PROVIDER><DATABASEACCESS>/Dati/X.MDB</DATABASEACCESS><PROVIDERACCESS>PA</PROVIDERACCESS></r>");
+        read();
+        EXPECT_EQ(values.NomeServer, c.serverRead ? "s" : "");
+        EXPECT_EQ(values.UtenteServer, c.serverRead ? "u" : "");
+        EXPECT_EQ(values.PasswordServer, c.serverRead ? "A" : "");
+        EXPECT_EQ(values.NomeDatabase, c.serverRead ? "d" : "");
+        EXPECT_EQ(values.ProviderServer, c.serverRead ? "p" : "");
+        EXPECT_EQ(values.PercorsoAccess, c.accessRead ? "/dati/x.mdb" : "");
+        EXPECT_EQ(values.ProviderAccess, c.accessRead ? "pa" : "");
+    }
+}
+
+TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
+{
+    loadText("<r><DELETELOGS>6</DELETELOGS></r>");
+    EXPECT_TRUE(read().empty());
+    EXPECT_EQ(values.TimeoutComandi, 3600);
+    EXPECT_EQ(fields.chkStartup, 1);
+    EXPECT_EQ(fields.chkMinimize, 1);
+    EXPECT_TRUE(values.AvvioMinimizzato);
+    EXPECT_EQ(fields.txtMese, "6");
+    EXPECT_EQ(main.startup, std::vector<bool>{true});
+
+    loadText("<r><TIMEOUT>molto</TIMEOUT><MINIMIZED>si</MINIMIZED><DELETELOGS>0</DELETELOGS>"
+             "<CUBO nome='x'/><NOTIFICA>7</NOTIFICA></r>");
+    const auto problems = read();
+    EXPECT_EQ(problems.size(), 4u);
+    EXPECT_EQ(values.TimeoutComandi, 3600);
+    EXPECT_TRUE(values.AvvioMinimizzato);
+    EXPECT_EQ(fields.txtMese, "1");
+    EXPECT_EQ(fields.optErrors, 2);
+}
+
+TEST_F(StoreFixture, PathReadAndWrite)
+{
+    loadText("<r><ServerType>ACCESS</ServerType><X>VERO</X></r>");
+    EXPECT_TRUE(store.ScriviImpostazione("ServerType", "True"));
+    EXPECT_EQ(std::get<bool>(store.LeggiImpostazione("ServerType")), true);
+    EXPECT_TRUE(store.ScriviImpostazione("ServerType", "Falso"));
+    EXPECT_EQ(std::get<bool>(store.LeggiImpostazione("ServerType")), false);
+    EXPECT_EQ(std::get<std::string>(store.LeggiImpostazione("X")), "VERO");
+    EXPECT_EQ(std::get<std::string>(store.LeggiImpostazione("vnchost")), "");
+    EXPECT_EQ(std::get<std::string>(store.LeggiImpostazione("servertype")), ""); // exact names only
+
+    EXPECT_TRUE(store.ScriviImpostazione("BusAndTask.coDiv", "2"));
+    const auto root = store.DocImpostazioni()->root();
+    EXPECT_EQ(root.children().back().xml(), "<BusAndTask coDiv=\"2\"/>");
+    EXPECT_EQ(store.LeggiTesto("BusAndTask.coDiv"), "2");
+
+    std::string error;
+    EXPECT_EQ(std::get<std::string>(store.LeggiImpostazione("BusAndTask.computer", &error)), "");
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(StoreFixture, WritesNeedADocument)
+{
+    EXPECT_FALSE(store.ScriviImpostazione("a", "b"));
+    std::string error;
+    EXPECT_FALSE(store.SalvaImpostazioni(&error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(std::get<std::string>(store.LeggiImpostazione("a")), "");
+}
+
+TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
+{
+    loadText("<r><Sconosciuto>resta</Sconosciuto><SMTPSERVER>vecchio</SMTPSERVER><startup>1</startup>"
+             "<cubo nome='Vecchio' aggiornamento='dati' data=''/></r>");
+    read();
+    cubes.server = "olap";
+    cubes.db = "Vendite";
+    fields.txtSmtp = "smtp.nuovo";
+    fields.txtPwd = "pwd";
+    fields.optErrors = 0;
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+    }
+    EXPECT_EQ(cubes.initialised, 1); // the OLAP fields changed once
+    const std::string bytes = zs::test::readFile(env.home() / "zentrikServer.xml");
+    ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_EQ(bytes.find('\n'), std::string::npos);
+
+    auto reloaded = zs::xml::Document::loadString(bytes.substr(3));
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(childNames(reloaded->root()),
+              (std::vector<std::string>{"Sconosciuto", "SMTPSERVER", "ServerOLAP", "DatabaseOLAP", "cubo", "cubo",
+                                        "startup", "minimized", "deletelogs", "smtpserver", "notifica",
+                                        "tiponotifica", "smtplogin", "smtpuser", "smtppwd", "timeout"}));
+    EXPECT_EQ(reloaded->root().child("cubo").xml(), "<cubo nome=\"Ordini\" aggiornamento=\"completo\" data=\"\"/>");
+    EXPECT_EQ(reloaded->root().child("smtppwd").text(), CodificaPassword("pwd"));
+    EXPECT_EQ(reloaded->root().child("notifica").text(), "0");
+    EXPECT_EQ(reloaded->root().child("timeout").text(), "3600");
+
+    // read back: the lower-case smtpserver comes last and wins
+    SecondaryOptionsFields again;
+    ProgramSettings v2;
+    SettingsStore other(v2, again, messages, env.home());
+    ASSERT_TRUE(other.load());
+    (void)other.LeggiImpostazioni(other.DocImpostazioni()->root());
+    EXPECT_EQ(again.txtSmtp, "smtp.nuovo");
+    EXPECT_EQ(again.txtPwd, "pwd");
+
+    struct stat st {};
+    ASSERT_EQ(::stat((env.home() / "zentrikServer.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(StoreFixture, FailedSaveLeavesTheOldFileUntouched)
+{
+    loadText("<r><SMTPSERVER>vecchio</SMTPSERVER></r>");
+    read();
+    const std::string before = zs::test::readFile(env.home() / "zentrikServer.xml");
+    fields.txtSmtp = "nuovo";
+    for (int failAt = 1;; ++failAt) {
+        SCOPED_TRACE(failAt);
+        zs::fs::FailingFileOps ops(failAt, ENOSPC);
+        store.setFileOps(ops);
+        std::string error;
+        const bool ok = store.SalvaImpostazioni(&error);
+        if (ok)
+            break;
+        EXPECT_EQ(zs::test::readFile(env.home() / "zentrikServer.xml"), before);
+        EXPECT_FALSE(error.empty());
+        ASSERT_LT(failAt, 20);
+    }
+    EXPECT_NE(zs::test::readFile(env.home() / "zentrikServer.xml"), before);
+}
+
+TEST_F(StoreFixture, MalformedFileIsReported)
+{
+    zs::test::writeFile(env.home() / "zentrikServer.xml", "<r>\n<a>\n</r>\n");
+    EXPECT_FALSE(store.load());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    const auto& m = messages.shown[0];
+    EXPECT_EQ(m.title, "Attenzione.");
+    EXPECT_EQ(m.icon, MessageIcon::Critical);
+    EXPECT_EQ(m.text.rfind("Errore nel file " + (env.home() / "zentrikServer.xml").string() + "\r\nCodice errore :", 0), 0u)
+        << m.text;
+    EXPECT_NE(m.text.find("\r\nlinea : 3\r\n"), std::string::npos) << m.text;
+    EXPECT_TRUE(m.text.ends_with("\r\n</r>")) << m.text;
+}
+
+TEST_F(StoreFixture, MissingFilesGiveNothingSilently)
+{
+    EXPECT_FALSE(store.load());
+    EXPECT_TRUE(messages.shown.empty());
+    store.CreaDocumentoXML(env.home() / "none.xml");
+    EXPECT_EQ(store.DocModuli().root().name(), "Estrattore");
+    EXPECT_TRUE(store.DocModuli().root().children().empty());
+}
