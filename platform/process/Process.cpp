@@ -1,0 +1,212 @@
+#include "process/Process.h"
+
+#include "fs/Paths.h"
+#include "process/CommandLine.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace zs::process {
+
+namespace {
+
+bool isExecutableFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> findExact(const std::string& program)
+{
+    if (program.empty())
+        return std::nullopt;
+    if (program.find('/') != std::string::npos || program.find('\\') != std::string::npos) {
+        const std::string path = fs::resolveCaseInsensitive(fs::fromWindows(program)).string();
+        if (isExecutableFile(path))
+            return path;
+        return std::nullopt;
+    }
+    const char* pathVar = std::getenv("PATH");
+    std::string dirs = pathVar ? pathVar : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty())
+            dir = ".";
+        const std::string candidate = dir + "/" + program;
+        if (isExecutableFile(candidate))
+            return candidate;
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+/// Owns a pipe's two ends.
+class Pipe {
+public:
+    Pipe()
+    {
+        if (::pipe2(m_fd, O_CLOEXEC) != 0)
+            m_fd[0] = m_fd[1] = -1;
+    }
+    ~Pipe()
+    {
+        closeRead();
+        closeWrite();
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    bool ok() const { return m_fd[0] >= 0; }
+    int readEnd() const { return m_fd[0]; }
+    int writeEnd() const { return m_fd[1]; }
+    void closeRead()
+    {
+        if (m_fd[0] >= 0)
+            ::close(m_fd[0]);
+        m_fd[0] = -1;
+    }
+    void closeWrite()
+    {
+        if (m_fd[1] >= 0)
+            ::close(m_fd[1]);
+        m_fd[1] = -1;
+    }
+
+private:
+    int m_fd[2] = {-1, -1};
+};
+
+/// posix_spawn's attribute objects with their destroy calls.
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+std::vector<std::string> buildEnvironment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& x : extra)
+            if (x.substr(0, x.find('=')) == name)
+                replaced = true;
+        if (!replaced)
+            env.push_back(std::move(entry));
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> p;
+    p.reserve(strings.size() + 1);
+    for (auto& s : strings)
+        p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+} // namespace
+
+std::optional<std::string> findProgram(const std::string& program)
+{
+    if (auto found = findExact(program))
+        return found;
+    if (program.size() > 4) {
+        std::string ext = program.substr(program.size() - 4);
+        for (auto& c : ext)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".exe")
+            return findExact(program.substr(0, program.size() - 4));
+    }
+    return std::nullopt;
+}
+
+RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
+{
+    RunResult result;
+    if (argvIn.empty() || argvIn.front().empty()) {
+        result.error = "no program named";
+        return result;
+    }
+    const auto program = findProgram(argvIn.front());
+    if (!program) {
+        result.error = "program not found: " + argvIn.front();
+        return result;
+    }
+
+    std::vector<std::string> argv = argvIn;
+    std::vector<std::string> env = buildEnvironment(options.extraEnvironment);
+    auto argvP = pointers(argv);
+    auto envP = pointers(env);
+
+    SpawnActions actions;
+    Pipe out;
+    if (options.captureOutput) {
+        if (!out.ok()) {
+            result.error = std::string("pipe: ") + std::strerror(errno);
+            return result;
+        }
+        posix_spawn_file_actions_adddup2(&actions.actions, out.writeEnd(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions.actions, out.writeEnd(), STDERR_FILENO);
+    }
+    if (!options.workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions.actions, options.workingDirectory.c_str());
+
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program->c_str(), &actions.actions, nullptr, argvP.data(), envP.data());
+    if (rc != 0) {
+        result.error = std::string("cannot start ") + *program + ": " + std::strerror(rc);
+        return result;
+    }
+    if (options.captureOutput) {
+        out.closeWrite();
+        char buffer[4096];
+        while (true) {
+            const ssize_t got = ::read(out.readEnd(), buffer, sizeof buffer);
+            if (got > 0)
+                result.output.append(buffer, static_cast<std::size_t>(got));
+            else if (got < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            result.error = std::string("waitpid: ") + std::strerror(errno);
+            return result;
+        }
+    }
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitCode = 128 + WTERMSIG(status);
+    return result;
+}
+
+int ShellAndWait(const std::string& commandLine)
+{
+    return run(splitWindowsCommandLine(commandLine)).exitCode;
+}
+
+} // namespace zs::process
