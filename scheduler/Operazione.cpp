@@ -1,0 +1,97 @@
+#include "Operazione.h"
+
+#include "text/ItalianFormat.h"
+#include "time/Clock.h"
+
+namespace zs::cadenzo {
+
+std::optional<time::DateTime> addPeriod(const time::DateTime& when, std::string_view periodicita)
+{
+    if (periodicita == kOgni6Ore)
+        return when.addSeconds(6 * 3600);
+    if (periodicita == kOgni12Ore)
+        return when.addSeconds(12 * 3600);
+    if (periodicita == kOgniGiorno)
+        return when.addDays(1);
+    if (periodicita == kUnaVoltaASettimana)
+        return when.addDays(7);
+    // Twice a week had no step at all, so a passed start fell due at every poll; half a week
+    // between occurrences is what the operator asked for.
+    if (periodicita == kDueVolteASettimana)
+        return when.addSeconds((3 * 24 + 12) * 3600);
+    if (periodicita == kUnaVoltaAlMese)
+        return when.addMonths(1);
+    return std::nullopt;
+}
+
+std::string weekdayName(const time::DateTime& when)
+{
+    return std::string(text::dayName(when.weekday()));
+}
+
+time::DateTime clsOperazione::start() const
+{
+    time::DateTime s = m_data.date();
+    s.hour = (m_ora >= 0 && m_ora <= 23) ? m_ora : 0;
+    s.minute = (m_minuti >= 0 && m_minuti <= 59) ? m_minuti : 0;
+    return s;
+}
+
+time::DateTime clsOperazione::CalcolaProssimoAppuntamento(const time::Clock& clock)
+{
+    time::DateTime candidate = start();
+    m_prossimo = candidate;
+    for (int counter = 0; counter < kMaxSteps; ++counter) {
+        if (!(candidate < clock.now() || weekdayName(candidate) == m_escludi))
+            break;
+        auto next = addPeriod(candidate, m_periodicita);
+        if (!next)
+            break;
+        candidate = *next;
+    }
+    m_prossimo = candidate;
+    return candidate;
+}
+
+std::string escapeXmlText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default:
+            if (u < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                break; // not allowed in XML 1.0 even as a character reference
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string clsOperazione::ToXml()
+{
+    m_data = m_prossimo.date();
+    m_ora = m_prossimo.hour;
+    m_minuti = m_prossimo.minute;
+
+    const char* crlf = "\r\n";
+    std::string x = crlf;
+    x += "<operazione>";
+    x += crlf;
+    x += "<azione>" + escapeXmlText(m_azione) + "</azione>" + crlf;
+    x += "<data>" + text::formatDate(m_data) + "</data>" + crlf;
+    x += "<ora>" + std::to_string(m_ora) + "</ora>" + crlf;
+    x += "<minuti>" + std::to_string(m_minuti) + "</minuti>" + crlf;
+    x += "<escludi>" + escapeXmlText(m_escludi) + "</escludi>" + crlf;
+    x += "<periodicita>" + escapeXmlText(m_periodicita) + "</periodicita>" + crlf;
+    x += std::string("<abilitato>") + (m_abilitato ? "1" : "0") + "</abilitato>" + crlf;
+    x += "</operazione>";
+    x += crlf;
+    return x;
+}
+
+} // namespace zs::cadenzo

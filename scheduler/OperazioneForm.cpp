@@ -1,0 +1,180 @@
+#include "OperazioneForm.h"
+
+#include "OperationStore.h"
+#include "Operazione.h"
+
+#include "text/ItalianFormat.h"
+#include "time/Clock.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace zs::cadenzo {
+
+std::int32_t normaliseTimeField(std::string_view text, int limit, std::string* shown)
+{
+    const double r = std::nearbyint(leadingNumber(text));
+    std::int32_t v = 0;
+    if (r >= 0 && r <= limit)
+        v = static_cast<std::int32_t>(r);
+    if (shown) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "%02d", v);
+        *shown = buf;
+    }
+    return v;
+}
+
+std::string formatLongDate(const time::DateTime& date)
+{
+    return std::string(text::dayName(date.weekday())) + " " + std::to_string(date.day) + " " +
+           std::string(text::monthName(date.month)) + " " + std::to_string(date.year);
+}
+
+namespace {
+
+std::string lowerAscii(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+} // namespace
+
+std::optional<time::DateTime> parseDialogDate(std::string_view text)
+{
+    if (auto d = text::parseDateTime(text))
+        return d->date();
+    std::istringstream in{std::string(text)};
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(lowerAscii(w));
+    if (words.size() == 4) {
+        bool isDay = false;
+        for (int wd = 1; wd <= 7; ++wd)
+            isDay = isDay || words[0] == lowerAscii(std::string(text::dayName(wd)));
+        if (!isDay)
+            return std::nullopt;
+        words.erase(words.begin());
+    }
+    if (words.size() != 3)
+        return std::nullopt;
+    auto number = [](const std::string& w) -> std::optional<int> {
+        if (w.empty() || w.size() > 4 || !std::all_of(w.begin(), w.end(), [](unsigned char c) { return std::isdigit(c); }))
+            return std::nullopt;
+        return std::stoi(w);
+    };
+    auto day = number(words[0]);
+    auto year = number(words[2]);
+    int month = 0;
+    for (int m = 1; m <= 12; ++m)
+        if (words[1] == lowerAscii(std::string(text::monthName(m))))
+            month = m;
+    if (!day || !year || month == 0)
+        return std::nullopt;
+    time::DateTime d{*year, month, *day, 0, 0, 0};
+    if (!d.isValid())
+        return std::nullopt;
+    return d;
+}
+
+std::vector<std::string> exclusionChoices()
+{
+    std::vector<std::string> out{std::string(kNiente)};
+    for (int i = 0; i < 7; ++i)
+        out.emplace_back(text::dayName(i < 6 ? i + 2 : 1)); // Monday (2) … Saturday (7), then Sunday (1)
+    return out;
+}
+
+void OperazioneForm::setChosenDate(const time::DateTime& d)
+{
+    m_date = d.date();
+    dateText = formatLongDate(m_date);
+}
+
+void OperazioneForm::Aggiungi(const time::Clock& clock)
+{
+    m_position = 0;
+    azioni = m_state.colAzioni;
+    azioneIndex = azioni.empty() ? -1 : 0;
+    const time::DateTime now = clock.now();
+    setChosenDate(now);
+    m_hour = normaliseTimeField(std::to_string(now.hour), 23, &hourText);
+    m_minute = normaliseTimeField(std::to_string(now.minute), 59, &minuteText);
+    escludi = std::string(kNiente);
+    periodicita = std::string(kUnaVoltaSola);
+}
+
+bool OperazioneForm::Modifica(int j)
+{
+    if (j < 1 || j > static_cast<int>(m_state.colOperazioni.size()))
+        return false;
+    m_position = j;
+    const clsOperazione& op = *m_state.colOperazioni[static_cast<size_t>(j - 1)];
+    azioni = m_state.colAzioni;
+    auto it = std::find(azioni.begin(), azioni.end(), op.azione());
+    azioneIndex = it == azioni.end() ? (azioni.empty() ? -1 : 0) : static_cast<int>(it - azioni.begin());
+    const time::DateTime& p = op.ProssimoAppuntamento();
+    setChosenDate(p);
+    m_hour = normaliseTimeField(std::to_string(p.hour), 23, &hourText);
+    m_minute = normaliseTimeField(std::to_string(p.minute), 59, &minuteText);
+    escludi = op.Escludi();
+    periodicita = op.Periodicita();
+    abilitato = op.Abilitato();
+    return true;
+}
+
+void OperazioneForm::applyDateText()
+{
+    if (auto d = parseDialogDate(dateText))
+        setChosenDate(*d);
+}
+
+void OperazioneForm::applyHourText()
+{
+    m_hour = normaliseTimeField(hourText, 23, &hourText);
+}
+
+void OperazioneForm::applyMinuteText()
+{
+    m_minute = normaliseTimeField(minuteText, 59, &minuteText);
+}
+
+void OperazioneForm::Conferma()
+{
+    applyDateText();
+    applyMinuteText();
+    applyHourText();
+
+    std::shared_ptr<clsOperazione> op;
+    auto& ops = m_state.colOperazioni;
+    if (m_position != 0) {
+        // The collection may have changed while the dialog was open (an Alarm handler let the
+        // operator remove an operation): an edit of a vanished position is dropped.
+        if (m_position > static_cast<int>(ops.size()))
+            return;
+        op = ops[static_cast<size_t>(m_position - 1)];
+    } else {
+        op = std::make_shared<clsOperazione>();
+    }
+    op->setAzione(azioneIndex >= 0 && azioneIndex < static_cast<int>(azioni.size())
+                      ? azioni[static_cast<size_t>(azioneIndex)]
+                      : std::string());
+    op->setData(m_date);
+    op->setOra(m_hour);
+    op->setMinuti(m_minute);
+    op->setEscludi(escludi);
+    time::DateTime start = m_date;
+    start.hour = m_hour;
+    start.minute = m_minute;
+    op->setProssimoAppuntamento(start);
+    op->setPeriodicita(periodicita);
+    op->setAbilitato(abilitato);
+    if (m_position == 0)
+        ops.push_back(std::move(op));
+}
+
+} // namespace zs::cadenzo

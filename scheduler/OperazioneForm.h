@@ -1,0 +1,76 @@
+#pragma once
+// What the operation edit dialog does, without the window: its lists, the silent correction of
+// date, hour and minute, and writing the operation into the collection on confirmation.
+// frmOperazione shows this state and forwards the operator's input to it.
+
+#include "Operazione.h"
+#include "Scheduler.h"
+
+#include "time/DateTime.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::cadenzo {
+
+/// An hour or minute box's text corrected: the leading number rounded, 0 when below 0 or above
+/// `limit`. Returns the value; `shown` gets it with two digits.
+std::int32_t normaliseTimeField(std::string_view text, int limit, std::string* shown = nullptr);
+
+/// The system's long date text: "lunedì 8 dicembre 2026".
+std::string formatLongDate(const time::DateTime& date);
+/// Reads a date the way the date box accepts one: the long date text (weekday optional, month
+/// name in any case) or "dd/mm/yyyy"; nothing for anything else.
+std::optional<time::DateTime> parseDialogDate(std::string_view text);
+
+/// The exclusion list: "niente", then the weekdays from Monday to Sunday.
+std::vector<std::string> exclusionChoices();
+
+class OperazioneForm {
+public:
+    explicit OperazioneForm(SchedulerState& state) : m_state(state) {}
+
+    /// Prepares the fields for a new operation.
+    void Aggiungi(const time::Clock& clock);
+    /// Prepares the fields from the operation at 1-based position j; false when there is none.
+    bool Modifica(int j);
+
+    /// Applies the date, minute and hour texts, then writes the operation (appending a new one).
+    void Conferma();
+
+    void applyDateText();
+    void applyHourText();
+    void applyMinuteText();
+
+    // Fields the window shows and edits.
+    std::vector<std::string> azioni;  ///< cmbAzione entries
+    int azioneIndex = -1;             ///< selected entry, -1 none
+    std::string dateText;             ///< txtData
+    std::string hourText;             ///< txtOra
+    std::string minuteText;           ///< txtMinuti
+    std::string periodicita{kUnaVoltaSola};
+    std::string escludi{kNiente};
+    bool abilitato = false;           ///< kept between uses, as the check box is
+
+    int position() const { return m_position; }
+    const time::DateTime& chosenDate() const { return m_date; }
+    void setChosenDate(const time::DateTime& d);
+    std::int32_t chosenHour() const { return m_hour; }
+    std::int32_t chosenMinute() const { return m_minute; }
+
+private:
+    SchedulerState& m_state;
+    int m_position = 0;
+    time::DateTime m_date;
+    std::int32_t m_hour = 0;
+    std::int32_t m_minute = 0;
+};
+
+} // namespace zs::cadenzo

@@ -1,0 +1,107 @@
+#pragma once
+// The scheduler control's behaviour without any window: the operations and action names, the
+// store in the host's folder, the start delay, the 10-second poll that raises Alarm, and the
+// add/modify/remove bracket around the edit dialog. CadenzoControl wires it to Qt.
+
+#include "OperationStore.h"
+#include "SchedulerPorts.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::cadenzo {
+
+class clsOperazione;
+
+/// What the library holds once for every control instance on the host's thread.
+struct SchedulerState {
+    OperationList colOperazioni;        ///< in store and creation order; list row i = index i
+    std::vector<std::string> colAzioni; ///< registered action names, duplicates kept
+};
+
+inline constexpr int kPollIntervalMs = 10000;
+inline constexpr const char* kCaption = "Operazioni previste";
+
+/// The caption shown while polling is held for `delaySeconds`.
+std::string delayCaption(float delaySeconds);
+
+/// The system's texts for true and false, as the list shows them.
+std::string truthText(bool value);
+
+OperationRow rowFor(const clsOperazione& op);
+
+class Scheduler {
+public:
+    using AlarmHandler = std::function<void(const std::string& azione)>;
+    using ErrorHandler = std::function<void(const std::string& error)>;
+
+    Scheduler(SchedulerState& state, const time::Clock& clock, ITimer& pollTimer, ITimer& startTimer, IYield& yield,
+              ISchedulerView* view = nullptr);
+
+    void setAlarmHandler(AlarmHandler handler) { m_onAlarm = std::move(handler); }
+    /// Called when the store cannot be written or must not be (after a failed load).
+    void setStoreErrorHandler(ErrorHandler handler) { m_onStoreError = std::move(handler); }
+
+    void AddOperation(const std::string& s);
+    void SetPath(const std::string& spath) { m_folder = spath; }
+    const std::string& path() const { return m_folder; }
+    std::filesystem::path storeFile() const;
+
+    /// Loads the store and starts polling, at once when the delay is below 10 seconds, else
+    /// after it. On a faulty store returns false with the reason in `error`: the operations
+    /// read before the fault stay, nothing is saved (now or later, until a load succeeds) and
+    /// no timer runs.
+    [[nodiscard]] bool Start(float delay, std::string* error = nullptr);
+
+    /// Empties the collection and reads the store; as Start does before its timers.
+    [[nodiscard]] bool CaricaOperazioni(std::string* error);
+    /// Refreshes the list and saves the store.
+    void AggiornaLista();
+
+    void pollTick();
+    void startTick();
+
+    /// Bracket around the edit dialog and around a removal: holds the poll, then refreshes,
+    /// saves and resumes polling unless the start delay still runs.
+    void beginEdit();
+    void endEdit();
+    /// Removes the operation at a 1-based list position; false when there is none.
+    bool removeAt(int position);
+
+    const std::string& caption() const { return m_caption; }
+    std::vector<OperationRow> rows() const;
+    /// True after a load failed: saves are refused until a load succeeds.
+    bool storeLocked() const { return m_storeLocked; }
+    const std::string& lastError() const { return m_lastError; }
+    void setPollIntervalMs(int ms);
+
+    SchedulerState& state() { return m_state; }
+    const time::Clock& clock() const { return m_clock; }
+
+private:
+    void setCaption(const std::string& caption);
+    void resumePolling();
+    void reportStoreError(const std::string& error);
+
+    SchedulerState& m_state;
+    const time::Clock& m_clock;
+    ITimer& m_poll;
+    ITimer& m_start;
+    IYield& m_yield;
+    ISchedulerView* m_view;
+    AlarmHandler m_onAlarm;
+    ErrorHandler m_onStoreError;
+    std::string m_folder;
+    std::string m_caption = kCaption;
+    std::string m_lastError;
+    bool m_storeLocked = false;
+};
+
+} // namespace zs::cadenzo

@@ -1,0 +1,126 @@
+// The edit dialog's rules without the window: silent correction of its fields and what a
+// confirmation writes.
+
+#include "scheduler/OperazioneForm.h"
+#include "scheduler/Operazione.h"
+
+#include "time/Clock.h"
+
+#include <gtest/gtest.h>
+
+using namespace zs::cadenzo;
+using zs::time::DateTime;
+
+TEST(Form, HourAndMinuteNormalising)
+{
+    struct Case {
+        const char* text;
+        int limit;
+        int value;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"7", 23, 7, "07"},   {"07", 23, 7, "07"},  {"23", 23, 23, "23"}, {"24", 23, 0, "00"},  {"25", 23, 0, "00"},
+        {"-1", 23, 0, "00"},  {"", 23, 0, "00"},    {"ab", 23, 0, "00"},  {" 9", 23, 9, "09"},  {"9x", 23, 9, "09"},
+        {"6.5", 23, 6, "06"}, {"7.5", 23, 8, "08"}, {"22.6", 23, 23, "23"}, {"23.6", 23, 0, "00"}, {"59", 59, 59, "59"},
+        {"60", 59, 0, "00"},  {"", 59, 0, "00"},    {"1 5", 59, 15, "15"}, {"-0.4", 59, 0, "00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.text + "\" limit " + std::to_string(c.limit));
+        std::string shown;
+        EXPECT_EQ(normaliseTimeField(c.text, c.limit, &shown), c.value);
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+TEST(Form, LongDateTextReadsBack)
+{
+    const DateTime d{2026, 12, 8, 0, 0, 0};
+    EXPECT_EQ(formatLongDate(d), "martedì 8 dicembre 2026");
+    EXPECT_EQ(parseDialogDate("martedì 8 dicembre 2026"), d);
+    EXPECT_EQ(parseDialogDate("8 Dicembre 2026"), d);
+    EXPECT_EQ(parseDialogDate("08/12/2026"), d);
+    EXPECT_EQ(parseDialogDate("domani"), std::nullopt);
+    EXPECT_EQ(parseDialogDate("31 febbraio 2026"), std::nullopt);
+    EXPECT_EQ(parseDialogDate("pippo 8 dicembre 2026"), std::nullopt);
+}
+
+TEST(Form, ExclusionChoicesStartOnMonday)
+{
+    EXPECT_EQ(exclusionChoices(), (std::vector<std::string>{"niente", "lunedì", "martedì", "mercoledì", "giovedì",
+                                                            "venerdì", "sabato", "domenica"}));
+}
+
+class FormFlow : public ::testing::Test {
+protected:
+    SchedulerState state;
+    zs::time::FakeClock clock{{2026, 3, 25, 14, 7, 33}};
+    OperazioneForm form{state};
+    void SetUp() override { state.colAzioni = {"Estrazione ed Elaborazione.", "Elaborazione dati."}; }
+};
+
+TEST_F(FormFlow, AddFillsTodayAndNowAndAppendsOnConfirm)
+{
+    form.abilitato = true;
+    form.Aggiungi(clock);
+    EXPECT_EQ(form.position(), 0);
+    EXPECT_EQ(form.azioneIndex, 0);
+    EXPECT_EQ(form.dateText, "mercoledì 25 marzo 2026");
+    EXPECT_EQ(form.hourText, "14");
+    EXPECT_EQ(form.minuteText, "07");
+    EXPECT_EQ(form.periodicita, "Una volta sola");
+    EXPECT_EQ(form.escludi, "niente");
+    EXPECT_TRUE(form.abilitato); // kept from the previous use
+
+    form.azioneIndex = 1;
+    form.hourText = "25";
+    form.minuteText = "5";
+    form.periodicita = "Ogni giorno";
+    form.Conferma();
+    ASSERT_EQ(state.colOperazioni.size(), 1u);
+    const clsOperazione& op = *state.colOperazioni[0];
+    EXPECT_EQ(op.azione(), "Elaborazione dati.");
+    EXPECT_EQ(op.ProssimoAppuntamento(), (DateTime{2026, 3, 25, 0, 5, 0})); // in the past: due at the next poll
+    EXPECT_EQ(op.Ora(), 0);
+    EXPECT_EQ(op.Minuti(), 5);
+    EXPECT_TRUE(op.Abilitato());
+}
+
+TEST_F(FormFlow, ModifyShowsTheNextOccurrenceAndKeepsADateThatDoesNotRead)
+{
+    auto existing = std::make_shared<clsOperazione>();
+    existing->setAzione("Elaborazione dati.");
+    existing->setData({2026, 3, 18, 0, 0, 0});
+    existing->setOra(6);
+    existing->setMinuti(30);
+    existing->setPeriodicita("Ogni giorno");
+    existing->setEscludi("domenica");
+    existing->setAbilitato(true);
+    existing->CalcolaProssimoAppuntamento(clock);
+    state.colOperazioni.push_back(existing);
+
+    ASSERT_TRUE(form.Modifica(1));
+    EXPECT_EQ(form.dateText, "giovedì 26 marzo 2026");
+    EXPECT_EQ(form.hourText, "06");
+    EXPECT_EQ(form.minuteText, "30");
+    EXPECT_EQ(form.azioneIndex, 1);
+    EXPECT_EQ(form.escludi, "domenica");
+    EXPECT_TRUE(form.abilitato);
+
+    form.dateText = "non una data";
+    form.Conferma();
+    ASSERT_EQ(state.colOperazioni.size(), 1u);
+    EXPECT_EQ(existing->Data(), (DateTime{2026, 3, 26, 0, 0, 0}));
+    EXPECT_EQ(existing->ProssimoAppuntamento(), (DateTime{2026, 3, 26, 6, 30, 0}));
+    EXPECT_FALSE(form.Modifica(2));
+}
+
+TEST_F(FormFlow, AddWithoutActionNamesLeavesTheActionEmpty)
+{
+    state.colAzioni.clear();
+    form.Aggiungi(clock);
+    EXPECT_EQ(form.azioneIndex, -1);
+    form.Conferma();
+    ASSERT_EQ(state.colOperazioni.size(), 1u);
+    EXPECT_EQ(state.colOperazioni[0]->azione(), "");
+}

@@ -1,0 +1,206 @@
+// The scheduler's start delay and poll, driven by a fake clock and fake timers.
+
+#include "SchedulerHarness.h"
+
+#include "scheduler/OperationStore.h"
+#include "scheduler/Operazione.h"
+
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+using namespace zs::cadenzo;
+using zs::time::DateTime;
+
+namespace {
+
+class PollTest : public ::testing::Test {
+protected:
+    zs::test::ScopedTestEnv env;
+    test::Harness h{{2026, 3, 25, 6, 29, 0}};
+    std::vector<std::string> alarms;
+
+    void SetUp() override
+    {
+        std::filesystem::create_directories(env.home());
+        h.scheduler.SetPath(env.home().string());
+        h.scheduler.AddOperation("Estrazione ed Elaborazione.");
+        h.scheduler.AddOperation("Elaborazione dati.");
+        h.scheduler.setAlarmHandler([this](const std::string& a) { alarms.push_back(a); });
+    }
+
+    /// Writes a store holding the given operations (their next occurrence is their start).
+    void writeStore(const std::vector<std::shared_ptr<clsOperazione>>& ops)
+    {
+        std::string error;
+        ASSERT_TRUE(saveStore(env.home() / "cadenzo.xml", ops, &error)) << error;
+    }
+
+    static std::shared_ptr<clsOperazione> op(const std::string& azione, DateTime at, const char* periodicita,
+                                             bool abilitato = true)
+    {
+        auto o = std::make_shared<clsOperazione>();
+        o->setAzione(azione);
+        o->setEscludi("niente");
+        o->setPeriodicita(periodicita);
+        o->setAbilitato(abilitato);
+        o->setProssimoAppuntamento(at);
+        return o;
+    }
+    std::string store() const { return zs::test::readFile(env.home() / "cadenzo.xml"); }
+};
+
+} // namespace
+
+TEST_F(PollTest, ShortDelayPollsAtOnce)
+{
+    ASSERT_TRUE(h.scheduler.Start(5));
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste");
+    EXPECT_TRUE(h.pollTimer.isEnabled());
+    EXPECT_FALSE(h.startTimer.isEnabled());
+    EXPECT_EQ(h.pollTimer.intervalMs(), 10000);
+}
+
+TEST_F(PollTest, LongDelayHoldsThePollAndShowsIt)
+{
+    ASSERT_TRUE(h.scheduler.Start(60));
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste (momentaneamente sospese per 60 sec.)");
+    EXPECT_EQ(h.view.captions.back(), h.scheduler.caption());
+    EXPECT_FALSE(h.pollTimer.isEnabled());
+    EXPECT_EQ(h.startTimer.intervalMs(), 60000);
+    h.runFor(59);
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste (momentaneamente sospese per 60 sec.)");
+    h.runFor(1);
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste");
+    EXPECT_EQ(h.yield.count, 1);
+    EXPECT_TRUE(h.pollTimer.isEnabled());
+    EXPECT_FALSE(h.startTimer.isEnabled());
+}
+
+TEST_F(PollTest, FractionalDelayUsesTheDecimalComma)
+{
+    ASSERT_TRUE(h.scheduler.Start(12.5f));
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste (momentaneamente sospese per 12,5 sec.)");
+    EXPECT_EQ(h.startTimer.intervalMs(), 12500);
+}
+
+TEST_F(PollTest, FirstPollAfterTheDelayRaisesDueOperations)
+{
+    writeStore({op("Estrazione ed Elaborazione.", {2026, 3, 25, 6, 30, 0}, "Ogni giorno")});
+    ASSERT_TRUE(h.scheduler.Start(60)); // 06:29:00
+    h.runFor(69);
+    EXPECT_TRUE(alarms.empty());
+    h.runFor(1); // 06:30:10, the first poll
+    EXPECT_EQ(alarms, std::vector<std::string>{"Estrazione ed Elaborazione."});
+    const clsOperazione& o = *h.state.colOperazioni[0];
+    EXPECT_TRUE(o.Abilitato());
+    EXPECT_EQ(o.ProssimoAppuntamento(), (DateTime{2026, 3, 26, 6, 30, 0}));
+    EXPECT_NE(store().find("<data>26/03/2026</data>"), std::string::npos);
+    h.runFor(600);
+    EXPECT_EQ(alarms.size(), 1u);
+}
+
+TEST_F(PollTest, ThreeDueOperationsRaiseInOrderInOnePoll)
+{
+    writeStore({op("uno", {2026, 3, 25, 6, 0, 0}, "Ogni giorno"), op("due", {2026, 3, 20, 6, 0, 0}, "Una volta sola"),
+                op("spento", {2026, 3, 20, 6, 0, 0}, "Una volta sola", false),
+                op("tre", {2026, 3, 25, 6, 29, 0}, "Ogni 6 ore")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    // Loading moved the periodic ones into the future; make all three due again.
+    h.state.colOperazioni[0]->setProssimoAppuntamento({2026, 3, 25, 6, 0, 0});
+    h.state.colOperazioni[3]->setProssimoAppuntamento({2026, 3, 25, 6, 29, 0});
+    h.runFor(10);
+    EXPECT_EQ(alarms, (std::vector<std::string>{"uno", "due", "tre"}));
+}
+
+TEST_F(PollTest, OnceOnlyIsSavedDisabledAndNotRaisedAgain)
+{
+    writeStore({op("Elaborazione dati.", {2026, 3, 25, 6, 0, 0}, "Una volta sola")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    h.runFor(10);
+    EXPECT_EQ(alarms, std::vector<std::string>{"Elaborazione dati."});
+    EXPECT_NE(store().find("<abilitato>0</abilitato>"), std::string::npos);
+    EXPECT_EQ(h.view.rows.at(0).abilitato, "Falso");
+    h.runFor(300);
+    EXPECT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(h.state.colOperazioni.size(), 1u);
+}
+
+TEST_F(PollTest, TwiceAWeekIsNotRaisedAtEveryPoll)
+{
+    writeStore({op("Elaborazione dati.", {2026, 3, 20, 6, 0, 0}, "Due volte a settimana")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    EXPECT_EQ(h.state.colOperazioni[0]->ProssimoAppuntamento(), (DateTime{2026, 3, 27, 6, 0, 0}));
+    h.runFor(3600);
+    EXPECT_TRUE(alarms.empty());
+}
+
+TEST_F(PollTest, OperationRemovedInsideAlarm)
+{
+    writeStore({op("uno", {2026, 3, 20, 6, 0, 0}, "Una volta sola"), op("due", {2026, 3, 20, 6, 0, 0}, "Una volta sola"),
+                op("tre", {2026, 3, 20, 6, 0, 0}, "Una volta sola")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    h.scheduler.setAlarmHandler([this](const std::string& a) {
+        alarms.push_back(a);
+        if (a == "uno") {
+            // The operator removes the running operation and the next one while the run goes on.
+            ASSERT_TRUE(h.scheduler.removeAt(1));
+            ASSERT_TRUE(h.scheduler.removeAt(1));
+        }
+    });
+    h.runFor(10);
+    EXPECT_EQ(alarms, (std::vector<std::string>{"uno", "tre"}));
+    ASSERT_EQ(h.state.colOperazioni.size(), 1u);
+    EXPECT_EQ(h.state.colOperazioni[0]->azione(), "tre");
+    EXPECT_EQ(store().find("<azione>uno</azione>"), std::string::npos);
+    EXPECT_NE(store().find("<azione>tre</azione>"), std::string::npos);
+}
+
+TEST_F(PollTest, NestedPollInsideAlarmDoesNotRaiseTheSameOperationTwice)
+{
+    writeStore({op("uno", {2026, 3, 20, 6, 0, 0}, "Una volta sola")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    h.scheduler.setAlarmHandler([this](const std::string& a) {
+        alarms.push_back(a);
+        // An edit during the run re-enables the poll, and the handler lets window messages run.
+        h.scheduler.beginEdit();
+        h.scheduler.endEdit();
+        h.runFor(30);
+    });
+    h.runFor(10);
+    EXPECT_EQ(alarms.size(), 1u);
+}
+
+TEST_F(PollTest, AddingDuringTheStartDelayLeavesThePollOff)
+{
+    ASSERT_TRUE(h.scheduler.Start(60));
+    h.scheduler.beginEdit();
+    h.state.colOperazioni.push_back(op("uno", {2026, 3, 25, 6, 0, 0}, "Una volta sola"));
+    h.scheduler.endEdit();
+    EXPECT_FALSE(h.pollTimer.isEnabled());
+    EXPECT_TRUE(h.startTimer.isEnabled());
+    h.runFor(69);
+    EXPECT_TRUE(alarms.empty());
+    h.runFor(1);
+    EXPECT_EQ(alarms.size(), 1u);
+}
+
+TEST_F(PollTest, RemovingWithoutSelectionChangesNothing)
+{
+    writeStore({op("uno", {2030, 1, 1, 0, 0, 0}, "Ogni giorno")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    const std::string before = store();
+    EXPECT_FALSE(h.scheduler.removeAt(0));
+    EXPECT_FALSE(h.scheduler.removeAt(2));
+    EXPECT_EQ(store(), before);
+    EXPECT_TRUE(h.pollTimer.isEnabled());
+}
+
+TEST_F(PollTest, StartAgainReloadsTheStore)
+{
+    ASSERT_TRUE(h.scheduler.Start(0));
+    writeStore({op("uno", {2030, 1, 1, 0, 0, 0}, "Ogni giorno"), op("due", {2030, 1, 1, 0, 0, 0}, "Ogni giorno")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    EXPECT_EQ(h.state.colOperazioni.size(), 2u);
+    EXPECT_EQ(h.view.rows.size(), 2u);
+}
