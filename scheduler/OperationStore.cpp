@@ -131,6 +131,7 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
     auto doc = xml::Document::loadFile(file, &perr);
     if (!doc) {
         result.ok = false;
+        result.number = 91;
         result.error = where + ": " + perr.reason + " (riga " + std::to_string(perr.line) + ")";
         return result;
     }
@@ -140,8 +141,9 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
         if (el.name() != "operazione")
             continue;
         ++index;
-        auto fail = [&](const std::string& what) {
+        auto fail = [&](const std::string& what, int number = 13) {
             result.ok = false;
+            result.number = number;
             result.error = where + ": operazione " + std::to_string(index) + ": " + what;
             return result;
         };
@@ -149,7 +151,7 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
                                                          "minuti",  "escludi",   "periodicita"};
         for (auto name : kChildren)
             if (el.child(name).isNull())
-                return fail("manca l'elemento " + std::string(name));
+                return fail("manca l'elemento " + std::string(name), 91);
 
         auto op = std::make_shared<clsOperazione>();
         op->setAzione(el.child("azione").text());

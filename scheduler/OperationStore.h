@@ -35,6 +35,9 @@ struct LoadResult {
     bool ok = true;
     bool fileMissing = false;
     std::string error; ///< set when !ok
+    /// The automation error number the original raised: 91 for an unreadable file or a missing
+    /// element, 13 for a text that is no date or number.
+    int number = 0;
 };
 
 /// Reads the store file into `out` (appending). Each operation gets its next occurrence from

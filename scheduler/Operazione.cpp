@@ -94,4 +94,33 @@ std::string clsOperazione::ToXml()
     return x;
 }
 
+const automation::DispatchTable& clsOperazione::dispatchTable() const
+{
+    using automation::Variant;
+    using Op = clsOperazione;
+    static const automation::DispatchTable table =
+        automation::DispatchTableBuilder<Op>("clsOperazione")
+            .method(0x60030008, "CalcolaProssimoAppuntamento",
+                    [](Op& o, std::span<Variant>) { return Variant(o.CalcolaProssimoAppuntamento(time::systemClock())); })
+            .property(0x68030007, "ProssimoAppuntamento", "", [](Op& o) { return Variant(o.m_prossimo); },
+                      [](Op& o, const Variant& v) { o.m_prossimo = v.toDate(); })
+            .property(0x68030006, "Abilitato", "", [](Op& o) { return Variant(o.m_abilitato); },
+                      [](Op& o, const Variant& v) { o.m_abilitato = v.toBool(); })
+            .property(0x68030005, "Escludi", "", [](Op& o) { return Variant(o.m_escludi); },
+                      [](Op& o, const Variant& v) { o.m_escludi = v.toString(); })
+            .property(0x68030004, "Periodicita", "", [](Op& o) { return Variant(o.m_periodicita); },
+                      [](Op& o, const Variant& v) { o.m_periodicita = v.toString(); })
+            .property(0x68030003, "Minuti", "", [](Op& o) { return Variant(o.m_minuti); },
+                      [](Op& o, const Variant& v) { o.m_minuti = v.toInt32(); })
+            .property(0x68030002, "Ora", "", [](Op& o) { return Variant(o.m_ora); },
+                      [](Op& o, const Variant& v) { o.m_ora = v.toInt32(); })
+            .property(0x68030001, "Data", "", [](Op& o) { return Variant(o.m_data); },
+                      [](Op& o, const Variant& v) { o.m_data = v.toDate(); })
+            .property(0x68030000, "azione", "", [](Op& o) { return Variant(o.m_azione); },
+                      [](Op& o, const Variant& v) { o.m_azione = v.toString(); })
+            .method(0x60030009, "ToXml", [](Op& o, std::span<Variant>) { return Variant(o.ToXml()); })
+            .build();
+    return table;
+}
+
 } // namespace zs::cadenzo

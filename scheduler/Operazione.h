@@ -3,6 +3,7 @@
 // often it repeats, the weekday it avoids, and when it falls due next. The control owns the
 // operations; the edit dialog creates and changes them.
 
+#include "automation/Dispatch.h"
 #include "time/DateTime.h"
 
 #include <cstdint>
@@ -40,8 +41,12 @@ std::string weekdayName(const time::DateTime& when);
 /// The bound of the next-occurrence search.
 inline constexpr int kMaxSteps = 1000;
 
-class clsOperazione {
+/// Internal to the library, but late-bound like every class of it (interface _clsOperazione).
+class clsOperazione : public automation::Dispatchable {
 public:
+    const automation::DispatchTable& dispatchTable() const override;
+    automation::EventSource& events() override { return m_events; }
+
     const std::string& azione() const { return m_azione; }
     void setAzione(std::string v) { m_azione = std::move(v); }
     const time::DateTime& Data() const { return m_data; }
@@ -81,6 +86,7 @@ private:
     std::string m_periodicita{kUnaVoltaSola};
     bool m_abilitato = false;
     time::DateTime m_prossimo;
+    automation::EventSource m_events; // the class raises no events
 };
 
 /// Text escaped for an XML element's content; characters XML cannot hold at all are dropped.

@@ -83,12 +83,14 @@ bool Scheduler::CaricaOperazioni(std::string* error)
         // What could not be read stays on disk: no save may replace it until a load succeeds.
         m_storeLocked = true;
         m_lastError = r.error;
+        m_lastLoadErrorNumber = r.number;
         if (error)
             *error = r.error;
         return false;
     }
     m_storeLocked = false;
     m_lastError.clear();
+    m_lastLoadErrorNumber = 0;
     AggiornaLista();
     return true;
 }

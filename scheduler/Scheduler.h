@@ -80,6 +80,8 @@ public:
     /// True after a load failed: saves are refused until a load succeeds.
     bool storeLocked() const { return m_storeLocked; }
     const std::string& lastError() const { return m_lastError; }
+    /// The automation error number of the last failed load (0 after a good one).
+    int lastLoadErrorNumber() const { return m_lastLoadErrorNumber; }
     void setPollIntervalMs(int ms);
 
     SchedulerState& state() { return m_state; }
@@ -102,6 +104,7 @@ private:
     std::string m_caption = kCaption;
     std::string m_lastError;
     bool m_storeLocked = false;
+    int m_lastLoadErrorNumber = 0;
 };
 
 } // namespace zs::cadenzo

@@ -1,0 +1,240 @@
+// The control and its dialog driven offscreen: adding through the dialog, the list, removal,
+// property persistence, the late-bound interface and resizing.
+
+#include "scheduler/Operazione.h"
+#include "scheduler/qt/CadenzoControl.h"
+#include "scheduler/qt/Widgets.h"
+#include "scheduler/qt/frmOperazione.h"
+
+#include "automation/PropertyBag.h"
+#include "testsupport/TestEnv.h"
+#include "time/Clock.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+using namespace zs::cadenzo;
+using zs::automation::InvokeKind;
+using zs::automation::Variant;
+using zs::time::DateTime;
+
+namespace {
+
+class WidgetTest : public ::testing::Test {
+protected:
+    zs::test::ScopedTestEnv env;
+    zs::time::FakeClock clock{{2026, 3, 25, 14, 7, 0}};
+    std::unique_ptr<CadenzoControl> ctl;
+
+    void SetUp() override
+    {
+        libraryState() = {};
+        std::filesystem::create_directories(env.home());
+        ctl = std::make_unique<CadenzoControl>(nullptr, &clock);
+        ctl->AddOperation("Estrazione ed Elaborazione.");
+        ctl->AddOperation("Elaborazione dati.");
+        ctl->SetPath(env.home().string());
+    }
+    void TearDown() override
+    {
+        ctl.reset();
+        libraryState() = {};
+    }
+
+    QTreeWidget* list() const { return ctl->findChild<QTreeWidget*>("lstOperazioni"); }
+    std::string store() const { return zs::test::readFile(env.home() / "cadenzo.xml"); }
+
+    /// Runs `fill` on the dialog once it is open, then presses `button`.
+    static void whenDialogOpens(std::function<void(QDialog&)> fill, const char* button)
+    {
+        QTimer::singleShot(0, [fill, button] {
+            auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            fill(*dlg);
+            dlg->findChild<QToolButton*>(button)->click();
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(WidgetTest, AddThroughTheDialogShowsTheFourColumns)
+{
+    ASSERT_TRUE(ctl->Start(0));
+    whenDialogOpens(
+        [](QDialog& d) {
+            EXPECT_EQ(d.findChild<QLineEdit*>("txtData")->text(), QString::fromUtf8("mercoledì 25 marzo 2026"));
+            EXPECT_EQ(d.findChild<QLineEdit*>("txtOra")->text(), "14");
+            EXPECT_EQ(d.findChild<QComboBox*>("cmbEscludi")->count(), 8);
+            EXPECT_EQ(d.findChild<QComboBox*>(QString::fromUtf8("cmbPeriodicità"))->count(), 7);
+            d.findChild<QComboBox*>("cmbAzione")->setCurrentIndex(1);
+            d.findChild<QLineEdit*>("txtData")->setText("08/12/2026");
+            d.findChild<QLineEdit*>("txtOra")->setText("7");
+            d.findChild<QLineEdit*>("txtMinuti")->setText("60");
+            d.findChild<QComboBox*>(QString::fromUtf8("cmbPeriodicità"))->setCurrentText("Ogni giorno");
+            d.findChild<QComboBox*>("cmbEscludi")->setCurrentText(QString::fromUtf8("lunedì"));
+            d.findChild<QCheckBox*>("chkAbilitato")->setChecked(true);
+        },
+        "imgConferma");
+    ctl->aggiungiClicked();
+
+    QTreeWidget* l = list();
+    ASSERT_EQ(l->columnCount(), 4);
+    const QStringList headers{"Operazione", "Prossimo Evento", QString::fromUtf8("Periodicità"), "Abilitato"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(l->headerItem()->text(i), headers[i]);
+    ASSERT_EQ(l->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = l->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "Elaborazione dati.");
+    EXPECT_EQ(row->text(1), "08/12/2026 07:00");
+    EXPECT_EQ(row->text(2), "Ogni giorno");
+    EXPECT_EQ(row->text(3), "Vero");
+    EXPECT_NE(store().find("<escludi>lunedì</escludi>"), std::string::npos);
+}
+
+TEST_F(WidgetTest, CancelLeavesTheOperationAndStillRewritesTheStore)
+{
+    ASSERT_TRUE(ctl->Start(0));
+    whenDialogOpens([](QDialog&) {}, "imgConferma");
+    ctl->aggiungiClicked();
+    std::filesystem::remove(env.home() / "cadenzo.xml");
+
+    list()->setCurrentItem(list()->topLevelItem(0));
+    whenDialogOpens([](QDialog& d) { d.findChild<QLineEdit*>("txtOra")->setText("22"); }, "imgAnnulla");
+    ctl->modificaClicked();
+    EXPECT_EQ(libraryState().colOperazioni.at(0)->ProssimoAppuntamento(), (DateTime{2026, 3, 25, 14, 7, 0}));
+    EXPECT_TRUE(std::filesystem::exists(env.home() / "cadenzo.xml"));
+}
+
+TEST_F(WidgetTest, RemoveAsksAndRemovesTheSelectedRow)
+{
+    ASSERT_TRUE(ctl->Start(0));
+    whenDialogOpens([](QDialog&) {}, "imgConferma");
+    ctl->aggiungiClicked();
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+
+    Prompt::setNextAnswer(true); // nothing selected: the answer changes nothing
+    ctl->togliClicked();
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
+
+    list()->setCurrentItem(list()->topLevelItem(0));
+    Prompt::setNextAnswer(false);
+    ctl->togliClicked();
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
+
+    Prompt::setNextAnswer(true);
+    ctl->togliClicked();
+    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(store(), "<cadenzo>\r\n\r\n</cadenzo>");
+}
+
+TEST_F(WidgetTest, PropertiesPersistOnlyWhatDiffersAndReadBack)
+{
+    zs::automation::PropertyBag bag;
+    ctl->WriteProperties(bag);
+    EXPECT_EQ(bag.size(), 0u);
+
+    ctl->setFillColor(0); // black is a real choice, not "nothing stored"
+    ctl->setBackColor(0x00FF0000);
+    ctl->WriteProperties(bag);
+    EXPECT_TRUE(bag.contains("FillColor"));
+
+    CadenzoControl other(nullptr, &clock);
+    other.ReadProperties(bag);
+    EXPECT_EQ(other.FillColor(), 0u);
+    EXPECT_EQ(other.BackColor(), 0x00FF0000u);
+    EXPECT_EQ(other.ForeColor(), kButtonText);
+
+    CadenzoControl fresh(nullptr, &clock);
+    fresh.ReadProperties(zs::automation::PropertyBag{});
+    EXPECT_EQ(fresh.FillColor(), kWindowBackground);
+    EXPECT_EQ(fresh.Appearance(), 1);
+    EXPECT_TRUE(fresh.Enabled());
+}
+
+TEST_F(WidgetTest, FillColorReachesTheInputControls)
+{
+    ctl->setFillColor(0x0000FF00);
+    EXPECT_EQ(list()->palette().color(QPalette::Base), QColor(0, 255, 0));
+    EXPECT_NE(ctl->findChild<QLabel*>("lblTitle")->palette().color(QPalette::Base), QColor(0, 255, 0));
+    auto* txt = operazioneDialog().findChild<QLineEdit*>("txtOra");
+    EXPECT_EQ(txt->palette().color(QPalette::Base), QColor(0, 255, 0));
+}
+
+TEST_F(WidgetTest, LateBoundCallsAndAlarm)
+{
+    const auto& table = ctl->dispatchTable();
+    EXPECT_EQ(table.find(0x60030010)->name, "AddOperation");
+    EXPECT_EQ(table.find(0x60030013)->name, "SetPath");
+    EXPECT_EQ(table.find(0x60030014)->name, "Start");
+    EXPECT_EQ(table.find(-512)->name, "Font");
+    EXPECT_EQ(table.findEvent("Alarm")->id, 1);
+
+    zs::test::writeFile(env.home() / "cadenzo.xml",
+                        "<cadenzo><operazione><azione>Elaborazione dati.</azione><data>01/03/2026</data><ora>6</ora>"
+                        "<minuti>0</minuti><escludi>niente</escludi><periodicita>Una volta sola</periodicita>"
+                        "<abilitato>1</abilitato></operazione></cadenzo>");
+    std::vector<std::string> alarms;
+    QEventLoop loop;
+    ctl->events().connect([&](zs::automation::DispId id, std::span<Variant> args) {
+        EXPECT_EQ(id, 1);
+        alarms.push_back(args[0].toString());
+        loop.quit();
+    });
+    ctl->setPollIntervalMs(20);
+    Variant none[] = {Variant()};
+    ASSERT_TRUE(table.invoke(*ctl, 0x60030014, InvokeKind::Method, none)); // Start with the delay left out
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(alarms, std::vector<std::string>{"Elaborazione dati."});
+
+    Variant put[] = {Variant(std::int32_t{0})};
+    ASSERT_TRUE(table.invoke(*ctl, 0x68030002, InvokeKind::Put, put));
+    EXPECT_EQ(table.invoke(*ctl, 0x68030002, InvokeKind::Get, {}).value.toInt32(), 0);
+}
+
+TEST_F(WidgetTest, StartOnAFaultyStoreFailsToTheCaller)
+{
+    zs::test::writeFile(env.home() / "cadenzo.xml", "<cadenzo><operazione>");
+    Variant delay[] = {Variant(60.0)};
+    const auto r = ctl->dispatchTable().invoke(*ctl, 0x60030014, InvokeKind::Method, delay);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.errorNumber, 91);
+    EXPECT_EQ(zs::test::readFile(env.home() / "cadenzo.xml"), "<cadenzo><operazione>");
+    EXPECT_EQ(ctl->findChild<QLabel*>("lblTitle")->text(), "Operazioni previste");
+}
+
+TEST_F(WidgetTest, DelayCaptionAndResizeInTwips)
+{
+    ASSERT_TRUE(ctl->Start(60));
+    EXPECT_EQ(ctl->findChild<QLabel*>("lblTitle")->text(), "Operazioni previste (momentaneamente sospese per 60 sec.)");
+
+    ctl->show();
+    ctl->resize(600, ctl->height());
+    QApplication::processEvents();
+    EXPECT_EQ(list()->width(), (9000 - 360 - 300) / 15);
+    EXPECT_EQ(list()->columnWidth(1), 1525 / 15);
+    EXPECT_EQ(ctl->findChild<QToolButton*>("imgAggiungi")->x(), (9000 - 360 - 150) / 15);
+    ctl->resize(20, ctl->height());
+    QApplication::processEvents();
+    EXPECT_EQ(list()->width(), 0);
+    EXPECT_EQ(list()->columnWidth(0), 500 / 15);
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
