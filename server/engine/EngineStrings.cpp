@@ -1,0 +1,108 @@
+#include "engine/EngineStrings.h"
+
+#include "engine/EngineContext.h"
+#include "engine/EngineBackend.h"
+#include "engine/RunState.h"
+#include "shell/ShellServices.h"
+#include "time/Clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace zs::engine {
+
+std::string upper(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::vector<std::string> split(std::string_view text, char sep)
+{
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t pos = text.find(sep, start);
+        if (pos == std::string_view::npos) {
+            items.emplace_back(text.substr(start));
+            return items;
+        }
+        items.emplace_back(text.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+std::string replaceAll(std::string_view text, std::string_view what, std::string_view with)
+{
+    if (what.empty())
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t pos = text.find(what, start);
+        if (pos == std::string_view::npos) {
+            out.append(text.substr(start));
+            return out;
+        }
+        out.append(text.substr(start, pos - start));
+        out.append(with);
+        start = pos + what.size();
+    }
+}
+
+std::string trim(std::string_view text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ')
+        ++b;
+    while (e > b && text[e - 1] == ' ')
+        --e;
+    return std::string(text.substr(b, e - b));
+}
+
+std::string sqlQuote(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('\'');
+    for (char c : text) {
+        out.push_back(c);
+        if (c == '\'')
+            out.push_back('\'');
+    }
+    out.push_back('\'');
+    return out;
+}
+
+bool isServerType(const std::string& tipoServer)
+{
+    const std::string t = lower(tipoServer);
+    return t == "sqlserver" || t == "oracle";
+}
+
+void EngineContext::doYield() const { yield.yield(); }
+
+void EngineContext::sleep(int ms) const
+{
+    if (sleepMs)
+        sleepMs(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+double EngineContext::seconds() const { return static_cast<double>(clock.tickMs()) / 1000.0; }
+
+} // namespace zs::engine

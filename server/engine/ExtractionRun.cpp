@@ -1,0 +1,288 @@
+#include "engine/ExtractionRun.h"
+
+#include "engine/CalendarTable.h"
+#include "engine/EngineBackend.h"
+#include "engine/EngineContext.h"
+#include "engine/EngineHost.h"
+#include "engine/EngineStrings.h"
+#include "engine/LoadingXml.h"
+#include "engine/RunState.h"
+#include "engine/RunStatistics.h"
+#include "engine/Staging.h"
+#include "engine/StepTree.h"
+#include "engine/TableOperations.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "xml/XmlDocument.h"
+
+namespace zs::engine {
+
+namespace {
+
+constexpr int kConnectTries = 3;
+constexpr double kConnectWaitSeconds = 10.0;
+// The run waits in short slices so a stop or a resume is seen at once without spinning.
+constexpr int kWaitSliceMs = 50;
+
+} // namespace
+
+void UnconnectedEngineHost::unavailable(const std::string& what)
+{
+    m_log.OutputResponse("Passo non disponibile in questa installazione: " + what, true, 1);
+}
+
+void UnconnectedEngineHost::BusAndTask(const std::string& task, const std::string&, bool& ok)
+{
+    unavailable("BUSANDTASK " + task);
+    ok = false;
+}
+
+void UnconnectedEngineHost::CompattaDatabase(const std::string& file) { unavailable("COMPATTA " + file); }
+
+void UnconnectedEngineHost::Elaborazione(bool& ok)
+{
+    unavailable("ELABORACUBI");
+    ok = false;
+}
+
+bool UnconnectedEngineHost::ImportXmlStep(const xml::Element&)
+{
+    unavailable("IMPORTXML");
+    return false;
+}
+
+bool UnconnectedEngineHost::MailOrdersStep(const xml::Element&)
+{
+    unavailable("IMPORTEMAIL");
+    return false;
+}
+
+bool UnconnectedEngineHost::ExecuteDtsStep(const xml::Element&)
+{
+    unavailable("EXECUTEDTS");
+    return false;
+}
+
+ExtractionRun::ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
+                             shell::MessageService& messages)
+    : m_ctx(context), m_host(host), m_programFolder(std::move(programFolder)), m_messages(messages)
+{
+}
+
+void ExtractionRun::markDone(unsigned long long node, bool ok)
+{
+    const shell::LogNode* n = m_ctx.log.node(node);
+    if (n && n->image == shell::LogImage::Line)
+        m_ctx.log.setImage(node, ok ? shell::LogImage::Success : shell::LogImage::Error);
+}
+
+bool ExtractionRun::connect()
+{
+    for (int attempt = 1; attempt <= kConnectTries; ++attempt) {
+        if (attempt > 1) {
+            const double start = m_ctx.seconds();
+            while (m_ctx.seconds() - start < kConnectWaitSeconds && !m_ctx.state.stopped()) {
+                m_ctx.doYield();
+                m_ctx.sleep(kWaitSliceMs);
+            }
+            if (m_ctx.state.stopped())
+                return false;
+        }
+        if (m_ctx.db.open())
+            return !m_ctx.state.stopped();
+    }
+    return false;
+}
+
+bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& root)
+{
+    RunStatistics stats(m_programFolder / "stat.xml", m_messages);
+    int stepCounter = 0;
+    bool success = false;
+
+    for (const xml::Element& element : root.children()) {
+        if (element.name().empty())
+            continue;
+        const StepDefinition step = readStep(element, m_ctx.settings.TipoServer);
+        if (!PassoSelezionato(tree, step.operazione, 0))
+            continue;
+        if (!connect()) {
+            m_ctx.db.close();
+            success = false;
+            break;
+        }
+        success = runStep(tree, step, stepCounter, stats);
+        if (m_ctx.state.stopped() || !success)
+            break;
+        while (m_ctx.state.StatoProcesso() == RunState::kPaused) {
+            m_ctx.doYield();
+            m_ctx.sleep(kWaitSliceMs);
+        }
+        if (m_ctx.state.stopped())
+            break;
+    }
+
+    const shell::LogNodeId line = m_ctx.log.OutputResponse("Aggiornamento statistiche di estrazione", false, 0);
+    m_ctx.doYield();
+    std::string error;
+    if (!stats.save(&error))
+        m_ctx.log.OutputResponse("Impossibile salvare le statistiche: " + error, true, 1);
+    m_ctx.log.setImage(line, shell::LogImage::Success);
+    return success;
+}
+
+bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, RunStatistics& stats)
+{
+    const shell::ProgramSettings& settings = m_ctx.settings;
+    const bool server = isServerType(settings.TipoServer);
+    const std::string& table = step.tableName;
+    TableOperations ops(m_ctx);
+
+    bool success = true;
+    const shell::LogNodeId stepLine = m_ctx.db.InizioPasso(step.operazione);
+    const double started = m_ctx.seconds();
+    ++stepCounter;
+    m_host.UpdateProgressBar(stepCounter);
+    int restart = 1;
+
+    const Incremental& inc = step.incrementale;
+    std::string watermark;
+    if (inc.attivo) {
+        if (auto literal = watermarkLiteral(inc)) {
+            watermark = std::move(*literal);
+        } else {
+            m_ctx.log.OutputResponse("Valore incrementale non numerico: \"" + inc.text + "\"", true, 1);
+            success = false;
+        }
+    }
+
+    if (step.svuota && success) {
+        shell::LogNodeId detail = 0;
+        if (inc.attivo) {
+            detail = m_ctx.db.DettaglioPasso("delete * from " + table + " where " + inc.svuota + " > " + watermark);
+            success = ops.CancellaTabella(table, "where " + inc.svuota + " > " + watermark);
+            if (server)
+                restart = 0;
+        } else if (settings.TipoServer == "sqlserver") {
+            detail = m_ctx.db.DettaglioPasso("truncate table " + table);
+            success = ops.SvuotaTabella(table);
+        } else {
+            detail = m_ctx.db.DettaglioPasso("delete * from " + table);
+            success = ops.CancellaTabella(table, "");
+        }
+        const shell::LogNode* n = m_ctx.log.node(detail);
+        if (n && n->image == shell::LogImage::Line)
+            m_ctx.log.setImage(detail, shell::LogImage::Success);
+    }
+    m_ctx.doYield();
+    if (step.azzeraContatore && success)
+        success = ops.AzzeraContatore(table, step.contatore, restart);
+    m_ctx.doYield();
+
+    const auto firstJob = [&]() -> const std::string* {
+        if (step.queries.empty()) {
+            m_ctx.log.OutputResponse("Il passo " + table + " non ha nessuna QUERY", true, 1);
+            return nullptr;
+        }
+        return &step.queries.front();
+    };
+    // The job and staging loops: the ticked jobs in order, none after a failed one.
+    const auto jobLoop = [&](bool staging) {
+        for (std::size_t i = 0; i < step.queries.size(); ++i) {
+            if (!PassoSelezionato(tree, step.operazione, static_cast<int>(i + 1)))
+                continue;
+            if (success) {
+                if (staging) {
+                    const std::string& text = step.queries[i];
+                    const shell::LogNodeId d =
+                        m_ctx.db.DettaglioPasso("Caricamento tabella di stage " + text.substr(0, text.find(';')));
+                    success = Staging(m_ctx).CaricaStage(text);
+                    markDone(d, success);
+                } else {
+                    std::string sql = inc.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark)
+                                                 : step.queries[i];
+                    const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
+                    success = ops.EseguiJob(sql);
+                    markDone(d, success);
+                }
+            }
+            m_ctx.doYield();
+        }
+        stats.AggiornaStatistiche(step.operazione, m_ctx.seconds() - started);
+    };
+
+    // A special step never runs on a table whose emptying or counter reset failed, and never
+    // turns that failure into success.
+    if (table == "TIME" || table == "[TIME]") {
+        if (success) {
+            const std::string* years = firstJob();
+            success = years && CalendarTable(m_ctx).CreaTabellaTime(*years);
+        }
+    } else if (table == "SINCRONIA") {
+        if (success) {
+            const std::string* tables = firstJob();
+            success = tables && Staging(m_ctx).Sincronizza(*tables);
+        }
+    } else if (table == "BUSANDTASK") {
+        if (success) {
+            for (std::size_t i = 1; i < step.queries.size(); ++i) {
+                bool ok = false;
+                m_host.BusAndTask(step.queries.front(), step.queries[i], ok);
+                success = ok;
+            }
+        }
+    } else if (table == "COMPATTA") {
+        if (success) {
+            m_ctx.db.close();
+            if (!server)
+                m_host.CompattaDatabase(settings.PercorsoAccess);
+        }
+    } else if (table == "ELABORACUBI") {
+        if (success) {
+            bool ok = false;
+            m_host.Elaborazione(ok);
+            success = ok;
+        }
+    } else if (table == "IMPORTXML") {
+        success = success && m_host.ImportXmlStep(step.element);
+    } else if (table == "EXECUTEDTS") {
+        success = success && m_host.ExecuteDtsStep(step.element);
+    } else if (table == "IMPORTEMAIL") {
+        success = success && m_host.MailOrdersStep(step.element);
+    } else if (table == "STAGE") {
+        jobLoop(true);
+    } else {
+        jobLoop(false);
+    }
+
+    // The new watermark is kept only after a successful step, and never as an empty value: a
+    // failed or partial load must be loaded again from the old watermark.
+    if (inc.attivo && inc.autoupdate && success) {
+        const std::size_t dot = inc.riempi.find('.');
+        if (dot == std::string::npos) {
+            m_ctx.log.OutputResponse("Campo incrementale senza tabella: \"" + inc.riempi + "\"", true, 1);
+        } else {
+            bool ok = false;
+            const SqlValue max = ops.LeggiMaxIncrementale(inc.riempi.substr(0, dot), inc.riempi, &ok);
+            if (ok) {
+                if (auto text = watermarkText(max, inc.numerico)) {
+                    xml::Element target;
+                    for (const xml::Element& child : step.element.children())
+                        if (upper(child.name()) == "INCREMENTALE")
+                            target = child;
+                    target.setText(*text);
+                }
+            }
+        }
+    }
+
+    m_ctx.db.close();
+    m_ctx.db.LogSuccesso(success);
+    const shell::LogNode* n = m_ctx.log.node(stepLine);
+    if (n && n->image == shell::LogImage::Line)
+        m_ctx.log.setImage(stepLine, shell::LogImage::Success);
+    m_ctx.doYield();
+    return success;
+}
+
+} // namespace zs::engine

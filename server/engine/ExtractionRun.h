@@ -1,0 +1,48 @@
+#pragma once
+// The extraction run: walks the loading XML's steps, and for every step ticked in the step
+// tree opens a connection, empties the table and resets its counter as the step says, runs its
+// jobs or its special operation, keeps the incremental watermark, times it into the run
+// statistics and logs every stage. It ends at the first failed step, on a stop, or after the
+// last step, and then saves stat.xml.
+
+#include <filesystem>
+#include <string>
+
+namespace zs::xml {
+class Element;
+}
+namespace zs::shell {
+class MessageService;
+}
+
+namespace zs::engine {
+
+struct EngineContext;
+struct StepDefinition;
+class EngineHost;
+class StepTree;
+
+class ExtractionRun {
+public:
+    /// `programFolder` holds stat.xml; `messages` shows a stat.xml that does not parse.
+    ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
+                  shell::MessageService& messages);
+
+    /// True when every ticked step that ran succeeded (also when stopped between two steps);
+    /// false when a step failed, a connection could not be opened, a stop ended a wait or a
+    /// statement, or no step ran. The caller closes the connection slot afterwards.
+    bool EseguiEstrazione(const StepTree& tree, const xml::Element& root);
+
+private:
+    bool connect();
+    /// Runs one ticked step from its step line to its success line.
+    bool runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, class RunStatistics& stats);
+    void markDone(unsigned long long node, bool ok);
+
+    const EngineContext& m_ctx;
+    EngineHost& m_host;
+    std::filesystem::path m_programFolder;
+    shell::MessageService& m_messages;
+};
+
+} // namespace zs::engine
