@@ -1,0 +1,46 @@
+#pragma once
+// The interface each database backend implements for Connection. Every member but interrupt()
+// runs on the connection's worker thread; interrupt() may be called from any thread and asks
+// the statement under way (or the next one, until clearInterrupt()) to stop.
+
+#include "db/Connection.h"
+#include "db/ConnectionString.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::db {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    /// Opens the target; `create` allows a SQLite file to be created (catalog creation only).
+    virtual bool open(const ConnectionTarget& target, bool create, ErrorList& errors) = 0;
+    virtual void close() noexcept = 0;
+    virtual bool execute(const std::string& sql, ErrorList& errors) = 0;
+    virtual bool query(const std::string& sql, RecordSet& out, ErrorList& errors) = 0;
+    /// The columns of `table` (an identifier already quoted for the database).
+    virtual bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) = 0;
+    virtual bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
+                        const std::vector<Value>& values, ErrorList& errors) = 0;
+    virtual bool tableNames(std::vector<std::string>& out, ErrorList& errors) = 0;
+    virtual Dialect dialect() const = 0;
+    /// `name` as a quoted identifier of this database.
+    virtual std::string quoteIdentifier(std::string_view name) const = 0;
+
+    virtual void interrupt() noexcept = 0;
+    virtual void clearInterrupt() noexcept = 0;
+};
+
+std::unique_ptr<Backend> makeSqliteBackend();
+std::unique_ptr<Backend> makeOdbcBackend();
+
+/// "name" for a bracketed "[name]" or a double-quoted "\"name\""; the name itself otherwise.
+std::string unbracket(std::string_view name);
+/// True for a name made only of ASCII letters, digits and '_' that does not start with a digit.
+bool isPlainIdentifier(std::string_view name);
+
+} // namespace zs::db

@@ -1,0 +1,563 @@
+#include "db/Connection.h"
+
+#include "db/Backend_p.h"
+#include "db/ConnectionString.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <strings.h>
+#include <thread>
+
+namespace zs::db {
+
+using Clock = std::chrono::steady_clock;
+using Job = std::function<bool(Backend*, ErrorList&)>;
+
+namespace {
+enum class Abort { None, Cancel, Timeout };
+constexpr auto kInterruptRepeat = std::chrono::milliseconds(100);
+} // namespace
+
+/// What the caller's thread, the worker and the watchdog share. The worker runs one job at a
+/// time; the watchdog ends a job that outlives its time-out, and repeats an interrupt until
+/// the job has stopped (a cancel may reach a driver just before its statement starts).
+struct ConnectionShared {
+    std::mutex m;
+    std::condition_variable cv;      // job submitted / job finished / stopping
+    std::condition_variable watchCv; // wakes the watchdog
+    std::unique_ptr<Backend> backend;
+    bool open = false;
+    Dialect dialect = Dialect::None;
+
+    Job job;
+    bool pending = false;
+    bool running = false;
+    bool stopping = false;
+    int jobTimeout = 0;
+    std::uint64_t submitted = 0;
+    std::uint64_t finished = 0;
+    Abort abort = Abort::None;
+    std::optional<Clock::time_point> deadline;
+
+    bool lastOk = true;
+    ErrorList lastErrors;
+
+    std::thread worker;
+    std::thread watchdog;
+
+    void workerLoop()
+    {
+        std::unique_lock l(m);
+        while (true) {
+            cv.wait(l, [&] { return pending || stopping; });
+            if (!pending)
+                break;
+            Job fn = std::move(job);
+            pending = false;
+            running = true;
+            if (jobTimeout > 0)
+                deadline = Clock::now() + std::chrono::seconds(jobTimeout);
+            Backend* b = backend.get();
+            watchCv.notify_all();
+            l.unlock();
+
+            ErrorList errors;
+            bool ok = false;
+            try {
+                ok = fn(b, errors);
+            } catch (const std::exception& e) {
+                errors.push_back(makeError(ErrorClass::ConnectionLost, e.what()));
+            }
+
+            l.lock();
+            if (!ok && abort != Abort::None) {
+                const std::string source = errors.empty() ? "zs::db" : errors.front().source;
+                Error head = abort == Abort::Timeout ? makeError(ErrorClass::Timeout, "Timeout expired", source)
+                                                     : makeError(ErrorClass::Cancelled, "Operation cancelled", source);
+                for (auto& e : errors) {
+                    e.kind = head.kind;
+                    e.number = head.number;
+                }
+                errors.insert(errors.begin(), std::move(head));
+            }
+            if (!ok && errors.empty())
+                errors.push_back(makeError(ErrorClass::ConnectionLost, "the operation failed without a reason"));
+            running = false;
+            deadline.reset();
+            lastOk = ok;
+            lastErrors = std::move(errors);
+            ++finished;
+            cv.notify_all();
+            watchCv.notify_all();
+        }
+    }
+
+    void watchdogLoop()
+    {
+        std::unique_lock l(m);
+        while (!stopping) {
+            if (running && abort == Abort::None && deadline) {
+                if (Clock::now() < *deadline) {
+                    watchCv.wait_until(l, *deadline);
+                    continue;
+                }
+                abort = Abort::Timeout;
+            }
+            if ((running || pending) && abort != Abort::None) {
+                if (running && backend)
+                    backend->interrupt();
+                watchCv.wait_for(l, kInterruptRepeat);
+                continue;
+            }
+            watchCv.wait(l);
+        }
+    }
+
+    /// Queues `fn`; false when another job still runs or waits.
+    bool submit(Job fn, int timeoutSeconds, std::uint64_t& seq)
+    {
+        std::lock_guard l(m);
+        if (pending || running)
+            return false;
+        job = std::move(fn);
+        pending = true;
+        jobTimeout = timeoutSeconds;
+        abort = Abort::None;
+        if (backend)
+            backend->clearInterrupt();
+        seq = ++submitted;
+        cv.notify_all();
+        return true;
+    }
+
+    bool waitDone(std::uint64_t seq, std::optional<std::chrono::milliseconds> timeout)
+    {
+        std::unique_lock l(m);
+        if (!timeout) {
+            cv.wait(l, [&] { return finished >= seq; });
+            return true;
+        }
+        return cv.wait_for(l, *timeout, [&] { return finished >= seq; });
+    }
+};
+
+Connection::Connection() : m_shared(std::make_shared<ConnectionShared>())
+{
+    m_shared->worker = std::thread([s = m_shared.get()] { s->workerLoop(); });
+    m_shared->watchdog = std::thread([s = m_shared.get()] { s->watchdogLoop(); });
+}
+
+Connection::~Connection()
+{
+    close();
+    {
+        std::lock_guard l(m_shared->m);
+        m_shared->stopping = true;
+        m_shared->cv.notify_all();
+        m_shared->watchCv.notify_all();
+    }
+    m_shared->worker.join();
+    m_shared->watchdog.join();
+}
+
+bool Connection::fail(Error e)
+{
+    m_errors.clear();
+    m_errors.push_back(std::move(e));
+    return false;
+}
+
+bool Connection::fail(ErrorList errors)
+{
+    m_errors = std::move(errors);
+    return false;
+}
+
+int Connection::state() const
+{
+    std::lock_guard l(m_shared->m);
+    int s = m_shared->open ? kStateOpen : kStateClosed;
+    if (m_shared->pending || m_shared->running)
+        s |= kStateExecuting;
+    return s;
+}
+
+std::string Connection::reportedConnectionString() const
+{
+    return maskPasswords(m_connectionString);
+}
+
+bool Connection::requireIdle()
+{
+    if (isExecuting()) {
+        Error e = makeError(ErrorClass::Usage, "Operation cannot be performed while executing asynchronously.");
+        e.number = kErrBusy;
+        return fail(std::move(e));
+    }
+    return true;
+}
+
+bool Connection::open(const std::string& connectionString)
+{
+    return openImpl(connectionString, false);
+}
+
+bool Connection::openImpl(const std::string& connectionString, bool create)
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return false;
+    close();
+    m_connectionString = connectionString;
+    Error resolveError;
+    auto target = resolveConnectionString(connectionString, resolveError);
+    if (!target)
+        return fail(std::move(resolveError));
+
+    auto* shared = m_shared.get();
+    Job job = [shared, target = *target, create](Backend*, ErrorList& errors) {
+        std::unique_ptr<Backend> backend =
+            target.kind == ConnectionTarget::Kind::Sqlite ? makeSqliteBackend() : makeOdbcBackend();
+        if (!backend->open(target, create, errors))
+            return false;
+        std::lock_guard l(shared->m);
+        shared->dialect = backend->dialect();
+        shared->backend = std::move(backend);
+        shared->open = true;
+        return true;
+    };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), 0, seq))
+        return requireIdle();
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    m_dialect = m_shared->dialect;
+    if (!m_shared->lastOk)
+        return fail(m_shared->lastErrors);
+    return true;
+}
+
+void Connection::close() noexcept
+{
+    if (isExecuting())
+        cancel();
+    m_asyncPending = false;
+    {
+        std::lock_guard l(m_shared->m);
+        if (!m_shared->open && !m_shared->backend)
+            return;
+    }
+    auto* shared = m_shared.get();
+    Job job = [shared](Backend*, ErrorList&) {
+        std::unique_ptr<Backend> backend;
+        {
+            std::lock_guard l(shared->m);
+            backend = std::move(shared->backend);
+            shared->open = false;
+            shared->dialect = Dialect::None;
+        }
+        if (backend)
+            backend->close();
+        return true;
+    };
+    std::uint64_t seq = 0;
+    if (m_shared->submit(std::move(job), 0, seq))
+        m_shared->waitDone(seq, std::nullopt);
+    m_dialect = Dialect::None;
+}
+
+bool Connection::runStatement(std::string_view sql, bool async)
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    Job job = [text = std::string(sql)](Backend* b, ErrorList& errors) { return b->execute(text, errors); };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
+        return requireIdle();
+    if (async) {
+        m_asyncPending = true;
+        return true;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+}
+
+bool Connection::execute(std::string_view sql)
+{
+    return runStatement(sql, false);
+}
+
+bool Connection::executeAsync(std::string_view sql)
+{
+    return runStatement(sql, true);
+}
+
+bool Connection::waitFor(std::chrono::milliseconds timeout)
+{
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard l(m_shared->m);
+        seq = m_shared->submitted;
+    }
+    return m_shared->waitDone(seq, timeout);
+}
+
+bool Connection::endExecute()
+{
+    if (!m_asyncPending)
+        return true;
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard l(m_shared->m);
+        seq = m_shared->submitted;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    m_asyncPending = false;
+    std::lock_guard l(m_shared->m);
+    if (m_shared->lastOk) {
+        m_errors.clear();
+        return true;
+    }
+    return fail(m_shared->lastErrors);
+}
+
+bool Connection::cancel(std::chrono::milliseconds wait)
+{
+    {
+        std::lock_guard l(m_shared->m);
+        if (!m_shared->pending && !m_shared->running)
+            return true;
+        if (m_shared->abort == Abort::None)
+            m_shared->abort = Abort::Cancel;
+        if (m_shared->running && m_shared->backend)
+            m_shared->backend->interrupt();
+        m_shared->watchCv.notify_all();
+    }
+    return waitFor(wait);
+}
+
+std::optional<RecordSet> Connection::query(std::string_view sql)
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return std::nullopt;
+    if (!isOpen()) {
+        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+        return std::nullopt;
+    }
+    auto result = std::make_shared<RecordSet>();
+    Job job = [text = std::string(sql), result](Backend* b, ErrorList& errors) { return b->query(text, *result, errors); };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
+        requireIdle();
+        return std::nullopt;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    if (!m_shared->lastOk) {
+        fail(m_shared->lastErrors);
+        return std::nullopt;
+    }
+    return std::move(*result);
+}
+
+namespace {
+
+/// How a table or column name is written in SQL for the database: unquoted when plain on the
+/// databases that fold unquoted names (so it matches the engine's own unquoted SQL), quoted
+/// otherwise.
+std::string sqlName(const Backend& b, std::string_view name)
+{
+    const std::string bare = unbracket(name);
+    if ((b.dialect() == Dialect::PostgreSql || b.dialect() == Dialect::Oracle) && isPlainIdentifier(bare))
+        return bare;
+    return b.quoteIdentifier(bare);
+}
+
+} // namespace
+
+std::optional<RowWriter> Connection::openRowWriter(std::string_view table)
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return std::nullopt;
+    if (!isOpen()) {
+        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+        return std::nullopt;
+    }
+    auto columns = std::make_shared<std::vector<ColumnInfo>>();
+    Job job = [name = std::string(table), columns](Backend* b, ErrorList& errors) {
+        return b->describe(sqlName(*b, name), *columns, errors);
+    };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
+        requireIdle();
+        return std::nullopt;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    if (!m_shared->lastOk) {
+        fail(m_shared->lastErrors);
+        return std::nullopt;
+    }
+    return RowWriter(*this, std::string(table), std::move(*columns));
+}
+
+bool Connection::insertRow(const std::string& table, const std::vector<std::string>& columns,
+                           const std::vector<Value>& values)
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    Job job = [table, columns, values](Backend* b, ErrorList& errors) {
+        std::vector<std::string> quoted;
+        quoted.reserve(columns.size());
+        for (const auto& c : columns)
+            quoted.push_back(sqlName(*b, c));
+        return b->insert(sqlName(*b, table), quoted, values, errors);
+    };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
+        return requireIdle();
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+}
+
+std::optional<std::vector<std::string>> Connection::tableNames()
+{
+    m_errors.clear();
+    if (!requireIdle())
+        return std::nullopt;
+    if (!isOpen()) {
+        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+        return std::nullopt;
+    }
+    auto names = std::make_shared<std::vector<std::string>>();
+    Job job = [names](Backend* b, ErrorList& errors) { return b->tableNames(*names, errors); };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
+        requireIdle();
+        return std::nullopt;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    if (!m_shared->lastOk) {
+        fail(m_shared->lastErrors);
+        return std::nullopt;
+    }
+    return std::move(*names);
+}
+
+// --- RowWriter ---------------------------------------------------------------------------
+
+namespace {
+
+const Value kNullValue;
+
+std::optional<Value> convertTo(const Value& v, Value::Type type)
+{
+    if (v.isNull() || v.type() == type)
+        return v;
+    switch (type) {
+    case Value::Type::Integer:
+        if (auto i = v.toInt())
+            return Value(*i);
+        return std::nullopt;
+    case Value::Type::Double:
+        if (auto d = v.toDouble())
+            return Value(*d);
+        return std::nullopt;
+    case Value::Type::Text:
+        return Value(v.toString());
+    case Value::Type::DateTime:
+        if (auto dt = v.toDateTime())
+            return Value(*dt);
+        return std::nullopt;
+    case Value::Type::Boolean: {
+        if (auto i = v.toInt())
+            return Value(*i != 0);
+        if (const auto* t = v.text()) {
+            if (*t == "true" || *t == "True" || *t == "TRUE")
+                return Value(true);
+            if (*t == "false" || *t == "False" || *t == "FALSE")
+                return Value(false);
+        }
+        return std::nullopt;
+    }
+    case Value::Type::Null:
+        return Value();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+RowWriter::RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns)
+    : m_connection(&connection), m_table(std::move(table)), m_columns(std::move(columns))
+{
+    m_names.reserve(m_columns.size());
+    for (const auto& c : m_columns)
+        m_names.push_back(c.name);
+    addNew();
+}
+
+void RowWriter::addNew()
+{
+    m_row.assign(m_columns.size(), Value());
+    m_set.assign(m_columns.size(), false);
+}
+
+std::optional<std::size_t> RowWriter::indexOf(std::string_view field) const
+{
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        if (m_names[i].size() == field.size() && ::strncasecmp(m_names[i].data(), field.data(), field.size()) == 0)
+            return i;
+    return std::nullopt;
+}
+
+bool RowWriter::set(std::string_view field, const Value& value)
+{
+    const auto i = indexOf(field);
+    if (!i) {
+        Error e = makeError(ErrorClass::BadArgument,
+                            "Item cannot be found in the collection corresponding to the requested name or ordinal: " +
+                                std::string(field));
+        e.number = kErrNotFound;
+        return m_connection->fail(std::move(e));
+    }
+    auto converted = convertTo(value, m_columns[*i].type);
+    if (!converted)
+        return m_connection->fail(makeError(ErrorClass::BadArgument, "the value \"" + value.toString() +
+                                                                         "\" does not fit the field " + m_columns[*i].name));
+    m_row[*i] = std::move(*converted);
+    m_set[*i] = true;
+    return true;
+}
+
+const Value& RowWriter::get(std::string_view field) const
+{
+    const auto i = indexOf(field);
+    return i ? m_row[*i] : kNullValue;
+}
+
+bool RowWriter::update()
+{
+    std::vector<std::string> columns;
+    std::vector<Value> values;
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (m_set[i]) {
+            columns.push_back(m_names[i]);
+            values.push_back(m_row[i]);
+        }
+    return m_connection->insertRow(m_table, columns, values);
+}
+
+} // namespace zs::db

@@ -1,0 +1,148 @@
+#pragma once
+// A connection to one database, as the engine uses it: open from a connection string, run
+// statements synchronously or asynchronously (polled, waited for with a bound, cancelled from
+// the caller's thread), a command time-out, the errors of the last failure, record sets for
+// reading and a row writer for appending. SQLite files and ODBC data sources behind one API.
+//
+// Every database call runs on the connection's own worker thread; the public members are
+// meant for one owning thread (the engine's), except cancel(), which any thread may call.
+
+#include "db/Error.h"
+#include "db/RecordSet.h"
+#include "db/Value.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::db {
+
+class Backend;
+class RowWriter;
+struct ConnectionShared;
+
+/// Bits of Connection::state(), with the values the engine compares.
+inline constexpr int kStateClosed = 0;
+inline constexpr int kStateOpen = 1;
+inline constexpr int kStateExecuting = 4;
+
+/// Which database product sits behind an open connection.
+enum class Dialect { None, Sqlite, PostgreSql, SqlServer, Oracle, OtherOdbc };
+
+class Connection {
+public:
+    Connection();
+    /// Closes the connection (cancelling a statement still running) and stops its worker.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    /// Opens `connectionString` (see ConnectionString.h for the accepted forms). The string is
+    /// kept even when the open fails. False on failure, with the reasons in errors(); a missing
+    /// SQLite file is never created.
+    [[nodiscard]] bool open(const std::string& connectionString);
+    /// Closes; never fails. A statement still running is cancelled first.
+    void close() noexcept;
+
+    /// The string given to open().
+    const std::string& connectionString() const { return m_connectionString; }
+    /// The connection string as the connection reports it: the one given, its passwords masked.
+    std::string reportedConnectionString() const;
+
+    /// kStateClosed, or kStateOpen with kStateExecuting added while a statement runs.
+    int state() const;
+    bool isOpen() const { return (state() & kStateOpen) != 0; }
+    bool isExecuting() const { return (state() & kStateExecuting) != 0; }
+    Dialect dialect() const { return m_dialect; }
+
+    /// Seconds a statement may run before it is ended with a Timeout error; 0 means no limit.
+    /// 30 by default. Applies to the statements started after the call.
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds < 0 ? 0 : seconds; }
+    int commandTimeout() const { return m_commandTimeout; }
+
+    /// Runs `sql` and waits for its end; no records are returned. False on failure (errors()).
+    [[nodiscard]] bool execute(std::string_view sql);
+
+    /// Starts `sql` and returns at once. False (with errors()) when it cannot start: the
+    /// connection is closed or another statement still runs. Poll isExecuting() or waitFor(),
+    /// then collect the outcome with endExecute().
+    [[nodiscard]] bool executeAsync(std::string_view sql);
+    /// Waits up to `timeout` for the running statement to end; true when none runs any more.
+    bool waitFor(std::chrono::milliseconds timeout);
+    /// The outcome of the last asynchronous statement, once it has ended: true when it
+    /// succeeded, false with errors() when it failed, was cancelled or timed out. Waits for
+    /// the statement when it still runs.
+    [[nodiscard]] bool endExecute();
+    /// Cancels the running statement (from any thread) and waits up to `wait` for it to stop.
+    /// True when no statement runs any more. A statement that ended this way fails with a
+    /// Cancelled error.
+    bool cancel(std::chrono::milliseconds wait = std::chrono::seconds(5));
+
+    /// Runs a query and reads all its rows. Nothing on failure (errors()).
+    [[nodiscard]] std::optional<RecordSet> query(std::string_view sql);
+
+    /// A writer appending rows to `table` (a name, bracketed or not). Nothing when the table
+    /// cannot be read (errors()).
+    [[nodiscard]] std::optional<RowWriter> openRowWriter(std::string_view table);
+
+    /// The names of the database's tables and views, as the database stores them.
+    [[nodiscard]] std::optional<std::vector<std::string>> tableNames();
+
+    /// The errors of the last failed call; emptied when a call starts.
+    const ErrorList& errors() const { return m_errors; }
+    /// The class of the last failure (None when the last call succeeded).
+    ErrorClass lastErrorClass() const { return m_errors.empty() ? ErrorClass::None : m_errors.front().kind; }
+    void clearErrors() { m_errors.clear(); }
+
+private:
+    friend class RowWriter;
+    friend class Catalog;
+    bool openImpl(const std::string& connectionString, bool create);
+    bool fail(Error e);
+    bool fail(ErrorList errors);
+    bool requireIdle();
+    bool runStatement(std::string_view sql, bool async);
+    bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
+
+    std::shared_ptr<ConnectionShared> m_shared;
+    std::string m_connectionString;
+    Dialect m_dialect = Dialect::None;
+    int m_commandTimeout = 30;
+    ErrorList m_errors;
+    bool m_asyncPending = false;
+};
+
+/// Appends rows to one table, a row at a time: addNew(), set the fields, update() writes it.
+/// Field names are matched without regard to case; values are converted to the field's type
+/// when set, as the database column would store them.
+class RowWriter {
+public:
+    /// Starts a new, empty row (every field null).
+    void addNew();
+    /// Sets a field of the new row. False (with the connection's errors()) for an unknown
+    /// field or a value that does not convert to the field's type.
+    [[nodiscard]] bool set(std::string_view field, const Value& value);
+    /// The value set for a field of the new row, as converted; null when unset or unknown.
+    const Value& get(std::string_view field) const;
+    /// Writes the new row at once. False on failure (the connection's errors()).
+    [[nodiscard]] bool update();
+
+    const std::vector<ColumnInfo>& columns() const { return m_columns; }
+
+private:
+    friend class Connection;
+    RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns);
+    std::optional<std::size_t> indexOf(std::string_view field) const;
+
+    Connection* m_connection;
+    std::string m_table;
+    std::vector<ColumnInfo> m_columns;
+    std::vector<std::string> m_names;
+    std::vector<Value> m_row;
+    std::vector<bool> m_set;
+};
+
+} // namespace zs::db

@@ -1,0 +1,583 @@
+// Server databases through unixODBC: SQL Server (FreeTDS), Oracle, PostgreSQL or any other
+// driver. Wide-character calls throughout, so texts travel as UTF-16 and come back as UTF-8
+// whatever the process locale.
+
+#include "db/Backend_p.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace zs::db {
+
+namespace {
+
+using WString = std::basic_string<SQLWCHAR>;
+
+WString toWide(std::string_view s)
+{
+    WString out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6 && i + 1 < s.size()) {
+            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
+            len = 2;
+        } else if ((c >> 4) == 0xE && i + 2 < s.size()) {
+            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) |
+                 (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
+            len = 3;
+        } else if ((c >> 3) == 0x1E && i + 3 < s.size()) {
+            cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 12) |
+                 ((static_cast<unsigned char>(s[i + 2]) & 0x3Fu) << 6) | (static_cast<unsigned char>(s[i + 3]) & 0x3Fu);
+            len = 4;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<SQLWCHAR>(cp));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(const SQLWCHAR* w, std::size_t n)
+{
+    std::string out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t cp = w[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(const WString& w)
+{
+    return toUtf8(w.data(), w.size());
+}
+
+/// Owns one ODBC handle.
+class Handle {
+public:
+    Handle() = default;
+    Handle(SQLSMALLINT type, SQLHANDLE h) : m_type(type), m_h(h) {}
+    ~Handle() { reset(); }
+    Handle(Handle&& o) noexcept : m_type(o.m_type), m_h(o.m_h) { o.m_h = SQL_NULL_HANDLE; }
+    Handle& operator=(Handle&& o) noexcept
+    {
+        if (this != &o) {
+            reset();
+            m_type = o.m_type;
+            m_h = o.m_h;
+            o.m_h = SQL_NULL_HANDLE;
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    SQLHANDLE get() const { return m_h; }
+    SQLSMALLINT type() const { return m_type; }
+    void reset()
+    {
+        if (m_h != SQL_NULL_HANDLE)
+            SQLFreeHandle(m_type, m_h);
+        m_h = SQL_NULL_HANDLE;
+    }
+
+private:
+    SQLSMALLINT m_type = 0;
+    SQLHANDLE m_h = SQL_NULL_HANDLE;
+};
+
+Value::Type typeFromSql(SQLSMALLINT t, SQLSMALLINT scale)
+{
+    switch (t) {
+    case SQL_BIT:
+        return Value::Type::Boolean;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return Value::Type::Integer;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+        return scale == 0 ? Value::Type::Integer : Value::Type::Double;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return Value::Type::Double;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATETIME:
+        return Value::Type::DateTime;
+    default:
+        return Value::Type::Text;
+    }
+}
+
+class OdbcBackend final : public Backend {
+public:
+    ~OdbcBackend() override { close(); }
+
+    bool open(const ConnectionTarget& target, bool, ErrorList& errors) override
+    {
+        close();
+        SQLHANDLE env = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+            errors.push_back(makeError(ErrorClass::Connect, "the ODBC driver manager could not be started", "ODBC"));
+            return false;
+        }
+        m_env = Handle(SQL_HANDLE_ENV, env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLHANDLE dbc = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+            collect(m_env, ErrorClass::Connect, errors);
+            return false;
+        }
+        m_dbc = Handle(SQL_HANDLE_DBC, dbc);
+        // A server that does not answer must not hold the engine for ever.
+        SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+        WString in = toWide(target.odbcString);
+        SQLWCHAR out[2048];
+        SQLSMALLINT outLen = 0;
+        const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, in.data(), static_cast<SQLSMALLINT>(in.size()), out,
+                                               static_cast<SQLSMALLINT>(std::size(out)), &outLen, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            collect(m_dbc, ErrorClass::Connect, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Connect, "the ODBC connection could not be opened", "ODBC"));
+            m_dbc.reset();
+            m_env.reset();
+            return false;
+        }
+        m_connected = true;
+        const std::string dbms = infoText(SQL_DBMS_NAME);
+        m_source = "ODBC " + infoText(SQL_DRIVER_NAME);
+        m_quote = infoText(SQL_IDENTIFIER_QUOTE_CHAR);
+        if (m_quote.empty() || m_quote == " ")
+            m_quote = "\"";
+        std::string d = dbms;
+        std::transform(d.begin(), d.end(), d.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (d.find("postgres") != std::string::npos)
+            m_dialect = Dialect::PostgreSql;
+        else if (d.find("sql server") != std::string::npos)
+            m_dialect = Dialect::SqlServer;
+        else if (d.find("oracle") != std::string::npos)
+            m_dialect = Dialect::Oracle;
+        else if (d.find("sqlite") != std::string::npos)
+            m_dialect = Dialect::Sqlite;
+        else
+            m_dialect = Dialect::OtherOdbc;
+        return true;
+    }
+
+    void close() noexcept override
+    {
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_stmt.reset();
+        }
+        if (m_connected)
+            SQLDisconnect(m_dbc.get());
+        m_connected = false;
+        m_dbc.reset();
+        m_env.reset();
+    }
+
+    bool execute(const std::string& sql, ErrorList& errors) override
+    {
+        if (!newStatement(errors))
+            return false;
+        WString text = toWide(sql);
+        SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return failStatement(errors);
+        // Later results of a batch may hold the error of a later statement.
+        while ((rc = SQLMoreResults(stmt())) != SQL_NO_DATA) {
+            if (!SQL_SUCCEEDED(rc))
+                return failStatement(errors);
+        }
+        endStatement();
+        return true;
+    }
+
+    bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
+    {
+        if (!newStatement(errors))
+            return false;
+        WString text = toWide(sql);
+        SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return failStatement(errors);
+        std::vector<ColumnInfo> columns;
+        if (!describeResult(columns, errors))
+            return false;
+        std::vector<std::vector<Value>> rows;
+        while ((rc = SQLFetch(stmt())) != SQL_NO_DATA) {
+            if (!SQL_SUCCEEDED(rc))
+                return failStatement(errors);
+            std::vector<Value> row;
+            row.reserve(columns.size());
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                Value v;
+                if (!readValue(static_cast<SQLUSMALLINT>(i + 1), columns[i].type, v))
+                    return failStatement(errors);
+                row.push_back(std::move(v));
+            }
+            rows.push_back(std::move(row));
+        }
+        endStatement();
+        out = RecordSet(std::move(columns), std::move(rows));
+        return true;
+    }
+
+    bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) override
+    {
+        if (!newStatement(errors))
+            return false;
+        WString text = toWide("select * from " + table + " where 1=0");
+        const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return failStatement(errors);
+        if (!describeResult(out, errors))
+            return false;
+        endStatement();
+        return true;
+    }
+
+    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns, const std::vector<Value>& values,
+                ErrorList& errors) override
+    {
+        if (!newStatement(errors))
+            return false;
+        std::string sql = "insert into " + table + " (";
+        std::string marks;
+        for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
+            sql += (i ? "," : "") + quotedColumns[i];
+            marks += i ? ",?" : "?";
+        }
+        sql += ") values (" + marks + ")";
+        if (quotedColumns.empty())
+            sql = "insert into " + table + " default values";
+
+        // Buffers must outlive SQLExecute.
+        struct Param {
+            SQLBIGINT i = 0;
+            double d = 0;
+            unsigned char b = 0;
+            SQL_TIMESTAMP_STRUCT ts{};
+            WString w;
+            SQLLEN ind = 0;
+        };
+        std::vector<Param> params(values.size());
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            const Value& v = values[k];
+            Param& p = params[k];
+            const auto n = static_cast<SQLUSMALLINT>(k + 1);
+            SQLRETURN rc = SQL_SUCCESS;
+            switch (v.type()) {
+            case Value::Type::Null:
+                p.ind = SQL_NULL_DATA;
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind);
+                break;
+            case Value::Type::Integer:
+                p.i = *v.toInt();
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, nullptr);
+                break;
+            case Value::Type::Boolean:
+                p.b = *v.toInt() != 0 ? 1 : 0;
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.b, 0, nullptr);
+                break;
+            case Value::Type::Double:
+                p.d = *v.toDouble();
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, nullptr);
+                break;
+            case Value::Type::DateTime: {
+                const auto dt = *v.toDateTime();
+                p.ts.year = static_cast<SQLSMALLINT>(dt.year);
+                p.ts.month = static_cast<SQLUSMALLINT>(dt.month);
+                p.ts.day = static_cast<SQLUSMALLINT>(dt.day);
+                p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
+                p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
+                p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &p.ts,
+                                      sizeof p.ts, nullptr);
+                break;
+            }
+            case Value::Type::Text:
+                p.w = toWide(*v.text());
+                p.ind = static_cast<SQLLEN>(p.w.size() * sizeof(SQLWCHAR));
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                      std::max<SQLULEN>(1, p.w.size()), 0, p.w.data(), p.ind, &p.ind);
+                break;
+            }
+            if (!SQL_SUCCEEDED(rc))
+                return failStatement(errors);
+        }
+        WString text = toWide(sql);
+        const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return failStatement(errors);
+        endStatement();
+        return true;
+    }
+
+    bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
+    {
+        if (!newStatement(errors))
+            return false;
+        SQLRETURN rc = SQLTablesW(stmt(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+        if (!SQL_SUCCEEDED(rc))
+            return failStatement(errors);
+        out.clear();
+        while ((rc = SQLFetch(stmt())) != SQL_NO_DATA) {
+            if (!SQL_SUCCEEDED(rc))
+                return failStatement(errors);
+            Value v;
+            if (!readValue(3, Value::Type::Text, v))
+                return failStatement(errors);
+            out.push_back(v.toString());
+        }
+        endStatement();
+        return true;
+    }
+
+    Dialect dialect() const override { return m_dialect; }
+
+    std::string quoteIdentifier(std::string_view name) const override
+    {
+        const char q = m_quote.front();
+        std::string out(1, q);
+        for (char c : name) {
+            out += c;
+            if (c == q)
+                out += q;
+        }
+        out += q;
+        return out;
+    }
+
+    void interrupt() noexcept override
+    {
+        std::lock_guard lock(m_stmtMutex);
+        if (m_stmt.get() != SQL_NULL_HANDLE)
+            SQLCancel(m_stmt.get());
+    }
+
+    void clearInterrupt() noexcept override {}
+
+private:
+    SQLHSTMT stmt() const { return m_stmt.get(); }
+
+    bool newStatement(ErrorList& errors)
+    {
+        SQLHANDLE h = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
+            collect(m_dbc, ErrorClass::ConnectionLost, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+            return false;
+        }
+        std::lock_guard lock(m_stmtMutex);
+        m_stmt = Handle(SQL_HANDLE_STMT, h);
+        return true;
+    }
+
+    void endStatement()
+    {
+        std::lock_guard lock(m_stmtMutex);
+        m_stmt.reset();
+    }
+
+    bool failStatement(ErrorList& errors)
+    {
+        collect(m_stmt, ErrorClass::Rejected, errors);
+        if (errors.empty())
+            errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+        endStatement();
+        return false;
+    }
+
+    bool connectionDead() const
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
+            return false;
+        return dead == SQL_CD_TRUE;
+    }
+
+    /// Appends the diagnostics of `h`, each classified by its SQLSTATE.
+    void collect(const Handle& h, ErrorClass fallback, ErrorList& errors)
+    {
+        const bool dead = fallback != ErrorClass::Connect && m_connected && connectionDead();
+        for (SQLSMALLINT i = 1;; ++i) {
+            SQLWCHAR state[6] = {};
+            SQLINTEGER native = 0;
+            SQLWCHAR message[1024];
+            SQLSMALLINT len = 0;
+            const SQLRETURN rc = SQLGetDiagRecW(h.type(), h.get(), i, state, &native, message,
+                                                static_cast<SQLSMALLINT>(std::size(message)), &len);
+            if (!SQL_SUCCEEDED(rc))
+                break;
+            Error e;
+            e.sqlState = toUtf8(state, 5);
+            e.nativeError = native;
+            e.description = toUtf8(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)),
+                                                                  std::size(message) - 1));
+            while (!e.description.empty() && (e.description.back() == '\n' || e.description.back() == ';'))
+                e.description.pop_back();
+            e.source = m_source.empty() ? "ODBC" : m_source;
+            e.kind = classify(e.sqlState, fallback, dead);
+            e.number = e.kind == ErrorClass::Rejected && e.sqlState.starts_with("23") ? kErrIntegrity : defaultNumber(e.kind);
+            errors.push_back(std::move(e));
+        }
+    }
+
+    static ErrorClass classify(const std::string& state, ErrorClass fallback, bool dead)
+    {
+        if (fallback == ErrorClass::Connect) {
+            if (state.starts_with("IM") || state == "01S00")
+                return ErrorClass::BadArgument;
+            return ErrorClass::Connect;
+        }
+        if (dead || state.starts_with("08") || state.starts_with("57P") || state == "40001" || state == "40P01")
+            return ErrorClass::ConnectionLost;
+        if (state == "HYT00" || state == "HYT01" || state == "57014")
+            return ErrorClass::Timeout;
+        if (state == "HY008")
+            return ErrorClass::Cancelled;
+        return fallback;
+    }
+
+    std::string infoText(SQLUSMALLINT what)
+    {
+        SQLWCHAR buf[256] = {};
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, buf, sizeof buf, &len)))
+            return {};
+        return toUtf8(buf, std::min<std::size_t>(static_cast<std::size_t>(len) / sizeof(SQLWCHAR), std::size(buf) - 1));
+    }
+
+    bool describeResult(std::vector<ColumnInfo>& columns, ErrorList& errors)
+    {
+        SQLSMALLINT n = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(stmt(), &n)))
+            return failStatement(errors);
+        columns.clear();
+        for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(n); ++i) {
+            SQLWCHAR name[256] = {};
+            SQLSMALLINT nameLen = 0, type = 0, scale = 0, nullable = 0;
+            SQLULEN size = 0;
+            if (!SQL_SUCCEEDED(SQLDescribeColW(stmt(), i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLen, &type,
+                                               &size, &scale, &nullable)))
+                return failStatement(errors);
+            columns.push_back({toUtf8(name, std::min<std::size_t>(static_cast<std::size_t>(nameLen), std::size(name) - 1)),
+                               typeFromSql(type, scale)});
+        }
+        return true;
+    }
+
+    bool readValue(SQLUSMALLINT col, Value::Type type, Value& out)
+    {
+        SQLLEN ind = 0;
+        switch (type) {
+        case Value::Type::Integer:
+        case Value::Type::Boolean: {
+            SQLBIGINT v = 0;
+            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_SBIGINT, &v, sizeof v, &ind)))
+                return false;
+            out = ind == SQL_NULL_DATA ? Value()
+                  : type == Value::Type::Boolean ? Value(v != 0)
+                                                 : Value(static_cast<std::int64_t>(v));
+            return true;
+        }
+        case Value::Type::Double: {
+            double v = 0;
+            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_DOUBLE, &v, sizeof v, &ind)))
+                return false;
+            out = ind == SQL_NULL_DATA ? Value() : Value(v);
+            return true;
+        }
+        case Value::Type::DateTime: {
+            SQL_TIMESTAMP_STRUCT ts{};
+            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind)))
+                return false;
+            out = ind == SQL_NULL_DATA ? Value()
+                                       : Value(time::DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second});
+            return true;
+        }
+        default: {
+            WString text;
+            SQLWCHAR buf[1024];
+            while (true) {
+                const SQLRETURN rc = SQLGetData(stmt(), col, SQL_C_WCHAR, buf, sizeof buf, &ind);
+                if (rc == SQL_NO_DATA)
+                    break;
+                if (!SQL_SUCCEEDED(rc))
+                    return false;
+                if (ind == SQL_NULL_DATA) {
+                    out = Value();
+                    return true;
+                }
+                const std::size_t capacity = std::size(buf) - 1;
+                const std::size_t got = (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > capacity)
+                                            ? capacity
+                                            : static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
+                text.append(buf, got);
+                if (rc == SQL_SUCCESS)
+                    break;
+            }
+            out = Value(toUtf8(text));
+            return true;
+        }
+        }
+    }
+
+    Handle m_env;
+    Handle m_dbc;
+    bool m_connected = false;
+    std::mutex m_stmtMutex; // guards m_stmt against interrupt() from another thread
+    Handle m_stmt;
+    Dialect m_dialect = Dialect::OtherOdbc;
+    std::string m_source;
+    std::string m_quote = "\"";
+};
+
+} // namespace
+
+std::unique_ptr<Backend> makeOdbcBackend()
+{
+    return std::make_unique<OdbcBackend>();
+}
+
+} // namespace zs::db

@@ -1,0 +1,400 @@
+// The "Access" database of the program: a SQLite file, opened through libsqlite3, running the
+// Jet SQL the engine writes with the help of the Jet shim.
+
+#include "db/Backend_p.h"
+#include "db/JetShim_p.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+
+namespace zs::db {
+
+namespace {
+
+constexpr const char* kSource = "SQLite";
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+ErrorClass classify(int rc, bool opening)
+{
+    switch (rc & 0xff) {
+    case SQLITE_INTERRUPT:
+        return ErrorClass::Cancelled;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ErrorClass::ConnectionLost;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_ERROR:
+    case SQLITE_MISMATCH:
+    case SQLITE_RANGE:
+    case SQLITE_TOOBIG:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+        return opening ? ErrorClass::Connect : ErrorClass::Rejected;
+    default:
+        return opening ? ErrorClass::Connect : ErrorClass::ConnectionLost;
+    }
+}
+
+/// Owns a prepared statement.
+class Statement {
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt** out() { return &m_stmt; }
+    sqlite3_stmt* get() const { return m_stmt; }
+    void reset()
+    {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+Value::Type typeFromDecl(const char* decl)
+{
+    if (!decl)
+        return Value::Type::Text;
+    const std::string d = lower(decl);
+    if (d.find("bool") != std::string::npos || d.find("bit") != std::string::npos)
+        return Value::Type::Boolean;
+    if (d.find("date") != std::string::npos || d.find("time") != std::string::npos)
+        return Value::Type::DateTime;
+    if (d.find("int") != std::string::npos || d.find("counter") != std::string::npos)
+        return Value::Type::Integer;
+    if (d.find("real") != std::string::npos || d.find("floa") != std::string::npos || d.find("doub") != std::string::npos ||
+        d.find("num") != std::string::npos || d.find("dec") != std::string::npos || d.find("money") != std::string::npos)
+        return Value::Type::Double;
+    return Value::Type::Text;
+}
+
+class SqliteBackend final : public Backend {
+public:
+    ~SqliteBackend() override { close(); }
+
+    bool open(const ConnectionTarget& target, bool create, ErrorList& errors) override
+    {
+        close();
+        std::error_code ec;
+        if (std::filesystem::is_directory(target.sqlitePath, ec)) {
+            errors.push_back(makeError(ErrorClass::Connect, "'" + target.sqlitePath + "' is a folder, not a database file", kSource));
+            return false;
+        }
+        if (!create && !std::filesystem::exists(target.sqlitePath, ec)) {
+            errors.push_back(makeError(ErrorClass::Connect, "Could not find file '" + target.sqlitePath + "'.", kSource));
+            return false;
+        }
+        sqlite3* db = nullptr;
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+        const int rc = sqlite3_open_v2(target.sqlitePath.c_str(), &db, flags, nullptr);
+        {
+            std::lock_guard lock(m_mutex);
+            m_db = db;
+        }
+        if (rc != SQLITE_OK) {
+            addError(errors, rc, true);
+            close();
+            return false;
+        }
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, 2000);
+        sqlite3_progress_handler(m_db, 1000, &SqliteBackend::progress, this);
+        // A file that is not a database fails here rather than at the first statement.
+        if (!runSql("select count(*) from sqlite_master", errors, true)) {
+            close();
+            return false;
+        }
+        return true;
+    }
+
+    void close() noexcept override
+    {
+        m_insert.reset();
+        m_insertSql.clear();
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+
+    bool execute(const std::string& sql, ErrorList& errors) override
+    {
+        if (auto reset = parseCounterReset(sql))
+            return resetCounter(*reset, errors);
+        return runSql(rewriteJetSql(sql), errors, false);
+    }
+
+    bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
+    {
+        Statement st;
+        const std::string text = rewriteJetSql(sql);
+        int rc = sqlite3_prepare_v2(m_db, text.c_str(), static_cast<int>(text.size()), st.out(), nullptr);
+        if (rc != SQLITE_OK)
+            return addError(errors, rc, false);
+        const int n = sqlite3_column_count(st.get());
+        std::vector<ColumnInfo> columns;
+        columns.reserve(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            columns.push_back({sqlite3_column_name(st.get(), i), typeFromDecl(sqlite3_column_decltype(st.get(), i))});
+        std::vector<std::vector<Value>> rows;
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+            std::vector<Value> row;
+            row.reserve(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i)
+                row.push_back(readValue(st.get(), i, columns[static_cast<std::size_t>(i)].type));
+            rows.push_back(std::move(row));
+        }
+        if (rc != SQLITE_DONE)
+            return addError(errors, rc, false);
+        out = RecordSet(std::move(columns), std::move(rows));
+        return true;
+    }
+
+    bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) override
+    {
+        Statement st;
+        const std::string sql = "select * from " + table + " where 0";
+        const int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, st.out(), nullptr);
+        if (rc != SQLITE_OK)
+            return addError(errors, rc, false);
+        out.clear();
+        for (int i = 0; i < sqlite3_column_count(st.get()); ++i)
+            out.push_back({sqlite3_column_name(st.get(), i), typeFromDecl(sqlite3_column_decltype(st.get(), i))});
+        return true;
+    }
+
+    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns, const std::vector<Value>& values,
+                ErrorList& errors) override
+    {
+        std::string sql = "insert into " + table + " (";
+        std::string marks;
+        for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
+            sql += (i ? "," : "") + quotedColumns[i];
+            marks += i ? ",?" : "?";
+        }
+        sql += ") values (" + marks + ")";
+        if (quotedColumns.empty())
+            sql = "insert into " + table + " default values";
+        // The same statement serves every row of a writer: keep the last one prepared.
+        if (sql != m_insertSql) {
+            m_insert.reset();
+            m_insertSql.clear();
+            const int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, m_insert.out(), nullptr);
+            if (rc != SQLITE_OK)
+                return addError(errors, rc, false);
+            m_insertSql = sql;
+        }
+        sqlite3_stmt* st = m_insert.get();
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            bindValue(st, static_cast<int>(i + 1), values[i]);
+        const int rc = sqlite3_step(st);
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE)
+            return addError(errors, rc, false);
+        return true;
+    }
+
+    bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
+    {
+        RecordSet rs;
+        if (!query("select name from sqlite_master where type in ('table','view') and name not like 'sqlite\\_%' escape '\\' "
+                   "order by name",
+                   rs, errors))
+            return false;
+        out.clear();
+        for (; !rs.eof(); rs.moveNext())
+            out.push_back(rs.value(std::size_t{0}).toString());
+        return true;
+    }
+
+    Dialect dialect() const override { return Dialect::Sqlite; }
+
+    std::string quoteIdentifier(std::string_view name) const override
+    {
+        std::string out = "\"";
+        for (char c : name) {
+            out += c;
+            if (c == '"')
+                out += '"';
+        }
+        return out + "\"";
+    }
+
+    void interrupt() noexcept override
+    {
+        m_abort.store(true);
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            sqlite3_interrupt(m_db);
+    }
+
+    void clearInterrupt() noexcept override { m_abort.store(false); }
+
+private:
+    static int progress(void* self) { return static_cast<SqliteBackend*>(self)->m_abort.load() ? 1 : 0; }
+
+    bool addError(ErrorList& errors, int rc, bool opening)
+    {
+        Error e;
+        e.kind = classify(rc, opening);
+        e.number = (rc & 0xff) == SQLITE_CONSTRAINT ? kErrIntegrity : defaultNumber(e.kind);
+        e.description = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+        e.source = kSource;
+        e.nativeError = rc;
+        errors.push_back(std::move(e));
+        return false;
+    }
+
+    bool runSql(const std::string& sql, ErrorList& errors, bool opening)
+    {
+        const char* tail = sql.c_str();
+        const char* end = sql.c_str() + sql.size();
+        while (tail < end) {
+            Statement st;
+            const char* next = nullptr;
+            int rc = sqlite3_prepare_v2(m_db, tail, static_cast<int>(end - tail), st.out(), &next);
+            if (rc != SQLITE_OK)
+                return addError(errors, rc, opening);
+            tail = next;
+            if (!st.get())
+                continue; // blanks or a comment
+            while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+            }
+            if (rc != SQLITE_DONE)
+                return addError(errors, rc, opening);
+        }
+        return true;
+    }
+
+    /// Sets the next value of a counter column: the AUTOINCREMENT key of a table, or a counter
+    /// kept by the catalog's trigger; both draw from sqlite_sequence.
+    bool resetCounter(const CounterReset& reset, ErrorList& errors)
+    {
+        RecordSet rs;
+        const std::string findTable = "select name, sql from sqlite_master where type = 'table' and name = " +
+                                      quoteLiteral(reset.table) + " collate nocase";
+        if (!query(findTable, rs, errors))
+            return false;
+        if (rs.eof())
+            return rejected(errors, "no such table: " + reset.table);
+        const std::string table = rs.value(std::size_t{0}).toString();
+        const std::string createSql = lower(rs.value(std::size_t{1}).toString());
+        RecordSet cols;
+        if (!query("select name from pragma_table_info(" + quoteLiteral(table) + ")", cols, errors))
+            return false;
+        bool found = false;
+        for (; !cols.eof(); cols.moveNext())
+            found = found || lower(cols.value(std::size_t{0}).toString()) == lower(reset.column);
+        if (!found)
+            return rejected(errors, "no such column: " + reset.column);
+        RecordSet trig;
+        if (!query("select 1 from sqlite_master where type = 'trigger' and name = " +
+                       quoteLiteral("zs_counter_" + table) + " collate nocase",
+                   trig, errors))
+            return false;
+        if (createSql.find("autoincrement") == std::string::npos && trig.eof())
+            return rejected(errors, "the column " + reset.column + " of table " + table + " is not a counter");
+        const std::string name = quoteLiteral(table);
+        return runSql("delete from sqlite_sequence where name = " + name + ";" +
+                          "insert into sqlite_sequence(name, seq) values (" + name + ", " +
+                          std::to_string(reset.start - 1) + ");",
+                      errors, false);
+    }
+
+    bool rejected(ErrorList& errors, std::string text)
+    {
+        errors.push_back(makeError(ErrorClass::Rejected, std::move(text), kSource));
+        return false;
+    }
+
+    static std::string quoteLiteral(std::string_view s)
+    {
+        std::string out = "'";
+        for (char c : s) {
+            out += c;
+            if (c == '\'')
+                out += '\'';
+        }
+        return out + "'";
+    }
+
+    static Value readValue(sqlite3_stmt* st, int i, Value::Type declared)
+    {
+        switch (sqlite3_column_type(st, i)) {
+        case SQLITE_NULL:
+            return {};
+        case SQLITE_INTEGER: {
+            const auto v = static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+            if (declared == Value::Type::Boolean)
+                return Value(v != 0);
+            return Value(v);
+        }
+        case SQLITE_FLOAT:
+            return Value(sqlite3_column_double(st, i));
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+            std::string text(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+            if (declared == Value::Type::DateTime) {
+                Value v(text);
+                if (auto dt = v.toDateTime())
+                    return Value(*dt);
+                return v;
+            }
+            return Value(std::move(text));
+        }
+        }
+    }
+
+    static void bindValue(sqlite3_stmt* st, int i, const Value& v)
+    {
+        switch (v.type()) {
+        case Value::Type::Null:
+            sqlite3_bind_null(st, i);
+            break;
+        case Value::Type::Integer:
+            sqlite3_bind_int64(st, i, *v.toInt());
+            break;
+        case Value::Type::Boolean:
+            sqlite3_bind_int(st, i, *v.toInt() != 0 ? 1 : 0);
+            break;
+        case Value::Type::Double:
+            sqlite3_bind_double(st, i, *v.toDouble());
+            break;
+        case Value::Type::Text:
+        case Value::Type::DateTime: {
+            const std::string s = v.toString();
+            sqlite3_bind_text(st, i, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+    }
+
+    std::mutex m_mutex; // guards m_db against interrupt() while it opens or closes
+    sqlite3* m_db = nullptr;
+    std::atomic<bool> m_abort{false};
+    Statement m_insert;
+    std::string m_insertSql;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> makeSqliteBackend()
+{
+    return std::make_unique<SqliteBackend>();
+}
+
+} // namespace zs::db

@@ -1,0 +1,124 @@
+#include "db/Value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace zs::db {
+
+namespace {
+
+std::string two(int v)
+{
+    char b[8];
+    std::snprintf(b, sizeof b, "%02d", v);
+    return b;
+}
+
+std::string shortestDouble(double d)
+{
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, d);
+    return std::string(buf, r.ptr);
+}
+
+} // namespace
+
+std::string Value::toString() const
+{
+    switch (type()) {
+    case Type::Null:
+        return {};
+    case Type::Integer:
+        return std::to_string(std::get<std::int64_t>(m_v));
+    case Type::Double:
+        return shortestDouble(std::get<double>(m_v));
+    case Type::Text:
+        return std::get<std::string>(m_v);
+    case Type::DateTime: {
+        const auto& d = std::get<time::DateTime>(m_v);
+        return std::to_string(d.year) + "-" + two(d.month) + "-" + two(d.day) + " " + two(d.hour) + ":" + two(d.minute) +
+               ":" + two(d.second);
+    }
+    case Type::Boolean:
+        return std::get<bool>(m_v) ? "1" : "0";
+    }
+    return {};
+}
+
+std::optional<std::int64_t> Value::toInt() const
+{
+    switch (type()) {
+    case Type::Integer:
+        return std::get<std::int64_t>(m_v);
+    case Type::Boolean:
+        return std::get<bool>(m_v) ? 1 : 0;
+    case Type::Double: {
+        const double d = std::get<double>(m_v);
+        if (!std::isfinite(d) || d < -9.2e18 || d > 9.2e18)
+            return std::nullopt;
+        return static_cast<std::int64_t>(std::llround(d));
+    }
+    case Type::Text: {
+        const auto& s = std::get<std::string>(m_v);
+        std::size_t b = s.find_first_not_of(' ');
+        std::size_t e = s.find_last_not_of(' ');
+        if (b == std::string::npos)
+            return std::nullopt;
+        std::int64_t v = 0;
+        const char* first = s.data() + b;
+        if (*first == '+')
+            ++first;
+        const auto r = std::from_chars(first, s.data() + e + 1, v);
+        if (r.ec != std::errc() || r.ptr != s.data() + e + 1)
+            return std::nullopt;
+        return v;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<double> Value::toDouble() const
+{
+    switch (type()) {
+    case Type::Double:
+        return std::get<double>(m_v);
+    case Type::Integer:
+        return static_cast<double>(std::get<std::int64_t>(m_v));
+    case Type::Boolean:
+        return std::get<bool>(m_v) ? 1.0 : 0.0;
+    case Type::Text: {
+        const auto& s = std::get<std::string>(m_v);
+        std::size_t b = s.find_first_not_of(' ');
+        std::size_t e = s.find_last_not_of(' ');
+        if (b == std::string::npos)
+            return std::nullopt;
+        double v = 0;
+        const auto r = std::from_chars(s.data() + b, s.data() + e + 1, v);
+        if (r.ec != std::errc() || r.ptr != s.data() + e + 1)
+            return std::nullopt;
+        return v;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<time::DateTime> Value::toDateTime() const
+{
+    if (type() == Type::DateTime)
+        return std::get<time::DateTime>(m_v);
+    if (type() != Type::Text)
+        return std::nullopt;
+    std::string s = std::get<std::string>(m_v);
+    // Fractions of a second ("…:05.000") are dropped.
+    if (auto dot = s.find('.', 10); dot != std::string::npos && s.size() > 19)
+        s.resize(dot);
+    auto dt = time::parseIso(s);
+    if (dt && dt->isValid())
+        return dt;
+    return std::nullopt;
+}
+
+} // namespace zs::db
