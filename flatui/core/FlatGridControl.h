@@ -1,0 +1,152 @@
+#pragma once
+// The owner-drawn grid: a table of values with a display format per cell, column widths and
+// row heights in pixels, fixed header rows and columns and a vertical scroll position. One walk
+// (Refresh) draws the visible cells, highlights the one under the mouse, or finds the cell at
+// a point, by mode; a click on an editable tick box flips its value.
+
+#include "flatui/core/ControlBase.h"
+#include "flatui/core/Tavolex.h"
+
+namespace zs::flatui {
+
+struct ScrollBarState {
+    bool visible = false;
+    double left = 0, top = 0, width = 15, height = 0; ///< pixels
+    int min = 0, max = 0, smallChange = 1, largeChange = 1, value = 0;
+};
+
+class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
+public:
+    FlatGridControl();
+    const automation::DispatchTable& dispatchTable() const override;
+
+    // Properties: every let stores, notifies the bag name and refreshes unless noted.
+    Color BackColor() const { return m_backColor; }
+    void setBackColor(Color c);
+    Color ForeColor() const { return m_foreColor; }
+    void setForeColor(Color c);
+    bool enabled() const { return m_enabled; }
+    void setEnabled(bool on); ///< no refresh
+    const FontRef& Font() const { return m_font; }
+    void setFont(FontRef f);
+    Color BackColorFixed() const { return m_backColorFixed; }
+    void setBackColorFixed(Color c);
+    Color BorderColorFixed() const { return m_borderColorFixed; }
+    void setBorderColorFixed(Color c);
+    Color BorderColor() const { return m_borderColor; }
+    void setBorderColor(Color c);
+    Color ForeColorFixed() const { return m_foreColorFixed; }
+    void setForeColorFixed(Color c); ///< no refresh
+    std::int32_t FontSizeFixed() const { return m_fontSizeFixed; }
+    void setFontSizeFixed(std::int32_t s);
+    Color BackColorSelected() const { return m_backColorSelected; }
+    void setBackColorSelected(Color c);
+    const automation::Variant& ForeColorSelected() const { return m_foreColorSelected; }
+    void setForeColorSelected(automation::Variant v);
+    std::int32_t BorderSize() const { return m_borderSize; }
+    void setBorderSize(std::int32_t s);
+    std::int32_t cols() const { return m_cols; }
+    void setCols(std::int32_t n); ///< rebuilds the tables empty
+    std::int32_t rows() const { return m_rows; }
+    void setRows(std::int32_t n); ///< keeps the contents
+    std::int32_t col() const { return m_col; }
+    void setCol(std::int32_t c); ///< run time only: error 387 at design time
+    std::int32_t row() const { return m_row; }
+    void setRow(std::int32_t r); ///< run time only: error 387 at design time
+    std::int32_t fixedrows() const { return m_fixedRows; }
+    void setFixedrows(std::int32_t n);
+    std::int32_t fixedcols() const { return m_fixedCols; }
+    void setFixedcols(std::int32_t n);
+    bool SelectionRow() const { return m_selectionRow; }
+    void setSelectionRow(bool on);
+    bool AllowEdit() const { return m_allowEdit; }
+    void setAllowEdit(bool on); ///< no refresh
+    Color OutsideColor() const { return m_outsideColor; }
+    void setOutsideColor(Color c);
+
+    // Methods; rows and columns count from 1. Out-of-table cells fail with error 9.
+    automation::Variant GetValue(std::int32_t riga, std::int32_t colonna) const;
+    void SetValue(automation::Variant value, std::int32_t riga, std::int32_t colonna);
+    typeCellFormat GetFormat(std::int32_t riga, std::int32_t colonna) const;
+    void SetFormat(typeCellFormat f, std::int32_t riga = 0, std::int32_t colonna = 0);
+    /// Appends a row from a tab-separated line; always returns false.
+    bool addrow(std::string_view s);
+    /// Draws (normal, mouse move) or hit-tests (click); the hit is "row.col", "" for none.
+    std::string Refresh(RefreshMode mode = RefreshMode::refreshNormal, std::int32_t mx = 0, std::int32_t my = 0);
+    void setColWidth(std::int32_t index, std::int32_t w);
+    std::int32_t getColWidth(std::int32_t index) const;
+    void setRowHeight(std::int32_t index, std::int32_t h);
+    std::int32_t getRowHeight(std::int32_t index) const;
+
+    std::int32_t topRow() const { return m_topRow; }
+    std::int32_t leftCol() const { return m_leftCol; }
+    const ScrollBarState& vscroll() const { return m_vscroll; }
+
+    // Container notifications; positions in pixels.
+    void mouseDown(int button, int shift, double x, double y);
+    void mouseMove(int button, int shift, double x, double y);
+    void mouseUp(int button, int shift, double x, double y);
+    void dblClick();
+    void keyDown(int keyCode, int shift);
+    void keyPress(int keyAscii);
+    void keyUp(int keyCode, int shift);
+    /// The scroll bar moved (change or thumb drag).
+    void scrolled(int value);
+
+    void initProperties() override;
+    void readProperties(const automation::PropertyBag& bag) override;
+    void writeProperties(automation::PropertyBag& bag) const override;
+
+private:
+    void onResize() override { Refresh(); }
+    void resizeTables(bool keep);
+    void checkCounts() const;
+    bool drawCell(double x, double y, std::int32_t row, std::int32_t col);
+    std::string cellText(const automation::Variant& v, typeCellFormat f) const;
+    std::size_t rowCap() const { return static_cast<std::size_t>(std::max(m_rows, 1)); }
+    std::size_t colCap() const { return static_cast<std::size_t>(std::max(m_cols, 1)); }
+    std::size_t cellIndex(std::int32_t riga, std::int32_t colonna) const; ///< throws 9
+    std::int32_t widthOf(std::int32_t col) const { return getColWidth(col); }
+    std::int32_t heightOf(std::int32_t row) const { return getRowHeight(row); }
+
+    Color m_backColor = 0xFFFFFFu;
+    Color m_foreColor = 0;
+    bool m_enabled = false;
+    Color m_backColorFixed = 0xDCB478u;
+    Color m_borderColorFixed = 0xFFFFFFu;
+    Color m_borderColor = 0xC0C0C0u;
+    Color m_foreColorFixed = 0xFFFFFFu;
+    std::int32_t m_fontSizeFixed = 9;
+    Color m_backColorSelected = 0xFFu;
+    automation::Variant m_foreColorSelected = automation::colorVariant(0xFFFFFFu);
+    std::int32_t m_borderSize = 2;
+    std::int32_t m_cols = 0;
+    std::int32_t m_rows = 0;
+    std::int32_t m_col = 0;
+    std::int32_t m_row = 0;
+    std::int32_t m_fixedRows = 1;
+    std::int32_t m_fixedCols = 1;
+    bool m_selectionRow = false;
+    bool m_allowEdit = false;
+    Color m_outsideColor = 0x80000005u;
+
+    // Column-major, as the stored tables are: cell (r, c) at (c - 1) * rowCap() + (r - 1).
+    std::vector<automation::Variant> m_values;
+    std::vector<std::int32_t> m_formats;
+    std::vector<std::int32_t> m_colWidths;
+    std::vector<std::int32_t> m_rowHeights;
+    std::int32_t m_topRow = 2;
+    std::int32_t m_leftCol = 2;
+    ScrollBarState m_vscroll;
+
+    // The walk's mode and mouse position, for drawCell.
+    RefreshMode m_mode = RefreshMode::refreshNormal;
+    double m_mx = 0, m_my = 0;
+};
+
+/// The long date the grid shows: "domenica 7 marzo 2004".
+std::string longDateText(const time::DateTime& d);
+/// A value formatted with a number ("0.00", "#,##0") or date ("dd/mm/yyyy hh:nn") pattern.
+std::string formatWithPattern(const automation::Variant& value, std::string_view pattern);
+
+} // namespace zs::flatui

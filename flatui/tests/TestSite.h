@@ -1,0 +1,44 @@
+#pragma once
+// A recording container for the flat control tests: property-changed notifications and events.
+
+#include "automation/ControlSite.h"
+#include "automation/Dispatch.h"
+
+#include <string>
+#include <vector>
+
+namespace zs::flatui::test {
+
+class RecordingSite : public automation::ControlSite {
+public:
+    bool runMode = true;
+    std::vector<std::string> changes;
+    bool userMode() const override { return runMode; }
+    void propertyChanged(std::string_view bag) override { changes.emplace_back(bag); }
+};
+
+/// Records "Name(arg,arg)" for every event of a control.
+struct EventLog {
+    std::vector<std::string> lines;
+    void attach(automation::Dispatchable& obj, std::vector<std::string>* shared = nullptr)
+    {
+        const auto& table = obj.dispatchTable();
+        auto* out = shared ? shared : &lines;
+        obj.events().connect([&table, out](automation::DispId id, std::span<automation::Variant> args) {
+            std::string name = "?";
+            for (const auto& e : table.events())
+                if (e.id == id)
+                    name = e.name;
+            std::string s = name;
+            if (!args.empty()) {
+                s += "(";
+                for (std::size_t i = 0; i < args.size(); ++i)
+                    s += (i ? "," : "") + args[i].toString();
+                s += ")";
+            }
+            out->push_back(s);
+        });
+    }
+};
+
+} // namespace zs::flatui::test
