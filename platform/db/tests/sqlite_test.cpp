@@ -1,0 +1,306 @@
+#include "db/Catalog.h"
+#include "db/Connection.h"
+
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+using namespace zs::db;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string jet(const std::filesystem::path& p)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";";
+}
+
+// Long enough to outlast any test: counts to ten billion.
+const char* const kLongQuery =
+    "with recursive c(x) as (select 1 union all select x + 1 from c where x < 10000000000) select count(*) from c";
+
+class SqliteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Catalog catalog;
+        ASSERT_TRUE(catalog.create(jet(m_path))) << catalog.errors().front().description;
+        catalog.close();
+        ASSERT_TRUE(m_db.open(jet(m_path))) << m_db.errors().front().description;
+    }
+
+    zs::test::TempDir m_dir;
+    std::filesystem::path m_path = m_dir / "vendite.mdb";
+    Connection m_db;
+};
+
+TEST(SqliteOpen, MissingFileFailsAndCreatesNothing)
+{
+    zs::test::TempDir dir;
+    Connection c;
+    EXPECT_FALSE(c.open(jet(dir / "missing.mdb")));
+    ASSERT_FALSE(c.errors().empty());
+    EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_EQ(c.errors().front().number, kErrUnspecified);
+    EXPECT_NE(c.errors().front().description.find("missing.mdb"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing.mdb"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_EQ(c.state(), kStateClosed);
+    EXPECT_EQ(c.connectionString(), jet(dir / "missing.mdb"));
+}
+
+TEST(SqliteOpen, FolderAndNonDatabaseFileFail)
+{
+    zs::test::TempDir dir;
+    zs::test::writeFile(dir / "notes.mdb", "this is no database, only some text that is long enough to have a header....");
+    Connection c;
+    EXPECT_FALSE(c.open(jet(dir.path())));
+    EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_FALSE(c.open(jet(dir / "notes.mdb")));
+    EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_EQ(zs::test::readFile(dir / "notes.mdb").substr(0, 7), "this is");
+}
+
+TEST_F(SqliteTest, ReadsRowsWithFieldNamesInAnyCaseAndNullAsEmpty)
+{
+    EXPECT_EQ(m_db.state(), kStateOpen);
+    ASSERT_TRUE(m_db.execute("create table Clienti (Id integer, Nome varchar(50), Saldo double, Nato datetime)"));
+    ASSERT_TRUE(m_db.execute("insert into Clienti values (1, 'Rossi', 2.5, '2005-01-01 00:00:00'), (2, null, null, null)"));
+    auto rs = m_db.query("select * from clienti order by id");
+    ASSERT_TRUE(rs);
+    ASSERT_EQ(rs->fieldCount(), 4u);
+    EXPECT_EQ(rs->text("NOME"), "Rossi");
+    EXPECT_EQ(rs->value("saldo"), Value(2.5));
+    EXPECT_EQ(rs->value("nato"), Value(zs::time::DateTime{2005, 1, 1, 0, 0, 0}));
+    rs->moveNext();
+    EXPECT_TRUE(rs->value("nome").isNull());
+    EXPECT_EQ(rs->text("nome"), "");
+    EXPECT_EQ(rs->text("saldo"), "");
+    rs->moveNext();
+    EXPECT_TRUE(rs->eof());
+
+    auto max = m_db.query("select max( Id) from Clienti where Id > 5");
+    ASSERT_TRUE(max);
+    EXPECT_TRUE(max->value(std::size_t{0}).isNull());
+}
+
+TEST_F(SqliteTest, RunsTheJetStatementsTheEngineWrites)
+{
+    ASSERT_TRUE(m_db.execute("create table [TIME] (ID integer primary key autoincrement, Data datetime)"));
+    ASSERT_TRUE(m_db.execute("insert into [TIME] (Data) values ('2004-01-01')"));
+    ASSERT_TRUE(m_db.execute("insert into [TIME] (Data) values ('2004-01-02')"));
+    ASSERT_TRUE(m_db.execute("delete * from [TIME]")) << m_db.errors().front().description;
+    EXPECT_EQ(m_db.query("select count(*) from TIME")->value(std::size_t{0}), Value(0));
+
+    ASSERT_TRUE(m_db.execute("ALTER TABLE [TIME] ALTER COLUMN ID COUNTER (1, 1)")) << m_db.errors().front().description;
+    ASSERT_TRUE(m_db.execute("insert into [TIME] (Data) values ('2005-01-01')"));
+    EXPECT_EQ(m_db.query("select ID from [TIME]")->value(std::size_t{0}), Value(1));
+
+    ASSERT_TRUE(m_db.execute("alter table time alter column id counter (100, 1)"));
+    ASSERT_TRUE(m_db.execute("insert into [TIME] (Data) values ('2005-01-02')"));
+    EXPECT_EQ(m_db.query("select max(ID) from [TIME]")->value(std::size_t{0}), Value(100));
+
+    ASSERT_TRUE(m_db.execute("delete from [TIME] "));
+    EXPECT_FALSE(m_db.execute("Truncate Table [TIME]"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+    EXPECT_EQ(m_db.errors().front().number, kErrRejected);
+}
+
+TEST_F(SqliteTest, CounterResetOnAColumnThatIsNoCounterIsRejected)
+{
+    ASSERT_TRUE(m_db.execute("create table T (ID integer, Nome text)"));
+    EXPECT_FALSE(m_db.execute("ALTER TABLE T ALTER COLUMN ID COUNTER (1, 1)"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+    EXPECT_FALSE(m_db.execute("ALTER TABLE Nessuna ALTER COLUMN ID COUNTER (1, 1)"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+}
+
+TEST_F(SqliteTest, ErrorsOfAFailureAreClearedByTheNextCall)
+{
+    EXPECT_FALSE(m_db.execute("select * from nessuna_tabella"));
+    ASSERT_EQ(m_db.errors().size(), 1u);
+    EXPECT_EQ(m_db.errors().front().source, "SQLite");
+    EXPECT_NE(m_db.errors().front().description.find("nessuna_tabella"), std::string::npos);
+    EXPECT_TRUE(m_db.execute("select 1"));
+    EXPECT_TRUE(m_db.errors().empty());
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::None);
+}
+
+TEST_F(SqliteTest, LongStatementIsPolledAndCancelledWithinASecond)
+{
+    ASSERT_TRUE(m_db.executeAsync(kLongQuery));
+    int polls = 0;
+    while (polls < 5) {
+        EXPECT_TRUE(m_db.isExecuting());
+        EXPECT_EQ(m_db.state(), kStateOpen | kStateExecuting);
+        EXPECT_FALSE(m_db.waitFor(20ms));
+        ++polls;
+    }
+    // A second statement while one runs is refused.
+    EXPECT_FALSE(m_db.execute("select 1"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Usage);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(m_db.cancel());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(m_db.isExecuting());
+    EXPECT_FALSE(m_db.endExecute());
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Cancelled);
+    EXPECT_EQ(m_db.errors().front().number, kErrCancelled);
+    // The connection goes on working.
+    EXPECT_TRUE(m_db.execute("select 1"));
+}
+
+TEST_F(SqliteTest, AsyncStatementReportsItsOutcome)
+{
+    ASSERT_TRUE(m_db.executeAsync("create table A (x integer)"));
+    EXPECT_TRUE(m_db.waitFor(5s));
+    EXPECT_TRUE(m_db.endExecute());
+    ASSERT_TRUE(m_db.executeAsync("insert into nessuna values (1)"));
+    EXPECT_TRUE(m_db.waitFor(5s));
+    EXPECT_FALSE(m_db.endExecute());
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+}
+
+TEST_F(SqliteTest, CommandTimeoutEndsALongStatement)
+{
+    EXPECT_EQ(m_db.commandTimeout(), 30);
+    m_db.setCommandTimeout(1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(m_db.execute(kLongQuery));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 2500ms);
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Timeout);
+    EXPECT_EQ(m_db.errors().front().number, kErrTimeout);
+    EXPECT_EQ(m_db.errors().front().description, "Timeout expired");
+
+    // Asynchronous statements obey it too.
+    ASSERT_TRUE(m_db.executeAsync(kLongQuery));
+    EXPECT_TRUE(m_db.waitFor(2500ms));
+    EXPECT_FALSE(m_db.endExecute());
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Timeout);
+}
+
+TEST_F(SqliteTest, CloseWhileAStatementRunsCancelsIt)
+{
+    ASSERT_TRUE(m_db.executeAsync(kLongQuery));
+    const auto start = std::chrono::steady_clock::now();
+    m_db.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(m_db.state(), kStateClosed);
+    EXPECT_FALSE(m_db.execute("select 1"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Usage);
+}
+
+TEST_F(SqliteTest, RowWriterAppendsRowsConvertingToTheFieldTypes)
+{
+    ASSERT_TRUE(m_db.execute("create table [TIME] (Data datetime, giorno varchar(20), anno integer, "
+                             "mesedellanno varchar(2), Trimestre integer, Peso double)"));
+    auto w = m_db.openRowWriter("[Time]");
+    ASSERT_TRUE(w) << m_db.errors().front().description;
+    for (int day = 1; day <= 3; ++day) {
+        w->addNew();
+        ASSERT_TRUE(w->set("DATA", zs::time::DateTime{2005, 1, day, 0, 0, 0}));
+        ASSERT_TRUE(w->set("Giorno", "Sabato"));
+        ASSERT_TRUE(w->set("anno", "2005"));
+        ASSERT_TRUE(w->set("mesedellanno", "01"));
+        ASSERT_TRUE(w->set("trimestre", (*w->get("mesedellanno").toInt() - 1) / 3 + 1));
+        ASSERT_TRUE(w->update()) << m_db.errors().front().description;
+    }
+    EXPECT_EQ(w->get("anno"), Value(2005));
+    EXPECT_EQ(w->get("MESEDELLANNO"), Value("01"));
+
+    EXPECT_FALSE(w->set("nessuno", 1));
+    EXPECT_EQ(m_db.errors().front().number, kErrNotFound);
+    EXPECT_FALSE(w->set("anno", "duemila"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::BadArgument);
+
+    auto rs = m_db.query("select * from [TIME] order by Data");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->rowCount(), 3u);
+    EXPECT_EQ(rs->value("data"), Value(zs::time::DateTime{2005, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(rs->value("anno"), Value(2005));
+    EXPECT_EQ(rs->value("mesedellanno"), Value("01"));
+    EXPECT_EQ(rs->value("trimestre"), Value(1));
+    EXPECT_TRUE(rs->value("peso").isNull());
+
+    EXPECT_FALSE(m_db.openRowWriter("[Nessuna]"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+}
+
+TEST(SqliteCatalog, CreatesTheFileOnceAndTablesWithKeysAndCounters)
+{
+    zs::test::TempDir dir;
+    Catalog catalog;
+    ASSERT_TRUE(catalog.create(jet(dir / "dw.mdb")));
+    EXPECT_TRUE(std::filesystem::exists(dir / "dw.mdb"));
+
+    TableDef clienti{"Clienti",
+                     {{"ID", ColumnType::Integer, {}, true, true},
+                      {"Codice", ColumnType::WChar, 10, false, false},
+                      {"Nome", ColumnType::VarWChar, 40, true, false},
+                      {"Attivo", ColumnType::Boolean, {}, true, false},
+                      {"Nato", ColumnType::Date, {}, true, false}},
+                     KeyDef{"Clienti_PrimaryKey", {"ID"}}};
+    ASSERT_TRUE(catalog.createTable(clienti)) << catalog.errors().front().description;
+    EXPECT_EQ(catalog.tableExists("Clienti"), true);
+    EXPECT_EQ(catalog.tableExists("CLIENTI"), false);
+    EXPECT_EQ(catalog.tableExists("Altro"), false);
+
+    // A counter that is not the key is kept by a trigger and reset like the others.
+    TableDef righe{"Righe",
+                   {{"Numero", ColumnType::Integer, {}, true, true},
+                    {"Ordine", ColumnType::Integer, {}, false, false},
+                    {"Riga", ColumnType::Integer, {}, false, false}},
+                   KeyDef{"Righe_PrimaryKey", {"Ordine", "Riga"}}};
+    ASSERT_TRUE(catalog.createTable(righe)) << catalog.errors().front().description;
+    auto& c = catalog.connection();
+    ASSERT_TRUE(c.execute("insert into Righe (Ordine, Riga) values (1, 1), (1, 2)"));
+    EXPECT_EQ(c.query("select max(Numero) from Righe")->value(std::size_t{0}), Value(2));
+    ASSERT_TRUE(c.execute("delete * from Righe"));
+    ASSERT_TRUE(c.execute("ALTER TABLE Righe ALTER COLUMN Numero COUNTER (1, 1)"));
+    ASSERT_TRUE(c.execute("insert into Righe (Ordine, Riga) values (2, 1)"));
+    EXPECT_EQ(c.query("select Numero from Righe")->value(std::size_t{0}), Value(1));
+
+    // Not-null and the named key hold.
+    EXPECT_FALSE(c.execute("insert into Clienti (Nome) values ('x')"));
+    EXPECT_EQ(c.errors().front().number, kErrIntegrity);
+    ASSERT_TRUE(c.execute("insert into Clienti (Codice) values ('A')"));
+    EXPECT_EQ(c.query("select ID from Clienti")->value(std::size_t{0}), Value(1));
+
+    // A table that exists (in any case) cannot be created again; a key on a missing column fails.
+    EXPECT_FALSE(catalog.createTable(TableDef{"clienti", {{"X", ColumnType::Integer, {}, true, false}}, {}}));
+    EXPECT_FALSE(catalog.createTable(TableDef{"K", {{"X", ColumnType::Integer, {}, true, false}}, KeyDef{"K_PrimaryKey", {" X"}}}));
+    EXPECT_EQ(catalog.tableExists("K"), false);
+
+    catalog.close();
+    Catalog again;
+    EXPECT_FALSE(again.create(jet(dir / "dw.mdb")));
+    EXPECT_NE(again.errors().front().description.find("already exists"), std::string::npos);
+    EXPECT_TRUE(again.attach(jet(dir / "dw.mdb")));
+    EXPECT_EQ(again.tableExists("Righe"), true);
+}
+
+TEST(CatalogSql, WritesEachDialect)
+{
+    TableDef t{"Ordini",
+               {{"ID", ColumnType::Integer, {}, true, true},
+                {"Data", ColumnType::Timestamp, {}, false, false},
+                {"Nota", ColumnType::VarWChar, {}, true, false}},
+               KeyDef{"Ordini_PrimaryKey", {"ID"}}};
+    EXPECT_EQ(Catalog::createTableSql(t, Dialect::Sqlite).front(),
+              "CREATE TABLE \"Ordini\" (\"ID\" INTEGER CONSTRAINT \"Ordini_PrimaryKey\" PRIMARY KEY AUTOINCREMENT, "
+              "\"Data\" DATETIME NOT NULL, \"Nota\" VARCHAR(255))");
+    EXPECT_EQ(Catalog::createTableSql(t, Dialect::SqlServer).front(),
+              "CREATE TABLE [Ordini] ([ID] int IDENTITY(1,1), [Data] datetime NOT NULL, [Nota] nvarchar(255), "
+              "CONSTRAINT [Ordini_PrimaryKey] PRIMARY KEY ([ID]))");
+    EXPECT_EQ(Catalog::createTableSql(t, Dialect::PostgreSql).front(),
+              "CREATE TABLE Ordini (ID INTEGER GENERATED BY DEFAULT AS IDENTITY, Data timestamp NOT NULL, Nota "
+              "VARCHAR(255), CONSTRAINT Ordini_PrimaryKey PRIMARY KEY (ID))");
+}
+
+} // namespace
