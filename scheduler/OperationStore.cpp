@@ -3,6 +3,7 @@
 #include "Operazione.h"
 
 #include "fs/AtomicFile.h"
+#include "fs/FileOps.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlDocument.h"
 
@@ -186,6 +187,16 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
 bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error)
 {
     return fs::writeFileAtomic(file, storeText(operations), {}, error);
+}
+
+} // namespace zs::cadenzo
+
+namespace zs::cadenzo {
+
+bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error,
+               fs::FileOps& ops)
+{
+    return fs::writeFileAtomic(file, storeText(operations), {}, error, ops);
 }
 
 } // namespace zs::cadenzo

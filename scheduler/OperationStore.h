@@ -11,6 +11,9 @@
 namespace zs::time {
 class Clock;
 }
+namespace zs::fs {
+class FileOps;
+}
 
 namespace zs::cadenzo {
 
@@ -47,5 +50,7 @@ struct LoadResult {
 
 /// Writes the store atomically; false and an error text when the file cannot be written.
 [[nodiscard]] bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error);
+[[nodiscard]] bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error,
+                             fs::FileOps& ops);
 
 } // namespace zs::cadenzo

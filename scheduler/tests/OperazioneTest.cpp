@@ -140,3 +140,29 @@ TEST(Operazione, ToXmlEscapesTexts)
     EXPECT_NE(x.find("<escludi>ab</escludi>"), std::string::npos);
     EXPECT_NE(x.find("<abilitato>0</abilitato>"), std::string::npos);
 }
+
+TEST(Operazione, LateBoundMembersKeepTheirIds)
+{
+    clsOperazione op;
+    const auto& table = op.dispatchTable();
+    const std::pair<zs::automation::DispId, const char*> ids[] = {
+        {0x60030008, "CalcolaProssimoAppuntamento"}, {0x68030007, "ProssimoAppuntamento"}, {0x68030006, "Abilitato"},
+        {0x68030005, "Escludi"}, {0x68030004, "Periodicita"}, {0x68030003, "Minuti"}, {0x68030002, "Ora"},
+        {0x68030001, "Data"}, {0x68030000, "azione"}, {0x60030009, "ToXml"}};
+    for (const auto& [id, name] : ids) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(table.find(id), nullptr);
+        EXPECT_EQ(table.find(id)->name, name);
+    }
+    using zs::automation::InvokeKind;
+    using zs::automation::Variant;
+    Variant hour[] = {Variant("7")};
+    ASSERT_TRUE(table.invoke(op, 0x68030002, InvokeKind::Put, hour));
+    EXPECT_EQ(op.Ora(), 7);
+    Variant bad[] = {Variant("sette")};
+    EXPECT_EQ(table.invoke(op, 0x68030002, InvokeKind::Put, bad).errorNumber, 13);
+    Variant on[] = {Variant("Vero")};
+    ASSERT_TRUE(table.invoke(op, 0x68030006, InvokeKind::Put, on));
+    EXPECT_TRUE(op.Abilitato());
+    EXPECT_NE(table.invoke(op, 0x60030009, InvokeKind::Method, {}).value.toString().find("<ora>"), std::string::npos);
+}

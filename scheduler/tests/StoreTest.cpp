@@ -5,9 +5,12 @@
 #include "scheduler/OperationStore.h"
 #include "scheduler/Operazione.h"
 
+#include "fs/FileOps.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using namespace zs::cadenzo;
 using zs::time::DateTime;
@@ -195,4 +198,28 @@ TEST_F(StoreTest, UnwritableFolderKeepsTheChangeInMemoryAndReportsIt)
     EXPECT_FALSE(reported.empty());
     EXPECT_EQ(h.state.colOperazioni.size(), 1u);
     EXPECT_EQ(h.view.rows.size(), 1u);
+}
+
+TEST_F(StoreTest, InterruptedSaveKeepsTheOldStore)
+{
+    const std::string old = expectedFile("two_operations.xml");
+    OperationList ops{makeOp("Carica & elabora", {2026, 12, 8, 6, 0, 0}, "niente", "Una volta a settimana", true)};
+    for (int failAt = 1;; ++failAt) {
+        SCOPED_TRACE("failing call " + std::to_string(failAt));
+        zs::test::writeFile(file(), old);
+        zs::fs::FailingFileOps fops(failAt, EIO);
+        std::string error;
+        const bool ok = saveStore(file(), ops, &error, fops);
+        if (ok) {
+            EXPECT_EQ(zs::test::readFile(file()), expectedFile("ampersand.xml"));
+            break;
+        }
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(zs::test::readFile(file()), old);
+        ASSERT_LT(failAt, 50);
+    }
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(env.home()))
+        ++entries;
+    EXPECT_EQ(entries, 1u); // no temporary file left behind
 }

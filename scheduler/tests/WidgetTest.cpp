@@ -3,9 +3,11 @@
 
 #include "scheduler/Operazione.h"
 #include "scheduler/qt/CadenzoControl.h"
+#include "scheduler/qt/CadenzoLibrary.h"
 #include "scheduler/qt/Widgets.h"
 #include "scheduler/qt/frmOperazione.h"
 
+#include "automation/ClassRegistry.h"
 #include "automation/PropertyBag.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
@@ -229,6 +231,18 @@ TEST_F(WidgetTest, DelayCaptionAndResizeInTwips)
     QApplication::processEvents();
     EXPECT_EQ(list()->width(), 0);
     EXPECT_EQ(list()->columnWidth(0), 500 / 15);
+}
+
+TEST_F(WidgetTest, RegisteredByProgIdAndClsid)
+{
+    zs::automation::ClassRegistry registry;
+    registerClasses(registry);
+    ASSERT_NE(registry.byProgId("cadenzo.cadenzocontrol"), nullptr);
+    EXPECT_EQ(registry.byProgId(kProgId)->defaultInterface, "_CadenzoControl");
+    EXPECT_EQ(registry.byProgId(kProgId)->eventInterface, "__CadenzoControl");
+    auto created = registry.create(kClsid);
+    ASSERT_NE(created, nullptr);
+    EXPECT_NE(dynamic_cast<CadenzoControl*>(created.get()), nullptr);
 }
 
 int main(int argc, char** argv)
