@@ -466,7 +466,9 @@ private:
     static ErrorClass classify(const std::string& state, ErrorClass fallback, bool dead)
     {
         if (fallback == ErrorClass::Connect) {
-            if (state.starts_with("IM") || state == "01S00")
+            // The driver manager's own refusals: no such driver or data source, a driver
+            // library that cannot be loaded ("01000"), a bad attribute.
+            if (state.starts_with("IM") || state == "01S00" || state == "01000")
                 return ErrorClass::BadArgument;
             return ErrorClass::Connect;
         }
