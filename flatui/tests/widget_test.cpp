@@ -1,0 +1,115 @@
+// Renders the flat widgets offscreen and checks pixels: fills, borders and alpha blends.
+
+#include "flatui/widgets/FlatWidgets.h"
+
+#include <QApplication>
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace zs::flatui;
+
+namespace {
+
+QImage render(QWidget& w)
+{
+    w.show();
+    QApplication::processEvents();
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+void expectColour(const QImage& img, int x, int y, int r, int g, int b, int tolerance = 2)
+{
+    const QColor c = img.pixelColor(x, y);
+    SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y << " = " << c.red() << "," << c.green() << ","
+                                    << c.blue());
+    EXPECT_NEAR(c.red(), r, tolerance);
+    EXPECT_NEAR(c.green(), g, tolerance);
+    EXPECT_NEAR(c.blue(), b, tolerance);
+}
+
+} // namespace
+
+TEST(Widgets, ButtonBlendsItsPictureByState)
+{
+    FlatButtonWidget w;
+    w.resize(100, 30);
+    auto& m = w.model();
+    m.setBackColor(0xFFFFFF);
+    m.setPicture(std::make_shared<Picture>(100, 30, 0xFFFF0000u)); // opaque red
+    m.setEnabled(true);
+    // Normal: alpha 180 over white: green and blue 255 * 75 / 255 = 75.
+    expectColour(render(w), 5, 5, 255, 75, 75);
+    m.mouseMove(0, 0, 10, 10); // hover: full picture
+    expectColour(render(w), 5, 5, 255, 0, 0);
+    m.setEnabled(false); // alpha 50: 255 * 205 / 255
+    expectColour(render(w), 5, 5, 255, 205, 205);
+    m.setFading(true);
+    m.setText("x");
+    expectColour(render(w), 5, 5, 255, 255, 255);
+}
+
+TEST(Widgets, GridFillsAndBorders)
+{
+    FlatGridWidget w;
+    w.resize(300, 100);
+    auto& g = w.model();
+    g.setCols(3);
+    g.setRows(3);
+    g.setFixedcols(0);
+    g.setOutsideColor(0x00FF00);
+    const QImage img = render(w);
+    expectColour(img, 0, 0, 0, 255, 0);           // outside the cells
+    expectColour(img, 10, 5, 0x78, 0xB4, 0xDC);   // header cell: BackColorFixed &HDCB478
+    expectColour(img, 10, 30, 255, 255, 255);     // body cell
+    expectColour(img, 80, 30, 0xC0, 0xC0, 0xC0);  // right edge of a body cell (x + w - 2 .. x + w - 1)
+    expectColour(img, 10, 40, 0xC0, 0xC0, 0xC0);  // bottom edge of row 2
+    expectColour(img, 80, 10, 255, 255, 255);     // header border: BorderColorFixed
+    expectColour(img, 250, 5, 0, 255, 0);         // 2 + 3 * 80 = 242: nothing beyond
+}
+
+TEST(Widgets, GridTickBoxRepaints)
+{
+    FlatGridWidget w;
+    w.resize(300, 100);
+    auto& g = w.model();
+    g.setCols(2);
+    g.setRows(2);
+    g.setFixedcols(0);
+    g.setAllowEdit(true);
+    g.SetFormat(typeCellFormat::flbBoolean, 2, 2);
+    g.SetValue(zs::automation::Variant(false), 2, 2);
+    // Cell (2,2): x 82..161, y 22..41; box from (114.5, 24.5); the tick passes (120.5, 35.5).
+    expectColour(render(w), 120, 34, 255, 255, 255);
+    g.mouseDown(1, 0, 120, 32);
+    g.Refresh();
+    expectColour(render(w), 120, 34, 0, 0, 0, 60);
+}
+
+TEST(Widgets, TabStripPageAndSelectedTab)
+{
+    FlatTabWidget w;
+    w.resize(600, 200);
+    auto& t = w.model();
+    t.setBackColor(0xFFFFFF);
+    t.setBackColorTab(0x00FFFF); // yellow page
+    t.setBorderColorTab(0x0000FF);
+    t.setTabs(2);
+    t.Refresh();
+    const QImage img = render(w);
+    expectColour(img, 300, 150, 255, 255, 0);   // page fill
+    expectColour(img, 1, 150, 255, 0, 0);       // left border line in BorderColorTab
+    expectColour(img, 5, 5, 255, 255, 255);     // background left of the tabs
+    // Tab 1 (selected by the Tabs let) is opaque at 311 px; tab 2 at 444 px is blended at alpha 128
+    // over the white background.
+    const QColor selected = img.pixelColor(340, 30);
+    const QColor unselected = img.pixelColor(470, 30);
+    EXPECT_GT(unselected.red(), selected.red());
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,161 @@
+#include "flatui/widgets/FlatWidgets.h"
+
+#include <QScrollBar>
+
+namespace zs::flatui {
+
+int vbKeyCode(const QKeyEvent& e)
+{
+    switch (e.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Tab: return 9;
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return 38;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return 40;
+    case Qt::Key_Delete: return 46;
+    default: return e.key() < 128 ? e.key() : 0;
+    }
+}
+
+namespace {
+int keyAscii(const QKeyEvent& e)
+{
+    const QString t = e.text();
+    return t.isEmpty() ? 0 : t.at(0).unicode() < 256 ? t.at(0).unicode() : 0;
+}
+} // namespace
+
+// ---- FlatButton: twips -------------------------------------------------------------------------
+
+FlatButtonWidget::FlatButtonWidget(QWidget* parent) : ControlWidget<FlatButton>(parent, kTwipsPerPixel) {}
+
+void FlatButtonWidget::mousePressEvent(QMouseEvent* e)
+{
+    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
+                       units(e->position().y()));
+    afterMouse();
+}
+
+void FlatButtonWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
+                     units(e->position().y()));
+    if (rect().contains(e->position().toPoint()))
+        m_model->click();
+}
+
+void FlatButtonWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
+
+void FlatButtonWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), units(e->position().x()),
+                       units(e->position().y()));
+    afterMouse();
+}
+
+void FlatButtonWidget::keyPressEvent(QKeyEvent* e)
+{
+    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
+    if (const int a = keyAscii(*e))
+        m_model->keyPress(a);
+}
+
+void FlatButtonWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+
+// ---- FlatGridControl: pixels, with its scroll bar ------------------------------------------------
+
+FlatGridWidget::FlatGridWidget(QWidget* parent)
+    : ControlWidget<FlatGridControl>(parent, 1.0), m_scroll(new QScrollBar(Qt::Vertical, this))
+{
+    m_scroll->hide();
+    m_model->setInvalidate([this] {
+        syncScrollBar();
+        update();
+    });
+    QObject::connect(m_scroll, &QScrollBar::valueChanged, this, [this](int v) {
+        if (!m_syncing)
+            m_model->scrolled(v);
+    });
+}
+
+void FlatGridWidget::syncScrollBar()
+{
+    const ScrollBarState& s = m_model->vscroll();
+    m_syncing = true;
+    m_scroll->setGeometry(static_cast<int>(s.left), static_cast<int>(s.top), static_cast<int>(s.width),
+                          static_cast<int>(s.height));
+    m_scroll->setRange(s.min, s.max);
+    m_scroll->setSingleStep(s.smallChange);
+    m_scroll->setPageStep(s.largeChange);
+    m_scroll->setVisible(s.visible);
+    m_syncing = false;
+}
+
+void FlatGridWidget::mousePressEvent(QMouseEvent* e)
+{
+    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), e->position().x(), e->position().y());
+}
+
+void FlatGridWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), e->position().x(), e->position().y());
+}
+
+void FlatGridWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
+
+void FlatGridWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), e->position().x(), e->position().y());
+}
+
+void FlatGridWidget::keyPressEvent(QKeyEvent* e)
+{
+    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
+    if (const int a = keyAscii(*e))
+        m_model->keyPress(a);
+}
+
+void FlatGridWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+
+// ---- FlatTabControl: twips ---------------------------------------------------------------------
+
+FlatTabWidget::FlatTabWidget(QWidget* parent) : ControlWidget<FlatTabControl>(parent, kTwipsPerPixel) {}
+
+void FlatTabWidget::mousePressEvent(QMouseEvent* e)
+{
+    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
+                       units(e->position().y()));
+    afterMouse();
+}
+
+void FlatTabWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
+                     units(e->position().y()));
+    if (rect().contains(e->position().toPoint()))
+        m_model->click();
+}
+
+void FlatTabWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
+
+void FlatTabWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), units(e->position().x()),
+                       units(e->position().y()));
+    afterMouse();
+}
+
+void FlatTabWidget::keyPressEvent(QKeyEvent* e)
+{
+    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
+    if (const int a = keyAscii(*e))
+        m_model->keyPress(a);
+}
+
+void FlatTabWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+
+} // namespace zs::flatui

@@ -1,0 +1,142 @@
+// The flat control gallery: every control of libtavolex.so on one window, set up as the server
+// program's windows use them. `gallery --screenshot FILE` saves a PNG of the window and exits.
+
+#include "flatui/widgets/FlatWidgets.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdio>
+
+using namespace zs::flatui;
+using zs::automation::Variant;
+
+namespace {
+
+PictureRef buttonPicture(int w, int h)
+{
+    auto p = std::make_shared<Picture>(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int edge = (x == 0 || y == 0 || x == w - 1 || y == h - 1) ? 1 : 0;
+            const auto shade = static_cast<std::uint32_t>(edge ? 40 : 90 + y * 100 / h);
+            p->set(x, y, 0xFF000000u | (shade / 3) << 16 | (shade / 2 + 40) << 8 | (shade + 60));
+        }
+    return p;
+}
+
+QWidget* labelled(const char* text, QWidget* w, QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* l = new QVBoxLayout(box);
+    l->setContentsMargins(0, 0, 0, 0);
+    auto* caption = new QLabel(QString::fromUtf8(text), box);
+    l->addWidget(caption);
+    w->setParent(box);
+    l->addWidget(w);
+    return box;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QString screenshot;
+    for (int i = 1; i < argc; ++i)
+        if (QString(argv[i]) == "--screenshot" && i + 1 < argc)
+            screenshot = QString::fromLocal8Bit(argv[++i]);
+
+    QWidget window;
+    window.setObjectName("gallery");
+    window.setWindowTitle("Tavolex");
+    window.setStyleSheet("QWidget#gallery { background: #EAF3FF; }");
+    auto* layout = new QVBoxLayout(&window);
+
+    // Buttons in their three looks.
+    auto* buttons = new QWidget(&window);
+    auto* row = new QHBoxLayout(buttons);
+    const char* names[] = {"Estrazione", "Elaborazione", "Disabilitato"};
+    for (int i = 0; i < 3; ++i) {
+        auto* b = new FlatButtonWidget(buttons);
+        b->setObjectName(QString("flb%1").arg(i));
+        b->setFixedSize(120, 32);
+        auto& m = b->model();
+        m.setBackColor(0xFFF3EA);
+        m.setPicture(buttonPicture(120, 32));
+        m.setText(names[i]);
+        m.setEnabled(i != 2);
+        if (i == 1)
+            m.mouseMove(0, 0, 100, 100);
+        row->addWidget(b);
+    }
+    row->addStretch();
+    layout->addWidget(labelled("FlatButton: normale, evidenziato, disabilitato", buttons, &window));
+
+    // The cube window's grid.
+    auto* grid = new FlatGridWidget;
+    grid->setObjectName("flgCubi");
+    grid->setFixedSize(560, 110);
+    {
+        auto& g = grid->model();
+        g.setCols(5);
+        g.setRows(1);
+        g.setFixedcols(0);
+        g.setBorderSize(1);
+        g.setAllowEdit(true);
+        g.setOutsideColor(0xFFF3EA);
+        g.setRows(0);
+        g.addrow("Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione");
+        const char* cubes[] = {"Vendite", "Acquisti", "Magazzino", "Ordini", "Clienti"};
+        for (int i = 0; i < 5; ++i) {
+            g.addrow(std::string(cubes[i]) + "\t" + (i == 1 ? "True" : "False") + "\t" + (i == 2 ? "True" : "False") +
+                     "\t" + (i == 1 || i == 2 ? "False" : "True") + "\t0" + std::to_string(i + 1) + "/03/2004");
+            for (int c = 2; c <= 4; ++c)
+                g.SetFormat(typeCellFormat::flbBoolean, g.rows(), c);
+        }
+        g.setColWidth(1, 90);
+        g.setColWidth(3, 120);
+        g.setColWidth(5, 160);
+    }
+    layout->addWidget(labelled("FlatGridControl (finestra dei cubi)", grid, &window));
+
+    // The options dialog's tab strip.
+    auto* tabs = new FlatTabWidget;
+    tabs->setObjectName("tabOpzioni");
+    tabs->setFixedSize(600, 120);
+    {
+        auto& t = tabs->model();
+        t.setBackColor(0xFFF3EA);
+        t.setBackColorTab(0xFFFFFF);
+        t.setBorderColorTab(0xA05030);
+        t.setForeColor(0xFFFFFF);
+        t.setForeColorSelected(0x00FFFF);
+        t.setTabs(4);
+        const char* captions[] = {"Generale", "Database", "Bus & Task", "Statistiche di esecuzione"};
+        for (int k = 1; k <= 4; ++k) {
+            t.setTabId(k);
+            t.setTabCaption(captions[k - 1]);
+        }
+        t.setTabId(2);
+        t.setTabselected(true);
+    }
+    layout->addWidget(labelled("FlatTabControl", tabs, &window));
+    layout->addStretch();
+
+    window.resize(640, 420);
+    window.show();
+    tabs->model().Refresh();
+
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(300, &window, [&] {
+            const bool ok = window.grab().save(screenshot, "PNG");
+            if (!ok)
+                std::fprintf(stderr, "gallery: cannot write %s\n", screenshot.toLocal8Bit().constData());
+            QApplication::exit(ok ? 0 : 1);
+        });
+    }
+    return app.exec();
+}
