@@ -1,0 +1,55 @@
+#pragma once
+// The engine's port over the database layer: statements, polling, cancel and the row writer go
+// to the db::Connection that the engine's connection slot holds; opening and closing the slot,
+// the step log lines and the error text go to the engine's connection procedures, bound in
+// through `Slot` so that this file does not fix their shape.
+
+#include "engine/EngineBackend.h"
+
+#include <functional>
+
+namespace zs::db {
+class Connection;
+}
+
+namespace zs::engine {
+
+class DbEngineBackend : public EngineBackend {
+public:
+    struct Slot {
+        std::function<bool()> open;                  ///< ApriConnessioneServer or ApriConnessione
+        std::function<void()> close;                 ///< ChiudiConnessioni or ChiudiConnessione
+        std::function<db::Connection*()> connection; ///< the connection in the slot, or none
+        std::function<shell::LogNodeId(const std::string&)> inizioPasso;
+        std::function<shell::LogNodeId(const std::string&)> dettaglioPasso;
+        std::function<void(bool)> logSuccesso;
+        std::function<void(const std::string&)> descriviErrore;
+    };
+
+    explicit DbEngineBackend(Slot slot) : m_slot(std::move(slot)) {}
+
+    bool open() override { return m_slot.open(); }
+    void close() override { m_slot.close(); }
+    void setCommandTimeout(int seconds) override;
+    bool execute(const std::string& sql, ExecuteMode mode) override;
+    bool isExecuting() override;
+    void waitForCompletion(int ms) override;
+    void cancel() override;
+    bool finishStatement() override;
+    FailureKind lastFailure() const override { return m_failure; }
+    bool queryValue(const std::string& sql, SqlValue& value) override;
+    std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string> columns) override;
+    shell::LogNodeId InizioPasso(const std::string& text) override { return m_slot.inizioPasso(text); }
+    shell::LogNodeId DettaglioPasso(const std::string& text) override { return m_slot.dettaglioPasso(text); }
+    void LogSuccesso(bool success) override { m_slot.logSuccesso(success); }
+    void DescriviErrore(const std::string& firstLine) override { m_slot.descriviErrore(firstLine); }
+
+private:
+    bool noteOutcome(bool ok);
+    db::Connection* connection() const { return m_slot.connection ? m_slot.connection() : nullptr; }
+
+    Slot m_slot;
+    FailureKind m_failure = FailureKind::None;
+};
+
+} // namespace zs::engine

@@ -1,0 +1,152 @@
+// The job executor on the server path against a real PostgreSQL server through ODBC:
+// asynchronous statements polled while the run yields, a stop that cancels the statement on
+// the server, a lost connection retried after a reconnection, and the command time-out.
+
+#include "engine/DbEngineBackend.h"
+#include "engine/EngineContext.h"
+#include "engine/RunState.h"
+#include "engine/TableOperations.h"
+#include "db/Connection.h"
+#include "pgtest/PgServer.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "shell/ShellServices.h"
+#include "testsupport/TestEnv.h"
+#include "time/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace zs::engine {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+class TimedYield : public shell::YieldHook {
+public:
+    void yield() override
+    {
+        if (onYield)
+            onYield(std::chrono::duration<double>(Steady::now() - start).count());
+    }
+    Steady::time_point start = Steady::now();
+    std::function<void(double)> onYield;
+};
+
+// A connection slot over the test server: the engine's own procedures stand behind the same
+// Slot in the program; here the test opens the server's ODBC string directly.
+struct PgRun {
+    PgRun() : dayLog(env.home(), time::systemClock()), log(dayLog), backend(slot()),
+              ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
+    {
+        settings.TipoServer = "sqlserver"; // the server path: asynchronous statements
+        settings.TimeoutComandi = 3600;
+    }
+    DbEngineBackend::Slot slot()
+    {
+        DbEngineBackend::Slot s;
+        s.open = [this] {
+            ++opens;
+            connection = std::make_unique<db::Connection>();
+            return connection->open(pgtest::Server::shared().odbcConnectionString());
+        };
+        s.close = [this] { connection.reset(); };
+        s.connection = [this] { return connection.get(); };
+        s.inizioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 0); };
+        s.dettaglioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 1); };
+        s.logSuccesso = [](bool) {};
+        s.descriviErrore = [this](const std::string& t) {
+            errors.push_back(t);
+            log.OutputResponse(t, true, 1);
+        };
+        return s;
+    }
+    int stillRunning(const std::string& marker)
+    {
+        std::string out;
+        pgtest::Server::shared().psql("select 'n=' || count(*) from pg_stat_activity where query like '%" + marker +
+                                          "%' and state = 'active' and query not like '%pg_stat_activity%'",
+                                      &out);
+        const auto pos = out.find("n=");
+        return pos == std::string::npos ? -1 : std::stoi(out.substr(pos + 2));
+    }
+
+    zs::test::ScopedTestEnv env;
+    time::FakeClock clock; // the retry waits move this clock instead of sleeping
+    shell::DayLog dayLog;
+    shell::ProgramLog log;
+    shell::ProgramSettings settings;
+    RunState state;
+    TimedYield yield;
+    std::unique_ptr<db::Connection> connection;
+    DbEngineBackend backend;
+    EngineContext ctx;
+    std::vector<std::string> errors;
+    int opens = 0;
+};
+
+TEST(PgJobExecutor, StopDuringALongStatementCancelsItOnTheServer)
+{
+    ZS_REQUIRE_PG();
+    PgRun r;
+    ASSERT_TRUE(r.backend.open());
+    r.yield.onYield = [&](double s) {
+        if (s > 1.0)
+            r.state.setStatoProcesso(RunState::kStopped);
+    };
+    const auto start = Steady::now();
+    r.yield.start = start;
+    std::string sql = "select pg_sleep(30)";
+    EXPECT_FALSE(TableOperations(r.ctx).EseguiJob(sql));
+    EXPECT_LT(std::chrono::duration<double>(Steady::now() - start).count(), 3.0);
+    EXPECT_EQ(r.errors, (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select pg_sleep(30)"}));
+    EXPECT_EQ(r.opens, 1);
+    EXPECT_EQ(r.stillRunning("pg_sleep(30)"), 0);
+}
+
+TEST(PgJobExecutor, LostConnectionIsRetriedAndThenSucceeds)
+{
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    ASSERT_TRUE(pg.psql("drop table if exists lost_job; create table lost_job(n int)"));
+    PgRun r;
+    ASSERT_TRUE(r.backend.open());
+    bool killed = false;
+    r.yield.onYield = [&](double s) {
+        if (!killed && s > 0.7) {
+            killed = true;
+            pg.psql("select pg_terminate_backend(pid) from pg_stat_activity where query like 'insert into lost_job%'");
+        }
+    };
+    std::string sql = "insert into lost_job select 1 from (select pg_sleep(2)) s";
+    EXPECT_TRUE(TableOperations(r.ctx).EseguiJob(sql));
+    EXPECT_TRUE(killed);
+    EXPECT_EQ(r.errors, (std::vector<std::string>{" Errore in fase di esecuzione query :" + sql}));
+    EXPECT_EQ(r.opens, 2);
+    EXPECT_GE(r.clock.tickMs(), 60000); // the minute's wait, on the clock
+    std::string out;
+    ASSERT_TRUE(pg.psql("select 'rows=' || count(*) from lost_job", &out));
+    EXPECT_NE(out.find("rows=1"), std::string::npos) << out;
+}
+
+TEST(PgJobExecutor, CommandTimeOutFailsOnceWithoutRetry)
+{
+    ZS_REQUIRE_PG();
+    PgRun r;
+    r.settings.TimeoutComandi = 1;
+    ASSERT_TRUE(r.backend.open());
+    const auto start = Steady::now();
+    std::string sql = "select pg_sleep(6)";
+    EXPECT_FALSE(TableOperations(r.ctx).EseguiJob(sql));
+    EXPECT_LT(std::chrono::duration<double>(Steady::now() - start).count(), 4.0);
+    EXPECT_EQ(r.errors, (std::vector<std::string>{" Errore in fase di esecuzione query :select pg_sleep(6)"}));
+    EXPECT_EQ(r.opens, 1);
+    EXPECT_EQ(r.backend.lastFailure(), FailureKind::TimedOut);
+}
+
+} // namespace
+} // namespace zs::engine
