@@ -1,0 +1,166 @@
+// A whole extraction on SQLite files ("access" server type) through the zs-extract driver: an
+// ERP source and a target database, a step that empties a table, resets its counter and
+// reads the source after ATTACH, the calendar for two years, an incremental step run twice in
+// one process, and a failing last step; then the target's rows, stat.xml and the day log.
+
+#include "db/Connection.h"
+#include "process/Process.h"
+#include "testsupport/TestEnv.h"
+#include "xml/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+#ifndef ZS_EXTRACT_PATH
+#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
+#endif
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace zs::engine {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string cs(const fs::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string(); }
+
+void run(db::Connection& c, const std::string& sql) { ASSERT_TRUE(c.execute(sql)) << sql << ": " << (c.errors().empty() ? "" : c.errors().front().description); }
+
+std::string scalar(db::Connection& c, const std::string& sql)
+{
+    auto rs = c.query(sql);
+    EXPECT_TRUE(rs) << sql;
+    return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
+}
+
+struct ProgramFolder {
+    ProgramFolder()
+    {
+        home = env.home();
+        fs::create_directories(home);
+        erp = home / "erp.db";
+        target = home / "target.db";
+        zs::test::writeFile(erp, "");
+        zs::test::writeFile(target, "");
+        db::Connection e;
+        EXPECT_TRUE(e.open(cs(erp)));
+        run(e, "create table CLIENTI (id integer, nome text)");
+        run(e, "insert into CLIENTI values (10, 'Rossi'), (11, 'Bianchi'), (12, 'Verdi')");
+        run(e, "create table FORNITORI (id integer, nome text)");
+        run(e, "insert into FORNITORI values (20, 'Acme'), (21, 'Ferro Srl')");
+        run(e, "create table ORDINI (id integer, importo real)");
+        run(e, "insert into ORDINI values (1, 10.5), (2, 20), (3, 30)");
+        db::Connection t;
+        EXPECT_TRUE(t.open(cs(target)));
+        run(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
+        run(t, "insert into CLIENTI (codice, nome) values (99, 'vecchio'), (98, 'vecchio')");
+        run(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
+               "SettimanadellAnno text, mesedellanno text, Trimestre integer, DataVevira text)");
+        run(t, "create table ORDINI (id integer, importo real)");
+
+        const std::string attach = "<query>ATTACH DATABASE '" + erp.string() + "' AS erp</query>";
+        zs::test::writeFile(home / "zentrikLoading.xml",
+            "<?xml version=\"1.0\"?><Estrattore>"
+            "<CLIENTI><esegui>si</esegui><operazione>Anagrafica clienti</operazione><svuota>si</svuota>"
+            "<contatore>ID</contatore><azzeracontatore>si</azzeracontatore>" + attach +
+            "<query>insert into CLIENTI (codice, nome) select id, nome from erp.CLIENTI</query>"
+            "<query>insert into CLIENTI (codice, nome) select id, nome from erp.FORNITORI</query></CLIENTI>"
+            "<TIME><esegui>si</esegui><operazione>Calendario</operazione><svuota>si</svuota><query>2004,2005</query></TIME>"
+            "<ORDINI><esegui>si</esegui><operazione>Ordini</operazione>"
+            "<incrementale attivo=\"si\" datatype=\"numerico\" autoupdate=\"si\" riempi=\"ORDINI.id\">0</incrementale>" +
+            attach + "<query>insert into ORDINI select id, importo from erp.ORDINI where id &gt; [incrementale]</query>"
+            "</ORDINI>"
+            "<NUOVI><esegui>si</esegui><operazione>Nuovi ordini</operazione>" + attach +
+            "<query>insert into erp.ORDINI select (select max(id) from erp.ORDINI) + id, importo from erp.ORDINI "
+            "where id &lt;= 2</query></NUOVI>"
+            "<NONESEGUITO><esegui>no</esegui><operazione>Non eseguito</operazione><query>delete from CLIENTI</query>"
+            "</NONESEGUITO>"
+            "<ULTIMO><esegui>si</esegui><operazione>Passo che fallisce</operazione>"
+            "<query>insert into TABELLA_INESISTENTE select 1</query></ULTIMO>"
+            "</Estrattore>");
+        zs::test::writeFile(home / "zentrikServer.xml",
+            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
+            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
+            "<DATABASEACCESS>" + target.string() + "</DATABASEACCESS>"
+            "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
+    }
+    zs::test::ScopedTestEnv env;
+    fs::path home, erp, target;
+};
+
+std::optional<std::string> dayLog(const fs::path& home)
+{
+    for (const auto& e : fs::directory_iterator(home / "log"))
+        if (e.path().extension() == ".log")
+            return zs::test::readFile(e.path());
+    return std::nullopt;
+}
+
+std::string statChild(const xml::Document& doc, const std::string& label, const char* child)
+{
+    for (const auto& m : doc.root().children())
+        if (m.child("operazione").text() == label)
+            return m.child(child).text();
+    return "<none>";
+}
+
+TEST(SqliteExtraction, WholeRunThroughTheDriver)
+{
+    ProgramFolder pf;
+    process::RunOptions options;
+    options.captureOutput = true;
+    const auto result = process::run({ZS_EXTRACT_PATH, pf.home.string(), "--runs", "2"}, options);
+    ASSERT_EQ(result.exitCode, 1) << result.output << result.error;
+
+    db::Connection t;
+    ASSERT_TRUE(t.open(cs(pf.target)));
+    // Emptied, counter reset, both sources read (the second run did it all again).
+    EXPECT_EQ(scalar(t, "select count(*) || ':' || min(ID) || ':' || max(ID) || ':' || sum(codice) from CLIENTI"),
+              "5:1:5:74");
+    EXPECT_EQ(scalar(t, "select count(*) from [TIME]"), "731");
+    EXPECT_EQ(scalar(t, "select giorno || '|' || mese || '|' || anno || '|' || GiornodelMese || '|' || SettimanadellAnno "
+                        "|| '|' || mesedellanno || '|' || Trimestre || '|' || DataVevira from [TIME] "
+                        "where DataVevira = '00074876'"),
+              "Sabato|Gennaio|2005|01|53|01|1|00074876");
+    EXPECT_EQ(scalar(t, "select substr(Data, 1, 10) from [TIME] where DataVevira = '00074876'"), "2005-01-01");
+    EXPECT_EQ(scalar(t, "select count(*) from [TIME] where anno = 2004"), "366");
+    // The second run loaded only the orders added after the first.
+    EXPECT_EQ(scalar(t, "select group_concat(id, ',') from (select id from ORDINI order by id)"), "1,2,3,4,5");
+
+    auto stat = xml::Document::loadFile(pf.home / "stat.xml");
+    ASSERT_TRUE(stat);
+    for (const char* label : {"Anagrafica clienti", "Ordini", "Nuovi ordini", "Passo che fallisce"}) {
+        SCOPED_TRACE(label);
+        EXPECT_EQ(statChild(*stat, label, "times"), "2");
+        EXPECT_NE(statChild(*stat, label, "avarage"), "<none>");
+        EXPECT_NE(statChild(*stat, label, "lasttime"), "<none>");
+    }
+    EXPECT_EQ(statChild(*stat, "Calendario", "times"), "<none>"); // a special step is not timed
+    EXPECT_EQ(statChild(*stat, "Non eseguito", "times"), "<none>");
+
+    const auto log = dayLog(pf.home);
+    ASSERT_TRUE(log);
+    for (const char* line : {" :Anagrafica clienti\r\n", " :Calendario\r\n", " :delete * from CLIENTI\r\n",
+                             " :eseguito con successo in ", " :ERRORE   Errore in fase di esecuzione query :insert into "
+                             "TABELLA_INESISTENTE select 1\r\n",
+                             " :Aggiornamento statistiche di estrazione\r\n", " :Apertura connessione:"}) {
+        SCOPED_TRACE(line);
+        EXPECT_NE(log->find(line), std::string::npos) << *log;
+    }
+    EXPECT_EQ(log->find("Non eseguito"), std::string::npos);
+}
+
+TEST(SqliteExtraction, BadInputExitsWithTwo)
+{
+    zs::test::ScopedTestEnv env;
+    fs::create_directories(env.home());
+    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, (env.home() / "missing").string()}).exitCode, 2);
+    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, env.home().string()}).exitCode, 2);
+    zs::test::writeFile(env.home() / "zentrikServer.xml",
+                        "<zentrikServer><SERVERTYPE>access</SERVERTYPE><LOADINGFILE>none.xml</LOADINGFILE></zentrikServer>");
+    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, env.home().string()}).exitCode, 2);
+}
+
+} // namespace
+} // namespace zs::engine

@@ -1,0 +1,156 @@
+// zs-extract <program folder> [--runs N]: reads zentrikServer.xml and the loading XML there,
+// ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one
+// process, so the incremental watermarks carry over), logs to the day log and stdout, saves
+// stat.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad input.
+// SIGINT or SIGTERM stops the run as the run window's stop button does.
+
+#include "ToolSlot.h"
+
+#include "engine/DbEngineBackend.h"
+#include "engine/EngineContext.h"
+#include "engine/EngineHost.h"
+#include "engine/ExtractionRun.h"
+#include "engine/RunState.h"
+#include "engine/StepTree.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+#include "shell/ShellServices.h"
+#include "time/Clock.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+namespace {
+
+zs::engine::RunState* g_state = nullptr;
+
+extern "C" void onSignal(int)
+{
+    if (g_state)
+        g_state->setStatoProcesso(zs::engine::RunState::kStopped);
+}
+
+class StderrMessages : public zs::shell::MessageService {
+public:
+    void show(const std::string& text, zs::shell::MessageIcon, const std::string& title) override
+    {
+        std::cerr << title << " " << text << "\n";
+    }
+};
+
+class NoYield : public zs::shell::YieldHook {
+public:
+    void yield() override {}
+};
+
+class PrintingListener : public zs::shell::LogListener {
+public:
+    explicit PrintingListener(bool quiet) : m_quiet(quiet) {}
+    void nodeAdded(const zs::shell::LogNode& n) override
+    {
+        if (!m_quiet || n.error)
+            std::cout << (n.parent ? "    " : "") << (n.error ? "ERRORE  " : "") << n.text << "\n";
+    }
+    void nodeChanged(const zs::shell::LogNode&) override {}
+    void cleared() override {}
+
+private:
+    bool m_quiet;
+};
+
+int usage()
+{
+    std::cerr << "uso: zs-extract <cartella del programma> [--runs N] [--quiet]\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace zs;
+    if (argc < 2)
+        return usage();
+    const std::filesystem::path folder = argv[1];
+    int runs = 1;
+    bool quiet = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+            if (runs < 1)
+                return usage();
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else {
+            return usage();
+        }
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "zs-extract: cartella inesistente: " << folder << "\n";
+        return 2;
+    }
+
+    StderrMessages messages;
+    shell::ProgramSettings settings;
+    shell::SecondaryOptionsFields fields;
+    shell::SettingsStore store(settings, fields, messages, folder);
+    if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
+        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder << "\n";
+        return 2;
+    }
+    for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
+        std::cerr << "zs-extract: " << p << "\n";
+    if (settings.FileCaricamento.empty() || !std::filesystem::is_regular_file(settings.FileCaricamento, ec)) {
+        std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
+        return 2;
+    }
+    store.CreaDocumentoXML(settings.FileCaricamento);
+    const xml::Element root = store.DocModuli().root();
+    if (!root || root.children().empty()) {
+        std::cerr << "zs-extract: il file di caricamento non contiene passi\n";
+        return 2;
+    }
+
+    const time::Clock& clock = time::systemClock();
+    shell::DayLog dayLog(folder, clock);
+    shell::ProgramLog log(dayLog);
+    PrintingListener listener(quiet);
+    log.setListener(&listener);
+
+    engine::StepTree tree;
+    engine::CaricaAlberoXML(tree, root);
+    std::int16_t passi = 0;
+    if (engine::StatoNodo(tree, passi) == 0) {
+        std::cerr << "zs-extract: nessun passo selezionato\n";
+        return 2;
+    }
+
+    engine::RunState state;
+    g_state = &state;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    tools::ToolSlot slot(settings, store, log, clock);
+    engine::DbEngineBackend backend(slot.slot());
+    NoYield yield;
+    const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
+    engine::UnconnectedEngineHost host(log);
+
+    bool ok = false;
+    for (int run = 0; run < runs; ++run) {
+        state.setStatoProcesso(engine::RunState::kRunning);
+        engine::ExtractionRun extraction(ctx, host, folder, messages);
+        ok = extraction.EseguiEstrazione(tree, root);
+        slot.close();
+        log.OutputResponse(ok ? "Estrazione terminata con successo." : "Estrazione terminata con errori.", !ok, 0);
+        if (state.stopped())
+            break;
+    }
+    return ok ? 0 : 1;
+}
