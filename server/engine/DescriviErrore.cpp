@@ -1,0 +1,51 @@
+#include "engine/DescriviErrore.h"
+
+#include "db/Connection.h"
+#include "shell/ProgramLog.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace zs::engine {
+
+RunTimeError RunTimeError::fromException(const std::exception& e)
+{
+    if (dynamic_cast<const std::invalid_argument*>(&e))
+        return {13, "Type mismatch", "ZentrikServer"};
+    if (dynamic_cast<const std::out_of_range*>(&e))
+        return {6, "Overflow", "ZentrikServer"};
+    return {5, e.what(), "ZentrikServer"};
+}
+
+std::string errorDetailLine(std::int32_t number, std::string_view description, std::string_view source)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(static_cast<std::uint32_t>(number)));
+    std::string line = " [";
+    line += hex;
+    line += "] ";
+    line += description;
+    line += '.';
+    line += source;
+    return line;
+}
+
+void DescriviErrore(shell::ProgramLog& log, std::string_view firstLine, const db::Connection* connection,
+                    const RunTimeError& current)
+{
+    log.OutputResponse(firstLine, true, 1);
+    if (!connection) {
+        if (current.number > 0)
+            log.OutputResponse(errorDetailLine(current.number, current.description, current.source), true, 1);
+        return;
+    }
+    if (!connection->errors().empty()) {
+        for (const auto& e : connection->errors())
+            log.OutputResponse(errorDetailLine(e.number, e.description, e.source), true, 1);
+        return;
+    }
+    if (current.number > 0)
+        log.OutputResponse("Errore indefinito: " + std::to_string(current.number) + " - " + current.description, true, 1);
+}
+
+} // namespace zs::engine
