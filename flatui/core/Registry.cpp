@@ -2,6 +2,7 @@
 #include "flatui/core/FlatButton.h"
 #include "flatui/core/FlatGridControl.h"
 #include "flatui/core/FlatTabControl.h"
+#include "flatui/core/MenuButtonControl.h"
 #include "flatui/core/Tavolex.h"
 
 namespace zs::flatui {
@@ -26,6 +27,7 @@ void registerClasses(automation::ClassRegistry& registry)
     add<FlatButton>(registry, kFlatButtonId);
     add<FlatGridControl>(registry, kFlatGridControlId);
     add<FlatTabControl>(registry, kFlatTabControlId);
+    add<MenuButtonControl>(registry, kMenuButtonControlId);
 }
 
 } // namespace zs::flatui
