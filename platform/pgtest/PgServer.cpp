@@ -107,7 +107,9 @@ bool Server::start()
         m_error = "PostgreSQL 15 is not installed (" + kBin + "initdb missing)";
         return false;
     }
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zs-pg-XXXXXX").string();
+    // As root the folder goes under /tmp whatever $TMPDIR says: the postgres user must reach it.
+    const std::filesystem::path base = asRoot() ? std::filesystem::path("/tmp") : std::filesystem::temp_directory_path();
+    std::string tmpl = (base / "zs-pg-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) {
         m_error = "mkdtemp failed";
         return false;
@@ -117,6 +119,8 @@ bool Server::start()
         const passwd* pw = ::getpwnam("postgres");
         if (!pw || ::chown(m_dir.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
             m_error = "no postgres user to own " + m_dir;
+            std::error_code ec;
+            std::filesystem::remove_all(m_dir, ec);
             return false;
         }
     }
@@ -128,6 +132,8 @@ bool Server::start()
         const passwd* pw = ::getpwnam("postgres");
         if (::chown(pwfile.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
             m_error = "chown of the password file failed";
+            std::error_code ec;
+            std::filesystem::remove_all(m_dir, ec);
             return false;
         }
     }
@@ -139,6 +145,8 @@ bool Server::start()
                           quiet);
     if (r.exitCode != 0) {
         m_error = "initdb failed: " + r.error + r.output;
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
         return false;
     }
     const int port = freePort();
