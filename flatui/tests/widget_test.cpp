@@ -106,6 +106,42 @@ TEST(Widgets, TabStripPageAndSelectedTab)
     EXPECT_GT(unselected.red(), selected.red());
 }
 
+TEST(Widgets, MenuDropDownOpensOverItsWindow)
+{
+    QWidget window;
+    window.resize(400, 400);
+    window.setStyleSheet("background: white;");
+    auto* face = new MenuButtonWidget(&window);
+    face->move(10, 10);
+    face->resize(164, 30);
+    auto& m = face->model();
+    auto icons = std::make_shared<ImageList>();
+    for (int i = 0; i < 3; ++i)
+        icons->images.push_back(std::make_shared<Picture>(8, 8, 0xFF00FF00u));
+    m.ImageList = icons;
+    m.EventEnabled = true;
+    m.style = styleEnum::styleMenu;
+    m.setImageHeight(27);
+    m.setSubMenuWidth(2700);
+    m.setBackColor(0x000000);
+    m.setColor("BackColorSel", 0x0000FF);
+    m.setMenuItemsCount(2);
+    m.setMenuLabels(1, "Uno");
+    m.setMenuLabels(2, "Due");
+    m.Intialize();
+    window.show();
+    QApplication::processEvents();
+    m.TurnOn();
+    ASSERT_NE(face->dropDown(), nullptr);
+    EXPECT_TRUE(face->dropDown()->isVisible());
+    EXPECT_EQ(face->dropDown()->geometry(), QRect(10, 10 + 30 - 1, 180, (555 * 2 + 105) / 15));
+    const QImage img = face->dropDown()->grab().toImage();
+    // Item 1 highlighted in red, with the white copy behind blended in at alpha 32.
+    expectColour(img, 100, 10, 255, 32, 32, 3);
+    // Outside the highlight: black over white at alpha 32.
+    expectColour(img, 100, 70, 32, 32, 32, 3);
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,6 +1,8 @@
 #include "flatui/widgets/FlatWidgets.h"
 
+#include <QApplication>
 #include <QScrollBar>
+#include <QThread>
 
 namespace zs::flatui {
 
@@ -157,5 +159,102 @@ void FlatTabWidget::keyPressEvent(QKeyEvent* e)
 }
 
 void FlatTabWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+
+// ---- MenuButtonControl: the face and its drop-down --------------------------------------------
+
+class MenuDropDown : public QWidget {
+public:
+    MenuDropDown(QWidget* parent, MenuButtonControl& model) : QWidget(parent), m_model(model)
+    {
+        setObjectName("picMenu");
+        setMouseTracking(true);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        paintDisplayList(p, m_model.menuSurface(), size());
+    }
+    void mouseMoveEvent(QMouseEvent* e) override { m_model.menuMouseMove(e->position().y() * kTwipsPerPixel); }
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        m_model.menuMouseDown(qtButton(e->button()), e->position().y() * kTwipsPerPixel);
+    }
+
+private:
+    MenuButtonControl& m_model;
+};
+
+MenuButtonWidget::MenuButtonWidget(QWidget* parent) : ControlWidget<MenuButtonControl>(parent, kTwipsPerPixel)
+{
+    m_clock.start();
+    m_model->setContainer(this);
+    m_model->setMenuInvalidate([this] {
+        if (m_dropDown)
+            m_dropDown->update();
+    });
+}
+
+QWidget* MenuButtonWidget::dropDown() const { return m_dropDown; }
+
+void MenuButtonWidget::updatePosition()
+{
+    const QPoint at = mapTo(window(), QPoint(0, 0));
+    m_model->setPosition(at.x(), at.y());
+}
+
+void MenuButtonWidget::moveEvent(QMoveEvent*) { updatePosition(); }
+void MenuButtonWidget::showEvent(QShowEvent*) { updatePosition(); }
+
+void MenuButtonWidget::mousePressEvent(QMouseEvent* e)
+{
+    updatePosition();
+    m_model->faceMouseDown(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
+                           units(e->position().y()));
+}
+
+void MenuButtonWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    m_model->faceMouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), units(e->position().x()),
+                           units(e->position().y()));
+}
+
+std::int64_t MenuButtonWidget::tickMs() { return m_clock.elapsed(); }
+void MenuButtonWidget::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void MenuButtonWidget::pumpEvents() { QCoreApplication::processEvents(); }
+int MenuButtonWidget::containerWidthPx() { return window()->width(); }
+
+PictureRef MenuButtonWidget::copyBackground(int x, int y, int w, int h)
+{
+    if (w <= 0 || h <= 0)
+        return nullptr;
+    // What the window shows there, drawn by the window itself: works without a desktop copy.
+    const bool wasVisible = m_dropDown && m_dropDown->isVisible();
+    if (wasVisible)
+        m_dropDown->hide();
+    const QImage img = window()->grab(QRect(x, y, w, h)).toImage();
+    if (wasVisible)
+        m_dropDown->show();
+    return img.isNull() ? nullptr : fromQImage(img);
+}
+
+void MenuButtonWidget::placeMenu(double leftTw, double topTw, double widthTw, double heightTw)
+{
+    if (!m_dropDown)
+        m_dropDown = new MenuDropDown(window(), *m_model);
+    m_dropDown->setGeometry(static_cast<int>(pxRound(leftTw)), static_cast<int>(pxRound(topTw)),
+                            static_cast<int>(pxRound(widthTw)), static_cast<int>(pxRound(heightTw)));
+}
+
+void MenuButtonWidget::setMenuVisible(bool visible)
+{
+    if (!m_dropDown)
+        return;
+    m_dropDown->setVisible(visible);
+    if (visible)
+        m_dropDown->raise();
+}
 
 } // namespace zs::flatui

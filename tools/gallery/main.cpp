@@ -4,6 +4,7 @@
 #include "flatui/widgets/FlatWidgets.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -25,6 +26,20 @@ PictureRef buttonPicture(int w, int h)
             const auto shade = static_cast<std::uint32_t>(edge ? 40 : 90 + y * 100 / h);
             p->set(x, y, 0xFF000000u | (shade / 3) << 16 | (shade / 2 + 40) << 8 | (shade + 60));
         }
+    return p;
+}
+
+PictureRef solid(int w, int h, std::uint32_t argb, std::uint32_t edge)
+{
+    auto p = std::make_shared<Picture>(w, h, argb);
+    for (int x = 0; x < w; ++x) {
+        p->set(x, 0, edge);
+        p->set(x, h - 1, edge);
+    }
+    for (int y = 0; y < h; ++y) {
+        p->set(0, y, edge);
+        p->set(w - 1, y, edge);
+    }
     return p;
 }
 
@@ -54,10 +69,69 @@ int main(int argc, char** argv)
     window.setObjectName("gallery");
     window.setWindowTitle("Tavolex");
     window.setStyleSheet("QWidget#gallery { background: #EAF3FF; }");
-    auto* layout = new QVBoxLayout(&window);
+    auto* outer = new QHBoxLayout(&window);
+    outer->setContentsMargins(0, 0, 0, 0);
+
+    // The category menu column, as the main window's left side shows it.
+    auto* column = new QWidget(&window);
+    column->setObjectName("frmMenu");
+    column->setFixedWidth(200);
+    column->setStyleSheet("QWidget#frmMenu { background: #203050; }");
+    auto* menuButton = new MenuButtonWidget(column);
+    menuButton->setObjectName("mbtmenu");
+    menuButton->move(10, 10);
+    {
+        auto& m = menuButton->model();
+        auto icons = std::make_shared<ImageList>();
+        const std::uint32_t hues[] = {0xFFE0A030u, 0xFF40A0E0u, 0xFF60C060u, 0xFFC060C0u, 0xFFE06050u};
+        for (int i = 0; i < 5; ++i)
+            for (int k = 0; k < 3; ++k)
+                icons->images.push_back(solid(22, 22, hues[i], 0xFFFFFFFFu));
+        auto faces = std::make_shared<ImageList>();
+        faces->images.push_back(solid(154, 27, 0xFF30508Cu, 0xFF8090C0u));
+        faces->images.push_back(solid(154, 27, 0xFF3C64B4u, 0xFFC0D0F0u));
+        faces->images.push_back(solid(154, 27, 0xFF606060u, 0xFF909090u));
+        m.ImageList = icons;
+        m.ImageListMenu = faces;
+        m.EventEnabled = true;
+        m.caption = "Menu";
+        auto font = std::make_shared<FontSpec>("Arial", 9, true);
+        font->italic = true;
+        m.setFont(font);
+        m.setBackColor(0x503020);
+        m.setColor("BackColorMenu", 0x402818);
+        m.setColor("BackColorSel", 0xB47840);
+        m.setColor("ForeColorMenu", 0xFFFFFF);
+        m.setColor("ForeColorSel", 0xFFFFFF);
+        m.CaptionLeft = 520;
+        m.CaptionTop = 120;
+        m.style = styleEnum::styleMenu;
+        m.setImageWidth(154);
+        m.setImageHeight(27);
+        m.SubMenuPictureWidth = 27;
+        m.setSubMenuWidth(2700);
+        m.startImage = 1;
+        m.startImageMenu = 1;
+        m.setMenuItemsCount(5);
+        m.setStateButton(stateEnum::statoSelezionato);
+        const char* labels[] = {"Estrazione e elaborazione dei dati", "Opzioni principali", "Opzioni secondarie",
+                                "Opzioni preparazione dei cubi ", "Configurazione guidata "};
+        const int iconOf[] = {1, 2, 4, 3, 5};
+        for (int i = 1; i <= 5; ++i) {
+            m.setMenuLabels(i, labels[i - 1]);
+            m.setMenuIcons(i, iconOf[i - 1]);
+        }
+        m.Intialize();
+    }
+    menuButton->resize(164, 30);
+    outer->addWidget(column);
+
+    auto* right = new QWidget(&window);
+    outer->addWidget(right);
+    auto* layout = new QVBoxLayout(right);
 
     // Buttons in their three looks.
-    auto* buttons = new QWidget(&window);
+    auto* buttons = new QWidget(right);
     auto* row = new QHBoxLayout(buttons);
     const char* names[] = {"Estrazione", "Elaborazione", "Disabilitato"};
     for (int i = 0; i < 3; ++i) {
@@ -74,7 +148,7 @@ int main(int argc, char** argv)
         row->addWidget(b);
     }
     row->addStretch();
-    layout->addWidget(labelled("FlatButton: normale, evidenziato, disabilitato", buttons, &window));
+    layout->addWidget(labelled("FlatButton: normale, evidenziato, disabilitato", buttons, right));
 
     // The cube window's grid.
     auto* grid = new FlatGridWidget;
@@ -101,7 +175,7 @@ int main(int argc, char** argv)
         g.setColWidth(3, 120);
         g.setColWidth(5, 160);
     }
-    layout->addWidget(labelled("FlatGridControl (finestra dei cubi)", grid, &window));
+    layout->addWidget(labelled("FlatGridControl (finestra dei cubi)", grid, right));
 
     // The options dialog's tab strip.
     auto* tabs = new FlatTabWidget;
@@ -123,20 +197,24 @@ int main(int argc, char** argv)
         t.setTabId(2);
         t.setTabselected(true);
     }
-    layout->addWidget(labelled("FlatTabControl", tabs, &window));
+    layout->addWidget(labelled("FlatTabControl", tabs, right));
     layout->addStretch();
 
-    window.resize(640, 420);
+    window.resize(860, 440);
     window.show();
     tabs->model().Refresh();
 
-    if (!screenshot.isEmpty()) {
-        QTimer::singleShot(300, &window, [&] {
+    // The category menu opens when its window is activated; the screenshot waits for the fade.
+    QTimer::singleShot(50, &window, [&] {
+        menuButton->model().TurnOn();
+        if (screenshot.isEmpty())
+            return;
+        QTimer::singleShot(200, &window, [&] {
             const bool ok = window.grab().save(screenshot, "PNG");
             if (!ok)
                 std::fprintf(stderr, "gallery: cannot write %s\n", screenshot.toLocal8Bit().constData());
             QApplication::exit(ok ? 0 : 1);
         });
-    }
+    });
     return app.exec();
 }
