@@ -1,6 +1,9 @@
 #include "engine/DbEngineBackend.h"
 
 #include "db/Connection.h"
+#include "engine/Connessioni.h"
+#include "engine/EngineStrings.h"
+#include "shell/ProgramSettings.h"
 #include "db/Value.h"
 
 #include <chrono>
@@ -153,6 +156,29 @@ std::unique_ptr<RowSink> DbEngineBackend::openRowSink(const std::string& source,
     }
     noteOutcome(true);
     return std::make_unique<DbRowSink>(std::move(*writer), std::vector<std::string>(columns.begin(), columns.end()));
+}
+
+DbEngineBackend::Slot connessioniSlot(Connessioni& c, const shell::ProgramSettings& settings)
+{
+    DbEngineBackend::Slot s;
+    s.open = [&c, &settings] {
+        if (isServerType(settings.TipoServer))
+            return c.ApriConnessioneServer(settings.ProviderServer, settings.NomeServer, settings.NomeDatabase,
+                                           settings.UtenteServer, settings.PasswordServer);
+        return c.ApriConnessione(settings.ProviderAccess, settings.PercorsoAccess);
+    };
+    s.close = [&c, &settings] {
+        if (isServerType(settings.TipoServer))
+            c.ChiudiConnessioni();
+        else
+            c.ChiudiConnessione();
+    };
+    s.connection = [&c] { return c.Connessione(); };
+    s.inizioPasso = [&c](const std::string& t) { return c.InizioPasso(t); };
+    s.dettaglioPasso = [&c](const std::string& t) { return c.DettaglioPasso(t); };
+    s.logSuccesso = [&c](bool ok) { c.LogSuccesso(ok); };
+    s.descriviErrore = [&c](const std::string& t) { c.DescriviErrore(t); };
+    return s;
 }
 
 } // namespace zs::engine

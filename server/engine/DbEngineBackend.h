@@ -11,6 +11,9 @@
 namespace zs::db {
 class Connection;
 }
+namespace zs::shell {
+struct ProgramSettings;
+}
 
 namespace zs::engine {
 
@@ -51,5 +54,11 @@ private:
     Slot m_slot;
     FailureKind m_failure = FailureKind::None;
 };
+
+class Connessioni;
+
+/// The slot over the engine's connection procedures: the server or the Access open and close
+/// as the server type says, the step lines and the error text of `connessioni`.
+DbEngineBackend::Slot connessioniSlot(Connessioni& connessioni, const shell::ProgramSettings& settings);
 
 } // namespace zs::engine

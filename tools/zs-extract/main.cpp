@@ -4,14 +4,14 @@
 // stat.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad input.
 // SIGINT or SIGTERM stops the run as the run window's stop button does.
 
-#include "ToolSlot.h"
-
+#include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineHost.h"
 #include "engine/ExtractionRun.h"
 #include "engine/RunState.h"
 #include "engine/StepTree.h"
+#include "shell/Crono.h"
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 
 namespace {
@@ -136,9 +137,14 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    tools::ToolSlot slot(settings, store, log, clock);
-    engine::DbEngineBackend backend(slot.slot());
     NoYield yield;
+    shell::Crono crono(clock);
+    engine::Connessioni connessioni(log, settings, crono, yield);
+    connessioni.setPauseReader([&store]() -> std::optional<std::string> {
+        std::string pause = store.LeggiTesto("pause");
+        return pause.empty() ? std::nullopt : std::optional<std::string>(std::move(pause));
+    });
+    engine::DbEngineBackend backend(engine::connessioniSlot(connessioni, settings));
     const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
     engine::UnconnectedEngineHost host(log);
 
@@ -147,7 +153,7 @@ int main(int argc, char** argv)
         state.setStatoProcesso(engine::RunState::kRunning);
         engine::ExtractionRun extraction(ctx, host, folder, messages);
         ok = extraction.EseguiEstrazione(tree, root);
-        slot.close();
+        backend.close();
         log.OutputResponse(ok ? "Estrazione terminata con successo." : "Estrazione terminata con errori.", !ok, 0);
         if (state.stopped())
             break;
