@@ -14,7 +14,7 @@
 namespace zs::db {
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
 
     /// Opens the target; `create` allows a SQLite file to be created (catalog creation only).

@@ -39,12 +39,18 @@ std::string typeName(const ColumnDef& c, Dialect d)
     case ColumnType::Integer:
         return d == Dialect::SqlServer ? "int" : d == Dialect::Oracle ? "NUMBER(10)" : "INTEGER";
     case ColumnType::Double:
-        return d == Dialect::SqlServer ? "float" : d == Dialect::Oracle ? "BINARY_DOUBLE" : d == Dialect::PostgreSql ? "double precision" : "DOUBLE";
+        return d == Dialect::SqlServer    ? "float"
+               : d == Dialect::Oracle     ? "BINARY_DOUBLE"
+               : d == Dialect::PostgreSql ? "double precision"
+                                          : "DOUBLE";
     case ColumnType::Boolean:
         return d == Dialect::SqlServer ? "bit" : d == Dialect::Oracle ? "NUMBER(1)" : "BOOLEAN";
     case ColumnType::Date:
     case ColumnType::Timestamp:
-        return d == Dialect::SqlServer ? "datetime" : d == Dialect::Oracle ? "TIMESTAMP" : d == Dialect::PostgreSql ? "timestamp" : "DATETIME";
+        return d == Dialect::SqlServer    ? "datetime"
+               : d == Dialect::Oracle     ? "TIMESTAMP"
+               : d == Dialect::PostgreSql ? "timestamp"
+                                          : "DATETIME";
     case ColumnType::WChar:
         return (d == Dialect::SqlServer || d == Dialect::Oracle ? "NCHAR(" : "CHAR(") + size + ")";
     case ColumnType::VarWChar:
@@ -76,7 +82,8 @@ std::vector<std::string> Catalog::createTableSql(const TableDef& t, Dialect d)
     // SQLite counts natively only in the rowid key; any other counter is kept by a trigger.
     bool sqliteRowidCounter = false;
     if (d == Dialect::Sqlite && counter) {
-        sqliteRowidCounter = !t.primaryKey || (t.primaryKey->columns.size() == 1 && t.primaryKey->columns[0] == counter->name);
+        sqliteRowidCounter =
+            !t.primaryKey || (t.primaryKey->columns.size() == 1 && t.primaryKey->columns[0] == counter->name);
         sqliteRowidCounter = sqliteRowidCounter && counter->type == ColumnType::Integer;
     }
 
@@ -120,8 +127,8 @@ std::vector<std::string> Catalog::createTableSql(const TableDef& t, Dialect d)
         statements.push_back("CREATE TABLE IF NOT EXISTS \"zs_sequence_seed\" (id INTEGER PRIMARY KEY AUTOINCREMENT)");
         statements.push_back("DROP TABLE \"zs_sequence_seed\"");
         const std::string name = literal(t.name);
-        statements.push_back("CREATE TRIGGER " + quoted("zs_counter_" + t.name, d) + " AFTER INSERT ON " + quoted(t.name, d) +
-                             " FOR EACH ROW WHEN NEW." + quoted(counter->name, d) +
+        statements.push_back("CREATE TRIGGER " + quoted("zs_counter_" + t.name, d) + " AFTER INSERT ON " +
+                             quoted(t.name, d) + " FOR EACH ROW WHEN NEW." + quoted(counter->name, d) +
                              " IS NULL BEGIN "
                              "INSERT INTO sqlite_sequence(name, seq) SELECT " +
                              name + ", 0 WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " + name +
@@ -163,11 +170,13 @@ bool Catalog::create(const std::string& connectionString)
     auto odbc = ConnectionString::parse(target->odbcString, parseError);
     const auto database = odbc ? odbc->get("Database") : std::nullopt;
     if (!odbc || !database || database->empty()) {
-        m_errors = {makeError(ErrorClass::BadArgument, odbc ? "the connection string names no database to create" : parseError)};
+        m_errors = {makeError(ErrorClass::BadArgument,
+                              odbc ? "the connection string names no database to create" : parseError)};
         return false;
     }
     std::string driver = odbc->get("Driver").value_or("");
-    std::transform(driver.begin(), driver.end(), driver.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(driver.begin(), driver.end(), driver.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (driver.find("postgres") != std::string::npos)
         odbc->set("Database", "postgres");
     else
@@ -193,7 +202,8 @@ std::optional<bool> Catalog::tableExists(std::string_view name)
         return std::nullopt;
     std::string wanted(name);
     if (m_connection.dialect() == Dialect::PostgreSql && isPlainIdentifier(wanted))
-        std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(wanted.begin(), wanted.end(), wanted.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return std::find(names->begin(), names->end(), wanted) != names->end();
 }
 

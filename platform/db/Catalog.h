@@ -35,7 +35,7 @@ struct TableDef {
 };
 
 class Catalog {
-public:
+  public:
     /// Opens the database of `connectionString`. False with errors() when it cannot.
     [[nodiscard]] bool attach(const std::string& connectionString);
     /// Creates the database of `connectionString` and attaches to it: a new SQLite file (an
@@ -57,7 +57,7 @@ public:
     Connection& connection() { return m_connection; }
     const ErrorList& errors() const { return m_errors.empty() ? m_connection.errors() : m_errors; }
 
-private:
+  private:
     Connection m_connection;
     ErrorList m_errors;
 };

@@ -142,7 +142,8 @@ struct ConnectionShared {
     }
 };
 
-Connection::Connection() : m_shared(std::make_shared<ConnectionShared>())
+Connection::Connection()
+    : m_shared(std::make_shared<ConnectionShared>())
 {
     m_shared->worker = std::thread([s = m_shared.get()] { s->workerLoop(); });
     m_shared->watchdog = std::thread([s = m_shared.get()] { s->watchdogLoop(); });
@@ -351,7 +352,9 @@ std::optional<RecordSet> Connection::query(std::string_view sql)
         return std::nullopt;
     }
     auto result = std::make_shared<RecordSet>();
-    Job job = [text = std::string(sql), result](Backend* b, ErrorList& errors) { return b->query(text, *result, errors); };
+    Job job = [text = std::string(sql), result](Backend* b, ErrorList& errors) {
+        return b->query(text, *result, errors);
+    };
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
         requireIdle();
@@ -501,7 +504,9 @@ std::optional<Value> convertTo(const Value& v, Value::Type type)
 } // namespace
 
 RowWriter::RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns)
-    : m_connection(&connection), m_table(std::move(table)), m_columns(std::move(columns))
+    : m_connection(&connection)
+    , m_table(std::move(table))
+    , m_columns(std::move(columns))
 {
     m_names.reserve(m_columns.size());
     for (const auto& c : m_columns)
@@ -535,8 +540,9 @@ bool RowWriter::set(std::string_view field, const Value& value)
     }
     auto converted = convertTo(value, m_columns[*i].type);
     if (!converted)
-        return m_connection->fail(makeError(ErrorClass::BadArgument, "the value \"" + value.toString() +
-                                                                         "\" does not fit the field " + m_columns[*i].name));
+        return m_connection->fail(
+            makeError(ErrorClass::BadArgument,
+                      "the value \"" + value.toString() + "\" does not fit the field " + m_columns[*i].name));
     m_row[*i] = std::move(*converted);
     m_set[*i] = true;
     return true;

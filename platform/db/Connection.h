@@ -33,7 +33,7 @@ inline constexpr int kStateExecuting = 4;
 enum class Dialect { None, Sqlite, PostgreSql, SqlServer, Oracle, OtherOdbc };
 
 class Connection {
-public:
+  public:
     Connection();
     /// Closes the connection (cancelling a statement still running) and stops its worker.
     ~Connection();
@@ -97,7 +97,7 @@ public:
     ErrorClass lastErrorClass() const { return m_errors.empty() ? ErrorClass::None : m_errors.front().kind; }
     void clearErrors() { m_errors.clear(); }
 
-private:
+  private:
     friend class RowWriter;
     friend class Catalog;
     bool openImpl(const std::string& connectionString, bool create);
@@ -119,7 +119,7 @@ private:
 /// Field names are matched without regard to case; values are converted to the field's type
 /// when set, as the database column would store them.
 class RowWriter {
-public:
+  public:
     /// Starts a new, empty row (every field null).
     void addNew();
     /// Sets a field of the new row. False (with the connection's errors()) for an unknown
@@ -132,7 +132,7 @@ public:
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 
-private:
+  private:
     friend class Connection;
     RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns);
     std::optional<std::size_t> indexOf(std::string_view field) const;

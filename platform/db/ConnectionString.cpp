@@ -266,7 +266,8 @@ std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, E
             }
             return target;
         }
-        error = makeError(ErrorClass::BadArgument, "Provider cannot be found: \"" + std::string(trim(*provider)) + "\"");
+        error =
+            makeError(ErrorClass::BadArgument, "Provider cannot be found: \"" + std::string(trim(*provider)) + "\"");
         error.number = kErrNoProvider;
         return std::nullopt;
     }

@@ -18,7 +18,7 @@ struct ConnectionItem {
 };
 
 class ConnectionString {
-public:
+  public:
     /// Parses `text`. Empty items (";;", a final ";") are skipped. On failure returns nothing
     /// and sets `error` to a text that never quotes a value (values may hold passwords).
     static std::optional<ConnectionString> parse(std::string_view text, std::string& error);
@@ -31,15 +31,15 @@ public:
     /// Joins the items in ODBC form, quoting with {…} the values that need it.
     std::string toOdbc() const;
 
-private:
+  private:
     std::vector<ConnectionItem> m_items;
 };
 
 /// Which backend opens a connection string, and with what.
 struct ConnectionTarget {
     enum class Kind { Sqlite, Odbc } kind = Kind::Odbc;
-    std::string sqlitePath;  ///< the database file, for Sqlite
-    std::string odbcString;  ///< the string for SQLDriverConnect, for Odbc
+    std::string sqlitePath; ///< the database file, for Sqlite
+    std::string odbcString; ///< the string for SQLDriverConnect, for Odbc
 };
 
 /// Resolves `text`:

@@ -23,25 +23,25 @@ enum class ErrorClass {
 };
 
 /// The numbers the engine compares and logs, in the provider's HRESULT form.
-inline constexpr std::int32_t kErrUnspecified = static_cast<std::int32_t>(0x80004005);   ///< connection lost, open failed
-inline constexpr std::int32_t kErrRejected = static_cast<std::int32_t>(0x80040E14);      ///< statement rejected
-inline constexpr std::int32_t kErrIntegrity = static_cast<std::int32_t>(0x80040E2F);     ///< constraint violated
-inline constexpr std::int32_t kErrTimeout = static_cast<std::int32_t>(0x80040E31);       ///< time-out expired
-inline constexpr std::int32_t kErrCancelled = static_cast<std::int32_t>(0x80040E4E);     ///< operation cancelled
-inline constexpr std::int32_t kErrBadArgument = static_cast<std::int32_t>(0x800A0BB9);   ///< wrong arguments
-inline constexpr std::int32_t kErrNotFound = static_cast<std::int32_t>(0x800A0CC1);      ///< item not in the collection
-inline constexpr std::int32_t kErrNoProvider = static_cast<std::int32_t>(0x800A0E7A);    ///< provider cannot be found
-inline constexpr std::int32_t kErrClosed = static_cast<std::int32_t>(0x800A0E78);        ///< object is closed
-inline constexpr std::int32_t kErrBusy = static_cast<std::int32_t>(0x800A0E7F);          ///< operation still executing
+inline constexpr std::int32_t kErrUnspecified = static_cast<std::int32_t>(0x80004005); ///< connection lost, open failed
+inline constexpr std::int32_t kErrRejected = static_cast<std::int32_t>(0x80040E14);    ///< statement rejected
+inline constexpr std::int32_t kErrIntegrity = static_cast<std::int32_t>(0x80040E2F);   ///< constraint violated
+inline constexpr std::int32_t kErrTimeout = static_cast<std::int32_t>(0x80040E31);     ///< time-out expired
+inline constexpr std::int32_t kErrCancelled = static_cast<std::int32_t>(0x80040E4E);   ///< operation cancelled
+inline constexpr std::int32_t kErrBadArgument = static_cast<std::int32_t>(0x800A0BB9); ///< wrong arguments
+inline constexpr std::int32_t kErrNotFound = static_cast<std::int32_t>(0x800A0CC1);    ///< item not in the collection
+inline constexpr std::int32_t kErrNoProvider = static_cast<std::int32_t>(0x800A0E7A);  ///< provider cannot be found
+inline constexpr std::int32_t kErrClosed = static_cast<std::int32_t>(0x800A0E78);      ///< object is closed
+inline constexpr std::int32_t kErrBusy = static_cast<std::int32_t>(0x800A0E7F);        ///< operation still executing
 
 /// The number that goes with a class when the backend has none of its own.
 std::int32_t defaultNumber(ErrorClass kind);
 
 struct Error {
-    std::int32_t number = 0;   ///< HRESULT form, see the constants above
-    std::string description;   ///< the database's or driver's own text
-    std::string source;        ///< "SQLite", "ODBC psqlodbcw.so", "zs::db" …
-    std::string sqlState;      ///< five characters from ODBC; empty for SQLite
+    std::int32_t number = 0;      ///< HRESULT form, see the constants above
+    std::string description;      ///< the database's or driver's own text
+    std::string source;           ///< "SQLite", "ODBC psqlodbcw.so", "zs::db" …
+    std::string sqlState;         ///< five characters from ODBC; empty for SQLite
     std::int32_t nativeError = 0; ///< SQLite's extended result code or the driver's native number
     ErrorClass kind = ErrorClass::None;
 };

@@ -39,7 +39,8 @@ std::string rewriteJetSql(std::string_view sql)
 
 std::string unbracket(std::string_view name)
 {
-    if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"')))
+    if (name.size() >= 2 &&
+        ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"')))
         return std::string(name.substr(1, name.size() - 2));
     return std::string(name);
 }

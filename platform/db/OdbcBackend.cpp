@@ -88,11 +88,19 @@ std::string toUtf8(const WString& w)
 
 /// Owns one ODBC handle.
 class Handle {
-public:
+  public:
     Handle() = default;
-    Handle(SQLSMALLINT type, SQLHANDLE h) : m_type(type), m_h(h) {}
+    Handle(SQLSMALLINT type, SQLHANDLE h)
+        : m_type(type)
+        , m_h(h)
+    {}
     ~Handle() { reset(); }
-    Handle(Handle&& o) noexcept : m_type(o.m_type), m_h(o.m_h) { o.m_h = SQL_NULL_HANDLE; }
+    Handle(Handle&& o) noexcept
+        : m_type(o.m_type)
+        , m_h(o.m_h)
+    {
+        o.m_h = SQL_NULL_HANDLE;
+    }
     Handle& operator=(Handle&& o) noexcept
     {
         if (this != &o) {
@@ -114,7 +122,7 @@ public:
         m_h = SQL_NULL_HANDLE;
     }
 
-private:
+  private:
     SQLSMALLINT m_type = 0;
     SQLHANDLE m_h = SQL_NULL_HANDLE;
 };
@@ -146,7 +154,7 @@ Value::Type typeFromSql(SQLSMALLINT t, SQLSMALLINT scale)
 }
 
 class OdbcBackend final : public Backend {
-public:
+  public:
     ~OdbcBackend() override { close(); }
 
     bool open(const ConnectionTarget& target, bool, ErrorList& errors) override
@@ -187,7 +195,8 @@ public:
         if (m_quote.empty() || m_quote == " ")
             m_quote = "\"";
         std::string d = dbms;
-        std::transform(d.begin(), d.end(), d.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(d.begin(), d.end(), d.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (d.find("postgres") != std::string::npos)
             m_dialect = Dialect::PostgreSql;
         else if (d.find("sql server") != std::string::npos)
@@ -275,8 +284,8 @@ public:
         return true;
     }
 
-    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns, const std::vector<Value>& values,
-                ErrorList& errors) override
+    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
+                const std::vector<Value>& values, ErrorList& errors) override
     {
         if (!newStatement(errors))
             return false;
@@ -330,8 +339,8 @@ public:
                 p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
                 p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
                 p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &p.ts,
-                                      sizeof p.ts, nullptr);
+                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
+                                      &p.ts, sizeof p.ts, nullptr);
                 break;
             }
             case Value::Type::Text:
@@ -396,7 +405,7 @@ public:
 
     void clearInterrupt() noexcept override {}
 
-private:
+  private:
     SQLHSTMT stmt() const { return m_stmt.get(); }
 
     bool newStatement(ErrorList& errors)
@@ -452,13 +461,15 @@ private:
             Error e;
             e.sqlState = toUtf8(state, 5);
             e.nativeError = native;
-            e.description = toUtf8(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)),
-                                                                  std::size(message) - 1));
+            e.description =
+                toUtf8(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)),
+                                                      std::size(message) - 1));
             while (!e.description.empty() && (e.description.back() == '\n' || e.description.back() == ';'))
                 e.description.pop_back();
             e.source = m_source.empty() ? "ODBC" : m_source;
             e.kind = classify(e.sqlState, fallback, dead);
-            e.number = e.kind == ErrorClass::Rejected && e.sqlState.starts_with("23") ? kErrIntegrity : defaultNumber(e.kind);
+            e.number =
+                e.kind == ErrorClass::Rejected && e.sqlState.starts_with("23") ? kErrIntegrity : defaultNumber(e.kind);
             errors.push_back(std::move(e));
         }
     }
@@ -500,11 +511,12 @@ private:
             SQLWCHAR name[256] = {};
             SQLSMALLINT nameLen = 0, type = 0, scale = 0, nullable = 0;
             SQLULEN size = 0;
-            if (!SQL_SUCCEEDED(SQLDescribeColW(stmt(), i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLen, &type,
-                                               &size, &scale, &nullable)))
+            if (!SQL_SUCCEEDED(SQLDescribeColW(stmt(), i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLen,
+                                               &type, &size, &scale, &nullable)))
                 return failStatement(errors);
-            columns.push_back({toUtf8(name, std::min<std::size_t>(static_cast<std::size_t>(nameLen), std::size(name) - 1)),
-                               typeFromSql(type, scale)});
+            columns.push_back(
+                {toUtf8(name, std::min<std::size_t>(static_cast<std::size_t>(nameLen), std::size(name) - 1)),
+                 typeFromSql(type, scale)});
         }
         return true;
     }
@@ -518,7 +530,7 @@ private:
             SQLBIGINT v = 0;
             if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_SBIGINT, &v, sizeof v, &ind)))
                 return false;
-            out = ind == SQL_NULL_DATA ? Value()
+            out = ind == SQL_NULL_DATA           ? Value()
                   : type == Value::Type::Boolean ? Value(v != 0)
                                                  : Value(static_cast<std::int64_t>(v));
             return true;
@@ -534,8 +546,9 @@ private:
             SQL_TIMESTAMP_STRUCT ts{};
             if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind)))
                 return false;
-            out = ind == SQL_NULL_DATA ? Value()
-                                       : Value(time::DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second});
+            out = ind == SQL_NULL_DATA
+                      ? Value()
+                      : Value(time::DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second});
             return true;
         }
         default: {
@@ -552,9 +565,10 @@ private:
                     return true;
                 }
                 const std::size_t capacity = std::size(buf) - 1;
-                const std::size_t got = (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > capacity)
-                                            ? capacity
-                                            : static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
+                const std::size_t got =
+                    (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > capacity)
+                        ? capacity
+                        : static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
                 text.append(buf, got);
                 if (rc == SQL_SUCCESS)
                     break;

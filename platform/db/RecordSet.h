@@ -18,12 +18,12 @@ struct ColumnInfo {
 };
 
 class RecordSet {
-public:
+  public:
     RecordSet() = default;
     RecordSet(std::vector<ColumnInfo> columns, std::vector<std::vector<Value>> rows)
-        : m_columns(std::move(columns)), m_rows(std::move(rows))
-    {
-    }
+        : m_columns(std::move(columns))
+        , m_rows(std::move(rows))
+    {}
 
     std::size_t fieldCount() const { return m_columns.size(); }
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
@@ -47,7 +47,7 @@ public:
     /// The current row's value as text, a null read as "".
     std::string text(std::string_view field) const { return value(field).toString(); }
 
-private:
+  private:
     std::vector<ColumnInfo> m_columns;
     std::vector<std::vector<Value>> m_rows;
     std::size_t m_pos = 0;

@@ -46,7 +46,7 @@ ErrorClass classify(int rc, bool opening)
 
 /// Owns a prepared statement.
 class Statement {
-public:
+  public:
     Statement() = default;
     ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement&) = delete;
@@ -59,7 +59,7 @@ public:
         m_stmt = nullptr;
     }
 
-private:
+  private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
@@ -74,14 +74,15 @@ Value::Type typeFromDecl(const char* decl)
         return Value::Type::DateTime;
     if (d.find("int") != std::string::npos || d.find("counter") != std::string::npos)
         return Value::Type::Integer;
-    if (d.find("real") != std::string::npos || d.find("floa") != std::string::npos || d.find("doub") != std::string::npos ||
-        d.find("num") != std::string::npos || d.find("dec") != std::string::npos || d.find("money") != std::string::npos)
+    if (d.find("real") != std::string::npos || d.find("floa") != std::string::npos ||
+        d.find("doub") != std::string::npos || d.find("num") != std::string::npos ||
+        d.find("dec") != std::string::npos || d.find("money") != std::string::npos)
         return Value::Type::Double;
     return Value::Type::Text;
 }
 
 class SqliteBackend final : public Backend {
-public:
+  public:
     ~SqliteBackend() override { close(); }
 
     bool open(const ConnectionTarget& target, bool create, ErrorList& errors) override
@@ -89,11 +90,13 @@ public:
         close();
         std::error_code ec;
         if (std::filesystem::is_directory(target.sqlitePath, ec)) {
-            errors.push_back(makeError(ErrorClass::Connect, "'" + target.sqlitePath + "' is a folder, not a database file", kSource));
+            errors.push_back(makeError(ErrorClass::Connect,
+                                       "'" + target.sqlitePath + "' is a folder, not a database file", kSource));
             return false;
         }
         if (!create && !std::filesystem::exists(target.sqlitePath, ec)) {
-            errors.push_back(makeError(ErrorClass::Connect, "Could not find file '" + target.sqlitePath + "'.", kSource));
+            errors.push_back(
+                makeError(ErrorClass::Connect, "Could not find file '" + target.sqlitePath + "'.", kSource));
             return false;
         }
         sqlite3* db = nullptr;
@@ -175,8 +178,8 @@ public:
         return true;
     }
 
-    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns, const std::vector<Value>& values,
-                ErrorList& errors) override
+    bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
+                const std::vector<Value>& values, ErrorList& errors) override
     {
         std::string sql = "insert into " + table + " (";
         std::string marks;
@@ -211,7 +214,8 @@ public:
     bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
     {
         RecordSet rs;
-        if (!query("select name from sqlite_master where type in ('table','view') and name not like 'sqlite\\_%' escape '\\' "
+        if (!query("select name from sqlite_master where type in ('table','view') and name not like 'sqlite\\_%' "
+                   "escape '\\' "
                    "order by name",
                    rs, errors))
             return false;
@@ -244,7 +248,7 @@ public:
 
     void clearInterrupt() noexcept override { m_abort.store(false); }
 
-private:
+  private:
     static int progress(void* self) { return static_cast<SqliteBackend*>(self)->m_abort.load() ? 1 : 0; }
 
     bool addError(ErrorList& errors, int rc, bool opening)
@@ -285,8 +289,9 @@ private:
     bool resetCounter(const CounterReset& reset, ErrorList& errors)
     {
         RecordSet rs;
-        const std::string findTable = "select name, sql from sqlite_master where type = 'table' and name = " +
-                                      quoteLiteral(reset.table) + " collate nocase";
+        const std::string findTable =
+            "select name, sql from sqlite_master where type = 'table' and name = " + quoteLiteral(reset.table) +
+            " collate nocase";
         if (!query(findTable, rs, errors))
             return false;
         if (rs.eof())

@@ -37,8 +37,8 @@ std::string Value::toString() const
         return std::get<std::string>(m_v);
     case Type::DateTime: {
         const auto& d = std::get<time::DateTime>(m_v);
-        return std::to_string(d.year) + "-" + two(d.month) + "-" + two(d.day) + " " + two(d.hour) + ":" + two(d.minute) +
-               ":" + two(d.second);
+        return std::to_string(d.year) + "-" + two(d.month) + "-" + two(d.day) + " " + two(d.hour) + ":" +
+               two(d.minute) + ":" + two(d.second);
     }
     case Type::Boolean:
         return std::get<bool>(m_v) ? "1" : "0";

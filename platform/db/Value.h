@@ -12,18 +12,32 @@
 namespace zs::db {
 
 class Value {
-public:
+  public:
     enum class Type { Null, Integer, Double, Text, DateTime, Boolean };
 
     Value() = default;
     Value(std::nullptr_t) {}
-    Value(int v) : m_v(static_cast<std::int64_t>(v)) {}
-    Value(std::int64_t v) : m_v(v) {}
-    Value(double v) : m_v(v) {}
-    Value(bool v) : m_v(v) {}
-    Value(std::string v) : m_v(std::move(v)) {}
-    Value(const char* v) : m_v(std::string(v)) {}
-    Value(const time::DateTime& v) : m_v(v) {}
+    Value(int v)
+        : m_v(static_cast<std::int64_t>(v))
+    {}
+    Value(std::int64_t v)
+        : m_v(v)
+    {}
+    Value(double v)
+        : m_v(v)
+    {}
+    Value(bool v)
+        : m_v(v)
+    {}
+    Value(std::string v)
+        : m_v(std::move(v))
+    {}
+    Value(const char* v)
+        : m_v(std::string(v))
+    {}
+    Value(const time::DateTime& v)
+        : m_v(v)
+    {}
 
     Type type() const { return static_cast<Type>(m_v.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -41,7 +55,7 @@ public:
 
     friend bool operator==(const Value&, const Value&) = default;
 
-private:
+  private:
     std::variant<std::monostate, std::int64_t, double, std::string, time::DateTime, bool> m_v;
 };
 

@@ -108,7 +108,8 @@ bool Server::start()
         return false;
     }
     // As root the folder goes under /tmp whatever $TMPDIR says: the postgres user must reach it.
-    const std::filesystem::path base = asRoot() ? std::filesystem::path("/tmp") : std::filesystem::temp_directory_path();
+    const std::filesystem::path base =
+        asRoot() ? std::filesystem::path("/tmp") : std::filesystem::temp_directory_path();
     std::string tmpl = (base / "zs-pg-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) {
         m_error = "mkdtemp failed";
@@ -150,12 +151,12 @@ bool Server::start()
         return false;
     }
     const int port = freePort();
-    r = process::run(asPostgres({kBin + "pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/server.log", "-w", "-t", "30",
-                                 "-o",
-                                 "-c listen_addresses=127.0.0.1 -p " + std::to_string(port) + " -k " + m_dir +
-                                     " -c fsync=off -c full_page_writes=off",
-                                 "start"}),
-                     quiet);
+    r = process::run(
+        asPostgres({kBin + "pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/server.log", "-w", "-t", "30", "-o",
+                    "-c listen_addresses=127.0.0.1 -p " + std::to_string(port) + " -k " + m_dir +
+                        " -c fsync=off -c full_page_writes=off",
+                    "start"}),
+        quiet);
     if (r.exitCode != 0) {
         m_error = "pg_ctl start failed: " + r.error + r.output;
         std::error_code ec;
@@ -231,8 +232,8 @@ bool Server::psql(const std::string& sql, std::string* output, const std::string
     process::RunOptions options;
     options.captureOutput = true;
     options.extraEnvironment = {"PGPASSWORD=" + password()};
-    const auto r = process::run({kBin + "psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
-                                 std::to_string(m_port), "-U", user(), "-d", database, "-c", sql},
+    const auto r = process::run({kBin + "psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1",
+                                 "-p", std::to_string(m_port), "-U", user(), "-d", database, "-c", sql},
                                 options);
     if (output)
         *output = r.output;

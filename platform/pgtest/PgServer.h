@@ -16,7 +16,7 @@ namespace zs::pgtest {
 std::string usePrivateOdbcIni();
 
 class Server {
-public:
+  public:
     /// The process's server, started on the first call. Check ok() before use.
     static Server& shared();
 
@@ -36,7 +36,7 @@ public:
     /// Stops the server and removes its folder (also done at process exit).
     void stop();
 
-private:
+  private:
     Server();
     ~Server();
     bool start();
@@ -50,7 +50,7 @@ private:
 
 /// Starts the shared server before the tests and stops it after them.
 class Environment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override;
     void TearDown() override { Server::shared().stop(); }
 };

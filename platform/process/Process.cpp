@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -55,7 +55,7 @@ std::optional<std::string> findExact(const std::string& program)
 
 /// Owns a pipe's two ends.
 class Pipe {
-public:
+  public:
     Pipe()
     {
         if (::pipe2(m_fd, O_CLOEXEC) != 0)
@@ -84,7 +84,7 @@ public:
         m_fd[1] = -1;
     }
 
-private:
+  private:
     int m_fd[2] = {-1, -1};
 };
 

@@ -36,10 +36,12 @@ std::vector<std::string> splitItems(const std::string& text)
 
 Connessioni::Connessioni(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::Crono& crono,
                          shell::YieldHook& yield)
-    : m_log(log), m_settings(settings), m_crono(crono), m_yield(yield),
-      m_sleep([](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); })
-{
-}
+    : m_log(log)
+    , m_settings(settings)
+    , m_crono(crono)
+    , m_yield(yield)
+    , m_sleep([](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); })
+{}
 
 Connessioni::~Connessioni() = default;
 
@@ -112,9 +114,10 @@ bool Connessioni::ApriConnessione(const std::string& providerAccess, const std::
 }
 
 std::optional<std::string> Connessioni::buildServerConnectionString(const std::string& providerTemplate,
-                                                                    const std::string& server, const std::string& database,
-                                                                    const std::string& user, const std::string& password,
-                                                                    std::string& reason)
+                                                                    const std::string& server,
+                                                                    const std::string& database,
+                                                                    const std::string& user,
+                                                                    const std::string& password, std::string& reason)
 {
     std::vector<std::string> items = splitItems(providerTemplate);
     if (items.size() < 5) {
@@ -122,8 +125,10 @@ std::optional<std::string> Connessioni::buildServerConnectionString(const std::s
                  " elementi separati da \";\": ne servono almeno cinque (provider, server, database, utente, password)";
         return std::nullopt;
     }
-    const std::pair<const char*, const std::string*> values[] = {
-        {"il nome del server", &server}, {"il nome del database", &database}, {"l'utente", &user}, {"la password", &password}};
+    const std::pair<const char*, const std::string*> values[] = {{"il nome del server", &server},
+                                                                 {"il nome del database", &database},
+                                                                 {"l'utente", &user},
+                                                                 {"la password", &password}};
     for (const auto& [what, value] : values)
         if (value->find(';') != std::string::npos) {
             reason = std::string("Impossibile comporre la stringa di connessione: ") + what + " contiene \";\"";
@@ -140,7 +145,8 @@ std::optional<std::string> Connessioni::buildServerConnectionString(const std::s
 }
 
 bool Connessioni::ApriConnessioneServer(const std::string& providerTemplate, const std::string& server,
-                                        const std::string& database, const std::string& user, const std::string& password)
+                                        const std::string& database, const std::string& user,
+                                        const std::string& password)
 {
     pause();
     auto masked = [&](const std::string& text) { return db::maskSecret(db::maskPasswords(text), password); };

@@ -27,7 +27,7 @@ struct ProgramSettings;
 namespace zs::engine {
 
 class Connessioni {
-public:
+  public:
     /// What the log tree view does beyond the log model: expanding, collapsing and scrolling a
     /// line into view. The run window binds them; without them nothing happens.
     struct TreeView {
@@ -85,15 +85,15 @@ public:
     /// reason that quotes no value, when the template has fewer than five items or a value
     /// holds ";".
     static std::optional<std::string> buildServerConnectionString(const std::string& providerTemplate,
-                                                                  const std::string& server, const std::string& database,
-                                                                  const std::string& user, const std::string& password,
-                                                                  std::string& reason);
+                                                                  const std::string& server,
+                                                                  const std::string& database, const std::string& user,
+                                                                  const std::string& password, std::string& reason);
     /// The elapsed-time text of the success line: "59,6", "1 minuti e 1,25", "0".
     static std::string testoTempo(double seconds);
     /// The leading number of a text, blanks ignored ("1500ms" → 1500, "" or "abc" → 0).
     static double leadingNumber(std::string_view text);
 
-private:
+  private:
     void pause();
     bool isServerType() const;
 

@@ -45,7 +45,8 @@ void DescriviErrore(shell::ProgramLog& log, std::string_view firstLine, const db
         return;
     }
     if (current.number > 0)
-        log.OutputResponse("Errore indefinito: " + std::to_string(current.number) + " - " + current.description, true, 1);
+        log.OutputResponse("Errore indefinito: " + std::to_string(current.number) + " - " + current.description, true,
+                           1);
 }
 
 } // namespace zs::engine

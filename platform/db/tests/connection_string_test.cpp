@@ -13,7 +13,8 @@ namespace {
 TEST(ConnectionString, ParsesItemsAndQuotedValues)
 {
     std::string error;
-    auto cs = ConnectionString::parse(" Driver = {My Driver};PWD={a;b}}c} ; Password=\"x\"\"y;\";User ID='o''k';;Empty=;", error);
+    auto cs = ConnectionString::parse(
+        " Driver = {My Driver};PWD={a;b}}c} ; Password=\"x\"\"y;\";User ID='o''k';;Empty=;", error);
     ASSERT_TRUE(cs) << error;
     EXPECT_EQ(cs->get("driver"), "My Driver");
     EXPECT_EQ(cs->get("pwd"), "a;b}c");
@@ -58,12 +59,14 @@ TEST(ConnectionString, ResolvesEachProviderForm)
     const Case cases[] = {
         {"jet", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/data/vendite.mdb;", ConnectionTarget::Kind::Sqlite,
          "/data/vendite.mdb"},
-        {"ace", "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/data/x.db", ConnectionTarget::Kind::Sqlite, "/data/x.db"},
+        {"ace", "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/data/x.db", ConnectionTarget::Kind::Sqlite,
+         "/data/x.db"},
         {"data source alone", "Data Source=/data/x.db", ConnectionTarget::Kind::Sqlite, "/data/x.db"},
         {"sql server ole db", "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=dw;User ID=sa;Password=pw",
          ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Database=dw;UID=sa;PWD=pw"},
         {"sql server with port and extras",
-         "Provider=SQLOLEDB;Persist Security Info=False;Data Source=srv,1433;Initial Catalog=dw;User ID=sa;Password=p;w",
+         "Provider=SQLOLEDB;Persist Security Info=False;Data Source=srv,1433;Initial Catalog=dw;User "
+         "ID=sa;Password=p;w",
          ConnectionTarget::Kind::Odbc, ""},
         {"sql server quoted password", "Provider=SQLOLEDB;Data Source=srv,1433;User ID=sa;Password=\"p;w\"",
          ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Port=1433;UID=sa;PWD={p;w}"},

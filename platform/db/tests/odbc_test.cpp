@@ -43,7 +43,7 @@ void waitUntilNoneRuns(const std::string& text)
 }
 
 class PgTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ZS_REQUIRE_PG();
@@ -61,8 +61,9 @@ TEST_F(PgTest, OpensQueriesAndReportsItsStringWithoutThePassword)
 
     ASSERT_TRUE(m_db.execute("create table clienti (id integer, nome varchar(40), saldo numeric(10,2), "
                              "nato timestamp, attivo boolean, n bigint)"));
-    ASSERT_TRUE(m_db.execute("insert into clienti values (1, 'Mercoledì €', 2.50, '2005-01-01 10:20:30', true, 12345678901), "
-                             "(2, null, null, null, null, null)"));
+    ASSERT_TRUE(
+        m_db.execute("insert into clienti values (1, 'Mercoledì €', 2.50, '2005-01-01 10:20:30', true, 12345678901), "
+                     "(2, null, null, null, null, null)"));
     auto rs = m_db.query("select * from CLIENTI order by id");
     ASSERT_TRUE(rs) << m_db.errors().front().description;
     EXPECT_EQ(rs->value("ID"), Value(1));
@@ -149,9 +150,11 @@ TEST(PgOpen, BadInputGivesAClearErrorWithoutThePassword)
     };
     const Case cases[] = {
         {"wrong password", base + ";Database=postgres;UID=postgres;PWD=Wr0ng-pass", ErrorClass::Connect, "password"},
-        {"unreachable server", "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=postgres;UID=postgres;PWD=Wr0ng-pass",
+        {"unreachable server",
+         "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=postgres;UID=postgres;PWD=Wr0ng-pass",
          ErrorClass::Connect, "refused"},
-        {"missing database", base + ";Database=nessuno;UID=postgres;PWD=" + pg.password(), ErrorClass::Connect, "nessuno"},
+        {"missing database", base + ";Database=nessuno;UID=postgres;PWD=" + pg.password(), ErrorClass::Connect,
+         "nessuno"},
         {"password holding ;", base + ";Database=postgres;UID=postgres;PWD=Wr0ng;pass", ErrorClass::BadArgument,
          "malformed"},
         {"unknown driver", "Driver={Nessun Driver};Server=127.0.0.1;PWD=Wr0ng-pass", ErrorClass::BadArgument, "Nessun"},

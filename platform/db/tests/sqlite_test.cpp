@@ -23,7 +23,7 @@ const char* const kLongQuery =
     "with recursive c(x) as (select 1 union all select x + 1 from c where x < 10000000000) select count(*) from c";
 
 class SqliteTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         Catalog catalog;
@@ -55,7 +55,8 @@ TEST(SqliteOpen, MissingFileFailsAndCreatesNothing)
 TEST(SqliteOpen, FolderAndNonDatabaseFileFail)
 {
     zs::test::TempDir dir;
-    zs::test::writeFile(dir / "notes.mdb", "this is no database, only some text that is long enough to have a header....");
+    zs::test::writeFile(dir / "notes.mdb",
+                        "this is no database, only some text that is long enough to have a header....");
     Connection c;
     EXPECT_FALSE(c.open(jet(dir.path())));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
@@ -68,7 +69,8 @@ TEST_F(SqliteTest, ReadsRowsWithFieldNamesInAnyCaseAndNullAsEmpty)
 {
     EXPECT_EQ(m_db.state(), kStateOpen);
     ASSERT_TRUE(m_db.execute("create table Clienti (Id integer, Nome varchar(50), Saldo double, Nato datetime)"));
-    ASSERT_TRUE(m_db.execute("insert into Clienti values (1, 'Rossi', 2.5, '2005-01-01 00:00:00'), (2, null, null, null)"));
+    ASSERT_TRUE(
+        m_db.execute("insert into Clienti values (1, 'Rossi', 2.5, '2005-01-01 00:00:00'), (2, null, null, null)"));
     auto rs = m_db.query("select * from clienti order by id");
     ASSERT_TRUE(rs);
     ASSERT_EQ(rs->fieldCount(), 4u);
@@ -274,7 +276,8 @@ TEST(SqliteCatalog, CreatesTheFileOnceAndTablesWithKeysAndCounters)
 
     // A table that exists (in any case) cannot be created again; a key on a missing column fails.
     EXPECT_FALSE(catalog.createTable(TableDef{"clienti", {{"X", ColumnType::Integer, {}, true, false}}, {}}));
-    EXPECT_FALSE(catalog.createTable(TableDef{"K", {{"X", ColumnType::Integer, {}, true, false}}, KeyDef{"K_PrimaryKey", {" X"}}}));
+    EXPECT_FALSE(catalog.createTable(
+        TableDef{"K", {{"X", ColumnType::Integer, {}, true, false}}, KeyDef{"K_PrimaryKey", {" X"}}}));
     EXPECT_EQ(catalog.tableExists("K"), false);
 
     catalog.close();

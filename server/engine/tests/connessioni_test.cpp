@@ -24,13 +24,13 @@ using engine::RunTimeError;
 namespace {
 
 class CountingYield : public shell::YieldHook {
-public:
+  public:
     void yield() override { ++count; }
     int count = 0;
 };
 
 class ConnessioniTest : public ::testing::Test {
-protected:
+  protected:
     ConnessioniTest()
     {
         m_slot.setSleeper([this](int ms) { m_sleeps.push_back(ms); });
@@ -73,11 +73,13 @@ TEST(ServerConnectionString, FillsTheTemplateItems)
     const Case cases[] = {
         {"sql server, five items", "Provider=SQLOLEDB.1;Data Source=;Initial Catalog=;User ID=;Password=",
          "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=dw;User ID=sa;Password=pw"},
-        {"a sixth item passes unchanged", "Provider=SQLOLEDB.1;Data Source=;Initial Catalog=;User ID=;Password=;Persist Security Info=False",
+        {"a sixth item passes unchanged",
+         "Provider=SQLOLEDB.1;Data Source=;Initial Catalog=;User ID=;Password=;Persist Security Info=False",
          "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=dw;User ID=sa;Password=pw;Persist Security Info=False"},
         {"oracle", "Provider=MSDAORA.1;Data Source=;Extended Properties=;User ID=;Password=",
          "Provider=MSDAORA.1;Data Source=srv;Extended Properties=dw;User ID=sa;Password=pw"},
-        {"odbc keywords", "Driver={FreeTDS};Server=;Database=;UID=;PWD=", "Driver={FreeTDS};Server=srv;Database=dw;UID=sa;PWD=pw"},
+        {"odbc keywords",
+         "Driver={FreeTDS};Server=;Database=;UID=;PWD=", "Driver={FreeTDS};Server=srv;Database=dw;UID=sa;PWD=pw"},
         {"four items are too few", "Provider=SQLOLEDB.1;Data Source=;User ID=;Password=", ""},
         {"empty template", "", ""},
     };
@@ -106,7 +108,7 @@ TEST(TimeText, SplitsMinutesAndWritesTheShortestSeconds)
         double seconds;
         const char* text;
     };
-    const Case cases[] = {{59.6, "59,6"}, {61.25, "1 minuti e 1,25"}, {0.0004, "0"}, {0, "0"}, {-3, "0"},
+    const Case cases[] = {{59.6, "59,6"},        {61.25, "1 minuti e 1,25"}, {0.0004, "0"},      {0, "0"},  {-3, "0"},
                           {120, "2 minuti e 0"}, {119.9996, "2 minuti e 0"}, {3.14159, "3,142"}, {42, "42"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seconds);
@@ -120,7 +122,8 @@ TEST(PauseSetting, ReadsTheLeadingNumber)
         const char* text;
         double value;
     };
-    const Case cases[] = {{"1500", 1500}, {"250ms", 250}, {" 1 000 ", 1000}, {"", 0}, {"abc", 0}, {"2.5", 2.5}, {"-7", -7}, {"1e3", 1000}};
+    const Case cases[] = {{"1500", 1500}, {"250ms", 250}, {" 1 000 ", 1000}, {"", 0},
+                          {"abc", 0},     {"2.5", 2.5},   {"-7", -7},        {"1e3", 1000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(Connessioni::leadingNumber(c.text), c.value);
@@ -240,12 +243,25 @@ TEST_F(ConnessioniTest, ErrorTextCases)
     };
     const Case cases[] = {
         {"no connection, no error", "Errore X", nullptr, {}, {"  E:Errore X"}},
-        {"no connection, error 9", "Errore X", nullptr, {9, "Subscript out of range", "ZentrikServer"},
+        {"no connection, error 9",
+         "Errore X",
+         nullptr,
+         {9, "Subscript out of range", "ZentrikServer"},
          {"  E:Errore X", "  E: [9] Subscript out of range.ZentrikServer"}},
-        {"no connection, negative error", "Errore X", nullptr, {-2147467259, "Unspecified error", "ADO"}, {"  E:Errore X"}},
-        {"two database errors win over the run-time error", "Errore Y", &withErrors, {13, "Type mismatch", "Z"},
+        {"no connection, negative error",
+         "Errore X",
+         nullptr,
+         {-2147467259, "Unspecified error", "ADO"},
+         {"  E:Errore X"}},
+        {"two database errors win over the run-time error",
+         "Errore Y",
+         &withErrors,
+         {13, "Type mismatch", "Z"},
          {"  E:Errore Y", "  E: [80040E4E] Operation cancelled.SQLite", "  E: [80040E4E] interrupted.SQLite"}},
-        {"connection without errors, error 9", "Errore Z", &clean, {9, "Subscript out of range", "ZentrikServer"},
+        {"connection without errors, error 9",
+         "Errore Z",
+         &clean,
+         {9, "Subscript out of range", "ZentrikServer"},
          {"  E:Errore Z", "  E:Errore indefinito: 9 - Subscript out of range"}},
         {"connection without errors, no error", "Errore Z", &clean, {}, {"  E:Errore Z"}},
         {"empty first line", "", nullptr, {}, {"  E:"}},
@@ -272,11 +288,12 @@ TEST(ErrorDetailLine, WritesTheNumberInHexadecimal)
 }
 
 class ConnessioniPgTest : public ConnessioniTest {
-protected:
+  protected:
     void SetUp() override { ZS_REQUIRE_PG(); }
     std::string tmpl() const
     {
-        return "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" + std::to_string(pgtest::Server::shared().port());
+        return "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" +
+               std::to_string(pgtest::Server::shared().port());
     }
 };
 
@@ -319,9 +336,11 @@ TEST_F(ConnessioniPgTest, RefusedServerConnectionsSayWhyAndNeverShowThePassword)
     };
     const Case cases[] = {
         {"wrong password", tmpl(), "Sbagliata-77", "password authentication failed"},
-        {"unreachable server", "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=1", "Sbagliata-77", "refused"},
+        {"unreachable server", "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=1", "Sbagliata-77",
+         "refused"},
         {"password holding ;", tmpl(), "Sbag;liata-77", "la password contiene"},
-        {"template of four items", "Driver={PostgreSQL Unicode};Server=;Database=;UID=", "Sbagliata-77", "almeno cinque"},
+        {"template of four items", "Driver={PostgreSQL Unicode};Server=;Database=;UID=", "Sbagliata-77",
+         "almeno cinque"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -15,10 +15,9 @@ TEST(GetWindowsVersion, NamesEachVersion)
         const char* name;
     };
     const Case cases[] = {
-        {1, 4, 0, "Windows 95"},      {1, 4, 10, "Windows 98"},   {1, 4, 90, ""},
-        {2, 3, 51, "Windows NT 3.51"}, {2, 4, 0, "Windows NT 4.0"}, {2, 5, 0, "Windows 2000"},
-        {2, 5, 1, "Windows XP"},      {2, 5, 2, "Windows XP"},    {2, 6, 0, "Windows XP"},
-        {2, 10, 0, "Windows XP"},     {2, 2, 0, ""},              {0, 5, 1, "Failed"},
+        {1, 4, 0, "Windows 95"},     {1, 4, 10, "Windows 98"},  {1, 4, 90, ""},          {2, 3, 51, "Windows NT 3.51"},
+        {2, 4, 0, "Windows NT 4.0"}, {2, 5, 0, "Windows 2000"}, {2, 5, 1, "Windows XP"}, {2, 5, 2, "Windows XP"},
+        {2, 6, 0, "Windows XP"},     {2, 10, 0, "Windows XP"},  {2, 2, 0, ""},           {0, 5, 1, "Failed"},
         {3, 5, 1, "Failed"},
     };
     for (const auto& c : cases) {
