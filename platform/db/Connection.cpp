@@ -505,6 +505,7 @@ std::optional<Value> convertTo(const Value& v, Value::Type type)
 
 RowWriter::RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns)
     : m_connection(&connection)
+    , m_alive(connection.m_shared)
     , m_table(std::move(table))
     , m_columns(std::move(columns))
 {
@@ -530,6 +531,8 @@ std::optional<std::size_t> RowWriter::indexOf(std::string_view field) const
 
 bool RowWriter::set(std::string_view field, const Value& value)
 {
+    if (m_alive.expired())
+        return false;
     const auto i = indexOf(field);
     if (!i) {
         Error e = makeError(ErrorClass::BadArgument,
@@ -556,6 +559,8 @@ const Value& RowWriter::get(std::string_view field) const
 
 bool RowWriter::update()
 {
+    if (m_alive.expired())
+        return false;
     std::vector<std::string> columns;
     std::vector<Value> values;
     for (std::size_t i = 0; i < m_columns.size(); ++i)

@@ -117,7 +117,8 @@ class Connection {
 
 /// Appends rows to one table, a row at a time: addNew(), set the fields, update() writes it.
 /// Field names are matched without regard to case; values are converted to the field's type
-/// when set, as the database column would store them.
+/// when set, as the database column would store them. Reports its failures in its connection's
+/// errors(); once the connection is destroyed every call fails.
 class RowWriter {
   public:
     /// Starts a new, empty row (every field null).
@@ -138,6 +139,7 @@ class RowWriter {
     std::optional<std::size_t> indexOf(std::string_view field) const;
 
     Connection* m_connection;
+    std::weak_ptr<ConnectionShared> m_alive; // expires with the connection
     std::string m_table;
     std::vector<ColumnInfo> m_columns;
     std::vector<std::string> m_names;

@@ -234,6 +234,26 @@ TEST_F(SqliteTest, RowWriterAppendsRowsConvertingToTheFieldTypes)
     EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
 }
 
+TEST(SqliteRowWriter, OutlivingItsConnectionOnlyFails)
+{
+    zs::test::TempDir dir;
+    zs::test::writeFile(dir / "w.mdb", "");
+    std::optional<RowWriter> w;
+    {
+        Connection c;
+        ASSERT_TRUE(c.open(jet(dir / "w.mdb")));
+        ASSERT_TRUE(c.execute("create table T (a integer)"));
+        w = c.openRowWriter("T");
+        ASSERT_TRUE(w);
+        ASSERT_TRUE(w->set("a", 1));
+        c.close();
+        EXPECT_FALSE(w->update());
+        EXPECT_EQ(c.lastErrorClass(), ErrorClass::Usage);
+    }
+    EXPECT_FALSE(w->set("a", 2));
+    EXPECT_FALSE(w->update());
+}
+
 TEST(SqliteCatalog, CreatesTheFileOnceAndTablesWithKeysAndCounters)
 {
     zs::test::TempDir dir;
