@@ -3,6 +3,8 @@
 #include "flatui/core/FlatGridControl.h"
 #include "flatui/core/FlatTabControl.h"
 #include "flatui/core/MenuButtonControl.h"
+#include "flatui/core/SplashControl.h"
+#include "flatui/core/ToolTipControl.h"
 #include "flatui/core/Tavolex.h"
 
 namespace zs::flatui {
@@ -28,6 +30,8 @@ void registerClasses(automation::ClassRegistry& registry)
     add<FlatGridControl>(registry, kFlatGridControlId);
     add<FlatTabControl>(registry, kFlatTabControlId);
     add<MenuButtonControl>(registry, kMenuButtonControlId);
+    add<SplashControl>(registry, kSplashControlId);
+    add<ToolTipControl>(registry, kToolTipControlId);
 }
 
 } // namespace zs::flatui

@@ -33,7 +33,8 @@ TEST(Registry, EveryClassByProgIdAndClsid)
 {
     zs::automation::ClassRegistry reg;
     registerClasses(reg);
-    for (const auto* id : {&kFlatButtonId, &kFlatGridControlId, &kFlatTabControlId}) {
+    for (const auto* id : {&kFlatButtonId, &kFlatGridControlId, &kFlatTabControlId, &kMenuButtonControlId,
+                           &kSplashControlId, &kToolTipControlId}) {
         SCOPED_TRACE(std::string(id->name));
         const auto* info = reg.byProgId("Tavolex." + std::string(id->name));
         ASSERT_NE(info, nullptr);
