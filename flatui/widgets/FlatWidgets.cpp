@@ -1,6 +1,12 @@
 #include "flatui/widgets/FlatWidgets.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+#include <QTimer>
 #include <QScrollBar>
 #include <QThread>
 
@@ -256,5 +262,123 @@ void MenuButtonWidget::setMenuVisible(bool visible)
     if (visible)
         m_dropDown->raise();
 }
+
+// ---- SplashControl -----------------------------------------------------------------------------
+
+SplashWidget::SplashWidget(QWidget* parent) : ControlWidget<SplashControl>(parent, kTwipsPerPixel)
+{
+    m_clock.start();
+    m_model->setHost(this);
+}
+
+void SplashWidget::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    paintDisplayList(p, m_model->parentSurface(), size());
+}
+
+void SplashWidget::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void SplashWidget::pumpEvents() { QCoreApplication::processEvents(); }
+
+double SplashWidget::screenWidthTwips()
+{
+    const QScreen* s = screen();
+    return (s ? s->geometry().width() : width()) * kTwipsPerPixel;
+}
+
+double SplashWidget::screenHeightTwips()
+{
+    const QScreen* s = screen();
+    return (s ? s->geometry().height() : height()) * kTwipsPerPixel;
+}
+
+PictureRef SplashWidget::copyDesktop(int x, int y, int w, int h)
+{
+    // Wayland gives no access to other windows' pixels: the fade then uses the window opacity.
+    if (QGuiApplication::platformName().startsWith("wayland"))
+        return nullptr;
+    QScreen* s = screen();
+    if (!s)
+        return nullptr;
+    const QImage img = s->grabWindow(0, x, y, w, h).toImage();
+    return img.isNull() || img.width() == 0 ? nullptr : fromQImage(img);
+}
+
+void SplashWidget::setParentVisible(bool visible) { window()->setVisible(visible); }
+
+void SplashWidget::refreshParent() { repaint(); }
+
+void SplashWidget::setParentOpacity(double o) { window()->setWindowOpacity(o); }
+
+// ---- ToolTipControl ----------------------------------------------------------------------------
+
+ToolTipWidget::ToolTipWidget(QWidget* container)
+    : ControlWidget<ToolTipControl>(container, kTwipsPerPixel), m_timer(new QTimer(this))
+{
+    m_model->setHost(this);
+    QObject::connect(m_timer, &QTimer::timeout, this, [this] { m_model->timerTick(); });
+    hide();
+}
+
+PointF ToolTipWidget::cursorPos()
+{
+    const QPoint p = QCursor::pos();
+    return {static_cast<double>(p.x()), static_cast<double>(p.y())};
+}
+
+std::pair<int, int> ToolTipWidget::containerSize()
+{
+    const QWidget* c = parentWidget() ? parentWidget() : this;
+    return {c->width(), c->height()};
+}
+
+void ToolTipWidget::resizeControl(double wTwips, double hTwips)
+{
+    resize(static_cast<int>(pxRound(wTwips)), static_cast<int>(pxRound(hTwips)));
+}
+
+void ToolTipWidget::setShape(const TipShape& shape)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 20, shape.w, shape.h - 20), 10, 10);
+    if (shape.balloon) {
+        QPolygonF tri;
+        for (const auto& pt : shape.pointer())
+            tri << QPointF(pt.x, pt.y);
+        path.addPolygon(tri);
+        path.closeSubpath();
+    }
+    path.setFillRule(Qt::WindingFill);
+    setMask(QRegion(path.toFillPolygon().toPolygon(), Qt::WindingFill));
+}
+
+void ToolTipWidget::setWindowVisible(bool visible)
+{
+    setVisible(visible);
+    if (visible)
+        raise();
+}
+
+void ToolTipWidget::setCursorVisible(bool visible)
+{
+    if (!visible && !m_cursorHidden) {
+        QGuiApplication::setOverrideCursor(Qt::BlankCursor);
+        m_cursorHidden = true;
+    } else if (visible && m_cursorHidden) {
+        QGuiApplication::restoreOverrideCursor();
+        m_cursorHidden = false;
+    }
+}
+
+void ToolTipWidget::timerChanged(int intervalMs, bool enabled)
+{
+    m_timer->setInterval(std::max(intervalMs, 0));
+    if (enabled && intervalMs > 0)
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+void ToolTipWidget::pumpEvents() { QCoreApplication::processEvents(); }
 
 } // namespace zs::flatui

@@ -6,6 +6,8 @@
 #include "flatui/core/FlatGridControl.h"
 #include "flatui/core/FlatTabControl.h"
 #include "flatui/core/MenuButtonControl.h"
+#include "flatui/core/SplashControl.h"
+#include "flatui/core/ToolTipControl.h"
 
 #include <QElapsedTimer>
 #include "flatui/widgets/ControlWidget.h"
@@ -86,6 +88,55 @@ private:
 
     MenuDropDown* m_dropDown = nullptr;
     QElapsedTimer m_clock;
+};
+
+/// The splash picture surface: fades in over a copy of the desktop under its window, or raises
+/// the window's opacity where the desktop cannot be copied (Wayland).
+class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private SplashHost {
+public:
+    explicit SplashWidget(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    std::int64_t tickMs() override { return m_clock.elapsed(); }
+    void sleepMs(int ms) override;
+    void pumpEvents() override;
+    double parentWidthTwips() override { return width() * kTwipsPerPixel; }
+    double parentHeightTwips() override { return height() * kTwipsPerPixel; }
+    double screenWidthTwips() override;
+    double screenHeightTwips() override;
+    PictureRef copyDesktop(int x, int y, int w, int h) override;
+    void setParentVisible(bool visible) override;
+    void refreshParent() override;
+    void setParentOpacity(double o) override;
+
+    QElapsedTimer m_clock;
+};
+
+/// The hover tip window, shaped by its region, over its container.
+class TAVOLEX_EXPORT ToolTipWidget : public ControlWidget<ToolTipControl>, private ToolTipHost {
+public:
+    explicit ToolTipWidget(QWidget* container);
+    /// The picture the tip shows faintly behind its text (what srcHdc names).
+    void setSourcePicture(PictureRef p) { m_source = std::move(p); }
+
+private:
+    PointF cursorPos() override;
+    std::pair<int, int> containerSize() override;
+    void moveControl(double x, double y) override { move(static_cast<int>(x), static_cast<int>(y)); }
+    void resizeControl(double wTwips, double hTwips) override;
+    void setShape(const TipShape& shape) override;
+    void setWindowVisible(bool visible) override;
+    void setCursorVisible(bool visible) override;
+    void timerChanged(int intervalMs, bool enabled) override;
+    void pumpEvents() override;
+    PictureRef sourcePicture(std::int32_t) override { return m_source; }
+
+    class QTimer* m_timer;
+    PictureRef m_source;
+    bool m_cursorHidden = false;
 };
 
 } // namespace zs::flatui

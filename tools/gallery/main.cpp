@@ -198,7 +198,25 @@ int main(int argc, char** argv)
         t.setTabselected(true);
     }
     layout->addWidget(labelled("FlatTabControl", tabs, right));
+
+    // The splash picture, faded in over what lies behind it.
+    auto* splash = new SplashWidget;
+    splash->setObjectName("picsplash");
+    splash->setFixedSize(300, 60);
+    layout->addWidget(labelled("SplashControl (go2)", splash, right));
     layout->addStretch();
+
+    // A hover tip over the run buttons, in its balloon shape.
+    auto* tip = new ToolTipWidget(right);
+    tip->setObjectName("ttpAvvia");
+    tip->model().setText("Avvia l'estrazione dei dati e l'elaborazione dei cubi");
+    tip->model().setWordwrap(true);
+    tip->model().setBackColor(0xE1FFFF);
+    tip->model().setOpacity(96);
+    tip->model().setTooltipLeft(300);
+    tip->model().setTooltipTop(60);
+    tip->model().setSrcX(300); // the same place on the picture behind it
+    tip->model().setSrcY(60);
 
     window.resize(860, 440);
     window.show();
@@ -206,6 +224,15 @@ int main(int argc, char** argv)
 
     // The category menu opens when its window is activated; the screenshot waits for the fade.
     QTimer::singleShot(50, &window, [&] {
+        auto picture = std::make_shared<Picture>(300, 60);
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 300; ++x)
+                picture->set(x, y, 0xFF000000u | static_cast<std::uint32_t>(40 + x * 150 / 300) << 16 |
+                                       static_cast<std::uint32_t>(60 + y * 2) << 8 | 0xA0u);
+        splash->model().go2(picture, 300);
+        tip->setSourcePicture(fromQImage(right->grab().toImage()));
+        tip->model().go();
+        tip->model().show();
         menuButton->model().TurnOn();
         if (screenshot.isEmpty())
             return;
