@@ -342,31 +342,31 @@ bool Connection::cancel(std::chrono::milliseconds wait)
     return waitFor(wait);
 }
 
-std::optional<RecordSet> Connection::query(std::string_view sql)
+bool Connection::runSync(Job job)
 {
     m_errors.clear();
     if (!requireIdle())
-        return std::nullopt;
-    if (!isOpen()) {
-        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
-        return std::nullopt;
-    }
-    auto result = std::make_shared<RecordSet>();
-    Job job = [text = std::string(sql), result](Backend* b, ErrorList& errors) {
-        return b->query(text, *result, errors);
-    };
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
-        requireIdle();
-        return std::nullopt;
+        // Only a statement started meanwhile refuses the job: report it as busy.
+        Error e = makeError(ErrorClass::Usage, "Operation cannot be performed while executing asynchronously.");
+        e.number = kErrBusy;
+        return fail(std::move(e));
     }
     m_shared->waitDone(seq, std::nullopt);
     std::lock_guard l(m_shared->m);
-    if (!m_shared->lastOk) {
-        fail(m_shared->lastErrors);
+    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+}
+
+std::optional<RecordSet> Connection::query(std::string_view sql)
+{
+    RecordSet result;
+    if (!runSync([text = std::string(sql), &result](Backend* b, ErrorList& errors) { return b->query(text, result, errors); }))
         return std::nullopt;
-    }
-    return std::move(*result);
+    return result;
 }
 
 namespace {
@@ -386,77 +386,33 @@ std::string sqlName(const Backend& b, std::string_view name)
 
 std::optional<RowWriter> Connection::openRowWriter(std::string_view table)
 {
-    m_errors.clear();
-    if (!requireIdle())
+    std::vector<ColumnInfo> columns;
+    if (!runSync([name = std::string(table), &columns](Backend* b, ErrorList& errors) {
+            return b->describe(sqlName(*b, name), columns, errors);
+        }))
         return std::nullopt;
-    if (!isOpen()) {
-        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
-        return std::nullopt;
-    }
-    auto columns = std::make_shared<std::vector<ColumnInfo>>();
-    Job job = [name = std::string(table), columns](Backend* b, ErrorList& errors) {
-        return b->describe(sqlName(*b, name), *columns, errors);
-    };
-    std::uint64_t seq = 0;
-    if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
-        requireIdle();
-        return std::nullopt;
-    }
-    m_shared->waitDone(seq, std::nullopt);
-    std::lock_guard l(m_shared->m);
-    if (!m_shared->lastOk) {
-        fail(m_shared->lastErrors);
-        return std::nullopt;
-    }
-    return RowWriter(*this, std::string(table), std::move(*columns));
+    return RowWriter(*this, std::string(table), std::move(columns));
 }
 
 bool Connection::insertRow(const std::string& table, const std::vector<std::string>& columns,
                            const std::vector<Value>& values)
 {
-    m_errors.clear();
-    if (!requireIdle())
-        return false;
-    if (!isOpen())
-        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
-    Job job = [table, columns, values](Backend* b, ErrorList& errors) {
+    // The job runs while this call waits, so it may refer to the caller's vectors.
+    return runSync([&table, &columns, &values](Backend* b, ErrorList& errors) {
         std::vector<std::string> quoted;
         quoted.reserve(columns.size());
         for (const auto& c : columns)
             quoted.push_back(sqlName(*b, c));
         return b->insert(sqlName(*b, table), quoted, values, errors);
-    };
-    std::uint64_t seq = 0;
-    if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
-        return requireIdle();
-    m_shared->waitDone(seq, std::nullopt);
-    std::lock_guard l(m_shared->m);
-    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+    });
 }
 
 std::optional<std::vector<std::string>> Connection::tableNames()
 {
-    m_errors.clear();
-    if (!requireIdle())
+    std::vector<std::string> names;
+    if (!runSync([&names](Backend* b, ErrorList& errors) { return b->tableNames(names, errors); }))
         return std::nullopt;
-    if (!isOpen()) {
-        fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
-        return std::nullopt;
-    }
-    auto names = std::make_shared<std::vector<std::string>>();
-    Job job = [names](Backend* b, ErrorList& errors) { return b->tableNames(*names, errors); };
-    std::uint64_t seq = 0;
-    if (!m_shared->submit(std::move(job), m_commandTimeout, seq)) {
-        requireIdle();
-        return std::nullopt;
-    }
-    m_shared->waitDone(seq, std::nullopt);
-    std::lock_guard l(m_shared->m);
-    if (!m_shared->lastOk) {
-        fail(m_shared->lastErrors);
-        return std::nullopt;
-    }
-    return std::move(*names);
+    return names;
 }
 
 // --- RowWriter ---------------------------------------------------------------------------

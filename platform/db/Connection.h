@@ -12,6 +12,7 @@
 #include "db/Value.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -105,6 +106,9 @@ class Connection {
     bool fail(ErrorList errors);
     bool requireIdle();
     bool runStatement(std::string_view sql, bool async);
+    /// Runs one job on the worker thread and waits for it: the checks every synchronous call
+    /// shares (idle, open), then the job's own errors. False with errors() filled on failure.
+    bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
 
     std::shared_ptr<ConnectionShared> m_shared;

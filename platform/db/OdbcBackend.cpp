@@ -3,6 +3,7 @@
 // whatever the process locale.
 
 #include "db/Backend_p.h"
+#include "text/Cp1252.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -23,24 +24,7 @@ WString toWide(std::string_view s)
     WString out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6 && i + 1 < s.size()) {
-            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
-            len = 2;
-        } else if ((c >> 4) == 0xE && i + 2 < s.size()) {
-            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) |
-                 (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
-            len = 3;
-        } else if ((c >> 3) == 0x1E && i + 3 < s.size()) {
-            cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 12) |
-                 ((static_cast<unsigned char>(s[i + 2]) & 0x3Fu) << 6) | (static_cast<unsigned char>(s[i + 3]) & 0x3Fu);
-            len = 4;
-        }
-        i += len;
+        char32_t cp = text::nextCodePoint(s, i);
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
@@ -62,21 +46,7 @@ std::string toUtf8(const SQLWCHAR* w, std::size_t n)
             cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
             ++i;
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        text::appendUtf8(out, cp);
     }
     return out;
 }
