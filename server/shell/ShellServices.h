@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace zs::engine {
+class StepTree;
+}
+
 namespace zs::shell {
 
 /// One cube of the cube list: name, refresh choice (0 "completo", 1 "dati", 2 "incrementale")
@@ -17,9 +21,14 @@ struct InfoCubo {
     friend bool operator==(const InfoCubo&, const InfoCubo&) = default;
 };
 
+/// The cube window (frmCubi) as the shell and the settings store use it.
 class CubeWindow {
 public:
     virtual ~CubeWindow() = default;
+    /// Shows the window and brings it to the front.
+    virtual void Form_ShowMe() = 0;
+    /// Processes dimensions and cubes as the cube list says, logging through the run window.
+    virtual bool process() = 0;
     virtual void set_MacchinaOLAP(const std::string& name) = 0;
     virtual void set_DatabaseCubi(const std::string& name) = 0;
     virtual void Inizializza() = 0;
@@ -31,15 +40,35 @@ public:
     virtual std::vector<InfoCubo> cubes() const = 0;
 };
 
+/// The options dialog (frmOpzioni) as the shell, the settings store and the engine use it.
 class OptionsDialog {
 public:
     virtual ~OptionsDialog() = default;
+    /// Shows the window and brings it to the front.
+    virtual void Form_ShowMe() = 0;
+    /// Reloads the loading XML and rebuilds the step tree; with `keepTicks` the steps ticked
+    /// before stay ticked. Ends by saving the settings.
+    virtual void RicaricaModuli(bool keepTicks) = 0;
+    /// The step tree (tvXML) the run reads its ticks from.
+    virtual engine::StepTree& tvXML() = 0;
+    /// Logs in to the bus, runs `task` with `parameters`; `ok` tells whether the task ran.
+    virtual void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) = 0;
+    /// Appends text (no line break added) to the database-creation result box.
+    virtual void OutputResponseDB(const std::string& text) = 0;
     virtual void set_Computer(const std::string& text) = 0;
     virtual void set_SystemUserID(const std::string& text) = 0;
     virtual void set_SystemPassword(const std::string& text) = 0;
     virtual void set_OperatorUserID(const std::string& text) = 0;
     virtual void set_OperatorPassword(const std::string& text) = 0;
     virtual void set_CoDiv(const std::string& text) = 0;
+};
+
+/// The configuration wizard (frmWizard), shown modally.
+class ConfigurationWizard {
+public:
+    virtual ~ConfigurationWizard() = default;
+    /// Shows the wizard and returns when it closes.
+    virtual void showModal() = 0;
 };
 
 class MainWindow {

@@ -6,6 +6,7 @@
 #include "testsupport/TestEnv.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -29,6 +30,8 @@ struct RecordingMessages : MessageService {
 };
 
 struct FakeCubes : CubeWindow {
+    void Form_ShowMe() override {}
+    bool process() override { return true; }
     void set_MacchinaOLAP(const std::string& n) override { server = n; }
     void set_DatabaseCubi(const std::string& n) override { db = n; }
     void Inizializza() override
@@ -55,6 +58,11 @@ struct FakeCubes : CubeWindow {
 };
 
 struct FakeOptions : OptionsDialog {
+    void Form_ShowMe() override {}
+    void RicaricaModuli(bool) override {}
+    zs::engine::StepTree& tvXML() override { std::abort(); }
+    void BusAndTask(const std::string&, const std::string&, bool& ok) override { ok = false; }
+    void OutputResponseDB(const std::string&) override {}
     void set_Computer(const std::string& t) override { calls.push_back("computer=" + t); }
     void set_SystemUserID(const std::string& t) override { calls.push_back("sysuser=" + t); }
     void set_SystemPassword(const std::string& t) override { calls.push_back("syspwd=" + t); }
