@@ -1,0 +1,14 @@
+#include "net/Fd.h"
+
+#include <unistd.h>
+
+namespace zs::net {
+
+void Fd::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+} // namespace zs::net
