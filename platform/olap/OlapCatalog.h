@@ -1,0 +1,115 @@
+#pragma once
+// The catalog of one OLAP server: the file `olap-<server>.xml` in the program folder that
+// declares its databases, their shared dimensions, cubes and virtual cubes, and records what
+// processing left behind (state, last-processed time, incremental mark). Read and written
+// whole; a save replaces the file atomically.
+
+#include "time/DateTime.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zs::fs {
+class FileOps;
+}
+
+namespace zs::olap {
+
+/// A failure of the OLAP layer: the number (HRESULT form), the description and the source.
+struct OlapError {
+    std::int32_t number = 0;
+    std::string description;
+    std::string source;
+};
+
+inline constexpr std::int32_t kErrOlapNotFound = static_cast<std::int32_t>(0x80040002);   ///< no such object
+inline constexpr std::int32_t kErrOlapCatalog = static_cast<std::int32_t>(0x80040003);    ///< catalog unreadable or unsaved
+inline constexpr std::int32_t kErrOlapDefinition = static_cast<std::int32_t>(0x80040004); ///< object badly declared
+inline constexpr std::int32_t kErrOlapNotConnected = static_cast<std::int32_t>(0x80040005);
+
+/// A shared dimension: the distinct members of one column of a table.
+struct DimensionDef {
+    std::string name;
+    std::string table;  ///< source table (or view) in the target database
+    std::string column; ///< the member column
+    int state = 0;      ///< 0 never processed, 1 processed
+    std::optional<time::DateTime> lastProcessed;
+};
+
+/// A cube's use of a dimension: the dimension's name and the fact-table column holding it.
+struct CubeDimension {
+    std::string name;
+    std::string column;
+};
+
+struct Measure {
+    std::string name;
+    std::string column;
+    std::string aggregate = "sum"; ///< sum, count, min or max
+};
+
+/// A cube (subClassType 0) over a fact table, or a virtual cube (subClassType 1) over others.
+struct CubeDef {
+    std::string name;
+    int subClassType = 0;
+    std::string description;
+    std::string defaultMeasure;
+    std::vector<std::string> dataSources;
+    std::string sourceTable;       ///< fact table
+    std::string sourceTableAlias;
+    std::string sourceTableFilter; ///< a condition on the fact table, or empty
+    int olapMode = 0;
+    int processOptimizationMode = 0;
+    /// A column that grows with every new fact: incremental processing adds the facts above
+    /// the mark left by the last processing. Empty: incremental processing rebuilds.
+    std::string incrementalColumn;
+    std::vector<CubeDimension> dimensions;
+    std::vector<Measure> measures;
+    std::vector<std::string> sourceCubes; ///< virtual cubes only
+
+    int state = 0; ///< 0 never processed, 1 processed
+    std::optional<time::DateTime> lastProcessed;
+    std::optional<time::DateTime> lastUpdated;
+    double estimatedRows = 0;
+    double estimatedSize = 0;
+    std::string incrementalMark; ///< highest incrementalColumn value aggregated so far
+
+    bool isVirtual() const { return subClassType == 1; }
+    /// The aggregate table processing builds in the target database.
+    std::string aggregateTable() const { return "olap_" + name; }
+};
+
+struct OlapDatabaseDef {
+    std::string name;
+    std::string connectionString; ///< the target database, as platform/db opens it
+    std::vector<DimensionDef> dimensions;
+    std::vector<CubeDef> cubes; ///< regular and virtual, in declaration order
+
+    CubeDef* cube(const std::string& name);
+    DimensionDef* dimension(const std::string& name);
+};
+
+struct OlapCatalog {
+    std::string server;
+    std::vector<OlapDatabaseDef> databases;
+
+    /// The database of that exact name, or null.
+    OlapDatabaseDef* database(const std::string& name);
+};
+
+/// The catalog file of `server` in `folder`: "olap-<server>.xml". Nothing for a name that
+/// could leave the folder (empty, or holding a path separator or "..").
+std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& folder, const std::string& server);
+
+/// Reads a catalog file. Nothing, with `error`, when it is missing or malformed.
+std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error = nullptr);
+/// The catalog's XML text.
+std::string catalogXml(const OlapCatalog& catalog);
+/// Writes the catalog atomically: on failure the old file stays whole.
+[[nodiscard]] bool saveCatalog(const OlapCatalog& catalog, const std::filesystem::path& file,
+                               OlapError* error = nullptr, fs::FileOps* ops = nullptr);
+
+} // namespace zs::olap

@@ -1,0 +1,85 @@
+#pragma once
+// One OLAP server as the cube window uses it: connect by name (which loads the server's
+// catalog from the program folder), find a database, list its dimensions and cubes, and
+// process them. Processing rebuilds real aggregate tables in the database's target database
+// through platform/db and records each object's state and times in the catalog, which is
+// saved atomically after every processed object. Qt-free; one owning thread.
+
+#include "olap/OlapCatalog.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zs::db {
+class Connection;
+}
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::olap {
+
+/// How an object is processed. Full rebuilds the aggregate table from scratch; RefreshData
+/// keeps the table and reloads its rows; Incremental adds only the facts above the mark of
+/// the last processing (a full rebuild when there is no mark yet). Default is Full.
+enum class ProcessType { Default = 0, Full = 1, RefreshData = 2, Incremental = 3 };
+
+/// The process type that goes with a refresh choice of the cube list (0 "completo",
+/// 1 "dati", 2 "incrementale").
+ProcessType processTypeForChoice(int aggiornamento);
+
+class OlapServer {
+public:
+    /// `folder` holds the catalog files; `clock` stamps the processing times.
+    OlapServer(std::filesystem::path folder, const time::Clock& clock);
+    ~OlapServer();
+    OlapServer(const OlapServer&) = delete;
+    OlapServer& operator=(const OlapServer&) = delete;
+
+    /// Loads the catalog of `server`. False, with `error`, when the server has no readable
+    /// catalog; State() is then 0.
+    [[nodiscard]] bool Connect(const std::string& server, OlapError* error = nullptr);
+    /// 1 when connected, 0 otherwise.
+    int State() const { return m_catalog ? 1 : 0; }
+    /// Closes the target connections and forgets the catalog.
+    void CloseServer();
+
+    /// The database of that exact name, or null (also when not connected). Valid until
+    /// CloseServer() or the next Connect().
+    OlapDatabaseDef* database(const std::string& name);
+    const OlapCatalog* catalog() const { return m_catalog ? &*m_catalog : nullptr; }
+    const std::filesystem::path& catalogFile() const { return m_file; }
+
+    /// Processes one shared dimension of `database`. False with `error` when it failed; the
+    /// dimension then keeps its previous state and time.
+    [[nodiscard]] bool processDimension(const std::string& database, const std::string& dimension, ProcessType type,
+                                        OlapError* error = nullptr);
+    /// Processes one cube (a virtual cube checks that its source cubes are processed). False
+    /// with `error` when it failed; the cube then keeps its previous state and time.
+    [[nodiscard]] bool processCube(const std::string& database, const std::string& cube, ProcessType type,
+                                   OlapError* error = nullptr);
+
+    /// Where catalog saves go (tests make them fail); null for the real calls.
+    void setFileOps(fs::FileOps* ops) { m_ops = ops; }
+    /// Called while an object is processed with its name and the rows handled so far.
+    std::function<void(const std::string& object, long counter)> onProgress;
+
+private:
+    db::Connection* target(OlapDatabaseDef& db, OlapError* error);
+    bool record(OlapError* error);
+    bool buildCube(db::Connection& c, CubeDef& cube, ProcessType type, OlapError* error);
+    bool buildVirtualCube(OlapDatabaseDef& db, CubeDef& cube, OlapError* error);
+
+    std::filesystem::path m_folder;
+    const time::Clock& m_clock;
+    std::optional<OlapCatalog> m_catalog;
+    std::filesystem::path m_file;
+    std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
+    fs::FileOps* m_ops = nullptr;
+};
+
+} // namespace zs::olap
