@@ -1,0 +1,40 @@
+#pragma once
+// What the main window needs of the desktop besides its windows: the tray tip texts, the
+// start-with-the-desktop entry (an XDG autostart file) and the guard against a second copy of
+// the program on the same program folder. Qt-free.
+
+#include <filesystem>
+#include <string>
+
+namespace zs::shell {
+
+enum class TrayState { Startup, Extracting, Ready };
+
+/// The title followed by " (startup)", " (estrazione...)" or " (pronto.)".
+std::string trayTipText(const std::string& title, TrayState state);
+/// A tip cut to the 63 characters the tray shows (never inside a UTF-8 sequence).
+std::string cutTrayTip(const std::string& tip);
+
+/// $XDG_CONFIG_HOME/autostart/ZentrikServer.desktop ($HOME/.config when XDG_CONFIG_HOME is unset).
+std::filesystem::path autostartEntryPath();
+
+/// Writes (true) or removes (false) the autostart entry that starts `executable` on
+/// `programFolder`. Failures are ignored, as a missing entry on removal is; false tells a test.
+bool writeStartupEntry(bool enable, const std::filesystem::path& executable, const std::filesystem::path& programFolder);
+
+/// Holds an exclusive lock on a file of the program folder for the life of the object; a second
+/// copy on the same folder fails to take it.
+class SingleInstanceLock {
+public:
+    explicit SingleInstanceLock(const std::filesystem::path& programFolder);
+    ~SingleInstanceLock();
+    SingleInstanceLock(const SingleInstanceLock&) = delete;
+    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+    /// True when this object holds the lock: no other copy runs on the folder.
+    bool acquired() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace zs::shell

@@ -1,0 +1,267 @@
+#include "shell/run/RunControl.h"
+
+#include "engine/Connessioni.h"
+#include "engine/DbEngineBackend.h"
+#include "engine/EngineContext.h"
+#include "engine/EngineHost.h"
+#include "engine/ExtractionRun.h"
+#include "engine/RunState.h"
+#include "engine/StepTree.h"
+#include "shell/Crono.h"
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+#include "shell/ShellServices.h"
+#include "shell/run/RunNotification.h"
+#include "text/ItalianFormat.h"
+#include "time/Clock.h"
+
+#include <cmath>
+
+namespace zs::shell {
+
+std::string tempoImpiegato(double seconds, int decimals)
+{
+    long minutes = 0;
+    double rest = 0;
+    if (seconds > 0) {
+        minutes = static_cast<long>(std::floor(seconds / 60));
+        const double scale = std::pow(10.0, decimals);
+        rest = std::round((seconds - 60.0 * static_cast<double>(minutes)) * scale) / scale;
+        if (rest < 0)
+            rest = 0;
+    }
+    std::string text = "Tempo impiegato: ";
+    if (minutes >= 1)
+        text += std::to_string(minutes) + " minuti e ";
+    return text + text::formatNumber(rest) + " secondi";
+}
+
+bool shouldNotify(int optErrors, int optErrorsType, bool manualRun, bool hadErrors)
+{
+    const bool when = optErrors == 0 || (optErrors == 1 && manualRun);
+    const bool what = optErrorsType == 1 || hadErrors;
+    return when && what;
+}
+
+std::string runStartStamp(const time::Clock& clock)
+{
+    const auto now = clock.now();
+    return text::formatDate(now) + " " + text::formatTime(now).substr(0, 5);
+}
+
+/// The engine's special steps as this program runs them: Bus & Task through the options
+/// dialog, cube processing through the run window; the rest as a build without them.
+class ShellEngineHost : public engine::UnconnectedEngineHost {
+public:
+    ShellEngineHost(ProgramLog& log, OptionsDialog& options, std::function<void(int)> progress,
+                    std::function<bool()> elaborazione)
+        : UnconnectedEngineHost(log), m_options(options), m_progress(std::move(progress)),
+          m_elaborazione(std::move(elaborazione))
+    {
+    }
+    void UpdateProgressBar(int step) override { m_progress(step); }
+    void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override
+    {
+        m_options.BusAndTask(task, parameters, ok);
+    }
+    void Elaborazione(bool& ok) override { ok = m_elaborazione(); }
+
+private:
+    OptionsDialog& m_options;
+    std::function<void(int)> m_progress;
+    std::function<bool()> m_elaborazione;
+};
+
+struct RunControl::Engine {
+    Engine(RunControl& rc, const Parts& p)
+        : crono(p.clock), connessioni(p.log, p.settings, crono, p.yield),
+          backend(engine::connessioniSlot(connessioni, p.settings)),
+          host(p.log, p.options, [&rc](int step) { rc.UpdateProgressBar(step); },
+               [&rc] { return rc.elaborazioneInRun(); }),
+          context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}
+    {
+    }
+    Crono crono;
+    engine::Connessioni connessioni;
+    engine::DbEngineBackend backend;
+    ShellEngineHost host;
+    engine::EngineContext context;
+};
+
+RunControl::RunControl(const Parts& parts, RunWindowView& view)
+    : m_parts(parts), m_log(parts.log), m_view(view), m_engine(std::make_unique<Engine>(*this, parts))
+{
+    m_engine->connessioni.setPauseReader([this]() -> std::optional<std::string> {
+        std::string pause = m_parts.store.LeggiTesto("pause");
+        return pause.empty() ? std::nullopt : std::optional<std::string>(std::move(pause));
+    });
+    m_engine->connessioni.setTreeView({[this](LogNodeId id, bool expanded) { m_view.setExpanded(id, expanded); },
+                                       [this](LogNodeId id) { m_view.ensureVisible(id); }});
+}
+
+RunControl::~RunControl() = default;
+
+void RunControl::setSleeper(std::function<void(int)> sleeper)
+{
+    m_engine->connessioni.setSleeper(sleeper);
+    m_engine->context.sleepMs = std::move(sleeper);
+}
+
+bool RunControl::refuse(const char* what)
+{
+    if (!m_running)
+        return false;
+    m_log.OutputResponse(std::string(what) + " non avviata: un'altra elaborazione e' gia' in corso.", true, 0);
+    return true;
+}
+
+RunControl::Outcome RunControl::executeXmlClicked(bool reload)
+{
+    if (refuse("Estrazione"))
+        return Outcome::Refused;
+    InitializeResponse();
+    if (reload)
+        m_parts.options.RicaricaModuli(true);
+    return Estrazione(true);
+}
+
+RunControl::Outcome RunControl::elaboraCubiClicked()
+{
+    if (refuse("Elaborazione"))
+        return Outcome::Refused;
+    InitializeResponse();
+    return Elaborazione();
+}
+
+RunControl::Outcome RunControl::Estrazione(bool manualRun)
+{
+    if (refuse("Estrazione"))
+        return Outcome::Refused;
+    const xml::Element root = m_parts.store.DocModuli().root();
+    if (!root) {
+        m_parts.messages.show("Si e' verificato un problema nel caricamento dei moduli di estrazione.Contattare il "
+                              "supporto tecnico per risolvere il problema.",
+                              MessageIcon::Critical, "Attenzione.");
+        return Outcome::NotStarted;
+    }
+    m_view.setProgress(0);
+    const LogNodeId start = m_log.OutputResponse("Inizio estrazione dati (" + runStartStamp(m_parts.clock) + ")");
+    m_log.setImage(start, LogImage::Start);
+
+    std::int16_t passi = 0;
+    const auto ticked = engine::StatoNodo(m_parts.options.tvXML(), passi);
+    m_numeroPassi = passi;
+    if (ticked == 0) {
+        m_engine->connessioni.DescriviErrore("Non è stato selezionato alcun passo di elaborazione. Controllare le "
+                                             "impostazioni nella finestra delle opzioni.");
+        m_parts.yield.yield();
+        return Outcome::NotStarted;
+    }
+
+    m_running = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_running};
+
+    m_view.setProgressVisible(true);
+    m_view.setTrayTip(TrayState::Extracting);
+    m_view.setCursor(RunWindowView::Cursor::ArrowHourglass);
+    m_engine->crono.AvviaCrono();
+    m_view.setStatusText("Processo di estrazione in corso");
+    m_parts.state.setStatoProcesso(engine::RunState::kRunning);
+    m_view.setRunButtonsEnabled(false);
+    m_view.setControlButtons(false, true, true);
+
+    engine::ExtractionRun run(m_engine->context, m_engine->host, m_parts.store.programFolder(), m_parts.messages);
+    const bool ok = run.EseguiEstrazione(m_parts.options.tvXML(), root);
+
+    m_view.setControlButtons(false, false, false);
+    m_view.setRunButtonsEnabled(true);
+    m_view.setStatusText("");
+    m_engine->backend.close();
+    const double seconds = m_engine->crono.TempoTrascorso();
+    m_view.setCursor(RunWindowView::Cursor::Default);
+
+    if (!ok) {
+        m_log.OutputResponse("Elaborazione eseguita con errori: verificare i risultati", true, 0);
+    } else {
+        const LogNodeId line = m_log.OutputResponse("Elaborazione eseguita correttamente");
+        m_log.setImage(line, LogImage::Success);
+    }
+
+    if (shouldNotify(m_parts.fields.optErrors, m_parts.fields.optErrorsType, manualRun, !ok)) {
+        if (m_notification) {
+            m_notification->NotificaEstrazione(!ok);
+        } else {
+            m_log.OutputResponse("Invio notifica email non disponibile: il modulo di posta non e' installato.", true, 0);
+        }
+    }
+
+    const LogNodeId elapsed = m_log.OutputResponse(tempoImpiegato(seconds, 3));
+    m_log.setImage(elapsed, LogImage::Start);
+    m_parts.yield.yield();
+    m_view.setProgressVisible(false);
+    m_view.setTrayTip(TrayState::Ready);
+    return ok ? Outcome::Succeeded : Outcome::Failed;
+}
+
+RunControl::Outcome RunControl::Elaborazione()
+{
+    if (refuse("Elaborazione"))
+        return Outcome::Refused;
+    m_running = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_running};
+    return elaborazioneInRun() ? Outcome::Succeeded : Outcome::Failed;
+}
+
+bool RunControl::elaborazioneInRun()
+{
+    m_view.setProgress(0);
+    m_view.setProgressVisible(true);
+    m_view.setCursor(RunWindowView::Cursor::Hourglass);
+    Crono crono(m_parts.clock);
+    crono.AvviaCrono();
+    const LogNodeId start =
+        m_log.OutputResponse("Inizio elaborazione dati multidimensionali. (" + runStartStamp(m_parts.clock) + ").");
+    m_log.setImage(start, LogImage::Start);
+    const bool ok = m_parts.cubes.process();
+    const double seconds = crono.TempoTrascorso();
+    m_view.setCursor(RunWindowView::Cursor::Default);
+    const LogNodeId elapsed = m_log.OutputResponse(tempoImpiegato(seconds, 2));
+    m_log.setImage(elapsed, LogImage::Start);
+    m_view.setProgressVisible(false);
+    return ok;
+}
+
+void RunControl::cmdPlay()
+{
+    m_parts.state.setStatoProcesso(engine::RunState::kRunning);
+    m_view.setControlButtons(false, true, true);
+    m_view.setStatusText("Processo di estrazione in corso");
+}
+
+void RunControl::cmdPause()
+{
+    m_parts.state.setStatoProcesso(engine::RunState::kPaused);
+    m_view.setControlButtons(true, false, true);
+    m_view.setStatusText("Processo di estrazione  in pausa");
+}
+
+void RunControl::cmdStop()
+{
+    m_parts.state.setStatoProcesso(engine::RunState::kStopped);
+    m_view.setStatusText("Processo di estrazione interrotto");
+}
+
+void RunControl::UpdateProgressBar(int step)
+{
+    const int divisor = m_numeroPassi > 0 ? m_numeroPassi : 1;
+    int percent = static_cast<int>(std::lround(100.0 * step / divisor));
+    m_view.setProgress(percent < 0 ? 0 : percent > 100 ? 100 : percent);
+}
+
+} // namespace zs::shell

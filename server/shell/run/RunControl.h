@@ -1,0 +1,121 @@
+#pragma once
+// The run control behind the run window (frmMain): the extraction and cube-processing runs
+// with their log lines, buttons, status text and tray tip, the play/pause/stop buttons over the
+// program-wide run state, the progress bar, and the one run guard that refuses a second run
+// (by hand, scheduled or cube processing) while one is under way. Qt-free: the window shows
+// what it is told through RunWindowView.
+
+#include "shell/DesktopIntegration.h"
+#include "shell/ProgramLog.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zs::time {
+class Clock;
+}
+namespace zs::engine {
+class RunState;
+}
+
+namespace zs::shell {
+
+class CubeWindow;
+class MessageService;
+class OptionsDialog;
+class RunNotification;
+class SettingsStore;
+class YieldHook;
+struct ProgramSettings;
+struct SecondaryOptionsFields;
+
+/// What the run window shows; the Qt window implements it, tests record it.
+class RunWindowView {
+public:
+    enum class Cursor { Default, ArrowHourglass, Hourglass };
+    virtual ~RunWindowView() = default;
+    virtual void setProgressVisible(bool visible) = 0;
+    virtual void setProgress(int percent) = 0;
+    virtual void setStatusText(const std::string& text) = 0;
+    /// flbExecuteXML and flbElaboraCubi.
+    virtual void setRunButtonsEnabled(bool enabled) = 0;
+    virtual void setControlButtons(bool play, bool pause, bool stop) = 0;
+    virtual void setCursor(Cursor cursor) = 0;
+    virtual void setTrayTip(TrayState state) = 0;
+    /// Expands or collapses a line of the log tree, and scrolls one into view.
+    virtual void setExpanded(LogNodeId id, bool expanded) = 0;
+    virtual void ensureVisible(LogNodeId id) = 0;
+};
+
+/// "Tempo impiegato: " [minutes " minuti e "] rest " secondi", the rest rounded to `decimals`
+/// and written with a decimal comma and no trailing zeros; never negative.
+std::string tempoImpiegato(double seconds, int decimals);
+
+/// Whether a finished extraction sends the notification: NOTIFICA 0, or 1 for a run by hand;
+/// and TIPONOTIFICA 1, or a run with errors.
+bool shouldNotify(int optErrors, int optErrorsType, bool manualRun, bool hadErrors);
+
+/// Text of the start lines: "dd/mm/yyyy hh:mm".
+std::string runStartStamp(const time::Clock& clock);
+
+class RunControl {
+public:
+    enum class Outcome { NotStarted, Refused, Succeeded, Failed };
+
+    struct Parts {
+        ProgramSettings& settings;
+        SecondaryOptionsFields& fields;
+        SettingsStore& store;
+        ProgramLog& log;
+        engine::RunState& state;
+        YieldHook& yield;
+        MessageService& messages;
+        const time::Clock& clock;
+        OptionsDialog& options;
+        CubeWindow& cubes;
+    };
+
+    RunControl(const Parts& parts, RunWindowView& view);
+    ~RunControl();
+
+    /// The notification sender; without one a run that asks for it logs that mail is missing.
+    void setNotification(RunNotification* notification) { m_notification = notification; }
+    /// How the engine sleeps between connection attempts (the host yields while it waits).
+    void setSleeper(std::function<void(int ms)> sleeper);
+
+    /// One extraction run (flbExecuteXML with `manualRun`, or the scheduler without).
+    Outcome Estrazione(bool manualRun);
+    /// One cube-processing run; Refused while another run is under way.
+    Outcome Elaborazione();
+    /// flbExecuteXML: empties the log, reloads the loading XML when `reload`, runs by hand.
+    Outcome executeXmlClicked(bool reload);
+    /// flbElaboraCubi: empties the log and processes the cubes.
+    Outcome elaboraCubiClicked();
+
+    void cmdPlay();
+    void cmdPause();
+    void cmdStop();
+    /// Progress to step / NumeroPassi × 100, rounded.
+    void UpdateProgressBar(int step);
+    void InitializeResponse() { m_log.InitializeResponse(); }
+
+    /// True while an extraction or a cube-processing run is under way.
+    bool running() const { return m_running; }
+    int numeroPassi() const { return m_numeroPassi; }
+
+private:
+    bool elaborazioneInRun();
+    bool refuse(const char* what);
+
+    Parts m_parts;
+    ProgramLog& m_log;
+    RunWindowView& m_view;
+    RunNotification* m_notification = nullptr;
+    struct Engine;
+    std::unique_ptr<Engine> m_engine;
+    bool m_running = false;
+    int m_numeroPassi = 1;
+};
+
+} // namespace zs::shell

@@ -1,0 +1,150 @@
+#include "shell/run/RunNotification.h"
+
+#include "fs/Paths.h"
+#include "process/Process.h"
+#include "shell/SettingsStore.h"
+#include "shell/ShellServices.h"
+#include "time/Clock.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace zs::shell {
+namespace {
+
+bool fileExists(const std::filesystem::path& p)
+{
+    std::error_code ec;
+    return std::filesystem::exists(p, ec);
+}
+
+std::string dayLogName(const time::DateTime& d)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d%02d%02d.log", d.year % 100, d.month, d.day);
+    return name;
+}
+
+std::string trim(const std::string& s)
+{
+    const auto a = s.find_first_not_of(' ');
+    if (a == std::string::npos)
+        return {};
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& programFolder)
+{
+    for (const char* name : {"arj32.exe", "arj32", "arj"}) {
+        const auto p = programFolder / name;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    if (auto found = process::findProgram("arj"))
+        return std::filesystem::path(*found);
+    return std::nullopt;
+}
+
+RunNotification::RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields,
+                                 YieldHook& yield, const time::Clock& clock, MailSender& sender)
+    : m_log(log), m_store(store), m_fields(fields), m_yield(yield), m_clock(clock), m_sender(sender),
+      m_runArchiver([](const std::vector<std::string>& argv) { (void)process::run(argv); })
+{
+}
+
+std::vector<std::filesystem::path> RunNotification::gatherFiles() const
+{
+    const auto& folder = m_store.programFolder();
+    std::vector<std::filesystem::path> files;
+    for (const char* name : {"zentrikserver.xml", "zentrikloading.xml"}) {
+        const auto p = fs::resolveCaseInsensitive(folder / name);
+        if (fileExists(p))
+            files.push_back(p);
+    }
+    const auto today = m_clock.now();
+    files.push_back(m_log.dayLog().folder() / "log" / dayLogName(today));
+    const auto yesterday = m_log.dayLog().folder() / "log" / dayLogName(today.addDays(-1));
+    if (fileExists(yesterday))
+        files.push_back(yesterday);
+    return files;
+}
+
+void RunNotification::NotificaEstrazione(bool hadErrors)
+{
+    std::string recipient = kSupportMailbox;
+    std::string recipientName = "zentrik";
+    if (auto v = m_store.LeggiTesto("email"); !v.empty())
+        recipient = v;
+    if (auto v = m_store.LeggiTesto("emailTo"); !v.empty())
+        recipientName = v;
+
+    const LogNodeId gathering = m_log.OutputResponse("Raccolta informazioni", false, 0);
+    m_yield.yield();
+
+    const auto files = gatherFiles();
+    std::string attachments;
+    for (const auto& f : files)
+        attachments += (attachments.empty() ? "" : ";") + f.string();
+
+    const auto archiver = findArchiver(m_store.programFolder());
+    const auto archive = m_store.programFolder() / ("zentrik" + m_codice + ".arj");
+    if (archiver) {
+        std::error_code ec;
+        std::filesystem::remove(archive, ec);
+        for (const auto& f : files)
+            m_runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
+        attachments = archive.string();
+    }
+    m_log.setImage(gathering, LogImage::Success);
+
+    const LogNodeId line = m_log.OutputResponse("Invio notifica email in corso..", false, 0);
+    MailMessage mail;
+    mail.smtpHost = m_fields.txtSmtp;
+    mail.fromAddress = m_codice + "@" + kSupportDomain;
+    mail.fromName = "zentrik" + m_codice;
+    mail.toAddress = recipient;
+    mail.toName = recipientName;
+    mail.subject = m_codice + (hadErrors ? ":anomalia estrazione" : ":notifica estrazione");
+    mail.body = m_codice + (hadErrors ? ":anomalia estrazione Zentrik:" : ":notifica estrazione Zentrik") + "\r\n";
+    mail.attachments = attachments;
+    mail.useAuthentication = m_fields.chkAutentifica != 0;
+    mail.userName = m_fields.txtUsername;
+    mail.password = m_fields.txtPwd;
+    SendEmail(mail);
+
+    if (archiver && fileExists(archive)) {
+        std::error_code ec;
+        std::filesystem::remove(archive, ec);
+    }
+    if (!m_lastFailure.empty()) {
+        m_log.OutputResponse("Invio notifica email con errore:" + m_lastFailure, true, 1);
+        m_log.setImage(line, LogImage::Error);
+    } else {
+        const LogNodeId done = m_log.OutputResponse("Invio notifica email completata", false, 1);
+        m_log.setImage(done, LogImage::Success);
+        m_log.setImage(line, LogImage::Success);
+        if (m_collapse)
+            m_collapse(line);
+    }
+}
+
+void RunNotification::SendEmail(const MailMessage& message)
+{
+    m_lastFailure.clear();
+    MailMessage m = message;
+    m.attachments = trim(m.attachments);
+    m_lastFailure = m_sender.send(m, [this](const std::string& status) {
+        const LogNodeId id = m_log.OutputResponse(status, false, 1);
+        m_log.setImage(id, LogImage::Success);
+    });
+}
+
+std::string RunNotification::SendEmailFailed() const
+{
+    return trim(m_lastFailure).empty() ? std::string() : m_lastFailure;
+}
+
+} // namespace zs::shell

@@ -1,0 +1,94 @@
+#pragma once
+// The run notification mail (NotificaEstrazione) and the one-message send (SendEmail): gathers
+// the settings files and the day logs, packs them with the archiver when there is one, and hands
+// the mail to a sender. Until the mail module is part of the program the sender reports that
+// mail cannot be sent, and the notification logs it as a failure.
+
+#include "shell/ProgramLog.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::shell {
+
+class SettingsStore;
+class YieldHook;
+struct SecondaryOptionsFields;
+
+struct MailMessage {
+    std::string smtpHost, fromAddress, fromName, toAddress, toName, ccAddress, ccName, bccAddress, replyTo;
+    std::string subject, body, attachments;
+    bool useAuthentication = false;
+    std::string userName, password;
+};
+
+/// Sends one message; returns the failure text, "" when the server accepted it. It must end
+/// every send (its own time-outs bound the wait).
+class MailSender {
+public:
+    virtual ~MailSender() = default;
+    /// `status` receives the sender's progress texts.
+    virtual std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) = 0;
+};
+
+/// The sender of a build without the mail module: every send fails with kMailUnavailable.
+class UnavailableMailSender : public MailSender {
+public:
+    static constexpr const char* kMailUnavailable = "il modulo di invio email non e' disponibile in questa installazione";
+    std::string send(const MailMessage&, const std::function<void(const std::string&)>&) override
+    {
+        return kMailUnavailable;
+    }
+};
+
+/// Runs the archiver once: argv, waited for; the exit code is not examined.
+using ArchiverRunner = std::function<void(const std::vector<std::string>& argv)>;
+
+/// The archiver of the program folder: arj32.exe, arj32 or arj there, else Debian's arj on the
+/// PATH; nothing when there is none.
+std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& programFolder);
+
+class RunNotification {
+public:
+    static constexpr const char* kSupportMailbox = "assistenza@zentrik.example";
+    static constexpr const char* kSupportDomain = "zentrik.example";
+
+    RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields, YieldHook& yield,
+                    const time::Clock& clock, MailSender& sender);
+
+    /// Replaces how the archiver is run (tests record the calls).
+    void setArchiverRunner(ArchiverRunner runner) { m_runArchiver = std::move(runner); }
+    /// Collapses a line of the log tree (the run window binds it).
+    void setCollapse(std::function<void(LogNodeId)> collapse) { m_collapse = std::move(collapse); }
+    void setCodiceInstallazione(std::string code) { m_codice = std::move(code); }
+
+    void NotificaEstrazione(bool hadErrors);
+    /// Sends one message and returns when the sender has an outcome; SendEmailFailed tells it.
+    void SendEmail(const MailMessage& message);
+    /// The last failure text when it holds anything but blanks, else "".
+    std::string SendEmailFailed() const;
+
+    /// The files the notification attaches, in order (exposed for tests).
+    std::vector<std::filesystem::path> gatherFiles() const;
+
+private:
+    ProgramLog& m_log;
+    SettingsStore& m_store;
+    const SecondaryOptionsFields& m_fields;
+    YieldHook& m_yield;
+    const time::Clock& m_clock;
+    MailSender& m_sender;
+    ArchiverRunner m_runArchiver;
+    std::function<void(LogNodeId)> m_collapse;
+    std::string m_codice;
+    std::string m_lastFailure;
+};
+
+} // namespace zs::shell
