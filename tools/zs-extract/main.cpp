@@ -7,7 +7,7 @@
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
-#include "engine/EngineHost.h"
+#include "engine/EngineSteps.h"
 #include "engine/ExtractionRun.h"
 #include "engine/RunState.h"
 #include "engine/StepTree.h"
@@ -146,7 +146,21 @@ int main(int argc, char** argv)
     });
     engine::DbEngineBackend backend(engine::connessioniSlot(connessioni, settings));
     const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
-    engine::UnconnectedEngineHost host(log);
+    // Compaction, XML import, packages and order mails run here; Bus & Task and the cubes
+    // belong to the windows and stay unconnected.
+    engine::UnavailableOrderMailer mailer;
+    engine::EngineSteps host({log, settings, messages, yield, clock, folder,
+                              [&connessioni] { return connessioni.Connessione(); },
+                              [&fields, &store] {
+                                  engine::OrderMailSettings s;
+                                  s.smtpServer = fields.txtSmtp;
+                                  s.useAuthentication = fields.chkAutentifica != 0;
+                                  s.userName = fields.txtUsername;
+                                  s.password = fields.txtPwd;
+                                  s.sender = store.LeggiTesto("MittenteOrdini");
+                                  return s;
+                              },
+                              mailer});
 
     bool ok = false;
     for (int run = 0; run < runs; ++run) {

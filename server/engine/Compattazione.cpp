@@ -1,0 +1,70 @@
+#include "engine/Compattazione.h"
+
+#include "db/Connection.h"
+#include "engine/EngineStrings.h"
+#include "fs/Paths.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "shell/ShellServices.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace zs::engine {
+
+Compattazione::Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
+                             std::function<bool(const std::string&, const std::string&)> askRetry)
+    : m_log(log), m_settings(settings), m_yield(yield), m_askRetry(std::move(askRetry))
+{
+}
+
+std::string Compattazione::percorsoTemporaneo(const std::string& path) { return replaceAll(path, ".mdb", ".temp"); }
+
+void Compattazione::fail(const std::string& text)
+{
+    m_log.WriteInLog(text, true, false);
+    m_log.OutputResponse(text, true, 1);
+}
+
+bool Compattazione::CompattaDatabase(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A leftover of the old delete-and-rename compaction is removed, but never when the rule
+    // would name the database itself (a path without ".mdb").
+    const std::string temp = percorsoTemporaneo(path);
+    if (temp != path) {
+        const fs::path leftover = zs::fs::resolveCaseInsensitive(zs::fs::fromWindows(temp));
+        if (fs::is_regular_file(leftover, ec) && !fs::remove(leftover, ec))
+            m_log.WriteInLog("Impossibile eliminare il file temporaneo " + temp + ": " + ec.message(), true, false);
+    }
+
+    const fs::path file = zs::fs::resolveCaseInsensitive(zs::fs::fromWindows(path));
+    if (!fs::is_regular_file(file, ec)) {
+        fail("Compattazione non eseguita: il database " + path + " non esiste");
+        return false;
+    }
+    db::Connection c;
+    if (!c.open("Data Source=" + file.string() + ";")) {
+        fail("Compattazione non eseguita: " + (c.errors().empty() ? path : c.errors().front().description));
+        return false;
+    }
+    c.setCommandTimeout(m_settings.TimeoutComandi);
+    for (;;) {
+        if (c.execute("VACUUM")) {
+            m_yield.yield();
+            return true;
+        }
+        const std::string description = c.errors().empty() ? std::string() : c.errors().front().description;
+        // A database another connection holds: ask, as for a file opened exclusively elsewhere.
+        if (c.lastErrorClass() == db::ErrorClass::ConnectionLost && m_askRetry &&
+            m_askRetry(description + "\r\nVuoi riprovare?", "Attenzione.")) {
+            m_yield.yield();
+            continue;
+        }
+        fail("Compattazione del database " + path + " non riuscita: " + description);
+        return false;
+    }
+}
+
+} // namespace zs::engine

@@ -1,0 +1,54 @@
+#pragma once
+// The database builder: creates the target database's tables (columns, types, sizes,
+// nullability, counters, named primary keys) and linked tables from the creation XML, in the
+// Access (SQLite) database, on the server, or both as the settings' ServerType says. Every
+// table and link gets one result line handed to the options dialog's result box. Used by the
+// options dialog's build button.
+
+#include <functional>
+#include <string>
+
+namespace zs::xml {
+class Element;
+}
+namespace zs::shell {
+class MessageService;
+struct ProgramSettings;
+} // namespace zs::shell
+
+namespace zs::engine {
+
+class DataBase {
+public:
+    /// `settingsRoot` gives the settings document's root (read afresh by every build);
+    /// `outputResponseDB` appends a piece of text to the result box (no line break added).
+    DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
+             std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages);
+
+    /// Builds both sides as the settings say. True when no table and no link failed; false
+    /// when the creation XML cannot be read or a side's connection text cannot be made.
+    bool CreaDatabase(const std::string& path);
+    /// True when the database of `connection` can be opened.
+    bool ApriCatalogo(const std::string& connection);
+    /// Creates the database of `connection` (a new SQLite file, or CREATE DATABASE on the server).
+    bool CreaCatalogo(const std::string& connection);
+    /// Whether the database holds a table of exactly `name`; false when it cannot be asked.
+    bool EsisteTabella(const std::string& connection, const std::string& name);
+    bool CreaTabelle(const std::string& connection, const xml::Element& tabelle, bool onServer);
+    /// Creates one table; on failure shows the "Errore Creazione tabelle" box and returns false.
+    bool CreaTabella(const std::string& connection, const xml::Element& table, bool onServer);
+    bool CreaCollegamenti(const std::string& connection, const xml::Element& collegamenti);
+    /// Creates a linked table `local` in the SQLite database of `connection`, reading and
+    /// writing `remote` in the database that `source` reaches. False on any error, no message.
+    bool CreaTabellaCollegata(const std::string& connection, const std::string& local, const std::string& source,
+                              const std::string& remote);
+    void ScriviRispostaDB(const std::string& text) { m_output(text); }
+
+private:
+    const shell::ProgramSettings& m_settings;
+    std::function<xml::Element()> m_settingsRoot;
+    std::function<void(const std::string&)> m_output;
+    shell::MessageService& m_messages;
+};
+
+} // namespace zs::engine

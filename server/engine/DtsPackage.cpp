@@ -1,0 +1,97 @@
+#include "engine/DtsPackage.h"
+
+#include "db/Connection.h"
+#include "engine/EngineStrings.h"
+#include "shell/ProgramLog.h"
+#include "shell/ShellServices.h"
+#include "xml/XmlDocument.h"
+
+#include <vector>
+
+namespace zs::engine {
+
+DtsPackage::DtsPackage(shell::ProgramLog& log, shell::MessageService& messages,
+                       std::function<db::Connection*()> connection)
+    : m_log(log), m_messages(messages), m_connection(std::move(connection))
+{
+}
+
+std::string DtsPackage::createStoreSql()
+{
+    return std::string("create table ") + kStoreTable +
+           " (PackageName varchar(128) not null, StepOrder integer not null, StepName varchar(128) not null, "
+           "StepSql varchar(8000) not null, primary key (PackageName, StepOrder))";
+}
+
+bool DtsPackage::ExecuteDtsStep(const xml::Element& step)
+{
+    std::string server, userName, password, packageName;
+    for (const xml::Element& c : step.children()) {
+        const std::string name = lower(c.localName());
+        if (name == "server")
+            server = c.text();
+        else if (name == "username")
+            userName = c.text();
+        else if (name == "password")
+            password = c.text();
+        else if (name == "packagename")
+            packageName = c.text();
+    }
+    return ExecuteDtsPackage(server, userName, password, packageName);
+}
+
+void DtsPackage::failureB(const std::string& source, const std::string& report)
+{
+    m_log.WriteInLog(source + report + ".ExecutePackage", false, false);
+    m_log.OutputResponse(source + report, true, 1);
+    m_messages.show(source + report + " .ExecutePackage", shell::MessageIcon::Critical, "Errore.");
+}
+
+bool DtsPackage::ExecuteDtsPackage(const std::string&, const std::string&, const std::string&,
+                                   const std::string& packageName)
+{
+    db::Connection* c = m_connection ? m_connection() : nullptr;
+    if (!c || !c->isOpen()) {
+        failureB("Connessione al database non disponibile", "");
+        return false;
+    }
+    auto rows = c->query(std::string("select StepName, StepSql from ") + kStoreTable +
+                         " where PackageName = " + sqlQuote(packageName) + " order by StepOrder");
+    if (!rows) {
+        failureB((c->errors().empty() ? std::string() : c->errors().front().source + ": " +
+                                                            c->errors().front().description),
+                 "");
+        return false;
+    }
+    if (rows->eof()) {
+        failureB("Package " + packageName + " non trovato", "");
+        return false;
+    }
+    struct Step {
+        std::string name, sql;
+    };
+    std::vector<Step> steps;
+    for (; !rows->eof(); rows->moveNext())
+        steps.push_back({rows->text("StepName"), rows->text("StepSql")});
+
+    std::string report;
+    bool ok = true;
+    for (const Step& s : steps) {
+        if (c->execute(s.sql)) {
+            report += "Step \"" + s.name + "\" Succeeded\r\n\r\n";
+            continue;
+        }
+        ok = false;
+        const db::Error e = c->errors().empty() ? db::Error{} : c->errors().front();
+        report += "Step \"" + s.name + "\" Failed\r\n\tError: " + std::to_string(e.number) + "\r\n\tSource: " +
+                  e.source + "\r\n\tDescription: " + e.description + "\r\n\r\n";
+        m_log.WriteInLog(report, false, false);
+        m_log.OutputResponse("Step \"" + s.name + "\" Failed: " + e.description, true, 1);
+        m_messages.show(report, shell::MessageIcon::Critical, "Errore.");
+    }
+    m_log.WriteInLog("Package : " + packageName, false, false);
+    m_log.WriteInLog("Step Dts : " + report, false, false);
+    return ok;
+}
+
+} // namespace zs::engine

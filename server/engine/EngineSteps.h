@@ -1,0 +1,62 @@
+#pragma once
+// The engine's own special steps behind the EngineHost port: COMPATTA (Compattazione),
+// IMPORTXML (ImportXml), EXECUTEDTS (DtsPackage) and IMPORTEMAIL (MailOrdini). The program's
+// host delegates those four to an instance of this class; zs-extract uses it as its host, with
+// Bus & Task, cube processing and the progress bar left unconnected.
+
+#include "engine/EngineHost.h"
+#include "engine/MailOrdini.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace zs::db {
+class Connection;
+}
+namespace zs::shell {
+class MessageService;
+class YieldHook;
+struct ProgramSettings;
+} // namespace zs::shell
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::engine {
+
+class EngineSteps : public UnconnectedEngineHost {
+public:
+    struct Dependencies {
+        shell::ProgramLog& log;
+        const shell::ProgramSettings& settings;
+        shell::MessageService& messages;
+        shell::YieldHook& yield;
+        const time::Clock& clock;
+        std::filesystem::path programFolder;
+        /// The step's connection (the engine's slot, Connessione); none between steps.
+        std::function<db::Connection*()> connection;
+        /// The mail settings, read afresh for every mail.
+        std::function<OrderMailSettings()> mailSettings;
+        OrderMailer& mailer;
+        /// Asks "…Vuoi riprovare?" with Retry and Cancel; true for Retry. Optional.
+        std::function<bool(const std::string& text, const std::string& title)> askRetry = {};
+    };
+
+    /// Registers the linked-table module, so every SQLite connection opened afterwards reads links.
+    explicit EngineSteps(Dependencies deps);
+
+    void CompattaDatabase(const std::string& file) override;
+    bool ImportXmlStep(const xml::Element& step) override;
+    bool MailOrdersStep(const xml::Element& step) override;
+    bool ExecuteDtsStep(const xml::Element& step) override;
+
+    /// The outcome of the last compaction (the run's success flag is not changed by it).
+    bool lastCompactionOk() const { return m_lastCompactionOk; }
+
+private:
+    Dependencies m_deps;
+    bool m_lastCompactionOk = true;
+};
+
+} // namespace zs::engine

@@ -1,0 +1,79 @@
+#pragma once
+// The IMPORTEMAIL step: one plain-text mail per sales manager who has orders, holding a table
+// of those orders, sent through the program's mail class. The mail itself goes through the
+// small OrderMailer port so the step does not depend on how the mail class is driven.
+
+#include <functional>
+#include <string>
+
+namespace zs::db {
+class Connection;
+}
+namespace zs::xml {
+class Element;
+}
+namespace zs::shell {
+class ProgramLog;
+class YieldHook;
+} // namespace zs::shell
+
+namespace zs::engine {
+
+/// The mail settings, read afresh for every mail (secondary-options window and settings).
+struct OrderMailSettings {
+    std::string smtpServer;
+    bool useAuthentication = false;
+    std::string userName;
+    std::string password; ///< decoded
+    std::string sender;   ///< the configured sender mailbox
+};
+
+struct OrderMail {
+    OrderMailSettings settings;
+    std::string fromDisplayName;
+    std::string recipient; ///< one address or a ";" list
+    std::string subject;
+    std::string message;
+};
+
+/// Sends one mail and returns when it has been sent or has failed (every wait bounded).
+class OrderMailer {
+public:
+    virtual ~OrderMailer() = default;
+    /// "" when the server accepted the mail, else the failure text.
+    virtual std::string send(const OrderMail& mail) = 0;
+};
+
+/// A mailer for builds without the mail class: every mail fails with a clear text.
+class UnavailableOrderMailer : public OrderMailer {
+public:
+    std::string send(const OrderMail&) override { return "Invio email non disponibile in questa installazione"; }
+};
+
+class MailOrdini {
+public:
+    static constexpr const char* kSenderDisplayName = "VevEzarir ";
+    static constexpr const char* kManagerQuery =
+        "select ResponsabiliVenditeAgenti.email,ResponsabiliVenditeAgenti.DescrResponsabile  from "
+        "ResponsabiliVenditeAgenti order by ResponsabiliVenditeAgenti.Responsabile";
+
+    MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
+               std::function<OrderMailSettings()> settings, OrderMailer& mailer);
+
+    /// Mails every manager with orders. False when a query failed or a mail was not sent.
+    bool MailOrdersStep(const xml::Element& step);
+
+    /// The order query of one manager, the name quoted safely.
+    static std::string orderQuery(const std::string& descrResponsabile);
+    /// The header line of every mail, CR LF included.
+    static std::string header();
+
+private:
+    shell::ProgramLog& m_log;
+    shell::YieldHook& m_yield;
+    std::function<db::Connection*()> m_connection;
+    std::function<OrderMailSettings()> m_settings;
+    OrderMailer& m_mailer;
+};
+
+} // namespace zs::engine
