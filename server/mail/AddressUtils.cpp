@@ -1,0 +1,211 @@
+#include "mail/AddressUtils.h"
+
+#include "net/Fd.h"
+#include "net/Resolve.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <unordered_map>
+#include <vector>
+
+namespace zs::mail {
+namespace {
+
+constexpr const char* kTopLevelDomains =
+    "AERO BIZ COM COOP EDU GOV INFO INT MIL MUSEUM NAME NET ORG PRO AC AD AE AF AG AI AL AM AN AO AQ AR AS AT AU "
+    "AW AZ BA BB BD BE BF BG BH BI BJ BM BN BO BR BS BT BV BW BY BZ CA CC CD CF CG CH CI CK CL CM CN CO CR CU CV "
+    "CX CY CZ DE DJ DK DM DO DZ EC EE EG EH ER ES ET FI FJ FK FM FO FR GA GD GE GF GG GH GI GL GM GN GP GQ GR GS "
+    "GT GU GW GY HK HM HN HR HT HU ID IE IL IM IN IO IQ IR IS IT JE JM JO JP KE KG KH KI KM KN KP KR KW KY KZ LA "
+    "LB LC LI LK LR LS LT LU LV LY MA MC MD MG MH MK ML MM MN MO MP MQ MR MS MT MU MV MW MX MY MZ NA NC NE NF NG "
+    "NI NL NO NP NR NU NZ OM PA PE PF PG PH PK PL PM PN PR PS PT PW PY QA RE RO RU RW SA SB SC SD SE SG SH SI SJ "
+    "SK SL SM SN SO SR ST SV SY SZ TC TD TF TG TH TJ TK TM TN TO TP TR TT TV TW TZ UA UG UK UM US UY UZ VA VC VE "
+    "VG VI VN VU WF WS YE YT YU ZA ZM ZW";
+
+std::vector<std::string> split(const std::string& s, char sep)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const auto p = s.find(sep, start);
+        out.push_back(s.substr(start, p == std::string::npos ? std::string::npos : p - start));
+        if (p == std::string::npos)
+            return out;
+        start = p + 1;
+    }
+}
+
+std::string trim(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+// A whole decimal number, as the old numeric test accepted it (blanks around allowed).
+bool readNumber(const std::string& part, long& value)
+{
+    const std::string t = trim(part);
+    if (t.empty() || t.size() > 9 || !std::all_of(t.begin(), t.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    value = std::stol(t);
+    return true;
+}
+
+std::uint16_t checksum(const unsigned char* data, std::size_t len)
+{
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < len; i += 2)
+        sum += static_cast<std::uint32_t>((data[i] << 8) | data[i + 1]);
+    if (len & 1)
+        sum += static_cast<std::uint32_t>(data[len - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+} // namespace
+
+bool IsValidEmailAddress(const std::string& address)
+{
+    const auto parts = split(address, '@');
+    return parts.size() == 2 && IsValidHost(parts[1]);
+}
+
+bool IsValidHost(const std::string& hostIn)
+{
+    std::string host = trim(hostIn);
+    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (host.empty())
+        return false;
+    if (IsDottedAddress(host))
+        return true;
+    const auto labels = split(host, '.');
+    if (labels.size() < 2 || labels.back().empty())
+        return false;
+    for (const auto& word : split(kTopLevelDomains, ' '))
+        if (word == labels.back())
+            return true;
+    return false;
+}
+
+bool IsDottedAddress(const std::string& text)
+{
+    const auto parts = split(text, '.');
+    if (parts.size() != 4)
+        return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        long v;
+        if (!readNumber(parts[i], v) || v > (i == 0 ? 239 : 255))
+            return false;
+    }
+    return true;
+}
+
+std::uint32_t DottedToAddress(const std::string& text)
+{
+    const auto parts = split(text, '.');
+    if (parts.size() != 4)
+        return 0;
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        long v = 0;
+        if (!readNumber(parts[i], v))
+            return 0;
+        value |= static_cast<std::uint32_t>(v & 0xFF) << (8 * i);
+    }
+    return value;
+}
+
+std::string GetIPHost()
+{
+    return zs::net::localHostName();
+}
+
+std::string GetIPAddress(const std::string& host)
+{
+    const std::string name = host.empty() ? GetIPHost() : trim(host);
+    return zs::net::resolveIPv4(name).value_or(std::string());
+}
+
+PingResult PingHost(const std::string& host, int timeoutMs)
+{
+    PingResult r;
+    const std::string target = IsDottedAddress(host) ? host : GetIPAddress(host);
+    if (target.empty())
+        return r;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, target.c_str(), &sa.sin_addr) != 1)
+        return r;
+    zs::net::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!fd.valid()) {
+        r.available = false;
+        return r;
+    }
+    std::random_device rd;
+    std::uniform_int_distribution<int> dist(1, 255);
+    unsigned char packet[8 + 32] = {};
+    packet[0] = ICMP_ECHO;
+    for (std::size_t i = 8; i < sizeof packet; ++i)
+        packet[i] = static_cast<unsigned char>(dist(rd));
+    const std::uint16_t sum = checksum(packet, sizeof packet);
+    packet[2] = static_cast<unsigned char>(sum >> 8);
+    packet[3] = static_cast<unsigned char>(sum & 0xFF);
+    const auto start = std::chrono::steady_clock::now();
+    if (::sendto(fd.get(), packet, sizeof packet, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0)
+        return r;
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    unsigned char reply[300];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{fd.get(), POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+            return r;
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n = ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 8 || reply[0] != ICMP_ECHOREPLY)
+            continue;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        r.host = text;
+        r.roundTrip = std::to_string(ms);
+        r.dataSize = std::to_string(n - 8) + " bytes";
+        r.echoMatched = n - 8 == 32 && std::memcmp(reply + 8, packet + 8, 32) == 0;
+        r.ok = from.sin_addr.s_addr == sa.sin_addr.s_addr;
+        return r;
+    }
+}
+
+std::string GetContentType(const std::string& fileName, const std::string& fallback)
+{
+    static const std::unordered_map<std::string, std::string> kTypes = {
+        {".txt", "text/plain"},      {".log", "text/plain"},         {".htm", "text/html"},
+        {".html", "text/html"},      {".xml", "text/xml"},           {".csv", "text/csv"},
+        {".css", "text/css"},        {".rtf", "application/rtf"},    {".pdf", "application/pdf"},
+        {".zip", "application/zip"}, {".arj", "application/x-arj"}, {".gz", "application/x-gzip"},
+        {".doc", "application/msword"}, {".xls", "application/vnd.ms-excel"},
+        {".gif", "image/gif"},       {".jpg", "image/jpeg"},         {".jpeg", "image/jpeg"},
+        {".png", "image/png"},       {".bmp", "image/bmp"},          {".tif", "image/tiff"},
+        {".tiff", "image/tiff"},     {".wav", "audio/wav"},          {".mp3", "audio/mpeg"},
+    };
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string::npos)
+        return fallback;
+    std::string ext = fileName.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto it = kTypes.find(ext);
+    return it == kTypes.end() ? fallback : it->second;
+}
+
+} // namespace zs::mail

@@ -1,0 +1,76 @@
+#pragma once
+// Finds the mail exchanger of a domain by asking the machine's first DNS server for its MX
+// records over UDP. Used by clsSendMail when no SMTP host is set and by its public MXQuery;
+// GetHostNameFromIP serves the Message-ID. Failures reach the caller as MXQueryError
+// (number 20000, source "MXQuery"); everything else is an empty result.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zs::mail {
+
+struct MXRecord {
+    std::string Host;
+    std::uint16_t Preference = 0;
+};
+
+class MXQueryError : public std::runtime_error {
+public:
+    explicit MXQueryError(const std::string& description) : std::runtime_error(description) {}
+    int number() const { return 20000; }
+    const char* source() const { return "MXQuery"; }
+};
+
+class modMXQuery {
+public:
+    struct Options {
+        std::filesystem::path resolverConfig = "/etc/resolv.conf";
+        std::uint16_t port = 53;
+        /// Bound on the wait for an answer; an expired wait is "Problem receiving MX query".
+        int timeoutMs = 5000;
+    };
+
+    modMXQuery() : modMXQuery(Options{}) {}
+    explicit modMXQuery(Options options);
+
+    /// Host of the preferred exchanger of `domain` ("" = the local domain), or "".
+    /// Throws MXQueryError. Not re-entrant: one query at a time.
+    std::string MXQuery(const std::string& domain);
+    /// Name registered for a dotted IPv4 address; "" for unreadable text, 255.255.255.255 or no name.
+    static std::string GetHostNameFromIP(const std::string& address);
+
+    const std::vector<std::string>& DNSServers() const { return m_servers; }
+    const std::string& LocalDomain() const { return m_localDomain; }
+    const std::string& BaseDomain() const { return m_baseDomain; }
+    /// Records of the last reply parsed, by ascending preference (equal ones in reply order).
+    const std::vector<MXRecord>& MXRecords() const { return m_records; }
+
+    // The wire format, public for tests and the fuzz target.
+    static constexpr std::uint16_t kQueryId = 0x11DF;
+    static constexpr std::size_t kReplyBuffer = 2048;
+    /// Length-prefixed labels without the final zero byte; false when a label does not fit in 63 bytes.
+    static bool EncodeDNSName(const std::string& domain, std::string& out);
+    static std::string buildQuery(const std::string& domain);
+    /// Walks `answerCount` answers of `reply` (read as the zero-filled 2048-byte buffer):
+    /// fills `records` sorted ascending and returns the best host. Never reads out of bounds
+    /// and never loops on compression pointers.
+    static std::string ParseMXAnswers(std::span<const std::uint8_t> reply, unsigned answerCount,
+                                      std::vector<MXRecord>& records);
+
+private:
+    void GetDNSServers();
+    std::string query(const std::string& domain, int depth);
+
+    Options m_options;
+    std::vector<std::string> m_servers;
+    std::string m_localDomain;
+    std::string m_baseDomain;
+    std::vector<MXRecord> m_records;
+    std::string m_bestHost;
+};
+
+} // namespace zs::mail
