@@ -1,0 +1,81 @@
+#pragma once
+// The configuration wizard without its window: the six pages, the page flow by the chosen
+// target kind, the page texts and the recap, the fields read from the settings when it opens
+// and what Finish writes back.
+
+#include <string>
+
+namespace zs::shell {
+class CubeWindow;
+class SettingsStore;
+struct ProgramSettings;
+} // namespace zs::shell
+
+namespace zs::dialogs {
+
+/// optStep1 elements 0 to 3.
+enum class ServerKind { Access = 0, Mixed = 1, SqlServer = 2, Oracle = 3 };
+
+struct WizardFields {
+    ServerKind kind = ServerKind::Access;
+    std::string txtAccess;
+    std::string txtServerName;
+    std::string txtDb;
+    std::string txtLogin;
+    std::string txtPassword0;
+    std::string txtPassword1;
+    std::string txtserverolap;
+    std::string txtdbolap;
+    bool useBusAndTask = false; ///< optStep5 element 0 chosen
+    std::string txtVevira;
+    std::string txtsyslogin;
+    std::string txtSysPwd;
+    std::string txtOpLogin;
+    std::string txtOpPwd;
+    std::string txtCoDiv;
+};
+
+/// What the window shows after MostraPasso.
+struct WizardPage {
+    int page = 0;
+    std::string lblStep1;
+    std::string lblStep2;
+    std::string lblCopyright;
+    std::string lblServer; ///< set on page 3 only (empty otherwise)
+    bool passwordMismatch = false; ///< show the mismatch message
+    bool focusFirstPassword = false;
+    bool avantiVisible = true;
+    bool indietroVisible = true;
+    bool indietroEnabled = false;
+    bool fineVisible = false;
+    bool busFieldsVisible = false;
+    std::string recap;             ///< page 6 only
+    std::string indietroToolTip;
+    std::string avantiToolTip;
+};
+
+inline constexpr const char* kWizardCaption = "Configurazine guidata -  Zentrik Server";
+inline constexpr const char* kTrademarkNote = "° Vevira e' un marchio registrato del rispettivo proprietario.";
+
+class WizardFlow {
+public:
+    int PassoCorrente() const { return m_current; }
+    /// Shows page `n` (after the skip rule) for the fields as they are now.
+    WizardPage MostraPasso(int n, const WizardFields& fields);
+
+private:
+    int m_current = 0;
+};
+
+std::string WizardRecap(const WizardFields& fields);
+
+/// The fields as the settings hold them (a missing element reads empty).
+WizardFields LoadWizardFields(const shell::SettingsStore& store);
+
+/// Writes the fields and saves the settings file. Without a settings document a new one is
+/// made for the program folder's zentrikServer.xml. False, with `error`, when the file could
+/// not be written.
+bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, const WizardFields& fields,
+                  shell::CubeWindow* cubes, std::string* error);
+
+} // namespace zs::dialogs

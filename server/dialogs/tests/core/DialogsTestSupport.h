@@ -1,0 +1,91 @@
+#pragma once
+// Doubles shared by the dialogs' core tests: recorded messages, scripted prompts, and a
+// program folder with its settings store.
+
+#include "dialogs/core/DialogPrompts.h"
+
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+#include "shell/ShellServices.h"
+#include "testsupport/TestEnv.h"
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zs::dialogs::test {
+
+inline const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
+
+struct RecordingMessages : shell::MessageService {
+    struct Shown {
+        std::string text;
+        shell::MessageIcon icon;
+        std::string title;
+    };
+    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
+    {
+        shown.push_back({text, icon, title});
+    }
+    std::vector<Shown> shown;
+};
+
+/// Answers from queues; a question with no scripted answer fails the test.
+struct ScriptedPrompts : Prompts {
+    bool askYesNo(const std::string& text, const std::string& title) override
+    {
+        questions.push_back(title + ": " + text);
+        if (yesNo.empty())
+            return false;
+        const bool a = yesNo.front();
+        yesNo.pop_front();
+        return a;
+    }
+    std::optional<std::string> openFile(const FileDialogRequest& r) override
+    {
+        fileRequests.push_back(r);
+        if (files.empty())
+            return std::nullopt;
+        auto f = files.front();
+        files.pop_front();
+        return f;
+    }
+    std::string askPassword(const std::string& caption) override
+    {
+        passwordCaptions.push_back(caption);
+        if (passwords.empty())
+            return "";
+        auto p = passwords.front();
+        passwords.pop_front();
+        return p;
+    }
+    std::deque<bool> yesNo;
+    std::deque<std::optional<std::string>> files;
+    std::deque<std::string> passwords;
+    std::vector<std::string> questions;
+    std::vector<FileDialogRequest> fileRequests;
+    std::vector<std::string> passwordCaptions;
+};
+
+/// A program folder in a private test environment with a settings store over it.
+struct ProgramFolder {
+    ProgramFolder() : store(values, fields, messages, env.home()) { std::filesystem::create_directories(env.home()); }
+    std::filesystem::path home() const { return env.home(); }
+    void write(const std::string& name, const std::string& text) const { zs::test::writeFile(home() / name, text); }
+    std::string read(const std::string& name) const { return zs::test::readFile(home() / name); }
+    void copyFixture(const std::string& name) const
+    {
+        std::filesystem::copy_file(kData / name, home() / name, std::filesystem::copy_options::overwrite_existing);
+    }
+
+    zs::test::ScopedTestEnv env;
+    shell::ProgramSettings values;
+    shell::SecondaryOptionsFields fields;
+    RecordingMessages messages;
+    shell::SettingsStore store;
+};
+
+} // namespace zs::dialogs::test
