@@ -1,0 +1,657 @@
+#include "Bus.h"
+
+#include "ErrorLog.h"
+#include "Kor8Api.h"
+#include "Reply.h"
+#include "Socket.h"
+#include "TerminalClient.h"
+#include "TraceLog.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace zs::k8bus {
+namespace {
+
+// One process-wide request number; atomic so threads building blocks at once never share one.
+std::atomic<long> g_requestCounter{1};
+
+const unsigned char* bytesOf(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+unsigned len32(const std::string& s) { return static_cast<unsigned>(s.size()); }
+
+void put16(unsigned char* p, std::uint32_t v)
+{
+    p[0] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    p[1] = static_cast<unsigned char>(v & 0xFF);
+}
+
+// Appends the request-info block (five items in at most 64 bytes); false when the message is full.
+bool appendRequestInfoBlock(ApiGlobals& g, const SystemSession& s, int daemonSessionId)
+{
+    if (!g.hostNameFetched) {
+        g.hostNameFetched = true;
+        std::string address;
+        if (sockGetHostAddress(nullptr, address, 65))
+            g.hostName = address;
+    }
+    unsigned char area[64];
+    area[0] = 0x00;
+    area[1] = 0x05;
+    int used = 2;
+    char number[24];
+    char session[16];
+    const long counter = g_requestCounter.fetch_add(1);
+    std::snprintf(number, sizeof number, "%ld", counter + 1000L * daemonSessionId);
+    std::snprintf(session, sizeof session, "%d", daemonSessionId);
+    const std::string_view items[5] = {"1", number, session, g.hostName, s.codeSet};
+    for (const auto& item : items)
+        used += msgStoreParam(area + used, 64 - used, static_cast<std::uint32_t>(item.size()),
+                              reinterpret_cast<const unsigned char*>(item.data()));
+    return msgSetParam(static_cast<std::uint32_t>(used), area) == 1;
+}
+
+// A user or session block: mode byte, then the items, scrambled after the mode byte.
+bool appendCredentialBlock(int mode, std::initializer_list<const std::string*> items)
+{
+    unsigned char area[256];
+    area[0] = static_cast<unsigned char>(mode);
+    int used = 1;
+    for (const std::string* item : items)
+        used += msgStoreParam(area + used, 256 - used, len32(*item), bytesOf(item->c_str()));
+    if (mode == 1)
+        scrambleBlock(area + 1, static_cast<std::size_t>(used - 1));
+    bool ok = msgSetParam(static_cast<std::uint32_t>(used), area) == 1;
+    std::memset(area, 0, sizeof area);
+    return ok;
+}
+
+void releaseKernelSession(ApiGlobals& g, KernelSession& k)
+{
+    k.operatorId.clear();
+    k.coDiv.clear();
+    std::fill(k.operatorPassword.begin(), k.operatorPassword.end(), '\0');
+    k.operatorPassword.clear();
+    if (k.outputSocket >= 0)
+        sockClose(k.outputSocket);
+    if (k.busSocket >= 0)
+        sockClose(k.busSocket);
+    k.outputSocket = -1;
+    k.busSocket = -1;
+    k.outputData.clear();
+    k.outputData.shrink_to_fit();
+    k.statusVars.clear();
+    k.statusVars.shrink_to_fit();
+    k.systemIndex = -1;
+    k.daemonSessionId = -1;
+    k.reportOutputFunction = nullptr;
+    if (g.currentKernelSession == &k)
+        g.currentKernelSession = nullptr;
+}
+
+// The buffer must hold `need` bytes; grows only.
+bool ensure(std::vector<unsigned char>& buf, std::size_t need)
+{
+    try {
+        if (buf.size() < need) {
+            buf.clear();
+            buf.resize(need);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+} // namespace
+
+ApiGlobals::ApiGlobals() : messageBuffer(65536) {}
+
+ApiGlobals::~ApiGlobals()
+{
+    // The thread is ending: its connections go with it.
+    for (auto& k : kernelSessions) {
+        if (k.outputSocket >= 0)
+            ::close(k.outputSocket);
+        if (k.busSocket >= 0)
+            ::close(k.busSocket);
+    }
+}
+
+ApiGlobals* apiGlobals() { return threadSlotAs<ApiGlobals>(kSlotApi); }
+
+ApiGlobals* initApi()
+{
+    if (ApiGlobals* g = apiGlobals()) {
+        logDebug("initApi: not thread FirstTime");
+        return g;
+    }
+    logWrite("initApi: thread FirstTime\n");
+    auto fresh = std::make_unique<ApiGlobals>();
+    ApiGlobals* g = fresh.get();
+    if (!threadSetSlot(kSlotApi, std::move(fresh)))
+        return nullptr;
+    sockInit();
+    return g;
+}
+
+int setDebugMode(int flag)
+{
+    ApiGlobals* g = initApi();
+    if (!g)
+        return 0;
+    g->debugMode = flag;
+    if (flag) {
+        logWrite("setDebugMode: trace initialized for K8API user thread\n\n");
+        logDebug("setDebugMode: Debug is ON");
+    }
+    return 1;
+}
+
+SystemSession* findSystemSession(int handle)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g || handle < 0 || handle >= kMaxSystemSessions)
+        return nullptr;
+    SystemSession& s = g->systemSessions[static_cast<std::size_t>(handle)];
+    return s.host ? &s : nullptr;
+}
+
+KernelSession* findKernelSession(int handle)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g || handle < 0 || handle >= kMaxKernelSessions)
+        return nullptr;
+    KernelSession& k = g->kernelSessions[static_cast<std::size_t>(handle)];
+    if (k.systemIndex < 0)
+        return nullptr;
+    g->currentKernelSession = &k;
+    return &k;
+}
+
+int kernelSessionHandle(const KernelSession* k)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g || !k)
+        return -1;
+    return static_cast<int>(k - g->kernelSessions.data());
+}
+
+int k8SetCodeSet(int systemHandle, const char* codeSet)
+{
+    if (!initApi())
+        return 0;
+    SystemSession* s = findSystemSession(systemHandle);
+    if (!s) {
+        logErrorStat(-1, 0, systemHandle, "k8SetCodeSet: findSystemSession failed");
+        return 0;
+    }
+    s->codeSet = std::string(codeSet ? codeSet : "").substr(0, 63);
+    logWritef("k8SetCodeSet: '%s'\n", s->codeSet.c_str());
+    return 1;
+}
+
+int k8FindTask(const char*, std::string* machine, int* port, std::string* environment)
+{
+    initApi();
+    if (machine)
+        machine->clear();
+    if (port)
+        *port = 0;
+    if (environment)
+        environment->clear();
+    logError(99, "k8FindTask: not implemented");
+    return 0;
+}
+
+int k8Interrupt(int)
+{
+    initApi();
+    logError(99, "k8Interrupt: not implemented");
+    return 0;
+}
+
+int k8SystemLogin(const char* host, int port, const char* environment, const char* userId, const char* password)
+{
+    const bool first = apiGlobals() == nullptr;
+    logWritef("k8SystemLogin: FirstTime %d\n", first ? 1 : 0);
+    ApiGlobals* g = initApi();
+    if (!g)
+        return -1;
+    for (int i = 0; i < kMaxSystemSessions; ++i) {
+        SystemSession& s = g->systemSessions[static_cast<std::size_t>(i)];
+        if (s.host)
+            continue;
+        std::string h = host ? host : "";
+        if (h == "." || h == "localhost" || h == "LOCALHOST")
+            h = "localhost";
+        s.host = h;
+        s.port = port < 1 ? kDefaultBusPort : port;
+        s.userBlockMode = 1;
+        s.userId = userId ? userId : "";
+        s.password = password ? password : "";
+        s.environment = environment ? environment : "";
+        s.codeSet.clear();
+        return i;
+    }
+    logErrorStat(10, 0, 10, "allocSystemSession: Max System Sessions exceeded");
+    return -1;
+}
+
+int k8SystemClose(int systemHandle)
+{
+    ApiGlobals* g = initApi();
+    if (!g)
+        return 1;
+    if (systemHandle >= 0 && systemHandle < kMaxSystemSessions) {
+        SystemSession& s = g->systemSessions[static_cast<std::size_t>(systemHandle)];
+        std::fill(s.password.begin(), s.password.end(), '\0');
+        s = SystemSession{};
+    }
+    if (g->clientOcxOpen) {
+        disconnectClientOcx();
+        g->clientOcxOpen = 0;
+    }
+    return 1;
+}
+
+int k8SetReportOutputFunction(int session, ReportOutputFunction fn)
+{
+    KernelSession* k = findKernelSession(session);
+    if (!k)
+        return 0;
+    k->reportOutputFunction = fn;
+    return 1;
+}
+
+int k8SetOcxParent(int session, long window)
+{
+    KernelSession* k = findKernelSession(session);
+    if (!k)
+        return 0;
+    k->ocxParent = window;
+    return 1;
+}
+
+void scrambleBlock(unsigned char* p, std::size_t n)
+{
+    if (n == 0)
+        return;
+    std::size_t i = n - 1;
+    p[i] = static_cast<unsigned char>(p[i] ^ 0x6B);
+    std::uint32_t s = p[i];
+    std::uint32_t a = 0x6B;
+    while (i > 0) {
+        --i;
+        s += a;
+        p[i] = static_cast<unsigned char>(p[i] ^ (s & 0xFF));
+        if (i == 0)
+            break;
+        --i;
+        a += s;
+        p[i] = static_cast<unsigned char>(p[i] ^ (a & 0xFF));
+    }
+}
+
+int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char* coDiv,
+               const char* operatorPassword)
+{
+    logWritef("k8OpenKor8: FirstTime %d\r\n", apiGlobals() == nullptr ? 1 : 0);
+    ApiGlobals* g = initApi();
+    if (!g)
+        return -1;
+    SystemSession* s = findSystemSession(systemHandle);
+    if (!s) {
+        logErrorStat(-1, 0, systemHandle, "k8OpenKor8: findSystemSession failed");
+        return -1;
+    }
+    KernelSession* k = nullptr;
+    for (auto& candidate : g->kernelSessions)
+        if (candidate.systemIndex < 0) {
+            k = &candidate;
+            break;
+        }
+    if (!k) {
+        logErrorStat(20, 0, 20, "allocKernelSession: Max Kernel Sessions exceeded");
+        logError(-1, "k8OpenKor8: allocKernelSession failed");
+        return -1;
+    }
+    k->operatorId = operatorId ? operatorId : "";
+    k->coDiv = coDiv ? coDiv : "";
+    k->operatorPassword = operatorPassword ? operatorPassword : "";
+    k->daemonSessionId = -1;
+    k->infoFirst = 1;
+    k->busSocket = -1;
+    k->outputSocket = -1;
+    k->systemIndex = systemHandle;
+    k->ocxParent = 0;
+    g->currentKernelSession = k;
+
+    k->busSocket = sockOpen(s->host->c_str(), s->port, false);
+    if (k->busSocket < 0) {
+        logSockError(1, "k8OpenKor8: sockOpen to bus daemon failed");
+        releaseKernelSession(*g, *k);
+        return -1;
+    }
+    msgInit(0, g->messageBuffer.data(), static_cast<std::uint32_t>(g->messageCapacity));
+    appendRequestInfoBlock(*g, *s, 0);
+    msgSetParam(len32(s->environment), bytesOf(s->environment.c_str()));
+    appendCredentialBlock(s->userBlockMode, {&s->userId, &s->password});
+    msgSetNumParams(3);
+    if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength()), true) < 0) {
+        logSockError(3, "k8OpenKor8: sockSend failed");
+        releaseKernelSession(*g, *k);
+        return -1;
+    }
+    int type = -1, count = 0;
+    bool ok = recvReplyHeader(k->busSocket, type, count);
+    if (ok && count >= 1) {
+        ok = recvReplyReqInfoBlock(k->busSocket, *k);
+        --count;
+    }
+    if (ok && type == kNewSession) {
+        recvAndDiscardNextParam(k->busSocket, count);
+        return kernelSessionHandle(k);
+    }
+    long status = 0;
+    if (ok && type == kDaemonStatus && count == 1 && recvNumParam(k->busSocket, status)) {
+        char text[120];
+        std::snprintf(text, sizeof text, "k8OpenKor8: failed, daemon status %ld received", status);
+        logErrorStat(30, 1, static_cast<int>(status), text);
+    } else {
+        logSockError(30, "k8OpenKor8: recv Reply failed");
+    }
+    releaseKernelSession(*g, *k);
+    return -1;
+}
+
+bool buildParamList(KernelSession& k, const char* format, int count, int length, const char* data)
+{
+    const char f = format ? format[0] : '\0';
+    if (length < 0)
+        length = 0;
+    if (f == 'A') {
+        logError(99, "k8ExecTask: ParamFormat 'A' not implemented");
+        return true;
+    }
+    char text[200];
+    if (f == 'L') {
+        if (length + 2 > 65535) {
+            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", length + 2, 65535);
+            logErrorStat(43, length + 2, 65535, text);
+            return false;
+        }
+        if (!ensure(k.paramListBuffer, static_cast<std::size_t>(length) + 2)) {
+            std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)",
+                          length + 2);
+            logErrorStat(43, 0, length + 2, text);
+            return false;
+        }
+        put16(k.paramListBuffer.data(), static_cast<std::uint32_t>(count));
+        if (length > 0 && data)
+            std::memcpy(k.paramListBuffer.data() + 2, data, static_cast<std::size_t>(length));
+        return msgSetParam(static_cast<std::uint32_t>(length + 2), k.paramListBuffer.data()) == 1;
+    }
+    if (f != 'D') {
+        std::snprintf(text, sizeof text, "k8ExecTask: ParamFormat parameter invalid: %.100s", format ? format : "");
+        logError(42, text);
+        return false;
+    }
+    const char sep = format[1] ? format[1] : ',';
+    const std::string_view src(data ? data : "", data ? static_cast<std::size_t>(length) : 0);
+    // Room for every item's two length fields and the positional keys, whatever the text holds.
+    const std::size_t size = src.size() * 4 + 512;
+    if (!ensure(k.paramListBuffer, size)) {
+        std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)",
+                      static_cast<int>(size));
+        logErrorStat(43, 0, static_cast<int>(size), text);
+        return false;
+    }
+    unsigned char* buf = k.paramListBuffer.data();
+    const int room = static_cast<int>(std::min<std::size_t>(size, 65535));
+    int pos = 2;
+    int items = 0;
+    bool named = false;
+    std::size_t i = 0;
+    std::string arrayText;
+    while (i < src.size()) {
+        std::size_t sepAt = src.find(sep, i);
+        std::size_t itemEnd = sepAt == std::string_view::npos ? src.size() : sepAt;
+        std::size_t eq = src.find('=', i);
+        // An '=' counts only inside this item; an array item runs to its ')' across separators.
+        const bool isArray = eq != std::string_view::npos && eq >= i + 2 && src[eq - 2] == '(' && src[eq - 1] == ')' &&
+                             src.substr(i, eq - i).find(sep) == std::string_view::npos;
+        std::size_t next;
+        if (isArray) {
+            std::size_t close = src.find(')', eq);
+            itemEnd = close == std::string_view::npos ? src.size() : close + 1;
+            next = itemEnd;
+            if (next < src.size() && src[next] == sep)
+                ++next;
+        } else {
+            next = itemEnd + 1;
+        }
+        std::string_view item = src.substr(i, itemEnd - i);
+        std::size_t itemEq = item.find('=');
+        if (items == 0)
+            named = itemEq != std::string_view::npos;
+        std::string_view key, value;
+        char positional[16];
+        if (named) {
+            key = item.substr(0, itemEq);
+            value = itemEq == std::string_view::npos ? std::string_view{} : item.substr(itemEq + 1);
+        } else {
+            int n = std::snprintf(positional, sizeof positional, "%%%d", items + 1);
+            key = std::string_view(positional, static_cast<std::size_t>(n));
+            value = item;
+        }
+        int r = msgStoreParam(buf + pos, room - pos, static_cast<std::uint32_t>(key.size()),
+                              reinterpret_cast<const unsigned char*>(key.data()));
+        if (r < 1 || static_cast<std::size_t>(r) != key.size() + 2) {
+            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room);
+            logErrorStat(43, pos, room, text);
+            return false;
+        }
+        pos += r;
+        if (named && isArray) {
+            arrayText.assign(value);
+            r = msgStoreArrayParam(buf + pos, room - pos, 0, arrayText.c_str(), sep);
+            if (r == -1) {
+                logErrorStat(42, 0, 0, "k8ExecTask: array element values not inclosed in parenthesis");
+                return false;
+            }
+        } else {
+            r = msgStoreParam(buf + pos, room - pos, static_cast<std::uint32_t>(value.size()),
+                              reinterpret_cast<const unsigned char*>(value.data()));
+            if (r >= 1 && static_cast<std::size_t>(r) != value.size() + 2)
+                r = -2;
+        }
+        if (r < 1) {
+            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room - pos);
+            logErrorStat(43, pos, room, text);
+            return false;
+        }
+        pos += r;
+        ++items;
+        i = next;
+    }
+    put16(buf, static_cast<std::uint32_t>(items));
+    if (pos >= room) {
+        std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room);
+        logErrorStat(43, pos, room, text);
+        return false;
+    }
+    return msgSetParam(static_cast<std::uint32_t>(pos), buf) == 1;
+}
+
+int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn,
+               int* maxLenOut, char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
+{
+    ApiGlobals* g = initApi();
+    if (!g)
+        return 0;
+    const char* task = taskName ? taskName : "";
+    const char* format = paramFormat ? paramFormat : "";
+    if (logIsOn()) {
+        logWritef("k8ExecTask: TaskName '%s', ParamFmt '%s', nParams %d, ParamLenIn %d\r\n", task, format,
+                  nParams ? *nParams : -999, paramLenIn);
+        if (paramLenIn > 0 && paramBuffer)
+            logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(paramLenIn), 1);
+        logWritef("            nSysVars %d, SysVarLenIn %d\r\n", nSysVars ? *nSysVars : -999, sysVarLenIn);
+        if (sysVarLenIn > 0 && sysVars)
+            logDump(reinterpret_cast<const unsigned char*>(sysVars), static_cast<std::size_t>(sysVarLenIn), 1);
+    } else {
+        logDebug("k8ExecTask: entry");
+    }
+    KernelSession* k = findKernelSession(session);
+    if (!k)
+        return 0;
+    SystemSession* s = findSystemSession(k->systemIndex);
+    if (!s)
+        return 0;
+    k->statusVarCount = 0;
+    int dummyCount = 0, dummyRoom = 0;
+    if (!nParams)
+        nParams = &dummyCount;
+    if (!maxLenOut)
+        maxLenOut = &dummyRoom;
+
+    msgInit(1, g->messageBuffer.data(), static_cast<std::uint32_t>(g->messageCapacity));
+    msgSetNumParams(5);
+    bool built = appendRequestInfoBlock(*g, *s, k->daemonSessionId);
+    built = appendCredentialBlock(s->userBlockMode, {&k->operatorId, &k->coDiv, &k->operatorPassword}) && built;
+    built = msgSetParam(static_cast<std::uint32_t>(std::strlen(task)), bytesOf(task)) == 1 && built;
+    // A request the daemon cannot read whole is never sent: it would wait for parameters that
+    // never come.
+    if (!buildParamList(*k, format, *nParams, paramLenIn, paramBuffer) ||
+        !buildParamList(*k, format, nSysVars ? *nSysVars : 0, sysVarLenIn, sysVars)) {
+        *nParams = 0;
+        *maxLenOut = 0;
+        return 0;
+    }
+    if (!built || msgLength() >= static_cast<std::uint32_t>(g->messageCapacity)) {
+        logErrorStat(43, static_cast<int>(msgLength()), g->messageCapacity,
+                     "k8ExecTask: request does not fit the message buffer");
+        *nParams = 0;
+        *maxLenOut = 0;
+        return 0;
+    }
+    if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength()), true) < 0) {
+        logSockError(3, "k8ExecTask: sockSend error");
+        *nParams = 0;
+        *maxLenOut = 0;
+        return 0;
+    }
+
+    static const char* const kNames[] = {"KERNELSTATUS", "DAEMONSTATUS", "NEWSESSION", "NEED_SCREEN", "OUTPUT_REQ"};
+    bool ok = false;
+    bool gotReturnList = false;
+    bool gotStatusVars = false;
+    for (;;) {
+        logDebug("k8ExecTask: waiting for EXEC reply < sockWait");
+        int socks[2] = {k->busSocket, k->outputSocket};
+        int ready[2] = {0, 0};
+        const int n = k->outputSocket >= 0 ? 2 : 1;
+        const int r = sockWait(n, socks, ready, -1);
+        if (r < 0) {
+            logSockError(5, "k8ExecTask: sockWait error");
+            break;
+        }
+        if (r == 0) {
+            logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
+            break;
+        }
+        if (n == 2 && ready[1]) {
+            outputData(session);
+            continue;
+        }
+        if (!ready[0])
+            continue;
+        int type = -1, count = 0;
+        if (!recvReplyHeader(k->busSocket, type, count)) {
+            logSockError(-1, "k8ExecTask: error reading reply header");
+            break;
+        }
+        logDebugf("k8ExecTask: received replyFunc %d=%s, nParams %d", type,
+                  type >= 0 && type <= 4 ? kNames[type] : "<< Unknown >>", count);
+        if (count >= 1 && !recvReplyReqInfoBlock(k->busSocket, *k)) {
+            logSockError(-1, "k8ExecTask: error reading reply RequestInfoBlock");
+            break;
+        }
+        bool goOn = false;
+        if (type == kKernelStatus) {
+            readKernelStatus(*k, count, task, format, nParams, maxLenOut, paramBuffer, gotReturnList, gotStatusVars,
+                             ok);
+        } else if (type == kDaemonStatus) {
+            readDaemonStatus(*k, count);
+        } else if (type == kNeedScreen) {
+            goOn = readNeedScreen(session, *s, *k, count);
+        } else if (type == kOutputReq) {
+            goOn = readOutputReq(*s, *k, count);
+        } else {
+            logErrorStat(41, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
+            recvAndDiscardNextParam(k->busSocket, count - 1);
+        }
+        if (!goOn)
+            break;
+    }
+    if (!gotReturnList) {
+        *nParams = 0;
+        *maxLenOut = 0;
+    }
+    if (!gotStatusVars) {
+        k->statusVarCount = 0;
+        k->statusVarLength = 0;
+    }
+    if (logIsOn()) {
+        logWritef("k8ExecTask: %s, nOutParams %d, nMaxLenOut %d\n", ok ? "OK" : "FAILED", *nParams, *maxLenOut);
+        if (*nParams && *maxLenOut && paramBuffer)
+            logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(*maxLenOut), 1);
+    }
+    if (g->clientOcxOpen) {
+        disconnectClientOcx();
+        g->clientOcxOpen = 0;
+    }
+    return ok ? 1 : 0;
+}
+
+int k8CloseKor8(int session)
+{
+    ApiGlobals* g = initApi();
+    if (!g)
+        return 0;
+    KernelSession* k = findKernelSession(session);
+    if (!k)
+        return 0;
+    SystemSession* s = findSystemSession(k->systemIndex);
+    if (!s)
+        return 0;
+    unsigned char buffer[80];
+    msgInit(2, buffer, sizeof buffer);
+    appendRequestInfoBlock(*g, *s, k->daemonSessionId);
+    msgSetNumParams(1);
+    int result = 0;
+    if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength())) < 0) {
+        logSockError(3, "k8CloseKor8: sockSend error");
+    } else {
+        int type = -1, count = 0;
+        if (!recvReplyHeader(k->busSocket, type, count)) {
+            logSockError(4, "k8CloseKor8: error receiving ReplyHeader");
+        } else if (type == kDaemonStatus) {
+            long status = -1;
+            if (count >= 1 && !recvReplyReqInfoBlock(k->busSocket, *k)) {
+                logSockError(4, "k8CloseKor8: error receiving ReqInfoBlock");
+            } else if (!recvNumParam(k->busSocket, status)) {
+                logSockError(4, "k8CloseKor8: error receiving ENDSESSION response");
+            } else {
+                result = status == 0 ? 1 : 0;
+            }
+        }
+    }
+    releaseKernelSession(*g, *k);
+    return result;
+}
+
+} // namespace zs::k8bus

@@ -1,0 +1,139 @@
+#include "ErrorLog.h"
+
+#include "ApiState.h"
+#include "Socket.h"
+#include "TraceLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace zs::k8bus {
+
+void errorOutput(const char* text)
+{
+    logWrite(text);
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void logError(int nErr, const char* text)
+{
+    ApiGlobals* g = apiGlobals();
+    const char* suffix = !g ? " -- Null pGlob" : (!g->currentKernelSession ? " -- null pKrnlSess" : "");
+    logWritef("logError: '%s' nErr %d%s\n", text, nErr, suffix);
+    int shown = nErr;
+    if (g) {
+        if (nErr == -1 && g->lastError != 0) {
+            shown = g->lastError;
+        } else {
+            g->lastError = nErr;
+            if (auto* k = g->currentKernelSession) {
+                k->statusCode = nErr;
+                k->failReason = 0;
+                k->subError = 0;
+            }
+        }
+    }
+    char line[1200];
+    std::snprintf(line, sizeof line, "Error %d: %s\n", shown, text);
+    if (g && g->debugMode)
+        logWrite(line); // the debug output; the error output below writes it again, as it always has
+    errorOutput(line);
+}
+
+void logErrorStat(int nErr, int failReason, int subError, const char* text)
+{
+    ApiGlobals* g = apiGlobals();
+    const char* suffix = !g ? " -- Null pGlob" : (!g->currentKernelSession ? " -- Null pKrnlSess" : "");
+    logWritef("logErrorStat: '%s' nErr %d, nFailReason %d, nSubError %d%s\n", text, nErr, failReason, subError,
+              suffix);
+    if (!g) {
+        logError(nErr, text);
+        return;
+    }
+    if (nErr == -1 && g->lastError != 0) {
+        logError(g->lastError, text);
+        return;
+    }
+    g->lastError = nErr;
+    if (auto* k = g->currentKernelSession) {
+        k->statusCode = nErr;
+        k->failReason = failReason;
+        k->subError = subError;
+    }
+    logError(-1, text);
+}
+
+void logSockError(int nErr, const char* text)
+{
+    const int sockErr = sockGetLastErrorNo();
+    ApiGlobals* g = apiGlobals();
+    const char* suffix = !g ? " -- Null pGlob" : (!g->currentKernelSession ? " -- Null pKrnlSess" : "");
+    logWritef("logSockError: '%s' nErr %d, sockGetLastErrorNo %d%s\n", text, nErr, sockErr, suffix);
+    if (g) {
+        // A follow-up report with -1 must not wipe the number of the failure it follows.
+        if (nErr != -1 || g->lastError == 0)
+            g->lastError = nErr;
+        if (nErr != 0 && nErr != -1 && g->currentKernelSession) {
+            g->currentKernelSession->statusCode = nErr;
+            g->currentKernelSession->failReason = sockErr;
+            g->currentKernelSession->subError = 0;
+        }
+    }
+    std::string line = text;
+    line += "\n ";
+    line += sockErrorDescription();
+    errorOutput(line.c_str());
+}
+
+void logDebug(const char* text)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g || !g->debugMode)
+        return;
+    std::string line = text;
+    line += '\n';
+    errorOutput(line.c_str());
+}
+
+void logDebugf(const char* format, ...)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g || !g->debugMode)
+        return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    logDebug(line);
+}
+
+int k8GetLastStatusCodes(int* status, int* reason, int* subError)
+{
+    ApiGlobals* g = apiGlobals();
+    if (!g)
+        return 98;
+    int s = g->lastError, r = 97, e = 97;
+    if (auto* k = g->currentKernelSession) {
+        s = k->statusCode;
+        r = k->failReason;
+        e = k->subError;
+    }
+    if (status)
+        *status = s;
+    if (reason)
+        *reason = r;
+    if (subError)
+        *subError = e;
+    return g->lastError;
+}
+
+int k8GetLastError()
+{
+    ApiGlobals* g = apiGlobals();
+    return g ? g->lastError : 98;
+}
+
+} // namespace zs::k8bus

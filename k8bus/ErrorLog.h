@@ -1,0 +1,23 @@
+#pragma once
+// Error bookkeeping of the bus library: every failure becomes the thread's last error and, when
+// a kernel session is current, that session's status triple (status, fail reason, sub-error).
+// Lines go to the error output: the trace log and the standard output.
+
+namespace zs::k8bus {
+
+/// Error -1 keeps an earlier error as the one shown and recorded.
+void logError(int nErr, const char* text);
+void logErrorStat(int nErr, int failReason, int subError, const char* text);
+/// Records the thread's socket error number as the fail reason.
+void logSockError(int nErr, const char* text);
+/// Written only while the API state's debug mode is on.
+void logDebug(const char* text);
+void logDebugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// To the trace log and the standard output.
+void errorOutput(const char* text);
+
+/// The last error (98 without state) and the current session's triple, or (lastError, 97, 97).
+int k8GetLastStatusCodes(int* status, int* reason, int* subError);
+int k8GetLastError();
+
+} // namespace zs::k8bus

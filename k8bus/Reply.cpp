@@ -1,0 +1,586 @@
+#include "Reply.h"
+
+#include "Bus.h"
+#include "ErrorLog.h"
+#include "Socket.h"
+#include "TerminalClient.h"
+#include "TraceLog.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace zs::k8bus {
+namespace {
+
+unsigned get16(const unsigned char* p) { return (static_cast<unsigned>(p[0]) << 8) | p[1]; }
+
+// Reads a parameter's bytes and walks them: each read checks the bytes are there.
+class Cursor {
+public:
+    Cursor(const unsigned char* data, std::size_t size) : m_p(data), m_end(data + size) {}
+    bool u16(unsigned& v)
+    {
+        if (m_end - m_p < 2)
+            return false;
+        v = get16(m_p);
+        m_p += 2;
+        return true;
+    }
+    /// A 16-bit length and that many bytes.
+    bool item(const unsigned char*& data, std::size_t& length)
+    {
+        unsigned n = 0;
+        if (!u16(n) || static_cast<std::size_t>(m_end - m_p) < n)
+            return false;
+        data = m_p;
+        length = n;
+        m_p += n;
+        return true;
+    }
+    std::size_t left() const { return static_cast<std::size_t>(m_end - m_p); }
+
+private:
+    const unsigned char* m_p;
+    const unsigned char* m_end;
+};
+
+void logShort(const char* what, int got, const unsigned char* data)
+{
+    char text[200];
+    if (got > 0) {
+        std::snprintf(text, sizeof text, "%s: sockRecv error, len %d, data %.02x %.02x %.02x", what, got, data[0],
+                      got > 1 ? data[1] : 0, got > 2 ? data[2] : 0);
+        logSockError(4, text);
+    } else {
+        std::snprintf(text, sizeof text, "%s: socket closed / read timeout", what);
+        logSockError(4, text);
+    }
+}
+
+// A numeric item inside a block; logs the decode error.
+bool numItem(Cursor& c, long& number, const char* what)
+{
+    const unsigned char* d = nullptr;
+    std::size_t n = 0;
+    if (!c.item(d, n)) {
+        logErrorStat(40, 0, static_cast<int>(c.left()), what);
+        number = -1;
+        return false;
+    }
+    if (n == 0) {
+        number = 0;
+        return false;
+    }
+    return parseNumString(d, n, number);
+}
+
+int defaultPrint(int format, int lineCtrl, int length, const char* data)
+{
+    if (format == -1)
+        return 0;
+    if (lineCtrl == -1)
+        std::fputc('\f', stdout);
+    else
+        for (int i = 0; i < lineCtrl; ++i)
+            std::fputc('\n', stdout);
+    if (length >= 2 && data[length - 1] == '\n')
+        --length;
+    if (length >= 2 && data[length - 1] == '\r')
+        --length;
+    std::printf("%.*s\n", length, data);
+    std::fflush(stdout);
+    return length + 1; // the printed characters, line feed included: an empty line is not an end
+}
+
+void closeOutput(KernelSession& k, int stat)
+{
+    logDebugf("outputData: stat %d, closing sock %x", stat, k.outputSocket);
+    sockClose(k.outputSocket);
+    k.outputSocket = -1;
+}
+
+} // namespace
+
+bool recvReplyHeader(int sock, int& type, int& count)
+{
+    unsigned char h[3] = {};
+    int got = sockRecv(sock, h, 3);
+    if (got != 3) {
+        logShort("recvReplyHeader", got, h);
+        return false;
+    }
+    type = h[0];
+    count = static_cast<int>(get16(h + 1));
+    return true;
+}
+
+bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
+{
+    unsigned char h[2] = {};
+    int got = sockRecv(sock, h, 2);
+    if (got != 2) {
+        out.clear();
+        logSockError(4, what);
+        return false;
+    }
+    const unsigned n = get16(h);
+    out.resize(n);
+    got = n == 0 ? 0 : sockRecv(sock, out.data(), static_cast<int>(n));
+    if (got != static_cast<int>(n)) {
+        out.clear();
+        logSockError(4, what);
+        return false;
+    }
+    return true;
+}
+
+bool recvReplyReqInfoBlock(int sock, KernelSession& k)
+{
+    std::vector<unsigned char> block;
+    if (!recvParam(sock, block, "recvReplyReqInfoBlock: socket closed / read timeout"))
+        return false;
+    if (block.empty())
+        return true;
+    if (block.size() < 2) {
+        logErrorStat(40, 0, static_cast<int>(block.size()), "recvReplyReqInfoBlock: invalid block length");
+        return false;
+    }
+    Cursor c(block.data(), block.size());
+    unsigned items = 0;
+    c.u16(items);
+    bool ok = true;
+    for (unsigned i = 1; i <= items; ++i) {
+        long v = 0;
+        const bool read = numItem(c, v, "recvReplyReqInfoBlock: item past the end of the block");
+        if (!read && !(i == 2 && v == 0)) {
+            ok = false;
+            break;
+        }
+        if (i == 1)
+            k.infoFirst = static_cast<int>(v);
+        else if (i == 3 && k.daemonSessionId == -1)
+            k.daemonSessionId = static_cast<int>(v);
+    }
+    return ok;
+}
+
+bool parseNumString(const unsigned char* text, std::size_t length, long& number)
+{
+    if (length < 1 || length > 20) {
+        logErrorStat(70, 0, static_cast<int>(length), "recvNumString: invalid length for numeric parameter");
+        number = 0;
+        return false;
+    }
+    long sign = 1;
+    unsigned long long value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char ch = text[i];
+        if (ch == '+' || ch == '-') {
+            if (i != 0) {
+                logError(71, "recvNumString: invalid sign in parameter");
+                number = sign * static_cast<long>(value);
+                return false;
+            }
+            sign = ch == '-' ? -1 : 1;
+        } else if (ch >= '0' && ch <= '9') {
+            // Twenty digits overflow 64 bits: saturate rather than wrap.
+            value = value > 922337203685477579ULL ? 9223372036854775807ULL : value * 10 + (ch - '0');
+        } else {
+            logErrorStat(71, 0, ch, "recvNumString: invalid digit in parameter");
+            number = -1;
+            return false;
+        }
+    }
+    if (value > 9223372036854775807ULL)
+        value = 9223372036854775807ULL;
+    number = sign * static_cast<long>(value);
+    return true;
+}
+
+bool recvNumParam(int sock, long& number)
+{
+    number = -1;
+    std::vector<unsigned char> buf;
+    if (!recvParam(sock, buf, "recvNumParam: sockRecv timeout / socket closed"))
+        return false;
+    if (buf.empty()) {
+        number = 0;
+        return false;
+    }
+    return parseNumString(buf.data(), buf.size(), number);
+}
+
+void recvAndDiscardNextParam(int sock, int n)
+{
+    std::vector<unsigned char> buf;
+    for (int i = 0; i < n; ++i)
+        if (!recvParam(sock, buf, "recvAndDiscardNextParam: sockRecv error"))
+            return;
+}
+
+bool recvReturnParameters(int sock, const char* format, int& count, int sourceLength, int& room, char* buffer,
+                          const unsigned char* source)
+{
+    std::vector<unsigned char> list;
+    if (source) {
+        list.assign(source, source + (sourceLength > 0 ? sourceLength : 0));
+    } else {
+        if (!recvParam(sock, list, "recvReturnParameters: sockRecv error (block length)")) {
+            count = 0;
+            room = 0;
+            return false;
+        }
+        if (list.empty()) {
+            count = 0;
+            room = 0;
+            return true;
+        }
+        if (list.size() < 2) {
+            logErrorStat(40, 0, static_cast<int>(list.size()), "recvReturnParameters: sockRecv error (# return params)");
+            count = 0;
+            room = 0;
+            return false;
+        }
+        count = static_cast<int>(get16(list.data()));
+        list.erase(list.begin(), list.begin() + 2);
+    }
+    const int roomIn = room < 0 ? 0 : room;
+    if (list.empty() || count < 1) {
+        count = 0;
+        room = 0;
+        return true;
+    }
+    const char f = format ? format[0] : '\0';
+    char text[200];
+    if (f == 'A') {
+        logError(99, "recvReturnParameters: ParamFormat'A' not implemented");
+        return false;
+    }
+    if (f == 'L') {
+        if (roomIn >= static_cast<int>(list.size()) && buffer) {
+            std::memcpy(buffer, list.data(), list.size());
+            room = static_cast<int>(list.size());
+            return true;
+        }
+        std::snprintf(text, sizeof text,
+                      "recvReturnParameters: caller return parameter block too small: blocksize %d, paramlist size %d",
+                      roomIn, static_cast<int>(list.size()));
+        logErrorStat(48, roomIn, static_cast<int>(list.size()), text);
+        room = static_cast<int>(list.size());
+        return false;
+    }
+    if (f != 'D') {
+        std::snprintf(text, sizeof text, "recvReturnParameters: ParamFormat parameter invalid: %.100s", format);
+        logError(42, text);
+        return false;
+    }
+    std::string_view sep = format[1] ? std::string_view(format + 1) : std::string_view(",");
+    Cursor c(list.data(), list.size());
+    int written = 0;
+    int pairs = 0;
+    const int wanted = count;
+    auto put = [&](const void* p, std::size_t n) {
+        if (static_cast<std::size_t>(roomIn - written) < n)
+            return false;
+        std::memcpy(buffer + written, p, n);
+        written += static_cast<int>(n);
+        return true;
+    };
+    bool ok = true;
+    for (int i = 0; i < wanted; ++i) {
+        const unsigned char* key = nullptr;
+        const unsigned char* value = nullptr;
+        std::size_t keyLen = 0, valueLen = 0;
+        if (!c.item(key, keyLen) || !c.item(value, valueLen)) {
+            logErrorStat(40, i, wanted, "recvReturnParameters: parameter past the end of the list");
+            ok = false;
+            break;
+        }
+        const bool isArray = keyLen >= 2 && key[keyLen - 2] == '(' && key[keyLen - 1] == ')';
+        const int mark = written;
+        bool fits = buffer && (i == 0 || put(sep.data(), sep.size())) && put(key, keyLen) && put("=", 1);
+        if (fits && isArray) {
+            Cursor a(value, valueLen);
+            unsigned elements = 0;
+            if (valueLen > 0 && !a.u16(elements)) {
+                logErrorStat(40, i, wanted, "recvArrayStringParam: array header past the end");
+                ok = false;
+                break;
+            }
+            fits = put("(", 1);
+            for (unsigned e = 0; fits && e < elements; ++e) {
+                const unsigned char* d = nullptr;
+                std::size_t n = 0;
+                if (!a.item(d, n)) {
+                    logErrorStat(40, static_cast<int>(e), static_cast<int>(elements),
+                                 "recvArrayStringParam: element past the end of the array");
+                    ok = false;
+                    break;
+                }
+                fits = (e == 0 || put(sep.data(), sep.size())) && put(d, n);
+            }
+            if (!ok)
+                break;
+            fits = fits && put(")", 1);
+        } else if (fits) {
+            fits = put(value, valueLen);
+        }
+        if (!fits) {
+            written = mark;
+            std::snprintf(text, sizeof text,
+                          "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
+                          roomIn, i + 1, wanted);
+            logErrorStat(48, roomIn, i + 1, text);
+            ok = false;
+            break;
+        }
+        ++pairs;
+    }
+    room = written;
+    count = pairs;
+    return ok;
+}
+
+bool recvStatusVars(KernelSession& k)
+{
+    if (k.statusVars.empty())
+        k.statusVars.resize(1024);
+    k.statusVarLength = static_cast<int>(k.statusVars.size());
+    k.statusVarCount = 0;
+    return recvReturnParameters(k.busSocket, "L", k.statusVarCount, 0, k.statusVarLength,
+                                reinterpret_cast<char*>(k.statusVars.data()), nullptr);
+}
+
+bool outputRequired(SystemSession& s, KernelSession& k, int port, int format)
+{
+    if (k.outputSocket >= 0) {
+        logDebugf("outputRequired: outputSock %x already open; o/p format %x", k.outputSocket, format);
+    } else {
+        k.outputSocket = sockOpen(s.host->c_str(), port, false);
+        if (k.outputSocket < 0) {
+            logSockError(1, "outputRequired: sockOpen (outputSock) failed");
+            return false;
+        }
+        logDebugf("outputRequired: outputSock %x; o/p format %x", k.outputSocket, format);
+    }
+    k.outputFormat = format;
+    return true;
+}
+
+int outputData(int session)
+{
+    KernelSession* k = findKernelSession(session);
+    if (!k || k->outputSocket < 0)
+        return -1;
+    unsigned char h[4] = {};
+    const int got = sockRecv(k->outputSocket, h, 4);
+    int result;
+    if (got == 4) {
+        const int type = static_cast<signed char>(h[0]);
+        const int ctrl = static_cast<signed char>(h[1]);
+        const int length = static_cast<int>(get16(h + 2));
+        if (k->outputData.size() < static_cast<std::size_t>(length) + 1)
+            k->outputData.resize(static_cast<std::size_t>(length) + 1);
+        const int n = length == 0 ? 0 : sockRecv(k->outputSocket, k->outputData.data(), length);
+        if (n != length) {
+            char text[120];
+            std::snprintf(text, sizeof text, "outputData: sock %x, data recv error %d", k->outputSocket, n);
+            logSockError(4, text);
+            if (k->reportOutputFunction)
+                k->reportOutputFunction(session, -1, -1, 0, 0, nullptr);
+            closeOutput(*k, -1);
+            return -1;
+        }
+        k->outputData[static_cast<std::size_t>(length)] = 0;
+        const char* data = reinterpret_cast<const char*>(k->outputData.data());
+        result = k->reportOutputFunction ? k->reportOutputFunction(session, k->outputFormat, type, ctrl, length, data)
+                                         : defaultPrint(k->outputFormat, ctrl, length, data);
+        if (result > 0)
+            return result;
+        logDebugf("outputData: ReportOutputFunction returned stat %d", result);
+        // A line the handler took with 0 (an empty line printed, say) keeps the connection.
+    } else {
+        if (got == 0) {
+            logDebugf("outputData: sock %x closed by kernel", k->outputSocket);
+            result = 0;
+        } else {
+            char text[120];
+            std::snprintf(text, sizeof text, "outputData: sock %x, hdr recv error %d", k->outputSocket, got);
+            logSockError(4, text);
+            result = -1;
+        }
+        if (k->reportOutputFunction)
+            k->reportOutputFunction(session, -1, -1, 0, 0, nullptr);
+    }
+    closeOutput(*k, result);
+    return result;
+}
+
+bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams,
+                      int* maxLenOut, char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok)
+{
+    ok = false;
+    long status = -98, reason = -98, sub = -98;
+    if (count < 2) {
+        logError(40, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
+        return false;
+    }
+    if (!recvNumParam(k.busSocket, status)) {
+        logError(50, "k8ExecTask: EXEC returned an invalid kernel status parameter");
+        return false;
+    }
+    if (count >= 3 && !recvNumParam(k.busSocket, reason)) {
+        logError(50, "k8ExecTask: EXEC returned an invalid kernel fail reason parameter");
+        return false;
+    }
+    if (count >= 4 && !recvNumParam(k.busSocket, sub)) {
+        logError(50, "k8ExecTask: EXEC returned an invalid kernel sub-error code parameter");
+        return false;
+    }
+    bool readsOk = true;
+    if (status != 0) {
+        char text[400];
+        std::snprintf(text, sizeof text, "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld",
+                      task, status, reason, sub);
+        if (status == -1)
+            logErrorStat(51, static_cast<int>(reason), static_cast<int>(sub), text);
+        else if (reason == 99)
+            logErrorStat(46, 99, static_cast<int>(sub), text);
+        else
+            logErrorStat(46, static_cast<int>(status), static_cast<int>(reason), text);
+        if (count >= 5)
+            gotStatusVars = recvStatusVars(k);
+        else
+            logDebug("            [EXEC didn't send a status variables list]");
+        readsOk = false;
+    } else {
+        logDebug("k8ExecTask: EXEC returned kernel status OK");
+        if (count >= 5) {
+            gotReturnList = true;
+            if (!recvReturnParameters(k.busSocket, format, *nParams, 0, *maxLenOut, buffer, nullptr)) {
+                logDebug("k8ExecTask: recvReturnParameters failed");
+                readsOk = false;
+            }
+        } else {
+            logDebug("            [EXEC didn't send a return parameter list]");
+        }
+    }
+    if (count > 5)
+        recvAndDiscardNextParam(k.busSocket, count - 5);
+    if (k.statusCode == 0 && k.failReason == 0) {
+        k.statusCode = static_cast<int>(status);
+        k.failReason = static_cast<int>(reason);
+        k.subError = static_cast<int>(sub);
+    }
+    if (k.outputSocket >= 0) {
+        const int session = kernelSessionHandle(&k);
+        while (k.outputSocket >= 0 && outputData(session) > 0) {
+        }
+    }
+    ok = readsOk;
+    return readsOk;
+}
+
+bool readDaemonStatus(KernelSession& k, int count)
+{
+    long status = -97, reason = -97, unused = 0;
+    if (count < 2) {
+        logErrorStat(40, 0, count, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
+        return false;
+    }
+    recvNumParam(k.busSocket, unused);
+    if (count >= 3)
+        recvNumParam(k.busSocket, status);
+    if (count >= 4) {
+        if (!recvNumParam(k.busSocket, reason)) {
+            logError(50, "k8ExecTask: EXEC returned an invalid daemon fail reason parameter");
+            return false;
+        }
+    } else {
+        reason = 0;
+    }
+    if (count > 4)
+        recvAndDiscardNextParam(k.busSocket, count - 4);
+    char text[160];
+    std::snprintf(text, sizeof text, "k8ExecTask: EXEC returned daemon status %ld, reason code %ld", status, reason);
+    logErrorStat(47, static_cast<int>(status), static_cast<int>(reason), text);
+    return false;
+}
+
+bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
+{
+    if (count != 2) {
+        logErrorStat(40, 0, count, "k8ExecTask: NEED_SCREEN invalid parameter count");
+        recvAndDiscardNextParam(k.busSocket, count - 1);
+        return false;
+    }
+    std::vector<unsigned char> block;
+    if (!recvParam(k.busSocket, block, "k8ExecTask: NEED_SCREEN recv error for nParams"))
+        return false;
+    Cursor c(block.data(), block.size());
+    unsigned elements = 0;
+    if (!block.empty() && !c.u16(elements)) {
+        logErrorStat(40, 0, static_cast<int>(block.size()),
+                     "k8ExecTask: NEED_SCREEN recv error for parameter block hdr count");
+        return false;
+    }
+    if (elements == 0)
+        return true;
+    long port = 0;
+    if (!numItem(c, port, "k8ExecTask: NEED_SCREEN recv error")) {
+        logError(40, "k8ExecTask: NEED_SCREEN recv error");
+        return false;
+    }
+    bool gui = true;
+    if (elements >= 2) {
+        const unsigned char* d = nullptr;
+        std::size_t n = 0;
+        if (!c.item(d, n) || n > 20) {
+            logErrorStat(40, 0, static_cast<int>(n), "k8ExecTask: NEED_SCREEN invalid GUI mode parameter");
+            return false;
+        }
+        gui = !(n > 0 && (d[0] == 'n' || d[0] == 'N'));
+    }
+    return startClient(session, s.host->c_str(), static_cast<int>(port), k.operatorId.c_str(),
+                       k.operatorPassword.c_str(), gui) == 1;
+}
+
+bool readOutputReq(SystemSession& s, KernelSession& k, int count)
+{
+    if (count != 2) {
+        logErrorStat(40, 0, count, "k8ExecTask: OUTPUT_REQ invalid parameter count");
+        recvAndDiscardNextParam(k.busSocket, count - 1);
+        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        return false;
+    }
+    std::vector<unsigned char> block;
+    if (!recvParam(k.busSocket, block, "k8ExecTask: OUTPUT_REQ recv error for nParams")) {
+        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        return false;
+    }
+    Cursor c(block.data(), block.size());
+    unsigned elements = 0;
+    const bool header = c.u16(elements);
+    if (!header || elements < 2) {
+        char text[160];
+        std::snprintf(text, sizeof text, "k8ExecTask: OUTPUT_REQ incorrect parameter block count %d (%02x %02x)",
+                      header ? static_cast<int>(elements) : -1, block.size() > 0 ? block[0] : 0,
+                      block.size() > 1 ? block[1] : 0);
+        logErrorStat(40, 0, header ? static_cast<int>(elements) : -1, text);
+        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        return false;
+    }
+    long port = 0xC0C0, format = 0xC0C0;
+    if (!numItem(c, port, "k8ExecTask: OUTPUT_REQ invalid parameter value") ||
+        !numItem(c, format, "k8ExecTask: OUTPUT_REQ invalid parameter value")) {
+        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        return false;
+    }
+    if (port < 1 || port > 65535) {
+        logErrorStat(40, 0, static_cast<int>(port), "k8ExecTask: OUTPUT_REQ invalid parameter value");
+        return false;
+    }
+    return outputRequired(s, k, static_cast<int>(port), static_cast<int>(format));
+}
+
+} // namespace zs::k8bus

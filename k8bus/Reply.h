@@ -1,0 +1,41 @@
+#pragma once
+// Reading the daemon's replies. Every parameter is read whole by its length field and then
+// decoded from memory with every count and length checked against the bytes actually there,
+// so a malformed reply is refused without reading past it and the next reply starts in step.
+
+#include "ApiState.h"
+
+#include <string>
+#include <vector>
+
+namespace zs::k8bus {
+
+enum ReplyType { kKernelStatus = 0, kDaemonStatus = 1, kNewSession = 2, kNeedScreen = 3, kOutputReq = 4 };
+
+bool recvReplyHeader(int sock, int& type, int& count);
+bool recvReplyReqInfoBlock(int sock, KernelSession& k);
+/// Reads one parameter's bytes. False after logging `what` on a short read.
+bool recvParam(int sock, std::vector<unsigned char>& out, const char* what);
+/// A numeric parameter: false on a receive error (number -1), an empty one (number 0) or bad text.
+bool recvNumParam(int sock, long& number);
+/// Decodes decimal text of 1-20 characters with an optional leading sign.
+bool parseNumString(const unsigned char* text, std::size_t length, long& number);
+void recvAndDiscardNextParam(int sock, int n);
+
+/// A return-parameter list (from the socket when `source` is null). Format "D<sep>" writes
+/// key=value pairs as text, "L" the raw list. count: out; room: in the buffer's size, out the bytes written.
+bool recvReturnParameters(int sock, const char* format, int& count, int sourceLength, int& room, char* buffer,
+                          const unsigned char* source);
+bool recvStatusVars(KernelSession& k);
+bool outputRequired(SystemSession& s, KernelSession& k, int port, int format);
+/// One report line from the output connection: > 0 handed on, 0 closed, -1 error.
+int outputData(int session);
+
+/// The execute loop's readers. False ends the request as failed.
+bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams,
+                      int* maxLenOut, char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok);
+bool readDaemonStatus(KernelSession& k, int count);
+bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count);
+bool readOutputReq(SystemSession& s, KernelSession& k, int count);
+
+} // namespace zs::k8bus

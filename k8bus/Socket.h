@@ -1,0 +1,55 @@
+#pragma once
+// The bus library's TCP layer: connect, send everything, receive an exact count with bounded
+// waits, wait on several sockets, accept from the process-wide listen table. Blocking calls of a
+// thread go through its own socket proxy thread (two eventfds hand requests over), as hosts
+// expect; sending is done directly. Error numbers are Winsock's, so texts and logs keep them.
+
+#include <cstddef>
+#include <string>
+
+namespace zs::k8bus {
+
+/// Makes the thread's socket state and proxy thread; true when ready (also when already made).
+bool sockInit();
+/// Connects (listen false) or accepts on a listened port (listen true); a socket or -1.
+int sockOpen(const char* host, int port, bool listen);
+/// Sends every byte; the length, or -1. `secret`: the bytes carry credentials and are not dumped.
+int sockSend(int sock, const unsigned char* bytes, int length, bool secret = false);
+/// Reads exactly `length` bytes unless the peer closes or a wait runs out: the bytes read, or -1.
+int sockRecv(int sock, unsigned char* buffer, int length);
+/// Waits until a socket is readable; timeout -1 = the thread's default. Number ready, 0 on time-out, -1 on error.
+int sockWait(int count, const int* socks, int* ready, int timeoutMs);
+/// Closes (a listened socket stays open); false for -1.
+bool sockClose(int sock);
+/// Level 1 socket, 2 TCP; options 1 keep-alive, 2 rcvbuf, 3 sndbuf, 4 no-delay, 5 linger, 6 reuse address.
+bool sockSetOption(int sock, int level, int option, const void* value, int length, const char* name);
+/// This computer's (host null, ".", "localhost") or the host's dotted address; false and empty on failure.
+bool sockGetHostAddress(const char* host, std::string& out, std::size_t room);
+
+int sockGetLastErrorNo();
+void sockSetLastErrorNo(int n);
+/// The Winsock text of an error number, "Unknown" for others.
+const char* sockErrorText(int n);
+/// "last WIN32 error %ld / winsock error %d: %s\n", or "No error\n".
+std::string sockErrorDescription();
+/// The text and the error description to the error output, and an error event (0xC0000001).
+void sockReportError(const char* text);
+
+/// Per-thread waits in milliseconds. The original waited without limit where `firstRead` is 0;
+/// every such wait is bounded by `bound` instead. Defaults: 0, 30000, one hour, 30 s connect.
+struct SockTimeouts {
+    int firstRead = 0;
+    int nextRead = 30000;
+    int accept = 0;
+    int bound = 3600 * 1000;
+    int connect = 30000;
+};
+SockTimeouts sockGetTimeouts();
+void sockSetTimeouts(const SockTimeouts& t);
+/// Whether the thread's blocking calls go through its proxy thread.
+bool sockProxyActive();
+
+/// Process-wide listen table (1001 entries): registers a listening socket for doAccept.
+bool sockListenRegister(int port, int sock);
+
+} // namespace zs::k8bus

@@ -1,0 +1,28 @@
+#pragma once
+// The bus library's trace file k8bus.log in the temporary folder. Each thread appends through
+// its own descriptor and marks every piece it writes with its thread id, so the lines of the
+// host's thread, of its socket proxy thread and of other callers can be told apart.
+
+#include <cstddef>
+#include <string>
+
+namespace zs::k8bus {
+
+/// Appends text (length -1: up to the NUL). LF becomes CR LF; pieces are at most 256 bytes.
+/// Returns false when tracing is off for the thread or the write failed.
+bool logWrite(const char* text, long length = -1);
+inline bool logWrite(const std::string& text) { return logWrite(text.data(), static_cast<long>(text.size())); }
+/// printf-style helper for the library's own fixed formats (never a format from settings).
+bool logWritef(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// True while the thread has not tried to open the file yet, or has it open.
+bool logIsOn();
+/// Dumps bytes in lines of 32: mode 0 and 2..31 hexadecimal, 1 or >= 32 characters with a fill.
+bool logDump(const unsigned char* bytes, std::size_t length, int mode);
+void logClose();
+
+/// The folder the file goes in: $TMPDIR, else /tmp. Tests point it elsewhere with
+/// setTraceFolderOverride (process-wide; threads that already opened the file keep theirs).
+std::string traceFilePath();
+void setTraceFolderOverride(const std::string& folder);
+
+} // namespace zs::k8bus

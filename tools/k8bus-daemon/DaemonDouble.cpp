@@ -1,0 +1,214 @@
+#include "DaemonDouble.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+namespace zs::k8test {
+namespace {
+
+int listenLoopback(int& port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind/listen failed");
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+bool readable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    do
+        r = ::poll(&p, 1, timeoutMs);
+    while (r < 0 && errno == EINTR);
+    return r > 0;
+}
+
+unsigned at16(const std::string& s, std::size_t i)
+{
+    return (static_cast<unsigned>(static_cast<unsigned char>(s[i])) << 8) | static_cast<unsigned char>(s[i + 1]);
+}
+
+} // namespace
+
+bool DaemonConnection::readExact(int fd, std::string& out, std::size_t n, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t got = 0;
+    const std::size_t base = out.size();
+    out.resize(base + n);
+    while (got < n) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !readable(fd, static_cast<int>(left.count())))
+            return false;
+        ssize_t r = ::recv(fd, out.data() + base + got, n - got, 0);
+        if (r <= 0)
+            return false;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+std::optional<Request> DaemonConnection::next(int timeoutMs)
+{
+    Request req;
+    if (!readExact(m_fd, req.raw, 3, timeoutMs))
+        return std::nullopt;
+    req.type = static_cast<unsigned char>(req.raw[0]);
+    req.declaredCount = static_cast<int>(at16(req.raw, 1));
+    for (int i = 0; i < req.declaredCount; ++i) {
+        const std::size_t at = req.raw.size();
+        if (!readExact(m_fd, req.raw, 2, 2000))
+            break;
+        const unsigned n = at16(req.raw, at);
+        if (!readExact(m_fd, req.raw, n, 2000))
+            break;
+        req.params.push_back(req.raw.substr(at + 2, n));
+    }
+    m_owner.record(req);
+    return req;
+}
+
+void DaemonConnection::send(const std::string& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t r = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (r <= 0)
+            return;
+        sent += static_cast<std::size_t>(r);
+    }
+}
+
+void DaemonConnection::close()
+{
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void DaemonConnection::waitForClose(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[256];
+    while (m_fd >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !readable(m_fd, static_cast<int>(left.count())))
+            return;
+        if (::recv(m_fd, buf, sizeof buf, 0) <= 0)
+            return;
+    }
+}
+
+int DaemonConnection::listenForOutput()
+{
+    int port = 0;
+    m_outListen = listenLoopback(port);
+    return port;
+}
+
+bool DaemonConnection::acceptOutput()
+{
+    if (m_outListen < 0 || !readable(m_outListen, 5000))
+        return false;
+    m_out = ::accept4(m_outListen, nullptr, nullptr, SOCK_CLOEXEC);
+    return m_out >= 0;
+}
+
+void DaemonConnection::sendOutput(const std::string& bytes)
+{
+    std::size_t sent = 0;
+    while (m_out >= 0 && sent < bytes.size()) {
+        ssize_t r = ::send(m_out, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (r <= 0)
+            return;
+        sent += static_cast<std::size_t>(r);
+    }
+}
+
+void DaemonConnection::closeOutput()
+{
+    if (m_out >= 0) {
+        ::shutdown(m_out, SHUT_RDWR);
+        ::close(m_out);
+        m_out = -1;
+    }
+}
+
+DaemonConnection::~DaemonConnection()
+{
+    closeOutput();
+    if (m_outListen >= 0)
+        ::close(m_outListen);
+    close();
+}
+
+DaemonDouble::DaemonDouble(Script script) : m_script(std::move(script))
+{
+    m_listen = listenLoopback(m_port);
+    m_stop = ::eventfd(0, EFD_CLOEXEC);
+    m_thread = std::thread([this] { run(); });
+}
+
+DaemonDouble::~DaemonDouble()
+{
+    std::uint64_t one = 1;
+    (void)::write(m_stop, &one, sizeof one);
+    m_thread.join();
+    ::close(m_listen);
+    ::close(m_stop);
+}
+
+void DaemonDouble::run()
+{
+    // Stops by itself after a minute without a connection, so a broken test never leaves it behind.
+    for (;;) {
+        pollfd p[2] = {{m_listen, POLLIN, 0}, {m_stop, POLLIN, 0}};
+        int r = ::poll(p, 2, 60000);
+        if (r <= 0 || (p[1].revents & POLLIN))
+            return;
+        int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        DaemonConnection conn(fd, *this);
+        const int index = m_connections.fetch_add(1);
+        m_script(conn, index);
+    }
+}
+
+void DaemonDouble::record(const Request& r)
+{
+    std::lock_guard l(m_lock);
+    m_received.push_back(r);
+}
+
+std::vector<Request> DaemonDouble::received() const
+{
+    std::lock_guard l(m_lock);
+    return m_received;
+}
+
+} // namespace zs::k8test
