@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace zs::dialogs::test {
+namespace zs::dialogs::dtest {
 
 inline const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
 
@@ -88,4 +88,4 @@ struct ProgramFolder {
     shell::SettingsStore store;
 };
 
-} // namespace zs::dialogs::test
+} // namespace zs::dialogs::dtest

@@ -15,7 +15,7 @@ namespace {
 
 engine::StepTree fixtureTree(xml::Document& doc)
 {
-    doc = *xml::Document::loadFile(dialogs::test::kData / "loading.xml");
+    doc = *xml::Document::loadFile(dtest::kData / "loading.xml");
     engine::StepTree tree;
     engine::CaricaAlberoXML(tree, doc.root());
     return tree;
@@ -170,7 +170,7 @@ TEST(StepTreeCommands, ReloadKeepsTheStepsTicks)
     const auto ticks = RememberTicks(tree);
 
     // The file now renames the last step: it keeps the file's mark.
-    auto text = zs::test::readFile(dialogs::test::kData / "loading.xml");
+    auto text = zs::test::readFile(dtest::kData / "loading.xml");
     text.replace(text.find("Bus e Task"), 10, "Bus e Task 2");
     auto changed = *xml::Document::loadString(text);
     engine::CaricaAlberoXML(tree, changed.root());

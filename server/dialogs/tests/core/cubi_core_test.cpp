@@ -1,0 +1,271 @@
+// The cube window's core on real files: an OLAP catalog over a SQLite target database, the
+// program log and the settings store of the shell.
+#include "dialogs/core/CubiCore.h"
+
+#include "db/Catalog.h"
+#include "db/Connection.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+#include "testsupport/TestEnv.h"
+#include "time/Clock.h"
+
+#include <gtest/gtest.h>
+
+using namespace zs;
+using zs::dialogs::CubiCore;
+using zs::shell::InfoCubo;
+
+namespace {
+
+struct RecordingMessages : shell::MessageService {
+    struct Shown {
+        std::string text;
+        shell::MessageIcon icon;
+        std::string title;
+    };
+    std::vector<Shown> shown;
+    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
+    {
+        shown.push_back({text, icon, title});
+    }
+};
+
+/// The run window's side: every progress report takes 1.234 seconds of the fake clock.
+struct RunWindow : dialogs::CubiRunWindow {
+    explicit RunWindow(time::FakeClock& c) : clock(c) {}
+    time::FakeClock& clock;
+    std::vector<std::string> objects;
+    void setOggettoInElaborazione(const std::string& name) override { objects.push_back(name); }
+    void reportProgress(const std::string&, long) override { clock.advanceMs(1234); }
+};
+
+std::string jet(const std::filesystem::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";"; }
+
+std::filesystem::path dataDir() { return std::filesystem::path(__FILE__).parent_path() / "data"; }
+
+class CubiCoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db::Catalog catalog;
+        ASSERT_TRUE(catalog.create(jet(m_target)));
+        db::Connection c;
+        ASSERT_TRUE(c.open(jet(m_target)));
+        ASSERT_TRUE(c.execute("CREATE TABLE Fatti (id INTEGER, cliente TEXT, importo REAL)"));
+        ASSERT_TRUE(c.execute("INSERT INTO Fatti VALUES (1, 'Rossi', 10), (2, 'Bianchi', 5), (3, 'Rossi', 1)"));
+        ASSERT_TRUE(c.execute("CREATE TABLE Clienti (cliente TEXT)"));
+        ASSERT_TRUE(c.execute("INSERT INTO Clienti VALUES ('Rossi'), ('Bianchi')"));
+        writeCatalog(R"(<Cube name="Vendite" sourceTable="Fatti" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+  <VirtualCube name="Tutto"><SourceCube name="Vendite"/></VirtualCube>
+  <Cube name="Clienti" sourceTable="Fatti"><Measure name="Righe" aggregate="count"/></Cube>)");
+        m_cubi.setProgramLog(&m_log);
+        m_cubi.setRunWindow(&m_run);
+        m_cubi.set_MacchinaOLAP("srv");
+        m_cubi.set_DatabaseCubi("Zentrik");
+    }
+
+    void writeCatalog(const std::string& cubes)
+    {
+        test::writeFile(m_home / "olap-srv.xml", "<OlapServer name=\"srv\"><Database name=\"Zentrik\" connection=\"" +
+                                                     jet(m_target) + "\"><Dimension name=\"Cliente\" table=\"Clienti\" column=\"cliente\"/>" +
+                                                     cubes + "</Database></OlapServer>");
+    }
+
+    /// The log as "level|text|image" lines.
+    std::vector<std::string> logLines() const
+    {
+        std::vector<std::string> out;
+        for (const auto& n : m_log.nodes())
+            out.push_back(std::string(n.parent ? "  " : "") + n.text + (n.error ? " [E]" : "") + " #" +
+                          std::to_string(static_cast<int>(n.image)));
+        return out;
+    }
+
+    test::TempDir m_dir;
+    std::filesystem::path m_home = m_dir.path();
+    std::filesystem::path m_target = m_dir / "dati.mdb";
+    time::FakeClock m_clock{{2026, 12, 7, 23, 45, 0}};
+    RecordingMessages m_messages;
+    shell::DayLog m_dayLog{m_home, m_clock};
+    shell::ProgramLog m_log{m_dayLog};
+    RunWindow m_run{m_clock};
+    CubiCore m_cubi{m_home, m_clock, m_messages};
+};
+
+TEST_F(CubiCoreTest, InizializzaListsTheCubesWithChoiceZeroAndNoDate)
+{
+    m_cubi.addCube("Vecchio", 2, "01/01/2020");
+    m_cubi.Inizializza();
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, ""}, {"Tutto", 0, ""}, {"Clienti", 0, ""}}));
+    EXPECT_EQ(m_cubi.NumeroCubi(), 3);
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(CubiCoreTest, InizializzaLeavesTheListWhenItCannotList)
+{
+    struct Case {
+        const char* name;
+        std::string server, database;
+    } cases[] = {{"empty server", "", "Zentrik"}, {"unknown server, window hidden", "altro", "Zentrik"},
+                 {"unknown database", "srv", "Nessuno"}, {"database differing in case", "srv", "zentrik"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CubiCore cubi(m_home, m_clock, m_messages);
+        cubi.addCube("Vecchio", 1, "x");
+        cubi.set_MacchinaOLAP(c.server);
+        cubi.set_DatabaseCubi(c.database);
+        cubi.Inizializza();
+        EXPECT_EQ(cubi.cubes(), (std::vector<InfoCubo>{{"Vecchio", 1, "x"}}));
+    }
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(CubiCoreTest, AddAndModifyMatchNamesExactly)
+{
+    m_cubi.addCube("Vendite", 0, "");
+    m_cubi.addCube("vendite", 1, "a");
+    m_cubi.addCube("Vendite", 2, "b"); // overwrites, does not grow
+    m_cubi.modifyCube("VENDITE", 1, "c"); // not in the list: nothing
+    m_cubi.modifyCube("vendite", 0, "d");
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 2, "b"}, {"vendite", 0, "d"}}));
+}
+
+TEST_F(CubiCoreTest, SettingsStoreRoundTripsTheCubesThroughTheWindow)
+{
+    test::writeFile(m_home / "zentrikServer.xml",
+                    "<Impostazioni><ServerOLAP>srv</ServerOLAP><DatabaseOLAP>Zentrik</DatabaseOLAP>"
+                    "<cubo nome=\"Vendite\" aggiornamento=\"incrementale\" data=\"07/12/2026 23:45:00\"/>"
+                    "<cubo nome=\"Clienti\" aggiornamento=\"dati\" data=\"\"/>"
+                    "<cubo nome=\"Sparito\" aggiornamento=\"dati\" data=\"\"/></Impostazioni>");
+    shell::ProgramSettings values;
+    shell::SecondaryOptionsFields fields;
+    CubiCore cubi(m_home, m_clock, m_messages);
+    shell::SettingsStore store(values, fields, m_messages, m_home);
+    store.setWindows({&cubi, nullptr, nullptr, nullptr});
+    ASSERT_TRUE(store.load());
+    store.LeggiImpostazioni(store.DocImpostazioni()->root());
+    EXPECT_EQ(cubi.txtDsoServer(), "srv");
+    EXPECT_EQ(cubi.txtDsoDb(), "Zentrik");
+    EXPECT_EQ(cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 2, "07/12/2026 23:45:00"}, {"Tutto", 0, ""}, {"Clienti", 1, ""}}));
+
+    cubi.modifyCube("Tutto", 1, "01/02/2026");
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    auto saved = xml::Document::loadFile(m_home / "zentrikServer.xml");
+    ASSERT_TRUE(saved);
+    std::vector<std::string> stored;
+    for (const auto& c : saved->root().children())
+        if (c.name() == "cubo")
+            stored.push_back(*c.attribute("nome") + "/" + *c.attribute("aggiornamento") + "/" + *c.attribute("data"));
+    EXPECT_EQ(stored, (std::vector<std::string>{"Vendite/incrementale/07/12/2026 23:45:00", "Tutto/dati/01/02/2026",
+                                                "Clienti/dati/"}));
+    EXPECT_EQ(saved->root().child("ServerOLAP").text(), "srv");
+}
+
+TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
+{
+    m_cubi.Inizializza();
+    ASSERT_TRUE(m_cubi.process());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "Elaborazione della dimensione Cliente #2",
+                              "  tempo impiegato  1,234 secondi. #1",
+                              "Sto elaborando il cubo Vendite #2",
+                              "  tempo impiegato  1,234 secondi. #1",
+                              "Sto elaborando il cubo Clienti #2",
+                              "  tempo impiegato  1,234 secondi. #1",
+                              "Sto elaborando il cubo Tutto #2",
+                              "  tempo impiegato  1,234 secondi. #1",
+                          }));
+    EXPECT_EQ(m_run.objects.front(), "Cliente");
+    for (const auto& c : m_cubi.cubes())
+        EXPECT_FALSE(c.data.empty()) << c.nome;
+    EXPECT_TRUE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
+    db::Connection c;
+    ASSERT_TRUE(c.open(jet(m_target)));
+    auto rs = c.query("SELECT \"Importo\" FROM \"olap_Vendite\" WHERE \"Cliente\" = 'Rossi'");
+    ASSERT_TRUE(rs && !rs->eof());
+    EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 11.0);
+}
+
+TEST_F(CubiCoreTest, AFailingCubeMakesTheResultFalseAndTheOthersStillRun)
+{
+    writeCatalog(R"(<Cube name="Rotto" sourceTable="Mancante"><Measure name="X" column="x"/></Cube>
+  <Cube name="Vendite" sourceTable="Fatti"><Measure name="Importo" column="importo"/></Cube>)");
+    m_cubi.Inizializza();
+    m_cubi.modifyCube("Rotto", 0, "05/05/2025");
+    bool esito = true;
+    m_cubi.process(esito);
+    EXPECT_FALSE(esito);
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[2], "Sto elaborando il cubo Rotto #3");
+    EXPECT_EQ(lines[3].rfind("  Errore nel processamento del cubo Rotto no such table: Mancante [E] #3", 0), 0u) << lines[3];
+    EXPECT_NE(lines[4].find("] no such table: Mancante."), std::string::npos) << lines[4];
+    EXPECT_EQ(lines[lines.size() - 2], "Sto elaborando il cubo Vendite #2");
+    // the failed cube has no processing to show; the good one has its date (the dimension
+    // took 1.234 s of the clock)
+    EXPECT_EQ(m_cubi.ElencoCubi(1).data, "");
+    EXPECT_EQ(m_cubi.ElencoCubi(2).data, "07/12/2026 23:45:01");
+}
+
+TEST_F(CubiCoreTest, AnUnknownDatabaseFailsWithoutTouchingCubesOrSettings)
+{
+    m_cubi.set_DatabaseCubi("Nessuno");
+    EXPECT_FALSE(m_cubi.process());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "Errore nella connessione al database Nessuno [E] #3",
+                              " [80040002] Database OLAP inesistente: Nessuno.zs::olap [E] #3",
+                          }));
+    EXPECT_FALSE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
+}
+
+TEST_F(CubiCoreTest, RefreshChoicesSurviveARunAndDriveTheProcessing)
+{
+    m_cubi.Inizializza();
+    ASSERT_TRUE(m_cubi.process());
+    db::Connection c;
+    ASSERT_TRUE(c.open(jet(m_target)));
+    ASSERT_TRUE(c.execute("INSERT INTO Fatti VALUES (4, 'Verdi', 2)"));
+    ASSERT_TRUE(c.execute("UPDATE Fatti SET importo = 100 WHERE id = 1"));
+    m_cubi.modifyCube("Vendite", 2, "");
+    ASSERT_TRUE(m_cubi.process());
+    EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, 2);
+    // incremental: the new fact is in, the edited old one is not
+    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_Vendite\"");
+    ASSERT_TRUE(rs && !rs->eof());
+    EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 18.0);
+}
+
+TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
+{
+    test::writeFile(m_home / "olap-srv.xml", test::readFile(dataDir() / "cubi_snapshot_catalog.xml"));
+    m_cubi.Inizializza();
+    ASSERT_TRUE(m_cubi.EsportaInfoCubi());
+    EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), test::readFile(dataDir() / "cubi_snapshot_expected.xml"));
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, "07/12/2026 23:45:00"}, {"Nuovo", 0, ""},
+                                                     {"Tutto", 0, "02/01/2026 03:04:05"}}));
+}
+
+TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
+{
+    test::writeFile(m_home / "zentrikOlap.xml", "vecchio");
+    m_cubi.set_MacchinaOLAP("spento");
+    EXPECT_FALSE(m_cubi.EsportaInfoCubi());
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text,
+              "Impossibile connettersi al server olap spento. Controllare le opzioni di configurazione.");
+    EXPECT_EQ(m_messages.shown[0].title, "Attenzione.");
+    EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
+}
+
+TEST_F(CubiCoreTest, SetSettingsGeneralWritesElementsAndAttributes)
+{
+    auto doc = xml::Document::loadString("<r><a>1</a></r>");
+    ASSERT_TRUE(doc);
+    CubiCore::SetSettingsGeneral(doc->root(), "a", "True");
+    CubiCore::SetSettingsGeneral(doc->root(), "b.x", "Falso");
+    CubiCore::SetSettingsGeneral(doc->root(), "b.y", "testo");
+    EXPECT_EQ(doc->root().xml(), "<r><a>vero</a><b x=\"falso\" y=\"testo\"/></r>");
+}
+
+} // namespace
