@@ -11,6 +11,11 @@
 #include <system_error>
 
 namespace zs::engine {
+namespace {
+// SQLite's primary result codes for a database another connection holds.
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+} // namespace
 
 Compattazione::Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
                              std::function<bool(const std::string&, const std::string&)> askRetry)
@@ -44,20 +49,19 @@ bool Compattazione::CompattaDatabase(const std::string& path)
         fail("Compattazione non eseguita: il database " + path + " non esiste");
         return false;
     }
-    db::Connection c;
-    if (!c.open("Data Source=" + file.string() + ";")) {
-        fail("Compattazione non eseguita: " + (c.errors().empty() ? path : c.errors().front().description));
-        return false;
-    }
-    c.setCommandTimeout(m_settings.TimeoutComandi);
     for (;;) {
-        if (c.execute("VACUUM")) {
-            m_yield.yield();
-            return true;
+        db::Connection c;
+        if (c.open("Data Source=" + file.string() + ";")) {
+            c.setCommandTimeout(m_settings.TimeoutComandi);
+            if (c.execute("VACUUM")) {
+                m_yield.yield();
+                return true;
+            }
         }
         const std::string description = c.errors().empty() ? std::string() : c.errors().front().description;
         // A database another connection holds: ask, as for a file opened exclusively elsewhere.
-        if (c.lastErrorClass() == db::ErrorClass::ConnectionLost && m_askRetry &&
+        const int code = c.errors().empty() ? 0 : (c.errors().front().nativeError & 0xff);
+        if ((code == kSqliteBusy || code == kSqliteLocked) && m_askRetry &&
             m_askRetry(description + "\r\nVuoi riprovare?", "Attenzione.")) {
             m_yield.yield();
             continue;

@@ -110,6 +110,15 @@ std::optional<db::TableDef> tableDef(const xml::Element& element, bool onServer,
 
 } // namespace
 
+std::optional<db::TableDef> DataBase::definizioneTabella(const xml::Element& table, bool onServer, std::string& error)
+{
+    TableError e;
+    auto def = tableDef(table, onServer, e);
+    if (!def)
+        error = e.description;
+    return def;
+}
+
 DataBase::DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
                    std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages)
     : m_settings(settings), m_settingsRoot(std::move(settingsRoot)), m_output(std::move(outputResponseDB)),

@@ -5,7 +5,10 @@
 // table and link gets one result line handed to the options dialog's result box. Used by the
 // options dialog's build button.
 
+#include "db/Catalog.h"
+
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zs::xml {
@@ -43,6 +46,11 @@ public:
     bool CreaTabellaCollegata(const std::string& connection, const std::string& local, const std::string& source,
                               const std::string& remote);
     void ScriviRispostaDB(const std::string& text) { m_output(text); }
+
+    /// The definition a table element gives on one side; nothing, with the reason in `error`,
+    /// for a column without type or a size that is not a number or a key column that is missing.
+    static std::optional<db::TableDef> definizioneTabella(const xml::Element& table, bool onServer,
+                                                          std::string& error);
 
 private:
     const shell::ProgramSettings& m_settings;

@@ -1,0 +1,191 @@
+// The database builder over real SQLite files: tables with their types, sizes, nullability,
+// counters and named keys, tables that exist already, tables that fail, and linked tables
+// that read and append to a table of another database.
+
+#include "engine/DataBase.h"
+#include "StepsTestSupport.h"
+
+#include "xml/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+namespace zs::engine {
+namespace {
+using test::scalar;
+
+class DataBaseTest : public test::StepsTest {
+protected:
+    DataBaseTest()
+    {
+        m_settings.ProviderAccess = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
+        m_settings.PercorsoAccess = path("target.mdb").string();
+        setServerType("access");
+    }
+    void setServerType(const std::string& type)
+    {
+        m_settingsDoc = xml::Document::loadString("<zentrikServer><ServerType>" + type + "</ServerType></zentrikServer>");
+    }
+    bool build(const std::string& creationXml)
+    {
+        zs::test::writeFile(path("creation.xml"), creationXml);
+        m_output.clear();
+        return m_builder.CreaDatabase(path("creation.xml").string());
+    }
+    std::string column(db::Connection& c, const std::string& table, const std::string& col)
+    {
+        return scalar(c, "select type || '|' || \"notnull\" || '|' || pk from pragma_table_info('" + table +
+                             "') where name = '" + col + "'");
+    }
+
+    std::optional<xml::Document> m_settingsDoc;
+    std::string m_output;
+    DataBase m_builder{m_settings, [this] { return m_settingsDoc ? m_settingsDoc->root() : xml::Element(); },
+                       [this](const std::string& t) { m_output += t; }, m_messages};
+};
+
+const char* const kTables =
+    "<DB><TABELLE>"
+    "<CLIENTI><ID>INTEGER,,AUTOINCREMENT</ID><codice>CHAR,10,NOTNULL</codice><nome>testo, 40</nome>"
+    "<data>DATE</data><attivo>BOOLEAN</attivo><importo>FLOAT</importo><CHIAVE>ID</CHIAVE></CLIENTI>"
+    "<PRIMA><a>INTEGER,,AUTOINCREMENT,NOTNULL</a><x>CHAR,5, NOTNULL</x></PRIMA>"
+    "<RIGHE><ordine>CHAR,10</ordine><riga>INTEGER</riga><CHIAVE>ordine,riga</CHIAVE></RIGHE>"
+    "<SENZATIPO><x/></SENZATIPO>"
+    "<CHIAVEERRATA><a>INTEGER</a><b>INTEGER</b><CHIAVE>a, b</CHIAVE></CHIAVEERRATA>"
+    "<MISURA><a>CHAR,dieci</a></MISURA>"
+    "</TABELLE></DB>";
+
+TEST_F(DataBaseTest, BuildsTheAccessTablesAndReportsEachOne)
+{
+    EXPECT_FALSE(build(kTables));
+    EXPECT_EQ(m_output, "Creazione tabella CLIENTI: eseguita con successo\r\n"
+                        "Creazione tabella PRIMA: eseguita con successo\r\n"
+                        "Creazione tabella RIGHE: eseguita con successo\r\n"
+                        "Creazione tabella SENZATIPO: non completata a causa di errori\r\n"
+                        "Creazione tabella CHIAVEERRATA: non completata a causa di errori\r\n"
+                        "Creazione tabella MISURA: non completata a causa di errori\r\n");
+    ASSERT_EQ(m_messages.boxes.size(), 3u);
+    for (const auto& box : m_messages.boxes) {
+        EXPECT_EQ(box.title, "Errore Creazione tabelle");
+        EXPECT_EQ(box.icon, shell::MessageIcon::Critical);
+    }
+    EXPECT_NE(m_messages.boxes[1].text.find("\r\nErrore sulla tabella: CHIAVEERRATA"), std::string::npos);
+
+    db::Connection c;
+    ASSERT_TRUE(c.open(m_settings.ProviderAccess + m_settings.PercorsoAccess + ";"));
+    EXPECT_EQ(column(c, "CLIENTI", "ID"), "INTEGER|0|1");
+    EXPECT_EQ(column(c, "CLIENTI", "codice").substr(column(c, "CLIENTI", "codice").size() - 4), "|1|0");
+    EXPECT_EQ(column(c, "CLIENTI", "nome").substr(column(c, "CLIENTI", "nome").size() - 4), "|0|0");
+    // The counter numbers the rows; NOTNULL refuses a missing code.
+    ASSERT_TRUE(c.execute("insert into CLIENTI (codice, nome) values ('C1', 'uno')"));
+    ASSERT_TRUE(c.execute("insert into CLIENTI (codice, nome) values ('C2', 'due')"));
+    EXPECT_EQ(scalar(c, "select group_concat(ID) from CLIENTI"), "1,2");
+    EXPECT_FALSE(c.execute("insert into CLIENTI (nome) values ('x')"));
+    // " NOTNULL" with its blank is not a flag.
+    EXPECT_EQ(column(c, "PRIMA", "x").substr(column(c, "PRIMA", "x").size() - 4), "|0|0");
+    ASSERT_TRUE(c.execute("insert into PRIMA (x) values ('a')"));
+    ASSERT_TRUE(c.execute("insert into PRIMA (x) values ('b')"));
+    EXPECT_EQ(scalar(c, "select group_concat(a) from PRIMA"), "1,2");
+    // A two-column key, in key order.
+    EXPECT_EQ(column(c, "RIGHE", "riga").substr(column(c, "RIGHE", "riga").size() - 4), "|0|2");
+    EXPECT_FALSE(c.execute("insert into RIGHE values ('O1', 1), ('O1', 1)"));
+    EXPECT_NE(scalar(c, "select sql from sqlite_master where name = 'RIGHE'").find("RIGHE_PrimaryKey"),
+              std::string::npos);
+    EXPECT_EQ(scalar(c, "select count(*) from sqlite_master where name in ('SENZATIPO','CHIAVEERRATA','MISURA')"), "0");
+}
+
+TEST(DataBaseDefinition, TypesSizesAndFlagsPerSide)
+{
+    struct Case {
+        const char* name;
+        const char* text;
+        bool onServer;
+        db::ColumnType type;
+        std::optional<int> size;
+        bool nullable, autoIncrement;
+    };
+    using T = db::ColumnType;
+    const Case cases[] = {
+        {"integer", "INTEGER", false, T::Integer, {}, true, false},
+        {"float", "float", false, T::Double, {}, true, false},
+        {"char with size", "CHAR,10", false, T::WChar, 10, true, false},
+        {"blank size ignored", "CHAR, ", false, T::WChar, {}, true, false},
+        {"boolean", "BOOLEAN", true, T::Boolean, {}, true, false},
+        {"date in access", "DATE", false, T::Date, {}, true, false},
+        {"date on the server", "DATE", true, T::Timestamp, {}, true, false},
+        {"other word keeps text, size applies", "MEMO,80", false, T::VarWChar, 80, true, false},
+        {"counter then notnull stays nullable", "INTEGER,,AUTOINCREMENT,NOTNULL", false, T::Integer, {}, true, true},
+        {"notnull then counter", "INTEGER,,NOTNULL,AUTOINCREMENT", false, T::Integer, {}, false, true},
+        {"no counter on the server", "INTEGER,,AUTOINCREMENT,NOTNULL", true, T::Integer, {}, false, false},
+        {"flag with a blank is not a flag", "INTEGER,, NOTNULL", false, T::Integer, {}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = xml::Document::loadString(std::string("<T><col>") + c.text + "</col></T>");
+        std::string error;
+        const auto def = DataBase::definizioneTabella(doc->root(), c.onServer, error);
+        ASSERT_TRUE(def) << error;
+        ASSERT_EQ(def->columns.size(), 1u);
+        EXPECT_EQ(def->columns[0].type, c.type);
+        EXPECT_EQ(def->columns[0].size, c.size);
+        EXPECT_EQ(def->columns[0].nullable, c.nullable);
+        EXPECT_EQ(def->columns[0].autoIncrement, c.autoIncrement);
+    }
+}
+
+TEST_F(DataBaseTest, ExistingTablesAreLeftAsTheyAre)
+{
+    test::sqliteRun(path("target.mdb"), {"create table CLIENTI (altro text)", "insert into CLIENTI values ('x')"});
+    EXPECT_TRUE(build("<DB><TABELLE><CLIENTI><ID>INTEGER</ID></CLIENTI><clienti2><ID>INTEGER</ID></clienti2>"
+                      "</TABELLE></DB>"));
+    EXPECT_EQ(m_output, "Creazione tabella CLIENTI: già esistente\r\n"
+                        "Creazione tabella clienti2: eseguita con successo\r\n");
+    // The same name in another case is not the same table: its creation is tried and refused.
+    EXPECT_FALSE(build("<DB><TABELLE><Clienti><ID>INTEGER</ID></Clienti></TABELLE></DB>"));
+    EXPECT_EQ(m_output, "Creazione tabella Clienti: non completata a causa di errori\r\n");
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("target.mdb"))));
+    EXPECT_EQ(scalar(c, "select altro from CLIENTI"), "x");
+}
+
+TEST_F(DataBaseTest, ServerTypesOutsideTheFourBuildNothing)
+{
+    setServerType("postgres");
+    EXPECT_TRUE(build(kTables));
+    EXPECT_EQ(m_output, "");
+    EXPECT_FALSE(std::filesystem::exists(path("target.mdb")));
+    EXPECT_FALSE(m_builder.CreaDatabase(path("missing.xml").string()));
+}
+
+TEST_F(DataBaseTest, LinkedTablesReadAndAppendToTheRemoteTable)
+{
+    test::sqliteRun(path("erp.sqlite"), {"create table ARTICOLI (cod text, descr text)",
+                                         "insert into ARTICOLI values ('A1', 'vite'), ('A2', 'dado')"});
+    const std::string source = ";DATABASE=" + path("erp.sqlite").string();
+    EXPECT_FALSE(build("<DB><COLLEGAMENTI><ORIGINE>" + source +
+                       "</ORIGINE><TABELLAORIGINE>ARTICOLI</TABELLAORIGINE><TABELLADESTINAZIONE/>"
+                       "<TABELLADESTINAZIONE>Art'2</TABELLADESTINAZIONE>"
+                       "<TABELLAORIGINE>NESSUNA</TABELLAORIGINE><TABELLADESTINAZIONE>ROTTO</TABELLADESTINAZIONE>"
+                       "</COLLEGAMENTI></DB>"));
+    EXPECT_EQ(m_output, "Collegamento tabella ARTICOLI: eseguito con successo\r\n"
+                        "Collegamento tabella Art'2: eseguito con successo\r\n"
+                        "Collegamento tabella ROTTO: non completato a causa di errori\r\n");
+    EXPECT_TRUE(m_messages.boxes.empty());
+
+    db::Connection c; // a new connection reads the stored links
+    ASSERT_TRUE(c.open(test::sqliteCs(path("target.mdb"))));
+    EXPECT_EQ(scalar(c, "select group_concat(cod || '=' || descr) from ARTICOLI"), "A1=vite,A2=dado");
+    ASSERT_TRUE(c.execute("insert into [Art'2] (cod, descr) values ('A3', 'rondella')"));
+    db::Connection erp;
+    ASSERT_TRUE(erp.open(test::sqliteCs(path("erp.sqlite"))));
+    EXPECT_EQ(scalar(erp, "select count(*) from ARTICOLI"), "3");
+    EXPECT_FALSE(c.execute("delete from ARTICOLI"));
+    EXPECT_EQ(scalar(erp, "select count(*) from ARTICOLI"), "3");
+
+    // Built again: the links are there already.
+    EXPECT_TRUE(build("<DB><COLLEGAMENTI><ORIGINE>" + source +
+                      "</ORIGINE><TABELLAORIGINE>ARTICOLI</TABELLAORIGINE><TABELLADESTINAZIONE/></COLLEGAMENTI></DB>"));
+    EXPECT_EQ(m_output, "Collegamento tabella ARTICOLI: già esistente\r\n");
+}
+
+} // namespace
+} // namespace zs::engine
