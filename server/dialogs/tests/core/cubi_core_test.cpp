@@ -214,7 +214,7 @@ TEST_F(CubiCoreTest, AnUnknownDatabaseFailsWithoutTouchingCubesOrSettings)
     EXPECT_FALSE(m_cubi.process());
     EXPECT_EQ(logLines(), (std::vector<std::string>{
                               "Errore nella connessione al database Nessuno [E] #3",
-                              " [80040002] Database OLAP inesistente: Nessuno.zs::olap [E] #3",
+                              "   [80040002] Database OLAP inesistente: Nessuno.zs::olap [E] #3",
                           }));
     EXPECT_FALSE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
 }

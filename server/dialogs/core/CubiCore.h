@@ -1,0 +1,139 @@
+#pragma once
+// The cube window's (frmCubi) logic without Qt: the cube list with its refresh choices, the
+// listing of an OLAP database's cubes, the processing run that logs every dimension and cube,
+// the snapshot file zentrikOlap.xml, and the grid's fill and click rules. The Qt window holds
+// one CubiCore and shows it through CubiView; the shell reaches it as a shell::CubeWindow.
+
+#include "shell/ShellServices.h"
+#include "time/DateTime.h"
+#include "xml/XmlDocument.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zs::time {
+class Clock;
+}
+namespace zs::shell {
+class ProgramLog;
+class SettingsStore;
+}
+
+namespace zs::dialogs {
+
+using shell::InfoCubo;
+
+/// What the cube window's core needs of its window: visibility, the mouse pointer, the grid
+/// flgCubi (rows counted from 1, columns from 1), the progress notice and the operator's
+/// answer to a failure. Tests without a window pass none.
+class CubiView {
+public:
+    virtual ~CubiView() = default;
+    virtual bool isVisible() const = 0;
+    virtual void showWindow() = 0;
+    virtual void setMousePointer(int pointer) = 0; ///< 0 default, 11 hourglass
+    virtual void gridSetRows(int rows) = 0;
+    virtual void gridAddRow(const std::string& tabSeparated) = 0;
+    virtual int gridRows() const = 0;
+    virtual void gridSetBooleanFormat(int riga, int colonna) = 0;
+    virtual bool gridGetBool(int riga, int colonna) const = 0;
+    virtual void gridSetBool(int riga, int colonna, bool value) = 0;
+    virtual void MostraAvanzamento(const std::string& text, int icon) = 0;
+    virtual void NascondiAvanzamento() = 0;
+};
+
+/// The operator's answer to a failure while the snapshot is written.
+enum class FailureAnswer { Abort, Retry, Ignore };
+
+/// What the processing run needs of the run window: the object in hand (its progress handler
+/// follows it) and the progress of that object.
+class CubiRunWindow {
+public:
+    virtual ~CubiRunWindow() = default;
+    virtual void setOggettoInElaborazione(const std::string& name) = 0;
+    virtual void reportProgress(const std::string& object, long counter) = 0;
+};
+
+/// The grid's header line and the texts its Boolean cells hold.
+inline constexpr const char* kCubiGridHeader =
+    "Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione";
+inline constexpr const char* kCubiSnapshotFile = "zentrikOlap.xml";
+
+/// A date as the program shows a date-time value in text: "dd/mm/yyyy hh:mm:ss", the date
+/// alone at midnight.
+std::string defaultDateText(const time::DateTime& date);
+
+class CubiCore : public shell::CubeWindow {
+public:
+    /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
+    /// the warnings; `clock` times the processing.
+    CubiCore(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages);
+
+    void setView(CubiView* view) { m_view = view; }
+    void setYield(shell::YieldHook* yield) { m_yield = yield; }
+    /// The run window's log (OutputResponse); without one the run logs nothing.
+    void setProgramLog(shell::ProgramLog* log) { m_log = log; }
+    void setRunWindow(CubiRunWindow* run) { m_run = run; }
+    /// The settings store the save button and the processing run save through.
+    void setSettingsStore(shell::SettingsStore* store) { m_store = store; }
+    /// Asked when writing the snapshot fails; unset means Abort after a critical message.
+    std::function<FailureAnswer(const std::string& text)> askFailure;
+
+    // shell::CubeWindow
+    void Form_ShowMe() override;
+    /// Runs the processing; true when the database was found and nothing failed.
+    bool process() override;
+    void set_MacchinaOLAP(const std::string& name) override { m_server = name; }
+    void set_DatabaseCubi(const std::string& name) override { m_database = name; }
+    void Inizializza() override;
+    void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) override;
+    void AggiornaTabellaCubi() override;
+    std::string txtDsoServer() const override { return m_server; }
+    std::string txtDsoDb() const override { return m_database; }
+    std::vector<InfoCubo> cubes() const override;
+
+    void addCube(const std::string& nome, int aggiornamento, const std::string& data);
+    /// The processing run with its result by reference, as the run window calls it.
+    void process(bool& esito);
+    /// Writes zentrikOlap.xml from the server and refreshes the list's dates. False when the
+    /// server, the database or the write failed (the old file then stays).
+    bool EsportaInfoCubi();
+    /// Writes one setting below `node` ("Element" or "Element.attribute"); returns the element
+    /// written (the attribute's owner for an attribute path).
+    static xml::Element SetSettingsGeneral(xml::Element node, const std::string& path, const std::string& value);
+
+    /// flgCubi Click after the grid flipped the clicked tick box.
+    void flgCubiClick(int riga, int colonna);
+    /// flbSalva Click: saves the settings and tells the operator. False when the save failed.
+    bool flbSalvaClick();
+    /// flbAggiorna Click: rewrites the snapshot and refills the grid.
+    void flbAggiornaClick();
+
+    int NumeroCubi() const { return m_numeroCubi; }
+    /// Entry i (1 to NumeroCubi) of ElencoCubi.
+    const InfoCubo& ElencoCubi(int i) const { return m_elenco.at(static_cast<std::size_t>(i)); }
+    const std::filesystem::path& programFolder() const { return m_folder; }
+
+private:
+    void pointer(int p);
+    void yield();
+    void connectionWarning();
+
+    std::filesystem::path m_folder;
+    const time::Clock& m_clock;
+    shell::MessageService& m_messages;
+    CubiView* m_view = nullptr;
+    shell::YieldHook* m_yield = nullptr;
+    shell::ProgramLog* m_log = nullptr;
+    CubiRunWindow* m_run = nullptr;
+    shell::SettingsStore* m_store = nullptr;
+
+    std::string m_server;   // txtDsoServer
+    std::string m_database; // txtDsoDb
+    std::vector<InfoCubo> m_elenco{1}; // index 0 is never used
+    int m_numeroCubi = 0;
+};
+
+} // namespace zs::dialogs
