@@ -641,7 +641,9 @@ void clsSendMail::onReply(const std::string& reply)
         std::string challenge = trim(reply.size() > 3 ? reply.substr(3) : std::string());
         for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
             challenge.erase(p, 1);
-        const std::string decoded = lower(zs::mail::DecodeBase64String(trim(challenge)));
+        // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
+        std::string decoded = lower(zs::mail::DecodeBase64String(trim(challenge)));
+        std::erase(decoded, ' ');
         if (decoded.find("username") != std::string::npos)
             sendText(EncodeBase64Text(m_username));
         else if (decoded.find("password") != std::string::npos)

@@ -165,6 +165,7 @@ Pop3Peer::Pop3Peer(const std::string& user, const std::string& password)
          << "auth_mechanisms = plain login\n"
          << "default_login_user = dovenull\n"
          << "default_internal_user = dovecot\n"
+         << "auth_failure_delay = 0\n"
          << "first_valid_uid = 1\n"
          << "first_valid_gid = 1\n"
          << "mail_location = maildir:" << (root / "mail").string() << "/%u\n"
