@@ -1,0 +1,142 @@
+// The XML import step over a real SQLite database: an annotated schema maps elements to
+// tables and attributes or child elements to columns; imported files move to the old folder;
+// a rejected file stays, leaves no rows behind and fails the step.
+
+#include "engine/ImportXml.h"
+#include "StepsTestSupport.h"
+
+#include "xml/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+namespace zs::engine {
+namespace {
+using test::scalar;
+namespace stdfs = std::filesystem;
+
+const char* const kSchema =
+    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+    "<xsd:sequence><xsd:element name='Nome' sql:field='nome' type='xsd:string'/></xsd:sequence>"
+    "<xsd:attribute name='Codice' sql:field='codice' type='xsd:string'/>"
+    "<xsd:attribute name='Note' sql:mapped='false'/>"
+    "</xsd:complexType></xsd:element></xsd:schema>";
+
+std::string clienti(const std::string& rows) { return "<ROOT>" + rows + "</ROOT>"; }
+std::string cliente(const std::string& codice, const std::string& nome)
+{
+    return "<Cliente Codice='" + codice + "' Note='n'><Nome>" + nome + "</Nome></Cliente>";
+}
+
+class ImportXmlTest : public test::StepsTest {
+protected:
+    ImportXmlTest()
+    {
+        test::sqliteRun(path("target.mdb"), {"create table CLIENTI (codice text not null, nome text)"});
+        EXPECT_TRUE(m_db.open(test::sqliteCs(path("target.mdb"))));
+        stdfs::create_directories(path("in"));
+        zs::test::writeFile(path("schema.xsd"), kSchema);
+    }
+    bool step(const std::string& children)
+    {
+        auto doc = xml::Document::loadString("<IMPORTXML>" + children + "</IMPORTXML>");
+        return m_import.ImportXmlStep(doc->root());
+    }
+    std::string basic() { return "<path>" + path("in").string() + "</path><SCHEMA>" + path("schema.xsd").string() + "</SCHEMA>"; }
+
+    db::Connection m_db;
+    ImportXml m_import{m_log, m_messages, m_clock, m_dir.path(), [this] { return &m_db; }};
+};
+
+TEST_F(ImportXmlTest, ImportsTheXmlFilesAndMovesThemToOld)
+{
+    zs::test::writeFile(path("in/A.XML"), clienti(cliente("C1", "Uno") + cliente("C2", "Due")));
+    zs::test::writeFile(path("in/b.xml"), clienti(cliente("C3", "Tre")));
+    zs::test::writeFile(path("in/c.txt"), "not xml");
+    EXPECT_TRUE(step(basic()));
+    EXPECT_EQ(scalar(m_db, "select group_concat(codice || '=' || nome) from CLIENTI"), "C1=Uno,C2=Due,C3=Tre");
+    EXPECT_TRUE(stdfs::exists(path("in/old/A.XML")));
+    EXPECT_TRUE(stdfs::exists(path("in/old/b.xml")));
+    EXPECT_TRUE(stdfs::exists(path("in/c.txt")));
+    EXPECT_FALSE(stdfs::exists(path("in/A.XML")));
+    EXPECT_TRUE(lines().empty());
+    const std::string log = dayLog();
+    EXPECT_NE(log.find(":importazione xml del file A\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(":importazione xml del file b\r\n"), std::string::npos) << log;
+
+    // The next run finds only new files; an old folder named in the step is created on first use.
+    zs::test::writeFile(path("in/d.xml"), clienti(cliente("C4", "Quattro")));
+    EXPECT_TRUE(step(basic() + "<oldpath>" + path("archivio").string() + "</oldpath>"));
+    EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "4");
+    EXPECT_TRUE(stdfs::exists(path("archivio/d.xml")));
+}
+
+TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
+{
+    struct Case {
+        const char* file;
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"1-malformato.xml", "<ROOT><Cliente Codice='C9'>", "XML non valido alla riga 1: "},
+        {"2-vuoto.xml", "<ROOT><Altro/></ROOT>", "Nessun elemento del file corrisponde allo schema"},
+        // The second row breaks a constraint: the first must not stay behind.
+        {"3-vincolo.xml", clienti(cliente("C7", "Sette") + "<Cliente><Nome>senza codice</Nome></Cliente>"),
+         "Tabella CLIENTI: "},
+    };
+    for (const Case& c : cases)
+        zs::test::writeFile(path("in") / c.file, c.text);
+    zs::test::writeFile(path("in/4-buono.xml"), clienti(cliente("C1", "Uno")));
+
+    m_log.OutputResponse("Importazione", false, 0); // the step line the run writes
+    EXPECT_FALSE(step(basic()));
+    EXPECT_EQ(scalar(m_db, "select group_concat(codice) from CLIENTI"), "C1");
+    auto l = lines();
+    ASSERT_EQ(l.size(), 4u);
+    EXPECT_EQ(l[0], "Importazione");
+    EXPECT_EQ(m_log.nodes()[0].image, shell::LogImage::Error); // the step line turns red
+    l.erase(l.begin());
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].file);
+        const std::string head = "E:Errore nell'importazione del file " + (path("in") / cases[i].file).string() + "-" +
+                                 cases[i].reason;
+        EXPECT_EQ(l[i].rfind("  " + head, 0), 0u) << l[i];
+        EXPECT_TRUE(stdfs::exists(path("in") / cases[i].file));
+        EXPECT_EQ(m_log.nodes()[i + 1].image, static_cast<shell::LogImage>(2));
+    }
+    EXPECT_NE(dayLog().find("[.modImportXml.ImportXmlBulkLoad]"), std::string::npos);
+    EXPECT_NE(zs::test::readFile(path("log/061208x.log")).find("1-malformato.xml: XML non valido"), std::string::npos);
+    EXPECT_TRUE(stdfs::exists(path("in/old/4-buono.xml")));
+}
+
+TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
+{
+    zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
+    zs::test::writeFile(path("altro.xsd"), std::string(kSchema).replace(std::string(kSchema).find("'nome'"), 6, "'cognome'"));
+    EXPECT_FALSE(step("<path>" + path("in").string() + "</path><schema>" + path("altro.xsd").string() + "</schema>"));
+    EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
+    EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
+
+    zs::test::writeFile(path("rotto.xsd"), "<xsd:schema");
+    EXPECT_FALSE(step("<path>" + path("in").string() + "</path><schema>" + path("rotto.xsd").string() + "</schema>"));
+    EXPECT_FALSE(step("<path>" + path("manca").string() + "</path><schema>" + path("schema.xsd").string() + "</schema>"));
+    ASSERT_EQ(m_messages.boxes.size(), 2u);
+    EXPECT_EQ(m_messages.boxes[1].title, "Errore.");
+    EXPECT_EQ(m_messages.boxes[1].text, "Errore nell'importazione dei file xml\r\nCartella di importazione inesistente: " +
+                                            path("manca").string() + "\r\n[.modImportXml.ImportXmlBulkLoad]");
+    EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
+}
+
+TEST_F(ImportXmlTest, AFileAlreadyInOldIsNotOverwritten)
+{
+    stdfs::create_directories(path("in/old"));
+    zs::test::writeFile(path("in/old/a.xml"), "earlier");
+    zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
+    EXPECT_TRUE(step(basic()));
+    EXPECT_EQ(zs::test::readFile(path("in/old/a.xml")), "earlier");
+    EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
+}
+
+} // namespace
+} // namespace zs::engine
