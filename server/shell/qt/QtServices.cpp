@@ -1,0 +1,178 @@
+#include "shell/qt/QtServices.h"
+
+#include "shell/ProportionalLayout.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cmath>
+
+namespace zs::shell {
+namespace {
+
+constexpr double kTwipsPerPixel = 15;
+
+QIcon imageIcon(LogImage image)
+{
+    static std::map<int, QIcon> cache;
+    const int key = static_cast<int>(image);
+    if (auto it = cache.find(key); it != cache.end())
+        return it->second;
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (image) {
+    case LogImage::Start: // a clock face
+        p.setBrush(QColor(250, 220, 120));
+        p.setPen(QColor(120, 90, 20));
+        p.drawEllipse(2, 2, 12, 12);
+        p.drawLine(8, 8, 8, 4);
+        p.drawLine(8, 8, 11, 8);
+        break;
+    case LogImage::Success: // a green tick
+        p.setPen(QPen(QColor(30, 150, 40), 2.5));
+        p.drawLine(3, 9, 7, 13);
+        p.drawLine(7, 13, 13, 3);
+        break;
+    case LogImage::Error: // a red cross
+        p.setPen(QPen(QColor(210, 30, 30), 2.5));
+        p.drawLine(3, 3, 13, 13);
+        p.drawLine(13, 3, 3, 13);
+        break;
+    case LogImage::Line:
+        p.setBrush(QColor(90, 120, 200));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(5, 5, 6, 6);
+        break;
+    }
+    p.end();
+    return cache[key] = QIcon(pm);
+}
+
+} // namespace
+
+void QtMessageService::show(const std::string& text, MessageIcon icon, const std::string& title)
+{
+    if (m_hook) {
+        m_hook({text, icon, title});
+        return;
+    }
+    const auto qicon = icon == MessageIcon::Critical      ? QMessageBox::Critical
+                       : icon == MessageIcon::Question    ? QMessageBox::Question
+                       : icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                                          : QMessageBox::Information;
+    QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
+    if (m_unattended) // nobody may be there to answer: the schedule must go on
+        QTimer::singleShot(kUnattendedTimeoutSeconds * 1000, &box, [&box] { box.done(QMessageBox::Ok); });
+    box.exec();
+}
+
+void QtYield::yield()
+{
+    if (m_extra)
+        m_extra();
+    QCoreApplication::processEvents();
+}
+
+LogTreeView::LogTreeView(QWidget* parent) : QTreeWidget(parent)
+{
+    setHeaderHidden(true);
+    setColumnCount(1);
+}
+
+void LogTreeView::paint(QTreeWidgetItem* item, const LogNode& node)
+{
+    item->setText(0, QString::fromStdString(node.text));
+    item->setIcon(0, imageIcon(node.image));
+    item->setData(0, kImageRole, static_cast<int>(node.image));
+    item->setData(0, kIdRole, static_cast<qulonglong>(node.id));
+    item->setForeground(0, QColor(node.colour.r, node.colour.g, node.colour.b));
+}
+
+void LogTreeView::nodeAdded(const LogNode& node)
+{
+    QTreeWidgetItem* item = nullptr;
+    if (node.parent) {
+        if (auto* parent = itemFor(*node.parent))
+            item = new QTreeWidgetItem(parent);
+    }
+    if (!item)
+        item = new QTreeWidgetItem(this);
+    m_items[node.id] = item;
+    paint(item, node);
+    if (!node.parent)
+        scrollToItem(item);
+}
+
+void LogTreeView::nodeChanged(const LogNode& node)
+{
+    if (auto* item = itemFor(node.id)) {
+        paint(item, node);
+        item->setExpanded(node.expanded || item->isExpanded());
+    }
+}
+
+void LogTreeView::cleared()
+{
+    m_items.clear();
+    clear();
+}
+
+QTreeWidgetItem* LogTreeView::itemFor(LogNodeId id) const
+{
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+void LogTreeView::setNodeExpanded(LogNodeId id, bool expanded)
+{
+    if (auto* item = itemFor(id))
+        item->setExpanded(expanded);
+}
+
+void LogTreeView::ensureNodeVisible(LogNodeId id)
+{
+    if (auto* item = itemFor(id))
+        scrollToItem(item);
+}
+
+void saveProperties(QWidget& window)
+{
+    window.setProperty("zsTag", QString::fromStdString(windowTag(std::lround(window.width() * kTwipsPerPixel),
+                                                                 std::lround(window.height() * kTwipsPerPixel))));
+    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const std::string tag = child->property("zsTag").toString().toStdString();
+        if (tag.empty())
+            continue;
+        const QRect g = child->geometry();
+        child->setProperty("zsTag", QString::fromStdString(appendGeometry(
+                                        tag, std::lround(g.x() * kTwipsPerPixel), std::lround(g.y() * kTwipsPerPixel),
+                                        std::lround(g.width() * kTwipsPerPixel), std::lround(g.height() * kTwipsPerPixel))));
+    }
+}
+
+void applyLayout(QWidget& window)
+{
+    const std::string wtag = window.property("zsTag").toString().toStdString();
+    if (wtag.empty())
+        return;
+    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const std::string tag = child->property("zsTag").toString().toStdString();
+        const QRect g = child->geometry();
+        const Geometry current{g.x() * kTwipsPerPixel, g.y() * kTwipsPerPixel, g.width() * kTwipsPerPixel,
+                               g.height() * kTwipsPerPixel};
+        const auto next = layoutControl(wtag, tag, current, window.width() * kTwipsPerPixel,
+                                        window.height() * kTwipsPerPixel);
+        if (!next)
+            continue;
+        auto px = [](double tw) { return static_cast<int>(std::lround(tw / kTwipsPerPixel)); };
+        // A size the control cannot take is skipped, as the rule says: Qt clamps negatives to 0.
+        child->setGeometry(px(next->left), px(next->top), std::max(0, px(next->width)), std::max(0, px(next->height)));
+    }
+}
+
+} // namespace zs::shell

@@ -1,0 +1,146 @@
+#pragma once
+// The server program put together: the settings, the log, the run state and every window of
+// the shell (mdiGlobal with its MDI area, the category menu frmMenu, the run window frmMain,
+// the secondary-options window frmSchedulazione, the pop-up notice frmAlert) over the
+// settings and the engine. main() and the window tests build it the same way.
+
+#include "engine/RunState.h"
+#include "shell/DesktopIntegration.h"
+#include "shell/ProgramLog.h"
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+#include "shell/run/RunNotification.h"
+#include "shell/run/SupportOnline.h"
+#include "shell/qt/QtServices.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+
+class QMdiArea;
+class QMdiSubWindow;
+class QSystemTrayIcon;
+
+namespace zs::time {
+class Clock;
+}
+namespace zs::flatui {
+class MenuButtonWidget;
+}
+
+namespace zs::shell {
+
+class frmMain;
+class frmSchedulazione;
+class PlaceholderCubeWindow;
+class PlaceholderOptionsDialog;
+
+/// The pop-up notice: a small top-most window that a double-click or its countdown hides.
+class frmAlert : public QWidget, public AlertNotice {
+public:
+    frmAlert();
+    void setBackground(int r, int g, int b) override;
+    void ShowMessage(const std::string& text) override;
+    void StartTimer(int seconds) override;
+    void hide() override { m_timer.stop(), QWidget::hide(); }
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent*) override { hide(); }
+    void mousePressEvent(QMouseEvent* e) override;
+
+private:
+    QLabel* m_label;
+    QTimer m_timer;
+    int m_ticks = 0, m_limit = 0;
+};
+
+class mdiGlobal;
+
+class ShellApplication {
+public:
+    struct Options {
+        std::filesystem::path programFolder;
+        const time::Clock* clock = nullptr; ///< the system clock when null
+        std::filesystem::path executable;   ///< for the autostart entry
+    };
+
+    explicit ShellApplication(const Options& options);
+    ~ShellApplication();
+
+    /// The main window's load: windows, settings, day-log pruning, caption, tray or window.
+    /// False when there is no settings file (the program then ends).
+    bool load();
+    /// Saves the settings and removes the tray icon (ChiudiApplicazione).
+    void ChiudiApplicazione();
+    /// ChangeStartup of the main window.
+    void ChangeStartup(bool enabled);
+    void ChangeToolTipIconTray(TrayState state);
+    std::string trayTip() const { return m_trayTip; }
+
+    mdiGlobal& main() { return *m_main; }
+    frmMain& runWindow() { return *m_frmMain; }
+    frmSchedulazione& secondaryWindow() { return *m_frmSchedulazione; }
+    PlaceholderOptionsDialog& options() { return *m_options; }
+    ProgramLog& log() { return m_log; }
+    QtYield& yield() { return m_yield; }
+    QtMessageService& messages() { return m_messages; }
+    ProgramSettings& settings() { return m_settings; }
+    SecondaryOptionsFields& fields() { return m_fields; }
+    engine::RunState& state() { return m_state; }
+    RunNotification& notification() { return *m_notification; }
+
+private:
+    friend class mdiGlobal;
+    void showMenuEntry(int index);
+
+    std::filesystem::path m_folder;
+    std::filesystem::path m_executable;
+    const time::Clock& m_clock;
+    QtMessageService m_messages;
+    QtYield m_yield;
+    ProgramSettings m_settings;
+    SecondaryOptionsFields m_fields;
+    SettingsStore m_store;
+    DayLog m_dayLog;
+    ProgramLog m_log;
+    engine::RunState m_state;
+    UnavailableMailSender m_mailSender;
+    std::unique_ptr<RunNotification> m_notification;
+    std::unique_ptr<frmAlert> m_alert;
+    std::unique_ptr<SupportOnline> m_support;
+    std::unique_ptr<mdiGlobal> m_main;
+    PlaceholderCubeWindow* m_cubes = nullptr;
+    PlaceholderOptionsDialog* m_options = nullptr;
+    frmMain* m_frmMain = nullptr;
+    frmSchedulazione* m_frmSchedulazione = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    std::string m_trayTip;
+};
+
+/// The MDI main window: the category menu on the left, the other windows to its right.
+class mdiGlobal : public QMainWindow {
+public:
+    explicit mdiGlobal(ShellApplication& app);
+    QMdiArea& area() { return *m_area; }
+    QMdiSubWindow* addChild(QWidget* window, bool menu = false);
+    /// Places the menu column and the child windows (DisponiFinestre).
+    void DisponiFinestre();
+    flatui::MenuButtonWidget* menuButton() const { return m_menuButton; }
+    void buildMenu();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    ShellApplication& m_app;
+    QMdiArea* m_area;
+    QMdiSubWindow* m_menu = nullptr;
+    flatui::MenuButtonWidget* m_menuButton = nullptr;
+};
+
+} // namespace zs::shell

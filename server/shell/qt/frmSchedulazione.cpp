@@ -1,0 +1,202 @@
+#include "shell/qt/frmSchedulazione.h"
+
+#include "flatui/widgets/FlatWidgets.h"
+#include "scheduler/qt/CadenzoControl.h"
+#include "shell/SettingsStore.h"
+#include "shell/qt/QtServices.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+
+namespace zs::shell {
+
+frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent)
+    : QWidget(parent), m_fields(fields), m_actions(std::move(actions)), m_alarms(yield, m_actions.alarm)
+{
+    setObjectName("frmSchedulazione");
+    setWindowTitle("Opzioni secondarie");
+    setAutoFillBackground(true);
+    resize(594, 521); // 8910 × 7815 twips
+    auto place = [](QWidget* w, const char* name, const char* code, QRect g) {
+        w->setObjectName(name);
+        w->setProperty("zsTag", QString(code));
+        w->setGeometry(g);
+    };
+    auto* header = new QLabel("Opzioni secondarie", this);
+    header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
+    place(header, "lblModuli", "", {12, 8, 400, 22});
+    auto* intro = new QLabel("Tramite questa griglia e' possibile specificare quali operazioni eseguire e quando "
+                             "effettuarle. Nella colonna Prossimo Evento e' specificato automaticamente quando sarà "
+                             "effettuata la prossima operazione.",
+                             this);
+    intro->setWordWrap(true);
+    place(intro, "label1", "", {12, 32, 570, 36});
+    m_cadenzo = new cadenzo::CadenzoControl(this);
+    place(m_cadenzo, "CadenzoControl", "W", {12, 72, 570, 150});
+    m_cadenzo->events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
+        if (id == cadenzo::CadenzoControl::kAlarmEvent && !args.empty())
+            (void)m_alarms.CadenzoControl_Alarm(args[0].toString());
+    });
+
+    place(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 230, 570, 18});
+    m_startup = new QCheckBox("Esegui all'avvio di Windows", this);
+    place(m_startup, "chkStartup", "", {12, 250, 280, 20});
+    m_minimize = new QCheckBox("Apri minimizzato a icona nella traybar", this);
+    place(m_minimize, "chkMinimize", "", {300, 250, 290, 20});
+    place(new QLabel("Cancella i logs piu vecchi di                     mese", this), "label3", "", {12, 276, 400, 20});
+    m_mese = new QLineEdit(this);
+    place(m_mese, "txtMese", "", {190, 274, 36, 22});
+    m_vscrMese = new QScrollBar(Qt::Vertical, this);
+    m_vscrMese->setRange(-12, -1);
+    m_vscrMese->setValue(-1);
+    place(m_vscrMese, "vscrMese", "", {228, 274, 16, 22});
+
+    place(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 304, 300, 18});
+    auto* frame1 = new QGroupBox(this);
+    place(frame1, "Frame1", "t", {12, 322, 290, 84});
+    auto* frame2 = new QGroupBox(this);
+    place(frame2, "Frame2", "t", {310, 322, 272, 60});
+    const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"};
+    auto* g1 = new QButtonGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        m_optErrors[i] = new QRadioButton(errs[i], frame1);
+        m_optErrors[i]->setObjectName(QString("optErrors%1").arg(i));
+        m_optErrors[i]->setGeometry(8, 4 + 26 * i, 276, 22);
+        g1->addButton(m_optErrors[i], i);
+    }
+    const char* kinds[] = {"solo errori", "notifica sempre"};
+    auto* g2 = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i) {
+        m_optErrorsType[i] = new QRadioButton(kinds[i], frame2);
+        m_optErrorsType[i]->setObjectName(QString("optErrorsType%1").arg(i));
+        m_optErrorsType[i]->setGeometry(8, 4 + 26 * i, 256, 22);
+        g2->addButton(m_optErrorsType[i], i);
+    }
+    place(new QLabel("Server Smtp:", this), "Label7", "t", {12, 414, 90, 20});
+    m_smtp = new QLineEdit(this);
+    place(m_smtp, "txtSmtp", "t", {104, 412, 200, 22});
+    m_autentifica = new QCheckBox("Autentificazione", this);
+    place(m_autentifica, "chkAutentifica", "t", {310, 412, 160, 22});
+    place(new QLabel("Utente:", this), "Label8", "t", {12, 440, 90, 20});
+    m_user = new QLineEdit(this);
+    place(m_user, "txtUsername", "t", {104, 438, 200, 22});
+    place(new QLabel("Password:", this), "Label9", "t", {310, 440, 80, 20});
+    m_pwd = new QLineEdit(this);
+    m_pwd->setEchoMode(QLineEdit::Password);
+    place(m_pwd, "txtPwd", "t", {392, 438, 190, 22});
+
+    const char* buttons[][2] = {{"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"},
+                                {"flbStopAssistenza", "Fine assistenza"}};
+    std::function<void()>* handlers[] = {&m_actions.testMail, &m_actions.startSupport, &m_actions.stopSupport};
+    for (int i = 0; i < 3; ++i) {
+        auto* b = new flatui::FlatButtonWidget(this);
+        place(b, buttons[i][0], "", {12 + 190 * i, 476, 180, 30});
+        b->model().setBackColor(0xFFF3EA);
+        b->model().setText(buttons[i][1]);
+        b->model().setEnabled(true);
+        auto* handler = handlers[i];
+        b->model().events().connect([handler](automation::DispId id, std::span<automation::Variant>) {
+            if (id == flatui::ev::Click && *handler)
+                (*handler)();
+        });
+    }
+
+    // The fields follow the widgets.
+    connect(m_startup, &QCheckBox::toggled, this, [this](bool on) {
+        m_fields.chkStartup = on ? 1 : 0;
+        if (!m_loading && m_actions.mainVisible && m_actions.mainVisible() && m_actions.note)
+            m_actions.note(on ? "L'applicazione in futuro sarà avviata automaticamente ad ogni partenza di Windows con "
+                                "l'utente attuale."
+                              : "L'applicazione in futuro dovrà essere avviata manuelmanete dall'utente.");
+    });
+    connect(m_minimize, &QCheckBox::toggled, this, [this](bool on) {
+        m_fields.chkMinimize = on ? 1 : 0;
+        if (!m_loading && m_actions.mainVisible && m_actions.mainVisible() && m_actions.note)
+            m_actions.note("L'opzione sara' attivata al prossimo riavvio dell'applicazione.");
+    });
+    connect(m_mese, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const std::string fixed = normalizeMonths(text.toStdString());
+        if (fixed != text.toStdString()) {
+            m_mese->setText(QString::fromStdString(fixed));
+            return;
+        }
+        m_fields.txtMese = fixed;
+        if (!fixed.empty() && fixed.find_first_not_of(' ') != std::string::npos) {
+            const QSignalBlocker block(m_vscrMese);
+            m_vscrMese->setValue(-std::stoi(fixed));
+        }
+    });
+    connect(m_vscrMese, &QScrollBar::valueChanged, this, [this](int v) { m_mese->setText(QString::number(-v)); });
+    connect(g1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (on)
+            m_fields.optErrors = id;
+        optErrorsChanged();
+    });
+    connect(g2, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (on)
+            m_fields.optErrorsType = id;
+    });
+    connect(m_smtp, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtSmtp = t.toStdString(); });
+    connect(m_autentifica, &QCheckBox::toggled, this, [this](bool on) { m_fields.chkAutentifica = on ? 1 : 0; });
+    connect(m_user, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtUsername = t.toStdString(); });
+    connect(m_pwd, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtPwd = t.toStdString(); });
+
+    loadFields();
+    saveProperties(*this);
+}
+
+void frmSchedulazione::loadFields()
+{
+    m_loading = true;
+    const SecondaryOptionsFields f = m_fields; // the widgets write back as they change
+    m_startup->setChecked(f.chkStartup == 1);
+    m_minimize->setChecked(f.chkMinimize == 1);
+    m_mese->setText(QString::fromStdString(f.txtMese));
+    m_optErrors[std::clamp(f.optErrors, 0, 2)]->setChecked(true);
+    m_optErrorsType[std::clamp(f.optErrorsType, 0, 1)]->setChecked(true);
+    m_smtp->setText(QString::fromStdString(f.txtSmtp));
+    m_autentifica->setChecked(f.chkAutentifica != 0);
+    m_user->setText(QString::fromStdString(f.txtUsername));
+    m_pwd->setText(QString::fromStdString(f.txtPwd));
+    m_fields = f;
+    optErrorsChanged();
+    m_loading = false;
+}
+
+void frmSchedulazione::optErrorsChanged()
+{
+    const bool off = m_optErrors[2]->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{m_smtp, m_pwd, m_user, m_autentifica, m_optErrorsType[0],
+                                                      m_optErrorsType[1]})
+        w->setEnabled(!off);
+    m_fields.txtSmtpEnabled = !off;
+}
+
+void frmSchedulazione::Form_ShowMe()
+{
+    show();
+    raise();
+}
+
+void frmSchedulazione::Form_Deactivate()
+{
+    if (m_mese->text().trimmed().isEmpty()) {
+        m_mese->setText("1");
+        m_vscrMese->setValue(-1);
+    }
+    if (m_actions.deactivated)
+        m_actions.deactivated();
+}
+
+void frmSchedulazione::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    applyLayout(*this);
+}
+
+} // namespace zs::shell

@@ -1,0 +1,68 @@
+#pragma once
+// The secondary-options window: the scheduler control whose Alarm starts the unattended runs,
+// the start-up, day-log and notification fields bound to SecondaryOptionsFields, the test mail
+// button and the remote-assistance buttons.
+
+#include "shell/run/SecondaryOptions.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+class QScrollBar;
+
+namespace zs::cadenzo {
+class CadenzoControl;
+}
+
+namespace zs::shell {
+
+struct SecondaryOptionsFields;
+
+class frmSchedulazione : public QWidget {
+public:
+    struct Actions {
+        AlarmHandler::Actions alarm;
+        std::function<void()> testMail;     ///< flbEmail
+        std::function<void()> startSupport; ///< flbAssistenza
+        std::function<void()> stopSupport;  ///< flbStopAssistenza
+        std::function<void()> deactivated;  ///< ChangeStartup and the save-all
+        std::function<bool()> mainVisible;  ///< whether the start-up notes are shown
+        std::function<void(const std::string&)> note;
+    };
+
+    frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent = nullptr);
+
+    cadenzo::CadenzoControl& CadenzoControl() { return *m_cadenzo; }
+    AlarmHandler& alarms() { return m_alarms; }
+    void Form_ShowMe();
+    /// Shows the fields' values (after the settings were read).
+    void loadFields();
+    void Form_Deactivate();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void optErrorsChanged();
+    SecondaryOptionsFields& m_fields;
+    Actions m_actions;
+    AlarmHandler m_alarms;
+    cadenzo::CadenzoControl* m_cadenzo;
+    QCheckBox* m_startup;
+    QCheckBox* m_minimize;
+    QLineEdit* m_mese;
+    QScrollBar* m_vscrMese;
+    QRadioButton* m_optErrors[3];
+    QRadioButton* m_optErrorsType[2];
+    QLineEdit* m_smtp;
+    QCheckBox* m_autentifica;
+    QLineEdit* m_user;
+    QLineEdit* m_pwd;
+    bool m_loading = false;
+};
+
+} // namespace zs::shell
