@@ -1,0 +1,76 @@
+#include "dialogs/qt/OpzioniPrompts.h"
+
+#include "dialogs/qt/LoginWindow.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace zs::dialogs {
+
+QtPrompts::QtPrompts(QWidget* parent) : m_parent(parent) {}
+QtPrompts::~QtPrompts()
+{
+    delete m_login.data();
+}
+
+std::deque<bool>& QtPrompts::nextYesNo()
+{
+    static std::deque<bool> q;
+    return q;
+}
+std::deque<std::optional<std::string>>& QtPrompts::nextFile()
+{
+    static std::deque<std::optional<std::string>> q;
+    return q;
+}
+std::deque<std::string>& QtPrompts::nextPassword()
+{
+    static std::deque<std::string> q;
+    return q;
+}
+
+bool QtPrompts::askYesNo(const std::string& text, const std::string& title)
+{
+    if (!nextYesNo().empty()) {
+        const bool a = nextYesNo().front();
+        nextYesNo().pop_front();
+        return a;
+    }
+    return QMessageBox::question(m_parent, QString::fromStdString(title), QString::fromStdString(text),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtPrompts::openFile(const FileDialogRequest& r)
+{
+    if (!nextFile().empty()) {
+        auto a = nextFile().front();
+        nextFile().pop_front();
+        return a;
+    }
+    // "XML files (*.xml)|*.xml|All files (*.*)|*.*" -> "XML files (*.xml);;All files (*.*)"
+    const QStringList parts = QString::fromStdString(r.filter).split('|');
+    QStringList filters;
+    for (int i = 0; i < parts.size(); i += 2)
+        filters << parts[i];
+    const QString start = QString::fromStdString(r.folder) + (r.fileName.empty() ? "" : "/" + QString::fromStdString(r.fileName));
+    const QString chosen = QFileDialog::getOpenFileName(m_parent, QString::fromStdString(r.title), start,
+                                                        filters.join(";;"), nullptr, QFileDialog::ReadOnly);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.toStdString();
+}
+
+std::string QtPrompts::askPassword(const std::string& caption)
+{
+    if (!nextPassword().empty()) {
+        auto a = nextPassword().front();
+        nextPassword().pop_front();
+        return a;
+    }
+    if (!m_login)
+        m_login = new frmLogin(m_parent);
+    return m_login->ShowMe(caption);
+}
+
+} // namespace zs::dialogs

@@ -1,0 +1,291 @@
+#include "dialogs/qt/WizardWindow.h"
+
+#include "dialogs/core/DialogPrompts.h"
+#include "shell/ProgramSettings.h"
+#include "shell/SettingsStore.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace zs::dialogs {
+
+namespace {
+QLineEdit* lineEdit(QWidget* parent, const char* name, bool masked = false)
+{
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    if (masked)
+        e->setEchoMode(QLineEdit::Password);
+    return e;
+}
+QString q(const std::string& s) { return QString::fromStdString(s); }
+} // namespace
+
+frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
+                     Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent)
+    : QDialog(parent), m_store(store), m_values(values), m_messages(messages), m_prompts(prompts), m_cubes(cubes)
+{
+    setObjectName("frmWizard");
+    setWindowTitle(kWizardCaption);
+    setModal(true);
+
+    m_lblStep1 = new QLabel(this);
+    m_lblStep1->setObjectName("lblStep1");
+    m_lblStep2 = new QLabel(this);
+    m_lblStep2->setObjectName("lblStep2");
+    m_lblStep2->setWordWrap(true);
+    m_lblCopyright = new QLabel(this);
+    m_lblCopyright->setObjectName("lblCopyright");
+
+    auto* stack = new QStackedLayout;
+    for (int i = 0; i < 6; ++i) {
+        m_pages[i] = new QWidget(this);
+        m_pages[i]->setObjectName(QString("frmStep%1").arg(i));
+        stack->addWidget(m_pages[i]);
+    }
+    stack->setStackingMode(QStackedLayout::StackAll);
+
+    // Page 1: target kind.
+    {
+        auto* l = new QVBoxLayout(m_pages[0]);
+        const char* captions[] = {"solo Ms Access", "Ms Access e Ms SqlServer", "solo Ms SqlServer", "solo Oracle"};
+        const char* descriptions[] = {
+            "Utilizza un database in formato MsAccess - prestazioni ridotte ",
+            "Utilizza un database in formato MsAccess per l'estrazione ma riversa i dati estratti in un database "
+            "sqlserver (tutte le versioni) - prestazioni aumentate  (N.B. e' possibile utilizzare la versione Desktop "
+            "Engine per SqlServer)",
+            "Esegue l'estrazione completa in un database sqlserver (tutte le versioni) - prestazioni ideali (N.B. e' "
+            "possibile utilizzare la versione Desktop Engine per SqlServer)",
+            "Esegue l'estrazione completa in un database oracle - prestazioni ideali\n(N.B. occorre licenza oracle e "
+            "istanza database)"};
+        for (int i = 0; i < 4; ++i) {
+            m_optStep1[i] = new QRadioButton(captions[i], m_pages[0]);
+            m_optStep1[i]->setObjectName(QString("optStep1_%1").arg(i));
+            auto* d = new QLabel(descriptions[i], m_pages[0]);
+            d->setWordWrap(true);
+            l->addWidget(m_optStep1[i]);
+            l->addWidget(d);
+        }
+        m_optStep1[0]->setChecked(true);
+    }
+    // Page 2: Access file.
+    {
+        auto* l = new QVBoxLayout(m_pages[1]);
+        l->addWidget(new QLabel("Scegliere il percorso del database Access da utilizzare", m_pages[1]));
+        auto* row = new QHBoxLayout;
+        m_txtAccess = lineEdit(m_pages[1], "txtAccess");
+        auto* browse = new QPushButton("..", m_pages[1]);
+        browse->setObjectName("cmdStep2");
+        row->addWidget(m_txtAccess);
+        row->addWidget(browse);
+        l->addLayout(row);
+        l->addStretch();
+        connect(browse, &QPushButton::clicked, this, &frmWizard::chooseAccess);
+    }
+    // Page 3: database server.
+    {
+        auto* l = new QFormLayout(m_pages[2]);
+        m_lblServer = new QLabel("Server SqlServer", m_pages[2]);
+        m_lblServer->setObjectName("lblServer");
+        m_txtServerName = lineEdit(m_pages[2], "txtServerName");
+        m_txtDb = lineEdit(m_pages[2], "txtDb");
+        m_txtLogin = lineEdit(m_pages[2], "txtLogin");
+        m_txtPassword[0] = lineEdit(m_pages[2], "txtPassword_0", true);
+        m_txtPassword[1] = lineEdit(m_pages[2], "txtPassword_1", true);
+        l->addRow(m_lblServer, m_txtServerName);
+        l->addRow("Database", m_txtDb);
+        l->addRow("Login", m_txtLogin);
+        l->addRow("Password", m_txtPassword[0]);
+        l->addRow("Ripeti password", m_txtPassword[1]);
+    }
+    // Page 4: OLAP server.
+    {
+        auto* l = new QFormLayout(m_pages[3]);
+        m_txtserverolap = lineEdit(m_pages[3], "txtserverolap");
+        m_txtdbolap = lineEdit(m_pages[3], "txtdbolap");
+        l->addRow("Server MsOlap", m_txtserverolap);
+        l->addRow("Database Olap", m_txtdbolap);
+    }
+    // Page 5: Bus & Task.
+    {
+        auto* l = new QFormLayout(m_pages[4]);
+        m_optStep5[0] = new QRadioButton("utilizza Bus&&Task", m_pages[4]);
+        m_optStep5[0]->setObjectName("optStep5_0");
+        m_optStep5[1] = new QRadioButton("non utilizzare Bus&&Task", m_pages[4]);
+        m_optStep5[1]->setObjectName("optStep5_1");
+        m_optStep5[1]->setChecked(true);
+        l->addRow(m_optStep5[0]);
+        l->addRow(m_optStep5[1]);
+        m_txtVevira = lineEdit(m_pages[4], "txtVevira");
+        m_txtsyslogin = lineEdit(m_pages[4], "txtsyslogin");
+        m_txtSysPwd = lineEdit(m_pages[4], "txtSysPwd", true);
+        m_txtOpLogin = lineEdit(m_pages[4], "txtOpLogin");
+        m_txtOpPwd = lineEdit(m_pages[4], "txtOpPwd", true);
+        m_txtCoDiv = lineEdit(m_pages[4], "txtCoDiv");
+        const char* labels[] = {"Server Vevira", "Login di sistema", "Password di sistema", "Login operatore",
+                                "Password operatore", "co/Div"};
+        QLineEdit* boxes[] = {m_txtVevira, m_txtsyslogin, m_txtSysPwd, m_txtOpLogin, m_txtOpPwd, m_txtCoDiv};
+        for (int i = 0; i < 6; ++i) {
+            m_lblStep5[i] = new QLabel(labels[i], m_pages[4]);
+            m_lblStep5[i]->setObjectName(QString("lblStep5_%1").arg(i));
+            l->addRow(m_lblStep5[i], boxes[i]);
+        }
+        connect(m_optStep5[0], &QRadioButton::clicked, this, [this] { showBusFields(true); });
+        connect(m_optStep5[1], &QRadioButton::clicked, this, [this] { showBusFields(false); });
+    }
+    // Page 6: recap.
+    {
+        auto* l = new QVBoxLayout(m_pages[5]);
+        m_txtRecap = new QPlainTextEdit(m_pages[5]);
+        m_txtRecap->setObjectName("txtRecap");
+        l->addWidget(m_txtRecap);
+    }
+
+    auto makeButton = [this](const char* name, const char* caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+    m_flbIndietro = makeButton("flbIndietro", "<< Indietro ");
+    m_flbAvanti = makeButton("flbAvanti", "Avanti >>");
+    m_flbCancella = makeButton("flbCancella", "Annulla");
+    m_flbfine = makeButton("flbfine", "Fine");
+    connect(m_flbAvanti, &QPushButton::clicked, this, [this] { MostraPasso(m_flow.PassoCorrente() + 1); });
+    connect(m_flbIndietro, &QPushButton::clicked, this, [this] { MostraPasso(m_flow.PassoCorrente() - 1); });
+    connect(m_flbCancella, &QPushButton::clicked, this, &frmWizard::cancel);
+    connect(m_flbfine, &QPushButton::clicked, this, &frmWizard::fine);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_flbCancella);
+    buttons->addStretch();
+    buttons->addWidget(m_flbIndietro);
+    buttons->addWidget(m_flbAvanti);
+    buttons->addWidget(m_flbfine);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_lblStep1);
+    layout->addWidget(m_lblStep2);
+    layout->addLayout(stack, 1);
+    layout->addWidget(m_lblCopyright);
+    layout->addLayout(buttons);
+    resize(560, 420);
+
+    setFields(LoadWizardFields(m_store));
+    MostraPasso(1);
+}
+
+WizardFields frmWizard::fields() const
+{
+    WizardFields f;
+    for (int i = 0; i < 4; ++i)
+        if (m_optStep1[i]->isChecked())
+            f.kind = static_cast<ServerKind>(i);
+    auto t = [](const QLineEdit* e) { return e->text().toStdString(); };
+    f.txtAccess = t(m_txtAccess);
+    f.txtServerName = t(m_txtServerName);
+    f.txtDb = t(m_txtDb);
+    f.txtLogin = t(m_txtLogin);
+    f.txtPassword0 = t(m_txtPassword[0]);
+    f.txtPassword1 = t(m_txtPassword[1]);
+    f.txtserverolap = t(m_txtserverolap);
+    f.txtdbolap = t(m_txtdbolap);
+    f.useBusAndTask = m_optStep5[0]->isChecked();
+    f.txtVevira = t(m_txtVevira);
+    f.txtsyslogin = t(m_txtsyslogin);
+    f.txtSysPwd = t(m_txtSysPwd);
+    f.txtOpLogin = t(m_txtOpLogin);
+    f.txtOpPwd = t(m_txtOpPwd);
+    f.txtCoDiv = t(m_txtCoDiv);
+    return f;
+}
+
+void frmWizard::setFields(const WizardFields& f)
+{
+    m_optStep1[static_cast<int>(f.kind)]->setChecked(true);
+    m_txtAccess->setText(q(f.txtAccess));
+    m_txtServerName->setText(q(f.txtServerName));
+    m_txtDb->setText(q(f.txtDb));
+    m_txtLogin->setText(q(f.txtLogin));
+    m_txtPassword[0]->setText(q(f.txtPassword0));
+    m_txtPassword[1]->setText(q(f.txtPassword1));
+    m_txtserverolap->setText(q(f.txtserverolap));
+    m_txtdbolap->setText(q(f.txtdbolap));
+    m_txtVevira->setText(q(f.txtVevira));
+    m_optStep5[f.useBusAndTask ? 0 : 1]->setChecked(true);
+    m_txtsyslogin->setText(q(f.txtsyslogin));
+    m_txtSysPwd->setText(q(f.txtSysPwd));
+    m_txtOpLogin->setText(q(f.txtOpLogin));
+    m_txtOpPwd->setText(q(f.txtOpPwd));
+    m_txtCoDiv->setText(q(f.txtCoDiv));
+}
+
+void frmWizard::showBusFields(bool visible)
+{
+    for (QLabel* l : m_lblStep5)
+        l->setVisible(visible);
+    for (QLineEdit* e : {m_txtVevira, m_txtSysPwd, m_txtsyslogin, m_txtOpPwd, m_txtOpLogin, m_txtCoDiv})
+        e->setVisible(visible);
+}
+
+void frmWizard::MostraPasso(int n)
+{
+    if (n < 1 || n > 6)
+        return;
+    const WizardPage p = m_flow.MostraPasso(n, fields());
+    if (p.passwordMismatch)
+        m_messages.show("La seconda password non corrisponde con la prima. Ritentare", shell::MessageIcon::Information,
+                        "Attenzione.");
+    for (int k = 1; k <= 6; ++k)
+        m_pages[k - 1]->setVisible(k == p.page);
+    m_lblStep1->setText(q(p.lblStep1));
+    m_lblStep2->setText(q(p.lblStep2));
+    m_lblCopyright->setText(q(p.lblCopyright));
+    if (p.page == 3)
+        m_lblServer->setText(q(p.lblServer));
+    if (p.page == 5)
+        showBusFields(p.busFieldsVisible);
+    if (p.page == 6) {
+        m_txtRecap->setPlainText(q(p.recap));
+        m_txtRecap->setReadOnly(true);
+    }
+    m_flbfine->setVisible(p.fineVisible);
+    m_flbAvanti->setVisible(p.avantiVisible);
+    m_flbIndietro->setVisible(p.indietroVisible);
+    m_flbIndietro->setEnabled(p.indietroEnabled);
+    m_flbIndietro->setToolTip(q(p.indietroToolTip));
+    m_flbAvanti->setToolTip(q(p.avantiToolTip));
+    if (p.focusFirstPassword)
+        m_txtPassword[0]->setFocus();
+}
+
+void frmWizard::fine()
+{
+    std::string error;
+    if (!FinishWizard(m_store, m_values, fields(), m_cubes, &error))
+        m_messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
+                        "Attenzione.");
+    accept();
+}
+
+void frmWizard::cancel()
+{
+    if (m_prompts.askYesNo("Vuoi interrompere la configurazione guidata?", "Attenzione."))
+        reject();
+}
+
+void frmWizard::chooseAccess()
+{
+    const auto chosen = m_prompts.openFile({"Selezione Database", "Access files (*.mdb)|*.mdb|All files (*.*)|*.*",
+                                            m_store.programFolder().string(), m_txtAccess->text().toStdString()});
+    if (chosen)
+        m_txtAccess->setText(q(*chosen));
+}
+
+} // namespace zs::dialogs

@@ -1,0 +1,82 @@
+#pragma once
+// frmWizard: the six-page configuration wizard. The page flow, texts, recap and the settings it
+// reads and writes live in WizardModel; this window shows them.
+
+#include "dialogs/core/WizardModel.h"
+#include "shell/ShellServices.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace zs::shell {
+class SettingsStore;
+struct ProgramSettings;
+class MessageService;
+} // namespace zs::shell
+
+namespace zs::dialogs {
+
+class Prompts;
+
+class frmWizard : public QDialog, public shell::ConfigurationWizard {
+    Q_OBJECT
+public:
+    /// `cubes` (may be null) takes the OLAP server and database at Finish.
+    frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
+              Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent = nullptr);
+
+    void showModal() override { exec(); }
+    int PassoCorrente() const { return m_flow.PassoCorrente(); }
+    /// The fields as the window holds them now.
+    WizardFields fields() const;
+
+private:
+    void MostraPasso(int n);
+    void setFields(const WizardFields& f);
+    void showBusFields(bool visible);
+    void fine();
+    void cancel();
+    void chooseAccess();
+
+    shell::SettingsStore& m_store;
+    shell::ProgramSettings& m_values;
+    shell::MessageService& m_messages;
+    Prompts& m_prompts;
+    shell::CubeWindow* m_cubes;
+    WizardFlow m_flow;
+
+    QWidget* m_pages[6] = {};
+    QLabel* m_lblStep1;
+    QLabel* m_lblStep2;
+    QLabel* m_lblCopyright;
+    QLabel* m_lblServer;
+    QRadioButton* m_optStep1[4] = {};
+    QRadioButton* m_optStep5[2] = {};
+    QLineEdit* m_txtAccess;
+    QLineEdit* m_txtServerName;
+    QLineEdit* m_txtDb;
+    QLineEdit* m_txtLogin;
+    QLineEdit* m_txtPassword[2] = {};
+    QLineEdit* m_txtserverolap;
+    QLineEdit* m_txtdbolap;
+    QLineEdit* m_txtVevira;
+    QLineEdit* m_txtsyslogin;
+    QLineEdit* m_txtSysPwd;
+    QLineEdit* m_txtOpLogin;
+    QLineEdit* m_txtOpPwd;
+    QLineEdit* m_txtCoDiv;
+    QLabel* m_lblStep5[6] = {};
+    QPlainTextEdit* m_txtRecap;
+    QPushButton* m_flbIndietro;
+    QPushButton* m_flbAvanti;
+    QPushButton* m_flbCancella;
+    QPushButton* m_flbfine;
+};
+
+} // namespace zs::dialogs
