@@ -146,7 +146,12 @@ PingResult PingHost(const std::string& host, int timeoutMs)
     sa.sin_family = AF_INET;
     if (::inet_pton(AF_INET, target.c_str(), &sa.sin_addr) != 1)
         return r;
+    // An unprivileged ICMP datagram socket where the system allows one, else a raw socket
+    // (privileged callers); a raw socket sees every ICMP packet, so replies are matched by id.
     zs::net::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    const bool raw = !fd.valid();
+    if (raw)
+        fd = zs::net::Fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!fd.valid()) {
         r.available = false;
         return r;
@@ -155,6 +160,10 @@ PingResult PingHost(const std::string& host, int timeoutMs)
     std::uniform_int_distribution<int> dist(1, 255);
     unsigned char packet[8 + 32] = {};
     packet[0] = ICMP_ECHO;
+    const auto id = static_cast<std::uint16_t>(dist(rd) << 8 | dist(rd));
+    packet[4] = static_cast<unsigned char>(id >> 8);
+    packet[5] = static_cast<unsigned char>(id & 0xFF);
+    packet[7] = 1;
     for (std::size_t i = 8; i < sizeof packet; ++i)
         packet[i] = static_cast<unsigned char>(dist(rd));
     const std::uint16_t sum = checksum(packet, sizeof packet);
@@ -172,8 +181,19 @@ PingResult PingHost(const std::string& host, int timeoutMs)
             return r;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t n = ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
-        if (n < 8 || reply[0] != ICMP_ECHOREPLY)
+        ssize_t got = ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const unsigned char* icmp = reply;
+        if (raw && got > 0) {
+            const std::size_t ihl = static_cast<std::size_t>(reply[0] & 0x0F) * 4;
+            if (static_cast<std::size_t>(got) < ihl + 8)
+                continue;
+            icmp = reply + ihl;
+            got -= static_cast<ssize_t>(ihl);
+            if (icmp[4] != packet[4] || icmp[5] != packet[5])
+                continue; // someone else's echo
+        }
+        const ssize_t n = got;
+        if (n < 8 || icmp[0] != ICMP_ECHOREPLY)
             continue;
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         char text[INET_ADDRSTRLEN] = {};
@@ -181,7 +201,7 @@ PingResult PingHost(const std::string& host, int timeoutMs)
         r.host = text;
         r.roundTrip = std::to_string(ms);
         r.dataSize = std::to_string(n - 8) + " bytes";
-        r.echoMatched = n - 8 == 32 && std::memcmp(reply + 8, packet + 8, 32) == 0;
+        r.echoMatched = n - 8 == 32 && std::memcmp(icmp + 8, packet + 8, 32) == 0;
         r.ok = from.sin_addr.s_addr == sa.sin_addr.s_addr;
         return r;
     }
