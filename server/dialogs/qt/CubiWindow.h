@@ -1,0 +1,92 @@
+#pragma once
+// The cube window frmCubi: the cube grid with the refresh choices, the OLAP server and database
+// boxes, the "Aggiorna" and save buttons, and the progress notice. The logic lives in
+// dialogs::CubiCore; this window shows it and forwards the operator's actions.
+
+#include "dialogs/core/CubiCore.h"
+#include "engine/CubeProgress.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+
+namespace zs::flatui {
+class FlatButtonWidget;
+class FlatGridWidget;
+}
+
+namespace zs::dialogs {
+
+class CubiNotice;
+
+class frmCubi : public QWidget,
+                public shell::CubeWindow,
+                private CubiView,
+                private engine::CubeProgressHost {
+public:
+    /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
+    /// the warnings. The shell then wires the run window's log, the settings store and the
+    /// yield through core().
+    frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
+            QWidget* parent = nullptr);
+    ~frmCubi() override;
+
+    CubiCore& core() { return m_core; }
+    flatui::FlatGridWidget* flgCubi() const { return m_grid; }
+
+    // shell::CubeWindow
+    void Form_ShowMe() override;
+    bool process() override { return m_core.process(); }
+    void process(bool& esito) { m_core.process(esito); }
+    void set_MacchinaOLAP(const std::string& name) override;
+    void set_DatabaseCubi(const std::string& name) override;
+    void Inizializza() override { m_core.Inizializza(); }
+    void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) override
+    {
+        m_core.modifyCube(nome, aggiornamento, data);
+    }
+    void AggiornaTabellaCubi() override { m_core.AggiornaTabellaCubi(); }
+    std::string txtDsoServer() const override { return m_core.txtDsoServer(); }
+    std::string txtDsoDb() const override { return m_core.txtDsoDb(); }
+    std::vector<InfoCubo> cubes() const override { return m_core.cubes(); }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+
+private:
+    // CubiView
+    bool isVisible() const override { return QWidget::isVisible(); }
+    void showWindow() override;
+    void setMousePointer(int pointer) override;
+    void gridSetRows(int rows) override;
+    void gridAddRow(const std::string& line) override;
+    int gridRows() const override;
+    void gridSetBooleanFormat(int riga, int colonna) override;
+    bool gridGetBool(int riga, int colonna) const override;
+    void gridSetBool(int riga, int colonna, bool value) override;
+    void MostraAvanzamento(const std::string& text, int icon) override;
+    void NascondiAvanzamento() override;
+    // engine::CubeProgressHost
+    double textHeightTwips(const std::string& text) override;
+    void yield() override;
+
+    void layoutGrid();
+
+    CubiCore m_core;
+    engine::CubeProgress m_progress;
+    flatui::FlatGridWidget* m_grid;
+    QLineEdit* m_server;
+    QLineEdit* m_database;
+    flatui::FlatButtonWidget* m_aggiorna;
+    flatui::FlatButtonWidget* m_salva;
+    CubiNotice* m_notice;
+    bool m_busyCursor = false;
+};
+
+} // namespace zs::dialogs

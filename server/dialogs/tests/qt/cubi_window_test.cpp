@@ -1,0 +1,131 @@
+// The cube window offscreen: its grid, the tick cells and the connection warning.
+#include "dialogs/qt/CubiWindow.h"
+
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "testsupport/TestEnv.h"
+#include "time/Clock.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+#include <gtest/gtest.h>
+
+using namespace zs;
+using zs::dialogs::frmCubi;
+
+namespace {
+
+struct RecordingMessages : shell::MessageService {
+    std::vector<std::pair<std::string, std::string>> shown;
+    void show(const std::string& text, shell::MessageIcon, const std::string& title) override
+    {
+        shown.emplace_back(text, title);
+    }
+};
+
+class CubiWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::writeFile(m_dir / "olap-srv.xml",
+                        "<OlapServer name=\"srv\"><Database name=\"Zentrik\" connection=\"Data Source=x.mdb;\">"
+                        "<Cube name=\"Vendite\" sourceTable=\"F\"/><Cube name=\"Acquisti\" sourceTable=\"F\"/>"
+                        "<Cube name=\"Magazzino\" sourceTable=\"F\"/></Database></OlapServer>");
+        m_window.set_MacchinaOLAP("srv");
+        m_window.set_DatabaseCubi("Zentrik");
+        m_window.Inizializza();
+        m_window.AggiornaTabellaCubi();
+    }
+
+    flatui::FlatGridControl& grid() { return m_window.flgCubi()->model(); }
+
+    /// Presses the mouse in the middle of a cell of the grid.
+    void click(int riga, int colonna)
+    {
+        auto& g = grid();
+        double x = 0, y = 0;
+        for (int c = 1; c < colonna; ++c)
+            x += g.getColWidth(c);
+        for (int r = 1; r < riga; ++r)
+            y += g.getRowHeight(r);
+        const QPointF at(x + g.getColWidth(colonna) / 2.0, y + g.getRowHeight(riga) / 2.0);
+        QMouseEvent press(QEvent::MouseButtonPress, at, m_window.flgCubi()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window.flgCubi(), &press);
+    }
+
+    test::TempDir m_dir;
+    time::FakeClock m_clock;
+    RecordingMessages m_messages;
+    frmCubi m_window{m_dir.path(), m_clock, m_messages};
+};
+
+TEST_F(CubiWindowTest, GridShowsFiveColumnsAndTickCells)
+{
+    auto& g = grid();
+    EXPECT_EQ(g.cols(), 5);
+    ASSERT_EQ(g.rows(), 4);
+    const char* header[] = {"Cubo", "Incrementale", "Aggiornamento Dati", "Completa", "data ultima elaborazione"};
+    for (int c = 1; c <= 5; ++c)
+        EXPECT_EQ(g.GetValue(1, c).toString(), header[c - 1]);
+    for (int r = 2; r <= 4; ++r) {
+        for (int c = 2; c <= 4; ++c) {
+            EXPECT_EQ(g.GetFormat(r, c), flatui::typeCellFormat::flbBoolean);
+            EXPECT_EQ(g.GetValue(r, c).toBool(), c == 4) << r << "." << c;
+        }
+    }
+    EXPECT_EQ(g.GetValue(3, 1).toString(), "Acquisti");
+}
+
+TEST_F(CubiWindowTest, ClickingATickChangesTheRefreshChoice)
+{
+    m_window.resize(800, 500);
+    m_window.show();
+    QApplication::processEvents();
+    click(4, 2); // third cube, "Incrementale"
+    EXPECT_EQ(m_window.cubes()[2].aggiornamento, 2);
+    EXPECT_TRUE(grid().GetValue(4, 2).toBool());
+    EXPECT_FALSE(grid().GetValue(4, 4).toBool());
+    EXPECT_FALSE(grid().GetValue(4, 3).toBool());
+    click(4, 2); // unticking keeps the choice
+    EXPECT_EQ(m_window.cubes()[2].aggiornamento, 2);
+    click(3, 3);
+    EXPECT_EQ(m_window.cubes()[1].aggiornamento, 1);
+    click(1, 2); // the header changes nothing
+    click(2, 5);
+    EXPECT_EQ(m_window.cubes()[0].aggiornamento, 0);
+    EXPECT_EQ(grid().getRowHeight(1), 55);
+}
+
+TEST_F(CubiWindowTest, UnreachableServerWarnsWhileVisible)
+{
+    m_window.set_MacchinaOLAP("spento");
+    m_window.Inizializza(); // hidden: no message
+    EXPECT_TRUE(m_messages.shown.empty());
+    m_window.Form_ShowMe();
+    QApplication::processEvents();
+    m_window.Inizializza();
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].first,
+              "Impossibile connettersi al server olap spento. Controllare le opzioni di configurazione.");
+    EXPECT_EQ(m_messages.shown[0].second, "Attenzione.");
+    EXPECT_EQ(m_window.cubes().size(), 3u);
+    EXPECT_EQ(m_window.findChild<QLineEdit*>("txtDsoServer")->text(), "spento");
+}
+
+TEST_F(CubiWindowTest, ColumnsFollowTheGridWidth)
+{
+    m_window.show();
+    m_window.flgCubi()->setFixedWidth(1170); // 17550 twips
+    m_window.resize(1300, 500);
+    QApplication::processEvents();
+    ASSERT_EQ(m_window.flgCubi()->width(), 1170);
+    const int expected[] = {372, 170, 170, 170, 270};
+    for (int c = 1; c <= 5; ++c)
+        EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
+    EXPECT_EQ(grid().getRowHeight(1), 55);
+}
+
+} // namespace
