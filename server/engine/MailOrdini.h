@@ -22,6 +22,7 @@ namespace zs::engine {
 /// The mail settings, read afresh for every mail (secondary-options window and settings).
 struct OrderMailSettings {
     std::string smtpServer;
+    int smtpPort = 25;
     bool useAuthentication = false;
     std::string userName;
     std::string password; ///< decoded

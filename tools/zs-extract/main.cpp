@@ -8,6 +8,7 @@
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineSteps.h"
+#include "engine/SendMailOrderMailer.h"
 #include "engine/ExtractionRun.h"
 #include "engine/RunState.h"
 #include "engine/StepTree.h"
@@ -148,7 +149,7 @@ int main(int argc, char** argv)
     const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
     // Compaction, XML import, packages and order mails run here; Bus & Task and the cubes
     // belong to the windows and stay unconnected.
-    engine::UnavailableOrderMailer mailer;
+    engine::SendMailOrderMailer mailer([&yield] { yield.yield(); });
     engine::EngineSteps host({log, settings, messages, yield, clock, folder,
                               [&connessioni] { return connessioni.Connessione(); },
                               [&fields, &store] {
