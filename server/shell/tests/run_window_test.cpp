@@ -1,1 +1,200 @@
+// The server program's windows driven offscreen on a copy of the demo program folder: the run
+// button runs the demo's ticked steps against its SQLite databases; Stop during a run; a second
+// run refused while one is under way; the scheduler's Alarm starting an extraction and a nested
+// Alarm dropped.
+
+#include "db/Connection.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "scheduler/qt/CadenzoControl.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "testsupport/TestEnv.h"
+
+#include <QLabel>
+#include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string scalar(const fs::path& db, const std::string& sql)
+{
+    db::Connection c;
+    EXPECT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + db.string()));
+    auto rs = c.query(sql);
+    return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
+}
+
+struct DemoProgram : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        ASSERT_EQ(::chdir(home.c_str()), 0); // the demo attaches erp.db by a relative name
+        app = std::make_unique<ShellApplication>(ShellApplication::Options{home, nullptr, home / "ZentrikServer"});
+        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+        ASSERT_TRUE(app->load());
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+
+    flatui::FlatButtonWidget* button(const char* name)
+    {
+        return app->runWindow().findChild<flatui::FlatButtonWidget*>(name);
+    }
+    /// The top-level lines of the log tree as text, with their picture numbers.
+    std::vector<std::pair<std::string, int>> topLines()
+    {
+        std::vector<std::pair<std::string, int>> lines;
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            lines.emplace_back(tree.topLevelItem(i)->text(0).toStdString(),
+                               tree.topLevelItem(i)->data(0, LogTreeView::kImageRole).toInt());
+        return lines;
+    }
+    bool hasLine(const std::string& prefix, int image = 0)
+    {
+        for (const auto& [text, img] : topLines())
+            if (text.rfind(prefix, 0) == 0 && (image == 0 || img == image))
+                return true;
+        return false;
+    }
+    std::string dayLog() { return zs::test::readFile(app->log().dayLog().currentFile()); }
+
+    zs::test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+};
+
+TEST_F(DemoProgram, RunButtonRunsTheDemoExtraction)
+{
+    auto* execute = button("flbExecuteXML");
+    ASSERT_NE(execute, nullptr);
+    execute->model().click();
+
+    EXPECT_TRUE(shown.empty()) << shown.front();
+    EXPECT_TRUE(hasLine("Inizio estrazione dati (", 1));
+    EXPECT_TRUE(hasLine("Anagrafica clienti"));
+    EXPECT_TRUE(hasLine("Vendite"));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente", 2));
+    EXPECT_TRUE(hasLine("Tempo impiegato: ", 1));
+    EXPECT_FALSE(hasLine("Riepilogo")); // not ticked
+
+    const fs::path target = home / "target.db";
+    EXPECT_EQ(scalar(target, "select count(*) || ':' || min(ID) || ':' || max(ID) from CLIENTI"), "4:1:4");
+    EXPECT_EQ(scalar(target, "select count(*) from ARTICOLI"), "4");
+    EXPECT_EQ(scalar(target, "select count(*) || ':' || sum(quantita) from VENDITE"), "6:143");
+    EXPECT_TRUE(fs::exists(home / "stat.xml"));
+    EXPECT_TRUE(fs::exists(home / "cadenzo.xml"));
+    const std::string log = dayLog();
+    for (const char* line : {"Inizio estrazione dati (", " :Anagrafica clienti\r\n", " :Elaborazione eseguita correttamente\r\n",
+                             "Tempo impiegato: "}) {
+        SCOPED_TRACE(line);
+        EXPECT_NE(log.find(line), std::string::npos);
+    }
+    EXPECT_EQ(app->runWindow().findChild<QLabel*>("lblStato")->text(), "");
+    EXPECT_TRUE(execute->model().enabled());
+    EXPECT_EQ(app->trayTip(), "Zentrik Server (pronto.)");
+    // A second run by hand empties the log first and runs again from scratch.
+    execute->model().click();
+    EXPECT_EQ(topLines().front().first.rfind("Inizio estrazione dati (", 0), 0u);
+    EXPECT_EQ(scalar(target, "select count(*) from VENDITE"), "6");
+}
+
+TEST_F(DemoProgram, StopDuringARunEndsItWithErrors)
+{
+    int yields = 0;
+    app->yield().setExtra([&] {
+        if (++yields == 3) {
+            auto* stop = app->runWindow().findChild<QToolButton*>("cmdStop");
+            ASSERT_TRUE(stop->isEnabled());
+            stop->click();
+            EXPECT_EQ(app->runWindow().findChild<QLabel*>("lblStato")->text(), "Processo di estrazione interrotto");
+        }
+    });
+    button("flbExecuteXML")->model().click();
+    app->yield().setExtra({});
+    EXPECT_GE(yields, 3);
+    EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
+    EXPECT_FALSE(hasLine("Elaborazione eseguita correttamente"));
+    EXPECT_EQ(app->state().StatoProcesso(), 2); // kept until the next run
+    EXPECT_EQ(app->runWindow().findChild<QLabel*>("lblStato")->text(), "");
+    EXPECT_FALSE(app->runWindow().findChild<QToolButton*>("cmdStop")->isEnabled());
+    EXPECT_NE(scalar(home / "target.db", "select count(*) from VENDITE"), "6"); // the last step never ran
+}
+
+TEST_F(DemoProgram, SecondRunRefusedWhileOneIsUnderWay)
+{
+    std::vector<RunControl::Outcome> nested;
+    app->yield().setExtra([&] {
+        if (nested.empty()) {
+            nested.push_back(app->runWindow().run().Estrazione(false));
+            nested.push_back(app->runWindow().run().Elaborazione());
+        }
+    });
+    const auto outcome = app->runWindow().run().executeXmlClicked(false);
+    app->yield().setExtra({});
+    EXPECT_EQ(outcome, RunControl::Outcome::Succeeded);
+    ASSERT_EQ(nested.size(), 2u);
+    EXPECT_EQ(nested[0], RunControl::Outcome::Refused);
+    EXPECT_EQ(nested[1], RunControl::Outcome::Refused);
+    EXPECT_TRUE(hasLine("Estrazione non avviata: un'altra elaborazione e' gia' in corso."));
+    EXPECT_TRUE(hasLine("Elaborazione non avviata: un'altra elaborazione e' gia' in corso."));
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from VENDITE"), "6");
+}
+
+TEST_F(DemoProgram, SchedulerAlarmStartsAnExtractionAndDropsANestedOne)
+{
+    auto& control = app->secondaryWindow().CadenzoControl();
+    auto raise = [&](const char* azione) {
+        automation::Variant args[] = {automation::Variant(azione)};
+        control.events().raise(cadenzo::CadenzoControl::kAlarmEvent, args);
+    };
+    int nestedRaised = 0;
+    bool busyDuringRun = false;
+    app->yield().setExtra([&] {
+        if (nestedRaised == 0 && app->runWindow().run().running()) {
+            ++nestedRaised;
+            busyDuringRun = app->secondaryWindow().alarms().busy();
+            raise(AlarmHandler::kEstrazione); // dropped: the handler is busy
+        }
+    });
+    raise(AlarmHandler::kEstrazione);
+    app->yield().setExtra({});
+    EXPECT_EQ(nestedRaised, 1);
+    EXPECT_TRUE(busyDuringRun);
+    EXPECT_FALSE(app->secondaryWindow().alarms().busy());
+    int starts = 0;
+    for (const auto& [text, image] : topLines())
+        starts += text.rfind("Inizio estrazione dati (", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente", 2));
+    EXPECT_FALSE(hasLine("Estrazione non avviata")); // dropped by the handler, not refused by the guard
+
+    // Unknown actions and different capitals do nothing, but still clear the log.
+    raise("Elaborazione dati");
+    raise("estrazione ed elaborazione.");
+    EXPECT_TRUE(topLines().empty());
+    // Cube processing through the alarm: the stand-in cube window reports it cannot run.
+    raise(AlarmHandler::kElaborazione);
+    EXPECT_TRUE(hasLine("Inizio elaborazione dati multidimensionali. ("));
+    EXPECT_TRUE(hasLine("Tempo impiegato: ", 1));
+}
+
+} // namespace
+} // namespace zs::shell
