@@ -258,6 +258,28 @@ TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
 }
 
+TEST_F(CubiCoreTest, SaveButtonReportsOnlyASaveThatHappened)
+{
+    shell::ProgramSettings values;
+    shell::SecondaryOptionsFields fields;
+    shell::SettingsStore store(values, fields, m_messages, m_home);
+    store.setWindows({&m_cubi, nullptr, nullptr, nullptr});
+    m_cubi.setSettingsStore(&store);
+    EXPECT_FALSE(m_cubi.flbSalvaClick()); // no settings document loaded
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].icon, shell::MessageIcon::Critical);
+
+    test::writeFile(m_home / "zentrikServer.xml", "<Impostazioni/>");
+    ASSERT_TRUE(store.load());
+    m_cubi.Inizializza();
+    EXPECT_TRUE(m_cubi.flbSalvaClick());
+    ASSERT_EQ(m_messages.shown.size(), 2u);
+    EXPECT_EQ(m_messages.shown[1].title, "Memorizzazione impostazioni.");
+    EXPECT_EQ(m_messages.shown[1].text, "Impostazioni memorizzate. Alcuni informazioni potrebbero risultare non aggiornate "
+                                        "ma cambieranno alla prossima estrazione dei dati.");
+    EXPECT_NE(test::readFile(m_home / "zentrikServer.xml").find("<DatabaseOLAP>Zentrik</DatabaseOLAP>"), std::string::npos);
+}
+
 TEST_F(CubiCoreTest, SetSettingsGeneralWritesElementsAndAttributes)
 {
     auto doc = xml::Document::loadString("<r><a>1</a></r>");
