@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -60,9 +61,11 @@ protected:
         setTraceFolderOverride(m_env.root().string());
         setEventLogSocketPath((m_env.root() / "no-syslog").string());
         profileResetForTests();
+        ::setenv("WINDIR", m_env.root().c_str(), 1);
     }
     void TearDown() override
     {
+        ::unsetenv("WINDIR");
         setTraceFolderOverride({});
         profileResetForTests();
     }
