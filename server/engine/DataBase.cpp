@@ -193,16 +193,12 @@ bool DataBase::CreaCatalogo(const std::string& connection)
 
 bool DataBase::EsisteTabella(const std::string& connection, const std::string& name)
 {
-    db::Connection c;
-    if (!c.open(connection))
+    // The catalog compares the exact name, after folding a plain name as a server that folds
+    // names (PostgreSQL) stores it, so a table the builder created is found again.
+    db::Catalog catalog;
+    if (!catalog.attach(connection))
         return false;
-    const auto names = c.tableNames();
-    if (!names)
-        return false;
-    for (const std::string& n : *names)
-        if (n == name)
-            return true;
-    return false;
+    return catalog.tableExists(name).value_or(false);
 }
 
 bool DataBase::CreaTabelle(const std::string& connection, const xml::Element& tabelle, bool onServer)
