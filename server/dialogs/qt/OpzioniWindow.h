@@ -1,0 +1,100 @@
+#pragma once
+// frmOpzioni: the options dialog with its four pages (step tree, database creation, Bus & Task
+// logins, statistics chart). The logic lives in OpzioniCore; this window shows its state and
+// forwards the operator's actions.
+
+#include "dialogs/core/OpzioniCore.h"
+#include "dialogs/core/StatisticsChart.h"
+#include "shell/ShellServices.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace zs::dialogs {
+
+class frmJob;
+class StatisticsSurface;
+
+class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniView {
+    Q_OBJECT
+public:
+    /// The shell registers this window as the settings store's options dialog before
+    /// InitializeSettings runs, so the reader can fill the Bus & Task boxes.
+    frmOpzioni(OpzioniServices services, QWidget* parent = nullptr);
+    ~frmOpzioni() override;
+
+    // shell::OptionsDialog
+    void Form_ShowMe() override;
+    void RicaricaModuli(bool keepTicks) override;
+    engine::StepTree& tvXML() override { return m_core.tree(); }
+    void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override;
+    void OutputResponseDB(const std::string& text) override;
+    void set_Computer(const std::string& text) override;
+    void set_SystemUserID(const std::string& text) override;
+    void set_SystemPassword(const std::string& text) override;
+    void set_OperatorUserID(const std::string& text) override;
+    void set_OperatorPassword(const std::string& text) override;
+    void set_CoDiv(const std::string& text) override;
+
+    /// Reads the settings and the loading XML for the program (the wizard when there are none).
+    OpzioniCore::InitOutcome InitializeSettings();
+    /// The engine's database builder (the stand-in says creation is not available).
+    void setCreaDatabase(CreaDatabaseFn fn) { m_core.setCreaDatabase(std::move(fn)); }
+    OpzioniCore& core() { return m_core; }
+    /// Draws the statistics chart; false when there is no stat.xml.
+    bool DisegnaStatistiche();
+    const ChartLayout& chart() const { return m_chart; }
+
+protected:
+    void changeEvent(QEvent* e) override;
+
+private:
+    void treeChanged() override;
+    void setSelectionBoxes(const SelectionBoxes& boxes) override;
+    void setLoadingXml(const std::string& text) override;
+    void setCreationXml(const std::string& text) override;
+    void clearBuildResponse() override;
+    void setBusy(bool busy) override;
+
+    QWidget* buildTreePage();
+    QWidget* buildDbPage();
+    QWidget* buildBusPage();
+    QWidget* buildStatPage();
+    void showMenu(const QPoint& pos);
+    void passwordLeft(PasswordKind kind);
+    StatMeasure measure() const;
+
+    OpzioniServices m_services;
+    OpzioniCore m_core;
+    QTabWidget* m_tabs = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    QLineEdit* m_txtLoadingXml = nullptr;
+    QLineEdit* m_txtCreationXml = nullptr;
+    QPlainTextEdit* m_txtBuildDBResponse = nullptr;
+    QCheckBox* m_chkRicarica = nullptr;
+    QCheckBox* m_chkSelectAll = nullptr;
+    QCheckBox* m_chkUnselectAll = nullptr;
+    QCheckBox* m_chkSelectHandly = nullptr;
+    QLineEdit* m_eMachine = nullptr;
+    QLineEdit* m_eSystemUserId = nullptr;
+    QLineEdit* m_eSystemPassword = nullptr;
+    QLineEdit* m_eOperatorId = nullptr;
+    QLineEdit* m_eOperatorPassword = nullptr;
+    QLineEdit* m_eCoDiv = nullptr;
+    QRadioButton* m_optStatistiche[3] = {};
+    QScrollArea* m_picStatContainer = nullptr;
+    StatisticsSurface* m_picStat = nullptr;
+    ChartLayout m_chart;
+    bool m_checkingPassword = false;
+};
+
+} // namespace zs::dialogs

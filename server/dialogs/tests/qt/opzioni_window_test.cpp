@@ -1,0 +1,184 @@
+#include "dialogs/qt/JobViewerWindow.h"
+#include "dialogs/qt/LoginWindow.h"
+#include "dialogs/qt/OpzioniPrompts.h"
+#include "dialogs/qt/OpzioniWindow.h"
+
+#include "../core/DialogsTestSupport.h"
+
+#include "shell/PasswordCodec.h"
+#include "xml/XmlDocument.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace zs;
+using namespace zs::dialogs;
+
+namespace {
+
+template <class T> T* child(QWidget& w, const char* name)
+{
+    T* c = w.findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+struct FakeWizard : shell::ConfigurationWizard {
+    void showModal() override { ++shown; }
+    int shown = 0;
+};
+
+struct OpzioniFixture : ::testing::Test {
+    OpzioniServices services()
+    {
+        return OpzioniServices{folder.store, folder.values, folder.messages, prompts, &wizard, nullptr, nullptr, {},
+                               [this] { ++ended; }};
+    }
+    dtest::ProgramFolder folder;
+    QtPrompts prompts;
+    FakeWizard wizard;
+    int ended = 0;
+};
+
+} // namespace
+
+TEST_F(OpzioniFixture, WithoutSettingsItShowsTheWizardAndEnds)
+{
+    frmOpzioni dlg(services());
+    EXPECT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::NoSettings);
+    EXPECT_EQ(wizard.shown, 1);
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(OpzioniFixture, InitializeSettingsFillsTheTreeAndTheBoxes)
+{
+    folder.copyFixture("loading.xml");
+    folder.write("zentrikServer.xml", "<zentrikServer><LOADINGFILE>loading.xml</LOADINGFILE>"
+                                      "<CREATIONFILE>creazione.xml</CREATIONFILE>"
+                                      "<BUSANDTASK computer=\"vevira01\" systemUserID=\"sys\" systemPassword=\"" +
+                                          shell::CodificaPassword("pw") +
+                                          "\" operatorUserID=\"op\" operatorPassword=\"\" coDiv=\"01\"/>"
+                                          "</zentrikServer>");
+    frmOpzioni dlg(services());
+    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    EXPECT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    EXPECT_EQ(wizard.shown, 0);
+
+    auto* tree = child<QTreeWidget>(dlg, "tvXML");
+    ASSERT_EQ(tree->topLevelItemCount(), 4);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Clienti");
+    EXPECT_EQ(tree->topLevelItem(0)->childCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    EXPECT_TRUE(child<QLineEdit>(dlg, "txtLoadingXml")->text().endsWith("loading.xml"));
+    EXPECT_TRUE(child<QLineEdit>(dlg, "txtCreationXml")->text().endsWith("creazione.xml"));
+    EXPECT_TRUE(child<QCheckBox>(dlg, "chkSelectHandly")->isChecked());
+    EXPECT_TRUE(child<QPlainTextEdit>(dlg, "txtBuildDBResponse")->toPlainText().isEmpty());
+    EXPECT_EQ(folder.values.TitoloApplicazione, "Zentrik Server");
+
+    // A click on the unticked step ticks it and shows the by-hand state.
+    child<QCheckBox>(dlg, "chkSelectAll")->click();
+    EXPECT_FALSE(child<QCheckBox>(dlg, "chkSelectHandly")->isChecked());
+    child<QCheckBox>(dlg, "chkUnselectAll")->click();
+    EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    const QRect r = tree->visualItemRect(tree->topLevelItem(1));
+    emit tree->itemClicked(tree->topLevelItem(1), 0);
+    (void)r;
+    EXPECT_EQ(dlg.tvXML().steps()[1].image, 1);
+    EXPECT_TRUE(child<QCheckBox>(dlg, "chkSelectHandly")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>(dlg, "chkUnselectAll")->isChecked());
+
+    // Reloading with the ticks kept.
+    dlg.RicaricaModuli(true);
+    EXPECT_EQ(dlg.tvXML().steps()[0].image, 2);
+    EXPECT_EQ(dlg.tvXML().steps()[1].image, 1);
+    dlg.RicaricaModuli(false);
+    EXPECT_EQ(dlg.tvXML().steps()[0].image, 1);
+    EXPECT_EQ(dlg.tvXML().steps()[1].image, 2);
+}
+
+TEST_F(OpzioniFixture, DatabaseCreationPage)
+{
+    folder.write("zentrikServer.xml", "<zentrikServer><CREATIONFILE>creazione.xml</CREATIONFILE></zentrikServer>");
+    frmOpzioni dlg(services());
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    auto* box = child<QPlainTextEdit>(dlg, "txtBuildDBResponse");
+    dlg.OutputResponseDB("a");
+    dlg.OutputResponseDB("b");
+    EXPECT_EQ(box->toPlainText(), "ab");
+
+    QtPrompts::nextYesNo() = {false};
+    child<QPushButton>(dlg, "flbBuildDb")->click();
+    EXPECT_EQ(box->toPlainText(), "ab"); // No leaves the box alone
+
+    // Until the engine's builder is wired in, the page says creation is not available.
+    QtPrompts::nextYesNo() = {true};
+    child<QPushButton>(dlg, "flbBuildDb")->click();
+    EXPECT_TRUE(box->toPlainText().startsWith("Creazione database non disponibile"));
+    ASSERT_FALSE(folder.messages.shown.empty());
+    EXPECT_EQ(folder.messages.shown.back().text, "Creazione database locale terminata con errori:\r\ncontrollare i risultati.");
+
+    std::string built;
+    dlg.setCreaDatabase([&](const std::string& path) {
+        built = path;
+        dlg.OutputResponseDB("tabella CLIENTI creata\r\n");
+        return true;
+    });
+    QtPrompts::nextYesNo() = {true};
+    child<QPushButton>(dlg, "flbBuildDb")->click();
+    EXPECT_EQ(box->toPlainText(), "tabella CLIENTI creata\n"); // the second build empties the first's output
+    EXPECT_EQ(std::filesystem::path(built).filename(), "creazione.xml");
+    EXPECT_EQ(folder.messages.shown.back().text, "Creazione database locale terminata senza errori.");
+
+    // A creation XML in the program folder is kept as its bare name, another as its full path.
+    QtPrompts::nextFile() = {(folder.home() / "altro.xml").string(), std::string("/srv/xml/altro.xml"), std::nullopt};
+    child<QPushButton>(dlg, "cmbCreationXML")->click();
+    EXPECT_EQ(folder.values.FileCreazione, "altro.xml");
+    child<QPushButton>(dlg, "cmbCreationXML")->click();
+    EXPECT_EQ(folder.values.FileCreazione, "/srv/xml/altro.xml");
+    child<QPushButton>(dlg, "cmbCreationXML")->click(); // cancelled
+    EXPECT_EQ(child<QLineEdit>(dlg, "txtCreationXml")->text(), "/srv/xml/altro.xml");
+}
+
+TEST(LoginWindow, OkCancelAndAFreshFieldEachTime)
+{
+    frmLogin login;
+    QTimer::singleShot(0, &login, [&] {
+        login.findChild<QLineEdit*>("txtPassword")->setText("segreta");
+        login.findChild<QPushButton*>("cmdOK")->click();
+    });
+    EXPECT_EQ(login.ShowMe("Cambio password"), "segreta");
+    EXPECT_EQ(login.windowTitle(), "Cambio password");
+
+    QTimer::singleShot(0, &login, [&] {
+        EXPECT_TRUE(login.findChild<QLineEdit*>("txtPassword")->text().isEmpty());
+        login.findChild<QLineEdit*>("txtPassword")->setText("x");
+        login.findChild<QPushButton*>("cmdCancel")->click();
+    });
+    EXPECT_EQ(login.ShowMe("Altro"), "");
+
+    QTimer::singleShot(0, &login, [&] { login.findChild<QPushButton*>("cmdOK")->click(); });
+    EXPECT_EQ(login.ShowMe("Vuoto"), ""); // OK on an empty field is the same as Cancel
+}
+
+TEST(JobViewerWindow, ListsTheStepsJobs)
+{
+    auto doc = xml::Document::loadFile(dtest::kData / "loading.xml");
+    ASSERT_TRUE(doc);
+    frmJob job;
+    job.ShowMe(doc->root().child("CLIENTI"), false);
+    auto* list = job.findChild<QComboBox*>("cmbJob");
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->itemText(2), "job3");
+    EXPECT_EQ(job.findChild<QPlainTextEdit*>("txtJob")->toPlainText(), "INSERT INTO CLIENTI SELECT * FROM ANAGRAFICA");
+    list->setCurrentIndex(2);
+    EXPECT_EQ(job.findChild<QPlainTextEdit*>("txtJob")->toPlainText(), "DELETE FROM CLIENTI WHERE ZONA IS NULL");
+    EXPECT_EQ(job.findChild<QLineEdit*>("txtNome")->text(), "CLIENTI");
+    EXPECT_EQ(job.findChild<QLineEdit*>("txtContatore")->text(), "100");
+    EXPECT_FALSE(job.findChild<QLineEdit*>("txtSvuota")->isEnabled());
+}
