@@ -1,0 +1,121 @@
+// The trace file: pieces with the thread prefix, CR LF handling, cutting at 254 bytes, dumps.
+#include "BusHarness.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace zs::k8bus::test {
+namespace {
+
+std::string prefixOf(unsigned long tid)
+{
+    char p[24];
+    std::snprintf(p, sizeof p, "%lx: ", tid);
+    return p;
+}
+
+// Runs fn on a fresh thread and gives back what that thread wrote after its logOpen lines.
+std::string writtenBy(const std::function<void()>& fn, const std::string& log, std::string& prefix)
+{
+    (void)log;
+    unsigned long tid = 0;
+    std::thread([&] {
+        tid = static_cast<unsigned long>(::syscall(SYS_gettid));
+        fn();
+    }).join();
+    prefix = prefixOf(tid);
+    return prefix;
+}
+
+TEST_F(BusTest, FirstLineOpensWithThreadAndTime)
+{
+    std::string prefix;
+    writtenBy([] { logWrite("hello\n"); }, "", prefix);
+    const std::string text = traceText();
+    ASSERT_EQ(text.rfind(prefix + "\n", 0), 0u) << text;
+    const std::string second = text.substr(prefix.size() + 1);
+    EXPECT_EQ(second.rfind(prefix + "logOpen: threadId 0x", 0), 0u) << second;
+    EXPECT_NE(second.find(" at 2"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - (prefix.size() + 7)), prefix + "hello\r\n");
+}
+
+TEST_F(BusTest, TraceLineTable)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        std::vector<std::string> pieces; // each after the prefix
+    };
+    const std::string longText(600, 'x');
+    const std::vector<Case> cases = {
+        {"two lines in one piece", "one\ntwo\n", {"one\r\ntwo\r\n"}},
+        {"CR LF kept", "done\r\n", {"done\r\n"}},
+        {"empty line is a lone LF", "\n", {"\n"}},
+        {"no final line feed", "tail", {"tail"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(m_env.root() / "k8bus.log");
+        std::string prefix;
+        std::size_t before = 0;
+        writtenBy(
+            [&] {
+                logWrite("\n"); // opens the file
+                before = traceText().size();
+                logWrite(c.input);
+            },
+            "", prefix);
+        std::string expected;
+        for (const auto& p : c.pieces)
+            expected += prefix + p;
+        EXPECT_EQ(traceText().substr(before), expected);
+    }
+    // 600 bytes from a thread: pieces of 254 bytes with CR LF, then the rest without a line end.
+    std::filesystem::remove(m_env.root() / "k8bus.log");
+    std::string prefix;
+    std::size_t before = 0;
+    writtenBy(
+        [&] {
+            logWrite("\n");
+            before = traceText().size();
+            logWrite(longText);
+        },
+        "", prefix);
+    const std::size_t room = 254 - prefix.size();
+    const std::string expected = prefix + std::string(room, 'x') + "\r\n" + prefix + std::string(room, 'x') + "\r\n" +
+                                 prefix + std::string(600 - 2 * room, 'x');
+    EXPECT_EQ(traceText().substr(before), expected);
+}
+
+TEST_F(BusTest, DumpModes)
+{
+    std::string prefix;
+    std::size_t before = 0;
+    writtenBy(
+        [&] {
+            logWrite("\n");
+            before = traceText().size();
+            const unsigned char chars[] = {'A', 'B', ' ', '~'};
+            logDump(chars, 4, 1);
+            const unsigned char bin[] = {1, 2, 3};
+            logDump(bin, 3, 0);
+            logDump(nullptr, 0, 1);
+        },
+        "", prefix);
+    EXPECT_EQ(traceText().substr(before),
+              prefix + " A B ~ ~~\r\n" + prefix + " 0102 03\r\n" + prefix + " Null ptr\r\n");
+}
+
+TEST_F(BusTest, UnwritableFolderTracesNothingAndFailsNothing)
+{
+    setTraceFolderOverride((m_env.root() / "missing" / "deeper").string());
+    std::thread([] {
+        EXPECT_FALSE(logWrite("lost\n"));
+        EXPECT_FALSE(logIsOn());
+    }).join();
+}
+
+} // namespace
+} // namespace zs::k8bus::test
