@@ -1,0 +1,214 @@
+// The controls' dispatch ids, class registration, the library's exports, and the terminal
+// client started for a screen request.
+#include "BusHarness.h"
+
+#include "Bus.h"
+#include "Controls.h"
+#include "TerminalClient.h"
+
+#include "DaemonDouble.h"
+
+#include "automation/ClassRegistry.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <fstream>
+
+namespace zs::k8bus::test {
+namespace {
+
+struct Id {
+    int id;
+    const char* name;
+};
+
+void expectTable(const automation::DispatchTable& table, const std::vector<Id>& ids)
+{
+    ASSERT_EQ(table.members().size(), ids.size());
+    for (const auto& e : ids) {
+        SCOPED_TRACE(e.name);
+        const auto* m = table.find(e.id);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->name, e.name);
+    }
+}
+
+TEST(Controls, SystemDispatchIds)
+{
+    CAPI_K8_SystemCtrl c;
+    expectTable(c.dispatchTable(), {{1, "SystemHandle"}, {2, "DebugMode"}, {3, "CodeSet"}, {4, "LastError"},
+                                    {5, "Machine"}, {6, "Port"}, {7, "Environment"}, {8, "SystemUserId"},
+                                    {9, "SystemPassword"}, {10, "Close"}, {11, "Login"}, {12, "FindTask"},
+                                    {13, "GetLastStatusCodes"}, {-552, "AboutBox"}});
+    EXPECT_TRUE(c.dispatchTable().events().empty());
+}
+
+TEST(Controls, SessionDispatchIds)
+{
+    CAPI_K8_SessionCtrl c;
+    expectTable(c.dispatchTable(),
+                {{1, "SessionHandle"}, {2, "ParamListCount"}, {3, "ParamList"}, {4, "BufSize"}, {5, "EnvList"},
+                 {6, "EnvListCount"}, {7, "EnvListOut"}, {8, "ParamListOut"}, {9, "ParamCountOut"},
+                 {10, "EnvCountOut"}, {11, "Environment"}, {12, "OperatorId"}, {13, "OperatorPassword"},
+                 {14, "CoDiv"}, {15, "SystemHandle"}, {16, "TaskName"}, {17, "EnablePrinterEvents"},
+                 {18, "Interrupt"}, {19, "ResetParams"}, {20, "Close"}, {21, "Open"}, {22, "ExecTask"},
+                 {23, "Param"}, {24, "Env"}, {25, "EnvOut"}, {26, "ParamOut"}, {27, "OCXParent"},
+                 {-552, "AboutBox"}});
+    const auto& events = c.dispatchTable().events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 1);
+    EXPECT_EQ(events[0].name, "PrintLine");
+    EXPECT_EQ(events[0].argCount, 6);
+}
+
+TEST(Controls, RegisteredByProgIdAndClsid)
+{
+    automation::ClassRegistry registry;
+    registerClasses(registry);
+    const auto* system = registry.byProgId("kor8_api.system");
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(system->clsid, "{C9B8FCAD-ABD5-11D2-ACAF-00105A1054F5}");
+    EXPECT_EQ(system->defaultInterfaceId, "{C9B8FCAB-ABD5-11D2-ACAF-00105A1054F5}");
+    EXPECT_EQ(system->eventInterfaceId, "{C9B8FCAC-ABD5-11D2-ACAF-00105A1054F5}");
+    const auto* session = registry.byClsid("C9B8FCB1-ABD5-11D2-ACAF-00105A1054F5");
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->progId, "KOR8_API.Session");
+    EXPECT_EQ(session->defaultInterfaceId, "{C9B8FCAF-ABD5-11D2-ACAF-00105A1054F5}");
+    EXPECT_EQ(session->eventInterfaceId, "{C9B8FCB0-ABD5-11D2-ACAF-00105A1054F5}");
+}
+
+TEST_F(BusTest, SystemControlBeforeLogin)
+{
+    std::thread([] {
+        CAPI_K8_SystemCtrl c;
+        std::vector<automation::Variant> none;
+        // Close before Login: true, handle stays -1.
+        EXPECT_TRUE(c.dispatchTable().invoke(c, 10, automation::InvokeKind::Method, none).value.toBool());
+        std::vector<automation::Variant> v = {automation::Variant("IT")};
+        c.dispatchTable().invoke(c, 3, automation::InvokeKind::Put, v);
+        std::vector<automation::Variant> out(3);
+        auto r = c.dispatchTable().invoke(c, 13, automation::InvokeKind::Method, out);
+        EXPECT_EQ(r.value.toInt32(), -1); // "k8SetCodeSet: findSystemSession failed"
+        EXPECT_EQ(out[1].toInt32(), 97);
+        EXPECT_EQ(out[2].toInt32(), 97);
+        std::vector<automation::Variant> port = {automation::Variant(static_cast<std::int32_t>(0))};
+        c.dispatchTable().invoke(c, 6, automation::InvokeKind::Put, port);
+        std::vector<automation::Variant> machine = {automation::Variant("localhost")};
+        c.dispatchTable().invoke(c, 5, automation::InvokeKind::Put, machine);
+        EXPECT_EQ(c.dispatchTable().invoke(c, 11, automation::InvokeKind::Method, none).value.toInt32(), 0);
+        ASSERT_NE(findSystemSession(0), nullptr);
+        EXPECT_EQ(findSystemSession(0)->port, 5432);
+    }).join();
+}
+
+TEST(Library, ExportsOnlyTheMessageFunctionsAndRegistration)
+{
+    void* lib = ::dlopen(KOR8API_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << ::dlerror();
+    for (const char* name : {"msgInit", "msgStoreParam", "msgStoreArrayParam", "msgSetParam", "msgSetParamNum",
+                             "msgSetNumParams", "msgBuf", "msgLength",
+                             "_ZN2zs5k8bus15registerClassesERNS_10automation13ClassRegistryE"})
+        EXPECT_NE(::dlsym(lib, name), nullptr) << name;
+    // The library's internals stay hidden.
+    EXPECT_EQ(::dlsym(lib, "_ZN2zs5k8bus8logErrorEiPKc"), nullptr);
+    EXPECT_EQ(::dlsym(lib, "_ZN2zs5k8bus10k8OpenKor8EiPKcS2_S2_S2_"), nullptr);
+    using InitFn = void* (*)(unsigned char, unsigned char*, std::uint32_t);
+    using LengthFn = std::uint32_t (*)();
+    auto init = reinterpret_cast<InitFn>(::dlsym(lib, "msgInit"));
+    auto length = reinterpret_cast<LengthFn>(::dlsym(lib, "msgLength"));
+    unsigned char buf[8];
+    ASSERT_NE(init(2, buf, sizeof buf), nullptr);
+    EXPECT_EQ(length(), 3u);
+    ::dlclose(lib);
+}
+
+TEST(TerminalClient, ArgvFromSettingsTable)
+{
+    struct Case {
+        const char* name;
+        std::string folder, format, host;
+        int port;
+        std::vector<std::string> argv;
+    };
+    const Case cases[] = {
+        {"default command", "", "telnet %s %d", "srv", 1234, {"telnet", "srv", "1234"}},
+        {"folder in Windows form", "C:\\Tools", "telnet %s %d", "srv", 1234, {"C:/Tools/telnet", "srv", "1234"}},
+        {"host with blanks and shell characters stays one argument", "", "telnet %s %d", "a b; rm -rf /", 23,
+         {"telnet", "a b; rm -rf /", "23"}},
+        {"quotes group, %% is a percent sign, other formats stay", "/opt/k",
+         "\"my client\" --title=\"Korvi %s:%d\" 100%% %n %x", "h", 7,
+         {"/opt/k/my client", "--title=Korvi h:7", "100%", "%n", "%x"}},
+        {"empty command", "", "", "h", 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(buildClientArgv(c.folder, c.format, c.host, c.port), c.argv);
+    }
+}
+
+TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
+{
+    // The client program's name holds a blank; the command holds quotes and %s / %d.
+    const auto folder = m_env.root() / "client dir";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(ARGV_RECORDER_PATH, folder / "my client");
+    const auto out = m_env.root() / "argv.txt";
+    ::setenv("K8BUS_ARGV_OUT", out.c_str(), 1);
+    ::setenv("K8API_CLIENT_DIR", folder.c_str(), 1);
+    ::setenv("K8API_CLIENT_CMD", "\"my client\" -h %s \"--title=Korvi %s:%d\"", 1);
+
+    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(2).info(1, 0, 5));
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "N"}));
+        c.send(k8test::Reply(0).info(1, 0, 5).num(0).num(0).num(0));
+        c.waitForClose(3000);
+    });
+    onFreshThread([&] {
+        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
+        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
+        int n = 0, room = 10, nSys = 0;
+        char buf[16] = {};
+        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 1);
+    });
+    ::unsetenv("K8API_CLIENT_DIR");
+    ::unsetenv("K8API_CLIENT_CMD");
+    ::unsetenv("K8BUS_ARGV_OUT");
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!std::filesystem::exists(out) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(std::filesystem::exists(out));
+    EXPECT_EQ(zs::test::readFile(out),
+              (folder / "my client").string() + "\n-h\n127.0.0.1\n--title=Korvi 127.0.0.1:2323\n");
+}
+
+TEST_F(BusTest, MissingClientProgramFailsTheTaskWithError45)
+{
+    ::setenv("K8API_CLIENT_CMD", "no-such-terminal-client %s %d", 1);
+    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(2).info(1, 0, 5));
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "n"}));
+        c.waitForClose(3000);
+    });
+    onFreshThread([&] {
+        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
+        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
+        int n = 0, room = 10, nSys = 0;
+        char buf[16] = {};
+        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 0);
+        EXPECT_EQ(k8GetLastError(), 45);
+    });
+    ::unsetenv("K8API_CLIENT_CMD");
+}
+
+} // namespace
+} // namespace zs::k8bus::test
