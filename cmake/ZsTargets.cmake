@@ -46,9 +46,14 @@ function(zs_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABEL};${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-    DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} DISCOVERY_TIMEOUT 60)
+  # Labels are set by a file that ctest reads after the discovered tests: a list of labels does
+  # not survive the discovery script's argument passing.
+  set(labels ${ARG_LABEL} ${ARG_LABELS})
+  set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${labels_file}
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS [==[${labels}]==])\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
 
 function(zs_check_core_has_no_qt)

@@ -1,11 +1,13 @@
 #include "Peers.h"
 
+#include <pwd.h>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -151,7 +153,10 @@ Pop3Peer::Pop3Peer(const std::string& user, const std::string& password)
     std::filesystem::create_directories(root / "run");
     std::filesystem::create_directories(root / "mail");
     ::chmod((root / "mail").c_str(), 0777);
-    const std::string uid = "102", gid = "105";
+    // The mail user is Dovecot's own: its ids differ between machines, so look them up.
+    const struct passwd* pw = ::getpwnam("dovecot");
+    const std::string uid = pw ? std::to_string(pw->pw_uid) : "0";
+    const std::string gid = pw ? std::to_string(pw->pw_gid) : "0";
     std::ofstream(root / "passwd") << user << ":{PLAIN}" << password << ":" << uid << ":" << gid << "::"
                                    << (root / "mail").string() << "::\n";
     std::ofstream conf(root / "dovecot.conf");
