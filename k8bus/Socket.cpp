@@ -84,6 +84,7 @@ int mapErrno(int e)
 
 struct SockGlobals : ThreadSlotState {
     int lastSockError = 0;
+    int lastSysError = 0; ///< the errno behind lastSockError, 0 for time-outs and closes
     SockTimeouts timeouts;
     std::string peerAddress;
     int acceptedSocket = -1;
@@ -118,8 +119,18 @@ SockGlobals* sockGlobals() { return threadSlotAs<SockGlobals>(kSlotSocket); }
 
 void setError(SockGlobals* g, int n)
 {
-    if (g)
+    if (g) {
         g->lastSockError = n;
+        g->lastSysError = 0;
+    }
+}
+
+void setSysError(SockGlobals* g, int e)
+{
+    if (g) {
+        g->lastSockError = mapErrno(e);
+        g->lastSysError = e;
+    }
 }
 
 // ---- the blocking operations, run directly or on the proxy thread -------------------------
@@ -243,18 +254,18 @@ void call(SockGlobals* g, ProxyRequest& r)
             g->request = nullptr;
             if (n == sizeof v) {
                 if (r.result < 0)
-                    setError(g, mapErrno(r.error));
+                    setSysError(g, r.error);
                 return;
             }
         }
         r.result = -1;
         r.error = errno;
-        setError(g, mapErrno(r.error));
+        setSysError(g, r.error);
         return;
     }
     execute(r);
     if (r.result < 0)
-        setError(g, mapErrno(r.error));
+        setSysError(g, r.error);
 }
 
 bool initSockProxy(SockGlobals* g)
@@ -436,7 +447,7 @@ int doConnect(SockGlobals* g, const char* host, int port)
     ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) {
-        setError(g, mapErrno(errno));
+        setSysError(g, errno);
         sockReportError("doConnect: socket() failed");
         return -1;
     }
@@ -519,6 +530,19 @@ bool sockListenRegister(int port, int sock)
     return true;
 }
 
+void sockListenUnregister(int port)
+{
+    int entry = -1;
+    {
+        std::lock_guard lock(CritListenTable);
+        for (int i = 0; i <= g_listenHighest; ++i)
+            if (g_listen[static_cast<std::size_t>(i)].port == port && g_listen[static_cast<std::size_t>(i)].sock != -1)
+                entry = i;
+    }
+    if (entry >= 0)
+        listenFree(entry);
+}
+
 int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
 {
     SockGlobals* g = sockGlobals();
@@ -537,8 +561,8 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            int e = mapErrno(errno);
-            setError(g, e);
+            setSysError(g, errno);
+            const int e = g ? g->lastSockError : mapErrno(errno);
             if (e != 0 && e != -2 && e != -3) {
                 logWritef("sockSend: error, sockLastErrNo %d\n", e);
                 sockReportError("sockSend: send failed");
@@ -699,7 +723,7 @@ bool sockSetOption(int sock, int level, int option, const void* value, int lengt
     default: logWritef("getSockOptLevel: invalid OptName %d\n", option); return false;
     }
     if (::setsockopt(sock, lvl, opt, value, static_cast<socklen_t>(length)) != 0) {
-        setError(sockGlobals(), mapErrno(errno));
+        setSysError(sockGlobals(), errno);
         char text[200];
         if (length == 4)
             std::snprintf(text, sizeof text, "sockSetOption: >>> setsockopt %s=%d failed <<<", name,
@@ -784,7 +808,8 @@ const char* sockErrorText(int n)
 std::string sockErrorDescription()
 {
     const int sockErr = sockGetLastErrorNo();
-    const int sysErr = errno;
+    SockGlobals* g = sockGlobals();
+    const int sysErr = g ? g->lastSysError : 0;
     if (sockErr == 0 && sysErr == 0)
         return "No error\n";
     char text[200];

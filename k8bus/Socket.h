@@ -51,5 +51,7 @@ bool sockProxyActive();
 
 /// Process-wide listen table (1001 entries): registers a listening socket for doAccept.
 bool sockListenRegister(int port, int sock);
+/// Frees the port's entry (the socket itself is the caller's to close).
+void sockListenUnregister(int port);
 
 } // namespace zs::k8bus
