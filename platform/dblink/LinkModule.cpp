@@ -82,10 +82,19 @@ struct LinkCursor {
     sqlite3_int64 rowid = 0;
 };
 
-LinkTable* tableOf(sqlite3_vtab* v) { return reinterpret_cast<LinkTable*>(v); }
-LinkCursor* cursorOf(sqlite3_vtab_cursor* c) { return reinterpret_cast<LinkCursor*>(c); }
+LinkTable* tableOf(sqlite3_vtab* v)
+{
+    return reinterpret_cast<LinkTable*>(v);
+}
+LinkCursor* cursorOf(sqlite3_vtab_cursor* c)
+{
+    return reinterpret_cast<LinkCursor*>(c);
+}
 
-void setError(char** pzErr, const std::string& text) { *pzErr = sqlite3_mprintf("%s", text.c_str()); }
+void setError(char** pzErr, const std::string& text)
+{
+    *pzErr = sqlite3_mprintf("%s", text.c_str());
+}
 
 std::string remoteError(const db::Connection& c)
 {

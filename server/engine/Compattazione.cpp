@@ -19,11 +19,16 @@ constexpr int kSqliteLocked = 6;
 
 Compattazione::Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
                              std::function<bool(const std::string&, const std::string&)> askRetry)
-    : m_log(log), m_settings(settings), m_yield(yield), m_askRetry(std::move(askRetry))
-{
-}
+    : m_log(log)
+    , m_settings(settings)
+    , m_yield(yield)
+    , m_askRetry(std::move(askRetry))
+{}
 
-std::string Compattazione::percorsoTemporaneo(const std::string& path) { return replaceAll(path, ".mdb", ".temp"); }
+std::string Compattazione::percorsoTemporaneo(const std::string& path)
+{
+    return replaceAll(path, ".mdb", ".temp");
+}
 
 void Compattazione::fail(const std::string& text)
 {

@@ -15,7 +15,7 @@ struct ProgramSettings;
 namespace zs::engine {
 
 class Compattazione {
-public:
+  public:
     /// `askRetry` shows "…Vuoi riprovare?" (Retry/Cancel) and says whether to retry; without it
     /// a database held by another user is not waited for.
     Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
@@ -28,7 +28,7 @@ public:
     /// The old temporary name of a compaction: every ".mdb" replaced by ".temp".
     static std::string percorsoTemporaneo(const std::string& path);
 
-private:
+  private:
     void fail(const std::string& text);
 
     shell::ProgramLog& m_log;

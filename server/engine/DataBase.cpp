@@ -121,8 +121,10 @@ std::optional<db::TableDef> DataBase::definizioneTabella(const xml::Element& tab
 
 DataBase::DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
                    std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages)
-    : m_settings(settings), m_settingsRoot(std::move(settingsRoot)), m_output(std::move(outputResponseDB)),
-      m_messages(messages)
+    : m_settings(settings)
+    , m_settingsRoot(std::move(settingsRoot))
+    , m_output(std::move(outputResponseDB))
+    , m_messages(messages)
 {
     dblink::registerLinkModule();
 }
@@ -230,8 +232,8 @@ bool DataBase::CreaTabella(const std::string& connection, const xml::Element& ta
             error = fromDb(catalog.errors());
     }
     if (!ok)
-        m_messages.show(std::to_string(error.number) + ": " + error.description + kCrLf + "Errore sulla tabella: " +
-                            table.localName(),
+        m_messages.show(std::to_string(error.number) + ": " + error.description + kCrLf +
+                            "Errore sulla tabella: " + table.localName(),
                         shell::MessageIcon::Critical, "Errore Creazione tabelle");
     return ok;
 }

@@ -22,7 +22,7 @@ struct ProgramSettings;
 namespace zs::engine {
 
 class DataBase {
-public:
+  public:
     /// `settingsRoot` gives the settings document's root (read afresh by every build);
     /// `outputResponseDB` appends a piece of text to the result box (no line break added).
     DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
@@ -49,10 +49,9 @@ public:
 
     /// The definition a table element gives on one side; nothing, with the reason in `error`,
     /// for a column without type or a size that is not a number or a key column that is missing.
-    static std::optional<db::TableDef> definizioneTabella(const xml::Element& table, bool onServer,
-                                                          std::string& error);
+    static std::optional<db::TableDef> definizioneTabella(const xml::Element& table, bool onServer, std::string& error);
 
-private:
+  private:
     const shell::ProgramSettings& m_settings;
     std::function<xml::Element()> m_settingsRoot;
     std::function<void(const std::string&)> m_output;

@@ -12,9 +12,10 @@ namespace zs::engine {
 
 DtsPackage::DtsPackage(shell::ProgramLog& log, shell::MessageService& messages,
                        std::function<db::Connection*()> connection)
-    : m_log(log), m_messages(messages), m_connection(std::move(connection))
-{
-}
+    : m_log(log)
+    , m_messages(messages)
+    , m_connection(std::move(connection))
+{}
 
 std::string DtsPackage::createStoreSql()
 {
@@ -58,9 +59,9 @@ bool DtsPackage::ExecuteDtsPackage(const std::string&, const std::string&, const
     auto rows = c->query(std::string("select StepName, StepSql from ") + kStoreTable +
                          " where PackageName = " + sqlQuote(packageName) + " order by StepOrder");
     if (!rows) {
-        failureB((c->errors().empty() ? std::string() : c->errors().front().source + ": " +
-                                                            c->errors().front().description),
-                 "");
+        failureB(
+            (c->errors().empty() ? std::string() : c->errors().front().source + ": " + c->errors().front().description),
+            "");
         return false;
     }
     if (rows->eof()) {
@@ -83,8 +84,8 @@ bool DtsPackage::ExecuteDtsPackage(const std::string&, const std::string&, const
         }
         ok = false;
         const db::Error e = c->errors().empty() ? db::Error{} : c->errors().front();
-        report += "Step \"" + s.name + "\" Failed\r\n\tError: " + std::to_string(e.number) + "\r\n\tSource: " +
-                  e.source + "\r\n\tDescription: " + e.description + "\r\n\r\n";
+        report += "Step \"" + s.name + "\" Failed\r\n\tError: " + std::to_string(e.number) +
+                  "\r\n\tSource: " + e.source + "\r\n\tDescription: " + e.description + "\r\n\r\n";
         m_log.WriteInLog(report, false, false);
         m_log.OutputResponse("Step \"" + s.name + "\" Failed: " + e.description, true, 1);
         m_messages.show(report, shell::MessageIcon::Critical, "Errore.");

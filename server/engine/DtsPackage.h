@@ -22,7 +22,7 @@ class ProgramLog;
 namespace zs::engine {
 
 class DtsPackage {
-public:
+  public:
     static constexpr const char* kStoreTable = "DtsPackageSteps";
 
     DtsPackage(shell::ProgramLog& log, shell::MessageService& messages, std::function<db::Connection*()> connection);
@@ -37,7 +37,7 @@ public:
     /// The statement that creates the store (tests and the database builder's users).
     static std::string createStoreSql();
 
-private:
+  private:
     void failureB(const std::string& source, const std::string& report);
 
     shell::ProgramLog& m_log;

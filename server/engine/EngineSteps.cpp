@@ -7,7 +7,9 @@
 
 namespace zs::engine {
 
-EngineSteps::EngineSteps(Dependencies deps) : UnconnectedEngineHost(deps.log), m_deps(std::move(deps))
+EngineSteps::EngineSteps(Dependencies deps)
+    : UnconnectedEngineHost(deps.log)
+    , m_deps(std::move(deps))
 {
     dblink::registerLinkModule();
 }

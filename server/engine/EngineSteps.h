@@ -26,7 +26,7 @@ class Clock;
 namespace zs::engine {
 
 class EngineSteps : public UnconnectedEngineHost {
-public:
+  public:
     struct Dependencies {
         shell::ProgramLog& log;
         const shell::ProgramSettings& settings;
@@ -54,7 +54,7 @@ public:
     /// The outcome of the last compaction (the run's success flag is not changed by it).
     bool lastCompactionOk() const { return m_lastCompactionOk; }
 
-private:
+  private:
     Dependencies m_deps;
     bool m_lastCompactionOk = true;
 };

@@ -31,7 +31,10 @@ std::optional<std::string> annotation(const xml::Element& e, const std::string& 
     return std::nullopt;
 }
 
-bool mapped(const xml::Element& e) { return lower(annotation(e, "mapped").value_or("true")) != "false"; }
+bool mapped(const xml::Element& e)
+{
+    return lower(annotation(e, "mapped").value_or("true")) != "false";
+}
 
 /// The attribute and element declarations of an element declaration's complex type.
 void collectFields(const xml::Element& node, XmlMapping::Relation& relation, std::vector<xml::Element>& nested)
@@ -116,10 +119,12 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
 
 ImportXml::ImportXml(shell::ProgramLog& log, shell::MessageService& messages, const time::Clock& clock,
                      stdfs::path programFolder, std::function<db::Connection*()> connection)
-    : m_log(log), m_messages(messages), m_clock(clock), m_programFolder(std::move(programFolder)),
-      m_connection(std::move(connection))
-{
-}
+    : m_log(log)
+    , m_messages(messages)
+    , m_clock(clock)
+    , m_programFolder(std::move(programFolder))
+    , m_connection(std::move(connection))
+{}
 
 stdfs::path ImportXml::errorLogFile() const
 {
@@ -186,8 +191,8 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
             ok = false;
             m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere,
                              true, false);
-            const auto id = m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason,
-                                                 true, 1);
+            const auto id =
+                m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);
             m_log.setImage(id, static_cast<shell::LogImage>(2));
             stdfs::create_directories(errorLogFile().parent_path(), ec);
             std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";

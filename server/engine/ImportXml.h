@@ -34,7 +34,7 @@ struct XmlMapping {
         bool attribute = false;
     };
     struct Relation {
-        std::string table;  ///< sql:relation, else the element's name
+        std::string table; ///< sql:relation, else the element's name
         std::vector<Field> fields;
     };
     /// By element local name; only elements that map to a table are here.
@@ -45,7 +45,7 @@ struct XmlMapping {
 };
 
 class ImportXml {
-public:
+  public:
     ImportXml(shell::ProgramLog& log, shell::MessageService& messages, const time::Clock& clock,
               std::filesystem::path programFolder, std::function<db::Connection*()> connection);
 
@@ -57,7 +57,7 @@ public:
     /// The bulk load's error file of today: <program folder>/log/yymmddx.log.
     std::filesystem::path errorLogFile() const;
 
-private:
+  private:
     /// Loads one data file in one transaction. False with the reason when it was rejected.
     bool loadFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& file, std::string& reason);
     void handledError(const std::string& description);

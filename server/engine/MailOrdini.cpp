@@ -12,10 +12,12 @@ namespace zs::engine {
 
 MailOrdini::MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
                        std::function<OrderMailSettings()> settings, OrderMailer& mailer)
-    : m_log(log), m_yield(yield), m_connection(std::move(connection)), m_settings(std::move(settings)),
-      m_mailer(mailer)
-{
-}
+    : m_log(log)
+    , m_yield(yield)
+    , m_connection(std::move(connection))
+    , m_settings(std::move(settings))
+    , m_mailer(mailer)
+{}
 
 std::string MailOrdini::orderQuery(const std::string& descrResponsabile)
 {
@@ -70,7 +72,8 @@ bool MailOrdini::MailOrdersStep(const xml::Element& step)
         std::string text;
         for (; !orders->eof(); orders->moveNext()) {
             char count[24];
-            std::snprintf(count, sizeof count, "%04lld", static_cast<long long>(orders->value("RiGHE").toInt().value_or(0)));
+            std::snprintf(count, sizeof count, "%04lld",
+                          static_cast<long long>(orders->value("RiGHE").toInt().value_or(0)));
             text += orders->text("OMORDINE") + " - " + trim(orders->text("OMRIFERIMENTOCLIENTE")) + " - " + count +
                     " - " + orders->text("OMAGENTE") + " - " + orders->text("OMCONTO") + "  " + orders->text("OMRAG") +
                     "\r\n";

@@ -39,7 +39,7 @@ struct OrderMail {
 
 /// Sends one mail and returns when it has been sent or has failed (every wait bounded).
 class OrderMailer {
-public:
+  public:
     virtual ~OrderMailer() = default;
     /// "" when the server accepted the mail, else the failure text.
     virtual std::string send(const OrderMail& mail) = 0;
@@ -47,12 +47,12 @@ public:
 
 /// A mailer for builds without the mail class: every mail fails with a clear text.
 class UnavailableOrderMailer : public OrderMailer {
-public:
+  public:
     std::string send(const OrderMail&) override { return "Invio email non disponibile in questa installazione"; }
 };
 
 class MailOrdini {
-public:
+  public:
     static constexpr const char* kSenderDisplayName = "VevEzarir ";
     static constexpr const char* kManagerQuery =
         "select ResponsabiliVenditeAgenti.email,ResponsabiliVenditeAgenti.DescrResponsabile  from "
@@ -69,7 +69,7 @@ public:
     /// The header line of every mail, CR LF included.
     static std::string header();
 
-private:
+  private:
     shell::ProgramLog& m_log;
     shell::YieldHook& m_yield;
     std::function<db::Connection*()> m_connection;

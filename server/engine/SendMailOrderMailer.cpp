@@ -5,9 +5,10 @@
 namespace zs::engine {
 
 SendMailOrderMailer::SendMailOrderMailer(std::function<void()> yield, time::Clock* clock, long timeoutSeconds)
-    : m_yield(std::move(yield)), m_clock(clock), m_timeout(timeoutSeconds)
-{
-}
+    : m_yield(std::move(yield))
+    , m_clock(clock)
+    , m_timeout(timeoutSeconds)
+{}
 
 std::string SendMailOrderMailer::send(const OrderMail& mail)
 {

@@ -14,14 +14,14 @@ class Clock;
 namespace zs::engine {
 
 class SendMailOrderMailer : public OrderMailer {
-public:
+  public:
     /// `yield` runs while the mail waits on its socket; `clock` measures the time-outs (the
     /// system clock when null).
     explicit SendMailOrderMailer(std::function<void()> yield = {}, time::Clock* clock = nullptr,
                                  long timeoutSeconds = 60);
     std::string send(const OrderMail& mail) override;
 
-private:
+  private:
     std::function<void()> m_yield;
     time::Clock* m_clock;
     long m_timeout;

@@ -8,9 +8,9 @@
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineSteps.h"
-#include "engine/SendMailOrderMailer.h"
 #include "engine/ExtractionRun.h"
 #include "engine/RunState.h"
+#include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
 #include "shell/Crono.h"
 #include "shell/ProgramLog.h"
@@ -37,7 +37,7 @@ extern "C" void onSignal(int)
 }
 
 class StderrMessages : public zs::shell::MessageService {
-public:
+  public:
     void show(const std::string& text, zs::shell::MessageIcon, const std::string& title) override
     {
         std::cerr << title << " " << text << "\n";
@@ -45,13 +45,15 @@ public:
 };
 
 class NoYield : public zs::shell::YieldHook {
-public:
+  public:
     void yield() override {}
 };
 
 class PrintingListener : public zs::shell::LogListener {
-public:
-    explicit PrintingListener(bool quiet) : m_quiet(quiet) {}
+  public:
+    explicit PrintingListener(bool quiet)
+        : m_quiet(quiet)
+    {}
     void nodeAdded(const zs::shell::LogNode& n) override
     {
         if (!m_quiet || n.error)
@@ -60,7 +62,7 @@ public:
     void nodeChanged(const zs::shell::LogNode&) override {}
     void cleared() override {}
 
-private:
+  private:
     bool m_quiet;
 };
 

@@ -18,7 +18,7 @@
 namespace zs::engine::test {
 
 class RecordingMessages : public shell::MessageService {
-public:
+  public:
     struct Box {
         std::string text, title;
         shell::MessageIcon icon;
@@ -31,12 +31,15 @@ public:
 };
 
 class CountingYield : public shell::YieldHook {
-public:
+  public:
     void yield() override { ++count; }
     int count = 0;
 };
 
-inline std::string sqliteCs(const std::filesystem::path& file) { return "Data Source=" + file.string() + ";"; }
+inline std::string sqliteCs(const std::filesystem::path& file)
+{
+    return "Data Source=" + file.string() + ";";
+}
 
 /// Runs statements on a SQLite file, creating it when it is missing.
 inline void sqliteRun(const std::filesystem::path& file, const std::vector<std::string>& statements)
@@ -59,7 +62,7 @@ inline std::string scalar(db::Connection& c, const std::string& sql)
 }
 
 class StepsTest : public ::testing::Test {
-protected:
+  protected:
     /// The run log's lines; "E:" marks errors, "  " level-1 lines.
     std::vector<std::string> lines() const
     {

@@ -1,8 +1,8 @@
 // Compaction of the Access (SQLite) database: the data stays, the file shrinks, a leftover
 // temporary file goes, and every failure leaves the database as it was.
 
-#include "engine/Compattazione.h"
 #include "StepsTestSupport.h"
+#include "engine/Compattazione.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace {
 using test::scalar;
 
 class CompattazioneTest : public test::StepsTest {
-protected:
+  protected:
     std::filesystem::path makeDatabase(const std::string& name)
     {
         const auto file = path(name);

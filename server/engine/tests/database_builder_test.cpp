@@ -2,8 +2,8 @@
 // counters and named keys, tables that exist already, tables that fail, and linked tables
 // that read and append to a table of another database.
 
-#include "engine/DataBase.h"
 #include "StepsTestSupport.h"
+#include "engine/DataBase.h"
 
 #include "xml/XmlDocument.h"
 
@@ -14,7 +14,7 @@ namespace {
 using test::scalar;
 
 class DataBaseTest : public test::StepsTest {
-protected:
+  protected:
     DataBaseTest()
     {
         m_settings.ProviderAccess = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
@@ -23,7 +23,8 @@ protected:
     }
     void setServerType(const std::string& type)
     {
-        m_settingsDoc = xml::Document::loadString("<zentrikServer><ServerType>" + type + "</ServerType></zentrikServer>");
+        m_settingsDoc =
+            xml::Document::loadString("<zentrikServer><ServerType>" + type + "</ServerType></zentrikServer>");
     }
     bool build(const std::string& creationXml)
     {

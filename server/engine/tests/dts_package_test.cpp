@@ -1,8 +1,8 @@
 // The package step over the package store of a real SQLite database: steps in order, the day
 // log report, a failing step that fails the package step, and a package the store lacks.
 
-#include "engine/DtsPackage.h"
 #include "StepsTestSupport.h"
+#include "engine/DtsPackage.h"
 
 #include "engine/EngineStrings.h"
 #include "xml/XmlDocument.h"
@@ -14,7 +14,7 @@ namespace {
 using test::scalar;
 
 class DtsPackageTest : public test::StepsTest {
-protected:
+  protected:
     DtsPackageTest()
     {
         test::sqliteRun(path("target.mdb"), {DtsPackage::createStoreSql(), "create table T (n integer)"});
@@ -62,9 +62,8 @@ TEST_F(DtsPackageTest, AFailingStepFailsThePackageStep)
     ASSERT_EQ(m_messages.boxes.size(), 1u);
     EXPECT_EQ(m_messages.boxes[0].title, "Errore.");
     const std::string& box = m_messages.boxes[0].text;
-    EXPECT_EQ(box.rfind("Step \"Primo\" Succeeded\r\n\r\nStep \"Rotto\" Failed\r\n\tError: -2147217900\r\n\tSource: ",
-                        0),
-              0u)
+    EXPECT_EQ(
+        box.rfind("Step \"Primo\" Succeeded\r\n\r\nStep \"Rotto\" Failed\r\n\tError: -2147217900\r\n\tSource: ", 0), 0u)
         << box;
     EXPECT_NE(box.find("\r\n\tDescription: no such table: MANCA\r\n\r\n"), std::string::npos) << box;
     EXPECT_EQ(box.substr(box.size() - 4), "\r\n\r\n");

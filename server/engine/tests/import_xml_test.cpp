@@ -2,8 +2,8 @@
 // tables and attributes or child elements to columns; imported files move to the old folder;
 // a rejected file stays, leaves no rows behind and fails the step.
 
-#include "engine/ImportXml.h"
 #include "StepsTestSupport.h"
+#include "engine/ImportXml.h"
 
 #include "xml/XmlDocument.h"
 
@@ -14,22 +14,24 @@ namespace {
 using test::scalar;
 namespace stdfs = std::filesystem;
 
-const char* const kSchema =
-    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
-    "<xsd:sequence><xsd:element name='Nome' sql:field='nome' type='xsd:string'/></xsd:sequence>"
-    "<xsd:attribute name='Codice' sql:field='codice' type='xsd:string'/>"
-    "<xsd:attribute name='Note' sql:mapped='false'/>"
-    "</xsd:complexType></xsd:element></xsd:schema>";
+const char* const kSchema = "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+                            "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+                            "<xsd:sequence><xsd:element name='Nome' sql:field='nome' type='xsd:string'/></xsd:sequence>"
+                            "<xsd:attribute name='Codice' sql:field='codice' type='xsd:string'/>"
+                            "<xsd:attribute name='Note' sql:mapped='false'/>"
+                            "</xsd:complexType></xsd:element></xsd:schema>";
 
-std::string clienti(const std::string& rows) { return "<ROOT>" + rows + "</ROOT>"; }
+std::string clienti(const std::string& rows)
+{
+    return "<ROOT>" + rows + "</ROOT>";
+}
 std::string cliente(const std::string& codice, const std::string& nome)
 {
     return "<Cliente Codice='" + codice + "' Note='n'><Nome>" + nome + "</Nome></Cliente>";
 }
 
 class ImportXmlTest : public test::StepsTest {
-protected:
+  protected:
     ImportXmlTest()
     {
         test::sqliteRun(path("target.mdb"), {"create table CLIENTI (codice text not null, nome text)"});
@@ -42,7 +44,10 @@ protected:
         auto doc = xml::Document::loadString("<IMPORTXML>" + children + "</IMPORTXML>");
         return m_import.ImportXmlStep(doc->root());
     }
-    std::string basic() { return "<path>" + path("in").string() + "</path><SCHEMA>" + path("schema.xsd").string() + "</SCHEMA>"; }
+    std::string basic()
+    {
+        return "<path>" + path("in").string() + "</path><SCHEMA>" + path("schema.xsd").string() + "</SCHEMA>";
+    }
 
     db::Connection m_db;
     ImportXml m_import{m_log, m_messages, m_clock, m_dir.path(), [this] { return &m_db; }};
@@ -99,8 +104,8 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
     l.erase(l.begin());
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(cases[i].file);
-        const std::string head = "E:Errore nell'importazione del file " + (path("in") / cases[i].file).string() + "-" +
-                                 cases[i].reason;
+        const std::string head =
+            "E:Errore nell'importazione del file " + (path("in") / cases[i].file).string() + "-" + cases[i].reason;
         EXPECT_EQ(l[i].rfind("  " + head, 0), 0u) << l[i];
         EXPECT_TRUE(stdfs::exists(path("in") / cases[i].file));
         EXPECT_EQ(m_log.nodes()[i + 1].image, static_cast<shell::LogImage>(2));
@@ -113,18 +118,21 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
 TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
 {
     zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
-    zs::test::writeFile(path("altro.xsd"), std::string(kSchema).replace(std::string(kSchema).find("'nome'"), 6, "'cognome'"));
+    zs::test::writeFile(path("altro.xsd"),
+                        std::string(kSchema).replace(std::string(kSchema).find("'nome'"), 6, "'cognome'"));
     EXPECT_FALSE(step("<path>" + path("in").string() + "</path><schema>" + path("altro.xsd").string() + "</schema>"));
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
     EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
 
     zs::test::writeFile(path("rotto.xsd"), "<xsd:schema");
     EXPECT_FALSE(step("<path>" + path("in").string() + "</path><schema>" + path("rotto.xsd").string() + "</schema>"));
-    EXPECT_FALSE(step("<path>" + path("manca").string() + "</path><schema>" + path("schema.xsd").string() + "</schema>"));
+    EXPECT_FALSE(
+        step("<path>" + path("manca").string() + "</path><schema>" + path("schema.xsd").string() + "</schema>"));
     ASSERT_EQ(m_messages.boxes.size(), 2u);
     EXPECT_EQ(m_messages.boxes[1].title, "Errore.");
-    EXPECT_EQ(m_messages.boxes[1].text, "Errore nell'importazione dei file xml\r\nCartella di importazione inesistente: " +
-                                            path("manca").string() + "\r\n[.modImportXml.ImportXmlBulkLoad]");
+    EXPECT_EQ(m_messages.boxes[1].text,
+              "Errore nell'importazione dei file xml\r\nCartella di importazione inesistente: " +
+                  path("manca").string() + "\r\n[.modImportXml.ImportXmlBulkLoad]");
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
 }
 

@@ -2,8 +2,8 @@
 // one mail per manager with orders in manager order, the order table's layout, the fixed
 // recipient, failures in the run log, and names holding a quote.
 
-#include "engine/MailOrdini.h"
 #include "StepsTestSupport.h"
+#include "engine/MailOrdini.h"
 
 #include "xml/XmlDocument.h"
 
@@ -13,7 +13,7 @@ namespace zs::engine {
 namespace {
 
 class RecordingMailer : public OrderMailer {
-public:
+  public:
     std::string send(const OrderMail& mail) override
     {
         mails.push_back(mail);
@@ -24,7 +24,7 @@ public:
 };
 
 class MailOrdiniTest : public test::StepsTest {
-protected:
+  protected:
     MailOrdiniTest()
     {
         test::sqliteRun(

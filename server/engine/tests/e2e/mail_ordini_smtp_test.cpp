@@ -18,7 +18,7 @@ namespace zs::engine {
 namespace {
 
 class NoYield : public shell::YieldHook {
-public:
+  public:
     void yield() override {}
 };
 
@@ -52,15 +52,16 @@ TEST(MailOrdiniSmtp, OneMessagePerManagerReachesTheServer)
     shell::ProgramLog log(dayLog);
     NoYield yield;
     SendMailOrderMailer mailer({}, nullptr, 10);
-    MailOrdini step(log, yield, [&] { return &erp.db; },
-                    [&] {
-                        OrderMailSettings s;
-                        s.smtpServer = "127.0.0.1";
-                        s.smtpPort = peer.port();
-                        s.sender = "ordini@example.it";
-                        return s;
-                    },
-                    mailer);
+    MailOrdini step(
+        log, yield, [&] { return &erp.db; },
+        [&] {
+            OrderMailSettings s;
+            s.smtpServer = "127.0.0.1";
+            s.smtpPort = peer.port();
+            s.sender = "ordini@example.it";
+            return s;
+        },
+        mailer);
     auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>Ordini aperti</oggetto></IMPORTEMAIL>");
     EXPECT_TRUE(step.MailOrdersStep(doc->root()));
     EXPECT_NE(peer.envelope(1).find("bianchi@example.it"), std::string::npos) << peer.envelope(1);
@@ -79,22 +80,24 @@ TEST(MailOrdiniSmtp, AServerThatIsNotThereFailsTheStep)
     NoYield yield;
     SendMailOrderMailer mailer({}, nullptr, 3);
     const auto port = mail::test::freePort();
-    MailOrdini step(log, yield, [&] { return &erp.db; },
-                    [&] {
-                        OrderMailSettings s;
-                        s.smtpServer = "127.0.0.1";
-                        s.smtpPort = port;
-                        s.sender = "ordini@example.it";
-                        return s;
-                    },
-                    mailer);
+    MailOrdini step(
+        log, yield, [&] { return &erp.db; },
+        [&] {
+            OrderMailSettings s;
+            s.smtpServer = "127.0.0.1";
+            s.smtpPort = port;
+            s.sender = "ordini@example.it";
+            return s;
+        },
+        mailer);
     log.OutputResponse("Invio ordini", false, 0);
     auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>x</oggetto></IMPORTEMAIL>");
     EXPECT_FALSE(step.MailOrdersStep(doc->root()));
     ASSERT_EQ(log.nodes().size(), 3u);
     EXPECT_EQ(log.nodes()[1].text.rfind("Errore nell'invio email ai seguenti destinatari bianchi@example.it-", 0), 0u)
         << log.nodes()[1].text;
-    EXPECT_GT(log.nodes()[1].text.size(), std::string("Errore nell'invio email ai seguenti destinatari bianchi@example.it-").size());
+    EXPECT_GT(log.nodes()[1].text.size(),
+              std::string("Errore nell'invio email ai seguenti destinatari bianchi@example.it-").size());
 }
 
 } // namespace

@@ -17,7 +17,7 @@ namespace zs::engine {
 namespace {
 
 class NoMessages : public shell::MessageService {
-public:
+  public:
     void show(const std::string& text, shell::MessageIcon, const std::string&) override { boxes.push_back(text); }
     std::vector<std::string> boxes;
 };
@@ -30,7 +30,7 @@ std::string scalar(db::Connection& c, const std::string& sql)
 }
 
 class PgDataBase : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ZS_REQUIRE_PG();

@@ -21,7 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string cs(const fs::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string(); }
+std::string cs(const fs::path& p)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string();
+}
 
 void exec(db::Connection& c, const std::string& sql)
 {
@@ -62,32 +65,37 @@ struct Folder {
                 "('Riepilogo', 2, 'Conta', 'insert into RIEPILOGO select count(*) from CLIENTI'), "
                 "('Rotto', 1, 'Manca', 'insert into MANCA values (1)')");
         exec(t, dblink::createLinkSql("ARTICOLI_ERP", ";DATABASE=" + (home / "erp.db").string(), "ARTICOLI"));
-        zs::test::writeFile(home / "clienti.xsd",
-                            "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-                            "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
-                            "<xsd:attribute name='Codice' sql:field='codice'/><xsd:attribute name='Nome' sql:field='nome'/>"
-                            "</xsd:complexType></xsd:element></xsd:schema>");
+        zs::test::writeFile(
+            home / "clienti.xsd",
+            "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+            "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+            "<xsd:attribute name='Codice' sql:field='codice'/><xsd:attribute name='Nome' sql:field='nome'/>"
+            "</xsd:complexType></xsd:element></xsd:schema>");
         zs::test::writeFile(home / "in/clienti.xml",
                             "<ROOT><Cliente Codice='C1' Nome='Rossi'/><Cliente Codice='C2' Nome='Bianchi'/></ROOT>");
         zs::test::writeFile(home / "zentrikServer.xml",
                             "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
                             "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
-                            "<DATABASEACCESS>" + target.string() + "</DATABASEACCESS>"
-                            "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
+                            "<DATABASEACCESS>" +
+                                target.string() +
+                                "</DATABASEACCESS>"
+                                "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
     }
     void loading(const std::string& package)
     {
         zs::test::writeFile(
             home / "zentrikLoading.xml",
             "<?xml version=\"1.0\"?><Estrattore>"
-            "<IMPORTXML><esegui>si</esegui><operazione>Importazione clienti</operazione><path>" + (home / "in").string() +
-                "</path><schema>" + (home / "clienti.xsd").string() + "</schema></IMPORTXML>"
-            "<EXECUTEDTS><esegui>si</esegui><operazione>Pacchetto</operazione><packagename>" + package +
+            "<IMPORTXML><esegui>si</esegui><operazione>Importazione clienti</operazione><path>" +
+                (home / "in").string() + "</path><schema>" + (home / "clienti.xsd").string() +
+                "</schema></IMPORTXML>"
+                "<EXECUTEDTS><esegui>si</esegui><operazione>Pacchetto</operazione><packagename>" +
+                package +
                 "</packagename></EXECUTEDTS>"
-            "<COPIA><esegui>si</esegui><operazione>Articoli collegati</operazione><svuota>si</svuota>"
-            "<query>insert into COPIA select cod, descr from ARTICOLI_ERP</query></COPIA>"
-            "<COMPATTA><esegui>si</esegui><operazione>Compattazione</operazione></COMPATTA>"
-            "</Estrattore>");
+                "<COPIA><esegui>si</esegui><operazione>Articoli collegati</operazione><svuota>si</svuota>"
+                "<query>insert into COPIA select cod, descr from ARTICOLI_ERP</query></COPIA>"
+                "<COMPATTA><esegui>si</esegui><operazione>Compattazione</operazione></COMPATTA>"
+                "</Estrattore>");
     }
     zs::test::ScopedTestEnv env;
     fs::path home, target;
