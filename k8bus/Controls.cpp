@@ -197,8 +197,6 @@ bool CAPI_K8_SessionCtrl::execTask()
     int paramCount = 0, envCount = 0;
     const char* format;
     if (m_listMode) {
-        params.assign(m_paramList.begin(), m_paramList.end());
-        env.assign(m_envList.begin(), m_envList.end());
         const std::string p = toBus(m_paramList), e = toBus(m_envList);
         params.assign(p.begin(), p.end());
         env.assign(e.begin(), e.end());
@@ -228,8 +226,10 @@ bool CAPI_K8_SessionCtrl::execTask()
                      "ExecTask: parameter list larger than BufSize");
         return false;
     }
-    std::memcpy(m_paramBuffer.data(), params.data(), params.size());
-    std::memcpy(m_envBuffer.data(), env.data(), env.size());
+    if (!params.empty())
+        std::memcpy(m_paramBuffer.data(), params.data(), params.size());
+    if (!env.empty())
+        std::memcpy(m_envBuffer.data(), env.data(), env.size());
     int nParams = paramCount;
     int room = static_cast<int>(bufSize) - 1;
     int nEnv = envCount;
