@@ -35,10 +35,9 @@ void logError(int nErr, const char* text)
             }
         }
     }
+    // The debug output ends in the error output too: the line is written once.
     char line[1200];
     std::snprintf(line, sizeof line, "Error %d: %s\n", shown, text);
-    if (g && g->debugMode)
-        logWrite(line); // the debug output; the error output below writes it again, as it always has
     errorOutput(line);
 }
 

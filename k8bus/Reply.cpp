@@ -153,6 +153,8 @@ bool recvReplyReqInfoBlock(int sock, KernelSession& k)
         long v = 0;
         const bool read = numItem(c, v, "recvReplyReqInfoBlock: item past the end of the block");
         if (!read && !(i == 2 && v == 0)) {
+            if (v == 0)
+                logErrorStat(40, 0, static_cast<int>(i), "recvReplyReqInfoBlock: empty numeric item");
             ok = false;
             break;
         }

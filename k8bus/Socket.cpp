@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace zs::k8bus {
@@ -742,6 +743,17 @@ bool sockGetHostAddress(const char* host, std::string& out, std::size_t room)
     char own[256] = {};
     const bool local = !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") ||
                        !std::strcmp(host, "LOCALHOST");
+    // This computer's address does not change while the process runs: look it up once, so
+    // every new thread does not wait on the resolver again.
+    static std::mutex ownLock;
+    static std::optional<std::string> ownAddress;
+    if (local) {
+        std::lock_guard lock(ownLock);
+        if (ownAddress) {
+            out = ownAddress->substr(0, room);
+            return !ownAddress->empty();
+        }
+    }
     if (local) {
         if (::gethostname(own, sizeof own - 1) != 0) {
             sockReportError("sockGetHostAddress: gethostname failed");
@@ -758,6 +770,10 @@ bool sockGetHostAddress(const char* host, std::string& out, std::size_t room)
     const bool ok = l.result == 1;
     if (ok)
         out = address.substr(0, room);
+    if (local) {
+        std::lock_guard lock(ownLock);
+        ownAddress = ok ? address : std::string();
+    }
     logWritef("sockGetHostAddress: '%s' to '%s'%s\n", host, out.c_str(), ok ? "" : " -- Failed");
     return ok;
 }
