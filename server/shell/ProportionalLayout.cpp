@@ -95,6 +95,12 @@ std::optional<Geometry> layoutControl(const std::string& windowTagText, const st
         default: break;
         }
     }
+    // A control cannot take a negative size (a window shrunk below its design size): that
+    // statement is passed over and the control keeps its size.
+    if (g.width < 0)
+        g.width = current.width;
+    if (g.height < 0)
+        g.height = current.height;
     return g;
 }
 

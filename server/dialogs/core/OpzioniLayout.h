@@ -1,26 +1,25 @@
 #pragma once
-// The proportional layout of the options dialog: the window's and the controls' design
-// geometry kept as text in their tags, and the rescaling on resize by the letter code of each
-// control ("LTW", "rb", "WHL", …). Kept small and Qt-free; the window applies the result.
+// The proportional layout of the options dialog, in the terms the dialog uses: the shell's
+// layout rule (design geometry kept as text in the tags, rescaled on resize by each control's
+// letter code "LTW", "rb", "WHL", …), and how the dialog stores a chosen file's name.
+
+#include "shell/ProportionalLayout.h"
 
 #include <optional>
 #include <string>
 
 namespace zs::dialogs {
 
-struct Geometry {
-    double left = 0, top = 0, width = 0, height = 0;
-    friend bool operator==(const Geometry&, const Geometry&) = default;
-};
+using Geometry = shell::Geometry;
 
 /// " 0.0." width "." height: the window's tag after SaveProperties.
 std::string windowLayoutTag(double width, double height);
 /// The control's tag with "@" left "." top "." width "." height appended.
 std::string controlLayoutTag(const std::string& tag, const Geometry& g);
 
-/// The control's new geometry for the window's current size, or nothing when the control does
-/// not take part (empty tag) or its tag or the window's tag is not well formed. Letters other
-/// than A L T W H r b w h are ignored; only the first recorded geometry counts.
+/// The control's new geometry for the window's current size; nothing when the control does not
+/// take part (empty tag), `current` when its tag or the window's tag is not well formed. Letters
+/// other than A L T W H r b w h are ignored; only the first recorded geometry counts.
 std::optional<Geometry> applyLayout(const std::string& controlTag, const std::string& windowTag, double currentWidth,
                                     double currentHeight, const Geometry& current);
 

@@ -102,10 +102,14 @@ TEST(ProportionalLayout, LettersAsTable)
         ASSERT_TRUE(g);
         EXPECT_EQ(*g, c.expected);
     }
-    EXPECT_FALSE(applyLayout("", win, 900, 600, {}));       // empty tag never moves
-    EXPECT_FALSE(applyLayout("LT", win, 900, 600, {}));     // no geometry recorded
-    EXPECT_FALSE(applyLayout("LT@1.2", win, 900, 600, {})); // too few numbers
-    EXPECT_FALSE(applyLayout("LT@1.2.3.4", " 0.0.0.0", 900, 600, {}));
+    EXPECT_FALSE(applyLayout("", win, 900, 600, {})); // empty tag takes no part
+    // malformed tags never move the control
+    const Geometry here{1, 2, 3, 4};
+    EXPECT_EQ(applyLayout("LT", win, 900, 600, here), here);     // no geometry recorded
+    EXPECT_EQ(applyLayout("LT@1.2", win, 900, 600, here), here); // too few numbers
+    EXPECT_EQ(applyLayout("LT@1.2.3.4", " 0.0.0.0", 900, 600, here), here);
+    // a window shrunk below its design size never gives a negative size
+    EXPECT_EQ(applyLayout(controlLayoutTag("wh", design), win, 100, 50, here), (Geometry{1, 2, 3, 4}));
 }
 
 TEST(ProportionalLayout, SettingsFileNameInTheProgramFolder)
