@@ -1,0 +1,57 @@
+// libFuzzer entry for the reply decoder: the input is what the daemon sends after an execute
+// request; the execute loop must end without a crash, a hang or a read past the bytes. Built
+// only by the optional target k8bus_reply_fuzz (clang++ with -fsanitize=fuzzer).
+#include "Bus.h"
+#include "Socket.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zs::k8bus {
+// The fuzzer never starts programs: a screen request fails here as a missing client would.
+int startClient(int, const char*, int, const char*, const char*, bool) { return 0; }
+int disconnectClientOcx() { return 1; }
+} // namespace zs::k8bus
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace zs::k8bus;
+    static const bool ready = [] {
+        SockTimeouts t;
+        t.nextRead = 50;
+        t.bound = 50;
+        t.connect = 50;
+        sockSetTimeouts(t);
+        return k8SystemLogin("127.0.0.1", 1, "", "u", "p") == 0;
+    }();
+    if (!ready || size > 65536)
+        return 0;
+    // Output requests would connect to a port named by the input: keep to the bus connection.
+    if (size > 0 && data[0] == 4)
+        return 0;
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return 0;
+    ApiGlobals* g = apiGlobals();
+    KernelSession& k = g->kernelSessions[0];
+    k.systemIndex = 0;
+    k.busSocket = fds[0];
+    k.daemonSessionId = 1;
+    (void)::send(fds[1], data, size, MSG_NOSIGNAL);
+    ::shutdown(fds[1], SHUT_WR);
+    int n = 0, room = 200, nSys = 0;
+    char buf[256];
+    k8ExecTask(0, "T", (size & 1) ? "D," : "L", &n, 0, &room, buf, &nSys, 0, 0, "");
+    ::close(fds[1]);
+    if (k.busSocket >= 0)
+        ::close(k.busSocket);
+    k.busSocket = -1;
+    if (k.outputSocket >= 0)
+        ::close(k.outputSocket);
+    k.outputSocket = -1;
+    k.systemIndex = -1;
+    return 0;
+}
