@@ -18,6 +18,11 @@
 namespace zs::k8bus::test {
 namespace {
 
+// Every suite runs in a private environment: no trace or setting of the real user is touched.
+class Controls : public BusTest {};
+class Library : public BusTest {};
+class TerminalClient : public BusTest {};
+
 struct Id {
     int id;
     const char* name;
@@ -34,7 +39,7 @@ void expectTable(const automation::DispatchTable& table, const std::vector<Id>& 
     }
 }
 
-TEST(Controls, SystemDispatchIds)
+TEST_F(Controls, SystemDispatchIds)
 {
     CAPI_K8_SystemCtrl c;
     expectTable(c.dispatchTable(), {{1, "SystemHandle"}, {2, "DebugMode"}, {3, "CodeSet"}, {4, "LastError"},
@@ -44,7 +49,7 @@ TEST(Controls, SystemDispatchIds)
     EXPECT_TRUE(c.dispatchTable().events().empty());
 }
 
-TEST(Controls, SessionDispatchIds)
+TEST_F(Controls, SessionDispatchIds)
 {
     CAPI_K8_SessionCtrl c;
     expectTable(c.dispatchTable(),
@@ -62,7 +67,7 @@ TEST(Controls, SessionDispatchIds)
     EXPECT_EQ(events[0].argCount, 6);
 }
 
-TEST(Controls, RegisteredByProgIdAndClsid)
+TEST_F(Controls, RegisteredByProgIdAndClsid)
 {
     automation::ClassRegistry registry;
     registerClasses(registry);
@@ -102,7 +107,7 @@ TEST_F(BusTest, SystemControlBeforeLogin)
     }).join();
 }
 
-TEST(Library, ExportsOnlyTheMessageFunctionsAndRegistration)
+TEST_F(Library, ExportsOnlyTheMessageFunctionsAndRegistration)
 {
     void* lib = ::dlopen(KOR8API_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << ::dlerror();
@@ -123,7 +128,7 @@ TEST(Library, ExportsOnlyTheMessageFunctionsAndRegistration)
     ::dlclose(lib);
 }
 
-TEST(TerminalClient, ArgvFromSettingsTable)
+TEST_F(TerminalClient, ArgvFromSettingsTable)
 {
     struct Case {
         const char* name;
@@ -208,6 +213,69 @@ TEST_F(BusTest, MissingClientProgramFailsTheTaskWithError45)
         EXPECT_EQ(k8GetLastError(), 45);
     });
     ::unsetenv("K8API_CLIENT_CMD");
+}
+
+TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
+{
+    // The platform's window-based client control has no counterpart: the request fails with 101
+    // and no terminal client is started in its place.
+    const auto out = m_env.root() / "argv.txt";
+    ::setenv("K8BUS_ARGV_OUT", out.c_str(), 1);
+    ::setenv("K8API_CLIENT_CMD", ARGV_RECORDER_PATH, 1);
+    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(2).info(1, 0, 5));
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "Y"}));
+        c.waitForClose(3000);
+    });
+    onFreshThread([&] {
+        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
+        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
+        int n = 0, room = 10, nSys = 0;
+        char buf[16] = {};
+        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 0);
+        EXPECT_EQ(k8GetLastError(), 101);
+    });
+    ::unsetenv("K8API_CLIENT_CMD");
+    ::unsetenv("K8BUS_ARGV_OUT");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(BusTest, ParamListLargerThanBufSizeIsRefusedBeforeSending)
+{
+    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(2).info(1, 0, 5));
+        c.waitForClose(3000);
+    });
+    onFreshThread([&] {
+        CAPI_K8_SystemCtrl system;
+        CAPI_K8_SessionCtrl session;
+        auto put = [](automation::Dispatchable& o, int id, automation::Variant v) {
+            std::vector<automation::Variant> a = {std::move(v)};
+            o.dispatchTable().invoke(o, id, automation::InvokeKind::Put, a);
+        };
+        auto run = [](automation::Dispatchable& o, int id) {
+            std::vector<automation::Variant> none;
+            return o.dispatchTable().invoke(o, id, automation::InvokeKind::Method, none).value;
+        };
+        put(system, 5, "127.0.0.1");
+        put(system, 6, static_cast<std::int32_t>(daemon.port()));
+        run(system, 11);
+        put(session, 15, static_cast<std::int32_t>(system.systemHandle()));
+        EXPECT_EQ(run(session, 21).toInt32(), 0);
+        put(session, 4, static_cast<std::int32_t>(16));
+        put(session, 3, "A=0123456789,B=0123456789");
+        put(session, 16, "T");
+        EXPECT_FALSE(run(session, 22).toBool());
+        EXPECT_EQ(k8GetLastError(), 43);
+    });
+    EXPECT_EQ(daemon.received().size(), 1u); // only the open request went out
 }
 
 } // namespace

@@ -10,6 +10,10 @@
 namespace zs::k8bus::test {
 namespace {
 
+// Every suite runs in a private environment: no trace or setting of the real user is touched.
+class Encoder : public BusTest {};
+class Decoder : public BusTest {};
+
 using k8test::arrayBytes;
 using k8test::be16;
 
@@ -21,7 +25,7 @@ std::string pairBytes(const std::vector<std::pair<std::string, std::string>>& pa
     return s;
 }
 
-TEST(Encoder, ParamListTable)
+TEST_F(Encoder, ParamListTable)
 {
     struct Case {
         const char* name;
@@ -64,7 +68,7 @@ TEST(Encoder, ParamListTable)
     }
 }
 
-TEST(Encoder, ListTooLongForItsLengthFieldIsRefused)
+TEST_F(Encoder, ListTooLongForItsLengthFieldIsRefused)
 {
     std::thread([] {
         initApi();
@@ -77,7 +81,7 @@ TEST(Encoder, ListTooLongForItsLengthFieldIsRefused)
     }).join();
 }
 
-TEST(Decoder, NumberTable)
+TEST_F(Decoder, NumberTable)
 {
     struct Case {
         const char* name;
@@ -106,7 +110,7 @@ TEST(Decoder, NumberTable)
     }
 }
 
-TEST(Decoder, DelimitedReturnListFromBytes)
+TEST_F(Decoder, DelimitedReturnListFromBytes)
 {
     std::thread([] {
         initApi();
@@ -130,7 +134,7 @@ TEST(Decoder, DelimitedReturnListFromBytes)
     }).join();
 }
 
-TEST(Encoder, ScramblingIsItsOwnKeyStream)
+TEST_F(Encoder, ScramblingIsItsOwnKeyStream)
 {
     unsigned char block[] = {'u', 's', 'e', 'r'};
     scrambleBlock(block, sizeof block);

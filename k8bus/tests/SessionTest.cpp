@@ -10,6 +10,10 @@
 namespace zs::k8bus::test {
 namespace {
 
+// Every suite runs in a private environment: no trace or setting of the real user is touched.
+class ThreadGlob : public BusTest {};
+class ErrorBook : public BusTest {};
+
 using k8test::DaemonConnection;
 using k8test::DaemonDouble;
 using k8test::Reply;
@@ -88,7 +92,7 @@ TEST_F(BusTest, HandlesAreNothingOnAnotherThread)
     });
 }
 
-TEST(ThreadGlob, SlotsOutsideTheTableAndSecondStores)
+TEST_F(ThreadGlob, SlotsOutsideTheTableAndSecondStores)
 {
     std::thread([] {
         struct S : ThreadSlotState {
@@ -107,7 +111,7 @@ TEST(ThreadGlob, SlotsOutsideTheTableAndSecondStores)
     }).join();
 }
 
-TEST(ErrorBook, LastErrorAndTriple)
+TEST_F(ErrorBook, LastErrorAndTriple)
 {
     std::thread([] {
         EXPECT_EQ(k8GetLastError(), 98); // no state yet
