@@ -1,4 +1,5 @@
 #include "db/Catalog.h"
+#include "db/SqlText.h"
 
 #include "db/Backend_p.h"
 #include "db/ConnectionString.h"
@@ -12,24 +13,11 @@ namespace {
 
 std::string quoted(std::string_view name, Dialect d)
 {
-    if (d == Dialect::SqlServer) {
-        std::string out = "[";
-        for (char c : name) {
-            out += c;
-            if (c == ']')
-                out += ']';
-        }
-        return out + "]";
-    }
+    if (d == Dialect::SqlServer)
+        return quoteSql(name, '[', ']');
     if ((d == Dialect::PostgreSql || d == Dialect::Oracle) && isPlainIdentifier(name))
         return std::string(name);
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + "\"";
+    return quoteSql(name, '"', '"');
 }
 
 std::string typeName(const ColumnDef& c, Dialect d)
@@ -61,13 +49,7 @@ std::string typeName(const ColumnDef& c, Dialect d)
 
 std::string literal(std::string_view s)
 {
-    std::string out = "'";
-    for (char c : s) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out + "'";
+    return sqlLiteral(s);
 }
 
 } // namespace

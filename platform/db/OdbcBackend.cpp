@@ -3,6 +3,7 @@
 // whatever the process locale.
 
 #include "db/Backend_p.h"
+#include "db/SqlText.h"
 #include "text/Cp1252.h"
 
 #include <sql.h>
@@ -356,14 +357,7 @@ class OdbcBackend final : public Backend {
     std::string quoteIdentifier(std::string_view name) const override
     {
         const char q = m_quote.front();
-        std::string out(1, q);
-        for (char c : name) {
-            out += c;
-            if (c == q)
-                out += q;
-        }
-        out += q;
-        return out;
+        return quoteSql(name, q, q);
     }
 
     void interrupt() noexcept override

@@ -3,6 +3,7 @@
 
 #include "db/Backend_p.h"
 #include "db/JetShim_p.h"
+#include "db/SqlText.h"
 
 #include <sqlite3.h>
 
@@ -227,16 +228,7 @@ class SqliteBackend final : public Backend {
 
     Dialect dialect() const override { return Dialect::Sqlite; }
 
-    std::string quoteIdentifier(std::string_view name) const override
-    {
-        std::string out = "\"";
-        for (char c : name) {
-            out += c;
-            if (c == '"')
-                out += '"';
-        }
-        return out + "\"";
-    }
+    std::string quoteIdentifier(std::string_view name) const override { return quoteSql(name, '"', '"'); }
 
     void interrupt() noexcept override
     {
@@ -326,16 +318,7 @@ class SqliteBackend final : public Backend {
         return false;
     }
 
-    static std::string quoteLiteral(std::string_view s)
-    {
-        std::string out = "'";
-        for (char c : s) {
-            out += c;
-            if (c == '\'')
-                out += '\'';
-        }
-        return out + "'";
-    }
+    static std::string quoteLiteral(std::string_view s) { return sqlLiteral(s); }
 
     static Value readValue(sqlite3_stmt* st, int i, Value::Type declared)
     {

@@ -1,4 +1,5 @@
 #include "dblink/LinkModule.h"
+#include "db/SqlText.h"
 
 #include "db/Connection.h"
 #include "db/RecordSet.h"
@@ -18,24 +19,12 @@ namespace {
 
 std::string quoteLiteral(const std::string& text)
 {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out + "'";
+    return db::sqlLiteral(text);
 }
 
 std::string quoteIdentifier(const std::string& name)
 {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + "\"";
+    return db::quoteSql(name, '"', '"');
 }
 
 /// A module argument as SQLite hands it over (the literal as written): quotes removed.

@@ -1,6 +1,7 @@
 #include "olap/OlapServer.h"
 
 #include "db/Connection.h"
+#include "db/SqlText.h"
 #include "time/Clock.h"
 
 #include <charconv>
@@ -13,24 +14,12 @@ constexpr const char* kSource = "zs::olap";
 
 std::string quoteId(const std::string& name)
 {
-    std::string out = "\"";
-    for (char ch : name) {
-        if (ch == '"')
-            out += '"';
-        out += ch;
-    }
-    return out + '"';
+    return db::quoteSql(name, '"', '"');
 }
 
 std::string quoteText(const std::string& text)
 {
-    std::string out = "'";
-    for (char ch : text) {
-        if (ch == '\'')
-            out += '\'';
-        out += ch;
-    }
-    return out + '\'';
+    return db::sqlLiteral(text);
 }
 
 /// A stored mark as an SQL literal: a plain number as it stands, anything else quoted.
@@ -58,7 +47,10 @@ bool fail(OlapError* error, OlapError e)
     return false;
 }
 
-bool validAggregate(const std::string& a) { return a == "sum" || a == "count" || a == "min" || a == "max"; }
+bool validAggregate(const std::string& a)
+{
+    return a == "sum" || a == "count" || a == "min" || a == "max";
+}
 
 /// The function that folds already aggregated values together again.
 std::string reaggregate(const std::string& a)
@@ -145,18 +137,24 @@ bool runAll(db::Connection& c, const std::vector<std::string>& statements, OlapE
 ProcessType processTypeForChoice(int aggiornamento)
 {
     switch (aggiornamento) {
-    case 1: return ProcessType::RefreshData;
-    case 2: return ProcessType::Incremental;
-    default: return ProcessType::Full;
+    case 1:
+        return ProcessType::RefreshData;
+    case 2:
+        return ProcessType::Incremental;
+    default:
+        return ProcessType::Full;
     }
 }
 
 OlapServer::OlapServer(std::filesystem::path folder, const time::Clock& clock)
-    : m_folder(std::move(folder)), m_clock(clock)
-{
-}
+    : m_folder(std::move(folder))
+    , m_clock(clock)
+{}
 
-OlapServer::~OlapServer() { CloseServer(); }
+OlapServer::~OlapServer()
+{
+    CloseServer();
+}
 
 bool OlapServer::Connect(const std::string& server, OlapError* error)
 {
@@ -180,7 +178,10 @@ void OlapServer::CloseServer()
     m_file.clear();
 }
 
-OlapDatabaseDef* OlapServer::database(const std::string& name) { return m_catalog ? m_catalog->database(name) : nullptr; }
+OlapDatabaseDef* OlapServer::database(const std::string& name)
+{
+    return m_catalog ? m_catalog->database(name) : nullptr;
+}
 
 db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
 {
@@ -197,7 +198,10 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
     return slot.get();
 }
 
-bool OlapServer::record(OlapError* error) { return saveCatalog(*m_catalog, m_file, error, m_ops); }
+bool OlapServer::record(OlapError* error)
+{
+    return saveCatalog(*m_catalog, m_file, error, m_ops);
+}
 
 bool OlapServer::processDimension(const std::string& database, const std::string& dimension, ProcessType type,
                                   OlapError* error)
@@ -215,12 +219,13 @@ bool OlapServer::processDimension(const std::string& database, const std::string
         return false;
 
     const std::string table = quoteId("olapdim_" + dim->name);
-    const std::string members = "SELECT DISTINCT " + quoteId(dim->column) + " AS \"member\" FROM " + quoteId(dim->table);
+    const std::string members =
+        "SELECT DISTINCT " + quoteId(dim->column) + " AS \"member\" FROM " + quoteId(dim->table);
     std::vector<std::string> sql;
     if (type == ProcessType::Incremental && dim->state != 0 && tableExists(*c, "olapdim_" + dim->name)) {
         sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + quoteId(dim->column) + " FROM " +
-                      quoteId(dim->table) + " t WHERE NOT EXISTS (SELECT 1 FROM " + table + " d WHERE d.\"member\" = t." +
-                      quoteId(dim->column) + ")");
+                      quoteId(dim->table) + " t WHERE NOT EXISTS (SELECT 1 FROM " + table +
+                      " d WHERE d.\"member\" = t." + quoteId(dim->column) + ")");
     } else {
         sql.push_back("DROP TABLE IF EXISTS " + table);
         sql.push_back("CREATE TABLE " + table + " AS " + members);
@@ -267,7 +272,8 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
         return fail(error, {kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource});
     for (const auto& m : cube.measures)
         if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
-            return fail(error, {kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
+            return fail(error,
+                        {kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
 
     const std::string aggName = cube.aggregateTable();
     const std::string agg = quoteId(aggName);
@@ -292,7 +298,9 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
             newMark = v.toString();
         return true;
     };
-    auto upTo = [&](const std::string& mark) { return mark.empty() ? std::string() : incCol + " <= " + markLiteral(mark); };
+    auto upTo = [&](const std::string& mark) {
+        return mark.empty() ? std::string() : incCol + " <= " + markLiteral(mark);
+    };
 
     std::vector<std::string> sql;
     if (type == ProcessType::Incremental && haveTable && !incCol.empty() && !cube.incrementalMark.empty()) {
@@ -311,7 +319,8 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
                 cols += quoteId(m.name) + ", ";
                 folded += reaggregate(m.aggregate) + "(" + quoteId(m.name) + ") AS " + quoteId(m.name) + ", ";
             }
-            const std::string added = aggregateSelect(cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
+            const std::string added =
+                aggregateSelect(cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
             std::string merge = "SELECT " + keys + folded + "SUM(\"fact_count\") AS \"fact_count\" FROM (SELECT " +
                                 keys + cols + "\"fact_count\" FROM " + agg + " UNION ALL " + added + ") u";
             if (!group.empty())
@@ -327,15 +336,16 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
         if (type == ProcessType::RefreshData && haveTable)
             sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
         else
-            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + select, "DROP TABLE IF EXISTS " + agg,
-                   "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + select,
+                   "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
     }
     if (!sql.empty() && !runAll(c, sql, error, "Elaborazione del cubo non riuscita"))
         return false;
 
     if (auto rs = c.query("SELECT COUNT(*) FROM " + agg); rs && !rs->eof())
         cube.estimatedRows = static_cast<double>(rs->value(std::size_t{0}).toInt().value_or(0));
-    cube.estimatedSize = cube.estimatedRows * 8.0 * static_cast<double>(cube.dimensions.size() + cube.measures.size() + 1);
+    cube.estimatedSize =
+        cube.estimatedRows * 8.0 * static_cast<double>(cube.dimensions.size() + cube.measures.size() + 1);
     cube.incrementalMark = newMark;
     return true;
 }

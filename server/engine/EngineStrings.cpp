@@ -1,7 +1,8 @@
 #include "engine/EngineStrings.h"
+#include "db/SqlText.h"
 
-#include "engine/EngineContext.h"
 #include "engine/EngineBackend.h"
+#include "engine/EngineContext.h"
 #include "engine/RunState.h"
 #include "shell/ShellServices.h"
 #include "time/Clock.h"
@@ -75,16 +76,7 @@ std::string trim(std::string_view text)
 
 std::string sqlQuote(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out.push_back('\'');
-    for (char c : text) {
-        out.push_back(c);
-        if (c == '\'')
-            out.push_back('\'');
-    }
-    out.push_back('\'');
-    return out;
+    return db::sqlLiteral(text);
 }
 
 bool isServerType(const std::string& tipoServer)
@@ -93,7 +85,10 @@ bool isServerType(const std::string& tipoServer)
     return t == "sqlserver" || t == "oracle";
 }
 
-void EngineContext::doYield() const { yield.yield(); }
+void EngineContext::doYield() const
+{
+    yield.yield();
+}
 
 void EngineContext::sleep(int ms) const
 {
@@ -103,6 +98,9 @@ void EngineContext::sleep(int ms) const
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-double EngineContext::seconds() const { return static_cast<double>(clock.tickMs()) / 1000.0; }
+double EngineContext::seconds() const
+{
+    return static_cast<double>(clock.tickMs()) / 1000.0;
+}
 
 } // namespace zs::engine
