@@ -1,10 +1,16 @@
 #include "shell/qt/ShellApplication.h"
 
+#include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/OpzioniPrompts.h"
+#include "dialogs/qt/OpzioniWindow.h"
+#include "dialogs/qt/WizardWindow.h"
+#include "engine/DataBase.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "k8bus/Controls.h"
 #include "process/Process.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/LogPruning.h"
-#include "shell/qt/Placeholders.h"
+#include "xml/XmlDocument.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "time/Clock.h"
@@ -17,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QWindow>
@@ -243,8 +250,11 @@ void mdiGlobal::closeEvent(QCloseEvent* e)
 ShellApplication::ShellApplication(const Options& options)
     : m_folder(options.programFolder), m_executable(options.executable),
       m_clock(options.clock ? *options.clock : time::systemClock()),
-      m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog)
+      m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog),
+      m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
+    // The options dialog's Bus & Task call creates the bus controls by their ProgIDs.
+    k8bus::registerClasses(m_registry);
     m_notification =
         std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
     m_alert = std::make_unique<frmAlert>();
@@ -263,13 +273,34 @@ ShellApplication::~ShellApplication()
     m_log.setListener(nullptr);
 }
 
+void ShellApplication::loaded(QWidget* window)
+{
+    m_loadOrder.push_back(window->objectName().toStdString());
+}
+
 bool ShellApplication::load()
 {
     // Cube window, category menu, run window, secondary options, options: as the program loads them.
-    m_cubes = new PlaceholderCubeWindow(m_log);
+    m_cubes = new dialogs::frmCubi(m_folder, m_clock, m_messages);
+    m_cubes->core().setProgramLog(&m_log);
+    m_cubes->core().setSettingsStore(&m_store);
+    m_cubes->core().setYield(&m_yield);
+    m_cubes->core().setRunWindow(this);
     m_main->addChild(m_cubes);
+    loaded(m_cubes);
     m_main->buildMenu();
-    m_options = new PlaceholderOptionsDialog(m_store, m_settings, m_log);
+    loaded(m_main->menuButton()->parentWidget());
+
+    m_prompts = std::make_unique<dialogs::QtPrompts>(m_main.get());
+    m_wizard = new dialogs::frmWizard(m_store, m_settings, m_messages, *m_prompts, m_cubes, m_main.get());
+    m_options = new dialogs::frmOpzioni(dialogs::OpzioniServices{m_store, m_settings, m_messages, *m_prompts, m_wizard,
+                                                                 &m_log, &m_registry, {}, {}});
+    m_database = std::make_unique<engine::DataBase>(
+        m_settings,
+        [this] { return m_store.DocImpostazioni() ? m_store.DocImpostazioni()->root() : xml::Element(); },
+        [this](const std::string& text) { m_options->OutputResponseDB(text); }, m_messages);
+    m_options->setCreaDatabase([this](const std::string& path) { return m_database->CreaDatabase(path); });
+
     RunControl::Parts parts{m_settings, m_fields, m_store, m_log, m_state, m_yield, m_messages, m_clock, *m_options, *m_cubes};
     m_frmMain = new frmMain(parts);
     m_frmMain->run().setNotification(m_notification.get());
@@ -277,6 +308,7 @@ bool ShellApplication::load()
     m_frmMain->onTrayTip = [this](TrayState s) { ChangeToolTipIconTray(s); };
     m_notification->setCollapse([this](LogNodeId id) { m_frmMain->setExpanded(id, false); });
     m_main->addChild(m_frmMain);
+    loaded(m_frmMain);
 
     frmSchedulazione::Actions actions;
     actions.alarm.initializeResponse = [this] { m_log.InitializeResponse(); };
@@ -308,25 +340,29 @@ bool ShellApplication::load()
     if (!cadenzo.Start(60, &error))
         m_log.WriteInLog("Pianificazione non avviata: " + error, true, false);
     m_main->addChild(m_frmSchedulazione);
+    loaded(m_frmSchedulazione);
+    // The secondary options save when they lose the focus. Sub-windows are activated while
+    // Qt is still walking a window's children (show, close), and the save lets pending events
+    // run, which may delete objects that walk still holds: so the save runs after the
+    // activation has been delivered, never inside it.
     QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
-                     [this, previous = static_cast<QMdiSubWindow*>(nullptr)](QMdiSubWindow* now) mutable {
+                     [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
                          if (previous && previous->widget() == m_frmSchedulazione && now != previous)
-                             m_frmSchedulazione->Form_Deactivate();
+                             QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->Form_Deactivate(); });
                          previous = now;
                      });
-    m_main->addChild(m_options);
 
+    m_main->addChild(m_options);
+    loaded(m_options);
     SettingsStore::Windows windows;
     windows.cubes = m_cubes;
     windows.options = m_options;
+    windows.main = this;
     windows.yield = &m_yield;
     m_store.setWindows(windows);
-    if (!m_options->InitializeSettings()) {
-        m_messages.show("Impostazioni mancanti: il file zentrikServer.xml non si trova nella cartella " + m_folder.string() +
-                            ". Eseguire la configurazione guidata.",
-                        MessageIcon::Critical, "Attenzione.");
+    // Without a settings file the dialog has shown the wizard; the program then ends.
+    if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings)
         return false;
-    }
     m_frmSchedulazione->loadFields();
     ChangeStartup(m_fields.chkStartup == 1);
     int months = 1;
@@ -380,15 +416,20 @@ void ShellApplication::showMenuEntry(int index)
     case 2: m_options->Form_ShowMe(), target = m_options; break;
     case 3: m_frmSchedulazione->Form_ShowMe(), target = m_frmSchedulazione; break;
     case 4: m_cubes->Form_ShowMe(), target = m_cubes; break;
-    case 5:
-        m_messages.show("La configurazione guidata non e' disponibile in questa installazione.", MessageIcon::Information,
-                        "Attenzione.");
-        break;
+    case 5: m_wizard->showModal(); break;
     default: break;
     }
     if (target)
         if (auto* sub = qobject_cast<QMdiSubWindow*>(target->parentWidget()))
             m_main->area().setActiveSubWindow(sub);
+}
+
+void ShellApplication::reportProgress(const std::string& object, long counter)
+{
+    // The catalog reports rows done without the object's estimate, so the bar is not moved;
+    // the run window stays responsive while the object named last is processed.
+    if (object == m_oggetto && counter >= 2)
+        m_yield.yield();
 }
 
 void ShellApplication::ChangeToolTipIconTray(TrayState state)

@@ -4,12 +4,15 @@
 // the secondary-options window frmSchedulazione, the pop-up notice frmAlert) over the
 // settings and the engine. main() and the window tests build it the same way.
 
+#include "automation/ClassRegistry.h"
+#include "dialogs/core/CubiCore.h"
 #include "engine/RunState.h"
 #include "shell/DesktopIntegration.h"
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/run/RunNotification.h"
+#include "shell/run/SendMailSender.h"
 #include "shell/run/SupportOnline.h"
 #include "shell/qt/QtServices.h"
 
@@ -19,6 +22,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QMdiArea;
 class QMdiSubWindow;
@@ -30,13 +35,20 @@ class Clock;
 namespace zs::flatui {
 class MenuButtonWidget;
 }
+namespace zs::engine {
+class DataBase;
+}
+namespace zs::dialogs {
+class QtPrompts;
+class frmCubi;
+class frmOpzioni;
+class frmWizard;
+} // namespace zs::dialogs
 
 namespace zs::shell {
 
 class frmMain;
 class frmSchedulazione;
-class PlaceholderCubeWindow;
-class PlaceholderOptionsDialog;
 
 /// The pop-up notice: a small top-most window that a double-click or its countdown hides.
 class frmAlert : public QWidget, public AlertNotice {
@@ -59,7 +71,7 @@ private:
 
 class mdiGlobal;
 
-class ShellApplication {
+class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
 public:
     struct Options {
         std::filesystem::path programFolder;
@@ -68,22 +80,32 @@ public:
     };
 
     explicit ShellApplication(const Options& options);
-    ~ShellApplication();
+    ~ShellApplication() override;
 
-    /// The main window's load: windows, settings, day-log pruning, caption, tray or window.
-    /// False when there is no settings file (the program then ends).
+    /// The main window's load: the cube window, the category menu, the run window, the
+    /// secondary options and last the options dialog, which reads the settings; then day-log
+    /// pruning, caption, tray or window. False when there is no settings file: the wizard has
+    /// been shown and the program ends.
     bool load();
     /// Saves the settings and removes the tray icon (ChiudiApplicazione).
     void ChiudiApplicazione();
     /// ChangeStartup of the main window.
-    void ChangeStartup(bool enabled);
+    void ChangeStartup(bool enabled) override;
     void ChangeToolTipIconTray(TrayState state);
     std::string trayTip() const { return m_trayTip; }
 
     mdiGlobal& main() { return *m_main; }
     frmMain& runWindow() { return *m_frmMain; }
     frmSchedulazione& secondaryWindow() { return *m_frmSchedulazione; }
-    PlaceholderOptionsDialog& options() { return *m_options; }
+    dialogs::frmOpzioni& options() { return *m_options; }
+    dialogs::frmCubi& cubes() { return *m_cubes; }
+    dialogs::frmWizard& wizard() { return *m_wizard; }
+    /// The dialogs' prompts (their "next answer" hooks drive them in tests).
+    dialogs::QtPrompts& prompts() { return *m_prompts; }
+    /// The names of the windows in the order load() created them.
+    const std::vector<std::string>& loadOrder() const { return m_loadOrder; }
+    /// The dimension or cube being processed (OggettoInElaborazione).
+    const std::string& oggettoInElaborazione() const { return m_oggetto; }
     ProgramLog& log() { return m_log; }
     QtYield& yield() { return m_yield; }
     QtMessageService& messages() { return m_messages; }
@@ -95,6 +117,10 @@ public:
 private:
     friend class mdiGlobal;
     void showMenuEntry(int index);
+    void loaded(QWidget* window);
+    // dialogs::CubiRunWindow
+    void setOggettoInElaborazione(const std::string& name) override { m_oggetto = name; }
+    void reportProgress(const std::string& object, long counter) override;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_executable;
@@ -107,13 +133,19 @@ private:
     DayLog m_dayLog;
     ProgramLog m_log;
     engine::RunState m_state;
-    UnavailableMailSender m_mailSender;
+    SendMailSender m_mailSender;
+    automation::ClassRegistry m_registry;
+    std::unique_ptr<dialogs::QtPrompts> m_prompts;
+    std::unique_ptr<engine::DataBase> m_database;
     std::unique_ptr<RunNotification> m_notification;
     std::unique_ptr<frmAlert> m_alert;
     std::unique_ptr<SupportOnline> m_support;
     std::unique_ptr<mdiGlobal> m_main;
-    PlaceholderCubeWindow* m_cubes = nullptr;
-    PlaceholderOptionsDialog* m_options = nullptr;
+    dialogs::frmCubi* m_cubes = nullptr;
+    dialogs::frmOpzioni* m_options = nullptr;
+    dialogs::frmWizard* m_wizard = nullptr;
+    std::vector<std::string> m_loadOrder;
+    std::string m_oggetto;
     frmMain* m_frmMain = nullptr;
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;

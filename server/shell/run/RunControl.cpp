@@ -4,14 +4,17 @@
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineHost.h"
+#include "engine/EngineSteps.h"
 #include "engine/ExtractionRun.h"
 #include "engine/RunState.h"
+#include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
 #include "shell/Crono.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
 #include "shell/run/RunNotification.h"
+#include "shell/run/SendMailSender.h"
 #include "text/ItalianFormat.h"
 #include "time/Clock.h"
 
@@ -50,13 +53,13 @@ std::string runStartStamp(const time::Clock& clock)
 }
 
 /// The engine's special steps as this program runs them: Bus & Task through the options
-/// dialog, cube processing through the run window; the rest as a build without them.
-class ShellEngineHost : public engine::UnconnectedEngineHost {
+/// dialog, cube processing through the run window, compaction, XML import, packages and order
+/// mails through the engine's own steps.
+class ShellEngineHost : public engine::EngineHost {
 public:
-    ShellEngineHost(ProgramLog& log, OptionsDialog& options, std::function<void(int)> progress,
+    ShellEngineHost(OptionsDialog& options, engine::EngineSteps& steps, std::function<void(int)> progress,
                     std::function<bool()> elaborazione)
-        : UnconnectedEngineHost(log), m_options(options), m_progress(std::move(progress)),
-          m_elaborazione(std::move(elaborazione))
+        : m_options(options), m_steps(steps), m_progress(std::move(progress)), m_elaborazione(std::move(elaborazione))
     {
     }
     void UpdateProgressBar(int step) override { m_progress(step); }
@@ -65,18 +68,42 @@ public:
         m_options.BusAndTask(task, parameters, ok);
     }
     void Elaborazione(bool& ok) override { ok = m_elaborazione(); }
+    void CompattaDatabase(const std::string& file) override { m_steps.CompattaDatabase(file); }
+    bool ImportXmlStep(const xml::Element& step) override { return m_steps.ImportXmlStep(step); }
+    bool MailOrdersStep(const xml::Element& step) override { return m_steps.MailOrdersStep(step); }
+    bool ExecuteDtsStep(const xml::Element& step) override { return m_steps.ExecuteDtsStep(step); }
 
 private:
     OptionsDialog& m_options;
+    engine::EngineSteps& m_steps;
     std::function<void(int)> m_progress;
     std::function<bool()> m_elaborazione;
 };
+
+/// The order mails' settings: the secondary options' SMTP box ("host" or "host:port") and
+/// log-in, and the configured sender.
+engine::OrderMailSettings orderMailSettings(const SecondaryOptionsFields& fields, SettingsStore& store)
+{
+    engine::OrderMailSettings s;
+    const SmtpAddress smtp = parseSmtpAddress(fields.txtSmtp);
+    s.smtpServer = smtp.host;
+    s.smtpPort = static_cast<int>(smtp.port);
+    s.useAuthentication = fields.chkAutentifica != 0;
+    s.userName = fields.txtUsername;
+    s.password = fields.txtPwd;
+    s.sender = store.LeggiTesto("MittenteOrdini");
+    return s;
+}
 
 struct RunControl::Engine {
     Engine(RunControl& rc, const Parts& p)
         : crono(p.clock), connessioni(p.log, p.settings, crono, p.yield),
           backend(engine::connessioniSlot(connessioni, p.settings)),
-          host(p.log, p.options, [&rc](int step) { rc.UpdateProgressBar(step); },
+          mailer([&y = p.yield] { y.yield(); }),
+          steps({p.log, p.settings, p.messages, p.yield, p.clock, p.store.programFolder(),
+                 [this] { return connessioni.Connessione(); },
+                 [&f = p.fields, &st = p.store] { return orderMailSettings(f, st); }, mailer}),
+          host(p.options, steps, [&rc](int step) { rc.UpdateProgressBar(step); },
                [&rc] { return rc.elaborazioneInRun(); }),
           context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}
     {
@@ -84,6 +111,8 @@ struct RunControl::Engine {
     Crono crono;
     engine::Connessioni connessioni;
     engine::DbEngineBackend backend;
+    engine::SendMailOrderMailer mailer;
+    engine::EngineSteps steps;
     ShellEngineHost host;
     engine::EngineContext context;
 };

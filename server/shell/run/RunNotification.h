@@ -1,8 +1,8 @@
 #pragma once
 // The run notification mail (NotificaEstrazione) and the one-message send (SendEmail): gathers
 // the settings files and the day logs, packs them with the archiver when there is one, and hands
-// the mail to a sender. Until the mail module is part of the program the sender reports that
-// mail cannot be sent, and the notification logs it as a failure.
+// the mail to a sender: the program's SendMailSender over the mail class, or in a build
+// without mail UnavailableMailSender, whose failure the notification logs.
 
 #include "shell/ProgramLog.h"
 

@@ -1,0 +1,46 @@
+#pragma once
+// The run window's mail object (poSendMail) behind the notification's MailSender port: one
+// clsSendMail held for the sender's life, its properties set afresh for every message, its
+// events turned into the status lines and the failure text the notification logs.
+
+#include "shell/run/RunNotification.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zs::mail {
+class clsSendMail;
+}
+namespace zs::time {
+class Clock;
+}
+
+namespace zs::shell {
+
+/// "host" or "host:port" of the SMTP server box; the port is 25 when none is given or it is
+/// not a number from 1 to 65535.
+struct SmtpAddress {
+    std::string host;
+    long port = 25;
+};
+SmtpAddress parseSmtpAddress(const std::string& text);
+
+class SendMailSender : public MailSender {
+public:
+    /// Text of a send that ended without either outcome event, or whose failure said nothing.
+    static constexpr const char* kNoOutcome = "Invio non concluso: nessuna risposta dal server di posta";
+
+    /// `yield` runs in every wait round of the mail object; `clock` measures its time-outs (the
+    /// system clock when null); `timeoutSeconds` bounds the connection and every reply.
+    explicit SendMailSender(std::function<void()> yield, const time::Clock* clock = nullptr, long timeoutSeconds = 60);
+    ~SendMailSender() override;
+
+    std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) override;
+
+private:
+    std::unique_ptr<mail::clsSendMail> m_mail;
+    long m_timeout;
+};
+
+} // namespace zs::shell
