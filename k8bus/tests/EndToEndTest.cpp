@@ -81,6 +81,7 @@ protected:
         put(*system, 8, "sysuser");
         put(*system, 9, "s3cret");
         EXPECT_EQ(method(*system, 11).toInt32(), 0);
+        put(*system, 3, "IT"); // the code set travels in every request-info block
         put(*session, 15, get(*system, 1));
         put(*session, 11, "");
         put(*session, 12, "oper");
@@ -140,7 +141,7 @@ TEST_F(EndToEnd, TaskWithParametersReportLinesAndOutputs)
     EXPECT_EQ((*info)[0], "1");
     EXPECT_EQ((*info)[2], "0");
     EXPECT_EQ((*info)[3], hostAddress);
-    EXPECT_EQ((*info)[4], "");
+    EXPECT_EQ((*info)[4], "IT");
     const long firstNumber = std::stol((*info)[1]);
     EXPECT_EQ(open.params[1], "PROD");
     EXPECT_EQ(open.params[2][0], '\x01');
