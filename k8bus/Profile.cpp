@@ -4,6 +4,8 @@
 #include "IniFile.h"
 #include "TraceLog.h"
 
+#include "registry/UserRegistry.h"
+
 #include <cstdlib>
 #include <mutex>
 
@@ -32,8 +34,8 @@ int regQueryProfileValue(const std::string& section, const std::string& key, std
         keyPath += "\\" + section;
     if (description)
         *description = "HKEY_CURRENT_USER\\" + keyPath + "\\" + key;
-    IniFile hive = IniFile::load(registryFilePath());
-    if (!hive.hasSection(keyPath))
+    const registry::UserRegistry hive;
+    if (!hive.hasKey(keyPath))
         return -1;
     auto v = hive.value(keyPath, key);
     if (!v || v->size() + 1 > size) {
@@ -46,8 +48,8 @@ int regQueryProfileValue(const std::string& section, const std::string& key, std
 
 void setRegKey(ProcessSettings& s)
 {
-    IniFile hive = IniFile::load(registryFilePath());
-    s.keyFound = hive.hasSection(kKorviBaseKey);
+    const registry::UserRegistry hive;
+    s.keyFound = hive.hasKey(kKorviBaseKey);
     const char* word = "using";
     if (!s.keyFound) {
         s.useProfileFile = true;
@@ -85,15 +87,7 @@ ProcessSettings settings()
 
 std::string registryFilePath()
 {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.config";
-    }
-    return base + "/zentrik/registry.ini";
+    return registry::UserRegistry::defaultFile().string();
 }
 
 std::string getDefaultIniPath()

@@ -29,8 +29,8 @@ protected:
     }
     void registry(const std::string& text)
     {
-        std::filesystem::create_directories(m_env.root() / "config" / "zentrik");
-        zs::test::writeFile(m_env.root() / "config" / "zentrik" / "registry.ini", text);
+        std::filesystem::create_directories(m_env.root() / "config" / "ZentrikServer");
+        zs::test::writeFile(m_env.root() / "config" / "ZentrikServer" / "registry.ini", text);
     }
     void profile(const std::string& text) { zs::test::writeFile(m_env.root() / "kor8.ini", text); }
     std::optional<std::string> lookup(const char* name)
@@ -72,7 +72,7 @@ TEST_F(Settings, ClientCommandLookupTable)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(m_env.root() / "config" / "zentrik" / "registry.ini");
+        std::filesystem::remove(m_env.root() / "config" / "ZentrikServer" / "registry.ini");
         std::filesystem::remove(m_env.root() / "kor8.ini");
         if (c.registryText)
             registry(*c.registryText);
@@ -142,7 +142,7 @@ TEST_F(Settings, EventReportLevelTable)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(m_env.root() / "config" / "zentrik" / "registry.ini");
+        std::filesystem::remove(m_env.root() / "config" / "ZentrikServer" / "registry.ini");
         if (c.level)
             registry(std::string("[Software\\Brastel\\Korvi]\n[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8EventReportLevel=") +
                      c.level + "\n");

@@ -164,6 +164,12 @@ std::optional<std::string> UserRegistry::value(std::string_view keyPath, std::st
     return std::nullopt;
 }
 
+bool UserRegistry::hasKey(std::string_view keyPath) const
+{
+    auto sections = load(m_file);
+    return findSection(sections, normaliseKey(keyPath)) != nullptr;
+}
+
 bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std::string_view text)
 {
     auto sections = load(m_file);

@@ -25,6 +25,8 @@ public:
     [[nodiscard]] bool setValue(std::string_view keyPath, std::string_view name, std::string_view text);
     /// Removes one value; true when it is gone afterwards.
     bool removeValue(std::string_view keyPath, std::string_view name);
+    /// Whether the key exists (it has a section, with or without values).
+    bool hasKey(std::string_view keyPath) const;
     /// Names of the keys directly below `keyPath`, in file order.
     std::vector<std::string> subkeys(std::string_view keyPath) const;
 
