@@ -65,8 +65,9 @@ std::vector<std::filesystem::path> RunNotification::gatherFiles() const
             files.push_back(p);
     }
     const auto today = m_clock.now();
-    files.push_back(m_log.dayLog().folder() / "log" / dayLogName(today));
-    const auto yesterday = m_log.dayLog().folder() / "log" / dayLogName(today.addDays(-1));
+    // The day log's folder is already the program folder's "log".
+    files.push_back(m_log.dayLog().folder() / dayLogName(today));
+    const auto yesterday = m_log.dayLog().folder() / dayLogName(today.addDays(-1));
     if (fileExists(yesterday))
         files.push_back(yesterday);
     return files;

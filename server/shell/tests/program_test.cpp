@@ -1,0 +1,301 @@
+// The whole program on a copy of the demo folder with its real windows: start-up order, a run
+// from the run button over the options dialog's step tree, the wizard when there are no
+// settings, and the run notification sent to a real SMTP server on loopback.
+
+#include "../../mail/tests/Peers.h"
+
+#include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/OpzioniPrompts.h"
+#include "dialogs/qt/OpzioniWindow.h"
+#include "dialogs/qt/WizardWindow.h"
+#include "engine/StepTree.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/run/SendMailSender.h"
+#include "testsupport/TestEnv.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Program : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+    void copyDemo() { fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing); }
+    void create()
+    {
+        app = std::make_unique<ShellApplication>(ShellApplication::Options{home, nullptr, home / "ZentrikServer"});
+        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+    }
+    std::vector<std::pair<std::string, int>> lines(bool children = false)
+    {
+        std::vector<std::pair<std::string, int>> out;
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+            auto* item = tree.topLevelItem(i);
+            out.emplace_back(item->text(0).toStdString(), item->data(0, LogTreeView::kImageRole).toInt());
+            for (int k = 0; children && k < item->childCount(); ++k)
+                out.emplace_back(item->child(k)->text(0).toStdString(),
+                                 item->child(k)->data(0, LogTreeView::kImageRole).toInt());
+        }
+        return out;
+    }
+    bool hasLine(const std::string& prefix, int image = 0, bool children = false)
+    {
+        for (const auto& [text, img] : lines(children))
+            if (text.rfind(prefix, 0) == 0 && (image == 0 || img == image))
+                return true;
+        return false;
+    }
+    QTreeWidgetItem* optionsItem(const std::string& text)
+    {
+        auto* tree = app->options().findChild<QTreeWidget*>("tvXML");
+        for (int i = 0; tree && i < tree->topLevelItemCount(); ++i)
+            if (tree->topLevelItem(i)->text(0).toStdString() == text)
+                return tree->topLevelItem(i);
+        return nullptr;
+    }
+
+    zs::test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+};
+
+TEST_F(Program, StartUpLoadsTheRealWindowsInOrder)
+{
+    copyDemo();
+    create();
+    ASSERT_TRUE(app->load());
+    EXPECT_EQ(app->loadOrder(),
+              (std::vector<std::string>{"frmCubi", "frmMenu", "frmMain", "frmSchedulazione", "frmOpzioni"}));
+    EXPECT_TRUE(shown.empty()) << shown.front();
+    // The options dialog read the settings and the loading XML into its step tree.
+    EXPECT_EQ(app->settings().TitoloApplicazione, "Zentrik Server");
+    EXPECT_EQ(app->main().windowTitle(), "Zentrik Server -  Quorvane srl");
+    ASSERT_EQ(app->options().tvXML().steps().size(), 4u);
+    ASSERT_NE(optionsItem("Anagrafica clienti"), nullptr);
+    EXPECT_EQ(optionsItem("Anagrafica clienti")->checkState(0), Qt::Checked);
+    EXPECT_EQ(optionsItem("Riepilogo per cliente (facoltativo)")->checkState(0), Qt::Unchecked);
+    // Every window is a child of the MDI area; the cube window is the real one with its grid.
+    for (const char* name : {"frmCubi", "frmMain", "frmSchedulazione", "frmOpzioni"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(app->main().area().findChild<QWidget*>(name), nullptr);
+    }
+    EXPECT_NE(app->cubes().flgCubi(), nullptr);
+    EXPECT_TRUE(app->runWindow().isVisible());
+}
+
+TEST_F(Program, RunButtonRunsTheStepsTickedInTheOptionsDialog)
+{
+    copyDemo();
+    // A compaction step at the end: the engine's own step, no longer a missing one.
+    {
+        const fs::path loading = home / "zentrikLoading.xml";
+        std::string text = zs::test::readFile(loading);
+        text.replace(text.find("</Estrattore>"), 13,
+                     "<COMPATTA><esegui>si</esegui><operazione>Compattazione</operazione></COMPATTA></Estrattore>");
+        std::ofstream(loading, std::ios::binary | std::ios::trunc) << text;
+    }
+    create();
+    ASSERT_TRUE(app->load());
+    auto* tree = app->options().findChild<QTreeWidget*>("tvXML");
+    ASSERT_NE(tree, nullptr);
+    // The operator unticks the articles and ticks the summary in the options dialog.
+    for (const char* step : {"Anagrafica articoli", "Riepilogo per cliente (facoltativo)"}) {
+        auto* item = optionsItem(step);
+        ASSERT_NE(item, nullptr) << step;
+        emit tree->itemClicked(item, 0);
+    }
+    EXPECT_EQ(optionsItem("Anagrafica articoli")->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(optionsItem("Riepilogo per cliente (facoltativo)")->checkState(0), Qt::Checked);
+
+    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+    EXPECT_TRUE(shown.empty()) << shown.front();
+    EXPECT_TRUE(hasLine("Anagrafica clienti"));
+    EXPECT_FALSE(hasLine("Anagrafica articoli"));
+    EXPECT_TRUE(hasLine("Riepilogo per cliente (facoltativo)"));
+    EXPECT_TRUE(hasLine("Compattazione"));
+    EXPECT_FALSE(hasLine("Passo non disponibile", 0, true));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente", 2));
+}
+
+/// Answers the next modal wizard with Cancel and Yes to "Vuoi interrompere…".
+void cancelWizardWhenShown(int* seen)
+{
+    QTimer::singleShot(0, [seen] {
+        auto* wizard = qobject_cast<dialogs::frmWizard*>(QApplication::activeModalWidget());
+        if (!wizard) {
+            cancelWizardWhenShown(seen);
+            return;
+        }
+        ++*seen;
+        dialogs::QtPrompts::nextYesNo().push_back(true);
+        wizard->findChild<QPushButton*>("flbCancella")->click();
+    });
+}
+
+TEST_F(Program, WithoutSettingsTheWizardIsShownAndTheProgramEnds)
+{
+    create();
+    int seen = 0;
+    cancelWizardWhenShown(&seen);
+    EXPECT_FALSE(app->load());
+    EXPECT_EQ(seen, 1);
+    EXPECT_TRUE(dialogs::QtPrompts::nextYesNo().empty());
+    EXPECT_FALSE(app->main().isVisible());
+}
+
+TEST_F(Program, CategoryMenuFifthEntryShowsTheWizard)
+{
+    copyDemo();
+    create();
+    ASSERT_TRUE(app->load());
+    int seen = 0;
+    cancelWizardWhenShown(&seen);
+    auto& menu = app->main().menuButton()->model();
+    automation::Variant args[] = {automation::Variant(5)};
+    menu.events().raise(flatui::MenuButtonControl::Click, args);
+    EXPECT_EQ(seen, 1);
+}
+
+struct Notification : Program {
+    void SetUp() override
+    {
+        Program::SetUp();
+        copyDemo();
+        create();
+        ASSERT_TRUE(app->load());
+    }
+};
+
+TEST_F(Notification, SentToTheSmtpServerWithTheArchiveOrTheFiles)
+{
+    struct Case {
+        const char* name;
+        bool withArchiver;
+        bool hadErrors;
+    };
+    const Case cases[] = {{"packed by arj", true, false}, {"files one by one", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.withArchiver && !findArchiver(home))
+            continue; // no arj on this machine: the unpacked case still runs
+        mail::test::SmtpPeer peer;
+        ASSERT_TRUE(peer.ok());
+        app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
+        const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        if (!c.withArchiver)
+            ::setenv("PATH", "/nonexistent", 1);
+        app->log().InitializeResponse();
+        app->notification().setCodiceInstallazione("demo");
+        app->notification().NotificaEstrazione(c.hadErrors);
+        for (const auto& f : app->notification().gatherFiles())
+            EXPECT_TRUE(fs::exists(f)) << f;
+        ::setenv("PATH", path.c_str(), 1);
+
+        EXPECT_TRUE(hasLine("Invio notifica email in corso..", 2));
+        EXPECT_TRUE(hasLine("Invio notifica email completata", 2, true));
+        EXPECT_EQ(app->notification().SendEmailFailed(), "");
+        const std::string msg = peer.message();
+        EXPECT_NE(msg.find(c.hadErrors ? "Subject: demo:anomalia estrazione" : "Subject: demo:notifica estrazione"),
+                  std::string::npos);
+        EXPECT_NE(peer.envelope().find(RunNotification::kSupportMailbox), std::string::npos);
+        if (c.withArchiver) {
+            EXPECT_NE(msg.find("zentrikdemo.arj"), std::string::npos);
+            EXPECT_EQ(msg.find("zentrikServer.xml"), std::string::npos);
+            EXPECT_FALSE(fs::exists(home / "zentrikdemo.arj")); // removed after the send
+        } else {
+            EXPECT_NE(msg.find("zentrikServer.xml"), std::string::npos);
+            EXPECT_NE(msg.find("zentrikLoading.xml"), std::string::npos);
+            EXPECT_EQ(msg.find("zentrikdemo.arj"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
+{
+    app->fields().txtSmtp = "127.0.0.1:" + std::to_string(mail::test::freePort());
+    app->notification().setCodiceInstallazione("demo");
+    app->notification().NotificaEstrazione(false);
+    EXPECT_NE(app->notification().SendEmailFailed(), "");
+    EXPECT_TRUE(hasLine("Invio notifica email in corso..", 3));
+    EXPECT_TRUE(hasLine("Invio notifica email con errore:", 0, true));
+    EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
+}
+
+TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
+{
+    zs::test::ScopedTestEnv env;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 4), 0); // accepted by the kernel, never greeted
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+
+    SendMailSender sender([] {}, nullptr, 1);
+    MailMessage m;
+    m.smtpHost = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    m.fromAddress = "server@quorvane.it";
+    m.toAddress = "ops@quorvane.it";
+    m.subject = "prova";
+    std::vector<std::string> status;
+    const std::string failure = sender.send(m, [&](const std::string& s) { status.push_back(s); });
+    ::close(fd);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_FALSE(status.empty());
+}
+
+TEST(SendMailSender, SmtpBoxHoldsAHostAndAnOptionalPort)
+{
+    struct Case {
+        const char* text;
+        const char* host;
+        long port;
+    } cases[] = {{"mail.example", "mail.example", 25},     {"mail.example:2525", "mail.example", 2525},
+                 {"mail.example:0", "mail.example:0", 25}, {"mail.example:x", "mail.example:x", 25},
+                 {"::1", "::1", 25},                       {"", "", 25}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const SmtpAddress a = parseSmtpAddress(c.text);
+        EXPECT_EQ(a.host, c.host);
+        EXPECT_EQ(a.port, c.port);
+    }
+}
+
+} // namespace
+} // namespace zs::shell
