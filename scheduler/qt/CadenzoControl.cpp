@@ -46,9 +46,27 @@ SchedulerState& libraryState()
     return state;
 }
 
-frmOperazione& operazioneDialog()
+namespace {
+
+std::unique_ptr<frmOperazione>& dialogSlot()
 {
     static std::unique_ptr<frmOperazione> dialog;
+    return dialog;
+}
+
+/// Controls alive on the thread. The dialog goes with the last of them: a widget must not
+/// outlive the application object, which a host destroys before the library's statics.
+int& liveControls()
+{
+    static int count = 0;
+    return count;
+}
+
+} // namespace
+
+frmOperazione& operazioneDialog()
+{
+    auto& dialog = dialogSlot();
     if (!dialog)
         dialog = std::make_unique<frmOperazione>(libraryState());
     return *dialog;
@@ -57,6 +75,7 @@ frmOperazione& operazioneDialog()
 CadenzoControl::CadenzoControl(QWidget* parent, const time::Clock* clock)
     : QWidget(parent), m_clock(clock ? *clock : time::systemClock()), m_ambientFont(std::make_shared<FontObject>())
 {
+    ++liveControls();
     setObjectName(QStringLiteral("CadenzoControl"));
     m_title = new QLabel(QString::fromLatin1(kCaption), this);
     m_title->setObjectName(QStringLiteral("lblTitle"));
@@ -91,7 +110,11 @@ CadenzoControl::CadenzoControl(QWidget* parent, const time::Clock* clock)
     InitProperties();
 }
 
-CadenzoControl::~CadenzoControl() = default;
+CadenzoControl::~CadenzoControl()
+{
+    if (--liveControls() == 0)
+        dialogSlot().reset();
+}
 
 bool CadenzoControl::Start(float delay, std::string* error)
 {
