@@ -104,7 +104,9 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
     const LogNodeId line = m_log.OutputResponse("Invio notifica email in corso..", false, 0);
     MailMessage mail;
     mail.smtpHost = m_fields.txtSmtp;
-    mail.fromAddress = m_codice + "@" + kSupportDomain;
+    // Without an installation code the sender would be "@domain", which no mail server takes:
+    // the notification could then never be sent. Such an installation sends as "zentrik".
+    mail.fromAddress = (m_codice.empty() ? std::string("zentrik") : m_codice) + "@" + kSupportDomain;
     mail.fromName = "zentrik" + m_codice;
     mail.toAddress = recipient;
     mail.toName = recipientName;

@@ -57,8 +57,8 @@ std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& p
 
 class RunNotification {
 public:
-    static constexpr const char* kSupportMailbox = "assistenza@quorvane.it";
-    static constexpr const char* kSupportDomain = "quorvane.it";
+    static constexpr const char* kSupportMailbox = "assistenza@zentrik.it";
+    static constexpr const char* kSupportDomain = "zentrik.it";
 
     RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields, YieldHook& yield,
                     const time::Clock& clock, MailSender& sender);

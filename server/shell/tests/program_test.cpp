@@ -245,6 +245,19 @@ TEST_F(Notification, SentToTheSmtpServerWithTheArchiveOrTheFiles)
     }
 }
 
+TEST_F(Notification, AnInstallationWithoutACodeStillSends)
+{
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
+    app->log().InitializeResponse();
+    app->notification().NotificaEstrazione(false);
+    EXPECT_EQ(app->notification().SendEmailFailed(), "");
+    EXPECT_TRUE(hasLine("Invio notifica email completata", 2, true));
+    EXPECT_NE(peer.envelope().find("zentrik@zentrik.it"), std::string::npos) << peer.envelope();
+    EXPECT_NE(peer.message().find("Subject: :notifica estrazione"), std::string::npos);
+}
+
 TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
 {
     app->fields().txtSmtp = "127.0.0.1:" + std::to_string(mail::test::freePort());
@@ -272,8 +285,8 @@ TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
     SendMailSender sender([] {}, nullptr, 1);
     MailMessage m;
     m.smtpHost = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    m.fromAddress = "server@quorvane.it";
-    m.toAddress = "ops@quorvane.it";
+    m.fromAddress = "server@zentrik.it";
+    m.toAddress = "ops@zentrik.it";
     m.subject = "prova";
     std::vector<std::string> status;
     const std::string failure = sender.send(m, [&](const std::string& s) { status.push_back(s); });
