@@ -8,6 +8,7 @@
 #include "shell/SettingsStore.h"
 #include "text/ItalianFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -41,6 +42,13 @@ void describeError(shell::ProgramLog& log, const std::string& firstLine, const o
 std::string secondsText(double seconds) { return text::formatNumber(seconds); }
 
 } // namespace
+
+std::optional<int> cubeProgressPercent(long counter, double estimatedRows)
+{
+    if (counter < 2 || !(estimatedRows > 0))
+        return std::nullopt;
+    return static_cast<int>(std::min(100.0, static_cast<double>(counter) * 100.0 / estimatedRows));
+}
 
 std::string defaultDateText(const time::DateTime& date)
 {
@@ -220,9 +228,15 @@ void CubiCore::process(bool& esito)
         esito = false;
         return;
     }
-    server.onProgress = [this](const std::string& object, long counter) {
-        if (m_run)
-            m_run->reportProgress(object, counter);
+    server.onProgress = [this, &server](const std::string& object, long counter) {
+        if (!m_run)
+            return;
+        // A cube carries its estimated rows; a dimension has none, and its bar stays where it is.
+        double estimated = 0;
+        if (olap::OlapDatabaseDef* d = server.database(m_database))
+            if (const olap::CubeDef* cube = d->cube(object))
+                estimated = cube->estimatedRows;
+        m_run->reportProgressRows(object, counter, estimated);
     };
     shell::Crono crono(m_clock);
     const std::string dbName = db->name;

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,20 @@ public:
     virtual ~CubiRunWindow() = default;
     virtual void setOggettoInElaborazione(const std::string& name) = 0;
     virtual void reportProgress(const std::string& object, long counter) = 0;
+    /// The progress of `object` with the rows it is estimated to hold (0 when unknown, as for a
+    /// dimension); the run calls this one. A run window that draws no bar keeps the default,
+    /// which passes the call on to reportProgress.
+    virtual void reportProgressRows(const std::string& object, long counter, double estimatedRows)
+    {
+        (void)estimatedRows;
+        reportProgress(object, counter);
+    }
 };
+
+/// The run window's progress bar for `counter` rows done of `estimatedRows`: counter × 100 /
+/// estimated rows, at most 100. Nothing when the bar is not to move: a counter below 2, or no
+/// usable estimate (zero, negative or not a number).
+std::optional<int> cubeProgressPercent(long counter, double estimatedRows);
 
 /// The grid's header line and the texts its Boolean cells hold.
 inline constexpr const char* kCubiGridHeader =

@@ -4,6 +4,7 @@
 #include "dialogs/core/OpzioniLayout.h"
 
 #include "fs/Paths.h"
+#include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
@@ -65,7 +66,10 @@ OpzioniCore::InitOutcome OpzioniCore::InitializeSettings()
     const xml::Element root = m_s.store.DocImpostazioni()->root();
     if (root.isNull())
         return InitOutcome::NoRoot;
-    (void)m_s.store.LeggiImpostazioni(root);
+    // A value that did not convert keeps its default; the operator reads why in the run log.
+    for (const std::string& problem : m_s.store.LeggiImpostazioni(root))
+        if (m_s.log)
+            m_s.log->OutputResponse(problem, true, 0);
     m_s.store.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
     fillTree();
     m_view.treeChanged();

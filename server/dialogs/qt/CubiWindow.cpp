@@ -1,11 +1,13 @@
 #include "dialogs/qt/CubiWindow.h"
 
+#include "dialogs/qt/DialogButtons.h"
+#include "dialogs/qt/DialogLayout.h"
+
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -64,30 +66,31 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     setWindowTitle("Opzioni preparazione dei cubi");
     setMouseTracking(true);
 
-    auto* layout = new QGridLayout(this);
+    // Design size 640 × 420 pixels; the grid's design width is 8775 twips (585 pixels), the
+    // width its column proportions are given for.
+    auto tagged = [](QWidget* w, const char* name, const char* code, QRect g) {
+        w->setObjectName(name);
+        w->setProperty("zsTag", QString(code));
+        w->setGeometry(g);
+        return w;
+    };
     auto* header = new QLabel("Preparazione dei cubi", this);
-    header->setObjectName("lblIntestazione");
-    layout->addWidget(header, 0, 0, 1, 3);
-    auto* label1 = new QLabel("Server OLAP", this);
-    label1->setObjectName("label1");
+    header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
+    tagged(header, "lblIntestazione", "W", {12, 8, 560, 24});
+    auto* corner = new QLabel(this);
+    corner->setStyleSheet("background: #14386e;");
+    tagged(corner, "imgAngolo", "r", {596, 8, 32, 32});
+    tagged(new QLabel("Connessione al server OLAP", this), "label3", "W", {12, 40, 400, 18});
+    tagged(new QLabel("Server OLAP", this), "label1", "", {12, 64, 120, 20});
     m_server = new QLineEdit(this);
-    m_server->setObjectName("txtDsoServer");
-    auto* label2 = new QLabel("Database OLAP", this);
-    label2->setObjectName("label2");
+    tagged(m_server, "txtDsoServer", "W", {140, 62, 300, 22});
+    tagged(new QLabel("Database OLAP", this), "label2", "", {12, 92, 120, 20});
     m_database = new QLineEdit(this);
-    m_database->setObjectName("txtDsoDb");
-    layout->addWidget(label1, 1, 0);
-    layout->addWidget(m_server, 1, 1, 1, 2);
-    layout->addWidget(label2, 2, 0);
-    layout->addWidget(m_database, 2, 1, 1, 2);
-    auto* label3 = new QLabel("Cubi", this);
-    label3->setObjectName("lblModuli");
-    layout->addWidget(label3, 3, 0, 1, 3);
+    tagged(m_database, "txtDsoDb", "W", {140, 90, 300, 22});
+    tagged(new QLabel("Cubi", this), "lblModuli", "", {12, 120, 200, 20});
 
     m_grid = new flatui::FlatGridWidget(this);
-    m_grid->setObjectName("flgCubi");
-    m_grid->setMinimumSize(585, 200);
-    layout->addWidget(m_grid, 4, 0, 1, 3);
+    tagged(m_grid, "flgCubi", "wh", {12, 144, 585, 220});
     auto& g = m_grid->model();
     g.setCols(5);
     g.setRows(1);
@@ -96,16 +99,10 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     g.setAllowEdit(true);
     g.setOutsideColor(0xFFF3EA);
 
-    m_aggiorna = new flatui::FlatButtonWidget(this);
-    m_aggiorna->setObjectName("flbAggiorna");
-    m_aggiorna->model().setText("Aggiorna");
-    m_aggiorna->setFixedSize(120, 32);
-    m_salva = new flatui::FlatButtonWidget(this);
-    m_salva->setObjectName("flbSalva");
-    m_salva->model().setText("Salva");
-    m_salva->setFixedSize(120, 32);
-    layout->addWidget(m_aggiorna, 5, 1);
-    layout->addWidget(m_salva, 5, 2);
+    m_aggiorna = makeFlatButton(this, "flbAggiorna", "Aggiorna", 120, 32);
+    tagged(m_aggiorna, "flbAggiorna", "rb", {340, 376, 120, 32});
+    m_salva = makeFlatButton(this, "flbSalva", "Salva", 120, 32);
+    tagged(m_salva, "flbSalva", "rb", {477, 376, 120, 32});
 
     m_notice = new CubiNotice(m_progress, this);
     m_core.setView(this);
@@ -125,7 +122,11 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     QObject::connect(m_server, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_MacchinaOLAP(t.toStdString()); });
     QObject::connect(m_database, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
     resize(640, 420);
+    // Load: an empty list, then the design geometry recorded for the layout.
+    SaveProperties();
 }
+
+void frmCubi::SaveProperties() { saveLayoutProperties(*this); }
 
 frmCubi::~frmCubi()
 {
@@ -216,6 +217,7 @@ void frmCubi::layoutGrid()
 void frmCubi::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    applyLayoutProperties(*this);
     layoutGrid();
 }
 

@@ -35,6 +35,8 @@ public:
     ~frmCubi() override;
 
     CubiCore& core() { return m_core; }
+    /// Records the design geometry of the tagged controls; run once by the constructor.
+    void SaveProperties();
     flatui::FlatGridWidget* flgCubi() const { return m_grid; }
 
     // shell::CubeWindow

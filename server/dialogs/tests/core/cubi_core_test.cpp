@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace zs;
 using zs::dialogs::CubiCore;
 using zs::shell::InfoCubo;
@@ -38,6 +41,13 @@ struct RunWindow : dialogs::CubiRunWindow {
     std::vector<std::string> objects;
     void setOggettoInElaborazione(const std::string& name) override { objects.push_back(name); }
     void reportProgress(const std::string&, long) override { clock.advanceMs(1234); }
+    /// "object counter/estimate" per report; the default then passes it on to reportProgress.
+    std::vector<std::string> rows;
+    void reportProgressRows(const std::string& object, long counter, double estimated) override
+    {
+        rows.push_back(object + " " + std::to_string(counter) + "/" + std::to_string(static_cast<long>(estimated)));
+        CubiRunWindow::reportProgressRows(object, counter, estimated);
+    }
 };
 
 std::string jet(const std::filesystem::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";"; }
@@ -185,6 +195,39 @@ TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
     auto rs = c.query("SELECT \"Importo\" FROM \"olap_Vendite\" WHERE \"Cliente\" = 'Rossi'");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 11.0);
+}
+
+TEST_F(CubiCoreTest, ProgressReportsCarryTheCubesEstimatedRows)
+{
+    m_cubi.Inizializza();
+    ASSERT_TRUE(m_cubi.process());
+    // Vendite aggregates two customers; the dimension has no estimate of its own.
+    ASSERT_FALSE(m_run.rows.empty());
+    EXPECT_EQ(m_run.rows.front(), "Cliente 2/0");
+    EXPECT_NE(std::find(m_run.rows.begin(), m_run.rows.end(), "Vendite 2/2"), m_run.rows.end())
+        << ::testing::PrintToString(m_run.rows);
+}
+
+TEST(CubeProgressPercent, BarValueFromCounterAndEstimate)
+{
+    struct Case {
+        const char* name;
+        long counter;
+        double estimated;
+        std::optional<int> expected;
+    } cases[] = {
+        {"first report moves nothing", 1, 100, std::nullopt},
+        {"half done", 50, 100, 50},
+        {"rounded down", 2, 3, 66},
+        {"past the estimate stops at 100", 250, 100, 100},
+        {"no estimate", 10, 0, std::nullopt},
+        {"negative estimate", 10, -5, std::nullopt},
+        {"estimate not a number", 10, std::nan(""), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(dialogs::cubeProgressPercent(c.counter, c.estimated), c.expected);
+    }
 }
 
 TEST_F(CubiCoreTest, AFailingCubeMakesTheResultFalseAndTheOthersStillRun)

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace zs;
 using zs::dialogs::frmCubi;
 
@@ -122,6 +124,37 @@ TEST_F(CubiWindowTest, ColumnsFollowTheGridWidth)
     m_window.resize(1300, 500);
     QApplication::processEvents();
     ASSERT_EQ(m_window.flgCubi()->width(), 1170);
+    const int expected[] = {372, 170, 170, 170, 270};
+    for (int c = 1; c <= 5; ++c)
+        EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
+    EXPECT_EQ(grid().getRowHeight(1), 55);
+}
+
+TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
+{
+    m_window.show();
+    QApplication::processEvents();
+    ASSERT_EQ(m_window.size(), QSize(640, 420));
+    auto* gridWidget = m_window.flgCubi();
+    auto* salva = m_window.findChild<QWidget*>("flbSalva");
+    auto* server = m_window.findChild<QWidget*>("txtDsoServer");
+    auto* label = m_window.findChild<QWidget*>("label1");
+    const QRect grid0 = gridWidget->geometry(), salva0 = salva->geometry(), server0 = server->geometry(),
+                label0 = label->geometry();
+
+    // 585 pixels wider and 140 higher: the grid ("wh") is 1170 pixels (17550 twips) wide.
+    for (const QSize size : {QSize(1225, 560), QSize(900, 300), QSize(1225, 560)}) {
+        SCOPED_TRACE(size.width());
+        m_window.resize(size);
+        QApplication::processEvents();
+        const int dw = size.width() - 640, dh = size.height() - 420;
+        EXPECT_EQ(gridWidget->geometry(), QRect(grid0.topLeft(), QSize(grid0.width() + dw, grid0.height() + dh)));
+        EXPECT_EQ(salva->geometry(), salva0.translated(dw, dh)); // "rb": same distance to the edges
+        const double ratio = size.width() / 640.0;               // "W": proportional width only
+        EXPECT_EQ(server->geometry(), QRect(server0.topLeft(), QSize(static_cast<int>(std::lround(server0.width() * ratio)),
+                                                                     server0.height())));
+        EXPECT_EQ(label->geometry(), label0); // an empty code never moves
+    }
     const int expected[] = {372, 170, 170, 170, 270};
     for (int c = 1; c <= 5; ++c)
         EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);

@@ -6,6 +6,8 @@
 #include "../core/DialogsTestSupport.h"
 
 #include "shell/PasswordCodec.h"
+#include "shell/ProgramLog.h"
+#include "time/Clock.h"
 #include "xml/XmlDocument.h"
 
 #include <QCheckBox>
@@ -143,6 +145,26 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
     EXPECT_EQ(folder.values.FileCreazione, "/srv/xml/altro.xml");
     child<QPushButton>(dlg, "cmbCreationXML")->click(); // cancelled
     EXPECT_EQ(child<QLineEdit>(dlg, "txtCreationXml")->text(), "/srv/xml/altro.xml");
+}
+
+TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
+{
+    folder.write("zentrikServer.xml", "<zentrikServer><TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>"
+                                      "</zentrikServer>");
+    time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
+    shell::DayLog dayLog{folder.home(), clock};
+    shell::ProgramLog log{dayLog};
+    OpzioniServices s = services();
+    s.log = &log;
+    const int timeoutBefore = folder.values.TimeoutComandi;
+    frmOpzioni dlg(s);
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    EXPECT_EQ(folder.values.TimeoutComandi, timeoutBefore); // the default stays
+    EXPECT_TRUE(folder.values.FileCreazione.ends_with("creazione.xml"));
+    ASSERT_EQ(log.nodes().size(), 1u);
+    EXPECT_EQ(log.nodes()[0].text, "Valore non valido per TIMEOUT: \"trenta\"");
+    EXPECT_TRUE(log.nodes()[0].error);
+    EXPECT_FALSE(log.nodes()[0].parent.has_value());
 }
 
 TEST(LoginWindow, OkCancelAndAFreshFieldEachTime)
