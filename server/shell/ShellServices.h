@@ -80,11 +80,28 @@ public:
 
 enum class MessageIcon { Critical, Question, Exclamation, Information };
 
+/// The buttons of a modal question.
+enum class MessageButtons { RetryCancel, YesNo };
+enum class MessageAnswer { Retry, Cancel, Yes, No };
+
+/// The answer that ends the waiting: Cancel for Retry/Cancel, No for Yes/No.
+constexpr MessageAnswer endingAnswer(MessageButtons buttons)
+{
+    return buttons == MessageButtons::RetryCancel ? MessageAnswer::Cancel : MessageAnswer::No;
+}
+
 /// Modal messages. The Qt host shows a message box; tests record the calls.
 class MessageService {
 public:
     virtual ~MessageService() = default;
     virtual void show(const std::string& text, MessageIcon icon, const std::string& title) = 0;
+    /// Asks a question with `buttons`. A service that cannot ask, and a box nobody answers in a
+    /// scheduled run, gives the answer that ends the waiting (endingAnswer).
+    virtual MessageAnswer ask(const std::string& /*text*/, MessageIcon /*icon*/, const std::string& /*title*/,
+                              MessageButtons buttons)
+    {
+        return endingAnswer(buttons);
+    }
 };
 
 /// Lets pending window events run (the Qt host processes its event queue).

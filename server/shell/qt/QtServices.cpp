@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 
 #include <cmath>
@@ -61,14 +62,53 @@ void QtMessageService::show(const std::string& text, MessageIcon icon, const std
         m_hook({text, icon, title});
         return;
     }
+    (void)exec(text, icon, title, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+MessageAnswer QtMessageService::ask(const std::string& text, MessageIcon icon, const std::string& title,
+                                    MessageButtons buttons)
+{
+    if (m_answerHook)
+        return m_answerHook({text, icon, title});
+    if (m_hook) {
+        m_hook({text, icon, title});
+        return endingAnswer(buttons);
+    }
+    const bool retry = buttons == MessageButtons::RetryCancel;
+    const int ending = retry ? QMessageBox::Cancel : QMessageBox::No;
+    const int chosen = exec(text, icon, title,
+                            retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
+                            ending);
+    switch (chosen) {
+    case QMessageBox::Retry: return MessageAnswer::Retry;
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    default: return endingAnswer(buttons); // also a box closed by its window frame
+    }
+}
+
+int QtMessageService::exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons,
+                           int ending)
+{
     const auto qicon = icon == MessageIcon::Critical      ? QMessageBox::Critical
                        : icon == MessageIcon::Question    ? QMessageBox::Question
                        : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                           : QMessageBox::Information;
-    QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
-    if (m_unattended) // nobody may be there to answer: the schedule must go on
-        QTimer::singleShot(kUnattendedTimeoutSeconds * 1000, &box, [&box] { box.done(QMessageBox::Ok); });
-    box.exec();
+    QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text),
+                    QMessageBox::StandardButtons(buttons));
+    box.setObjectName("messageBox");
+    box.setEscapeButton(QMessageBox::StandardButton(ending));
+    if (m_unattended) { // nobody may be there to answer: the schedule must go on
+        QPointer<QMessageBox> guard(&box);
+        auto close = [guard, ending] {
+            if (guard)
+                guard->done(ending);
+        };
+        if (m_timer)
+            m_timer(kUnattendedTimeoutSeconds * 1000, close);
+        else
+            QTimer::singleShot(kUnattendedTimeoutSeconds * 1000, &box, close);
+    }
+    return box.exec();
 }
 
 void QtYield::yield()
@@ -76,6 +116,20 @@ void QtYield::yield()
     if (m_extra)
         m_extra();
     QCoreApplication::processEvents();
+}
+
+QtIntervalTimer::QtIntervalTimer()
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        if (m_tick)
+            m_tick();
+    });
+}
+
+void QtIntervalTimer::start(int ms, std::function<void()> tick)
+{
+    m_tick = std::move(tick);
+    m_timer.start(ms);
 }
 
 LogTreeView::LogTreeView(QWidget* parent) : QTreeWidget(parent)

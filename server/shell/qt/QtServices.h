@@ -6,10 +6,12 @@
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 class QWidget;
@@ -25,14 +27,30 @@ public:
     };
     /// Seconds after which a box raised during an unattended (scheduled) run closes itself.
     static constexpr int kUnattendedTimeoutSeconds = 60;
+    /// Arms a one-shot timer: `fire` runs after `ms` unless the box has gone by then.
+    using TimerStarter = std::function<void(int ms, std::function<void()> fire)>;
 
     void show(const std::string& text, MessageIcon icon, const std::string& title) override;
-    /// When set, every message goes to the hook instead of a box (tests).
+    /// A box with `buttons`; in an unattended run it closes itself after the bound with
+    /// endingAnswer(buttons).
+    MessageAnswer ask(const std::string& text, MessageIcon icon, const std::string& title,
+                      MessageButtons buttons) override;
+    /// When set, every message goes to the hook instead of a box (tests). A question with no
+    /// answer hook set is recorded there too and gets the answer that ends the waiting.
     void setHook(std::function<void(const Shown&)> hook) { m_hook = std::move(hook); }
+    /// The next answers to questions (tests): the hook sees each question and gives its answer.
+    void setAnswerHook(std::function<MessageAnswer(const Shown&)> hook) { m_answerHook = std::move(hook); }
+    /// How the unattended bound is timed; a QTimer by default (tests inject their own).
+    void setTimerStarter(TimerStarter starter) { m_timer = std::move(starter); }
     void setUnattended(bool on) { m_unattended = on; }
+    bool unattended() const { return m_unattended; }
 
 private:
+    int exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons, int ending);
+
     std::function<void(const Shown&)> m_hook;
+    std::function<MessageAnswer(const Shown&)> m_answerHook;
+    TimerStarter m_timer;
     bool m_unattended = false;
 };
 
@@ -45,6 +63,32 @@ public:
 private:
     std::function<void()> m_extra;
 };
+
+/// A repeating timer of a window. QtIntervalTimer is the program's; tests drive a fake one tick
+/// by tick, so a countdown never waits for real time.
+class IntervalTimer {
+public:
+    virtual ~IntervalTimer() = default;
+    /// (Re)starts the timer: `tick` runs every `ms` until stop().
+    virtual void start(int ms, std::function<void()> tick) = 0;
+    virtual void stop() = 0;
+    virtual bool active() const = 0;
+};
+
+class QtIntervalTimer : public IntervalTimer {
+public:
+    QtIntervalTimer();
+    void start(int ms, std::function<void()> tick) override;
+    void stop() override { m_timer.stop(); }
+    bool active() const override { return m_timer.isActive(); }
+
+private:
+    QTimer m_timer;
+    std::function<void()> m_tick;
+};
+
+/// Makes the windows' timers (the pop-up notice's countdown).
+using IntervalTimerFactory = std::function<std::unique_ptr<IntervalTimer>()>;
 
 /// The log tree (tvwLog): one item per node, the node's picture as icon and as item data.
 class LogTreeView : public QTreeWidget, public LogListener {

@@ -72,7 +72,9 @@ flatui::PictureRef solid(int w, int h, std::uint32_t argb, std::uint32_t edge)
 
 } // namespace
 
-frmAlert::frmAlert() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+frmAlert::frmAlert(std::unique_ptr<IntervalTimer> timer)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_timer(timer ? std::move(timer) : std::make_unique<QtIntervalTimer>())
 {
     setObjectName("frmAlert");
     resize(415, 76); // 6225 × 1140 twips
@@ -84,11 +86,6 @@ frmAlert::frmAlert() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt:
     m_label->setFont(QFont("Arial", 8, QFont::Bold));
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     setBackground(224, 255, 239);
-    m_timer.setInterval(1000);
-    QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (++m_ticks >= m_limit)
-            hide();
-    });
 }
 
 void frmAlert::setBackground(int r, int g, int b)
@@ -96,6 +93,16 @@ void frmAlert::setBackground(int r, int g, int b)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(r, g, b));
     setPalette(pal);
+}
+
+QColor frmAlert::background() const
+{
+    return palette().color(QPalette::Window);
+}
+
+std::string frmAlert::text() const
+{
+    return m_label->text().toStdString();
 }
 
 void frmAlert::ShowMessage(const std::string& text)
@@ -108,7 +115,19 @@ void frmAlert::StartTimer(int seconds)
 {
     m_ticks = 0;
     m_limit = seconds;
-    m_timer.start();
+    m_timer->start(1000, [this] { Timer1_Timer(); });
+}
+
+void frmAlert::Timer1_Timer()
+{
+    if (++m_ticks >= m_limit)
+        hide();
+}
+
+void frmAlert::hide()
+{
+    m_timer->stop();
+    QWidget::hide();
 }
 
 void frmAlert::mousePressEvent(QMouseEvent* e)
@@ -249,6 +268,7 @@ void mdiGlobal::closeEvent(QCloseEvent* e)
 
 ShellApplication::ShellApplication(const Options& options)
     : m_folder(options.programFolder), m_executable(options.executable),
+      m_pause(options.pause ? options.pause : pauseWithEvents), m_progress(options.progress),
       m_clock(options.clock ? *options.clock : time::systemClock()),
       m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog),
       m_mailSender([this] { m_yield.yield(); }, nullptr)
@@ -257,14 +277,14 @@ ShellApplication::ShellApplication(const Options& options)
     k8bus::registerClasses(m_registry);
     m_notification =
         std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
-    m_alert = std::make_unique<frmAlert>();
+    m_alert = std::make_unique<frmAlert>(options.timers ? options.timers() : nullptr);
     m_support = std::make_unique<SupportOnline>(
         m_folder, m_messages, *m_alert,
         [](const std::vector<std::string>& argv) {
             // Started without waiting: a thread of its own waits for the program's end.
             std::thread([argv] { (void)process::run(argv); }).detach();
         },
-        [](int ms) { pauseWithEvents(ms); });
+        [this](int ms) { m_pause(ms); });
     m_main = std::make_unique<mdiGlobal>(*this);
 }
 
@@ -281,6 +301,11 @@ void ShellApplication::loaded(QWidget* window)
 bool ShellApplication::load()
 {
     // Cube window, category menu, run window, secondary options, options: as the program loads them.
+    auto progress = [this](int percent) {
+        if (m_progress)
+            m_progress(percent);
+    };
+    progress(0);
     m_cubes = new dialogs::frmCubi(m_folder, m_clock, m_messages);
     m_cubes->core().setProgramLog(&m_log);
     m_cubes->core().setSettingsStore(&m_store);
@@ -288,6 +313,7 @@ bool ShellApplication::load()
     m_cubes->core().setRunWindow(this);
     m_main->addChild(m_cubes);
     loaded(m_cubes);
+    progress(15);
     m_main->buildMenu();
     loaded(m_main->menuButton()->parentWidget());
 
@@ -301,15 +327,17 @@ bool ShellApplication::load()
         [this](const std::string& text) { m_options->OutputResponseDB(text); }, m_messages);
     m_options->setCreaDatabase([this](const std::string& path) { return m_database->CreaDatabase(path); });
 
+    progress(30);
     RunControl::Parts parts{m_settings, m_fields, m_store, m_log, m_state, m_yield, m_messages, m_clock, *m_options, *m_cubes};
     m_frmMain = new frmMain(parts);
     m_frmMain->run().setNotification(m_notification.get());
-    m_frmMain->run().setSleeper([](int ms) { pauseWithEvents(ms); });
+    m_frmMain->run().setSleeper([this](int ms) { m_pause(ms); });
     m_frmMain->onTrayTip = [this](TrayState s) { ChangeToolTipIconTray(s); };
     m_notification->setCollapse([this](LogNodeId id) { m_frmMain->setExpanded(id, false); });
     m_main->addChild(m_frmMain);
     loaded(m_frmMain);
 
+    progress(60);
     frmSchedulazione::Actions actions;
     actions.alarm.initializeResponse = [this] { m_log.InitializeResponse(); };
     actions.alarm.estrazione = [this] { m_frmMain->run().Estrazione(false); };
@@ -352,6 +380,7 @@ bool ShellApplication::load()
                          previous = now;
                      });
 
+    progress(75);
     m_main->addChild(m_options);
     loaded(m_options);
     SettingsStore::Windows windows;
@@ -363,6 +392,7 @@ bool ShellApplication::load()
     // Without a settings file the dialog has shown the wizard; the program then ends.
     if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings)
         return false;
+    progress(100);
     m_frmSchedulazione->loadFields();
     ChangeStartup(m_fields.chkStartup == 1);
     int months = 1;

@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,19 +54,26 @@ class frmSchedulazione;
 /// The pop-up notice: a small top-most window that a double-click or its countdown hides.
 class frmAlert : public QWidget, public AlertNotice {
 public:
-    frmAlert();
+    /// `timer` counts the seconds (Timer1); a Qt timer when null.
+    explicit frmAlert(std::unique_ptr<IntervalTimer> timer = nullptr);
     void setBackground(int r, int g, int b) override;
     void ShowMessage(const std::string& text) override;
+    /// Hides the notice `seconds` ticks of one second later; 0 or less at the first tick.
     void StartTimer(int seconds) override;
-    void hide() override { m_timer.stop(), QWidget::hide(); }
+    void hide() override;
+    std::string text() const;
+    QColor background() const;
+    bool counting() const { return m_timer->active(); }
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent*) override { hide(); }
     void mousePressEvent(QMouseEvent* e) override;
 
 private:
+    void Timer1_Timer();
+
     QLabel* m_label;
-    QTimer m_timer;
+    std::unique_ptr<IntervalTimer> m_timer;
     int m_ticks = 0, m_limit = 0;
 };
 
@@ -77,6 +85,13 @@ public:
         std::filesystem::path programFolder;
         const time::Clock* clock = nullptr; ///< the system clock when null
         std::filesystem::path executable;   ///< for the autostart entry
+        /// Waits `ms` while window events go on (the engine's pauses between connection
+        /// attempts, remote assistance's waits); a real wait when empty.
+        std::function<void(int ms)> pause;
+        /// The windows' repeating timers; Qt's when empty.
+        IntervalTimerFactory timers;
+        /// Progress of the load, 0 to 100 (the splash's bar).
+        std::function<void(int percent)> progress;
     };
 
     explicit ShellApplication(const Options& options);
@@ -97,6 +112,7 @@ public:
     mdiGlobal& main() { return *m_main; }
     frmMain& runWindow() { return *m_frmMain; }
     frmSchedulazione& secondaryWindow() { return *m_frmSchedulazione; }
+    frmAlert& alert() { return *m_alert; }
     dialogs::frmOpzioni& options() { return *m_options; }
     dialogs::frmCubi& cubes() { return *m_cubes; }
     dialogs::frmWizard& wizard() { return *m_wizard; }
@@ -124,6 +140,8 @@ private:
 
     std::filesystem::path m_folder;
     std::filesystem::path m_executable;
+    std::function<void(int)> m_pause;
+    std::function<void(int)> m_progress;
     const time::Clock& m_clock;
     QtMessageService m_messages;
     QtYield m_yield;

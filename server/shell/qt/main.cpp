@@ -2,68 +2,21 @@
 // the splash with the build, loads the windows and the settings, then lives in its main window
 // or in the tray. `--screenshot FILE` saves a PNG of the screen once the program is up and ends.
 
-#include "flatui/widgets/FlatWidgets.h"
 #include "fs/Paths.h"
 #include "shell/DesktopIntegration.h"
 #include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmSplash.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
-#include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
-
-/// The splash window: the picture fading in, the build and the load progress.
-class frmSplash : public QWidget {
-public:
-    frmSplash() : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint)
-    {
-        setObjectName("frmSplash");
-        resize(420, 220);
-        m_picture = new zs::flatui::SplashWidget(this);
-        m_picture->setObjectName("picsplash");
-        m_picture->setGeometry(0, 0, 420, 190);
-        m_bar = new QProgressBar(this);
-        m_bar->setObjectName("shpProgressBar");
-        m_bar->setGeometry(10, 196, 400, 14);
-        m_bar->setTextVisible(false);
-        m_bar->hide();
-    }
-    void fadeIn()
-    {
-        QImage image(420, 190, QImage::Format_ARGB32);
-        QPainter p(&image);
-        QLinearGradient g(0, 0, 420, 190);
-        g.setColorAt(0, QColor(20, 56, 110));
-        g.setColorAt(1, QColor(80, 140, 210));
-        p.fillRect(image.rect(), g);
-        p.setPen(Qt::white);
-        p.setFont(QFont("Arial", 26, QFont::Bold));
-        p.drawText(QRect(0, 40, 420, 60), Qt::AlignCenter, "Zentrik Server");
-        p.setFont(QFont("Arial", 10));
-        p.drawText(QRect(0, 150, 410, 30), Qt::AlignRight | Qt::AlignVCenter,
-                   QString("Build: %1.%2.%3").arg(ZS_VERSION_MAJOR).arg(ZS_VERSION_MINOR).arg(ZS_VERSION_PATCH));
-        p.end();
-        m_picture->model().go2(zs::flatui::fromQImage(image), 1500);
-        m_bar->show();
-    }
-    void Progress(int percent)
-    {
-        m_bar->setValue(percent);
-        QCoreApplication::processEvents();
-    }
-
-private:
-    zs::flatui::SplashWidget* m_picture;
-    QProgressBar* m_bar;
-};
 
 std::filesystem::path executablePath()
 {
@@ -92,32 +45,34 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    frmSplash splash;
-    splash.show();
-    splash.fadeIn();
-    splash.Progress(0);
-
-    zs::shell::ShellApplication shell({folder, nullptr, executablePath()});
-    splash.Progress(30);
-    if (!shell.load())
-        return 1;
-    splash.Progress(100);
-    splash.close();
-    shell.ChangeToolTipIconTray(zs::shell::TrayState::Ready);
-
-    if (!screenshot.isEmpty()) {
+    zs::shell::frmSplash splash({ZS_VERSION_MAJOR, ZS_VERSION_MINOR, ZS_VERSION_PATCH});
+    std::unique_ptr<zs::shell::ShellApplication> shell;
+    splash.start([&] {
+        zs::shell::ShellApplication::Options options;
+        options.programFolder = folder;
+        options.executable = executablePath();
+        options.progress = [&splash](int percent) { splash.Progress(percent); };
+        shell = std::make_unique<zs::shell::ShellApplication>(options);
+        if (!shell->load()) {
+            QApplication::exit(1);
+            return;
+        }
+        splash.close();
+        shell->ChangeToolTipIconTray(zs::shell::TrayState::Ready);
+        if (screenshot.isEmpty())
+            return;
         QTimer::singleShot(1500, [&] {
             QPixmap shot;
             if (QScreen* screen = QGuiApplication::primaryScreen(); screen && !screen->grabWindow(0).isNull())
                 shot = screen->grabWindow(0);
             if (shot.isNull() || QGuiApplication::platformName() == "offscreen")
-                shot = shell.main().grab();
+                shot = shell->main().grab();
             const bool ok = shot.save(screenshot, "PNG");
             if (!ok)
                 std::fprintf(stderr, "ZentrikServer: impossibile scrivere %s\n", screenshot.toLocal8Bit().constData());
-            shell.ChiudiApplicazione();
+            shell->ChiudiApplicazione();
             QApplication::exit(ok ? 0 : 1);
         });
-    }
+    });
     return app.exec();
 }

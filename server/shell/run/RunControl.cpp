@@ -102,7 +102,13 @@ struct RunControl::Engine {
           mailer([&y = p.yield] { y.yield(); }),
           steps({p.log, p.settings, p.messages, p.yield, p.clock, p.store.programFolder(),
                  [this] { return connessioni.Connessione(); },
-                 [&f = p.fields, &st = p.store] { return orderMailSettings(f, st); }, mailer}),
+                 [&f = p.fields, &st = p.store] { return orderMailSettings(f, st); }, mailer,
+                 // A database another user holds: Retry or Cancel, which a scheduled run's box
+                 // answers by itself after its bound.
+                 [&m = p.messages](const std::string& text, const std::string& title) {
+                     return m.ask(text, MessageIcon::Information, title, MessageButtons::RetryCancel) ==
+                            MessageAnswer::Retry;
+                 }}),
           host(p.options, steps, [&rc](int step) { rc.UpdateProgressBar(step); },
                [&rc] { return rc.elaborazioneInRun(); }),
           context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}

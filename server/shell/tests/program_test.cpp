@@ -8,6 +8,7 @@
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
+#include "db/Connection.h"
 #include "engine/StepTree.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/qt/QtServices.h"
@@ -54,7 +55,10 @@ struct Program : ::testing::Test {
     void copyDemo() { fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing); }
     void create()
     {
-        app = std::make_unique<ShellApplication>(ShellApplication::Options{home, nullptr, home / "ZentrikServer"});
+        ShellApplication::Options options;
+        options.programFolder = home;
+        options.executable = home / "ZentrikServer";
+        app = std::make_unique<ShellApplication>(options);
         app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
     }
     std::vector<std::pair<std::string, int>> lines(bool children = false)
@@ -148,6 +152,47 @@ TEST_F(Program, RunButtonRunsTheStepsTickedInTheOptionsDialog)
     EXPECT_TRUE(hasLine("Compattazione"));
     EXPECT_FALSE(hasLine("Passo non disponibile", 0, true));
     EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente", 2));
+}
+
+TEST_F(Program, CompactionOfADatabaseHeldElsewhereAsksToRetry)
+{
+    struct Case {
+        const char* name;
+        MessageAnswer answer; // to the first question; the holder lets go before a Retry
+        bool compacted;
+    };
+    const Case cases[] = {{"retry after the other user closed", MessageAnswer::Retry, true},
+                          {"cancel", MessageAnswer::Cancel, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        copyDemo();
+        std::ofstream(home / "zentrikLoading.xml", std::ios::binary | std::ios::trunc)
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><COMPATTA><esegui>si</esegui>"
+               "<operazione>Compattazione</operazione></COMPATTA></Estrattore>\n";
+        create();
+        ASSERT_TRUE(app->load());
+        auto holder = std::make_unique<db::Connection>();
+        ASSERT_TRUE(holder->open("Data Source=" + (home / "target.db").string() + ";"));
+        ASSERT_TRUE(holder->execute("begin immediate"));
+        std::vector<QtMessageService::Shown> asked;
+        app->messages().setAnswerHook([&](const QtMessageService::Shown& q) {
+            asked.push_back(q);
+            if (c.answer == MessageAnswer::Retry)
+                holder.reset();
+            return c.answer;
+        });
+
+        app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].title, "Attenzione.");
+        EXPECT_EQ(asked[0].icon, MessageIcon::Information);
+        EXPECT_TRUE(asked[0].text.ends_with("\r\nVuoi riprovare?")) << asked[0].text;
+        EXPECT_TRUE(hasLine("Compattazione"));
+        EXPECT_EQ(hasLine("Compattazione del database", 0, true), !c.compacted);
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        holder.reset();
+        app.reset();
+    }
 }
 
 /// Answers the next modal wizard with Cancel and Yes to "Vuoi interrompere…"; gives up after

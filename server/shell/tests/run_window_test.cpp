@@ -42,7 +42,10 @@ struct DemoProgram : ::testing::Test {
         fs::create_directories(home);
         fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
         ASSERT_EQ(::chdir(home.c_str()), 0); // the demo attaches erp.db by a relative name
-        app = std::make_unique<ShellApplication>(ShellApplication::Options{home, nullptr, home / "ZentrikServer"});
+        ShellApplication::Options options;
+        options.programFolder = home;
+        options.executable = home / "ZentrikServer";
+        app = std::make_unique<ShellApplication>(options);
         app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
         ASSERT_TRUE(app->load());
     }

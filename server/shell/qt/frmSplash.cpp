@@ -1,0 +1,78 @@
+#include "shell/qt/frmSplash.h"
+
+#include "flatui/widgets/FlatWidgets.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QProgressBar>
+#include <QTimer>
+
+namespace zs::shell {
+
+frmSplash::frmSplash(Build build, OneShot after)
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), m_build(build), m_after(std::move(after))
+{
+    if (!m_after)
+        m_after = [this](int ms, std::function<void()> fire) { QTimer::singleShot(ms, this, std::move(fire)); };
+    setObjectName("frmSplash");
+    resize(420, 220);
+    m_picture = new flatui::SplashWidget(this);
+    m_picture->setObjectName("picsplash");
+    m_picture->setGeometry(0, 0, 420, 190);
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName("shpProgressBar");
+    m_bar->setGeometry(10, 196, 400, 14);
+    m_bar->setTextVisible(false);
+    m_bar->hide();
+}
+
+void frmSplash::start(std::function<void()> loadMain)
+{
+    m_loadMain = std::move(loadMain);
+    show();
+    m_after(kFirstTickMs, [this] { Timer1_Timer(); });
+}
+
+void frmSplash::Timer1_Timer()
+{
+    m_printed = "Build: " + std::to_string(m_build.major) + "." + std::to_string(m_build.minor) + "." +
+                std::to_string(m_build.revision);
+    QImage image(420, 190, QImage::Format_ARGB32);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, 420, 190);
+    g.setColorAt(0, QColor(20, 56, 110));
+    g.setColorAt(1, QColor(80, 140, 210));
+    p.fillRect(image.rect(), g);
+    p.setPen(Qt::white);
+    p.setFont(QFont("Arial", 26, QFont::Bold));
+    p.drawText(QRect(0, 40, 420, 60), Qt::AlignCenter, "Zentrik Server");
+    p.setFont(QFont("Arial", 10));
+    p.drawText(QRect(150, 150, 260, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(m_printed));
+    p.end();
+    m_picture->model().go2(flatui::fromQImage(image), kFadeMs);
+    QCoreApplication::processEvents();
+    // The wait serves the window system, unlike a plain sleep: the fade goes on meanwhile.
+    m_after(kWaitMs, [this] {
+        m_bar->show();
+        if (m_loadMain)
+            m_loadMain();
+    });
+}
+
+void frmSplash::Progress(int percent)
+{
+    m_bar->setValue(percent);
+    QCoreApplication::processEvents();
+}
+
+int frmSplash::progress() const
+{
+    return m_bar->value();
+}
+
+bool frmSplash::barVisible() const
+{
+    return m_bar->isVisible();
+}
+
+} // namespace zs::shell

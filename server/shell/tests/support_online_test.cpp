@@ -1,0 +1,156 @@
+// Remote assistance over a real program: a recording program stands in for the VNC server in
+// the program folder and is started with an argv, never through a shell.
+
+#include "process/Process.h"
+#include "shell/ShellServices.h"
+#include "shell/run/SupportOnline.h"
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#ifndef ZS_ARGV_RECORDER
+#error "ZS_ARGV_RECORDER names the recording program"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RecordingMessages : MessageService {
+    void show(const std::string& text, MessageIcon icon, const std::string& title) override
+    {
+        shown.push_back(title + "|" + std::to_string(static_cast<int>(icon)) + "|" + text);
+    }
+    std::vector<std::string> shown;
+};
+
+struct RecordingNotice : AlertNotice {
+    void setBackground(int r, int g, int b) override
+    {
+        calls.push_back("colour " + std::to_string(r) + "," + std::to_string(g) + "," + std::to_string(b));
+    }
+    void ShowMessage(const std::string& text) override { calls.push_back("show " + text); }
+    void StartTimer(int seconds) override { calls.push_back("timer " + std::to_string(seconds)); }
+    void hide() override { calls.push_back("hide"); }
+    std::vector<std::string> calls;
+};
+
+/// PATH pointed at an empty folder, so no x11vnc of the machine stands in for the missing one.
+struct ScopedEmptyPath {
+    explicit ScopedEmptyPath(const fs::path& empty)
+    {
+        if (const char* p = std::getenv("PATH"))
+            saved = p;
+        fs::create_directories(empty);
+        ::setenv("PATH", empty.c_str(), 1);
+    }
+    ~ScopedEmptyPath() { ::setenv("PATH", saved.c_str(), 1); }
+    std::string saved;
+};
+
+struct SupportOnlineTest : ::testing::Test {
+    void SetUp() override { fs::create_directories(folder); }
+    void installServer(const std::string& name)
+    {
+        fs::copy_file(ZS_ARGV_RECORDER, folder / name, fs::copy_options::overwrite_existing);
+        fs::permissions(folder / name, fs::perms::owner_all);
+    }
+    SupportOnline make()
+    {
+        return SupportOnline(
+            folder, messages, notice,
+            [this](const std::vector<std::string>& argv) {
+                const auto r = process::run(argv); // waits, so the calls file is in order
+                EXPECT_EQ(r.exitCode, 0) << r.error;
+            },
+            [this](int ms) { pauses.push_back(ms); });
+    }
+    std::vector<std::string> calls()
+    {
+        std::vector<std::string> out;
+        std::istringstream in(fs::exists(folder / "calls.txt") ? test::readFile(folder / "calls.txt") : "");
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+
+    test::ScopedTestEnv env;
+    fs::path folder = env.home();
+    ScopedEmptyPath path{env.root() / "emptybin"};
+    RecordingMessages messages;
+    RecordingNotice notice;
+    std::vector<int> pauses;
+};
+
+TEST_F(SupportOnlineTest, StartKillsRunsAndConnectsToTheHostThenToTheFallback)
+{
+    struct Case {
+        const char* name;
+        const char* program;
+        const char* vnchost;
+        const char* connected;
+    } cases[] = {{"empty vnchost", "winvnc.exe", "", SupportOnline::kDefaultHost},
+                 {"vnchost names a host", "winvnc.exe", "help.customer.example", "help.customer.example"},
+                 {"a blank is a host", "winvnc", " ", " "},
+                 {"without .exe", "winvnc", "10.0.0.7", "10.0.0.7"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(folder / "winvnc.exe"), fs::remove(folder / "winvnc"), fs::remove(folder / "calls.txt");
+        notice.calls.clear(), pauses.clear();
+        installServer(c.program);
+        make().StartSupportOnline(c.vnchost);
+        const std::string p = c.program;
+        EXPECT_EQ(calls(), (std::vector<std::string>{p + " <-kill>", p + " <-run> <-autoreconnect>",
+                                                     p + " <-connect> <" + c.connected + ">",
+                                                     p + " <-connect> <" + SupportOnline::kFallbackHost + ">"}));
+        EXPECT_EQ(pauses, (std::vector<int>{1000, 1000, 0, 0}));
+        EXPECT_EQ(notice.calls,
+                  (std::vector<std::string>{"colour 255,200,200", std::string("show ") + SupportOnline::kStartText}));
+        EXPECT_TRUE(messages.shown.empty());
+    }
+}
+
+TEST_F(SupportOnlineTest, ASecondStartKillsTheRunningServerFirst)
+{
+    installServer("winvnc.exe");
+    auto support = make();
+    support.StartSupportOnline("");
+    support.StartSupportOnline("");
+    const auto c = calls();
+    ASSERT_EQ(c.size(), 8u);
+    EXPECT_EQ(c[4], "winvnc.exe <-kill>");
+}
+
+TEST_F(SupportOnlineTest, StopKillsTheServerAndShowsTheClosingNoticeWithItsCountdown)
+{
+    installServer("winvnc.exe");
+    make().StopSupportOnline();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"winvnc.exe <-kill>"}));
+    EXPECT_EQ(notice.calls, (std::vector<std::string>{"hide", "colour 224,255,239",
+                                                      std::string("show ") + SupportOnline::kStopText, "timer 300"}));
+}
+
+TEST_F(SupportOnlineTest, WithoutTheServerStartSaysSoAndStopSaysNothing)
+{
+    // A file of that name that cannot run is no server either.
+    test::writeFile(folder / "winvnc.exe", "not a program");
+    fs::permissions(folder / "winvnc.exe", fs::perms::owner_read | fs::perms::owner_write);
+    auto support = make();
+    EXPECT_FALSE(support.vncServer());
+    support.StartSupportOnline("help.customer.example");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0], "Attenzione.|3|Impossibile richiedere l'assistenza online perchè non è installato il "
+                                 "componente necessario.");
+    support.StopSupportOnline();
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(notice.calls.empty());
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_TRUE(calls().empty());
+}
+
+} // namespace
+} // namespace zs::shell
