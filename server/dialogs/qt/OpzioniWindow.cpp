@@ -1,16 +1,18 @@
 #include "dialogs/qt/OpzioniWindow.h"
 
+#include "dialogs/qt/DialogButtons.h"
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/JobViewerWindow.h"
 
 #include "dialogs/core/DialogPrompts.h"
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
 #include "shell/SettingsStore.h"
 #include "xml/XmlDocument.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
-#include <QFormLayout>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,10 +22,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScrollArea>
-#include <QTabWidget>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 namespace zs::dialogs {
 
@@ -31,6 +32,21 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 QColor colour(const shell::Rgb& c) { return QColor(c.r, c.g, c.b); }
+
+/// The pages' background, 14463864 as the window system writes it (red in the low byte).
+constexpr std::uint32_t kPageColour = 14463864;
+constexpr int kPages = 4;
+const char* const kTabCaptions[kPages] = {"Estrazione dati", "Creazione database", "Bus & Task", "Statistiche"};
+
+/// Names a control, gives it its layout code and its design geometry (pixels, relative to its
+/// parent). The window is designed at 640 × 480; a page is 616 × 376.
+template <class W> W* tagged(W* w, const char* name, const char* code, QRect g)
+{
+    w->setObjectName(name);
+    w->setProperty("zsTag", QString(code));
+    w->setGeometry(g);
+    return w;
+}
 
 /// Runs a password check when the box loses the focus or Enter is pressed in it.
 class PasswordWatcher : public QObject {
@@ -80,24 +96,59 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
 {
     setObjectName("frmOpzioni");
     setWindowTitle("Opzioni");
-    m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName("FlatTab");
-    m_tabs->addTab(buildTreePage(), "Estrazione dati");
-    m_tabs->addTab(buildDbPage(), "Creazione database");
-    m_tabs->addTab(buildBusPage(), "Bus & Task");
-    m_tabs->addTab(buildStatPage(), "Statistiche");
-    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
-        if (i == 3)
-            DisegnaStatistiche();
-    });
-    auto* confirm = new QPushButton("Conferma", this);
-    confirm->setObjectName("flbConferma"); // does nothing, as it always has
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addWidget(confirm, 0, Qt::AlignRight);
+    setMouseTracking(true);
     resize(640, 480);
+
+    // The tab strip first, so the pages lie over its body.
+    m_tab = tagged(new flatui::FlatTabWidget(this), "FlatTab", "Wh", {8, 8, 624, 424});
+    auto& t = m_tab->model();
+    t.setBackColor(0xFFF3EA);
+    t.setBackColorTab(0xFFFFFF);
+    t.setBorderColorTab(0xA05030);
+    t.setForeColor(0xFFFFFF);
+    t.setForeColorSelected(0x00FFFF);
+    t.setTabs(kPages);
+    for (int k = 1; k <= kPages; ++k) {
+        t.setTabId(k);
+        t.setTabCaption(kTabCaptions[k - 1]);
+    }
+    t.Refresh();
+
+    QWidget* pages[kPages] = {buildTreePage(), buildDbPage(), buildBusPage(), buildStatPage()};
+    QPalette background = palette();
+    background.setColor(QPalette::Window,
+                        QColor(kPageColour & 0xFF, (kPageColour >> 8) & 0xFF, (kPageColour >> 16) & 0xFF));
+    for (int k = 0; k < kPages; ++k) {
+        m_picTab[k] = pages[k];
+        pages[k]->setParent(this);
+        // Every page at the first page's place, below the tabs.
+        tagged(pages[k], pages[k]->objectName().toUtf8().constData(), "Wh", {12, 48, 616, 376});
+        pages[k]->setAutoFillBackground(true);
+        pages[k]->setPalette(background);
+    }
+
+    m_flbConferma = tagged(makeFlatButton(this, "flbConferma", "Conferma"), "flbConferma", "rb", {520, 442, 112, 30});
+
+    t.events().connect([this](automation::DispId id, std::span<automation::Variant>) {
+        if (id == flatui::ev::Click)
+            FlatTab_Click();
+    });
+    // flbConferma's Click does nothing, as it always has. A mouse move over one flat button
+    // takes the hover look off the other two.
+    flatui::FlatButtonWidget* buttons[] = {m_flbRicarica, m_flbBuildDb, m_flbConferma};
+    for (auto* b : buttons)
+        b->model().events().connect([this, b](automation::DispId id, std::span<automation::Variant>) {
+            if (id != flatui::ev::MouseMove)
+                return;
+            for (auto* other : {m_flbRicarica, m_flbBuildDb, m_flbConferma})
+                if (other != b)
+                    other->model().Refresh();
+        });
+
     if (!m_services.creaDatabase)
         m_core.setCreaDatabase(creationNotAvailable([this](const std::string& t) { OutputResponseDB(t); }));
+    FlatTab_Click();
+    SaveProperties();
 }
 
 frmOpzioni::~frmOpzioni() = default;
@@ -106,42 +157,27 @@ QWidget* frmOpzioni::buildTreePage()
 {
     auto* page = new QWidget;
     page->setObjectName("picTab0");
-    auto* l = new QVBoxLayout(page);
-    auto* row = new QHBoxLayout;
-    auto* lbl = new QLabel("File elaborazione dati:", page);
-    lbl->setObjectName("lblFileXML");
-    m_txtLoadingXml = new QLineEdit(page);
-    m_txtLoadingXml->setObjectName("txtLoadingXml");
-    auto* browse = new QPushButton("...", page);
-    browse->setObjectName("cmbLoadingXML");
-    row->addWidget(lbl);
-    row->addWidget(m_txtLoadingXml, 1);
-    row->addWidget(browse);
-    l->addLayout(row);
+    tagged(new QLabel("File elaborazione dati:", page), "lblFileXML", "", {8, 10, 140, 20});
+    m_txtLoadingXml = tagged(new QLineEdit(page), "txtLoadingXml", "W", {150, 8, 420, 24});
+    auto* browse = tagged(new QPushButton("...", page), "cmbLoadingXML", "L", {576, 8, 32, 24});
 
-    m_tree = new QTreeWidget(page);
-    m_tree->setObjectName("tvXML");
+    m_tree = tagged(new QTreeWidget(page), "tvXML", "Wh", {8, 40, 600, 278});
     m_tree->setHeaderHidden(true);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
-    l->addWidget(m_tree, 1);
 
-    auto* boxes = new QHBoxLayout;
-    auto box = [&](QCheckBox*& b, const char* name, const char* caption) {
-        b = new QCheckBox(caption, page);
-        b->setObjectName(name);
-        boxes->addWidget(b);
-    };
-    box(m_chkRicarica, "chkRicarica", "Mantieni le selezioni");
-    auto* reload = new QPushButton("Carica Moduli", page);
-    reload->setObjectName("flbRicarica");
-    boxes->addWidget(reload);
-    box(m_chkSelectAll, "chkSelectAll", "Seleziona tutto");
-    box(m_chkUnselectAll, "chkUnselectAll", "Deseleziona tutto");
-    box(m_chkSelectHandly, "chkSelectHandly", "Selezione manuale");
-    l->addLayout(boxes);
+    m_chkRicarica = tagged(new QCheckBox("Mantieni le selezioni", page), "chkRicarica", "b", {8, 326, 160, 22});
+    m_flbRicarica = tagged(makeFlatButton(page, "flbRicarica", "Carica Moduli", 112, 26), "flbRicarica", "Lb",
+                           {176, 324, 112, 26});
+    m_chkSelectAll = tagged(new QCheckBox("Seleziona tutto", page), "chkSelectAll", "Lb", {8, 352, 190, 22});
+    m_chkUnselectAll = tagged(new QCheckBox("Deseleziona tutto", page), "chkUnselectAll", "Lb", {208, 352, 190, 22});
+    m_chkSelectHandly =
+        tagged(new QCheckBox("Selezione manuale", page), "chkSelectHandly", "Lb", {408, 352, 190, 22});
 
+    m_flbRicarica->model().events().connect([this](automation::DispId id, std::span<automation::Variant>) {
+        if (id == flatui::ev::Click)
+            RicaricaModuli(m_chkRicarica->isChecked());
+    });
     connect(browse, &QPushButton::clicked, this, [this] { m_core.chooseLoadingXml(); });
-    connect(reload, &QPushButton::clicked, this, [this] { RicaricaModuli(m_chkRicarica->isChecked()); });
     // `clicked` comes from the operator only, so values set from code start no handler.
     connect(m_chkSelectAll, &QCheckBox::clicked, this, [this](bool on) { m_core.selectAllClicked(on); });
     connect(m_chkUnselectAll, &QCheckBox::clicked, this, [this](bool on) { m_core.unselectAllClicked(on); });
@@ -191,27 +227,17 @@ QWidget* frmOpzioni::buildDbPage()
 {
     auto* page = new QWidget;
     page->setObjectName("picTab1");
-    auto* l = new QVBoxLayout(page);
-    auto* row = new QHBoxLayout;
-    auto* lbl = new QLabel("File creazione database:", page);
-    lbl->setObjectName("lblCreaDB");
-    m_txtCreationXml = new QLineEdit(page);
-    m_txtCreationXml->setObjectName("txtCreationXml");
-    auto* browse = new QPushButton("...", page);
-    browse->setObjectName("cmbCreationXML");
-    auto* build = new QPushButton("Crea DB", page);
-    build->setObjectName("flbBuildDb");
-    row->addWidget(lbl);
-    row->addWidget(m_txtCreationXml, 1);
-    row->addWidget(browse);
-    row->addWidget(build);
-    l->addLayout(row);
-    m_txtBuildDBResponse = new QPlainTextEdit(page);
-    m_txtBuildDBResponse->setObjectName("txtBuildDBResponse");
+    tagged(new QLabel("File creazione database:", page), "lblCreaDB", "", {8, 10, 150, 20});
+    m_txtCreationXml = tagged(new QLineEdit(page), "txtCreationXml", "W", {160, 8, 300, 24});
+    auto* browse = tagged(new QPushButton("...", page), "cmbCreationXML", "L", {466, 8, 32, 24});
+    m_flbBuildDb = tagged(makeFlatButton(page, "flbBuildDb", "Crea DB", 104, 28), "flbBuildDb", "L", {504, 6, 104, 28});
+    m_txtBuildDBResponse = tagged(new QPlainTextEdit(page), "txtBuildDBResponse", "WHL", {8, 40, 600, 322});
     m_txtBuildDBResponse->setReadOnly(true);
-    l->addWidget(m_txtBuildDBResponse, 1);
     connect(browse, &QPushButton::clicked, this, [this] { m_core.chooseCreationXml(); });
-    connect(build, &QPushButton::clicked, this, [this] { m_core.buildDatabase(); });
+    m_flbBuildDb->model().events().connect([this](automation::DispId id, std::span<automation::Variant>) {
+        if (id == flatui::ev::Click)
+            m_core.buildDatabase();
+    });
     return page;
 }
 
@@ -219,14 +245,14 @@ QWidget* frmOpzioni::buildBusPage()
 {
     auto* page = new QWidget;
     page->setObjectName("picTab2");
-    auto* l = new QFormLayout(page);
-    l->addRow(new QLabel("Opzioni Bus and Task", page));
+    tagged(new QLabel("Opzioni Bus and Task", page), "lblBusAndTask", "", {8, 10, 300, 20});
+    int row = 0;
     auto box = [&](QLineEdit*& e, const char* name, const char* label, bool masked = false) {
-        e = new QLineEdit(page);
-        e->setObjectName(name);
+        const int y = 40 + 32 * row++;
+        tagged(new QLabel(label, page), (std::string("lbl_") + name).c_str(), "", {8, y + 2, 140, 20});
+        e = tagged(new QLineEdit(page), name, "W", {150, y, 300, 24});
         if (masked)
             e->setEchoMode(QLineEdit::Password);
-        l->addRow(label, e);
     };
     box(m_eMachine, "eMachine", "Computer");
     box(m_eSystemUserId, "eSystemUserId", "System UserId");
@@ -257,13 +283,11 @@ QWidget* frmOpzioni::buildStatPage()
 {
     auto* page = new QWidget;
     page->setObjectName("picTab3");
-    auto* l = new QVBoxLayout(page);
     const char* captions[] = {"visualizza i tempi dei jobs nell'ultima estrazione",
                               "visualizza i tempi medi per ogni job", "visualizza il n. di estrazioni per job"};
     for (int i = 0; i < 3; ++i) {
-        m_optStatistiche[i] = new QRadioButton(captions[i], page);
+        m_optStatistiche[i] = tagged(new QRadioButton(captions[i], page), "", "W", {8, 8 + 24 * i, 500, 22});
         m_optStatistiche[i]->setObjectName(QString("optStatistiche_%1").arg(i));
-        l->addWidget(m_optStatistiche[i]);
         connect(m_optStatistiche[i], &QRadioButton::clicked, this, [this] {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             const bool ok = DisegnaStatistiche();
@@ -274,12 +298,10 @@ QWidget* frmOpzioni::buildStatPage()
         });
     }
     m_optStatistiche[0]->setChecked(true);
-    m_picStatContainer = new QScrollArea(page);
-    m_picStatContainer->setObjectName("picStatContainer");
+    m_picStatContainer = tagged(new QScrollArea(page), "picStatContainer", "Wh", {8, 84, 600, 282});
     m_picStat = new StatisticsSurface(m_picStatContainer);
     m_picStatContainer->setWidget(m_picStat);
     m_picStatContainer->setWidgetResizable(false);
-    l->addWidget(m_picStatContainer, 1);
     return page;
 }
 
@@ -328,8 +350,34 @@ void frmOpzioni::Form_ShowMe()
     show();
     raise();
     activateWindow();
-    if (m_tabs->currentIndex() == 3)
+    FlatTab_Click();
+}
+
+void frmOpzioni::FlatTab_Click()
+{
+    const int selected = m_tab->model().IndexSelectedTab();
+    for (int k = 1; k <= kPages; ++k)
+        m_picTab[k - 1]->setVisible(k == selected);
+    if (selected == 4)
+        DisegnaStatistiche(); // without data the chart stays empty; no message here
+}
+
+void frmOpzioni::SaveProperties() { saveLayoutProperties(*this); }
+
+void frmOpzioni::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    applyLayoutProperties(*this);
+    if (m_tab->model().IndexSelectedTab() == 4)
         DisegnaStatistiche();
+}
+
+void frmOpzioni::mouseMoveEvent(QMouseEvent* e)
+{
+    QWidget::mouseMoveEvent(e);
+    m_flbRicarica->model().Refresh();
+    m_flbBuildDb->model().Refresh();
+    m_flbConferma->model().Refresh();
 }
 
 void frmOpzioni::RicaricaModuli(bool keepTicks) { m_core.RicaricaModuli(keepTicks); }

@@ -15,9 +15,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
-class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace zs::flatui {
+class FlatButtonWidget;
+class FlatTabWidget;
+}
 
 namespace zs::dialogs {
 
@@ -53,9 +57,15 @@ public:
     /// Draws the statistics chart; false when there is no stat.xml.
     bool DisegnaStatistiche();
     const ChartLayout& chart() const { return m_chart; }
+    /// Records the design geometry of the tagged controls; run once by the constructor.
+    void SaveProperties();
+    /// The tab strip's Click: shows the selected page (and draws the chart on the fourth).
+    void FlatTab_Click();
 
 protected:
     void changeEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
 
 private:
     void treeChanged() override;
@@ -75,7 +85,11 @@ private:
 
     OpzioniServices m_services;
     OpzioniCore m_core;
-    QTabWidget* m_tabs = nullptr;
+    flatui::FlatTabWidget* m_tab = nullptr;
+    QWidget* m_picTab[4] = {};
+    flatui::FlatButtonWidget* m_flbRicarica = nullptr;
+    flatui::FlatButtonWidget* m_flbBuildDb = nullptr;
+    flatui::FlatButtonWidget* m_flbConferma = nullptr;
     QTreeWidget* m_tree = nullptr;
     QLineEdit* m_txtLoadingXml = nullptr;
     QLineEdit* m_txtCreationXml = nullptr;

@@ -8,16 +8,22 @@
 #include "shell/PasswordCodec.h"
 #include "shell/ProgramLog.h"
 #include "time/Clock.h"
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
 #include "xml/XmlDocument.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace zs;
 using namespace zs::dialogs;
@@ -115,12 +121,12 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
     EXPECT_EQ(box->toPlainText(), "ab");
 
     QtPrompts::nextYesNo() = {false};
-    child<QPushButton>(dlg, "flbBuildDb")->click();
+    child<flatui::FlatButtonWidget>(dlg, "flbBuildDb")->model().click();
     EXPECT_EQ(box->toPlainText(), "ab"); // No leaves the box alone
 
     // Until the engine's builder is wired in, the page says creation is not available.
     QtPrompts::nextYesNo() = {true};
-    child<QPushButton>(dlg, "flbBuildDb")->click();
+    child<flatui::FlatButtonWidget>(dlg, "flbBuildDb")->model().click();
     EXPECT_TRUE(box->toPlainText().startsWith("Creazione database non disponibile"));
     ASSERT_FALSE(folder.messages.shown.empty());
     EXPECT_EQ(folder.messages.shown.back().text, "Creazione database locale terminata con errori:\r\ncontrollare i risultati.");
@@ -132,7 +138,7 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
         return true;
     });
     QtPrompts::nextYesNo() = {true};
-    child<QPushButton>(dlg, "flbBuildDb")->click();
+    child<flatui::FlatButtonWidget>(dlg, "flbBuildDb")->model().click();
     EXPECT_EQ(box->toPlainText(), "tabella CLIENTI creata\n"); // the second build empties the first's output
     EXPECT_EQ(std::filesystem::path(built).filename(), "creazione.xml");
     EXPECT_EQ(folder.messages.shown.back().text, "Creazione database locale terminata senza errori.");
@@ -165,6 +171,102 @@ TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
     EXPECT_EQ(log.nodes()[0].text, "Valore non valido per TIMEOUT: \"trenta\"");
     EXPECT_TRUE(log.nodes()[0].error);
     EXPECT_FALSE(log.nodes()[0].parent.has_value());
+}
+
+namespace {
+
+/// Presses and releases the mouse over tab `k` of the strip, as the operator does.
+void clickTab(flatui::FlatTabWidget& tab, int k)
+{
+    const QPointF at(tab.model().tabHitLeft(k) / 15.0 + 20, 18);
+    QMouseEvent press(QEvent::MouseButtonPress, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&tab, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(&tab, &release);
+}
+
+} // namespace
+
+TEST_F(OpzioniFixture, TabStripShowsOnePageAtATime)
+{
+    folder.write("zentrikServer.xml", "<zentrikServer/>");
+    frmOpzioni dlg(services());
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    dlg.Form_ShowMe();
+    QApplication::processEvents();
+    auto* tab = child<flatui::FlatTabWidget>(dlg, "FlatTab");
+    const char* captions[] = {"Estrazione dati", "Creazione database", "Bus & Task", "Statistiche"};
+    QWidget* pages[4];
+    for (int k = 1; k <= 4; ++k) {
+        tab->model().setTabId(k);
+        EXPECT_EQ(tab->model().TabCaption(), captions[k - 1]);
+        pages[k - 1] = child<QWidget>(dlg, ("picTab" + std::to_string(k - 1)).c_str());
+        EXPECT_EQ(pages[k - 1]->geometry(), pages[0]->geometry()) << "pages lie over one another";
+        EXPECT_EQ(pages[k - 1]->palette().color(QPalette::Window), QColor(120, 179, 220)); // 14463864
+    }
+    for (int k : {2, 4, 3, 1}) {
+        SCOPED_TRACE(k);
+        clickTab(*tab, k);
+        EXPECT_EQ(tab->model().IndexSelectedTab(), k);
+        for (int j = 1; j <= 4; ++j)
+            EXPECT_EQ(pages[j - 1]->isVisible(), j == k) << j;
+    }
+    // Shown again on the fourth tab, the chart is drawn; without stat.xml it is empty and quiet.
+    clickTab(*tab, 4);
+    dlg.hide();
+    dlg.Form_ShowMe();
+    EXPECT_TRUE(dlg.chart().bars.empty());
+    EXPECT_TRUE(folder.messages.shown.empty());
+}
+
+TEST_F(OpzioniFixture, ResizeFollowsTheLayoutCodes)
+{
+    folder.write("zentrikServer.xml", "<zentrikServer/>");
+    frmOpzioni dlg(services());
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    dlg.show();
+    QApplication::processEvents();
+    ASSERT_EQ(dlg.size(), QSize(640, 480));
+    auto* conferma = child<QWidget>(dlg, "flbConferma");             // "rb"
+    auto* response = child<QWidget>(dlg, "txtBuildDBResponse");     // "WHL"
+    auto* loading = child<QWidget>(dlg, "txtLoadingXml");            // "W"
+    auto* label = child<QWidget>(dlg, "lblCreaDB");                  // no code
+    const QRect conferma0 = conferma->geometry(), response0 = response->geometry(), loading0 = loading->geometry(),
+                label0 = label->geometry();
+    auto px = [](double v) { return static_cast<int>(std::lround(v)); };
+
+    // Repeated resizing works from the design values, so it never drifts.
+    for (const QSize size : {QSize(960, 720), QSize(500, 400), QSize(1280, 600), QSize(960, 720)}) {
+        SCOPED_TRACE(size.width());
+        dlg.resize(size);
+        QApplication::processEvents();
+        const double rx = size.width() / 640.0, ry = size.height() / 480.0;
+        EXPECT_EQ(conferma->geometry(), conferma0.translated(size.width() - 640, size.height() - 480));
+        EXPECT_EQ(response->geometry(), QRect(px(response0.x() * rx), response0.y(), px(response0.width() * rx),
+                                              px(response0.height() * ry)));
+        EXPECT_EQ(loading->geometry(), QRect(loading0.topLeft(), QSize(px(loading0.width() * rx), loading0.height())));
+        EXPECT_EQ(label->geometry(), label0);
+    }
+}
+
+TEST_F(OpzioniFixture, HoverLookLeavesTheOtherFlatButtons)
+{
+    frmOpzioni dlg(services());
+    auto* ricarica = child<flatui::FlatButtonWidget>(dlg, "flbRicarica");
+    auto* build = child<flatui::FlatButtonWidget>(dlg, "flbBuildDb");
+    auto* conferma = child<flatui::FlatButtonWidget>(dlg, "flbConferma");
+    EXPECT_EQ(build->model().Text(), "Crea DB");
+    ricarica->model().mouseMove(0, 0, 100, 100);
+    ASSERT_EQ(ricarica->model().state(), flatui::FlatButton::Hover);
+    build->model().mouseMove(0, 0, 100, 100);
+    EXPECT_EQ(ricarica->model().state(), flatui::FlatButton::Normal);
+    EXPECT_EQ(build->model().state(), flatui::FlatButton::Hover);
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), dlg.mapToGlobal(QPointF(2, 2)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &move);
+    for (auto* b : {ricarica, build, conferma})
+        EXPECT_EQ(b->model().state(), flatui::FlatButton::Normal) << b->objectName().toStdString();
 }
 
 TEST(LoginWindow, OkCancelAndAFreshFieldEachTime)
