@@ -1,0 +1,413 @@
+// The shell's small windows and services offscreen, on fake timers: the message boxes (their
+// answers and the bound of a scheduled run), the pop-up notice's countdown, the splash
+// sequence, the secondary options saving when they lose the focus, and remote assistance
+// started from its button with the "vnchost" setting.
+
+#include "flatui/widgets/FlatWidgets.h"
+#include "shell/DesktopIntegration.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "shell/qt/frmSplash.h"
+#include "shell/run/SupportOnline.h"
+#include "testsupport/TestEnv.h"
+#include "xml/XmlDocument.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+#ifndef ZS_ARGV_RECORDER
+#error "ZS_ARGV_RECORDER names the recording program"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// A repeating timer the test ticks by hand: one tick is one interval of the fake clock.
+struct FakeIntervalTimer : IntervalTimer {
+    void start(int ms, std::function<void()> t) override { interval = ms, tick = std::move(t), on = true; }
+    void stop() override { on = false; }
+    bool active() const override { return on; }
+    void advance(int ticks)
+    {
+        for (int i = 0; i < ticks && on; ++i)
+            tick();
+    }
+    int interval = 0;
+    std::function<void()> tick;
+    bool on = false;
+};
+
+// --- Message boxes -----------------------------------------------------------------------
+
+/// Presses `button` on the next message box once it is shown.
+void pressWhenShown(QMessageBox::StandardButton button, int rounds = 200)
+{
+    QTimer::singleShot(0, [button, rounds] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            if (rounds > 0)
+                pressWhenShown(button, rounds - 1);
+            return;
+        }
+        box->button(button)->click();
+    });
+}
+
+TEST(QtMessageService, AnAnsweredBoxGivesTheButtonPressed)
+{
+    struct Case {
+        const char* name;
+        MessageButtons buttons;
+        QMessageBox::StandardButton press;
+        MessageAnswer expected;
+    } cases[] = {{"retry", MessageButtons::RetryCancel, QMessageBox::Retry, MessageAnswer::Retry},
+                 {"cancel", MessageButtons::RetryCancel, QMessageBox::Cancel, MessageAnswer::Cancel},
+                 {"yes", MessageButtons::YesNo, QMessageBox::Yes, MessageAnswer::Yes},
+                 {"no", MessageButtons::YesNo, QMessageBox::No, MessageAnswer::No}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QtMessageService messages;
+        int armed = 0;
+        messages.setTimerStarter([&](int, std::function<void()>) { ++armed; });
+        pressWhenShown(c.press);
+        EXPECT_EQ(messages.ask("database is locked\r\nVuoi riprovare?", MessageIcon::Information, "Attenzione.",
+                               c.buttons),
+                  c.expected);
+        EXPECT_EQ(armed, 0); // somebody is there: no bound
+    }
+}
+
+TEST(QtMessageService, InAScheduledRunABoxEndsAfterItsBoundWithTheAnswerThatStopsWaiting)
+{
+    QtMessageService messages;
+    messages.setUnattended(true);
+    std::vector<int> bounds;
+    // The fake clock reaches the bound as soon as the box is up.
+    messages.setTimerStarter([&](int ms, std::function<void()> fire) {
+        bounds.push_back(ms);
+        QTimer::singleShot(0, std::move(fire));
+    });
+    EXPECT_EQ(messages.ask("occupato\r\nVuoi riprovare?", MessageIcon::Information, "Attenzione.",
+                           MessageButtons::RetryCancel),
+              MessageAnswer::Cancel);
+    EXPECT_EQ(messages.ask("Continuare?", MessageIcon::Question, "Attenzione.", MessageButtons::YesNo),
+              MessageAnswer::No);
+    messages.show("Avviso", MessageIcon::Information, "Attenzione.");
+    EXPECT_EQ(bounds, (std::vector<int>{60000, 60000, 60000}));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(QtMessageService, TheAnswerHookAnswersAndTheRecordingHookStopsTheWaiting)
+{
+    QtMessageService messages;
+    std::vector<std::string> seen;
+    messages.setHook([&](const QtMessageService::Shown& s) { seen.push_back(s.title + "|" + s.text); });
+    EXPECT_EQ(messages.ask("q", MessageIcon::Question, "T", MessageButtons::RetryCancel), MessageAnswer::Cancel);
+    messages.setAnswerHook([](const QtMessageService::Shown&) { return MessageAnswer::Retry; });
+    EXPECT_EQ(messages.ask("r", MessageIcon::Question, "T", MessageButtons::RetryCancel), MessageAnswer::Retry);
+    EXPECT_EQ(seen, (std::vector<std::string>{"T|q"}));
+}
+
+// --- Pop-up notice -------------------------------------------------------------------------
+
+struct Notice : ::testing::Test {
+    Notice()
+    {
+        auto t = std::make_unique<FakeIntervalTimer>();
+        timer = t.get();
+        alert = std::make_unique<frmAlert>(std::move(t));
+    }
+    FakeIntervalTimer* timer;
+    std::unique_ptr<frmAlert> alert;
+};
+
+TEST_F(Notice, AMessageAloneStaysUntilDoubleClicked)
+{
+    alert->ShowMessage("Messaggio");
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), "Messaggio");
+    EXPECT_FALSE(alert->counting());
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(alert.get(), &dbl);
+    EXPECT_FALSE(alert->isVisible());
+}
+
+TEST_F(Notice, TheCountdownHidesTheNoticeAtItsLimit)
+{
+    struct Case {
+        const char* name;
+        int seconds;
+        int ticksStillShown;
+    } cases[] = {{"300 seconds", 300, 299}, {"one second", 1, 0}, {"zero hides at the first tick", 0, 0},
+                 {"negative hides at the first tick", -5, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        alert->ShowMessage("x");
+        alert->StartTimer(c.seconds);
+        EXPECT_EQ(timer->interval, 1000);
+        timer->advance(c.ticksStillShown);
+        EXPECT_TRUE(alert->isVisible());
+        timer->advance(1);
+        EXPECT_FALSE(alert->isVisible());
+        EXPECT_FALSE(alert->counting());
+    }
+}
+
+TEST_F(Notice, ADoubleClickBeforeTheLimitStopsTheCountdown)
+{
+    alert->ShowMessage("x");
+    alert->StartTimer(300);
+    timer->advance(10);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(alert.get(), &dbl);
+    EXPECT_FALSE(alert->isVisible());
+    EXPECT_FALSE(alert->counting());
+    // A new message after it starts no countdown of its own.
+    alert->ShowMessage("y");
+    timer->advance(1000);
+    EXPECT_TRUE(alert->isVisible());
+    alert->hide();
+}
+
+// --- The program on the demo folder --------------------------------------------------------
+
+struct ShellOnDemo : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+    ShellApplication::Options options()
+    {
+        ShellApplication::Options o;
+        o.programFolder = home;
+        o.executable = home / "ZentrikServer";
+        o.pause = [this](int ms) {
+            pauses.push_back(ms);
+            QCoreApplication::processEvents();
+        };
+        o.timers = [this] {
+            auto t = std::make_unique<FakeIntervalTimer>();
+            alertTimer = t.get();
+            return t;
+        };
+        return o;
+    }
+    void create(ShellApplication::Options o)
+    {
+        app = std::make_unique<ShellApplication>(o);
+        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+    }
+
+    test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+    std::vector<int> pauses;
+    FakeIntervalTimer* alertTimer = nullptr;
+};
+
+TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
+{
+    std::deque<std::pair<int, std::function<void()>>> pending;
+    frmSplash splash({4, 7, 12}, [&](int ms, std::function<void()> fire) { pending.emplace_back(ms, std::move(fire)); });
+    std::vector<int> progress;
+    bool loaded = false;
+    splash.start([&] {
+        auto o = options();
+        o.progress = [&](int percent) {
+            progress.push_back(percent);
+            splash.Progress(percent);
+        };
+        create(o);
+        loaded = app->load();
+        splash.close();
+    });
+    EXPECT_TRUE(splash.isVisible());
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending.front().first, 1000);
+    EXPECT_EQ(splash.buildText(), "");
+
+    auto tick = pending.front().second;
+    pending.pop_front();
+    tick(); // Timer1's first tick
+    EXPECT_EQ(splash.buildText(), "Build: 4.7.12");
+    EXPECT_FALSE(splash.barVisible());
+    EXPECT_EQ(app, nullptr); // the main window waits for the two seconds
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending.front().first, 2000);
+
+    auto wait = pending.front().second;
+    pending.pop_front();
+    wait();
+    ASSERT_NE(app, nullptr);
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(progress, (std::vector<int>{0, 15, 30, 60, 75, 100}));
+    EXPECT_EQ(splash.progress(), 100);
+    EXPECT_EQ(app->loadOrder(),
+              (std::vector<std::string>{"frmCubi", "frmMenu", "frmMain", "frmSchedulazione", "frmOpzioni"}));
+    EXPECT_TRUE(app->main().isVisible());
+    EXPECT_FALSE(splash.isVisible());
+    EXPECT_TRUE(pending.empty());
+}
+
+TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
+{
+    create(options());
+    ASSERT_TRUE(app->load());
+    auto& window = app->secondaryWindow();
+    auto& area = app->main().area();
+    auto* own = qobject_cast<QMdiSubWindow*>(window.parentWidget());
+    auto* run = qobject_cast<QMdiSubWindow*>(app->runWindow().parentWidget());
+    ASSERT_TRUE(own && run);
+    area.setActiveSubWindow(own);
+    QCoreApplication::processEvents();
+
+    window.findChild<QCheckBox*>("chkStartup")->setChecked(true);
+    window.findChild<QLineEdit*>("txtMese")->setText("");
+    window.findChild<QRadioButton*>("optErrors0")->setChecked(true);
+    window.findChild<QRadioButton*>("optErrorsType0")->setChecked(true);
+    window.findChild<QLineEdit*>("txtSmtp")->setText("smtp.cliente.example:2525");
+    window.findChild<QCheckBox*>("chkAutentifica")->setChecked(true);
+    window.findChild<QLineEdit*>("txtUsername")->setText("operatore");
+    window.findChild<QLineEdit*>("txtPwd")->setText("segreta");
+    const auto before = test::readFile(home / "zentrikServer.xml");
+
+    area.setActiveSubWindow(run); // the secondary options lose the focus
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+
+    EXPECT_EQ(window.findChild<QLineEdit*>("txtMese")->text(), "1");
+    const std::string after = test::readFile(home / "zentrikServer.xml");
+    ASSERT_NE(after, before);
+    auto doc = xml::Document::loadFile(home / "zentrikServer.xml");
+    ASSERT_TRUE(doc);
+    auto value = [&](const char* name) {
+        const xml::Element e = doc->root().child(name);
+        return e ? e.text() : std::string("<missing>");
+    };
+    EXPECT_EQ(value("startup"), "1");
+    EXPECT_EQ(value("deletelogs"), "1");
+    EXPECT_EQ(value("notifica"), "0");
+    EXPECT_EQ(value("tiponotifica"), "0");
+    EXPECT_EQ(value("smtpserver"), "smtp.cliente.example:2525");
+    EXPECT_EQ(value("smtplogin"), "1");
+    EXPECT_EQ(value("smtpuser"), "operatore");
+    EXPECT_NE(value("smtppwd"), "segreta"); // stored encoded
+    EXPECT_EQ(after.find("segreta"), std::string::npos);
+    EXPECT_TRUE(fs::exists(autostartEntryPath()));
+    EXPECT_EQ(fs::status(home / "zentrikServer.xml").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+/// The recording program's lines, waited for up to a bound: the program starts the VNC server
+/// without waiting for it.
+std::vector<std::string> recordedCalls(const fs::path& file, size_t expected)
+{
+    QElapsedTimer t;
+    t.start();
+    std::vector<std::string> out;
+    do {
+        out.clear();
+        std::istringstream in(fs::exists(file) ? test::readFile(file) : "");
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        if (out.size() >= expected)
+            break;
+        QThread::msleep(10);
+    } while (t.elapsed() < 10000);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowTheNotice)
+{
+    fs::copy_file(ZS_ARGV_RECORDER, home / "winvnc.exe");
+    fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
+    {
+        std::string text = test::readFile(home / "zentrikServer.xml");
+        const auto end = text.rfind("</");
+        ASSERT_NE(end, std::string::npos);
+        text.insert(end, "<vnchost>help.cliente.example</vnchost>\n");
+        test::writeFile(home / "zentrikServer.xml", text);
+    }
+    create(options());
+    ASSERT_TRUE(app->load());
+
+    auto button = [&](const char* name) {
+        return app->secondaryWindow().findChild<flatui::FlatButtonWidget*>(name);
+    };
+    pauses.clear();
+    button("flbAssistenza")->model().click();
+    EXPECT_EQ(pauses, (std::vector<int>{1000, 1000, 0, 0}));
+    auto expected = std::vector<std::string>{"winvnc.exe <-connect> <help.cliente.example>",
+                                             std::string("winvnc.exe <-connect> <") + SupportOnline::kFallbackHost + ">",
+                                             "winvnc.exe <-kill>", "winvnc.exe <-run> <-autoreconnect>"};
+    EXPECT_EQ(recordedCalls(home / "calls.txt", 4), expected);
+    auto& alert = app->alert();
+    EXPECT_TRUE(alert.isVisible());
+    EXPECT_EQ(alert.text(), SupportOnline::kStartText);
+    EXPECT_EQ(alert.background(), QColor(255, 200, 200));
+    EXPECT_FALSE(alert.counting());
+
+    button("flbStopAssistenza")->model().click();
+    expected.push_back("winvnc.exe <-kill>");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(recordedCalls(home / "calls.txt", 5), expected);
+    EXPECT_EQ(alert.text(), SupportOnline::kStopText);
+    EXPECT_EQ(alert.background(), QColor(224, 255, 239));
+    ASSERT_NE(alertTimer, nullptr);
+    alertTimer->advance(299);
+    EXPECT_TRUE(alert.isVisible());
+    alertTimer->advance(1);
+    EXPECT_FALSE(alert.isVisible());
+    EXPECT_TRUE(shown.empty()) << shown.front();
+}
+
+TEST_F(ShellOnDemo, AssistanceWithoutTheServerSaysSo)
+{
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (env.root() / "emptybin").c_str(), 1); // no x11vnc of the machine either
+    create(options());
+    ASSERT_TRUE(app->load());
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Impossibile richiedere l'assistenza online perchè non è installato "
+                                               "il componente necessario."}));
+    EXPECT_FALSE(app->alert().isVisible());
+    EXPECT_TRUE(pauses.empty());
+}
+
+} // namespace
+} // namespace zs::shell
