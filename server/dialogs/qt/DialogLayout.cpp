@@ -14,14 +14,21 @@ namespace {
 constexpr double kTwips = 15.0; // twips per pixel
 constexpr const char* kTag = "zsTag";
 
-std::string tagOf(const QObject& o) { return o.property(kTag).toString().toStdString(); }
+std::string tagOf(const QObject& o)
+{
+    return o.property(kTag).toString().toStdString();
+}
 
-int pixels(double twips) { return static_cast<int>(std::lround(twips / kTwips)); }
+int pixels(double twips)
+{
+    return static_cast<int>(std::lround(twips / kTwips));
+}
 } // namespace
 
 void saveLayoutProperties(QWidget& window)
 {
-    window.setProperty(kTag, QString::fromStdString(windowLayoutTag(window.width() * kTwips, window.height() * kTwips)));
+    window.setProperty(kTag,
+                       QString::fromStdString(windowLayoutTag(window.width() * kTwips, window.height() * kTwips)));
     for (QWidget* w : window.findChildren<QWidget*>()) {
         const std::string tag = tagOf(*w);
         if (tag.empty())
