@@ -91,9 +91,9 @@ TEST(QtMessageService, AnAnsweredBoxGivesTheButtonPressed)
         int armed = 0;
         messages.setTimerStarter([&](int, std::function<void()>) { ++armed; });
         pressWhenShown(c.press);
-        EXPECT_EQ(messages.ask("database is locked\r\nVuoi riprovare?", MessageIcon::Information, "Attenzione.",
-                               c.buttons),
-                  c.expected);
+        EXPECT_EQ(
+            messages.ask("database is locked\r\nVuoi riprovare?", MessageIcon::Information, "Attenzione.", c.buttons),
+            c.expected);
         EXPECT_EQ(armed, 0); // somebody is there: no bound
     }
 }
@@ -160,7 +160,9 @@ TEST_F(Notice, TheCountdownHidesTheNoticeAtItsLimit)
         const char* name;
         int seconds;
         int ticksStillShown;
-    } cases[] = {{"300 seconds", 300, 299}, {"one second", 1, 0}, {"zero hides at the first tick", 0, 0},
+    } cases[] = {{"300 seconds", 300, 299},
+                 {"one second", 1, 0},
+                 {"zero hides at the first tick", 0, 0},
                  {"negative hides at the first tick", -5, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -240,7 +242,8 @@ struct ShellOnDemo : ::testing::Test {
 TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
 {
     std::deque<std::pair<int, std::function<void()>>> pending;
-    frmSplash splash({4, 7, 12}, [&](int ms, std::function<void()> fire) { pending.emplace_back(ms, std::move(fire)); });
+    frmSplash splash({4, 7, 12},
+                     [&](int ms, std::function<void()> fire) { pending.emplace_back(ms, std::move(fire)); });
     std::vector<int> progress;
     bool loaded = false;
     splash.start([&] {
@@ -364,15 +367,14 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
     create(options());
     ASSERT_TRUE(app->load());
 
-    auto button = [&](const char* name) {
-        return app->secondaryWindow().findChild<flatui::FlatButtonWidget*>(name);
-    };
+    auto button = [&](const char* name) { return app->secondaryWindow().findChild<flatui::FlatButtonWidget*>(name); };
     pauses.clear();
     button("flbAssistenza")->model().click();
     EXPECT_EQ(pauses, (std::vector<int>{1000, 1000, 0, 0}));
-    auto expected = std::vector<std::string>{"winvnc.exe <-connect> <help.cliente.example>",
-                                             std::string("winvnc.exe <-connect> <") + SupportOnline::kFallbackHost + ">",
-                                             "winvnc.exe <-kill>", "winvnc.exe <-run> <-autoreconnect>"};
+    auto expected =
+        std::vector<std::string>{"winvnc.exe <-connect> <help.cliente.example>",
+                                 std::string("winvnc.exe <-connect> <") + SupportOnline::kFallbackHost + ">",
+                                 "winvnc.exe <-kill>", "winvnc.exe <-run> <-autoreconnect>"};
     EXPECT_EQ(recordedCalls(home / "calls.txt", 4), expected);
     auto& alert = app->alert();
     EXPECT_TRUE(alert.isVisible());
