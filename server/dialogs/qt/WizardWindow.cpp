@@ -1,6 +1,9 @@
 #include "dialogs/qt/WizardWindow.h"
 
 #include "dialogs/core/DialogPrompts.h"
+#include "dialogs/qt/DialogButtons.h"
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 
@@ -148,20 +151,31 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
         l->addWidget(m_txtRecap);
     }
 
-    auto makeButton = [this](const char* name, const char* caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(name);
-        b->setAutoDefault(false);
-        return b;
+    m_flbIndietro = makeFlatButton(this, "flbIndietro", "<< Indietro ");
+    m_flbAvanti = makeFlatButton(this, "flbAvanti", "Avanti >>");
+    m_flbCancella = makeFlatButton(this, "flbCancella", "Annulla");
+    m_flbfine = makeFlatButton(this, "flbfine", "Fine");
+    auto onClick = [this](flatui::FlatButtonWidget* b, auto handler) {
+        b->model().events().connect([b, handler](automation::DispId id, std::span<automation::Variant>) {
+            // A disabled button still raises Click when driven from code; it answers only when enabled.
+            if (id == flatui::ev::Click && b->isEnabled() && b->model().enabled())
+                handler();
+        });
+        b->setFixedSize(b->size()); // the face picture is drawn for this size
     };
-    m_flbIndietro = makeButton("flbIndietro", "<< Indietro ");
-    m_flbAvanti = makeButton("flbAvanti", "Avanti >>");
-    m_flbCancella = makeButton("flbCancella", "Annulla");
-    m_flbfine = makeButton("flbfine", "Fine");
-    connect(m_flbAvanti, &QPushButton::clicked, this, [this] { MostraPasso(m_flow.PassoCorrente() + 1); });
-    connect(m_flbIndietro, &QPushButton::clicked, this, [this] { MostraPasso(m_flow.PassoCorrente() - 1); });
-    connect(m_flbCancella, &QPushButton::clicked, this, &frmWizard::cancel);
-    connect(m_flbfine, &QPushButton::clicked, this, &frmWizard::fine);
+    onClick(m_flbAvanti, [this] { MostraPasso(m_flow.PassoCorrente() + 1); });
+    onClick(m_flbIndietro, [this] { MostraPasso(m_flow.PassoCorrente() - 1); });
+    onClick(m_flbCancella, [this] { cancel(); });
+    onClick(m_flbfine, [this] { fine(); });
+    // A mouse move over one flat button takes the hover look off the others.
+    for (auto* b : {m_flbIndietro, m_flbAvanti, m_flbCancella, m_flbfine})
+        b->model().events().connect([this, b](automation::DispId id, std::span<automation::Variant>) {
+            if (id != flatui::ev::MouseMove)
+                return;
+            for (auto* other : {m_flbIndietro, m_flbAvanti, m_flbCancella, m_flbfine})
+                if (other != b)
+                    other->model().Refresh();
+        });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_flbCancella);
@@ -259,6 +273,7 @@ void frmWizard::MostraPasso(int n)
     m_flbAvanti->setVisible(p.avantiVisible);
     m_flbIndietro->setVisible(p.indietroVisible);
     m_flbIndietro->setEnabled(p.indietroEnabled);
+    m_flbIndietro->model().setEnabled(p.indietroEnabled);
     m_flbIndietro->setToolTip(q(p.indietroToolTip));
     m_flbAvanti->setToolTip(q(p.avantiToolTip));
     if (p.focusFirstPassword)

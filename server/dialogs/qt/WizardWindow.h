@@ -10,9 +10,12 @@
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QPushButton;
 class QRadioButton;
 class QWidget;
+
+namespace zs::flatui {
+class FlatButtonWidget;
+}
 
 namespace zs::shell {
 class SettingsStore;
@@ -73,10 +76,10 @@ private:
     QLineEdit* m_txtCoDiv;
     QLabel* m_lblStep5[6] = {};
     QPlainTextEdit* m_txtRecap;
-    QPushButton* m_flbIndietro;
-    QPushButton* m_flbAvanti;
-    QPushButton* m_flbCancella;
-    QPushButton* m_flbfine;
+    flatui::FlatButtonWidget* m_flbIndietro;
+    flatui::FlatButtonWidget* m_flbAvanti;
+    flatui::FlatButtonWidget* m_flbCancella;
+    flatui::FlatButtonWidget* m_flbfine;
 };
 
 } // namespace zs::dialogs

@@ -456,10 +456,18 @@ void ShellApplication::showMenuEntry(int index)
 
 void ShellApplication::reportProgress(const std::string& object, long counter)
 {
-    // The catalog reports rows done without the object's estimate, so the bar is not moved;
-    // the run window stays responsive while the object named last is processed.
+    // Without the object's estimate the bar is not moved; the run window stays responsive while
+    // the object named last is processed.
     if (object == m_oggetto && counter >= 2)
         m_yield.yield();
+}
+
+void ShellApplication::reportProgressRows(const std::string& object, long counter, double estimatedRows)
+{
+    if (object == m_oggetto && m_frmMain)
+        if (const std::optional<int> percent = dialogs::cubeProgressPercent(counter, estimatedRows))
+            m_frmMain->setProgress(*percent);
+    reportProgress(object, counter);
 }
 
 void ShellApplication::ChangeToolTipIconTray(TrayState state)

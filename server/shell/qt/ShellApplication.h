@@ -122,6 +122,8 @@ public:
     const std::vector<std::string>& loadOrder() const { return m_loadOrder; }
     /// The dimension or cube being processed (OggettoInElaborazione).
     const std::string& oggettoInElaborazione() const { return m_oggetto; }
+    /// What the cube processing reports to: the object in hand and its progress on the run window.
+    dialogs::CubiRunWindow& cubeRunWindow() { return *this; }
     ProgramLog& log() { return m_log; }
     QtYield& yield() { return m_yield; }
     QtMessageService& messages() { return m_messages; }
@@ -137,6 +139,8 @@ private:
     // dialogs::CubiRunWindow
     void setOggettoInElaborazione(const std::string& name) override { m_oggetto = name; }
     void reportProgress(const std::string& object, long counter) override;
+    /// A cube with its estimated rows moves the run window's progress bar, then yields as above.
+    void reportProgressRows(const std::string& object, long counter, double estimatedRows) override;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_executable;

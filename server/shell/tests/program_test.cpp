@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QMdiArea>
-#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -208,7 +207,7 @@ void cancelWizardWhenShown(int* seen, int rounds = 200)
         }
         ++*seen;
         dialogs::QtPrompts::nextYesNo().push_back(true);
-        wizard->findChild<QPushButton*>("flbCancella")->click();
+        wizard->findChild<flatui::FlatButtonWidget*>("flbCancella")->model().click();
     });
 }
 

@@ -1,7 +1,7 @@
 // The server program's windows driven offscreen on a copy of the demo program folder: the run
 // button runs the demo's ticked steps against its SQLite databases; Stop during a run; a second
 // run refused while one is under way; the scheduler's Alarm starting an extraction and a nested
-// Alarm dropped.
+// Alarm dropped; cube processing moving the progress bar.
 
 #include "db/Connection.h"
 #include "flatui/widgets/FlatWidgets.h"
@@ -13,6 +13,7 @@
 #include "testsupport/TestEnv.h"
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -197,6 +198,44 @@ TEST_F(DemoProgram, SchedulerAlarmStartsAnExtractionAndDropsANestedOne)
     raise(AlarmHandler::kElaborazione);
     EXPECT_TRUE(hasLine("Inizio elaborazione dati multidimensionali. ("));
     EXPECT_TRUE(hasLine("Tempo impiegato: ", 1));
+}
+
+TEST_F(DemoProgram, CubeProgressMovesTheRunWindowsProgressBar)
+{
+    auto* bar = app->runWindow().findChild<QProgressBar*>("ProgressBar");
+    ASSERT_NE(bar, nullptr);
+    bar->setValue(0);
+    int yields = 0;
+    app->yield().setExtra([&] { ++yields; });
+    dialogs::CubiRunWindow& run = app->cubeRunWindow();
+    run.setOggettoInElaborazione("Vendite");
+    // Whether one report let the window's events run (a pass may nest further ones).
+    auto yielded = [&](const char* object, long counter, double estimated) {
+        const int before = yields;
+        run.reportProgressRows(object, counter, estimated);
+        return yields > before;
+    };
+
+    const bool y1 = yielded("Vendite", 3, 6); // half the estimated rows
+    EXPECT_EQ(bar->value(), 50);
+    EXPECT_TRUE(y1);
+    const bool y2 = yielded("Vendite", 1, 6); // too early to move the bar, nor to yield
+    EXPECT_EQ(bar->value(), 50);
+    EXPECT_FALSE(y2);
+    const bool y3 = yielded("Vendite", 9, 6); // past the estimate: a full bar
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_TRUE(y3);
+
+    // A dimension has no estimate: the bar stays, the window still yields.
+    run.setOggettoInElaborazione("Cliente");
+    const bool y4 = yielded("Cliente", 4, 0);
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_TRUE(y4);
+    // A report for an object other than the one in hand changes nothing.
+    const bool y5 = yielded("Vendite", 3, 6);
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_FALSE(y5);
+    app->yield().setExtra({});
 }
 
 } // namespace

@@ -3,13 +3,15 @@
 
 #include "../core/DialogsTestSupport.h"
 
+#include "flatui/widgets/FlatWidgets.h"
 #include "shell/PasswordCodec.h"
 #include "xml/XmlDocument.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
@@ -26,7 +28,29 @@ template <class T> T* child(QWidget& w, const char* name)
 }
 
 void type(QWidget& w, const char* name, const char* text) { child<QLineEdit>(w, name)->setText(text); }
-void click(QWidget& w, const char* name) { child<QAbstractButton>(w, name)->click(); }
+using flatui::FlatButtonWidget;
+
+/// Clicks a radio button, or raises the Click of one of the wizard's flat buttons.
+void click(QWidget& w, const char* name)
+{
+    // FlatButtonWidget has no meta-object of its own: findChild would match any widget by name.
+    if (auto* flat = dynamic_cast<FlatButtonWidget*>(w.findChild<QWidget*>(name)))
+        flat->model().click();
+    else
+        child<QAbstractButton>(w, name)->click();
+}
+
+/// A left press and release inside the button, as the operator's mouse sends them.
+void mouseClick(QWidget& button)
+{
+    const QPointF at(4, 4);
+    QMouseEvent press(QEvent::MouseButtonPress, at, button.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&button, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, button.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(&button, &release);
+}
 
 } // namespace
 
@@ -37,7 +61,8 @@ TEST(WizardWindow, DrivenPageByPageWritesTheSettings)
     frmWizard wizard(folder.store, folder.values, folder.messages, prompts, nullptr);
     EXPECT_EQ(wizard.windowTitle(), "Configurazine guidata -  Zentrik Server");
     EXPECT_EQ(wizard.PassoCorrente(), 1);
-    EXPECT_FALSE(child<QPushButton>(wizard, "flbIndietro")->isEnabled());
+    EXPECT_FALSE(child<FlatButtonWidget>(wizard, "flbIndietro")->isEnabled());
+    EXPECT_FALSE(child<FlatButtonWidget>(wizard, "flbIndietro")->model().enabled());
 
     click(wizard, "optStep1_1"); // mixed
     click(wizard, "flbAvanti");
@@ -67,7 +92,7 @@ TEST(WizardWindow, DrivenPageByPageWritesTheSettings)
     const QString recap = child<QPlainTextEdit>(wizard, "txtRecap")->toPlainText();
     EXPECT_TRUE(recap.contains("Misto (Access e SqlServer)"));
     EXPECT_FALSE(recap.contains("syspw"));
-    EXPECT_TRUE(child<QPushButton>(wizard, "flbAvanti")->isHidden());
+    EXPECT_TRUE(child<FlatButtonWidget>(wizard, "flbAvanti")->isHidden());
     click(wizard, "flbfine");
     EXPECT_TRUE(folder.messages.shown.empty());
 
@@ -109,7 +134,7 @@ TEST(WizardWindow, AccessOnlyWithoutBusAndTaskReopensAsSaved)
         click(wizard, "flbAvanti");
         click(wizard, "flbAvanti");
         EXPECT_EQ(wizard.PassoCorrente(), 4);
-        EXPECT_EQ(child<QPushButton>(wizard, "flbIndietro")->toolTip(), "Passo 3");
+        EXPECT_EQ(child<FlatButtonWidget>(wizard, "flbIndietro")->toolTip(), "Passo 3");
         click(wizard, "flbIndietro");
         EXPECT_EQ(wizard.PassoCorrente(), 2);
 
@@ -144,4 +169,36 @@ TEST(WizardWindow, MismatchingPasswordsAreReportedWhenPageThreeIsRequested)
     ASSERT_EQ(folder.messages.shown.size(), 1u);
     EXPECT_EQ(folder.messages.shown[0].text, "La seconda password non corrisponde con la prima. Ritentare");
     EXPECT_EQ(wizard.PassoCorrente(), 3);
+}
+
+TEST(WizardWindow, NavigationButtonsAreFlatButtonsThatAnswerTheMouse)
+{
+    dtest::ProgramFolder folder;
+    QtPrompts prompts;
+    frmWizard wizard(folder.store, folder.values, folder.messages, prompts, nullptr);
+    const std::pair<const char*, const char*> captions[] = {
+        {"flbIndietro", "<< Indietro "}, {"flbAvanti", "Avanti >>"}, {"flbCancella", "Annulla"}, {"flbfine", "Fine"}};
+    for (const auto& [name, caption] : captions) {
+        SCOPED_TRACE(name);
+        auto* b = dynamic_cast<FlatButtonWidget*>(child<QWidget>(wizard, name));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->model().Text(), caption);
+    }
+    auto& indietro = *child<FlatButtonWidget>(wizard, "flbIndietro");
+    auto& avanti = *child<FlatButtonWidget>(wizard, "flbAvanti");
+    EXPECT_EQ(indietro.model().state(), flatui::FlatButton::Disabled);
+
+    // On the first page Back is disabled: neither the mouse nor a Click raised from code moves.
+    mouseClick(indietro);
+    indietro.model().click();
+    EXPECT_EQ(wizard.PassoCorrente(), 1);
+
+    mouseClick(avanti);
+    EXPECT_EQ(wizard.PassoCorrente(), 2);
+    EXPECT_TRUE(indietro.isEnabled());
+    EXPECT_TRUE(indietro.model().enabled());
+    EXPECT_NE(indietro.model().state(), flatui::FlatButton::Disabled);
+    mouseClick(indietro);
+    EXPECT_EQ(wizard.PassoCorrente(), 1);
+    EXPECT_FALSE(indietro.model().enabled());
 }
