@@ -4,8 +4,9 @@
 // the caller's thread), a command time-out, the errors of the last failure, record sets for
 // reading and a row writer for appending. SQLite files and ODBC data sources behind one API.
 //
-// Every database call runs on the connection's own worker thread; the public members are
-// meant for one owning thread (the engine's), except cancel(), which any thread may call.
+// Asynchronous statements run on the connection's own worker thread; synchronous calls run on
+// the caller's thread, under the same time-out and cancel. The public members are meant for
+// one owning thread (the engine's), except cancel(), which any thread may call.
 
 #include "db/Error.h"
 #include "db/RecordSet.h"
@@ -106,8 +107,9 @@ class Connection {
     bool fail(ErrorList errors);
     bool requireIdle();
     bool runStatement(std::string_view sql, bool async);
-    /// Runs one job on the worker thread and waits for it: the checks every synchronous call
-    /// shares (idle, open), then the job's own errors. False with errors() filled on failure.
+    /// Runs one job on the caller's thread, under the time-out and open to cancel(): the checks
+    /// every synchronous call shares (idle, open), then the job's own errors. False with
+    /// errors() filled on failure.
     bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
 
