@@ -276,6 +276,7 @@ void Connection::close() noexcept
     if (isExecuting())
         cancel();
     m_asyncPending = false;
+    m_insertNames = {};
     {
         std::lock_guard l(m_shared->m);
         if (!m_shared->open && !m_shared->backend)
@@ -425,12 +426,17 @@ bool Connection::insertRow(const std::string& table, const std::vector<std::stri
                            const std::vector<Value>& values)
 {
     // The job runs while this call waits, so it may refer to the caller's vectors.
-    return runSync([&table, &columns, &values](Backend* b, ErrorList& errors) {
-        std::vector<std::string> quoted;
-        quoted.reserve(columns.size());
-        for (const auto& c : columns)
-            quoted.push_back(sqlName(*b, c));
-        return b->insert(sqlName(*b, table), quoted, values, errors);
+    return runSync([this, &table, &columns, &values](Backend* b, ErrorList& errors) {
+        InsertNames& n = m_insertNames;
+        if (n.quotedTable.empty() || n.table != table || n.columns != columns) {
+            n.table = table;
+            n.columns = columns;
+            n.quotedTable = sqlName(*b, table);
+            n.quotedColumns.clear();
+            for (const auto& c : columns)
+                n.quotedColumns.push_back(sqlName(*b, c));
+        }
+        return b->insert(n.quotedTable, n.quotedColumns, values, errors);
     });
 }
 
@@ -544,14 +550,23 @@ bool RowWriter::update()
 {
     if (m_alive.expired())
         return false;
-    std::vector<std::string> columns;
-    std::vector<Value> values;
-    for (std::size_t i = 0; i < m_columns.size(); ++i)
-        if (m_set[i]) {
-            columns.push_back(m_names[i]);
-            values.push_back(m_row[i]);
+    // Assigning into the kept vectors reuses their strings' storage from row to row.
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        if (!m_set[i])
+            continue;
+        if (k < m_updateColumns.size()) {
+            m_updateColumns[k] = m_names[i];
+            m_updateValues[k] = m_row[i];
+        } else {
+            m_updateColumns.push_back(m_names[i]);
+            m_updateValues.push_back(m_row[i]);
         }
-    return m_connection->insertRow(m_table, columns, values);
+        ++k;
+    }
+    m_updateColumns.resize(k);
+    m_updateValues.resize(k);
+    return m_connection->insertRow(m_table, m_updateColumns, m_updateValues);
 }
 
 } // namespace zs::db

@@ -113,7 +113,16 @@ class Connection {
     bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
 
+    /// The names of the last inserted row, quoted once for a whole run of rows.
+    struct InsertNames {
+        std::string table;
+        std::vector<std::string> columns;
+        std::string quotedTable;
+        std::vector<std::string> quotedColumns;
+    };
+
     std::shared_ptr<ConnectionShared> m_shared;
+    InsertNames m_insertNames;
     std::string m_connectionString;
     Dialect m_dialect = Dialect::None;
     int m_commandTimeout = 30;
@@ -151,6 +160,9 @@ class RowWriter {
     std::vector<std::string> m_names;
     std::vector<Value> m_row;
     std::vector<bool> m_set;
+    // The fields of the row being written, kept between rows so their storage is reused.
+    std::vector<std::string> m_updateColumns;
+    std::vector<Value> m_updateValues;
 };
 
 } // namespace zs::db

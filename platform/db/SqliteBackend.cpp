@@ -126,7 +126,8 @@ class SqliteBackend final : public Backend {
     void close() noexcept override
     {
         m_insert.reset();
-        m_insertSql.clear();
+        m_insertTable.clear();
+        m_insertColumns.clear();
         std::lock_guard lock(m_mutex);
         if (m_db)
             sqlite3_close_v2(m_db);
@@ -182,23 +183,26 @@ class SqliteBackend final : public Backend {
     bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
                 const std::vector<Value>& values, ErrorList& errors) override
     {
-        std::string sql = "insert into " + table + " (";
-        std::string marks;
-        for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
-            sql += (i ? "," : "") + quotedColumns[i];
-            marks += i ? ",?" : "?";
-        }
-        sql += ") values (" + marks + ")";
-        if (quotedColumns.empty())
-            sql = "insert into " + table + " default values";
-        // The same statement serves every row of a writer: keep the last one prepared.
-        if (sql != m_insertSql) {
+        // The same statement serves every row of a writer: keep the last one prepared, and build
+        // its text only when the table or the columns change.
+        if (!m_insert.get() || table != m_insertTable || quotedColumns != m_insertColumns) {
+            std::string sql = "insert into " + table + " (";
+            std::string marks;
+            for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
+                sql += (i ? "," : "") + quotedColumns[i];
+                marks += i ? ",?" : "?";
+            }
+            sql += ") values (" + marks + ")";
+            if (quotedColumns.empty())
+                sql = "insert into " + table + " default values";
             m_insert.reset();
-            m_insertSql.clear();
+            m_insertTable.clear();
+            m_insertColumns.clear();
             const int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, m_insert.out(), nullptr);
             if (rc != SQLITE_OK)
                 return addError(errors, rc, false);
-            m_insertSql = sql;
+            m_insertTable = table;
+            m_insertColumns = quotedColumns;
         }
         sqlite3_stmt* st = m_insert.get();
         sqlite3_reset(st);
@@ -375,7 +379,8 @@ class SqliteBackend final : public Backend {
     sqlite3* m_db = nullptr;
     std::atomic<bool> m_abort{false};
     Statement m_insert;
-    std::string m_insertSql;
+    std::string m_insertTable;               // what m_insert was prepared for
+    std::vector<std::string> m_insertColumns;
 };
 
 } // namespace

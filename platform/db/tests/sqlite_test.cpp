@@ -234,6 +234,33 @@ TEST_F(SqliteTest, RowWriterAppendsRowsConvertingToTheFieldTypes)
     EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
 }
 
+TEST_F(SqliteTest, InterleavedWritersAndRowsWithFewerFieldsLandInTheirTables)
+{
+    // Writers of two tables used in turn, and rows leaving fields unset, share the connection's
+    // prepared insert: each row must still go to its own table with its own fields.
+    ASSERT_TRUE(m_db.execute("create table A (x integer, y varchar(10))"));
+    ASSERT_TRUE(m_db.execute("create table B (x integer, z varchar(10))"));
+    auto a = m_db.openRowWriter("A");
+    auto b = m_db.openRowWriter("B");
+    ASSERT_TRUE(a && b);
+    for (int i = 1; i <= 4; ++i) {
+        a->addNew();
+        ASSERT_TRUE(a->set("x", i));
+        if (i % 2) {
+            ASSERT_TRUE(a->set("y", "a" + std::to_string(i)));
+        }
+        ASSERT_TRUE(a->update());
+        b->addNew();
+        ASSERT_TRUE(b->set("z", "b" + std::to_string(i)));
+        ASSERT_TRUE(b->update());
+    }
+    auto ra = m_db.query("select group_concat(x || ':' || ifnull(y, '-'), ',') from (select * from A order by x)");
+    auto rb = m_db.query("select group_concat(ifnull(x, '-') || ':' || z, ',') from (select * from B order by z)");
+    ASSERT_TRUE(ra && rb);
+    EXPECT_EQ(ra->value(std::size_t{0}), Value("1:a1,2:-,3:a3,4:-"));
+    EXPECT_EQ(rb->value(std::size_t{0}), Value("-:b1,-:b2,-:b3,-:b4"));
+}
+
 TEST(SqliteRowWriter, OutlivingItsConnectionOnlyFails)
 {
     zs::test::TempDir dir;
