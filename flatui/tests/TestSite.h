@@ -1,13 +1,26 @@
 #pragma once
 // A recording container for the flat control tests: property-changed notifications and events.
 
+#include "automation/AutomationError.h"
 #include "automation/ControlSite.h"
 #include "automation/Dispatch.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zs::flatui::test {
+
+/// The automation error number `f` raises, 0 when it raises none.
+inline int errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const automation::AutomationError& e) {
+        return e.number();
+    }
+    return 0;
+}
 
 class RecordingSite : public automation::ControlSite {
 public:

@@ -13,17 +13,9 @@ using zs::automation::PropertyBag;
 using zs::automation::Variant;
 namespace err = zs::automation::err;
 
-namespace {
+using zs::flatui::test::errorOf;
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const zs::automation::AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
+namespace {
 
 struct Row {
     const char* name;

@@ -15,17 +15,9 @@ using zs::automation::Variant;
 using zs::automation::colorVariant;
 namespace err = zs::automation::err;
 
-namespace {
+using zs::flatui::test::errorOf;
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const zs::automation::AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
+namespace {
 
 /// A container whose clock moves only when the control waits.
 class FakeContainer : public MenuContainer {

@@ -14,6 +14,8 @@ using zs::automation::Variant;
 using zs::automation::colorVariant;
 namespace err = zs::automation::err;
 
+using zs::flatui::test::errorOf;
+
 namespace {
 
 struct Row {
@@ -64,16 +66,6 @@ struct Strip {
         events.attach(tab, &log);
     }
 };
-
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const zs::automation::AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 } // namespace
 
