@@ -5,7 +5,11 @@
 #include "automation/ControlSite.h"
 #include "automation/Dispatch.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,29 @@ public:
     bool userMode() const override { return runMode; }
     void propertyChanged(std::string_view bag) override { changes.emplace_back(bag); }
 };
+
+/// One property of a control's dispatch table: its name, dispatch id, property-bag name and
+/// the value a new instance holds.
+struct PropertyRow {
+    const char* name;
+    std::int32_t id;
+    const char* bag;
+    automation::Variant def;
+};
+
+/// Checks each row against the control's dispatch table and its current values.
+inline void expectProperties(automation::Dispatchable& obj, std::span<const PropertyRow> rows)
+{
+    const automation::DispatchTable& table = obj.dispatchTable();
+    for (const PropertyRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const auto* member = table.find(r.id);
+        ASSERT_NE(member, nullptr);
+        EXPECT_EQ(member->name, r.name);
+        EXPECT_EQ(member->bagName, r.bag);
+        EXPECT_TRUE(table.invoke(obj, r.id, automation::InvokeKind::Get, {}).value.sameAs(r.def));
+    }
+}
 
 /// Records "Name(arg,arg)" for every event of a control.
 struct EventLog {

@@ -17,14 +17,9 @@ using zs::flatui::test::errorOf;
 
 namespace {
 
-struct Row {
-    const char* name;
-    std::int32_t id;
-    const char* bag;
-    Variant def;
-};
+using zs::flatui::test::PropertyRow;
 using zs::automation::colorVariant;
-const Row kGridProperties[] = {
+const PropertyRow kGridProperties[] = {
     {"BackColor", 0x68030013, "BackColor", colorVariant(0xFFFFFF)},
     {"ForeColor", 0x68030012, "ForeColor", colorVariant(0)},
     {"enabled", 0x68030011, "Enabled", Variant(false)},
@@ -96,14 +91,7 @@ TEST(FlatGrid, DispatchIdsBagNamesAndDefaults)
     FlatGridControl g;
     g.initProperties();
     const auto& t = g.dispatchTable();
-    for (const auto& row : kGridProperties) {
-        SCOPED_TRACE(row.name);
-        const auto* m = t.find(row.id);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->name, row.name);
-        EXPECT_EQ(m->bagName, row.bag);
-        EXPECT_TRUE(t.invoke(g, row.id, InvokeKind::Get, {}).value.sameAs(row.def));
-    }
+    zs::flatui::test::expectProperties(g, kGridProperties);
     for (const auto& [name, id] : kGridMethods) {
         SCOPED_TRACE(name);
         ASSERT_NE(t.find(id), nullptr);

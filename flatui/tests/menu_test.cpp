@@ -17,6 +17,8 @@ namespace err = zs::automation::err;
 
 using zs::flatui::test::errorOf;
 
+using zs::flatui::test::PropertyRow;
+
 namespace {
 
 /// A container whose clock moves only when the control waits.
@@ -104,13 +106,7 @@ TEST(MenuButton, DispatchIdsBagNamesAndDefaults)
 {
     MenuButtonControl m;
     m.initProperties();
-    struct Row {
-        const char* name;
-        std::int32_t id;
-        const char* bag;
-        Variant def;
-    };
-    const Row rows[] = {
+    const PropertyRow rows[] = {
         {"MenuonDrawing", 0x40030003, "", Variant(false)},
         {"EventEnabled", 0x40030004, "", Variant(false)},
         {"ImageList", 0x4003001E, "", Variant()},
@@ -143,14 +139,7 @@ TEST(MenuButton, DispatchIdsBagNamesAndDefaults)
         {"MenuSelected", 0x68030000, "", Variant(0)},
     };
     const auto& t = m.dispatchTable();
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const auto* member = t.find(r.id);
-        ASSERT_NE(member, nullptr);
-        EXPECT_EQ(member->name, r.name);
-        EXPECT_EQ(member->bagName, r.bag);
-        EXPECT_TRUE(t.invoke(m, r.id, InvokeKind::Get, {}).value.sameAs(r.def));
-    }
+    zs::flatui::test::expectProperties(m, rows);
     EXPECT_EQ(t.find(0x6803001C)->name, "Font"); // this control's Font has an id of its own
     const std::pair<const char*, std::int32_t> methods[] = {
         {"MenuLabels", 0x6803000F},   {"MenuIcons", 0x6803000E},     {"MenuTag", 0x6803000D},

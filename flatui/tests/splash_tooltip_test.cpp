@@ -16,6 +16,8 @@ using zs::automation::PropertyBag;
 using zs::automation::Variant;
 namespace err = zs::automation::err;
 
+using zs::flatui::test::PropertyRow;
+
 namespace {
 
 class FakeSplashHost : public SplashHost {
@@ -209,13 +211,7 @@ TEST(ToolTip, DispatchIdsBagNamesAndDefaults)
 {
     ToolTipControl t;
     t.initProperties();
-    struct Row {
-        const char* name;
-        std::int32_t id;
-        const char* bag;
-        Variant def;
-    };
-    const Row rows[] = {
+    const PropertyRow rows[] = {
         {"srcX", 0x6803000C, "srcX", Variant(0)},
         {"srcY", 0x6803000B, "srcY", Variant(0)},
         {"Text", 0x6803000A, "Text", Variant("")},
@@ -231,13 +227,7 @@ TEST(ToolTip, DispatchIdsBagNamesAndDefaults)
         {"wordwrap", 0x68030000, "wordwrap", Variant(false)}, // a new instance; the bag's default is True
     };
     const auto& table = t.dispatchTable();
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        ASSERT_NE(table.find(r.id), nullptr);
-        EXPECT_EQ(table.find(r.id)->name, r.name);
-        EXPECT_EQ(table.find(r.id)->bagName, r.bag);
-        EXPECT_TRUE(table.invoke(t, r.id, InvokeKind::Get, {}).value.sameAs(r.def));
-    }
+    zs::flatui::test::expectProperties(t, rows);
     EXPECT_EQ(table.find(0x6003000D)->name, "Hide");
     EXPECT_EQ(table.find(0x6003000E)->name, "show");
     EXPECT_EQ(table.find(0x6003000F)->name, "go");

@@ -18,13 +18,8 @@ using zs::flatui::test::errorOf;
 
 namespace {
 
-struct Row {
-    const char* name;
-    std::int32_t id;
-    const char* bag;
-    Variant def;
-};
-const Row kTabProperties[] = {
+using zs::flatui::test::PropertyRow;
+const PropertyRow kTabProperties[] = {
     {"BackColor", 0x6803000D, "BackColor", colorVariant(0x8000000F)},
     {"enabled", 0x6803000C, "Enabled", Variant(true)},
     {"BackStyle", 0x6803000B, "BackStyle", Variant(0)},
@@ -74,14 +69,7 @@ TEST(FlatTab, DispatchIdsBagNamesAndDefaults)
     FlatTabControl t;
     t.initProperties();
     const auto& table = t.dispatchTable();
-    for (const auto& row : kTabProperties) {
-        SCOPED_TRACE(row.name);
-        const auto* m = table.find(row.id);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->name, row.name);
-        EXPECT_EQ(m->bagName, row.bag);
-        EXPECT_TRUE(table.invoke(t, row.id, InvokeKind::Get, {}).value.sameAs(row.def));
-    }
+    zs::flatui::test::expectProperties(t, kTabProperties);
     EXPECT_EQ(table.find(0x68030005)->bagName, "Picture");
     EXPECT_EQ(table.find(0x68030004)->bagName, "PictureBorder");
     for (const auto& [name, id] : kTabMethods)
