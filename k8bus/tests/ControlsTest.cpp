@@ -23,6 +23,34 @@ class Controls : public BusTest {};
 class Library : public BusTest {};
 class TerminalClient : public BusTest {};
 
+/// Runs task "T" through a fresh login against a daemon that asks for a screen in `mode`
+/// ("N", "n": terminal, "Y": the window-based client); with `taskEnds` the daemon then ends the
+/// task. Gives k8ExecTask's result and the thread's last error.
+std::pair<int, int> execWithScreenRequest(const char* mode, bool taskEnds)
+{
+    k8test::DaemonDouble daemon([mode, taskEnds](k8test::DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(2).info(1, 0, 5));
+        if (!c.next())
+            return;
+        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", mode}));
+        if (taskEnds)
+            c.send(k8test::Reply(0).info(1, 0, 5).num(0).num(0).num(0));
+        c.waitForClose(3000);
+    });
+    std::pair<int, int> result;
+    onFreshThread([&] {
+        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
+        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
+        int n = 0, room = 10, nSys = 0;
+        char buf[16] = {};
+        result.first = k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, "");
+        result.second = k8GetLastError();
+    });
+    return result;
+}
+
 struct Id {
     int id;
     const char* name;
@@ -163,23 +191,7 @@ TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
     ::setenv("K8API_CLIENT_DIR", folder.c_str(), 1);
     ::setenv("K8API_CLIENT_CMD", "\"my client\" -h %s \"--title=Korvi %s:%d\"", 1);
 
-    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "N"}));
-        c.send(k8test::Reply(0).info(1, 0, 5).num(0).num(0).num(0));
-        c.waitForClose(3000);
-    });
-    onFreshThread([&] {
-        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
-        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
-        int n = 0, room = 10, nSys = 0;
-        char buf[16] = {};
-        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 1);
-    });
+    EXPECT_EQ(execWithScreenRequest("N", true).first, 1);
     ::unsetenv("K8API_CLIENT_DIR");
     ::unsetenv("K8API_CLIENT_CMD");
     ::unsetenv("K8BUS_ARGV_OUT");
@@ -195,23 +207,7 @@ TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
 TEST_F(BusTest, MissingClientProgramFailsTheTaskWithError45)
 {
     ::setenv("K8API_CLIENT_CMD", "no-such-terminal-client %s %d", 1);
-    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "n"}));
-        c.waitForClose(3000);
-    });
-    onFreshThread([&] {
-        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
-        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
-        int n = 0, room = 10, nSys = 0;
-        char buf[16] = {};
-        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 0);
-        EXPECT_EQ(k8GetLastError(), 45);
-    });
+    EXPECT_EQ(execWithScreenRequest("n", false), std::make_pair(0, 45));
     ::unsetenv("K8API_CLIENT_CMD");
 }
 
@@ -222,23 +218,7 @@ TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
     const auto out = m_env.root() / "argv.txt";
     ::setenv("K8BUS_ARGV_OUT", out.c_str(), 1);
     ::setenv("K8API_CLIENT_CMD", ARGV_RECORDER_PATH, 1);
-    k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
-        if (!c.next())
-            return;
-        c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", "Y"}));
-        c.waitForClose(3000);
-    });
-    onFreshThread([&] {
-        const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
-        const int session = k8OpenKor8(sys, "", "op", "cd", "pw");
-        int n = 0, room = 10, nSys = 0;
-        char buf[16] = {};
-        EXPECT_EQ(k8ExecTask(session, "T", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 0);
-        EXPECT_EQ(k8GetLastError(), 101);
-    });
+    EXPECT_EQ(execWithScreenRequest("Y", false), std::make_pair(0, 101));
     ::unsetenv("K8API_CLIENT_CMD");
     ::unsetenv("K8BUS_ARGV_OUT");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
