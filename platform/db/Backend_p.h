@@ -40,6 +40,8 @@ std::unique_ptr<Backend> makeOdbcBackend();
 
 /// "name" for a bracketed "[name]" or a double-quoted "\"name\""; the name itself otherwise.
 std::string unbracket(std::string_view name);
+/// "insert into T (a,b) values (?,?)" for already quoted names; "... default values" without columns.
+std::string insertStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns);
 /// True for a name made only of ASCII letters, digits and '_' that does not start with a digit.
 bool isPlainIdentifier(std::string_view name);
 

@@ -260,15 +260,7 @@ class OdbcBackend final : public Backend {
     {
         if (!newStatement(errors))
             return false;
-        std::string sql = "insert into " + table + " (";
-        std::string marks;
-        for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
-            sql += (i ? "," : "") + quotedColumns[i];
-            marks += i ? ",?" : "?";
-        }
-        sql += ") values (" + marks + ")";
-        if (quotedColumns.empty())
-            sql = "insert into " + table + " default values";
+        const std::string sql = insertStatement(table, quotedColumns);
 
         // Buffers must outlive SQLExecute.
         struct Param {

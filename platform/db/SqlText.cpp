@@ -1,5 +1,7 @@
 #include "db/SqlText.h"
 
+#include "db/Backend_p.h"
+
 namespace zs::db {
 
 std::string quoteSql(std::string_view text, char open, char close)
@@ -14,6 +16,19 @@ std::string quoteSql(std::string_view text, char open, char close)
     }
     out += close;
     return out;
+}
+
+std::string insertStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns)
+{
+    if (quotedColumns.empty())
+        return "insert into " + quotedTable + " default values";
+    std::string sql = "insert into " + quotedTable + " (";
+    std::string marks;
+    for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
+        sql += (i ? "," : "") + quotedColumns[i];
+        marks += i ? ",?" : "?";
+    }
+    return sql + ") values (" + marks + ")";
 }
 
 } // namespace zs::db

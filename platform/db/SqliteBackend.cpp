@@ -186,15 +186,7 @@ class SqliteBackend final : public Backend {
         // The same statement serves every row of a writer: keep the last one prepared, and build
         // its text only when the table or the columns change.
         if (!m_insert.get() || table != m_insertTable || quotedColumns != m_insertColumns) {
-            std::string sql = "insert into " + table + " (";
-            std::string marks;
-            for (std::size_t i = 0; i < quotedColumns.size(); ++i) {
-                sql += (i ? "," : "") + quotedColumns[i];
-                marks += i ? ",?" : "?";
-            }
-            sql += ") values (" + marks + ")";
-            if (quotedColumns.empty())
-                sql = "insert into " + table + " default values";
+            const std::string sql = insertStatement(table, quotedColumns);
             m_insert.reset();
             m_insertTable.clear();
             m_insertColumns.clear();
