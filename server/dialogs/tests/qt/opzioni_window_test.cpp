@@ -1,3 +1,4 @@
+#include "WidgetLookup.h"
 #include "dialogs/qt/JobViewerWindow.h"
 #include "dialogs/qt/LoginWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -27,15 +28,9 @@
 
 using namespace zs;
 using namespace zs::dialogs;
+using zs::dialogs::test::child;
 
 namespace {
-
-template <class T> T* child(QWidget& w, const char* name)
-{
-    T* c = w.findChild<T*>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
 
 struct FakeWizard : shell::ConfigurationWizard {
     void showModal() override { ++shown; }

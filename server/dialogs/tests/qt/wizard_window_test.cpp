@@ -1,3 +1,4 @@
+#include "WidgetLookup.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/WizardWindow.h"
 
@@ -17,15 +18,9 @@
 
 using namespace zs;
 using namespace zs::dialogs;
+using zs::dialogs::test::child;
 
 namespace {
-
-template <class T> T* child(QWidget& w, const char* name)
-{
-    T* c = w.findChild<T*>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
 
 void type(QWidget& w, const char* name, const char* text) { child<QLineEdit>(w, name)->setText(text); }
 using flatui::FlatButtonWidget;
