@@ -1,7 +1,7 @@
 #pragma once
 // A small reader of INI files as the platform keeps its settings: [section] lines and
-// key=value lines, names compared without regard to case, ';' and '#' comment lines. Serves the
-// profile file kor8.ini and the per-user file that stands in for the registry hive.
+// key=value lines, names compared without regard to case, ';' and '#' comment lines. Reads the
+// profile file kor8.ini; the per-user settings go through platform/registry.
 
 #include <optional>
 #include <string>

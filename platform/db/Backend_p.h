@@ -1,7 +1,8 @@
 #pragma once
-// The interface each database backend implements for Connection. Every member but interrupt()
-// runs on the connection's worker thread; interrupt() may be called from any thread and asks
-// the statement under way (or the next one, until clearInterrupt()) to stop.
+// The interface each database backend implements for Connection. Connection calls one member
+// at a time: asynchronous statements on its worker thread, everything else on the caller's
+// thread. interrupt() may be called from any thread and asks the statement under way (or the
+// next one, until clearInterrupt()) to stop.
 
 #include "db/Connection.h"
 #include "db/ConnectionString.h"

@@ -88,7 +88,8 @@ ChartLayout LayoutChart(const std::vector<ChartRow>& rows, StatMeasure measure, 
         bar.y = static_cast<int>(i) * 15 + 10;
         bar.barLeft = widest + 20;
         bar.barRight = static_cast<int>(std::nearbyint(bar.barLeft + std::max(0.0, span) * r));
-        // nearbyint rounds halves to the even integer, as the chart's colours are specified.
+        // Halves round to the even integer (nearbyint, not std::round): the colour of a bar at an
+        // exact half depends on it.
         bar.colour = {static_cast<int>(std::nearbyint(255 - 55 * r)), static_cast<int>(std::nearbyint(200 - 200 * r)),
                       static_cast<int>(std::nearbyint(155 - 155 * r))};
         bar.label = ValueLabel(rows[i].value, measure);
