@@ -1,7 +1,7 @@
 #include "engine/RunStatistics.h"
 
 #include "engine/EngineStrings.h"
-#include "engine/XmlUtilities.h"
+#include "xml/XmlUtilities.h"
 #include "shell/SettingsStore.h"
 #include "text/ItalianFormat.h"
 
@@ -83,7 +83,7 @@ bool RunStatistics::save(std::string* error)
             *error = "il file " + m_file.string() + " non e' leggibile: non viene sovrascritto";
         return false;
     }
-    return FormatXml(m_doc, m_file, error);
+    return xml::FormatXml(m_doc, m_file, error);
 }
 
 } // namespace zs::engine

@@ -1,6 +1,6 @@
 #include "shell/SettingsStore.h"
 
-#include "engine/XmlUtilities.h"
+#include "xml/XmlUtilities.h"
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
 #include "shell/PasswordCodec.h"
@@ -373,7 +373,7 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
         root.appendChild(name).setText(value);
     }
 
-    const bool ok = engine::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+    const bool ok = xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
     if (m_windows.yield)
         m_windows.yield->yield();
     return ok;

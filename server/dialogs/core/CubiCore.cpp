@@ -1,7 +1,7 @@
 #include "dialogs/core/CubiCore.h"
 
 #include "engine/DescriviErrore.h"
-#include "engine/XmlUtilities.h"
+#include "xml/XmlUtilities.h"
 #include "olap/OlapServer.h"
 #include "shell/Crono.h"
 #include "shell/ProgramLog.h"
@@ -385,7 +385,7 @@ bool CubiCore::EsportaInfoCubi()
     bool written = false;
     for (;;) {
         std::string error;
-        if (engine::SaveUtf8File(m_folder / kCubiSnapshotFile, content, &error)) {
+        if (xml::SaveUtf8File(m_folder / kCubiSnapshotFile, content, &error)) {
             written = true;
             break;
         }

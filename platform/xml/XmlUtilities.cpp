@@ -1,10 +1,10 @@
-#include "engine/XmlUtilities.h"
+#include "xml/XmlUtilities.h"
 
 #include "fs/AtomicFile.h"
 #include "fs/FileOps.h"
 #include "xml/XmlDocument.h"
 
-namespace zs::engine {
+namespace zs::xml {
 
 bool SaveUtf8File(const std::filesystem::path& fileName, std::string_view text, std::string* error, bool privateFile)
 {
@@ -21,7 +21,7 @@ bool SaveUtf8File(const std::filesystem::path& fileName, std::string_view text, 
     return fs::writeFileAtomic(fileName, bytes, {.privateMode = privateFile}, error, ops);
 }
 
-std::string formattedXml(const xml::Document& document)
+std::string formattedXml(const Document& document)
 {
     const std::string in = document.xml();
     std::string out;
@@ -36,16 +36,15 @@ std::string formattedXml(const xml::Document& document)
     return out;
 }
 
-bool FormatXml(const xml::Document& document, const std::filesystem::path& fileName, std::string* error,
-               bool privateFile)
+bool FormatXml(const Document& document, const std::filesystem::path& fileName, std::string* error, bool privateFile)
 {
     return FormatXml(document, fileName, error, privateFile, fs::systemFileOps());
 }
 
-bool FormatXml(const xml::Document& document, const std::filesystem::path& fileName, std::string* error,
-               bool privateFile, fs::FileOps& ops)
+bool FormatXml(const Document& document, const std::filesystem::path& fileName, std::string* error, bool privateFile,
+               fs::FileOps& ops)
 {
     return SaveUtf8File(fileName, formattedXml(document), error, privateFile, ops);
 }
 
-} // namespace zs::engine
+} // namespace zs::xml

@@ -1,4 +1,4 @@
-#include "engine/XmlUtilities.h"
+#include "xml/XmlUtilities.h"
 
 #include "fs/FileOps.h"
 #include "testsupport/TestEnv.h"
@@ -15,7 +15,7 @@ TEST(XmlUtilities, SavesOneLineUtf8WithBom)
     test::TempDir dir;
     auto doc = xml::Document::loadString("<stat>\r\n  <modulo nome=\"à\">\r\n    <x>1</x>\r\n  </modulo>\r\n</stat>");
     ASSERT_TRUE(doc);
-    ASSERT_TRUE(engine::FormatXml(*doc, dir / "stat.xml"));
+    ASSERT_TRUE(xml::FormatXml(*doc, dir / "stat.xml"));
     const std::string bytes = test::readFile(dir / "stat.xml");
     EXPECT_EQ(bytes, "\xEF\xBB\xBF<stat><modulo nome=\"\xC3\xA0\"><x>1</x></modulo></stat>");
     auto back = xml::Document::loadFile(dir / "stat.xml");
@@ -29,7 +29,7 @@ TEST(XmlUtilities, CrLfInTextIsRemovedLoneLfStays)
     auto root = doc.createRoot("r");
     root.appendChild("a").setText("uno\r\ndue");
     root.appendChild("b").setText("tre\nquattro");
-    const std::string out = engine::formattedXml(doc);
+    const std::string out = xml::formattedXml(doc);
     EXPECT_EQ(out.find("uno\r\ndue"), std::string::npos);
     EXPECT_NE(out.find("tre\nquattro"), std::string::npos);
 }
@@ -39,7 +39,7 @@ TEST(XmlUtilities, ReplacesAReadOnlyFile)
     test::TempDir dir;
     test::writeFile(dir / "a.xml", "old");
     ::chmod((dir / "a.xml").c_str(), 0444);
-    ASSERT_TRUE(engine::SaveUtf8File(dir / "a.xml", "<a/>"));
+    ASSERT_TRUE(xml::SaveUtf8File(dir / "a.xml", "<a/>"));
     EXPECT_EQ(test::readFile(dir / "a.xml"), "\xEF\xBB\xBF<a/>");
 }
 
@@ -49,7 +49,7 @@ TEST(XmlUtilities, FailedSaveKeepsTheOldFile)
     test::writeFile(dir / "a.xml", "old");
     fs::FailingFileOps ops(3, EIO); // the write of the new bytes
     std::string error;
-    EXPECT_FALSE(engine::SaveUtf8File(dir / "a.xml", "<a/>", &error, false, ops));
+    EXPECT_FALSE(xml::SaveUtf8File(dir / "a.xml", "<a/>", &error, false, ops));
     EXPECT_EQ(test::readFile(dir / "a.xml"), "old");
     EXPECT_NE(error.find("a.xml"), std::string::npos);
 }
