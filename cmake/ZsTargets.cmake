@@ -2,6 +2,8 @@
 
 set(ZS_WARNINGS -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
 set_property(GLOBAL PROPERTY ZS_CORE_TARGETS "")
+# The file naming the PostgreSQL server a CTest run shares (platform/pgtest).
+set(ZS_PGTEST_SERVER_FILE ${CMAKE_BINARY_DIR}/pgtest/server)
 
 # zs_target_defaults(target): warnings, sanitizers.
 function(zs_target_defaults target)
@@ -50,9 +52,15 @@ function(zs_add_test name)
   # Labels are set by a file that ctest reads after the discovered tests: a list of labels does
   # not survive the discovery script's argument passing.
   set(labels ${ARG_LABEL} ${ARG_LABELS})
+  set(properties "LABELS [==[${labels}]==]")
+  # Binaries that link the PostgreSQL test support share the run's server (the zs_pg fixture).
+  if(zs::pgtest IN_LIST ARG_LIBS)
+    string(APPEND properties " FIXTURES_REQUIRED zs_pg"
+                             " ENVIRONMENT_MODIFICATION [==[ZS_PGTEST_SERVER=set:${ZS_PGTEST_SERVER_FILE}]==]")
+  endif()
   set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
   file(WRITE ${labels_file}
-    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS [==[${labels}]==])\nendif()\n")
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
 

@@ -31,7 +31,7 @@ std::string runningStatements(const std::string& text)
 {
     std::string out;
     Server::shared().psql("select count(*) from pg_stat_activity where state = 'active' and query like '" + text +
-                              "%' and pid <> pg_backend_pid()",
+                              "%' and pid <> pg_backend_pid() and datname = current_database()",
                           &out);
     return trimmed(out);
 }

@@ -69,7 +69,8 @@ struct PgRun {
     {
         std::string out;
         pgtest::Server::shared().psql("select 'n=' || count(*) from pg_stat_activity where query like '%" + marker +
-                                          "%' and state = 'active' and query not like '%pg_stat_activity%'",
+                                          "%' and state = 'active' and query not like '%pg_stat_activity%'"
+                                          " and datname = current_database()",
                                       &out);
         const auto pos = out.find("n=");
         return pos == std::string::npos ? -1 : std::stoi(out.substr(pos + 2));
@@ -119,7 +120,8 @@ TEST(PgJobExecutor, LostConnectionIsRetriedAndThenSucceeds)
     r.yield.onYield = [&](double s) {
         if (!killed && s > 0.7) {
             killed = true;
-            pg.psql("select pg_terminate_backend(pid) from pg_stat_activity where query like 'insert into lost_job%'");
+            pg.psql("select pg_terminate_backend(pid) from pg_stat_activity where query like 'insert into lost_job%' "
+                    "and datname = current_database()");
         }
     };
     std::string sql = "insert into lost_job select 1 from (select pg_sleep(2)) s";
