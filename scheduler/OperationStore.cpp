@@ -4,6 +4,7 @@
 
 #include "fs/AtomicFile.h"
 #include "fs/FileOps.h"
+#include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlDocument.h"
 
@@ -17,24 +18,6 @@ namespace zs::cadenzo {
 
 namespace {
 
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-std::string_view trim(std::string_view s)
-{
-    const char* ws = " \t\r\n";
-    const auto b = s.find_first_not_of(ws);
-    if (b == std::string_view::npos)
-        return {};
-    const auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -44,7 +27,7 @@ bool isBlank(char c)
 // even; nothing for a text that is not a number or does not fit.
 std::optional<std::int32_t> wholeNumber(std::string_view text)
 {
-    auto v = text::parseNumber(trim(text));
+    auto v = text::parseNumber(text::trim(text, " \t\r\n"));
     if (!v || !std::isfinite(*v))
         return std::nullopt;
     const double r = std::nearbyint(*v);
@@ -113,7 +96,7 @@ double leadingNumber(std::string_view text)
 
 bool abilitatoMeansEnabled(std::string_view text)
 {
-    const std::string l = lower(text);
+    const std::string l = text::lowerAscii(text);
     if (l == "true" || l == "vero")
         return true;
     return leadingNumber(text) == 1.0;
@@ -159,7 +142,7 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
         op->setAbilitato(abilitatoMeansEnabled(el.child("abilitato").text()));
 
         const std::string dataText = el.child("data").text();
-        auto data = text::parseDateTime(trim(dataText));
+        auto data = text::parseDateTime(text::trim(dataText, " \t\r\n"));
         if (!data)
             return fail("data non valida \"" + dataText + "\"");
         op->setData(data->date());

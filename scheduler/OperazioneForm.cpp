@@ -3,6 +3,7 @@
 #include "OperationStore.h"
 #include "Operazione.h"
 
+#include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 #include "time/Clock.h"
 
@@ -36,12 +37,6 @@ std::string formatLongDate(const time::DateTime& date)
 
 namespace {
 
-std::string lowerAscii(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 } // namespace
 
 std::optional<time::DateTime> parseDialogDate(std::string_view text)
@@ -51,11 +46,11 @@ std::optional<time::DateTime> parseDialogDate(std::string_view text)
     std::istringstream in{std::string(text)};
     std::vector<std::string> words;
     for (std::string w; in >> w;)
-        words.push_back(lowerAscii(w));
+        words.push_back(text::lowerAscii(w));
     if (words.size() == 4) {
         bool isDay = false;
         for (int wd = 1; wd <= 7; ++wd)
-            isDay = isDay || words[0] == lowerAscii(std::string(text::dayName(wd)));
+            isDay = isDay || words[0] == text::lowerAscii(std::string(text::dayName(wd)));
         if (!isDay)
             return std::nullopt;
         words.erase(words.begin());
@@ -71,7 +66,7 @@ std::optional<time::DateTime> parseDialogDate(std::string_view text)
     auto year = number(words[2]);
     int month = 0;
     for (int m = 1; m <= 12; ++m)
-        if (words[1] == lowerAscii(std::string(text::monthName(m))))
+        if (words[1] == text::lowerAscii(std::string(text::monthName(m))))
             month = m;
     if (!day || !year || month == 0)
         return std::nullopt;

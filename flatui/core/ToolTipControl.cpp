@@ -1,6 +1,7 @@
 #include "flatui/core/ToolTipControl.h"
 
 #include "automation/AutomationError.h"
+#include "text/Ascii.h"
 
 #include <cmath>
 
@@ -11,12 +12,6 @@ using automation::Variant;
 namespace err = automation::err;
 
 namespace {
-
-std::string ltrim(std::string s)
-{
-    const auto p = s.find_first_not_of(' ');
-    return p == std::string::npos ? std::string() : s.substr(p);
-}
 
 std::vector<std::string> split(std::string_view s, std::string_view sep)
 {
@@ -58,14 +53,14 @@ TipLayout layoutTip(std::string_view text, bool wordwrap, const TextMetrics& met
             throw AutomationError(err::kOverflow);
         std::string c;
         for (const auto& w : words) {
-            if (width(ltrim(c + " " + w)) > out.W - 300) {
-                out.lines.push_back(ltrim(c));
+            if (width(std::string(text::trimLeft(c + " " + w, " "))) > out.W - 300) {
+                out.lines.push_back(std::string(text::trimLeft(c, " ")));
                 c = w;
             } else {
                 c = c + " " + w;
             }
         }
-        out.lines.push_back(ltrim(c));
+        out.lines.push_back(std::string(text::trimLeft(c, " ")));
     } else if (wordwrap) {
         out.lines.emplace_back(text);
         out.W = width(text) + 300;

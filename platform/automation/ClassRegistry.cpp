@@ -1,5 +1,7 @@
 #include "automation/ClassRegistry.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
 
 namespace zs::automation {
@@ -10,11 +12,7 @@ std::string normalised(std::string_view s, bool stripBraces)
 {
     if (stripBraces && s.size() >= 2 && s.front() == '{' && s.back() == '}')
         s = s.substr(1, s.size() - 2);
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
+    return text::upperAscii(s);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "automation/Variant.h"
 
 #include "automation/AutomationError.h"
+#include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 
 #include <cmath>
@@ -9,19 +10,6 @@
 namespace zs::automation {
 
 namespace {
-
-std::string lowerTrimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    std::string s(text);
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 constexpr double kSecondsPerDay = 86400.0;
 // 1970-01-01 as a day serial.
@@ -67,7 +55,7 @@ time::DateTime fromSerial(double serial)
 
 std::optional<bool> parseBoolText(std::string_view text)
 {
-    const std::string s = lowerTrimmed(text);
+    const std::string s = text::lowerAscii(text::trim(text));
     if (s == "true" || s == "vero")
         return true;
     if (s == "false" || s == "falso")

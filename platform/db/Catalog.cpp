@@ -3,6 +3,7 @@
 
 #include "db/Backend_p.h"
 #include "db/ConnectionString.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -156,9 +157,7 @@ bool Catalog::create(const std::string& connectionString)
                               odbc ? "the connection string names no database to create" : parseError)};
         return false;
     }
-    std::string driver = odbc->get("Driver").value_or("");
-    std::transform(driver.begin(), driver.end(), driver.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string driver = text::lowerAscii(odbc->get("Driver").value_or(""));
     if (driver.find("postgres") != std::string::npos)
         odbc->set("Database", "postgres");
     else
@@ -184,8 +183,7 @@ std::optional<bool> Catalog::tableExists(std::string_view name)
         return std::nullopt;
     std::string wanted(name);
     if (m_connection.dialect() == Dialect::PostgreSql && isPlainIdentifier(wanted))
-        std::transform(wanted.begin(), wanted.end(), wanted.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        wanted = text::lowerAscii(wanted);
     return std::find(names->begin(), names->end(), wanted) != names->end();
 }
 

@@ -1,6 +1,7 @@
 #include "db/ConnectionString.h"
 
 #include "fs/Paths.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,27 +9,6 @@
 namespace zs::db {
 
 namespace {
-
-std::string lower(std::string_view s)
-{
-    std::string r(s);
-    std::transform(r.begin(), r.end(), r.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return r;
-}
-
-bool iequals(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && lower(a) == lower(b);
-}
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 std::string envOr(const char* name, const char* fallback)
 {
@@ -38,7 +18,7 @@ std::string envOr(const char* name, const char* fallback)
 
 bool isPasswordKey(std::string_view key)
 {
-    const std::string k = lower(trim(key));
+    const std::string k = text::lowerAscii(text::trim(key));
     return k == "pwd" || k == "password" || (k.size() > 8 && k.ends_with("password"));
 }
 
@@ -54,7 +34,7 @@ std::optional<ConnectionString> ConnectionString::parse(std::string_view text, s
         std::size_t keyStart = i;
         while (i < text.size() && text[i] != '=' && text[i] != ';')
             ++i;
-        const std::string_view key = trim(text.substr(keyStart, i - keyStart));
+        const std::string_view key = text::trim(text.substr(keyStart, i - keyStart));
         if (i >= text.size() || text[i] == ';') {
             if (!key.empty()) {
                 error = "malformed connection string: item " + std::to_string(itemNumber + 1) +
@@ -104,7 +84,7 @@ std::optional<ConnectionString> ConnectionString::parse(std::string_view text, s
             const std::size_t start = i;
             while (i < text.size() && text[i] != ';')
                 ++i;
-            value = std::string(trim(text.substr(start, i - start)));
+            value = std::string(text::trim(text.substr(start, i - start)));
         }
         cs.m_items.push_back({std::string(key), std::move(value)});
         ++i; // ';' or end
@@ -116,7 +96,7 @@ std::optional<ConnectionString> ConnectionString::parse(std::string_view text, s
 std::optional<std::string> ConnectionString::get(std::string_view key) const
 {
     for (const auto& item : m_items)
-        if (iequals(item.key, key))
+        if (text::equalsNoCase(item.key, key))
             return item.value;
     return std::nullopt;
 }
@@ -124,7 +104,7 @@ std::optional<std::string> ConnectionString::get(std::string_view key) const
 void ConnectionString::set(std::string_view key, std::string value)
 {
     for (auto& item : m_items)
-        if (iequals(item.key, key)) {
+        if (text::equalsNoCase(item.key, key)) {
             item.value = std::move(value);
             return;
         }
@@ -133,7 +113,7 @@ void ConnectionString::set(std::string_view key, std::string value)
 
 void ConnectionString::remove(std::string_view key)
 {
-    std::erase_if(m_items, [&](const ConnectionItem& item) { return iequals(item.key, key); });
+    std::erase_if(m_items, [&](const ConnectionItem& item) { return text::equalsNoCase(item.key, key); });
 }
 
 std::string ConnectionString::toOdbc() const
@@ -147,7 +127,7 @@ std::string ConnectionString::toOdbc() const
         const bool needsBraces = item.value.find_first_of(";{}") != std::string::npos ||
                                  (!item.value.empty() && (item.value.front() == ' ' || item.value.back() == ' '));
         // A driver name is conventionally braced.
-        if (needsBraces || (iequals(item.key, "driver") && !item.value.empty())) {
+        if (needsBraces || (text::equalsNoCase(item.key, "driver") && !item.value.empty())) {
             out += '{';
             for (char c : item.value) {
                 out += c;
@@ -169,15 +149,15 @@ ConnectionString translateSqlServer(const ConnectionString& in)
     ConnectionString out;
     out.set("Driver", envOr("ZS_ODBC_SQLSERVER_DRIVER", "FreeTDS"));
     for (const auto& item : in.items()) {
-        const std::string k = lower(item.key);
+        const std::string k = text::lowerAscii(item.key);
         if (k == "provider" || k == "persist security info" || k == "network library" || k == "packet size" ||
             k == "integrated security" || k == "use procedure for prepare" || k == "auto translate")
             continue;
         if (k == "data source" || k == "server" || k == "address" || k == "addr") {
             const auto comma = item.value.find(',');
             if (comma != std::string::npos) {
-                out.set("Server", std::string(trim(std::string_view(item.value).substr(0, comma))));
-                out.set("Port", std::string(trim(std::string_view(item.value).substr(comma + 1))));
+                out.set("Server", std::string(text::trim(std::string_view(item.value).substr(0, comma))));
+                out.set("Port", std::string(text::trim(std::string_view(item.value).substr(comma + 1))));
             } else {
                 out.set("Server", item.value);
             }
@@ -203,7 +183,7 @@ ConnectionString translateOracle(const ConnectionString& in)
     ConnectionString out;
     out.set("Driver", envOr("ZS_ODBC_ORACLE_DRIVER", "Oracle"));
     for (const auto& item : in.items()) {
-        const std::string k = lower(item.key);
+        const std::string k = text::lowerAscii(item.key);
         if (k == "provider" || k == "persist security info" || k == "plsqlrset")
             continue;
         if (k == "data source")
@@ -245,7 +225,7 @@ std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, E
         return target;
     };
     if (provider) {
-        const std::string p = lower(trim(*provider));
+        const std::string p = text::lowerAscii(text::trim(*provider));
         if (p.starts_with("microsoft.jet.oledb") || p.starts_with("microsoft.ace.oledb"))
             return sqliteTarget();
         target.kind = ConnectionTarget::Kind::Odbc;
@@ -267,7 +247,8 @@ std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, E
             return target;
         }
         error =
-            makeError(ErrorClass::BadArgument, "Provider cannot be found: \"" + std::string(trim(*provider)) + "\"");
+            makeError(ErrorClass::BadArgument,
+                      "Provider cannot be found: \"" + std::string(text::trim(*provider)) + "\"");
         error.number = kErrNoProvider;
         return std::nullopt;
     }
@@ -325,7 +306,7 @@ std::string maskPasswords(std::string_view text)
         while (i < text.size() && text[i] != ';')
             ++i;
         const std::string_view value = text.substr(valueStart, i - valueStart);
-        if (isPasswordKey(key) && !trim(value).empty())
+        if (isPasswordKey(key) && !text::trim(value).empty())
             out += "****";
         else
             out.append(value);

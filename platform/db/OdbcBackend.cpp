@@ -4,6 +4,7 @@
 
 #include "db/Backend_p.h"
 #include "db/SqlText.h"
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 
 #include <sql.h>
@@ -165,9 +166,7 @@ class OdbcBackend final : public Backend {
         m_quote = infoText(SQL_IDENTIFIER_QUOTE_CHAR);
         if (m_quote.empty() || m_quote == " ")
             m_quote = "\"";
-        std::string d = dbms;
-        std::transform(d.begin(), d.end(), d.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string d = text::lowerAscii(dbms);
         if (d.find("postgres") != std::string::npos)
             m_dialect = Dialect::PostgreSql;
         else if (d.find("sql server") != std::string::npos)

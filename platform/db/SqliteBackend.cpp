@@ -4,6 +4,7 @@
 #include "db/Backend_p.h"
 #include "db/JetShim_p.h"
 #include "db/SqlText.h"
+#include "text/Ascii.h"
 
 #include <sqlite3.h>
 
@@ -17,12 +18,6 @@ namespace zs::db {
 namespace {
 
 constexpr const char* kSource = "SQLite";
-
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 ErrorClass classify(int rc, bool opening)
 {
@@ -68,7 +63,7 @@ Value::Type typeFromDecl(const char* decl)
 {
     if (!decl)
         return Value::Type::Text;
-    const std::string d = lower(decl);
+    const std::string d = text::lowerAscii(decl);
     if (d.find("bool") != std::string::npos || d.find("bit") != std::string::npos)
         return Value::Type::Boolean;
     if (d.find("date") != std::string::npos || d.find("time") != std::string::npos)
@@ -285,13 +280,13 @@ class SqliteBackend final : public Backend {
         if (rs.eof())
             return rejected(errors, "no such table: " + reset.table);
         const std::string table = rs.value(std::size_t{0}).toString();
-        const std::string createSql = lower(rs.value(std::size_t{1}).toString());
+        const std::string createSql = text::lowerAscii(rs.value(std::size_t{1}).toString());
         RecordSet cols;
         if (!query("select name from pragma_table_info(" + quoteLiteral(table) + ")", cols, errors))
             return false;
         bool found = false;
         for (; !cols.eof(); cols.moveNext())
-            found = found || lower(cols.value(std::size_t{0}).toString()) == lower(reset.column);
+            found = found || text::lowerAscii(cols.value(std::size_t{0}).toString()) == text::lowerAscii(reset.column);
         if (!found)
             return rejected(errors, "no such column: " + reset.column);
         RecordSet trig;

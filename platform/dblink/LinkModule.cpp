@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 #include "db/RecordSet.h"
 #include "db/Value.h"
+#include "text/Ascii.h"
 
 #include <sqlite3.h>
 
@@ -284,12 +285,7 @@ std::string createLinkSql(const std::string& local, const std::string& source, c
 
 std::string sourceConnectionString(const std::string& source)
 {
-    auto lowerCopy = [](std::string s) {
-        for (char& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    const std::string low = lowerCopy(source);
+    const std::string low = text::lowerAscii(source);
     if (low.rfind("odbc;", 0) == 0)
         return source.substr(5);
     // A Jet link source: items separated by ";", the file in DATABASE=.
@@ -297,7 +293,7 @@ std::string sourceConnectionString(const std::string& source)
     while (pos <= source.size()) {
         const std::size_t end = source.find(';', pos);
         const std::string item = source.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        if (lowerCopy(item).rfind("database=", 0) == 0 && low.find("driver=") == std::string::npos &&
+        if (text::lowerAscii(item).rfind("database=", 0) == 0 && low.find("driver=") == std::string::npos &&
             low.find("dsn=") == std::string::npos)
             return "Data Source=" + item.substr(9) + ";";
         if (end == std::string::npos)

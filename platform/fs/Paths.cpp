@@ -1,5 +1,7 @@
 #include "fs/Paths.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,13 +12,6 @@
 namespace zs::fs {
 
 namespace {
-
-bool equalsNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
 
 } // namespace
 
@@ -63,7 +58,7 @@ std::filesystem::path resolveCaseInsensitive(const std::filesystem::path& path)
         bool found = false;
         for (std::filesystem::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string candidate = it->path().filename().string();
-            if (equalsNoCase(candidate, name)) {
+            if (text::equalsNoCase(candidate, name)) {
                 built /= candidate;
                 current = it->path();
                 found = true;

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/SqlText.h"
+#include "text/Ascii.h"
 #include "time/Clock.h"
 
 #include <charconv>
@@ -62,13 +63,6 @@ std::string reaggregate(const std::string& a)
     return "SUM";
 }
 
-std::string upper(std::string s)
-{
-    for (char& ch : s)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    return s;
-}
-
 /// The facts of `cube` aggregated by its dimensions, optionally limited by `extraCondition`.
 std::string aggregateSelect(const CubeDef& cube, const std::string& extraCondition)
 {
@@ -80,7 +74,7 @@ std::string aggregateSelect(const CubeDef& cube, const std::string& extraConditi
     }
     for (const auto& m : cube.measures) {
         const std::string arg = m.aggregate == "count" && m.column.empty() ? "*" : quoteId(m.column);
-        cols += upper(m.aggregate) + "(" + arg + ") AS " + quoteId(m.name) + ", ";
+        cols += text::upperAscii(m.aggregate) + "(" + arg + ") AS " + quoteId(m.name) + ", ";
     }
     cols += "COUNT(*) AS \"fact_count\"";
     std::string sql = "SELECT " + cols + " FROM " + quoteId(cube.sourceTable);

@@ -2,6 +2,7 @@
 
 #include "fs/Paths.h"
 #include "process/CommandLine.h"
+#include "text/Ascii.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -131,10 +132,7 @@ std::optional<std::string> findProgram(const std::string& program)
     if (auto found = findExact(program))
         return found;
     if (program.size() > 4) {
-        std::string ext = program.substr(program.size() - 4);
-        for (auto& c : ext)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".exe")
+        if (text::equalsNoCase(std::string_view(program).substr(program.size() - 4), ".exe"))
             return findExact(program.substr(0, program.size() - 4));
     }
     return std::nullopt;

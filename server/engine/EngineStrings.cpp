@@ -12,24 +12,6 @@
 
 namespace zs::engine {
 
-std::string upper(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::vector<std::string> split(std::string_view text, char sep)
 {
     std::vector<std::string> items;
@@ -62,16 +44,6 @@ std::string replaceAll(std::string_view text, std::string_view what, std::string
         out.append(with);
         start = pos + what.size();
     }
-}
-
-std::string trim(std::string_view text)
-{
-    std::size_t b = 0, e = text.size();
-    while (b < e && text[b] == ' ')
-        ++b;
-    while (e > b && text[e - 1] == ' ')
-        --e;
-    return std::string(text.substr(b, e - b));
 }
 
 std::string sqlQuote(std::string_view text)

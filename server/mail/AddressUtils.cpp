@@ -2,6 +2,7 @@
 
 #include "net/Fd.h"
 #include "net/Resolve.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -42,18 +43,10 @@ std::vector<std::string> split(const std::string& s, char sep)
     }
 }
 
-std::string trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // A whole decimal number, as the old numeric test accepted it (blanks around allowed).
 bool readNumber(const std::string& part, long& value)
 {
-    const std::string t = trim(part);
+    const std::string t(text::trim(part));
     if (t.empty() || t.size() > 9 || !std::all_of(t.begin(), t.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return false;
     value = std::stol(t);
@@ -82,8 +75,7 @@ bool IsValidEmailAddress(const std::string& address)
 
 bool IsValidHost(const std::string& hostIn)
 {
-    std::string host = trim(hostIn);
-    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string host = text::upperAscii(text::trim(hostIn));
     if (host.empty())
         return false;
     if (IsDottedAddress(host))
@@ -132,7 +124,7 @@ std::string GetIPHost()
 
 std::string GetIPAddress(const std::string& host)
 {
-    const std::string name = host.empty() ? GetIPHost() : trim(host);
+    const std::string name = host.empty() ? GetIPHost() : std::string(text::trim(host));
     return zs::net::resolveIPv4(name).value_or(std::string());
 }
 
@@ -222,8 +214,7 @@ std::string GetContentType(const std::string& fileName, const std::string& fallb
     const auto dot = fileName.rfind('.');
     if (dot == std::string::npos)
         return fallback;
-    std::string ext = fileName.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ext = text::lowerAscii(fileName.substr(dot));
     const auto it = kTypes.find(ext);
     return it == kTypes.end() ? fallback : it->second;
 }

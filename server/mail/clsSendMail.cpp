@@ -6,6 +6,7 @@
 #include "mail/ReplyReader.h"
 #include "net/TcpClient.h"
 #include "registry/UserRegistry.h"
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "time/Clock.h"
 
@@ -39,17 +40,6 @@ const std::string kErrPort = "Invalid Remote Port";
 const std::string kErrTimeout = "Timeout occurred: The SMTP Host did not respond to the request";
 const std::string kErrClosed = "Connection closed by the SMTP Host";
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-bool equalNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && lower(a) == lower(b);
-}
-
 std::string boolText(bool v)
 {
     return v ? "-1" : "0";
@@ -68,7 +58,7 @@ long readLong(const std::string& text)
 
 bool readBool(const std::string& text)
 {
-    const std::string t = lower(text);
+    const std::string t = text::lowerAscii(text);
     if (t == "true")
         return true;
     if (t == "false" || t.empty())
@@ -165,10 +155,7 @@ clsSendMail::~clsSendMail()
 
 std::string clsSendMail::trim(const std::string& s)
 {
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+    return std::string(text::trim(s));
 }
 
 std::vector<std::string> clsSendMail::splitList(const std::string& v) const
@@ -209,13 +196,14 @@ std::string clsSendMail::join(const std::vector<std::string>& list) const
 
 void clsSendMail::AddError(const std::string& text)
 {
-    if (std::none_of(m_errors.begin(), m_errors.end(), [&](const std::string& e) { return equalNoCase(e, text); }))
+    if (std::none_of(m_errors.begin(), m_errors.end(),
+                     [&](const std::string& e) { return text::equalsNoCase(e, text); }))
         m_errors.push_back(text);
 }
 
 void clsSendMail::RemoveError(const std::string& text)
 {
-    std::erase_if(m_errors, [&](const std::string& e) { return equalNoCase(e, text); });
+    std::erase_if(m_errors, [&](const std::string& e) { return text::equalsNoCase(e, text); });
 }
 
 void clsSendMail::raiseStatus(const std::string& text)
@@ -335,7 +323,7 @@ void clsSendMail::setContentBase(const std::string& v)
     }
     std::string s = v;
     std::replace(s.begin(), s.end(), '\\', '/');
-    if (lower(s).find("http://") == std::string::npos)
+    if (text::lowerAscii(s).find("http://") == std::string::npos)
         s = "http://" + s;
     if (s.back() != '/')
         s += '/';
@@ -627,12 +615,12 @@ void clsSendMail::sendBytes(const std::string& bytes)
 
 void clsSendMail::onReply(const std::string& reply)
 {
-    const std::string code = lower(reply.substr(0, 3));
+    const std::string code = text::lowerAscii(reply.substr(0, 3));
     if (code == "220" || code == "221" || code == "251") {
         m_reply = true;
     } else if (code == "250") {
         m_reply = true;
-        const std::string l = lower(reply);
+        const std::string l = text::lowerAscii(reply);
         if (l.find("auth") != std::string::npos && l.find("login") != std::string::npos)
             m_loginOffered = true;
     } else if (code == "235") {
@@ -642,7 +630,7 @@ void clsSendMail::onReply(const std::string& reply)
         for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
             challenge.erase(p, 1);
         // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
-        std::string decoded = lower(zs::mail::DecodeBase64String(trim(challenge)));
+        std::string decoded = text::lowerAscii(zs::mail::DecodeBase64String(trim(challenge)));
         std::erase(decoded, ' ');
         if (decoded.find("username") != std::string::npos)
             sendText(EncodeBase64Text(m_username));
@@ -1011,10 +999,10 @@ bool clsSendMail::EmbedInlineFiles()
         const std::string name = zs::text::toLatin1(m_attachNames[i]);
         if (name.empty())
             continue;
-        const std::string lname = lower(name);
+        const std::string lname = text::lowerAscii(name);
         std::size_t from = 0;
         for (;;) {
-            const std::size_t p = lower(m_message).find(lname, from);
+            const std::size_t p = text::lowerAscii(m_message).find(lname, from);
             if (p == std::string::npos)
                 break;
             const std::size_t l = p == 0 ? std::string::npos : m_message.rfind('<', p);

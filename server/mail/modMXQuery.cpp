@@ -2,6 +2,7 @@
 
 #include "net/Resolve.h"
 #include "net/UdpExchange.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -103,14 +104,6 @@ bool skipDNSName(const ReplyBuffer& buf, std::size_t& pos)
     return false;
 }
 
-std::string trimBlanks(const std::string& s)
-{
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
 // Exchange sort by preference, ascending unless `descending`; equal preferences never move.
 void SortMXRecords(std::vector<MXRecord>& list, bool descending)
 {
@@ -185,7 +178,7 @@ std::string modMXQuery::ParseMXAnswers(std::span<const std::uint8_t> reply, unsi
             break;
         if (endedOnZero)
             ++pos; // a name written out ends on its zero byte; a pointer has been stepped over
-        if (trimBlanks(host).empty())
+        if (text::trim(host, " ").empty())
             continue;
         records.push_back({host, preference});
         if (!haveBest || preference < bestPreference) {
@@ -206,7 +199,7 @@ std::string modMXQuery::GetHostNameFromIP(const std::string& address)
     std::string name = zs::net::reverseIPv4(address);
     if (name.size() > 256)
         name.resize(256);
-    return trimBlanks(name);
+    return std::string(text::trim(name, " "));
 }
 
 void modMXQuery::GetDNSServers()

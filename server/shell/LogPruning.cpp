@@ -1,5 +1,7 @@
 #include "shell/LogPruning.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -10,8 +12,7 @@ namespace zs::shell {
 std::optional<time::DateTime> dayLogDate(const std::filesystem::path& file)
 {
     std::string name = file.filename().string();
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string lower = text::lowerAscii(name);
     if (lower.size() < 4 || lower.compare(lower.size() - 4, 4, ".log") != 0)
         return std::nullopt;
     const std::string stem = name.substr(0, name.size() - 4);

@@ -1,5 +1,6 @@
 #include "shell/SettingsStore.h"
 
+#include "text/Ascii.h"
 #include "xml/XmlUtilities.h"
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
@@ -14,18 +15,6 @@
 namespace zs::shell {
 
 namespace {
-
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-std::string upper(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-    return s;
-}
 
 /// A whole number as the settings hold it ("6", " 6 ", "6,0"); nothing when it is not one.
 std::optional<long> toInteger(const std::string& text)
@@ -124,7 +113,7 @@ bool SettingsStore::load()
 
 std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
 {
-    const std::string l = lower(text);
+    const std::string l = text::lowerAscii(text);
     // A bare name lives in the program folder; anything with a folder part is taken as written.
     // Both kinds are found on disk whatever their case, since the file holds them lower-cased.
     if (l.find('\\') == std::string::npos && l.find('/') == std::string::npos)
@@ -151,16 +140,16 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
     auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
 
     for (const auto& child : root.children()) {
-        const std::string name = upper(child.localName());
+        const std::string name = text::upperAscii(child.localName());
         const std::string text = child.text();
         if (name == "SERVERTYPE") {
-            m_values.TipoServer = lower(text);
+            m_values.TipoServer = text::lowerAscii(text);
         } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
             std::string& target = name == "SERVERNAME" ? m_values.NomeServer
                                   : name == "LOGIN"    ? m_values.UtenteServer
                                   : name == "DATABASE" ? m_values.NomeDatabase
                                                        : m_values.ProviderServer;
-            target = m_values.TipoServer != "access" ? lower(text) : std::string();
+            target = m_values.TipoServer != "access" ? text::lowerAscii(text) : std::string();
         } else if (name == "PASSWORD") {
             m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
         } else if (name == "DATABASEACCESS") {
@@ -168,7 +157,7 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
             if (text.empty())
                 m_values.PercorsoAccess.clear();
         } else if (name == "PROVIDERACCESS") {
-            m_values.ProviderAccess = isServer() ? std::string() : lower(text);
+            m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
         } else if (name == "TIMEOUT") {
             if (auto v = integer(name, text))
                 m_values.TimeoutComandi = static_cast<int>(*v);

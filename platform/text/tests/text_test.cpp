@@ -1,3 +1,4 @@
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "text/ItalianFormat.h"
 #include "time/Clock.h"
@@ -33,4 +34,49 @@ TEST(ItalianFormat, DatesTimesNamesAndNumbers)
     time::FakeClock clock({2004, 2, 29, 12, 0, 1});
     EXPECT_EQ(text::today(clock), "29/02/2004");
     EXPECT_EQ(text::timeNow(clock), "12:00:01");
+}
+
+TEST(Ascii, CaseChangesOnlyAsciiLettersWhateverTheLocale)
+{
+    // "Città" in UTF-8: the two bytes of à must pass through untouched.
+    EXPECT_EQ(text::lowerAscii("CITT\xC3\x80 Àz[@"), "citt\xC3\x80 Àz[@");
+    EXPECT_EQ(text::upperAscii("citt\xC3\xA0 `{a"), "CITT\xC3\xA0 `{A");
+    EXPECT_EQ(text::lowerAscii('Q'), 'q');
+    EXPECT_EQ(text::upperAscii('\xE0'), '\xE0');
+    struct Case {
+        const char* a;
+        const char* b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {"Provider", "PROVIDER", true},  {"", "", true}, {"abc", "abcd", false}, {"[", "{", false}, {"@", "`", false},
+        {"\xC3\xA0", "\xC3\x80", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " ~ " + c.b);
+        EXPECT_EQ(text::equalsNoCase(c.a, c.b), c.equal);
+    }
+}
+
+TEST(Ascii, TrimTakesTheGivenCharactersFromBothEnds)
+{
+    struct Case {
+        const char* name;
+        std::string_view in;
+        std::string_view chars;
+        std::string_view both, left, right;
+    };
+    const Case cases[] = {
+        {"blanks", " \t a b \t ", text::kBlanks, "a b", "a b \t ", " \t a b"},
+        {"spaces only keep tabs", " \ta\t ", " ", "\ta\t", "\ta\t ", " \ta\t"},
+        {"all blank", " \t ", text::kBlanks, "", "", ""},
+        {"empty", "", text::kBlanks, "", "", ""},
+        {"line ends", "\r\n x\r\n", " \t\r\n", "x", "x\r\n", "\r\n x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(text::trim(c.in, c.chars), c.both);
+        EXPECT_EQ(text::trimLeft(c.in, c.chars), c.left);
+        EXPECT_EQ(text::trimRight(c.in, c.chars), c.right);
+    }
 }

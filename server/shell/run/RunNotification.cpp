@@ -4,6 +4,7 @@
 #include "process/Process.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
+#include "text/Ascii.h"
 #include "time/Clock.h"
 
 #include <cstdio>
@@ -23,14 +24,6 @@ std::string dayLogName(const time::DateTime& d)
     char name[16];
     std::snprintf(name, sizeof name, "%02d%02d%02d.log", d.year % 100, d.month, d.day);
     return name;
-}
-
-std::string trim(const std::string& s)
-{
-    const auto a = s.find_first_not_of(' ');
-    if (a == std::string::npos)
-        return {};
-    return s.substr(a, s.find_last_not_of(' ') - a + 1);
 }
 
 } // namespace
@@ -138,7 +131,7 @@ void RunNotification::SendEmail(const MailMessage& message)
 {
     m_lastFailure.clear();
     MailMessage m = message;
-    m.attachments = trim(m.attachments);
+    m.attachments = std::string(text::trim(m.attachments, " "));
     m_lastFailure = m_sender.send(m, [this](const std::string& status) {
         const LogNodeId id = m_log.OutputResponse(status, false, 1);
         m_log.setImage(id, LogImage::Success);
@@ -147,7 +140,7 @@ void RunNotification::SendEmail(const MailMessage& message)
 
 std::string RunNotification::SendEmailFailed() const
 {
-    return trim(m_lastFailure).empty() ? std::string() : m_lastFailure;
+    return text::trim(m_lastFailure, " ").empty() ? std::string() : m_lastFailure;
 }
 
 } // namespace zs::shell
