@@ -2,6 +2,7 @@
 #include "BusHarness.h"
 
 #include "Socket.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -179,18 +180,7 @@ TEST_F(Settings, EventDatagramFormAndTextLimit)
         EXPECT_EQ(d->find("t11"), std::string::npos);
 
         // A socket error reaches the log through the socket layer's report.
-        int port = 0;
-        {
-            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            socklen_t len = sizeof a;
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-            port = ntohs(a.sin_port);
-            ::close(fd);
-        }
+        const int port = zs::test::freePort();
         sockSetTimeouts(shortTimeouts());
         EXPECT_EQ(sockOpen("127.0.0.1", port, false), -1);
         d = sink.next();

@@ -5,6 +5,7 @@
 #include "Bus.h"
 
 #include "Wire.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,16 +21,10 @@ namespace {
 
 int listenOnLoopback(int& port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    EXPECT_EQ(::listen(fd, 4), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    zs::test::LoopbackSocket socket;
+    EXPECT_TRUE(socket.ok());
+    port = socket.port();
+    return socket.release();
 }
 
 TEST_F(BusTest, ReceiveThroughTheProxyEndsOnCloseAndOnTimeOut)

@@ -1,18 +1,16 @@
 #include "pgtest/PgServer.h"
 
 #include "process/Process.h"
+#include "testsupport/Loopback.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <random>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,23 +31,6 @@ std::string odbcDriver(const char* name)
             return p;
     }
     return name;
-}
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
 }
 
 bool asRoot()
@@ -116,7 +97,7 @@ bool startCluster(std::string& dir, int& port, std::string& error)
         removeFolder(dir);
         return false;
     }
-    port = freePort();
+    port = zs::test::freePort();
     r = process::run(
         asPostgres({kBin + "pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w", "-t", "30", "-o",
                     "-c listen_addresses=127.0.0.1 -p " + std::to_string(port) + " -k " + dir +

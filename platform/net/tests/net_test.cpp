@@ -1,6 +1,7 @@
 #include "net/Resolve.h"
 #include "net/TcpClient.h"
 #include "net/UdpExchange.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -10,37 +11,20 @@
 
 using namespace zs::net;
 
-namespace {
-// A loopback listening socket on a free port.
-struct Listener {
-    Fd fd{::socket(AF_INET, SOCK_STREAM, 0)};
-    std::uint16_t port = 0;
-    Listener()
-    {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        ::listen(fd.get(), 4);
-        socklen_t len = sizeof sa;
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-};
-} // namespace
+using zs::test::LoopbackSocket;
 
 TEST(TcpClient, ConnectsSendsReceivesAndSeesClose)
 {
-    Listener l;
+    LoopbackSocket l;
     TcpClient c;
-    ASSERT_TRUE(c.connect("127.0.0.1", l.port));
+    ASSERT_TRUE(c.connect("127.0.0.1", l.port()));
     bool connected = false;
     for (int i = 0; i < 100 && !connected; ++i)
         connected = c.pump(10).connected;
     ASSERT_TRUE(connected);
     EXPECT_EQ(c.state(), TcpClient::State::Connected);
     EXPECT_EQ(c.localAddress(), "127.0.0.1");
-    Fd peer(::accept(l.fd.get(), nullptr, nullptr));
+    Fd peer(::accept(l.fd(), nullptr, nullptr));
     c.send("hello");
     std::size_t sent = 0;
     for (int i = 0; i < 100 && sent < 5; ++i)
@@ -66,8 +50,8 @@ TEST(TcpClient, RefusedConnectionIsAnError)
 {
     std::uint16_t port;
     {
-        Listener l;
-        port = l.port;
+        LoopbackSocket l;
+        port = l.port();
     }
     TcpClient c;
     ASSERT_TRUE(c.connect("127.0.0.1", port));
@@ -92,14 +76,8 @@ TEST(Resolve, ResolverConfigAndLookups)
 
 TEST(UdpExchange, UnansweredRequestEndsAtTheBound)
 {
-    Fd silent(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(silent.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-    auto r = udpExchange("127.0.0.1", ntohs(sa.sin_port), "q", 200, 512);
+    LoopbackSocket silent(LoopbackSocket::Kind::Udp);
+    auto r = udpExchange("127.0.0.1", silent.port(), "q", 200, 512);
     EXPECT_EQ(r.outcome, UdpOutcome::NoAnswer);
     EXPECT_EQ(udpExchange("999.1.1.1", 53, "q", 200, 512).outcome, UdpOutcome::BadAddress);
 }

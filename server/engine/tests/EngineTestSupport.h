@@ -9,6 +9,7 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -20,17 +21,7 @@
 
 namespace zs::engine::test {
 
-class FakeYield : public shell::YieldHook {
-public:
-    void yield() override
-    {
-        ++count;
-        if (onYield)
-            onYield(count);
-    }
-    int count = 0;
-    std::function<void(int)> onYield;
-};
+using FakeYield = zs::test::CountingYield;
 
 class RecordingBackend : public EngineBackend {
 public:

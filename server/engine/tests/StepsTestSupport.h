@@ -6,6 +6,7 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -17,24 +18,8 @@
 
 namespace zs::engine::test {
 
-class RecordingMessages : public shell::MessageService {
-  public:
-    struct Box {
-        std::string text, title;
-        shell::MessageIcon icon;
-    };
-    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
-    {
-        boxes.push_back({text, title, icon});
-    }
-    std::vector<Box> boxes;
-};
-
-class CountingYield : public shell::YieldHook {
-  public:
-    void yield() override { ++count; }
-    int count = 0;
-};
+using zs::test::CountingYield;
+using zs::test::RecordingMessages;
 
 inline std::string sqliteCs(const std::filesystem::path& file)
 {

@@ -5,6 +5,7 @@
 #include "engine/CalendarTable.h"
 #include "engine/RunStatistics.h"
 #include "engine/StepTree.h"
+#include "shell/testsupport/ShellDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -111,18 +112,12 @@ TEST(RunStatistics, ModuloMissingChildrenIsRepaired)
     EXPECT_EQ(modulo(*doc, "A", "lasttime"), "3");
 }
 
-class NullMessages : public shell::MessageService {
-public:
-    void show(const std::string& text, shell::MessageIcon, const std::string&) override { shown.push_back(text); }
-    std::vector<std::string> shown;
-};
-
 TEST(RunStatistics, UnreadableFileIsNeverOverwritten)
 {
     zs::test::TempDir dir;
     const auto file = dir / "stat.xml";
     zs::test::writeFile(file, "<stat><modulo>");
-    NullMessages messages;
+    zs::test::RecordingMessages messages;
     RunStatistics stats(file, messages);
     EXPECT_FALSE(stats.usable());
     stats.AggiornaStatistiche("A", 1);
@@ -135,7 +130,7 @@ TEST(RunStatistics, UnreadableFileIsNeverOverwritten)
 TEST(RunStatistics, SavedFileReadsBack)
 {
     zs::test::TempDir dir;
-    NullMessages messages;
+    zs::test::RecordingMessages messages;
     {
         RunStatistics stats(dir / "stat.xml", messages);
         stats.AggiornaStatistiche("A", 4);

@@ -10,6 +10,7 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -23,11 +24,7 @@ using engine::RunTimeError;
 
 namespace {
 
-class CountingYield : public shell::YieldHook {
-  public:
-    void yield() override { ++count; }
-    int count = 0;
-};
+using zs::test::CountingYield;
 
 class ConnessioniTest : public ::testing::Test {
   protected:

@@ -64,12 +64,12 @@ TEST_F(DataBaseTest, BuildsTheAccessTablesAndReportsEachOne)
                         "Creazione tabella SENZATIPO: non completata a causa di errori\r\n"
                         "Creazione tabella CHIAVEERRATA: non completata a causa di errori\r\n"
                         "Creazione tabella MISURA: non completata a causa di errori\r\n");
-    ASSERT_EQ(m_messages.boxes.size(), 3u);
-    for (const auto& box : m_messages.boxes) {
+    ASSERT_EQ(m_messages.shown.size(), 3u);
+    for (const auto& box : m_messages.shown) {
         EXPECT_EQ(box.title, "Errore Creazione tabelle");
         EXPECT_EQ(box.icon, shell::MessageIcon::Critical);
     }
-    EXPECT_NE(m_messages.boxes[1].text.find("\r\nErrore sulla tabella: CHIAVEERRATA"), std::string::npos);
+    EXPECT_NE(m_messages.shown[1].text.find("\r\nErrore sulla tabella: CHIAVEERRATA"), std::string::npos);
 
     db::Connection c;
     ASSERT_TRUE(c.open(m_settings.ProviderAccess + m_settings.PercorsoAccess + ";"));
@@ -170,7 +170,7 @@ TEST_F(DataBaseTest, LinkedTablesReadAndAppendToTheRemoteTable)
     EXPECT_EQ(m_output, "Collegamento tabella ARTICOLI: eseguito con successo\r\n"
                         "Collegamento tabella Art'2: eseguito con successo\r\n"
                         "Collegamento tabella ROTTO: non completato a causa di errori\r\n");
-    EXPECT_TRUE(m_messages.boxes.empty());
+    EXPECT_TRUE(m_messages.shown.empty());
 
     db::Connection c; // a new connection reads the stored links
     ASSERT_TRUE(c.open(test::sqliteCs(path("target.mdb"))));

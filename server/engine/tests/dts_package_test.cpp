@@ -43,7 +43,7 @@ TEST_F(DtsPackageTest, RunsTheStepsInOrder)
     addStep("Altro", 1, "Mai", "delete from T");
     EXPECT_TRUE(run("<SERVER>altro</SERVER><packagename>Carica</packagename>"));
     EXPECT_EQ(scalar(m_db, "select group_concat(n) from T"), "1,2");
-    EXPECT_TRUE(m_messages.boxes.empty());
+    EXPECT_TRUE(m_messages.shown.empty());
     const std::string log = dayLog();
     EXPECT_NE(log.find(":Package : Carica\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(":Step Dts : Step \"Primo\" Succeeded\r\n\r\nStep \"Raddoppia\" Succeeded\r\n\r\n"),
@@ -59,9 +59,9 @@ TEST_F(DtsPackageTest, AFailingStepFailsThePackageStep)
     m_log.OutputResponse("Pacchetto", false, 0);
     EXPECT_FALSE(run("<packagename>Carica</packagename>"));
     EXPECT_EQ(scalar(m_db, "select group_concat(n) from T"), "1,3");
-    ASSERT_EQ(m_messages.boxes.size(), 1u);
-    EXPECT_EQ(m_messages.boxes[0].title, "Errore.");
-    const std::string& box = m_messages.boxes[0].text;
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].title, "Errore.");
+    const std::string& box = m_messages.shown[0].text;
     EXPECT_EQ(
         box.rfind("Step \"Primo\" Succeeded\r\n\r\nStep \"Rotto\" Failed\r\n\tError: -2147217900\r\n\tSource: ", 0), 0u)
         << box;
@@ -73,8 +73,8 @@ TEST_F(DtsPackageTest, AFailingStepFailsThePackageStep)
 TEST_F(DtsPackageTest, AnUnknownPackageOrStoreFails)
 {
     EXPECT_FALSE(run("<packagename>Nessuno</packagename>"));
-    ASSERT_EQ(m_messages.boxes.size(), 1u);
-    EXPECT_EQ(m_messages.boxes[0].text, "Package Nessuno non trovato .ExecutePackage");
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, "Package Nessuno non trovato .ExecutePackage");
     EXPECT_EQ(dayLog().find("Package : "), std::string::npos);
     EXPECT_NE(dayLog().find(":Package Nessuno non trovato.ExecutePackage\r\n"), std::string::npos);
 
@@ -82,7 +82,7 @@ TEST_F(DtsPackageTest, AnUnknownPackageOrStoreFails)
     EXPECT_FALSE(run("<packagename>x' or '1'='1</packagename>"));
     ASSERT_TRUE(m_db.execute("drop table DtsPackageSteps"));
     EXPECT_FALSE(run("<packagename>Carica</packagename>"));
-    EXPECT_EQ(m_messages.boxes.size(), 3u);
+    EXPECT_EQ(m_messages.shown.size(), 3u);
 }
 
 } // namespace

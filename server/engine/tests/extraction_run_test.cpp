@@ -7,6 +7,7 @@
 #include "engine/EngineHost.h"
 #include "engine/ExtractionRun.h"
 #include "engine/StepTree.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "xml/XmlDocument.h"
 
 #include <algorithm>
@@ -37,11 +38,6 @@ public:
     bool busOk = true;
 };
 
-class Messages : public shell::MessageService {
-public:
-    void show(const std::string&, shell::MessageIcon, const std::string&) override {}
-};
-
 struct RunFx {
     explicit RunFx(std::string tipo, const std::string& body) : f(std::move(tipo))
     {
@@ -59,7 +55,7 @@ struct RunFx {
     std::vector<std::string> dbCalls() const { return f.db.calls; }
     EngineFixture f;
     RecordingHost host;
-    Messages messages;
+    zs::test::RecordingMessages messages;
     xml::Document doc;
     StepTree tree;
 };

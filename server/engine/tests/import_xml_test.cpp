@@ -128,9 +128,9 @@ TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
     EXPECT_FALSE(step("<path>" + path("in").string() + "</path><schema>" + path("rotto.xsd").string() + "</schema>"));
     EXPECT_FALSE(
         step("<path>" + path("manca").string() + "</path><schema>" + path("schema.xsd").string() + "</schema>"));
-    ASSERT_EQ(m_messages.boxes.size(), 2u);
-    EXPECT_EQ(m_messages.boxes[1].title, "Errore.");
-    EXPECT_EQ(m_messages.boxes[1].text,
+    ASSERT_EQ(m_messages.shown.size(), 2u);
+    EXPECT_EQ(m_messages.shown[1].title, "Errore.");
+    EXPECT_EQ(m_messages.shown[1].text,
               "Errore nell'importazione dei file xml\r\nCartella di importazione inesistente: " +
                   path("manca").string() + "\r\n[.modImportXml.ImportXmlBulkLoad]");
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");

@@ -1,9 +1,10 @@
 // The MX resolver against a real dnsmasq, and its decoder against hostile answers.
-#include "Peers.h"
+#include "mailpeers/MailPeers.h"
 
 #include "mail/clsSendMail.h"
 #include "mail/modMXQuery.h"
 #include "net/Fd.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -103,14 +104,8 @@ TEST(MXQuery, RaisedErrors)
     modMXQuery none(optionsFor(dir, 53, "# nothing\n"));
     EXPECT_EQ(errorOf(none, "example.it"), "No DNS entries found, MX Query cannot contine.");
 
-    zs::net::Fd silent(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(silent.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-    auto opts = optionsFor(dir, ntohs(sa.sin_port), "nameserver 127.0.0.1\n");
+    zs::test::LoopbackSocket silent(zs::test::LoopbackSocket::Kind::Udp);
+    auto opts = optionsFor(dir, silent.port(), "nameserver 127.0.0.1\n");
     opts.timeoutMs = 200;
     modMXQuery quiet(opts);
     EXPECT_EQ(errorOf(quiet, "example.it"), "Problem receiving MX query");
@@ -177,33 +172,27 @@ TEST(MXQuery, StrayDatagramsAreIgnoredAndAHostileReplyGivesNothing)
 {
     // A UDP peer that first sends a datagram with a wrong identifier, then a reply whose
     // exchange name points at itself.
-    zs::net::Fd peer(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(peer.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(peer.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+    zs::test::LoopbackSocket peer(zs::test::LoopbackSocket::Kind::Udp);
     std::thread server([&] {
-        pollfd p{peer.get(), POLLIN, 0};
+        pollfd p{peer.fd(), POLLIN, 0};
         if (::poll(&p, 1, 3000) <= 0)
             return;
         unsigned char buf[512];
         sockaddr_in from{};
         socklen_t fl = sizeof from;
-        const ssize_t n = ::recvfrom(peer.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+        const ssize_t n = ::recvfrom(peer.fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
         if (n < 12)
             return;
         auto stray = reply(1, "example.it", mx(1, name("wrong.example.it")));
         stray[1] ^= 0xFF;
-        ::sendto(peer.get(), stray.data(), stray.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+        ::sendto(peer.fd(), stray.data(), stray.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
         auto hostile = reply(1, "example.it", {});
         const auto at = static_cast<std::uint8_t>(hostile.size() + 14);
         hostile = cat({hostile, mx(1, {0xC0, at})});
-        ::sendto(peer.get(), hostile.data(), hostile.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+        ::sendto(peer.fd(), hostile.data(), hostile.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
     });
     zs::test::TempDir dir;
-    modMXQuery mx(optionsFor(dir, ntohs(sa.sin_port), "nameserver 127.0.0.1\n"));
+    modMXQuery mx(optionsFor(dir, peer.port(), "nameserver 127.0.0.1\n"));
     EXPECT_EQ(mx.MXQuery("example.it"), "");
     server.join();
 }

@@ -1,10 +1,11 @@
 // Whole sends against real servers: the aiosmtpd peer, Dovecot for POP3 before SMTP, and
 // sockets that never answer for the time-outs.
-#include "Peers.h"
+#include "mailpeers/MailPeers.h"
 
 #include "mail/Encoders.h"
 #include "mail/clsSendMail.h"
 #include "net/Fd.h"
+#include "testsupport/Loopback.h"
 #include "text/Cp1252.h"
 #include "time/Clock.h"
 
@@ -244,21 +245,15 @@ TEST_F(MailSession, Pop3LogInBeforeSmtpAgainstDovecot)
 TEST_F(MailSession, SilentOrAbsentServersEndInSendFailedNeverSuccess)
 {
     // A socket that accepts connections (the kernel does) but never says a word.
-    zs::net::Fd silent(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(::listen(silent.get(), 4), 0);
-    socklen_t len = sizeof sa;
-    ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+    zs::test::LoopbackSocket silent;
+    ASSERT_TRUE(silent.ok());
 
     struct Case {
         const char* name;
         std::uint16_t port;
         const char* failure;
     } cases[] = {
-        {"never answers", ntohs(sa.sin_port), "Timeout occurred: The SMTP Host did not respond to the request\r\n"},
+        {"never answers", silent.port(), "Timeout occurred: The SMTP Host did not respond to the request\r\n"},
         {"refuses", freePort(), "Connection refused\r\n"},
     };
     for (const auto& c : cases) {

@@ -2,7 +2,7 @@
 // from the run button over the options dialog's step tree, the wizard when there are no
 // settings, and the run notification sent to a real SMTP server on loopback.
 
-#include "../../mail/tests/Peers.h"
+#include "mailpeers/MailPeers.h"
 
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -15,6 +15,7 @@
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/run/SendMailSender.h"
+#include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 
 #include <QApplication>
@@ -316,25 +317,17 @@ TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
 TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
 {
     zs::test::ScopedTestEnv env;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(fd, 4), 0); // accepted by the kernel, never greeted
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    zs::test::LoopbackSocket silent; // accepted by the kernel, never greeted
+    ASSERT_TRUE(silent.ok());
 
     SendMailSender sender([] {}, nullptr, 1);
     MailMessage m;
-    m.smtpHost = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    m.smtpHost = "127.0.0.1:" + std::to_string(silent.port());
     m.fromAddress = "server@zentrik.it";
     m.toAddress = "ops@zentrik.it";
     m.subject = "prova";
     std::vector<std::string> status;
     const std::string failure = sender.send(m, [&](const std::string& s) { status.push_back(s); });
-    ::close(fd);
     EXPECT_FALSE(failure.empty());
     EXPECT_FALSE(status.empty());
 }

@@ -3,6 +3,7 @@
 #include "fs/FileOps.h"
 #include "shell/PasswordCodec.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <cerrno>
@@ -16,18 +17,7 @@ namespace {
 
 const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
 
-struct RecordingMessages : MessageService {
-    void show(const std::string& text, MessageIcon icon, const std::string& title) override
-    {
-        shown.push_back({text, icon, title});
-    }
-    struct Shown {
-        std::string text;
-        MessageIcon icon;
-        std::string title;
-    };
-    std::vector<Shown> shown;
-};
+using zs::test::RecordingMessages;
 
 struct FakeCubes : CubeWindow {
     void Form_ShowMe() override {}

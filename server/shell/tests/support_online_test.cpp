@@ -4,6 +4,7 @@
 #include "process/Process.h"
 #include "shell/ShellServices.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RecordingMessages : MessageService {
-    void show(const std::string& text, MessageIcon icon, const std::string& title) override
-    {
-        shown.push_back(title + "|" + std::to_string(static_cast<int>(icon)) + "|" + text);
-    }
-    std::vector<std::string> shown;
-};
+using zs::test::RecordingMessages;
 
 struct RecordingNotice : AlertNotice {
     void setBackground(int r, int g, int b) override
@@ -143,8 +138,10 @@ TEST_F(SupportOnlineTest, WithoutTheServerStartSaysSoAndStopSaysNothing)
     EXPECT_FALSE(support.vncServer());
     support.StartSupportOnline("help.customer.example");
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0], "Attenzione.|3|Impossibile richiedere l'assistenza online perchè non è installato il "
-                                 "componente necessario.");
+    EXPECT_EQ(messages.shown[0].title, "Attenzione.");
+    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Information);
+    EXPECT_EQ(messages.shown[0].text,
+              "Impossibile richiedere l'assistenza online perchè non è installato il componente necessario.");
     support.StopSupportOnline();
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(notice.calls.empty());

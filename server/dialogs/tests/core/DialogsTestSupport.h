@@ -7,6 +7,7 @@
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <deque>
@@ -20,18 +21,7 @@ namespace zs::dialogs::dtest {
 
 inline const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
 
-struct RecordingMessages : shell::MessageService {
-    struct Shown {
-        std::string text;
-        shell::MessageIcon icon;
-        std::string title;
-    };
-    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
-    {
-        shown.push_back({text, icon, title});
-    }
-    std::vector<Shown> shown;
-};
+using zs::test::RecordingMessages;
 
 /// Answers from queues; a question with no scripted answer fails the test.
 struct ScriptedPrompts : Prompts {

@@ -7,6 +7,7 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -21,18 +22,7 @@ using zs::shell::InfoCubo;
 
 namespace {
 
-struct RecordingMessages : shell::MessageService {
-    struct Shown {
-        std::string text;
-        shell::MessageIcon icon;
-        std::string title;
-    };
-    std::vector<Shown> shown;
-    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
-    {
-        shown.push_back({text, icon, title});
-    }
-};
+using zs::test::RecordingMessages;
 
 /// The run window's side: every progress report takes 1.234 seconds of the fake clock.
 struct RunWindow : dialogs::CubiRunWindow {

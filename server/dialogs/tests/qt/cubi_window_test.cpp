@@ -3,6 +3,7 @@
 
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -19,13 +20,7 @@ using zs::dialogs::frmCubi;
 
 namespace {
 
-struct RecordingMessages : shell::MessageService {
-    std::vector<std::pair<std::string, std::string>> shown;
-    void show(const std::string& text, shell::MessageIcon, const std::string& title) override
-    {
-        shown.emplace_back(text, title);
-    }
-};
+using zs::test::RecordingMessages;
 
 class CubiWindowTest : public ::testing::Test {
 protected:
@@ -110,9 +105,9 @@ TEST_F(CubiWindowTest, UnreachableServerWarnsWhileVisible)
     QApplication::processEvents();
     m_window.Inizializza();
     ASSERT_EQ(m_messages.shown.size(), 1u);
-    EXPECT_EQ(m_messages.shown[0].first,
+    EXPECT_EQ(m_messages.shown[0].text,
               "Impossibile connettersi al server olap spento. Controllare le opzioni di configurazione.");
-    EXPECT_EQ(m_messages.shown[0].second, "Attenzione.");
+    EXPECT_EQ(m_messages.shown[0].title, "Attenzione.");
     EXPECT_EQ(m_window.cubes().size(), 3u);
     EXPECT_EQ(m_window.findChild<QLineEdit*>("txtDsoServer")->text(), "spento");
 }

@@ -4,10 +4,11 @@
 #include "engine/MailOrdini.h"
 #include "engine/SendMailOrderMailer.h"
 
-#include "Peers.h"
+#include "mailpeers/MailPeers.h"
 #include "db/Connection.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
@@ -16,11 +17,6 @@
 
 namespace zs::engine {
 namespace {
-
-class NoYield : public shell::YieldHook {
-  public:
-    void yield() override {}
-};
 
 struct Erp {
     Erp()
@@ -50,7 +46,7 @@ TEST(MailOrdiniSmtp, OneMessagePerManagerReachesTheServer)
     Erp erp;
     shell::DayLog dayLog(erp.env.home(), time::systemClock());
     shell::ProgramLog log(dayLog);
-    NoYield yield;
+    zs::test::CountingYield yield;
     SendMailOrderMailer mailer({}, nullptr, 10);
     MailOrdini step(
         log, yield, [&] { return &erp.db; },
@@ -77,7 +73,7 @@ TEST(MailOrdiniSmtp, AServerThatIsNotThereFailsTheStep)
     Erp erp;
     shell::DayLog dayLog(erp.env.home(), time::systemClock());
     shell::ProgramLog log(dayLog);
-    NoYield yield;
+    zs::test::CountingYield yield;
     SendMailOrderMailer mailer({}, nullptr, 3);
     const auto port = mail::test::freePort();
     MailOrdini step(

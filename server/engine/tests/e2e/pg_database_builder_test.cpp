@@ -8,6 +8,7 @@
 #include "pgtest/PgServer.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -15,12 +16,6 @@
 
 namespace zs::engine {
 namespace {
-
-class NoMessages : public shell::MessageService {
-  public:
-    void show(const std::string& text, shell::MessageIcon, const std::string&) override { boxes.push_back(text); }
-    std::vector<std::string> boxes;
-};
 
 std::string scalar(db::Connection& c, const std::string& sql)
 {
@@ -59,7 +54,7 @@ class PgDataBase : public ::testing::Test {
     std::string provider;
     std::optional<xml::Document> settingsDoc;
     std::string output;
-    NoMessages messages;
+    zs::test::RecordingMessages messages;
     DataBase builder{settings, [this] { return settingsDoc ? settingsDoc->root() : xml::Element(); },
                      [this](const std::string& t) { output += t; }, messages};
 };
@@ -102,7 +97,7 @@ TEST_F(PgDataBase, CreatesTheDatabaseAndItsTablesOnTheServer)
     EXPECT_EQ(output, "Creazione tabella CLIENTI: eseguita con successo\r\n"
                       "Creazione tabella CLIENTI su SQLServer: già esistente\r\n");
     EXPECT_TRUE(std::filesystem::exists(settings.PercorsoAccess));
-    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_TRUE(messages.shown.empty());
 
     // A link in the Access database to the server's table, through ODBC.
     ASSERT_TRUE(c.open(serverString()));

@@ -1,6 +1,5 @@
-#include "Peers.h"
+#include "mailpeers/MailPeers.h"
 
-#include <pwd.h>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -80,36 +79,6 @@ ChildProcess::~ChildProcess()
 bool ChildProcess::running() const
 {
     return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0;
-}
-
-std::uint16_t freePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
-
-bool waitForTcp(std::uint16_t port, int ms)
-{
-    for (int waited = 0; waited < ms; waited += 20) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-        ::close(fd);
-        if (ok)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 SmtpPeer::SmtpPeer(SmtpPeerOptions options)

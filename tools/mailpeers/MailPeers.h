@@ -2,10 +2,12 @@
 // Real servers for the mail tests, each on 127.0.0.1 and a free port, stopped on destruction:
 // the aiosmtpd-based SMTP peer, Dovecot POP3 and dnsmasq.
 
+#include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -25,10 +27,8 @@ private:
     pid_t m_pid = -1;
 };
 
-/// A port nobody listens on right now.
-std::uint16_t freePort();
-/// Waits (at most `ms`) until something accepts TCP connections on 127.0.0.1:port.
-bool waitForTcp(std::uint16_t port, int ms = 10000);
+using zs::test::freePort;
+using zs::test::waitForTcp;
 
 struct SmtpPeerOptions {
     std::string auth;       ///< "user:password" to offer AUTH LOGIN

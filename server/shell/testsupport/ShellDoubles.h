@@ -1,0 +1,42 @@
+#pragma once
+// Test doubles of the shell's services, shared by the shell, engine and dialog tests: a
+// message service that records every box, and a yield hook that counts its calls and can act
+// at a given one ("press Stop at the 3rd yield"). Header only; test code only.
+
+#include "shell/ShellServices.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zs::test {
+
+/// Records every message box; questions get the answer that ends the waiting.
+class RecordingMessages : public shell::MessageService {
+  public:
+    struct Shown {
+        std::string text;
+        shell::MessageIcon icon = shell::MessageIcon::Information;
+        std::string title;
+    };
+    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
+    {
+        shown.push_back({text, icon, title});
+    }
+    std::vector<Shown> shown;
+};
+
+/// Counts the yields; `onYield`, when set, runs at each with the count so far.
+class CountingYield : public shell::YieldHook {
+  public:
+    void yield() override
+    {
+        ++count;
+        if (onYield)
+            onYield(count);
+    }
+    int count = 0;
+    std::function<void(int)> onYield;
+};
+
+} // namespace zs::test
