@@ -12,21 +12,6 @@
 
 namespace zs::engine {
 
-std::vector<std::string> split(std::string_view text, char sep)
-{
-    std::vector<std::string> items;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t pos = text.find(sep, start);
-        if (pos == std::string_view::npos) {
-            items.emplace_back(text.substr(start));
-            return items;
-        }
-        items.emplace_back(text.substr(start, pos - start));
-        start = pos + 1;
-    }
-}
-
 std::string replaceAll(std::string_view text, std::string_view what, std::string_view with)
 {
     if (what.empty())

@@ -3,6 +3,7 @@
 // settings are compared this way), splitting and replacing as the original string functions do.
 
 #include "text/Ascii.h"
+#include "text/Split.h"
 
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ inline std::string lower(std::string_view text) { return text::lowerAscii(text);
 /// Blanks (spaces only) trimmed from both ends.
 inline std::string trim(std::string_view text) { return std::string(text::trim(text, " ")); }
 /// Splits at every occurrence of `sep`; an empty text gives one empty item.
-std::vector<std::string> split(std::string_view text, char sep);
+inline std::vector<std::string> split(std::string_view text, char sep) { return text::split(text, sep); }
 /// Replaces every occurrence of `what` (exact case) by `with`.
 std::string replaceAll(std::string_view text, std::string_view what, std::string_view with);
 /// The text between single quotes with every quote inside doubled: a safe SQL literal.

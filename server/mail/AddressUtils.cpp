@@ -3,6 +3,7 @@
 #include "net/Fd.h"
 #include "net/Resolve.h"
 #include "text/Ascii.h"
+#include "text/Split.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -30,19 +31,6 @@ constexpr const char* kTopLevelDomains =
     "SK SL SM SN SO SR ST SV SY SZ TC TD TF TG TH TJ TK TM TN TO TP TR TT TV TW TZ UA UG UK UM US UY UZ VA VC VE "
     "VG VI VN VU WF WS YE YT YU ZA ZM ZW";
 
-std::vector<std::string> split(const std::string& s, char sep)
-{
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const auto p = s.find(sep, start);
-        out.push_back(s.substr(start, p == std::string::npos ? std::string::npos : p - start));
-        if (p == std::string::npos)
-            return out;
-        start = p + 1;
-    }
-}
-
 // A whole decimal number, as the old numeric test accepted it (blanks around allowed).
 bool readNumber(const std::string& part, long& value)
 {
@@ -69,7 +57,7 @@ std::uint16_t checksum(const unsigned char* data, std::size_t len)
 
 bool IsValidEmailAddress(const std::string& address)
 {
-    const auto parts = split(address, '@');
+    const auto parts = text::split(address, '@');
     return parts.size() == 2 && IsValidHost(parts[1]);
 }
 
@@ -80,10 +68,10 @@ bool IsValidHost(const std::string& hostIn)
         return false;
     if (IsDottedAddress(host))
         return true;
-    const auto labels = split(host, '.');
+    const auto labels = text::split(host, '.');
     if (labels.size() < 2 || labels.back().empty())
         return false;
-    for (const auto& word : split(kTopLevelDomains, ' '))
+    for (const auto& word : text::split(kTopLevelDomains, ' '))
         if (word == labels.back())
             return true;
     return false;
@@ -91,7 +79,7 @@ bool IsValidHost(const std::string& hostIn)
 
 bool IsDottedAddress(const std::string& text)
 {
-    const auto parts = split(text, '.');
+    const auto parts = text::split(text, '.');
     if (parts.size() != 4)
         return false;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -104,7 +92,7 @@ bool IsDottedAddress(const std::string& text)
 
 std::uint32_t DottedToAddress(const std::string& text)
 {
-    const auto parts = split(text, '.');
+    const auto parts = text::split(text, '.');
     if (parts.size() != 4)
         return 0;
     std::uint32_t value = 0;

@@ -1,23 +1,12 @@
 #include "shell/ProportionalLayout.h"
 
+#include "text/Split.h"
+
 #include <charconv>
 #include <vector>
 
 namespace zs::shell {
 namespace {
-
-std::vector<std::string> split(const std::string& text, char sep)
-{
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        const auto pos = text.find(sep, start);
-        parts.push_back(text.substr(start, pos == std::string::npos ? std::string::npos : pos - start));
-        if (pos == std::string::npos)
-            return parts;
-        start = pos + 1;
-    }
-}
 
 std::optional<double> number(std::string text)
 {
@@ -42,7 +31,7 @@ std::string windowTag(long width, long height)
 
 std::optional<std::pair<double, double>> windowDesignSize(const std::string& tag)
 {
-    const auto fields = split(tag, '.');
+    const auto fields = text::split(tag, '.');
     if (fields.size() < 4)
         return std::nullopt;
     const auto w = number(fields[2]);
@@ -67,10 +56,10 @@ std::optional<Geometry> layoutControl(const std::string& windowTagText, const st
         return std::nullopt;
     Geometry g = current;
     const auto design = windowDesignSize(windowTagText);
-    const auto parts = split(controlTag, '@');
+    const auto parts = text::split(controlTag, '@');
     if (!design || parts.size() < 2)
         return g;
-    const auto fields = split(parts[1], '.');
+    const auto fields = text::split(parts[1], '.');
     if (fields.size() < 4)
         return g;
     const auto left = number(fields[0]), top = number(fields[1]), w = number(fields[2]), h = number(fields[3]);

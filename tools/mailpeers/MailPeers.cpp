@@ -17,14 +17,6 @@
 namespace zs::mail::test {
 namespace {
 
-std::string slurp(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 bool udpAnswers(std::uint16_t port)
 {
     // A DNS query for "." of type A is enough to see that the server is up.
@@ -93,7 +85,7 @@ SmtpPeer::SmtpPeer(SmtpPeerOptions options)
     m_proc = std::make_unique<ChildProcess>(argv, m_dir / "peer.log");
     for (int i = 0; i < 500 && m_port == 0; ++i) {
         if (std::filesystem::exists(portFile))
-            m_port = static_cast<std::uint16_t>(std::stoi(slurp(portFile)));
+            m_port = static_cast<std::uint16_t>(std::stoi(zs::test::readFile(portFile)));
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -105,12 +97,12 @@ std::string SmtpPeer::message(int n) const
     const auto p = m_dir / ("msg-" + std::to_string(n) + ".eml");
     for (int i = 0; i < 100 && !std::filesystem::exists(p); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return slurp(p);
+    return zs::test::readFile(p);
 }
 
 std::string SmtpPeer::envelope(int n) const
 {
-    return slurp(m_dir / ("msg-" + std::to_string(n) + ".env"));
+    return zs::test::readFile(m_dir / ("msg-" + std::to_string(n) + ".env"));
 }
 
 Pop3Peer::Pop3Peer(const std::string& user, const std::string& password)
@@ -162,7 +154,7 @@ Pop3Peer::~Pop3Peer()
 
 std::string Pop3Peer::log() const
 {
-    return slurp(m_dir / "dovecot.log") + slurp(m_dir / "stdout.log");
+    return zs::test::readFile(m_dir / "dovecot.log") + zs::test::readFile(m_dir / "stdout.log");
 }
 
 DnsPeer::DnsPeer(const std::vector<std::string>& mxHosts)

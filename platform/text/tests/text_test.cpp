@@ -1,6 +1,7 @@
 #include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "text/ItalianFormat.h"
+#include "text/Split.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
@@ -79,4 +80,13 @@ TEST(Ascii, TrimTakesTheGivenCharactersFromBothEnds)
         EXPECT_EQ(text::trimLeft(c.in, c.chars), c.left);
         EXPECT_EQ(text::trimRight(c.in, c.chars), c.right);
     }
+}
+
+TEST(Split, EveryOccurrenceSplitsAndEmptyItemsStay)
+{
+    using Items = std::vector<std::string>;
+    EXPECT_EQ(text::split("a.b.c", '.'), (Items{"a", "b", "c"}));
+    EXPECT_EQ(text::split("", '.'), (Items{""}));
+    EXPECT_EQ(text::split(".a..", '.'), (Items{"", "a", "", ""}));
+    EXPECT_EQ(text::split("nessuno", '@'), (Items{"nessuno"}));
 }

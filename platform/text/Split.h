@@ -1,0 +1,13 @@
+#pragma once
+// Splitting text at a separator, as the old string functions did: every occurrence splits,
+// empty items stay, and an empty text gives one empty item.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::text {
+
+std::vector<std::string> split(std::string_view text, char separator);
+
+} // namespace zs::text
