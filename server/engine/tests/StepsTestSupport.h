@@ -37,6 +37,12 @@ inline void sqliteRun(const std::filesystem::path& file, const std::vector<std::
         ASSERT_TRUE(c.execute(s)) << s << ": " << (c.errors().empty() ? "" : c.errors().front().description);
 }
 
+/// Runs one statement on an open connection; a failure fails the test with the database's text.
+inline void exec(db::Connection& c, const std::string& sql)
+{
+    ASSERT_TRUE(c.execute(sql)) << sql << ": " << (c.errors().empty() ? "" : c.errors().front().description);
+}
+
 /// The first value of a query's first row as text; "<error>" when it fails.
 inline std::string scalar(db::Connection& c, const std::string& sql)
 {

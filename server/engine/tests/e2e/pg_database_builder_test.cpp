@@ -4,6 +4,7 @@
 
 #include "engine/DataBase.h"
 
+#include "StepsTestSupport.h"
 #include "db/Connection.h"
 #include "pgtest/PgServer.h"
 #include "shell/ProgramSettings.h"
@@ -17,12 +18,7 @@
 namespace zs::engine {
 namespace {
 
-std::string scalar(db::Connection& c, const std::string& sql)
-{
-    auto rs = c.query(sql);
-    EXPECT_TRUE(rs) << sql;
-    return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
-}
+using test::scalar;
 
 class PgDataBase : public ::testing::Test {
   protected:

@@ -3,6 +3,7 @@
 // whose package fails.
 
 #include "db/Connection.h"
+#include "StepsTestSupport.h"
 #include "dblink/LinkModule.h"
 #include "process/Process.h"
 #include "testsupport/TestEnv.h"
@@ -10,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
+#error "ZS_EXTRACT_PATH names the zs-extract driver (set by the engine tests' CMakeLists.txt)"
 #endif
 
 #include <filesystem>
@@ -20,22 +21,12 @@ namespace zs::engine {
 namespace {
 
 namespace fs = std::filesystem;
+using test::exec;
+using test::scalar;
 
 std::string cs(const fs::path& p)
 {
     return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string();
-}
-
-void exec(db::Connection& c, const std::string& sql)
-{
-    ASSERT_TRUE(c.execute(sql)) << sql << ": " << (c.errors().empty() ? "" : c.errors().front().description);
-}
-
-std::string scalar(db::Connection& c, const std::string& sql)
-{
-    auto rs = c.query(sql);
-    EXPECT_TRUE(rs) << sql;
-    return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
 }
 
 struct Folder {

@@ -4,6 +4,7 @@
 // one process, and a failing last step; then the target's rows, stat.xml and the day log.
 
 #include "db/Connection.h"
+#include "StepsTestSupport.h"
 #include "process/Process.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
@@ -11,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
+#error "ZS_EXTRACT_PATH names the zs-extract driver (set by the engine tests' CMakeLists.txt)"
 #endif
 
 #include <filesystem>
@@ -22,17 +23,10 @@ namespace zs::engine {
 namespace {
 
 namespace fs = std::filesystem;
+using test::exec;
+using test::scalar;
 
 std::string cs(const fs::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string(); }
-
-void run(db::Connection& c, const std::string& sql) { ASSERT_TRUE(c.execute(sql)) << sql << ": " << (c.errors().empty() ? "" : c.errors().front().description); }
-
-std::string scalar(db::Connection& c, const std::string& sql)
-{
-    auto rs = c.query(sql);
-    EXPECT_TRUE(rs) << sql;
-    return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
-}
 
 struct ProgramFolder {
     ProgramFolder()
@@ -45,19 +39,19 @@ struct ProgramFolder {
         zs::test::writeFile(target, "");
         db::Connection e;
         EXPECT_TRUE(e.open(cs(erp)));
-        run(e, "create table CLIENTI (id integer, nome text)");
-        run(e, "insert into CLIENTI values (10, 'Rossi'), (11, 'Bianchi'), (12, 'Verdi')");
-        run(e, "create table FORNITORI (id integer, nome text)");
-        run(e, "insert into FORNITORI values (20, 'Acme'), (21, 'Ferro Srl')");
-        run(e, "create table ORDINI (id integer, importo real)");
-        run(e, "insert into ORDINI values (1, 10.5), (2, 20), (3, 30)");
+        exec(e, "create table CLIENTI (id integer, nome text)");
+        exec(e, "insert into CLIENTI values (10, 'Rossi'), (11, 'Bianchi'), (12, 'Verdi')");
+        exec(e, "create table FORNITORI (id integer, nome text)");
+        exec(e, "insert into FORNITORI values (20, 'Acme'), (21, 'Ferro Srl')");
+        exec(e, "create table ORDINI (id integer, importo real)");
+        exec(e, "insert into ORDINI values (1, 10.5), (2, 20), (3, 30)");
         db::Connection t;
         EXPECT_TRUE(t.open(cs(target)));
-        run(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
-        run(t, "insert into CLIENTI (codice, nome) values (99, 'vecchio'), (98, 'vecchio')");
-        run(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
+        exec(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
+        exec(t, "insert into CLIENTI (codice, nome) values (99, 'vecchio'), (98, 'vecchio')");
+        exec(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
                "SettimanadellAnno text, mesedellanno text, Trimestre integer, DataVevira text)");
-        run(t, "create table ORDINI (id integer, importo real)");
+        exec(t, "create table ORDINI (id integer, importo real)");
 
         const std::string attach = "<query>ATTACH DATABASE '" + erp.string() + "' AS erp</query>";
         zs::test::writeFile(home / "zentrikLoading.xml",
