@@ -2,6 +2,7 @@
 
 #include "automation/AutomationError.h"
 #include "text/Ascii.h"
+#include "text/Split.h"
 
 #include <cmath>
 
@@ -12,20 +13,6 @@ using automation::Variant;
 namespace err = automation::err;
 
 namespace {
-
-std::vector<std::string> split(std::string_view s, std::string_view sep)
-{
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (true) {
-        const auto p = s.find(sep, start);
-        out.emplace_back(s.substr(start, p == std::string_view::npos ? std::string_view::npos : p - start));
-        if (p == std::string_view::npos)
-            break;
-        start = p + sep.size();
-    }
-    return out;
-}
 
 bool inTriangle(const std::vector<PointF>& t, double x, double y)
 {
@@ -48,7 +35,7 @@ TipLayout layoutTip(std::string_view text, bool wordwrap, const TextMetrics& met
     const auto height = [&](std::string_view s) { return metrics.height(s, font) * kTwipsPerPixel; };
     TipLayout out;
     if (wordwrap && width(text) >= 2700) {
-        const auto words = split(text, " ");
+        const auto words = text::split(text, " ");
         if (words.size() > 32767)
             throw AutomationError(err::kOverflow);
         std::string c;
@@ -68,7 +55,7 @@ TipLayout layoutTip(std::string_view text, bool wordwrap, const TextMetrics& met
     } else {
         // An empty text has no lines at all; the box keeps its margins.
         if (!text.empty())
-            out.lines = split(text, "\r\n");
+            out.lines = text::split(text, "\r\n");
         if (out.lines.size() > 32767)
             throw AutomationError(err::kOverflow);
         const double lineH = out.lines.empty() ? 0 : height(out.lines[0]);

@@ -4,6 +4,13 @@ namespace zs::text {
 
 std::vector<std::string> split(std::string_view text, char separator)
 {
+    return split(text, std::string_view(&separator, 1));
+}
+
+std::vector<std::string> split(std::string_view text, std::string_view separator)
+{
+    if (separator.empty())
+        return {std::string(text)};
     std::vector<std::string> items;
     std::size_t start = 0;
     for (;;) {
@@ -13,7 +20,7 @@ std::vector<std::string> split(std::string_view text, char separator)
             return items;
         }
         items.emplace_back(text.substr(start, pos - start));
-        start = pos + 1;
+        start = pos + separator.size();
     }
 }
 

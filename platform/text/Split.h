@@ -9,5 +9,7 @@
 namespace zs::text {
 
 std::vector<std::string> split(std::string_view text, char separator);
+/// An empty `separator` gives the whole text as the one item.
+std::vector<std::string> split(std::string_view text, std::string_view separator);
 
 } // namespace zs::text

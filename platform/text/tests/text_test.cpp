@@ -89,4 +89,6 @@ TEST(Split, EveryOccurrenceSplitsAndEmptyItemsStay)
     EXPECT_EQ(text::split("", '.'), (Items{""}));
     EXPECT_EQ(text::split(".a..", '.'), (Items{"", "a", "", ""}));
     EXPECT_EQ(text::split("nessuno", '@'), (Items{"nessuno"}));
+    EXPECT_EQ(text::split("uno\r\ndue\r\n", "\r\n"), (Items{"uno", "due", ""}));
+    EXPECT_EQ(text::split("a b", ""), (Items{"a b"}));
 }
