@@ -1,5 +1,7 @@
 #include "DaemonDouble.h"
 
+#include "testsupport/Loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,23 +18,11 @@ namespace {
 
 int listenLoopback(int& port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket failed");
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
-        ::close(fd);
+    zs::test::LoopbackSocket socket;
+    if (!socket.ok())
         throw std::runtime_error("bind/listen failed");
-    }
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    port = socket.port();
+    return socket.release();
 }
 
 bool readable(int fd, int timeoutMs)
