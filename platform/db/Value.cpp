@@ -1,5 +1,7 @@
 #include "db/Value.h"
 
+#include "text/Ascii.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -60,17 +62,15 @@ std::optional<std::int64_t> Value::toInt() const
         return static_cast<std::int64_t>(std::llround(d));
     }
     case Type::Text: {
-        const auto& s = std::get<std::string>(m_v);
-        std::size_t b = s.find_first_not_of(' ');
-        std::size_t e = s.find_last_not_of(' ');
-        if (b == std::string::npos)
+        const std::string_view s = text::trim(std::get<std::string>(m_v), " ");
+        if (s.empty())
             return std::nullopt;
         std::int64_t v = 0;
-        const char* first = s.data() + b;
+        const char* first = s.data();
         if (*first == '+')
             ++first;
-        const auto r = std::from_chars(first, s.data() + e + 1, v);
-        if (r.ec != std::errc() || r.ptr != s.data() + e + 1)
+        const auto r = std::from_chars(first, s.data() + s.size(), v);
+        if (r.ec != std::errc() || r.ptr != s.data() + s.size())
             return std::nullopt;
         return v;
     }
@@ -89,14 +89,12 @@ std::optional<double> Value::toDouble() const
     case Type::Boolean:
         return std::get<bool>(m_v) ? 1.0 : 0.0;
     case Type::Text: {
-        const auto& s = std::get<std::string>(m_v);
-        std::size_t b = s.find_first_not_of(' ');
-        std::size_t e = s.find_last_not_of(' ');
-        if (b == std::string::npos)
+        const std::string_view s = text::trim(std::get<std::string>(m_v), " ");
+        if (s.empty())
             return std::nullopt;
         double v = 0;
-        const auto r = std::from_chars(s.data() + b, s.data() + e + 1, v);
-        if (r.ec != std::errc() || r.ptr != s.data() + e + 1)
+        const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (r.ec != std::errc() || r.ptr != s.data() + s.size())
             return std::nullopt;
         return v;
     }

@@ -31,11 +31,7 @@ std::string quoteIdentifier(const std::string& name)
 /// A module argument as SQLite hands it over (the literal as written): quotes removed.
 std::string unquote(const char* arg)
 {
-    std::string s = arg ? arg : "";
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.erase(0, 1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.pop_back();
+    const std::string s(text::trim(arg ? arg : "", " \t\n\v\f\r"));
     if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
         const char q = s.front();
         std::string out;

@@ -1,6 +1,7 @@
 #include "shell/run/SecondaryOptions.h"
 
 #include "shell/ShellServices.h"
+#include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 
 #include <cmath>
@@ -9,10 +10,10 @@ namespace zs::shell {
 
 std::string normalizeMonths(const std::string& text)
 {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
+    const std::string_view trimmed = text::trim(text, " ");
+    if (trimmed.empty())
         return text;
-    const auto value = text::parseNumber(text.substr(first, text.find_last_not_of(' ') - first + 1));
+    const auto value = text::parseNumber(trimmed);
     if (!value || !std::isfinite(*value))
         return "1";
     const double months = std::nearbyint(*value); // banker's rounding, as the integer conversion does
