@@ -195,14 +195,10 @@ class OdbcBackend final : public Backend {
 
     bool execute(const std::string& sql, ErrorList& errors) override
     {
-        if (!newStatement(errors))
+        if (!newStatement(errors) || !execDirect(sql, errors))
             return false;
-        WString text = toWide(sql);
-        SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            return failStatement(errors);
         // Later results of a batch may hold the error of a later statement.
-        while ((rc = SQLMoreResults(stmt())) != SQL_NO_DATA) {
+        for (SQLRETURN rc = SQLMoreResults(stmt()); rc != SQL_NO_DATA; rc = SQLMoreResults(stmt())) {
             if (!SQL_SUCCEEDED(rc))
                 return failStatement(errors);
         }
@@ -212,17 +208,13 @@ class OdbcBackend final : public Backend {
 
     bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
     {
-        if (!newStatement(errors))
+        if (!newStatement(errors) || !execDirect(sql, errors))
             return false;
-        WString text = toWide(sql);
-        SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            return failStatement(errors);
         std::vector<ColumnInfo> columns;
         if (!describeResult(columns, errors))
             return false;
         std::vector<std::vector<Value>> rows;
-        while ((rc = SQLFetch(stmt())) != SQL_NO_DATA) {
+        for (SQLRETURN rc = SQLFetch(stmt()); rc != SQL_NO_DATA; rc = SQLFetch(stmt())) {
             if (!SQL_SUCCEEDED(rc))
                 return failStatement(errors);
             std::vector<Value> row;
@@ -242,12 +234,8 @@ class OdbcBackend final : public Backend {
 
     bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) override
     {
-        if (!newStatement(errors))
+        if (!newStatement(errors) || !execDirect("select * from " + table + " where 1=0", errors))
             return false;
-        WString text = toWide("select * from " + table + " where 1=0");
-        const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            return failStatement(errors);
         if (!describeResult(out, errors))
             return false;
         endStatement();
@@ -315,10 +303,8 @@ class OdbcBackend final : public Backend {
             if (!SQL_SUCCEEDED(rc))
                 return failStatement(errors);
         }
-        WString text = toWide(sql);
-        const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            return failStatement(errors);
+        if (!execDirect(sql, errors))
+            return false;
         endStatement();
         return true;
     }
@@ -362,6 +348,14 @@ class OdbcBackend final : public Backend {
 
   private:
     SQLHSTMT stmt() const { return m_stmt.get(); }
+
+    /// Runs `sql` on the current statement; false, with the statement's errors, when refused.
+    bool execDirect(const std::string& sql, ErrorList& errors)
+    {
+        WString text = toWide(sql);
+        const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), static_cast<SQLINTEGER>(text.size()));
+        return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA || failStatement(errors);
+    }
 
     bool newStatement(ErrorList& errors)
     {
