@@ -4,6 +4,7 @@
 
 #include "pgtest/PgServer.h"
 
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 #include <unistd.h>
@@ -15,12 +16,17 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
-    const bool ok = std::string_view(argv[1]) == "start"
-                        ? zs::pgtest::startRunServer(argv[2], static_cast<int>(::getppid()), error)
-                        : zs::pgtest::stopRunServer(argv[2], error);
-    if (!ok) {
+    if (std::string_view(argv[1]) == "stop") {
+        if (zs::pgtest::stopRunServer(argv[2], error))
+            return 0;
         std::cerr << error << "\n";
         return 1;
     }
+    // A server that cannot start must not keep the run's other tests from running: without the
+    // server file each PostgreSQL test tries a server of its own and reports why it failed.
+    std::error_code ec;
+    std::filesystem::remove(argv[2], ec);
+    if (!zs::pgtest::startRunServer(argv[2], static_cast<int>(::getppid()), error))
+        std::cerr << "no shared PostgreSQL server for this run: " << error << "\n";
     return 0;
 }
