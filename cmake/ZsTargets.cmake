@@ -12,8 +12,51 @@ function(zs_target_defaults target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   if(ZS_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    # The sanitizers' instrumentation makes g++ report false "maybe uninitialized" warnings (in
+    # std::regex and std::function); the normal build keeps that warning.
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                           $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+  if(ZS_FUZZ)
+    # Every library the fuzzers link carries libFuzzer's coverage and the sanitizers, so the
+    # decoders themselves are seen and checked, not only the entry files.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# zs_add_fuzzer(name LABEL label SOURCES ... LIBS ... CORPUS dir REGRESS dir): a libFuzzer
+# entry (LLVMFuzzerTestOneInput). Every build replays the kept corpus and the regression inputs
+# (inputs that once crashed, kept in the module's tests/data/regress/<name>) through it in CTest (test <name>_replay); with ZS_FUZZ it is also built as the fuzzer <name>,
+# listed in <build>/fuzzers.txt with its corpus for scripts/fuzz.
+function(zs_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "LABEL;CORPUS;REGRESS" "SOURCES;LIBS" ${ARGN})
+  if(ZS_FUZZ)
+    add_executable(${name} ${ARG_SOURCES})
+    zs_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(fuzzers ${name})
+    set_property(GLOBAL APPEND PROPERTY ZS_FUZZERS "$<TARGET_FILE:${name}> ${ARG_CORPUS}")
+  endif()
+  add_executable(${name}_replay ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/cmake/FuzzReplayMain.cpp)
+  zs_target_defaults(${name}_replay)
+  target_link_libraries(${name}_replay PRIVATE ${ARG_LIBS})
+  set(inputs ${ARG_CORPUS})
+  if(ARG_REGRESS AND EXISTS ${ARG_REGRESS})
+    list(APPEND inputs ${ARG_REGRESS})
+  endif()
+  add_test(NAME ${name}_replay COMMAND ${name}_replay ${inputs})
+  set_tests_properties(${name}_replay PROPERTIES LABELS "${ARG_LABEL};fuzz" TIMEOUT 300)
+endfunction()
+
+# Writes <build>/fuzzers.txt: one line per fuzzer, "<binary> <kept corpus folder>".
+function(zs_write_fuzzer_list)
+  if(ZS_FUZZ)
+    get_property(lines GLOBAL PROPERTY ZS_FUZZERS)
+    list(JOIN lines "\n" text)
+    file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/fuzzers.txt CONTENT "${text}\n")
   endif()
 endfunction()
 

@@ -4,11 +4,14 @@
 #include "process/CommandLine.h"
 #include "text/Ascii.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,6 +118,26 @@ std::vector<std::string> buildEnvironment(const std::vector<std::string>& extra)
     return env;
 }
 
+/// posix_spawn's attribute object with its destroy call.
+struct SpawnAttributes {
+    posix_spawnattr_t attr;
+    SpawnAttributes() { posix_spawnattr_init(&attr); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+using Clock = std::chrono::steady_clock;
+
+/// Milliseconds left until `deadline` for poll (-1: no deadline), never negative.
+int msLeft(bool bounded, Clock::time_point deadline)
+{
+    if (!bounded)
+        return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60000));
+}
+
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> p;
@@ -169,16 +192,39 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     if (!options.workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions.actions, options.workingDirectory.c_str());
 
+    const bool bounded = options.timeLimit.count() > 0;
+    SpawnAttributes attributes;
+    if (bounded) {
+        // A process group of its own, so that a hung child is killed with its own children.
+        posix_spawnattr_setflags(&attributes.attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes.attr, 0);
+    }
+    const Clock::time_point deadline = Clock::now() + options.timeLimit;
+
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program->c_str(), &actions.actions, nullptr, argvP.data(), envP.data());
+    const int rc = ::posix_spawn(&pid, program->c_str(), &actions.actions, &attributes.attr, argvP.data(), envP.data());
     if (rc != 0) {
         result.error = std::string("cannot start ") + *program + ": " + std::strerror(rc);
         return result;
     }
+    auto killAtLimit = [&] {
+        ::kill(-pid, SIGKILL);
+        result.timedOut = true;
+    };
     if (options.captureOutput) {
         out.closeWrite();
         char buffer[4096];
-        while (true) {
+        while (!result.timedOut) {
+            pollfd p{out.readEnd(), POLLIN, 0};
+            const int ready = ::poll(&p, 1, msLeft(bounded, deadline));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready == 0 && bounded && Clock::now() >= deadline) {
+                killAtLimit();
+                break;
+            }
+            if (ready <= 0)
+                continue;
             const ssize_t got = ::read(out.readEnd(), buffer, sizeof buffer);
             if (got > 0)
                 result.output.append(buffer, static_cast<std::size_t>(got));
@@ -189,11 +235,26 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
         }
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, bounded && !result.timedOut ? WNOHANG : 0);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR) {
             result.error = std::string("waitpid: ") + std::strerror(errno);
             return result;
         }
+        if (done == 0) {
+            if (Clock::now() >= deadline)
+                killAtLimit();
+            else
+                ::usleep(static_cast<useconds_t>(std::min(msLeft(bounded, deadline), 20)) * 1000);
+        }
+    }
+    if (result.timedOut) {
+        result.exitCode = -1;
+        result.error =
+            "time limit of " + std::to_string(options.timeLimit.count()) + " ms reached: " + *program + " was stopped";
+        return result;
     }
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
@@ -202,9 +263,11 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     return result;
 }
 
-int ShellAndWait(const std::string& commandLine)
+int ShellAndWait(const std::string& commandLine, std::chrono::milliseconds timeLimit)
 {
-    return run(splitWindowsCommandLine(commandLine)).exitCode;
+    RunOptions options;
+    options.timeLimit = timeLimit;
+    return run(splitWindowsCommandLine(commandLine), options).exitCode;
 }
 
 } // namespace zs::process

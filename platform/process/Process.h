@@ -2,6 +2,7 @@
 // Starting other programs: posix_spawn with an argv and waitpid, never a shell. The server
 // uses it to run the archiver and remote-assistance programs; tests use it to drive servers.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ struct RunOptions {
     std::vector<std::string> extraEnvironment;
     /// Working folder of the child; the caller's when empty.
     std::string workingDirectory;
+    /// Longest wait for the child's end; zero waits without a limit. A child still running then
+    /// is killed with everything it started (it runs in a process group of its own) and the
+    /// result is -1 with `timedOut` set.
+    std::chrono::milliseconds timeLimit{0};
 };
 
 struct RunResult {
@@ -23,6 +28,7 @@ struct RunResult {
     int exitCode = -1;
     std::string output;
     std::string error;
+    bool timedOut = false;
 };
 
 /// Where `program` would be started from: a name with a slash (or backslash) is a path; a bare
@@ -34,9 +40,9 @@ std::optional<std::string> findProgram(const std::string& program);
 /// Blocks the calling thread.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
-/// Runs a command line written in Windows form (split by splitWindowsCommandLine) and waits
-/// without a time limit for its end. Returns its exit code, or -1 at once when the program
-/// cannot be started.
-int ShellAndWait(const std::string& commandLine);
+/// Runs a command line written in Windows form (split by splitWindowsCommandLine) and waits for
+/// its end, at most `timeLimit` (zero: without a limit). Returns its exit code, or -1 at once
+/// when the program cannot be started, or -1 when it was killed at the time limit.
+int ShellAndWait(const std::string& commandLine, std::chrono::milliseconds timeLimit = {});
 
 } // namespace zs::process

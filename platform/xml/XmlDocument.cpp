@@ -27,24 +27,56 @@ std::string_view localPart(std::string_view qualified)
     return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
 }
 
-void collectText(pugi::xml_node n, std::string& out)
+/// The node after `n` in document order within the subtree of `top`, or a null node at its end.
+/// Walks with parent links, so no depth of nesting uses the stack.
+pugi::xml_node nextInSubtree(pugi::xml_node n, pugi::xml_node top, int& depth)
 {
-    for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+    if (n.first_child()) {
+        ++depth;
+        return n.first_child();
+    }
+    while (n != top) {
+        if (n.next_sibling())
+            return n.next_sibling();
+        n = n.parent();
+        --depth;
+    }
+    return {};
+}
+
+void collectText(pugi::xml_node top, std::string& out)
+{
+    int depth = 0;
+    for (pugi::xml_node c = nextInSubtree(top, top, depth); c; c = nextInSubtree(c, top, depth))
         if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)
             out += c.value();
-        else if (c.type() == pugi::node_element)
-            collectText(c, out);
+}
+
+/// Removes `child` with its whole subtree from `parent`, leaves first: the library's own
+/// removal recurses once per level of the removed subtree.
+void removeSubtree(pugi::xml_node parent, pugi::xml_node child)
+{
+    pugi::xml_node n = child;
+    while (true) {
+        while (n.first_child())
+            n = n.first_child();
+        if (n == child)
+            break;
+        pugi::xml_node up = n.parent();
+        up.remove_child(n);
+        n = up;
     }
+    parent.remove_child(child);
 }
 
 class StringWriter : public pugi::xml_writer {
-public:
+  public:
     void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
     std::string out;
 };
 
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_pi
-                                 | pugi::parse_comments | pugi::parse_ws_pcdata_single;
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_pi | pugi::parse_comments |
+                                 pugi::parse_ws_pcdata_single;
 constexpr unsigned kWriteFlags = pugi::format_raw | pugi::format_no_declaration;
 
 } // namespace
@@ -73,7 +105,7 @@ void Element::setText(std::string_view text)
         return;
     auto n = node(m_node);
     while (n.first_child())
-        n.remove_child(n.first_child());
+        removeSubtree(n, n.first_child());
     n.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
 }
 
@@ -186,7 +218,7 @@ Element Element::insertChildBefore(std::string_view name, const Element& before)
 void Element::removeChild(const Element& child)
 {
     if (m_node && child.m_node && node(child.m_node).parent() == node(m_node))
-        node(m_node).remove_child(node(child.m_node));
+        removeSubtree(node(m_node), node(child.m_node));
 }
 
 std::string Element::xml() const
@@ -202,12 +234,16 @@ struct Document::Impl {
     pugi::xml_document doc;
 };
 
-Document::Document() : m_impl(std::make_unique<Impl>()) {}
+Document::Document()
+    : m_impl(std::make_unique<Impl>())
+{}
 Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 
 namespace {
+
+constexpr std::size_t kMaxSourceLine = 200;
 
 std::string lineAt(std::string_view text, std::ptrdiff_t offset, int& line, int& column)
 {
@@ -222,10 +258,39 @@ std::string lineAt(std::string_view text, std::ptrdiff_t offset, int& line, int&
     }
     column = static_cast<int>(end - start) + 1;
     auto stop = text.find('\n', start);
-    std::string src(text.substr(start, stop == std::string_view::npos ? std::string_view::npos : stop - start));
+    std::string_view src = text.substr(start, stop == std::string_view::npos ? std::string_view::npos : stop - start);
     if (!src.empty() && src.back() == '\r')
-        src.pop_back();
-    return src;
+        src.remove_suffix(1);
+    // A file on one long line (generated, or hostile) gives only the part around the fault: the
+    // line goes into messages shown to the operator.
+    if (src.size() > kMaxSourceLine) {
+        const std::size_t from = std::min(end - start > kMaxSourceLine / 2 ? end - start - kMaxSourceLine / 2 : 0,
+                                          src.size() - kMaxSourceLine);
+        src = src.substr(from, kMaxSourceLine);
+        auto continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+        while (!src.empty() && continuation(src.front()))
+            src.remove_prefix(1);
+        std::size_t lead = src.size();
+        while (lead > 0 && continuation(src[lead - 1]))
+            --lead;
+        if (lead > 0) {
+            const auto c = static_cast<unsigned char>(src[lead - 1]);
+            const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (src.size() - (lead - 1) < length)
+                src = src.substr(0, lead - 1); // a sequence the excerpt would cut
+        }
+    }
+    return std::string(src);
+}
+
+/// The first element nested deeper than kMaxDepth, or a null node.
+pugi::xml_node tooDeep(const pugi::xml_document& doc)
+{
+    int depth = 0;
+    for (pugi::xml_node n = nextInSubtree(doc, doc, depth); n; n = nextInSubtree(n, doc, depth))
+        if (depth > Document::kMaxDepth && n.type() == pugi::node_element)
+            return n;
+    return {};
 }
 
 } // namespace
@@ -234,14 +299,31 @@ std::optional<Document> Document::loadString(std::string_view text, ParseError* 
 {
     Document d;
     const pugi::xml_parse_result r = d.m_impl->doc.load_buffer(text.data(), text.size(), kParseFlags);
-    if (r)
-        return d;
-    if (error) {
-        error->code = kSyntax * 1000 + static_cast<int>(r.status);
-        error->reason = r.description();
-        error->sourceLine = lineAt(text, r.offset, error->line, error->column);
+    auto fail = [&](int code, std::string reason, std::ptrdiff_t offset) -> std::optional<Document> {
+        if (error) {
+            *error = {};
+            error->code = code;
+            error->reason = std::move(reason);
+            error->sourceLine = lineAt(text, offset, error->line, error->column);
+        }
+        return std::nullopt;
+    };
+    if (!r)
+        return fail(kSyntax * 1000 + static_cast<int>(r.status), r.description(), r.offset);
+    // The parser stops at a NUL byte as at the end of the text; no XML text holds one, so the
+    // rest is not silently dropped. (UTF-16 and UTF-32 texts have NUL bytes of their own.)
+    if (r.encoding == pugi::encoding_utf8 || r.encoding == pugi::encoding_latin1) {
+        const auto nul = text.find('\0');
+        if (nul != std::string_view::npos)
+            return fail(kSyntax * 1000 + static_cast<int>(pugi::status_bad_pcdata), "Invalid character (NUL byte)",
+                        static_cast<std::ptrdiff_t>(nul));
     }
-    return std::nullopt;
+    if (const pugi::xml_node deep = tooDeep(d.m_impl->doc)) {
+        const bool sameOffsets = r.encoding == pugi::encoding_utf8;
+        return fail(kTooDeep, "Elements nested deeper than " + std::to_string(kMaxDepth) + " levels",
+                    sameOffsets ? deep.offset_debug() - 1 : 0); // the name's offset, after its '<'
+    }
+    return d;
 }
 
 std::optional<Document> Document::loadFile(const std::filesystem::path& file, ParseError* error)
@@ -278,7 +360,7 @@ Element Document::createRoot(std::string_view name)
 {
     auto& doc = m_impl->doc;
     if (auto old = doc.document_element())
-        doc.remove_child(old);
+        removeSubtree(doc, old);
     return Element(raw(doc.append_child(std::string(name).c_str())));
 }
 

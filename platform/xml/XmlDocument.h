@@ -17,7 +17,7 @@ class Document;
 /// A non-owning handle to an element of a Document. A default-constructed (null) element
 /// answers every query with an empty value; valid only while its document lives.
 class Element {
-public:
+  public:
     Element() = default;
 
     bool isNull() const { return m_node == nullptr; }
@@ -57,31 +57,34 @@ public:
     /// The element and its subtree serialised without any added white space.
     std::string xml() const;
 
-private:
+  private:
     friend class Document;
-    explicit Element(void* node) : m_node(node) {}
+    explicit Element(void* node)
+        : m_node(node)
+    {}
     void* m_node = nullptr; // pugi::xml_node_struct*
 };
 
 /// What went wrong when a file or text did not parse.
 struct ParseError {
-    int code = 0;            ///< non-zero for every failure
-    int line = 0;            ///< 1-based line of the fault, 0 when unknown
-    int column = 0;          ///< 1-based column
-    std::string reason;      ///< readable description
-    std::string sourceLine;  ///< the text of the line in question
+    int code = 0;           ///< non-zero for every failure
+    int line = 0;           ///< 1-based line of the fault, 0 when unknown
+    int column = 0;         ///< 1-based column
+    std::string reason;     ///< readable description
+    std::string sourceLine; ///< the text of the line in question
 };
 
 /// An owning XML document.
 class Document {
-public:
+  public:
     Document();
     ~Document();
     Document(Document&&) noexcept;
     Document& operator=(Document&&) noexcept;
 
     /// Parses a file. On failure returns nothing and fills `error` (when given); a missing
-    /// file is a failure with its own code.
+    /// file is a failure with its own code. A text holding a NUL byte, or elements nested
+    /// deeper than kMaxDepth, fails as well.
     static std::optional<Document> loadFile(const std::filesystem::path& file, ParseError* error = nullptr);
     static std::optional<Document> loadString(std::string_view text, ParseError* error = nullptr);
 
@@ -97,9 +100,12 @@ public:
     /// The whole document serialised raw (no indentation, no added line breaks).
     std::string xml() const;
 
-    enum ErrorCode { kFileNotFound = 1, kIoError = 2, kSyntax = 3 };
+    enum ErrorCode { kFileNotFound = 1, kIoError = 2, kSyntax = 3, kTooDeep = 4 };
+    /// Deepest nesting of elements a load accepts (the root is level 1). Real files stay far
+    /// below it; deeper ones are refused so that no reader walking the tree runs out of stack.
+    static constexpr int kMaxDepth = 1000;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -36,10 +36,22 @@ bool mapped(const xml::Element& e)
     return lower(annotation(e, "mapped").value_or("true")) != "false";
 }
 
-/// The attribute and element declarations of an element declaration's complex type.
+/// Pushes the element children of `e` so that they come off `pending` in document order.
+void pushChildren(const xml::Element& e, std::vector<xml::Element>& pending)
+{
+    const std::vector<xml::Element> children = e.children();
+    pending.insert(pending.end(), children.rbegin(), children.rend());
+}
+
+/// The attribute and element declarations of an element declaration's complex type, in document
+/// order. Walks with its own stack: a schema's nesting never reaches the call stack.
 void collectFields(const xml::Element& node, XmlMapping::Relation& relation, std::vector<xml::Element>& nested)
 {
-    for (const xml::Element& c : node.children()) {
+    std::vector<xml::Element> pending;
+    pushChildren(node, pending);
+    while (!pending.empty()) {
+        const xml::Element c = pending.back();
+        pending.pop_back();
         const std::string kind = c.localName();
         if (kind == "attribute" && mapped(c)) {
             const std::string name = c.attribute("name").value_or("");
@@ -58,23 +70,28 @@ void collectFields(const xml::Element& node, XmlMapping::Relation& relation, std
                     relation.fields.push_back({name, annotation(c, "field").value_or(name), false});
             }
         } else {
-            collectFields(c, relation, nested); // complexType, sequence, all, choice
+            pushChildren(c, pending); // complexType, sequence, all, choice
         }
     }
 }
 
-void collectElement(const xml::Element& decl, XmlMapping& mapping)
+/// Maps the element declaration and every declaration nested in it, outer ones first.
+void collectElement(const xml::Element& top, XmlMapping& mapping)
 {
-    const std::string name = decl.attribute("name").value_or("");
-    XmlMapping::Relation relation;
-    std::vector<xml::Element> nested;
-    collectFields(decl, relation, nested);
-    if (!name.empty() && mapped(decl) && (annotation(decl, "relation") || !relation.fields.empty())) {
-        relation.table = annotation(decl, "relation").value_or(name);
-        mapping.relations[name] = std::move(relation);
+    std::vector<xml::Element> pending{top};
+    while (!pending.empty()) {
+        const xml::Element decl = pending.back();
+        pending.pop_back();
+        const std::string name = decl.attribute("name").value_or("");
+        XmlMapping::Relation relation;
+        std::vector<xml::Element> nested;
+        collectFields(decl, relation, nested);
+        if (!name.empty() && mapped(decl) && (annotation(decl, "relation") || !relation.fields.empty())) {
+            relation.table = annotation(decl, "relation").value_or(name);
+            mapping.relations[name] = std::move(relation);
+        }
+        pending.insert(pending.end(), nested.rbegin(), nested.rend());
     }
-    for (const xml::Element& n : nested)
-        collectElement(n, mapping);
 }
 
 std::string beginSql(db::Dialect d)

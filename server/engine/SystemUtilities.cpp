@@ -40,9 +40,9 @@ std::string GetWindowsVersion()
     return GetWindowsVersion(currentOsVersion());
 }
 
-int ShellAndWait(const std::string& commandLine)
+int ShellAndWait(const std::string& commandLine, std::chrono::milliseconds timeLimit)
 {
-    return process::ShellAndWait(commandLine);
+    return process::ShellAndWait(commandLine, timeLimit);
 }
 
 } // namespace zs::engine

@@ -3,6 +3,7 @@
 // which the main window picks its tray pictures, and starting a program and waiting for its
 // exit code, with which the run notification runs the archiver.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,8 +30,9 @@ std::string GetWindowsVersion(const std::optional<OsVersionInfo>& info);
 std::string GetWindowsVersion();
 
 /// Starts the command line (a program and its arguments in Windows form, never a shell) and
-/// waits without a time limit for its end. Its exit code, or -1 at once when it cannot start.
-/// Blocks the calling thread without yielding.
-int ShellAndWait(const std::string& commandLine);
+/// waits for its end, at most `timeLimit` (zero: without a limit; a child still running then is
+/// killed). Its exit code, or -1 when it cannot start or was killed at the limit. Blocks the
+/// calling thread without yielding.
+int ShellAndWait(const std::string& commandLine, std::chrono::milliseconds timeLimit = {});
 
 } // namespace zs::engine

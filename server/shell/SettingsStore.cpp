@@ -61,9 +61,9 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
     xml::ParseError err;
     auto doc = xml::Document::loadFile(fileName, &err);
     if (!doc) {
-        const std::string text = "Errore nel file " + fileName.string() + "\r\n" + "Codice errore :"
-                                 + std::to_string(err.code) + "\r\n" + "linea : " + std::to_string(err.line) + "\r\n"
-                                 + err.reason + "\r\n" + err.sourceLine;
+        const std::string text = "Errore nel file " + fileName.string() + "\r\n" +
+                                 "Codice errore :" + std::to_string(err.code) + "\r\n" +
+                                 "linea : " + std::to_string(err.line) + "\r\n" + err.reason + "\r\n" + err.sourceLine;
         messages.show(text, MessageIcon::Critical, "Attenzione.");
         return std::nullopt;
     }
@@ -159,8 +159,13 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
         } else if (name == "PROVIDERACCESS") {
             m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
         } else if (name == "TIMEOUT") {
-            if (auto v = integer(name, text))
-                m_values.TimeoutComandi = static_cast<int>(*v);
+            // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
+            if (auto v = integer(name, text)) {
+                if (*v >= 0)
+                    m_values.TimeoutComandi = static_cast<int>(*v);
+                else
+                    problems.push_back("Valore non valido per TIMEOUT: \"" + text + "\"");
+            }
         } else if (name == "LOADINGFILE") {
             m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
         } else if (name == "CREATIONFILE") {
@@ -184,7 +189,7 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
             if (m_windows.cubes)
                 m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
         } else if (name == "BUSANDTASK") {
-            const char* const attrs[] = {"computer", "systemUserID", "systemPassword",
+            const char* const attrs[] = {"computer",       "systemUserID",     "systemPassword",
                                          "operatorUserID", "operatorPassword", "coDiv"};
             bool complete = true;
             for (const char* a : attrs)
@@ -348,7 +353,9 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
         {"minimized", std::to_string(m_fields.chkMinimize)},
         {"deletelogs", m_fields.txtMese},
         {"smtpserver", m_fields.txtSmtp},
-        {"notifica", m_fields.optErrors == 0 ? "0" : m_fields.optErrors == 1 ? "1" : "2"},
+        {"notifica", m_fields.optErrors == 0   ? "0"
+                     : m_fields.optErrors == 1 ? "1"
+                                               : "2"},
         {"tiponotifica", m_fields.optErrorsType == 0 ? "0" : "1"},
         {"smtplogin", std::to_string(m_fields.chkAutentifica)},
         {"smtpuser", m_fields.txtUsername},

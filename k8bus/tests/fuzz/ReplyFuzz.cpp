@@ -1,6 +1,6 @@
 // libFuzzer entry for the reply decoder: the input is what the daemon sends after an execute
 // request; the execute loop must end without a crash, a hang or a read past the bytes. Built
-// only by the optional target k8bus_reply_fuzz (clang++ with -fsanitize=fuzzer).
+// as the fuzzer k8bus_reply_fuzzer with ZS_FUZZ; every build replays its kept inputs.
 #include "Bus.h"
 #include "Socket.h"
 

@@ -3,28 +3,34 @@
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "fs/FileOps.h"
+#include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 
 using namespace zs;
 using namespace zs::olap;
 
 namespace {
 
-std::string jet(const std::filesystem::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";"; }
+std::string jet(const std::filesystem::path& p)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";";
+}
 
 class OlapTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         db::Catalog catalog;
         ASSERT_TRUE(catalog.create(jet(m_dbFile)));
         ASSERT_TRUE(m_db.open(jet(m_dbFile)));
-        ASSERT_TRUE(m_db.execute("CREATE TABLE Vendite (id INTEGER, cliente TEXT, zona TEXT, importo REAL, pezzi INTEGER)"));
+        ASSERT_TRUE(
+            m_db.execute("CREATE TABLE Vendite (id INTEGER, cliente TEXT, zona TEXT, importo REAL, pezzi INTEGER)"));
         ASSERT_TRUE(m_db.execute("CREATE TABLE Clienti (cliente TEXT)"));
         ASSERT_TRUE(m_db.execute("INSERT INTO Clienti VALUES ('Rossi'), ('Bianchi'), ('Rossi')"));
         addFact(1, "Rossi", "Nord", 10.5, 1);
@@ -32,7 +38,8 @@ protected:
         addFact(3, "Rossi", "Sud", 4.5, 3);
         test::writeFile(m_dir / "olap-srv1.xml", R"(<?xml version="1.0"?>
 <OlapServer name="srv1">
- <Database name="Zentrik" connection=")" + jet(m_dbFile) + R"(">
+ <Database name="Zentrik" connection=")" + jet(m_dbFile) +
+                                                     R"(">
   <Dimension name="Cliente" table="Clienti" column="cliente"/>
   <Cube name="PerCliente" defaultMeasure="Importo" description="Vendite per cliente" sourceTable="Vendite" incrementalColumn="id">
    <DataSource name="Zentrik"/>
@@ -63,7 +70,8 @@ protected:
         auto rs = m_db.query("SELECT \"" + key + "\", \"Importo\", \"fact_count\" FROM \"" + table + "\"");
         EXPECT_TRUE(rs.has_value());
         for (; rs && !rs->eof(); rs->moveNext())
-            out[rs->text(key)] = {*rs->value(std::size_t{1}).toDouble(), static_cast<long>(*rs->value(std::size_t{2}).toInt())};
+            out[rs->text(key)] = {*rs->value(std::size_t{1}).toDouble(),
+                                  static_cast<long>(*rs->value(std::size_t{2}).toInt())};
         return out;
     }
 
@@ -86,6 +94,32 @@ TEST_F(OlapTest, ConnectsOnlyToServersWithACatalog)
     ASSERT_NE(server.database("Zentrik"), nullptr);
     EXPECT_EQ(server.database("zentrik"), nullptr); // names compare exactly
     EXPECT_EQ(server.database("Zentrik")->cubes.size(), 4u);
+}
+
+TEST_F(OlapTest, HostileCatalogsGiveAClearErrorNeverACrash)
+{
+    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+    const std::string body = "<Database name=\"Zentrik\" connection=\"" + jet(m_dbFile) +
+                             "\"><Cube name=\"PerZona\" sourceTable=\"Vendite\"><Dimension name=\"Zona\" "
+                             "column=\"zona\"/><Measure name=\"Importo\" column=\"importo\"/></Cube></Database>";
+    for (const auto& [variant, bytes] : test::hostileXmlFiles("OlapServer", body)) {
+        SCOPED_TRACE(variant);
+        test::writeFile(m_dir / "olap-ostile.xml", bytes);
+        OlapServer server(m_dir.path(), m_clock);
+        OlapError e;
+        const bool connected = server.Connect("ostile", &e);
+        if (refused.count(variant)) {
+            EXPECT_FALSE(connected);
+            EXPECT_EQ(e.number, kErrOlapCatalog);
+            EXPECT_EQ(e.description.rfind("Catalogo OLAP illeggibile", 0), 0u) << e.description;
+            EXPECT_LT(e.description.size(), 2000u);
+        } else {
+            ASSERT_TRUE(connected) << e.description;
+            ASSERT_NE(server.database("Zentrik"), nullptr);
+            EXPECT_EQ(server.database("Zentrik")->cubes.size(), 1u);
+        }
+        EXPECT_TRUE(test::readFile(m_dir / "olap-ostile.xml") == bytes);
+    }
 }
 
 TEST_F(OlapTest, FullProcessingBuildsAggregateTablesAndRecordsState)

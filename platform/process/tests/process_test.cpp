@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 using zs::process::run;
 using zs::process::ShellAndWait;
@@ -103,3 +104,30 @@ TEST(Run, EnvironmentAndWorkingFolder)
 }
 
 } // namespace
+
+TEST(ShellAndWait, HungChildIsKilledAtTheTimeLimitWithItsOwnChildren)
+{
+    zs::test::TempDir dir;
+    const auto marker = dir / "late";
+    // The shell starts a grandchild that would write the marker after 1 s and then waits.
+    const std::string line = "sh -c \"(sleep 1; touch " + marker.string() + ") & sleep 30\"";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ShellAndWait(line, std::chrono::milliseconds(300)), -1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(1));
+    // A child that ends in time keeps its exit code under a limit.
+    EXPECT_EQ(ShellAndWait("sh -c \"exit 4\"", std::chrono::seconds(20)), 4);
+
+    zs::process::RunOptions options;
+    options.captureOutput = true;
+    options.timeLimit = std::chrono::milliseconds(300);
+    const auto r = run({"sh", "-c", "echo vivo; exec sleep 30"}, options);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.exitCode, -1);
+    EXPECT_EQ(r.output, "vivo\n");
+    EXPECT_NE(r.error.find("time limit"), std::string::npos);
+    // The grandchild of the first run was killed with it: no marker appears.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500) - (std::chrono::steady_clock::now() - start));
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}

@@ -5,9 +5,12 @@
 #include "StepsTestSupport.h"
 #include "engine/DataBase.h"
 
+#include "testsupport/HostileXml.h"
 #include "xml/XmlDocument.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace zs::engine {
 namespace {
@@ -146,6 +149,31 @@ TEST_F(DataBaseTest, ExistingTablesAreLeftAsTheyAre)
     db::Connection c;
     ASSERT_TRUE(c.open(test::sqliteCs(path("target.mdb"))));
     EXPECT_EQ(scalar(c, "select altro from CLIENTI"), "x");
+}
+
+TEST_F(DataBaseTest, HostileCreationFilesGiveAnErrorBoxOrABuildNeverACrash)
+{
+    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+    for (const auto& [variant, bytes] :
+         zs::test::hostileXmlFiles("DB", "<TABELLE><UNO><a>INTEGER</a></UNO></TABELLE>")) {
+        SCOPED_TRACE(variant);
+        m_messages.boxes.clear();
+        std::filesystem::remove(path("target.mdb"));
+        const bool built = build(bytes);
+        EXPECT_TRUE(zs::test::readFile(path("creation.xml")) == bytes);
+        if (refused.count(variant)) {
+            EXPECT_FALSE(built);
+            ASSERT_EQ(m_messages.boxes.size(), 1u);
+            EXPECT_EQ(m_messages.boxes[0].text.rfind("Errore nel file " + path("creation.xml").string(), 0), 0u);
+            EXPECT_LT(m_messages.boxes[0].text.size(), 2000u);
+        } else {
+            EXPECT_TRUE(built) << m_output;
+            EXPECT_TRUE(m_messages.boxes.empty());
+            db::Connection c;
+            ASSERT_TRUE(c.open(m_settings.ProviderAccess + m_settings.PercorsoAccess));
+            EXPECT_EQ(scalar(c, "select count(*) from UNO"), "0");
+        }
+    }
 }
 
 TEST_F(DataBaseTest, ServerTypesOutsideTheFourBuildNothing)

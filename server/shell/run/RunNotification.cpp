@@ -43,10 +43,19 @@ std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& p
 
 RunNotification::RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields,
                                  YieldHook& yield, const time::Clock& clock, MailSender& sender)
-    : m_log(log), m_store(store), m_fields(fields), m_yield(yield), m_clock(clock), m_sender(sender),
-      m_runArchiver([](const std::vector<std::string>& argv) { (void)process::run(argv); })
-{
-}
+    : m_log(log)
+    , m_store(store)
+    , m_fields(fields)
+    , m_yield(yield)
+    , m_clock(clock)
+    , m_sender(sender)
+    , m_runArchiver([this](const std::vector<std::string>& argv) {
+        process::RunOptions options;
+        options.timeLimit = m_archiverTimeLimit;
+        const process::RunResult r = process::run(argv, options);
+        return r.exitCode >= 0 && !r.timedOut;
+    })
+{}
 
 std::vector<std::filesystem::path> RunNotification::gatherFiles() const
 {
@@ -85,12 +94,17 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
 
     const auto archiver = findArchiver(m_store.programFolder());
     const auto archive = m_store.programFolder() / ("zentrik" + m_codice + ".arj");
+    bool packed = false;
     if (archiver) {
         std::error_code ec;
         std::filesystem::remove(archive, ec);
+        packed = true;
         for (const auto& f : files)
-            m_runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
-        attachments = archive.string();
+            packed = packed && m_runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
+        if (packed)
+            attachments = archive.string();
+        else
+            std::filesystem::remove(archive, ec); // stopped or never started: the files go unpacked
     }
     m_log.setImage(gathering, LogImage::Success);
 
@@ -111,7 +125,7 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
     mail.password = m_fields.txtPwd;
     SendEmail(mail);
 
-    if (archiver && fileExists(archive)) {
+    if (packed && fileExists(archive)) {
         std::error_code ec;
         std::filesystem::remove(archive, ec);
     }

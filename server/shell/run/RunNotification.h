@@ -6,6 +6,7 @@
 
 #include "shell/ProgramLog.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -32,7 +33,7 @@ struct MailMessage {
 /// Sends one message; returns the failure text, "" when the server accepted it. It must end
 /// every send (its own time-outs bound the wait).
 class MailSender {
-public:
+  public:
     virtual ~MailSender() = default;
     /// `status` receives the sender's progress texts.
     virtual std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) = 0;
@@ -40,8 +41,9 @@ public:
 
 /// The sender of a build without the mail module: every send fails with kMailUnavailable.
 class UnavailableMailSender : public MailSender {
-public:
-    static constexpr const char* kMailUnavailable = "il modulo di invio email non e' disponibile in questa installazione";
+  public:
+    static constexpr const char* kMailUnavailable =
+        "il modulo di invio email non e' disponibile in questa installazione";
     std::string send(const MailMessage&, const std::function<void(const std::string&)>&) override
     {
         return kMailUnavailable;
@@ -49,22 +51,28 @@ public:
 };
 
 /// Runs the archiver once: argv, waited for; the exit code is not examined.
-using ArchiverRunner = std::function<void(const std::vector<std::string>& argv)>;
+/// Runs the archiver once; false when it could not start or was stopped at its time limit.
+using ArchiverRunner = std::function<bool(const std::vector<std::string>& argv)>;
 
 /// The archiver of the program folder: arj32.exe, arj32 or arj there, else Debian's arj on the
 /// PATH; nothing when there is none.
 std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& programFolder);
 
 class RunNotification {
-public:
+  public:
     static constexpr const char* kSupportMailbox = "assistenza@zentrik.it";
     static constexpr const char* kSupportDomain = "zentrik.it";
 
     RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields, YieldHook& yield,
                     const time::Clock& clock, MailSender& sender);
 
+    /// Longest time one archiver call may take before it is stopped (a hung archiver must not
+    /// hold a scheduled run); the notification then goes out with the files unpacked.
+    static constexpr std::chrono::milliseconds kArchiverTimeLimit{std::chrono::minutes(5)};
+
     /// Replaces how the archiver is run (tests record the calls).
     void setArchiverRunner(ArchiverRunner runner) { m_runArchiver = std::move(runner); }
+    void setArchiverTimeLimit(std::chrono::milliseconds limit) { m_archiverTimeLimit = limit; }
     /// Collapses a line of the log tree (the run window binds it).
     void setCollapse(std::function<void(LogNodeId)> collapse) { m_collapse = std::move(collapse); }
     void setCodiceInstallazione(std::string code) { m_codice = std::move(code); }
@@ -78,7 +86,7 @@ public:
     /// The files the notification attaches, in order (exposed for tests).
     std::vector<std::filesystem::path> gatherFiles() const;
 
-private:
+  private:
     ProgramLog& m_log;
     SettingsStore& m_store;
     const SecondaryOptionsFields& m_fields;
@@ -86,6 +94,7 @@ private:
     const time::Clock& m_clock;
     MailSender& m_sender;
     ArchiverRunner m_runArchiver;
+    std::chrono::milliseconds m_archiverTimeLimit = kArchiverTimeLimit;
     std::function<void(LogNodeId)> m_collapse;
     std::string m_codice;
     std::string m_lastFailure;

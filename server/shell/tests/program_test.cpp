@@ -4,11 +4,11 @@
 
 #include "mailpeers/MailPeers.h"
 
+#include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
-#include "db/Connection.h"
 #include "engine/StepTree.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/qt/QtServices.h"
@@ -16,7 +16,9 @@
 #include "shell/qt/frmMain.h"
 #include "shell/run/SendMailSender.h"
 #include "testsupport/Loopback.h"
+#include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
+#include "xml/XmlDocument.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -25,10 +27,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef ZS_DEMO_DIR
@@ -223,6 +228,39 @@ TEST_F(Program, WithoutSettingsTheWizardIsShownAndTheProgramEnds)
     EXPECT_FALSE(app->main().isVisible());
 }
 
+TEST_F(Program, HostileSettingsFilesGiveAnErrorOrAStartNeverACrash)
+{
+    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+    auto demo = xml::Document::loadFile(fs::path(ZS_DEMO_DIR) / "zentrikServer.xml");
+    ASSERT_TRUE(demo);
+    std::string body;
+    for (const auto& c : demo->root().children())
+        body += c.xml();
+    copyDemo();
+    for (const auto& [variant, bytes] : zs::test::hostileXmlFiles("zentrikServer", body)) {
+        SCOPED_TRACE(variant);
+        zs::test::writeFile(home / "zentrikServer.xml", bytes);
+        shown.clear();
+        app.reset();
+        create();
+        static int seen = 0;
+        seen = 0;
+        if (refused.count(variant)) {
+            cancelWizardWhenShown(&seen);
+            EXPECT_FALSE(app->load());
+            EXPECT_EQ(seen, 1);
+            ASSERT_FALSE(shown.empty());
+            EXPECT_EQ(shown.front().rfind("Errore nel file", 0), 0u) << shown.front().substr(0, 300);
+            EXPECT_LT(shown.front().size(), 2000u);
+        } else {
+            EXPECT_TRUE(app->load());
+            EXPECT_TRUE(shown.empty()) << shown.front().substr(0, 300);
+            EXPECT_EQ(app->settings().TitoloApplicazione, "Zentrik Server");
+        }
+        EXPECT_TRUE(zs::test::readFile(home / "zentrikServer.xml") == bytes);
+    }
+}
+
 TEST_F(Program, CategoryMenuFifthEntryShowsTheWizard)
 {
     copyDemo();
@@ -303,6 +341,25 @@ TEST_F(Notification, AnInstallationWithoutACodeStillSends)
     EXPECT_NE(peer.message().find("Subject: :notifica estrazione"), std::string::npos);
 }
 
+TEST_F(Notification, AHungArchiverIsStoppedAndTheFilesGoUnpacked)
+{
+    zs::test::writeFile(home / "arj", "#!/bin/sh\nexec sleep 60\n");
+    ::chmod((home / "arj").c_str(), 0755);
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
+    app->notification().setCodiceInstallazione("demo");
+    app->notification().setArchiverTimeLimit(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    app->notification().NotificaEstrazione(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(app->notification().SendEmailFailed(), "");
+    const std::string msg = peer.message();
+    EXPECT_NE(msg.find("zentrikServer.xml"), std::string::npos);
+    EXPECT_EQ(msg.find("zentrikdemo.arj"), std::string::npos);
+    EXPECT_FALSE(fs::exists(home / "zentrikdemo.arj"));
+}
+
 TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
 {
     app->fields().txtSmtp = "127.0.0.1:" + std::to_string(mail::test::freePort());
@@ -338,9 +395,12 @@ TEST(SendMailSender, SmtpBoxHoldsAHostAndAnOptionalPort)
         const char* text;
         const char* host;
         long port;
-    } cases[] = {{"mail.example", "mail.example", 25},     {"mail.example:2525", "mail.example", 2525},
-                 {"mail.example:0", "mail.example:0", 25}, {"mail.example:x", "mail.example:x", 25},
-                 {"::1", "::1", 25},                       {"", "", 25}};
+    } cases[] = {{"mail.example", "mail.example", 25},
+                 {"mail.example:2525", "mail.example", 2525},
+                 {"mail.example:0", "mail.example:0", 25},
+                 {"mail.example:x", "mail.example:x", 25},
+                 {"::1", "::1", 25},
+                 {"", "", 25}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         const SmtpAddress a = parseSmtpAddress(c.text);

@@ -183,6 +183,17 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     EXPECT_TRUE(values.AvvioMinimizzato);
     EXPECT_EQ(fields.txtMese, "1");
     EXPECT_EQ(fields.optErrors, 2);
+
+    // A time-out out of range is reported like any value that does not convert.
+    for (const char* text : {"-1", "-3600", "1e12"}) {
+        SCOPED_TRACE(text);
+        loadText(std::string("<r><TIMEOUT>") + text + "</TIMEOUT></r>");
+        EXPECT_EQ(read(), std::vector<std::string>{std::string("Valore non valido per TIMEOUT: \"") + text + "\""});
+        EXPECT_EQ(values.TimeoutComandi, 3600);
+    }
+    loadText("<r><TIMEOUT>0</TIMEOUT></r>");
+    EXPECT_TRUE(read().empty());
+    EXPECT_EQ(values.TimeoutComandi, 0);
 }
 
 TEST_F(StoreFixture, PathReadAndWrite)

@@ -1,0 +1,25 @@
+#pragma once
+// Hostile variants of an XML file for the tests of every reader: nesting far beyond any real
+// file, a huge text, a NUL byte, a cut-off file, other encodings, no XML at all. A reader must
+// answer each with a clear error or a normal run, never a crash, and must leave the file as it was.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::test {
+
+struct HostileXml {
+    std::string name;  ///< short label for test output ("deep", "huge", ...)
+    std::string bytes; ///< the whole file
+};
+
+/// The variants of a file whose well-formed form is `<root>body</root>` (body ASCII, at least
+/// one element). `rootName` names the root element; `body` is what a valid file would hold.
+std::vector<HostileXml> hostileXmlFiles(std::string_view rootName, std::string_view body);
+
+/// Levels of nesting of the "deep" variant, and the size of the "huge" variant's text.
+inline constexpr int kHostileDepth = 200000;
+inline constexpr std::size_t kHostileTextBytes = 50u * 1024u * 1024u;
+
+} // namespace zs::test

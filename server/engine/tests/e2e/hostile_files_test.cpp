@@ -1,0 +1,146 @@
+// Hostile XML files read by a whole extraction through the zs-extract driver: the settings, the
+// loading XML, stat.xml, the import's mapping schema and its data files, each replaced by every
+// hostile variant (200,000 levels of nesting, 50 MB of text, a NUL byte, cut off, UTF-16,
+// Latin-1, invalid UTF-8, empty, not XML). The driver must end with a clear error or a normal
+// run, never a signal or a hang, and the file must stay as it was.
+
+#include "db/Connection.h"
+#include "process/Process.h"
+#include "testsupport/HostileXml.h"
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#ifndef ZS_EXTRACT_PATH
+#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
+#endif
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+
+namespace zs::engine {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Variants no reader can take: they must end in an error naming the file.
+const std::set<std::string> kRefused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+
+struct Role {
+    const char* file;       ///< relative to the program folder
+    const char* root;       ///< root element of the valid file
+    const char* body;       ///< what the valid file holds
+    const char* refusal;    ///< what the output says when the file cannot be read
+    int refusedExit;        ///< the driver's exit code then
+    bool rewritten = false; ///< the program's own store: a normal run saves it anew
+};
+
+// Every name is relative to the program folder, so one set of variants serves every folder.
+const char* const kSettingsBody = "<SERVERTYPE>access</SERVERTYPE>"
+                                  "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
+                                  "<DATABASEACCESS>target.db</DATABASEACCESS>"
+                                  "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT>";
+const char* const kLoadingBody = "<IMPORTXML><esegui>si</esegui><operazione>Importazione</operazione>"
+                                 "<path>in</path><schema>schema.xsd</schema></IMPORTXML>"
+                                 "<PASSO><esegui>si</esegui><operazione>Conta</operazione>"
+                                 "<query>create table if not exists CONTA (n integer)</query></PASSO>";
+const char* const kSchemaBody = "<element name='Riga' sql:relation='PROVA'><complexType>"
+                                "<attribute name='x' sql:field='x'/></complexType></element>";
+const char* const kDataBody = "<Riga x='1'/><Riga x='2'/>";
+
+class HostileFolder {
+  public:
+    HostileFolder()
+    {
+        home = env.home();
+        fs::create_directories(home / "in");
+        const fs::path target = home / "target.db";
+        zs::test::writeFile(target, "");
+        db::Connection t;
+        EXPECT_TRUE(t.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + target.string()));
+        EXPECT_TRUE(t.execute("create table PROVA (x integer)"));
+        write("zentrikServer.xml",
+              std::string("<?xml version=\"1.0\"?><zentrikServer>") + kSettingsBody + "</zentrikServer>");
+        write("zentrikLoading.xml",
+              std::string("<?xml version=\"1.0\"?><Estrattore>") + kLoadingBody + "</Estrattore>");
+        write("schema.xsd", std::string("<schema>") + kSchemaBody + "</schema>");
+        write("in/dati.xml", std::string("<ROOT>") + kDataBody + "</ROOT>");
+    }
+    void write(const std::string& name, const std::string& bytes) { zs::test::writeFile(home / name, bytes); }
+
+    zs::test::ScopedTestEnv env;
+    fs::path home;
+};
+
+/// Runs the driver once over the folder; a hang is stopped after two minutes.
+process::RunResult extract(const fs::path& home)
+{
+    process::RunOptions options;
+    options.captureOutput = true;
+    options.timeLimit = std::chrono::minutes(2);
+    return process::run({ZS_EXTRACT_PATH, home.string(), "--quiet"}, options);
+}
+
+void runTable(const Role& role)
+{
+    for (const auto& [variant, bytes] : zs::test::hostileXmlFiles(role.root, role.body)) {
+        SCOPED_TRACE(std::string(role.file) + " " + variant);
+        HostileFolder f;
+        f.write(role.file, bytes);
+
+        const auto r = extract(f.home);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_GE(r.exitCode, 0) << r.error;
+        EXPECT_LE(r.exitCode, 2) << "ended by a signal: " << r.exitCode - 128 << "\n" << r.output.substr(0, 2000);
+
+        // The file is as it was: where the run left it, unchanged (an imported data file moves);
+        // a store the program keeps itself is rewritten only after it was read.
+        fs::path now = f.home / role.file;
+        if (!fs::exists(now) && fs::exists(f.home / "in/old" / fs::path(role.file).filename()))
+            now = f.home / "in/old" / fs::path(role.file).filename();
+        if (!role.rewritten || kRefused.count(variant)) {
+            EXPECT_TRUE(zs::test::readFile(now) == bytes) << now;
+        }
+
+        if (kRefused.count(variant)) {
+            EXPECT_EQ(r.exitCode, role.refusedExit) << r.output.substr(0, 2000);
+            EXPECT_NE(r.output.find(role.refusal), std::string::npos) << r.output.substr(0, 2000);
+            EXPECT_LT(r.output.size(), 100000u); // the error quotes an excerpt, not the file
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
+        }
+    }
+}
+
+TEST(HostileFiles, Settings)
+{
+    runTable({"zentrikServer.xml", "zentrikServer", kSettingsBody, "zentrikServer.xml mancante o illeggibile", 2});
+}
+
+TEST(HostileFiles, LoadingXml)
+{
+    runTable({"zentrikLoading.xml", "Estrattore", kLoadingBody, "Errore nel file", 2});
+}
+
+TEST(HostileFiles, Statistics)
+{
+    runTable({"stat.xml", "stat",
+              "<modulo><operazione>Conta</operazione><times>1</times><avarage>0,1</avarage>"
+              "<lasttime>0,1</lasttime></modulo>",
+              "non viene sovrascritto", 0, true});
+}
+
+TEST(HostileFiles, MappingSchema)
+{
+    runTable({"schema.xsd", "schema", kSchemaBody, "non leggibile", 1});
+}
+
+TEST(HostileFiles, ImportData)
+{
+    runTable({"in/dati.xml", "ROOT", kDataBody, "XML non valido", 1});
+}
+
+} // namespace
+} // namespace zs::engine

@@ -1,0 +1,55 @@
+// The scheduler's store (cadenzo.xml) replaced by every hostile variant, read by cadenzo-host as
+// the server program hosts the control: a store that cannot be read stops the start with its
+// error and stays as it was; one that reads brings its due operation's Alarm. Never a signal.
+
+#include "process/Process.h"
+#include "testsupport/HostileXml.h"
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+
+#ifndef CADENZO_HOST_PATH
+#error "CADENZO_HOST_PATH names the cadenzo-host program"
+#endif
+
+namespace {
+
+const char* const kDueOperation = "<operazione><azione>Estrazione ed Elaborazione.</azione><data>01/01/2000</data>"
+                                  "<ora>6</ora><minuti>30</minuti><escludi>niente</escludi>"
+                                  "<periodicita>Ogni giorno</periodicita><abilitato>Vero</abilitato></operazione>";
+
+TEST(CadenzoHostHostileStore, ClearErrorOrAlarmNeverACrash)
+{
+    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+    for (const auto& [variant, bytes] : zs::test::hostileXmlFiles("cadenzo", kDueOperation)) {
+        SCOPED_TRACE(variant);
+        zs::test::TempDir dir;
+        const auto store = dir / "cadenzo.xml";
+        zs::test::writeFile(store, bytes);
+        zs::process::RunOptions options;
+        options.captureOutput = true;
+        options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
+                                    "XDG_CONFIG_HOME=" + (dir / "config").string()};
+        options.timeLimit = std::chrono::minutes(2);
+        const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
+                                         "100", "--alarms", "1", "--timeout-ms", "20000"},
+                                        options);
+        EXPECT_FALSE(r.timedOut);
+        const std::string out = r.output.substr(0, 2000);
+        if (refused.count(variant)) {
+            EXPECT_EQ(r.exitCode, 1) << out;
+            EXPECT_NE(r.output.find("Errore nel file"), std::string::npos) << out;
+            EXPECT_LT(r.output.size(), 100000u);
+            EXPECT_TRUE(zs::test::readFile(store) == bytes);
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << out;
+            EXPECT_NE(r.output.find("Alarm: Estrazione ed Elaborazione."), std::string::npos) << out;
+        }
+    }
+}
+
+} // namespace
