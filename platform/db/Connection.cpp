@@ -392,7 +392,9 @@ bool Connection::runSync(Job job)
 std::optional<RecordSet> Connection::query(std::string_view sql)
 {
     RecordSet result;
-    if (!runSync([text = std::string(sql), &result](Backend* b, ErrorList& errors) { return b->query(text, result, errors); }))
+    if (!runSync([text = std::string(sql), &result](Backend* b, ErrorList& errors) {
+            return b->query(text, result, errors);
+        }))
         return std::nullopt;
     return result;
 }
@@ -422,21 +424,35 @@ std::optional<RowWriter> Connection::openRowWriter(std::string_view table)
     return RowWriter(*this, std::string(table), std::move(columns));
 }
 
+void Connection::quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns)
+{
+    InsertNames& n = m_insertNames;
+    if (n.quotedTable.empty() || n.table != table || n.columns != columns) {
+        n.table = table;
+        n.columns = columns;
+        n.quotedTable = sqlName(b, table);
+        n.quotedColumns.clear();
+        for (const auto& c : columns)
+            n.quotedColumns.push_back(sqlName(b, c));
+    }
+}
+
 bool Connection::insertRow(const std::string& table, const std::vector<std::string>& columns,
                            const std::vector<Value>& values)
 {
     // The job runs while this call waits, so it may refer to the caller's vectors.
     return runSync([this, &table, &columns, &values](Backend* b, ErrorList& errors) {
-        InsertNames& n = m_insertNames;
-        if (n.quotedTable.empty() || n.table != table || n.columns != columns) {
-            n.table = table;
-            n.columns = columns;
-            n.quotedTable = sqlName(*b, table);
-            n.quotedColumns.clear();
-            for (const auto& c : columns)
-                n.quotedColumns.push_back(sqlName(*b, c));
-        }
-        return b->insert(n.quotedTable, n.quotedColumns, values, errors);
+        quoteNames(*b, table, columns);
+        return b->insert(m_insertNames.quotedTable, m_insertNames.quotedColumns, values, errors);
+    });
+}
+
+bool Connection::insertRows(const std::string& table, const std::vector<std::string>& columns,
+                            const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rows)
+{
+    return runSync([this, &table, &columns, &types, &values, rows](Backend* b, ErrorList& errors) {
+        quoteNames(*b, table, columns);
+        return b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
     });
 }
 
@@ -530,14 +546,60 @@ bool RowWriter::set(std::string_view field, const Value& value)
         e.number = kErrNotFound;
         return m_connection->fail(std::move(e));
     }
-    auto converted = convertTo(value, m_columns[*i].type);
-    if (!converted)
-        return m_connection->fail(
-            makeError(ErrorClass::BadArgument,
-                      "the value \"" + value.toString() + "\" does not fit the field " + m_columns[*i].name));
-    m_row[*i] = std::move(*converted);
-    m_set[*i] = true;
+    return setAt(*i, value);
+}
+
+bool RowWriter::setAt(std::size_t i, const Value& value)
+{
+    if (m_alive.expired() || i >= m_columns.size())
+        return false;
+    if (value.isNull() || value.type() == m_columns[i].type) {
+        m_row[i] = value;
+    } else {
+        auto converted = convertTo(value, m_columns[i].type);
+        if (!converted)
+            return m_connection->fail(
+                makeError(ErrorClass::BadArgument,
+                          "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
+        m_row[i] = std::move(*converted);
+    }
+    m_set[i] = true;
     return true;
+}
+
+bool RowWriter::queue()
+{
+    if (m_alive.expired())
+        return false;
+    if (m_batchRows > 0 && m_set != m_batchSet && !flush())
+        return false;
+    if (m_batchRows == 0) {
+        m_batchSet = m_set;
+        m_batchColumns.clear();
+        m_batchTypes.clear();
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            if (m_set[i]) {
+                m_batchColumns.push_back(m_names[i]);
+                m_batchTypes.push_back(m_columns[i].type);
+            }
+    }
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (m_set[i])
+            m_batchValues.push_back(std::move(m_row[i]));
+    ++m_batchRows;
+    return m_batchRows < kBatchRows || flush();
+}
+
+bool RowWriter::flush()
+{
+    if (m_batchRows == 0)
+        return true;
+    if (m_alive.expired())
+        return false;
+    const bool ok = m_connection->insertRows(m_table, m_batchColumns, m_batchTypes, m_batchValues, m_batchRows);
+    m_batchValues.clear();
+    m_batchRows = 0;
+    return ok;
 }
 
 const Value& RowWriter::get(std::string_view field) const

@@ -112,6 +112,10 @@ class Connection {
     /// errors() filled on failure.
     bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
+    bool insertRows(const std::string& table, const std::vector<std::string>& columns,
+                    const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rows);
+    /// The quoted names of `table` and `columns` for `b`, kept from the last call.
+    void quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns);
 
     /// The names of the last inserted row, quoted once for a whole run of rows.
     struct InsertNames {
@@ -130,10 +134,12 @@ class Connection {
     bool m_asyncPending = false;
 };
 
-/// Appends rows to one table, a row at a time: addNew(), set the fields, update() writes it.
-/// Field names are matched without regard to case; values are converted to the field's type
-/// when set, as the database column would store them. Reports its failures in its connection's
-/// errors(); once the connection is destroyed every call fails.
+/// Appends rows to one table: addNew(), set the fields, then update() writes the row at once,
+/// or queue() keeps it for flush(), which writes the queued rows in one call (one statement
+/// prepared once; several rows a round trip on ODBC). Field names are matched without regard
+/// to case; values are converted to the field's type when set, as the database column would
+/// store them. Reports its failures in its connection's errors(); once the connection is
+/// destroyed every call fails.
 class RowWriter {
   public:
     /// Starts a new, empty row (every field null).
@@ -145,6 +151,22 @@ class RowWriter {
     const Value& get(std::string_view field) const;
     /// Writes the new row at once. False on failure (the connection's errors()).
     [[nodiscard]] bool update();
+
+    /// The position of a field among columns(), names matched without regard to case.
+    std::optional<std::size_t> fieldIndex(std::string_view field) const { return indexOf(field); }
+    /// set() by position.
+    [[nodiscard]] bool setAt(std::size_t index, const Value& value);
+    /// Keeps the new row for flush(). Rows that set other fields than the queued ones flush
+    /// those first; a full batch is written at once. False when a write failed (the
+    /// connection's errors()); the rows of a failed write are dropped.
+    [[nodiscard]] bool queue();
+    /// Writes the queued rows. True when there were none.
+    [[nodiscard]] bool flush();
+    std::size_t queued() const { return m_batchRows; }
+    /// Whether queue() of the new row as it stands would first write the queued rows.
+    bool wouldWrite() const { return m_batchRows > 0 && (m_set != m_batchSet || m_batchRows + 1 >= kBatchRows); }
+    /// Rows a batch holds before queue() writes it.
+    static constexpr std::size_t kBatchRows = 2000;
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 
@@ -163,6 +185,12 @@ class RowWriter {
     // The fields of the row being written, kept between rows so their storage is reused.
     std::vector<std::string> m_updateColumns;
     std::vector<Value> m_updateValues;
+    // The queued rows: the fields they set, those fields' kinds, their values row after row.
+    std::vector<bool> m_batchSet;
+    std::vector<std::string> m_batchColumns;
+    std::vector<Value::Type> m_batchTypes;
+    std::vector<Value> m_batchValues;
+    std::size_t m_batchRows = 0;
 };
 
 } // namespace zs::db

@@ -187,6 +187,8 @@ class OdbcBackend final : public Backend {
             std::lock_guard lock(m_stmtMutex);
             m_stmt.reset();
         }
+        m_bulkFull = {};
+        m_bulkTail = {};
         if (m_connected)
             SQLDisconnect(m_dbc.get());
         m_connected = false;
@@ -324,6 +326,37 @@ class OdbcBackend final : public Backend {
         return true;
     }
 
+    bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
+                    const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rowCount,
+                    ErrorList& errors) override
+    {
+        const std::size_t n = quotedColumns.size();
+        if (n == 0 || rowCount == 0) {
+            for (std::size_t r = 0; r < rowCount; ++r)
+                if (!insert(table, quotedColumns, {}, errors))
+                    return false;
+            return true;
+        }
+        // Several rows a statement, prepared once and executed again for every full group:
+        // one round trip carries many rows. Oracle and unknown drivers get one row a statement
+        // (their INSERT takes one VALUES list), still prepared once. The group stays under the
+        // 2100 parameters SQL Server accepts in one statement.
+        const bool multiRow =
+            m_dialect == Dialect::PostgreSql || m_dialect == Dialect::SqlServer || m_dialect == Dialect::Sqlite;
+        const std::size_t perStatement = multiRow ? std::max<std::size_t>(1, std::min<std::size_t>(500, 2000 / n)) : 1;
+        std::size_t done = 0;
+        while (done < rowCount) {
+            const std::size_t rows = std::min(perStatement, rowCount - done);
+            Prepared& p = rows == perStatement ? m_bulkFull : m_bulkTail;
+            if (!prepareBulk(p, table, quotedColumns, rows, errors))
+                return false;
+            if (!executeBulk(p, types, values.data() + done * n, rows * n, errors))
+                return false;
+            done += rows;
+        }
+        return true;
+    }
+
     bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
     {
         if (!newStatement(errors))
@@ -357,11 +390,142 @@ class OdbcBackend final : public Backend {
         std::lock_guard lock(m_stmtMutex);
         if (m_stmt.get() != SQL_NULL_HANDLE)
             SQLCancel(m_stmt.get());
+        if (m_running != SQL_NULL_HANDLE)
+            SQLCancel(m_running);
     }
 
     void clearInterrupt() noexcept override {}
 
   private:
+    /// A prepared multi-row insert, kept while the same table, columns and row count follow.
+    struct Prepared {
+        Handle stmt;
+        std::string table;
+        std::vector<std::string> columns;
+        std::size_t rows = 0;
+    };
+    /// The buffers of one bound parameter; they must outlive SQLExecute.
+    struct Param {
+        SQLBIGINT i = 0;
+        double d = 0;
+        unsigned char b = 0;
+        SQL_TIMESTAMP_STRUCT ts{};
+        WString w;
+        SQLLEN ind = 0;
+    };
+
+    bool prepareBulk(Prepared& p, const std::string& table, const std::vector<std::string>& columns, std::size_t rows,
+                     ErrorList& errors)
+    {
+        if (p.stmt.get() != SQL_NULL_HANDLE && p.rows == rows && p.table == table && p.columns == columns)
+            return true;
+        p.stmt.reset();
+        SQLHANDLE h = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
+            collect(m_dbc, ErrorClass::ConnectionLost, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+            return false;
+        }
+        p.stmt = Handle(SQL_HANDLE_STMT, h);
+        WString text = toWide(insertRowsStatement(table, columns, rows));
+        if (!SQL_SUCCEEDED(SQLPrepareW(h, text.data(), static_cast<SQLINTEGER>(text.size())))) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        p.table = table;
+        p.columns = columns;
+        p.rows = rows;
+        return true;
+    }
+
+    bool executeBulk(Prepared& p, const std::vector<Value::Type>& types, const Value* values, std::size_t count,
+                     ErrorList& errors)
+    {
+        const SQLHSTMT h = p.stmt.get();
+        m_params.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const Value::Type type = types.empty() ? values[k].type() : types[k % types.size()];
+            if (!bindParam(h, static_cast<SQLUSMALLINT>(k + 1), values[k], type, m_params[k])) {
+                collect(p.stmt, ErrorClass::Rejected, errors);
+                if (errors.empty())
+                    errors.push_back(makeError(ErrorClass::Rejected, "a value could not be bound", m_source));
+                p.stmt.reset();
+                return false;
+            }
+        }
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = h; // open to interrupt()
+        }
+        const SQLRETURN rc = SQLExecute(h);
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = SQL_NULL_HANDLE;
+        }
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        SQLFreeStmt(h, SQL_CLOSE);
+        return true;
+    }
+
+    /// Binds `v` as parameter `n` of `h`, as the kind `type` (a null is bound as that kind).
+    static bool bindParam(SQLHSTMT h, SQLUSMALLINT n, const Value& v, Value::Type type, Param& p)
+    {
+        const bool null = v.isNull();
+        p.ind = null ? SQL_NULL_DATA : 0;
+        switch (null ? type : v.type()) {
+        case Value::Type::Null:
+            p.ind = SQL_NULL_DATA;
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind));
+        case Value::Type::Integer:
+            p.i = null ? 0 : *v.toInt();
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, &p.ind));
+        case Value::Type::Boolean:
+            p.b = !null && *v.toInt() != 0 ? 1 : 0;
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.b, 0, &p.ind));
+        case Value::Type::Double:
+            p.d = null ? 0 : *v.toDouble();
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, &p.ind));
+        case Value::Type::DateTime: {
+            p.ts = {};
+            if (!null) {
+                const auto dt = *v.toDateTime();
+                p.ts.year = static_cast<SQLSMALLINT>(dt.year);
+                p.ts.month = static_cast<SQLUSMALLINT>(dt.month);
+                p.ts.day = static_cast<SQLUSMALLINT>(dt.day);
+                p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
+                p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
+                p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
+            }
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
+                                                  0, &p.ts, sizeof p.ts, &p.ind));
+        }
+        case Value::Type::Text:
+            if (null) {
+                p.w.clear();
+                return SQL_SUCCEEDED(
+                    SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind));
+            }
+            p.w = toWide(*v.text());
+            p.ind = static_cast<SQLLEN>(p.w.size() * sizeof(SQLWCHAR));
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                                  std::max<SQLULEN>(1, p.w.size()), 0, p.w.data(), p.ind, &p.ind));
+        }
+        return false;
+    }
+
     SQLHSTMT stmt() const { return m_stmt.get(); }
 
     bool newStatement(ErrorList& errors)
@@ -540,6 +704,10 @@ class OdbcBackend final : public Backend {
     bool m_connected = false;
     std::mutex m_stmtMutex; // guards m_stmt against interrupt() from another thread
     Handle m_stmt;
+    SQLHSTMT m_running = SQL_NULL_HANDLE; // the prepared insert under way, for interrupt()
+    Prepared m_bulkFull;                  // a full group of rows
+    Prepared m_bulkTail;                  // the last, shorter group
+    std::vector<Param> m_params;
     Dialect m_dialect = Dialect::OtherOdbc;
     std::string m_source;
     std::string m_quote = "\"";

@@ -136,14 +136,22 @@ TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
 }
 
-TEST_F(ImportXmlTest, AFileAlreadyInOldIsNotOverwritten)
+TEST_F(ImportXmlTest, AFileThatCannotMoveFailsTheStepAndLeavesNoRows)
 {
+    // The file stays for the next run, so its rows must not stay too (they would come twice).
     stdfs::create_directories(path("in/old"));
     zs::test::writeFile(path("in/old/a.xml"), "earlier");
     zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
-    EXPECT_TRUE(step(basic()));
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(step(basic()));
     EXPECT_EQ(zs::test::readFile(path("in/old/a.xml")), "earlier");
     EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
+    EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[1], "  E:Errore nello spostamento del file " + path("in/a.xml").string() + " in " +
+                        path("in/old").string() + "-esiste già un file con lo stesso nome in " +
+                        path("in/old").string());
 }
 
 } // namespace
