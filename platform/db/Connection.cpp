@@ -276,6 +276,7 @@ void Connection::close() noexcept
     if (isExecuting())
         cancel();
     m_asyncPending = false;
+    m_insertPending = false;
     m_insertNames = {};
     {
         std::lock_guard l(m_shared->m);
@@ -301,10 +302,25 @@ void Connection::close() noexcept
     m_dialect = Dialect::None;
 }
 
+bool Connection::settleInsert()
+{
+    if (!m_insertPending)
+        return true;
+    m_insertPending = false;
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard l(m_shared->m);
+        seq = m_shared->submitted;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+}
+
 bool Connection::runStatement(std::string_view sql, bool async)
 {
     m_errors.clear();
-    if (!requireIdle())
+    if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
@@ -375,7 +391,7 @@ bool Connection::cancel(std::chrono::milliseconds wait)
 bool Connection::runSync(Job job)
 {
     m_errors.clear();
-    if (!requireIdle())
+    if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
@@ -447,13 +463,27 @@ bool Connection::insertRow(const std::string& table, const std::vector<std::stri
     });
 }
 
-bool Connection::insertRows(const std::string& table, const std::vector<std::string>& columns,
-                            const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rows)
+bool Connection::insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
+                            std::vector<Value> values, std::size_t rows)
 {
-    return runSync([this, &table, &columns, &types, &values, rows](Backend* b, ErrorList& errors) {
+    // The rows go on the worker thread while the caller prepares the next ones; the next call
+    // on the connection (another batch, a statement, a commit) first waits for them and fails
+    // with their errors.
+    m_errors.clear();
+    if (!settleInsert() || !requireIdle())
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    Job job = [this, table = std::move(table), columns = std::move(columns), types = std::move(types),
+               values = std::move(values), rows](Backend* b, ErrorList& errors) {
         quoteNames(*b, table, columns);
         return b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
-    });
+    };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
+        return requireIdle();
+    m_insertPending = true;
+    return true;
 }
 
 std::optional<std::vector<std::string>> Connection::tableNames()
@@ -571,7 +601,7 @@ bool RowWriter::queue()
 {
     if (m_alive.expired())
         return false;
-    if (m_batchRows > 0 && m_set != m_batchSet && !flush())
+    if (m_batchRows > 0 && m_set != m_batchSet && !flush(false))
         return false;
     if (m_batchRows == 0) {
         m_batchSet = m_set;
@@ -587,19 +617,23 @@ bool RowWriter::queue()
         if (m_set[i])
             m_batchValues.push_back(std::move(m_row[i]));
     ++m_batchRows;
-    return m_batchRows < kBatchRows || flush();
+    return m_batchRows < kBatchRows || flush(false);
 }
 
-bool RowWriter::flush()
+bool RowWriter::flush(bool wait)
 {
-    if (m_batchRows == 0)
-        return true;
     if (m_alive.expired())
         return false;
-    const bool ok = m_connection->insertRows(m_table, m_batchColumns, m_batchTypes, m_batchValues, m_batchRows);
-    m_batchValues.clear();
-    m_batchRows = 0;
-    return ok;
+    if (m_batchRows > 0) {
+        std::vector<Value> values;
+        values.reserve(m_batchValues.size());
+        values.swap(m_batchValues);
+        const std::size_t rows = m_batchRows;
+        m_batchRows = 0;
+        if (!m_connection->insertRows(m_table, m_batchColumns, m_batchTypes, std::move(values), rows))
+            return false;
+    }
+    return !wait || m_connection->settleInsert();
 }
 
 const Value& RowWriter::get(std::string_view field) const

@@ -93,6 +93,10 @@ class Connection {
     /// The names of the database's tables and views, as the database stores them.
     [[nodiscard]] std::optional<std::vector<std::string>> tableNames();
 
+    /// Waits for the rows a row writer's queue() or flush(false) left being written; false
+    /// with their errors. Every other call waits for them first and fails with those errors.
+    [[nodiscard]] bool settleInsert();
+
     /// The errors of the last failed call; emptied when a call starts.
     const ErrorList& errors() const { return m_errors; }
     /// The class of the last failure (None when the last call succeeded).
@@ -112,8 +116,9 @@ class Connection {
     /// errors() filled on failure.
     bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
-    bool insertRows(const std::string& table, const std::vector<std::string>& columns,
-                    const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rows);
+    bool insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
+                    std::vector<Value> values, std::size_t rows);
+
     /// The quoted names of `table` and `columns` for `b`, kept from the last call.
     void quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns);
 
@@ -132,6 +137,7 @@ class Connection {
     int m_commandTimeout = 30;
     ErrorList m_errors;
     bool m_asyncPending = false;
+    bool m_insertPending = false; // a batch of rows is being written on the worker
 };
 
 /// Appends rows to one table: addNew(), set the fields, then update() writes the row at once,
@@ -156,17 +162,19 @@ class RowWriter {
     std::optional<std::size_t> fieldIndex(std::string_view field) const { return indexOf(field); }
     /// set() by position.
     [[nodiscard]] bool setAt(std::size_t index, const Value& value);
-    /// Keeps the new row for flush(). Rows that set other fields than the queued ones flush
-    /// those first; a full batch is written at once. False when a write failed (the
-    /// connection's errors()); the rows of a failed write are dropped.
+    /// Keeps the new row for flush(). Rows that set other fields than the queued ones are
+    /// written first, and a full batch is written: on the connection's worker, while the
+    /// caller goes on; the next call on the connection waits for it. False when a write failed
+    /// (the connection's errors()); the rows of a failed write are dropped.
     [[nodiscard]] bool queue();
-    /// Writes the queued rows. True when there were none.
-    [[nodiscard]] bool flush();
+    /// Writes the queued rows and, unless `wait` is false, waits until every batch the
+    /// connection is writing is in. True when there was nothing to write.
+    [[nodiscard]] bool flush(bool wait = true);
     std::size_t queued() const { return m_batchRows; }
     /// Whether queue() of the new row as it stands would first write the queued rows.
     bool wouldWrite() const { return m_batchRows > 0 && (m_set != m_batchSet || m_batchRows + 1 >= kBatchRows); }
     /// Rows a batch holds before queue() writes it.
-    static constexpr std::size_t kBatchRows = 2000;
+    static constexpr std::size_t kBatchRows = 10000;
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 

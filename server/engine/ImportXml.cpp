@@ -265,7 +265,7 @@ class RowLoader {
         // Rows go out in batches, a batch per table; all batches are written together, in the
         // order the tables were first used, so a parent's row always reaches the database before
         // its children's.
-        if (w->wouldWrite() && !flush(reason))
+        if (w->wouldWrite() && !flush(reason, false))
             return false;
         if (!w->queue()) {
             reason = "Tabella " + node.table + ": " + errorText(m_c);
@@ -278,11 +278,13 @@ class RowLoader {
         return true;
     }
 
-    bool flush(std::string& reason)
+    /// Writes the batches; with `wait` false the last one may still be on its way (the
+    /// connection's next call waits for it): reading the file goes on meanwhile.
+    bool flush(std::string& reason, bool wait = true)
     {
-        for (auto& t : m_writers)
-            if (!t.writer.flush()) {
-                reason = "Tabella " + t.table + ": " + errorText(m_c);
+        for (std::size_t i = 0; i < m_writers.size(); ++i)
+            if (!m_writers[i].writer.flush(wait && i + 1 == m_writers.size())) {
+                reason = "Tabella " + m_writers[i].table + ": " + errorText(m_c);
                 return false;
             }
         return true;
@@ -641,6 +643,7 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
         bool loaded = (begin.empty() || c->execute(begin) || ((reason = errorText(*c)), false)) &&
                       loadFile(*c, mapping, file, reason);
         if (!loaded) {
+            (void)c->settleInsert(); // rows still on their way: their outcome no longer matters
             if (!begin.empty())
                 (void)c->execute("ROLLBACK");
             ok = false;
