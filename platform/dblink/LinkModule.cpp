@@ -144,7 +144,7 @@ struct LinkCursor {
 // same columns within one statement the cursor reads the remote table once and looks up in
 // memory instead, unless the table is too large to hold.
 constexpr int kLookupsBeforeCache = 16;
-constexpr long long kMaxCachedRows = 1000000;
+constexpr long long kMaxCachedRows = 250000;
 
 LinkTable* tableOf(sqlite3_vtab* v)
 {
