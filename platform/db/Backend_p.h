@@ -27,6 +27,11 @@ class Backend {
     virtual bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) = 0;
     virtual bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
                         const std::vector<Value>& values, ErrorList& errors) = 0;
+    /// Appends `rowCount` rows in one call: `values` holds them one after the other, a value per
+    /// column; `types` are the columns' kinds (a null is bound as its column's kind).
+    virtual bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
+                            const std::vector<Value::Type>& types, const std::vector<Value>& values,
+                            std::size_t rowCount, ErrorList& errors) = 0;
     virtual bool tableNames(std::vector<std::string>& out, ErrorList& errors) = 0;
     virtual Dialect dialect() const = 0;
     /// `name` as a quoted identifier of this database.
@@ -43,6 +48,9 @@ std::unique_ptr<Backend> makeOdbcBackend();
 std::string unbracket(std::string_view name);
 /// "insert into T (a,b) values (?,?)" for already quoted names; "... default values" without columns.
 std::string insertStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns);
+/// "insert into T (a,b) values (?,?),(?,?)…" with `rows` rows of marks.
+std::string insertRowsStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns,
+                                std::size_t rows);
 /// True for a name made only of ASCII letters, digits and '_' that does not start with a digit.
 bool isPlainIdentifier(std::string_view name);
 

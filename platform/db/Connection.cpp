@@ -276,6 +276,7 @@ void Connection::close() noexcept
     if (isExecuting())
         cancel();
     m_asyncPending = false;
+    m_insertPending = false;
     m_insertNames = {};
     {
         std::lock_guard l(m_shared->m);
@@ -301,10 +302,25 @@ void Connection::close() noexcept
     m_dialect = Dialect::None;
 }
 
+bool Connection::settleInsert()
+{
+    if (!m_insertPending)
+        return true;
+    m_insertPending = false;
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard l(m_shared->m);
+        seq = m_shared->submitted;
+    }
+    m_shared->waitDone(seq, std::nullopt);
+    std::lock_guard l(m_shared->m);
+    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+}
+
 bool Connection::runStatement(std::string_view sql, bool async)
 {
     m_errors.clear();
-    if (!requireIdle())
+    if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
@@ -375,7 +391,7 @@ bool Connection::cancel(std::chrono::milliseconds wait)
 bool Connection::runSync(Job job)
 {
     m_errors.clear();
-    if (!requireIdle())
+    if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
@@ -392,7 +408,9 @@ bool Connection::runSync(Job job)
 std::optional<RecordSet> Connection::query(std::string_view sql)
 {
     RecordSet result;
-    if (!runSync([text = std::string(sql), &result](Backend* b, ErrorList& errors) { return b->query(text, result, errors); }))
+    if (!runSync([text = std::string(sql), &result](Backend* b, ErrorList& errors) {
+            return b->query(text, result, errors);
+        }))
         return std::nullopt;
     return result;
 }
@@ -422,22 +440,50 @@ std::optional<RowWriter> Connection::openRowWriter(std::string_view table)
     return RowWriter(*this, std::string(table), std::move(columns));
 }
 
+void Connection::quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns)
+{
+    InsertNames& n = m_insertNames;
+    if (n.quotedTable.empty() || n.table != table || n.columns != columns) {
+        n.table = table;
+        n.columns = columns;
+        n.quotedTable = sqlName(b, table);
+        n.quotedColumns.clear();
+        for (const auto& c : columns)
+            n.quotedColumns.push_back(sqlName(b, c));
+    }
+}
+
 bool Connection::insertRow(const std::string& table, const std::vector<std::string>& columns,
                            const std::vector<Value>& values)
 {
     // The job runs while this call waits, so it may refer to the caller's vectors.
     return runSync([this, &table, &columns, &values](Backend* b, ErrorList& errors) {
-        InsertNames& n = m_insertNames;
-        if (n.quotedTable.empty() || n.table != table || n.columns != columns) {
-            n.table = table;
-            n.columns = columns;
-            n.quotedTable = sqlName(*b, table);
-            n.quotedColumns.clear();
-            for (const auto& c : columns)
-                n.quotedColumns.push_back(sqlName(*b, c));
-        }
-        return b->insert(n.quotedTable, n.quotedColumns, values, errors);
+        quoteNames(*b, table, columns);
+        return b->insert(m_insertNames.quotedTable, m_insertNames.quotedColumns, values, errors);
     });
+}
+
+bool Connection::insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
+                            std::vector<Value> values, std::size_t rows)
+{
+    // The rows go on the worker thread while the caller prepares the next ones; the next call
+    // on the connection (another batch, a statement, a commit) first waits for them and fails
+    // with their errors.
+    m_errors.clear();
+    if (!settleInsert() || !requireIdle())
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    Job job = [this, table = std::move(table), columns = std::move(columns), types = std::move(types),
+               values = std::move(values), rows](Backend* b, ErrorList& errors) {
+        quoteNames(*b, table, columns);
+        return b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+    };
+    std::uint64_t seq = 0;
+    if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
+        return requireIdle();
+    m_insertPending = true;
+    return true;
 }
 
 std::optional<std::vector<std::string>> Connection::tableNames()
@@ -530,14 +576,64 @@ bool RowWriter::set(std::string_view field, const Value& value)
         e.number = kErrNotFound;
         return m_connection->fail(std::move(e));
     }
-    auto converted = convertTo(value, m_columns[*i].type);
-    if (!converted)
-        return m_connection->fail(
-            makeError(ErrorClass::BadArgument,
-                      "the value \"" + value.toString() + "\" does not fit the field " + m_columns[*i].name));
-    m_row[*i] = std::move(*converted);
-    m_set[*i] = true;
+    return setAt(*i, value);
+}
+
+bool RowWriter::setAt(std::size_t i, const Value& value)
+{
+    if (m_alive.expired() || i >= m_columns.size())
+        return false;
+    if (value.isNull() || value.type() == m_columns[i].type) {
+        m_row[i] = value;
+    } else {
+        auto converted = convertTo(value, m_columns[i].type);
+        if (!converted)
+            return m_connection->fail(
+                makeError(ErrorClass::BadArgument,
+                          "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
+        m_row[i] = std::move(*converted);
+    }
+    m_set[i] = true;
     return true;
+}
+
+bool RowWriter::queue()
+{
+    if (m_alive.expired())
+        return false;
+    if (m_batchRows > 0 && m_set != m_batchSet && !flush(false))
+        return false;
+    if (m_batchRows == 0) {
+        m_batchSet = m_set;
+        m_batchColumns.clear();
+        m_batchTypes.clear();
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            if (m_set[i]) {
+                m_batchColumns.push_back(m_names[i]);
+                m_batchTypes.push_back(m_columns[i].type);
+            }
+    }
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (m_set[i])
+            m_batchValues.push_back(std::move(m_row[i]));
+    ++m_batchRows;
+    return m_batchRows < kBatchRows || flush(false);
+}
+
+bool RowWriter::flush(bool wait)
+{
+    if (m_alive.expired())
+        return false;
+    if (m_batchRows > 0) {
+        std::vector<Value> values;
+        values.reserve(m_batchValues.size());
+        values.swap(m_batchValues);
+        const std::size_t rows = m_batchRows;
+        m_batchRows = 0;
+        if (!m_connection->insertRows(m_table, m_batchColumns, m_batchTypes, std::move(values), rows))
+            return false;
+    }
+    return !wait || m_connection->settleInsert();
 }
 
 const Value& RowWriter::get(std::string_view field) const

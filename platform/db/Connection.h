@@ -93,6 +93,10 @@ class Connection {
     /// The names of the database's tables and views, as the database stores them.
     [[nodiscard]] std::optional<std::vector<std::string>> tableNames();
 
+    /// Waits for the rows a row writer's queue() or flush(false) left being written; false
+    /// with their errors. Every other call waits for them first and fails with those errors.
+    [[nodiscard]] bool settleInsert();
+
     /// The errors of the last failed call; emptied when a call starts.
     const ErrorList& errors() const { return m_errors; }
     /// The class of the last failure (None when the last call succeeded).
@@ -112,6 +116,11 @@ class Connection {
     /// errors() filled on failure.
     bool runSync(std::function<bool(Backend*, ErrorList&)> job);
     bool insertRow(const std::string& table, const std::vector<std::string>& columns, const std::vector<Value>& values);
+    bool insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
+                    std::vector<Value> values, std::size_t rows);
+
+    /// The quoted names of `table` and `columns` for `b`, kept from the last call.
+    void quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns);
 
     /// The names of the last inserted row, quoted once for a whole run of rows.
     struct InsertNames {
@@ -128,12 +137,15 @@ class Connection {
     int m_commandTimeout = 30;
     ErrorList m_errors;
     bool m_asyncPending = false;
+    bool m_insertPending = false; // a batch of rows is being written on the worker
 };
 
-/// Appends rows to one table, a row at a time: addNew(), set the fields, update() writes it.
-/// Field names are matched without regard to case; values are converted to the field's type
-/// when set, as the database column would store them. Reports its failures in its connection's
-/// errors(); once the connection is destroyed every call fails.
+/// Appends rows to one table: addNew(), set the fields, then update() writes the row at once,
+/// or queue() keeps it for flush(), which writes the queued rows in one call (one statement
+/// prepared once; several rows a round trip on ODBC). Field names are matched without regard
+/// to case; values are converted to the field's type when set, as the database column would
+/// store them. Reports its failures in its connection's errors(); once the connection is
+/// destroyed every call fails.
 class RowWriter {
   public:
     /// Starts a new, empty row (every field null).
@@ -145,6 +157,24 @@ class RowWriter {
     const Value& get(std::string_view field) const;
     /// Writes the new row at once. False on failure (the connection's errors()).
     [[nodiscard]] bool update();
+
+    /// The position of a field among columns(), names matched without regard to case.
+    std::optional<std::size_t> fieldIndex(std::string_view field) const { return indexOf(field); }
+    /// set() by position.
+    [[nodiscard]] bool setAt(std::size_t index, const Value& value);
+    /// Keeps the new row for flush(). Rows that set other fields than the queued ones are
+    /// written first, and a full batch is written: on the connection's worker, while the
+    /// caller goes on; the next call on the connection waits for it. False when a write failed
+    /// (the connection's errors()); the rows of a failed write are dropped.
+    [[nodiscard]] bool queue();
+    /// Writes the queued rows and, unless `wait` is false, waits until every batch the
+    /// connection is writing is in. True when there was nothing to write.
+    [[nodiscard]] bool flush(bool wait = true);
+    std::size_t queued() const { return m_batchRows; }
+    /// Whether queue() of the new row as it stands would first write the queued rows.
+    bool wouldWrite() const { return m_batchRows > 0 && (m_set != m_batchSet || m_batchRows + 1 >= kBatchRows); }
+    /// Rows a batch holds before queue() writes it.
+    static constexpr std::size_t kBatchRows = 10000;
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 
@@ -163,6 +193,12 @@ class RowWriter {
     // The fields of the row being written, kept between rows so their storage is reused.
     std::vector<std::string> m_updateColumns;
     std::vector<Value> m_updateValues;
+    // The queued rows: the fields they set, those fields' kinds, their values row after row.
+    std::vector<bool> m_batchSet;
+    std::vector<std::string> m_batchColumns;
+    std::vector<Value::Type> m_batchTypes;
+    std::vector<Value> m_batchValues;
+    std::size_t m_batchRows = 0;
 };
 
 } // namespace zs::db

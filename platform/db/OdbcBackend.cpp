@@ -12,6 +12,9 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -186,6 +189,8 @@ class OdbcBackend final : public Backend {
             std::lock_guard lock(m_stmtMutex);
             m_stmt.reset();
         }
+        m_bulkFull = {};
+        m_bulkTail = {};
         if (m_connected)
             SQLDisconnect(m_dbc.get());
         m_connected = false;
@@ -309,6 +314,39 @@ class OdbcBackend final : public Backend {
         return true;
     }
 
+    bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
+                    const std::vector<Value::Type>& types, const std::vector<Value>& values, std::size_t rowCount,
+                    ErrorList& errors) override
+    {
+        const std::size_t n = quotedColumns.size();
+        if (n == 0 || rowCount == 0) {
+            for (std::size_t r = 0; r < rowCount; ++r)
+                if (!insert(table, quotedColumns, {}, errors))
+                    return false;
+            return true;
+        }
+        if (m_dialect == Dialect::PostgreSql)
+            return insertRowsAsArrays(table, quotedColumns, types, values, rowCount, errors);
+        // Several rows a statement, prepared once and executed again for every full group:
+        // one round trip carries many rows. Oracle and unknown drivers get one row a statement
+        // (their INSERT takes one VALUES list), still prepared once. The group stays under the
+        // 2100 parameters SQL Server accepts in one statement.
+        const bool multiRow =
+            m_dialect == Dialect::PostgreSql || m_dialect == Dialect::SqlServer || m_dialect == Dialect::Sqlite;
+        const std::size_t perStatement = multiRow ? std::max<std::size_t>(1, std::min<std::size_t>(500, 2000 / n)) : 1;
+        std::size_t done = 0;
+        while (done < rowCount) {
+            const std::size_t rows = std::min(perStatement, rowCount - done);
+            Prepared& p = rows == perStatement ? m_bulkFull : m_bulkTail;
+            if (!prepareBulk(p, table, quotedColumns, rows, errors))
+                return false;
+            if (!executeBulk(p, types, values.data() + done * n, rows * n, errors))
+                return false;
+            done += rows;
+        }
+        return true;
+    }
+
     bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
     {
         if (!newStatement(errors))
@@ -342,11 +380,400 @@ class OdbcBackend final : public Backend {
         std::lock_guard lock(m_stmtMutex);
         if (m_stmt.get() != SQL_NULL_HANDLE)
             SQLCancel(m_stmt.get());
+        if (m_running != SQL_NULL_HANDLE)
+            SQLCancel(m_running);
     }
 
     void clearInterrupt() noexcept override {}
 
   private:
+    /// A prepared multi-row insert, kept while the same table, columns and row count follow.
+    struct Prepared {
+        Handle stmt;
+        std::string table;
+        std::vector<std::string> columns;
+        std::vector<Value::Type> types;
+        std::size_t rows = 0;
+    };
+    /// The buffers of one bound parameter; they must outlive SQLExecute.
+    struct Param {
+        SQLBIGINT i = 0;
+        double d = 0;
+        unsigned char b = 0;
+        SQL_TIMESTAMP_STRUCT ts{};
+        WString w;
+        char digits[40] = {}; // a number or a date-time as ASCII text
+        SQLLEN ind = 0;
+    };
+
+    /// PostgreSQL takes a whole batch in one statement with one parameter a column: each an
+    /// array of the column's values, spread into rows by unnest() on the server. One round
+    /// trip and one statement a batch, whatever its size.
+    bool insertRowsAsArrays(const std::string& table, const std::vector<std::string>& quotedColumns,
+                            const std::vector<Value::Type>& types, const std::vector<Value>& values,
+                            std::size_t rowCount, ErrorList& errors)
+    {
+        const std::size_t n = quotedColumns.size();
+        const auto arrayType = [](Value::Type t) {
+            switch (t) {
+            case Value::Type::Integer:
+                return "bigint[]";
+            case Value::Type::Double:
+                return "float8[]";
+            case Value::Type::DateTime:
+                return "timestamp[]";
+            case Value::Type::Boolean:
+                return "boolean[]";
+            default:
+                return "text[]";
+            }
+        };
+        Prepared& p = m_bulkFull;
+        if (p.stmt.get() == SQL_NULL_HANDLE || p.rows != 0 || p.table != table || p.columns != quotedColumns ||
+            p.types != types) {
+            // The arrays are of the columns' own types, so the server reads every element as the
+            // column takes it (a boolean reported as text, a numeric never through a double).
+            std::vector<std::string> declared(n);
+            RecordSet rs;
+            ErrorList ignored;
+            if (query("select a.attname, format_type(a.atttypid, a.atttypmod) from pg_attribute a where "
+                      "a.attrelid = to_regclass(" +
+                          sqlLiteral(table) + ") and a.attnum > 0 and not a.attisdropped",
+                      rs, ignored)) {
+                for (; !rs.eof(); rs.moveNext()) {
+                    const std::string name = rs.value(std::size_t{0}).toString();
+                    for (std::size_t c = 0; c < n; ++c)
+                        if (storedName(quotedColumns[c]) == name)
+                            declared[c] = rs.value(std::size_t{1}).toString() + "[]";
+                }
+            }
+            std::string sql = "insert into " + table + " (";
+            std::string unnest;
+            for (std::size_t c = 0; c < n; ++c) {
+                sql += (c ? "," : "") + quotedColumns[c];
+                unnest += std::string(c ? "," : "") + "?::" + (declared[c].empty() ? arrayType(types[c]) : declared[c]);
+            }
+            sql += ") select * from unnest(" + unnest + ")";
+            if (!prepareText(p, sql, errors))
+                return false;
+            p.table = table;
+            p.columns = quotedColumns;
+            p.types = types;
+            p.rows = 0;
+        }
+        m_arrays.resize(n);
+        m_params.resize(n);
+        for (std::size_t c = 0; c < n; ++c) {
+            std::string& a = m_arrays[c];
+            a.assign("{");
+            for (std::size_t r = 0; r < rowCount; ++r) {
+                if (r)
+                    a += ',';
+                appendArrayElement(a, values[r * n + c]);
+            }
+            a += '}';
+        }
+        const SQLHSTMT h = p.stmt.get();
+        for (std::size_t c = 0; c < n; ++c) {
+            Param& q = m_params[c];
+            const std::string& a = m_arrays[c];
+            SQLRETURN rc;
+            if (std::all_of(a.begin(), a.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; })) {
+                q.ind = static_cast<SQLLEN>(a.size());
+                rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR,
+                                      a.size(), 0, const_cast<char*>(a.data()), q.ind, &q.ind);
+            } else {
+                q.w = toWide(a);
+                q.ind = static_cast<SQLLEN>(q.w.size() * sizeof(SQLWCHAR));
+                rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                      SQL_WLONGVARCHAR, q.w.size(), 0, q.w.data(), q.ind, &q.ind);
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                collect(p.stmt, ErrorClass::Rejected, errors);
+                if (errors.empty())
+                    errors.push_back(makeError(ErrorClass::Rejected, "a value could not be bound", m_source));
+                p.stmt.reset();
+                return false;
+            }
+        }
+        return run(p, errors);
+    }
+
+    /// The name PostgreSQL stores for a name as written in SQL: quoted as it stands, plain folded.
+    static std::string storedName(const std::string& written)
+    {
+        if (written.size() >= 2 && written.front() == '"' && written.back() == '"') {
+            std::string out;
+            for (std::size_t i = 1; i + 1 < written.size(); ++i) {
+                out += written[i];
+                if (written[i] == '"' && i + 2 < written.size() && written[i + 1] == '"')
+                    ++i;
+            }
+            return out;
+        }
+        std::string out = written;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+
+    /// One element of a PostgreSQL array literal.
+    static void appendArrayElement(std::string& a, const Value& v)
+    {
+        char buf[40];
+        switch (v.type()) {
+        case Value::Type::Null:
+            a += "NULL";
+            return;
+        case Value::Type::Integer:
+            a.append(buf, std::to_chars(buf, buf + sizeof buf, *v.toInt()).ptr);
+            return;
+        case Value::Type::Double: {
+            const double d = *v.toDouble();
+            if (std::isnan(d))
+                a += "\"NaN\"";
+            else if (std::isinf(d))
+                a += d > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+            else
+                a.append(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+            return;
+        }
+        case Value::Type::Boolean:
+            a += *v.toInt() != 0 ? 't' : 'f';
+            return;
+        case Value::Type::DateTime: {
+            const auto dt = *v.toDateTime();
+            char* o = buf;
+            const auto put = [&o](int value, int width) {
+                for (int k = width - 1; k >= 0; --k, value /= 10)
+                    o[k] = static_cast<char>('0' + value % 10);
+                o += width;
+            };
+            *o++ = '"';
+            put(dt.year, 4), *o++ = '-', put(dt.month, 2), *o++ = '-', put(dt.day, 2), *o++ = ' ';
+            put(dt.hour, 2), *o++ = ':', put(dt.minute, 2), *o++ = ':', put(dt.second, 2);
+            *o++ = '"';
+            a.append(buf, o);
+            return;
+        }
+        case Value::Type::Text: {
+            a += '"';
+            for (char ch : *v.text()) {
+                if (ch == '"' || ch == '\\')
+                    a += '\\';
+                a += ch;
+            }
+            a += '"';
+            return;
+        }
+        }
+    }
+
+    bool prepareText(Prepared& p, const std::string& sql, ErrorList& errors)
+    {
+        p.stmt.reset();
+        SQLHANDLE h = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
+            collect(m_dbc, ErrorClass::ConnectionLost, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+            return false;
+        }
+        p.stmt = Handle(SQL_HANDLE_STMT, h);
+        WString text = toWide(sql);
+        if (!SQL_SUCCEEDED(SQLPrepareW(h, text.data(), static_cast<SQLINTEGER>(text.size())))) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        return true;
+    }
+
+    /// Executes a prepared statement whose parameters are bound, open to interrupt().
+    bool run(Prepared& p, ErrorList& errors)
+    {
+        const SQLHSTMT h = p.stmt.get();
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = h;
+        }
+        const SQLRETURN rc = SQLExecute(h);
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = SQL_NULL_HANDLE;
+        }
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        SQLFreeStmt(h, SQL_CLOSE);
+        return true;
+    }
+
+    bool prepareBulk(Prepared& p, const std::string& table, const std::vector<std::string>& columns, std::size_t rows,
+                     ErrorList& errors)
+    {
+        if (p.stmt.get() != SQL_NULL_HANDLE && p.rows == rows && p.table == table && p.columns == columns)
+            return true;
+        p.stmt.reset();
+        SQLHANDLE h = SQL_NULL_HANDLE;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
+            collect(m_dbc, ErrorClass::ConnectionLost, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+            return false;
+        }
+        p.stmt = Handle(SQL_HANDLE_STMT, h);
+        WString text = toWide(insertRowsStatement(table, columns, rows));
+        if (!SQL_SUCCEEDED(SQLPrepareW(h, text.data(), static_cast<SQLINTEGER>(text.size())))) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        p.table = table;
+        p.columns = columns;
+        p.rows = rows;
+        return true;
+    }
+
+    bool executeBulk(Prepared& p, const std::vector<Value::Type>& types, const Value* values, std::size_t count,
+                     ErrorList& errors)
+    {
+        const SQLHSTMT h = p.stmt.get();
+        m_params.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const Value::Type type = types.empty() ? values[k].type() : types[k % types.size()];
+            if (!bindParam(h, static_cast<SQLUSMALLINT>(k + 1), values[k], type, m_params[k])) {
+                collect(p.stmt, ErrorClass::Rejected, errors);
+                if (errors.empty())
+                    errors.push_back(makeError(ErrorClass::Rejected, "a value could not be bound", m_source));
+                p.stmt.reset();
+                return false;
+            }
+        }
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = h; // open to interrupt()
+        }
+        const SQLRETURN rc = SQLExecute(h);
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = SQL_NULL_HANDLE;
+        }
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+            collect(p.stmt, ErrorClass::Rejected, errors);
+            if (errors.empty())
+                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+            p.stmt.reset();
+            return false;
+        }
+        SQLFreeStmt(h, SQL_CLOSE);
+        return true;
+    }
+
+    /// Binds `v` as parameter `n` of `h`, as the kind `type` (a null is bound as that kind).
+    /// Numbers, date-times and plain ASCII texts travel as ASCII characters, which every driver
+    /// takes whatever the locale: no text round trip through the driver's own formatting (a
+    /// double keeps all its digits), no UTF-16 for texts that need none.
+    static bool bindParam(SQLHSTMT h, SQLUSMALLINT n, const Value& v, Value::Type type, Param& p)
+    {
+        const bool null = v.isNull();
+        p.ind = null ? SQL_NULL_DATA : 0;
+        const auto asDigits = [&](SQLSMALLINT sqlType, SQLULEN size, char* end) {
+            p.ind = static_cast<SQLLEN>(end - p.digits);
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_CHAR, sqlType, size, 0, p.digits,
+                                                  sizeof p.digits, &p.ind));
+        };
+        if (!null) {
+            switch (v.type()) {
+            case Value::Type::Integer:
+                return asDigits(SQL_BIGINT, 20, std::to_chars(p.digits, p.digits + sizeof p.digits, *v.toInt()).ptr);
+            case Value::Type::Double: {
+                const double d = *v.toDouble();
+                if (!std::isfinite(d))
+                    break;
+                return asDigits(SQL_DOUBLE, 15, std::to_chars(p.digits, p.digits + sizeof p.digits, d).ptr);
+            }
+            case Value::Type::DateTime: {
+                const auto dt = *v.toDateTime();
+                if (dt.year < 0 || dt.year > 9999)
+                    break;
+                char* o = p.digits;
+                const auto put = [&o](int value, int width) {
+                    for (int k = width - 1; k >= 0; --k, value /= 10)
+                        o[k] = static_cast<char>('0' + value % 10);
+                    o += width;
+                };
+                put(dt.year, 4), *o++ = '-', put(dt.month, 2), *o++ = '-', put(dt.day, 2), *o++ = ' ';
+                put(dt.hour, 2), *o++ = ':', put(dt.minute, 2), *o++ = ':', put(dt.second, 2);
+                return asDigits(SQL_TYPE_TIMESTAMP, 19, o);
+            }
+            case Value::Type::Text: {
+                const std::string& t = *v.text();
+                if (!std::all_of(t.begin(), t.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+                    break;
+                p.ind = static_cast<SQLLEN>(t.size());
+                // The driver only reads the text during SQLExecute, while the value lives.
+                return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR,
+                                                      std::max<SQLULEN>(1, t.size()), 0, const_cast<char*>(t.data()),
+                                                      p.ind, &p.ind));
+            }
+            default:
+                break;
+            }
+        }
+        switch (null ? type : v.type()) {
+        case Value::Type::Null:
+            p.ind = SQL_NULL_DATA;
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind));
+        case Value::Type::Integer:
+            p.i = null ? 0 : *v.toInt();
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, &p.ind));
+        case Value::Type::Boolean:
+            p.b = !null && *v.toInt() != 0 ? 1 : 0;
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.b, 0, &p.ind));
+        case Value::Type::Double:
+            p.d = null ? 0 : *v.toDouble();
+            return SQL_SUCCEEDED(
+                SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, &p.ind));
+        case Value::Type::DateTime: {
+            p.ts = {};
+            if (!null) {
+                const auto dt = *v.toDateTime();
+                p.ts.year = static_cast<SQLSMALLINT>(dt.year);
+                p.ts.month = static_cast<SQLUSMALLINT>(dt.month);
+                p.ts.day = static_cast<SQLUSMALLINT>(dt.day);
+                p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
+                p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
+                p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
+            }
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
+                                                  0, &p.ts, sizeof p.ts, &p.ind));
+        }
+        case Value::Type::Text:
+            if (null) {
+                p.w.clear();
+                return SQL_SUCCEEDED(
+                    SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind));
+            }
+            p.w = toWide(*v.text());
+            p.ind = static_cast<SQLLEN>(p.w.size() * sizeof(SQLWCHAR));
+            return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                                  std::max<SQLULEN>(1, p.w.size()), 0, p.w.data(), p.ind, &p.ind));
+        }
+        return false;
+    }
+
     SQLHSTMT stmt() const { return m_stmt.get(); }
 
     /// Runs `sql` on the current statement; false, with the statement's errors, when refused.
@@ -533,6 +960,11 @@ class OdbcBackend final : public Backend {
     bool m_connected = false;
     std::mutex m_stmtMutex; // guards m_stmt against interrupt() from another thread
     Handle m_stmt;
+    SQLHSTMT m_running = SQL_NULL_HANDLE; // the prepared insert under way, for interrupt()
+    Prepared m_bulkFull;                  // a full group of rows
+    Prepared m_bulkTail;                  // the last, shorter group
+    std::vector<Param> m_params;
+    std::vector<std::string> m_arrays; // a column's values as an array literal
     Dialect m_dialect = Dialect::OtherOdbc;
     std::string m_source;
     std::string m_quote = "\"";

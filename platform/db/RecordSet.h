@@ -46,6 +46,12 @@ class RecordSet {
     const Value& value(std::string_view field) const;
     /// The current row's value as text, a null read as "".
     std::string text(std::string_view field) const { return value(field).toString(); }
+    /// Any row's value, without moving the cursor; null out of range.
+    const Value& at(std::size_t row, std::size_t field) const
+    {
+        static const Value null;
+        return row < m_rows.size() && field < m_rows[row].size() ? m_rows[row][field] : null;
+    }
 
   private:
     std::vector<ColumnInfo> m_columns;

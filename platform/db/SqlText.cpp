@@ -31,4 +31,17 @@ std::string insertStatement(const std::string& quotedTable, const std::vector<st
     return sql + ") values (" + marks + ")";
 }
 
+std::string insertRowsStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns,
+                                std::size_t rows)
+{
+    std::string sql = insertStatement(quotedTable, quotedColumns);
+    if (quotedColumns.empty() || rows < 2)
+        return sql;
+    const std::string marks = sql.substr(sql.rfind(" values ") + 8);
+    sql.reserve(sql.size() + (marks.size() + 1) * (rows - 1));
+    for (std::size_t r = 1; r < rows; ++r)
+        sql += "," + marks;
+    return sql;
+}
+
 } // namespace zs::db

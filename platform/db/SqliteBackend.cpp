@@ -19,6 +19,15 @@ namespace {
 
 constexpr const char* kSource = "SQLite";
 
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+/// Only what can pass by itself is worth a reconnection and a retry: another connection's
+/// lock, or an I/O error of a file on a share that comes back. A full disk, a file that cannot
+/// be opened, a damaged or foreign file fail the same way on every try.
 ErrorClass classify(int rc, bool opening)
 {
     switch (rc & 0xff) {
@@ -26,17 +35,10 @@ ErrorClass classify(int rc, bool opening)
         return ErrorClass::Cancelled;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return ErrorClass::ConnectionLost;
-    case SQLITE_CONSTRAINT:
-    case SQLITE_ERROR:
-    case SQLITE_MISMATCH:
-    case SQLITE_RANGE:
-    case SQLITE_TOOBIG:
-    case SQLITE_READONLY:
-    case SQLITE_AUTH:
-        return opening ? ErrorClass::Connect : ErrorClass::Rejected;
-    default:
+    case SQLITE_IOERR:
         return opening ? ErrorClass::Connect : ErrorClass::ConnectionLost;
+    default:
+        return opening ? ErrorClass::Connect : ErrorClass::Rejected;
     }
 }
 
@@ -178,29 +180,30 @@ class SqliteBackend final : public Backend {
     bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
                 const std::vector<Value>& values, ErrorList& errors) override
     {
-        // The same statement serves every row of a writer: keep the last one prepared, and build
-        // its text only when the table or the columns change.
-        if (!m_insert.get() || table != m_insertTable || quotedColumns != m_insertColumns) {
-            const std::string sql = insertStatement(table, quotedColumns);
-            m_insert.reset();
-            m_insertTable.clear();
-            m_insertColumns.clear();
-            const int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, m_insert.out(), nullptr);
-            if (rc != SQLITE_OK)
-                return addError(errors, rc, false);
-            m_insertTable = table;
-            m_insertColumns = quotedColumns;
-        }
-        sqlite3_stmt* st = m_insert.get();
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            bindValue(st, static_cast<int>(i + 1), values[i]);
-        const int rc = sqlite3_step(st);
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE)
-            return addError(errors, rc, false);
-        return true;
+        return prepareInsert(table, quotedColumns, errors) && insertOne(values.data(), values.size(), errors);
+    }
+
+    bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
+                    const std::vector<Value::Type>&, const std::vector<Value>& values, std::size_t rowCount,
+                    ErrorList& errors) override
+    {
+        if (!prepareInsert(table, quotedColumns, errors))
+            return false;
+        // Outside a transaction the batch gets its own: all of its rows or none, and one sync
+        // of the file instead of one a row.
+        const bool own = sqlite3_get_autocommit(m_db) != 0;
+        if (own && !runSql("BEGIN", errors, false))
+            return false;
+        const std::size_t n = quotedColumns.size();
+        for (std::size_t r = 0; r < rowCount; ++r)
+            if (!insertOne(values.data() + r * n, n, errors)) {
+                if (own) {
+                    ErrorList ignored;
+                    (void)runSql("ROLLBACK", ignored, false);
+                }
+                return false;
+            }
+        return !own || runSql("COMMIT", errors, false);
     }
 
     bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
@@ -233,6 +236,36 @@ class SqliteBackend final : public Backend {
 
   private:
     static int progress(void* self) { return static_cast<SqliteBackend*>(self)->m_abort.load() ? 1 : 0; }
+
+    /// The same statement serves every row of a writer: keep the last one prepared, and build
+    /// its text only when the table or the columns change.
+    bool prepareInsert(const std::string& table, const std::vector<std::string>& quotedColumns, ErrorList& errors)
+    {
+        if (m_insert.get() && table == m_insertTable && quotedColumns == m_insertColumns)
+            return true;
+        const std::string sql = insertStatement(table, quotedColumns);
+        m_insert.reset();
+        m_insertTable.clear();
+        m_insertColumns.clear();
+        const int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, m_insert.out(), nullptr);
+        if (rc != SQLITE_OK)
+            return addError(errors, rc, false);
+        m_insertTable = table;
+        m_insertColumns = quotedColumns;
+        return true;
+    }
+
+    bool insertOne(const Value* values, std::size_t count, ErrorList& errors)
+    {
+        sqlite3_stmt* st = m_insert.get();
+        for (std::size_t i = 0; i < count; ++i)
+            bindValue(st, static_cast<int>(i + 1), values[i]);
+        const int rc = sqlite3_step(st);
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE)
+            return addError(errors, rc, false);
+        return true;
+    }
 
     bool addError(ErrorList& errors, int rc, bool opening)
     {
@@ -353,7 +386,11 @@ class SqliteBackend final : public Backend {
         case Value::Type::Double:
             sqlite3_bind_double(st, i, *v.toDouble());
             break;
-        case Value::Type::Text:
+        case Value::Type::Text: {
+            const std::string& s = *v.text();
+            sqlite3_bind_text(st, i, s.c_str(), static_cast<int>(s.size()), SQLITE_STATIC); // bound until the step
+            break;
+        }
         case Value::Type::DateTime: {
             const std::string s = v.toString();
             sqlite3_bind_text(st, i, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
@@ -366,7 +403,7 @@ class SqliteBackend final : public Backend {
     sqlite3* m_db = nullptr;
     std::atomic<bool> m_abort{false};
     Statement m_insert;
-    std::string m_insertTable;               // what m_insert was prepared for
+    std::string m_insertTable; // what m_insert was prepared for
     std::vector<std::string> m_insertColumns;
 };
 

@@ -103,12 +103,44 @@ std::optional<double> Value::toDouble() const
     }
 }
 
+namespace {
+
+/// "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss" read digit by digit: bulk loads convert one a row.
+std::optional<time::DateTime> plainIso(const std::string& s)
+{
+    if (s.size() != 10 && s.size() != 19)
+        return std::nullopt;
+    const auto num = [&s](std::size_t at, std::size_t len, int& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + len; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            out = out * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    time::DateTime dt;
+    if (s[4] != '-' || s[7] != '-' || !num(0, 4, dt.year) || !num(5, 2, dt.month) || !num(8, 2, dt.day))
+        return std::nullopt;
+    dt.hour = dt.minute = dt.second = 0;
+    if (s.size() == 19 && ((s[10] != ' ' && s[10] != 'T') || s[13] != ':' || s[16] != ':' || !num(11, 2, dt.hour) ||
+                           !num(14, 2, dt.minute) || !num(17, 2, dt.second)))
+        return std::nullopt;
+    if (!dt.isValid())
+        return std::nullopt;
+    return dt;
+}
+
+} // namespace
+
 std::optional<time::DateTime> Value::toDateTime() const
 {
     if (type() == Type::DateTime)
         return std::get<time::DateTime>(m_v);
     if (type() != Type::Text)
         return std::nullopt;
+    if (auto dt = plainIso(std::get<std::string>(m_v)))
+        return dt;
     std::string s = std::get<std::string>(m_v);
     // Fractions of a second ("…:05.000") are dropped.
     if (auto dot = s.find('.', 10); dot != std::string::npos && s.size() > 19)

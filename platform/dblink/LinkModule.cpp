@@ -8,11 +8,17 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zs::dblink {
@@ -55,18 +61,87 @@ std::string remoteName(const std::string& name)
     return name;
 }
 
+/// Counts the statements a local connection starts, so a linked table knows when the
+/// statement that filled its cache is over: the remote rows are read afresh by every statement.
+struct StatementClock {
+    std::uint64_t statement = 0;
+    int tables = 0;
+};
+
+std::mutex g_clocksMutex;
+std::map<sqlite3*, std::unique_ptr<StatementClock>> g_clocks;
+
+int onStatement(unsigned, void* clock, void*, void*)
+{
+    ++static_cast<StatementClock*>(clock)->statement;
+    return 0;
+}
+
+StatementClock* attachClock(sqlite3* db)
+{
+    std::lock_guard lock(g_clocksMutex);
+    auto& clock = g_clocks[db];
+    if (!clock) {
+        clock = std::make_unique<StatementClock>();
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &onStatement, clock.get());
+    }
+    ++clock->tables;
+    return clock.get();
+}
+
+void detachClock(sqlite3* db)
+{
+    std::lock_guard lock(g_clocksMutex);
+    const auto it = g_clocks.find(db);
+    if (it != g_clocks.end() && --it->second->tables == 0) {
+        sqlite3_trace_v2(db, 0, nullptr, nullptr);
+        g_clocks.erase(it);
+    }
+}
+
+/// Every row of the remote table, read once, with the rows of each key of some columns: a
+/// statement that looks rows up again and again (a join, a correlated update) reads the
+/// remote table once instead of once a lookup.
+struct RowCache {
+    std::shared_ptr<const db::RecordSet> rows;
+    std::unordered_multimap<std::string, std::size_t> index;
+};
+
 struct LinkTable {
     sqlite3_vtab base{};
     std::unique_ptr<db::Connection> remote;
     std::string table;
     std::vector<std::string> columns;
+    std::vector<db::Value::Type> types; // as the remote reports them
+    sqlite3* db = nullptr;
+    StatementClock* clock = nullptr;
+    // Lookups by the same equality columns within one statement, counted until the cache pays.
+    std::uint64_t statement = 0;
+    std::string lookupPlan;
+    int lookups = 0;
+    std::shared_ptr<const RowCache> cache;
+
+    ~LinkTable()
+    {
+        if (clock)
+            detachClock(db);
+    }
 };
 
 struct LinkCursor {
     sqlite3_vtab_cursor base{};
-    std::optional<db::RecordSet> rows;
-    sqlite3_int64 rowid = 0;
+    std::shared_ptr<const db::RecordSet> rows;
+    std::shared_ptr<const RowCache> cache; // keeps the rows of `matches` alive
+    std::vector<std::size_t> matches;      // rows of `rows` to give; all of them when `all`
+    bool all = true;
+    std::size_t pos = 0;
 };
+
+// A lookup is pushed down to the remote database as it comes; from this many lookups by the
+// same columns within one statement the cursor reads the remote table once and looks up in
+// memory instead, unless the table is too large to hold.
+constexpr int kLookupsBeforeCache = 16;
+constexpr long long kMaxCachedRows = 250000;
 
 LinkTable* tableOf(sqlite3_vtab* v)
 {
@@ -108,19 +183,95 @@ int xConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab
     std::string decl = "CREATE TABLE x(";
     for (std::size_t i = 0; i < probe->fieldCount(); ++i) {
         table->columns.push_back(probe->columns()[i].name);
-        decl += (i ? "," : "") + quoteIdentifier(probe->columns()[i].name);
+        table->types.push_back(probe->columns()[i].type);
+        // The remote column's kind as a declared type, so SQLite compares the link's values as
+        // it compares those of the same table attached directly (numbers with numeric texts).
+        const char* type = "";
+        switch (probe->columns()[i].type) {
+        case db::Value::Type::Integer:
+        case db::Value::Type::Boolean:
+            type = " INTEGER";
+            break;
+        case db::Value::Type::Double:
+            type = " REAL";
+            break;
+        case db::Value::Type::Text:
+            type = " TEXT";
+            break;
+        default:
+            break;
+        }
+        decl += (i ? "," : "") + quoteIdentifier(probe->columns()[i].name) + type;
     }
     decl += ")";
     const int rc = sqlite3_declare_vtab(db, decl.c_str());
     if (rc != SQLITE_OK)
         return rc;
+    table->db = db;
+    table->clock = attachClock(db);
     *out = &table.release()->base;
     return SQLITE_OK;
 }
 
-int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info)
+/// The constraints a plan passes down, "column:operator" joined by ",", as idxStr carries them.
+struct Constraint {
+    int column = 0;
+    unsigned char op = 0;
+};
+
+std::vector<Constraint> parsePlan(const char* plan)
 {
-    info->estimatedCost = 1e6; // every scan reads the whole remote table
+    std::vector<Constraint> out;
+    if (!plan)
+        return out;
+    std::string s(plan);
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        const std::size_t comma = s.find(',', pos);
+        const std::string item = s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        const std::size_t colon = item.find(':');
+        if (colon != std::string::npos)
+            out.push_back({std::atoi(item.c_str()), static_cast<unsigned char>(std::atoi(item.c_str() + colon + 1))});
+        if (comma == std::string::npos)
+            break;
+        pos = comma + 1;
+    }
+    return out;
+}
+
+int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info)
+{
+    const LinkTable* table = tableOf(v);
+    std::string plan;
+    int argv = 0;
+    bool equality = false;
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto& c = info->aConstraint[i];
+        if (!c.usable || c.iColumn < 0 || c.iColumn >= static_cast<int>(table->columns.size()))
+            continue;
+        const bool eq = c.op == SQLITE_INDEX_CONSTRAINT_EQ;
+        if (!eq && c.op != SQLITE_INDEX_CONSTRAINT_GT && c.op != SQLITE_INDEX_CONSTRAINT_GE &&
+            c.op != SQLITE_INDEX_CONSTRAINT_LT && c.op != SQLITE_INDEX_CONSTRAINT_LE)
+            continue;
+        // Another collation compares otherwise than the remote database and the cache would.
+        const char* collation = sqlite3_vtab_collation(info, i);
+        if (collation && sqlite3_stricmp(collation, "BINARY") != 0)
+            continue;
+        info->aConstraintUsage[i].argvIndex = ++argv;
+        info->aConstraintUsage[i].omit = 0; // SQLite checks again: the remote may compare more loosely
+        plan += (plan.empty() ? "" : ",") + std::to_string(c.iColumn) + ":" + std::to_string(c.op);
+        equality = equality || eq;
+    }
+    if (argv == 0) {
+        info->estimatedCost = 1e6; // a scan reads the whole remote table
+        info->estimatedRows = 1000000;
+        return SQLITE_OK;
+    }
+    info->idxNum = 1;
+    info->idxStr = sqlite3_mprintf("%s", plan.c_str());
+    info->needToFreeIdxStr = 1;
+    info->estimatedCost = equality ? 20 : 1e4;
+    info->estimatedRows = equality ? 10 : 10000;
     return SQLITE_OK;
 }
 
@@ -142,62 +293,6 @@ int xClose(sqlite3_vtab_cursor* c)
     return SQLITE_OK;
 }
 
-int xFilter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
-{
-    LinkCursor* cursor = cursorOf(c);
-    LinkTable* table = tableOf(c->pVtab);
-    cursor->rows = table->remote->query("select * from " + remoteName(table->table));
-    cursor->rowid = 1;
-    if (!cursor->rows) {
-        sqlite3_free(table->base.zErrMsg);
-        table->base.zErrMsg = sqlite3_mprintf("%s", remoteError(*table->remote).c_str());
-        return SQLITE_ERROR;
-    }
-    return SQLITE_OK;
-}
-
-int xNext(sqlite3_vtab_cursor* c)
-{
-    LinkCursor* cursor = cursorOf(c);
-    cursor->rows->moveNext();
-    ++cursor->rowid;
-    return SQLITE_OK;
-}
-
-int xEof(sqlite3_vtab_cursor* c)
-{
-    const LinkCursor* cursor = cursorOf(c);
-    return !cursor->rows || cursor->rows->eof();
-}
-
-int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
-{
-    const db::Value& v = cursorOf(c)->rows->value(static_cast<std::size_t>(i));
-    switch (v.type()) {
-    case db::Value::Type::Null:
-        sqlite3_result_null(ctx);
-        break;
-    case db::Value::Type::Integer:
-    case db::Value::Type::Boolean:
-        sqlite3_result_int64(ctx, v.toInt().value_or(0));
-        break;
-    case db::Value::Type::Double:
-        sqlite3_result_double(ctx, v.toDouble().value_or(0));
-        break;
-    default: {
-        const std::string text = v.toString();
-        sqlite3_result_text(ctx, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    }
-    return SQLITE_OK;
-}
-
-int xRowid(sqlite3_vtab_cursor* c, sqlite3_int64* rowid)
-{
-    *rowid = cursorOf(c)->rowid;
-    return SQLITE_OK;
-}
-
 db::Value fromSqlite(sqlite3_value* v)
 {
     switch (sqlite3_value_type(v)) {
@@ -214,6 +309,230 @@ db::Value fromSqlite(sqlite3_value* v)
     }
 }
 
+/// The key a value is looked up by in the cache. Values SQLite may find equal after its type
+/// conversions get the same key (numbers and numeric texts by their number), so the cache
+/// gives every row SQLite would take, and SQLite's own check drops the rest.
+std::string cacheKey(const db::Value& v)
+{
+    double number = 0;
+    bool numeric = false;
+    if (v.type() == db::Value::Type::Integer || v.type() == db::Value::Type::Double ||
+        v.type() == db::Value::Type::Boolean) {
+        number = v.toDouble().value_or(0);
+        numeric = true;
+    } else if (const std::string* t = v.text()) {
+        char* end = nullptr;
+        const char* begin = t->c_str();
+        while (*begin == ' ')
+            ++begin;
+        if (*begin) {
+            number = std::strtod(begin, &end);
+            while (end && *end == ' ')
+                ++end;
+            numeric = end && *end == '\0';
+        }
+    }
+    if (numeric) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "n%.17g", number == 0 ? 0.0 : number);
+        return buf;
+    }
+    return "t" + v.toString();
+}
+
+/// The remote literal for a constraint's value; nothing when it cannot be compared there the
+/// way SQLite compares it (then SQLite alone filters on it).
+std::optional<std::string> remoteLiteral(const db::Value& v, db::Value::Type column)
+{
+    switch (column) {
+    case db::Value::Type::Integer:
+    case db::Value::Type::Double: {
+        if (v.type() == db::Value::Type::Integer)
+            return std::to_string(*v.toInt());
+        if (v.type() == db::Value::Type::Double) {
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "%.17g", *v.toDouble());
+            return std::string(buf);
+        }
+        return std::nullopt;
+    }
+    case db::Value::Type::Text:
+        if (v.type() == db::Value::Type::Text)
+            return quoteLiteral(*v.text());
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+const char* sqlOperator(unsigned char op)
+{
+    switch (op) {
+    case SQLITE_INDEX_CONSTRAINT_EQ:
+        return " = ";
+    case SQLITE_INDEX_CONSTRAINT_GT:
+        return " > ";
+    case SQLITE_INDEX_CONSTRAINT_GE:
+        return " >= ";
+    case SQLITE_INDEX_CONSTRAINT_LT:
+        return " < ";
+    default:
+        return " <= ";
+    }
+}
+
+int failCursor(LinkTable* table)
+{
+    sqlite3_free(table->base.zErrMsg);
+    table->base.zErrMsg = sqlite3_mprintf("%s", remoteError(*table->remote).c_str());
+    return SQLITE_ERROR;
+}
+
+int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv)
+{
+    LinkCursor* cursor = cursorOf(c);
+    LinkTable* table = tableOf(c->pVtab);
+    cursor->pos = 0;
+    cursor->cache.reset();
+    cursor->all = true;
+    cursor->matches.clear();
+    const std::vector<Constraint> plan = idxNum == 1 ? parsePlan(idxStr) : std::vector<Constraint>{};
+    std::vector<db::Value> values;
+    for (int i = 0; i < argc && i < static_cast<int>(plan.size()); ++i) {
+        values.push_back(fromSqlite(argv[i]));
+        if (values.back().isNull()) { // nothing compares true with null
+            cursor->rows.reset();
+            return SQLITE_OK;
+        }
+    }
+    const bool allEqual = !plan.empty() && std::all_of(plan.begin(), plan.end(), [](const Constraint& k) {
+        return k.op == SQLITE_INDEX_CONSTRAINT_EQ;
+    });
+
+    if (allEqual) {
+        const std::string planText = idxStr ? idxStr : "";
+        if (table->lookupPlan != planText || table->statement != table->clock->statement) {
+            table->lookupPlan = planText;
+            table->statement = table->clock->statement;
+            table->lookups = 0;
+            table->cache.reset();
+        }
+        if (!table->cache && ++table->lookups >= kLookupsBeforeCache) {
+            auto count = table->remote->query("select count(*) from " + remoteName(table->table));
+            if (!count)
+                return failCursor(table);
+            if (count->value(std::size_t{0}).toInt().value_or(kMaxCachedRows + 1) <= kMaxCachedRows) {
+                auto rows = table->remote->query("select * from " + remoteName(table->table));
+                if (!rows)
+                    return failCursor(table);
+                auto cache = std::make_shared<RowCache>();
+                cache->rows = std::make_shared<const db::RecordSet>(std::move(*rows));
+                cache->index.reserve(cache->rows->rowCount());
+                for (std::size_t r = 0; r < cache->rows->rowCount(); ++r) {
+                    std::string key;
+                    for (const Constraint& k : plan)
+                        key += cacheKey(cache->rows->at(r, static_cast<std::size_t>(k.column))) + '\x1f';
+                    cache->index.emplace(std::move(key), r);
+                }
+                table->cache = std::move(cache);
+            }
+        }
+        if (table->cache) {
+            std::string key;
+            for (const db::Value& v : values)
+                key += cacheKey(v) + '\x1f';
+            cursor->cache = table->cache;
+            cursor->rows = table->cache->rows;
+            cursor->all = false;
+            const auto [from, to] = table->cache->index.equal_range(key);
+            for (auto it = from; it != to; ++it)
+                cursor->matches.push_back(it->second);
+            std::sort(cursor->matches.begin(), cursor->matches.end());
+            return SQLITE_OK;
+        }
+    }
+
+    std::string where;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const Constraint& k = plan[i];
+        const auto type = table->types[static_cast<std::size_t>(k.column)];
+        // Text ranges only where the remote orders text as SQLite does (byte by byte).
+        std::string collate;
+        if (k.op != SQLITE_INDEX_CONSTRAINT_EQ && type == db::Value::Type::Text) {
+            if (table->remote->dialect() == db::Dialect::PostgreSql)
+                collate = " COLLATE \"C\"";
+            else if (table->remote->dialect() != db::Dialect::Sqlite)
+                continue;
+        }
+        const auto literal = remoteLiteral(values[i], type);
+        if (!literal)
+            continue;
+        where += (where.empty() ? " where " : " and ") +
+                 remoteName(table->columns[static_cast<std::size_t>(k.column)]) + collate + sqlOperator(k.op) +
+                 *literal;
+    }
+    auto rows = table->remote->query("select * from " + remoteName(table->table) + where);
+    if (!rows) {
+        cursor->rows.reset();
+        return failCursor(table);
+    }
+    cursor->rows = std::make_shared<const db::RecordSet>(std::move(*rows));
+    return SQLITE_OK;
+}
+
+std::size_t currentRow(const LinkCursor* cursor)
+{
+    return cursor->all ? cursor->pos : cursor->matches[cursor->pos];
+}
+
+int xNext(sqlite3_vtab_cursor* c)
+{
+    ++cursorOf(c)->pos;
+    return SQLITE_OK;
+}
+
+int xEof(sqlite3_vtab_cursor* c)
+{
+    const LinkCursor* cursor = cursorOf(c);
+    if (!cursor->rows)
+        return 1;
+    return cursor->all ? cursor->pos >= cursor->rows->rowCount() : cursor->pos >= cursor->matches.size();
+}
+
+int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
+{
+    const LinkCursor* cursor = cursorOf(c);
+    const db::Value& v = cursor->rows->at(currentRow(cursor), static_cast<std::size_t>(i));
+    switch (v.type()) {
+    case db::Value::Type::Null:
+        sqlite3_result_null(ctx);
+        break;
+    case db::Value::Type::Integer:
+    case db::Value::Type::Boolean:
+        sqlite3_result_int64(ctx, v.toInt().value_or(0));
+        break;
+    case db::Value::Type::Double:
+        sqlite3_result_double(ctx, v.toDouble().value_or(0));
+        break;
+    case db::Value::Type::Text: {
+        const std::string& text = *v.text();
+        sqlite3_result_text(ctx, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    default: {
+        const std::string text = v.toString();
+        sqlite3_result_text(ctx, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    }
+    return SQLITE_OK;
+}
+
+int xRowid(sqlite3_vtab_cursor* c, sqlite3_int64* rowid)
+{
+    *rowid = static_cast<sqlite3_int64>(currentRow(cursorOf(c))) + 1;
+    return SQLITE_OK;
+}
+
 int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64*)
 {
     LinkTable* table = tableOf(v);
@@ -224,6 +543,8 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64*)
     };
     if (argc == 1 || sqlite3_value_type(argv[0]) != SQLITE_NULL)
         return fail("linked table " + table->table + ": only rows can be added", SQLITE_READONLY);
+    table->cache.reset(); // the remote table changes
+    table->lookups = 0;
     auto writer = table->remote->openRowWriter(remoteName(table->table));
     if (!writer)
         return fail(remoteError(*table->remote), SQLITE_ERROR);

@@ -32,7 +32,7 @@ std::string Compattazione::percorsoTemporaneo(const std::string& path)
 
 void Compattazione::fail(const std::string& text)
 {
-    m_log.WriteInLog(text, true, false);
+    // The run log writes its line to the day log as well: one line each.
     m_log.OutputResponse(text, true, 1);
 }
 

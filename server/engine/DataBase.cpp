@@ -18,13 +18,16 @@ namespace {
 
 const char* const kCrLf = "\r\n";
 
-/// The text of the settings root's child of exactly this name; nothing when it is missing.
-std::optional<std::string> settingsChild(const xml::Element& root, const char* name)
+/// The text of the settings root's child of this name, compared upper-cased as the settings
+/// reader compares it (so `SERVERTYPE` and `ServerType` are the same setting; the last one
+/// wins, as there); nothing when it is missing.
+std::optional<std::string> settingsChild(const xml::Element& root, const std::string& name)
 {
-    const xml::Element e = root.child(name);
-    if (!e)
-        return std::nullopt;
-    return e.text();
+    std::optional<std::string> text;
+    for (const xml::Element& e : root.children())
+        if (upper(e.localName()) == upper(name))
+            text = e.text();
+    return text;
 }
 
 struct TableError {
@@ -135,9 +138,17 @@ bool DataBase::CreaDatabase(const std::string& path)
     if (!doc || !doc->root())
         return false;
     const xml::Element settingsRoot = m_settingsRoot ? m_settingsRoot() : xml::Element();
-    const std::string serverType = upper(settingsChild(settingsRoot, "ServerType").value_or(""));
-    const bool access = serverType == "ACCESS" || serverType == "MIXED";
-    const bool server = serverType == "ORACLE" || serverType == "SQLSERVER" || serverType == "MIXED";
+    const std::optional<std::string> serverType = settingsChild(settingsRoot, "ServerType");
+    const std::string kind = upper(serverType.value_or(""));
+    const bool access = kind == "ACCESS" || kind == "MIXED";
+    const bool server = kind == "ORACLE" || kind == "SQLSERVER" || kind == "MIXED";
+    // A build that could build nothing is no success: say why.
+    if (!access && !server) {
+        ScriviRispostaDB((serverType ? "Tipo di server sconosciuto nelle impostazioni: \"" + *serverType + "\""
+                                     : std::string("Tipo di server mancante nelle impostazioni")) +
+                         ": nessun database creato" + kCrLf);
+        return false;
+    }
 
     std::string accessConnection;
     if (access) {

@@ -22,8 +22,9 @@ public:
     virtual void UpdateProgressBar(int step) = 0;
     /// Runs `task` with one parameter list; `ok` tells whether the task ran.
     virtual void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) = 0;
-    /// Compacts the Access file; the connection slot is already closed.
-    virtual void CompattaDatabase(const std::string& file) = 0;
+    /// Compacts the Access file; the connection slot is already closed. False when the
+    /// compaction failed (it has logged why), which fails the step.
+    virtual bool CompattaDatabase(const std::string& file) = 0;
     /// Processes the cubes; `ok` false when one failed.
     virtual void Elaborazione(bool& ok) = 0;
     virtual bool ImportXmlStep(const xml::Element& step) = 0;
@@ -38,7 +39,7 @@ public:
     explicit UnconnectedEngineHost(shell::ProgramLog& log) : m_log(log) {}
     void UpdateProgressBar(int step) override { m_lastProgress = step; }
     void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override;
-    void CompattaDatabase(const std::string& file) override;
+    bool CompattaDatabase(const std::string& file) override;
     void Elaborazione(bool& ok) override;
     bool ImportXmlStep(const xml::Element& step) override;
     bool MailOrdersStep(const xml::Element& step) override;

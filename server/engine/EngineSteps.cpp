@@ -14,10 +14,10 @@ EngineSteps::EngineSteps(Dependencies deps)
     dblink::registerLinkModule();
 }
 
-void EngineSteps::CompattaDatabase(const std::string& file)
+bool EngineSteps::CompattaDatabase(const std::string& file)
 {
     Compattazione compattazione(m_deps.log, m_deps.settings, m_deps.yield, m_deps.askRetry);
-    m_lastCompactionOk = compattazione.CompattaDatabase(file);
+    return compattazione.CompattaDatabase(file);
 }
 
 bool EngineSteps::ImportXmlStep(const xml::Element& step)
@@ -28,7 +28,8 @@ bool EngineSteps::ImportXmlStep(const xml::Element& step)
 
 bool EngineSteps::MailOrdersStep(const xml::Element& step)
 {
-    MailOrdini mail(m_deps.log, m_deps.yield, m_deps.connection, m_deps.mailSettings, m_deps.mailer);
+    MailOrdini mail(m_deps.log, m_deps.yield, m_deps.connection, m_deps.mailSettings, m_deps.mailer,
+                    m_deps.stopRequested);
     return mail.MailOrdersStep(step);
 }
 

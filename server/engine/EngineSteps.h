@@ -41,22 +41,20 @@ class EngineSteps : public UnconnectedEngineHost {
         OrderMailer& mailer;
         /// Asks "…Vuoi riprovare?" with Retry and Cancel; true for Retry. Optional.
         std::function<bool(const std::string& text, const std::string& title)> askRetry = {};
+        /// Whether the operator pressed Stop (read by the steps that loop, between their items).
+        std::function<bool()> stopRequested = {};
     };
 
     /// Registers the linked-table module, so every SQLite connection opened afterwards reads links.
     explicit EngineSteps(Dependencies deps);
 
-    void CompattaDatabase(const std::string& file) override;
+    bool CompattaDatabase(const std::string& file) override;
     bool ImportXmlStep(const xml::Element& step) override;
     bool MailOrdersStep(const xml::Element& step) override;
     bool ExecuteDtsStep(const xml::Element& step) override;
 
-    /// The outcome of the last compaction (the run's success flag is not changed by it).
-    bool lastCompactionOk() const { return m_lastCompactionOk; }
-
   private:
     Dependencies m_deps;
-    bool m_lastCompactionOk = true;
 };
 
 } // namespace zs::engine

@@ -37,7 +37,11 @@ void UnconnectedEngineHost::BusAndTask(const std::string& task, const std::strin
     ok = false;
 }
 
-void UnconnectedEngineHost::CompattaDatabase(const std::string& file) { unavailable("COMPATTA " + file); }
+bool UnconnectedEngineHost::CompattaDatabase(const std::string& file)
+{
+    unavailable("COMPATTA " + file);
+    return false;
+}
 
 void UnconnectedEngineHost::Elaborazione(bool& ok)
 {
@@ -125,9 +129,13 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
     const shell::LogNodeId line = m_ctx.log.OutputResponse("Aggiornamento statistiche di estrazione", false, 0);
     m_ctx.doYield();
     std::string error;
-    if (!stats.save(&error))
+    // Statistics that could not be saved make the run fail: its end must not read as a success.
+    if (!stats.save(&error)) {
         m_ctx.log.OutputResponse("Impossibile salvare le statistiche: " + error, true, 1);
-    m_ctx.log.setImage(line, shell::LogImage::Success);
+        success = false;
+    } else {
+        m_ctx.log.setImage(line, shell::LogImage::Success);
+    }
     return success;
 }
 
@@ -235,7 +243,7 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
         if (success) {
             m_ctx.db.close();
             if (!server)
-                m_host.CompattaDatabase(settings.PercorsoAccess);
+                success = m_host.CompattaDatabase(settings.PercorsoAccess);
         }
     } else if (table == "ELABORACUBI") {
         if (success) {

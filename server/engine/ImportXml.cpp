@@ -8,10 +8,19 @@
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
 
+#include "engine/XmlPullReader.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zs::engine {
 namespace {
@@ -20,78 +29,106 @@ namespace stdfs = std::filesystem;
 
 const char* const kWhere = "[.modImportXml.ImportXmlBulkLoad]";
 
-/// An annotation of the mapping-schema namespace, whatever its prefix ("sql:relation").
-std::optional<std::string> annotation(const xml::Element& e, const std::string& name)
+const char* const kSupportedOnElements[] = {"relation",   "field",       "mapped",  "relationship",
+                                            "key-fields", "is-constant", "datatype"};
+const char* const kSupportedOnAttributes[] = {"field", "mapped", "datatype"};
+
+std::string localOf(const std::string& qualified)
+{
+    const auto colon = qualified.find(':');
+    return colon == std::string::npos ? qualified : qualified.substr(colon + 1);
+}
+
+bool sameName(const std::string& a, const std::string& b)
+{
+    return upper(a) == upper(b);
+}
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::string w;
+    for (char c : text + " ") {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (!w.empty())
+                out.push_back(std::move(w));
+            w.clear();
+        } else {
+            w += c;
+        }
+    }
+    return out;
+}
+
+/// The mapping annotations of a declaration: its prefixed attributes (namespace declarations
+/// and xml: attributes aside), by local name. Refuses, by name, one the import does not know.
+template <std::size_t N>
+bool annotationsOf(const xml::Element& e, const char* const (&supported)[N], const std::string& what,
+                   std::map<std::string, std::string>& out, std::string& reason)
 {
     for (const auto& [key, value] : e.attributes()) {
         const auto colon = key.find(':');
-        if (colon != std::string::npos && key.substr(colon + 1) == name)
-            return value;
+        if (colon == std::string::npos || key.rfind("xmlns", 0) == 0 || key.rfind("xml:", 0) == 0)
+            continue;
+        const std::string name = key.substr(colon + 1);
+        if (std::find(std::begin(supported), std::end(supported), name) == std::end(supported)) {
+            reason = "Annotazione " + key + " non supportata (" + what + ")";
+            return false;
+        }
+        out[name] = value;
     }
-    return std::nullopt;
+    return true;
 }
 
-bool mapped(const xml::Element& e)
+bool isFalse(const std::map<std::string, std::string>& a, const char* name)
 {
-    return lower(annotation(e, "mapped").value_or("true")) != "false";
+    const auto it = a.find(name);
+    return it != a.end() && (lower(it->second) == "false" || it->second == "0");
 }
 
-/// Pushes the element children of `e` so that they come off `pending` in document order.
-void pushChildren(const xml::Element& e, std::vector<xml::Element>& pending)
+bool isTrue(const std::map<std::string, std::string>& a, const char* name)
 {
-    const std::vector<xml::Element> children = e.children();
-    pending.insert(pending.end(), children.rbegin(), children.rend());
+    const auto it = a.find(name);
+    return it != a.end() && (lower(it->second) == "true" || it->second == "1");
 }
 
-/// The attribute and element declarations of an element declaration's complex type, in document
-/// order. Walks with its own stack: a schema's nesting never reaches the call stack.
-void collectFields(const xml::Element& node, XmlMapping::Relation& relation, std::vector<xml::Element>& nested)
+struct Relationship {
+    std::string parent, child;
+    std::vector<std::string> parentKey, childKey;
+};
+
+/// The relationships an xsd:annotation declares in its appinfo; anything else there is refused.
+bool readAppinfo(const xml::Element& annotation, std::map<std::string, Relationship>& out, std::string& reason)
 {
-    std::vector<xml::Element> pending;
-    pushChildren(node, pending);
-    while (!pending.empty()) {
-        const xml::Element c = pending.back();
-        pending.pop_back();
-        const std::string kind = c.localName();
-        if (kind == "attribute" && mapped(c)) {
-            const std::string name = c.attribute("name").value_or("");
-            if (!name.empty())
-                relation.fields.push_back({name, annotation(c, "field").value_or(name), true});
-        } else if (kind == "element") {
-            // A child element with a sql:relation of its own, or with a complex type, is a
-            // nested row; a simple one is a column of this row.
-            if (annotation(c, "relation") || c.child("xsd:complexType") || c.child("xs:complexType") ||
-                std::any_of(c.children().begin(), c.children().end(),
-                            [](const xml::Element& g) { return g.localName() == "complexType"; })) {
-                nested.push_back(c);
-            } else if (mapped(c)) {
-                const std::string name = c.attribute("name").value_or("");
-                if (!name.empty())
-                    relation.fields.push_back({name, annotation(c, "field").value_or(name), false});
+    for (const xml::Element& c : annotation.children()) {
+        if (c.localName() == "documentation")
+            continue;
+        if (c.localName() != "appinfo") {
+            reason = "Costrutto " + c.name() + " non supportato nello schema";
+            return false;
+        }
+        for (const xml::Element& r : c.children()) {
+            if (r.localName() != "relationship") {
+                reason = "Annotazione " + r.name() + " non supportata";
+                return false;
             }
-        } else {
-            pushChildren(c, pending); // complexType, sequence, all, choice
+            Relationship rel;
+            rel.parent = r.attribute("parent").value_or("");
+            rel.child = r.attribute("child").value_or("");
+            rel.parentKey = words(r.attribute("parent-key").value_or(""));
+            rel.childKey = words(r.attribute("child-key").value_or(""));
+            const std::string name = r.attribute("name").value_or("");
+            if (name.empty() || rel.parent.empty() || rel.child.empty() || rel.parentKey.empty() ||
+                rel.parentKey.size() != rel.childKey.size()) {
+                reason = "Relazione " + name +
+                         " incompleta: servono name, parent, parent-key, child e child-key con lo stesso numero di "
+                         "colonne";
+                return false;
+            }
+            out[name] = std::move(rel);
         }
     }
-}
-
-/// Maps the element declaration and every declaration nested in it, outer ones first.
-void collectElement(const xml::Element& top, XmlMapping& mapping)
-{
-    std::vector<xml::Element> pending{top};
-    while (!pending.empty()) {
-        const xml::Element decl = pending.back();
-        pending.pop_back();
-        const std::string name = decl.attribute("name").value_or("");
-        XmlMapping::Relation relation;
-        std::vector<xml::Element> nested;
-        collectFields(decl, relation, nested);
-        if (!name.empty() && mapped(decl) && (annotation(decl, "relation") || !relation.fields.empty())) {
-            relation.table = annotation(decl, "relation").value_or(name);
-            mapping.relations[name] = std::move(relation);
-        }
-        pending.insert(pending.end(), nested.rbegin(), nested.rend());
-    }
+    return true;
 }
 
 std::string beginSql(db::Dialect d)
@@ -112,11 +149,199 @@ std::string errorText(const db::Connection& c)
     return c.errors().empty() ? std::string("errore del database") : c.errors().front().description;
 }
 
+/// Copies `from` to a new file `to` and flushes it to the disk; nothing is left at `to` on
+/// failure. For a move to another file system, where a rename cannot go.
+bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& reason)
+{
+    struct Fd {
+        int fd = -1;
+        ~Fd()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } in, out;
+    const auto failed = [&](const std::string& what) {
+        reason = what + ": " + std::strerror(errno);
+        if (out.fd >= 0) {
+            ::close(out.fd);
+            out.fd = -1;
+            ::unlink(to.c_str());
+        }
+        return false;
+    };
+    in.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0)
+        return failed("lettura di " + from.string());
+    struct stat st {};
+    if (::fstat(in.fd, &st) != 0)
+        return failed("lettura di " + from.string());
+    out.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+    if (out.fd < 0) {
+        reason = "creazione di " + to.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return failed("lettura di " + from.string());
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0)
+                return failed("scrittura di " + to.string());
+            done += put;
+        }
+    }
+    if (::fsync(out.fd) != 0)
+        return failed("scrittura di " + to.string());
+    if (::close(out.fd) != 0) {
+        out.fd = -1;
+        return failed("scrittura di " + to.string());
+    }
+    out.fd = -1;
+    // The new name must reach the disk too before the original goes.
+    Fd dir;
+    dir.fd = ::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd >= 0)
+        (void)::fsync(dir.fd);
+    return true;
+}
+
+/// One data file's rows on their way to the database: the rows of an element still open wait
+/// for it (a child's key comes from its parent, and the parent's row is written first); a row
+/// with no open row above it goes out at its end tag, so memory follows one top-level element,
+/// not the file.
+class RowLoader {
+  public:
+    RowLoader(db::Connection& c, const XmlMapping& mapping)
+        : m_c(c)
+        , m_mapping(mapping)
+        , m_fieldIndex(mapping.nodes.size())
+    {}
+
+    struct PendingRow {
+        std::size_t node = 0;
+        std::vector<std::optional<std::string>> values;
+        std::vector<std::unique_ptr<PendingRow>> children;
+    };
+
+    /// Writes `row` and then the rows nested in it.
+    bool write(PendingRow& row, const PendingRow* parent, std::string& reason)
+    {
+        const XmlMapping::Node& node = m_mapping.nodes[row.node];
+        for (const auto& [parentSlot, childSlot] : node.link) {
+            const XmlMapping::Node& pn = m_mapping.nodes[parent ? parent->node : 0];
+            if (!parent || !parent->values[parentSlot]) {
+                reason = "Riga di " + node.table + " senza il valore della chiave " +
+                         (parent ? pn.columns[parentSlot] : std::string()) + " della riga padre (relazione " +
+                         node.relationship + ")";
+                return false;
+            }
+            row.values[childSlot] = parent->values[parentSlot];
+        }
+        db::RowWriter* w = writerFor(row.node, reason);
+        if (!w)
+            return false;
+        w->addNew();
+        const std::vector<std::size_t>& index = m_fieldIndex[row.node];
+        const bool keep = !row.children.empty();
+        for (std::size_t s = 0; s < row.values.size(); ++s) {
+            auto& v = row.values[s];
+            if (!v)
+                continue;
+            const bool set = keep ? w->setAt(index[s], db::Value(*v)) : w->setAt(index[s], db::Value(std::move(*v)));
+            if (!set) {
+                reason = "Colonna " + node.table + "." + node.columns[s] + ": " + errorText(m_c);
+                return false;
+            }
+        }
+        // Rows go out in batches, a batch per table; all batches are written together, in the
+        // order the tables were first used, so a parent's row always reaches the database before
+        // its children's.
+        if (w->wouldWrite() && !flush(reason, false))
+            return false;
+        if (!w->queue()) {
+            reason = "Tabella " + node.table + ": " + errorText(m_c);
+            return false;
+        }
+        ++m_rows;
+        for (auto& child : row.children)
+            if (!write(*child, &row, reason))
+                return false;
+        return true;
+    }
+
+    /// Writes the batches; with `wait` false the last one may still be on its way (the
+    /// connection's next call waits for it): reading the file goes on meanwhile.
+    bool flush(std::string& reason, bool wait = true)
+    {
+        for (std::size_t i = 0; i < m_writers.size(); ++i)
+            if (!m_writers[i].writer.flush(wait && i + 1 == m_writers.size())) {
+                reason = "Tabella " + m_writers[i].table + ": " + errorText(m_c);
+                return false;
+            }
+        return true;
+    }
+
+    std::size_t rows() const { return m_rows; }
+
+  private:
+    struct TableWriter {
+        std::string table;
+        db::RowWriter writer;
+    };
+
+    db::RowWriter* writerFor(std::size_t nodeIndex, std::string& reason)
+    {
+        const XmlMapping::Node& node = m_mapping.nodes[nodeIndex];
+        std::size_t t = 0;
+        while (t < m_writers.size() && !sameName(m_writers[t].table, node.table))
+            ++t;
+        if (t == m_writers.size()) {
+            auto w = m_c.openRowWriter(node.table);
+            if (!w) {
+                reason = "Tabella " + node.table + ": " + errorText(m_c);
+                return nullptr;
+            }
+            m_writers.push_back({node.table, std::move(*w)});
+        }
+        db::RowWriter& w = m_writers[t].writer;
+        std::vector<std::size_t>& index = m_fieldIndex[nodeIndex];
+        if (index.empty() && !node.columns.empty()) {
+            // Every mapped column must exist: a value is never dropped on the way in.
+            for (const std::string& column : node.columns) {
+                const auto i = w.fieldIndex(column);
+                if (!i) {
+                    reason = "Colonna " + node.table + "." + column + ": la tabella non ha questa colonna";
+                    index.clear();
+                    return nullptr;
+                }
+                index.push_back(*i);
+            }
+        }
+        return &w;
+    }
+
+    db::Connection& m_c;
+    const XmlMapping& m_mapping;
+    std::vector<TableWriter> m_writers;
+    std::vector<std::vector<std::size_t>> m_fieldIndex; // per node: slot -> writer field
+    std::size_t m_rows = 0;
+};
+
 } // namespace
 
 bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
 {
-    relations.clear();
+    nodes.clear();
+    roots.clear();
     xml::ParseError error;
     auto doc = xml::Document::loadFile(schema, &error);
     if (!doc || !doc->root()) {
@@ -124,10 +349,220 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
                  (error.code ? " (riga " + std::to_string(error.line) + ": " + error.reason + ")" : std::string());
         return false;
     }
-    for (const xml::Element& e : doc->root().children())
-        if (e.localName() == "element")
-            collectElement(e, *this);
-    if (relations.empty()) {
+    std::map<std::string, xml::Element> globalElements, complexTypes;
+    std::map<std::string, Relationship> relationships;
+    std::vector<xml::Element> globals;
+    for (const xml::Element& c : doc->root().children()) {
+        const std::string kind = c.localName();
+        const std::string name = c.attribute("name").value_or("");
+        if (kind == "element") {
+            globalElements[name] = c;
+            globals.push_back(c);
+        } else if (kind == "complexType") {
+            complexTypes[name] = c;
+        } else if (kind == "annotation") {
+            if (!readAppinfo(c, relationships, reason))
+                return false;
+        } else if (kind != "simpleType" && kind != "attribute") {
+            reason = "Costrutto " + c.name() + " non supportato nello schema";
+            return false;
+        }
+    }
+
+    // The declarations are walked with a stack of their own: a deep or self-referring schema
+    // cannot exhaust the program's stack; it meets the bounds below instead.
+    constexpr std::size_t kMaxDepth = 64;
+    constexpr std::size_t kMaxNodes = 10000;
+    struct Work {
+        xml::Element decl;
+        long parent; // node index, -1 for a global declaration
+        std::size_t depth;
+    };
+    struct Pending {
+        std::string relation, relationship, keyFields;
+        bool hasRelation = false, constant = false;
+        long parent = -1;
+    };
+    std::vector<Pending> extra;
+    std::vector<Work> work;
+    for (auto it = globals.rbegin(); it != globals.rend(); ++it)
+        work.push_back({*it, -1, 0});
+    while (!work.empty()) {
+        Work w = work.back();
+        work.pop_back();
+        xml::Element decl = w.decl;
+        if (auto ref = decl.attribute("ref")) {
+            const auto g = globalElements.find(localOf(*ref));
+            if (g == globalElements.end()) {
+                reason = "Elemento " + *ref + " richiamato ma non dichiarato nello schema";
+                return false;
+            }
+            decl = g->second;
+        }
+        const std::string name = decl.attribute("name").value_or("");
+        std::map<std::string, std::string> ann;
+        if (!annotationsOf(decl, kSupportedOnElements, "elemento " + name, ann, reason))
+            return false;
+        if (isFalse(ann, "mapped"))
+            continue;
+        xml::Element type;
+        for (const xml::Element& c : decl.children())
+            if (c.localName() == "complexType")
+                type = c;
+        if (!type)
+            if (auto t = decl.attribute("type")) {
+                const auto ct = complexTypes.find(localOf(*t));
+                if (ct != complexTypes.end())
+                    type = ct->second;
+            }
+        if (!type) {
+            // A simple element: a column of the enclosing row.
+            if (w.parent < 0)
+                continue;
+            if (ann.count("relation") || ann.count("relationship") || ann.count("key-fields")) {
+                reason = "Annotazione sql:relation, sql:relationship o sql:key-fields su un elemento semplice (" +
+                         name + ") non supportata";
+                return false;
+            }
+            nodes[static_cast<std::size_t>(w.parent)].fields.push_back(
+                {name, ann.count("field") ? ann["field"] : name, false, 0});
+            continue;
+        }
+        if (ann.count("field")) {
+            reason = "Annotazione sql:field su un elemento complesso (" + name + ") non supportata";
+            return false;
+        }
+        if (w.depth >= kMaxDepth || nodes.size() >= kMaxNodes) {
+            reason = "Schema troppo profondo o troppo grande (elementi che si richiamano a vicenda?)";
+            return false;
+        }
+        const std::size_t index = nodes.size();
+        nodes.push_back({});
+        nodes.back().name = name;
+        Pending p;
+        p.hasRelation = ann.count("relation") > 0;
+        p.relation = p.hasRelation ? ann["relation"] : std::string();
+        p.relationship = ann.count("relationship") ? ann["relationship"] : std::string();
+        p.keyFields = ann.count("key-fields") ? ann["key-fields"] : std::string();
+        p.constant = isTrue(ann, "is-constant");
+        p.parent = w.parent;
+        extra.push_back(p);
+        if (w.parent < 0)
+            roots.push_back(index);
+        else
+            nodes[static_cast<std::size_t>(w.parent)].children.push_back(index);
+
+        // The element's own annotation (inline relationships) and its type's content.
+        for (const xml::Element& c : decl.children())
+            if (c.localName() == "annotation" && !readAppinfo(c, relationships, reason))
+                return false;
+        std::vector<xml::Element> content{type};
+        std::vector<xml::Element> nested;
+        while (!content.empty()) {
+            const xml::Element node = content.back();
+            content.pop_back();
+            const std::vector<xml::Element> children = node.children();
+            for (auto it = children.rbegin(); it != children.rend(); ++it) {
+                const xml::Element& c = *it;
+                const std::string kind = c.localName();
+                if (kind == "sequence" || kind == "all" || kind == "choice") {
+                    content.push_back(c);
+                } else if (kind == "element") {
+                    nested.push_back(c);
+                } else if (kind == "attribute") {
+                    const std::string attr = c.attribute("name").value_or("");
+                    std::map<std::string, std::string> a;
+                    if (!annotationsOf(c, kSupportedOnAttributes, "attributo " + attr + " di " + name, a, reason))
+                        return false;
+                    if (attr.empty()) {
+                        reason = "Attributo senza nome (o con ref) nell'elemento " + name + ": non supportato";
+                        return false;
+                    }
+                    if (!isFalse(a, "mapped"))
+                        nodes[index].fields.push_back({attr, a.count("field") ? a["field"] : attr, true, 0});
+                } else if (kind == "annotation") {
+                    if (!readAppinfo(c, relationships, reason))
+                        return false;
+                } else if (kind != "any" && kind != "anyAttribute") {
+                    reason = "Costrutto " + c.name() + " non supportato nell'elemento " + name;
+                    return false;
+                }
+            }
+        }
+        for (auto it = nested.rbegin(); it != nested.rend(); ++it)
+            work.push_back({*it, static_cast<long>(index), w.depth + 1});
+    }
+
+    // Tables, columns, then the relationships between the rows.
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        Node& n = nodes[i];
+        const Pending& p = extra[i];
+        if (p.constant && !n.fields.empty()) {
+            reason = "L'elemento " + n.name + " con sql:is-constant non può avere campi";
+            return false;
+        }
+        n.table = p.hasRelation ? p.relation : (!p.constant && !n.fields.empty() ? n.name : std::string());
+        for (Field& f : n.fields) {
+            auto at = std::find_if(n.columns.begin(), n.columns.end(),
+                                   [&](const std::string& c) { return sameName(c, f.column); });
+            f.slot = static_cast<std::size_t>(at - n.columns.begin());
+            if (at == n.columns.end())
+                n.columns.push_back(f.column);
+        }
+        for (const std::string& key : words(p.keyFields))
+            if (std::none_of(n.columns.begin(), n.columns.end(),
+                             [&](const std::string& c) { return sameName(c, key); })) {
+                reason = "Il campo chiave " + key + " di " + n.name + " (sql:key-fields) non è mappato nello schema";
+                return false;
+            }
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const Pending& p = extra[i];
+        if (p.relationship.empty())
+            continue;
+        Node& n = nodes[i];
+        const std::vector<std::string> names = words(p.relationship);
+        if (names.size() != 1) {
+            reason = "Catena di relazioni \"" + p.relationship + "\" su " + n.name + " non supportata";
+            return false;
+        }
+        const auto rel = relationships.find(names[0]);
+        if (rel == relationships.end()) {
+            reason = "Relazione " + names[0] + " usata da " + n.name + " ma non dichiarata nello schema";
+            return false;
+        }
+        if (p.parent < 0 || nodes[static_cast<std::size_t>(p.parent)].table.empty() || n.table.empty()) {
+            reason = "La relazione " + names[0] + " di " + n.name + " deve unire una riga figlia alla riga padre";
+            return false;
+        }
+        Node& parent = nodes[static_cast<std::size_t>(p.parent)];
+        if (!sameName(rel->second.parent, parent.table) || !sameName(rel->second.child, n.table)) {
+            reason = "La relazione " + names[0] + " unisce " + rel->second.parent + " e " + rel->second.child +
+                     ", non " + parent.table + " e " + n.table;
+            return false;
+        }
+        n.relationship = names[0];
+        for (std::size_t k = 0; k < rel->second.parentKey.size(); ++k) {
+            const auto& pk = rel->second.parentKey[k];
+            const auto at = std::find_if(parent.columns.begin(), parent.columns.end(),
+                                         [&](const std::string& c) { return sameName(c, pk); });
+            if (at == parent.columns.end()) {
+                reason = "La chiave " + pk + " di " + parent.table + " (relazione " + names[0] +
+                         ") non è mappata nello schema";
+                return false;
+            }
+            const auto& ck = rel->second.childKey[k];
+            auto ct =
+                std::find_if(n.columns.begin(), n.columns.end(), [&](const std::string& c) { return sameName(c, ck); });
+            if (ct == n.columns.end()) {
+                n.columns.push_back(ck);
+                ct = n.columns.end() - 1;
+            }
+            n.link.emplace_back(static_cast<std::size_t>(at - parent.columns.begin()),
+                                static_cast<std::size_t>(ct - n.columns.begin()));
+        }
+    }
+    if (std::none_of(nodes.begin(), nodes.end(), [](const Node& n) { return !n.table.empty(); })) {
         reason = "Lo schema " + schema.string() + " non associa alcun elemento a una tabella";
         return false;
     }
@@ -204,7 +639,13 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
     bool ok = true;
     for (const stdfs::path& file : files) {
         m_log.WriteInLog("importazione xml del file " + file.stem().string(), false, false);
-        if (!loadFile(*c, mapping, file, reason)) {
+        const std::string begin = beginSql(c->dialect());
+        bool loaded = (begin.empty() || c->execute(begin) || ((reason = errorText(*c)), false)) &&
+                      loadFile(*c, mapping, file, reason);
+        if (!loaded) {
+            (void)c->settleInsert(); // rows still on their way: their outcome no longer matters
+            if (!begin.empty())
+                (void)c->execute("ROLLBACK");
             ok = false;
             m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere,
                              true, false);
@@ -215,91 +656,176 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
             std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";
             continue;
         }
-        // A file moves only when nothing of its name is there yet: it is never overwritten, it
-        // stays in the import folder and is imported again by the next run.
-        if (!stdfs::is_directory(old, ec))
-            stdfs::create_directory(old, ec);
+        // The rows and the file's move stand or fall together: the file is moved (or copied to
+        // another file system) before the rows are committed, and put back when the commit
+        // fails, so a file either left the queue with its rows in or stays with none of them.
+        // A file is never overwritten in the old-files folder.
         const stdfs::path target = old / file.filename();
-        if (stdfs::exists(target, ec) || (stdfs::rename(file, target, ec), ec))
-            m_log.WriteInLog("File " + file.string() + " non spostato in " + old.string(), false, false);
+        bool copied = false;
+        std::string why;
+        if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old))
+            why = "impossibile creare la cartella " + old.string() + ": " + ec.message();
+        else if (stdfs::exists(target, ec))
+            why = "esiste già un file con lo stesso nome in " + old.string();
+        else if (stdfs::rename(file, target, ec), !ec)
+            why.clear();
+        else if (ec == std::errc::cross_device_link)
+            copied = copyFlushed(file, target, why);
+        else
+            why = ec.message();
+        const bool placed = why.empty();
+        if (placed && (begin.empty() || c->execute("COMMIT"))) {
+            if (copied && !stdfs::remove(file, ec)) {
+                // The rows are in and the copy is safe; only the original could not go.
+                ok = false;
+                m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() +
+                                         "-il file importato non può essere rimosso: " + ec.message(),
+                                     true, 1);
+            }
+            continue;
+        }
+        ok = false;
+        if (placed) {
+            why = "salvataggio delle righe non riuscito: " + errorText(*c);
+            (void)c->execute("ROLLBACK");
+            if (copied)
+                stdfs::remove(target, ec);
+            else
+                stdfs::rename(target, file, ec);
+        } else if (!begin.empty()) {
+            (void)c->execute("ROLLBACK");
+        }
+        m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why,
+                             true, 1);
     }
     return ok;
 }
 
 bool ImportXml::loadFile(db::Connection& c, const XmlMapping& mapping, const stdfs::path& file, std::string& reason)
 {
-    xml::ParseError error;
-    auto doc = xml::Document::loadFile(file, &error);
-    if (!doc || !doc->root()) {
-        reason = "XML non valido alla riga " + std::to_string(error.line) + ": " + error.reason;
+    XmlPullReader reader;
+    if (!reader.open(file)) {
+        reason = "File non leggibile: " + reader.error();
         return false;
     }
-    const std::string begin = beginSql(c.dialect());
-    if (!begin.empty() && !c.execute(begin)) {
-        reason = errorText(c);
-        return false;
-    }
-    std::map<std::string, db::RowWriter> writers;
-    std::size_t rows = 0;
-    bool ok = true;
-    std::vector<xml::Element> pending{doc->root()};
-    while (ok && !pending.empty()) {
-        const xml::Element e = pending.back();
-        pending.pop_back();
-        const std::vector<xml::Element> children = e.children();
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            pending.push_back(*it);
-        const auto rel = mapping.relations.find(e.localName());
-        if (rel == mapping.relations.end())
+    RowLoader loader(c, mapping);
+    using Row = RowLoader::PendingRow;
+    // What each open element is: outside every mapped element, a mapped element (a row or a
+    // container), a column whose text is being read, or something the schema does not map.
+    enum class Kind { Outside, Node, Field, Skip };
+    struct Open {
+        Kind kind = Kind::Outside;
+        std::size_t node = 0;
+        std::unique_ptr<Row> row; // for a row's element
+        Row* fieldRow = nullptr;  // for a column's element
+        std::size_t slot = 0;
+    };
+    std::vector<Open> open;
+    std::string fieldText;
+    std::size_t fieldDepth = 0; // elements nested inside the column's element
+
+    const auto rowAbove = [&open]() -> Row* {
+        for (auto it = open.rbegin(); it != open.rend(); ++it)
+            if (it->row)
+                return it->row.get();
+        return nullptr;
+    };
+    const auto find = [&mapping](const std::vector<std::size_t>& among,
+                                 std::string_view name) -> std::optional<std::size_t> {
+        for (std::size_t n : among)
+            if (mapping.nodes[n].name == name)
+                return n;
+        return std::nullopt;
+    };
+
+    for (;;) {
+        const XmlPullReader::Event ev = reader.next();
+        if (ev == XmlPullReader::Event::Error) {
+            reason = reader.errorLine()
+                         ? "XML non valido alla riga " + std::to_string(reader.errorLine()) + ": " + reader.error()
+                         : reader.error();
+            return false;
+        }
+        if (ev == XmlPullReader::Event::EndOfDocument)
+            break;
+        if (ev == XmlPullReader::Event::Text) {
+            if (!open.empty() && (open.back().kind == Kind::Field || fieldDepth > 0))
+                fieldText += reader.text();
             continue;
-        auto w = writers.find(rel->second.table);
-        if (w == writers.end()) {
-            auto writer = c.openRowWriter(rel->second.table);
-            if (!writer) {
-                reason = "Tabella " + rel->second.table + ": " + errorText(c);
-                ok = false;
-                break;
-            }
-            w = writers.emplace(rel->second.table, std::move(*writer)).first;
         }
-        db::RowWriter& writer = w->second;
-        writer.addNew();
-        for (const XmlMapping::Field& f : rel->second.fields) {
-            std::optional<std::string> value;
-            if (f.attribute) {
-                value = e.attribute(f.name);
-            } else {
-                for (const xml::Element& ch : children)
-                    if (ch.localName() == f.name) {
-                        value = ch.text();
-                        break;
-                    }
+        if (ev == XmlPullReader::Event::StartElement) {
+            if (!open.empty() && (open.back().kind == Kind::Field || fieldDepth > 0)) {
+                ++fieldDepth; // markup inside a column's element: its text still counts
+                continue;
             }
-            if (value && !writer.set(f.column, db::Value(std::move(*value)))) {
-                reason = "Colonna " + rel->second.table + "." + f.column + ": " + errorText(c);
-                ok = false;
-                break;
+            const std::string_view name = reader.localName();
+            Open e;
+            const Open* top = open.empty() ? nullptr : &open.back();
+            if (top && top->kind == Kind::Skip) {
+                e.kind = Kind::Skip;
+            } else if (top && top->kind == Kind::Node) {
+                const XmlMapping::Node& parent = mapping.nodes[top->node];
+                if (auto n = find(parent.children, name)) {
+                    e.kind = Kind::Node;
+                    e.node = *n;
+                } else {
+                    e.kind = Kind::Skip;
+                    for (const auto& f : parent.fields)
+                        if (!f.attribute && f.name == name) {
+                            e.kind = Kind::Field;
+                            e.fieldRow = top->row.get();
+                            e.slot = f.slot;
+                        }
+                }
+            } else if (auto n = find(mapping.roots, name)) {
+                e.kind = Kind::Node;
+                e.node = *n;
             }
+            if (e.kind == Kind::Node) {
+                const XmlMapping::Node& node = mapping.nodes[e.node];
+                if (!node.table.empty()) {
+                    e.row = std::make_unique<Row>();
+                    e.row->node = e.node;
+                    e.row->values.resize(node.columns.size());
+                    for (const auto& f : node.fields)
+                        if (f.attribute)
+                            for (const auto& a : reader.attributes()) {
+                                const auto colon = a.name.rfind(':');
+                                if ((colon == std::string::npos ? std::string_view(a.name)
+                                                                : std::string_view(a.name).substr(colon + 1)) == f.name)
+                                    e.row->values[f.slot] = a.value;
+                            }
+                }
+            }
+            if (e.kind == Kind::Field)
+                fieldText.clear();
+            open.push_back(std::move(e));
+            continue;
         }
-        if (ok && !writer.update()) {
-            reason = "Tabella " + rel->second.table + ": " + errorText(c);
-            ok = false;
+        // EndElement
+        if (fieldDepth > 0) {
+            --fieldDepth;
+            continue;
         }
-        ++rows;
+        Open e = std::move(open.back());
+        open.pop_back();
+        if (e.kind == Kind::Field && e.fieldRow) {
+            e.fieldRow->values[e.slot] = std::move(fieldText);
+            fieldText.clear();
+        } else if (e.row) {
+            if (Row* parent = rowAbove())
+                parent->children.push_back(std::move(e.row));
+            else if (!loader.write(*e.row, nullptr, reason))
+                return false;
+        }
     }
-    if (ok && rows == 0) {
+    if (!loader.flush(reason))
+        return false;
+    if (loader.rows() == 0) {
         reason = "Nessun elemento del file corrisponde allo schema";
-        ok = false;
+        return false;
     }
-    if (!begin.empty()) {
-        if (ok && !c.execute("COMMIT")) {
-            reason = errorText(c);
-            ok = false;
-        }
-        if (!ok)
-            (void)c.execute("ROLLBACK");
-    }
-    return ok;
+    return true;
 }
 
 } // namespace zs::engine

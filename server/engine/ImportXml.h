@@ -1,12 +1,13 @@
 #pragma once
 // The IMPORTXML step: loads every XML data file of a folder into the target database through
 // an annotated mapping schema (elements mapped to tables by sql:relation, attributes and
-// child elements to columns by sql:field), one transaction per file, and moves each file that
-// went in to the old-files folder, so the next run finds only new files. Used by EngineSteps.
+// child elements to columns by sql:field, child rows keyed to their parent by
+// sql:relationship), one transaction per file, reading each file as a stream and writing its
+// rows in batches, and moves each file that went in to the old-files folder (across file
+// systems by copy, flush and remove), so the next run finds only new files. Used by EngineSteps.
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,21 +27,35 @@ class ProgramLog;
 
 namespace zs::engine {
 
-/// The subset of an annotated XSD mapping schema the import understands.
+/// The annotated XSD mapping schema, as far as the import understands it: element
+/// declarations mapped to tables (sql:relation), attributes and simple child elements to
+/// columns (sql:field, sql:mapped), nested element declarations, parent/child relationships
+/// (sql:relationship naming a relationship declared in an annotation, which fills the child's
+/// key columns from its parent's row) and the parent's key fields (sql:key-fields). Any other
+/// annotation, and any schema construct that would leave data unmapped without saying so, is
+/// refused by name when the schema is loaded.
 struct XmlMapping {
     struct Field {
         std::string name;   ///< attribute or child element (local name)
         std::string column; ///< sql:field, else the name
         bool attribute = false;
+        std::size_t slot = 0; ///< index into Node::columns
     };
-    struct Relation {
-        std::string table; ///< sql:relation, else the element's name
+    struct Node {
+        std::string name;                 ///< element local name
+        std::string table;                ///< empty: a container, not a row
+        std::vector<std::string> columns; ///< every column a row of this node sets
         std::vector<Field> fields;
+        std::vector<std::size_t> children; ///< nested element nodes
+        /// Filled from the parent row: (parent's slot, this node's slot) pairs.
+        std::vector<std::pair<std::size_t, std::size_t>> link;
+        std::string relationship; ///< the relationship's name, for messages
     };
-    /// By element local name; only elements that map to a table are here.
-    std::map<std::string, Relation> relations;
+    std::vector<Node> nodes;
+    std::vector<std::size_t> roots; ///< the schema's global element declarations
 
-    /// Reads a schema file. False with a reason when it cannot be read or maps nothing.
+    /// Reads a schema file. False with a reason when it cannot be read, maps nothing, or uses an
+    /// annotation or construct the import does not support.
     bool load(const std::filesystem::path& schema, std::string& reason);
 };
 
@@ -58,7 +73,8 @@ class ImportXml {
     std::filesystem::path errorLogFile() const;
 
   private:
-    /// Loads one data file in one transaction. False with the reason when it was rejected.
+    /// Loads one data file in one transaction, reading it as a stream. False with the reason
+    /// when it was rejected (nothing of it stays in the database).
     bool loadFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& file, std::string& reason);
     void handledError(const std::string& description);
 

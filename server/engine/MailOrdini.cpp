@@ -11,12 +11,14 @@
 namespace zs::engine {
 
 MailOrdini::MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
-                       std::function<OrderMailSettings()> settings, OrderMailer& mailer)
+                       std::function<OrderMailSettings()> settings, OrderMailer& mailer,
+                       std::function<bool()> stopRequested)
     : m_log(log)
     , m_yield(yield)
     , m_connection(std::move(connection))
     , m_settings(std::move(settings))
     , m_mailer(mailer)
+    , m_stopRequested(std::move(stopRequested))
 {}
 
 std::string MailOrdini::orderQuery(const std::string& descrResponsabile)
@@ -61,6 +63,14 @@ bool MailOrdini::MailOrdersStep(const xml::Element& step)
 
     bool ok = true;
     for (; !managers->eof(); managers->moveNext()) {
+        // The step yields around every mail, so Stop can be pressed meanwhile: no further
+        // manager is mailed after it.
+        if (m_stopRequested && m_stopRequested()) {
+            m_log.OutputResponse("Invio email interrotto dall'utente: i responsabili da " +
+                                     managers->text("DescrResponsabile") + " in poi non sono stati avvisati",
+                                 true, 1);
+            return false;
+        }
         const std::string email = managers->text("email");
         const std::string manager = managers->text("DescrResponsabile");
         const std::string query = orderQuery(manager);

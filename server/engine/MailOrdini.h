@@ -58,10 +58,13 @@ class MailOrdini {
         "select ResponsabiliVenditeAgenti.email,ResponsabiliVenditeAgenti.DescrResponsabile  from "
         "ResponsabiliVenditeAgenti order by ResponsabiliVenditeAgenti.Responsabile";
 
+    /// `stopRequested` tells whether the operator pressed Stop; it is read between managers.
     MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
-               std::function<OrderMailSettings()> settings, OrderMailer& mailer);
+               std::function<OrderMailSettings()> settings, OrderMailer& mailer,
+               std::function<bool()> stopRequested = {});
 
-    /// Mails every manager with orders. False when a query failed or a mail was not sent.
+    /// Mails every manager with orders. False when a query failed, a mail was not sent or the
+    /// operator stopped the run before the last manager.
     bool MailOrdersStep(const xml::Element& step);
 
     /// The order query of one manager, the name quoted safely.
@@ -75,6 +78,7 @@ class MailOrdini {
     std::function<db::Connection*()> m_connection;
     std::function<OrderMailSettings()> m_settings;
     OrderMailer& m_mailer;
+    std::function<bool()> m_stopRequested;
 };
 
 } // namespace zs::engine

@@ -163,7 +163,7 @@ int main(int argc, char** argv)
                                   s.sender = store.LeggiTesto("MittenteOrdini");
                                   return s;
                               },
-                              mailer});
+                              mailer, {}, [&state] { return state.stopped(); }});
 
     bool ok = false;
     for (int run = 0; run < runs; ++run) {

@@ -267,3 +267,47 @@ TEST(SqliteOdbc, SecondOdbcTargetRunsAndCancels)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PgTest, QueuedRowsGoInBatchesWithTypedNulls)
+{
+    ASSERT_TRUE(m_db.execute("drop table if exists queued_rows; create table queued_rows (id integer primary key, "
+                             "nome varchar(20) default 'nessuno', peso double precision, data timestamp, ok boolean)"));
+    auto w = m_db.openRowWriter("queued_rows");
+    ASSERT_TRUE(w);
+    const std::size_t rows = RowWriter::kBatchRows + 333; // a full batch, a shorter last one
+    std::string maxName;
+    for (std::size_t i = 0; i < rows; ++i) {
+        w->addNew();
+        ASSERT_TRUE(w->set("id", static_cast<int>(i)));
+        if (i % 10 != 0) {
+            ASSERT_TRUE(w->set("nome", "n\xC3\xA0" + std::to_string(i)));
+            maxName = std::max(maxName, "n\xC3\xA0" + std::to_string(i));
+        }
+        // Nulls in typed columns are sent as their column's type.
+        ASSERT_TRUE(w->set("peso", i % 2 ? Value(1.5) : Value()));
+        ASSERT_TRUE(w->set("data", i % 3 ? Value(zs::time::DateTime{2005, 1, 2, 3, 4, 5}) : Value()));
+        ASSERT_TRUE(w->set("ok", i % 4 ? Value(true) : Value()));
+        ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+    }
+    ASSERT_TRUE(w->flush()) << m_db.errors().front().description;
+    auto rs = m_db.query("select count(*), sum(id), count(*) filter (where nome = 'nessuno'), count(peso), "
+                         "count(data), count(ok), max(nome) from queued_rows");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(rows));
+    EXPECT_EQ(rs->value(std::size_t{1}).toString(), std::to_string(rows * (rows - 1) / 2));
+    EXPECT_EQ(rs->value(std::size_t{2}).toString(), std::to_string((rows + 9) / 10));
+    EXPECT_EQ(rs->value(std::size_t{3}).toString(), std::to_string(rows / 2));
+    EXPECT_EQ(rs->value(std::size_t{6}).toString(), maxName);
+
+    // A batch the server refuses fails as a whole, with the server's reason.
+    w->addNew();
+    ASSERT_TRUE(w->set("id", 1));
+    ASSERT_TRUE(w->queue());
+    EXPECT_FALSE(w->flush());
+    EXPECT_EQ(m_db.errors().front().number, kErrIntegrity);
+    ASSERT_TRUE(m_db.execute("drop table queued_rows"));
+}
+
+} // namespace

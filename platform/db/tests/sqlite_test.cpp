@@ -354,3 +354,69 @@ TEST(CatalogSql, WritesEachDialect)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SqliteTest, QueuedRowsGoInBatchesWithTheirOwnFields)
+{
+    ASSERT_TRUE(m_db.execute("create table R (id integer, nome text default 'nessuno', peso double, data datetime)"));
+    auto w = m_db.openRowWriter("R");
+    ASSERT_TRUE(w);
+    const std::size_t rows = RowWriter::kBatchRows * 2 + 7;
+    for (std::size_t i = 0; i < rows; ++i) {
+        w->addNew();
+        ASSERT_TRUE(w->setAt(*w->fieldIndex("ID"), std::to_string(i)));
+        // A run of rows leaves the name unset (its default applies) and sets a null weight.
+        const bool unnamed = i >= 100 && i < 110;
+        if (!unnamed) {
+            ASSERT_TRUE(w->set("nome", "n" + std::to_string(i)));
+        }
+        ASSERT_TRUE(w->set("peso", unnamed ? Value() : Value("1.5")));
+        ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+    }
+    EXPECT_GT(w->queued(), 0u);
+    ASSERT_TRUE(w->flush());
+    EXPECT_EQ(w->queued(), 0u);
+    auto rs = m_db.query("select count(*), sum(id), sum(nome = 'nessuno'), sum(peso is null), sum(peso) from R");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(rows));
+    EXPECT_EQ(rs->value(std::size_t{1}).toString(), std::to_string(rows * (rows - 1) / 2));
+    EXPECT_EQ(rs->value(std::size_t{2}).toString(), "10");
+    EXPECT_EQ(rs->value(std::size_t{3}).toString(), "10");
+
+    // A value that does not fit its column is refused when set, not written.
+    w->addNew();
+    EXPECT_FALSE(w->set("id", "uno"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::BadArgument);
+}
+
+TEST_F(SqliteTest, OnlyFailuresThatCanPassAreLostConnections)
+{
+    // A full disk or a file that cannot be opened fail the same way every time: no retry.
+    ASSERT_TRUE(m_db.execute("create table B (x text)"));
+    struct Case {
+        const char* name;
+        std::string sql;
+        ErrorClass kind;
+    };
+    const Case cases[] = {
+        {"disk full",
+         "pragma max_page_count = 8; with recursive n(i) as (select 1 union all select i + 1 from n where i < 5000) "
+         "insert into B select printf('%0500d', i) from n",
+         ErrorClass::Rejected},
+        {"cannot open", "vacuum into '" + (m_dir / "manca/copia.db").string() + "'", ErrorClass::Rejected},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(m_db.execute(c.sql));
+        EXPECT_EQ(m_db.lastErrorClass(), c.kind) << m_db.errors().front().description;
+    }
+    // Another connection's lock passes by itself: worth the retry.
+    Connection holder;
+    ASSERT_TRUE(holder.open(jet(m_path)));
+    ASSERT_TRUE(holder.execute("begin exclusive"));
+    EXPECT_FALSE(m_db.execute("insert into B values ('x')"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::ConnectionLost);
+}
+
+} // namespace

@@ -176,12 +176,37 @@ TEST_F(DataBaseTest, HostileCreationFilesGiveAnErrorBoxOrABuildNeverACrash)
     }
 }
 
-TEST_F(DataBaseTest, ServerTypesOutsideTheFourBuildNothing)
+TEST_F(DataBaseTest, TheServerTypeIsReadAsTheSettingsReaderReadsIt)
 {
-    setServerType("postgres");
-    EXPECT_TRUE(build(kTables));
-    EXPECT_EQ(m_output, "");
-    EXPECT_FALSE(std::filesystem::exists(path("target.mdb")));
+    // The settings reader takes the element in any case; the builder must build the same.
+    m_settingsDoc = xml::Document::loadString("<zentrikServer><SERVERTYPE>access</SERVERTYPE></zentrikServer>");
+    EXPECT_TRUE(build("<DB><TABELLE><CLIENTI><ID>INTEGER</ID><nome>CHAR,40</nome></CLIENTI></TABELLE></DB>"));
+    EXPECT_EQ(m_output, "Creazione tabella CLIENTI: eseguita con successo\r\n");
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("target.mdb"))));
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "0");
+}
+
+TEST_F(DataBaseTest, AMissingOrUnknownServerTypeFailsWithItsLine)
+{
+    struct Case {
+        const char* name;
+        const char* settings;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"missing", "<zentrikServer><Provider>x</Provider></zentrikServer>",
+         "Tipo di server mancante nelle impostazioni: nessun database creato\r\n"},
+        {"unknown", "<zentrikServer><ServerType>postgres</ServerType></zentrikServer>",
+         "Tipo di server sconosciuto nelle impostazioni: \"postgres\": nessun database creato\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_settingsDoc = xml::Document::loadString(c.settings);
+        EXPECT_FALSE(build(kTables));
+        EXPECT_EQ(m_output, c.line);
+        EXPECT_FALSE(std::filesystem::exists(path("target.mdb")));
+    }
     EXPECT_FALSE(m_builder.CreaDatabase(path("missing.xml").string()));
 }
 

@@ -24,7 +24,11 @@ public:
         calls.push_back("bus:" + task + "|" + parameters);
         ok = busOk;
     }
-    void CompattaDatabase(const std::string& file) override { calls.push_back("compact:" + file); }
+    bool CompattaDatabase(const std::string& file) override
+    {
+        calls.push_back("compact:" + file);
+        return compactOk;
+    }
     void Elaborazione(bool& ok) override
     {
         calls.push_back("cubes");
@@ -35,6 +39,7 @@ public:
     bool ExecuteDtsStep(const xml::Element&) override { return calls.push_back("dts"), true; }
     std::vector<std::string> calls;
     std::vector<int> progress;
+    bool compactOk = true;
     bool busOk = true;
 };
 
@@ -181,6 +186,10 @@ TEST(ExtractionRun, EdgeCases)
          "<COMPATTA><operazione>Compatta</operazione></COMPATTA>", [](RunFx& r) { r.f.settings.PercorsoAccess = "/x.db"; },
          true, {"open", "step:Compatta", "close", "close", "success"},
          [](RunFx& r) { EXPECT_EQ(r.host.calls, (std::vector<std::string>{"compact:/x.db"})); }},
+        {"a failed COMPATTA fails its step and ends the run", "access",
+         "<COMPATTA><operazione>Compatta</operazione></COMPATTA><ALTRO><operazione>Z</operazione></ALTRO>",
+         [](RunFx& r) { r.host.compactOk = false; }, false, {"open", "step:Compatta", "close", "close", "nosuccess"},
+         nullptr},
         {"special steps dispatch to the host", "access",
          "<ELABORACUBI><operazione>C</operazione></ELABORACUBI><IMPORTXML><operazione>X</operazione></IMPORTXML>"
          "<EXECUTEDTS><operazione>D</operazione></EXECUTEDTS><IMPORTEMAIL><operazione>M</operazione></IMPORTEMAIL>"

@@ -136,40 +136,22 @@ TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
 }
 
-TEST(XmlMappingSchema, NestingAsDeepAsTheLayerTakesMapsInDocumentOrder)
+TEST_F(ImportXmlTest, AFileThatCannotMoveFailsTheStepAndLeavesNoRows)
 {
-    // 300 nested row declarations, each wrapped in complexType and sequence (900 levels): every
-    // relation is found, its fields in document order, with no recursion per level.
-    std::string schema = "<xsd:schema xmlns:xsd='x' xmlns:sql='y'>";
-    const int rows = 300;
-    for (int i = 0; i < rows; ++i)
-        schema += "<xsd:element name='R" + std::to_string(i) + "' sql:relation='T" + std::to_string(i) +
-                  "'><xsd:complexType><xsd:attribute name='a' sql:field='A'/><xsd:sequence>"
-                  "<xsd:element name='b' sql:field='B'/>";
-    for (int i = 0; i < rows; ++i)
-        schema += "</xsd:sequence></xsd:complexType></xsd:element>";
-    schema += "</xsd:schema>";
-    zs::test::TempDir dir;
-    zs::test::writeFile(dir / "deep.xsd", schema);
-    XmlMapping mapping;
-    std::string reason;
-    ASSERT_TRUE(mapping.load(dir / "deep.xsd", reason)) << reason;
-    ASSERT_EQ(mapping.relations.size(), static_cast<std::size_t>(rows));
-    const auto& last = mapping.relations.at("R299");
-    EXPECT_EQ(last.table, "T299");
-    ASSERT_EQ(last.fields.size(), 2u);
-    EXPECT_EQ(last.fields[0].column, "A");
-    EXPECT_EQ(last.fields[1].column, "B");
-}
-
-TEST_F(ImportXmlTest, AFileAlreadyInOldIsNotOverwritten)
-{
+    // The file stays for the next run, so its rows must not stay too (they would come twice).
     stdfs::create_directories(path("in/old"));
     zs::test::writeFile(path("in/old/a.xml"), "earlier");
     zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
-    EXPECT_TRUE(step(basic()));
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(step(basic()));
     EXPECT_EQ(zs::test::readFile(path("in/old/a.xml")), "earlier");
     EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
+    EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[1], "  E:Errore nello spostamento del file " + path("in/a.xml").string() + " in " +
+                        path("in/old").string() + "-esiste già un file con lo stesso nome in " +
+                        path("in/old").string());
 }
 
 } // namespace

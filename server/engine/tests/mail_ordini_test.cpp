@@ -121,3 +121,37 @@ TEST_F(MailOrdiniTest, MissingTablesFailTheStep)
 
 } // namespace
 } // namespace zs::engine
+
+namespace zs::engine {
+namespace {
+
+TEST_F(MailOrdiniTest, StopBetweenManagersMailsNoFurtherManager)
+{
+    // The operator presses Stop while the first mail is sent (the step yields around it).
+    bool stop = false;
+    class StoppingMailer : public RecordingMailer {
+      public:
+        explicit StoppingMailer(bool& stop)
+            : m_stop(stop)
+        {}
+        std::string send(const OrderMail& mail) override
+        {
+            m_stop = true;
+            return RecordingMailer::send(mail);
+        }
+        bool& m_stop;
+    } mailer(stop);
+    MailOrdini step(
+        m_log, m_yield, [this] { return &m_db; }, [] { return OrderMailSettings{}; }, mailer, [&stop] { return stop; });
+    m_log.OutputResponse("Invio ordini", false, 0);
+    auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>x</oggetto></IMPORTEMAIL>");
+    EXPECT_FALSE(step.MailOrdersStep(doc->root()));
+    ASSERT_EQ(mailer.mails.size(), 1u);
+    EXPECT_EQ(mailer.mails[0].recipient, "bianchi@example.it");
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[1], "  E:Invio email interrotto dall'utente: i responsabili da Rossi in poi non sono stati avvisati");
+}
+
+} // namespace
+} // namespace zs::engine

@@ -68,7 +68,7 @@ public:
         m_options.BusAndTask(task, parameters, ok);
     }
     void Elaborazione(bool& ok) override { ok = m_elaborazione(); }
-    void CompattaDatabase(const std::string& file) override { m_steps.CompattaDatabase(file); }
+    bool CompattaDatabase(const std::string& file) override { return m_steps.CompattaDatabase(file); }
     bool ImportXmlStep(const xml::Element& step) override { return m_steps.ImportXmlStep(step); }
     bool MailOrdersStep(const xml::Element& step) override { return m_steps.MailOrdersStep(step); }
     bool ExecuteDtsStep(const xml::Element& step) override { return m_steps.ExecuteDtsStep(step); }
@@ -108,7 +108,8 @@ struct RunControl::Engine {
                  [&m = p.messages](const std::string& text, const std::string& title) {
                      return m.ask(text, MessageIcon::Information, title, MessageButtons::RetryCancel) ==
                             MessageAnswer::Retry;
-                 }}),
+                 },
+                 [&s = p.state] { return s.stopped(); }}),
           host(p.options, steps, [&rc](int step) { rc.UpdateProgressBar(step); },
                [&rc] { return rc.elaborazioneInRun(); }),
           context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}

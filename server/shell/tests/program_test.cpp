@@ -409,5 +409,19 @@ TEST(SendMailSender, SmtpBoxHoldsAHostAndAnOptionalPort)
     }
 }
 
+TEST_F(Program, TheDemoNamesTheSenderOfTheOrderMails)
+{
+    // The IMPORTEMAIL step sends from this setting, read as the run reads it.
+    copyDemo();
+    struct NoMessages : MessageService {
+        void show(const std::string&, MessageIcon, const std::string&) override {}
+    } messages;
+    ProgramSettings values;
+    SecondaryOptionsFields fields;
+    SettingsStore store(values, fields, messages, home);
+    ASSERT_TRUE(store.load());
+    EXPECT_EQ(store.LeggiTesto("MittenteOrdini"), "ordini@zentrik.example");
+}
+
 } // namespace
 } // namespace zs::shell

@@ -1,0 +1,93 @@
+#pragma once
+// A streaming reader of XML data files: start tags with their attributes, text and end tags,
+// one event at a time, reading the file in pieces, so the memory it needs does not grow with
+// the file. The declared encoding is converted to UTF-8 by the system's converter (iconv); an
+// encoding it does not know is refused by name, and bytes that are not valid in the encoding
+// are an error, never passed on. Nesting is kept on an explicit stack (no recursion). Used by
+// the XML import; documents that are read whole go through platform/xml.
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs::engine {
+
+class XmlPullReader {
+  public:
+    enum class Event { StartElement, EndElement, Text, EndOfDocument, Error };
+    struct Attribute {
+        std::string name; ///< as written ("x:Codice")
+        std::string value;
+    };
+
+    /// `chunkBytes` is how much of the file is read at a time.
+    explicit XmlPullReader(std::size_t chunkBytes = 256 * 1024);
+    ~XmlPullReader();
+    XmlPullReader(const XmlPullReader&) = delete;
+    XmlPullReader& operator=(const XmlPullReader&) = delete;
+
+    /// Opens a file and works out its encoding (byte-order mark, then the declaration). False
+    /// with error() when it cannot be read or its encoding is unknown.
+    [[nodiscard]] bool open(const std::filesystem::path& file);
+
+    /// The next event. After Error or EndOfDocument every call returns the same.
+    Event next();
+
+    /// The element's name as written, for StartElement and EndElement.
+    const std::string& name() const { return m_name; }
+    /// The name without its prefix.
+    std::string_view localName() const;
+    /// The start tag's attributes, entities resolved.
+    const std::vector<Attribute>& attributes() const { return m_attributes; }
+    /// A Text event's characters (entities resolved; CDATA sections as they stand).
+    const std::string& text() const { return m_text; }
+    /// Open elements, counting the one just started and no longer the one just ended.
+    std::size_t depth() const { return m_open.size(); }
+
+    /// What went wrong, for Error (and a failed open()).
+    const std::string& error() const { return m_error; }
+    /// The line of the fault, 1-based; 0 when it is not a fault of the text (open()).
+    int errorLine() const { return m_errorLine; }
+    /// The encoding the file declared, or the one its byte-order mark showed ("UTF-8" when none).
+    const std::string& encoding() const { return m_encoding; }
+
+    /// Longest single tag or text run accepted; a longer one is an error, not a memory blow-up.
+    static constexpr std::size_t kMaxToken = 64 * 1024 * 1024;
+
+  private:
+    struct Decoder;
+
+    bool fill();
+    bool fail(const std::string& text);
+    std::size_t find(char c, std::size_t from);
+    std::size_t find(std::string_view s, std::size_t from);
+    void compact();
+    int currentLine() const;
+    bool decodeEntities(std::string_view raw, std::string& out, bool attribute);
+    Event startTag(std::size_t end);
+    Event endTag(std::size_t end);
+
+    std::unique_ptr<Decoder> m_decoder;
+    std::size_t m_chunk;
+    std::string m_buf; // decoded UTF-8 not yet consumed begins at m_pos
+    std::size_t m_pos = 0;
+    long long m_linesBefore = 0; // line breaks in what compact() dropped
+    bool m_reading = false;      // open() succeeded: faults from now on have a line
+    bool m_eof = false;
+    bool m_failed = false;
+    bool m_done = false;
+    bool m_rootSeen = false;
+    bool m_pendingEnd = false; // an empty element's end comes as its own event
+    std::vector<std::string> m_open;
+    std::string m_name;
+    std::vector<Attribute> m_attributes;
+    std::string m_text;
+    std::string m_error;
+    int m_errorLine = 0;
+    std::string m_encoding = "UTF-8";
+};
+
+} // namespace zs::engine

@@ -1,0 +1,117 @@
+// Linked tables pass their equality and range constraints to the remote database (and look rows
+// up in one read of the remote table when a statement asks again and again): the results must
+// stay those of the same table attached directly, whatever the values' types, and a statement
+// must see the remote rows as they are when it starts.
+
+#include "../StepsTestSupport.h"
+#include "dblink/LinkModule.h"
+#include "pgtest/PgServer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace zs::engine {
+namespace {
+using test::scalar;
+
+class LinkedTableTest : public test::StepsTest {
+  protected:
+    LinkedTableTest()
+    {
+        dblink::registerLinkModule();
+        test::sqliteRun(path("erp.db"),
+                        {"create table ARTICOLI (cod text primary key, descr text, num integer, prezzo real)",
+                         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 300) "
+                         "insert into ARTICOLI select printf('A%03d', i), 'articolo ' || i, i, i * 0.5 from n",
+                         "insert into ARTICOLI values ('42', 'numerico', null, null), ('a001', 'minuscolo', 1, 1)"});
+        test::sqliteRun(path("t.db"), {"create table ORDINI (id integer, cod text, n integer, descr text)",
+                                       "with recursive n(i) as (select 1 union all select i + 1 from n where i < 200) "
+                                       "insert into ORDINI select i, printf('A%03d', (i * 7) % 310), i, null from n",
+                                       "insert into ORDINI values (1000, null, 42, null), (1001, '42', 0, null)"});
+        EXPECT_TRUE(m_db.open(test::sqliteCs(path("t.db"))));
+        EXPECT_TRUE(m_db.execute(dblink::createLinkSql("L", ";DATABASE=" + path("erp.db").string(), "ARTICOLI")));
+        EXPECT_TRUE(m_db.execute("attach database '" + path("erp.db").string() + "' as erp"));
+    }
+    /// The query's result over the link and over the attached table.
+    void expectSame(const std::string& sql)
+    {
+        std::string linked = sql, attached = sql;
+        for (std::string* s : {&linked, &attached})
+            for (std::size_t at; (at = s->find("%T")) != std::string::npos;)
+                s->replace(at, 2, s == &linked ? "L" : "erp.ARTICOLI");
+        EXPECT_EQ(scalar(m_db, linked), scalar(m_db, attached)) << sql;
+    }
+    db::Connection m_db;
+};
+
+TEST_F(LinkedTableTest, ConstraintsGiveTheRowsOfTheAttachedTable)
+{
+    const char* const queries[] = {
+        // lookups by equality, many (read once) and few (passed down)
+        "select count(*) || ':' || sum(length(a.descr)) from ORDINI o join %T a on a.cod = o.cod",
+        "select group_concat(a.descr) from ORDINI o join %T a on a.cod = o.cod where o.id < 4",
+        // an integer compared with texts that read as numbers, and a null that matches nothing
+        "select count(*) || ':' || group_concat(a.descr) from ORDINI o join %T a on a.cod = o.n",
+        "select count(*) from ORDINI o join %T a on a.num = o.cod",
+        "select count(*) from %T where cod = null",
+        // ranges, on text and on numbers, and another collation
+        "select count(*) || ':' || sum(prezzo) from %T where cod between 'A010' and 'A200'",
+        "select count(*) from %T where num > 250 and num <= 290",
+        "select count(*) from %T where cod >= 'a'",
+        "select count(*) from ORDINI o join %T a on a.cod = o.cod collate nocase",
+    };
+    for (const char* q : queries)
+        expectSame(q);
+
+    ASSERT_TRUE(m_db.execute("update ORDINI set descr = (select a.descr from L a where a.cod = ORDINI.cod)"));
+    EXPECT_EQ(scalar(m_db, "select count(descr) || ':' || max(descr) from ORDINI"),
+              scalar(m_db, "select count(a.descr) || ':' || max(a.descr) from ORDINI o join erp.ARTICOLI a on "
+                           "a.cod = o.cod"));
+}
+
+TEST_F(LinkedTableTest, EveryStatementReadsTheRemoteRowsAfresh)
+{
+    const std::string join = "select count(*) from ORDINI o join L a on a.cod = o.cod";
+    const std::string before = scalar(m_db, join);
+    db::Connection erp; // another user changes the remote table between two statements
+    ASSERT_TRUE(erp.open(test::sqliteCs(path("erp.db"))));
+    ASSERT_TRUE(erp.execute("delete from ARTICOLI where cod < 'A100'"));
+    EXPECT_NE(scalar(m_db, join), before);
+    EXPECT_EQ(scalar(m_db, join), scalar(m_db, "select count(*) from ORDINI o join erp.ARTICOLI a on a.cod = o.cod"));
+    // Rows added through the link are seen at once.
+    ASSERT_TRUE(m_db.execute("insert into L (cod, descr) values ('A001', 'di nuovo')"));
+    EXPECT_EQ(scalar(m_db, "select descr from L where cod = 'A001'"), "di nuovo");
+}
+
+TEST(LinkedTablePg, ConstraintsAreComparedAsSqliteComparesThem)
+{
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    pgtest::usePrivateOdbcIni();
+    const std::string table = "link_" + std::to_string(::getpid());
+    ASSERT_TRUE(pg.psql("drop table if exists " + table + "; create table " + table +
+                        " (cod varchar(10), num integer); insert into " + table +
+                        " select 'A' || lpad(i::text, 3, '0'), i from generate_series(1, 300) i; insert into " + table +
+                        " values ('a001', 1), ('Z', 0), ('_x', 0)"));
+    zs::test::TempDir dir;
+    test::sqliteRun(dir / "t.db", {"create table K (cod text)",
+                                   "with recursive n(i) as (select 1 union all select i + 1 from n where i < 60) "
+                                   "insert into K select printf('A%03d', i * 5) from n"});
+    db::Connection c;
+    dblink::registerLinkModule();
+    ASSERT_TRUE(c.open(test::sqliteCs(dir / "t.db")));
+    ASSERT_TRUE(c.execute(dblink::createLinkSql("L", "ODBC;" + pg.odbcConnectionString(), table)));
+    // Text ranges in byte order whatever the server's collation: 'Z' < '_x' < 'a001'.
+    EXPECT_EQ(scalar(c, "select group_concat(cod) from (select cod from L where cod > 'A300' order by cod)"),
+              "Z,_x,a001");
+    EXPECT_EQ(scalar(c, "select count(*) from L where num between 10 and 19"), "10");
+    // Sixty lookups: read once and looked up in memory; numbers against a text column.
+    EXPECT_EQ(scalar(c, "select count(*) || ':' || sum(l.num) from K join L l on l.cod = K.cod"), "60:9150");
+    EXPECT_EQ(scalar(c, "select count(*) from L where cod = 5"), "0");
+    c.close();
+    pg.psql("drop table " + table);
+}
+
+} // namespace
+} // namespace zs::engine

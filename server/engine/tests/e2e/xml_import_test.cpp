@@ -1,0 +1,299 @@
+// The XML import on real databases: a two-level schema (orders and their lines, keyed by a
+// relationship) on a SQLite file and on the test PostgreSQL, refused annotations, data files in
+// other encodings, and an old-files folder on another file system (a tmpfs the test mounts).
+
+#include "../StepsTestSupport.h"
+#include "engine/ImportXml.h"
+#include "pgtest/PgServer.h"
+
+#include "xml/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zs::engine {
+namespace {
+using test::scalar;
+namespace stdfs = std::filesystem;
+
+// Lines come before the order's customer, and the order's key is an attribute: the lines get
+// it from the relationship, not from anything they carry themselves.
+const char* const kOrdersSchema =
+    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+    "<xsd:annotation><xsd:appinfo>"
+    "<sql:relationship name='OrdineRighe' parent='ORDINI' parent-key='numero' child='RIGHE' child-key='ordine'/>"
+    "</xsd:appinfo></xsd:annotation>"
+    "<xsd:element name='Ordine' sql:relation='ORDINI' sql:key-fields='numero'><xsd:complexType><xsd:sequence>"
+    "<xsd:element name='Riga' sql:relation='RIGHE' sql:relationship='OrdineRighe' maxOccurs='unbounded'>"
+    "<xsd:complexType><xsd:attribute name='Articolo' sql:field='articolo'/>"
+    "<xsd:attribute name='Qta' sql:field='qta'/></xsd:complexType></xsd:element>"
+    "<xsd:element name='Cliente' sql:field='cliente' type='xsd:string'/>"
+    "</xsd:sequence><xsd:attribute name='Numero' sql:field='numero'/></xsd:complexType></xsd:element>"
+    "</xsd:schema>";
+
+std::string orders(int from, int count, int lines)
+{
+    std::string xml = "<?xml version='1.0' encoding='UTF-8'?>\n<ORDINI>\n";
+    for (int o = from; o < from + count; ++o) {
+        xml += "<Ordine Numero='N" + std::to_string(o) + "'>";
+        for (int l = 1; l <= lines; ++l)
+            xml += "<Riga Articolo='A" + std::to_string(l) + "' Qta='" + std::to_string(o * 10 + l) + "'/>";
+        xml += "<Cliente>Cliente " + std::to_string(o) + "</Cliente></Ordine>\n";
+    }
+    return xml + "</ORDINI>\n";
+}
+
+class XmlImportFixture : public test::StepsTest {
+  protected:
+    bool importFrom(db::Connection& c, const stdfs::path& in, const std::string& schema,
+                    const std::string& oldpath = "")
+    {
+        ImportXml import(m_log, m_messages, m_clock, m_dir.path(), [&c] { return &c; });
+        auto doc = xml::Document::loadString("<IMPORTXML><path>" + in.string() + "</path><oldpath>" + oldpath +
+                                             "</oldpath><schema>" + schema + "</schema></IMPORTXML>");
+        return import.ImportXmlStep(doc->root());
+    }
+    void writeSchema(const std::string& name, const std::string& text) { zs::test::writeFile(path(name), text); }
+    /// Every line carries its order's key, the one its order element gave.
+    void expectLinked(db::Connection& c, const std::string& orders, const std::string& lines)
+    {
+        EXPECT_EQ(scalar(c, "select count(*) from ORDINI"), orders);
+        EXPECT_EQ(scalar(c, "select count(*) from RIGHE"), lines);
+        EXPECT_EQ(scalar(c, "select count(*) from RIGHE where ordine is null"), "0");
+        // Quantity o*10+l was written on a line of order No: the key must say the same o.
+        EXPECT_EQ(scalar(c, "select count(*) from RIGHE r join ORDINI o on o.numero = r.ordine "
+                            "where 'N' || cast((r.qta / 10) as varchar(20)) = o.numero"),
+                  lines);
+        EXPECT_EQ(scalar(c, "select cliente from ORDINI where numero = 'N2'"), "Cliente 2");
+    }
+};
+
+TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnSqlite)
+{
+    test::sqliteRun(path("t.db"), {"create table ORDINI (numero text primary key, cliente text)",
+                                   "create table RIGHE (ordine text, articolo text, qta integer)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    writeSchema("ordini.xsd", kOrdersSchema);
+    stdfs::create_directories(path("in"));
+    zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
+    // More rows than one batch holds, so batches of both tables are written in turns.
+    zs::test::writeFile(path("in/b.xml"), orders(100, 1500, 3));
+    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string())) << testing::PrintToString(lines());
+    expectLinked(c, "1503", "4506");
+    EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
+}
+
+TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
+{
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    const std::string dbName = "xmlimport_" + std::to_string(::getpid());
+    ASSERT_TRUE(pg.psql("drop database if exists " + dbName));
+    ASSERT_TRUE(pg.psql("create database " + dbName));
+    // The lines refer to their order: a line written before its order would be refused.
+    ASSERT_TRUE(pg.psql("create table ordini (numero varchar(20) primary key, cliente varchar(40)); "
+                        "create table righe (ordine varchar(20) not null references ordini(numero), "
+                        "articolo varchar(20), qta integer)",
+                        nullptr, dbName));
+    pgtest::usePrivateOdbcIni();
+    db::Connection c;
+    ASSERT_TRUE(c.open(pg.odbcConnectionString(dbName)));
+    writeSchema("ordini.xsd", kOrdersSchema);
+    stdfs::create_directories(path("in"));
+    zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
+    zs::test::writeFile(path("in/b.xml"), orders(100, 1500, 3));
+    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string())) << testing::PrintToString(lines());
+    expectLinked(c, "1503", "4506");
+
+    // A rejected file leaves none of its rows: a line of an order that is already there.
+    zs::test::writeFile(path("in/c.xml"), orders(5000, 2, 1) + "");
+    zs::test::writeFile(path("in/d.xml"), orders(1, 1, 1));
+    EXPECT_FALSE(importFrom(c, path("in"), path("ordini.xsd").string()));
+    expectLinked(c, "1505", "4508");
+    EXPECT_TRUE(stdfs::exists(path("in/d.xml")));
+    c.close();
+    pg.psql("drop database if exists " + dbName);
+}
+
+TEST_F(XmlImportFixture, UnsupportedAnnotationsAndConstructsAreRefusedAndLoadNothing)
+{
+    test::sqliteRun(path("t.db"), {"create table ORDINI (numero text, cliente text)",
+                                   "create table RIGHE (ordine text, articolo text, qta integer)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    stdfs::create_directories(path("in"));
+    zs::test::writeFile(path("in/a.xml"), orders(1, 2, 2));
+    const std::string schema(kOrdersSchema);
+    struct Case {
+        const char* name;
+        std::string schema;
+        const char* reason;
+    };
+    const auto replaced = [&schema](const std::string& what, const std::string& with) {
+        std::string s = schema;
+        return s.replace(s.find(what), what.size(), with);
+    };
+    const Case cases[] = {
+        {"unknown annotation", replaced("sql:key-fields='numero'", "sql:limit-field='numero'"),
+         "Annotazione sql:limit-field non supportata (elemento Ordine)"},
+        {"relationship chain", replaced("sql:relationship='OrdineRighe'", "sql:relationship='OrdineRighe Altro'"),
+         "Catena di relazioni \"OrdineRighe Altro\" su Riga non supportata"},
+        {"undeclared relationship", replaced("sql:relationship='OrdineRighe'", "sql:relationship='Manca'"),
+         "Relazione Manca usata da Riga ma non dichiarata nello schema"},
+        {"parent key not mapped", replaced("parent-key='numero'", "parent-key='codice'"),
+         "La chiave codice di ORDINI (relazione OrdineRighe) non è mappata nello schema"},
+        {"type extension",
+         replaced("<xsd:attribute name='Qta' sql:field='qta'/>",
+                  "<xsd:complexContent><xsd:extension base='Base'/></xsd:complexContent>"),
+         "Costrutto xsd:complexContent non supportato nell'elemento Riga"},
+        {"unknown appinfo", replaced("<sql:relationship ", "<sql:overflow/><sql:relationship "),
+         "Annotazione sql:overflow non supportata"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        writeSchema("s.xsd", k.schema);
+        m_log.InitializeResponse();
+        EXPECT_FALSE(importFrom(c, path("in"), path("s.xsd").string()));
+        ASSERT_FALSE(lines().empty());
+        EXPECT_EQ(lines().back(), "E:Errore nell'importazione dei file xml-" + std::string(k.reason));
+        EXPECT_EQ(scalar(c, "select count(*) from ORDINI") + scalar(c, "select count(*) from RIGHE"), "00");
+        EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
+    }
+}
+
+TEST_F(XmlImportFixture, DeclaredEncodingsAreConvertedAndUnknownOnesRefused)
+{
+    test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text, nome text)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    writeSchema("c.xsd",
+                "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+                "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+                "<xsd:attribute name='Codice' sql:field='codice'/><xsd:attribute name='Nome' sql:field='nome'/>"
+                "</xsd:complexType></xsd:element></xsd:schema>");
+    const auto file = [](const std::string& encoding, const std::string& code, const std::string& name) {
+        return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?><R><Cliente Codice='" + code + "' Nome='" + name +
+               "'/></R>";
+    };
+    struct Case {
+        const char* file;
+        std::string bytes;
+        const char* code;
+    };
+    // UTF-16 little-endian with its byte-order mark.
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t ch : std::u16string(u"<?xml version='1.0' encoding='UTF-16'?><R><Cliente Codice='U16' "
+                                      u"Nome='caff\u00E8\u20AC'/></R>")) {
+        utf16 += static_cast<char>(ch & 0xFF);
+        utf16 += static_cast<char>(ch >> 8);
+    }
+    const Case good[] = {
+        {"1252.xml", file("windows-1252", "W", "Citt\xE0 \x80 5"), "W"},
+        {"latin9.xml", file("ISO-8859-15", "L9", "Citt\xE0 \xA4 5"), "L9"},
+        {"utf16.xml", utf16, "U16"},
+    };
+    stdfs::create_directories(path("in"));
+    for (const Case& k : good)
+        zs::test::writeFile(path("in") / k.file, k.bytes);
+    EXPECT_TRUE(importFrom(c, path("in"), path("c.xsd").string())) << testing::PrintToString(lines());
+    EXPECT_EQ(scalar(c, "select nome from CLIENTI where codice = 'W'"), "Città € 5");
+    EXPECT_EQ(scalar(c, "select nome from CLIENTI where codice = 'L9'"), "Città € 5");
+    EXPECT_EQ(scalar(c, "select nome from CLIENTI where codice = 'U16'"), "caffè€");
+
+    // An encoding the converter does not know, and bytes that are not text in the declared one.
+    zs::test::writeFile(path("in/klingon.xml"), file("x-klingon", "K", "Qapla'"));
+    zs::test::writeFile(path("in/rotto.xml"), file("UTF-8", "B", "Citt\xE0"));
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(importFrom(c, path("in"), path("c.xsd").string()));
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 3u);
+    EXPECT_EQ(l[1], "  E:Errore nell'importazione del file " + path("in/klingon.xml").string() +
+                        "-File non leggibile: codifica sconosciuta: x-klingon");
+    EXPECT_EQ(l[2], "  E:Errore nell'importazione del file " + path("in/rotto.xml").string() +
+                        "-XML non valido alla riga 1: il testo non è UTF-8 valido (byte 0xE0)");
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "3");
+}
+
+/// A tmpfs of `size` mounted on a new folder, unmounted at the end.
+class TmpfsMount {
+  public:
+    TmpfsMount(const stdfs::path& where, const std::string& size)
+        : m_path(where)
+    {
+        stdfs::create_directories(where);
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0)
+            m_mounted = true;
+        else
+            m_error = std::strerror(errno);
+    }
+    ~TmpfsMount()
+    {
+        if (m_mounted)
+            ::umount2(m_path.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+    const std::string& error() const { return m_error; }
+
+  private:
+    stdfs::path m_path;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+TEST_F(XmlImportFixture, OldFilesOnAnotherFileSystemMoveOnceOrFailTheStep)
+{
+    TmpfsMount big(path("archivio"), "4m");
+    TmpfsMount small(path("piccolo"), "64k");
+    if (!big.mounted() || !small.mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (the test needs root): " << big.error();
+    struct stat in {
+    }, out{};
+    stdfs::create_directories(path("in"));
+    ASSERT_EQ(::stat(path("in").c_str(), &in), 0);
+    ASSERT_EQ(::stat(path("archivio").c_str(), &out), 0);
+    ASSERT_NE(in.st_dev, out.st_dev);
+
+    test::sqliteRun(path("t.db"), {"create table ORDINI (numero text, cliente text)",
+                                   "create table RIGHE (ordine text, articolo text, qta integer)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    writeSchema("ordini.xsd", kOrdersSchema);
+    const std::string content = orders(1, 800, 2); // larger than the small tmpfs
+    ASSERT_GT(content.size(), 64u * 1024);
+    zs::test::writeFile(path("in/a.xml"), content);
+    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string(), path("archivio/old").string()))
+        << testing::PrintToString(lines());
+    EXPECT_FALSE(stdfs::exists(path("in/a.xml")));
+    EXPECT_EQ(zs::test::readFile(path("archivio/old/a.xml")), content);
+    EXPECT_EQ(scalar(c, "select count(*) from RIGHE"), "1600");
+    // The next run finds nothing new.
+    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string(), path("archivio/old").string()));
+    EXPECT_EQ(scalar(c, "select count(*) from RIGHE"), "1600");
+
+    // A move that cannot happen (no room there): the step fails with the reason, the file stays
+    // with none of its rows in, and nothing half-written is left behind.
+    zs::test::writeFile(path("in/b.xml"), orders(1000, 800, 2));
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(importFrom(c, path("in"), path("ordini.xsd").string(), path("piccolo").string()));
+    EXPECT_TRUE(stdfs::exists(path("in/b.xml")));
+    EXPECT_FALSE(stdfs::exists(path("piccolo/b.xml")));
+    EXPECT_EQ(scalar(c, "select count(*) from RIGHE"), "1600");
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[1].rfind("  E:Errore nello spostamento del file " + path("in/b.xml").string() + " in " +
+                             path("piccolo").string() + "-scrittura di " + path("piccolo/b.xml").string() + ": ",
+                         0),
+              0u)
+        << l[1];
+    EXPECT_NE(l[1].find(std::strerror(ENOSPC)), std::string::npos) << l[1];
+}
+
+} // namespace
+} // namespace zs::engine

@@ -1,0 +1,138 @@
+// The streaming reader of XML data files: the same events whatever the size of the pieces the
+// file is read in (tags, entities and multi-byte characters split across pieces), the faults of
+// a document reported with their line, encodings, and nesting deeper than any stack.
+
+#include "engine/XmlPullReader.h"
+
+#include "testsupport/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace zs::engine {
+namespace {
+
+/// The events of a file as text: "<name a=v>", "text", "</name>", then "." at the end or
+/// "!line: error".
+std::string trace(const std::filesystem::path& file, std::size_t chunk)
+{
+    XmlPullReader r(chunk);
+    if (!r.open(file))
+        return "!open: " + r.error();
+    std::string out;
+    for (;;) {
+        switch (r.next()) {
+        case XmlPullReader::Event::StartElement:
+            out += "<" + r.name();
+            for (const auto& a : r.attributes())
+                out += " " + a.name + "=" + a.value;
+            out += ">";
+            break;
+        case XmlPullReader::Event::EndElement:
+            out += "</" + r.name() + ">";
+            break;
+        case XmlPullReader::Event::Text:
+            out += r.text();
+            break;
+        case XmlPullReader::Event::EndOfDocument:
+            return out + ".";
+        case XmlPullReader::Event::Error:
+            return out + "!" + std::to_string(r.errorLine()) + ": " + r.error();
+        }
+    }
+}
+
+TEST(XmlPullReader, TheEventsDoNotDependOnThePieces)
+{
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string events;
+    };
+    const Case cases[] = {
+        {"attributes, empty elements, text", "<?xml version='1.0'?>\n<R a=\"1\" b='x y'><C/>testo<D k='v'>d</D></R>\n",
+         "<R a=1 b=x y><C></C>testo<D k=v>d</D></R>."},
+        {"entities and character references", "<R t='&lt;&amp;&quot;&apos;&gt;'>&#224;&#x20AC;&amp;x</R>",
+         "<R t=<&\"'>>à€&x</R>."},
+        {"line ends: CR LF and CR read as LF; blanks in attributes", "<R a='1\r\n2\t3'>a\r\nb\rc</R>",
+         "<R a=1 2 3>a\nb\nc</R>."},
+        {"comments, processing instructions, CDATA, doctype",
+         "<!DOCTYPE R [<!ELEMENT R ANY>]><!-- c > --><R><?pi x?><![CDATA[<not> & tag]]><!-- a -- b --></R>",
+         "<R><not> & tag</R>."},
+        {"'>' inside a quoted attribute value", "<R a='x>y'/>", "<R a=x>y></R>."},
+        {"prefixed names", "<x:R xmlns:x='urn:x'><x:C x:a='1'/></x:R>", "<x:R xmlns:x=urn:x><x:C x:a=1></x:C></x:R>."},
+        {"multi-byte text", "<R>Città € \xF0\x9F\x98\x80 ok</R>", "<R>Città € \xF0\x9F\x98\x80 ok</R>."},
+        {"mismatched end tag", "<R>\n<A></B></R>", "<R>\n<A>!2: tag di chiusura </B> inatteso: atteso </A>"},
+        {"unknown entity", "<R>\n\n&nbsp;</R>", "<R>!1: entità sconosciuta &nbsp;"},
+        {"two roots", "<R/><S/>", "<R></R>!1: più di un elemento radice"},
+        {"text outside the root", "<R/>x", "<R></R>!1: testo fuori dall'elemento radice"},
+        {"unfinished document", "<R><A>", "<R><A>!1: documento incompleto: manca </A>"},
+        {"unclosed tag", "<R a='1", "!1: tag non chiuso"},
+        {"empty file", "", "!1: nessun elemento nel documento"},
+        {"invalid UTF-8", "<R>a\xC3(</R>", "!1: il testo non è UTF-8 valido (byte 0xC3)"},
+    };
+    zs::test::TempDir dir;
+    for (const Case& c : cases) {
+        zs::test::writeFile(dir / "f.xml", c.xml);
+        for (std::size_t chunk : {64, 65, 67, 4096}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(chunk));
+            std::string events = trace(dir / "f.xml", chunk);
+            // Text may arrive in several events; what matters is what they carry, in order.
+            EXPECT_EQ(events, c.events);
+        }
+    }
+}
+
+TEST(XmlPullReader, DeclaredEncodingsBecomeUtf8AndUnknownOnesAreRefused)
+{
+    zs::test::TempDir dir;
+    // A long windows-1252 text, so characters fall on the edges of the pieces.
+    std::string body;
+    for (int i = 0; i < 500; ++i)
+        body += "\xE0\x80";
+    zs::test::writeFile(dir / "w.xml", "<?xml version='1.0' encoding='windows-1252'?><R>" + body + "</R>");
+    std::string expected;
+    for (int i = 0; i < 500; ++i)
+        expected += "à€";
+    EXPECT_EQ(trace(dir / "w.xml", 64), "<R>" + expected + "</R>.");
+
+    std::string utf16be = "\xFE\xFF";
+    for (char16_t ch : std::u16string(u"<R>\u00E8\U0001F600</R>")) {
+        utf16be += static_cast<char>(ch >> 8);
+        utf16be += static_cast<char>(ch & 0xFF);
+    }
+    zs::test::writeFile(dir / "u.xml", utf16be);
+    EXPECT_EQ(trace(dir / "u.xml", 64), "<R>è\xF0\x9F\x98\x80</R>.");
+
+    zs::test::writeFile(dir / "k.xml", "<?xml version='1.0' encoding='x-klingon'?><R/>");
+    EXPECT_EQ(trace(dir / "k.xml", 64), "!open: codifica sconosciuta: x-klingon");
+    // 0x81 is no character of windows-1252.
+    zs::test::writeFile(dir / "b.xml", "<?xml version='1.0' encoding='windows-1252'?><R>\n\x81</R>");
+    EXPECT_EQ(trace(dir / "b.xml", 4096), "!2: byte non valido per la codifica windows-1252 (0x81)");
+}
+
+TEST(XmlPullReader, DeepNestingIsNoProblem)
+{
+    zs::test::TempDir dir;
+    const int depth = 200000;
+    std::string xml;
+    for (int i = 0; i < depth; ++i)
+        xml += "<a>";
+    for (int i = 0; i < depth; ++i)
+        xml += "</a>";
+    zs::test::writeFile(dir / "deep.xml", xml);
+    XmlPullReader r;
+    ASSERT_TRUE(r.open(dir / "deep.xml"));
+    std::size_t deepest = 0, events = 0;
+    for (auto e = r.next(); e != XmlPullReader::Event::EndOfDocument; e = r.next()) {
+        ASSERT_NE(e, XmlPullReader::Event::Error) << r.error();
+        deepest = std::max(deepest, r.depth());
+        ++events;
+    }
+    EXPECT_EQ(deepest, static_cast<std::size_t>(depth));
+    EXPECT_EQ(events, 2u * depth);
+}
+
+} // namespace
+} // namespace zs::engine
