@@ -157,18 +157,18 @@ TEST_F(DataBaseTest, HostileCreationFilesGiveAnErrorBoxOrABuildNeverACrash)
     for (const auto& [variant, bytes] :
          zs::test::hostileXmlFiles("DB", "<TABELLE><UNO><a>INTEGER</a></UNO></TABELLE>")) {
         SCOPED_TRACE(variant);
-        m_messages.boxes.clear();
+        m_messages.shown.clear();
         std::filesystem::remove(path("target.mdb"));
         const bool built = build(bytes);
         EXPECT_TRUE(zs::test::readFile(path("creation.xml")) == bytes);
         if (refused.count(variant)) {
             EXPECT_FALSE(built);
-            ASSERT_EQ(m_messages.boxes.size(), 1u);
-            EXPECT_EQ(m_messages.boxes[0].text.rfind("Errore nel file " + path("creation.xml").string(), 0), 0u);
-            EXPECT_LT(m_messages.boxes[0].text.size(), 2000u);
+            ASSERT_EQ(m_messages.shown.size(), 1u);
+            EXPECT_EQ(m_messages.shown[0].text.rfind("Errore nel file " + path("creation.xml").string(), 0), 0u);
+            EXPECT_LT(m_messages.shown[0].text.size(), 2000u);
         } else {
             EXPECT_TRUE(built) << m_output;
-            EXPECT_TRUE(m_messages.boxes.empty());
+            EXPECT_TRUE(m_messages.shown.empty());
             db::Connection c;
             ASSERT_TRUE(c.open(m_settings.ProviderAccess + m_settings.PercorsoAccess));
             EXPECT_EQ(scalar(c, "select count(*) from UNO"), "0");
