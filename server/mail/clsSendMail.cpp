@@ -98,6 +98,13 @@ std::string hex8(unsigned long long v)
     return s.size() > 8 ? s.substr(s.size() - 8) : s;
 }
 
+// USER and PASS go to the POP3 server as lines of their own (AUTH LOGIN sends base64).
+bool isSafePop3Login(const std::string& user, const std::string& password)
+{
+    auto safe = [](const std::string& s) { return !hasLineBreak(s) && s.find('\0') == std::string::npos; };
+    return safe(user) && safe(password);
+}
+
 int localZoneMinutes()
 {
     const std::time_t now = std::time(nullptr);
@@ -775,6 +782,17 @@ bool clsSendMail::openSessionImpl()
         m_sock->close();
         m_reader->clear();
     }
+    // Connect opens a session without Send's checks: what goes into a command is checked here.
+    const bool unsafeHelo = !isWireSafeAddress(m_from);
+    const bool unsafePop = m_usePop && !isSafePop3Login(m_username, m_password);
+    if (unsafeHelo)
+        AddError(kErrFrom);
+    if (unsafePop)
+        AddError(kErrPopLogin);
+    if (unsafeHelo || unsafePop) {
+        ReportFailure();
+        return false;
+    }
     if (m_smtpHost.empty())
         m_smtpHost = MXQuery("");
     if (m_smtpHost.empty()) {
@@ -1289,9 +1307,7 @@ void clsSendMail::checkWireValues()
         AddError(kErrAttachName);
     if (m_asHtml && (hasControlCharacter(m_contentBase) || m_contentBase.find('"') != std::string::npos))
         AddError(kErrContentBase);
-    // USER and PASS go to the POP3 server as lines of their own (AUTH LOGIN sends base64).
-    auto unsafeLogin = [](const std::string& s) { return hasLineBreak(s) || s.find('\0') != std::string::npos; };
-    if (m_usePop && (unsafeLogin(m_username) || unsafeLogin(m_password)))
+    if (m_usePop && !isSafePop3Login(m_username, m_password))
         AddError(kErrPopLogin);
 }
 

@@ -1,6 +1,7 @@
 // Whole sends against real servers: the aiosmtpd peer, Dovecot for POP3 before SMTP, and
 // sockets that never answer for the time-outs.
 #include "Peers.h"
+#include "ReadBack.h"
 
 #include "mail/Encoders.h"
 #include "mail/clsSendMail.h"
@@ -127,6 +128,10 @@ TEST_F(MailSession, WholeMimeSendReachesTheServerByteForByte)
     const std::string boundary = msg.substr(b, msg.find('"', b) - b);
     EXPECT_NE(msg.find("\r\n--" + boundary + "--\r\n"), std::string::npos);
     EXPECT_NE(peer.envelope().find("rcpt=due@example.it"), std::string::npos);
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty()) << r.describe();
+    ASSERT_EQ(r.attachments.size(), 1u) << r.describe();
+    EXPECT_EQ(r.attachments[0].second, binary);
 }
 
 TEST_F(MailSession, PlainModeUuencodesAttachments)
@@ -147,6 +152,10 @@ TEST_F(MailSession, PlainModeUuencodesAttachments)
                        "\r\n" + UuencodeLine(std::string(10, 'q')) + "\r\n`\r\nend\r\n"),
               std::string::npos);
     EXPECT_EQ(UuencodeLine(std::string(10, 'q'))[0], '*');
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty() && r.errors.empty()) << r.describe();
+    ASSERT_EQ(r.uuencoded.size(), 1u) << r.describe();
+    EXPECT_EQ(r.uuencoded[0].second, std::string(100, 'q'));
 }
 
 TEST_F(MailSession, HtmlBodyReferencingAnAttachmentBecomesRelated)
@@ -166,6 +175,8 @@ TEST_F(MailSession, HtmlBodyReferencingAnAttachmentBecomesRelated)
     EXPECT_NE(msg.find("<img src=\"cid:logo.png\">"), std::string::npos);
     EXPECT_NE(msg.find("Content-ID: <logo.png>\r\n"), std::string::npos);
     EXPECT_TRUE(rec.has("S:Sending Embedded File, logo.png..."));
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty()) << r.describe();
 }
 
 TEST_F(MailSession, AuthLoginAcceptedAndRefused)

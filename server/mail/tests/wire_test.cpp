@@ -274,6 +274,43 @@ TEST(MailWire, RefusedValuesSayWhy)
     }
 }
 
+TEST(MailWire, ConnectRefusesValuesThatWouldBecomeCommands)
+{
+    // Connect opens the session without Send's checks; the sender (HELO) and the POP3 log-in
+    // (USER, PASS) are checked there too, and nothing is connected.
+    struct Case {
+        const char* name;
+        void (*set)(clsSendMail&);
+        const char* text;
+    } cases[] = {
+        {"sender", [](clsSendMail& m) { m.setFrom("mittente@example.it\r\nRSET"); },
+         "Missing or Invalid Sender E-mail Address"},
+        {"POP3 password",
+         [](clsSendMail& m) {
+             m.setUsePopAuthentication(true);
+             m.setPOP3Host("127.0.0.1");
+             m.setUsername("utente");
+             m.setPassWord("segreta\nDELE 1");
+         },
+         "Invalid POP3 User Name or Password"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        clsSendMail m;
+        Events ev;
+        ev.attach(m);
+        m.setSMTPHostValidation(0);
+        m.setSMTPHost("127.0.0.1");
+        m.setSMTPPort(freePort());
+        c.set(m);
+        EXPECT_FALSE(m.Connect());
+        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"FAIL:" + std::string(c.text) + "\r\n"});
+        EXPECT_TRUE(
+            std::none_of(ev.all.begin(), ev.all.end(), [](const std::string& e) { return e.rfind("S:", 0) == 0; }));
+    }
+}
+
 TEST(MailWire, ASendReenteredFromTheYieldIsRefusedAndTheOuterOneDelivers)
 {
     SmtpPeer peer;
