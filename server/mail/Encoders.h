@@ -5,6 +5,7 @@
 // CR LF, leading dots doubled). Byte functions work on single-byte (ISO-8859-1) strings;
 // "Text" functions take the program's UTF-8 and convert at the edge.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
