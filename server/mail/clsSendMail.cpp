@@ -3,6 +3,7 @@
 #include "fs/Paths.h"
 #include "mail/AddressUtils.h"
 #include "mail/Encoders.h"
+#include "mail/MessageFormat.h"
 #include "mail/ReplyReader.h"
 #include "net/TcpClient.h"
 #include "registry/UserRegistry.h"
@@ -39,6 +40,14 @@ const std::string kErrSmtpHost = "Invalid or Missing SMTP Host Name";
 const std::string kErrPort = "Invalid Remote Port";
 const std::string kErrTimeout = "Timeout occurred: The SMTP Host did not respond to the request";
 const std::string kErrClosed = "Connection closed by the SMTP Host";
+// Values that would put a line break into a header or a command are refused, never sent.
+const std::string kErrSubject = "Invalid Subject: Line Breaks are not Allowed";
+const std::string kErrFromName = "Invalid Sender Display Name: Line Breaks are not Allowed";
+const std::string kErrReplyTo = "Invalid Reply-To E-mail Address";
+const std::string kErrAttachName = "Invalid Attachment File Name";
+const std::string kErrContentBase = "Invalid Content Base";
+const std::string kErrPopLogin = "Invalid POP3 User Name or Password";
+const std::string kErrBusy = "Another message is being sent: this one was not sent";
 
 std::string boolText(bool v)
 {
@@ -79,24 +88,11 @@ std::string hex8(unsigned long long v)
     return s.size() > 8 ? s.substr(s.size() - 8) : s;
 }
 
-// Every lone CR or LF becomes CR LF: bare line ends are not allowed in SMTP data.
-std::string toWireLines(const std::string& text)
+// USER and PASS go to the POP3 server as lines of their own (AUTH LOGIN sends base64).
+bool isSafePop3Login(const std::string& user, const std::string& password)
 {
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    auto safe = [](const std::string& s) { return !hasLineBreak(s) && s.find('\0') == std::string::npos; };
+    return safe(user) && safe(password);
 }
 
 int localZoneMinutes()
@@ -109,14 +105,16 @@ int localZoneMinutes()
 
 } // namespace
 
-clsSendMail::clsSendMail() : clsSendMail(SendMailOptions{}) {}
+clsSendMail::clsSendMail()
+    : clsSendMail(SendMailOptions{})
+{}
 
 clsSendMail::clsSendMail(SendMailOptions options)
-    : m_options(std::move(options)),
-      m_clock(m_options.clock ? *m_options.clock : zs::time::systemClock()),
-      m_sock(std::make_unique<zs::net::TcpClient>()),
-      m_reader(std::make_unique<ReplyReader>()),
-      m_mx(m_options.mx)
+    : m_options(std::move(options))
+    , m_clock(m_options.clock ? *m_options.clock : zs::time::systemClock())
+    , m_sock(std::make_unique<zs::net::TcpClient>())
+    , m_reader(std::make_unique<ReplyReader>())
+    , m_mx(m_options.mx)
 {
     m_persistent = readLong(ReadSetting("PersistentSettings", "0")) != 0;
     if (m_persistent) {
@@ -177,11 +175,10 @@ std::vector<std::string> clsSendMail::splitList(const std::string& v) const
 
 std::vector<std::string> clsSendMail::cleanList(std::vector<std::string> list)
 {
+    // Every CR and LF goes, paired or not: a list entry never carries a line end to the wire.
     for (auto& e : list) {
         e = trim(e);
-        for (std::size_t p; (p = e.find("\r\n")) != std::string::npos;)
-            e.erase(p, 2);
-        std::erase(e, '\t');
+        std::erase_if(e, [](char ch) { return ch == '\r' || ch == '\n' || ch == '\t'; });
     }
     return list;
 }
@@ -228,6 +225,13 @@ void clsSendMail::WriteSetting(const std::string& name, const std::string& text)
 void clsSendMail::validateAddressList(const std::string& text, const std::string& errorText)
 {
     RemoveError(errorText);
+    // Whatever the validation setting, an address must stand between angle brackets safely.
+    for (const auto& entry : cleanList(splitList(text))) {
+        if (!isWireSafeAddress(entry)) {
+            AddError(errorText);
+            return;
+        }
+    }
     if (m_emailValidation != 1)
         return;
     for (const auto& part : splitList(text)) {
@@ -260,13 +264,34 @@ void clsSendMail::setFrom(const std::string& v)
 {
     m_from = trim(v);
     validateAddressList(v, kErrFrom);
+    if (!isWireSafeAddress(m_from))
+        AddError(kErrFrom);
     WriteSetting("From", v);
 }
 
 void clsSendMail::setFromDisplayName(const std::string& v)
 {
     m_fromName = trim(v);
+    RemoveError(kErrFromName);
+    if (hasLineBreak(m_fromName))
+        AddError(kErrFromName);
     WriteSetting("FromDisplayName", v);
+}
+
+void clsSendMail::setSubject(const std::string& v)
+{
+    m_subject = v;
+    RemoveError(kErrSubject);
+    if (hasLineBreak(v))
+        AddError(kErrSubject);
+}
+
+void clsSendMail::setReplyToAddress(const std::string& v)
+{
+    m_replyTo = trim(v);
+    RemoveError(kErrReplyTo);
+    if (!isWireSafeAddress(m_replyTo))
+        AddError(kErrReplyTo);
 }
 
 std::string clsSendMail::Attachment() const
@@ -280,6 +305,7 @@ void clsSendMail::setAttachment(const std::string& v)
     m_attachSize = 0;
     m_attachNameLength = 0;
     RemoveError(kErrAttach);
+    RemoveError(kErrAttachName);
     m_attachNames.assign(m_attachPaths.size(), std::string());
     m_embedded.assign(m_attachPaths.size(), false);
     for (std::size_t i = 0; i < m_attachPaths.size(); ++i) {
@@ -294,6 +320,8 @@ void clsSendMail::setAttachment(const std::string& v)
         m_attachPaths[i] = p.string();
         const auto slash = m_attachPaths[i].find_last_of("\\/");
         m_attachNames[i] = slash == std::string::npos ? m_attachPaths[i] : m_attachPaths[i].substr(slash + 1);
+        if (hasControlCharacter(m_attachNames[i]))
+            AddError(kErrAttachName); // a name that would break its header line or "begin" line
         m_attachSize += std::filesystem::file_size(p, ec);
         m_attachNameLength += m_attachNames[i].size();
     }
@@ -317,10 +345,13 @@ void clsSendMail::setConnectTimeout(long v)
 
 void clsSendMail::setContentBase(const std::string& v)
 {
+    RemoveError(kErrContentBase);
     if (v.empty()) {
         m_contentBase.clear();
         return;
     }
+    if (hasControlCharacter(v) || v.find('"') != std::string::npos)
+        AddError(kErrContentBase);
     std::string s = v;
     std::replace(s.begin(), s.end(), '\\', '/');
     if (text::lowerAscii(s).find("http://") == std::string::npos)
@@ -356,7 +387,8 @@ std::string clsSendMail::Message() const
 void clsSendMail::setMessage(const std::string& v)
 {
     m_message = PrepareBody(zs::text::toLatin1(v));
-    m_eightBit = std::any_of(m_message.begin(), m_message.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
+    m_eightBit =
+        std::any_of(m_message.begin(), m_message.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
 }
 
 void clsSendMail::setMessageTimeout(long v)
@@ -387,15 +419,18 @@ bool clsSendMail::checkHost(std::string& host) const
     if (host.empty())
         return true;
     switch (m_hostValidation) {
-    case 1: return zs::mail::IsValidHost(host);
+    case 1:
+        return zs::mail::IsValidHost(host);
     case 2: {
         const auto r = PingHost(host);
         if (r.ok)
             host = r.host;
         return r.ok;
     }
-    case 3: return !zs::mail::GetIPAddress(host).empty();
-    default: return true;
+    case 3:
+        return !zs::mail::GetIPAddress(host).empty();
+    default:
+        return true;
     }
 }
 
@@ -520,13 +555,20 @@ bool clsSendMail::Ping(std::string& host, std::string& roundTrip, std::string& d
 bool& clsSendMail::flag(Flag f)
 {
     switch (f) {
-    case Flag::Connected: return m_connected;
-    case Flag::Reply: return m_reply;
-    case Flag::DataGo: return m_dataGo;
-    case Flag::LoginOffered: return m_loginOffered;
-    case Flag::LoginAccepted: return m_loginAccepted;
-    case Flag::Pop3Done: return m_pop3Done;
-    case Flag::SomeBytesSent: break;
+    case Flag::Connected:
+        return m_connected;
+    case Flag::Reply:
+        return m_reply;
+    case Flag::DataGo:
+        return m_dataGo;
+    case Flag::LoginOffered:
+        return m_loginOffered;
+    case Flag::LoginAccepted:
+        return m_loginAccepted;
+    case Flag::Pop3Done:
+        return m_pop3Done;
+    case Flag::SomeBytesSent:
+        break;
     }
     return m_someBytesSent;
 }
@@ -608,9 +650,11 @@ void clsSendMail::sendText(const std::string& utf8)
     m_sock->send(zs::text::toLatin1(utf8));
 }
 
-void clsSendMail::sendBytes(const std::string& bytes)
+void clsSendMail::sendData(std::string_view bytes)
 {
-    m_sock->send(bytes);
+    m_wire.clear();
+    m_stuffer.append(bytes, m_wire);
+    m_sock->send(m_wire);
 }
 
 void clsSendMail::onReply(const std::string& reply)
@@ -633,9 +677,9 @@ void clsSendMail::onReply(const std::string& reply)
         std::string decoded = text::lowerAscii(zs::mail::DecodeBase64String(trim(challenge)));
         std::erase(decoded, ' ');
         if (decoded.find("username") != std::string::npos)
-            sendText(EncodeBase64Text(m_username));
+            sendText(EncodeBase64Line(zs::text::toLatin1(m_username)) + "\r\n"); // one line, however long
         else if (decoded.find("password") != std::string::npos)
-            sendText(EncodeBase64Text(m_password));
+            sendText(EncodeBase64Line(zs::text::toLatin1(m_password)) + "\r\n");
         else
             sendText("\r\n*\r\n");
     } else if (code == "354") {
@@ -644,10 +688,22 @@ void clsSendMail::onReply(const std::string& reply)
         // help and status texts change nothing
     } else if (code == "+ok") {
         switch (m_pop3Step) {
-        case 0: sendText("USER " + m_username + "\r\n"); m_pop3Step = 1; break;
-        case 1: sendText("PASS " + m_password + "\r\n"); m_pop3Step = 2; break;
-        case 2: sendText("QUIT\r\n"); m_pop3Step = 3; break;
-        default: m_pop3Done = true; m_pop3Step = 0; break;
+        case 0:
+            sendText("USER " + m_username + "\r\n");
+            m_pop3Step = 1;
+            break;
+        case 1:
+            sendText("PASS " + m_password + "\r\n");
+            m_pop3Step = 2;
+            break;
+        case 2:
+            sendText("QUIT\r\n");
+            m_pop3Step = 3;
+            break;
+        default:
+            m_pop3Done = true;
+            m_pop3Step = 0;
+            break;
         }
     } else if (m_abort) {
         // Already reported and closing: a refusal of the goodbye adds nothing.
@@ -714,6 +770,17 @@ bool clsSendMail::openSessionImpl()
         m_sock->close();
         m_reader->clear();
     }
+    // Connect opens a session without Send's checks: what goes into a command is checked here.
+    const bool unsafeHelo = !isWireSafeAddress(m_from);
+    const bool unsafePop = m_usePop && !isSafePop3Login(m_username, m_password);
+    if (unsafeHelo)
+        AddError(kErrFrom);
+    if (unsafePop)
+        AddError(kErrPopLogin);
+    if (unsafeHelo || unsafePop) {
+        ReportFailure();
+        return false;
+    }
     if (m_smtpHost.empty())
         m_smtpHost = MXQuery("");
     if (m_smtpHost.empty()) {
@@ -766,7 +833,7 @@ bool clsSendMail::openSessionImpl()
     if (m_useAuth) {
         if (m_loginOffered || WaitForFlag(Flag::LoginOffered, 5, false)) {
             raiseStatus("Sending Login Authentication...");
-            sendText("AUTH Login\r\n");
+            sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
             if (!WaitForFlag(Flag::LoginAccepted, 5, false)) {
                 raiseStatus("Host Login Failed!");
                 m_openFailure = "Host Login Failed!";
@@ -808,13 +875,6 @@ void clsSendMail::CloseSession()
     m_connected = false;
 }
 
-bool clsSendMail::Connect()
-{
-    m_keepOpen = true;
-    m_openFailure.clear();
-    return OpenSession();
-}
-
 void clsSendMail::Disconnect()
 {
     m_keepOpen = false;
@@ -829,9 +889,12 @@ void clsSendMail::sckMail_SendProgress(std::size_t sent, std::size_t remaining)
     m_someBytesSent = true;
     long percent = 0;
     if (m_estimatedTotal > 0)
-        percent = std::min(100L, std::lround(static_cast<float>(m_bytesSent) / static_cast<float>(m_estimatedTotal) * 100.0F));
-    if (percent != m_lastPercent) {
+        percent = std::min(
+            100L, std::lround(static_cast<float>(m_bytesSent) / static_cast<float>(m_estimatedTotal) * 100.0F));
+    // Within one send the figure only climbs: the log-in bytes count towards it, never restart it.
+    if (percent != m_lastPercent && percent > m_percentFloor) {
         m_lastPercent = percent;
+        m_percentFloor = percent;
         if (m_sock->state() == zs::net::TcpClient::State::Connected && Progress)
             Progress(percent);
     }
@@ -865,43 +928,29 @@ bool clsSendMail::drainBelow(std::size_t limit)
 
 std::string clsSendMail::PrepareBody(const std::string& text)
 {
-    if (text.empty())
-        return {};
-    std::string sep;
-    if (text.find("\r\n") != std::string::npos)
-        sep = "\r\n";
-    else if (text.find('\r') != std::string::npos)
-        sep = "\r";
-    else if (text.find('\n') != std::string::npos)
-        sep = "\n"; // text written on this system: still one line per line
-    const std::string foldSep = sep.empty() ? "\r\n" : sep;
+    // One line at a time, whatever ended it (CR LF, CR or LF): the message knows only CR LF.
     std::string out;
-    out.reserve(text.size() + 16);
+    out.reserve(text.size() + text.size() / 64 + 2);
     std::size_t start = 0;
-    for (bool first = true;; first = false) {
-        const std::size_t end = sep.empty() ? std::string::npos : text.find(sep, start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!first)
-            out += sep;
-        if (!line.empty() && line[0] == '.')
-            line.insert(0, 1, '.');
-        std::size_t pos = 0;
-        while (line.size() - pos >= 999) {
-            const std::size_t blank = line.rfind(' ', pos + 997);
+    for (;;) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t stop = end == std::string::npos ? text.size() : end;
+        // A line of 999 characters or more is cut at its last blank within 998 (kept on the
+        // first piece), or at 998 when it has none.
+        std::size_t pos = start;
+        while (stop - pos >= 999) {
+            const std::size_t blank = text.rfind(' ', pos + 997);
             const std::size_t cut = (blank != std::string::npos && blank >= pos) ? blank + 1 - pos : 998;
-            out.append(line, pos, cut);
-            out += foldSep;
+            out.append(text, pos, cut);
+            out += "\r\n";
             pos += cut;
-            // A continuation is a line of its own on the wire: a leading "." must be doubled too.
-            if (pos < line.size() && line[pos] == '.')
-                line.insert(pos, 1, '.');
         }
-        out.append(line, pos, std::string::npos);
+        out.append(text, pos, stop - pos);
         if (end == std::string::npos)
-            break;
-        start = end + sep.size();
+            return out;
+        out += "\r\n";
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
-    return out;
 }
 
 std::string clsSendMail::formatZoneOffset(int minutesEast)
@@ -937,10 +986,10 @@ std::string clsSendMail::MakeMessageId() const
     std::string id = std::string(stamp) + '.';
     for (int i = 0; i < 20; ++i)
         id += kChars[dist(gen)];
-    std::string host = modMXQuery::GetHostNameFromIP(m_sock->localAddress());
-    if (host.empty())
-        host = m_sock->remoteHost();
-    return id + '@' + host;
+    // The machine's own name, as the system keeps it: a reverse look-up per message could stall
+    // the send on a slow resolver.
+    const std::string host = zs::mail::GetIPHost();
+    return id + '@' + messageIdHost(host.empty() ? m_smtpHost : host);
 }
 
 long clsSendMail::EstimateMessageSize() const
@@ -1009,16 +1058,21 @@ bool clsSendMail::EmbedInlineFiles()
             const std::size_t g = l == std::string::npos ? std::string::npos : m_message.find('>', l);
             const std::size_t e = l == std::string::npos ? std::string::npos : m_message.rfind('=', p);
             // Rewrite only a name that stands inside a tag, after an "=" of that same tag.
-            if (l == std::string::npos || g == std::string::npos || g <= p || l >= p || e == std::string::npos || e < l) {
+            if (l == std::string::npos || g == std::string::npos || g <= p || l >= p || e == std::string::npos ||
+                e < l) {
                 from = p + 1;
                 continue;
             }
             const std::size_t q = m_message.find('"', e);
             const std::size_t cut = (q != std::string::npos && q < p) ? q + 1 : e + 1;
-            m_message = m_message.substr(0, cut) + "cid:" + name + m_message.substr(p + name.size());
+            // The reference is the Content-ID as a URL: its own "%" escapes escaped once more.
+            std::string reference = "cid:";
+            for (char ch : contentIdOf(m_attachNames[i]))
+                reference += ch == '%' ? std::string("%25") : std::string(1, ch);
+            m_message = m_message.substr(0, cut) + reference + m_message.substr(p + name.size());
             m_embedded[i] = true;
             any = true;
-            from = cut + 4 + name.size() - 1;
+            from = cut + reference.size() - 1;
         }
     }
     return any;
@@ -1045,7 +1099,7 @@ bool clsSendMail::SendFileEncoded(const std::string& path, int mode)
                     throw std::runtime_error("Socket not Open");
                 encoded.clear();
                 appendBase64Lines(std::string_view(block.data(), got), encoded);
-                sendBytes(encoded);
+                sendData(encoded);
                 (void)WaitForFlag(Flag::SomeBytesSent, 2, false);
                 // Never hold more than a few blocks in memory, however slow the server.
                 if (m_abort || !drainBelow(64 * 1024))
@@ -1065,14 +1119,16 @@ bool clsSendMail::SendFileEncoded(const std::string& path, int mode)
                 batch += UuencodeLine(std::string_view(line, got));
                 batch += "\r\n";
                 if (++lines % 50 == 0) {
-                    sendBytes(batch);
+                    sendData(batch);
                     batch.clear();
                     pumpOnce(0);
                     if (m_abort || !drainBelow(64 * 1024))
                         return false;
                 }
             }
-            sendBytes(batch);
+            batch += UuencodeLine({}); // the zero-length line that ends the data
+            batch += "\r\n";
+            sendData(batch);
         }
         return !m_abort;
     } catch (const std::exception& e) {
@@ -1088,16 +1144,71 @@ std::string clsSendMail::makeBoundary() const
     const auto now = m_clock.now();
     const auto serial = static_cast<unsigned long long>(now.daysSinceEpoch() + 25569);
     const double fraction = (now.hour * 3600 + now.minute * 60 + now.second) / 86400.0;
-    return "----_=_NextPart_000_" + hex8(serial) + '.' + hex8(static_cast<unsigned long long>(std::llround(fraction * 1e8)));
+    return "----_=_NextPart_000_" + hex8(serial) + '.' +
+           hex8(static_cast<unsigned long long>(std::llround(fraction * 1e8)));
 }
 
-std::string clsSendMail::headerEntry(const std::string& address, const std::string& name) const
+// ---- one send, stage by stage --------------------------------------------------------------
+
+// What one send writes, fixed before the first byte goes out: a property assigned while the
+// send waits (from a yield) belongs to the next message.
+struct clsSendMail::Outgoing {
+    struct File {
+        std::string path;
+        std::string name;      // UTF-8
+        std::string contentId; // "" unless referenced from the HTML body
+        bool embedded = false;
+    };
+    std::string from;
+    std::vector<std::string> recipients; // To, then Cc, then Bcc
+    std::string header;                  // the header block, ISO-8859-1, without its empty line
+    std::string body;                    // the prepared Message
+    std::vector<File> files;
+    bool plain = false;   // uuencoded attachments after the body, no MIME
+    std::string boundary; // multipart when not empty
+};
+
+namespace {
+
+// Marks the object busy for the life of one Send or Connect.
+class BusyScope {
+  public:
+    explicit BusyScope(bool& busy)
+        : m_busy(busy)
+    {
+        m_busy = true;
+    }
+    ~BusyScope() { m_busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    bool& m_busy;
+};
+
+} // namespace
+
+bool clsSendMail::Connect()
 {
-    return (name.empty() ? '"' + address + '"' : EncodeHeaderText(name, true)) + " <" + address + ">";
+    if (m_busy)
+        return false; // the running conversation owns the socket
+    BusyScope busy(m_busy);
+    m_keepOpen = true;
+    m_openFailure.clear();
+    return OpenSession();
 }
 
 void clsSendMail::Send()
 {
+    // One conversation at a time. A Send re-entered from a yield of a running Send or Connect
+    // gets its own single outcome here and touches nothing the running one uses: not the error
+    // list, not the flags, not the socket.
+    if (m_busy) {
+        if (SendFailed)
+            SendFailed(kErrBusy + "\r\n");
+        return;
+    }
+    BusyScope busy(m_busy);
     m_outcomeRaised = false;
     m_openFailure.clear();
     try {
@@ -1118,8 +1229,33 @@ void clsSendMail::Send()
 
 void clsSendMail::sendImpl()
 {
-    using State = zs::net::TcpClient::State;
-    const bool multipart = m_encodeType == 0 && !m_attachPaths.empty();
+    if (!checkMessage()) {
+        ReportFailure();
+        return;
+    }
+    const Outgoing out = composeMessage();
+    m_estimatedTotal = EstimateMessageSize();
+    m_abort = false;
+    // Counted from the start of the send, log-in included, so the percentage never restarts.
+    m_bytesSent = 0;
+    m_percentFloor = -1;
+    if (m_sock->state() != zs::net::TcpClient::State::Connected && !OpenSession())
+        return;
+    if (!sendEnvelope(out) || !sendContent(out) || !finishMessage())
+        return;
+    m_lastPercent = m_percentFloor = 100;
+    if (Progress)
+        Progress(100);
+    raiseStatus("Transmission Complete...");
+    if (!m_keepOpen)
+        CloseSession();
+    m_outcomeRaised = true;
+    if (SendSuccesful)
+        SendSuccesful();
+}
+
+bool clsSendMail::checkMessage()
+{
     if (m_from.empty())
         AddError(kErrFrom);
     if (m_asHtml && m_encodeType == 1)
@@ -1129,137 +1265,147 @@ void clsSendMail::sendImpl()
         AddError("No Recipient E-mail Address Specified");
     if (static_cast<long long>(count) > m_maxRecipients)
         AddError("Too many recipients");
+    checkWireValues();
     if (!m_to.empty())
         m_toNames.resize(m_to.size());
     if (!m_cc.empty())
         m_ccNames.resize(m_cc.size());
-    if (!m_errors.empty()) {
-        ReportFailure();
-        return;
-    }
+    return m_errors.empty();
+}
+
+void clsSendMail::checkWireValues()
+{
+    // The setters refuse these too, but a value can also come from the kept settings, or have
+    // been reported once already (a report empties the list): nothing is written unchecked.
+    if (!isWireSafeAddress(m_from))
+        AddError(kErrFrom);
+    const std::pair<const std::vector<std::string>*, const std::string*> lists[] = {
+        {&m_to, &kErrTo}, {&m_cc, &kErrCc}, {&m_bcc, &kErrBcc}};
+    for (const auto& [list, error] : lists)
+        if (!std::all_of(list->begin(), list->end(), [](const std::string& a) { return isWireSafeAddress(a); }))
+            AddError(*error);
+    if (hasLineBreak(m_fromName))
+        AddError(kErrFromName);
+    if (hasLineBreak(m_subject))
+        AddError(kErrSubject);
+    if (!isWireSafeAddress(m_replyTo))
+        AddError(kErrReplyTo);
+    if (std::any_of(m_attachNames.begin(), m_attachNames.end(),
+                    [](const std::string& n) { return hasControlCharacter(n); }))
+        AddError(kErrAttachName);
+    if (m_asHtml && (hasControlCharacter(m_contentBase) || m_contentBase.find('"') != std::string::npos))
+        AddError(kErrContentBase);
+    if (m_usePop && !isSafePop3Login(m_username, m_password))
+        AddError(kErrPopLogin);
+}
+
+clsSendMail::Outgoing clsSendMail::composeMessage()
+{
+    Outgoing out;
+    out.plain = m_encodeType != 0;
     std::fill(m_embedded.begin(), m_embedded.end(), false);
     const bool embedded = !m_attachPaths.empty() && EmbedInlineFiles();
-    m_estimatedTotal = EstimateMessageSize();
-    m_abort = false;
-    if (m_sock->state() != State::Connected && !OpenSession())
-        return;
+    if (!out.plain && !m_attachPaths.empty())
+        out.boundary = makeBoundary();
 
-    auto waitReply = [&](Flag f) { return WaitForFlag(f, m_messageTimeout, true) && !m_abort; };
-    auto line = [&](const std::string& text) { sendText(text + "\r\n"); };
+    HeaderFields f;
+    f.messageId = MakeMessageId();
+    f.date = MakeDateText();
+    f.from = m_from;
+    f.fromName = m_fromName;
+    for (std::size_t i = 0; i < m_to.size(); ++i)
+        f.to.emplace_back(m_to[i], i < m_toNames.size() ? m_toNames[i] : std::string());
+    for (std::size_t i = 0; i < m_cc.size(); ++i)
+        f.cc.emplace_back(m_cc[i], i < m_ccNames.size() ? m_ccNames[i] : std::string());
+    f.subject = m_subject;
+    f.replyTo = m_replyTo;
+    f.mime = !out.plain;
+    f.priority = m_priority;
+    f.priorityWord = m_priorityWord;
+    f.receipt = m_receipt;
+    f.boundary = out.boundary;
+    f.related = embedded;
+    f.html = m_asHtml;
+    f.eightBit = m_eightBit;
+    f.contentBase = m_contentBase;
+    out.header = composeHeader(f);
 
-    m_bytesSent = 0;
-    raiseStatus("Sending Sender Information...");
-    m_reply = false;
-    line("MAIL FROM: <" + m_from + ">");
-    if (!waitReply(Flag::Reply))
-        return;
-    raiseStatus("Sending Recipient Information...");
-    std::string toHeader, ccHeader;
-    const std::string entrySep = ",\r\n\t";
-    for (std::size_t i = 0; i < m_to.size(); ++i) {
-        m_reply = false;
-        line("RCPT TO: <" + m_to[i] + ">");
-        if (!waitReply(Flag::Reply))
-            return;
-        toHeader += (toHeader.empty() ? "" : entrySep) + headerEntry(m_to[i], i < m_toNames.size() ? m_toNames[i] : "");
-    }
-    for (std::size_t i = 0; i < m_cc.size(); ++i) {
-        m_reply = false;
-        line("RCPT TO: <" + m_cc[i] + ">");
-        if (!waitReply(Flag::Reply))
-            return;
-        ccHeader += (ccHeader.empty() ? "" : entrySep) + headerEntry(m_cc[i], i < m_ccNames.size() ? m_ccNames[i] : "");
-    }
-    for (const auto& bcc : m_bcc) {
-        m_reply = false;
-        line("RCPT TO: <" + bcc + ">");
-        if (!waitReply(Flag::Reply))
-            return;
-    }
-    raiseStatus("Sending Message...");
-    m_dataGo = false;
-    line("DATA");
-    if (!waitReply(Flag::DataGo))
-        return;
-
-    m_reply = false;
-    const std::string fromHeader =
-        (trim(m_fromName).empty() ? '"' + m_from + '"' : EncodeHeaderText(m_fromName, true)) + " <" + m_from + ">";
-    line("Message-ID: <" + MakeMessageId() + ">");
-    line("From: " + fromHeader);
-    line("To: " + toHeader);
-    if (!ccHeader.empty())
-        line("Cc: " + ccHeader);
-    line("Subject: " + EncodeHeaderText(m_subject, false));
-    if (!m_replyTo.empty())
-        line("Reply-to: <" + m_replyTo + ">");
-    line("Date: " + MakeDateText());
-    std::string boundary;
-    if (m_encodeType == 0) {
-        line("MIME-Version: 1.0");
-        if (m_priority != 3) {
-            line("X-Priority: " + std::to_string(m_priority));
-            line("X-MSMail-Priority: " + m_priorityWord);
-        }
-        if (m_receipt)
-            line("Disposition-Notification-To: " + fromHeader);
-        if (multipart) {
-            boundary = makeBoundary();
-            line(embedded ? "Content-Type: multipart/related;" : "Content-Type: multipart/mixed;");
-            line("\tboundary=\"" + boundary + "\"\r\n");
-            line("This is a multi-part message in MIME format.\r\n");
-            line("--" + boundary);
-        }
-        line(m_asHtml ? "Content-Type: text/html;" : "Content-Type: text/plain;");
-        line("\tcharset=\"iso-8859-1\"");
-        line(std::string("Content-Transfer-Encoding: ") + (m_eightBit ? "8bit" : "7bit"));
-        if (m_asHtml && !m_contentBase.empty())
-            line("Content-Base: \"" + m_contentBase + "\"");
-    }
-    sendBytes("\r\n");
-    sendBytes(toWireLines(m_message) + "\r\n");
-    if (!m_attachPaths.empty())
-        sendBytes("\r\n");
-
+    out.from = m_from;
+    for (const auto* list : {&m_to, &m_cc, &m_bcc})
+        out.recipients.insert(out.recipients.end(), list->begin(), list->end());
+    out.body = m_message;
     for (std::size_t i = 0; i < m_attachPaths.size(); ++i) {
-        const std::string& name = m_attachNames[i];
-        raiseStatus((m_embedded[i] ? "Sending Embedded File, " : "Sending Attachment, ") + name + "...");
-        if (m_encodeType != 0) {
-            line("begin 600 " + name);
-            if (!SendFileEncoded(m_attachPaths[i], 1))
-                return;
-            line("end");
-        } else {
-            line("--" + boundary);
-            line("Content-Type: " + GetContentType(name, "application/octet-stream") + ";");
-            line("\tname=\"" + name + "\"");
-            line("Content-Transfer-Encoding: base64");
-            line("Content-Disposition: attachment;");
-            line("\tfilename=\"" + name + "\"");
-            if (m_embedded[i] && embedded)
-                line("Content-ID: <" + name + ">");
-            sendBytes("\r\n");
-            if (!SendFileEncoded(m_attachPaths[i], 0))
-                return;
-            sendBytes("\r\n");
-        }
-        if (!drainBelow(4096))
-            return;
+        const bool inline_ = m_embedded[i] && embedded;
+        out.files.push_back({m_attachPaths[i], m_attachNames[i],
+                             inline_ ? contentIdOf(m_attachNames[i]) : std::string(), m_embedded[i]});
     }
-    if (multipart)
-        line("--" + boundary + "--");
+    return out;
+}
+
+bool clsSendMail::sendCommand(const std::string& line, Flag awaited)
+{
+    flag(awaited) = false;
+    sendText(line + "\r\n");
+    return WaitForFlag(awaited, m_messageTimeout, true) && !m_abort;
+}
+
+bool clsSendMail::sendEnvelope(const Outgoing& out)
+{
+    raiseStatus("Sending Sender Information...");
+    if (!sendCommand("MAIL FROM: <" + out.from + ">", Flag::Reply))
+        return false;
+    raiseStatus("Sending Recipient Information...");
+    for (const auto& recipient : out.recipients)
+        if (!sendCommand("RCPT TO: <" + recipient + ">", Flag::Reply))
+            return false;
+    raiseStatus("Sending Message...");
+    return sendCommand("DATA", Flag::DataGo);
+}
+
+bool clsSendMail::sendContent(const Outgoing& out)
+{
+    // No reply comes between DATA's go-ahead and the end mark; the flag waits for the last one.
     m_reply = false;
-    line(".");
-    if (!WaitForFlag(Flag::Reply, m_messageTimeout, true) || m_abort)
-        return;
-    if (Progress)
-        Progress(100);
-    raiseStatus("Transmission Complete...");
-    if (!m_keepOpen)
-        CloseSession();
-    m_outcomeRaised = true;
-    if (SendSuccesful)
-        SendSuccesful();
+    m_stuffer = DataStuffer();
+    sendData(out.header);
+    sendData("\r\n");
+    sendData(out.body);
+    sendData(out.files.empty() ? "\r\n" : "\r\n\r\n");
+    for (std::size_t i = 0; i < out.files.size(); ++i)
+        if (!sendAttachment(out, i))
+            return false;
+    if (!out.boundary.empty())
+        sendData("--" + out.boundary + "--\r\n");
+    return true;
+}
+
+bool clsSendMail::sendAttachment(const Outgoing& out, std::size_t index)
+{
+    const auto& file = out.files[index];
+    raiseStatus((file.embedded ? "Sending Embedded File, " : "Sending Attachment, ") + file.name + "...");
+    if (out.plain) {
+        sendData("begin 600 " + zs::text::toLatin1(file.name) + "\r\n");
+        if (!SendFileEncoded(file.path, 1))
+            return false;
+        sendData("end\r\n");
+    } else {
+        sendData(composeAttachmentHeader(out.boundary, file.name, GetContentType(file.name, "application/octet-stream"),
+                                         file.contentId));
+        sendData("\r\n");
+        if (!SendFileEncoded(file.path, 0))
+            return false;
+        sendData("\r\n");
+    }
+    return drainBelow(4096);
+}
+
+bool clsSendMail::finishMessage()
+{
+    m_reply = false;
+    m_wire.clear();
+    m_stuffer.finish(m_wire);
+    m_sock->send(m_wire);
+    return WaitForFlag(Flag::Reply, m_messageTimeout, true) && !m_abort;
 }
 
 } // namespace zs::mail

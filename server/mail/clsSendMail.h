@@ -5,12 +5,14 @@
 // caller's thread, waiting on its socket with poll in 10 ms rounds, every wait bounded by
 // ConnectTimeout or MessageTimeout as measured by the injected clock.
 
+#include "mail/Encoders.h"
 #include "mail/modMXQuery.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zs::time {
@@ -38,7 +40,7 @@ struct SendMailOptions {
 };
 
 class clsSendMail {
-public:
+  public:
     clsSendMail();
     explicit clsSendMail(SendMailOptions options);
     ~clsSendMail();
@@ -81,7 +83,7 @@ public:
     void setFromDisplayName(const std::string& v);
     long MaxRecipients() const { return m_maxRecipients; }
     void setMaxRecipients(long v);
-    /// The prepared body (lines starting with "." doubled, long lines folded).
+    /// The prepared body (every line end CR LF, long lines folded).
     std::string Message() const;
     void setMessage(const std::string& v);
     long MessageTimeout() const { return m_messageTimeout; }
@@ -99,7 +101,7 @@ public:
     std::string RecipientDisplayName() const { return join(m_toNames); }
     void setRecipientDisplayName(const std::string& v) { m_toNames = cleanList(splitList(v)); }
     std::string ReplyToAddress() const { return m_replyTo; }
-    void setReplyToAddress(const std::string& v) { m_replyTo = trim(v); }
+    void setReplyToAddress(const std::string& v);
     std::string POP3Host() const { return m_pop3Host; }
     void setPOP3Host(const std::string& v);
     std::string SMTPHost() const { return m_smtpHost; }
@@ -109,7 +111,7 @@ public:
     long SMTPPort() const { return m_port; }
     void setSMTPPort(long v);
     std::string Subject() const { return m_subject; }
-    void setSubject(const std::string& v) { m_subject = v; }
+    void setSubject(const std::string& v);
     bool UseAuthentication() const { return m_useAuth; }
     void setUseAuthentication(bool v);
     bool UsePopAuthentication() const { return m_usePop; }
@@ -119,8 +121,11 @@ public:
 
     // Methods.
     /// Sends the message; the outcome comes only as exactly one SendSuccesful or SendFailed.
+    /// A Send called while another Send or Connect of this object runs (from a yield) is
+    /// refused with its own SendFailed; the running one goes on untouched.
     void Send();
-    /// Opens the session and keeps it open across Sends until Disconnect.
+    /// Opens the session and keeps it open across Sends until Disconnect. False, and nothing
+    /// done, while a Send or Connect of this object runs.
     bool Connect();
     void Disconnect();
     void Shutdown() {}
@@ -143,10 +148,12 @@ public:
     std::string MakeDateText() const;
     std::string MakeMessageId() const;
     long EstimateMessageSize() const;
-    /// The body as it goes on the wire (ISO-8859-1 bytes, dot-stuffed, folded).
+    /// The body as the message carries it (ISO-8859-1 bytes): every line end (CR LF, lone CR,
+    /// lone LF) becomes CR LF and lines longer than 998 characters are folded. Leading dots are
+    /// doubled only on the wire, with everything else between DATA and the end mark.
     static std::string PrepareBody(const std::string& latin1);
 
-private:
+  private:
     enum class Flag { Connected, Reply, DataGo, LoginOffered, LoginAccepted, Pop3Done, SomeBytesSent };
 
     static std::string trim(const std::string& s);
@@ -170,18 +177,29 @@ private:
     void onReply(const std::string& reply);
     void sckMail_SendProgress(std::size_t sent, std::size_t remaining);
     void sendText(const std::string& utf8);
-    void sendBytes(const std::string& bytes);
+    /// Writes message data (after DATA): line ends made CR LF, leading dots doubled.
+    void sendData(std::string_view bytes);
     bool OpenSession();
     bool openSessionImpl();
     bool connectWithRetry(bool clearConnectedEachRound);
     void CloseSession();
     bool drainBelow(std::size_t limit);
 
+    // One transmission, stage by stage (Send runs them in this order).
+    struct Outgoing;
+    bool checkMessage();
+    void checkWireValues();
+    Outgoing composeMessage();
+    bool sendCommand(const std::string& line, Flag awaited);
+    bool sendEnvelope(const Outgoing& out);
+    bool sendContent(const Outgoing& out);
+    bool sendAttachment(const Outgoing& out, std::size_t index);
+    bool finishMessage();
+    void sendImpl();
+
     bool EmbedInlineFiles();
     bool SendFileEncoded(const std::string& path, int mode);
     std::string makeBoundary() const;
-    std::string headerEntry(const std::string& address, const std::string& name) const;
-    void sendImpl();
 
     SendMailOptions m_options;
     zs::time::Clock& m_clock;
@@ -214,6 +232,7 @@ private:
     int m_pop3Step = 0;
     bool m_inPop3 = false;
     bool m_outcomeRaised = false;
+    bool m_busy = false; ///< a Send or Connect is running (its waits yield)
     std::string m_openFailure;
 
     // Transmission.
@@ -221,6 +240,9 @@ private:
     std::uint64_t m_bytesSent = 0;
     std::size_t m_bytesQueued = 0;
     long m_lastPercent = 0;
+    long m_percentFloor = -1; ///< highest percentage raised in this send: progress never goes back
+    DataStuffer m_stuffer;
+    std::string m_wire;
 };
 
 } // namespace zs::mail

@@ -5,8 +5,8 @@
 #include "text/Ascii.h"
 
 #include <algorithm>
-#include <array>
 #include <arpa/inet.h>
+#include <array>
 
 namespace zs::mail {
 namespace {
@@ -14,17 +14,18 @@ namespace {
 constexpr int kMaxPointerHops = 16;
 constexpr std::size_t kMaxNameLength = 1024;
 
-// The reply as the zero-filled receive buffer: bytes past what arrived read as 0, and any
-// read past the buffer's end fails.
+// The reply as it arrived (at most the receive buffer's size). Any read past what arrived
+// fails: a name that runs off the end of the datagram is malformed, never padded with zeros.
 class ReplyBuffer {
-public:
+  public:
     explicit ReplyBuffer(std::span<const std::uint8_t> reply)
+        : m_size(std::min(reply.size(), m_bytes.size()))
     {
-        std::copy_n(reply.begin(), std::min(reply.size(), m_bytes.size()), m_bytes.begin());
+        std::copy_n(reply.begin(), m_size, m_bytes.begin());
     }
     bool byte(std::size_t pos, std::uint8_t& out) const
     {
-        if (pos >= m_bytes.size())
+        if (pos >= m_size)
             return false;
         out = m_bytes[pos];
         return true;
@@ -38,8 +39,9 @@ public:
         return true;
     }
 
-private:
+  private:
     std::array<std::uint8_t, modMXQuery::kReplyBuffer> m_bytes{};
+    std::size_t m_size;
 };
 
 // Appends the name at `pos` to `name`; leaves `pos` on the name's zero byte, or past its
@@ -124,7 +126,9 @@ void SortMXRecords(std::vector<MXRecord>& list, bool descending)
 
 } // namespace
 
-modMXQuery::modMXQuery(Options options) : m_options(std::move(options)) {}
+modMXQuery::modMXQuery(Options options)
+    : m_options(std::move(options))
+{}
 
 bool modMXQuery::EncodeDNSName(const std::string& domain, std::string& out)
 {
@@ -144,7 +148,8 @@ bool modMXQuery::EncodeDNSName(const std::string& domain, std::string& out)
 
 std::string modMXQuery::buildQuery(const std::string& domain)
 {
-    std::string q = {static_cast<char>(kQueryId >> 8), static_cast<char>(kQueryId & 0xFF), 0x01, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+    std::string q = {
+        static_cast<char>(kQueryId >> 8), static_cast<char>(kQueryId & 0xFF), 0x01, 0, 0, 1, 0, 0, 0, 0, 0, 0};
     if (!EncodeDNSName(domain, q))
         return {};
     q += std::string{0, 0, 15, 0, 1};
@@ -253,16 +258,19 @@ std::string modMXQuery::query(const std::string& domainIn, int depth)
     if (request.empty())
         return {};
     // Only an answer to our own question counts: same identifier, response bit set.
-    const auto reply = zs::net::udpExchange(*server, m_options.port, request, m_options.timeoutMs, kReplyBuffer,
-                                            [](const std::vector<std::uint8_t>& r) {
-                                                return r.size() >= 12 && r[0] == (kQueryId >> 8) &&
-                                                       r[1] == (kQueryId & 0xFF) && (r[2] & 0x80) != 0;
-                                            });
+    const auto reply = zs::net::udpExchange(
+        *server, m_options.port, request, m_options.timeoutMs, kReplyBuffer, [](const std::vector<std::uint8_t>& r) {
+            return r.size() >= 12 && r[0] == (kQueryId >> 8) && r[1] == (kQueryId & 0xFF) && (r[2] & 0x80) != 0;
+        });
     switch (reply.outcome) {
-    case zs::net::UdpOutcome::BadAddress: return {};
-    case zs::net::UdpOutcome::SendFailed: throw MXQueryError("Problem sending MX query");
-    case zs::net::UdpOutcome::NoAnswer: throw MXQueryError("Problem receiving MX query");
-    case zs::net::UdpOutcome::Answered: break;
+    case zs::net::UdpOutcome::BadAddress:
+        return {};
+    case zs::net::UdpOutcome::SendFailed:
+        throw MXQueryError("Problem sending MX query");
+    case zs::net::UdpOutcome::NoAnswer:
+        throw MXQueryError("Problem receiving MX query");
+    case zs::net::UdpOutcome::Answered:
+        break;
     }
     const unsigned answers = static_cast<unsigned>((reply.bytes[6] << 8) | reply.bytes[7]);
     if (answers != 0) {

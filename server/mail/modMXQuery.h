@@ -1,8 +1,9 @@
 #pragma once
 // Finds the mail exchanger of a domain by asking the machine's first DNS server for its MX
 // records over UDP. Used by clsSendMail when no SMTP host is set and by its public MXQuery;
-// GetHostNameFromIP serves the Message-ID. Failures reach the caller as MXQueryError
-// (number 20000, source "MXQuery"); everything else is an empty result.
+// GetHostNameFromIP finds the local domain when the resolver configuration names none.
+// Failures reach the caller as MXQueryError (number 20000, source "MXQuery"); everything else
+// is an empty result.
 
 #include <cstdint>
 #include <filesystem>
@@ -19,14 +20,16 @@ struct MXRecord {
 };
 
 class MXQueryError : public std::runtime_error {
-public:
-    explicit MXQueryError(const std::string& description) : std::runtime_error(description) {}
+  public:
+    explicit MXQueryError(const std::string& description)
+        : std::runtime_error(description)
+    {}
     int number() const { return 20000; }
     const char* source() const { return "MXQuery"; }
 };
 
 class modMXQuery {
-public:
+  public:
     struct Options {
         std::filesystem::path resolverConfig = "/etc/resolv.conf";
         std::uint16_t port = 53;
@@ -34,7 +37,9 @@ public:
         int timeoutMs = 5000;
     };
 
-    modMXQuery() : modMXQuery(Options{}) {}
+    modMXQuery()
+        : modMXQuery(Options{})
+    {}
     explicit modMXQuery(Options options);
 
     /// Host of the preferred exchanger of `domain` ("" = the local domain), or "".
@@ -55,13 +60,13 @@ public:
     /// Length-prefixed labels without the final zero byte; false when a label does not fit in 63 bytes.
     static bool EncodeDNSName(const std::string& domain, std::string& out);
     static std::string buildQuery(const std::string& domain);
-    /// Walks `answerCount` answers of `reply` (read as the zero-filled 2048-byte buffer):
-    /// fills `records` sorted ascending and returns the best host. Never reads out of bounds
-    /// and never loops on compression pointers.
+    /// Walks `answerCount` answers of `reply` (its first 2048 bytes): fills `records` sorted
+    /// ascending and returns the best host. The walk stops at the first malformed answer (a
+    /// name that runs past the datagram's end, a pointer loop); the answers before it count.
     static std::string ParseMXAnswers(std::span<const std::uint8_t> reply, unsigned answerCount,
                                       std::vector<MXRecord>& records);
 
-private:
+  private:
     void GetDNSServers();
     std::string query(const std::string& domain, int depth);
 

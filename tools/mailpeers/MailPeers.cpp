@@ -73,11 +73,39 @@ bool ChildProcess::running() const
     return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0;
 }
 
+int runToEnd(const std::vector<std::string>& argv, const std::filesystem::path& log, int timeoutMs)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 SmtpPeer::SmtpPeer(SmtpPeerOptions options)
 {
     const auto portFile = m_dir / "port";
-    std::vector<std::string> argv = {"/usr/bin/python3", ZS_MAILPEERS_DIR "/smtp_peer.py", "--port-file",
-                                     portFile.string(), "--dir", m_dir.path().string()};
+    std::vector<std::string> argv = {
+        "/usr/bin/python3",   ZS_MAILPEERS_DIR "/smtp_peer.py", "--port-file", portFile.string(), "--dir",
+        m_dir.path().string()};
     if (!options.auth.empty())
         argv.insert(argv.end(), {"--auth", options.auth});
     if (!options.rejectRcpt.empty())
@@ -100,6 +128,14 @@ std::string SmtpPeer::message(int n) const
     return zs::test::readFile(p);
 }
 
+int SmtpPeer::count() const
+{
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        n += entry.path().extension() == ".eml";
+    return n;
+}
+
 std::string SmtpPeer::envelope(int n) const
 {
     return zs::test::readFile(m_dir / ("msg-" + std::to_string(n) + ".env"));
@@ -118,8 +154,8 @@ Pop3Peer::Pop3Peer(const std::string& user, const std::string& password)
     const struct passwd* pw = ::getpwnam("dovecot");
     const std::string uid = pw ? std::to_string(pw->pw_uid) : "0";
     const std::string gid = pw ? std::to_string(pw->pw_gid) : "0";
-    std::ofstream(root / "passwd") << user << ":{PLAIN}" << password << ":" << uid << ":" << gid << "::"
-                                   << (root / "mail").string() << "::\n";
+    std::ofstream(root / "passwd") << user << ":{PLAIN}" << password << ":" << uid << ":" << gid
+                                   << "::" << (root / "mail").string() << "::\n";
     std::ofstream conf(root / "dovecot.conf");
     conf << "base_dir = " << (root / "run").string() << "\n"
          << "state_dir = " << (root / "run").string() << "\n"
@@ -143,7 +179,8 @@ Pop3Peer::Pop3Peer(const std::string& user, const std::string& password)
     conf.close();
     ::chmod((root / "passwd").c_str(), 0644);
     m_proc = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/sbin/dovecot", "-F", "-c", (root / "dovecot.conf").string()}, root / "stdout.log");
+        std::vector<std::string>{"/usr/sbin/dovecot", "-F", "-c", (root / "dovecot.conf").string()},
+        root / "stdout.log");
     m_ok = waitForTcp(m_port);
 }
 
@@ -160,9 +197,14 @@ std::string Pop3Peer::log() const
 DnsPeer::DnsPeer(const std::vector<std::string>& mxHosts)
 {
     m_port = freePort();
-    std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null",
-                                     "--port=" + std::to_string(m_port), "--listen-address=127.0.0.1",
-                                     "--bind-interfaces", "--no-resolv", "--no-hosts",
+    std::vector<std::string> argv = {"/usr/sbin/dnsmasq",
+                                     "--no-daemon",
+                                     "--conf-file=/dev/null",
+                                     "--port=" + std::to_string(m_port),
+                                     "--listen-address=127.0.0.1",
+                                     "--bind-interfaces",
+                                     "--no-resolv",
+                                     "--no-hosts",
                                      "--pid-file=" + (m_dir / "dnsmasq.pid").string()};
     for (const auto& mx : mxHosts)
         argv.push_back("--mx-host=" + mx);

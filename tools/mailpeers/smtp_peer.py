@@ -14,16 +14,6 @@ import signal
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
-class RfcSMTP(SMTP):
-    """SASL mechanism names are case-insensitive (RFC 4954); aiosmtpd matches them exactly."""
-
-    async def smtp_AUTH(self, arg):
-        if arg:
-            mechanism, _, rest = arg.partition(" ")
-            arg = mechanism.upper() + (" " + rest if rest else "")
-        return await super().smtp_AUTH(arg)
-
-
 class Capture:
     def __init__(self, folder, reject_rcpt):
         self.folder = folder
@@ -68,7 +58,7 @@ def main():
 
     def factory():
         if args.auth:
-            return RfcSMTP(handler, hostname="peer.example.it", authenticator=authenticator,
+            return SMTP(handler, hostname="peer.example.it", authenticator=authenticator,
                         auth_require_tls=False, auth_exclude_mechanism=["PLAIN"], decode_data=False)
         return SMTP(handler, hostname="peer.example.it", decode_data=False)
 

@@ -1,8 +1,10 @@
 // Encoders, body preparation and address utilities as tables of known cases.
 #include "mail/AddressUtils.h"
 #include "mail/Encoders.h"
+#include "mail/MessageFormat.h"
 #include "mail/ReplyReader.h"
 #include "mail/clsSendMail.h"
+#include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +16,8 @@ TEST(Encoders, Base64AgainstRfc4648Vectors)
         const char* in;
         const char* out;
     } cases[] = {
-        {"f", "Zg==\r\n"},         {"fo", "Zm8=\r\n"},         {"foo", "Zm9v\r\n"},     {"foob", "Zm9vYg==\r\n"},
-        {"fooba", "Zm9vYmE=\r\n"}, {"foobar", "Zm9vYmFy\r\n"}, {"Man", "TWFu\r\n"},     {"M", "TQ==\r\n"},
+        {"f", "Zg==\r\n"},         {"fo", "Zm8=\r\n"},         {"foo", "Zm9v\r\n"}, {"foob", "Zm9vYg==\r\n"},
+        {"fooba", "Zm9vYmE=\r\n"}, {"foobar", "Zm9vYmFy\r\n"}, {"Man", "TWFu\r\n"}, {"M", "TQ==\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in);
@@ -63,16 +65,20 @@ TEST(Encoders, DecodeStopsWhereTheAlphabetEnds)
     EXPECT_EQ(DecodeBase64String("6Q=="), "\xC3\xA9"); // é, as UTF-8 inside the program
 }
 
-TEST(Encoders, UuencodeLines)
+TEST(Encoders, UuencodeLinesInTheStandardForm)
 {
+    // A short last group is filled with zero bits: four characters for every three bytes,
+    // as every uudecode (and binascii.a2b_uu) expects.
     struct Case {
         std::string in;
         std::string out;
     } cases[] = {
         {"Cat", "#0V%T"},
-        {"C", "!0P=="},
-        {"Ca", "\"0V$="},
+        {"C", "!0P``"},
+        {"Ca", "\"0V$`"},
         {std::string(3, '\0'), "#````"},
+        {"", "`"},
+        {std::string(14, 'a'), ".86%A86%A86%A86%A86$`"},
         {std::string(64, 'a'), ""},
     };
     for (const auto& c : cases) {
@@ -87,28 +93,172 @@ TEST(Encoders, UuencodeLines)
 TEST(Encoders, HeaderTextWords)
 {
     EXPECT_EQ(EncodeHeaderText("Mario Rossi", true), "\"Mario Rossi\"");
+    EXPECT_EQ(EncodeHeaderText("Mario \"il Rosso\" C:\\", true), "\"Mario \\\"il Rosso\\\" C:\\\\\"");
     EXPECT_EQ(EncodeHeaderText("Plain subject", false), "Plain subject");
     EXPECT_EQ(EncodeHeaderText("Perch\xC3\xA9", false), "=?ISO-8859-1?B?UGVyY2jp?=");
+    // Texts a reader would decode, or that hold control characters, are encoded too.
+    EXPECT_EQ(EncodeHeaderText("=?utf-8?q?x?=", false), "=?ISO-8859-1?B?PT91dGYtOD9xP3g/PQ==?=");
+    EXPECT_EQ(EncodeHeaderText("a\x01", false), "=?ISO-8859-1?B?YQE=?=");
     // 50 characters with an accent: 42 + 8, folded with CR LF and a tab.
     const std::string subject = std::string(49, 'a') + "\xC3\xA8";
-    const std::string enc = EncodeHeaderText(subject, true);
+    const std::string enc = EncodeHeaderText(subject, false);
     const auto fold = enc.find("\r\n\t");
     ASSERT_NE(fold, std::string::npos);
     EXPECT_EQ(enc.substr(0, fold), "=?ISO-8859-1?B?" + EncodeBase64Bytes(std::string(42, 'a')).substr(0, 56) + "?=");
     EXPECT_EQ(enc.find("\r\n\t", fold + 1), std::string::npos);
+    // After "Subject: " the first word is shorter, so its line keeps within 76 characters.
+    const std::string after = EncodeHeaderText(subject, false, 9);
+    EXPECT_EQ(after.find("\r\n"), 9u + 65 - 9) << after;
 }
 
-TEST(PrepareBody, StuffsDotsAndFoldsLongLines)
+TEST(Encoders, DisplayNamesEncodeOnlyTheWordsThatNeedIt)
 {
-    EXPECT_EQ(clsSendMail::PrepareBody(""), "");
-    EXPECT_EQ(clsSendMail::PrepareBody("a\r\n.\r\nb"), "a\r\n..\r\nb");
-    EXPECT_EQ(clsSendMail::PrepareBody(".x\ny"), "..x\ny");
-    const std::string folded = clsSendMail::PrepareBody(std::string(2000, 'x'));
-    EXPECT_EQ(folded, std::string(998, 'x') + "\r\n" + std::string(998, 'x') + "\r\n" + std::string(4, 'x'));
-    // A fold at a blank keeps the blank on the first line; a continuation starting with "."
-    // is doubled like any other line, so it can never end the data.
-    const std::string withBlank = std::string(900, 'a') + " " + "." + std::string(200, 'b');
-    EXPECT_EQ(clsSendMail::PrepareBody(withBlank), std::string(900, 'a') + " \r\n.." + std::string(200, 'b'));
+    // Neighbouring accented words share one encoded word, so no reader can lose or add the
+    // blank between them; plain words stay atoms, or quoted strings when they hold specials.
+    EXPECT_EQ(EncodeHeaderText("D\xC3\xA8stinatario", true), "=?ISO-8859-1?B?ROhzdGluYXRhcmlv?=");
+    EXPECT_EQ(EncodeHeaderText("Citt\xC3\xA0 pi\xC3\xB9 bella", true), "=?ISO-8859-1?B?Q2l0dOAgcGn5?= bella");
+    EXPECT_EQ(EncodeHeaderText("Qualit\xC3\xA0 Nord-Est, srl", true),
+              "=?ISO-8859-1?B?UXVhbGl04A==?= \"Nord-Est,\" srl");
+    // Long names fold between words, never past 76 characters on a line with encoded words.
+    const std::string name = "Servizio Qualit\xC3\xA0 e Controllo della Produzione Nord-Est reparto spedizioni e "
+                             "magazzino centrale di \xC3\xA0rea";
+    const std::string enc = EncodeHeaderText(name, true, 6);
+    std::size_t start = 0, column = 6;
+    for (;;) {
+        const auto end = enc.find("\r\n", start);
+        EXPECT_LE(column + (end == std::string::npos ? enc.size() : end) - start, 76u) << enc;
+        if (end == std::string::npos)
+            break;
+        start = end + 2;
+        column = 0;
+    }
+}
+
+TEST(Encoders, SubjectsFoldBeforeBlanks)
+{
+    EXPECT_EQ(EncodeUnstructuredText("Breve", 9), "Breve");
+    const std::string words = "Ordini aperti del responsabile vendite per la settimana corrente, con il dettaglio "
+                              "delle righe  e dei clienti";
+    const std::string folded = EncodeUnstructuredText(words, 9);
+    std::string unfolded = folded;
+    for (std::size_t p; (p = unfolded.find("\r\n")) != std::string::npos;)
+        unfolded.erase(p, 2);
+    EXPECT_EQ(unfolded, words) << "unfolding gives the text back";
+    EXPECT_NE(folded.find("\r\n "), std::string::npos);
+    EXPECT_LE(folded.find("\r\n") + 9, 78u);
+    // A word too long for any line goes out encoded.
+    const std::string word = std::string(1200, 'k');
+    EXPECT_EQ(EncodeUnstructuredText(word, 9).rfind("=?ISO-8859-1?B?", 0), 0u);
+    // Blanks alone are never a line of their own.
+    EXPECT_EQ(EncodeUnstructuredText(std::string(200, ' '), 9), std::string(200, ' '));
+}
+
+TEST(Encoders, FileNameParameters)
+{
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"dati.bin", "filename=\"dati.bin\""},
+        {"caff\xC3\xA8.txt", "filename*=utf-8''caff%C3%A8.txt"},
+        {"nome \"tra\" virgolette.txt", "filename*=utf-8''nome%20%22tra%22%20virgolette.txt"},
+        {"a;b=c.txt", "filename=\"a;b=c.txt\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(EncodeFileNameParameter("filename", c.in), c.out);
+    }
+    const std::string longName = std::string(70, 'x') + "\xC3\xB2.bin";
+    EXPECT_EQ(EncodeFileNameParameter("name", longName),
+              "name*0*=utf-8''" + std::string(53, 'x') + ";\r\n\tname*1*=" + std::string(17, 'x') + "%C3%B2.bin");
+}
+
+TEST(Encoders, SaslAnswersStayOnOneLine)
+{
+    EXPECT_EQ(EncodeBase64Line(""), "");
+    EXPECT_EQ(EncodeBase64Line("Man"), "TWFu");
+    EXPECT_EQ(EncodeBase64Line(std::string(60, 'p')).find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(EncodeBase64Line(std::string(60, 'p')).size(), 80u);
+}
+
+TEST(DataStuffer, EveryLineEndIsCrLfAndEveryLeadingDotDoubledWhereverTheTextIsCut)
+{
+    struct Case {
+        const char* name;
+        std::string in;
+        std::string wire;
+    } cases[] = {
+        {"plain", "a\r\nb", "a\r\nb\r\n.\r\n"},
+        {"lone dot", ".", "..\r\n.\r\n"},
+        {"dots at start, middle, end", ".\r\n..\r\nx\r\n. x\r\n.", "..\r\n...\r\nx\r\n.. x\r\n..\r\n.\r\n"},
+        {"bare LF then dot", "a\n.\nMAIL FROM:<x>", "a\r\n..\r\nMAIL FROM:<x>\r\n.\r\n"},
+        {"bare CR then dot", "a\r.\rb", "a\r\n..\r\nb\r\n.\r\n"},
+        {"LF CR is two ends", "a\n\r.", "a\r\n\r\n..\r\n.\r\n"},
+        {"ends on a line end", "a\r\n", "a\r\n.\r\n"},
+        {"empty", "", ".\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t cut = 0; cut <= c.in.size(); ++cut) {
+            SCOPED_TRACE(cut);
+            DataStuffer s;
+            std::string out;
+            s.append(std::string_view(c.in).substr(0, cut), out);
+            s.append(std::string_view(c.in).substr(cut), out);
+            s.finish(out);
+            EXPECT_EQ(out, c.wire);
+        }
+    }
+}
+
+TEST(MessageFormat, IdentifiersAndAddressesThatCanTravel)
+{
+    EXPECT_EQ(contentIdOf("logo.png"), "logo.png");
+    EXPECT_EQ(contentIdOf("logo caff\xC3\xA8<>@.png"), "logo%20caff%C3%A8%3C%3E%40.png");
+    EXPECT_EQ(messageIdHost("server01.example.it"), "server01.example.it");
+    EXPECT_EQ(messageIdHost("strano host..nome."), "stranohost.nome");
+    EXPECT_EQ(messageIdHost(""), "localhost");
+    EXPECT_TRUE(isWireSafeAddress("mario@example.it"));
+    EXPECT_FALSE(isWireSafeAddress("mario@example.it>\r\nRCPT TO:<x@example.it"));
+    EXPECT_FALSE(isWireSafeAddress("mario\n@example.it"));
+    EXPECT_FALSE(isWireSafeAddress(std::string("mario@exa\0mple.it", 18)));
+    EXPECT_FALSE(isWireSafeAddress("a@b.it> NOTIFY=NEVER"));
+}
+
+TEST(MessageFormat, MessageIdTakesTheHostNameWithoutALookUp)
+{
+    zs::test::ScopedTestEnv env;
+    clsSendMail m;
+    const std::string id = m.MakeMessageId();
+    ASSERT_NE(id.find('@'), std::string::npos);
+    EXPECT_EQ(id.substr(id.find('@') + 1), messageIdHost(GetIPHost()));
+    EXPECT_EQ(id.find_first_of(" <>\r\n"), std::string::npos);
+}
+
+TEST(PrepareBody, MakesEveryLineEndCrLfAndFoldsLongLines)
+{
+    struct Case {
+        const char* name;
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"empty", "", ""},
+        {"CR LF kept, dots left to the wire", "a\r\n.\r\nb", "a\r\n.\r\nb"},
+        {"LF", ".x\ny", ".x\r\ny"},
+        {"mixed", "a\rb\nc\r\nd\n\re", "a\r\nb\r\nc\r\nd\r\n\r\ne"},
+        {"bare LF inside CR LF text", "a\r\nb\n.\nc", "a\r\nb\r\n.\r\nc"},
+        {"ends on CR", "x\r", "x\r\n"},
+        {"fold of 2000", std::string(2000, 'x'),
+         std::string(998, 'x') + "\r\n" + std::string(998, 'x') + "\r\n" + std::string(4, 'x')},
+        // A fold at a blank keeps the blank on the first line.
+        {"fold at a blank", std::string(900, 'a') + " ." + std::string(200, 'b'),
+         std::string(900, 'a') + " \r\n." + std::string(200, 'b')},
+        {"fold of a line after a bare LF", "x\n" + std::string(1000, 'y'), "x\r\n" + std::string(998, 'y') + "\r\nyy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(clsSendMail::PrepareBody(c.in), c.out);
+    }
 }
 
 TEST(AddressUtils, EmailAndHostRules)
@@ -117,10 +267,17 @@ TEST(AddressUtils, EmailAndHostRules)
         const char* text;
         bool valid;
     } cases[] = {
-        {"mario@example.it", true},  {"mario@EXAMPLE.IT", true}, {"@example.com", true},
-        {"a@b@example.it", false},   {"mario@localhost", false}, {"mario@10.0.0.1", true},
-        {"mario@example.o", false},  {"mario@example.xyz", false}, {"mario", false},
-        {"mario@example.", false},   {"", false},
+        {"mario@example.it", true},
+        {"mario@EXAMPLE.IT", true},
+        {"@example.com", true},
+        {"a@b@example.it", false},
+        {"mario@localhost", false},
+        {"mario@10.0.0.1", true},
+        {"mario@example.o", false},
+        {"mario@example.xyz", false},
+        {"mario", false},
+        {"mario@example.", false},
+        {"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -41,8 +41,18 @@ std::string errorOf(modMXQuery& mx, const std::string& domain)
 // Reply builder: header (id 0x11DF, response), the question for `q`, then raw answer bytes.
 std::vector<std::uint8_t> reply(unsigned answers, const std::string& q, const std::vector<std::uint8_t>& body)
 {
-    std::vector<std::uint8_t> r = {0x11, 0xDF, 0x81, 0x80, 0, 1, static_cast<std::uint8_t>(answers >> 8),
-                                   static_cast<std::uint8_t>(answers & 0xFF), 0, 0, 0, 0};
+    std::vector<std::uint8_t> r = {0x11,
+                                   0xDF,
+                                   0x81,
+                                   0x80,
+                                   0,
+                                   1,
+                                   static_cast<std::uint8_t>(answers >> 8),
+                                   static_cast<std::uint8_t>(answers & 0xFF),
+                                   0,
+                                   0,
+                                   0,
+                                   0};
     std::string name;
     (void)modMXQuery::EncodeDNSName(q, name);
     r.insert(r.end(), name.begin(), name.end());
@@ -54,9 +64,20 @@ std::vector<std::uint8_t> reply(unsigned answers, const std::string& q, const st
 // One MX answer owned by the question (pointer 0xC00C), exchange given as raw name bytes.
 std::vector<std::uint8_t> mx(std::uint16_t pref, const std::vector<std::uint8_t>& exchange, std::uint16_t type = 15)
 {
-    std::vector<std::uint8_t> a = {0xC0, 0x0C, static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type), 0, 1,
-                                   0, 0, 0, 60, 0, static_cast<std::uint8_t>(exchange.size() + 2),
-                                   static_cast<std::uint8_t>(pref >> 8), static_cast<std::uint8_t>(pref & 0xFF)};
+    std::vector<std::uint8_t> a = {0xC0,
+                                   0x0C,
+                                   static_cast<std::uint8_t>(type >> 8),
+                                   static_cast<std::uint8_t>(type),
+                                   0,
+                                   1,
+                                   0,
+                                   0,
+                                   0,
+                                   60,
+                                   0,
+                                   static_cast<std::uint8_t>(exchange.size() + 2),
+                                   static_cast<std::uint8_t>(pref >> 8),
+                                   static_cast<std::uint8_t>(pref & 0xFF)};
     a.insert(a.end(), exchange.begin(), exchange.end());
     return a;
 }
@@ -132,12 +153,13 @@ TEST(MXQuery, HostileAnswersNeverCrashOrHang)
         unsigned answers;
         std::string best;
     } cases[] = {
-        {"preference decides", reply(2, q, cat({mx(40000, name("slow.example.it")), mx(10, name("fast.example.it"))})), 2,
-         "fast.example.it"},
-        {"equal preferences keep reply order", reply(2, q, cat({mx(5, name("a.example.it")), mx(5, name("b.example.it"))})), 2,
-         "a.example.it"},
+        {"preference decides", reply(2, q, cat({mx(40000, name("slow.example.it")), mx(10, name("fast.example.it"))})),
+         2, "fast.example.it"},
+        {"equal preferences keep reply order",
+         reply(2, q, cat({mx(5, name("a.example.it")), mx(5, name("b.example.it"))})), 2, "a.example.it"},
         {"first answer not MX", reply(2, q, cat({mx(5, name("c.example.it"), 5), mx(5, name("m.example.it"))})), 2, ""},
-        {"blank exchange skipped", reply(2, q, cat({mx(1, name("   ")), mx(9, name("ok.example.it"))})), 2, "ok.example.it"},
+        {"blank exchange skipped", reply(2, q, cat({mx(1, name("   ")), mx(9, name("ok.example.it"))})), 2,
+         "ok.example.it"},
         {"exchange through a pointer", reply(1, q, mx(3, {0xC0, 0x0C})), 1, "example.it"},
         {"pointer above 255", farPointer, 1, "far.example.it"},
         {"compression loop", selfLoop, 1, ""},
@@ -145,6 +167,10 @@ TEST(MXQuery, HostileAnswersNeverCrashOrHang)
         {"truncated answers", reply(5, q, {0xC0, 0x0C, 0}), 5, ""},
         {"count past the end", reply(65535, q, mx(1, name("x.example.it"))), 65535, "x.example.it"},
         {"label runs off the buffer", std::vector<std::uint8_t>(2048, 63), 3, ""},
+        {"label runs past the datagram", reply(1, q, mx(5, {10, 'a', 'b', 'c'})), 1, ""},
+        {"name without its zero byte", reply(1, q, mx(5, {3, 'a', 'b', 'c'})), 1, ""},
+        {"good answer, then one cut short", reply(2, q, cat({mx(5, name("ok.example.it")), mx(1, {9, 'x', 'y'})})), 2,
+         "ok.example.it"},
         {"empty", {}, 1, ""},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // Whole sends against real servers: the aiosmtpd peer, Dovecot for POP3 before SMTP, and
 // sockets that never answer for the time-outs.
 #include "mailpeers/MailPeers.h"
+#include "ReadBack.h"
 
 #include "mail/Encoders.h"
 #include "mail/clsSendMail.h"
@@ -32,8 +33,8 @@ struct Recorder {
     }
     int count(const std::string& prefix) const
     {
-        return static_cast<int>(std::count_if(events.begin(), events.end(),
-                                              [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
+        return static_cast<int>(
+            std::count_if(events.begin(), events.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
     }
     bool has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
     std::string failure() const
@@ -46,7 +47,7 @@ struct Recorder {
 };
 
 class MailSession : public ::testing::Test {
-protected:
+  protected:
     void configure(clsSendMail& m, std::uint16_t port)
     {
         rec.attach(m);
@@ -87,7 +88,8 @@ TEST_F(MailSession, WholeMimeSendReachesTheServerByteForByte)
     m.setRecipientDisplayName("D\xC3\xA8stinatario");
     m.setReplyToAddress("risposte@example.it");
     m.setSubject("Notifica \xC3\xA8 pronta");
-    m.setMessage("Riga con \xC3\xA0" "ccenti\r\n.punto\r\nfine");
+    m.setMessage("Riga con \xC3\xA0"
+                 "ccenti\r\n.punto\r\nfine");
     m.setAttachment((env.root() / "dati.bin").string());
     m.setPriority(1);
     m.Send();
@@ -106,23 +108,31 @@ TEST_F(MailSession, WholeMimeSendReachesTheServerByteForByte)
     EXPECT_NE(msg.find("To: =?ISO-8859-1?B?" + EncodeBase64Text("D\xC3\xA8stinatario").substr(0, 16) +
                        "?= <dest@example.it>,\r\n\t\"due@example.it\" <due@example.it>\r\n"),
               std::string::npos);
-    EXPECT_NE(msg.find("Subject: =?ISO-8859-1?B?" + EncodeBase64Text("Notifica \xC3\xA8 pronta").substr(0, 24) + "?=\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        msg.find("Subject: =?ISO-8859-1?B?" + EncodeBase64Text("Notifica \xC3\xA8 pronta").substr(0, 24) + "?=\r\n"),
+        std::string::npos);
     EXPECT_NE(msg.find("Reply-to: <risposte@example.it>\r\n"), std::string::npos);
     EXPECT_NE(msg.find("MIME-Version: 1.0\r\nX-Priority: 1\r\nX-MSMail-Priority: High\r\n"), std::string::npos);
     EXPECT_NE(msg.find("Content-Type: multipart/mixed;\r\n\tboundary=\"----_=_NextPart_000_"), std::string::npos);
     EXPECT_NE(msg.find("Content-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: 8bit\r\n"),
               std::string::npos);
-    EXPECT_NE(msg.find(latin1("\r\n\r\nRiga con \xC3\xA0" "ccenti\r\n.punto\r\nfine\r\n")), std::string::npos)
+    EXPECT_NE(msg.find(latin1("\r\n\r\nRiga con \xC3\xA0"
+                              "ccenti\r\n.punto\r\nfine\r\n")),
+              std::string::npos)
         << "ISO-8859-1 body, dot-stuffing undone by the server";
     EXPECT_NE(msg.find("Content-Type: application/octet-stream;\r\n\tname=\"dati.bin\"\r\n"
                        "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
-                       "\tfilename=\"dati.bin\"\r\n\r\n" + EncodeBase64Bytes(binary)),
+                       "\tfilename=\"dati.bin\"\r\n\r\n" +
+                       EncodeBase64Bytes(binary)),
               std::string::npos);
     const auto b = msg.find("boundary=\"") + 10;
     const std::string boundary = msg.substr(b, msg.find('"', b) - b);
     EXPECT_NE(msg.find("\r\n--" + boundary + "--\r\n"), std::string::npos);
     EXPECT_NE(peer.envelope().find("rcpt=due@example.it"), std::string::npos);
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty()) << r.describe();
+    ASSERT_EQ(r.attachments.size(), 1u) << r.describe();
+    EXPECT_EQ(r.attachments[0].second, binary);
 }
 
 TEST_F(MailSession, PlainModeUuencodesAttachments)
@@ -139,10 +149,14 @@ TEST_F(MailSession, PlainModeUuencodesAttachments)
     const std::string msg = peer.message();
     EXPECT_EQ(msg.find("MIME-Version"), std::string::npos);
     const std::string q45(45, 'q');
-    EXPECT_NE(msg.find("Corpo\r\n\r\nbegin 600 cento.txt\r\n" + UuencodeLine(q45) + "\r\n" + UuencodeLine(q45) + "\r\n" +
-                       UuencodeLine(std::string(10, 'q')) + "\r\nend\r\n"),
+    EXPECT_NE(msg.find("Corpo\r\n\r\nbegin 600 cento.txt\r\n" + UuencodeLine(q45) + "\r\n" + UuencodeLine(q45) +
+                       "\r\n" + UuencodeLine(std::string(10, 'q')) + "\r\n`\r\nend\r\n"),
               std::string::npos);
     EXPECT_EQ(UuencodeLine(std::string(10, 'q'))[0], '*');
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty() && r.errors.empty()) << r.describe();
+    ASSERT_EQ(r.uuencoded.size(), 1u) << r.describe();
+    EXPECT_EQ(r.uuencoded[0].second, std::string(100, 'q'));
 }
 
 TEST_F(MailSession, HtmlBodyReferencingAnAttachmentBecomesRelated)
@@ -162,10 +176,13 @@ TEST_F(MailSession, HtmlBodyReferencingAnAttachmentBecomesRelated)
     EXPECT_NE(msg.find("<img src=\"cid:logo.png\">"), std::string::npos);
     EXPECT_NE(msg.find("Content-ID: <logo.png>\r\n"), std::string::npos);
     EXPECT_TRUE(rec.has("S:Sending Embedded File, logo.png..."));
+    const ReadBack r = readBack(msg);
+    EXPECT_TRUE(r.defects.empty()) << r.describe();
 }
 
 TEST_F(MailSession, AuthLoginAcceptedAndRefused)
 {
+    // Stock aiosmtpd: it matches the mechanism's name exactly as the standard writes it.
     SmtpPeer peer({.auth = "utente:segreta", .rejectRcpt = ""});
     ASSERT_TRUE(peer.ok());
     {
@@ -193,6 +210,23 @@ TEST_F(MailSession, AuthLoginAcceptedAndRefused)
         for (const auto& e : rec.events)
             EXPECT_EQ(e.find("sbagliata"), std::string::npos) << "the password never shows in an event";
     }
+}
+
+TEST_F(MailSession, AuthLoginWithCredentialsLongerThanABase64Line)
+{
+    // 57 bytes fill one base64 line: longer answers must still go out as one line each.
+    const std::string user = "utente." + std::string(70, 'u') + "@example.it";
+    const std::string password = std::string(90, 'p') + "!";
+    SmtpPeer peer({.auth = user + ":" + password, .rejectRcpt = ""});
+    ASSERT_TRUE(peer.ok());
+    clsSendMail m;
+    configure(m, peer.port());
+    m.setUseAuthentication(true);
+    m.setUsername(user);
+    m.setPassWord(password);
+    m.Send();
+    ASSERT_EQ(rec.count("OK"), 1) << rec.failure();
+    EXPECT_NE(peer.envelope().find("auth=yes"), std::string::npos);
 }
 
 TEST_F(MailSession, RefusingReplyEndsInSendFailedWithTheServersText)
