@@ -151,10 +151,14 @@ class SockProxy {
     std::thread m_thread;
 };
 
+// What a socket has read ahead of its caller.
 struct RecvBuffer {
     int sock = -1;
     std::vector<unsigned char> bytes;
     std::size_t begin = 0, end = 0;
+    bool blocking = true;    ///< the descriptor blocks: a wait is the read itself, bounded by SO_RCVTIMEO
+    int receiveTimeout = -1; ///< the SO_RCVTIMEO last set, in milliseconds
+    int pendingError = 0;    ///< an errno met while reading ahead, given to the next read
     std::size_t available() const { return end - begin; }
 };
 
@@ -177,7 +181,12 @@ struct SockGlobals : ThreadSlotState {
                 return &b;
         if (!make)
             return nullptr;
-        buffers.push_back(RecvBuffer{sock, std::vector<unsigned char>(kReadAhead), 0, 0});
+        RecvBuffer b;
+        b.sock = sock;
+        b.bytes.resize(kReadAhead);
+        const int flags = ::fcntl(sock, F_GETFL, 0);
+        b.blocking = flags >= 0 && !(flags & O_NONBLOCK);
+        buffers.push_back(std::move(b));
         return &buffers.back();
     }
     // A descriptor number that is closed, or given to a new socket, must not keep old bytes.
@@ -269,6 +278,69 @@ bool waitFailed(SockGlobals* g, Wait w)
         break;
     }
     return false;
+}
+
+enum class Fill { Data, Closed, Error, TimedOut, Abandoned, Failed };
+
+// Reads what the socket has into its empty read-ahead, waiting up to `timeoutMs` for the first
+// byte. On a blocking socket the read itself is the wait (bounded by SO_RCVTIMEO, set only when
+// it changes), so a reply costs one system call; otherwise poll and read. With a yield hook the
+// wait runs in slices with the hook between them, as waitFor does.
+Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
+{
+    const bool useHook = t_hook && !t_inHook;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        const int slice = useHook ? std::min(leftMs, kSliceMs) : leftMs;
+        ssize_t n;
+        if (rb.blocking && slice > 0) {
+            if (rb.receiveTimeout != slice) {
+                timeval tv{slice / 1000, (slice % 1000) * 1000};
+                ::setsockopt(rb.sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                rb.receiveTimeout = slice;
+            }
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), 0);
+        } else {
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && slice > 0) {
+                pollfd p{rb.sock, POLLIN, 0};
+                const int r = ::poll(&p, 1, slice);
+                if (r > 0)
+                    continue;
+                if (r < 0 && errno != EINTR) {
+                    setSysError(g, errno);
+                    return Fill::Failed;
+                }
+                errno = r < 0 ? EINTR : EAGAIN;
+            }
+        }
+        if (n > 0) {
+            rb.begin = 0;
+            rb.end = static_cast<std::size_t>(n);
+            return Fill::Data;
+        }
+        if (n == 0)
+            return Fill::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            setSysError(g, errno);
+            rb.pendingError = errno;
+            return Fill::Error;
+        }
+        if (leftMs <= slice)
+            return Fill::TimedOut;
+        if (useHook) {
+            t_inHook = true;
+            const bool goOn = t_hook();
+            t_inHook = false;
+            if (!goOn)
+                return Fill::Abandoned;
+        }
+    }
 }
 
 // ---- the proxy thread -------------------------------------------------------------------------
@@ -592,8 +664,7 @@ int doConnect(SockGlobals* g, const char* host, int port)
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
-    // Non-blocking from the start: the connect is bounded, and every later read and send
-    // decides for itself how long it waits.
+    // Non-blocking while it connects: the connect is bounded.
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s < 0) {
         setSysError(g, errno);
@@ -625,6 +696,10 @@ int doConnect(SockGlobals* g, const char* host, int port)
         ::close(s);
         return -1;
     }
+    // Connected: the socket blocks again, so that a read is its own wait (see fill()).
+    const int flags = ::fcntl(s, F_GETFL, 0);
+    if (flags >= 0)
+        ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // requests are written whole
     logWritef("doConnect: sock %x, port %d\n", s, port);
@@ -800,49 +875,35 @@ int sockRecv(int sock, unsigned char* buffer, int length)
             }
             wait = capped(g->timeouts.nextRead, g->timeouts.bound);
         }
-        // Whatever has arrived is taken without waiting: into the read-ahead for small reads,
-        // straight into the caller's buffer for large ones.
-        const std::size_t want = static_cast<std::size_t>(length - got);
-        const bool direct = want >= rb.bytes.size();
-        ssize_t n;
-        do
-            n = direct ? ::recv(sock, buffer + got, want, MSG_DONTWAIT)
-                       : ::recv(sock, rb.bytes.data(), rb.bytes.size(), MSG_DONTWAIT);
-        while (n < 0 && errno == EINTR);
-        if (n > 0) {
-            if (direct) {
-                got += static_cast<int>(n);
-            } else {
-                rb.begin = 0;
-                rb.end = static_cast<std::size_t>(n);
-                take();
-            }
+        if (rb.pendingError) {
+            setSysError(g, rb.pendingError);
+            rb.pendingError = 0;
+            logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
+            return -1;
+        }
+        const Fill f = fill(g, rb, wait);
+        if (f == Fill::Data) {
+            take();
             readOnce = true;
             continue;
         }
-        if (n == 0) {
+        if (f == Fill::Closed) {
             setError(g, 0);
             why = " -- socket closed";
             break;
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            setSysError(g, errno);
+        if (f == Fill::Error || f == Fill::Abandoned) {
+            rb.pendingError = 0;
+            if (f == Fill::Abandoned)
+                setError(g, kSockInterrupted);
             logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
             return -1;
         }
-        pollfd p{sock, POLLIN, 0};
-        const Wait w = waitFor(&p, 1, wait);
-        if (w == Wait::Ready)
-            continue;
-        waitFailed(g, w);
-        if (w == Wait::Failed) {
+        if (f == Fill::Failed) {
             sockReportError("sockRecv: select() failed");
             return -1;
         }
-        if (w == Wait::Abandoned) {
-            logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
-            return -1;
-        }
+        setError(g, 10060);
         why = " -- Timeout";
         if (logIsOn())
             logWritef("sockRecv: sock %x -- Timeout: len read %d, T/O values %ld / %ld\n", sock, got,
@@ -867,7 +928,7 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     int n = 0;
     for (int i = 0; i < count; ++i) {
         const RecvBuffer* b = socks[i] >= 0 ? g->buffer(socks[i], false) : nullptr;
-        ready[i] = b && b->available() > 0 ? 1 : 0;
+        ready[i] = b && (b->available() > 0 || b->pendingError) ? 1 : 0;
         n += ready[i];
     }
     if (n > 0)
@@ -878,6 +939,31 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     if (timeoutMs < 1000)
         timeoutMs = g->timeouts.bound;
     timeoutMs = capped(timeoutMs, g->timeouts.bound);
+    if (count == 1 && socks[0] >= 0) {
+        // One socket: waiting for it is reading ahead from it.
+        RecvBuffer& rb = *g->buffer(socks[0], true);
+        if (rb.pendingError) {
+            ready[0] = 1;
+            return 1;
+        }
+        switch (fill(g, rb, timeoutMs)) {
+        case Fill::Data:
+        case Fill::Closed:
+        case Fill::Error:
+            ready[0] = 1;
+            return 1; // the next read tells what came
+        case Fill::TimedOut:
+            setError(g, 10060);
+            return 0;
+        case Fill::Abandoned:
+            setError(g, kSockInterrupted);
+            logWrite("sockWait: wait abandoned by the host\n");
+            return -1;
+        case Fill::Failed:
+            sockReportError("sockWait: select() failed");
+            return -1;
+        }
+    }
     std::array<pollfd, 64> fds{};
     for (int i = 0; i < count; ++i)
         fds[static_cast<std::size_t>(i)] = pollfd{socks[i], POLLIN, 0};

@@ -6,6 +6,7 @@
 // trace folder cannot be written and debug mode is off.
 //
 //   k8bus-bench [calls per round] [rounds]      (defaults 2000 and 5)
+//   K8BUS_BENCH_VERBOSE=1 keeps the library's error output (otherwise only the figures show).
 
 #include "Controls.h"
 #include "DaemonDouble.h"

@@ -179,16 +179,22 @@ TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
     std::vector<long> closedAfter;
     DaemonDouble daemon(tasksTaking(8000, closedAfter), kDaemonDefaultPort);
     bool stopped = false;
-    // The operator presses Stop a moment after the run started.
-    QTimer::singleShot(400, app->runWindow().findChild<QToolButton*>("cmdStop"), [&] {
+    // The operator presses Stop once the task is under way (the daemon has its request).
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto got = daemon.received();
+        if (stopped || got.size() < 2)
+            return;
         auto* stop = app->runWindow().findChild<QToolButton*>("cmdStop");
         ASSERT_TRUE(stop->isEnabled());
         stop->click();
         stopped = true;
     });
+    watch.start(20);
     QElapsedTimer took;
     took.start();
     app->runWindow().run().executeXmlClicked(false);
+    watch.stop();
     EXPECT_TRUE(stopped);
     EXPECT_LT(took.elapsed(), 4000); // the task alone would take eight seconds
     EXPECT_TRUE(hasLine("Errore durante la fase di Bus&Task"));
