@@ -225,6 +225,17 @@ int capped(int ms, int bound)
     return ms > 0 && ms < bound ? ms : bound;
 }
 
+// Runs the thread's yield hook; a wait inside it (the host's events may call the library) does
+// not run the hook again.
+bool yieldToHost()
+{
+    struct InHook {
+        InHook() { t_inHook = true; }
+        ~InHook() { t_inHook = false; }
+    } inHook;
+    return t_hook();
+}
+
 // ---- waits ------------------------------------------------------------------------------------
 
 enum class Wait { Ready, TimedOut, Failed, Abandoned };
@@ -252,9 +263,7 @@ Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs)
         if (leftMs <= slice)
             return Wait::TimedOut;
         if (useHook) {
-            t_inHook = true;
-            const bool goOn = t_hook();
-            t_inHook = false;
+            const bool goOn = yieldToHost();
             if (!goOn)
                 return Wait::Abandoned;
         }
@@ -334,9 +343,7 @@ Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
         if (leftMs <= slice)
             return Fill::TimedOut;
         if (useHook) {
-            t_inHook = true;
-            const bool goOn = t_hook();
-            t_inHook = false;
+            const bool goOn = yieldToHost();
             if (!goOn)
                 return Fill::Abandoned;
         }
