@@ -23,7 +23,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 
 #ifndef ZS_DEMO_DIR
 #error "ZS_DEMO_DIR names the demo program folder"
@@ -176,13 +175,13 @@ TEST_F(BusTaskProgram, TimerKeepsTickingWhileATwoSecondTaskRuns)
 
 TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
 {
-    std::vector<long> closedAfter;
-    DaemonDouble daemon(tasksTaking(8000, closedAfter), kDaemonDefaultPort);
+    std::vector<long> closedAfter; // written by the daemon's thread until the daemon is gone
+    auto daemon = std::make_unique<DaemonDouble>(tasksTaking(8000, closedAfter), kDaemonDefaultPort);
     bool stopped = false;
     // The operator presses Stop once the task is under way (the daemon has its request).
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto got = daemon.received();
+        const auto got = daemon->received();
         if (stopped || got.size() < 2)
             return;
         auto* stop = app->runWindow().findChild<QToolButton*>("cmdStop");
@@ -202,11 +201,11 @@ TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
     EXPECT_FALSE(hasLine("Elaborazione eseguita correttamente"));
     // The daemon saw its client leave in the middle of the task, and the step's second task
     // (A=2) was never started.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the daemon's thread notes the close
+    const auto got = daemon->received();
+    EXPECT_EQ(daemon->connections(), 1);
+    daemon.reset(); // its thread has finished with the connection
     ASSERT_EQ(closedAfter.size(), 1u);
     EXPECT_LT(closedAfter[0], 3000);
-    EXPECT_EQ(daemon.connections(), 1);
-    const auto got = daemon.received();
     int executes = 0;
     for (const auto& r : got)
         executes += r.type == 1 ? 1 : 0;
