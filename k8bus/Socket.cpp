@@ -172,27 +172,29 @@ struct SockGlobals : ThreadSlotState {
     int currentListenEntry = -1;
     bool proxyOn = true;
     SockProxy proxy;
-    std::vector<RecvBuffer> buffers;
+    // Shared with a read under way: the host's events, run from inside its wait, may read from
+    // or close other sockets of the thread (or this one) without pulling the buffer from under it.
+    std::vector<std::shared_ptr<RecvBuffer>> buffers;
 
-    RecvBuffer* buffer(int sock, bool make)
+    std::shared_ptr<RecvBuffer> buffer(int sock, bool make)
     {
-        for (auto& b : buffers)
-            if (b.sock == sock)
-                return &b;
+        for (const auto& b : buffers)
+            if (b->sock == sock)
+                return b;
         if (!make)
             return nullptr;
-        RecvBuffer b;
-        b.sock = sock;
-        b.bytes.resize(kReadAhead);
+        auto b = std::make_shared<RecvBuffer>();
+        b->sock = sock;
+        b->bytes.resize(kReadAhead);
         const int flags = ::fcntl(sock, F_GETFL, 0);
-        b.blocking = flags >= 0 && !(flags & O_NONBLOCK);
-        buffers.push_back(std::move(b));
-        return &buffers.back();
+        b->blocking = flags >= 0 && !(flags & O_NONBLOCK);
+        buffers.push_back(b);
+        return b;
     }
     // A descriptor number that is closed, or given to a new socket, must not keep old bytes.
     void forget(int sock)
     {
-        std::erase_if(buffers, [sock](const RecvBuffer& b) { return b.sock == sock; });
+        std::erase_if(buffers, [sock](const auto& b) { return b->sock == sock; });
     }
 };
 
@@ -860,7 +862,8 @@ int sockRecv(int sock, unsigned char* buffer, int length)
         logWrite("sockRecv: buflen <= 0\n");
         return 0;
     }
-    RecvBuffer& rb = *g->buffer(sock, true);
+    const std::shared_ptr<RecvBuffer> held = g->buffer(sock, true);
+    RecvBuffer& rb = *held;
     int got = 0;
     auto take = [&] {
         const std::size_t n = std::min(rb.available(), static_cast<std::size_t>(length - got));
@@ -934,7 +937,7 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     // Bytes already read ahead make a socket ready without asking the system.
     int n = 0;
     for (int i = 0; i < count; ++i) {
-        const RecvBuffer* b = socks[i] >= 0 ? g->buffer(socks[i], false) : nullptr;
+        const auto b = socks[i] >= 0 ? g->buffer(socks[i], false) : nullptr;
         ready[i] = b && (b->available() > 0 || b->pendingError) ? 1 : 0;
         n += ready[i];
     }
@@ -948,7 +951,8 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     timeoutMs = capped(timeoutMs, g->timeouts.bound);
     if (count == 1 && socks[0] >= 0) {
         // One socket: waiting for it is reading ahead from it.
-        RecvBuffer& rb = *g->buffer(socks[0], true);
+        const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);
+        RecvBuffer& rb = *held;
         if (rb.pendingError) {
             ready[0] = 1;
             return 1;
