@@ -210,6 +210,12 @@ TEST_F(TerminalClient, ArgvFromSettingsTable)
          7,
          {"/opt/k/my client", "--title=Korvi h:7", "100%", "%n", "%x"}},
         {"empty command", "", "", "h", 1, {}},
+        {"the README's terminal emulator for Debian",
+         "",
+         "xterm -T \"Korvi %s:%d\" -e telnet %s %d",
+         "srv",
+         1234,
+         {"xterm", "-T", "Korvi srv:1234", "-e", "telnet", "srv", "1234"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
