@@ -2,6 +2,7 @@
 
 #include "ErrorLog.h"
 #include "EventLog.h"
+#include "Profile.h"
 #include "TraceLog.h"
 #include "threadglob/ThreadGlob.h"
 
@@ -15,8 +16,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include "Profile.h"
 
 #include <algorithm>
 #include <array>
