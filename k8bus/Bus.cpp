@@ -7,6 +7,7 @@
 #include "TerminalClient.h"
 #include "TraceLog.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,8 +20,14 @@ namespace {
 // One process-wide request number; atomic so threads building blocks at once never share one.
 std::atomic<long> g_requestCounter{1};
 
-const unsigned char* bytesOf(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
-unsigned len32(const std::string& s) { return static_cast<unsigned>(s.size()); }
+const unsigned char* bytesOf(const char* s)
+{
+    return reinterpret_cast<const unsigned char*>(s);
+}
+unsigned len32(const std::string& s)
+{
+    return static_cast<unsigned>(s.size());
+}
 
 void put16(unsigned char* p, std::uint32_t v)
 {
@@ -107,7 +114,9 @@ bool ensure(std::vector<unsigned char>& buf, std::size_t need)
 
 } // namespace
 
-ApiGlobals::ApiGlobals() : messageBuffer(65536) {}
+ApiGlobals::ApiGlobals()
+    : messageBuffer(65536)
+{}
 
 ApiGlobals::~ApiGlobals()
 {
@@ -120,7 +129,10 @@ ApiGlobals::~ApiGlobals()
     }
 }
 
-ApiGlobals* apiGlobals() { return threadSlotAs<ApiGlobals>(kSlotApi); }
+ApiGlobals* apiGlobals()
+{
+    return threadSlotAs<ApiGlobals>(kSlotApi);
+}
 
 ApiGlobals* initApi()
 {
@@ -295,8 +307,7 @@ void scrambleBlock(unsigned char* p, std::size_t n)
     }
 }
 
-int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char* coDiv,
-               const char* operatorPassword)
+int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char* coDiv, const char* operatorPassword)
 {
     logWritef("k8OpenKor8: FirstTime %d\r\n", apiGlobals() == nullptr ? 1 : 0);
     ApiGlobals* g = initApi();
@@ -486,8 +497,8 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
     return msgSetParam(static_cast<std::uint32_t>(pos), buf) == 1;
 }
 
-int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn,
-               int* maxLenOut, char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
+int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn, int* maxLenOut,
+               char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
 {
     ApiGlobals* g = initApi();
     if (!g)
@@ -505,18 +516,20 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
     } else {
         logDebug("k8ExecTask: entry");
     }
-    KernelSession* k = findKernelSession(session);
-    if (!k)
-        return 0;
-    SystemSession* s = findSystemSession(k->systemIndex);
-    if (!s)
-        return 0;
-    k->statusVarCount = 0;
     int dummyCount = 0, dummyRoom = 0;
     if (!nParams)
         nParams = &dummyCount;
     if (!maxLenOut)
         maxLenOut = &dummyRoom;
+    KernelSession* k = findKernelSession(session);
+    SystemSession* s = k ? findSystemSession(k->systemIndex) : nullptr;
+    if (!k || !s) {
+        // Nothing was received: the caller must not take what its buffer held before for output.
+        *nParams = 0;
+        *maxLenOut = 0;
+        return 0;
+    }
+    k->statusVarCount = 0;
 
     msgInit(1, g->messageBuffer.data(), static_cast<std::uint32_t>(g->messageCapacity));
     msgSetNumParams(5);
@@ -600,6 +613,13 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
     if (!gotReturnList) {
         *nParams = 0;
         *maxLenOut = 0;
+    }
+    if (!ok && sockGetLastErrorNo() == kSockInterrupted) {
+        // The host gave up waiting (its Stop): the task's reply may still come, so the session's
+        // connections are out of step. They are ended now; the daemon sees its client leave.
+        if (k->outputSocket >= 0)
+            ::shutdown(k->outputSocket, SHUT_RDWR);
+        ::shutdown(k->busSocket, SHUT_RDWR);
     }
     if (!gotStatusVars) {
         k->statusVarCount = 0;

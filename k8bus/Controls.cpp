@@ -2,6 +2,7 @@
 
 #include "Bus.h"
 #include "ErrorLog.h"
+#include "Socket.h"
 
 #include "automation/ClassRegistry.h"
 #include "text/Cp1252.h"
@@ -17,8 +18,14 @@ using automation::Variant;
 
 namespace {
 
-std::string toBus(const std::string& utf8) { return text::toCp1252(utf8); }
-std::string fromBus(std::string_view bytes) { return text::fromCp1252(bytes); }
+std::string toBus(const std::string& utf8)
+{
+    return text::toCp1252(utf8);
+}
+std::string fromBus(std::string_view bytes)
+{
+    return text::fromCp1252(bytes);
+}
 
 void put16(std::vector<char>& out, std::size_t v)
 {
@@ -44,8 +51,8 @@ void decodeEntries(const char* p, std::size_t size, int count, std::map<std::str
     auto item = [&](std::string& s) {
         if (size - i < 2)
             return false;
-        const std::size_t n = (static_cast<std::size_t>(static_cast<unsigned char>(p[i])) << 8) |
-                              static_cast<unsigned char>(p[i + 1]);
+        const std::size_t n =
+            (static_cast<std::size_t>(static_cast<unsigned char>(p[i])) << 8) | static_cast<unsigned char>(p[i + 1]);
         i += 2;
         if (size - i < n)
             return false;
@@ -103,30 +110,37 @@ const automation::DispatchTable& CAPI_K8_SystemCtrl::dispatchTable() const
     using C = CAPI_K8_SystemCtrl;
     static const automation::DispatchTable table =
         DispatchTableBuilder<C>("API_K8_System")
-            .property(1, "SystemHandle", "", [](C& c) { return Variant(static_cast<std::int32_t>(c.m_handle)); },
-                      nullptr)
-            .property(2, "DebugMode", "", [](C& c) { return Variant(c.m_debugMode); },
-                      [](C& c, const Variant& v) {
-                          c.m_debugMode = v.toBool();
-                          setDebugMode(c.m_debugMode ? 1 : 0);
-                      })
-            .property(3, "CodeSet", "", [](C& c) { return Variant(c.m_codeSet); },
-                      [](C& c, const Variant& v) {
-                          c.m_codeSet = v.toString();
-                          k8SetCodeSet(c.m_handle, toBus(c.m_codeSet).c_str());
-                      })
-            .property(4, "LastError", "", [](C&) { return Variant(static_cast<std::int32_t>(k8GetLastError())); },
-                      nullptr)
-            .property(5, "Machine", "", [](C& c) { return Variant(c.m_machine); },
-                      [](C& c, const Variant& v) { c.m_machine = v.toString(); })
-            .property(6, "Port", "", [](C& c) { return Variant(c.m_port); },
-                      [](C& c, const Variant& v) { c.m_port = v.toInt32(); })
-            .property(7, "Environment", "", [](C& c) { return Variant(c.m_environment); },
-                      [](C& c, const Variant& v) { c.m_environment = v.toString(); })
-            .property(8, "SystemUserId", "", [](C& c) { return Variant(c.m_userId); },
-                      [](C& c, const Variant& v) { c.m_userId = v.toString(); })
-            .property(9, "SystemPassword", "", [](C& c) { return Variant(c.m_password); },
-                      [](C& c, const Variant& v) { c.m_password = v.toString(); })
+            .property(
+                1, "SystemHandle", "", [](C& c) { return Variant(static_cast<std::int32_t>(c.m_handle)); }, nullptr)
+            .property(
+                2, "DebugMode", "", [](C& c) { return Variant(c.m_debugMode); },
+                [](C& c, const Variant& v) {
+                    c.m_debugMode = v.toBool();
+                    setDebugMode(c.m_debugMode ? 1 : 0);
+                })
+            .property(
+                3, "CodeSet", "", [](C& c) { return Variant(c.m_codeSet); },
+                [](C& c, const Variant& v) {
+                    c.m_codeSet = v.toString();
+                    k8SetCodeSet(c.m_handle, toBus(c.m_codeSet).c_str());
+                })
+            .property(
+                4, "LastError", "", [](C&) { return Variant(static_cast<std::int32_t>(k8GetLastError())); }, nullptr)
+            .property(
+                5, "Machine", "", [](C& c) { return Variant(c.m_machine); },
+                [](C& c, const Variant& v) { c.m_machine = v.toString(); })
+            .property(
+                6, "Port", "", [](C& c) { return Variant(c.m_port); },
+                [](C& c, const Variant& v) { c.m_port = v.toInt32(); })
+            .property(
+                7, "Environment", "", [](C& c) { return Variant(c.m_environment); },
+                [](C& c, const Variant& v) { c.m_environment = v.toString(); })
+            .property(
+                8, "SystemUserId", "", [](C& c) { return Variant(c.m_userId); },
+                [](C& c, const Variant& v) { c.m_userId = v.toString(); })
+            .property(
+                9, "SystemPassword", "", [](C& c) { return Variant(c.m_password); },
+                [](C& c, const Variant& v) { c.m_password = v.toString(); })
             .method(10, "Close",
                     [](C& c, std::span<Variant>) {
                         k8SystemClose(c.m_handle);
@@ -135,9 +149,8 @@ const automation::DispatchTable& CAPI_K8_SystemCtrl::dispatchTable() const
                     })
             .method(11, "Login",
                     [](C& c, std::span<Variant>) {
-                        c.m_handle = k8SystemLogin(toBus(c.m_machine).c_str(), c.m_port,
-                                                   toBus(c.m_environment).c_str(), toBus(c.m_userId).c_str(),
-                                                   toBus(c.m_password).c_str());
+                        c.m_handle = k8SystemLogin(toBus(c.m_machine).c_str(), c.m_port, toBus(c.m_environment).c_str(),
+                                                   toBus(c.m_userId).c_str(), toBus(c.m_password).c_str());
                         return Variant(static_cast<std::int32_t>(c.m_handle));
                     })
             .method(12, "FindTask",
@@ -178,14 +191,22 @@ const automation::DispatchTable& CAPI_K8_SystemCtrl::dispatchTable() const
 
 // ---- Session control -----------------------------------------------------------------------
 
-CAPI_K8_SessionCtrl::CAPI_K8_SessionCtrl() : m_paramBuffer(1024), m_envBuffer(1024) {}
+CAPI_K8_SessionCtrl::CAPI_K8_SessionCtrl(HostYield yield)
+    : m_paramBuffer(1024)
+    , m_envBuffer(1024)
+    , m_yield(std::move(yield))
+{}
 
-CAPI_K8_SessionCtrl::~CAPI_K8_SessionCtrl() { SessionTable::instance().remove(this); }
+CAPI_K8_SessionCtrl::~CAPI_K8_SessionCtrl()
+{
+    SessionTable::instance().remove(this);
+}
 
 std::int32_t CAPI_K8_SessionCtrl::open()
 {
-    m_session = k8OpenKor8(m_system, toBus(m_environment).c_str(), toBus(m_operatorId).c_str(),
-                           toBus(m_coDiv).c_str(), toBus(m_operatorPassword).c_str());
+    const ScopedYieldHook waits(m_yield);
+    m_session = k8OpenKor8(m_system, toBus(m_environment).c_str(), toBus(m_operatorId).c_str(), toBus(m_coDiv).c_str(),
+                           toBus(m_operatorPassword).c_str());
     m_ocxParent = 0;
     return m_session;
 }
@@ -230,6 +251,7 @@ bool CAPI_K8_SessionCtrl::execTask()
         std::memcpy(m_paramBuffer.data(), params.data(), params.size());
     if (!env.empty())
         std::memcpy(m_envBuffer.data(), env.data(), env.size());
+    const ScopedYieldHook waits(m_yield);
     int nParams = paramCount;
     int room = static_cast<int>(bufSize) - 1;
     int nEnv = envCount;
@@ -237,7 +259,12 @@ bool CAPI_K8_SessionCtrl::execTask()
                               &room, m_paramBuffer.data(), &nEnv, static_cast<int>(env.size()), 0, m_envBuffer.data());
     m_paramOut.clear();
     m_envOut.clear();
-    room = std::clamp(room, 0, static_cast<int>(bufSize) - 1);
+    // A length beyond the buffer is the size a too-small buffer would have needed: nothing of
+    // it was written, so nothing is output (the buffer still holds earlier bytes).
+    if (room < 0 || room > static_cast<int>(bufSize) - 1) {
+        room = 0;
+        nParams = 0;
+    }
     m_paramBuffer[static_cast<std::size_t>(room)] = 0;
     if (m_listMode) {
         m_paramListOut = fromBus(std::string_view(m_paramBuffer.data(), static_cast<std::size_t>(room)));
@@ -257,6 +284,7 @@ bool CAPI_K8_SessionCtrl::execTask()
 
 bool CAPI_K8_SessionCtrl::close()
 {
+    const ScopedYieldHook waits(m_yield);
     const int r = k8CloseKor8(m_session);
     SessionTable::instance().remove(this);
     m_session = -1;
@@ -289,10 +317,13 @@ bool CAPI_K8_SessionCtrl::printerEvents() const
 
 void CAPI_K8_SessionCtrl::firePrintLine(int session, int format, int type, int lineCtrl, int length, const char* data)
 {
-    Variant args[6] = {Variant(static_cast<std::int32_t>(session)), Variant(static_cast<std::int32_t>(format)),
-                       Variant(static_cast<std::int32_t>(type)),    Variant(static_cast<std::int32_t>(lineCtrl)),
-                       Variant(static_cast<std::int32_t>(length)),
-                       Variant(data ? fromBus(std::string_view(data, static_cast<std::size_t>(length))) : std::string())};
+    Variant args[6] = {
+        Variant(static_cast<std::int32_t>(session)),
+        Variant(static_cast<std::int32_t>(format)),
+        Variant(static_cast<std::int32_t>(type)),
+        Variant(static_cast<std::int32_t>(lineCtrl)),
+        Variant(static_cast<std::int32_t>(length)),
+        Variant(data ? fromBus(std::string_view(data, static_cast<std::size_t>(length))) : std::string())};
     m_events.raise(1, args);
 }
 
@@ -303,46 +334,63 @@ const automation::DispatchTable& CAPI_K8_SessionCtrl::dispatchTable() const
     auto key = [](std::span<Variant> a) { return a.empty() ? std::string() : a[0].toString(); };
     static const automation::DispatchTable table =
         DispatchTableBuilder<C>("API_K8_Session")
-            .property(1, "SessionHandle", "", [i32](C& c) { return i32(c.m_session); }, nullptr)
-            .property(2, "ParamListCount", "", [i32](C& c) { return i32(c.m_paramListCount); },
-                      [](C& c, const Variant& v) { c.m_paramListCount = v.toInt32(); })
-            .property(3, "ParamList", "", [](C& c) { return Variant(c.m_paramList); },
-                      [](C& c, const Variant& v) {
-                          c.m_paramList = v.toString();
-                          c.m_listMode = true;
-                      })
-            .property(4, "BufSize", "", [i32](C& c) { return i32(static_cast<std::int32_t>(c.m_paramBuffer.size())); },
-                      [](C& c, const Variant& v) {
-                          // At least two bytes: one for the text, one for its end.
-                          c.m_paramBuffer.assign(static_cast<std::size_t>(std::clamp(v.toInt32(), 2, 1 << 20)), 0);
-                      })
-            .property(5, "EnvList", "", [](C& c) { return Variant(c.m_envList); },
-                      [](C& c, const Variant& v) {
-                          c.m_envList = v.toString();
-                          c.m_listMode = true;
-                      })
-            .property(6, "EnvListCount", "", [i32](C& c) { return i32(c.m_envListCount); },
-                      [](C& c, const Variant& v) { c.m_envListCount = v.toInt32(); })
-            .property(7, "EnvListOut", "",
-                      [](C& c) { return Variant(c.m_listMode ? c.m_envListOut : joinMap(c.m_envOut)); }, nullptr)
-            .property(8, "ParamListOut", "",
-                      [](C& c) { return Variant(c.m_listMode ? c.m_paramListOut : joinMap(c.m_paramOut)); }, nullptr)
-            .property(9, "ParamCountOut", "", [i32](C& c) { return i32(c.m_paramCountOut); }, nullptr)
-            .property(10, "EnvCountOut", "", [i32](C& c) { return i32(c.m_envCountOut); }, nullptr)
-            .property(11, "Environment", "", [](C& c) { return Variant(c.m_environment); },
-                      [](C& c, const Variant& v) { c.m_environment = v.toString(); })
-            .property(12, "OperatorId", "", [](C& c) { return Variant(c.m_operatorId); },
-                      [](C& c, const Variant& v) { c.m_operatorId = v.toString(); })
-            .property(13, "OperatorPassword", "", [](C& c) { return Variant(c.m_operatorPassword); },
-                      [](C& c, const Variant& v) { c.m_operatorPassword = v.toString(); })
-            .property(14, "CoDiv", "", [](C& c) { return Variant(c.m_coDiv); },
-                      [](C& c, const Variant& v) { c.m_coDiv = v.toString(); })
-            .property(15, "SystemHandle", "", [i32](C& c) { return i32(c.m_system); },
-                      [](C& c, const Variant& v) { c.m_system = v.toInt32(); })
-            .property(16, "TaskName", "", [](C& c) { return Variant(c.m_taskName); },
-                      [](C& c, const Variant& v) { c.m_taskName = v.toString(); })
-            .property(17, "EnablePrinterEvents", "", [](C& c) { return Variant(c.printerEvents()); },
-                      [](C& c, const Variant& v) { c.setPrinterEvents(v.toBool()); })
+            .property(
+                1, "SessionHandle", "", [i32](C& c) { return i32(c.m_session); }, nullptr)
+            .property(
+                2, "ParamListCount", "", [i32](C& c) { return i32(c.m_paramListCount); },
+                [](C& c, const Variant& v) { c.m_paramListCount = v.toInt32(); })
+            .property(
+                3, "ParamList", "", [](C& c) { return Variant(c.m_paramList); },
+                [](C& c, const Variant& v) {
+                    c.m_paramList = v.toString();
+                    c.m_listMode = true;
+                })
+            .property(
+                4, "BufSize", "", [i32](C& c) { return i32(static_cast<std::int32_t>(c.m_paramBuffer.size())); },
+                [](C& c, const Variant& v) {
+                    // At least two bytes: one for the text, one for its end.
+                    c.m_paramBuffer.assign(static_cast<std::size_t>(std::clamp(v.toInt32(), 2, 1 << 20)), 0);
+                })
+            .property(
+                5, "EnvList", "", [](C& c) { return Variant(c.m_envList); },
+                [](C& c, const Variant& v) {
+                    c.m_envList = v.toString();
+                    c.m_listMode = true;
+                })
+            .property(
+                6, "EnvListCount", "", [i32](C& c) { return i32(c.m_envListCount); },
+                [](C& c, const Variant& v) { c.m_envListCount = v.toInt32(); })
+            .property(
+                7, "EnvListOut", "", [](C& c) { return Variant(c.m_listMode ? c.m_envListOut : joinMap(c.m_envOut)); },
+                nullptr)
+            .property(
+                8, "ParamListOut", "",
+                [](C& c) { return Variant(c.m_listMode ? c.m_paramListOut : joinMap(c.m_paramOut)); }, nullptr)
+            .property(
+                9, "ParamCountOut", "", [i32](C& c) { return i32(c.m_paramCountOut); }, nullptr)
+            .property(
+                10, "EnvCountOut", "", [i32](C& c) { return i32(c.m_envCountOut); }, nullptr)
+            .property(
+                11, "Environment", "", [](C& c) { return Variant(c.m_environment); },
+                [](C& c, const Variant& v) { c.m_environment = v.toString(); })
+            .property(
+                12, "OperatorId", "", [](C& c) { return Variant(c.m_operatorId); },
+                [](C& c, const Variant& v) { c.m_operatorId = v.toString(); })
+            .property(
+                13, "OperatorPassword", "", [](C& c) { return Variant(c.m_operatorPassword); },
+                [](C& c, const Variant& v) { c.m_operatorPassword = v.toString(); })
+            .property(
+                14, "CoDiv", "", [](C& c) { return Variant(c.m_coDiv); },
+                [](C& c, const Variant& v) { c.m_coDiv = v.toString(); })
+            .property(
+                15, "SystemHandle", "", [i32](C& c) { return i32(c.m_system); },
+                [](C& c, const Variant& v) { c.m_system = v.toInt32(); })
+            .property(
+                16, "TaskName", "", [](C& c) { return Variant(c.m_taskName); },
+                [](C& c, const Variant& v) { c.m_taskName = v.toString(); })
+            .property(
+                17, "EnablePrinterEvents", "", [](C& c) { return Variant(c.printerEvents()); },
+                [](C& c, const Variant& v) { c.setPrinterEvents(v.toBool()); })
             .method(18, "Interrupt", [](C& c, std::span<Variant>) { return Variant(k8Interrupt(c.m_session) != 0); })
             .method(19, "ResetParams",
                     [](C& c, std::span<Variant>) {
@@ -355,51 +403,56 @@ const automation::DispatchTable& CAPI_K8_SessionCtrl::dispatchTable() const
             .method(20, "Close", [](C& c, std::span<Variant>) { return Variant(c.close()); })
             .method(21, "Open", [](C& c, std::span<Variant>) { return Variant(c.open()); })
             .method(22, "ExecTask", [](C& c, std::span<Variant>) { return Variant(c.execTask()); })
-            .indexedProperty(23, "Param",
-                             [key](C& c, std::span<Variant> a) {
-                                 auto it = c.m_param.find(key(a));
-                                 return Variant(it == c.m_param.end() ? std::string() : it->second);
-                             },
-                             [key](C& c, std::span<Variant> a, const Variant& v) {
-                                 c.m_param[key(a)] = v.toString();
-                                 c.m_listMode = false;
-                             })
-            .indexedProperty(24, "Env",
-                             [key](C& c, std::span<Variant> a) {
-                                 auto it = c.m_env.find(key(a));
-                                 return Variant(it == c.m_env.end() ? std::string() : it->second);
-                             },
-                             [key](C& c, std::span<Variant> a, const Variant& v) { c.m_env[key(a)] = v.toString(); })
-            .indexedProperty(25, "EnvOut",
-                             [key](C& c, std::span<Variant> a) {
-                                 auto it = c.m_envOut.find(key(a));
-                                 return Variant(it == c.m_envOut.end() ? std::string() : it->second);
-                             },
-                             nullptr)
-            .indexedProperty(26, "ParamOut",
-                             [key](C& c, std::span<Variant> a) {
-                                 auto it = c.m_paramOut.find(key(a));
-                                 return Variant(it == c.m_paramOut.end() ? std::string() : it->second);
-                             },
-                             nullptr)
-            .property(27, "OCXParent", "", [i32](C& c) { return i32(c.m_ocxParent); },
-                      [](C& c, const Variant& v) {
-                          // No window of its own to take a parent from: a negative value means none.
-                          c.m_ocxParent = std::max(v.toInt32(), 0);
-                          k8SetOcxParent(c.m_session, c.m_ocxParent);
-                      })
+            .indexedProperty(
+                23, "Param",
+                [key](C& c, std::span<Variant> a) {
+                    auto it = c.m_param.find(key(a));
+                    return Variant(it == c.m_param.end() ? std::string() : it->second);
+                },
+                [key](C& c, std::span<Variant> a, const Variant& v) {
+                    c.m_param[key(a)] = v.toString();
+                    c.m_listMode = false;
+                })
+            .indexedProperty(
+                24, "Env",
+                [key](C& c, std::span<Variant> a) {
+                    auto it = c.m_env.find(key(a));
+                    return Variant(it == c.m_env.end() ? std::string() : it->second);
+                },
+                [key](C& c, std::span<Variant> a, const Variant& v) { c.m_env[key(a)] = v.toString(); })
+            .indexedProperty(
+                25, "EnvOut",
+                [key](C& c, std::span<Variant> a) {
+                    auto it = c.m_envOut.find(key(a));
+                    return Variant(it == c.m_envOut.end() ? std::string() : it->second);
+                },
+                nullptr)
+            .indexedProperty(
+                26, "ParamOut",
+                [key](C& c, std::span<Variant> a) {
+                    auto it = c.m_paramOut.find(key(a));
+                    return Variant(it == c.m_paramOut.end() ? std::string() : it->second);
+                },
+                nullptr)
+            .property(
+                27, "OCXParent", "", [i32](C& c) { return i32(c.m_ocxParent); },
+                [](C& c, const Variant& v) {
+                    // No window of its own to take a parent from: a negative value means none.
+                    c.m_ocxParent = std::max(v.toInt32(), 0);
+                    k8SetOcxParent(c.m_session, c.m_ocxParent);
+                })
             .method(-552, "AboutBox", [](C&, std::span<Variant>) { return Variant(); })
             .event(1, "PrintLine", 6)
             .build();
     return table;
 }
 
-void registerClasses(automation::ClassRegistry& registry)
+void registerClasses(automation::ClassRegistry& registry, HostYield yield)
 {
     registry.add({kSystemProgId, kSystemClsid, "_DAPI_K8_System", kSystemDispId, "_DAPI_K8_SystemEvents",
                   kSystemEventsId, [] { return std::make_unique<CAPI_K8_SystemCtrl>(); }});
     registry.add({kSessionProgId, kSessionClsid, "_DAPI_K8_Session", kSessionDispId, "_DAPI_K8_SessionEvents",
-                  kSessionEventsId, [] { return std::make_unique<CAPI_K8_SessionCtrl>(); }});
+                  kSessionEventsId, [yield] { return std::make_unique<CAPI_K8_SessionCtrl>(yield); }});
 }
 
 } // namespace zs::k8bus

@@ -6,6 +6,7 @@
 
 #include "automation/Dispatch.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,13 +30,13 @@ inline constexpr const char* kSessionEventsId = "{C9B8FCB0-ABD5-11D2-ACAF-00105A
 inline constexpr const char* kSessionClsid = "{C9B8FCB1-ABD5-11D2-ACAF-00105A1054F5}";
 
 class CAPI_K8_SystemCtrl : public automation::Dispatchable {
-public:
+  public:
     const automation::DispatchTable& dispatchTable() const override;
     automation::EventSource& events() override { return m_events; }
 
     int systemHandle() const { return m_handle; }
 
-private:
+  private:
     int m_handle = -1;
     std::string m_machine, m_environment, m_userId, m_password, m_codeSet;
     std::int32_t m_port = 0;
@@ -43,9 +44,13 @@ private:
     automation::EventSource m_events;
 };
 
+/// Given by the host: runs on the calling thread while a control's call waits on the bus (the
+/// host lets its window events run); false abandons the wait and the call fails.
+using HostYield = std::function<bool()>;
+
 class CAPI_K8_SessionCtrl : public automation::Dispatchable {
-public:
-    CAPI_K8_SessionCtrl();
+  public:
+    explicit CAPI_K8_SessionCtrl(HostYield yield = {});
     ~CAPI_K8_SessionCtrl() override;
     const automation::DispatchTable& dispatchTable() const override;
     automation::EventSource& events() override { return m_events; }
@@ -58,7 +63,7 @@ public:
     /// Raises PrintLine; called by the library for this control's session.
     void firePrintLine(int session, int format, int type, int lineCtrl, int length, const char* data);
 
-private:
+  private:
     friend struct SessionTable;
     int m_session = -1;
     int m_system = -1;
@@ -69,10 +74,12 @@ private:
     std::map<std::string, std::string> m_param, m_env, m_paramOut, m_envOut;
     std::vector<char> m_paramBuffer, m_envBuffer;
     std::int32_t m_ocxParent = 0;
+    HostYield m_yield;
     automation::EventSource m_events;
 };
 
-/// Adds KOR8_API.System and KOR8_API.Session to a host's registry.
-K8API_CXX_EXPORT void registerClasses(automation::ClassRegistry& registry);
+/// Adds KOR8_API.System and KOR8_API.Session to a host's registry. Session controls made from
+/// it wait through `yield` (none: a wait simply blocks until its bound).
+K8API_CXX_EXPORT void registerClasses(automation::ClassRegistry& registry, HostYield yield = {});
 
 } // namespace zs::k8bus

@@ -5,10 +5,10 @@
 #include "TraceLog.h"
 #include "threadglob/ThreadGlob.h"
 
-#include <cstring>
-#include <new>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 
 namespace zs::k8bus {
 namespace {
@@ -19,7 +19,10 @@ struct MsgContext : ThreadSlotState {
     std::int32_t length = 0;
 };
 
-MsgContext* context() { return threadSlotAs<MsgContext>(kSlotMessage); }
+MsgContext* context()
+{
+    return threadSlotAs<MsgContext>(kSlotMessage);
+}
 
 void put16(unsigned char* p, std::uint32_t v)
 {
@@ -63,10 +66,14 @@ void* msgInit(unsigned char type, unsigned char* buffer, std::uint32_t capacity)
 
 int msgStoreParam(unsigned char* dest, std::int32_t room, std::uint32_t length, const unsigned char* data)
 {
-    if (!dest || room < 3)
+    if (!dest)
         return 0;
-    if (static_cast<std::int64_t>(length) + 2 > room)
+    if (static_cast<std::int64_t>(length) + 2 > room) {
+        // Cut to the room left; below 3 bytes nothing of the parameter would fit.
+        if (room < 3)
+            return 0;
         length = static_cast<std::uint32_t>(room - 2);
+    }
     // The length field is 16 bits: a longer parameter is cut to what the field can say.
     if (length > 0xFFFF)
         length = 0xFFFF;

@@ -1,9 +1,9 @@
 #include "Profile.h"
 
 #include "ErrorLog.h"
-#include "IniFile.h"
 #include "TraceLog.h"
 
+#include "registry/IniFile.h"
 #include "registry/UserRegistry.h"
 
 #include <cstdlib>
@@ -23,7 +23,10 @@ struct ProcessSettings {
 std::mutex g_lock; // two threads making their first lookup at once decide only once
 ProcessSettings g_settings;
 
-std::string fullKeyName() { return std::string("HKEY_CURRENT_USER\\") + kKorviBaseKey + "\\"; }
+std::string fullKeyName()
+{
+    return std::string("HKEY_CURRENT_USER\\") + kKorviBaseKey + "\\";
+}
 
 // -1 when the key or the value cannot be read (also when the value does not fit `size`).
 int regQueryProfileValue(const std::string& section, const std::string& key, std::string& out, std::size_t size,
@@ -109,8 +112,7 @@ std::string getDefaultIniPath()
     return path;
 }
 
-int GetKorviProfileString(const char* section, const char* key, const char* def, std::string& out,
-                          std::size_t size)
+int GetKorviProfileString(const char* section, const char* key, const char* def, std::string& out, std::size_t size)
 {
     ProcessSettings s = settings();
     out.clear();
@@ -127,7 +129,7 @@ int GetKorviProfileString(const char* section, const char* key, const char* def,
     if (!found && s.useProfileFile && section && *section) {
         std::string path = getDefaultIniPath();
         description = path + " [" + section + "] " + (key ? key : "");
-        auto v = IniFile::load(path).value(section, key ? key : "");
+        auto v = registry::IniFile::load(path).value(section, key ? key : "");
         if (v && !v->empty()) {
             out = v->substr(0, size > 0 ? size - 1 : 0);
             found = !out.empty();
@@ -139,8 +141,8 @@ int GetKorviProfileString(const char* section, const char* key, const char* def,
         length = 0;
     }
     if (logIsOn()) {
-        std::string line = "GetKorviProfileString: " + description + " = '" + out + "'" +
-                           (found ? "" : " -- not found") + "\n";
+        std::string line =
+            "GetKorviProfileString: " + description + " = '" + out + "'" + (found ? "" : " -- not found") + "\n";
         logWrite(line);
     }
     return length;

@@ -12,12 +12,18 @@
 namespace zs::k8bus {
 namespace {
 
-unsigned get16(const unsigned char* p) { return (static_cast<unsigned>(p[0]) << 8) | p[1]; }
+unsigned get16(const unsigned char* p)
+{
+    return (static_cast<unsigned>(p[0]) << 8) | p[1];
+}
 
 // Reads a parameter's bytes and walks them: each read checks the bytes are there.
 class Cursor {
-public:
-    Cursor(const unsigned char* data, std::size_t size) : m_p(data), m_end(data + size) {}
+  public:
+    Cursor(const unsigned char* data, std::size_t size)
+        : m_p(data)
+        , m_end(data + size)
+    {}
     bool u16(unsigned& v)
     {
         if (m_end - m_p < 2)
@@ -39,7 +45,7 @@ public:
     }
     std::size_t left() const { return static_cast<std::size_t>(m_end - m_p); }
 
-private:
+  private:
     const unsigned char* m_p;
     const unsigned char* m_end;
 };
@@ -238,7 +244,8 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
             return true;
         }
         if (list.size() < 2) {
-            logErrorStat(40, 0, static_cast<int>(list.size()), "recvReturnParameters: sockRecv error (# return params)");
+            logErrorStat(40, 0, static_cast<int>(list.size()),
+                         "recvReturnParameters: sockRecv error (# return params)");
             count = 0;
             room = 0;
             return false;
@@ -306,6 +313,7 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
             unsigned elements = 0;
             if (valueLen > 0 && !a.u16(elements)) {
                 logErrorStat(40, i, wanted, "recvArrayStringParam: array header past the end");
+                written = mark;
                 ok = false;
                 break;
             }
@@ -321,17 +329,20 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
                 }
                 fits = (e == 0 || put(sep.data(), sep.size())) && put(d, n);
             }
-            if (!ok)
+            if (!ok) {
+                written = mark; // the list ends at its last complete pair
                 break;
+            }
             fits = fits && put(")", 1);
         } else if (fits) {
             fits = put(value, valueLen);
         }
         if (!fits) {
             written = mark;
-            std::snprintf(text, sizeof text,
-                          "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
-                          roomIn, i + 1, wanted);
+            std::snprintf(
+                text, sizeof text,
+                "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
+                roomIn, i + 1, wanted);
             logErrorStat(48, roomIn, i + 1, text);
             ok = false;
             break;
@@ -418,8 +429,68 @@ int outputData(int session)
     return result;
 }
 
-bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams,
-                      int* maxLenOut, char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok)
+namespace {
+
+enum class NumRead { Ok, Bad, Lost };
+
+// A numeric parameter of a status reply. Bad: the parameter was read whole but its value is not
+// a number (the reply can still be drained); Lost: the connection gave out.
+NumRead readStatusNumber(int sock, long& number)
+{
+    number = -1;
+    std::vector<unsigned char> buf;
+    if (!recvParam(sock, buf, "recvNumParam: sockRecv timeout / socket closed"))
+        return NumRead::Lost;
+    if (buf.empty()) {
+        number = 0;
+        return NumRead::Bad;
+    }
+    return parseNumString(buf.data(), buf.size(), number) ? NumRead::Ok : NumRead::Bad;
+}
+
+// Reads the numbers of a status reply in order. A value that is not a number fails the reply,
+// and the parameters still to come are read and dropped so that the next request on the
+// session starts in step.
+class StatusReader {
+  public:
+    StatusReader(int sock, int count)
+        : m_sock(sock)
+        , m_left(count - 1)
+    {}
+    bool next(long& number, int errorNumber, const char* text)
+    {
+        --m_left;
+        const NumRead r = readStatusNumber(m_sock, number);
+        if (r == NumRead::Ok)
+            return true;
+        logError(errorNumber, text);
+        if (r == NumRead::Bad)
+            drain();
+        return false;
+    }
+    void skip(long& number)
+    {
+        --m_left;
+        if (readStatusNumber(m_sock, number) == NumRead::Lost)
+            m_left = 0;
+    }
+    void drain()
+    {
+        if (m_left > 0)
+            recvAndDiscardNextParam(m_sock, m_left);
+        m_left = 0;
+    }
+    void consumed(int n) { m_left -= n; }
+
+  private:
+    int m_sock;
+    int m_left; ///< parameters after the info block not yet read
+};
+
+} // namespace
+
+bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams, int* maxLenOut,
+                      char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok)
 {
     ok = false;
     long status = -98, reason = -98, sub = -98;
@@ -427,38 +498,37 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
         logError(40, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
         return false;
     }
-    if (!recvNumParam(k.busSocket, status)) {
-        logError(50, "k8ExecTask: EXEC returned an invalid kernel status parameter");
+    StatusReader in(k.busSocket, count);
+    if (!in.next(status, 50, "k8ExecTask: EXEC returned an invalid kernel status parameter"))
         return false;
-    }
-    if (count >= 3 && !recvNumParam(k.busSocket, reason)) {
-        logError(50, "k8ExecTask: EXEC returned an invalid kernel fail reason parameter");
+    if (count >= 3 && !in.next(reason, 50, "k8ExecTask: EXEC returned an invalid kernel fail reason parameter"))
         return false;
-    }
-    if (count >= 4 && !recvNumParam(k.busSocket, sub)) {
-        logError(50, "k8ExecTask: EXEC returned an invalid kernel sub-error code parameter");
+    if (count >= 4 && !in.next(sub, 50, "k8ExecTask: EXEC returned an invalid kernel sub-error code parameter"))
         return false;
-    }
     bool readsOk = true;
     if (status != 0) {
         char text[400];
-        std::snprintf(text, sizeof text, "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld",
-                      task, status, reason, sub);
+        std::snprintf(text, sizeof text,
+                      "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld", task,
+                      status, reason, sub);
         if (status == -1)
             logErrorStat(51, static_cast<int>(reason), static_cast<int>(sub), text);
         else if (reason == 99)
             logErrorStat(46, 99, static_cast<int>(sub), text);
         else
             logErrorStat(46, static_cast<int>(status), static_cast<int>(reason), text);
-        if (count >= 5)
+        if (count >= 5) {
+            in.consumed(1);
             gotStatusVars = recvStatusVars(k);
-        else
+        } else {
             logDebug("            [EXEC didn't send a status variables list]");
+        }
         readsOk = false;
     } else {
         logDebug("k8ExecTask: EXEC returned kernel status OK");
         if (count >= 5) {
             gotReturnList = true;
+            in.consumed(1);
             if (!recvReturnParameters(k.busSocket, format, *nParams, 0, *maxLenOut, buffer, nullptr)) {
                 logDebug("k8ExecTask: recvReturnParameters failed");
                 readsOk = false;
@@ -467,8 +537,7 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
             logDebug("            [EXEC didn't send a return parameter list]");
         }
     }
-    if (count > 5)
-        recvAndDiscardNextParam(k.busSocket, count - 5);
+    in.drain(); // parameters beyond the fifth
     if (k.statusCode == 0 && k.failReason == 0) {
         k.statusCode = static_cast<int>(status);
         k.failReason = static_cast<int>(reason);
@@ -490,19 +559,17 @@ bool readDaemonStatus(KernelSession& k, int count)
         logErrorStat(40, 0, count, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
         return false;
     }
-    recvNumParam(k.busSocket, unused);
+    StatusReader in(k.busSocket, count);
+    in.skip(unused);
     if (count >= 3)
-        recvNumParam(k.busSocket, status);
+        in.skip(status);
     if (count >= 4) {
-        if (!recvNumParam(k.busSocket, reason)) {
-            logError(50, "k8ExecTask: EXEC returned an invalid daemon fail reason parameter");
+        if (!in.next(reason, 50, "k8ExecTask: EXEC returned an invalid daemon fail reason parameter"))
             return false;
-        }
     } else {
         reason = 0;
     }
-    if (count > 4)
-        recvAndDiscardNextParam(k.busSocket, count - 4);
+    in.drain();
     char text[160];
     std::snprintf(text, sizeof text, "k8ExecTask: EXEC returned daemon status %ld, reason code %ld", status, reason);
     logErrorStat(47, static_cast<int>(status), static_cast<int>(reason), text);

@@ -2,6 +2,7 @@
 
 #include "ErrorLog.h"
 #include "EventLog.h"
+#include "Profile.h"
 #include "TraceLog.h"
 #include "threadglob/ThreadGlob.h"
 
@@ -16,72 +17,149 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <variant>
+#include <vector>
 
 namespace zs::k8bus {
 namespace {
 
-enum class ProxyOp { Recv = 0, PollRead = 1, Accept = 2, Connect = 3, Lookup = 4, End = 5 };
-
-struct ProxyRequest {
-    ProxyOp op = ProxyOp::End;
-    long result = 0;
-    int error = 0;
-    int sock = -1;
-    void* buffer = nullptr;
-    std::size_t length = 0;
-    int timeoutMs = 0;
-    const char* name = nullptr;
-    std::string* text = nullptr;
-};
+// A wait with a yield hook polls in slices this long, so the host's timers and clicks are
+// served while a task runs.
+constexpr int kSliceMs = 10;
+// Bytes read ahead per socket: a whole reply usually arrives in one piece and is then taken
+// parameter by parameter from memory.
+constexpr std::size_t kReadAhead = 16 * 1024;
 
 int mapErrno(int e)
 {
     switch (e) {
-    case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return -3;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case EOPNOTSUPP: return 10045;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
+    case 0:
+        return 0;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+        return 10024;
+    case EAGAIN:
+        return 10035;
+    case EINPROGRESS:
+        return -3;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case EOPNOTSUPP:
+        return 10045;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
     case ECONNABORTED:
     case ECONNRESET:
-    case EPIPE: return -2;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    default: return 10000 + e; // unknown to Winsock: kept distinguishable
+    case EPIPE:
+        return -2;
+    case ENOBUFS:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
+    case ESHUTDOWN:
+        return 10058;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    default:
+        return 10000 + e; // unknown to Winsock: kept distinguishable
     }
 }
+
+// A host-name lookup carried out by the proxy thread. Shared with it: a caller whose wait ends
+// first (its bound, or the host's stop) leaves the request behind, and the proxy thread finishes it.
+struct LookupRequest {
+    std::string name;
+    std::atomic<bool> done{false};
+    bool found = false;
+    std::string address;
+    int error = 0;
+};
+// Ends the proxy thread.
+struct EndRequest {};
+using ProxyRequest = std::variant<std::shared_ptr<LookupRequest>, EndRequest>;
+
+// The proxy thread of one calling thread: a queue of typed requests, an eventfd that announces
+// them and one that announces each finished request.
+class SockProxy {
+  public:
+    ~SockProxy() { stop(); }
+    bool start(const void* owner);
+    void stop();
+    bool running() const { return m_thread.joinable(); }
+    bool post(ProxyRequest r);
+    int replyFd() const { return m_replyFd; }
+
+  private:
+    void run();
+
+    std::mutex m_lock;
+    std::deque<ProxyRequest> m_queue;
+    int m_requestFd = -1;
+    int m_replyFd = -1;
+    std::thread m_thread;
+};
+
+// What a socket has read ahead of its caller.
+struct RecvBuffer {
+    int sock = -1;
+    std::vector<unsigned char> bytes;
+    std::size_t begin = 0, end = 0;
+    bool blocking = true;    ///< the descriptor blocks: a wait is the read itself, bounded by SO_RCVTIMEO
+    int receiveTimeout = -1; ///< the SO_RCVTIMEO last set, in milliseconds
+    int pendingError = 0;    ///< an errno met while reading ahead, given to the next read
+    std::size_t available() const { return end - begin; }
+};
 
 struct SockGlobals : ThreadSlotState {
     int lastSockError = 0;
@@ -92,31 +170,40 @@ struct SockGlobals : ThreadSlotState {
     int peerPort = 0;
     int currentListenEntry = -1;
     bool proxyOn = true;
-    int requestFd = -1;
-    int replyFd = -1;
-    ProxyRequest* request = nullptr;
-    std::thread proxy;
+    SockProxy proxy;
+    // Shared with a read under way: the host's events, run from inside its wait, may read from
+    // or close other sockets of the thread (or this one) without pulling the buffer from under it.
+    std::vector<std::shared_ptr<RecvBuffer>> buffers;
 
-    ~SockGlobals() override
+    std::shared_ptr<RecvBuffer> buffer(int sock, bool make)
     {
-        if (proxy.joinable()) {
-            ProxyRequest end;
-            end.op = ProxyOp::End;
-            request = &end;
-            std::uint64_t one = 1;
-            if (::write(requestFd, &one, sizeof one) == sizeof one)
-                proxy.join();
-            else
-                proxy.detach();
-        }
-        if (requestFd >= 0)
-            ::close(requestFd);
-        if (replyFd >= 0)
-            ::close(replyFd);
+        for (const auto& b : buffers)
+            if (b->sock == sock)
+                return b;
+        if (!make)
+            return nullptr;
+        auto b = std::make_shared<RecvBuffer>();
+        b->sock = sock;
+        b->bytes.resize(kReadAhead);
+        const int flags = ::fcntl(sock, F_GETFL, 0);
+        b->blocking = flags >= 0 && !(flags & O_NONBLOCK);
+        buffers.push_back(b);
+        return b;
+    }
+    // A descriptor number that is closed, or given to a new socket, must not keep old bytes.
+    void forget(int sock)
+    {
+        std::erase_if(buffers, [sock](const auto& b) { return b->sock == sock; });
     }
 };
 
-SockGlobals* sockGlobals() { return threadSlotAs<SockGlobals>(kSlotSocket); }
+thread_local YieldHook t_hook;
+thread_local bool t_inHook = false;
+
+SockGlobals* sockGlobals()
+{
+    return threadSlotAs<SockGlobals>(kSlotSocket);
+}
 
 void setError(SockGlobals* g, int n)
 {
@@ -134,7 +221,137 @@ void setSysError(SockGlobals* g, int e)
     }
 }
 
-// ---- the blocking operations, run directly or on the proxy thread -------------------------
+int capped(int ms, int bound)
+{
+    return ms > 0 && ms < bound ? ms : bound;
+}
+
+// Runs the thread's yield hook; a wait inside it (the host's events may call the library) does
+// not run the hook again.
+bool yieldToHost()
+{
+    struct InHook {
+        InHook() { t_inHook = true; }
+        ~InHook() { t_inHook = false; }
+    } inHook;
+    return t_hook();
+}
+
+// ---- waits ------------------------------------------------------------------------------------
+
+enum class Wait { Ready, TimedOut, Failed, Abandoned };
+
+// Polls until a descriptor is ready or `timeoutMs` has passed. With a yield hook on the thread
+// the poll runs in slices and the hook runs between them; a hook that gives false abandons the
+// wait. A nested wait (inside the hook) does not call the hook again.
+Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs)
+{
+    const bool useHook = t_hook && !t_inHook;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        const int slice = useHook ? std::min(leftMs, kSliceMs) : leftMs;
+        const int r = ::poll(fds, n, slice);
+        if (r > 0)
+            return Wait::Ready;
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return Wait::Failed;
+        }
+        if (leftMs <= slice)
+            return Wait::TimedOut;
+        if (useHook) {
+            const bool goOn = yieldToHost();
+            if (!goOn)
+                return Wait::Abandoned;
+        }
+    }
+}
+
+// Records the outcome of a wait that did not end ready; false for every such outcome.
+bool waitFailed(SockGlobals* g, Wait w)
+{
+    switch (w) {
+    case Wait::Ready:
+        return true;
+    case Wait::TimedOut:
+        setError(g, 10060);
+        break;
+    case Wait::Abandoned:
+        setError(g, kSockInterrupted);
+        break;
+    case Wait::Failed:
+        setSysError(g, errno);
+        break;
+    }
+    return false;
+}
+
+enum class Fill { Data, Closed, Error, TimedOut, Abandoned, Failed };
+
+// Reads what the socket has into its empty read-ahead, waiting up to `timeoutMs` for the first
+// byte. On a blocking socket the read itself is the wait (bounded by SO_RCVTIMEO, set only when
+// it changes), so a reply costs one system call; otherwise poll and read. With a yield hook the
+// wait runs in slices with the hook between them, as waitFor does.
+Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
+{
+    const bool useHook = t_hook && !t_inHook;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        const int slice = useHook ? std::min(leftMs, kSliceMs) : leftMs;
+        ssize_t n;
+        if (rb.blocking && slice > 0) {
+            if (rb.receiveTimeout != slice) {
+                timeval tv{slice / 1000, (slice % 1000) * 1000};
+                ::setsockopt(rb.sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                rb.receiveTimeout = slice;
+            }
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), 0);
+        } else {
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && slice > 0) {
+                pollfd p{rb.sock, POLLIN, 0};
+                const int r = ::poll(&p, 1, slice);
+                if (r > 0)
+                    continue;
+                if (r < 0 && errno != EINTR) {
+                    setSysError(g, errno);
+                    return Fill::Failed;
+                }
+                errno = r < 0 ? EINTR : EAGAIN;
+            }
+        }
+        if (n > 0) {
+            rb.begin = 0;
+            rb.end = static_cast<std::size_t>(n);
+            return Fill::Data;
+        }
+        if (n == 0)
+            return Fill::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            setSysError(g, errno);
+            rb.pendingError = errno;
+            return Fill::Error;
+        }
+        if (leftMs <= slice)
+            return Fill::TimedOut;
+        if (useHook) {
+            const bool goOn = yieldToHost();
+            if (!goOn)
+                return Fill::Abandoned;
+        }
+    }
+}
+
+// ---- the proxy thread -------------------------------------------------------------------------
 
 bool resolve(const char* name, in_addr& out)
 {
@@ -151,122 +368,127 @@ bool resolve(const char* name, in_addr& out)
     return true;
 }
 
-void execute(ProxyRequest& r)
+bool SockProxy::start(const void* owner)
 {
-    errno = 0;
-    switch (r.op) {
-    case ProxyOp::Recv:
-        do
-            r.result = ::recv(r.sock, r.buffer, r.length, 0);
-        while (r.result < 0 && errno == EINTR);
-        break;
-    case ProxyOp::PollRead: {
-        auto* fds = static_cast<pollfd*>(r.buffer);
-        do
-            r.result = ::poll(fds, r.length, r.timeoutMs);
-        while (r.result < 0 && errno == EINTR);
-        break;
+    m_requestFd = ::eventfd(0, EFD_CLOEXEC);
+    m_replyFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_requestFd < 0 || m_replyFd < 0) {
+        logWrite("initSockProxy: Error creating events for sock Proxy thread\n");
+        return false;
     }
-    case ProxyOp::Accept:
-        r.result = ::accept4(r.sock, static_cast<sockaddr*>(r.buffer), reinterpret_cast<socklen_t*>(r.text),
-                             SOCK_CLOEXEC);
-        break;
-    case ProxyOp::Connect: {
-        // Non-blocking connect bounded by the time-out, then back to blocking.
-        int flags = ::fcntl(r.sock, F_GETFL, 0);
-        ::fcntl(r.sock, F_SETFL, flags | O_NONBLOCK);
-        r.result = ::connect(r.sock, static_cast<sockaddr*>(r.buffer), static_cast<socklen_t>(r.length));
-        if (r.result < 0 && errno == EINPROGRESS) {
-            pollfd p{r.sock, POLLOUT, 0};
-            int pr;
-            do
-                pr = ::poll(&p, 1, r.timeoutMs);
-            while (pr < 0 && errno == EINTR);
-            if (pr == 0) {
-                errno = ETIMEDOUT;
-                r.result = -1;
-            } else if (pr > 0) {
-                int soErr = 0;
-                socklen_t len = sizeof soErr;
-                ::getsockopt(r.sock, SOL_SOCKET, SO_ERROR, &soErr, &len);
-                errno = soErr;
-                r.result = soErr == 0 ? 0 : -1;
-            } else {
-                r.result = -1;
-            }
-        }
-        int saved = errno;
-        ::fcntl(r.sock, F_SETFL, flags);
-        errno = saved;
-        break;
+    try {
+        m_thread = std::thread([this, owner] {
+            logWritef("sockProxyThread: thread %lx starting: pGlob %p, hProxyRequest/ReplyEvent %x/%x\n",
+                      static_cast<unsigned long>(::syscall(SYS_gettid)), owner, m_requestFd, m_replyFd);
+            run();
+            logWrite("sockProxyThread: thread terminating\n");
+        });
+    } catch (...) {
+        logWrite("sockInit: _beginthread failed\n");
+        return false;
     }
-    case ProxyOp::Lookup: {
-        in_addr a{};
-        r.result = resolve(r.name, a) ? 1 : 0;
-        if (r.result) {
-            char text[INET_ADDRSTRLEN];
-            ::inet_ntop(AF_INET, &a, text, sizeof text);
-            *r.text = text;
-        }
-        break;
-    }
-    case ProxyOp::End: r.result = 0; break;
-    }
-    r.error = r.result < 0 ? errno : 0;
+    logWrite("sockInit: _beginthread successfull\n");
+    return true;
 }
 
-void proxyThread(SockGlobals* g, int requestFd, int replyFd)
+void SockProxy::stop()
 {
-    logWritef("sockProxyThread: thread %lx starting: pGlob %p, hProxyRequest/ReplyEvent %x/%x\n",
-              static_cast<unsigned long>(::syscall(SYS_gettid)), static_cast<void*>(g), requestFd, replyFd);
+    if (m_thread.joinable()) {
+        if (post(EndRequest{}))
+            m_thread.join();
+        else
+            m_thread.detach();
+    }
+    if (m_requestFd >= 0)
+        ::close(m_requestFd);
+    if (m_replyFd >= 0)
+        ::close(m_replyFd);
+    m_requestFd = m_replyFd = -1;
+}
+
+bool SockProxy::post(ProxyRequest r)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_queue.push_back(std::move(r));
+    }
+    std::uint64_t one = 1;
+    return ::write(m_requestFd, &one, sizeof one) == sizeof one;
+}
+
+void SockProxy::run()
+{
     for (;;) {
         std::uint64_t v = 0;
-        if (::read(requestFd, &v, sizeof v) != sizeof v) {
+        if (::read(m_requestFd, &v, sizeof v) != sizeof v) {
             if (errno == EINTR)
                 continue;
-            break;
+            return;
         }
-        ProxyRequest* r = g->request;
-        const bool end = r->op == ProxyOp::End;
-        execute(*r);
-        if (end)
-            break;
-        std::uint64_t one = 1;
-        if (::write(replyFd, &one, sizeof one) != sizeof one) {
-            logWrite("signalEvent: SetEvent failed\n");
-            break;
-        }
-    }
-    logWrite("sockProxyThread: thread terminating\n");
-}
-
-// Runs the request on the proxy thread when it is on, else here.
-void call(SockGlobals* g, ProxyRequest& r)
-{
-    if (g && g->proxyOn && g->proxy.joinable()) {
-        g->request = &r;
-        std::uint64_t one = 1;
-        if (::write(g->requestFd, &one, sizeof one) == sizeof one) {
-            std::uint64_t v = 0;
-            ssize_t n;
-            do
-                n = ::read(g->replyFd, &v, sizeof v);
-            while (n < 0 && errno == EINTR);
-            g->request = nullptr;
-            if (n == sizeof v) {
-                if (r.result < 0)
-                    setSysError(g, r.error);
+        for (;;) {
+            ProxyRequest r;
+            {
+                std::lock_guard lock(m_lock);
+                if (m_queue.empty())
+                    break;
+                r = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            if (std::holds_alternative<EndRequest>(r))
+                return;
+            auto& lookup = *std::get<std::shared_ptr<LookupRequest>>(r);
+            in_addr a{};
+            errno = 0;
+            lookup.found = resolve(lookup.name.c_str(), a);
+            lookup.error = lookup.found ? 0 : errno;
+            if (lookup.found) {
+                char text[INET_ADDRSTRLEN];
+                ::inet_ntop(AF_INET, &a, text, sizeof text);
+                lookup.address = text;
+            }
+            lookup.done.store(true, std::memory_order_release);
+            std::uint64_t one = 1;
+            if (::write(m_replyFd, &one, sizeof one) != sizeof one) {
+                logWrite("signalEvent: SetEvent failed\n");
                 return;
             }
         }
-        r.result = -1;
-        r.error = errno;
-        setSysError(g, r.error);
-        return;
     }
-    execute(r);
-    if (r.result < 0)
-        setSysError(g, r.error);
+}
+
+// Looks a host name up: on the proxy thread while the caller waits (and yields), else here.
+bool lookupHost(SockGlobals* g, const char* name, std::string& address)
+{
+    if (!g || !g->proxyOn || !g->proxy.running()) {
+        in_addr a{};
+        if (!resolve(name, a))
+            return false;
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &a, text, sizeof text);
+        address = text;
+        return true;
+    }
+    auto request = std::make_shared<LookupRequest>();
+    request->name = name;
+    if (!g->proxy.post(request)) {
+        setSysError(g, errno);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g->timeouts.bound);
+    while (!request->done.load(std::memory_order_acquire)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{g->proxy.replyFd(), POLLIN, 0};
+        const Wait w = left.count() > 0 ? waitFor(&p, 1, static_cast<int>(left.count())) : Wait::TimedOut;
+        if (w != Wait::Ready)
+            return waitFailed(g, w);
+        std::uint64_t v = 0;
+        (void)::read(g->proxy.replyFd(), &v, sizeof v); // resets the count; each finished request signals
+    }
+    if (!request->found)
+        return false;
+    address = request->address;
+    return true;
 }
 
 bool initSockProxy(SockGlobals* g)
@@ -275,22 +497,24 @@ bool initSockProxy(SockGlobals* g)
         logWrite("initSockProxy: bProxyRequest=FALSE -- noop\n");
         return true;
     }
-    g->requestFd = ::eventfd(0, EFD_CLOEXEC);
-    g->replyFd = ::eventfd(0, EFD_CLOEXEC);
-    if (g->requestFd < 0 || g->replyFd < 0) {
-        logWrite("initSockProxy: Error creating events for sock Proxy thread\n");
+    if (!g->proxy.start(g)) {
         g->proxyOn = false;
         return false;
     }
-    try {
-        g->proxy = std::thread(proxyThread, g, g->requestFd, g->replyFd);
-    } catch (...) {
-        logWrite("sockInit: _beginthread failed\n");
-        g->proxyOn = false;
-        return false;
-    }
-    logWrite("sockInit: _beginthread successfull\n");
     return true;
+}
+
+// The bound of every wait: "Kor8 Bus" / K8WaitTimeout in seconds, else the default.
+int profileWaitBound()
+{
+    std::string value;
+    if (GetKorviProfileString("Kor8 Bus", kWaitTimeoutKey, "", value, 80) > 0) {
+        char* end = nullptr;
+        const long seconds = std::strtol(value.c_str(), &end, 10);
+        if (end != value.c_str() && seconds >= 1 && seconds <= 24L * 3600)
+            return static_cast<int>(seconds * 1000);
+    }
+    return kDefaultWaitBoundMs;
 }
 
 // ---- listen table ---------------------------------------------------------------------------
@@ -375,37 +599,45 @@ int doAccept(SockGlobals* g, int port)
         std::lock_guard lock(CritListenTable);
         lsock = g_listen[static_cast<std::size_t>(entry)].sock;
     }
-    const int wait = g->timeouts.accept > 0 ? g->timeouts.accept : g->timeouts.bound;
-    pollfd p{lsock, POLLIN, 0};
-    ProxyRequest w;
-    w.op = ProxyOp::PollRead;
-    w.buffer = &p;
-    w.length = 1;
-    w.timeoutMs = wait;
-    call(g, w);
-    if (w.result == 0) {
-        logWritef("doAccept: timeout %ld millisecs expired: sock %lx, port %d\n", static_cast<long>(wait),
-                  static_cast<unsigned long>(lsock), port);
-        setError(g, 0);
-        return -1;
-    }
-    if (w.result < 0) {
-        sockReportError("doAccept: socket select() failed");
-        return -1;
-    }
+    const int wait = capped(g->timeouts.accept, g->timeouts.bound);
+    logWritef("doAccept:< accept, socket %lx, Timeout %ld\n", static_cast<unsigned long>(lsock),
+              static_cast<long>(wait));
+    // The listening socket never blocks: a caller that went away between the readiness and the
+    // accept sends us back to waiting for the rest of the time.
+    const int flags = ::fcntl(lsock, F_GETFL, 0);
+    if (flags >= 0 && !(flags & O_NONBLOCK))
+        ::fcntl(lsock, F_SETFL, flags | O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
     sockaddr_in peer{};
-    socklen_t plen = sizeof peer;
-    ProxyRequest a;
-    a.op = ProxyOp::Accept;
-    a.sock = lsock;
-    a.buffer = &peer;
-    a.text = reinterpret_cast<std::string*>(&plen); // address-length slot of the request
-    call(g, a);
-    if (a.result < 0) {
-        sockReportError("doAccept: socket accept() failed");
-        return -1;
+    int s = -1;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{lsock, POLLIN, 0};
+        const Wait w = left > 0 ? waitFor(&p, 1, static_cast<int>(left)) : Wait::TimedOut;
+        if (w == Wait::TimedOut) {
+            logWritef("doAccept: timeout %ld millisecs expired: sock %lx, port %d\n", static_cast<long>(wait),
+                      static_cast<unsigned long>(lsock), port);
+            setError(g, 0);
+            return -1;
+        }
+        if (w != Wait::Ready) {
+            waitFailed(g, w);
+            if (w == Wait::Failed)
+                sockReportError("doAccept: socket select() failed");
+            return -1;
+        }
+        socklen_t plen = sizeof peer;
+        s = ::accept4(lsock, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
+        if (s >= 0)
+            break;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+            setSysError(g, errno);
+            sockReportError("doAccept: socket accept() failed");
+            return -1;
+        }
     }
-    int s = static_cast<int>(a.result);
+    g->forget(s);
     g->acceptedSocket = s;
     char text[INET_ADDRSTRLEN] = "??";
     if (peer.sin_family == AF_INET) {
@@ -428,44 +660,56 @@ int doConnect(SockGlobals* g, const char* host, int port)
     // This computer is reached over the loopback address: its own name may not resolve, or
     // resolve to an address nothing listens on.
     std::string address = "127.0.0.1";
-    const bool local = !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") ||
-                       !std::strcmp(host, "LOCALHOST");
-    if (!local) {
-        ProxyRequest l;
-        l.op = ProxyOp::Lookup;
-        l.name = host;
-        l.text = &address;
-        call(g, l);
-        if (l.result != 1) {
+    const bool local =
+        !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") || !std::strcmp(host, "LOCALHOST");
+    if (!local && !lookupHost(g, host, address)) {
+        if (g->lastSockError != kSockInterrupted)
             setError(g, 11001);
-            sockReportError("doConnect: gethostbyname failed");
-            return -1;
-        }
+        sockReportError("doConnect: gethostbyname failed");
+        return -1;
     }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking while it connects: the connect is bounded.
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s < 0) {
         setSysError(g, errno);
         sockReportError("doConnect: socket() failed");
         return -1;
     }
-    ProxyRequest c;
-    c.op = ProxyOp::Connect;
-    c.sock = s;
-    c.buffer = &addr;
-    c.length = sizeof addr;
-    c.timeoutMs = g->timeouts.connect > 0 ? g->timeouts.connect : g->timeouts.bound;
-    call(g, c);
-    if (c.result < 0) {
+    g->forget(s);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (!ok && errno == EINPROGRESS) {
+        pollfd p{s, POLLOUT, 0};
+        const Wait w = waitFor(&p, 1, capped(g->timeouts.connect, g->timeouts.bound));
+        if (w == Wait::Ready) {
+            int soErr = 0;
+            socklen_t len = sizeof soErr;
+            ::getsockopt(s, SOL_SOCKET, SO_ERROR, &soErr, &len);
+            ok = soErr == 0;
+            if (!ok)
+                setSysError(g, soErr);
+        } else {
+            waitFailed(g, w);
+        }
+    } else if (!ok) {
+        setSysError(g, errno);
+    }
+    if (!ok) {
         char text[300];
         std::snprintf(text, sizeof text, "doConnect: connect failed: Host '%s', port %d", host ? host : "", port);
         sockReportError(text);
         ::close(s);
         return -1;
     }
+    // Connected: the socket blocks again, so that a read is its own wait (see fill()).
+    const int flags = ::fcntl(s, F_GETFL, 0);
+    if (flags >= 0)
+        ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+    int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // requests are written whole
     logWritef("doConnect: sock %x, port %d\n", s, port);
     return s;
 }
@@ -483,6 +727,7 @@ bool sockInit()
         logWrite("sockInit: thSetThreadLocals failed\n");
         return false;
     }
+    g->timeouts.bound = profileWaitBound();
     if (!initSockProxy(g)) {
         logWrite("sockInit: initSockProxy failed\n");
         return false;
@@ -493,7 +738,7 @@ bool sockInit()
 bool sockProxyActive()
 {
     SockGlobals* g = sockGlobals();
-    return g && g->proxyOn && g->proxy.joinable();
+    return g && g->proxyOn && g->proxy.running();
 }
 
 SockTimeouts sockGetTimeouts()
@@ -505,8 +750,18 @@ SockTimeouts sockGetTimeouts()
 void sockSetTimeouts(const SockTimeouts& t)
 {
     sockInit();
-    if (SockGlobals* g = sockGlobals())
+    if (SockGlobals* g = sockGlobals()) {
         g->timeouts = t;
+        if (g->timeouts.bound <= 0)
+            g->timeouts.bound = kDefaultWaitBoundMs;
+    }
+}
+
+YieldHook sockSetYieldHook(YieldHook hook)
+{
+    YieldHook previous = std::move(t_hook);
+    t_hook = std::move(hook);
+    return previous;
 }
 
 int sockOpen(const char* host, int port, bool listen)
@@ -556,15 +811,30 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
     }
     if (length <= 0)
         return 0;
+    // The whole message goes within the bound, however the peer drips its reading.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(g ? g->timeouts.bound : kDefaultWaitBoundMs);
     int sent = 0;
     while (sent < length) {
-        ssize_t n = ::send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL);
+        ssize_t n = ::send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A peer that stops reading fills the socket's buffer.
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{sock, POLLOUT, 0};
+            const Wait w = left.count() > 0 ? waitFor(&p, 1, static_cast<int>(left.count())) : Wait::TimedOut;
+            if (w == Wait::Ready)
+                continue;
+            waitFailed(g, w);
+            n = -1;
+        } else if (n <= 0) {
             setSysError(g, errno);
+        }
+        if (n <= 0) {
             const int e = g ? g->lastSockError : mapErrno(errno);
-            if (e != 0 && e != -2 && e != -3) {
+            if (e != 0 && e != -2 && e != -3 && e != kSockInterrupted) {
                 logWritef("sockSend: error, sockLastErrNo %d\n", e);
                 sockReportError("sockSend: send failed");
             }
@@ -591,49 +861,63 @@ int sockRecv(int sock, unsigned char* buffer, int length)
         logWrite("sockRecv: buflen <= 0\n");
         return 0;
     }
-    int wait = g->timeouts.firstRead > 0 ? g->timeouts.firstRead : g->timeouts.bound;
+    const std::shared_ptr<RecvBuffer> held = g->buffer(sock, true);
+    RecvBuffer& rb = *held;
     int got = 0;
+    auto take = [&] {
+        const std::size_t n = std::min(rb.available(), static_cast<std::size_t>(length - got));
+        std::memcpy(buffer + got, rb.bytes.data() + rb.begin, n);
+        rb.begin += n;
+        got += static_cast<int>(n);
+        if (rb.begin == rb.end)
+            rb.begin = rb.end = 0;
+    };
+    take();
+    int wait = capped(g->timeouts.firstRead, g->timeouts.bound);
+    bool readOnce = got > 0;
     const char* why = "";
-    for (;;) {
-        pollfd p{sock, POLLIN, 0};
-        ProxyRequest w;
-        w.op = ProxyOp::PollRead;
-        w.buffer = &p;
-        w.length = 1;
-        w.timeoutMs = wait;
-        call(g, w);
-        if (w.result < 0) {
-            sockReportError("sockRecv: select() failed");
+    while (got < length) {
+        if (readOnce) {
+            if (g->timeouts.nextRead == -1) {
+                logWritef("sockRecv: sock %x, len read %d -- Nowait mode\n", sock, got);
+                break;
+            }
+            wait = capped(g->timeouts.nextRead, g->timeouts.bound);
+        }
+        if (rb.pendingError) {
+            setSysError(g, rb.pendingError);
+            rb.pendingError = 0;
+            logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
             return -1;
         }
-        if (w.result == 0) {
-            setError(g, 10060);
-            why = " -- Timeout";
-            break;
+        const Fill f = fill(g, rb, wait);
+        if (f == Fill::Data) {
+            take();
+            readOnce = true;
+            continue;
         }
-        ProxyRequest r;
-        r.op = ProxyOp::Recv;
-        r.sock = sock;
-        r.buffer = buffer + got;
-        r.length = static_cast<std::size_t>(length - got);
-        call(g, r);
-        if (r.result == 0) {
+        if (f == Fill::Closed) {
             setError(g, 0);
             why = " -- socket closed";
             break;
         }
-        if (r.result < 0) {
+        if (f == Fill::Error || f == Fill::Abandoned) {
+            rb.pendingError = 0;
+            if (f == Fill::Abandoned)
+                setError(g, kSockInterrupted);
             logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
             return -1;
         }
-        got += static_cast<int>(r.result);
-        if (got >= length)
-            break;
-        if (g->timeouts.nextRead == -1) {
-            logWritef("sockRecv: sock %x, len read %d -- Nowait mode\n", sock, got);
-            break;
+        if (f == Fill::Failed) {
+            sockReportError("sockRecv: select() failed");
+            return -1;
         }
-        wait = g->timeouts.nextRead > 0 ? g->timeouts.nextRead : g->timeouts.bound;
+        setError(g, 10060);
+        why = " -- Timeout";
+        if (logIsOn())
+            logWritef("sockRecv: sock %x -- Timeout: len read %d, T/O values %ld / %ld\n", sock, got,
+                      static_cast<long>(g->timeouts.firstRead), static_cast<long>(g->timeouts.nextRead));
+        break;
     }
     if (*why)
         logWritef("sockRecv: sock %x, stat %d%s\n", sock, got, why);
@@ -649,31 +933,65 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     SockGlobals* g = sockGlobals();
     if (!g || count <= 0 || count > 64)
         return -1;
+    // Bytes already read ahead make a socket ready without asking the system.
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto b = socks[i] >= 0 ? g->buffer(socks[i], false) : nullptr;
+        ready[i] = b && (b->available() > 0 || b->pendingError) ? 1 : 0;
+        n += ready[i];
+    }
+    if (n > 0)
+        return n;
     if (timeoutMs == -1)
         timeoutMs = g->timeouts.firstRead;
     // Under one second the original waited without limit; every wait has a bound here.
     if (timeoutMs < 1000)
         timeoutMs = g->timeouts.bound;
-    std::array<pollfd, 64> fds{};
-    for (int i = 0; i < count; ++i) {
-        fds[static_cast<std::size_t>(i)] = pollfd{socks[i], POLLIN, 0};
-        ready[i] = 0;
+    timeoutMs = capped(timeoutMs, g->timeouts.bound);
+    if (count == 1 && socks[0] >= 0) {
+        // One socket: waiting for it is reading ahead from it.
+        const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);
+        RecvBuffer& rb = *held;
+        if (rb.pendingError) {
+            ready[0] = 1;
+            return 1;
+        }
+        switch (fill(g, rb, timeoutMs)) {
+        case Fill::Data:
+        case Fill::Closed:
+        case Fill::Error:
+            ready[0] = 1;
+            return 1; // the next read tells what came
+        case Fill::TimedOut:
+            setError(g, 10060);
+            return 0;
+        case Fill::Abandoned:
+            setError(g, kSockInterrupted);
+            logWrite("sockWait: wait abandoned by the host\n");
+            return -1;
+        case Fill::Failed:
+            sockReportError("sockWait: select() failed");
+            return -1;
+        }
     }
-    ProxyRequest w;
-    w.op = ProxyOp::PollRead;
-    w.buffer = fds.data();
-    w.length = static_cast<std::size_t>(count);
-    w.timeoutMs = timeoutMs;
-    call(g, w);
-    if (w.result < 0) {
+    std::array<pollfd, 64> fds{};
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{socks[i], POLLIN, 0};
+    const Wait w = waitFor(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    if (w == Wait::Failed) {
+        waitFailed(g, w);
         sockReportError("sockWait: select() failed");
         return -1;
     }
-    if (w.result == 0) {
+    if (w == Wait::Abandoned) {
+        waitFailed(g, w);
+        logWrite("sockWait: wait abandoned by the host\n");
+        return -1;
+    }
+    if (w == Wait::TimedOut) {
         setError(g, 10060);
         return 0;
     }
-    int n = 0;
     for (int i = 0; i < count; ++i) {
         const short re = fds[static_cast<std::size_t>(i)].revents;
         ready[i] = socks[i] >= 0 && (re & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
@@ -697,6 +1015,7 @@ bool sockClose(int sock)
         }
     }
     logWritef("sockClose: sock %x\n", sock);
+    g->forget(sock);
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
     logWritef("closeSocket: %x\n", sock);
@@ -709,19 +1028,39 @@ bool sockSetOption(int sock, int level, int option, const void* value, int lengt
 {
     int lvl;
     switch (level) {
-    case 1: lvl = SOL_SOCKET; break;
-    case 2: lvl = IPPROTO_TCP; break;
-    default: logWritef("getSockOptLevel: invalid level %d\n", level); return false;
+    case 1:
+        lvl = SOL_SOCKET;
+        break;
+    case 2:
+        lvl = IPPROTO_TCP;
+        break;
+    default:
+        logWritef("getSockOptLevel: invalid level %d\n", level);
+        return false;
     }
     int opt;
     switch (option) {
-    case 1: opt = SO_KEEPALIVE; break;
-    case 2: opt = SO_RCVBUF; break;
-    case 3: opt = SO_SNDBUF; break;
-    case 4: opt = TCP_NODELAY; break;
-    case 5: opt = SO_LINGER; break;
-    case 6: opt = SO_REUSEADDR; break;
-    default: logWritef("getSockOptLevel: invalid OptName %d\n", option); return false;
+    case 1:
+        opt = SO_KEEPALIVE;
+        break;
+    case 2:
+        opt = SO_RCVBUF;
+        break;
+    case 3:
+        opt = SO_SNDBUF;
+        break;
+    case 4:
+        opt = TCP_NODELAY;
+        break;
+    case 5:
+        opt = SO_LINGER;
+        break;
+    case 6:
+        opt = SO_REUSEADDR;
+        break;
+    default:
+        logWritef("getSockOptLevel: invalid OptName %d\n", option);
+        return false;
     }
     if (::setsockopt(sock, lvl, opt, value, static_cast<socklen_t>(length)) != 0) {
         setSysError(sockGlobals(), errno);
@@ -741,8 +1080,8 @@ bool sockGetHostAddress(const char* host, std::string& out, std::size_t room)
 {
     out.clear();
     char own[256] = {};
-    const bool local = !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") ||
-                       !std::strcmp(host, "LOCALHOST");
+    const bool local =
+        !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") || !std::strcmp(host, "LOCALHOST");
     // This computer's address does not change while the process runs: look it up once, so
     // every new thread does not wait on the resolver again.
     static std::mutex ownLock;
@@ -762,12 +1101,7 @@ bool sockGetHostAddress(const char* host, std::string& out, std::size_t room)
         host = own;
     }
     std::string address;
-    ProxyRequest l;
-    l.op = ProxyOp::Lookup;
-    l.name = host;
-    l.text = &address;
-    call(sockGlobals(), l);
-    const bool ok = l.result == 1;
+    const bool ok = lookupHost(sockGlobals(), host, address);
     if (ok)
         out = address.substr(0, room);
     if (local) {
@@ -784,7 +1118,10 @@ int sockGetLastErrorNo()
     return g ? g->lastSockError : 0;
 }
 
-void sockSetLastErrorNo(int n) { setError(sockGlobals(), n); }
+void sockSetLastErrorNo(int n)
+{
+    setError(sockGlobals(), n);
+}
 
 const char* sockErrorText(int n)
 {
@@ -793,27 +1130,56 @@ const char* sockErrorText(int n)
         const char* text;
     };
     static const Entry kTexts[] = {
-        {10004, "Interrupted system call"}, {10009, "Bad file number"}, {10013, "Access denied"},
-        {10014, "Bad address"}, {10022, "Invalid argument"}, {10024, "Too many open files"},
-        {10035, "Operation would block"}, {10036, "Operation now in progress"},
-        {10037, "Operation already in progress"}, {10038, "Socket operation on non-socket"},
-        {10039, "Destination address required"}, {10040, "Message too long"},
-        {10041, "Protocol is wrong type for socket"}, {10042, "Bad protocol option"},
-        {10043, "Protocol not supported"}, {10044, "Socket type not supported"},
-        {10045, "Operation not supported on socket"}, {10046, "Protocol family not supported"},
-        {10047, "Address family not supported by protocol family"}, {10048, "Address already in use"},
-        {10049, "Can't assign requested address"}, {10050, "Network is down"},
-        {10051, "ICMP network unreachable"}, {10052, "Network was reset"},
-        {10053, "Software caused connection abort"}, {10054, "Connection reset by peer"},
-        {10055, "No buffer space is supported"}, {10056, "Socket is already connected"},
-        {10057, "Socket is not connected"}, {10058, "Can't send after socket shutdown"},
-        {10059, "Too many references"}, {10060, "Connection timed out"}, {10061, "Connection refused"},
-        {10062, "Too many levels of symbolic links"}, {10063, "Name too long"}, {10064, "Host is down"},
-        {10065, "Host is unreachable"}, {10066, "Directory not empty"}, {10067, "EPROCLIM returned"},
-        {10068, "EUSERS returned"}, {10069, "Disk quota exceeded"}, {10070, "ESTALE returned"},
-        {10071, "The object is remote"}, {10091, "System not ready"}, {10092, "Version is not supported"},
-        {10093, "Not initialized"}, {11001, "Host not found"}, {11002, "Try again"},
-        {11003, "Non-recoverable error"}, {11004, "No data record available"},
+        {10004, "Interrupted system call"},
+        {10009, "Bad file number"},
+        {10013, "Access denied"},
+        {10014, "Bad address"},
+        {10022, "Invalid argument"},
+        {10024, "Too many open files"},
+        {10035, "Operation would block"},
+        {10036, "Operation now in progress"},
+        {10037, "Operation already in progress"},
+        {10038, "Socket operation on non-socket"},
+        {10039, "Destination address required"},
+        {10040, "Message too long"},
+        {10041, "Protocol is wrong type for socket"},
+        {10042, "Bad protocol option"},
+        {10043, "Protocol not supported"},
+        {10044, "Socket type not supported"},
+        {10045, "Operation not supported on socket"},
+        {10046, "Protocol family not supported"},
+        {10047, "Address family not supported by protocol family"},
+        {10048, "Address already in use"},
+        {10049, "Can't assign requested address"},
+        {10050, "Network is down"},
+        {10051, "ICMP network unreachable"},
+        {10052, "Network was reset"},
+        {10053, "Software caused connection abort"},
+        {10054, "Connection reset by peer"},
+        {10055, "No buffer space is supported"},
+        {10056, "Socket is already connected"},
+        {10057, "Socket is not connected"},
+        {10058, "Can't send after socket shutdown"},
+        {10059, "Too many references"},
+        {10060, "Connection timed out"},
+        {10061, "Connection refused"},
+        {10062, "Too many levels of symbolic links"},
+        {10063, "Name too long"},
+        {10064, "Host is down"},
+        {10065, "Host is unreachable"},
+        {10066, "Directory not empty"},
+        {10067, "EPROCLIM returned"},
+        {10068, "EUSERS returned"},
+        {10069, "Disk quota exceeded"},
+        {10070, "ESTALE returned"},
+        {10071, "The object is remote"},
+        {10091, "System not ready"},
+        {10092, "Version is not supported"},
+        {10093, "Not initialized"},
+        {11001, "Host not found"},
+        {11002, "Try again"},
+        {11003, "Non-recoverable error"},
+        {11004, "No data record available"},
     };
     for (const auto& e : kTexts)
         if (e.n == n)

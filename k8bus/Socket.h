@@ -1,10 +1,12 @@
 #pragma once
 // The bus library's TCP layer: connect, send everything, receive an exact count with bounded
-// waits, wait on several sockets, accept from the process-wide listen table. Blocking calls of a
-// thread go through its own socket proxy thread (two eventfds hand requests over), as hosts
-// expect; sending is done directly. Error numbers are Winsock's, so texts and logs keep them.
+// waits, wait on several sockets, accept from the process-wide listen table. Socket waits run on
+// the calling thread in short slices, with the host's yield hook between slices, so a host's
+// window stays alive; name lookups, which cannot be polled, go to the thread's socket proxy
+// thread. Error numbers are Winsock's, so texts and logs keep them.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace zs::k8bus {
@@ -35,19 +37,47 @@ std::string sockErrorDescription();
 /// The text and the error description to the error output, and an error event (0xC0000001).
 void sockReportError(const char* text);
 
-/// Per-thread waits in milliseconds. The original waited without limit where `firstRead` is 0;
-/// every such wait is bounded by `bound` instead. Defaults: 0, 30000, one hour, 30 s connect.
+/// The bound of every wait when the profile does not set one ("Kor8 Bus" / kWaitTimeoutKey).
+inline constexpr int kDefaultWaitBoundMs = 300 * 1000;
+/// Profile key (section "Kor8 Bus", seconds) that sets the bound of every wait.
+inline constexpr const char* kWaitTimeoutKey = "K8WaitTimeout";
+/// The socket error number of a wait that the host's yield hook abandoned (WSAEINTR).
+inline constexpr int kSockInterrupted = 10004;
+
+/// Per-thread waits in milliseconds. Where a wait had no limit (`firstRead` 0, `accept` 0,
+/// `connect` 0, a sockWait below one second) it lasts `bound`, and no wait lasts longer than
+/// `bound`. `bound` comes from the profile when the thread's socket state is made.
 struct SockTimeouts {
     int firstRead = 0;
     int nextRead = 30000;
     int accept = 0;
-    int bound = 3600 * 1000;
-    int connect = 30000;
+    int bound = kDefaultWaitBoundMs;
+    int connect = 0;
 };
 SockTimeouts sockGetTimeouts();
 void sockSetTimeouts(const SockTimeouts& t);
-/// Whether the thread's blocking calls go through its proxy thread.
+/// Whether the thread's proxy thread runs (name lookups go through it).
 bool sockProxyActive();
+
+/// Called on the waiting thread between slices of every blocking wait (the host lets its window
+/// events run). Returning false abandons the wait: the call fails with kSockInterrupted.
+using YieldHook = std::function<bool()>;
+/// Installs the calling thread's hook (empty: none) and gives back the one it replaces.
+YieldHook sockSetYieldHook(YieldHook hook);
+
+/// Installs a hook on the calling thread for the life of the object.
+class ScopedYieldHook {
+  public:
+    explicit ScopedYieldHook(YieldHook hook)
+        : m_previous(sockSetYieldHook(std::move(hook)))
+    {}
+    ~ScopedYieldHook() { sockSetYieldHook(std::move(m_previous)); }
+    ScopedYieldHook(const ScopedYieldHook&) = delete;
+    ScopedYieldHook& operator=(const ScopedYieldHook&) = delete;
+
+  private:
+    YieldHook m_previous;
+};
 
 /// Process-wide listen table (1001 entries): registers a listening socket for doAccept.
 bool sockListenRegister(int port, int sock);

@@ -3,10 +3,14 @@
 #include "threadglob/ThreadGlob.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +26,7 @@ struct TraceState : ThreadSlotState {
     int fd = -1;
     char prefix[16] = {};
     std::size_t prefixLength = 0;
+    std::uint64_t sinceCheck = 0; ///< bytes this thread wrote since it last looked at the file's size
     ~TraceState() override
     {
         if (fd >= 0)
@@ -31,8 +36,39 @@ struct TraceState : ThreadSlotState {
 
 std::mutex g_folderLock;
 std::string g_folderOverride;
+std::atomic<std::uint64_t> g_sizeLimit{kDefaultTraceSizeLimit};
 
-unsigned long threadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
+unsigned long threadId()
+{
+    return static_cast<unsigned long>(::syscall(SYS_gettid));
+}
+
+// A folder of the user's own: a directory owned by us that nobody else may write into.
+bool ownPrivateFolder(const char* path)
+{
+    struct stat st {};
+    return path && *path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the trace file for appending: never through a symbolic link, only a regular file of
+// ours with one name, and private to us (0600). -1 when it cannot be had.
+int openTraceFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
+        ::close(fd);
+        return -1;
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 void logOpen()
 {
@@ -46,7 +82,8 @@ void logOpen()
     std::snprintf(st->prefix, sizeof st->prefix, "%lx: ", threadId());
     st->prefixLength = std::strlen(st->prefix);
     // O_APPEND makes every piece's append atomic against other threads and processes.
-    st->fd = ::open(traceFilePath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    st->fd = openTraceFile(traceFilePath());
+    st->sinceCheck = 0;
     if (st->fd < 0)
         return;
     std::time_t now = std::time(nullptr);
@@ -55,6 +92,30 @@ void logOpen()
     logWrite("\n");
     logWritef("logOpen: threadId 0x%lx at %d/%d/%d %d:%02d:%02d\r\n", threadId(), tm.tm_year + 1900, tm.tm_mon + 1,
               tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+// Every so often a thread looks at the file it appends to. Past the size limit the file is
+// renamed to k8bus.log.1 (replacing the older one) and a new one begun; a thread whose file was
+// renamed by another thread or process moves on to the new file.
+void rollOverIfDue(TraceState& st)
+{
+    const std::uint64_t limit = g_sizeLimit.load(std::memory_order_relaxed);
+    if (st.sinceCheck < std::min<std::uint64_t>(64 * 1024, limit / 8 + 1))
+        return;
+    st.sinceCheck = 0;
+    struct stat mine {};
+    if (::fstat(st.fd, &mine) != 0)
+        return;
+    const std::string path = traceFilePath();
+    struct stat named {};
+    const bool same = ::lstat(path.c_str(), &named) == 0 && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+    if (same && static_cast<std::uint64_t>(mine.st_size) < limit)
+        return;
+    if (same && ::rename(path.c_str(), (path + ".1").c_str()) != 0)
+        return;
+    ::close(st.fd);
+    st.fd = -1;
+    logOpen();
 }
 
 } // namespace
@@ -67,8 +128,10 @@ std::string traceFilePath()
         folder = g_folderOverride;
     }
     if (folder.empty()) {
+        // The user's own runtime folder when there is one, else the temporary folder.
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         const char* tmp = std::getenv("TMPDIR");
-        folder = (tmp && *tmp) ? tmp : "/tmp";
+        folder = ownPrivateFolder(runtime) ? runtime : (tmp && *tmp) ? tmp : "/tmp";
     }
     if (folder.back() != '/')
         folder += '/';
@@ -81,6 +144,11 @@ void setTraceFolderOverride(const std::string& folder)
     g_folderOverride = folder;
 }
 
+void setTraceSizeLimit(std::uint64_t bytes)
+{
+    g_sizeLimit.store(bytes > 0 ? bytes : kDefaultTraceSizeLimit);
+}
+
 bool logWrite(const char* text, long length)
 {
     auto* st = threadSlotAs<TraceState>(kSlotTrace);
@@ -91,6 +159,10 @@ bool logWrite(const char* text, long length)
             return false;
     }
     if (st->fd < 0 || !text)
+        return false;
+    rollOverIfDue(*st);
+    st = threadSlotAs<TraceState>(kSlotTrace);
+    if (!st || st->fd < 0)
         return false;
     std::size_t remaining = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
     const char* p = text;
@@ -126,12 +198,16 @@ bool logWrite(const char* text, long length)
             logClose();
             return false;
         }
+        st->sinceCheck += used;
         std::memcpy(piece, st->prefix, st->prefixLength);
         used = st->prefixLength;
     }
-    if (used > st->prefixLength && ::write(st->fd, piece, used) != static_cast<ssize_t>(used)) {
-        logClose();
-        return false;
+    if (used > st->prefixLength) {
+        if (::write(st->fd, piece, used) != static_cast<ssize_t>(used)) {
+            logClose();
+            return false;
+        }
+        st->sinceCheck += used;
     }
     return true;
 }

@@ -1,9 +1,12 @@
 #pragma once
-// The bus library's trace file k8bus.log in the temporary folder. Each thread appends through
-// its own descriptor and marks every piece it writes with its thread id, so the lines of the
-// host's thread, of its socket proxy thread and of other callers can be told apart.
+// The bus library's trace file k8bus.log in the user's runtime folder (else the temporary
+// folder). Each thread appends through its own descriptor and marks every piece it writes with
+// its thread id, so the lines of the host's thread, of its socket proxy thread and of other
+// callers can be told apart. The file is private (0600), never opened through a symbolic link,
+// and rolled over to k8bus.log.1 when it passes its size limit.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zs::k8bus {
@@ -11,7 +14,10 @@ namespace zs::k8bus {
 /// Appends text (length -1: up to the NUL). LF becomes CR LF; pieces are at most 256 bytes.
 /// Returns false when tracing is off for the thread or the write failed.
 bool logWrite(const char* text, long length = -1);
-inline bool logWrite(const std::string& text) { return logWrite(text.data(), static_cast<long>(text.size())); }
+inline bool logWrite(const std::string& text)
+{
+    return logWrite(text.data(), static_cast<long>(text.size()));
+}
 /// printf-style helper for the library's own fixed formats (never a format from settings).
 bool logWritef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// True while the thread has not tried to open the file yet, or has it open.
@@ -20,9 +26,14 @@ bool logIsOn();
 bool logDump(const unsigned char* bytes, std::size_t length, int mode);
 void logClose();
 
-/// The folder the file goes in: $TMPDIR, else /tmp. Tests point it elsewhere with
-/// setTraceFolderOverride (process-wide; threads that already opened the file keep theirs).
+inline constexpr std::uint64_t kDefaultTraceSizeLimit = 8u * 1024 * 1024;
+
+/// The file's path: in $XDG_RUNTIME_DIR when that is a private folder of ours, else in $TMPDIR,
+/// else in /tmp. Tests point it elsewhere with setTraceFolderOverride (process-wide; threads
+/// that already opened the file keep theirs).
 std::string traceFilePath();
 void setTraceFolderOverride(const std::string& folder);
+/// The size past which the file is rolled over (process-wide; 0 restores the default).
+void setTraceSizeLimit(std::uint64_t bytes);
 
 } // namespace zs::k8bus

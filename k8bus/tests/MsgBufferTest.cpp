@@ -9,7 +9,10 @@
 
 namespace {
 
-std::string bytes(const unsigned char* p, std::size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+std::string bytes(const unsigned char* p, std::size_t n)
+{
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
 std::string hex(const std::string& s)
 {
     static const char* d = "0123456789abcdef";
@@ -22,7 +25,10 @@ std::string hex(const std::string& s)
     }
     return out;
 }
-const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+const unsigned char* u(const char* s)
+{
+    return reinterpret_cast<const unsigned char*>(s);
+}
 
 TEST(MsgBuffer, InitWritesTheHeader)
 {
@@ -53,10 +59,20 @@ TEST(MsgBuffer, ParametersAndCount)
     EXPECT_EQ(msgSetParamNum(0), 1);
     EXPECT_EQ(msgSetParam(0, nullptr), 1);
     msgSetNumParams(300);
-    EXPECT_EQ(hex(bytes(buf, msgLength())), hex(std::string("\x00\x01\x2c", 3) + std::string("\x00\x03" "abc", 5) +
-                                                 std::string("\x00\x0a" "4294967295", 12) +
-                                                 std::string("\x00\x0a" "4294967295", 12) +
-                                                 std::string("\x00\x01" "0", 3) + std::string("\x00\x00", 2)));
+    EXPECT_EQ(hex(bytes(buf, msgLength())), hex(std::string("\x00\x01\x2c", 3) +
+                                                std::string("\x00\x03"
+                                                            "abc",
+                                                            5) +
+                                                std::string("\x00\x0a"
+                                                            "4294967295",
+                                                            12) +
+                                                std::string("\x00\x0a"
+                                                            "4294967295",
+                                                            12) +
+                                                std::string("\x00\x01"
+                                                            "0",
+                                                            3) +
+                                                std::string("\x00\x00", 2)));
 }
 
 TEST(MsgBuffer, CapacityCutsAndRefusals)
@@ -75,6 +91,18 @@ TEST(MsgBuffer, CapacityCutsAndRefusals)
     EXPECT_EQ(area[0], 0xEE);
     EXPECT_EQ(msgStoreParam(area, 3, 0, nullptr), 2);
     EXPECT_EQ(hex(bytes(area, 2)), "00 00");
+    // An empty parameter needs only its length field: room 2 is enough, room 1 is not.
+    unsigned char two[3] = {0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(msgStoreParam(two, 2, 0, u("ignored")), 2);
+    EXPECT_EQ(hex(bytes(two, 3)), "00 00 ee");
+    unsigned char one[2] = {0xEE, 0xEE};
+    EXPECT_EQ(msgStoreParam(one, 1, 0, nullptr), 0);
+    EXPECT_EQ(hex(bytes(one, 2)), "ee ee");
+    // The last two bytes of a message take an empty parameter, which leaves it exactly full.
+    unsigned char five[5];
+    msgInit(1, five, sizeof five);
+    EXPECT_EQ(msgSetParam(0, nullptr), 0);
+    EXPECT_EQ(hex(bytes(five, msgLength())), "01 00 00 00 00");
 }
 
 TEST(MsgBuffer, ArrayParameterTable)
@@ -88,11 +116,19 @@ TEST(MsgBuffer, ArrayParameterTable)
     };
     const Case cases[] = {
         {"empty list", "()", 64, 6, std::string("\x00\x04\x00\x01\x00\x00", 6)},
-        {"two elements", "(a,bc)", 64, 11, std::string("\x00\x09\x00\x02\x00\x01" "a" "\x00\x02" "bc", 11)},
+        {"two elements", "(a,bc)", 64, 11,
+         std::string("\x00\x09\x00\x02\x00\x01"
+                     "a"
+                     "\x00\x02"
+                     "bc",
+                     11)},
         {"no opening parenthesis", "a,b)", 64, -1, ""},
         {"no closing parenthesis", "(a,b", 64, -1, ""},
         {"no room", "(a,b)", 8, -2, ""},
-        {"text after the list ignored", "(x)tail", 64, 7, std::string("\x00\x05\x00\x01\x00\x01" "x", 7)},
+        {"text after the list ignored", "(x)tail", 64, 7,
+         std::string("\x00\x05\x00\x01\x00\x01"
+                     "x",
+                     7)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -73,7 +73,7 @@ TEST_F(BusTest, ListenTableAcceptsAndFillsUp)
         EXPECT_GE(s, 0);
         EXPECT_TRUE(sockClose(s));
         EXPECT_EQ(sockOpen(nullptr, port + 1 == 65536 ? 1 : port + 1, true), -1); // not listened on
-        EXPECT_TRUE(sockClose(lfd));                                                 // a listened socket stays open
+        EXPECT_TRUE(sockClose(lfd));                                              // a listened socket stays open
         EXPECT_EQ(::fcntl(lfd, F_GETFD), FD_CLOEXEC);
     });
     // Fill the table with 1001 entries: the 1002nd port finds it full.
@@ -119,9 +119,15 @@ TEST_F(BusTest, MutatedRepliesNeverCrashOrHang)
             for (int e = 0; e < edits; ++e) {
                 const std::size_t at = rng() % reply.size();
                 switch (rng() % 3) {
-                case 0: reply[at] = static_cast<char>(rng()); break;
-                case 1: reply.erase(at, 1 + rng() % 3); break;
-                default: reply.insert(at, 1, static_cast<char>(rng())); break;
+                case 0:
+                    reply[at] = static_cast<char>(rng());
+                    break;
+                case 1:
+                    reply.erase(at, 1 + rng() % 3);
+                    break;
+                default:
+                    reply.insert(at, 1, static_cast<char>(rng()));
+                    break;
                 }
                 if (reply.empty())
                     reply = "\x00";
@@ -142,7 +148,7 @@ TEST_F(BusTest, MutatedRepliesNeverCrashOrHang)
             EXPECT_LE(room, 200);
             EXPECT_GE(n, 0);
             ::close(fds[1]);
-            ::close(k.busSocket);
+            sockClose(k.busSocket); // through the layer: its read-ahead for the number goes too
             k.busSocket = -1;
             k.systemIndex = -1;
         }

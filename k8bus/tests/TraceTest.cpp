@@ -117,5 +117,47 @@ TEST_F(BusTest, UnwritableFolderTracesNothingAndFailsNothing)
     }).join();
 }
 
+TEST_F(BusTest, PlantedSymlinkIsNotFollowed)
+{
+    // Someone else's link at the trace file's name, pointing at a file of the user's.
+    const auto victim = m_env.root() / "victim.txt";
+    zs::test::writeFile(victim, "precious\n");
+    std::filesystem::create_symlink(victim, m_env.root() / "k8bus.log");
+    std::thread([] {
+        EXPECT_FALSE(logWrite("must not land anywhere\n"));
+        EXPECT_FALSE(logIsOn()); // tracing is off for this thread, nothing fails
+    }).join();
+    EXPECT_EQ(zs::test::readFile(victim), "precious\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(m_env.root() / "k8bus.log"));
+}
+
+TEST_F(BusTest, TraceFileIsPrivateAndRollsOverAtItsLimit)
+{
+    const auto file = m_env.root() / "k8bus.log";
+    const auto older = m_env.root() / "k8bus.log.1";
+    // A file left readable by others from an earlier version is made private on open.
+    zs::test::writeFile(file, "old\n");
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    setTraceSizeLimit(4096);
+    const std::string line(99, 'x');
+    std::thread([&] {
+        for (int i = 0; i < 200; ++i) // about 20 kB through a 4 kB limit
+            ASSERT_TRUE(logWrite(line + "\n"));
+    }).join();
+    setTraceSizeLimit(0);
+    auto mode = [](const std::filesystem::path& p) {
+        return std::filesystem::status(p).permissions() & std::filesystem::perms::all;
+    };
+    ASSERT_TRUE(std::filesystem::exists(older));
+    EXPECT_EQ(mode(file), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(mode(older), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // Each file stays near the limit: it is looked at every limit/8 bytes and one piece may follow.
+    EXPECT_LE(std::filesystem::file_size(file), 4096u + 4096u / 8 + 2 * 256);
+    EXPECT_LE(std::filesystem::file_size(older), 4096u + 4096u / 8 + 2 * 256);
+    // The new file starts with the thread's logOpen line again.
+    EXPECT_NE(traceText().find("logOpen: threadId 0x"), std::string::npos);
+    EXPECT_EQ(traceText().find("old\n"), std::string::npos);
+}
+
 } // namespace
 } // namespace zs::k8bus::test

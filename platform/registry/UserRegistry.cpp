@@ -1,5 +1,7 @@
 #include "registry/UserRegistry.h"
 
+#include "registry/IniFile.h"
+
 #include "fs/AtomicFile.h"
 
 #include <algorithm>
@@ -9,26 +11,12 @@
 namespace zs::registry {
 namespace {
 
-// One section of the file: its key path as written and its values in file order.
-struct Section {
-    std::string key;
-    std::vector<std::pair<std::string, std::string>> values;
-};
+// One section of the file: its key path as written and its values (unescaped) in file order.
+using Section = IniSection;
 
 bool equalNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
+    return sameIniName(a, b);
 }
 
 // Values are stored escaped so that any text (line breaks, '=' and leading blanks included)
@@ -39,14 +27,23 @@ std::string escape(std::string_view s)
     out.reserve(s.size());
     for (char c : s) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         case ' ':
             out += (out.empty() ? "\\s" : " ");
             break;
-        default: out += c;
+        default:
+            out += c;
         }
     }
     if (!out.empty() && out.back() == ' ')
@@ -79,28 +76,10 @@ std::string escapeName(std::string_view s)
 
 std::vector<Section> load(const std::filesystem::path& file)
 {
-    std::vector<Section> sections;
-    std::string text;
-    if (!zs::fs::readWholeFile(file, text))
-        return sections;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string_view line = trim(std::string_view(text).substr(pos, end - pos));
-        pos = end + 1;
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        if (line.front() == '[' && line.back() == ']') {
-            sections.push_back({std::string(line.substr(1, line.size() - 2)), {}});
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos || sections.empty())
-            continue;
-        sections.back().values.emplace_back(std::string(trim(line.substr(0, eq))), unescape(line.substr(eq + 1)));
-    }
+    std::vector<Section> sections = std::move(IniFile::load(file).sections());
+    for (auto& section : sections)
+        for (auto& entry : section.values)
+            entry.second = unescape(entry.second);
     return sections;
 }
 
@@ -110,7 +89,7 @@ std::string serialise(const std::vector<Section>& sections)
     for (const auto& s : sections) {
         if (!out.empty())
             out += '\n';
-        out += '[' + s.key + "]\n";
+        out += '[' + s.name + "]\n";
         for (const auto& [name, value] : s.values)
             out += name + '=' + escape(value) + '\n';
     }
@@ -131,14 +110,16 @@ std::string normaliseKey(std::string_view key)
 Section* findSection(std::vector<Section>& sections, std::string_view key)
 {
     for (auto& s : sections)
-        if (equalNoCase(s.key, key))
+        if (equalNoCase(s.name, key))
             return &s;
     return nullptr;
 }
 
 } // namespace
 
-UserRegistry::UserRegistry(std::filesystem::path file) : m_file(std::move(file)) {}
+UserRegistry::UserRegistry(std::filesystem::path file)
+    : m_file(std::move(file))
+{}
 
 std::filesystem::path UserRegistry::defaultFile()
 {
@@ -180,7 +161,8 @@ bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std
         s = &sections.back();
     }
     const std::string cleanName = escapeName(name);
-    auto it = std::find_if(s->values.begin(), s->values.end(), [&](const auto& p) { return equalNoCase(p.first, cleanName); });
+    auto it = std::find_if(s->values.begin(), s->values.end(),
+                           [&](const auto& p) { return equalNoCase(p.first, cleanName); });
     if (it != s->values.end())
         it->second = std::string(text);
     else
@@ -209,9 +191,9 @@ std::vector<std::string> UserRegistry::subkeys(std::string_view keyPath) const
     const std::string prefix = normaliseKey(keyPath) + '\\';
     std::vector<std::string> out;
     for (const auto& s : load(m_file)) {
-        if (s.key.size() <= prefix.size() || !equalNoCase(std::string_view(s.key).substr(0, prefix.size()), prefix))
+        if (s.name.size() <= prefix.size() || !equalNoCase(std::string_view(s.name).substr(0, prefix.size()), prefix))
             continue;
-        std::string child = s.key.substr(prefix.size());
+        std::string child = s.name.substr(prefix.size());
         child = child.substr(0, child.find('\\'));
         if (std::none_of(out.begin(), out.end(), [&](const std::string& o) { return equalNoCase(o, child); }))
             out.push_back(child);
@@ -224,8 +206,8 @@ std::string settingsKey(std::string_view app, std::string_view section)
     return "Software\\" + std::string(app) + '\\' + std::string(section);
 }
 
-std::string getSetting(std::string_view app, std::string_view section, std::string_view name,
-                       std::string_view fallback, const UserRegistry& reg)
+std::string getSetting(std::string_view app, std::string_view section, std::string_view name, std::string_view fallback,
+                       const UserRegistry& reg)
 {
     return reg.value(settingsKey(app, section), name).value_or(std::string(fallback));
 }

@@ -234,6 +234,11 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
     } else if (table == "BUSANDTASK") {
         if (success) {
             for (std::size_t i = 1; i < step.queries.size(); ++i) {
+                // Stop ends the step: no further task is started once the run is stopped.
+                if (m_ctx.state.stopped()) {
+                    success = false;
+                    break;
+                }
                 bool ok = false;
                 m_host.BusAndTask(step.queries.front(), step.queries[i], ok);
                 success = ok;

@@ -12,17 +12,32 @@
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
+#include <system_error>
 
 namespace zs::k8test {
 namespace {
 
+// Listens on 127.0.0.1:port (0: a free port, given back in `port`).
 int listenLoopback(int& port)
 {
-    zs::test::LoopbackSocket socket;
-    if (!socket.ok())
-        throw std::runtime_error("bind/listen failed");
-    port = socket.port();
-    return socket.release();
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw std::system_error(e, std::generic_category(), "bind/listen failed");
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
 }
 
 bool readable(int fd, int timeoutMs)
@@ -156,9 +171,29 @@ DaemonConnection::~DaemonConnection()
     close();
 }
 
-DaemonDouble::DaemonDouble(Script script) : m_script(std::move(script))
+DaemonDouble::DaemonDouble(Script script)
+    : m_script(std::move(script))
 {
     m_listen = listenLoopback(m_port);
+    m_stop = ::eventfd(0, EFD_CLOEXEC);
+    m_thread = std::thread([this] { run(); });
+}
+
+DaemonDouble::DaemonDouble(Script script, int port)
+    : m_script(std::move(script))
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (;;) {
+        m_port = port;
+        try {
+            m_listen = listenLoopback(m_port);
+            break;
+        } catch (const std::system_error& e) {
+            if (e.code().value() != EADDRINUSE || std::chrono::steady_clock::now() > deadline)
+                throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     m_stop = ::eventfd(0, EFD_CLOEXEC);
     m_thread = std::thread([this] { run(); });
 }

@@ -16,8 +16,11 @@
 namespace zs::k8test {
 
 class DaemonConnection {
-public:
-    DaemonConnection(int fd, class DaemonDouble& owner) : m_fd(fd), m_owner(owner) {}
+  public:
+    DaemonConnection(int fd, class DaemonDouble& owner)
+        : m_fd(fd)
+        , m_owner(owner)
+    {}
     /// The next whole request; nothing when the client closed or 5 seconds passed.
     std::optional<Request> next(int timeoutMs = 5000);
     void send(const std::string& bytes);
@@ -36,7 +39,7 @@ public:
 
     ~DaemonConnection();
 
-private:
+  private:
     bool readExact(int fd, std::string& out, std::size_t n, int timeoutMs);
     int m_fd;
     int m_outListen = -1;
@@ -45,16 +48,19 @@ private:
 };
 
 class DaemonDouble {
-public:
+  public:
     using Script = std::function<void(DaemonConnection&, int connectionIndex)>;
     explicit DaemonDouble(Script script);
+    /// Listens on 127.0.0.1:`port` (the daemon's well-known port, for callers that cannot be
+    /// told another). While another test holds the port it tries again, for up to a minute.
+    DaemonDouble(Script script, int port);
     ~DaemonDouble();
 
     int port() const { return m_port; }
     std::vector<Request> received() const;
     int connections() const { return m_connections.load(); }
 
-private:
+  private:
     friend class DaemonConnection;
     void record(const Request& r);
     void run();

@@ -1,3 +1,4 @@
+#include "registry/IniFile.h"
 #include "registry/UserRegistry.h"
 
 #include "testsupport/TestEnv.h"
@@ -10,7 +11,8 @@ using namespace zs::registry;
 TEST(UserRegistry, FileLivesUnderXdgConfigHome)
 {
     zs::test::ScopedTestEnv env;
-    EXPECT_EQ(UserRegistry::defaultFile().parent_path().parent_path(), std::filesystem::path(std::getenv("XDG_CONFIG_HOME")));
+    EXPECT_EQ(UserRegistry::defaultFile().parent_path().parent_path(),
+              std::filesystem::path(std::getenv("XDG_CONFIG_HOME")));
 }
 
 TEST(UserRegistry, ValuesRoundTripAnyText)
@@ -30,7 +32,7 @@ TEST(UserRegistry, ValuesRoundTripAnyText)
     EXPECT_TRUE(reg.removeValue("Software\\App\\Settings", "Text"));
     EXPECT_FALSE(reg.value("Software\\App\\Settings", "Text"));
 
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(reg.file().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
@@ -45,4 +47,49 @@ TEST(UserRegistry, SubkeysAndSettingsShorthand)
     ASSERT_TRUE(reg.setValue("Net\\Interfaces\\eth0", "NameServer", "1"));
     ASSERT_TRUE(reg.setValue("Net\\Interfaces\\eth1\\Deeper", "NameServer", "2"));
     EXPECT_EQ(reg.subkeys("Net\\Interfaces"), (std::vector<std::string>{"eth0", "eth1"}));
+}
+
+// The one INI reader, as a hand-written profile file (kor8.ini) gives it its text.
+TEST(IniFile, ProfileFileTable)
+{
+    const IniFile ini = IniFile::parse("orphan=before any section\n"
+                                       "; comment\n"
+                                       "# another\n"
+                                       "[Environment]\r\n"
+                                       "  K8API_CLIENT_DIR = C:\\Tools\\new \r\n"
+                                       "K8API_CLIENT_CMD=xterm -T \"Korvi %s:%d\" -e telnet %s %d\n"
+                                       "Quoted=\"  kept blanks  \"\n"
+                                       "NoEquals\n"
+                                       "[ Kor8 Bus \n"
+                                       "K8WaitTimeout=120\n"
+                                       "[environment]\n"
+                                       "Later=second section of the same name\n");
+    struct Case {
+        const char* name;
+        const char* section;
+        const char* key;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"backslashes stay as written, blanks around are cut", "Environment", "K8API_CLIENT_DIR", "C:\\Tools\\new"},
+        {"quotes inside the value stay", "ENVIRONMENT", "k8api_client_cmd", "xterm -T \"Korvi %s:%d\" -e telnet %s %d"},
+        {"one pair of enclosing quotes goes", "Environment", "Quoted", "  kept blanks  "},
+        {"a header without its bracket still names a section", "Kor8 Bus", "K8WaitTimeout", "120"},
+        {"a later section of the same name is read too", "Environment", "Later", "second section of the same name"},
+        {"entries before any section belong to none", "", "orphan", std::nullopt},
+        {"a line without '=' is no entry", "Environment", "NoEquals", std::nullopt},
+        {"comments are no entries", "Environment", "; comment", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ini.value(c.section, c.key), c.expected);
+    }
+    EXPECT_TRUE(ini.hasSection("kor8 bus"));
+    EXPECT_FALSE(ini.exists()); // parsed text, not a file
+    zs::test::TempDir dir;
+    EXPECT_FALSE(IniFile::load(dir / "missing.ini").exists());
+    zs::test::writeFile(dir / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
+    const IniFile file = IniFile::load(dir / "kor8.ini");
+    EXPECT_TRUE(file.exists());
+    EXPECT_EQ(file.value("kor8 bus", "K8WAITTIMEOUT"), "2");
 }

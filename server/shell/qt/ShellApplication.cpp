@@ -273,8 +273,12 @@ ShellApplication::ShellApplication(const Options& options)
       m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog),
       m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
-    // The options dialog's Bus & Task call creates the bus controls by their ProgIDs.
-    k8bus::registerClasses(m_registry);
+    // The options dialog's Bus & Task call creates the bus controls by their ProgIDs. While a
+    // control waits on the bus the window's events go on, and Stop ends the wait.
+    k8bus::registerClasses(m_registry, [this] {
+        m_yield.yield();
+        return !m_state.stopped();
+    });
     m_notification =
         std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
     m_alert = std::make_unique<frmAlert>(options.timers ? options.timers() : nullptr);

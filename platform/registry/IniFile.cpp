@@ -1,0 +1,98 @@
+#include "registry/IniFile.h"
+
+#include "fs/AtomicFile.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zs::registry {
+namespace {
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+bool sameIniName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+IniFile IniFile::load(const std::filesystem::path& path)
+{
+    std::string text;
+    if (!zs::fs::readWholeFile(path, text))
+        return IniFile{};
+    IniFile ini = parse(text);
+    ini.m_exists = true;
+    return ini;
+}
+
+IniFile IniFile::parse(std::string_view text)
+{
+    IniFile ini;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view line = trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            // A header without its closing bracket still names the section up to the line's end.
+            const std::size_t close = line.find(']');
+            ini.m_sections.push_back({std::string(trim(line.substr(
+                                          1, close == std::string_view::npos ? std::string_view::npos : close - 1))),
+                                      {}});
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos || ini.m_sections.empty())
+            continue;
+        ini.m_sections.back().values.emplace_back(std::string(trim(line.substr(0, eq))),
+                                                  std::string(trim(line.substr(eq + 1))));
+    }
+    return ini;
+}
+
+bool IniFile::hasSection(std::string_view name) const
+{
+    return section(name) != nullptr;
+}
+
+const IniSection* IniFile::section(std::string_view name) const
+{
+    for (const auto& s : m_sections)
+        if (sameIniName(s.name, name))
+            return &s;
+    return nullptr;
+}
+
+std::optional<std::string> IniFile::value(std::string_view section, std::string_view key) const
+{
+    for (const auto& s : m_sections) {
+        if (!sameIniName(s.name, section))
+            continue;
+        for (const auto& [name, raw] : s.values) {
+            if (!sameIniName(name, key))
+                continue;
+            std::string_view v = raw;
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+                v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace zs::registry

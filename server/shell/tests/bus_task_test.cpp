@@ -1,0 +1,217 @@
+// The program's Bus & Task call against the bus daemon double on 127.0.0.1 (the call always asks
+// for the daemon's default port): the program built as main() builds it on a copy of the demo
+// folder keeps serving its window events while a task runs, and Stop pressed meanwhile ends the
+// step without starting the step's next task.
+
+#include "DaemonDouble.h"
+
+#include "dialogs/qt/OpzioniWindow.h"
+#include "shell/PasswordCodec.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "testsupport/TestEnv.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+using k8test::DaemonConnection;
+using k8test::DaemonDouble;
+using k8test::Reply;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDaemonDefaultPort = 5432;
+
+// The environment variable's value for the life of the object.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value)
+        : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+std::string replaced(std::string text, const std::string& what, const std::string& with)
+{
+    const auto at = text.find(what);
+    EXPECT_NE(at, std::string::npos) << what;
+    return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+struct BusTaskProgram : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+        // The bus trace and profile of this test stay in its own folder.
+        const fs::path run = env.root() / "run";
+        fs::create_directories(run);
+        ::chmod(run.c_str(), 0700);
+        runtimeDir = std::make_unique<ScopedVariable>("XDG_RUNTIME_DIR", run.string());
+        windowsDir = std::make_unique<ScopedVariable>("WINDIR", env.root().string());
+
+        // The logins of the Bus & Task page, and a loading XML whose one step runs the task LUNGO
+        // twice, with A=1 and then A=2.
+        const std::string settings = zs::test::readFile(home / "zentrikServer.xml");
+        zs::test::writeFile(home / "zentrikServer.xml",
+                            replaced(settings, "</zentrikServer>",
+                                     "  <BusAndTask computer=\"127.0.0.1\" systemUserID=\"sys\" systemPassword=\"" +
+                                         CodificaPassword("spw") + "\" operatorUserID=\"oper\" operatorPassword=\"" +
+                                         CodificaPassword("opw") + "\" coDiv=\"01\"/>\n</zentrikServer>"));
+        zs::test::writeFile(home / "zentrikLoading.xml",
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore>\n  <BUSANDTASK>\n"
+                            "    <esegui>si</esegui>\n    <operazione>Task del bus</operazione>\n"
+                            "    <query>LUNGO</query>\n    <query>A=1</query>\n    <query>A=2</query>\n"
+                            "  </BUSANDTASK>\n</Estrattore>\n");
+        ShellApplication::Options options;
+        options.programFolder = home;
+        options.executable = home / "ZentrikServer";
+        app = std::make_unique<ShellApplication>(options);
+        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+        ASSERT_TRUE(app->load());
+    }
+    void TearDown() override
+    {
+        app.reset();
+        windowsDir.reset();
+        runtimeDir.reset();
+        (void)::chdir("/");
+    }
+    bool hasLine(const std::string& prefix)
+    {
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            if (tree.topLevelItem(i)->text(0).toStdString().rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
+
+    zs::test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ScopedVariable> runtimeDir, windowsDir;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+};
+
+// The daemon's side of tasks that take `taskMs` each; `closedAfter` receives, per connection,
+// how long after its execute request the client went away (when it did so before answering).
+DaemonDouble::Script tasksTaking(int taskMs, std::vector<long>& closedAfter)
+{
+    return [taskMs, &closedAfter](DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (!c.next())
+            return;
+        const auto start = Clock::now();
+        c.waitForClose(taskMs); // the task runs; a client that leaves ends it
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        if (waited < taskMs - 50) {
+            closedAfter.push_back(static_cast<long>(waited));
+            return;
+        }
+        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
+        if (c.next())
+            c.send(Reply(1).info(1, 0, 7).num(0));
+        c.waitForClose(2000);
+    };
+}
+
+TEST_F(BusTaskProgram, TimerKeepsTickingWhileATwoSecondTaskRuns)
+{
+    std::vector<long> closedAfter;
+    DaemonDouble daemon(tasksTaking(2000, closedAfter), kDaemonDefaultPort);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(50);
+    QElapsedTimer took;
+    took.start();
+    bool ok = false;
+    app->options().BusAndTask("LUNGO", "A=1", ok);
+    timer.stop();
+    EXPECT_TRUE(ok);
+    EXPECT_GE(took.elapsed(), 1900);
+    // About forty ticks of 50 ms in two seconds; a blocked window gets none.
+    EXPECT_GE(ticks, 20) << "in " << took.elapsed() << " ms";
+    EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
+    const auto got = daemon.received();
+    ASSERT_EQ(got.size(), 3u); // open, execute, end
+    EXPECT_EQ(got[1].params[2], "LUNGO");
+}
+
+TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
+{
+    std::vector<long> closedAfter; // written by the daemon's thread until the daemon is gone
+    auto daemon = std::make_unique<DaemonDouble>(tasksTaking(8000, closedAfter), kDaemonDefaultPort);
+    bool stopped = false;
+    // The operator presses Stop once the task is under way (the daemon has its request).
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto got = daemon->received();
+        if (stopped || got.size() < 2)
+            return;
+        auto* stop = app->runWindow().findChild<QToolButton*>("cmdStop");
+        ASSERT_TRUE(stop->isEnabled());
+        stop->click();
+        stopped = true;
+    });
+    watch.start(20);
+    QElapsedTimer took;
+    took.start();
+    app->runWindow().run().executeXmlClicked(false);
+    watch.stop();
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(took.elapsed(), 4000); // the task alone would take eight seconds
+    EXPECT_TRUE(hasLine("Errore durante la fase di Bus&Task"));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
+    EXPECT_FALSE(hasLine("Elaborazione eseguita correttamente"));
+    // The daemon saw its client leave in the middle of the task, and the step's second task
+    // (A=2) was never started.
+    const auto got = daemon->received();
+    EXPECT_EQ(daemon->connections(), 1);
+    daemon.reset(); // its thread has finished with the connection
+    ASSERT_EQ(closedAfter.size(), 1u);
+    EXPECT_LT(closedAfter[0], 3000);
+    int executes = 0;
+    for (const auto& r : got)
+        executes += r.type == 1 ? 1 : 0;
+    EXPECT_EQ(executes, 1);
+    EXPECT_TRUE(shown.empty()) << shown.front();
+}
+
+} // namespace
+} // namespace zs::shell
