@@ -29,7 +29,12 @@ OperationRow rowFor(const clsOperazione& op)
 
 Scheduler::Scheduler(SchedulerState& state, const time::Clock& clock, ITimer& pollTimer, ITimer& startTimer,
                      IYield& yield, ISchedulerView* view)
-    : m_state(state), m_clock(clock), m_poll(pollTimer), m_start(startTimer), m_yield(yield), m_view(view)
+    : m_state(state)
+    , m_clock(clock)
+    , m_poll(pollTimer)
+    , m_start(startTimer)
+    , m_yield(yield)
+    , m_view(view)
 {
     m_poll.setEnabled(false);
     m_poll.setIntervalMs(kPollIntervalMs);
@@ -150,8 +155,9 @@ void Scheduler::pollTick()
         // Both sides are whole seconds already.
         if (m_clock.now() < op->ProssimoAppuntamento())
             continue;
+        const time::DateTime raised = op->ProssimoAppuntamento();
         op->setAbilitato(false);
-        op->CalcolaProssimoAppuntamento(m_clock);
+        op->CalcolaProssimoDopo(m_clock, raised);
         if (m_onAlarm)
             m_onAlarm(op->azione());
         if (op->Periodicita() != kUnaVoltaSola)
