@@ -34,8 +34,11 @@ class frmOperazione;
 
 class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatchable, public ISchedulerView {
     Q_OBJECT
-public:
+  public:
     static constexpr automation::DispId kAlarmEvent = 1;
+    /// StoreError(descrizione): the store could not be read or written; the text says what
+    /// and whether the list's changes are lost on the next start.
+    static constexpr automation::DispId kStoreErrorEvent = 2;
 
     /// `clock` must outlive the control; the library's shared state is used for operations.
     explicit CadenzoControl(QWidget* parent = nullptr, const time::Clock* clock = nullptr);
@@ -81,15 +84,16 @@ public:
     void modificaClicked();
     void togliClicked();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
     // The core's view port.
     void setCaption(const std::string& caption) override;
     void showRows(const std::vector<OperationRow>& rows) override;
 
-private:
+  private:
     void raiseAlarm(const std::string& azione);
+    void raiseStoreError(const std::string& descrizione);
     void changed(const char* bagName);
     void handOn();
     int selectedPosition() const;
@@ -110,6 +114,10 @@ private:
     std::unique_ptr<QtYield> m_yield;
     std::unique_ptr<Scheduler> m_scheduler;
 };
+
+/// The folder of the loaded library file: where a stored control keeps its store until the
+/// host names one.
+CADENZO_EXPORT std::string libraryFolder();
 
 /// The library's one edit dialog, created on first use and kept hidden afterwards.
 CADENZO_EXPORT frmOperazione& operazioneDialog();
