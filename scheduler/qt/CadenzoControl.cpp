@@ -132,6 +132,17 @@ CadenzoControl::~CadenzoControl()
         dialogSlot().reset();
 }
 
+// Out of line: the scheduler's members stay inside the library.
+void CadenzoControl::AddOperation(const std::string& s)
+{
+    m_scheduler->AddOperation(s);
+}
+
+void CadenzoControl::setPollIntervalMs(int ms)
+{
+    m_scheduler->setPollIntervalMs(ms);
+}
+
 bool CadenzoControl::Start(float delay, std::string* error)
 {
     return m_scheduler->Start(delay, error);

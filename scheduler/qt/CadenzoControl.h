@@ -47,7 +47,7 @@ class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatc
     const automation::DispatchTable& dispatchTable() const override;
     automation::EventSource& events() override { return m_events; }
 
-    void AddOperation(const std::string& s) { m_scheduler->AddOperation(s); }
+    void AddOperation(const std::string& s);
     void SetPath(const std::string& spath) { m_scheduler->SetPath(spath); }
     /// Loads the store and starts polling; on a faulty store returns false and `error` says why.
     [[nodiscard]] bool Start(float delay = 0, std::string* error = nullptr);
@@ -76,7 +76,7 @@ class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatc
     void setAmbientFont(std::shared_ptr<FontObject> font) { m_ambientFont = std::move(font); }
 
     /// For hosts and tests that need a faster poll than the 10 seconds.
-    void setPollIntervalMs(int ms) { m_scheduler->setPollIntervalMs(ms); }
+    void setPollIntervalMs(int ms);
     Scheduler& scheduler() { return *m_scheduler; }
 
     // The icon clicks.
