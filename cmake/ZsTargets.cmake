@@ -60,16 +60,19 @@ function(zs_write_fuzzer_list)
   endif()
 endfunction()
 
-# zs_add_library(name alias [CORE] SOURCES ...): a static module library.
+# zs_add_library(name alias [CORE] [SHARED] SOURCES ...): a module library, static unless SHARED.
 # CORE marks a target that must never link Qt; the check runs at the end of configuring.
 function(zs_add_library name alias)
   cmake_parse_arguments(ARG "CORE;SHARED" "" "SOURCES" ${ARGN})
   if(ARG_SHARED)
     add_library(${name} SHARED ${ARG_SOURCES})
-    set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   else()
     add_library(${name} STATIC ${ARG_SOURCES})
   endif()
+  # Hidden by default everywhere: a shared library exports only what its export macro marks,
+  # and the static layers linked into it stay its own private copy instead of clashing with
+  # the copies in the program and the other libraries.
+  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   add_library(${alias} ALIAS ${name})
   zs_target_defaults(${name})
   if(ARG_CORE)
@@ -205,4 +208,14 @@ function(zs_check_sources_listed)
   if(missing)
     message(FATAL_ERROR "source files that no target builds (add them to their folder's source list):${missing}")
   endif()
+
+# zs_add_export_check(name LIBRARY target LABEL label ALLOW regex [REQUIRE symbol...]): a test
+# that the shared library exports its interface only (cmake/CheckExports.cmake).
+function(zs_add_export_check name)
+  cmake_parse_arguments(ARG "" "LIBRARY;LABEL;ALLOW" "REQUIRE" ${ARGN})
+  list(JOIN ARG_REQUIRE "|" required)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:${ARG_LIBRARY}> -DNM=${CMAKE_NM} "-DALLOW=${ARG_ALLOW}"
+            "-DREQUIRE=${required}" -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 60)
 endfunction()

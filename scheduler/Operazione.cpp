@@ -39,10 +39,22 @@ time::DateTime clsOperazione::start() const
 
 time::DateTime clsOperazione::CalcolaProssimoAppuntamento(const time::Clock& clock)
 {
-    time::DateTime candidate = start();
+    return nextFrom(start(), clock, std::nullopt);
+}
+
+time::DateTime clsOperazione::CalcolaProssimoDopo(const time::Clock& clock, const time::DateTime& raised)
+{
+    const time::DateTime s = start();
+    return nextFrom(s <= raised ? raised : s, clock, raised);
+}
+
+time::DateTime clsOperazione::nextFrom(time::DateTime candidate, const time::Clock& clock,
+                                       const std::optional<time::DateTime>& after)
+{
     m_prossimo = candidate;
     for (int counter = 0; counter < kMaxSteps; ++counter) {
-        if (!(candidate < clock.now() || weekdayName(candidate) == m_escludi))
+        const bool passed = candidate < clock.now() || (after && candidate <= *after);
+        if (!(passed || weekdayName(candidate) == m_escludi))
             break;
         auto next = addPeriod(candidate, m_periodicita);
         if (!next)
@@ -60,9 +72,15 @@ std::string escapeXmlText(std::string_view text)
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
         default:
             if (u < 0x20 && c != '\t' && c != '\n' && c != '\r')
                 break; // not allowed in XML 1.0 even as a character reference
@@ -100,24 +118,33 @@ const automation::DispatchTable& clsOperazione::dispatchTable() const
     using Op = clsOperazione;
     static const automation::DispatchTable table =
         automation::DispatchTableBuilder<Op>("clsOperazione")
-            .method(0x60030008, "CalcolaProssimoAppuntamento",
-                    [](Op& o, std::span<Variant>) { return Variant(o.CalcolaProssimoAppuntamento(time::systemClock())); })
-            .property(0x68030007, "ProssimoAppuntamento", "", [](Op& o) { return Variant(o.m_prossimo); },
-                      [](Op& o, const Variant& v) { o.m_prossimo = v.toDate(); })
-            .property(0x68030006, "Abilitato", "", [](Op& o) { return Variant(o.m_abilitato); },
-                      [](Op& o, const Variant& v) { o.m_abilitato = v.toBool(); })
-            .property(0x68030005, "Escludi", "", [](Op& o) { return Variant(o.m_escludi); },
-                      [](Op& o, const Variant& v) { o.m_escludi = v.toString(); })
-            .property(0x68030004, "Periodicita", "", [](Op& o) { return Variant(o.m_periodicita); },
-                      [](Op& o, const Variant& v) { o.m_periodicita = v.toString(); })
-            .property(0x68030003, "Minuti", "", [](Op& o) { return Variant(o.m_minuti); },
-                      [](Op& o, const Variant& v) { o.m_minuti = v.toInt32(); })
-            .property(0x68030002, "Ora", "", [](Op& o) { return Variant(o.m_ora); },
-                      [](Op& o, const Variant& v) { o.m_ora = v.toInt32(); })
-            .property(0x68030001, "Data", "", [](Op& o) { return Variant(o.m_data); },
-                      [](Op& o, const Variant& v) { o.m_data = v.toDate(); })
-            .property(0x68030000, "azione", "", [](Op& o) { return Variant(o.m_azione); },
-                      [](Op& o, const Variant& v) { o.m_azione = v.toString(); })
+            .method(
+                0x60030008, "CalcolaProssimoAppuntamento",
+                [](Op& o, std::span<Variant>) { return Variant(o.CalcolaProssimoAppuntamento(time::systemClock())); })
+            .property(
+                0x68030007, "ProssimoAppuntamento", "", [](Op& o) { return Variant(o.m_prossimo); },
+                [](Op& o, const Variant& v) { o.m_prossimo = v.toDate(); })
+            .property(
+                0x68030006, "Abilitato", "", [](Op& o) { return Variant(o.m_abilitato); },
+                [](Op& o, const Variant& v) { o.m_abilitato = v.toBool(); })
+            .property(
+                0x68030005, "Escludi", "", [](Op& o) { return Variant(o.m_escludi); },
+                [](Op& o, const Variant& v) { o.m_escludi = v.toString(); })
+            .property(
+                0x68030004, "Periodicita", "", [](Op& o) { return Variant(o.m_periodicita); },
+                [](Op& o, const Variant& v) { o.m_periodicita = v.toString(); })
+            .property(
+                0x68030003, "Minuti", "", [](Op& o) { return Variant(o.m_minuti); },
+                [](Op& o, const Variant& v) { o.m_minuti = v.toInt32(); })
+            .property(
+                0x68030002, "Ora", "", [](Op& o) { return Variant(o.m_ora); },
+                [](Op& o, const Variant& v) { o.m_ora = v.toInt32(); })
+            .property(
+                0x68030001, "Data", "", [](Op& o) { return Variant(o.m_data); },
+                [](Op& o, const Variant& v) { o.m_data = v.toDate(); })
+            .property(
+                0x68030000, "azione", "", [](Op& o) { return Variant(o.m_azione); },
+                [](Op& o, const Variant& v) { o.m_azione = v.toString(); })
             .method(0x60030009, "ToXml", [](Op& o, std::span<Variant>) { return Variant(o.ToXml()); })
             .build();
     return table;

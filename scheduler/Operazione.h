@@ -25,8 +25,8 @@ inline constexpr std::string_view kOgniGiorno = "Ogni giorno";
 inline constexpr std::string_view kUnaVoltaASettimana = "Una volta a settimana";
 inline constexpr std::string_view kDueVolteASettimana = "Due volte a settimana";
 inline constexpr std::string_view kUnaVoltaAlMese = "Una volta al mese";
-inline constexpr std::string_view kPeriodicita[] = {kUnaVoltaSola,       kOgni6Ore,           kOgni12Ore,     kOgniGiorno,
-                                                    kUnaVoltaASettimana, kDueVolteASettimana, kUnaVoltaAlMese};
+inline constexpr std::string_view kPeriodicita[] = {
+    kUnaVoltaSola, kOgni6Ore, kOgni12Ore, kOgniGiorno, kUnaVoltaASettimana, kDueVolteASettimana, kUnaVoltaAlMese};
 /// The exclusion text that matches no weekday.
 inline constexpr std::string_view kNiente = "niente";
 
@@ -43,7 +43,7 @@ inline constexpr int kMaxSteps = 1000;
 
 /// Internal to the library, but late-bound like every class of it (interface _clsOperazione).
 class clsOperazione : public automation::Dispatchable {
-public:
+  public:
     const automation::DispatchTable& dispatchTable() const override;
     automation::EventSource& events() override { return m_events; }
 
@@ -71,13 +71,21 @@ public:
     /// Sets and returns the next occurrence: the start, moved on by the periodicity while it is
     /// earlier than now or falls on the excluded weekday, at most kMaxSteps times.
     time::DateTime CalcolaProssimoAppuntamento(const time::Clock& clock);
+    /// The same rule after `raised` fell due: the result lies strictly after `raised` (unless
+    /// the periodicity has no step), so a poll in the very second of an occurrence cannot
+    /// leave it due for the next poll. The search starts from `raised` when the start is not
+    /// later, so the bound counts from the occurrence just raised.
+    time::DateTime CalcolaProssimoDopo(const time::Clock& clock, const time::DateTime& raised);
 
     /// Moves the start onto the next occurrence and returns the operation's element for the
     /// store, each line ended by CR LF and preceded by one empty line. Texts are escaped so the
     /// store always parses back to the same values.
     std::string ToXml();
 
-private:
+  private:
+    time::DateTime nextFrom(time::DateTime candidate, const time::Clock& clock,
+                            const std::optional<time::DateTime>& after);
+
     std::string m_azione;
     time::DateTime m_data;
     std::int32_t m_ora = 0;

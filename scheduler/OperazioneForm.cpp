@@ -58,7 +58,8 @@ std::optional<time::DateTime> parseDialogDate(std::string_view text)
     if (words.size() != 3)
         return std::nullopt;
     auto number = [](const std::string& w) -> std::optional<int> {
-        if (w.empty() || w.size() > 4 || !std::all_of(w.begin(), w.end(), [](unsigned char c) { return std::isdigit(c); }))
+        if (w.empty() || w.size() > 4 ||
+            !std::all_of(w.begin(), w.end(), [](unsigned char c) { return std::isdigit(c); }))
             return std::nullopt;
         return std::stoi(w);
     };
@@ -84,6 +85,26 @@ std::vector<std::string> exclusionChoices()
     return out;
 }
 
+std::vector<std::string> periodicityChoices()
+{
+    return {std::begin(kPeriodicita), std::end(kPeriodicita)};
+}
+
+namespace {
+
+/// The index of `value` in `list`, after adding it at the end when the list lacks it.
+int selectKeeping(std::vector<std::string>& list, const std::string& value)
+{
+    auto it = std::find(list.begin(), list.end(), value);
+    if (it == list.end()) {
+        list.push_back(value);
+        return static_cast<int>(list.size()) - 1;
+    }
+    return static_cast<int>(it - list.begin());
+}
+
+} // namespace
+
 void OperazioneForm::setChosenDate(const time::DateTime& d)
 {
     m_date = d.date();
@@ -99,6 +120,8 @@ void OperazioneForm::Aggiungi(const time::Clock& clock)
     setChosenDate(now);
     m_hour = normaliseTimeField(std::to_string(now.hour), 23, &hourText);
     m_minute = normaliseTimeField(std::to_string(now.minute), 59, &minuteText);
+    periodicitaChoices = periodicityChoices();
+    escludiChoices = exclusionChoices();
     escludi = std::string(kNiente);
     periodicita = std::string(kUnaVoltaSola);
 }
@@ -110,8 +133,11 @@ bool OperazioneForm::Modifica(int j)
     m_position = j;
     const clsOperazione& op = *m_state.colOperazioni[static_cast<size_t>(j - 1)];
     azioni = m_state.colAzioni;
-    auto it = std::find(azioni.begin(), azioni.end(), op.azione());
-    azioneIndex = it == azioni.end() ? (azioni.empty() ? -1 : 0) : static_cast<int>(it - azioni.begin());
+    azioneIndex = selectKeeping(azioni, op.azione());
+    periodicitaChoices = periodicityChoices();
+    selectKeeping(periodicitaChoices, op.Periodicita());
+    escludiChoices = exclusionChoices();
+    selectKeeping(escludiChoices, op.Escludi());
     const time::DateTime& p = op.ProssimoAppuntamento();
     setChosenDate(p);
     m_hour = normaliseTimeField(std::to_string(p.hour), 23, &hourText);

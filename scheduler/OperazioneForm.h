@@ -32,14 +32,21 @@ std::optional<time::DateTime> parseDialogDate(std::string_view text);
 
 /// The exclusion list: "niente", then the weekdays from Monday to Sunday.
 std::vector<std::string> exclusionChoices();
+/// The seven periodicity texts in the dialog's order.
+std::vector<std::string> periodicityChoices();
 
 class OperazioneForm {
-public:
-    explicit OperazioneForm(SchedulerState& state) : m_state(state) {}
+  public:
+    explicit OperazioneForm(SchedulerState& state)
+        : m_state(state)
+    {}
 
     /// Prepares the fields for a new operation.
     void Aggiungi(const time::Clock& clock);
     /// Prepares the fields from the operation at 1-based position j; false when there is none.
+    /// An action, periodicity or exclusion that its list lacks (a store from another language,
+    /// or edited by hand) is added at the end of that list and selected, so confirming keeps it
+    /// unless the operator picks another.
     bool Modifica(int j);
 
     /// Applies the date, minute and hour texts, then writes the operation (appending a new one).
@@ -50,14 +57,16 @@ public:
     void applyMinuteText();
 
     // Fields the window shows and edits.
-    std::vector<std::string> azioni;  ///< cmbAzione entries
-    int azioneIndex = -1;             ///< selected entry, -1 none
-    std::string dateText;             ///< txtData
-    std::string hourText;             ///< txtOra
-    std::string minuteText;           ///< txtMinuti
+    std::vector<std::string> azioni;                                    ///< cmbAzione entries
+    int azioneIndex = -1;                                               ///< selected entry, -1 none
+    std::vector<std::string> periodicitaChoices = periodicityChoices(); ///< cmbPeriodicità entries
+    std::vector<std::string> escludiChoices = exclusionChoices();       ///< cmbEscludi entries
+    std::string dateText;                                               ///< txtData
+    std::string hourText;                                               ///< txtOra
+    std::string minuteText;                                             ///< txtMinuti
     std::string periodicita{kUnaVoltaSola};
     std::string escludi{kNiente};
-    bool abilitato = false;           ///< kept between uses, as the check box is
+    bool abilitato = false; ///< kept between uses, as the check box is
 
     int position() const { return m_position; }
     const time::DateTime& chosenDate() const { return m_date; }
@@ -65,7 +74,7 @@ public:
     std::int32_t chosenHour() const { return m_hour; }
     std::int32_t chosenMinute() const { return m_minute; }
 
-private:
+  private:
     SchedulerState& m_state;
     int m_position = 0;
     time::DateTime m_date;

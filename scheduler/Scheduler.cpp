@@ -29,7 +29,12 @@ OperationRow rowFor(const clsOperazione& op)
 
 Scheduler::Scheduler(SchedulerState& state, const time::Clock& clock, ITimer& pollTimer, ITimer& startTimer,
                      IYield& yield, ISchedulerView* view)
-    : m_state(state), m_clock(clock), m_poll(pollTimer), m_start(startTimer), m_yield(yield), m_view(view)
+    : m_state(state)
+    , m_clock(clock)
+    , m_poll(pollTimer)
+    , m_start(startTimer)
+    , m_yield(yield)
+    , m_view(view)
 {
     m_poll.setEnabled(false);
     m_poll.setIntervalMs(kPollIntervalMs);
@@ -52,11 +57,24 @@ void Scheduler::setPollIntervalMs(int ms)
     m_poll.setIntervalMs(ms);
 }
 
+std::string Scheduler::caption() const
+{
+    return m_unsaved ? m_caption + kUnsavedMark : m_caption;
+}
+
 void Scheduler::setCaption(const std::string& caption)
 {
     m_caption = caption;
     if (m_view)
-        m_view->setCaption(caption);
+        m_view->setCaption(this->caption());
+}
+
+void Scheduler::setUnsaved(bool unsaved)
+{
+    if (unsaved == m_unsaved)
+        return;
+    m_unsaved = unsaved;
+    setCaption(m_caption);
 }
 
 std::vector<OperationRow> Scheduler::rows() const
@@ -82,13 +100,15 @@ bool Scheduler::CaricaOperazioni(std::string* error)
     if (!r.ok) {
         // What could not be read stays on disk: no save may replace it until a load succeeds.
         m_storeLocked = true;
-        m_lastError = r.error;
+        m_loadError = r.error;
         m_lastLoadErrorNumber = r.number;
+        reportStoreError("Operazioni pianificate non caricate: " + r.error);
         if (error)
             *error = r.error;
         return false;
     }
     m_storeLocked = false;
+    m_loadError.clear();
     m_lastError.clear();
     m_lastLoadErrorNumber = 0;
     AggiornaLista();
@@ -101,6 +121,9 @@ bool Scheduler::Start(float delay, std::string* error)
     m_start.setEnabled(false);
     if (!CaricaOperazioni(error))
         return false;
+    const bool saved = !m_unsaved;
+    if (!saved && error)
+        *error = m_lastError;
     if (delay >= 10.0f) {
         setCaption(delayCaption(delay));
         m_start.setIntervalMs(static_cast<int>(std::lround(static_cast<double>(delay) * 1000.0)));
@@ -110,7 +133,7 @@ bool Scheduler::Start(float delay, std::string* error)
         m_start.setEnabled(false);
         m_poll.setEnabled(true);
     }
-    return true;
+    return saved;
 }
 
 void Scheduler::AggiornaLista()
@@ -118,12 +141,18 @@ void Scheduler::AggiornaLista()
     if (m_view)
         m_view->showRows(rows());
     if (m_storeLocked) {
-        reportStoreError("cadenzo.xml non salvato: il file non era leggibile all'avvio. " + m_lastError);
+        setUnsaved(true);
+        reportStoreError("Operazioni pianificate non salvate: " + storeFile().string() +
+                         " non era leggibile all'avvio (" + m_loadError + ")");
         return;
     }
     std::string error;
-    if (!saveStore(storeFile(), m_state.colOperazioni, &error))
-        reportStoreError(error);
+    if (!saveStore(storeFile(), m_state.colOperazioni, &error)) {
+        setUnsaved(true);
+        reportStoreError("Operazioni pianificate non salvate: " + error);
+        return;
+    }
+    setUnsaved(false);
 }
 
 void Scheduler::startTick()
@@ -150,8 +179,9 @@ void Scheduler::pollTick()
         // Both sides are whole seconds already.
         if (m_clock.now() < op->ProssimoAppuntamento())
             continue;
+        const time::DateTime raised = op->ProssimoAppuntamento();
         op->setAbilitato(false);
-        op->CalcolaProssimoAppuntamento(m_clock);
+        op->CalcolaProssimoDopo(m_clock, raised);
         if (m_onAlarm)
             m_onAlarm(op->azione());
         if (op->Periodicita() != kUnaVoltaSola)

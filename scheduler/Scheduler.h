@@ -28,6 +28,8 @@ struct SchedulerState {
 
 inline constexpr int kPollIntervalMs = 10000;
 inline constexpr const char* kCaption = "Operazioni previste";
+/// Appended to the caption while the list holds changes the store does not.
+inline constexpr const char* kUnsavedMark = " - modifiche NON salvate";
 
 /// The caption shown while polling is held for `delaySeconds`.
 std::string delayCaption(float delaySeconds);
@@ -38,7 +40,7 @@ std::string truthText(bool value);
 OperationRow rowFor(const clsOperazione& op);
 
 class Scheduler {
-public:
+  public:
     using AlarmHandler = std::function<void(const std::string& azione)>;
     using ErrorHandler = std::function<void(const std::string& error)>;
 
@@ -46,7 +48,8 @@ public:
               ISchedulerView* view = nullptr);
 
     void setAlarmHandler(AlarmHandler handler) { m_onAlarm = std::move(handler); }
-    /// Called when the store cannot be written or must not be (after a failed load).
+    /// Called with a text for the operator when the store cannot be read, cannot be written,
+    /// or must not be written (after a failed load).
     void setStoreErrorHandler(ErrorHandler handler) { m_onStoreError = std::move(handler); }
 
     void AddOperation(const std::string& s);
@@ -57,7 +60,9 @@ public:
     /// Loads the store and starts polling, at once when the delay is below 10 seconds, else
     /// after it. On a faulty store returns false with the reason in `error`: the operations
     /// read before the fault stay, nothing is saved (now or later, until a load succeeds) and
-    /// no timer runs.
+    /// no timer runs. When the store was read but cannot be written (folder missing or
+    /// read-only) polling starts all the same, since the operations in memory stand, but the
+    /// result is false and `error` says the store is not saved.
     [[nodiscard]] bool Start(float delay, std::string* error = nullptr);
 
     /// Empties the collection and reads the store; as Start does before its timers.
@@ -75,10 +80,14 @@ public:
     /// Removes the operation at a 1-based list position; false when there is none.
     bool removeAt(int position);
 
-    const std::string& caption() const { return m_caption; }
+    /// The caption as shown: marked while the operations in memory are not saved.
+    std::string caption() const;
+    /// True while the last save failed or was refused: the list differs from the store.
+    bool unsaved() const { return m_unsaved; }
     std::vector<OperationRow> rows() const;
     /// True after a load failed: saves are refused until a load succeeds.
     bool storeLocked() const { return m_storeLocked; }
+    /// The text of the last store failure reported (empty after a good load).
     const std::string& lastError() const { return m_lastError; }
     /// The automation error number of the last failed load (0 after a good one).
     int lastLoadErrorNumber() const { return m_lastLoadErrorNumber; }
@@ -87,8 +96,9 @@ public:
     SchedulerState& state() { return m_state; }
     const time::Clock& clock() const { return m_clock; }
 
-private:
+  private:
     void setCaption(const std::string& caption);
+    void setUnsaved(bool unsaved);
     void resumePolling();
     void reportStoreError(const std::string& error);
 
@@ -103,7 +113,9 @@ private:
     std::string m_folder;
     std::string m_caption = kCaption;
     std::string m_lastError;
+    std::string m_loadError;
     bool m_storeLocked = false;
+    bool m_unsaved = false;
     int m_lastLoadErrorNumber = 0;
 };
 

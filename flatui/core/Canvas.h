@@ -22,7 +22,11 @@ struct TAVOLEX_EXPORT Picture : automation::AutomationObject {
     std::vector<std::uint32_t> pixels;
 
     Picture() = default;
-    Picture(int w, int h, std::uint32_t fill = 0xFF000000u) : width(w), height(h), pixels(std::size_t(w) * h, fill) {}
+    Picture(int w, int h, std::uint32_t fill = 0xFF000000u)
+        : width(w)
+        , height(h)
+        , pixels(std::size_t(w) * h, fill)
+    {}
     std::uint32_t at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
     void set(int x, int y, std::uint32_t argb) { pixels[std::size_t(y) * width + x] = argb; }
 };
@@ -35,7 +39,11 @@ struct TAVOLEX_EXPORT FontSpec : automation::AutomationObject {
     bool italic = false;
     bool underline = false;
     FontSpec() = default;
-    FontSpec(std::string n, double s, bool b = false) : name(std::move(n)), size(s), bold(b) {}
+    FontSpec(std::string n, double s, bool b = false)
+        : name(std::move(n))
+        , size(s)
+        , bold(b)
+    {}
 };
 using FontRef = std::shared_ptr<FontSpec>; // shared: the host keeps changing the font it set
 
@@ -50,7 +58,7 @@ using ImageListRef = std::shared_ptr<ImageList>;
 
 /// Text measures in pixels for a font. The widgets measure with Qt; tests use FixedPitchMetrics.
 class TAVOLEX_EXPORT TextMetrics {
-public:
+  public:
     virtual ~TextMetrics() = default;
     virtual double width(std::string_view text, const FontSpec& font) const = 0;
     /// The line height; an empty text has the font's height too.
@@ -59,12 +67,15 @@ public:
 
 /// Every character `charWidth` pixels wide, lines `lineHeight` high: deterministic layouts.
 class TAVOLEX_EXPORT FixedPitchMetrics : public TextMetrics {
-public:
-    FixedPitchMetrics(double charWidth = 7, double lineHeight = 13) : m_cw(charWidth), m_lh(lineHeight) {}
+  public:
+    FixedPitchMetrics(double charWidth = 7, double lineHeight = 13)
+        : m_cw(charWidth)
+        , m_lh(lineHeight)
+    {}
     double width(std::string_view text, const FontSpec&) const override;
     double height(std::string_view, const FontSpec&) const override { return m_lh; }
 
-private:
+  private:
     double m_cw;
     double m_lh;
 };
@@ -103,23 +114,28 @@ struct DrawOp {
 
 /// A surface's persistent image: what was drawn since the last clear.
 class TAVOLEX_EXPORT DisplayList {
-public:
+  public:
     void clear(Color c);
     void fillBox(double x1, double y1, double x2, double y2, Color c);
     void box(double x1, double y1, double x2, double y2, Color c, double pen);
     void line(double x1, double y1, double x2, double y2, Color c, double pen);
     void text(double x, double y, std::string s, Color c, const FontRef& font);
-    void alphaBlend(const PictureRef& pic, double x, double y, double w, double h, double srcW, double srcH,
-                    int alpha);
+    void alphaBlend(const PictureRef& pic, double x, double y, double w, double h, double srcW, double srcH, int alpha);
     void transparentBlt(const PictureRef& pic, double x, double y, Color transparent);
     void image(const PictureRef& pic, double x, double y);
     void polygon(std::vector<PointF> pts, Color outline, Color fill);
+
+    /// The colour the drawing leaves at pixel (x, y), worked out from the clears, boxes, lines
+    /// and pictures (blended, transparent or plain); texts, polygons and background copies are
+    /// passed over. `ground` stands for what lies under an empty list. System colours come back
+    /// resolved once a picture is blended over them.
+    Color colorAt(int x, int y, Color ground) const;
 
     const std::vector<DrawOp>& ops() const { return m_ops; }
     std::vector<const DrawOp*> opsOfKind(DrawOp::Kind k) const;
     std::vector<std::string> texts() const;
 
-private:
+  private:
     std::vector<DrawOp> m_ops;
 };
 

@@ -8,7 +8,7 @@
 namespace zs::flatui {
 
 class TAVOLEX_EXPORT FlatButton : public ControlBase {
-public:
+  public:
     enum State { Normal = 0, Hover = 1, Pressed = 2, Disabled = 3 };
 
     FlatButton();
@@ -58,7 +58,9 @@ public:
     void readProperties(const automation::PropertyBag& bag) override;
     void writeProperties(automation::PropertyBag& bag) const override;
 
-private:
+  private:
+    /// The caption is centred in the control's width: a new size needs a new drawing.
+    void onResize() override { paint(); }
     int m_state = Normal;
     Color m_backColor = 0x8000000Fu;
     bool m_enabled = false;

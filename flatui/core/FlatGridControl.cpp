@@ -26,13 +26,13 @@ FlatGridControl::FlatGridControl()
 
 // ---- properties -------------------------------------------------------------------------
 
-#define ZS_GRID_LET(setter, member, type, bag, refresh)                                                          \
-    void FlatGridControl::setter(type v)                                                                        \
-    {                                                                                                            \
-        member = v;                                                                                              \
-        notify(bag);                                                                                             \
-        if (refresh)                                                                                             \
-            Refresh();                                                                                           \
+#define ZS_GRID_LET(setter, member, type, bag, refresh)                                                                \
+    void FlatGridControl::setter(type v)                                                                               \
+    {                                                                                                                  \
+        member = v;                                                                                                    \
+        notify(bag);                                                                                                   \
+        if (refresh)                                                                                                   \
+            Refresh();                                                                                                 \
     }
 
 ZS_GRID_LET(setBackColor, m_backColor, Color, "BackColor", true)
@@ -245,21 +245,26 @@ std::int32_t FlatGridControl::getRowHeight(std::int32_t index) const
 std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int32_t my)
 {
     checkCounts();
-    m_mode = mode;
-    m_mx = mx;
-    m_my = my;
-    const bool drawing = mode != RefreshMode::refreshClick;
-    if (drawing)
-        canvas().clear(m_outsideColor);
+    if (mode == RefreshMode::refreshClick)
+        return hitTest(mx, my);
+    paintCells(mode == RefreshMode::refreshMouseMove, mx, my);
+    return {};
+}
+
+template <class Visit> FlatGridControl::CellWalk FlatGridControl::walkCells(Visit&& visit) const
+{
+    CellWalk walk;
     const double surfW = widthTwips() / kTwipsPerPixel;
     const double surfH = heightTwips() / kTwipsPerPixel;
     const std::int32_t fixedRows = std::min(m_fixedRows, m_rows);
     const std::int32_t fixedCols = std::min(m_fixedCols, m_cols);
-    const auto hit = [](std::int32_t r, std::int32_t c) { return std::to_string(r) + "." + std::to_string(c); };
-    const auto done = [&](std::string result) {
-        if (drawing)
-            finishDrawing();
-        return result;
+    const auto stopAt = [&](double x, double y, std::int32_t row, std::int32_t col) {
+        if (!visit(CellPlace{x, y, row, col}))
+            return false;
+        walk.stopped = true;
+        walk.row = row;
+        walk.col = col;
+        return true;
     };
 
     // The scrolling columns start right of the fixed ones, whether or not there are fixed rows.
@@ -272,21 +277,21 @@ std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int
     for (std::int32_t i = 1; i <= fixedRows; ++i) {
         double x = 2;
         for (std::int32_t j = 1; j <= fixedCols; ++j) {
-            if (drawCell(x, y, i, j))
-                return done(hit(i, j));
+            if (stopAt(x, y, i, j))
+                return walk;
             x += widthOf(j);
         }
         y += heightOf(i);
     }
     const double y0 = y;
 
-    // Fixed rows.
+    // Fixed rows. A row ends before the column whose width, added once more, passes the edge.
     y = 2;
     for (std::int32_t i = 1; i <= fixedRows; ++i) {
         double x = x0;
         for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (drawCell(x, y, i, j))
-                return done(hit(i, j));
+            if (stopAt(x, y, i, j))
+                return walk;
             x += widthOf(j);
             if (x + widthOf(j) > surfW)
                 break;
@@ -295,16 +300,15 @@ std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int
     }
 
     // Fixed columns.
-    bool overflow = false;
     double x = 2;
     for (std::int32_t j = 1; j <= fixedCols; ++j) {
         y = y0;
         for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
-            if (drawCell(x, y, i, j))
-                return done(hit(i, j));
+            if (stopAt(x, y, i, j))
+                return walk;
             y += heightOf(i);
             if (y + heightOf(i) > surfH) {
-                overflow = true;
+                walk.overflow = true;
                 break;
             }
         }
@@ -312,67 +316,91 @@ std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int
     }
 
     // Body.
-    std::int32_t lastRow = m_rows;
+    walk.lastRow = m_rows;
     y = y0;
     for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
         x = x0;
         for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (drawCell(x, y, i, j))
-                return done(hit(i, j));
+            if (stopAt(x, y, i, j))
+                return walk;
             x += widthOf(j);
             if (x + widthOf(j) > surfW)
                 break;
         }
         y += heightOf(i);
         if (y + heightOf(i) > surfH) {
-            overflow = true;
-            lastRow = i;
+            walk.overflow = true;
+            walk.lastRow = i;
             break;
         }
     }
-
-    // The scroll range is worked out only while the view is at the top.
-    if (m_leftCol == m_fixedCols + 1 && m_topRow == m_fixedRows + 1) {
-        m_vscroll.visible = overflow;
-        m_vscroll.left = surfW - 15;
-        m_vscroll.top = 0;
-        m_vscroll.width = 15;
-        m_vscroll.height = surfH;
-        if (overflow) {
-            const std::int32_t max = m_rows - lastRow;
-            const std::int32_t large = lastRow - m_fixedRows;
-            if (max > kMax16 || large > kMax16)
-                throw AutomationError(err::kOverflow);
-            m_vscroll.max = max;
-            m_vscroll.smallChange = 1;
-            m_vscroll.largeChange = large;
-        }
-    }
-    return done({});
+    return walk;
 }
 
-bool FlatGridControl::drawCell(double x, double y, std::int32_t row, std::int32_t col)
+void FlatGridControl::updateScrollBar(const CellWalk& walk)
 {
+    // The scroll range is worked out only while the view is at the top.
+    if (m_leftCol != m_fixedCols + 1 || m_topRow != m_fixedRows + 1)
+        return;
+    m_vscroll.visible = walk.overflow;
+    m_vscroll.left = widthTwips() / kTwipsPerPixel - 15;
+    m_vscroll.top = 0;
+    m_vscroll.width = 15;
+    m_vscroll.height = heightTwips() / kTwipsPerPixel;
+    if (walk.overflow) {
+        const std::int32_t max = m_rows - walk.lastRow;
+        const std::int32_t large = walk.lastRow - m_fixedRows;
+        if (max > kMax16 || large > kMax16)
+            throw AutomationError(err::kOverflow);
+        m_vscroll.max = max;
+        m_vscroll.smallChange = 1;
+        m_vscroll.largeChange = large;
+    }
+}
+
+void FlatGridControl::paintCells(bool hover, double mx, double my)
+{
+    canvas().clear(m_outsideColor);
+    const CellWalk walk = walkCells([&](const CellPlace& p) {
+        const bool hot = hover && p.y < my && my < p.y + heightOf(p.row) &&
+                         (m_selectionRow || (p.x < mx && mx < p.x + widthOf(p.col)));
+        drawCell(p, hot);
+        return false;
+    });
+    updateScrollBar(walk);
+    finishDrawing();
+}
+
+std::string FlatGridControl::hitTest(double mx, double my)
+{
+    const CellWalk walk = walkCells([&](const CellPlace& p) {
+        return p.y < my && my < p.y + heightOf(p.row) && p.x < mx && mx < p.x + widthOf(p.col);
+    });
+    if (!walk.stopped) {
+        updateScrollBar(walk);
+        return {};
+    }
+    const std::size_t idx = cellIndex(walk.row, walk.col);
+    if (m_allowEdit && static_cast<typeCellFormat>(m_formats[idx]) == typeCellFormat::flbBoolean) {
+        try {
+            m_values[idx] = automation::logicalNot(m_values[idx]);
+        } catch (const AutomationError&) {
+            // A value with no logical form stays as it is.
+        }
+    }
+    return std::to_string(walk.row) + "." + std::to_string(walk.col);
+}
+
+void FlatGridControl::drawCell(const CellPlace& p, bool hot)
+{
+    const double x = p.x;
+    const double y = p.y;
+    const std::int32_t row = p.row;
+    const std::int32_t col = p.col;
     const double w = widthOf(col);
     const double h = heightOf(row);
     const std::size_t idx = cellIndex(row, col);
     const auto format = static_cast<typeCellFormat>(m_formats[idx]);
-
-    if (m_mode == RefreshMode::refreshClick) {
-        const bool hit = y < m_my && m_my < y + h && x < m_mx && m_mx < x + w;
-        if (hit && m_allowEdit && format == typeCellFormat::flbBoolean) {
-            try {
-                m_values[idx] = automation::logicalNot(m_values[idx]);
-            } catch (const AutomationError&) {
-                // A value with no logical form stays as it is.
-            }
-        }
-        return hit;
-    }
-
-    bool hot = false;
-    if (m_mode == RefreshMode::refreshMouseMove)
-        hot = y < m_my && m_my < y + h && (m_selectionRow || (x < m_mx && m_mx < x + w));
     const bool fixed = row <= m_fixedRows || col <= m_fixedCols;
     const double b = m_borderSize;
     DisplayList& c = canvas();
@@ -415,7 +443,6 @@ bool FlatGridControl::drawCell(double x, double y, std::int32_t row, std::int32_
     const double tw = textMetrics().width(text, *m_font);
     const double th = textMetrics().height(text, *m_font);
     c.text(x + (w - tw) / 2, y + (h - th) / 2, std::move(text), textColor, m_font);
-    return false;
 }
 
 std::string FlatGridControl::cellText(const Variant& v, typeCellFormat f) const
@@ -439,7 +466,8 @@ std::string FlatGridControl::cellText(const Variant& v, typeCellFormat f) const
             return text;
         return formatWithPattern(Variant(text.substr(0, bar)), std::string_view(text).substr(bar + 1));
     }
-    default: return text;
+    default:
+        return text;
     }
 }
 
@@ -465,11 +493,26 @@ void FlatGridControl::mouseMove(int button, int shift, double x, double y)
     raiseMouse(ev::MouseMove, button, shift, x, y);
 }
 
-void FlatGridControl::mouseUp(int button, int shift, double x, double y) { raiseMouse(ev::MouseUp, button, shift, x, y); }
-void FlatGridControl::dblClick() { raise(ev::DblClick); }
-void FlatGridControl::keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
-void FlatGridControl::keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
-void FlatGridControl::keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
+void FlatGridControl::mouseUp(int button, int shift, double x, double y)
+{
+    raiseMouse(ev::MouseUp, button, shift, x, y);
+}
+void FlatGridControl::dblClick()
+{
+    raise(ev::DblClick);
+}
+void FlatGridControl::keyDown(int keyCode, int shift)
+{
+    raiseKey(ev::KeyDown, keyCode, shift);
+}
+void FlatGridControl::keyPress(int keyAscii)
+{
+    raiseKey(ev::KeyPress, keyAscii, 0);
+}
+void FlatGridControl::keyUp(int keyCode, int shift)
+{
+    raiseKey(ev::KeyUp, keyCode, shift);
+}
 
 void FlatGridControl::scrolled(int value)
 {
@@ -585,8 +628,8 @@ std::string formatWithPattern(const Variant& value, std::string_view pattern)
                                        ? pattern.size() - dot - 1 - (percent ? 1 : 0)
                                        : pattern.substr(dot + 1).find_first_not_of("0#"));
         std::string out = text::formatNumber(v, decimals);
-        const bool grouping = pattern.find(',') != std::string_view::npos && (dot == std::string_view::npos ||
-                                                                              pattern.find(',') < dot);
+        const bool grouping =
+            pattern.find(',') != std::string_view::npos && (dot == std::string_view::npos || pattern.find(',') < dot);
         if (grouping) {
             const auto comma = out.find(',');
             std::size_t end = comma == std::string::npos ? out.size() : comma;
@@ -614,11 +657,13 @@ std::string formatWithPattern(const Variant& value, std::string_view pattern)
             ++n;
         const char ch = pattern[i];
         if (ch == 'd')
-            out += n == 1 ? std::to_string(d.day) : n == 2 ? two(d.day)
+            out += n == 1   ? std::to_string(d.day)
+                   : n == 2 ? two(d.day)
                    : n == 3 ? std::string(text::dayName(d.weekday()).substr(0, 3))
                             : std::string(text::dayName(d.weekday()));
         else if (ch == 'm')
-            out += n == 1 ? std::to_string(d.month) : n == 2 ? two(d.month)
+            out += n == 1   ? std::to_string(d.month)
+                   : n == 2 ? two(d.month)
                    : n == 3 ? std::string(text::monthName(d.month).substr(0, 3))
                             : std::string(text::monthName(d.month));
         else if (ch == 'y')
@@ -644,7 +689,10 @@ namespace zs::flatui {
 
 namespace {
 using G = FlatGridControl;
-Variant objectVariant(const FontRef& f) { return Variant(std::static_pointer_cast<automation::AutomationObject>(f)); }
+Variant objectVariant(const FontRef& f)
+{
+    return Variant(std::static_pointer_cast<automation::AutomationObject>(f));
+}
 } // namespace
 
 const automation::DispatchTable& FlatGridControl::dispatchTable() const
@@ -654,52 +702,71 @@ const automation::DispatchTable& FlatGridControl::dispatchTable() const
     using automation::requiredArg;
     static const automation::DispatchTable table =
         automation::DispatchTableBuilder<G>("FlatGridControl")
-            .property(0x68030013, "BackColor", "BackColor", [](G& g) { return colorVariant(g.BackColor()); },
-                      [](G& g, const Variant& v) { g.setBackColor(v.toColor()); })
-            .property(0x68030012, "ForeColor", "ForeColor", [](G& g) { return colorVariant(g.ForeColor()); },
-                      [](G& g, const Variant& v) { g.setForeColor(v.toColor()); })
-            .property(0x68030011, "enabled", "Enabled", [](G& g) { return Variant(g.enabled()); },
-                      [](G& g, const Variant& v) { g.setEnabled(v.toBool()); })
-            .property(automation::kDispIdFont, "Font", "Font", [](G& g) { return objectVariant(g.Font()); },
-                      [](G& g, const Variant& v) { g.setFont(fontFrom(v)); })
-            .property(0x68030010, "BackColorFixed", "BackColorFixed",
-                      [](G& g) { return colorVariant(g.BackColorFixed()); },
-                      [](G& g, const Variant& v) { g.setBackColorFixed(v.toColor()); })
-            .property(0x6803000F, "BorderColorFixed", "BorderColorFixed",
-                      [](G& g) { return colorVariant(g.BorderColorFixed()); },
-                      [](G& g, const Variant& v) { g.setBorderColorFixed(v.toColor()); })
-            .property(0x6803000E, "BorderColor", "BorderColor", [](G& g) { return colorVariant(g.BorderColor()); },
-                      [](G& g, const Variant& v) { g.setBorderColor(v.toColor()); })
-            .property(0x6803000D, "ForeColorFixed", "ForeColorFixed",
-                      [](G& g) { return colorVariant(g.ForeColorFixed()); },
-                      [](G& g, const Variant& v) { g.setForeColorFixed(v.toColor()); })
-            .property(0x6803000C, "FontSizeFixed", "FontSizeFixed", [](G& g) { return Variant(g.FontSizeFixed()); },
-                      [](G& g, const Variant& v) { g.setFontSizeFixed(v.toInt32()); })
-            .property(0x6803000B, "BackColorSelected", "BackColorSelected",
-                      [](G& g) { return colorVariant(g.BackColorSelected()); },
-                      [](G& g, const Variant& v) { g.setBackColorSelected(v.toColor()); })
-            .property(0x6803000A, "ForeColorSelected", "ForeColorSelected", [](G& g) { return g.ForeColorSelected(); },
-                      [](G& g, const Variant& v) { g.setForeColorSelected(v); })
-            .property(0x68030009, "BorderSize", "BorderSize", [](G& g) { return Variant(g.BorderSize()); },
-                      [](G& g, const Variant& v) { g.setBorderSize(v.toInt32()); })
-            .property(0x68030008, "cols", "cols", [](G& g) { return Variant(g.cols()); },
-                      [](G& g, const Variant& v) { g.setCols(v.toInt32()); })
-            .property(0x68030007, "rows", "rows", [](G& g) { return Variant(g.rows()); },
-                      [](G& g, const Variant& v) { g.setRows(v.toInt32()); })
-            .property(0x68030006, "col", "col", [](G& g) { return Variant(g.col()); },
-                      [](G& g, const Variant& v) { g.setCol(v.toInt32()); })
-            .property(0x68030005, "row", "row", [](G& g) { return Variant(g.row()); },
-                      [](G& g, const Variant& v) { g.setRow(v.toInt32()); })
-            .property(0x68030004, "fixedrows", "fixedRows", [](G& g) { return Variant(g.fixedrows()); },
-                      [](G& g, const Variant& v) { g.setFixedrows(v.toInt32()); })
-            .property(0x68030003, "fixedcols", "fixedCols", [](G& g) { return Variant(g.fixedcols()); },
-                      [](G& g, const Variant& v) { g.setFixedcols(v.toInt32()); })
-            .property(0x68030002, "SelectionRow", "SelectionRow", [](G& g) { return Variant(g.SelectionRow()); },
-                      [](G& g, const Variant& v) { g.setSelectionRow(v.toBool()); })
-            .property(0x68030001, "AllowEdit", "AllowEdit", [](G& g) { return Variant(g.AllowEdit()); },
-                      [](G& g, const Variant& v) { g.setAllowEdit(v.toBool()); })
-            .property(0x68030000, "OutsideColor", "OutsideColor", [](G& g) { return colorVariant(g.OutsideColor()); },
-                      [](G& g, const Variant& v) { g.setOutsideColor(v.toColor()); })
+            .property(
+                0x68030013, "BackColor", "BackColor", [](G& g) { return colorVariant(g.BackColor()); },
+                [](G& g, const Variant& v) { g.setBackColor(v.toColor()); })
+            .property(
+                0x68030012, "ForeColor", "ForeColor", [](G& g) { return colorVariant(g.ForeColor()); },
+                [](G& g, const Variant& v) { g.setForeColor(v.toColor()); })
+            .property(
+                0x68030011, "enabled", "Enabled", [](G& g) { return Variant(g.enabled()); },
+                [](G& g, const Variant& v) { g.setEnabled(v.toBool()); })
+            .property(
+                automation::kDispIdFont, "Font", "Font", [](G& g) { return objectVariant(g.Font()); },
+                [](G& g, const Variant& v) { g.setFont(fontFrom(v)); })
+            .property(
+                0x68030010, "BackColorFixed", "BackColorFixed", [](G& g) { return colorVariant(g.BackColorFixed()); },
+                [](G& g, const Variant& v) { g.setBackColorFixed(v.toColor()); })
+            .property(
+                0x6803000F, "BorderColorFixed", "BorderColorFixed",
+                [](G& g) { return colorVariant(g.BorderColorFixed()); },
+                [](G& g, const Variant& v) { g.setBorderColorFixed(v.toColor()); })
+            .property(
+                0x6803000E, "BorderColor", "BorderColor", [](G& g) { return colorVariant(g.BorderColor()); },
+                [](G& g, const Variant& v) { g.setBorderColor(v.toColor()); })
+            .property(
+                0x6803000D, "ForeColorFixed", "ForeColorFixed", [](G& g) { return colorVariant(g.ForeColorFixed()); },
+                [](G& g, const Variant& v) { g.setForeColorFixed(v.toColor()); })
+            .property(
+                0x6803000C, "FontSizeFixed", "FontSizeFixed", [](G& g) { return Variant(g.FontSizeFixed()); },
+                [](G& g, const Variant& v) { g.setFontSizeFixed(v.toInt32()); })
+            .property(
+                0x6803000B, "BackColorSelected", "BackColorSelected",
+                [](G& g) { return colorVariant(g.BackColorSelected()); },
+                [](G& g, const Variant& v) { g.setBackColorSelected(v.toColor()); })
+            .property(
+                0x6803000A, "ForeColorSelected", "ForeColorSelected", [](G& g) { return g.ForeColorSelected(); },
+                [](G& g, const Variant& v) { g.setForeColorSelected(v); })
+            .property(
+                0x68030009, "BorderSize", "BorderSize", [](G& g) { return Variant(g.BorderSize()); },
+                [](G& g, const Variant& v) { g.setBorderSize(v.toInt32()); })
+            .property(
+                0x68030008, "cols", "cols", [](G& g) { return Variant(g.cols()); },
+                [](G& g, const Variant& v) { g.setCols(v.toInt32()); })
+            .property(
+                0x68030007, "rows", "rows", [](G& g) { return Variant(g.rows()); },
+                [](G& g, const Variant& v) { g.setRows(v.toInt32()); })
+            .property(
+                0x68030006, "col", "col", [](G& g) { return Variant(g.col()); },
+                [](G& g, const Variant& v) { g.setCol(v.toInt32()); })
+            .property(
+                0x68030005, "row", "row", [](G& g) { return Variant(g.row()); },
+                [](G& g, const Variant& v) { g.setRow(v.toInt32()); })
+            .property(
+                0x68030004, "fixedrows", "fixedRows", [](G& g) { return Variant(g.fixedrows()); },
+                [](G& g, const Variant& v) { g.setFixedrows(v.toInt32()); })
+            .property(
+                0x68030003, "fixedcols", "fixedCols", [](G& g) { return Variant(g.fixedcols()); },
+                [](G& g, const Variant& v) { g.setFixedcols(v.toInt32()); })
+            .property(
+                0x68030002, "SelectionRow", "SelectionRow", [](G& g) { return Variant(g.SelectionRow()); },
+                [](G& g, const Variant& v) { g.setSelectionRow(v.toBool()); })
+            .property(
+                0x68030001, "AllowEdit", "AllowEdit", [](G& g) { return Variant(g.AllowEdit()); },
+                [](G& g, const Variant& v) { g.setAllowEdit(v.toBool()); })
+            .property(
+                0x68030000, "OutsideColor", "OutsideColor", [](G& g) { return colorVariant(g.OutsideColor()); },
+                [](G& g, const Variant& v) { g.setOutsideColor(v.toColor()); })
             .method(0x60030021, "GetValue",
                     [](G& g, std::span<Variant> a) {
                         return g.GetValue(requiredArg(a, 0).toInt32(), requiredArg(a, 1).toInt32());

@@ -1,8 +1,8 @@
 #pragma once
 // The owner-drawn grid: a table of values with a display format per cell, column widths and
-// row heights in pixels, fixed header rows and columns and a vertical scroll position. One walk
-// (Refresh) draws the visible cells, highlights the one under the mouse, or finds the cell at
-// a point, by mode; a click on an editable tick box flips its value.
+// row heights in pixels, fixed header rows and columns and a vertical scroll position. Refresh
+// draws the visible cells (highlighting the one under the mouse) or finds the cell at a point;
+// both go over the cells through one walk. A click on an editable tick box flips its value.
 
 #include "flatui/core/ControlBase.h"
 #include "flatui/core/Tavolex.h"
@@ -16,7 +16,7 @@ struct ScrollBarState {
 };
 
 class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
-public:
+  public:
     FlatGridControl();
     const automation::DispatchTable& dispatchTable() const override;
 
@@ -97,11 +97,31 @@ public:
     void readProperties(const automation::PropertyBag& bag) override;
     void writeProperties(automation::PropertyBag& bag) const override;
 
-private:
+  private:
     void onResize() override { Refresh(); }
     void resizeTables(bool keep);
     void checkCounts() const;
-    bool drawCell(double x, double y, std::int32_t row, std::int32_t col);
+    /// A visible cell and its top-left corner in pixels.
+    struct CellPlace {
+        double x, y;
+        std::int32_t row, col;
+    };
+    /// How a walk ended: at the cell the visitor stopped on, or at the end with the overflow
+    /// and last body row the scroll bar is sized from.
+    struct CellWalk {
+        bool stopped = false;
+        std::int32_t row = 0, col = 0;
+        bool overflow = false;
+        std::int32_t lastRow = 0;
+    };
+    /// Visits the visible cells in drawing order (corner, fixed rows, fixed columns, body) until
+    /// `visit` returns true.
+    template <class Visit> CellWalk walkCells(Visit&& visit) const;
+    void paintCells(bool hover, double mx, double my);
+    /// "row.col" of the cell at the point, "" for none; flips an editable tick box.
+    std::string hitTest(double mx, double my);
+    void updateScrollBar(const CellWalk& walk);
+    void drawCell(const CellPlace& p, bool hot);
     std::string cellText(const automation::Variant& v, typeCellFormat f) const;
     std::size_t rowCap() const { return static_cast<std::size_t>(std::max(m_rows, 1)); }
     std::size_t colCap() const { return static_cast<std::size_t>(std::max(m_cols, 1)); }
@@ -138,10 +158,6 @@ private:
     std::int32_t m_topRow = 2;
     std::int32_t m_leftCol = 2;
     ScrollBarState m_vscroll;
-
-    // The walk's mode and mouse position, for drawCell.
-    RefreshMode m_mode = RefreshMode::refreshNormal;
-    double m_mx = 0, m_my = 0;
 };
 
 /// The long date the grid shows: "domenica 7 marzo 2004".

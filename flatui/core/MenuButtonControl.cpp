@@ -241,6 +241,8 @@ void MenuButtonControl::openSequence()
     for (int i = 0; i < 3; ++i)
         pump();
 
+    // A new back colour wipes the drop-down's old drawing.
+    m_menu.clear(m_backColor);
     const double h = heightTwips();
     const double w = widthTwips();
     const double W = m_menuWidth;
@@ -391,8 +393,9 @@ void MenuButtonControl::DrawButton(std::int32_t item, bool expanded)
     const double w = widthTwips();
     m_faceItem = item;
     DisplayList& c = canvas();
-    // The expanded face takes the drop-down's colour so the two read as one surface.
-    c.clear(expanded ? m_backColor : m_backColor);
+    // The expanded face takes the drop-down's colour just inside its top-left corner (30 twips
+    // in), background blend included, so the two read as one surface.
+    c.clear(expanded ? m_menu.colorAt(2, 0, m_backColor) : m_backColor);
 
     PictureRef pic;
     if (style == styleEnum::styleMenu) {

@@ -14,7 +14,7 @@ namespace zs::flatui {
 
 /// The window the drop-down opens over.
 class TAVOLEX_EXPORT MenuContainer : public EffectHost {
-public:
+  public:
     /// Width of the container window's rectangle in pixels.
     virtual int containerWidthPx() = 0;
     /// A copy of the container's pixels at (x, y), w x h; nullptr when nothing can be copied.
@@ -29,8 +29,19 @@ public:
 };
 
 class TAVOLEX_EXPORT MenuButtonControl : public ControlBase {
-public:
-    enum Event { KeyDown = 1, KeyPress, KeyUp, MouseDown, MouseMove, MouseUp, DblClick, Click, ExpandMenu, CollapseMenu };
+  public:
+    enum Event {
+        KeyDown = 1,
+        KeyPress,
+        KeyUp,
+        MouseDown,
+        MouseMove,
+        MouseUp,
+        DblClick,
+        Click,
+        ExpandMenu,
+        CollapseMenu
+    };
     static constexpr double kDesignMenuWidth = 2400;
 
     MenuButtonControl();
@@ -122,7 +133,9 @@ public:
     void readProperties(const automation::PropertyBag& bag) override;
     void writeProperties(automation::PropertyBag& bag) const override;
 
-private:
+  private:
+    /// The face's arrow and borders follow the control's size.
+    void onResize() override { Refresh(); }
     void openSequence();
     void setMenuVisible(bool v);
     void pump();

@@ -159,7 +159,8 @@ TEST(FlatButton, DisabledSuppressesKeysAndMouseUpButNotClicks)
     f.button.keyPress(13);
     f.button.keyUp(13, 0);
     f.button.mouseMove(0, 0, 15, 30);
-    EXPECT_EQ(f.log.lines, (std::vector<std::string>{"MouseDown(1,0,15,30)", "Click", "DblClick", "MouseMove(0,0,15,30)"}));
+    EXPECT_EQ(f.log.lines,
+              (std::vector<std::string>{"MouseDown(1,0,15,30)", "Click", "DblClick", "MouseMove(0,0,15,30)"}));
 
     f.button.setEnabled(true);
     f.log.lines.clear();
@@ -167,7 +168,8 @@ TEST(FlatButton, DisabledSuppressesKeysAndMouseUpButNotClicks)
     f.button.keyPress(65);
     f.button.keyUp(13, 2);
     f.button.mouseUp(2, 1, 3, 4);
-    EXPECT_EQ(f.log.lines, (std::vector<std::string>{"KeyDown(13,2)", "KeyPress(65)", "KeyUp(13,2)", "MouseUp(2,1,3,4)"}));
+    EXPECT_EQ(f.log.lines,
+              (std::vector<std::string>{"KeyDown(13,2)", "KeyPress(65)", "KeyUp(13,2)", "MouseUp(2,1,3,4)"}));
 }
 
 TEST(FlatButton, PaintByState)
@@ -237,4 +239,18 @@ TEST(FlatButton, PropertyBagRoundTripAndLoadedState)
     PropertyBag again;
     b.writeProperties(again);
     EXPECT_EQ(again.names(), bag.names());
+}
+
+TEST(FlatButton, ResizeRecentresTheCaption)
+{
+    Fixture f;
+    auto& b = f.button;
+    b.setText("Avvia");
+    const int before = b.drawCount();
+    b.resize(3000, 600);
+    EXPECT_EQ(b.drawCount(), before + 1);
+    const auto texts = b.surface().opsOfKind(DrawOp::Kind::Text);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_DOUBLE_EQ(texts[0]->x1, (3000 - 5 * 105) / 2.0 / 15); // 82.5 px
+    EXPECT_DOUBLE_EQ(texts[0]->y1, (600 - 195) / 2.0 / 15);      // 13.5 px
 }

@@ -6,13 +6,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 
 using namespace zs::flatui;
+using zs::automation::colorVariant;
 using zs::automation::InvokeKind;
 using zs::automation::PropertyBag;
 using zs::automation::Variant;
-using zs::automation::colorVariant;
 namespace err = zs::automation::err;
 
 using zs::flatui::test::errorOf;
@@ -23,7 +24,7 @@ namespace {
 
 /// A container whose clock moves only when the control waits.
 class FakeContainer : public MenuContainer {
-public:
+  public:
     std::int64_t now = 1000;
     int widthPx = 800;
     std::vector<std::string>* log = nullptr;
@@ -142,14 +143,14 @@ TEST(MenuButton, DispatchIdsBagNamesAndDefaults)
     zs::flatui::test::expectProperties(m, rows);
     EXPECT_EQ(t.find(0x6803001C)->name, "Font"); // this control's Font has an id of its own
     const std::pair<const char*, std::int32_t> methods[] = {
-        {"MenuLabels", 0x6803000F},   {"MenuIcons", 0x6803000E},     {"MenuTag", 0x6803000D},
-        {"Intialize", 0x60030022},    {"TurnOn", 0x60030027},        {"TurnOff", 0x60030028},
-        {"SpezzaStringa", 0x6003002A}, {"Refresh", 0x6003002D},      {"getImageLists", 0x6003002E},
+        {"MenuLabels", 0x6803000F},         {"MenuIcons", 0x6803000E}, {"MenuTag", 0x6803000D},
+        {"Intialize", 0x60030022},          {"TurnOn", 0x60030027},    {"TurnOff", 0x60030028},
+        {"SpezzaStringa", 0x6003002A},      {"Refresh", 0x6003002D},   {"getImageLists", 0x6003002E},
         {"setImageListbyName", 0x6003002F},
     };
     for (const auto& [name, id] : methods)
         EXPECT_EQ(t.find(id)->name, name);
-    const char* events[] = {"KeyDown", "KeyPress", "KeyUp", "MouseDown", "MouseMove",
+    const char* events[] = {"KeyDown", "KeyPress", "KeyUp", "MouseDown",  "MouseMove",
                             "MouseUp", "DblClick", "Click", "ExpandMenu", "CollapseMenu"};
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(t.events()[static_cast<std::size_t>(i)].id, i + 1);
@@ -391,4 +392,77 @@ TEST(MenuButton, IconNumbering)
     c.menu.DrawButton(1, false);
     EXPECT_EQ(iconDrawn(), 1); // startImage
     EXPECT_EQ(faceImage(), 0); // image 9 does not exist: nothing drawn
+}
+
+// The open drop-down's top-left corner, background blend included, gives the expanded face its
+// colour; the closed face keeps BackColor.
+TEST(MenuButton, ExpandedFaceTakesTheDropDownColour)
+{
+    struct Case {
+        const char* name;
+        styleEnum style;
+        bool border;
+        int containerPx; // narrow: the drop-down opens right-aligned, its top edge bordered from 0
+        Color expected;  // the copied white background at alpha 32 over the colour under (2, 0)
+    };
+    const Color back = 0x203040; // BackColor: R 0x40, G 0x30, B 0x20
+    const Color sel = 0x0000C0;  // BackColorSel
+    const auto over = [](Color under) {
+        const auto ch = [](int c) { return static_cast<int>(std::lround(255 * 32 / 255.0 + c * 223 / 255.0)); };
+        return rgb(ch(GetRed(under)), ch(GetGreen(under)), ch(GetBlue(under)));
+    };
+    const Case cases[] = {
+        {"menu style", styleEnum::styleMenu, false, 800, over(back)},
+        {"combo with its border, left-aligned: the open top edge", styleEnum::styleCombo, true, 800, over(back)},
+        {"combo with its border, right-aligned: the border line", styleEnum::styleCombo, true, 100, over(sel)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CategoryMenu m(c.style);
+        m.menu.setBackColor(back);
+        m.menu.setColor("BackColorSel", sel);
+        m.menu.BorderMenu = c.border;
+        m.container.widthPx = c.containerPx;
+        m.menu.TurnOn();
+        m.menu.Refresh(); // the face drawn while the drop-down is open
+        const auto& ops = m.menu.surface().ops();
+        ASSERT_FALSE(ops.empty());
+        ASSERT_EQ(ops[0].kind, DrawOp::Kind::Clear);
+        EXPECT_EQ(ops[0].color, c.expected);
+        EXPECT_NE(ops[0].color, back);
+        m.menu.TurnOff();
+        EXPECT_EQ(m.menu.surface().ops()[0].color, back);
+    }
+}
+
+TEST(MenuButton, ResizeRedrawsTheFace)
+{
+    CategoryMenu m(styleEnum::styleCombo);
+    const int before = m.menu.drawCount();
+    m.menu.resize(3000, 600);
+    EXPECT_EQ(m.menu.drawCount(), before + 1);
+    const auto polys = m.menu.surface().opsOfKind(DrawOp::Kind::Polygon);
+    ASSERT_EQ(polys.size(), 1u);
+    EXPECT_EQ(polys[0]->points[1].x, pxRound(3000 - 15)); // the arrow sits in the new corner
+    EXPECT_EQ(polys[0]->points[2].y, pxRound(600 - 15));
+}
+
+TEST(DisplayListColour, PointsOfTheDrawing)
+{
+    DisplayList d;
+    EXPECT_EQ(d.colorAt(3, 3, 0x123456), 0x123456u);
+    d.clear(0x000000);
+    d.fillBox(2, 2, 4, 4, 0x0000FF);
+    d.line(0, 8, 9, 8, 0x00FF00, 1);
+    d.box(10, 10, 14, 14, 0xFF0000, 1);
+    auto white = std::make_shared<Picture>(4, 4, 0xFFFFFFFFu);
+    d.alphaBlend(white, 20, 0, 4, 4, 4, 4, 128);
+    const struct {
+        int x, y;
+        Color expected;
+    } points[] = {{4, 4, 0x0000FF},   {5, 4, 0x000000},   {6, 8, 0x00FF00},
+                  {14, 12, 0xFF0000}, {12, 12, 0x000000}, {21, 1, rgb(128, 128, 128)},
+                  {24, 1, 0x000000}};
+    for (const auto& p : points)
+        EXPECT_EQ(d.colorAt(p.x, p.y, 0), p.expected) << p.x << "," << p.y;
 }

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QScrollBar>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 using namespace zs::flatui;
@@ -27,7 +29,117 @@ void expectColour(const QImage& img, int x, int y, int r, int g, int b, int tole
     EXPECT_NEAR(c.blue(), b, tolerance);
 }
 
+/// The columns holding dark pixels (black text on a light ground), as [first, last];
+/// {-1, -1} when none.
+std::pair<int, int> inkColumns(const QImage& img)
+{
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y)
+            if (qGray(img.pixel(x, y)) < 128) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+/// A container that lays `control` out over its whole client area, as a form's layout does.
+struct Container {
+    explicit Container(QWidget* control)
+    {
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        control->setParent(&window);
+        layout->addWidget(control);
+    }
+    /// Shows the container at one width, then resizes it to another, as the operator does.
+    void showThenResize(QSize first, QSize second)
+    {
+        window.resize(first);
+        window.show();
+        QApplication::processEvents();
+        window.resize(second);
+        QApplication::processEvents();
+    }
+    QWidget window;
+};
+
+QImage grab(QWidget& w)
+{
+    QApplication::processEvents();
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
+
+TEST(Widgets, ButtonCaptionStaysCentredWhenTheContainerResizesIt)
+{
+    auto* w = new FlatButtonWidget;
+    Container container(w);
+    auto& m = w->model();
+    m.setBackColor(0xFFFFFF);
+    m.setForeColorNormal(0x000000);
+    m.setText("Invia ora");
+    m.setEnabled(true);
+    const QSize sizes[] = {{180, 30}, {420, 40}, {120, 30}};
+    container.showThenResize({80, 30}, sizes[0]);
+    for (const QSize& s : sizes) {
+        SCOPED_TRACE(testing::Message() << "width " << s.width());
+        container.window.resize(s);
+        const QImage img = grab(*w);
+        ASSERT_EQ(img.width(), s.width());
+        const auto [first, last] = inkColumns(img);
+        ASSERT_GE(first, 0);
+        const double middle = (first + last + 1) / 2.0;
+        EXPECT_NEAR(middle, s.width() / 2.0, 2.0) << "ink from " << first << " to " << last;
+        EXPECT_DOUBLE_EQ(m.widthTwips(), s.width() * 15.0);
+    }
+}
+
+TEST(Widgets, GridRedrawsToItsNewSize)
+{
+    auto* w = new FlatGridWidget;
+    Container container(w);
+    auto& g = w->model();
+    g.setCols(2);
+    g.setRows(12); // more rows than fit: the scroll bar shows at the right edge
+    g.setFixedcols(0);
+    for (int r = 1; r <= 12; ++r)
+        g.setRowHeight(r, 20);
+    g.setOutsideColor(0x00FF00);
+    container.showThenResize({200, 100}, {400, 160});
+    const QImage img = grab(*w);
+    ASSERT_EQ(img.width(), 400);
+    auto* bar = w->findChild<QScrollBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->geometry().right(), 399);
+    EXPECT_GE(bar->height(), 140);
+    expectColour(img, 250, 5, 0, 255, 0); // beyond the two columns: outside colour at the new width
+}
+
+TEST(Widgets, TabStripFollowsItsNewWidth)
+{
+    auto* w = new FlatTabWidget;
+    Container container(w);
+    auto& t = w->model();
+    t.setBackColor(0xFFFFFF);
+    t.setBackColorTab(0x00FFFF); // yellow page
+    t.setBorderColorTab(0x0000FF);
+    t.setTabs(2);
+    container.showThenResize({600, 200}, {800, 240});
+    const QImage img = grab(*w);
+    ASSERT_EQ(img.width(), 800);
+    expectColour(img, 700, 200, 255, 255, 0); // the page reaches the new width and height
+    expectColour(img, 798, 150, 255, 0, 0);   // right border at the new edge
+    // The tabs stand at the right: tab 1 moved 200 px with the edge, so white is left behind.
+    expectColour(img, 340, 30, 255, 255, 255);
+    const QColor selected = img.pixelColor(540, 30);
+    EXPECT_NE(selected, QColor(255, 255, 255));
+}
 
 TEST(Widgets, ButtonBlendsItsPictureByState)
 {
@@ -58,13 +170,13 @@ TEST(Widgets, GridFillsAndBorders)
     g.setFixedcols(0);
     g.setOutsideColor(0x00FF00);
     const QImage img = render(w);
-    expectColour(img, 0, 0, 0, 255, 0);           // outside the cells
-    expectColour(img, 10, 5, 0x78, 0xB4, 0xDC);   // header cell: BackColorFixed &HDCB478
-    expectColour(img, 10, 30, 255, 255, 255);     // body cell
-    expectColour(img, 80, 30, 0xC0, 0xC0, 0xC0);  // right edge of a body cell (x + w - 2 .. x + w - 1)
-    expectColour(img, 10, 40, 0xC0, 0xC0, 0xC0);  // bottom edge of row 2
-    expectColour(img, 80, 10, 255, 255, 255);     // header border: BorderColorFixed
-    expectColour(img, 250, 5, 0, 255, 0);         // 2 + 3 * 80 = 242: nothing beyond
+    expectColour(img, 0, 0, 0, 255, 0);          // outside the cells
+    expectColour(img, 10, 5, 0x78, 0xB4, 0xDC);  // header cell: BackColorFixed &HDCB478
+    expectColour(img, 10, 30, 255, 255, 255);    // body cell
+    expectColour(img, 80, 30, 0xC0, 0xC0, 0xC0); // right edge of a body cell (x + w - 2 .. x + w - 1)
+    expectColour(img, 10, 40, 0xC0, 0xC0, 0xC0); // bottom edge of row 2
+    expectColour(img, 80, 10, 255, 255, 255);    // header border: BorderColorFixed
+    expectColour(img, 250, 5, 0, 255, 0);        // 2 + 3 * 80 = 242: nothing beyond
 }
 
 TEST(Widgets, GridTickBoxRepaints)
@@ -96,9 +208,9 @@ TEST(Widgets, TabStripPageAndSelectedTab)
     t.setTabs(2);
     t.Refresh();
     const QImage img = render(w);
-    expectColour(img, 300, 150, 255, 255, 0);   // page fill
-    expectColour(img, 1, 150, 255, 0, 0);       // left border line in BorderColorTab
-    expectColour(img, 5, 5, 255, 255, 255);     // background left of the tabs
+    expectColour(img, 300, 150, 255, 255, 0); // page fill
+    expectColour(img, 1, 150, 255, 0, 0);     // left border line in BorderColorTab
+    expectColour(img, 5, 5, 255, 255, 255);   // background left of the tabs
     // Tab 1 (selected by the Tabs let) is opaque at 311 px; tab 2 at 444 px is blended at alpha 128
     // over the white background.
     const QColor selected = img.pixelColor(340, 30);

@@ -18,6 +18,8 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <dlfcn.h>
+#include <filesystem>
 
 namespace zs::cadenzo {
 
@@ -27,6 +29,8 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kIconSize = 24;
 constexpr int kListTop = 22;
 constexpr int kListHeight = 150;
+/// The automation runtime's "Path/File access error".
+constexpr int kFileAccessError = 75;
 
 QToolButton* iconButton(QWidget* parent, const char* name, Icon icon, int top)
 {
@@ -39,6 +43,16 @@ QToolButton* iconButton(QWidget* parent, const char* name, Icon icon, int top)
 }
 
 } // namespace
+
+std::string libraryFolder()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<const void*>(&libraryFolder), &info) == 0 || !info.dli_fname)
+        return QCoreApplication::applicationDirPath().toStdString();
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::canonical(info.dli_fname, ec);
+    return (ec ? std::filesystem::absolute(info.dli_fname) : file).parent_path().string();
+}
 
 SchedulerState& libraryState()
 {
@@ -73,7 +87,9 @@ frmOperazione& operazioneDialog()
 }
 
 CadenzoControl::CadenzoControl(QWidget* parent, const time::Clock* clock)
-    : QWidget(parent), m_clock(clock ? *clock : time::systemClock()), m_ambientFont(std::make_shared<FontObject>())
+    : QWidget(parent)
+    , m_clock(clock ? *clock : time::systemClock())
+    , m_ambientFont(std::make_shared<FontObject>())
 {
     ++liveControls();
     setObjectName(QStringLiteral("CadenzoControl"));
@@ -102,9 +118,9 @@ CadenzoControl::CadenzoControl(QWidget* parent, const time::Clock* clock)
     m_pollTimer = std::make_unique<QtTimer>(this, [this] { m_scheduler->pollTick(); });
     m_startTimer = std::make_unique<QtTimer>(this, [this] { m_scheduler->startTick(); });
     m_yield = std::make_unique<QtYield>();
-    m_scheduler =
-        std::make_unique<Scheduler>(libraryState(), m_clock, *m_pollTimer, *m_startTimer, *m_yield, this);
+    m_scheduler = std::make_unique<Scheduler>(libraryState(), m_clock, *m_pollTimer, *m_startTimer, *m_yield, this);
     m_scheduler->setAlarmHandler([this](const std::string& azione) { raiseAlarm(azione); });
+    m_scheduler->setStoreErrorHandler([this](const std::string& text) { raiseStoreError(text); });
 
     resize(8000 / kTwipsPerPixel, kListTop + kListHeight);
     InitProperties();
@@ -116,6 +132,17 @@ CadenzoControl::~CadenzoControl()
         dialogSlot().reset();
 }
 
+// Out of line: the scheduler's members stay inside the library.
+void CadenzoControl::AddOperation(const std::string& s)
+{
+    m_scheduler->AddOperation(s);
+}
+
+void CadenzoControl::setPollIntervalMs(int ms)
+{
+    m_scheduler->setPollIntervalMs(ms);
+}
+
 bool CadenzoControl::Start(float delay, std::string* error)
 {
     return m_scheduler->Start(delay, error);
@@ -125,6 +152,12 @@ void CadenzoControl::raiseAlarm(const std::string& azione)
 {
     automation::Variant args[] = {automation::Variant(azione)};
     m_events.raise(kAlarmEvent, args);
+}
+
+void CadenzoControl::raiseStoreError(const std::string& descrizione)
+{
+    automation::Variant args[] = {automation::Variant(descrizione)};
+    m_events.raise(kStoreErrorEvent, args);
 }
 
 void CadenzoControl::setCaption(const std::string& caption)
@@ -257,7 +290,7 @@ void CadenzoControl::ReadProperties(const automation::PropertyBag& bag)
     setStyle(p.style);
     // A stored control keeps its store beside the library until the host names a folder.
     if (m_scheduler->path().empty())
-        m_scheduler->SetPath(QCoreApplication::applicationDirPath().toStdString());
+        m_scheduler->SetPath(libraryFolder());
 }
 
 void CadenzoControl::WriteProperties(automation::PropertyBag& bag) const
@@ -273,26 +306,32 @@ const automation::DispatchTable& CadenzoControl::dispatchTable() const
     using C = CadenzoControl;
     static const automation::DispatchTable table =
         automation::DispatchTableBuilder<C>("CadenzoControl")
-            .property(0x68030005, "Appearance", "Appearance", [](C& c) { return Variant(c.Appearance()); },
-                      [](C& c, const Variant& v) { c.setAppearance(v.toInt16()); })
-            .property(0x68030004, "BackColor", "BackColor", [](C& c) { return colorVariant(c.BackColor()); },
-                      [](C& c, const Variant& v) { c.setBackColor(v.toColor()); })
-            .property(0x68030003, "Enabled", "Enabled", [](C& c) { return Variant(c.Enabled()); },
-                      [](C& c, const Variant& v) { c.setEnabledProperty(v.toBool()); })
-            .property(0x68030002, "FillColor", "FillColor", [](C& c) { return colorVariant(c.FillColor()); },
-                      [](C& c, const Variant& v) { c.setFillColor(v.toColor()); })
-            .property(automation::kDispIdFont, "Font", "Font",
-                      [](C& c) { return Variant(Variant::ObjectRef(c.Font())); },
-                      [](C& c, const Variant& v) {
-                          auto f = v.objectAs<FontObject>();
-                          if (!f && !v.isEmpty() && !v.isNull())
-                              throw AutomationError(automation::err::kTypeMismatch);
-                          c.setFontObject(std::move(f));
-                      })
-            .property(0x68030001, "ForeColor", "ForeColor", [](C& c) { return colorVariant(c.ForeColor()); },
-                      [](C& c, const Variant& v) { c.setForeColor(v.toColor()); })
-            .property(0x68030000, "Style", "Style", [](C& c) { return c.Style(); },
-                      [](C& c, const Variant& v) { c.setStyle(v); })
+            .property(
+                0x68030005, "Appearance", "Appearance", [](C& c) { return Variant(c.Appearance()); },
+                [](C& c, const Variant& v) { c.setAppearance(v.toInt16()); })
+            .property(
+                0x68030004, "BackColor", "BackColor", [](C& c) { return colorVariant(c.BackColor()); },
+                [](C& c, const Variant& v) { c.setBackColor(v.toColor()); })
+            .property(
+                0x68030003, "Enabled", "Enabled", [](C& c) { return Variant(c.Enabled()); },
+                [](C& c, const Variant& v) { c.setEnabledProperty(v.toBool()); })
+            .property(
+                0x68030002, "FillColor", "FillColor", [](C& c) { return colorVariant(c.FillColor()); },
+                [](C& c, const Variant& v) { c.setFillColor(v.toColor()); })
+            .property(
+                automation::kDispIdFont, "Font", "Font", [](C& c) { return Variant(Variant::ObjectRef(c.Font())); },
+                [](C& c, const Variant& v) {
+                    auto f = v.objectAs<FontObject>();
+                    if (!f && !v.isEmpty() && !v.isNull())
+                        throw AutomationError(automation::err::kTypeMismatch);
+                    c.setFontObject(std::move(f));
+                })
+            .property(
+                0x68030001, "ForeColor", "ForeColor", [](C& c) { return colorVariant(c.ForeColor()); },
+                [](C& c, const Variant& v) { c.setForeColor(v.toColor()); })
+            .property(
+                0x68030000, "Style", "Style", [](C& c) { return c.Style(); },
+                [](C& c, const Variant& v) { c.setStyle(v); })
             .method(0x60030010, "AddOperation",
                     [](C& c, std::span<Variant> a) {
                         c.AddOperation(automation::requiredArg(a, 0).toString());
@@ -307,11 +346,16 @@ const automation::DispatchTable& CadenzoControl::dispatchTable() const
                     [](C& c, std::span<Variant> a) {
                         const double d = automation::optionalArg(a, 0, Variant(0.0)).toDouble();
                         std::string error;
-                        if (!c.Start(static_cast<float>(d), &error))
-                            throw AutomationError(c.scheduler().lastLoadErrorNumber(), error, "Cadenzo");
+                        if (!c.Start(static_cast<float>(d), &error)) {
+                            // A store read but not written still polls; the caller learns it
+                            // as a file access error.
+                            const int number = c.scheduler().lastLoadErrorNumber();
+                            throw AutomationError(number != 0 ? number : kFileAccessError, error, "Cadenzo");
+                        }
                         return Variant();
                     })
             .event(kAlarmEvent, "Alarm", 1)
+            .event(kStoreErrorEvent, "StoreError", 1)
             .build();
     return table;
 }

@@ -34,8 +34,11 @@ class frmOperazione;
 
 class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatchable, public ISchedulerView {
     Q_OBJECT
-public:
+  public:
     static constexpr automation::DispId kAlarmEvent = 1;
+    /// StoreError(descrizione): the store could not be read or written; the text says what
+    /// and whether the list's changes are lost on the next start.
+    static constexpr automation::DispId kStoreErrorEvent = 2;
 
     /// `clock` must outlive the control; the library's shared state is used for operations.
     explicit CadenzoControl(QWidget* parent = nullptr, const time::Clock* clock = nullptr);
@@ -44,7 +47,7 @@ public:
     const automation::DispatchTable& dispatchTable() const override;
     automation::EventSource& events() override { return m_events; }
 
-    void AddOperation(const std::string& s) { m_scheduler->AddOperation(s); }
+    void AddOperation(const std::string& s);
     void SetPath(const std::string& spath) { m_scheduler->SetPath(spath); }
     /// Loads the store and starts polling; on a faulty store returns false and `error` says why.
     [[nodiscard]] bool Start(float delay = 0, std::string* error = nullptr);
@@ -73,7 +76,7 @@ public:
     void setAmbientFont(std::shared_ptr<FontObject> font) { m_ambientFont = std::move(font); }
 
     /// For hosts and tests that need a faster poll than the 10 seconds.
-    void setPollIntervalMs(int ms) { m_scheduler->setPollIntervalMs(ms); }
+    void setPollIntervalMs(int ms);
     Scheduler& scheduler() { return *m_scheduler; }
 
     // The icon clicks.
@@ -81,15 +84,16 @@ public:
     void modificaClicked();
     void togliClicked();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
     // The core's view port.
     void setCaption(const std::string& caption) override;
     void showRows(const std::vector<OperationRow>& rows) override;
 
-private:
+  private:
     void raiseAlarm(const std::string& azione);
+    void raiseStoreError(const std::string& descrizione);
     void changed(const char* bagName);
     void handOn();
     int selectedPosition() const;
@@ -110,6 +114,10 @@ private:
     std::unique_ptr<QtYield> m_yield;
     std::unique_ptr<Scheduler> m_scheduler;
 };
+
+/// The folder of the loaded library file: where a stored control keeps its store until the
+/// host names one.
+CADENZO_EXPORT std::string libraryFolder();
 
 /// The library's one edit dialog, created on first use and kept hidden afterwards.
 CADENZO_EXPORT frmOperazione& operazioneDialog();

@@ -17,14 +17,22 @@ QColor oleColor(std::uint32_t color)
     if (color & 0x80000000u) {
         const QPalette pal = QApplication::palette();
         switch (color & 0xFF) {
-        case 0x05: return pal.color(QPalette::Base);          // window background
-        case 0x08: return pal.color(QPalette::Text);          // window text
-        case 0x0D: return pal.color(QPalette::Highlight);
-        case 0x0E: return pal.color(QPalette::HighlightedText);
-        case 0x0F: return pal.color(QPalette::Button);        // button face
-        case 0x11: return pal.color(QPalette::Disabled, QPalette::Text);
-        case 0x12: return pal.color(QPalette::ButtonText);    // button text
-        default: return pal.color(QPalette::Window);
+        case 0x05:
+            return pal.color(QPalette::Base); // window background
+        case 0x08:
+            return pal.color(QPalette::Text); // window text
+        case 0x0D:
+            return pal.color(QPalette::Highlight);
+        case 0x0E:
+            return pal.color(QPalette::HighlightedText);
+        case 0x0F:
+            return pal.color(QPalette::Button); // button face
+        case 0x11:
+            return pal.color(QPalette::Disabled, QPalette::Text);
+        case 0x12:
+            return pal.color(QPalette::ButtonText); // button text
+        default:
+            return pal.color(QPalette::Window);
         }
     }
     return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
@@ -68,7 +76,11 @@ QIcon iconFor(Icon icon)
 
 QFont qtFont(const FontObject& font)
 {
-    QFont f(QString::fromStdString(font.name));
+    // The stored fonts are Windows faces; where one is missing, the metric-compatible face
+    // keeps texts as wide as the columns and boxes were sized for (the generic fallback is
+    // wider and cuts the list's dates).
+    QFont f;
+    f.setFamilies({QString::fromStdString(font.name), QStringLiteral("Liberation Sans")});
     f.setPointSizeF(font.size);
     f.setBold(font.bold);
     f.setItalic(font.italic);

@@ -34,7 +34,8 @@ QToolButton* imageButton(QWidget* parent, const char* name, Icon icon)
 } // namespace
 
 frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_form(state)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+    , m_form(state)
 {
     setObjectName(QStringLiteral("frmOperazione"));
     setModal(true);
@@ -66,8 +67,8 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
     }
     m_periodicita = new QComboBox(this);
     m_periodicita->setObjectName(QStringLiteral("cmbPeriodicità"));
-    for (auto p : kPeriodicita)
-        m_periodicita->addItem(q(std::string(p)));
+    for (const std::string& p : periodicityChoices())
+        m_periodicita->addItem(q(p));
     m_escludi = new QComboBox(this);
     m_escludi->setObjectName(QStringLiteral("cmbEscludi"));
     for (const std::string& e : exclusionChoices())
@@ -148,12 +149,15 @@ void frmOperazione::showForm()
     m_data->setText(q(m_form.dateText));
     m_ora->setText(q(m_form.hourText));
     m_minuti->setText(q(m_form.minuteText));
-    // A text not in the list (a store from another language, or edited by hand) leaves the
-    // list on its first entry rather than on nothing.
-    const int p = m_periodicita->findText(q(m_form.periodicita));
-    m_periodicita->setCurrentIndex(p < 0 ? 0 : p);
-    const int e = m_escludi->findText(q(m_form.escludi));
-    m_escludi->setCurrentIndex(e < 0 ? 0 : e);
+    // The form's lists hold every value the operation has, known to the lists or not.
+    auto fill = [](QComboBox* box, const std::vector<std::string>& entries, const std::string& selected) {
+        box->clear();
+        for (const std::string& entry : entries)
+            box->addItem(q(entry));
+        box->setCurrentIndex(std::max(0, box->findText(q(selected))));
+    };
+    fill(m_periodicita, m_form.periodicitaChoices, m_form.periodicita);
+    fill(m_escludi, m_form.escludiChoices, m_form.escludi);
     m_abilitato->setChecked(m_form.abilitato);
     exec();
 }

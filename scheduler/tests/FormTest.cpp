@@ -1,8 +1,8 @@
 // The edit dialog's rules without the window: silent correction of its fields and what a
 // confirmation writes.
 
-#include "scheduler/OperazioneForm.h"
 #include "scheduler/Operazione.h"
+#include "scheduler/OperazioneForm.h"
 
 #include "time/Clock.h"
 
@@ -20,10 +20,10 @@ TEST(Form, HourAndMinuteNormalising)
         const char* shown;
     };
     const Case cases[] = {
-        {"7", 23, 7, "07"},   {"07", 23, 7, "07"},  {"23", 23, 23, "23"}, {"24", 23, 0, "00"},  {"25", 23, 0, "00"},
-        {"-1", 23, 0, "00"},  {"", 23, 0, "00"},    {"ab", 23, 0, "00"},  {" 9", 23, 9, "09"},  {"9x", 23, 9, "09"},
+        {"7", 23, 7, "07"},   {"07", 23, 7, "07"},  {"23", 23, 23, "23"},   {"24", 23, 0, "00"},   {"25", 23, 0, "00"},
+        {"-1", 23, 0, "00"},  {"", 23, 0, "00"},    {"ab", 23, 0, "00"},    {" 9", 23, 9, "09"},   {"9x", 23, 9, "09"},
         {"6.5", 23, 6, "06"}, {"7.5", 23, 8, "08"}, {"22.6", 23, 23, "23"}, {"23.6", 23, 0, "00"}, {"59", 59, 59, "59"},
-        {"60", 59, 0, "00"},  {"", 59, 0, "00"},    {"1 5", 59, 15, "15"}, {"-0.4", 59, 0, "00"},
+        {"60", 59, 0, "00"},  {"", 59, 0, "00"},    {"1 5", 59, 15, "15"},  {"-0.4", 59, 0, "00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\" limit " + std::to_string(c.limit));
@@ -52,7 +52,7 @@ TEST(Form, ExclusionChoicesStartOnMonday)
 }
 
 class FormFlow : public ::testing::Test {
-protected:
+  protected:
     SchedulerState state;
     zs::time::FakeClock clock{{2026, 3, 25, 14, 7, 33}};
     OperazioneForm form{state};
@@ -123,4 +123,38 @@ TEST_F(FormFlow, AddWithoutActionNamesLeavesTheActionEmpty)
     form.Conferma();
     ASSERT_EQ(state.colOperazioni.size(), 1u);
     EXPECT_EQ(state.colOperazioni[0]->azione(), "");
+}
+
+TEST_F(FormFlow, ModifyOffersValuesTheListsLackAndConfirmKeepsThem)
+{
+    auto existing = std::make_shared<clsOperazione>();
+    existing->setAzione("Extraction");
+    existing->setData({2026, 4, 1, 0, 0, 0});
+    existing->setOra(6);
+    existing->setPeriodicita("Every day");
+    existing->setEscludi("Sunday");
+    existing->setAbilitato(true);
+    existing->CalcolaProssimoAppuntamento(clock);
+    state.colOperazioni.push_back(existing);
+
+    ASSERT_TRUE(form.Modifica(1));
+    EXPECT_EQ(form.azioni,
+              (std::vector<std::string>{"Estrazione ed Elaborazione.", "Elaborazione dati.", "Extraction"}));
+    EXPECT_EQ(form.azioneIndex, 2);
+    EXPECT_EQ(form.periodicitaChoices.size(), 8u);
+    EXPECT_EQ(form.periodicitaChoices.back(), "Every day");
+    EXPECT_EQ(form.escludiChoices.back(), "Sunday");
+    form.Conferma();
+    EXPECT_EQ(existing->azione(), "Extraction");
+    EXPECT_EQ(existing->Periodicita(), "Every day");
+    EXPECT_EQ(existing->Escludi(), "Sunday");
+    EXPECT_EQ(state.colAzioni.size(), 2u); // the registered names are not changed
+
+    // A known value adds nothing; a new operation gets the plain lists.
+    existing->setPeriodicita("Ogni giorno");
+    ASSERT_TRUE(form.Modifica(1));
+    EXPECT_EQ(form.periodicitaChoices.size(), 7u);
+    form.Aggiungi(clock);
+    EXPECT_EQ(form.azioni.size(), 2u);
+    EXPECT_EQ(form.escludiChoices.size(), 8u);
 }

@@ -13,8 +13,10 @@
 namespace zs::cadenzo::test {
 
 class FakeTimer : public ITimer {
-public:
-    explicit FakeTimer(const time::FakeClock& clock) : m_clock(clock) {}
+  public:
+    explicit FakeTimer(const time::Clock& clock)
+        : m_clock(clock)
+    {}
     void setIntervalMs(int ms) override { m_interval = ms; }
     int intervalMs() const override { return m_interval; }
     void setEnabled(bool enabled) override
@@ -34,21 +36,21 @@ public:
         return true;
     }
 
-private:
-    const time::FakeClock& m_clock;
+  private:
+    const time::Clock& m_clock;
     int m_interval = 0;
     bool m_enabled = false;
     std::int64_t m_due = 0;
 };
 
 class CountingYield : public IYield {
-public:
+  public:
     void yield() override { ++count; }
     int count = 0;
 };
 
 class RecordingView : public ISchedulerView {
-public:
+  public:
     void setCaption(const std::string& c) override { captions.push_back(c); }
     void showRows(const std::vector<OperationRow>& r) override { rows = r; }
     std::vector<std::string> captions;
@@ -57,7 +59,9 @@ public:
 
 /// One scheduler with fake ports, as the control builds it.
 struct Harness {
-    explicit Harness(time::DateTime start) : clock(start) {}
+    explicit Harness(time::DateTime start)
+        : clock(start)
+    {}
 
     /// Advances the clock one second at a time, firing due timers.
     void runFor(int seconds)

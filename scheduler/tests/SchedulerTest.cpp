@@ -9,13 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace zs::cadenzo;
 using zs::time::DateTime;
 
 namespace {
 
 class PollTest : public ::testing::Test {
-protected:
+  protected:
     zs::test::ScopedTestEnv env;
     test::Harness h{{2026, 3, 25, 6, 29, 0}};
     std::vector<std::string> alarms;
@@ -137,7 +139,8 @@ TEST_F(PollTest, TwiceAWeekIsNotRaisedAtEveryPoll)
 
 TEST_F(PollTest, OperationRemovedInsideAlarm)
 {
-    writeStore({op("uno", {2026, 3, 20, 6, 0, 0}, "Una volta sola"), op("due", {2026, 3, 20, 6, 0, 0}, "Una volta sola"),
+    writeStore({op("uno", {2026, 3, 20, 6, 0, 0}, "Una volta sola"),
+                op("due", {2026, 3, 20, 6, 0, 0}, "Una volta sola"),
                 op("tre", {2026, 3, 20, 6, 0, 0}, "Una volta sola")});
     ASSERT_TRUE(h.scheduler.Start(0));
     h.scheduler.setAlarmHandler([this](const std::string& a) {
@@ -203,4 +206,107 @@ TEST_F(PollTest, StartAgainReloadsTheStore)
     ASSERT_TRUE(h.scheduler.Start(0));
     EXPECT_EQ(h.state.colOperazioni.size(), 2u);
     EXPECT_EQ(h.view.rows.size(), 2u);
+}
+
+TEST_F(PollTest, PollInTheDueSecondRaisesOnce)
+{
+    writeStore({op("Estrazione ed Elaborazione.", {2026, 3, 25, 6, 30, 0}, "Ogni giorno")});
+    ASSERT_TRUE(h.scheduler.Start(0)); // 06:29:00: polls at 06:29:10 … 06:30:00 exactly
+    h.runFor(59);
+    EXPECT_TRUE(alarms.empty());
+    h.runFor(1);
+    ASSERT_EQ(h.clock.now(), (DateTime{2026, 3, 25, 6, 30, 0}));
+    EXPECT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(h.state.colOperazioni[0]->ProssimoAppuntamento(), (DateTime{2026, 3, 26, 6, 30, 0}));
+    EXPECT_NE(store().find("<data>26/03/2026</data>"), std::string::npos);
+    h.runFor(3600); // the next polls of that occurrence
+    EXPECT_EQ(alarms.size(), 1u);
+}
+
+namespace {
+
+/// A wall clock that follows Italian civil time from a count of UTC seconds: one hour ahead
+/// of UTC, two from the last Sunday of March to the last Sunday of October (01:00 UTC).
+class ItalianWallClock : public zs::time::Clock {
+  public:
+    explicit ItalianWallClock(DateTime utc)
+        : m_utc(utc.civilSeconds())
+    {}
+    DateTime now() const override { return DateTime::fromCivilSeconds(m_utc + offsetSeconds()); }
+    std::int64_t tickMs() const override { return m_tick; }
+    void advanceSeconds(int s)
+    {
+        m_utc += s;
+        m_tick += 1000LL * s;
+    }
+
+  private:
+    static std::int64_t changeAt(int year, int month) // last Sunday of the month, 01:00 UTC
+    {
+        DateTime d{year, month, 31, 1, 0, 0};
+        while (d.weekday() != 1)
+            d = d.addDays(-1);
+        return d.civilSeconds();
+    }
+    std::int64_t offsetSeconds() const
+    {
+        const int year = DateTime::fromCivilSeconds(m_utc).year;
+        const bool summer = m_utc >= changeAt(year, 3) && m_utc < changeAt(year, 10);
+        return summer ? 7200 : 3600;
+    }
+    std::int64_t m_utc;
+    std::int64_t m_tick = 0;
+};
+
+struct MonthCase {
+    const char* name;
+    DateTime startUtc;
+    DateTime firstOccurrence; // local
+};
+
+} // namespace
+
+// A month of 10-second polls across each clock change: a daily operation falls due once a day,
+// also on the day its hour is skipped (02:30 in spring) or lived twice (02:30 in autumn).
+TEST(PollMonth, DailyOperationRaisesOnceADayAcrossClockChanges)
+{
+    const MonthCase cases[] = {
+        {"spring, hour skipped", {2026, 3, 14, 22, 0, 0}, {2026, 3, 15, 2, 30, 0}},
+        {"spring, ordinary hour", {2026, 3, 14, 22, 0, 0}, {2026, 3, 15, 6, 30, 0}},
+        {"autumn, hour lived twice", {2026, 10, 9, 22, 0, 0}, {2026, 10, 10, 2, 30, 0}},
+        {"autumn, at midnight", {2026, 10, 9, 22, 0, 0}, {2026, 10, 10, 0, 0, 0}},
+    };
+    for (const MonthCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        std::filesystem::create_directories(env.home());
+        ItalianWallClock clock(c.startUtc);
+        SchedulerState state;
+        test::FakeTimer pollTimer(clock);
+        test::FakeTimer startTimer(clock);
+        test::CountingYield yield;
+        Scheduler scheduler(state, clock, pollTimer, startTimer, yield);
+        scheduler.SetPath(env.home().string());
+        auto o = std::make_shared<clsOperazione>();
+        o->setAzione("Estrazione ed Elaborazione.");
+        o->setEscludi("niente");
+        o->setPeriodicita("Ogni giorno");
+        o->setAbilitato(true);
+        o->setProssimoAppuntamento(c.firstOccurrence);
+        std::string error;
+        ASSERT_TRUE(saveStore(env.home() / "cadenzo.xml", {o}, &error)) << error;
+
+        std::map<std::int64_t, int> perDay; // local date → alarms
+        scheduler.setAlarmHandler([&](const std::string&) { ++perDay[clock.now().daysSinceEpoch()]; });
+        ASSERT_TRUE(scheduler.Start(0));
+        const int days = 31;
+        for (int s = 0; s < days * 86400; ++s) {
+            clock.advanceSeconds(1);
+            if (pollTimer.fireDue())
+                scheduler.pollTick();
+        }
+        EXPECT_EQ(perDay.size(), static_cast<std::size_t>(days));
+        for (const auto& [day, n] : perDay)
+            EXPECT_EQ(n, 1) << DateTime::fromDays(day).day << "/" << DateTime::fromDays(day).month;
+    }
 }

@@ -6,11 +6,13 @@
 #include "scheduler/Operazione.h"
 
 #include "fs/FileOps.h"
+#include "testsupport/ReadOnlyFolder.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 
 using namespace zs::cadenzo;
 using zs::time::DateTime;
@@ -35,7 +37,7 @@ std::shared_ptr<clsOperazione> makeOp(const std::string& azione, DateTime next, 
 }
 
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     zs::test::ScopedTestEnv env;
     test::Harness h{{2026, 3, 25, 10, 0, 0}};
     std::filesystem::path file() const { return env.home() / "cadenzo.xml"; }
@@ -105,10 +107,10 @@ TEST(StoreAbilitato, Variants)
         bool enabled;
     };
     const Case cases[] = {
-        {"1", true},      {"True", true},   {"true", true},  {"TRUE", true},   {"Vero", true},   {"vERo", true},
-        {"01", true},     {"1.0", true},    {" 1", true},    {"1abc", true},   {"0", false},     {"", false},
-        {"False", false}, {"Falso", false}, {"yes", false},  {"2", false},     {"-1", false},    {"1.5", false},
-        {"0.1", false},   {" true", false}, {"abc1", false}, {"1e0", true},    {"10", false},    {"1 0", false},
+        {"1", true},      {"True", true},   {"true", true},  {"TRUE", true}, {"Vero", true}, {"vERo", true},
+        {"01", true},     {"1.0", true},    {" 1", true},    {"1abc", true}, {"0", false},   {"", false},
+        {"False", false}, {"Falso", false}, {"yes", false},  {"2", false},   {"-1", false},  {"1.5", false},
+        {"0.1", false},   {" true", false}, {"abc1", false}, {"1e0", true},  {"10", false},  {"1 0", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("abilitato=\"") + c.text + "\"");
@@ -222,4 +224,74 @@ TEST_F(StoreTest, InterruptedSaveKeepsTheOldStore)
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(env.home()))
         ++entries;
     EXPECT_EQ(entries, 1u); // no temporary file left behind
+}
+
+// A store folder that is missing or read-only: Start says the store is not saved (and polls the
+// operations in memory all the same), every edit says so again and the caption keeps showing
+// it, until a save succeeds.
+TEST_F(StoreTest, UnwritableStoreIsReportedFromStartToTheNextGoodSave)
+{
+    struct Case {
+        const char* name;
+        bool readOnly; // else missing
+    };
+    for (const Case c : {Case{"missing folder", false}, Case{"read-only folder", true}}) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path folder = env.home() / c.name;
+        h.scheduler.SetPath(folder.string());
+        h.state.colOperazioni.clear();
+        std::vector<std::string> reported;
+        h.scheduler.setStoreErrorHandler([&](const std::string& e) { reported.push_back(e); });
+        {
+            std::optional<zs::test::ReadOnlyFolder> ro;
+            if (c.readOnly) {
+                ro.emplace(folder, env.root());
+                ASSERT_TRUE(ro->refusesWrites());
+            }
+            std::string error;
+            EXPECT_FALSE(h.scheduler.Start(0, &error));
+            EXPECT_NE(error.find("non salvate"), std::string::npos) << error;
+            EXPECT_NE(error.find(folder.string()), std::string::npos) << error;
+            EXPECT_TRUE(h.pollTimer.isEnabled());
+            EXPECT_TRUE(h.scheduler.unsaved());
+            EXPECT_EQ(h.scheduler.caption(), "Operazioni previste - modifiche NON salvate");
+            EXPECT_EQ(h.view.captions.back(), h.scheduler.caption());
+            ASSERT_EQ(reported.size(), 1u);
+
+            h.scheduler.beginEdit();
+            h.state.colOperazioni.push_back(makeOp("A", {2030, 1, 1, 0, 0, 0}, "niente", "Ogni giorno", true));
+            h.scheduler.endEdit();
+            ASSERT_EQ(reported.size(), 2u);
+            EXPECT_NE(reported[1].find("non salvate"), std::string::npos);
+            EXPECT_EQ(h.view.rows.size(), 1u);
+            EXPECT_FALSE(std::filesystem::exists(folder / "cadenzo.xml"));
+        }
+        std::filesystem::create_directories(folder);
+        h.scheduler.beginEdit();
+        h.scheduler.endEdit();
+        EXPECT_FALSE(h.scheduler.unsaved());
+        EXPECT_EQ(h.scheduler.caption(), "Operazioni previste");
+        EXPECT_EQ(reported.size(), 2u);
+        EXPECT_NE(zs::test::readFile(folder / "cadenzo.xml").find("<azione>A</azione>"), std::string::npos);
+    }
+}
+
+TEST_F(StoreTest, FailedLoadIsReportedAndEditsAreNotShownAsSaved)
+{
+    zs::test::writeFile(file(), "<cadenzo><operazione>");
+    std::vector<std::string> reported;
+    h.scheduler.setStoreErrorHandler([&](const std::string& e) { reported.push_back(e); });
+    std::string error;
+    EXPECT_FALSE(h.scheduler.Start(0, &error));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].rfind("Operazioni pianificate non caricate: ", 0), 0u) << reported[0];
+    h.scheduler.beginEdit();
+    h.state.colOperazioni.push_back(makeOp("A", {2030, 1, 1, 0, 0, 0}, "niente", "Ogni giorno", true));
+    h.scheduler.endEdit();
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_NE(reported[1].find("non salvate"), std::string::npos);
+    EXPECT_NE(reported[1].find("non era leggibile"), std::string::npos);
+    EXPECT_TRUE(h.scheduler.unsaved());
+    EXPECT_EQ(h.scheduler.caption(), "Operazioni previste - modifiche NON salvate");
+    EXPECT_EQ(zs::test::readFile(file()), "<cadenzo><operazione>");
 }

@@ -16,9 +16,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -33,7 +36,7 @@ using zs::time::DateTime;
 namespace {
 
 class WidgetTest : public ::testing::Test {
-protected:
+  protected:
     zs::test::ScopedTestEnv env;
     zs::time::FakeClock clock{{2026, 3, 25, 14, 7, 0}};
     std::unique_ptr<CadenzoControl> ctl;
@@ -243,6 +246,95 @@ TEST_F(WidgetTest, RegisteredByProgIdAndClsid)
     auto created = registry.create(kClsid);
     ASSERT_NE(created, nullptr);
     EXPECT_NE(dynamic_cast<CadenzoControl*>(created.get()), nullptr);
+}
+
+TEST_F(WidgetTest, ModifyKeepsValuesTheListsDoNotKnow)
+{
+    zs::test::writeFile(env.home() / "cadenzo.xml",
+                        "<cadenzo><operazione><azione>Extraction</azione><data>01/04/2026</data><ora>6</ora>"
+                        "<minuti>0</minuti><escludi>Sunday</escludi><periodicita>Every day</periodicita>"
+                        "<abilitato>1</abilitato></operazione></cadenzo>");
+    ASSERT_TRUE(ctl->Start(0));
+    list()->setCurrentItem(list()->topLevelItem(0));
+    whenDialogOpens(
+        [](QDialog& d) {
+            EXPECT_EQ(d.findChild<QComboBox*>("cmbAzione")->currentText(), "Extraction");
+            EXPECT_EQ(d.findChild<QComboBox*>(QString::fromUtf8("cmbPeriodicità"))->currentText(), "Every day");
+            EXPECT_EQ(d.findChild<QComboBox*>("cmbEscludi")->currentText(), "Sunday");
+            d.findChild<QLineEdit*>("txtOra")->setText("7");
+        },
+        "imgConferma");
+    ctl->modificaClicked();
+    const clsOperazione& op = *libraryState().colOperazioni.at(0);
+    EXPECT_EQ(op.azione(), "Extraction");
+    EXPECT_EQ(op.Periodicita(), "Every day");
+    EXPECT_EQ(op.Escludi(), "Sunday");
+    EXPECT_EQ(op.Ora(), 7);
+
+    // Picking another entry replaces the value; the next operation sees the plain lists again.
+    list()->setCurrentItem(list()->topLevelItem(0));
+    whenDialogOpens(
+        [](QDialog& d) {
+            d.findChild<QComboBox*>(QString::fromUtf8("cmbPeriodicità"))->setCurrentText("Ogni giorno");
+            d.findChild<QComboBox*>("cmbAzione")->setCurrentText("Elaborazione dati.");
+        },
+        "imgConferma");
+    ctl->modificaClicked();
+    EXPECT_EQ(op.Periodicita(), "Ogni giorno");
+    EXPECT_EQ(op.azione(), "Elaborazione dati.");
+    EXPECT_EQ(op.Escludi(), "Sunday");
+    whenDialogOpens(
+        [](QDialog& d) {
+            EXPECT_EQ(d.findChild<QComboBox*>("cmbAzione")->count(), 2);
+            EXPECT_EQ(d.findChild<QComboBox*>(QString::fromUtf8("cmbPeriodicità"))->count(), 7);
+            EXPECT_EQ(d.findChild<QComboBox*>("cmbEscludi")->count(), 8);
+        },
+        "imgAnnulla");
+    ctl->aggiungiClicked();
+}
+
+TEST_F(WidgetTest, StoreFailuresReachTheHostAsEventsAndErrors)
+{
+    ctl->SetPath((env.home() / "missing").string());
+    std::vector<std::string> reported;
+    ctl->events().connect([&](zs::automation::DispId id, std::span<Variant> args) {
+        if (id == CadenzoControl::kStoreErrorEvent)
+            reported.push_back(args[0].toString());
+    });
+    EXPECT_EQ(ctl->dispatchTable().findEvent("StoreError")->id, 2);
+    Variant delay[] = {Variant(0.0)};
+    const auto r = ctl->dispatchTable().invoke(*ctl, 0x60030014, InvokeKind::Method, delay);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.errorNumber, 75);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("non salvate"), std::string::npos);
+    EXPECT_EQ(ctl->findChild<QLabel*>("lblTitle")->text(), "Operazioni previste - modifiche NON salvate");
+
+    whenDialogOpens([](QDialog&) {}, "imgConferma");
+    ctl->aggiungiClicked();
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(reported.size(), 2u);
+    EXPECT_EQ(ctl->findChild<QLabel*>("lblTitle")->text(), "Operazioni previste - modifiche NON salvate");
+}
+
+TEST_F(WidgetTest, NextEventColumnShowsDateAndTimeWhole)
+{
+    zs::test::writeFile(env.home() / "cadenzo.xml",
+                        "<cadenzo><operazione><azione>Elaborazione dati.</azione><data>10/12/2026</data><ora>6</ora>"
+                        "<minuti>30</minuti><escludi>niente</escludi><periodicita>Ogni giorno</periodicita>"
+                        "<abilitato>1</abilitato></operazione></cadenzo>");
+    ASSERT_TRUE(ctl->Start(0));
+    ctl->resize(570, ctl->height());
+    ctl->show();
+    QApplication::processEvents();
+    QTreeWidget* l = list();
+    ASSERT_EQ(l->columnWidth(1), 1525 / 15);
+    const QString text = l->topLevelItem(0)->text(1);
+    ASSERT_EQ(text, "10/12/2026 06:30");
+    EXPECT_EQ(QFontInfo(l->font()).family(), "Liberation Sans");
+    // The view leaves a margin on each side of the text.
+    const int margin = l->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, l) + 1;
+    EXPECT_LE(QFontMetrics(l->font()).horizontalAdvance(text) + 2 * margin, l->columnWidth(1));
 }
 
 int main(int argc, char** argv)

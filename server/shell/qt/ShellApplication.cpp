@@ -363,14 +363,14 @@ bool ShellApplication::load()
     };
     actions.mainVisible = [this] { return m_main->isVisible(); };
     actions.note = [this](const std::string& text) { m_messages.show(text, MessageIcon::Information, "Attenzione."); };
+    actions.storeError = [this](const std::string& text) { m_log.OutputResponse(text, true, 0); };
     m_frmSchedulazione = new frmSchedulazione(m_fields, m_yield, actions);
     auto& cadenzo = m_frmSchedulazione->CadenzoControl();
     cadenzo.AddOperation(AlarmHandler::kEstrazione);
     cadenzo.AddOperation(AlarmHandler::kElaborazione);
     cadenzo.SetPath(m_folder.string());
-    std::string error;
-    if (!cadenzo.Start(60, &error))
-        m_log.WriteInLog("Pianificazione non avviata: " + error, true, false);
+    // A store that cannot be read or written reaches the run log through the StoreError event.
+    (void)cadenzo.Start(60);
     m_main->addChild(m_frmSchedulazione);
     loaded(m_frmSchedulazione);
     // The secondary options save when they lose the focus. Sub-windows are activated while

@@ -41,6 +41,8 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     m_cadenzo->events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
         if (id == cadenzo::CadenzoControl::kAlarmEvent && !args.empty())
             (void)m_alarms.CadenzoControl_Alarm(args[0].toString());
+        else if (id == cadenzo::CadenzoControl::kStoreErrorEvent && !args.empty() && m_actions.storeError)
+            m_actions.storeError(args[0].toString());
     });
 
     place(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 230, 570, 18});

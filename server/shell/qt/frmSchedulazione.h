@@ -23,7 +23,7 @@ namespace zs::shell {
 struct SecondaryOptionsFields;
 
 class frmSchedulazione : public QWidget {
-public:
+  public:
     struct Actions {
         AlarmHandler::Actions alarm;
         std::function<void()> testMail;     ///< flbEmail
@@ -32,6 +32,8 @@ public:
         std::function<void()> deactivated;  ///< ChangeStartup and the save-all
         std::function<bool()> mainVisible;  ///< whether the start-up notes are shown
         std::function<void(const std::string&)> note;
+        /// The scheduler's store could not be read or written: a red line in the run log.
+        std::function<void(const std::string&)> storeError;
     };
 
     frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent = nullptr);
@@ -43,10 +45,10 @@ public:
     void loadFields();
     void Form_Deactivate();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* e) override;
 
-private:
+  private:
     void optErrorsChanged();
     SecondaryOptionsFields& m_fields;
     Actions m_actions;

@@ -15,7 +15,8 @@ using namespace zs::shell;
 
 namespace {
 
-const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
+// Named by the build: a compiler cache may hand __FILE__ over as a path relative to the build folder.
+const std::filesystem::path kData = ZS_SHELL_TEST_DATA;
 
 using zs::test::RecordingMessages;
 
@@ -144,15 +145,17 @@ TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
         bool serverRead;
         bool accessRead;
     } cases[] = {
-        {"ACCESS", false, true}, {"Oracle", true, false}, {"SQLSERVER", true, false}, {"mixed", true, true}, {"", true, true},
+        {"ACCESS", false, true}, {"Oracle", true, false}, {"SQLSERVER", true, false},
+        {"mixed", true, true},   {"", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
         values = {};
         const std::string type = *c.type ? std::string("<SERVERTYPE>") + c.type + "</SERVERTYPE>" : "";
-        loadText("<r>" + type
-                 + "<SERVERNAME>S</SERVERNAME><LOGIN>U</LOGIN><PASSWORD>2F053</PASSWORD><DATABASE>D</DATABASE>"
-                   "<PROVIDER>P</PROVIDER><DATABASEACCESS>/Dati/X.MDB</DATABASEACCESS><PROVIDERACCESS>PA</PROVIDERACCESS></r>");
+        loadText("<r>" + type +
+                 "<SERVERNAME>S</SERVERNAME><LOGIN>U</LOGIN><PASSWORD>2F053</PASSWORD><DATABASE>D</DATABASE>"
+                 "<PROVIDER>P</PROVIDER><DATABASEACCESS>/Dati/X.MDB</DATABASEACCESS><PROVIDERACCESS>PA</"
+                 "PROVIDERACCESS></r>");
         read();
         EXPECT_EQ(values.NomeServer, c.serverRead ? "s" : "");
         EXPECT_EQ(values.UtenteServer, c.serverRead ? "u" : "");
@@ -249,8 +252,8 @@ TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(childNames(reloaded->root()),
               (std::vector<std::string>{"Sconosciuto", "SMTPSERVER", "ServerOLAP", "DatabaseOLAP", "cubo", "cubo",
-                                        "startup", "minimized", "deletelogs", "smtpserver", "notifica",
-                                        "tiponotifica", "smtplogin", "smtpuser", "smtppwd", "timeout"}));
+                                        "startup", "minimized", "deletelogs", "smtpserver", "notifica", "tiponotifica",
+                                        "smtplogin", "smtpuser", "smtppwd", "timeout"}));
     EXPECT_EQ(reloaded->root().child("cubo").xml(), "<cubo nome=\"Ordini\" aggiornamento=\"completo\" data=\"\"/>");
     EXPECT_EQ(reloaded->root().child("smtppwd").text(), CodificaPassword("pwd"));
     EXPECT_EQ(reloaded->root().child("notifica").text(), "0");
@@ -299,7 +302,8 @@ TEST_F(StoreFixture, MalformedFileIsReported)
     const auto& m = messages.shown[0];
     EXPECT_EQ(m.title, "Attenzione.");
     EXPECT_EQ(m.icon, MessageIcon::Critical);
-    EXPECT_EQ(m.text.rfind("Errore nel file " + (env.home() / "zentrikServer.xml").string() + "\r\nCodice errore :", 0), 0u)
+    EXPECT_EQ(m.text.rfind("Errore nel file " + (env.home() / "zentrikServer.xml").string() + "\r\nCodice errore :", 0),
+              0u)
         << m.text;
     EXPECT_NE(m.text.find("\r\nlinea : 3\r\n"), std::string::npos) << m.text;
     EXPECT_TRUE(m.text.ends_with("\r\n</r>")) << m.text;

@@ -19,7 +19,8 @@
 
 namespace zs::dialogs::dtest {
 
-inline const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / "data";
+// Named by the build: a compiler cache may hand __FILE__ over as a path relative to the build folder.
+inline const std::filesystem::path kData = ZS_DIALOGS_TEST_DATA;
 
 using zs::test::RecordingMessages;
 
@@ -62,7 +63,11 @@ struct ScriptedPrompts : Prompts {
 
 /// A program folder in a private test environment with a settings store over it.
 struct ProgramFolder {
-    ProgramFolder() : store(values, fields, messages, env.home()) { std::filesystem::create_directories(env.home()); }
+    ProgramFolder()
+        : store(values, fields, messages, env.home())
+    {
+        std::filesystem::create_directories(env.home());
+    }
     std::filesystem::path home() const { return env.home(); }
     void write(const std::string& name, const std::string& text) const { zs::test::writeFile(home() / name, text); }
     std::string read(const std::string& name) const { return zs::test::readFile(home() / name); }

@@ -42,7 +42,7 @@ struct RunWindow : dialogs::CubiRunWindow {
 
 std::string jet(const std::filesystem::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";"; }
 
-std::filesystem::path dataDir() { return std::filesystem::path(__FILE__).parent_path() / "data"; }
+std::filesystem::path dataDir() { return ZS_DIALOGS_TEST_DATA; }
 
 class CubiCoreTest : public ::testing::Test {
 protected:
