@@ -42,7 +42,6 @@ public:
     // shell::CubeWindow
     void Form_ShowMe() override;
     bool process() override { return m_core.process(); }
-    void process(bool& esito) { m_core.process(esito); }
     void set_MacchinaOLAP(const std::string& name) override;
     void set_DatabaseCubi(const std::string& name) override;
     void Inizializza() override { m_core.Inizializza(); }
