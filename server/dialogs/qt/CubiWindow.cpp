@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -33,14 +34,16 @@ QFont noticeFont()
 
 /// The progress notice: paints what the CubeProgress model says.
 class CubiNotice : public QWidget {
-public:
-    CubiNotice(const engine::CubeProgress& model, QWidget* parent) : QWidget(parent), m_model(model)
+  public:
+    CubiNotice(const engine::CubeProgress& model, QWidget* parent)
+        : QWidget(parent)
+        , m_model(model)
     {
         setObjectName("picAvanzamento");
         hide();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override
     {
         const auto& d = m_model.drawing();
@@ -54,13 +57,15 @@ protected:
         p.drawText(QPointF(d.textX / kTwips, d.textY / kTwips + fm.ascent()), QString::fromStdString(d.text));
     }
 
-private:
+  private:
     const engine::CubeProgress& m_model;
 };
 
 frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
                  QWidget* parent)
-    : QWidget(parent), m_core(std::move(programFolder), clock, messages), m_progress(*this)
+    : QWidget(parent)
+    , m_core(std::move(programFolder), clock, messages)
+    , m_progress(*this)
 {
     setObjectName("frmCubi");
     setWindowTitle("Opzioni preparazione dei cubi");
@@ -119,14 +124,19 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
         if (id == flatui::ev::Click)
             m_core.flbSalvaClick();
     });
-    QObject::connect(m_server, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_MacchinaOLAP(t.toStdString()); });
-    QObject::connect(m_database, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
+    QObject::connect(m_server, &QLineEdit::textEdited,
+                     [this](const QString& t) { m_core.set_MacchinaOLAP(t.toStdString()); });
+    QObject::connect(m_database, &QLineEdit::textEdited,
+                     [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
     resize(640, 420);
     // Load: an empty list, then the design geometry recorded for the layout.
     SaveProperties();
 }
 
-void frmCubi::SaveProperties() { saveLayoutProperties(*this); }
+void frmCubi::SaveProperties()
+{
+    saveLayoutProperties(*this);
+}
 
 frmCubi::~frmCubi()
 {
@@ -134,7 +144,10 @@ frmCubi::~frmCubi()
         QApplication::restoreOverrideCursor();
 }
 
-void frmCubi::Form_ShowMe() { showWindow(); }
+void frmCubi::Form_ShowMe()
+{
+    showWindow();
+}
 
 void frmCubi::showWindow()
 {
@@ -166,7 +179,10 @@ void frmCubi::setMousePointer(int pointer)
     }
 }
 
-void frmCubi::gridSetRows(int rows) { m_grid->model().setRows(rows); }
+void frmCubi::gridSetRows(int rows)
+{
+    m_grid->model().setRows(rows);
+}
 void frmCubi::gridAddRow(const std::string& line)
 {
     auto& g = m_grid->model();
@@ -175,13 +191,22 @@ void frmCubi::gridAddRow(const std::string& line)
     if (g.rows() == 1)
         g.setRowHeight(1, 55);
 }
-int frmCubi::gridRows() const { return m_grid->model().rows(); }
+int frmCubi::gridRows() const
+{
+    return m_grid->model().rows();
+}
 void frmCubi::gridSetBooleanFormat(int riga, int colonna)
 {
     m_grid->model().SetFormat(flatui::typeCellFormat::flbBoolean, riga, colonna);
 }
-bool frmCubi::gridGetBool(int riga, int colonna) const { return m_grid->model().GetValue(riga, colonna).toBool(); }
-void frmCubi::gridSetBool(int riga, int colonna, bool value) { m_grid->model().SetValue(automation::Variant(value), riga, colonna); }
+bool frmCubi::gridGetBool(int riga, int colonna) const
+{
+    return m_grid->model().GetValue(riga, colonna).toBool();
+}
+void frmCubi::gridSetBool(int riga, int colonna, bool value)
+{
+    m_grid->model().SetValue(automation::Variant(value), riga, colonna);
+}
 
 void frmCubi::MostraAvanzamento(const std::string& text, int icon)
 {
@@ -200,9 +225,15 @@ void frmCubi::NascondiAvanzamento()
     m_notice->hide();
 }
 
-double frmCubi::textHeightTwips(const std::string&) { return QFontMetrics(noticeFont()).height() * kTwips; }
+double frmCubi::textHeightTwips(const std::string&)
+{
+    return QFontMetrics(noticeFont()).height() * kTwips;
+}
 
-void frmCubi::yield() { QCoreApplication::processEvents(); }
+void frmCubi::yield()
+{
+    QCoreApplication::processEvents();
+}
 
 void frmCubi::layoutGrid()
 {
@@ -226,6 +257,23 @@ void frmCubi::showEvent(QShowEvent* e)
     QWidget::showEvent(e);
     layoutGrid();
     m_core.AggiornaTabellaCubi();
+}
+
+bool frmCubi::event(QEvent* e)
+{
+    // Inside the main window the window becomes active with its sub-window.
+    if (e->type() == QEvent::ParentChange) {
+        auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+        if (sub && sub != m_subWindow) {
+            m_subWindow = sub;
+            connect(sub, &QMdiSubWindow::windowStateChanged, this,
+                    [this](Qt::WindowStates before, Qt::WindowStates now) {
+                        if (!(before & Qt::WindowActive) && (now & Qt::WindowActive))
+                            m_core.AggiornaTabellaCubi();
+                    });
+        }
+    }
+    return QWidget::event(e);
 }
 
 void frmCubi::changeEvent(QEvent* e)

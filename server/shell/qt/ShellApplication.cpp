@@ -275,6 +275,9 @@ ShellApplication::ShellApplication(const Options& options)
 {
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs.
     k8bus::registerClasses(m_registry);
+    // The program ends when the operator closes the main window or chooses Esci, never because
+    // a message box or the wizard closed while no other window was showing (start-up, tray).
+    QApplication::setQuitOnLastWindowClosed(false);
     m_notification =
         std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
     m_alert = std::make_unique<frmAlert>(options.timers ? options.timers() : nullptr);
@@ -390,8 +393,11 @@ bool ShellApplication::load()
     windows.yield = &m_yield;
     m_store.setWindows(windows);
     // Without a settings file the dialog has shown the wizard; the program then ends.
-    if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings)
+    if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings) {
+        std::error_code ec;
+        m_exitStatus = std::filesystem::exists(m_folder / "zentrikServer.xml", ec) ? 0 : 1;
         return false;
+    }
     progress(100);
     m_frmSchedulazione->loadFields();
     ChangeStartup(m_fields.chkStartup == 1);
