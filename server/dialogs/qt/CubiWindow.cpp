@@ -5,6 +5,7 @@
 
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "flatui/widgets/QtCanvas.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -13,6 +14,7 @@
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStringList>
 
 #include <cmath>
 
@@ -21,7 +23,35 @@ namespace zs::dialogs {
 namespace {
 constexpr double kTwips = 15.0; // twips per pixel
 constexpr double kGridDesignWidth = 8775.0;
-constexpr int kColumnTwips[] = {186, 85, 85, 85, 135};
+constexpr int kGridColumns = 5;
+constexpr int kColumnTwips[kGridColumns] = {186, 85, 85, 85, 135};
+constexpr const char* kGridFontName = "Arial";
+constexpr double kGridFontPoints = 9;
+constexpr double kGridFontMinPoints = 6;
+constexpr double kHeaderMargin = 6; // pixels left free around a header text
+
+/// Picture `index` of the sub-menu image list (27 × 27) the notice shows: an hourglass in the
+/// list's colours.
+QPixmap noticeImage(int index)
+{
+    QPixmap pm(27, 27);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor frame = QColor::fromHsv((index * 37) % 360, 150, 140);
+    p.setPen(QPen(frame, 2));
+    p.drawLine(6, 3, 21, 3);
+    p.drawLine(6, 24, 21, 24);
+    const QPointF glass[] = {{8, 4}, {19, 4}, {14.5, 13.5}, {19, 23}, {8, 23}, {12.5, 13.5}};
+    p.setBrush(QColor(255, 255, 255, 200));
+    p.setPen(QPen(frame, 1.5));
+    p.drawPolygon(glass, 6);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(220, 170, 60));
+    const QPointF sand[] = {{9.5, 22}, {17.5, 22}, {13.5, 16}};
+    p.drawPolygon(sand, 3);
+    return pm;
+}
 
 QFont noticeFont()
 {
@@ -52,6 +82,8 @@ class CubiNotice : public QWidget {
         p.fillRect(rect(), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
         p.setPen(QPen(Qt::black, d.frameLineWidth));
         p.drawRect(QRectF(0, 0, d.frameRight / kTwips, d.frameBottom / kTwips));
+        if (d.icon > 0)
+            p.drawPixmap(d.iconX, d.iconY, noticeImage(d.icon));
         p.setFont(noticeFont());
         const QFontMetrics fm(p.font());
         p.drawText(QPointF(d.textX / kTwips, d.textY / kTwips + fm.ascent()), QString::fromStdString(d.text));
@@ -239,8 +271,25 @@ void frmCubi::layoutGrid()
 {
     auto& g = m_grid->model();
     const double w = m_grid->width() * kTwips;
-    for (int c = 0; c < 5; ++c)
-        g.setColWidth(c + 1, static_cast<std::int32_t>(std::lround(w * kColumnTwips[c] / kGridDesignWidth)));
+    std::int32_t widths[kGridColumns];
+    for (int c = 0; c < kGridColumns; ++c) {
+        widths[c] = static_cast<std::int32_t>(std::lround(w * kColumnTwips[c] / kGridDesignWidth));
+        g.setColWidth(c + 1, widths[c]);
+    }
+    // The narrow choice columns take their headers ("Aggiornamento Dati") only in a small font:
+    // the grid's text is the largest size at which every header fits its column.
+    const QStringList headers = QString(kCubiGridHeader).split('\t');
+    auto font = std::make_shared<flatui::FontSpec>(kGridFontName, kGridFontPoints);
+    for (; font->size > kGridFontMinPoints; font->size -= 0.5) {
+        bool fits = true;
+        for (int c = 0; c < kGridColumns && c < headers.size(); ++c)
+            fits = fits && flatui::QtTextMetrics::instance().width(headers[c].toStdString(), *font) + kHeaderMargin <=
+                               widths[c];
+        if (fits)
+            break;
+    }
+    if (!g.Font() || g.Font()->size != font->size || g.Font()->name != font->name)
+        g.setFont(font);
     g.setRowHeight(1, 55);
     g.Refresh();
 }
