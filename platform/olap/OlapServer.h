@@ -44,8 +44,9 @@ class OlapServer {
     /// Loads the catalog of `server`. False, with `error`, when the server has no readable
     /// catalog; State() is then 0.
     [[nodiscard]] bool Connect(const std::string& server, OlapError* error = nullptr);
-    /// 1 when connected, 0 otherwise.
-    int State() const { return m_catalog ? 1 : 0; }
+    static constexpr int kStateConnected = 1;
+    /// kStateConnected when connected, 0 otherwise.
+    int State() const { return m_catalog ? kStateConnected : 0; }
     /// Closes the target connections and forgets the catalog.
     void CloseServer();
 

@@ -132,7 +132,7 @@ void CubiCore::Inizializza()
     if (m_server.empty())
         return;
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != 1) {
+    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
         if (m_view && m_view->isVisible())
             connectionWarning();
         return;
@@ -361,7 +361,7 @@ bool CubiCore::EsportaInfoCubi()
     };
 
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != 1) {
+    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
         connectionWarning();
         restore();
         return false;

@@ -1,7 +1,7 @@
 // The configuration windows inside the program as main() assembles it, on a copy of demo/: the
 // wizard opened from the category menu, the first start without settings, the options
 // dialog's save when the operator switches window inside the main window, and the demo's
-// cubes processed from the run window.
+// cubes processed by the scheduled extraction and by the run window.
 
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
@@ -10,10 +10,12 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "olap/OlapCatalog.h"
+#include "scheduler/qt/CadenzoControl.h"
 #include "shell/PasswordCodec.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -345,16 +347,17 @@ std::map<std::string, std::string> rows(db::Connection& c, const std::string& sq
     return out;
 }
 
-TEST_F(ProgramDialogs, TheDemoProcessesItsCubesFromTheRunWindow)
+TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
 {
     copyDemo();
     const std::string catalog = test::readFile(home / "olap-demo.xml");
     create();
     ASSERT_TRUE(app->load());
 
-    // "Estrazione ed Elaborazione.": the extraction fills the target, its last step processes
-    // the cubes.
-    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+    // The scheduled "Estrazione ed Elaborazione.": the extraction fills the target, its step
+    // ELABORACUBI processes the cubes.
+    automation::Variant alarm[] = {automation::Variant(shell::AlarmHandler::kEstrazione)};
+    app->secondaryWindow().CadenzoControl().events().raise(cadenzo::CadenzoControl::kAlarmEvent, alarm);
     const auto lines = logLines();
     auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
     EXPECT_TRUE(has("Sto elaborando il cubo VenditePerCliente")) << ::testing::PrintToString(lines);
