@@ -218,6 +218,7 @@ void frmWizard::load()
 void frmWizard::showModal()
 {
     // Opened again from the menu, it shows the settings as they are now, from page 1.
+    m_saved = false;
     load();
     centreOnScreen();
     exec();
@@ -320,7 +321,8 @@ void frmWizard::MostraPasso(int n)
 void frmWizard::fine()
 {
     std::string error;
-    if (!FinishWizard(m_store, m_values, fields(), m_cubes, &error))
+    m_saved = FinishWizard(m_store, m_values, fields(), m_cubes, &error);
+    if (!m_saved)
         m_messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
                         "Attenzione.");
     accept();

@@ -37,6 +37,8 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     /// Reads the settings into the fields, opens on page 1 in the middle of the screen and
     /// waits until the window closes.
     void showModal() override;
+    /// Whether the last showing ended with Fine and the settings file written.
+    bool saved() const { return m_saved; }
     int PassoCorrente() const { return m_flow.PassoCorrente(); }
     /// The fields as the window holds them now.
     WizardFields fields() const;
@@ -58,6 +60,7 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     Prompts& m_prompts;
     shell::CubeWindow* m_cubes;
     WizardFlow m_flow;
+    bool m_saved = false;
 
     QWidget* m_pages[6] = {};
     QLabel* m_lblStep1;

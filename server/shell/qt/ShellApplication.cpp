@@ -394,8 +394,7 @@ bool ShellApplication::load()
     m_store.setWindows(windows);
     // Without a settings file the dialog has shown the wizard; the program then ends.
     if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings) {
-        std::error_code ec;
-        m_exitStatus = std::filesystem::exists(m_folder / "zentrikServer.xml", ec) ? 0 : 1;
+        m_exitStatus = m_wizard->saved() ? 0 : 1;
         return false;
     }
     progress(100);

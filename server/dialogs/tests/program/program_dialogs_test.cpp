@@ -294,14 +294,25 @@ TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero
 
 TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
 {
-    create();
-    whenWizardShown([](frmWizard& w) {
-        QtPrompts::nextYesNo().push_back(true);
-        click(&w, "flbCancella");
-    });
-    EXPECT_FALSE(app->load());
-    EXPECT_EQ(app->exitStatus(), 1);
-    EXPECT_FALSE(fs::exists(settingsFile()));
+    struct Case {
+        const char* name;
+        const char* file; // the settings file's text, or none
+    };
+    const Case cases[] = {{"no settings file", nullptr}, {"a settings file that does not parse", "<zentrikServer>"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.file)
+            test::writeFile(settingsFile(), c.file);
+        create();
+        whenWizardShown([](frmWizard& w) {
+            QtPrompts::nextYesNo().push_back(true);
+            click(&w, "flbCancella");
+        });
+        EXPECT_FALSE(app->load());
+        EXPECT_EQ(app->exitStatus(), 1);
+        EXPECT_EQ(fs::exists(settingsFile()), c.file != nullptr);
+        app.reset();
+    }
 }
 
 TEST_F(ProgramDialogs, SwitchingFromTheOptionsToTheCubeWindowSavesTheSettings)
