@@ -1,9 +1,9 @@
 #include "olap/OlapCatalog.h"
 
-#include "fs/AtomicFile.h"
 #include "xml/XmlDocument.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace zs::olap {
 
@@ -11,7 +11,10 @@ namespace {
 
 constexpr const char* kSource = "zs::olap";
 
-std::string attr(const xml::Element& e, const char* name) { return e.attribute(name).value_or(""); }
+std::string attr(const xml::Element& e, const char* name)
+{
+    return e.attribute(name).value_or("");
+}
 
 int intAttr(const xml::Element& e, const char* name)
 {
@@ -35,19 +38,6 @@ std::optional<time::DateTime> dateAttr(const xml::Element& e, const char* name)
     return s.empty() ? std::nullopt : time::parseIso(s);
 }
 
-std::string numberText(double v)
-{
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-void setDate(xml::Element& e, const char* name, const std::optional<time::DateTime>& d)
-{
-    if (d)
-        e.setAttribute(name, time::toIso(*d));
-}
-
 void readState(const xml::Element& e, CubeDef& c)
 {
     c.state = intAttr(e, "state");
@@ -58,18 +48,24 @@ void readState(const xml::Element& e, CubeDef& c)
     c.incrementalMark = attr(e, "incrementalMark");
 }
 
-void writeState(xml::Element& e, const CubeDef& c)
-{
-    e.setAttribute("state", std::to_string(c.state));
-    setDate(e, "lastProcessed", c.lastProcessed);
-    setDate(e, "lastUpdated", c.lastUpdated);
-    e.setAttribute("estimatedRows", numberText(c.estimatedRows));
-    e.setAttribute("estimatedSize", numberText(c.estimatedSize));
-    if (!c.incrementalMark.empty())
-        e.setAttribute("incrementalMark", c.incrementalMark);
-}
-
 } // namespace
+
+std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
+{
+    constexpr std::size_t kMaxName = 63; // PostgreSQL's identifier length
+    std::string name = prefix + std::to_string(database.size()) + "_" + database + "_" + object;
+    if (name.size() <= kMaxName)
+        return name;
+    std::uint32_t hash = 2166136261u; // FNV-1a over the whole name
+    for (const unsigned char ch : name)
+        hash = (hash ^ ch) * 16777619u;
+    char tail[10];
+    std::snprintf(tail, sizeof tail, "_%08x", hash);
+    std::size_t keep = kMaxName - 9;
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep; // never cut a UTF-8 character in two
+    return name.substr(0, keep) + tail;
+}
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
 {
@@ -164,71 +160,6 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
         catalog.databases.push_back(std::move(db));
     }
     return catalog;
-}
-
-std::string catalogXml(const OlapCatalog& catalog)
-{
-    xml::Document doc;
-    doc.setDeclaration("UTF-8");
-    xml::Element root = doc.createRoot("OlapServer");
-    root.setAttribute("name", catalog.server);
-    for (const auto& db : catalog.databases) {
-        xml::Element de = root.appendChild("Database");
-        de.setAttribute("name", db.name);
-        de.setAttribute("connection", db.connectionString);
-        for (const auto& d : db.dimensions) {
-            xml::Element e = de.appendChild("Dimension");
-            e.setAttribute("name", d.name);
-            e.setAttribute("table", d.table);
-            e.setAttribute("column", d.column);
-            e.setAttribute("state", std::to_string(d.state));
-            setDate(e, "lastProcessed", d.lastProcessed);
-        }
-        for (const auto& c : db.cubes) {
-            xml::Element e = de.appendChild(c.isVirtual() ? "VirtualCube" : "Cube");
-            e.setAttribute("name", c.name);
-            e.setAttribute("description", c.description);
-            e.setAttribute("defaultMeasure", c.defaultMeasure);
-            if (!c.isVirtual()) {
-                e.setAttribute("sourceTable", c.sourceTable);
-                e.setAttribute("sourceTableAlias", c.sourceTableAlias);
-                e.setAttribute("sourceTableFilter", c.sourceTableFilter);
-                e.setAttribute("olapMode", std::to_string(c.olapMode));
-                e.setAttribute("processOptimizationMode", std::to_string(c.processOptimizationMode));
-                if (!c.incrementalColumn.empty())
-                    e.setAttribute("incrementalColumn", c.incrementalColumn);
-            }
-            writeState(e, c);
-            for (const auto& s : c.dataSources)
-                e.appendChild("DataSource").setAttribute("name", s);
-            for (const auto& s : c.sourceCubes)
-                e.appendChild("SourceCube").setAttribute("name", s);
-            for (const auto& d : c.dimensions) {
-                xml::Element x = e.appendChild("Dimension");
-                x.setAttribute("name", d.name);
-                if (!d.column.empty())
-                    x.setAttribute("column", d.column);
-            }
-            for (const auto& m : c.measures) {
-                xml::Element x = e.appendChild("Measure");
-                x.setAttribute("name", m.name);
-                if (!m.column.empty())
-                    x.setAttribute("column", m.column);
-                x.setAttribute("aggregate", m.aggregate);
-            }
-        }
-    }
-    return doc.xml();
-}
-
-bool saveCatalog(const OlapCatalog& catalog, const std::filesystem::path& file, OlapError* error, fs::FileOps* ops)
-{
-    std::string why;
-    const std::string text = catalogXml(catalog);
-    const bool ok = ops ? fs::writeFileAtomic(file, text, {}, &why, *ops) : fs::writeFileAtomic(file, text, {}, &why);
-    if (!ok && error)
-        *error = {kErrOlapCatalog, "Salvataggio del catalogo OLAP non riuscito: " + why, kSource};
-    return ok;
 }
 
 } // namespace zs::olap

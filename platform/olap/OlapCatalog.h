@@ -1,8 +1,9 @@
 #pragma once
 // The catalog of one OLAP server: the file `olap-<server>.xml` in the program folder that
-// declares its databases, their shared dimensions, cubes and virtual cubes, and records what
-// processing left behind (state, last-processed time, incremental mark). Read and written
-// whole; a save replaces the file atomically.
+// declares its databases, their shared dimensions, cubes and virtual cubes. The file is the
+// operator's: the program only reads it. What processing leaves behind (state, times,
+// estimated rows, incremental mark) lives in the target database beside the aggregates
+// (OlapServer), so it changes in the same transaction as the tables it describes.
 
 #include "time/DateTime.h"
 
@@ -11,10 +12,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace zs::fs {
-class FileOps;
-}
 
 namespace zs::olap {
 
@@ -25,18 +22,36 @@ struct OlapError {
     std::string source;
 };
 
-inline constexpr std::int32_t kErrOlapNotFound = static_cast<std::int32_t>(0x80040002);   ///< no such object
-inline constexpr std::int32_t kErrOlapCatalog = static_cast<std::int32_t>(0x80040003);    ///< catalog unreadable or unsaved
+inline constexpr std::int32_t kErrOlapNotFound = static_cast<std::int32_t>(0x80040002); ///< no such object
+inline constexpr std::int32_t kErrOlapCatalog =
+    static_cast<std::int32_t>(0x80040003); ///< catalog unreadable or unsaved
 inline constexpr std::int32_t kErrOlapDefinition = static_cast<std::int32_t>(0x80040004); ///< object badly declared
 inline constexpr std::int32_t kErrOlapNotConnected = static_cast<std::int32_t>(0x80040005);
+
+/// The processing state of an object: never processed, or processed.
+inline constexpr int kStateUnprocessed = 0;
+inline constexpr int kStateProcessed = 1;
+/// subClassType of a virtual cube.
+inline constexpr int kSubClassVirtual = 1;
+
+/// The name of a table processing keeps for `object` of OLAP database `database`: `prefix`,
+/// the length of the database name, "_", the database name, "_", the object name. The length
+/// keeps two databases apart whatever their names hold; a name longer than the 63 bytes
+/// PostgreSQL keeps is shortened and ends in a hash of the whole name.
+std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object);
 
 /// A shared dimension: the distinct members of one column of a table.
 struct DimensionDef {
     std::string name;
     std::string table;  ///< source table (or view) in the target database
     std::string column; ///< the member column
-    int state = 0;      ///< 0 never processed, 1 processed
+    int state = kStateUnprocessed;
     std::optional<time::DateTime> lastProcessed;
+
+    /// The member table processing builds in the target database.
+    std::string memberTable(const std::string& database) const { return olapTableName("olapdim_", database, name); }
+    /// The name the member table had before names carried the database.
+    std::string legacyMemberTable() const { return "olapdim_" + name; }
 };
 
 /// A cube's use of a dimension: the dimension's name and the fact-table column holding it.
@@ -58,7 +73,7 @@ struct CubeDef {
     std::string description;
     std::string defaultMeasure;
     std::vector<std::string> dataSources;
-    std::string sourceTable;       ///< fact table
+    std::string sourceTable; ///< fact table
     std::string sourceTableAlias;
     std::string sourceTableFilter; ///< a condition on the fact table, or empty
     int olapMode = 0;
@@ -70,16 +85,19 @@ struct CubeDef {
     std::vector<Measure> measures;
     std::vector<std::string> sourceCubes; ///< virtual cubes only
 
-    int state = 0; ///< 0 never processed, 1 processed
+    int state = kStateUnprocessed;
     std::optional<time::DateTime> lastProcessed;
     std::optional<time::DateTime> lastUpdated;
     double estimatedRows = 0;
     double estimatedSize = 0;
     std::string incrementalMark; ///< highest incrementalColumn value aggregated so far
 
-    bool isVirtual() const { return subClassType == 1; }
+    bool isVirtual() const { return subClassType == kSubClassVirtual; }
     /// The aggregate table processing builds in the target database.
-    std::string aggregateTable() const { return "olap_" + name; }
+    std::string aggregateTable(const std::string& database) const { return olapTableName("olap_", database, name); }
+    /// The name the aggregate had before names carried the database; still read when it is
+    /// the only aggregate of the cube.
+    std::string legacyAggregateTable() const { return "olap_" + name; }
 };
 
 struct OlapDatabaseDef {
@@ -104,12 +122,9 @@ struct OlapCatalog {
 /// could leave the folder (empty, or holding a path separator or "..").
 std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& folder, const std::string& server);
 
-/// Reads a catalog file. Nothing, with `error`, when it is missing or malformed.
+/// Reads a catalog file. Nothing, with `error`, when it is missing or malformed. State
+/// attributes that catalogs rewritten by earlier versions carry are read as the objects'
+/// starting state.
 std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error = nullptr);
-/// The catalog's XML text.
-std::string catalogXml(const OlapCatalog& catalog);
-/// Writes the catalog atomically: on failure the old file stays whole.
-[[nodiscard]] bool saveCatalog(const OlapCatalog& catalog, const std::filesystem::path& file,
-                               OlapError* error = nullptr, fs::FileOps* ops = nullptr);
 
 } // namespace zs::olap

@@ -1,6 +1,7 @@
 #include "olap/OlapServer.h"
 
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
 #include "db/SqlText.h"
 #include "text/Ascii.h"
 #include "time/Clock.h"
@@ -103,30 +104,147 @@ bool tableExists(db::Connection& c, const std::string& table)
     return false;
 }
 
-/// Runs statements as one transaction on SQLite (so a failure leaves the old table), one by
-/// one elsewhere. On failure `error` holds the failing statement's error, not the rollback's.
-bool runAll(db::Connection& c, const std::vector<std::string>& statements, OlapError* error, const char* what)
+/// A SQLite file named relative to the program folder, whatever the current folder is.
+std::string anchoredConnection(const std::string& text, const std::filesystem::path& folder)
 {
-    const bool tx = c.dialect() == db::Dialect::Sqlite;
-    if (tx && !c.execute("BEGIN"))
-        return fail(error, fromDb(c, what));
-    for (const auto& s : statements) {
-        if (!c.execute(s)) {
-            fail(error, fromDb(c, what));
-            if (tx)
-                (void)c.execute("ROLLBACK");
-            return false;
-        }
-    }
-    if (tx && !c.execute("COMMIT")) {
-        fail(error, fromDb(c, what));
-        (void)c.execute("ROLLBACK");
-        return false;
-    }
-    return true;
+    db::Error resolveError;
+    const auto target = db::resolveConnectionString(text, resolveError);
+    std::string parseError;
+    auto parsed = db::ConnectionString::parse(text, parseError);
+    if (!target || target->kind != db::ConnectionTarget::Kind::Sqlite || !parsed)
+        return text;
+    const std::optional<std::string> source = parsed->get("Data Source");
+    if (!source || source->empty() || (*source)[0] == '/' || (*source)[0] == '\\' ||
+        source->find(':') != std::string::npos)
+        return text;
+    std::string relative = *source;
+    for (char& ch : relative)
+        if (ch == '\\')
+            ch = '/';
+    parsed->set("Data Source", (folder / relative).string());
+    return parsed->toOdbc();
+}
+
+constexpr const char* kStateTable = "olap_stato";
+constexpr const char* kKindDimension = "dimensione";
+constexpr const char* kKindCube = "cubo";
+constexpr const char* kKeptNote = " I dati dell'elaborazione precedente restano in uso.";
+
+std::string numberText(double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string dateLiteral(const std::optional<time::DateTime>& d)
+{
+    return d ? quoteText(time::toIso(*d)) : "NULL";
+}
+
+std::optional<time::DateTime> dateValue(const std::string& text)
+{
+    return text.empty() ? std::nullopt : time::parseIso(text);
+}
+
+double doubleValue(const std::string& text)
+{
+    double v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return v;
+}
+
+/// The statements that record one object's state: its row replaced in olap_stato.
+std::vector<std::string> stateStatements(const std::string& database, const char* kind, const std::string& name,
+                                         int state, const std::optional<time::DateTime>& lastProcessed,
+                                         const std::optional<time::DateTime>& lastUpdated, double rows, double size,
+                                         const std::string& mark, const std::string& table)
+{
+    const std::string key = " WHERE \"database\" = " + quoteText(database) + " AND \"oggetto\" = " + quoteText(kind) +
+                            " AND \"nome\" = " + quoteText(name);
+    return {"CREATE TABLE IF NOT EXISTS \"" + std::string(kStateTable) +
+                "\" (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" INTEGER, "
+                "\"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" DOUBLE PRECISION, "
+                "\"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, \"tabella\" TEXT)",
+            "DELETE FROM \"" + std::string(kStateTable) + "\"" + key,
+            "INSERT INTO \"" + std::string(kStateTable) + "\" VALUES (" + quoteText(database) + ", " + quoteText(kind) +
+                ", " + quoteText(name) + ", " + std::to_string(state) + ", " + dateLiteral(lastProcessed) + ", " +
+                dateLiteral(lastUpdated) + ", " + numberText(rows) + ", " + numberText(size) + ", " + quoteText(mark) +
+                ", " + quoteText(table) + ")"};
 }
 
 } // namespace
+
+/// One object's rebuild as one transaction: statements run in order, and on the first failure
+/// everything since begin() is rolled back, so the previous tables and state stand.
+class OlapServer::Rebuild {
+  public:
+    Rebuild(db::Connection& c, const OlapServer& server)
+        : m_c(c)
+        , m_server(server)
+    {}
+    ~Rebuild()
+    {
+        if (m_open)
+            (void)m_c.execute("ROLLBACK TRANSACTION");
+    }
+    Rebuild(const Rebuild&) = delete;
+    Rebuild& operator=(const Rebuild&) = delete;
+
+    db::Connection& connection() { return m_c; }
+    bool begin(const char* what) { return (m_open = m_c.execute("BEGIN TRANSACTION")) || failed(what); }
+    /// Runs `sql`; false (and the error kept) when it fails.
+    bool run(const std::string& sql, const char* what)
+    {
+        if (m_server.failStatement && m_server.failStatement(sql)) {
+            m_error = {kErrOlapDefinition, std::string(what) + ": istruzione rifiutata", kSource};
+            return false;
+        }
+        return m_c.execute(sql) || failed(what);
+    }
+    bool runAll(const std::vector<std::string>& statements, const char* what)
+    {
+        for (const auto& s : statements)
+            if (!run(s, what))
+                return false;
+        return true;
+    }
+    bool commit(const char* what)
+    {
+        if (!m_c.execute("COMMIT TRANSACTION"))
+            return failed(what);
+        m_open = false;
+        return true;
+    }
+    /// Keeps a failure found before any statement ran (a badly declared object).
+    bool error(OlapError e)
+    {
+        m_error = std::move(e);
+        return false;
+    }
+    /// Keeps the database's error for a step that is not a statement (a query that read nothing).
+    bool failed(const char* what)
+    {
+        m_error = fromDb(m_c, what);
+        return false;
+    }
+    /// Rolls back and gives the failure, saying that the previous data stand.
+    bool fail(OlapError* error)
+    {
+        if (m_open) {
+            (void)m_c.execute("ROLLBACK TRANSACTION");
+            m_open = false;
+        }
+        m_error.description += kKeptNote;
+        return olap::fail(error, m_error);
+    }
+
+  private:
+    db::Connection& m_c;
+    const OlapServer& m_server;
+    bool m_open = false;
+    OlapError m_error;
+};
 
 ProcessType processTypeForChoice(int aggiornamento)
 {
@@ -168,6 +286,7 @@ bool OlapServer::Connect(const std::string& server, OlapError* error)
 void OlapServer::CloseServer()
 {
     m_connections.clear();
+    m_stateRead.clear();
     m_catalog.reset();
     m_file.clear();
 }
@@ -184,7 +303,7 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
         return slot.get();
     slot = std::make_unique<db::Connection>();
     slot->setCommandTimeout(0);
-    if (!slot->open(db.connectionString)) {
+    if (!slot->open(anchoredConnection(db.connectionString, m_folder))) {
         fail(error, fromDb(*slot, "Database di destinazione non raggiungibile"));
         slot.reset();
         return nullptr;
@@ -192,9 +311,48 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
     return slot.get();
 }
 
-bool OlapServer::record(OlapError* error)
+bool OlapServer::loadState(const std::string& database, OlapError* error)
 {
-    return saveCatalog(*m_catalog, m_file, error, m_ops);
+    OlapDatabaseDef* db = this->database(database);
+    if (!db)
+        return fail(error, {kErrOlapNotFound, "Database OLAP inesistente: " + database, kSource});
+    db::Connection* c = target(*db, error);
+    return c && readState(*db, *c);
+}
+
+bool OlapServer::readState(OlapDatabaseDef& db, db::Connection& c)
+{
+    if (m_stateRead[db.name])
+        return true;
+    m_stateRead[db.name] = true;
+    if (!tableExists(c, kStateTable))
+        return true; // nothing processed here yet: the catalog's state stands
+    auto rs = c.query("SELECT \"oggetto\", \"nome\", \"stato\", \"ultima_elaborazione\", \"ultimo_aggiornamento\", "
+                      "\"righe_stimate\", \"dimensione_stimata\", \"segno_incrementale\" FROM \"" +
+                      std::string(kStateTable) + "\" WHERE \"database\" = " + quoteText(db.name));
+    if (!rs)
+        return false;
+    for (; !rs->eof(); rs->moveNext()) {
+        const std::string kind = rs->text("oggetto");
+        const std::string name = rs->text("nome");
+        const int state = static_cast<int>(doubleValue(rs->text("stato")));
+        if (kind == kKindDimension) {
+            if (DimensionDef* d = db.dimension(name)) {
+                d->state = state;
+                d->lastProcessed = dateValue(rs->text("ultima_elaborazione"));
+            }
+        } else if (kind == kKindCube) {
+            if (CubeDef* cube = db.cube(name)) {
+                cube->state = state;
+                cube->lastProcessed = dateValue(rs->text("ultima_elaborazione"));
+                cube->lastUpdated = dateValue(rs->text("ultimo_aggiornamento"));
+                cube->estimatedRows = doubleValue(rs->text("righe_stimate"));
+                cube->estimatedSize = doubleValue(rs->text("dimensione_stimata"));
+                cube->incrementalMark = rs->text("segno_incrementale");
+            }
+        }
+    }
+    return true;
 }
 
 bool OlapServer::processDimension(const std::string& database, const std::string& dimension, ProcessType type,
@@ -211,29 +369,45 @@ bool OlapServer::processDimension(const std::string& database, const std::string
     db::Connection* c = target(*db, error);
     if (!c)
         return false;
+    (void)readState(*db, *c);
 
-    const std::string table = quoteId("olapdim_" + dim->name);
-    const std::string members =
-        "SELECT DISTINCT " + quoteId(dim->column) + " AS \"member\" FROM " + quoteId(dim->table);
+    const char* what = "Elaborazione della dimensione non riuscita";
+    const std::string tableName = dim->memberTable(db->name);
+    const std::string table = quoteId(tableName);
+    const std::string column = quoteId(dim->column);
+    const bool haveTable = dim->state != kStateUnprocessed && tableExists(*c, tableName);
     std::vector<std::string> sql;
-    if (type == ProcessType::Incremental && dim->state != 0 && tableExists(*c, "olapdim_" + dim->name)) {
-        sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + quoteId(dim->column) + " FROM " +
+    if (type == ProcessType::Incremental && haveTable) {
+        sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + column + " FROM " +
                       quoteId(dim->table) + " t WHERE NOT EXISTS (SELECT 1 FROM " + table +
-                      " d WHERE d.\"member\" = t." + quoteId(dim->column) + ")");
+                      " d WHERE d.\"member\" = t." + column + ")");
     } else {
         sql.push_back("DROP TABLE IF EXISTS " + table);
-        sql.push_back("CREATE TABLE " + table + " AS " + members);
+        sql.push_back("CREATE TABLE " + table + " AS SELECT DISTINCT " + column + " AS \"member\" FROM " +
+                      quoteId(dim->table));
     }
-    if (!runAll(*c, sql, error, "Elaborazione della dimensione non riuscita"))
-        return false;
+    Rebuild r(*c, *this);
+    if (!r.begin(what) || !r.runAll(sql, what))
+        return r.fail(error);
     long count = 0;
-    if (auto rs = c->query("SELECT COUNT(*) FROM " + table); rs && !rs->eof())
+    auto rs = c->query("SELECT COUNT(*) FROM " + table);
+    if (!rs) {
+        r.failed(what);
+        return r.fail(error);
+    }
+    if (!rs->eof())
         count = static_cast<long>(rs->value(std::size_t{0}).toInt().value_or(0));
+    const auto now = m_clock.now();
+    if (!r.runAll(stateStatements(db->name, kKindDimension, dim->name, kStateProcessed, now, now,
+                                  static_cast<double>(count), 0, "", tableName),
+                  what) ||
+        !r.commit(what))
+        return r.fail(error);
     if (onProgress)
         onProgress(dim->name, count);
-    dim->state = 1;
-    dim->lastProcessed = m_clock.now();
-    return record(error);
+    dim->state = kStateProcessed;
+    dim->lastProcessed = now;
+    return true;
 }
 
 bool OlapServer::processCube(const std::string& database, const std::string& cube, ProcessType type, OlapError* error)
@@ -244,36 +418,61 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
     CubeDef* def = db->cube(cube);
     if (!def)
         return fail(error, {kErrOlapNotFound, "Cubo inesistente: " + cube, kSource});
-    if (def->isVirtual()) {
-        if (!buildVirtualCube(*db, *def, error))
+    db::Connection* c = target(*db, error);
+    if (!c)
+        return false;
+    (void)readState(*db, *c);
+
+    // The rebuild works on a copy: the cube takes the new state only once it is committed.
+    CubeDef next = *def;
+    const char* what = "Elaborazione del cubo non riuscita";
+    Rebuild r(*c, *this);
+    if (next.isVirtual()) {
+        if (!buildVirtualCube(*db, next, error))
             return false;
-    } else {
-        db::Connection* c = target(*db, error);
-        if (!c || !buildCube(*c, *def, type, error))
-            return false;
+        if (!r.begin(what))
+            return r.fail(error);
+    } else if (!buildCube(r, *db, next, type)) {
+        return r.fail(error);
     }
-    def->state = 1;
-    def->lastProcessed = m_clock.now();
-    def->lastUpdated = def->lastProcessed;
+    next.state = kStateProcessed;
+    next.lastProcessed = m_clock.now();
+    next.lastUpdated = next.lastProcessed;
+    if (!r.runAll(stateStatements(db->name, kKindCube, next.name, next.state, next.lastProcessed, next.lastUpdated,
+                                  next.estimatedRows, next.estimatedSize, next.incrementalMark,
+                                  next.isVirtual() ? "" : next.aggregateTable(db->name)),
+                  what) ||
+        !r.commit(what))
+        return r.fail(error);
+    *def = std::move(next);
     if (onProgress)
         onProgress(def->name, static_cast<long>(def->estimatedRows));
-    return record(error);
+    return true;
 }
 
-bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, OlapError* error)
+bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type)
 {
+    const char* what = "Elaborazione del cubo non riuscita";
     if (cube.sourceTable.empty())
-        return fail(error, {kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource});
+        return r.error({kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource});
     for (const auto& m : cube.measures)
         if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
-            return fail(error,
-                        {kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
+            return r.error({kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
 
-    const std::string aggName = cube.aggregateTable();
+    db::Connection& c = r.connection();
+    const std::string aggName = cube.aggregateTable(db.name);
     const std::string agg = quoteId(aggName);
-    const std::string fresh = quoteId(aggName + "__new");
-    const bool haveTable = cube.state != 0 && tableExists(c, aggName);
+    // The previous aggregate: under its name with the database, or under the name it had before.
+    std::string prior;
+    if (cube.state != kStateUnprocessed) {
+        if (tableExists(c, aggName))
+            prior = aggName;
+        else if (tableExists(c, cube.legacyAggregateTable()))
+            prior = cube.legacyAggregateTable();
+    }
     const std::string incCol = cube.incrementalColumn.empty() ? "" : quoteId(cube.incrementalColumn);
+    if (!r.begin(what))
+        return false;
 
     // The new mark is read before the facts are aggregated, so a fact added in between is
     // left for the next run instead of being counted twice or lost.
@@ -286,7 +485,7 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
             sql += " WHERE " + incCol + " > " + markLiteral(above);
         auto rs = c.query(sql);
         if (!rs)
-            return false;
+            return r.failed("Lettura dei fatti non riuscita");
         const db::Value& v = rs->eof() ? db::Value() : rs->value(std::size_t{0});
         if (!v.isNull())
             newMark = v.toString();
@@ -297,13 +496,11 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
     };
 
     std::vector<std::string> sql;
-    if (type == ProcessType::Incremental && haveTable && !incCol.empty() && !cube.incrementalMark.empty()) {
+    if (type == ProcessType::Incremental && !prior.empty() && !incCol.empty() && !cube.incrementalMark.empty()) {
         const std::string old = cube.incrementalMark;
         if (!readMark(old))
-            return fail(error, fromDb(c, "Lettura dei fatti non riuscita"));
-        if (newMark == old) {
-            // nothing new: the aggregate stands as it is
-        } else {
+            return false;
+        if (newMark != old) {
             std::string keys, folded, group, cols;
             for (const auto& d : cube.dimensions) {
                 keys += quoteId(d.name) + ", ";
@@ -316,28 +513,33 @@ bool OlapServer::buildCube(db::Connection& c, CubeDef& cube, ProcessType type, O
             const std::string added =
                 aggregateSelect(cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
             std::string merge = "SELECT " + keys + folded + "SUM(\"fact_count\") AS \"fact_count\" FROM (SELECT " +
-                                keys + cols + "\"fact_count\" FROM " + agg + " UNION ALL " + added + ") u";
+                                keys + cols + "\"fact_count\" FROM " + quoteId(prior) + " UNION ALL " + added + ") u";
             if (!group.empty())
                 merge += " GROUP BY " + group;
-            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge, "DROP TABLE " + agg,
-                   "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            const std::string fresh = quoteId(olapTableName("olapnew_", db.name, cube.name));
+            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
+                   "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+        } else if (prior != aggName) {
+            // Nothing new, but the aggregate still has its old name: it is copied under the new one.
+            sql = {"CREATE TABLE " + agg + " AS SELECT * FROM " + quoteId(prior)};
         }
     } else {
         newMark.clear();
         if (!readMark(""))
-            return fail(error, fromDb(c, "Lettura dei fatti non riuscita"));
+            return false;
         const std::string select = aggregateSelect(cube, upTo(newMark));
-        if (type == ProcessType::RefreshData && haveTable)
+        if (type == ProcessType::RefreshData && prior == aggName)
             sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
         else
-            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + select,
-                   "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            sql = {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + select};
     }
-    if (!sql.empty() && !runAll(c, sql, error, "Elaborazione del cubo non riuscita"))
+    if (!r.runAll(sql, what))
         return false;
 
-    if (auto rs = c.query("SELECT COUNT(*) FROM " + agg); rs && !rs->eof())
-        cube.estimatedRows = static_cast<double>(rs->value(std::size_t{0}).toInt().value_or(0));
+    auto rs = c.query("SELECT COUNT(*) FROM " + agg);
+    if (!rs)
+        return r.failed(what);
+    cube.estimatedRows = rs->eof() ? 0.0 : static_cast<double>(rs->value(std::size_t{0}).toInt().value_or(0));
     cube.estimatedSize =
         cube.estimatedRows * 8.0 * static_cast<double>(cube.dimensions.size() + cube.measures.size() + 1);
     cube.incrementalMark = newMark;
@@ -351,7 +553,7 @@ bool OlapServer::buildVirtualCube(OlapDatabaseDef& db, CubeDef& cube, OlapError*
         const CubeDef* src = db.cube(name);
         if (!src || src->isVirtual())
             return fail(error, {kErrOlapDefinition, "Cubo di origine inesistente: " + name, kSource});
-        if (src->state == 0)
+        if (src->state == kStateUnprocessed)
             return fail(error, {kErrOlapDefinition, "Il cubo di origine " + name + " non è elaborato", kSource});
         rows += src->estimatedRows;
         size += src->estimatedSize;

@@ -2,8 +2,9 @@
 // One OLAP server as the cube window uses it: connect by name (which loads the server's
 // catalog from the program folder), find a database, list its dimensions and cubes, and
 // process them. Processing rebuilds real aggregate tables in the database's target database
-// through platform/db and records each object's state and times in the catalog, which is
-// saved atomically after every processed object. Qt-free; one owning thread.
+// through platform/db and records each object's state and times in the table `olap_stato`
+// of that database, in the same transaction as the rebuild: an object is rebuilt and
+// recorded whole or not at all. The catalog file is never written. Qt-free; one owning thread.
 
 #include "olap/OlapCatalog.h"
 
@@ -33,7 +34,7 @@ enum class ProcessType { Default = 0, Full = 1, RefreshData = 2, Incremental = 3
 ProcessType processTypeForChoice(int aggiornamento);
 
 class OlapServer {
-public:
+  public:
     /// `folder` holds the catalog files; `clock` stamps the processing times.
     OlapServer(std::filesystem::path folder, const time::Clock& clock);
     ~OlapServer();
@@ -43,8 +44,9 @@ public:
     /// Loads the catalog of `server`. False, with `error`, when the server has no readable
     /// catalog; State() is then 0.
     [[nodiscard]] bool Connect(const std::string& server, OlapError* error = nullptr);
-    /// 1 when connected, 0 otherwise.
-    int State() const { return m_catalog ? 1 : 0; }
+    static constexpr int kStateConnected = 1;
+    /// kStateConnected when connected, 0 otherwise.
+    int State() const { return m_catalog ? kStateConnected : 0; }
     /// Closes the target connections and forgets the catalog.
     void CloseServer();
 
@@ -54,24 +56,31 @@ public:
     const OlapCatalog* catalog() const { return m_catalog ? &*m_catalog : nullptr; }
     const std::filesystem::path& catalogFile() const { return m_file; }
 
+    /// Reads the processing state of `database`'s objects from its target database (once per
+    /// connection; later calls return at once). False with `error` when the target cannot be
+    /// reached: the objects then show the state the catalog gave them.
+    [[nodiscard]] bool loadState(const std::string& database, OlapError* error = nullptr);
+
     /// Processes one shared dimension of `database`. False with `error` when it failed; the
-    /// dimension then keeps its previous state and time.
+    /// dimension then keeps its previous members, state and time.
     [[nodiscard]] bool processDimension(const std::string& database, const std::string& dimension, ProcessType type,
                                         OlapError* error = nullptr);
     /// Processes one cube (a virtual cube checks that its source cubes are processed). False
-    /// with `error` when it failed; the cube then keeps its previous state and time.
+    /// with `error` when it failed; the cube then keeps its previous aggregate, state and time.
     [[nodiscard]] bool processCube(const std::string& database, const std::string& cube, ProcessType type,
                                    OlapError* error = nullptr);
 
-    /// Where catalog saves go (tests make them fail); null for the real calls.
-    void setFileOps(fs::FileOps* ops) { m_ops = ops; }
     /// Called while an object is processed with its name and the rows handled so far.
     std::function<void(const std::string& object, long counter)> onProgress;
+    /// Tests: called before each statement of a rebuild; true makes that statement fail as if
+    /// the database had refused it.
+    std::function<bool(const std::string& sql)> failStatement;
 
-private:
+  private:
+    class Rebuild;
     db::Connection* target(OlapDatabaseDef& db, OlapError* error);
-    bool record(OlapError* error);
-    bool buildCube(db::Connection& c, CubeDef& cube, ProcessType type, OlapError* error);
+    bool readState(OlapDatabaseDef& db, db::Connection& c);
+    bool buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type);
     bool buildVirtualCube(OlapDatabaseDef& db, CubeDef& cube, OlapError* error);
 
     std::filesystem::path m_folder;
@@ -79,7 +88,7 @@ private:
     std::optional<OlapCatalog> m_catalog;
     std::filesystem::path m_file;
     std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
-    fs::FileOps* m_ops = nullptr;
+    std::map<std::string, bool> m_stateRead; ///< by database name
 };
 
 } // namespace zs::olap

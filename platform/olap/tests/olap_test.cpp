@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 #include "fs/FileOps.h"
 #include "testsupport/HostileXml.h"
+#include "pgtest/PgServer.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -11,6 +12,8 @@
 
 #include <cerrno>
 #include <set>
+#include <functional>
+#include <map>
 
 using namespace zs;
 using namespace zs::olap;
@@ -20,6 +23,12 @@ namespace {
 std::string jet(const std::filesystem::path& p)
 {
     return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";";
+}
+
+/// The aggregate table of a cube of the OLAP database "Zentrik".
+std::string agg(const std::string& cube)
+{
+    return olapTableName("olap_", "Zentrik", cube);
 }
 
 class OlapTest : public ::testing::Test {
@@ -131,29 +140,31 @@ TEST_F(OlapTest, FullProcessingBuildsAggregateTablesAndRecordsState)
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e)) << e.description;
     ASSERT_TRUE(server.processCube("Zentrik", "PerZona", ProcessType::Full, &e)) << e.description;
 
-    const auto perCliente = sums("olap_PerCliente", "Cliente");
+    const auto perCliente = sums(agg("PerCliente"), "Cliente");
     ASSERT_EQ(perCliente.size(), 2u);
     EXPECT_DOUBLE_EQ(perCliente.at("Rossi").first, 15.0);
     EXPECT_EQ(perCliente.at("Rossi").second, 2);
     EXPECT_DOUBLE_EQ(perCliente.at("Bianchi").first, 20.0);
-    const auto perZona = sums("olap_PerZona", "Zona"); // the filter drops the 4.5 fact
+    const auto perZona = sums(agg("PerZona"), "Zona"); // the filter drops the 4.5 fact
     EXPECT_DOUBLE_EQ(perZona.at("Nord").first, 10.5);
     EXPECT_DOUBLE_EQ(perZona.at("Sud").first, 20.0);
-    auto members = m_db.query("SELECT COUNT(*) FROM \"olapdim_Cliente\"");
+    auto members = m_db.query("SELECT COUNT(*) FROM \"olapdim_7_Zentrik_Cliente\"");
     ASSERT_TRUE(members);
     EXPECT_EQ(members->value(std::size_t{0}).toInt(), 2);
 
-    // The catalog on disk carries the state and the time.
-    auto saved = loadCatalog(server.catalogFile());
-    ASSERT_TRUE(saved);
-    const CubeDef* cube = saved->database("Zentrik")->cube("PerCliente");
+    // The state and the time are kept beside the aggregates: a new connection reads them.
+    OlapServer again(m_dir.path(), m_clock);
+    ASSERT_TRUE(again.Connect("srv1"));
+    ASSERT_TRUE(again.loadState("Zentrik"));
+    OlapDatabaseDef* saved = again.database("Zentrik");
+    const CubeDef* cube = saved->cube("PerCliente");
     EXPECT_EQ(cube->state, 1);
     ASSERT_TRUE(cube->lastProcessed);
     EXPECT_EQ(*cube->lastProcessed, (time::DateTime{2026, 12, 7, 23, 45, 0}));
     EXPECT_EQ(cube->estimatedRows, 2);
     EXPECT_EQ(cube->incrementalMark, "3");
-    EXPECT_EQ(saved->database("Zentrik")->cube("Rotto")->state, 0);
-    EXPECT_EQ(saved->database("Zentrik")->dimension("Cliente")->state, 1);
+    EXPECT_EQ(saved->cube("Rotto")->state, 0);
+    EXPECT_EQ(saved->dimension("Cliente")->state, 1);
 }
 
 TEST_F(OlapTest, IncrementalProcessingAddsOnlyNewFacts)
@@ -168,7 +179,7 @@ TEST_F(OlapTest, IncrementalProcessingAddsOnlyNewFacts)
     m_clock.advanceSeconds(60);
     OlapError e;
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental, &e)) << e.description;
-    auto s = sums("olap_PerCliente", "Cliente");
+    auto s = sums(agg("PerCliente"), "Cliente");
     EXPECT_DOUBLE_EQ(s.at("Rossi").first, 15.0);
     EXPECT_DOUBLE_EQ(s.at("Bianchi").first, 21.0);
     EXPECT_EQ(s.at("Bianchi").second, 2);
@@ -177,9 +188,9 @@ TEST_F(OlapTest, IncrementalProcessingAddsOnlyNewFacts)
 
     // Nothing new: the aggregate stays; a full run then takes the edit in.
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental));
-    EXPECT_DOUBLE_EQ(sums("olap_PerCliente", "Cliente").at("Bianchi").first, 21.0);
+    EXPECT_DOUBLE_EQ(sums(agg("PerCliente"), "Cliente").at("Bianchi").first, 21.0);
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::RefreshData));
-    EXPECT_DOUBLE_EQ(sums("olap_PerCliente", "Cliente").at("Rossi").first, 1004.5);
+    EXPECT_DOUBLE_EQ(sums(agg("PerCliente"), "Cliente").at("Rossi").first, 1004.5);
 }
 
 TEST_F(OlapTest, IncrementalOnANeverProcessedCubeBuildsItWhole)
@@ -187,7 +198,7 @@ TEST_F(OlapTest, IncrementalOnANeverProcessedCubeBuildsItWhole)
     OlapServer server(m_dir.path(), m_clock);
     ASSERT_TRUE(server.Connect("srv1"));
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental));
-    EXPECT_DOUBLE_EQ(sums("olap_PerCliente", "Cliente").at("Rossi").first, 15.0);
+    EXPECT_DOUBLE_EQ(sums(agg("PerCliente"), "Cliente").at("Rossi").first, 15.0);
 }
 
 TEST_F(OlapTest, BrokenCubeFailsWithNumberDescriptionSourceAndLeavesOthersProcessed)
@@ -202,12 +213,14 @@ TEST_F(OlapTest, BrokenCubeFailsWithNumberDescriptionSourceAndLeavesOthersProces
     EXPECT_FALSE(e.source.empty());
     ASSERT_TRUE(server.processCube("Zentrik", "PerZona", ProcessType::Full));
 
-    auto saved = loadCatalog(server.catalogFile());
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->database("Zentrik")->cube("Rotto")->state, 0);
-    EXPECT_FALSE(saved->database("Zentrik")->cube("Rotto")->lastProcessed);
-    EXPECT_EQ(saved->database("Zentrik")->cube("PerZona")->state, 1);
-    EXPECT_DOUBLE_EQ(sums("olap_PerCliente", "Cliente").at("Rossi").first, 15.0);
+    EXPECT_NE(e.description.find("I dati dell'elaborazione precedente restano in uso."), std::string::npos);
+    OlapServer again(m_dir.path(), m_clock);
+    ASSERT_TRUE(again.Connect("srv1"));
+    ASSERT_TRUE(again.loadState("Zentrik"));
+    EXPECT_EQ(again.database("Zentrik")->cube("Rotto")->state, 0);
+    EXPECT_FALSE(again.database("Zentrik")->cube("Rotto")->lastProcessed);
+    EXPECT_EQ(again.database("Zentrik")->cube("PerZona")->state, 1);
+    EXPECT_DOUBLE_EQ(sums(agg("PerCliente"), "Cliente").at("Rossi").first, 15.0);
 
     OlapError missing;
     EXPECT_FALSE(server.processCube("Zentrik", "Nessuno", ProcessType::Full, &missing));
@@ -228,41 +241,223 @@ TEST_F(OlapTest, VirtualCubeNeedsProcessedSources)
     EXPECT_EQ(server.database("Zentrik")->cube("Tutto")->estimatedRows, 4);
 }
 
-TEST_F(OlapTest, FailedCatalogSaveNeverLosesTheOldCatalog)
+TEST_F(OlapTest, ProcessingNeverRewritesTheCatalog)
 {
-    const std::string before = test::readFile(m_dir / "olap-srv1.xml");
-    for (int failAt = 1;; ++failAt) {
-        SCOPED_TRACE(failAt);
-        fs::FailingFileOps ops(failAt, EIO);
-        OlapServer server(m_dir.path(), m_clock);
-        ASSERT_TRUE(server.Connect("srv1"));
-        server.setFileOps(&ops);
-        OlapError e;
-        const bool ok = server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e);
-        if (ok) {
-            EXPECT_EQ(loadCatalog(m_dir / "olap-srv1.xml")->database("Zentrik")->cube("PerCliente")->state, 1);
-            break;
-        }
-        EXPECT_EQ(e.number, kErrOlapCatalog);
-        EXPECT_EQ(test::readFile(m_dir / "olap-srv1.xml"), before);
-        ASSERT_LT(failAt, 20);
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
-        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    // The operator's file, with a comment, an attribute the program does not know and its layout.
+    std::string text = test::readFile(m_dir / "olap-srv1.xml");
+    text.replace(text.find("<OlapServer"), 0, "<!-- scritto a mano -->\n");
+    text.replace(text.find("<Dimension name=\"Cliente\" table"), 0,
+                 "<Dimension name=\"Zona\" table=\"Vendite\"   column=\"zona\" colore=\"blu\"/>\n  ");
+    test::writeFile(m_dir / "olap-srv1.xml", text);
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv1"));
+    ASSERT_TRUE(server.processDimension("Zentrik", "Zona", ProcessType::Full));
+    ASSERT_TRUE(server.processDimension("Zentrik", "Cliente", ProcessType::Full));
+    for (const char* cube : {"PerCliente", "PerZona", "Tutto"})
+        ASSERT_TRUE(server.processCube("Zentrik", cube, ProcessType::Full)) << cube;
+    EXPECT_FALSE(server.processCube("Zentrik", "Rotto", ProcessType::Full));
+    EXPECT_EQ(test::readFile(m_dir / "olap-srv1.xml"), text);
 }
 
-TEST_F(OlapTest, CatalogRoundTripKeepsDeclarationsAndState)
+/// Processes PerCliente fully, then adds a fact and rebuilds it as `type` with every
+/// statement of the rebuild failing in turn: each failure must leave the first aggregate and
+/// state, and the rebuild must go through once no statement fails.
+void sweepFailures(OlapServer& server, const std::function<std::map<std::string, double>()>& rows,
+                   const std::function<void()>& addFact, ProcessType type)
 {
-    auto first = loadCatalog(m_dir / "olap-srv1.xml");
-    ASSERT_TRUE(first);
-    first->databases[0].cubes[0].state = 1;
-    first->databases[0].cubes[0].lastProcessed = time::DateTime{2026, 1, 2, 3, 4, 5};
-    ASSERT_TRUE(saveCatalog(*first, m_dir / "copia.xml"));
-    auto again = loadCatalog(m_dir / "copia.xml");
-    ASSERT_TRUE(again);
-    EXPECT_EQ(catalogXml(*again), catalogXml(*first));
-    EXPECT_EQ(again->databases[0].cubes[3].sourceCubes.size(), 2u);
-    EXPECT_TRUE(again->databases[0].cubes[3].isVirtual());
+    OlapError e;
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e)) << e.description;
+    const auto before = rows();
+    const CubeDef first = *server.database("Zentrik")->cube("PerCliente");
+    addFact();
+    for (int failAt = 1;; ++failAt) {
+        SCOPED_TRACE(failAt);
+        int statement = 0;
+        server.failStatement = [&](const std::string&) { return ++statement == failAt; };
+        const bool ok = server.processCube("Zentrik", "PerCliente", type, &e);
+        server.failStatement = nullptr;
+        if (ok) {
+            EXPECT_NE(rows(), before);
+            EXPECT_GT(failAt, 2); // the rebuild and its state took more than one statement
+            break;
+        }
+        EXPECT_NE(e.description.find("I dati dell'elaborazione precedente restano in uso."), std::string::npos);
+        EXPECT_EQ(rows(), before);
+        const CubeDef& now = *server.database("Zentrik")->cube("PerCliente");
+        EXPECT_EQ(now.incrementalMark, first.incrementalMark);
+        EXPECT_EQ(now.estimatedRows, first.estimatedRows);
+        ASSERT_LT(failAt, 20);
+    }
+}
+
+TEST_F(OlapTest, ARebuildFailingHalfWayLeavesThePreviousAggregate)
+{
+    for (const ProcessType type : {ProcessType::Full, ProcessType::RefreshData, ProcessType::Incremental}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        OlapServer server(m_dir.path(), m_clock);
+        ASSERT_TRUE(server.Connect("srv1"));
+        static int id = 10;
+        sweepFailures(
+            server,
+            [&] {
+                std::map<std::string, double> out;
+                for (const auto& [k, v] : sums(agg("PerCliente"), "Cliente"))
+                    out[k] = v.first;
+                return out;
+            },
+            [&] { addFact(++id, "Rossi", "Nord", 100, 1); }, type);
+        // What was kept is what the next connection reads.
+        OlapServer again(m_dir.path(), m_clock);
+        ASSERT_TRUE(again.Connect("srv1"));
+        ASSERT_TRUE(again.loadState("Zentrik"));
+        EXPECT_EQ(again.database("Zentrik")->cube("PerCliente")->incrementalMark,
+                  server.database("Zentrik")->cube("PerCliente")->incrementalMark);
+    }
+}
+
+TEST_F(OlapTest, ADatabaseRefusingTheRebuildKeepsTheOldRows)
+{
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv1"));
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Full));
+    // The reload of the rows fails after they were deleted: the delete goes back too.
+    ASSERT_TRUE(m_db.execute("CREATE TRIGGER no_insert BEFORE INSERT ON \"" + agg("PerCliente") +
+                             "\" BEGIN SELECT RAISE(ABORT, 'righe rifiutate'); END"));
+    OlapError e;
+    EXPECT_FALSE(server.processCube("Zentrik", "PerCliente", ProcessType::RefreshData, &e));
+    EXPECT_NE(e.description.find("righe rifiutate"), std::string::npos) << e.description;
+    EXPECT_DOUBLE_EQ(sums(agg("PerCliente"), "Cliente").at("Rossi").first, 15.0);
+}
+
+TEST_F(OlapTest, TwoDatabasesWithACubeOfTheSameNameKeepSeparateAggregates)
+{
+    test::writeFile(m_dir / "olap-srv2.xml", R"(<OlapServer name="srv2">
+ <Database name="Nord" connection=")" + jet(m_dbFile) +
+                                                 R"(">
+  <Dimension name="Cliente" table="Clienti" column="cliente"/>
+  <Cube name="Vendite" sourceTable="Vendite" sourceTableFilter="zona = 'Nord'"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+ </Database>
+ <Database name="Sud" connection=")" + jet(m_dbFile) +
+                                                 R"(">
+  <Dimension name="Cliente" table="Vendite" column="cliente"/>
+  <Cube name="Vendite" sourceTable="Vendite" sourceTableFilter="zona = 'Sud'"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+ </Database>
+</OlapServer>)");
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv2"));
+    for (const char* db : {"Nord", "Sud"}) {
+        ASSERT_TRUE(server.processDimension(db, "Cliente", ProcessType::Full)) << db;
+        ASSERT_TRUE(server.processCube(db, "Vendite", ProcessType::Full)) << db;
+    }
+    const auto nord = sums(olapTableName("olap_", "Nord", "Vendite"), "Cliente");
+    const auto sud = sums(olapTableName("olap_", "Sud", "Vendite"), "Cliente");
+    ASSERT_EQ(nord.size(), 1u);
+    EXPECT_DOUBLE_EQ(nord.at("Rossi").first, 10.5);
+    ASSERT_EQ(sud.size(), 2u);
+    EXPECT_DOUBLE_EQ(sud.at("Rossi").first, 4.5);
+    EXPECT_DOUBLE_EQ(sud.at("Bianchi").first, 20.0);
+    // Each database keeps its own state too.
+    OlapServer again(m_dir.path(), m_clock);
+    ASSERT_TRUE(again.Connect("srv2"));
+    ASSERT_TRUE(again.loadState("Nord"));
+    ASSERT_TRUE(again.loadState("Sud"));
+    EXPECT_EQ(again.database("Nord")->cube("Vendite")->estimatedRows, 1);
+    EXPECT_EQ(again.database("Sud")->cube("Vendite")->estimatedRows, 2);
+}
+
+TEST(OlapTableName, NamesCarryTheDatabaseAndStayApart)
+{
+    EXPECT_EQ(olapTableName("olap_", "Zentrik", "Vendite"), "olap_7_Zentrik_Vendite");
+    // The length of the database name keeps names apart that underscores would mix up.
+    EXPECT_NE(olapTableName("olap_", "a_b", "c"), olapTableName("olap_", "a", "b_c"));
+    const std::string longName = olapTableName("olap_", std::string(40, 'd'), std::string(40, 'c'));
+    EXPECT_EQ(longName.size(), 63u);
+    EXPECT_NE(longName, olapTableName("olap_", std::string(40, 'd'), std::string(39, 'c') + "x"));
+    const std::string accented =
+        olapTableName("olap_", std::string(50, 'd'), "cubo\xc3\xa8\xc3\xa8\xc3\xa8\xc3\xa8\xc3\xa8\xc3\xa8\xc3\xa8");
+    EXPECT_LE(accented.size(), 63u);
+}
+
+TEST_F(OlapTest, OldCatalogStateAndAggregateNamesAreStillRead)
+{
+    // A catalog an earlier version rewrote carries the state; its aggregate has the old name.
+    std::string text = test::readFile(m_dir / "olap-srv1.xml");
+    text.replace(text.find("incrementalColumn=\"id\">"), 0,
+                 "state=\"1\" incrementalMark=\"3\" lastProcessed=\"2026-01-02T03:04:05\" ");
+    test::writeFile(m_dir / "olap-srv1.xml", text);
+    ASSERT_TRUE(
+        m_db.execute("CREATE TABLE \"olap_PerCliente\" AS SELECT cliente AS \"Cliente\", SUM(importo) AS "
+                     "\"Importo\", SUM(pezzi) AS \"Pezzi\", COUNT(*) AS \"fact_count\" FROM Vendite GROUP BY cliente"));
+    addFact(4, "Verdi", "Nord", 7, 1);
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv1"));
+    ASSERT_TRUE(server.loadState("Zentrik"));
+    EXPECT_EQ(server.database("Zentrik")->cube("PerCliente")->state, 1);
+    EXPECT_EQ(*server.database("Zentrik")->cube("PerCliente")->lastProcessed, (time::DateTime{2026, 1, 2, 3, 4, 5}));
+    // Incremental processing folds the new fact into the old aggregate, under the new name.
+    OlapError e;
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental, &e)) << e.description;
+    const auto s = sums(agg("PerCliente"), "Cliente");
+    EXPECT_DOUBLE_EQ(s.at("Rossi").first, 15.0);
+    EXPECT_DOUBLE_EQ(s.at("Verdi").first, 7.0);
+    EXPECT_EQ(sums("olap_PerCliente", "Cliente").count("Verdi"), 0u); // the old table is left as it was
+}
+
+/// The same rebuilds on the test PostgreSQL: its transactional DDL keeps every rebuild whole.
+class OlapPgTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ZS_REQUIRE_PG();
+        auto& pg = pgtest::Server::shared();
+        (void)pg.psql("CREATE DATABASE olaptest");
+        ASSERT_TRUE(m_db.open(pg.odbcConnectionString("olaptest")));
+        for (const char* sql : {"DROP TABLE IF EXISTS vendite", "DROP TABLE IF EXISTS olap_stato",
+                                "CREATE TABLE vendite (id INTEGER, cliente TEXT, importo DOUBLE PRECISION)",
+                                "INSERT INTO vendite VALUES (1, 'Rossi', 10.5), (2, 'Bianchi', 20), (3, 'Rossi', 4.5)"})
+            ASSERT_TRUE(m_db.execute(sql)) << sql;
+        (void)m_db.execute("DROP TABLE IF EXISTS \"" + agg("PerCliente") + "\"");
+        test::writeFile(m_dir / "olap-pg.xml", R"(<OlapServer name="pg"><Database name="Zentrik" connection=")" +
+                                                   pg.odbcConnectionString("olaptest") + R"(">
+  <Cube name="PerCliente" sourceTable="vendite" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+ </Database></OlapServer>)");
+    }
+    std::map<std::string, double> rows()
+    {
+        std::map<std::string, double> out;
+        auto rs = m_db.query("SELECT \"Cliente\", \"Importo\" FROM \"" + agg("PerCliente") + "\"");
+        for (; rs && !rs->eof(); rs->moveNext())
+            out[rs->text("Cliente")] = *rs->value(std::size_t{1}).toDouble();
+        return out;
+    }
+
+    test::TempDir m_dir;
+    db::Connection m_db;
+    time::FakeClock m_clock{{2026, 12, 7, 23, 45, 0}};
+};
+
+TEST_F(OlapPgTest, ARebuildFailingHalfWayLeavesThePreviousAggregate)
+{
+    int id = 10;
+    for (const ProcessType type : {ProcessType::Full, ProcessType::RefreshData, ProcessType::Incremental}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        OlapServer server(m_dir.path(), m_clock);
+        ASSERT_TRUE(server.Connect("pg"));
+        sweepFailures(
+            server, [&] { return rows(); },
+            [&] { ASSERT_TRUE(m_db.execute("INSERT INTO vendite VALUES (" + std::to_string(++id) + ", 'Verdi', 1)")); },
+            type);
+    }
+    // A real refusal half-way: the aggregate cannot be dropped while a view uses it.
+    ASSERT_TRUE(m_db.execute("CREATE VIEW vista AS SELECT * FROM \"" + agg("PerCliente") + "\""));
+    const auto before = rows();
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("pg"));
+    OlapError e;
+    EXPECT_FALSE(server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e));
+    EXPECT_NE(e.description.find("I dati dell'elaborazione precedente restano in uso."), std::string::npos);
+    EXPECT_EQ(rows(), before);
+    ASSERT_TRUE(m_db.execute("DROP VIEW vista"));
 }
 
 } // namespace

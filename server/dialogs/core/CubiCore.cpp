@@ -10,14 +10,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 namespace zs::dialogs {
 
 namespace {
 
-constexpr int kHourglass = 11;
-constexpr int kNoticeIcon = 21;
+constexpr int kNoticeIcon = 21; // the notice's picture in the sub-menu image list
 constexpr const char* kTitle = "Attenzione.";
 constexpr const char* kStylesheetLine = "<?xml-stylesheet type=\"text/xsl\" href=\"zentrik.xsl\"?>\r\n";
 
@@ -28,7 +26,10 @@ std::string two(int v)
     return buf;
 }
 
-std::string boolText(bool b) { return b ? "True" : "False"; }
+std::string boolText(bool b)
+{
+    return b ? "True" : "False";
+}
 
 /// The error line one level down, then the error's own number, description and source.
 void describeError(shell::ProgramLog& log, const std::string& firstLine, const olap::OlapError& e)
@@ -39,7 +40,16 @@ void describeError(shell::ProgramLog& log, const std::string& firstLine, const o
 }
 
 /// The seconds of an elapsed time as the program writes a number in text.
-std::string secondsText(double seconds) { return text::formatNumber(seconds); }
+std::string secondsText(double seconds)
+{
+    return text::formatNumber(seconds);
+}
+
+/// The refresh choice a tick in grid column `colonna` stands for.
+int choiceOfColumn(int colonna)
+{
+    return colonna == kColIncremental ? kChoiceIncremental : colonna == kColDataOnly ? kChoiceDataOnly : kChoiceFull;
+}
 
 } // namespace
 
@@ -58,9 +68,10 @@ std::string defaultDateText(const time::DateTime& date)
 }
 
 CubiCore::CubiCore(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages)
-    : m_folder(std::move(programFolder)), m_clock(clock), m_messages(messages)
-{
-}
+    : m_folder(std::move(programFolder))
+    , m_clock(clock)
+    , m_messages(messages)
+{}
 
 void CubiCore::pointer(int p)
 {
@@ -76,7 +87,8 @@ void CubiCore::yield()
 
 void CubiCore::connectionWarning()
 {
-    m_messages.show("Impossibile connettersi al server olap " + m_server + ". Controllare le opzioni di configurazione.",
+    m_messages.show("Impossibile connettersi al server olap " + m_server +
+                        ". Controllare le opzioni di configurazione.",
                     shell::MessageIcon::Critical, kTitle);
 }
 
@@ -88,32 +100,30 @@ void CubiCore::Form_ShowMe()
 
 std::vector<shell::InfoCubo> CubiCore::cubes() const
 {
-    return {m_elenco.begin() + 1, m_elenco.begin() + 1 + m_numeroCubi};
+    return m_elenco;
+}
+
+InfoCubo* CubiCore::find(const std::string& nome)
+{
+    for (auto& e : m_elenco)
+        if (e.nome == nome)
+            return &e;
+    return nullptr;
 }
 
 void CubiCore::addCube(const std::string& nome, int aggiornamento, const std::string& data)
 {
-    for (int i = 1; i <= m_numeroCubi; ++i) {
-        auto& e = m_elenco[static_cast<std::size_t>(i)];
-        if (e.nome == nome) {
-            e = {nome, aggiornamento, data};
-            return;
-        }
-    }
-    ++m_numeroCubi;
-    m_elenco.resize(static_cast<std::size_t>(m_numeroCubi) + 1);
-    m_elenco[static_cast<std::size_t>(m_numeroCubi)] = {nome, aggiornamento, data};
+    if (InfoCubo* e = find(nome))
+        *e = {nome, aggiornamento, data};
+    else
+        m_elenco.push_back({nome, aggiornamento, data});
 }
 
 void CubiCore::modifyCube(const std::string& nome, int aggiornamento, const std::string& data)
 {
-    for (int i = 1; i <= m_numeroCubi; ++i) {
-        auto& e = m_elenco[static_cast<std::size_t>(i)];
-        if (e.nome == nome) {
-            e.aggiornamento = aggiornamento;
-            e.data = data;
-            return;
-        }
+    if (InfoCubo* e = find(nome)) {
+        e->aggiornamento = aggiornamento;
+        e->data = data;
     }
 }
 
@@ -122,7 +132,7 @@ void CubiCore::Inizializza()
     if (m_server.empty())
         return;
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != 1) {
+    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
         if (m_view && m_view->isVisible())
             connectionWarning();
         return;
@@ -130,10 +140,9 @@ void CubiCore::Inizializza()
     const olap::OlapDatabaseDef* db = server.database(m_database);
     if (!db)
         return;
-    m_numeroCubi = 0;
-    m_elenco.resize(1);
+    m_elenco.clear();
     for (const auto& cube : db->cubes)
-        addCube(cube.name, 0, "");
+        addCube(cube.name, kChoiceFull, "");
     server.CloseServer();
 }
 
@@ -143,24 +152,26 @@ void CubiCore::AggiornaTabellaCubi()
         return;
     m_view->gridSetRows(0);
     m_view->gridAddRow(kCubiGridHeader);
-    for (int i = 1; i <= m_numeroCubi; ++i) {
-        const auto& e = m_elenco[static_cast<std::size_t>(i)];
-        m_view->gridAddRow(e.nome + "\t" + boolText(e.aggiornamento == 2) + "\t" + boolText(e.aggiornamento == 1) + "\t" +
-                           boolText(e.aggiornamento == 0) + "\t" + e.data);
+    for (const auto& e : m_elenco) {
+        m_view->gridAddRow(e.nome + "\t" + boolText(e.aggiornamento == kChoiceIncremental) + "\t" +
+                           boolText(e.aggiornamento == kChoiceDataOnly) + "\t" +
+                           boolText(e.aggiornamento == kChoiceFull) + "\t" + e.data);
         const int row = m_view->gridRows();
-        for (int c = 2; c <= 4; ++c)
+        for (int c = kColIncremental; c <= kColFull; ++c)
             m_view->gridSetBooleanFormat(row, c);
     }
 }
 
 void CubiCore::flgCubiClick(int riga, int colonna)
 {
-    if (colonna < 2 || colonna > 4 || riga < 2 || riga - 1 > m_numeroCubi || !m_view)
+    // Grid row 1 is the header: row riga shows entry riga - 1 (counted from 1).
+    const int entry = riga - kGridHeaderRow - 1;
+    if (colonna < kColIncremental || colonna > kColFull || entry < 0 || entry >= NumeroCubi() || !m_view)
         return;
     if (!m_view->gridGetBool(riga, colonna))
         return;
-    m_elenco[static_cast<std::size_t>(riga - 1)].aggiornamento = colonna == 2 ? 2 : colonna == 3 ? 1 : 0;
-    for (int c = 2; c <= 4; ++c)
+    m_elenco[static_cast<std::size_t>(entry)].aggiornamento = choiceOfColumn(colonna);
+    for (int c = kColIncremental; c <= kColFull; ++c)
         if (c != colonna)
             m_view->gridSetBool(riga, c, false);
 }
@@ -192,41 +203,20 @@ void CubiCore::flbAggiornaClick()
 
 bool CubiCore::process()
 {
-    bool esito = false;
-    process(esito);
-    return esito;
-}
-
-void CubiCore::process(bool& esito)
-{
     // The refresh choices the operator set survive the re-listing, and each cube is processed
     // as its choice says; cubes new to the list start at "completo".
-    std::map<std::string, int> choices;
-    for (const auto& e : cubes())
-        choices[e.nome] = e.aggiornamento;
+    const std::vector<InfoCubo> before = m_elenco;
     Inizializza();
-    for (int i = 1; i <= m_numeroCubi; ++i) {
-        auto& e = m_elenco[static_cast<std::size_t>(i)];
-        if (auto it = choices.find(e.nome); it != choices.end())
-            e.aggiornamento = it->second;
-    }
+    for (const auto& old : before)
+        if (InfoCubo* e = find(old.nome))
+            e->aggiornamento = old.aggiornamento;
 
-    esito = true;
-    pointer(kHourglass);
+    pointer(kPointerHourglass);
     olap::OlapServer server(m_folder, m_clock);
-    olap::OlapError connectError;
-    const bool connected = server.Connect(m_server, &connectError);
-    olap::OlapDatabaseDef* db = connected ? server.database(m_database) : nullptr;
+    olap::OlapDatabaseDef* db = openDatabase(server);
     if (!db) {
-        pointer(0);
-        if (m_log) {
-            const olap::OlapError current =
-                connected ? olap::OlapError{olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "zs::olap"}
-                          : connectError;
-            describeError(*m_log, "Errore nella connessione al database " + m_database, current);
-        }
-        esito = false;
-        return;
+        pointer(kPointerDefault);
+        return false;
     }
     server.onProgress = [this, &server](const std::string& object, long counter) {
         if (!m_run)
@@ -238,97 +228,140 @@ void CubiCore::process(bool& esito)
                 estimated = cube->estimatedRows;
         m_run->reportProgressRows(object, counter, estimated);
     };
-    shell::Crono crono(m_clock);
-    const std::string dbName = db->name;
-
-    auto logLine = [this](const std::string& text, int level) -> shell::LogNodeId {
-        return m_log ? m_log->OutputResponse(text, false, level) : 0;
-    };
-    auto succeeded = [&](shell::LogNodeId node, double seconds) {
-        if (!m_log)
-            return;
-        m_log->setImage(node, shell::LogImage::Success);
-        const shell::LogNodeId t = m_log->OutputResponse("tempo impiegato  " + secondsText(seconds) + " secondi.", false, 1);
-        m_log->setImage(t, shell::LogImage::Start);
-    };
-    auto failed = [&](const std::string& first, const olap::OlapError& e) {
-        if (m_log)
-            describeError(*m_log, first + " " + e.description, e);
-        esito = false;
-    };
-
-    // Dimensions, then regular cubes, then virtual cubes (built on the others).
-    std::vector<std::string> dimensions;
-    for (const auto& d : db->dimensions)
-        dimensions.push_back(d.name);
-    for (const auto& name : dimensions) {
-        if (m_run)
-            m_run->setOggettoInElaborazione(name);
-        const shell::LogNodeId node = logLine("Elaborazione della dimensione " + name, 0);
-        yield();
-        crono.AvviaCrono();
-        olap::OlapError e;
-        if (server.processDimension(dbName, name, olap::ProcessType::Full, &e))
-            succeeded(node, crono.TempoTrascorso());
-        else
-            failed("Errore nel processamento della dimensione " + name, e);
-    }
-
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int i = 1; i <= m_numeroCubi; ++i) {
-            auto& entry = m_elenco[static_cast<std::size_t>(i)];
-            if (m_run)
-                m_run->setOggettoInElaborazione(entry.nome);
-            const olap::CubeDef* cube = server.database(dbName)->cube(entry.nome);
-            if (!cube) {
-                if (pass == 0)
-                    failed("Errore nel processamento del cubo " + entry.nome,
-                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
-                continue;
-            }
-            if (cube->isVirtual() != (pass == 1))
-                continue;
-            const shell::LogNodeId node = logLine("Sto elaborando il cubo " + cube->name, 0);
-            yield();
-            crono.AvviaCrono();
-            olap::OlapError e;
-            const bool ok = server.processCube(dbName, entry.nome, olap::processTypeForChoice(entry.aggiornamento), &e);
-            const double seconds = crono.TempoTrascorso();
-            // A failed cube keeps the date of its previous processing.
-            entry.data = cube->lastProcessed ? defaultDateText(*cube->lastProcessed) : "";
-            if (ok)
-                succeeded(node, seconds);
-            else
-                failed("Errore nel processamento del cubo " + entry.nome, e);
-        }
-    }
-
+    const std::string database = db->name;
+    bool esito = processDimensions(server, *db);
+    esito = processCubes(server, database, CubePass::Regular) && esito;
+    esito = processCubes(server, database, CubePass::Virtual) && esito;
     server.CloseServer();
+    finishRun();
+    pointer(kPointerDefault);
+    return esito;
+}
+
+olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
+{
+    olap::OlapError error;
+    const bool connected = server.Connect(m_server, &error);
+    olap::OlapDatabaseDef* db = connected ? server.database(m_database) : nullptr;
+    if (!db) {
+        if (connected)
+            error = {olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "zs::olap"};
+        if (m_log)
+            describeError(*m_log, "Errore nella connessione al database " + m_database, error);
+        return nullptr;
+    }
+    // The objects' last processing, for the dates a failed cube keeps.
+    (void)server.loadState(db->name);
+    return db;
+}
+
+bool CubiCore::processObject(const std::string& name, const std::string& logText, const std::string& failText,
+                             const std::function<bool(olap::OlapError&)>& work)
+{
+    if (m_run)
+        m_run->setOggettoInElaborazione(name);
+    const shell::LogNodeId node = m_log ? m_log->OutputResponse(logText, false, 0) : 0;
+    yield();
+    shell::Crono crono(m_clock);
+    crono.AvviaCrono();
+    olap::OlapError error;
+    const bool ok = work(error);
+    const double seconds = crono.TempoTrascorso();
+    if (!ok) {
+        logFailure(failText + " " + error.description, error);
+        return false;
+    }
+    if (m_log) {
+        m_log->setImage(node, shell::LogImage::Success);
+        const shell::LogNodeId time =
+            m_log->OutputResponse("tempo impiegato  " + secondsText(seconds) + " secondi.", false, 1);
+        m_log->setImage(time, shell::LogImage::Start);
+    }
+    return true;
+}
+
+void CubiCore::logFailure(const std::string& text, const olap::OlapError& e)
+{
+    if (m_log)
+        describeError(*m_log, text, e);
+}
+
+bool CubiCore::processDimensions(olap::OlapServer& server, const olap::OlapDatabaseDef& db)
+{
+    std::vector<std::string> names;
+    for (const auto& d : db.dimensions)
+        names.push_back(d.name);
+    const std::string database = db.name;
+    bool ok = true;
+    for (const auto& name : names)
+        ok = processObject(name, "Elaborazione della dimensione " + name,
+                           "Errore nel processamento della dimensione " + name,
+                           [&](olap::OlapError& e) {
+                               return server.processDimension(database, name, olap::ProcessType::Full, &e);
+                           }) &&
+             ok;
+    return ok;
+}
+
+bool CubiCore::processCubes(olap::OlapServer& server, const std::string& database, CubePass pass)
+{
+    bool ok = true;
+    for (auto& entry : m_elenco) {
+        const olap::CubeDef* cube = server.database(database)->cube(entry.nome);
+        if (!cube) {
+            // A cube the catalog no longer declares fails once, in the first pass.
+            if (pass == CubePass::Regular) {
+                if (m_run)
+                    m_run->setOggettoInElaborazione(entry.nome);
+                logFailure("Errore nel processamento del cubo " + entry.nome + " Cubo inesistente: " + entry.nome,
+                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
+                ok = false;
+            }
+            continue;
+        }
+        if (cube->isVirtual() != (pass == CubePass::Virtual))
+            continue;
+        const std::string name = entry.nome;
+        const int choice = entry.aggiornamento;
+        const bool done =
+            processObject(name, "Sto elaborando il cubo " + cube->name, "Errore nel processamento del cubo " + name,
+                          [&](olap::OlapError& e) {
+                              return server.processCube(database, name, olap::processTypeForChoice(choice), &e);
+                          });
+        // A failed cube keeps the date of its previous processing.
+        const olap::CubeDef* after = server.database(database)->cube(name);
+        entry.data = after && after->lastProcessed ? defaultDateText(*after->lastProcessed) : "";
+        ok = done && ok;
+    }
+    return ok;
+}
+
+void CubiCore::finishRun()
+{
     if (m_store) {
         std::string error;
-        if (!m_store->SalvaImpostazioni(&error) && m_log)
-            describeError(*m_log, "Errore nel processamento del cubo " + m_database + " " + error,
-                          {olap::kErrOlapCatalog, error, "zs::dialogs"});
+        if (!m_store->SalvaImpostazioni(&error))
+            logFailure("Errore nel processamento del cubo " + m_database + " " + error,
+                       {olap::kErrOlapCatalog, error, "zs::dialogs"});
     }
     EsportaInfoCubi();
     AggiornaTabellaCubi();
-    pointer(0);
 }
 
 bool CubiCore::EsportaInfoCubi()
 {
-    pointer(kHourglass);
+    pointer(kPointerHourglass);
     if (m_view)
         m_view->MostraAvanzamento("Aggiornamento dati Olap in corso...", kNoticeIcon);
     yield();
     auto restore = [this] {
-        pointer(0);
+        pointer(kPointerDefault);
         if (m_view)
             m_view->NascondiAvanzamento();
     };
 
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != 1) {
+    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
         connectionWarning();
         restore();
         return false;
@@ -338,6 +371,7 @@ bool CubiCore::EsportaInfoCubi()
         restore();
         return false;
     }
+    (void)server.loadState(db->name); // unreachable target: the objects show as never processed
 
     xml::Document doc;
     xml::Element cubi = doc.createRoot("Olap").appendChild("Cubi");
@@ -345,7 +379,7 @@ bool CubiCore::EsportaInfoCubi()
         xml::Element cubo = cubi.appendChild("cubo");
         auto add = [&](const std::string& name, const std::string& value) { cubo.appendChild(name).setText(value); };
         add("nome", cube.name);
-        const bool regular = cube.subClassType != 1;
+        const bool regular = !cube.isVirtual();
         if (regular)
             for (std::size_t k = 0; k < cube.dataSources.size(); ++k)
                 add("DataSources_" + std::to_string(k + 1), cube.dataSources[k]);
@@ -353,18 +387,14 @@ bool CubiCore::EsportaInfoCubi()
         add("Description", cube.description);
         add("EstimatedRows", text::formatNumber(cube.estimatedRows));
         add("EstimatedSize", text::formatNumber(cube.estimatedSize));
-        if (cube.state != 0 && cube.lastProcessed)
+        const bool processed = cube.state != olap::kStateUnprocessed;
+        if (processed && cube.lastProcessed)
             add("LastProcessed", text::formatDate(*cube.lastProcessed) + " " + two(cube.lastProcessed->hour) + ":" +
                                      two(cube.lastProcessed->minute));
-        if (cube.state != 0 && cube.lastUpdated)
+        if (processed && cube.lastUpdated)
             add("LastUpdated", two(cube.lastUpdated->hour) + ":" + two(cube.lastUpdated->minute));
-        for (int i = 1; i <= m_numeroCubi; ++i) {
-            auto& entry = m_elenco[static_cast<std::size_t>(i)];
-            if (entry.nome == cube.name) {
-                entry.data = cube.state != 0 && cube.lastProcessed ? defaultDateText(*cube.lastProcessed) : "";
-                break;
-            }
-        }
+        if (InfoCubo* entry = find(cube.name))
+            entry->data = processed && cube.lastProcessed ? defaultDateText(*cube.lastProcessed) : "";
         for (std::size_t k = 0; k < cube.dimensions.size(); ++k)
             add("Dimensions_" + std::to_string(k + 1), cube.dimensions[k].name);
         for (std::size_t k = 0; k < cube.measures.size(); ++k)

@@ -17,10 +17,15 @@
 namespace zs::time {
 class Clock;
 }
+namespace zs::olap {
+struct OlapDatabaseDef;
+struct OlapError;
+class OlapServer;
+} // namespace zs::olap
 namespace zs::shell {
 class ProgramLog;
 class SettingsStore;
-}
+} // namespace zs::shell
 
 namespace zs::dialogs {
 
@@ -30,11 +35,11 @@ using shell::InfoCubo;
 /// flgCubi (rows counted from 1, columns from 1), the progress notice and the operator's
 /// answer to a failure. Tests without a window pass none.
 class CubiView {
-public:
+  public:
     virtual ~CubiView() = default;
     virtual bool isVisible() const = 0;
     virtual void showWindow() = 0;
-    virtual void setMousePointer(int pointer) = 0; ///< 0 default, 11 hourglass
+    virtual void setMousePointer(int pointer) = 0; ///< kPointerDefault or kPointerHourglass
     virtual void gridSetRows(int rows) = 0;
     virtual void gridAddRow(const std::string& tabSeparated) = 0;
     virtual int gridRows() const = 0;
@@ -51,7 +56,7 @@ enum class FailureAnswer { Abort, Retry, Ignore };
 /// What the processing run needs of the run window: the object in hand (its progress handler
 /// follows it) and the progress of that object.
 class CubiRunWindow {
-public:
+  public:
     virtual ~CubiRunWindow() = default;
     virtual void setOggettoInElaborazione(const std::string& name) = 0;
     virtual void reportProgress(const std::string& object, long counter) = 0;
@@ -70,6 +75,21 @@ public:
 /// usable estimate (zero, negative or not a number).
 std::optional<int> cubeProgressPercent(long counter, double estimatedRows);
 
+/// The refresh choices of the cube list ("completo", "dati", "incrementale").
+inline constexpr int kChoiceFull = 0;
+inline constexpr int kChoiceDataOnly = 1;
+inline constexpr int kChoiceIncremental = 2;
+
+/// The grid flgCubi: the header row, and the tick-box column of each refresh choice.
+inline constexpr int kGridHeaderRow = 1;
+inline constexpr int kColIncremental = 2;
+inline constexpr int kColDataOnly = 3;
+inline constexpr int kColFull = 4;
+
+/// The mouse pointers the window sets.
+inline constexpr int kPointerDefault = 0;
+inline constexpr int kPointerHourglass = 11;
+
 /// The grid's header line and the texts its Boolean cells hold.
 inline constexpr const char* kCubiGridHeader =
     "Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione";
@@ -80,7 +100,7 @@ inline constexpr const char* kCubiSnapshotFile = "zentrikOlap.xml";
 std::string defaultDateText(const time::DateTime& date);
 
 class CubiCore : public shell::CubeWindow {
-public:
+  public:
     /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
     /// the warnings; `clock` times the processing.
     CubiCore(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages);
@@ -109,8 +129,6 @@ public:
     std::vector<InfoCubo> cubes() const override;
 
     void addCube(const std::string& nome, int aggiornamento, const std::string& data);
-    /// The processing run with its result by reference, as the run window calls it.
-    void process(bool& esito);
     /// Writes zentrikOlap.xml from the server and refreshes the list's dates. False when the
     /// server, the database or the write failed (the old file then stays).
     bool EsportaInfoCubi();
@@ -125,15 +143,30 @@ public:
     /// flbAggiorna Click: rewrites the snapshot and refills the grid.
     void flbAggiornaClick();
 
-    int NumeroCubi() const { return m_numeroCubi; }
-    /// Entry i (1 to NumeroCubi) of ElencoCubi.
-    const InfoCubo& ElencoCubi(int i) const { return m_elenco.at(static_cast<std::size_t>(i)); }
+    int NumeroCubi() const { return static_cast<int>(m_elenco.size()); }
+    /// Entry i (1 to NumeroCubi) of ElencoCubi, as the settings and the grid count them.
+    const InfoCubo& ElencoCubi(int i) const { return m_elenco.at(static_cast<std::size_t>(i - 1)); }
     const std::filesystem::path& programFolder() const { return m_folder; }
 
-private:
+  private:
+    /// Regular cubes are processed before the virtual cubes built on them.
+    enum class CubePass { Regular, Virtual };
+
     void pointer(int p);
     void yield();
     void connectionWarning();
+    InfoCubo* find(const std::string& nome);
+
+    // The processing run, step by step.
+    olap::OlapDatabaseDef* openDatabase(olap::OlapServer& server);
+    bool processDimensions(olap::OlapServer& server, const olap::OlapDatabaseDef& db);
+    bool processCubes(olap::OlapServer& server, const std::string& database, CubePass pass);
+    /// Logs `logText` as a top-level line, runs `work` timed, then logs its time or its
+    /// failure (`failText` and the error's description). True when `work` succeeded.
+    bool processObject(const std::string& name, const std::string& logText, const std::string& failText,
+                       const std::function<bool(olap::OlapError&)>& work);
+    void logFailure(const std::string& text, const olap::OlapError& e);
+    void finishRun();
 
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
@@ -144,10 +177,9 @@ private:
     CubiRunWindow* m_run = nullptr;
     shell::SettingsStore* m_store = nullptr;
 
-    std::string m_server;   // txtDsoServer
-    std::string m_database; // txtDsoDb
-    std::vector<InfoCubo> m_elenco{1}; // index 0 is never used
-    int m_numeroCubi = 0;
+    std::string m_server;           // txtDsoServer
+    std::string m_database;         // txtDsoDb
+    std::vector<InfoCubo> m_elenco; // ElencoCubi, NumeroCubi entries
 };
 
 } // namespace zs::dialogs

@@ -5,13 +5,16 @@
 
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "flatui/widgets/QtCanvas.h"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStringList>
 
 #include <cmath>
 
@@ -20,7 +23,35 @@ namespace zs::dialogs {
 namespace {
 constexpr double kTwips = 15.0; // twips per pixel
 constexpr double kGridDesignWidth = 8775.0;
-constexpr int kColumnTwips[] = {186, 85, 85, 85, 135};
+constexpr int kGridColumns = 5;
+constexpr int kColumnTwips[kGridColumns] = {186, 85, 85, 85, 135};
+constexpr const char* kGridFontName = "Arial";
+constexpr double kGridFontPoints = 9;
+constexpr double kGridFontMinPoints = 6;
+constexpr double kHeaderMargin = 6; // pixels left free around a header text
+
+/// Picture `index` of the sub-menu image list (27 × 27) the notice shows: an hourglass in the
+/// list's colours.
+QPixmap noticeImage(int index)
+{
+    QPixmap pm(27, 27);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor frame = QColor::fromHsv((index * 37) % 360, 150, 140);
+    p.setPen(QPen(frame, 2));
+    p.drawLine(6, 3, 21, 3);
+    p.drawLine(6, 24, 21, 24);
+    const QPointF glass[] = {{8, 4}, {19, 4}, {14.5, 13.5}, {19, 23}, {8, 23}, {12.5, 13.5}};
+    p.setBrush(QColor(255, 255, 255, 200));
+    p.setPen(QPen(frame, 1.5));
+    p.drawPolygon(glass, 6);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(220, 170, 60));
+    const QPointF sand[] = {{9.5, 22}, {17.5, 22}, {13.5, 16}};
+    p.drawPolygon(sand, 3);
+    return pm;
+}
 
 QFont noticeFont()
 {
@@ -33,14 +64,16 @@ QFont noticeFont()
 
 /// The progress notice: paints what the CubeProgress model says.
 class CubiNotice : public QWidget {
-public:
-    CubiNotice(const engine::CubeProgress& model, QWidget* parent) : QWidget(parent), m_model(model)
+  public:
+    CubiNotice(const engine::CubeProgress& model, QWidget* parent)
+        : QWidget(parent)
+        , m_model(model)
     {
         setObjectName("picAvanzamento");
         hide();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override
     {
         const auto& d = m_model.drawing();
@@ -49,18 +82,22 @@ protected:
         p.fillRect(rect(), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
         p.setPen(QPen(Qt::black, d.frameLineWidth));
         p.drawRect(QRectF(0, 0, d.frameRight / kTwips, d.frameBottom / kTwips));
+        if (d.icon > 0)
+            p.drawPixmap(d.iconX, d.iconY, noticeImage(d.icon));
         p.setFont(noticeFont());
         const QFontMetrics fm(p.font());
         p.drawText(QPointF(d.textX / kTwips, d.textY / kTwips + fm.ascent()), QString::fromStdString(d.text));
     }
 
-private:
+  private:
     const engine::CubeProgress& m_model;
 };
 
 frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
                  QWidget* parent)
-    : QWidget(parent), m_core(std::move(programFolder), clock, messages), m_progress(*this)
+    : QWidget(parent)
+    , m_core(std::move(programFolder), clock, messages)
+    , m_progress(*this)
 {
     setObjectName("frmCubi");
     setWindowTitle("Opzioni preparazione dei cubi");
@@ -119,14 +156,19 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
         if (id == flatui::ev::Click)
             m_core.flbSalvaClick();
     });
-    QObject::connect(m_server, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_MacchinaOLAP(t.toStdString()); });
-    QObject::connect(m_database, &QLineEdit::textEdited, [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
+    QObject::connect(m_server, &QLineEdit::textEdited,
+                     [this](const QString& t) { m_core.set_MacchinaOLAP(t.toStdString()); });
+    QObject::connect(m_database, &QLineEdit::textEdited,
+                     [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
     resize(640, 420);
     // Load: an empty list, then the design geometry recorded for the layout.
     SaveProperties();
 }
 
-void frmCubi::SaveProperties() { saveLayoutProperties(*this); }
+void frmCubi::SaveProperties()
+{
+    saveLayoutProperties(*this);
+}
 
 frmCubi::~frmCubi()
 {
@@ -134,7 +176,10 @@ frmCubi::~frmCubi()
         QApplication::restoreOverrideCursor();
 }
 
-void frmCubi::Form_ShowMe() { showWindow(); }
+void frmCubi::Form_ShowMe()
+{
+    showWindow();
+}
 
 void frmCubi::showWindow()
 {
@@ -166,7 +211,10 @@ void frmCubi::setMousePointer(int pointer)
     }
 }
 
-void frmCubi::gridSetRows(int rows) { m_grid->model().setRows(rows); }
+void frmCubi::gridSetRows(int rows)
+{
+    m_grid->model().setRows(rows);
+}
 void frmCubi::gridAddRow(const std::string& line)
 {
     auto& g = m_grid->model();
@@ -175,13 +223,22 @@ void frmCubi::gridAddRow(const std::string& line)
     if (g.rows() == 1)
         g.setRowHeight(1, 55);
 }
-int frmCubi::gridRows() const { return m_grid->model().rows(); }
+int frmCubi::gridRows() const
+{
+    return m_grid->model().rows();
+}
 void frmCubi::gridSetBooleanFormat(int riga, int colonna)
 {
     m_grid->model().SetFormat(flatui::typeCellFormat::flbBoolean, riga, colonna);
 }
-bool frmCubi::gridGetBool(int riga, int colonna) const { return m_grid->model().GetValue(riga, colonna).toBool(); }
-void frmCubi::gridSetBool(int riga, int colonna, bool value) { m_grid->model().SetValue(automation::Variant(value), riga, colonna); }
+bool frmCubi::gridGetBool(int riga, int colonna) const
+{
+    return m_grid->model().GetValue(riga, colonna).toBool();
+}
+void frmCubi::gridSetBool(int riga, int colonna, bool value)
+{
+    m_grid->model().SetValue(automation::Variant(value), riga, colonna);
+}
 
 void frmCubi::MostraAvanzamento(const std::string& text, int icon)
 {
@@ -200,16 +257,39 @@ void frmCubi::NascondiAvanzamento()
     m_notice->hide();
 }
 
-double frmCubi::textHeightTwips(const std::string&) { return QFontMetrics(noticeFont()).height() * kTwips; }
+double frmCubi::textHeightTwips(const std::string&)
+{
+    return QFontMetrics(noticeFont()).height() * kTwips;
+}
 
-void frmCubi::yield() { QCoreApplication::processEvents(); }
+void frmCubi::yield()
+{
+    QCoreApplication::processEvents();
+}
 
 void frmCubi::layoutGrid()
 {
     auto& g = m_grid->model();
     const double w = m_grid->width() * kTwips;
-    for (int c = 0; c < 5; ++c)
-        g.setColWidth(c + 1, static_cast<std::int32_t>(std::lround(w * kColumnTwips[c] / kGridDesignWidth)));
+    std::int32_t widths[kGridColumns];
+    for (int c = 0; c < kGridColumns; ++c) {
+        widths[c] = static_cast<std::int32_t>(std::lround(w * kColumnTwips[c] / kGridDesignWidth));
+        g.setColWidth(c + 1, widths[c]);
+    }
+    // The narrow choice columns take their headers ("Aggiornamento Dati") only in a small font:
+    // the grid's text is the largest size at which every header fits its column.
+    const QStringList headers = QString(kCubiGridHeader).split('\t');
+    auto font = std::make_shared<flatui::FontSpec>(kGridFontName, kGridFontPoints);
+    for (; font->size > kGridFontMinPoints; font->size -= 0.5) {
+        bool fits = true;
+        for (int c = 0; c < kGridColumns && c < headers.size(); ++c)
+            fits = fits && flatui::QtTextMetrics::instance().width(headers[c].toStdString(), *font) + kHeaderMargin <=
+                               widths[c];
+        if (fits)
+            break;
+    }
+    if (!g.Font() || g.Font()->size != font->size || g.Font()->name != font->name)
+        g.setFont(font);
     g.setRowHeight(1, 55);
     g.Refresh();
 }
@@ -226,6 +306,23 @@ void frmCubi::showEvent(QShowEvent* e)
     QWidget::showEvent(e);
     layoutGrid();
     m_core.AggiornaTabellaCubi();
+}
+
+bool frmCubi::event(QEvent* e)
+{
+    // Inside the main window the window becomes active with its sub-window.
+    if (e->type() == QEvent::ParentChange) {
+        auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+        if (sub && sub != m_subWindow) {
+            m_subWindow = sub;
+            connect(sub, &QMdiSubWindow::windowStateChanged, this,
+                    [this](Qt::WindowStates before, Qt::WindowStates now) {
+                        if (!(before & Qt::WindowActive) && (now & Qt::WindowActive))
+                            m_core.AggiornaTabellaCubi();
+                    });
+        }
+    }
+    return QWidget::event(e);
 }
 
 void frmCubi::changeEvent(QEvent* e)

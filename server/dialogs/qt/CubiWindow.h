@@ -16,17 +16,14 @@ class QLineEdit;
 namespace zs::flatui {
 class FlatButtonWidget;
 class FlatGridWidget;
-}
+} // namespace zs::flatui
 
 namespace zs::dialogs {
 
 class CubiNotice;
 
-class frmCubi : public QWidget,
-                public shell::CubeWindow,
-                private CubiView,
-                private engine::CubeProgressHost {
-public:
+class frmCubi : public QWidget, public shell::CubeWindow, private CubiView, private engine::CubeProgressHost {
+  public:
     /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
     /// the warnings. The shell then wires the run window's log, the settings store and the
     /// yield through core().
@@ -42,7 +39,6 @@ public:
     // shell::CubeWindow
     void Form_ShowMe() override;
     bool process() override { return m_core.process(); }
-    void process(bool& esito) { m_core.process(esito); }
     void set_MacchinaOLAP(const std::string& name) override;
     void set_DatabaseCubi(const std::string& name) override;
     void Inizializza() override { m_core.Inizializza(); }
@@ -55,13 +51,14 @@ public:
     std::string txtDsoDb() const override { return m_core.txtDsoDb(); }
     std::vector<InfoCubo> cubes() const override { return m_core.cubes(); }
 
-protected:
+  protected:
+    bool event(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 
-private:
+  private:
     // CubiView
     bool isVisible() const override { return QWidget::isVisible(); }
     void showWindow() override;
@@ -89,6 +86,7 @@ private:
     flatui::FlatButtonWidget* m_salva;
     CubiNotice* m_notice;
     bool m_busyCursor = false;
+    QObject* m_subWindow = nullptr; ///< the main window's frame around this window, if any
 };
 
 } // namespace zs::dialogs

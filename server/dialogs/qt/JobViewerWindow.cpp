@@ -1,14 +1,17 @@
 #include "dialogs/qt/JobViewerWindow.h"
 
+#include "dialogs/qt/DialogButtons.h"
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
 #include "xml/XmlDocument.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 
 namespace zs::dialogs {
 
@@ -20,12 +23,28 @@ template <class T> T* named(T* w, const char* name)
 }
 } // namespace
 
-frmJob::frmJob(QWidget* parent) : QDialog(parent)
+frmJob::frmJob(QWidget* parent)
+    : QDialog(parent)
 {
     setObjectName("frmJob");
     setWindowTitle("Proprietà");
     auto* l = new QFormLayout(this);
-    l->addRow(named(new QLabel("passo di estrazione", this), "lblModuli"));
+    // The header strip: its caption on the left, the corner picture on the right.
+    auto* strip = named(new QLabel(this), "lblIntestazione");
+    strip->setFixedHeight(36);
+    strip->setAutoFillBackground(true);
+    strip->setStyleSheet("background: #14386e;");
+    auto* stripLayout = new QHBoxLayout(strip);
+    stripLayout->setContentsMargins(10, 0, 4, 0);
+    auto* caption = named(new QLabel("passo di estrazione", strip), "lblModuli");
+    caption->setStyleSheet("color: white; font-weight: bold; font-size: 14px;");
+    auto* corner = named(new QLabel(strip), "imgAngolo");
+    corner->setFixedSize(28, 28);
+    corner->setStyleSheet("background: #78b2dc; border: 2px solid white;");
+    stripLayout->addWidget(caption);
+    stripLayout->addStretch();
+    stripLayout->addWidget(corner);
+    l->addRow(strip);
     l->addRow("descrizione", m_txtDescrizione = named(new QLineEdit(this), "txtDescrizione"));
     l->addRow(m_chkSvuota = named(new QCheckBox("svuota tabella", this), "chkSvuota"),
               m_txtNome = named(new QLineEdit(this), "txtNome"));
@@ -40,11 +59,18 @@ frmJob::frmJob(QWidget* parent) : QDialog(parent)
     l->addRow(m_cmbdatatype = named(new QComboBox(this), "cmbdatatype"));
     l->addRow(m_chkAutoUpdate = named(new QCheckBox("Aggiornamento automatico dell' estrazione incrementale", this),
                                       "chkAutoUpdate"));
-    auto* close = named(new QPushButton("Chiudi", this), "flbChiudi");
-    l->addRow(close);
+    auto* close = makeFlatButton(this, "flbChiudi", "Chiudi", 120, 32);
+    close->setFixedSize(close->size()); // the face picture is drawn for this size
+    auto* closeRow = new QHBoxLayout;
+    closeRow->addStretch();
+    closeRow->addWidget(close);
+    l->addRow(closeRow);
     m_cmbdatatype->addItem("numerico");
     m_cmbdatatype->addItem("stringa");
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    close->model().events().connect([this](automation::DispId id, std::span<automation::Variant>) {
+        if (id == flatui::ev::Click)
+            accept();
+    });
     connect(m_cmbJob, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (i >= 0 && static_cast<std::size_t>(i) < m_view.jobTexts.size())
             m_txtJob->setPlainText(QString::fromStdString(m_view.jobTexts[static_cast<std::size_t>(i)]));

@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -24,14 +25,21 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QScrollArea>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace zs::dialogs {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-QColor colour(const shell::Rgb& c) { return QColor(c.r, c.g, c.b); }
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+QColor colour(const shell::Rgb& c)
+{
+    return QColor(c.r, c.g, c.b);
+}
 
 /// The pages' background, 14463864 as the window system writes it (red in the low byte).
 constexpr std::uint32_t kPageColour = 14463864;
@@ -50,8 +58,11 @@ template <class W> W* tagged(W* w, const char* name, const char* code, QRect g)
 
 /// Runs a password check when the box loses the focus or Enter is pressed in it.
 class PasswordWatcher : public QObject {
-public:
-    PasswordWatcher(QObject* parent, std::function<void()> check) : QObject(parent), m_check(std::move(check)) {}
+  public:
+    PasswordWatcher(QObject* parent, std::function<void()> check)
+        : QObject(parent)
+        , m_check(std::move(check))
+    {}
     bool eventFilter(QObject* o, QEvent* e) override
     {
         if (e->type() == QEvent::FocusOut)
@@ -64,7 +75,7 @@ public:
         return QObject::eventFilter(o, e);
     }
 
-private:
+  private:
     std::function<void()> m_check;
 };
 
@@ -72,11 +83,15 @@ private:
 
 /// picStat: paints the chart the core laid out.
 class StatisticsSurface : public QWidget {
-public:
-    explicit StatisticsSurface(QWidget* parent) : QWidget(parent) { setObjectName("picStat"); }
+  public:
+    explicit StatisticsSurface(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName("picStat");
+    }
     ChartLayout chart;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter p(this);
@@ -92,7 +107,9 @@ protected:
 };
 
 frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
-    : QWidget(parent), m_services(services), m_core(std::move(services), *this)
+    : QWidget(parent)
+    , m_services(services)
+    , m_core(std::move(services), *this)
 {
     setObjectName("frmOpzioni");
     setWindowTitle("Opzioni");
@@ -166,12 +183,11 @@ QWidget* frmOpzioni::buildTreePage()
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_chkRicarica = tagged(new QCheckBox("Mantieni le selezioni", page), "chkRicarica", "b", {8, 326, 160, 22});
-    m_flbRicarica = tagged(makeFlatButton(page, "flbRicarica", "Carica Moduli", 112, 26), "flbRicarica", "Lb",
-                           {176, 324, 112, 26});
+    m_flbRicarica =
+        tagged(makeFlatButton(page, "flbRicarica", "Carica Moduli", 112, 26), "flbRicarica", "Lb", {176, 324, 112, 26});
     m_chkSelectAll = tagged(new QCheckBox("Seleziona tutto", page), "chkSelectAll", "Lb", {8, 352, 190, 22});
     m_chkUnselectAll = tagged(new QCheckBox("Deseleziona tutto", page), "chkUnselectAll", "Lb", {208, 352, 190, 22});
-    m_chkSelectHandly =
-        tagged(new QCheckBox("Selezione manuale", page), "chkSelectHandly", "Lb", {408, 352, 190, 22});
+    m_chkSelectHandly = tagged(new QCheckBox("Selezione manuale", page), "chkSelectHandly", "Lb", {408, 352, 190, 22});
 
     m_flbRicarica->model().events().connect([this](automation::DispId id, std::span<automation::Variant>) {
         if (id == flatui::ev::Click)
@@ -332,18 +348,57 @@ bool frmOpzioni::DisegnaStatistiche()
     return doc.has_value();
 }
 
+bool frmOpzioni::event(QEvent* e)
+{
+    // Inside the main window the dialog is active with its sub-window: switching to another
+    // window of the main window deactivates it although the top-level window stays active.
+    if (e->type() == QEvent::ParentChange) {
+        auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+        if (sub && sub != m_subWindow) {
+            m_subWindow = sub;
+            connect(sub, &QMdiSubWindow::windowStateChanged, this, [this] { activationChanged(); });
+        }
+    }
+    return QWidget::event(e);
+}
+
 void frmOpzioni::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (e->type() == QEvent::ActivationChange && !isActiveWindow() && m_services.store.hasDocument()) {
+    if (e->type() == QEvent::ActivationChange)
+        activationChanged();
+}
+
+bool frmOpzioni::isActiveDialog() const
+{
+    if (!isActiveWindow())
+        return false;
+    return !m_subWindow || (m_subWindow->windowState() & Qt::WindowActive);
+}
+
+void frmOpzioni::activationChanged()
+{
+    const bool active = isActiveDialog();
+    const bool deactivated = m_wasActive && !active;
+    m_wasActive = active;
+    if (!deactivated)
+        return;
+    // The save may let window events run: it runs after the activation change has been
+    // delivered, never while Qt is still switching windows.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_services.store.hasDocument())
+            return;
         std::string error;
         if (!m_services.store.SalvaImpostazioni(&error))
             m_services.messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
                                      "Attenzione.");
-    }
+    });
 }
 
-OpzioniCore::InitOutcome frmOpzioni::InitializeSettings() { return m_core.InitializeSettings(); }
+OpzioniCore::InitOutcome frmOpzioni::InitializeSettings()
+{
+    return m_core.InitializeSettings();
+}
 
 void frmOpzioni::Form_ShowMe()
 {
@@ -362,7 +417,10 @@ void frmOpzioni::FlatTab_Click()
         DisegnaStatistiche(); // without data the chart stays empty; no message here
 }
 
-void frmOpzioni::SaveProperties() { saveLayoutProperties(*this); }
+void frmOpzioni::SaveProperties()
+{
+    saveLayoutProperties(*this);
+}
 
 void frmOpzioni::resizeEvent(QResizeEvent* e)
 {
@@ -380,7 +438,10 @@ void frmOpzioni::mouseMoveEvent(QMouseEvent* e)
     m_flbConferma->model().Refresh();
 }
 
-void frmOpzioni::RicaricaModuli(bool keepTicks) { m_core.RicaricaModuli(keepTicks); }
+void frmOpzioni::RicaricaModuli(bool keepTicks)
+{
+    m_core.RicaricaModuli(keepTicks);
+}
 
 void frmOpzioni::BusAndTask(const std::string& task, const std::string& parameters, bool& ok)
 {
@@ -395,12 +456,30 @@ void frmOpzioni::OutputResponseDB(const std::string& text)
     m_txtBuildDBResponse->setTextCursor(c);
 }
 
-void frmOpzioni::set_Computer(const std::string& t) { m_eMachine->setText(q(t)); }
-void frmOpzioni::set_SystemUserID(const std::string& t) { m_eSystemUserId->setText(q(t)); }
-void frmOpzioni::set_SystemPassword(const std::string& t) { m_eSystemPassword->setText(q(t)); }
-void frmOpzioni::set_OperatorUserID(const std::string& t) { m_eOperatorId->setText(q(t)); }
-void frmOpzioni::set_OperatorPassword(const std::string& t) { m_eOperatorPassword->setText(q(t)); }
-void frmOpzioni::set_CoDiv(const std::string& t) { m_eCoDiv->setText(q(t)); }
+void frmOpzioni::set_Computer(const std::string& t)
+{
+    m_eMachine->setText(q(t));
+}
+void frmOpzioni::set_SystemUserID(const std::string& t)
+{
+    m_eSystemUserId->setText(q(t));
+}
+void frmOpzioni::set_SystemPassword(const std::string& t)
+{
+    m_eSystemPassword->setText(q(t));
+}
+void frmOpzioni::set_OperatorUserID(const std::string& t)
+{
+    m_eOperatorId->setText(q(t));
+}
+void frmOpzioni::set_OperatorPassword(const std::string& t)
+{
+    m_eOperatorPassword->setText(q(t));
+}
+void frmOpzioni::set_CoDiv(const std::string& t)
+{
+    m_eCoDiv->setText(q(t));
+}
 
 void frmOpzioni::treeChanged()
 {
@@ -419,8 +498,8 @@ void frmOpzioni::treeChanged()
         item->setForeground(0, colour(s.colour));
         item->setCheckState(0, s.image == 1 ? Qt::Checked : s.image == 3 ? Qt::PartiallyChecked : Qt::Unchecked);
         for (std::size_t j = 0; j < s.children.size(); ++j) {
-            QTreeWidgetItem* c = static_cast<int>(j) < item->childCount() ? item->child(static_cast<int>(j))
-                                                                          : new QTreeWidgetItem(item);
+            QTreeWidgetItem* c =
+                static_cast<int>(j) < item->childCount() ? item->child(static_cast<int>(j)) : new QTreeWidgetItem(item);
             c->setText(0, q(s.children[j].text));
             c->setData(0, Qt::UserRole, s.children[j].image);
             c->setForeground(0, colour(s.children[j].colour));
@@ -436,8 +515,14 @@ void frmOpzioni::setSelectionBoxes(const SelectionBoxes& b)
     m_chkSelectHandly->setChecked(b.selectHandly);
 }
 
-void frmOpzioni::setLoadingXml(const std::string& t) { m_txtLoadingXml->setText(q(t)); }
-void frmOpzioni::setCreationXml(const std::string& t) { m_txtCreationXml->setText(q(t)); }
+void frmOpzioni::setLoadingXml(const std::string& t)
+{
+    m_txtLoadingXml->setText(q(t));
+}
+void frmOpzioni::setCreationXml(const std::string& t)
+{
+    m_txtCreationXml->setText(q(t));
+}
 void frmOpzioni::clearBuildResponse()
 {
     m_txtBuildDBResponse->clear();

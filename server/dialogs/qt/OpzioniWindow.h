@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QMdiSubWindow;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -21,7 +22,7 @@ class QTreeWidgetItem;
 namespace zs::flatui {
 class FlatButtonWidget;
 class FlatTabWidget;
-}
+} // namespace zs::flatui
 
 namespace zs::dialogs {
 
@@ -30,7 +31,7 @@ class StatisticsSurface;
 
 class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniView {
     Q_OBJECT
-public:
+  public:
     /// The shell registers this window as the settings store's options dialog before
     /// InitializeSettings runs, so the reader can fill the Bus & Task boxes.
     frmOpzioni(OpzioniServices services, QWidget* parent = nullptr);
@@ -62,12 +63,13 @@ public:
     /// The tab strip's Click: shows the selected page (and draws the chart on the fourth).
     void FlatTab_Click();
 
-protected:
+  protected:
+    bool event(QEvent* e) override;
     void changeEvent(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 
-private:
+  private:
     void treeChanged() override;
     void setSelectionBoxes(const SelectionBoxes& boxes) override;
     void setLoadingXml(const std::string& text) override;
@@ -82,6 +84,11 @@ private:
     void showMenu(const QPoint& pos);
     void passwordLeft(PasswordKind kind);
     StatMeasure measure() const;
+    /// Whether the operator is working in this dialog now: its window is the active one and,
+    /// inside the main window, its sub-window is the active one.
+    bool isActiveDialog() const;
+    /// Saves the settings when the dialog stops being the active one.
+    void activationChanged();
 
     OpzioniServices m_services;
     OpzioniCore m_core;
@@ -109,6 +116,8 @@ private:
     StatisticsSurface* m_picStat = nullptr;
     ChartLayout m_chart;
     bool m_checkingPassword = false;
+    QMdiSubWindow* m_subWindow = nullptr; ///< the main window's frame around this dialog, if any
+    bool m_wasActive = false;
 };
 
 } // namespace zs::dialogs

@@ -8,12 +8,14 @@
 #include "shell/SettingsStore.h"
 
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
@@ -28,12 +30,25 @@ QLineEdit* lineEdit(QWidget* parent, const char* name, bool masked = false)
         e->setEchoMode(QLineEdit::Password);
     return e;
 }
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+/// A caption as a label shows it: a doubled ampersand stands for one.
+QString caption(const std::string& s)
+{
+    return q(s).replace("&&", "&");
+}
 } // namespace
 
 frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
                      Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent)
-    : QDialog(parent), m_store(store), m_values(values), m_messages(messages), m_prompts(prompts), m_cubes(cubes)
+    : QDialog(parent)
+    , m_store(store)
+    , m_values(values)
+    , m_messages(messages)
+    , m_prompts(prompts)
+    , m_cubes(cubes)
 {
     setObjectName("frmWizard");
     setWindowTitle(kWizardCaption);
@@ -132,8 +147,8 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
         m_txtOpLogin = lineEdit(m_pages[4], "txtOpLogin");
         m_txtOpPwd = lineEdit(m_pages[4], "txtOpPwd", true);
         m_txtCoDiv = lineEdit(m_pages[4], "txtCoDiv");
-        const char* labels[] = {"Server Vevira", "Login di sistema", "Password di sistema", "Login operatore",
-                                "Password operatore", "co/Div"};
+        const char* labels[] = {"Server Vevira",   "Login di sistema",   "Password di sistema",
+                                "Login operatore", "Password operatore", "co/Div"};
         QLineEdit* boxes[] = {m_txtVevira, m_txtsyslogin, m_txtSysPwd, m_txtOpLogin, m_txtOpPwd, m_txtCoDiv};
         for (int i = 0; i < 6; ++i) {
             m_lblStep5[i] = new QLabel(labels[i], m_pages[4]);
@@ -190,9 +205,32 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
     layout->addWidget(m_lblCopyright);
     layout->addLayout(buttons);
     resize(560, 420);
+    load();
+}
 
+void frmWizard::load()
+{
+    m_flow = WizardFlow{};
     setFields(LoadWizardFields(m_store));
     MostraPasso(1);
+}
+
+void frmWizard::showModal()
+{
+    // Opened again from the menu, it shows the settings as they are now, from page 1.
+    m_saved = false;
+    load();
+    centreOnScreen();
+    exec();
+}
+
+void frmWizard::centreOnScreen()
+{
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect area = s->geometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
 WizardFields frmWizard::fields() const
@@ -258,8 +296,8 @@ void frmWizard::MostraPasso(int n)
                         "Attenzione.");
     for (int k = 1; k <= 6; ++k)
         m_pages[k - 1]->setVisible(k == p.page);
-    m_lblStep1->setText(q(p.lblStep1));
-    m_lblStep2->setText(q(p.lblStep2));
+    m_lblStep1->setText(caption(p.lblStep1));
+    m_lblStep2->setText(caption(p.lblStep2));
     m_lblCopyright->setText(q(p.lblCopyright));
     if (p.page == 3)
         m_lblServer->setText(q(p.lblServer));
@@ -283,7 +321,8 @@ void frmWizard::MostraPasso(int n)
 void frmWizard::fine()
 {
     std::string error;
-    if (!FinishWizard(m_store, m_values, fields(), m_cubes, &error))
+    m_saved = FinishWizard(m_store, m_values, fields(), m_cubes, &error);
+    if (!m_saved)
         m_messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
                         "Attenzione.");
     accept();

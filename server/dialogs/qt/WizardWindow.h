@@ -29,17 +29,24 @@ class Prompts;
 
 class frmWizard : public QDialog, public shell::ConfigurationWizard {
     Q_OBJECT
-public:
+  public:
     /// `cubes` (may be null) takes the OLAP server and database at Finish.
     frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
               Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent = nullptr);
 
-    void showModal() override { exec(); }
+    /// Reads the settings into the fields, opens on page 1 in the middle of the screen and
+    /// waits until the window closes.
+    void showModal() override;
+    /// Whether the last showing ended with Fine and the settings file written.
+    bool saved() const { return m_saved; }
     int PassoCorrente() const { return m_flow.PassoCorrente(); }
     /// The fields as the window holds them now.
     WizardFields fields() const;
 
-private:
+  private:
+    /// The fields from the settings as they are now, page 1 shown.
+    void load();
+    void centreOnScreen();
     void MostraPasso(int n);
     void setFields(const WizardFields& f);
     void showBusFields(bool visible);
@@ -53,6 +60,7 @@ private:
     Prompts& m_prompts;
     shell::CubeWindow* m_cubes;
     WizardFlow m_flow;
+    bool m_saved = false;
 
     QWidget* m_pages[6] = {};
     QLabel* m_lblStep1;

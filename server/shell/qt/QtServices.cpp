@@ -93,8 +93,13 @@ int QtMessageService::exec(const std::string& text, MessageIcon icon, const std:
                        : icon == MessageIcon::Question    ? QMessageBox::Question
                        : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                           : QMessageBox::Information;
+    // The box belongs to the window the operator is working in (the wizard, the main window),
+    // so it stays in front of it and closing it is never taken for closing the program.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
     QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::StandardButtons(buttons));
+                    QMessageBox::StandardButtons(buttons), owner);
     box.setObjectName("messageBox");
     box.setEscapeButton(QMessageBox::StandardButton(ending));
     if (m_unattended) { // nobody may be there to answer: the schedule must go on

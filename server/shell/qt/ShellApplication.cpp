@@ -279,6 +279,9 @@ ShellApplication::ShellApplication(const Options& options)
         m_yield.yield();
         return !m_state.stopped();
     });
+    // The program ends when the operator closes the main window or chooses Esci, never because
+    // a message box or the wizard closed while no other window was showing (start-up, tray).
+    QApplication::setQuitOnLastWindowClosed(false);
     m_notification =
         std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
     m_alert = std::make_unique<frmAlert>(options.timers ? options.timers() : nullptr);
@@ -394,8 +397,10 @@ bool ShellApplication::load()
     windows.yield = &m_yield;
     m_store.setWindows(windows);
     // Without a settings file the dialog has shown the wizard; the program then ends.
-    if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings)
+    if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings) {
+        m_exitStatus = m_wizard->saved() ? 0 : 1;
         return false;
+    }
     progress(100);
     m_frmSchedulazione->loadFields();
     ChangeStartup(m_fields.chkStartup == 1);

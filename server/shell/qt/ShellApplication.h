@@ -102,6 +102,9 @@ public:
     /// pruning, caption, tray or window. False when there is no settings file: the wizard has
     /// been shown and the program ends.
     bool load();
+    /// The status the program ends with when load() returned false: 0 when the wizard wrote
+    /// the settings, 1 when it closed without them.
+    int exitStatus() const { return m_exitStatus; }
     /// Saves the settings and removes the tray icon (ChiudiApplicazione).
     void ChiudiApplicazione();
     /// ChangeStartup of the main window.
@@ -172,6 +175,7 @@ private:
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     std::string m_trayTip;
+    int m_exitStatus = 1;
 };
 
 /// The MDI main window: the category menu on the left, the other windows to its right.

@@ -54,7 +54,7 @@ int main(int argc, char** argv)
         options.progress = [&splash](int percent) { splash.Progress(percent); };
         shell = std::make_unique<zs::shell::ShellApplication>(options);
         if (!shell->load()) {
-            QApplication::exit(1);
+            QApplication::exit(shell->exitStatus());
             return;
         }
         splash.close();

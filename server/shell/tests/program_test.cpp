@@ -112,7 +112,7 @@ TEST_F(Program, StartUpLoadsTheRealWindowsInOrder)
     // The options dialog read the settings and the loading XML into its step tree.
     EXPECT_EQ(app->settings().TitoloApplicazione, "Zentrik Server");
     EXPECT_EQ(app->main().windowTitle(), "Zentrik Server -  Quorvane srl");
-    ASSERT_EQ(app->options().tvXML().steps().size(), 4u);
+    ASSERT_EQ(app->options().tvXML().steps().size(), 5u);
     ASSERT_NE(optionsItem("Anagrafica clienti"), nullptr);
     EXPECT_EQ(optionsItem("Anagrafica clienti")->checkState(0), Qt::Checked);
     EXPECT_EQ(optionsItem("Riepilogo per cliente (facoltativo)")->checkState(0), Qt::Unchecked);

@@ -4,16 +4,19 @@
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/testsupport/ShellDoubles.h"
+#include "flatui/widgets/QtCanvas.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 using namespace zs;
 using zs::dialogs::frmCubi;
@@ -23,7 +26,7 @@ namespace {
 using zs::test::RecordingMessages;
 
 class CubiWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         test::writeFile(m_dir / "olap-srv.xml",
@@ -146,14 +149,61 @@ TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
         EXPECT_EQ(gridWidget->geometry(), QRect(grid0.topLeft(), QSize(grid0.width() + dw, grid0.height() + dh)));
         EXPECT_EQ(salva->geometry(), salva0.translated(dw, dh)); // "rb": same distance to the edges
         const double ratio = size.width() / 640.0;               // "W": proportional width only
-        EXPECT_EQ(server->geometry(), QRect(server0.topLeft(), QSize(static_cast<int>(std::lround(server0.width() * ratio)),
-                                                                     server0.height())));
+        EXPECT_EQ(
+            server->geometry(),
+            QRect(server0.topLeft(), QSize(static_cast<int>(std::lround(server0.width() * ratio)), server0.height())));
         EXPECT_EQ(label->geometry(), label0); // an empty code never moves
     }
     const int expected[] = {372, 170, 170, 170, 270};
     for (int c = 1; c <= 5; ++c)
         EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
     EXPECT_EQ(grid().getRowHeight(1), 55);
+}
+
+TEST_F(CubiWindowTest, EveryHeaderFitsItsColumn)
+{
+    m_window.show();
+    for (const QSize size : {QSize(640, 420), QSize(800, 600), QSize(1225, 560)}) {
+        SCOPED_TRACE(size.width());
+        m_window.resize(size);
+        QApplication::processEvents();
+        auto& g = grid();
+        ASSERT_TRUE(g.Font());
+        EXPECT_GE(g.Font()->size, 6);
+        for (int c = 1; c <= 5; ++c) {
+            const std::string header = g.GetValue(1, c).toString();
+            EXPECT_LE(flatui::QtTextMetrics::instance().width(header, *g.Font()), g.getColWidth(c)) << header;
+        }
+    }
+}
+
+TEST_F(CubiWindowTest, ProgressNoticeShowsItsIconAndText)
+{
+    // The notice shows while the snapshot is written; the yield is where the window paints it.
+    m_window.show();
+    QImage shot;
+    struct Grab : shell::YieldHook {
+        std::function<void()> f;
+        void yield() override { f(); }
+    } grab;
+    grab.f = [&] {
+        if (auto* notice = m_window.findChild<QWidget*>("picAvanzamento");
+            notice && notice->isVisible() && shot.isNull())
+            shot = notice->grab().toImage();
+    };
+    m_window.core().setYield(&grab);
+    m_window.findChild<flatui::FlatButtonWidget*>("flbAggiorna")->model().click();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(shot.size(), QSize(350, 50)); // 5250 x 750 twips
+    const QColor background(238, 247, 254);
+    // The icon (27 x 27 at pixel 5, 11) is drawn; the space between it and the text is not.
+    int iconPixels = 0;
+    for (int y = 11; y < 38; ++y)
+        for (int x = 5; x < 32; ++x)
+            iconPixels += shot.pixelColor(x, y) != background;
+    EXPECT_GT(iconPixels, 50);
+    EXPECT_EQ(shot.pixelColor(36, 25), background);
+    m_window.core().setYield(nullptr);
 }
 
 } // namespace

@@ -6,16 +6,17 @@
 
 #include "../core/DialogsTestSupport.h"
 
+#include "flatui/core/Tavolex.h"
+#include "flatui/widgets/FlatWidgets.h"
 #include "shell/PasswordCodec.h"
 #include "shell/ProgramLog.h"
 #include "time/Clock.h"
-#include "flatui/core/Tavolex.h"
-#include "flatui/widgets/FlatWidgets.h"
 #include "xml/XmlDocument.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -40,8 +41,8 @@ struct FakeWizard : shell::ConfigurationWizard {
 struct OpzioniFixture : ::testing::Test {
     OpzioniServices services()
     {
-        return OpzioniServices{folder.store, folder.values, folder.messages, prompts, &wizard, nullptr, nullptr, {},
-                               [this] { ++ended; }};
+        return OpzioniServices{folder.store, folder.values,      folder.messages, prompts, &wizard, nullptr, nullptr,
+                               {},           [this] { ++ended; }};
     }
     dtest::ProgramFolder folder;
     QtPrompts prompts;
@@ -124,7 +125,8 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
     child<flatui::FlatButtonWidget>(dlg, "flbBuildDb")->model().click();
     EXPECT_TRUE(box->toPlainText().startsWith("Creazione database non disponibile"));
     ASSERT_FALSE(folder.messages.shown.empty());
-    EXPECT_EQ(folder.messages.shown.back().text, "Creazione database locale terminata con errori:\r\ncontrollare i risultati.");
+    EXPECT_EQ(folder.messages.shown.back().text,
+              "Creazione database locale terminata con errori:\r\ncontrollare i risultati.");
 
     std::string built;
     dlg.setCreaDatabase([&](const std::string& path) {
@@ -150,8 +152,9 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
 
 TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
 {
-    folder.write("zentrikServer.xml", "<zentrikServer><TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>"
-                                      "</zentrikServer>");
+    folder.write("zentrikServer.xml",
+                 "<zentrikServer><TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>"
+                 "</zentrikServer>");
     time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
     shell::DayLog dayLog{folder.home(), clock};
     shell::ProgramLog log{dayLog};
@@ -174,7 +177,8 @@ namespace {
 void clickTab(flatui::FlatTabWidget& tab, int k)
 {
     const QPointF at(tab.model().tabHitLeft(k) / 15.0 + 20, 18);
-    QMouseEvent press(QEvent::MouseButtonPress, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(&tab, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
@@ -223,10 +227,10 @@ TEST_F(OpzioniFixture, ResizeFollowsTheLayoutCodes)
     dlg.show();
     QApplication::processEvents();
     ASSERT_EQ(dlg.size(), QSize(640, 480));
-    auto* conferma = child<QWidget>(dlg, "flbConferma");             // "rb"
-    auto* response = child<QWidget>(dlg, "txtBuildDBResponse");     // "WHL"
-    auto* loading = child<QWidget>(dlg, "txtLoadingXml");            // "W"
-    auto* label = child<QWidget>(dlg, "lblCreaDB");                  // no code
+    auto* conferma = child<QWidget>(dlg, "flbConferma");        // "rb"
+    auto* response = child<QWidget>(dlg, "txtBuildDBResponse"); // "WHL"
+    auto* loading = child<QWidget>(dlg, "txtLoadingXml");       // "W"
+    auto* label = child<QWidget>(dlg, "lblCreaDB");             // no code
     const QRect conferma0 = conferma->geometry(), response0 = response->geometry(), loading0 = loading->geometry(),
                 label0 = label->geometry();
     auto px = [](double v) { return static_cast<int>(std::lround(v)); };
@@ -300,4 +304,15 @@ TEST(JobViewerWindow, ListsTheStepsJobs)
     EXPECT_EQ(job.findChild<QLineEdit*>("txtNome")->text(), "CLIENTI");
     EXPECT_EQ(job.findChild<QLineEdit*>("txtContatore")->text(), "100");
     EXPECT_FALSE(job.findChild<QLineEdit*>("txtSvuota")->isEnabled());
+    // The header strip with its caption, and the flat close button that closes the window.
+    EXPECT_EQ(job.findChild<QWidget*>("lblIntestazione")->findChild<QLabel*>("lblModuli")->text(),
+              "passo di estrazione");
+    EXPECT_NE(job.findChild<QWidget*>("lblIntestazione")->findChild<QWidget*>("imgAngolo"), nullptr);
+    auto* close = job.findChild<flatui::FlatButtonWidget*>("flbChiudi");
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->model().Text(), "Chiudi");
+    job.show();
+    close->model().click();
+    EXPECT_FALSE(job.isVisible());
+    EXPECT_EQ(job.result(), QDialog::Accepted);
 }

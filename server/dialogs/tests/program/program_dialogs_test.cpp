@@ -1,0 +1,411 @@
+// The configuration windows inside the program as main() assembles it, on a copy of demo/: the
+// wizard opened from the category menu, the first start without settings, the options
+// dialog's save when the operator switches window inside the main window, and the demo's
+// cubes processed by the scheduled extraction and by the run window.
+
+#include "db/Connection.h"
+#include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/OpzioniPrompts.h"
+#include "dialogs/qt/OpzioniWindow.h"
+#include "dialogs/qt/WizardWindow.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "olap/OlapCatalog.h"
+#include "scheduler/qt/CadenzoControl.h"
+#include "shell/PasswordCodec.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "testsupport/TestEnv.h"
+#include "xml/XmlDocument.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+
+namespace zs::dialogs {
+namespace {
+
+namespace fs = std::filesystem;
+using shell::ShellApplication;
+
+/// Every setting of the database, OLAP and Bus & Task groups, by the wizard's paths.
+const char* const kWizardPaths[] = {"ServerType",
+                                    "ServerName",
+                                    "Database",
+                                    "Login",
+                                    "Password",
+                                    "DatabaseAccess",
+                                    "ServerOLAP",
+                                    "DatabaseOLAP",
+                                    "BusAndTask.computer",
+                                    "BusAndTask.systemUserID",
+                                    "BusAndTask.systemPassword",
+                                    "BusAndTask.operatorUserID",
+                                    "BusAndTask.operatorPassword",
+                                    "BusAndTask.coDiv"};
+
+/// The value of "Element" or "Element.attribute" in a settings file; "" when missing.
+std::string settingIn(const fs::path& file, const std::string& path)
+{
+    auto doc = xml::Document::loadFile(file);
+    if (!doc)
+        return "<no file>";
+    const auto dot = path.find('.');
+    const xml::Element e = doc->root().child(path.substr(0, dot));
+    if (e.isNull())
+        return "";
+    return dot == std::string::npos ? e.text() : e.attribute(path.substr(dot + 1)).value_or("");
+}
+
+std::map<std::string, std::string> wizardSettings(const fs::path& file)
+{
+    std::map<std::string, std::string> out;
+    for (const char* p : kWizardPaths)
+        out[p] = settingIn(file, p);
+    return out;
+}
+
+template <class W> W* child(QWidget* w, const char* name)
+{
+    auto* found = w->findChild<W*>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+void click(QWidget* w, const char* button)
+{
+    child<flatui::FlatButtonWidget>(w, button)->model().click();
+}
+
+/// Runs `drive` with the wizard once it is the active modal window; gives up after a number of
+/// event rounds, so nothing is left behind for a later test.
+void whenWizardShown(std::function<void(frmWizard&)> drive, int rounds = 200)
+{
+    QTimer::singleShot(0, [drive = std::move(drive), rounds]() mutable {
+        auto* wizard = qobject_cast<frmWizard*>(QApplication::activeModalWidget());
+        if (!wizard) {
+            if (rounds > 0)
+                whenWizardShown(std::move(drive), rounds - 1);
+            return;
+        }
+        drive(*wizard);
+    });
+}
+
+struct ProgramDialogs : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+    void copyDemo() { fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing); }
+    void create(bool recordMessages = true)
+    {
+        ShellApplication::Options options;
+        options.programFolder = home;
+        options.executable = home / "ZentrikServer";
+        options.pause = [](int) {};
+        app = std::make_unique<ShellApplication>(options);
+        if (recordMessages)
+            app->messages().setHook([this](const shell::QtMessageService::Shown& m) { shown.push_back(m.text); });
+    }
+    void menu(int entry)
+    {
+        automation::Variant args[] = {automation::Variant(entry)};
+        app->main().menuButton()->model().events().raise(flatui::MenuButtonControl::Click, args);
+        QApplication::processEvents();
+    }
+    fs::path settingsFile() const { return home / "zentrikServer.xml"; }
+    std::vector<std::string> logLines(bool errorsOnly = false)
+    {
+        std::vector<std::string> out;
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+            auto* item = tree.topLevelItem(i);
+            out.push_back(item->text(0).toStdString());
+            for (int k = 0; k < item->childCount(); ++k)
+                out.push_back("  " + item->child(k)->text(0).toStdString());
+        }
+        (void)errorsOnly;
+        return out;
+    }
+
+    test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+};
+
+TEST_F(ProgramDialogs, WizardFromTheMenuShowsTheSettingsAndFineKeepsThem)
+{
+    struct Case {
+        const char* name;
+        std::string busAndTask; // a BusAndTask element added to the demo's settings, or none
+        bool useBusAndTask;
+    };
+    const Case cases[] = {
+        {"the demo as shipped", "", false},
+        {"with Bus & Task logins",
+         "<BusAndTask computer=\"vevira1\" systemUserID=\"sys\" systemPassword=\"" +
+             shell::CodificaPassword("Segreto1") + "\" operatorUserID=\"op\" operatorPassword=\"" +
+             shell::CodificaPassword("op&2") + "\" coDiv=\"01\"/>",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        copyDemo();
+        if (!c.busAndTask.empty()) {
+            std::string text = test::readFile(settingsFile());
+            text.replace(text.find("</zentrikServer>"), 0, "  " + c.busAndTask + "\n");
+            test::writeFile(settingsFile(), text);
+        }
+        const auto before = wizardSettings(settingsFile());
+        create();
+        ASSERT_TRUE(app->load());
+
+        // First opening: the operator goes to page 4 and cancels there.
+        int opened = 0;
+        whenWizardShown([&](frmWizard& w) {
+            ++opened;
+            click(&w, "flbAvanti");
+            click(&w, "flbAvanti");
+            EXPECT_EQ(w.PassoCorrente(), 4);
+            QtPrompts::nextYesNo().push_back(true);
+            click(&w, "flbCancella");
+        });
+        menu(5);
+        ASSERT_EQ(opened, 1);
+
+        // Second opening: page 1, the settings in the fields, centred on the screen; four times
+        // Avanti, then Fine.
+        whenWizardShown([&](frmWizard& w) {
+            ++opened;
+            EXPECT_EQ(w.PassoCorrente(), 1);
+            EXPECT_EQ(child<QLabel>(&w, "lblStep1")->text(), "Passo 1 - Scelta del supporto di estrazione");
+            EXPECT_TRUE(child<QRadioButton>(&w, "optStep1_0")->isChecked());
+            EXPECT_EQ(child<QLineEdit>(&w, "txtAccess")->text(), "target.db");
+            EXPECT_EQ(child<QLineEdit>(&w, "txtserverolap")->text(), "demo");
+            EXPECT_EQ(child<QLineEdit>(&w, "txtdbolap")->text(), "Vendite");
+            EXPECT_EQ(child<QRadioButton>(&w, "optStep5_0")->isChecked(), c.useBusAndTask);
+            const QRect screen = w.screen()->geometry();
+            EXPECT_LE(std::abs(w.geometry().center().x() - screen.center().x()), 2);
+            EXPECT_LE(std::abs(w.geometry().center().y() - screen.center().y()), 2);
+            for (int i = 0; i < 4; ++i) {
+                click(&w, "flbAvanti");
+                if (w.PassoCorrente() == 5) { // a doubled ampersand shows as one
+                    EXPECT_EQ(child<QLabel>(&w, "lblStep1")->text(), "Passo 5 - Impostazioni Bus&Task");
+                }
+            }
+            EXPECT_EQ(w.PassoCorrente(), 6);
+            click(&w, "flbfine");
+        });
+        menu(5);
+        ASSERT_EQ(opened, 2);
+        EXPECT_TRUE(QtPrompts::nextYesNo().empty());
+        EXPECT_TRUE(shown.empty()) << shown.front();
+
+        const auto after = wizardSettings(settingsFile());
+        for (const auto& [path, value] : before) {
+            SCOPED_TRACE(path);
+            if (!value.empty()) {
+                EXPECT_EQ(after.at(path), value);
+            }
+        }
+        EXPECT_EQ(after.at("ServerOLAP"), "demo");
+        EXPECT_EQ(after.at("DatabaseAccess"), "target.db");
+        app.reset();
+    }
+}
+
+TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero)
+{
+    // No settings file: the wizard opens from the options dialog's load, inside the event loop
+    // as main() runs it, with real message boxes.
+    bool openAfterMessage = false;
+    bool messageShown = false;
+    whenWizardShown([&](frmWizard& w) {
+        child<QRadioButton>(&w, "optStep1_1")->click(); // Access and SQL Server: page 3 comes next
+        click(&w, "flbAvanti");
+        child<QLineEdit>(&w, "txtPassword_0")->setText("uno");
+        child<QLineEdit>(&w, "txtPassword_1")->setText("due");
+        child<QLineEdit>(&w, "txtAccess")->setText("target.db");
+        // The mismatch message is a real box: answer it when it shows.
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            messageShown = box->text() == "La seconda password non corrisponde con la prima. Ritentare";
+            box->button(QMessageBox::Ok)->click();
+        });
+        click(&w, "flbAvanti");
+        // Once the box has gone, the program still runs and the wizard is still open.
+        QTimer::singleShot(0, [&w, &openAfterMessage] {
+            openAfterMessage = w.isVisible() && QApplication::activeModalWidget() == &w;
+            child<QLineEdit>(&w, "txtserverolap")->setText("demo");
+            for (int i = 0; i < 3; ++i)
+                click(&w, "flbAvanti");
+            EXPECT_EQ(w.PassoCorrente(), 6);
+            click(&w, "flbfine");
+        });
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(98); });
+    guard.start(60000);
+    QTimer::singleShot(0, [this] {
+        create(false);
+        QApplication::exit(app->load() ? 97 : app->exitStatus());
+    });
+    const int status = QApplication::exec();
+    guard.stop();
+
+    EXPECT_TRUE(messageShown);
+    EXPECT_TRUE(openAfterMessage);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "MIXED");
+    EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "demo");
+    EXPECT_EQ(settingIn(settingsFile(), "Password"), shell::CodificaPassword("uno"));
+}
+
+TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
+{
+    struct Case {
+        const char* name;
+        const char* file; // the settings file's text, or none
+    };
+    const Case cases[] = {{"no settings file", nullptr}, {"a settings file that does not parse", "<zentrikServer>"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.file)
+            test::writeFile(settingsFile(), c.file);
+        create();
+        whenWizardShown([](frmWizard& w) {
+            QtPrompts::nextYesNo().push_back(true);
+            click(&w, "flbCancella");
+        });
+        EXPECT_FALSE(app->load());
+        EXPECT_EQ(app->exitStatus(), 1);
+        EXPECT_EQ(fs::exists(settingsFile()), c.file != nullptr);
+        app.reset();
+    }
+}
+
+TEST_F(ProgramDialogs, SwitchingFromTheOptionsToTheCubeWindowSavesTheSettings)
+{
+    copyDemo();
+    create();
+    ASSERT_TRUE(app->load());
+    app->main().activateWindow();
+    QApplication::processEvents();
+    ASSERT_TRUE(app->main().isActiveWindow());
+
+    // Between the run window and the cube window the options dialog is not involved.
+    menu(1);
+    fs::remove(settingsFile());
+    menu(4);
+    EXPECT_FALSE(fs::exists(settingsFile()));
+
+    menu(2);
+    ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->options());
+    app->cubes().set_DatabaseCubi("Vendite"); // what the save collects from the cube window
+    menu(4);
+    ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->cubes());
+    ASSERT_TRUE(fs::exists(settingsFile()));
+    EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "demo");
+    EXPECT_EQ(settingIn(settingsFile(), "DatabaseOLAP"), "Vendite");
+    EXPECT_TRUE(shown.empty()) << shown.front();
+}
+
+/// The demo's aggregates as the test's own SQL computes them from the target's facts.
+std::map<std::string, std::string> rows(db::Connection& c, const std::string& sql)
+{
+    std::map<std::string, std::string> out;
+    auto rs = c.query(sql);
+    EXPECT_TRUE(rs.has_value()) << sql;
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        std::string key, value;
+        for (std::size_t i = 0; i < rs->fieldCount(); ++i) {
+            const std::string text = rs->value(i).isNull() ? "NULL" : rs->value(i).toString();
+            (i == 0 ? key : value) += text + "|";
+        }
+        out[key] = value;
+    }
+    return out;
+}
+
+TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
+{
+    copyDemo();
+    const std::string catalog = test::readFile(home / "olap-demo.xml");
+    create();
+    ASSERT_TRUE(app->load());
+
+    // The scheduled "Estrazione ed Elaborazione.": the extraction fills the target, its step
+    // ELABORACUBI processes the cubes.
+    automation::Variant alarm[] = {automation::Variant(shell::AlarmHandler::kEstrazione)};
+    app->secondaryWindow().CadenzoControl().events().raise(cadenzo::CadenzoControl::kAlarmEvent, alarm);
+    const auto lines = logLines();
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has("Sto elaborando il cubo VenditePerCliente")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(has("Sto elaborando il cubo VenditePerArticolo"));
+    EXPECT_TRUE(has("Elaborazione della dimensione Cliente"));
+    EXPECT_TRUE(has("Elaborazione eseguita correttamente")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(shown.empty()) << shown.front();
+
+    db::Connection c;
+    ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string() + ";"));
+    const std::string perCliente = olap::olapTableName("olap_", "Vendite", "VenditePerCliente");
+    const std::string perArticolo = olap::olapTableName("olap_", "Vendite", "VenditePerArticolo");
+    auto check = [&] {
+        const auto own = rows(c, "SELECT cliente, SUM(importo), SUM(quantita), COUNT(*) FROM VENDITE GROUP BY cliente");
+        EXPECT_EQ(own.size(), 4u);
+        EXPECT_EQ(rows(c, "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM \"" + perCliente + "\""),
+                  own);
+        EXPECT_EQ(
+            rows(c, "SELECT \"Articolo\" || '/' || \"Cliente\", \"Quantita\", \"Ordini\", \"fact_count\" FROM \"" +
+                        perArticolo + "\""),
+            rows(c, "SELECT articolo || '/' || cliente, SUM(quantita), COUNT(*), COUNT(*) FROM VENDITE GROUP BY "
+                    "articolo, cliente"));
+    };
+    check();
+
+    // "Elabora" on its own after a new fact arrived.
+    ASSERT_TRUE(c.execute("INSERT INTO VENDITE VALUES (7, 'Neri Tessuti', 'Sedia in faggio', 3, 136.5, '2024-04-01')"));
+    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi")->model().click();
+    check();
+    EXPECT_EQ(rows(c, "SELECT \"Importo\" FROM \"" + perCliente + "\" WHERE \"Cliente\" = 'Neri Tessuti'").size(), 1u);
+    // The grid lists both cubes with their processing date; the operator's catalog is untouched.
+    EXPECT_EQ(app->cubes().core().NumeroCubi(), 2);
+    for (const auto& cube : app->cubes().core().cubes())
+        EXPECT_FALSE(cube.data.empty()) << cube.nome;
+    EXPECT_EQ(test::readFile(home / "olap-demo.xml"), catalog);
+    EXPECT_TRUE(fs::exists(home / "zentrikOlap.xml"));
+}
+
+} // namespace
+} // namespace zs::dialogs
