@@ -43,9 +43,12 @@ void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst
         m_failing = false;
         return;
     }
-    if (!m_failing && onError)
-        onError(error);
+    if (m_failing)
+        return;
+    // Set before the report: the report itself adds a line, whose write fails again.
     m_failing = true;
+    if (onError)
+        onError(error);
 }
 
 ProgramLog::ProgramLog(DayLog& dayLog) : m_dayLog(dayLog) {}
@@ -116,6 +119,22 @@ LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int le
     const bool blankLineFirst = parent && parent->text == text;
     m_dayLog.WriteInLog(text, isError, blankLineFirst);
     return id;
+}
+
+LogNodeId ProgramLog::OutputAside(std::string_view text, bool isError, bool dayLog)
+{
+    LogNode n;
+    n.id = m_nextId++;
+    n.text = std::string(text);
+    n.error = isError;
+    n.colour = isError ? kLogRed : kLogBlue;
+    n.image = isError ? LogImage::Error : LogImage::Line;
+    m_nodes.push_back(n);
+    if (m_listener)
+        m_listener->nodeAdded(m_nodes.back());
+    if (dayLog)
+        m_dayLog.WriteInLog(text, isError, true);
+    return n.id;
 }
 
 void ProgramLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst)

@@ -82,6 +82,10 @@ public:
     /// child of the current parent (a top-level line when there is none); with level 1 an
     /// error line also marks its parent as failed. Returns the new node's id.
     LogNodeId OutputResponse(std::string_view text, bool isError = false, int level = 0);
+    /// Adds a top-level line that is not part of the run under way (a refused run, a day log
+    /// that cannot be written): the current parent stays, so the run's details keep going under
+    /// their step. Written to the day log unless `dayLog` is false.
+    LogNodeId OutputAside(std::string_view text, bool isError, bool dayLog = true);
     /// Writes a line to the day log only.
     void WriteInLog(std::string_view text, bool isError, bool blankLineFirst);
     /// Empties the tree and forgets the current parent.

@@ -40,9 +40,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ZentrikServer: cartella del programma non accessibile: %s\n", folder.c_str());
 
     zs::shell::SingleInstanceLock lock(folder);
-    if (!lock.acquired()) {
-        QMessageBox::information(nullptr, "Attenzione.", "Un'altra copia dell'applicazione e' atttualmente in esecuzione.");
+    if (!lock.acquired() && lock.heldElsewhere()) {
+        QMessageBox::information(nullptr, "Attenzione.",
+                                 "Un'altra copia dell'applicazione e' atttualmente in esecuzione.");
         return 0;
+    }
+    if (!lock.acquired()) {
+        // Not another copy: the folder itself is the problem, and the operator must learn which.
+        std::fprintf(stderr, "ZentrikServer: %s\n", lock.error().c_str());
+        QMessageBox::critical(nullptr, "Attenzione.", QString::fromStdString(lock.error()));
+        return 1;
     }
 
     zs::shell::frmSplash splash({ZS_VERSION_MAJOR, ZS_VERSION_MINOR, ZS_VERSION_PATCH});
