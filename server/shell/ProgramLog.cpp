@@ -39,14 +39,14 @@ void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst
     line += "\r\n";
     // toCp1252 above only touched the text; the stamp is ASCII.
     std::string error;
-    if (fs::appendToFile(currentFile(), line, &error)) {
-        m_failing = false;
+    const auto file = currentFile();
+    if (fs::appendToFile(file, line, &error))
         return;
-    }
-    if (m_failing)
+    // Told once for each day's file: on a disk near full, lines that still fit between
+    // failures must not repeat the report.
+    if (m_reported == file)
         return;
-    // Set before the report: the report itself adds a line, whose write fails again.
-    m_failing = true;
+    m_reported = file; // before the report: the report adds a line, whose write fails again
     if (onError)
         onError(error);
 }
@@ -144,6 +144,7 @@ void ProgramLog::WriteInLog(std::string_view text, bool isError, bool blankLineF
 
 void ProgramLog::InitializeResponse()
 {
+    m_dayLog.rearmReport(); // the report on screen goes with the tree
     m_nodes.clear();
     m_current.reset();
     if (m_listener)

@@ -127,12 +127,13 @@ bool SupportOnline::startServer(const std::filesystem::path& server, std::string
     m_connectDir = pattern;
     if (!fs::writeFileAtomic(m_connectDir / "connect", "", {.privateMode = true}, why))
         return false;
-    // -rfbport 0: no listening port at all; the support side is reached by reverse
-    // connections only. No -bg: the server stays this program's child.
+    // -rfbport 0 and -rfbportv6 -1: no listening port at all (x11vnc listens on IPv6 port 5900
+    // even with -rfbport 0 otherwise); the support side is reached by reverse connections
+    // only. No -bg: the server stays this program's child.
     process::ChildOptions options;
     options.outputFile = (m_connectDir / "x11vnc.log").string();
-    return m_server.start({server.string(), "-rfbport", "0", "-nopw", "-forever", "-shared", "-connect",
-                           (m_connectDir / "connect").string()},
+    return m_server.start({server.string(), "-rfbport", "0", "-rfbportv6", "-1", "-nopw", "-forever", "-shared",
+                           "-connect", (m_connectDir / "connect").string()},
                           options, why);
 }
 
