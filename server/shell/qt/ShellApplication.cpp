@@ -272,6 +272,7 @@ ShellApplication::ShellApplication(const Options& options)
       m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog),
       m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
+    applyProgramFont();
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs.
     k8bus::registerClasses(m_registry);
     // A day log that cannot be written is told once on screen; the line cannot go to the file.

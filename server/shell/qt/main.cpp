@@ -4,6 +4,7 @@
 
 #include "fs/Paths.h"
 #include "shell/DesktopIntegration.h"
+#include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmSplash.h"
 
@@ -29,6 +30,7 @@ std::filesystem::path executablePath()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    zs::shell::applyProgramFont();
     QString screenshot;
     for (int i = 1; i < argc; ++i)
         if (QString(argv[i]) == "--screenshot" && i + 1 < argc)
