@@ -35,3 +35,9 @@ Categories=Office;Database;
     message(STATUS \"Installing: \${entry}\")
   ")
 endif()
+
+if(TARGET ZentrikServer AND TARGET zs-extract)
+  add_test(NAME zs_install COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+    -P ${PROJECT_SOURCE_DIR}/cmake/ZsInstallCheck.cmake)
+  set_tests_properties(zs_install PROPERTIES LABELS "shell" TIMEOUT 120)
+endif()

@@ -328,6 +328,7 @@ TEST_F(Windows, MainWindowWithTheMenuAndTheRunWindow)
     // The menu's entries open when it is first shown; the run window shows its progress bar
     // while a run goes.
     app->runWindow().setProgressVisible(true);
+    ASSERT_TRUE(app->main().menuButton()->dropDown() && app->main().menuButton()->dropDown()->isVisible());
     expectClean(app->main(), "mdiGlobal");
     expectClean(*app->main().menuButton()->parentWidget(), "frmMenu");
     expectClean(app->runWindow(), "frmMain");
