@@ -3,6 +3,9 @@
 // server that cannot start and with a real x11vnc, a program folder that cannot be written,
 // a full day-log disk, a desktop without a tray, and saves that keep the file's mode.
 
+#include "../../mail/tests/Peers.h"
+
+#include "db/Connection.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
@@ -571,6 +574,41 @@ TEST_F(ProgramInUse, ZsExtractWorksInTheProgramFolderAndReportsItsDayLog)
          at = r.output.find("log giornaliero non aggiornato", at + 1))
         ++reports;
     EXPECT_EQ(reports, 1u) << r.output;
+}
+
+TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
+{
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    {
+        db::Connection target;
+        ASSERT_TRUE(target.open("Data Source=" + (home / "target.db").string() + ";"));
+        for (const char* sql :
+             {"create table ResponsabiliVenditeAgenti (email text, DescrResponsabile text, Responsabile text)",
+              "drop table if exists clienti", "create table clienti (conto text, addetto text)",
+              "create table veviraorder (OMPROGRESSIVO text, OMAGENTE text, OMORDINE text, OMCONTO text, OMRAG text, "
+              "OMRIFERIMENTOCLIENTE text)",
+              "insert into ResponsabiliVenditeAgenti values ('rossi@example.it', 'Rossi', '02')",
+              "insert into clienti values ('C1   ', 'Rossi')",
+              "insert into veviraorder values ('1', 'AG1 ', 'O001 ', 'C1   ', 'Ditta Uno  ', 'R1')"})
+            ASSERT_TRUE(target.execute(sql)) << sql;
+    }
+    test::writeFile(home / "zentrikLoading.xml",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><IMPORTEMAIL><esegui>si</esegui>"
+                    "<operazione>Ordini aperti</operazione><Oggetto>Ordini aperti</Oggetto><destinatari/>"
+                    "</IMPORTEMAIL></Estrattore>\n");
+    std::string text = test::readFile(home / "zentrikServer.xml");
+    text.replace(text.find("<smtpserver></smtpserver>"), 25,
+                 "<smtpserver>127.0.0.1:" + std::to_string(peer.port()) + "</smtpserver>");
+    test::writeFile(home / "zentrikServer.xml", text);
+    addSetting(home, "<MittenteOrdini>ordini@example.it</MittenteOrdini>");
+
+    process::RunOptions o;
+    o.captureOutput = true;
+    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(peer.message().find("Subject: Ordini aperti"), std::string::npos) << r.output;
+    EXPECT_NE(peer.envelope().find("rossi@example.it"), std::string::npos) << peer.envelope();
 }
 
 } // namespace
