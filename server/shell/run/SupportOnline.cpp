@@ -118,6 +118,13 @@ bool SupportOnline::startServer(const std::filesystem::path& server, std::string
     if (!isX11vnc(server))
         return m_server.start({server.string(), "-run", "-autoreconnect"}, {}, why);
 
+    // The desktop this program runs on, never a guessed one: without DISPLAY x11vnc would try
+    // ":0", which may be somebody else's.
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        *why = "nessun display X su cui avviare x11vnc (DISPLAY non impostato)";
+        return false;
+    }
     // A folder of our own holds the connect file x11vnc polls and its output.
     std::string pattern = (std::filesystem::temp_directory_path() / "zentrik-vnc-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
@@ -132,8 +139,8 @@ bool SupportOnline::startServer(const std::filesystem::path& server, std::string
     // only. No -bg: the server stays this program's child.
     process::ChildOptions options;
     options.outputFile = (m_connectDir / "x11vnc.log").string();
-    return m_server.start({server.string(), "-rfbport", "0", "-rfbportv6", "-1", "-nopw", "-forever", "-shared",
-                           "-connect", (m_connectDir / "connect").string()},
+    return m_server.start({server.string(), "-display", display, "-rfbport", "0", "-rfbportv6", "-1", "-nopw",
+                           "-forever", "-shared", "-connect", (m_connectDir / "connect").string()},
                           options, why);
 }
 
@@ -193,23 +200,30 @@ void SupportOnline::StartSupportOnline(const std::string& host)
     if (!startServer(*server, &why))
         return failed(why);
     m_pause(1000);
-    // A server that ended at once with an error did not start; one that ended well handed
-    // over (a Windows-style server), but x11vnc must keep running.
-    if (!m_server.running()) {
+    // A server that ended with an error did not start; one that ended well handed over (a
+    // Windows-style server), but x11vnc must keep running. Asked again after the connections,
+    // for a server slow to fail.
+    auto ended = [&]() -> std::optional<std::string> {
+        if (m_server.running())
+            return std::nullopt;
         const int code = m_server.exitCode().value_or(-1);
-        if (code != 0 || isX11vnc(*server)) {
-            std::string log;
-            if (!m_connectDir.empty())
-                (void)fs::readWholeFile(m_connectDir / "x11vnc.log", log);
-            return failed(server->filename().string() + " terminato con codice " + std::to_string(code) +
-                          (log.empty() ? std::string() : ": " + lastLine(log)));
-        }
-    }
+        if (code == 0 && !isX11vnc(*server))
+            return std::nullopt;
+        std::string log;
+        if (!m_connectDir.empty())
+            (void)fs::readWholeFile(m_connectDir / "x11vnc.log", log);
+        return server->filename().string() + " terminato con codice " + std::to_string(code) +
+               (log.empty() ? std::string() : ": " + lastLine(log));
+    };
+    if (auto reason = ended())
+        return failed(*reason);
     for (const std::string& target : {host.empty() ? m_hosts.defaultHost : host, m_hosts.fallback}) {
         if (!connect(*server, target, &why))
             return failed(why);
         m_pause(0);
     }
+    if (auto reason = ended())
+        return failed(*reason);
     m_notice.setBackground(255, 200, 200);
     m_notice.ShowMessage(kStartText);
 }
