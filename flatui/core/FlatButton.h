@@ -58,9 +58,12 @@ class TAVOLEX_EXPORT FlatButton : public ControlBase {
     void readProperties(const automation::PropertyBag& bag) override;
     void writeProperties(automation::PropertyBag& bag) const override;
 
-  private:
-    /// The caption is centred in the control's width: a new size needs a new drawing.
+  protected:
+    /// A resized button is painted again: the container paints it, and the caption is centred
+    /// on the new size.
     void onResize() override { paint(); }
+
+  private:
     int m_state = Normal;
     Color m_backColor = 0x8000000Fu;
     bool m_enabled = false;

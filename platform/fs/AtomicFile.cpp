@@ -3,6 +3,7 @@
 #include "fs/FileOps.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -32,7 +33,11 @@ bool writeFileAtomic(const std::filesystem::path& file, std::string_view bytes, 
 {
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     const std::string tmp = (folder / ("." + file.filename().string() + ".tmp-" + std::to_string(::getpid()))).string();
-    const mode_t mode = options.privateMode ? 0600 : 0644;
+    mode_t mode = options.privateMode ? 0600 : 0644;
+    // A save keeps the mode the operator gave the file; a file holding passwords never
+    // becomes readable by others through it.
+    if (struct stat st{}; ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        mode = (st.st_mode & 0777) & (options.privateMode ? 0600 : 0777);
 
     auto failWith = [&](const char* what, int fd) {
         const int err = errno;
@@ -70,6 +75,28 @@ bool writeFileAtomic(const std::filesystem::path& file, std::string_view bytes, 
     return true;
 }
 
+int removeStaleTemporaries(const std::filesystem::path& folder)
+{
+    int removed = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const auto mark = name.rfind(".tmp-");
+        if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2 || mark + 5 >= name.size())
+            continue;
+        const std::string digits = name.substr(mark + 5);
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        const auto pid = static_cast<pid_t>(std::stol(digits));
+        if (pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH))
+            continue; // its process still runs (or is not ours to judge)
+        std::error_code rm;
+        if (it->is_regular_file(rm) && std::filesystem::remove(it->path(), rm))
+            ++removed;
+    }
+    return removed;
+}
+
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error)
 {
     std::error_code ec;
@@ -81,6 +108,8 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
             *error = describe(file, "aprire", errno);
         return false;
     }
+    struct stat st {};
+    const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
@@ -89,6 +118,9 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
             if (errno == EINTR)
                 continue;
             const int err = errno;
+            // Cut back what went in, so no half line stays in the file.
+            if (start >= 0 && left < bytes.size())
+                (void)::ftruncate(fd, start);
             ::close(fd);
             if (error)
                 *error = describe(file, "scrivere", err);

@@ -2,7 +2,10 @@
 
 #include "fs/AtomicFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -48,7 +51,9 @@ std::string cutTrayTip(const std::string& tip)
     return tip;
 }
 
-std::filesystem::path autostartEntryPath()
+namespace {
+
+std::filesystem::path autostartFolder()
 {
     std::filesystem::path base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
@@ -57,12 +62,60 @@ std::filesystem::path autostartEntryPath()
         base = std::filesystem::path(home) / ".config";
     else
         base = "/tmp";
-    return base / "autostart" / "ZentrikServer.desktop";
+    return base / "autostart";
 }
+
+/// The canonical text of a program folder, so "/a/b" and "/a/./b/" name one installation.
+std::string folderKey(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(folder, ec), ec);
+    if (ec)
+        p = folder.lexically_normal();
+    std::string key = p.string();
+    while (key.size() > 1 && key.back() == '/')
+        key.pop_back();
+    return key;
+}
+
+} // namespace
+
+std::filesystem::path autostartEntryPath(const std::filesystem::path& programFolder)
+{
+    // FNV-1a of the folder: stable across runs and builds.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : folderKey(programFolder)) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "ZentrikServer-%08x.desktop", static_cast<unsigned>(hash));
+    return autostartFolder() / name;
+}
+
+namespace {
+
+/// Earlier versions wrote one shared "ZentrikServer.desktop"; it goes when it is this folder's.
+void removeSharedEntryOf(const std::filesystem::path& programFolder)
+{
+    const auto shared = autostartFolder() / "ZentrikServer.desktop";
+    std::string text;
+    if (!fs::readWholeFile(shared, text))
+        return;
+    const std::string want = "\nPath=" + folderKey(programFolder) + "\n";
+    if (text.find(want) != std::string::npos ||
+        text.find("\nPath=" + programFolder.string() + "\n") != std::string::npos) {
+        std::error_code ec;
+        std::filesystem::remove(shared, ec);
+    }
+}
+
+} // namespace
 
 bool writeStartupEntry(bool enable, const std::filesystem::path& executable, const std::filesystem::path& programFolder)
 {
-    const auto file = autostartEntryPath();
+    removeSharedEntryOf(programFolder);
+    const auto file = autostartEntryPath(programFolder);
     std::error_code ec;
     if (!enable) {
         std::filesystem::remove(file, ec);
@@ -72,7 +125,8 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
     if (programFolder != executable.parent_path())
         exec = "env " + execQuote("ZENTRIK_HOME=" + programFolder.string()) + " ";
     exec += execQuote(executable.string());
-    const std::string entry = "[Desktop Entry]\nType=Application\nName=Zentrik Server\nExec=" + exec +
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=Zentrik Server (" +
+                              programFolder.filename().string() + ")\nExec=" + exec +
                               "\nPath=" + programFolder.string() + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     std::filesystem::create_directories(file.parent_path(), ec);
     if (ec)
@@ -84,10 +138,32 @@ SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolde
 {
     const auto file = programFolder / ".zentrikServer.lock";
     m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (m_fd < 0) {
+        // An existing lock file that we may only read still tells whether a copy runs.
+        const int openError = errno;
+        const int probe = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe >= 0) {
+            m_heldElsewhere = ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            ::close(probe);
+        }
+        if (!m_heldElsewhere)
+            m_error = programFolderMessage(programFolder, std::strerror(openError));
+        return;
+    }
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int lockError = errno;
         ::close(m_fd);
         m_fd = -1;
+        if (lockError == EWOULDBLOCK)
+            m_heldElsewhere = true;
+        else
+            m_error = programFolderMessage(programFolder, std::strerror(lockError));
     }
+}
+
+std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason)
+{
+    return "Impossibile usare la cartella del programma " + folder.string() + ": " + reason + ".";
 }
 
 SingleInstanceLock::~SingleInstanceLock()

@@ -15,8 +15,11 @@ std::string trayTipText(const std::string& title, TrayState state);
 /// A tip cut to the 63 characters the tray shows (never inside a UTF-8 sequence).
 std::string cutTrayTip(const std::string& tip);
 
-/// $XDG_CONFIG_HOME/autostart/ZentrikServer.desktop ($HOME/.config when XDG_CONFIG_HOME is unset).
-std::filesystem::path autostartEntryPath();
+/// The autostart entry of the installation on `programFolder`:
+/// $XDG_CONFIG_HOME/autostart/ZentrikServer-<folder hash>.desktop ($HOME/.config when
+/// XDG_CONFIG_HOME is unset). Each program folder has its own, so starting one installation
+/// never removes another's entry.
+std::filesystem::path autostartEntryPath(const std::filesystem::path& programFolder);
 
 /// Writes (true) or removes (false) the autostart entry that starts `executable` on
 /// `programFolder`. Failures are ignored, as a missing entry on removal is; false tells a test.
@@ -32,9 +35,19 @@ public:
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
     /// True when this object holds the lock: no other copy runs on the folder.
     bool acquired() const { return m_fd >= 0; }
+    /// True when another copy holds the lock (the only reason for "another copy is running").
+    bool heldElsewhere() const { return m_heldElsewhere; }
+    /// Why the lock could not be taken when no other copy holds it: the folder and the
+    /// system's reason (a folder the user cannot write to, a missing folder); "" otherwise.
+    const std::string& error() const { return m_error; }
 
-private:
+  private:
     int m_fd = -1;
+    bool m_heldElsewhere = false;
+    std::string m_error;
 };
+
+/// The message for a program folder the program cannot use, naming the folder and the reason.
+std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason);
 
 } // namespace zs::shell

@@ -39,13 +39,16 @@ void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst
     line += "\r\n";
     // toCp1252 above only touched the text; the stamp is ASCII.
     std::string error;
-    if (fs::appendToFile(currentFile(), line, &error)) {
-        m_failing = false;
+    const auto file = currentFile();
+    if (fs::appendToFile(file, line, &error))
         return;
-    }
-    if (!m_failing && onError)
+    // Told once for each day's file: on a disk near full, lines that still fit between
+    // failures must not repeat the report.
+    if (m_reported == file)
+        return;
+    m_reported = file; // before the report: the report adds a line, whose write fails again
+    if (onError)
         onError(error);
-    m_failing = true;
 }
 
 ProgramLog::ProgramLog(DayLog& dayLog) : m_dayLog(dayLog) {}
@@ -118,6 +121,22 @@ LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int le
     return id;
 }
 
+LogNodeId ProgramLog::OutputAside(std::string_view text, bool isError, bool dayLog)
+{
+    LogNode n;
+    n.id = m_nextId++;
+    n.text = std::string(text);
+    n.error = isError;
+    n.colour = isError ? kLogRed : kLogBlue;
+    n.image = isError ? LogImage::Error : LogImage::Line;
+    m_nodes.push_back(n);
+    if (m_listener)
+        m_listener->nodeAdded(m_nodes.back());
+    if (dayLog)
+        m_dayLog.WriteInLog(text, isError, true);
+    return n.id;
+}
+
 void ProgramLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst)
 {
     m_dayLog.WriteInLog(text, isError, blankLineFirst);
@@ -125,6 +144,7 @@ void ProgramLog::WriteInLog(std::string_view text, bool isError, bool blankLineF
 
 void ProgramLog::InitializeResponse()
 {
+    m_dayLog.rearmReport(); // the report on screen goes with the tree
     m_nodes.clear();
     m_current.reset();
     if (m_listener)

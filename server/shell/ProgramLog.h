@@ -42,8 +42,9 @@ struct LogNode {
 };
 
 /// Writes the day log: `log/yymmdd.log` under a folder, Windows-1252, CR LF, opened and
-/// closed for every line. A failure to write is reported once (through `onError`) until a
-/// write succeeds again, and never raised to the caller: the log must not stop a run.
+/// closed for every line. A failure to write is reported once for each day's file and run
+/// (through `onError`) and never raised to the caller: the log must not stop a run. A line is written
+/// whole or not at all.
 class DayLog {
 public:
     DayLog(std::filesystem::path programFolder, const time::Clock& clock);
@@ -55,13 +56,16 @@ public:
     std::filesystem::path currentFile() const;
     std::filesystem::path folder() const { return m_folder; }
 
-    /// Called with a readable text when a line could not be written (once per failure run).
+    /// Reports the next failure again (a new run's log starts: its operator must see it).
+    void rearmReport() { m_reported.clear(); }
+
+    /// Called with a readable text when a line could not be written (once per file).
     std::function<void(const std::string&)> onError;
 
 private:
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
-    bool m_failing = false;
+    std::filesystem::path m_reported; ///< the file whose failure was reported
 };
 
 /// Receives the changes of the log tree (the run window's tree view implements it).
@@ -82,6 +86,10 @@ public:
     /// child of the current parent (a top-level line when there is none); with level 1 an
     /// error line also marks its parent as failed. Returns the new node's id.
     LogNodeId OutputResponse(std::string_view text, bool isError = false, int level = 0);
+    /// Adds a top-level line that is not part of the run under way (a refused run, a day log
+    /// that cannot be written): the current parent stays, so the run's details keep going under
+    /// their step. Written to the day log unless `dayLog` is false.
+    LogNodeId OutputAside(std::string_view text, bool isError, bool dayLog = true);
     /// Writes a line to the day log only.
     void WriteInLog(std::string_view text, bool isError, bool blankLineFirst);
     /// Empties the tree and forgets the current parent.

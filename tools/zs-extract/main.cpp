@@ -2,7 +2,8 @@
 // ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one
 // process, so the incremental watermarks carry over), logs to the day log and stdout, saves
 // stat.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad input.
-// SIGINT or SIGTERM stops the run as the run window's stop button does.
+// SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program
+// folder, as the program does.
 
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
@@ -17,6 +18,7 @@
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
+#include "shell/run/SendMailSender.h"
 #include "time/Clock.h"
 
 #include <csignal>
@@ -25,6 +27,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -79,7 +82,8 @@ int main(int argc, char** argv)
     using namespace zs;
     if (argc < 2)
         return usage();
-    const std::filesystem::path folder = argv[1];
+    std::error_code absError;
+    const std::filesystem::path folder = std::filesystem::absolute(argv[1], absError);
     int runs = 1;
     bool quiet = false;
     for (int i = 2; i < argc; ++i) {
@@ -97,6 +101,13 @@ int main(int argc, char** argv)
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
         std::cerr << "zs-extract: cartella inesistente: " << folder << "\n";
+        return 2;
+    }
+
+    // Like the program: relative names in the loading XML (attached databases) are taken under
+    // the program folder.
+    if (::chdir(folder.c_str()) != 0) {
+        std::cerr << "zs-extract: cartella non accessibile: " << folder << "\n";
         return 2;
     }
 
@@ -124,6 +135,9 @@ int main(int argc, char** argv)
     const time::Clock& clock = time::systemClock();
     shell::DayLog dayLog(folder, clock);
     shell::ProgramLog log(dayLog);
+    dayLog.onError = [](const std::string& error) {
+        std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
+    };
     PrintingListener listener(quiet);
     log.setListener(&listener);
 
@@ -156,7 +170,10 @@ int main(int argc, char** argv)
                               [&connessioni] { return connessioni.Connessione(); },
                               [&fields, &store] {
                                   engine::OrderMailSettings s;
-                                  s.smtpServer = fields.txtSmtp;
+                                  // "host" or "host:port", as the program reads the SMTP box.
+                                  const shell::SmtpAddress smtp = shell::parseSmtpAddress(fields.txtSmtp);
+                                  s.smtpServer = smtp.host;
+                                  s.smtpPort = static_cast<int>(smtp.port);
                                   s.useAuthentication = fields.chkAutentifica != 0;
                                   s.userName = fields.txtUsername;
                                   s.password = fields.txtPwd;

@@ -5,8 +5,12 @@
 #include "testsupport/TestEnv.h"
 
 #include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace zs;
 
@@ -35,6 +39,74 @@ TEST(AtomicFile, WritesWithPrivateMode)
     struct stat st {};
     ASSERT_EQ(::stat((dir / "a.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(AtomicFile, ASaveKeepsTheFilesModeNeverLooserThanPrivate)
+{
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        int before; // -1: no file yet
+        bool privateMode;
+        unsigned after;
+    } cases[] = {{"new file", -1, false, 0644},           {"new private file", -1, true, 0600},
+                 {"kept 0600", 0600, false, 0600},        {"kept 0640", 0640, false, 0640},
+                 {"private 0600 kept", 0600, true, 0600}, {"private 0644 tightened", 0644, true, 0600},
+                 {"private 0400 kept", 0400, true, 0400}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = dir / "f.xml";
+        std::filesystem::remove(file);
+        if (c.before >= 0) {
+            test::writeFile(file, "old");
+            ASSERT_EQ(::chmod(file.c_str(), static_cast<mode_t>(c.before)), 0);
+        }
+        std::string err;
+        ASSERT_TRUE(fs::writeFileAtomic(file, "new", {.privateMode = c.privateMode}, &err)) << err;
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.after);
+    }
+}
+
+TEST(AtomicFile, StaleTemporariesOfDeadSavesGo)
+{
+    test::TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
+    for (const std::string& name : std::vector<std::string>{".stat.xml.tmp-" + dead, ".cadenzo.xml.tmp-" + alive,
+                                                            "stat.xml.tmp-" + dead, ".x.tmp-", ".x.tmp-12a"})
+        test::writeFile(dir / name, "x");
+    EXPECT_EQ(fs::removeStaleTemporaries(dir.path()), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / (".stat.xml.tmp-" + dead)));
+    for (const std::string& name :
+         std::vector<std::string>{".cadenzo.xml.tmp-" + alive, "stat.xml.tmp-" + dead, ".x.tmp-", ".x.tmp-12a"})
+        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+}
+
+TEST(AtomicFile, AnAppendThatDoesNotFitLeavesNoPartOfIt)
+{
+    // A file-size limit stands in for a full disk: the append fails part-way.
+    test::TempDir dir;
+    const auto file = dir / "day.log";
+    test::writeFile(file, "riga intera\r\n");
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string err;
+    const bool ok = fs::appendToFile(file, "una riga troppo lunga per il disco\r\n", &err);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(err.find("day.log"), std::string::npos) << err;
+    EXPECT_EQ(test::readFile(file), "riga intera\r\n");
 }
 
 TEST(AtomicFile, FaultSweepNeverLosesTheOldFile)

@@ -234,4 +234,11 @@ void applyLayout(QWidget& window)
     }
 }
 
+void applyProgramFont()
+{
+    QFont font("Arial", 9);
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
+}
+
 } // namespace zs::shell

@@ -110,6 +110,10 @@ private:
     std::map<LogNodeId, QTreeWidgetItem*> m_items;
 };
 
+/// The program's font for every window: the windows were drawn for Arial (a metric-compatible
+/// font, Liberation Sans, stands in for it where Arial is not installed).
+void applyProgramFont();
+
 /// Records and applies the proportional layout on a window whose children carry a code in their
 /// "zsTag" property: saveProperties once at load, applyLayout on every resize.
 void saveProperties(QWidget& window);

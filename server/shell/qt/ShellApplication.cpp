@@ -6,14 +6,15 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "engine/DataBase.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "fs/AtomicFile.h"
 #include "k8bus/Controls.h"
 #include "process/Process.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/LogPruning.h"
-#include "xml/XmlDocument.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "time/Clock.h"
+#include "xml/XmlDocument.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,8 +28,6 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QWindow>
-
-#include <thread>
 
 namespace zs::shell {
 namespace {
@@ -273,6 +272,7 @@ ShellApplication::ShellApplication(const Options& options)
       m_store(m_settings, m_fields, m_messages, m_folder), m_dayLog(m_folder, m_clock), m_log(m_dayLog),
       m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
+    applyProgramFont();
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs. While a
     // control waits on the bus the window's events go on, and Stop ends the wait.
     k8bus::registerClasses(m_registry, [this] {
@@ -282,16 +282,15 @@ ShellApplication::ShellApplication(const Options& options)
     // The program ends when the operator closes the main window or chooses Esci, never because
     // a message box or the wizard closed while no other window was showing (start-up, tray).
     QApplication::setQuitOnLastWindowClosed(false);
-    m_notification =
-        std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
+    // A day log that cannot be written is told once on screen; the line cannot go to the file.
+    m_dayLog.onError = [this](const std::string& error) {
+        m_log.OutputAside("Log giornaliero non aggiornato: " + error, true, false);
+    };
+    m_notification = std::make_unique<RunNotification>(m_log, m_store, m_fields, m_yield, m_clock, m_mailSender);
     m_alert = std::make_unique<frmAlert>(options.timers ? options.timers() : nullptr);
     m_support = std::make_unique<SupportOnline>(
-        m_folder, m_messages, *m_alert,
-        [](const std::vector<std::string>& argv) {
-            // Started without waiting: a thread of its own waits for the program's end.
-            std::thread([argv] { (void)process::run(argv); }).detach();
-        },
-        [this](int ms) { m_pause(ms); });
+        m_folder, m_messages, *m_alert, [this](int ms) { m_pause(ms); },
+        [this](const std::string& why) { m_log.WriteInLog(why, true, false); }, options.supportHosts);
     m_main = std::make_unique<mdiGlobal>(*this);
 }
 
@@ -313,6 +312,8 @@ bool ShellApplication::load()
             m_progress(percent);
     };
     progress(0);
+    // Saves killed mid-way left their temporary files; the lock says no other copy is saving.
+    (void)fs::removeStaleTemporaries(m_folder);
     m_cubes = new dialogs::frmCubi(m_folder, m_clock, m_messages);
     m_cubes->core().setProgramLog(&m_log);
     m_cubes->core().setSettingsStore(&m_store);
@@ -350,6 +351,11 @@ bool ShellApplication::load()
     actions.alarm.estrazione = [this] { m_frmMain->run().Estrazione(false); };
     actions.alarm.elaborazione = [this] { m_frmMain->run().Elaborazione(); };
     actions.alarm.unattended = [this](bool on) { m_messages.setUnattended(on); };
+    actions.alarm.running = [this] { return m_frmMain->run().running(); };
+    actions.alarm.note = [this](const std::string& text, bool error) { m_log.OutputAside(text, error); };
+    actions.alarm.defer = [this](std::function<void()> call) {
+        QTimer::singleShot(0, m_frmSchedulazione, std::move(call));
+    };
     actions.testMail = [this] {
         m_log.InitializeResponse();
         m_frmMain->Form_ShowMe();
@@ -368,6 +374,9 @@ bool ShellApplication::load()
     actions.note = [this](const std::string& text) { m_messages.show(text, MessageIcon::Information, "Attenzione."); };
     actions.storeError = [this](const std::string& text) { m_log.OutputResponse(text, true, 0); };
     m_frmSchedulazione = new frmSchedulazione(m_fields, m_yield, actions);
+    // A scheduled run that came during another run starts once that run has ended.
+    m_frmMain->run().setRunEnded(
+        [this] { QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->alarms().runEnded(); }); });
     auto& cadenzo = m_frmSchedulazione->CadenzoControl();
     cadenzo.AddOperation(AlarmHandler::kEstrazione);
     cadenzo.AddOperation(AlarmHandler::kElaborazione);
@@ -412,7 +421,12 @@ bool ShellApplication::load()
     ClearLogs(m_folder / "log", months, m_clock.now());
 
     m_main->setWindowTitle(QString::fromStdString(m_settings.TitoloApplicazione + " -  Quorvane srl"));
-    if (m_settings.AvvioMinimizzato) {
+    const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    if (m_settings.AvvioMinimizzato && !trayAvailable)
+        m_log.OutputAside("Area di notifica non disponibile: il programma resta ridotto a icona nella barra delle "
+                          "applicazioni.",
+                          false);
+    if (m_settings.AvvioMinimizzato && trayAvailable) {
         m_main->hide();
         m_tray = new QSystemTrayIcon(trayIcon(m_settings.IndiceIcona), m_main.get());
         m_tray->setObjectName("trayIcon");
@@ -434,7 +448,11 @@ bool ShellApplication::load()
         ChangeToolTipIconTray(TrayState::Startup);
         m_tray->show();
     } else {
-        m_main->show();
+        // Without a tray host the program must stay reachable: minimized in the task bar.
+        if (m_settings.AvvioMinimizzato)
+            m_main->showMinimized();
+        else
+            m_main->show();
         m_main->DisponiFinestre();
         m_frmMain->Form_ShowMe();
         m_main->area().setActiveSubWindow(qobject_cast<QMdiSubWindow*>(m_frmMain->parentWidget()));
@@ -499,6 +517,7 @@ void ShellApplication::ChiudiApplicazione()
     if (m_tray)
         m_tray->hide();
     m_alert->hide();
+    m_support->shutdown(); // no VNC server outlives the program
 }
 
 } // namespace zs::shell

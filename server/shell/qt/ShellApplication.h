@@ -92,6 +92,8 @@ public:
         IntervalTimerFactory timers;
         /// Progress of the load, 0 to 100 (the splash's bar).
         std::function<void(int percent)> progress;
+        /// The support hosts remote assistance connects to.
+        SupportOnline::Hosts supportHosts;
     };
 
     explicit ShellApplication(const Options& options);
@@ -134,8 +136,9 @@ public:
     SecondaryOptionsFields& fields() { return m_fields; }
     engine::RunState& state() { return m_state; }
     RunNotification& notification() { return *m_notification; }
+    SupportOnline& support() { return *m_support; }
 
-private:
+  private:
     friend class mdiGlobal;
     void showMenuEntry(int index);
     void loaded(QWidget* window);

@@ -89,7 +89,8 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
     m_stato = new QLabel(this);
     tagged(m_stato, "lblStato", "W", {124, 168, 300, 18});
     m_progress = new QProgressBar(this);
-    tagged(m_progress, "ProgressBar", "rb", {430, 168, 198, 18});
+    // On the status line, at the right: it keeps its top, so the growing log tree never covers it.
+    tagged(m_progress, "ProgressBar", "r", {430, 168, 198, 18});
     m_progress->setRange(0, 100);
     m_progress->hide();
 

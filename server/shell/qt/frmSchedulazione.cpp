@@ -29,15 +29,15 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     };
     auto* header = new QLabel("Opzioni secondarie", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
-    place(header, "lblModuli", "", {12, 8, 400, 22});
+    place(header, "lblModuli", "", {12, 6, 400, 22});
     auto* intro = new QLabel("Tramite questa griglia e' possibile specificare quali operazioni eseguire e quando "
                              "effettuarle. Nella colonna Prossimo Evento e' specificato automaticamente quando sarà "
                              "effettuata la prossima operazione.",
                              this);
     intro->setWordWrap(true);
-    place(intro, "label1", "", {12, 32, 570, 36});
+    place(intro, "label1", "", {12, 28, 570, 44});
     m_cadenzo = new cadenzo::CadenzoControl(this);
-    place(m_cadenzo, "CadenzoControl", "W", {12, 72, 570, 150});
+    place(m_cadenzo, "CadenzoControl", "W", {12, 72, 570, 172}); // the control's own height
     m_cadenzo->events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
         if (id == cadenzo::CadenzoControl::kAlarmEvent && !args.empty())
             (void)m_alarms.CadenzoControl_Alarm(args[0].toString());
@@ -45,30 +45,37 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
             m_actions.storeError(args[0].toString());
     });
 
-    place(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 230, 570, 18});
+    place(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 250, 570, 18});
     m_startup = new QCheckBox("Esegui all'avvio di Windows", this);
-    place(m_startup, "chkStartup", "", {12, 250, 280, 20});
+    place(m_startup, "chkStartup", "", {12, 268, 280, 22});
     m_minimize = new QCheckBox("Apri minimizzato a icona nella traybar", this);
-    place(m_minimize, "chkMinimize", "", {300, 250, 290, 20});
-    place(new QLabel("Cancella i logs piu vecchi di                     mese", this), "label3", "", {12, 276, 400, 20});
+    place(m_minimize, "chkMinimize", "", {300, 268, 282, 22});
+    auto* months = new QLabel("Cancella i logs piu vecchi di                     mese", this);
+    place(months, "label3", "", {12, 294, 400, 22});
+    // The month box and its scroll bar sit in the blanks of the label, measured in its font.
+    const QString monthsText = months->text();
+    const int gapLeft = 12 + months->fontMetrics().horizontalAdvance(monthsText.left(monthsText.indexOf("  "))) + 3;
+    const int gapRight =
+        12 + months->fontMetrics().horizontalAdvance(monthsText.left(monthsText.lastIndexOf("  ") + 2)) - 3;
+    const int meseWidth = std::max(24, gapRight - gapLeft - 17);
     m_mese = new QLineEdit(this);
-    place(m_mese, "txtMese", "", {190, 274, 36, 22});
+    place(m_mese, "txtMese", "", {gapLeft, 294, meseWidth, 22});
     m_vscrMese = new QScrollBar(Qt::Vertical, this);
     m_vscrMese->setRange(-12, -1);
     m_vscrMese->setValue(-1);
-    place(m_vscrMese, "vscrMese", "", {228, 274, 16, 22});
+    place(m_vscrMese, "vscrMese", "", {gapLeft + meseWidth + 1, 294, 16, 22});
 
-    place(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 304, 300, 18});
+    place(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 320, 300, 18});
     auto* frame1 = new QGroupBox(this);
-    place(frame1, "Frame1", "t", {12, 322, 290, 84});
+    place(frame1, "Frame1", "t", {12, 338, 296, 84});
     auto* frame2 = new QGroupBox(this);
-    place(frame2, "Frame2", "t", {310, 322, 272, 60});
+    place(frame2, "Frame2", "t", {314, 338, 268, 60});
     const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"};
     auto* g1 = new QButtonGroup(this);
     for (int i = 0; i < 3; ++i) {
         m_optErrors[i] = new QRadioButton(errs[i], frame1);
         m_optErrors[i]->setObjectName(QString("optErrors%1").arg(i));
-        m_optErrors[i]->setGeometry(8, 4 + 26 * i, 276, 22);
+        m_optErrors[i]->setGeometry(8, 4 + 26 * i, 284, 22);
         g1->addButton(m_optErrors[i], i);
     }
     const char* kinds[] = {"solo errori", "notifica sempre"};
@@ -76,29 +83,32 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     for (int i = 0; i < 2; ++i) {
         m_optErrorsType[i] = new QRadioButton(kinds[i], frame2);
         m_optErrorsType[i]->setObjectName(QString("optErrorsType%1").arg(i));
-        m_optErrorsType[i]->setGeometry(8, 4 + 26 * i, 256, 22);
+        m_optErrorsType[i]->setGeometry(8, 4 + 26 * i, 252, 22);
         g2->addButton(m_optErrorsType[i], i);
     }
-    place(new QLabel("Server Smtp:", this), "Label7", "t", {12, 414, 90, 20});
+    place(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
     m_smtp = new QLineEdit(this);
-    place(m_smtp, "txtSmtp", "t", {104, 412, 200, 22});
+    place(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});
     m_autentifica = new QCheckBox("Autentificazione", this);
-    place(m_autentifica, "chkAutentifica", "t", {310, 412, 160, 22});
-    place(new QLabel("Utente:", this), "Label8", "t", {12, 440, 90, 20});
+    place(m_autentifica, "chkAutentifica", "t", {314, 428, 160, 22});
+    place(new QLabel("Utente:", this), "Label8", "t", {12, 454, 90, 22});
     m_user = new QLineEdit(this);
-    place(m_user, "txtUsername", "t", {104, 438, 200, 22});
-    place(new QLabel("Password:", this), "Label9", "t", {310, 440, 80, 20});
+    place(m_user, "txtUsername", "t", {104, 454, 204, 22});
+    place(new QLabel("Password:", this), "Label9", "t", {314, 454, 76, 22});
     m_pwd = new QLineEdit(this);
     m_pwd->setEchoMode(QLineEdit::Password);
-    place(m_pwd, "txtPwd", "t", {392, 438, 190, 22});
+    place(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
 
     const char* buttons[][2] = {{"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"},
                                 {"flbStopAssistenza", "Fine assistenza"}};
     std::function<void()>* handlers[] = {&m_actions.testMail, &m_actions.startSupport, &m_actions.stopSupport};
     for (int i = 0; i < 3; ++i) {
         auto* b = new flatui::FlatButtonWidget(this);
-        place(b, buttons[i][0], "", {12 + 190 * i, 476, 180, 30});
+        place(b, buttons[i][0], "", {12 + 190 * i, 484, 180, 30});
         b->model().setBackColor(0xFFF3EA);
+        // Dark text on the pale face: the default white would not read.
+        b->model().setForeColorNormal(0x6E3814);
+        b->model().setForeColor(0xB46432);
         b->model().setText(buttons[i][1]);
         b->model().setEnabled(true);
         auto* handler = handlers[i];

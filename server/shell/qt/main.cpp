@@ -4,6 +4,7 @@
 
 #include "fs/Paths.h"
 #include "shell/DesktopIntegration.h"
+#include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmSplash.h"
 
@@ -29,6 +30,7 @@ std::filesystem::path executablePath()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    zs::shell::applyProgramFont();
     QString screenshot;
     for (int i = 1; i < argc; ++i)
         if (QString(argv[i]) == "--screenshot" && i + 1 < argc)
@@ -40,9 +42,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ZentrikServer: cartella del programma non accessibile: %s\n", folder.c_str());
 
     zs::shell::SingleInstanceLock lock(folder);
-    if (!lock.acquired()) {
-        QMessageBox::information(nullptr, "Attenzione.", "Un'altra copia dell'applicazione e' atttualmente in esecuzione.");
+    if (!lock.acquired() && lock.heldElsewhere()) {
+        QMessageBox::information(nullptr, "Attenzione.",
+                                 "Un'altra copia dell'applicazione e' atttualmente in esecuzione.");
         return 0;
+    }
+    if (!lock.acquired()) {
+        // Not another copy: the folder itself is the problem, and the operator must learn which.
+        std::fprintf(stderr, "ZentrikServer: %s\n", lock.error().c_str());
+        QMessageBox::critical(nullptr, "Attenzione.", QString::fromStdString(lock.error()));
+        return 1;
     }
 
     zs::shell::frmSplash splash({ZS_VERSION_MAJOR, ZS_VERSION_MINOR, ZS_VERSION_PATCH});

@@ -143,11 +143,19 @@ void RunControl::setSleeper(std::function<void(int)> sleeper)
     m_engine->context.sleepMs = std::move(sleeper);
 }
 
+RunControl::RunningFlag::~RunningFlag()
+{
+    rc.m_running = false;
+    if (rc.m_runEnded)
+        rc.m_runEnded();
+}
+
 bool RunControl::refuse(const char* what)
 {
     if (!m_running)
         return false;
-    m_log.OutputResponse(std::string(what) + " non avviata: un'altra elaborazione e' gia' in corso.", true, 0);
+    // A line of its own: the running run's details stay under their step.
+    m_log.OutputAside(std::string(what) + " non avviata: un'altra elaborazione e' gia' in corso.", true);
     return true;
 }
 
@@ -195,15 +203,14 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
     }
 
     m_running = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{m_running};
+    RunningFlag done{*this};
 
     m_view.setProgressVisible(true);
     m_view.setTrayTip(TrayState::Extracting);
     m_view.setCursor(RunWindowView::Cursor::ArrowHourglass);
-    m_engine->crono.AvviaCrono();
+    // The run's own marks: the engine's timer restarts at every step.
+    Crono runCrono(m_parts.clock);
+    runCrono.AvviaCrono();
     m_view.setStatusText("Processo di estrazione in corso");
     m_parts.state.setStatoProcesso(engine::RunState::kRunning);
     m_view.setRunButtonsEnabled(false);
@@ -216,7 +223,7 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
     m_view.setRunButtonsEnabled(true);
     m_view.setStatusText("");
     m_engine->backend.close();
-    const double seconds = m_engine->crono.TempoTrascorso();
+    const double seconds = runCrono.TempoTrascorso();
     m_view.setCursor(RunWindowView::Cursor::Default);
 
     if (!ok) {
@@ -247,10 +254,7 @@ RunControl::Outcome RunControl::Elaborazione()
     if (refuse("Elaborazione"))
         return Outcome::Refused;
     m_running = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{m_running};
+    RunningFlag done{*this};
     return elaborazioneInRun() ? Outcome::Succeeded : Outcome::Failed;
 }
 

@@ -83,6 +83,9 @@ public:
     void setNotification(RunNotification* notification) { m_notification = notification; }
     /// How the engine sleeps between connection attempts (the host yields while it waits).
     void setSleeper(std::function<void(int ms)> sleeper);
+    /// Called when an extraction or a cube-processing run has ended (a scheduled run that had
+    /// to wait starts then).
+    void setRunEnded(std::function<void()> ended) { m_runEnded = std::move(ended); }
 
     /// One extraction run (flbExecuteXML with `manualRun`, or the scheduler without).
     Outcome Estrazione(bool manualRun);
@@ -104,7 +107,12 @@ public:
     bool running() const { return m_running; }
     int numeroPassi() const { return m_numeroPassi; }
 
-private:
+  private:
+    /// Holds m_running for the length of a run; reports the end.
+    struct RunningFlag {
+        RunControl& rc;
+        ~RunningFlag();
+    };
     bool elaborazioneInRun();
     bool refuse(const char* what);
 
@@ -112,6 +120,7 @@ private:
     ProgramLog& m_log;
     RunWindowView& m_view;
     RunNotification* m_notification = nullptr;
+    std::function<void()> m_runEnded;
     struct Engine;
     std::unique_ptr<Engine> m_engine;
     bool m_running = false;

@@ -5,6 +5,7 @@
 #include "text/ItalianFormat.h"
 
 #include <cmath>
+#include <utility>
 
 namespace zs::shell {
 
@@ -26,8 +27,23 @@ std::string normalizeMonths(const std::string& text)
 
 bool AlarmHandler::CadenzoControl_Alarm(const std::string& azione)
 {
-    if (m_busy)
+    const bool known = azione == kEstrazione || azione == kElaborazione;
+    if (runGoing()) {
+        // The running run's log stays: the alarm is a line of its own.
+        if (!known)
+            return false;
+        if (m_waiting.empty()) {
+            m_waiting = azione;
+            if (m_actions.note)
+                m_actions.note("Operazione pianificata \"" + azione +
+                                   "\" in attesa: un'altra elaborazione e' in corso. Sara' eseguita al termine.",
+                               false);
+        } else if (m_actions.note) {
+            m_actions.note(
+                "Operazione pianificata \"" + azione + "\" non eseguita: un'altra operazione e' gia' in attesa.", true);
+        }
         return false;
+    }
     m_busy = true;
     // The flag goes back down whatever the run does, so one failed run does not drop every
     // later alarm.
@@ -38,6 +54,13 @@ bool AlarmHandler::CadenzoControl_Alarm(const std::string& azione)
             if (h.m_actions.unattended)
                 h.m_actions.unattended(false);
             h.m_busy = false;
+            if (!h.m_waiting.empty()) {
+                AlarmHandler* handler = &h;
+                if (h.m_actions.defer)
+                    h.m_actions.defer([handler] { handler->runEnded(); });
+                else
+                    h.runEnded();
+            }
         }
     } reset{*this};
     if (m_actions.unattended)
@@ -53,6 +76,18 @@ bool AlarmHandler::CadenzoControl_Alarm(const std::string& azione)
             m_actions.elaborazione();
     }
     return true;
+}
+
+} // namespace zs::shell
+
+namespace zs::shell {
+
+void AlarmHandler::runEnded()
+{
+    if (m_waiting.empty() || runGoing())
+        return;
+    const std::string azione = std::exchange(m_waiting, std::string());
+    (void)CadenzoControl_Alarm(azione);
 }
 
 } // namespace zs::shell

@@ -15,8 +15,10 @@ class YieldHook;
 std::string normalizeMonths(const std::string& text);
 
 /// The scheduler's Alarm: "Estrazione ed Elaborazione." starts an extraction not by hand,
-/// "Elaborazione dati." cube processing; anything else nothing. An alarm that arrives while
-/// one is being handled is dropped.
+/// "Elaborazione dati." cube processing; anything else nothing. An alarm that arrives while a
+/// run is under way (by hand, or an earlier alarm's) leaves that run's log alone: it is logged
+/// as a line of its own and waits, and runs once when the run ends. One alarm waits at most;
+/// a further one is logged and dropped.
 class AlarmHandler {
 public:
     static constexpr const char* kEstrazione = "Estrazione ed Elaborazione.";
@@ -29,18 +31,31 @@ public:
         /// Called with true before and false after the run: modal questions raised meanwhile
         /// must not hold the schedule.
         std::function<void(bool)> unattended;
+        /// Whether a run is under way (the run window's guard).
+        std::function<bool()> running;
+        /// Logs a line of its own, not part of the running run (an error line when true).
+        std::function<void(const std::string&, bool)> note;
+        /// Runs a call once the current event has been handled; at once when empty.
+        std::function<void(std::function<void()>)> defer;
     };
 
     AlarmHandler(YieldHook& yield, Actions actions) : m_yield(yield), m_actions(std::move(actions)) {}
 
-    /// False when the alarm was dropped because another one is being handled.
+    /// False when the alarm did not run now (it waits, or was dropped).
     bool CadenzoControl_Alarm(const std::string& azione);
+    /// A run has ended: the alarm that waited for it, if any, runs now.
+    void runEnded();
     bool busy() const { return m_busy; }
+    /// The action of the alarm waiting for the current run to end; "" when none waits.
+    const std::string& waiting() const { return m_waiting; }
 
-private:
+  private:
+    bool runGoing() const { return m_busy || (m_actions.running && m_actions.running()); }
+
     YieldHook& m_yield;
     Actions m_actions;
     bool m_busy = false;
+    std::string m_waiting;
 };
 
 } // namespace zs::shell

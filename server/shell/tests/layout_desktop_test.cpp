@@ -72,20 +72,41 @@ TEST(DesktopIntegration, TrayTips)
 TEST(DesktopIntegration, StartupEntryWrittenAndRemoved)
 {
     zs::test::ScopedTestEnv env;
-    const auto entry = env.root() / "config" / "autostart" / "ZentrikServer.desktop";
     setenv("XDG_CONFIG_HOME", (env.root() / "config").c_str(), 1);
-    EXPECT_EQ(autostartEntryPath(), entry);
+    const auto entry = autostartEntryPath("/opt/zentrik");
+    EXPECT_EQ(entry.parent_path(), env.root() / "config" / "autostart");
     EXPECT_TRUE(writeStartupEntry(false, "/opt/zentrik/ZentrikServer", "/opt/zentrik")); // nothing to remove
     EXPECT_TRUE(writeStartupEntry(true, "/opt/zentrik/ZentrikServer", "/opt/zentrik"));
     const std::string text = zs::test::readFile(entry);
     EXPECT_NE(text.find("Exec=\"/opt/zentrik/ZentrikServer\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("[Desktop Entry]"), std::string::npos);
+    const auto other = autostartEntryPath("/srv/cartella $x");
     EXPECT_TRUE(writeStartupEntry(true, "/opt/zentrik/ZentrikServer", "/srv/cartella $x"));
-    EXPECT_NE(zs::test::readFile(entry).find("Exec=env \"ZENTRIK_HOME=/srv/cartella \\$x\" \"/opt/zentrik/ZentrikServer\""),
-              std::string::npos)
-        << zs::test::readFile(entry);
+    EXPECT_NE(
+        zs::test::readFile(other).find("Exec=env \"ZENTRIK_HOME=/srv/cartella \\$x\" \"/opt/zentrik/ZentrikServer\""),
+        std::string::npos)
+        << zs::test::readFile(other);
     EXPECT_TRUE(writeStartupEntry(false, "/opt/zentrik/ZentrikServer", "/opt/zentrik"));
     EXPECT_FALSE(std::filesystem::exists(entry));
+}
+
+TEST(DesktopIntegration, EachInstallationHasItsOwnStartupEntry)
+{
+    zs::test::ScopedTestEnv env;
+    setenv("XDG_CONFIG_HOME", (env.root() / "config").c_str(), 1);
+    EXPECT_NE(autostartEntryPath("/srv/a"), autostartEntryPath("/srv/b"));
+    EXPECT_EQ(autostartEntryPath("/srv/a"), autostartEntryPath("/srv/./a/"));
+    // The entry one shared file used to hold for this folder goes; another folder's stays.
+    const auto shared = env.root() / "config" / "autostart" / "ZentrikServer.desktop";
+    std::filesystem::create_directories(shared.parent_path());
+    zs::test::writeFile(shared, "[Desktop Entry]\nExec=\"/srv/b/ZentrikServer\"\nPath=/srv/b\n");
+    ASSERT_TRUE(writeStartupEntry(true, "/srv/a/ZentrikServer", "/srv/a"));
+    ASSERT_TRUE(writeStartupEntry(true, "/srv/b/ZentrikServer", "/srv/b"));
+    EXPECT_FALSE(std::filesystem::exists(shared));
+    // Turning one installation's start-up off leaves the other's.
+    ASSERT_TRUE(writeStartupEntry(false, "/srv/a/ZentrikServer", "/srv/a"));
+    EXPECT_FALSE(std::filesystem::exists(autostartEntryPath("/srv/a")));
+    EXPECT_TRUE(std::filesystem::exists(autostartEntryPath("/srv/b")));
 }
 
 TEST(DesktopIntegration, SecondCopyRefused)
@@ -96,9 +117,22 @@ TEST(DesktopIntegration, SecondCopyRefused)
         EXPECT_TRUE(first.acquired());
         SingleInstanceLock second(dir.path());
         EXPECT_FALSE(second.acquired());
+        EXPECT_TRUE(second.heldElsewhere());
+        EXPECT_EQ(second.error(), "");
     }
     SingleInstanceLock again(dir.path());
     EXPECT_TRUE(again.acquired());
+}
+
+TEST(DesktopIntegration, AFolderThatCannotBeUsedIsNotAnotherCopy)
+{
+    zs::test::TempDir dir;
+    const auto missing = dir.path() / "manca";
+    SingleInstanceLock lock(missing);
+    EXPECT_FALSE(lock.acquired());
+    EXPECT_FALSE(lock.heldElsewhere());
+    EXPECT_NE(lock.error().find(missing.string()), std::string::npos) << lock.error();
+    EXPECT_NE(lock.error().find("No such file or directory"), std::string::npos) << lock.error();
 }
 
 TEST(RunRules, ElapsedTimeAndNotification)

@@ -54,15 +54,11 @@ struct SupportOnlineTest : ::testing::Test {
         fs::copy_file(ZS_ARGV_RECORDER, folder / name, fs::copy_options::overwrite_existing);
         fs::permissions(folder / name, fs::perms::owner_all);
     }
-    SupportOnline make()
+    std::unique_ptr<SupportOnline> make()
     {
-        return SupportOnline(
-            folder, messages, notice,
-            [this](const std::vector<std::string>& argv) {
-                const auto r = process::run(argv); // waits, so the calls file is in order
-                EXPECT_EQ(r.exitCode, 0) << r.error;
-            },
-            [this](int ms) { pauses.push_back(ms); });
+        return std::make_unique<SupportOnline>(
+            folder, messages, notice, [this](int ms) { pauses.push_back(ms); },
+            [this](const std::string& why) { reported.push_back(why); }, SupportOnline::Hosts{});
     }
     std::vector<std::string> calls()
     {
@@ -79,6 +75,7 @@ struct SupportOnlineTest : ::testing::Test {
     RecordingMessages messages;
     RecordingNotice notice;
     std::vector<int> pauses;
+    std::vector<std::string> reported;
 };
 
 TEST_F(SupportOnlineTest, StartKillsRunsAndConnectsToTheHostThenToTheFallback)
@@ -97,7 +94,7 @@ TEST_F(SupportOnlineTest, StartKillsRunsAndConnectsToTheHostThenToTheFallback)
         fs::remove(folder / "winvnc.exe"), fs::remove(folder / "winvnc"), fs::remove(folder / "calls.txt");
         notice.calls.clear(), pauses.clear();
         installServer(c.program);
-        make().StartSupportOnline(c.vnchost);
+        make()->StartSupportOnline(c.vnchost);
         const std::string p = c.program;
         EXPECT_EQ(calls(), (std::vector<std::string>{p + " <-kill>", p + " <-run> <-autoreconnect>",
                                                      p + " <-connect> <" + c.connected + ">",
@@ -113,8 +110,8 @@ TEST_F(SupportOnlineTest, ASecondStartKillsTheRunningServerFirst)
 {
     installServer("winvnc.exe");
     auto support = make();
-    support.StartSupportOnline("");
-    support.StartSupportOnline("");
+    support->StartSupportOnline("");
+    support->StartSupportOnline("");
     const auto c = calls();
     ASSERT_EQ(c.size(), 8u);
     EXPECT_EQ(c[4], "winvnc.exe <-kill>");
@@ -123,7 +120,7 @@ TEST_F(SupportOnlineTest, ASecondStartKillsTheRunningServerFirst)
 TEST_F(SupportOnlineTest, StopKillsTheServerAndShowsTheClosingNoticeWithItsCountdown)
 {
     installServer("winvnc.exe");
-    make().StopSupportOnline();
+    make()->StopSupportOnline();
     EXPECT_EQ(calls(), (std::vector<std::string>{"winvnc.exe <-kill>"}));
     EXPECT_EQ(notice.calls, (std::vector<std::string>{"hide", "colour 224,255,239",
                                                       std::string("show ") + SupportOnline::kStopText, "timer 300"}));
@@ -135,14 +132,14 @@ TEST_F(SupportOnlineTest, WithoutTheServerStartSaysSoAndStopSaysNothing)
     test::writeFile(folder / "winvnc.exe", "not a program");
     fs::permissions(folder / "winvnc.exe", fs::perms::owner_read | fs::perms::owner_write);
     auto support = make();
-    EXPECT_FALSE(support.vncServer());
-    support.StartSupportOnline("help.customer.example");
+    EXPECT_FALSE(support->vncServer());
+    support->StartSupportOnline("help.customer.example");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].title, "Attenzione.");
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Information);
     EXPECT_EQ(messages.shown[0].text,
               "Impossibile richiedere l'assistenza online perchè non è installato il componente necessario.");
-    support.StopSupportOnline();
+    support->StopSupportOnline();
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(notice.calls.empty());
     EXPECT_TRUE(pauses.empty());

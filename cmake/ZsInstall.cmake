@@ -1,0 +1,43 @@
+# Installation: `cmake --install build --prefix DIR` puts the program and zs-extract in
+# DIR/bin, the three control libraries in DIR/lib (found by the program through its RPATH),
+# the demo program folder in DIR/share/zentrik/demo and a desktop entry in
+# DIR/share/applications that starts the installed program.
+include(GNUInstallDirs)
+
+foreach(lib cadenzo kor8api tavolex)
+  if(TARGET ${lib})
+    install(TARGETS ${lib} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  endif()
+endforeach()
+
+foreach(program ZentrikServer zs-extract)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zentrik/demo
+  PATTERN "make-demo-db" EXCLUDE)
+
+if(TARGET ZentrikServer)
+  # Written at install time, so the entry names the prefix given to `cmake --install`.
+  install(CODE "
+    set(entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/zentrik-server.desktop\")
+    file(WRITE \"\${entry}\" \"[Desktop Entry]
+Type=Application
+Name=Zentrik Server
+Comment=Server di dati per la business intelligence
+Exec=\\\"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/ZentrikServer\\\"
+Terminal=false
+Categories=Office;Database;
+\")
+    message(STATUS \"Installing: \${entry}\")
+  ")
+endif()
+
+if(TARGET ZentrikServer AND TARGET zs-extract)
+  add_test(NAME zs_install COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+    -P ${PROJECT_SOURCE_DIR}/cmake/ZsInstallCheck.cmake)
+  set_tests_properties(zs_install PROPERTIES LABELS "shell" TIMEOUT 120)
+endif()

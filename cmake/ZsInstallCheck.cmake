@@ -1,0 +1,29 @@
+# Installs the build into a fresh prefix and checks what the installation needs: the program,
+# the libraries it finds through its RPATH, the demo folder and a desktop entry naming the
+# installed program. Run by CTest: cmake -DBUILD_DIR=... -P ZsInstallCheck.cmake
+string(RANDOM LENGTH 8 suffix)
+set(prefix "${BUILD_DIR}/install-check-${suffix}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+  RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+include(GNUInstallDirs)
+foreach(file ${CMAKE_INSTALL_BINDIR}/ZentrikServer ${CMAKE_INSTALL_BINDIR}/zs-extract
+    ${CMAKE_INSTALL_LIBDIR}/libcadenzo.so ${CMAKE_INSTALL_LIBDIR}/libkor8api.so ${CMAKE_INSTALL_LIBDIR}/libtavolex.so
+    share/zentrik/demo/zentrikServer.xml share/applications/zentrik-server.desktop)
+  if(NOT EXISTS ${prefix}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+file(READ ${prefix}/share/applications/zentrik-server.desktop entry)
+if(NOT entry MATCHES "Exec=\"${prefix}/${CMAKE_INSTALL_BINDIR}/ZentrikServer\"")
+  message(FATAL_ERROR "the desktop entry does not start the installed program:\n${entry}")
+endif()
+execute_process(COMMAND ldd ${prefix}/${CMAKE_INSTALL_BINDIR}/ZentrikServer OUTPUT_VARIABLE libs)
+foreach(lib cadenzo kor8api tavolex)
+  if(NOT libs MATCHES "lib${lib}.so => ${prefix}/${CMAKE_INSTALL_BINDIR}/../${CMAKE_INSTALL_LIBDIR}/lib${lib}.so")
+    message(FATAL_ERROR "lib${lib}.so is not taken from the installation:\n${libs}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${prefix})

@@ -1,0 +1,212 @@
+#include "process/ChildProcess.h"
+
+#include "process/Process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace zs::process {
+namespace {
+
+std::vector<std::string> childEnvironment(const ChildOptions& options)
+{
+    auto dropped = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('='));
+        for (const auto& r : options.removeEnvironment)
+            if (r == name)
+                return true;
+        for (const auto& x : options.extraEnvironment)
+            if (x.substr(0, x.find('=')) == name)
+                return true;
+        return false;
+    };
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        if (!dropped(*e))
+            env.emplace_back(*e);
+    env.insert(env.end(), options.extraEnvironment.begin(), options.extraEnvironment.end());
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> p;
+    p.reserve(strings.size() + 1);
+    for (auto& s : strings)
+        p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+/// A file descriptor closed when it goes.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+ChildProcess::~ChildProcess()
+{
+    terminate();
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : m_pid(std::exchange(other.m_pid, 0))
+    , m_ended(other.m_ended)
+    , m_exitCode(other.m_exitCode)
+{}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
+{
+    if (this != &other) {
+        terminate();
+        m_pid = std::exchange(other.m_pid, 0);
+        m_ended = other.m_ended;
+        m_exitCode = other.m_exitCode;
+    }
+    return *this;
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOptions& options, std::string* error)
+{
+    terminate();
+    m_pid = 0;
+    m_ended = false;
+    m_exitCode = -1;
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (argvIn.empty() || argvIn.front().empty())
+        return fail("no program named");
+    const auto program = findProgram(argvIn.front());
+    if (!program)
+        return fail("program not found: " + argvIn.front());
+
+    // Everything the child needs is made before fork: after it only async-signal-safe calls.
+    std::vector<std::string> argv = argvIn;
+    std::vector<std::string> env = childEnvironment(options);
+    auto argvP = pointers(argv);
+    auto envP = pointers(env);
+    Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+    Fd out{options.outputFile.empty()
+               ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+               : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
+    if (in.fd < 0 || out.fd < 0)
+        return fail(std::string("cannot open the output of ") + *program + ": " + std::strerror(errno));
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return fail(std::string("pipe: ") + std::strerror(errno));
+    Fd reportRead{report[0]};
+    Fd reportWrite{report[1]};
+    const pid_t parent = ::getpid();
+    const char* dir = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
+
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return fail(std::string("fork: ") + std::strerror(errno));
+    if (pid == 0) {
+        // Never outlive the program that holds this child.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::dup2(in.fd, STDIN_FILENO);
+        ::dup2(out.fd, STDOUT_FILENO);
+        ::dup2(out.fd, STDERR_FILENO);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        int err = 0;
+        if (dir && ::chdir(dir) != 0)
+            err = errno;
+        if (err == 0) {
+            ::execve(program->c_str(), argvP.data(), envP.data());
+            err = errno;
+        }
+        (void)!::write(reportWrite.fd, &err, sizeof err);
+        ::_exit(127);
+    }
+    ::close(std::exchange(reportWrite.fd, -1));
+    int childError = 0;
+    ssize_t got;
+    do
+        got = ::read(reportRead.fd, &childError, sizeof childError);
+    while (got < 0 && errno == EINTR);
+    m_pid = pid;
+    if (got == static_cast<ssize_t>(sizeof childError)) {
+        reap(true);
+        m_pid = 0;
+        return fail("cannot start " + *program + ": " + std::strerror(childError));
+    }
+    return true;
+}
+
+bool ChildProcess::reap(bool block)
+{
+    if (m_pid <= 0 || m_ended)
+        return m_ended;
+    int status = 0;
+    pid_t r;
+    do
+        r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r == m_pid) {
+        m_ended = true;
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    } else if (r < 0) {
+        m_ended = true; // not ours any more (reaped elsewhere)
+    }
+    return m_ended;
+}
+
+bool ChildProcess::running()
+{
+    return m_pid > 0 && !reap(false);
+}
+
+std::optional<int> ChildProcess::exitCode()
+{
+    if (m_pid > 0 && reap(false))
+        return m_exitCode;
+    return std::nullopt;
+}
+
+std::optional<int> ChildProcess::waitFor(int ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (running()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exitCode();
+}
+
+void ChildProcess::terminate(int graceMs)
+{
+    if (!running())
+        return;
+    ::kill(m_pid, SIGTERM);
+    if (!waitFor(graceMs)) {
+        ::kill(m_pid, SIGKILL);
+        reap(true);
+    }
+}
+
+} // namespace zs::process

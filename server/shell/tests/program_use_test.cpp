@@ -1,0 +1,615 @@
+// The assembled program on a copy of the demo folder, as an operator meets it: how long a run
+// took, a scheduled run falling due during a run started by hand, remote assistance with a
+// server that cannot start and with a real x11vnc, a program folder that cannot be written,
+// a full day-log disk, a desktop without a tray, and saves that keep the file's mode.
+
+#include "../../mail/tests/Peers.h"
+
+#include "db/Connection.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "process/ChildProcess.h"
+#include "process/Process.h"
+#include "scheduler/qt/CadenzoControl.h"
+#include "shell/ProgramLog.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "shell/run/SupportOnline.h"
+#include "testsupport/TestEnv.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+#ifndef ZS_SERVER_PATH
+#error "ZS_SERVER_PATH names the ZentrikServer program"
+#endif
+#ifndef ZS_EXTRACT_PATH
+#error "ZS_EXTRACT_PATH names zs-extract"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Adds `xml` before the closing tag of the settings file.
+void addSetting(const fs::path& folder, const std::string& xml)
+{
+    std::string text = test::readFile(folder / "zentrikServer.xml");
+    text.insert(text.rfind("</"), xml + "\n");
+    test::writeFile(folder / "zentrikServer.xml", text);
+}
+
+std::string dayLogText(ShellApplication& app)
+{
+    const auto file = app.log().dayLog().currentFile();
+    return fs::exists(file) ? test::readFile(file) : std::string();
+}
+
+/// A tmpfs of `size` mounted on `where` for the life of the object; root only.
+struct ScopedTmpfs {
+    ScopedTmpfs(const fs::path& where, const std::string& size)
+        : path(where)
+    {
+        fs::create_directories(where);
+        mounted = ::geteuid() == 0 &&
+                  process::run({"mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", where.string()}).exitCode == 0;
+    }
+    ~ScopedTmpfs()
+    {
+        if (mounted)
+            (void)process::run({"umount", "-l", path.string()});
+    }
+    fs::path path;
+    bool mounted = false;
+};
+
+struct ProgramInUse : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+    void create(ShellApplication::Options o = {})
+    {
+        o.programFolder = home;
+        o.executable = home / "ZentrikServer";
+        app = std::make_unique<ShellApplication>(o);
+        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+    }
+    std::vector<std::string> lines()
+    {
+        std::vector<std::string> out;
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+            out.push_back(tree.topLevelItem(i)->text(0).toStdString());
+            for (int k = 0; k < tree.topLevelItem(i)->childCount(); ++k)
+                out.push_back("  " + tree.topLevelItem(i)->child(k)->text(0).toStdString());
+        }
+        return out;
+    }
+    int countLines(const std::string& prefix)
+    {
+        int n = 0;
+        for (const auto& l : lines())
+            n += l.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+    QTreeWidgetItem* topLine(const std::string& prefix)
+    {
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            if (tree.topLevelItem(i)->text(0).toStdString().rfind(prefix, 0) == 0)
+                return tree.topLevelItem(i);
+        return nullptr;
+    }
+    void clickRun() { app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click(); }
+
+    test::ScopedTestEnv env;
+    fs::path home;
+    std::unique_ptr<ShellApplication> app;
+    std::vector<std::string> shown;
+};
+
+// --- Run time ------------------------------------------------------------------------------
+
+/// The seconds of a "Tempo impiegato: [m minuti e ]s secondi" line.
+double secondsOf(const std::string& line)
+{
+    std::smatch m;
+    if (!std::regex_match(line, m, std::regex(R"(Tempo impiegato: (?:(\d+) minuti e )?([\d,]+) secondi)")))
+        return -1;
+    std::string rest = m[2].str();
+    std::replace(rest.begin(), rest.end(), ',', '.');
+    return (m[1].matched ? 60.0 * std::stoi(m[1].str()) : 0.0) + std::stod(rest);
+}
+
+TEST_F(ProgramInUse, TheElapsedTimeIsTheWholeRun)
+{
+    // Every step waits 400 ms before it opens its connection, as a busy server's pause asks.
+    addSetting(home, "<pause>400</pause>");
+    create();
+    ASSERT_TRUE(app->load());
+    QElapsedTimer wall;
+    wall.start();
+    clickRun();
+    const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    ASSERT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+    const auto* line = topLine("Tempo impiegato");
+    ASSERT_NE(line, nullptr);
+    const double reported = secondsOf(line->text(0).toStdString());
+    EXPECT_GE(seconds, 1.2); // three steps
+    EXPECT_NEAR(reported, seconds, 0.1 * seconds) << line->text(0).toStdString();
+}
+
+// --- A scheduled run during a run started by hand ------------------------------------------
+
+TEST_F(ProgramInUse, AnAlarmDuringARunByHandWaitsForItsEndAndLeavesItsLogAlone)
+{
+    addSetting(home, "<pause>1</pause>"); // every step passes through the pause hook
+    std::vector<std::string> beforeAlarm;
+    int alarms = 0;
+    ShellApplication::Options o;
+    o.pause = [&](int) {
+        // The scheduler falls due while the second step of the run by hand is on its way.
+        if (++alarms == 2) {
+            beforeAlarm = lines();
+            automation::Variant args[] = {automation::Variant(std::string(AlarmHandler::kEstrazione))};
+            app->secondaryWindow().CadenzoControl().events().raise(cadenzo::CadenzoControl::kAlarmEvent, args);
+        }
+        QCoreApplication::processEvents();
+    };
+    create(o);
+    ASSERT_TRUE(app->load());
+    clickRun();
+
+    const std::vector<std::string> afterRun = lines();
+    ASSERT_FALSE(beforeAlarm.empty());
+    for (const auto& l : beforeAlarm)
+        EXPECT_NE(std::find(afterRun.begin(), afterRun.end(), l), afterRun.end()) << "lost: " << l;
+    EXPECT_EQ(countLines("Operazione pianificata \"Estrazione ed Elaborazione.\" in attesa"), 1)
+        << ::testing::PrintToString(afterRun);
+    EXPECT_EQ(countLines("Inizio estrazione dati"), 1);
+    EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(afterRun);
+    EXPECT_EQ(app->secondaryWindow().alarms().waiting(), AlarmHandler::kEstrazione);
+
+    // Once the run by hand has ended, the scheduled run goes, once.
+    for (int i = 0; i < 20 && !app->secondaryWindow().alarms().waiting().empty(); ++i)
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app->secondaryWindow().alarms().waiting(), "");
+    EXPECT_FALSE(app->runWindow().run().running());
+    const std::string day = dayLogText(*app);
+    std::size_t runs = 0;
+    for (auto at = day.find("Inizio estrazione dati"); at != std::string::npos;
+         at = day.find("Inizio estrazione dati", at + 1))
+        ++runs;
+    EXPECT_EQ(runs, 2u) << day;
+    EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr);
+}
+
+// --- Remote assistance -----------------------------------------------------------------------
+
+TEST_F(ProgramInUse, AnAssistanceServerThatCannotStartGivesTheErrorAndNoNotice)
+{
+    struct Case {
+        const char* name;
+        const char* winvnc; // the program folder's server; none: x11vnc without a display
+        bool script;
+    } cases[] = {{"not a program",
+                  "\x7f"
+                  "ELF but not really",
+                  false},
+                 {"ends with an error when started", "#!/bin/sh\n[ \"$1\" = -run ] && exit 1\nexit 0\n", true},
+                 {"x11vnc without a display", nullptr, false}};
+    create();
+    ASSERT_TRUE(app->load());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shown.clear();
+        fs::remove(home / "winvnc.exe");
+        std::string display;
+        if (c.winvnc) {
+            test::writeFile(home / "winvnc.exe", c.winvnc);
+            fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
+        } else {
+            if (!process::findProgram("x11vnc"))
+                continue;
+            if (const char* d = std::getenv("DISPLAY"))
+                display = d;
+            ::unsetenv("DISPLAY");
+        }
+        app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+        if (!display.empty())
+            ::setenv("DISPLAY", display.c_str(), 1);
+        EXPECT_EQ(shown, std::vector<std::string>{SupportOnline::kMissingText});
+        EXPECT_FALSE(app->alert().isVisible());
+        EXPECT_EQ(app->support().serverPid(), 0);
+        EXPECT_NE(dayLogText(*app).find("Assistenza online non avviata: "), std::string::npos);
+    }
+}
+
+/// Listens on 127.0.0.1 for one VNC viewer connection and keeps the server's greeting.
+struct ViewerStub {
+    ViewerStub()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 2) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+        reader = std::thread([this] {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 60000) != 1)
+                return;
+            const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                return;
+            char buf[12];
+            std::size_t got = 0;
+            pollfd q{c, POLLIN, 0};
+            while (got < sizeof buf && ::poll(&q, 1, 20000) == 1) {
+                const ssize_t n = ::read(c, buf + got, sizeof buf - got);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            std::lock_guard lock(m);
+            greeting.assign(buf, got);
+            ::close(c);
+        });
+    }
+    ~ViewerStub()
+    {
+        if (reader.joinable())
+            reader.join();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    std::string received()
+    {
+        std::lock_guard lock(m);
+        return greeting;
+    }
+    int fd = -1;
+    int port = 0;
+    std::thread reader;
+    std::mutex m;
+    std::string greeting;
+};
+
+/// The inodes of the listening TCP sockets of the system (IPv4 and IPv6).
+std::set<std::string> listeningInodes()
+{
+    std::set<std::string> out;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // header
+        while (std::getline(in, line)) {
+            std::istringstream f(line);
+            std::string sl, local, remote, state, queues, timer, retr, uid, timeout, inode;
+            f >> sl >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >> inode;
+            if (state == "0A")
+                out.insert(inode);
+        }
+    }
+    return out;
+}
+
+/// The socket inodes a process holds.
+std::set<std::string> socketsOf(pid_t pid)
+{
+    std::set<std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = fs::read_symlink(e.path(), ec).string();
+        if (target.rfind("socket:[", 0) == 0)
+            out.insert(target.substr(8, target.size() - 9));
+    }
+    return out;
+}
+
+/// An X server of its own on a free display number, for the VNC server to share.
+struct ScopedXvfb {
+    ScopedXvfb(const fs::path& dir)
+    {
+        if (!process::findProgram("Xvfb"))
+            return;
+        // -displayfd writes the display number it chose once the server is ready.
+        process::ChildOptions o;
+        o.outputFile = (dir / "xvfb.log").string();
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        // The descriptor number is inherited by the child: no CLOEXEC on the write end.
+        if (!server.start(
+                {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "640x480x24"}, o)) {
+            ::close(fds[0]), ::close(fds[1]);
+            return;
+        }
+        ::close(fds[1]);
+        pollfd p{fds[0], POLLIN, 0};
+        char buf[16] = {};
+        if (::poll(&p, 1, 20000) == 1 && ::read(fds[0], buf, sizeof buf - 1) > 0)
+            display = ":" + std::string(buf).substr(0, std::string(buf).find('\n'));
+        ::close(fds[0]);
+    }
+    process::ChildProcess server;
+    std::string display;
+};
+
+TEST_F(ProgramInUse, AssistanceWithX11vncConnectsBackAndListensOnNoPort)
+{
+    if (!process::findProgram("x11vnc"))
+        GTEST_SKIP() << "x11vnc is not installed";
+    ScopedXvfb x(env.root());
+    if (x.display.empty())
+        GTEST_SKIP() << "no X server could be started";
+    const std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    ::setenv("DISPLAY", x.display.c_str(), 1);
+
+    ViewerStub support, fallback;
+    ASSERT_GT(support.port, 0);
+    ASSERT_GT(fallback.port, 0);
+    addSetting(home, "<vnchost>127.0.0.1:" + std::to_string(support.port) + "</vnchost>");
+    ShellApplication::Options o;
+    o.supportHosts.fallback = "127.0.0.1:" + std::to_string(fallback.port);
+    create(o); // real waits: the real server takes real time
+    ASSERT_TRUE(app->load());
+    ASSERT_FALSE(fs::exists(home / "winvnc.exe"));
+
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+    EXPECT_TRUE(shown.empty()) << shown.front() << "\n" << dayLogText(*app);
+    EXPECT_TRUE(app->alert().isVisible());
+    const pid_t pid = app->support().serverPid();
+    ASSERT_GT(pid, 0);
+    QElapsedTimer t;
+    t.start();
+    while ((support.received().empty() || fallback.received().empty()) && t.elapsed() < 30000)
+        QThread::msleep(20);
+    EXPECT_EQ(support.received().substr(0, 4), "RFB ");
+    EXPECT_EQ(fallback.received().substr(0, 4), "RFB ");
+
+    // No port of its own: none of the server's sockets listens.
+    const auto listening = listeningInodes();
+    const auto own = socketsOf(pid);
+    for (const auto& inode : own)
+        EXPECT_EQ(listening.count(inode), 0u) << "x11vnc listens on socket inode " << inode;
+
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
+    EXPECT_EQ(app->support().serverPid(), 0);
+    EXPECT_NE(::kill(pid, 0), 0); // ended and reaped
+    EXPECT_EQ(app->alert().text(), SupportOnline::kStopText);
+
+    // Started again, it ends with the program.
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+    const pid_t again = app->support().serverPid();
+    EXPECT_GT(again, 0);
+    app->ChiudiApplicazione();
+    EXPECT_NE(::kill(again, 0), 0);
+    if (savedDisplay.empty())
+        ::unsetenv("DISPLAY");
+    else
+        ::setenv("DISPLAY", savedDisplay.c_str(), 1);
+}
+
+// --- A program folder that cannot be written ---------------------------------------------------
+
+TEST_F(ProgramInUse, AnUnwritableProgramFolderIsNamedNotTakenForAnotherCopy)
+{
+    const fs::path folder = env.root() / "sola-lettura";
+    fs::create_directories(folder);
+    fs::copy(ZS_DEMO_DIR, folder, fs::copy_options::recursive);
+    ScopedTmpfs readOnly(env.root() / "ro", "1m");
+    fs::path programFolder = folder;
+    if (::geteuid() == 0) {
+        // root writes anywhere a mode allows nothing: a read-only mount stops it.
+        if (!readOnly.mounted)
+            GTEST_SKIP() << "no tmpfs can be mounted here";
+        fs::copy(ZS_DEMO_DIR, readOnly.path, fs::copy_options::recursive);
+        ASSERT_EQ(process::run({"mount", "-o", "remount,ro", readOnly.path.string()}).exitCode, 0);
+        programFolder = readOnly.path;
+    } else {
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    process::ChildProcess server;
+    process::ChildOptions o;
+    o.outputFile = (env.root() / "server.txt").string();
+    o.extraEnvironment = {"ZENTRIK_HOME=" + programFolder.string(), "QT_QPA_PLATFORM=offscreen"};
+    ASSERT_TRUE(server.start({ZS_SERVER_PATH}, o));
+    std::string out;
+    QElapsedTimer t;
+    t.start();
+    while (out.find("ZentrikServer: ") == std::string::npos && server.running() && t.elapsed() < 30000) {
+        QThread::msleep(20);
+        out = fs::exists(o.outputFile) ? test::readFile(o.outputFile) : "";
+    }
+    server.terminate(1000); // the message box waits for the operator
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_NE(out.find("Impossibile usare la cartella del programma " + programFolder.string() + ": "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Read-only file system") == std::string::npos ? out.find("Permission denied")
+                                                                     : out.find("Read-only file system"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Un'altra copia"), std::string::npos) << out;
+}
+
+// --- A full day-log disk ---------------------------------------------------------------------
+
+TEST_F(ProgramInUse, AFullDayLogDiskGivesOneRedLineAndNoHalfLine)
+{
+    ScopedTmpfs disk(home / "log", "8k");
+    if (!disk.mounted)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    create();
+    // Today's day log leaves room for a line or two, then the disk is full.
+    const std::string line = "10/12/2026 01:02:03   :riga di riempimento del log giornaliero\r\n";
+    std::string filler;
+    while (filler.size() + line.size() < 8192 - 150)
+        filler += line;
+    test::writeFile(app->log().dayLog().currentFile(), filler);
+    ASSERT_TRUE(app->load());
+    clickRun();
+    clickRun(); // the next run's log reports it again, once
+
+    EXPECT_EQ(countLines("Log giornaliero non aggiornato: "), 1) << ::testing::PrintToString(lines());
+    auto* red = topLine("Log giornaliero non aggiornato: ");
+    ASSERT_NE(red, nullptr);
+    EXPECT_EQ(red->foreground(0).color(), QColor(255, 0, 0));
+    EXPECT_NE(red->text(0).toStdString().find("No space left on device"), std::string::npos);
+    const std::string day = dayLogText(*app);
+    EXPECT_GT(day.size(), filler.size()); // the lines that fitted went in
+    EXPECT_TRUE(day.ends_with("\r\n")) << day.substr(day.size() - 80);
+    std::istringstream in(day);
+    for (std::string line; std::getline(in, line);)
+        EXPECT_TRUE(line.empty() || line.back() == '\r') << "partial line: " << line;
+}
+
+// --- A desktop without a tray -----------------------------------------------------------------
+
+TEST_F(ProgramInUse, StartMinimizedWithoutATrayShowsTheWindowInTheTaskBar)
+{
+    std::string text = test::readFile(home / "zentrikServer.xml");
+    text.replace(text.find("<minimized>0</minimized>"), 24, "<minimized>1</minimized>");
+    test::writeFile(home / "zentrikServer.xml", text);
+    create();
+    ASSERT_TRUE(app->load());
+    ASSERT_TRUE(app->settings().AvvioMinimizzato);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        GTEST_SKIP() << "this desktop has a tray";
+    EXPECT_TRUE(app->main().isVisible());
+    EXPECT_TRUE(app->main().windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(app->main().findChild<QSystemTrayIcon*>("trayIcon"), nullptr);
+    EXPECT_EQ(countLines("Area di notifica non disponibile"), 1);
+    EXPECT_NE(dayLogText(*app).find("Area di notifica non disponibile"), std::string::npos);
+}
+
+// --- Saves keep the file's mode ----------------------------------------------------------------
+
+TEST_F(ProgramInUse, SavesKeepTheModeAndStaleTemporariesGo)
+{
+    // A save killed mid-way left its temporary file; a running process's one stays.
+    process::ChildProcess gone;
+    ASSERT_TRUE(gone.start({"/bin/true"}));
+    const pid_t dead = gone.pid();
+    ASSERT_TRUE(gone.waitFor(10000));
+    const fs::path stale = home / (".zentrikServer.xml.tmp-" + std::to_string(dead));
+    const fs::path live = home / (".stat.xml.tmp-" + std::to_string(::getpid()));
+    test::writeFile(stale, "<zentrikServer>");
+    test::writeFile(live, "<stat>");
+    test::writeFile(home / ".nota.tmp-x", "not ours");
+    fs::permissions(home / "zentrikServer.xml", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    create();
+    ASSERT_TRUE(app->load());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(home / ".nota.tmp-x"));
+    fs::remove(live);
+
+    clickRun(); // writes stat.xml
+    ASSERT_TRUE(fs::exists(home / "stat.xml"));
+    fs::permissions(home / "stat.xml", fs::perms::owner_read | fs::perms::owner_write);
+    clickRun();
+    app->ChiudiApplicazione();
+    auto mode = [](const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; };
+    EXPECT_EQ(mode(home / "stat.xml"), fs::perms::owner_read | fs::perms::owner_write);
+    // The settings hold passwords: never looser than 0600.
+    EXPECT_EQ(mode(home / "zentrikServer.xml"), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// --- zs-extract ----------------------------------------------------------------------------------
+
+TEST_F(ProgramInUse, ZsExtractWorksInTheProgramFolderAndReportsItsDayLog)
+{
+    // Started from elsewhere with a relative folder: the loading XML's attached database is
+    // still found beside the settings.
+    ASSERT_EQ(::chdir(env.root().c_str()), 0);
+    const fs::path relative = fs::relative(home, env.root());
+    fs::remove_all(home / "log");
+    test::writeFile(home / "log", "a file where the day logs' folder should be");
+    process::RunOptions o;
+    o.captureOutput = true;
+    const auto r = process::run({ZS_EXTRACT_PATH, relative.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
+    std::size_t reports = 0;
+    for (auto at = r.output.find("log giornaliero non aggiornato"); at != std::string::npos;
+         at = r.output.find("log giornaliero non aggiornato", at + 1))
+        ++reports;
+    EXPECT_EQ(reports, 1u) << r.output;
+}
+
+TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
+{
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    {
+        db::Connection target;
+        ASSERT_TRUE(target.open("Data Source=" + (home / "target.db").string() + ";"));
+        for (const char* sql :
+             {"create table ResponsabiliVenditeAgenti (email text, DescrResponsabile text, Responsabile text)",
+              "drop table if exists clienti", "create table clienti (conto text, addetto text)",
+              "create table veviraorder (OMPROGRESSIVO text, OMAGENTE text, OMORDINE text, OMCONTO text, OMRAG text, "
+              "OMRIFERIMENTOCLIENTE text)",
+              "insert into ResponsabiliVenditeAgenti values ('rossi@example.it', 'Rossi', '02')",
+              "insert into clienti values ('C1   ', 'Rossi')",
+              "insert into veviraorder values ('1', 'AG1 ', 'O001 ', 'C1   ', 'Ditta Uno  ', 'R1')"})
+            ASSERT_TRUE(target.execute(sql)) << sql;
+    }
+    test::writeFile(home / "zentrikLoading.xml",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><IMPORTEMAIL><esegui>si</esegui>"
+                    "<operazione>Ordini aperti</operazione><Oggetto>Ordini aperti</Oggetto><destinatari/>"
+                    "</IMPORTEMAIL></Estrattore>\n");
+    std::string text = test::readFile(home / "zentrikServer.xml");
+    text.replace(text.find("<smtpserver></smtpserver>"), 25,
+                 "<smtpserver>127.0.0.1:" + std::to_string(peer.port()) + "</smtpserver>");
+    test::writeFile(home / "zentrikServer.xml", text);
+    addSetting(home, "<MittenteOrdini>ordini@example.it</MittenteOrdini>");
+
+    process::RunOptions o;
+    o.captureOutput = true;
+    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(peer.message().find("Subject: Ordini aperti"), std::string::npos) << r.output;
+    EXPECT_NE(peer.envelope().find("rossi@example.it"), std::string::npos) << peer.envelope();
+}
+
+} // namespace
+} // namespace zs::shell

@@ -1,0 +1,408 @@
+// Every window of the program at its default size, built as the program builds them, on a
+// real X server when there is one (xvfb-run): no text is cut by its control, no control lies
+// over another or outside its window, and owner-drawn texts stand out from their background.
+// Each window is also saved as a PNG (ZS_SCREENSHOT_DIR, else the test's folder) to look at.
+
+#include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/JobViewerWindow.h"
+#include "dialogs/qt/LoginWindow.h"
+#include "dialogs/qt/OpzioniWindow.h"
+#include "dialogs/qt/WizardWindow.h"
+#include "flatui/widgets/FlatWidgets.h"
+#include "flatui/widgets/QtCanvas.h"
+#include "shell/qt/ShellApplication.h"
+#include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "shell/qt/frmSplash.h"
+#include "shell/run/SupportOnline.h"
+#include "testsupport/TestEnv.h"
+#include "xml/XmlDocument.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextDocumentFragment>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef ZS_DEMO_DIR
+#error "ZS_DEMO_DIR names the demo program folder"
+#endif
+
+namespace zs::shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string nameOf(const QWidget* w)
+{
+    std::string name = w->objectName().toStdString();
+    if (name.empty())
+        name = std::string("<") + w->metaObject()->className() + ">";
+    return name;
+}
+
+bool named(const QWidget* w)
+{
+    return !w->objectName().isEmpty() && !w->objectName().startsWith("qt_");
+}
+
+QString plain(QString text)
+{
+    return text.replace("&&", "\x01").remove('&').replace("\x01", "&");
+}
+
+/// The relative luminance of a colour (WCAG).
+double luminance(QColor c)
+{
+    auto channel = [](double v) {
+        v /= 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+double contrast(QColor a, QColor b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+/// The most frequent colour of an image's area: the background a text is drawn on.
+QColor backgroundIn(const QImage& image, QRect area)
+{
+    std::map<QRgb, int> seen;
+    area = area.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++seen[image.pixel(x, y)];
+    QRgb best = 0;
+    int count = -1;
+    for (const auto& [rgb, n] : seen)
+        if (n > count)
+            best = rgb, count = n;
+    return QColor::fromRgb(best);
+}
+
+/// What a window shows wrong: each text that does not fit its control, each control over
+/// another or outside its window, each owner-drawn text too faint to read.
+class LayoutCheck {
+  public:
+    /// Two sibling controls that overlap by design, with the test that they still read.
+    using Allowance = std::function<bool(const QWidget& a, const QWidget& b)>;
+    void allow(const std::string& a, const std::string& b, Allowance ok) { m_allowed[{a, b}] = std::move(ok); }
+
+    std::vector<std::string> check(QWidget& window)
+    {
+        m_problems.clear();
+        QCoreApplication::processEvents();
+        std::vector<QWidget*> widgets{&window};
+        for (QWidget* w : window.findChildren<QWidget*>())
+            if (w->isVisibleTo(&window) && !w->isWindow())
+                widgets.push_back(w);
+        for (QWidget* w : widgets) {
+            w->ensurePolished();
+            texts(*w);
+            if (w != &window && named(w))
+                placement(*w);
+        }
+        return m_problems;
+    }
+
+  private:
+    void problem(const QWidget& w, const std::string& what) { m_problems.push_back(nameOf(&w) + ": " + what); }
+
+    void texts(QWidget& w)
+    {
+        const QFontMetrics fm(w.font());
+        if (auto* label = qobject_cast<QLabel*>(&w); label && !label->text().isEmpty() && !label->pixmap()) {
+            const QRect room =
+                label->contentsRect().adjusted(label->margin(), label->margin(), -label->margin(), -label->margin());
+            const QString text = label->textFormat() == Qt::RichText || Qt::mightBeRichText(label->text())
+                                     ? QTextDocumentFragment::fromHtml(label->text()).toPlainText()
+                                     : label->text();
+            if (label->wordWrap()) {
+                if (label->heightForWidth(label->width()) > label->height())
+                    problem(w, "text needs " + std::to_string(label->heightForWidth(label->width())) +
+                                   " px of height, has " + std::to_string(label->height()));
+            } else {
+                const QRect need = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop, text);
+                if (need.width() > room.width() || fm.height() > room.height())
+                    problem(w, "text \"" + text.toStdString() + "\" needs " + std::to_string(need.width()) + "x" +
+                                   std::to_string(fm.height()) + ", has " + std::to_string(room.width()) + "x" +
+                                   std::to_string(room.height()));
+            }
+        } else if (qobject_cast<QCheckBox*>(&w) || qobject_cast<QRadioButton*>(&w)) {
+            const QSize need = w.sizeHint();
+            if (need.width() > w.width() || need.height() > w.height())
+                problem(w, "\"" + static_cast<QAbstractButton&>(w).text().toStdString() + "\" needs " +
+                               std::to_string(need.width()) + "x" + std::to_string(need.height()) + ", has " +
+                               std::to_string(w.width()) + "x" + std::to_string(w.height()));
+        } else if (auto* button = qobject_cast<QPushButton*>(&w); button && !button->text().isEmpty()) {
+            const int need = fm.horizontalAdvance(plain(button->text())) + 8;
+            if (need > w.width() || fm.height() + 4 > w.height())
+                problem(w, "\"" + button->text().toStdString() + "\" does not fit its button");
+        } else if (qobject_cast<QLineEdit*>(&w) || qobject_cast<QComboBox*>(&w)) {
+            if (fm.height() + 2 > w.height())
+                problem(w, "text box " + std::to_string(w.height()) + " px high for a " + std::to_string(fm.height()) +
+                               " px font");
+        } else if (auto* box = qobject_cast<QGroupBox*>(&w); box && !box->title().isEmpty()) {
+            if (fm.horizontalAdvance(plain(box->title())) + 16 > w.width())
+                problem(w, "title \"" + box->title().toStdString() + "\" does not fit");
+        } else if (auto* flat = dynamic_cast<flatui::FlatButtonWidget*>(&w)) {
+            // A disabled button's caption is faint on purpose.
+            drawnTexts(w, flat->model().surface(), w.rect(), flat->model().enabled());
+        } else if (auto* tabs = dynamic_cast<flatui::FlatTabWidget*>(&w)) {
+            drawnTexts(w, tabs->model().surface(), w.rect());
+        } else if (auto* grid = dynamic_cast<flatui::FlatGridWidget*>(&w)) {
+            drawnTexts(w, grid->model().surface(), w.rect());
+        } else if (auto* menu = dynamic_cast<flatui::MenuButtonWidget*>(&w)) {
+            drawnTexts(w, menu->model().surface(), w.rect());
+            if (QWidget* drop = menu->dropDown(); drop && drop->isVisible())
+                menuEntries(*menu, *drop);
+        }
+    }
+
+    /// The texts an owner-drawn control drew: inside the control, and readable on what lies
+    /// beneath them.
+    void drawnTexts(QWidget& w, const flatui::DisplayList& list, QRect within, bool readable = true)
+    {
+        const QImage image = w.grab().toImage();
+        const double scale = image.width() / std::max(1.0, static_cast<double>(w.width()));
+        for (const flatui::DrawOp* op : list.opsOfKind(flatui::DrawOp::Kind::Text)) {
+            if (op->text.empty() || !op->font)
+                continue;
+            const QFontMetrics fm(flatui::toQFont(*op->font));
+            const QRect rect(static_cast<int>(std::floor(op->x1)), static_cast<int>(std::floor(op->y1)),
+                             fm.horizontalAdvance(QString::fromStdString(op->text)), fm.height());
+            if (!within.contains(rect))
+                problem(w, "drawn text \"" + op->text + "\" at " + std::to_string(rect.x()) + "," +
+                               std::to_string(rect.y()) + " " + std::to_string(rect.width()) + "x" +
+                               std::to_string(rect.height()) + " leaves the control " + std::to_string(within.width()) +
+                               "x" + std::to_string(within.height()));
+            const QRect px(QPoint(static_cast<int>(rect.left() * scale), static_cast<int>(rect.top() * scale)),
+                           QPoint(static_cast<int>(rect.right() * scale), static_cast<int>(rect.bottom() * scale)));
+            const double ratio = contrast(flatui::toQColor(op->color), backgroundIn(image, px));
+            // Below 2:1 a caption cannot be read (white on the pale face was 1.1:1); the design's
+            // white captions on blue faces stand at about 2.3:1.
+            if (readable && ratio < 2.0)
+                problem(w, "drawn text \"" + op->text + "\" is faint: contrast " + std::to_string(ratio));
+        }
+    }
+
+    /// Every word of every entry of the category menu shows, inside the drop-down.
+    void menuEntries(flatui::MenuButtonWidget& menu, QWidget& drop)
+    {
+        drawnTexts(drop, menu.model().menuSurface(), drop.rect());
+        std::string shown;
+        for (const auto& t : menu.model().menuSurface().texts())
+            shown += " " + t + " ";
+        for (int i = 1; i <= menu.model().menuItemsCount(); ++i) {
+            std::istringstream words(menu.model().MenuLabels(i));
+            for (std::string word; words >> word;)
+                if (shown.find(word) == std::string::npos)
+                    problem(drop, "menu entry " + std::to_string(i) + " loses \"" + word + "\"");
+        }
+    }
+
+    void placement(QWidget& w)
+    {
+        QWidget* parent = w.parentWidget();
+        if (!parent || qobject_cast<QMdiSubWindow*>(&w) || qobject_cast<QAbstractScrollArea*>(parent) ||
+            (parent->parentWidget() && qobject_cast<QAbstractScrollArea*>(parent->parentWidget())))
+            return;
+        if (!parent->rect().contains(w.geometry()))
+            problem(w, "lies outside its window (" + std::to_string(w.geometry().right()) + "," +
+                           std::to_string(w.geometry().bottom()) + " in " + std::to_string(parent->width()) + "x" +
+                           std::to_string(parent->height()) + ")");
+        for (QObject* o : parent->children()) {
+            auto* other = qobject_cast<QWidget*>(o);
+            if (!other || other == &w || other->isWindow() || !other->isVisibleTo(parent) || !named(other) ||
+                nameOf(other) < nameOf(&w) || qobject_cast<QMdiSubWindow*>(other))
+                continue;
+            if (!w.geometry().intersects(other->geometry()))
+                continue;
+            auto allowed = m_allowed.find({nameOf(&w), nameOf(other)});
+            if (allowed == m_allowed.end())
+                allowed = m_allowed.find({nameOf(other), nameOf(&w)});
+            if (allowed != m_allowed.end() && allowed->second(w, *other))
+                continue;
+            problem(w, "overlaps " + nameOf(other));
+        }
+    }
+
+    std::vector<std::string> m_problems;
+    std::map<std::pair<std::string, std::string>, Allowance> m_allowed;
+};
+
+/// The month label's blanks leave room for the month box and its scroll bar.
+bool sitsInTheLabelsGap(const QWidget& label, const QWidget& control)
+{
+    const auto& l = static_cast<const QLabel&>(label);
+    const QString text = l.text();
+    const int gapStart = static_cast<int>(text.indexOf("   "));
+    const int gapEnd = static_cast<int>(text.lastIndexOf("   ")) + 3;
+    if (gapStart < 0)
+        return false;
+    const QFontMetrics fm(l.font());
+    const int left = l.x() + l.contentsRect().left() + fm.horizontalAdvance(text.left(gapStart));
+    const int right = l.x() + l.contentsRect().left() + fm.horizontalAdvance(text.left(gapEnd));
+    return control.x() >= left && control.geometry().right() <= right;
+}
+
+/// A tab page lies over the body of its tab strip.
+bool pageInsideItsTabs(const QWidget& a, const QWidget& b)
+{
+    const QWidget& tabs = a.objectName() == "FlatTab" ? a : b;
+    const QWidget& page = &tabs == &a ? b : a;
+    return page.objectName().startsWith("picTab") && tabs.geometry().contains(page.geometry());
+}
+
+struct Windows : ::testing::Test {
+    void SetUp() override
+    {
+        home = env.home();
+        fs::create_directories(home);
+        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        ASSERT_EQ(::chdir(home.c_str()), 0);
+        shots = std::getenv("ZS_SCREENSHOT_DIR") ? fs::path(std::getenv("ZS_SCREENSHOT_DIR")) : env.root() / "shots";
+        fs::create_directories(shots);
+        ShellApplication::Options o;
+        o.programFolder = home;
+        o.executable = home / "ZentrikServer";
+        o.pause = [](int) { QCoreApplication::processEvents(); };
+        app = std::make_unique<ShellApplication>(o);
+        app->messages().setHook([](const QtMessageService::Shown&) {});
+        ASSERT_TRUE(app->load());
+        check.allow("label3", "txtMese", sitsInTheLabelsGap);
+        check.allow("label3", "vscrMese", sitsInTheLabelsGap);
+        for (const char* page : {"picTab0", "picTab1", "picTab2", "picTab3"})
+            check.allow("FlatTab", page, pageInsideItsTabs);
+        // The category menu's entries open over the main window, inside the menu's column.
+        check.allow("mdiArea", "picMenu", [this](const QWidget&, const QWidget&) {
+            QWidget* menu = app->main().menuButton()->parentWidget();
+            const QRect column(menu->mapTo(&app->main(), QPoint(0, 0)), menu->size());
+            QWidget* drop = app->main().menuButton()->dropDown();
+            return column.contains(QRect(drop->mapTo(&app->main(), QPoint(0, 0)), drop->size()));
+        });
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        app.reset();
+        (void)::chdir("/");
+    }
+    void expectClean(QWidget& window, const std::string& name)
+    {
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromStdString((shots / (name + ".png")).string()));
+        const auto problems = check.check(window);
+        EXPECT_TRUE(problems.empty()) << name << ":\n  " << ::testing::PrintToString(problems);
+    }
+    void showEntry(QWidget& window)
+    {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(window.parentWidget())) {
+            app->main().area().setActiveSubWindow(sub);
+            sub->raise();
+        }
+        window.show();
+        window.raise();
+        QCoreApplication::processEvents();
+    }
+
+    test::ScopedTestEnv env;
+    fs::path home, shots;
+    std::unique_ptr<ShellApplication> app;
+    LayoutCheck check;
+};
+
+TEST_F(Windows, MainWindowWithTheMenuAndTheRunWindow)
+{
+    // The menu's entries open when it is first shown; the run window shows its progress bar
+    // while a run goes.
+    app->runWindow().setProgressVisible(true);
+    ASSERT_TRUE(app->main().menuButton()->dropDown() && app->main().menuButton()->dropDown()->isVisible());
+    expectClean(app->main(), "mdiGlobal");
+    expectClean(*app->main().menuButton()->parentWidget(), "frmMenu");
+    expectClean(app->runWindow(), "frmMain");
+    app->runWindow().setProgressVisible(false);
+}
+
+TEST_F(Windows, ChildWindowsOfTheMainWindow)
+{
+    showEntry(app->secondaryWindow());
+    expectClean(app->secondaryWindow(), "frmSchedulazione");
+    showEntry(app->options());
+    // Each page of the options dialog.
+    auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
+    ASSERT_NE(tabs, nullptr);
+    for (int page = 1; page <= 4; ++page) {
+        tabs->model().setTabId(page);
+        tabs->model().setTabselected(true);
+        app->options().FlatTab_Click();
+        expectClean(app->options(), "frmOpzioni-" + std::to_string(page));
+    }
+    showEntry(app->cubes());
+    expectClean(app->cubes(), "frmCubi");
+}
+
+TEST_F(Windows, NoticeAndSplash)
+{
+    for (const char* text : {SupportOnline::kStartText, SupportOnline::kStopText}) {
+        app->alert().ShowMessage(text);
+        expectClean(app->alert(), text == SupportOnline::kStartText ? "frmAlert-start" : "frmAlert-stop");
+        app->alert().hide();
+    }
+    std::vector<std::function<void()>> pending;
+    frmSplash splash({1, 0, 0}, [&](int, std::function<void()> fire) { pending.push_back(std::move(fire)); });
+    splash.start([] {});
+    ASSERT_EQ(pending.size(), 1u);
+    pending.front()(); // the build is printed and the picture fades in
+    splash.Progress(60);
+    expectClean(splash, "frmSplash");
+}
+
+TEST_F(Windows, Dialogs)
+{
+    app->wizard().show();
+    expectClean(app->wizard(), "frmWizard");
+    app->wizard().hide();
+
+    auto doc = xml::Document::loadFile(home / "zentrikLoading.xml");
+    ASSERT_TRUE(doc);
+    dialogs::frmJob job(&app->main());
+    job.ShowMe(doc->root().children().front(), false);
+    expectClean(job, "frmJob");
+    job.hide();
+
+    dialogs::frmLogin login(&app->main());
+    login.show();
+    expectClean(login, "frmLogin");
+    login.hide();
+}
+
+} // namespace
+} // namespace zs::shell
+
+int main(int argc, char** argv)
+{
+    // A real X server when one is there (the test runs under xvfb-run); offscreen otherwise.
+    if (!std::getenv("DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
