@@ -208,6 +208,7 @@ function(zs_check_sources_listed)
   if(missing)
     message(FATAL_ERROR "source files that no target builds (add them to their folder's source list):${missing}")
   endif()
+endfunction()
 
 # zs_add_export_check(name LIBRARY target LABEL label ALLOW regex [REQUIRE symbol...]): a test
 # that the shared library exports its interface only (cmake/CheckExports.cmake).

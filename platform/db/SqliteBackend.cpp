@@ -19,12 +19,6 @@ namespace {
 
 constexpr const char* kSource = "SQLite";
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 /// Only what can pass by itself is worth a reconnection and a retry: another connection's
 /// lock, or an I/O error of a file on a share that comes back. A full disk, a file that cannot
 /// be opened, a damaged or foreign file fail the same way on every try.

@@ -3,7 +3,7 @@
 // server that cannot start and with a real x11vnc, a program folder that cannot be written,
 // a full day-log disk, a desktop without a tray, and saves that keep the file's mode.
 
-#include "../../mail/tests/Peers.h"
+#include "mailpeers/MailPeers.h"
 
 #include "db/Connection.h"
 #include "flatui/widgets/FlatWidgets.h"
