@@ -7,6 +7,7 @@
 #include "shell/DesktopIntegration.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/qt/frmSplash.h"
@@ -216,6 +217,8 @@ struct ShellOnDemo : ::testing::Test {
         o.executable = home / "ZentrikServer";
         o.pause = [this](int ms) {
             pauses.push_back(ms);
+            if (ms >= 1000 && fs::exists(home / "calls.txt"))
+                zs::test::awaitRecordedCalls(home / "calls.txt", pauses.size());
             QCoreApplication::processEvents();
         };
         o.timers = [this] {

@@ -57,7 +57,12 @@ struct SupportOnlineTest : ::testing::Test {
     std::unique_ptr<SupportOnline> make()
     {
         return std::make_unique<SupportOnline>(
-            folder, messages, notice, [this](int ms) { pauses.push_back(ms); },
+            folder, messages, notice,
+            [this](int ms) {
+                pauses.push_back(ms);
+                if (ms >= 1000)
+                    zs::test::awaitRecordedCalls(folder / "calls.txt", pauses.size());
+            },
             [this](const std::string& why) { reported.push_back(why); }, SupportOnline::Hosts{});
     }
     std::vector<std::string> calls()
