@@ -10,8 +10,10 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(platform "zs::(automation|text|time|xml|fs|db|dblink|process|registry|net|olap|pgtest|testsupport)::|pugi::|sqlite3|^SQL[A-Z]")
-# The linker's own markers and the standard library's template instances (vague linkage).
-set(standard "^(_edata|_end|__bss_start|_init|_fini)$|^([a-z ]+ )?(std|__gnu_cxx)::")
+# The linker's own markers and the standard library's template instances (vague linkage); in
+# sanitizer builds also AddressSanitizer's one-definition markers and the typeinfo of Qt's
+# QObjectData that UndefinedBehaviorSanitizer's type checks emit.
+set(standard "^(_edata|_end|__bss_start|_init|_fini)$|^([a-z ]+ )?(std|__gnu_cxx)::|^__odr_asan|^QObjectData$")
 
 string(REPLACE "\n" ";" lines "${listing}")
 set(names "")
