@@ -659,24 +659,7 @@ class OdbcBackend final : public Backend {
                 return false;
             }
         }
-        {
-            std::lock_guard lock(m_stmtMutex);
-            m_running = h; // open to interrupt()
-        }
-        const SQLRETURN rc = SQLExecute(h);
-        {
-            std::lock_guard lock(m_stmtMutex);
-            m_running = SQL_NULL_HANDLE;
-        }
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-            collect(p.stmt, ErrorClass::Rejected, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
-            p.stmt.reset();
-            return false;
-        }
-        SQLFreeStmt(h, SQL_CLOSE);
-        return true;
+        return run(p, errors);
     }
 
     /// Binds `v` as parameter `n` of `h`, as the kind `type` (a null is bound as that kind).
