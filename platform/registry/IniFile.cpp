@@ -1,29 +1,22 @@
 #include "registry/IniFile.h"
 
 #include "fs/AtomicFile.h"
-
-#include <algorithm>
-#include <cctype>
+#include "text/Ascii.h"
 
 namespace zs::registry {
 namespace {
 
+/// Lines may end in CR (files written on Windows); names and values lose their blanks.
 std::string_view trim(std::string_view s)
 {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
+    return text::trim(s, " \t\r");
 }
 
 } // namespace
 
 bool sameIniName(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+    return text::equalsNoCase(a, b);
 }
 
 IniFile IniFile::load(const std::filesystem::path& path)
