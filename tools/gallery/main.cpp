@@ -1,7 +1,10 @@
 // The flat control gallery: every control of libtavolex.so on one window, set up as the server
-// program's windows use them. `gallery --screenshot FILE` saves a PNG of the window and exits.
+// program's windows use them (the category menu and the cube grid are the program's own).
+// `gallery --screenshot FILE` saves a PNG of the window and exits.
 
+#include "dialogs/qt/CubiWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "shell/qt/frmMenu.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -26,20 +29,6 @@ PictureRef buttonPicture(int w, int h)
             const auto shade = static_cast<std::uint32_t>(edge ? 40 : 90 + y * 100 / h);
             p->set(x, y, 0xFF000000u | (shade / 3) << 16 | (shade / 2 + 40) << 8 | (shade + 60));
         }
-    return p;
-}
-
-PictureRef solid(int w, int h, std::uint32_t argb, std::uint32_t edge)
-{
-    auto p = std::make_shared<Picture>(w, h, argb);
-    for (int x = 0; x < w; ++x) {
-        p->set(x, 0, edge);
-        p->set(x, h - 1, edge);
-    }
-    for (int y = 0; y < h; ++y) {
-        p->set(0, y, edge);
-        p->set(w - 1, y, edge);
-    }
     return p;
 }
 
@@ -73,57 +62,9 @@ int main(int argc, char** argv)
     outer->setContentsMargins(0, 0, 0, 0);
 
     // The category menu column, as the main window's left side shows it.
-    auto* column = new QWidget(&window);
-    column->setObjectName("frmMenu");
+    auto* column = new zs::shell::frmMenu({}, &window);
     column->setFixedWidth(200);
-    column->setStyleSheet("QWidget#frmMenu { background: #203050; }");
-    auto* menuButton = new MenuButtonWidget(column);
-    menuButton->setObjectName("mbtmenu");
-    menuButton->move(10, 10);
-    {
-        auto& m = menuButton->model();
-        auto icons = std::make_shared<ImageList>();
-        const std::uint32_t hues[] = {0xFFE0A030u, 0xFF40A0E0u, 0xFF60C060u, 0xFFC060C0u, 0xFFE06050u};
-        for (int i = 0; i < 5; ++i)
-            for (int k = 0; k < 3; ++k)
-                icons->images.push_back(solid(22, 22, hues[i], 0xFFFFFFFFu));
-        auto faces = std::make_shared<ImageList>();
-        faces->images.push_back(solid(154, 27, 0xFF30508Cu, 0xFF8090C0u));
-        faces->images.push_back(solid(154, 27, 0xFF3C64B4u, 0xFFC0D0F0u));
-        faces->images.push_back(solid(154, 27, 0xFF606060u, 0xFF909090u));
-        m.ImageList = icons;
-        m.ImageListMenu = faces;
-        m.EventEnabled = true;
-        m.caption = "Menu";
-        auto font = std::make_shared<FontSpec>("Arial", 9, true);
-        font->italic = true;
-        m.setFont(font);
-        m.setBackColor(0x503020);
-        m.setColor("BackColorMenu", 0x402818);
-        m.setColor("BackColorSel", 0xB47840);
-        m.setColor("ForeColorMenu", 0xFFFFFF);
-        m.setColor("ForeColorSel", 0xFFFFFF);
-        m.CaptionLeft = 520;
-        m.CaptionTop = 120;
-        m.style = styleEnum::styleMenu;
-        m.setImageWidth(154);
-        m.setImageHeight(27);
-        m.SubMenuPictureWidth = 27;
-        m.setSubMenuWidth(2700);
-        m.startImage = 1;
-        m.startImageMenu = 1;
-        m.setMenuItemsCount(5);
-        m.setStateButton(stateEnum::statoSelezionato);
-        const char* labels[] = {"Estrazione e elaborazione dei dati", "Opzioni principali", "Opzioni secondarie",
-                                "Opzioni preparazione dei cubi ", "Configurazione guidata "};
-        const int iconOf[] = {1, 2, 4, 3, 5};
-        for (int i = 1; i <= 5; ++i) {
-            m.setMenuLabels(i, labels[i - 1]);
-            m.setMenuIcons(i, iconOf[i - 1]);
-        }
-        m.Intialize();
-    }
-    menuButton->resize(164, 30);
+    auto* menuButton = column->menuButton();
     outer->addWidget(column);
 
     auto* right = new QWidget(&window);
@@ -156,12 +97,7 @@ int main(int argc, char** argv)
     grid->setFixedSize(560, 110);
     {
         auto& g = grid->model();
-        g.setCols(5);
-        g.setRows(1);
-        g.setFixedcols(0);
-        g.setBorderSize(1);
-        g.setAllowEdit(true);
-        g.setOutsideColor(0xFFF3EA);
+        zs::dialogs::setUpCubeGrid(g);
         g.setRows(0);
         g.addrow("Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione");
         const char* cubes[] = {"Vendite", "Acquisti", "Magazzino", "Ordini", "Clienti"};
@@ -227,8 +163,9 @@ int main(int argc, char** argv)
         auto picture = std::make_shared<Picture>(300, 60);
         for (int y = 0; y < 60; ++y)
             for (int x = 0; x < 300; ++x)
-                picture->set(x, y, 0xFF000000u | static_cast<std::uint32_t>(40 + x * 150 / 300) << 16 |
-                                       static_cast<std::uint32_t>(60 + y * 2) << 8 | 0xA0u);
+                picture->set(x, y,
+                             0xFF000000u | static_cast<std::uint32_t>(40 + x * 150 / 300) << 16 |
+                                 static_cast<std::uint32_t>(60 + y * 2) << 8 | 0xA0u);
         splash->model().go2(picture, 300);
         tip->setSourcePicture(fromQImage(right->grab().toImage()));
         tip->model().go();

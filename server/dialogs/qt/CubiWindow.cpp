@@ -93,6 +93,16 @@ class CubiNotice : public QWidget {
     const engine::CubeProgress& m_model;
 };
 
+void setUpCubeGrid(flatui::FlatGridControl& g)
+{
+    g.setCols(5);
+    g.setRows(1);
+    g.setFixedcols(0);
+    g.setBorderSize(1);
+    g.setAllowEdit(true);
+    g.setOutsideColor(0xFFF3EA);
+}
+
 frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
                  QWidget* parent)
     : QWidget(parent)
@@ -128,13 +138,7 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
 
     m_grid = new flatui::FlatGridWidget(this);
     tagged(m_grid, "flgCubi", "wh", {12, 144, 585, 220});
-    auto& g = m_grid->model();
-    g.setCols(5);
-    g.setRows(1);
-    g.setFixedcols(0);
-    g.setBorderSize(1);
-    g.setAllowEdit(true);
-    g.setOutsideColor(0xFFF3EA);
+    setUpCubeGrid(m_grid->model());
 
     m_aggiorna = makeFlatButton(this, "flbAggiorna", "Aggiorna", 120, 32);
     tagged(m_aggiorna, "flbAggiorna", "rb", {340, 376, 120, 32});
@@ -144,7 +148,7 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     m_notice = new CubiNotice(m_progress, this);
     m_core.setView(this);
 
-    g.events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
+    m_grid->model().events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
         if (id == flatui::ev::Click && args.size() >= 4)
             m_core.flgCubiClick(args[2].toInt32(), args[3].toInt32());
     });

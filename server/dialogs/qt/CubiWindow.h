@@ -15,10 +15,15 @@ class QLineEdit;
 
 namespace zs::flatui {
 class FlatButtonWidget;
+class FlatGridControl;
 class FlatGridWidget;
 } // namespace zs::flatui
 
 namespace zs::dialogs {
+
+/// The cube grid as the cube window shows it: five columns, no fixed column, thin borders,
+/// editable cells on the window's background. The rows come with the catalog.
+void setUpCubeGrid(flatui::FlatGridControl& grid);
 
 class CubiNotice;
 

@@ -11,14 +11,13 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
+#include "shell/qt/QtServices.h"
+#include "shell/qt/frmAlert.h"
+#include "shell/qt/frmSchedulazione.h"
+#include "shell/qt/mdiGlobal.h"
 #include "shell/run/RunNotification.h"
 #include "shell/run/SendMailSender.h"
 #include "shell/run/SupportOnline.h"
-#include "shell/qt/QtServices.h"
-
-#include <QLabel>
-#include <QMainWindow>
-#include <QTimer>
 
 #include <filesystem>
 #include <functional>
@@ -26,15 +25,10 @@
 #include <string>
 #include <vector>
 
-class QMdiArea;
-class QMdiSubWindow;
 class QSystemTrayIcon;
 
 namespace zs::time {
 class Clock;
-}
-namespace zs::flatui {
-class MenuButtonWidget;
 }
 namespace zs::engine {
 class DataBase;
@@ -49,38 +43,9 @@ class frmWizard;
 namespace zs::shell {
 
 class frmMain;
-class frmSchedulazione;
-
-/// The pop-up notice: a small top-most window that a double-click or its countdown hides.
-class frmAlert : public QWidget, public AlertNotice {
-public:
-    /// `timer` counts the seconds (Timer1); a Qt timer when null.
-    explicit frmAlert(std::unique_ptr<IntervalTimer> timer = nullptr);
-    void setBackground(int r, int g, int b) override;
-    void ShowMessage(const std::string& text) override;
-    /// Hides the notice `seconds` ticks of one second later; 0 or less at the first tick.
-    void StartTimer(int seconds) override;
-    void hide() override;
-    std::string text() const;
-    QColor background() const;
-    bool counting() const { return m_timer->active(); }
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent*) override { hide(); }
-    void mousePressEvent(QMouseEvent* e) override;
-
-private:
-    void Timer1_Timer();
-
-    QLabel* m_label;
-    std::unique_ptr<IntervalTimer> m_timer;
-    int m_ticks = 0, m_limit = 0;
-};
-
-class mdiGlobal;
 
 class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
-public:
+  public:
     struct Options {
         std::filesystem::path programFolder;
         const time::Clock* clock = nullptr; ///< the system clock when null
@@ -139,7 +104,16 @@ public:
     SupportOnline& support() { return *m_support; }
 
   private:
-    friend class mdiGlobal;
+    // The stages of load(), in the order the program runs them.
+    void loadCubeWindow();
+    void loadOptionsDialog();
+    void loadRunWindow();
+    void loadSecondaryOptions();
+    frmSchedulazione::Actions secondaryOptionsActions();
+    void applySettings();
+    void showInTray();
+    void showWindow();
+
     void showMenuEntry(int index);
     void loaded(QWidget* window);
     // dialogs::CubiRunWindow
@@ -179,29 +153,6 @@ public:
     QSystemTrayIcon* m_tray = nullptr;
     std::string m_trayTip;
     int m_exitStatus = 1;
-};
-
-/// The MDI main window: the category menu on the left, the other windows to its right.
-class mdiGlobal : public QMainWindow {
-public:
-    explicit mdiGlobal(ShellApplication& app);
-    QMdiArea& area() { return *m_area; }
-    QMdiSubWindow* addChild(QWidget* window, bool menu = false);
-    /// Places the menu column and the child windows (DisponiFinestre).
-    void DisponiFinestre();
-    flatui::MenuButtonWidget* menuButton() const { return m_menuButton; }
-    void buildMenu();
-
-protected:
-    void resizeEvent(QResizeEvent* e) override;
-    void closeEvent(QCloseEvent* e) override;
-    void changeEvent(QEvent* e) override;
-
-private:
-    ShellApplication& m_app;
-    QMdiArea* m_area;
-    QMdiSubWindow* m_menu = nullptr;
-    flatui::MenuButtonWidget* m_menuButton = nullptr;
 };
 
 } // namespace zs::shell

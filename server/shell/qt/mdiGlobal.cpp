@@ -1,0 +1,94 @@
+#include "shell/qt/mdiGlobal.h"
+
+#include "shell/qt/frmMenu.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace zs::shell {
+
+mdiGlobal::mdiGlobal(Hooks hooks)
+    : m_hooks(std::move(hooks))
+{
+    setObjectName("mdiGlobal");
+    m_area = new QMdiArea(this);
+    m_area->setObjectName("mdiArea");
+    m_area->setBackground(QColor(0xEA, 0xF3, 0xFF));
+    setCentralWidget(m_area);
+    auto* moduli = menuBar()->addMenu("&Moduli");
+    moduli->setObjectName("mModuliMain");
+    const char* entries[] = {"&Estrazione", "Opzioni &principali", "Opzioni &Secondarie", "Opzioni &cubi"};
+    for (int i = 0; i < 4; ++i) {
+        auto* a = moduli->addAction(entries[i]);
+        a->setObjectName(QString("mModuli%1").arg(i + 1));
+        QObject::connect(a, &QAction::triggered, this, [this, entry = i + 1] { m_hooks.menuEntry(entry); });
+    }
+    auto* esci = menuBar()->addAction("&Esci");
+    esci->setObjectName("mEsci");
+    QObject::connect(esci, &QAction::triggered, this, [this] { close(); });
+    resize(1000, 680);
+}
+
+void mdiGlobal::buildMenu()
+{
+    m_menu = new frmMenu([this](int entry) { m_hooks.menuEntry(entry); });
+    m_menuSub = addChild(m_menu, true);
+}
+
+flatui::MenuButtonWidget* mdiGlobal::menuButton() const
+{
+    return m_menu ? m_menu->menuButton() : nullptr;
+}
+
+QMdiSubWindow* mdiGlobal::addChild(QWidget* window, bool menu)
+{
+    auto* sub = m_area->addSubWindow(window, Qt::FramelessWindowHint);
+    sub->setObjectName(window->objectName() + "Sub");
+    if (menu)
+        sub->setWindowFlag(Qt::WindowStaysOnTopHint);
+    return sub;
+}
+
+void mdiGlobal::DisponiFinestre()
+{
+    if (isMinimized())
+        return;
+    const int h = std::max(m_area->viewport()->height(), 1);
+    const int w = std::max(m_area->viewport()->width() - 200, 1);
+    for (QMdiSubWindow* sub : m_area->subWindowList()) {
+        if (sub == m_menuSub)
+            sub->setGeometry(0, 0, 200, h);
+        else
+            sub->setGeometry(200, 0, w, h);
+        sub->show();
+    }
+}
+
+void mdiGlobal::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+    DisponiFinestre();
+}
+
+void mdiGlobal::changeEvent(QEvent* e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && m_hooks.livesInTray())
+        QTimer::singleShot(0, this, [this] { hide(); }); // it lives in the tray
+}
+
+void mdiGlobal::closeEvent(QCloseEvent* e)
+{
+    m_hooks.closing();
+    e->accept();
+    QCoreApplication::quit();
+}
+
+} // namespace zs::shell

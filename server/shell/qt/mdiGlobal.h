@@ -1,0 +1,49 @@
+#pragma once
+// The MDI main window: the category menu on the left, the other windows to its right.
+
+#include <QMainWindow>
+
+#include <functional>
+
+class QMdiArea;
+class QMdiSubWindow;
+
+namespace zs::flatui {
+class MenuButtonWidget;
+}
+
+namespace zs::shell {
+
+class frmMenu;
+
+class mdiGlobal : public QMainWindow {
+  public:
+    /// What the main window asks of the program around it.
+    struct Hooks {
+        std::function<void(int entry)> menuEntry; ///< a Moduli or category-menu entry, 1 to 5
+        std::function<void()> closing;            ///< the window is closing: the program ends
+        std::function<bool()> livesInTray;        ///< minimized, the window hides behind its tray icon
+    };
+
+    explicit mdiGlobal(Hooks hooks);
+    QMdiArea& area() { return *m_area; }
+    QMdiSubWindow* addChild(QWidget* window, bool menu = false);
+    /// Places the menu column and the child windows (DisponiFinestre).
+    void DisponiFinestre();
+    flatui::MenuButtonWidget* menuButton() const;
+    /// Creates the category menu and puts it in its column.
+    void buildMenu();
+
+  protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+  private:
+    Hooks m_hooks;
+    QMdiArea* m_area;
+    QMdiSubWindow* m_menuSub = nullptr;
+    frmMenu* m_menu = nullptr;
+};
+
+} // namespace zs::shell
