@@ -136,6 +136,40 @@ TEST_F(ImportXmlTest, SchemaMismatchAndMissingFolderFailTheStep)
     EXPECT_EQ(scalar(m_db, "select count(*) from CLIENTI"), "0");
 }
 
+TEST(XmlMappingSchema, NestingUpToTheBoundMapsInDocumentOrderAndOneLevelMoreIsRefused)
+{
+    // Row declarations nested inside each other, each wrapped in complexType and sequence: up to
+    // the bound every relation is found with its fields in document order; one level more is
+    // refused with a reason instead of walking on.
+    auto nested = [](int rows) {
+        std::string schema = "<xsd:schema xmlns:xsd='x' xmlns:sql='y'>";
+        for (int i = 0; i < rows; ++i)
+            schema += "<xsd:element name='R" + std::to_string(i) + "' sql:relation='T" + std::to_string(i) +
+                      "'><xsd:complexType><xsd:attribute name='a' sql:field='A'/><xsd:sequence>"
+                      "<xsd:element name='b' sql:field='B'/>";
+        for (int i = 0; i < rows; ++i)
+            schema += "</xsd:sequence></xsd:complexType></xsd:element>";
+        return schema + "</xsd:schema>";
+    };
+    zs::test::TempDir dir;
+    zs::test::writeFile(dir / "deep.xsd", nested(64));
+    XmlMapping mapping;
+    std::string reason;
+    ASSERT_TRUE(mapping.load(dir / "deep.xsd", reason)) << reason;
+    ASSERT_EQ(mapping.nodes.size(), 64u);
+    const XmlMapping::Node& last = mapping.nodes.back();
+    EXPECT_EQ(last.name, "R63");
+    EXPECT_EQ(last.table, "T63");
+    ASSERT_EQ(last.fields.size(), 2u);
+    EXPECT_EQ(last.fields[0].column, "A");
+    EXPECT_EQ(last.fields[1].column, "B");
+    EXPECT_EQ(mapping.nodes[62].children, std::vector<std::size_t>{63});
+
+    zs::test::writeFile(dir / "deeper.xsd", nested(65));
+    EXPECT_FALSE(mapping.load(dir / "deeper.xsd", reason));
+    EXPECT_NE(reason.find("troppo profondo"), std::string::npos) << reason;
+}
+
 TEST_F(ImportXmlTest, AFileThatCannotMoveFailsTheStepAndLeavesNoRows)
 {
     // The file stays for the next run, so its rows must not stay too (they would come twice).
