@@ -24,19 +24,19 @@ SmtpAddress parseSmtpAddress(const std::string& text)
 }
 
 SendMailSender::SendMailSender(std::function<void()> yield, const time::Clock* clock, long timeoutSeconds)
-    : m_timeout(timeoutSeconds)
-{
-    mail::SendMailOptions options;
-    options.clock = const_cast<time::Clock*>(clock);
-    options.yield = std::move(yield);
-    m_mail = std::make_unique<mail::clsSendMail>(std::move(options));
-}
+    : m_yield(std::move(yield))
+    , m_clock(clock)
+    , m_timeout(timeoutSeconds)
+{}
 
 SendMailSender::~SendMailSender() = default;
 
 std::string SendMailSender::send(const MailMessage& message, const std::function<void(const std::string&)>& status)
 {
-    auto& m = *m_mail;
+    mail::SendMailOptions options;
+    options.clock = const_cast<time::Clock*>(m_clock);
+    options.yield = m_yield;
+    mail::clsSendMail m(std::move(options));
     enum class Outcome { None, Sent, Failed } outcome = Outcome::None;
     std::string failure;
     m.Progress = [](long) {};
@@ -84,12 +84,6 @@ std::string SendMailSender::send(const MailMessage& message, const std::function
     m.setPOP3Host("");
     m.setMaxRecipients(100);
     m.Send();
-
-    // The events live on the stack of this call: none may outlast it.
-    m.Progress = {};
-    m.Status = {};
-    m.SendFailed = {};
-    m.SendSuccesful = {};
 
     // Send bounds every wait by its time-outs and ends with one of the two events; a send
     // without one, or a failure that says nothing, is still a failure and never a success.

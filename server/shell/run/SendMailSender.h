@@ -1,17 +1,14 @@
 #pragma once
-// The run window's mail object (poSendMail) behind the notification's MailSender port: one
-// clsSendMail held for the sender's life, its properties set afresh for every message, its
-// events turned into the status lines and the failure text the notification logs.
+// The run window's mail object (poSendMail) behind the notification's MailSender port: every
+// message gets a clsSendMail of its own, so a send started while another one waits (the wait
+// lets window events run) cannot change the first one's message or take its events; their
+// events become the status lines and the failure text the notification logs.
 
 #include "shell/run/RunNotification.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 
-namespace zs::mail {
-class clsSendMail;
-}
 namespace zs::time {
 class Clock;
 }
@@ -27,7 +24,7 @@ struct SmtpAddress {
 SmtpAddress parseSmtpAddress(const std::string& text);
 
 class SendMailSender : public MailSender {
-public:
+  public:
     /// Text of a send that ended without either outcome event, or whose failure said nothing.
     static constexpr const char* kNoOutcome = "Invio non concluso: nessuna risposta dal server di posta";
 
@@ -38,8 +35,9 @@ public:
 
     std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) override;
 
-private:
-    std::unique_ptr<mail::clsSendMail> m_mail;
+  private:
+    std::function<void()> m_yield;
+    const time::Clock* m_clock;
     long m_timeout;
 };
 

@@ -389,6 +389,48 @@ TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
     EXPECT_FALSE(status.empty());
 }
 
+TEST(SendMailSender, ASendStartedWhileAnotherWaitsKeepsBothMessagesApart)
+{
+    // The wait of a send lets window events run; one of them may send again (the test-mail
+    // button during a run's notification). Each message reaches the server whole and each
+    // send gets its own outcome.
+    zs::test::ScopedTestEnv env;
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    auto message = [&](const std::string& subject, const std::string& to) {
+        MailMessage m;
+        m.smtpHost = "127.0.0.1:" + std::to_string(peer.port());
+        m.fromAddress = "server@zentrik.it";
+        m.toAddress = to;
+        m.subject = subject;
+        m.body = "corpo di " + subject;
+        return m;
+    };
+    SendMailSender* self = nullptr;
+    std::string inner = "not sent";
+    bool started = false;
+    SendMailSender sender(
+        [&] {
+            if (started)
+                return;
+            started = true;
+            inner = self->send(message("seconda", "due@zentrik.it"), {});
+        },
+        nullptr, 10);
+    self = &sender;
+    const std::string outer = sender.send(message("prima", "uno@zentrik.it"), {});
+    EXPECT_EQ(inner, "");
+    EXPECT_EQ(outer, "");
+    ASSERT_EQ(peer.count(), 2);
+    const std::string second = peer.message(1), first = peer.message(2);
+    EXPECT_NE(second.find("Subject: seconda"), std::string::npos) << second;
+    EXPECT_NE(second.find("due@zentrik.it"), std::string::npos) << second;
+    EXPECT_EQ(second.find("prima"), std::string::npos) << second;
+    EXPECT_NE(first.find("Subject: prima"), std::string::npos) << first;
+    EXPECT_NE(first.find("uno@zentrik.it"), std::string::npos) << first;
+    EXPECT_EQ(first.find("seconda"), std::string::npos) << first;
+}
+
 TEST(SendMailSender, SmtpBoxHoldsAHostAndAnOptionalPort)
 {
     struct Case {
