@@ -10,6 +10,7 @@
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 
 #include <QElapsedTimer>
@@ -23,10 +24,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -69,13 +66,10 @@ std::string replaced(std::string text, const std::string& what, const std::strin
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
 }
 
-struct BusTaskProgram : ::testing::Test {
+struct BusTaskProgram : test::DemoProgramTest {
     void SetUp() override
     {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
         // The bus trace and profile of this test stay in its own folder.
         const fs::path run = env.root() / "run";
         fs::create_directories(run);
@@ -96,19 +90,8 @@ struct BusTaskProgram : ::testing::Test {
                             "    <esegui>si</esegui>\n    <operazione>Task del bus</operazione>\n"
                             "    <query>LUNGO</query>\n    <query>A=1</query>\n    <query>A=2</query>\n"
                             "  </BUSANDTASK>\n</Estrattore>\n");
-        ShellApplication::Options options;
-        options.programFolder = home;
-        options.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(options);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+        create();
         ASSERT_TRUE(app->load());
-    }
-    void TearDown() override
-    {
-        app.reset();
-        windowsDir.reset();
-        runtimeDir.reset();
-        (void)::chdir("/");
     }
     bool hasLine(const std::string& prefix)
     {
@@ -119,11 +102,7 @@ struct BusTaskProgram : ::testing::Test {
         return false;
     }
 
-    zs::test::ScopedTestEnv env;
-    fs::path home;
     std::unique_ptr<ScopedVariable> runtimeDir, windowsDir;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 // The daemon's side of tasks that take `taskMs` each; `closedAfter` receives, per connection,

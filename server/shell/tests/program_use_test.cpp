@@ -16,6 +16,7 @@
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 
 #include <QApplication>
@@ -40,9 +41,6 @@
 #include <thread>
 #include <unistd.h>
 
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 #ifndef ZS_SERVER_PATH
 #error "ZS_SERVER_PATH names the ZentrikServer program"
 #endif
@@ -87,26 +85,7 @@ struct ScopedTmpfs {
     bool mounted = false;
 };
 
-struct ProgramInUse : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
-    void create(ShellApplication::Options o = {})
-    {
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
-    }
+struct ProgramInUse : test::DemoProgramTest {
     std::vector<std::string> lines()
     {
         std::vector<std::string> out;
@@ -135,11 +114,6 @@ struct ProgramInUse : ::testing::Test {
         return nullptr;
     }
     void clickRun() { app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click(); }
-
-    test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 // --- Run time ------------------------------------------------------------------------------

@@ -7,11 +7,12 @@
 #include "shell/DesktopIntegration.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
-#include "shell/testsupport/ShellDoubles.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/qt/frmSplash.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ProgramFolderTest.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -32,9 +33,6 @@
 #include <sstream>
 #include <unistd.h>
 
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 #ifndef ZS_ARGV_RECORDER
 #error "ZS_ARGV_RECORDER names the recording program"
 #endif
@@ -197,24 +195,10 @@ TEST_F(Notice, ADoubleClickBeforeTheLimitStopsTheCountdown)
 
 // --- The program on the demo folder --------------------------------------------------------
 
-struct ShellOnDemo : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
+struct ShellOnDemo : test::DemoProgramTest {
     ShellApplication::Options options()
     {
         ShellApplication::Options o;
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
         o.pause = [this](int ms) {
             pauses.push_back(ms);
             if (ms >= 1000 && fs::exists(home / "calls.txt"))
@@ -228,16 +212,7 @@ struct ShellOnDemo : ::testing::Test {
         };
         return o;
     }
-    void create(ShellApplication::Options o)
-    {
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
-    }
 
-    test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
     std::vector<int> pauses;
     FakeIntervalTimer* alertTimer = nullptr;
 };
