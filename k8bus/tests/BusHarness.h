@@ -9,6 +9,7 @@
 #include "Socket.h"
 #include "TraceLog.h"
 
+#include "DaemonDouble.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,16 @@ struct StatusTriple {
 inline std::ostream& operator<<(std::ostream& o, const StatusTriple& t)
 {
     return o << "last " << t.last << " (" << t.status << ", " << t.reason << ", " << t.sub << ")";
+}
+
+/// The daemon's side of a log-in: reads the request and answers it with session `session`.
+/// False when the client went away (or kept silent) instead.
+inline bool answerLogin(k8test::DaemonConnection& c, long session)
+{
+    if (!c.next())
+        return false;
+    c.send(k8test::Reply(2).info(1, 0, session));
+    return true;
 }
 
 class BusTest : public ::testing::Test {

@@ -29,9 +29,8 @@ class TerminalClient : public BusTest {};
 std::pair<int, int> execWithScreenRequest(const char* mode, bool taskEnds)
 {
     k8test::DaemonDouble daemon([mode, taskEnds](k8test::DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 5))
             return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
         if (!c.next())
             return;
         c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", mode}));
@@ -271,9 +270,8 @@ TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
 TEST_F(BusTest, ParamListLargerThanBufSizeIsRefusedBeforeSending)
 {
     k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 5))
             return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
         c.waitForClose(3000);
     });
     onFreshThread([&] {

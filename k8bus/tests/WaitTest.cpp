@@ -51,9 +51,8 @@ TEST_F(BusTest, SilentDaemonEndsTheCallWithinTheProfileBound)
 {
     zs::test::writeFile(m_env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
     DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 4))
             return;
-        c.send(Reply(2).info(1, 0, 4));
         if (c.next())
             c.waitForClose(8000); // the task never ends
     });
@@ -110,9 +109,8 @@ TEST_F(BusTest, BadNumberInAStatusReplyIsDrainedAndTheNextCallSucceeds)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DaemonDouble daemon([&](DaemonConnection& d, int) {
-            if (!d.next())
+            if (!answerLogin(d, 4))
                 return;
-            d.send(Reply(2).info(1, 0, 4));
             if (!d.next())
                 return;
             d.send(c.bad);
@@ -141,9 +139,8 @@ TEST_F(BusTest, BadNumberInAStatusReplyIsDrainedAndTheNextCallSucceeds)
 DaemonDouble::Script slowTask(int ms)
 {
     return [ms](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(ms)); // the task's own run time
@@ -231,9 +228,8 @@ TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
 TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)
 {
     DaemonDouble daemon([](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         d.send(kernelOk(4).list({{"A", "1"}, {"B()", k8test::arrayBytes({std::string(40, 'p'), "q"})}, {"C", "3"}}));
@@ -254,9 +250,8 @@ TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)
 TEST_F(BusTest, FailedExecTaskLeavesNoEarlierOutput)
 {
     DaemonDouble daemon([](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         d.send(kernelOk(4).list({{"X", "10"}, {"Y", "venti"}}));
