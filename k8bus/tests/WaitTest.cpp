@@ -9,6 +9,7 @@
 #include "DaemonDouble.h"
 
 #include "automation/ClassRegistry.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -201,19 +202,13 @@ TEST_F(BusTest, YieldHookThatSaysStopAbandonsTheWait)
 
 TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
 {
-    const int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(lfd, 1), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+    const zs::test::LoopbackSocket peer; // accepts, never reads
+    ASSERT_TRUE(peer.ok());
     onFreshThread([&] {
         SockTimeouts t = shortTimeouts();
         t.bound = 700;
         sockSetTimeouts(t);
-        const int s = sockOpen("127.0.0.1", ntohs(a.sin_port), false);
+        const int s = sockOpen("127.0.0.1", peer.port(), false);
         ASSERT_GE(s, 0);
         const std::vector<unsigned char> lots(32 << 20, 'x'); // far more than both socket buffers hold
         const auto start = Clock::now();
@@ -222,7 +217,6 @@ TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
         EXPECT_EQ(sockGetLastErrorNo(), 10060);
         sockClose(s);
     });
-    ::close(lfd);
 }
 
 TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)

@@ -17,6 +17,7 @@
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/run/SupportOnline.h"
 #include "shell/testsupport/ProgramFolderTest.h"
+#include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 
 #include <QApplication>
@@ -238,20 +239,14 @@ TEST_F(ProgramInUse, AnAssistanceServerThatCannotStartGivesTheErrorAndNoNotice)
 struct ViewerStub {
     ViewerStub()
     {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 2) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        if (!listener.ok())
             return;
-        port = ntohs(a.sin_port);
+        port = listener.port();
         reader = std::thread([this] {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{listener.fd(), POLLIN, 0};
             if (::poll(&p, 1, 60000) != 1)
                 return;
-            const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+            const int c = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0)
                 return;
             char buf[12];
@@ -272,15 +267,13 @@ struct ViewerStub {
     {
         if (reader.joinable())
             reader.join();
-        if (fd >= 0)
-            ::close(fd);
     }
     std::string received()
     {
         std::lock_guard lock(m);
         return greeting;
     }
-    int fd = -1;
+    test::LoopbackSocket listener;
     int port = 0;
     std::thread reader;
     std::mutex m;
