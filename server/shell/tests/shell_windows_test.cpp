@@ -3,6 +3,8 @@
 // sequence, the secondary options saving when they lose the focus, and remote assistance
 // started from its button with the "vnchost" setting.
 
+#include "ArgvRecording.h"
+
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/DesktopIntegration.h"
 #include "shell/qt/QtServices.h"
@@ -32,10 +34,6 @@
 #include <deque>
 #include <sstream>
 #include <unistd.h>
-
-#ifndef ZS_ARGV_RECORDER
-#error "ZS_ARGV_RECORDER names the recording program"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -311,20 +309,9 @@ TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-/// The recording program's lines, in the order the program made the calls.
-std::vector<std::string> recordedCalls(const fs::path& file)
-{
-    std::vector<std::string> out;
-    std::istringstream in(fs::exists(file) ? test::readFile(file) : "");
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
 TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowTheNotice)
 {
-    fs::copy_file(ZS_ARGV_RECORDER, home / "winvnc.exe");
-    fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
+    test::installArgvRecorder(home, "winvnc.exe");
     {
         std::string text = test::readFile(home / "zentrikServer.xml");
         const auto end = text.rfind("</");
@@ -342,7 +329,7 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
     auto expected = std::vector<std::string>{
         "winvnc.exe <-kill>", "winvnc.exe <-run> <-autoreconnect>", "winvnc.exe <-connect> <help.cliente.example>",
         std::string("winvnc.exe <-connect> <") + SupportOnline::kFallbackHost + ">"};
-    EXPECT_EQ(recordedCalls(home / "calls.txt"), expected);
+    EXPECT_EQ(test::recordedCalls(home / "calls.txt"), expected);
     auto& alert = app->alert();
     EXPECT_TRUE(alert.isVisible());
     EXPECT_EQ(alert.text(), SupportOnline::kStartText);
@@ -351,7 +338,7 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
 
     button("flbStopAssistenza")->model().click();
     expected.push_back("winvnc.exe <-kill>");
-    EXPECT_EQ(recordedCalls(home / "calls.txt"), expected);
+    EXPECT_EQ(test::recordedCalls(home / "calls.txt"), expected);
     EXPECT_EQ(alert.text(), SupportOnline::kStopText);
     EXPECT_EQ(alert.background(), QColor(224, 255, 239));
     ASSERT_NE(alertTimer, nullptr);

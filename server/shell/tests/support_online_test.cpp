@@ -1,6 +1,8 @@
 // Remote assistance over a real program: a recording program stands in for the VNC server in
 // the program folder and is started with an argv, never through a shell.
 
+#include "ArgvRecording.h"
+
 #include "process/Process.h"
 #include "shell/ShellServices.h"
 #include "shell/run/SupportOnline.h"
@@ -11,10 +13,6 @@
 
 #include <cstdlib>
 #include <sstream>
-
-#ifndef ZS_ARGV_RECORDER
-#error "ZS_ARGV_RECORDER names the recording program"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -49,11 +47,7 @@ struct ScopedEmptyPath {
 
 struct SupportOnlineTest : ::testing::Test {
     void SetUp() override { fs::create_directories(folder); }
-    void installServer(const std::string& name)
-    {
-        fs::copy_file(ZS_ARGV_RECORDER, folder / name, fs::copy_options::overwrite_existing);
-        fs::permissions(folder / name, fs::perms::owner_all);
-    }
+    void installServer(const std::string& name) { test::installArgvRecorder(folder, name); }
     std::unique_ptr<SupportOnline> make()
     {
         return std::make_unique<SupportOnline>(
@@ -65,14 +59,7 @@ struct SupportOnlineTest : ::testing::Test {
             },
             [this](const std::string& why) { reported.push_back(why); }, SupportOnline::Hosts{});
     }
-    std::vector<std::string> calls()
-    {
-        std::vector<std::string> out;
-        std::istringstream in(fs::exists(folder / "calls.txt") ? test::readFile(folder / "calls.txt") : "");
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
+    std::vector<std::string> calls() { return test::recordedCalls(folder / "calls.txt"); }
 
     test::ScopedTestEnv env;
     fs::path folder = env.home();
