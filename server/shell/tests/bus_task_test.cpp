@@ -36,29 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDaemonDefaultPort = 5432;
 
-// The environment variable's value for the life of the object.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const std::string& value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 std::string replaced(std::string text, const std::string& what, const std::string& with)
 {
     const auto at = text.find(what);
@@ -74,8 +51,8 @@ struct BusTaskProgram : test::DemoProgramTest {
         const fs::path run = env.root() / "run";
         fs::create_directories(run);
         ::chmod(run.c_str(), 0700);
-        runtimeDir = std::make_unique<ScopedVariable>("XDG_RUNTIME_DIR", run.string());
-        windowsDir = std::make_unique<ScopedVariable>("WINDIR", env.root().string());
+        runtimeDir = std::make_unique<test::ScopedEnvVar>("XDG_RUNTIME_DIR", run.string());
+        windowsDir = std::make_unique<test::ScopedEnvVar>("WINDIR", env.root().string());
 
         // The logins of the Bus & Task page, and a loading XML whose one step runs the task LUNGO
         // twice, with A=1 and then A=2.
@@ -102,7 +79,7 @@ struct BusTaskProgram : test::DemoProgramTest {
         return false;
     }
 
-    std::unique_ptr<ScopedVariable> runtimeDir, windowsDir;
+    std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir;
 };
 
 // The daemon's side of tasks that take `taskMs` each; `closedAfter` receives, per connection,

@@ -271,15 +271,15 @@ TEST_F(Notification, SentToTheSmtpServerWithTheArchiveOrTheFiles)
         mail::test::SmtpPeer peer;
         ASSERT_TRUE(peer.ok());
         app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
-        const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        std::optional<test::ScopedEnvVar> noArchiver;
         if (!c.withArchiver)
-            ::setenv("PATH", "/nonexistent", 1);
+            noArchiver.emplace("PATH", "/nonexistent");
         app->log().InitializeResponse();
         app->notification().setCodiceInstallazione("demo");
         app->notification().NotificaEstrazione(c.hadErrors);
         for (const auto& f : app->notification().gatherFiles())
             EXPECT_TRUE(fs::exists(f)) << f;
-        ::setenv("PATH", path.c_str(), 1);
+        noArchiver.reset();
 
         EXPECT_TRUE(hasLine("Invio notifica email in corso..", 2));
         EXPECT_TRUE(hasLine("Invio notifica email completata", 2, true));

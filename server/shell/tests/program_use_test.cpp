@@ -214,20 +214,17 @@ TEST_F(ProgramInUse, AnAssistanceServerThatCannotStartGivesTheErrorAndNoNotice)
         SCOPED_TRACE(c.name);
         shown.clear();
         fs::remove(home / "winvnc.exe");
-        std::string display;
+        std::optional<test::ScopedEnvVar> noDisplay;
         if (c.winvnc) {
             test::writeFile(home / "winvnc.exe", c.winvnc);
             fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
         } else {
             if (!process::findProgram("x11vnc"))
                 continue;
-            if (const char* d = std::getenv("DISPLAY"))
-                display = d;
-            ::unsetenv("DISPLAY");
+            noDisplay.emplace("DISPLAY", std::nullopt);
         }
         app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
-        if (!display.empty())
-            ::setenv("DISPLAY", display.c_str(), 1);
+        noDisplay.reset();
         EXPECT_EQ(shown, std::vector<std::string>{SupportOnline::kMissingText});
         EXPECT_FALSE(app->alert().isVisible());
         EXPECT_EQ(app->support().serverPid(), 0);
@@ -348,8 +345,7 @@ TEST_F(ProgramInUse, AssistanceWithX11vncConnectsBackAndListensOnNoPort)
     ScopedXvfb x(env.root());
     if (x.display.empty())
         GTEST_SKIP() << "no X server could be started";
-    const std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    ::setenv("DISPLAY", x.display.c_str(), 1);
+    const test::ScopedEnvVar display("DISPLAY", x.display);
 
     ViewerStub support, fallback;
     ASSERT_GT(support.port, 0);
@@ -390,10 +386,6 @@ TEST_F(ProgramInUse, AssistanceWithX11vncConnectsBackAndListensOnNoPort)
     EXPECT_GT(again, 0);
     app->ChiudiApplicazione();
     EXPECT_NE(::kill(again, 0), 0);
-    if (savedDisplay.empty())
-        ::unsetenv("DISPLAY");
-    else
-        ::setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
 // --- A program folder that cannot be written ---------------------------------------------------

@@ -351,13 +351,13 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
 
 TEST_F(ShellOnDemo, AssistanceWithoutTheServerSaysSo)
 {
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (env.root() / "emptybin").c_str(), 1); // no x11vnc of the machine either
-    create(options());
-    ASSERT_TRUE(app->load());
-    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
-    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
-    ::setenv("PATH", path.c_str(), 1);
+    {
+        const test::ScopedEnvVar path("PATH", (env.root() / "emptybin").string()); // no x11vnc of the machine either
+        create(options());
+        ASSERT_TRUE(app->load());
+        app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+        app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
+    }
     EXPECT_EQ(shown, (std::vector<std::string>{"Impossibile richiedere l'assistenza online perchè non è installato "
                                                "il componente necessario."}));
     EXPECT_FALSE(app->alert().isVisible());

@@ -32,21 +32,12 @@ struct RecordingNotice : AlertNotice {
     std::vector<std::string> calls;
 };
 
-/// PATH pointed at an empty folder, so no x11vnc of the machine stands in for the missing one.
-struct ScopedEmptyPath {
-    explicit ScopedEmptyPath(const fs::path& empty)
-    {
-        if (const char* p = std::getenv("PATH"))
-            saved = p;
-        fs::create_directories(empty);
-        ::setenv("PATH", empty.c_str(), 1);
-    }
-    ~ScopedEmptyPath() { ::setenv("PATH", saved.c_str(), 1); }
-    std::string saved;
-};
-
 struct SupportOnlineTest : ::testing::Test {
-    void SetUp() override { fs::create_directories(folder); }
+    void SetUp() override
+    {
+        fs::create_directories(folder);
+        fs::create_directories(emptyBin);
+    }
     void installServer(const std::string& name) { test::installArgvRecorder(folder, name); }
     std::unique_ptr<SupportOnline> make()
     {
@@ -63,7 +54,9 @@ struct SupportOnlineTest : ::testing::Test {
 
     test::ScopedTestEnv env;
     fs::path folder = env.home();
-    ScopedEmptyPath path{env.root() / "emptybin"};
+    // PATH holds an empty folder only, so no x11vnc of the machine stands in for the missing one.
+    fs::path emptyBin = env.root() / "emptybin";
+    test::ScopedEnvVar path{"PATH", emptyBin.string()};
     RecordingMessages messages;
     RecordingNotice notice;
     std::vector<int> pauses;
