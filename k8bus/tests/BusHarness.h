@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 namespace zs::k8bus::test {
@@ -72,17 +73,18 @@ protected:
         setTraceFolderOverride(m_env.root().string());
         setEventLogSocketPath((m_env.root() / "no-syslog").string());
         profileResetForTests();
-        ::setenv("WINDIR", m_env.root().c_str(), 1);
+        m_windir.emplace("WINDIR", m_env.root().string());
     }
     void TearDown() override
     {
-        ::unsetenv("WINDIR");
+        m_windir.reset();
         setTraceFolderOverride({});
         profileResetForTests();
     }
     std::string traceText() const { return zs::test::readFile(m_env.root() / "k8bus.log"); }
 
     zs::test::ScopedTestEnv m_env;
+    std::optional<zs::test::ScopedEnvVar> m_windir;
 };
 
 } // namespace zs::k8bus::test
