@@ -9,12 +9,14 @@
 #include "Socket.h"
 #include "TraceLog.h"
 
+#include "DaemonDouble.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 namespace zs::k8bus::test {
@@ -54,6 +56,16 @@ inline std::ostream& operator<<(std::ostream& o, const StatusTriple& t)
     return o << "last " << t.last << " (" << t.status << ", " << t.reason << ", " << t.sub << ")";
 }
 
+/// The daemon's side of a log-in: reads the request and answers it with session `session`.
+/// False when the client went away (or kept silent) instead.
+inline bool answerLogin(k8test::DaemonConnection& c, long session)
+{
+    if (!c.next())
+        return false;
+    c.send(k8test::Reply(2).info(1, 0, session));
+    return true;
+}
+
 class BusTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -61,17 +73,18 @@ protected:
         setTraceFolderOverride(m_env.root().string());
         setEventLogSocketPath((m_env.root() / "no-syslog").string());
         profileResetForTests();
-        ::setenv("WINDIR", m_env.root().c_str(), 1);
+        m_windir.emplace("WINDIR", m_env.root().string());
     }
     void TearDown() override
     {
-        ::unsetenv("WINDIR");
+        m_windir.reset();
         setTraceFolderOverride({});
         profileResetForTests();
     }
     std::string traceText() const { return zs::test::readFile(m_env.root() / "k8bus.log"); }
 
     zs::test::ScopedTestEnv m_env;
+    std::optional<zs::test::ScopedEnvVar> m_windir;
 };
 
 } // namespace zs::k8bus::test

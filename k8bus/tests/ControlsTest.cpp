@@ -29,9 +29,8 @@ class TerminalClient : public BusTest {};
 std::pair<int, int> execWithScreenRequest(const char* mode, bool taskEnds)
 {
     k8test::DaemonDouble daemon([mode, taskEnds](k8test::DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 5))
             return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
         if (!c.next())
             return;
         c.send(k8test::Reply(3).info(1, 0, 5).array({"2323", mode}));
@@ -230,14 +229,12 @@ TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(ARGV_RECORDER_PATH, folder / "my client");
     const auto out = m_env.root() / "argv.txt";
-    ::setenv("K8BUS_ARGV_OUT", out.c_str(), 1);
-    ::setenv("K8API_CLIENT_DIR", folder.c_str(), 1);
-    ::setenv("K8API_CLIENT_CMD", "\"my client\" -h %s \"--title=Korvi %s:%d\"", 1);
-
-    EXPECT_EQ(execWithScreenRequest("N", true).first, 1);
-    ::unsetenv("K8API_CLIENT_DIR");
-    ::unsetenv("K8API_CLIENT_CMD");
-    ::unsetenv("K8BUS_ARGV_OUT");
+    {
+        const zs::test::ScopedEnvVar argvOut("K8BUS_ARGV_OUT", out.string());
+        const zs::test::ScopedEnvVar clientDir("K8API_CLIENT_DIR", folder.string());
+        const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", "\"my client\" -h %s \"--title=Korvi %s:%d\"");
+        EXPECT_EQ(execWithScreenRequest("N", true).first, 1);
+    }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!std::filesystem::exists(out) && std::chrono::steady_clock::now() < deadline)
@@ -249,9 +246,8 @@ TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
 
 TEST_F(BusTest, MissingClientProgramFailsTheTaskWithError45)
 {
-    ::setenv("K8API_CLIENT_CMD", "no-such-terminal-client %s %d", 1);
+    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", "no-such-terminal-client %s %d");
     EXPECT_EQ(execWithScreenRequest("n", false), std::make_pair(0, 45));
-    ::unsetenv("K8API_CLIENT_CMD");
 }
 
 TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
@@ -259,11 +255,11 @@ TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
     // The platform's window-based client control has no counterpart: the request fails with 101
     // and no terminal client is started in its place.
     const auto out = m_env.root() / "argv.txt";
-    ::setenv("K8BUS_ARGV_OUT", out.c_str(), 1);
-    ::setenv("K8API_CLIENT_CMD", ARGV_RECORDER_PATH, 1);
-    EXPECT_EQ(execWithScreenRequest("Y", false), std::make_pair(0, 101));
-    ::unsetenv("K8API_CLIENT_CMD");
-    ::unsetenv("K8BUS_ARGV_OUT");
+    {
+        const zs::test::ScopedEnvVar argvOut("K8BUS_ARGV_OUT", out.string());
+        const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", ARGV_RECORDER_PATH);
+        EXPECT_EQ(execWithScreenRequest("Y", false), std::make_pair(0, 101));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(out));
 }
@@ -271,9 +267,8 @@ TEST_F(BusTest, GuiModeScreenRequestFailsWithoutStartingAClient)
 TEST_F(BusTest, ParamListLargerThanBufSizeIsRefusedBeforeSending)
 {
     k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 5))
             return;
-        c.send(k8test::Reply(2).info(1, 0, 5));
         c.waitForClose(3000);
     });
     onFreshThread([&] {

@@ -40,9 +40,8 @@ Variant method(automation::Dispatchable& o, int id) { return call(o, id, InvokeK
 // output parameters X and Y, then the end of the session.
 void serveOneTask(DaemonConnection& c, int)
 {
-    if (!c.next())
+    if (!answerLogin(c, 7))
         return;
-    c.send(Reply(2).info(1, 0, 7));
     if (!c.next())
         return;
     const int outPort = c.listenForOutput();
@@ -204,9 +203,8 @@ TEST_F(EndToEnd, WithoutPrinterEventsLinesGoToStandardOutput)
 TEST_F(EndToEnd, KeyedParametersTravelAsAnEncodedList)
 {
     DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 3))
             return;
-        c.send(Reply(2).info(1, 0, 3));
         if (!c.next())
             return;
         c.send(Reply(0).info(1, 0, 3).num(0).num(0).num(0).list({{"X", "\xe8"}}));

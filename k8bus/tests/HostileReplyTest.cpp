@@ -111,9 +111,8 @@ TEST_F(BusTest, HostileExecuteRepliesTable)
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
         DaemonDouble daemon([&](DaemonConnection& c, int) {
-            if (!c.next())
+            if (!answerLogin(c, 4))
                 return;
-            c.send(Reply(2).info(1, 0, 4));
             if (!c.next())
                 return;
             tc.answer(c);

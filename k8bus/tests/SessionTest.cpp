@@ -20,9 +20,8 @@ using k8test::Reply;
 
 void answerOpenAndEnd(DaemonConnection& c, int index)
 {
-    if (!c.next())
+    if (!answerLogin(c, 100 + index))
         return;
-    c.send(Reply(2).info(1, 0, 100 + index));
     if (c.next())
         c.send(Reply(1).info(1, 0, 100 + index).num(0));
 }
@@ -59,10 +58,7 @@ TEST_F(BusTest, LoginDefaults)
 TEST_F(BusTest, TwentyFirstKernelSessionFails)
 {
     // Answers each open and moves on to the next connection.
-    DaemonDouble daemon([](DaemonConnection& c, int index) {
-        if (c.next())
-            c.send(Reply(2).info(1, 0, 100 + index));
-    });
+    DaemonDouble daemon([](DaemonConnection& c, int index) { (void)answerLogin(c, 100 + index); });
     onFreshThread([&] {
         const int sys = k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p");
         for (int i = 0; i < 20; ++i)

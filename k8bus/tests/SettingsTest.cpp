@@ -21,11 +21,11 @@ protected:
     void SetUp() override
     {
         BusTest::SetUp();
-        ::unsetenv("K8API_CLIENT_CMD");
+        m_noClientCmd.emplace("K8API_CLIENT_CMD", std::nullopt);
     }
     void TearDown() override
     {
-        ::unsetenv("K8API_CLIENT_CMD");
+        m_noClientCmd.reset();
         BusTest::TearDown();
     }
     void registry(const std::string& text)
@@ -41,6 +41,8 @@ protected:
         std::thread([&] { v = getprofile(name); }).join();
         return v;
     }
+
+    std::optional<zs::test::ScopedEnvVar> m_noClientCmd;
 };
 
 TEST_F(Settings, ClientCommandLookupTable)
@@ -79,10 +81,8 @@ TEST_F(Settings, ClientCommandLookupTable)
             registry(*c.registryText);
         if (c.iniFile)
             profile(kor8);
-        if (c.env)
-            ::setenv("K8API_CLIENT_CMD", c.env, 1);
-        else
-            ::unsetenv("K8API_CLIENT_CMD");
+        const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD",
+                                               c.env ? std::optional<std::string>(c.env) : std::nullopt);
         EXPECT_EQ(lookup("K8API_CLIENT_CMD"), c.expected);
     }
 }

@@ -95,7 +95,7 @@ TEST_F(BusTest, ListenTableAcceptsAndFillsUp)
 // and output requests are kept out: they would start programs or connect elsewhere.
 TEST_F(BusTest, MutatedRepliesNeverCrashOrHang)
 {
-    ::setenv("K8API_CLIENT_CMD", "no-such-terminal-client", 1);
+    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", "no-such-terminal-client");
     using k8test::Reply;
     const std::vector<std::string> seeds = {
         Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"A", "1"}, {"B()", k8test::arrayBytes({"x", "y"})}}).bytes(),
@@ -153,7 +153,6 @@ TEST_F(BusTest, MutatedRepliesNeverCrashOrHang)
             k.systemIndex = -1;
         }
     });
-    ::unsetenv("K8API_CLIENT_CMD");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 

@@ -29,6 +29,21 @@ std::string writtenBy(const std::function<void()>& fn, const std::string& log, s
     return prefix;
 }
 
+// What fn, run on a fresh thread once that thread's trace is open, adds to the trace file.
+std::string writtenAfterOpening(const std::filesystem::path& trace, const std::function<void()>& fn,
+                                std::string& prefix)
+{
+    std::size_t before = 0;
+    writtenBy(
+        [&] {
+            logWrite("\n"); // opens the file
+            before = zs::test::readFile(trace).size();
+            fn();
+        },
+        "", prefix);
+    return zs::test::readFile(trace).substr(before);
+}
+
 TEST_F(BusTest, FirstLineOpensWithThreadAndTime)
 {
     std::string prefix;
@@ -59,53 +74,38 @@ TEST_F(BusTest, TraceLineTable)
         SCOPED_TRACE(c.name);
         std::filesystem::remove(m_env.root() / "k8bus.log");
         std::string prefix;
-        std::size_t before = 0;
-        writtenBy(
-            [&] {
-                logWrite("\n"); // opens the file
-                before = traceText().size();
-                logWrite(c.input);
-            },
-            "", prefix);
+        const std::string written = writtenAfterOpening(
+            m_env.root() / "k8bus.log", [&] { logWrite(c.input); }, prefix);
         std::string expected;
         for (const auto& p : c.pieces)
             expected += prefix + p;
-        EXPECT_EQ(traceText().substr(before), expected);
+        EXPECT_EQ(written, expected);
     }
     // 600 bytes from a thread: pieces of 254 bytes with CR LF, then the rest without a line end.
     std::filesystem::remove(m_env.root() / "k8bus.log");
     std::string prefix;
-    std::size_t before = 0;
-    writtenBy(
-        [&] {
-            logWrite("\n");
-            before = traceText().size();
-            logWrite(longText);
-        },
-        "", prefix);
+    const std::string written = writtenAfterOpening(
+        m_env.root() / "k8bus.log", [&] { logWrite(longText); }, prefix);
     const std::size_t room = 254 - prefix.size();
     const std::string expected = prefix + std::string(room, 'x') + "\r\n" + prefix + std::string(room, 'x') + "\r\n" +
                                  prefix + std::string(600 - 2 * room, 'x');
-    EXPECT_EQ(traceText().substr(before), expected);
+    EXPECT_EQ(written, expected);
 }
 
 TEST_F(BusTest, DumpModes)
 {
     std::string prefix;
-    std::size_t before = 0;
-    writtenBy(
-        [&] {
-            logWrite("\n");
-            before = traceText().size();
+    const std::string written = writtenAfterOpening(
+        m_env.root() / "k8bus.log",
+        [] {
             const unsigned char chars[] = {'A', 'B', ' ', '~'};
             logDump(chars, 4, 1);
             const unsigned char bin[] = {1, 2, 3};
             logDump(bin, 3, 0);
             logDump(nullptr, 0, 1);
         },
-        "", prefix);
-    EXPECT_EQ(traceText().substr(before),
-              prefix + " A B ~ ~~\r\n" + prefix + " 0102 03\r\n" + prefix + " Null ptr\r\n");
+        prefix);
+    EXPECT_EQ(written, prefix + " A B ~ ~~\r\n" + prefix + " 0102 03\r\n" + prefix + " Null ptr\r\n");
 }
 
 TEST_F(BusTest, UnwritableFolderTracesNothingAndFailsNothing)

@@ -9,6 +9,7 @@
 #include "DaemonDouble.h"
 
 #include "automation/ClassRegistry.h"
+#include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -51,9 +52,8 @@ TEST_F(BusTest, SilentDaemonEndsTheCallWithinTheProfileBound)
 {
     zs::test::writeFile(m_env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
     DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!c.next())
+        if (!answerLogin(c, 4))
             return;
-        c.send(Reply(2).info(1, 0, 4));
         if (c.next())
             c.waitForClose(8000); // the task never ends
     });
@@ -110,9 +110,8 @@ TEST_F(BusTest, BadNumberInAStatusReplyIsDrainedAndTheNextCallSucceeds)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DaemonDouble daemon([&](DaemonConnection& d, int) {
-            if (!d.next())
+            if (!answerLogin(d, 4))
                 return;
-            d.send(Reply(2).info(1, 0, 4));
             if (!d.next())
                 return;
             d.send(c.bad);
@@ -141,9 +140,8 @@ TEST_F(BusTest, BadNumberInAStatusReplyIsDrainedAndTheNextCallSucceeds)
 DaemonDouble::Script slowTask(int ms)
 {
     return [ms](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(ms)); // the task's own run time
@@ -204,19 +202,13 @@ TEST_F(BusTest, YieldHookThatSaysStopAbandonsTheWait)
 
 TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
 {
-    const int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(lfd, 1), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+    const zs::test::LoopbackSocket peer; // accepts, never reads
+    ASSERT_TRUE(peer.ok());
     onFreshThread([&] {
         SockTimeouts t = shortTimeouts();
         t.bound = 700;
         sockSetTimeouts(t);
-        const int s = sockOpen("127.0.0.1", ntohs(a.sin_port), false);
+        const int s = sockOpen("127.0.0.1", peer.port(), false);
         ASSERT_GE(s, 0);
         const std::vector<unsigned char> lots(32 << 20, 'x'); // far more than both socket buffers hold
         const auto start = Clock::now();
@@ -225,15 +217,13 @@ TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
         EXPECT_EQ(sockGetLastErrorNo(), 10060);
         sockClose(s);
     });
-    ::close(lfd);
 }
 
 TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)
 {
     DaemonDouble daemon([](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         d.send(kernelOk(4).list({{"A", "1"}, {"B()", k8test::arrayBytes({std::string(40, 'p'), "q"})}, {"C", "3"}}));
@@ -254,9 +244,8 @@ TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)
 TEST_F(BusTest, FailedExecTaskLeavesNoEarlierOutput)
 {
     DaemonDouble daemon([](DaemonConnection& d, int) {
-        if (!d.next())
+        if (!answerLogin(d, 4))
             return;
-        d.send(Reply(2).info(1, 0, 4));
         if (!d.next())
             return;
         d.send(kernelOk(4).list({{"X", "10"}, {"Y", "venti"}}));

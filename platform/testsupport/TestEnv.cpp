@@ -1,12 +1,13 @@
 #include "testsupport/TestEnv.h"
 
 #include <cstdlib>
+#include <deque>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace zs::test {
 
@@ -24,41 +25,44 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ec);
 }
 
-struct ScopedTestEnv::Saved {
-    std::map<std::string, std::optional<std::string>> values;
-};
-
-namespace {
-const char* const kVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "ZENTRIK_HOME"};
+ScopedEnvVar::ScopedEnvVar(std::string name, const std::optional<std::string>& value)
+    : m_name(std::move(name))
+{
+    if (const char* old = std::getenv(m_name.c_str()))
+        m_old = old;
+    if (value)
+        ::setenv(m_name.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(m_name.c_str());
 }
+
+ScopedEnvVar::~ScopedEnvVar()
+{
+    if (m_old)
+        ::setenv(m_name.c_str(), m_old->c_str(), 1);
+    else
+        ::unsetenv(m_name.c_str());
+}
+
+struct ScopedTestEnv::Saved {
+    std::deque<ScopedEnvVar> vars;
+};
 
 ScopedTestEnv::ScopedTestEnv() : m_saved(std::make_unique<Saved>())
 {
-    for (const char* v : kVars) {
-        const char* old = std::getenv(v);
-        m_saved->values[v] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
     const auto r = m_dir.path();
     std::filesystem::create_directories(r / "config");
     std::filesystem::create_directories(r / "data");
     std::filesystem::create_directories(r / "cache");
     std::filesystem::create_directories(home());
-    ::setenv("HOME", r.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (r / "config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (r / "data").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (r / "cache").c_str(), 1);
-    ::setenv("ZENTRIK_HOME", home().c_str(), 1);
+    m_saved->vars.emplace_back("HOME", r.string());
+    m_saved->vars.emplace_back("XDG_CONFIG_HOME", (r / "config").string());
+    m_saved->vars.emplace_back("XDG_DATA_HOME", (r / "data").string());
+    m_saved->vars.emplace_back("XDG_CACHE_HOME", (r / "cache").string());
+    m_saved->vars.emplace_back("ZENTRIK_HOME", home().string());
 }
 
-ScopedTestEnv::~ScopedTestEnv()
-{
-    for (const auto& [name, value] : m_saved->values) {
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-}
+ScopedTestEnv::~ScopedTestEnv() = default;
 
 std::string readFile(const std::filesystem::path& p)
 {

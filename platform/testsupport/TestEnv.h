@@ -1,9 +1,11 @@
 #pragma once
 // Test helpers shared by every module's tests: a private temporary folder per test with
-// HOME, XDG_* and ZENTRIK_HOME pointed into it, and small file helpers.
+// HOME, XDG_* and ZENTRIK_HOME pointed into it, one environment variable set for a while, and
+// small file helpers.
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zs::test {
@@ -21,6 +23,20 @@ public:
 
 private:
     std::filesystem::path m_path;
+};
+
+/// Sets one environment variable (removes it, given no value) for the life of the object and
+/// gives it back its previous value, or its absence, afterwards.
+class ScopedEnvVar {
+  public:
+    ScopedEnvVar(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnvVar();
+    ScopedEnvVar(const ScopedEnvVar&) = delete;
+    ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+  private:
+    std::string m_name;
+    std::optional<std::string> m_old;
 };
 
 /// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME and ZENTRIK_HOME into a

@@ -48,8 +48,8 @@ TEST(ConnectionString, MalformedStringsGiveAnErrorThatQuotesNoValue)
 
 TEST(ConnectionString, ResolvesEachProviderForm)
 {
-    ::setenv("ZS_ODBC_SQLSERVER_DRIVER", "FreeTDS", 1);
-    ::setenv("ZS_ODBC_ORACLE_DRIVER", "Oracle", 1);
+    const zs::test::ScopedEnvVar sqlServerDriver("ZS_ODBC_SQLSERVER_DRIVER", "FreeTDS");
+    const zs::test::ScopedEnvVar oracleDriver("ZS_ODBC_ORACLE_DRIVER", "Oracle");
     struct Case {
         const char* name;
         const char* text;

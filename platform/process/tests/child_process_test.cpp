@@ -75,7 +75,7 @@ TEST(ChildProcess, EndedOnRequestAndWhenItsHolderGoes)
 TEST(ChildProcess, EnvironmentIsAddedAndRemoved)
 {
     test::TempDir dir;
-    ::setenv("ZS_CHILD_GONE", "x", 1);
+    const test::ScopedEnvVar gone("ZS_CHILD_GONE", "x");
     ChildProcess child;
     ChildOptions options;
     options.outputFile = (dir / "env.txt").string();
@@ -83,7 +83,6 @@ TEST(ChildProcess, EnvironmentIsAddedAndRemoved)
     options.removeEnvironment = {"ZS_CHILD_GONE"};
     ASSERT_TRUE(child.start({"/bin/sh", "-c", "echo \"${ZS_CHILD_GONE-none} $ZS_CHILD_NEW\""}, options));
     EXPECT_EQ(child.waitFor(10000), 0);
-    ::unsetenv("ZS_CHILD_GONE");
     EXPECT_EQ(test::readFile(dir / "env.txt"), "none nuovo\n");
 }
 

@@ -1,6 +1,7 @@
 // The calendar rows, the run statistics of stat.xml and the step tree's marks.
 
 #include "EngineTestSupport.h"
+#include "StatFile.h"
 
 #include "engine/CalendarTable.h"
 #include "engine/RunStatistics.h"
@@ -77,14 +78,6 @@ TEST(CalendarTable, YearsListWritesEveryDayAndStopsAtABadItem)
     EXPECT_EQ(f.db.calls.front(), "rows:Time");
 }
 
-std::string modulo(const xml::Document& doc, const std::string& label, const char* child)
-{
-    for (const auto& m : doc.root().children())
-        if (m.child("operazione").text() == label)
-            return m.child(child).text();
-    return "<none>";
-}
-
 TEST(RunStatistics, TimesMeanAndLastTime)
 {
     xml::Document doc;
@@ -94,11 +87,11 @@ TEST(RunStatistics, TimesMeanAndLastTime)
               "<stat><modulo><operazione>Clienti</operazione><lasttime>12</lasttime><times>1</times><avarage>12</avarage>"
               "</modulo></stat>");
     AggiornaStatistiche(doc, "CLIENTI", 15);
-    EXPECT_EQ(modulo(doc, "Clienti", "lasttime"), "15");
-    EXPECT_EQ(modulo(doc, "Clienti", "times"), "2");
-    EXPECT_EQ(modulo(doc, "Clienti", "avarage"), "13,5");
+    EXPECT_EQ(statEntry(doc, "Clienti", "lasttime"), "15");
+    EXPECT_EQ(statEntry(doc, "Clienti", "times"), "2");
+    EXPECT_EQ(statEntry(doc, "Clienti", "avarage"), "13,5");
     AggiornaStatistiche(doc, "Ordini", 2.5); // halves to the even neighbour
-    EXPECT_EQ(modulo(doc, "Ordini", "lasttime"), "2");
+    EXPECT_EQ(statEntry(doc, "Ordini", "lasttime"), "2");
     EXPECT_EQ(doc.root().children().size(), 2u);
 }
 
@@ -107,9 +100,9 @@ TEST(RunStatistics, ModuloMissingChildrenIsRepaired)
     auto doc = xml::Document::loadString("<stat><modulo><operazione>A</operazione><times>x</times></modulo></stat>");
     ASSERT_TRUE(doc);
     AggiornaStatistiche(*doc, "a", 3);
-    EXPECT_EQ(modulo(*doc, "A", "times"), "1");
-    EXPECT_EQ(modulo(*doc, "A", "avarage"), "3");
-    EXPECT_EQ(modulo(*doc, "A", "lasttime"), "3");
+    EXPECT_EQ(statEntry(*doc, "A", "times"), "1");
+    EXPECT_EQ(statEntry(*doc, "A", "avarage"), "3");
+    EXPECT_EQ(statEntry(*doc, "A", "lasttime"), "3");
 }
 
 TEST(RunStatistics, UnreadableFileIsNeverOverwritten)
@@ -138,7 +131,7 @@ TEST(RunStatistics, SavedFileReadsBack)
     }
     RunStatistics again(dir / "stat.xml", messages);
     again.AggiornaStatistiche("A", 6);
-    EXPECT_EQ(modulo(again.DocStatistiche(), "A", "avarage"), "5");
+    EXPECT_EQ(statEntry(again.DocStatistiche(), "A", "avarage"), "5");
     EXPECT_EQ(zs::test::readFile(dir / "stat.xml").substr(0, 3), "\xEF\xBB\xBF");
 }
 

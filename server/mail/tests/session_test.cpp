@@ -1,7 +1,8 @@
 // Whole sends against real servers: the aiosmtpd peer, Dovecot for POP3 before SMTP, and
 // sockets that never answer for the time-outs.
-#include "mailpeers/MailPeers.h"
+#include "MailEvents.h"
 #include "ReadBack.h"
+#include "mailpeers/MailPeers.h"
 
 #include "mail/Encoders.h"
 #include "mail/clsSendMail.h"
@@ -21,48 +22,15 @@ using namespace zs::mail::test;
 
 namespace {
 
-// Every event in order, as "S:<status>", "P:<percent>", "OK", "FAIL:<text>".
-struct Recorder {
-    std::vector<std::string> events;
-    void attach(clsSendMail& m)
-    {
-        m.Status = [this](const std::string& s) { events.push_back("S:" + s); };
-        m.Progress = [this](long p) { events.push_back("P:" + std::to_string(p)); };
-        m.SendSuccesful = [this] { events.push_back("OK"); };
-        m.SendFailed = [this](const std::string& t) { events.push_back("FAIL:" + t); };
-    }
-    int count(const std::string& prefix) const
-    {
-        return static_cast<int>(
-            std::count_if(events.begin(), events.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
-    }
-    bool has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
-    std::string failure() const
-    {
-        for (const auto& e : events)
-            if (e.rfind("FAIL:", 0) == 0)
-                return e.substr(5);
-        return {};
-    }
-};
-
 class MailSession : public ::testing::Test {
   protected:
     void configure(clsSendMail& m, std::uint16_t port)
     {
         rec.attach(m);
-        m.setSMTPHostValidation(0);
-        m.setSMTPHost("127.0.0.1");
-        m.setSMTPPort(port);
-        m.setConnectTimeout(5);
-        m.setMessageTimeout(5);
-        m.setFrom("mittente@example.it");
-        m.setRecipient("dest@example.it");
-        m.setSubject("Prova");
-        m.setMessage("Corpo");
+        configureLoopbackSend(m, port);
     }
     zs::test::ScopedTestEnv env;
-    Recorder rec;
+    MailEvents rec;
 };
 
 std::string latin1(const std::string& utf8)
@@ -96,10 +64,10 @@ TEST_F(MailSession, WholeMimeSendReachesTheServerByteForByte)
 
     ASSERT_EQ(rec.count("OK"), 1) << rec.failure();
     EXPECT_EQ(rec.count("FAIL:"), 0);
-    EXPECT_EQ(rec.events.front().rfind("S:", 0), 0u);
-    EXPECT_EQ(rec.events.back(), "OK");
-    const auto firstProgress = std::find_if(rec.events.begin(), rec.events.end(), [](auto& e) { return e[0] == 'P'; });
-    ASSERT_NE(firstProgress, rec.events.end());
+    EXPECT_EQ(rec.all.front().rfind("S:", 0), 0u);
+    EXPECT_EQ(rec.all.back(), "OK");
+    const auto firstProgress = std::find_if(rec.all.begin(), rec.all.end(), [](auto& e) { return e[0] == 'P'; });
+    ASSERT_NE(firstProgress, rec.all.end());
     EXPECT_TRUE(rec.has("P:100"));
     EXPECT_TRUE(rec.has("S:Transmission Complete..."));
 
@@ -196,7 +164,7 @@ TEST_F(MailSession, AuthLoginAcceptedAndRefused)
         EXPECT_TRUE(rec.has("S:Host Login OK!"));
         EXPECT_NE(peer.envelope().find("auth=yes"), std::string::npos);
     }
-    rec.events.clear();
+    rec.all.clear();
     {
         clsSendMail m;
         configure(m, peer.port());
@@ -207,7 +175,7 @@ TEST_F(MailSession, AuthLoginAcceptedAndRefused)
         EXPECT_EQ(rec.count("OK"), 0);
         ASSERT_EQ(rec.count("FAIL:"), 1);
         EXPECT_EQ(rec.failure().rfind("535", 0), 0u) << rec.failure();
-        for (const auto& e : rec.events)
+        for (const auto& e : rec.all)
             EXPECT_EQ(e.find("sbagliata"), std::string::npos) << "the password never shows in an event";
     }
 }
@@ -260,7 +228,7 @@ TEST_F(MailSession, Pop3LogInBeforeSmtpAgainstDovecot)
         ASSERT_EQ(rec.count("OK"), 1) << rec.failure() << pop.log();
         EXPECT_TRUE(rec.has("S:POP3 Authentication Successful..."));
     }
-    rec.events.clear();
+    rec.all.clear();
     {
         clsSendMail m(options);
         configure(m, peer.port());
@@ -292,7 +260,7 @@ TEST_F(MailSession, SilentOrAbsentServersEndInSendFailedNeverSuccess)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        rec.events.clear();
+        rec.all.clear();
         zs::time::FakeClock clock;
         SendMailOptions options;
         options.clock = &clock;

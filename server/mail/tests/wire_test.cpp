@@ -1,8 +1,9 @@
 // What texts can do on the wire, against the real aiosmtpd peer (Dovecot for POP3): no text
 // ends the data early, adds a header or a command, and every message the server stores is read
 // back by Python's email package (policy=default) and binascii without a defect.
-#include "mailpeers/MailPeers.h"
+#include "MailEvents.h"
 #include "ReadBack.h"
+#include "mailpeers/MailPeers.h"
 
 #include "mail/clsSendMail.h"
 #include "text/Cp1252.h"
@@ -14,46 +15,6 @@ using namespace zs::mail;
 using namespace zs::mail::test;
 
 namespace {
-
-struct Events {
-    std::vector<std::string> all; // "S:...", "P:n", "OK", "FAIL:..."
-    void attach(clsSendMail& m)
-    {
-        m.Status = [this](const std::string& s) { all.push_back("S:" + s); };
-        m.Progress = [this](long p) { all.push_back("P:" + std::to_string(p)); };
-        m.SendSuccesful = [this] { all.push_back("OK"); };
-        m.SendFailed = [this](const std::string& t) { all.push_back("FAIL:" + t); };
-    }
-    std::vector<std::string> outcomes() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : all)
-            if (e == "OK" || e.rfind("FAIL:", 0) == 0)
-                out.push_back(e);
-        return out;
-    }
-    std::vector<long> progress() const
-    {
-        std::vector<long> out;
-        for (const auto& e : all)
-            if (e.rfind("P:", 0) == 0)
-                out.push_back(std::stol(e.substr(2)));
-        return out;
-    }
-};
-
-void configure(clsSendMail& m, std::uint16_t port)
-{
-    m.setSMTPHostValidation(0);
-    m.setSMTPHost("127.0.0.1");
-    m.setSMTPPort(port);
-    m.setConnectTimeout(5);
-    m.setMessageTimeout(5);
-    m.setFrom("mittente@example.it");
-    m.setRecipient("dest@example.it");
-    m.setSubject("Prova");
-    m.setMessage("Corpo");
-}
 
 // Every line end as CR LF: what the recipient must read for any text we were given.
 std::string crlf(const std::string& text)
@@ -95,6 +56,26 @@ void expectLineLimits(const std::string& raw)
     }
 }
 
+// A client aimed at a port on 127.0.0.1 that nobody listens on, with its own home folder.
+struct Unconnected {
+    Unconnected()
+    {
+        ev.attach(m);
+        m.setSMTPHostValidation(0);
+        m.setSMTPHost("127.0.0.1");
+        m.setSMTPPort(zs::test::freePort());
+    }
+    /// The one outcome is the failure `text`, and it came before any connection.
+    void expectRefused(const char* text) const
+    {
+        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"FAIL:" + std::string(text) + "\r\n"});
+        EXPECT_TRUE(ev.noStatus()) << "refused before any connection";
+    }
+    zs::test::ScopedTestEnv env;
+    clsSendMail m;
+    MailEvents ev;
+};
+
 } // namespace
 
 TEST(MailWire, DotsAndLineEndsArriveAsOneMessageWithTheExactText)
@@ -119,9 +100,9 @@ TEST(MailWire, DotsAndLineEndsArriveAsOneMessageWithTheExactText)
         {"blank lines and dots", "\n\n.\n\n..\n"},
     };
     clsSendMail m;
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     int sent = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,9 +176,9 @@ TEST(MailWire, LineBreaksInHeaderValuesAreRefusedOrRemovedNeverSent)
         const auto& c = cases[i];
         SCOPED_TRACE(c.name);
         clsSendMail m;
-        Events ev;
+        MailEvents ev;
         ev.attach(m);
-        configure(m, peer.port());
+        configureLoopbackSend(m, peer.port());
         if (c.set)
             c.set(m);
         else
@@ -256,21 +237,12 @@ TEST(MailWire, RefusedValuesSayWhy)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        zs::test::ScopedTestEnv env;
-        clsSendMail m;
-        Events ev;
-        ev.attach(m);
-        m.setSMTPHostValidation(0);
-        m.setSMTPHost("127.0.0.1");
-        m.setSMTPPort(freePort());
-        m.setFrom("mittente@example.it");
-        m.setRecipient("dest@example.it");
-        c.set(m);
-        m.Send();
-        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"FAIL:" + std::string(c.text) + "\r\n"});
-        EXPECT_TRUE(std::none_of(ev.all.begin(), ev.all.end(), [](const std::string& e) {
-            return e.rfind("S:", 0) == 0;
-        })) << "refused before any connection";
+        Unconnected u;
+        u.m.setFrom("mittente@example.it");
+        u.m.setRecipient("dest@example.it");
+        c.set(u.m);
+        u.m.Send();
+        u.expectRefused(c.text);
     }
 }
 
@@ -296,18 +268,10 @@ TEST(MailWire, ConnectRefusesValuesThatWouldBecomeCommands)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        zs::test::ScopedTestEnv env;
-        clsSendMail m;
-        Events ev;
-        ev.attach(m);
-        m.setSMTPHostValidation(0);
-        m.setSMTPHost("127.0.0.1");
-        m.setSMTPPort(freePort());
-        c.set(m);
-        EXPECT_FALSE(m.Connect());
-        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"FAIL:" + std::string(c.text) + "\r\n"});
-        EXPECT_TRUE(
-            std::none_of(ev.all.begin(), ev.all.end(), [](const std::string& e) { return e.rfind("S:", 0) == 0; }));
+        Unconnected u;
+        c.set(u.m);
+        EXPECT_FALSE(u.m.Connect());
+        u.expectRefused(c.text);
     }
 }
 
@@ -316,7 +280,7 @@ TEST(MailWire, ASendReenteredFromTheYieldIsRefusedAndTheOuterOneDelivers)
     SmtpPeer peer;
     ASSERT_TRUE(peer.ok());
     clsSendMail* self = nullptr;
-    Events inner;
+    MailEvents inner;
     int reentries = 0;
     bool connectRefused = false;
     SendMailOptions options;
@@ -333,9 +297,9 @@ TEST(MailWire, ASendReenteredFromTheYieldIsRefusedAndTheOuterOneDelivers)
     };
     clsSendMail m(options);
     self = &m;
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     m.setMessage("Prima");
     m.Send();
     ASSERT_GT(reentries, 2);
@@ -391,9 +355,9 @@ TEST(MailWire, MimeMessagesReadRightInAStandardReader)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         clsSendMail m;
-        Events ev;
+        MailEvents ev;
         ev.attach(m);
-        configure(m, peer.port());
+        configureLoopbackSend(m, peer.port());
         m.setRecipient("dest@example.it;due@example.it");
         m.setCcRecipient("copia@example.it");
         m.setCcDisplayName("Copia Conforme \xC3\xB9");
@@ -440,9 +404,9 @@ TEST(MailWire, DisplayNamesReadBackExactly)
     const std::vector<std::string> names = {"Mario \"il Rosso\" Rossi", "Back\\slash", "D\xC3\xA8stinatario",
                                             std::string(100, 'n'), "=?utf-8?q?finto?="};
     clsSendMail m;
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     std::string to, toNames;
     for (std::size_t i = 0; i < names.size(); ++i) {
         to += (i ? ";" : "") + std::string("d") + std::to_string(i) + "@example.it";
@@ -491,9 +455,9 @@ TEST(MailWire, UuencodedAttachmentsDecodeLineByLineWithBinascii)
         contents.push_back(bytes);
     }
     clsSendMail m;
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     m.setEncodeType(1);
     m.setAttachment(paths);
     m.Send();
@@ -521,9 +485,9 @@ TEST(MailWire, InlineImagesWithAccentedNamesKeepTheirReference)
     const std::string name = "logo caff\xC3\xA8.png";
     zs::test::writeFile(env.root() / name, "PNG");
     clsSendMail m;
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     m.setAsHTML(true);
     m.setMessage("<html><img src=\"C:\\img\\" + name + "\"></html>");
     m.setAttachment((env.root() / name).string());
@@ -550,9 +514,9 @@ TEST(MailWire, ProgressOnlyClimbsThroughLogInAndData)
     SendMailOptions options;
     options.pop3Port = pop.port();
     clsSendMail m(options);
-    Events ev;
+    MailEvents ev;
     ev.attach(m);
-    configure(m, peer.port());
+    configureLoopbackSend(m, peer.port());
     m.setUsePopAuthentication(true);
     m.setPOP3Host("127.0.0.1");
     m.setUseAuthentication(true);

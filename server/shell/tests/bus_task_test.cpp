@@ -10,6 +10,7 @@
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 
 #include <QElapsedTimer>
@@ -24,10 +25,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
-
 namespace zs::shell {
 namespace {
 
@@ -39,29 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDaemonDefaultPort = 5432;
 
-// The environment variable's value for the life of the object.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const std::string& value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 std::string replaced(std::string text, const std::string& what, const std::string& with)
 {
     const auto at = text.find(what);
@@ -69,19 +43,16 @@ std::string replaced(std::string text, const std::string& what, const std::strin
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
 }
 
-struct BusTaskProgram : ::testing::Test {
+struct BusTaskProgram : test::DemoProgramTest {
     void SetUp() override
     {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
         // The bus trace and profile of this test stay in its own folder.
         const fs::path run = env.root() / "run";
         fs::create_directories(run);
         ::chmod(run.c_str(), 0700);
-        runtimeDir = std::make_unique<ScopedVariable>("XDG_RUNTIME_DIR", run.string());
-        windowsDir = std::make_unique<ScopedVariable>("WINDIR", env.root().string());
+        runtimeDir = std::make_unique<test::ScopedEnvVar>("XDG_RUNTIME_DIR", run.string());
+        windowsDir = std::make_unique<test::ScopedEnvVar>("WINDIR", env.root().string());
 
         // The logins of the Bus & Task page, and a loading XML whose one step runs the task LUNGO
         // twice, with A=1 and then A=2.
@@ -96,19 +67,8 @@ struct BusTaskProgram : ::testing::Test {
                             "    <esegui>si</esegui>\n    <operazione>Task del bus</operazione>\n"
                             "    <query>LUNGO</query>\n    <query>A=1</query>\n    <query>A=2</query>\n"
                             "  </BUSANDTASK>\n</Estrattore>\n");
-        ShellApplication::Options options;
-        options.programFolder = home;
-        options.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(options);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+        create();
         ASSERT_TRUE(app->load());
-    }
-    void TearDown() override
-    {
-        app.reset();
-        windowsDir.reset();
-        runtimeDir.reset();
-        (void)::chdir("/");
     }
     bool hasLine(const std::string& prefix)
     {
@@ -119,11 +79,7 @@ struct BusTaskProgram : ::testing::Test {
         return false;
     }
 
-    zs::test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ScopedVariable> runtimeDir, windowsDir;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
+    std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir;
 };
 
 // The daemon's side of tasks that take `taskMs` each; `closedAfter` receives, per connection,

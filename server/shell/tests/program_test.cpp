@@ -15,8 +15,9 @@
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/run/SendMailSender.h"
-#include "testsupport/Loopback.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/HostileXml.h"
+#include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -36,36 +37,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
-
 namespace zs::shell {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Program : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
-    void copyDemo() { fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing); }
-    void create()
-    {
-        ShellApplication::Options options;
-        options.programFolder = home;
-        options.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(options);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
-    }
+struct Program : test::ProgramFolderTest {
     std::vector<std::pair<std::string, int>> lines(bool children = false)
     {
         std::vector<std::pair<std::string, int>> out;
@@ -94,11 +71,6 @@ struct Program : ::testing::Test {
                 return tree->topLevelItem(i);
         return nullptr;
     }
-
-    zs::test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 TEST_F(Program, StartUpLoadsTheRealWindowsInOrder)
@@ -299,15 +271,15 @@ TEST_F(Notification, SentToTheSmtpServerWithTheArchiveOrTheFiles)
         mail::test::SmtpPeer peer;
         ASSERT_TRUE(peer.ok());
         app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
-        const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        std::optional<test::ScopedEnvVar> noArchiver;
         if (!c.withArchiver)
-            ::setenv("PATH", "/nonexistent", 1);
+            noArchiver.emplace("PATH", "/nonexistent");
         app->log().InitializeResponse();
         app->notification().setCodiceInstallazione("demo");
         app->notification().NotificaEstrazione(c.hadErrors);
         for (const auto& f : app->notification().gatherFiles())
             EXPECT_TRUE(fs::exists(f)) << f;
-        ::setenv("PATH", path.c_str(), 1);
+        noArchiver.reset();
 
         EXPECT_TRUE(hasLine("Invio notifica email in corso..", 2));
         EXPECT_TRUE(hasLine("Invio notifica email completata", 2, true));

@@ -16,6 +16,8 @@
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ProgramFolderTest.h"
+#include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 
 #include <QApplication>
@@ -40,9 +42,6 @@
 #include <thread>
 #include <unistd.h>
 
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 #ifndef ZS_SERVER_PATH
 #error "ZS_SERVER_PATH names the ZentrikServer program"
 #endif
@@ -87,26 +86,7 @@ struct ScopedTmpfs {
     bool mounted = false;
 };
 
-struct ProgramInUse : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
-    void create(ShellApplication::Options o = {})
-    {
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
-    }
+struct ProgramInUse : test::DemoProgramTest {
     std::vector<std::string> lines()
     {
         std::vector<std::string> out;
@@ -135,11 +115,6 @@ struct ProgramInUse : ::testing::Test {
         return nullptr;
     }
     void clickRun() { app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click(); }
-
-    test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 // --- Run time ------------------------------------------------------------------------------
@@ -239,20 +214,17 @@ TEST_F(ProgramInUse, AnAssistanceServerThatCannotStartGivesTheErrorAndNoNotice)
         SCOPED_TRACE(c.name);
         shown.clear();
         fs::remove(home / "winvnc.exe");
-        std::string display;
+        std::optional<test::ScopedEnvVar> noDisplay;
         if (c.winvnc) {
             test::writeFile(home / "winvnc.exe", c.winvnc);
             fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
         } else {
             if (!process::findProgram("x11vnc"))
                 continue;
-            if (const char* d = std::getenv("DISPLAY"))
-                display = d;
-            ::unsetenv("DISPLAY");
+            noDisplay.emplace("DISPLAY", std::nullopt);
         }
         app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
-        if (!display.empty())
-            ::setenv("DISPLAY", display.c_str(), 1);
+        noDisplay.reset();
         EXPECT_EQ(shown, std::vector<std::string>{SupportOnline::kMissingText});
         EXPECT_FALSE(app->alert().isVisible());
         EXPECT_EQ(app->support().serverPid(), 0);
@@ -264,20 +236,14 @@ TEST_F(ProgramInUse, AnAssistanceServerThatCannotStartGivesTheErrorAndNoNotice)
 struct ViewerStub {
     ViewerStub()
     {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 2) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        if (!listener.ok())
             return;
-        port = ntohs(a.sin_port);
+        port = listener.port();
         reader = std::thread([this] {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{listener.fd(), POLLIN, 0};
             if (::poll(&p, 1, 60000) != 1)
                 return;
-            const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+            const int c = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0)
                 return;
             char buf[12];
@@ -298,15 +264,13 @@ struct ViewerStub {
     {
         if (reader.joinable())
             reader.join();
-        if (fd >= 0)
-            ::close(fd);
     }
     std::string received()
     {
         std::lock_guard lock(m);
         return greeting;
     }
-    int fd = -1;
+    test::LoopbackSocket listener;
     int port = 0;
     std::thread reader;
     std::mutex m;
@@ -381,8 +345,7 @@ TEST_F(ProgramInUse, AssistanceWithX11vncConnectsBackAndListensOnNoPort)
     ScopedXvfb x(env.root());
     if (x.display.empty())
         GTEST_SKIP() << "no X server could be started";
-    const std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    ::setenv("DISPLAY", x.display.c_str(), 1);
+    const test::ScopedEnvVar display("DISPLAY", x.display);
 
     ViewerStub support, fallback;
     ASSERT_GT(support.port, 0);
@@ -423,10 +386,6 @@ TEST_F(ProgramInUse, AssistanceWithX11vncConnectsBackAndListensOnNoPort)
     EXPECT_GT(again, 0);
     app->ChiudiApplicazione();
     EXPECT_NE(::kill(again, 0), 0);
-    if (savedDisplay.empty())
-        ::unsetenv("DISPLAY");
-    else
-        ::setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
 // --- A program folder that cannot be written ---------------------------------------------------

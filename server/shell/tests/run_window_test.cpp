@@ -10,6 +10,7 @@
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 
 #include <QLabel>
@@ -18,10 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -36,24 +33,12 @@ std::string scalar(const fs::path& db, const std::string& sql)
     return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : "<none>";
 }
 
-struct DemoProgram : ::testing::Test {
+struct DemoProgram : test::DemoProgramTest {
     void SetUp() override
     {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0); // the demo attaches erp.db by a relative name
-        ShellApplication::Options options;
-        options.programFolder = home;
-        options.executable = home / "ZentrikServer";
-        app = std::make_unique<ShellApplication>(options);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
+        create();
         ASSERT_TRUE(app->load());
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
     }
 
     flatui::FlatButtonWidget* button(const char* name)
@@ -78,11 +63,6 @@ struct DemoProgram : ::testing::Test {
         return false;
     }
     std::string dayLog() { return zs::test::readFile(app->log().dayLog().currentFile()); }
-
-    zs::test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 TEST_F(DemoProgram, RunButtonRunsTheDemoExtraction)

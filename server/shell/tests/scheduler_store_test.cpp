@@ -7,6 +7,7 @@
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/ReadOnlyFolder.h"
 #include "testsupport/TestEnv.h"
 
@@ -17,8 +18,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace zs::shell {
 namespace {
@@ -37,24 +36,17 @@ std::vector<std::string> redLines(QTreeWidget& tree)
     return out;
 }
 
-TEST(SchedulerStoreOnDemo, ReadOnlyProgramFolderShowsTheUnsavedScheduleAsRedLines)
+using SchedulerStoreOnDemo = test::DemoProgramTest;
+
+TEST_F(SchedulerStoreOnDemo, ReadOnlyProgramFolderShowsTheUnsavedScheduleAsRedLines)
 {
-    test::ScopedTestEnv env;
-    const fs::path home = env.home();
-    fs::create_directories(home);
-    fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::create_directories(home / "log"); // the day log stays writable: only the folder itself is not
-    ASSERT_EQ(::chdir(home.c_str()), 0);
-    std::unique_ptr<ShellApplication> app;
     {
         test::ReadOnlyFolder readOnly(home, env.root());
         ASSERT_TRUE(readOnly.refusesWrites());
         ShellApplication::Options o;
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
         o.pause = [](int) { QCoreApplication::processEvents(); };
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([](const QtMessageService::Shown&) {});
+        create(o);
         ASSERT_TRUE(app->load());
 
         QTreeWidget& tree = app->runWindow().tvwLog();
@@ -79,8 +71,6 @@ TEST(SchedulerStoreOnDemo, ReadOnlyProgramFolderShowsTheUnsavedScheduleAsRedLine
         EXPECT_NE(scheduler.findChild<QLabel*>("lblTitle")->text().indexOf("NON salvate"), -1);
         EXPECT_FALSE(fs::exists(home / "cadenzo.xml"));
     }
-    app.reset();
-    (void)::chdir("/");
 }
 
 } // namespace

@@ -3,15 +3,18 @@
 // sequence, the secondary options saving when they lose the focus, and remote assistance
 // started from its button with the "vnchost" setting.
 
+#include "ArgvRecording.h"
+
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/DesktopIntegration.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
-#include "shell/testsupport/ShellDoubles.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/qt/frmSplash.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ProgramFolderTest.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -31,13 +34,6 @@
 #include <deque>
 #include <sstream>
 #include <unistd.h>
-
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
-#ifndef ZS_ARGV_RECORDER
-#error "ZS_ARGV_RECORDER names the recording program"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -197,24 +193,10 @@ TEST_F(Notice, ADoubleClickBeforeTheLimitStopsTheCountdown)
 
 // --- The program on the demo folder --------------------------------------------------------
 
-struct ShellOnDemo : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
+struct ShellOnDemo : test::DemoProgramTest {
     ShellApplication::Options options()
     {
         ShellApplication::Options o;
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
         o.pause = [this](int ms) {
             pauses.push_back(ms);
             if (ms >= 1000 && fs::exists(home / "calls.txt"))
@@ -228,16 +210,7 @@ struct ShellOnDemo : ::testing::Test {
         };
         return o;
     }
-    void create(ShellApplication::Options o)
-    {
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([this](const QtMessageService::Shown& m) { shown.push_back(m.text); });
-    }
 
-    test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
     std::vector<int> pauses;
     FakeIntervalTimer* alertTimer = nullptr;
 };
@@ -336,20 +309,9 @@ TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-/// The recording program's lines, in the order the program made the calls.
-std::vector<std::string> recordedCalls(const fs::path& file)
-{
-    std::vector<std::string> out;
-    std::istringstream in(fs::exists(file) ? test::readFile(file) : "");
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
 TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowTheNotice)
 {
-    fs::copy_file(ZS_ARGV_RECORDER, home / "winvnc.exe");
-    fs::permissions(home / "winvnc.exe", fs::perms::owner_all);
+    test::installArgvRecorder(home, "winvnc.exe");
     {
         std::string text = test::readFile(home / "zentrikServer.xml");
         const auto end = text.rfind("</");
@@ -367,7 +329,7 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
     auto expected = std::vector<std::string>{
         "winvnc.exe <-kill>", "winvnc.exe <-run> <-autoreconnect>", "winvnc.exe <-connect> <help.cliente.example>",
         std::string("winvnc.exe <-connect> <") + SupportOnline::kFallbackHost + ">"};
-    EXPECT_EQ(recordedCalls(home / "calls.txt"), expected);
+    EXPECT_EQ(test::recordedCalls(home / "calls.txt"), expected);
     auto& alert = app->alert();
     EXPECT_TRUE(alert.isVisible());
     EXPECT_EQ(alert.text(), SupportOnline::kStartText);
@@ -376,7 +338,7 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
 
     button("flbStopAssistenza")->model().click();
     expected.push_back("winvnc.exe <-kill>");
-    EXPECT_EQ(recordedCalls(home / "calls.txt"), expected);
+    EXPECT_EQ(test::recordedCalls(home / "calls.txt"), expected);
     EXPECT_EQ(alert.text(), SupportOnline::kStopText);
     EXPECT_EQ(alert.background(), QColor(224, 255, 239));
     ASSERT_NE(alertTimer, nullptr);
@@ -389,13 +351,13 @@ TEST_F(ShellOnDemo, AssistanceButtonsStartTheServerWithTheVnchostSettingAndShowT
 
 TEST_F(ShellOnDemo, AssistanceWithoutTheServerSaysSo)
 {
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (env.root() / "emptybin").c_str(), 1); // no x11vnc of the machine either
-    create(options());
-    ASSERT_TRUE(app->load());
-    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
-    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
-    ::setenv("PATH", path.c_str(), 1);
+    {
+        const test::ScopedEnvVar path("PATH", (env.root() / "emptybin").string()); // no x11vnc of the machine either
+        create(options());
+        ASSERT_TRUE(app->load());
+        app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbAssistenza")->model().click();
+        app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbStopAssistenza")->model().click();
+    }
     EXPECT_EQ(shown, (std::vector<std::string>{"Impossibile richiedere l'assistenza online perchè non è installato "
                                                "il componente necessario."}));
     EXPECT_FALSE(app->alert().isVisible());

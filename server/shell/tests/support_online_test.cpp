@@ -1,6 +1,8 @@
 // Remote assistance over a real program: a recording program stands in for the VNC server in
 // the program folder and is started with an argv, never through a shell.
 
+#include "ArgvRecording.h"
+
 #include "process/Process.h"
 #include "shell/ShellServices.h"
 #include "shell/run/SupportOnline.h"
@@ -11,10 +13,6 @@
 
 #include <cstdlib>
 #include <sstream>
-
-#ifndef ZS_ARGV_RECORDER
-#error "ZS_ARGV_RECORDER names the recording program"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -34,26 +32,13 @@ struct RecordingNotice : AlertNotice {
     std::vector<std::string> calls;
 };
 
-/// PATH pointed at an empty folder, so no x11vnc of the machine stands in for the missing one.
-struct ScopedEmptyPath {
-    explicit ScopedEmptyPath(const fs::path& empty)
-    {
-        if (const char* p = std::getenv("PATH"))
-            saved = p;
-        fs::create_directories(empty);
-        ::setenv("PATH", empty.c_str(), 1);
-    }
-    ~ScopedEmptyPath() { ::setenv("PATH", saved.c_str(), 1); }
-    std::string saved;
-};
-
 struct SupportOnlineTest : ::testing::Test {
-    void SetUp() override { fs::create_directories(folder); }
-    void installServer(const std::string& name)
+    void SetUp() override
     {
-        fs::copy_file(ZS_ARGV_RECORDER, folder / name, fs::copy_options::overwrite_existing);
-        fs::permissions(folder / name, fs::perms::owner_all);
+        fs::create_directories(folder);
+        fs::create_directories(emptyBin);
     }
+    void installServer(const std::string& name) { test::installArgvRecorder(folder, name); }
     std::unique_ptr<SupportOnline> make()
     {
         return std::make_unique<SupportOnline>(
@@ -65,18 +50,13 @@ struct SupportOnlineTest : ::testing::Test {
             },
             [this](const std::string& why) { reported.push_back(why); }, SupportOnline::Hosts{});
     }
-    std::vector<std::string> calls()
-    {
-        std::vector<std::string> out;
-        std::istringstream in(fs::exists(folder / "calls.txt") ? test::readFile(folder / "calls.txt") : "");
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
+    std::vector<std::string> calls() { return test::recordedCalls(folder / "calls.txt"); }
 
     test::ScopedTestEnv env;
     fs::path folder = env.home();
-    ScopedEmptyPath path{env.root() / "emptybin"};
+    // PATH holds an empty folder only, so no x11vnc of the machine stands in for the missing one.
+    fs::path emptyBin = env.root() / "emptybin";
+    test::ScopedEnvVar path{"PATH", emptyBin.string()};
     RecordingMessages messages;
     RecordingNotice notice;
     std::vector<int> pauses;

@@ -15,6 +15,7 @@
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/qt/frmSplash.h"
 #include "shell/run/SupportOnline.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -36,10 +37,6 @@
 #include <map>
 #include <sstream>
 #include <unistd.h>
-
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 
 namespace zs::shell {
 namespace {
@@ -270,21 +267,15 @@ bool pageInsideItsTabs(const QWidget& a, const QWidget& b)
     return page.objectName().startsWith("picTab") && tabs.geometry().contains(page.geometry());
 }
 
-struct Windows : ::testing::Test {
+struct Windows : test::DemoProgramTest {
     void SetUp() override
     {
-        home = env.home();
-        fs::create_directories(home);
-        fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
         shots = std::getenv("ZS_SCREENSHOT_DIR") ? fs::path(std::getenv("ZS_SCREENSHOT_DIR")) : env.root() / "shots";
         fs::create_directories(shots);
         ShellApplication::Options o;
-        o.programFolder = home;
-        o.executable = home / "ZentrikServer";
         o.pause = [](int) { QCoreApplication::processEvents(); };
-        app = std::make_unique<ShellApplication>(o);
-        app->messages().setHook([](const QtMessageService::Shown&) {});
+        create(o);
         ASSERT_TRUE(app->load());
         check.allow("label3", "txtMese", sitsInTheLabelsGap);
         check.allow("label3", "vscrMese", sitsInTheLabelsGap);
@@ -299,11 +290,6 @@ struct Windows : ::testing::Test {
         });
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
     }
     void expectClean(QWidget& window, const std::string& name)
     {
@@ -323,9 +309,7 @@ struct Windows : ::testing::Test {
         QCoreApplication::processEvents();
     }
 
-    test::ScopedTestEnv env;
-    fs::path home, shots;
-    std::unique_ptr<ShellApplication> app;
+    fs::path shots;
     LayoutCheck check;
 };
 

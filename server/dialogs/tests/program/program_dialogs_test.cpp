@@ -16,6 +16,7 @@
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
+#include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -37,10 +38,6 @@
 #include <functional>
 #include <map>
 #include <unistd.h>
-
-#ifndef ZS_DEMO_DIR
-#error "ZS_DEMO_DIR names the demo program folder"
-#endif
 
 namespace zs::dialogs {
 namespace {
@@ -112,28 +109,12 @@ void whenWizardShown(std::function<void(frmWizard&)> drive, int rounds = 200)
     });
 }
 
-struct ProgramDialogs : ::testing::Test {
-    void SetUp() override
-    {
-        home = env.home();
-        fs::create_directories(home);
-        ASSERT_EQ(::chdir(home.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        app.reset();
-        (void)::chdir("/");
-    }
-    void copyDemo() { fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive | fs::copy_options::overwrite_existing); }
+struct ProgramDialogs : test::ProgramFolderTest {
     void create(bool recordMessages = true)
     {
         ShellApplication::Options options;
-        options.programFolder = home;
-        options.executable = home / "ZentrikServer";
         options.pause = [](int) {};
-        app = std::make_unique<ShellApplication>(options);
-        if (recordMessages)
-            app->messages().setHook([this](const shell::QtMessageService::Shown& m) { shown.push_back(m.text); });
+        ProgramFolderTest::create(options, recordMessages);
     }
     void menu(int entry)
     {
@@ -155,11 +136,6 @@ struct ProgramDialogs : ::testing::Test {
         (void)errorsOnly;
         return out;
     }
-
-    test::ScopedTestEnv env;
-    fs::path home;
-    std::unique_ptr<ShellApplication> app;
-    std::vector<std::string> shown;
 };
 
 TEST_F(ProgramDialogs, WizardFromTheMenuShowsTheSettingsAndFineKeepsThem)

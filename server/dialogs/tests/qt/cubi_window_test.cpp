@@ -56,6 +56,15 @@ class CubiWindowTest : public ::testing::Test {
         QApplication::sendEvent(m_window.flgCubi(), &press);
     }
 
+    /// The column widths and header height of the grid at its width of 1170 pixels.
+    void expectFixedGridLayout()
+    {
+        const int expected[] = {372, 170, 170, 170, 270};
+        for (int c = 1; c <= 5; ++c)
+            EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
+        EXPECT_EQ(grid().getRowHeight(1), 55);
+    }
+
     test::TempDir m_dir;
     time::FakeClock m_clock;
     RecordingMessages m_messages;
@@ -122,10 +131,7 @@ TEST_F(CubiWindowTest, ColumnsFollowTheGridWidth)
     m_window.resize(1300, 500);
     QApplication::processEvents();
     ASSERT_EQ(m_window.flgCubi()->width(), 1170);
-    const int expected[] = {372, 170, 170, 170, 270};
-    for (int c = 1; c <= 5; ++c)
-        EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
-    EXPECT_EQ(grid().getRowHeight(1), 55);
+    expectFixedGridLayout();
 }
 
 TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
@@ -154,10 +160,7 @@ TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
             QRect(server0.topLeft(), QSize(static_cast<int>(std::lround(server0.width() * ratio)), server0.height())));
         EXPECT_EQ(label->geometry(), label0); // an empty code never moves
     }
-    const int expected[] = {372, 170, 170, 170, 270};
-    for (int c = 1; c <= 5; ++c)
-        EXPECT_EQ(grid().getColWidth(c), expected[c - 1]);
-    EXPECT_EQ(grid().getRowHeight(1), 55);
+    expectFixedGridLayout();
 }
 
 TEST_F(CubiWindowTest, EveryHeaderFitsItsColumn)

@@ -30,6 +30,7 @@
 using namespace zs;
 using namespace zs::dialogs;
 using zs::dialogs::test::child;
+using zs::dialogs::test::mouseClick;
 
 namespace {
 
@@ -176,13 +177,7 @@ namespace {
 /// Presses and releases the mouse over tab `k` of the strip, as the operator does.
 void clickTab(flatui::FlatTabWidget& tab, int k)
 {
-    const QPointF at(tab.model().tabHitLeft(k) / 15.0 + 20, 18);
-    QMouseEvent press(QEvent::MouseButtonPress, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&tab, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, tab.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(&tab, &release);
+    mouseClick(tab, QPointF(tab.model().tabHitLeft(k) / 15.0 + 20, 18));
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 using namespace zs;
 using namespace zs::dialogs;
 using zs::dialogs::test::child;
+using zs::dialogs::test::mouseClick;
 
 namespace {
 
@@ -33,18 +34,6 @@ void click(QWidget& w, const char* name)
         flat->model().click();
     else
         child<QAbstractButton>(w, name)->click();
-}
-
-/// A left press and release inside the button, as the operator's mouse sends them.
-void mouseClick(QWidget& button)
-{
-    const QPointF at(4, 4);
-    QMouseEvent press(QEvent::MouseButtonPress, at, button.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&button, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, button.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(&button, &release);
 }
 
 } // namespace
@@ -184,16 +173,16 @@ TEST(WizardWindow, NavigationButtonsAreFlatButtonsThatAnswerTheMouse)
     EXPECT_EQ(indietro.model().state(), flatui::FlatButton::Disabled);
 
     // On the first page Back is disabled: neither the mouse nor a Click raised from code moves.
-    mouseClick(indietro);
+    mouseClick(indietro, QPointF(4, 4)); // inside the button
     indietro.model().click();
     EXPECT_EQ(wizard.PassoCorrente(), 1);
 
-    mouseClick(avanti);
+    mouseClick(avanti, QPointF(4, 4)); // inside the button
     EXPECT_EQ(wizard.PassoCorrente(), 2);
     EXPECT_TRUE(indietro.isEnabled());
     EXPECT_TRUE(indietro.model().enabled());
     EXPECT_NE(indietro.model().state(), flatui::FlatButton::Disabled);
-    mouseClick(indietro);
+    mouseClick(indietro, QPointF(4, 4)); // inside the button
     EXPECT_EQ(wizard.PassoCorrente(), 1);
     EXPECT_FALSE(indietro.model().enabled());
 }

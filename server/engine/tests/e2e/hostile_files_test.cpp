@@ -4,23 +4,19 @@
 // Latin-1, invalid UTF-8, empty, not XML). The driver must end with a clear error or a normal
 // run, never a signal or a hang, and the file must stay as it was.
 
+#include "ExtractDriver.h"
 #include "db/Connection.h"
-#include "process/Process.h"
 #include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
-
-#ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
-#endif
 
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
 
-namespace zs::engine {
+namespace zs::engine::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -60,7 +56,7 @@ class HostileFolder {
         const fs::path target = home / "target.db";
         zs::test::writeFile(target, "");
         db::Connection t;
-        EXPECT_TRUE(t.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + target.string()));
+        EXPECT_TRUE(t.open(accessCs(target)));
         EXPECT_TRUE(t.execute("create table PROVA (x integer)"));
         write("zentrikServer.xml",
               std::string("<?xml version=\"1.0\"?><zentrikServer>") + kSettingsBody + "</zentrikServer>");
@@ -78,10 +74,7 @@ class HostileFolder {
 /// Runs the driver once over the folder; a hang is stopped after two minutes.
 process::RunResult extract(const fs::path& home)
 {
-    process::RunOptions options;
-    options.captureOutput = true;
-    options.timeLimit = std::chrono::minutes(2);
-    return process::run({ZS_EXTRACT_PATH, home.string(), "--quiet"}, options);
+    return runExtract(home, {"--quiet"}, std::chrono::minutes(2));
 }
 
 void runTable(const Role& role)
@@ -150,4 +143,4 @@ TEST(HostileFiles, ImportData)
 }
 
 } // namespace
-} // namespace zs::engine
+} // namespace zs::engine::test

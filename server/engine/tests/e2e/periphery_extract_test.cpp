@@ -2,29 +2,21 @@
 // another connection holds, statistics that cannot be saved, and errors that no wait can mend;
 // none of them may end in a success line.
 
+#include "ExtractDriver.h"
 #include "db/Connection.h"
 #include "process/Process.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
 
-#ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by tools/zs-extract)"
-#endif
-
 #include <chrono>
 #include <filesystem>
 #include <string>
 
-namespace zs::engine {
+namespace zs::engine::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string cs(const fs::path& p)
-{
-    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string();
-}
 
 std::size_t count(const std::string& text, const std::string& what)
 {
@@ -42,7 +34,7 @@ struct Folder {
         target = home / "vendite.mdb";
         zs::test::writeFile(target, "");
         db::Connection t;
-        EXPECT_TRUE(t.open(cs(target)));
+        EXPECT_TRUE(t.open(accessCs(target)));
         EXPECT_TRUE(t.execute("create table T (x text)"));
         EXPECT_TRUE(t.execute("insert into T values ('a'), ('b')"));
         zs::test::writeFile(home / "zentrikServer.xml",
@@ -57,12 +49,7 @@ struct Folder {
     {
         zs::test::writeFile(home / "zentrikLoading.xml", "<?xml version=\"1.0\"?><Estrattore>" + xml + "</Estrattore>");
     }
-    process::RunResult run()
-    {
-        process::RunOptions options;
-        options.captureOutput = true;
-        return process::run({ZS_EXTRACT_PATH, home.string()}, options);
-    }
+    process::RunResult run() { return runExtract(home); }
     std::string dayLog() const
     {
         std::string all;
@@ -80,7 +67,7 @@ TEST(PeripheryExtraction, ACompactionOfAHeldFileFailsItsStepAndTheRun)
     f.steps("<COMPATTA><esegui>si</esegui><operazione>Compattazione</operazione></COMPATTA>"
             "<T><esegui>si</esegui><operazione>Dopo</operazione><query>insert into T values ('c')</query></T>");
     db::Connection holder; // another user reading the database keeps it from being rebuilt
-    ASSERT_TRUE(holder.open(cs(f.target)));
+    ASSERT_TRUE(holder.open(accessCs(f.target)));
     ASSERT_TRUE(holder.execute("begin"));
     ASSERT_TRUE(holder.query("select count(*) from T"));
     const auto result = f.run();
@@ -97,7 +84,7 @@ TEST(PeripheryExtraction, ACompactionOfAHeldFileFailsItsStepAndTheRun)
     (void)holder.execute("rollback");
     holder.close();
     db::Connection t;
-    ASSERT_TRUE(t.open(cs(f.target)));
+    ASSERT_TRUE(t.open(accessCs(f.target)));
     auto rs = t.query("select count(*) from T");
     ASSERT_TRUE(rs);
     EXPECT_EQ(rs->value(std::size_t{0}).toString(), "2");
@@ -131,4 +118,4 @@ TEST(PeripheryExtraction, ErrorsThatNoWaitMendsAreNotRetried)
 }
 
 } // namespace
-} // namespace zs::engine
+} // namespace zs::engine::test

@@ -2,15 +2,16 @@
 // asynchronous statements polled while the run yields, a stop that cancels the statement on
 // the server, a lost connection retried after a reconnection, and the command time-out.
 
+#include "db/Connection.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/RunState.h"
 #include "engine/TableOperations.h"
-#include "db/Connection.h"
 #include "pgtest/PgServer.h"
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -25,17 +26,6 @@ namespace zs::engine {
 namespace {
 
 using Steady = std::chrono::steady_clock;
-
-class TimedYield : public shell::YieldHook {
-public:
-    void yield() override
-    {
-        if (onYield)
-            onYield(std::chrono::duration<double>(Steady::now() - start).count());
-    }
-    Steady::time_point start = Steady::now();
-    std::function<void(double)> onYield;
-};
 
 // A connection slot over the test server: the engine's own procedures stand behind the same
 // Slot in the program; here the test opens the server's ODBC string directly.
@@ -82,7 +72,10 @@ struct PgRun {
     shell::ProgramLog log;
     shell::ProgramSettings settings;
     RunState state;
-    TimedYield yield;
+    zs::test::CountingYield yield;
+    Steady::time_point start = Steady::now();
+    /// Seconds since `start`, for what the yield does during a statement.
+    double elapsed() const { return std::chrono::duration<double>(Steady::now() - start).count(); }
     std::unique_ptr<db::Connection> connection;
     DbEngineBackend backend;
     EngineContext ctx;
@@ -95,12 +88,12 @@ TEST(PgJobExecutor, StopDuringALongStatementCancelsItOnTheServer)
     ZS_REQUIRE_PG();
     PgRun r;
     ASSERT_TRUE(r.backend.open());
-    r.yield.onYield = [&](double s) {
-        if (s > 1.0)
+    r.yield.onYield = [&](int) {
+        if (r.elapsed() > 1.0)
             r.state.setStatoProcesso(RunState::kStopped);
     };
     const auto start = Steady::now();
-    r.yield.start = start;
+    r.start = start;
     std::string sql = "select pg_sleep(30)";
     EXPECT_FALSE(TableOperations(r.ctx).EseguiJob(sql));
     EXPECT_LT(std::chrono::duration<double>(Steady::now() - start).count(), 3.0);
@@ -117,8 +110,8 @@ TEST(PgJobExecutor, LostConnectionIsRetriedAndThenSucceeds)
     PgRun r;
     ASSERT_TRUE(r.backend.open());
     bool killed = false;
-    r.yield.onYield = [&](double s) {
-        if (!killed && s > 0.7) {
+    r.yield.onYield = [&](int) {
+        if (!killed && r.elapsed() > 0.7) {
             killed = true;
             pg.psql("select pg_terminate_backend(pid) from pg_stat_activity where query like 'insert into lost_job%' "
                     "and datname = current_database()");

@@ -2,32 +2,21 @@
 // a stored package, a step reading a linked table, and a compaction, in one run; then a run
 // whose package fails.
 
-#include "db/Connection.h"
+#include "ExtractDriver.h"
 #include "StepsTestSupport.h"
+#include "db/Connection.h"
 #include "dblink/LinkModule.h"
-#include "process/Process.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
 
-#ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by the engine tests' CMakeLists.txt)"
-#endif
-
 #include <filesystem>
 #include <string>
 
-namespace zs::engine {
+namespace zs::engine::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::exec;
-using test::scalar;
-
-std::string cs(const fs::path& p)
-{
-    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string();
-}
 
 struct Folder {
     Folder()
@@ -39,11 +28,11 @@ struct Folder {
         zs::test::writeFile(home / "erp.db", "");
         zs::test::writeFile(target, "");
         db::Connection erp;
-        EXPECT_TRUE(erp.open(cs(home / "erp.db")));
+        EXPECT_TRUE(erp.open(accessCs(home / "erp.db")));
         exec(erp, "create table ARTICOLI (cod text, descr text)");
         exec(erp, "insert into ARTICOLI values ('A1', 'vite'), ('A2', 'dado')");
         db::Connection t;
-        EXPECT_TRUE(t.open(cs(target)));
+        EXPECT_TRUE(t.open(accessCs(target)));
         exec(t, "create table CLIENTI (codice text, nome text)");
         exec(t, "create table RIEPILOGO (clienti integer)");
         exec(t, "create table COPIA (cod text, descr text)");
@@ -97,14 +86,12 @@ TEST(SpecialStepsExtraction, ImportPackageLinkAndCompaction)
     Folder f;
     f.loading("Riepilogo");
     const auto before = fs::file_size(f.target);
-    process::RunOptions options;
-    options.captureOutput = true;
-    const auto result = process::run({ZS_EXTRACT_PATH, f.home.string()}, options);
+    const auto result = runExtract(f.home);
     ASSERT_EQ(result.exitCode, 0) << result.output << result.error;
     EXPECT_NE(result.output.find("Compattazione"), std::string::npos) << result.output;
 
     db::Connection t;
-    ASSERT_TRUE(t.open(cs(f.target)));
+    ASSERT_TRUE(t.open(accessCs(f.target)));
     EXPECT_EQ(scalar(t, "select group_concat(codice || '=' || nome) from CLIENTI"), "C1=Rossi,C2=Bianchi");
     EXPECT_EQ(scalar(t, "select clienti from RIEPILOGO"), "2");
     EXPECT_EQ(scalar(t, "select group_concat(cod) from COPIA"), "A1,A2");
@@ -116,13 +103,11 @@ TEST(SpecialStepsExtraction, AFailingPackageFailsTheRun)
 {
     Folder f;
     f.loading("Rotto");
-    process::RunOptions options;
-    options.captureOutput = true;
-    const auto result = process::run({ZS_EXTRACT_PATH, f.home.string()}, options);
+    const auto result = runExtract(f.home);
     EXPECT_EQ(result.exitCode, 1) << result.output << result.error;
     EXPECT_NE(result.output.find("Step \"Manca\" Failed: no such table: MANCA"), std::string::npos) << result.output;
     EXPECT_NE((result.output + result.error).find("Errore."), std::string::npos) << result.error;
 }
 
 } // namespace
-} // namespace zs::engine
+} // namespace zs::engine::test

@@ -3,30 +3,23 @@
 // reads the source after ATTACH, the calendar for two years, an incremental step run twice in
 // one process, and a failing last step; then the target's rows, stat.xml and the day log.
 
-#include "db/Connection.h"
+#include "ExtractDriver.h"
+#include "StatFile.h"
 #include "StepsTestSupport.h"
-#include "process/Process.h"
+#include "db/Connection.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
 #include <gtest/gtest.h>
 
-#ifndef ZS_EXTRACT_PATH
-#error "ZS_EXTRACT_PATH names the zs-extract driver (set by the engine tests' CMakeLists.txt)"
-#endif
-
 #include <filesystem>
 #include <optional>
 #include <string>
 
-namespace zs::engine {
+namespace zs::engine::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::exec;
-using test::scalar;
-
-std::string cs(const fs::path& p) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string(); }
 
 struct ProgramFolder {
     ProgramFolder()
@@ -38,7 +31,7 @@ struct ProgramFolder {
         zs::test::writeFile(erp, "");
         zs::test::writeFile(target, "");
         db::Connection e;
-        EXPECT_TRUE(e.open(cs(erp)));
+        EXPECT_TRUE(e.open(accessCs(erp)));
         exec(e, "create table CLIENTI (id integer, nome text)");
         exec(e, "insert into CLIENTI values (10, 'Rossi'), (11, 'Bianchi'), (12, 'Verdi')");
         exec(e, "create table FORNITORI (id integer, nome text)");
@@ -46,7 +39,7 @@ struct ProgramFolder {
         exec(e, "create table ORDINI (id integer, importo real)");
         exec(e, "insert into ORDINI values (1, 10.5), (2, 20), (3, 30)");
         db::Connection t;
-        EXPECT_TRUE(t.open(cs(target)));
+        EXPECT_TRUE(t.open(accessCs(target)));
         exec(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
         exec(t, "insert into CLIENTI (codice, nome) values (99, 'vecchio'), (98, 'vecchio')");
         exec(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
@@ -91,24 +84,14 @@ std::optional<std::string> dayLog(const fs::path& home)
     return std::nullopt;
 }
 
-std::string statChild(const xml::Document& doc, const std::string& label, const char* child)
-{
-    for (const auto& m : doc.root().children())
-        if (m.child("operazione").text() == label)
-            return m.child(child).text();
-    return "<none>";
-}
-
 TEST(SqliteExtraction, WholeRunThroughTheDriver)
 {
     ProgramFolder pf;
-    process::RunOptions options;
-    options.captureOutput = true;
-    const auto result = process::run({ZS_EXTRACT_PATH, pf.home.string(), "--runs", "2"}, options);
+    const auto result = runExtract(pf.home, {"--runs", "2"});
     ASSERT_EQ(result.exitCode, 1) << result.output << result.error;
 
     db::Connection t;
-    ASSERT_TRUE(t.open(cs(pf.target)));
+    ASSERT_TRUE(t.open(accessCs(pf.target)));
     // Emptied, counter reset, both sources read (the second run did it all again).
     EXPECT_EQ(scalar(t, "select count(*) || ':' || min(ID) || ':' || max(ID) || ':' || sum(codice) from CLIENTI"),
               "5:1:5:74");
@@ -126,12 +109,12 @@ TEST(SqliteExtraction, WholeRunThroughTheDriver)
     ASSERT_TRUE(stat);
     for (const char* label : {"Anagrafica clienti", "Ordini", "Nuovi ordini", "Passo che fallisce"}) {
         SCOPED_TRACE(label);
-        EXPECT_EQ(statChild(*stat, label, "times"), "2");
-        EXPECT_NE(statChild(*stat, label, "avarage"), "<none>");
-        EXPECT_NE(statChild(*stat, label, "lasttime"), "<none>");
+        EXPECT_EQ(statEntry(*stat, label, "times"), "2");
+        EXPECT_NE(statEntry(*stat, label, "avarage"), "<none>");
+        EXPECT_NE(statEntry(*stat, label, "lasttime"), "<none>");
     }
-    EXPECT_EQ(statChild(*stat, "Calendario", "times"), "<none>"); // a special step is not timed
-    EXPECT_EQ(statChild(*stat, "Non eseguito", "times"), "<none>");
+    EXPECT_EQ(statEntry(*stat, "Calendario", "times"), "<none>"); // a special step is not timed
+    EXPECT_EQ(statEntry(*stat, "Non eseguito", "times"), "<none>");
 
     const auto log = dayLog(pf.home);
     ASSERT_TRUE(log);
@@ -149,12 +132,12 @@ TEST(SqliteExtraction, BadInputExitsWithTwo)
 {
     zs::test::ScopedTestEnv env;
     fs::create_directories(env.home());
-    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, (env.home() / "missing").string()}).exitCode, 2);
-    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, env.home().string()}).exitCode, 2);
+    EXPECT_EQ(runExtract(env.home() / "missing").exitCode, 2);
+    EXPECT_EQ(runExtract(env.home()).exitCode, 2);
     zs::test::writeFile(env.home() / "zentrikServer.xml",
                         "<zentrikServer><SERVERTYPE>access</SERVERTYPE><LOADINGFILE>none.xml</LOADINGFILE></zentrikServer>");
-    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, env.home().string()}).exitCode, 2);
+    EXPECT_EQ(runExtract(env.home()).exitCode, 2);
 }
 
 } // namespace
-} // namespace zs::engine
+} // namespace zs::engine::test

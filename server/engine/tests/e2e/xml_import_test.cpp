@@ -72,6 +72,17 @@ class XmlImportFixture : public test::StepsTest {
                   lines);
         EXPECT_EQ(scalar(c, "select cliente from ORDINI where numero = 'N2'"), "Cliente 2");
     }
+    /// Imports two order files from in/ through the two-level schema; every line is keyed.
+    void importTwoOrderFiles(db::Connection& c)
+    {
+        writeSchema("ordini.xsd", kOrdersSchema);
+        stdfs::create_directories(path("in"));
+        zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
+        // More rows than one batch holds, so batches of both tables are written in turns.
+        zs::test::writeFile(path("in/b.xml"), orders(100, 1500, 3));
+        EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string())) << testing::PrintToString(lines());
+        expectLinked(c, "1503", "4506");
+    }
 };
 
 TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnSqlite)
@@ -80,13 +91,7 @@ TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnSqlite)
                                    "create table RIGHE (ordine text, articolo text, qta integer)"});
     db::Connection c;
     ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
-    writeSchema("ordini.xsd", kOrdersSchema);
-    stdfs::create_directories(path("in"));
-    zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
-    // More rows than one batch holds, so batches of both tables are written in turns.
-    zs::test::writeFile(path("in/b.xml"), orders(100, 1500, 3));
-    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string())) << testing::PrintToString(lines());
-    expectLinked(c, "1503", "4506");
+    importTwoOrderFiles(c);
     EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
 }
 
@@ -105,12 +110,7 @@ TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
     pgtest::usePrivateOdbcIni();
     db::Connection c;
     ASSERT_TRUE(c.open(pg.odbcConnectionString(dbName)));
-    writeSchema("ordini.xsd", kOrdersSchema);
-    stdfs::create_directories(path("in"));
-    zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
-    zs::test::writeFile(path("in/b.xml"), orders(100, 1500, 3));
-    EXPECT_TRUE(importFrom(c, path("in"), path("ordini.xsd").string())) << testing::PrintToString(lines());
-    expectLinked(c, "1503", "4506");
+    importTwoOrderFiles(c);
 
     // A rejected file leaves none of its rows: a line of an order that is already there.
     zs::test::writeFile(path("in/c.xml"), orders(5000, 2, 1) + "");
