@@ -26,44 +26,6 @@ FlatGridControl::FlatGridControl()
 
 // ---- properties -------------------------------------------------------------------------
 
-#define ZS_GRID_LET(setter, member, type, bag, refresh)                                                                \
-    void FlatGridControl::setter(type v)                                                                               \
-    {                                                                                                                  \
-        member = v;                                                                                                    \
-        notify(bag);                                                                                                   \
-        if (refresh)                                                                                                   \
-            Refresh();                                                                                                 \
-    }
-
-ZS_GRID_LET(setBackColor, m_backColor, Color, "BackColor", true)
-ZS_GRID_LET(setForeColor, m_foreColor, Color, "ForeColor", true)
-ZS_GRID_LET(setEnabled, m_enabled, bool, "Enabled", false)
-ZS_GRID_LET(setBackColorFixed, m_backColorFixed, Color, "BackColorFixed", true)
-ZS_GRID_LET(setBorderColorFixed, m_borderColorFixed, Color, "BorderColorFixed", true)
-ZS_GRID_LET(setBorderColor, m_borderColor, Color, "BorderColor", true)
-ZS_GRID_LET(setForeColorFixed, m_foreColorFixed, Color, "ForeColorFixed", false)
-ZS_GRID_LET(setFontSizeFixed, m_fontSizeFixed, std::int32_t, "FontSizeFixed", true)
-ZS_GRID_LET(setBackColorSelected, m_backColorSelected, Color, "BackColorSelected", true)
-ZS_GRID_LET(setBorderSize, m_borderSize, std::int32_t, "BorderSize", true)
-ZS_GRID_LET(setSelectionRow, m_selectionRow, bool, "SelectionRow", true)
-ZS_GRID_LET(setAllowEdit, m_allowEdit, bool, "AllowEdit", false)
-ZS_GRID_LET(setOutsideColor, m_outsideColor, Color, "OutsideColor", true)
-#undef ZS_GRID_LET
-
-void FlatGridControl::setFont(FontRef f)
-{
-    m_font = f ? std::move(f) : ambientFont();
-    notify("Font");
-    Refresh();
-}
-
-void FlatGridControl::setForeColorSelected(Variant v)
-{
-    m_foreColorSelected = std::move(v);
-    notify("ForeColorSelected");
-    Refresh();
-}
-
 void FlatGridControl::setCols(std::int32_t n)
 {
     m_cols = n;
@@ -78,22 +40,6 @@ void FlatGridControl::setRows(std::int32_t n)
     resizeTables(true);
     notify("rows");
     Refresh();
-}
-
-void FlatGridControl::setCol(std::int32_t c)
-{
-    if (!site().userMode())
-        throw AutomationError(err::kNotPermittedAtDesignTime);
-    m_col = c;
-    notify("col");
-}
-
-void FlatGridControl::setRow(std::int32_t r)
-{
-    if (!site().userMode())
-        throw AutomationError(err::kNotPermittedAtDesignTime);
-    m_row = r;
-    notify("row");
 }
 
 void FlatGridControl::setFixedrows(std::int32_t n)
@@ -214,29 +160,16 @@ bool FlatGridControl::addrow(std::string_view s)
     return false;
 }
 
-void FlatGridControl::setColWidth(std::int32_t index, std::int32_t w)
+void FlatGridControl::setSize(std::vector<std::int32_t>& sizes, std::int32_t index, std::int32_t value)
 {
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_colWidths.size())
-        m_colWidths[static_cast<std::size_t>(index - 1)] = w;
+    if (index >= 1 && static_cast<std::size_t>(index) <= sizes.size())
+        sizes[static_cast<std::size_t>(index - 1)] = value;
 }
 
-std::int32_t FlatGridControl::getColWidth(std::int32_t index) const
+std::int32_t FlatGridControl::sizeAt(const std::vector<std::int32_t>& sizes, std::int32_t index)
 {
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_colWidths.size())
-        return m_colWidths[static_cast<std::size_t>(index - 1)];
-    return 0;
-}
-
-void FlatGridControl::setRowHeight(std::int32_t index, std::int32_t h)
-{
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_rowHeights.size())
-        m_rowHeights[static_cast<std::size_t>(index - 1)] = h;
-}
-
-std::int32_t FlatGridControl::getRowHeight(std::int32_t index) const
-{
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_rowHeights.size())
-        return m_rowHeights[static_cast<std::size_t>(index - 1)];
+    if (index >= 1 && static_cast<std::size_t>(index) <= sizes.size())
+        return sizes[static_cast<std::size_t>(index - 1)];
     return 0;
 }
 
