@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace zs::flatui {
 
@@ -184,6 +185,18 @@ std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int
     return {};
 }
 
+namespace {
+/// One direction of a block of cells: the rows or columns `first` to `last`, laid out from
+/// `start` (pixels). A line ends the block when the next position plus the size of the line
+/// just laid out passes `edge`.
+struct Lines {
+    bool rows;
+    std::int32_t first, last;
+    double start;
+    double edge = std::numeric_limits<double>::infinity();
+};
+} // namespace
+
 template <class Visit> FlatGridControl::CellWalk FlatGridControl::walkCells(Visit&& visit) const
 {
     CellWalk walk;
@@ -191,82 +204,59 @@ template <class Visit> FlatGridControl::CellWalk FlatGridControl::walkCells(Visi
     const double surfH = heightTwips() / kTwipsPerPixel;
     const std::int32_t fixedRows = std::min(m_fixedRows, m_rows);
     const std::int32_t fixedCols = std::min(m_fixedCols, m_cols);
-    const auto stopAt = [&](double x, double y, std::int32_t row, std::int32_t col) {
-        if (!visit(CellPlace{x, y, row, col}))
-            return false;
-        walk.stopped = true;
-        walk.row = row;
-        walk.col = col;
-        return true;
-    };
+    const auto sizeOf = [this](const Lines& l, std::int32_t k) { return l.rows ? heightOf(k) : widthOf(k); };
 
-    // The scrolling columns start right of the fixed ones, whether or not there are fixed rows.
-    double x0 = 2;
-    for (std::int32_t j = 1; j <= fixedCols; ++j)
-        x0 += widthOf(j);
-
-    // Corner.
-    double y = 2;
-    for (std::int32_t i = 1; i <= fixedRows; ++i) {
-        double x = 2;
-        for (std::int32_t j = 1; j <= fixedCols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-        }
-        y += heightOf(i);
-    }
-    const double y0 = y;
-
-    // Fixed rows. A row ends before the column whose width, added once more, passes the edge.
-    y = 2;
-    for (std::int32_t i = 1; i <= fixedRows; ++i) {
-        double x = x0;
-        for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-            if (x + widthOf(j) > surfW)
-                break;
-        }
-        y += heightOf(i);
-    }
-
-    // Fixed columns.
-    double x = 2;
-    for (std::int32_t j = 1; j <= fixedCols; ++j) {
-        y = y0;
-        for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            y += heightOf(i);
-            if (y + heightOf(i) > surfH) {
-                walk.overflow = true;
+    // Visits a block line by line (`outer`), each line cell by cell (`inner`); true when the
+    // visitor stopped. Rows cut off at the bottom edge make the scroll bar show.
+    const auto block = [&](const Lines& outer, const Lines& inner) {
+        double a = outer.start;
+        for (std::int32_t i = outer.first; i <= outer.last; ++i) {
+            double b = inner.start;
+            for (std::int32_t j = inner.first; j <= inner.last; ++j) {
+                const CellPlace p = outer.rows ? CellPlace{b, a, i, j} : CellPlace{a, b, j, i};
+                if (visit(p)) {
+                    walk.stopped = true;
+                    walk.row = p.row;
+                    walk.col = p.col;
+                    return true;
+                }
+                b += sizeOf(inner, j);
+                if (b + sizeOf(inner, j) > inner.edge) {
+                    walk.overflow = walk.overflow || inner.rows;
+                    break;
+                }
+            }
+            a += sizeOf(outer, i);
+            if (a + sizeOf(outer, i) > outer.edge) {
+                if (outer.rows) {
+                    walk.overflow = true;
+                    walk.lastRow = i;
+                }
                 break;
             }
         }
-        x += widthOf(j);
-    }
+        return false;
+    };
 
-    // Body.
-    walk.lastRow = m_rows;
-    y = y0;
-    for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
-        x = x0;
-        for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-            if (x + widthOf(j) > surfW)
-                break;
-        }
-        y += heightOf(i);
-        if (y + heightOf(i) > surfH) {
-            walk.overflow = true;
-            walk.lastRow = i;
-            break;
-        }
-    }
+    // The scrolling part starts right of and below the fixed columns and rows, whether or not
+    // the other kind is there.
+    double x0 = 2;
+    for (std::int32_t j = 1; j <= fixedCols; ++j)
+        x0 += widthOf(j);
+    double y0 = 2;
+    for (std::int32_t i = 1; i <= fixedRows; ++i)
+        y0 += heightOf(i);
+
+    const Lines fixedRowLines{true, 1, fixedRows, 2};
+    const Lines fixedColLines{false, 1, fixedCols, 2};
+    const Lines bodyRows{true, m_topRow, m_rows, y0, surfH};
+    const Lines bodyCols{false, m_leftCol, m_cols, x0, surfW};
+    if (block(fixedRowLines, fixedColLines) // corner
+        || block(fixedRowLines, bodyCols)   // fixed rows
+        || block(fixedColLines, bodyRows))  // fixed columns, column by column
+        return walk;
+    walk.lastRow = m_rows; // the scroll range counts from the body's last row shown
+    block(bodyRows, bodyCols);
     return walk;
 }
 
