@@ -9,74 +9,57 @@
 #include "flatui/core/SplashControl.h"
 #include "flatui/core/ToolTipControl.h"
 
-#include <QElapsedTimer>
 #include "flatui/widgets/ControlWidget.h"
+#include <QElapsedTimer>
 
 class QScrollBar;
 
 namespace zs::flatui {
 
-int vbKeyCode(const QKeyEvent& e);
+// The button, grid and tab widgets define their destructors in the library, so their vtables
+// and the input handlers they inherit are built there, beside the Qt helpers they call.
 
-class TAVOLEX_EXPORT FlatButtonWidget : public ControlWidget<FlatButton> {
-public:
+/// The button: positions in twips; a release inside it is a Click.
+class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, InputKind::buttonLike> {
+  public:
     explicit FlatButtonWidget(QWidget* parent = nullptr);
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
+    ~FlatButtonWidget() override;
 };
 
-class TAVOLEX_EXPORT FlatGridWidget : public ControlWidget<FlatGridControl> {
-public:
+/// The grid: positions in pixels, with its vertical scroll bar; its Click comes from the model.
+class TAVOLEX_EXPORT FlatGridWidget : public InputControlWidget<FlatGridControl, InputKind::plain> {
+  public:
     explicit FlatGridWidget(QWidget* parent = nullptr);
+    ~FlatGridWidget() override;
 
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
-
-private:
+  private:
     void syncScrollBar();
     QScrollBar* m_scroll;
     bool m_syncing = false;
 };
 
-class TAVOLEX_EXPORT FlatTabWidget : public ControlWidget<FlatTabControl> {
-public:
+/// The tab strip: positions in twips; a release inside it is a Click.
+class TAVOLEX_EXPORT FlatTabWidget : public InputControlWidget<FlatTabControl, InputKind::buttonLike> {
+  public:
     explicit FlatTabWidget(QWidget* parent = nullptr);
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
+    ~FlatTabWidget() override;
 };
 
 class MenuDropDown;
 
 /// The menu button's face; its drop-down opens over the face's top-level window.
 class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>, private MenuContainer {
-public:
+  public:
     explicit MenuButtonWidget(QWidget* parent = nullptr);
     QWidget* dropDown() const;
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     std::int64_t tickMs() override;
     void sleepMs(int ms) override;
     void pumpEvents() override;
@@ -93,13 +76,13 @@ private:
 /// The splash picture surface: fades in over a copy of the desktop under its window, or raises
 /// the window's opacity where the desktop cannot be copied (Wayland).
 class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private SplashHost {
-public:
+  public:
     explicit SplashWidget(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     std::int64_t tickMs() override { return m_clock.elapsed(); }
     void sleepMs(int ms) override;
     void pumpEvents() override;
@@ -117,12 +100,12 @@ private:
 
 /// The hover tip window, shaped by its region, over its container.
 class TAVOLEX_EXPORT ToolTipWidget : public ControlWidget<ToolTipControl>, private ToolTipHost {
-public:
+  public:
     explicit ToolTipWidget(QWidget* container);
     /// The picture the tip shows faintly behind its text (what srcHdc names).
     void setSourcePicture(PictureRef p) { m_source = std::move(p); }
 
-private:
+  private:
     PointF cursorPos() override;
     std::pair<int, int> containerSize() override;
     void moveControl(double x, double y) override { move(static_cast<int>(x), static_cast<int>(y)); }
