@@ -121,6 +121,11 @@ PictureRef pictureFrom(const Variant& v)
 {
     return v.objectAs<const Picture>();
 }
+Variant objectVariant(std::shared_ptr<automation::AutomationObject> o)
+{
+    return o ? Variant(std::move(o)) : Variant();
+}
+
 FontRef fontFrom(const Variant& v)
 {
     return v.objectAs<FontSpec>();

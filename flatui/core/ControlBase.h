@@ -8,6 +8,7 @@
 #include "automation/PropertyBag.h"
 #include "flatui/core/Canvas.h"
 #include "flatui/core/Export.h"
+#include "flatui/core/Tavolex.h"
 
 #include <functional>
 #include <utility>
@@ -109,5 +110,23 @@ void writePicture(automation::PropertyBag& bag, std::string_view name, const Pic
 automation::Variant pictureVariant(const PictureRef& pic);
 PictureRef pictureFrom(const automation::Variant& v);
 FontRef fontFrom(const automation::Variant& v);
+/// A font or image list as its property hands it out; Empty for none.
+automation::Variant objectVariant(std::shared_ptr<automation::AutomationObject> o);
+
+/// A control's dispatch table begun with the eight standard events in their usual order; the
+/// grid's Click carries the cell (four arguments), every other control's none.
+template <class T>
+automation::DispatchTableBuilder<T> withStandardEvents(automation::DispatchTableBuilder<T> b, int clickArgs = 0)
+{
+    b.event(ev::Click, "Click", clickArgs)
+        .event(ev::DblClick, "DblClick", 0)
+        .event(ev::KeyDown, "KeyDown", 2)
+        .event(ev::KeyPress, "KeyPress", 1)
+        .event(ev::KeyUp, "KeyUp", 2)
+        .event(ev::MouseDown, "MouseDown", 4)
+        .event(ev::MouseMove, "MouseMove", 4)
+        .event(ev::MouseUp, "MouseUp", 4);
+    return b;
+}
 
 } // namespace zs::flatui

@@ -178,14 +178,9 @@ const automation::DispatchTable& FlatButton::dispatchTable() const
 {
     using B = automation::DispatchTableBuilder<FlatButton>;
     static const automation::DispatchTable table =
-        B("FlatButton")
+        withStandardEvents(B("FlatButton"))
             .property(
-                0x40030008, "myImageList", "",
-                [](FlatButton& b) {
-                    return b.myImageList
-                               ? Variant(std::static_pointer_cast<automation::AutomationObject>(b.myImageList))
-                               : Variant();
-                },
+                0x40030008, "myImageList", "", [](FlatButton& b) { return objectVariant(b.myImageList); },
                 [](FlatButton& b, const Variant& v) { b.myImageList = v.objectAs<ImageList>(); })
             .property(
                 0x68030008, "BackColor", "BackColor",
@@ -195,8 +190,7 @@ const automation::DispatchTable& FlatButton::dispatchTable() const
                 0x68030007, "enabled", "Enabled", [](FlatButton& b) { return Variant(b.enabled()); },
                 [](FlatButton& b, const Variant& v) { b.setEnabled(v.toBool()); })
             .property(
-                automation::kDispIdFont, "Font", "Font",
-                [](FlatButton& b) { return Variant(std::static_pointer_cast<automation::AutomationObject>(b.Font())); },
+                automation::kDispIdFont, "Font", "Font", [](FlatButton& b) { return objectVariant(b.Font()); },
                 [](FlatButton& b, const Variant& v) { b.setFont(fontFrom(v)); })
             .property(
                 0x68030006, "BorderStyle", "BorderStyle", [](FlatButton& b) { return Variant(b.BorderStyle()); },
@@ -226,14 +220,6 @@ const automation::DispatchTable& FlatButton::dispatchTable() const
                         b.Refresh();
                         return Variant();
                     })
-            .event(ev::Click, "Click", 0)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
             .build();
     return table;
 }

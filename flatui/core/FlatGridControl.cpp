@@ -416,27 +416,6 @@ void FlatGridControl::mouseMove(int button, int shift, double x, double y)
     raiseMouse(ev::MouseMove, button, shift, x, y);
 }
 
-void FlatGridControl::mouseUp(int button, int shift, double x, double y)
-{
-    raiseMouse(ev::MouseUp, button, shift, x, y);
-}
-void FlatGridControl::dblClick()
-{
-    raise(ev::DblClick);
-}
-void FlatGridControl::keyDown(int keyCode, int shift)
-{
-    raiseKey(ev::KeyDown, keyCode, shift);
-}
-void FlatGridControl::keyPress(int keyAscii)
-{
-    raiseKey(ev::KeyPress, keyAscii, 0);
-}
-void FlatGridControl::keyUp(int keyCode, int shift)
-{
-    raiseKey(ev::KeyUp, keyCode, shift);
-}
-
 void FlatGridControl::scrolled(int value)
 {
     m_vscroll.value = value;
@@ -612,10 +591,6 @@ namespace zs::flatui {
 
 namespace {
 using G = FlatGridControl;
-Variant objectVariant(const FontRef& f)
-{
-    return Variant(std::static_pointer_cast<automation::AutomationObject>(f));
-}
 } // namespace
 
 const automation::DispatchTable& FlatGridControl::dispatchTable() const
@@ -624,7 +599,7 @@ const automation::DispatchTable& FlatGridControl::dispatchTable() const
     using automation::optionalArg;
     using automation::requiredArg;
     static const automation::DispatchTable table =
-        automation::DispatchTableBuilder<G>("FlatGridControl")
+        withStandardEvents(automation::DispatchTableBuilder<G>("FlatGridControl"), 4)
             .property(
                 0x68030013, "BackColor", "BackColor", [](G& g) { return colorVariant(g.BackColor()); },
                 [](G& g, const Variant& v) { g.setBackColor(v.toColor()); })
@@ -732,14 +707,6 @@ const automation::DispatchTable& FlatGridControl::dispatchTable() const
                     })
             .method(0x6003002E, "getRowHeight",
                     [](G& g, std::span<Variant> a) { return Variant(g.getRowHeight(requiredArg(a, 0).toInt32())); })
-            .event(ev::Click, "Click", 4)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
             .build();
     return table;
 }

@@ -89,11 +89,11 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     // Container notifications; positions in pixels.
     void mouseDown(int button, int shift, double x, double y);
     void mouseMove(int button, int shift, double x, double y);
-    void mouseUp(int button, int shift, double x, double y);
-    void dblClick();
-    void keyDown(int keyCode, int shift);
-    void keyPress(int keyAscii);
-    void keyUp(int keyCode, int shift);
+    void mouseUp(int button, int shift, double x, double y) { raiseMouse(ev::MouseUp, button, shift, x, y); }
+    void dblClick() { raise(ev::DblClick); }
+    void keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
+    void keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
+    void keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
     /// The scroll bar moved (change or thumb drag).
     void scrolled(int value);
 

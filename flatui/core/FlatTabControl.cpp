@@ -267,19 +267,6 @@ void FlatTabControl::dblClick()
         raise(ev::DblClick);
 }
 
-void FlatTabControl::keyDown(int keyCode, int shift)
-{
-    raiseKey(ev::KeyDown, keyCode, shift);
-}
-void FlatTabControl::keyPress(int keyAscii)
-{
-    raiseKey(ev::KeyPress, keyAscii, 0);
-}
-void FlatTabControl::keyUp(int keyCode, int shift)
-{
-    raiseKey(ev::KeyUp, keyCode, shift);
-}
-
 void FlatTabControl::mouseDown(int button, int shift, double x, double y)
 {
     if (!m_enabled)
@@ -358,7 +345,7 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
     using automation::optionalArg;
     using automation::requiredArg;
     static const automation::DispatchTable table =
-        automation::DispatchTableBuilder<T>("FlatTabControl")
+        withStandardEvents(automation::DispatchTableBuilder<T>("FlatTabControl"))
             .property(
                 0x6803000D, "BackColor", "BackColor", [](T& t) { return colorVariant(t.BackColor()); },
                 [](T& t, const Variant& v) { t.setBackColor(v.toColor()); })
@@ -366,8 +353,7 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
                 0x6803000C, "enabled", "Enabled", [](T& t) { return Variant(t.enabled()); },
                 [](T& t, const Variant& v) { t.setEnabled(v.toBool()); })
             .property(
-                automation::kDispIdFont, "Font", "Font",
-                [](T& t) { return Variant(std::static_pointer_cast<automation::AutomationObject>(t.Font())); },
+                automation::kDispIdFont, "Font", "Font", [](T& t) { return objectVariant(t.Font()); },
                 [](T& t, const Variant& v) { t.setFont(fontFrom(v)); })
             .property(
                 0x6803000B, "BackStyle", "BackStyle", [](T& t) { return Variant(t.BackStyle()); },
@@ -436,14 +422,6 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
                     })
             .method(0x60030022, "IndexSelectedTab",
                     [](T& t, std::span<Variant>) { return Variant(t.IndexSelectedTab()); })
-            .event(ev::Click, "Click", 0)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
             .event(kShowTab, "ShowTab", 5)
             .build();
     return table;

@@ -78,9 +78,9 @@ class TAVOLEX_EXPORT FlatTabControl : public ControlBase {
     // Container notifications; positions in twips.
     void click();
     void dblClick();
-    void keyDown(int keyCode, int shift);
-    void keyPress(int keyAscii);
-    void keyUp(int keyCode, int shift);
+    void keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
+    void keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
+    void keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
     void mouseDown(int button, int shift, double x, double y);
     void mouseMove(int button, int shift, double x, double y);
     void mouseUp(int button, int shift, double x, double y);
