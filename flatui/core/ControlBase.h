@@ -113,6 +113,13 @@ FontRef fontFrom(const automation::Variant& v);
 /// A font or image list as its property hands it out; Empty for none.
 automation::Variant objectVariant(std::shared_ptr<automation::AutomationObject> o);
 
+/// A dispatch method that takes no arguments and returns nothing.
+template <class T, void (T::*Fn)()> automation::Variant noArgMethod(T& o, std::span<automation::Variant>)
+{
+    (o.*Fn)();
+    return automation::Variant();
+}
+
 /// A control's dispatch table begun with the eight standard events in their usual order; the
 /// grid's Click carries the cell (four arguments), every other control's none.
 template <class T>

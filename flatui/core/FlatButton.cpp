@@ -215,11 +215,7 @@ const automation::DispatchTable& FlatButton::dispatchTable() const
             .property(
                 0x68030000, "Fading", "Fading", [](FlatButton& b) { return Variant(b.Fading()); },
                 [](FlatButton& b, const Variant& v) { b.setFading(v.toBool()); })
-            .method(0x60030009, "Refresh",
-                    [](FlatButton& b, std::span<Variant>) {
-                        b.Refresh();
-                        return Variant();
-                    })
+            .method(0x60030009, "Refresh", noArgMethod<FlatButton, &FlatButton::Refresh>)
             .build();
     return table;
 }

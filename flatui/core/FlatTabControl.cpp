@@ -392,11 +392,7 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
             .property(
                 0x68030000, "ForeColor", "ForeColor", [](T& t) { return colorVariant(t.ForeColor()); },
                 [](T& t, const Variant& v) { t.setForeColor(v.toColor()); })
-            .method(0x6003000E, "Refresh",
-                    [](T& t, std::span<Variant>) {
-                        t.Refresh();
-                        return Variant();
-                    })
+            .method(0x6003000E, "Refresh", noArgMethod<T, &T::Refresh>)
             .method(0x6003000F, "Refresh2",
                     [](T& t, std::span<Variant> a) {
                         t.Refresh2(optionalArg(a, 0, Variant(0)).toInt32(), optionalArg(a, 1, Variant(0)).toInt32(),
@@ -415,11 +411,7 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
                         t.AddControl(requiredArg(a, 0).toString());
                         return Variant();
                     })
-            .method(0x60030021, "RemoveControls",
-                    [](T& t, std::span<Variant>) {
-                        t.RemoveControls();
-                        return Variant();
-                    })
+            .method(0x60030021, "RemoveControls", noArgMethod<T, &T::RemoveControls>)
             .method(0x60030022, "IndexSelectedTab",
                     [](T& t, std::span<Variant>) { return Variant(t.IndexSelectedTab()); })
             .event(kShowTab, "ShowTab", 5)

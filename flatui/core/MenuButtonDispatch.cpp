@@ -86,18 +86,9 @@ const automation::DispatchTable& MenuButtonControl::dispatchTable() const
             0x6803000D, "MenuTag",
             [](M& m, std::span<Variant> a) { return Variant(m.MenuTag(requiredArg(a, 0).toInt32())); },
             [](M& m, std::span<Variant> a, const Variant& v) { m.setMenuTag(requiredArg(a, 0).toInt32(), v); });
-        b.method(0x60030022, "Intialize", [](M& m, std::span<Variant>) {
-            m.Intialize();
-            return Variant();
-        });
-        b.method(0x60030027, "TurnOn", [](M& m, std::span<Variant>) {
-            m.TurnOn();
-            return Variant();
-        });
-        b.method(0x60030028, "TurnOff", [](M& m, std::span<Variant>) {
-            m.TurnOff();
-            return Variant();
-        });
+        b.method(0x60030022, "Intialize", noArgMethod<M, &M::Intialize>);
+        b.method(0x60030027, "TurnOn", noArgMethod<M, &M::TurnOn>);
+        b.method(0x60030028, "TurnOff", noArgMethod<M, &M::TurnOff>);
         b.method(0x6003002A, "SpezzaStringa", [](M& m, std::span<Variant> a) {
             m.SpezzaStringa(requiredArg(a, 0).toString(), requiredArg(a, 1).toInt16(), requiredArg(a, 2).toInt32(),
                             requiredArg(a, 3).toInt32(), requiredArg(a, 4).toInt32(), requiredArg(a, 5).toInt32());
@@ -150,10 +141,7 @@ const automation::DispatchTable& MenuButtonControl::dispatchTable() const
                 m.setSubMenuWidth(v.toDouble());
                 m.report("SubMenuWidth");
             });
-        b.method(0x6003002D, "Refresh", [](M& m, std::span<Variant>) {
-            m.Refresh();
-            return Variant();
-        });
+        b.method(0x6003002D, "Refresh", noArgMethod<M, &M::Refresh>);
         b.property(
             0x68030002, "MenuExpanded", "", [](M& m) { return Variant(m.MenuExpanded()); }, nullptr);
         b.method(0x6003002E, "getImageLists", [](M& m, std::span<Variant>) { return Variant(m.getImageLists()); });

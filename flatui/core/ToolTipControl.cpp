@@ -310,21 +310,9 @@ const automation::DispatchTable& ToolTipControl::dispatchTable() const
             .property(
                 0x68030000, "wordwrap", "wordwrap", [](T& t) { return Variant(t.wordwrap()); },
                 [](T& t, const Variant& v) { t.setWordwrap(v.toBool()); })
-            .method(0x6003000D, "Hide",
-                    [](T& t, std::span<Variant>) {
-                        t.Hide();
-                        return Variant();
-                    })
-            .method(0x6003000E, "show",
-                    [](T& t, std::span<Variant>) {
-                        t.show();
-                        return Variant();
-                    })
-            .method(0x6003000F, "go",
-                    [](T& t, std::span<Variant>) {
-                        t.go();
-                        return Variant();
-                    })
+            .method(0x6003000D, "Hide", noArgMethod<T, &T::Hide>)
+            .method(0x6003000E, "show", noArgMethod<T, &T::show>)
+            .method(0x6003000F, "go", noArgMethod<T, &T::go>)
             .event(kAlarm, "Alarm", 0)
             .build();
     return table;
