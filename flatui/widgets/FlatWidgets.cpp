@@ -89,7 +89,6 @@ class MenuDropDown : public QWidget {
 MenuButtonWidget::MenuButtonWidget(QWidget* parent)
     : ControlWidget<MenuButtonControl>(parent, kTwipsPerPixel)
 {
-    m_clock.start();
     m_model->setContainer(this);
     m_model->setMenuInvalidate([this] {
         if (m_dropDown)
@@ -130,18 +129,6 @@ void MenuButtonWidget::mouseMoveEvent(QMouseEvent* e)
                            units(e->position().y()));
 }
 
-std::int64_t MenuButtonWidget::tickMs()
-{
-    return m_clock.elapsed();
-}
-void MenuButtonWidget::sleepMs(int ms)
-{
-    QThread::msleep(static_cast<unsigned long>(ms));
-}
-void MenuButtonWidget::pumpEvents()
-{
-    QCoreApplication::processEvents();
-}
 int MenuButtonWidget::containerWidthPx()
 {
     return window()->width();
@@ -183,7 +170,6 @@ void MenuButtonWidget::setMenuVisible(bool visible)
 SplashWidget::SplashWidget(QWidget* parent)
     : ControlWidget<SplashControl>(parent, kTwipsPerPixel)
 {
-    m_clock.start();
     m_model->setHost(this);
 }
 
@@ -191,15 +177,6 @@ void SplashWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintDisplayList(p, m_model->parentSurface(), size());
-}
-
-void SplashWidget::sleepMs(int ms)
-{
-    QThread::msleep(static_cast<unsigned long>(ms));
-}
-void SplashWidget::pumpEvents()
-{
-    QCoreApplication::processEvents();
 }
 
 double SplashWidget::screenWidthTwips()

@@ -10,7 +10,10 @@
 #include "flatui/core/ToolTipControl.h"
 
 #include "flatui/widgets/ControlWidget.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 class QScrollBar;
 
@@ -45,10 +48,23 @@ class TAVOLEX_EXPORT FlatTabWidget : public InputControlWidget<FlatTabControl, I
     ~FlatTabWidget() override;
 };
 
+/// The timed effects' host on the Qt event loop: milliseconds since the widget was made, real
+/// waits, and event passes.
+template <class Host> class QtEffectHost : public Host {
+  public:
+    QtEffectHost() { m_clock.start(); }
+    std::int64_t tickMs() override { return m_clock.elapsed(); }
+    void sleepMs(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
+    void pumpEvents() override { QCoreApplication::processEvents(); }
+
+  private:
+    QElapsedTimer m_clock;
+};
+
 class MenuDropDown;
 
 /// The menu button's face; its drop-down opens over the face's top-level window.
-class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>, private MenuContainer {
+class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>, private QtEffectHost<MenuContainer> {
   public:
     explicit MenuButtonWidget(QWidget* parent = nullptr);
     QWidget* dropDown() const;
@@ -60,9 +76,6 @@ class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>,
     void showEvent(QShowEvent* e) override;
 
   private:
-    std::int64_t tickMs() override;
-    void sleepMs(int ms) override;
-    void pumpEvents() override;
     int containerWidthPx() override;
     PictureRef copyBackground(int x, int y, int w, int h) override;
     void placeMenu(double leftTw, double topTw, double widthTw, double heightTw) override;
@@ -70,12 +83,11 @@ class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>,
     void updatePosition();
 
     MenuDropDown* m_dropDown = nullptr;
-    QElapsedTimer m_clock;
 };
 
 /// The splash picture surface: fades in over a copy of the desktop under its window, or raises
 /// the window's opacity where the desktop cannot be copied (Wayland).
-class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private SplashHost {
+class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private QtEffectHost<SplashHost> {
   public:
     explicit SplashWidget(QWidget* parent = nullptr);
 
@@ -83,9 +95,6 @@ class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private
     void paintEvent(QPaintEvent*) override;
 
   private:
-    std::int64_t tickMs() override { return m_clock.elapsed(); }
-    void sleepMs(int ms) override;
-    void pumpEvents() override;
     double parentWidthTwips() override { return width() * kTwipsPerPixel; }
     double parentHeightTwips() override { return height() * kTwipsPerPixel; }
     double screenWidthTwips() override;
@@ -94,8 +103,6 @@ class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private
     void setParentVisible(bool visible) override;
     void refreshParent() override;
     void setParentOpacity(double o) override;
-
-    QElapsedTimer m_clock;
 };
 
 /// The hover tip window, shaped by its region, over its container.
