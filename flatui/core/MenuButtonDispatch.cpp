@@ -1,5 +1,7 @@
 #include "flatui/core/MenuButtonControl.h"
 
+#include <type_traits>
+
 namespace zs::flatui {
 
 using automation::Variant;
@@ -7,13 +9,22 @@ using M = MenuButtonControl;
 
 namespace {
 
-template <class F> auto intField(F field, const char* member)
+/// A public variable as a persisted property: the let stores the converted value and reports
+/// it under the variable's name.
+template <class V>
+void fieldProperty(automation::DispatchTableBuilder<M>& b, automation::DispId id, V M::*field, const char* name)
 {
-    return std::make_pair([field](M& m) { return Variant(m.*field); },
-                          [field, member](M& m, const Variant& v) {
-                              m.*field = v.toInt32();
-                              m.report(member);
-                          });
+    b.property(
+        id, name, name, [field](M& m) { return Variant(m.*field); },
+        [field, name](M& m, const Variant& v) {
+            if constexpr (std::is_same_v<V, bool>)
+                m.*field = v.toBool();
+            else if constexpr (std::is_same_v<V, std::string>)
+                m.*field = v.toString();
+            else
+                m.*field = v.toInt32();
+            m.report(name);
+        });
 }
 
 } // namespace
@@ -59,14 +70,8 @@ const automation::DispatchTable& MenuButtonControl::dispatchTable() const
         b.property(
             0x68030013, "ImageHeight", "ImageHeight", [](M& m) { return Variant(m.ImageHeight()); },
             [](M& m, const Variant& v) { m.setImageHeight(v.toInt32()); });
-        {
-            auto [g, p] = intField(&M::startImage, "startImage");
-            b.property(0x68030012, "startImage", "startImage", g, p);
-        }
-        {
-            auto [g, p] = intField(&M::startImageMenu, "startImageMenu");
-            b.property(0x68030011, "startImageMenu", "startImageMenu", g, p);
-        }
+        fieldProperty(b, 0x68030012, &M::startImage, "startImage");
+        fieldProperty(b, 0x68030011, &M::startImageMenu, "startImageMenu");
         b.property(
             0x68030010, "menuItemsCount", "MenuItemsCount", [](M& m) { return Variant(m.menuItemsCount()); },
             [](M& m, const Variant& v) { m.setMenuItemsCount(v.toInt32()); });
@@ -94,47 +99,22 @@ const automation::DispatchTable& MenuButtonControl::dispatchTable() const
                             requiredArg(a, 3).toInt32(), requiredArg(a, 4).toInt32(), requiredArg(a, 5).toInt32());
             return Variant();
         });
-        b.property(
-            0x6803000C, "caption", "caption", [](M& m) { return Variant(m.caption); },
-            [](M& m, const Variant& v) {
-                m.caption = v.toString();
-                m.report("caption");
-            });
-        b.property(
-            0x6803000B, "caption2", "caption2", [](M& m) { return Variant(m.caption2); },
-            [](M& m, const Variant& v) {
-                m.caption2 = v.toString();
-                m.report("caption2");
-            });
+        fieldProperty(b, 0x6803000C, &M::caption, "caption");
+        fieldProperty(b, 0x6803000B, &M::caption2, "caption2");
         b.property(
             0x6803000A, "style", "style", [](M& m) { return Variant(static_cast<std::int32_t>(m.style)); },
             [](M& m, const Variant& v) {
                 m.style = static_cast<styleEnum>(v.toInt32());
                 m.report("style");
             });
-        {
-            auto [g, p] = intField(&M::CaptionLeft, "CaptionLeft");
-            b.property(0x68030009, "CaptionLeft", "CaptionLeft", g, p);
-        }
-        {
-            auto [g, p] = intField(&M::CaptionTop, "CaptionTop");
-            b.property(0x68030008, "CaptionTop", "CaptionTop", g, p);
-        }
-        {
-            auto [g, p] = intField(&M::Caption2Left, "Caption2Left");
-            b.property(0x68030007, "Caption2Left", "Caption2Left", g, p);
-        }
-        {
-            auto [g, p] = intField(&M::Caption2Top, "Caption2Top");
-            b.property(0x68030006, "Caption2Top", "Caption2Top", g, p);
-        }
+        fieldProperty(b, 0x68030009, &M::CaptionLeft, "CaptionLeft");
+        fieldProperty(b, 0x68030008, &M::CaptionTop, "CaptionTop");
+        fieldProperty(b, 0x68030007, &M::Caption2Left, "Caption2Left");
+        fieldProperty(b, 0x68030006, &M::Caption2Top, "Caption2Top");
         b.property(
             0x68030005, "stateButton", "", [](M& m) { return Variant(static_cast<std::int32_t>(m.stateButton())); },
             [](M& m, const Variant& v) { m.setStateButton(static_cast<stateEnum>(v.toInt32())); });
-        {
-            auto [g, p] = intField(&M::SubMenuPictureWidth, "SubMenuPictureWidth");
-            b.property(0x68030004, "SubMenuPictureWidth", "SubMenuPictureWidth", g, p);
-        }
+        fieldProperty(b, 0x68030004, &M::SubMenuPictureWidth, "SubMenuPictureWidth");
         b.property(
             0x68030003, "SubMenuWidth", "SubMenuWidth", [](M& m) { return Variant(m.SubMenuWidth()); },
             [](M& m, const Variant& v) {
@@ -149,12 +129,7 @@ const automation::DispatchTable& MenuButtonControl::dispatchTable() const
             m.setImageListbyName(requiredArg(a, 0).toString(), requiredArg(a, 1).toString());
             return Variant();
         });
-        b.property(
-            0x68030001, "BorderMenu", "BorderMenu", [](M& m) { return Variant(m.BorderMenu); },
-            [](M& m, const Variant& v) {
-                m.BorderMenu = v.toBool();
-                m.report("BorderMenu");
-            });
+        fieldProperty(b, 0x68030001, &M::BorderMenu, "BorderMenu");
         b.property(
             0x68030000, "MenuSelected", "", [](M& m) { return Variant(m.MenuSelected()); },
             [](M& m, const Variant& v) { m.setMenuSelected(v.toInt32()); });
