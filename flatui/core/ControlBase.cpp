@@ -1,5 +1,7 @@
 #include "flatui/core/ControlBase.h"
 
+#include "automation/AutomationError.h"
+
 namespace zs::flatui {
 
 using automation::Variant;
@@ -9,19 +11,38 @@ automation::NullSite g_nullSite;
 const FixedPitchMetrics g_fixedMetrics;
 } // namespace
 
-ControlBase::ControlBase() : m_font(ambientFont()), m_site(&g_nullSite), m_metrics(&g_fixedMetrics) {}
+ControlBase::ControlBase()
+    : m_font(ambientFont())
+    , m_site(&g_nullSite)
+    , m_metrics(&g_fixedMetrics)
+{}
 ControlBase::~ControlBase() = default;
 
-void ControlBase::setSite(automation::ControlSite* site) { m_site = site ? site : &g_nullSite; }
-void ControlBase::setTextMetrics(const TextMetrics* metrics) { m_metrics = metrics ? metrics : &g_fixedMetrics; }
+void ControlBase::setSite(automation::ControlSite* site)
+{
+    m_site = site ? site : &g_nullSite;
+}
+void ControlBase::setTextMetrics(const TextMetrics* metrics)
+{
+    m_metrics = metrics ? metrics : &g_fixedMetrics;
+}
 
-FontRef ControlBase::ambientFont() { return std::make_shared<FontSpec>("Sans Serif", 8.25); }
+FontRef ControlBase::ambientFont()
+{
+    return std::make_shared<FontSpec>("Sans Serif", 8.25);
+}
+
+void ControlBase::runtimeOnly() const
+{
+    if (!m_site->userMode())
+        throw automation::AutomationError(automation::err::kNotPermittedAtDesignTime);
+}
 
 void ControlBase::resize(double widthTwips, double heightTwips)
 {
     m_width = widthTwips;
     m_height = heightTwips;
-    onResize();
+    redraw();
 }
 
 void ControlBase::finishDrawing()
@@ -96,7 +117,18 @@ Variant pictureVariant(const PictureRef& pic)
         std::static_pointer_cast<const automation::AutomationObject>(pic)));
 }
 
-PictureRef pictureFrom(const Variant& v) { return v.objectAs<const Picture>(); }
-FontRef fontFrom(const Variant& v) { return v.objectAs<FontSpec>(); }
+PictureRef pictureFrom(const Variant& v)
+{
+    return v.objectAs<const Picture>();
+}
+Variant objectVariant(std::shared_ptr<automation::AutomationObject> o)
+{
+    return o ? Variant(std::move(o)) : Variant();
+}
+
+FontRef fontFrom(const Variant& v)
+{
+    return v.objectAs<FontSpec>();
+}
 
 } // namespace zs::flatui

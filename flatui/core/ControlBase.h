@@ -8,13 +8,15 @@
 #include "automation/PropertyBag.h"
 #include "flatui/core/Canvas.h"
 #include "flatui/core/Export.h"
+#include "flatui/core/Tavolex.h"
 
 #include <functional>
+#include <utility>
 
 namespace zs::flatui {
 
 class TAVOLEX_EXPORT ControlBase : public automation::Dispatchable {
-public:
+  public:
     ControlBase();
     ~ControlBase() override;
 
@@ -47,9 +49,31 @@ public:
     /// How many drawings the control has made (tests read it to see which lets repaint).
     int drawCount() const { return m_drawCount; }
 
-protected:
-    virtual void onResize() {}
+  protected:
+    /// Draws the control again from its properties: after a resize and after the let of a
+    /// property the control shows. Controls that draw nothing of their own keep the empty one.
+    virtual void redraw() {}
     void notify(std::string_view bagName) { m_site->propertyChanged(bagName); }
+    /// A property let: stores the value and reports the change under the bag name.
+    template <class T, class V> void let(T& member, V&& value, std::string_view bagName)
+    {
+        member = std::forward<V>(value);
+        notify(bagName);
+    }
+    /// The let of a property that can be set at run time only: error 387 at design time.
+    template <class T, class V> void letAtRunTime(T& member, V&& value, std::string_view bagName)
+    {
+        runtimeOnly();
+        let(member, std::forward<V>(value), bagName);
+    }
+    /// The let of a property the control shows: stored, reported, then drawn again.
+    template <class T, class V> void letShown(T& member, V&& value, std::string_view bagName)
+    {
+        let(member, std::forward<V>(value), bagName);
+        redraw();
+    }
+    /// The font a Font let gives the control: the ambient one when it is given none.
+    static FontRef fontOrAmbient(FontRef f) { return f ? std::move(f) : ambientFont(); }
     void finishDrawing();
     DisplayList& canvas() { return m_surface; }
     void raise(int id, std::span<automation::Variant> args) { m_events.raise(id, args); }
@@ -61,7 +85,9 @@ protected:
     FontRef m_font;
     int m_mousePointer = 0;
 
-private:
+  private:
+    void runtimeOnly() const;
+
     automation::ControlSite* m_site;
     const TextMetrics* m_metrics;
     automation::EventSource m_events;
@@ -84,5 +110,30 @@ void writePicture(automation::PropertyBag& bag, std::string_view name, const Pic
 automation::Variant pictureVariant(const PictureRef& pic);
 PictureRef pictureFrom(const automation::Variant& v);
 FontRef fontFrom(const automation::Variant& v);
+/// A font or image list as its property hands it out; Empty for none.
+automation::Variant objectVariant(std::shared_ptr<automation::AutomationObject> o);
+
+/// A dispatch method that takes no arguments and returns nothing.
+template <class T, void (T::*Fn)()> automation::Variant noArgMethod(T& o, std::span<automation::Variant>)
+{
+    (o.*Fn)();
+    return automation::Variant();
+}
+
+/// A control's dispatch table begun with the eight standard events in their usual order; the
+/// grid's Click carries the cell (four arguments), every other control's none.
+template <class T>
+automation::DispatchTableBuilder<T> withStandardEvents(automation::DispatchTableBuilder<T> b, int clickArgs = 0)
+{
+    b.event(ev::Click, "Click", clickArgs)
+        .event(ev::DblClick, "DblClick", 0)
+        .event(ev::KeyDown, "KeyDown", 2)
+        .event(ev::KeyPress, "KeyPress", 1)
+        .event(ev::KeyUp, "KeyUp", 2)
+        .event(ev::MouseDown, "MouseDown", 4)
+        .event(ev::MouseMove, "MouseMove", 4)
+        .event(ev::MouseUp, "MouseUp", 4);
+    return b;
+}
 
 } // namespace zs::flatui

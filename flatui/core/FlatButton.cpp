@@ -18,46 +18,12 @@ constexpr int kErrObjectNotSet = 91;
 
 FlatButton::FlatButton() = default;
 
-void FlatButton::setBackColor(Color c)
-{
-    m_backColor = c;
-    notify("BackColor");
-    paint();
-}
-
 void FlatButton::setEnabled(bool on)
 {
     m_enabled = on;
     m_state = on ? Normal : Disabled;
     paint();
     notify("Enabled");
-}
-
-void FlatButton::setFont(FontRef f)
-{
-    m_font = f ? std::move(f) : ambientFont();
-    notify("Font");
-    paint();
-}
-
-void FlatButton::setBorderStyle(std::int16_t s)
-{
-    m_borderStyle = s;
-    notify("BorderStyle");
-}
-
-void FlatButton::setText(std::string t)
-{
-    m_text = std::move(t);
-    notify("Text");
-    paint();
-}
-
-void FlatButton::setPicture(PictureRef p)
-{
-    m_picture = std::move(p);
-    notify("Picture");
-    paint();
 }
 
 void FlatButton::setImageindex(std::int32_t i)
@@ -68,28 +34,7 @@ void FlatButton::setImageindex(std::int32_t i)
     PictureRef pic = myImageList->item(i);
     if (!pic)
         throw AutomationError(kErrImageIndex, "Index out of bounds");
-    m_picture = std::move(pic);
-    notify("imageindex");
-}
-
-void FlatButton::setForeColorNormal(Color c)
-{
-    m_foreColorNormal = c;
-    notify("ForeColorNormal");
-    paint();
-}
-
-void FlatButton::setForeColor(Color c)
-{
-    m_foreColor = c;
-    notify("ForeColor");
-    paint();
-}
-
-void FlatButton::setFading(bool on)
-{
-    m_fading = on;
-    notify("Fading");
+    let(m_picture, std::move(pic), "imageindex");
 }
 
 void FlatButton::Refresh()
@@ -113,7 +58,9 @@ void FlatButton::paint()
         m_mousePointer = 99;
         break;
     case Hover:
-    case Pressed: m_mousePointer = 99; break;
+    case Pressed:
+        m_mousePointer = 99;
+        break;
     default:
         alpha = 50;
         m_mousePointer = 0;
@@ -158,8 +105,14 @@ void FlatButton::mouseUp(int button, int shift, double x, double y)
         raiseMouse(ev::MouseUp, button, shift, x, y);
 }
 
-void FlatButton::click() { raise(ev::Click); }
-void FlatButton::dblClick() { raise(ev::DblClick); }
+void FlatButton::click()
+{
+    raise(ev::Click);
+}
+void FlatButton::dblClick()
+{
+    raise(ev::DblClick);
+}
 
 void FlatButton::keyDown(int keyCode, int shift)
 {
@@ -225,49 +178,44 @@ const automation::DispatchTable& FlatButton::dispatchTable() const
 {
     using B = automation::DispatchTableBuilder<FlatButton>;
     static const automation::DispatchTable table =
-        B("FlatButton")
-            .property(0x40030008, "myImageList", "",
-                      [](FlatButton& b) {
-                          return b.myImageList ? Variant(std::static_pointer_cast<automation::AutomationObject>(
-                                                     b.myImageList))
-                                               : Variant();
-                      },
-                      [](FlatButton& b, const Variant& v) { b.myImageList = v.objectAs<ImageList>(); })
-            .property(0x68030008, "BackColor", "BackColor", [](FlatButton& b) { return automation::colorVariant(b.BackColor()); },
-                      [](FlatButton& b, const Variant& v) { b.setBackColor(v.toColor()); })
-            .property(0x68030007, "enabled", "Enabled", [](FlatButton& b) { return Variant(b.enabled()); },
-                      [](FlatButton& b, const Variant& v) { b.setEnabled(v.toBool()); })
-            .property(automation::kDispIdFont, "Font", "Font",
-                      [](FlatButton& b) { return Variant(std::static_pointer_cast<automation::AutomationObject>(b.Font())); },
-                      [](FlatButton& b, const Variant& v) { b.setFont(fontFrom(v)); })
-            .property(0x68030006, "BorderStyle", "BorderStyle", [](FlatButton& b) { return Variant(b.BorderStyle()); },
-                      [](FlatButton& b, const Variant& v) { b.setBorderStyle(v.toInt16()); })
-            .property(0x68030005, "Text", "Text", [](FlatButton& b) { return Variant(b.Text()); },
-                      [](FlatButton& b, const Variant& v) { b.setText(v.toString()); })
-            .property(0x68030004, "Picture", "Picture", [](FlatButton& b) { return pictureVariant(b.Picture()); },
-                      [](FlatButton& b, const Variant& v) { b.setPicture(pictureFrom(v)); })
-            .property(0x68030003, "imageindex", "imageindex", [](FlatButton& b) { return Variant(b.imageindex()); },
-                      [](FlatButton& b, const Variant& v) { b.setImageindex(v.toInt32()); })
-            .property(0x68030002, "ForeColorNormal", "ForeColorNormal",
-                      [](FlatButton& b) { return automation::colorVariant(b.ForeColorNormal()); },
-                      [](FlatButton& b, const Variant& v) { b.setForeColorNormal(v.toColor()); })
-            .property(0x68030001, "ForeColor", "ForeColor", [](FlatButton& b) { return automation::colorVariant(b.ForeColor()); },
-                      [](FlatButton& b, const Variant& v) { b.setForeColor(v.toColor()); })
-            .property(0x68030000, "Fading", "Fading", [](FlatButton& b) { return Variant(b.Fading()); },
-                      [](FlatButton& b, const Variant& v) { b.setFading(v.toBool()); })
-            .method(0x60030009, "Refresh",
-                    [](FlatButton& b, std::span<Variant>) {
-                        b.Refresh();
-                        return Variant();
-                    })
-            .event(ev::Click, "Click", 0)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
+        withStandardEvents(B("FlatButton"))
+            .property(
+                0x40030008, "myImageList", "", [](FlatButton& b) { return objectVariant(b.myImageList); },
+                [](FlatButton& b, const Variant& v) { b.myImageList = v.objectAs<ImageList>(); })
+            .property(
+                0x68030008, "BackColor", "BackColor",
+                [](FlatButton& b) { return automation::colorVariant(b.BackColor()); },
+                [](FlatButton& b, const Variant& v) { b.setBackColor(v.toColor()); })
+            .property(
+                0x68030007, "enabled", "Enabled", [](FlatButton& b) { return Variant(b.enabled()); },
+                [](FlatButton& b, const Variant& v) { b.setEnabled(v.toBool()); })
+            .property(
+                automation::kDispIdFont, "Font", "Font", [](FlatButton& b) { return objectVariant(b.Font()); },
+                [](FlatButton& b, const Variant& v) { b.setFont(fontFrom(v)); })
+            .property(
+                0x68030006, "BorderStyle", "BorderStyle", [](FlatButton& b) { return Variant(b.BorderStyle()); },
+                [](FlatButton& b, const Variant& v) { b.setBorderStyle(v.toInt16()); })
+            .property(
+                0x68030005, "Text", "Text", [](FlatButton& b) { return Variant(b.Text()); },
+                [](FlatButton& b, const Variant& v) { b.setText(v.toString()); })
+            .property(
+                0x68030004, "Picture", "Picture", [](FlatButton& b) { return pictureVariant(b.Picture()); },
+                [](FlatButton& b, const Variant& v) { b.setPicture(pictureFrom(v)); })
+            .property(
+                0x68030003, "imageindex", "imageindex", [](FlatButton& b) { return Variant(b.imageindex()); },
+                [](FlatButton& b, const Variant& v) { b.setImageindex(v.toInt32()); })
+            .property(
+                0x68030002, "ForeColorNormal", "ForeColorNormal",
+                [](FlatButton& b) { return automation::colorVariant(b.ForeColorNormal()); },
+                [](FlatButton& b, const Variant& v) { b.setForeColorNormal(v.toColor()); })
+            .property(
+                0x68030001, "ForeColor", "ForeColor",
+                [](FlatButton& b) { return automation::colorVariant(b.ForeColor()); },
+                [](FlatButton& b, const Variant& v) { b.setForeColor(v.toColor()); })
+            .property(
+                0x68030000, "Fading", "Fading", [](FlatButton& b) { return Variant(b.Fading()); },
+                [](FlatButton& b, const Variant& v) { b.setFading(v.toBool()); })
+            .method(0x60030009, "Refresh", noArgMethod<FlatButton, &FlatButton::Refresh>)
             .build();
     return table;
 }

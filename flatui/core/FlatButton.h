@@ -14,29 +14,29 @@ class TAVOLEX_EXPORT FlatButton : public ControlBase {
     FlatButton();
     const automation::DispatchTable& dispatchTable() const override;
 
-    // Properties (each let stores, notifies the bag name, and repaints unless noted).
+    // Properties: each let stores and notifies the bag name; the shown ones repaint.
     Color BackColor() const { return m_backColor; }
-    void setBackColor(Color c);
+    void setBackColor(Color c) { letShown(m_backColor, c, "BackColor"); }
     bool enabled() const { return m_enabled; }
     void setEnabled(bool on); ///< state 0 or 3, paints, then notifies
     const FontRef& Font() const { return m_font; }
-    void setFont(FontRef f);
+    void setFont(FontRef f) { letShown(m_font, fontOrAmbient(std::move(f)), "Font"); }
     std::int16_t BorderStyle() const { return m_borderStyle; }
-    void setBorderStyle(std::int16_t s); ///< no repaint
+    void setBorderStyle(std::int16_t s) { let(m_borderStyle, s, "BorderStyle"); }
     const std::string& Text() const { return m_text; }
-    void setText(std::string t);
+    void setText(std::string t) { letShown(m_text, std::move(t), "Text"); }
     const PictureRef& Picture() const { return m_picture; }
-    void setPicture(PictureRef p);
+    void setPicture(PictureRef p) { letShown(m_picture, std::move(p), "Picture"); }
     std::int32_t imageindex() const { return m_imageindex; }
     /// Loads item `i` of myImageList into the hidden picture; no repaint. Fails (the list's
     /// error) when the list is missing or has no such item, keeping the picture.
     void setImageindex(std::int32_t i);
     Color ForeColorNormal() const { return m_foreColorNormal; }
-    void setForeColorNormal(Color c);
+    void setForeColorNormal(Color c) { letShown(m_foreColorNormal, c, "ForeColorNormal"); }
     Color ForeColor() const { return m_foreColor; }
-    void setForeColor(Color c);
+    void setForeColor(Color c) { letShown(m_foreColor, c, "ForeColor"); }
     bool Fading() const { return m_fading; }
-    void setFading(bool on); ///< no repaint
+    void setFading(bool on) { let(m_fading, on, "Fading"); }
     ImageListRef myImageList;
 
     /// Takes the hover or pressed look off; nothing in states 0 and 3.
@@ -61,7 +61,7 @@ class TAVOLEX_EXPORT FlatButton : public ControlBase {
   protected:
     /// A resized button is painted again: the container paints it, and the caption is centred
     /// on the new size.
-    void onResize() override { paint(); }
+    void redraw() override { paint(); }
 
   private:
     int m_state = Normal;

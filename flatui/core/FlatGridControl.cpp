@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace zs::flatui {
 
@@ -26,44 +27,6 @@ FlatGridControl::FlatGridControl()
 
 // ---- properties -------------------------------------------------------------------------
 
-#define ZS_GRID_LET(setter, member, type, bag, refresh)                                                                \
-    void FlatGridControl::setter(type v)                                                                               \
-    {                                                                                                                  \
-        member = v;                                                                                                    \
-        notify(bag);                                                                                                   \
-        if (refresh)                                                                                                   \
-            Refresh();                                                                                                 \
-    }
-
-ZS_GRID_LET(setBackColor, m_backColor, Color, "BackColor", true)
-ZS_GRID_LET(setForeColor, m_foreColor, Color, "ForeColor", true)
-ZS_GRID_LET(setEnabled, m_enabled, bool, "Enabled", false)
-ZS_GRID_LET(setBackColorFixed, m_backColorFixed, Color, "BackColorFixed", true)
-ZS_GRID_LET(setBorderColorFixed, m_borderColorFixed, Color, "BorderColorFixed", true)
-ZS_GRID_LET(setBorderColor, m_borderColor, Color, "BorderColor", true)
-ZS_GRID_LET(setForeColorFixed, m_foreColorFixed, Color, "ForeColorFixed", false)
-ZS_GRID_LET(setFontSizeFixed, m_fontSizeFixed, std::int32_t, "FontSizeFixed", true)
-ZS_GRID_LET(setBackColorSelected, m_backColorSelected, Color, "BackColorSelected", true)
-ZS_GRID_LET(setBorderSize, m_borderSize, std::int32_t, "BorderSize", true)
-ZS_GRID_LET(setSelectionRow, m_selectionRow, bool, "SelectionRow", true)
-ZS_GRID_LET(setAllowEdit, m_allowEdit, bool, "AllowEdit", false)
-ZS_GRID_LET(setOutsideColor, m_outsideColor, Color, "OutsideColor", true)
-#undef ZS_GRID_LET
-
-void FlatGridControl::setFont(FontRef f)
-{
-    m_font = f ? std::move(f) : ambientFont();
-    notify("Font");
-    Refresh();
-}
-
-void FlatGridControl::setForeColorSelected(Variant v)
-{
-    m_foreColorSelected = std::move(v);
-    notify("ForeColorSelected");
-    Refresh();
-}
-
 void FlatGridControl::setCols(std::int32_t n)
 {
     m_cols = n;
@@ -78,22 +41,6 @@ void FlatGridControl::setRows(std::int32_t n)
     resizeTables(true);
     notify("rows");
     Refresh();
-}
-
-void FlatGridControl::setCol(std::int32_t c)
-{
-    if (!site().userMode())
-        throw AutomationError(err::kNotPermittedAtDesignTime);
-    m_col = c;
-    notify("col");
-}
-
-void FlatGridControl::setRow(std::int32_t r)
-{
-    if (!site().userMode())
-        throw AutomationError(err::kNotPermittedAtDesignTime);
-    m_row = r;
-    notify("row");
 }
 
 void FlatGridControl::setFixedrows(std::int32_t n)
@@ -214,29 +161,16 @@ bool FlatGridControl::addrow(std::string_view s)
     return false;
 }
 
-void FlatGridControl::setColWidth(std::int32_t index, std::int32_t w)
+void FlatGridControl::setSize(std::vector<std::int32_t>& sizes, std::int32_t index, std::int32_t value)
 {
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_colWidths.size())
-        m_colWidths[static_cast<std::size_t>(index - 1)] = w;
+    if (index >= 1 && static_cast<std::size_t>(index) <= sizes.size())
+        sizes[static_cast<std::size_t>(index - 1)] = value;
 }
 
-std::int32_t FlatGridControl::getColWidth(std::int32_t index) const
+std::int32_t FlatGridControl::sizeAt(const std::vector<std::int32_t>& sizes, std::int32_t index)
 {
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_colWidths.size())
-        return m_colWidths[static_cast<std::size_t>(index - 1)];
-    return 0;
-}
-
-void FlatGridControl::setRowHeight(std::int32_t index, std::int32_t h)
-{
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_rowHeights.size())
-        m_rowHeights[static_cast<std::size_t>(index - 1)] = h;
-}
-
-std::int32_t FlatGridControl::getRowHeight(std::int32_t index) const
-{
-    if (index >= 1 && static_cast<std::size_t>(index) <= m_rowHeights.size())
-        return m_rowHeights[static_cast<std::size_t>(index - 1)];
+    if (index >= 1 && static_cast<std::size_t>(index) <= sizes.size())
+        return sizes[static_cast<std::size_t>(index - 1)];
     return 0;
 }
 
@@ -251,6 +185,18 @@ std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int
     return {};
 }
 
+namespace {
+/// One direction of a block of cells: the rows or columns `first` to `last`, laid out from
+/// `start` (pixels). A line ends the block when the next position plus the size of the line
+/// just laid out passes `edge`.
+struct Lines {
+    bool rows;
+    std::int32_t first, last;
+    double start;
+    double edge = std::numeric_limits<double>::infinity();
+};
+} // namespace
+
 template <class Visit> FlatGridControl::CellWalk FlatGridControl::walkCells(Visit&& visit) const
 {
     CellWalk walk;
@@ -258,82 +204,59 @@ template <class Visit> FlatGridControl::CellWalk FlatGridControl::walkCells(Visi
     const double surfH = heightTwips() / kTwipsPerPixel;
     const std::int32_t fixedRows = std::min(m_fixedRows, m_rows);
     const std::int32_t fixedCols = std::min(m_fixedCols, m_cols);
-    const auto stopAt = [&](double x, double y, std::int32_t row, std::int32_t col) {
-        if (!visit(CellPlace{x, y, row, col}))
-            return false;
-        walk.stopped = true;
-        walk.row = row;
-        walk.col = col;
-        return true;
-    };
+    const auto sizeOf = [this](const Lines& l, std::int32_t k) { return l.rows ? heightOf(k) : widthOf(k); };
 
-    // The scrolling columns start right of the fixed ones, whether or not there are fixed rows.
-    double x0 = 2;
-    for (std::int32_t j = 1; j <= fixedCols; ++j)
-        x0 += widthOf(j);
-
-    // Corner.
-    double y = 2;
-    for (std::int32_t i = 1; i <= fixedRows; ++i) {
-        double x = 2;
-        for (std::int32_t j = 1; j <= fixedCols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-        }
-        y += heightOf(i);
-    }
-    const double y0 = y;
-
-    // Fixed rows. A row ends before the column whose width, added once more, passes the edge.
-    y = 2;
-    for (std::int32_t i = 1; i <= fixedRows; ++i) {
-        double x = x0;
-        for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-            if (x + widthOf(j) > surfW)
-                break;
-        }
-        y += heightOf(i);
-    }
-
-    // Fixed columns.
-    double x = 2;
-    for (std::int32_t j = 1; j <= fixedCols; ++j) {
-        y = y0;
-        for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            y += heightOf(i);
-            if (y + heightOf(i) > surfH) {
-                walk.overflow = true;
+    // Visits a block line by line (`outer`), each line cell by cell (`inner`); true when the
+    // visitor stopped. Rows cut off at the bottom edge make the scroll bar show.
+    const auto block = [&](const Lines& outer, const Lines& inner) {
+        double a = outer.start;
+        for (std::int32_t i = outer.first; i <= outer.last; ++i) {
+            double b = inner.start;
+            for (std::int32_t j = inner.first; j <= inner.last; ++j) {
+                const CellPlace p = outer.rows ? CellPlace{b, a, i, j} : CellPlace{a, b, j, i};
+                if (visit(p)) {
+                    walk.stopped = true;
+                    walk.row = p.row;
+                    walk.col = p.col;
+                    return true;
+                }
+                b += sizeOf(inner, j);
+                if (b + sizeOf(inner, j) > inner.edge) {
+                    walk.overflow = walk.overflow || inner.rows;
+                    break;
+                }
+            }
+            a += sizeOf(outer, i);
+            if (a + sizeOf(outer, i) > outer.edge) {
+                if (outer.rows) {
+                    walk.overflow = true;
+                    walk.lastRow = i;
+                }
                 break;
             }
         }
-        x += widthOf(j);
-    }
+        return false;
+    };
 
-    // Body.
-    walk.lastRow = m_rows;
-    y = y0;
-    for (std::int32_t i = m_topRow; i <= m_rows; ++i) {
-        x = x0;
-        for (std::int32_t j = m_leftCol; j <= m_cols; ++j) {
-            if (stopAt(x, y, i, j))
-                return walk;
-            x += widthOf(j);
-            if (x + widthOf(j) > surfW)
-                break;
-        }
-        y += heightOf(i);
-        if (y + heightOf(i) > surfH) {
-            walk.overflow = true;
-            walk.lastRow = i;
-            break;
-        }
-    }
+    // The scrolling part starts right of and below the fixed columns and rows, whether or not
+    // the other kind is there.
+    double x0 = 2;
+    for (std::int32_t j = 1; j <= fixedCols; ++j)
+        x0 += widthOf(j);
+    double y0 = 2;
+    for (std::int32_t i = 1; i <= fixedRows; ++i)
+        y0 += heightOf(i);
+
+    const Lines fixedRowLines{true, 1, fixedRows, 2};
+    const Lines fixedColLines{false, 1, fixedCols, 2};
+    const Lines bodyRows{true, m_topRow, m_rows, y0, surfH};
+    const Lines bodyCols{false, m_leftCol, m_cols, x0, surfW};
+    if (block(fixedRowLines, fixedColLines) // corner
+        || block(fixedRowLines, bodyCols)   // fixed rows
+        || block(fixedColLines, bodyRows))  // fixed columns, column by column
+        return walk;
+    walk.lastRow = m_rows; // the scroll range counts from the body's last row shown
+    block(bodyRows, bodyCols);
     return walk;
 }
 
@@ -491,27 +414,6 @@ void FlatGridControl::mouseMove(int button, int shift, double x, double y)
     Refresh(RefreshMode::refreshMouseMove, static_cast<std::int32_t>(roundEven(x)),
             static_cast<std::int32_t>(roundEven(y)));
     raiseMouse(ev::MouseMove, button, shift, x, y);
-}
-
-void FlatGridControl::mouseUp(int button, int shift, double x, double y)
-{
-    raiseMouse(ev::MouseUp, button, shift, x, y);
-}
-void FlatGridControl::dblClick()
-{
-    raise(ev::DblClick);
-}
-void FlatGridControl::keyDown(int keyCode, int shift)
-{
-    raiseKey(ev::KeyDown, keyCode, shift);
-}
-void FlatGridControl::keyPress(int keyAscii)
-{
-    raiseKey(ev::KeyPress, keyAscii, 0);
-}
-void FlatGridControl::keyUp(int keyCode, int shift)
-{
-    raiseKey(ev::KeyUp, keyCode, shift);
 }
 
 void FlatGridControl::scrolled(int value)
@@ -689,10 +591,6 @@ namespace zs::flatui {
 
 namespace {
 using G = FlatGridControl;
-Variant objectVariant(const FontRef& f)
-{
-    return Variant(std::static_pointer_cast<automation::AutomationObject>(f));
-}
 } // namespace
 
 const automation::DispatchTable& FlatGridControl::dispatchTable() const
@@ -701,7 +599,7 @@ const automation::DispatchTable& FlatGridControl::dispatchTable() const
     using automation::optionalArg;
     using automation::requiredArg;
     static const automation::DispatchTable table =
-        automation::DispatchTableBuilder<G>("FlatGridControl")
+        withStandardEvents(automation::DispatchTableBuilder<G>("FlatGridControl"), 4)
             .property(
                 0x68030013, "BackColor", "BackColor", [](G& g) { return colorVariant(g.BackColor()); },
                 [](G& g, const Variant& v) { g.setBackColor(v.toColor()); })
@@ -809,14 +707,6 @@ const automation::DispatchTable& FlatGridControl::dispatchTable() const
                     })
             .method(0x6003002E, "getRowHeight",
                     [](G& g, std::span<Variant> a) { return Variant(g.getRowHeight(requiredArg(a, 0).toInt32())); })
-            .event(ev::Click, "Click", 4)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
             .build();
     return table;
 }

@@ -20,49 +20,52 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     FlatGridControl();
     const automation::DispatchTable& dispatchTable() const override;
 
-    // Properties: every let stores, notifies the bag name and refreshes unless noted.
+    // Properties: every let stores and notifies the bag name; the shown ones refresh.
     Color BackColor() const { return m_backColor; }
-    void setBackColor(Color c);
+    void setBackColor(Color c) { letShown(m_backColor, c, "BackColor"); }
     Color ForeColor() const { return m_foreColor; }
-    void setForeColor(Color c);
+    void setForeColor(Color c) { letShown(m_foreColor, c, "ForeColor"); }
     bool enabled() const { return m_enabled; }
-    void setEnabled(bool on); ///< no refresh
+    void setEnabled(bool on) { let(m_enabled, on, "Enabled"); }
     const FontRef& Font() const { return m_font; }
-    void setFont(FontRef f);
+    void setFont(FontRef f) { letShown(m_font, fontOrAmbient(std::move(f)), "Font"); }
     Color BackColorFixed() const { return m_backColorFixed; }
-    void setBackColorFixed(Color c);
+    void setBackColorFixed(Color c) { letShown(m_backColorFixed, c, "BackColorFixed"); }
     Color BorderColorFixed() const { return m_borderColorFixed; }
-    void setBorderColorFixed(Color c);
+    void setBorderColorFixed(Color c) { letShown(m_borderColorFixed, c, "BorderColorFixed"); }
     Color BorderColor() const { return m_borderColor; }
-    void setBorderColor(Color c);
+    void setBorderColor(Color c) { letShown(m_borderColor, c, "BorderColor"); }
     Color ForeColorFixed() const { return m_foreColorFixed; }
-    void setForeColorFixed(Color c); ///< no refresh
+    void setForeColorFixed(Color c) { let(m_foreColorFixed, c, "ForeColorFixed"); }
     std::int32_t FontSizeFixed() const { return m_fontSizeFixed; }
-    void setFontSizeFixed(std::int32_t s);
+    void setFontSizeFixed(std::int32_t s) { letShown(m_fontSizeFixed, s, "FontSizeFixed"); }
     Color BackColorSelected() const { return m_backColorSelected; }
-    void setBackColorSelected(Color c);
+    void setBackColorSelected(Color c) { letShown(m_backColorSelected, c, "BackColorSelected"); }
     const automation::Variant& ForeColorSelected() const { return m_foreColorSelected; }
-    void setForeColorSelected(automation::Variant v);
+    void setForeColorSelected(automation::Variant v)
+    {
+        letShown(m_foreColorSelected, std::move(v), "ForeColorSelected");
+    }
     std::int32_t BorderSize() const { return m_borderSize; }
-    void setBorderSize(std::int32_t s);
+    void setBorderSize(std::int32_t s) { letShown(m_borderSize, s, "BorderSize"); }
     std::int32_t cols() const { return m_cols; }
     void setCols(std::int32_t n); ///< rebuilds the tables empty
     std::int32_t rows() const { return m_rows; }
     void setRows(std::int32_t n); ///< keeps the contents
     std::int32_t col() const { return m_col; }
-    void setCol(std::int32_t c); ///< run time only: error 387 at design time
+    void setCol(std::int32_t c) { letAtRunTime(m_col, c, "col"); } ///< run time only: error 387 at design time
     std::int32_t row() const { return m_row; }
-    void setRow(std::int32_t r); ///< run time only: error 387 at design time
+    void setRow(std::int32_t r) { letAtRunTime(m_row, r, "row"); } ///< run time only: error 387 at design time
     std::int32_t fixedrows() const { return m_fixedRows; }
     void setFixedrows(std::int32_t n);
     std::int32_t fixedcols() const { return m_fixedCols; }
     void setFixedcols(std::int32_t n);
     bool SelectionRow() const { return m_selectionRow; }
-    void setSelectionRow(bool on);
+    void setSelectionRow(bool on) { letShown(m_selectionRow, on, "SelectionRow"); }
     bool AllowEdit() const { return m_allowEdit; }
-    void setAllowEdit(bool on); ///< no refresh
+    void setAllowEdit(bool on) { let(m_allowEdit, on, "AllowEdit"); }
     Color OutsideColor() const { return m_outsideColor; }
-    void setOutsideColor(Color c);
+    void setOutsideColor(Color c) { letShown(m_outsideColor, c, "OutsideColor"); }
 
     // Methods; rows and columns count from 1. Out-of-table cells fail with error 9.
     automation::Variant GetValue(std::int32_t riga, std::int32_t colonna) const;
@@ -73,10 +76,11 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     bool addrow(std::string_view s);
     /// Draws (normal, mouse move) or hit-tests (click); the hit is "row.col", "" for none.
     std::string Refresh(RefreshMode mode = RefreshMode::refreshNormal, std::int32_t mx = 0, std::int32_t my = 0);
-    void setColWidth(std::int32_t index, std::int32_t w);
-    std::int32_t getColWidth(std::int32_t index) const;
-    void setRowHeight(std::int32_t index, std::int32_t h);
-    std::int32_t getRowHeight(std::int32_t index) const;
+    /// Sizes in pixels; a let outside the table does nothing, a get there gives 0.
+    void setColWidth(std::int32_t index, std::int32_t w) { setSize(m_colWidths, index, w); }
+    std::int32_t getColWidth(std::int32_t index) const { return sizeAt(m_colWidths, index); }
+    void setRowHeight(std::int32_t index, std::int32_t h) { setSize(m_rowHeights, index, h); }
+    std::int32_t getRowHeight(std::int32_t index) const { return sizeAt(m_rowHeights, index); }
 
     std::int32_t topRow() const { return m_topRow; }
     std::int32_t leftCol() const { return m_leftCol; }
@@ -85,11 +89,11 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     // Container notifications; positions in pixels.
     void mouseDown(int button, int shift, double x, double y);
     void mouseMove(int button, int shift, double x, double y);
-    void mouseUp(int button, int shift, double x, double y);
-    void dblClick();
-    void keyDown(int keyCode, int shift);
-    void keyPress(int keyAscii);
-    void keyUp(int keyCode, int shift);
+    void mouseUp(int button, int shift, double x, double y) { raiseMouse(ev::MouseUp, button, shift, x, y); }
+    void dblClick() { raise(ev::DblClick); }
+    void keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
+    void keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
+    void keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
     /// The scroll bar moved (change or thumb drag).
     void scrolled(int value);
 
@@ -98,7 +102,7 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     void writeProperties(automation::PropertyBag& bag) const override;
 
   private:
-    void onResize() override { Refresh(); }
+    void redraw() override { Refresh(); }
     void resizeTables(bool keep);
     void checkCounts() const;
     /// A visible cell and its top-left corner in pixels.
@@ -126,6 +130,8 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     std::size_t rowCap() const { return static_cast<std::size_t>(std::max(m_rows, 1)); }
     std::size_t colCap() const { return static_cast<std::size_t>(std::max(m_cols, 1)); }
     std::size_t cellIndex(std::int32_t riga, std::int32_t colonna) const; ///< throws 9
+    static void setSize(std::vector<std::int32_t>& sizes, std::int32_t index, std::int32_t value);
+    static std::int32_t sizeAt(const std::vector<std::int32_t>& sizes, std::int32_t index);
     std::int32_t widthOf(std::int32_t col) const { return getColWidth(col); }
     std::int32_t heightOf(std::int32_t row) const { return getRowHeight(row); }
 

@@ -15,7 +15,10 @@ constexpr std::int32_t kHalf = 0x800000;
 constexpr int kHandPointer = 99;
 } // namespace
 
-FlatTabControl::FlatTabControl() : m_picTab(builtinTabPicture()), m_picBordo(builtinBorderPicture()) {}
+FlatTabControl::FlatTabControl()
+    : m_picTab(builtinTabPicture())
+    , m_picBordo(builtinBorderPicture())
+{}
 
 PictureRef FlatTabControl::builtinTabPicture()
 {
@@ -29,9 +32,10 @@ PictureRef FlatTabControl::builtinTabPicture()
                     continue;
                 const int shade = 200 - y * 3;
                 const bool edge = y == 0 || x == inset + 2 || x == 153 - inset;
-                p->set(x, y, edge ? 0xFF203C78u
-                                  : 0xFF000000u | (static_cast<std::uint32_t>(shade / 3) << 16) |
-                                        (static_cast<std::uint32_t>(shade / 2) << 8) | 0xE0u);
+                p->set(x, y,
+                       edge ? 0xFF203C78u
+                            : 0xFF000000u | (static_cast<std::uint32_t>(shade / 3) << 16) |
+                                  (static_cast<std::uint32_t>(shade / 2) << 8) | 0xE0u);
             }
         return p;
     }();
@@ -50,37 +54,6 @@ PictureRef FlatTabControl::builtinBorderPicture()
 }
 
 // ---- properties ---------------------------------------------------------------------------
-
-void FlatTabControl::setBackColor(Color c)
-{
-    m_backColor = c;
-    notify("BackColor");
-    Refresh();
-}
-
-void FlatTabControl::setEnabled(bool on)
-{
-    m_enabled = on;
-    notify("Enabled");
-}
-
-void FlatTabControl::setFont(FontRef f)
-{
-    m_font = f ? std::move(f) : ambientFont();
-    notify("Font");
-}
-
-void FlatTabControl::setBackStyle(std::int16_t s)
-{
-    m_backStyle = s;
-    notify("BackStyle");
-}
-
-void FlatTabControl::setBorderStyle(std::int16_t s)
-{
-    m_borderStyle = s;
-    notify("BorderStyle");
-}
 
 void FlatTabControl::setTabs(std::int32_t n)
 {
@@ -107,7 +80,10 @@ const TabEntry& FlatTabControl::entry(std::int32_t id) const
     return const_cast<FlatTabControl*>(this)->entry(id);
 }
 
-std::string FlatTabControl::TabCaption() const { return m_tabId < 1 ? std::string() : entry(m_tabId).Caption; }
+std::string FlatTabControl::TabCaption() const
+{
+    return m_tabId < 1 ? std::string() : entry(m_tabId).Caption;
+}
 
 void FlatTabControl::setTabCaption(std::string caption)
 {
@@ -115,7 +91,10 @@ void FlatTabControl::setTabCaption(std::string caption)
         entry(m_tabId).Caption = std::move(caption);
 }
 
-bool FlatTabControl::Tabselected() const { return m_tabId >= 1 && entry(m_tabId).Selected; }
+bool FlatTabControl::Tabselected() const
+{
+    return m_tabId >= 1 && entry(m_tabId).Selected;
+}
 
 void FlatTabControl::setTabselected(bool on)
 {
@@ -132,43 +111,6 @@ void FlatTabControl::setTabselected(bool on)
         e.Selected = false;
         m_tabList[0].Selected = true;
     }
-}
-
-void FlatTabControl::setPicture(PictureRef p)
-{
-    m_picTab = std::move(p);
-    notify("Picture");
-}
-
-void FlatTabControl::setPictureBorder(PictureRef p)
-{
-    m_picBordo = std::move(p);
-    notify("PictureBorder");
-}
-
-void FlatTabControl::setBackColorTab(Color c)
-{
-    m_backColorTab = c;
-    notify("BackColorTab");
-    Refresh();
-}
-
-void FlatTabControl::setBorderColorTab(Color c)
-{
-    m_borderColorTab = c;
-    notify("BorderColorTab");
-}
-
-void FlatTabControl::setForeColorSelected(Color c)
-{
-    m_foreColorSelected = c;
-    notify("ForeColorSelected");
-}
-
-void FlatTabControl::setForeColor(Color c)
-{
-    m_foreColor = c;
-    notify("ForeColor");
 }
 
 void FlatTabControl::AddControl(std::string_view name)
@@ -222,8 +164,8 @@ bool FlatTabControl::drawTab(std::int32_t k, std::int32_t blend, double mx, doub
             c.transparentBlt(m_picTab, pxRound(P), 0, resolveColor(m_backColor));
         } else {
             const int a = blend / 65536;
-            c.alphaBlend(m_picTab, pxRound(P), 0, m_picTab->width, m_picTab->height, m_picTab->width,
-                         m_picTab->height, a);
+            c.alphaBlend(m_picTab, pxRound(P), 0, m_picTab->width, m_picTab->height, m_picTab->width, m_picTab->height,
+                         a);
             // The caption fades toward the background as the picture does; a system colour is
             // resolved first so the fade goes toward what is shown.
             m_textColor = BlendColors(resolveColor(m_textColor), resolveColor(m_backColor), a / 255.0);
@@ -325,10 +267,6 @@ void FlatTabControl::dblClick()
         raise(ev::DblClick);
 }
 
-void FlatTabControl::keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
-void FlatTabControl::keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
-void FlatTabControl::keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
-
 void FlatTabControl::mouseDown(int button, int shift, double x, double y)
 {
     if (!m_enabled)
@@ -407,46 +345,54 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
     using automation::optionalArg;
     using automation::requiredArg;
     static const automation::DispatchTable table =
-        automation::DispatchTableBuilder<T>("FlatTabControl")
-            .property(0x6803000D, "BackColor", "BackColor", [](T& t) { return colorVariant(t.BackColor()); },
-                      [](T& t, const Variant& v) { t.setBackColor(v.toColor()); })
-            .property(0x6803000C, "enabled", "Enabled", [](T& t) { return Variant(t.enabled()); },
-                      [](T& t, const Variant& v) { t.setEnabled(v.toBool()); })
-            .property(automation::kDispIdFont, "Font", "Font",
-                      [](T& t) { return Variant(std::static_pointer_cast<automation::AutomationObject>(t.Font())); },
-                      [](T& t, const Variant& v) { t.setFont(fontFrom(v)); })
-            .property(0x6803000B, "BackStyle", "BackStyle", [](T& t) { return Variant(t.BackStyle()); },
-                      [](T& t, const Variant& v) { t.setBackStyle(v.toInt16()); })
-            .property(0x6803000A, "BorderStyle", "BorderStyle", [](T& t) { return Variant(t.BorderStyle()); },
-                      [](T& t, const Variant& v) { t.setBorderStyle(v.toInt16()); })
-            .property(0x68030009, "Tabs", "", [](T& t) { return Variant(t.Tabs()); },
-                      [](T& t, const Variant& v) { t.setTabs(v.toInt32()); })
-            .property(0x68030008, "TabId", "", [](T& t) { return Variant(t.TabId()); },
-                      [](T& t, const Variant& v) { t.setTabId(v.toInt32()); })
-            .property(0x68030007, "TabCaption", "", [](T& t) { return Variant(t.TabCaption()); },
-                      [](T& t, const Variant& v) { t.setTabCaption(v.toString()); })
-            .property(0x68030006, "Tabselected", "", [](T& t) { return Variant(t.Tabselected()); },
-                      [](T& t, const Variant& v) { t.setTabselected(v.toBool()); })
-            .property(0x68030005, "Picture", "Picture", [](T& t) { return pictureVariant(t.Picture()); },
-                      [](T& t, const Variant& v) { t.setPicture(pictureFrom(v)); })
-            .property(0x68030004, "PictureBorder", "PictureBorder",
-                      [](T& t) { return pictureVariant(t.PictureBorder()); },
-                      [](T& t, const Variant& v) { t.setPictureBorder(pictureFrom(v)); })
-            .property(0x68030003, "BackColorTab", "BackColorTab", [](T& t) { return colorVariant(t.BackColorTab()); },
-                      [](T& t, const Variant& v) { t.setBackColorTab(v.toColor()); })
-            .property(0x68030002, "BorderColorTab", "BorderColorTab",
-                      [](T& t) { return colorVariant(t.BorderColorTab()); },
-                      [](T& t, const Variant& v) { t.setBorderColorTab(v.toColor()); })
-            .property(0x68030001, "ForeColorSelected", "ForeColorSelected",
-                      [](T& t) { return colorVariant(t.ForeColorSelected()); },
-                      [](T& t, const Variant& v) { t.setForeColorSelected(v.toColor()); })
-            .property(0x68030000, "ForeColor", "ForeColor", [](T& t) { return colorVariant(t.ForeColor()); },
-                      [](T& t, const Variant& v) { t.setForeColor(v.toColor()); })
-            .method(0x6003000E, "Refresh",
-                    [](T& t, std::span<Variant>) {
-                        t.Refresh();
-                        return Variant();
-                    })
+        withStandardEvents(automation::DispatchTableBuilder<T>("FlatTabControl"))
+            .property(
+                0x6803000D, "BackColor", "BackColor", [](T& t) { return colorVariant(t.BackColor()); },
+                [](T& t, const Variant& v) { t.setBackColor(v.toColor()); })
+            .property(
+                0x6803000C, "enabled", "Enabled", [](T& t) { return Variant(t.enabled()); },
+                [](T& t, const Variant& v) { t.setEnabled(v.toBool()); })
+            .property(
+                automation::kDispIdFont, "Font", "Font", [](T& t) { return objectVariant(t.Font()); },
+                [](T& t, const Variant& v) { t.setFont(fontFrom(v)); })
+            .property(
+                0x6803000B, "BackStyle", "BackStyle", [](T& t) { return Variant(t.BackStyle()); },
+                [](T& t, const Variant& v) { t.setBackStyle(v.toInt16()); })
+            .property(
+                0x6803000A, "BorderStyle", "BorderStyle", [](T& t) { return Variant(t.BorderStyle()); },
+                [](T& t, const Variant& v) { t.setBorderStyle(v.toInt16()); })
+            .property(
+                0x68030009, "Tabs", "", [](T& t) { return Variant(t.Tabs()); },
+                [](T& t, const Variant& v) { t.setTabs(v.toInt32()); })
+            .property(
+                0x68030008, "TabId", "", [](T& t) { return Variant(t.TabId()); },
+                [](T& t, const Variant& v) { t.setTabId(v.toInt32()); })
+            .property(
+                0x68030007, "TabCaption", "", [](T& t) { return Variant(t.TabCaption()); },
+                [](T& t, const Variant& v) { t.setTabCaption(v.toString()); })
+            .property(
+                0x68030006, "Tabselected", "", [](T& t) { return Variant(t.Tabselected()); },
+                [](T& t, const Variant& v) { t.setTabselected(v.toBool()); })
+            .property(
+                0x68030005, "Picture", "Picture", [](T& t) { return pictureVariant(t.Picture()); },
+                [](T& t, const Variant& v) { t.setPicture(pictureFrom(v)); })
+            .property(
+                0x68030004, "PictureBorder", "PictureBorder", [](T& t) { return pictureVariant(t.PictureBorder()); },
+                [](T& t, const Variant& v) { t.setPictureBorder(pictureFrom(v)); })
+            .property(
+                0x68030003, "BackColorTab", "BackColorTab", [](T& t) { return colorVariant(t.BackColorTab()); },
+                [](T& t, const Variant& v) { t.setBackColorTab(v.toColor()); })
+            .property(
+                0x68030002, "BorderColorTab", "BorderColorTab", [](T& t) { return colorVariant(t.BorderColorTab()); },
+                [](T& t, const Variant& v) { t.setBorderColorTab(v.toColor()); })
+            .property(
+                0x68030001, "ForeColorSelected", "ForeColorSelected",
+                [](T& t) { return colorVariant(t.ForeColorSelected()); },
+                [](T& t, const Variant& v) { t.setForeColorSelected(v.toColor()); })
+            .property(
+                0x68030000, "ForeColor", "ForeColor", [](T& t) { return colorVariant(t.ForeColor()); },
+                [](T& t, const Variant& v) { t.setForeColor(v.toColor()); })
+            .method(0x6003000E, "Refresh", noArgMethod<T, &T::Refresh>)
             .method(0x6003000F, "Refresh2",
                     [](T& t, std::span<Variant> a) {
                         t.Refresh2(optionalArg(a, 0, Variant(0)).toInt32(), optionalArg(a, 1, Variant(0)).toInt32(),
@@ -465,20 +411,9 @@ const automation::DispatchTable& FlatTabControl::dispatchTable() const
                         t.AddControl(requiredArg(a, 0).toString());
                         return Variant();
                     })
-            .method(0x60030021, "RemoveControls",
-                    [](T& t, std::span<Variant>) {
-                        t.RemoveControls();
-                        return Variant();
-                    })
-            .method(0x60030022, "IndexSelectedTab", [](T& t, std::span<Variant>) { return Variant(t.IndexSelectedTab()); })
-            .event(ev::Click, "Click", 0)
-            .event(ev::DblClick, "DblClick", 0)
-            .event(ev::KeyDown, "KeyDown", 2)
-            .event(ev::KeyPress, "KeyPress", 1)
-            .event(ev::KeyUp, "KeyUp", 2)
-            .event(ev::MouseDown, "MouseDown", 4)
-            .event(ev::MouseMove, "MouseMove", 4)
-            .event(ev::MouseUp, "MouseUp", 4)
+            .method(0x60030021, "RemoveControls", noArgMethod<T, &T::RemoveControls>)
+            .method(0x60030022, "IndexSelectedTab",
+                    [](T& t, std::span<Variant>) { return Variant(t.IndexSelectedTab()); })
             .event(kShowTab, "ShowTab", 5)
             .build();
     return table;

@@ -19,42 +19,42 @@ struct TabEntry {
 };
 
 class TAVOLEX_EXPORT FlatTabControl : public ControlBase {
-public:
+  public:
     static constexpr int kShowTab = 9;
 
     FlatTabControl();
     const automation::DispatchTable& dispatchTable() const override;
 
     Color BackColor() const { return m_backColor; }
-    void setBackColor(Color c); ///< notifies, repaints
+    void setBackColor(Color c) { letShown(m_backColor, c, "BackColor"); }
     bool enabled() const { return m_enabled; }
-    void setEnabled(bool on);
+    void setEnabled(bool on) { let(m_enabled, on, "Enabled"); }
     const FontRef& Font() const { return m_font; }
-    void setFont(FontRef f);
+    void setFont(FontRef f) { let(m_font, fontOrAmbient(std::move(f)), "Font"); }
     std::int16_t BackStyle() const { return m_backStyle; }
-    void setBackStyle(std::int16_t s);
+    void setBackStyle(std::int16_t s) { let(m_backStyle, s, "BackStyle"); }
     std::int16_t BorderStyle() const { return m_borderStyle; }
-    void setBorderStyle(std::int16_t s);
+    void setBorderStyle(std::int16_t s) { let(m_borderStyle, s, "BorderStyle"); }
     std::int32_t Tabs() const { return m_tabs; }
     void setTabs(std::int32_t n);
     std::int32_t TabId() const { return m_tabId; }
     void setTabId(std::int32_t id) { m_tabId = id; }
-    std::string TabCaption() const;           ///< error 9 beyond the list
-    void setTabCaption(std::string caption);  ///< error 9 beyond the list
-    bool Tabselected() const;                 ///< error 9 beyond the list
-    void setTabselected(bool on);             ///< error 9 beyond the list
+    std::string TabCaption() const;          ///< error 9 beyond the list
+    void setTabCaption(std::string caption); ///< error 9 beyond the list
+    bool Tabselected() const;                ///< error 9 beyond the list
+    void setTabselected(bool on);            ///< error 9 beyond the list
     const PictureRef& Picture() const { return m_picTab; }
-    void setPicture(PictureRef p);
+    void setPicture(PictureRef p) { let(m_picTab, std::move(p), "Picture"); }
     const PictureRef& PictureBorder() const { return m_picBordo; }
-    void setPictureBorder(PictureRef p);
+    void setPictureBorder(PictureRef p) { let(m_picBordo, std::move(p), "PictureBorder"); }
     Color BackColorTab() const { return m_backColorTab; }
-    void setBackColorTab(Color c); ///< notifies, repaints
+    void setBackColorTab(Color c) { letShown(m_backColorTab, c, "BackColorTab"); }
     Color BorderColorTab() const { return m_borderColorTab; }
-    void setBorderColorTab(Color c);
+    void setBorderColorTab(Color c) { let(m_borderColorTab, c, "BorderColorTab"); }
     Color ForeColorSelected() const { return m_foreColorSelected; }
-    void setForeColorSelected(Color c);
+    void setForeColorSelected(Color c) { let(m_foreColorSelected, c, "ForeColorSelected"); }
     Color ForeColor() const { return m_foreColor; }
-    void setForeColor(Color c);
+    void setForeColor(Color c) { let(m_foreColor, c, "ForeColor"); }
 
     void Refresh() { Refresh2(0, 0, 0); }
     /// Full redraw; (X, Y) the mouse in twips; Button 1 over a tab selects it.
@@ -78,9 +78,9 @@ public:
     // Container notifications; positions in twips.
     void click();
     void dblClick();
-    void keyDown(int keyCode, int shift);
-    void keyPress(int keyAscii);
-    void keyUp(int keyCode, int shift);
+    void keyDown(int keyCode, int shift) { raiseKey(ev::KeyDown, keyCode, shift); }
+    void keyPress(int keyAscii) { raiseKey(ev::KeyPress, keyAscii, 0); }
+    void keyUp(int keyCode, int shift) { raiseKey(ev::KeyUp, keyCode, shift); }
     void mouseDown(int button, int shift, double x, double y);
     void mouseMove(int button, int shift, double x, double y);
     void mouseUp(int button, int shift, double x, double y);
@@ -92,8 +92,8 @@ public:
     static PictureRef builtinTabPicture();
     static PictureRef builtinBorderPicture();
 
-private:
-    void onResize() override { Refresh(); }
+  private:
+    void redraw() override { Refresh(); }
     TabEntry& entry(std::int32_t id); ///< error 9 beyond the list
     const TabEntry& entry(std::int32_t id) const;
     bool drawTab(std::int32_t k, std::int32_t blend, double mx, double my);

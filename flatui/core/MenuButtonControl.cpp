@@ -17,7 +17,9 @@ constexpr std::int32_t kFinalBlend = 2097152; // alpha 32: the menu almost opaqu
 constexpr Color kBlack = 0;
 } // namespace
 
-MenuButtonControl::MenuButtonControl() : m_menuFont(ambientFont()) {}
+MenuButtonControl::MenuButtonControl()
+    : m_menuFont(ambientFont())
+{}
 
 void MenuButtonControl::pump()
 {
@@ -34,12 +36,6 @@ void MenuButtonControl::setMenuVisible(bool v)
 
 // ---- properties ---------------------------------------------------------------------------
 
-void MenuButtonControl::setBackColor(Color c)
-{
-    m_backColor = c;
-    notify("BackColor");
-}
-
 const FontRef& MenuButtonControl::Font()
 {
     m_font = m_menuFont;
@@ -48,36 +44,30 @@ const FontRef& MenuButtonControl::Font()
 
 void MenuButtonControl::setFont(FontRef f)
 {
-    m_menuFont = f ? std::move(f) : ambientFont();
+    m_menuFont = fontOrAmbient(std::move(f));
     m_font = m_menuFont;
     notify("Font");
 }
 
 Color* MenuButtonControl::colorSlot(std::string_view member)
 {
-    if (member == "BackColorMenu")
-        return &m_backColorMenu;
-    if (member == "BackColorSel")
-        return &m_backColorSel;
-    if (member == "ForeColorMenu")
-        return &m_foreColorMenu;
-    if (member == "ForeColorSel")
-        return &m_foreColorSel;
-    if (member == "ForeColorDisabled")
-        return &m_foreColorDisabled;
-    if (member == "ForeColorMenu2")
-        return &m_foreColorMenu2;
-    if (member == "ForeColorSel2")
-        return &m_foreColorSel2;
+    using M = MenuButtonControl;
+    static constexpr std::pair<std::string_view, Color M::*> kSlots[] = {
+        {"BackColorMenu", &M::m_backColorMenu},         {"BackColorSel", &M::m_backColorSel},
+        {"ForeColorMenu", &M::m_foreColorMenu},         {"ForeColorSel", &M::m_foreColorSel},
+        {"ForeColorDisabled", &M::m_foreColorDisabled}, {"ForeColorMenu2", &M::m_foreColorMenu2},
+        {"ForeColorSel2", &M::m_foreColorSel2},
+    };
+    for (const auto& [name, slot] : kSlots)
+        if (member == name)
+            return &(this->*slot);
     return nullptr;
 }
 
 void MenuButtonControl::setColor(std::string_view member, Color c)
 {
-    if (Color* slot = colorSlot(member)) {
-        *slot = c;
-        notify(member);
-    }
+    if (Color* slot = colorSlot(member))
+        let(*slot, c, member);
 }
 
 Color MenuButtonControl::color(std::string_view member) const
@@ -117,53 +107,18 @@ void MenuButtonControl::checkIndex(std::int32_t i) const
         throw AutomationError(err::kSubscriptOutOfRange);
 }
 
-std::string MenuButtonControl::MenuLabels(std::int32_t i) const
-{
-    checkIndex(i);
-    return m_labels[static_cast<std::size_t>(i - 1)];
-}
-
-void MenuButtonControl::setMenuLabels(std::int32_t i, std::string s)
-{
-    checkIndex(i);
-    m_labels[static_cast<std::size_t>(i - 1)] = std::move(s);
-    notify("MenuLabels");
-}
-
-std::int32_t MenuButtonControl::MenuIcons(std::int32_t i) const
-{
-    checkIndex(i);
-    return m_icons[static_cast<std::size_t>(i - 1)];
-}
-
-void MenuButtonControl::setMenuIcons(std::int32_t i, std::int32_t v)
-{
-    checkIndex(i);
-    m_icons[static_cast<std::size_t>(i - 1)] = v;
-    notify("MenuIcons");
-}
-
 std::string MenuButtonControl::MenuTag(std::int32_t i) const
 {
     if (m_arrays && i >= 1 && static_cast<std::size_t>(i) > m_tags.size())
         return {};
-    checkIndex(i);
-    return std::to_string(m_tags[static_cast<std::size_t>(i - 1)]);
+    return std::to_string(item(m_tags, i));
 }
 
 void MenuButtonControl::setMenuTag(std::int32_t i, const Variant& v)
 {
-    checkIndex(i);
+    std::int32_t& tag = item(m_tags, i);
     const std::int32_t n = v.toInt32(); // a text that is no number fails here, keeping the old tag
-    m_tags[static_cast<std::size_t>(i - 1)] = n;
-    notify("MenuTag");
-}
-
-void MenuButtonControl::setStateButton(stateEnum s)
-{
-    m_stateButton = s;
-    notify("StateButton");
-    Refresh();
+    let(tag, n, "MenuTag");
 }
 
 void MenuButtonControl::setMenuSelected(std::int32_t i)
@@ -181,7 +136,10 @@ void MenuButtonControl::Intialize()
     DrawButton(1, false);
 }
 
-void MenuButtonControl::Refresh() { DrawButton(m_faceItem, m_menuVisible); }
+void MenuButtonControl::Refresh()
+{
+    DrawButton(m_faceItem, m_menuVisible);
+}
 
 std::string MenuButtonControl::getImageLists() const
 {
@@ -313,8 +271,7 @@ void MenuButtonControl::SpezzaStringa(std::string_view s, int nrighe, double x, 
                                       double picHeight)
 {
     const TwipsMeasure m{textMetrics(), *m_menuFont};
-    for (const auto& line :
-         flatui::SpezzaStringa(s, nrighe, x, y, picWidth, picHeight, m, WrapOverflow::AtMostLimit))
+    for (const auto& line : flatui::SpezzaStringa(s, nrighe, x, y, picWidth, picHeight, m, WrapOverflow::AtMostLimit))
         menuText(line.text, line.x, line.y);
     if (m_menuInvalidate)
         m_menuInvalidate();
@@ -374,11 +331,11 @@ void MenuButtonControl::DrawMenu(std::int32_t item, std::int32_t blend)
         const std::string label = MenuLabels(v);
         const double th = textMetrics().height(label, *m_menuFont) * kTwipsPerPixel;
         const TwipsMeasure m{textMetrics(), *m_menuFont};
-        for (const auto& line : flatui::SpezzaStringa(
-                 label, 2, SubMenuPictureWidth * kTwipsPerPixel + 150,
-                 roundEven((h + 105) * (v - 1) + h / 2 + 205 - th / 2),
-                 roundEven(W - SubMenuPictureWidth * kTwipsPerPixel - 150), roundEven((h + 105) / kTwipsPerPixel), m,
-                 WrapOverflow::AtMostLimit))
+        for (const auto& line :
+             flatui::SpezzaStringa(label, 2, SubMenuPictureWidth * kTwipsPerPixel + 150,
+                                   roundEven((h + 105) * (v - 1) + h / 2 + 205 - th / 2),
+                                   roundEven(W - SubMenuPictureWidth * kTwipsPerPixel - 150),
+                                   roundEven((h + 105) / kTwipsPerPixel), m, WrapOverflow::AtMostLimit))
             menuText(line.text, line.x, line.y);
     }
     if (m_menuInvalidate)
@@ -415,9 +372,12 @@ void MenuButtonControl::DrawButton(std::int32_t item, bool expanded)
     if (!caption.empty()) {
         const auto pick = [this](Color normal, Color selected, Color current) {
             switch (m_stateButton) {
-            case stateEnum::statoNormale: return normal;
-            case stateEnum::statoSelezionato: return selected;
-            case stateEnum::statoDisabilitato: return m_foreColorDisabled;
+            case stateEnum::statoNormale:
+                return normal;
+            case stateEnum::statoSelezionato:
+                return selected;
+            case stateEnum::statoDisabilitato:
+                return m_foreColorDisabled;
             }
             return current;
         };
@@ -427,7 +387,8 @@ void MenuButtonControl::DrawButton(std::int32_t item, bool expanded)
         c.text(px(Caption2Left), px(Caption2Top), caption2, c2, m_font);
     }
     if (style == styleEnum::styleCombo) {
-        c.polygon({{pxRound(w - 105), pxRound(h - 90)}, {pxRound(w - 15), pxRound(h - 90)},
+        c.polygon({{pxRound(w - 105), pxRound(h - 90)},
+                   {pxRound(w - 15), pxRound(h - 90)},
                    {pxRound(w - 60), pxRound(h - 15)}},
                   m_backColorSel, kBlack);
     }

@@ -59,7 +59,7 @@ class TAVOLEX_EXPORT MenuButtonControl : public ControlBase {
 
     // Properties: a let stores and reports the change under the member's name.
     Color BackColor() const { return m_backColor; }
-    void setBackColor(Color c);
+    void setBackColor(Color c) { let(m_backColor, c, "BackColor"); }
     const FontRef& Font(); ///< the drop-down's font, which the face then takes too
     void setFont(FontRef f);
     void setColor(std::string_view member, Color c); ///< the seven colours by member name
@@ -73,10 +73,10 @@ class TAVOLEX_EXPORT MenuButtonControl : public ControlBase {
     std::int32_t menuItemsCount() const { return m_count; }
     void setMenuItemsCount(std::int32_t n);
     /// Item accessors: error 9 outside 1 to the count or before the arrays exist.
-    std::string MenuLabels(std::int32_t i) const;
-    void setMenuLabels(std::int32_t i, std::string s);
-    std::int32_t MenuIcons(std::int32_t i) const;
-    void setMenuIcons(std::int32_t i, std::int32_t v);
+    std::string MenuLabels(std::int32_t i) const { return item(m_labels, i); }
+    void setMenuLabels(std::int32_t i, std::string s) { let(item(m_labels, i), std::move(s), "MenuLabels"); }
+    std::int32_t MenuIcons(std::int32_t i) const { return item(m_icons, i); }
+    void setMenuIcons(std::int32_t i, std::int32_t v) { let(item(m_icons, i), v, "MenuIcons"); }
     /// "" above the count; the let converts the text to a number (error 13 when it is none).
     std::string MenuTag(std::int32_t i) const;
     void setMenuTag(std::int32_t i, const automation::Variant& v);
@@ -84,7 +84,7 @@ class TAVOLEX_EXPORT MenuButtonControl : public ControlBase {
     styleEnum style = styleEnum::styleCombo;
     std::int32_t CaptionLeft = 0, CaptionTop = 0, Caption2Left = 0, Caption2Top = 0;
     stateEnum stateButton() const { return m_stateButton; }
-    void setStateButton(stateEnum s); ///< reports "StateButton", then Refresh
+    void setStateButton(stateEnum s) { letShown(m_stateButton, s, "StateButton"); }
     std::int32_t SubMenuPictureWidth = 0;
     std::int32_t SubMenuWidth() const { return static_cast<std::int32_t>(roundEven(m_menuWidth)); }
     void setSubMenuWidth(double w) { m_menuWidth = w; }
@@ -135,12 +135,18 @@ class TAVOLEX_EXPORT MenuButtonControl : public ControlBase {
 
   private:
     /// The face's arrow and borders follow the control's size.
-    void onResize() override { Refresh(); }
+    void redraw() override { Refresh(); }
     void openSequence();
     void setMenuVisible(bool v);
     void pump();
     void menuText(std::string_view s, double x, double y);
     void checkIndex(std::int32_t i) const;
+    /// Entry `i` (from 1) of an item array, after checkIndex.
+    template <class Items> auto item(Items& items, std::int32_t i) const -> decltype(items[0])
+    {
+        checkIndex(i);
+        return items[static_cast<std::size_t>(i - 1)];
+    }
     Color* colorSlot(std::string_view member);
 
     MenuContainer* m_container = nullptr;

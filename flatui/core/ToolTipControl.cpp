@@ -107,46 +107,6 @@ bool TipShape::contains(double x, double y) const
 
 ToolTipControl::ToolTipControl() = default;
 
-void ToolTipControl::runtimeOnly() const
-{
-    if (!site().userMode())
-        throw AutomationError(err::kNotPermittedAtDesignTime);
-}
-
-void ToolTipControl::setSrcX(std::int32_t v)
-{
-    runtimeOnly();
-    m_srcX = v;
-    notify("srcX");
-}
-
-void ToolTipControl::setSrcY(std::int32_t v)
-{
-    runtimeOnly();
-    m_srcY = v;
-    notify("srcY");
-}
-
-void ToolTipControl::setText(std::string t)
-{
-    runtimeOnly();
-    m_text = std::move(t);
-    notify("Text");
-}
-
-void ToolTipControl::setSrcHdc(std::int32_t v)
-{
-    runtimeOnly();
-    m_srcHdc = v;
-    notify("srcHdc");
-}
-
-void ToolTipControl::setBackColor(Color c)
-{
-    m_backColor = c;
-    notify("BackColor");
-}
-
 void ToolTipControl::setInterval(std::int32_t ms)
 {
     if (m_shown)
@@ -167,20 +127,6 @@ void ToolTipControl::setTimerEnabled(bool on)
     }
     notify("TimerEnabled");
 }
-
-#define ZS_TIP_LET(setter, member, type, bag)                                                                    \
-    void ToolTipControl::setter(type v)                                                                         \
-    {                                                                                                            \
-        member = v;                                                                                              \
-        notify(bag);                                                                                             \
-    }
-ZS_TIP_LET(setAppearance, m_appearance, typeApparance, "Appearance")
-ZS_TIP_LET(setOpacity, m_opacity, std::int32_t, "opacity")
-ZS_TIP_LET(setTooltipLeft, m_left, std::int32_t, "tooltipLeft")
-ZS_TIP_LET(setTooltipTop, m_topPos, std::int32_t, "tooltipTop")
-ZS_TIP_LET(setWithAlarm, m_withAlarm, bool, "withAlarm")
-ZS_TIP_LET(setWordwrap, m_wordwrap, bool, "wordwrap")
-#undef ZS_TIP_LET
 
 void ToolTipControl::Hide()
 {
@@ -218,13 +164,16 @@ void ToolTipControl::go()
     m_host->pumpEvents();
     m_host->moveControl(place.x, place.y);
 
-    m_shape = TipShape{pxRound(layout.W), pxRound(layout.H), m_appearance == typeApparance::baloon,
-                       place.flippedLeft};
+    m_shape = TipShape{pxRound(layout.W), pxRound(layout.H), m_appearance == typeApparance::baloon, place.flippedLeft};
 
     // The cursor comes back whatever happens while the tip is drawn.
     struct CursorGuard {
         ToolTipHost& host;
-        explicit CursorGuard(ToolTipHost& h) : host(h) { host.setCursorVisible(false); }
+        explicit CursorGuard(ToolTipHost& h)
+            : host(h)
+        {
+            host.setCursorVisible(false);
+        }
         ~CursorGuard() { host.setCursorVisible(true); }
     } guard(*m_host);
 
@@ -321,48 +270,49 @@ const automation::DispatchTable& ToolTipControl::dispatchTable() const
     using automation::colorVariant;
     static const automation::DispatchTable table =
         automation::DispatchTableBuilder<T>("ToolTipControl")
-            .property(0x6803000C, "srcX", "srcX", [](T& t) { return Variant(t.srcX()); },
-                      [](T& t, const Variant& v) { t.setSrcX(v.toInt32()); })
-            .property(0x6803000B, "srcY", "srcY", [](T& t) { return Variant(t.srcY()); },
-                      [](T& t, const Variant& v) { t.setSrcY(v.toInt32()); })
-            .property(0x6803000A, "Text", "Text", [](T& t) { return Variant(t.Text()); },
-                      [](T& t, const Variant& v) { t.setText(v.toString()); })
-            .property(0x68030009, "srcHdc", "srcHdc", [](T& t) { return Variant(t.srcHdc()); },
-                      [](T& t, const Variant& v) { t.setSrcHdc(v.toInt32()); })
-            .property(0x68030008, "BackColor", "BackColor", [](T& t) { return colorVariant(t.BackColor()); },
-                      [](T& t, const Variant& v) { t.setBackColor(v.toColor()); })
-            .property(0x68030007, "Interval", "", [](T& t) { return Variant(t.Interval()); },
-                      [](T& t, const Variant& v) { t.setInterval(v.toInt32()); })
-            .property(0x68030006, "TimerEnabled", "", [](T& t) { return Variant(t.TimerEnabled()); },
-                      [](T& t, const Variant& v) { t.setTimerEnabled(v.toBool()); })
-            .property(0x68030005, "Appearance", "Appearance",
-                      [](T& t) { return Variant(static_cast<std::int32_t>(t.Appearance())); },
-                      [](T& t, const Variant& v) { t.setAppearance(static_cast<typeApparance>(v.toInt32())); })
-            .property(0x68030004, "opacity", "opacity", [](T& t) { return Variant(t.opacity()); },
-                      [](T& t, const Variant& v) { t.setOpacity(v.toInt32()); })
-            .property(0x68030003, "tooltipLeft", "tooltipLeft", [](T& t) { return Variant(t.tooltipLeft()); },
-                      [](T& t, const Variant& v) { t.setTooltipLeft(v.toInt32()); })
-            .property(0x68030002, "tooltipTop", "tooltipTop", [](T& t) { return Variant(t.tooltipTop()); },
-                      [](T& t, const Variant& v) { t.setTooltipTop(v.toInt32()); })
-            .property(0x68030001, "withAlarm", "withAlarm", [](T& t) { return Variant(t.withAlarm()); },
-                      [](T& t, const Variant& v) { t.setWithAlarm(v.toBool()); })
-            .property(0x68030000, "wordwrap", "wordwrap", [](T& t) { return Variant(t.wordwrap()); },
-                      [](T& t, const Variant& v) { t.setWordwrap(v.toBool()); })
-            .method(0x6003000D, "Hide",
-                    [](T& t, std::span<Variant>) {
-                        t.Hide();
-                        return Variant();
-                    })
-            .method(0x6003000E, "show",
-                    [](T& t, std::span<Variant>) {
-                        t.show();
-                        return Variant();
-                    })
-            .method(0x6003000F, "go",
-                    [](T& t, std::span<Variant>) {
-                        t.go();
-                        return Variant();
-                    })
+            .property(
+                0x6803000C, "srcX", "srcX", [](T& t) { return Variant(t.srcX()); },
+                [](T& t, const Variant& v) { t.setSrcX(v.toInt32()); })
+            .property(
+                0x6803000B, "srcY", "srcY", [](T& t) { return Variant(t.srcY()); },
+                [](T& t, const Variant& v) { t.setSrcY(v.toInt32()); })
+            .property(
+                0x6803000A, "Text", "Text", [](T& t) { return Variant(t.Text()); },
+                [](T& t, const Variant& v) { t.setText(v.toString()); })
+            .property(
+                0x68030009, "srcHdc", "srcHdc", [](T& t) { return Variant(t.srcHdc()); },
+                [](T& t, const Variant& v) { t.setSrcHdc(v.toInt32()); })
+            .property(
+                0x68030008, "BackColor", "BackColor", [](T& t) { return colorVariant(t.BackColor()); },
+                [](T& t, const Variant& v) { t.setBackColor(v.toColor()); })
+            .property(
+                0x68030007, "Interval", "", [](T& t) { return Variant(t.Interval()); },
+                [](T& t, const Variant& v) { t.setInterval(v.toInt32()); })
+            .property(
+                0x68030006, "TimerEnabled", "", [](T& t) { return Variant(t.TimerEnabled()); },
+                [](T& t, const Variant& v) { t.setTimerEnabled(v.toBool()); })
+            .property(
+                0x68030005, "Appearance", "Appearance",
+                [](T& t) { return Variant(static_cast<std::int32_t>(t.Appearance())); },
+                [](T& t, const Variant& v) { t.setAppearance(static_cast<typeApparance>(v.toInt32())); })
+            .property(
+                0x68030004, "opacity", "opacity", [](T& t) { return Variant(t.opacity()); },
+                [](T& t, const Variant& v) { t.setOpacity(v.toInt32()); })
+            .property(
+                0x68030003, "tooltipLeft", "tooltipLeft", [](T& t) { return Variant(t.tooltipLeft()); },
+                [](T& t, const Variant& v) { t.setTooltipLeft(v.toInt32()); })
+            .property(
+                0x68030002, "tooltipTop", "tooltipTop", [](T& t) { return Variant(t.tooltipTop()); },
+                [](T& t, const Variant& v) { t.setTooltipTop(v.toInt32()); })
+            .property(
+                0x68030001, "withAlarm", "withAlarm", [](T& t) { return Variant(t.withAlarm()); },
+                [](T& t, const Variant& v) { t.setWithAlarm(v.toBool()); })
+            .property(
+                0x68030000, "wordwrap", "wordwrap", [](T& t) { return Variant(t.wordwrap()); },
+                [](T& t, const Variant& v) { t.setWordwrap(v.toBool()); })
+            .method(0x6003000D, "Hide", noArgMethod<T, &T::Hide>)
+            .method(0x6003000E, "show", noArgMethod<T, &T::show>)
+            .method(0x6003000F, "go", noArgMethod<T, &T::go>)
             .event(kAlarm, "Alarm", 0)
             .build();
     return table;

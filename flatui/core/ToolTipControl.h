@@ -41,7 +41,7 @@ struct TAVOLEX_EXPORT TipShape {
 };
 
 class TAVOLEX_EXPORT ToolTipHost {
-public:
+  public:
     virtual ~ToolTipHost() = default;
     virtual PointF cursorPos() = 0;
     /// The container window's size in pixels.
@@ -58,7 +58,7 @@ public:
 };
 
 class TAVOLEX_EXPORT ToolTipControl : public ControlBase {
-public:
+  public:
     static constexpr int kAlarm = 1;
 
     ToolTipControl();
@@ -66,31 +66,31 @@ public:
     void setHost(ToolTipHost* host) { m_host = host; }
 
     std::int32_t srcX() const { return m_srcX; }
-    void setSrcX(std::int32_t v); ///< run time only
+    void setSrcX(std::int32_t v) { letAtRunTime(m_srcX, v, "srcX"); } ///< run time only, like the next three
     std::int32_t srcY() const { return m_srcY; }
-    void setSrcY(std::int32_t v);
+    void setSrcY(std::int32_t v) { letAtRunTime(m_srcY, v, "srcY"); }
     const std::string& Text() const { return m_text; }
-    void setText(std::string t);
+    void setText(std::string t) { letAtRunTime(m_text, std::move(t), "Text"); }
     std::int32_t srcHdc() const { return m_srcHdc; }
-    void setSrcHdc(std::int32_t v);
+    void setSrcHdc(std::int32_t v) { letAtRunTime(m_srcHdc, v, "srcHdc"); }
     Color BackColor() const { return m_backColor; }
-    void setBackColor(Color c);
+    void setBackColor(Color c) { let(m_backColor, c, "BackColor"); }
     std::int32_t Interval() const { return m_interval; }
     void setInterval(std::int32_t ms); ///< ignored while the tip is shown
     bool TimerEnabled() const { return m_timerEnabled; }
     void setTimerEnabled(bool on); ///< enabling records the cursor as the rest point
     typeApparance Appearance() const { return m_appearance; }
-    void setAppearance(typeApparance a);
+    void setAppearance(typeApparance a) { let(m_appearance, a, "Appearance"); }
     std::int32_t opacity() const { return m_opacity; }
-    void setOpacity(std::int32_t a);
+    void setOpacity(std::int32_t a) { let(m_opacity, a, "opacity"); }
     std::int32_t tooltipLeft() const { return m_left; }
-    void setTooltipLeft(std::int32_t v);
+    void setTooltipLeft(std::int32_t v) { let(m_left, v, "tooltipLeft"); }
     std::int32_t tooltipTop() const { return m_topPos; }
-    void setTooltipTop(std::int32_t v);
+    void setTooltipTop(std::int32_t v) { let(m_topPos, v, "tooltipTop"); }
     bool withAlarm() const { return m_withAlarm; }
-    void setWithAlarm(bool on);
+    void setWithAlarm(bool on) { let(m_withAlarm, on, "withAlarm"); }
     bool wordwrap() const { return m_wordwrap; }
-    void setWordwrap(bool on);
+    void setWordwrap(bool on) { let(m_wordwrap, on, "wordwrap"); }
 
     void Hide();
     void show();
@@ -108,9 +108,7 @@ public:
     void readProperties(const automation::PropertyBag& bag) override;
     void writeProperties(automation::PropertyBag& bag) const override;
 
-private:
-    void runtimeOnly() const;
-
+  private:
     ToolTipHost* m_host = nullptr;
     std::int32_t m_srcX = 0, m_srcY = 0, m_srcHdc = 0;
     std::string m_text;

@@ -4,30 +4,21 @@
 #include <gtest/gtest.h>
 
 using namespace zs::flatui;
-using zs::automation::InvokeKind;
-using zs::automation::PropertyBag;
-using zs::automation::Variant;
+using namespace zs::flatui::test;
 
 namespace {
 
-struct MemberRow {
-    const char* name;
-    std::int32_t id;
-    const char* bag;
-    Variant def;
-};
-
 // Dispatch ids, bag names and defaults of _FlatButton.
-const MemberRow kButtonMembers[] = {
-    {"BackColor", 0x68030008, "BackColor", zs::automation::colorVariant(0x8000000F)},
+const PropertyRow kButtonMembers[] = {
+    {"BackColor", 0x68030008, "BackColor", colorVariant(0x8000000F)},
     {"enabled", 0x68030007, "Enabled", Variant(false)},
-    {"Font", -512, "Font", Variant()},
+    {"Font", -512, "Font", Variant(), false},
     {"BorderStyle", 0x68030006, "BorderStyle", Variant(0)},
     {"Text", 0x68030005, "Text", Variant("")},
-    {"Picture", 0x68030004, "Picture", Variant()},
+    {"Picture", 0x68030004, "Picture", Variant(), false},
     {"imageindex", 0x68030003, "imageindex", Variant(0)},
-    {"ForeColorNormal", 0x68030002, "ForeColorNormal", zs::automation::colorVariant(0xFFFFFF)},
-    {"ForeColor", 0x68030001, "ForeColor", zs::automation::colorVariant(0xFFFFFF)},
+    {"ForeColorNormal", 0x68030002, "ForeColorNormal", colorVariant(0xFFFFFF)},
+    {"ForeColor", 0x68030001, "ForeColor", colorVariant(0xFFFFFF)},
     {"Fading", 0x68030000, "Fading", Variant(false)},
 };
 
@@ -51,18 +42,7 @@ TEST(FlatButton, DispatchIdsBagNamesAndDefaults)
     FlatButton b;
     b.initProperties();
     const auto& t = b.dispatchTable();
-    for (const auto& row : kButtonMembers) {
-        SCOPED_TRACE(row.name);
-        const auto* m = t.find(row.id);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->name, row.name);
-        EXPECT_EQ(m->bagName, row.bag);
-        if (row.id != -512 && row.id != 0x68030004) {
-            auto got = t.invoke(b, row.id, InvokeKind::Get, {});
-            ASSERT_TRUE(got);
-            EXPECT_TRUE(got.value.sameAs(row.def)) << got.value.toString();
-        }
-    }
+    expectProperties(b, kButtonMembers);
     ASSERT_NE(t.find(0x40030008), nullptr);
     EXPECT_EQ(t.find(0x40030008)->name, "myImageList");
     EXPECT_EQ(t.find(0x60030009)->name, "Refresh");

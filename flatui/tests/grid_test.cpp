@@ -8,17 +8,10 @@
 #include <set>
 
 using namespace zs::flatui;
-using zs::automation::InvokeKind;
-using zs::automation::PropertyBag;
-using zs::automation::Variant;
-namespace err = zs::automation::err;
-
-using zs::flatui::test::errorOf;
+using namespace zs::flatui::test;
 
 namespace {
 
-using zs::flatui::test::PropertyRow;
-using zs::automation::colorVariant;
 const PropertyRow kGridProperties[] = {
     {"BackColor", 0x68030013, "BackColor", colorVariant(0xFFFFFF)},
     {"ForeColor", 0x68030012, "ForeColor", colorVariant(0)},
@@ -42,9 +35,9 @@ const PropertyRow kGridProperties[] = {
     {"OutsideColor", 0x68030000, "OutsideColor", colorVariant(0x80000005)},
 };
 const std::pair<const char*, std::int32_t> kGridMethods[] = {
-    {"GetValue", 0x60030021},    {"SetValue", 0x60030022},    {"GetFormat", 0x60030023},
-    {"SetFormat", 0x60030024},   {"addrow", 0x60030025},      {"Refresh", 0x60030026},
-    {"setColWidth", 0x6003002B}, {"getColWidth", 0x6003002C}, {"setRowHeight", 0x6003002D},
+    {"GetValue", 0x60030021},     {"SetValue", 0x60030022},    {"GetFormat", 0x60030023},
+    {"SetFormat", 0x60030024},    {"addrow", 0x60030025},      {"Refresh", 0x60030026},
+    {"setColWidth", 0x6003002B},  {"getColWidth", 0x6003002C}, {"setRowHeight", 0x6003002D},
     {"getRowHeight", 0x6003002E},
 };
 
@@ -217,8 +210,8 @@ TEST(FlatGrid, CellDrawingColours)
                 return op->color;
         return 0xDEAD;
     };
-    EXPECT_EQ(backAt(2, 2), 0xDCB478u);  // header: fixed colour
-    EXPECT_EQ(backAt(2, 22), 0xFFFFFFu); // body
+    EXPECT_EQ(backAt(2, 2), 0xDCB478u);    // header: fixed colour
+    EXPECT_EQ(backAt(2, 22), 0xFFFFFFu);   // body
     EXPECT_EQ(backAt(162, 22), 0x0000FFu); // hot cell
     g.setSelectionRow(true);
     g.Refresh(RefreshMode::refreshMouseMove, 200, 30);

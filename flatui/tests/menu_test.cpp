@@ -10,32 +10,18 @@
 #include <functional>
 
 using namespace zs::flatui;
-using zs::automation::colorVariant;
-using zs::automation::InvokeKind;
-using zs::automation::PropertyBag;
-using zs::automation::Variant;
-namespace err = zs::automation::err;
-
-using zs::flatui::test::errorOf;
-
-using zs::flatui::test::PropertyRow;
+using namespace zs::flatui::test;
 
 namespace {
 
 /// A container whose clock moves only when the control waits.
-class FakeContainer : public MenuContainer {
+class FakeContainer : public FakeEffectClock<MenuContainer> {
   public:
-    std::int64_t now = 1000;
+    FakeContainer()
+        : FakeEffectClock(1000)
+    {}
     int widthPx = 800;
     std::vector<std::string>* log = nullptr;
-    std::function<void()> onPump;
-    std::int64_t tickMs() override { return now; }
-    void sleepMs(int ms) override { now += ms; }
-    void pumpEvents() override
-    {
-        if (onPump)
-            onPump();
-    }
     int containerWidthPx() override { return widthPx; }
     PictureRef copyBackground(int x, int y, int w, int h) override
     {
@@ -245,7 +231,7 @@ TEST(MenuButton, FadeAlphasAndFinalBlend)
 
     CategoryMenu c;
     std::vector<int> alphas;
-    c.container.onPump = [&] {
+    c.container.onPump = [&](int) {
         if (c.menu.menuVisible())
             alphas.push_back(alphaOf(c.menu.lastBlend()));
     };

@@ -5,37 +5,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 
 using namespace zs::flatui;
-using zs::automation::InvokeKind;
-using zs::automation::PropertyBag;
-using zs::automation::Variant;
-namespace err = zs::automation::err;
-
-using zs::flatui::test::PropertyRow;
+using namespace zs::flatui::test;
 
 namespace {
 
-class FakeSplashHost : public SplashHost {
-public:
-    std::int64_t now = 5000;
-    int pumps = 0;
-    std::function<void(int)> onPump; ///< called with the pump's number, from 1
+class FakeSplashHost : public FakeEffectClock<SplashHost> {
+  public:
+    FakeSplashHost()
+        : FakeEffectClock(5000)
+    {}
     bool canCopy = true;
     std::array<int, 4> copied{};
     std::vector<double> opacities;
-    std::int64_t tickMs() override { return now; }
-    void sleepMs(int ms) override { now += ms; }
-    void pumpEvents() override
-    {
-        ++pumps;
-        if (onPump)
-            onPump(pumps);
-    }
     double parentWidthTwips() override { return 5985; }
     double parentHeightTwips() override { return 4455; }
     double screenWidthTwips() override { return 15360; }
@@ -50,7 +37,10 @@ public:
     void setParentOpacity(double o) override { opacities.push_back(o); }
 };
 
-PictureRef splashPicture() { return std::make_shared<Picture>(399, 297, 0xFF102030u); }
+PictureRef splashPicture()
+{
+    return std::make_shared<Picture>(399, 297, 0xFF102030u);
+}
 
 } // namespace
 
@@ -176,7 +166,7 @@ TEST(Splash, DispatchIds)
 namespace {
 
 class FakeTipHost : public ToolTipHost {
-public:
+  public:
     PointF cursor{100, 100};
     int cursorReads = 0;
     std::vector<bool> cursorStates;

@@ -8,17 +8,10 @@
 #include <map>
 
 using namespace zs::flatui;
-using zs::automation::InvokeKind;
-using zs::automation::PropertyBag;
-using zs::automation::Variant;
-using zs::automation::colorVariant;
-namespace err = zs::automation::err;
-
-using zs::flatui::test::errorOf;
+using namespace zs::flatui::test;
 
 namespace {
 
-using zs::flatui::test::PropertyRow;
 const PropertyRow kTabProperties[] = {
     {"BackColor", 0x6803000D, "BackColor", colorVariant(0x8000000F)},
     {"enabled", 0x6803000C, "Enabled", Variant(true)},
@@ -109,7 +102,7 @@ TEST(FlatTab, HoverBandsAreStrict)
     };
     const Case cases[] = {
         {"inside tab 4", 8000, 100, true}, {"boundary 3|4", 7011, 100, false}, {"y = 0", 8000, 0, false},
-        {"y = Ht", 8000, 540, false},      {"right edge", 9000, 100, false},  {"inside tab 3", 7010, 539, true},
+        {"y = Ht", 8000, 540, false},      {"right edge", 9000, 100, false},   {"inside tab 3", 7010, 539, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,9 +128,9 @@ TEST(FlatTab, ClickEventOrder)
     s.tab.mouseDown(1, 0, x, y);
     s.tab.mouseUp(1, 0, x, y);
     s.tab.click();
-    EXPECT_EQ(s.log, (std::vector<std::string>{"MouseDown(1,0,5500,200)", "show txtServer", "show txtDb",
-                                               "ShowTab(3,0,0,0,0)", "MouseUp(1,0,5500,200)", "Click",
-                                               "selected in Click: 3"}));
+    EXPECT_EQ(s.log,
+              (std::vector<std::string>{"MouseDown(1,0,5500,200)", "show txtServer", "show txtDb", "ShowTab(3,0,0,0,0)",
+                                        "MouseUp(1,0,5500,200)", "Click", "selected in Click: 3"}));
     EXPECT_EQ(s.tab.TabId(), 3);
 }
 

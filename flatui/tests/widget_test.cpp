@@ -46,6 +46,19 @@ std::pair<int, int> inkColumns(const QImage& img)
     return {first, last};
 }
 
+/// A 300 x 100 grid widget of n x n cells with one header row and no fixed column.
+struct SquareGrid {
+    explicit SquareGrid(int n)
+    {
+        w.resize(300, 100);
+        g.setCols(n);
+        g.setRows(n);
+        g.setFixedcols(0);
+    }
+    FlatGridWidget w;
+    FlatGridControl& g = w.model();
+};
+
 /// A container that lays `control` out over its whole client area, as a form's layout does.
 struct Container {
     explicit Container(QWidget* control)
@@ -162,12 +175,8 @@ TEST(Widgets, ButtonBlendsItsPictureByState)
 
 TEST(Widgets, GridFillsAndBorders)
 {
-    FlatGridWidget w;
-    w.resize(300, 100);
-    auto& g = w.model();
-    g.setCols(3);
-    g.setRows(3);
-    g.setFixedcols(0);
+    SquareGrid grid(3);
+    auto& [w, g] = grid;
     g.setOutsideColor(0x00FF00);
     const QImage img = render(w);
     expectColour(img, 0, 0, 0, 255, 0);          // outside the cells
@@ -181,12 +190,8 @@ TEST(Widgets, GridFillsAndBorders)
 
 TEST(Widgets, GridTickBoxRepaints)
 {
-    FlatGridWidget w;
-    w.resize(300, 100);
-    auto& g = w.model();
-    g.setCols(2);
-    g.setRows(2);
-    g.setFixedcols(0);
+    SquareGrid grid(2);
+    auto& [w, g] = grid;
     g.setAllowEdit(true);
     g.SetFormat(typeCellFormat::flbBoolean, 2, 2);
     g.SetValue(zs::automation::Variant(false), 2, 2);

@@ -5,10 +5,14 @@ namespace zs::flatui {
 int qtButton(Qt::MouseButton b)
 {
     switch (b) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -20,6 +24,39 @@ int qtButtons(Qt::MouseButtons b)
 int qtShift(Qt::KeyboardModifiers m)
 {
     return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
+}
+
+int vbKeyCode(const QKeyEvent& e)
+{
+    switch (e.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Delete:
+        return 46;
+    default:
+        return e.key() < 128 ? e.key() : 0;
+    }
+}
+
+int keyAscii(const QKeyEvent& e)
+{
+    const QString t = e.text();
+    return t.isEmpty() ? 0 : t.at(0).unicode() < 256 ? t.at(0).unicode() : 0;
 }
 
 void applyPointer(QWidget& w, int pointer)

@@ -6,78 +6,30 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
-#include <QTimer>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 
 namespace zs::flatui {
 
-int vbKeyCode(const QKeyEvent& e)
-{
-    switch (e.key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Tab: return 9;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Delete: return 46;
-    default: return e.key() < 128 ? e.key() : 0;
-    }
-}
+// ---- FlatButton and FlatTabControl: twips, button-like ------------------------------------
 
-namespace {
-int keyAscii(const QKeyEvent& e)
-{
-    const QString t = e.text();
-    return t.isEmpty() ? 0 : t.at(0).unicode() < 256 ? t.at(0).unicode() : 0;
-}
-} // namespace
+FlatButtonWidget::FlatButtonWidget(QWidget* parent)
+    : InputControlWidget<FlatButton, InputKind::buttonLike>(parent, kTwipsPerPixel)
+{}
 
-// ---- FlatButton: twips -------------------------------------------------------------------------
+FlatTabWidget::FlatTabWidget(QWidget* parent)
+    : InputControlWidget<FlatTabControl, InputKind::buttonLike>(parent, kTwipsPerPixel)
+{}
 
-FlatButtonWidget::FlatButtonWidget(QWidget* parent) : ControlWidget<FlatButton>(parent, kTwipsPerPixel) {}
-
-void FlatButtonWidget::mousePressEvent(QMouseEvent* e)
-{
-    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
-                       units(e->position().y()));
-    afterMouse();
-}
-
-void FlatButtonWidget::mouseReleaseEvent(QMouseEvent* e)
-{
-    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
-                     units(e->position().y()));
-    if (rect().contains(e->position().toPoint()))
-        m_model->click();
-}
-
-void FlatButtonWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
-
-void FlatButtonWidget::mouseMoveEvent(QMouseEvent* e)
-{
-    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), units(e->position().x()),
-                       units(e->position().y()));
-    afterMouse();
-}
-
-void FlatButtonWidget::keyPressEvent(QKeyEvent* e)
-{
-    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
-    if (const int a = keyAscii(*e))
-        m_model->keyPress(a);
-}
-
-void FlatButtonWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+FlatButtonWidget::~FlatButtonWidget() = default;
+FlatTabWidget::~FlatTabWidget() = default;
 
 // ---- FlatGridControl: pixels, with its scroll bar ------------------------------------------------
 
 FlatGridWidget::FlatGridWidget(QWidget* parent)
-    : ControlWidget<FlatGridControl>(parent, 1.0), m_scroll(new QScrollBar(Qt::Vertical, this))
+    : InputControlWidget<FlatGridControl, InputKind::plain>(parent, 1.0)
+    , m_scroll(new QScrollBar(Qt::Vertical, this))
 {
     m_scroll->hide();
     m_model->setInvalidate([this] {
@@ -89,6 +41,8 @@ FlatGridWidget::FlatGridWidget(QWidget* parent)
             m_model->scrolled(v);
     });
 }
+
+FlatGridWidget::~FlatGridWidget() = default;
 
 void FlatGridWidget::syncScrollBar()
 {
@@ -103,81 +57,20 @@ void FlatGridWidget::syncScrollBar()
     m_syncing = false;
 }
 
-void FlatGridWidget::mousePressEvent(QMouseEvent* e)
-{
-    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), e->position().x(), e->position().y());
-}
-
-void FlatGridWidget::mouseReleaseEvent(QMouseEvent* e)
-{
-    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), e->position().x(), e->position().y());
-}
-
-void FlatGridWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
-
-void FlatGridWidget::mouseMoveEvent(QMouseEvent* e)
-{
-    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), e->position().x(), e->position().y());
-}
-
-void FlatGridWidget::keyPressEvent(QKeyEvent* e)
-{
-    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
-    if (const int a = keyAscii(*e))
-        m_model->keyPress(a);
-}
-
-void FlatGridWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
-
-// ---- FlatTabControl: twips ---------------------------------------------------------------------
-
-FlatTabWidget::FlatTabWidget(QWidget* parent) : ControlWidget<FlatTabControl>(parent, kTwipsPerPixel) {}
-
-void FlatTabWidget::mousePressEvent(QMouseEvent* e)
-{
-    m_model->mouseDown(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
-                       units(e->position().y()));
-    afterMouse();
-}
-
-void FlatTabWidget::mouseReleaseEvent(QMouseEvent* e)
-{
-    m_model->mouseUp(qtButton(e->button()), qtShift(e->modifiers()), units(e->position().x()),
-                     units(e->position().y()));
-    if (rect().contains(e->position().toPoint()))
-        m_model->click();
-}
-
-void FlatTabWidget::mouseDoubleClickEvent(QMouseEvent*) { m_model->dblClick(); }
-
-void FlatTabWidget::mouseMoveEvent(QMouseEvent* e)
-{
-    m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), units(e->position().x()),
-                       units(e->position().y()));
-    afterMouse();
-}
-
-void FlatTabWidget::keyPressEvent(QKeyEvent* e)
-{
-    m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
-    if (const int a = keyAscii(*e))
-        m_model->keyPress(a);
-}
-
-void FlatTabWidget::keyReleaseEvent(QKeyEvent* e) { m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
-
 // ---- MenuButtonControl: the face and its drop-down --------------------------------------------
 
 class MenuDropDown : public QWidget {
-public:
-    MenuDropDown(QWidget* parent, MenuButtonControl& model) : QWidget(parent), m_model(model)
+  public:
+    MenuDropDown(QWidget* parent, MenuButtonControl& model)
+        : QWidget(parent)
+        , m_model(model)
     {
         setObjectName("picMenu");
         setMouseTracking(true);
         hide();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter p(this);
@@ -189,13 +82,13 @@ protected:
         m_model.menuMouseDown(qtButton(e->button()), e->position().y() * kTwipsPerPixel);
     }
 
-private:
+  private:
     MenuButtonControl& m_model;
 };
 
-MenuButtonWidget::MenuButtonWidget(QWidget* parent) : ControlWidget<MenuButtonControl>(parent, kTwipsPerPixel)
+MenuButtonWidget::MenuButtonWidget(QWidget* parent)
+    : ControlWidget<MenuButtonControl>(parent, kTwipsPerPixel)
 {
-    m_clock.start();
     m_model->setContainer(this);
     m_model->setMenuInvalidate([this] {
         if (m_dropDown)
@@ -203,7 +96,10 @@ MenuButtonWidget::MenuButtonWidget(QWidget* parent) : ControlWidget<MenuButtonCo
     });
 }
 
-QWidget* MenuButtonWidget::dropDown() const { return m_dropDown; }
+QWidget* MenuButtonWidget::dropDown() const
+{
+    return m_dropDown;
+}
 
 void MenuButtonWidget::updatePosition()
 {
@@ -211,8 +107,14 @@ void MenuButtonWidget::updatePosition()
     m_model->setPosition(at.x(), at.y());
 }
 
-void MenuButtonWidget::moveEvent(QMoveEvent*) { updatePosition(); }
-void MenuButtonWidget::showEvent(QShowEvent*) { updatePosition(); }
+void MenuButtonWidget::moveEvent(QMoveEvent*)
+{
+    updatePosition();
+}
+void MenuButtonWidget::showEvent(QShowEvent*)
+{
+    updatePosition();
+}
 
 void MenuButtonWidget::mousePressEvent(QMouseEvent* e)
 {
@@ -227,10 +129,10 @@ void MenuButtonWidget::mouseMoveEvent(QMouseEvent* e)
                            units(e->position().y()));
 }
 
-std::int64_t MenuButtonWidget::tickMs() { return m_clock.elapsed(); }
-void MenuButtonWidget::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-void MenuButtonWidget::pumpEvents() { QCoreApplication::processEvents(); }
-int MenuButtonWidget::containerWidthPx() { return window()->width(); }
+int MenuButtonWidget::containerWidthPx()
+{
+    return window()->width();
+}
 
 PictureRef MenuButtonWidget::copyBackground(int x, int y, int w, int h)
 {
@@ -265,9 +167,9 @@ void MenuButtonWidget::setMenuVisible(bool visible)
 
 // ---- SplashControl -----------------------------------------------------------------------------
 
-SplashWidget::SplashWidget(QWidget* parent) : ControlWidget<SplashControl>(parent, kTwipsPerPixel)
+SplashWidget::SplashWidget(QWidget* parent)
+    : ControlWidget<SplashControl>(parent, kTwipsPerPixel)
 {
-    m_clock.start();
     m_model->setHost(this);
 }
 
@@ -276,9 +178,6 @@ void SplashWidget::paintEvent(QPaintEvent*)
     QPainter p(this);
     paintDisplayList(p, m_model->parentSurface(), size());
 }
-
-void SplashWidget::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-void SplashWidget::pumpEvents() { QCoreApplication::processEvents(); }
 
 double SplashWidget::screenWidthTwips()
 {
@@ -304,16 +203,26 @@ PictureRef SplashWidget::copyDesktop(int x, int y, int w, int h)
     return img.isNull() || img.width() == 0 ? nullptr : fromQImage(img);
 }
 
-void SplashWidget::setParentVisible(bool visible) { window()->setVisible(visible); }
+void SplashWidget::setParentVisible(bool visible)
+{
+    window()->setVisible(visible);
+}
 
-void SplashWidget::refreshParent() { repaint(); }
+void SplashWidget::refreshParent()
+{
+    repaint();
+}
 
-void SplashWidget::setParentOpacity(double o) { window()->setWindowOpacity(o); }
+void SplashWidget::setParentOpacity(double o)
+{
+    window()->setWindowOpacity(o);
+}
 
 // ---- ToolTipControl ----------------------------------------------------------------------------
 
 ToolTipWidget::ToolTipWidget(QWidget* container)
-    : ControlWidget<ToolTipControl>(container, kTwipsPerPixel), m_timer(new QTimer(this))
+    : ControlWidget<ToolTipControl>(container, kTwipsPerPixel)
+    , m_timer(new QTimer(this))
 {
     m_model->setHost(this);
     QObject::connect(m_timer, &QTimer::timeout, this, [this] { m_model->timerTick(); });
@@ -379,6 +288,9 @@ void ToolTipWidget::timerChanged(int intervalMs, bool enabled)
         m_timer->stop();
 }
 
-void ToolTipWidget::pumpEvents() { QCoreApplication::processEvents(); }
+void ToolTipWidget::pumpEvents()
+{
+    QCoreApplication::processEvents();
+}
 
 } // namespace zs::flatui

@@ -9,77 +9,73 @@
 #include "flatui/core/SplashControl.h"
 #include "flatui/core/ToolTipControl.h"
 
-#include <QElapsedTimer>
 #include "flatui/widgets/ControlWidget.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 class QScrollBar;
 
 namespace zs::flatui {
 
-int vbKeyCode(const QKeyEvent& e);
+// The button, grid and tab widgets define their destructors in the library, so their vtables
+// and the input handlers they inherit are built there, beside the Qt helpers they call.
 
-class TAVOLEX_EXPORT FlatButtonWidget : public ControlWidget<FlatButton> {
-public:
+/// The button: positions in twips; a release inside it is a Click.
+class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, InputKind::buttonLike> {
+  public:
     explicit FlatButtonWidget(QWidget* parent = nullptr);
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
+    ~FlatButtonWidget() override;
 };
 
-class TAVOLEX_EXPORT FlatGridWidget : public ControlWidget<FlatGridControl> {
-public:
+/// The grid: positions in pixels, with its vertical scroll bar; its Click comes from the model.
+class TAVOLEX_EXPORT FlatGridWidget : public InputControlWidget<FlatGridControl, InputKind::plain> {
+  public:
     explicit FlatGridWidget(QWidget* parent = nullptr);
+    ~FlatGridWidget() override;
 
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
-
-private:
+  private:
     void syncScrollBar();
     QScrollBar* m_scroll;
     bool m_syncing = false;
 };
 
-class TAVOLEX_EXPORT FlatTabWidget : public ControlWidget<FlatTabControl> {
-public:
+/// The tab strip: positions in twips; a release inside it is a Click.
+class TAVOLEX_EXPORT FlatTabWidget : public InputControlWidget<FlatTabControl, InputKind::buttonLike> {
+  public:
     explicit FlatTabWidget(QWidget* parent = nullptr);
+    ~FlatTabWidget() override;
+};
 
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
+/// The timed effects' host on the Qt event loop: milliseconds since the widget was made, real
+/// waits, and event passes.
+template <class Host> class QtEffectHost : public Host {
+  public:
+    QtEffectHost() { m_clock.start(); }
+    std::int64_t tickMs() override { return m_clock.elapsed(); }
+    void sleepMs(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
+    void pumpEvents() override { QCoreApplication::processEvents(); }
+
+  private:
+    QElapsedTimer m_clock;
 };
 
 class MenuDropDown;
 
 /// The menu button's face; its drop-down opens over the face's top-level window.
-class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>, private MenuContainer {
-public:
+class TAVOLEX_EXPORT MenuButtonWidget : public ControlWidget<MenuButtonControl>, private QtEffectHost<MenuContainer> {
+  public:
     explicit MenuButtonWidget(QWidget* parent = nullptr);
     QWidget* dropDown() const;
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
 
-private:
-    std::int64_t tickMs() override;
-    void sleepMs(int ms) override;
-    void pumpEvents() override;
+  private:
     int containerWidthPx() override;
     PictureRef copyBackground(int x, int y, int w, int h) override;
     void placeMenu(double leftTw, double topTw, double widthTw, double heightTw) override;
@@ -87,22 +83,18 @@ private:
     void updatePosition();
 
     MenuDropDown* m_dropDown = nullptr;
-    QElapsedTimer m_clock;
 };
 
 /// The splash picture surface: fades in over a copy of the desktop under its window, or raises
 /// the window's opacity where the desktop cannot be copied (Wayland).
-class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private SplashHost {
-public:
+class TAVOLEX_EXPORT SplashWidget : public ControlWidget<SplashControl>, private QtEffectHost<SplashHost> {
+  public:
     explicit SplashWidget(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
-    std::int64_t tickMs() override { return m_clock.elapsed(); }
-    void sleepMs(int ms) override;
-    void pumpEvents() override;
+  private:
     double parentWidthTwips() override { return width() * kTwipsPerPixel; }
     double parentHeightTwips() override { return height() * kTwipsPerPixel; }
     double screenWidthTwips() override;
@@ -111,18 +103,16 @@ private:
     void setParentVisible(bool visible) override;
     void refreshParent() override;
     void setParentOpacity(double o) override;
-
-    QElapsedTimer m_clock;
 };
 
 /// The hover tip window, shaped by its region, over its container.
 class TAVOLEX_EXPORT ToolTipWidget : public ControlWidget<ToolTipControl>, private ToolTipHost {
-public:
+  public:
     explicit ToolTipWidget(QWidget* container);
     /// The picture the tip shows faintly behind its text (what srcHdc names).
     void setSourcePicture(PictureRef p) { m_source = std::move(p); }
 
-private:
+  private:
     PointF cursorPos() override;
     std::pair<int, int> containerSize() override;
     void moveControl(double x, double y) override { move(static_cast<int>(x), static_cast<int>(y)); }
