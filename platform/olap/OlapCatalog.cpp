@@ -2,6 +2,7 @@
 
 #include "xml/XmlDocument.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -48,6 +49,12 @@ void readState(const xml::Element& e, CubeDef& c)
     c.incrementalMark = attr(e, "incrementalMark");
 }
 
+template <class T> T* byName(std::vector<T>& items, const std::string& n)
+{
+    const auto it = std::find_if(items.begin(), items.end(), [&n](const T& item) { return item.name == n; });
+    return it == items.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
@@ -69,26 +76,17 @@ std::string olapTableName(const std::string& prefix, const std::string& database
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
 {
-    for (auto& c : cubes)
-        if (c.name == n)
-            return &c;
-    return nullptr;
+    return byName(cubes, n);
 }
 
 DimensionDef* OlapDatabaseDef::dimension(const std::string& n)
 {
-    for (auto& d : dimensions)
-        if (d.name == n)
-            return &d;
-    return nullptr;
+    return byName(dimensions, n);
 }
 
 OlapDatabaseDef* OlapCatalog::database(const std::string& n)
 {
-    for (auto& d : databases)
-        if (d.name == n)
-            return &d;
-    return nullptr;
+    return byName(databases, n);
 }
 
 std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& folder, const std::string& server)
