@@ -1,5 +1,6 @@
 #include "process/ChildProcess.h"
 
+#include "process/ChildSetup_p.h"
 #include "process/Process.h"
 
 #include <cerrno>
@@ -13,40 +14,8 @@
 #include <unistd.h>
 #include <utility>
 
-extern char** environ;
-
 namespace zs::process {
 namespace {
-
-std::vector<std::string> childEnvironment(const ChildOptions& options)
-{
-    auto dropped = [&](const std::string& entry) {
-        const std::string name = entry.substr(0, entry.find('='));
-        for (const auto& r : options.removeEnvironment)
-            if (r == name)
-                return true;
-        for (const auto& x : options.extraEnvironment)
-            if (x.substr(0, x.find('=')) == name)
-                return true;
-        return false;
-    };
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (!dropped(*e))
-            env.emplace_back(*e);
-    env.insert(env.end(), options.extraEnvironment.begin(), options.extraEnvironment.end());
-    return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings)
-{
-    std::vector<char*> p;
-    p.reserve(strings.size() + 1);
-    for (auto& s : strings)
-        p.push_back(s.data());
-    p.push_back(nullptr);
-    return p;
-}
 
 /// A file descriptor closed when it goes.
 struct Fd {
@@ -101,9 +70,9 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
 
     // Everything the child needs is made before fork: after it only async-signal-safe calls.
     std::vector<std::string> argv = argvIn;
-    std::vector<std::string> env = childEnvironment(options);
-    auto argvP = pointers(argv);
-    auto envP = pointers(env);
+    std::vector<std::string> env = detail::environmentWith(options.extraEnvironment, options.removeEnvironment);
+    auto argvP = detail::pointers(argv);
+    auto envP = detail::pointers(env);
     Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     Fd out{options.outputFile.empty()
                ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
