@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
+#include "engine/StepFields.h"
 #include "fs/Paths.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
@@ -588,17 +589,8 @@ stdfs::path ImportXml::errorLogFile() const
 
 bool ImportXml::ImportXmlStep(const xml::Element& step)
 {
-    std::string path, oldpath, schema;
-    for (const xml::Element& c : step.children()) {
-        const std::string name = lower(c.localName());
-        if (name == "path")
-            path = c.text();
-        else if (name == "oldpath")
-            oldpath = c.text();
-        else if (name == "schema")
-            schema = c.text();
-    }
-    return ImportXmlBulkLoad(path, schema, oldpath);
+    const StepFields f(step);
+    return ImportXmlBulkLoad(f["path"], f["schema"], f["oldpath"]);
 }
 
 void ImportXml::handledError(const std::string& description)
