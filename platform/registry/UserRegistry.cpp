@@ -3,6 +3,7 @@
 #include "registry/IniFile.h"
 
 #include "fs/AtomicFile.h"
+#include "fs/Paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -123,14 +124,7 @@ UserRegistry::UserRegistry(std::filesystem::path file)
 
 std::filesystem::path UserRegistry::defaultFile()
 {
-    std::filesystem::path base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
-        base = x;
-    else if (const char* h = std::getenv("HOME"); h && *h)
-        base = std::filesystem::path(h) / ".config";
-    else
-        base = "/tmp";
-    return base / "ZentrikServer" / "registry.ini";
+    return fs::configHome() / "ZentrikServer" / "registry.ini";
 }
 
 std::optional<std::string> UserRegistry::value(std::string_view keyPath, std::string_view name) const
