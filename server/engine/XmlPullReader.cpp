@@ -1,5 +1,6 @@
 #include "engine/XmlPullReader.h"
 
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 
 #include <algorithm>
@@ -16,14 +17,6 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-std::string upperAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 bool isSpace(char c)
 {
@@ -215,7 +208,7 @@ bool XmlPullReader::open(const std::filesystem::path& file)
     if (encoding.empty())
         encoding = "UTF-8";
     m_encoding = encoding;
-    const std::string upper = upperAscii(encoding);
+    const std::string upper = text::upperAscii(encoding);
     if (upper != "UTF-8" && upper != "UTF8") {
         d.converter = iconv_open("UTF-8", encoding.c_str());
         if (d.converter == kNoConverter)
