@@ -406,9 +406,8 @@ XmlPullReader::Event XmlPullReader::startTag(std::size_t end)
 
 XmlPullReader::Event XmlPullReader::endTag(std::size_t end)
 {
-    std::string_view name(m_buf.data() + m_pos + 2, end - m_pos - 2);
-    while (!name.empty() && isSpace(name.back()))
-        name.remove_suffix(1);
+    const std::string_view name =
+        text::trimRight(std::string_view(m_buf.data() + m_pos + 2, end - m_pos - 2), " \t\n\r");
     if (m_open.empty())
         return fail("tag di chiusura </" + std::string(name) + "> senza apertura"), Event::Error;
     if (name != m_open.back())
