@@ -284,54 +284,10 @@ class OdbcBackend final : public Backend {
             return false;
         const std::string sql = insertStatement(table, quotedColumns);
 
-        // Buffers must outlive SQLExecute.
-        struct Param {
-            SQLBIGINT i = 0;
-            double d = 0;
-            unsigned char b = 0;
-            SQL_TIMESTAMP_STRUCT ts{};
-            WString w;
-            SQLLEN ind = 0;
-        };
-        std::vector<Param> params(values.size());
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            const Value& v = values[k];
-            Param& p = params[k];
-            const auto n = static_cast<SQLUSMALLINT>(k + 1);
-            SQLRETURN rc = SQL_SUCCESS;
-            switch (v.type()) {
-            case Value::Type::Null:
-                p.ind = SQL_NULL_DATA;
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind);
-                break;
-            case Value::Type::Integer:
-                p.i = *v.toInt();
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, nullptr);
-                break;
-            case Value::Type::Boolean:
-                p.b = *v.toInt() != 0 ? 1 : 0;
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.b, 0, nullptr);
-                break;
-            case Value::Type::Double:
-                p.d = *v.toDouble();
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, nullptr);
-                break;
-            case Value::Type::DateTime: {
-                p.ts = toTimestamp(*v.toDateTime());
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                                      &p.ts, sizeof p.ts, nullptr);
-                break;
-            }
-            case Value::Type::Text:
-                p.w = toWide(*v.text());
-                p.ind = static_cast<SQLLEN>(p.w.size() * sizeof(SQLWCHAR));
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                      std::max<SQLULEN>(1, p.w.size()), 0, p.w.data(), p.ind, &p.ind);
-                break;
-            }
-            if (!SQL_SUCCEEDED(rc))
+        std::vector<Param> params(values.size()); // bound buffers must outlive SQLExecute
+        for (std::size_t k = 0; k < values.size(); ++k)
+            if (!bindNative(stmt(), static_cast<SQLUSMALLINT>(k + 1), values[k], values[k].type(), params[k]))
                 return failStatement(errors);
-        }
         if (!execDirect(sql, errors))
             return false;
         endStatement();
@@ -688,6 +644,14 @@ class OdbcBackend final : public Backend {
                 break;
             }
         }
+        return bindNative(h, n, v, type, p);
+    }
+
+    /// Binds `v` as parameter `n` of `h` in its own C type (a null as the kind `type`).
+    static bool bindNative(SQLHSTMT h, SQLUSMALLINT n, const Value& v, Value::Type type, Param& p)
+    {
+        const bool null = v.isNull();
+        p.ind = null ? SQL_NULL_DATA : 0;
         switch (null ? type : v.type()) {
         case Value::Type::Null:
             p.ind = SQL_NULL_DATA;
