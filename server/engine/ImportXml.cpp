@@ -42,7 +42,7 @@ std::string localOf(const std::string& qualified)
 
 bool sameName(const std::string& a, const std::string& b)
 {
-    return upper(a) == upper(b);
+    return text::equalsNoCase(a, b);
 }
 
 std::vector<std::string> words(const std::string& text)
