@@ -1,5 +1,6 @@
 #include "process/ChildProcess.h"
 
+#include "fs/Fd.h"
 #include "process/ChildSetup_p.h"
 #include "process/Process.h"
 
@@ -15,19 +16,6 @@
 #include <utility>
 
 namespace zs::process {
-namespace {
-
-/// A file descriptor closed when it goes.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-} // namespace
 
 ChildProcess::~ChildProcess()
 {
@@ -73,17 +61,17 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
     std::vector<std::string> env = detail::environmentWith(options.extraEnvironment, options.removeEnvironment);
     auto argvP = detail::pointers(argv);
     auto envP = detail::pointers(env);
-    Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
-    Fd out{options.outputFile.empty()
-               ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
-               : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
-    if (in.fd < 0 || out.fd < 0)
+    fs::Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+    fs::Fd out{options.outputFile.empty()
+                   ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+                   : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
+    if (!in.valid() || !out.valid())
         return fail(std::string("cannot open the output of ") + *program + ": " + std::strerror(errno));
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
         return fail(std::string("pipe: ") + std::strerror(errno));
-    Fd reportRead{report[0]};
-    Fd reportWrite{report[1]};
+    fs::Fd reportRead{report[0]};
+    fs::Fd reportWrite{report[1]};
     const pid_t parent = ::getpid();
     const char* dir = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
 
@@ -95,9 +83,9 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
             ::_exit(127);
-        ::dup2(in.fd, STDIN_FILENO);
-        ::dup2(out.fd, STDOUT_FILENO);
-        ::dup2(out.fd, STDERR_FILENO);
+        ::dup2(in.get(), STDIN_FILENO);
+        ::dup2(out.get(), STDOUT_FILENO);
+        ::dup2(out.get(), STDERR_FILENO);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -108,14 +96,14 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
             ::execve(program->c_str(), argvP.data(), envP.data());
             err = errno;
         }
-        (void)!::write(reportWrite.fd, &err, sizeof err);
+        (void)!::write(reportWrite.get(), &err, sizeof err);
         ::_exit(127);
     }
-    ::close(std::exchange(reportWrite.fd, -1));
+    reportWrite.reset();
     int childError = 0;
     ssize_t got;
     do
-        got = ::read(reportRead.fd, &childError, sizeof childError);
+        got = ::read(reportRead.get(), &childError, sizeof childError);
     while (got < 0 && errno == EINTR);
     m_pid = pid;
     if (got == static_cast<ssize_t>(sizeof childError)) {
