@@ -2,6 +2,7 @@
 
 #include "mail/PlainMail.h"
 #include "mail/clsSendMail.h"
+#include "text/Ascii.h"
 
 namespace zs::engine {
 
@@ -41,8 +42,7 @@ std::string SendMailOrderMailer::send(const OrderMail& mail)
     // Send ends every attempt with one of the two events; a missing one is no success.
     if (!ended)
         return "Invio non concluso";
-    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r'))
-        failure.pop_back();
+    failure = std::string(text::trimRight(failure, "\r\n"));
     return failure;
 }
 

@@ -2,6 +2,7 @@
 
 #include "mail/PlainMail.h"
 #include "mail/clsSendMail.h"
+#include "text/Ascii.h"
 
 #include <charconv>
 
@@ -84,8 +85,7 @@ std::string SendMailSender::send(const MailMessage& message, const std::function
 
     // Send bounds every wait by its time-outs and ends with one of the two events; a send
     // without one, or a failure that says nothing, is still a failure and never a success.
-    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r'))
-        failure.pop_back();
+    failure = std::string(text::trimRight(failure, "\r\n"));
     if (outcome == Outcome::Sent)
         return {};
     if (outcome == Outcome::None || failure.find_first_not_of(" \t\r\n") == std::string::npos)
