@@ -12,12 +12,15 @@
 
 namespace zs::dialogs {
 
+/// The widget property that holds a control's layout code, and then its design geometry.
+inline constexpr const char* kLayoutTagProperty = "zsTag";
+
 /// Names a control, gives it its layout code and its design geometry (pixels, relative to its
 /// parent); returns it, so a new control can be made, tagged and kept in one statement.
 template <class W> W* tagged(W* w, const char* name, const char* code, QRect g)
 {
     w->setObjectName(name);
-    w->setProperty("zsTag", QString(code));
+    w->setProperty(kLayoutTagProperty, QString(code));
     w->setGeometry(g);
     return w;
 }
