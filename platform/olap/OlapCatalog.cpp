@@ -17,20 +17,23 @@ std::string attr(const xml::Element& e, const char* name)
     return e.attribute(name).value_or("");
 }
 
-int intAttr(const xml::Element& e, const char* name)
+/// The attribute's leading number; 0 when it has none.
+template <class T> T numberAttr(const xml::Element& e, const char* name)
 {
     const std::string s = attr(e, name);
-    int v = 0;
+    T v = 0;
     std::from_chars(s.data(), s.data() + s.size(), v);
     return v;
 }
 
+int intAttr(const xml::Element& e, const char* name)
+{
+    return numberAttr<int>(e, name);
+}
+
 double doubleAttr(const xml::Element& e, const char* name)
 {
-    const std::string s = attr(e, name);
-    double v = 0;
-    std::from_chars(s.data(), s.data() + s.size(), v);
-    return v;
+    return numberAttr<double>(e, name);
 }
 
 std::optional<time::DateTime> dateAttr(const xml::Element& e, const char* name)
