@@ -332,6 +332,11 @@ const automation::DispatchTable& CAPI_K8_SessionCtrl::dispatchTable() const
     using C = CAPI_K8_SessionCtrl;
     auto i32 = [](std::int32_t v) { return Variant(v); };
     auto key = [](std::span<Variant> a) { return a.empty() ? std::string() : a[0].toString(); };
+    // The value kept under the first argument, "" when there is none.
+    auto entry = [key](const std::map<std::string, std::string>& m, std::span<Variant> a) {
+        const auto it = m.find(key(a));
+        return Variant(it == m.end() ? std::string() : it->second);
+    };
     static const automation::DispatchTable table =
         DispatchTableBuilder<C>("API_K8_Session")
             .property(
@@ -404,36 +409,18 @@ const automation::DispatchTable& CAPI_K8_SessionCtrl::dispatchTable() const
             .method(21, "Open", [](C& c, std::span<Variant>) { return Variant(c.open()); })
             .method(22, "ExecTask", [](C& c, std::span<Variant>) { return Variant(c.execTask()); })
             .indexedProperty(
-                23, "Param",
-                [key](C& c, std::span<Variant> a) {
-                    auto it = c.m_param.find(key(a));
-                    return Variant(it == c.m_param.end() ? std::string() : it->second);
-                },
+                23, "Param", [entry](C& c, std::span<Variant> a) { return entry(c.m_param, a); },
                 [key](C& c, std::span<Variant> a, const Variant& v) {
                     c.m_param[key(a)] = v.toString();
                     c.m_listMode = false;
                 })
             .indexedProperty(
-                24, "Env",
-                [key](C& c, std::span<Variant> a) {
-                    auto it = c.m_env.find(key(a));
-                    return Variant(it == c.m_env.end() ? std::string() : it->second);
-                },
+                24, "Env", [entry](C& c, std::span<Variant> a) { return entry(c.m_env, a); },
                 [key](C& c, std::span<Variant> a, const Variant& v) { c.m_env[key(a)] = v.toString(); })
             .indexedProperty(
-                25, "EnvOut",
-                [key](C& c, std::span<Variant> a) {
-                    auto it = c.m_envOut.find(key(a));
-                    return Variant(it == c.m_envOut.end() ? std::string() : it->second);
-                },
-                nullptr)
+                25, "EnvOut", [entry](C& c, std::span<Variant> a) { return entry(c.m_envOut, a); }, nullptr)
             .indexedProperty(
-                26, "ParamOut",
-                [key](C& c, std::span<Variant> a) {
-                    auto it = c.m_paramOut.find(key(a));
-                    return Variant(it == c.m_paramOut.end() ? std::string() : it->second);
-                },
-                nullptr)
+                26, "ParamOut", [entry](C& c, std::span<Variant> a) { return entry(c.m_paramOut, a); }, nullptr)
             .property(
                 27, "OCXParent", "", [i32](C& c) { return i32(c.m_ocxParent); },
                 [](C& c, const Variant& v) {

@@ -241,19 +241,43 @@ bool yieldToHost()
 
 enum class Wait { Ready, TimedOut, Failed, Abandoned };
 
-// Polls until a descriptor is ready or `timeoutMs` has passed. With a yield hook on the thread
-// the poll runs in slices and the hook runs between them; a hook that gives false abandons the
-// wait. A nested wait (inside the hook) does not call the hook again.
+// The time line of one wait of `timeoutMs`: with a yield hook on the thread it runs in slices
+// with the hook between them; a nested wait (inside the hook) does not call the hook again.
+class Slices {
+  public:
+    explicit Slices(int timeoutMs)
+        : m_useHook(t_hook && !t_inHook)
+        , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs))
+    {}
+
+    /// How long the next slice may wait.
+    int next()
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+        m_leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        m_slice = m_useHook ? std::min(m_leftMs, kSliceMs) : m_leftMs;
+        return m_slice;
+    }
+    /// The slice just waited reached the deadline.
+    bool last() const { return m_leftMs <= m_slice; }
+    /// Runs the hook between slices; true when it gives up the wait.
+    bool abandoned() const { return m_useHook && !yieldToHost(); }
+
+  private:
+    bool m_useHook;
+    std::chrono::steady_clock::time_point m_deadline;
+    int m_leftMs = 0;
+    int m_slice = 0;
+};
+
+// Polls until a descriptor is ready or `timeoutMs` has passed, in the slices of Slices; a hook
+// that gives false abandons the wait.
 Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs)
 {
-    const bool useHook = t_hook && !t_inHook;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Slices slices(timeoutMs);
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
-        const int slice = useHook ? std::min(leftMs, kSliceMs) : leftMs;
-        const int r = ::poll(fds, n, slice);
+        const int r = ::poll(fds, n, slices.next());
         if (r > 0)
             return Wait::Ready;
         if (r < 0) {
@@ -261,13 +285,10 @@ Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs)
                 continue;
             return Wait::Failed;
         }
-        if (leftMs <= slice)
+        if (slices.last())
             return Wait::TimedOut;
-        if (useHook) {
-            const bool goOn = yieldToHost();
-            if (!goOn)
-                return Wait::Abandoned;
-        }
+        if (slices.abandoned())
+            return Wait::Abandoned;
     }
 }
 
@@ -298,13 +319,9 @@ enum class Fill { Data, Closed, Error, TimedOut, Abandoned, Failed };
 // wait runs in slices with the hook between them, as waitFor does.
 Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
 {
-    const bool useHook = t_hook && !t_inHook;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Slices slices(timeoutMs);
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
-        const int slice = useHook ? std::min(leftMs, kSliceMs) : leftMs;
+        const int slice = slices.next();
         ssize_t n;
         if (rb.blocking && slice > 0) {
             if (rb.receiveTimeout != slice) {
@@ -341,13 +358,10 @@ Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
             rb.pendingError = errno;
             return Fill::Error;
         }
-        if (leftMs <= slice)
+        if (slices.last())
             return Fill::TimedOut;
-        if (useHook) {
-            const bool goOn = yieldToHost();
-            if (!goOn)
-                return Fill::Abandoned;
-        }
+        if (slices.abandoned())
+            return Fill::Abandoned;
     }
 }
 

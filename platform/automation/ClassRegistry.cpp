@@ -15,6 +15,16 @@ std::string normalised(std::string_view s, bool stripBraces)
     return text::upperAscii(s);
 }
 
+/// The class whose `field` matches `name` without regard to case (and braces, for a CLSID).
+const ClassInfo* findBy(const std::vector<ClassInfo>& classes, std::string ClassInfo::*field, std::string_view name,
+                        bool stripBraces)
+{
+    const std::string key = normalised(name, stripBraces);
+    const auto it = std::find_if(classes.begin(), classes.end(),
+                                 [&](const ClassInfo& c) { return normalised(c.*field, stripBraces) == key; });
+    return it == classes.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 void ClassRegistry::add(ClassInfo info)
@@ -36,20 +46,12 @@ void ClassRegistry::removeLibrary(std::string_view libraryPrefix)
 
 const ClassInfo* ClassRegistry::byProgId(std::string_view progId) const
 {
-    const std::string key = normalised(progId, false);
-    for (const auto& c : m_classes)
-        if (normalised(c.progId, false) == key)
-            return &c;
-    return nullptr;
+    return findBy(m_classes, &ClassInfo::progId, progId, false);
 }
 
 const ClassInfo* ClassRegistry::byClsid(std::string_view clsid) const
 {
-    const std::string key = normalised(clsid, true);
-    for (const auto& c : m_classes)
-        if (normalised(c.clsid, true) == key)
-            return &c;
-    return nullptr;
+    return findBy(m_classes, &ClassInfo::clsid, clsid, true);
 }
 
 std::unique_ptr<Dispatchable> ClassRegistry::create(std::string_view name) const

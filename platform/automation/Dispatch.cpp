@@ -1,12 +1,15 @@
 #include "automation/Dispatch.h"
 
+#include "text/Ascii.h"
+
 #include <algorithm>
-#include <strings.h>
 
 namespace zs::automation {
 
 DispatchTable::DispatchTable(std::string className, std::vector<Member> members, std::vector<EventInfo> events)
-    : m_className(std::move(className)), m_members(std::move(members)), m_events(std::move(events))
+    : m_className(std::move(className))
+    , m_members(std::move(members))
+    , m_events(std::move(events))
 {
     std::stable_sort(m_members.begin(), m_members.end(), [](const Member& a, const Member& b) { return a.id < b.id; });
 }
@@ -21,7 +24,7 @@ const Member* DispatchTable::find(DispId id) const
 const Member* DispatchTable::findByName(std::string_view name) const
 {
     for (const auto& m : m_members)
-        if (m.name.size() == name.size() && strncasecmp(m.name.data(), name.data(), name.size()) == 0)
+        if (text::equalsNoCase(m.name, name))
             return &m;
     return nullptr;
 }

@@ -70,22 +70,32 @@ bool Variant::isNumeric() const
     case VarType::Integer:
     case VarType::Long:
     case VarType::Double:
-    case VarType::Empty: return true;
-    case VarType::String: return numberFromString(std::get<std::string>(m_v)).has_value();
-    default: return false;
+    case VarType::Empty:
+        return true;
+    case VarType::String:
+        return numberFromString(std::get<std::string>(m_v)).has_value();
+    default:
+        return false;
     }
 }
 
 double Variant::toDouble() const
 {
     switch (type()) {
-    case VarType::Empty: return 0.0;
-    case VarType::Null: throw AutomationError(err::kInvalidUseOfNull);
-    case VarType::Boolean: return std::get<bool>(m_v) ? -1.0 : 0.0;
-    case VarType::Integer: return std::get<std::int16_t>(m_v);
-    case VarType::Long: return std::get<std::int32_t>(m_v);
-    case VarType::Double: return std::get<double>(m_v);
-    case VarType::Date: return toSerial(std::get<time::DateTime>(m_v));
+    case VarType::Empty:
+        return 0.0;
+    case VarType::Null:
+        throw AutomationError(err::kInvalidUseOfNull);
+    case VarType::Boolean:
+        return std::get<bool>(m_v) ? -1.0 : 0.0;
+    case VarType::Integer:
+        return std::get<std::int16_t>(m_v);
+    case VarType::Long:
+        return std::get<std::int32_t>(m_v);
+    case VarType::Double:
+        return std::get<double>(m_v);
+    case VarType::Date:
+        return toSerial(std::get<time::DateTime>(m_v));
     case VarType::String: {
         const auto& s = std::get<std::string>(m_v);
         if (auto n = numberFromString(s))
@@ -94,7 +104,8 @@ double Variant::toDouble() const
             return *b ? -1.0 : 0.0;
         throw AutomationError(err::kTypeMismatch);
     }
-    case VarType::Object: break;
+    case VarType::Object:
+        break;
     }
     throw AutomationError(err::kTypeMismatch);
 }
@@ -102,7 +113,8 @@ double Variant::toDouble() const
 bool Variant::toBool() const
 {
     switch (type()) {
-    case VarType::Boolean: return std::get<bool>(m_v);
+    case VarType::Boolean:
+        return std::get<bool>(m_v);
     case VarType::String: {
         const auto& s = std::get<std::string>(m_v);
         if (auto b = parseBoolText(s))
@@ -111,44 +123,50 @@ bool Variant::toBool() const
             return *n != 0.0;
         throw AutomationError(err::kTypeMismatch);
     }
-    default: return toDouble() != 0.0;
+    default:
+        return toDouble() != 0.0;
     }
 }
+
+namespace {
+
+/// `value` rounded half to even; an overflow error unless the result lies in [lo, hi].
+template <class Int> Int roundedWithin(double value, double lo, double hi)
+{
+    const double r = roundHalfEven(value);
+    if (!(r >= lo && r <= hi))
+        throw AutomationError(err::kOverflow);
+    return static_cast<Int>(r);
+}
+
+} // namespace
 
 std::int16_t Variant::toInt16() const
 {
     if (type() == VarType::Integer)
         return std::get<std::int16_t>(m_v);
-    const double r = roundHalfEven(toDouble());
-    if (!(r >= -32768.0 && r <= 32767.0))
-        throw AutomationError(err::kOverflow);
-    return static_cast<std::int16_t>(r);
+    return roundedWithin<std::int16_t>(toDouble(), -32768.0, 32767.0);
 }
 
 std::int32_t Variant::toInt32() const
 {
     if (type() == VarType::Long)
         return std::get<std::int32_t>(m_v);
-    const double r = roundHalfEven(toDouble());
-    if (!(r >= -2147483648.0 && r <= 2147483647.0))
-        throw AutomationError(err::kOverflow);
-    return static_cast<std::int32_t>(r);
+    return roundedWithin<std::int32_t>(toDouble(), -2147483648.0, 2147483647.0);
 }
 
 std::int64_t Variant::toInt32OrUnsigned() const
 {
     if (type() == VarType::Long)
         return std::get<std::int32_t>(m_v);
-    const double r = roundHalfEven(toDouble());
-    if (!(r >= -2147483648.0 && r <= 4294967295.0))
-        throw AutomationError(err::kOverflow);
-    return static_cast<std::int64_t>(r);
+    return roundedWithin<std::int64_t>(toDouble(), -2147483648.0, 4294967295.0);
 }
 
 time::DateTime Variant::toDate() const
 {
     switch (type()) {
-    case VarType::Date: return std::get<time::DateTime>(m_v);
+    case VarType::Date:
+        return std::get<time::DateTime>(m_v);
     case VarType::String: {
         const auto& s = std::get<std::string>(m_v);
         if (auto d = dateFromString(s))
@@ -158,20 +176,28 @@ time::DateTime Variant::toDate() const
         throw AutomationError(err::kTypeMismatch);
     }
     case VarType::Boolean:
-    case VarType::Object: throw AutomationError(err::kTypeMismatch);
-    default: return fromSerial(toDouble());
+    case VarType::Object:
+        throw AutomationError(err::kTypeMismatch);
+    default:
+        return fromSerial(toDouble());
     }
 }
 
 std::string Variant::toString() const
 {
     switch (type()) {
-    case VarType::Empty: return {};
-    case VarType::Null: throw AutomationError(err::kInvalidUseOfNull);
-    case VarType::Boolean: return std::get<bool>(m_v) ? "True" : "False";
-    case VarType::Integer: return std::to_string(std::get<std::int16_t>(m_v));
-    case VarType::Long: return std::to_string(std::get<std::int32_t>(m_v));
-    case VarType::Double: return text::formatNumber(std::get<double>(m_v));
+    case VarType::Empty:
+        return {};
+    case VarType::Null:
+        throw AutomationError(err::kInvalidUseOfNull);
+    case VarType::Boolean:
+        return std::get<bool>(m_v) ? "True" : "False";
+    case VarType::Integer:
+        return std::to_string(std::get<std::int16_t>(m_v));
+    case VarType::Long:
+        return std::to_string(std::get<std::int32_t>(m_v));
+    case VarType::Double:
+        return text::formatNumber(std::get<double>(m_v));
     case VarType::Date: {
         const auto& d = std::get<time::DateTime>(m_v);
         const bool hasTime = d.hour != 0 || d.minute != 0 || d.second != 0;
@@ -179,8 +205,10 @@ std::string Variant::toString() const
             return text::formatTime(d);
         return hasTime ? text::formatDateTime(d) : text::formatDate(d);
     }
-    case VarType::String: return std::get<std::string>(m_v);
-    case VarType::Object: break;
+    case VarType::String:
+        return std::get<std::string>(m_v);
+    case VarType::Object:
+        break;
     }
     throw AutomationError(err::kTypeMismatch);
 }
@@ -196,9 +224,7 @@ Variant::ObjectRef Variant::toObject() const
 
 bool Variant::sameAs(const Variant& other) const
 {
-    const auto numeric = [](VarType t) {
-        return t == VarType::Integer || t == VarType::Long || t == VarType::Double;
-    };
+    const auto numeric = [](VarType t) { return t == VarType::Integer || t == VarType::Long || t == VarType::Double; };
     if (numeric(type()) && numeric(other.type()))
         return toDouble() == other.toDouble();
     if (type() != other.type())
@@ -209,10 +235,14 @@ bool Variant::sameAs(const Variant& other) const
 Variant logicalNot(const Variant& v)
 {
     switch (v.type()) {
-    case VarType::Null: return v;
-    case VarType::Empty: return Variant(std::int16_t{-1});
-    case VarType::Boolean: return Variant(!v.toBool());
-    case VarType::Integer: return Variant(static_cast<std::int16_t>(~v.toInt16()));
+    case VarType::Null:
+        return v;
+    case VarType::Empty:
+        return Variant(std::int16_t{-1});
+    case VarType::Boolean:
+        return Variant(!v.toBool());
+    case VarType::Integer:
+        return Variant(static_cast<std::int16_t>(~v.toInt16()));
     case VarType::String: {
         const auto& s = *v.asString();
         if (numberFromString(s))
@@ -221,8 +251,10 @@ Variant logicalNot(const Variant& v)
             return Variant(!*b);
         throw AutomationError(err::kTypeMismatch);
     }
-    case VarType::Object: throw AutomationError(err::kTypeMismatch);
-    default: return Variant(static_cast<std::int32_t>(~v.toInt32()));
+    case VarType::Object:
+        throw AutomationError(err::kTypeMismatch);
+    default:
+        return Variant(static_cast<std::int32_t>(~v.toInt32()));
     }
 }
 

@@ -2,11 +2,11 @@
 
 #include "db/Backend_p.h"
 #include "db/ConnectionString.h"
+#include "text/Ascii.h"
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 
 namespace zs::db {
@@ -559,7 +559,7 @@ void RowWriter::addNew()
 std::optional<std::size_t> RowWriter::indexOf(std::string_view field) const
 {
     for (std::size_t i = 0; i < m_names.size(); ++i)
-        if (m_names[i].size() == field.size() && ::strncasecmp(m_names[i].data(), field.data(), field.size()) == 0)
+        if (text::equalsNoCase(m_names[i], field))
             return i;
     return std::nullopt;
 }

@@ -128,6 +128,36 @@ Value::Type typeFromSql(SQLSMALLINT t, SQLSMALLINT scale)
     }
 }
 
+bool isAscii(std::string_view t)
+{
+    return std::all_of(t.begin(), t.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+SQL_TIMESTAMP_STRUCT toTimestamp(const time::DateTime& dt)
+{
+    SQL_TIMESTAMP_STRUCT ts = {};
+    ts.year = static_cast<SQLSMALLINT>(dt.year);
+    ts.month = static_cast<SQLUSMALLINT>(dt.month);
+    ts.day = static_cast<SQLUSMALLINT>(dt.day);
+    ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
+    ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
+    ts.second = static_cast<SQLUSMALLINT>(dt.second);
+    return ts;
+}
+
+/// Writes `dt` as "YYYY-MM-DD HH:MM:SS" (19 characters) at `o`; returns the end.
+char* putDateTime(char* o, const time::DateTime& dt)
+{
+    const auto put = [&o](int value, int width) {
+        for (int k = width - 1; k >= 0; --k, value /= 10)
+            o[k] = static_cast<char>('0' + value % 10);
+        o += width;
+    };
+    put(dt.year, 4), *o++ = '-', put(dt.month, 2), *o++ = '-', put(dt.day, 2), *o++ = ' ';
+    put(dt.hour, 2), *o++ = ':', put(dt.minute, 2), *o++ = ':', put(dt.second, 2);
+    return o;
+}
+
 class OdbcBackend final : public Backend {
   public:
     ~OdbcBackend() override { close(); }
@@ -254,60 +284,10 @@ class OdbcBackend final : public Backend {
             return false;
         const std::string sql = insertStatement(table, quotedColumns);
 
-        // Buffers must outlive SQLExecute.
-        struct Param {
-            SQLBIGINT i = 0;
-            double d = 0;
-            unsigned char b = 0;
-            SQL_TIMESTAMP_STRUCT ts{};
-            WString w;
-            SQLLEN ind = 0;
-        };
-        std::vector<Param> params(values.size());
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            const Value& v = values[k];
-            Param& p = params[k];
-            const auto n = static_cast<SQLUSMALLINT>(k + 1);
-            SQLRETURN rc = SQL_SUCCESS;
-            switch (v.type()) {
-            case Value::Type::Null:
-                p.ind = SQL_NULL_DATA;
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &p.ind);
-                break;
-            case Value::Type::Integer:
-                p.i = *v.toInt();
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, nullptr);
-                break;
-            case Value::Type::Boolean:
-                p.b = *v.toInt() != 0 ? 1 : 0;
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.b, 0, nullptr);
-                break;
-            case Value::Type::Double:
-                p.d = *v.toDouble();
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, nullptr);
-                break;
-            case Value::Type::DateTime: {
-                const auto dt = *v.toDateTime();
-                p.ts.year = static_cast<SQLSMALLINT>(dt.year);
-                p.ts.month = static_cast<SQLUSMALLINT>(dt.month);
-                p.ts.day = static_cast<SQLUSMALLINT>(dt.day);
-                p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
-                p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
-                p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                                      &p.ts, sizeof p.ts, nullptr);
-                break;
-            }
-            case Value::Type::Text:
-                p.w = toWide(*v.text());
-                p.ind = static_cast<SQLLEN>(p.w.size() * sizeof(SQLWCHAR));
-                rc = SQLBindParameter(stmt(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                      std::max<SQLULEN>(1, p.w.size()), 0, p.w.data(), p.ind, &p.ind);
-                break;
-            }
-            if (!SQL_SUCCEEDED(rc))
+        std::vector<Param> params(values.size()); // bound buffers must outlive SQLExecute
+        for (std::size_t k = 0; k < values.size(); ++k)
+            if (!bindNative(stmt(), static_cast<SQLUSMALLINT>(k + 1), values[k], values[k].type(), params[k]))
                 return failStatement(errors);
-        }
         if (!execDirect(sql, errors))
             return false;
         endStatement();
@@ -478,7 +458,7 @@ class OdbcBackend final : public Backend {
             Param& q = m_params[c];
             const std::string& a = m_arrays[c];
             SQLRETURN rc;
-            if (std::all_of(a.begin(), a.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; })) {
+            if (isAscii(a)) {
                 q.ind = static_cast<SQLLEN>(a.size());
                 rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR,
                                       a.size(), 0, const_cast<char*>(a.data()), q.ind, &q.ind);
@@ -489,11 +469,7 @@ class OdbcBackend final : public Backend {
                                       SQL_WLONGVARCHAR, q.w.size(), 0, q.w.data(), q.ind, &q.ind);
             }
             if (!SQL_SUCCEEDED(rc)) {
-                collect(p.stmt, ErrorClass::Rejected, errors);
-                if (errors.empty())
-                    errors.push_back(makeError(ErrorClass::Rejected, "a value could not be bound", m_source));
-                p.stmt.reset();
-                return false;
+                return failPrepared(p, "a value could not be bound", errors);
             }
         }
         return run(p, errors);
@@ -511,11 +487,7 @@ class OdbcBackend final : public Backend {
             }
             return out;
         }
-        std::string out = written;
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        return out;
+        return text::lowerAscii(written);
     }
 
     /// One element of a PostgreSQL array literal.
@@ -543,16 +515,9 @@ class OdbcBackend final : public Backend {
             a += *v.toInt() != 0 ? 't' : 'f';
             return;
         case Value::Type::DateTime: {
-            const auto dt = *v.toDateTime();
             char* o = buf;
-            const auto put = [&o](int value, int width) {
-                for (int k = width - 1; k >= 0; --k, value /= 10)
-                    o[k] = static_cast<char>('0' + value % 10);
-                o += width;
-            };
             *o++ = '"';
-            put(dt.year, 4), *o++ = '-', put(dt.month, 2), *o++ = '-', put(dt.day, 2), *o++ = ' ';
-            put(dt.hour, 2), *o++ = ':', put(dt.minute, 2), *o++ = ':', put(dt.second, 2);
+            o = putDateTime(o, *v.toDateTime());
             *o++ = '"';
             a.append(buf, o);
             return;
@@ -573,23 +538,20 @@ class OdbcBackend final : public Backend {
     bool prepareText(Prepared& p, const std::string& sql, ErrorList& errors)
     {
         p.stmt.reset();
-        SQLHANDLE h = SQL_NULL_HANDLE;
-        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
-            collect(m_dbc, ErrorClass::ConnectionLost, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+        if (!allocStatement(p.stmt, errors))
             return false;
-        }
-        p.stmt = Handle(SQL_HANDLE_STMT, h);
         WString text = toWide(sql);
-        if (!SQL_SUCCEEDED(SQLPrepareW(h, text.data(), static_cast<SQLINTEGER>(text.size())))) {
-            collect(p.stmt, ErrorClass::Rejected, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
-            p.stmt.reset();
-            return false;
-        }
+        if (!SQL_SUCCEEDED(SQLPrepareW(p.stmt.get(), text.data(), static_cast<SQLINTEGER>(text.size()))))
+            return failPrepared(p, "the statement failed", errors);
         return true;
+    }
+
+    /// Collects the diagnostics of the prepared statement `p` (or `what` when it gives none) and drops it.
+    bool failPrepared(Prepared& p, const char* what, ErrorList& errors)
+    {
+        collectOr(p.stmt, ErrorClass::Rejected, what, errors);
+        p.stmt.reset();
+        return false;
     }
 
     /// Executes a prepared statement whose parameters are bound, open to interrupt().
@@ -606,11 +568,7 @@ class OdbcBackend final : public Backend {
             m_running = SQL_NULL_HANDLE;
         }
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-            collect(p.stmt, ErrorClass::Rejected, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
-            p.stmt.reset();
-            return false;
+            return failPrepared(p, "the statement failed", errors);
         }
         SQLFreeStmt(h, SQL_CLOSE);
         return true;
@@ -621,23 +579,8 @@ class OdbcBackend final : public Backend {
     {
         if (p.stmt.get() != SQL_NULL_HANDLE && p.rows == rows && p.table == table && p.columns == columns)
             return true;
-        p.stmt.reset();
-        SQLHANDLE h = SQL_NULL_HANDLE;
-        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
-            collect(m_dbc, ErrorClass::ConnectionLost, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+        if (!prepareText(p, insertRowsStatement(table, columns, rows), errors))
             return false;
-        }
-        p.stmt = Handle(SQL_HANDLE_STMT, h);
-        WString text = toWide(insertRowsStatement(table, columns, rows));
-        if (!SQL_SUCCEEDED(SQLPrepareW(h, text.data(), static_cast<SQLINTEGER>(text.size())))) {
-            collect(p.stmt, ErrorClass::Rejected, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
-            p.stmt.reset();
-            return false;
-        }
         p.table = table;
         p.columns = columns;
         p.rows = rows;
@@ -652,11 +595,7 @@ class OdbcBackend final : public Backend {
         for (std::size_t k = 0; k < count; ++k) {
             const Value::Type type = types.empty() ? values[k].type() : types[k % types.size()];
             if (!bindParam(h, static_cast<SQLUSMALLINT>(k + 1), values[k], type, m_params[k])) {
-                collect(p.stmt, ErrorClass::Rejected, errors);
-                if (errors.empty())
-                    errors.push_back(makeError(ErrorClass::Rejected, "a value could not be bound", m_source));
-                p.stmt.reset();
-                return false;
+                return failPrepared(p, "a value could not be bound", errors);
             }
         }
         return run(p, errors);
@@ -689,19 +628,11 @@ class OdbcBackend final : public Backend {
                 const auto dt = *v.toDateTime();
                 if (dt.year < 0 || dt.year > 9999)
                     break;
-                char* o = p.digits;
-                const auto put = [&o](int value, int width) {
-                    for (int k = width - 1; k >= 0; --k, value /= 10)
-                        o[k] = static_cast<char>('0' + value % 10);
-                    o += width;
-                };
-                put(dt.year, 4), *o++ = '-', put(dt.month, 2), *o++ = '-', put(dt.day, 2), *o++ = ' ';
-                put(dt.hour, 2), *o++ = ':', put(dt.minute, 2), *o++ = ':', put(dt.second, 2);
-                return asDigits(SQL_TYPE_TIMESTAMP, 19, o);
+                return asDigits(SQL_TYPE_TIMESTAMP, 19, putDateTime(p.digits, dt));
             }
             case Value::Type::Text: {
                 const std::string& t = *v.text();
-                if (!std::all_of(t.begin(), t.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+                if (!isAscii(t))
                     break;
                 p.ind = static_cast<SQLLEN>(t.size());
                 // The driver only reads the text during SQLExecute, while the value lives.
@@ -713,6 +644,14 @@ class OdbcBackend final : public Backend {
                 break;
             }
         }
+        return bindNative(h, n, v, type, p);
+    }
+
+    /// Binds `v` as parameter `n` of `h` in its own C type (a null as the kind `type`).
+    static bool bindNative(SQLHSTMT h, SQLUSMALLINT n, const Value& v, Value::Type type, Param& p)
+    {
+        const bool null = v.isNull();
+        p.ind = null ? SQL_NULL_DATA : 0;
         switch (null ? type : v.type()) {
         case Value::Type::Null:
             p.ind = SQL_NULL_DATA;
@@ -730,16 +669,7 @@ class OdbcBackend final : public Backend {
             return SQL_SUCCEEDED(
                 SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &p.d, 0, &p.ind));
         case Value::Type::DateTime: {
-            p.ts = {};
-            if (!null) {
-                const auto dt = *v.toDateTime();
-                p.ts.year = static_cast<SQLSMALLINT>(dt.year);
-                p.ts.month = static_cast<SQLUSMALLINT>(dt.month);
-                p.ts.day = static_cast<SQLUSMALLINT>(dt.day);
-                p.ts.hour = static_cast<SQLUSMALLINT>(dt.hour);
-                p.ts.minute = static_cast<SQLUSMALLINT>(dt.minute);
-                p.ts.second = static_cast<SQLUSMALLINT>(dt.second);
-            }
+            p.ts = null ? SQL_TIMESTAMP_STRUCT{} : toTimestamp(*v.toDateTime());
             return SQL_SUCCEEDED(SQLBindParameter(h, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
                                                   0, &p.ts, sizeof p.ts, &p.ind));
         }
@@ -769,15 +699,23 @@ class OdbcBackend final : public Backend {
 
     bool newStatement(ErrorList& errors)
     {
+        Handle h;
+        if (!allocStatement(h, errors))
+            return false;
+        std::lock_guard lock(m_stmtMutex);
+        m_stmt = std::move(h);
+        return true;
+    }
+
+    /// A new statement handle on the connection, in `out`; false, with the reason, when none can be had.
+    bool allocStatement(Handle& out, ErrorList& errors)
+    {
         SQLHANDLE h = SQL_NULL_HANDLE;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &h))) {
-            collect(m_dbc, ErrorClass::ConnectionLost, errors);
-            if (errors.empty())
-                errors.push_back(makeError(ErrorClass::ConnectionLost, "no statement could be started", m_source));
+            collectOr(m_dbc, ErrorClass::ConnectionLost, "no statement could be started", errors);
             return false;
         }
-        std::lock_guard lock(m_stmtMutex);
-        m_stmt = Handle(SQL_HANDLE_STMT, h);
+        out = Handle(SQL_HANDLE_STMT, h);
         return true;
     }
 
@@ -789,9 +727,7 @@ class OdbcBackend final : public Backend {
 
     bool failStatement(ErrorList& errors)
     {
-        collect(m_stmt, ErrorClass::Rejected, errors);
-        if (errors.empty())
-            errors.push_back(makeError(ErrorClass::Rejected, "the statement failed", m_source));
+        collectOr(m_stmt, ErrorClass::Rejected, "the statement failed", errors);
         endStatement();
         return false;
     }
@@ -802,6 +738,14 @@ class OdbcBackend final : public Backend {
         if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
             return false;
         return dead == SQL_CD_TRUE;
+    }
+
+    /// The diagnostics of `h`, or one error of class `kind` saying `what` when it gives none.
+    void collectOr(const Handle& h, ErrorClass kind, const char* what, ErrorList& errors)
+    {
+        collect(h, kind, errors);
+        if (errors.empty())
+            errors.push_back(makeError(kind, what, m_source));
     }
 
     /// Appends the diagnostics of `h`, each classified by its SQLSTATE.

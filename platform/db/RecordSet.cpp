@@ -1,6 +1,6 @@
 #include "db/RecordSet.h"
 
-#include <strings.h>
+#include "text/Ascii.h"
 
 namespace zs::db {
 
@@ -11,8 +11,7 @@ const Value kNull;
 std::optional<std::size_t> RecordSet::fieldIndex(std::string_view name) const
 {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        const auto& n = m_columns[i].name;
-        if (n.size() == name.size() && ::strncasecmp(n.data(), name.data(), n.size()) == 0)
+        if (text::equalsNoCase(m_columns[i].name, name))
             return i;
     }
     return std::nullopt;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace zs::db {
 
@@ -22,6 +23,23 @@ std::string shortestDouble(double d)
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, d);
     return std::string(buf, r.ptr);
+}
+
+/// The whole of `text` (spaces around it aside) as a number of type T; nothing when any of it
+/// is not part of the number. A whole number may carry a '+'; a decimal one may not.
+template <class T> std::optional<T> wholeNumber(std::string_view text)
+{
+    const std::string_view s = text::trim(text, " ");
+    if (s.empty())
+        return std::nullopt;
+    const char* first = s.data();
+    if (std::is_integral_v<T> && *first == '+')
+        ++first;
+    T v = 0;
+    const auto r = std::from_chars(first, s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+        return std::nullopt;
+    return v;
 }
 
 } // namespace
@@ -61,19 +79,8 @@ std::optional<std::int64_t> Value::toInt() const
             return std::nullopt;
         return static_cast<std::int64_t>(std::llround(d));
     }
-    case Type::Text: {
-        const std::string_view s = text::trim(std::get<std::string>(m_v), " ");
-        if (s.empty())
-            return std::nullopt;
-        std::int64_t v = 0;
-        const char* first = s.data();
-        if (*first == '+')
-            ++first;
-        const auto r = std::from_chars(first, s.data() + s.size(), v);
-        if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-            return std::nullopt;
-        return v;
-    }
+    case Type::Text:
+        return wholeNumber<std::int64_t>(std::get<std::string>(m_v));
     default:
         return std::nullopt;
     }
@@ -88,16 +95,8 @@ std::optional<double> Value::toDouble() const
         return static_cast<double>(std::get<std::int64_t>(m_v));
     case Type::Boolean:
         return std::get<bool>(m_v) ? 1.0 : 0.0;
-    case Type::Text: {
-        const std::string_view s = text::trim(std::get<std::string>(m_v), " ");
-        if (s.empty())
-            return std::nullopt;
-        double v = 0;
-        const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-        if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-            return std::nullopt;
-        return v;
-    }
+    case Type::Text:
+        return wholeNumber<double>(std::get<std::string>(m_v));
     default:
         return std::nullopt;
     }

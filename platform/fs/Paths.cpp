@@ -11,9 +11,7 @@
 
 namespace zs::fs {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 std::filesystem::path programFolder()
 {
@@ -24,6 +22,15 @@ std::filesystem::path programFolder()
     if (ec)
         return std::filesystem::current_path(ec);
     return exe.parent_path();
+}
+
+std::filesystem::path configHome()
+{
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        return xdg;
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".config";
+    return "/tmp";
 }
 
 std::filesystem::path fromWindows(std::string_view text)

@@ -11,6 +11,10 @@ namespace zs::fs {
 /// executable.
 std::filesystem::path programFolder();
 
+/// The user's configuration folder: $XDG_CONFIG_HOME when set and not empty, else
+/// $HOME/.config, else /tmp.
+std::filesystem::path configHome();
+
 /// A path written with `\` or `/` separators (or both) as a native path.
 std::filesystem::path fromWindows(std::string_view text);
 

@@ -1,33 +1,10 @@
 #pragma once
-// Move-only owner of a POSIX file descriptor: closes it on destruction.
+// The sockets' descriptor owner is the file system module's.
 
-#include <utility>
+#include "fs/Fd.h"
 
 namespace zs::net {
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    Fd& operator=(Fd&& o) noexcept
-    {
-        if (this != &o) {
-            reset();
-            m_fd = std::exchange(o.m_fd, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
+using Fd = fs::Fd;
 
 } // namespace zs::net

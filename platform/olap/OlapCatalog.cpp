@@ -2,6 +2,7 @@
 
 #include "xml/XmlDocument.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -16,20 +17,23 @@ std::string attr(const xml::Element& e, const char* name)
     return e.attribute(name).value_or("");
 }
 
-int intAttr(const xml::Element& e, const char* name)
+/// The attribute's leading number; 0 when it has none.
+template <class T> T numberAttr(const xml::Element& e, const char* name)
 {
     const std::string s = attr(e, name);
-    int v = 0;
+    T v = 0;
     std::from_chars(s.data(), s.data() + s.size(), v);
     return v;
 }
 
+int intAttr(const xml::Element& e, const char* name)
+{
+    return numberAttr<int>(e, name);
+}
+
 double doubleAttr(const xml::Element& e, const char* name)
 {
-    const std::string s = attr(e, name);
-    double v = 0;
-    std::from_chars(s.data(), s.data() + s.size(), v);
-    return v;
+    return numberAttr<double>(e, name);
 }
 
 std::optional<time::DateTime> dateAttr(const xml::Element& e, const char* name)
@@ -46,6 +50,12 @@ void readState(const xml::Element& e, CubeDef& c)
     c.estimatedRows = doubleAttr(e, "estimatedRows");
     c.estimatedSize = doubleAttr(e, "estimatedSize");
     c.incrementalMark = attr(e, "incrementalMark");
+}
+
+template <class T> T* byName(std::vector<T>& items, const std::string& n)
+{
+    const auto it = std::find_if(items.begin(), items.end(), [&n](const T& item) { return item.name == n; });
+    return it == items.end() ? nullptr : &*it;
 }
 
 } // namespace
@@ -69,26 +79,17 @@ std::string olapTableName(const std::string& prefix, const std::string& database
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
 {
-    for (auto& c : cubes)
-        if (c.name == n)
-            return &c;
-    return nullptr;
+    return byName(cubes, n);
 }
 
 DimensionDef* OlapDatabaseDef::dimension(const std::string& n)
 {
-    for (auto& d : dimensions)
-        if (d.name == n)
-            return &d;
-    return nullptr;
+    return byName(dimensions, n);
 }
 
 OlapDatabaseDef* OlapCatalog::database(const std::string& n)
 {
-    for (auto& d : databases)
-        if (d.name == n)
-            return &d;
-    return nullptr;
+    return byName(databases, n);
 }
 
 std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& folder, const std::string& server)

@@ -296,6 +296,14 @@ OlapDatabaseDef* OlapServer::database(const std::string& name)
     return m_catalog ? m_catalog->database(name) : nullptr;
 }
 
+OlapDatabaseDef* OlapServer::existingDatabase(const std::string& name, OlapError* error)
+{
+    OlapDatabaseDef* db = database(name);
+    if (!db)
+        fail(error, {kErrOlapNotFound, "Database OLAP inesistente: " + name, kSource});
+    return db;
+}
+
 db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
 {
     auto& slot = m_connections[db.name];
@@ -313,9 +321,9 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
 
 bool OlapServer::loadState(const std::string& database, OlapError* error)
 {
-    OlapDatabaseDef* db = this->database(database);
+    OlapDatabaseDef* db = existingDatabase(database, error);
     if (!db)
-        return fail(error, {kErrOlapNotFound, "Database OLAP inesistente: " + database, kSource});
+        return false;
     db::Connection* c = target(*db, error);
     return c && readState(*db, *c);
 }
@@ -358,9 +366,9 @@ bool OlapServer::readState(OlapDatabaseDef& db, db::Connection& c)
 bool OlapServer::processDimension(const std::string& database, const std::string& dimension, ProcessType type,
                                   OlapError* error)
 {
-    OlapDatabaseDef* db = this->database(database);
+    OlapDatabaseDef* db = existingDatabase(database, error);
     if (!db)
-        return fail(error, {kErrOlapNotFound, "Database OLAP inesistente: " + database, kSource});
+        return false;
     DimensionDef* dim = db->dimension(dimension);
     if (!dim)
         return fail(error, {kErrOlapNotFound, "Dimensione inesistente: " + dimension, kSource});
@@ -412,9 +420,9 @@ bool OlapServer::processDimension(const std::string& database, const std::string
 
 bool OlapServer::processCube(const std::string& database, const std::string& cube, ProcessType type, OlapError* error)
 {
-    OlapDatabaseDef* db = this->database(database);
+    OlapDatabaseDef* db = existingDatabase(database, error);
     if (!db)
-        return fail(error, {kErrOlapNotFound, "Database OLAP inesistente: " + database, kSource});
+        return false;
     CubeDef* def = db->cube(cube);
     if (!def)
         return fail(error, {kErrOlapNotFound, "Cubo inesistente: " + cube, kSource});

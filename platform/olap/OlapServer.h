@@ -78,6 +78,8 @@ class OlapServer {
 
   private:
     class Rebuild;
+    /// database(name), or null with kErrOlapNotFound in `error`.
+    OlapDatabaseDef* existingDatabase(const std::string& name, OlapError* error);
     db::Connection* target(OlapDatabaseDef& db, OlapError* error);
     bool readState(OlapDatabaseDef& db, db::Connection& c);
     bool buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type);

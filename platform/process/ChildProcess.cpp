@@ -1,5 +1,7 @@
 #include "process/ChildProcess.h"
 
+#include "fs/Fd.h"
+#include "process/ChildSetup_p.h"
 #include "process/Process.h"
 
 #include <cerrno>
@@ -13,52 +15,7 @@
 #include <unistd.h>
 #include <utility>
 
-extern char** environ;
-
 namespace zs::process {
-namespace {
-
-std::vector<std::string> childEnvironment(const ChildOptions& options)
-{
-    auto dropped = [&](const std::string& entry) {
-        const std::string name = entry.substr(0, entry.find('='));
-        for (const auto& r : options.removeEnvironment)
-            if (r == name)
-                return true;
-        for (const auto& x : options.extraEnvironment)
-            if (x.substr(0, x.find('=')) == name)
-                return true;
-        return false;
-    };
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (!dropped(*e))
-            env.emplace_back(*e);
-    env.insert(env.end(), options.extraEnvironment.begin(), options.extraEnvironment.end());
-    return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings)
-{
-    std::vector<char*> p;
-    p.reserve(strings.size() + 1);
-    for (auto& s : strings)
-        p.push_back(s.data());
-    p.push_back(nullptr);
-    return p;
-}
-
-/// A file descriptor closed when it goes.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-} // namespace
 
 ChildProcess::~ChildProcess()
 {
@@ -101,20 +58,20 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
 
     // Everything the child needs is made before fork: after it only async-signal-safe calls.
     std::vector<std::string> argv = argvIn;
-    std::vector<std::string> env = childEnvironment(options);
-    auto argvP = pointers(argv);
-    auto envP = pointers(env);
-    Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
-    Fd out{options.outputFile.empty()
-               ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
-               : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
-    if (in.fd < 0 || out.fd < 0)
+    std::vector<std::string> env = detail::environmentWith(options.extraEnvironment, options.removeEnvironment);
+    auto argvP = detail::pointers(argv);
+    auto envP = detail::pointers(env);
+    fs::Fd in{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+    fs::Fd out{options.outputFile.empty()
+                   ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+                   : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
+    if (!in.valid() || !out.valid())
         return fail(std::string("cannot open the output of ") + *program + ": " + std::strerror(errno));
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
         return fail(std::string("pipe: ") + std::strerror(errno));
-    Fd reportRead{report[0]};
-    Fd reportWrite{report[1]};
+    fs::Fd reportRead{report[0]};
+    fs::Fd reportWrite{report[1]};
     const pid_t parent = ::getpid();
     const char* dir = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
 
@@ -126,9 +83,9 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
             ::_exit(127);
-        ::dup2(in.fd, STDIN_FILENO);
-        ::dup2(out.fd, STDOUT_FILENO);
-        ::dup2(out.fd, STDERR_FILENO);
+        ::dup2(in.get(), STDIN_FILENO);
+        ::dup2(out.get(), STDOUT_FILENO);
+        ::dup2(out.get(), STDERR_FILENO);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -139,14 +96,14 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
             ::execve(program->c_str(), argvP.data(), envP.data());
             err = errno;
         }
-        (void)!::write(reportWrite.fd, &err, sizeof err);
+        (void)!::write(reportWrite.get(), &err, sizeof err);
         ::_exit(127);
     }
-    ::close(std::exchange(reportWrite.fd, -1));
+    reportWrite.reset();
     int childError = 0;
     ssize_t got;
     do
-        got = ::read(reportRead.fd, &childError, sizeof childError);
+        got = ::read(reportRead.get(), &childError, sizeof childError);
     while (got < 0 && errno == EINTR);
     m_pid = pid;
     if (got == static_cast<ssize_t>(sizeof childError)) {

@@ -1,8 +1,10 @@
 #include "process/Process.h"
 
 #include "fs/Paths.h"
+#include "process/ChildSetup_p.h"
 #include "process/CommandLine.h"
 #include "text/Ascii.h"
+#include "text/Split.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +18,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zs::process {
 
@@ -40,19 +40,10 @@ std::optional<std::string> findExact(const std::string& program)
         return std::nullopt;
     }
     const char* pathVar = std::getenv("PATH");
-    std::string dirs = pathVar ? pathVar : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty())
-            dir = ".";
-        const std::string candidate = dir + "/" + program;
+    for (const std::string& dir : text::split(pathVar ? pathVar : "/usr/local/bin:/usr/bin:/bin", ':')) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
         if (isExecutableFile(candidate))
             return candidate;
-        start = end + 1;
     }
     return std::nullopt;
 }
@@ -101,23 +92,6 @@ struct SpawnActions {
     SpawnActions& operator=(const SpawnActions&) = delete;
 };
 
-std::vector<std::string> buildEnvironment(const std::vector<std::string>& extra)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e) {
-        std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& x : extra)
-            if (x.substr(0, x.find('=')) == name)
-                replaced = true;
-        if (!replaced)
-            env.push_back(std::move(entry));
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
 /// posix_spawn's attribute object with its destroy call.
 struct SpawnAttributes {
     posix_spawnattr_t attr;
@@ -136,16 +110,6 @@ int msLeft(bool bounded, Clock::time_point deadline)
         return -1;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60000));
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings)
-{
-    std::vector<char*> p;
-    p.reserve(strings.size() + 1);
-    for (auto& s : strings)
-        p.push_back(s.data());
-    p.push_back(nullptr);
-    return p;
 }
 
 } // namespace
@@ -175,9 +139,9 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     }
 
     std::vector<std::string> argv = argvIn;
-    std::vector<std::string> env = buildEnvironment(options.extraEnvironment);
-    auto argvP = pointers(argv);
-    auto envP = pointers(env);
+    std::vector<std::string> env = detail::environmentWith(options.extraEnvironment);
+    auto argvP = detail::pointers(argv);
+    auto envP = detail::pointers(env);
 
     SpawnActions actions;
     Pipe out;

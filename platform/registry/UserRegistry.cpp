@@ -3,6 +3,7 @@
 #include "registry/IniFile.h"
 
 #include "fs/AtomicFile.h"
+#include "fs/Paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,11 +14,6 @@ namespace {
 
 // One section of the file: its key path as written and its values (unescaped) in file order.
 using Section = IniSection;
-
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    return sameIniName(a, b);
-}
 
 // Values are stored escaped so that any text (line breaks, '=' and leading blanks included)
 // survives the round trip through a line-based file.
@@ -110,7 +106,7 @@ std::string normaliseKey(std::string_view key)
 Section* findSection(std::vector<Section>& sections, std::string_view key)
 {
     for (auto& s : sections)
-        if (equalNoCase(s.name, key))
+        if (sameIniName(s.name, key))
             return &s;
     return nullptr;
 }
@@ -123,14 +119,7 @@ UserRegistry::UserRegistry(std::filesystem::path file)
 
 std::filesystem::path UserRegistry::defaultFile()
 {
-    std::filesystem::path base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
-        base = x;
-    else if (const char* h = std::getenv("HOME"); h && *h)
-        base = std::filesystem::path(h) / ".config";
-    else
-        base = "/tmp";
-    return base / "ZentrikServer" / "registry.ini";
+    return fs::configHome() / "ZentrikServer" / "registry.ini";
 }
 
 std::optional<std::string> UserRegistry::value(std::string_view keyPath, std::string_view name) const
@@ -140,7 +129,7 @@ std::optional<std::string> UserRegistry::value(std::string_view keyPath, std::st
     if (!s)
         return std::nullopt;
     for (const auto& [n, v] : s->values)
-        if (equalNoCase(n, name))
+        if (sameIniName(n, name))
             return v;
     return std::nullopt;
 }
@@ -162,7 +151,7 @@ bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std
     }
     const std::string cleanName = escapeName(name);
     auto it = std::find_if(s->values.begin(), s->values.end(),
-                           [&](const auto& p) { return equalNoCase(p.first, cleanName); });
+                           [&](const auto& p) { return sameIniName(p.first, cleanName); });
     if (it != s->values.end())
         it->second = std::string(text);
     else
@@ -180,7 +169,7 @@ bool UserRegistry::removeValue(std::string_view keyPath, std::string_view name)
     if (!s)
         return true;
     const auto before = s->values.size();
-    std::erase_if(s->values, [&](const auto& p) { return equalNoCase(p.first, name); });
+    std::erase_if(s->values, [&](const auto& p) { return sameIniName(p.first, name); });
     if (before == s->values.size())
         return true;
     return zs::fs::writeFileAtomic(m_file, serialise(sections), {.privateMode = true});
@@ -191,11 +180,11 @@ std::vector<std::string> UserRegistry::subkeys(std::string_view keyPath) const
     const std::string prefix = normaliseKey(keyPath) + '\\';
     std::vector<std::string> out;
     for (const auto& s : load(m_file)) {
-        if (s.name.size() <= prefix.size() || !equalNoCase(std::string_view(s.name).substr(0, prefix.size()), prefix))
+        if (s.name.size() <= prefix.size() || !sameIniName(std::string_view(s.name).substr(0, prefix.size()), prefix))
             continue;
         std::string child = s.name.substr(prefix.size());
         child = child.substr(0, child.find('\\'));
-        if (std::none_of(out.begin(), out.end(), [&](const std::string& o) { return equalNoCase(o, child); }))
+        if (std::none_of(out.begin(), out.end(), [&](const std::string& o) { return sameIniName(o, child); }))
             out.push_back(child);
     }
     return out;

@@ -8,8 +8,9 @@ namespace {
 
 // Code points of bytes 0x80..0x9F; 0 marks the unassigned ones.
 constexpr std::array<char32_t, 32> kHigh = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
 } // namespace
@@ -67,62 +68,60 @@ char32_t nextCodePoint(std::string_view s, std::size_t& i)
     return b0;
 }
 
-std::string toCp1252(std::string_view utf8)
+namespace {
+
+/// UTF-8 text as one byte per code point, each given by `byteFor`.
+template <class ByteFor> std::string toSingleBytes(std::string_view utf8, ByteFor byteFor)
 {
     std::string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const char32_t cp = nextCodePoint(utf8, i);
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        char mapped = '?';
-        for (std::size_t k = 0; k < kHigh.size(); ++k) {
-            if (kHigh[k] == cp || (kHigh[k] == 0 && cp == 0x80 + k)) {
-                mapped = static_cast<char>(0x80 + k);
-                break;
-            }
-        }
-        out += mapped;
-    }
+    for (std::size_t i = 0; i < utf8.size();)
+        out += byteFor(nextCodePoint(utf8, i));
     return out;
 }
 
-std::string fromCp1252(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80)
-            out += c;
-        else if (b < 0xA0)
-            appendUtf8(out, kHigh[b - 0x80] ? kHigh[b - 0x80] : b);
-        else
-            appendUtf8(out, b);
-    }
-    return out;
-}
-
-std::string fromLatin1(std::string_view bytes)
+/// Single-byte text as UTF-8, each byte's code point given by `codePointFor`.
+template <class CodePointFor> std::string fromSingleBytes(std::string_view bytes, CodePointFor codePointFor)
 {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     for (const char c : bytes)
-        appendUtf8(out, static_cast<unsigned char>(c));
+        appendUtf8(out, codePointFor(static_cast<unsigned char>(c)));
     return out;
+}
+
+char cp1252Byte(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<char>(cp);
+    for (std::size_t k = 0; k < kHigh.size(); ++k)
+        if (kHigh[k] == cp || (kHigh[k] == 0 && cp == 0x80 + k))
+            return static_cast<char>(0x80 + k);
+    return '?';
+}
+
+} // namespace
+
+std::string toCp1252(std::string_view utf8)
+{
+    return toSingleBytes(utf8, cp1252Byte);
+}
+
+std::string fromCp1252(std::string_view bytes)
+{
+    return fromSingleBytes(bytes, [](unsigned char b) -> char32_t {
+        return b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] ? kHigh[b - 0x80] : b;
+    });
+}
+
+std::string fromLatin1(std::string_view bytes)
+{
+    return fromSingleBytes(bytes, [](unsigned char b) -> char32_t { return b; });
 }
 
 std::string toLatin1(std::string_view utf8)
 {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const char32_t cp = nextCodePoint(utf8, i);
-        out += cp <= 0xFF ? static_cast<char>(cp) : '?';
-    }
-    return out;
+    return toSingleBytes(utf8, [](char32_t cp) { return cp <= 0xFF ? static_cast<char>(cp) : '?'; });
 }
 
 } // namespace zs::text

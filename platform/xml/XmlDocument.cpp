@@ -21,6 +21,14 @@ void* raw(pugi::xml_node n)
     return n.internal_object();
 }
 
+/// The first element among `n` and the siblings after it, or a null node.
+pugi::xml_node elementFrom(pugi::xml_node n)
+{
+    while (n && n.type() != pugi::node_element)
+        n = n.next_sibling();
+    return n;
+}
+
 std::string_view localPart(std::string_view qualified)
 {
     const auto colon = qualified.find(':');
@@ -173,22 +181,12 @@ Element Element::child(std::string_view name) const
 
 Element Element::firstChild() const
 {
-    if (!m_node)
-        return {};
-    for (auto c = node(m_node).first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element)
-            return Element(raw(c));
-    return {};
+    return m_node ? Element(raw(elementFrom(node(m_node).first_child()))) : Element();
 }
 
 Element Element::nextSibling() const
 {
-    if (!m_node)
-        return {};
-    for (auto c = node(m_node).next_sibling(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element)
-            return Element(raw(c));
-    return {};
+    return m_node ? Element(raw(elementFrom(node(m_node).next_sibling()))) : Element();
 }
 
 Element Element::parent() const

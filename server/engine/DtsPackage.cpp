@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
+#include "engine/StepFields.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 #include "xml/XmlDocument.h"
@@ -26,19 +27,8 @@ std::string DtsPackage::createStoreSql()
 
 bool DtsPackage::ExecuteDtsStep(const xml::Element& step)
 {
-    std::string server, userName, password, packageName;
-    for (const xml::Element& c : step.children()) {
-        const std::string name = lower(c.localName());
-        if (name == "server")
-            server = c.text();
-        else if (name == "username")
-            userName = c.text();
-        else if (name == "password")
-            password = c.text();
-        else if (name == "packagename")
-            packageName = c.text();
-    }
-    return ExecuteDtsPackage(server, userName, password, packageName);
+    const StepFields f(step);
+    return ExecuteDtsPackage(f["server"], f["username"], f["password"], f["packagename"]);
 }
 
 void DtsPackage::failureB(const std::string& source, const std::string& report)

@@ -12,25 +12,6 @@
 
 namespace zs::engine {
 
-std::string replaceAll(std::string_view text, std::string_view what, std::string_view with)
-{
-    if (what.empty())
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t pos = text.find(what, start);
-        if (pos == std::string_view::npos) {
-            out.append(text.substr(start));
-            return out;
-        }
-        out.append(text.substr(start, pos - start));
-        out.append(with);
-        start = pos + what.size();
-    }
-}
-
 std::string sqlQuote(std::string_view text)
 {
     return db::sqlLiteral(text);

@@ -2,6 +2,8 @@
 
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
+#include "engine/StepFields.h"
+#include "fs/Fd.h"
 #include "fs/Paths.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
@@ -41,7 +43,7 @@ std::string localOf(const std::string& qualified)
 
 bool sameName(const std::string& a, const std::string& b)
 {
-    return upper(a) == upper(b);
+    return text::equalsNoCase(a, b);
 }
 
 std::vector<std::string> words(const std::string& text)
@@ -153,37 +155,29 @@ std::string errorText(const db::Connection& c)
 /// failure. For a move to another file system, where a rename cannot go.
 bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& reason)
 {
-    struct Fd {
-        int fd = -1;
-        ~Fd()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } in, out;
+    fs::Fd in, out;
     const auto failed = [&](const std::string& what) {
         reason = what + ": " + std::strerror(errno);
-        if (out.fd >= 0) {
-            ::close(out.fd);
-            out.fd = -1;
+        if (out.valid()) {
+            out.reset();
             ::unlink(to.c_str());
         }
         return false;
     };
-    in.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0)
+    in.reset(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid())
         return failed("lettura di " + from.string());
     struct stat st {};
-    if (::fstat(in.fd, &st) != 0)
+    if (::fstat(in.get(), &st) != 0)
         return failed("lettura di " + from.string());
-    out.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-    if (out.fd < 0) {
+    out.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
+    if (!out.valid()) {
         reason = "creazione di " + to.string() + ": " + std::strerror(errno);
         return false;
     }
     std::vector<char> buffer(1 << 20);
     for (;;) {
-        const ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -191,7 +185,7 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
         if (got == 0)
             break;
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
+            const ssize_t put = ::write(out.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR)
                 continue;
             if (put < 0)
@@ -199,18 +193,14 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
             done += put;
         }
     }
-    if (::fsync(out.fd) != 0)
+    if (::fsync(out.get()) != 0)
         return failed("scrittura di " + to.string());
-    if (::close(out.fd) != 0) {
-        out.fd = -1;
+    if (::close(out.release()) != 0)
         return failed("scrittura di " + to.string());
-    }
-    out.fd = -1;
     // The new name must reach the disk too before the original goes.
-    Fd dir;
-    dir.fd = ::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir.fd >= 0)
-        (void)::fsync(dir.fd);
+    const fs::Fd dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        (void)::fsync(dir.get());
     return true;
 }
 
@@ -588,17 +578,8 @@ stdfs::path ImportXml::errorLogFile() const
 
 bool ImportXml::ImportXmlStep(const xml::Element& step)
 {
-    std::string path, oldpath, schema;
-    for (const xml::Element& c : step.children()) {
-        const std::string name = lower(c.localName());
-        if (name == "path")
-            path = c.text();
-        else if (name == "oldpath")
-            oldpath = c.text();
-        else if (name == "schema")
-            schema = c.text();
-    }
-    return ImportXmlBulkLoad(path, schema, oldpath);
+    const StepFields f(step);
+    return ImportXmlBulkLoad(f["path"], f["schema"], f["oldpath"]);
 }
 
 void ImportXml::handledError(const std::string& description)

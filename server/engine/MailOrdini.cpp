@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
+#include "engine/StepFields.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 #include "xml/XmlDocument.h"
@@ -39,16 +40,10 @@ std::string MailOrdini::header()
 
 bool MailOrdini::MailOrdersStep(const xml::Element& step)
 {
-    std::string oggetto, body, destinatari;
-    for (const xml::Element& c : step.children()) {
-        const std::string name = lower(c.localName());
-        if (name == "oggetto")
-            oggetto = c.text();
-        else if (name == "body")
-            body = c.text(); // read, as the step always did; the message is the order table
-        else if (name == "destinatari")
-            destinatari = c.text();
-    }
+    // The step's "body" is not used: the message is the order table.
+    const StepFields f(step);
+    const std::string oggetto = f["oggetto"];
+    const std::string destinatari = f["destinatari"];
     db::Connection* c = m_connection ? m_connection() : nullptr;
     auto dbFailure = [this, c](const std::string& what) {
         const std::string reason = c && !c->errors().empty() ? c->errors().front().description : "connessione assente";

@@ -1,6 +1,8 @@
 #include "engine/SendMailOrderMailer.h"
 
+#include "mail/PlainMail.h"
 #include "mail/clsSendMail.h"
+#include "text/Ascii.h"
 
 namespace zs::engine {
 
@@ -23,41 +25,24 @@ std::string SendMailOrderMailer::send(const OrderMail& mail)
         ended = true;
         failure = text.empty() ? std::string("Invio non riuscito") : text;
     };
-    m.setSMTPHostValidation(0);
-    m.setEmailAddressValidation(1);
-    m.setDelimiter(";");
-    m.setSMTPHost(mail.settings.smtpServer);
-    m.setSMTPPort(mail.settings.smtpPort);
-    m.setConnectTimeout(m_timeout);
-    m.setMessageTimeout(m_timeout);
-    m.setFrom(mail.settings.sender);
-    m.setFromDisplayName(mail.fromDisplayName);
-    m.setRecipient(mail.recipient);
-    m.setRecipientDisplayName("");
-    m.setCcRecipient("");
-    m.setCcDisplayName("");
-    m.setBccRecipient("");
-    m.setReplyToAddress("");
-    m.setSubject(mail.subject);
-    m.setMessage(mail.message);
-    m.setAttachment("");
-    m.setAsHTML(false);
-    m.setContentBase("");
-    m.setEncodeType(0);
-    m.setPriority(3);
-    m.setReceipt(false);
-    m.setUseAuthentication(mail.settings.useAuthentication);
-    m.setUsername(mail.settings.userName);
-    m.setPassWord(mail.settings.password);
-    m.setUsePopAuthentication(false);
-    m.setPOP3Host("");
-    m.setMaxRecipients(100);
+    mail::PlainMail plain;
+    plain.smtpHost = mail.settings.smtpServer;
+    plain.smtpPort = mail.settings.smtpPort;
+    plain.timeoutSeconds = m_timeout;
+    plain.from = mail.settings.sender;
+    plain.fromName = mail.fromDisplayName;
+    plain.to = mail.recipient;
+    plain.subject = mail.subject;
+    plain.body = mail.message;
+    plain.useAuthentication = mail.settings.useAuthentication;
+    plain.userName = mail.settings.userName;
+    plain.password = mail.settings.password;
+    mail::setUpPlainMail(m, plain);
     m.Send();
     // Send ends every attempt with one of the two events; a missing one is no success.
     if (!ended)
         return "Invio non concluso";
-    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r'))
-        failure.pop_back();
+    failure = std::string(text::trimRight(failure, "\r\n"));
     return failure;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/XmlPullReader.h"
 
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 
 #include <algorithm>
@@ -16,14 +17,6 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-std::string upperAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 bool isSpace(char c)
 {
@@ -215,7 +208,7 @@ bool XmlPullReader::open(const std::filesystem::path& file)
     if (encoding.empty())
         encoding = "UTF-8";
     m_encoding = encoding;
-    const std::string upper = upperAscii(encoding);
+    const std::string upper = text::upperAscii(encoding);
     if (upper != "UTF-8" && upper != "UTF8") {
         d.converter = iconv_open("UTF-8", encoding.c_str());
         if (d.converter == kNoConverter)
@@ -413,9 +406,8 @@ XmlPullReader::Event XmlPullReader::startTag(std::size_t end)
 
 XmlPullReader::Event XmlPullReader::endTag(std::size_t end)
 {
-    std::string_view name(m_buf.data() + m_pos + 2, end - m_pos - 2);
-    while (!name.empty() && isSpace(name.back()))
-        name.remove_suffix(1);
+    const std::string_view name =
+        text::trimRight(std::string_view(m_buf.data() + m_pos + 2, end - m_pos - 2), " \t\n\r");
     if (m_open.empty())
         return fail("tag di chiusura </" + std::string(name) + "> senza apertura"), Event::Error;
     if (name != m_open.back())

@@ -32,6 +32,25 @@ constexpr char uuChar(unsigned v)
     return v == 0 ? '`' : static_cast<char>(v + 32);
 }
 
+/// The four six-bit values of the group of (up to) three bytes at `i`; missing bytes count as zero.
+std::array<unsigned, 4> sextets(std::string_view bytes, std::size_t i)
+{
+    const auto byte = [&bytes](std::size_t k) -> unsigned {
+        return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0;
+    };
+    const unsigned a = byte(i), b = byte(i + 1), c = byte(i + 2);
+    return {a >> 2, ((a & 3) << 4) | (b >> 4), ((b & 15) << 2) | (c >> 6), c & 63};
+}
+
+/// Appends the base64 quad of the group at `i`, padded with '=' where the bytes end.
+void appendBase64Group(std::string_view bytes, std::size_t i, std::string& out)
+{
+    const auto s = sextets(bytes, i);
+    const char quad[4] = {kAlphabet[s[0]], kAlphabet[s[1]], i + 1 < bytes.size() ? kAlphabet[s[2]] : '=',
+                          i + 2 < bytes.size() ? kAlphabet[s[3]] : '='};
+    out.append(quad, 4);
+}
+
 constexpr std::size_t kMaxLine = 998;            // RFC 5322 2.1.1, without CR LF
 constexpr std::size_t kFoldAt = 78;              // the line length RFC 5322 asks for
 constexpr std::size_t kEncodedLine = 76;         // RFC 2047 2: lines holding encoded words
@@ -140,19 +159,10 @@ void appendBase64Lines(std::string_view bytes, std::string& out)
         return;
     const std::size_t groups = (bytes.size() + 2) / 3;
     out.reserve(out.size() + groups * 4 + (groups / kGroupsPerLine + 1) * 2);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    for (std::size_t g = 0; g < groups; ++g, i += 3) {
+    for (std::size_t g = 0; g < groups; ++g) {
         if (g > 0 && g % kGroupsPerLine == 0)
             out += "\r\n";
-        const unsigned a = p[i];
-        const unsigned b = i + 1 < n ? p[i + 1] : 0;
-        const unsigned c = i + 2 < n ? p[i + 2] : 0;
-        const char quad[4] = {kAlphabet[a >> 2], kAlphabet[((a & 3) << 4) | (b >> 4)],
-                              i + 1 < n ? kAlphabet[((b & 15) << 2) | (c >> 6)] : '=',
-                              i + 2 < n ? kAlphabet[c & 63] : '='};
-        out.append(quad, 4);
+        appendBase64Group(bytes, g * 3, out);
     }
     out += "\r\n";
 }
@@ -203,17 +213,8 @@ std::string EncodeBase64Line(std::string_view bytes)
 {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    for (std::size_t i = 0; i < n; i += 3) {
-        const unsigned a = p[i];
-        const unsigned b = i + 1 < n ? p[i + 1] : 0;
-        const unsigned c = i + 2 < n ? p[i + 2] : 0;
-        out += kAlphabet[a >> 2];
-        out += kAlphabet[((a & 3) << 4) | (b >> 4)];
-        out += i + 1 < n ? kAlphabet[((b & 15) << 2) | (c >> 6)] : '=';
-        out += i + 2 < n ? kAlphabet[c & 63] : '=';
-    }
+    for (std::size_t i = 0; i < bytes.size(); i += 3)
+        appendBase64Group(bytes, i, out);
     return out;
 }
 
@@ -224,17 +225,9 @@ std::string UuencodeLine(std::string_view bytes)
     std::string out;
     out.reserve(1 + (bytes.size() + 2) / 3 * 4);
     out += uuChar(static_cast<unsigned>(bytes.size()));
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    for (std::size_t i = 0; i < n; i += 3) {
-        const unsigned a = p[i];
-        const unsigned b = i + 1 < n ? p[i + 1] : 0;
-        const unsigned c = i + 2 < n ? p[i + 2] : 0;
-        out += uuChar(a >> 2);
-        out += uuChar(((a & 3) << 4) | (b >> 4));
-        out += uuChar(((b & 15) << 2) | (c >> 6));
-        out += uuChar(c & 63);
-    }
+    for (std::size_t i = 0; i < bytes.size(); i += 3)
+        for (const unsigned v : sextets(bytes, i))
+            out += uuChar(v);
     return out;
 }
 

@@ -9,6 +9,7 @@
 #include "registry/UserRegistry.h"
 #include "text/Ascii.h"
 #include "text/Cp1252.h"
+#include "text/Split.h"
 #include "time/Clock.h"
 
 #include <algorithm>
@@ -158,19 +159,9 @@ std::string clsSendMail::trim(const std::string& s)
 
 std::vector<std::string> clsSendMail::splitList(const std::string& v) const
 {
-    std::vector<std::string> out;
     if (v.empty())
-        return out;
-    if (m_delimiter.empty())
-        return {v};
-    std::size_t start = 0;
-    for (;;) {
-        const auto p = v.find(m_delimiter, start);
-        out.push_back(v.substr(start, p == std::string::npos ? std::string::npos : p - start));
-        if (p == std::string::npos)
-            return out;
-        start = p + m_delimiter.size();
-    }
+        return {};
+    return text::split(v, m_delimiter);
 }
 
 std::vector<std::string> clsSendMail::cleanList(std::vector<std::string> list)
@@ -434,32 +425,29 @@ bool clsSendMail::checkHost(std::string& host) const
     }
 }
 
-void clsSendMail::setSMTPHost(const std::string& v)
+void clsSendMail::setHost(const std::string& v, std::string& slot, const std::string& setting,
+                          const std::string& errorText)
 {
     std::string host = v;
     std::erase(host, '\0');
     host = trim(host);
     if (!checkHost(host)) {
-        AddError(kErrSmtpHost);
+        AddError(errorText);
         return;
     }
-    WriteSetting("RemoteHost", host);
-    RemoveError(kErrSmtpHost);
-    m_smtpHost = host;
+    WriteSetting(setting, host);
+    RemoveError(errorText);
+    slot = host;
+}
+
+void clsSendMail::setSMTPHost(const std::string& v)
+{
+    setHost(v, m_smtpHost, "RemoteHost", kErrSmtpHost);
 }
 
 void clsSendMail::setPOP3Host(const std::string& v)
 {
-    std::string host = v;
-    std::erase(host, '\0');
-    host = trim(host);
-    if (!checkHost(host)) {
-        AddError(kErrPop3Host);
-        return;
-    }
-    WriteSetting("Pop3Host", host);
-    RemoveError(kErrPop3Host);
-    m_pop3Host = host;
+    setHost(v, m_pop3Host, "Pop3Host", kErrPop3Host);
 }
 
 void clsSendMail::setSMTPHostValidation(long v)

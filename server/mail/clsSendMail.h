@@ -162,6 +162,8 @@ class clsSendMail {
     std::string join(const std::vector<std::string>& list) const;
     void validateAddressList(const std::string& text, const std::string& errorText);
     bool checkHost(std::string& host) const;
+    /// Sets `slot` to the checked host `v` and keeps it as `setting`; `errorText` when refused.
+    void setHost(const std::string& v, std::string& slot, const std::string& setting, const std::string& errorText);
 
     void AddError(const std::string& text);
     void RemoveError(const std::string& text);

@@ -1,6 +1,7 @@
 #include "shell/DesktopIntegration.h"
 
 #include "fs/AtomicFile.h"
+#include "fs/Paths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,9 +31,12 @@ std::string execQuote(const std::string& arg)
 std::string trayTipText(const std::string& title, TrayState state)
 {
     switch (state) {
-    case TrayState::Startup: return title + " (startup)";
-    case TrayState::Extracting: return title + " (estrazione...)";
-    case TrayState::Ready: break;
+    case TrayState::Startup:
+        return title + " (startup)";
+    case TrayState::Extracting:
+        return title + " (estrazione...)";
+    case TrayState::Ready:
+        break;
     }
     return title + " (pronto.)";
 }
@@ -55,14 +59,7 @@ namespace {
 
 std::filesystem::path autostartFolder()
 {
-    std::filesystem::path base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::filesystem::path(home) / ".config";
-    else
-        base = "/tmp";
-    return base / "autostart";
+    return fs::configHome() / "autostart";
 }
 
 /// The canonical text of a program folder, so "/a/b" and "/a/./b/" name one installation.

@@ -13,8 +13,7 @@ namespace zs::shell {
 DayLog::DayLog(std::filesystem::path programFolder, const time::Clock& clock)
     : m_folder(std::move(programFolder) / "log")
     , m_clock(clock)
-{
-}
+{}
 
 std::filesystem::path DayLog::currentFile() const
 {
@@ -51,16 +50,17 @@ void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst
         onError(error);
 }
 
-ProgramLog::ProgramLog(DayLog& dayLog) : m_dayLog(dayLog) {}
+ProgramLog::ProgramLog(DayLog& dayLog)
+    : m_dayLog(dayLog)
+{}
 
 namespace {
 
 // Ids grow with the position, so a binary search finds the node.
-template <typename Nodes>
-auto findNode(Nodes& nodes, LogNodeId id) -> decltype(&*nodes.begin())
+template <typename Nodes> auto findNode(Nodes& nodes, LogNodeId id) -> decltype(&*nodes.begin())
 {
-    auto it = std::lower_bound(nodes.begin(), nodes.end(), id,
-                               [](const LogNode& n, LogNodeId key) { return n.id < key; });
+    auto it =
+        std::lower_bound(nodes.begin(), nodes.end(), id, [](const LogNode& n, LogNodeId key) { return n.id < key; });
     return it != nodes.end() && it->id == id ? &*it : nullptr;
 }
 
@@ -85,19 +85,25 @@ std::vector<const LogNode*> ProgramLog::children(LogNodeId parent) const
     return out;
 }
 
-LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int level)
+LogNode ProgramLog::newLine(std::string_view text, bool isError)
 {
     LogNode n;
     n.id = m_nextId++;
+    n.text = std::string(text);
+    n.error = isError;
+    n.colour = isError ? kLogRed : kLogBlue;
+    n.image = isError ? LogImage::Error : LogImage::Line;
+    return n;
+}
+
+LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int level)
+{
+    LogNode n = newLine(text, isError);
     // A detail line without a current parent (none so far, or just after InitializeResponse)
     // goes to the top level: it neither fails nor is lost.
     const bool topLevel = level == 0 || !m_current;
     if (!topLevel)
         n.parent = m_current;
-    n.text = std::string(text);
-    n.error = isError;
-    n.colour = isError ? kLogRed : kLogBlue;
-    n.image = isError ? LogImage::Error : LogImage::Line;
     m_nodes.push_back(n);
     const LogNodeId id = n.id;
     if (topLevel)
@@ -123,12 +129,7 @@ LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int le
 
 LogNodeId ProgramLog::OutputAside(std::string_view text, bool isError, bool dayLog)
 {
-    LogNode n;
-    n.id = m_nextId++;
-    n.text = std::string(text);
-    n.error = isError;
-    n.colour = isError ? kLogRed : kLogBlue;
-    n.image = isError ? LogImage::Error : LogImage::Line;
+    const LogNode n = newLine(text, isError);
     m_nodes.push_back(n);
     if (m_listener)
         m_listener->nodeAdded(m_nodes.back());

@@ -46,7 +46,7 @@ struct LogNode {
 /// (through `onError`) and never raised to the caller: the log must not stop a run. A line is written
 /// whole or not at all.
 class DayLog {
-public:
+  public:
     DayLog(std::filesystem::path programFolder, const time::Clock& clock);
 
     /// "dd/mm/yyyy hh:mm:ss   :" then "ERRORE  " for an error, then the text.
@@ -62,7 +62,7 @@ public:
     /// Called with a readable text when a line could not be written (once per file).
     std::function<void(const std::string&)> onError;
 
-private:
+  private:
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
     std::filesystem::path m_reported; ///< the file whose failure was reported
@@ -70,7 +70,7 @@ private:
 
 /// Receives the changes of the log tree (the run window's tree view implements it).
 class LogListener {
-public:
+  public:
     virtual ~LogListener() = default;
     virtual void nodeAdded(const LogNode& node) = 0;
     virtual void nodeChanged(const LogNode& node) = 0;
@@ -79,7 +79,7 @@ public:
 
 /// The log tree with its current top-level node, writing every line through a DayLog.
 class ProgramLog {
-public:
+  public:
     explicit ProgramLog(DayLog& dayLog);
 
     /// Level 0 adds a top-level line and makes it the current parent; any other level adds a
@@ -107,8 +107,10 @@ public:
     void setListener(LogListener* listener) { m_listener = listener; }
     DayLog& dayLog() { return m_dayLog; }
 
-private:
+  private:
     LogNode* find(LogNodeId id);
+    /// A new line of the tree with the next id, not yet added.
+    LogNode newLine(std::string_view text, bool isError);
 
     DayLog& m_dayLog;
     std::vector<LogNode> m_nodes;

@@ -1,5 +1,6 @@
 #include "shell/ProportionalLayout.h"
 
+#include "text/Ascii.h"
 #include "text/Split.h"
 
 #include <charconv>
@@ -8,12 +9,9 @@
 namespace zs::shell {
 namespace {
 
-std::optional<double> number(std::string text)
+std::optional<double> number(std::string_view text)
 {
-    while (!text.empty() && text.front() == ' ')
-        text.erase(text.begin());
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
+    text = text::trim(text, " ");
     double value = 0;
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -70,18 +68,35 @@ std::optional<Geometry> layoutControl(const std::string& windowTagText, const st
     const double ry = height / designH;
     for (const char letter : parts[0]) {
         switch (letter) {
-        case 'L': g.left = *left * rx; break;
-        case 'T': g.top = *top * ry; break;
-        case 'W': g.width = *w * rx; break;
-        case 'H': g.height = *h * ry; break;
+        case 'L':
+            g.left = *left * rx;
+            break;
+        case 'T':
+            g.top = *top * ry;
+            break;
+        case 'W':
+            g.width = *w * rx;
+            break;
+        case 'H':
+            g.height = *h * ry;
+            break;
         case 'A':
             g = {*left * rx, *top * ry, *w * rx, *h * ry};
             break;
-        case 'r': g.left = width - (designW - *left); break;
-        case 'b': g.top = height - (designH - *top); break;
-        case 'w': g.width = *w + (width - designW); break;
-        case 'h': g.height = *h + (height - designH); break;
-        default: break;
+        case 'r':
+            g.left = width - (designW - *left);
+            break;
+        case 'b':
+            g.top = height - (designH - *top);
+            break;
+        case 'w':
+            g.width = *w + (width - designW);
+            break;
+        case 'h':
+            g.height = *h + (height - designH);
+            break;
+        default:
+            break;
         }
     }
     // A control cannot take a negative size (a window shrunk below its design size): that

@@ -1,15 +1,16 @@
 #include "shell/SettingsStore.h"
 
-#include "text/Ascii.h"
-#include "xml/XmlUtilities.h"
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
 #include "shell/PasswordCodec.h"
 #include "shell/ShellServices.h"
+#include "text/Ascii.h"
 #include "text/ItalianFormat.h"
+#include "xml/XmlUtilities.h"
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 
 namespace zs::shell {
@@ -130,11 +131,14 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
     m_values.AvvioMinimizzato = true;
     m_values.TimeoutComandi = 3600;
 
-    auto integer = [&](const std::string& name, const std::string& text) -> std::optional<long> {
+    // The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
+    auto integer = [&](const std::string& name, const std::string& text, long lo = LONG_MIN,
+                       long hi = LONG_MAX) -> std::optional<long> {
         auto v = toInteger(text);
-        if (!v)
-            problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
-        return v;
+        if (v && *v >= lo && *v <= hi)
+            return v;
+        problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
+        return std::nullopt;
     };
     auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
     auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
@@ -160,12 +164,8 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
             m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
         } else if (name == "TIMEOUT") {
             // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
-            if (auto v = integer(name, text)) {
-                if (*v >= 0)
-                    m_values.TimeoutComandi = static_cast<int>(*v);
-                else
-                    problems.push_back("Valore non valido per TIMEOUT: \"" + text + "\"");
-            }
+            if (auto v = integer(name, text, 0))
+                m_values.TimeoutComandi = static_cast<int>(*v);
         } else if (name == "LOADINGFILE") {
             m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
         } else if (name == "CREATIONFILE") {
@@ -220,20 +220,12 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
         } else if (name == "SMTPSERVER") {
             m_fields.txtSmtp = text;
         } else if (name == "NOTIFICA") {
-            if (auto v = integer(name, text)) {
-                if (*v >= 0 && *v <= 2)
-                    m_fields.optErrors = static_cast<int>(*v);
-                else
-                    problems.push_back("Valore non valido per NOTIFICA: \"" + text + "\"");
-            }
+            if (auto v = integer(name, text, 0, 2))
+                m_fields.optErrors = static_cast<int>(*v);
             updateSmtpEnabled();
         } else if (name == "TIPONOTIFICA") {
-            if (auto v = integer(name, text)) {
-                if (*v >= 0 && *v <= 1)
-                    m_fields.optErrorsType = static_cast<int>(*v);
-                else
-                    problems.push_back("Valore non valido per TIPONOTIFICA: \"" + text + "\"");
-            }
+            if (auto v = integer(name, text, 0, 1))
+                m_fields.optErrorsType = static_cast<int>(*v);
             updateSmtpEnabled();
         } else if (name == "SMTPLOGIN") {
             if (auto v = integer(name, text))

@@ -50,9 +50,25 @@ bool readable(int fd, int timeoutMs)
     return r > 0;
 }
 
-unsigned at16(const std::string& s, std::size_t i)
+// Sends all of `bytes` on `fd`, stopping quietly when the peer has gone.
+void sendAll(int fd, const std::string& bytes)
 {
-    return (static_cast<unsigned>(static_cast<unsigned char>(s[i])) << 8) | static_cast<unsigned char>(s[i + 1]);
+    std::size_t sent = 0;
+    while (fd >= 0 && sent < bytes.size()) {
+        ssize_t r = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (r <= 0)
+            return;
+        sent += static_cast<std::size_t>(r);
+    }
+}
+
+void shutAndClose(int& fd)
+{
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        fd = -1;
+    }
 }
 
 } // namespace
@@ -97,22 +113,12 @@ std::optional<Request> DaemonConnection::next(int timeoutMs)
 
 void DaemonConnection::send(const std::string& bytes)
 {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t r = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (r <= 0)
-            return;
-        sent += static_cast<std::size_t>(r);
-    }
+    sendAll(m_fd, bytes);
 }
 
 void DaemonConnection::close()
 {
-    if (m_fd >= 0) {
-        ::shutdown(m_fd, SHUT_RDWR);
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    shutAndClose(m_fd);
 }
 
 void DaemonConnection::waitForClose(int timeoutMs)
@@ -145,22 +151,12 @@ bool DaemonConnection::acceptOutput()
 
 void DaemonConnection::sendOutput(const std::string& bytes)
 {
-    std::size_t sent = 0;
-    while (m_out >= 0 && sent < bytes.size()) {
-        ssize_t r = ::send(m_out, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (r <= 0)
-            return;
-        sent += static_cast<std::size_t>(r);
-    }
+    sendAll(m_out, bytes);
 }
 
 void DaemonConnection::closeOutput()
 {
-    if (m_out >= 0) {
-        ::shutdown(m_out, SHUT_RDWR);
-        ::close(m_out);
-        m_out = -1;
-    }
+    shutAndClose(m_out);
 }
 
 DaemonConnection::~DaemonConnection()

@@ -10,7 +10,14 @@ std::string be16(unsigned v)
     return s;
 }
 
-Reply::Reply(int type) : m_type(type) {}
+unsigned at16(const std::string& s, std::size_t i)
+{
+    return (static_cast<unsigned>(static_cast<unsigned char>(s[i])) << 8) | static_cast<unsigned char>(s[i + 1]);
+}
+
+Reply::Reply(int type)
+    : m_type(type)
+{}
 
 Reply& Reply::count(int n)
 {
@@ -43,7 +50,10 @@ std::string arrayBytes(const std::vector<std::string>& elements)
     return s;
 }
 
-Reply& Reply::array(const std::vector<std::string>& elements) { return param(arrayBytes(elements)); }
+Reply& Reply::array(const std::vector<std::string>& elements)
+{
+    return param(arrayBytes(elements));
+}
 
 Reply& Reply::list(const std::vector<std::pair<std::string, std::string>>& pairs)
 {
@@ -76,25 +86,27 @@ std::string reportLine(int type, int lineCtrl, const std::string& data)
 
 namespace {
 
-unsigned at16(const std::string& s, std::size_t i)
+// Reads the length-prefixed item at `i` into `out` and moves past it; false when the bytes end first.
+bool readItem(const std::string& s, std::size_t& i, std::vector<std::string>& out)
 {
-    return (static_cast<unsigned>(static_cast<unsigned char>(s[i])) << 8) | static_cast<unsigned char>(s[i + 1]);
+    if (s.size() - i < 2)
+        return false;
+    const unsigned n = at16(s, i);
+    i += 2;
+    if (s.size() - i < n)
+        return false;
+    out.push_back(s.substr(i, n));
+    i += n;
+    return true;
 }
 
 std::optional<std::vector<std::string>> items(const std::string& s, std::size_t from, std::size_t count)
 {
     std::vector<std::string> out;
     std::size_t i = from;
-    for (std::size_t k = 0; k < count; ++k) {
-        if (s.size() - i < 2)
+    for (std::size_t k = 0; k < count; ++k)
+        if (!readItem(s, i, out))
             return std::nullopt;
-        const unsigned n = at16(s, i);
-        i += 2;
-        if (s.size() - i < n)
-            return std::nullopt;
-        out.push_back(s.substr(i, n));
-        i += n;
-    }
     if (i != s.size())
         return std::nullopt;
     return out;
@@ -137,16 +149,9 @@ std::optional<std::vector<std::string>> openCredentialBlock(const std::string& b
     // Items follow the mode byte until the bytes end.
     std::vector<std::string> out;
     std::size_t i = 1;
-    while (i < b.size()) {
-        if (b.size() - i < 2)
+    while (i < b.size())
+        if (!readItem(b, i, out))
             return std::nullopt;
-        const unsigned n = at16(b, i);
-        i += 2;
-        if (b.size() - i < n)
-            return std::nullopt;
-        out.push_back(b.substr(i, n));
-        i += n;
-    }
     return out;
 }
 

@@ -14,7 +14,7 @@ namespace zs::k8test {
 
 /// A reply under construction. Counts are written as given, so a test can lie about them.
 class Reply {
-public:
+  public:
     explicit Reply(int type);
     /// The header's parameter count; default: the number of parameters appended.
     Reply& count(int n);
@@ -31,7 +31,7 @@ public:
     Reply& raw(const std::string& bytes);
     std::string bytes() const;
 
-private:
+  private:
     int m_type;
     std::optional<int> m_count;
     int m_params = 0;
@@ -39,6 +39,8 @@ private:
 };
 
 std::string be16(unsigned v);
+/// The big-endian 16-bit number at `i` of `s` (two bytes must be there).
+unsigned at16(const std::string& s, std::size_t i);
 /// count, then each element as length and bytes.
 std::string arrayBytes(const std::vector<std::string>& elements);
 /// A report line of the output connection: type, control, 16-bit length, data.

@@ -18,7 +18,7 @@
 #include "shell/ProgramSettings.h"
 #include "shell/SettingsStore.h"
 #include "shell/ShellServices.h"
-#include "shell/run/SendMailSender.h"
+#include "shell/run/RunControl.h"
 #include "time/Clock.h"
 
 #include <csignal>
@@ -166,21 +166,17 @@ int main(int argc, char** argv)
     // Compaction, XML import, packages and order mails run here; Bus & Task and the cubes
     // belong to the windows and stay unconnected.
     engine::SendMailOrderMailer mailer([&yield] { yield.yield(); });
-    engine::EngineSteps host({log, settings, messages, yield, clock, folder,
+    engine::EngineSteps host({log,
+                              settings,
+                              messages,
+                              yield,
+                              clock,
+                              folder,
                               [&connessioni] { return connessioni.Connessione(); },
-                              [&fields, &store] {
-                                  engine::OrderMailSettings s;
-                                  // "host" or "host:port", as the program reads the SMTP box.
-                                  const shell::SmtpAddress smtp = shell::parseSmtpAddress(fields.txtSmtp);
-                                  s.smtpServer = smtp.host;
-                                  s.smtpPort = static_cast<int>(smtp.port);
-                                  s.useAuthentication = fields.chkAutentifica != 0;
-                                  s.userName = fields.txtUsername;
-                                  s.password = fields.txtPwd;
-                                  s.sender = store.LeggiTesto("MittenteOrdini");
-                                  return s;
-                              },
-                              mailer, {}, [&state] { return state.stopped(); }});
+                              [&fields, &store] { return shell::orderMailSettings(fields, store); },
+                              mailer,
+                              {},
+                              [&state] { return state.stopped(); }});
 
     bool ok = false;
     for (int run = 0; run < runs; ++run) {

@@ -23,6 +23,19 @@ void setStepAndJobs(StepNode& step, int mark)
         setMark(job, mark);
 }
 
+/// "Select all" and "unselect all" alike: ticked, it clears the other two boxes and acts;
+/// unticked, the tree is chosen by hand.
+TreeAction onWholeTreeClicked(bool ticked, bool& other, bool& byHand, TreeAction action)
+{
+    if (ticked) {
+        other = false;
+        byHand = false;
+        return action;
+    }
+    byHand = true;
+    return TreeAction::None;
+}
+
 } // namespace
 
 bool NodeClick(StepTree& tree, const NodeRef& node)
@@ -59,8 +72,14 @@ static void markAll(StepTree& tree, int mark)
     }
 }
 
-void SelezionaTutti(StepTree& tree) { markAll(tree, 1); }
-void DeselezionaTutti(StepTree& tree) { markAll(tree, 2); }
+void SelezionaTutti(StepTree& tree)
+{
+    markAll(tree, 1);
+}
+void DeselezionaTutti(StepTree& tree)
+{
+    markAll(tree, 2);
+}
 
 void ApplyRange(StepTree& tree, std::size_t target, RangeCommand command)
 {
@@ -89,24 +108,12 @@ void ApplyRange(StepTree& tree, std::size_t target, RangeCommand command)
 
 TreeAction onSelectAllClicked(SelectionBoxes& b)
 {
-    if (b.selectAll) {
-        b.unselectAll = false;
-        b.selectHandly = false;
-        return TreeAction::SelectAll;
-    }
-    b.selectHandly = true;
-    return TreeAction::None;
+    return onWholeTreeClicked(b.selectAll, b.unselectAll, b.selectHandly, TreeAction::SelectAll);
 }
 
 TreeAction onUnselectAllClicked(SelectionBoxes& b)
 {
-    if (b.unselectAll) {
-        b.selectAll = false;
-        b.selectHandly = false;
-        return TreeAction::UnselectAll;
-    }
-    b.selectHandly = true;
-    return TreeAction::None;
+    return onWholeTreeClicked(b.unselectAll, b.selectAll, b.selectHandly, TreeAction::UnselectAll);
 }
 
 TreeAction onSelectHandlyClicked(SelectionBoxes& b)

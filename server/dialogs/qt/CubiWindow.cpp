@@ -115,12 +115,6 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
 
     // Design size 640 × 420 pixels; the grid's design width is 8775 twips (585 pixels), the
     // width its column proportions are given for.
-    auto tagged = [](QWidget* w, const char* name, const char* code, QRect g) {
-        w->setObjectName(name);
-        w->setProperty("zsTag", QString(code));
-        w->setGeometry(g);
-        return w;
-    };
     auto* header = new QLabel("Preparazione dei cubi", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
     tagged(header, "lblIntestazione", "W", {12, 8, 560, 24});

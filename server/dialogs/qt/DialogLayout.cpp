@@ -12,30 +12,32 @@ namespace zs::dialogs {
 
 namespace {
 constexpr double kTwips = 15.0; // twips per pixel
-constexpr const char* kTag = "zsTag";
 
 std::string tagOf(const QObject& o)
 {
-    return o.property(kTag).toString().toStdString();
+    return o.property(kLayoutTagProperty).toString().toStdString();
 }
 
 int pixels(double twips)
 {
     return static_cast<int>(std::lround(twips / kTwips));
 }
+
+Geometry twips(const QRect& g)
+{
+    return {g.x() * kTwips, g.y() * kTwips, g.width() * kTwips, g.height() * kTwips};
+}
 } // namespace
 
 void saveLayoutProperties(QWidget& window)
 {
-    window.setProperty(kTag,
+    window.setProperty(kLayoutTagProperty,
                        QString::fromStdString(windowLayoutTag(window.width() * kTwips, window.height() * kTwips)));
     for (QWidget* w : window.findChildren<QWidget*>()) {
         const std::string tag = tagOf(*w);
         if (tag.empty())
             continue;
-        const QRect g = w->geometry();
-        w->setProperty(kTag, QString::fromStdString(controlLayoutTag(
-                                 tag, {g.x() * kTwips, g.y() * kTwips, g.width() * kTwips, g.height() * kTwips})));
+        w->setProperty(kLayoutTagProperty, QString::fromStdString(controlLayoutTag(tag, twips(w->geometry()))));
     }
 }
 
@@ -48,9 +50,8 @@ void applyLayoutProperties(QWidget& window)
         const std::string tag = tagOf(*w);
         if (tag.empty())
             continue;
-        const QRect g = w->geometry();
-        const auto next = applyLayout(tag, windowTag, window.width() * kTwips, window.height() * kTwips,
-                                      {g.x() * kTwips, g.y() * kTwips, g.width() * kTwips, g.height() * kTwips});
+        const auto next =
+            applyLayout(tag, windowTag, window.width() * kTwips, window.height() * kTwips, twips(w->geometry()));
         if (!next)
             continue;
         // A size the control cannot take (a window shrunk past the design margins) becomes 0.

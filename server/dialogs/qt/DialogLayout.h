@@ -2,11 +2,28 @@
 // The proportional layout on the dialogs' Qt windows: every widget below the window that
 // carries a letter code in its "zsTag" property is recorded at load and placed again on each
 // resize by the program's one layout rule (OpzioniLayout). Nested controls keep coordinates
-// relative to their own parent, and are rescaled by the window's size like the others.
+// relative to their own parent, and are rescaled by the window's size like the others. The
+// windows tag their controls with tagged().
 
-class QWidget;
+#include <QRect>
+#include <QString>
+#include <QVariant>
+#include <QWidget>
 
 namespace zs::dialogs {
+
+/// The widget property that holds a control's layout code, and then its design geometry.
+inline constexpr const char* kLayoutTagProperty = "zsTag";
+
+/// Names a control, gives it its layout code and its design geometry (pixels, relative to its
+/// parent); returns it, so a new control can be made, tagged and kept in one statement.
+template <class W> W* tagged(W* w, const char* name, const char* code, QRect g)
+{
+    w->setObjectName(name);
+    w->setProperty(kLayoutTagProperty, QString(code));
+    w->setGeometry(g);
+    return w;
+}
 
 /// Records the window's design size and every tagged widget's design geometry in the tags.
 /// Run once, at the end of the window's load.

@@ -43,18 +43,9 @@ QColor colour(const shell::Rgb& c)
 
 /// The pages' background, 14463864 as the window system writes it (red in the low byte).
 constexpr std::uint32_t kPageColour = 14463864;
+// The window is designed at 640 × 480; a page is 616 × 376.
 constexpr int kPages = 4;
 const char* const kTabCaptions[kPages] = {"Estrazione dati", "Creazione database", "Bus & Task", "Statistiche"};
-
-/// Names a control, gives it its layout code and its design geometry (pixels, relative to its
-/// parent). The window is designed at 640 × 480; a page is 616 × 376.
-template <class W> W* tagged(W* w, const char* name, const char* code, QRect g)
-{
-    w->setObjectName(name);
-    w->setProperty("zsTag", QString(code));
-    w->setGeometry(g);
-    return w;
-}
 
 /// Runs a password check when the box loses the focus or Enter is pressed in it.
 class PasswordWatcher : public QObject {

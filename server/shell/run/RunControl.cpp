@@ -56,12 +56,14 @@ std::string runStartStamp(const time::Clock& clock)
 /// dialog, cube processing through the run window, compaction, XML import, packages and order
 /// mails through the engine's own steps.
 class ShellEngineHost : public engine::EngineHost {
-public:
+  public:
     ShellEngineHost(OptionsDialog& options, engine::EngineSteps& steps, std::function<void(int)> progress,
                     std::function<bool()> elaborazione)
-        : m_options(options), m_steps(steps), m_progress(std::move(progress)), m_elaborazione(std::move(elaborazione))
-    {
-    }
+        : m_options(options)
+        , m_steps(steps)
+        , m_progress(std::move(progress))
+        , m_elaborazione(std::move(elaborazione))
+    {}
     void UpdateProgressBar(int step) override { m_progress(step); }
     void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override
     {
@@ -73,15 +75,13 @@ public:
     bool MailOrdersStep(const xml::Element& step) override { return m_steps.MailOrdersStep(step); }
     bool ExecuteDtsStep(const xml::Element& step) override { return m_steps.ExecuteDtsStep(step); }
 
-private:
+  private:
     OptionsDialog& m_options;
     engine::EngineSteps& m_steps;
     std::function<void(int)> m_progress;
     std::function<bool()> m_elaborazione;
 };
 
-/// The order mails' settings: the secondary options' SMTP box ("host" or "host:port") and
-/// log-in, and the configured sender.
 engine::OrderMailSettings orderMailSettings(const SecondaryOptionsFields& fields, SettingsStore& store)
 {
     engine::OrderMailSettings s;
@@ -97,10 +97,11 @@ engine::OrderMailSettings orderMailSettings(const SecondaryOptionsFields& fields
 
 struct RunControl::Engine {
     Engine(RunControl& rc, const Parts& p)
-        : crono(p.clock), connessioni(p.log, p.settings, crono, p.yield),
-          backend(engine::connessioniSlot(connessioni, p.settings)),
-          mailer([&y = p.yield] { y.yield(); }),
-          steps({p.log, p.settings, p.messages, p.yield, p.clock, p.store.programFolder(),
+        : crono(p.clock)
+        , connessioni(p.log, p.settings, crono, p.yield)
+        , backend(engine::connessioniSlot(connessioni, p.settings))
+        , mailer([&y = p.yield] { y.yield(); })
+        , steps({p.log, p.settings, p.messages, p.yield, p.clock, p.store.programFolder(),
                  [this] { return connessioni.Connessione(); },
                  [&f = p.fields, &st = p.store] { return orderMailSettings(f, st); }, mailer,
                  // A database another user holds: Retry or Cancel, which a scheduled run's box
@@ -109,12 +110,12 @@ struct RunControl::Engine {
                      return m.ask(text, MessageIcon::Information, title, MessageButtons::RetryCancel) ==
                             MessageAnswer::Retry;
                  },
-                 [&s = p.state] { return s.stopped(); }}),
-          host(p.options, steps, [&rc](int step) { rc.UpdateProgressBar(step); },
-               [&rc] { return rc.elaborazioneInRun(); }),
-          context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}
-    {
-    }
+                 [&s = p.state] { return s.stopped(); }})
+        , host(
+              p.options, steps, [&rc](int step) { rc.UpdateProgressBar(step); },
+              [&rc] { return rc.elaborazioneInRun(); })
+        , context{p.settings, p.log, p.state, p.yield, p.clock, {}, backend}
+    {}
     Crono crono;
     engine::Connessioni connessioni;
     engine::DbEngineBackend backend;
@@ -125,7 +126,10 @@ struct RunControl::Engine {
 };
 
 RunControl::RunControl(const Parts& parts, RunWindowView& view)
-    : m_parts(parts), m_log(parts.log), m_view(view), m_engine(std::make_unique<Engine>(*this, parts))
+    : m_parts(parts)
+    , m_log(parts.log)
+    , m_view(view)
+    , m_engine(std::make_unique<Engine>(*this, parts))
 {
     m_engine->connessioni.setPauseReader([this]() -> std::optional<std::string> {
         std::string pause = m_parts.store.LeggiTesto("pause");
@@ -237,7 +241,8 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
         if (m_notification) {
             m_notification->NotificaEstrazione(!ok);
         } else {
-            m_log.OutputResponse("Invio notifica email non disponibile: il modulo di posta non e' installato.", true, 0);
+            m_log.OutputResponse("Invio notifica email non disponibile: il modulo di posta non e' installato.", true,
+                                 0);
         }
     }
 

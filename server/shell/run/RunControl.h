@@ -17,7 +17,8 @@ class Clock;
 }
 namespace zs::engine {
 class RunState;
-}
+struct OrderMailSettings;
+} // namespace zs::engine
 
 namespace zs::shell {
 
@@ -32,7 +33,7 @@ struct SecondaryOptionsFields;
 
 /// What the run window shows; the Qt window implements it, tests record it.
 class RunWindowView {
-public:
+  public:
     enum class Cursor { Default, ArrowHourglass, Hourglass };
     virtual ~RunWindowView() = default;
     virtual void setProgressVisible(bool visible) = 0;
@@ -59,8 +60,12 @@ bool shouldNotify(int optErrors, int optErrorsType, bool manualRun, bool hadErro
 /// Text of the start lines: "dd/mm/yyyy hh:mm".
 std::string runStartStamp(const time::Clock& clock);
 
+/// The order mails' settings: the secondary options' SMTP box ("host" or "host:port") and
+/// log-in, and the configured sender.
+engine::OrderMailSettings orderMailSettings(const SecondaryOptionsFields& fields, SettingsStore& store);
+
 class RunControl {
-public:
+  public:
     enum class Outcome { NotStarted, Refused, Succeeded, Failed };
 
     struct Parts {

@@ -1,6 +1,8 @@
 #include "shell/run/SendMailSender.h"
 
+#include "mail/PlainMail.h"
 #include "mail/clsSendMail.h"
+#include "text/Ascii.h"
 
 #include <charconv>
 
@@ -54,41 +56,30 @@ std::string SendMailSender::send(const MailMessage& message, const std::function
     };
 
     const SmtpAddress smtp = parseSmtpAddress(message.smtpHost);
-    m.setSMTPHostValidation(0);
-    m.setEmailAddressValidation(1);
-    m.setDelimiter(";");
-    m.setSMTPHost(smtp.host);
-    m.setSMTPPort(smtp.port);
-    m.setConnectTimeout(m_timeout);
-    m.setMessageTimeout(m_timeout);
-    m.setFrom(message.fromAddress);
-    m.setFromDisplayName(message.fromName);
-    m.setRecipient(message.toAddress);
-    m.setRecipientDisplayName(message.toName);
-    m.setCcRecipient(message.ccAddress);
-    m.setCcDisplayName(message.ccName);
-    m.setBccRecipient(message.bccAddress);
-    m.setReplyToAddress(message.replyTo);
-    m.setSubject(message.subject);
-    m.setMessage(message.body);
-    m.setAttachment(message.attachments);
-    m.setAsHTML(false);
-    m.setContentBase("");
-    m.setEncodeType(0);
-    m.setPriority(3);
-    m.setReceipt(false);
-    m.setUseAuthentication(message.useAuthentication);
-    m.setUsePopAuthentication(false);
-    m.setUsername(message.userName);
-    m.setPassWord(message.password);
-    m.setPOP3Host("");
-    m.setMaxRecipients(100);
+    mail::PlainMail plain;
+    plain.smtpHost = smtp.host;
+    plain.smtpPort = smtp.port;
+    plain.timeoutSeconds = m_timeout;
+    plain.from = message.fromAddress;
+    plain.fromName = message.fromName;
+    plain.to = message.toAddress;
+    plain.toName = message.toName;
+    plain.cc = message.ccAddress;
+    plain.ccName = message.ccName;
+    plain.bcc = message.bccAddress;
+    plain.replyTo = message.replyTo;
+    plain.subject = message.subject;
+    plain.body = message.body;
+    plain.attachments = message.attachments;
+    plain.useAuthentication = message.useAuthentication;
+    plain.userName = message.userName;
+    plain.password = message.password;
+    mail::setUpPlainMail(m, plain);
     m.Send();
 
     // Send bounds every wait by its time-outs and ends with one of the two events; a send
     // without one, or a failure that says nothing, is still a failure and never a success.
-    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r'))
-        failure.pop_back();
+    failure = std::string(text::trimRight(failure, "\r\n"));
     if (outcome == Outcome::Sent)
         return {};
     if (outcome == Outcome::None || failure.find_first_not_of(" \t\r\n") == std::string::npos)

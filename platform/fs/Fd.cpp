@@ -1,8 +1,8 @@
-#include "net/Fd.h"
+#include "fs/Fd.h"
 
 #include <unistd.h>
 
-namespace zs::net {
+namespace zs::fs {
 
 void Fd::reset(int fd)
 {
@@ -11,4 +11,4 @@ void Fd::reset(int fd)
     m_fd = fd;
 }
 
-} // namespace zs::net
+} // namespace zs::fs
