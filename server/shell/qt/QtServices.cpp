@@ -1,6 +1,5 @@
 #include "shell/qt/QtServices.h"
 
-#include "shell/ProportionalLayout.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,8 +12,6 @@
 
 namespace zs::shell {
 namespace {
-
-constexpr double kTwipsPerPixel = 15;
 
 QIcon imageIcon(LogImage image)
 {
@@ -197,41 +194,6 @@ void LogTreeView::ensureNodeVisible(LogNodeId id)
 {
     if (auto* item = itemFor(id))
         scrollToItem(item);
-}
-
-void saveProperties(QWidget& window)
-{
-    window.setProperty("zsTag", QString::fromStdString(windowTag(std::lround(window.width() * kTwipsPerPixel),
-                                                                 std::lround(window.height() * kTwipsPerPixel))));
-    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        const std::string tag = child->property("zsTag").toString().toStdString();
-        if (tag.empty())
-            continue;
-        const QRect g = child->geometry();
-        child->setProperty("zsTag", QString::fromStdString(appendGeometry(
-                                        tag, std::lround(g.x() * kTwipsPerPixel), std::lround(g.y() * kTwipsPerPixel),
-                                        std::lround(g.width() * kTwipsPerPixel), std::lround(g.height() * kTwipsPerPixel))));
-    }
-}
-
-void applyLayout(QWidget& window)
-{
-    const std::string wtag = window.property("zsTag").toString().toStdString();
-    if (wtag.empty())
-        return;
-    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        const std::string tag = child->property("zsTag").toString().toStdString();
-        const QRect g = child->geometry();
-        const Geometry current{g.x() * kTwipsPerPixel, g.y() * kTwipsPerPixel, g.width() * kTwipsPerPixel,
-                               g.height() * kTwipsPerPixel};
-        const auto next = layoutControl(wtag, tag, current, window.width() * kTwipsPerPixel,
-                                        window.height() * kTwipsPerPixel);
-        if (!next)
-            continue;
-        auto px = [](double tw) { return static_cast<int>(std::lround(tw / kTwipsPerPixel)); };
-        // A size the control cannot take is skipped, as the rule says: Qt clamps negatives to 0.
-        child->setGeometry(px(next->left), px(next->top), std::max(0, px(next->width)), std::max(0, px(next->height)));
-    }
 }
 
 void applyProgramFont()

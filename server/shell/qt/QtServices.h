@@ -1,7 +1,7 @@
 #pragma once
 // The Qt side of the shell's small services: message boxes with a "next answer" hook (tests
 // record them; during a scheduled run a box closes itself), the yield hook over the event
-// queue, the log tree view mirroring ProgramLog, and the proportional layout applied to widgets.
+// queue and the log tree view mirroring ProgramLog.
 
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
@@ -113,10 +113,5 @@ private:
 /// The program's font for every window: the windows were drawn for Arial (a metric-compatible
 /// font, Liberation Sans, stands in for it where Arial is not installed).
 void applyProgramFont();
-
-/// Records and applies the proportional layout on a window whose children carry a code in their
-/// "zsTag" property: saveProperties once at load, applyLayout on every resize.
-void saveProperties(QWidget& window);
-void applyLayout(QWidget& window);
 
 } // namespace zs::shell

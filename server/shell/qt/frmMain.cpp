@@ -1,5 +1,6 @@
 #include "shell/qt/frmMain.h"
 
+#include "dialogs/qt/DialogLayout.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/qt/QtServices.h"
 #include "text/ItalianFormat.h"
@@ -44,22 +45,16 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
     setMouseTracking(true);
     setAutoFillBackground(true);
     resize(640, 520);
-    auto tagged = [](QWidget* w, const char* name, const char* code, QRect g) {
-        w->setObjectName(name);
-        w->setProperty("zsTag", QString(code));
-        w->setGeometry(g);
-        return w;
-    };
     auto* title = new QLabel("Estrazione e elaborazione dei dati", this);
-    tagged(title, "lblModuli", "W", {12, 8, 616, 24});
+    dialogs::tagged(title, "lblModuli", "W", {12, 8, 616, 24});
     title->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
-    tagged(new QLabel("Estrazione", this), "Label4", "", {12, 40, 200, 18});
+    dialogs::tagged(new QLabel("Estrazione", this), "Label4", "", {12, 40, 200, 18});
 
     m_execute = new flatui::FlatButtonWidget(this);
-    tagged(m_execute, "flbExecuteXML", "", {12, 64, 140, 30});
+    dialogs::tagged(m_execute, "flbExecuteXML", "", {12, 64, 140, 30});
     m_execute->setToolTip("Estrai ed elabora immediatamente i dati");
     m_elabora = new flatui::FlatButtonWidget(this);
-    tagged(m_elabora, "flbElaboraCubi", "", {12, 100, 140, 30});
+    dialogs::tagged(m_elabora, "flbElaboraCubi", "", {12, 100, 140, 30});
     m_elabora->setToolTip("Effettua una rielaborazione dei dati senza estrazione.");
     for (auto [b, text] : {std::pair{m_execute, "Estrai"}, std::pair{m_elabora, "Elabora"}}) {
         b->model().setBackColor(0xFFF3EA);
@@ -68,18 +63,18 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
         b->model().setEnabled(true);
         b->setMouseTracking(true);
     }
-    tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute", "W", {160, 70, 460, 18});
-    tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this), "lblElabora",
+    dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute", "W", {160, 70, 460, 18});
+    dialogs::tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this), "lblElabora",
            "W", {160, 106, 460, 18});
     m_ricarica = new QCheckBox("Ricarica i moduli prima di estrarre", this);
-    tagged(m_ricarica, "chkRicarica", "", {12, 136, 300, 22});
+    dialogs::tagged(m_ricarica, "chkRicarica", "", {12, 136, 300, 22});
 
     m_play = new QToolButton(this);
     m_pause = new QToolButton(this);
     m_stop = new QToolButton(this);
-    tagged(m_play, "cmdPlay", "", {12, 164, 32, 26});
-    tagged(m_pause, "cmdPause", "", {48, 164, 32, 26});
-    tagged(m_stop, "cmdStop", "", {84, 164, 32, 26});
+    dialogs::tagged(m_play, "cmdPlay", "", {12, 164, 32, 26});
+    dialogs::tagged(m_pause, "cmdPause", "", {48, 164, 32, 26});
+    dialogs::tagged(m_stop, "cmdStop", "", {84, 164, 32, 26});
     m_play->setText(QString::fromUtf8("\u25B6"));
     m_pause->setText(QString::fromUtf8("\u275A\u275A"));
     m_stop->setText(QString::fromUtf8("\u25A0"));
@@ -87,22 +82,22 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
     m_pause->setToolTip("Metti in pausa");
     m_stop->setToolTip("Ferma l'estrazione");
     m_stato = new QLabel(this);
-    tagged(m_stato, "lblStato", "W", {124, 168, 300, 18});
+    dialogs::tagged(m_stato, "lblStato", "W", {124, 168, 300, 18});
     m_progress = new QProgressBar(this);
     // On the status line, at the right: it keeps its top, so the growing log tree never covers it.
-    tagged(m_progress, "ProgressBar", "r", {430, 168, 198, 18});
+    dialogs::tagged(m_progress, "ProgressBar", "r", {430, 168, 198, 18});
     m_progress->setRange(0, 100);
     m_progress->hide();
 
     m_tree = new LogTreeView(this);
-    tagged(m_tree, "tvwLog", "Wh", {12, 196, 616, 220});
+    dialogs::tagged(m_tree, "tvwLog", "Wh", {12, 196, 616, 220});
     m_text = new QTextEdit(this);
     m_text->setReadOnly(true);
-    tagged(m_text, "txtLog", "bW", {12, 422, 616, 60});
+    dialogs::tagged(m_text, "txtLog", "bW", {12, 422, 616, 60});
     m_date = new QLabel(this);
     m_time = new QLabel(this);
-    tagged(m_date, "lblDate", "b", {12, 490, 300, 18});
-    tagged(m_time, "lblTime", "rb", {520, 490, 108, 18});
+    dialogs::tagged(m_date, "lblDate", "b", {12, 490, 300, 18});
+    dialogs::tagged(m_time, "lblTime", "rb", {520, 490, 108, 18});
 
     m_run = std::make_unique<RunControl>(parts, *this);
     parts.log.setListener(m_tree);
@@ -133,7 +128,7 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
     connect(tmrIcon, &QTimer::timeout, this, &frmMain::refreshClock);
     tmrIcon->start(250);
     setStatusText("");
-    saveProperties(*this);
+    dialogs::saveLayoutProperties(*this);
     setControlButtons(false, false, false);
 }
 
@@ -191,7 +186,7 @@ void frmMain::ensureVisible(LogNodeId id) { m_tree->ensureNodeVisible(id); }
 void frmMain::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    applyLayout(*this);
+    dialogs::applyLayoutProperties(*this);
 }
 
 void frmMain::mouseMoveEvent(QMouseEvent* e)

@@ -1,5 +1,6 @@
 #include "shell/qt/frmSchedulazione.h"
 
+#include "dialogs/qt/DialogLayout.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/SettingsStore.h"
@@ -22,22 +23,17 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     setWindowTitle("Opzioni secondarie");
     setAutoFillBackground(true);
     resize(594, 521); // 8910 × 7815 twips
-    auto place = [](QWidget* w, const char* name, const char* code, QRect g) {
-        w->setObjectName(name);
-        w->setProperty("zsTag", QString(code));
-        w->setGeometry(g);
-    };
     auto* header = new QLabel("Opzioni secondarie", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
-    place(header, "lblModuli", "", {12, 6, 400, 22});
+    dialogs::tagged(header, "lblModuli", "", {12, 6, 400, 22});
     auto* intro = new QLabel("Tramite questa griglia e' possibile specificare quali operazioni eseguire e quando "
                              "effettuarle. Nella colonna Prossimo Evento e' specificato automaticamente quando sarà "
                              "effettuata la prossima operazione.",
                              this);
     intro->setWordWrap(true);
-    place(intro, "label1", "", {12, 28, 570, 44});
+    dialogs::tagged(intro, "label1", "", {12, 28, 570, 44});
     m_cadenzo = new cadenzo::CadenzoControl(this);
-    place(m_cadenzo, "CadenzoControl", "W", {12, 72, 570, 172}); // the control's own height
+    dialogs::tagged(m_cadenzo, "CadenzoControl", "W", {12, 72, 570, 172}); // the control's own height
     m_cadenzo->events().connect([this](automation::DispId id, std::span<automation::Variant> args) {
         if (id == cadenzo::CadenzoControl::kAlarmEvent && !args.empty())
             (void)m_alarms.CadenzoControl_Alarm(args[0].toString());
@@ -45,13 +41,13 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
             m_actions.storeError(args[0].toString());
     });
 
-    place(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 250, 570, 18});
+    dialogs::tagged(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 250, 570, 18});
     m_startup = new QCheckBox("Esegui all'avvio di Windows", this);
-    place(m_startup, "chkStartup", "", {12, 268, 280, 22});
+    dialogs::tagged(m_startup, "chkStartup", "", {12, 268, 280, 22});
     m_minimize = new QCheckBox("Apri minimizzato a icona nella traybar", this);
-    place(m_minimize, "chkMinimize", "", {300, 268, 282, 22});
+    dialogs::tagged(m_minimize, "chkMinimize", "", {300, 268, 282, 22});
     auto* months = new QLabel("Cancella i logs piu vecchi di                     mese", this);
-    place(months, "label3", "", {12, 294, 400, 22});
+    dialogs::tagged(months, "label3", "", {12, 294, 400, 22});
     // The month box and its scroll bar sit in the blanks of the label, measured in its font.
     const QString monthsText = months->text();
     const int gapLeft = 12 + months->fontMetrics().horizontalAdvance(monthsText.left(monthsText.indexOf("  "))) + 3;
@@ -59,17 +55,17 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
         12 + months->fontMetrics().horizontalAdvance(monthsText.left(monthsText.lastIndexOf("  ") + 2)) - 3;
     const int meseWidth = std::max(24, gapRight - gapLeft - 17);
     m_mese = new QLineEdit(this);
-    place(m_mese, "txtMese", "", {gapLeft, 294, meseWidth, 22});
+    dialogs::tagged(m_mese, "txtMese", "", {gapLeft, 294, meseWidth, 22});
     m_vscrMese = new QScrollBar(Qt::Vertical, this);
     m_vscrMese->setRange(-12, -1);
     m_vscrMese->setValue(-1);
-    place(m_vscrMese, "vscrMese", "", {gapLeft + meseWidth + 1, 294, 16, 22});
+    dialogs::tagged(m_vscrMese, "vscrMese", "", {gapLeft + meseWidth + 1, 294, 16, 22});
 
-    place(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 320, 300, 18});
+    dialogs::tagged(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 320, 300, 18});
     auto* frame1 = new QGroupBox(this);
-    place(frame1, "Frame1", "t", {12, 338, 296, 84});
+    dialogs::tagged(frame1, "Frame1", "t", {12, 338, 296, 84});
     auto* frame2 = new QGroupBox(this);
-    place(frame2, "Frame2", "t", {314, 338, 268, 60});
+    dialogs::tagged(frame2, "Frame2", "t", {314, 338, 268, 60});
     const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"};
     auto* g1 = new QButtonGroup(this);
     for (int i = 0; i < 3; ++i) {
@@ -86,25 +82,25 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
         m_optErrorsType[i]->setGeometry(8, 4 + 26 * i, 252, 22);
         g2->addButton(m_optErrorsType[i], i);
     }
-    place(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
+    dialogs::tagged(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
     m_smtp = new QLineEdit(this);
-    place(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});
+    dialogs::tagged(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});
     m_autentifica = new QCheckBox("Autentificazione", this);
-    place(m_autentifica, "chkAutentifica", "t", {314, 428, 160, 22});
-    place(new QLabel("Utente:", this), "Label8", "t", {12, 454, 90, 22});
+    dialogs::tagged(m_autentifica, "chkAutentifica", "t", {314, 428, 160, 22});
+    dialogs::tagged(new QLabel("Utente:", this), "Label8", "t", {12, 454, 90, 22});
     m_user = new QLineEdit(this);
-    place(m_user, "txtUsername", "t", {104, 454, 204, 22});
-    place(new QLabel("Password:", this), "Label9", "t", {314, 454, 76, 22});
+    dialogs::tagged(m_user, "txtUsername", "t", {104, 454, 204, 22});
+    dialogs::tagged(new QLabel("Password:", this), "Label9", "t", {314, 454, 76, 22});
     m_pwd = new QLineEdit(this);
     m_pwd->setEchoMode(QLineEdit::Password);
-    place(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
+    dialogs::tagged(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
 
     const char* buttons[][2] = {{"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"},
                                 {"flbStopAssistenza", "Fine assistenza"}};
     std::function<void()>* handlers[] = {&m_actions.testMail, &m_actions.startSupport, &m_actions.stopSupport};
     for (int i = 0; i < 3; ++i) {
         auto* b = new flatui::FlatButtonWidget(this);
-        place(b, buttons[i][0], "", {12 + 190 * i, 484, 180, 30});
+        dialogs::tagged(b, buttons[i][0], "", {12 + 190 * i, 484, 180, 30});
         b->model().setBackColor(0xFFF3EA);
         // Dark text on the pale face: the default white would not read.
         b->model().setForeColorNormal(0x6E3814);
@@ -159,7 +155,7 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     connect(m_pwd, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtPwd = t.toStdString(); });
 
     loadFields();
-    saveProperties(*this);
+    dialogs::saveLayoutProperties(*this);
 }
 
 void frmSchedulazione::loadFields()
@@ -208,7 +204,7 @@ void frmSchedulazione::Form_Deactivate()
 void frmSchedulazione::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    applyLayout(*this);
+    dialogs::applyLayoutProperties(*this);
 }
 
 } // namespace zs::shell
