@@ -21,8 +21,8 @@ int k8OpenKor8(int systemHandle, const char* environment, const char* operatorId
 /// Runs a task. `paramFormat` "D<sep>" (key=value text) or "L" (pre-encoded list); the
 /// returned parameters replace the buffer's contents: *nParams pairs in *maxLenOut bytes
 /// (room in, length out). 1 when the task ended with kernel status 0, else 0.
-int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn,
-               int* maxLenOut, char* paramBuffer, int* nSysVars, int sysVarLenIn, int unused, const char* sysVars);
+int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn, int* maxLenOut,
+               char* paramBuffer, int* nSysVars, int sysVarLenIn, int unused, const char* sysVars);
 /// 1 when the daemon confirmed the end; the session is freed in every case.
 int k8CloseKor8(int session);
 int k8Interrupt(int session);

@@ -45,8 +45,7 @@ void logErrorStat(int nErr, int failReason, int subError, const char* text)
 {
     ApiGlobals* g = apiGlobals();
     const char* suffix = !g ? " -- Null pGlob" : (!g->currentKernelSession ? " -- Null pKrnlSess" : "");
-    logWritef("logErrorStat: '%s' nErr %d, nFailReason %d, nSubError %d%s\n", text, nErr, failReason, subError,
-              suffix);
+    logWritef("logErrorStat: '%s' nErr %d, nFailReason %d, nSubError %d%s\n", text, nErr, failReason, subError, suffix);
     if (!g) {
         logError(nErr, text);
         return;

@@ -48,10 +48,14 @@ EventLevelState* eventLevelInit()
 int syslogSeverity(EventType t)
 {
     switch (t) {
-    case EventType::Error: return 3;
-    case EventType::Warning: return 4;
-    case EventType::Success: return 5;
-    case EventType::Information: return 6;
+    case EventType::Error:
+        return 3;
+    case EventType::Warning:
+        return 4;
+    case EventType::Success:
+        return 5;
+    case EventType::Information:
+        return 6;
     }
     return 6;
 }
@@ -61,10 +65,14 @@ int syslogSeverity(EventType t)
 EventType eventTypeOfLevel(int level)
 {
     switch (level) {
-    case 1: return EventType::Error;
-    case 2: return EventType::Warning;
-    case 4: return EventType::Success;
-    default: return EventType::Information;
+    case 1:
+        return EventType::Error;
+    case 2:
+        return EventType::Warning;
+    case 4:
+        return EventType::Success;
+    default:
+        return EventType::Information;
     }
 }
 
@@ -112,6 +120,9 @@ void setEventLogSocketPath(const std::string& path)
     g_socketPath = path;
 }
 
-void eventLevelResetForTests() { threadSetSlot(kSlotEventLog, nullptr); }
+void eventLevelResetForTests()
+{
+    threadSetSlot(kSlotEventLog, nullptr);
+}
 
 } // namespace zs::k8bus

@@ -15,8 +15,7 @@ inline constexpr const char* kKorviBaseKey = "Software\\Brastel\\Korvi";
 /// profile file (when enabled and the section is not empty). `out` receives the value or the
 /// default; values longer than `size` - 1 count as missing. Returns the value's length, 0 when
 /// nothing was found.
-int GetKorviProfileString(const char* section, const char* key, const char* def, std::string& out,
-                          std::size_t size);
+int GetKorviProfileString(const char* section, const char* key, const char* def, std::string& out, std::size_t size);
 /// An environment-like setting: the environment variable (when UseEnvironment), else
 /// [Environment] in the registry, else in the profile file.
 std::optional<std::string> getprofile(const char* name);

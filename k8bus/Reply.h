@@ -32,8 +32,8 @@ bool outputRequired(SystemSession& s, KernelSession& k, int port, int format);
 int outputData(int session);
 
 /// The execute loop's readers. False ends the request as failed.
-bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams,
-                      int* maxLenOut, char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok);
+bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams, int* maxLenOut,
+                      char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok);
 bool readDaemonStatus(KernelSession& k, int count);
 bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count);
 bool readOutputReq(SystemSession& s, KernelSession& k, int count);

@@ -101,6 +101,9 @@ int startClient(int session, const char* host, int port, const char*, const char
     return startTextClient(buildClientArgv(folder, format, host ? host : "", port));
 }
 
-int disconnectClientOcx() { return 1; }
+int disconnectClientOcx()
+{
+    return 1;
+}
 
 } // namespace zs::k8bus

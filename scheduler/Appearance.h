@@ -16,7 +16,7 @@ namespace zs::cadenzo {
 
 /// A font as hosts pass it by reference through the Font property.
 class FontObject : public automation::AutomationObject {
-public:
+  public:
     std::string name = "MS Sans Serif";
     double size = 8.25;
     bool bold = false;

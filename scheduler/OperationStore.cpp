@@ -131,8 +131,8 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
             result.error = where + ": operazione " + std::to_string(index) + ": " + what;
             return result;
         };
-        static constexpr std::string_view kChildren[] = {"azione",  "abilitato", "data",       "ora",
-                                                         "minuti",  "escludi",   "periodicita"};
+        static constexpr std::string_view kChildren[] = {"azione", "abilitato", "data",       "ora",
+                                                         "minuti", "escludi",   "periodicita"};
         for (auto name : kChildren)
             if (el.child(name).isNull())
                 return fail("manca l'elemento " + std::string(name), 91);
@@ -176,8 +176,7 @@ bool saveStore(const std::filesystem::path& file, const OperationList& operation
 
 namespace zs::cadenzo {
 
-bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error,
-               fs::FileOps& ops)
+bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error, fs::FileOps& ops)
 {
     return fs::writeFileAtomic(file, storeText(operations), {}, error, ops);
 }

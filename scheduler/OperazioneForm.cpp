@@ -35,9 +35,7 @@ std::string formatLongDate(const time::DateTime& date)
            std::string(text::monthName(date.month)) + " " + std::to_string(date.year);
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 std::optional<time::DateTime> parseDialogDate(std::string_view text)
 {

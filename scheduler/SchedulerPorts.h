@@ -9,7 +9,7 @@
 namespace zs::cadenzo {
 
 class ITimer {
-public:
+  public:
     virtual ~ITimer() = default;
     virtual void setIntervalMs(int ms) = 0;
     virtual int intervalMs() const = 0;
@@ -19,7 +19,7 @@ public:
 };
 
 class IYield {
-public:
+  public:
     virtual ~IYield() = default;
     virtual void yield() = 0;
 };
@@ -34,7 +34,7 @@ struct OperationRow {
 };
 
 class ISchedulerView {
-public:
+  public:
     virtual ~ISchedulerView() = default;
     virtual void setCaption(const std::string& caption) = 0;
     virtual void showRows(const std::vector<OperationRow>& rows) = 0;

@@ -20,19 +20,31 @@ inline constexpr Color rgb(int r, int g, int b)
 {
     return static_cast<Color>(r) | (static_cast<Color>(g) << 8) | (static_cast<Color>(b) << 16);
 }
-inline constexpr bool isSystemColor(Color c) { return (c & 0xFF000000u) == 0x80000000u; }
+inline constexpr bool isSystemColor(Color c)
+{
+    return (c & 0xFF000000u) == 0x80000000u;
+}
 
 /// A plain colour for drawing: system colours map to the classic desktop scheme.
 Color resolveColor(Color c);
 
 /// Constant alpha (0-255) packed as the blend function value: alpha * 65536.
-inline constexpr std::int32_t blendValue(int alpha) { return alpha * 65536; }
-inline constexpr int alphaOf(std::int32_t blend) { return (blend >> 16) & 0xFF; }
+inline constexpr std::int32_t blendValue(int alpha)
+{
+    return alpha * 65536;
+}
+inline constexpr int alphaOf(std::int32_t blend)
+{
+    return (blend >> 16) & 0xFF;
+}
 
 /// Half-to-even rounding, used wherever a measure becomes a whole number.
 double roundEven(double x);
 /// Twips to pixels, not rounded.
-inline constexpr double px(double twips) { return twips / kTwipsPerPixel; }
+inline constexpr double px(double twips)
+{
+    return twips / kTwipsPerPixel;
+}
 /// Twips to whole pixels, halves to even.
 double pxRound(double twips);
 

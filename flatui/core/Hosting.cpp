@@ -11,6 +11,9 @@ std::int64_t PlainEffectHost::tickMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void PlainEffectHost::sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void PlainEffectHost::sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 } // namespace zs::flatui

@@ -11,7 +11,7 @@
 namespace zs::flatui {
 
 class TAVOLEX_EXPORT EffectHost {
-public:
+  public:
     virtual ~EffectHost() = default;
     virtual std::int64_t tickMs() = 0;
     virtual void sleepMs(int ms) = 0;
@@ -21,7 +21,7 @@ public:
 
 /// A host without a window system: the machine's steady clock, real waits, no events.
 class TAVOLEX_EXPORT PlainEffectHost : public EffectHost {
-public:
+  public:
     std::int64_t tickMs() override;
     void sleepMs(int ms) override;
     void pumpEvents() override {}

@@ -4,8 +4,8 @@
 #include "flatui/core/FlatTabControl.h"
 #include "flatui/core/MenuButtonControl.h"
 #include "flatui/core/SplashControl.h"
-#include "flatui/core/ToolTipControl.h"
 #include "flatui/core/Tavolex.h"
+#include "flatui/core/ToolTipControl.h"
 
 namespace zs::flatui {
 

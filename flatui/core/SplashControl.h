@@ -10,7 +10,7 @@
 namespace zs::flatui {
 
 class TAVOLEX_EXPORT SplashHost : public EffectHost {
-public:
+  public:
     virtual double parentWidthTwips() = 0;
     virtual double parentHeightTwips() = 0;
     virtual double screenWidthTwips() = 0;
@@ -27,7 +27,7 @@ public:
 };
 
 class TAVOLEX_EXPORT SplashControl : public ControlBase {
-public:
+  public:
     SplashControl();
     const automation::DispatchTable& dispatchTable() const override;
     void setHost(SplashHost* host) { m_host = host; }
@@ -50,7 +50,7 @@ public:
     void readProperties(const automation::PropertyBag&) override {}
     void writeProperties(automation::PropertyBag&) const override {}
 
-private:
+  private:
     void prepare();
     void frame(double a, const PictureRef& picture);
     void plain();

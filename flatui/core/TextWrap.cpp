@@ -9,7 +9,7 @@ namespace {
 // Positions below are 1-based, as the algorithm counts characters; the text is held as code
 // points so a break never splits a UTF-8 sequence.
 class Text {
-public:
+  public:
     explicit Text(std::string_view utf8)
     {
         for (std::size_t i = 0; i < utf8.size();) {
@@ -40,7 +40,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     std::vector<std::string> m_chars;
 };
 

@@ -24,9 +24,9 @@ TEST(Colors, BlendValueAndTwips)
     EXPECT_EQ(blendValue(180), 0xB40000);
     EXPECT_EQ(alphaOf(0x800000), 128);
     EXPECT_EQ(pxRound(2340), 156);
-    EXPECT_EQ(pxRound(22.5), 2);  // 1.5 px
-    EXPECT_EQ(pxRound(37.5), 2);  // 2.5 px, halves to even
-    EXPECT_EQ(pxRound(52.5), 4);  // 3.5 px
+    EXPECT_EQ(pxRound(22.5), 2); // 1.5 px
+    EXPECT_EQ(pxRound(37.5), 2); // 2.5 px, halves to even
+    EXPECT_EQ(pxRound(52.5), 4); // 3.5 px
 }
 
 TEST(Registry, EveryClassByProgIdAndClsid)

@@ -67,7 +67,9 @@ void paintDisplayList(QPainter& painter, const DisplayList& list, const QSize& s
     using K = DrawOp::Kind;
     for (const auto& op : list.ops()) {
         switch (op.kind) {
-        case K::Clear: painter.fillRect(QRect(QPoint(0, 0), size), toQColor(op.color)); break;
+        case K::Clear:
+            painter.fillRect(QRect(QPoint(0, 0), size), toQColor(op.color));
+            break;
         case K::FillBox:
             painter.fillRect(QRectF(op.x1, op.y1, op.x2 - op.x1 + 1, op.y2 - op.y1 + 1), toQColor(op.color));
             break;
@@ -115,14 +117,16 @@ void paintDisplayList(QPainter& painter, const DisplayList& list, const QSize& s
             painter.setBrush(Qt::NoBrush);
             break;
         }
-        case K::CopyBackground: break; // the widgets that need it draw the copy themselves
+        case K::CopyBackground:
+            break; // the widgets that need it draw the copy themselves
         }
     }
 }
 
 double QtTextMetrics::width(std::string_view text, const FontSpec& font) const
 {
-    return QFontMetricsF(toQFont(font)).horizontalAdvance(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    return QFontMetricsF(toQFont(font))
+        .horizontalAdvance(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
 }
 
 double QtTextMetrics::height(std::string_view, const FontSpec& font) const

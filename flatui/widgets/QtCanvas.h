@@ -21,7 +21,7 @@ TAVOLEX_EXPORT PictureRef fromQImage(const QImage& image);
 TAVOLEX_EXPORT void paintDisplayList(QPainter& painter, const DisplayList& list, const QSize& size);
 
 class TAVOLEX_EXPORT QtTextMetrics : public TextMetrics {
-public:
+  public:
     double width(std::string_view text, const FontSpec& font) const override;
     double height(std::string_view text, const FontSpec& font) const override;
     /// One shared instance for every widget.

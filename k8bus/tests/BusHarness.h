@@ -67,7 +67,7 @@ inline bool answerLogin(k8test::DaemonConnection& c, long session)
 }
 
 class BusTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         setTraceFolderOverride(m_env.root().string());

@@ -38,8 +38,8 @@ TEST_F(Encoder, ParamListTable)
     };
     const Case cases[] = {
         {"positional", "D,", "a,b", 0, true, pairBytes({{"%1", "a"}, {"%2", "b"}}), 0},
-        {"named with an array", "D,", "X=1,Y()=(p,q)", 0, true, pairBytes({{"X", "1"}, {"Y()", arrayBytes({"p", "q"})}}),
-         0},
+        {"named with an array", "D,", "X=1,Y()=(p,q)", 0, true,
+         pairBytes({{"X", "1"}, {"Y()", arrayBytes({"p", "q"})}}), 0},
         {"array first, then a named item", "D,", "Y()=(p,q),X=1", 0, true,
          pairBytes({{"Y()", arrayBytes({"p", "q"})}, {"X", "1"}}), 0},
         {"other separator", "D;", "A=1;B=x,y", 0, true, pairBytes({{"A", "1"}, {"B", "x,y"}}), 0},

@@ -32,9 +32,18 @@ Variant call(automation::Dispatchable& o, int id, InvokeKind kind, std::vector<V
     EXPECT_TRUE(r.ok) << "dispatch id " << id << ": " << r.errorText;
     return r.value;
 }
-void put(automation::Dispatchable& o, int id, Variant v) { call(o, id, InvokeKind::Put, {std::move(v)}); }
-Variant get(automation::Dispatchable& o, int id) { return call(o, id, InvokeKind::Get); }
-Variant method(automation::Dispatchable& o, int id) { return call(o, id, InvokeKind::Method); }
+void put(automation::Dispatchable& o, int id, Variant v)
+{
+    call(o, id, InvokeKind::Put, {std::move(v)});
+}
+Variant get(automation::Dispatchable& o, int id)
+{
+    return call(o, id, InvokeKind::Get);
+}
+Variant method(automation::Dispatchable& o, int id)
+{
+    return call(o, id, InvokeKind::Method);
+}
 
 // The daemon's side of one task: session 7, a report-output connection with two lines, the
 // output parameters X and Y, then the end of the session.
@@ -59,7 +68,7 @@ void serveOneTask(DaemonConnection& c, int)
 }
 
 class EndToEnd : public BusTest {
-protected:
+  protected:
     // Logs in, opens, runs TASK1 with A=1,B()=(p,q), closes; returns the ExecTask result.
     bool runTask(int port, bool printerEvents, std::vector<Line>& lines, std::string& paramListOut,
                  std::int32_t& countOut)
@@ -71,8 +80,8 @@ protected:
         EXPECT_TRUE(system && session);
         session->events().connect([&](automation::DispId id, std::span<Variant> a) {
             EXPECT_EQ(id, 1);
-            lines.push_back({a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32(), a[4].toInt32(),
-                             a[5].toString()});
+            lines.push_back(
+                {a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32(), a[4].toInt32(), a[5].toString()});
         });
         put(*system, 5, "127.0.0.1");
         put(*system, 6, static_cast<std::int32_t>(port));
@@ -118,9 +127,7 @@ TEST_F(EndToEnd, TaskWithParametersReportLinesAndOutputs)
     EXPECT_EQ(out, "X=10,Y=venti");
     EXPECT_EQ(count, 2);
     const std::vector<Line> expected = {
-        {0, 3, 0, 1, 10, "Riga uno\r\n"},
-        {0, 3, 2, 0, 8, "Riga due"},
-        {0, -1, -1, 0, 0, ""}, // the end of the output
+        {0, 3, 0, 1, 10, "Riga uno\r\n"}, {0, 3, 2, 0, 8, "Riga due"}, {0, -1, -1, 0, 0, ""}, // the end of the output
     };
     EXPECT_EQ(lines, expected);
 
@@ -164,8 +171,8 @@ TEST_F(EndToEnd, TaskWithParametersReportLinesAndOutputs)
     EXPECT_EQ(exec.params[2], "TASK1");
     auto pairs = k8test::splitPairs(exec.params[3]);
     ASSERT_TRUE(pairs);
-    const std::vector<std::pair<std::string, std::string>> expectPairs = {
-        {"A", "1"}, {"B()", k8test::arrayBytes({"p", "q"})}};
+    const std::vector<std::pair<std::string, std::string>> expectPairs = {{"A", "1"},
+                                                                          {"B()", k8test::arrayBytes({"p", "q"})}};
     EXPECT_EQ(*pairs, expectPairs);
     EXPECT_EQ(exec.params[4], std::string("\x00\x00", 2)); // no environment values
 
@@ -233,7 +240,11 @@ TEST_F(EndToEnd, KeyedParametersTravelAsAnEncodedList)
     const auto got = daemon.received();
     ASSERT_GE(got.size(), 2u);
     ASSERT_EQ(got[1].params.size(), 5u);
-    EXPECT_EQ(got[1].params[3], std::string("\x00\x01\x00\x01" "A" "\x00\x05" "caff\xe8", 12));
+    EXPECT_EQ(got[1].params[3], std::string("\x00\x01\x00\x01"
+                                            "A"
+                                            "\x00\x05"
+                                            "caff\xe8",
+                                            12));
 }
 
 } // namespace

@@ -22,7 +22,10 @@ struct ExecCase {
     StatusTriple expected;
 };
 
-Reply kernelOk() { return std::move(Reply(0).info(1, 0, 4).num(0).num(0).num(0)); }
+Reply kernelOk()
+{
+    return std::move(Reply(0).info(1, 0, 4).num(0).num(0).num(0));
+}
 
 TEST_F(BusTest, HostileExecuteRepliesTable)
 {
@@ -40,9 +43,7 @@ TEST_F(BusTest, HostileExecuteRepliesTable)
              c.waitForClose(4000);
          },
          {4, 4, 10060, 0}},
-        {"never answers",
-         [](DaemonConnection& c) { c.waitForClose(4000); },
-         {5, 5, 10060, 0}},
+        {"never answers", [](DaemonConnection& c) { c.waitForClose(4000); }, {5, 5, 10060, 0}},
         {"count past the end of the reply",
          [](DaemonConnection& c) {
              c.send(Reply(0).count(5).info(1, 0, 4).num(0));
@@ -55,9 +56,7 @@ TEST_F(BusTest, HostileExecuteRepliesTable)
         {"numeric parameter with a bad digit",
          [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).param("1x")); },
          {50, 50, 0, 0}},
-        {"info block of one byte",
-         [](DaemonConnection& c) { c.send(Reply(0).param("\x01").num(0)); },
-         {40, 40, 0, 1}},
+        {"info block of one byte", [](DaemonConnection& c) { c.send(Reply(0).param("\x01").num(0)); }, {40, 40, 0, 1}},
         {"info block counting items that are not there",
          [](DaemonConnection& c) { c.send(Reply(0).param(be16(60000)).num(0)); },
          {40, 40, 0, 0}},
@@ -82,7 +81,8 @@ TEST_F(BusTest, HostileExecuteRepliesTable)
         {"kernel status -1",
          [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).num(-1).num(3).num(4)); },
          {51, 51, 3, 4}},
-        {"kernel status 5", [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).num(5).num(7).num(8)); },
+        {"kernel status 5",
+         [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).num(5).num(7).num(8)); },
          {46, 46, 5, 7}},
         {"kernel status with reason 99",
          [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).num(5).num(99).num(8)); },
@@ -91,7 +91,9 @@ TEST_F(BusTest, HostileExecuteRepliesTable)
          [](DaemonConnection& c) { c.send(Reply(4).info(1, 0, 4).array({"1"})); },
          {40, 40, 0, 0}},
         {"output request naming a port out of range",
-         [](DaemonConnection& c) { c.send(Reply(4).info(1, 0, 4).array({"70000", "1"})); },
+         [](DaemonConnection& c) {
+             c.send(Reply(4).info(1, 0, 4).array({"70000", "1"}));
+         },
          {40, 40, 0, 70000}},
         {"screen request with three parameters",
          [](DaemonConnection& c) { c.send(Reply(3).info(1, 0, 4).array({"23"}).num(1)); },
@@ -143,9 +145,7 @@ TEST_F(BusTest, HostileOpenRepliesTable)
 {
     const OpenCase cases[] = {
         {"closed at once", [](DaemonConnection& c) { c.close(); }, 30},
-        {"daemon refuses with a status",
-         [](DaemonConnection& c) { c.send(Reply(1).info(1, 0, 0).num(3)); },
-         30},
+        {"daemon refuses with a status", [](DaemonConnection& c) { c.send(Reply(1).info(1, 0, 0).num(3)); }, 30},
         {"header only", [](DaemonConnection& c) { c.send(std::string("\x02\x00", 2)); }, 30},
         {"info block past the end", [](DaemonConnection& c) { c.send(Reply(2).param(be16(2) + be16(1) + "1")); }, 30},
         {"never answers", [](DaemonConnection& c) { c.waitForClose(4000); }, 30},

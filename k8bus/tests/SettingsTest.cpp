@@ -17,7 +17,7 @@ namespace zs::k8bus::test {
 namespace {
 
 class Settings : public BusTest {
-protected:
+  protected:
     void SetUp() override
     {
         BusTest::SetUp();
@@ -100,7 +100,7 @@ TEST_F(Settings, EmptySectionNeverReadsTheProfileFile)
 
 // A private datagram socket stands in for /dev/log.
 class EventLogSink {
-public:
+  public:
     explicit EventLogSink(const std::filesystem::path& path)
     {
         m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -123,7 +123,7 @@ public:
         return std::string(buf, static_cast<std::size_t>(n));
     }
 
-private:
+  private:
     int m_fd = -1;
 };
 
@@ -145,8 +145,9 @@ TEST_F(Settings, EventReportLevelTable)
         SCOPED_TRACE(c.name);
         std::filesystem::remove(m_env.root() / "config" / "ZentrikServer" / "registry.ini");
         if (c.level)
-            registry(std::string("[Software\\Brastel\\Korvi]\n[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8EventReportLevel=") +
-                     c.level + "\n");
+            registry(
+                std::string("[Software\\Brastel\\Korvi]\n[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8EventReportLevel=") +
+                c.level + "\n");
         profileResetForTests();
         std::thread([&] {
             for (int l : c.written) {

@@ -10,7 +10,7 @@ namespace zs::k8bus {
 
 /// Base of every state kept in a slot.
 class ThreadSlotState {
-public:
+  public:
     virtual ~ThreadSlotState() = default;
 };
 

@@ -21,7 +21,7 @@ inline constexpr int kWrongArgumentCount = 450;
 /// Thrown inside a member; the dispatch call turns it into a failed result, so it never
 /// crosses a library boundary.
 class AutomationError : public std::runtime_error {
-public:
+  public:
     explicit AutomationError(int number, const std::string& description = {}, std::string source = {});
     int number() const { return m_number; }
     const std::string& source() const { return m_source; }
@@ -29,7 +29,7 @@ public:
     /// The runtime's own English text for a known number ("Overflow", "Type mismatch", ...).
     static std::string standardText(int number);
 
-private:
+  private:
     int m_number;
     std::string m_source;
 };

@@ -18,13 +18,13 @@ struct ClassInfo {
     std::string clsid;            ///< "{3EBC333B-...}", braces and upper case
     std::string defaultInterface; ///< "_FlatButton"
     std::string defaultInterfaceId;
-    std::string eventInterface;   ///< "__FlatButton"
+    std::string eventInterface; ///< "__FlatButton"
     std::string eventInterfaceId;
     std::function<std::unique_ptr<Dispatchable>()> create;
 };
 
 class ClassRegistry {
-public:
+  public:
     /// Adds or replaces the class with the same ProgID.
     void add(ClassInfo info);
     /// Removes every class whose ProgID begins with `libraryPrefix` + "." (unregistration).
@@ -38,7 +38,7 @@ public:
     std::unique_ptr<Dispatchable> create(std::string_view progIdOrClsid) const;
     const std::vector<ClassInfo>& classes() const { return m_classes; }
 
-private:
+  private:
     std::vector<ClassInfo> m_classes;
 };
 

@@ -7,7 +7,7 @@
 namespace zs::automation {
 
 class ControlSite {
-public:
+  public:
     virtual ~ControlSite() = default;
     /// True while the host runs; false at design time.
     virtual bool userMode() const = 0;
@@ -17,7 +17,7 @@ public:
 
 /// A run-time host that ignores notifications; a control uses it until the host sets its own.
 class NullSite : public ControlSite {
-public:
+  public:
     bool userMode() const override { return true; }
     void propertyChanged(std::string_view) override {}
 };

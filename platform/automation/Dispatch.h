@@ -24,7 +24,7 @@ class DispatchTable;
 
 /// Base of every automation class.
 class Dispatchable : public AutomationObject {
-public:
+  public:
     virtual const DispatchTable& dispatchTable() const = 0;
     /// The outgoing events; classes without events return an empty source.
     virtual EventSource& events() = 0;
@@ -47,9 +47,9 @@ struct Member {
 
     DispId id = 0;
     std::string name;
-    Getter get;    ///< set for properties and data members
-    Putter put;    ///< empty for read-only properties
-    Method method; ///< set for methods
+    Getter get;          ///< set for properties and data members
+    Putter put;          ///< empty for read-only properties
+    Method method;       ///< set for methods
     std::string bagName; ///< empty when not persisted
 };
 
@@ -60,7 +60,7 @@ struct EventInfo {
 };
 
 class DispatchTable {
-public:
+  public:
     DispatchTable(std::string className, std::vector<Member> members, std::vector<EventInfo> events = {});
 
     const std::string& className() const { return m_className; }
@@ -74,7 +74,7 @@ public:
     /// Never throws: errors come back in the result. For Put the new value is args.back().
     CallResult invoke(Dispatchable& obj, DispId id, InvokeKind kind, std::span<Variant> args) const;
 
-private:
+  private:
     std::string m_className;
     std::vector<Member> m_members; // sorted by id
     std::vector<EventInfo> m_events;
@@ -82,12 +82,14 @@ private:
 
 /// Builds a table for class T with typed lambdas.
 template <class T> class DispatchTableBuilder {
-public:
-    explicit DispatchTableBuilder(std::string className) : m_className(std::move(className)) {}
+  public:
+    explicit DispatchTableBuilder(std::string className)
+        : m_className(std::move(className))
+    {}
 
     /// A property with a getter and a setter taking the converted variant.
-    DispatchTableBuilder& property(DispId id, std::string name, std::string bagName,
-                                   std::function<Variant(T&)> get, std::function<void(T&, const Variant&)> put)
+    DispatchTableBuilder& property(DispId id, std::string name, std::string bagName, std::function<Variant(T&)> get,
+                                   std::function<void(T&, const Variant&)> put)
     {
         Member m{id, std::move(name), {}, {}, {}, std::move(bagName)};
         m.get = [get = std::move(get)](Dispatchable& o, std::span<Variant>) { return get(static_cast<T&>(o)); };
@@ -126,7 +128,7 @@ public:
     }
     DispatchTable build() { return DispatchTable(std::move(m_className), std::move(m_members), std::move(m_events)); }
 
-private:
+  private:
     std::string m_className;
     std::vector<Member> m_members;
     std::vector<EventInfo> m_events;

@@ -15,7 +15,7 @@ namespace zs::automation {
 using DispId = std::int32_t;
 
 class EventSource {
-public:
+  public:
     using Handler = std::function<void(DispId eventId, std::span<Variant> args)>;
 
     /// Returns a cookie for disconnect().
@@ -26,7 +26,7 @@ public:
     void raise(DispId eventId) const { raise(eventId, {}); }
     bool hasHandlers() const { return !m_handlers.empty(); }
 
-private:
+  private:
     std::vector<std::pair<int, Handler>> m_handlers;
     int m_nextCookie = 1;
 };

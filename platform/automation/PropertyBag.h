@@ -13,7 +13,7 @@
 namespace zs::automation {
 
 class PropertyBag {
-public:
+  public:
     /// The stored value, or `def` when the name is absent. Names are case-sensitive.
     Variant read(std::string_view name, const Variant& def) const;
     /// Stores `value`, or removes the entry when `value` equals `def`.
@@ -25,7 +25,7 @@ public:
     std::vector<std::string> names() const;
     std::size_t size() const { return m_values.size(); }
 
-private:
+  private:
     std::map<std::string, Variant, std::less<>> m_values;
 };
 

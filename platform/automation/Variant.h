@@ -17,28 +17,48 @@ namespace zs::automation {
 
 /// Base of objects a variant can carry (fonts, pictures, image lists, other controls).
 class AutomationObject {
-public:
+  public:
     virtual ~AutomationObject() = default;
 };
 
 enum class VarType { Empty, Null, Boolean, Integer, Long, Double, Date, String, Object };
 
 class Variant {
-public:
+  public:
     struct NullTag {};
     using ObjectRef = std::shared_ptr<AutomationObject>; // shared: the host and the control both hold it
 
     Variant() = default;
-    Variant(NullTag) : m_v(NullTag{}) {}
-    Variant(bool b) : m_v(b) {}
-    Variant(std::int16_t i) : m_v(i) {}
-    Variant(std::int32_t i) : m_v(i) {}
-    Variant(double d) : m_v(d) {}
-    Variant(const time::DateTime& d) : m_v(d) {}
-    Variant(std::string s) : m_v(std::move(s)) {}
-    Variant(const char* s) : m_v(std::string(s)) {}
-    Variant(std::string_view s) : m_v(std::string(s)) {}
-    Variant(ObjectRef o) : m_v(std::move(o)) {}
+    Variant(NullTag)
+        : m_v(NullTag{})
+    {}
+    Variant(bool b)
+        : m_v(b)
+    {}
+    Variant(std::int16_t i)
+        : m_v(i)
+    {}
+    Variant(std::int32_t i)
+        : m_v(i)
+    {}
+    Variant(double d)
+        : m_v(d)
+    {}
+    Variant(const time::DateTime& d)
+        : m_v(d)
+    {}
+    Variant(std::string s)
+        : m_v(std::move(s))
+    {}
+    Variant(const char* s)
+        : m_v(std::string(s))
+    {}
+    Variant(std::string_view s)
+        : m_v(std::string(s))
+    {}
+    Variant(ObjectRef o)
+        : m_v(std::move(o))
+    {}
 
     static Variant null() { return Variant(NullTag{}); }
 
@@ -75,7 +95,7 @@ public:
     bool sameAs(const Variant& other) const;
     friend bool operator==(const Variant& a, const Variant& b) { return a.sameAs(b); }
 
-private:
+  private:
     std::int64_t toInt32OrUnsigned() const;
 
     std::variant<std::monostate, NullTag, bool, std::int16_t, std::int32_t, double, time::DateTime, std::string,
@@ -84,7 +104,10 @@ private:
 };
 
 /// Colours travel as Long values; 0x800000nn system colours keep their bits.
-inline Variant colorVariant(std::uint32_t c) { return Variant(static_cast<std::int32_t>(c)); }
+inline Variant colorVariant(std::uint32_t c)
+{
+    return Variant(static_cast<std::int32_t>(c));
+}
 
 /// The runtime's `Not`: logical on Booleans, bitwise on integers (Not 0 = -1), Null stays Null,
 /// Empty gives -1, a number in a string is negated as a Long, "True"/"Vero" texts as Booleans.

@@ -246,9 +246,8 @@ std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, E
             }
             return target;
         }
-        error =
-            makeError(ErrorClass::BadArgument,
-                      "Provider cannot be found: \"" + std::string(text::trim(*provider)) + "\"");
+        error = makeError(ErrorClass::BadArgument,
+                          "Provider cannot be found: \"" + std::string(text::trim(*provider)) + "\"");
         error.number = kErrNoProvider;
         return std::nullopt;
     }

@@ -11,7 +11,7 @@ namespace zs::fs {
 namespace {
 
 class SystemFileOps : public FileOps {
-public:
+  public:
     int open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
     ssize_t write(int fd, const void* data, size_t size) override { return ::write(fd, data, size); }
     int fsync(int fd) override { return ::fsync(fd); }

@@ -8,7 +8,7 @@
 namespace zs::fs {
 
 class FileOps {
-public:
+  public:
     virtual ~FileOps() = default;
     virtual int open(const char* path, int flags, mode_t mode) = 0;
     virtual ssize_t write(int fd, const void* data, size_t size) = 0;
@@ -25,8 +25,11 @@ FileOps& systemFileOps();
 /// Forwards to the real calls but fails call number `failAt` (1-based, counting every call)
 /// with `error`; 0 never fails. `calls()` tells how many calls were made.
 class FailingFileOps : public FileOps {
-public:
-    FailingFileOps(int failAt, int error) : m_failAt(failAt), m_error(error) {}
+  public:
+    FailingFileOps(int failAt, int error)
+        : m_failAt(failAt)
+        , m_error(error)
+    {}
     int open(const char* path, int flags, mode_t mode) override;
     ssize_t write(int fd, const void* data, size_t size) override;
     int fsync(int fd) override;
@@ -36,7 +39,7 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int calls() const { return m_calls; }
 
-private:
+  private:
     bool fail();
     int m_failAt;
     int m_error;

@@ -36,7 +36,8 @@ std::string reverseIPv4(const std::string& dotted)
     if (::inet_pton(AF_INET, dotted.c_str(), &sa.sin_addr) != 1)
         return {};
     char name[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, name, sizeof name, nullptr, 0, NI_NAMEREQD) != 0)
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, name, sizeof name, nullptr, 0, NI_NAMEREQD) !=
+        0)
         return {};
     return name;
 }

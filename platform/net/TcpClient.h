@@ -12,7 +12,7 @@
 namespace zs::net {
 
 class TcpClient {
-public:
+  public:
     /// The old control's state numbers, which callers compare against.
     enum class State { Closed = 0, Connecting = 6, Connected = 7, Error = 9 };
 
@@ -43,7 +43,7 @@ public:
     /// Dotted address of the local end, "" when not connected.
     std::string localAddress() const;
 
-private:
+  private:
     void flush(Events& ev);
     void fail(Events& ev, int err);
 

@@ -48,7 +48,8 @@ UdpReply udpExchange(const std::string& server, std::uint16_t port, std::string_
         const ssize_t n = ::recv(fd.get(), buf.data(), buf.size(), MSG_TRUNC | MSG_DONTWAIT);
         if (n <= 0)
             continue; // ICMP refusals and empty datagrams: keep waiting until the bound
-        std::vector<std::uint8_t> got(buf.begin(), buf.begin() + std::min<std::size_t>(static_cast<std::size_t>(n), buf.size()));
+        std::vector<std::uint8_t> got(buf.begin(),
+                                      buf.begin() + std::min<std::size_t>(static_cast<std::size_t>(n), buf.size()));
         if (!accept || accept(got)) {
             reply.outcome = UdpOutcome::Answered;
             reply.bytes = std::move(got);

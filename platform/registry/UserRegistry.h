@@ -12,7 +12,7 @@
 namespace zs::registry {
 
 class UserRegistry {
-public:
+  public:
     /// The store at `file`; the default is $XDG_CONFIG_HOME/ZentrikServer/registry.ini.
     explicit UserRegistry(std::filesystem::path file = defaultFile());
 
@@ -30,15 +30,15 @@ public:
     /// Names of the keys directly below `keyPath`, in file order.
     std::vector<std::string> subkeys(std::string_view keyPath) const;
 
-private:
+  private:
     std::filesystem::path m_file;
 };
 
 /// Key path of an application's settings section: "Software\<app>\<section>".
 std::string settingsKey(std::string_view app, std::string_view section);
 /// Reads a program setting; `fallback` when it is missing.
-std::string getSetting(std::string_view app, std::string_view section, std::string_view name,
-                       std::string_view fallback, const UserRegistry& reg = UserRegistry());
+std::string getSetting(std::string_view app, std::string_view section, std::string_view name, std::string_view fallback,
+                       const UserRegistry& reg = UserRegistry());
 /// Writes a program setting; false when the store cannot be written.
 [[nodiscard]] bool saveSetting(std::string_view app, std::string_view section, std::string_view name,
                                std::string_view text, UserRegistry reg = UserRegistry());

@@ -48,7 +48,8 @@ struct ScopedTestEnv::Saved {
     std::deque<ScopedEnvVar> vars;
 };
 
-ScopedTestEnv::ScopedTestEnv() : m_saved(std::make_unique<Saved>())
+ScopedTestEnv::ScopedTestEnv()
+    : m_saved(std::make_unique<Saved>())
 {
     const auto r = m_dir.path();
     std::filesystem::create_directories(r / "config");

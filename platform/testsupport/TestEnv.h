@@ -12,7 +12,7 @@ namespace zs::test {
 
 /// A fresh folder under the system's temporary folder, removed with everything in it on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
@@ -42,7 +42,7 @@ class ScopedEnvVar {
 /// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME and ZENTRIK_HOME into a
 /// TempDir for the life of the object and restores the previous values afterwards.
 class ScopedTestEnv {
-public:
+  public:
     ScopedTestEnv();
     ~ScopedTestEnv();
     ScopedTestEnv(const ScopedTestEnv&) = delete;
@@ -52,7 +52,7 @@ public:
     /// The program folder ($ZENTRIK_HOME), created empty.
     std::filesystem::path home() const { return m_dir.path() / "home"; }
 
-private:
+  private:
     TempDir m_dir;
     struct Saved;
     std::unique_ptr<Saved> m_saved;

@@ -8,7 +8,7 @@ namespace zs::time {
 namespace {
 
 class SystemClock : public Clock {
-public:
+  public:
     DateTime now() const override
     {
         const std::time_t t = std::time(nullptr);

@@ -9,7 +9,7 @@
 namespace zs::time {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     /// Local wall-clock time, to the second.
     virtual DateTime now() const = 0;
@@ -22,8 +22,10 @@ Clock& systemClock();
 
 /// A clock that moves only when told to.
 class FakeClock : public Clock {
-public:
-    explicit FakeClock(DateTime start = {2004, 1, 1, 0, 0, 0}) : m_now(start) {}
+  public:
+    explicit FakeClock(DateTime start = {2004, 1, 1, 0, 0, 0})
+        : m_now(start)
+    {}
     DateTime now() const override { return m_now; }
     std::int64_t tickMs() const override { return m_tick; }
 
@@ -39,7 +41,7 @@ public:
     }
     void advanceSeconds(std::int64_t s) { advanceMs(s * 1000); }
 
-private:
+  private:
     DateTime m_now;
     std::int64_t m_tick = 0;
     std::int64_t m_subMs = 0;

@@ -116,8 +116,8 @@ int DateTime::weekday() const
 
 bool DateTime::isValid() const
 {
-    return month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month) && hour >= 0 && hour < 24
-           && minute >= 0 && minute < 60 && second >= 0 && second < 60;
+    return month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month) && hour >= 0 && hour < 24 &&
+           minute >= 0 && minute < 60 && second >= 0 && second < 60;
 }
 
 std::optional<DateTime> parseIso(const std::string& text)

@@ -4,7 +4,8 @@
 
 namespace zs::cadenzo {
 
-QtTimer::QtTimer(QObject* parent, std::function<void()> onTick) : m_timer(new QTimer(parent))
+QtTimer::QtTimer(QObject* parent, std::function<void()> onTick)
+    : m_timer(new QTimer(parent))
 {
     QObject::connect(m_timer, &QTimer::timeout, m_timer, std::move(onTick));
 }

@@ -11,19 +11,19 @@
 namespace zs::cadenzo {
 
 class QtTimer : public ITimer {
-public:
+  public:
     QtTimer(QObject* parent, std::function<void()> onTick);
     void setIntervalMs(int ms) override { m_timer->setInterval(ms); }
     int intervalMs() const override { return m_timer->interval(); }
     void setEnabled(bool enabled) override;
     bool isEnabled() const override { return m_timer->isActive(); }
 
-private:
+  private:
     QTimer* m_timer; // child of the parent given
 };
 
 class QtYield : public IYield {
-public:
+  public:
     void yield() override;
 };
 

@@ -27,7 +27,7 @@ QFont qtFont(const FontObject& font);
 
 /// Yes/No questions. Tests set the next answer instead of showing a box.
 class Prompt {
-public:
+  public:
     static bool askYesNo(QWidget* parent, const QString& title, const QString& text);
     static void setNextAnswer(std::optional<bool> answer);
 };

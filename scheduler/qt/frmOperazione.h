@@ -24,7 +24,7 @@ struct AppearanceProps;
 
 class frmOperazione : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmOperazione(SchedulerState& state, QWidget* parent = nullptr);
 
     /// Opens the dialog for a new operation dated from `clock`; returns when it is hidden again.
@@ -35,7 +35,7 @@ public:
     void applyAppearance(const AppearanceProps& props);
     OperazioneForm& form() { return m_form; }
 
-private:
+  private:
     void showForm();
     void readFields();
     void conferma();

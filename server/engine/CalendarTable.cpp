@@ -12,8 +12,8 @@ namespace zs::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kGiorni{"Lunedi", "Martedi", "Mercoledi", "Giovedi",
-                                                  "Venerdi", "Sabato", "Domenica"};
+constexpr std::array<std::string_view, 7> kGiorni{"Lunedi",  "Martedi", "Mercoledi", "Giovedi",
+                                                  "Venerdi", "Sabato",  "Domenica"};
 constexpr std::array<std::string_view, 12> kMesi{"Gennaio", "Febbraio", "Marzo",     "Aprile",  "Maggio",   "Giugno",
                                                  "Luglio",  "Agosto",   "Settembre", "Ottobre", "Novembre", "Dicembre"};
 

@@ -30,8 +30,10 @@ long dataVevira(const time::DateTime& date);
 void calendarRow(const time::DateTime& day, std::array<SqlValue, 9>& row);
 
 class CalendarTable {
-public:
-    explicit CalendarTable(const EngineContext& context) : m_ctx(context) {}
+  public:
+    explicit CalendarTable(const EngineContext& context)
+        : m_ctx(context)
+    {}
 
     /// Writes every day of each year of "2005,2006" (blanks around items allowed). Stops at the
     /// first item that is not a year or at a database error, logs it and returns false; the days
@@ -40,7 +42,7 @@ public:
     /// Writes the 365 or 366 rows of one year; false on a database error.
     bool RiempiAnnoTime(int year);
 
-private:
+  private:
     const EngineContext& m_ctx;
 };
 

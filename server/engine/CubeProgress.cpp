@@ -2,7 +2,8 @@
 
 namespace zs::engine {
 
-void CubeProgress::MostraAvanzamento(double windowWidthTwips, double windowHeightTwips, const std::string& text, int icon)
+void CubeProgress::MostraAvanzamento(double windowWidthTwips, double windowHeightTwips, const std::string& text,
+                                     int icon)
 {
     m_host.setMousePointer(kHourglass);
     m_left = (windowWidthTwips - kWidth) / 2;

@@ -12,7 +12,7 @@ namespace zs::engine {
 /// What the notice needs of the program: the screen's mouse pointer, the height of a text in
 /// the notice's font (twips), and a yield to the window system.
 class CubeProgressHost {
-public:
+  public:
     virtual ~CubeProgressHost() = default;
     virtual void setMousePointer(int pointer) = 0; ///< 0 default, 11 hourglass
     virtual double textHeightTwips(const std::string& text) = 0;
@@ -23,8 +23,8 @@ public:
 struct CubeProgressDrawing {
     double frameRight = 0, frameBottom = 0; ///< outline from (0,0), black, line width 3
     int frameLineWidth = 3;
-    int icon = 0;                           ///< image of the sub-menu list; 0 for none
-    int iconX = 5, iconY = 11;              ///< pixels
+    int icon = 0;              ///< image of the sub-menu list; 0 for none
+    int iconX = 5, iconY = 11; ///< pixels
     std::string text;
     double textX = 600, textY = 0;
     std::string fontName = "Arial";
@@ -33,13 +33,15 @@ struct CubeProgressDrawing {
 };
 
 class CubeProgress {
-public:
+  public:
     static constexpr double kWidth = 5250;
     static constexpr double kHeight = 750;
     static constexpr std::uint32_t kBackColor = 0xFEF7EE; ///< red 238, green 247, blue 254
     static constexpr int kHourglass = 11;
 
-    explicit CubeProgress(CubeProgressHost& host) : m_host(host) {}
+    explicit CubeProgress(CubeProgressHost& host)
+        : m_host(host)
+    {}
 
     /// Shows `text` centred in a window of the given outer size (twips), with `icon` when it
     /// is above 0. A second call without NascondiAvanzamento redraws the notice from scratch.
@@ -54,7 +56,7 @@ public:
     /// How many times the notice was drawn (each show clears and redraws).
     int drawCount() const { return m_drawCount; }
 
-private:
+  private:
     CubeProgressHost& m_host;
     bool m_visible = false;
     double m_left = 0, m_top = 0;

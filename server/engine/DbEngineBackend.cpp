@@ -1,10 +1,10 @@
 #include "engine/DbEngineBackend.h"
 
 #include "db/Connection.h"
+#include "db/Value.h"
 #include "engine/Connessioni.h"
 #include "engine/EngineStrings.h"
 #include "shell/ProgramSettings.h"
-#include "db/Value.h"
 
 #include <chrono>
 #include <string_view>
@@ -64,11 +64,11 @@ db::Value toDbValue(const SqlValue& v)
 }
 
 class DbRowSink : public RowSink {
-public:
+  public:
     DbRowSink(db::RowWriter writer, std::vector<std::string> columns)
-        : m_writer(std::move(writer)), m_columns(std::move(columns))
-    {
-    }
+        : m_writer(std::move(writer))
+        , m_columns(std::move(columns))
+    {}
     bool addRow(std::span<const SqlValue> values) override
     {
         m_writer.addNew();
@@ -78,7 +78,7 @@ public:
         return m_writer.update();
     }
 
-private:
+  private:
     db::RowWriter m_writer;
     std::vector<std::string> m_columns;
 };

@@ -18,7 +18,7 @@ struct ProgramSettings;
 namespace zs::engine {
 
 class DbEngineBackend : public EngineBackend {
-public:
+  public:
     struct Slot {
         std::function<bool()> open;                  ///< ApriConnessioneServer or ApriConnessione
         std::function<void()> close;                 ///< ChiudiConnessioni or ChiudiConnessione
@@ -29,7 +29,9 @@ public:
         std::function<void(const std::string&)> descriviErrore;
     };
 
-    explicit DbEngineBackend(Slot slot) : m_slot(std::move(slot)) {}
+    explicit DbEngineBackend(Slot slot)
+        : m_slot(std::move(slot))
+    {}
 
     bool open() override { return m_slot.open(); }
     void close() override { m_slot.close(); }
@@ -47,7 +49,7 @@ public:
     void LogSuccesso(bool success) override { m_slot.logSuccesso(success); }
     void DescriviErrore(const std::string& firstLine) override { m_slot.descriviErrore(firstLine); }
 
-private:
+  private:
     bool noteOutcome(bool ok);
     db::Connection* connection() const { return m_slot.connection ? m_slot.connection() : nullptr; }
 

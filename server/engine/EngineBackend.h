@@ -27,14 +27,14 @@ enum class FailureKind { None, ConnectionLost, Rejected, TimedOut, Cancelled };
 
 /// Appends rows to one table, each row written at once (no batch, no transaction).
 class RowSink {
-public:
+  public:
     virtual ~RowSink() = default;
     /// False on a database error (the error is kept for DescriviErrore).
     [[nodiscard]] virtual bool addRow(std::span<const SqlValue> values) = 0;
 };
 
 class EngineBackend {
-public:
+  public:
     virtual ~EngineBackend() = default;
 
     // The connection slot.

@@ -9,7 +9,7 @@ namespace zs::shell {
 class ProgramLog;
 class YieldHook;
 struct ProgramSettings;
-}
+} // namespace zs::shell
 namespace zs::time {
 class Clock;
 }

@@ -17,7 +17,7 @@ class ProgramLog;
 namespace zs::engine {
 
 class EngineHost {
-public:
+  public:
     virtual ~EngineHost() = default;
     virtual void UpdateProgressBar(int step) = 0;
     /// Runs `task` with one parameter list; `ok` tells whether the task ran.
@@ -35,8 +35,10 @@ public:
 /// A host whose special steps are not available: each logs that it could not run and fails,
 /// so an extraction that needs one never reports success.
 class UnconnectedEngineHost : public EngineHost {
-public:
-    explicit UnconnectedEngineHost(shell::ProgramLog& log) : m_log(log) {}
+  public:
+    explicit UnconnectedEngineHost(shell::ProgramLog& log)
+        : m_log(log)
+    {}
     void UpdateProgressBar(int step) override { m_lastProgress = step; }
     void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override;
     bool CompattaDatabase(const std::string& file) override;
@@ -46,7 +48,7 @@ public:
     bool ExecuteDtsStep(const xml::Element& step) override;
     int lastProgress() const { return m_lastProgress; }
 
-private:
+  private:
     void unavailable(const std::string& what);
     shell::ProgramLog& m_log;
     int m_lastProgress = 0;

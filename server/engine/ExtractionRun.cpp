@@ -69,9 +69,11 @@ bool UnconnectedEngineHost::ExecuteDtsStep(const xml::Element&)
 
 ExtractionRun::ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
                              shell::MessageService& messages)
-    : m_ctx(context), m_host(host), m_programFolder(std::move(programFolder)), m_messages(messages)
-{
-}
+    : m_ctx(context)
+    , m_host(host)
+    , m_programFolder(std::move(programFolder))
+    , m_messages(messages)
+{}
 
 void ExtractionRun::markDone(unsigned long long node, bool ok)
 {
@@ -207,8 +209,8 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
                     success = Staging(m_ctx).CaricaStage(text);
                     markDone(d, success);
                 } else {
-                    std::string sql = inc.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark)
-                                                 : step.queries[i];
+                    std::string sql =
+                        inc.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark) : step.queries[i];
                     const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
                     success = ops.EseguiJob(sql);
                     markDone(d, success);

@@ -23,7 +23,7 @@ class EngineHost;
 class StepTree;
 
 class ExtractionRun {
-public:
+  public:
     /// `programFolder` holds stat.xml; `messages` shows a stat.xml that does not parse.
     ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
                   shell::MessageService& messages);
@@ -33,7 +33,7 @@ public:
     /// statement, or no step ran. The caller closes the connection slot afterwards.
     bool EseguiEstrazione(const StepTree& tree, const xml::Element& root);
 
-private:
+  private:
     bool connect();
     /// Runs one ticked step from its step line to its success line.
     bool runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, class RunStatistics& stats);

@@ -14,16 +14,16 @@ namespace zs::engine {
 
 struct Incremental {
     bool attivo = false;
-    std::string svuota;     ///< column compared in the incremental emptying
-    std::string riempi;     ///< "table.column" whose maximum becomes the new watermark
+    std::string svuota; ///< column compared in the incremental emptying
+    std::string riempi; ///< "table.column" whose maximum becomes the new watermark
     bool autoupdate = false;
-    bool numerico = false;  ///< datatype "numerico" (exact)
-    std::string text;       ///< the watermark as the file holds it
+    bool numerico = false; ///< datatype "numerico" (exact)
+    std::string text;      ///< the watermark as the file holds it
 };
 
 struct StepDefinition {
     xml::Element element;
-    std::string tableName;   ///< upper-cased element name, TIME and ZONE bracketed except on Oracle
+    std::string tableName; ///< upper-cased element name, TIME and ZONE bracketed except on Oracle
     std::string operazione;
     bool esegui = false;
     bool svuota = false;

@@ -7,7 +7,7 @@
 namespace zs::engine {
 
 class RunState {
-public:
+  public:
     static constexpr int kRunning = 0;
     static constexpr int kPaused = 1;
     static constexpr int kStopped = 2;
@@ -17,7 +17,7 @@ public:
     void setStatoProcesso(int value) { m_value.store(value, std::memory_order_release); }
     bool stopped() const { return StatoProcesso() == kStopped; }
 
-private:
+  private:
     std::atomic<int> m_value{kRunning};
 };
 

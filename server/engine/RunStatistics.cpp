@@ -1,9 +1,9 @@
 #include "engine/RunStatistics.h"
 
 #include "engine/EngineStrings.h"
-#include "xml/XmlUtilities.h"
 #include "shell/SettingsStore.h"
 #include "text/ItalianFormat.h"
+#include "xml/XmlUtilities.h"
 
 #include <cmath>
 #include <limits>
@@ -47,7 +47,8 @@ void AggiornaStatistiche(xml::Document& doc, const std::string& label, double se
         if (a && std::isfinite(*a))
             mean = *a;
     }
-    const double newMean = (static_cast<double>(count) * mean + static_cast<double>(secs)) / static_cast<double>(count + 1);
+    const double newMean =
+        (static_cast<double>(count) * mean + static_cast<double>(secs)) / static_cast<double>(count + 1);
     if (!found) {
         found = root.appendChild("modulo");
         found.appendChild("operazione").setText(label);
@@ -57,7 +58,8 @@ void AggiornaStatistiche(xml::Document& doc, const std::string& label, double se
     childOrNew(found, "avarage").setText(text::formatNumber(newMean));
 }
 
-RunStatistics::RunStatistics(std::filesystem::path file, shell::MessageService& messages) : m_file(std::move(file))
+RunStatistics::RunStatistics(std::filesystem::path file, shell::MessageService& messages)
+    : m_file(std::move(file))
 {
     std::error_code ec;
     if (std::filesystem::exists(m_file, ec)) {

@@ -21,7 +21,7 @@ void AggiornaStatistiche(xml::Document& doc, const std::string& label, double se
 
 /// The statistics of a run: loaded from (or created for) the program folder's stat.xml.
 class RunStatistics {
-public:
+  public:
     /// Loads `file` when it exists; a file that does not parse is reported through `messages`
     /// and left alone: the run then keeps no statistics rather than overwrite it.
     RunStatistics(std::filesystem::path file, shell::MessageService& messages);
@@ -33,7 +33,7 @@ public:
     /// that was there could not be read.
     bool save(std::string* error = nullptr);
 
-private:
+  private:
     std::filesystem::path m_file;
     xml::Document m_doc;
     bool m_usable = true;

@@ -19,8 +19,10 @@ std::optional<std::string> stageStatement(const std::string& jobText);
 std::vector<std::pair<std::string, std::string>> syncStatements(const std::string& tables);
 
 class Staging {
-public:
-    explicit Staging(const EngineContext& context) : m_ctx(context) {}
+  public:
+    explicit Staging(const EngineContext& context)
+        : m_ctx(context)
+    {}
 
     /// Runs the staging statement through the job executor; a text without a linked server is
     /// logged and fails.
@@ -29,7 +31,7 @@ public:
     /// insert is never run after a failed delete, and a stop ends the loop.
     bool Sincronizza(const std::string& tables);
 
-private:
+  private:
     const EngineContext& m_ctx;
 };
 

@@ -28,7 +28,7 @@ struct StepNode {
 };
 
 class StepTree {
-public:
+  public:
     std::vector<StepNode>& steps() { return m_steps; }
     const std::vector<StepNode>& steps() const { return m_steps; }
     void clear() { m_steps.clear(); }
@@ -36,7 +36,7 @@ public:
     const StepNode* find(const std::string& label) const;
     StepNode* find(const std::string& label);
 
-private:
+  private:
     std::vector<StepNode> m_steps;
 };
 

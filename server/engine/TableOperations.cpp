@@ -33,8 +33,9 @@ std::vector<std::string> azzeraContatoreStatements(const std::string& tipoServer
     if (tipoServer == "sqlserver")
         return {"EXEC ('DBCC CHECKIDENT (" + table + ",RESEED," + s + ")')"};
     if (lower(tipoServer) == "oracle")
-        return {"drop sequence " + table + "_SEQ", "CREATE SEQUENCE \"ZENTRIK\".\"" + table + "_SEQ\" INCREMENT BY 1 START WITH " +
-                                                       s + " MAXVALUE 1.0E28 MINVALUE " + s + " NOCYCLE   CACHE 20 NOORDER "};
+        return {"drop sequence " + table + "_SEQ",
+                "CREATE SEQUENCE \"ZENTRIK\".\"" + table + "_SEQ\" INCREMENT BY 1 START WITH " + s +
+                    " MAXVALUE 1.0E28 MINVALUE " + s + " NOCYCLE   CACHE 20 NOORDER "};
     return {"ALTER TABLE " + table + " ALTER COLUMN " + column + " COUNTER (" + s + ", 1)"};
 }
 
@@ -43,8 +44,14 @@ std::string cancellaTabellaStatement(const std::string& table, const std::string
     return "delete from " + table + " " + condition;
 }
 
-std::string svuotaTabellaStatement(const std::string& table) { return "Truncate Table " + table; }
-std::string svuotaTabellaFallback(const std::string& table) { return "delete from  " + table; }
+std::string svuotaTabellaStatement(const std::string& table)
+{
+    return "Truncate Table " + table;
+}
+std::string svuotaTabellaFallback(const std::string& table)
+{
+    return "delete from  " + table;
+}
 
 std::string leggiMaxStatement(const std::string& table, const std::string& column)
 {
@@ -93,7 +100,10 @@ SqlValue TableOperations::LeggiMaxIncrementale(const std::string& table, const s
     return value;
 }
 
-bool TableOperations::EseguiJob(std::string& sql) { return runLoop(sql, Kind::Job, std::string()); }
+bool TableOperations::EseguiJob(std::string& sql)
+{
+    return runLoop(sql, Kind::Job, std::string());
+}
 
 bool TableOperations::poll(bool async)
 {
@@ -168,9 +178,9 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
             if (m_ctx.state.stopped()) {
                 if (async && m_ctx.db.isExecuting())
                     m_ctx.db.cancel();
-                m_ctx.db.DescriviErrore(kind == Kind::Job
-                                            ? "Processo di estrazione interrotto dall'utente sul job: " + sql
-                                            : "Processo di cancellazione interrotto dall'utente sulla tabella " + tableUpper);
+                m_ctx.db.DescriviErrore(
+                    kind == Kind::Job ? "Processo di estrazione interrotto dall'utente sul job: " + sql
+                                      : "Processo di cancellazione interrotto dall'utente sulla tabella " + tableUpper);
             } else {
                 result = true;
             }
@@ -178,8 +188,8 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
             const FailureKind why = m_ctx.db.lastFailure();
             m_ctx.db.DescriviErrore(kind == Kind::Job
                                         ? attemptPrefix(attempt) + " Errore in fase di esecuzione query :" + sql
-                                        : attemptPrefix(attempt) + "Errore in fase di eliminazione record dalla tabella " +
-                                              tableUpper);
+                                        : attemptPrefix(attempt) +
+                                              "Errore in fase di eliminazione record dalla tabella " + tableUpper);
             if (why != FailureKind::ConnectionLost)
                 return false;
             waitBeforeRetry();

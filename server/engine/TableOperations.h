@@ -24,8 +24,10 @@ std::string svuotaTabellaFallback(const std::string& table);
 std::string leggiMaxStatement(const std::string& table, const std::string& column);
 
 class TableOperations {
-public:
-    explicit TableOperations(const EngineContext& context) : m_ctx(context) {}
+  public:
+    explicit TableOperations(const EngineContext& context)
+        : m_ctx(context)
+    {}
 
     /// Resets the table's counter to `start`; false (logged) on a database error.
     bool AzzeraContatore(const std::string& table, const std::string& column, int start);
@@ -41,7 +43,7 @@ public:
     /// is trimmed and loses one trailing ";" per attempt, which the caller sees.
     bool EseguiJob(std::string& sql);
 
-private:
+  private:
     enum class Kind { Job, Delete, Truncate };
     bool runLoop(std::string& sql, Kind kind, const std::string& table);
     /// Polls a started statement; true when it ran to its end (false when stopped).

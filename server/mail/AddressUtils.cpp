@@ -35,7 +35,8 @@ constexpr const char* kTopLevelDomains =
 bool readNumber(const std::string& part, long& value)
 {
     const std::string t(text::trim(part));
-    if (t.empty() || t.size() > 9 || !std::all_of(t.begin(), t.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (t.empty() || t.size() > 9 ||
+        !std::all_of(t.begin(), t.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return false;
     value = std::stol(t);
     return true;
@@ -155,13 +156,15 @@ PingResult PingHost(const std::string& host, int timeoutMs)
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     unsigned char reply[300];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         pollfd p{fd.get(), POLLIN, 0};
         if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
             return r;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        ssize_t got = ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        ssize_t got =
+            ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
         const unsigned char* icmp = reply;
         if (raw && got > 0) {
             const std::size_t ihl = static_cast<std::size_t>(reply[0] & 0x0F) * 4;
@@ -175,7 +178,8 @@ PingResult PingHost(const std::string& host, int timeoutMs)
         const ssize_t n = got;
         if (n < 8 || icmp[0] != ICMP_ECHOREPLY)
             continue;
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
         r.host = text;
@@ -190,14 +194,18 @@ PingResult PingHost(const std::string& host, int timeoutMs)
 std::string GetContentType(const std::string& fileName, const std::string& fallback)
 {
     static const std::unordered_map<std::string, std::string> kTypes = {
-        {".txt", "text/plain"},      {".log", "text/plain"},         {".htm", "text/html"},
-        {".html", "text/html"},      {".xml", "text/xml"},           {".csv", "text/csv"},
-        {".css", "text/css"},        {".rtf", "application/rtf"},    {".pdf", "application/pdf"},
-        {".zip", "application/zip"}, {".arj", "application/x-arj"}, {".gz", "application/x-gzip"},
+        {".txt", "text/plain"},         {".log", "text/plain"},
+        {".htm", "text/html"},          {".html", "text/html"},
+        {".xml", "text/xml"},           {".csv", "text/csv"},
+        {".css", "text/css"},           {".rtf", "application/rtf"},
+        {".pdf", "application/pdf"},    {".zip", "application/zip"},
+        {".arj", "application/x-arj"},  {".gz", "application/x-gzip"},
         {".doc", "application/msword"}, {".xls", "application/vnd.ms-excel"},
-        {".gif", "image/gif"},       {".jpg", "image/jpeg"},         {".jpeg", "image/jpeg"},
-        {".png", "image/png"},       {".bmp", "image/bmp"},          {".tif", "image/tiff"},
-        {".tiff", "image/tiff"},     {".wav", "audio/wav"},          {".mp3", "audio/mpeg"},
+        {".gif", "image/gif"},          {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},        {".png", "image/png"},
+        {".bmp", "image/bmp"},          {".tif", "image/tiff"},
+        {".tiff", "image/tiff"},        {".wav", "audio/wav"},
+        {".mp3", "audio/mpeg"},
     };
     const auto dot = fileName.rfind('.');
     if (dot == std::string::npos)

@@ -20,12 +20,12 @@ std::string GetIPAddress(const std::string& host);
 
 /// Outcome of one ICMP echo.
 struct PingResult {
-    bool ok = false;           ///< an echo reply came from the target
-    bool available = true;     ///< false when this machine allows no unprivileged ICMP socket
-    std::string host;          ///< the address that answered
-    std::string roundTrip;     ///< milliseconds as decimal text
-    std::string dataSize;      ///< "<n> bytes"
-    bool echoMatched = false;  ///< the reply carried our data back
+    bool ok = false;          ///< an echo reply came from the target
+    bool available = true;    ///< false when this machine allows no unprivileged ICMP socket
+    std::string host;         ///< the address that answered
+    std::string roundTrip;    ///< milliseconds as decimal text
+    std::string dataSize;     ///< "<n> bytes"
+    bool echoMatched = false; ///< the reply carried our data back
 };
 /// One echo request of 32 random bytes to `host`, waiting at most `timeoutMs`. Uses an
 /// unprivileged ICMP datagram socket; where the system allows none, `available` is false.

@@ -12,7 +12,7 @@
 namespace zs::mail {
 
 class ReplyReader {
-public:
+  public:
     static constexpr std::size_t kMaxReply = 64 * 1024;
 
     void feed(std::string_view bytes) { m_buf.append(bytes); }
@@ -21,7 +21,7 @@ public:
     void clear() { m_buf.clear(); }
     bool empty() const { return m_buf.empty(); }
 
-private:
+  private:
     std::string m_buf;
 };
 

@@ -27,7 +27,8 @@ double Crono::TempoTrascorso()
     FermaCrono();
     // Unsigned subtraction wraps like the counter does, so a wrap between the marks still
     // gives the right difference.
-    const auto diff = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_stop) - static_cast<std::uint32_t>(m_start));
+    const auto diff =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(m_stop) - static_cast<std::uint32_t>(m_start));
     return static_cast<double>(diff) / 1000.0;
 }
 

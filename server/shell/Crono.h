@@ -11,15 +11,17 @@ class Clock;
 namespace zs::shell {
 
 class Crono {
-public:
-    explicit Crono(const time::Clock& clock) : m_clock(clock) {}
+  public:
+    explicit Crono(const time::Clock& clock)
+        : m_clock(clock)
+    {}
 
     std::int32_t AvviaCrono();
     std::int32_t FermaCrono();
     /// Stops the measurement and returns the seconds since the start mark (1234 ms → 1.234).
     double TempoTrascorso();
 
-private:
+  private:
     std::int32_t tick() const;
     const time::Clock& m_clock;
     std::int32_t m_start = 0;

@@ -23,12 +23,13 @@ std::filesystem::path autostartEntryPath(const std::filesystem::path& programFol
 
 /// Writes (true) or removes (false) the autostart entry that starts `executable` on
 /// `programFolder`. Failures are ignored, as a missing entry on removal is; false tells a test.
-bool writeStartupEntry(bool enable, const std::filesystem::path& executable, const std::filesystem::path& programFolder);
+bool writeStartupEntry(bool enable, const std::filesystem::path& executable,
+                       const std::filesystem::path& programFolder);
 
 /// Holds an exclusive lock on a file of the program folder for the life of the object; a second
 /// copy on the same folder fails to take it.
 class SingleInstanceLock {
-public:
+  public:
     explicit SingleInstanceLock(const std::filesystem::path& programFolder);
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;

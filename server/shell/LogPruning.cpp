@@ -16,7 +16,8 @@ std::optional<time::DateTime> dayLogDate(const std::filesystem::path& file)
     if (lower.size() < 4 || lower.compare(lower.size() - 4, 4, ".log") != 0)
         return std::nullopt;
     const std::string stem = name.substr(0, name.size() - 4);
-    if (stem.size() < 6 || !std::all_of(stem.begin(), stem.begin() + 6, [](unsigned char c) { return std::isdigit(c); }))
+    if (stem.size() < 6 ||
+        !std::all_of(stem.begin(), stem.begin() + 6, [](unsigned char c) { return std::isdigit(c); }))
         return std::nullopt;
     time::DateTime dt;
     dt.year = 2000 + std::stoi(stem.substr(0, 2));

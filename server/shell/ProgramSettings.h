@@ -7,15 +7,15 @@
 namespace zs::shell {
 
 struct ProgramSettings {
-    std::string TipoServer;     ///< "access", "sqlserver", "oracle" or "mixed" (lower case)
+    std::string TipoServer; ///< "access", "sqlserver", "oracle" or "mixed" (lower case)
     std::string NomeServer;
     std::string UtenteServer;
     std::string PasswordServer; ///< decoded
     std::string NomeDatabase;
     std::string ProviderServer; ///< connection-string template of the server database
     std::string PercorsoAccess;
-    std::string ProviderAccess; ///< connection-string template of the Access (SQLite) database
-    int TimeoutComandi = 3600;  ///< command time-out in seconds
+    std::string ProviderAccess;  ///< connection-string template of the Access (SQLite) database
+    int TimeoutComandi = 3600;   ///< command time-out in seconds
     std::string FileCaricamento; ///< loading XML
     std::string FileCreazione;   ///< creation XML
     int IndiceIcona = 1;

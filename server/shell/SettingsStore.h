@@ -51,7 +51,7 @@ std::string refreshChoiceText(int choice);
 int refreshChoiceFromText(const std::string& text);
 
 class SettingsStore {
-public:
+  public:
     struct Windows {
         CubeWindow* cubes = nullptr;
         OptionsDialog* options = nullptr;
@@ -95,7 +95,7 @@ public:
 
     const std::filesystem::path& programFolder() const { return m_programFolder; }
 
-private:
+  private:
     std::filesystem::path settingsPath(const std::string& text) const;
 
     ProgramSettings& m_values;

@@ -23,7 +23,7 @@ struct InfoCubo {
 
 /// The cube window (frmCubi) as the shell and the settings store use it.
 class CubeWindow {
-public:
+  public:
     virtual ~CubeWindow() = default;
     /// Shows the window and brings it to the front.
     virtual void Form_ShowMe() = 0;
@@ -42,7 +42,7 @@ public:
 
 /// The options dialog (frmOpzioni) as the shell, the settings store and the engine use it.
 class OptionsDialog {
-public:
+  public:
     virtual ~OptionsDialog() = default;
     /// Shows the window and brings it to the front.
     virtual void Form_ShowMe() = 0;
@@ -65,14 +65,14 @@ public:
 
 /// The configuration wizard (frmWizard), shown modally.
 class ConfigurationWizard {
-public:
+  public:
     virtual ~ConfigurationWizard() = default;
     /// Shows the wizard and returns when it closes.
     virtual void showModal() = 0;
 };
 
 class MainWindow {
-public:
+  public:
     virtual ~MainWindow() = default;
     /// Writes (true) or removes (false) the start-with-the-desktop entry.
     virtual void ChangeStartup(bool enabled) = 0;
@@ -92,7 +92,7 @@ constexpr MessageAnswer endingAnswer(MessageButtons buttons)
 
 /// Modal messages. The Qt host shows a message box; tests record the calls.
 class MessageService {
-public:
+  public:
     virtual ~MessageService() = default;
     virtual void show(const std::string& text, MessageIcon icon, const std::string& title) = 0;
     /// Asks a question with `buttons`. A service that cannot ask, and a box nobody answers in a
@@ -106,7 +106,7 @@ public:
 
 /// Lets pending window events run (the Qt host processes its event queue).
 class YieldHook {
-public:
+  public:
     virtual ~YieldHook() = default;
     virtual void yield() = 0;
 };

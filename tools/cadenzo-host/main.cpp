@@ -28,7 +28,8 @@ struct Options {
 
 void usage()
 {
-    std::cerr << "uso: cadenzo-host [--path CARTELLA] [--delay SECONDI] [--poll-ms MS] [--alarms N] [--timeout-ms MS]\n";
+    std::cerr
+        << "uso: cadenzo-host [--path CARTELLA] [--delay SECONDI] [--poll-ms MS] [--alarms N] [--timeout-ms MS]\n";
 }
 
 bool parse(int argc, char** argv, Options& o)

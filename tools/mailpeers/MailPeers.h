@@ -34,7 +34,6 @@ using zs::test::waitForTcp;
 /// it could not run or was stopped after `timeoutMs`.
 int runToEnd(const std::vector<std::string>& argv, const std::filesystem::path& log, int timeoutMs = 30000);
 
-
 struct SmtpPeerOptions {
     std::string auth;       ///< "user:password" to offer AUTH LOGIN
     std::string rejectRcpt; ///< a reply that refuses every recipient

@@ -12,8 +12,14 @@
 
 namespace zs::k8bus {
 // The fuzzer never starts programs: a screen request fails here as a missing client would.
-int startClient(int, const char*, int, const char*, const char*, bool) { return 0; }
-int disconnectClientOcx() { return 1; }
+int startClient(int, const char*, int, const char*, const char*, bool)
+{
+    return 0;
+}
+int disconnectClientOcx()
+{
+    return 1;
+}
 } // namespace zs::k8bus
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

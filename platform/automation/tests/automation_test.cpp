@@ -30,11 +30,11 @@ TEST(Variant, BooleanConversions)
         bool expected;
     };
     const Case cases[] = {
-        {"True", Variant("True"), true},       {"false lower", Variant("false"), false},
-        {"Vero", Variant("Vero"), true},       {"FALSO", Variant(" FALSO "), false},
-        {"number text", Variant("-1"), true},  {"zero text", Variant("0"), false},
-        {"comma text", Variant("0,5"), true},  {"empty", Variant(), false},
-        {"long", Variant(7), true},            {"double zero", Variant(0.0), false},
+        {"True", Variant("True"), true},      {"false lower", Variant("false"), false},
+        {"Vero", Variant("Vero"), true},      {"FALSO", Variant(" FALSO "), false},
+        {"number text", Variant("-1"), true}, {"zero text", Variant("0"), false},
+        {"comma text", Variant("0,5"), true}, {"empty", Variant(), false},
+        {"long", Variant(7), true},           {"double zero", Variant(0.0), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,7 +119,7 @@ TEST(PropertyBag, MissingReadsDefaultAndDefaultsAreLeftOut)
 namespace {
 
 class Counter : public Dispatchable {
-public:
+  public:
     const DispatchTable& dispatchTable() const override;
     EventSource& events() override { return m_events; }
 
@@ -132,18 +132,19 @@ const DispatchTable& Counter::dispatchTable() const
 {
     static const DispatchTable table =
         DispatchTableBuilder<Counter>("Counter")
-            .property(0x68030001, "Value", "Value", [](Counter& c) { return Variant(c.value); },
-                      [](Counter& c, const Variant& v) { c.value = v.toInt32(); })
-            .property(0x68030000, "Label", "", [](Counter& c) { return Variant(c.label); }, nullptr)
+            .property(
+                0x68030001, "Value", "Value", [](Counter& c) { return Variant(c.value); },
+                [](Counter& c, const Variant& v) { c.value = v.toInt32(); })
+            .property(
+                0x68030000, "Label", "", [](Counter& c) { return Variant(c.label); }, nullptr)
             .method(0x60030002, "Add",
                     [](Counter& c, std::span<Variant> a) {
                         c.value += requiredArg(a, 0).toInt32();
                         a[0] = Variant(c.value); // by reference
                         return Variant(c.value);
                     })
-            .method(0x60030003, "Fail", [](Counter&, std::span<Variant>) -> Variant {
-                throw AutomationError(err::kSubscriptOutOfRange);
-            })
+            .method(0x60030003, "Fail",
+                    [](Counter&, std::span<Variant>) -> Variant { throw AutomationError(err::kSubscriptOutOfRange); })
             .event(1, "Changed", 1)
             .build();
     return table;

@@ -64,7 +64,8 @@ TEST(TcpClient, RefusedConnectionIsAnError)
 
 TEST(Resolve, ResolverConfigAndLookups)
 {
-    auto cfg = parseResolverConfig("# comment\nsearch corp.example.it other.it\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
+    auto cfg =
+        parseResolverConfig("# comment\nsearch corp.example.it other.it\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
     EXPECT_EQ(cfg.servers, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(cfg.domain, "corp.example.it");
     EXPECT_EQ(parseResolverConfig("domain a.it\nsearch b.it\n").domain, "a.it");

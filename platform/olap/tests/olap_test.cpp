@@ -3,17 +3,17 @@
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "fs/FileOps.h"
-#include "testsupport/HostileXml.h"
 #include "pgtest/PgServer.h"
+#include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <set>
 #include <functional>
 #include <map>
+#include <set>
 
 using namespace zs;
 using namespace zs::olap;

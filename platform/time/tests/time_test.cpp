@@ -13,9 +13,15 @@ TEST(DateTime, CivilArithmetic)
         DateTime got;
         DateTime want;
     } cases[] = {
-        {"day over month end", {2004, 1, 31, 6, 30, 0}, DateTime{2004, 1, 31, 6, 30, 0}.addDays(1), {2004, 2, 1, 6, 30, 0}},
+        {"day over month end",
+         {2004, 1, 31, 6, 30, 0},
+         DateTime{2004, 1, 31, 6, 30, 0}.addDays(1),
+         {2004, 2, 1, 6, 30, 0}},
         {"leap day", {2004, 2, 28, 0, 0, 0}, DateTime{2004, 2, 28}.addDays(1), {2004, 2, 29, 0, 0, 0}},
-        {"dst change keeps hour", {2026, 3, 28, 6, 30, 0}, DateTime{2026, 3, 28, 6, 30, 0}.addDays(1), {2026, 3, 29, 6, 30, 0}},
+        {"dst change keeps hour",
+         {2026, 3, 28, 6, 30, 0},
+         DateTime{2026, 3, 28, 6, 30, 0}.addDays(1),
+         {2026, 3, 29, 6, 30, 0}},
         {"month clamp", {2005, 1, 31}, DateTime{2005, 1, 31}.addMonths(1), {2005, 2, 28}},
         {"year clamp", {2004, 2, 29}, DateTime{2004, 2, 29}.addYears(1), {2005, 2, 28}},
         {"negative months", {2005, 1, 15}, DateTime{2005, 1, 15}.addMonths(-2), {2004, 11, 15}},

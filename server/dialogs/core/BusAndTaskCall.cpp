@@ -43,9 +43,10 @@ std::string BusAndTaskFailureLine(std::int32_t lastErr, std::int32_t stat, std::
 
 BusAndTaskCaller::BusAndTaskCaller(const automation::ClassRegistry* registry, shell::SettingsStore& store,
                                    shell::ProgramLog* log)
-    : m_registry(registry), m_store(store), m_log(log)
-{
-}
+    : m_registry(registry)
+    , m_store(store)
+    , m_log(log)
+{}
 
 BusAndTaskCaller::~BusAndTaskCaller() = default;
 
@@ -71,8 +72,10 @@ namespace {
 
 /// One call on a control; remembers the first failure so the rest of the call is skipped.
 class Caller {
-public:
-    explicit Caller(std::string& error) : m_error(error) {}
+  public:
+    explicit Caller(std::string& error)
+        : m_error(error)
+    {}
 
     Variant put(Dispatchable& o, int id, Variant value)
     {
@@ -92,7 +95,7 @@ public:
     }
     bool failed() const { return !m_error.empty(); }
 
-private:
+  private:
     Variant run(Dispatchable& o, int id, InvokeKind kind, std::vector<Variant>& args)
     {
         if (failed())

@@ -28,8 +28,8 @@ inline constexpr const char* kSessionProgId = "KOR8_API.Session";
 /// Dispatch ids of the two controls (the bus library's contract).
 namespace dispid {
 namespace system {
-inline constexpr int SystemHandle = 1, Machine = 5, Port = 6, Environment = 7, SystemUserId = 8,
-                     SystemPassword = 9, Close = 10, Login = 11, GetLastStatusCodes = 13;
+inline constexpr int SystemHandle = 1, Machine = 5, Port = 6, Environment = 7, SystemUserId = 8, SystemPassword = 9,
+                     Close = 10, Login = 11, GetLastStatusCodes = 13;
 }
 namespace session {
 inline constexpr int ParamListCount = 2, ParamList = 3, Environment = 11, OperatorId = 12, OperatorPassword = 13,
@@ -53,13 +53,12 @@ BusAndTaskSettings ReadBusAndTaskSettings(const shell::SettingsStore& store);
 /// A 32-bit number as the failure line writes it: a leading blank when not negative.
 std::string signedNumber(std::int32_t n);
 /// "Errore durante la fase di Bus&Task" CR LF "LastErr: …".
-std::string BusAndTaskFailureLine(std::int32_t lastErr, std::int32_t stat, std::int32_t reason,
-                                  std::int32_t subError);
+std::string BusAndTaskFailureLine(std::int32_t lastErr, std::int32_t stat, std::int32_t reason, std::int32_t subError);
 
 /// Runs one platform task. The controls are created from the class registry by their ProgIDs
 /// on the first call and kept for the dialog's life.
 class BusAndTaskCaller {
-public:
+  public:
     BusAndTaskCaller(const automation::ClassRegistry* registry, shell::SettingsStore& store, shell::ProgramLog* log);
     ~BusAndTaskCaller();
 
@@ -67,7 +66,7 @@ public:
     /// member call that fails is logged as a failed task; the logins opened so far are closed.
     void BusAndTask(const std::string& task, const std::string& params, bool& ok);
 
-private:
+  private:
     bool ensureControls(std::string& error);
     void log(const std::string& text);
 

@@ -1,12 +1,12 @@
 #include "dialogs/core/CubiCore.h"
 
 #include "engine/DescriviErrore.h"
-#include "xml/XmlUtilities.h"
 #include "olap/OlapServer.h"
 #include "shell/Crono.h"
 #include "shell/ProgramLog.h"
 #include "shell/SettingsStore.h"
 #include "text/ItalianFormat.h"
+#include "xml/XmlUtilities.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -17,7 +17,7 @@ struct FileDialogRequest {
 };
 
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
     /// A Yes/No question (question icon); true for Yes.
     virtual bool askYesNo(const std::string& text, const std::string& title) = 0;

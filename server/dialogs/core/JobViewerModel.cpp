@@ -5,7 +5,10 @@
 
 namespace zs::dialogs {
 
-bool isFlagSet(const std::string& text) { return engine::lower(text) == "si"; }
+bool isFlagSet(const std::string& text)
+{
+    return engine::lower(text) == "si";
+}
 
 JobView ReadJobView(const xml::Element& step)
 {

@@ -28,7 +28,7 @@ struct JobView {
     std::string txtRiempi;
     bool chkAutoUpdate = false;
     std::string txtValore;
-    int datatypeIndex = 0; ///< 0 "numerico", 1 "stringa"
+    int datatypeIndex = 0;           ///< 0 "numerico", 1 "stringa"
     bool incrementalEnabled = false; ///< txtSvuota, txtRiempi, txtValore, chkAutoUpdate
     bool datatypeEnabled = false;
 };

@@ -26,9 +26,10 @@ CreaDatabaseFn creationNotAvailable(std::function<void(const std::string&)> outp
 }
 
 OpzioniCore::OpzioniCore(OpzioniServices services, OpzioniView& view)
-    : m_s(std::move(services)), m_view(view), m_bus(m_s.registry, m_s.store, m_s.log)
-{
-}
+    : m_s(std::move(services))
+    , m_view(view)
+    , m_bus(m_s.registry, m_s.store, m_s.log)
+{}
 
 std::string OpzioniCore::resolve(const std::string& text) const
 {

@@ -29,7 +29,7 @@ class Prompts;
 
 /// What the window shows of the dialog's state.
 class OpzioniView {
-public:
+  public:
     virtual ~OpzioniView() = default;
     /// The step tree model changed (marks, colours or nodes): redraw it.
     virtual void treeChanged() = 0;
@@ -57,12 +57,12 @@ struct OpzioniServices {
     shell::ConfigurationWizard* wizard = nullptr;
     shell::ProgramLog* log = nullptr;
     const automation::ClassRegistry* registry = nullptr;
-    CreaDatabaseFn creaDatabase;     ///< empty: creationNotAvailable
+    CreaDatabaseFn creaDatabase;      ///< empty: creationNotAvailable
     std::function<void()> endProgram; ///< after the wizard shown for a missing settings file
 };
 
 class OpzioniCore {
-public:
+  public:
     OpzioniCore(OpzioniServices services, OpzioniView& view);
 
     enum class InitOutcome { Loaded, NoRoot, NoSettings };
@@ -98,7 +98,7 @@ public:
     /// Where a settings path (bare name or path) lies on disk.
     std::string resolve(const std::string& text) const;
 
-private:
+  private:
     void fillTree();
     void byHand();
 

@@ -37,7 +37,7 @@ double leadingNumber(const std::string& text)
 
 std::vector<ChartRow> ChartRows(const xml::Document& stat, const engine::StepTree& tree, StatMeasure measure)
 {
-    const char* field = measure == StatMeasure::LastTime ? "lasttime"
+    const char* field = measure == StatMeasure::LastTime  ? "lasttime"
                         : measure == StatMeasure::Average ? "avarage"
                         : measure == StatMeasure::Times   ? "times"
                                                           : nullptr;

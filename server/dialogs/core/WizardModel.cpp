@@ -62,7 +62,8 @@ WizardPage WizardFlow::MostraPasso(int n, const WizardFields& f)
         p.avantiVisible = false;
         p.indietroVisible = false;
         break;
-    default: break;
+    default:
+        break;
     }
     p.busFieldsVisible = f.useBusAndTask;
     p.indietroEnabled = n > 1;
@@ -77,10 +78,18 @@ std::string WizardRecap(const WizardFields& f)
     std::string r = "E' stata scelta la seguente configurazione" + crlf + crlf;
     r += "Supporto di estrazione : ";
     switch (f.kind) {
-    case ServerKind::Access: r += "solo Ms Access"; break;
-    case ServerKind::Mixed: r += "Misto (Access e SqlServer)"; break;
-    case ServerKind::Oracle: r += "Oracle"; break;
-    case ServerKind::SqlServer: r += "solo Ms SqlServer"; break;
+    case ServerKind::Access:
+        r += "solo Ms Access";
+        break;
+    case ServerKind::Mixed:
+        r += "Misto (Access e SqlServer)";
+        break;
+    case ServerKind::Oracle:
+        r += "Oracle";
+        break;
+    case ServerKind::SqlServer:
+        r += "solo Ms SqlServer";
+        break;
     }
     r += crlf + crlf;
     if (f.kind != ServerKind::SqlServer)

@@ -41,7 +41,7 @@ struct WizardPage {
     std::string lblStep1;
     std::string lblStep2;
     std::string lblCopyright;
-    std::string lblServer; ///< set on page 3 only (empty otherwise)
+    std::string lblServer;         ///< set on page 3 only (empty otherwise)
     bool passwordMismatch = false; ///< show the mismatch message
     bool focusFirstPassword = false;
     bool avantiVisible = true;
@@ -49,7 +49,7 @@ struct WizardPage {
     bool indietroEnabled = false;
     bool fineVisible = false;
     bool busFieldsVisible = false;
-    std::string recap;             ///< page 6 only
+    std::string recap; ///< page 6 only
     std::string indietroToolTip;
     std::string avantiToolTip;
 };
@@ -58,12 +58,12 @@ inline constexpr const char* kWizardCaption = "Configurazine guidata -  Zentrik 
 inline constexpr const char* kTrademarkNote = "° Vevira e' un marchio registrato del rispettivo proprietario.";
 
 class WizardFlow {
-public:
+  public:
     int PassoCorrente() const { return m_current; }
     /// Shows page `n` (after the skip rule) for the fields as they are now.
     WizardPage MostraPasso(int n, const WizardFields& fields);
 
-private:
+  private:
     int m_current = 0;
 };
 

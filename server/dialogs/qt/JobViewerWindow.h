@@ -14,12 +14,12 @@ namespace zs::dialogs {
 
 class frmJob : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmJob(QWidget* parent = nullptr);
     /// Fills the window from `job`; with `modal` shows it and returns when it closes.
     void ShowMe(const xml::Element& job, bool modal = true);
 
-private:
+  private:
     JobView m_view;
     QLineEdit *m_txtDescrizione, *m_txtNome, *m_txtContatore, *m_txtSvuota, *m_txtRiempi, *m_txtValore;
     QCheckBox *m_chkSvuota, *m_chkAzzera, *m_chkIncrementale, *m_chkAutoUpdate;

@@ -8,7 +8,8 @@
 
 namespace zs::dialogs {
 
-frmLogin::frmLogin(QWidget* parent) : QDialog(parent)
+frmLogin::frmLogin(QWidget* parent)
+    : QDialog(parent)
 {
     setObjectName("frmLogin");
     setWindowTitle("Accesso");

@@ -11,12 +11,12 @@ namespace zs::dialogs {
 
 class frmLogin : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmLogin(QWidget* parent = nullptr);
     /// Shows the prompt modally under `caption`; the typed text, "" after Cancel or closing.
     std::string ShowMe(const std::string& caption);
 
-private:
+  private:
     QLineEdit* m_password;
 };
 

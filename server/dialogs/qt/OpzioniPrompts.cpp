@@ -8,7 +8,9 @@
 
 namespace zs::dialogs {
 
-QtPrompts::QtPrompts(QWidget* parent) : m_parent(parent) {}
+QtPrompts::QtPrompts(QWidget* parent)
+    : m_parent(parent)
+{}
 QtPrompts::~QtPrompts()
 {
     delete m_login.data();
@@ -53,7 +55,8 @@ std::optional<std::string> QtPrompts::openFile(const FileDialogRequest& r)
     QStringList filters;
     for (int i = 0; i < parts.size(); i += 2)
         filters << parts[i];
-    const QString start = QString::fromStdString(r.folder) + (r.fileName.empty() ? "" : "/" + QString::fromStdString(r.fileName));
+    const QString start =
+        QString::fromStdString(r.folder) + (r.fileName.empty() ? "" : "/" + QString::fromStdString(r.fileName));
     const QString chosen = QFileDialog::getOpenFileName(m_parent, QString::fromStdString(r.title), start,
                                                         filters.join(";;"), nullptr, QFileDialog::ReadOnly);
     if (chosen.isEmpty())

@@ -13,14 +13,12 @@
 
 class QWidget;
 
-namespace zs::dialogs {
-
-}
+namespace zs::dialogs {}
 #include "dialogs/qt/LoginWindow.h"
 namespace zs::dialogs {
 
 class QtPrompts : public Prompts {
-public:
+  public:
     explicit QtPrompts(QWidget* parent = nullptr);
     ~QtPrompts() override;
 
@@ -34,7 +32,7 @@ public:
     static std::deque<std::optional<std::string>>& nextFile();
     static std::deque<std::string>& nextPassword();
 
-private:
+  private:
     QWidget* m_parent;
     QPointer<frmLogin> m_login; // created on first use, reused afterwards
 };

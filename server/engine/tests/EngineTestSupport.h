@@ -24,13 +24,15 @@ namespace zs::engine::test {
 using FakeYield = zs::test::CountingYield;
 
 class RecordingBackend : public EngineBackend {
-public:
-    explicit RecordingBackend(shell::ProgramLog& log) : m_log(log) {}
+  public:
+    explicit RecordingBackend(shell::ProgramLog& log)
+        : m_log(log)
+    {}
 
     struct Rule {
-        std::string contains;        ///< statements holding this text fail…
+        std::string contains; ///< statements holding this text fail…
         FailureKind kind = FailureKind::Rejected;
-        int times = 1000;            ///< …this many times
+        int times = 1000; ///< …this many times
     };
 
     bool open() override
@@ -104,8 +106,10 @@ public:
         return true;
     }
     class Sink : public RowSink {
-    public:
-        explicit Sink(RecordingBackend& b) : m_b(b) {}
+      public:
+        explicit Sink(RecordingBackend& b)
+            : m_b(b)
+        {}
         bool addRow(std::span<const SqlValue> values) override
         {
             if (m_b.failRowAfter >= 0 && static_cast<int>(m_b.rows.size()) >= m_b.failRowAfter)
@@ -114,7 +118,7 @@ public:
             return true;
         }
 
-    private:
+      private:
         RecordingBackend& m_b;
     };
     std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string>) override
@@ -150,8 +154,8 @@ public:
     std::deque<bool> openResults;
     SqlValue maxValue;
     std::int64_t runUntilMs = 0; ///< an async statement also runs until the clock reaches this
-    int asyncPolls = 0;        ///< how many polls an async statement stays running
-    bool failLate = false;     ///< async failures show when the statement ends, not at its start
+    int asyncPolls = 0;          ///< how many polls an async statement stays running
+    bool failLate = false;       ///< async failures show when the statement ends, not at its start
     int failRowAfter = -1;
     int statementMsPerWait = 0;
     int opens = 0;
@@ -159,7 +163,7 @@ public:
     int timeout = 0;
     time::FakeClock* clock = nullptr;
 
-private:
+  private:
     shell::ProgramLog& m_log;
     FailureKind m_failure = FailureKind::None;
     FailureKind m_pendingFailure = FailureKind::None;
@@ -169,8 +173,11 @@ private:
 /// A complete engine context over doubles, in a temporary program folder.
 struct EngineFixture {
     explicit EngineFixture(std::string tipoServer = "access")
-        : env(), dayLog(env.home(), clock), log(dayLog), db(log),
-          ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, db}
+        : env()
+        , dayLog(env.home(), clock)
+        , log(dayLog)
+        , db(log)
+        , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, db}
     {
         settings.TipoServer = std::move(tipoServer);
         db.clock = &clock;

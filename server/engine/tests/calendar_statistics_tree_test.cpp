@@ -60,8 +60,11 @@ TEST(CalendarTable, YearsListWritesEveryDayAndStopsAtABadItem)
         bool ok;
         std::size_t rows;
     };
-    const Case cases[] = {{"2004", true, 366}, {"2005,2006", true, 730}, {" 2005 , 2006", true, 730},
-                          {"2005,,2006", false, 365}, {"duemila", false, 0}};
+    const Case cases[] = {{"2004", true, 366},
+                          {"2005,2006", true, 730},
+                          {" 2005 , 2006", true, 730},
+                          {"2005,,2006", false, 365},
+                          {"duemila", false, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.years);
         EngineFixture f;
@@ -83,9 +86,10 @@ TEST(RunStatistics, TimesMeanAndLastTime)
     xml::Document doc;
     doc.createRoot("stat");
     AggiornaStatistiche(doc, "Clienti", 12.4);
-    EXPECT_EQ(doc.root().xml(),
-              "<stat><modulo><operazione>Clienti</operazione><lasttime>12</lasttime><times>1</times><avarage>12</avarage>"
-              "</modulo></stat>");
+    EXPECT_EQ(
+        doc.root().xml(),
+        "<stat><modulo><operazione>Clienti</operazione><lasttime>12</lasttime><times>1</times><avarage>12</avarage>"
+        "</modulo></stat>");
     AggiornaStatistiche(doc, "CLIENTI", 15);
     EXPECT_EQ(statEntry(doc, "Clienti", "lasttime"), "15");
     EXPECT_EQ(statEntry(doc, "Clienti", "times"), "2");
@@ -137,13 +141,14 @@ TEST(RunStatistics, SavedFileReadsBack)
 
 TEST(StepTree, MarksAndColoursFromTheLoadingXml)
 {
-    auto doc = xml::Document::loadString("<Estrattore>"
-                                         "<CLIENTI><esegui>si</esegui><operazione>Clienti</operazione>"
-                                         "<query>q1</query><query>q2</query></CLIENTI>"
-                                         "<ORDINI><query>early</query><operazione>Ordini</operazione><esegui>NO</esegui>"
-                                         "<query>late</query></ORDINI>"
-                                         "<ZONE><operazione>Zone</operazione></ZONE>"
-                                         "</Estrattore>");
+    auto doc =
+        xml::Document::loadString("<Estrattore>"
+                                  "<CLIENTI><esegui>si</esegui><operazione>Clienti</operazione>"
+                                  "<query>q1</query><query>q2</query></CLIENTI>"
+                                  "<ORDINI><query>early</query><operazione>Ordini</operazione><esegui>NO</esegui>"
+                                  "<query>late</query></ORDINI>"
+                                  "<ZONE><operazione>Zone</operazione></ZONE>"
+                                  "</Estrattore>");
     ASSERT_TRUE(doc);
     StepTree tree;
     CaricaAlberoXML(tree, doc->root());
@@ -175,8 +180,8 @@ TEST(StepTree, SelectionQuestions)
         int job;
         bool expected;
     };
-    const Case cases[] = {{"A", 0, true},  {"A", 1, true},  {"A", 2, false}, {"A", 3, true}, {"a", 0, false},
-                          {"B", 0, false}, {"B", 1, true},  {"C", 0, false}, {"C", 1, false}};
+    const Case cases[] = {{"A", 0, true},  {"A", 1, true}, {"A", 2, false}, {"A", 3, true}, {"a", 0, false},
+                          {"B", 0, false}, {"B", 1, true}, {"C", 0, false}, {"C", 1, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.label) + std::to_string(c.job));
         EXPECT_EQ(PassoSelezionato(tree, c.label, c.job), c.expected);

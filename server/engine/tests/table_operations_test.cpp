@@ -23,63 +23,89 @@ TEST(TableOperationsSql, StatementsPerDialect)
 {
     using M = ExecuteMode;
     const std::vector<SqlCase> cases = {
-        {"access counter", "access",
+        {"access counter",
+         "access",
          [](const EngineContext& c) { return TableOperations(c).AzzeraContatore("CLIENTI", "ID", 1); },
-         {"ALTER TABLE CLIENTI ALTER COLUMN ID COUNTER (1, 1)"}, {M::Sync}},
-        {"sqlserver counter", "sqlserver",
+         {"ALTER TABLE CLIENTI ALTER COLUMN ID COUNTER (1, 1)"},
+         {M::Sync}},
+        {"sqlserver counter",
+         "sqlserver",
          [](const EngineContext& c) { return TableOperations(c).AzzeraContatore("[TIME]", "ID", 0); },
-         {"EXEC ('DBCC CHECKIDENT ([TIME],RESEED,0)')"}, {M::Sync}},
-        {"oracle counter", "oracle",
+         {"EXEC ('DBCC CHECKIDENT ([TIME],RESEED,0)')"},
+         {M::Sync}},
+        {"oracle counter",
+         "oracle",
          [](const EngineContext& c) { return TableOperations(c).AzzeraContatore("CLIENTI", "ID", 1); },
-         {"drop sequence CLIENTI_SEQ",
-          "CREATE SEQUENCE \"ZENTRIK\".\"CLIENTI_SEQ\" INCREMENT BY 1 START WITH 1 MAXVALUE 1.0E28 MINVALUE 1 NOCYCLE   "
-          "CACHE 20 NOORDER "},
+         {"drop sequence CLIENTI_SEQ", "CREATE SEQUENCE \"ZENTRIK\".\"CLIENTI_SEQ\" INCREMENT BY 1 START WITH 1 "
+                                       "MAXVALUE 1.0E28 MINVALUE 1 NOCYCLE   "
+                                       "CACHE 20 NOORDER "},
          {M::Sync, M::Sync}},
-        {"delete all", "access",
+        {"delete all",
+         "access",
          [](const EngineContext& c) { return TableOperations(c).CancellaTabella("CLIENTI", ""); },
-         {"delete from CLIENTI "}, {M::Sync}},
-        {"delete above watermark on sqlserver", "sqlserver",
+         {"delete from CLIENTI "},
+         {M::Sync}},
+        {"delete above watermark on sqlserver",
+         "sqlserver",
          [](const EngineContext& c) { return TableOperations(c).CancellaTabella("ORDINI", "where id > 7"); },
-         {"delete from ORDINI where id > 7"}, {M::Async}},
-        {"truncate", "sqlserver", [](const EngineContext& c) { return TableOperations(c).SvuotaTabella("CLIENTI"); },
-         {"Truncate Table CLIENTI"}, {M::Async}},
-        {"truncate elsewhere runs synchronously", "oracle",
+         {"delete from ORDINI where id > 7"},
+         {M::Async}},
+        {"truncate",
+         "sqlserver",
          [](const EngineContext& c) { return TableOperations(c).SvuotaTabella("CLIENTI"); },
-         {"Truncate Table CLIENTI"}, {M::Sync}},
-        {"maximum", "sqlserver",
+         {"Truncate Table CLIENTI"},
+         {M::Async}},
+        {"truncate elsewhere runs synchronously",
+         "oracle",
+         [](const EngineContext& c) { return TableOperations(c).SvuotaTabella("CLIENTI"); },
+         {"Truncate Table CLIENTI"},
+         {M::Sync}},
+        {"maximum",
+         "sqlserver",
          [](const EngineContext& c) { return TableOperations(c).LeggiMaxIncrementale("ORDINI", "ORDINI.ID"), true; },
-         {"select max( ORDINI.ID) from ORDINI"}, {}},
-        {"stage minimal", "sqlserver", [](const EngineContext& c) { return Staging(c).CaricaStage("ARTICOLI;ERPLINK"); },
+         {"select max( ORDINI.ID) from ORDINI"},
+         {}},
+        {"stage minimal",
+         "sqlserver",
+         [](const EngineContext& c) { return Staging(c).CaricaStage("ARTICOLI;ERPLINK"); },
          {"if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[STA_ARTICOLI]') and "
           "OBJECTPROPERTY(id, N'IsUserTable') = 1) drop table [dbo].[STA_ARTICOLI];select ARTICOLI.* into STA_ARTICOLI "
           "from openquery(ERPLINK,'select * from ARTICOLI   ') ARTICOLI where ditta in (select ditta from ditte) ;"},
          {M::Async}},
-        {"stage with condition and columns", "sqlserver",
-         [](const EngineContext& c) { return Staging(c).CaricaStage("ARTICOLI;ERPLINK;where anno = 2005;?tblname.codice"); },
+        {"stage with condition and columns",
+         "sqlserver",
+         [](const EngineContext& c) {
+             return Staging(c).CaricaStage("ARTICOLI;ERPLINK;where anno = 2005;?tblname.codice");
+         },
          {"if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[STA_ARTICOLI]') and "
           "OBJECTPROPERTY(id, N'IsUserTable') = 1) drop table [dbo].[STA_ARTICOLI];select ARTICOLI.codice into "
           "STA_ARTICOLI from openquery(ERPLINK,'select * from ARTICOLI where anno = 2005  ') ARTICOLI where ditta in "
           "(select ditta from ditte) ;"},
          {M::Async}},
-        {"stage with columns and no condition", "oracle",
+        {"stage with columns and no condition",
+         "oracle",
          [](const EngineContext& c) { return Staging(c).CaricaStage("ARTICOLI;ERPLINK;;codice,descrizione"); },
          {"if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[STA_ARTICOLI]') and "
           "OBJECTPROPERTY(id, N'IsUserTable') = 1) drop table [dbo].[STA_ARTICOLI];select codice,descrizione into "
           "STA_ARTICOLI from openquery(ERPLINK,'select * from ARTICOLI   ') ARTICOLI where ditta in (select ditta from "
           "ditte) "},
          {M::Async}},
-        {"sync", "sqlserver", [](const EngineContext& c) { return Staging(c).Sincronizza("CLIENTI,TIME,zone"); },
+        {"sync",
+         "sqlserver",
+         [](const EngineContext& c) { return Staging(c).Sincronizza("CLIENTI,TIME,zone"); },
          {"DELETE FROM SQLServer_CLIENTI", "INSERT INTO SQLServer_CLIENTI SELECT * FROM CLIENTI",
           "DELETE FROM SQLServer_TIME", "INSERT INTO SQLServer_TIME SELECT * FROM [TIME]", "DELETE FROM SQLServer_zone",
           "INSERT INTO SQLServer_zone SELECT * FROM [zone]"},
          {M::Async, M::Async, M::Async, M::Async, M::Async, M::Async}},
-        {"oracle job trimmed", "oracle",
+        {"oracle job trimmed",
+         "oracle",
          [](const EngineContext& c) {
              std::string sql = "  insert into A select * from B ;  ";
              const bool ok = TableOperations(c).EseguiJob(sql);
              return ok && sql == "insert into A select * from B ";
          },
-         {"insert into A select * from B "}, {M::Async}},
+         {"insert into A select * from B "},
+         {M::Async}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,7 +156,8 @@ TEST(TableOperations, MaximumOfMissingTableIsLoggedAndEmpty)
     const SqlValue v = TableOperations(f.ctx).LeggiMaxIncrementale("ordini", "ordini.id", &ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(std::get<std::string>(v), "");
-    EXPECT_EQ(f.db.errors, (std::vector<std::string>{"Errore in fase di conteggio del campo incrementale della tabella ORDINI"}));
+    EXPECT_EQ(f.db.errors,
+              (std::vector<std::string>{"Errore in fase di conteggio del campo incrementale della tabella ORDINI"}));
 }
 
 TEST(JobExecutor, RejectedStatementFailsOnceWithoutRetry)
@@ -196,7 +223,8 @@ TEST(JobExecutor, StopDuringAsyncStatementCancelsAndLogsTheStopLine)
     EXPECT_FALSE(TableOperations(f.ctx).EseguiJob(sql));
     EXPECT_EQ(f.db.cancels, 1);
     EXPECT_EQ(f.db.statements.size(), 1u);
-    EXPECT_EQ(f.db.errors, (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select long"}));
+    EXPECT_EQ(f.db.errors,
+              (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select long"}));
 }
 
 TEST(JobExecutor, StopDuringSyncStatementReportsItInterrupted)

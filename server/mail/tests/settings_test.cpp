@@ -43,13 +43,14 @@ TEST(SendMailProperties, EachRefusedValueIsRecordedAndALaterValidOneRemovesIt)
          "Invalid Bcc: Recipient E-mail Address"},
         {"from", [](auto& m) { m.setFrom("me"); }, [](auto& m) { m.setFrom(" me@b.it "); },
          "Missing or Invalid Sender E-mail Address"},
-        {"Attachment", [&](auto& m) { m.setAttachment(good + ";/no/such/file"); }, [&](auto& m) { m.setAttachment(good); },
-         "The file you tried to attach does not exist"},
-        {"SMTPHost", [](auto& m) { m.setSMTPHost("no-such-host.invalid"); }, [](auto& m) { m.setSMTPHost("127.0.0.1"); },
-         "Invalid or Missing SMTP Host Name"},
+        {"Attachment", [&](auto& m) { m.setAttachment(good + ";/no/such/file"); },
+         [&](auto& m) { m.setAttachment(good); }, "The file you tried to attach does not exist"},
+        {"SMTPHost", [](auto& m) { m.setSMTPHost("no-such-host.invalid"); },
+         [](auto& m) { m.setSMTPHost("127.0.0.1"); }, "Invalid or Missing SMTP Host Name"},
         {"POP3Host", [](auto& m) { m.setPOP3Host("no-such-host.invalid"); }, [](auto& m) { m.setPOP3Host(""); },
          "Invalid or Missing POP3 Host Name"},
-        {"SMTPPort", [](auto& m) { m.setSMTPPort(70000); }, [](auto& m) { m.setSMTPPort(2525); }, "Invalid Remote Port"},
+        {"SMTPPort", [](auto& m) { m.setSMTPPort(70000); }, [](auto& m) { m.setSMTPPort(2525); },
+         "Invalid Remote Port"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,6 +1,5 @@
 #include "shell/qt/QtServices.h"
 
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QPainter>
@@ -73,18 +72,20 @@ MessageAnswer QtMessageService::ask(const std::string& text, MessageIcon icon, c
     }
     const bool retry = buttons == MessageButtons::RetryCancel;
     const int ending = retry ? QMessageBox::Cancel : QMessageBox::No;
-    const int chosen = exec(text, icon, title,
-                            retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
-                            ending);
+    const int chosen =
+        exec(text, icon, title, retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
+             ending);
     switch (chosen) {
-    case QMessageBox::Retry: return MessageAnswer::Retry;
-    case QMessageBox::Yes: return MessageAnswer::Yes;
-    default: return endingAnswer(buttons); // also a box closed by its window frame
+    case QMessageBox::Retry:
+        return MessageAnswer::Retry;
+    case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+    default:
+        return endingAnswer(buttons); // also a box closed by its window frame
     }
 }
 
-int QtMessageService::exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons,
-                           int ending)
+int QtMessageService::exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons, int ending)
 {
     const auto qicon = icon == MessageIcon::Critical      ? QMessageBox::Critical
                        : icon == MessageIcon::Question    ? QMessageBox::Question
@@ -134,7 +135,8 @@ void QtIntervalTimer::start(int ms, std::function<void()> tick)
     m_timer.start(ms);
 }
 
-LogTreeView::LogTreeView(QWidget* parent) : QTreeWidget(parent)
+LogTreeView::LogTreeView(QWidget* parent)
+    : QTreeWidget(parent)
 {
     setHeaderHidden(true);
     setColumnCount(1);

@@ -19,7 +19,7 @@ class QWidget;
 namespace zs::shell {
 
 class QtMessageService : public MessageService {
-public:
+  public:
     struct Shown {
         std::string text;
         MessageIcon icon;
@@ -45,7 +45,7 @@ public:
     void setUnattended(bool on) { m_unattended = on; }
     bool unattended() const { return m_unattended; }
 
-private:
+  private:
     int exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons, int ending);
 
     std::function<void(const Shown&)> m_hook;
@@ -56,18 +56,18 @@ private:
 
 /// Yields by running the pending window events; an optional extra hook runs first (tests).
 class QtYield : public YieldHook {
-public:
+  public:
     void yield() override;
     void setExtra(std::function<void()> extra) { m_extra = std::move(extra); }
 
-private:
+  private:
     std::function<void()> m_extra;
 };
 
 /// A repeating timer of a window. QtIntervalTimer is the program's; tests drive a fake one tick
 /// by tick, so a countdown never waits for real time.
 class IntervalTimer {
-public:
+  public:
     virtual ~IntervalTimer() = default;
     /// (Re)starts the timer: `tick` runs every `ms` until stop().
     virtual void start(int ms, std::function<void()> tick) = 0;
@@ -76,13 +76,13 @@ public:
 };
 
 class QtIntervalTimer : public IntervalTimer {
-public:
+  public:
     QtIntervalTimer();
     void start(int ms, std::function<void()> tick) override;
     void stop() override { m_timer.stop(); }
     bool active() const override { return m_timer.isActive(); }
 
-private:
+  private:
     QTimer m_timer;
     std::function<void()> m_tick;
 };
@@ -92,7 +92,7 @@ using IntervalTimerFactory = std::function<std::unique_ptr<IntervalTimer>()>;
 
 /// The log tree (tvwLog): one item per node, the node's picture as icon and as item data.
 class LogTreeView : public QTreeWidget, public LogListener {
-public:
+  public:
     static constexpr int kImageRole = Qt::UserRole + 1;
     static constexpr int kIdRole = Qt::UserRole + 2;
 
@@ -105,7 +105,7 @@ public:
     void setNodeExpanded(LogNodeId id, bool expanded);
     void ensureNodeVisible(LogNodeId id);
 
-private:
+  private:
     void paint(QTreeWidgetItem* item, const LogNode& node);
     std::map<LogNodeId, QTreeWidgetItem*> m_items;
 };

@@ -24,8 +24,9 @@ flatui::PictureRef buttonFace(int w, int h, std::uint32_t base)
         for (int x = 0; x < w; ++x) {
             const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
             const auto shade = static_cast<std::uint32_t>(edge ? 30 : 60 + y * 120 / h);
-            p->set(x, y, 0xFF000000u | ((base >> 16 & 0xFF) * shade / 180) << 16 | ((base >> 8 & 0xFF) * shade / 180) << 8 |
-                             ((base & 0xFF) * shade / 180));
+            p->set(x, y,
+                   0xFF000000u | ((base >> 16 & 0xFF) * shade / 180) << 16 | ((base >> 8 & 0xFF) * shade / 180) << 8 |
+                       ((base & 0xFF) * shade / 180));
         }
     return p;
 }
@@ -38,7 +39,9 @@ std::string longDate(const time::DateTime& d)
 
 } // namespace
 
-frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(parent), m_clock(parts.clock)
+frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent)
+    : QWidget(parent)
+    , m_clock(parts.clock)
 {
     setObjectName("frmMain");
     setWindowTitle("Estrazione e elaborazione dei dati");
@@ -63,9 +66,10 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent) : QWidget(pare
         b->model().setEnabled(true);
         b->setMouseTracking(true);
     }
-    dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute", "W", {160, 70, 460, 18});
-    dialogs::tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this), "lblElabora",
-           "W", {160, 106, 460, 18});
+    dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute", "W",
+                    {160, 70, 460, 18});
+    dialogs::tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this),
+                    "lblElabora", "W", {160, 106, 460, 18});
     m_ricarica = new QCheckBox("Ricarica i moduli prima di estrarre", this);
     dialogs::tagged(m_ricarica, "chkRicarica", "", {12, 136, 300, 22});
 
@@ -149,9 +153,18 @@ void frmMain::Form_ShowMe()
     m_progress->hide();
 }
 
-void frmMain::setProgressVisible(bool visible) { m_progress->setVisible(visible); }
-void frmMain::setProgress(int percent) { m_progress->setValue(percent); }
-void frmMain::setStatusText(const std::string& text) { m_stato->setText(QString::fromStdString(text)); }
+void frmMain::setProgressVisible(bool visible)
+{
+    m_progress->setVisible(visible);
+}
+void frmMain::setProgress(int percent)
+{
+    m_progress->setValue(percent);
+}
+void frmMain::setStatusText(const std::string& text)
+{
+    m_stato->setText(QString::fromStdString(text));
+}
 
 void frmMain::setRunButtonsEnabled(bool enabled)
 {
@@ -180,8 +193,14 @@ void frmMain::setTrayTip(TrayState state)
         onTrayTip(state);
 }
 
-void frmMain::setExpanded(LogNodeId id, bool expanded) { m_tree->setNodeExpanded(id, expanded); }
-void frmMain::ensureVisible(LogNodeId id) { m_tree->ensureNodeVisible(id); }
+void frmMain::setExpanded(LogNodeId id, bool expanded)
+{
+    m_tree->setNodeExpanded(id, expanded);
+}
+void frmMain::ensureVisible(LogNodeId id)
+{
+    m_tree->ensureNodeVisible(id);
+}
 
 void frmMain::resizeEvent(QResizeEvent* e)
 {

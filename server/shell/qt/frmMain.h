@@ -23,7 +23,7 @@ namespace zs::shell {
 class LogTreeView;
 
 class frmMain : public QWidget, public RunWindowView {
-public:
+  public:
     frmMain(const RunControl::Parts& parts, QWidget* parent = nullptr);
     ~frmMain() override;
 
@@ -44,11 +44,11 @@ public:
     void setExpanded(LogNodeId id, bool expanded) override;
     void ensureVisible(LogNodeId id) override;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 
-private:
+  private:
     void refreshClock();
     std::unique_ptr<RunControl> m_run;
     const time::Clock& m_clock;

@@ -17,7 +17,10 @@
 namespace zs::shell {
 
 frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent)
-    : QWidget(parent), m_fields(fields), m_actions(std::move(actions)), m_alarms(yield, m_actions.alarm)
+    : QWidget(parent)
+    , m_fields(fields)
+    , m_actions(std::move(actions))
+    , m_alarms(yield, m_actions.alarm)
 {
     setObjectName("frmSchedulazione");
     setWindowTitle("Opzioni secondarie");
@@ -66,7 +69,8 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     dialogs::tagged(frame1, "Frame1", "t", {12, 338, 296, 84});
     auto* frame2 = new QGroupBox(this);
     dialogs::tagged(frame2, "Frame2", "t", {314, 338, 268, 60});
-    const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"};
+    const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)",
+                          "Non notificare mai"};
     auto* g1 = new QButtonGroup(this);
     for (int i = 0; i < 3; ++i) {
         m_optErrors[i] = new QRadioButton(errs[i], frame1);
@@ -95,8 +99,8 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     m_pwd->setEchoMode(QLineEdit::Password);
     dialogs::tagged(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
 
-    const char* buttons[][2] = {{"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"},
-                                {"flbStopAssistenza", "Fine assistenza"}};
+    const char* buttons[][2] = {
+        {"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"}, {"flbStopAssistenza", "Fine assistenza"}};
     std::function<void()>* handlers[] = {&m_actions.testMail, &m_actions.startSupport, &m_actions.stopSupport};
     for (int i = 0; i < 3; ++i) {
         auto* b = new flatui::FlatButtonWidget(this);
@@ -151,7 +155,8 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     });
     connect(m_smtp, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtSmtp = t.toStdString(); });
     connect(m_autentifica, &QCheckBox::toggled, this, [this](bool on) { m_fields.chkAutentifica = on ? 1 : 0; });
-    connect(m_user, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtUsername = t.toStdString(); });
+    connect(m_user, &QLineEdit::textChanged, this,
+            [this](const QString& t) { m_fields.txtUsername = t.toStdString(); });
     connect(m_pwd, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtPwd = t.toStdString(); });
 
     loadFields();
@@ -179,8 +184,8 @@ void frmSchedulazione::loadFields()
 void frmSchedulazione::optErrorsChanged()
 {
     const bool off = m_optErrors[2]->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{m_smtp, m_pwd, m_user, m_autentifica, m_optErrorsType[0],
-                                                      m_optErrorsType[1]})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_smtp, m_pwd, m_user, m_autentifica, m_optErrorsType[0], m_optErrorsType[1]})
         w->setEnabled(!off);
     m_fields.txtSmtpEnabled = !off;
 }

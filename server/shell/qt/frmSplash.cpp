@@ -10,7 +10,9 @@
 namespace zs::shell {
 
 frmSplash::frmSplash(Build build, OneShot after)
-    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), m_build(build), m_after(std::move(after))
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint)
+    , m_build(build)
+    , m_after(std::move(after))
 {
     if (!m_after)
         m_after = [this](int ms, std::function<void()> fire) { QTimer::singleShot(ms, this, std::move(fire)); };

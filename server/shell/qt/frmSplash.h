@@ -17,7 +17,7 @@ class SplashWidget;
 namespace zs::shell {
 
 class frmSplash : public QWidget {
-public:
+  public:
     struct Build {
         int major = 0, minor = 0, revision = 0;
     };
@@ -42,7 +42,7 @@ public:
     int progress() const;
     bool barVisible() const;
 
-private:
+  private:
     void Timer1_Timer();
 
     Build m_build;

@@ -20,7 +20,7 @@ std::string normalizeMonths(const std::string& text);
 /// as a line of its own and waits, and runs once when the run ends. One alarm waits at most;
 /// a further one is logged and dropped.
 class AlarmHandler {
-public:
+  public:
     static constexpr const char* kEstrazione = "Estrazione ed Elaborazione.";
     static constexpr const char* kElaborazione = "Elaborazione dati.";
 
@@ -39,7 +39,10 @@ public:
         std::function<void(std::function<void()>)> defer;
     };
 
-    AlarmHandler(YieldHook& yield, Actions actions) : m_yield(yield), m_actions(std::move(actions)) {}
+    AlarmHandler(YieldHook& yield, Actions actions)
+        : m_yield(yield)
+        , m_actions(std::move(actions))
+    {}
 
     /// False when the alarm did not run now (it waits, or was dropped).
     bool CadenzoControl_Alarm(const std::string& azione);

@@ -3,8 +3,8 @@
 
 #include "shell/DesktopIntegration.h"
 #include "shell/ProportionalLayout.h"
-#include "shell/run/SecondaryOptions.h"
 #include "shell/run/RunControl.h"
+#include "shell/run/SecondaryOptions.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -149,13 +149,12 @@ TEST(RunRules, ElapsedTimeAndNotification)
         bool manual, errors, expected;
     };
     const Case cases[] = {
-        {0, 0, false, false, false}, {0, 0, false, true, true}, {0, 1, false, false, true},
-        {1, 1, false, true, false},  {1, 0, true, true, true},  {1, 1, true, false, true},
-        {1, 0, true, false, false},  {2, 1, true, true, false},
+        {0, 0, false, false, false}, {0, 0, false, true, true}, {0, 1, false, false, true}, {1, 1, false, true, false},
+        {1, 0, true, true, true},    {1, 1, true, false, true}, {1, 0, true, false, false}, {2, 1, true, true, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.notifica) + "/" + std::to_string(c.tipo) + "/" + std::to_string(c.manual) +
-                     "/" + std::to_string(c.errors));
+        SCOPED_TRACE(std::to_string(c.notifica) + "/" + std::to_string(c.tipo) + "/" + std::to_string(c.manual) + "/" +
+                     std::to_string(c.errors));
         EXPECT_EQ(shouldNotify(c.notifica, c.tipo, c.manual, c.errors), c.expected);
     }
 }

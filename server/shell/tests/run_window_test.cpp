@@ -86,8 +86,8 @@ TEST_F(DemoProgram, RunButtonRunsTheDemoExtraction)
     EXPECT_TRUE(fs::exists(home / "stat.xml"));
     EXPECT_TRUE(fs::exists(home / "cadenzo.xml"));
     const std::string log = dayLog();
-    for (const char* line : {"Inizio estrazione dati (", " :Anagrafica clienti\r\n", " :Elaborazione eseguita correttamente\r\n",
-                             "Tempo impiegato: "}) {
+    for (const char* line : {"Inizio estrazione dati (", " :Anagrafica clienti\r\n",
+                             " :Elaborazione eseguita correttamente\r\n", "Tempo impiegato: "}) {
         SCOPED_TRACE(line);
         EXPECT_NE(log.find(line), std::string::npos);
     }

@@ -25,8 +25,10 @@ struct Script {
 } g_script;
 
 class RecordingControl : public automation::Dispatchable {
-public:
-    explicit RecordingControl(std::string name) : m_name(std::move(name)) {}
+  public:
+    explicit RecordingControl(std::string name)
+        : m_name(std::move(name))
+    {}
     automation::EventSource& events() override { return m_events; }
     const automation::DispatchTable& dispatchTable() const override
     {
@@ -35,10 +37,15 @@ public:
 
     static void record(const std::string& what) { g_calls.push_back(what); }
 
-    template <class T> static void addProperty(automation::DispatchTableBuilder<T>& b, int id, const char* name, Variant get = {})
+    template <class T>
+    static void addProperty(automation::DispatchTableBuilder<T>& b, int id, const char* name, Variant get = {})
     {
         b.property(
-            id, name, "", [name, get](T& c) { record(c.m_name + ".get " + name); return get; },
+            id, name, "",
+            [name, get](T& c) {
+                record(c.m_name + ".get " + name);
+                return get;
+            },
             [name](T& c, const Variant& v) { record(c.m_name + ".put " + name + "=" + v.toString()); });
     }
 
@@ -47,10 +54,13 @@ public:
         static const automation::DispatchTable t = [] {
             automation::DispatchTableBuilder<RecordingControl> b("API_K8_System");
             addProperty(b, 1, "SystemHandle", Variant(std::int32_t{4242}));
-            for (auto [id, n] : {std::pair{5, "Machine"}, {6, "Port"}, {7, "Environment"}, {8, "SystemUserId"},
-                                 {9, "SystemPassword"}})
+            for (auto [id, n] :
+                 {std::pair{5, "Machine"}, {6, "Port"}, {7, "Environment"}, {8, "SystemUserId"}, {9, "SystemPassword"}})
                 addProperty(b, id, n);
-            b.method(10, "Close", [](RecordingControl& c, std::span<Variant>) { record(c.m_name + ".Close"); return Variant(); });
+            b.method(10, "Close", [](RecordingControl& c, std::span<Variant>) {
+                record(c.m_name + ".Close");
+                return Variant();
+            });
             b.method(11, "Login", [](RecordingControl& c, std::span<Variant>) {
                 record(c.m_name + ".Login");
                 if (g_script.failLogin)
@@ -72,12 +82,24 @@ public:
     {
         static const automation::DispatchTable t = [] {
             automation::DispatchTableBuilder<RecordingControl> b("API_K8_Session");
-            for (auto [id, n] : {std::pair{2, "ParamListCount"}, {3, "ParamList"}, {11, "Environment"},
-                                 {12, "OperatorId"}, {13, "OperatorPassword"}, {14, "CoDiv"}, {15, "SystemHandle"},
-                                 {16, "TaskName"}, {17, "EnablePrinterEvents"}})
+            for (auto [id, n] : {std::pair{2, "ParamListCount"},
+                                 {3, "ParamList"},
+                                 {11, "Environment"},
+                                 {12, "OperatorId"},
+                                 {13, "OperatorPassword"},
+                                 {14, "CoDiv"},
+                                 {15, "SystemHandle"},
+                                 {16, "TaskName"},
+                                 {17, "EnablePrinterEvents"}})
                 addProperty(b, id, n);
-            b.method(20, "Close", [](RecordingControl& c, std::span<Variant>) { record(c.m_name + ".Close"); return Variant(); });
-            b.method(21, "Open", [](RecordingControl& c, std::span<Variant>) { record(c.m_name + ".Open"); return Variant(false); });
+            b.method(20, "Close", [](RecordingControl& c, std::span<Variant>) {
+                record(c.m_name + ".Close");
+                return Variant();
+            });
+            b.method(21, "Open", [](RecordingControl& c, std::span<Variant>) {
+                record(c.m_name + ".Open");
+                return Variant(false);
+            });
             b.method(22, "ExecTask", [](RecordingControl& c, std::span<Variant>) {
                 record(c.m_name + ".ExecTask");
                 return Variant(g_script.execResult);
@@ -254,8 +276,7 @@ TEST_F(BusFixture, PasswordChangeAsTable)
         for (const auto& a : c.answers)
             prompts.passwords.push_back(a);
         dtest::RecordingMessages messages;
-        const std::string box =
-            ChangeBusAndTaskPassword(folder.store, PasswordKind::System, c.box, prompts, messages);
+        const std::string box = ChangeBusAndTaskPassword(folder.store, PasswordKind::System, c.box, prompts, messages);
         EXPECT_EQ(box, c.expectedBox);
         EXPECT_EQ(static_cast<int>(prompts.passwordCaptions.size()), c.prompts);
         EXPECT_EQ(static_cast<int>(messages.shown.size()), c.messages);

@@ -21,7 +21,10 @@ engine::StepTree fixtureTree()
     engine::CaricaAlberoXML(tree, doc.root());
     return tree;
 }
-int tenPerChar(const std::string& s) { return static_cast<int>(s.size()) * 10; }
+int tenPerChar(const std::string& s)
+{
+    return static_cast<int>(s.size()) * 10;
+}
 } // namespace
 
 TEST(StatisticsChart, RowsBarsColoursAndLabels)

@@ -47,7 +47,10 @@ std::string jet(const std::filesystem::path& p)
     return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";";
 }
 
-std::filesystem::path dataDir() { return ZS_DIALOGS_TEST_DATA; }
+std::filesystem::path dataDir()
+{
+    return ZS_DIALOGS_TEST_DATA;
+}
 
 class CubiCoreTest : public ::testing::Test {
   protected:

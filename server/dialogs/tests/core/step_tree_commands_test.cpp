@@ -36,8 +36,14 @@ std::string marks(const engine::StepTree& tree)
     return s;
 }
 
-NodeRef step(std::size_t i) { return {i, std::nullopt}; }
-NodeRef job(std::size_t i, std::size_t j) { return {i, j}; }
+NodeRef step(std::size_t i)
+{
+    return {i, std::nullopt};
+}
+NodeRef job(std::size_t i, std::size_t j)
+{
+    return {i, j};
+}
 
 } // namespace
 
@@ -57,12 +63,20 @@ TEST(StepTreeCommands, CommandsAsTable)
     };
     const Case cases[] = {
         {"click unticked step ticks it and its jobs", [](auto& t) { NodeClick(t, step(1)); }, "1[111] 1[1] 1[11] 1[]"},
-        {"click ticked step twice", [](auto& t) { NodeClick(t, step(0)); NodeClick(t, step(0)); },
+        {"click ticked step twice",
+         [](auto& t) {
+             NodeClick(t, step(0));
+             NodeClick(t, step(0));
+         },
          "1[111] 2[2] 1[11] 1[]"},
         {"untick one job of three gives partly ticked", [](auto& t) { NodeClick(t, job(0, 1)); },
          "3[121] 2[2] 1[11] 1[]"},
         {"untick all three jobs gives unticked",
-         [](auto& t) { NodeClick(t, job(0, 0)); NodeClick(t, job(0, 1)); NodeClick(t, job(0, 2)); },
+         [](auto& t) {
+             NodeClick(t, job(0, 0));
+             NodeClick(t, job(0, 1));
+             NodeClick(t, job(0, 2));
+         },
          "2[222] 2[2] 1[11] 1[]"},
         {"tick them all again gives ticked",
          [](auto& t) {
@@ -71,14 +85,26 @@ TEST(StepTreeCommands, CommandsAsTable)
                      NodeClick(t, job(0, j));
          },
          "1[111] 2[2] 1[11] 1[]"},
-        {"click partly ticked step unticks everything", [](auto& t) { NodeClick(t, job(0, 0)); NodeClick(t, step(0)); },
+        {"click partly ticked step unticks everything",
+         [](auto& t) {
+             NodeClick(t, job(0, 0));
+             NodeClick(t, step(0));
+         },
          "2[222] 2[2] 1[11] 1[]"},
         {"select all", [](auto& t) { SelezionaTutti(t); }, "1[111] 1[1] 1[11] 1[]"},
         {"unselect all", [](auto& t) { DeselezionaTutti(t); }, "2[222] 2[2] 2[22] 2[]"},
-        {"select after the first", [](auto& t) { DeselezionaTutti(t); ApplyRange(t, 0, RangeCommand::SelectAfter); },
+        {"select after the first",
+         [](auto& t) {
+             DeselezionaTutti(t);
+             ApplyRange(t, 0, RangeCommand::SelectAfter);
+         },
          "2[222] 1[1] 1[11] 1[]"},
         {"select before the first changes nothing",
-         [](auto& t) { DeselezionaTutti(t); ApplyRange(t, 0, RangeCommand::SelectBefore); }, "2[222] 2[2] 2[22] 2[]"},
+         [](auto& t) {
+             DeselezionaTutti(t);
+             ApplyRange(t, 0, RangeCommand::SelectBefore);
+         },
+         "2[222] 2[2] 2[22] 2[]"},
         {"unselect before the third", [](auto& t) { ApplyRange(t, 2, RangeCommand::UnselectBefore); },
          "2[222] 2[2] 1[11] 1[]"},
         {"unselect after the second", [](auto& t) { ApplyRange(t, 1, RangeCommand::UnselectAfter); },
@@ -86,10 +112,17 @@ TEST(StepTreeCommands, CommandsAsTable)
         {"select only keeps the other jobs' marks", [](auto& t) { ApplyRange(t, 1, RangeCommand::SelectOnly); },
          "2[111] 1[1] 2[11] 2[]"},
         {"range on a partly ticked step gives 1 or 2, never 3",
-         [](auto& t) { NodeClick(t, job(0, 0)); ApplyRange(t, 1, RangeCommand::SelectBefore); },
+         [](auto& t) {
+             NodeClick(t, job(0, 0));
+             ApplyRange(t, 1, RangeCommand::SelectBefore);
+         },
          "1[111] 2[2] 1[11] 1[]"},
         {"out of range does nothing",
-         [](auto& t) { NodeClick(t, step(9)); NodeClick(t, job(0, 7)); ApplyRange(t, 9, RangeCommand::SelectOnly); },
+         [](auto& t) {
+             NodeClick(t, step(9));
+             NodeClick(t, job(0, 7));
+             ApplyRange(t, 9, RangeCommand::SelectOnly);
+         },
          "1[111] 2[2] 1[11] 1[]"},
     };
     for (const Case& c : cases) {
@@ -164,9 +197,9 @@ TEST(StepTreeCommands, ReloadKeepsTheStepsTicks)
 {
     xml::Document doc;
     auto tree = fixtureTree(doc);
-    NodeClick(tree, step(0));         // Clienti unticked although the file says SI
-    NodeClick(tree, step(1));         // Articoli ticked although the file says no
-    NodeClick(tree, job(2, 0));       // Ordini partly ticked: counts as ticked
+    NodeClick(tree, step(0));   // Clienti unticked although the file says SI
+    NodeClick(tree, step(1));   // Articoli ticked although the file says no
+    NodeClick(tree, job(2, 0)); // Ordini partly ticked: counts as ticked
     const auto ticks = RememberTicks(tree);
 
     // The file now renames the last step: it keeps the file's mark.

@@ -3,8 +3,8 @@
 
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/testsupport/ShellDoubles.h"
 #include "flatui/widgets/QtCanvas.h"
+#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 

@@ -23,7 +23,10 @@ using zs::dialogs::test::mouseClick;
 
 namespace {
 
-void type(QWidget& w, const char* name, const char* text) { child<QLineEdit>(w, name)->setText(text); }
+void type(QWidget& w, const char* name, const char* text)
+{
+    child<QLineEdit>(w, name)->setText(text);
+}
 using flatui::FlatButtonWidget;
 
 /// Clicks a radio button, or raises the Click of one of the wizard's flat buttons.

@@ -25,12 +25,12 @@ namespace fs = std::filesystem;
 const std::set<std::string> kRefused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
 
 struct Role {
-    const char* file;       ///< relative to the program folder
-    const char* root;       ///< root element of the valid file
-    const char* body;       ///< what the valid file holds
-    const char* refusal;    ///< what the output says when the file cannot be read
-    int refusedExit;        ///< the driver's exit code then
-    bool rewritten = false; ///< the program's own store: a normal run saves it anew
+    const char* file;           ///< relative to the program folder
+    const char* root;           ///< root element of the valid file
+    const char* body;           ///< what the valid file holds
+    const char* refusal;        ///< what the output says when the file cannot be read
+    int refusedExit;            ///< the driver's exit code then
+    bool rewritten = false;     ///< the program's own store: a normal run saves it anew
     bool readerDecides = false; ///< streamed or strictly checked input: a variant either loads or fails clearly
 };
 

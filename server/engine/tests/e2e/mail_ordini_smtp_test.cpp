@@ -4,8 +4,8 @@
 #include "engine/MailOrdini.h"
 #include "engine/SendMailOrderMailer.h"
 
-#include "mailpeers/MailPeers.h"
 #include "db/Connection.h"
+#include "mailpeers/MailPeers.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 #include "shell/testsupport/ShellDoubles.h"

@@ -30,8 +30,11 @@ using Steady = std::chrono::steady_clock;
 // A connection slot over the test server: the engine's own procedures stand behind the same
 // Slot in the program; here the test opens the server's ODBC string directly.
 struct PgRun {
-    PgRun() : dayLog(env.home(), time::systemClock()), log(dayLog), backend(slot()),
-              ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
+    PgRun()
+        : dayLog(env.home(), time::systemClock())
+        , log(dayLog)
+        , backend(slot())
+        , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
     {
         settings.TipoServer = "sqlserver"; // the server path: asynchronous statements
         settings.TimeoutComandi = 3600;
@@ -97,7 +100,8 @@ TEST(PgJobExecutor, StopDuringALongStatementCancelsItOnTheServer)
     std::string sql = "select pg_sleep(30)";
     EXPECT_FALSE(TableOperations(r.ctx).EseguiJob(sql));
     EXPECT_LT(std::chrono::duration<double>(Steady::now() - start).count(), 3.0);
-    EXPECT_EQ(r.errors, (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select pg_sleep(30)"}));
+    EXPECT_EQ(r.errors,
+              (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select pg_sleep(30)"}));
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.stillRunning("pg_sleep(30)"), 0);
 }

@@ -43,34 +43,43 @@ struct ProgramFolder {
         exec(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
         exec(t, "insert into CLIENTI (codice, nome) values (99, 'vecchio'), (98, 'vecchio')");
         exec(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
-               "SettimanadellAnno text, mesedellanno text, Trimestre integer, DataVevira text)");
+                "SettimanadellAnno text, mesedellanno text, Trimestre integer, DataVevira text)");
         exec(t, "create table ORDINI (id integer, importo real)");
 
         const std::string attach = "<query>ATTACH DATABASE '" + erp.string() + "' AS erp</query>";
-        zs::test::writeFile(home / "zentrikLoading.xml",
+        zs::test::writeFile(
+            home / "zentrikLoading.xml",
             "<?xml version=\"1.0\"?><Estrattore>"
             "<CLIENTI><esegui>si</esegui><operazione>Anagrafica clienti</operazione><svuota>si</svuota>"
-            "<contatore>ID</contatore><azzeracontatore>si</azzeracontatore>" + attach +
-            "<query>insert into CLIENTI (codice, nome) select id, nome from erp.CLIENTI</query>"
-            "<query>insert into CLIENTI (codice, nome) select id, nome from erp.FORNITORI</query></CLIENTI>"
-            "<TIME><esegui>si</esegui><operazione>Calendario</operazione><svuota>si</svuota><query>2004,2005</query></TIME>"
-            "<ORDINI><esegui>si</esegui><operazione>Ordini</operazione>"
-            "<incrementale attivo=\"si\" datatype=\"numerico\" autoupdate=\"si\" riempi=\"ORDINI.id\">0</incrementale>" +
-            attach + "<query>insert into ORDINI select id, importo from erp.ORDINI where id &gt; [incrementale]</query>"
-            "</ORDINI>"
-            "<NUOVI><esegui>si</esegui><operazione>Nuovi ordini</operazione>" + attach +
-            "<query>insert into erp.ORDINI select (select max(id) from erp.ORDINI) + id, importo from erp.ORDINI "
-            "where id &lt;= 2</query></NUOVI>"
-            "<NONESEGUITO><esegui>no</esegui><operazione>Non eseguito</operazione><query>delete from CLIENTI</query>"
-            "</NONESEGUITO>"
-            "<ULTIMO><esegui>si</esegui><operazione>Passo che fallisce</operazione>"
-            "<query>insert into TABELLA_INESISTENTE select 1</query></ULTIMO>"
-            "</Estrattore>");
+            "<contatore>ID</contatore><azzeracontatore>si</azzeracontatore>" +
+                attach +
+                "<query>insert into CLIENTI (codice, nome) select id, nome from erp.CLIENTI</query>"
+                "<query>insert into CLIENTI (codice, nome) select id, nome from erp.FORNITORI</query></CLIENTI>"
+                "<TIME><esegui>si</esegui><operazione>Calendario</operazione><svuota>si</svuota><query>2004,2005</"
+                "query></TIME>"
+                "<ORDINI><esegui>si</esegui><operazione>Ordini</operazione>"
+                "<incrementale attivo=\"si\" datatype=\"numerico\" autoupdate=\"si\" "
+                "riempi=\"ORDINI.id\">0</incrementale>" +
+                attach +
+                "<query>insert into ORDINI select id, importo from erp.ORDINI where id &gt; [incrementale]</query>"
+                "</ORDINI>"
+                "<NUOVI><esegui>si</esegui><operazione>Nuovi ordini</operazione>" +
+                attach +
+                "<query>insert into erp.ORDINI select (select max(id) from erp.ORDINI) + id, importo from erp.ORDINI "
+                "where id &lt;= 2</query></NUOVI>"
+                "<NONESEGUITO><esegui>no</esegui><operazione>Non eseguito</operazione><query>delete from "
+                "CLIENTI</query>"
+                "</NONESEGUITO>"
+                "<ULTIMO><esegui>si</esegui><operazione>Passo che fallisce</operazione>"
+                "<query>insert into TABELLA_INESISTENTE select 1</query></ULTIMO>"
+                "</Estrattore>");
         zs::test::writeFile(home / "zentrikServer.xml",
-            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
-            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
-            "<DATABASEACCESS>" + target.string() + "</DATABASEACCESS>"
-            "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
+                            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
+                            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
+                            "<DATABASEACCESS>" +
+                                target.string() +
+                                "</DATABASEACCESS>"
+                                "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
     }
     zs::test::ScopedTestEnv env;
     fs::path home, erp, target;
@@ -96,9 +105,10 @@ TEST(SqliteExtraction, WholeRunThroughTheDriver)
     EXPECT_EQ(scalar(t, "select count(*) || ':' || min(ID) || ':' || max(ID) || ':' || sum(codice) from CLIENTI"),
               "5:1:5:74");
     EXPECT_EQ(scalar(t, "select count(*) from [TIME]"), "731");
-    EXPECT_EQ(scalar(t, "select giorno || '|' || mese || '|' || anno || '|' || GiornodelMese || '|' || SettimanadellAnno "
-                        "|| '|' || mesedellanno || '|' || Trimestre || '|' || DataVevira from [TIME] "
-                        "where DataVevira = '00074876'"),
+    EXPECT_EQ(scalar(t,
+                     "select giorno || '|' || mese || '|' || anno || '|' || GiornodelMese || '|' || SettimanadellAnno "
+                     "|| '|' || mesedellanno || '|' || Trimestre || '|' || DataVevira from [TIME] "
+                     "where DataVevira = '00074876'"),
               "Sabato|Gennaio|2005|01|53|01|1|00074876");
     EXPECT_EQ(scalar(t, "select substr(Data, 1, 10) from [TIME] where DataVevira = '00074876'"), "2005-01-01");
     EXPECT_EQ(scalar(t, "select count(*) from [TIME] where anno = 2004"), "366");
@@ -118,10 +128,11 @@ TEST(SqliteExtraction, WholeRunThroughTheDriver)
 
     const auto log = dayLog(pf.home);
     ASSERT_TRUE(log);
-    for (const char* line : {" :Anagrafica clienti\r\n", " :Calendario\r\n", " :delete * from CLIENTI\r\n",
-                             " :eseguito con successo in ", " :ERRORE   Errore in fase di esecuzione query :insert into "
-                             "TABELLA_INESISTENTE select 1\r\n",
-                             " :Aggiornamento statistiche di estrazione\r\n", " :Apertura connessione:"}) {
+    for (const char* line :
+         {" :Anagrafica clienti\r\n", " :Calendario\r\n", " :delete * from CLIENTI\r\n", " :eseguito con successo in ",
+          " :ERRORE   Errore in fase di esecuzione query :insert into "
+          "TABELLA_INESISTENTE select 1\r\n",
+          " :Aggiornamento statistiche di estrazione\r\n", " :Apertura connessione:"}) {
         SCOPED_TRACE(line);
         EXPECT_NE(log->find(line), std::string::npos) << *log;
     }
@@ -134,8 +145,9 @@ TEST(SqliteExtraction, BadInputExitsWithTwo)
     fs::create_directories(env.home());
     EXPECT_EQ(runExtract(env.home() / "missing").exitCode, 2);
     EXPECT_EQ(runExtract(env.home()).exitCode, 2);
-    zs::test::writeFile(env.home() / "zentrikServer.xml",
-                        "<zentrikServer><SERVERTYPE>access</SERVERTYPE><LOADINGFILE>none.xml</LOADINGFILE></zentrikServer>");
+    zs::test::writeFile(
+        env.home() / "zentrikServer.xml",
+        "<zentrikServer><SERVERTYPE>access</SERVERTYPE><LOADINGFILE>none.xml</LOADINGFILE></zentrikServer>");
     EXPECT_EQ(runExtract(env.home()).exitCode, 2);
 }
 
