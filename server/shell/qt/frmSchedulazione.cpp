@@ -69,23 +69,24 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     dialogs::tagged(frame1, "Frame1", "t", {12, 338, 296, 84});
     auto* frame2 = new QGroupBox(this);
     dialogs::tagged(frame2, "Frame2", "t", {314, 338, 268, 60});
-    const char* errs[] = {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)",
-                          "Non notificare mai"};
-    auto* g1 = new QButtonGroup(this);
-    for (int i = 0; i < 3; ++i) {
-        m_optErrors[i] = new QRadioButton(errs[i], frame1);
-        m_optErrors[i]->setObjectName(QString("optErrors%1").arg(i));
-        m_optErrors[i]->setGeometry(8, 4 + 26 * i, 284, 22);
-        g1->addButton(m_optErrors[i], i);
-    }
-    const char* kinds[] = {"solo errori", "notifica sempre"};
-    auto* g2 = new QButtonGroup(this);
-    for (int i = 0; i < 2; ++i) {
-        m_optErrorsType[i] = new QRadioButton(kinds[i], frame2);
-        m_optErrorsType[i]->setObjectName(QString("optErrorsType%1").arg(i));
-        m_optErrorsType[i]->setGeometry(8, 4 + 26 * i, 252, 22);
-        g2->addButton(m_optErrorsType[i], i);
-    }
+    // A frame's option buttons, one under the other, `width` wide, named `name` with their index.
+    auto options = [this](QGroupBox* frame, const char* name, int width, std::initializer_list<const char*> captions,
+                          QRadioButton** buttons) {
+        auto* group = new QButtonGroup(this);
+        int i = 0;
+        for (const char* caption : captions) {
+            buttons[i] = new QRadioButton(caption, frame);
+            buttons[i]->setObjectName(QString("%1%2").arg(name).arg(i));
+            buttons[i]->setGeometry(8, 4 + 26 * i, width, 22);
+            group->addButton(buttons[i], i);
+            ++i;
+        }
+        return group;
+    };
+    auto* g1 = options(frame1, "optErrors", 284,
+                       {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"},
+                       m_optErrors);
+    auto* g2 = options(frame2, "optErrorsType", 252, {"solo errori", "notifica sempre"}, m_optErrorsType);
     dialogs::tagged(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
     m_smtp = new QLineEdit(this);
     dialogs::tagged(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});

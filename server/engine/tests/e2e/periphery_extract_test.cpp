@@ -37,13 +37,7 @@ struct Folder {
         EXPECT_TRUE(t.open(accessCs(target)));
         EXPECT_TRUE(t.execute("create table T (x text)"));
         EXPECT_TRUE(t.execute("insert into T values ('a'), ('b')"));
-        zs::test::writeFile(home / "zentrikServer.xml",
-                            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
-                            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
-                            "<DATABASEACCESS>" +
-                                target.string() +
-                                "</DATABASEACCESS><LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT>"
-                                "</zentrikServer>");
+        writeAccessSettings(home, target);
     }
     void steps(const std::string& xml)
     {

@@ -53,13 +53,7 @@ struct Folder {
             "</xsd:complexType></xsd:element></xsd:schema>");
         zs::test::writeFile(home / "in/clienti.xml",
                             "<ROOT><Cliente Codice='C1' Nome='Rossi'/><Cliente Codice='C2' Nome='Bianchi'/></ROOT>");
-        zs::test::writeFile(home / "zentrikServer.xml",
-                            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
-                            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
-                            "<DATABASEACCESS>" +
-                                target.string() +
-                                "</DATABASEACCESS>"
-                                "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
+        writeAccessSettings(home, target);
     }
     void loading(const std::string& package)
     {

@@ -73,13 +73,7 @@ struct ProgramFolder {
                 "<ULTIMO><esegui>si</esegui><operazione>Passo che fallisce</operazione>"
                 "<query>insert into TABELLA_INESISTENTE select 1</query></ULTIMO>"
                 "</Estrattore>");
-        zs::test::writeFile(home / "zentrikServer.xml",
-                            "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>access</SERVERTYPE>"
-                            "<PROVIDERACCESS>Provider=Microsoft.Jet.OLEDB.4.0;Data Source=</PROVIDERACCESS>"
-                            "<DATABASEACCESS>" +
-                                target.string() +
-                                "</DATABASEACCESS>"
-                                "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>60</TIMEOUT></zentrikServer>");
+        writeAccessSettings(home, target);
     }
     zs::test::ScopedTestEnv env;
     fs::path home, erp, target;
