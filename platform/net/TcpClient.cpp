@@ -24,7 +24,7 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port, std::string
         m_state = State::Error;
         return false;
     }
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    fs::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         if (error)
             *error = std::strerror(errno);

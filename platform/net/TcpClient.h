@@ -2,7 +2,7 @@
 // One non-blocking TCP client connection driven by poll: the replacement of an event-raising
 // socket control. The owner calls pump() in its wait loops and acts on what it reports.
 
-#include "net/Fd.h"
+#include "fs/Fd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +47,7 @@ class TcpClient {
     void flush(Events& ev);
     void fail(Events& ev, int err);
 
-    Fd m_fd;
+    fs::Fd m_fd;
     State m_state = State::Closed;
     std::string m_host;
     std::string m_out;

@@ -1,6 +1,6 @@
 #include "net/UdpExchange.h"
 
-#include "net/Fd.h"
+#include "fs/Fd.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,7 +22,7 @@ UdpReply udpExchange(const std::string& server, std::uint16_t port, std::string_
         reply.outcome = UdpOutcome::BadAddress;
         return reply;
     }
-    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    fs::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
         reply.outcome = UdpOutcome::SendFailed;
         return reply;

@@ -1,6 +1,6 @@
 #include "mail/AddressUtils.h"
 
-#include "net/Fd.h"
+#include "fs/Fd.h"
 #include "net/Resolve.h"
 #include "text/Ascii.h"
 #include "text/Split.h"
@@ -129,10 +129,10 @@ PingResult PingHost(const std::string& host, int timeoutMs)
         return r;
     // An unprivileged ICMP datagram socket where the system allows one, else a raw socket
     // (privileged callers); a raw socket sees every ICMP packet, so replies are matched by id.
-    zs::net::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    zs::fs::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
     const bool raw = !fd.valid();
     if (raw)
-        fd = zs::net::Fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+        fd = zs::fs::Fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!fd.valid()) {
         r.available = false;
         return r;

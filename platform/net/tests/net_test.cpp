@@ -24,7 +24,7 @@ TEST(TcpClient, ConnectsSendsReceivesAndSeesClose)
     ASSERT_TRUE(connected);
     EXPECT_EQ(c.state(), TcpClient::State::Connected);
     EXPECT_EQ(c.localAddress(), "127.0.0.1");
-    Fd peer(::accept(l.fd(), nullptr, nullptr));
+    zs::fs::Fd peer(::accept(l.fd(), nullptr, nullptr));
     c.send("hello");
     std::size_t sent = 0;
     for (int i = 0; i < 100 && sent < 5; ++i)

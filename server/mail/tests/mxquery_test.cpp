@@ -3,7 +3,6 @@
 
 #include "mail/clsSendMail.h"
 #include "mail/modMXQuery.h"
-#include "net/Fd.h"
 #include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>

@@ -6,7 +6,6 @@
 
 #include "mail/Encoders.h"
 #include "mail/clsSendMail.h"
-#include "net/Fd.h"
 #include "testsupport/Loopback.h"
 #include "text/Cp1252.h"
 #include "time/Clock.h"
