@@ -196,6 +196,7 @@ Connection::~Connection()
 
 bool Connection::fail(Error e)
 {
+    m_failedInsertTable.clear();
     m_errors.clear();
     m_errors.push_back(std::move(e));
     return false;
@@ -203,6 +204,7 @@ bool Connection::fail(Error e)
 
 bool Connection::fail(ErrorList errors)
 {
+    m_failedInsertTable.clear();
     m_errors = std::move(errors);
     return false;
 }
@@ -314,7 +316,11 @@ bool Connection::settleInsert()
     }
     m_shared->waitDone(seq, std::nullopt);
     std::lock_guard l(m_shared->m);
-    return m_shared->lastOk ? true : fail(m_shared->lastErrors);
+    if (m_shared->lastOk)
+        return true;
+    fail(m_shared->lastErrors);
+    m_failedInsertTable = m_pendingInsertTable;
+    return false;
 }
 
 bool Connection::runStatement(std::string_view sql, bool async)
@@ -474,6 +480,7 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    m_pendingInsertTable = table;
     Job job = [this, table = std::move(table), columns = std::move(columns), types = std::move(types),
                values = std::move(values), rows](Backend* b, ErrorList& errors) {
         quoteNames(*b, table, columns);

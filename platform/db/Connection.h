@@ -97,6 +97,11 @@ class Connection {
     /// with their errors. Every other call waits for them first and fails with those errors.
     [[nodiscard]] bool settleInsert();
 
+    /// The table whose queued rows (a row writer's queue() or flush(false)) the last failure
+    /// refused: such a failure shows at a later call, perhaps another table's. Empty when the
+    /// last failure was not one of those writes; meaningful only after a failure.
+    const std::string& failedInsertTable() const { return m_failedInsertTable; }
+
     /// The errors of the last failed call; emptied when a call starts.
     const ErrorList& errors() const { return m_errors; }
     /// The class of the last failure (None when the last call succeeded).
@@ -138,6 +143,8 @@ class Connection {
     ErrorList m_errors;
     bool m_asyncPending = false;
     bool m_insertPending = false; // a batch of rows is being written on the worker
+    std::string m_pendingInsertTable;
+    std::string m_failedInsertTable;
 };
 
 /// Appends rows to one table: addNew(), set the fields, then update() writes the row at once,

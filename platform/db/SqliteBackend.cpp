@@ -309,19 +309,36 @@ class SqliteBackend final : public Backend {
         const std::string table = rs.value(std::size_t{0}).toString();
         const std::string createSql = text::lowerAscii(rs.value(std::size_t{1}).toString());
         RecordSet cols;
-        if (!query("select name from pragma_table_info(" + quoteLiteral(table) + ")", cols, errors))
+        if (!query("select name, pk from pragma_table_info(" + quoteLiteral(table) + ")", cols, errors))
             return false;
         bool found = false;
-        for (; !cols.eof(); cols.moveNext())
-            found = found || text::lowerAscii(cols.value(std::size_t{0}).toString()) == text::lowerAscii(reset.column);
+        int keyColumns = 0;
+        bool isKey = false;
+        const std::string column = text::lowerAscii(reset.column);
+        for (; !cols.eof(); cols.moveNext()) {
+            const bool named = text::lowerAscii(cols.value(std::size_t{0}).toString()) == column;
+            const bool key = cols.value(std::size_t{1}).toInt().value_or(0) > 0;
+            found = found || named;
+            keyColumns += key ? 1 : 0;
+            isKey = isKey || (named && key);
+        }
         if (!found)
             return rejected(errors, "no such column: " + reset.column);
-        RecordSet trig;
-        if (!query("select 1 from sqlite_master where type = 'trigger' and name = " +
-                       quoteLiteral("zs_counter_" + table) + " collate nocase",
-                   trig, errors))
-            return false;
-        if (createSql.find("autoincrement") == std::string::npos && trig.eof())
+        // The counter is either the table's AUTOINCREMENT key (its one key column) or the column
+        // the catalog's trigger numbers; any other column of the table holds no counter, and
+        // resetting the table's sequence for it would only hide a wrong name.
+        bool counter = isKey && keyColumns == 1 && createSql.find("autoincrement") != std::string::npos;
+        if (!counter) {
+            RecordSet trig;
+            if (!query("select sql from sqlite_master where type = 'trigger' and name = " +
+                           quoteLiteral("zs_counter_" + table) + " collate nocase",
+                       trig, errors))
+                return false;
+            counter = !trig.eof() && text::lowerAscii(trig.value(std::size_t{0}).toString())
+                                             .find("when new." + text::lowerAscii(quoteIdentifier(reset.column)) +
+                                                   " is null") != std::string::npos;
+        }
+        if (!counter)
             return rejected(errors, "the column " + reset.column + " of table " + table + " is not a counter");
         const std::string name = quoteLiteral(table);
         return runSql("delete from sqlite_sequence where name = " + name + ";" +

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace zs::engine {
@@ -32,14 +33,18 @@ std::string twoDigits(int n)
 }
 
 // A year as the list gives it: a whole number, blanks around it allowed. Years outside the
-// calendar the dates can hold are refused rather than written as nonsense.
-bool parseYear(const std::string& item, int& year)
+// calendar the dates can hold are refused rather than written as nonsense. Nothing on success,
+// else the run-time error the item raises: a text that is no number does not convert, a number
+// past a 32-bit integer overflows, a year the dates cannot hold is no date.
+std::optional<RunTimeError> parseYear(const std::string& item, int& year)
 {
     const std::string t = trim(item);
-    if (t.empty())
-        return false;
     const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), year);
-    return ec == std::errc() && end == t.data() + t.size() && year >= 100 && year <= 9999;
+    if (ec == std::errc::result_out_of_range && end == t.data() + t.size())
+        return RunTimeError{6, "Overflow", "ZentrikServer"};
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || year < 100 || year > 9999)
+        return RunTimeError{13, "Type mismatch", "ZentrikServer"};
+    return std::nullopt;
 }
 
 } // namespace
@@ -104,10 +109,15 @@ bool CalendarTable::RiempiAnnoTime(int year)
 
 bool CalendarTable::CreaTabellaTime(const std::string& years)
 {
+    static constexpr const char* kFailure = "Errore in fase di esecuzione query sulla tabella TIME";
     for (const std::string& item : split(years, ',')) {
         int year = 0;
-        if (!parseYear(item, year) || !RiempiAnnoTime(year)) {
-            m_ctx.db.DescriviErrore("Errore in fase di esecuzione query sulla tabella TIME");
+        if (const auto bad = parseYear(item, year)) {
+            m_ctx.db.DescriviErrore(kFailure, *bad);
+            return false;
+        }
+        if (!RiempiAnnoTime(year)) {
+            m_ctx.db.DescriviErrore(kFailure);
             return false;
         }
     }

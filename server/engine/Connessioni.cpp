@@ -243,6 +243,11 @@ void Connessioni::LogSuccesso(bool success)
     m_yield.yield();
 }
 
+void Connessioni::DescriviErrore(std::string_view firstLine, const RunTimeError& current)
+{
+    zs::engine::DescriviErrore(m_log, firstLine, m_connessione.get(), current);
+}
+
 void Connessioni::DescriviErrore(std::string_view firstLine)
 {
     zs::engine::DescriviErrore(m_log, firstLine, m_connessione.get(), m_currentError);

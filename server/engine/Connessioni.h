@@ -79,6 +79,8 @@ class Connessioni {
     /// Writes `firstLine` and the details of the failure (see the free DescriviErrore),
     /// looking at Connessione.
     void DescriviErrore(std::string_view firstLine);
+    /// The same with `current` as the run-time error, for this one report.
+    void DescriviErrore(std::string_view firstLine, const RunTimeError& current);
 
     /// The template's items (split at ";") with the server appended to item 1, the database to
     /// item 2, the user to item 3 and the password to item 4, joined again. Nothing, with a

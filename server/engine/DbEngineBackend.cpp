@@ -178,6 +178,7 @@ DbEngineBackend::Slot connessioniSlot(Connessioni& c, const shell::ProgramSettin
     s.dettaglioPasso = [&c](const std::string& t) { return c.DettaglioPasso(t); };
     s.logSuccesso = [&c](bool ok) { c.LogSuccesso(ok); };
     s.descriviErrore = [&c](const std::string& t) { c.DescriviErrore(t); };
+    s.descriviErroreCorrente = [&c](const std::string& t, const RunTimeError& e) { c.DescriviErrore(t, e); };
     return s;
 }
 

@@ -27,6 +27,7 @@ class DbEngineBackend : public EngineBackend {
         std::function<shell::LogNodeId(const std::string&)> dettaglioPasso;
         std::function<void(bool)> logSuccesso;
         std::function<void(const std::string&)> descriviErrore;
+        std::function<void(const std::string&, const RunTimeError&)> descriviErroreCorrente;
     };
 
     explicit DbEngineBackend(Slot slot)
@@ -48,6 +49,10 @@ class DbEngineBackend : public EngineBackend {
     shell::LogNodeId DettaglioPasso(const std::string& text) override { return m_slot.dettaglioPasso(text); }
     void LogSuccesso(bool success) override { m_slot.logSuccesso(success); }
     void DescriviErrore(const std::string& firstLine) override { m_slot.descriviErrore(firstLine); }
+    void DescriviErrore(const std::string& firstLine, const RunTimeError& current) override
+    {
+        m_slot.descriviErroreCorrente(firstLine, current);
+    }
 
   private:
     bool noteOutcome(bool ok);

@@ -4,6 +4,7 @@
 // only through this port. The real implementation sits over the database layer; tests use a
 // recording double that pins the statements byte for byte.
 
+#include "engine/DescriviErrore.h"
 #include "shell/ProgramLog.h"
 #include "time/DateTime.h"
 
@@ -70,6 +71,9 @@ class EngineBackend {
     virtual void LogSuccesso(bool success) = 0;
     /// Writes `firstLine` as an error line followed by the details of the last failure.
     virtual void DescriviErrore(const std::string& firstLine) = 0;
+    /// The same for a failure that is not the database's (a value that does not convert):
+    /// `current` is reported when the connection holds no errors of its own.
+    virtual void DescriviErrore(const std::string& firstLine, const RunTimeError& current) = 0;
 };
 
 } // namespace zs::engine

@@ -128,6 +128,10 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
             break;
     }
 
+    // A run ended by stop did not do all it was asked to: it never reads as a success.
+    if (m_ctx.state.stopped())
+        success = false;
+
     const shell::LogNodeId line = m_ctx.log.OutputResponse("Aggiornamento statistiche di estrazione", false, 0);
     m_ctx.doYield();
     std::string error;
@@ -201,6 +205,9 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
         for (std::size_t i = 0; i < step.queries.size(); ++i) {
             if (!PassoSelezionato(tree, step.operazione, static_cast<int>(i + 1)))
                 continue;
+            // A stop ends the step: no further job starts once the run is stopped.
+            if (success && m_ctx.state.stopped())
+                success = false;
             if (success) {
                 if (staging) {
                     const std::string& text = step.queries[i];

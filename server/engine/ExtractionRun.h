@@ -28,9 +28,9 @@ class ExtractionRun {
     ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
                   shell::MessageService& messages);
 
-    /// True when every ticked step that ran succeeded (also when stopped between two steps);
-    /// false when a step failed, a connection could not be opened, a stop ended a wait or a
-    /// statement, or no step ran. The caller closes the connection slot afterwards.
+    /// True when every ticked step ran and succeeded; false when a step failed, a connection
+    /// could not be opened, the run was stopped (between steps too), or no step ran. The caller closes the connection
+    /// slot afterwards.
     bool EseguiEstrazione(const StepTree& tree, const xml::Element& root);
 
   private:

@@ -258,7 +258,7 @@ class RowLoader {
         if (w->wouldWrite() && !flush(reason, false))
             return false;
         if (!w->queue()) {
-            reason = "Tabella " + node.table + ": " + errorText(m_c);
+            reason = tableFailure(node.table);
             return false;
         }
         ++m_rows;
@@ -274,7 +274,7 @@ class RowLoader {
     {
         for (std::size_t i = 0; i < m_writers.size(); ++i)
             if (!m_writers[i].writer.flush(wait && i + 1 == m_writers.size())) {
-                reason = "Tabella " + m_writers[i].table + ": " + errorText(m_c);
+                reason = tableFailure(m_writers[i].table);
                 return false;
             }
         return true;
@@ -283,6 +283,14 @@ class RowLoader {
     std::size_t rows() const { return m_rows; }
 
   private:
+    /// The failure line of a write: rows of another table still on their way may be what the
+    /// database refused, so the line names the table the connection says refused them.
+    std::string tableFailure(const std::string& writing) const
+    {
+        const std::string& refused = m_c.failedInsertTable();
+        return "Tabella " + (refused.empty() ? writing : refused) + ": " + errorText(m_c);
+    }
+
     struct TableWriter {
         std::string table;
         db::RowWriter writer;
@@ -297,7 +305,7 @@ class RowLoader {
         if (t == m_writers.size()) {
             auto w = m_c.openRowWriter(node.table);
             if (!w) {
-                reason = "Tabella " + node.table + ": " + errorText(m_c);
+                reason = tableFailure(node.table);
                 return nullptr;
             }
             m_writers.push_back({node.table, std::move(*w)});

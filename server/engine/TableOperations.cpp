@@ -141,7 +141,10 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
 {
     const std::string& tipo = m_ctx.settings.TipoServer;
     const bool oracle = tipo == "oracle";
-    const bool async = kind == Kind::Truncate ? tipo == "sqlserver" : (oracle || tipo == "sqlserver");
+    // Jobs and deletes run asynchronously on every target, the Access file too, so that the
+    // run keeps yielding and a stop interrupts the statement (rolling it back) instead of
+    // waiting for it to commit.
+    const bool async = kind == Kind::Truncate ? tipo == "sqlserver" : true;
     const std::string tableUpper = upper(table);
     int attempt = 0;
     bool result = false;

@@ -1,9 +1,9 @@
 #pragma once
 // The table operations of a step and the job executor: emptying a table, resetting its
 // counter, reading the incremental maximum and running one SQL text with retries after a lost
-// connection, the command time-out and a stop by the operator. SQL Server and Oracle
-// statements run asynchronously and are polled while the run keeps yielding to the window
-// system; Access statements run synchronously.
+// connection, the command time-out and a stop by the operator. Jobs and deletes run
+// asynchronously on every target and are polled while the run keeps yielding to the window
+// system, so a stop interrupts them; a truncate runs so on SQL Server only.
 
 #include "engine/EngineBackend.h"
 

@@ -184,7 +184,10 @@ int main(int argc, char** argv)
         engine::ExtractionRun extraction(ctx, host, folder, messages);
         ok = extraction.EseguiEstrazione(tree, root);
         backend.close();
-        log.OutputResponse(ok ? "Estrazione terminata con successo." : "Estrazione terminata con errori.", !ok, 0);
+        log.OutputResponse(ok                ? "Estrazione terminata con successo."
+                           : state.stopped() ? "Estrazione interrotta dall'utente."
+                                             : "Estrazione terminata con errori.",
+                           !ok, 0);
         if (state.stopped())
             break;
     }

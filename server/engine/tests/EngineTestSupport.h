@@ -143,11 +143,17 @@ class RecordingBackend : public EngineBackend {
         errors.push_back(firstLine);
         m_log.OutputResponse(firstLine, true, 1);
     }
+    void DescriviErrore(const std::string& firstLine, const RunTimeError& current) override
+    {
+        DescriviErrore(firstLine);
+        runTimeErrors.push_back(current);
+    }
 
     std::vector<std::string> statements;
     std::vector<ExecuteMode> modes;
     std::vector<std::string> calls;
     std::vector<std::string> errors;
+    std::vector<RunTimeError> runTimeErrors; ///< the run-time errors reported with them
     std::vector<int> waits;
     std::vector<std::vector<SqlValue>> rows;
     std::vector<Rule> rules;

@@ -59,12 +59,11 @@ TEST(CalendarTable, YearsListWritesEveryDayAndStopsAtABadItem)
         const char* years;
         bool ok;
         std::size_t rows;
+        std::int32_t error; ///< the run-time error reported with the failure line
     };
-    const Case cases[] = {{"2004", true, 366},
-                          {"2005,2006", true, 730},
-                          {" 2005 , 2006", true, 730},
-                          {"2005,,2006", false, 365},
-                          {"duemila", false, 0}};
+    const Case cases[] = {{"2004", true, 366, 0},         {"2005,2006", true, 730, 0}, {" 2005 , 2006", true, 730, 0},
+                          {"2005,,2006", false, 365, 13}, {"duemila", false, 0, 13},   {"2005,20x6", false, 365, 13},
+                          {"99999999999", false, 0, 6}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.years);
         EngineFixture f;
@@ -72,6 +71,8 @@ TEST(CalendarTable, YearsListWritesEveryDayAndStopsAtABadItem)
         EXPECT_EQ(f.db.rows.size(), c.rows);
         if (!c.ok) {
             EXPECT_EQ(f.db.errors, (std::vector<std::string>{"Errore in fase di esecuzione query sulla tabella TIME"}));
+            ASSERT_EQ(f.db.runTimeErrors.size(), 1u);
+            EXPECT_EQ(f.db.runTimeErrors[0].number, c.error);
         }
     }
     EngineFixture f("oracle");

@@ -44,7 +44,7 @@ TEST(TableOperationsSql, StatementsPerDialect)
          "access",
          [](const EngineContext& c) { return TableOperations(c).CancellaTabella("CLIENTI", ""); },
          {"delete from CLIENTI "},
-         {M::Sync}},
+         {M::Async}},
         {"delete above watermark on sqlserver",
          "sqlserver",
          [](const EngineContext& c) { return TableOperations(c).CancellaTabella("ORDINI", "where id > 7"); },
@@ -211,20 +211,25 @@ TEST(JobExecutor, LostConnectionThenSuccessOnTheSecondAttempt)
     EXPECT_EQ(f.db.calls, (std::vector<std::string>{"exec:insert job", "open", "exec:insert job"}));
 }
 
-TEST(JobExecutor, StopDuringAsyncStatementCancelsAndLogsTheStopLine)
+TEST(JobExecutor, StopDuringAStatementCancelsItAndLogsTheStopLine)
 {
-    EngineFixture f("oracle");
-    f.db.asyncPolls = 1000;
-    f.yield.onYield = [&](int n) {
-        if (n == 6)
-            f.state.setStatoProcesso(RunState::kStopped);
-    };
-    std::string sql = "select long";
-    EXPECT_FALSE(TableOperations(f.ctx).EseguiJob(sql));
-    EXPECT_EQ(f.db.cancels, 1);
-    EXPECT_EQ(f.db.statements.size(), 1u);
-    EXPECT_EQ(f.db.errors,
-              (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select long"}));
+    // Every target, the Access file included, runs the job asynchronously and cancels it on stop.
+    for (const char* tipo : {"oracle", "sqlserver", "access"}) {
+        SCOPED_TRACE(tipo);
+        EngineFixture f(tipo);
+        f.db.asyncPolls = 1000;
+        f.yield.onYield = [&](int n) {
+            if (n == 6)
+                f.state.setStatoProcesso(RunState::kStopped);
+        };
+        std::string sql = "select long";
+        EXPECT_FALSE(TableOperations(f.ctx).EseguiJob(sql));
+        EXPECT_EQ(f.db.modes, (std::vector<ExecuteMode>{ExecuteMode::Async}));
+        EXPECT_EQ(f.db.cancels, 1);
+        EXPECT_EQ(f.db.statements.size(), 1u);
+        EXPECT_EQ(f.db.errors,
+                  (std::vector<std::string>{"Processo di estrazione interrotto dall'utente sul job: select long"}));
+    }
 }
 
 TEST(JobExecutor, StopDuringSyncStatementReportsItInterrupted)

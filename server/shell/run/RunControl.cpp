@@ -232,6 +232,10 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
 
     if (!ok) {
         m_log.OutputResponse("Elaborazione eseguita con errori: verificare i risultati", true, 0);
+        // A stopped run skipped what came after the stop: say so, not only that it had errors.
+        if (m_parts.state.stopped())
+            m_log.OutputResponse("Elaborazione interrotta dall'utente: i passi seguenti non sono stati eseguiti.", true,
+                                 0);
     } else {
         const LogNodeId line = m_log.OutputResponse("Elaborazione eseguita correttamente");
         m_log.setImage(line, LogImage::Success);

@@ -18,6 +18,9 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <unistd.h>
 
 namespace zs::shell {
@@ -120,6 +123,64 @@ TEST_F(DemoProgram, StopDuringARunEndsItWithErrors)
     EXPECT_EQ(app->runWindow().findChild<QLabel*>("lblStato")->text(), "");
     EXPECT_FALSE(app->runWindow().findChild<QToolButton*>("cmdStop")->isEnabled());
     EXPECT_NE(scalar(home / "target.db", "select count(*) from VENDITE"), "6"); // the last step never ran
+}
+
+// The demo with a first step whose one statement runs for a minute or more on SQLite.
+struct DemoProgramWithLongStep : test::DemoProgramTest {
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
+        {
+            db::Connection c;
+            ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string()));
+            ASSERT_TRUE(c.execute("create table LUNGO (n integer)"));
+        }
+        const fs::path loading = home / "zentrikLoading.xml";
+        std::string xml = zs::test::readFile(loading);
+        const std::string step = "<LUNGO><esegui>si</esegui><operazione>Passo lungo</operazione>"
+                                 "<query>insert into LUNGO with recursive c(n) as (select 1 union all select n + 1 "
+                                 "from c where n &lt; 500000000) select n from c</query></LUNGO>";
+        const auto at = xml.find("<CLIENTI>");
+        ASSERT_NE(at, std::string::npos);
+        xml.insert(at, step);
+        zs::test::writeFile(loading, xml);
+        create();
+        ASSERT_TRUE(app->load());
+    }
+};
+
+TEST_F(DemoProgramWithLongStep, StopInsideALongStatementInterruptsItAndRollsItBack)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    bool pressed = false;
+    app->yield().setExtra([&] {
+        if (!pressed && seconds() > 1.0) {
+            pressed = true;
+            app->runWindow().findChild<QToolButton*>("cmdStop")->click();
+        }
+    });
+    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+    app->yield().setExtra({});
+    ASSERT_TRUE(pressed) << "the run never yielded while its statement ran";
+    // Interrupted, not waited for: the statement alone would run for minutes.
+    EXPECT_LT(seconds(), 8.0);
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from LUNGO"), "0");
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from CLIENTI"), "0"); // the next steps never ran
+
+    auto& tree = app->runWindow().tvwLog();
+    std::vector<std::string> top;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i)
+        top.push_back(tree.topLevelItem(i)->text(0).toStdString());
+    const auto at = std::find(top.begin(), top.end(), "Elaborazione eseguita con errori: verificare i risultati");
+    ASSERT_NE(at, top.end());
+    ASSERT_NE(at + 1, top.end());
+    EXPECT_EQ(*(at + 1), "Elaborazione interrotta dall'utente: i passi seguenti non sono stati eseguiti.");
+    EXPECT_EQ(std::find(top.begin(), top.end(), "Elaborazione eseguita correttamente"), top.end());
+    const std::string log = zs::test::readFile(app->log().dayLog().currentFile());
+    EXPECT_NE(log.find("Processo di estrazione interrotto dall'utente sul job: insert into LUNGO"), std::string::npos)
+        << log;
 }
 
 TEST_F(DemoProgram, SecondRunRefusedWhileOneIsUnderWay)
