@@ -118,6 +118,14 @@ TEST_F(SqliteTest, CounterResetOnAColumnThatIsNoCounterIsRejected)
     EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
     EXPECT_FALSE(m_db.execute("ALTER TABLE Nessuna ALTER COLUMN ID COUNTER (1, 1)"));
     EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+    // A table with a counter: only the counter column resets it, a typo names no counter.
+    ASSERT_TRUE(m_db.execute("create table C (ID integer primary key autoincrement, Nome text)"));
+    ASSERT_TRUE(m_db.execute("insert into C (Nome) values ('a'), ('b')"));
+    EXPECT_FALSE(m_db.execute("ALTER TABLE C ALTER COLUMN Nome COUNTER (1, 1)"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+    ASSERT_TRUE(m_db.execute("insert into C (Nome) values ('c')"));
+    EXPECT_EQ(m_db.query("select max(ID) from C")->value(std::size_t{0}), Value(3));
+    EXPECT_TRUE(m_db.execute("ALTER TABLE C ALTER COLUMN id COUNTER (10, 1)"));
 }
 
 TEST_F(SqliteTest, ErrorsOfAFailureAreClearedByTheNextCall)
@@ -314,6 +322,7 @@ TEST(SqliteCatalog, CreatesTheFileOnceAndTablesWithKeysAndCounters)
     ASSERT_TRUE(c.execute("ALTER TABLE Righe ALTER COLUMN Numero COUNTER (1, 1)"));
     ASSERT_TRUE(c.execute("insert into Righe (Ordine, Riga) values (2, 1)"));
     EXPECT_EQ(c.query("select Numero from Righe")->value(std::size_t{0}), Value(1));
+    EXPECT_FALSE(c.execute("ALTER TABLE Righe ALTER COLUMN Ordine COUNTER (1, 1)"));
 
     // Not-null and the named key hold.
     EXPECT_FALSE(c.execute("insert into Clienti (Nome) values ('x')"));

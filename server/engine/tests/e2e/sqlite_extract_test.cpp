@@ -133,6 +133,60 @@ TEST(SqliteExtraction, WholeRunThroughTheDriver)
     EXPECT_EQ(log->find("Non eseguito"), std::string::npos);
 }
 
+TEST(SqliteExtraction, StepErrorsLogTheirReason)
+{
+    struct Case {
+        const char* name;
+        const char* step;
+        std::vector<const char*> lines; ///< in the day log, in this order
+    };
+    const Case cases[] = {
+        {"a year list with an empty item",
+         "<TIME><esegui>si</esegui><operazione>Calendario</operazione><query>2005,,2006</query></TIME>",
+         {" :ERRORE  Errore in fase di esecuzione query sulla tabella TIME\r\n",
+          " :ERRORE  Errore indefinito: 13 - Type mismatch\r\n"}},
+        {"a counter reset on a column that holds no counter",
+         "<CLIENTI><esegui>si</esegui><operazione>Clienti</operazione><svuota>si</svuota><contatore>nome</contatore>"
+         "<azzeracontatore>si</azzeracontatore><query>select 1</query></CLIENTI>",
+         {" :ERRORE  Errore in fase di azzeramento contatore della tabellaCLIENTI\r\n",
+          "the column nome of table CLIENTI is not a counter"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        const fs::path home = env.home();
+        fs::create_directories(home);
+        const fs::path target = home / "target.db";
+        zs::test::writeFile(target, "");
+        {
+            db::Connection t;
+            ASSERT_TRUE(t.open(accessCs(target)));
+            exec(t, "create table CLIENTI (ID integer primary key autoincrement, codice integer, nome text)");
+            exec(t, "insert into CLIENTI (codice, nome) values (1, 'a'), (2, 'b')");
+            exec(t, "create table [TIME] (Data datetime, giorno text, mese text, anno integer, GiornodelMese text, "
+                    "SettimanadellAnno text, mesedellanno text, Trimestre integer, DataVevira text)");
+        }
+        zs::test::writeFile(home / "zentrikLoading.xml",
+                            std::string("<?xml version=\"1.0\"?><Estrattore>") + c.step + "</Estrattore>");
+        writeAccessSettings(home, target);
+        const auto result = runExtract(home);
+        EXPECT_EQ(result.exitCode, 1) << result.output << result.error;
+        const auto log = dayLog(home);
+        ASSERT_TRUE(log);
+        std::size_t at = 0;
+        for (const char* line : c.lines) {
+            SCOPED_TRACE(line);
+            at = log->find(line, at);
+            ASSERT_NE(at, std::string::npos) << *log;
+        }
+        db::Connection t;
+        ASSERT_TRUE(t.open(accessCs(target)));
+        // A refused reset leaves the counter where it was: the next row still gets 3.
+        exec(t, "insert into CLIENTI (codice, nome) values (3, 'c')");
+        EXPECT_EQ(scalar(t, "select max(ID) from CLIENTI"), "3");
+    }
+}
+
 TEST(SqliteExtraction, BadInputExitsWithTwo)
 {
     zs::test::ScopedTestEnv env;
