@@ -175,16 +175,31 @@ bool Catalog::create(const std::string& connectionString)
     return m_connection.open(connectionString);
 }
 
+std::string Catalog::storedName(std::string_view name) const
+{
+    std::string stored(name);
+    if (m_connection.dialect() == Dialect::PostgreSql && isPlainIdentifier(stored))
+        stored = text::lowerAscii(stored);
+    return stored;
+}
+
+std::optional<std::unordered_set<std::string>> Catalog::tableNames()
+{
+    m_errors.clear();
+    auto names = m_connection.tableNames();
+    if (!names)
+        return std::nullopt;
+    return std::unordered_set<std::string>(std::make_move_iterator(names->begin()),
+                                           std::make_move_iterator(names->end()));
+}
+
 std::optional<bool> Catalog::tableExists(std::string_view name)
 {
     m_errors.clear();
     auto names = m_connection.tableNames();
     if (!names)
         return std::nullopt;
-    std::string wanted(name);
-    if (m_connection.dialect() == Dialect::PostgreSql && isPlainIdentifier(wanted))
-        wanted = text::lowerAscii(wanted);
-    return std::find(names->begin(), names->end(), wanted) != names->end();
+    return std::find(names->begin(), names->end(), storedName(name)) != names->end();
 }
 
 bool Catalog::createTable(const TableDef& table)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace zs::db {
@@ -48,6 +49,12 @@ class Catalog {
     /// PostgreSQL a plain name is first folded to lower case, as the server stores it).
     /// Nothing when the question cannot be answered (errors()).
     [[nodiscard]] std::optional<bool> tableExists(std::string_view name);
+    /// The name under which the attached database keeps a table created as `name` (on
+    /// PostgreSQL a plain name folded to lower case), as tableNames() gives it.
+    std::string storedName(std::string_view name) const;
+    /// The attached database's tables and views as it stores their names, for asking about
+    /// many names with one listing. Nothing when they cannot be read (errors()).
+    [[nodiscard]] std::optional<std::unordered_set<std::string>> tableNames();
     /// Creates the table. False with errors() when the database refuses it.
     [[nodiscard]] bool createTable(const TableDef& table);
 

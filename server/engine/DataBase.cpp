@@ -12,6 +12,7 @@
 
 #include <charconv>
 #include <optional>
+#include <unordered_set>
 
 namespace zs::engine {
 namespace {
@@ -40,6 +41,14 @@ TableError fromDb(const db::ErrorList& errors)
     if (errors.empty())
         return {db::kErrUnspecified, "Errore non specificato"};
     return {errors.front().number, errors.front().description};
+}
+
+/// Why the database of `connection` cannot be attached.
+TableError attachError(const std::string& connection)
+{
+    db::Catalog catalog;
+    return catalog.attach(connection) ? TableError{db::kErrUnspecified, "Errore non specificato"}
+                                      : fromDb(catalog.errors());
 }
 
 /// Builds the definition of one table element; a description of the fault when it has one
@@ -132,8 +141,37 @@ DataBase::DataBase(const shell::ProgramSettings& settings, std::function<xml::El
     dblink::registerLinkModule();
 }
 
+struct DataBase::Session {
+    db::Catalog catalog;
+    std::unordered_set<std::string> tables; ///< as the database stores their names
+};
+
+DataBase::~DataBase() = default;
+
+DataBase::Session* DataBase::session(const std::string& connection)
+{
+    auto& slot = m_sessions[connection];
+    if (!slot) {
+        auto s = std::make_unique<Session>();
+        if (!s->catalog.attach(connection))
+            return nullptr;
+        auto names = s->catalog.tableNames();
+        if (!names)
+            return nullptr;
+        s->tables = std::move(*names);
+        slot = std::move(s);
+    }
+    return slot.get();
+}
+
 bool DataBase::CreaDatabase(const std::string& path)
 {
+    // The sessions last one build: the next build sees what others did to the database since.
+    struct EndSessions {
+        std::map<std::string, std::unique_ptr<Session>>& sessions;
+        ~EndSessions() { sessions.clear(); }
+    } endSessions{m_sessions};
+
     auto doc = shell::CaricaXML(path, m_messages);
     if (!doc || !doc->root())
         return false;
@@ -208,10 +246,8 @@ bool DataBase::EsisteTabella(const std::string& connection, const std::string& n
 {
     // The catalog compares the exact name, after folding a plain name as a server that folds
     // names (PostgreSQL) stores it, so a table the builder created is found again.
-    db::Catalog catalog;
-    if (!catalog.attach(connection))
-        return false;
-    return catalog.tableExists(name).value_or(false);
+    Session* s = session(connection);
+    return s && s->tables.count(s->catalog.storedName(name)) > 0;
 }
 
 bool DataBase::CreaTabelle(const std::string& connection, const xml::Element& tabelle, bool onServer)
@@ -237,10 +273,12 @@ bool DataBase::CreaTabella(const std::string& connection, const xml::Element& ta
     TableError error;
     bool ok = false;
     if (auto def = tableDef(table, onServer, error)) {
-        db::Catalog catalog;
-        ok = catalog.attach(connection) && catalog.createTable(*def);
-        if (!ok)
-            error = fromDb(catalog.errors());
+        Session* s = session(connection);
+        ok = s && s->catalog.createTable(*def);
+        if (ok)
+            s->tables.insert(s->catalog.storedName(def->name));
+        else
+            error = s ? fromDb(s->catalog.errors()) : attachError(connection);
     }
     if (!ok)
         m_messages.show(std::to_string(error.number) + ": " + error.description + kCrLf +
@@ -280,10 +318,12 @@ bool DataBase::CreaCollegamenti(const std::string& connection, const xml::Elemen
 bool DataBase::CreaTabellaCollegata(const std::string& connection, const std::string& local, const std::string& source,
                                     const std::string& remote)
 {
-    db::Connection c;
-    if (!c.open(connection) || c.dialect() != db::Dialect::Sqlite)
+    Session* s = session(connection);
+    if (!s || s->catalog.connection().dialect() != db::Dialect::Sqlite ||
+        !s->catalog.connection().execute(dblink::createLinkSql(local, source, remote)))
         return false;
-    return c.execute(dblink::createLinkSql(local, source, remote));
+    s->tables.insert(s->catalog.storedName(local));
+    return true;
 }
 
 } // namespace zs::engine

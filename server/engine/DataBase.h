@@ -8,6 +8,8 @@
 #include "db/Catalog.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -27,6 +29,7 @@ class DataBase {
     /// `outputResponseDB` appends a piece of text to the result box (no line break added).
     DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
              std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages);
+    ~DataBase();
 
     /// Builds both sides as the settings say. True when no table and no link failed; false
     /// when the creation XML cannot be read or a side's connection text cannot be made.
@@ -52,10 +55,17 @@ class DataBase {
     static std::optional<db::TableDef> definizioneTabella(const xml::Element& table, bool onServer, std::string& error);
 
   private:
+    /// One attached catalog per connection for the length of a build, with its table names
+    /// listed once: opening a database and listing its tables for every table of a large
+    /// creation XML would cost more with every table built.
+    struct Session;
+    Session* session(const std::string& connection);
+
     const shell::ProgramSettings& m_settings;
     std::function<xml::Element()> m_settingsRoot;
     std::function<void(const std::string&)> m_output;
     shell::MessageService& m_messages;
+    std::map<std::string, std::unique_ptr<Session>> m_sessions;
 };
 
 } // namespace zs::engine
