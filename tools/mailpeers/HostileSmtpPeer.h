@@ -15,13 +15,13 @@ namespace zs::mail::test {
 class HostileSmtpPeer {
   public:
     enum class Kind {
-        ResetAtQuit,          ///< a whole conversation, the end mark answered 250, QUIT answered by a reset
-        ResetAfterAccept,     ///< the end mark answered 250 and the connection reset at once
-        BusyThenClose,        ///< a 421 greeting, the connection closed a second later
-        EndlessGreetingLine,  ///< "220 " and then bytes without a line end, for ever
-        EndlessContinuation,  ///< "220-..." continuation lines, for ever
-        HugeReplyLine,        ///< MAIL FROM answered by one 550 line of 64 KB
-        CloseDuringData,      ///< DATA answered 354, the connection closed after the first line
+        ResetAtQuit,         ///< a whole conversation, the end mark answered 250, QUIT answered by a reset
+        ResetAfterAccept,    ///< the end mark answered 250 and the connection reset at once
+        BusyThenClose,       ///< a 421 greeting, the connection closed a second later
+        EndlessGreetingLine, ///< "220 " and then bytes without a line end, for ever
+        EndlessContinuation, ///< "220-..." continuation lines, for ever
+        HugeReplyLine,       ///< MAIL FROM answered by one 550 line of 64 KB
+        CloseDuringData,     ///< DATA answered 354, the connection closed after the first line
     };
     /// The greeting of BusyThenClose, as the client should report it.
     static constexpr const char* kBusyReply = "421 peer.example.it Service not available, busy";

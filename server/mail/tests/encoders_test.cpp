@@ -328,7 +328,8 @@ TEST(ReplyReader, JoinsMultiLineRepliesAndBoundsGarbage)
     } cases[] = {
         {"unfinished line", "220 " + std::string(ReplyReader::kMaxLine + 10, 'x')},
         {"finished line too long", "550 " + std::string(ReplyReader::kMaxLine, 'x') + "\r\n"},
-        {"too many lines", [] {
+        {"too many lines",
+         [] {
              std::string s;
              for (std::size_t i = 0; i <= ReplyReader::kMaxLines; ++i)
                  s += "220-riga\r\n";

@@ -11,8 +11,8 @@
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
 #include "engine/StepTree.h"
-#include "mail/clsSendMail.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "mail/clsSendMail.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -357,8 +357,8 @@ TEST_F(Notification, ABusyServerIsLoggedWithItsOwnReply)
     app->notification().NotificaEstrazione(false);
     EXPECT_EQ(app->notification().SendEmailFailed(), mail::test::HostileSmtpPeer::kBusyReply);
     EXPECT_TRUE(hasLine("Invio notifica email in corso..", 3));
-    EXPECT_TRUE(hasLine(std::string("Invio notifica email con errore:") + mail::test::HostileSmtpPeer::kBusyReply, 0,
-                        true));
+    EXPECT_TRUE(
+        hasLine(std::string("Invio notifica email con errore:") + mail::test::HostileSmtpPeer::kBusyReply, 0, true));
     std::size_t errors = 0;
     for (const auto& [text, image] : lines(true))
         errors += text.rfind("Invio notifica email con errore:", 0) == 0 ? 1 : 0;
