@@ -42,9 +42,8 @@ struct Server {
         for (auto& c : conns) {
             if (c.fd < 0 || c.sent > input.size())
                 continue;
-            const ssize_t n = c.sent < input.size()
-                                  ? ::send(c.fd, input.data() + c.sent, input.size() - c.sent, MSG_NOSIGNAL)
-                                  : 0;
+            const ssize_t n =
+                c.sent < input.size() ? ::send(c.fd, input.data() + c.sent, input.size() - c.sent, MSG_NOSIGNAL) : 0;
             if (n > 0)
                 c.sent += static_cast<std::size_t>(n);
             else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
