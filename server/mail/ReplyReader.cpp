@@ -5,6 +5,8 @@
 namespace zs::mail {
 namespace {
 
+constexpr std::size_t kShownReply = 300;
+
 // "ddd-" marks a line that more lines of the same reply follow.
 bool isContinuation(std::string_view line)
 {
@@ -15,13 +17,40 @@ bool isContinuation(std::string_view line)
 
 } // namespace
 
+void ReplyReader::feed(std::string_view bytes)
+{
+    if (!m_failed)
+        m_buf.append(bytes);
+}
+
+void ReplyReader::clear()
+{
+    m_buf.clear();
+    m_failed = false;
+    m_failedStart.clear();
+}
+
+void ReplyReader::fail()
+{
+    m_failed = true;
+    m_failedStart = m_buf.substr(0, kKeptStart);
+    std::string().swap(m_buf);
+}
+
 std::optional<std::string> ReplyReader::next()
 {
+    if (m_failed)
+        return std::nullopt;
     std::size_t lineStart = 0;
+    std::size_t lines = 0;
     while (lineStart < m_buf.size()) {
         const std::size_t lf = m_buf.find('\n', lineStart);
         if (lf == std::string::npos)
             break;
+        if (lf - lineStart >= kMaxLine || ++lines > kMaxLines) {
+            fail();
+            return std::nullopt;
+        }
         const std::string_view line(m_buf.data() + lineStart, lf - lineStart);
         lineStart = lf + 1;
         if (!isContinuation(line)) {
@@ -30,12 +59,23 @@ std::optional<std::string> ReplyReader::next()
             return reply;
         }
     }
-    if (m_buf.size() >= kMaxReply) {
-        std::string reply = m_buf.substr(0, kMaxReply);
-        m_buf.erase(0, kMaxReply);
-        return reply;
-    }
+    // An unfinished last line may not grow past the bound either.
+    if (m_buf.size() - lineStart >= kMaxLine)
+        fail();
     return std::nullopt;
+}
+
+std::string replyForLog(std::string_view reply)
+{
+    const auto end = reply.find_last_not_of("\r\n");
+    reply = end == std::string_view::npos ? std::string_view() : reply.substr(0, end + 1);
+    if (reply.size() <= kShownReply)
+        return std::string(reply);
+    std::size_t cut = kShownReply;
+    // Never split a UTF-8 sequence: back off over continuation bytes.
+    while (cut > 0 && (static_cast<unsigned char>(reply[cut]) & 0xC0) == 0x80)
+        --cut;
+    return std::string(reply.substr(0, cut)) + " [... cut]";
 }
 
 } // namespace zs::mail

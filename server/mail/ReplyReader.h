@@ -1,8 +1,9 @@
 #pragma once
 // Cuts the byte stream of an SMTP or POP3 server into whole replies. A multi-line SMTP reply
 // ("250-..." lines up to "250 ...") is one reply however it was split by the network; a POP3
-// status line is one reply. Bounded: a peer that sends endless text without finishing a
-// reply gets it handed over in pieces of at most kMaxReply bytes.
+// status line is one reply. Bounded: a line longer than kMaxLine or a reply of more than
+// kMaxLines lines breaks the protocol; the reader then fails for good (until clear()) and drops
+// whatever else the peer sends, so an endless peer costs neither memory nor repeated failures.
 
 #include <cstddef>
 #include <optional>
@@ -13,16 +14,32 @@ namespace zs::mail {
 
 class ReplyReader {
   public:
-    static constexpr std::size_t kMaxReply = 64 * 1024;
+    /// The standard allows 512 bytes a reply line; a few KB leaves room for lax servers.
+    static constexpr std::size_t kMaxLine = 4096;
+    static constexpr std::size_t kMaxLines = 128;
+    /// How much of a refused reply failed() keeps for the error text.
+    static constexpr std::size_t kKeptStart = 512;
 
-    void feed(std::string_view bytes) { m_buf.append(bytes); }
-    /// The next whole reply (with its line ends), or nothing while it is still incomplete.
+    void feed(std::string_view bytes);
+    /// The next whole reply (with its line ends), or nothing while it is still incomplete or
+    /// once the reader has failed.
     std::optional<std::string> next();
-    void clear() { m_buf.clear(); }
+    /// The peer broke a bound; the start of the offending reply is in failedStart().
+    bool failed() const { return m_failed; }
+    const std::string& failedStart() const { return m_failedStart; }
+    void clear();
     bool empty() const { return m_buf.empty(); }
 
   private:
+    void fail();
+
     std::string m_buf;
+    bool m_failed = false;
+    std::string m_failedStart;
 };
+
+/// A server's reply as a failure text: without its final line end, and cut to a few hundred
+/// characters (marked as cut) so that a huge reply never becomes a huge log line.
+std::string replyForLog(std::string_view reply);
 
 } // namespace zs::mail

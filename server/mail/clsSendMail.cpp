@@ -49,6 +49,7 @@ const std::string kErrAttachName = "Invalid Attachment File Name";
 const std::string kErrContentBase = "Invalid Content Base";
 const std::string kErrPopLogin = "Invalid POP3 User Name or Password";
 const std::string kErrBusy = "Another message is being sent: this one was not sent";
+const std::string kErrLongReply = "Invalid reply from the server (too long): ";
 
 std::string boolText(bool v)
 {
@@ -567,8 +568,11 @@ void clsSendMail::ReportFailure()
     for (const auto& e : m_errors)
         joined += e + "\r\n";
     m_errors.clear();
+    // One outcome per Send: whatever goes wrong after the first failure (the goodbye, a reset
+    // while closing) is part of that failure, and its reason stays the first one.
+    const bool first = !m_outcomeRaised;
     m_outcomeRaised = true;
-    if (SendFailed)
+    if (first && SendFailed)
         SendFailed(joined);
     if (m_sock->state() != zs::net::TcpClient::State::Closed)
         CloseSession();
@@ -594,12 +598,22 @@ void clsSendMail::pumpOnce(int ms)
         m_reader->feed(ev.data);
         while (auto reply = m_reader->next())
             onReply(*reply);
+        if (m_reader->failed() && !m_abort && !m_closing) {
+            AddError(kErrLongReply + replyForLog(m_reader->failedStart()));
+            ReportFailure();
+        }
     }
     if (ev.closed || m_sock->state() == State::Closed)
         m_connected = false;
-    if (ev.error && !m_abort) {
-        AddError(ev.errorText);
-        ReportFailure();
+    if (ev.error && !m_abort && !m_closing) {
+        if (!ev.data.empty()) {
+            // The reply that came with the reset still counts (a "250" to the end mark is a
+            // sent message); the reset is the reason of whatever waits next.
+            m_lostConnection = ev.errorText;
+        } else {
+            AddError(ev.errorText);
+            ReportFailure();
+        }
     }
 }
 
@@ -621,7 +635,7 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout)
         // A peer that hung up will never set the flag: say so now instead of at the deadline.
         if (f != Flag::Connected && m_sock->state() != State::Connected && m_sock->state() != State::Connecting) {
             if (reportOnTimeout) {
-                AddError(kErrClosed);
+                AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
                 ReportFailure();
             }
             return false;
@@ -693,15 +707,15 @@ void clsSendMail::onReply(const std::string& reply)
             m_pop3Step = 0;
             break;
         }
-    } else if (m_abort) {
-        // Already reported and closing: a refusal of the goodbye adds nothing.
+    } else if (m_abort || m_closing) {
+        // Already reported, or closing: a refusal of the goodbye adds nothing.
     } else if (code == "-er") {
         m_pop3Done = false;
         m_pop3Step = 0;
-        AddError(reply.substr(0, reply.find_last_not_of("\r\n") + 1));
+        AddError(replyForLog(reply));
         ReportFailure();
     } else {
-        AddError(reply.substr(0, reply.find_last_not_of("\r\n") + 1));
+        AddError(replyForLog(reply));
         ReportFailure();
     }
 }
@@ -797,6 +811,7 @@ bool clsSendMail::openSessionImpl()
         raiseStatus("POP3 Authentication Successful...");
     }
     m_reply = m_dataGo = m_loginOffered = m_loginAccepted = m_abort = m_connected = false;
+    m_lostConnection.clear();
     if (m_sock->state() != State::Closed) {
         m_sock->close();
         m_reader->clear();
@@ -814,8 +829,9 @@ bool clsSendMail::openSessionImpl()
     }
     raiseStatus("Initializing Communications...");
     m_reply = false;
-    const auto at = m_from.find('@');
-    sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? m_from : m_from.substr(at + 1)) + "\r\n");
+    const std::string from = trim(m_from);
+    const auto at = from.find('@');
+    sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? from : from.substr(at + 1)) + "\r\n");
     if (!WaitForFlag(Flag::Reply, m_connectTimeout, true))
         return false;
     if (m_useAuth) {
@@ -845,7 +861,11 @@ void clsSendMail::CloseSession()
     using State = zs::net::TcpClient::State;
     if (m_sock->state() != State::Closed)
         raiseStatus("Closing Connection...");
-    if (m_sock->state() == State::Connected) {
+    // Nothing that happens while closing is reported: replies and socket errors in the wait
+    // for the goodbye are ignored. A peer that broke the reply bounds gets no QUIT at all.
+    const bool closing = m_closing;
+    m_closing = true;
+    if (m_sock->state() == State::Connected && !m_reader->failed()) {
         if (m_inPop3) {
             sendText("QUIT\r\n");
             pumpOnce(0);
@@ -861,6 +881,8 @@ void clsSendMail::CloseSession()
     m_sock->close();
     m_reader->clear();
     m_connected = false;
+    m_lostConnection.clear();
+    m_closing = closing;
 }
 
 void clsSendMail::Disconnect()
@@ -897,7 +919,7 @@ bool clsSendMail::drainBelow(std::size_t limit)
         while (m_sock->queued() == noted) {
             if (m_abort || m_sock->state() != zs::net::TcpClient::State::Connected) {
                 if (!m_abort) {
-                    AddError(kErrClosed);
+                    AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
                     ReportFailure();
                 }
                 return false;
@@ -1182,6 +1204,7 @@ bool clsSendMail::Connect()
         return false; // the running conversation owns the socket
     BusyScope busy(m_busy);
     m_keepOpen = true;
+    m_outcomeRaised = false;
     m_openFailure.clear();
     return OpenSession();
 }
@@ -1235,9 +1258,10 @@ void clsSendMail::sendImpl()
     if (Progress)
         Progress(100);
     raiseStatus("Transmission Complete...");
+    // The server took the message: it is sent, whatever the goodbye brings.
+    m_outcomeRaised = true;
     if (!m_keepOpen)
         CloseSession();
-    m_outcomeRaised = true;
     if (SendSuccesful)
         SendSuccesful();
 }
@@ -1299,7 +1323,8 @@ clsSendMail::Outgoing clsSendMail::composeMessage()
     HeaderFields f;
     f.messageId = MakeMessageId();
     f.date = MakeDateText();
-    f.from = m_from;
+    // A kept sender read back from the settings may carry blanks; the envelope never does.
+    f.from = trim(m_from);
     f.fromName = m_fromName;
     for (std::size_t i = 0; i < m_to.size(); ++i)
         f.to.emplace_back(m_to[i], i < m_toNames.size() ? m_toNames[i] : std::string());
@@ -1318,7 +1343,7 @@ clsSendMail::Outgoing clsSendMail::composeMessage()
     f.contentBase = m_contentBase;
     out.header = composeHeader(f);
 
-    out.from = m_from;
+    out.from = f.from;
     for (const auto* list : {&m_to, &m_cc, &m_bcc})
         out.recipients.insert(out.recipients.end(), list->begin(), list->end());
     out.body = m_message;

@@ -233,8 +233,10 @@ class clsSendMail {
          m_loginAccepted = false, m_pop3Done = false, m_someBytesSent = false, m_keepOpen = false;
     int m_pop3Step = 0;
     bool m_inPop3 = false;
-    bool m_outcomeRaised = false;
-    bool m_busy = false; ///< a Send or Connect is running (its waits yield)
+    bool m_outcomeRaised = false; ///< this Send (or Connect) has had its one outcome
+    bool m_closing = false;       ///< inside CloseSession: nothing more is reported
+    std::string m_lostConnection; ///< a reset that came together with a reply, reported at the next wait
+    bool m_busy = false;          ///< a Send or Connect is running (its waits yield)
     std::string m_openFailure;
 
     // Transmission.

@@ -319,10 +319,56 @@ TEST(ReplyReader, JoinsMultiLineRepliesAndBoundsGarbage)
     EXPECT_EQ(r.next(), "250-peer.example.it\r\n250-AUTH LOGIN\r\n250 HELP\r\n");
     EXPECT_EQ(r.next(), "354 go\r\n");
     EXPECT_FALSE(r.next());
-    r.feed(std::string(ReplyReader::kMaxReply + 10, 'x'));
-    auto big = r.next();
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->size(), ReplyReader::kMaxReply);
+    EXPECT_FALSE(r.failed());
+
+    // Past a bound the reader fails once, for good, keeping only the start of the reply.
+    struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"unfinished line", "220 " + std::string(ReplyReader::kMaxLine + 10, 'x')},
+        {"finished line too long", "550 " + std::string(ReplyReader::kMaxLine, 'x') + "\r\n"},
+        {"too many lines",
+         [] {
+             std::string s;
+             for (std::size_t i = 0; i <= ReplyReader::kMaxLines; ++i)
+                 s += "220-riga\r\n";
+             return s + "220 fine\r\n";
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplyReader bounded;
+        bounded.feed(c.bytes);
+        EXPECT_FALSE(bounded.next());
+        ASSERT_TRUE(bounded.failed());
+        EXPECT_EQ(bounded.failedStart(), c.bytes.substr(0, ReplyReader::kKeptStart));
+        bounded.feed("250 OK\r\n");
+        EXPECT_FALSE(bounded.next()) << "nothing is read after the failure";
+        EXPECT_TRUE(bounded.empty());
+        bounded.clear();
+        bounded.feed("250 OK\r\n");
+        EXPECT_EQ(bounded.next(), "250 OK\r\n");
+    }
+    // Exactly at the bounds a reply still passes.
+    std::string lines;
+    for (std::size_t i = 1; i < ReplyReader::kMaxLines; ++i)
+        lines += "250-" + std::string(ReplyReader::kMaxLine - 6, 'y') + "\r\n";
+    lines += "250 fine\r\n";
+    r.feed(lines);
+    EXPECT_EQ(r.next(), lines);
+    EXPECT_FALSE(r.failed());
+}
+
+TEST(ReplyReader, FailureTextsAreCut)
+{
+    EXPECT_EQ(replyForLog("550 no\r\n"), "550 no");
+    EXPECT_EQ(replyForLog(""), "");
+    const std::string shown = replyForLog("550 " + std::string(64 * 1024, 'z') + "\r\n");
+    EXPECT_EQ(shown, "550 " + std::string(296, 'z') + " [... cut]");
+    // A cut never splits an accented letter.
+    const std::string accented = replyForLog(std::string(299, 'a') + "\xC3\xA8" + std::string(50, 'b'));
+    EXPECT_EQ(accented, std::string(299, 'a') + " [... cut]");
 }
 
 TEST(MessageFormat, ZoneAndDateTexts)

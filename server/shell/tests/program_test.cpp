@@ -2,6 +2,7 @@
 // from the run button over the options dialog's step tree, the wizard when there are no
 // settings, and the run notification sent to a real SMTP server on loopback.
 
+#include "mailpeers/HostileSmtpPeer.h"
 #include "mailpeers/MailPeers.h"
 
 #include "db/Connection.h"
@@ -11,6 +12,7 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "engine/StepTree.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "mail/clsSendMail.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -343,6 +345,27 @@ TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
     EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
 }
 
+TEST_F(Notification, ABusyServerIsLoggedWithItsOwnReply)
+{
+    // A 421 greeting, then the connection closed while the client says goodbye: the run log
+    // shows the server's reply, not the reset that followed it.
+    mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::BusyThenClose);
+    ASSERT_TRUE(peer.ok());
+    app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
+    app->notification().setCodiceInstallazione("demo");
+    app->log().InitializeResponse();
+    app->notification().NotificaEstrazione(false);
+    EXPECT_EQ(app->notification().SendEmailFailed(), mail::test::HostileSmtpPeer::kBusyReply);
+    EXPECT_TRUE(hasLine("Invio notifica email in corso..", 3));
+    EXPECT_TRUE(
+        hasLine(std::string("Invio notifica email con errore:") + mail::test::HostileSmtpPeer::kBusyReply, 0, true));
+    std::size_t errors = 0;
+    for (const auto& [text, image] : lines(true))
+        errors += text.rfind("Invio notifica email con errore:", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(errors, 1u);
+    EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
+}
+
 TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
 {
     zs::test::ScopedTestEnv env;
@@ -434,7 +457,13 @@ TEST_F(Program, TheDemoNamesTheSenderOfTheOrderMails)
     SecondaryOptionsFields fields;
     SettingsStore store(values, fields, messages, home);
     ASSERT_TRUE(store.load());
-    EXPECT_EQ(store.LeggiTesto("MittenteOrdini"), "ordini@zentrik.example");
+    const std::string sender = store.LeggiTesto("MittenteOrdini");
+    EXPECT_EQ(sender, "ordini@zentrik.it");
+    // The mail class's own check takes it: an order mail from the demo can go out.
+    mail::clsSendMail m;
+    EXPECT_TRUE(m.IsValidEmailAddress(sender));
+    m.setFrom(sender);
+    EXPECT_TRUE(m.errors().empty());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // server that cannot start and with a real x11vnc, a program folder that cannot be written,
 // a full day-log disk, a desktop without a tray, and saves that keep the file's mode.
 
+#include "mailpeers/HostileSmtpPeer.h"
 #include "mailpeers/MailPeers.h"
 
 #include "db/Connection.h"
@@ -548,10 +549,9 @@ TEST_F(ProgramInUse, ZsExtractWorksInTheProgramFolderAndReportsItsDayLog)
     EXPECT_EQ(reports, 1u) << r.output;
 }
 
-TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
+// The demo folder with one IMPORTEMAIL step mailing one sales manager through 127.0.0.1:port.
+void orderMailFolder(const fs::path& home, std::uint16_t port)
 {
-    mail::test::SmtpPeer peer;
-    ASSERT_TRUE(peer.ok());
     {
         db::Connection target;
         ASSERT_TRUE(target.open("Data Source=" + (home / "target.db").string() + ";"));
@@ -569,12 +569,18 @@ TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><IMPORTEMAIL><esegui>si</esegui>"
                     "<operazione>Ordini aperti</operazione><Oggetto>Ordini aperti</Oggetto><destinatari/>"
                     "</IMPORTEMAIL></Estrattore>\n");
+    // The demo's own sender (MittenteOrdini) is kept as it stands.
     std::string text = test::readFile(home / "zentrikServer.xml");
     text.replace(text.find("<smtpserver></smtpserver>"), 25,
-                 "<smtpserver>127.0.0.1:" + std::to_string(peer.port()) + "</smtpserver>");
-    const std::string sender = "<MittenteOrdini>ordini@zentrik.example</MittenteOrdini>";
-    text.replace(text.find(sender), sender.size(), "<MittenteOrdini>ordini@example.it</MittenteOrdini>");
+                 "<smtpserver>127.0.0.1:" + std::to_string(port) + "</smtpserver>");
     test::writeFile(home / "zentrikServer.xml", text);
+}
+
+TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
+{
+    mail::test::SmtpPeer peer;
+    ASSERT_TRUE(peer.ok());
+    orderMailFolder(home, peer.port());
 
     process::RunOptions o;
     o.captureOutput = true;
@@ -582,6 +588,29 @@ TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(peer.message().find("Subject: Ordini aperti"), std::string::npos) << r.output;
     EXPECT_NE(peer.envelope().find("rossi@example.it"), std::string::npos) << peer.envelope();
+    EXPECT_NE(peer.envelope().find("from=ordini@zentrik.it"), std::string::npos) << "the demo's own sender";
+}
+
+TEST_F(ProgramInUse, ZsExtractLogsAnOrderMailAsSentWhenTheServerResetsAtQuit)
+{
+    // The server takes the message and answers QUIT with a reset: the mail is sent, the step
+    // and the run succeed, and no sending error reaches the day log.
+    mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::ResetAtQuit);
+    ASSERT_TRUE(peer.ok());
+    orderMailFolder(home, peer.port());
+
+    process::RunOptions o;
+    o.captureOutput = true;
+    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(peer.accepted(), 1) << r.output;
+    EXPECT_NE(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Errore nell'invio email"), std::string::npos) << r.output;
+    std::string dayLogs;
+    for (const auto& e : fs::directory_iterator(home / "log"))
+        dayLogs += test::readFile(e.path());
+    EXPECT_NE(dayLogs.find("Email To: rossi@example.it"), std::string::npos);
+    EXPECT_EQ(dayLogs.find("Errore nell'invio email"), std::string::npos) << dayLogs;
 }
 
 } // namespace

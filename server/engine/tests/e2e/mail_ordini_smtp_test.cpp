@@ -5,6 +5,7 @@
 #include "engine/SendMailOrderMailer.h"
 
 #include "db/Connection.h"
+#include "mailpeers/HostileSmtpPeer.h"
 #include "mailpeers/MailPeers.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
@@ -66,6 +67,34 @@ TEST(MailOrdiniSmtp, OneMessagePerManagerReachesTheServer)
     EXPECT_NE(peer.message(1).find("Subject: Ordini aperti"), std::string::npos) << peer.message(1);
     EXPECT_NE(peer.message(2).find("O001 - R1 - 0002 - AG1 - C1  Uno"), std::string::npos) << peer.message(2);
     EXPECT_TRUE(log.nodes().empty());
+}
+
+TEST(MailOrdiniSmtp, AMessageAcceptedBeforeAResetAtQuitIsLoggedAsSent)
+{
+    // The server takes each message and then answers QUIT with a reset: the mails are sent.
+    mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::ResetAtQuit);
+    ASSERT_TRUE(peer.ok());
+    Erp erp;
+    shell::DayLog dayLog(erp.env.home(), time::systemClock());
+    shell::ProgramLog log(dayLog);
+    zs::test::CountingYield yield;
+    SendMailOrderMailer mailer({}, nullptr, 5);
+    MailOrdini step(
+        log, yield, [&] { return &erp.db; },
+        [&] {
+            OrderMailSettings s;
+            s.smtpServer = "127.0.0.1";
+            s.smtpPort = peer.port();
+            s.sender = "ordini@example.it";
+            return s;
+        },
+        mailer);
+    log.OutputResponse("Invio ordini", false, 0);
+    auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>Ordini aperti</oggetto></IMPORTEMAIL>");
+    EXPECT_TRUE(step.MailOrdersStep(doc->root()));
+    EXPECT_EQ(peer.accepted(), 2);
+    ASSERT_EQ(log.nodes().size(), 1u) << log.nodes().back().text;
+    EXPECT_EQ(log.nodes()[0].text, "Invio ordini");
 }
 
 TEST(MailOrdiniSmtp, AServerThatIsNotThereFailsTheStep)

@@ -1,0 +1,50 @@
+#pragma once
+// Small SMTP servers that misbehave in one chosen way, on 127.0.0.1 and a free port, served by
+// a thread of the test process (so a test sees its own memory only) and stopped on
+// destruction. Each speaks just enough SMTP to reach its fault; connections are served one
+// after another.
+
+#include "testsupport/Loopback.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+namespace zs::mail::test {
+
+class HostileSmtpPeer {
+  public:
+    enum class Kind {
+        ResetAtQuit,         ///< a whole conversation, the end mark answered 250, QUIT answered by a reset
+        ResetAfterAccept,    ///< the end mark answered 250 and the connection reset at once
+        BusyThenClose,       ///< a 421 greeting, the connection closed a second later
+        EndlessGreetingLine, ///< "220 " and then bytes without a line end, for ever
+        EndlessContinuation, ///< "220-..." continuation lines, for ever
+        HugeReplyLine,       ///< MAIL FROM answered by one 550 line of 64 KB
+        CloseDuringData,     ///< DATA answered 354, the connection closed after the first line
+    };
+    /// The greeting of BusyThenClose, as the client should report it.
+    static constexpr const char* kBusyReply = "421 peer.example.it Service not available, busy";
+
+    explicit HostileSmtpPeer(Kind kind);
+    ~HostileSmtpPeer();
+    HostileSmtpPeer(const HostileSmtpPeer&) = delete;
+    HostileSmtpPeer& operator=(const HostileSmtpPeer&) = delete;
+
+    bool ok() const { return m_listener.ok(); }
+    std::uint16_t port() const { return m_listener.port(); }
+    /// Messages whose end mark was answered 250.
+    int accepted() const { return m_accepted; }
+
+  private:
+    void serve();
+    void session(int fd);
+
+    Kind m_kind;
+    zs::test::LoopbackSocket m_listener;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::thread m_thread;
+};
+
+} // namespace zs::mail::test
