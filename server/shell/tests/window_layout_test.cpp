@@ -354,6 +354,14 @@ struct Windows : test::DemoProgramTest {
             }
         }
     }
+    /// The run window's progress bar ends where the log tree ends.
+    void expectProgressAlignedWithTheLog(const std::string& name)
+    {
+        auto* bar = app->runWindow().findChild<QWidget*>("ProgressBar");
+        auto* tree = app->runWindow().findChild<QWidget*>("tvwLog");
+        ASSERT_TRUE(bar && tree);
+        EXPECT_EQ(bar->geometry().right(), tree->geometry().right()) << name;
+    }
     /// Every child window of the main window and each page of the options dialog, as they stand.
     void expectChildWindowsClean(const std::string& suffix)
     {
@@ -419,6 +427,7 @@ TEST_F(Windows, MainWindowWithTheMenuAndTheRunWindow)
     expectClean(app->main(), "mdiGlobal");
     expectClean(*app->main().menuButton()->parentWidget(), "frmMenu");
     expectClean(app->runWindow(), "frmMain");
+    expectProgressAlignedWithTheLog("frmMain");
     app->runWindow().setProgressVisible(false);
 }
 
@@ -461,6 +470,7 @@ TEST_F(Windows, ChildWindowsAtTheMainWindowsMinimumAndOddSizes)
         expectClean(app->main(), "mdiGlobal" + suffix);
         expectClean(*app->main().menuButton()->parentWidget(), "frmMenu" + suffix);
         expectChildWindowsClean(suffix);
+        expectProgressAlignedWithTheLog("frmMain" + suffix);
     }
     app->runWindow().setProgressVisible(false);
 }
@@ -486,6 +496,10 @@ TEST_F(Windows, DialogsAtTheirMinimumAndOddSizes)
     job.ShowMe(doc->root().children().front(), false);
     expectCleanAtEverySize(job, "frmJob");
     job.hide();
+
+    dialogs::frmLogin login(&app->main());
+    expectCleanAtEverySize(login, "frmLogin");
+    login.hide();
 }
 
 TEST_F(Windows, NoticeAndSplash)
