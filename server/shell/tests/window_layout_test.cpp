@@ -14,6 +14,7 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "flatui/widgets/QtCanvas.h"
+#include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
@@ -27,6 +28,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +39,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextDocumentFragment>
+#include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -500,6 +504,28 @@ TEST_F(Windows, DialogsAtTheirMinimumAndOddSizes)
     dialogs::frmLogin login(&app->main());
     expectCleanAtEverySize(login, "frmLogin");
     login.hide();
+}
+
+TEST_F(Windows, SchedulerDialogWithItsCalendar)
+{
+    // The operation dialog as the secondary options open it, then with its calendar open.
+    auto* cadenzo = app->secondaryWindow().findChild<cadenzo::CadenzoControl*>("CadenzoControl");
+    ASSERT_NE(cadenzo, nullptr);
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        opened = true;
+        expectClean(*dlg, "frmOperazione");
+        dlg->findChild<QToolButton*>("imgCalendario")->click();
+        auto* calendar = dlg->findChild<QWidget*>("Calendar");
+        ASSERT_TRUE(calendar && calendar->isVisible());
+        expectClean(*calendar, "frmOperazione-Calendar");
+        calendar->hide();
+        dlg->findChild<QToolButton*>("imgAnnulla")->click();
+    });
+    cadenzo->aggiungiClicked();
+    EXPECT_TRUE(opened);
 }
 
 TEST_F(Windows, NoticeAndSplash)
