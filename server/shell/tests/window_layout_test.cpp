@@ -535,12 +535,15 @@ TEST_F(Windows, NoticeAndSplash)
         expectClean(app->alert(), text == SupportOnline::kStartText ? "frmAlert-start" : "frmAlert-stop");
         app->alert().hide();
     }
+    // The notice and the splash keep one size: their minimum is their size.
+    EXPECT_EQ(app->alert().minimumSize(), app->alert().maximumSize());
     std::vector<std::function<void()>> pending;
     frmSplash splash({1, 0, 0}, [&](int, std::function<void()> fire) { pending.push_back(std::move(fire)); });
     splash.start([] {});
     ASSERT_EQ(pending.size(), 1u);
     pending.front()(); // the build is printed and the picture fades in
     splash.Progress(60);
+    EXPECT_EQ(splash.minimumSize(), splash.maximumSize());
     expectClean(splash, "frmSplash");
 }
 
