@@ -70,8 +70,26 @@ QIcon iconFor(Icon icon)
         p.drawLine(4, 4, 12, 12);
         p.drawLine(12, 4, 4, 12);
         break;
+    case Icon::Calendario:
+        // A calendar leaf: a red header with its two rings over a page of days.
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(QRect(1, 2, 14, 13), Qt::white);
+        p.fillRect(QRect(1, 2, 14, 4), QColor(0xC0, 0x20, 0x20));
+        p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1));
+        p.drawRect(QRect(1, 2, 13, 12));
+        p.drawLine(4, 0, 4, 3);
+        p.drawLine(11, 0, 11, 3);
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 4; ++col)
+                p.fillRect(QRect(3 + 3 * col, 7 + 2 * row + row, 2, 2), QColor(0x30, 0x50, 0x90));
+        break;
     }
     return QIcon(pm);
+}
+
+QLocale italianLocale()
+{
+    return QLocale(QLocale::Italian, QLocale::Italy);
 }
 
 QFont qtFont(const FontObject& font)

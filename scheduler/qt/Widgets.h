@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <QLocale>
 #include <QString>
 
 #include <functional>
@@ -19,11 +20,15 @@ namespace zs::cadenzo {
 /// An OLE colour: 0x00BBGGRR, or 0x800000nn for the system colour nn.
 QColor oleColor(std::uint32_t color);
 
-enum class Icon { Aggiungi = 1, Modifica, Togli, Conferma, Annulla };
-/// The pictures of the control's image list (1 add … 5 cancel).
+enum class Icon { Aggiungi = 1, Modifica, Togli, Conferma, Annulla, Calendario };
+/// The pictures of the control's image list (1 add … 5 cancel), and the dialog's calendar.
 QIcon iconFor(Icon icon);
 
 QFont qtFont(const FontObject& font);
+
+/// The locale the library's dates are shown in (calendar month and day names): Italian,
+/// whatever the host or the machine set.
+QLocale italianLocale();
 
 /// Yes/No questions. Tests set the next answer instead of showing a box.
 class Prompt {

@@ -11,11 +11,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QToolButton>
 
 namespace zs::cadenzo {
 
 namespace {
+
+const QColor kFrameDark(0x40, 0x40, 0x40);
+const QColor kFrameShadow(0x80, 0x80, 0x80);
 
 QString q(const std::string& s)
 {
@@ -39,6 +43,9 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmOperazione"));
     setModal(true);
+    // The calendar's month and day names, and every date the dialog's widgets format, are
+    // Italian whichever host shows the dialog.
+    setLocale(italianLocale());
 
     m_title = new QLabel(QStringLiteral("Pianifica operazione"), this);
     m_title->setObjectName(QStringLiteral("lblTitle"));
@@ -50,9 +57,10 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
     m_azione->setObjectName(QStringLiteral("cmbAzione"));
     m_data = new QLineEdit(this);
     m_data->setObjectName(QStringLiteral("txtData"));
-    m_imgCalendario = imageButton(this, "imgCalendario", Icon::Modifica);
+    m_imgCalendario = imageButton(this, "imgCalendario", Icon::Calendario);
     m_calendar = new QCalendarWidget(this);
     m_calendar->setObjectName(QStringLiteral("Calendar"));
+    m_calendar->setLocale(italianLocale());
     m_calendar->setFirstDayOfWeek(Qt::Monday);
     m_calendar->setWindowFlags(Qt::Popup);
     m_calendar->hide();
@@ -104,6 +112,7 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
     buttons->addWidget(m_conferma);
     buttons->addWidget(m_annulla);
     grid->addLayout(buttons, 7, 0, 1, 3);
+    grid->setSizeConstraint(QLayout::SetFixedSize); // a fixed-size window
 
     connect(m_data, &QLineEdit::editingFinished, this, [this] {
         m_form.dateText = m_data->text().toStdString();
@@ -128,6 +137,22 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
     });
     connect(m_conferma, &QToolButton::clicked, this, &frmOperazione::conferma);
     connect(m_annulla, &QToolButton::clicked, this, &QDialog::reject);
+}
+
+void frmOperazione::paintEvent(QPaintEvent* e)
+{
+    QDialog::paintEvent(e);
+    // A raised dialog edge: a dark outer line, then a light one and the face's shadow inside.
+    QPainter p(this);
+    const QRect r = rect();
+    p.setPen(kFrameDark);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+    p.setPen(Qt::white);
+    p.drawLine(r.left() + 1, r.top() + 1, r.right() - 2, r.top() + 1);
+    p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 2);
+    p.setPen(kFrameShadow);
+    p.drawLine(r.left() + 1, r.bottom() - 1, r.right() - 1, r.bottom() - 1);
+    p.drawLine(r.right() - 1, r.top() + 1, r.right() - 1, r.bottom() - 1);
 }
 
 void frmOperazione::calendarioClicked()

@@ -35,6 +35,10 @@ class frmOperazione : public QDialog {
     void applyAppearance(const AppearanceProps& props);
     OperazioneForm& form() { return m_form; }
 
+  protected:
+    /// The dialog has no title bar: its frame keeps it apart from the window behind.
+    void paintEvent(QPaintEvent* e) override;
+
   private:
     void showForm();
     void readFields();

@@ -13,6 +13,7 @@
 #include "time/Clock.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -105,6 +107,57 @@ TEST_F(WidgetTest, AddThroughTheDialogShowsTheFourColumns)
     EXPECT_EQ(row->text(2), "Ogni giorno");
     EXPECT_EQ(row->text(3), "Vero");
     EXPECT_NE(store().find("<escludi>lunedì</escludi>"), std::string::npos);
+}
+
+TEST_F(WidgetTest, TheDialogIsItalianFramedAndHasACalendarIcon)
+{
+    // A host whose own locale is English still gets Italian month and day names.
+    const QLocale hostLocale;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    ASSERT_TRUE(ctl->Start(0));
+    QString month, firstDay, february;
+    QImage shot, calendarIcon;
+    Qt::WindowFlags flags;
+    QColor face;
+    whenDialogOpens(
+        [&](QDialog& d) {
+            flags = d.windowFlags();
+            face = d.palette().color(QPalette::Window);
+            shot = d.grab().toImage();
+            auto* button = d.findChild<QToolButton*>("imgCalendario");
+            calendarIcon = button->icon().pixmap(16, 16).toImage();
+            button->click();
+            auto* calendar = d.findChild<QCalendarWidget*>("Calendar");
+            ASSERT_TRUE(calendar && calendar->isVisible());
+            month = calendar->findChild<QToolButton*>("qt_calendar_monthbutton")->text();
+            auto* view = calendar->findChild<QTableView*>("qt_calendar_calendarview");
+            // Row 0 holds the day names, after the week numbers' column.
+            firstDay = view->model()->data(view->model()->index(0, view->model()->columnCount() - 7)).toString();
+            calendar->setCurrentPage(2026, 2);
+            february = calendar->findChild<QToolButton*>("qt_calendar_monthbutton")->text();
+            calendar->hide();
+        },
+        "imgAnnulla");
+    ctl->aggiungiClicked();
+    QLocale::setDefault(hostLocale);
+
+    EXPECT_EQ(month, "marzo"); // the clock stands on 25 March 2026
+    EXPECT_EQ(february, "febbraio");
+    EXPECT_EQ(firstDay, "lun");
+
+    // No title bar, but a frame: a dark line all round, clear of the dialog's face.
+    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
+    ASSERT_FALSE(shot.isNull());
+    const QColor dark(0x40, 0x40, 0x40);
+    for (const QPoint p : {QPoint(0, shot.height() / 2), QPoint(shot.width() - 1, shot.height() / 2),
+                           QPoint(shot.width() / 2, 0), QPoint(shot.width() / 2, shot.height() - 1)})
+        EXPECT_EQ(shot.pixelColor(p), dark) << p.x() << "," << p.y();
+    EXPECT_NE(face, dark);
+
+    // The calendar button shows the calendar, not the modify pencil.
+    const QImage pencil = iconFor(Icon::Modifica).pixmap(16, 16).toImage();
+    EXPECT_EQ(calendarIcon, iconFor(Icon::Calendario).pixmap(16, 16).toImage());
+    EXPECT_NE(calendarIcon, pencil);
 }
 
 TEST_F(WidgetTest, CancelLeavesTheOperationAndStillRewritesTheStore)

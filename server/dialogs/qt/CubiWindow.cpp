@@ -117,7 +117,7 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     // width its column proportions are given for.
     auto* header = new QLabel("Preparazione dei cubi", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
-    tagged(header, "lblIntestazione", "W", {12, 8, 560, 24});
+    tagged(header, "lblIntestazione", "w", {12, 8, 560, 24}); // clear of the corner picture
     auto* corner = new QLabel(this);
     corner->setStyleSheet("background: #14386e;");
     tagged(corner, "imgAngolo", "r", {596, 8, 32, 32});
@@ -159,8 +159,22 @@ frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, 
     QObject::connect(m_database, &QLineEdit::textEdited,
                      [this](const QString& t) { m_core.set_DatabaseCubi(t.toStdString()); });
     resize(640, 420);
+    setMinimumSize(minimumWidthForHeaders(), 320);
     // Load: an empty list, then the design geometry recorded for the layout.
     SaveProperties();
+}
+
+int frmCubi::minimumWidthForHeaders()
+{
+    // The grid grows with the window ("wh"); each header needs its column at the smallest font.
+    const QStringList headers = QString(kCubiGridHeader).split('\t');
+    const flatui::FontSpec smallest(kGridFontName, kGridFontMinPoints);
+    double grid = 0;
+    for (int c = 0; c < kGridColumns && c < headers.size(); ++c) {
+        const double need = flatui::QtTextMetrics::instance().width(headers[c].toStdString(), smallest) + kHeaderMargin;
+        grid = std::max(grid, need * kGridDesignWidth / kTwips / kColumnTwips[c]);
+    }
+    return 640 - static_cast<int>(kGridDesignWidth / kTwips) + static_cast<int>(std::ceil(grid)) + 1;
 }
 
 void frmCubi::SaveProperties()
@@ -310,7 +324,7 @@ bool frmCubi::event(QEvent* e)
 {
     // Inside the main window the window becomes active with its sub-window.
     if (e->type() == QEvent::ParentChange) {
-        auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+        auto* sub = subWindowOf(*this);
         if (sub && sub != m_subWindow) {
             m_subWindow = sub;
             connect(sub, &QMdiSubWindow::windowStateChanged, this,

@@ -81,6 +81,8 @@ class frmCubi : public QWidget, public shell::CubeWindow, private CubiView, priv
     void yield() override;
 
     void layoutGrid();
+    /// The window width at which every grid header fits its column in the smallest grid font.
+    static int minimumWidthForHeaders();
 
     CubiCore m_core;
     engine::CubeProgress m_progress;

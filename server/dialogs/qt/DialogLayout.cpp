@@ -2,6 +2,7 @@
 
 #include "dialogs/core/OpzioniLayout.h"
 
+#include <QMdiSubWindow>
 #include <QVariant>
 #include <QWidget>
 
@@ -58,6 +59,17 @@ void applyLayoutProperties(QWidget& window)
         w->setGeometry(pixels(next->left), pixels(next->top), std::max(0, pixels(next->width)),
                        std::max(0, pixels(next->height)));
     }
+}
+
+QMdiSubWindow* subWindowOf(const QWidget& window)
+{
+    for (QWidget* p = window.parentWidget(); p; p = p->parentWidget()) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(p))
+            return sub;
+        if (p->isWindow())
+            break;
+    }
+    return nullptr;
 }
 
 } // namespace zs::dialogs

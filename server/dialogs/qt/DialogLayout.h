@@ -10,6 +10,8 @@
 #include <QVariant>
 #include <QWidget>
 
+class QMdiSubWindow;
+
 namespace zs::dialogs {
 
 /// The widget property that holds a control's layout code, and then its design geometry.
@@ -31,5 +33,9 @@ void saveLayoutProperties(QWidget& window);
 /// Places every tagged widget for the window's current size; a widget whose tag is empty or
 /// not well formed stays where it is.
 void applyLayoutProperties(QWidget& window);
+
+/// The main window's sub-window that holds `window` (directly, or inside the scroll area that
+/// lets a window smaller than its minimum size be scrolled); nothing outside the main window.
+QMdiSubWindow* subWindowOf(const QWidget& window);
 
 } // namespace zs::dialogs

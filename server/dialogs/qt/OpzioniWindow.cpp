@@ -106,6 +106,10 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
     setWindowTitle("Opzioni");
     setMouseTracking(true);
     resize(640, 480);
+    // The buttons and boxes beside fixed-width captions move in proportion: below 620 pixels
+    // "Carica Moduli" would cover "Mantieni le selezioni" and "Crea DB" leave its page; below
+    // 440 the build output would run past the page's bottom.
+    setMinimumSize(620, 440);
 
     // The tab strip first, so the pages lie over its body.
     m_tab = tagged(new flatui::FlatTabWidget(this), "FlatTab", "Wh", {8, 8, 624, 424});
@@ -344,7 +348,7 @@ bool frmOpzioni::event(QEvent* e)
     // Inside the main window the dialog is active with its sub-window: switching to another
     // window of the main window deactivates it although the top-level window stays active.
     if (e->type() == QEvent::ParentChange) {
-        auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+        auto* sub = subWindowOf(*this);
         if (sub && sub != m_subWindow) {
             m_subWindow = sub;
             connect(sub, &QMdiSubWindow::windowStateChanged, this, [this] { activationChanged(); });

@@ -19,6 +19,8 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zs::dialogs {
 
 namespace {
@@ -38,6 +40,29 @@ QString q(const std::string& s)
 QString caption(const std::string& s)
 {
     return q(s).replace("&&", "&");
+}
+
+/// Narrower, the page texts would wrap to more lines than the pages leave room for.
+constexpr int kMinimumWidth = 460;
+
+/// The longest title, instruction line and note that any page shows, for every kind.
+WizardPage longestTexts()
+{
+    WizardPage longest;
+    for (ServerKind kind : {ServerKind::Access, ServerKind::Mixed, ServerKind::SqlServer, ServerKind::Oracle}) {
+        WizardFields fields;
+        fields.kind = kind;
+        for (int n = 1; n <= 6; ++n) {
+            WizardFlow flow;
+            const WizardPage p = flow.MostraPasso(n, fields);
+            for (auto [text, into] :
+                 {std::pair{&p.lblStep1, &longest.lblStep1}, std::pair{&p.lblStep2, &longest.lblStep2},
+                  std::pair{&p.lblCopyright, &longest.lblCopyright}})
+                if (text->size() > into->size())
+                    *into = *text;
+        }
+    }
+    return longest;
 }
 } // namespace
 
@@ -204,6 +229,16 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
     layout->addLayout(stack, 1);
     layout->addWidget(m_lblCopyright);
     layout->addLayout(buttons);
+    // The wrapped texts need more height as the window narrows, which a layout's minimum does
+    // not know: the window keeps the width of its buttons and notes, and the height its tallest
+    // page needs at that width, with the longest instruction line.
+    m_lblCopyright->setWordWrap(true);
+    const WizardPage longest = longestTexts();
+    m_lblStep1->setText(caption(longest.lblStep1));
+    m_lblStep2->setText(caption(longest.lblStep2));
+    m_lblCopyright->setText(q(longest.lblCopyright));
+    const int least = std::max(layout->minimumSize().width(), kMinimumWidth);
+    setMinimumSize(least, layout->totalHeightForWidth(least));
     resize(560, 420);
     load();
 }

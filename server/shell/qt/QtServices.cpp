@@ -1,6 +1,7 @@
 #include "shell/qt/QtServices.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -203,6 +204,11 @@ void applyProgramFont()
     QFont font("Arial", 9);
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);
+}
+
+void applyProgramLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
 
 } // namespace zs::shell

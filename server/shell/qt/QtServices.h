@@ -113,5 +113,8 @@ class LogTreeView : public QTreeWidget, public LogListener {
 /// The program's font for every window: the windows were drawn for Arial (a metric-compatible
 /// font, Liberation Sans, stands in for it where Arial is not installed).
 void applyProgramFont();
+/// Makes Italian the locale of every Qt widget that formats a date or a number (calendars, date
+/// boxes), whatever the machine's locale: the program's windows speak Italian.
+void applyProgramLocale();
 
 } // namespace zs::shell

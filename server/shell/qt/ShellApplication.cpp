@@ -1,6 +1,7 @@
 #include "shell/qt/ShellApplication.h"
 
 #include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
@@ -70,6 +71,7 @@ ShellApplication::ShellApplication(const Options& options)
     , m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
     applyProgramFont();
+    applyProgramLocale();
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs. While a
     // control waits on the bus the window's events go on, and Stop ends the wait.
     k8bus::registerClasses(m_registry, [this] {
@@ -229,7 +231,7 @@ void ShellApplication::loadSecondaryOptions()
     // activation has been delivered, never inside it.
     QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
                      [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
-                         if (previous && previous->widget() == m_frmSchedulazione && now != previous)
+                         if (previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)
                              QTimer::singleShot(0, m_frmSchedulazione,
                                                 [this] { m_frmSchedulazione->Form_Deactivate(); });
                          previous = now;
@@ -286,7 +288,7 @@ void ShellApplication::showWindow()
     }
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
-    m_main->area().setActiveSubWindow(qobject_cast<QMdiSubWindow*>(m_frmMain->parentWidget()));
+    m_main->area().setActiveSubWindow(dialogs::subWindowOf(*m_frmMain));
     // The category menu opens its entries when it is first shown.
     QTimer::singleShot(0, m_main.get(), [this] {
         if (m_main->menuButton())
@@ -317,7 +319,7 @@ void ShellApplication::showMenuEntry(int index)
         break;
     }
     if (target)
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(target->parentWidget()))
+        if (auto* sub = dialogs::subWindowOf(*target))
             m_main->area().setActiveSubWindow(sub);
 }
 

@@ -10,7 +10,7 @@ frmAlert::frmAlert(std::unique_ptr<IntervalTimer> timer)
     , m_timer(timer ? std::move(timer) : std::make_unique<QtIntervalTimer>())
 {
     setObjectName("frmAlert");
-    resize(415, 76); // 6225 × 1140 twips
+    setFixedSize(415, 76); // 6225 × 1140 twips: the notice never changes size
     setAutoFillBackground(true);
     m_label = new QLabel(this);
     m_label->setObjectName("lblAlert");

@@ -14,8 +14,13 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace zs::shell {
 namespace {
+
+/// The log tree keeps 100 pixels at the smallest height.
+constexpr int kMinimumHeight = 520 - 120;
 
 flatui::PictureRef buttonFace(int w, int h, std::uint32_t base)
 {
@@ -66,10 +71,13 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent)
         b->model().setEnabled(true);
         b->setMouseTracking(true);
     }
-    dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute", "W",
-                    {160, 70, 460, 18});
-    dialogs::tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this),
-                    "lblElabora", "W", {160, 106, 460, 18});
+    // The run window's texts and boxes keep their margins to the right edge ("w", "r"), so the
+    // log tree, the status line and the progress bar end on one line at every size.
+    auto* lblExecute = dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute",
+                                       "w", {160, 70, 460, 18});
+    auto* lblElabora =
+        dialogs::tagged(new QLabel("Esegue manualmente il processo di elaborazione dei dati mutlidimensionali.", this),
+                        "lblElabora", "w", {160, 106, 460, 18});
     m_ricarica = new QCheckBox("Ricarica i moduli prima di estrarre", this);
     dialogs::tagged(m_ricarica, "chkRicarica", "", {12, 136, 300, 22});
 
@@ -86,22 +94,27 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent)
     m_pause->setToolTip("Metti in pausa");
     m_stop->setToolTip("Ferma l'estrazione");
     m_stato = new QLabel(this);
-    dialogs::tagged(m_stato, "lblStato", "W", {124, 168, 300, 18});
+    dialogs::tagged(m_stato, "lblStato", "w", {124, 168, 300, 18});
     m_progress = new QProgressBar(this);
-    // On the status line, at the right: it keeps its top, so the growing log tree never covers it.
+    // On the status line, at the right, ending with the log tree: it keeps its top, so the
+    // growing log tree never covers it.
     dialogs::tagged(m_progress, "ProgressBar", "r", {430, 168, 198, 18});
     m_progress->setRange(0, 100);
     m_progress->hide();
 
     m_tree = new LogTreeView(this);
-    dialogs::tagged(m_tree, "tvwLog", "Wh", {12, 196, 616, 220});
+    dialogs::tagged(m_tree, "tvwLog", "wh", {12, 196, 616, 220});
     m_text = new QTextEdit(this);
     m_text->setReadOnly(true);
-    dialogs::tagged(m_text, "txtLog", "bW", {12, 422, 616, 60});
+    dialogs::tagged(m_text, "txtLog", "bw", {12, 422, 616, 60});
     m_date = new QLabel(this);
     m_time = new QLabel(this);
     dialogs::tagged(m_date, "lblDate", "b", {12, 490, 300, 18});
     dialogs::tagged(m_time, "lblTime", "rb", {520, 490, 108, 18});
+    // The smallest size at which every text fits and the date keeps clear of the clock; below it
+    // the main window scrolls the window.
+    const int textsWidth = std::max(lblExecute->sizeHint().width(), lblElabora->sizeHint().width());
+    setMinimumSize(std::max(640 - 460 + textsWidth + 4, 640 - 520 + 312 + 8), kMinimumHeight);
 
     m_run = std::make_unique<RunControl>(parts, *this);
     parts.log.setListener(m_tree);

@@ -26,6 +26,9 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     setWindowTitle("Opzioni secondarie");
     setAutoFillBackground(true);
     resize(594, 521); // 8910 × 7815 twips
+    // The option fields keep their design place and size: the window never gets smaller than its
+    // design, and the main window scrolls it when there is less room.
+    setMinimumSize(594, 521);
     auto* header = new QLabel("Opzioni secondarie", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
     dialogs::tagged(header, "lblModuli", "", {12, 6, 400, 22});

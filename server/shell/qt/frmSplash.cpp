@@ -17,7 +17,7 @@ frmSplash::frmSplash(Build build, OneShot after)
     if (!m_after)
         m_after = [this](int ms, std::function<void()> fire) { QTimer::singleShot(ms, this, std::move(fire)); };
     setObjectName("frmSplash");
-    resize(420, 220);
+    setFixedSize(420, 220);
     m_picture = new flatui::SplashWidget(this);
     m_picture->setObjectName("picsplash");
     m_picture->setGeometry(0, 0, 420, 190);

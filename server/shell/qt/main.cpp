@@ -31,6 +31,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     zs::shell::applyProgramFont();
+    zs::shell::applyProgramLocale();
     QString screenshot;
     for (int i = 1; i < argc; ++i)
         if (QString(argv[i]) == "--screenshot" && i + 1 < argc)

@@ -8,6 +8,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <algorithm>
@@ -33,6 +34,8 @@ mdiGlobal::mdiGlobal(Hooks hooks)
     auto* esci = menuBar()->addAction("&Esci");
     esci->setObjectName("mEsci");
     QObject::connect(esci, &QAction::triggered, this, [this] { close(); });
+    // The menu column and its opened entries fit; the child windows scroll below their own minimum.
+    setMinimumSize(640, 420);
     resize(1000, 680);
 }
 
@@ -49,10 +52,22 @@ flatui::MenuButtonWidget* mdiGlobal::menuButton() const
 
 QMdiSubWindow* mdiGlobal::addChild(QWidget* window, bool menu)
 {
-    auto* sub = m_area->addSubWindow(window, Qt::FramelessWindowHint);
-    sub->setObjectName(window->objectName() + "Sub");
-    if (menu)
+    if (menu) {
+        auto* sub = m_area->addSubWindow(window, Qt::FramelessWindowHint);
+        sub->setObjectName(window->objectName() + "Sub");
         sub->setWindowFlag(Qt::WindowStaysOnTopHint);
+        return sub;
+    }
+    // A child window fills the room right of the menu, but never below its minimum size: in a
+    // smaller main window it keeps that size and scrolls, so none of its controls is out of reach.
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(window->objectName() + "Scroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* sub = m_area->addSubWindow(scroll, Qt::FramelessWindowHint);
+    sub->setObjectName(window->objectName() + "Sub");
+    // Put in after the sub-window exists, so the window finds its sub-window when it moves in.
+    scroll->setWidget(window);
     return sub;
 }
 

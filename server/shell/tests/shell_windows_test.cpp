@@ -4,6 +4,7 @@
 // started from its button with the "vnchost" setting.
 
 #include "ArgvRecording.h"
+#include "dialogs/qt/DialogLayout.h"
 
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/DesktopIntegration.h"
@@ -266,8 +267,8 @@ TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
     ASSERT_TRUE(app->load());
     auto& window = app->secondaryWindow();
     auto& area = app->main().area();
-    auto* own = qobject_cast<QMdiSubWindow*>(window.parentWidget());
-    auto* run = qobject_cast<QMdiSubWindow*>(app->runWindow().parentWidget());
+    auto* own = dialogs::subWindowOf(window);
+    auto* run = dialogs::subWindowOf(app->runWindow());
     ASSERT_TRUE(own && run);
     area.setActiveSubWindow(own);
     QCoreApplication::processEvents();

@@ -2,14 +2,19 @@
 // real X server when there is one (xvfb-run): no text is cut by its control, no control lies
 // over another or outside its window, and owner-drawn texts stand out from their background.
 // Each window is also saved as a PNG (ZS_SCREENSHOT_DIR, else the test's folder) to look at.
+// The same check runs at each window's minimum size and at a small and a large odd size: a child
+// window of the main window never goes below its minimum and scrolls when the main window is
+// smaller, so every control stays in reach.
 
 #include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/JobViewerWindow.h"
 #include "dialogs/qt/LoginWindow.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "flatui/widgets/QtCanvas.h"
+#include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
@@ -23,6 +28,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +36,11 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextDocumentFragment>
+#include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -178,6 +188,7 @@ class LayoutCheck {
     {
         const QImage image = w.grab().toImage();
         const double scale = image.width() / std::max(1.0, static_cast<double>(w.width()));
+        std::vector<std::pair<QRect, std::string>> drawn;
         for (const flatui::DrawOp* op : list.opsOfKind(flatui::DrawOp::Kind::Text)) {
             if (op->text.empty() || !op->font)
                 continue;
@@ -196,6 +207,30 @@ class LayoutCheck {
             // white captions on blue faces stand at about 2.3:1.
             if (readable && ratio < 2.0)
                 problem(w, "drawn text \"" + op->text + "\" is faint: contrast " + std::to_string(ratio));
+            // Two texts over one another (a grid's headers wider than their columns) do not read.
+            for (const auto& [other, text] : drawn)
+                if (other.intersects(rect))
+                    problem(w, "drawn texts \"" + text + "\" and \"" + op->text + "\" overlap");
+            drawn.emplace_back(rect, op->text);
+        }
+        // A text that a later fill paints over (a grid's header wider than its column, whose
+        // neighbour and border are drawn after it) is cut.
+        std::vector<std::pair<QRect, const std::string*>> texts;
+        for (const flatui::DrawOp& op : list.ops()) {
+            if (op.kind == flatui::DrawOp::Kind::Text && !op.text.empty() && op.font) {
+                const QFontMetrics fm(flatui::toQFont(*op.font));
+                texts.emplace_back(QRect(static_cast<int>(std::floor(op.x1)), static_cast<int>(std::floor(op.y1)),
+                                         fm.horizontalAdvance(QString::fromStdString(op.text)), fm.height()),
+                                   &op.text);
+            } else if (op.kind == flatui::DrawOp::Kind::FillBox) {
+                const QRect fill(QPoint(static_cast<int>(std::ceil(std::min(op.x1, op.x2))),
+                                        static_cast<int>(std::ceil(std::min(op.y1, op.y2)))),
+                                 QPoint(static_cast<int>(std::floor(std::max(op.x1, op.x2))),
+                                        static_cast<int>(std::floor(std::max(op.y1, op.y2)))));
+                for (const auto& [rect, text] : texts)
+                    if (fill.intersects(rect.adjusted(1, 1, -1, -1)))
+                        problem(w, "drawn text \"" + *text + "\" is covered by a later fill");
+            }
         }
     }
 
@@ -293,14 +328,88 @@ struct Windows : test::DemoProgramTest {
     }
     void expectClean(QWidget& window, const std::string& name)
     {
-        QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
         window.grab().save(QString::fromStdString((shots / (name + ".png")).string()));
         const auto problems = check.check(window);
         EXPECT_TRUE(problems.empty()) << name << ":\n  " << ::testing::PrintToString(problems);
     }
+    /// A child window of the main window at its current size: never below its minimum, and each
+    /// part of it inside the main window's area or reachable through its scroll bars.
+    void expectReachable(QWidget& window, const std::string& name)
+    {
+        QCoreApplication::processEvents();
+        auto* scroll =
+            window.parentWidget() ? qobject_cast<QScrollArea*>(window.parentWidget()->parentWidget()) : nullptr;
+        ASSERT_NE(scroll, nullptr) << name << " has no scroll area";
+        EXPECT_GE(window.width(), window.minimumWidth()) << name;
+        EXPECT_GE(window.height(), window.minimumHeight()) << name;
+        EXPECT_GT(window.minimumWidth(), 0) << name << " has no minimum size";
+        const QRect area = app->main().area().viewport()->rect();
+        QWidget* sub = dialogs::subWindowOf(window);
+        ASSERT_NE(sub, nullptr) << name;
+        EXPECT_TRUE(area.contains(sub->geometry())) << name << "'s sub-window leaves the main window";
+        const QSize view = scroll->viewport()->size();
+        for (auto [bar, needed] : {std::pair{scroll->horizontalScrollBar(), window.width() - view.width()},
+                                   std::pair{scroll->verticalScrollBar(), window.height() - view.height()}}) {
+            EXPECT_EQ(bar->maximum(), std::max(0, needed)) << name;
+            if (needed > 0) {
+                EXPECT_TRUE(bar->isVisible()) << name << ": a part out of sight with no scroll bar";
+            }
+        }
+    }
+    /// The run window's progress bar ends where the log tree ends.
+    void expectProgressAlignedWithTheLog(const std::string& name)
+    {
+        auto* bar = app->runWindow().findChild<QWidget*>("ProgressBar");
+        auto* tree = app->runWindow().findChild<QWidget*>("tvwLog");
+        ASSERT_TRUE(bar && tree);
+        EXPECT_EQ(bar->geometry().right(), tree->geometry().right()) << name;
+    }
+    /// Every child window of the main window and each page of the options dialog, as they stand.
+    void expectChildWindowsClean(const std::string& suffix)
+    {
+        for (QWidget* w : {static_cast<QWidget*>(&app->runWindow()), static_cast<QWidget*>(&app->secondaryWindow()),
+                           static_cast<QWidget*>(&app->cubes())}) {
+            showEntry(*w);
+            expectReachable(*w, nameOf(w) + suffix);
+            expectClean(*w, nameOf(w) + suffix);
+        }
+        showEntry(app->options());
+        expectReachable(app->options(), "frmOpzioni" + suffix);
+        auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
+        ASSERT_NE(tabs, nullptr);
+        for (int page = 1; page <= 4; ++page) {
+            tabs->model().setTabId(page);
+            tabs->model().setTabselected(true);
+            app->options().FlatTab_Click();
+            expectClean(app->options(), "frmOpzioni-" + std::to_string(page) + suffix);
+        }
+        tabs->model().setTabId(1);
+        tabs->model().setTabselected(true);
+        app->options().FlatTab_Click();
+    }
+    /// A window of its own at its minimum size, then at a small and a large odd size.
+    void expectCleanAtEverySize(QWidget& window, const std::string& name)
+    {
+        window.show();
+        QCoreApplication::processEvents();
+        const QSize least = window.minimumSize().expandedTo(window.minimumSizeHint());
+        ASSERT_GT(least.width(), 0) << name << " has no minimum size";
+        const struct {
+            const char* tag;
+            QSize size;
+        } sizes[] = {{"min", least}, {"small", least + QSize(37, 23)}, {"large", QSize(1187, 853)}};
+        for (const auto& s : sizes) {
+            window.resize(s.size.boundedTo(window.maximumSize()));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(window.size(), s.size.boundedTo(window.maximumSize())) << name << " " << s.tag;
+            expectClean(window, name + "-" + s.tag);
+        }
+    }
     void showEntry(QWidget& window)
     {
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(window.parentWidget())) {
+        if (auto* sub = dialogs::subWindowOf(window)) {
             app->main().area().setActiveSubWindow(sub);
             sub->raise();
         }
@@ -322,6 +431,7 @@ TEST_F(Windows, MainWindowWithTheMenuAndTheRunWindow)
     expectClean(app->main(), "mdiGlobal");
     expectClean(*app->main().menuButton()->parentWidget(), "frmMenu");
     expectClean(app->runWindow(), "frmMain");
+    expectProgressAlignedWithTheLog("frmMain");
     app->runWindow().setProgressVisible(false);
 }
 
@@ -343,6 +453,81 @@ TEST_F(Windows, ChildWindowsOfTheMainWindow)
     expectClean(app->cubes(), "frmCubi");
 }
 
+TEST_F(Windows, ChildWindowsAtTheMainWindowsMinimumAndOddSizes)
+{
+    const QSize least = app->main().minimumSize();
+    ASSERT_GT(least.width(), 0) << "the main window has no minimum size";
+    app->runWindow().setProgressVisible(true);
+    // The smallest main window, a small odd one, one wide and low, and a large one.
+    const struct {
+        const char* tag;
+        QSize size;
+    } sizes[] = {
+        {"min", least}, {"small", least + QSize(41, 27)}, {"wide", QSize(1261, 451)}, {"large", QSize(1567, 1013)}};
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(s.tag);
+        app->main().resize(s.size);
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        ASSERT_EQ(app->main().size(), s.size);
+        const std::string suffix = std::string("-") + s.tag;
+        expectClean(app->main(), "mdiGlobal" + suffix);
+        expectClean(*app->main().menuButton()->parentWidget(), "frmMenu" + suffix);
+        expectChildWindowsClean(suffix);
+        expectProgressAlignedWithTheLog("frmMain" + suffix);
+    }
+    app->runWindow().setProgressVisible(false);
+}
+
+TEST_F(Windows, DialogsAtTheirMinimumAndOddSizes)
+{
+    // The mixed kind shows all six pages, with the Bus & Task fields on page 5.
+    auto& wizard = app->wizard();
+    wizard.findChild<QRadioButton*>("optStep1_1")->setChecked(true);
+    wizard.findChild<QRadioButton*>("optStep5_0")->click();
+    auto* forward = wizard.findChild<flatui::FlatButtonWidget*>("flbAvanti");
+    for (int page = 1; page <= 6; ++page) {
+        expectCleanAtEverySize(wizard, "frmWizard-page" + std::to_string(page));
+        ASSERT_EQ(forward->isVisible(), page < 6);
+        if (page < 6)
+            forward->model().click();
+    }
+    app->wizard().hide();
+
+    auto doc = xml::Document::loadFile(home / "zentrikLoading.xml");
+    ASSERT_TRUE(doc);
+    dialogs::frmJob job(&app->main());
+    job.ShowMe(doc->root().children().front(), false);
+    expectCleanAtEverySize(job, "frmJob");
+    job.hide();
+
+    dialogs::frmLogin login(&app->main());
+    expectCleanAtEverySize(login, "frmLogin");
+    login.hide();
+}
+
+TEST_F(Windows, SchedulerDialogWithItsCalendar)
+{
+    // The operation dialog as the secondary options open it, then with its calendar open.
+    auto* cadenzo = app->secondaryWindow().findChild<cadenzo::CadenzoControl*>("CadenzoControl");
+    ASSERT_NE(cadenzo, nullptr);
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        opened = true;
+        expectClean(*dlg, "frmOperazione");
+        dlg->findChild<QToolButton*>("imgCalendario")->click();
+        auto* calendar = dlg->findChild<QWidget*>("Calendar");
+        ASSERT_TRUE(calendar && calendar->isVisible());
+        expectClean(*calendar, "frmOperazione-Calendar");
+        calendar->hide();
+        dlg->findChild<QToolButton*>("imgAnnulla")->click();
+    });
+    cadenzo->aggiungiClicked();
+    EXPECT_TRUE(opened);
+}
+
 TEST_F(Windows, NoticeAndSplash)
 {
     for (const char* text : {SupportOnline::kStartText, SupportOnline::kStopText}) {
@@ -350,12 +535,15 @@ TEST_F(Windows, NoticeAndSplash)
         expectClean(app->alert(), text == SupportOnline::kStartText ? "frmAlert-start" : "frmAlert-stop");
         app->alert().hide();
     }
+    // The notice and the splash keep one size: their minimum is their size.
+    EXPECT_EQ(app->alert().minimumSize(), app->alert().maximumSize());
     std::vector<std::function<void()>> pending;
     frmSplash splash({1, 0, 0}, [&](int, std::function<void()> fire) { pending.push_back(std::move(fire)); });
     splash.start([] {});
     ASSERT_EQ(pending.size(), 1u);
     pending.front()(); // the build is printed and the picture fades in
     splash.Progress(60);
+    EXPECT_EQ(splash.minimumSize(), splash.maximumSize());
     expectClean(splash, "frmSplash");
 }
 

@@ -5,6 +5,7 @@
 
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
@@ -307,10 +308,10 @@ TEST_F(ProgramDialogs, SwitchingFromTheOptionsToTheCubeWindowSavesTheSettings)
     EXPECT_FALSE(fs::exists(settingsFile()));
 
     menu(2);
-    ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->options());
+    ASSERT_EQ(app->main().area().activeSubWindow(), subWindowOf(app->options()));
     app->cubes().set_DatabaseCubi("Vendite"); // what the save collects from the cube window
     menu(4);
-    ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->cubes());
+    ASSERT_EQ(app->main().area().activeSubWindow(), subWindowOf(app->cubes()));
     ASSERT_TRUE(fs::exists(settingsFile()));
     EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "demo");
     EXPECT_EQ(settingIn(settingsFile(), "DatabaseOLAP"), "Vendite");

@@ -147,7 +147,7 @@ TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
                 label0 = label->geometry();
 
     // 585 pixels wider and 140 higher: the grid ("wh") is 1170 pixels (17550 twips) wide.
-    for (const QSize size : {QSize(1225, 560), QSize(900, 300), QSize(1225, 560)}) {
+    for (const QSize size : {QSize(1225, 560), QSize(900, 330), QSize(1225, 560)}) {
         SCOPED_TRACE(size.width());
         m_window.resize(size);
         QApplication::processEvents();
@@ -160,6 +160,13 @@ TEST_F(CubiWindowTest, ResizeFollowsTheLayoutCodes)
             QRect(server0.topLeft(), QSize(static_cast<int>(std::lround(server0.width() * ratio)), server0.height())));
         EXPECT_EQ(label->geometry(), label0); // an empty code never moves
     }
+    // Below its minimum the window stops: every header still fits its column there.
+    m_window.resize(300, 200);
+    QApplication::processEvents();
+    EXPECT_EQ(m_window.size(), m_window.minimumSize());
+    EXPECT_LT(m_window.minimumWidth(), 640);
+    m_window.resize(1225, 560);
+    QApplication::processEvents();
     expectFixedGridLayout();
 }
 

@@ -231,7 +231,7 @@ TEST_F(OpzioniFixture, ResizeFollowsTheLayoutCodes)
     auto px = [](double v) { return static_cast<int>(std::lround(v)); };
 
     // Repeated resizing works from the design values, so it never drifts.
-    for (const QSize size : {QSize(960, 720), QSize(500, 400), QSize(1280, 600), QSize(960, 720)}) {
+    for (const QSize size : {QSize(960, 720), QSize(625, 450), QSize(1280, 600), QSize(960, 720)}) {
         SCOPED_TRACE(size.width());
         dlg.resize(size);
         QApplication::processEvents();
@@ -242,6 +242,10 @@ TEST_F(OpzioniFixture, ResizeFollowsTheLayoutCodes)
         EXPECT_EQ(loading->geometry(), QRect(loading0.topLeft(), QSize(px(loading0.width() * rx), loading0.height())));
         EXPECT_EQ(label->geometry(), label0);
     }
+    // Below its minimum the dialog stops, where every page still holds its controls.
+    dlg.resize(500, 400);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg.size(), QSize(620, 440));
 }
 
 TEST_F(OpzioniFixture, HoverLookLeavesTheOtherFlatButtons)
