@@ -25,11 +25,17 @@ QIcon iconFor(Icon icon);
 
 QFont qtFont(const FontObject& font);
 
-/// Yes/No questions. Tests set the next answer instead of showing a box.
+/// Yes/No questions and notices. Tests set the next answer instead of showing a box, and may
+/// take the notices instead of having them shown.
 class Prompt {
   public:
     static bool askYesNo(QWidget* parent, const QString& title, const QString& text);
     static void setNextAnswer(std::optional<bool> answer);
+
+    /// An information box with an OK button; the hook, when set, gets it instead.
+    static void inform(QWidget* parent, const QString& title, const QString& text);
+    using InformHook = std::function<void(const QString& title, const QString& text)>;
+    static void setInformHook(InformHook hook);
 };
 
 /// List views, text boxes and combo boxes.
