@@ -192,10 +192,22 @@ TEST_F(SchedulerDialogOnDemo, AnExcludedWeekdayGivesOneNextOccurrenceAndANeverDu
     EXPECT_FALSE(add({"13/12/2027", "07", "00", "Una volta a settimana", "domenica"}).message);
     ASSERT_EQ(rows(), (std::vector<std::string>{"13/12/2027 06:30", "13/12/2027 07:00"}));
 
-    // After a restart the list shows the same next occurrences.
+    // After a restart the list shows the same next occurrences, and so does the modify dialog.
     app.reset();
     ASSERT_NO_FATAL_FAILURE(startProgram());
     EXPECT_EQ(rows(), (std::vector<std::string>{"13/12/2027 06:30", "13/12/2027 07:00"}));
+    std::string shown;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        shown = dlg->findChild<QLineEdit*>("txtData")->text().toStdString() + " " +
+                dlg->findChild<QLineEdit*>("txtOra")->text().toStdString() + ":" +
+                dlg->findChild<QLineEdit*>("txtMinuti")->text().toStdString();
+        dlg->findChild<QToolButton*>("imgAnnulla")->click();
+    });
+    list().setCurrentItem(list().topLevelItem(0));
+    scheduler().modificaClicked();
+    EXPECT_EQ(shown, "lunedì 13 dicembre 2027 06:30");
 }
 
 } // namespace

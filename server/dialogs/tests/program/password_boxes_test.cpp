@@ -33,8 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using shell::ShellApplication;
 
-const char* const kRefused = "\xC5\x81\xC3\xB3\x64\xC5\xBA" "1"; // "Łódź1": Ł and ź lack a Windows-1252 code
-const char* const kOrdinary = "P\xC3\xA0ss \xE2\x82\xAC&<\"x\"> 1";     // "Pàss €&<"x"> 1"
+const char* const kRefused = "\xC5\x81\xC3\xB3\x64\xC5\xBA"
+                             "1";                                   // "Łódź1": Ł and ź lack a Windows-1252 code
+const char* const kOrdinary = "P\xC3\xA0ss \xE2\x82\xAC&<\"x\"> 1"; // "Pàss €&<"x"> 1"
 
 /// The value of "Element" or "Element.attribute" in a settings file; "" when missing.
 std::string settingIn(const fs::path& file, const std::string& path)
