@@ -39,22 +39,75 @@ time::DateTime clsOperazione::start() const
 
 time::DateTime clsOperazione::CalcolaProssimoAppuntamento(const time::Clock& clock)
 {
-    return nextFrom(start(), clock, std::nullopt);
+    return nextFrom(start(), clock);
 }
+
+namespace {
+
+/// The step of a periodicity that is a fixed number of wall-clock seconds; nothing for months
+/// and for texts without a step.
+std::optional<std::int64_t> fixedStepSeconds(std::string_view periodicita)
+{
+    const time::DateTime origin{2000, 1, 1, 0, 0, 0};
+    if (periodicita == kUnaVoltaAlMese)
+        return std::nullopt;
+    auto next = addPeriod(origin, periodicita);
+    if (!next)
+        return std::nullopt;
+    return next->civilSeconds() - origin.civilSeconds();
+}
+
+} // namespace
 
 time::DateTime clsOperazione::CalcolaProssimoDopo(const time::Clock& clock, const time::DateTime& raised)
 {
     const time::DateTime s = start();
-    return nextFrom(s <= raised ? raised : s, clock, raised);
+    time::DateTime candidate = s <= raised ? raised : s;
+    m_prossimo = candidate;
+    if (!addPeriod(candidate, m_periodicita))
+        return candidate;
+    // The first occurrence of the series after now and after the one just raised: the missed
+    // ones (an occurrence in this very second too) are covered by the Alarm being raised, in one
+    // go rather than one period per poll.
+    const time::DateTime afterNow = clock.now().addSeconds(1);
+    const time::DateTime afterRaised = raised.addSeconds(1);
+    const time::DateTime bound = afterNow < afterRaised ? afterRaised : afterNow;
+    if (auto step = fixedStepSeconds(m_periodicita)) {
+        if (candidate < bound) {
+            const std::int64_t gap = bound.civilSeconds() - candidate.civilSeconds();
+            candidate = candidate.addSeconds((gap + *step - 1) / *step * *step);
+        }
+    } else {
+        // Months differ in length and a clamped day stays clamped, so they are walked one by one.
+        while (candidate < bound)
+            candidate = *addPeriod(candidate, m_periodicita);
+    }
+    // A series that only ever falls on the excluded weekday keeps the bounded search's answer.
+    time::DateTime next = candidate;
+    for (int counter = 0; counter < kMaxSteps && weekdayName(next) == m_escludi; ++counter)
+        next = *addPeriod(next, m_periodicita);
+    m_prossimo = next;
+    return next;
 }
 
-time::DateTime clsOperazione::nextFrom(time::DateTime candidate, const time::Clock& clock,
-                                       const std::optional<time::DateTime>& after)
+std::optional<time::DateTime> clsOperazione::skipExcluded(time::DateTime candidate) const
+{
+    for (int counter = 0; weekdayName(candidate) == m_escludi; ++counter) {
+        if (counter == kMaxSteps)
+            return std::nullopt;
+        auto next = addPeriod(candidate, m_periodicita);
+        if (!next)
+            return candidate;
+        candidate = *next;
+    }
+    return candidate;
+}
+
+time::DateTime clsOperazione::nextFrom(time::DateTime candidate, const time::Clock& clock)
 {
     m_prossimo = candidate;
     for (int counter = 0; counter < kMaxSteps; ++counter) {
-        const bool passed = candidate < clock.now() || (after && candidate <= *after);
-        if (!(passed || weekdayName(candidate) == m_escludi))
+        if (!(candidate < clock.now() || weekdayName(candidate) == m_escludi))
             break;
         auto next = addPeriod(candidate, m_periodicita);
         if (!next)

@@ -71,11 +71,16 @@ class clsOperazione : public automation::Dispatchable {
     /// Sets and returns the next occurrence: the start, moved on by the periodicity while it is
     /// earlier than now or falls on the excluded weekday, at most kMaxSteps times.
     time::DateTime CalcolaProssimoAppuntamento(const time::Clock& clock);
-    /// The same rule after `raised` fell due: the result lies strictly after `raised` (unless
-    /// the periodicity has no step), so a poll in the very second of an occurrence cannot
-    /// leave it due for the next poll. The search starts from `raised` when the start is not
-    /// later, so the bound counts from the occurrence just raised.
+    /// The next occurrence after `raised` fell due: strictly after `raised` (unless the
+    /// periodicity has no step), so a poll in the very second of an occurrence cannot leave it
+    /// due for the next poll, and counted on from `raised` when the start is not later.
+    /// However many occurrences were missed, the result is the first one after now: one Alarm
+    /// covers them all.
     time::DateTime CalcolaProssimoDopo(const time::Clock& clock, const time::DateTime& raised);
+    /// `candidate`, moved on by the periodicity while it falls on the excluded weekday; nothing
+    /// when kMaxSteps steps never leave it (a weekly operation on its own excluded weekday).
+    /// A periodicity without a step leaves the candidate as it is.
+    std::optional<time::DateTime> skipExcluded(time::DateTime candidate) const;
 
     /// Moves the start onto the next occurrence and returns the operation's element for the
     /// store, each line ended by CR LF and preceded by one empty line. Texts are escaped so the
@@ -83,8 +88,7 @@ class clsOperazione : public automation::Dispatchable {
     std::string ToXml();
 
   private:
-    time::DateTime nextFrom(time::DateTime candidate, const time::Clock& clock,
-                            const std::optional<time::DateTime>& after);
+    time::DateTime nextFrom(time::DateTime candidate, const time::Clock& clock);
 
     std::string m_azione;
     time::DateTime m_data;

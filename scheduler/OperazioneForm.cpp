@@ -35,44 +35,54 @@ std::string formatLongDate(const time::DateTime& date)
            std::string(text::monthName(date.month)) + " " + std::to_string(date.year);
 }
 
-namespace {} // namespace
-
 std::optional<time::DateTime> parseDialogDate(std::string_view text)
 {
-    if (auto d = text::parseDateTime(text))
-        return d->date();
+    if (auto d = text::parseDate(text))
+        return d;
     std::istringstream in{std::string(text)};
     std::vector<std::string> words;
     for (std::string w; in >> w;)
         words.push_back(text::lowerAscii(w));
+    int weekday = 0;
     if (words.size() == 4) {
-        bool isDay = false;
         for (int wd = 1; wd <= 7; ++wd)
-            isDay = isDay || words[0] == text::lowerAscii(std::string(text::dayName(wd)));
-        if (!isDay)
+            if (words[0] == text::lowerAscii(std::string(text::dayName(wd))))
+                weekday = wd;
+        if (weekday == 0)
             return std::nullopt;
         words.erase(words.begin());
     }
     if (words.size() != 3)
         return std::nullopt;
-    auto number = [](const std::string& w) -> std::optional<int> {
-        if (w.empty() || w.size() > 4 ||
-            !std::all_of(w.begin(), w.end(), [](unsigned char c) { return std::isdigit(c); }))
-            return std::nullopt;
-        return std::stoi(w);
-    };
-    auto day = number(words[0]);
-    auto year = number(words[2]);
+    const std::string& dayText = words[0];
+    if (dayText.empty() || dayText.size() > 2 ||
+        !std::all_of(dayText.begin(), dayText.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return std::nullopt;
+    auto year = text::parseYear(words[2]);
     int month = 0;
     for (int m = 1; m <= 12; ++m)
         if (words[1] == text::lowerAscii(std::string(text::monthName(m))))
             month = m;
-    if (!day || !year || month == 0)
+    if (!year || month == 0)
         return std::nullopt;
-    time::DateTime d{*year, month, *day, 0, 0, 0};
-    if (!d.isValid())
+    time::DateTime d{*year, month, std::stoi(dayText), 0, 0, 0};
+    // A weekday that does not go with the date leaves the operator's meaning in doubt.
+    if (!d.isValid() || (weekday != 0 && d.weekday() != weekday))
         return std::nullopt;
     return d;
+}
+
+std::string refusedDateMessage(std::string_view text)
+{
+    return "La data \"" + std::string(text) +
+           "\" non e' valida. Scrivere la data come 08/12/2026, 8-12-26, 8.12.2026 o lunedì 8 dicembre 2026.";
+}
+
+std::string neverDueMessage(std::string_view escludi)
+{
+    return "L'operazione non verrebbe mai eseguita: con questa periodicità ogni sua data cade di " +
+           std::string(escludi) + ", il giorno escluso. Scegliere un'altra data, un'altra periodicità o un altro " +
+           "giorno da escludere.";
 }
 
 std::vector<std::string> exclusionChoices()
@@ -146,10 +156,12 @@ bool OperazioneForm::Modifica(int j)
     return true;
 }
 
-void OperazioneForm::applyDateText()
+bool OperazioneForm::applyDateText()
 {
-    if (auto d = parseDialogDate(dateText))
+    auto d = parseDialogDate(dateText);
+    if (d)
         setChosenDate(*d);
+    return d.has_value();
 }
 
 void OperazioneForm::applyHourText()
@@ -162,11 +174,30 @@ void OperazioneForm::applyMinuteText()
     m_minute = normaliseTimeField(minuteText, 59, &minuteText);
 }
 
-void OperazioneForm::Conferma()
+bool OperazioneForm::Conferma(std::string* refusal)
 {
-    applyDateText();
+    auto refuse = [&](std::string message) {
+        if (refusal)
+            *refusal = std::move(message);
+        return false;
+    };
+    if (!applyDateText())
+        return refuse(refusedDateMessage(dateText));
     applyMinuteText();
     applyHourText();
+
+    // The first occurrence is worked out as the control does after a load or an Alarm: the
+    // chosen start, or the first after it off the excluded weekday. A start in the past is kept,
+    // so it falls due at the next poll.
+    clsOperazione candidate;
+    candidate.setEscludi(escludi);
+    candidate.setPeriodicita(periodicita);
+    time::DateTime start = m_date;
+    start.hour = m_hour;
+    start.minute = m_minute;
+    const std::optional<time::DateTime> first = candidate.skipExcluded(start);
+    if (!first)
+        return refuse(neverDueMessage(escludi));
 
     std::shared_ptr<clsOperazione> op;
     auto& ops = m_state.colOperazioni;
@@ -174,7 +205,7 @@ void OperazioneForm::Conferma()
         // The collection may have changed while the dialog was open (an Alarm handler let the
         // operator remove an operation): an edit of a vanished position is dropped.
         if (m_position > static_cast<int>(ops.size()))
-            return;
+            return true;
         op = ops[static_cast<size_t>(m_position - 1)];
     } else {
         op = std::make_shared<clsOperazione>();
@@ -186,14 +217,12 @@ void OperazioneForm::Conferma()
     op->setOra(m_hour);
     op->setMinuti(m_minute);
     op->setEscludi(escludi);
-    time::DateTime start = m_date;
-    start.hour = m_hour;
-    start.minute = m_minute;
-    op->setProssimoAppuntamento(start);
+    op->setProssimoAppuntamento(*first);
     op->setPeriodicita(periodicita);
     op->setAbilitato(abilitato);
     if (m_position == 0)
         ops.push_back(std::move(op));
+    return true;
 }
 
 } // namespace zs::cadenzo

@@ -26,9 +26,15 @@ std::int32_t normaliseTimeField(std::string_view text, int limit, std::string* s
 
 /// The system's long date text: "lunedì 8 dicembre 2026".
 std::string formatLongDate(const time::DateTime& date);
-/// Reads a date the way the date box accepts one: the long date text (weekday optional, month
-/// name in any case) or "dd/mm/yyyy"; nothing for anything else.
+/// Reads a date the way the date box accepts one: the long date text (weekday optional but
+/// right when given, month name in any case, year of two or four digits) or the short date
+/// with "/", "-" or "." (text::parseDate); nothing for anything else, trailing text included.
 std::optional<time::DateTime> parseDialogDate(std::string_view text);
+/// What the dialog says when its date box holds no date.
+std::string refusedDateMessage(std::string_view text);
+/// What the dialog says when the operation could never fall due: every occurrence lands on
+/// the excluded weekday.
+std::string neverDueMessage(std::string_view escludi);
 
 /// The exclusion list: "niente", then the weekdays from Monday to Sunday.
 std::vector<std::string> exclusionChoices();
@@ -49,10 +55,14 @@ class OperazioneForm {
     /// unless the operator picks another.
     bool Modifica(int j);
 
-    /// Applies the date, minute and hour texts, then writes the operation (appending a new one).
-    void Conferma();
+    /// Applies the date, minute and hour texts, then writes the operation (appending a new
+    /// one). Refuses, changing nothing and giving the message for the operator, when the date
+    /// box holds no date or when the operation could never fall due.
+    [[nodiscard]] bool Conferma(std::string* refusal = nullptr);
 
-    void applyDateText();
+    /// Takes the date box's text as the chosen date; false, keeping the text and the date
+    /// chosen before, when it is no date.
+    bool applyDateText();
     void applyHourText();
     void applyMinuteText();
 

@@ -2,6 +2,7 @@
 
 #include "time/Clock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -91,21 +92,116 @@ std::optional<double> parseNumber(std::string_view text)
     return v;
 }
 
-std::optional<time::DateTime> parseDateTime(std::string_view text)
+namespace {
+
+bool isDigit(char c)
 {
-    time::DateTime dt;
-    const std::string s(text);
-    int n = std::sscanf(s.c_str(), "%2d/%2d/%4d %2d:%2d:%2d", &dt.day, &dt.month, &dt.year, &dt.hour, &dt.minute,
-                        &dt.second);
-    if (n == 3)
-        dt.hour = dt.minute = dt.second = 0;
-    else if (n == 5)
-        dt.second = 0;
-    else if (n != 6)
+    return c >= '0' && c <= '9';
+}
+
+/// Reads 1 to `maxDigits` digits at `i`, moving past them.
+std::optional<int> digitsAt(std::string_view s, std::size_t& i, std::size_t minDigits, std::size_t maxDigits)
+{
+    std::size_t n = 0;
+    int v = 0;
+    while (i + n < s.size() && isDigit(s[i + n]) && n < maxDigits)
+        v = v * 10 + (s[i + n++] - '0');
+    if (n < minDigits || (i + n < s.size() && isDigit(s[i + n])))
         return std::nullopt;
+    i += n;
+    return v;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trimBlanks(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::optional<time::DateTime> parseDateAndTime(std::string_view text, bool allowTime)
+{
+    const std::string_view s = trimBlanks(text);
+    std::size_t i = 0;
+    time::DateTime dt;
+    auto day = digitsAt(s, i, 1, 2);
+    if (!day || i >= s.size())
+        return std::nullopt;
+    const char sep = s[i];
+    if (sep != '/' && sep != '-' && sep != '.')
+        return std::nullopt;
+    ++i;
+    auto month = digitsAt(s, i, 1, 2);
+    if (!month || i >= s.size() || s[i] != sep)
+        return std::nullopt;
+    ++i;
+    const std::size_t yearStart = i;
+    if (!digitsAt(s, i, 2, 4))
+        return std::nullopt;
+    auto year = parseYear(s.substr(yearStart, i - yearStart));
+    if (!year)
+        return std::nullopt;
+    dt.year = *year;
+    dt.month = *month;
+    dt.day = *day;
+    dt.hour = dt.minute = dt.second = 0;
+    if (i < s.size()) {
+        if (!allowTime || !isBlank(s[i]))
+            return std::nullopt;
+        while (i < s.size() && isBlank(s[i]))
+            ++i;
+        auto hour = digitsAt(s, i, 1, 2);
+        if (!hour || i >= s.size() || s[i] != ':')
+            return std::nullopt;
+        ++i;
+        auto minute = digitsAt(s, i, 1, 2);
+        if (!minute)
+            return std::nullopt;
+        dt.hour = *hour;
+        dt.minute = *minute;
+        if (i < s.size()) {
+            if (s[i] != ':')
+                return std::nullopt;
+            ++i;
+            auto second = digitsAt(s, i, 1, 2);
+            if (!second || i != s.size())
+                return std::nullopt;
+            dt.second = *second;
+        }
+    }
     if (!dt.isValid())
         return std::nullopt;
     return dt;
+}
+
+} // namespace
+
+std::optional<int> parseYear(std::string_view digits)
+{
+    if ((digits.size() != 2 && digits.size() != 4) || !std::all_of(digits.begin(), digits.end(), isDigit))
+        return std::nullopt;
+    int v = 0;
+    for (char c : digits)
+        v = v * 10 + (c - '0');
+    // Two digits name a year of this century, as the day-log names do.
+    return digits.size() == 2 ? 2000 + v : v;
+}
+
+std::optional<time::DateTime> parseDateTime(std::string_view text)
+{
+    return parseDateAndTime(text, true);
+}
+
+std::optional<time::DateTime> parseDate(std::string_view text)
+{
+    return parseDateAndTime(text, false);
 }
 
 std::string today(const time::Clock& clock)

@@ -29,8 +29,15 @@ std::string formatNumber(double value, int decimals);
 std::string formatNumber(double value);
 /// Reads a number written with a decimal comma (or a point); nothing when it is not a number.
 std::optional<double> parseNumber(std::string_view text);
-/// Reads "dd/mm/yyyy" optionally followed by " hh:mm:ss" (or " hh:mm").
+/// Reads a short date, day first: one or two digits for day and month, a year of two digits
+/// (2000 + yy) or four, separated by "/", "-" or "." (the same one twice), optionally followed by
+/// blanks and "hh:mm" or "hh:mm:ss". Blanks around the whole are allowed; any other text before
+/// or after, or a date the calendar lacks, gives nothing.
 std::optional<time::DateTime> parseDateTime(std::string_view text);
+/// The same without a time: the date alone, at midnight.
+std::optional<time::DateTime> parseDate(std::string_view text);
+/// A year as typed: two digits mean 2000 + yy, four digits the year itself; nothing otherwise.
+std::optional<int> parseYear(std::string_view digits);
 
 /// Today's date and the time now from the clock, formatted.
 std::string today(const time::Clock& clock);

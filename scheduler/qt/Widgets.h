@@ -30,11 +30,17 @@ QFont qtFont(const FontObject& font);
 /// whatever the host or the machine set.
 QLocale italianLocale();
 
-/// Yes/No questions. Tests set the next answer instead of showing a box.
+/// Yes/No questions and notices. Tests set the next answer instead of showing a box, and may
+/// take the notices instead of having them shown.
 class Prompt {
   public:
     static bool askYesNo(QWidget* parent, const QString& title, const QString& text);
     static void setNextAnswer(std::optional<bool> answer);
+
+    /// An information box with an OK button; the hook, when set, gets it instead.
+    static void inform(QWidget* parent, const QString& title, const QString& text);
+    using InformHook = std::function<void(const QString& title, const QString& text)>;
+    static void setInformHook(InformHook hook);
 };
 
 /// List views, text boxes and combo boxes.

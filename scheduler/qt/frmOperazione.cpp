@@ -116,7 +116,7 @@ frmOperazione::frmOperazione(SchedulerState& state, QWidget* parent)
 
     connect(m_data, &QLineEdit::editingFinished, this, [this] {
         m_form.dateText = m_data->text().toStdString();
-        m_form.applyDateText(); // a text that is no date stays as typed
+        m_form.applyDateText(); // a text that is no date stays as typed; confirming says so
         m_data->setText(q(m_form.dateText));
     });
     connect(m_ora, &QLineEdit::editingFinished, this, [this] {
@@ -215,7 +215,14 @@ void frmOperazione::readFields()
 void frmOperazione::conferma()
 {
     readFields();
-    m_form.Conferma();
+    std::string refusal;
+    if (!m_form.Conferma(&refusal)) {
+        // The dialog stays open on what the operator typed, so it can be put right or cancelled.
+        m_ora->setText(q(m_form.hourText));
+        m_minuti->setText(q(m_form.minuteText));
+        Prompt::inform(this, QStringLiteral("Pianifica operazione"), q(refusal));
+        return;
+    }
     accept();
 }
 

@@ -1,9 +1,12 @@
 // The edit dialog's rules without the window: silent correction of its fields and what a
 // confirmation writes.
 
+#include "scheduler/OperationStore.h"
 #include "scheduler/Operazione.h"
 #include "scheduler/OperazioneForm.h"
+#include "scheduler/Scheduler.h"
 
+#include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +46,11 @@ TEST(Form, LongDateTextReadsBack)
     EXPECT_EQ(parseDialogDate("domani"), std::nullopt);
     EXPECT_EQ(parseDialogDate("31 febbraio 2026"), std::nullopt);
     EXPECT_EQ(parseDialogDate("pippo 8 dicembre 2026"), std::nullopt);
+    EXPECT_EQ(parseDialogDate("8 dicembre 26"), d);
+    EXPECT_EQ(parseDialogDate("lunedì 8 dicembre 2026"), std::nullopt); // 8/12/2026 is a Tuesday
+    EXPECT_EQ(parseDialogDate("8 dicembre 026"), std::nullopt);
+    EXPECT_EQ(parseDialogDate("8 dicembre 2026 x"), std::nullopt);
+    EXPECT_EQ(parseDialogDate("08/12/2026 06:30"), std::nullopt);
 }
 
 TEST(Form, ExclusionChoicesStartOnMonday)
@@ -76,7 +84,7 @@ TEST_F(FormFlow, AddFillsTodayAndNowAndAppendsOnConfirm)
     form.hourText = "25";
     form.minuteText = "5";
     form.periodicita = "Ogni giorno";
-    form.Conferma();
+    ASSERT_TRUE(form.Conferma());
     ASSERT_EQ(state.colOperazioni.size(), 1u);
     const clsOperazione& op = *state.colOperazioni[0];
     EXPECT_EQ(op.azione(), "Elaborazione dati.");
@@ -107,11 +115,23 @@ TEST_F(FormFlow, ModifyShowsTheNextOccurrenceAndKeepsADateThatDoesNotRead)
     EXPECT_EQ(form.escludi, "domenica");
     EXPECT_TRUE(form.abilitato);
 
+    // A text that is no date is refused with a message, and the operation stays as it was.
     form.dateText = "non una data";
-    form.Conferma();
+    form.hourText = "9";
+    std::string refusal;
+    EXPECT_FALSE(form.Conferma(&refusal));
+    EXPECT_EQ(refusal, refusedDateMessage("non una data"));
+    EXPECT_EQ(form.dateText, "non una data");
     ASSERT_EQ(state.colOperazioni.size(), 1u);
-    EXPECT_EQ(existing->Data(), (DateTime{2026, 3, 26, 0, 0, 0}));
+    EXPECT_EQ(existing->Data(), (DateTime{2026, 3, 18, 0, 0, 0}));
+    EXPECT_EQ(existing->Ora(), 6);
     EXPECT_EQ(existing->ProssimoAppuntamento(), (DateTime{2026, 3, 26, 6, 30, 0}));
+
+    // Confirming again once the box holds a date applies it.
+    form.dateText = "26/03/26";
+    ASSERT_TRUE(form.Conferma());
+    EXPECT_EQ(existing->Data(), (DateTime{2026, 3, 26, 0, 0, 0}));
+    EXPECT_EQ(existing->ProssimoAppuntamento(), (DateTime{2026, 3, 26, 9, 30, 0}));
     EXPECT_FALSE(form.Modifica(2));
 }
 
@@ -120,7 +140,7 @@ TEST_F(FormFlow, AddWithoutActionNamesLeavesTheActionEmpty)
     state.colAzioni.clear();
     form.Aggiungi(clock);
     EXPECT_EQ(form.azioneIndex, -1);
-    form.Conferma();
+    ASSERT_TRUE(form.Conferma());
     ASSERT_EQ(state.colOperazioni.size(), 1u);
     EXPECT_EQ(state.colOperazioni[0]->azione(), "");
 }
@@ -144,7 +164,7 @@ TEST_F(FormFlow, ModifyOffersValuesTheListsLackAndConfirmKeepsThem)
     EXPECT_EQ(form.periodicitaChoices.size(), 8u);
     EXPECT_EQ(form.periodicitaChoices.back(), "Every day");
     EXPECT_EQ(form.escludiChoices.back(), "Sunday");
-    form.Conferma();
+    ASSERT_TRUE(form.Conferma());
     EXPECT_EQ(existing->azione(), "Extraction");
     EXPECT_EQ(existing->Periodicita(), "Every day");
     EXPECT_EQ(existing->Escludi(), "Sunday");
@@ -157,4 +177,50 @@ TEST_F(FormFlow, ModifyOffersValuesTheListsLackAndConfirmKeepsThem)
     form.Aggiungi(clock);
     EXPECT_EQ(form.azioni.size(), 2u);
     EXPECT_EQ(form.escludiChoices.size(), 8u);
+}
+
+// The first occurrence is worked out one way: confirming, the list and a reload of the store
+// agree; a weekly operation on its own excluded weekday could never fall due and is refused.
+TEST_F(FormFlow, AnExcludedWeekdayIsSkippedAlikeOnConfirmAndAfterAReload)
+{
+    zs::test::ScopedTestEnv env;
+    std::filesystem::create_directories(env.home());
+    form.Aggiungi(clock);
+    form.dateText = "12/04/2026"; // a Sunday
+    form.hourText = "06";
+    form.minuteText = "30";
+    form.escludi = "domenica";
+    form.periodicita = "Ogni giorno";
+    ASSERT_TRUE(form.Conferma());
+    ASSERT_EQ(state.colOperazioni.size(), 1u);
+    const DateTime monday{2026, 4, 13, 6, 30, 0};
+    EXPECT_EQ(state.colOperazioni[0]->ProssimoAppuntamento(), monday);
+    EXPECT_EQ(rowFor(*state.colOperazioni[0]).prossimo, "13/04/2026 06:30");
+
+    std::string error;
+    ASSERT_TRUE(saveStore(env.home() / "cadenzo.xml", state.colOperazioni, &error)) << error;
+    OperationList reloaded;
+    ASSERT_TRUE(loadStore(env.home() / "cadenzo.xml", clock, reloaded).ok);
+    ASSERT_EQ(reloaded.size(), 1u);
+    EXPECT_EQ(reloaded[0]->ProssimoAppuntamento(), monday);
+
+    // Weekly from a Sunday with Sunday excluded: refused, the collection unchanged.
+    form.Aggiungi(clock);
+    form.dateText = "domenica 12 aprile 2026";
+    form.escludi = "domenica";
+    form.periodicita = "Una volta a settimana";
+    std::string refusal;
+    EXPECT_FALSE(form.Conferma(&refusal));
+    EXPECT_EQ(refusal, neverDueMessage("domenica"));
+    EXPECT_EQ(state.colOperazioni.size(), 1u);
+    // The same from a Monday is fine, and so is once only on the excluded day (no step to take).
+    form.dateText = "13/04/2026";
+    ASSERT_TRUE(form.Conferma());
+    EXPECT_EQ(state.colOperazioni.back()->ProssimoAppuntamento(), (DateTime{2026, 4, 13, 14, 7, 0}));
+    form.Aggiungi(clock);
+    form.dateText = "12/04/2026";
+    form.escludi = "domenica";
+    form.periodicita = "Una volta sola";
+    ASSERT_TRUE(form.Conferma());
+    EXPECT_EQ(state.colOperazioni.size(), 3u);
 }

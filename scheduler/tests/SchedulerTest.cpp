@@ -4,6 +4,7 @@
 
 #include "scheduler/OperationStore.h"
 #include "scheduler/Operazione.h"
+#include "scheduler/OperazioneForm.h"
 
 #include "testsupport/TestEnv.h"
 
@@ -309,4 +310,91 @@ TEST(PollMonth, DailyOperationRaisesOnceADayAcrossClockChanges)
         for (const auto& [day, n] : perDay)
             EXPECT_EQ(n, 1) << DateTime::fromDays(day).day << "/" << DateTime::fromDays(day).month;
     }
+}
+
+namespace {
+
+struct MissedCase {
+    const char* name;
+    DateTime dated; // the stored start, long past
+    const char* periodicita;
+    std::vector<DateTime> alarms; // when the polls raise it over the day
+};
+
+} // namespace
+
+// However many occurrences an operation missed, the first poll raises it once and the next
+// occurrence is the first after now; then one Alarm per occurrence.
+TEST(PollMissed, AnOperationDatedInThePastRaisesOnceThenOncePerOccurrence)
+{
+    const DateTime firstPoll{2026, 3, 25, 6, 29, 10};
+    const MissedCase cases[] = {
+        {"daily, year 27 (a two-digit year read literally)",
+         {27, 12, 8, 6, 30, 0},
+         "Ogni giorno",
+         {firstPoll, {2026, 3, 25, 6, 30, 0}, {2026, 3, 26, 6, 30, 0}}},
+        {"daily, four years ago", {2022, 3, 1, 7, 0, 0}, "Ogni giorno", {firstPoll, {2026, 3, 25, 7, 0, 0}}},
+        {"every 6 hours, a year ago",
+         {2025, 3, 1, 0, 15, 0},
+         "Ogni 6 ore",
+         {firstPoll,
+          {2026, 3, 25, 12, 15, 0},
+          {2026, 3, 25, 18, 15, 0},
+          {2026, 3, 26, 0, 15, 0},
+          {2026, 3, 26, 6, 15, 0}}},
+        {"every 12 hours, from year 1016",
+         {1016, 4, 27, 6, 29, 0},
+         "Ogni 12 ore",
+         {firstPoll, {2026, 3, 25, 18, 29, 0}, {2026, 3, 26, 6, 29, 0}}},
+        {"monthly, year 27", {27, 12, 8, 6, 30, 0}, "Una volta al mese", {firstPoll}},
+        {"weekly, far in the past", {1990, 3, 27, 6, 0, 0}, "Una volta a settimana", {firstPoll}},
+    };
+    for (const MissedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        std::filesystem::create_directories(env.home());
+        test::Harness h{{2026, 3, 25, 6, 29, 0}};
+        h.scheduler.SetPath(env.home().string());
+        auto o = std::make_shared<clsOperazione>();
+        o->setAzione("Estrazione ed Elaborazione.");
+        o->setEscludi("niente");
+        o->setPeriodicita(c.periodicita);
+        o->setAbilitato(true);
+        o->setProssimoAppuntamento(c.dated);
+        std::string error;
+        ASSERT_TRUE(saveStore(env.home() / "cadenzo.xml", {o}, &error)) << error;
+
+        std::vector<DateTime> raised;
+        h.scheduler.setAlarmHandler([&](const std::string&) { raised.push_back(h.clock.now()); });
+        ASSERT_TRUE(h.scheduler.Start(0));
+        h.runFor(86400 + 120); // a day of 10-second polls, and the next day's first minutes
+        EXPECT_EQ(raised, c.alarms);
+        const DateTime next = h.state.colOperazioni[0]->ProssimoAppuntamento();
+        EXPECT_GT(next, h.clock.now());
+    }
+}
+
+// A passed start typed in the dialog is due at the next poll: one Alarm, then the next day's.
+TEST(PollMissed, APastStartFromTheDialogRaisesOnceAtTheNextPoll)
+{
+    zs::test::ScopedTestEnv env;
+    std::filesystem::create_directories(env.home());
+    test::Harness h{{2026, 3, 25, 14, 7, 0}};
+    h.scheduler.SetPath(env.home().string());
+    std::vector<DateTime> raised;
+    h.scheduler.setAlarmHandler([&](const std::string&) { raised.push_back(h.clock.now()); });
+    ASSERT_TRUE(h.scheduler.Start(0));
+    OperazioneForm form(h.state);
+    h.state.colAzioni = {"Estrazione ed Elaborazione."};
+    form.abilitato = true;
+    h.scheduler.beginEdit();
+    form.Aggiungi(h.clock);
+    form.dateText = "20/03/26";
+    form.hourText = "6";
+    form.minuteText = "30";
+    form.periodicita = "Ogni giorno";
+    ASSERT_TRUE(form.Conferma());
+    h.scheduler.endEdit();
+    h.runFor(86400);
+    EXPECT_EQ(raised, (std::vector<DateTime>{{2026, 3, 25, 14, 7, 10}, {2026, 3, 26, 6, 30, 0}}));
 }

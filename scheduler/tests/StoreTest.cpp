@@ -295,3 +295,52 @@ TEST_F(StoreTest, FailedLoadIsReportedAndEditsAreNotShownAsSaved)
     EXPECT_EQ(h.scheduler.caption(), "Operazioni previste - modifiche NON salvate");
     EXPECT_EQ(zs::test::readFile(file()), "<cadenzo><operazione>");
 }
+
+// Which `data` texts the store reads, and what it makes of them. A text it cannot read fails
+// the load as any bad value does: the file stays as it is, nothing is polled.
+TEST_F(StoreTest, DateTextsTheStoreReadsAndRefuses)
+{
+    struct Case {
+        const char* data;
+        std::optional<DateTime> read;
+    };
+    const DateTime dec8{2027, 12, 8, 0, 0, 0};
+    const Case cases[] = {
+        {"08/12/2027", dec8},
+        {"08/12/27", dec8}, // two digits: this century, never the year 27
+        {"8/12/27", dec8},
+        {"08-12-2027", dec8},
+        {"8.12.2027", dec8},
+        {" 08/12/2027\r\n", dec8},
+        {"08/12/2027 06:30:00", dec8}, // only the date part is used
+        {"08/12/2027xyz", std::nullopt},
+        {"8 dicembre 2027", std::nullopt}, // the long form is the dialog's, not the store's
+        {"08/12/027", std::nullopt},
+        {"08/12-2027", std::nullopt},
+        {"31/02/2027", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data);
+        const std::string body = std::string("<cadenzo><operazione><azione>X</azione><data>") + c.data +
+                                 "</data><ora>6</ora><minuti>30</minuti><escludi>niente</escludi>"
+                                 "<periodicita>Ogni giorno</periodicita><abilitato>1</abilitato></operazione>"
+                                 "</cadenzo>";
+        zs::test::writeFile(file(), body);
+        std::string error;
+        const bool started = h.scheduler.Start(0, &error);
+        if (!c.read) {
+            EXPECT_FALSE(started);
+            EXPECT_NE(error.find("data non valida"), std::string::npos) << error;
+            EXPECT_TRUE(h.state.colOperazioni.empty());
+            EXPECT_FALSE(h.pollTimer.isEnabled());
+            EXPECT_EQ(zs::test::readFile(file()), body);
+            continue;
+        }
+        ASSERT_TRUE(started) << error;
+        ASSERT_EQ(h.state.colOperazioni.size(), 1u);
+        EXPECT_EQ(h.state.colOperazioni[0]->Data(), *c.read);
+        EXPECT_EQ(h.state.colOperazioni[0]->ProssimoAppuntamento(), (DateTime{2027, 12, 8, 6, 30, 0}));
+        EXPECT_NE(zs::test::readFile(file()).find("<data>08/12/2027</data>"), std::string::npos);
+    }
+}

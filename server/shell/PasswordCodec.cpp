@@ -40,6 +40,12 @@ double DecifraCodice(double value)
     return ModuloReale(value * kInverse, kModulus);
 }
 
+bool PasswordCodificabile(std::string_view text)
+{
+    // Malformed UTF-8 does not come back either: the code page turns it into other characters.
+    return text::fromCp1252(text::toCp1252(text)) == text;
+}
+
 std::string CodificaPassword(std::string_view text)
 {
     const std::string bytes = text::toCp1252(text);

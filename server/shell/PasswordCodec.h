@@ -11,7 +11,17 @@ double ModuloReale(double x, double m);
 double CifraCodice(double code);
 double DecifraCodice(double value);
 
-/// The encoded form of a UTF-8 text; characters outside Windows-1252 are taken as '?'.
+/// True when the encoded form can hold the text exactly: every character has a Windows-1252
+/// code. A password that fails this is refused where it is typed, never stored altered.
+bool PasswordCodificabile(std::string_view text);
+/// What the operator is told when a typed password fails PasswordCodificabile. It names no
+/// character: messages never show a password, not even in part.
+inline constexpr const char* kPasswordNonCodificabile =
+    "La password contiene caratteri che non possono essere salvati: sono ammessi solo lettere, cifre e simboli "
+    "dell'alfabeto latino occidentale (Windows-1252). La password non e' stata cambiata.";
+
+/// The encoded form of a UTF-8 text. Callers check PasswordCodificabile first: a character
+/// outside Windows-1252 would be taken as '?'.
 std::string CodificaPassword(std::string_view text);
 /// The clear (UTF-8) text of an encoded form, or "" when any group is not hexadecimal or does
 /// not decode to a character code.

@@ -351,7 +351,10 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
         {"tiponotifica", m_fields.optErrorsType == 0 ? "0" : "1"},
         {"smtplogin", std::to_string(m_fields.chkAutentifica)},
         {"smtpuser", m_fields.txtUsername},
-        {"smtppwd", CodificaPassword(m_fields.txtPwd)},
+        // A password the encoding cannot hold is refused in its box; should one reach a save all
+        // the same, the stored one stays rather than an altered one.
+        {"smtppwd",
+         PasswordCodificabile(m_fields.txtPwd) ? CodificaPassword(m_fields.txtPwd) : root.child("smtppwd").text()},
         {"timeout", std::to_string(m_values.TimeoutComandi)},
     };
     for (const auto& [name, value] : values) {

@@ -79,6 +79,10 @@ TEST(Variant, DatesAreDaySerials)
     EXPECT_EQ(Variant("07/03/2004").toDate(), (DateTime{2004, 3, 7, 0, 0, 0}));
     EXPECT_EQ(Variant(38053).toDate(), (DateTime{2004, 3, 7, 0, 0, 0}));
     EXPECT_EQ(errorOf([] { (void)Variant("domani").toDate(); }), err::kTypeMismatch);
+    // Text goes through the one date reader: two-digit years are this century, nothing may trail.
+    EXPECT_EQ(Variant("07/03/04").toDate(), (DateTime{2004, 3, 7, 0, 0, 0}));
+    EXPECT_EQ(Variant("7.3.2004 10:30").toDate(), (DateTime{2004, 3, 7, 10, 30, 0}));
+    EXPECT_EQ(errorOf([] { (void)Variant("07/03/2004xyz").toDate(); }), err::kTypeMismatch);
 }
 
 TEST(Variant, NotFollowsTheOperandType)

@@ -92,3 +92,59 @@ TEST(Split, EveryOccurrenceSplitsAndEmptyItemsStay)
     EXPECT_EQ(text::split("uno\r\ndue\r\n", "\r\n"), (Items{"uno", "due", ""}));
     EXPECT_EQ(text::split("a b", ""), (Items{"a b"}));
 }
+
+TEST(ItalianFormat, DateTextsAsTheOperatorTypesThem)
+{
+    using time::DateTime;
+    struct Case {
+        const char* text;
+        std::optional<DateTime> expected;
+    };
+    const DateTime dec8{2027, 12, 8, 0, 0, 0};
+    const Case cases[] = {
+        {"08/12/2027", dec8},
+        {"8/12/2027", dec8},
+        {"08/12/27", dec8}, // two digits: this century
+        {"8/12/27", dec8},
+        {"08-12-2027", dec8},
+        {"8.12.2027", dec8},
+        {"08.12.27", dec8},
+        {" 08/12/2027 ", dec8},
+        {"31/12/99", DateTime{2099, 12, 31, 0, 0, 0}},
+        {"01/01/00", DateTime{2000, 1, 1, 0, 0, 0}},
+        {"08/12/1999", DateTime{1999, 12, 8, 0, 0, 0}},
+        {"29/02/24", DateTime{2024, 2, 29, 0, 0, 0}},
+        {"08/12/2027 06:30", DateTime{2027, 12, 8, 6, 30, 0}},
+        {"08/12/27 6:30:15", DateTime{2027, 12, 8, 6, 30, 15}},
+        {"08-12-2027 23:59:59", DateTime{2027, 12, 8, 23, 59, 59}},
+        {"08/12/2027xyz", std::nullopt},
+        {"08/12/2027 xyz", std::nullopt},
+        {"08/12/2027 06:30xyz", std::nullopt},
+        {"08/12/2027 06", std::nullopt},
+        {"08/12/2027 24:00", std::nullopt},
+        {"08/12/027", std::nullopt}, // three digits are no year
+        {"08/12/7", std::nullopt},
+        {"08/12/20271", std::nullopt},
+        {"08/12-2027", std::nullopt}, // mixed separators
+        {"08 12 2027", std::nullopt},
+        {"008/12/2027", std::nullopt},
+        {"29/02/23", std::nullopt},
+        {"31/04/2027", std::nullopt},
+        {"00/12/2027", std::nullopt},
+        {"08/13/2027", std::nullopt},
+        {"08/12", std::nullopt},
+        {"", std::nullopt},
+        {"x08/12/2027", std::nullopt},
+        {"-8/12/2027", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(text::parseDateTime(c.text), c.expected);
+        // The date alone refuses a time after it.
+        const bool hasTime = c.expected && (c.expected->hour || c.expected->minute || c.expected->second);
+        EXPECT_EQ(text::parseDate(c.text), hasTime ? std::nullopt : c.expected);
+    }
+    EXPECT_EQ(text::parseYear("27"), 2027);
+    EXPECT_EQ(text::parseYear("0027"), 27);
+    EXPECT_FALSE(text::parseYear("027"));
+}

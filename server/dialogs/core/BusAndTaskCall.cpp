@@ -204,6 +204,10 @@ std::string ChangeBusAndTaskPassword(shell::SettingsStore& store, PasswordKind k
     const std::string stored = shell::DecodificaPassword(store.LeggiTesto(path));
     if (boxText == stored)
         return boxText;
+    if (!shell::PasswordCodificabile(boxText)) {
+        messages.show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+        return stored;
+    }
     const std::string again = prompts.askPassword(system ? "Cambio password di sistema per accesso Bus&Task"
                                                          : "Cambio password dell'operatore per accesso Bus&Task");
     if (again != boxText) {

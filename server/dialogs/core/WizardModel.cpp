@@ -142,9 +142,36 @@ WizardFields LoadWizardFields(const shell::SettingsStore& store)
     return f;
 }
 
+int WizardPasswordPage(WizardPasswordBox box)
+{
+    return box == WizardPasswordBox::Password0 || box == WizardPasswordBox::Password1 ? 3 : 5;
+}
+
+std::optional<WizardPasswordBox> RefusedWizardPassword(const WizardFields& f, int page)
+{
+    const std::pair<WizardPasswordBox, const std::string*> boxes[] = {
+        {WizardPasswordBox::Password0, &f.txtPassword0},
+        {WizardPasswordBox::Password1, &f.txtPassword1},
+        {WizardPasswordBox::SysPwd, &f.txtSysPwd},
+        {WizardPasswordBox::OpPwd, &f.txtOpPwd},
+    };
+    for (const auto& [box, text] : boxes) {
+        const int on = WizardPasswordPage(box);
+        const bool used = on == 3 ? f.kind != ServerKind::Access : f.useBusAndTask;
+        if (used && (page == 0 || page == on) && !shell::PasswordCodificabile(*text))
+            return box;
+    }
+    return std::nullopt;
+}
+
 bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, const WizardFields& f,
                   shell::CubeWindow* cubes, std::string* error)
 {
+    if (RefusedWizardPassword(f)) {
+        if (error)
+            *error = shell::kPasswordNonCodificabile;
+        return false;
+    }
     if (!store.hasDocument() || store.DocImpostazioni()->root().isNull()) {
         // Opened because there was no settings file: start one for the program folder.
         xml::Document doc;

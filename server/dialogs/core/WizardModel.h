@@ -3,6 +3,7 @@
 // target kind, the page texts and the recap, the fields read from the settings when it opens
 // and what Finish writes back.
 
+#include <optional>
 #include <string>
 
 namespace zs::shell {
@@ -72,9 +73,18 @@ std::string WizardRecap(const WizardFields& fields);
 /// The fields as the settings hold them (a missing element reads empty).
 WizardFields LoadWizardFields(const shell::SettingsStore& store);
 
+/// The wizard's password boxes.
+enum class WizardPasswordBox { Password0, Password1, SysPwd, OpPwd };
+/// The page a password box stands on: 3 for the database's, 5 for Bus & Task's.
+int WizardPasswordPage(WizardPasswordBox box);
+/// The first password box on `page` (every page with 0) that is in use and holds a text the
+/// stored encoding cannot hold; nothing when there is none. The database's boxes are in use
+/// unless the target is Access, Bus & Task's when it is chosen.
+std::optional<WizardPasswordBox> RefusedWizardPassword(const WizardFields& fields, int page = 0);
+
 /// Writes the fields and saves the settings file. Without a settings document a new one is
 /// made for the program folder's zentrikServer.xml. False, with `error`, when the file could
-/// not be written.
+/// not be written, or, writing nothing, when a password cannot be stored as typed.
 bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, const WizardFields& fields,
                   shell::CubeWindow* cubes, std::string* error);
 

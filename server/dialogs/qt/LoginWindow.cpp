@@ -1,15 +1,20 @@
 #include "dialogs/qt/LoginWindow.h"
 
+#include "shell/PasswordCodec.h"
+#include "shell/ShellServices.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace zs::dialogs {
 
-frmLogin::frmLogin(QWidget* parent)
+frmLogin::frmLogin(QWidget* parent, shell::MessageService* messages)
     : QDialog(parent)
+    , m_messages(messages)
 {
     setObjectName("frmLogin");
     setWindowTitle("Accesso");
@@ -32,11 +37,27 @@ frmLogin::frmLogin(QWidget* parent)
     layout->addWidget(label);
     layout->addWidget(m_password);
     layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ok, &QPushButton::clicked, this, &frmLogin::confirm);
     connect(cancel, &QPushButton::clicked, this, [this] {
         m_password->clear();
         reject();
     });
+}
+
+void frmLogin::confirm()
+{
+    // A password the settings cannot hold as typed is refused here, before anyone compares it.
+    if (!shell::PasswordCodificabile(m_password->text().toStdString())) {
+        if (m_messages)
+            m_messages->show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+        else
+            QMessageBox::warning(this, QStringLiteral("Attenzione."),
+                                 QString::fromUtf8(shell::kPasswordNonCodificabile));
+        m_password->clear();
+        m_password->setFocus();
+        return;
+    }
+    accept();
 }
 
 std::string frmLogin::ShowMe(const std::string& caption)

@@ -7,17 +7,25 @@
 
 class QLineEdit;
 
+namespace zs::shell {
+class MessageService;
+}
+
 namespace zs::dialogs {
 
 class frmLogin : public QDialog {
     Q_OBJECT
   public:
-    explicit frmLogin(QWidget* parent = nullptr);
+    /// `messages` says why a password that cannot be stored is refused (a plain box when null).
+    explicit frmLogin(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
     /// Shows the prompt modally under `caption`; the typed text, "" after Cancel or closing.
     std::string ShowMe(const std::string& caption);
 
   private:
+    void confirm();
+
     QLineEdit* m_password;
+    shell::MessageService* m_messages;
 };
 
 } // namespace zs::dialogs

@@ -8,8 +8,9 @@
 
 namespace zs::dialogs {
 
-QtPrompts::QtPrompts(QWidget* parent)
+QtPrompts::QtPrompts(QWidget* parent, shell::MessageService* messages)
     : m_parent(parent)
+    , m_messages(messages)
 {}
 QtPrompts::~QtPrompts()
 {
@@ -72,7 +73,7 @@ std::string QtPrompts::askPassword(const std::string& caption)
         return a;
     }
     if (!m_login)
-        m_login = new frmLogin(m_parent);
+        m_login = new frmLogin(m_parent, m_messages);
     return m_login->ShowMe(caption);
 }
 

@@ -13,13 +13,16 @@
 
 class QWidget;
 
-namespace zs::dialogs {}
+namespace zs::shell {
+class MessageService;
+}
 #include "dialogs/qt/LoginWindow.h"
 namespace zs::dialogs {
 
 class QtPrompts : public Prompts {
   public:
-    explicit QtPrompts(QWidget* parent = nullptr);
+    /// `messages` tells the operator why the password prompt refused what was typed.
+    explicit QtPrompts(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
     ~QtPrompts() override;
 
     bool askYesNo(const std::string& text, const std::string& title) override;
@@ -34,6 +37,7 @@ class QtPrompts : public Prompts {
 
   private:
     QWidget* m_parent;
+    shell::MessageService* m_messages;
     QPointer<frmLogin> m_login; // created on first use, reused afterwards
 };
 

@@ -1,5 +1,7 @@
 #include "dialogs/qt/WizardWindow.h"
 
+#include "shell/PasswordCodec.h"
+
 #include "dialogs/core/DialogPrompts.h"
 #include "dialogs/qt/DialogButtons.h"
 #include "flatui/core/Tavolex.h"
@@ -325,6 +327,8 @@ void frmWizard::MostraPasso(int n)
 {
     if (n < 1 || n > 6)
         return;
+    if (m_flow.PassoCorrente() != 0 && n > m_flow.PassoCorrente() && passwordRefused(m_flow.PassoCorrente()))
+        return;
     const WizardPage p = m_flow.MostraPasso(n, fields());
     if (p.passwordMismatch)
         m_messages.show("La seconda password non corrisponde con la prima. Ritentare", shell::MessageIcon::Information,
@@ -353,8 +357,39 @@ void frmWizard::MostraPasso(int n)
         m_txtPassword[0]->setFocus();
 }
 
+bool frmWizard::passwordRefused(int page)
+{
+    const auto box = RefusedWizardPassword(fields(), page);
+    if (!box)
+        return false;
+    m_messages.show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+    const int on = WizardPasswordPage(*box);
+    if (m_flow.PassoCorrente() != on)
+        MostraPasso(on);
+    QLineEdit* focus = nullptr;
+    switch (*box) {
+    case WizardPasswordBox::Password0:
+    case WizardPasswordBox::Password1:
+        m_txtPassword[0]->clear();
+        m_txtPassword[1]->clear();
+        focus = m_txtPassword[0];
+        break;
+    case WizardPasswordBox::SysPwd:
+        focus = m_txtSysPwd;
+        break;
+    case WizardPasswordBox::OpPwd:
+        focus = m_txtOpPwd;
+        break;
+    }
+    focus->clear();
+    focus->setFocus();
+    return true;
+}
+
 void frmWizard::fine()
 {
+    if (passwordRefused(0))
+        return;
     std::string error;
     m_saved = FinishWizard(m_store, m_values, fields(), m_cubes, &error);
     if (!m_saved)

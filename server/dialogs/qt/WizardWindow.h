@@ -51,6 +51,9 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     void setFields(const WizardFields& f);
     void showBusFields(bool visible);
     void fine();
+    /// Refuses a password of `page` (every page with 0) that cannot be stored as typed: says
+    /// so, shows its page, empties its box (both database boxes) and gives it the focus.
+    bool passwordRefused(int page);
     void cancel();
     void chooseAccess();
 

@@ -156,7 +156,7 @@ void ShellApplication::loadCubeWindow()
 
 void ShellApplication::loadOptionsDialog()
 {
-    m_prompts = std::make_unique<dialogs::QtPrompts>(m_main.get());
+    m_prompts = std::make_unique<dialogs::QtPrompts>(m_main.get(), &m_messages);
     m_wizard = new dialogs::frmWizard(m_store, m_settings, m_messages, *m_prompts, m_cubes, m_main.get());
     m_options = new dialogs::frmOpzioni(
         dialogs::OpzioniServices{m_store, m_settings, m_messages, *m_prompts, m_wizard, &m_log, &m_registry, {}, {}});

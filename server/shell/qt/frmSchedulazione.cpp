@@ -3,6 +3,7 @@
 #include "dialogs/qt/DialogLayout.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "scheduler/qt/CadenzoControl.h"
+#include "shell/PasswordCodec.h"
 #include "shell/SettingsStore.h"
 #include "shell/qt/QtServices.h"
 
@@ -161,7 +162,12 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     connect(m_autentifica, &QCheckBox::toggled, this, [this](bool on) { m_fields.chkAutentifica = on ? 1 : 0; });
     connect(m_user, &QLineEdit::textChanged, this,
             [this](const QString& t) { m_fields.txtUsername = t.toStdString(); });
-    connect(m_pwd, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtPwd = t.toStdString(); });
+    // The field only ever takes a password the settings can hold as typed; the box says when not.
+    connect(m_pwd, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (PasswordCodificabile(t.toStdString()))
+            m_fields.txtPwd = t.toStdString();
+    });
+    connect(m_pwd, &QLineEdit::editingFinished, this, [this] { checkPassword(true); });
 
     loadFields();
     dialogs::saveLayoutProperties(*this);
@@ -200,8 +206,22 @@ void frmSchedulazione::Form_ShowMe()
     raise();
 }
 
+void frmSchedulazione::checkPassword(bool refocus)
+{
+    if (m_checkingPassword || m_pwd->text().toStdString() == m_fields.txtPwd)
+        return;
+    m_checkingPassword = true;
+    m_pwd->setText(QString::fromStdString(m_fields.txtPwd));
+    if (m_actions.note)
+        m_actions.note(kPasswordNonCodificabile);
+    if (refocus)
+        m_pwd->setFocus();
+    m_checkingPassword = false;
+}
+
 void frmSchedulazione::Form_Deactivate()
 {
+    checkPassword(false);
     if (m_mese->text().trimmed().isEmpty()) {
         m_mese->setText("1");
         m_vscrMese->setValue(-1);

@@ -50,6 +50,9 @@ class frmSchedulazione : public QWidget {
 
   private:
     void optErrorsChanged();
+    /// Refuses an SMTP password the settings cannot hold as typed: says so and puts the last
+    /// one back in the box (and the focus in it with `refocus`).
+    void checkPassword(bool refocus);
     SecondaryOptionsFields& m_fields;
     Actions m_actions;
     AlarmHandler m_alarms;
@@ -65,6 +68,7 @@ class frmSchedulazione : public QWidget {
     QLineEdit* m_user;
     QLineEdit* m_pwd;
     bool m_loading = false;
+    bool m_checkingPassword = false;
 };
 
 } // namespace zs::shell

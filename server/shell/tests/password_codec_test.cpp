@@ -61,3 +61,29 @@ TEST(PasswordCodec, ModuloRealeIsAFlooredRemainder)
     EXPECT_DOUBLE_EQ(ModuloReale(-7, 5), 3);
     EXPECT_DOUBLE_EQ(DecifraCodice(CifraCodice(200)), 200);
 }
+
+TEST(PasswordCodec, HoldsExactlyWhatWindows1252Holds)
+{
+    struct Case {
+        const char* text;
+        bool holds;
+    } cases[] = {
+        {"", true},
+        {"?", true},
+        {"P\xC3\xA0ss \xE2\x82\xAC&<\"x\"> 1", true}, // "Pàss €&<"x"> 1"
+        {"\xC5\xBD\xC5\x93\xE2\x80\xA6", true},       // Ž œ … are in the code page
+        {"\xC5\x81\xC3\xB3\x64\xC5\xBA"
+         "1",
+         false},                 // "Łódź1"
+        {"\xE6\x97\xA5", false}, // 日
+        {"\xFF", false},         // not UTF-8
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(PasswordCodificabile(c.text), c.holds);
+        if (c.holds)
+            EXPECT_EQ(DecodificaPassword(CodificaPassword(c.text)), c.text);
+        else
+            EXPECT_NE(DecodificaPassword(CodificaPassword(c.text)), c.text);
+    }
+}
