@@ -25,6 +25,9 @@ class DaemonConnection {
     std::optional<Request> next(int timeoutMs = 5000);
     void send(const std::string& bytes);
     void send(const Reply& r) { send(r.bytes()); }
+    /// Sends `bytes` one at a time, `everyMs` apart (a daemon that drips its reply); stops when
+    /// the client has gone. True when every byte went.
+    bool drip(const std::string& bytes, int everyMs);
     /// Ends the connection now (a daemon that goes away mid-reply).
     void close();
     /// Waits until the client closes (or the time runs out) without answering.
