@@ -241,6 +241,7 @@ int k8Interrupt(int)
 
 int k8SystemLogin(const char* host, int port, const char* environment, const char* userId, const char* password)
 {
+    const CallOutput output;
     const bool first = apiGlobals() == nullptr;
     logWritef("k8SystemLogin: FirstTime %d\n", first ? 1 : 0);
     ApiGlobals* g = initApi();
@@ -323,6 +324,7 @@ void scrambleBlock(unsigned char* p, std::size_t n)
 
 int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char* coDiv, const char* operatorPassword)
 {
+    const CallOutput output;
     logWritef("k8OpenKor8: FirstTime %d\r\n", apiGlobals() == nullptr ? 1 : 0);
     ApiGlobals* g = initApi();
     if (!g)
@@ -515,6 +517,7 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
 int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn, int* maxLenOut,
                char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
 {
+    const CallOutput output;
     ApiGlobals* g = initApi();
     if (!g)
         return 0;
@@ -671,6 +674,7 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
 
 int k8CloseKor8(int session)
 {
+    const CallOutput output;
     ApiGlobals* g = initApi();
     if (!g)
         return 0;

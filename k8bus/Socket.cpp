@@ -41,6 +41,8 @@ constexpr int kSliceMs = 10;
 // Bytes read ahead per socket: a whole reply usually arrives in one piece and is then taken
 // parameter by parameter from memory.
 constexpr std::size_t kReadAhead = 16 * 1024;
+// The most of one send the trace shows: the largest bus message.
+constexpr std::size_t kMaxDump = 65536;
 
 int mapErrno(int e)
 {
@@ -235,9 +237,9 @@ int waitLimit(const SockGlobals* g, int ms)
         return capped(ms, kDefaultWaitBoundMs);
     int limit = capped(ms, g->timeouts.bound);
     if (g->callDeadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*g->callDeadline -
-                                                                                std::chrono::steady_clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*g->callDeadline - std::chrono::steady_clock::now())
+                .count();
         limit = static_cast<int>(std::clamp<long long>(left, 0, limit));
     }
     return limit;
@@ -278,8 +280,15 @@ class Slices {
     }
     /// The slice just waited reached the deadline.
     bool last() const { return m_leftMs <= m_slice; }
-    /// Runs the hook between slices; true when it gives up the wait.
-    bool abandoned() const { return m_useHook && !yieldToHost(); }
+    /// Runs the hook between slices; true when it gives up the wait. The call's output so far
+    /// is written first: the host may run for a while, and the wait may be a long one.
+    bool abandoned() const
+    {
+        if (!m_useHook)
+            return false;
+        flushCallOutput();
+        return !yieldToHost();
+    }
 
   private:
     bool m_useHook;
@@ -846,10 +855,15 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
     SockGlobals* g = sockGlobals();
     if (logIsOn()) {
         logWritef("sockSend: %ssock %x, buflen %d:\r\n", sock == -1 ? "Socket not open -- " : "", sock, length);
-        if (secret)
+        if (secret) {
             logWrite(" [bytes withheld: the message carries credentials]\n");
-        else
-            logDump(bytes, static_cast<std::size_t>(length > 0 ? length : 0), 1);
+        } else {
+            // A bus message is at most 64 KiB; what goes beyond that is counted, not shown.
+            const std::size_t shown = std::min<std::size_t>(length > 0 ? length : 0, kMaxDump);
+            logDump(bytes, shown, 1);
+            if (static_cast<std::size_t>(length) > shown)
+                logWritef(" [%zu more bytes not shown]\n", static_cast<std::size_t>(length) - shown);
+        }
     }
     if (length <= 0)
         return 0;

@@ -112,31 +112,47 @@ TEST_F(BusTest, HostileDaemonThenTwoGoodCallsTable)
 {
     const std::string lateReply = answerFor("T1").bytes();
     const Scenario scenarios[] = {
-        {"late reply after a time-out", false,
+        {"late reply after a time-out",
+         false,
          [&](DaemonConnection& c) {
              c.waitForClose(3500); // answers after the bound, unless the client left
              c.send(lateReply);
          },
-         {5, 5, 10060, 0}, true},
-        {"late failure reply after a time-out", false,
+         {5, 5, 10060, 0},
+         true},
+        {"late failure reply after a time-out",
+         false,
          [](DaemonConnection& c) {
              c.waitForClose(3500);
              c.send(Reply(0).info(1, 0, 4).num(5).num(7).num(8));
          },
-         {5, 5, 10060, 0}, true},
-        {"info block stating 1000 items and holding 3", false,
+         {5, 5, 10060, 0},
+         true},
+        {"info block stating 1000 items and holding 3",
+         false,
          [](DaemonConnection& c) {
              const std::string item = be16(1) + "1";
              c.send(Reply(0).param(be16(1000) + item + item + item).num(0).num(0).num(0).list({{"WHO", "T1"}}));
          },
-         {40, 40, 0, 0}, false},
-        {"status \"-\"", false,
-         [](DaemonConnection& c) { c.send(Reply(0).info(1, 0, 4).param("-").num(0).num(0).list({{"WHO", "T1"}})); },
-         {50, 50, 0, 0}, false},
-        {"reply dripped a byte every 0.5 s", false, [&](DaemonConnection& c) { c.drip(lateReply, 500); },
-         {4, 4, 10060, 0}, true},
-        {"return list longer than the caller's buffer, trace on", true,
-         [](DaemonConnection& c) { c.send(answerFor(std::string(300, 'x'))); }, {48, 48, 63, 307}, false},
+         {40, 40, 0, 0},
+         false},
+        {"status \"-\"",
+         false,
+         [](DaemonConnection& c) {
+             c.send(Reply(0).info(1, 0, 4).param("-").num(0).num(0).list({{"WHO", "T1"}}));
+         },
+         {50, 50, 0, 0},
+         false},
+        {"reply dripped a byte every 0.5 s",
+         false,
+         [&](DaemonConnection& c) { c.drip(lateReply, 500); },
+         {4, 4, 10060, 0},
+         true},
+        {"return list longer than the caller's buffer, trace on",
+         true,
+         [](DaemonConnection& c) { c.send(answerFor(std::string(300, 'x'))); },
+         {48, 48, 63, 307},
+         false},
     };
     for (const auto& sc : scenarios) {
         SCOPED_TRACE(sc.name);

@@ -95,7 +95,7 @@ TEST(IniFile, ProfileFileTable)
     EXPECT_TRUE(ini.hasSection("kor8 bus"));
     EXPECT_FALSE(ini.hasSection("Broken"));
     EXPECT_EQ(ini.sections().size(), 3u); // Environment, Kor8 Bus, environment
-    EXPECT_FALSE(ini.exists()); // parsed text, not a file
+    EXPECT_FALSE(ini.exists());           // parsed text, not a file
     zs::test::TempDir dir;
     EXPECT_FALSE(IniFile::load(dir / "missing.ini").exists());
     zs::test::writeFile(dir / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
