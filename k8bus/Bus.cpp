@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zs::k8bus {
@@ -32,6 +33,20 @@ void put16(unsigned char* p, std::uint32_t v)
 {
     p[0] = static_cast<unsigned char>((v >> 8) & 0xFF);
     p[1] = static_cast<unsigned char>(v & 0xFF);
+}
+
+// The daemon's port for a login that names none (the program's task call never does):
+// K8BUS_DEFAULT_PORT when it holds a port number, so tests can run their daemon on a free port
+// whatever listens on the well-known one; else the well-known port.
+int defaultBusPort()
+{
+    if (const char* v = std::getenv("K8BUS_DEFAULT_PORT")) {
+        char* end = nullptr;
+        const long port = std::strtol(v, &end, 10);
+        if (end != v && *end == '\0' && port >= 1 && port <= 65535)
+            return static_cast<int>(port);
+    }
+    return kDefaultBusPort;
 }
 
 // Appends the request-info block (five items in at most 64 bytes); false when the message is full.
@@ -255,7 +270,7 @@ int k8SystemLogin(const char* host, int port, const char* environment, const cha
         if (h == "." || h == "localhost" || h == "LOCALHOST")
             h = "localhost";
         s.host = h;
-        s.port = port < 1 ? kDefaultBusPort : port;
+        s.port = port < 1 ? defaultBusPort() : port;
         s.userBlockMode = 1;
         s.userId = userId ? userId : "";
         s.password = password ? password : "";

@@ -54,8 +54,9 @@ class DaemonDouble {
   public:
     using Script = std::function<void(DaemonConnection&, int connectionIndex)>;
     explicit DaemonDouble(Script script);
-    /// Listens on 127.0.0.1:`port` (the daemon's well-known port, for callers that cannot be
-    /// told another). While another test holds the port it tries again, for up to a minute.
+    /// Listens on 127.0.0.1:`port`. While another test holds the port it tries again, for up to
+    /// a minute. Tests of the program's task call use a free port and K8BUS_DEFAULT_PORT instead
+    /// (the well-known port may belong to another server on the machine).
     DaemonDouble(Script script, int port);
     ~DaemonDouble();
 
