@@ -267,7 +267,6 @@ bool CAPI_K8_SessionCtrl::execTask()
     std::vector<char> params, env;
     int paramCount = 0, envCount = 0;
     const char* format;
-    initApi();
     findKernelSession(m_session); // a refusal below is that session's status too
     BusTexts bus("ExecTask");
     const std::string task = bus(m_taskName, "TaskName");
