@@ -85,6 +85,13 @@ TEST_F(BusTest, WithoutAProfileValueEveryWaitHasTheDefaultBound)
         ASSERT_TRUE(sockInit());
         EXPECT_EQ(sockGetTimeouts().bound, kDefaultWaitBoundMs);
     }).join();
+    // A header without its closing bracket starts no section: the well-formed one counts.
+    zs::test::writeFile(m_env.root() / "kor8.ini", "[Kor8 Bus\nK8WaitTimeout=1\n[Kor8 Bus]\nK8WaitTimeout=7\n");
+    profileResetForTests();
+    std::thread([] {
+        ASSERT_TRUE(sockInit());
+        EXPECT_EQ(sockGetTimeouts().bound, 7000);
+    }).join();
 }
 
 TEST_F(BusTest, BadNumberInAStatusReplyIsDrainedAndTheNextCallSucceeds)
