@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -295,12 +296,13 @@ int main(int argc, char** argv)
         // The quiet configuration starts while the folder cannot be written; the program's
         // then finds the folder it writes to for the rest of the run (its roll-over looks there).
         ::setenv("TMPDIR", "/nonexistent/k8bus-bench", 1);
-        LibraryClient quiet(false, {});
+        std::optional<LibraryClient> quiet, program; // ended before the figures are shown
+        quiet.emplace(false, zs::k8bus::HostYield{});
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its proxy thread's first line
         ::setenv("TMPDIR", traceFolder.c_str(), 1);
-        LibraryClient program(true, [] { return true; }); // the host's hook: it lets the window run
+        program.emplace(true, [] { return true; }); // the host's hook: it lets the window run
         // The raw client sends exactly the bytes the library sent: its open, then its execute.
-        const auto [openRequest, execRequest] = program.requests();
+        const auto [openRequest, execRequest] = program->requests();
         DaemonDouble rawDaemon(answerAtOnce);
         RawClient raw(rawDaemon.port());
         raw.roundTrip(openRequest);
@@ -309,15 +311,17 @@ int main(int argc, char** argv)
         std::uintmax_t traced = 0;
         for (int round = 0; round < rounds; ++round) {
             const std::uintmax_t before = traceBytes(traceFolder);
-            asProgram.push_back(program.round(calls));
+            asProgram.push_back(program->round(calls));
             const std::uintmax_t after = traceBytes(traceFolder);
             traced += after >= before ? after - before : after; // a roll-over starts the file again
-            quietRuns.push_back(quiet.round(calls));
+            quietRuns.push_back(quiet->round(calls));
             const auto t0 = Clock::now();
             for (int i = 0; i < calls; ++i)
                 raw.roundTrip(execRequest);
             direct.push_back(perCallMicros(Clock::now() - t0, calls));
         }
+        program.reset();
+        quiet.reset();
         showFigures();
 
         std::printf("calls per round: %d, rounds: %d (fastest round; median in brackets)\n", calls, rounds);
