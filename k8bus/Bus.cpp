@@ -7,11 +7,11 @@
 #include "TerminalClient.h"
 #include "TraceLog.h"
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zs::k8bus {
@@ -33,6 +33,20 @@ void put16(unsigned char* p, std::uint32_t v)
 {
     p[0] = static_cast<unsigned char>((v >> 8) & 0xFF);
     p[1] = static_cast<unsigned char>(v & 0xFF);
+}
+
+// The daemon's port for a login that names none (the program's task call never does):
+// K8BUS_DEFAULT_PORT when it holds a port number, so tests can run their daemon on a free port
+// whatever listens on the well-known one; else the well-known port.
+int defaultBusPort()
+{
+    if (const char* v = std::getenv("K8BUS_DEFAULT_PORT")) {
+        char* end = nullptr;
+        const long port = std::strtol(v, &end, 10);
+        if (end != v && *end == '\0' && port >= 1 && port <= 65535)
+            return static_cast<int>(port);
+    }
+    return kDefaultBusPort;
 }
 
 // Appends the request-info block (five items in at most 64 bytes); false when the message is full.
@@ -96,6 +110,21 @@ void releaseKernelSession(ApiGlobals& g, KernelSession& k)
     k.reportOutputFunction = nullptr;
     if (g.currentKernelSession == &k)
         g.currentKernelSession = nullptr;
+}
+
+// Ends a session's connections after a call that may have left reply bytes unread (a wait that
+// ran out or was abandoned, a reply cut short or not decodable to its end): a reply still on
+// its way could otherwise be taken for the answer to a later request. The slot stays in use;
+// later requests on it fail as for a session that is not open, and ending it does not wait.
+void endOutOfStep(KernelSession& k, const char* why)
+{
+    logWritef("%s: session out of step with the daemon, its connections are ended\n", why);
+    if (k.outputSocket >= 0)
+        sockClose(k.outputSocket);
+    if (k.busSocket >= 0)
+        sockClose(k.busSocket);
+    k.outputSocket = -1;
+    k.busSocket = -1;
 }
 
 // The buffer must hold `need` bytes; grows only.
@@ -227,6 +256,7 @@ int k8Interrupt(int)
 
 int k8SystemLogin(const char* host, int port, const char* environment, const char* userId, const char* password)
 {
+    const CallOutput output;
     const bool first = apiGlobals() == nullptr;
     logWritef("k8SystemLogin: FirstTime %d\n", first ? 1 : 0);
     ApiGlobals* g = initApi();
@@ -240,7 +270,7 @@ int k8SystemLogin(const char* host, int port, const char* environment, const cha
         if (h == "." || h == "localhost" || h == "LOCALHOST")
             h = "localhost";
         s.host = h;
-        s.port = port < 1 ? kDefaultBusPort : port;
+        s.port = port < 1 ? defaultBusPort() : port;
         s.userBlockMode = 1;
         s.userId = userId ? userId : "";
         s.password = password ? password : "";
@@ -309,6 +339,7 @@ void scrambleBlock(unsigned char* p, std::size_t n)
 
 int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char* coDiv, const char* operatorPassword)
 {
+    const CallOutput output;
     logWritef("k8OpenKor8: FirstTime %d\r\n", apiGlobals() == nullptr ? 1 : 0);
     ApiGlobals* g = initApi();
     if (!g)
@@ -340,6 +371,7 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     k->ocxParent = 0;
     g->currentKernelSession = k;
 
+    const ScopedCallDeadline deadline;
     k->busSocket = sockOpen(s->host->c_str(), s->port, false);
     if (k->busSocket < 0) {
         logSockError(1, "k8OpenKor8: sockOpen to bus daemon failed");
@@ -500,6 +532,7 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
 int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn, int* maxLenOut,
                char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
 {
+    const CallOutput output;
     ApiGlobals* g = initApi();
     if (!g)
         return 0;
@@ -551,8 +584,13 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         *maxLenOut = 0;
         return 0;
     }
+    const int roomIn = *maxLenOut;
+    const ScopedCallDeadline deadline;
     if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength()), true) < 0) {
         logSockError(3, "k8ExecTask: sockSend error");
+        // Part of the request may have gone: the daemon would read the next one as its rest.
+        if (k->busSocket >= 0)
+            endOutOfStep(*k, "k8ExecTask");
         *nParams = 0;
         *maxLenOut = 0;
         return 0;
@@ -562,6 +600,8 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
     bool ok = false;
     bool gotReturnList = false;
     bool gotStatusVars = false;
+    bool inStep = true;
+    ReplyFrame frame(k->busSocket);
     for (;;) {
         logDebug("k8ExecTask: waiting for EXEC reply < sockWait");
         int socks[2] = {k->busSocket, k->outputSocket};
@@ -570,10 +610,12 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         const int r = sockWait(n, socks, ready, -1);
         if (r < 0) {
             logSockError(5, "k8ExecTask: sockWait error");
+            inStep = false;
             break;
         }
         if (r == 0) {
             logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
+            inStep = false; // the reply may still come
             break;
         }
         if (n == 2 && ready[1]) {
@@ -583,18 +625,18 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         if (!ready[0])
             continue;
         int type = -1, count = 0;
+        frame.restart();
         if (!recvReplyHeader(k->busSocket, type, count)) {
             logSockError(-1, "k8ExecTask: error reading reply header");
+            inStep = false;
             break;
         }
         logDebugf("k8ExecTask: received replyFunc %d=%s, nParams %d", type,
                   type >= 0 && type <= 4 ? kNames[type] : "<< Unknown >>", count);
+        bool goOn = false;
         if (count >= 1 && !recvReplyReqInfoBlock(k->busSocket, *k)) {
             logSockError(-1, "k8ExecTask: error reading reply RequestInfoBlock");
-            break;
-        }
-        bool goOn = false;
-        if (type == kKernelStatus) {
+        } else if (type == kKernelStatus) {
             readKernelStatus(*k, count, task, format, nParams, maxLenOut, paramBuffer, gotReturnList, gotStatusVars,
                              ok);
         } else if (type == kDaemonStatus) {
@@ -607,6 +649,14 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
             logErrorStat(41, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
             recvAndDiscardNextParam(k->busSocket, count - 1);
         }
+        // Whatever a reader made of the reply, the next one must start at its end: parameters a
+        // reader left are read by their lengths and dropped; a reply that gave out cannot be.
+        if (!frame.lost() && frame.read() < count)
+            recvAndDiscardNextParam(k->busSocket, count - frame.read());
+        if (frame.lost() || frame.read() != count) {
+            inStep = false;
+            goOn = false;
+        }
         if (!goOn)
             break;
     }
@@ -614,12 +664,10 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         *nParams = 0;
         *maxLenOut = 0;
     }
-    if (!ok && sockGetLastErrorNo() == kSockInterrupted) {
-        // The host gave up waiting (its Stop): the task's reply may still come, so the session's
-        // connections are out of step. They are ended now; the daemon sees its client leave.
-        if (k->outputSocket >= 0)
-            ::shutdown(k->outputSocket, SHUT_RDWR);
-        ::shutdown(k->busSocket, SHUT_RDWR);
+    if (!inStep) {
+        // A wait that ran out or that the host abandoned (its Stop), or a reply that gave out:
+        // the task's reply, or the rest of it, may still come. The daemon sees its client leave.
+        endOutOfStep(*k, "k8ExecTask");
     }
     if (!gotStatusVars) {
         k->statusVarCount = 0;
@@ -627,7 +675,9 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
     }
     if (logIsOn()) {
         logWritef("k8ExecTask: %s, nOutParams %d, nMaxLenOut %d\n", ok ? "OK" : "FAILED", *nParams, *maxLenOut);
-        if (*nParams && *maxLenOut && paramBuffer)
+        // A list too long for the caller's room gives back the room it needed, with nothing
+        // placed: only bytes actually in the buffer are shown.
+        if (*nParams && *maxLenOut > 0 && *maxLenOut <= roomIn && paramBuffer)
             logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(*maxLenOut), 1);
     }
     if (g->clientOcxOpen) {
@@ -639,6 +689,7 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
 
 int k8CloseKor8(int session)
 {
+    const CallOutput output;
     ApiGlobals* g = initApi();
     if (!g)
         return 0;
@@ -648,6 +699,7 @@ int k8CloseKor8(int session)
     SystemSession* s = findSystemSession(k->systemIndex);
     if (!s)
         return 0;
+    const ScopedCallDeadline deadline;
     unsigned char buffer[80];
     msgInit(2, buffer, sizeof buffer);
     appendRequestInfoBlock(*g, *s, k->daemonSessionId);

@@ -7,6 +7,8 @@
 #include "automation/ClassRegistry.h"
 #include "text/Cp1252.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -18,10 +20,44 @@ using automation::Variant;
 
 namespace {
 
-std::string toBus(const std::string& utf8)
+// The bus carries Windows-1252. A text the code page cannot hold exactly (a letter it lacks,
+// bytes that are not UTF-8) is never sent altered: false, and the caller refuses the call.
+bool toBus(const std::string& utf8, std::string& out)
 {
-    return text::toCp1252(utf8);
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        out = utf8;
+        return true;
+    }
+    out = text::toCp1252(utf8);
+    return text::fromCp1252(out) == utf8;
 }
+
+// Converts every text of one call; on the first that cannot be sent, records error 42 (a
+// parameter that cannot be sent) naming the member, never the value (it may be a password).
+class BusTexts {
+  public:
+    explicit BusTexts(const char* call)
+        : m_call(call)
+    {}
+    /// The text as the bus carries it; after a refusal, empty and ok() is false.
+    std::string operator()(const std::string& utf8, const char* member)
+    {
+        std::string out;
+        if (!m_ok || toBus(utf8, out))
+            return out;
+        m_ok = false;
+        char text[200];
+        std::snprintf(text, sizeof text, "%s: %s holds a character outside Windows-1252, not sent", m_call, member);
+        initApi();
+        logError(42, text);
+        return {};
+    }
+    bool ok() const { return m_ok; }
+
+  private:
+    const char* m_call;
+    bool m_ok = true;
+};
 std::string fromBus(std::string_view bytes)
 {
     return text::fromCp1252(bytes);
@@ -122,7 +158,10 @@ const automation::DispatchTable& CAPI_K8_SystemCtrl::dispatchTable() const
                 3, "CodeSet", "", [](C& c) { return Variant(c.m_codeSet); },
                 [](C& c, const Variant& v) {
                     c.m_codeSet = v.toString();
-                    k8SetCodeSet(c.m_handle, toBus(c.m_codeSet).c_str());
+                    BusTexts bus("CodeSet");
+                    const std::string codeSet = bus(c.m_codeSet, "CodeSet");
+                    if (bus.ok())
+                        k8SetCodeSet(c.m_handle, codeSet.c_str());
                 })
             .property(
                 4, "LastError", "", [](C&) { return Variant(static_cast<std::int32_t>(k8GetLastError())); }, nullptr)
@@ -149,8 +188,14 @@ const automation::DispatchTable& CAPI_K8_SystemCtrl::dispatchTable() const
                     })
             .method(11, "Login",
                     [](C& c, std::span<Variant>) {
-                        c.m_handle = k8SystemLogin(toBus(c.m_machine).c_str(), c.m_port, toBus(c.m_environment).c_str(),
-                                                   toBus(c.m_userId).c_str(), toBus(c.m_password).c_str());
+                        BusTexts bus("Login");
+                        const std::string machine = bus(c.m_machine, "Machine");
+                        const std::string environment = bus(c.m_environment, "Environment");
+                        const std::string userId = bus(c.m_userId, "SystemUserId");
+                        const std::string password = bus(c.m_password, "SystemPassword");
+                        c.m_handle = bus.ok() ? k8SystemLogin(machine.c_str(), c.m_port, environment.c_str(),
+                                                              userId.c_str(), password.c_str())
+                                              : -1;
                         return Variant(static_cast<std::int32_t>(c.m_handle));
                     })
             .method(12, "FindTask",
@@ -205,8 +250,13 @@ CAPI_K8_SessionCtrl::~CAPI_K8_SessionCtrl()
 std::int32_t CAPI_K8_SessionCtrl::open()
 {
     const ScopedYieldHook waits(m_yield);
-    m_session = k8OpenKor8(m_system, toBus(m_environment).c_str(), toBus(m_operatorId).c_str(), toBus(m_coDiv).c_str(),
-                           toBus(m_operatorPassword).c_str());
+    BusTexts bus("Open");
+    const std::string environment = bus(m_environment, "Environment");
+    const std::string operatorId = bus(m_operatorId, "OperatorId");
+    const std::string coDiv = bus(m_coDiv, "CoDiv");
+    const std::string password = bus(m_operatorPassword, "OperatorPassword");
+    m_session =
+        bus.ok() ? k8OpenKor8(m_system, environment.c_str(), operatorId.c_str(), coDiv.c_str(), password.c_str()) : -1;
     m_ocxParent = 0;
     return m_session;
 }
@@ -217,21 +267,24 @@ bool CAPI_K8_SessionCtrl::execTask()
     std::vector<char> params, env;
     int paramCount = 0, envCount = 0;
     const char* format;
+    findKernelSession(m_session); // a refusal below is that session's status too
+    BusTexts bus("ExecTask");
+    const std::string task = bus(m_taskName, "TaskName");
     if (m_listMode) {
-        const std::string p = toBus(m_paramList), e = toBus(m_envList);
+        const std::string p = bus(m_paramList, "ParamList"), e = bus(m_envList, "EnvList");
         params.assign(p.begin(), p.end());
         env.assign(e.begin(), e.end());
         format = "D,";
     } else {
         for (const auto& [k, v] : m_param) {
-            const std::string bk = toBus(k), bv = toBus(v);
+            const std::string bk = bus(k, "Param (key)"), bv = bus(v, "Param");
             put16(params, bk.size());
             params.insert(params.end(), bk.begin(), bk.end());
             put16(params, bv.size());
             params.insert(params.end(), bv.begin(), bv.end());
         }
         for (const auto& [k, v] : m_env) {
-            const std::string bk = toBus(k), bv = toBus(v);
+            const std::string bk = bus(k, "Env (key)"), bv = bus(v, "Env");
             put16(env, bk.size());
             env.insert(env.end(), bk.begin(), bk.end());
             put16(env, bv.size());
@@ -240,6 +293,17 @@ bool CAPI_K8_SessionCtrl::execTask()
         paramCount = static_cast<int>(m_param.size());
         envCount = static_cast<int>(m_env.size());
         format = "L";
+    }
+    if (!bus.ok()) {
+        // Refused before anything was sent: the session stays in step, and nothing of an
+        // earlier call is left as output.
+        m_paramOut.clear();
+        m_envOut.clear();
+        m_paramListOut.clear();
+        m_envListOut.clear();
+        m_paramCountOut = 0;
+        m_envCountOut = 0;
+        return false;
     }
     // Inputs larger than their buffers are refused rather than cut or written past the end.
     if (params.size() + 1 > bufSize || env.size() + 1 > m_envBuffer.size()) {
@@ -255,8 +319,8 @@ bool CAPI_K8_SessionCtrl::execTask()
     int nParams = paramCount;
     int room = static_cast<int>(bufSize) - 1;
     int nEnv = envCount;
-    const int ok = k8ExecTask(m_session, toBus(m_taskName).c_str(), format, &nParams, static_cast<int>(params.size()),
-                              &room, m_paramBuffer.data(), &nEnv, static_cast<int>(env.size()), 0, m_envBuffer.data());
+    const int ok = k8ExecTask(m_session, task.c_str(), format, &nParams, static_cast<int>(params.size()), &room,
+                              m_paramBuffer.data(), &nEnv, static_cast<int>(env.size()), 0, m_envBuffer.data());
     m_paramOut.clear();
     m_envOut.clear();
     // A length beyond the buffer is the size a too-small buffer would have needed: nothing of

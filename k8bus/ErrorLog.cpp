@@ -4,17 +4,54 @@
 #include "Socket.h"
 #include "TraceLog.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace zs::k8bus {
+
+namespace {
+thread_local int t_calls = 0;
+thread_local bool t_stdoutHeld = false;
+} // namespace
 
 void errorOutput(const char* text)
 {
     logWrite(text);
     std::fputs(text, stdout);
-    std::fflush(stdout);
+    if (t_calls > 0)
+        t_stdoutHeld = true;
+    else
+        std::fflush(stdout);
+}
+
+CallOutput::CallOutput()
+{
+    ++t_calls;
+    traceHold();
+}
+
+CallOutput::~CallOutput()
+{
+    // The trace goes out now; the standard output keeps its own buffering (a line-buffered
+    // terminal shows each line, a pipe or file gets whole buffers) and is flushed only before
+    // the host is let run, so a call costs one write, not one per line.
+    traceRelease();
+    if (--t_calls == 0)
+        t_stdoutHeld = false;
+}
+
+void flushCallOutput()
+{
+    if (t_calls == 0)
+        return;
+    traceFlush();
+    if (t_stdoutHeld) {
+        t_stdoutHeld = false;
+        std::fflush(stdout);
+    }
 }
 
 void logError(int nErr, const char* text)
@@ -90,9 +127,13 @@ void logDebug(const char* text)
     ApiGlobals* g = apiGlobals();
     if (!g || !g->debugMode)
         return;
-    std::string line = text;
-    line += '\n';
-    errorOutput(line.c_str());
+    // Built on the stack: debug lines are written on every call while the mode is on.
+    char line[1100];
+    const std::size_t n = std::min(std::strlen(text), sizeof line - 2);
+    std::memcpy(line, text, n);
+    line[n] = '\n';
+    line[n + 1] = '\0';
+    errorOutput(line);
 }
 
 void logDebugf(const char* format, ...)

@@ -16,6 +16,18 @@ void logDebugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// To the trace log and the standard output.
 void errorOutput(const char* text);
 
+/// The output of one API call (calls nest): its trace pieces and its lines to the standard
+/// output are written when the call ends, in one write each, and whenever the call is about to
+/// let the host run (flushCallOutput) so that a long wait shows what led to it.
+class CallOutput {
+  public:
+    CallOutput();
+    ~CallOutput();
+    CallOutput(const CallOutput&) = delete;
+    CallOutput& operator=(const CallOutput&) = delete;
+};
+void flushCallOutput();
+
 /// The last error (98 without state) and the current session's triple, or (lastError, 97, 97).
 int k8GetLastStatusCodes(int* status, int* reason, int* subError);
 int k8GetLastError();

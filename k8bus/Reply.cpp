@@ -105,13 +105,46 @@ void closeOutput(KernelSession& k, int stat)
     k.outputSocket = -1;
 }
 
+thread_local ReplyFrame* t_frame = nullptr;
+
 } // namespace
+
+ReplyFrame::ReplyFrame(int sock)
+    : m_sock(sock)
+    , m_outer(t_frame)
+{
+    t_frame = this;
+}
+
+ReplyFrame::~ReplyFrame()
+{
+    t_frame = m_outer;
+}
+
+void ReplyFrame::restart()
+{
+    m_read = 0;
+    m_lost = false;
+}
+
+// A parameter read whole from `sock`, or (whole false) a read there that came up short.
+void replyFrameNote(int sock, bool whole)
+{
+    ReplyFrame* f = t_frame;
+    if (!f || f->m_sock != sock)
+        return;
+    if (whole)
+        ++f->m_read;
+    else
+        f->m_lost = true;
+}
 
 bool recvReplyHeader(int sock, int& type, int& count)
 {
     unsigned char h[3] = {};
     int got = sockRecv(sock, h, 3);
     if (got != 3) {
+        replyFrameNote(sock, false);
         logShort("recvReplyHeader", got, h);
         return false;
     }
@@ -126,6 +159,7 @@ bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
     int got = sockRecv(sock, h, 2);
     if (got != 2) {
         out.clear();
+        replyFrameNote(sock, false);
         logSockError(4, what);
         return false;
     }
@@ -134,9 +168,11 @@ bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
     got = n == 0 ? 0 : sockRecv(sock, out.data(), static_cast<int>(n));
     if (got != static_cast<int>(n)) {
         out.clear();
+        replyFrameNote(sock, false);
         logSockError(4, what);
         return false;
     }
+    replyFrameNote(sock, true);
     return true;
 }
 
@@ -181,6 +217,7 @@ bool parseNumString(const unsigned char* text, std::size_t length, long& number)
     }
     long sign = 1;
     unsigned long long value = 0;
+    bool digit = false;
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char ch = text[i];
         if (ch == '+' || ch == '-') {
@@ -191,6 +228,7 @@ bool parseNumString(const unsigned char* text, std::size_t length, long& number)
             }
             sign = ch == '-' ? -1 : 1;
         } else if (ch >= '0' && ch <= '9') {
+            digit = true;
             // Twenty digits overflow 64 bits: saturate rather than wrap.
             value = value > 922337203685477579ULL ? 9223372036854775807ULL : value * 10 + (ch - '0');
         } else {
@@ -198,6 +236,12 @@ bool parseNumString(const unsigned char* text, std::size_t length, long& number)
             number = -1;
             return false;
         }
+    }
+    if (!digit) {
+        // A sign alone is no number: a status "-" must not read as 0, that is success.
+        logErrorStat(71, 0, text[0], "recvNumString: no digit in numeric parameter");
+        number = -1;
+        return false;
     }
     if (value > 9223372036854775807ULL)
         value = 9223372036854775807ULL;

@@ -12,6 +12,28 @@ namespace zs::k8bus {
 
 enum ReplyType { kKernelStatus = 0, kDaemonStatus = 1, kNewSession = 2, kNeedScreen = 3, kOutputReq = 4 };
 
+/// Keeps count, while it lives, of the parameters read whole from one socket and of whether a
+/// read there came up short, so the caller can tell whether a reply was read to its end. A frame
+/// made inside another (a call from the host's yield hook) hides the outer one until it ends.
+class ReplyFrame {
+  public:
+    explicit ReplyFrame(int sock);
+    ~ReplyFrame();
+    ReplyFrame(const ReplyFrame&) = delete;
+    ReplyFrame& operator=(const ReplyFrame&) = delete;
+    /// Starts counting afresh (a new reply on the same socket).
+    void restart();
+    int read() const { return m_read; }
+    bool lost() const { return m_lost; }
+
+  private:
+    friend void replyFrameNote(int sock, bool whole);
+    int m_sock;
+    int m_read = 0;
+    bool m_lost = false;
+    ReplyFrame* m_outer;
+};
+
 bool recvReplyHeader(int sock, int& type, int& count);
 bool recvReplyReqInfoBlock(int sock, KernelSession& k);
 /// Reads one parameter's bytes. False after logging `what` on a short read.

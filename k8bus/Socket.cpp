@@ -41,6 +41,8 @@ constexpr int kSliceMs = 10;
 // Bytes read ahead per socket: a whole reply usually arrives in one piece and is then taken
 // parameter by parameter from memory.
 constexpr std::size_t kReadAhead = 16 * 1024;
+// The most of one send the trace shows: the largest bus message.
+constexpr std::size_t kMaxDump = 65536;
 
 int mapErrno(int e)
 {
@@ -162,6 +164,7 @@ struct RecvBuffer {
 };
 
 struct SockGlobals : ThreadSlotState {
+    SockDeadline callDeadline; ///< the running call's deadline (ScopedCallDeadline)
     int lastSockError = 0;
     int lastSysError = 0; ///< the errno behind lastSockError, 0 for time-outs and closes
     SockTimeouts timeouts;
@@ -226,6 +229,22 @@ int capped(int ms, int bound)
     return ms > 0 && ms < bound ? ms : bound;
 }
 
+// How long a wait may last: `ms` (0 or less: no limit of its own) within the bound, and never
+// past the running call's deadline.
+int waitLimit(const SockGlobals* g, int ms)
+{
+    if (!g)
+        return capped(ms, kDefaultWaitBoundMs);
+    int limit = capped(ms, g->timeouts.bound);
+    if (g->callDeadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*g->callDeadline - std::chrono::steady_clock::now())
+                .count();
+        limit = static_cast<int>(std::clamp<long long>(left, 0, limit));
+    }
+    return limit;
+}
+
 // Runs the thread's yield hook; a wait inside it (the host's events may call the library) does
 // not run the hook again.
 bool yieldToHost()
@@ -261,8 +280,15 @@ class Slices {
     }
     /// The slice just waited reached the deadline.
     bool last() const { return m_leftMs <= m_slice; }
-    /// Runs the hook between slices; true when it gives up the wait.
-    bool abandoned() const { return m_useHook && !yieldToHost(); }
+    /// Runs the hook between slices; true when it gives up the wait. The call's output so far
+    /// is written first: the host may run for a while, and the wait may be a long one.
+    bool abandoned() const
+    {
+        if (!m_useHook)
+            return false;
+        flushCallOutput();
+        return !yieldToHost();
+    }
 
   private:
     bool m_useHook;
@@ -488,7 +514,7 @@ bool lookupHost(SockGlobals* g, const char* name, std::string& address)
         setSysError(g, errno);
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g->timeouts.bound);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitLimit(g, 0));
     while (!request->done.load(std::memory_order_acquire)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -613,7 +639,7 @@ int doAccept(SockGlobals* g, int port)
         std::lock_guard lock(CritListenTable);
         lsock = g_listen[static_cast<std::size_t>(entry)].sock;
     }
-    const int wait = capped(g->timeouts.accept, g->timeouts.bound);
+    const int wait = waitLimit(g, g->timeouts.accept);
     logWritef("doAccept:< accept, socket %lx, Timeout %ld\n", static_cast<unsigned long>(lsock),
               static_cast<long>(wait));
     // The listening socket never blocks: a caller that went away between the readiness and the
@@ -697,7 +723,7 @@ int doConnect(SockGlobals* g, const char* host, int port)
     bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     if (!ok && errno == EINPROGRESS) {
         pollfd p{s, POLLOUT, 0};
-        const Wait w = waitFor(&p, 1, capped(g->timeouts.connect, g->timeouts.bound));
+        const Wait w = waitFor(&p, 1, waitLimit(g, g->timeouts.connect));
         if (w == Wait::Ready) {
             int soErr = 0;
             socklen_t len = sizeof soErr;
@@ -771,6 +797,16 @@ void sockSetTimeouts(const SockTimeouts& t)
     }
 }
 
+SockDeadline sockSetCallDeadline(SockDeadline deadline)
+{
+    SockGlobals* g = sockGlobals();
+    if (!g)
+        return std::nullopt;
+    SockDeadline previous = g->callDeadline;
+    g->callDeadline = deadline;
+    return previous;
+}
+
 YieldHook sockSetYieldHook(YieldHook hook)
 {
     YieldHook previous = std::move(t_hook);
@@ -815,19 +851,32 @@ void sockListenUnregister(int port)
 
 int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
 {
+    const auto start = std::chrono::steady_clock::now();
     SockGlobals* g = sockGlobals();
     if (logIsOn()) {
         logWritef("sockSend: %ssock %x, buflen %d:\r\n", sock == -1 ? "Socket not open -- " : "", sock, length);
-        if (secret)
+        if (secret) {
             logWrite(" [bytes withheld: the message carries credentials]\n");
-        else
-            logDump(bytes, static_cast<std::size_t>(length > 0 ? length : 0), 1);
+        } else {
+            // A bus message is at most 64 KiB; what goes beyond that is counted, not shown.
+            const std::size_t shown = std::min<std::size_t>(length > 0 ? length : 0, kMaxDump);
+            logDump(bytes, shown, 1);
+            if (static_cast<std::size_t>(length) > shown)
+                logWritef(" [%zu more bytes not shown]\n", static_cast<std::size_t>(length) - shown);
+        }
     }
     if (length <= 0)
         return 0;
-    // The whole message goes within the bound, however the peer drips its reading.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(g ? g->timeouts.bound : kDefaultWaitBoundMs);
+    if (sock < 0) {
+        // A session whose connection was ended (it was out of step) sends nothing.
+        setError(g, 10057);
+        logWritef("sockSend: error, sockLastErrNo %d\n", 10057);
+        logWrite("sockSend: failed\n");
+        return -1;
+    }
+    // The whole message goes within one deadline (the call's, else the bound from its first
+    // byte), however the peer drips its reading.
+    const auto deadline = start + std::chrono::milliseconds(waitLimit(g, 0));
     int sent = 0;
     while (sent < length) {
         ssize_t n = ::send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -887,7 +936,7 @@ int sockRecv(int sock, unsigned char* buffer, int length)
             rb.begin = rb.end = 0;
     };
     take();
-    int wait = capped(g->timeouts.firstRead, g->timeouts.bound);
+    int wait = waitLimit(g, g->timeouts.firstRead);
     bool readOnce = got > 0;
     const char* why = "";
     while (got < length) {
@@ -896,7 +945,7 @@ int sockRecv(int sock, unsigned char* buffer, int length)
                 logWritef("sockRecv: sock %x, len read %d -- Nowait mode\n", sock, got);
                 break;
             }
-            wait = capped(g->timeouts.nextRead, g->timeouts.bound);
+            wait = waitLimit(g, g->timeouts.nextRead);
         }
         if (rb.pendingError) {
             setSysError(g, rb.pendingError);
@@ -961,7 +1010,7 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     // Under one second the original waited without limit; every wait has a bound here.
     if (timeoutMs < 1000)
         timeoutMs = g->timeouts.bound;
-    timeoutMs = capped(timeoutMs, g->timeouts.bound);
+    timeoutMs = waitLimit(g, timeoutMs);
     if (count == 1 && socks[0] >= 0) {
         // One socket: waiting for it is reading ahead from it.
         const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);

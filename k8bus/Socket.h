@@ -5,8 +5,10 @@
 // window stays alive; name lookups, which cannot be polled, go to the thread's socket proxy
 // thread. Error numbers are Winsock's, so texts and logs keep them.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zs::k8bus {
@@ -56,6 +58,28 @@ struct SockTimeouts {
 };
 SockTimeouts sockGetTimeouts();
 void sockSetTimeouts(const SockTimeouts& t);
+
+/// The end of the running call's time: no wait of the thread goes past it (none: each wait has
+/// only its own limit and the bound). Gives back the deadline it replaces.
+using SockDeadline = std::optional<std::chrono::steady_clock::time_point>;
+SockDeadline sockSetCallDeadline(SockDeadline deadline);
+
+/// One deadline for a whole call, the thread's bound from now: the request's send and every
+/// wait for its replies share it, however the peer drips its bytes. A call made from inside the
+/// host's yield hook gets a deadline of its own; the outer one is restored when it ends.
+class ScopedCallDeadline {
+  public:
+    ScopedCallDeadline()
+        : m_previous(sockSetCallDeadline(std::chrono::steady_clock::now() +
+                                         std::chrono::milliseconds(sockGetTimeouts().bound)))
+    {}
+    ~ScopedCallDeadline() { sockSetCallDeadline(m_previous); }
+    ScopedCallDeadline(const ScopedCallDeadline&) = delete;
+    ScopedCallDeadline& operator=(const ScopedCallDeadline&) = delete;
+
+  private:
+    SockDeadline m_previous;
+};
 /// Whether the thread's proxy thread runs (name lookups go through it).
 bool sockProxyActive();
 

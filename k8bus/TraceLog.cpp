@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -16,23 +17,54 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 namespace zs::k8bus {
 namespace {
 
 constexpr std::size_t kPieceText = 254; // prefix + text; CR LF may follow
+constexpr std::size_t kHeldLimit = 64 * 1024;
+
+// Writes all of `n` bytes (O_APPEND: each write lands whole at the end of the file).
+bool writeAll(int fd, const char* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
 
 struct TraceState : ThreadSlotState {
     int fd = -1;
     char prefix[16] = {};
     std::size_t prefixLength = 0;
     std::uint64_t sinceCheck = 0; ///< bytes this thread wrote since it last looked at the file's size
+    std::string held;             ///< whole pieces not yet written (traceHold)
+    /// Writes the held pieces; false when the write failed.
+    bool flush()
+    {
+        if (held.empty() || fd < 0)
+            return true;
+        const bool ok = writeAll(fd, held.data(), held.size());
+        held.clear();
+        return ok;
+    }
     ~TraceState() override
     {
-        if (fd >= 0)
+        if (fd >= 0) {
+            flush();
             ::close(fd);
+        }
     }
 };
+
+thread_local int t_holds = 0;
 
 std::mutex g_folderLock;
 std::string g_folderOverride;
@@ -113,12 +145,48 @@ void rollOverIfDue(TraceState& st)
         return;
     if (same && ::rename(path.c_str(), (path + ".1").c_str()) != 0)
         return;
+    st.flush(); // what was gathered belongs to the file it was written for
     ::close(st.fd);
     st.fd = -1;
     logOpen();
 }
 
+// One piece: written at once, or gathered while the thread holds its trace. A failed write
+// closes the thread's file (the next line opens it again).
+bool emit(TraceState& st, const char* piece, std::size_t used)
+{
+    st.sinceCheck += used;
+    if (t_holds > 0) {
+        st.held.append(piece, used);
+        if (st.held.size() < kHeldLimit || st.flush())
+            return true;
+    } else if (writeAll(st.fd, piece, used)) {
+        return true;
+    }
+    st.held.clear();
+    logClose();
+    return false;
+}
+
 } // namespace
+
+void traceHold()
+{
+    ++t_holds;
+}
+
+void traceRelease()
+{
+    if (t_holds > 0 && --t_holds == 0)
+        traceFlush();
+}
+
+void traceFlush()
+{
+    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    if (st && !st->flush())
+        logClose();
+}
 
 std::string traceFilePath()
 {
@@ -194,21 +262,13 @@ bool logWrite(const char* text, long length)
         }
         if (remaining > 0 && used < kPieceText)
             continue;
-        if (::write(st->fd, piece, used) != static_cast<ssize_t>(used)) {
-            logClose();
+        if (!emit(*st, piece, used))
             return false;
-        }
-        st->sinceCheck += used;
         std::memcpy(piece, st->prefix, st->prefixLength);
         used = st->prefixLength;
     }
-    if (used > st->prefixLength) {
-        if (::write(st->fd, piece, used) != static_cast<ssize_t>(used)) {
-            logClose();
-            return false;
-        }
-        st->sinceCheck += used;
-    }
+    if (used > st->prefixLength && !emit(*st, piece, used))
+        return false;
     return true;
 }
 
@@ -278,7 +338,7 @@ bool logDump(const unsigned char* bytes, std::size_t length, int mode)
 void logClose()
 {
     if (threadSlotAs<TraceState>(kSlotTrace))
-        threadSetSlot(kSlotTrace, nullptr);
+        threadSetSlot(kSlotTrace, nullptr); // writes what it still holds
 }
 
 } // namespace zs::k8bus

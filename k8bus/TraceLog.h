@@ -26,6 +26,13 @@ bool logIsOn();
 bool logDump(const unsigned char* bytes, std::size_t length, int mode);
 void logClose();
 
+/// While held (holds nest), the thread's pieces gather in memory and go to the file in one
+/// write when the outermost hold is released, or at once when 64 KiB have gathered; a call's
+/// trace then costs one system call, not one per line. traceFlush writes what has gathered.
+void traceHold();
+void traceRelease();
+void traceFlush();
+
 inline constexpr std::uint64_t kDefaultTraceSizeLimit = 8u * 1024 * 1024;
 
 /// The file's path: in $XDG_RUNTIME_DIR when that is a private folder of ours, else in $TMPDIR,

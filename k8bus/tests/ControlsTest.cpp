@@ -298,3 +298,102 @@ TEST_F(BusTest, ParamListLargerThanBufSizeIsRefusedBeforeSending)
 
 } // namespace
 } // namespace zs::k8bus::test
+
+namespace zs::k8bus::test {
+namespace {
+
+using automation::InvokeKind;
+using automation::Variant;
+using k8test::DaemonConnection;
+using k8test::DaemonDouble;
+using k8test::Reply;
+
+Variant invoke(automation::Dispatchable& o, int id, InvokeKind kind, std::vector<Variant> args = {})
+{
+    return o.dispatchTable().invoke(o, id, kind, args).value;
+}
+
+// A text the bus's code page (Windows-1252) cannot hold is refused with error 42 where the
+// controls would send it, and nothing altered reaches the daemon; a text it holds travels
+// exactly, and the same controls go on working after a refusal.
+TEST_F(Controls, TextOutsideWindows1252IsRefusedNeverSentAltered)
+{
+    struct Case {
+        const char* name;
+        int dispId;       ///< the member set to the text
+        bool onSession;   ///< a Session control member, else a System one
+        bool keyedParams; ///< the text goes in as Param("K") (dispId 23)
+        int failsAt;      ///< 11 Login, 21 Open, 22 ExecTask
+    };
+    const Case cases[] = {
+        {"Machine", 5, false, false, 11},        {"SystemUserId", 8, false, false, 11},
+        {"SystemPassword", 9, false, false, 11}, {"OperatorId", 12, true, false, 21},
+        {"CoDiv", 14, true, false, 21},          {"OperatorPassword", 13, true, false, 21},
+        {"ParamList", 3, true, false, 22},       {"TaskName", 16, true, false, 22},
+        {"EnvList", 5, true, false, 22},         {"Param value", 23, true, true, 22},
+    };
+    const std::string outside = "\xC5\x81\xC3\xB3"
+                                "d\xC5\xBA"
+                                "1"; // "Łódź1": Ł and ź are not in the code page
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DaemonDouble daemon([](DaemonConnection& d, int) {
+            while (auto r = d.next(3000)) {
+                if (r->type == 0)
+                    d.send(Reply(2).info(1, 0, 4));
+                else if (r->type == 1)
+                    d.send(Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"WHO", r->params[2]}}));
+                else
+                    d.send(Reply(1).info(1, 0, 4).num(0));
+            }
+        });
+        onFreshThread([&] {
+            automation::ClassRegistry registry;
+            registerClasses(registry);
+            auto system = registry.create(kSystemProgId);
+            auto session = registry.create(kSessionProgId);
+            invoke(*system, 5, InvokeKind::Put, {Variant("127.0.0.1")});
+            invoke(*system, 6, InvokeKind::Put, {Variant(static_cast<std::int32_t>(daemon.port()))});
+            invoke(*session, 3, InvokeKind::Put, {Variant("A=città €")}); // held by the code page
+            invoke(*session, 16, InvokeKind::Put, {Variant("T")});
+            auto& target = c.onSession ? *session : *system;
+            const Variant before = invoke(target, c.dispId, InvokeKind::Get,
+                                          c.keyedParams ? std::vector{Variant("K")} : std::vector<Variant>{});
+            if (c.keyedParams)
+                invoke(target, 23, InvokeKind::Put, {Variant("K"), Variant(outside)});
+            else
+                invoke(target, c.dispId, InvokeKind::Put, {Variant(outside)});
+
+            const int handle = invoke(*system, 11, InvokeKind::Method).toInt32();
+            EXPECT_EQ(handle < 0, c.failsAt == 11);
+            invoke(*session, 15, InvokeKind::Put, {Variant(static_cast<std::int32_t>(handle))});
+            const int opened = invoke(*session, 21, InvokeKind::Method).toInt32();
+            EXPECT_EQ(opened < 0, c.failsAt <= 21);
+            EXPECT_FALSE(invoke(*session, 22, InvokeKind::Method).toBool());
+            EXPECT_EQ(invoke(*system, 4, InvokeKind::Get).toInt32(), 42);
+            EXPECT_EQ(invoke(*session, 8, InvokeKind::Get).toString(), "");
+            for (const auto& r : daemon.received())
+                EXPECT_NE(r.type, 1) << "an execute request was sent";
+            if (c.failsAt == 22) {
+                // Refused before sending: the session is still in step and works with a text
+                // the code page holds.
+                if (c.keyedParams)
+                    invoke(target, 23, InvokeKind::Put, {Variant("K"), Variant("più")});
+                else
+                    invoke(target, c.dispId, InvokeKind::Put, {before});
+                EXPECT_TRUE(invoke(*session, 22, InvokeKind::Method).toBool());
+                const auto got = daemon.received();
+                ASSERT_FALSE(got.empty());
+                EXPECT_EQ(got.back().params[2], "T");
+                if (!c.keyedParams) {
+                    EXPECT_NE(got.back().params[3].find("citt\xE0 \x80"), std::string::npos);
+                }
+                invoke(*session, 20, InvokeKind::Method);
+            }
+            invoke(*system, 10, InvokeKind::Method);
+        });
+    }
+}
+
+} // namespace
+} // namespace zs::k8bus::test

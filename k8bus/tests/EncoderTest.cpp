@@ -95,6 +95,8 @@ TEST_F(Decoder, NumberTable)
         {"plus sign", "+7", true, 7, 0},
         {"sign inside", "1-2", false, 1, 71},
         {"bad digit", "12a", false, -1, 71},
+        {"a minus sign and no digit", "-", false, -1, 71},
+        {"a plus sign and no digit", "+", false, -1, 71},
         {"21 characters", std::string(21, '1'), false, 0, 70},
         {"20 nines saturate", std::string(20, '9'), true, 9223372036854775807L, 0},
     };

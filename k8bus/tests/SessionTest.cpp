@@ -53,6 +53,19 @@ TEST_F(BusTest, LoginDefaults)
         EXPECT_EQ(k8SetCodeSet(0, "IT"), 0);
         EXPECT_EQ(k8GetLastError(), -1);
     });
+    // The default port can be named in the environment (the program's tests run their daemon
+    // on a free port); a value that is no port leaves the well-known one.
+    const std::pair<const char*, int> ports[] = {{"40123", 40123}, {"0", 5432}, {"70000", 5432}, {"12x", 5432}};
+    for (const auto& [value, port] : ports) {
+        SCOPED_TRACE(value);
+        const zs::test::ScopedEnvVar env("K8BUS_DEFAULT_PORT", std::string(value));
+        onFreshThread([port = port] {
+            ASSERT_EQ(k8SystemLogin("127.0.0.1", 0, "", "u", "p"), 0);
+            EXPECT_EQ(findSystemSession(0)->port, port);
+            ASSERT_EQ(k8SystemLogin("127.0.0.1", 6000, "", "u", "p"), 1);
+            EXPECT_EQ(findSystemSession(1)->port, 6000);
+        });
+    }
 }
 
 TEST_F(BusTest, TwentyFirstKernelSessionFails)

@@ -1,6 +1,8 @@
 // The trace file: pieces with the thread prefix, CR LF handling, cutting at 254 bytes, dumps.
 #include "BusHarness.h"
 
+#include "Bus.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -157,6 +159,68 @@ TEST_F(BusTest, TraceFileIsPrivateAndRollsOverAtItsLimit)
     // The new file starts with the thread's logOpen line again.
     EXPECT_NE(traceText().find("logOpen: threadId 0x"), std::string::npos);
     EXPECT_EQ(traceText().find("old\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace zs::k8bus::test
+
+namespace zs::k8bus::test {
+namespace {
+
+using k8test::DaemonConnection;
+using k8test::DaemonDouble;
+using k8test::Reply;
+
+// Within one call the trace gathers in memory: it reaches the file in one write when the call
+// ends, at once when 64 KiB have gathered, and before the host is let run during a wait.
+TEST_F(BusTest, CallTraceIsWrittenWholeWhenTheCallEnds)
+{
+    const auto trace = m_env.root() / "k8bus.log";
+    std::string prefix;
+    const std::string added = writtenAfterOpening(
+        trace,
+        [&] {
+            {
+                const CallOutput call;
+                logWrite("first line\n");
+                EXPECT_EQ(zs::test::readFile(trace).find("first line"), std::string::npos);
+                flushCallOutput(); // as before the host's yield hook
+                EXPECT_NE(zs::test::readFile(trace).find("first line"), std::string::npos);
+                logWrite("second line\n");
+                for (int i = 0; i < 400; ++i)
+                    logWrite(std::string(200, 'z') + "\n"); // past 64 KiB: written without waiting
+                EXPECT_GT(zs::test::readFile(trace).size(), 64u * 1024);
+            }
+            EXPECT_NE(zs::test::readFile(trace).find("second line"), std::string::npos);
+        },
+        prefix);
+    // The pieces are the same as when written one by one.
+    EXPECT_EQ(added.rfind(prefix + "first line\r\n" + prefix + "second line\r\n", 0), 0u);
+    EXPECT_EQ(added.size(), 2 * prefix.size() + 25 + 400 * (prefix.size() + 202));
+}
+
+TEST_F(BusTest, TraceOfAWaitIsInTheFileWhileTheHostRuns)
+{
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        c.waitForClose(300);
+        c.send(Reply(0).info(1, 0, 4).num(0).num(0).num(0));
+        c.waitForClose(3000);
+    });
+    onFreshThread([&] {
+        const int session = k8OpenKor8(k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p"), "", "o", "c", "p");
+        ASSERT_EQ(session, 0);
+        bool seen = false;
+        const ScopedYieldHook hook([&] {
+            seen = seen || traceText().find("k8ExecTask: TaskName 'LENTO'") != std::string::npos;
+            return true;
+        });
+        int n = 0, room = 10, nSys = 0;
+        char buf[16] = {};
+        EXPECT_EQ(k8ExecTask(session, "LENTO", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 1);
+        EXPECT_TRUE(seen);
+    });
 }
 
 } // namespace

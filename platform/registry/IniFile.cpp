@@ -32,6 +32,9 @@ IniFile IniFile::load(const std::filesystem::path& path)
 IniFile IniFile::parse(std::string_view text)
 {
     IniFile ini;
+    // Entries belong to the section of the last well-formed header; after a malformed one they
+    // belong to none, so a broken header never lends its entries to the section before it.
+    bool inSection = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
@@ -42,15 +45,16 @@ IniFile IniFile::parse(std::string_view text)
         if (line.empty() || line.front() == ';' || line.front() == '#')
             continue;
         if (line.front() == '[') {
-            // A header without its closing bracket still names the section up to the line's end.
+            // A header needs its closing bracket (what follows it is ignored); a line without
+            // one starts no section.
             const std::size_t close = line.find(']');
-            ini.m_sections.push_back({std::string(trim(line.substr(
-                                          1, close == std::string_view::npos ? std::string_view::npos : close - 1))),
-                                      {}});
+            inSection = close != std::string_view::npos;
+            if (inSection)
+                ini.m_sections.push_back({std::string(trim(line.substr(1, close - 1))), {}});
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos || ini.m_sections.empty())
+        if (eq == std::string_view::npos || !inSection)
             continue;
         ini.m_sections.back().values.emplace_back(std::string(trim(line.substr(0, eq))),
                                                   std::string(trim(line.substr(eq + 1))));

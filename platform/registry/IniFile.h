@@ -23,7 +23,8 @@ class IniFile {
   public:
     /// Reads the file; a missing or unreadable file gives an empty one (exists() false).
     static IniFile load(const std::filesystem::path& path);
-    /// Parses text. Entries before the first section header belong to no section and are dropped.
+    /// Parses text. Entries before the first section header, or after a header without its
+    /// closing bracket, belong to no section and are dropped.
     static IniFile parse(std::string_view text);
 
     bool exists() const { return m_exists; }

@@ -1,9 +1,13 @@
 // Measures a cheap bus round trip: ExecTask of a task that answers at once, through the Session
 // control of libkor8api.so, against the bus daemon double on 127.0.0.1; and the same execute
 // request, byte for byte, written and read by a minimal raw client against the same double (an
-// instance of its own, as the double serves one connection at a time).
-// Rounds alternate; the fastest round of each is compared (medians shown too). Trace off: the
-// trace folder cannot be written and debug mode is off.
+// instance of its own per client, as the double serves one connection at a time).
+// Two configurations of the library, side by side in one run, each on a thread of its own:
+//   - as the program runs it: trace file on, debug mode on (the program never turns it off),
+//     the host's yield hook installed;
+//   - quiet: the trace folder cannot be written and debug mode is off.
+// Rounds alternate; the fastest round of each is compared with the raw client's (medians shown
+// too), and the trace written per call is shown.
 //
 //   k8bus-bench [calls per round] [rounds]      (defaults 2000 and 5)
 //   K8BUS_BENCH_VERBOSE=1 keeps the library's error output (otherwise only the figures show).
@@ -22,10 +26,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -120,15 +130,154 @@ double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// A thread of its own that runs the jobs handed to it one at a time: the library keeps its
+// sessions per thread, so one configuration's calls all run here.
+class Worker {
+  public:
+    Worker()
+        : m_thread([this] { loop(); })
+    {}
+    ~Worker()
+    {
+        run({});
+        m_thread.join();
+    }
+    /// Runs `job` on the worker and waits for it; an empty job ends the worker.
+    void run(std::function<void()> job)
+    {
+        std::unique_lock l(m_lock);
+        m_job = std::move(job);
+        m_pending = true;
+        m_cv.notify_all();
+        m_cv.wait(l, [this] { return !m_pending; });
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+  private:
+    void loop()
+    {
+        for (;;) {
+            std::unique_lock l(m_lock);
+            m_cv.wait(l, [this] { return m_pending; });
+            if (!m_job) {
+                m_pending = false;
+                m_cv.notify_all();
+                return;
+            }
+            try {
+                m_job();
+            } catch (...) {
+                m_error = std::current_exception();
+            }
+            m_pending = false;
+            m_cv.notify_all();
+        }
+    }
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    std::function<void()> m_job;
+    bool m_pending = false;
+    std::exception_ptr m_error;
+    std::thread m_thread;
+};
+
+// One configuration of the library: its controls, logged in and with a session open on a
+// daemon double of its own, all on its worker thread.
+class LibraryClient {
+  public:
+    LibraryClient(bool debug, zs::k8bus::HostYield yield)
+        : m_daemon(answerAtOnce)
+    {
+        m_worker.run([&] {
+            zs::k8bus::registerClasses(m_registry, std::move(yield));
+            m_system = m_registry.create(zs::k8bus::kSystemProgId);
+            m_session = m_registry.create(zs::k8bus::kSessionProgId);
+            call(*m_system, 2, InvokeKind::Put, {Variant(debug)});
+            call(*m_system, 5, InvokeKind::Put, {Variant("127.0.0.1")});
+            call(*m_system, 6, InvokeKind::Put, {Variant(static_cast<std::int32_t>(m_daemon.port()))});
+            call(*m_system, 11, InvokeKind::Method);
+            call(*m_session, 15, InvokeKind::Put, {call(*m_system, 1, InvokeKind::Get)});
+            if (call(*m_session, 21, InvokeKind::Method).toInt32() < 0)
+                throw std::runtime_error("the session did not open");
+            call(*m_session, 3, InvokeKind::Put, {Variant("")});
+            call(*m_session, 16, InvokeKind::Put, {Variant("SUBITO")});
+            exec();
+        });
+    }
+    ~LibraryClient()
+    {
+        m_worker.run([&] {
+            call(*m_session, 20, InvokeKind::Method);
+            call(*m_system, 10, InvokeKind::Method);
+            m_session.reset();
+            m_system.reset();
+        });
+    }
+    /// The bytes of the open and execute requests the library sent.
+    std::pair<std::string, std::string> requests() const
+    {
+        const auto sent = m_daemon.received();
+        return {sent.at(0).raw, sent.at(1).raw};
+    }
+    /// One round of `calls` ExecTasks: microseconds per call.
+    double round(int calls)
+    {
+        double us = 0;
+        m_worker.run([&] {
+            const auto t0 = Clock::now();
+            for (int i = 0; i < calls; ++i)
+                exec();
+            us = perCallMicros(Clock::now() - t0, calls);
+        });
+        return us;
+    }
+
+  private:
+    void exec()
+    {
+        if (!call(*m_session, 22, InvokeKind::Method).toBool())
+            throw std::runtime_error("ExecTask failed");
+    }
+    DaemonDouble m_daemon;
+    zs::automation::ClassRegistry m_registry;
+    std::unique_ptr<zs::automation::Dispatchable> m_system, m_session;
+    Worker m_worker; // last: ends first, before what its jobs use
+};
+
+std::uintmax_t traceBytes(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::uintmax_t n = 0;
+    for (const char* name : {"k8bus.log", "k8bus.log.1"}) {
+        const auto size = std::filesystem::file_size(folder / name, ec);
+        n += ec ? 0 : size;
+    }
+    return n;
+}
+
+void printLine(const char* what, const std::vector<double>& lib, const std::vector<double>& raw)
+{
+    const double best = *std::min_element(lib.begin(), lib.end());
+    const double rawBest = *std::min_element(raw.begin(), raw.end());
+    std::printf("%-40s %8.2f us/call (%.2f us)   ratio %.3f (medians %.3f)\n", what, best, median(lib), best / rawBest,
+                median(lib) / median(raw));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    // Trace off: the folder of the trace file cannot be written; no profile file is read.
+    // No profile file is read; the trace goes to a private folder of the run's own.
+    char folderTemplate[] = "/tmp/k8bus-bench-XXXXXX";
+    if (!::mkdtemp(folderTemplate)) {
+        std::perror("k8bus-bench: mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path traceFolder = folderTemplate;
     ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", "/nonexistent/k8bus-bench", 1);
     ::setenv("WINDIR", "/nonexistent/k8bus-bench", 1);
     // The library's error output goes to the standard output; only the figures are shown.
     std::fflush(stdout);
@@ -140,58 +289,55 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         ::dup2(figures, 1);
     };
+    int status = 0;
     try {
-        // The double serves one connection at a time: each client gets an instance of its own.
-        DaemonDouble daemon(answerAtOnce);
-        DaemonDouble rawDaemon(answerAtOnce);
-        zs::automation::ClassRegistry registry;
-        zs::k8bus::registerClasses(registry);
-        auto system = registry.create(zs::k8bus::kSystemProgId);
-        auto session = registry.create(zs::k8bus::kSessionProgId);
-        call(*system, 2, InvokeKind::Put, {Variant(false)}); // debug mode off
-        call(*system, 5, InvokeKind::Put, {Variant("127.0.0.1")});
-        call(*system, 6, InvokeKind::Put, {Variant(static_cast<std::int32_t>(daemon.port()))});
-        call(*system, 11, InvokeKind::Method);
-        call(*session, 15, InvokeKind::Put, {call(*system, 1, InvokeKind::Get)});
-        if (call(*session, 21, InvokeKind::Method).toInt32() < 0)
-            throw std::runtime_error("the session did not open");
-        call(*session, 3, InvokeKind::Put, {Variant("")});
-        call(*session, 16, InvokeKind::Put, {Variant("SUBITO")});
-        if (!call(*session, 22, InvokeKind::Method).toBool())
-            throw std::runtime_error("ExecTask failed");
+        // Each thread opens the trace file on its first line, in the folder the environment
+        // names at that moment, and a thread that could not open it traces nothing for good.
+        // The quiet configuration starts while the folder cannot be written; the program's
+        // then finds the folder it writes to for the rest of the run (its roll-over looks there).
+        ::setenv("TMPDIR", "/nonexistent/k8bus-bench", 1);
+        std::optional<LibraryClient> quiet, program; // ended before the figures are shown
+        quiet.emplace(false, zs::k8bus::HostYield{});
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its proxy thread's first line
+        ::setenv("TMPDIR", traceFolder.c_str(), 1);
+        program.emplace(true, [] { return true; }); // the host's hook: it lets the window run
         // The raw client sends exactly the bytes the library sent: its open, then its execute.
-        const auto sent = daemon.received();
-        const std::string openRequest = sent.at(0).raw, execRequest = sent.at(1).raw;
+        const auto [openRequest, execRequest] = program->requests();
+        DaemonDouble rawDaemon(answerAtOnce);
         RawClient raw(rawDaemon.port());
         raw.roundTrip(openRequest);
 
-        std::vector<double> library, direct;
+        std::vector<double> asProgram, quietRuns, direct;
+        std::uintmax_t traced = 0;
         for (int round = 0; round < rounds; ++round) {
-            auto t0 = Clock::now();
-            for (int i = 0; i < calls; ++i)
-                if (!call(*session, 22, InvokeKind::Method).toBool())
-                    throw std::runtime_error("ExecTask failed");
-            library.push_back(perCallMicros(Clock::now() - t0, calls));
-            t0 = Clock::now();
+            const std::uintmax_t before = traceBytes(traceFolder);
+            asProgram.push_back(program->round(calls));
+            const std::uintmax_t after = traceBytes(traceFolder);
+            traced += after >= before ? after - before : after; // a roll-over starts the file again
+            quietRuns.push_back(quiet->round(calls));
+            const auto t0 = Clock::now();
             for (int i = 0; i < calls; ++i)
                 raw.roundTrip(execRequest);
             direct.push_back(perCallMicros(Clock::now() - t0, calls));
         }
-        call(*session, 20, InvokeKind::Method);
-        call(*system, 10, InvokeKind::Method);
+        program.reset();
+        quiet.reset();
         showFigures();
 
-        const double lib = *std::min_element(library.begin(), library.end());
-        const double rawBest = *std::min_element(direct.begin(), direct.end());
-        std::printf("calls per round: %d, rounds: %d, trace off (fastest round; median in brackets)\n", calls, rounds);
-        std::printf("ExecTask through libkor8api: %8.2f us/call (%.2f us)\n", lib, median(library));
-        std::printf("raw client, same bytes:      %8.2f us/call (%.2f us)\n", rawBest, median(direct));
-        std::printf("ratio:                       %8.3f (medians %.3f)\n", lib / rawBest,
-                    median(library) / median(direct));
+        std::printf("calls per round: %d, rounds: %d (fastest round; median in brackets)\n", calls, rounds);
+        std::printf("%-40s %8.2f us/call (%.2f us)\n",
+                    "raw client, same bytes:", *std::min_element(direct.begin(), direct.end()), median(direct));
+        printLine("as the program runs (trace + debug on):", asProgram, direct);
+        printLine("quiet (trace off, debug off):", quietRuns, direct);
+        std::printf("trace written as the program runs: %.0f bytes/call\n",
+                    static_cast<double>(traced) / (static_cast<double>(calls) * rounds));
     } catch (const std::exception& e) {
         showFigures();
         std::fprintf(stderr, "k8bus-bench: %s\n", e.what());
-        return 1;
+        status = 1;
     }
-    return 0;
+    std::error_code ec;
+    if (!std::getenv("K8BUS_BENCH_KEEP"))
+        std::filesystem::remove_all(traceFolder, ec);
+    return status;
 }

@@ -116,6 +116,22 @@ void DaemonConnection::send(const std::string& bytes)
     sendAll(m_fd, bytes);
 }
 
+bool DaemonConnection::drip(const std::string& bytes, int everyMs)
+{
+    for (const char b : bytes) {
+        if (m_fd < 0 || ::send(m_fd, &b, 1, MSG_NOSIGNAL) != 1)
+            return false;
+        // A client that leaves shows as the end of its stream while we pause.
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, everyMs) > 0) {
+            char c;
+            if (::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+                return false;
+        }
+    }
+    return true;
+}
+
 void DaemonConnection::close()
 {
     shutAndClose(m_fd);

@@ -25,6 +25,9 @@ class DaemonConnection {
     std::optional<Request> next(int timeoutMs = 5000);
     void send(const std::string& bytes);
     void send(const Reply& r) { send(r.bytes()); }
+    /// Sends `bytes` one at a time, `everyMs` apart (a daemon that drips its reply); stops when
+    /// the client has gone. True when every byte went.
+    bool drip(const std::string& bytes, int everyMs);
     /// Ends the connection now (a daemon that goes away mid-reply).
     void close();
     /// Waits until the client closes (or the time runs out) without answering.
@@ -51,8 +54,9 @@ class DaemonDouble {
   public:
     using Script = std::function<void(DaemonConnection&, int connectionIndex)>;
     explicit DaemonDouble(Script script);
-    /// Listens on 127.0.0.1:`port` (the daemon's well-known port, for callers that cannot be
-    /// told another). While another test holds the port it tries again, for up to a minute.
+    /// Listens on 127.0.0.1:`port`. While another test holds the port it tries again, for up to
+    /// a minute. Tests of the program's task call use a free port and K8BUS_DEFAULT_PORT instead
+    /// (the well-known port may belong to another server on the machine).
     DaemonDouble(Script script, int port);
     ~DaemonDouble();
 

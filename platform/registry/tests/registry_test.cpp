@@ -61,9 +61,14 @@ TEST(IniFile, ProfileFileTable)
                                        "Quoted=\"  kept blanks  \"\n"
                                        "NoEquals\n"
                                        "[ Kor8 Bus \n"
+                                       "K8WaitTimeout=1\n"
+                                       "K8EventReportLevel=3\n"
+                                       "[Kor8 Bus] ; the real one\n"
                                        "K8WaitTimeout=120\n"
                                        "[environment]\n"
-                                       "Later=second section of the same name\n");
+                                       "Later=second section of the same name\n"
+                                       "[Broken\n"
+                                       "Stray=after a broken header\n");
     struct Case {
         const char* name;
         const char* section;
@@ -74,7 +79,10 @@ TEST(IniFile, ProfileFileTable)
         {"backslashes stay as written, blanks around are cut", "Environment", "K8API_CLIENT_DIR", "C:\\Tools\\new"},
         {"quotes inside the value stay", "ENVIRONMENT", "k8api_client_cmd", "xterm -T \"Korvi %s:%d\" -e telnet %s %d"},
         {"one pair of enclosing quotes goes", "Environment", "Quoted", "  kept blanks  "},
-        {"a header without its bracket still names a section", "Kor8 Bus", "K8WaitTimeout", "120"},
+        {"a header without its bracket starts no section", "Kor8 Bus", "K8EventReportLevel", std::nullopt},
+        {"the well-formed section after a broken header of its name wins", "Kor8 Bus", "K8WaitTimeout", "120"},
+        {"entries after a broken header join no earlier section", "Environment", "Stray", std::nullopt},
+        {"a broken header names nothing", "Broken", "Stray", std::nullopt},
         {"a later section of the same name is read too", "Environment", "Later", "second section of the same name"},
         {"entries before any section belong to none", "", "orphan", std::nullopt},
         {"a line without '=' is no entry", "Environment", "NoEquals", std::nullopt},
@@ -85,7 +93,9 @@ TEST(IniFile, ProfileFileTable)
         EXPECT_EQ(ini.value(c.section, c.key), c.expected);
     }
     EXPECT_TRUE(ini.hasSection("kor8 bus"));
-    EXPECT_FALSE(ini.exists()); // parsed text, not a file
+    EXPECT_FALSE(ini.hasSection("Broken"));
+    EXPECT_EQ(ini.sections().size(), 3u); // Environment, Kor8 Bus, environment
+    EXPECT_FALSE(ini.exists());           // parsed text, not a file
     zs::test::TempDir dir;
     EXPECT_FALSE(IniFile::load(dir / "missing.ini").exists());
     zs::test::writeFile(dir / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");

@@ -1,7 +1,9 @@
 // The program's Bus & Task call against the bus daemon double on 127.0.0.1 (the call always asks
-// for the daemon's default port): the program built as main() builds it on a copy of the demo
-// folder keeps serving its window events while a task runs, and Stop pressed meanwhile ends the
-// step without starting the step's next task.
+// for the daemon's default port, which the bus library takes from K8BUS_DEFAULT_PORT: each test's
+// daemon listens on a free port): the program built as main() builds it on a copy of the demo
+// folder keeps serving its window events while a task runs, Stop pressed meanwhile ends the step
+// without starting the step's next task, and a daemon that stops answering costs each item one
+// bound.
 
 #include "DaemonDouble.h"
 
@@ -33,8 +35,6 @@ using k8test::DaemonConnection;
 using k8test::DaemonDouble;
 using k8test::Reply;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kDaemonDefaultPort = 5432;
 
 std::string replaced(std::string text, const std::string& what, const std::string& with)
 {
@@ -70,6 +70,14 @@ struct BusTaskProgram : test::DemoProgramTest {
         create();
         ASSERT_TRUE(app->load());
     }
+    /// The daemon the program's task call reaches: on a free port, named as the default one.
+    std::unique_ptr<DaemonDouble> startDaemon(DaemonDouble::Script script)
+    {
+        busCallsInThisProcess = true;
+        auto daemon = std::make_unique<DaemonDouble>(std::move(script));
+        defaultPort = std::make_unique<test::ScopedEnvVar>("K8BUS_DEFAULT_PORT", std::to_string(daemon->port()));
+        return daemon;
+    }
     bool hasLine(const std::string& prefix)
     {
         auto& tree = app->runWindow().tvwLog();
@@ -79,7 +87,10 @@ struct BusTaskProgram : test::DemoProgramTest {
         return false;
     }
 
-    std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir;
+    std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir, defaultPort;
+    /// The bus library reads its wait bound once per thread, and its profile once per process:
+    /// the first test that makes bus calls decides them for the process.
+    static inline bool busCallsInThisProcess = false;
 };
 
 // The daemon's side of tasks that take `taskMs` each; `closedAfter` receives, per connection,
@@ -109,7 +120,7 @@ DaemonDouble::Script tasksTaking(int taskMs, std::vector<long>& closedAfter)
 TEST_F(BusTaskProgram, TimerKeepsTickingWhileATwoSecondTaskRuns)
 {
     std::vector<long> closedAfter;
-    DaemonDouble daemon(tasksTaking(2000, closedAfter), kDaemonDefaultPort);
+    const auto daemon = startDaemon(tasksTaking(2000, closedAfter));
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
@@ -124,7 +135,7 @@ TEST_F(BusTaskProgram, TimerKeepsTickingWhileATwoSecondTaskRuns)
     // About forty ticks of 50 ms in two seconds; a blocked window gets none.
     EXPECT_GE(ticks, 20) << "in " << took.elapsed() << " ms";
     EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
-    const auto got = daemon.received();
+    const auto got = daemon->received();
     ASSERT_EQ(got.size(), 3u); // open, execute, end
     EXPECT_EQ(got[1].params[2], "LUNGO");
 }
@@ -132,7 +143,7 @@ TEST_F(BusTaskProgram, TimerKeepsTickingWhileATwoSecondTaskRuns)
 TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
 {
     std::vector<long> closedAfter; // written by the daemon's thread until the daemon is gone
-    auto daemon = std::make_unique<DaemonDouble>(tasksTaking(8000, closedAfter), kDaemonDefaultPort);
+    auto daemon = startDaemon(tasksTaking(8000, closedAfter));
     bool stopped = false;
     // The operator presses Stop once the task is under way (the daemon has its request).
     QTimer watch;
@@ -167,6 +178,42 @@ TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
         executes += r.type == 1 ? 1 : 0;
     EXPECT_EQ(executes, 1);
     EXPECT_TRUE(shown.empty()) << shown.front();
+}
+
+TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
+{
+    // Every bus wait of the program's thread is bounded by the profile's 2 s. The bound is read
+    // once per thread and the profile once per process, and a 2 s bound would cut the other
+    // tests' tasks short: this test needs a process of its own, as CTest gives each test.
+    if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
+        GTEST_SKIP() << "needs a process of its own (the bus wait bound is read once per process)";
+    zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
+    auto daemon = startDaemon([](DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (c.next())
+            c.waitForClose(20000); // the task never ends; the client leaving ends the connection
+    });
+    QElapsedTimer took;
+    took.start();
+    app->runWindow().run().executeXmlClicked(false);
+    const qint64 ms = took.elapsed();
+    // Each of the two items waits the bound once for its task; ending the session out of step
+    // with the daemon does not wait again.
+    EXPECT_GE(ms, 2 * 2000 - 100);
+    EXPECT_LT(ms, 2 * 2000 + 2500);
+    EXPECT_TRUE(hasLine("Errore durante la fase di Bus&Task"));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
+    const auto got = daemon->received();
+    daemon.reset();
+    int executes = 0, ends = 0;
+    for (const auto& r : got) {
+        executes += r.type == 1 ? 1 : 0;
+        ends += r.type == 2 ? 1 : 0;
+    }
+    EXPECT_EQ(executes, 2); // both items were tried, each on a session of its own
+    EXPECT_EQ(ends, 0);     // nothing more was sent on a connection out of step
 }
 
 } // namespace
