@@ -60,10 +60,13 @@ template <class T> T* byName(std::vector<T>& items, const std::string& n)
 
 } // namespace
 
-std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
+namespace {
+
+/// `name` as it stands when it fits PostgreSQL's 63 bytes; else shortened, with a hash of the
+/// whole name at its end.
+std::string boundedTableName(std::string name)
 {
     constexpr std::size_t kMaxName = 63; // PostgreSQL's identifier length
-    std::string name = prefix + std::to_string(database.size()) + "_" + database + "_" + object;
     if (name.size() <= kMaxName)
         return name;
     std::uint32_t hash = 2166136261u; // FNV-1a over the whole name
@@ -75,6 +78,20 @@ std::string olapTableName(const std::string& prefix, const std::string& database
     while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep; // never cut a UTF-8 character in two
     return name.substr(0, keep) + tail;
+}
+
+} // namespace
+
+std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
+                          const std::string& object)
+{
+    return boundedTableName(prefix + std::to_string(server.size()) + "_" + server + "_" +
+                            std::to_string(database.size()) + "_" + database + "_" + object);
+}
+
+std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
+{
+    return boundedTableName(prefix + std::to_string(database.size()) + "_" + database + "_" + object);
 }
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
@@ -108,8 +125,12 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
             *error = {kErrOlapCatalog, std::move(text), kSource};
         return std::nullopt;
     };
-    if (!doc)
-        return fail("Catalogo OLAP illeggibile " + file.string() + ": " + pe.reason);
+    if (!doc) {
+        std::string where = file.string();
+        if (pe.line > 0)
+            where += ", linea " + std::to_string(pe.line);
+        return fail("Catalogo OLAP illeggibile " + where + ": " + pe.reason);
+    }
     const xml::Element root = doc->root();
     if (root.name() != "OlapServer")
         return fail("Catalogo OLAP senza elemento OlapServer: " + file.string());

@@ -25,10 +25,10 @@ std::string jet(const std::filesystem::path& p)
     return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + p.string() + ";";
 }
 
-/// The aggregate table of a cube of the OLAP database "Zentrik".
-std::string agg(const std::string& cube)
+/// The aggregate table of a cube of the OLAP database "Zentrik" on `server`.
+std::string agg(const std::string& cube, const std::string& server = "srv1")
 {
-    return olapTableName("olap_", "Zentrik", cube);
+    return olapTableName("olap_", server, "Zentrik", cube);
 }
 
 class OlapTest : public ::testing::Test {
@@ -148,7 +148,7 @@ TEST_F(OlapTest, FullProcessingBuildsAggregateTablesAndRecordsState)
     const auto perZona = sums(agg("PerZona"), "Zona"); // the filter drops the 4.5 fact
     EXPECT_DOUBLE_EQ(perZona.at("Nord").first, 10.5);
     EXPECT_DOUBLE_EQ(perZona.at("Sud").first, 20.0);
-    auto members = m_db.query("SELECT COUNT(*) FROM \"olapdim_7_Zentrik_Cliente\"");
+    auto members = m_db.query("SELECT COUNT(*) FROM \"olapdim_4_srv1_7_Zentrik_Cliente\"");
     ASSERT_TRUE(members);
     EXPECT_EQ(members->value(std::size_t{0}).toInt(), 2);
 
@@ -349,8 +349,8 @@ TEST_F(OlapTest, TwoDatabasesWithACubeOfTheSameNameKeepSeparateAggregates)
         ASSERT_TRUE(server.processDimension(db, "Cliente", ProcessType::Full)) << db;
         ASSERT_TRUE(server.processCube(db, "Vendite", ProcessType::Full)) << db;
     }
-    const auto nord = sums(olapTableName("olap_", "Nord", "Vendite"), "Cliente");
-    const auto sud = sums(olapTableName("olap_", "Sud", "Vendite"), "Cliente");
+    const auto nord = sums(olapTableName("olap_", "srv2", "Nord", "Vendite"), "Cliente");
+    const auto sud = sums(olapTableName("olap_", "srv2", "Sud", "Vendite"), "Cliente");
     ASSERT_EQ(nord.size(), 1u);
     EXPECT_DOUBLE_EQ(nord.at("Rossi").first, 10.5);
     ASSERT_EQ(sud.size(), 2u);
@@ -416,7 +416,7 @@ class OlapPgTest : public ::testing::Test {
                                 "CREATE TABLE vendite (id INTEGER, cliente TEXT, importo DOUBLE PRECISION)",
                                 "INSERT INTO vendite VALUES (1, 'Rossi', 10.5), (2, 'Bianchi', 20), (3, 'Rossi', 4.5)"})
             ASSERT_TRUE(m_db.execute(sql)) << sql;
-        (void)m_db.execute("DROP TABLE IF EXISTS \"" + agg("PerCliente") + "\"");
+        (void)m_db.execute("DROP TABLE IF EXISTS \"" + agg("PerCliente", "pg") + "\"");
         test::writeFile(m_dir / "olap-pg.xml", R"(<OlapServer name="pg"><Database name="Zentrik" connection=")" +
                                                    pg.odbcConnectionString("olaptest") + R"(">
   <Cube name="PerCliente" sourceTable="vendite" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
@@ -425,7 +425,7 @@ class OlapPgTest : public ::testing::Test {
     std::map<std::string, double> rows()
     {
         std::map<std::string, double> out;
-        auto rs = m_db.query("SELECT \"Cliente\", \"Importo\" FROM \"" + agg("PerCliente") + "\"");
+        auto rs = m_db.query("SELECT \"Cliente\", \"Importo\" FROM \"" + agg("PerCliente", "pg") + "\"");
         for (; rs && !rs->eof(); rs->moveNext())
             out[rs->text("Cliente")] = *rs->value(std::size_t{1}).toDouble();
         return out;
@@ -449,7 +449,7 @@ TEST_F(OlapPgTest, ARebuildFailingHalfWayLeavesThePreviousAggregate)
             type);
     }
     // A real refusal half-way: the aggregate cannot be dropped while a view uses it.
-    ASSERT_TRUE(m_db.execute("CREATE VIEW vista AS SELECT * FROM \"" + agg("PerCliente") + "\""));
+    ASSERT_TRUE(m_db.execute("CREATE VIEW vista AS SELECT * FROM \"" + agg("PerCliente", "pg") + "\""));
     const auto before = rows();
     OlapServer server(m_dir.path(), m_clock);
     ASSERT_TRUE(server.Connect("pg"));

@@ -195,7 +195,7 @@ TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
     EXPECT_TRUE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
     db::Connection c;
     ASSERT_TRUE(c.open(jet(m_target)));
-    auto rs = c.query("SELECT \"Importo\" FROM \"olap_7_Zentrik_Vendite\" WHERE \"Cliente\" = 'Rossi'");
+    auto rs = c.query("SELECT \"Importo\" FROM \"olap_3_srv_7_Zentrik_Vendite\" WHERE \"Cliente\" = 'Rossi'");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 11.0);
 }
@@ -278,7 +278,7 @@ TEST_F(CubiCoreTest, RefreshChoicesSurviveARunAndDriveTheProcessing)
     ASSERT_TRUE(m_cubi.process());
     EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, 2);
     // incremental: the new fact is in, the edited old one is not
-    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_7_Zentrik_Vendite\"");
+    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_3_srv_7_Zentrik_Vendite\"");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 18.0);
 }
