@@ -80,6 +80,33 @@ std::string boundedTableName(std::string name)
     return name.substr(0, keep) + tail;
 }
 
+/// A virtual cube that declares no dimensions (or no measures) of its own has those of the
+/// cubes it is built on: each name once, in the order the source cubes give them.
+void completeVirtualCubes(OlapDatabaseDef& db)
+{
+    for (CubeDef& v : db.cubes) {
+        if (!v.isVirtual())
+            continue;
+        const bool ownDimensions = !v.dimensions.empty();
+        const bool ownMeasures = !v.measures.empty();
+        for (const std::string& sourceName : v.sourceCubes) {
+            const CubeDef* src = db.cube(sourceName);
+            if (!src || src->isVirtual())
+                continue;
+            if (!ownDimensions)
+                for (const CubeDimension& d : src->dimensions)
+                    if (std::none_of(v.dimensions.begin(), v.dimensions.end(),
+                                     [&d](const CubeDimension& x) { return x.name == d.name; }))
+                        v.dimensions.push_back(d);
+            if (!ownMeasures)
+                for (const Measure& m : src->measures)
+                    if (std::none_of(v.measures.begin(), v.measures.end(),
+                                     [&m](const Measure& x) { return x.name == m.name; }))
+                        v.measures.push_back(m);
+        }
+    }
+}
+
 } // namespace
 
 std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
@@ -179,6 +206,7 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
                 db.cubes.push_back(std::move(c));
             }
         }
+        completeVirtualCubes(db);
         catalog.databases.push_back(std::move(db));
     }
     return catalog;

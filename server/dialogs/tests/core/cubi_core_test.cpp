@@ -291,7 +291,11 @@ TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), test::readFile(dataDir() / "cubi_snapshot_expected.xml"));
     EXPECT_EQ(m_cubi.cubes(),
               (std::vector<InfoCubo>{
-                  {"Vendite", 0, "07/12/2026 23:45:00"}, {"Nuovo", 0, ""}, {"Tutto", 0, "02/01/2026 03:04:05"}}));
+                  {"Vendite", 0, "07/12/2026 23:45:00"},
+                  {"Nuovo", 0, ""},
+                  {"Resi", 0, ""},
+                  {"Insieme", 0, ""},
+                  {"Tutto", 0, "02/01/2026 03:04:05"}}));
 }
 
 TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
