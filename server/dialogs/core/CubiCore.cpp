@@ -85,11 +85,13 @@ void CubiCore::yield()
         m_yield->yield();
 }
 
-void CubiCore::connectionWarning()
+void CubiCore::connectionWarning(const olap::OlapError& error)
 {
-    m_messages.show("Impossibile connettersi al server olap " + m_server +
-                        ". Controllare le opzioni di configurazione.",
-                    shell::MessageIcon::Critical, kTitle);
+    std::string text = "Impossibile connettersi al server olap " + m_server + ". Controllare le opzioni di configurazione.";
+    // A catalog that cannot be read says which file, where and why.
+    if (error.number == olap::kErrOlapCatalog && !error.description.empty())
+        text += "\r\n" + error.description;
+    m_messages.show(text, shell::MessageIcon::Critical, kTitle);
 }
 
 void CubiCore::Form_ShowMe()
@@ -132,9 +134,10 @@ void CubiCore::Inizializza()
     if (m_server.empty())
         return;
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
+    olap::OlapError error;
+    if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
         if (m_view && m_view->isVisible())
-            connectionWarning();
+            connectionWarning(error);
         return;
     }
     const olap::OlapDatabaseDef* db = server.database(m_database);
@@ -361,8 +364,9 @@ bool CubiCore::EsportaInfoCubi()
     };
 
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
-        connectionWarning();
+    olap::OlapError error;
+    if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
+        connectionWarning(error);
         restore();
         return false;
     }

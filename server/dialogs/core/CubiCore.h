@@ -154,7 +154,8 @@ class CubiCore : public shell::CubeWindow {
 
     void pointer(int p);
     void yield();
-    void connectionWarning();
+    /// "Impossibile connettersi al server olap …", with the catalog's fault when it has one.
+    void connectionWarning(const olap::OlapError& error);
     InfoCubo* find(const std::string& nome);
 
     // The processing run, step by step.

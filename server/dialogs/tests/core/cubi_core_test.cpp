@@ -310,6 +310,36 @@ TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
 }
 
+TEST_F(CubiCoreTest, AMalformedCatalogShowsAndLogsItsFileLineAndReason)
+{
+    const std::filesystem::path file = m_home / "olap-srv.xml";
+    test::writeFile(file, "<OlapServer name=\"srv\">\n <Database name=\"Zentrik\">\n  <Cube name=\"V\"\n</OlapServer>\n");
+    test::writeFile(m_home / "zentrikOlap.xml", "vecchio");
+    EXPECT_FALSE(m_cubi.EsportaInfoCubi());
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    const std::string& text = m_messages.shown[0].text;
+    EXPECT_EQ(text.rfind("Impossibile connettersi al server olap srv. Controllare le opzioni di configurazione.\r\n"
+                         "Catalogo OLAP illeggibile " +
+                             file.string() + ", linea 4: ",
+                         0),
+              0u)
+        << text;
+    EXPECT_GT(text.size(), text.find(", linea 4: ") + 11) << "a reason follows the line";
+    EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
+
+    // The processing run logs the same file, line and reason under its connection error.
+    EXPECT_FALSE(m_cubi.process());
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "Errore nella connessione al database Zentrik [E] #3");
+    EXPECT_NE(lines[1].find("Catalogo OLAP illeggibile " + file.string() + ", linea 4: "), std::string::npos)
+        << lines[1];
+
+    // Mended, the catalog serves again.
+    writeCatalog(R"(<Cube name="Vendite" sourceTable="Fatti"><Measure name="Importo" column="importo"/></Cube>)");
+    EXPECT_TRUE(m_cubi.process());
+}
+
 TEST_F(CubiCoreTest, SaveButtonReportsOnlyASaveThatHappened)
 {
     shell::ProgramSettings values;
