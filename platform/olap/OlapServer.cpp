@@ -88,7 +88,8 @@ std::optional<std::string> notOneCondition(const std::string& filter)
             i = j;
         } else if (ch == ';') {
             return std::string("il filtro contiene un'altra istruzione (;)");
-        } else if ((ch == '-' && i + 1 < n && filter[i + 1] == '-') || (ch == '/' && i + 1 < n && filter[i + 1] == '*')) {
+        } else if ((ch == '-' && i + 1 < n && filter[i + 1] == '-') ||
+                   (ch == '/' && i + 1 < n && filter[i + 1] == '*')) {
             return std::string("il filtro contiene un commento");
         } else if (ch == '(') {
             ++depth;
@@ -275,15 +276,13 @@ std::vector<std::string> stateStatements(db::Connection& c, const std::string& s
                                          const std::string& mark, const std::string& table)
 {
     std::vector<std::string> sql = stateTableStatements(c);
-    const std::string key = " WHERE \"server\" = " + quoteText(server) + " AND \"database\" = " +
-                            quoteText(database) + " AND \"oggetto\" = " + quoteText(kind) +
-                            " AND \"nome\" = " + quoteText(name);
+    const std::string key = " WHERE \"server\" = " + quoteText(server) + " AND \"database\" = " + quoteText(database) +
+                            " AND \"oggetto\" = " + quoteText(kind) + " AND \"nome\" = " + quoteText(name);
     sql.push_back("DELETE FROM \"" + std::string(kStateTable) + "\"" + key);
     sql.push_back("INSERT INTO \"" + std::string(kStateTable) + "\" (" + kStateColumns + ") VALUES (" +
-                  quoteText(database) + ", " + quoteText(kind) + ", " + quoteText(name) + ", " +
-                  std::to_string(state) + ", " + dateLiteral(lastProcessed) + ", " + dateLiteral(lastUpdated) + ", " +
-                  numberText(rows) + ", " + numberText(size) + ", " + quoteText(mark) + ", " + quoteText(table) +
-                  ", " + quoteText(server) + ")");
+                  quoteText(database) + ", " + quoteText(kind) + ", " + quoteText(name) + ", " + std::to_string(state) +
+                  ", " + dateLiteral(lastProcessed) + ", " + dateLiteral(lastUpdated) + ", " + numberText(rows) + ", " +
+                  numberText(size) + ", " + quoteText(mark) + ", " + quoteText(table) + ", " + quoteText(server) + ")");
     return sql;
 }
 
@@ -511,8 +510,7 @@ bool OlapServer::processDimension(const std::string& database, const std::string
     std::vector<std::string> sql;
     if (type == ProcessType::Incremental && haveTable) {
         sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + column + " FROM " + source +
-                      " t WHERE NOT EXISTS (SELECT 1 FROM " + table +
-                      " d WHERE d.\"member\" = t." + column + ")");
+                      " t WHERE NOT EXISTS (SELECT 1 FROM " + table + " d WHERE d.\"member\" = t." + column + ")");
     } else {
         sql.push_back("DROP TABLE IF EXISTS " + table);
         sql.push_back("CREATE TABLE " + table + " AS SELECT DISTINCT " + column + " AS \"member\" FROM " + source);
@@ -592,8 +590,9 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
 
     if (const auto why = notOneCondition(cube.sourceTableFilter))
         return r.error({kErrOlapDefinition,
-                        "Filtro non valido nel cubo " + cube.name + ": " + *why + ". Il filtro deve essere una sola "
-                        "condizione SQL.",
+                        "Filtro non valido nel cubo " + cube.name + ": " + *why +
+                            ". Il filtro deve essere una sola "
+                            "condizione SQL.",
                         kSource});
 
     db::Connection& c = r.connection();

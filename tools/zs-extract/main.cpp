@@ -3,9 +3,9 @@
 // process, so the incremental watermarks carry over), logs to the day log and stdout, saves
 // stat.xml. An ELABORACUBI step processes the cubes of the settings' OLAP server and database
 // with the refresh choices the settings keep, as the cube window does (its Qt-free core), then
-// saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad input.
-// SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program
-// folder, as the program does.
+// saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad
+// input. SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program folder, as the
+// program does.
 
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
@@ -207,16 +207,16 @@ int main(int argc, char** argv)
     // the options dialog's logins and stays unconnected.
     engine::SendMailOrderMailer mailer([&yield] { yield.yield(); });
     ExtractHost host({log,
-                              settings,
-                              messages,
-                              yield,
-                              clock,
-                              folder,
-                              [&connessioni] { return connessioni.Connessione(); },
-                              [&fields, &store] { return shell::orderMailSettings(fields, store); },
-                              mailer,
-                              {},
-                              [&state] { return state.stopped(); }},
+                      settings,
+                      messages,
+                      yield,
+                      clock,
+                      folder,
+                      [&connessioni] { return connessioni.Connessione(); },
+                      [&fields, &store] { return shell::orderMailSettings(fields, store); },
+                      mailer,
+                      {},
+                      [&state] { return state.stopped(); }},
                      cubes, log, clock);
 
     bool ok = false;

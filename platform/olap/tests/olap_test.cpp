@@ -403,6 +403,159 @@ TEST_F(OlapTest, OldCatalogStateAndAggregateNamesAreStillRead)
     EXPECT_EQ(sums("olap_PerCliente", "Cliente").count("Verdi"), 0u); // the old table is left as it was
 }
 
+TEST(OlapTableName, NamesCarryTheServerAndTheDatabaseAndStayApart)
+{
+    EXPECT_EQ(olapTableName("olap_", "demo", "Vendite", "VenditePerCliente"),
+              "olap_4_demo_7_Vendite_VenditePerCliente");
+    EXPECT_NE(olapTableName("olap_", "a_b", "c", "d"), olapTableName("olap_", "a", "b_c", "d"));
+    EXPECT_NE(olapTableName("olap_", "demo", "Vendite", "X"), olapTableName("olap_", "Vendite", "X"));
+    EXPECT_EQ(olapTableName("olap_", std::string(30, 's'), std::string(30, 'd'), "cubo").size(), 63u);
+}
+
+TEST_F(OlapTest, TwoServersSharingDatabaseAndCubeNamesKeepTheirAggregatesAndStateApart)
+{
+    // A second catalog whose database, cube and dimension carry the same names, with a filter
+    // that matches nothing, on the same target.
+    test::writeFile(m_dir / "olap-srv9.xml",
+                    R"(<OlapServer name="srv9"><Database name="Zentrik" connection=")" + jet(m_dbFile) + R"(">
+  <Dimension name="Cliente" table="Vendite" column="zona"/>
+  <Cube name="PerCliente" sourceTable="Vendite" sourceTableFilter="importo &lt; 0"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+ </Database></OlapServer>)");
+    OlapServer first(m_dir.path(), m_clock);
+    ASSERT_TRUE(first.Connect("srv1"));
+    ASSERT_TRUE(first.processDimension("Zentrik", "Cliente", ProcessType::Full));
+    ASSERT_TRUE(first.processCube("Zentrik", "PerCliente", ProcessType::Full));
+    OlapServer second(m_dir.path(), m_clock);
+    ASSERT_TRUE(second.Connect("srv9"));
+    ASSERT_TRUE(second.processDimension("Zentrik", "Cliente", ProcessType::Full));
+    ASSERT_TRUE(second.processCube("Zentrik", "PerCliente", ProcessType::Full));
+
+    EXPECT_EQ(sums(agg("PerCliente"), "Cliente").size(), 2u);
+    EXPECT_TRUE(sums(agg("PerCliente", "srv9"), "Cliente").empty());
+    auto count = [&](const std::string& sql) {
+        auto rs = m_db.query(sql);
+        return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : std::string("?");
+    };
+    EXPECT_EQ(count("SELECT COUNT(*) FROM \"olapdim_4_srv1_7_Zentrik_Cliente\""), "2"); // Rossi, Bianchi
+    EXPECT_EQ(count("SELECT COUNT(*) FROM \"olapdim_4_srv9_7_Zentrik_Cliente\""), "2"); // Nord, Sud
+    EXPECT_EQ(count("SELECT COUNT(*) FROM olap_stato WHERE oggetto = 'cubo' AND nome = 'PerCliente'"), "2");
+    // Each server reads back its own state.
+    for (const auto& [name, rows] : {std::pair<std::string, double>{"srv1", 2}, {"srv9", 0}}) {
+        OlapServer again(m_dir.path(), m_clock);
+        ASSERT_TRUE(again.Connect(name));
+        ASSERT_TRUE(again.loadState("Zentrik"));
+        EXPECT_EQ(again.database("Zentrik")->cube("PerCliente")->estimatedRows, rows) << name;
+        EXPECT_EQ(again.database("Zentrik")->cube("PerCliente")->state, kStateProcessed) << name;
+    }
+    // Processing one again leaves the other's as it was.
+    ASSERT_TRUE(second.processCube("Zentrik", "PerCliente", ProcessType::Full));
+    EXPECT_EQ(sums(agg("PerCliente"), "Cliente").size(), 2u);
+}
+
+TEST_F(OlapTest, StateRowsAndAggregatesWrittenBeforeTheyCarriedTheServerAreStillRead)
+{
+    // What an earlier version left: olap_stato without the server column, and the aggregate
+    // under the name that carried only the database.
+    ASSERT_TRUE(m_db.execute("CREATE TABLE olap_stato (\"database\" TEXT, oggetto TEXT, nome TEXT, stato INTEGER, "
+                             "ultima_elaborazione TEXT, ultimo_aggiornamento TEXT, righe_stimate DOUBLE PRECISION, "
+                             "dimensione_stimata DOUBLE PRECISION, segno_incrementale TEXT, tabella TEXT)"));
+    ASSERT_TRUE(m_db.execute("INSERT INTO olap_stato VALUES ('Zentrik', 'cubo', 'PerCliente', 1, "
+                             "'2026-01-02T03:04:05', '2026-01-02T03:04:05', 2, 48, '3', 'olap_7_Zentrik_PerCliente')"));
+    ASSERT_TRUE(
+        m_db.execute("CREATE TABLE \"olap_7_Zentrik_PerCliente\" AS SELECT cliente AS \"Cliente\", SUM(importo) AS "
+                     "\"Importo\", SUM(pezzi) AS \"Pezzi\", COUNT(*) AS \"fact_count\" FROM Vendite GROUP BY cliente"));
+    addFact(4, "Verdi", "Nord", 7, 1);
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv1"));
+    ASSERT_TRUE(server.loadState("Zentrik"));
+    const CubeDef& cube = *server.database("Zentrik")->cube("PerCliente");
+    EXPECT_EQ(cube.state, kStateProcessed);
+    EXPECT_EQ(cube.incrementalMark, "3");
+    EXPECT_EQ(*cube.lastProcessed, (time::DateTime{2026, 1, 2, 3, 4, 5}));
+    OlapError e;
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental, &e)) << e.description;
+    const auto s = sums(agg("PerCliente"), "Cliente");
+    EXPECT_DOUBLE_EQ(s.at("Rossi").first, 15.0);
+    EXPECT_DOUBLE_EQ(s.at("Verdi").first, 7.0);
+    EXPECT_EQ(sums("olap_7_Zentrik_PerCliente", "Cliente").count("Verdi"), 0u); // left as it was
+    // The old row stays for whoever else read it; this server now has a row of its own.
+    auto rs = m_db.query("SELECT coalesce(server, '-') || ':' || segno_incrementale FROM olap_stato "
+                         "WHERE nome = 'PerCliente' ORDER BY 1");
+    ASSERT_TRUE(rs);
+    std::vector<std::string> rows;
+    for (; !rs->eof(); rs->moveNext())
+        rows.push_back(rs->value(std::size_t{0}).toString());
+    EXPECT_EQ(rows, (std::vector<std::string>{"-:3", "srv1:4"}));
+}
+
+/// XML attribute text.
+std::string xmlAttr(const std::string& text)
+{
+    std::string out;
+    for (const char ch : text)
+        out += ch == '&' ? "&amp;" : ch == '<' ? "&lt;" : ch == '"' ? "&quot;" : std::string(1, ch);
+    return out;
+}
+
+/// A cube over `table` (id, cliente, importo: 10.5 Rossi, 20 Bianchi, 4.5 Rossi) of the target
+/// `connection`, processed with each filter of a table: the conditions aggregate, everything
+/// that is not one condition fails the cube with its error, and the canary table stands.
+void checkFilters(const std::filesystem::path& dir, db::Connection& target, const std::string& connection,
+                  const std::string& table, const time::Clock& clock)
+{
+    ASSERT_TRUE(target.execute("DROP TABLE IF EXISTS canary"));
+    ASSERT_TRUE(target.execute("CREATE TABLE canary (x INTEGER)"));
+    ASSERT_TRUE(target.execute("INSERT INTO canary VALUES (42)"));
+    struct Case {
+        const char* name;
+        std::string filter;
+        int rows; ///< aggregate rows; -1: the cube fails
+    } cases[] = {
+        {"a condition", "importo > 5", 2},
+        {"a second statement", "1=1) GROUP BY 1; DROP TABLE canary; --", -1},
+        {"a condition then a statement", "importo > 0; DROP TABLE canary", -1},
+        {"a comment hiding the rest", "1=1) --", -1},
+        {"a block comment", "importo > 5 /* resto", -1},
+        {"an unbalanced parenthesis", "(importo > 5", -1},
+        {"a parenthesis closing what it did not open", "importo > 5) OR (1=1", -1},
+        {"an escaped quote", "cliente = E'\\'' OR 1=1; DROP TABLE canary; --'", -1},
+        {"a text holding ; -- ( and /*", "cliente <> 'x;y--(/*'", 2},
+        {"a condition with a subquery", "cliente IN (SELECT cliente FROM " + table + " WHERE importo > 15)", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(dir / "olap-filtro.xml",
+                        "<OlapServer name=\"filtro\"><Database name=\"F\" connection=\"" + xmlAttr(connection) +
+                            "\"><Cube name=\"PerCliente\" sourceTable=\"" + table + "\" sourceTableFilter=\"" +
+                            xmlAttr(c.filter) +
+                            "\"><Dimension name=\"Cliente\" column=\"cliente\"/><Measure name=\"Importo\" "
+                            "column=\"importo\"/></Cube></Database></OlapServer>");
+        OlapServer server(dir, clock);
+        ASSERT_TRUE(server.Connect("filtro"));
+        OlapError e;
+        const bool ok = server.processCube("F", "PerCliente", ProcessType::Full, &e);
+        if (c.rows < 0) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(e.number, kErrOlapDefinition);
+            EXPECT_EQ(e.description.rfind("Filtro non valido nel cubo PerCliente: ", 0), 0u) << e.description;
+        } else {
+            EXPECT_TRUE(ok) << e.description;
+            auto rs =
+                target.query("SELECT COUNT(*) FROM \"" + olapTableName("olap_", "filtro", "F", "PerCliente") + "\"");
+            ASSERT_TRUE(rs && !rs->eof());
+            EXPECT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(c.rows));
+        }
+        auto canary = target.query("SELECT x FROM canary");
+        ASSERT_TRUE(canary && !canary->eof()) << "the canary table is gone";
+        EXPECT_EQ(canary->value(std::size_t{0}).toString(), "42");
+    }
+}
+
+TEST_F(OlapTest, ACubeFilterRunsAsOneConditionOrFailsTheCube)
+{
+    checkFilters(m_dir.path(), m_db, jet(m_dbFile), "Vendite", m_clock);
+}
+
 /// The same rebuilds on the test PostgreSQL: its transactional DDL keeps every rebuild whole.
 class OlapPgTest : public ::testing::Test {
   protected:
@@ -435,6 +588,64 @@ class OlapPgTest : public ::testing::Test {
     db::Connection m_db;
     time::FakeClock m_clock{{2026, 12, 7, 23, 45, 0}};
 };
+
+TEST_F(OlapPgTest, ACubeFilterRunsAsOneConditionOrFailsTheCube)
+{
+    checkFilters(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString("olaptest"), "vendite", m_clock);
+}
+
+TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
+{
+    // Tables made by unquoted SQL, as "Crea DB" makes them: stored in lower case. A name that
+    // is not plain is kept exactly.
+    for (const char* sql : {"DROP TABLE IF EXISTS clienti", "DROP TABLE IF EXISTS \"Zone Vendita\"",
+                            "CREATE TABLE CLIENTI (NOME TEXT)", "INSERT INTO CLIENTI VALUES ('Rossi'), ('Bianchi')",
+                            "CREATE TABLE \"Zone Vendita\" (\"Nome Zona\" TEXT, importo DOUBLE PRECISION)",
+                            "INSERT INTO \"Zone Vendita\" VALUES ('Nord', 1), ('Nord', 2), ('Sud', 4)"})
+        ASSERT_TRUE(m_db.execute(sql)) << sql;
+    test::writeFile(m_dir / "olap-nomi.xml", R"(<OlapServer name="nomi"><Database name="Zentrik" connection=")" +
+                                                 pgtest::Server::shared().odbcConnectionString("olaptest") + R"(">
+  <Dimension name="Cliente" table="CLIENTI" column="Nome"/>
+  <Cube name="PerCliente" sourceTable="VENDITE" sourceTableAlias="V" sourceTableFilter="V.importo &gt; 1" incrementalColumn="ID">
+   <Dimension name="Cliente" column="CLIENTE"/><Measure name="Importo" column="IMPORTO"/><Measure name="Righe" aggregate="count"/>
+  </Cube>
+  <Cube name="PerZona" sourceTable="Zone Vendita"><Dimension name="Zona" column="Nome Zona"/><Measure name="Importo" column="importo"/></Cube>
+ </Database></OlapServer>)");
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("nomi"));
+    OlapError e;
+    ASSERT_TRUE(server.processDimension("Zentrik", "Cliente", ProcessType::Full, &e)) << e.description;
+    for (const ProcessType type : {ProcessType::Full, ProcessType::RefreshData, ProcessType::Incremental}) {
+        ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", type, &e)) << e.description;
+        ASSERT_TRUE(m_db.execute("INSERT INTO vendite VALUES (" + std::to_string(20 + static_cast<int>(type)) +
+                                 ", 'Verdi', 3)"));
+    }
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental, &e)) << e.description;
+    ASSERT_TRUE(server.processCube("Zentrik", "PerZona", ProcessType::Full, &e)) << e.description;
+
+    auto rowsOf = [&](const std::string& sql) {
+        std::vector<std::string> out;
+        auto rs = m_db.query(sql);
+        EXPECT_TRUE(rs.has_value()) << sql;
+        for (; rs && !rs->eof(); rs->moveNext()) {
+            std::string row;
+            for (std::size_t i = 0; i < rs->fieldCount(); ++i)
+                row += (i ? "|" : "") + rs->value(i).toString();
+            out.push_back(row);
+        }
+        return out;
+    };
+    EXPECT_EQ(
+        rowsOf("SELECT \"Cliente\", \"Importo\", \"Righe\" FROM \"" +
+               olapTableName("olap_", "nomi", "Zentrik", "PerCliente") + "\" ORDER BY 1"),
+        rowsOf("SELECT cliente, sum(importo), count(*) FROM vendite WHERE importo > 1 GROUP BY cliente ORDER BY 1"));
+    EXPECT_EQ(rowsOf("SELECT \"Zona\", \"Importo\" FROM \"" + olapTableName("olap_", "nomi", "Zentrik", "PerZona") +
+                     "\" ORDER BY 1"),
+              (std::vector<std::string>{"Nord|3", "Sud|4"}));
+    EXPECT_EQ(
+        rowsOf("SELECT \"member\" FROM \"" + olapTableName("olapdim_", "nomi", "Zentrik", "Cliente") + "\" ORDER BY 1"),
+        (std::vector<std::string>{"Bianchi", "Rossi"}));
+}
 
 TEST_F(OlapPgTest, ARebuildFailingHalfWayLeavesThePreviousAggregate)
 {

@@ -87,7 +87,8 @@ void CubiCore::yield()
 
 void CubiCore::connectionWarning(const olap::OlapError& error)
 {
-    std::string text = "Impossibile connettersi al server olap " + m_server + ". Controllare le opzioni di configurazione.";
+    std::string text =
+        "Impossibile connettersi al server olap " + m_server + ". Controllare le opzioni di configurazione.";
     // A catalog that cannot be read says which file, where and why.
     if (error.number == olap::kErrOlapCatalog && !error.description.empty())
         text += "\r\n" + error.description;

@@ -552,9 +552,10 @@ TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)
     db::Connection c;
     ASSERT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
     EXPECT_EQ(rowsOf(c, "SELECT count(*) FROM VENDITE"), std::vector<std::string>{"6"});
-    EXPECT_EQ(rowsOf(c, "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM "
-                        "\"olap_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1"),
-              rowsOf(c, "SELECT cliente, sum(importo), sum(quantita), count(*) FROM VENDITE GROUP BY cliente ORDER BY 1"));
+    EXPECT_EQ(
+        rowsOf(c, "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM "
+                  "\"olap_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1"),
+        rowsOf(c, "SELECT cliente, sum(importo), sum(quantita), count(*) FROM VENDITE GROUP BY cliente ORDER BY 1"));
     EXPECT_EQ(rowsOf(c, "SELECT \"Articolo\", \"Cliente\", \"Quantita\", \"Ordini\", \"fact_count\" FROM "
                         "\"olap_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2"),
               rowsOf(c, "SELECT articolo, cliente, sum(quantita), count(*), count(*) FROM VENDITE "
@@ -566,8 +567,7 @@ TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)
     // The settings keep the cubes with their processing dates, and the snapshot is the one the
     // cube window writes from the same server.
     const std::string settings = test::readFile(home / "zentrikServer.xml");
-    EXPECT_NE(settings.find("<cubo nome=\"VenditePerCliente\" aggiornamento=\"completo\" data=\""),
-              std::string::npos)
+    EXPECT_NE(settings.find("<cubo nome=\"VenditePerCliente\" aggiornamento=\"completo\" data=\""), std::string::npos)
         << settings;
     const std::string written = test::readFile(home / "zentrikOlap.xml");
     EXPECT_NE(written.find("<LastProcessed>"), std::string::npos) << written;

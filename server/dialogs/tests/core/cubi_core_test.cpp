@@ -289,13 +289,11 @@ TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
     m_cubi.Inizializza();
     ASSERT_TRUE(m_cubi.EsportaInfoCubi());
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), test::readFile(dataDir() / "cubi_snapshot_expected.xml"));
-    EXPECT_EQ(m_cubi.cubes(),
-              (std::vector<InfoCubo>{
-                  {"Vendite", 0, "07/12/2026 23:45:00"},
-                  {"Nuovo", 0, ""},
-                  {"Resi", 0, ""},
-                  {"Insieme", 0, ""},
-                  {"Tutto", 0, "02/01/2026 03:04:05"}}));
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, "07/12/2026 23:45:00"},
+                                                     {"Nuovo", 0, ""},
+                                                     {"Resi", 0, ""},
+                                                     {"Insieme", 0, ""},
+                                                     {"Tutto", 0, "02/01/2026 03:04:05"}}));
 }
 
 TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
@@ -313,7 +311,8 @@ TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
 TEST_F(CubiCoreTest, AMalformedCatalogShowsAndLogsItsFileLineAndReason)
 {
     const std::filesystem::path file = m_home / "olap-srv.xml";
-    test::writeFile(file, "<OlapServer name=\"srv\">\n <Database name=\"Zentrik\">\n  <Cube name=\"V\"\n</OlapServer>\n");
+    test::writeFile(file,
+                    "<OlapServer name=\"srv\">\n <Database name=\"Zentrik\">\n  <Cube name=\"V\"\n</OlapServer>\n");
     test::writeFile(m_home / "zentrikOlap.xml", "vecchio");
     EXPECT_FALSE(m_cubi.EsportaInfoCubi());
     ASSERT_EQ(m_messages.shown.size(), 1u);
