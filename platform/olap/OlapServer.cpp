@@ -313,7 +313,9 @@ class OlapServer::Rebuild {
             m_error = {kErrOlapDefinition, std::string(what) + ": istruzione rifiutata", kSource};
             return false;
         }
-        return m_c.execute(sql) || failed(what);
+        // Each statement of a rebuild runs as exactly one prepared statement: nothing a
+        // catalog holds can add a second one.
+        return m_c.executeSingle(sql) || failed(what);
     }
     bool runAll(const std::vector<std::string>& statements, const char* what)
     {

@@ -563,15 +563,15 @@ class OlapPgTest : public ::testing::Test {
     {
         ZS_REQUIRE_PG();
         auto& pg = pgtest::Server::shared();
-        (void)pg.psql("CREATE DATABASE olaptest");
-        ASSERT_TRUE(m_db.open(pg.odbcConnectionString("olaptest")));
+        // The process's own database: the tests of this fixture run side by side.
+        ASSERT_TRUE(m_db.open(pg.odbcConnectionString()));
         for (const char* sql : {"DROP TABLE IF EXISTS vendite", "DROP TABLE IF EXISTS olap_stato",
                                 "CREATE TABLE vendite (id INTEGER, cliente TEXT, importo DOUBLE PRECISION)",
                                 "INSERT INTO vendite VALUES (1, 'Rossi', 10.5), (2, 'Bianchi', 20), (3, 'Rossi', 4.5)"})
             ASSERT_TRUE(m_db.execute(sql)) << sql;
         (void)m_db.execute("DROP TABLE IF EXISTS \"" + agg("PerCliente", "pg") + "\"");
         test::writeFile(m_dir / "olap-pg.xml", R"(<OlapServer name="pg"><Database name="Zentrik" connection=")" +
-                                                   pg.odbcConnectionString("olaptest") + R"(">
+                                                   pg.odbcConnectionString() + R"(">
   <Cube name="PerCliente" sourceTable="vendite" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
  </Database></OlapServer>)");
     }
@@ -591,7 +591,7 @@ class OlapPgTest : public ::testing::Test {
 
 TEST_F(OlapPgTest, ACubeFilterRunsAsOneConditionOrFailsTheCube)
 {
-    checkFilters(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString("olaptest"), "vendite", m_clock);
+    checkFilters(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString(), "vendite", m_clock);
 }
 
 TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
@@ -604,7 +604,7 @@ TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
                             "INSERT INTO \"Zone Vendita\" VALUES ('Nord', 1), ('Nord', 2), ('Sud', 4)"})
         ASSERT_TRUE(m_db.execute(sql)) << sql;
     test::writeFile(m_dir / "olap-nomi.xml", R"(<OlapServer name="nomi"><Database name="Zentrik" connection=")" +
-                                                 pgtest::Server::shared().odbcConnectionString("olaptest") + R"(">
+                                                 pgtest::Server::shared().odbcConnectionString() + R"(">
   <Dimension name="Cliente" table="CLIENTI" column="Nome"/>
   <Cube name="PerCliente" sourceTable="VENDITE" sourceTableAlias="V" sourceTableFilter="V.importo &gt; 1" incrementalColumn="ID">
    <Dimension name="Cliente" column="CLIENTE"/><Measure name="Importo" column="IMPORTO"/><Measure name="Righe" aggregate="count"/>

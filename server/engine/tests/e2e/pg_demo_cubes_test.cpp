@@ -104,15 +104,14 @@ TEST(PgDemoCubes, TheDemosCatalogServesTheDemoBuiltOnPostgreSqlAndOnSqlite)
     (void)pg.psql("DROP DATABASE IF EXISTS " + database);
 
     // The settings the wizard writes for a server target.
-    const std::string provider = "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" +
-                                 std::to_string(pg.port());
+    const std::string provider =
+        "Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" + std::to_string(pg.port());
     std::string settingsText = zs::test::readFile(home / "zentrikServer.xml");
-    settingsText.replace(settingsText.find("<ServerType>ACCESS</ServerType>"),
-                         std::string("<ServerType>ACCESS</ServerType>").size(),
-                         "<ServerType>SQLSERVER</ServerType><ServerName>" + pg.host() + "</ServerName><Database>" +
-                             database + "</Database><Login>" + pg.user() + "</Login><Password>" +
-                             shell::CodificaPassword(pg.password()) + "</Password><Provider>" + provider +
-                             "</Provider>");
+    settingsText.replace(
+        settingsText.find("<ServerType>ACCESS</ServerType>"), std::string("<ServerType>ACCESS</ServerType>").size(),
+        "<ServerType>SQLSERVER</ServerType><ServerName>" + pg.host() + "</ServerName><Database>" + database +
+            "</Database><Login>" + pg.user() + "</Login><Password>" + shell::CodificaPassword(pg.password()) +
+            "</Password><Provider>" + provider + "</Provider>");
     zs::test::writeFile(home / "zentrikServer.xml", settingsText);
 
     // "Crea DB": the database and the creation XML's tables, as the options dialog builds them.
@@ -125,8 +124,8 @@ TEST(PgDemoCubes, TheDemosCatalogServesTheDemoBuiltOnPostgreSqlAndOnSqlite)
         (void)store.LeggiImpostazioni(store.DocImpostazioni()->root());
         std::string output;
         DataBase builder(
-            values, [&store] { return store.DocImpostazioni()->root(); }, [&output](const std::string& t) { output += t; },
-            messages);
+            values, [&store] { return store.DocImpostazioni()->root(); },
+            [&output](const std::string& t) { output += t; }, messages);
         ASSERT_TRUE(builder.CreaDatabase(values.FileCreazione)) << output;
         EXPECT_NE(output.find("Creazione tabella VENDITE su SQLServer: eseguita con successo"), std::string::npos)
             << output;
