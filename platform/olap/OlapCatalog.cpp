@@ -3,6 +3,7 @@
 #include "xml/XmlDocument.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 
@@ -143,8 +144,18 @@ std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& fo
     return folder / ("olap-" + server + ".xml");
 }
 
+namespace {
+std::atomic<std::size_t> g_catalogReads{0};
+}
+
+std::size_t catalogReads()
+{
+    return g_catalogReads.load();
+}
+
 std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error)
 {
+    ++g_catalogReads;
     xml::ParseError pe;
     auto doc = xml::Document::loadFile(file, &pe);
     auto fail = [&](std::string text) -> std::optional<OlapCatalog> {

@@ -142,4 +142,8 @@ std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& fo
 /// starting state.
 std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error = nullptr);
 
+/// How many catalog files this process has read (loadCatalog calls): for the start-up check
+/// and the benchmark.
+std::size_t catalogReads();
+
 } // namespace zs::olap

@@ -26,7 +26,7 @@ std::string two(int v)
     return buf;
 }
 
-std::string boolText(bool b)
+const char* boolText(bool b)
 {
     return b ? "True" : "False";
 }
@@ -108,18 +108,24 @@ std::vector<shell::InfoCubo> CubiCore::cubes() const
 
 InfoCubo* CubiCore::find(const std::string& nome)
 {
-    for (auto& e : m_elenco)
-        if (e.nome == nome)
-            return &e;
-    return nullptr;
+    const auto it = m_index.find(nome);
+    return it == m_index.end() ? nullptr : &m_elenco[it->second];
+}
+
+void CubiCore::clearList()
+{
+    m_elenco.clear();
+    m_index.clear();
 }
 
 void CubiCore::addCube(const std::string& nome, int aggiornamento, const std::string& data)
 {
-    if (InfoCubo* e = find(nome))
+    if (InfoCubo* e = find(nome)) {
         *e = {nome, aggiornamento, data};
-    else
-        m_elenco.push_back({nome, aggiornamento, data});
+        return;
+    }
+    m_index.emplace(nome, m_elenco.size());
+    m_elenco.push_back({nome, aggiornamento, data});
 }
 
 void CubiCore::modifyCube(const std::string& nome, int aggiornamento, const std::string& data)
@@ -144,7 +150,8 @@ void CubiCore::Inizializza()
     const olap::OlapDatabaseDef* db = server.database(m_database);
     if (!db)
         return;
-    m_elenco.clear();
+    clearList();
+    m_elenco.reserve(db->cubes.size());
     for (const auto& cube : db->cubes)
         addCube(cube.name, kChoiceFull, "");
     server.CloseServer();
@@ -154,16 +161,24 @@ void CubiCore::AggiornaTabellaCubi()
 {
     if (!m_view)
         return;
+    m_view->gridBeginFill(NumeroCubi() + 1);
+    int entry = 0;
     m_view->gridSetRows(0);
     m_view->gridAddRow(kCubiGridHeader);
+    std::string line;
     for (const auto& e : m_elenco) {
-        m_view->gridAddRow(e.nome + "\t" + boolText(e.aggiornamento == kChoiceIncremental) + "\t" +
-                           boolText(e.aggiornamento == kChoiceDataOnly) + "\t" +
-                           boolText(e.aggiornamento == kChoiceFull) + "\t" + e.data);
+        line.clear();
+        line.append(e.nome).append("\t").append(boolText(e.aggiornamento == kChoiceIncremental)).append("\t");
+        line.append(boolText(e.aggiornamento == kChoiceDataOnly)).append("\t");
+        line.append(boolText(e.aggiornamento == kChoiceFull)).append("\t").append(e.data);
+        m_view->gridAddRow(line);
         const int row = m_view->gridRows();
         for (int c = kColIncremental; c <= kColFull; ++c)
             m_view->gridSetBooleanFormat(row, c);
+        if (onGridRow)
+            onGridRow(++entry);
     }
+    m_view->gridEndFill();
 }
 
 void CubiCore::flgCubiClick(int riga, int colonna)
