@@ -35,9 +35,8 @@ int main(int argc, char** argv)
     options.programFolder = folder;
     options.executable = folder / "ZentrikServer";
     auto shell = std::make_unique<zs::shell::ShellApplication>(options);
-    shell->messages().setHook([](const zs::shell::QtMessageService::Shown& m) {
-        std::fprintf(stderr, "messaggio: %s\n", m.text.c_str());
-    });
+    shell->messages().setHook(
+        [](const zs::shell::QtMessageService::Shown& m) { std::fprintf(stderr, "messaggio: %s\n", m.text.c_str()); });
     if (!shell->load()) {
         std::fprintf(stderr, "zs-bench-cubes: il programma non si avvia su %s\n", folder.c_str());
         return 1;

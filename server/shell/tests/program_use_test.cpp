@@ -7,8 +7,8 @@
 
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
-#include "olap/OlapCatalog.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "olap/OlapCatalog.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
 #include "scheduler/qt/CadenzoControl.h"
