@@ -74,17 +74,24 @@ void FlatGridControl::resizeTables(bool keep)
     const std::size_t newRows = rowCap();
     const std::size_t newCols = colCap();
     if (keep) {
-        const std::size_t oldRows = m_rowHeights.size();
+        // The cells lie row after row, so rows added or dropped at the end keep every other
+        // cell where it is: a row appended costs the same however many the grid holds.
         const std::size_t oldCols = m_colWidths.size();
-        std::vector<Variant> values(newCols * newRows);
-        std::vector<std::int32_t> formats(newCols * newRows, 0);
-        for (std::size_t c = 0; c < std::min(oldCols, newCols); ++c)
-            for (std::size_t r = 0; r < std::min(oldRows, newRows); ++r) {
-                values[c * newRows + r] = std::move(m_values[c * oldRows + r]);
-                formats[c * newRows + r] = m_formats[c * oldRows + r];
-            }
-        m_values = std::move(values);
-        m_formats = std::move(formats);
+        if (oldCols == newCols) {
+            m_values.resize(newCols * newRows);
+            m_formats.resize(newCols * newRows, 0);
+        } else {
+            const std::size_t oldRows = m_rowHeights.size();
+            std::vector<Variant> values(newCols * newRows);
+            std::vector<std::int32_t> formats(newCols * newRows, 0);
+            for (std::size_t r = 0; r < std::min(oldRows, newRows); ++r)
+                for (std::size_t c = 0; c < std::min(oldCols, newCols); ++c) {
+                    values[r * newCols + c] = std::move(m_values[r * oldCols + c]);
+                    formats[r * newCols + c] = m_formats[r * oldCols + c];
+                }
+            m_values = std::move(values);
+            m_formats = std::move(formats);
+        }
         m_colWidths.resize(newCols, 0);
         m_rowHeights.resize(newRows, 0); // rows added this way stay invisible until given a height
     } else {
@@ -106,7 +113,7 @@ std::size_t FlatGridControl::cellIndex(std::int32_t riga, std::int32_t colonna) 
     if (riga < 1 || colonna < 1 || static_cast<std::size_t>(riga) > rowCap() ||
         static_cast<std::size_t>(colonna) > colCap())
         throw AutomationError(err::kSubscriptOutOfRange);
-    return static_cast<std::size_t>(colonna - 1) * rowCap() + static_cast<std::size_t>(riga - 1);
+    return static_cast<std::size_t>(riga - 1) * colCap() + static_cast<std::size_t>(colonna - 1);
 }
 
 Variant FlatGridControl::GetValue(std::int32_t riga, std::int32_t colonna) const
@@ -176,11 +183,32 @@ std::int32_t FlatGridControl::sizeAt(const std::vector<std::int32_t>& sizes, std
 
 // ---- drawing and hit testing ----------------------------------------------------------------
 
+void FlatGridControl::reserveRows(std::int32_t rows)
+{
+    if (rows <= 0)
+        return;
+    const std::size_t cells = static_cast<std::size_t>(rows) * colCap();
+    m_values.reserve(cells);
+    m_formats.reserve(cells);
+    m_rowHeights.reserve(static_cast<std::size_t>(rows));
+}
+
+void FlatGridControl::setRedraw(bool on)
+{
+    if (m_redraw == on)
+        return;
+    m_redraw = on;
+    if (on)
+        Refresh();
+}
+
 std::string FlatGridControl::Refresh(RefreshMode mode, std::int32_t mx, std::int32_t my)
 {
     checkCounts();
     if (mode == RefreshMode::refreshClick)
         return hitTest(mx, my);
+    if (!m_redraw)
+        return {};
     paintCells(mode == RefreshMode::refreshMouseMove, mx, my);
     return {};
 }

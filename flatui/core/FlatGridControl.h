@@ -74,6 +74,12 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     void SetFormat(typeCellFormat f, std::int32_t riga = 0, std::int32_t colonna = 0);
     /// Appends a row from a tab-separated line; always returns false.
     bool addrow(std::string_view s);
+    /// Holds the drawing back (false) while many rows are added, so each costs only its cells;
+    /// true draws again, once, at once. A click still hit-tests. Not a persisted property.
+    void setRedraw(bool on);
+    bool redrawEnabled() const { return m_redraw; }
+    /// Makes room for `rows` rows in all, so appending up to that many moves no cell.
+    void reserveRows(std::int32_t rows);
     /// Draws (normal, mouse move) or hit-tests (click); the hit is "row.col", "" for none.
     std::string Refresh(RefreshMode mode = RefreshMode::refreshNormal, std::int32_t mx = 0, std::int32_t my = 0);
     /// Sizes in pixels; a let outside the table does nothing, a get there gives 0.
@@ -157,6 +163,7 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     Color m_outsideColor = 0x80000005u;
 
     // Column-major, as the stored tables are: cell (r, c) at (c - 1) * rowCap() + (r - 1).
+    bool m_redraw = true;
     std::vector<automation::Variant> m_values;
     std::vector<std::int32_t> m_formats;
     std::vector<std::int32_t> m_colWidths;

@@ -22,6 +22,9 @@ class Backend {
     virtual bool open(const ConnectionTarget& target, bool create, ErrorList& errors) = 0;
     virtual void close() noexcept = 0;
     virtual bool execute(const std::string& sql, ErrorList& errors) = 0;
+    /// Runs `sql` as exactly one prepared statement; refused, with nothing run, when the text
+    /// holds more than one.
+    virtual bool executeSingle(const std::string& sql, ErrorList& errors) = 0;
     virtual bool query(const std::string& sql, RecordSet& out, ErrorList& errors) = 0;
     /// The columns of `table` (an identifier already quoted for the database).
     virtual bool describe(const std::string& table, std::vector<ColumnInfo>& out, ErrorList& errors) = 0;
@@ -51,6 +54,9 @@ std::string insertStatement(const std::string& quotedTable, const std::vector<st
 /// "insert into T (a,b) values (?,?),(?,?)…" with `rows` rows of marks.
 std::string insertRowsStatement(const std::string& quotedTable, const std::vector<std::string>& quotedColumns,
                                 std::size_t rows);
+/// Whether `sql` ends after its first statement: no ';' outside texts, quoted names and comments
+/// is followed by anything but blanks.
+bool holdsOneStatement(std::string_view sql);
 /// True for a name made only of ASCII letters, digits and '_' that does not start with a digit.
 bool isPlainIdentifier(std::string_view name);
 

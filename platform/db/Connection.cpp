@@ -345,6 +345,16 @@ bool Connection::execute(std::string_view sql)
     return runStatement(sql, false);
 }
 
+bool Connection::executeSingle(std::string_view sql)
+{
+    m_errors.clear();
+    if (!settleInsert() || !requireIdle())
+        return false;
+    if (!isOpen())
+        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+    return runSync([sql](Backend* b, ErrorList& errors) { return b->executeSingle(std::string(sql), errors); });
+}
+
 bool Connection::executeAsync(std::string_view sql)
 {
     return runStatement(sql, true);

@@ -68,6 +68,10 @@ class Connection {
     /// Runs `sql` and waits for its end; no records are returned. False on failure (errors()).
     [[nodiscard]] bool execute(std::string_view sql);
 
+    /// Runs `sql` as exactly one prepared statement and waits for its end. A text holding more
+    /// than one statement is refused (Rejected) and nothing of it runs.
+    [[nodiscard]] bool executeSingle(std::string_view sql);
+
     /// Starts `sql` and returns at once. False (with errors()) when it cannot start: the
     /// connection is closed or another statement still runs. Poll isExecuting() or waitFor(),
     /// then collect the outcome with endExecute().

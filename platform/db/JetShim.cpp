@@ -45,6 +45,34 @@ std::string unbracket(std::string_view name)
     return std::string(name);
 }
 
+bool holdsOneStatement(std::string_view sql)
+{
+    const std::size_t n = sql.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char ch = sql[i];
+        if (ch == '\'' || ch == '"' || ch == '[' || ch == '`') {
+            const char close = ch == '[' ? ']' : ch;
+            const std::size_t end = sql.find(close, i + 1);
+            if (end == std::string_view::npos)
+                return true; // the database refuses the open text itself
+            i = end;
+        } else if (ch == '-' && i + 1 < n && sql[i + 1] == '-') {
+            const std::size_t end = sql.find('\n', i);
+            if (end == std::string_view::npos)
+                return true;
+            i = end;
+        } else if (ch == '/' && i + 1 < n && sql[i + 1] == '*') {
+            const std::size_t end = sql.find("*/", i + 2);
+            if (end == std::string_view::npos)
+                return true;
+            i = end + 1;
+        } else if (ch == ';') {
+            return sql.find_first_not_of(" \t\r\n", i + 1) == std::string_view::npos;
+        }
+    }
+    return true;
+}
+
 bool isPlainIdentifier(std::string_view name)
 {
     if (name.empty() || (name.front() >= '0' && name.front() <= '9'))

@@ -241,6 +241,18 @@ class OdbcBackend final : public Backend {
         return true;
     }
 
+    bool executeSingle(const std::string& sql, ErrorList& errors) override
+    {
+        // The driver may split a text into statements itself: refused before it sees one that
+        // holds more than one; then prepared and executed as one statement.
+        if (!holdsOneStatement(sql)) {
+            errors.push_back(makeError(ErrorClass::Rejected, "the text must hold exactly one statement", "ODBC"));
+            return false;
+        }
+        Prepared p;
+        return prepareText(p, sql, errors) && run(p, errors);
+    }
+
     bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
     {
         if (!newStatement(errors) || !execDirect(sql, errors))

@@ -132,6 +132,21 @@ class SqliteBackend final : public Backend {
         return runSql(rewriteJetSql(sql), errors, false);
     }
 
+    bool executeSingle(const std::string& sql, ErrorList& errors) override
+    {
+        Statement st;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), st.out(), &tail);
+        if (rc != SQLITE_OK)
+            return addError(errors, rc, false);
+        const std::string_view rest(tail, static_cast<std::size_t>(sql.c_str() + sql.size() - tail));
+        if (!st.get() || rest.find_first_not_of(" \t\r\n") != std::string_view::npos)
+            return rejected(errors, "the text must hold exactly one statement");
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+        }
+        return rc == SQLITE_DONE || addError(errors, rc, false);
+    }
+
     bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
     {
         Statement st;

@@ -3,6 +3,7 @@
 #include "xml/XmlDocument.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 
@@ -60,10 +61,13 @@ template <class T> T* byName(std::vector<T>& items, const std::string& n)
 
 } // namespace
 
-std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
+namespace {
+
+/// `name` as it stands when it fits PostgreSQL's 63 bytes; else shortened, with a hash of the
+/// whole name at its end.
+std::string boundedTableName(std::string name)
 {
     constexpr std::size_t kMaxName = 63; // PostgreSQL's identifier length
-    std::string name = prefix + std::to_string(database.size()) + "_" + database + "_" + object;
     if (name.size() <= kMaxName)
         return name;
     std::uint32_t hash = 2166136261u; // FNV-1a over the whole name
@@ -75,6 +79,47 @@ std::string olapTableName(const std::string& prefix, const std::string& database
     while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep; // never cut a UTF-8 character in two
     return name.substr(0, keep) + tail;
+}
+
+/// A virtual cube that declares no dimensions (or no measures) of its own has those of the
+/// cubes it is built on: each name once, in the order the source cubes give them.
+void completeVirtualCubes(OlapDatabaseDef& db)
+{
+    for (CubeDef& v : db.cubes) {
+        if (!v.isVirtual())
+            continue;
+        const bool ownDimensions = !v.dimensions.empty();
+        const bool ownMeasures = !v.measures.empty();
+        for (const std::string& sourceName : v.sourceCubes) {
+            const CubeDef* src = db.cube(sourceName);
+            if (!src || src->isVirtual())
+                continue;
+            if (!ownDimensions)
+                for (const CubeDimension& d : src->dimensions)
+                    if (std::none_of(v.dimensions.begin(), v.dimensions.end(),
+                                     [&d](const CubeDimension& x) { return x.name == d.name; }))
+                        v.dimensions.push_back(d);
+            if (!ownMeasures)
+                for (const Measure& m : src->measures)
+                    if (std::none_of(v.measures.begin(), v.measures.end(),
+                                     [&m](const Measure& x) { return x.name == m.name; }))
+                        v.measures.push_back(m);
+        }
+    }
+}
+
+} // namespace
+
+std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
+                          const std::string& object)
+{
+    return boundedTableName(prefix + std::to_string(server.size()) + "_" + server + "_" +
+                            std::to_string(database.size()) + "_" + database + "_" + object);
+}
+
+std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
+{
+    return boundedTableName(prefix + std::to_string(database.size()) + "_" + database + "_" + object);
 }
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
@@ -99,8 +144,18 @@ std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& fo
     return folder / ("olap-" + server + ".xml");
 }
 
+namespace {
+std::atomic<std::size_t> g_catalogReads{0};
+}
+
+std::size_t catalogReads()
+{
+    return g_catalogReads.load();
+}
+
 std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error)
 {
+    ++g_catalogReads;
     xml::ParseError pe;
     auto doc = xml::Document::loadFile(file, &pe);
     auto fail = [&](std::string text) -> std::optional<OlapCatalog> {
@@ -108,8 +163,12 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
             *error = {kErrOlapCatalog, std::move(text), kSource};
         return std::nullopt;
     };
-    if (!doc)
-        return fail("Catalogo OLAP illeggibile " + file.string() + ": " + pe.reason);
+    if (!doc) {
+        std::string where = file.string();
+        if (pe.line > 0)
+            where += ", linea " + std::to_string(pe.line);
+        return fail("Catalogo OLAP illeggibile " + where + ": " + pe.reason);
+    }
     const xml::Element root = doc->root();
     if (root.name() != "OlapServer")
         return fail("Catalogo OLAP senza elemento OlapServer: " + file.string());
@@ -158,6 +217,7 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
                 db.cubes.push_back(std::move(c));
             }
         }
+        completeVirtualCubes(db);
         catalog.databases.push_back(std::move(db));
     }
     return catalog;

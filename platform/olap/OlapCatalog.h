@@ -34,10 +34,14 @@ inline constexpr int kStateProcessed = 1;
 /// subClassType of a virtual cube.
 inline constexpr int kSubClassVirtual = 1;
 
-/// The name of a table processing keeps for `object` of OLAP database `database`: `prefix`,
-/// the length of the database name, "_", the database name, "_", the object name. The length
-/// keeps two databases apart whatever their names hold; a name longer than the 63 bytes
-/// PostgreSQL keeps is shortened and ends in a hash of the whole name.
+/// The name of a table processing keeps for `object` of OLAP database `database` on OLAP
+/// server `server`: `prefix`, the length of the server name, "_", the server name, "_", the
+/// length of the database name, "_", the database name, "_", the object name. The lengths keep
+/// two servers and two databases apart whatever their names hold; a name longer than the 63
+/// bytes PostgreSQL keeps is shortened and ends in a hash of the whole name.
+std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
+                          const std::string& object);
+/// The name tables had before they carried the server: the database and the object only.
 std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object);
 
 /// A shared dimension: the distinct members of one column of a table.
@@ -49,7 +53,10 @@ struct DimensionDef {
     std::optional<time::DateTime> lastProcessed;
 
     /// The member table processing builds in the target database.
-    std::string memberTable(const std::string& database) const { return olapTableName("olapdim_", database, name); }
+    std::string memberTable(const std::string& server, const std::string& database) const
+    {
+        return olapTableName("olapdim_", server, database, name);
+    }
     /// The name the member table had before names carried the database.
     std::string legacyMemberTable() const { return "olapdim_" + name; }
 };
@@ -94,9 +101,17 @@ struct CubeDef {
 
     bool isVirtual() const { return subClassType == kSubClassVirtual; }
     /// The aggregate table processing builds in the target database.
-    std::string aggregateTable(const std::string& database) const { return olapTableName("olap_", database, name); }
-    /// The name the aggregate had before names carried the database; still read when it is
-    /// the only aggregate of the cube.
+    std::string aggregateTable(const std::string& server, const std::string& database) const
+    {
+        return olapTableName("olap_", server, database, name);
+    }
+    /// The names the aggregate had before names carried the server, and before they carried
+    /// the database; still read (as the base of an incremental run) when the cube has no
+    /// aggregate under its own name.
+    std::string databaseAggregateTable(const std::string& database) const
+    {
+        return olapTableName("olap_", database, name);
+    }
     std::string legacyAggregateTable() const { return "olap_" + name; }
 };
 
@@ -126,5 +141,9 @@ std::optional<std::filesystem::path> catalogPath(const std::filesystem::path& fo
 /// attributes that catalogs rewritten by earlier versions carry are read as the objects'
 /// starting state.
 std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapError* error = nullptr);
+
+/// How many catalog files this process has read (loadCatalog calls): for the start-up check
+/// and the benchmark.
+std::size_t catalogReads();
 
 } // namespace zs::olap

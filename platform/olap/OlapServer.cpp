@@ -7,6 +7,7 @@
 #include "time/Clock.h"
 
 #include <charconv>
+#include <optional>
 
 namespace zs::olap {
 
@@ -22,6 +23,86 @@ std::string quoteId(const std::string& name)
 std::string quoteText(const std::string& text)
 {
     return db::sqlLiteral(text);
+}
+
+bool plainName(const std::string& name)
+{
+    if (name.empty() || (name.front() >= '0' && name.front() <= '9'))
+        return false;
+    for (const char ch : name)
+        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_'))
+            return false;
+    return true;
+}
+
+/// A table or column the catalog names in the target database, resolved as the target
+/// resolves the program's other SQL, where such names stand unquoted: a plain name folds as
+/// the database folds unquoted names (lower case on PostgreSQL, upper case on Oracle), so
+/// "VENDITE" finds the table that CREATE TABLE VENDITE made there; any other name is taken
+/// exactly as written. Quoted either way, so a name that is also a keyword still works.
+std::string sourceId(db::Dialect dialect, const std::string& name)
+{
+    if (plainName(name)) {
+        if (dialect == db::Dialect::PostgreSql)
+            return quoteId(text::lowerAscii(name));
+        if (dialect == db::Dialect::Oracle)
+            return quoteId(text::upperAscii(name));
+    }
+    return quoteId(name);
+}
+
+/// Why `filter` is not one SQL condition, or nothing when it is: the filter stands inside the
+/// aggregate's WHERE between parentheses, so it may hold no statement separator, no comment
+/// (which would hide the rest of the statement), no parenthesis that closes what it did not
+/// open and no text or name left open.
+std::optional<std::string> notOneCondition(const std::string& filter)
+{
+    int depth = 0;
+    const std::size_t n = filter.size();
+    auto identChar = [](char ch) {
+        return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const char ch = filter[i];
+        if (ch == '\'' || ch == '"' || ch == '[') {
+            const char close = ch == '[' ? ']' : ch;
+            // E'…' (PostgreSQL) takes backslash escapes: \' does not end it.
+            const bool escapes = ch == '\'' && i > 0 && (filter[i - 1] == 'E' || filter[i - 1] == 'e') &&
+                                 (i < 2 || !identChar(filter[i - 2]));
+            std::size_t j = i + 1;
+            for (; j < n; ++j) {
+                if (escapes && filter[j] == '\\') {
+                    ++j;
+                    continue;
+                }
+                if (filter[j] == close) {
+                    if (close != ']' && j + 1 < n && filter[j + 1] == close) {
+                        ++j; // a doubled quote stands for itself
+                        continue;
+                    }
+                    break;
+                }
+            }
+            if (j >= n)
+                return std::string("testo o nome non chiuso");
+            i = j;
+        } else if (ch == ';') {
+            return std::string("il filtro contiene un'altra istruzione (;)");
+        } else if ((ch == '-' && i + 1 < n && filter[i + 1] == '-') ||
+                   (ch == '/' && i + 1 < n && filter[i + 1] == '*')) {
+            return std::string("il filtro contiene un commento");
+        } else if (ch == '(') {
+            ++depth;
+        } else if (ch == ')') {
+            if (--depth < 0)
+                return std::string("parentesi non bilanciate");
+        } else if (ch == '$' && (i == 0 || !identChar(filter[i - 1]))) {
+            return std::string("il filtro contiene un testo delimitato da $");
+        }
+    }
+    if (depth != 0)
+        return std::string("parentesi non bilanciate");
+    return std::nullopt;
 }
 
 /// A stored mark as an SQL literal: a plain number as it stands, anything else quoted.
@@ -65,22 +146,22 @@ std::string reaggregate(const std::string& a)
 }
 
 /// The facts of `cube` aggregated by its dimensions, optionally limited by `extraCondition`.
-std::string aggregateSelect(const CubeDef& cube, const std::string& extraCondition)
+std::string aggregateSelect(db::Dialect dialect, const CubeDef& cube, const std::string& extraCondition)
 {
     std::string cols, group;
     for (const auto& d : cube.dimensions) {
-        const std::string col = quoteId(d.column.empty() ? d.name : d.column);
+        const std::string col = sourceId(dialect, d.column.empty() ? d.name : d.column);
         cols += col + " AS " + quoteId(d.name) + ", ";
         group += (group.empty() ? "" : ", ") + col;
     }
     for (const auto& m : cube.measures) {
-        const std::string arg = m.aggregate == "count" && m.column.empty() ? "*" : quoteId(m.column);
+        const std::string arg = m.aggregate == "count" && m.column.empty() ? "*" : sourceId(dialect, m.column);
         cols += text::upperAscii(m.aggregate) + "(" + arg + ") AS " + quoteId(m.name) + ", ";
     }
     cols += "COUNT(*) AS \"fact_count\"";
-    std::string sql = "SELECT " + cols + " FROM " + quoteId(cube.sourceTable);
+    std::string sql = "SELECT " + cols + " FROM " + sourceId(dialect, cube.sourceTable);
     if (!cube.sourceTableAlias.empty())
-        sql += " AS " + quoteId(cube.sourceTableAlias);
+        sql += " AS " + sourceId(dialect, cube.sourceTableAlias);
     std::string where;
     if (!cube.sourceTableFilter.empty())
         where = "(" + cube.sourceTableFilter + ")";
@@ -154,23 +235,55 @@ double doubleValue(const std::string& text)
     return v;
 }
 
-/// The statements that record one object's state: its row replaced in olap_stato.
-std::vector<std::string> stateStatements(const std::string& database, const char* kind, const std::string& name,
-                                         int state, const std::optional<time::DateTime>& lastProcessed,
+constexpr const char* kStateColumns =
+    "\"database\", \"oggetto\", \"nome\", \"stato\", \"ultima_elaborazione\", \"ultimo_aggiornamento\", "
+    "\"righe_stimate\", \"dimensione_stimata\", \"segno_incrementale\", \"tabella\", \"server\"";
+
+/// Whether olap_stato has the column "server" that keys its rows by OLAP server (tables that
+/// earlier versions made have not).
+bool stateTableHasServer(db::Connection& c)
+{
+    auto rs = c.query("SELECT * FROM \"" + std::string(kStateTable) + "\" WHERE 1 = 0");
+    if (!rs)
+        return false;
+    for (const auto& col : rs->columns())
+        if (text::lowerAscii(col.name) == "server")
+            return true;
+    return false;
+}
+
+/// The statements that make olap_stato hold rows keyed by server: the table when missing, the
+/// column "server" when an earlier version made the table without it.
+std::vector<std::string> stateTableStatements(db::Connection& c)
+{
+    if (!tableExists(c, kStateTable))
+        return {"CREATE TABLE \"" + std::string(kStateTable) +
+                "\" (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" INTEGER, "
+                "\"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" DOUBLE PRECISION, "
+                "\"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, \"tabella\" TEXT, "
+                "\"server\" TEXT)"};
+    if (!stateTableHasServer(c))
+        return {"ALTER TABLE \"" + std::string(kStateTable) + "\" ADD COLUMN \"server\" TEXT"};
+    return {};
+}
+
+/// The statements that record one object's state: its row of this server replaced in
+/// olap_stato. Rows earlier versions wrote without a server stay as they were.
+std::vector<std::string> stateStatements(db::Connection& c, const std::string& server, const std::string& database,
+                                         const char* kind, const std::string& name, int state,
+                                         const std::optional<time::DateTime>& lastProcessed,
                                          const std::optional<time::DateTime>& lastUpdated, double rows, double size,
                                          const std::string& mark, const std::string& table)
 {
-    const std::string key = " WHERE \"database\" = " + quoteText(database) + " AND \"oggetto\" = " + quoteText(kind) +
-                            " AND \"nome\" = " + quoteText(name);
-    return {"CREATE TABLE IF NOT EXISTS \"" + std::string(kStateTable) +
-                "\" (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" INTEGER, "
-                "\"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" DOUBLE PRECISION, "
-                "\"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, \"tabella\" TEXT)",
-            "DELETE FROM \"" + std::string(kStateTable) + "\"" + key,
-            "INSERT INTO \"" + std::string(kStateTable) + "\" VALUES (" + quoteText(database) + ", " + quoteText(kind) +
-                ", " + quoteText(name) + ", " + std::to_string(state) + ", " + dateLiteral(lastProcessed) + ", " +
-                dateLiteral(lastUpdated) + ", " + numberText(rows) + ", " + numberText(size) + ", " + quoteText(mark) +
-                ", " + quoteText(table) + ")"};
+    std::vector<std::string> sql = stateTableStatements(c);
+    const std::string key = " WHERE \"server\" = " + quoteText(server) + " AND \"database\" = " + quoteText(database) +
+                            " AND \"oggetto\" = " + quoteText(kind) + " AND \"nome\" = " + quoteText(name);
+    sql.push_back("DELETE FROM \"" + std::string(kStateTable) + "\"" + key);
+    sql.push_back("INSERT INTO \"" + std::string(kStateTable) + "\" (" + kStateColumns + ") VALUES (" +
+                  quoteText(database) + ", " + quoteText(kind) + ", " + quoteText(name) + ", " + std::to_string(state) +
+                  ", " + dateLiteral(lastProcessed) + ", " + dateLiteral(lastUpdated) + ", " + numberText(rows) + ", " +
+                  numberText(size) + ", " + quoteText(mark) + ", " + quoteText(table) + ", " + quoteText(server) + ")");
+    return sql;
 }
 
 } // namespace
@@ -200,7 +313,9 @@ class OlapServer::Rebuild {
             m_error = {kErrOlapDefinition, std::string(what) + ": istruzione rifiutata", kSource};
             return false;
         }
-        return m_c.execute(sql) || failed(what);
+        // Each statement of a rebuild runs as exactly one prepared statement: nothing a
+        // catalog holds can add a second one.
+        return m_c.executeSingle(sql) || failed(what);
     }
     bool runAll(const std::vector<std::string>& statements, const char* what)
     {
@@ -280,6 +395,7 @@ bool OlapServer::Connect(const std::string& server, OlapError* error)
     if (!m_catalog)
         return false;
     m_file = *path;
+    m_server = server;
     return true;
 }
 
@@ -289,6 +405,7 @@ void OlapServer::CloseServer()
     m_stateRead.clear();
     m_catalog.reset();
     m_file.clear();
+    m_server.clear();
 }
 
 OlapDatabaseDef* OlapServer::database(const std::string& name)
@@ -335,9 +452,16 @@ bool OlapServer::readState(OlapDatabaseDef& db, db::Connection& c)
     m_stateRead[db.name] = true;
     if (!tableExists(c, kStateTable))
         return true; // nothing processed here yet: the catalog's state stands
-    auto rs = c.query("SELECT \"oggetto\", \"nome\", \"stato\", \"ultima_elaborazione\", \"ultimo_aggiornamento\", "
+    // This server's rows; rows written before they carried the server stand for any server
+    // that has none of its own for the object, so they come first and its own rows override.
+    const bool keyed = stateTableHasServer(c);
+    std::string sql = "SELECT \"oggetto\", \"nome\", \"stato\", \"ultima_elaborazione\", \"ultimo_aggiornamento\", "
                       "\"righe_stimate\", \"dimensione_stimata\", \"segno_incrementale\" FROM \"" +
-                      std::string(kStateTable) + "\" WHERE \"database\" = " + quoteText(db.name));
+                      std::string(kStateTable) + "\" WHERE \"database\" = " + quoteText(db.name);
+    if (keyed)
+        sql += " AND (\"server\" IS NULL OR \"server\" = " + quoteText(m_server) +
+               ") ORDER BY CASE WHEN \"server\" IS NULL THEN 0 ELSE 1 END";
+    auto rs = c.query(sql);
     if (!rs)
         return false;
     for (; !rs->eof(); rs->moveNext()) {
@@ -380,19 +504,18 @@ bool OlapServer::processDimension(const std::string& database, const std::string
     (void)readState(*db, *c);
 
     const char* what = "Elaborazione della dimensione non riuscita";
-    const std::string tableName = dim->memberTable(db->name);
+    const std::string tableName = dim->memberTable(m_server, db->name);
     const std::string table = quoteId(tableName);
-    const std::string column = quoteId(dim->column);
+    const std::string column = sourceId(c->dialect(), dim->column);
+    const std::string source = sourceId(c->dialect(), dim->table);
     const bool haveTable = dim->state != kStateUnprocessed && tableExists(*c, tableName);
     std::vector<std::string> sql;
     if (type == ProcessType::Incremental && haveTable) {
-        sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + column + " FROM " +
-                      quoteId(dim->table) + " t WHERE NOT EXISTS (SELECT 1 FROM " + table +
-                      " d WHERE d.\"member\" = t." + column + ")");
+        sql.push_back("INSERT INTO " + table + " (\"member\") SELECT DISTINCT t." + column + " FROM " + source +
+                      " t WHERE NOT EXISTS (SELECT 1 FROM " + table + " d WHERE d.\"member\" = t." + column + ")");
     } else {
         sql.push_back("DROP TABLE IF EXISTS " + table);
-        sql.push_back("CREATE TABLE " + table + " AS SELECT DISTINCT " + column + " AS \"member\" FROM " +
-                      quoteId(dim->table));
+        sql.push_back("CREATE TABLE " + table + " AS SELECT DISTINCT " + column + " AS \"member\" FROM " + source);
     }
     Rebuild r(*c, *this);
     if (!r.begin(what) || !r.runAll(sql, what))
@@ -406,7 +529,7 @@ bool OlapServer::processDimension(const std::string& database, const std::string
     if (!rs->eof())
         count = static_cast<long>(rs->value(std::size_t{0}).toInt().value_or(0));
     const auto now = m_clock.now();
-    if (!r.runAll(stateStatements(db->name, kKindDimension, dim->name, kStateProcessed, now, now,
+    if (!r.runAll(stateStatements(*c, m_server, db->name, kKindDimension, dim->name, kStateProcessed, now, now,
                                   static_cast<double>(count), 0, "", tableName),
                   what) ||
         !r.commit(what))
@@ -446,9 +569,9 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
     next.state = kStateProcessed;
     next.lastProcessed = m_clock.now();
     next.lastUpdated = next.lastProcessed;
-    if (!r.runAll(stateStatements(db->name, kKindCube, next.name, next.state, next.lastProcessed, next.lastUpdated,
-                                  next.estimatedRows, next.estimatedSize, next.incrementalMark,
-                                  next.isVirtual() ? "" : next.aggregateTable(db->name)),
+    if (!r.runAll(stateStatements(*c, m_server, db->name, kKindCube, next.name, next.state, next.lastProcessed,
+                                  next.lastUpdated, next.estimatedRows, next.estimatedSize, next.incrementalMark,
+                                  next.isVirtual() ? "" : next.aggregateTable(m_server, db->name)),
                   what) ||
         !r.commit(what))
         return r.fail(error);
@@ -467,18 +590,28 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
         if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
             return r.error({kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
 
+    if (const auto why = notOneCondition(cube.sourceTableFilter))
+        return r.error({kErrOlapDefinition,
+                        "Filtro non valido nel cubo " + cube.name + ": " + *why +
+                            ". Il filtro deve essere una sola "
+                            "condizione SQL.",
+                        kSource});
+
     db::Connection& c = r.connection();
-    const std::string aggName = cube.aggregateTable(db.name);
+    const db::Dialect dialect = c.dialect();
+    const std::string aggName = cube.aggregateTable(m_server, db.name);
     const std::string agg = quoteId(aggName);
-    // The previous aggregate: under its name with the database, or under the name it had before.
+    // The previous aggregate: under its own name, or under a name it had before names carried
+    // the server (or the database).
     std::string prior;
     if (cube.state != kStateUnprocessed) {
-        if (tableExists(c, aggName))
-            prior = aggName;
-        else if (tableExists(c, cube.legacyAggregateTable()))
-            prior = cube.legacyAggregateTable();
+        for (const std::string& name : {aggName, cube.databaseAggregateTable(db.name), cube.legacyAggregateTable()})
+            if (tableExists(c, name)) {
+                prior = name;
+                break;
+            }
     }
-    const std::string incCol = cube.incrementalColumn.empty() ? "" : quoteId(cube.incrementalColumn);
+    const std::string incCol = cube.incrementalColumn.empty() ? "" : sourceId(dialect, cube.incrementalColumn);
     if (!r.begin(what))
         return false;
 
@@ -488,7 +621,7 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
     auto readMark = [&](const std::string& above) -> bool {
         if (incCol.empty())
             return true;
-        std::string sql = "SELECT MAX(" + incCol + ") FROM " + quoteId(cube.sourceTable);
+        std::string sql = "SELECT MAX(" + incCol + ") FROM " + sourceId(dialect, cube.sourceTable);
         if (!above.empty())
             sql += " WHERE " + incCol + " > " + markLiteral(above);
         auto rs = c.query(sql);
@@ -519,12 +652,12 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
                 folded += reaggregate(m.aggregate) + "(" + quoteId(m.name) + ") AS " + quoteId(m.name) + ", ";
             }
             const std::string added =
-                aggregateSelect(cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
+                aggregateSelect(dialect, cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
             std::string merge = "SELECT " + keys + folded + "SUM(\"fact_count\") AS \"fact_count\" FROM (SELECT " +
                                 keys + cols + "\"fact_count\" FROM " + quoteId(prior) + " UNION ALL " + added + ") u";
             if (!group.empty())
                 merge += " GROUP BY " + group;
-            const std::string fresh = quoteId(olapTableName("olapnew_", db.name, cube.name));
+            const std::string fresh = quoteId(olapTableName("olapnew_", m_server, db.name, cube.name));
             sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
                    "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
         } else if (prior != aggName) {
@@ -535,7 +668,7 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
         newMark.clear();
         if (!readMark(""))
             return false;
-        const std::string select = aggregateSelect(cube, upTo(newMark));
+        const std::string select = aggregateSelect(dialect, cube, upTo(newMark));
         if (type == ProcessType::RefreshData && prior == aggName)
             sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
         else

@@ -55,6 +55,8 @@ class OlapServer {
     OlapDatabaseDef* database(const std::string& name);
     const OlapCatalog* catalog() const { return m_catalog ? &*m_catalog : nullptr; }
     const std::filesystem::path& catalogFile() const { return m_file; }
+    /// The name the server was connected by; it keys the aggregate tables and the state rows.
+    const std::string& serverName() const { return m_server; }
 
     /// Reads the processing state of `database`'s objects from its target database (once per
     /// connection; later calls return at once). False with `error` when the target cannot be
@@ -89,6 +91,7 @@ class OlapServer {
     const time::Clock& m_clock;
     std::optional<OlapCatalog> m_catalog;
     std::filesystem::path m_file;
+    std::string m_server;
     std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
     std::map<std::string, bool> m_stateRead; ///< by database name
 };

@@ -1,10 +1,13 @@
 // zs-extract <program folder> [--runs N]: reads zentrikServer.xml and the loading XML there,
 // ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one
 // process, so the incremental watermarks carry over), logs to the day log and stdout, saves
-// stat.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad input.
-// SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program
-// folder, as the program does.
+// stat.xml. An ELABORACUBI step processes the cubes of the settings' OLAP server and database
+// with the refresh choices the settings keep, as the cube window does (its Qt-free core), then
+// saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad
+// input. SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program folder, as the
+// program does.
 
+#include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
@@ -50,6 +53,36 @@ class StderrMessages : public zs::shell::MessageService {
 class NoYield : public zs::shell::YieldHook {
   public:
     void yield() override {}
+};
+
+/// The engine's special steps of zs-extract: the engine's own, and the cubes through the cube
+/// window's core, logged as the run window logs a cube-processing run. Bus & Task needs the
+/// options dialog's logins and stays unavailable.
+class ExtractHost : public zs::engine::EngineSteps {
+  public:
+    ExtractHost(Dependencies deps, zs::dialogs::CubiCore& cubes, zs::shell::ProgramLog& log,
+                const zs::time::Clock& clock)
+        : EngineSteps(std::move(deps))
+        , m_cubes(cubes)
+        , m_log(log)
+        , m_clock(clock)
+    {}
+    void Elaborazione(bool& ok) override
+    {
+        zs::shell::Crono crono(m_clock);
+        crono.AvviaCrono();
+        const auto start = m_log.OutputResponse("Inizio elaborazione dati multidimensionali. (" +
+                                                zs::shell::runStartStamp(m_clock) + ").");
+        m_log.setImage(start, zs::shell::LogImage::Start);
+        ok = m_cubes.process();
+        const auto elapsed = m_log.OutputResponse(zs::shell::tempoImpiegato(crono.TempoTrascorso(), 2));
+        m_log.setImage(elapsed, zs::shell::LogImage::Start);
+    }
+
+  private:
+    zs::dialogs::CubiCore& m_cubes;
+    zs::shell::ProgramLog& m_log;
+    const zs::time::Clock& m_clock;
 };
 
 class PrintingListener : public zs::shell::LogListener {
@@ -112,9 +145,17 @@ int main(int argc, char** argv)
     }
 
     StderrMessages messages;
+    NoYield yield;
+    const time::Clock& clock = time::systemClock();
     shell::ProgramSettings settings;
     shell::SecondaryOptionsFields fields;
     shell::SettingsStore store(settings, fields, messages, folder);
+    // The cube list as the settings reader fills the cube window's: the settings' OLAP server
+    // and database, the cubes of that database, the stored refresh choices and dates.
+    dialogs::CubiCore cubes(folder, clock, messages);
+    cubes.setYield(&yield);
+    cubes.setSettingsStore(&store);
+    store.setWindows({&cubes, nullptr, nullptr, &yield});
     if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
         std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder << "\n";
         return 2;
@@ -132,9 +173,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const time::Clock& clock = time::systemClock();
     shell::DayLog dayLog(folder, clock);
     shell::ProgramLog log(dayLog);
+    cubes.setProgramLog(&log);
     dayLog.onError = [](const std::string& error) {
         std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
     };
@@ -154,7 +195,6 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    NoYield yield;
     shell::Crono crono(clock);
     engine::Connessioni connessioni(log, settings, crono, yield);
     connessioni.setPauseReader([&store]() -> std::optional<std::string> {
@@ -163,20 +203,21 @@ int main(int argc, char** argv)
     });
     engine::DbEngineBackend backend(engine::connessioniSlot(connessioni, settings));
     const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
-    // Compaction, XML import, packages and order mails run here; Bus & Task and the cubes
-    // belong to the windows and stay unconnected.
+    // Compaction, XML import, packages, order mails and the cubes run here; Bus & Task needs
+    // the options dialog's logins and stays unconnected.
     engine::SendMailOrderMailer mailer([&yield] { yield.yield(); });
-    engine::EngineSteps host({log,
-                              settings,
-                              messages,
-                              yield,
-                              clock,
-                              folder,
-                              [&connessioni] { return connessioni.Connessione(); },
-                              [&fields, &store] { return shell::orderMailSettings(fields, store); },
-                              mailer,
-                              {},
-                              [&state] { return state.stopped(); }});
+    ExtractHost host({log,
+                      settings,
+                      messages,
+                      yield,
+                      clock,
+                      folder,
+                      [&connessioni] { return connessioni.Connessione(); },
+                      [&fields, &store] { return shell::orderMailSettings(fields, store); },
+                      mailer,
+                      {},
+                      [&state] { return state.stopped(); }},
+                     cubes, log, clock);
 
     bool ok = false;
     for (int run = 0; run < runs; ++run) {

@@ -26,7 +26,7 @@ std::string two(int v)
     return buf;
 }
 
-std::string boolText(bool b)
+const char* boolText(bool b)
 {
     return b ? "True" : "False";
 }
@@ -85,11 +85,14 @@ void CubiCore::yield()
         m_yield->yield();
 }
 
-void CubiCore::connectionWarning()
+void CubiCore::connectionWarning(const olap::OlapError& error)
 {
-    m_messages.show("Impossibile connettersi al server olap " + m_server +
-                        ". Controllare le opzioni di configurazione.",
-                    shell::MessageIcon::Critical, kTitle);
+    std::string text =
+        "Impossibile connettersi al server olap " + m_server + ". Controllare le opzioni di configurazione.";
+    // A catalog that cannot be read says which file, where and why.
+    if (error.number == olap::kErrOlapCatalog && !error.description.empty())
+        text += "\r\n" + error.description;
+    m_messages.show(text, shell::MessageIcon::Critical, kTitle);
 }
 
 void CubiCore::Form_ShowMe()
@@ -105,18 +108,24 @@ std::vector<shell::InfoCubo> CubiCore::cubes() const
 
 InfoCubo* CubiCore::find(const std::string& nome)
 {
-    for (auto& e : m_elenco)
-        if (e.nome == nome)
-            return &e;
-    return nullptr;
+    const auto it = m_index.find(nome);
+    return it == m_index.end() ? nullptr : &m_elenco[it->second];
+}
+
+void CubiCore::clearList()
+{
+    m_elenco.clear();
+    m_index.clear();
 }
 
 void CubiCore::addCube(const std::string& nome, int aggiornamento, const std::string& data)
 {
-    if (InfoCubo* e = find(nome))
+    if (InfoCubo* e = find(nome)) {
         *e = {nome, aggiornamento, data};
-    else
-        m_elenco.push_back({nome, aggiornamento, data});
+        return;
+    }
+    m_index.emplace(nome, m_elenco.size());
+    m_elenco.push_back({nome, aggiornamento, data});
 }
 
 void CubiCore::modifyCube(const std::string& nome, int aggiornamento, const std::string& data)
@@ -132,15 +141,17 @@ void CubiCore::Inizializza()
     if (m_server.empty())
         return;
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
+    olap::OlapError error;
+    if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
         if (m_view && m_view->isVisible())
-            connectionWarning();
+            connectionWarning(error);
         return;
     }
     const olap::OlapDatabaseDef* db = server.database(m_database);
     if (!db)
         return;
-    m_elenco.clear();
+    clearList();
+    m_elenco.reserve(db->cubes.size());
     for (const auto& cube : db->cubes)
         addCube(cube.name, kChoiceFull, "");
     server.CloseServer();
@@ -150,16 +161,24 @@ void CubiCore::AggiornaTabellaCubi()
 {
     if (!m_view)
         return;
+    m_view->gridBeginFill(NumeroCubi() + 1);
+    int entry = 0;
     m_view->gridSetRows(0);
     m_view->gridAddRow(kCubiGridHeader);
+    std::string line;
     for (const auto& e : m_elenco) {
-        m_view->gridAddRow(e.nome + "\t" + boolText(e.aggiornamento == kChoiceIncremental) + "\t" +
-                           boolText(e.aggiornamento == kChoiceDataOnly) + "\t" +
-                           boolText(e.aggiornamento == kChoiceFull) + "\t" + e.data);
+        line.clear();
+        line.append(e.nome).append("\t").append(boolText(e.aggiornamento == kChoiceIncremental)).append("\t");
+        line.append(boolText(e.aggiornamento == kChoiceDataOnly)).append("\t");
+        line.append(boolText(e.aggiornamento == kChoiceFull)).append("\t").append(e.data);
+        m_view->gridAddRow(line);
         const int row = m_view->gridRows();
         for (int c = kColIncremental; c <= kColFull; ++c)
             m_view->gridSetBooleanFormat(row, c);
+        if (onGridRow)
+            onGridRow(++entry);
     }
+    m_view->gridEndFill();
 }
 
 void CubiCore::flgCubiClick(int riga, int colonna)
@@ -361,8 +380,9 @@ bool CubiCore::EsportaInfoCubi()
     };
 
     olap::OlapServer server(m_folder, m_clock);
-    if (!server.Connect(m_server) || server.State() != olap::OlapServer::kStateConnected) {
-        connectionWarning();
+    olap::OlapError error;
+    if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
+        connectionWarning(error);
         restore();
         return false;
     }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zs::time {
@@ -46,6 +47,10 @@ class CubiView {
     virtual void gridSetBooleanFormat(int riga, int colonna) = 0;
     virtual bool gridGetBool(int riga, int colonna) const = 0;
     virtual void gridSetBool(int riga, int colonna, bool value) = 0;
+    /// Around a refill of the whole grid of `rows` rows (the header included): a window may make
+    /// room for them and hold its drawing back until the end.
+    virtual void gridBeginFill(int rows) { (void)rows; }
+    virtual void gridEndFill() {}
     virtual void MostraAvanzamento(const std::string& text, int icon) = 0;
     virtual void NascondiAvanzamento() = 0;
 };
@@ -114,6 +119,8 @@ class CubiCore : public shell::CubeWindow {
     void setSettingsStore(shell::SettingsStore* store) { m_store = store; }
     /// Asked when writing the snapshot fails; unset means Abort after a critical message.
     std::function<FailureAnswer(const std::string& text)> askFailure;
+    /// Called after the grid fill added the row of entry i (from 1); tests time the fill by it.
+    std::function<void(int i)> onGridRow;
 
     // shell::CubeWindow
     void Form_ShowMe() override;
@@ -154,8 +161,11 @@ class CubiCore : public shell::CubeWindow {
 
     void pointer(int p);
     void yield();
-    void connectionWarning();
+    /// "Impossibile connettersi al server olap …", with the catalog's fault when it has one.
+    void connectionWarning(const olap::OlapError& error);
     InfoCubo* find(const std::string& nome);
+    /// Empties the list and its index.
+    void clearList();
 
     // The processing run, step by step.
     olap::OlapDatabaseDef* openDatabase(olap::OlapServer& server);
@@ -180,6 +190,9 @@ class CubiCore : public shell::CubeWindow {
     std::string m_server;           // txtDsoServer
     std::string m_database;         // txtDsoDb
     std::vector<InfoCubo> m_elenco; // ElencoCubi, NumeroCubi entries
+    /// The position in m_elenco of the first entry of each name: a lookup costs the same
+    /// however many cubes the list holds.
+    std::unordered_map<std::string, std::size_t> m_index;
 };
 
 } // namespace zs::dialogs

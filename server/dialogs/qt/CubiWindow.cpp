@@ -252,6 +252,17 @@ void frmCubi::gridSetBool(int riga, int colonna, bool value)
     m_grid->model().SetValue(automation::Variant(value), riga, colonna);
 }
 
+void frmCubi::gridBeginFill(int rows)
+{
+    // Thousands of rows: each costs only its cells, and the grid is drawn once at the end.
+    m_grid->model().reserveRows(rows);
+    m_grid->model().setRedraw(false);
+}
+void frmCubi::gridEndFill()
+{
+    m_grid->model().setRedraw(true);
+}
+
 void frmCubi::MostraAvanzamento(const std::string& text, int icon)
 {
     m_progress.MostraAvanzamento(width() * kTwips, height() * kTwips, text, icon);

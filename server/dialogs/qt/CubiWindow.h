@@ -74,6 +74,8 @@ class frmCubi : public QWidget, public shell::CubeWindow, private CubiView, priv
     void gridSetBooleanFormat(int riga, int colonna) override;
     bool gridGetBool(int riga, int colonna) const override;
     void gridSetBool(int riga, int colonna, bool value) override;
+    void gridBeginFill(int rows) override;
+    void gridEndFill() override;
     void MostraAvanzamento(const std::string& text, int icon) override;
     void NascondiAvanzamento() override;
     // engine::CubeProgressHost

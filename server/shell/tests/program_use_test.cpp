@@ -7,7 +7,9 @@
 #include "mailpeers/MailPeers.h"
 
 #include "db/Connection.h"
+#include "dialogs/qt/CubiWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "olap/OlapCatalog.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
 #include "scheduler/qt/CadenzoControl.h"
@@ -517,20 +519,96 @@ TEST_F(ProgramInUse, SavesKeepTheModeAndStaleTemporariesGo)
 
 // --- zs-extract ----------------------------------------------------------------------------------
 
-/// zs-extract has no cube processing: the demo's cube step is left to the program.
-void withoutCubeStep(const fs::path& home)
+/// The rows of `sql`, each as its fields joined by "|".
+std::vector<std::string> rowsOf(db::Connection& c, const std::string& sql)
 {
-    std::string loading = test::readFile(home / "zentrikLoading.xml");
-    const std::string ticked = "<ELABORACUBI>\n    <esegui>si</esegui>";
-    const auto at = loading.find(ticked);
-    if (at != std::string::npos)
-        loading.replace(at, ticked.size(), "<ELABORACUBI>\n    <esegui>no</esegui>");
-    test::writeFile(home / "zentrikLoading.xml", loading);
+    std::vector<std::string> out;
+    auto rs = c.query(sql);
+    EXPECT_TRUE(rs.has_value()) << sql;
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        std::string row;
+        for (std::size_t i = 0; i < rs->fieldCount(); ++i)
+            row += (i ? "|" : "") + rs->value(i).toString();
+        out.push_back(row);
+    }
+    return out;
+}
+
+TEST_F(ProgramInUse, StartUpReadsALargeCatalogOnceAndKeepsTheStoredChoices)
+{
+    // 5,000 cubes in the catalog, each with a choice stored in the settings.
+    std::string cubes, stored;
+    for (int i = 1; i <= 5000; ++i) {
+        const std::string name = "Cubo" + std::to_string(i);
+        cubes += "<Cube name=\"" + name + "\" sourceTable=\"VENDITE\"><Measure name=\"N\" aggregate=\"count\"/></Cube>";
+        stored += "<cubo nome=\"" + name + "\" aggiornamento=\"" + (i % 2 ? "dati" : "incrementale") + "\" data=\"\"/>";
+    }
+    test::writeFile(home / "olap-demo.xml", "<OlapServer name=\"demo\"><Database name=\"Vendite\" "
+                                            "connection=\"Data Source=target.db;\">" +
+                                                cubes + "</Database></OlapServer>");
+    addSetting(home, stored);
+    const std::size_t before = olap::catalogReads();
+    QElapsedTimer started;
+    started.start();
+    create();
+    ASSERT_TRUE(app->load());
+    QCoreApplication::processEvents();
+    EXPECT_LE(olap::catalogReads() - before, 1u);
+    EXPECT_LT(started.elapsed(), 10000); // was 7.7 s with 2,500 cubes
+    const auto list = app->cubes().cubes();
+    ASSERT_EQ(list.size(), 5000u);
+    EXPECT_EQ(list[0].aggiornamento, 1);
+    EXPECT_EQ(list[4999].aggiornamento, 2);
+}
+
+TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)
+{
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.extraEnvironment = {"DISPLAY=", "WAYLAND_DISPLAY="};
+    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("Inizio elaborazione dati multidimensionali."), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Sto elaborando il cubo VenditePerArticolo"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("ERRORE"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
+    std::string day;
+    for (const auto& f : fs::directory_iterator(home / "log"))
+        day += test::readFile(f.path());
+    EXPECT_NE(day.find("Sto elaborando il cubo VenditePerCliente"), std::string::npos);
+
+    // Every aggregate row equals the test's own SQL over the facts the run loaded.
+    db::Connection c;
+    ASSERT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
+    EXPECT_EQ(rowsOf(c, "SELECT count(*) FROM VENDITE"), std::vector<std::string>{"6"});
+    EXPECT_EQ(
+        rowsOf(c, "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM "
+                  "\"olap_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1"),
+        rowsOf(c, "SELECT cliente, sum(importo), sum(quantita), count(*) FROM VENDITE GROUP BY cliente ORDER BY 1"));
+    EXPECT_EQ(rowsOf(c, "SELECT \"Articolo\", \"Cliente\", \"Quantita\", \"Ordini\", \"fact_count\" FROM "
+                        "\"olap_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2"),
+              rowsOf(c, "SELECT articolo, cliente, sum(quantita), count(*), count(*) FROM VENDITE "
+                        "GROUP BY articolo, cliente ORDER BY 1, 2"));
+    EXPECT_EQ(rowsOf(c, "SELECT \"member\" FROM \"olapdim_4_demo_7_Vendite_Cliente\" ORDER BY 1"),
+              rowsOf(c, "SELECT DISTINCT nome FROM CLIENTI ORDER BY 1"));
+    c.close();
+
+    // The settings keep the cubes with their processing dates, and the snapshot is the one the
+    // cube window writes from the same server.
+    const std::string settings = test::readFile(home / "zentrikServer.xml");
+    EXPECT_NE(settings.find("<cubo nome=\"VenditePerCliente\" aggiornamento=\"completo\" data=\""), std::string::npos)
+        << settings;
+    const std::string written = test::readFile(home / "zentrikOlap.xml");
+    EXPECT_NE(written.find("<LastProcessed>"), std::string::npos) << written;
+    fs::remove(home / "zentrikOlap.xml");
+    create();
+    ASSERT_TRUE(app->load());
+    app->cubes().core().flbAggiornaClick();
+    EXPECT_EQ(test::readFile(home / "zentrikOlap.xml"), written);
 }
 
 TEST_F(ProgramInUse, ZsExtractWorksInTheProgramFolderAndReportsItsDayLog)
 {
-    withoutCubeStep(home);
     // Started from elsewhere with a relative folder: the loading XML's attached database is
     // still found beside the settings.
     ASSERT_EQ(::chdir(env.root().c_str()), 0);

@@ -195,7 +195,7 @@ TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
     EXPECT_TRUE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
     db::Connection c;
     ASSERT_TRUE(c.open(jet(m_target)));
-    auto rs = c.query("SELECT \"Importo\" FROM \"olap_7_Zentrik_Vendite\" WHERE \"Cliente\" = 'Rossi'");
+    auto rs = c.query("SELECT \"Importo\" FROM \"olap_3_srv_7_Zentrik_Vendite\" WHERE \"Cliente\" = 'Rossi'");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 11.0);
 }
@@ -278,7 +278,7 @@ TEST_F(CubiCoreTest, RefreshChoicesSurviveARunAndDriveTheProcessing)
     ASSERT_TRUE(m_cubi.process());
     EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, 2);
     // incremental: the new fact is in, the edited old one is not
-    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_7_Zentrik_Vendite\"");
+    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_3_srv_7_Zentrik_Vendite\"");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 18.0);
 }
@@ -289,9 +289,11 @@ TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
     m_cubi.Inizializza();
     ASSERT_TRUE(m_cubi.EsportaInfoCubi());
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), test::readFile(dataDir() / "cubi_snapshot_expected.xml"));
-    EXPECT_EQ(m_cubi.cubes(),
-              (std::vector<InfoCubo>{
-                  {"Vendite", 0, "07/12/2026 23:45:00"}, {"Nuovo", 0, ""}, {"Tutto", 0, "02/01/2026 03:04:05"}}));
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, "07/12/2026 23:45:00"},
+                                                     {"Nuovo", 0, ""},
+                                                     {"Resi", 0, ""},
+                                                     {"Insieme", 0, ""},
+                                                     {"Tutto", 0, "02/01/2026 03:04:05"}}));
 }
 
 TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
@@ -304,6 +306,37 @@ TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)
               "Impossibile connettersi al server olap spento. Controllare le opzioni di configurazione.");
     EXPECT_EQ(m_messages.shown[0].title, "Attenzione.");
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
+}
+
+TEST_F(CubiCoreTest, AMalformedCatalogShowsAndLogsItsFileLineAndReason)
+{
+    const std::filesystem::path file = m_home / "olap-srv.xml";
+    test::writeFile(file,
+                    "<OlapServer name=\"srv\">\n <Database name=\"Zentrik\">\n  <Cube name=\"V\"\n</OlapServer>\n");
+    test::writeFile(m_home / "zentrikOlap.xml", "vecchio");
+    EXPECT_FALSE(m_cubi.EsportaInfoCubi());
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    const std::string& text = m_messages.shown[0].text;
+    EXPECT_EQ(text.rfind("Impossibile connettersi al server olap srv. Controllare le opzioni di configurazione.\r\n"
+                         "Catalogo OLAP illeggibile " +
+                             file.string() + ", linea 4: ",
+                         0),
+              0u)
+        << text;
+    EXPECT_GT(text.size(), text.find(", linea 4: ") + 11) << "a reason follows the line";
+    EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), "vecchio");
+
+    // The processing run logs the same file, line and reason under its connection error.
+    EXPECT_FALSE(m_cubi.process());
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "Errore nella connessione al database Zentrik [E] #3");
+    EXPECT_NE(lines[1].find("Catalogo OLAP illeggibile " + file.string() + ", linea 4: "), std::string::npos)
+        << lines[1];
+
+    // Mended, the catalog serves again.
+    writeCatalog(R"(<Cube name="Vendite" sourceTable="Fatti"><Measure name="Importo" column="importo"/></Cube>)");
+    EXPECT_TRUE(m_cubi.process());
 }
 
 TEST_F(CubiCoreTest, SaveButtonReportsOnlyASaveThatHappened)

@@ -356,8 +356,8 @@ TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
 
     db::Connection c;
     ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string() + ";"));
-    const std::string perCliente = olap::olapTableName("olap_", "Vendite", "VenditePerCliente");
-    const std::string perArticolo = olap::olapTableName("olap_", "Vendite", "VenditePerArticolo");
+    const std::string perCliente = olap::olapTableName("olap_", "demo", "Vendite", "VenditePerCliente");
+    const std::string perArticolo = olap::olapTableName("olap_", "demo", "Vendite", "VenditePerArticolo");
     auto check = [&] {
         const auto own = rows(c, "SELECT cliente, SUM(importo), SUM(quantita), COUNT(*) FROM VENDITE GROUP BY cliente");
         EXPECT_EQ(own.size(), 4u);

@@ -9,6 +9,7 @@
 #include "time/Clock.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -17,6 +18,8 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
+#include <vector>
 
 using namespace zs;
 using zs::dialogs::frmCubi;
@@ -217,3 +220,62 @@ TEST_F(CubiWindowTest, ProgressNoticeShowsItsIconAndText)
 }
 
 } // namespace
+
+namespace {
+
+/// A catalog of `count` cubes for the OLAP server "grande".
+void writeLargeCatalog(const std::filesystem::path& folder, int count)
+{
+    std::string cubes;
+    cubes.reserve(static_cast<std::size_t>(count) * 60);
+    for (int i = 1; i <= count; ++i)
+        cubes += "<Cube name=\"Cubo" + std::to_string(i) + "\" sourceTable=\"F\"/>";
+    test::writeFile(folder / "olap-grande.xml",
+                    "<OlapServer name=\"grande\"><Database name=\"Zentrik\" connection=\"Data Source=x.mdb;\">" +
+                        cubes + "</Database></OlapServer>");
+}
+
+} // namespace
+
+TEST(CubiWindowLarge, TenThousandCubesFillTheGridAtTheSameCostPerRowAndShowWithinASecond)
+{
+    constexpr int kCubes = 10000;
+    constexpr int kSlice = 1000;
+    test::TempDir dir;
+    writeLargeCatalog(dir.path(), kCubes);
+    time::FakeClock clock;
+    RecordingMessages messages;
+    frmCubi window(dir.path(), clock, messages);
+    window.set_MacchinaOLAP("grande");
+    window.set_DatabaseCubi("Zentrik");
+    window.Inizializza();
+    ASSERT_EQ(window.core().NumeroCubi(), kCubes);
+
+    // Opening the page fills the grid with every cube.
+    window.resize(640, 420);
+    QElapsedTimer shown;
+    shown.start();
+    window.Form_ShowMe();
+    QCoreApplication::processEvents();
+    const qint64 openMs = shown.elapsed();
+    ASSERT_EQ(window.flgCubi()->model().rows(), kCubes + 1);
+    EXPECT_EQ(window.flgCubi()->model().GetValue(kCubes + 1, 1).toString(), "Cubo10000");
+    EXPECT_EQ(window.flgCubi()->model().GetFormat(kCubes + 1, 4), flatui::typeCellFormat::flbBoolean);
+    EXPECT_LT(openMs, 1000) << "10,000 cubes shown " << openMs << " ms after the page opened";
+
+    // The first and the last thousand rows of a fill, the best of a few fills each: a row
+    // costs the same however many the grid already holds.
+    std::vector<qint64> at(kCubes + 1, 0);
+    QElapsedTimer timer;
+    window.core().onGridRow = [&](int i) { at[static_cast<std::size_t>(i)] = timer.nsecsElapsed(); };
+    qint64 first = std::numeric_limits<qint64>::max(), last = first;
+    for (int round = 0; round < 5; ++round) {
+        timer.start();
+        window.AggiornaTabellaCubi();
+        first = std::min(first, at[kSlice] - at[1]);
+        last = std::min(last, at[kCubes] - at[kCubes - kSlice]);
+    }
+    window.core().onGridRow = nullptr;
+    EXPECT_LE(last, 2 * first) << "first thousand rows " << first << " ns, last thousand " << last << " ns";
+    EXPECT_EQ(window.flgCubi()->model().rows(), kCubes + 1);
+}
