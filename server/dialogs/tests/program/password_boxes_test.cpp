@@ -2,6 +2,7 @@
 // cannot hold as typed (a letter outside Windows-1252) is refused in its box with the message,
 // and the settings file stays as it was; an ordinary password comes back exactly.
 
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
@@ -108,8 +109,8 @@ struct PasswordBoxes : test::DemoProgramTest {
     void leaveSecondaryOptions()
     {
         auto& area = app->main().area();
-        auto* own = qobject_cast<QMdiSubWindow*>(app->secondaryWindow().parentWidget());
-        auto* run = qobject_cast<QMdiSubWindow*>(app->runWindow().parentWidget());
+        auto* own = dialogs::subWindowOf(app->secondaryWindow());
+        auto* run = dialogs::subWindowOf(app->runWindow());
         ASSERT_TRUE(own && run);
         area.setActiveSubWindow(own);
         QCoreApplication::processEvents();
