@@ -2,9 +2,13 @@
 #include "text/Cp1252.h"
 #include "text/ItalianFormat.h"
 #include "text/Split.h"
+#include "text/SystemReason.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
 
 using namespace zs;
 
@@ -91,4 +95,26 @@ TEST(Split, EveryOccurrenceSplitsAndEmptyItemsStay)
     EXPECT_EQ(text::split("nessuno", '@'), (Items{"nessuno"}));
     EXPECT_EQ(text::split("uno\r\ndue\r\n", "\r\n"), (Items{"uno", "due", ""}));
     EXPECT_EQ(text::split("a b", ""), (Items{"a b"}));
+}
+
+TEST(SystemReason, TheCommonReasonsReadInItalian)
+{
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "File o directory inesistente"},    {EACCES, "Permesso negato"},
+        {ENOSPC, "Spazio esaurito sul dispositivo"}, {EROFS, "File system in sola lettura"},
+        {EDQUOT, "Quota del disco superata"},        {ECONNREFUSED, "Connessione rifiutata"},
+        {ENOEXEC, "Errore di formato di exec"},      {0, "errore di sistema 0"},
+        {99999, "errore di sistema 99999"},
+    };
+    for (const auto& [value, reason] : cases) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(text::systemReason(value), reason);
+    }
+    // An error code of the system's categories takes the same table; another category its own text.
+    EXPECT_EQ(text::systemReason(std::make_error_code(std::errc::permission_denied)), "Permesso negato");
+    std::error_code ec;
+    std::filesystem::create_directory("/nonexistent-folder/of/test", ec);
+    EXPECT_EQ(text::systemReason(ec), "File o directory inesistente");
+    EXPECT_EQ(text::systemReason(std::make_error_code(std::io_errc::stream)),
+              std::make_error_code(std::io_errc::stream).message());
 }

@@ -3,6 +3,7 @@
 #include "dialogs/qt/DialogButtons.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/JobViewerWindow.h"
+#include "dialogs/qt/PasswordEcho.h"
 
 #include "dialogs/core/DialogPrompts.h"
 #include "flatui/core/Tavolex.h"
@@ -259,7 +260,7 @@ QWidget* frmOpzioni::buildBusPage()
         tagged(new QLabel(label, page), (std::string("lbl_") + name).c_str(), "", {8, y + 2, 140, 20});
         e = tagged(new QLineEdit(page), name, "W", {150, y, 300, 24});
         if (masked)
-            e->setEchoMode(QLineEdit::Password);
+            maskWithStars(*e);
     };
     box(m_eMachine, "eMachine", "Computer");
     box(m_eSystemUserId, "eSystemUserId", "System UserId");

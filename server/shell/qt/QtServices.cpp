@@ -1,11 +1,14 @@
 #include "shell/qt/QtServices.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cmath>
 
@@ -203,6 +206,27 @@ void applyProgramFont()
     QFont font("Arial", 9);
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);
+}
+
+} // namespace zs::shell
+
+namespace zs::shell {
+
+bool installProgramTranslations()
+{
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    // The program speaks Italian whatever the machine's locale.
+    if (!translator->load(QLocale(QLocale::Italian, QLocale::Italy), "qtbase", "_",
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
 }
 
 } // namespace zs::shell

@@ -114,4 +114,8 @@ class LogTreeView : public QTreeWidget, public LogListener {
 /// font, Liberation Sans, stands in for it where Arial is not installed).
 void applyProgramFont();
 
+/// Qt's own Italian texts for the standard buttons and dialogs ("Sì", "No", "Annulla"), from the
+/// Qt translations folder; installed once. False when they are not installed there.
+bool installProgramTranslations();
+
 } // namespace zs::shell

@@ -70,6 +70,7 @@ ShellApplication::ShellApplication(const Options& options)
     , m_mailSender([this] { m_yield.yield(); }, nullptr)
 {
     applyProgramFont();
+    installProgramTranslations();
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs. While a
     // control waits on the bus the window's events go on, and Stop ends the wait.
     k8bus::registerClasses(m_registry, [this] {

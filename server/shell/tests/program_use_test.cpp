@@ -424,8 +424,9 @@ TEST_F(ProgramInUse, AnUnwritableProgramFolderIsNamedNotTakenForAnotherCopy)
     EXPECT_NE(out.find("Impossibile usare la cartella del programma " + programFolder.string() + ": "),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("Read-only file system") == std::string::npos ? out.find("Permission denied")
-                                                                     : out.find("Read-only file system"),
+    // The system's reason, in Italian as the rest of the line.
+    EXPECT_NE(out.find("File system in sola lettura") == std::string::npos ? out.find("Permesso negato")
+                                                                           : out.find("File system in sola lettura"),
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("Un'altra copia"), std::string::npos) << out;
@@ -453,7 +454,7 @@ TEST_F(ProgramInUse, AFullDayLogDiskGivesOneRedLineAndNoHalfLine)
     auto* red = topLine("Log giornaliero non aggiornato: ");
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red->foreground(0).color(), QColor(255, 0, 0));
-    EXPECT_NE(red->text(0).toStdString().find("No space left on device"), std::string::npos);
+    EXPECT_NE(red->text(0).toStdString().find("Spazio esaurito sul dispositivo"), std::string::npos);
     const std::string day = dayLogText(*app);
     EXPECT_GT(day.size(), filler.size()); // the lines that fitted went in
     EXPECT_TRUE(day.ends_with("\r\n")) << day.substr(day.size() - 80);
