@@ -257,18 +257,13 @@ void ShellApplication::showInTray()
     m_tray->setObjectName("trayIcon");
     auto* pop = new QMenu(m_main.get());
     pop->setObjectName("mPopTray");
-    QObject::connect(pop->addAction("&Ripristina"), &QAction::triggered, m_main.get(), [this] {
-        m_main->showNormal();
-        m_main->activateWindow();
-    });
+    QObject::connect(pop->addAction("&Ripristina"), &QAction::triggered, m_main.get(),
+                     [this] { restoreFromTray(TrayRestore::ripristina); });
     QObject::connect(pop->addAction("Es&ci"), &QAction::triggered, m_main.get(), [this] { m_main->close(); });
     m_tray->setContextMenu(pop);
     QObject::connect(m_tray, &QSystemTrayIcon::activated, m_main.get(), [this](auto reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-            m_main->showMaximized();
-            m_main->activateWindow();
-            m_frmMain->Form_ShowMe();
-        }
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            restoreFromTray(TrayRestore::click);
     });
     ChangeToolTipIconTray(TrayState::Startup);
     m_tray->show();
@@ -288,7 +283,25 @@ void ShellApplication::showWindow()
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
     m_main->area().setActiveSubWindow(qobject_cast<QMdiSubWindow*>(m_frmMain->parentWidget()));
-    // The category menu opens its entries when it is first shown.
+    activateMenu();
+}
+
+void ShellApplication::restoreFromTray(TrayRestore how)
+{
+    if (how == TrayRestore::click) {
+        m_main->showMaximized();
+        m_main->activateWindow();
+        m_frmMain->Form_ShowMe();
+    } else {
+        m_main->showNormal();
+        m_main->activateWindow();
+    }
+    // Hidden in the tray, the window had no category menu on screen: it comes back open.
+    activateMenu();
+}
+
+void ShellApplication::activateMenu()
+{
     QTimer::singleShot(0, m_main.get(), [this] {
         if (m_main->menuButton())
             m_main->menuButton()->model().TurnOn();
