@@ -71,6 +71,29 @@ class PasswordWatcher : public QObject {
     std::function<void()> m_check;
 };
 
+/// Runs `action` for a press of `key` on the watched widget, which then does nothing more with it.
+class KeyWatcher : public QObject {
+  public:
+    KeyWatcher(QObject* parent, int key, std::function<void()> action)
+        : QObject(parent)
+        , m_key(key)
+        , m_action(std::move(action))
+    {}
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == m_key &&
+            !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
+            m_action();
+            return true;
+        }
+        return QObject::eventFilter(o, e);
+    }
+
+  private:
+    int m_key;
+    std::function<void()> m_action;
+};
+
 } // namespace
 
 /// picStat: paints the chart the core laid out.
@@ -191,15 +214,27 @@ QWidget* frmOpzioni::buildTreePage()
     connect(m_chkUnselectAll, &QCheckBox::clicked, this, [this](bool on) { m_core.unselectAllClicked(on); });
     connect(m_chkSelectHandly, &QCheckBox::clicked, this, [this](bool on) { m_core.selectHandlyClicked(on); });
     connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-        if (QTreeWidgetItem* parent = item->parent())
-            m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(parent)),
-                              static_cast<std::size_t>(parent->indexOfChild(item))});
-        else
-            m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(item)), std::nullopt});
-        item->setSelected(false);
+        toggleNode(item);
+        // A clicked node is deselected: nothing stays highlighted.
+        m_tree->clearSelection();
+        m_tree->setCurrentItem(nullptr);
     });
+    // From the keyboard, Space toggles the node the arrows stand on, which stays current.
+    m_tree->installEventFilter(new KeyWatcher(m_tree, Qt::Key_Space, [this] {
+        if (QTreeWidgetItem* item = m_tree->currentItem())
+            toggleNode(item);
+    }));
     connect(m_tree, &QTreeWidget::customContextMenuRequested, this, &frmOpzioni::showMenu);
     return page;
+}
+
+void frmOpzioni::toggleNode(QTreeWidgetItem* item)
+{
+    if (QTreeWidgetItem* parent = item->parent())
+        m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(parent)),
+                          static_cast<std::size_t>(parent->indexOfChild(item))});
+    else
+        m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(item)), std::nullopt});
 }
 
 void frmOpzioni::showMenu(const QPoint& pos)
@@ -473,6 +508,12 @@ void frmOpzioni::set_CoDiv(const std::string& t)
     m_eCoDiv->setText(q(t));
 }
 
+void frmOpzioni::treeRefilled()
+{
+    m_tree->clear();
+    treeChanged();
+}
+
 void frmOpzioni::treeChanged()
 {
     const auto& steps = m_core.tree().steps();
@@ -485,6 +526,8 @@ void frmOpzioni::treeChanged()
         if (!rebuild && item->childCount() != static_cast<int>(s.children.size())) {
             qDeleteAll(item->takeChildren());
         }
+        // The marks are the dialog's own: the box shows them, the click and Space change them.
+        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
         item->setText(0, q(s.text));
         item->setData(0, Qt::UserRole, s.image);
         item->setForeground(0, colour(s.colour));
@@ -492,6 +535,7 @@ void frmOpzioni::treeChanged()
         for (std::size_t j = 0; j < s.children.size(); ++j) {
             QTreeWidgetItem* c =
                 static_cast<int>(j) < item->childCount() ? item->child(static_cast<int>(j)) : new QTreeWidgetItem(item);
+            c->setFlags(c->flags() & ~Qt::ItemIsUserCheckable);
             c->setText(0, q(s.children[j].text));
             c->setData(0, Qt::UserRole, s.children[j].image);
             c->setForeground(0, colour(s.children[j].colour));
