@@ -201,8 +201,12 @@ frmSchedulazione::Actions ShellApplication::secondaryOptionsActions()
     actions.deactivated = [this] {
         ChangeStartup(m_fields.chkStartup == 1);
         std::string error;
-        if (!m_store.SalvaImpostazioni(&error))
-            m_log.WriteInLog(error, true, false);
+        if (m_store.SalvaImpostazioni(&error))
+            return;
+        // The change is lost: the operator hears it here, as from the other windows that save;
+        // the day log may lie on the full disk itself.
+        m_log.WriteInLog(error, true, false);
+        m_messages.show("Impossibile salvare le impostazioni: " + error, MessageIcon::Exclamation, "Attenzione.");
     };
     actions.mainVisible = [this] { return m_main->isVisible(); };
     actions.note = [this](const std::string& text) { m_messages.show(text, MessageIcon::Information, "Attenzione."); };
