@@ -29,6 +29,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <memory>
+
 namespace zs::dialogs {
 
 namespace {
@@ -47,6 +50,29 @@ constexpr std::uint32_t kPageColour = 14463864;
 // The window is designed at 640 × 480; a page is 616 × 376.
 constexpr int kPages = 4;
 const char* const kTabCaptions[kPages] = {"Estrazione dati", "Creazione database", "Bus & Task", "Statistiche"};
+
+/// The band behind the tabs (window-system colour value, red in the low byte: navy 16, 32, 64).
+constexpr std::uint32_t kTabBand = 0x402010;
+/// The widest tab picture, and the narrowest the strip shrinks it to on a small window.
+constexpr int kTabWidth = 156;
+constexpr int kTabMinWidth = 110;
+constexpr int kTabHeight = 36;
+
+/// A dark tab `w` pixels wide: a rounded top with a light edge, transparent outside its shape.
+flatui::PictureRef tabFace(int w)
+{
+    auto p = std::make_shared<flatui::Picture>(w, kTabHeight, 0x00000000u);
+    for (int y = 0; y < kTabHeight; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int inset = y < 6 ? 6 - y : 0;
+            if (x < inset + 2 || x > w - 3 - inset)
+                continue;
+            const bool edge = y == 0 || x == inset + 2 || x == w - 3 - inset;
+            const auto shade = static_cast<std::uint32_t>(std::max(0, 10 - y / 4));
+            p->set(x, y, edge ? 0xFF6484B4u : 0xFF000000u | (8 + shade) << 16 | (22 + shade) << 8 | (52 + 2 * shade));
+        }
+    return p;
+}
 
 /// Runs a password check when the box loses the focus or Enter is pressed in it.
 class PasswordWatcher : public QObject {
@@ -134,7 +160,9 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
     // The tab strip first, so the pages lie over its body.
     m_tab = tagged(new flatui::FlatTabWidget(this), "FlatTab", "Wh", {8, 8, 624, 424});
     auto& t = m_tab->model();
-    t.setBackColor(0xFFF3EA);
+    // White captions on dark tabs over a dark band: an unselected tab, drawn half transparent
+    // with its caption faded toward the band, still reads at 5:1.
+    t.setBackColor(kTabBand);
     t.setBackColorTab(0xFFFFFF);
     t.setBorderColorTab(0xA05030);
     t.setForeColor(0xFFFFFF);
@@ -179,6 +207,7 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
 
     if (!m_services.creaDatabase)
         m_core.setCreaDatabase(creationNotAvailable([this](const std::string& t) { OutputResponseDB(t); }));
+    fitTabs();
     FlatTab_Click();
     SaveProperties();
 }
@@ -449,10 +478,24 @@ void frmOpzioni::SaveProperties()
     saveLayoutProperties(*this);
 }
 
+void frmOpzioni::fitTabs()
+{
+    // The tabs hang from the strip's right edge: on a narrow window they take narrower pictures
+    // so the first tab never runs off the left edge.
+    const int room = static_cast<int>(m_tab->width() / (0.85 * kPages + 0.15));
+    const int w = std::clamp(room, kTabMinWidth, kTabWidth);
+    auto& t = m_tab->model();
+    if (t.Picture() && t.Picture()->width == w)
+        return;
+    t.setPicture(tabFace(w));
+    t.Refresh();
+}
+
 void frmOpzioni::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
     applyLayoutProperties(*this);
+    fitTabs();
     if (m_tab->model().IndexSelectedTab() == 4)
         DisegnaStatistiche();
 }

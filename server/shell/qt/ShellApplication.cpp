@@ -280,9 +280,12 @@ void ShellApplication::showWindow()
         m_log.OutputAside("Area di notifica non disponibile: il programma resta ridotto a icona nella barra delle "
                           "applicazioni.",
                           false);
+        m_main->fitToScreen();
         m_main->showMinimized();
     } else {
+        m_main->fitToScreen();
         m_main->show();
+        m_main->fitToScreen(); // again with the frame the window manager gave it
     }
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
@@ -297,6 +300,7 @@ void ShellApplication::restoreFromTray(TrayRestore how)
         m_main->activateWindow();
         m_frmMain->Form_ShowMe();
     } else {
+        m_main->fitToScreen();
         m_main->showNormal();
         m_main->activateWindow();
     }

@@ -384,6 +384,50 @@ TEST_F(Windows, Dialogs)
     login.hide();
 }
 
+TEST_F(Windows, OptionsTabsStayInsideTheirStripAndReadOnASmallMainWindow)
+{
+    app->main().showNormal();
+    app->main().resize(700, 450);
+    QCoreApplication::processEvents();
+    showEntry(app->options());
+    auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
+    ASSERT_NE(tabs, nullptr);
+    QCoreApplication::processEvents();
+    app->options().grab().save(QString::fromStdString((shots / "frmOpzioni-700x450.png").string()));
+    auto& t = tabs->model();
+    for (int k = 1; k <= t.Tabs(); ++k)
+        EXPECT_GE(t.tabPictureLeft(k), 0.0) << "tab " << k << " runs off the strip " << tabs->width() << " px wide";
+    // Every caption, the unselected ones faded toward the band included, at 4.5:1 at least.
+    const QImage image = tabs->grab().toImage();
+    std::string shown;
+    for (const flatui::DrawOp* op : t.surface().opsOfKind(flatui::DrawOp::Kind::Text)) {
+        if (op->text.empty() || !op->font)
+            continue;
+        shown += op->text + " ";
+        const QFontMetrics fm(flatui::toQFont(*op->font));
+        const QRect rect(static_cast<int>(op->x1), static_cast<int>(op->y1),
+                         fm.horizontalAdvance(QString::fromStdString(op->text)), fm.height());
+        EXPECT_TRUE(tabs->rect().contains(rect)) << op->text;
+        const double ratio = contrast(flatui::toQColor(op->color), backgroundIn(image, rect));
+        EXPECT_GE(ratio, 4.5) << "\"" << op->text << "\"";
+    }
+    for (const char* word : {"Estrazione", "dati", "Creazione", "database", "Bus", "Task", "Statistiche"})
+        EXPECT_NE(shown.find(word), std::string::npos) << word << " in " << shown;
+    app->main().resize(1000, 680);
+}
+
+TEST_F(Windows, MainWindowFitsTheAvailableScreen)
+{
+    // Run also at 125 % on a 1280 x 800 screen (QT_SCALE_FACTOR), where 1000 x 680 does not fit.
+    QCoreApplication::processEvents();
+    const QRect avail = app->main().screen()->availableGeometry();
+    EXPECT_TRUE(avail.contains(app->main().frameGeometry()))
+        << "frame " << app->main().frameGeometry().width() << "x" << app->main().frameGeometry().height() << "+"
+        << app->main().frameGeometry().x() << "+" << app->main().frameGeometry().y() << " on " << avail.width() << "x"
+        << avail.height();
+    app->main().grab().save(QString::fromStdString((shots / "mdiGlobal-fitted.png").string()));
+}
+
 /// `window` under a title bar drawn by the style at the window's width, as the operator sees it
 /// framed; whether the title bar shows the whole caption.
 bool framedShot(QWidget& window, const fs::path& file)
