@@ -428,6 +428,23 @@ TEST_F(Windows, MainWindowFitsTheAvailableScreen)
     app->main().grab().save(QString::fromStdString((shots / "mdiGlobal-fitted.png").string()));
 }
 
+TEST_F(Windows, PasswordBoxesShowAStarForEachCharacter)
+{
+    int boxes = 0;
+    for (QWidget* window : std::initializer_list<QWidget*>{&app->wizard(), &app->options(), &app->secondaryWindow()})
+        for (QLineEdit* box : window->findChildren<QLineEdit*>())
+            if (box->echoMode() == QLineEdit::Password) {
+                SCOPED_TRACE(box->objectName().toStdString());
+                ++boxes;
+                const QString kept = box->text();
+                box->setText("abc");
+                EXPECT_EQ(box->displayText(), "***");
+                box->setText(kept);
+            }
+    // The wizard's four, the Bus & Task page's two and the SMTP password.
+    EXPECT_EQ(boxes, 7);
+}
+
 /// `window` under a title bar drawn by the style at the window's width, as the operator sees it
 /// framed; whether the title bar shows the whole caption.
 bool framedShot(QWidget& window, const fs::path& file)

@@ -500,16 +500,24 @@ TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
     struct Case {
         const char* name;
         const char* file; // the settings file's text, or none
+        bool escape;      // the operator presses Escape instead of Annulla
     };
-    const Case cases[] = {{"no settings file", nullptr}, {"a settings file that does not parse", "<zentrikServer>"}};
+    const Case cases[] = {{"no settings file", nullptr, false},
+                          {"a settings file that does not parse", "<zentrikServer>", false},
+                          {"no settings file, Escape", nullptr, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.file)
             test::writeFile(settingsFile(), c.file);
+        else
+            fs::remove(settingsFile());
         create();
-        whenWizardShown([](frmWizard& w) {
+        whenWizardShown([&c](frmWizard& w) {
             QtPrompts::nextYesNo().push_back(true);
-            click(&w, "flbCancella");
+            if (c.escape)
+                input::pressKey(Qt::Key_Escape);
+            else
+                click(&w, "flbCancella");
         });
         EXPECT_FALSE(app->load());
         EXPECT_EQ(app->exitStatus(), 1);
