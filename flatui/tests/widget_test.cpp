@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -221,6 +222,126 @@ TEST(Widgets, TabStripPageAndSelectedTab)
     const QColor selected = img.pixelColor(340, 30);
     const QColor unselected = img.pixelColor(470, 30);
     EXPECT_GT(unselected.red(), selected.red());
+}
+
+/// A key pressed and released on `w` as the window system sends it; whether `w` took the press.
+bool key(QWidget& w, int k, Qt::KeyboardModifiers mods = Qt::NoModifier, bool autoRepeat = false)
+{
+    QKeyEvent down(QEvent::KeyPress, k, mods, QString(), autoRepeat);
+    QApplication::sendEvent(&w, &down);
+    QKeyEvent up(QEvent::KeyRelease, k, mods, QString(), autoRepeat);
+    QApplication::sendEvent(&w, &up);
+    return down.isAccepted();
+}
+
+TEST(Widgets, ButtonIsPressedBySpaceOrEnterAndLetsOtherKeysGoOn)
+{
+    FlatButtonWidget w;
+    w.resize(120, 30);
+    auto& m = w.model();
+    m.setEnabled(true);
+    int clicks = 0;
+    std::vector<int> keyDowns;
+    m.events().connect([&](zs::automation::DispId id, std::span<zs::automation::Variant> args) {
+        if (id == ev::Click)
+            ++clicks;
+        if (id == ev::KeyDown)
+            keyDowns.push_back(args[0].toInt32());
+    });
+    EXPECT_EQ(w.focusPolicy(), Qt::StrongFocus);
+    struct Case {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers mods;
+        bool autoRepeat;
+        int clicks; // the Click events it raises
+        bool taken; // whether the window around never sees it
+    };
+    const Case cases[] = {
+        {"Space", Qt::Key_Space, Qt::NoModifier, false, 1, true},
+        {"Enter", Qt::Key_Return, Qt::NoModifier, false, 1, true},
+        {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, false, 1, true},
+        {"Space held down", Qt::Key_Space, Qt::NoModifier, true, 0, true},
+        {"Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier, false, 0, false},
+        {"Escape", Qt::Key_Escape, Qt::NoModifier, false, 0, false},
+        {"a letter", Qt::Key_X, Qt::NoModifier, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clicks = 0;
+        keyDowns.clear();
+        EXPECT_EQ(key(w, c.key, c.mods, c.autoRepeat), c.taken);
+        EXPECT_EQ(clicks, c.clicks);
+        EXPECT_EQ(keyDowns.size(), 1u); // the model hears every key
+    }
+    // Drawn disabled: no Click from the keyboard, and no key events (as with the mouse's keys).
+    m.setEnabled(false);
+    clicks = 0;
+    keyDowns.clear();
+    key(w, Qt::Key_Space);
+    EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(keyDowns.empty());
+}
+
+TEST(Widgets, FocusedButtonAndGridShowAFocusMark)
+{
+    QWidget window;
+    window.resize(400, 200);
+    auto* b = new FlatButtonWidget(&window);
+    b->setGeometry(10, 10, 120, 30);
+    b->model().setBackColor(0x808080);
+    b->model().setEnabled(true);
+    auto* g = new FlatGridWidget(&window);
+    g->setGeometry(10, 60, 300, 100);
+    g->model().setCols(2);
+    g->model().setRows(2);
+    window.show();
+    QApplication::processEvents();
+    window.activateWindow();
+    for (QWidget* w : std::initializer_list<QWidget*>{b, g}) {
+        SCOPED_TRACE(w == b ? "button" : "grid");
+        w->clearFocus();
+        const QImage before = grab(*w);
+        w->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(w->hasFocus());
+        const QImage after = grab(*w);
+        // A dotted frame two pixels in: white dots and black dots along the top edge.
+        int white = 0, black = 0;
+        for (int x = 4; x < w->width() - 4; ++x) {
+            const QRgb p = after.pixel(x, 2);
+            white += qGray(p) > 240;
+            black += qGray(p) < 15;
+        }
+        EXPECT_GT(white, 10);
+        EXPECT_GT(black, 10);
+        EXPECT_NE(before, after);
+        w->clearFocus();
+        EXPECT_EQ(grab(*w), before); // gone with the focus
+    }
+}
+
+TEST(Widgets, TabStripTakesArrowKeysAsClicksOnTheNeighbouringTab)
+{
+    FlatTabWidget w;
+    w.resize(600, 200);
+    auto& t = w.model();
+    t.setTabs(3);
+    int clicks = 0;
+    t.events().connect(
+        [&](zs::automation::DispId id, std::span<zs::automation::Variant>) { clicks += id == ev::Click; });
+    struct Step {
+        int key;
+        int selected;
+        int clicks;
+    };
+    const Step steps[] = {
+        {Qt::Key_Left, 1, 0}, {Qt::Key_Right, 2, 1}, {Qt::Key_End, 3, 2}, {Qt::Key_Right, 3, 2}, {Qt::Key_Home, 1, 3}};
+    for (const Step& s : steps) {
+        EXPECT_TRUE(key(w, s.key));
+        EXPECT_EQ(t.IndexSelectedTab(), s.selected);
+        EXPECT_EQ(clicks, s.clicks);
+    }
+    EXPECT_FALSE(key(w, Qt::Key_Escape));
 }
 
 TEST(Widgets, MenuDropDownOpensOverItsWindow)

@@ -59,6 +59,20 @@ int keyAscii(const QKeyEvent& e)
     return t.isEmpty() ? 0 : t.at(0).unicode() < 256 ? t.at(0).unicode() : 0;
 }
 
+void drawFocusMark(QPainter& p, const QRect& r)
+{
+    const QRect mark = r.adjusted(2, 2, -3, -3);
+    if (mark.width() < 2 || mark.height() < 2)
+        return;
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 1));
+    p.drawRect(mark);
+    p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    p.drawRect(mark);
+    p.restore();
+}
+
 void applyPointer(QWidget& w, int pointer)
 {
     if (pointer == 99)

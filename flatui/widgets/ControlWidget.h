@@ -22,6 +22,9 @@ int vbKeyCode(const QKeyEvent& e);
 /// The character a key press types, 0 for none or one outside Latin-1.
 int keyAscii(const QKeyEvent& e);
 void applyPointer(QWidget& w, int pointer);
+/// The focus mark of a flat control that has the keyboard: a dotted frame drawn over a light
+/// one just inside `r`, so it shows on dark faces and light grids alike.
+void drawFocusMark(QPainter& p, const QRect& r);
 
 template <class Model> class ControlWidget : public QWidget {
   public:
@@ -31,7 +34,6 @@ template <class Model> class ControlWidget : public QWidget {
         , m_scale(unitsPerPixel)
     {
         setMouseTracking(true);
-        setFocusPolicy(Qt::StrongFocus);
         m_model->setTextMetrics(&QtTextMetrics::instance());
         m_model->initProperties();
         m_model->setInvalidate([this] { update(); });
@@ -58,10 +60,16 @@ enum class InputKind { buttonLike, plain };
 
 /// The host of a control that takes the container's mouse and keys as they come: presses,
 /// moves and releases (positions in the model's units), double clicks, and key down, press and
-/// up.
+/// up. It shows a focus mark while it has the keyboard. (The menu face, splash and tip take no
+/// focus: the menu's entries are also the main window's menu bar.)
 template <class Model, InputKind kKind> class InputControlWidget : public ControlWidget<Model> {
   public:
-    using ControlWidget<Model>::ControlWidget;
+    /// The control takes the focus by Tab and by click.
+    InputControlWidget(QWidget* parent, double unitsPerPixel)
+        : ControlWidget<Model>(parent, unitsPerPixel)
+    {
+        this->setFocusPolicy(Qt::StrongFocus);
+    }
 
   protected:
     void mousePressEvent(QMouseEvent* e) override
@@ -82,13 +90,31 @@ template <class Model, InputKind kKind> class InputControlWidget : public Contro
         this->m_model->mouseMove(qtButtons(e->buttons()), qtShift(e->modifiers()), x(e), y(e));
         showPointer();
     }
+    void paintEvent(QPaintEvent* e) override
+    {
+        ControlWidget<Model>::paintEvent(e);
+        if (this->hasFocus()) {
+            QPainter p(this);
+            drawFocusMark(p, this->rect());
+        }
+    }
+    // The model hears every key; a key the control does not act on goes on to the window, so
+    // Escape and Enter still reach a dialog whose flat button has the focus.
     void keyPressEvent(QKeyEvent* e) override
     {
         this->m_model->keyDown(vbKeyCode(*e), qtShift(e->modifiers()));
         if (const int a = keyAscii(*e))
             this->m_model->keyPress(a);
+        if (!keyAction(*e))
+            e->ignore();
     }
-    void keyReleaseEvent(QKeyEvent* e) override { this->m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers())); }
+    void keyReleaseEvent(QKeyEvent* e) override
+    {
+        this->m_model->keyUp(vbKeyCode(*e), qtShift(e->modifiers()));
+        e->ignore();
+    }
+    /// What the control itself does with a pressed key; true when it used it.
+    virtual bool keyAction(const QKeyEvent&) { return false; }
 
   private:
     double x(const QMouseEvent* e) const { return this->units(e->position().x()); }

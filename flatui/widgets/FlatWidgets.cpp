@@ -25,6 +25,48 @@ FlatTabWidget::FlatTabWidget(QWidget* parent)
 FlatButtonWidget::~FlatButtonWidget() = default;
 FlatTabWidget::~FlatTabWidget() = default;
 
+bool FlatButtonWidget::keyAction(const QKeyEvent& e)
+{
+    const int k = e.key();
+    if ((k != Qt::Key_Space && k != Qt::Key_Return && k != Qt::Key_Enter) || e.modifiers() & ~Qt::KeypadModifier)
+        return false;
+    // A held key presses once; a button drawn disabled is not pressed from the keyboard.
+    if (!e.isAutoRepeat() && m_model->state() != FlatButton::Disabled)
+        m_model->click();
+    return true;
+}
+
+bool FlatTabWidget::keyAction(const QKeyEvent& e)
+{
+    FlatTabControl& m = *m_model;
+    const int n = m.Tabs();
+    const int current = m.IndexSelectedTab();
+    int next = 0;
+    switch (e.key()) {
+    case Qt::Key_Left:
+        next = current - 1;
+        break;
+    case Qt::Key_Right:
+        next = current + 1;
+        break;
+    case Qt::Key_Home:
+        next = 1;
+        break;
+    case Qt::Key_End:
+        next = n;
+        break;
+    default:
+        return false;
+    }
+    if (!m.enabled() || next < 1 || next > n || next == current)
+        return true;
+    m.setTabId(next);
+    m.setTabselected(true);
+    m.Refresh();
+    m.click();
+    return true;
+}
+
 // ---- FlatGridControl: pixels, with its scroll bar ------------------------------------------------
 
 FlatGridWidget::FlatGridWidget(QWidget* parent)

@@ -22,11 +22,15 @@ namespace zs::flatui {
 // The button, grid and tab widgets define their destructors in the library, so their vtables
 // and the input handlers they inherit are built there, beside the Qt helpers they call.
 
-/// The button: positions in twips; a release inside it is a Click.
+/// The button: positions in twips; a release inside it is a Click, and so is Space or Enter
+/// while it has the focus (not in the disabled look).
 class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, InputKind::buttonLike> {
   public:
     explicit FlatButtonWidget(QWidget* parent = nullptr);
     ~FlatButtonWidget() override;
+
+  protected:
+    bool keyAction(const QKeyEvent& e) override;
 };
 
 /// The grid: positions in pixels, with its vertical scroll bar; its Click comes from the model.
@@ -41,11 +45,15 @@ class TAVOLEX_EXPORT FlatGridWidget : public InputControlWidget<FlatGridControl,
     bool m_syncing = false;
 };
 
-/// The tab strip: positions in twips; a release inside it is a Click.
+/// The tab strip: positions in twips; a release inside it is a Click. With the focus, Left and
+/// Right (Home, End) choose the neighbouring (first, last) tab as a click on it would.
 class TAVOLEX_EXPORT FlatTabWidget : public InputControlWidget<FlatTabControl, InputKind::buttonLike> {
   public:
     explicit FlatTabWidget(QWidget* parent = nullptr);
     ~FlatTabWidget() override;
+
+  protected:
+    bool keyAction(const QKeyEvent& e) override;
 };
 
 /// The timed effects' host on the Qt event loop: milliseconds since the widget was made, real

@@ -1,6 +1,7 @@
 #include "fs/AtomicFile.h"
 
 #include "fs/FileOps.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <csignal>
@@ -17,7 +18,7 @@ namespace {
 
 std::string describe(const std::filesystem::path& file, const char* what, int err)
 {
-    return "Impossibile " + std::string(what) + " il file " + file.string() + ": " + std::strerror(err);
+    return "Impossibile " + std::string(what) + " il file " + file.string() + ": " + text::systemReason(err);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "fs/Fd.h"
 #include "process/ChildSetup_p.h"
 #include "process/Process.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <chrono>
@@ -51,10 +52,10 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
         return false;
     };
     if (argvIn.empty() || argvIn.front().empty())
-        return fail("no program named");
+        return fail("nessun programma indicato");
     const auto program = findProgram(argvIn.front());
     if (!program)
-        return fail("program not found: " + argvIn.front());
+        return fail("programma non trovato: " + argvIn.front());
 
     // Everything the child needs is made before fork: after it only async-signal-safe calls.
     std::vector<std::string> argv = argvIn;
@@ -66,10 +67,10 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
                    ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
                    : ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)};
     if (!in.valid() || !out.valid())
-        return fail(std::string("cannot open the output of ") + *program + ": " + std::strerror(errno));
+        return fail("impossibile aprire l'uscita di " + *program + ": " + text::systemReason(errno));
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
-        return fail(std::string("pipe: ") + std::strerror(errno));
+        return fail("impossibile creare la pipe: " + text::systemReason(errno));
     fs::Fd reportRead{report[0]};
     fs::Fd reportWrite{report[1]};
     const pid_t parent = ::getpid();
@@ -77,7 +78,7 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
 
     const pid_t pid = ::fork();
     if (pid < 0)
-        return fail(std::string("fork: ") + std::strerror(errno));
+        return fail("impossibile creare il processo: " + text::systemReason(errno));
     if (pid == 0) {
         // Never outlive the program that holds this child.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -109,7 +110,7 @@ bool ChildProcess::start(const std::vector<std::string>& argvIn, const ChildOpti
     if (got == static_cast<ssize_t>(sizeof childError)) {
         reap(true);
         m_pid = 0;
-        return fail("cannot start " + *program + ": " + std::strerror(childError));
+        return fail("impossibile avviare " + *program + ": " + text::systemReason(childError));
     }
     return true;
 }

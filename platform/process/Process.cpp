@@ -5,6 +5,7 @@
 #include "process/CommandLine.h"
 #include "text/Ascii.h"
 #include "text/Split.h"
+#include "text/SystemReason.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -129,12 +130,12 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
 {
     RunResult result;
     if (argvIn.empty() || argvIn.front().empty()) {
-        result.error = "no program named";
+        result.error = "nessun programma indicato";
         return result;
     }
     const auto program = findProgram(argvIn.front());
     if (!program) {
-        result.error = "program not found: " + argvIn.front();
+        result.error = "programma non trovato: " + argvIn.front();
         return result;
     }
 
@@ -147,7 +148,7 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     Pipe out;
     if (options.captureOutput) {
         if (!out.ok()) {
-            result.error = std::string("pipe: ") + std::strerror(errno);
+            result.error = "impossibile creare la pipe: " + text::systemReason(errno);
             return result;
         }
         posix_spawn_file_actions_adddup2(&actions.actions, out.writeEnd(), STDOUT_FILENO);
@@ -168,7 +169,7 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     pid_t pid = 0;
     const int rc = ::posix_spawn(&pid, program->c_str(), &actions.actions, &attributes.attr, argvP.data(), envP.data());
     if (rc != 0) {
-        result.error = std::string("cannot start ") + *program + ": " + std::strerror(rc);
+        result.error = "impossibile avviare " + *program + ": " + text::systemReason(rc);
         return result;
     }
     auto killAtLimit = [&] {
@@ -204,7 +205,7 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
         if (done == pid)
             break;
         if (done < 0 && errno != EINTR) {
-            result.error = std::string("waitpid: ") + std::strerror(errno);
+            result.error = "attesa del processo non riuscita: " + text::systemReason(errno);
             return result;
         }
         if (done == 0) {
@@ -216,8 +217,8 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     }
     if (result.timedOut) {
         result.exitCode = -1;
-        result.error =
-            "time limit of " + std::to_string(options.timeLimit.count()) + " ms reached: " + *program + " was stopped";
+        result.error = "limite di " + std::to_string(options.timeLimit.count()) + " ms raggiunto: " + *program +
+                       " e' stato fermato";
         return result;
     }
     if (WIFEXITED(status))

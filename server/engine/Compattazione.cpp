@@ -6,6 +6,7 @@
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
 #include "shell/ShellServices.h"
+#include "text/SystemReason.h"
 
 #include <filesystem>
 #include <system_error>
@@ -46,7 +47,8 @@ bool Compattazione::CompattaDatabase(const std::string& path)
     if (temp != path) {
         const fs::path leftover = zs::fs::resolveCaseInsensitive(zs::fs::fromWindows(temp));
         if (fs::is_regular_file(leftover, ec) && !fs::remove(leftover, ec))
-            m_log.WriteInLog("Impossibile eliminare il file temporaneo " + temp + ": " + ec.message(), true, false);
+            m_log.WriteInLog("Impossibile eliminare il file temporaneo " + temp + ": " + text::systemReason(ec), true,
+                             false);
     }
 
     const fs::path file = zs::fs::resolveCaseInsensitive(zs::fs::fromWindows(path));

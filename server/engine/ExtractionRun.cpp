@@ -250,7 +250,8 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
                 }
                 bool ok = false;
                 m_host.BusAndTask(step.queries.front(), step.queries[i], ok);
-                success = ok;
+                // A later task that succeeds never makes up for one that failed.
+                success = success && ok;
             }
         }
     } else if (table == "COMPATTA") {

@@ -7,6 +7,7 @@
 #include "fs/Paths.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
+#include "text/SystemReason.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
 
@@ -157,7 +158,7 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
 {
     fs::Fd in, out;
     const auto failed = [&](const std::string& what) {
-        reason = what + ": " + std::strerror(errno);
+        reason = what + ": " + text::systemReason(errno);
         if (out.valid()) {
             out.reset();
             ::unlink(to.c_str());
@@ -172,7 +173,7 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
         return failed("lettura di " + from.string());
     out.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
     if (!out.valid()) {
-        reason = "creazione di " + to.string() + ": " + std::strerror(errno);
+        reason = "creazione di " + to.string() + ": " + text::systemReason(errno);
         return false;
     }
     std::vector<char> buffer(1 << 20);
@@ -653,7 +654,7 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
         bool copied = false;
         std::string why;
         if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old))
-            why = "impossibile creare la cartella " + old.string() + ": " + ec.message();
+            why = "impossibile creare la cartella " + old.string() + ": " + text::systemReason(ec);
         else if (stdfs::exists(target, ec))
             why = "esiste già un file con lo stesso nome in " + old.string();
         else if (stdfs::rename(file, target, ec), !ec)
@@ -661,14 +662,14 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
         else if (ec == std::errc::cross_device_link)
             copied = copyFlushed(file, target, why);
         else
-            why = ec.message();
+            why = text::systemReason(ec);
         const bool placed = why.empty();
         if (placed && (begin.empty() || c->execute("COMMIT"))) {
             if (copied && !stdfs::remove(file, ec)) {
                 // The rows are in and the copy is safe; only the original could not go.
                 ok = false;
                 m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() +
-                                         "-il file importato non può essere rimosso: " + ec.message(),
+                                         "-il file importato non può essere rimosso: " + text::systemReason(ec),
                                      true, 1);
             }
             continue;

@@ -2,6 +2,7 @@
 
 #include "text/Ascii.h"
 #include "text/Cp1252.h"
+#include "text/SystemReason.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -109,7 +110,7 @@ struct XmlPullReader::Decoder {
         if (raw.empty() || !rawEof)
             readRaw(chunk);
         if (std::ferror(file.get())) {
-            error = "errore di lettura del file: " + std::string(std::strerror(errno));
+            error = "errore di lettura del file: " + text::systemReason(errno);
             return false;
         }
         if (raw.empty())
@@ -166,7 +167,7 @@ bool XmlPullReader::open(const std::filesystem::path& file)
     m_decoder = std::make_unique<Decoder>();
     m_decoder->file.reset(std::fopen(file.c_str(), "rb"));
     if (!m_decoder->file)
-        return fail("impossibile aprire il file: " + std::string(std::strerror(errno)));
+        return fail("impossibile aprire il file: " + text::systemReason(errno));
     Decoder& d = *m_decoder;
     d.readRaw(m_chunk);
     const auto starts = [&d](std::string_view bytes) {

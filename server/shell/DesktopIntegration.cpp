@@ -2,6 +2,7 @@
 
 #include "fs/AtomicFile.h"
 #include "fs/Paths.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -144,7 +145,7 @@ SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolde
             ::close(probe);
         }
         if (!m_heldElsewhere)
-            m_error = programFolderMessage(programFolder, std::strerror(openError));
+            m_error = programFolderMessage(programFolder, text::systemReason(openError));
         return;
     }
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
@@ -154,7 +155,7 @@ SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolde
         if (lockError == EWOULDBLOCK)
             m_heldElsewhere = true;
         else
-            m_error = programFolderMessage(programFolder, std::strerror(lockError));
+            m_error = programFolderMessage(programFolder, text::systemReason(lockError));
     }
 }
 

@@ -36,9 +36,10 @@ TEST(ChildProcess, AProgramThatCannotRunIsAnError)
     struct Case {
         const char* name;
         std::string program;
-        const char* reason;
-    } cases[] = {{"missing", (dir / "manca").string(), "not found"},
-                 {"not a program", (dir / "garbage").string(), "Exec format error"}};
+        std::string reason;
+    } cases[] = {{"missing", (dir / "manca").string(), "programma non trovato"},
+                 {"not a program", (dir / "garbage").string(),
+                  "impossibile avviare " + (dir / "garbage").string() + ": Errore di formato di exec"}};
     test::writeFile(dir / "garbage", "\x01\x02 not a program");
     std::filesystem::permissions(dir / "garbage", std::filesystem::perms::owner_all);
     for (const Case& c : cases) {

@@ -2,9 +2,13 @@
 #include "text/Cp1252.h"
 #include "text/ItalianFormat.h"
 #include "text/Split.h"
+#include "text/SystemReason.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
 
 using namespace zs;
 
@@ -147,4 +151,26 @@ TEST(ItalianFormat, DateTextsAsTheOperatorTypesThem)
     EXPECT_EQ(text::parseYear("27"), 2027);
     EXPECT_EQ(text::parseYear("0027"), 27);
     EXPECT_FALSE(text::parseYear("027"));
+}
+
+TEST(SystemReason, TheCommonReasonsReadInItalian)
+{
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "File o directory inesistente"},    {EACCES, "Permesso negato"},
+        {ENOSPC, "Spazio esaurito sul dispositivo"}, {EROFS, "File system in sola lettura"},
+        {EDQUOT, "Quota del disco superata"},        {ECONNREFUSED, "Connessione rifiutata"},
+        {ENOEXEC, "Errore di formato di exec"},      {0, "errore di sistema 0"},
+        {99999, "errore di sistema 99999"},
+    };
+    for (const auto& [value, reason] : cases) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(text::systemReason(value), reason);
+    }
+    // An error code of the system's categories takes the same table; another category its own text.
+    EXPECT_EQ(text::systemReason(std::make_error_code(std::errc::permission_denied)), "Permesso negato");
+    std::error_code ec;
+    std::filesystem::create_directory("/nonexistent-folder/of/test", ec);
+    EXPECT_EQ(text::systemReason(ec), "File o directory inesistente");
+    EXPECT_EQ(text::systemReason(std::make_error_code(std::io_errc::stream)),
+              std::make_error_code(std::io_errc::stream).message());
 }

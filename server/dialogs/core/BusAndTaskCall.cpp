@@ -52,8 +52,9 @@ BusAndTaskCaller::~BusAndTaskCaller() = default;
 
 void BusAndTaskCaller::log(const std::string& text)
 {
+    // A failed task is a failed step: an error line under the step's own line, which turns red.
     if (m_log)
-        m_log->OutputResponse(text, false, 0);
+        m_log->OutputResponse(text, true, 1);
 }
 
 bool BusAndTaskCaller::ensureControls(std::string& error)

@@ -16,11 +16,15 @@ struct FileDialogRequest {
     std::string fileName;
 };
 
+/// The icon of a Yes/No question.
+enum class QuestionIcon { question, information };
+
 class Prompts {
   public:
     virtual ~Prompts() = default;
-    /// A Yes/No question (question icon); true for Yes.
-    virtual bool askYesNo(const std::string& text, const std::string& title) = 0;
+    /// A Yes/No question; true for Yes.
+    virtual bool askYesNo(const std::string& text, const std::string& title,
+                          QuestionIcon icon = QuestionIcon::question) = 0;
     /// The chosen file's full path, or nothing when the operator cancelled.
     virtual std::optional<std::string> openFile(const FileDialogRequest& request) = 0;
     /// The password prompt (frmLogin.ShowMe): the typed text, "" after Cancel.

@@ -73,7 +73,7 @@ OpzioniCore::InitOutcome OpzioniCore::InitializeSettings()
             m_s.log->OutputResponse(problem, true, 0);
     m_s.store.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
     fillTree();
-    m_view.treeChanged();
+    m_view.treeRefilled();
     m_view.setCreationXml(m_s.values.FileCreazione);
     m_view.setLoadingXml(m_s.values.FileCaricamento);
     m_view.clearBuildResponse();
@@ -92,7 +92,7 @@ void OpzioniCore::RicaricaModuli(bool mantieniSelezione)
     fillTree();
     if (mantieniSelezione)
         RestoreTicks(m_tree, ticks);
-    m_view.treeChanged();
+    m_view.treeRefilled();
     if (m_s.store.hasDocument()) {
         std::string error;
         if (!m_s.store.SalvaImpostazioni(&error))
@@ -169,7 +169,7 @@ void OpzioniCore::chooseLoadingXml()
     }
     m_s.store.DocModuli() = std::move(*doc);
     fillTree();
-    m_view.treeChanged();
+    m_view.treeRefilled();
 }
 
 void OpzioniCore::chooseCreationXml()

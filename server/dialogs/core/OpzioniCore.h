@@ -33,6 +33,8 @@ class OpzioniView {
     virtual ~OpzioniView() = default;
     /// The step tree model changed (marks, colours or nodes): redraw it.
     virtual void treeChanged() = 0;
+    /// The tree was filled anew from a loading XML: its nodes are new, so shown collapsed.
+    virtual void treeRefilled() { treeChanged(); }
     virtual void setSelectionBoxes(const SelectionBoxes& boxes) = 0;
     virtual void setLoadingXml(const std::string& text) = 0;
     virtual void setCreationXml(const std::string& text) = 0;

@@ -3,12 +3,19 @@
 #include "shell/PasswordCodec.h"
 #include "shell/ShellServices.h"
 
+#include "dialogs/qt/PasswordEcho.h"
+
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zs::dialogs {
 
@@ -23,7 +30,7 @@ frmLogin::frmLogin(QWidget* parent, shell::MessageService* messages)
     label->setObjectName("Label1");
     m_password = new QLineEdit(this);
     m_password->setObjectName("txtPassword");
-    m_password->setEchoMode(QLineEdit::Password);
+    maskWithStars(*m_password);
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("cmdOK");
     ok->setDefault(true);
@@ -60,10 +67,30 @@ void frmLogin::confirm()
     accept();
 }
 
+int frmLogin::widthForCaption(const QString& caption) const
+{
+    // The title bar's buttons and margins, as the style lays them out, beside the text itself.
+    QStyleOptionTitleBar opt;
+    opt.initFrom(this);
+    opt.text = caption;
+    opt.subControls = QStyle::SC_All;
+    opt.titleBarFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    constexpr int kProbe = 1000;
+    opt.rect = QRect(0, 0, kProbe, style()->pixelMetric(QStyle::PM_TitleBarHeight, &opt, this));
+    const QRect label = style()->subControlRect(QStyle::CC_TitleBar, &opt, QStyle::SC_TitleBarLabel, this);
+    const int chrome = kProbe - std::min(label.width(), kProbe);
+    // Window managers draw titles in a bold and often larger face than the window's own.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    return QFontMetrics(titleFont).horizontalAdvance(caption) * 5 / 4 + chrome;
+}
+
 std::string frmLogin::ShowMe(const std::string& caption)
 {
     m_password->clear();
     setWindowTitle(QString::fromStdString(caption));
+    // The caption says which password is asked: the window is wide enough to show it whole.
+    resize(std::max(sizeHint().width(), widthForCaption(windowTitle())), std::max(height(), sizeHint().height()));
     // Closing by the title bar counts as Cancel: the caller then sees a mismatch.
     if (exec() != QDialog::Accepted)
         return {};

@@ -20,6 +20,8 @@ class frmLogin : public QDialog {
     explicit frmLogin(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
     /// Shows the prompt modally under `caption`; the typed text, "" after Cancel or closing.
     std::string ShowMe(const std::string& caption);
+    /// The width at which a title bar shows `caption` whole.
+    int widthForCaption(const QString& caption) const;
 
   private:
     void confirm();

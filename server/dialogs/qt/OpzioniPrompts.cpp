@@ -2,6 +2,7 @@
 
 #include "dialogs/qt/LoginWindow.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -33,15 +34,22 @@ std::deque<std::string>& QtPrompts::nextPassword()
     return q;
 }
 
-bool QtPrompts::askYesNo(const std::string& text, const std::string& title)
+bool QtPrompts::askYesNo(const std::string& text, const std::string& title, QuestionIcon icon)
 {
     if (!nextYesNo().empty()) {
         const bool a = nextYesNo().front();
         nextYesNo().pop_front();
         return a;
     }
-    return QMessageBox::question(m_parent, QString::fromStdString(title), QString::fromStdString(text),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    // The box belongs to the window that asks (the wizard over the main window), so it stays
+    // in front of it.
+    QWidget* owner = QApplication::activeModalWidget();
+    QMessageBox box(icon == QuestionIcon::information ? QMessageBox::Information : QMessageBox::Question,
+                    QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                    owner ? owner : m_parent);
+    box.setObjectName("messageBox");
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> QtPrompts::openFile(const FileDialogRequest& r)

@@ -25,7 +25,7 @@ class QtPrompts : public Prompts {
     explicit QtPrompts(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
     ~QtPrompts() override;
 
-    bool askYesNo(const std::string& text, const std::string& title) override;
+    bool askYesNo(const std::string& text, const std::string& title, QuestionIcon icon) override;
     std::optional<std::string> openFile(const FileDialogRequest& request) override;
     std::string askPassword(const std::string& caption) override;
 

@@ -3,6 +3,7 @@
 #include "dialogs/qt/DialogButtons.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/JobViewerWindow.h"
+#include "dialogs/qt/PasswordEcho.h"
 
 #include "dialogs/core/DialogPrompts.h"
 #include "flatui/core/Tavolex.h"
@@ -28,6 +29,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <memory>
+
 namespace zs::dialogs {
 
 namespace {
@@ -46,6 +50,29 @@ constexpr std::uint32_t kPageColour = 14463864;
 // The window is designed at 640 × 480; a page is 616 × 376.
 constexpr int kPages = 4;
 const char* const kTabCaptions[kPages] = {"Estrazione dati", "Creazione database", "Bus & Task", "Statistiche"};
+
+/// The band behind the tabs (window-system colour value, red in the low byte: navy 16, 32, 64).
+constexpr std::uint32_t kTabBand = 0x402010;
+/// The widest tab picture, and the narrowest the strip shrinks it to on a small window.
+constexpr int kTabWidth = 156;
+constexpr int kTabMinWidth = 110;
+constexpr int kTabHeight = 36;
+
+/// A dark tab `w` pixels wide: a rounded top with a light edge, transparent outside its shape.
+flatui::PictureRef tabFace(int w)
+{
+    auto p = std::make_shared<flatui::Picture>(w, kTabHeight, 0x00000000u);
+    for (int y = 0; y < kTabHeight; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int inset = y < 6 ? 6 - y : 0;
+            if (x < inset + 2 || x > w - 3 - inset)
+                continue;
+            const bool edge = y == 0 || x == inset + 2 || x == w - 3 - inset;
+            const auto shade = static_cast<std::uint32_t>(std::max(0, 10 - y / 4));
+            p->set(x, y, edge ? 0xFF6484B4u : 0xFF000000u | (8 + shade) << 16 | (22 + shade) << 8 | (52 + 2 * shade));
+        }
+    return p;
+}
 
 /// Runs a password check when the box loses the focus or Enter is pressed in it.
 class PasswordWatcher : public QObject {
@@ -68,6 +95,29 @@ class PasswordWatcher : public QObject {
 
   private:
     std::function<void()> m_check;
+};
+
+/// Runs `action` for a press of `key` on the watched widget, which then does nothing more with it.
+class KeyWatcher : public QObject {
+  public:
+    KeyWatcher(QObject* parent, int key, std::function<void()> action)
+        : QObject(parent)
+        , m_key(key)
+        , m_action(std::move(action))
+    {}
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == m_key &&
+            !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
+            m_action();
+            return true;
+        }
+        return QObject::eventFilter(o, e);
+    }
+
+  private:
+    int m_key;
+    std::function<void()> m_action;
 };
 
 } // namespace
@@ -114,7 +164,9 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
     // The tab strip first, so the pages lie over its body.
     m_tab = tagged(new flatui::FlatTabWidget(this), "FlatTab", "Wh", {8, 8, 624, 424});
     auto& t = m_tab->model();
-    t.setBackColor(0xFFF3EA);
+    // White captions on dark tabs over a dark band: an unselected tab, drawn half transparent
+    // with its caption faded toward the band, still reads at 5:1.
+    t.setBackColor(kTabBand);
     t.setBackColorTab(0xFFFFFF);
     t.setBorderColorTab(0xA05030);
     t.setForeColor(0xFFFFFF);
@@ -159,6 +211,7 @@ frmOpzioni::frmOpzioni(OpzioniServices services, QWidget* parent)
 
     if (!m_services.creaDatabase)
         m_core.setCreaDatabase(creationNotAvailable([this](const std::string& t) { OutputResponseDB(t); }));
+    fitTabs();
     FlatTab_Click();
     SaveProperties();
 }
@@ -194,15 +247,27 @@ QWidget* frmOpzioni::buildTreePage()
     connect(m_chkUnselectAll, &QCheckBox::clicked, this, [this](bool on) { m_core.unselectAllClicked(on); });
     connect(m_chkSelectHandly, &QCheckBox::clicked, this, [this](bool on) { m_core.selectHandlyClicked(on); });
     connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-        if (QTreeWidgetItem* parent = item->parent())
-            m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(parent)),
-                              static_cast<std::size_t>(parent->indexOfChild(item))});
-        else
-            m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(item)), std::nullopt});
-        item->setSelected(false);
+        toggleNode(item);
+        // A clicked node is deselected: nothing stays highlighted.
+        m_tree->clearSelection();
+        m_tree->setCurrentItem(nullptr);
     });
+    // From the keyboard, Space toggles the node the arrows stand on, which stays current.
+    m_tree->installEventFilter(new KeyWatcher(m_tree, Qt::Key_Space, [this] {
+        if (QTreeWidgetItem* item = m_tree->currentItem())
+            toggleNode(item);
+    }));
     connect(m_tree, &QTreeWidget::customContextMenuRequested, this, &frmOpzioni::showMenu);
     return page;
+}
+
+void frmOpzioni::toggleNode(QTreeWidgetItem* item)
+{
+    if (QTreeWidgetItem* parent = item->parent())
+        m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(parent)),
+                          static_cast<std::size_t>(parent->indexOfChild(item))});
+    else
+        m_core.nodeClick({static_cast<std::size_t>(m_tree->indexOfTopLevelItem(item)), std::nullopt});
 }
 
 void frmOpzioni::showMenu(const QPoint& pos)
@@ -263,7 +328,7 @@ QWidget* frmOpzioni::buildBusPage()
         tagged(new QLabel(label, page), (std::string("lbl_") + name).c_str(), "", {8, y + 2, 140, 20});
         e = tagged(new QLineEdit(page), name, "W", {150, y, 300, 24});
         if (masked)
-            e->setEchoMode(QLineEdit::Password);
+            maskWithStars(*e);
     };
     box(m_eMachine, "eMachine", "Computer");
     box(m_eSystemUserId, "eSystemUserId", "System UserId");
@@ -417,10 +482,24 @@ void frmOpzioni::SaveProperties()
     saveLayoutProperties(*this);
 }
 
+void frmOpzioni::fitTabs()
+{
+    // The tabs hang from the strip's right edge: on a narrow window they take narrower pictures
+    // so the first tab never runs off the left edge.
+    const int room = static_cast<int>(m_tab->width() / (0.85 * kPages + 0.15));
+    const int w = std::clamp(room, kTabMinWidth, kTabWidth);
+    auto& t = m_tab->model();
+    if (t.Picture() && t.Picture()->width == w)
+        return;
+    t.setPicture(tabFace(w));
+    t.Refresh();
+}
+
 void frmOpzioni::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
     applyLayoutProperties(*this);
+    fitTabs();
     if (m_tab->model().IndexSelectedTab() == 4)
         DisegnaStatistiche();
 }
@@ -476,6 +555,12 @@ void frmOpzioni::set_CoDiv(const std::string& t)
     m_eCoDiv->setText(q(t));
 }
 
+void frmOpzioni::treeRefilled()
+{
+    m_tree->clear();
+    treeChanged();
+}
+
 void frmOpzioni::treeChanged()
 {
     const auto& steps = m_core.tree().steps();
@@ -488,6 +573,8 @@ void frmOpzioni::treeChanged()
         if (!rebuild && item->childCount() != static_cast<int>(s.children.size())) {
             qDeleteAll(item->takeChildren());
         }
+        // The marks are the dialog's own: the box shows them, the click and Space change them.
+        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
         item->setText(0, q(s.text));
         item->setData(0, Qt::UserRole, s.image);
         item->setForeground(0, colour(s.colour));
@@ -495,6 +582,7 @@ void frmOpzioni::treeChanged()
         for (std::size_t j = 0; j < s.children.size(); ++j) {
             QTreeWidgetItem* c =
                 static_cast<int>(j) < item->childCount() ? item->child(static_cast<int>(j)) : new QTreeWidgetItem(item);
+            c->setFlags(c->flags() & ~Qt::ItemIsUserCheckable);
             c->setText(0, q(s.children[j].text));
             c->setData(0, Qt::UserRole, s.children[j].image);
             c->setForeground(0, colour(s.children[j].colour));

@@ -70,7 +70,12 @@ class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniV
     void mouseMoveEvent(QMouseEvent* e) override;
 
   private:
+    /// The tab pictures as wide as the strip leaves room for.
+    void fitTabs();
     void treeChanged() override;
+    void treeRefilled() override;
+    /// The node-click toggle of `item`, as a left click on it gives.
+    void toggleNode(QTreeWidgetItem* item);
     void setSelectionBoxes(const SelectionBoxes& boxes) override;
     void setLoadingXml(const std::string& text) override;
     void setCreationXml(const std::string& text) override;

@@ -4,6 +4,7 @@
 
 #include "dialogs/core/DialogPrompts.h"
 #include "dialogs/qt/DialogButtons.h"
+#include "dialogs/qt/PasswordEcho.h"
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/ProgramSettings.h"
@@ -12,6 +13,7 @@
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -31,7 +33,7 @@ QLineEdit* lineEdit(QWidget* parent, const char* name, bool masked = false)
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
     if (masked)
-        e->setEchoMode(QLineEdit::Password);
+        maskWithStars(*e);
     return e;
 }
 QString q(const std::string& s)
@@ -128,6 +130,7 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
         m_txtAccess = lineEdit(m_pages[1], "txtAccess");
         auto* browse = new QPushButton("..", m_pages[1]);
         browse->setObjectName("cmdStep2");
+        browse->setAutoDefault(false); // Enter in the wizard goes on to the next page
         row->addWidget(m_txtAccess);
         row->addWidget(browse);
         l->addLayout(row);
@@ -218,6 +221,11 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
                 if (other != b)
                     other->model().Refresh();
         });
+
+    // Tab goes from the page's fields to the forward buttons first, then back and cancel.
+    setTabOrder(m_flbAvanti, m_flbfine);
+    setTabOrder(m_flbfine, m_flbIndietro);
+    setTabOrder(m_flbIndietro, m_flbCancella);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_flbCancella);
@@ -353,8 +361,58 @@ void frmWizard::MostraPasso(int n)
     m_flbIndietro->model().setEnabled(p.indietroEnabled);
     m_flbIndietro->setToolTip(q(p.indietroToolTip));
     m_flbAvanti->setToolTip(q(p.avantiToolTip));
+    // The operator types on at once: the page's first field takes the focus.
     if (p.focusFirstPassword)
         m_txtPassword[0]->setFocus();
+    else if (QWidget* first = firstField(p.page))
+        first->setFocus();
+}
+
+QWidget* frmWizard::firstField(int page) const
+{
+    auto chosen = [](QRadioButton* const* options, int n) -> QWidget* {
+        for (int i = 0; i < n; ++i)
+            if (options[i]->isChecked())
+                return options[i];
+        return options[0];
+    };
+    switch (page) {
+    case 1:
+        return chosen(m_optStep1, 4);
+    case 2:
+        return m_txtAccess;
+    case 3:
+        return m_txtServerName;
+    case 4:
+        return m_txtserverolap;
+    case 5:
+        return chosen(m_optStep5, 2);
+    case 6:
+        return m_txtRecap;
+    default:
+        return nullptr;
+    }
+}
+
+void frmWizard::keyPressEvent(QKeyEvent* e)
+{
+    // Escape asks as Annulla does; Enter goes on as the page's forward button does (Avanti,
+    // or Fine on the recap). Keys a field or button used never get here.
+    const bool plain = !(e->modifiers() & ~Qt::KeypadModifier);
+    if (plain && e->key() == Qt::Key_Escape) {
+        cancel();
+        return;
+    }
+    if (plain && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        if (!e->isAutoRepeat()) {
+            if (!m_flbAvanti->isHidden())
+                MostraPasso(m_flow.PassoCorrente() + 1);
+            else if (!m_flbfine->isHidden())
+                fine();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 bool frmWizard::passwordRefused(int page)
@@ -400,7 +458,7 @@ void frmWizard::fine()
 
 void frmWizard::cancel()
 {
-    if (m_prompts.askYesNo("Vuoi interrompere la configurazione guidata?", "Attenzione."))
+    if (m_prompts.askYesNo("Vuoi interrompere la configurazione guidata?", "Attenzione.", QuestionIcon::information))
         reject();
 }
 

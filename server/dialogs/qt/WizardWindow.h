@@ -43,7 +43,12 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     /// The fields as the window holds them now.
     WizardFields fields() const;
 
+  protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
   private:
+    /// The control of page `page` that takes the focus when the page is shown.
+    QWidget* firstField(int page) const;
     /// The fields from the settings as they are now, page 1 shown.
     void load();
     void centreOnScreen();

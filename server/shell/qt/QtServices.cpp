@@ -1,12 +1,14 @@
 #include "shell/qt/QtServices.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cmath>
 
@@ -209,6 +211,27 @@ void applyProgramFont()
 void applyProgramLocale()
 {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+}
+
+} // namespace zs::shell
+
+namespace zs::shell {
+
+bool installProgramTranslations()
+{
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    // The program speaks Italian whatever the machine's locale.
+    if (!translator->load(QLocale(QLocale::Italian, QLocale::Italy), "qtbase", "_",
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
 }
 
 } // namespace zs::shell

@@ -117,4 +117,8 @@ void applyProgramFont();
 /// boxes), whatever the machine's locale: the program's windows speak Italian.
 void applyProgramLocale();
 
+/// Qt's own Italian texts for the standard buttons and dialogs ("Sì", "No", "Annulla"), from the
+/// Qt translations folder; installed once. False when they are not installed there.
+bool installProgramTranslations();
+
 } // namespace zs::shell

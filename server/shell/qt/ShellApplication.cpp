@@ -72,6 +72,7 @@ ShellApplication::ShellApplication(const Options& options)
 {
     applyProgramFont();
     applyProgramLocale();
+    installProgramTranslations();
     // The options dialog's Bus & Task call creates the bus controls by their ProgIDs. While a
     // control waits on the bus the window's events go on, and Stop ends the wait.
     k8bus::registerClasses(m_registry, [this] {
@@ -202,8 +203,12 @@ frmSchedulazione::Actions ShellApplication::secondaryOptionsActions()
     actions.deactivated = [this] {
         ChangeStartup(m_fields.chkStartup == 1);
         std::string error;
-        if (!m_store.SalvaImpostazioni(&error))
-            m_log.WriteInLog(error, true, false);
+        if (m_store.SalvaImpostazioni(&error))
+            return;
+        // The change is lost: the operator hears it here, as from the other windows that save;
+        // the day log may lie on the full disk itself.
+        m_log.WriteInLog(error, true, false);
+        m_messages.show("Impossibile salvare le impostazioni: " + error, MessageIcon::Exclamation, "Attenzione.");
     };
     actions.mainVisible = [this] { return m_main->isVisible(); };
     actions.note = [this](const std::string& text) { m_messages.show(text, MessageIcon::Information, "Attenzione."); };
@@ -258,18 +263,13 @@ void ShellApplication::showInTray()
     m_tray->setObjectName("trayIcon");
     auto* pop = new QMenu(m_main.get());
     pop->setObjectName("mPopTray");
-    QObject::connect(pop->addAction("&Ripristina"), &QAction::triggered, m_main.get(), [this] {
-        m_main->showNormal();
-        m_main->activateWindow();
-    });
+    QObject::connect(pop->addAction("&Ripristina"), &QAction::triggered, m_main.get(),
+                     [this] { restoreFromTray(TrayRestore::ripristina); });
     QObject::connect(pop->addAction("Es&ci"), &QAction::triggered, m_main.get(), [this] { m_main->close(); });
     m_tray->setContextMenu(pop);
     QObject::connect(m_tray, &QSystemTrayIcon::activated, m_main.get(), [this](auto reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-            m_main->showMaximized();
-            m_main->activateWindow();
-            m_frmMain->Form_ShowMe();
-        }
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            restoreFromTray(TrayRestore::click);
     });
     ChangeToolTipIconTray(TrayState::Startup);
     m_tray->show();
@@ -282,14 +282,36 @@ void ShellApplication::showWindow()
         m_log.OutputAside("Area di notifica non disponibile: il programma resta ridotto a icona nella barra delle "
                           "applicazioni.",
                           false);
+        m_main->fitToScreen();
         m_main->showMinimized();
     } else {
+        m_main->fitToScreen();
         m_main->show();
+        m_main->fitToScreen(); // again with the frame the window manager gave it
     }
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
     m_main->area().setActiveSubWindow(dialogs::subWindowOf(*m_frmMain));
-    // The category menu opens its entries when it is first shown.
+    activateMenu();
+}
+
+void ShellApplication::restoreFromTray(TrayRestore how)
+{
+    if (how == TrayRestore::click) {
+        m_main->showMaximized();
+        m_main->activateWindow();
+        m_frmMain->Form_ShowMe();
+    } else {
+        m_main->fitToScreen();
+        m_main->showNormal();
+        m_main->activateWindow();
+    }
+    // Hidden in the tray, the window had no category menu on screen: it comes back open.
+    activateMenu();
+}
+
+void ShellApplication::activateMenu()
+{
     QTimer::singleShot(0, m_main.get(), [this] {
         if (m_main->menuButton())
             m_main->menuButton()->model().TurnOn();

@@ -78,6 +78,11 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
     void ChangeStartup(bool enabled) override;
     void ChangeToolTipIconTray(TrayState state);
     std::string trayTip() const { return m_trayTip; }
+    /// Brings the main window back from the tray: a click on the icon maximizes it with the run
+    /// window in front, "&Ripristina" restores it to its normal size. Either way the category
+    /// menu is activated and opens its entries.
+    enum class TrayRestore { click, ripristina };
+    void restoreFromTray(TrayRestore how);
 
     mdiGlobal& main() { return *m_main; }
     frmMain& runWindow() { return *m_frmMain; }
@@ -113,6 +118,8 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
     void applySettings();
     void showInTray();
     void showWindow();
+    /// The category menu's activation: its entries open once pending events have run.
+    void activateMenu();
 
     void showMenuEntry(int index);
     void loaded(QWidget* window);

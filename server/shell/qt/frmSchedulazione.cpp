@@ -1,6 +1,7 @@
 #include "shell/qt/frmSchedulazione.h"
 
 #include "dialogs/qt/DialogLayout.h"
+#include "dialogs/qt/PasswordEcho.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/PasswordCodec.h"
@@ -101,7 +102,7 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     dialogs::tagged(m_user, "txtUsername", "t", {104, 454, 204, 22});
     dialogs::tagged(new QLabel("Password:", this), "Label9", "t", {314, 454, 76, 22});
     m_pwd = new QLineEdit(this);
-    m_pwd->setEchoMode(QLineEdit::Password);
+    dialogs::maskWithStars(*m_pwd);
     dialogs::tagged(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
 
     const char* buttons[][2] = {

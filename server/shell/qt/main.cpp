@@ -32,6 +32,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     zs::shell::applyProgramFont();
     zs::shell::applyProgramLocale();
+    // Before the first box: the second-copy notice already shows Qt's Italian buttons.
+    zs::shell::installProgramTranslations();
     QString screenshot;
     for (int i = 1; i < argc; ++i)
         if (QString(argv[i]) == "--screenshot" && i + 1 < argc)

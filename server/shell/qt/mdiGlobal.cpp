@@ -4,11 +4,13 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,6 +39,26 @@ mdiGlobal::mdiGlobal(Hooks hooks)
     // The menu column and its opened entries fit; the child windows scroll below their own minimum.
     setMinimumSize(640, 420);
     resize(1000, 680);
+}
+
+void mdiGlobal::fitToScreen()
+{
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect avail = s->availableGeometry();
+    // The window manager's frame is known once the window is shown; before, room for a title
+    // bar and borders is kept.
+    QMargins frame(4, 30, 4, 4);
+    if (isVisible() && frameGeometry() != geometry())
+        frame = QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QRect room = avail.marginsRemoved(frame);
+    if (room.isEmpty())
+        return;
+    resize(std::min(width(), room.width()), std::min(height(), room.height()));
+    move(std::clamp(x(), room.left(), room.right() - width() + 1),
+         std::clamp(y(), room.top(), room.bottom() - height() + 1));
 }
 
 void mdiGlobal::buildMenu()

@@ -30,6 +30,9 @@ class mdiGlobal : public QMainWindow {
     QMdiSubWindow* addChild(QWidget* window, bool menu = false);
     /// Places the menu column and the child windows (DisponiFinestre).
     void DisponiFinestre();
+    /// Shrinks and moves the window, frame included, into the screen's available area (a
+    /// small or scaled screen): its bottom and its buttons stay reachable.
+    void fitToScreen();
     flatui::MenuButtonWidget* menuButton() const;
     /// Creates the category menu and puts it in its column.
     void buildMenu();

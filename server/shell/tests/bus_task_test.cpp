@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -78,14 +79,21 @@ struct BusTaskProgram : test::DemoProgramTest {
         defaultPort = std::make_unique<test::ScopedEnvVar>("K8BUS_DEFAULT_PORT", std::to_string(daemon->port()));
         return daemon;
     }
-    bool hasLine(const std::string& prefix)
+    /// The first line of the log tree, at either level, that begins with `prefix`.
+    QTreeWidgetItem* line(const std::string& prefix)
     {
         auto& tree = app->runWindow().tvwLog();
-        for (int i = 0; i < tree.topLevelItemCount(); ++i)
-            if (tree.topLevelItem(i)->text(0).toStdString().rfind(prefix, 0) == 0)
-                return true;
-        return false;
+        for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+            QTreeWidgetItem* top = tree.topLevelItem(i);
+            if (top->text(0).toStdString().rfind(prefix, 0) == 0)
+                return top;
+            for (int k = 0; k < top->childCount(); ++k)
+                if (top->child(k)->text(0).toStdString().rfind(prefix, 0) == 0)
+                    return top->child(k);
+        }
+        return nullptr;
     }
+    bool hasLine(const std::string& prefix) { return line(prefix) != nullptr; }
 
     std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir, defaultPort;
     /// The bus library reads its wait bound once per thread, and its profile once per process:
@@ -214,6 +222,41 @@ TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
     }
     EXPECT_EQ(executes, 2); // both items were tried, each on a session of its own
     EXPECT_EQ(ends, 0);     // nothing more was sent on a connection out of step
+}
+
+TEST_F(BusTaskProgram, AFailingTaskShowsItsStepAsFailed)
+{
+    // The daemon opens the session, then ends the task with kernel status 5, reason 12,
+    // sub-error -1.
+    const auto daemon = startDaemon([](DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (!c.next())
+            return;
+        c.send(Reply(0).info(1, 0, 7).num(5).num(12).num(-1));
+        if (c.next())
+            c.send(Reply(1).info(1, 0, 7).num(0));
+        c.waitForClose(2000);
+    });
+    app->runWindow().run().executeXmlClicked(false);
+
+    QTreeWidgetItem* failure = line("Errore durante la fase di Bus&Task");
+    ASSERT_NE(failure, nullptr);
+    ASSERT_NE(failure->parent(), nullptr) << "the failure is a line of its step";
+    EXPECT_NE(failure->text(0).toStdString().find("LastErr:"), std::string::npos);
+    EXPECT_EQ(failure->foreground(0).color(), QColor(255, 0, 0));
+    EXPECT_EQ(failure->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
+    // The step's own line is red with the error image, and so are the run's failure and end lines.
+    QTreeWidgetItem* step = failure->parent();
+    EXPECT_EQ(step->foreground(0).color(), QColor(255, 0, 0)) << step->text(0).toStdString();
+    EXPECT_EQ(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
+    EXPECT_FALSE(hasLine("Elaborazione eseguita correttamente"));
+    // The day log has the failure as error lines.
+    const std::string day = zs::test::readFile(app->log().dayLog().currentFile());
+    EXPECT_NE(day.find(":ERRORE  Errore durante la fase di Bus&Task"), std::string::npos) << day;
+    EXPECT_TRUE(shown.empty()) << shown.front();
 }
 
 } // namespace

@@ -132,7 +132,7 @@ TEST(DesktopIntegration, AFolderThatCannotBeUsedIsNotAnotherCopy)
     EXPECT_FALSE(lock.acquired());
     EXPECT_FALSE(lock.heldElsewhere());
     EXPECT_NE(lock.error().find(missing.string()), std::string::npos) << lock.error();
-    EXPECT_NE(lock.error().find("No such file or directory"), std::string::npos) << lock.error();
+    EXPECT_NE(lock.error().find("File o directory inesistente"), std::string::npos) << lock.error();
 }
 
 TEST(RunRules, ElapsedTimeAndNotification)

@@ -25,6 +25,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTreeWidget>
@@ -427,8 +428,9 @@ TEST_F(ProgramInUse, AnUnwritableProgramFolderIsNamedNotTakenForAnotherCopy)
     EXPECT_NE(out.find("Impossibile usare la cartella del programma " + programFolder.string() + ": "),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("Read-only file system") == std::string::npos ? out.find("Permission denied")
-                                                                     : out.find("Read-only file system"),
+    // The system's reason, in Italian as the rest of the line.
+    EXPECT_NE(out.find("File system in sola lettura") == std::string::npos ? out.find("Permesso negato")
+                                                                           : out.find("File system in sola lettura"),
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("Un'altra copia"), std::string::npos) << out;
@@ -456,13 +458,68 @@ TEST_F(ProgramInUse, AFullDayLogDiskGivesOneRedLineAndNoHalfLine)
     auto* red = topLine("Log giornaliero non aggiornato: ");
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red->foreground(0).color(), QColor(255, 0, 0));
-    EXPECT_NE(red->text(0).toStdString().find("No space left on device"), std::string::npos);
+    EXPECT_NE(red->text(0).toStdString().find("Spazio esaurito sul dispositivo"), std::string::npos);
     const std::string day = dayLogText(*app);
     EXPECT_GT(day.size(), filler.size()); // the lines that fitted went in
     EXPECT_TRUE(day.ends_with("\r\n")) << day.substr(day.size() - 80);
     std::istringstream in(day);
     for (std::string line; std::getline(in, line);)
         EXPECT_TRUE(line.empty() || line.back() == '\r') << "partial line: " << line;
+}
+
+// --- Secondary options saved onto a full disk -----------------------------------------------
+
+TEST_F(ProgramInUse, SecondaryOptionsSavedOntoAFullDiskSayItOnceAndKeepTheFile)
+{
+    // The program folder on a small disk of its own, the day log elsewhere.
+    const fs::path folder = env.root() / "pieno";
+    ScopedTmpfs disk(folder, "256k");
+    if (!disk.mounted)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    fs::copy(home, folder, fs::copy_options::recursive);
+    const fs::path logs = env.root() / "log-altrove";
+    fs::create_directories(logs);
+    fs::create_directory_symlink(logs, folder / "log");
+    home = folder;
+    ASSERT_EQ(::chdir(home.c_str()), 0);
+    create();
+    ASSERT_TRUE(app->load());
+    auto menu = [this](int entry) {
+        automation::Variant args[] = {automation::Variant(entry)};
+        app->main().menuButton()->model().events().raise(flatui::MenuButtonControl::Click, args);
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+    // Into "Opzioni secondarie" and out to the run window, as the operator does.
+    auto leaveSecondaryOptions = [&] {
+        menu(3);
+        menu(1);
+    };
+    leaveSecondaryOptions();
+    const std::string before = test::readFile(home / "zentrikServer.xml");
+    shown.clear();
+
+    // The disk fills up; the operator changes the SMTP server and goes to another window.
+    {
+        std::ofstream filler(home / "riempimento", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush())
+            ;
+    }
+    app->secondaryWindow().findChild<QLineEdit*>("txtSmtp")->setText("smtp.pieno.example");
+    leaveSecondaryOptions();
+    ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.front().rfind("Impossibile salvare le impostazioni: ", 0), 0u) << shown.front();
+    EXPECT_NE(shown.front().find("Spazio esaurito sul dispositivo"), std::string::npos) << shown.front();
+    EXPECT_EQ(test::readFile(home / "zentrikServer.xml"), before);
+    EXPECT_NE(dayLogText(*app).find("Spazio esaurito sul dispositivo"), std::string::npos); // the log lies elsewhere
+
+    // Once there is room again, the next time the operator leaves the window the change is saved.
+    fs::remove(home / "riempimento");
+    shown.clear();
+    leaveSecondaryOptions();
+    EXPECT_TRUE(shown.empty()) << ::testing::PrintToString(shown);
+    EXPECT_NE(test::readFile(home / "zentrikServer.xml").find("smtp.pieno.example"), std::string::npos);
 }
 
 // --- A desktop without a tray -----------------------------------------------------------------

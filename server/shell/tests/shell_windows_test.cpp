@@ -261,6 +261,31 @@ TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
     EXPECT_TRUE(pending.empty());
 }
 
+TEST_F(ShellOnDemo, ComingBackFromTheTrayOpensTheCategoryMenu)
+{
+    create(options());
+    ASSERT_TRUE(app->load());
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    auto& menu = app->main().menuButton()->model();
+    ASSERT_TRUE(menu.menuVisible()); // a normal start opens it
+    for (const auto how : {ShellApplication::TrayRestore::click, ShellApplication::TrayRestore::ripristina}) {
+        SCOPED_TRACE(how == ShellApplication::TrayRestore::click ? "click on the icon" : "Ripristina");
+        // In the tray, as after a start there: hidden, the menu closed.
+        menu.TurnOff();
+        app->main().hide();
+        ASSERT_FALSE(menu.menuVisible());
+        app->restoreFromTray(how);
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_TRUE(app->main().isVisible());
+        EXPECT_EQ(app->main().isMaximized(), how == ShellApplication::TrayRestore::click);
+        EXPECT_TRUE(menu.menuVisible());
+        ASSERT_NE(app->main().menuButton()->dropDown(), nullptr);
+        EXPECT_TRUE(app->main().menuButton()->dropDown()->isVisible());
+    }
+}
+
 TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
 {
     create(options());

@@ -30,14 +30,19 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
@@ -564,6 +569,149 @@ TEST_F(Windows, Dialogs)
     login.show();
     expectClean(login, "frmLogin");
     login.hide();
+}
+
+TEST_F(Windows, OptionsTabsStayInsideTheirStripAndReadOnASmallMainWindow)
+{
+    app->main().showNormal();
+    app->main().resize(700, 450);
+    QCoreApplication::processEvents();
+    showEntry(app->options());
+    auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
+    ASSERT_NE(tabs, nullptr);
+    QCoreApplication::processEvents();
+    app->options().grab().save(QString::fromStdString((shots / "frmOpzioni-700x450.png").string()));
+    auto& t = tabs->model();
+    for (int k = 1; k <= t.Tabs(); ++k)
+        EXPECT_GE(t.tabPictureLeft(k), 0.0) << "tab " << k << " runs off the strip " << tabs->width() << " px wide";
+    // Every caption, the unselected ones faded toward the band included, at 4.5:1 at least.
+    const QImage image = tabs->grab().toImage();
+    std::string shown;
+    for (const flatui::DrawOp* op : t.surface().opsOfKind(flatui::DrawOp::Kind::Text)) {
+        if (op->text.empty() || !op->font)
+            continue;
+        shown += op->text + " ";
+        const QFontMetrics fm(flatui::toQFont(*op->font));
+        const QRect rect(static_cast<int>(op->x1), static_cast<int>(op->y1),
+                         fm.horizontalAdvance(QString::fromStdString(op->text)), fm.height());
+        EXPECT_TRUE(tabs->rect().contains(rect)) << op->text;
+        const double ratio = contrast(flatui::toQColor(op->color), backgroundIn(image, rect));
+        EXPECT_GE(ratio, 4.5) << "\"" << op->text << "\"";
+    }
+    for (const char* word : {"Estrazione", "dati", "Creazione", "database", "Bus", "Task", "Statistiche"})
+        EXPECT_NE(shown.find(word), std::string::npos) << word << " in " << shown;
+    app->main().resize(1000, 680);
+}
+
+TEST_F(Windows, MainWindowFitsTheAvailableScreen)
+{
+    // Run also at 125 % on a 1280 x 800 screen (QT_SCALE_FACTOR), where 1000 x 680 does not fit.
+    QCoreApplication::processEvents();
+    const QRect avail = app->main().screen()->availableGeometry();
+    EXPECT_TRUE(avail.contains(app->main().frameGeometry()))
+        << "frame " << app->main().frameGeometry().width() << "x" << app->main().frameGeometry().height() << "+"
+        << app->main().frameGeometry().x() << "+" << app->main().frameGeometry().y() << " on " << avail.width() << "x"
+        << avail.height();
+    app->main().grab().save(QString::fromStdString((shots / "mdiGlobal-fitted.png").string()));
+}
+
+TEST_F(Windows, PasswordBoxesShowAStarForEachCharacter)
+{
+    int boxes = 0;
+    for (QWidget* window : std::initializer_list<QWidget*>{&app->wizard(), &app->options(), &app->secondaryWindow()})
+        for (QLineEdit* box : window->findChildren<QLineEdit*>())
+            if (box->echoMode() == QLineEdit::Password) {
+                SCOPED_TRACE(box->objectName().toStdString());
+                ++boxes;
+                const QString kept = box->text();
+                box->setText("abc");
+                EXPECT_EQ(box->displayText(), "***");
+                box->setText(kept);
+            }
+    // The wizard's four, the Bus & Task page's two and the SMTP password.
+    EXPECT_EQ(boxes, 7);
+}
+
+/// `window` under a title bar drawn by the style at the window's width, as the operator sees it
+/// framed; whether the title bar shows the whole caption.
+bool framedShot(QWidget& window, const fs::path& file)
+{
+    QStyleOptionTitleBar opt;
+    opt.initFrom(&window);
+    opt.text = window.windowTitle();
+    opt.subControls = QStyle::SC_All;
+    opt.titleBarFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    opt.state |= QStyle::State_Active;
+    opt.titleBarState = Qt::WindowActive;
+    const int bar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, &opt, &window);
+    opt.rect = QRect(0, 0, window.width(), bar);
+    QImage shot(window.width(), bar + window.height(), QImage::Format_RGB32);
+    shot.fill(Qt::white);
+    QPainter p(&shot);
+    QFont titleFont = window.font();
+    titleFont.setBold(true); // as window managers draw titles
+    p.setFont(titleFont);
+    window.style()->drawComplexControl(QStyle::CC_TitleBar, &opt, &p, &window);
+    p.drawPixmap(0, bar, window.grab());
+    p.end();
+    shot.save(QString::fromStdString(file.string()));
+    const QRect label = window.style()->subControlRect(QStyle::CC_TitleBar, &opt, QStyle::SC_TitleBarLabel, &window);
+    return QFontMetrics(titleFont).horizontalAdvance(opt.text) <= label.width();
+}
+
+TEST_F(Windows, PasswordPromptShowsItsWholeCaption)
+{
+    dialogs::frmLogin login(&app->main());
+    for (const char* caption :
+         {"Cambio password di sistema per accesso Bus&Task", "Cambio password dell'operatore per accesso Bus&Task"}) {
+        SCOPED_TRACE(caption);
+        bool fits = false;
+        bool masked = false;
+        QTimer::singleShot(0, [&] {
+            ASSERT_TRUE(login.isVisible());
+            auto* box = login.findChild<QLineEdit*>("txtPassword");
+            box->setText("abc");
+            masked = box->displayText() == "***";
+            fits = framedShot(
+                login, shots / (std::string("frmLogin-") + (caption[16] == 's' ? "sistema" : "operatore") + ".png"));
+            EXPECT_TRUE(check.check(login).empty()) << ::testing::PrintToString(check.check(login));
+            login.findChild<QPushButton*>("cmdCancel")->click();
+        });
+        EXPECT_EQ(login.ShowMe(caption), "");
+        EXPECT_TRUE(fits) << "width " << login.width();
+        EXPECT_TRUE(masked);
+    }
+}
+
+TEST_F(Windows, QuestionBoxesShowItalianButtons)
+{
+    // The wizard's cancel question, raised by Escape as the operator does it.
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* wizard = QApplication::activeModalWidget();
+        ASSERT_EQ(wizard, &app->wizard());
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            box->grab().save(QString::fromStdString((shots / "question-box.png").string()));
+            EXPECT_EQ(box->icon(), QMessageBox::Information);
+            EXPECT_EQ(plain(box->button(QMessageBox::Yes)->text()), QString::fromUtf8("Sì"));
+            EXPECT_EQ(plain(box->button(QMessageBox::No)->text()), "No");
+            EXPECT_TRUE(check.check(*box).empty()) << ::testing::PrintToString(check.check(*box));
+            box->button(QMessageBox::Yes)->click();
+        });
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(wizard->focusWidget() ? wizard->focusWidget() : wizard, &escape);
+    });
+    app->wizard().showModal();
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(app->wizard().isVisible());
+
+    // The program's own questions and Qt's standard buttons read in Italian.
+    QMessageBox box(QMessageBox::Question, "Attenzione.", "Vuoi riprovare?",
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_EQ(plain(box.button(QMessageBox::Cancel)->text()), "Annulla");
 }
 
 } // namespace

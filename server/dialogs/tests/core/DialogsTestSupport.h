@@ -26,7 +26,7 @@ using zs::test::RecordingMessages;
 
 /// Answers from queues; a question with no scripted answer fails the test.
 struct ScriptedPrompts : Prompts {
-    bool askYesNo(const std::string& text, const std::string& title) override
+    bool askYesNo(const std::string& text, const std::string& title, QuestionIcon = QuestionIcon::question) override
     {
         questions.push_back(title + ": " + text);
         if (yesNo.empty())

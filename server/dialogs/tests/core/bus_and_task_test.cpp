@@ -192,14 +192,18 @@ TEST_F(BusFixture, FailingTaskLogsTheFailureLineAndStillCloses)
 {
     g_script = {false, 5, 0, 12, -1, false};
     BusAndTaskCaller caller(&registry, folder.store, &log);
+    const shell::LogNodeId step = log.OutputResponse("Task del bus", false, 0); // the step's head line
     bool ok = true;
     caller.BusAndTask("TASK1", "(A,B)", ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(g_calls, kExpectedCalls);
-    ASSERT_EQ(log.nodes().size(), 1u);
-    EXPECT_EQ(log.nodes()[0].text, "Errore durante la fase di Bus&Task\r\nLastErr:  5 Stat:  0 Reason: 12 SubError:-1");
-    EXPECT_FALSE(log.nodes()[0].error);
-    EXPECT_FALSE(log.nodes()[0].parent.has_value());
+    // The failure is an error line under the step, which then shows as failed.
+    ASSERT_EQ(log.nodes().size(), 2u);
+    EXPECT_EQ(log.nodes()[1].text, "Errore durante la fase di Bus&Task\r\nLastErr:  5 Stat:  0 Reason: 12 SubError:-1");
+    EXPECT_TRUE(log.nodes()[1].error);
+    EXPECT_EQ(log.nodes()[1].parent, step);
+    EXPECT_EQ(log.nodes()[0].image, shell::LogImage::Error);
+    EXPECT_EQ(log.nodes()[0].colour, shell::kLogRed);
 }
 
 TEST_F(BusFixture, SettingsChangedBetweenCallsCountAtOnce)

@@ -3,6 +3,7 @@
 // dialog's save when the operator switches window inside the main window, and the demo's
 // cubes processed by the scheduled extraction and by the run window.
 
+#include "../qt/InputEvents.h"
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/DialogLayout.h"
@@ -22,11 +23,13 @@
 #include "xml/XmlDocument.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -220,6 +223,230 @@ TEST_F(ProgramDialogs, WizardFromTheMenuShowsTheSettingsAndFineKeepsThem)
     }
 }
 
+/// Closes the wizard a failed drive left open, so the test goes on to its checks.
+void closeIfOpen(frmWizard& w)
+{
+    if (w.isVisible()) {
+        ADD_FAILURE() << "the wizard is still open on page " << w.PassoCorrente();
+        w.reject();
+    }
+}
+
+/// The answer to the wizard's cancel question as the box shows it, checked on the way: its text,
+/// title, information icon and Qt's Italian buttons. Saved as a PNG under ZS_SCREENSHOT_DIR.
+void answerCancelQuestion(QMessageBox::StandardButton answer, bool* asked)
+{
+    QTimer::singleShot(0, [answer, asked] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr) << "no question box";
+        *asked = true;
+        EXPECT_EQ(box->text(), "Vuoi interrompere la configurazione guidata?");
+        EXPECT_EQ(box->windowTitle(), "Attenzione.");
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        ASSERT_NE(box->button(QMessageBox::Yes), nullptr);
+        ASSERT_NE(box->button(QMessageBox::No), nullptr);
+        EXPECT_EQ(box->button(QMessageBox::Yes)->text().remove('&'), QString::fromUtf8("Sì"));
+        EXPECT_EQ(box->button(QMessageBox::No)->text().remove('&'), "No");
+        if (const char* dir = std::getenv("ZS_SCREENSHOT_DIR"))
+            box->grab().save(QString(dir) + "/wizard-cancel-question.png");
+        QWidget* asking = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+        box->button(answer)->click();
+        // A window manager gives the keyboard back to the window that asked; the offscreen
+        // platform leaves that to the program.
+        if (asking && asking->isVisible())
+            asking->activateWindow();
+    });
+}
+
+TEST_F(ProgramDialogs, EscapeInTheWizardAsksBeforeItCloses)
+{
+    copyDemo();
+    const auto before = wizardSettings(settingsFile());
+    create();
+    ASSERT_TRUE(app->load());
+    bool opened = false;
+    whenWizardShown([&](frmWizard& w) {
+        opened = true;
+        // From a field and from a flat button alike; No keeps the page and the fields.
+        input::pressKey(Qt::Key_Down); // a field changed before the question
+        const bool accessAndSql = child<QRadioButton>(&w, "optStep1_1")->isChecked();
+        EXPECT_TRUE(accessAndSql);
+        bool asked = false;
+        answerCancelQuestion(QMessageBox::No, &asked);
+        input::pressKey(Qt::Key_Escape);
+        EXPECT_TRUE(asked);
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(w.PassoCorrente(), 1);
+        EXPECT_EQ(child<QRadioButton>(&w, "optStep1_1")->isChecked(), accessAndSql);
+
+        ASSERT_TRUE(input::tabTo("flbAvanti"));
+        asked = false;
+        answerCancelQuestion(QMessageBox::Yes, &asked);
+        input::pressKey(Qt::Key_Escape);
+        EXPECT_TRUE(asked);
+        closeIfOpen(w);
+    });
+    menu(5);
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(app->wizard().saved());
+    EXPECT_EQ(wizardSettings(settingsFile()), before);
+}
+
+/// Fills every page of the wizard for Access and SQL Server with Bus & Task, from the keyboard
+/// alone: Tab, arrows, typed text, Space and Enter, each where the focus is.
+void fillWizardByKeys(frmWizard& w)
+{
+    using input::focusName;
+    using input::pressKey;
+    using input::retype;
+    using input::typeKeys;
+    EXPECT_EQ(focusName(), "optStep1_0");
+    pressKey(Qt::Key_Down);
+    EXPECT_TRUE(child<QRadioButton>(&w, "optStep1_1")->isChecked());
+    pressKey(Qt::Key_Return); // Enter in a field goes on as Avanti does
+    ASSERT_EQ(w.PassoCorrente(), 2);
+    EXPECT_EQ(focusName(), "txtAccess");
+    retype("vendite.db");
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), "cmdStep2");
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), "flbAvanti");
+    pressKey(Qt::Key_Space);
+    ASSERT_EQ(w.PassoCorrente(), 3);
+    EXPECT_EQ(focusName(), "txtServerName");
+    for (const char* field : {"sql01", "dw", "sa", "Chiave7", "Chiave7"}) {
+        typeKeys(field);
+        pressKey(Qt::Key_Tab);
+    }
+    EXPECT_EQ(focusName(), "flbAvanti"); // the page's last field is followed by Avanti
+    pressKey(Qt::Key_Return);            // Enter on the button presses it
+    ASSERT_EQ(w.PassoCorrente(), 4);
+    EXPECT_EQ(focusName(), "txtserverolap");
+    retype("olap01");
+    pressKey(Qt::Key_Tab);
+    retype("Cubi");
+    pressKey(Qt::Key_Tab);
+    pressKey(Qt::Key_Space);
+    ASSERT_EQ(w.PassoCorrente(), 5);
+    EXPECT_EQ(focusName(), "optStep5_1"); // the demo uses no Bus & Task
+    pressKey(Qt::Key_Up);
+    EXPECT_TRUE(child<QRadioButton>(&w, "optStep5_0")->isChecked());
+    EXPECT_TRUE(child<QLineEdit>(&w, "txtVevira")->isVisible());
+    ASSERT_TRUE(input::tabTo("txtVevira"));
+    for (const char* field : {"vevira1", "sys", "Segreto1", "op", "op2", "01"}) {
+        retype(field);
+        pressKey(Qt::Key_Tab);
+    }
+    pressKey(Qt::Key_Return);
+    ASSERT_EQ(w.PassoCorrente(), 6);
+    EXPECT_EQ(focusName(), "txtRecap");
+    EXPECT_TRUE(child<QPlainTextEdit>(&w, "txtRecap")->toPlainText().contains("Vevira : vevira1"));
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), "flbfine");
+    pressKey(Qt::Key_Space);
+}
+
+/// The same settings with the mouse: clicks on the options and buttons, text put in the boxes.
+void fillWizardByMouse(frmWizard& w)
+{
+    auto mouse = [&w](const char* name) { input::mouseClick(*child<QWidget>(&w, name)); };
+    // An option takes the click on its mark.
+    auto option = [&w](const char* name) {
+        QWidget* o = child<QWidget>(&w, name);
+        input::mouseClick(*o, QPointF(6, o->height() / 2.0));
+    };
+    auto set = [&w](const char* name, const char* text) { child<QLineEdit>(&w, name)->setText(text); };
+    option("optStep1_1");
+    mouse("flbAvanti");
+    set("txtAccess", "vendite.db");
+    mouse("flbAvanti");
+    set("txtServerName", "sql01");
+    set("txtDb", "dw");
+    set("txtLogin", "sa");
+    set("txtPassword_0", "Chiave7");
+    set("txtPassword_1", "Chiave7");
+    mouse("flbAvanti");
+    set("txtserverolap", "olap01");
+    set("txtdbolap", "Cubi");
+    mouse("flbAvanti");
+    option("optStep5_0");
+    set("txtVevira", "vevira1");
+    set("txtsyslogin", "sys");
+    set("txtSysPwd", "Segreto1");
+    set("txtOpLogin", "op");
+    set("txtOpPwd", "op2");
+    set("txtCoDiv", "01");
+    mouse("flbAvanti");
+    ASSERT_EQ(w.PassoCorrente(), 6);
+    mouse("flbfine");
+}
+
+TEST_F(ProgramDialogs, TheWizardFromTheKeyboardAloneWritesWhatTheMouseWrites)
+{
+    std::map<bool, std::string> written;
+    for (const bool keyboard : {true, false}) {
+        SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
+        for (const auto& entry : fs::directory_iterator(home))
+            fs::remove_all(entry.path());
+        copyDemo();
+        create();
+        ASSERT_TRUE(app->load());
+        bool opened = false;
+        whenWizardShown([&](frmWizard& w) {
+            opened = true;
+            keyboard ? fillWizardByKeys(w) : fillWizardByMouse(w);
+            closeIfOpen(w);
+        });
+        menu(5);
+        ASSERT_TRUE(opened);
+        EXPECT_TRUE(app->wizard().saved());
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        written[keyboard] = test::readFile(settingsFile());
+        EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "MIXED");
+        EXPECT_EQ(settingIn(settingsFile(), "ServerName"), "sql01");
+        EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "olap01");
+        EXPECT_EQ(settingIn(settingsFile(), "BusAndTask.computer"), "vevira1");
+        EXPECT_EQ(settingIn(settingsFile(), "BusAndTask.operatorPassword"), shell::CodificaPassword("op2"));
+        app.reset();
+    }
+    EXPECT_EQ(written[true], written[false]);
+}
+
+TEST_F(ProgramDialogs, TheCubeWindowsSalvaFromTheKeyboardWritesWhatTheMouseWrites)
+{
+    std::map<bool, std::string> written;
+    for (const bool keyboard : {true, false}) {
+        SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
+        for (const auto& entry : fs::directory_iterator(home))
+            fs::remove_all(entry.path());
+        copyDemo();
+        create();
+        ASSERT_TRUE(app->load());
+        menu(4);
+        ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->cubes());
+        EXPECT_EQ(input::focusName(), "txtDsoServer"); // the window opens on its first field
+        input::pressKey(Qt::Key_Tab);
+        ASSERT_EQ(input::focusName(), "txtDsoDb");
+        input::retype("Vendite2");
+        shown.clear();
+        if (keyboard) {
+            for (const char* next : {"flgCubi", "flbAggiorna", "flbSalva"}) {
+                input::pressKey(Qt::Key_Tab);
+                EXPECT_EQ(input::focusName(), next);
+            }
+            input::pressKey(Qt::Key_Space);
+        } else {
+            input::mouseClick(*child<QWidget>(&app->cubes(), "flbSalva"));
+        }
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown.front().rfind("Impostazioni memorizzate.", 0), 0u) << shown.front();
+        EXPECT_EQ(settingIn(settingsFile(), "DatabaseOLAP"), "Vendite2");
+        written[keyboard] = test::readFile(settingsFile());
+        app.reset();
+    }
+    EXPECT_EQ(written[true], written[false]);
+}
+
 TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero)
 {
     // No settings file: the wizard opens from the options dialog's load, inside the event loop
@@ -274,16 +501,24 @@ TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
     struct Case {
         const char* name;
         const char* file; // the settings file's text, or none
+        bool escape;      // the operator presses Escape instead of Annulla
     };
-    const Case cases[] = {{"no settings file", nullptr}, {"a settings file that does not parse", "<zentrikServer>"}};
+    const Case cases[] = {{"no settings file", nullptr, false},
+                          {"a settings file that does not parse", "<zentrikServer>", false},
+                          {"no settings file, Escape", nullptr, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.file)
             test::writeFile(settingsFile(), c.file);
+        else
+            fs::remove(settingsFile());
         create();
-        whenWizardShown([](frmWizard& w) {
+        whenWizardShown([&c](frmWizard& w) {
             QtPrompts::nextYesNo().push_back(true);
-            click(&w, "flbCancella");
+            if (c.escape)
+                input::pressKey(Qt::Key_Escape);
+            else
+                click(&w, "flbCancella");
         });
         EXPECT_FALSE(app->load());
         EXPECT_EQ(app->exitStatus(), 1);

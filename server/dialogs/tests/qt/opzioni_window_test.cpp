@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -105,6 +106,48 @@ TEST_F(OpzioniFixture, InitializeSettingsFillsTheTreeAndTheBoxes)
     dlg.RicaricaModuli(false);
     EXPECT_EQ(dlg.tvXML().steps()[0].image, 1);
     EXPECT_EQ(dlg.tvXML().steps()[1].image, 2);
+}
+
+TEST_F(OpzioniFixture, AClickedStepIsNotLeftHighlightedAndAReloadAddsTheStepsCollapsed)
+{
+    folder.copyFixture("loading.xml");
+    folder.write("zentrikServer.xml", "<zentrikServer><LOADINGFILE>loading.xml</LOADINGFILE></zentrikServer>");
+    frmOpzioni dlg(services());
+    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    dlg.resize(640, 480);
+    dlg.show();
+    QApplication::processEvents();
+    auto* tree = child<QTreeWidget>(dlg, "tvXML");
+    ASSERT_GE(tree->topLevelItemCount(), 2);
+
+    // A click with the mouse toggles the step and leaves no step highlighted.
+    QTreeWidgetItem* step = tree->topLevelItem(1);
+    const int before = dlg.tvXML().steps()[1].image;
+    const QRect r = tree->visualItemRect(step);
+    mouseClick(*tree->viewport(), QPointF(r.center()));
+    QApplication::processEvents();
+    EXPECT_NE(dlg.tvXML().steps()[1].image, before);
+    EXPECT_TRUE(tree->selectedItems().isEmpty());
+    EXPECT_FALSE(tree->topLevelItem(1)->isSelected());
+    EXPECT_EQ(tree->currentItem(), nullptr);
+    // The box of a node follows the dialog's marks only.
+    EXPECT_FALSE(step->flags() & Qt::ItemIsUserCheckable);
+
+    // From the keyboard: the arrows choose a step, Space toggles it as the click does.
+    tree->setFocus();
+    tree->setCurrentItem(tree->topLevelItem(0));
+    const int first = dlg.tvXML().steps()[0].image;
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    QApplication::sendEvent(tree, &space);
+    EXPECT_NE(dlg.tvXML().steps()[0].image, first);
+    EXPECT_EQ(tree->topLevelItem(0)->checkState(0), dlg.tvXML().steps()[0].image == 1 ? Qt::Checked : Qt::Unchecked);
+
+    // "Carica Moduli" fills the tree anew: an expanded step comes back collapsed.
+    tree->topLevelItem(0)->setExpanded(true);
+    child<flatui::FlatButtonWidget>(dlg, "flbRicarica")->model().click();
+    ASSERT_GE(tree->topLevelItemCount(), 2);
+    EXPECT_FALSE(tree->topLevelItem(0)->isExpanded());
 }
 
 TEST_F(OpzioniFixture, DatabaseCreationPage)

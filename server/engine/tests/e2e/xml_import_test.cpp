@@ -5,6 +5,7 @@
 #include "../StepsTestSupport.h"
 #include "engine/ImportXml.h"
 #include "pgtest/PgServer.h"
+#include "text/SystemReason.h"
 
 #include "xml/XmlDocument.h"
 
@@ -313,7 +314,7 @@ TEST_F(XmlImportFixture, OldFilesOnAnotherFileSystemMoveOnceOrFailTheStep)
                          0),
               0u)
         << l[1];
-    EXPECT_NE(l[1].find(std::strerror(ENOSPC)), std::string::npos) << l[1];
+    EXPECT_NE(l[1].find(zs::text::systemReason(ENOSPC)), std::string::npos) << l[1];
 }
 
 } // namespace
