@@ -423,7 +423,7 @@ TEST_F(ProgramDialogs, TheCubeWindowsSalvaFromTheKeyboardWritesWhatTheMouseWrite
         create();
         ASSERT_TRUE(app->load());
         menu(4);
-        ASSERT_EQ(app->main().area().activeSubWindow()->widget(), &app->cubes());
+        ASSERT_EQ(app->main().area().activeSubWindow(), dialogs::subWindowOf(app->cubes()));
         EXPECT_EQ(input::focusName(), "txtDsoServer"); // the window opens on its first field
         input::pressKey(Qt::Key_Tab);
         ASSERT_EQ(input::focusName(), "txtDsoDb");
