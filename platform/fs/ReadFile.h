@@ -14,11 +14,11 @@ namespace zs::fs {
 
 /// Size bounds per kind of file, far above what real files hold.
 struct ReadLimit {
-    static constexpr std::size_t kIni = 4u << 20;          ///< per-user INI, kor8.ini
-    static constexpr std::size_t kSettings = 16u << 20;    ///< zentrikServer.xml
-    static constexpr std::size_t kStore = 16u << 20;       ///< cadenzo.xml, autostart entries
-    static constexpr std::size_t kSchema = 16u << 20;      ///< the import's mapping schema
-    static constexpr std::size_t kDocument = 64u << 20;    ///< loading and creation XML, stat.xml, OLAP files
+    static constexpr std::size_t kIni = 4u << 20;              ///< per-user INI, kor8.ini
+    static constexpr std::size_t kSettings = 16u << 20;        ///< zentrikServer.xml
+    static constexpr std::size_t kStore = 16u << 20;           ///< cadenzo.xml, autostart entries
+    static constexpr std::size_t kSchema = 16u << 20;          ///< the import's mapping schema
+    static constexpr std::size_t kDocument = 64u << 20;        ///< loading and creation XML, stat.xml, OLAP files
     static constexpr std::size_t kUnbounded = ~std::size_t{0}; ///< streamed input
 };
 
