@@ -425,7 +425,7 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
     nodes.clear();
     roots.clear();
     xml::ParseError error;
-    auto doc = xml::Document::loadFile(schema, &error);
+    auto doc = xml::Document::loadFile(schema, &error, fs::ReadLimit::kSchema);
     if (!doc || !doc->root()) {
         reason = "Schema " + schema.string() + " non leggibile" +
                  (error.code ? " (riga " + std::to_string(error.line) + ": " + error.reason + ")" : std::string());
