@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 
 namespace zs::engine::test {
 namespace {
@@ -190,6 +191,35 @@ TEST(HostileFiles, NonRegularFilesAreRefusedAtOnceAndLeftAlone)
         }
     // No reader took in an endless or oversized file.
     EXPECT_LT(zs::test::childrenPeakMemory(), 256LL * 1024 * 1024);
+}
+
+TEST(HostileFiles, TheStatisticsSaveFollowsTheUmaskAndNeverALink)
+{
+    // A link planted at stat.xml is replaced, never written through (the temporary names are
+    // the writer's own test); a new stat.xml under umask 077 is the user's alone.
+    HostileFolder f;
+    // The link at stat.xml leads to a valid store, which is read through it, but not written.
+    const fs::path outside = f.env.root() / "outside.xml";
+    const std::string outsideText = "<?xml version=\"1.0\"?><stat></stat>";
+    zs::test::writeFile(outside, outsideText);
+    fs::create_symlink(outside, f.home / "stat.xml");
+    const mode_t old = ::umask(077);
+    const auto r = extract(f.home);
+    ::umask(old);
+    EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
+    EXPECT_EQ(zs::test::readFile(outside), outsideText);
+    struct stat st {};
+    ASSERT_EQ(::lstat((f.home / "stat.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(zs::test::readFile(f.home / "stat.xml").find("<operazione>Conta</operazione>"), std::string::npos);
+
+    // The next save keeps that mode whatever the umask.
+    fs::remove(f.home / "stat.xml");
+    const auto again = extract(f.home);
+    EXPECT_EQ(again.exitCode, 0);
+    ASSERT_EQ(::lstat((f.home / "stat.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~old);
 }
 
 } // namespace
