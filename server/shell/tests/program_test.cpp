@@ -190,6 +190,14 @@ void cancelWizardWhenShown(int* seen, int rounds = 200)
     });
 }
 
+/// Lets a watch of cancelWizardWhenShown that found no wizard run out, so that it cannot take
+/// the wizard of a later test for its own.
+void endWizardWatch()
+{
+    for (int i = 0; i < 250; ++i)
+        QApplication::processEvents();
+}
+
 TEST_F(Program, WithoutSettingsTheWizardIsShownAndTheProgramEnds)
 {
     create();
@@ -223,6 +231,8 @@ TEST_F(Program, HostileSettingsFilesGiveAnErrorOrAStartNeverACrash)
             EXPECT_FALSE(app->load());
             // A file over the settings' size bound is kept: no wizard replaces it.
             EXPECT_EQ(seen, variant == "huge" ? 0 : 1);
+            if (seen == 0)
+                endWizardWatch();
             ASSERT_FALSE(shown.empty());
             EXPECT_EQ(shown.front().rfind("Errore nel file", 0), 0u) << shown.front().substr(0, 300);
             EXPECT_LT(shown.front().size(), 2000u);
@@ -271,6 +281,7 @@ TEST_F(Program, NonRegularFilesGiveAClearErrorAtOnceAndAreLeftAlone)
             // At once; the margin is for a loaded machine (a wait would be endless).
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
             EXPECT_EQ(seen, 0) << "the wizard was shown";
+            endWizardWatch();
             const bool settings = file.filename() == "zentrikServer.xml";
             EXPECT_EQ(started, !settings);
             if (settings || file.filename() == "zentrikLoading.xml") {
