@@ -308,10 +308,10 @@ const char* const kClientiSchema =
 constexpr int kKillFiles = 3;
 constexpr int kKillRows = 50;
 
-/// One import of in/ into t.db in a child process, killed (SIGKILL, as by kill -9 or the OOM
+/// One import of in/ into the target `cs` in a child process, killed (SIGKILL, as by kill -9 or the OOM
 /// killer) when it reaches its `killAt`-th commit point; 0 runs it to its end. Returns how
 /// many points it passed when it was not killed, -1 when it was.
-int importInChild(const stdfs::path& dir, const std::string& oldpath, int killAt)
+int importInChild(const stdfs::path& dir, const std::string& cs, const std::string& oldpath, int killAt)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -320,7 +320,7 @@ int importInChild(const stdfs::path& dir, const std::string& oldpath, int killAt
         shell::ProgramLog log{dayLog};
         test::RecordingMessages messages;
         db::Connection c;
-        if (!c.open(test::sqliteCs(dir / "t.db")))
+        if (!c.open(cs))
             ::_exit(3);
         ImportXml import(log, messages, time::systemClock(), dir, [&c] { return &c; });
         int passed = 0;
@@ -359,7 +359,16 @@ class ImportKillPoints : public XmlImportFixture {
             else
                 for (auto& a : stdfs::directory_iterator(e.path())) // a mount point: emptied, not removed
                     stdfs::remove_all(a.path());
-        test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text not null)"});
+        if (m_pgDb.empty()) {
+            test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text not null)"});
+            m_cs = test::sqliteCs(path("t.db"));
+        } else {
+            auto& pg = pgtest::Server::shared();
+            ASSERT_TRUE(pg.psql("drop table if exists clienti; drop table if exists zentrik_importxml; "
+                                "create table clienti (codice varchar(20) not null)",
+                                nullptr, m_pgDb));
+            m_cs = pg.odbcConnectionString(m_pgDb);
+        }
         writeSchema("c.xsd", kClientiSchema);
         stdfs::create_directories(path("in"));
         for (int f = 1; f <= kKillFiles; ++f)
@@ -371,7 +380,7 @@ class ImportKillPoints : public XmlImportFixture {
     void expectWholeFiles(const stdfs::path& old, bool allDone)
     {
         db::Connection c;
-        ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+        ASSERT_TRUE(c.open(m_cs));
         for (int f = 1; f <= kKillFiles; ++f) {
             const std::string name = "f" + std::to_string(f) + ".xml";
             SCOPED_TRACE(name);
@@ -414,7 +423,7 @@ class ImportKillPoints : public XmlImportFixture {
         for (int killAt = 1;; ++killAt) {
             SCOPED_TRACE("killed at commit point " + std::to_string(killAt));
             prepare();
-            const int first = importInChild(m_dir.path(), old.string(), killAt);
+            const int first = importInChild(m_dir.path(), m_cs, old.string(), killAt);
             if (first >= 0) {
                 EXPECT_EQ(first, kKillFiles * pointsPerFile) << "every point is passed once per file";
                 expectWholeFiles(old, true);
@@ -424,7 +433,7 @@ class ImportKillPoints : public XmlImportFixture {
             ++kills;
             expectWholeFiles(old, false);
             // The next run finishes what was left and loads the rest; nothing is loaded twice.
-            EXPECT_GE(importInChild(m_dir.path(), old.string(), 0), 0);
+            EXPECT_GE(importInChild(m_dir.path(), m_cs, old.string(), 0), 0);
             expectWholeFiles(old, true);
             if (killAt > 50) {
                 ADD_FAILURE() << "no end to the commit points";
@@ -433,12 +442,28 @@ class ImportKillPoints : public XmlImportFixture {
         }
         return kills;
     }
+
+    std::string m_pgDb; ///< empty: a SQLite file
+    std::string m_cs;
 };
 
 TEST_F(ImportKillPoints, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
 {
     // rows written, recorded, committed, moved, record dropped: five points per file.
     EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
+}
+
+TEST_F(ImportKillPoints, AKillAtAnyCommitPointOnPostgresLosesNoFileAndLoadsNoneTwice)
+{
+    // The server rolls back what a killed client left open.
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    m_pgDb = "importkill_" + std::to_string(::getpid());
+    ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
+    ASSERT_TRUE(pg.psql("create database " + m_pgDb));
+    pgtest::usePrivateOdbcIni();
+    EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
+    pg.psql("drop database if exists " + m_pgDb);
 }
 
 TEST_F(ImportKillPoints, AKillAtAnyPointOfAMoveToAnotherFileSystemLosesNoFile)
