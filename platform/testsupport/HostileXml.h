@@ -39,6 +39,9 @@ std::string describeEntry(const std::filesystem::path& file);
 /// The largest resident set of the children waited for so far, in bytes.
 long long childrenPeakMemory();
 
-inline constexpr long long kHostileOversizedBytes = 300LL * 1024 * 1024;
+inline constexpr long long kHostileOversizedBytes = 1536LL * 1024 * 1024;
+/// What a process may reach while it meets those: far below the oversized file (or an endless
+/// one), with room for a sanitizer build's own overhead.
+inline constexpr long long kHostileMemoryBound = 1024LL * 1024 * 1024;
 
 } // namespace zs::test

@@ -78,7 +78,7 @@ TEST(CadenzoHostHostileStore, NonRegularStoreIsRefusedAtOnceAndLeftAlone)
         EXPECT_NE(r.output.find("Errore nel file " + store.string()), std::string::npos) << r.output.substr(0, 2000);
         EXPECT_EQ(zs::test::describeEntry(store), planted);
     }
-    EXPECT_LT(zs::test::childrenPeakMemory(), 256LL * 1024 * 1024);
+    EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
 }
 
 } // namespace

@@ -190,7 +190,7 @@ TEST(HostileFiles, NonRegularFilesAreRefusedAtOnceAndLeftAlone)
             }
         }
     // No reader took in an endless or oversized file.
-    EXPECT_LT(zs::test::childrenPeakMemory(), 256LL * 1024 * 1024);
+    EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
 }
 
 TEST(HostileFiles, TheStatisticsSaveFollowsTheUmaskAndNeverALink)
