@@ -1,4 +1,5 @@
 #include "OperationStore.h"
+#include "fs/ReadFile.h"
 
 #include "Operazione.h"
 
@@ -112,7 +113,7 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
     }
     const std::string where = "Errore nel file " + file.string();
     xml::ParseError perr;
-    auto doc = xml::Document::loadFile(file, &perr);
+    auto doc = xml::Document::loadFile(file, &perr, fs::ReadLimit::kStore);
     if (!doc) {
         result.ok = false;
         result.number = 91;

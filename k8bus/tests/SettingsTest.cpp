@@ -2,14 +2,17 @@
 #include "BusHarness.h"
 
 #include "Socket.h"
+#include "testsupport/HostileXml.h"
 #include "testsupport/Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -85,6 +88,33 @@ TEST_F(Settings, ClientCommandLookupTable)
                                                c.env ? std::optional<std::string>(c.env) : std::nullopt);
         EXPECT_EQ(lookup("K8API_CLIENT_CMD"), c.expected);
     }
+}
+
+TEST_F(Settings, NonRegularProfileFilesAreNeverWaitedForNorReadWithoutEnd)
+{
+    // A FIFO at kor8.ini or at the per-user INI would hold a bus login for good; a link to
+    // /dev/zero would fill the memory. Each is passed by at once, as a missing file.
+    const std::filesystem::path registryFile = m_env.root() / "config" / "ZentrikServer" / "registry.ini";
+    std::filesystem::create_directories(registryFile.parent_path());
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    for (const std::filesystem::path& file : {m_env.root() / "kor8.ini", registryFile})
+        for (const std::string& kind : zs::test::hostileNonRegularKinds()) {
+            SCOPED_TRACE(file.filename().string() + " " + kind);
+            std::filesystem::remove_all(m_env.root() / "kor8.ini");
+            std::filesystem::remove_all(registryFile);
+            zs::test::plantNonRegular(kind, file);
+            const std::string planted = zs::test::describeEntry(file);
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(lookup("K8API_CLIENT_CMD"), std::nullopt);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+            EXPECT_EQ(zs::test::describeEntry(file), planted);
+        }
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT((after.ru_maxrss - before.ru_maxrss) * 1024LL, zs::test::kHostileMemoryBound);
+    std::filesystem::remove_all(m_env.root() / "kor8.ini");
+    std::filesystem::remove_all(registryFile);
 }
 
 TEST_F(Settings, EmptySectionNeverReadsTheProfileFile)

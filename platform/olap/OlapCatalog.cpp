@@ -1,4 +1,5 @@
 #include "olap/OlapCatalog.h"
+#include "fs/ReadFile.h"
 
 #include "xml/XmlDocument.h"
 
@@ -157,7 +158,7 @@ std::optional<OlapCatalog> loadCatalog(const std::filesystem::path& file, OlapEr
 {
     ++g_catalogReads;
     xml::ParseError pe;
-    auto doc = xml::Document::loadFile(file, &pe);
+    auto doc = xml::Document::loadFile(file, &pe, fs::ReadLimit::kDocument);
     auto fail = [&](std::string text) -> std::optional<OlapCatalog> {
         if (error)
             *error = {kErrOlapCatalog, std::move(text), kSource};

@@ -1,6 +1,6 @@
 #include "registry/IniFile.h"
 
-#include "fs/AtomicFile.h"
+#include "fs/ReadFile.h"
 #include "text/Ascii.h"
 
 namespace zs::registry {
@@ -19,11 +19,24 @@ bool sameIniName(std::string_view a, std::string_view b)
     return text::equalsNoCase(a, b);
 }
 
-IniFile IniFile::load(const std::filesystem::path& path)
+IniFile IniFile::load(const std::filesystem::path& path, std::string* error)
 {
     std::string text;
-    if (!zs::fs::readWholeFile(path, text))
+    // A FIFO at the name would hold the caller (a bus login on the window's thread) for good,
+    // a link to /dev/zero would fill the memory: only a regular file of a bounded size is read.
+    switch (zs::fs::readFileBounded(path, zs::fs::ReadLimit::kIni, text, error)) {
+    case zs::fs::ReadOutcome::Read:
+        break;
+    case zs::fs::ReadOutcome::Missing:
+        if (error)
+            error->clear();
         return IniFile{};
+    case zs::fs::ReadOutcome::Refused: {
+        IniFile refused;
+        refused.m_refused = true;
+        return refused;
+    }
+    }
     IniFile ini = parse(text);
     ini.m_exists = true;
     return ini;

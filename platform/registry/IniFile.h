@@ -21,13 +21,16 @@ struct IniSection {
 
 class IniFile {
   public:
-    /// Reads the file; a missing or unreadable file gives an empty one (exists() false).
-    static IniFile load(const std::filesystem::path& path);
+    /// Reads the file; a missing or unreadable file gives an empty one (exists() false). What
+    /// is not a regular file (FIFO, folder, device) or holds more than a few MB is never read:
+    /// refused() is then true and `error` says why.
+    static IniFile load(const std::filesystem::path& path, std::string* error = nullptr);
     /// Parses text. Entries before the first section header, or after a header without its
     /// closing bracket, belong to no section and are dropped.
     static IniFile parse(std::string_view text);
 
     bool exists() const { return m_exists; }
+    bool refused() const { return m_refused; }
     bool hasSection(std::string_view section) const;
     /// The first section of that name, or null.
     const IniSection* section(std::string_view name) const;
@@ -40,6 +43,7 @@ class IniFile {
 
   private:
     bool m_exists = false;
+    bool m_refused = false;
     std::vector<IniSection> m_sections;
 };
 

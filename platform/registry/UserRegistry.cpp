@@ -70,9 +70,12 @@ std::string escapeName(std::string_view s)
     return out;
 }
 
-std::vector<Section> load(const std::filesystem::path& file)
+std::vector<Section> load(const std::filesystem::path& file, bool* refused = nullptr)
 {
-    std::vector<Section> sections = std::move(IniFile::load(file).sections());
+    IniFile ini = IniFile::load(file);
+    if (refused)
+        *refused = ini.refused();
+    std::vector<Section> sections = std::move(ini.sections());
     for (auto& section : sections)
         for (auto& entry : section.values)
             entry.second = unescape(entry.second);
@@ -142,7 +145,11 @@ bool UserRegistry::hasKey(std::string_view keyPath) const
 
 bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std::string_view text)
 {
-    auto sections = load(m_file);
+    // A file that could not be read is not replaced by one that drops what it held.
+    bool refused = false;
+    auto sections = load(m_file, &refused);
+    if (refused)
+        return false;
     const std::string key = normaliseKey(keyPath);
     Section* s = findSection(sections, key);
     if (!s) {
@@ -164,7 +171,10 @@ bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std
 
 bool UserRegistry::removeValue(std::string_view keyPath, std::string_view name)
 {
-    auto sections = load(m_file);
+    bool refused = false;
+    auto sections = load(m_file, &refused);
+    if (refused)
+        return false;
     Section* s = findSection(sections, normaliseKey(keyPath));
     if (!s)
         return true;

@@ -1,5 +1,10 @@
 #include "testsupport/HostileXml.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zs::test {
 
 namespace {
@@ -57,6 +62,56 @@ std::vector<HostileXml> hostileXmlFiles(std::string_view rootName, std::string_v
     files.push_back({"not_xml", "\x7F"
                                 "ELF\x02\x01\x01 {[(<<<&&&;;]]]}"});
     return files;
+}
+
+} // namespace zs::test
+
+namespace zs::test {
+
+std::vector<std::string> hostileNonRegularKinds()
+{
+    return {"fifo", "directory", "dev_zero", "oversized"};
+}
+
+void plantNonRegular(const std::string& kind, const std::filesystem::path& file)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(file, ec);
+    if (kind == "fifo") {
+        (void)::mkfifo(file.c_str(), 0600);
+    } else if (kind == "directory") {
+        std::filesystem::create_directories(file);
+    } else if (kind == "dev_zero") {
+        std::filesystem::create_symlink("/dev/zero", file);
+    } else if (kind == "oversized") {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            (void)::ftruncate(fd, kHostileOversizedBytes);
+            ::close(fd);
+        }
+    }
+}
+
+std::string describeEntry(const std::filesystem::path& file)
+{
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0)
+        return "nothing";
+    std::error_code ec;
+    if (S_ISLNK(st.st_mode))
+        return "link to " + std::filesystem::read_symlink(file, ec).string();
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    if (S_ISDIR(st.st_mode))
+        return "directory";
+    return "file of " + std::to_string(st.st_size) + " bytes, mode " + std::to_string(st.st_mode & 0777);
+}
+
+long long childrenPeakMemory()
+{
+    struct rusage ru {};
+    ::getrusage(RUSAGE_CHILDREN, &ru);
+    return static_cast<long long>(ru.ru_maxrss) * 1024;
 }
 
 } // namespace zs::test

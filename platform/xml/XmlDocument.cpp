@@ -1,5 +1,7 @@
 #include "xml/XmlDocument.h"
 
+#include "fs/ReadFile.h"
+
 #include <pugixml.hpp>
 
 #include <algorithm>
@@ -324,29 +326,29 @@ std::optional<Document> Document::loadString(std::string_view text, ParseError* 
     return d;
 }
 
-std::optional<Document> Document::loadFile(const std::filesystem::path& file, ParseError* error)
+std::optional<Document> Document::loadFile(const std::filesystem::path& file, ParseError* error, std::size_t maxBytes)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) {
+    std::string text, why;
+    switch (fs::readFileBounded(file, maxBytes, text, &why)) {
+    case fs::ReadOutcome::Read:
+        return loadString(text, error);
+    case fs::ReadOutcome::Missing:
         if (error) {
             *error = {};
             error->code = kFileNotFound;
             error->reason = "The system cannot locate the object specified.";
         }
         return std::nullopt;
+    case fs::ReadOutcome::Refused:
+        break;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (!in.good() && !in.eof()) {
-        if (error) {
-            *error = {};
-            error->code = kIoError;
-            error->reason = "The file could not be read.";
-        }
-        return std::nullopt;
+    // A FIFO, a folder or a device at the name, or a file over the bound: never read.
+    if (error) {
+        *error = {};
+        error->code = kRefused;
+        error->reason = why;
     }
-    return loadString(ss.str(), error);
+    return std::nullopt;
 }
 
 Element Document::root() const

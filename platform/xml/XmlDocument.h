@@ -83,9 +83,11 @@ class Document {
     Document& operator=(Document&&) noexcept;
 
     /// Parses a file. On failure returns nothing and fills `error` (when given); a missing
-    /// file is a failure with its own code. A text holding a NUL byte, or elements nested
-    /// deeper than kMaxDepth, fails as well.
-    static std::optional<Document> loadFile(const std::filesystem::path& file, ParseError* error = nullptr);
+    /// file is a failure with its own code, and so is anything that is not a regular file or
+    /// holds more than `maxBytes` (kRefused: never read, never waited for). A text holding a
+    /// NUL byte, or elements nested deeper than kMaxDepth, fails as well.
+    static std::optional<Document> loadFile(const std::filesystem::path& file, ParseError* error = nullptr,
+                                            std::size_t maxBytes = kDefaultMaxBytes);
     static std::optional<Document> loadString(std::string_view text, ParseError* error = nullptr);
 
     /// The root element, or a null element for an empty document.
@@ -100,7 +102,9 @@ class Document {
     /// The whole document serialised raw (no indentation, no added line breaks).
     std::string xml() const;
 
-    enum ErrorCode { kFileNotFound = 1, kIoError = 2, kSyntax = 3, kTooDeep = 4 };
+    enum ErrorCode { kFileNotFound = 1, kIoError = 2, kSyntax = 3, kTooDeep = 4, kRefused = 5 };
+    /// Bound of loadFile when the caller names none.
+    static constexpr std::size_t kDefaultMaxBytes = 64u << 20;
     /// Deepest nesting of elements a load accepts (the root is level 1). Real files stay far
     /// below it; deeper ones are refused so that no reader walking the tree runs out of stack.
     static constexpr int kMaxDepth = 1000;

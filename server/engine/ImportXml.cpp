@@ -1,10 +1,14 @@
 #include "engine/ImportXml.h"
 
 #include "db/Connection.h"
+#include "db/SqlText.h"
 #include "engine/EngineStrings.h"
 #include "engine/StepFields.h"
+#include "fs/AtomicFile.h"
 #include "fs/Fd.h"
+#include "fs/FileOps.h"
 #include "fs/Paths.h"
+#include "fs/ReadFile.h"
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 #include "text/SystemReason.h"
@@ -22,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,16 +157,19 @@ std::string errorText(const db::Connection& c)
     return c.errors().empty() ? std::string("errore del database") : c.errors().front().description;
 }
 
-/// Copies `from` to a new file `to` and flushes it to the disk; nothing is left at `to` on
-/// failure. For a move to another file system, where a rename cannot go.
-bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& reason)
+/// Copies `from` into a new temporary file in `folder` (the old-files folder on another file
+/// system, where a rename cannot go), with its mode and time, flushed to the disk; sets `tmp`.
+/// Nothing is left behind on failure.
+bool copyFlushed(const stdfs::path& from, const stdfs::path& folder, const stdfs::path& to, stdfs::path& tmp,
+                 std::string& reason)
 {
     fs::Fd in, out;
+    std::string tmpName;
     const auto failed = [&](const std::string& what) {
         reason = what + ": " + text::systemReason(errno);
         if (out.valid()) {
             out.reset();
-            ::unlink(to.c_str());
+            ::unlink(tmpName.c_str());
         }
         return false;
     };
@@ -171,7 +179,7 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         return failed("lettura di " + from.string());
-    out.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
+    out.reset(fs::createTemporary(folder, to.filename().string(), st.st_mode & 0777, tmpName, fs::systemFileOps()));
     if (!out.valid()) {
         reason = "creazione di " + to.string() + ": " + text::systemReason(errno);
         return false;
@@ -194,15 +202,50 @@ bool copyFlushed(const stdfs::path& from, const stdfs::path& to, std::string& re
             done += put;
         }
     }
+    // The copy keeps the file's time: it is how a later start knows it for the same file.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    (void)::futimens(out.get(), times);
     if (::fsync(out.get()) != 0)
         return failed("scrittura di " + to.string());
-    if (::close(out.release()) != 0)
-        return failed("scrittura di " + to.string());
-    // The new name must reach the disk too before the original goes.
-    const fs::Fd dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid())
-        (void)::fsync(dir.get());
+    if (::close(out.release()) != 0) {
+        reason = "scrittura di " + to.string() + ": " + text::systemReason(errno);
+        ::unlink(tmpName.c_str());
+        return false;
+    }
+    tmp = tmpName;
     return true;
+}
+
+/// Renames `from` to `to` unless something stands at `to` already.
+bool renameNoReplace(const stdfs::path& from, const stdfs::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: the caller checked the name is free.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+/// A data file as the record of its import knows it.
+struct FileIdentity {
+    long long size = -1;
+    long long modified = -1; ///< nanoseconds since the epoch
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(const stdfs::path& file)
+{
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileIdentity{static_cast<long long>(st.st_size),
+                        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
 /// One data file's rows on their way to the database: the rows of an element still open wait
@@ -335,6 +378,55 @@ class RowLoader {
     std::size_t m_rows = 0;
 };
 
+/// Where the import records the files whose rows it committed, until they have moved.
+const char* const kLoadedTable = "ZENTRIK_IMPORTXML";
+
+bool ensureLoadedTable(db::Connection& c, std::string& reason)
+{
+    const auto names = c.tableNames();
+    if (names &&
+        std::any_of(names->begin(), names->end(), [](const std::string& n) { return sameName(n, kLoadedTable); }))
+        return true;
+    std::string text = "varchar(4000)", number = "bigint";
+    switch (c.dialect()) {
+    case db::Dialect::Sqlite:
+        text = "text";
+        number = "integer";
+        break;
+    case db::Dialect::PostgreSql:
+        text = "text";
+        break;
+    case db::Dialect::SqlServer:
+        text = "nvarchar(4000)";
+        break;
+    case db::Dialect::Oracle:
+        text = "varchar2(4000)";
+        number = "number(19)";
+        break;
+    default:
+        break;
+    }
+    if (c.execute("create table " + std::string(kLoadedTable) + " (CARTELLA " + text + " not null, NOMEFILE " + text +
+                  " not null, DIMENSIONE " + number + " not null, MODIFICATO " + number + " not null)"))
+        return true;
+    reason = "Tabella " + std::string(kLoadedTable) + ": " + errorText(c);
+    return false;
+}
+
+std::string recordSql(const std::string& folder, const std::string& name, const FileIdentity& id)
+{
+    return "insert into " + std::string(kLoadedTable) + " (CARTELLA, NOMEFILE, DIMENSIONE, MODIFICATO) values (" +
+           db::sqlLiteral(folder) + ", " + db::sqlLiteral(name) + ", " + std::to_string(id.size) + ", " +
+           std::to_string(id.modified) + ")";
+}
+
+bool sameFileSystem(const stdfs::path& file, const stdfs::path& folder)
+{
+    struct stat a {
+    }, b{};
+    return ::stat(file.c_str(), &a) == 0 && ::stat(folder.c_str(), &b) == 0 && a.st_dev == b.st_dev;
+}
+
 } // namespace
 
 bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
@@ -342,7 +434,7 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
     nodes.clear();
     roots.clear();
     xml::ParseError error;
-    auto doc = xml::Document::loadFile(schema, &error);
+    auto doc = xml::Document::loadFile(schema, &error, fs::ReadLimit::kSchema);
     if (!doc || !doc->root()) {
         reason = "Schema " + schema.string() + " non leggibile" +
                  (error.code ? " (riga " + std::to_string(error.line) + ": " + error.reason + ")" : std::string());
@@ -620,18 +712,42 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
         return false;
     }
 
+    // Which files went in is recorded in the target itself, in the transaction of their rows:
+    // what a crash left half-way (rows committed, file not yet moved) is finished first.
+    if (!ensureLoadedTable(*c, reason)) {
+        handledError(reason);
+        return false;
+    }
+    std::set<std::string> alreadyIn;
+    bool ok = true;
+    if (!reconcile(*c, folder, old, alreadyIn, ok, reason)) {
+        handledError(reason);
+        return false;
+    }
+
     std::vector<stdfs::path> files;
     for (const auto& entry : stdfs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && lower(entry.path().extension().string()) == ".xml")
+        if (entry.is_regular_file(ec) && lower(entry.path().extension().string()) == ".xml" &&
+            !alreadyIn.count(entry.path().filename().string()))
             files.push_back(entry.path());
     std::sort(files.begin(), files.end());
 
-    bool ok = true;
+    const std::string where = " where CARTELLA = " + db::sqlLiteral(folder.string()) + " and NOMEFILE = ";
     for (const stdfs::path& file : files) {
         m_log.WriteInLog("importazione xml del file " + file.stem().string(), false, false);
         const std::string begin = beginSql(c->dialect());
+        const std::optional<FileIdentity> identity = identityOf(file);
+        const std::string name = file.filename().string();
         bool loaded = (begin.empty() || c->execute(begin) || ((reason = errorText(*c)), false)) &&
                       loadFile(*c, mapping, file, reason);
+        if (loaded) {
+            reached(CommitPoint::RowsWritten);
+            loaded = identity && c->execute(recordSql(folder.string(), name, *identity));
+            if (!loaded)
+                reason = identity ? "registrazione del file importato: " + errorText(*c) : "file non più leggibile";
+            else
+                reached(CommitPoint::Recorded);
+        }
         if (!loaded) {
             (void)c->settleInsert(); // rows still on their way: their outcome no longer matters
             if (!begin.empty())
@@ -646,49 +762,141 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
             std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";
             continue;
         }
-        // The rows and the file's move stand or fall together: the file is moved (or copied to
-        // another file system) before the rows are committed, and put back when the commit
-        // fails, so a file either left the queue with its rows in or stays with none of them.
-        // A file is never overwritten in the old-files folder.
-        const stdfs::path target = old / file.filename();
-        bool copied = false;
+        // The rows, the file's record and the file's move stand or fall together. What can fail
+        // is tried before the commit (the old-files folder, a free name there, the copy to
+        // another file system), so such a file stays with none of its rows. After the commit a
+        // crash leaves the file queued with its record, and the next start moves it without
+        // loading it again. A file is never overwritten in the old-files folder.
+        const stdfs::path target = old / name;
+        stdfs::path copy;
         std::string why;
         if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old))
             why = "impossibile creare la cartella " + old.string() + ": " + text::systemReason(ec);
-        else if (stdfs::exists(target, ec))
+        else if (stdfs::exists(stdfs::symlink_status(target, ec)))
             why = "esiste già un file con lo stesso nome in " + old.string();
-        else if (stdfs::rename(file, target, ec), !ec)
-            why.clear();
-        else if (ec == std::errc::cross_device_link)
-            copied = copyFlushed(file, target, why);
-        else
-            why = text::systemReason(ec);
-        const bool placed = why.empty();
-        if (placed && (begin.empty() || c->execute("COMMIT"))) {
-            if (copied && !stdfs::remove(file, ec)) {
-                // The rows are in and the copy is safe; only the original could not go.
-                ok = false;
-                m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() +
-                                         "-il file importato non può essere rimosso: " + text::systemReason(ec),
-                                     true, 1);
-            }
+        else if (!sameFileSystem(file, old) && copyFlushed(file, old, target, copy, why))
+            reached(CommitPoint::Copied);
+        if (!why.empty()) {
+            if (!begin.empty())
+                (void)c->execute("ROLLBACK");
+            ok = false;
+            m_log.OutputResponse(
+                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
+            continue;
+        }
+        if (!begin.empty() && !c->execute("COMMIT")) {
+            why = "salvataggio delle righe non riuscito: " + errorText(*c);
+            (void)c->execute("ROLLBACK");
+            if (!copy.empty())
+                ::unlink(copy.c_str());
+            ok = false;
+            m_log.OutputResponse(
+                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
+            continue;
+        }
+        reached(CommitPoint::Committed);
+        if (!completeMove(file, old, copy, why)) {
+            // The rows are in and recorded: the next start finishes the move.
+            ok = false;
+            m_log.OutputResponse(
+                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
+            continue;
+        }
+        reached(CommitPoint::Moved);
+        // The record has done its work; one left by a crash here is dropped by the next start.
+        (void)c->execute("delete from " + std::string(kLoadedTable) + where + db::sqlLiteral(name));
+        reached(CommitPoint::Done);
+    }
+    return ok;
+}
+
+bool ImportXml::completeMove(const stdfs::path& file, const stdfs::path& old, const stdfs::path& copy, std::string& why)
+{
+    const stdfs::path target = old / file.filename();
+    if (copy.empty()) {
+        if (!renameNoReplace(file, target)) {
+            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string() : text::systemReason(errno);
+            return false;
+        }
+    } else {
+        if (!renameNoReplace(copy, target)) {
+            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string() : text::systemReason(errno);
+            ::unlink(copy.c_str());
+            return false;
+        }
+        fs::syncFolder(old, fs::systemFileOps()); // the copy's name is on the disk before the original goes
+        reached(CommitPoint::Placed);
+        if (::unlink(file.c_str()) != 0) {
+            why = "il file importato non può essere rimosso: " + text::systemReason(errno);
+            return false;
+        }
+    }
+    fs::syncFolder(old, fs::systemFileOps());
+    fs::syncFolder(file.parent_path(), fs::systemFileOps());
+    return true;
+}
+
+bool ImportXml::reconcile(db::Connection& c, const stdfs::path& folder, const stdfs::path& old,
+                          std::set<std::string>& loaded, bool& ok, std::string& reason)
+{
+    std::error_code ec;
+    if (stdfs::is_directory(old, ec))
+        (void)fs::removeStaleTemporaries(old); // copies an interrupted move left there
+    const std::string inFolder = " where CARTELLA = " + db::sqlLiteral(folder.string());
+    auto rs = c.query("select NOMEFILE, DIMENSIONE, MODIFICATO from " + std::string(kLoadedTable) + inFolder);
+    if (!rs) {
+        // Without the records no file can be told loaded or not: none is loaded.
+        reason = "Tabella " + std::string(kLoadedTable) + ": " + errorText(c);
+        return false;
+    }
+    for (std::size_t r = 0; r < rs->rowCount(); ++r) {
+        const std::string name = rs->at(r, 0).toString();
+        const FileIdentity recorded{rs->at(r, 1).toInt().value_or(-1), rs->at(r, 2).toInt().value_or(-1)};
+        const stdfs::path queued = folder / name;
+        const std::string forget =
+            "delete from " + std::string(kLoadedTable) + inFolder + " and NOMEFILE = " + db::sqlLiteral(name);
+        if (name.empty() || name.find('/') != std::string::npos || identityOf(queued) != recorded) {
+            // The file left the queue (a crash after its move), or another file has its name now.
+            (void)c.execute(forget);
+            continue;
+        }
+        // Its rows are in: it only has to move.
+        loaded.insert(name);
+        m_log.WriteInLog("importazione xml del file " + queued.stem().string() +
+                             " già eseguita: il file viene spostato in " + old.string(),
+                         false, false);
+        std::string why;
+        const stdfs::path target = old / name;
+        bool moved = false;
+        if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old)) {
+            why = "impossibile creare la cartella " + old.string() + ": " + text::systemReason(ec);
+        } else if (const auto there = identityOf(target); there && *there == recorded) {
+            // The move had placed it already; only the original was left.
+            moved = ::unlink(queued.c_str()) == 0;
+            if (!moved)
+                why = "il file importato non può essere rimosso: " + text::systemReason(errno);
+        } else if (stdfs::exists(stdfs::symlink_status(target, ec))) {
+            why = "esiste già un file con lo stesso nome in " + old.string();
+        } else {
+            stdfs::path copy;
+            moved = (sameFileSystem(queued, old) || copyFlushed(queued, old, target, copy, why)) &&
+                    completeMove(queued, old, copy, why);
+        }
+        if (moved) {
+            (void)c.execute(forget);
             continue;
         }
         ok = false;
-        if (placed) {
-            why = "salvataggio delle righe non riuscito: " + errorText(*c);
-            (void)c->execute("ROLLBACK");
-            if (copied)
-                stdfs::remove(target, ec);
-            else
-                stdfs::rename(target, file, ec);
-        } else if (!begin.empty()) {
-            (void)c->execute("ROLLBACK");
-        }
-        m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why,
+        m_log.OutputResponse("Errore nello spostamento del file " + queued.string() + " in " + old.string() + "-" + why,
                              true, 1);
     }
-    return ok;
+    return true;
+}
+
+void ImportXml::reached(CommitPoint point)
+{
+    if (m_commitPoint)
+        m_commitPoint(point);
 }
 
 bool ImportXml::loadFile(db::Connection& c, const XmlMapping& mapping, const stdfs::path& file, std::string& reason)

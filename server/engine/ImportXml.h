@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,17 +73,34 @@ class ImportXml {
     /// The bulk load's error file of today: <program folder>/log/yymmddx.log.
     std::filesystem::path errorLogFile() const;
 
+    /// The points of one file's way from its rows to the old-files folder, in order (Copied and
+    /// Placed only when that folder is on another file system).
+    enum class CommitPoint { RowsWritten, Recorded, Copied, Committed, Placed, Moved, Done };
+    /// Called at each point as it is passed: crash tests stop the process there.
+    void setCommitPointHook(std::function<void(CommitPoint)> hook) { m_commitPoint = std::move(hook); }
+
   private:
     /// Loads one data file in one transaction, reading it as a stream. False with the reason
     /// when it was rejected (nothing of it stays in the database).
     bool loadFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& file, std::string& reason);
     void handledError(const std::string& description);
+    /// Finishes what a crash left between a commit and the file's move: a queued file recorded
+    /// as loaded is moved without loading it again (and joins `loaded`); a record whose file
+    /// left the queue is dropped. False (with `reason`) when the records cannot be read.
+    bool reconcile(db::Connection& c, const std::filesystem::path& folder, const std::filesystem::path& old,
+                   std::set<std::string>& loaded, bool& ok, std::string& reason);
+    /// Puts `file` (or its flushed `copy` on the old folder's file system) into `old`, never over
+    /// another file, and removes the original.
+    bool completeMove(const std::filesystem::path& file, const std::filesystem::path& old,
+                      const std::filesystem::path& copy, std::string& why);
+    void reached(CommitPoint point);
 
     shell::ProgramLog& m_log;
     shell::MessageService& m_messages;
     const time::Clock& m_clock;
     std::filesystem::path m_programFolder;
     std::function<db::Connection*()> m_connection;
+    std::function<void(CommitPoint)> m_commitPoint;
 };
 
 } // namespace zs::engine

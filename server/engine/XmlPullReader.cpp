@@ -1,5 +1,7 @@
 #include "engine/XmlPullReader.h"
 
+#include "fs/ReadFile.h"
+
 #include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "text/SystemReason.h"
@@ -165,9 +167,16 @@ XmlPullReader::~XmlPullReader() = default;
 bool XmlPullReader::open(const std::filesystem::path& file)
 {
     m_decoder = std::make_unique<Decoder>();
-    m_decoder->file.reset(std::fopen(file.c_str(), "rb"));
+    // A data file is streamed, so no size bound; but a FIFO or a device at its name must not
+    // block the run or feed it without end.
+    std::string why;
+    fs::Fd fd = fs::openForReading(file, why);
+    if (!fd.valid())
+        return fail(why);
+    m_decoder->file.reset(::fdopen(fd.get(), "rb"));
     if (!m_decoder->file)
         return fail("impossibile aprire il file: " + text::systemReason(errno));
+    (void)fd.release(); // the stream owns it now
     Decoder& d = *m_decoder;
     d.readRaw(m_chunk);
     const auto starts = [&d](std::string_view bytes) {
@@ -256,6 +265,15 @@ bool XmlPullReader::fill()
     } while (m_buf.size() == before && !(m_decoder->rawEof && m_decoder->raw.empty()));
     if (m_buf.size() == before) {
         m_eof = true;
+        return false;
+    }
+    // No XML text holds a NUL character, in any encoding: refused with its line, as the
+    // document reader does.
+    if (const std::size_t nul = m_buf.find('\0', before); nul != std::string::npos) {
+        const std::size_t keep = m_pos;
+        m_pos = nul;
+        fail("carattere NUL (byte 0) non ammesso");
+        m_pos = keep;
         return false;
     }
     return true;

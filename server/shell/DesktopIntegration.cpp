@@ -1,4 +1,5 @@
 #include "shell/DesktopIntegration.h"
+#include "fs/ReadFile.h"
 
 #include "fs/AtomicFile.h"
 #include "fs/Paths.h"
@@ -98,7 +99,7 @@ void removeSharedEntryOf(const std::filesystem::path& programFolder)
 {
     const auto shared = autostartFolder() / "ZentrikServer.desktop";
     std::string text;
-    if (!fs::readWholeFile(shared, text))
+    if (!fs::readWholeFile(shared, text, fs::ReadLimit::kStore))
         return;
     const std::string want = "\nPath=" + folderKey(programFolder) + "\n";
     if (text.find(want) != std::string::npos ||

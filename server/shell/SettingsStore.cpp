@@ -2,6 +2,7 @@
 
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
+#include "fs/ReadFile.h"
 #include "shell/PasswordCodec.h"
 #include "shell/ShellServices.h"
 #include "text/Ascii.h"
@@ -43,6 +44,23 @@ Path splitPath(const std::string& path)
     return p;
 }
 
+/// The part of a source line a message box shows: a generated or hostile file on one long line
+/// (markup without a blank to wrap at) would make the box as wide as the screen. The parser's
+/// excerpt has the fault in its middle, so the middle is kept.
+std::string boxExcerpt(const std::string& line)
+{
+    constexpr std::size_t kShown = 80;
+    if (line.size() <= kShown)
+        return line;
+    auto continuation = [&line](std::size_t i) { return (static_cast<unsigned char>(line[i]) & 0xC0) == 0x80; };
+    std::size_t from = (line.size() - kShown) / 2, to = from + kShown;
+    while (from > 0 && continuation(from))
+        --from;
+    while (to < line.size() && continuation(to))
+        ++to;
+    return (from > 0 ? "…" : "") + line.substr(from, to - from) + (to < line.size() ? "…" : "");
+}
+
 std::string booleanForWrite(const std::string& value)
 {
     if (value == "Vero" || value == "True")
@@ -54,17 +72,24 @@ std::string booleanForWrite(const std::string& value)
 
 } // namespace
 
-std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages)
+std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
+                                       std::size_t maxBytes, bool* refused)
 {
+    if (refused)
+        *refused = false;
     std::error_code ec;
-    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec))
+    // Nothing at the name (a dangling link included) is a missing file; anything else that is
+    // there is read, or refused with a message: a FIFO or a device is never waited for.
+    if (fileName.empty() || !std::filesystem::exists(fileName, ec))
         return std::nullopt;
     xml::ParseError err;
-    auto doc = xml::Document::loadFile(fileName, &err);
+    auto doc = xml::Document::loadFile(fileName, &err, maxBytes);
     if (!doc) {
-        const std::string text = "Errore nel file " + fileName.string() + "\r\n" +
-                                 "Codice errore :" + std::to_string(err.code) + "\r\n" +
-                                 "linea : " + std::to_string(err.line) + "\r\n" + err.reason + "\r\n" + err.sourceLine;
+        if (refused)
+            *refused = err.code == xml::Document::kRefused;
+        const std::string text =
+            "Errore nel file " + fileName.string() + "\r\n" + "Codice errore :" + std::to_string(err.code) + "\r\n" +
+            "linea : " + std::to_string(err.line) + "\r\n" + err.reason + "\r\n" + boxExcerpt(err.sourceLine);
         messages.show(text, MessageIcon::Critical, "Attenzione.");
         return std::nullopt;
     }
@@ -108,7 +133,8 @@ bool SettingsStore::load()
     m_values.FileImpostazioni = (m_programFolder / "zentrikServer.xml").string();
     m_values.TitoloApplicazione = "Zentrik Server";
     m_values.IndiceIcona = 1;
-    m_doc = CaricaXML(fs::resolveCaseInsensitive(m_values.FileImpostazioni), m_messages);
+    m_doc = CaricaXML(fs::resolveCaseInsensitive(m_values.FileImpostazioni), m_messages, fs::ReadLimit::kSettings,
+                      &m_refused);
     return m_doc.has_value();
 }
 

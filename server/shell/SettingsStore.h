@@ -43,8 +43,10 @@ struct SecondaryOptionsFields {
 using SettingValue = std::variant<bool, std::string>;
 
 /// Loads an XML file. Nothing for an empty name or a missing file (silently); a file that does
-/// not parse shows "Errore nel file …" through `messages` and gives nothing.
-std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages);
+/// not parse, is not a regular file (FIFO, folder, device) or holds more than `maxBytes` shows
+/// "Errore nel file …" through `messages` and gives nothing; `refused` tells the last two apart.
+std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
+                                       std::size_t maxBytes = 64u << 20, bool* refused = nullptr);
 
 /// The refresh choice of a cube as stored ("completo", "dati", "incrementale") and back.
 std::string refreshChoiceText(int choice);
@@ -69,6 +71,9 @@ class SettingsStore {
     /// Sets FileImpostazioni to the program folder's zentrikServer.xml and loads it into
     /// DocImpostazioni. False when there is no (readable) settings file.
     bool load();
+    /// After a failed load: something stands at the settings file's name that is not a regular
+    /// file, or is too large; the wizard must not replace it.
+    bool refused() const { return m_refused; }
     bool hasDocument() const { return m_doc.has_value(); }
     xml::Document* DocImpostazioni() { return m_doc ? &*m_doc : nullptr; }
     void setDocument(std::optional<xml::Document> doc) { m_doc = std::move(doc); }
@@ -105,6 +110,7 @@ class SettingsStore {
     Windows m_windows;
     fs::FileOps* m_ops = nullptr;
     std::optional<xml::Document> m_doc;
+    bool m_refused = false;
     xml::Document m_modules;
 };
 

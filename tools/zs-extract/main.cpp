@@ -162,7 +162,8 @@ int main(int argc, char** argv)
     }
     for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
         std::cerr << "zs-extract: " << p << "\n";
-    if (settings.FileCaricamento.empty() || !std::filesystem::is_regular_file(settings.FileCaricamento, ec)) {
+    // Something that stands at the name but is no file is read (and refused with its reason) below.
+    if (settings.FileCaricamento.empty() || !std::filesystem::exists(settings.FileCaricamento, ec)) {
         std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
         return 2;
     }

@@ -1,11 +1,15 @@
 #include "fs/AtomicFile.h"
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
+#include "fs/ReadFile.h"
 
 #include "testsupport/TestEnv.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +17,15 @@
 #include <unistd.h>
 
 using namespace zs;
+
+namespace {
+unsigned currentUmask()
+{
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    return m;
+}
+} // namespace
 
 TEST(Paths, ProgramFolderFollowsZentrikHome)
 {
@@ -49,9 +62,12 @@ TEST(AtomicFile, ASaveKeepsTheFilesModeNeverLooserThanPrivate)
         int before; // -1: no file yet
         bool privateMode;
         unsigned after;
-    } cases[] = {{"new file", -1, false, 0644},           {"new private file", -1, true, 0600},
-                 {"kept 0600", 0600, false, 0600},        {"kept 0640", 0640, false, 0640},
-                 {"private 0600 kept", 0600, true, 0600}, {"private 0644 tightened", 0644, true, 0600},
+    } cases[] = {{"new file", -1, false, 0666 & ~currentUmask()},
+                 {"new private file", -1, true, 0600},
+                 {"kept 0600", 0600, false, 0600},
+                 {"kept 0640", 0640, false, 0640},
+                 {"private 0600 kept", 0600, true, 0600},
+                 {"private 0644 tightened", 0644, true, 0600},
                  {"private 0400 kept", 0400, true, 0400}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,7 +85,7 @@ TEST(AtomicFile, ASaveKeepsTheFilesModeNeverLooserThanPrivate)
     }
 }
 
-TEST(AtomicFile, StaleTemporariesOfDeadSavesGo)
+TEST(AtomicFile, StaleTemporariesOfDeadSavesGoAndNothingElse)
 {
     test::TempDir dir;
     const pid_t child = ::fork();
@@ -78,14 +94,187 @@ TEST(AtomicFile, StaleTemporariesOfDeadSavesGo)
     ASSERT_GT(child, 0);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
     const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
-    for (const std::string& name : std::vector<std::string>{".stat.xml.tmp-" + dead, ".cadenzo.xml.tmp-" + alive,
-                                                            "stat.xml.tmp-" + dead, ".x.tmp-", ".x.tmp-12a"})
-        test::writeFile(dir / name, "x");
-    EXPECT_EQ(fs::removeStaleTemporaries(dir.path()), 1);
-    EXPECT_FALSE(std::filesystem::exists(dir / (".stat.xml.tmp-" + dead)));
+    const std::string random = "0123456789abcdef";
+    const std::string ours = ".stat.xml.zstmp-" + dead + "-" + random;
+    test::writeFile(dir / "outside", "outside");
+    // Names our saves never used (the old ".name.tmp-PID" among them), a live save's temporary
+    // and a link at one of our names all stay.
     for (const std::string& name :
-         std::vector<std::string>{".cadenzo.xml.tmp-" + alive, "stat.xml.tmp-" + dead, ".x.tmp-", ".x.tmp-12a"})
-        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+         std::vector<std::string>{".stat.xml.tmp-" + dead, ".cadenzo.xml.zstmp-" + alive + "-" + random,
+                                  "stat.xml.zstmp-" + dead + "-" + random, ".x.zstmp-" + dead + "-0123",
+                                  ".x.zstmp-" + dead + "-0123456789ABCDEF", ".x.zstmp--" + random, ours})
+        test::writeFile(dir / name, "x");
+    const std::string link = ".link.zstmp-" + dead + "-" + random;
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / link).c_str()), 0);
+    EXPECT_EQ(fs::removeStaleTemporaries(dir.path()), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / ours));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / link));
+    EXPECT_EQ(test::readFile(dir / "outside"), "outside");
+    size_t left = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++left;
+    EXPECT_EQ(left, 8u);
+    // A save's own temporary name is one the clean-up knows, and never the same twice.
+    const std::string t1 = fs::temporaryName("stat.xml"), t2 = fs::temporaryName("stat.xml");
+    EXPECT_NE(t1, t2);
+    EXPECT_EQ(fs::temporaryOwner(t1), ::getpid());
+}
+
+TEST(AtomicFile, ASaveNeverFollowsAPlantedLink)
+{
+    // Links at every name a save could use: the file itself, the temporary name of earlier
+    // versions, and a dangling one. None is written through; the file ends a regular file.
+    test::TempDir dir;
+    const auto folder = dir / "home";
+    std::filesystem::create_directories(folder);
+    const std::string pid = std::to_string(::getpid());
+    struct Case {
+        const char* name;
+        std::vector<std::string> links; // names in the folder, each to its own outside file
+        bool dangling;
+    } cases[] = {{"link at the file", {"stat.xml"}, false},
+                 {"link at the old temporary name", {".stat.xml.tmp-" + pid}, false},
+                 {"both", {"stat.xml", ".stat.xml.tmp-" + pid}, false},
+                 {"dangling link at the file", {"stat.xml"}, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto& e : std::filesystem::directory_iterator(folder))
+            std::filesystem::remove(e.path());
+        std::vector<std::filesystem::path> outside;
+        for (const std::string& l : c.links) {
+            outside.push_back(dir / ("outside-" + std::to_string(outside.size())));
+            std::filesystem::remove(outside.back());
+            if (!c.dangling) {
+                test::writeFile(outside.back(), "outside");
+                ASSERT_EQ(::chmod(outside.back().c_str(), 0666), 0);
+            }
+            ASSERT_EQ(::symlink(outside.back().c_str(), (folder / l).c_str()), 0);
+        }
+        std::string err;
+        ASSERT_TRUE(fs::writeFileAtomic(folder / "stat.xml", "statistiche", {}, &err)) << err;
+        struct stat st {};
+        ASSERT_EQ(::lstat((folder / "stat.xml").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0666u & ~currentUmask()); // not the link target's mode
+        EXPECT_EQ(test::readFile(folder / "stat.xml"), "statistiche");
+        for (const auto& o : outside) {
+            if (c.dangling)
+                EXPECT_FALSE(std::filesystem::exists(o));
+            else
+                EXPECT_EQ(test::readFile(o), "outside");
+        }
+    }
+}
+
+TEST(AtomicFile, NewFilesFollowTheUmask)
+{
+    test::TempDir dir;
+    struct Case {
+        mode_t umask;
+        bool privateMode;
+        unsigned mode;
+    } cases[] = {{077, false, 0600}, {022, false, 0644}, {002, false, 0664}, {0, false, 0666},
+                 {0, true, 0600},    {077, true, 0600},  {027, false, 0640}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.umask) + (c.privateMode ? " private" : ""));
+        const auto file = dir / "stat.xml";
+        std::filesystem::remove(file);
+        const mode_t old = ::umask(c.umask);
+        std::string err;
+        const bool ok = fs::writeFileAtomic(file, "x", {.privateMode = c.privateMode}, &err);
+        ::umask(old);
+        ASSERT_TRUE(ok) << err;
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.mode);
+        // A later save under another umask keeps the mode the file has.
+        const mode_t other = ::umask(0);
+        EXPECT_TRUE(fs::writeFileAtomic(file, "y", {.privateMode = c.privateMode}, &err)) << err;
+        ::umask(other);
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.mode);
+    }
+}
+
+/// Records the order of the calls a save makes.
+class RecordingFileOps : public fs::FailingFileOps {
+  public:
+    RecordingFileOps()
+        : FailingFileOps(0, 0)
+    {}
+    int open(const char* path, int flags, mode_t mode) override
+    {
+        const int fd = FailingFileOps::open(path, flags, mode);
+        (flags & O_DIRECTORY ? m_dirs : m_files).push_back(fd);
+        log.push_back(flags & O_DIRECTORY ? "open folder" : "open file");
+        return fd;
+    }
+    int fsync(int fd) override
+    {
+        log.push_back(std::find(m_dirs.begin(), m_dirs.end(), fd) != m_dirs.end() ? "fsync folder" : "fsync file");
+        return FailingFileOps::fsync(fd);
+    }
+    int rename(const char* from, const char* to) override
+    {
+        log.push_back("rename");
+        return FailingFileOps::rename(from, to);
+    }
+    std::vector<std::string> log;
+
+  private:
+    std::vector<int> m_dirs, m_files;
+};
+
+TEST(AtomicFile, ASaveSyncsTheDataBeforeTheRenameAndTheFolderAfterIt)
+{
+    test::TempDir dir;
+    test::writeFile(dir / "stat.xml", "old");
+    RecordingFileOps ops;
+    std::string err;
+    ASSERT_TRUE(fs::writeFileAtomic(dir / "stat.xml", "new", {}, &err, ops)) << err;
+    const std::vector<std::string> expected = {"open file", "fsync file", "rename", "open folder", "fsync folder"};
+    EXPECT_EQ(ops.log, expected);
+    EXPECT_EQ(test::readFile(dir / "stat.xml"), "new");
+}
+
+TEST(ReadFile, NonRegularAndOversizedFilesAreRefusedAtOnce)
+{
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directories(dir / "folder");
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "zero").c_str()), 0);
+    test::writeFile(dir / "big", std::string(1025, 'x'));
+    test::writeFile(dir / "fits", std::string(1024, 'x'));
+    ASSERT_EQ(::symlink((dir / "fits").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "none").c_str(), (dir / "dangling").c_str()), 0);
+    struct Case {
+        const char* name;
+        fs::ReadOutcome outcome;
+        const char* says;
+    } cases[] = {{"fifo", fs::ReadOutcome::Refused, "è una pipe"},
+                 {"folder", fs::ReadOutcome::Refused, "è una cartella"},
+                 {"zero", fs::ReadOutcome::Refused, "è un dispositivo"},
+                 {"big", fs::ReadOutcome::Refused, "supera il limite"},
+                 {"fits", fs::ReadOutcome::Read, ""},
+                 {"link", fs::ReadOutcome::Read, ""},
+                 {"none", fs::ReadOutcome::Missing, "No such file"},
+                 {"dangling", fs::ReadOutcome::Missing, "No such file"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = std::chrono::steady_clock::now();
+        std::string out, err;
+        EXPECT_EQ(fs::readFileBounded(dir / c.name, 1024, out, &err), c.outcome);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        if (c.outcome == fs::ReadOutcome::Read)
+            EXPECT_EQ(out.size(), 1024u);
+        else
+            EXPECT_TRUE(out.empty());
+    }
+    // Links may be refused where a reader asks so.
+    std::string err;
+    EXPECT_FALSE(fs::openForReading(dir / "link", err, nullptr, /*followLinks=*/false).valid());
+    EXPECT_NE(err.find("collegamento"), std::string::npos) << err;
 }
 
 TEST(AtomicFile, AnAppendThatDoesNotFitLeavesNoPartOfIt)

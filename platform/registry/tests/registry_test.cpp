@@ -1,6 +1,7 @@
 #include "registry/IniFile.h"
 #include "registry/UserRegistry.h"
 
+#include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -102,4 +103,31 @@ TEST(IniFile, ProfileFileTable)
     const IniFile file = IniFile::load(dir / "kor8.ini");
     EXPECT_TRUE(file.exists());
     EXPECT_EQ(file.value("kor8 bus", "K8WAITTIMEOUT"), "2");
+}
+
+TEST(UserRegistry, AFileThatCannotBeReadIsNeitherWaitedForNorReplaced)
+{
+    // A FIFO, a folder, a link to /dev/zero or an oversized file at the hive's name: reads find
+    // nothing at once, and a write fails rather than replace it with a file that drops its
+    // content.
+    zs::test::TempDir dir;
+    for (const std::string& kind : zs::test::hostileNonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        const auto file = dir / "registry.ini";
+        zs::test::plantNonRegular(kind, file);
+        const std::string planted = zs::test::describeEntry(file);
+        UserRegistry reg(file);
+        EXPECT_EQ(reg.value("Software\\X", "a"), std::nullopt);
+        EXPECT_FALSE(reg.setValue("Software\\X", "a", "1"));
+        EXPECT_EQ(zs::test::describeEntry(file), planted);
+        std::string error;
+        const IniFile ini = IniFile::load(file, &error);
+        EXPECT_TRUE(ini.refused());
+        EXPECT_FALSE(ini.exists());
+        EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+    }
+    // A missing file is no refusal: the first write creates it.
+    const auto fresh = dir / "fresh.ini";
+    EXPECT_FALSE(IniFile::load(fresh).refused());
+    EXPECT_TRUE(UserRegistry(fresh).setValue("Software\\X", "a", "1"));
 }

@@ -58,7 +58,9 @@ OpzioniCore::InitOutcome OpzioniCore::InitializeSettings()
     m_s.values.TitoloApplicazione = "Zentrik Server";
     m_s.values.IndiceIcona = 1;
     if (!m_s.store.load()) {
-        if (m_s.wizard)
+        // A settings name taken by something that cannot be read (a FIFO, a folder, a device)
+        // has had its message; the wizard would replace it.
+        if (m_s.wizard && !m_s.store.refused())
             m_s.wizard->showModal();
         if (m_s.endProgram)
             m_s.endProgram();

@@ -112,6 +112,37 @@ TEST(XmlPullReader, DeclaredEncodingsBecomeUtf8AndUnknownOnesAreRefused)
     EXPECT_EQ(trace(dir / "b.xml", 4096), "!2: byte non valido per la codifica windows-1252 (0x81)");
 }
 
+TEST(XmlPullReader, ANulByteIsRefusedWithItsLine)
+{
+    // Wherever it stands (text, attribute, markup; in UTF-8 or as U+0000 of UTF-16), and
+    // whatever the pieces: the file is refused at the NUL's line.
+    std::string utf16le = "\xFF\xFE";
+    for (char16_t ch : std::u16string(u"<R>\n\n\na\u0000b</R>", 13)) {
+        utf16le += static_cast<char>(ch & 0xFF);
+        utf16le += static_cast<char>(ch >> 8);
+    }
+    const struct {
+        const char* name;
+        std::string xml;
+        int line;
+    } cases[] = {{"text", std::string("<R>\n<A>x</A>\n<A>a\0b</A></R>", 27), 3},
+                 {"attribute", std::string("<R>\n<A k='\0'/></R>", 19), 2},
+                 {"markup", std::string("<R\0>\n</R>", 10), 1},
+                 {"far into the file", std::string(100000, ' ') + "<R>\n" + std::string(1, '\0') + "</R>", 2},
+                 {"UTF-16", utf16le, 4}};
+    zs::test::TempDir dir;
+    for (const auto& c : cases) {
+        zs::test::writeFile(dir / "n.xml", c.xml);
+        for (std::size_t chunk : {64, 65, 4096}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(chunk));
+            const std::string events = trace(dir / "n.xml", chunk);
+            const std::string tail = "!" + std::to_string(c.line) + ": carattere NUL (byte 0) non ammesso";
+            ASSERT_GE(events.size(), tail.size()) << events;
+            EXPECT_EQ(events.substr(events.size() - tail.size()), tail) << events;
+        }
+    }
+}
+
 TEST(XmlPullReader, DeepNestingIsNoProblem)
 {
     zs::test::TempDir dir;

@@ -10,6 +10,7 @@
 #include "dialogs/qt/CubiWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "olap/OlapCatalog.h"
+#include "fs/AtomicFile.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
 #include "scheduler/qt/CadenzoControl.h"
@@ -550,17 +551,20 @@ TEST_F(ProgramInUse, SavesKeepTheModeAndStaleTemporariesGo)
     ASSERT_TRUE(gone.start({"/bin/true"}));
     const pid_t dead = gone.pid();
     ASSERT_TRUE(gone.waitFor(10000));
-    const fs::path stale = home / (".zentrikServer.xml.tmp-" + std::to_string(dead));
-    const fs::path live = home / (".stat.xml.tmp-" + std::to_string(::getpid()));
+    const fs::path stale = home / (".zentrikServer.xml.zstmp-" + std::to_string(dead) + "-00ff00ff00ff00ff");
+    const fs::path live = home / zs::fs::temporaryName("stat.xml");
     test::writeFile(stale, "<zentrikServer>");
     test::writeFile(live, "<stat>");
     test::writeFile(home / ".nota.tmp-x", "not ours");
+    // A name our saves no longer use is not ours to remove.
+    test::writeFile(home / (".cadenzo.xml.tmp-" + std::to_string(dead)), "not ours");
     fs::permissions(home / "zentrikServer.xml", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     create();
     ASSERT_TRUE(app->load());
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(live));
     EXPECT_TRUE(fs::exists(home / ".nota.tmp-x"));
+    EXPECT_TRUE(fs::exists(home / (".cadenzo.xml.tmp-" + std::to_string(dead))));
     fs::remove(live);
 
     clickRun(); // writes stat.xml

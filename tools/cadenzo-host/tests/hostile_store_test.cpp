@@ -24,7 +24,8 @@ const char* const kDueOperation = "<operazione><azione>Estrazione ed Elaborazion
 
 TEST(CadenzoHostHostileStore, ClearErrorOrAlarmNeverACrash)
 {
-    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml"};
+    // "huge" is over the store's size bound.
+    const std::set<std::string> refused = {"deep", "deep_unclosed", "nul", "truncated", "empty", "not_xml", "huge"};
     for (const auto& [variant, bytes] : zs::test::hostileXmlFiles("cadenzo", kDueOperation)) {
         SCOPED_TRACE(variant);
         zs::test::TempDir dir;
@@ -50,6 +51,34 @@ TEST(CadenzoHostHostileStore, ClearErrorOrAlarmNeverACrash)
             EXPECT_NE(r.output.find("Alarm: Estrazione ed Elaborazione."), std::string::npos) << out;
         }
     }
+}
+
+TEST(CadenzoHostHostileStore, NonRegularStoreIsRefusedAtOnceAndLeftAlone)
+{
+    // A FIFO, a folder, a link to /dev/zero or an oversized file at cadenzo.xml: the start stops
+    // with the store's error at once, and the store is neither read without end nor replaced.
+    for (const std::string& kind : zs::test::hostileNonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        zs::test::TempDir dir;
+        const auto store = dir / "cadenzo.xml";
+        zs::test::plantNonRegular(kind, store);
+        const std::string planted = zs::test::describeEntry(store);
+        zs::process::RunOptions options;
+        options.captureOutput = true;
+        options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
+                                    "XDG_CONFIG_HOME=" + (dir / "config").string()};
+        options.timeLimit = std::chrono::seconds(60);
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
+                                         "100", "--alarms", "1", "--timeout-ms", "20000"},
+                                        options);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // margin for a loaded machine
+        EXPECT_EQ(r.exitCode, 1) << r.output.substr(0, 2000);
+        EXPECT_NE(r.output.find("Errore nel file " + store.string()), std::string::npos) << r.output.substr(0, 2000);
+        EXPECT_EQ(zs::test::describeEntry(store), planted);
+    }
+    EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 
 namespace zs::engine::test {
 namespace {
@@ -32,6 +33,7 @@ struct Role {
     int refusedExit;            ///< the driver's exit code then
     bool rewritten = false;     ///< the program's own store: a normal run saves it anew
     bool readerDecides = false; ///< streamed or strictly checked input: a variant either loads or fails clearly
+    bool hugeRefused = false;   ///< the "huge" variant is over the reader's size bound
 };
 
 // Every name is relative to the program folder, so one set of variants serves every folder.
@@ -81,6 +83,9 @@ void runTable(const Role& role)
 {
     for (const auto& [variant, bytes] : zs::test::hostileXmlFiles(role.root, role.body)) {
         SCOPED_TRACE(std::string(role.file) + " " + variant);
+        // A reader that decides itself still never takes a NUL byte in.
+        const bool refused =
+            role.readerDecides ? variant == "nul" : kRefused.count(variant) || (role.hugeRefused && variant == "huge");
         HostileFolder f;
         f.write(role.file, bytes);
 
@@ -94,17 +99,17 @@ void runTable(const Role& role)
         fs::path now = f.home / role.file;
         if (!fs::exists(now) && fs::exists(f.home / "in/old" / fs::path(role.file).filename()))
             now = f.home / "in/old" / fs::path(role.file).filename();
-        if (!role.rewritten || kRefused.count(variant)) {
+        if (!role.rewritten || refused) {
             EXPECT_TRUE(zs::test::readFile(now) == bytes) << now;
         }
 
-        if (role.readerDecides) {
+        if (role.readerDecides && !refused) {
             if (r.exitCode != 0) {
                 EXPECT_EQ(r.exitCode, role.refusedExit) << r.output.substr(0, 2000);
                 EXPECT_NE(r.output.find("ERRORE"), std::string::npos) << r.output.substr(0, 2000);
                 EXPECT_LT(r.output.size(), 100000u);
             }
-        } else if (kRefused.count(variant)) {
+        } else if (refused) {
             EXPECT_EQ(r.exitCode, role.refusedExit) << r.output.substr(0, 2000);
             EXPECT_NE(r.output.find(role.refusal), std::string::npos) << r.output.substr(0, 2000);
             EXPECT_LT(r.output.size(), 100000u); // the error quotes an excerpt, not the file
@@ -116,7 +121,8 @@ void runTable(const Role& role)
 
 TEST(HostileFiles, Settings)
 {
-    runTable({"zentrikServer.xml", "zentrikServer", kSettingsBody, "zentrikServer.xml mancante o illeggibile", 2});
+    runTable({"zentrikServer.xml", "zentrikServer", kSettingsBody, "zentrikServer.xml mancante o illeggibile", 2, false,
+              false, /*hugeRefused=*/true});
 }
 
 TEST(HostileFiles, LoadingXml)
@@ -140,6 +146,80 @@ TEST(HostileFiles, MappingSchema)
 TEST(HostileFiles, ImportData)
 {
     runTable({"in/dati.xml", "ROOT", kDataBody, "XML non valido", 1, false, true});
+}
+
+// What stands at a file's name may be no file at all: a FIFO, a folder, a link to /dev/zero,
+// or a file over every bound. Each is refused at once with the file's name, never waited for
+// nor read without end, and left as it was.
+struct NonRegularRole {
+    const char* file;
+    const char* refusal; ///< what the output says; empty: the run may skip it and succeed
+    int refusedExit;
+};
+
+TEST(HostileFiles, NonRegularFilesAreRefusedAtOnceAndLeftAlone)
+{
+    const NonRegularRole roles[] = {
+        {"zentrikServer.xml", "zentrikServer.xml mancante o illeggibile", 2},
+        {"zentrikLoading.xml", "Errore nel file", 2},
+        {"stat.xml", "non viene sovrascritto", 1},
+        {"schema.xsd", "non leggibile", 1},
+        // Not a data file: the import folder's listing passes it by, or its reader refuses it.
+        {"in/dati.xml", "", 1},
+    };
+    for (const NonRegularRole& role : roles)
+        for (const std::string& kind : zs::test::hostileNonRegularKinds()) {
+            SCOPED_TRACE(std::string(role.file) + " " + kind);
+            HostileFolder f;
+            zs::test::plantNonRegular(kind, f.home / role.file);
+            const std::string before = zs::test::describeEntry(f.home / role.file);
+            const auto start = std::chrono::steady_clock::now();
+            const auto r = runExtract(f.home, {"--quiet"}, std::chrono::seconds(60));
+            const auto took = std::chrono::steady_clock::now() - start;
+            EXPECT_FALSE(r.timedOut) << "waited on what stands at the name";
+            // An error comes at once; the margin is for a loaded machine, a wait would be endless.
+            EXPECT_LT(took, std::chrono::seconds(5));
+            EXPECT_EQ(zs::test::describeEntry(f.home / role.file), before);
+            EXPECT_LT(r.output.size(), 100000u);
+            if (*role.refusal) {
+                EXPECT_EQ(r.exitCode, role.refusedExit) << r.output.substr(0, 2000);
+                EXPECT_NE(r.output.find(role.refusal), std::string::npos) << r.output.substr(0, 2000);
+                EXPECT_NE(r.output.find(role.file), std::string::npos) << r.output.substr(0, 2000);
+            } else {
+                EXPECT_TRUE(r.exitCode == 0 || r.exitCode == role.refusedExit) << r.output.substr(0, 2000);
+            }
+        }
+    // No reader took in an endless or oversized file.
+    EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
+}
+
+TEST(HostileFiles, TheStatisticsSaveFollowsTheUmaskAndNeverALink)
+{
+    // A link planted at stat.xml is replaced, never written through (the temporary names are
+    // the writer's own test); a new stat.xml under umask 077 is the user's alone.
+    HostileFolder f;
+    // The link at stat.xml leads to a valid store, which is read through it, but not written.
+    const fs::path outside = f.env.root() / "outside.xml";
+    const std::string outsideText = "<?xml version=\"1.0\"?><stat></stat>";
+    zs::test::writeFile(outside, outsideText);
+    fs::create_symlink(outside, f.home / "stat.xml");
+    const mode_t old = ::umask(077);
+    const auto r = extract(f.home);
+    ::umask(old);
+    EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
+    EXPECT_EQ(zs::test::readFile(outside), outsideText);
+    struct stat st {};
+    ASSERT_EQ(::lstat((f.home / "stat.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(zs::test::readFile(f.home / "stat.xml").find("<operazione>Conta</operazione>"), std::string::npos);
+
+    // The next save keeps that mode whatever the umask.
+    fs::remove(f.home / "stat.xml");
+    const auto again = extract(f.home);
+    EXPECT_EQ(again.exitCode, 0);
+    ASSERT_EQ(::lstat((f.home / "stat.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~old);
 }
 
 } // namespace

@@ -13,9 +13,12 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace zs::engine {
@@ -317,5 +320,182 @@ TEST_F(XmlImportFixture, OldFilesOnAnotherFileSystemMoveOnceOrFailTheStep)
     EXPECT_NE(l[1].find(zs::text::systemReason(ENOSPC)), std::string::npos) << l[1];
 }
 
+// --- Kill points ----------------------------------------------------------------------------
+
+const char* const kClientiSchema =
+    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+    "<xsd:attribute name='Codice' sql:field='codice'/></xsd:complexType></xsd:element></xsd:schema>";
+
+constexpr int kKillFiles = 3;
+constexpr int kKillRows = 50;
+
+/// One import of in/ into the target `cs` in a child process, killed (SIGKILL, as by kill -9 or the OOM
+/// killer) when it reaches its `killAt`-th commit point; 0 runs it to its end. Returns how
+/// many points it passed when it was not killed, -1 when it was.
+int importInChild(const stdfs::path& dir, const std::string& cs, const std::string& oldpath, int killAt)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only what the child opens itself is used here: no connection of the parent crosses.
+        shell::DayLog dayLog{dir, time::systemClock()};
+        shell::ProgramLog log{dayLog};
+        test::RecordingMessages messages;
+        db::Connection c;
+        if (!c.open(cs))
+            ::_exit(3);
+        ImportXml import(log, messages, time::systemClock(), dir, [&c] { return &c; });
+        int passed = 0;
+        import.setCommitPointHook([&](ImportXml::CommitPoint) {
+            if (++passed == killAt)
+                ::raise(SIGKILL);
+    });
+    auto doc = xml::Document::loadString("<IMPORTXML><path>" + (dir / "in").string() + "</path><oldpath>" + oldpath +
+                                         "</oldpath><schema>" + (dir / "c.xsd").string() + "</schema></IMPORTXML>");
+    const bool ok = import.ImportXmlStep(doc->root());
+    ::_exit(ok ? std::min(passed, 100) : 101);
+}
+int status = 0;
+if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+    return -2;
+if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+    return -1;
+return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
 } // namespace
+
+class ImportKillPoints : public XmlImportFixture {
+  protected:
+    static std::size_t fileSize(int f) { return data(f).size(); }
+    static std::string data(int f)
+    {
+        std::string xml = "<ROOT>";
+        for (int r = 1; r <= kKillRows; ++r)
+            xml += "<Cliente Codice='F" + std::to_string(f) + "-" + std::to_string(r) + "'/>";
+        return xml + "</ROOT>";
+    }
+    void prepare()
+    {
+        for (auto& e : stdfs::directory_iterator(m_dir.path()))
+            if (e.path().filename() != "archivio")
+                stdfs::remove_all(e.path());
+            else
+                for (auto& a : stdfs::directory_iterator(e.path())) // a mount point: emptied, not removed
+                    stdfs::remove_all(a.path());
+        if (m_pgDb.empty()) {
+            test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text not null)"});
+            m_cs = test::sqliteCs(path("t.db"));
+        } else {
+            auto& pg = pgtest::Server::shared();
+            ASSERT_TRUE(pg.psql("drop table if exists clienti; drop table if exists zentrik_importxml; "
+                                "create table clienti (codice varchar(20) not null)",
+                                nullptr, m_pgDb));
+            m_cs = pg.odbcConnectionString(m_pgDb);
+        }
+        writeSchema("c.xsd", kClientiSchema);
+        stdfs::create_directories(path("in"));
+        for (int f = 1; f <= kKillFiles; ++f)
+            zs::test::writeFile(path("in/f" + std::to_string(f) + ".xml"), data(f));
+    }
+    /// After any crash: each file is queued with none of its rows, or out of the queue with
+    /// all of them, once. A file still queued may carry its record only with all its rows (a
+    /// commit the move did not follow yet).
+    void expectWholeFiles(const stdfs::path& old, bool allDone)
+    {
+        db::Connection c;
+        ASSERT_TRUE(c.open(m_cs));
+        for (int f = 1; f <= kKillFiles; ++f) {
+            const std::string name = "f" + std::to_string(f) + ".xml";
+            SCOPED_TRACE(name);
+            const std::string rows =
+                scalar(c, "select count(*) from CLIENTI where codice like 'F" + std::to_string(f) + "-%'");
+            const std::string distinct = scalar(c, "select count(distinct codice) from CLIENTI where codice like 'F" +
+                                                       std::to_string(f) + "-%'");
+            const bool queued = stdfs::exists(path("in") / name), moved = stdfs::exists(old / name);
+            EXPECT_EQ(rows, distinct) << "rows loaded twice";
+            const bool recorded =
+                scalar(c, "select count(*) from ZENTRIK_IMPORTXML where NOMEFILE = '" + name + "'") == "1";
+            if (recorded) {
+                // Committed: the move is done, or left for the next start to finish.
+                EXPECT_TRUE(queued || moved) << "the file was lost";
+                EXPECT_EQ(rows, std::to_string(kKillRows));
+            } else if (moved) {
+                EXPECT_FALSE(queued) << "queued and moved at once";
+                EXPECT_EQ(rows, std::to_string(kKillRows));
+            } else {
+                EXPECT_TRUE(queued) << "the file was lost";
+                EXPECT_EQ(rows, "0");
+            }
+            if (allDone) {
+                EXPECT_FALSE(queued);
+                EXPECT_TRUE(moved);
+                EXPECT_EQ(zs::test::readFile(old / name).size(), fileSize(f));
+            }
+        }
+        if (allDone) {
+            EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), std::to_string(kKillFiles * kKillRows));
+            EXPECT_EQ(scalar(c, "select count(*) from ZENTRIK_IMPORTXML"), "0");
+            for (auto& e : stdfs::directory_iterator(old))
+                EXPECT_EQ(e.path().filename().string().rfind(".", 0), std::string::npos) << "left behind: " << e.path();
+        }
+    }
+    /// Kills the import at every commit point in turn, then runs it again to its end.
+    int sweep(const stdfs::path& old, int pointsPerFile)
+    {
+        int kills = 0;
+        for (int killAt = 1;; ++killAt) {
+            SCOPED_TRACE("killed at commit point " + std::to_string(killAt));
+            prepare();
+            const int first = importInChild(m_dir.path(), m_cs, old.string(), killAt);
+            if (first >= 0) {
+                EXPECT_EQ(first, kKillFiles * pointsPerFile) << "every point is passed once per file";
+                expectWholeFiles(old, true);
+                break;
+            }
+            EXPECT_EQ(first, -1);
+            ++kills;
+            expectWholeFiles(old, false);
+            // The next run finishes what was left and loads the rest; nothing is loaded twice.
+            EXPECT_GE(importInChild(m_dir.path(), m_cs, old.string(), 0), 0);
+            expectWholeFiles(old, true);
+            if (killAt > 50) {
+                ADD_FAILURE() << "no end to the commit points";
+                break;
+            }
+        }
+        return kills;
+    }
+
+    std::string m_pgDb; ///< empty: a SQLite file
+    std::string m_cs;
+};
+
+TEST_F(ImportKillPoints, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
+{
+    // rows written, recorded, committed, moved, record dropped: five points per file.
+    EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
+}
+
+TEST_F(ImportKillPoints, AKillAtAnyCommitPointOnPostgresLosesNoFileAndLoadsNoneTwice)
+{
+    // The server rolls back what a killed client left open.
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    m_pgDb = "importkill_" + std::to_string(::getpid());
+    ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
+    ASSERT_TRUE(pg.psql("create database " + m_pgDb));
+    pgtest::usePrivateOdbcIni();
+    EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
+    pg.psql("drop database if exists " + m_pgDb);
+}
+
+TEST_F(ImportKillPoints, AKillAtAnyPointOfAMoveToAnotherFileSystemLosesNoFile)
+{
+    TmpfsMount other(path("archivio"), "4m");
+    if (!other.mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (the test needs root): " << other.error();
+    // Also copied (before the commit) and placed (the copy under its name, before the original goes).
+    EXPECT_EQ(sweep(path("archivio"), 7), kKillFiles * 7);
+}
+
+} // namespace zs::engine
 } // namespace zs::engine

@@ -1,0 +1,112 @@
+#include "fs/ReadFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zs::fs {
+
+namespace {
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "una cartella";
+    if (S_ISFIFO(mode))
+        return "una pipe";
+    if (S_ISSOCK(mode))
+        return "un socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "un dispositivo";
+    if (S_ISLNK(mode))
+        return "un collegamento";
+    return "un file speciale";
+}
+
+std::string megabytes(std::size_t bytes)
+{
+    return std::to_string(bytes >> 20) + " MB";
+}
+
+} // namespace
+
+Fd openForReading(const std::filesystem::path& file, std::string& error, bool* missing, bool followLinks)
+{
+    if (missing)
+        *missing = false;
+    // O_NONBLOCK: opening a FIFO without a writer, or a device, must not wait; O_NOCTTY: a
+    // terminal at the name never becomes ours.
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+    Fd fd(::open(file.c_str(), flags));
+    if (!fd.valid()) {
+        const int err = errno;
+        if (err == ENOENT && missing)
+            *missing = true;
+        if (err == ELOOP && !followLinks)
+            error = file.string() + ": è un collegamento, non un file";
+        else
+            error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(err);
+        return Fd{};
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(errno);
+        return Fd{};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "Impossibile leggere il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
+        return Fd{};
+    }
+    // Reads of a regular file never block anyway; the flag goes so later reads see no EAGAIN.
+    const int fl = ::fcntl(fd.get(), F_GETFL);
+    if (fl >= 0)
+        (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
+ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBytes, std::string& out,
+                            std::string* error)
+{
+    out.clear();
+    std::string why;
+    bool missing = false;
+    const Fd fd = openForReading(file, why, &missing);
+    if (!fd.valid()) {
+        if (error)
+            *error = why;
+        return missing ? ReadOutcome::Missing : ReadOutcome::Refused;
+    }
+    const auto tooLarge = [&] {
+        out.clear();
+        if (error)
+            *error = "Il file " + file.string() + " supera il limite di " + megabytes(maxBytes);
+        return ReadOutcome::Refused;
+    };
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && static_cast<std::size_t>(st.st_size) > maxBytes)
+        return tooLarge();
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    // The file may grow while it is read: the bound holds for what is read, not for what fstat said.
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            out.clear();
+            if (error)
+                *error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(errno);
+            return ReadOutcome::Refused;
+        }
+        if (got == 0)
+            break;
+        if (out.size() + static_cast<std::size_t>(got) > maxBytes)
+            return tooLarge();
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    return ReadOutcome::Read;
+}
+
+} // namespace zs::fs

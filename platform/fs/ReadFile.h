@@ -1,0 +1,42 @@
+#pragma once
+// Reading the files the program is given without ever blocking or running out of memory: a
+// FIFO, a directory or a device at a file's name is refused at once, and each kind of file has
+// a size bound. Every reader of a whole file (settings, XML documents, INI files) goes through
+// here; the streaming XML import opens its data files here too, unbounded by size.
+
+#include "fs/Fd.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace zs::fs {
+
+/// Size bounds per kind of file, far above what real files hold.
+struct ReadLimit {
+    static constexpr std::size_t kIni = 4u << 20;              ///< per-user INI, kor8.ini
+    static constexpr std::size_t kSettings = 16u << 20;        ///< zentrikServer.xml
+    static constexpr std::size_t kStore = 16u << 20;           ///< cadenzo.xml, autostart entries
+    static constexpr std::size_t kSchema = 16u << 20;          ///< the import's mapping schema
+    static constexpr std::size_t kDocument = 64u << 20;        ///< loading and creation XML, stat.xml, OLAP files
+    static constexpr std::size_t kUnbounded = ~std::size_t{0}; ///< streamed input
+};
+
+enum class ReadOutcome {
+    Read,    ///< the whole file is in `out`
+    Missing, ///< nothing at that name (or a dangling link)
+    Refused, ///< not a regular file, over the bound, or unreadable: `error` says which
+};
+
+/// Opens a regular file for reading without blocking on what stands at its name (the open
+/// never waits for a FIFO's writer or a device). A link is followed unless `followLinks` is
+/// false. Fills `error` (file name and reason, in the operator's words) and returns an invalid
+/// descriptor otherwise; `missing` tells a name that holds nothing apart.
+[[nodiscard]] Fd openForReading(const std::filesystem::path& file, std::string& error, bool* missing = nullptr,
+                                bool followLinks = true);
+
+/// Reads a whole regular file of at most `maxBytes` bytes.
+[[nodiscard]] ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBytes, std::string& out,
+                                          std::string* error = nullptr);
+
+} // namespace zs::fs
