@@ -72,7 +72,14 @@ int main(int argc, char** argv)
             runOnce = true;
     }
 
+    // Made absolute once, here, before anything uses it (the program changes into it next).
     const std::filesystem::path folder = zs::fs::programFolder();
+    // An installed program keeps its folder per user, created at the first start; the wizard
+    // then writes the settings there.
+    if (folder == zs::fs::perUserProgramFolder()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+    }
     // Relative names in the loading XML (attached databases) are taken under the program folder.
     if (::chdir(folder.c_str()) != 0)
         std::fprintf(stderr, "ZentrikServer: cartella del programma non accessibile: %s\n", folder.c_str());
@@ -95,6 +102,7 @@ int main(int argc, char** argv)
     splash.start([&] {
         zs::shell::ShellApplication::Options options;
         options.programFolder = folder;
+        options.defaultFolder = zs::fs::defaultProgramFolder();
         options.executable = executablePath();
         options.progress = [&splash](int percent) { splash.Progress(percent); };
         shell = std::make_unique<zs::shell::ShellApplication>(options);

@@ -6,6 +6,7 @@
 #include "mailpeers/MailPeers.h"
 
 #include "db/Connection.h"
+#include "dialogs/core/WizardModel.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
@@ -34,6 +35,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -583,6 +585,147 @@ TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
     EXPECT_NE(peer.message().find("Subject: Ordini aperti"), std::string::npos) << r.output;
     EXPECT_NE(peer.envelope().find("rossi@example.it"), std::string::npos) << peer.envelope();
 }
+
+// --- The program folder however it is named ------------------------------------------------
+
+TEST_F(ProgramInUse, ARelativeOrSlashEndedZentrikHomeIsTheSameFolderWithOneAutostartEntry)
+{
+    const fs::path d2 = env.root() / "d2";
+    fs::copy(home, d2, fs::copy_options::recursive);
+    withoutCubeStep(d2);
+    std::string settings = test::readFile(d2 / "zentrikServer.xml");
+    settings.replace(settings.find("<startup>0</startup>"), 20, "<startup>1</startup>");
+    test::writeFile(d2 / "zentrikServer.xml", settings);
+    const fs::path autostart = fs::path(std::getenv("XDG_CONFIG_HOME")) / "autostart";
+
+    for (const std::string& spelling : std::vector<std::string>{"d2", d2.string(), "d2/", "./d2//"}) {
+        SCOPED_TRACE(spelling);
+        // The program, started from the folder above: it runs the extraction and ends.
+        process::RunOptions o;
+        o.captureOutput = true;
+        o.workingDirectory = env.root().string();
+        o.extraEnvironment = {"ZENTRIK_HOME=" + spelling, "QT_QPA_PLATFORM=offscreen"};
+        o.timeLimit = std::chrono::seconds(60);
+        const auto server = process::run({ZS_SERVER_PATH, "--run-once"}, o);
+        EXPECT_EQ(server.exitCode, 0) << server.output;
+        EXPECT_EQ(server.output.find("Impossibile usare la cartella"), std::string::npos) << server.output;
+        EXPECT_NE(server.output.find("run: "), std::string::npos) << server.output;
+
+        // One entry for the one folder, named after it.
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(autostart)) {
+            const std::string text = test::readFile(e.path());
+            const auto at = text.find("\nName=");
+            names.push_back(text.substr(at + 6, text.find('\n', at + 1) - at - 6));
+            EXPECT_NE(text.find("\nPath=" + d2.string() + "\n"), std::string::npos) << text;
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"Zentrik Server (d2)"});
+
+        // zs-extract takes the folder the same way.
+        o.extraEnvironment = {};
+        const auto extract = process::run({ZS_EXTRACT_PATH, spelling}, o);
+        EXPECT_EQ(extract.exitCode, 0) << extract.output;
+    }
+    // Everything went to the one folder: its day log holds every run, nothing was made inside it
+    // under its own name.
+    EXPECT_FALSE(fs::exists(d2 / "d2"));
+    std::size_t runs = 0;
+    for (const auto& e : fs::directory_iterator(d2 / "log")) {
+        const std::string text = test::readFile(e.path());
+        for (auto at = text.find("Inizio estrazione dati"); at != std::string::npos;
+             at = text.find("Inizio estrazione dati", at + 1))
+            ++runs;
+    }
+    EXPECT_EQ(runs, 4u);
+}
+
+TEST_F(ProgramInUse, ACopyOnAnotherFolderCarriesTheFolderNameInItsCaption)
+{
+    struct Case {
+        fs::path defaultFolder;
+        std::string caption;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{}, "Zentrik Server -  Quorvane srl"},
+             {home.string() + "/", "Zentrik Server -  Quorvane srl"},
+             {env.root() / "ZentrikServer", "Zentrik Server -  Quorvane srl (" + home.filename().string() + ")"}}) {
+        SCOPED_TRACE(c.defaultFolder.string());
+        ShellApplication::Options o;
+        o.defaultFolder = c.defaultFolder;
+        create(o);
+        ASSERT_TRUE(app->load());
+        EXPECT_EQ(app->main().windowTitle().toStdString(), c.caption);
+        app.reset();
+    }
+}
+
+// --- The installed program ---------------------------------------------------------------------
+
+#if defined(ZS_BUILD_DIR) && defined(ZS_CMAKE_COMMAND)
+TEST_F(ProgramInUse, TheInstalledProgramStartsForAnOrdinaryUserOnAFolderOfItsOwn)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: the prefix is root's and the program runs as another user";
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody || !process::findProgram("setpriv") || !process::findProgram("xwininfo"))
+        GTEST_SKIP() << "needs the user nobody, setpriv and xwininfo";
+    ScopedXvfb x(env.root());
+    if (x.display.empty())
+        GTEST_SKIP() << "no X server could be started";
+
+    // A prefix that only root may write, as /usr/local or /opt are.
+    test::TempDir prefix;
+    ASSERT_EQ(::chmod(prefix.path().c_str(), 0755), 0);
+    process::RunOptions install;
+    install.captureOutput = true;
+    const auto installed =
+        process::run({ZS_CMAKE_COMMAND, "--install", ZS_BUILD_DIR, "--prefix", prefix.path().string()}, install);
+    ASSERT_EQ(installed.exitCode, 0) << installed.output;
+    const fs::path program = prefix / "bin/ZentrikServer";
+    ASSERT_TRUE(fs::exists(program));
+    const std::string entry = test::readFile(prefix / "share/applications/zentrik-server.desktop");
+    EXPECT_NE(entry.find("Exec=\"" + program.string() + "\"\n"), std::string::npos) << entry;
+
+    // A user with a fresh home and no ZENTRIK_HOME starts it as the menu entry does.
+    const fs::path userHome = env.root() / "nobody-home";
+    fs::create_directories(userHome);
+    ASSERT_EQ(::chown(userHome.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod(env.root().c_str(), 0755), 0);
+    process::ChildProcess server;
+    process::ChildOptions o;
+    o.outputFile = (env.root() / "installed.txt").string();
+    o.removeEnvironment = {"ZENTRIK_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"};
+    o.extraEnvironment = {"HOME=" + userHome.string(), "DISPLAY=" + x.display, "QT_QPA_PLATFORM=xcb"};
+    o.workingDirectory = "/";
+    ASSERT_TRUE(server.start({"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                              "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", program.string()},
+                             o));
+    // The configuration wizard appears: no folder error, no end.
+    bool wizard = false;
+    QElapsedTimer t;
+    t.start();
+    while (!wizard && server.running() && t.elapsed() < 30000) {
+        process::RunOptions q;
+        q.captureOutput = true;
+        wizard = process::run({"xwininfo", "-display", x.display, "-name", dialogs::kWizardCaption}, q)
+                     .output.find("IsViewable") != std::string::npos;
+        if (!wizard)
+            QThread::msleep(50);
+    }
+    const std::string out = fs::exists(o.outputFile) ? test::readFile(o.outputFile) : "";
+    EXPECT_TRUE(wizard) << out;
+    EXPECT_TRUE(server.running()) << out;
+    EXPECT_EQ(out.find("Impossibile usare la cartella"), std::string::npos) << out;
+    // Its folder is the user's own, made at the first start.
+    const fs::path folder = userHome / ".local/share/ZentrikServer";
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0) << out;
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_TRUE(fs::exists(folder / ".zentrikServer.lock"));
+    EXPECT_FALSE(fs::exists(prefix / "bin/.zentrikServer.lock"));
+    server.terminate(1000);
+}
+#endif
 
 } // namespace
 } // namespace zs::shell
