@@ -147,6 +147,12 @@ LogTreeView::LogTreeView(QWidget* parent)
     m_sinceFlush.start();
 }
 
+LogTreeView::~LogTreeView()
+{
+    for (const Pending& p : m_pending) // not in the tree yet: the tree does not own them
+        delete p.item;
+}
+
 void LogTreeView::paint(QTreeWidgetItem* item, const LogNode& node)
 {
     item->setText(0, QString::fromStdString(node.text));

@@ -107,6 +107,7 @@ class LogTreeView : public QTreeWidget, public LogListener {
     static constexpr int kBatchMs = 50;
 
     explicit LogTreeView(QWidget* parent = nullptr);
+    ~LogTreeView() override;
     void nodeAdded(const LogNode& node) override;
     void nodeChanged(const LogNode& node) override;
     void cleared() override;
