@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <pwd.h>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -13,15 +14,56 @@ namespace zs::fs {
 
 namespace {} // namespace
 
+std::filesystem::path absoluteFolder(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(folder, ec);
+    if (ec)
+        p = folder;
+    p = p.lexically_normal();
+    // "/x/d2/" and "/x/d2/." normalise to "/x/d2/": the folder is "/x/d2".
+    if (!p.has_filename() && p.has_relative_path())
+        p = p.parent_path();
+    return p;
+}
+
+bool isBuildFolder(const std::filesystem::path& dir)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(dir / "cmake_install.cmake", ec) &&
+           std::filesystem::is_directory(dir / "CMakeFiles", ec);
+}
+
+std::filesystem::path perUserProgramFolder()
+{
+    std::filesystem::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        data = std::filesystem::path(home) / ".local/share";
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir)
+        data = std::filesystem::path(pw->pw_dir) / ".local/share";
+    else
+        data = "/tmp";
+    return absoluteFolder(data / "ZentrikServer");
+}
+
+std::filesystem::path defaultProgramFolder()
+{
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return absoluteFolder(std::filesystem::current_path(ec));
+    if (isBuildFolder(exe.parent_path()))
+        return exe.parent_path();
+    return perUserProgramFolder();
+}
+
 std::filesystem::path programFolder()
 {
     if (const char* home = std::getenv("ZENTRIK_HOME"); home && *home)
-        return std::filesystem::path(home);
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return std::filesystem::current_path(ec);
-    return exe.parent_path();
+        return absoluteFolder(home);
+    return defaultProgramFolder();
 }
 
 std::filesystem::path configHome()

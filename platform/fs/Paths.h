@@ -7,9 +7,25 @@
 
 namespace zs::fs {
 
-/// The program folder: $ZENTRIK_HOME when set and not empty, else the folder of the running
-/// executable.
+/// The program folder: $ZENTRIK_HOME when set and not empty, else defaultProgramFolder().
+/// Always absolute, without a trailing "/": a relative $ZENTRIK_HOME is taken from the working
+/// folder at the time of the call, so the program asks once, at start-up.
 std::filesystem::path programFolder();
+
+/// The program folder without $ZENTRIK_HOME: the executable's folder when it is a build folder
+/// (isBuildFolder), else the per-user folder of an installed program, perUserProgramFolder().
+std::filesystem::path defaultProgramFolder();
+
+/// `$XDG_DATA_HOME/ZentrikServer` ($HOME/.local/share when XDG_DATA_HOME is unset or relative).
+std::filesystem::path perUserProgramFolder();
+
+/// Whether `dir` is a folder of a CMake build tree (it holds cmake_install.cmake and CMakeFiles),
+/// as the folder of an executable that has not been installed is.
+bool isBuildFolder(const std::filesystem::path& dir);
+
+/// `folder` made absolute (from the working folder) and normal, without a trailing "/": the one
+/// spelling of a folder however it was named ("d2", "./d2/", "/x/d2").
+std::filesystem::path absoluteFolder(const std::filesystem::path& folder);
 
 /// The user's configuration folder: $XDG_CONFIG_HOME when set and not empty, else
 /// $HOME/.config, else /tmp.

@@ -77,6 +77,13 @@ std::string folderKey(const std::filesystem::path& folder)
     return key;
 }
 
+/// The last name of a program folder ("d2" for "d2/" and "/x/d2"); "/" for the root.
+std::string folderName(const std::filesystem::path& folder)
+{
+    const std::string name = std::filesystem::path(folderKey(folder)).filename().string();
+    return name.empty() ? folderKey(folder) : name;
+}
+
 } // namespace
 
 std::filesystem::path autostartEntryPath(const std::filesystem::path& programFolder)
@@ -111,6 +118,15 @@ void removeSharedEntryOf(const std::filesystem::path& programFolder)
 
 } // namespace
 
+std::string mainCaption(const std::string& title, const std::filesystem::path& programFolder,
+                        const std::filesystem::path& defaultFolder)
+{
+    std::string caption = title + " -  Quorvane srl";
+    if (defaultFolder.empty() || folderKey(programFolder) == folderKey(defaultFolder))
+        return caption;
+    return caption + " (" + folderName(programFolder) + ")";
+}
+
 bool writeStartupEntry(bool enable, const std::filesystem::path& executable, const std::filesystem::path& programFolder)
 {
     removeSharedEntryOf(programFolder);
@@ -120,13 +136,15 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
         std::filesystem::remove(file, ec);
         return !ec;
     }
+    // One spelling of the folder, however it was named ("d2/", "./d2", "/x/d2").
+    const std::string folder = folderKey(programFolder);
     std::string exec;
-    if (programFolder != executable.parent_path())
-        exec = "env " + execQuote("ZENTRIK_HOME=" + programFolder.string()) + " ";
+    if (folder != folderKey(executable.parent_path()))
+        exec = "env " + execQuote("ZENTRIK_HOME=" + folder) + " ";
     exec += execQuote(executable.string());
-    const std::string entry = "[Desktop Entry]\nType=Application\nName=Zentrik Server (" +
-                              programFolder.filename().string() + ")\nExec=" + exec +
-                              "\nPath=" + programFolder.string() + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=Zentrik Server (" + folderName(programFolder) +
+                              ")\nExec=" + exec + "\nPath=" + folder +
+                              "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     std::filesystem::create_directories(file.parent_path(), ec);
     if (ec)
         return false;

@@ -21,6 +21,12 @@ std::string cutTrayTip(const std::string& tip);
 /// never removes another's entry.
 std::filesystem::path autostartEntryPath(const std::filesystem::path& programFolder);
 
+/// The main window's caption: the title & " -  Quorvane srl", followed by " (" & the program
+/// folder's name & ")" when the folder is not `defaultFolder` (two copies on two folders tell
+/// themselves apart). An empty `defaultFolder` counts as the program folder.
+std::string mainCaption(const std::string& title, const std::filesystem::path& programFolder,
+                        const std::filesystem::path& defaultFolder);
+
 /// Writes (true) or removes (false) the autostart entry that starts `executable` on
 /// `programFolder`. Failures are ignored, as a missing entry on removal is; false tells a test.
 bool writeStartupEntry(bool enable, const std::filesystem::path& executable,

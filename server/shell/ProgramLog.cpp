@@ -112,14 +112,19 @@ LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int le
         m_listener->nodeAdded(m_nodes.back());
 
     LogNode* parent = m_current ? find(*m_current) : nullptr;
-    if (isError && level == 1 && parent && parent->id != id) {
+    // The parent is told only of a real change: most lines leave it as it was.
+    bool parentChanged = false;
+    if (isError && level == 1 && parent && parent->id != id &&
+        (parent->colour != kLogRed || parent->image != LogImage::Error)) {
         parent->colour = kLogRed;
         parent->image = LogImage::Error;
+        parentChanged = true;
     }
-    if (isError && parent) {
+    if (isError && parent && !parent->expanded) {
         parent->expanded = true;
+        parentChanged = true;
     }
-    if (parent && parent->id != id && m_listener)
+    if (parent && m_listener && (parentChanged || (parent->id == id && parent->expanded)))
         m_listener->nodeChanged(*parent);
 
     const bool blankLineFirst = parent && parent->text == text;

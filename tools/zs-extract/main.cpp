@@ -16,6 +16,7 @@
 #include "engine/RunState.h"
 #include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
+#include "fs/Paths.h"
 #include "shell/Crono.h"
 #include "shell/ProgramLog.h"
 #include "shell/ProgramSettings.h"
@@ -115,8 +116,8 @@ int main(int argc, char** argv)
     using namespace zs;
     if (argc < 2)
         return usage();
-    std::error_code absError;
-    const std::filesystem::path folder = std::filesystem::absolute(argv[1], absError);
+    // Absolute once, before anything uses it: the run changes into it below.
+    const std::filesystem::path folder = fs::absoluteFolder(argv[1]);
     int runs = 1;
     bool quiet = false;
     for (int i = 2; i < argc; ++i) {

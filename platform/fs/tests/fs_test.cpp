@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace zs;
 
@@ -31,6 +32,47 @@ TEST(Paths, ProgramFolderFollowsZentrikHome)
 {
     test::ScopedTestEnv env;
     EXPECT_EQ(fs::programFolder(), env.home());
+}
+
+TEST(Paths, ARelativeOrSlashEndedZentrikHomeNamesOneAbsoluteFolder)
+{
+    test::ScopedTestEnv env;
+    std::filesystem::create_directories(env.root() / "d2");
+    const auto cwd = std::filesystem::current_path();
+    ASSERT_EQ(::chdir(env.root().c_str()), 0);
+    const std::filesystem::path want = env.root() / "d2";
+    for (const std::string& spelling :
+         std::vector<std::string>{"d2", "d2/", "./d2//", want.string(), want.string() + "/", "x/../d2/."}) {
+        test::ScopedEnvVar home{"ZENTRIK_HOME", spelling};
+        EXPECT_EQ(fs::programFolder(), want) << spelling;
+    }
+    EXPECT_EQ(fs::absoluteFolder("/"), "/");
+    ASSERT_EQ(::chdir(cwd.c_str()), 0);
+}
+
+TEST(Paths, AnInstalledProgramKeepsItsFolderPerUser)
+{
+    test::ScopedTestEnv env;
+    // The tests run from the build tree: without ZENTRIK_HOME, the executable's folder.
+    {
+        test::ScopedEnvVar home{"ZENTRIK_HOME", ""};
+        const auto exe = std::filesystem::read_symlink("/proc/self/exe");
+        ASSERT_TRUE(fs::isBuildFolder(exe.parent_path()));
+        EXPECT_EQ(fs::defaultProgramFolder(), exe.parent_path());
+        EXPECT_EQ(fs::programFolder(), exe.parent_path());
+    }
+    test::TempDir bin;
+    EXPECT_FALSE(fs::isBuildFolder(bin.path()));
+    {
+        test::ScopedEnvVar data{"XDG_DATA_HOME", (env.root() / "data").string()};
+        EXPECT_EQ(fs::perUserProgramFolder(), env.root() / "data/ZentrikServer");
+    }
+    {
+        // A relative XDG_DATA_HOME is no value at all (the XDG rule): HOME's .local/share.
+        test::ScopedEnvVar data{"XDG_DATA_HOME", "data"};
+        test::ScopedEnvVar home{"HOME", (env.root() / "u").string()};
+        EXPECT_EQ(fs::perUserProgramFolder(), env.root() / "u/.local/share/ZentrikServer");
+    }
 }
 
 TEST(Paths, BackslashesAndCaseAreResolved)

@@ -143,6 +143,17 @@ LogTreeView::LogTreeView(QWidget* parent)
 {
     setHeaderHidden(true);
     setColumnCount(1);
+    // Every line is one line of text with a 16-pixel picture: the view need not measure each row.
+    setUniformRowHeights(true);
+    m_batch.setSingleShot(true);
+    connect(&m_batch, &QTimer::timeout, this, [this] { flush(); });
+    m_sinceFlush.start();
+}
+
+LogTreeView::~LogTreeView()
+{
+    for (const Pending& p : m_pending) // not in the tree yet: the tree does not own them
+        delete p.item;
 }
 
 void LogTreeView::paint(QTreeWidgetItem* item, const LogNode& node)
@@ -156,34 +167,38 @@ void LogTreeView::paint(QTreeWidgetItem* item, const LogNode& node)
 
 void LogTreeView::nodeAdded(const LogNode& node)
 {
-    QTreeWidgetItem* item = nullptr;
-    if (node.parent) {
-        if (auto* parent = itemFor(*node.parent))
-            item = new QTreeWidgetItem(parent);
-    }
-    if (!item)
-        item = new QTreeWidgetItem(this);
-    m_items[node.id] = item;
+    // Painted before it joins the tree: changes to an item in the tree make the view lay out.
+    auto* item = new QTreeWidgetItem;
     paint(item, node);
+    m_items[node.id] = item;
+    m_pending.push_back({item, node.parent});
     if (!node.parent)
-        scrollToItem(item);
+        m_scrollTo = node.id;
+    schedule();
 }
 
 void LogTreeView::nodeChanged(const LogNode& node)
 {
     if (auto* item = itemFor(node.id)) {
         paint(item, node);
-        item->setExpanded(node.expanded || item->isExpanded());
+        if (node.expanded)
+            setNodeExpanded(node.id, true);
     }
 }
 
 void LogTreeView::cleared()
 {
+    m_batch.stop();
+    for (const Pending& p : m_pending)
+        delete p.item;
+    m_pending.clear();
+    m_expansions.clear();
+    m_scrollTo.reset();
     m_items.clear();
     clear();
 }
 
-QTreeWidgetItem* LogTreeView::itemFor(LogNodeId id) const
+QTreeWidgetItem* LogTreeView::itemFor(LogNodeId id)
 {
     const auto it = m_items.find(id);
     return it == m_items.end() ? nullptr : it->second;
@@ -191,14 +206,70 @@ QTreeWidgetItem* LogTreeView::itemFor(LogNodeId id) const
 
 void LogTreeView::setNodeExpanded(LogNodeId id, bool expanded)
 {
-    if (auto* item = itemFor(id))
-        item->setExpanded(expanded);
+    if (!m_items.count(id))
+        return;
+    m_expansions.emplace_back(id, expanded);
+    schedule();
 }
 
 void LogTreeView::ensureNodeVisible(LogNodeId id)
 {
-    if (auto* item = itemFor(id))
-        scrollToItem(item);
+    if (!m_items.count(id))
+        return;
+    m_scrollTo = id;
+    schedule();
+}
+
+void LogTreeView::schedule()
+{
+    if (m_sinceFlush.elapsed() >= kBatchMs)
+        flush();
+    else if (!m_batch.isActive())
+        m_batch.start(static_cast<int>(kBatchMs - m_sinceFlush.elapsed()));
+}
+
+void LogTreeView::flush()
+{
+    m_batch.stop();
+    m_sinceFlush.restart();
+    // Consecutive lines of one parent go in together: one insertion, one layout.
+    QList<QTreeWidgetItem*> run;
+    QTreeWidgetItem* runParent = nullptr;
+    auto addRun = [&] {
+        if (run.isEmpty())
+            return;
+        if (runParent)
+            runParent->addChildren(run);
+        else
+            addTopLevelItems(run);
+        run.clear();
+    };
+    for (const Pending& p : m_pending) {
+        QTreeWidgetItem* parent = p.parent ? itemFor(*p.parent) : nullptr;
+        if (parent != runParent)
+            addRun();
+        runParent = parent;
+        run.push_back(p.item);
+    }
+    addRun();
+    m_pending.clear();
+
+    // Only the last wish for each line counts.
+    std::unordered_map<LogNodeId, bool> last;
+    for (const auto& [id, expanded] : m_expansions)
+        last[id] = expanded;
+    for (const auto& [id, expanded] : m_expansions)
+        if (auto it = last.find(id); it != last.end()) {
+            if (auto* item = itemFor(id); item && item->isExpanded() != it->second)
+                item->setExpanded(it->second);
+            last.erase(it);
+        }
+    m_expansions.clear();
+    if (m_scrollTo) {
+        if (auto* item = itemFor(*m_scrollTo))
+            scrollToItem(item);
+        m_scrollTo.reset();
+    }
 }
 
 void applyProgramFont()

@@ -6,13 +6,17 @@
 #include "shell/ProgramLog.h"
 #include "shell/ShellServices.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 class QWidget;
 
@@ -91,23 +95,44 @@ class QtIntervalTimer : public IntervalTimer {
 using IntervalTimerFactory = std::function<std::unique_ptr<IntervalTimer>()>;
 
 /// The log tree (tvwLog): one item per node, the node's picture as icon and as item data.
+/// A line costs the same however many there are: lines that come faster than the eye can follow
+/// are held and added to the tree together, at most every kBatchMs (each addition makes the view
+/// lay out its rows again), and the expansions and scrolls asked for meanwhile are applied once
+/// then. A line that comes after a quiet spell is shown at once. flush() adds what is held now.
 class LogTreeView : public QTreeWidget, public LogListener {
   public:
     static constexpr int kImageRole = Qt::UserRole + 1;
     static constexpr int kIdRole = Qt::UserRole + 2;
+    /// The longest a line waits before it is shown.
+    static constexpr int kBatchMs = 50;
 
     explicit LogTreeView(QWidget* parent = nullptr);
+    ~LogTreeView() override;
     void nodeAdded(const LogNode& node) override;
     void nodeChanged(const LogNode& node) override;
     void cleared() override;
 
-    QTreeWidgetItem* itemFor(LogNodeId id) const;
+    /// The item of a node (lines held back are added first).
+    QTreeWidgetItem* itemFor(LogNodeId id);
     void setNodeExpanded(LogNodeId id, bool expanded);
     void ensureNodeVisible(LogNodeId id);
+    /// Adds the lines held back and applies the expansions and the scroll asked for since.
+    void flush();
 
   private:
+    struct Pending {
+        QTreeWidgetItem* item;
+        std::optional<LogNodeId> parent;
+    };
     void paint(QTreeWidgetItem* item, const LogNode& node);
-    std::map<LogNodeId, QTreeWidgetItem*> m_items;
+    /// Flushes now when the last flush is older than kBatchMs, else arms the timer.
+    void schedule();
+    std::unordered_map<LogNodeId, QTreeWidgetItem*> m_items;
+    std::vector<Pending> m_pending;                       ///< items built, not yet in the tree
+    std::vector<std::pair<LogNodeId, bool>> m_expansions; ///< asked for since the last flush
+    std::optional<LogNodeId> m_scrollTo;                  ///< the last line asked to be seen
+    QTimer m_batch;
+    QElapsedTimer m_sinceFlush;
 };
 
 /// The program's font for every window: the windows were drawn for Arial (a metric-compatible

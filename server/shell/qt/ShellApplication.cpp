@@ -62,6 +62,7 @@ QIcon trayIcon(int index)
 ShellApplication::ShellApplication(const Options& options)
     : m_folder(options.programFolder)
     , m_executable(options.executable)
+    , m_defaultFolder(options.defaultFolder)
     , m_pause(options.pause ? options.pause : pauseWithEvents)
     , m_progress(options.progress)
     , m_clock(options.clock ? *options.clock : time::systemClock())
@@ -253,7 +254,8 @@ void ShellApplication::applySettings()
     } catch (const std::exception&) {
     }
     ClearLogs(m_folder / "log", months, m_clock.now());
-    m_main->setWindowTitle(QString::fromStdString(m_settings.TitoloApplicazione + " -  Quorvane srl"));
+    m_main->setWindowTitle(
+        QString::fromStdString(mainCaption(m_settings.TitoloApplicazione, m_folder, m_defaultFolder)));
 }
 
 void ShellApplication::showInTray()

@@ -50,6 +50,9 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
         std::filesystem::path programFolder;
         const time::Clock* clock = nullptr; ///< the system clock when null
         std::filesystem::path executable;   ///< for the autostart entry
+        /// The folder the program uses when ZENTRIK_HOME names none; a copy on another folder
+        /// carries that folder's name in its caption. None: the caption as on the default.
+        std::filesystem::path defaultFolder;
         /// Waits `ms` while window events go on (the engine's pauses between connection
         /// attempts, remote assistance's waits); a real wait when empty.
         std::function<void(int ms)> pause;
@@ -131,6 +134,7 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
 
     std::filesystem::path m_folder;
     std::filesystem::path m_executable;
+    std::filesystem::path m_defaultFolder;
     std::function<void(int)> m_pause;
     std::function<void(int)> m_progress;
     const time::Clock& m_clock;

@@ -151,6 +151,12 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent)
 
 frmMain::~frmMain() = default;
 
+LogTreeView& frmMain::tvwLog()
+{
+    m_tree->flush();
+    return *m_tree;
+}
+
 void frmMain::refreshClock()
 {
     const auto now = m_clock.now();

@@ -28,7 +28,8 @@ class frmMain : public QWidget, public RunWindowView {
     ~frmMain() override;
 
     RunControl& run() { return *m_run; }
-    LogTreeView& tvwLog() { return *m_tree; }
+    /// The log tree with every line reported so far in it.
+    LogTreeView& tvwLog();
     void Form_ShowMe();
     /// The tray tip the window last asked for; the main window shows it.
     std::function<void(TrayState)> onTrayTip;

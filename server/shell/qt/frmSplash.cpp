@@ -51,14 +51,29 @@ void frmSplash::Timer1_Timer()
     p.setFont(QFont("Arial", 10));
     p.drawText(QRect(150, 150, 260, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(m_printed));
     p.end();
+    // The two seconds' wait runs from the start of the fade, so the fade takes none of it
+    // from the operator. A wait that ends while the fade still plays (a very slow screen) loads
+    // the main window once the fade is done, never in the middle of it.
+    m_fading = true;
+    m_after(kWaitMs, [this] {
+        if (m_fading)
+            m_loadDue = true;
+        else
+            loadMain();
+    });
     m_picture->model().go2(flatui::fromQImage(image), kFadeMs);
     QCoreApplication::processEvents();
-    // The wait serves the window system, unlike a plain sleep: the fade goes on meanwhile.
-    m_after(kWaitMs, [this] {
-        m_bar->show();
-        if (m_loadMain)
-            m_loadMain();
-    });
+    m_fading = false;
+    if (m_loadDue)
+        loadMain();
+}
+
+void frmSplash::loadMain()
+{
+    m_loadDue = false;
+    m_bar->show();
+    if (m_loadMain)
+        m_loadMain();
 }
 
 void frmSplash::Progress(int percent)

@@ -25,13 +25,14 @@ class frmSplash : public QWidget {
     using OneShot = std::function<void(int ms, std::function<void()> fire)>;
     static constexpr int kFirstTickMs = 1000; ///< Timer1
     static constexpr int kFadeMs = 1500;
-    static constexpr int kWaitMs = 2000; ///< after the fade, before the main window loads
+    /// From the start of the fade to the main window's load: the fade plays during the wait.
+    static constexpr int kWaitMs = 2000;
 
     /// `after` times the waits; QTimer::singleShot when empty.
     explicit frmSplash(Build build, OneShot after = {});
 
     /// The load: Timer1's first tick prints the build and fades the picture in; two seconds
-    /// later the bar shows and `loadMain` runs (it loads the main window, reporting through
+    /// after the fade began the bar shows and `loadMain` runs (it loads the main window, reporting through
     /// Progress, and closes the splash).
     void start(std::function<void()> loadMain);
     /// The bar to `percent`; pending window events run.
@@ -44,6 +45,8 @@ class frmSplash : public QWidget {
 
   private:
     void Timer1_Timer();
+    /// Shows the bar and runs the main window's load.
+    void loadMain();
 
     Build m_build;
     OneShot m_after;
@@ -51,6 +54,8 @@ class frmSplash : public QWidget {
     std::string m_printed;
     flatui::SplashWidget* m_picture;
     QProgressBar* m_bar;
+    bool m_fading = false;  ///< go2 is playing the fade
+    bool m_loadDue = false; ///< the wait ended during the fade
 };
 
 } // namespace zs::shell

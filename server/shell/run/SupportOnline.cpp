@@ -65,11 +65,29 @@ SupportOnline::~SupportOnline()
     shutdown();
 }
 
+std::optional<std::filesystem::path> SupportOnline::ownServerThatCannotRun() const
+{
+    std::optional<std::filesystem::path> present;
+    for (const char* name : {"winvnc.exe", "winvnc"}) {
+        const auto p = m_folder / name;
+        std::error_code ec;
+        if (executable(p))
+            return std::nullopt;
+        if (!present && std::filesystem::exists(std::filesystem::symlink_status(p, ec)))
+            present = p;
+    }
+    return present;
+}
+
 std::optional<std::filesystem::path> SupportOnline::vncServer() const
 {
     for (const char* name : {"winvnc.exe", "winvnc"})
         if (executable(m_folder / name))
             return m_folder / name;
+    // The folder's own server is the one to use: one that cannot run is reported, never
+    // replaced by another program.
+    if (ownServerThatCannotRun())
+        return std::nullopt;
     if (auto found = process::findProgram("x11vnc"))
         return std::filesystem::path(*found);
     return std::nullopt;
@@ -190,6 +208,9 @@ void SupportOnline::StartSupportOnline(const std::string& host)
 {
     const auto server = vncServer();
     if (!server) {
+        if (const auto own = ownServerThatCannotRun(); own && m_report)
+            m_report("Assistenza online non avviata: " + own->filename().string() +
+                     " nella cartella del programma non e' eseguibile");
         m_messages.show(kMissingText, MessageIcon::Information, "Attenzione.");
         return;
     }

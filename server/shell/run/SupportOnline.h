@@ -64,7 +64,10 @@ class SupportOnline {
     void shutdown();
 
     /// The VNC server: winvnc.exe or winvnc in the program folder, else x11vnc on the PATH.
+    /// None when the folder holds a server of its own that cannot run (not executable).
     std::optional<std::filesystem::path> vncServer() const;
+    /// The folder's own server when it is there but none of its names can run.
+    std::optional<std::filesystem::path> ownServerThatCannotRun() const;
     /// The server process the program holds; 0 when none runs.
     pid_t serverPid();
 

@@ -286,6 +286,40 @@ TEST_F(ShellOnDemo, ComingBackFromTheTrayOpensTheCategoryMenu)
     }
 }
 
+// The two seconds run from the start of the fade. A wait that ends while the fade still plays
+// (a slow screen) loads the main window once, after the fade, not in the middle of it.
+TEST_F(ShellOnDemo, SplashWaitEndingDuringTheFadeLoadsOnceAfterIt)
+{
+    std::deque<std::pair<int, std::function<void()>>> pending;
+    bool fading = false;
+    int loads = 0;
+    bool loadedDuringFade = false;
+    frmSplash* splashPtr = nullptr;
+    frmSplash splash({1, 0, 0}, [&](int ms, std::function<void()> fire) {
+        if (ms == frmSplash::kWaitMs) { // the wait is over at once, while go2 has yet to run
+            fading = true;
+            fire();
+            // go2 plays next, inside the same tick; the load must not have run yet.
+            fading = false;
+            return;
+        }
+        pending.emplace_back(ms, std::move(fire));
+    });
+    splashPtr = &splash;
+    splash.start([&] {
+        ++loads;
+        loadedDuringFade = fading;
+        EXPECT_TRUE(splashPtr->barVisible());
+    });
+    ASSERT_EQ(pending.size(), 1u);
+    auto tick = pending.front().second;
+    pending.pop_front();
+    tick();
+    EXPECT_EQ(loads, 1);
+    EXPECT_FALSE(loadedDuringFade);
+    EXPECT_TRUE(pending.empty());
+}
+
 TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
 {
     create(options());

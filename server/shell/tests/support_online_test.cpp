@@ -131,5 +131,39 @@ TEST_F(SupportOnlineTest, WithoutTheServerStartSaysSoAndStopSaysNothing)
     EXPECT_TRUE(calls().empty());
 }
 
+TEST_F(SupportOnlineTest, AServerOfTheFolderThatCannotRunIsReportedNotReplacedByX11vnc)
+{
+    // The machine has an x11vnc, but the folder names its own server, which cannot run.
+    test::installArgvRecorder(emptyBin, "x11vnc");
+    for (const std::string name : {"winvnc.exe", "winvnc"}) {
+        SCOPED_TRACE(name);
+        messages.shown.clear();
+        reported.clear();
+        test::writeFile(folder / name, "not a program");
+        fs::permissions(folder / name, fs::perms::owner_read | fs::perms::owner_write);
+        auto support = make();
+        EXPECT_FALSE(support->vncServer());
+        support->StartSupportOnline("help.customer.example");
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].title, "Attenzione.");
+        EXPECT_EQ(messages.shown[0].text, SupportOnline::kMissingText);
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_EQ(reported[0],
+                  "Assistenza online non avviata: " + name + " nella cartella del programma non e' eseguibile");
+        EXPECT_TRUE(notice.calls.empty());
+        EXPECT_TRUE(test::recordedCalls(emptyBin / "calls.txt").empty()) << "x11vnc was started";
+        fs::remove(folder / name);
+    }
+
+    // Once the folder's server can run, it is the one started.
+    installServer("winvnc.exe");
+    messages.shown.clear();
+    make()->StartSupportOnline("help.customer.example");
+    EXPECT_TRUE(messages.shown.empty());
+    ASSERT_FALSE(calls().empty());
+    EXPECT_EQ(calls().front(), "winvnc.exe <-kill>");
+    EXPECT_TRUE(test::recordedCalls(emptyBin / "calls.txt").empty());
+}
+
 } // namespace
 } // namespace zs::shell
