@@ -86,6 +86,9 @@ QMdiSubWindow* mdiGlobal::addChild(QWidget* window, bool menu)
     scroll->setObjectName(window->objectName() + "Scroll");
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
+    // The frame only scrolls: the focus goes straight to the window's own fields.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setFocusProxy(window);
     auto* sub = m_area->addSubWindow(scroll, Qt::FramelessWindowHint);
     sub->setObjectName(window->objectName() + "Sub");
     // Put in after the sub-window exists, so the window finds its sub-window when it moves in.
