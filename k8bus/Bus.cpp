@@ -89,18 +89,24 @@ bool appendCredentialBlock(int mode, std::initializer_list<const std::string*> i
     return ok;
 }
 
-void releaseKernelSession(ApiGlobals& g, KernelSession& k)
+// Closes the session's bus and output connections, if open.
+void closeConnections(KernelSession& k)
 {
-    k.operatorId.clear();
-    k.coDiv.clear();
-    std::fill(k.operatorPassword.begin(), k.operatorPassword.end(), '\0');
-    k.operatorPassword.clear();
     if (k.outputSocket >= 0)
         sockClose(k.outputSocket);
     if (k.busSocket >= 0)
         sockClose(k.busSocket);
     k.outputSocket = -1;
     k.busSocket = -1;
+}
+
+void releaseKernelSession(ApiGlobals& g, KernelSession& k)
+{
+    k.operatorId.clear();
+    k.coDiv.clear();
+    std::fill(k.operatorPassword.begin(), k.operatorPassword.end(), '\0');
+    k.operatorPassword.clear();
+    closeConnections(k);
     k.outputData.clear();
     k.outputData.shrink_to_fit();
     k.statusVars.clear();
@@ -119,12 +125,7 @@ void releaseKernelSession(ApiGlobals& g, KernelSession& k)
 void endOutOfStep(KernelSession& k, const char* why)
 {
     logWritef("%s: session out of step with the daemon, its connections are ended\n", why);
-    if (k.outputSocket >= 0)
-        sockClose(k.outputSocket);
-    if (k.busSocket >= 0)
-        sockClose(k.busSocket);
-    k.outputSocket = -1;
-    k.busSocket = -1;
+    closeConnections(k);
 }
 
 // The buffer must hold `need` bytes; grows only.

@@ -1,5 +1,7 @@
 #include "fs/ReadFile.h"
 
+#include "text/SystemReason.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -47,12 +49,12 @@ Fd openForReading(const std::filesystem::path& file, std::string& error, bool* m
         if (err == ELOOP && !followLinks)
             error = file.string() + ": è un collegamento, non un file";
         else
-            error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(err);
+            error = "Impossibile leggere il file " + file.string() + ": " + text::systemReason(err);
         return Fd{};
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(errno);
+        error = "Impossibile leggere il file " + file.string() + ": " + text::systemReason(errno);
         return Fd{};
     }
     if (!S_ISREG(st.st_mode)) {
@@ -97,7 +99,7 @@ ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBy
         if (got < 0) {
             out.clear();
             if (error)
-                *error = "Impossibile leggere il file " + file.string() + ": " + std::strerror(errno);
+                *error = "Impossibile leggere il file " + file.string() + ": " + text::systemReason(errno);
             return ReadOutcome::Refused;
         }
         if (got == 0)

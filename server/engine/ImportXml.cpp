@@ -815,12 +815,14 @@ bool ImportXml::completeMove(const stdfs::path& file, const stdfs::path& old, co
     const stdfs::path target = old / file.filename();
     if (copy.empty()) {
         if (!renameNoReplace(file, target)) {
-            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string() : text::systemReason(errno);
+            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string()
+                                  : text::systemReason(errno);
             return false;
         }
     } else {
         if (!renameNoReplace(copy, target)) {
-            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string() : text::systemReason(errno);
+            why = errno == EEXIST ? "esiste già un file con lo stesso nome in " + old.string()
+                                  : text::systemReason(errno);
             ::unlink(copy.c_str());
             return false;
         }

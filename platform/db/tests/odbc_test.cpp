@@ -1,6 +1,7 @@
 // The ODBC backend against a real PostgreSQL server started for this process, and against the
 // SQLite ODBC driver.
 
+#include "ExecuteSingleCheck.h"
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
@@ -52,46 +53,9 @@ class PgTest : public ::testing::Test {
     Connection m_db;
 };
 
-/// executeSingle over a table of texts: one statement runs, a text holding a second one is
-/// refused with nothing of it run, and the connection serves the next call.
-static void checkExecuteSingle(zs::db::Connection& db)
-{
-    ASSERT_TRUE(db.execute("DROP TABLE IF EXISTS uno"));
-    ASSERT_TRUE(db.execute("DROP TABLE IF EXISTS canary"));
-    ASSERT_TRUE(db.execute("CREATE TABLE uno (v TEXT)"));
-    ASSERT_TRUE(db.execute("CREATE TABLE canary (x INTEGER)"));
-    struct Case {
-        const char* sql;
-        bool runs;
-    } cases[] = {
-        {"INSERT INTO uno VALUES ('a')", true},
-        {"INSERT INTO uno VALUES ('b;c') ", true},
-        {"INSERT INTO uno VALUES ('d');", true},
-        {"INSERT INTO uno VALUES ('e'); DROP TABLE canary", false},
-        {"INSERT INTO uno VALUES ('f');\n-- resto", false},
-        {"INSERT INTO uno VALUES ('g') /* ; */", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sql);
-        EXPECT_EQ(db.executeSingle(c.sql), c.runs);
-        if (!c.runs) {
-            ASSERT_FALSE(db.errors().empty());
-            EXPECT_EQ(db.errors().front().kind, zs::db::ErrorClass::Rejected);
-        }
-        auto canary = db.query("SELECT COUNT(*) FROM canary");
-        ASSERT_TRUE(canary.has_value()) << "the canary table is gone";
-    }
-    auto rs = db.query("SELECT v FROM uno ORDER BY v");
-    ASSERT_TRUE(rs);
-    std::string values;
-    for (; !rs->eof(); rs->moveNext())
-        values += rs->value(std::size_t{0}).toString() + ",";
-    EXPECT_EQ(values, "a,b;c,d,g,");
-}
-
 TEST_F(PgTest, ExecuteSingleRunsExactlyOneStatement)
 {
-    checkExecuteSingle(m_db);
+    test::checkExecuteSingle(m_db);
 }
 
 TEST_F(PgTest, OpensQueriesAndReportsItsStringWithoutThePassword)

@@ -299,8 +299,8 @@ TEST(ReadFile, NonRegularAndOversizedFilesAreRefusedAtOnce)
                  {"big", fs::ReadOutcome::Refused, "supera il limite"},
                  {"fits", fs::ReadOutcome::Read, ""},
                  {"link", fs::ReadOutcome::Read, ""},
-                 {"none", fs::ReadOutcome::Missing, "No such file"},
-                 {"dangling", fs::ReadOutcome::Missing, "No such file"}};
+                 {"none", fs::ReadOutcome::Missing, "File o directory inesistente"},
+                 {"dangling", fs::ReadOutcome::Missing, "File o directory inesistente"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto start = std::chrono::steady_clock::now();

@@ -9,8 +9,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScrollArea>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // cannot hold as typed (a letter outside Windows-1252) is refused in its box with the message,
 // and the settings file stays as it was; an ordinary password comes back exactly.
 
+#include "SettingsLookup.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
@@ -38,18 +39,7 @@ const char* const kRefused = "\xC5\x81\xC3\xB3\x64\xC5\xBA"
                              "1";                                   // "Łódź1": Ł and ź lack a Windows-1252 code
 const char* const kOrdinary = "P\xC3\xA0ss \xE2\x82\xAC&<\"x\"> 1"; // "Pàss €&<"x"> 1"
 
-/// The value of "Element" or "Element.attribute" in a settings file; "" when missing.
-std::string settingIn(const fs::path& file, const std::string& path)
-{
-    auto doc = xml::Document::loadFile(file);
-    if (!doc)
-        return "<no file>";
-    const auto dot = path.find('.');
-    const xml::Element e = doc->root().child(path.substr(0, dot));
-    if (e.isNull())
-        return "";
-    return dot == std::string::npos ? e.text() : e.attribute(path.substr(dot + 1)).value_or("");
-}
+using zs::test::settingIn;
 
 template <class W> W* child(QWidget* w, const char* name)
 {

@@ -4,6 +4,7 @@
 // cubes processed by the scheduled extraction and by the run window.
 
 #include "../qt/InputEvents.h"
+#include "SettingsLookup.h"
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/DialogLayout.h"
@@ -65,18 +66,7 @@ const char* const kWizardPaths[] = {"ServerType",
                                     "BusAndTask.operatorPassword",
                                     "BusAndTask.coDiv"};
 
-/// The value of "Element" or "Element.attribute" in a settings file; "" when missing.
-std::string settingIn(const fs::path& file, const std::string& path)
-{
-    auto doc = xml::Document::loadFile(file);
-    if (!doc)
-        return "<no file>";
-    const auto dot = path.find('.');
-    const xml::Element e = doc->root().child(path.substr(0, dot));
-    if (e.isNull())
-        return "";
-    return dot == std::string::npos ? e.text() : e.attribute(path.substr(dot + 1)).value_or("");
-}
+using zs::test::settingIn;
 
 std::map<std::string, std::string> wizardSettings(const fs::path& file)
 {
@@ -113,7 +103,7 @@ void whenWizardShown(std::function<void(frmWizard&)> drive, int rounds = 200)
     });
 }
 
-struct ProgramDialogs : test::ProgramFolderTest {
+struct ProgramDialogs : zs::test::ProgramFolderTest {
     void create(bool recordMessages = true)
     {
         ShellApplication::Options options;
@@ -161,9 +151,9 @@ TEST_F(ProgramDialogs, WizardFromTheMenuShowsTheSettingsAndFineKeepsThem)
         SCOPED_TRACE(c.name);
         copyDemo();
         if (!c.busAndTask.empty()) {
-            std::string text = test::readFile(settingsFile());
+            std::string text = zs::test::readFile(settingsFile());
             text.replace(text.find("</zentrikServer>"), 0, "  " + c.busAndTask + "\n");
-            test::writeFile(settingsFile(), text);
+            zs::test::writeFile(settingsFile(), text);
         }
         const auto before = wizardSettings(settingsFile());
         create();
@@ -401,7 +391,7 @@ TEST_F(ProgramDialogs, TheWizardFromTheKeyboardAloneWritesWhatTheMouseWrites)
         ASSERT_TRUE(opened);
         EXPECT_TRUE(app->wizard().saved());
         EXPECT_TRUE(shown.empty()) << shown.front();
-        written[keyboard] = test::readFile(settingsFile());
+        written[keyboard] = zs::test::readFile(settingsFile());
         EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "MIXED");
         EXPECT_EQ(settingIn(settingsFile(), "ServerName"), "sql01");
         EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "olap01");
@@ -441,7 +431,7 @@ TEST_F(ProgramDialogs, TheCubeWindowsSalvaFromTheKeyboardWritesWhatTheMouseWrite
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown.front().rfind("Impostazioni memorizzate.", 0), 0u) << shown.front();
         EXPECT_EQ(settingIn(settingsFile(), "DatabaseOLAP"), "Vendite2");
-        written[keyboard] = test::readFile(settingsFile());
+        written[keyboard] = zs::test::readFile(settingsFile());
         app.reset();
     }
     EXPECT_EQ(written[true], written[false]);
@@ -509,7 +499,7 @@ TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.file)
-            test::writeFile(settingsFile(), c.file);
+            zs::test::writeFile(settingsFile(), c.file);
         else
             fs::remove(settingsFile());
         create();
@@ -573,7 +563,7 @@ std::map<std::string, std::string> rows(db::Connection& c, const std::string& sq
 TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
 {
     copyDemo();
-    const std::string catalog = test::readFile(home / "olap-demo.xml");
+    const std::string catalog = zs::test::readFile(home / "olap-demo.xml");
     create();
     ASSERT_TRUE(app->load());
 
@@ -615,7 +605,7 @@ TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
     EXPECT_EQ(app->cubes().core().NumeroCubi(), 2);
     for (const auto& cube : app->cubes().core().cubes())
         EXPECT_FALSE(cube.data.empty()) << cube.nome;
-    EXPECT_EQ(test::readFile(home / "olap-demo.xml"), catalog);
+    EXPECT_EQ(zs::test::readFile(home / "olap-demo.xml"), catalog);
     EXPECT_TRUE(fs::exists(home / "zentrikOlap.xml"));
 }
 

@@ -2,6 +2,8 @@
 // The operator's mouse and keyboard in the window tests: clicks at a point and keys sent where
 // the focus is, as the window system delivers them.
 
+#include "WidgetLookup.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,17 +15,8 @@
 
 namespace zs::dialogs::input {
 
-/// A left press and release at `at` inside `w`.
-inline void mouseClick(QWidget& w, const QPointF& at)
-{
-    QMouseEvent press(QEvent::MouseButtonPress, at, w.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, w.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(&w, &release);
-}
+using test::mouseClick;
 
-/// A left press and release in the middle of `w`.
 inline void mouseClick(QWidget& w)
 {
     mouseClick(w, QPointF(w.width() / 2.0, w.height() / 2.0));

@@ -40,9 +40,10 @@ double since(Steady::time_point start)
 struct MemoryFolder {
     MemoryFolder()
     {
-        std::string pattern = (fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
-                                                                                                : fs::temp_directory_path().string()) +
-                              std::string("/zs-tables-XXXXXX");
+        std::string pattern =
+            (fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                                             : fs::temp_directory_path().string()) +
+            std::string("/zs-tables-XXXXXX");
         if (::mkdtemp(pattern.data()))
             path = pattern;
     }
@@ -116,9 +117,8 @@ TEST(ManyTables, BuildKeepsThePaceOfTheDatabasesOwnShell)
     process::RunOptions capture;
     capture.captureOutput = true;
     start = Steady::now();
-    const auto shell =
-        process::run({*sqlite3, (dir.path / "shell.db").string(), ".read " + (dir.path / "creazione.sql").string()},
-                     capture);
+    const auto shell = process::run(
+        {*sqlite3, (dir.path / "shell.db").string(), ".read " + (dir.path / "creazione.sql").string()}, capture);
     const double theirs = since(start);
     ASSERT_EQ(shell.exitCode, 0) << shell.output;
 
