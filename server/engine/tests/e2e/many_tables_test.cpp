@@ -56,10 +56,19 @@ struct MemoryFolder {
     fs::path path;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+// The builder runs instrumented and the shell does not: only the build's result is compared.
+constexpr bool kTimed = false;
+constexpr int kDefaultTables = 2000;
+#else
+constexpr bool kTimed = true;
+constexpr int kDefaultTables = 20000;
+#endif
+
 int tableCount()
 {
     const char* n = std::getenv("ZS_CREATE_TABLES");
-    return n && std::atoi(n) > 0 ? std::atoi(n) : 20000;
+    return n && std::atoi(n) > 0 ? std::atoi(n) : kDefaultTables;
 }
 
 TEST(ManyTables, BuildKeepsThePaceOfTheDatabasesOwnShell)
@@ -125,7 +134,9 @@ TEST(ManyTables, BuildKeepsThePaceOfTheDatabasesOwnShell)
     const double ratio = ours / theirs;
     std::printf("Crea DB, %d tables: builder %.2f s, sqlite3 %.2f s, ratio %.2f (goal <= 2)\n", count, ours, theirs,
                 ratio);
-    EXPECT_LE(ratio, 2.0);
+    if (kTimed) {
+        EXPECT_LE(ratio, 2.0);
+    }
 
     for (const char* file : {"target.db", "shell.db"}) {
         SCOPED_TRACE(file);
@@ -142,7 +153,9 @@ TEST(ManyTables, BuildKeepsThePaceOfTheDatabasesOwnShell)
     ASSERT_TRUE(builder.CreaDatabase((dir.path / "creazione.xml").string()));
     EXPECT_EQ(existing, static_cast<std::size_t>(count));
     EXPECT_EQ(built, 0u);
-    EXPECT_LT(since(start), ours);
+    if (kTimed) {
+        EXPECT_LT(since(start), ours);
+    }
 }
 
 } // namespace
