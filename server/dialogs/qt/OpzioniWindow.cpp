@@ -489,9 +489,12 @@ void frmOpzioni::fitTabs()
     const int room = static_cast<int>(m_tab->width() / (0.85 * kPages + 0.15));
     const int w = std::clamp(room, kTabMinWidth, kTabWidth);
     auto& t = m_tab->model();
-    if (t.Picture() && t.Picture()->width == w)
+    // The strip's built-in picture is as wide as the widest dark one but light blue: only a
+    // picture of our own, still in place, may be kept.
+    if (m_tabFace && t.Picture() == m_tabFace && m_tabFace->width == w)
         return;
-    t.setPicture(tabFace(w));
+    m_tabFace = tabFace(w);
+    t.setPicture(m_tabFace);
     t.Refresh();
 }
 

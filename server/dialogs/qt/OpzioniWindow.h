@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class QCheckBox;
 class QLineEdit;
 class QMdiSubWindow;
@@ -22,6 +24,7 @@ class QTreeWidgetItem;
 namespace zs::flatui {
 class FlatButtonWidget;
 class FlatTabWidget;
+struct Picture;
 } // namespace zs::flatui
 
 namespace zs::dialogs {
@@ -98,6 +101,8 @@ class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniV
     OpzioniServices m_services;
     OpzioniCore m_core;
     flatui::FlatTabWidget* m_tab = nullptr;
+    /// The dark tab picture fitTabs last gave the strip; none until the first fit.
+    std::shared_ptr<const flatui::Picture> m_tabFace;
     QWidget* m_picTab[4] = {};
     flatui::FlatButtonWidget* m_flbRicarica = nullptr;
     flatui::FlatButtonWidget* m_flbBuildDb = nullptr;

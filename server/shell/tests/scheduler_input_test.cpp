@@ -67,7 +67,10 @@ class SchedulerDialogOnDemo : public test::DemoProgramTest {
     DialogOutcome use(const Entry& e, const std::function<void()>& open)
     {
         DialogOutcome out;
-        QTimer::singleShot(0, [&] {
+        // The timers below refer to this call's locals: they must not fire after it returns (an
+        // accepted entry closes the dialog without a message box, leaving the inner one pending).
+        QObject scope;
+        QTimer::singleShot(0, &scope, [&] {
             auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(dlg, nullptr);
             dlg->findChild<QLineEdit*>("txtData")->setText(QString::fromStdString(e.date));
@@ -77,7 +80,7 @@ class SchedulerDialogOnDemo : public test::DemoProgramTest {
                 dlg->findChild<QComboBox*>("cmbPeriodicità")->setCurrentText(QString::fromStdString(e.periodicita));
             if (!e.escludi.empty())
                 dlg->findChild<QComboBox*>("cmbEscludi")->setCurrentText(QString::fromStdString(e.escludi));
-            QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, &scope, [&] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                 if (!box)
                     return;

@@ -573,33 +573,60 @@ TEST_F(Windows, Dialogs)
 
 TEST_F(Windows, OptionsTabsStayInsideTheirStripAndReadOnASmallMainWindow)
 {
+    // The main window's default size, and 700 x 450, where the dialog keeps its minimum size and scrolls.
+    struct Size {
+        int w, h;
+        bool atMinimum;
+    };
     app->main().showNormal();
-    app->main().resize(700, 450);
-    QCoreApplication::processEvents();
-    showEntry(app->options());
-    auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
-    ASSERT_NE(tabs, nullptr);
-    QCoreApplication::processEvents();
-    app->options().grab().save(QString::fromStdString((shots / "frmOpzioni-700x450.png").string()));
-    auto& t = tabs->model();
-    for (int k = 1; k <= t.Tabs(); ++k)
-        EXPECT_GE(t.tabPictureLeft(k), 0.0) << "tab " << k << " runs off the strip " << tabs->width() << " px wide";
-    // Every caption, the unselected ones faded toward the band included, at 4.5:1 at least.
-    const QImage image = tabs->grab().toImage();
-    std::string shown;
-    for (const flatui::DrawOp* op : t.surface().opsOfKind(flatui::DrawOp::Kind::Text)) {
-        if (op->text.empty() || !op->font)
-            continue;
-        shown += op->text + " ";
-        const QFontMetrics fm(flatui::toQFont(*op->font));
-        const QRect rect(static_cast<int>(op->x1), static_cast<int>(op->y1),
-                         fm.horizontalAdvance(QString::fromStdString(op->text)), fm.height());
-        EXPECT_TRUE(tabs->rect().contains(rect)) << op->text;
-        const double ratio = contrast(flatui::toQColor(op->color), backgroundIn(image, rect));
-        EXPECT_GE(ratio, 4.5) << "\"" << op->text << "\"";
+    for (const Size size : {Size{1000, 680, false}, Size{700, 450, true}}) {
+        const std::string name = std::to_string(size.w) + "x" + std::to_string(size.h);
+        SCOPED_TRACE(name);
+        app->main().resize(size.w, size.h);
+        QCoreApplication::processEvents();
+        showEntry(app->options());
+        auto* tabs = app->options().findChild<flatui::FlatTabWidget*>("FlatTab");
+        ASSERT_NE(tabs, nullptr);
+        QCoreApplication::processEvents();
+        if (size.atMinimum) {
+            EXPECT_EQ(app->options().size(), app->options().minimumSize());
+        }
+        auto& t = tabs->model();
+        // With the first tab selected and with the last, so every caption is drawn unselected once.
+        for (const int selected : {1, 4}) {
+            SCOPED_TRACE("tab " + std::to_string(selected) + " selected");
+            t.setTabId(selected);
+            t.setTabselected(true);
+            t.Refresh();
+            app->options().FlatTab_Click();
+            QCoreApplication::processEvents();
+            app->options().grab().save(QString::fromStdString(
+                (shots / ("frmOpzioni-" + name + (selected == 1 ? "" : "-tab4") + ".png")).string()));
+            for (int k = 1; k <= t.Tabs(); ++k)
+                EXPECT_GE(t.tabPictureLeft(k), 0.0)
+                    << "tab " << k << " runs off the strip " << tabs->width() << " px wide";
+            // Every caption, the unselected ones faded toward the band included, at 4.5:1 at least.
+            const QImage image = tabs->grab().toImage();
+            std::string shown;
+            for (const flatui::DrawOp* op : t.surface().opsOfKind(flatui::DrawOp::Kind::Text)) {
+                if (op->text.empty() || !op->font)
+                    continue;
+                shown += op->text + " ";
+                const QFontMetrics fm(flatui::toQFont(*op->font));
+                const QRect rect(static_cast<int>(op->x1), static_cast<int>(op->y1),
+                                 fm.horizontalAdvance(QString::fromStdString(op->text)), fm.height());
+                EXPECT_TRUE(tabs->rect().contains(rect)) << op->text;
+                const double ratio = contrast(flatui::toQColor(op->color), backgroundIn(image, rect));
+                EXPECT_GE(ratio, 4.5) << "\"" << op->text << "\"";
+            }
+            for (const char* word : {"Estrazione", "dati", "Creazione", "database", "Bus", "Task", "Statistiche"})
+                EXPECT_NE(shown.find(word), std::string::npos) << word << " in " << shown;
+        }
+        t.setTabId(1);
+        t.setTabselected(true);
+        t.Refresh();
+        app->options().FlatTab_Click();
     }
-    for (const char* word : {"Estrazione", "dati", "Creazione", "database", "Bus", "Task", "Statistiche"})
-        EXPECT_NE(shown.find(word), std::string::npos) << word << " in " << shown;
     app->main().resize(1000, 680);
 }
 
