@@ -9,10 +9,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace zs::k8bus {
 namespace {
@@ -411,6 +413,161 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     return -1;
 }
 
+namespace {
+
+void logParamListTooLong(int length, int max)
+{
+    char text[200];
+    std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", length, max);
+    logErrorStat(43, length, max, text);
+}
+
+void logParamListNoRoom(int size)
+{
+    char text[200];
+    std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)", size);
+    logErrorStat(43, 0, size, text);
+}
+
+// Format "L": the caller's bytes are the list already; only its count goes in front.
+bool buildLengthList(KernelSession& k, int count, int length, const char* data)
+{
+    if (length + 2 > 65535) {
+        logParamListTooLong(length + 2, 65535);
+        return false;
+    }
+    if (!ensure(k.paramListBuffer, static_cast<std::size_t>(length) + 2)) {
+        logParamListNoRoom(length + 2);
+        return false;
+    }
+    put16(k.paramListBuffer.data(), static_cast<std::uint32_t>(count));
+    if (length > 0 && data)
+        std::memcpy(k.paramListBuffer.data() + 2, data, static_cast<std::size_t>(length));
+    return msgSetParam(static_cast<std::uint32_t>(length + 2), k.paramListBuffer.data()) == 1;
+}
+
+// One item of a delimited list: its text, whether it is an array ("name()=(a,b)"), and where the
+// next item starts.
+struct ListItem {
+    std::string_view text;
+    bool isArray = false;
+    std::size_t next = 0;
+};
+
+// The item that starts at `i`. An '=' counts only inside this item; an array item runs to its ')'
+// across separators.
+ListItem cutListItem(std::string_view src, std::size_t i, char sep)
+{
+    const std::size_t sepAt = src.find(sep, i);
+    std::size_t itemEnd = sepAt == std::string_view::npos ? src.size() : sepAt;
+    const std::size_t eq = src.find('=', i);
+    ListItem item;
+    item.isArray = eq != std::string_view::npos && eq >= i + 2 && src[eq - 2] == '(' && src[eq - 1] == ')' &&
+                   src.substr(i, eq - i).find(sep) == std::string_view::npos;
+    if (item.isArray) {
+        const std::size_t close = src.find(')', eq);
+        itemEnd = close == std::string_view::npos ? src.size() : close + 1;
+        item.next = itemEnd;
+        if (item.next < src.size() && src[item.next] == sep)
+            ++item.next;
+    } else {
+        item.next = itemEnd + 1;
+    }
+    item.text = src.substr(i, itemEnd - i);
+    return item;
+}
+
+// The delimited list being encoded: its item count in front, then each item's key and value.
+struct ParamListOut {
+    unsigned char* buf;
+    int room;
+    int pos = 2;
+};
+
+bool storeItemKey(ParamListOut& out, std::string_view key)
+{
+    const int r = msgStoreParam(out.buf + out.pos, out.room - out.pos, static_cast<std::uint32_t>(key.size()),
+                                reinterpret_cast<const unsigned char*>(key.data()));
+    if (r < 1 || static_cast<std::size_t>(r) != key.size() + 2) {
+        logParamListTooLong(out.pos, out.room);
+        return false;
+    }
+    out.pos += r;
+    return true;
+}
+
+// An array's elements go into a block of their own; any other value as its text.
+bool storeItemValue(ParamListOut& out, std::string_view value, bool asArray, char sep, std::string& arrayText)
+{
+    int r;
+    if (asArray) {
+        arrayText.assign(value);
+        r = msgStoreArrayParam(out.buf + out.pos, out.room - out.pos, 0, arrayText.c_str(), sep);
+        if (r == -1) {
+            logErrorStat(42, 0, 0, "k8ExecTask: array element values not inclosed in parenthesis");
+            return false;
+        }
+    } else {
+        r = msgStoreParam(out.buf + out.pos, out.room - out.pos, static_cast<std::uint32_t>(value.size()),
+                          reinterpret_cast<const unsigned char*>(value.data()));
+        if (r >= 1 && static_cast<std::size_t>(r) != value.size() + 2)
+            r = -2;
+    }
+    if (r < 1) {
+        char text[200];
+        std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", out.pos,
+                      out.room - out.pos);
+        logErrorStat(43, out.pos, out.room, text);
+        return false;
+    }
+    out.pos += r;
+    return true;
+}
+
+// Format "D<sep>": "key=value" items, or plain values that get their position ("%1", "%2", ...)
+// as key; the first item decides which.
+bool buildDelimitedList(KernelSession& k, char sep, std::string_view src)
+{
+    // Room for every item's two length fields and the positional keys, whatever the text holds.
+    const std::size_t size = src.size() * 4 + 512;
+    if (!ensure(k.paramListBuffer, size)) {
+        logParamListNoRoom(static_cast<int>(size));
+        return false;
+    }
+    ParamListOut out{k.paramListBuffer.data(), static_cast<int>(std::min<std::size_t>(size, 65535))};
+    int items = 0;
+    bool named = false;
+    std::string arrayText;
+    for (std::size_t i = 0; i < src.size();) {
+        const ListItem item = cutListItem(src, i, sep);
+        const std::size_t itemEq = item.text.find('=');
+        if (items == 0)
+            named = itemEq != std::string_view::npos;
+        std::string_view key, value;
+        char positional[16];
+        if (named) {
+            key = item.text.substr(0, itemEq);
+            value = itemEq == std::string_view::npos ? std::string_view{} : item.text.substr(itemEq + 1);
+        } else {
+            const int n = std::snprintf(positional, sizeof positional, "%%%d", items + 1);
+            key = std::string_view(positional, static_cast<std::size_t>(n));
+            value = item.text;
+        }
+        if (!storeItemKey(out, key) || !storeItemValue(out, value, named && item.isArray, sep, arrayText))
+            return false;
+        ++items;
+        i = item.next;
+    }
+    put16(out.buf, static_cast<std::uint32_t>(items));
+    if (out.pos >= out.room) {
+        logParamListTooLong(out.pos, out.room);
+        return false;
+    }
+    return msgSetParam(static_cast<std::uint32_t>(out.pos), out.buf) == 1;
+}
+
+} // namespace
+
 bool buildParamList(KernelSession& k, const char* format, int count, int length, const char* data)
 {
     const char f = format ? format[0] : '\0';
@@ -420,115 +577,182 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
         logError(99, "k8ExecTask: ParamFormat 'A' not implemented");
         return true;
     }
-    char text[200];
-    if (f == 'L') {
-        if (length + 2 > 65535) {
-            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", length + 2, 65535);
-            logErrorStat(43, length + 2, 65535, text);
-            return false;
-        }
-        if (!ensure(k.paramListBuffer, static_cast<std::size_t>(length) + 2)) {
-            std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)",
-                          length + 2);
-            logErrorStat(43, 0, length + 2, text);
-            return false;
-        }
-        put16(k.paramListBuffer.data(), static_cast<std::uint32_t>(count));
-        if (length > 0 && data)
-            std::memcpy(k.paramListBuffer.data() + 2, data, static_cast<std::size_t>(length));
-        return msgSetParam(static_cast<std::uint32_t>(length + 2), k.paramListBuffer.data()) == 1;
-    }
+    if (f == 'L')
+        return buildLengthList(k, count, length, data);
     if (f != 'D') {
+        char text[200];
         std::snprintf(text, sizeof text, "k8ExecTask: ParamFormat parameter invalid: %.100s", format ? format : "");
         logError(42, text);
         return false;
     }
     const char sep = format[1] ? format[1] : ',';
-    const std::string_view src(data ? data : "", data ? static_cast<std::size_t>(length) : 0);
-    // Room for every item's two length fields and the positional keys, whatever the text holds.
-    const std::size_t size = src.size() * 4 + 512;
-    if (!ensure(k.paramListBuffer, size)) {
-        std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)",
-                      static_cast<int>(size));
-        logErrorStat(43, 0, static_cast<int>(size), text);
-        return false;
-    }
-    unsigned char* buf = k.paramListBuffer.data();
-    const int room = static_cast<int>(std::min<std::size_t>(size, 65535));
-    int pos = 2;
-    int items = 0;
-    bool named = false;
-    std::size_t i = 0;
-    std::string arrayText;
-    while (i < src.size()) {
-        std::size_t sepAt = src.find(sep, i);
-        std::size_t itemEnd = sepAt == std::string_view::npos ? src.size() : sepAt;
-        std::size_t eq = src.find('=', i);
-        // An '=' counts only inside this item; an array item runs to its ')' across separators.
-        const bool isArray = eq != std::string_view::npos && eq >= i + 2 && src[eq - 2] == '(' && src[eq - 1] == ')' &&
-                             src.substr(i, eq - i).find(sep) == std::string_view::npos;
-        std::size_t next;
-        if (isArray) {
-            std::size_t close = src.find(')', eq);
-            itemEnd = close == std::string_view::npos ? src.size() : close + 1;
-            next = itemEnd;
-            if (next < src.size() && src[next] == sep)
-                ++next;
-        } else {
-            next = itemEnd + 1;
-        }
-        std::string_view item = src.substr(i, itemEnd - i);
-        std::size_t itemEq = item.find('=');
-        if (items == 0)
-            named = itemEq != std::string_view::npos;
-        std::string_view key, value;
-        char positional[16];
-        if (named) {
-            key = item.substr(0, itemEq);
-            value = itemEq == std::string_view::npos ? std::string_view{} : item.substr(itemEq + 1);
-        } else {
-            int n = std::snprintf(positional, sizeof positional, "%%%d", items + 1);
-            key = std::string_view(positional, static_cast<std::size_t>(n));
-            value = item;
-        }
-        int r = msgStoreParam(buf + pos, room - pos, static_cast<std::uint32_t>(key.size()),
-                              reinterpret_cast<const unsigned char*>(key.data()));
-        if (r < 1 || static_cast<std::size_t>(r) != key.size() + 2) {
-            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room);
-            logErrorStat(43, pos, room, text);
-            return false;
-        }
-        pos += r;
-        if (named && isArray) {
-            arrayText.assign(value);
-            r = msgStoreArrayParam(buf + pos, room - pos, 0, arrayText.c_str(), sep);
-            if (r == -1) {
-                logErrorStat(42, 0, 0, "k8ExecTask: array element values not inclosed in parenthesis");
-                return false;
-            }
-        } else {
-            r = msgStoreParam(buf + pos, room - pos, static_cast<std::uint32_t>(value.size()),
-                              reinterpret_cast<const unsigned char*>(value.data()));
-            if (r >= 1 && static_cast<std::size_t>(r) != value.size() + 2)
-                r = -2;
-        }
-        if (r < 1) {
-            std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room - pos);
-            logErrorStat(43, pos, room, text);
-            return false;
-        }
-        pos += r;
-        ++items;
-        i = next;
-    }
-    put16(buf, static_cast<std::uint32_t>(items));
-    if (pos >= room) {
-        std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", pos, room);
-        logErrorStat(43, pos, room, text);
-        return false;
-    }
-    return msgSetParam(static_cast<std::uint32_t>(pos), buf) == 1;
+    return buildDelimitedList(k, sep, std::string_view(data ? data : "", data ? static_cast<std::size_t>(length) : 0));
 }
+
+namespace {
+
+void traceExecEntry(const char* task, const char* format, const int* nParams, int paramLenIn, const char* paramBuffer,
+                    const int* nSysVars, int sysVarLenIn, const char* sysVars)
+{
+    if (!logIsOn()) {
+        logDebug("k8ExecTask: entry");
+        return;
+    }
+    logWritef("k8ExecTask: TaskName '%s', ParamFmt '%s', nParams %d, ParamLenIn %d\r\n", task, format,
+              nParams ? *nParams : -999, paramLenIn);
+    if (paramLenIn > 0 && paramBuffer)
+        logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(paramLenIn), 1);
+    logWritef("            nSysVars %d, SysVarLenIn %d\r\n", nSysVars ? *nSysVars : -999, sysVarLenIn);
+    if (sysVarLenIn > 0 && sysVars)
+        logDump(reinterpret_cast<const unsigned char*>(sysVars), static_cast<std::size_t>(sysVarLenIn), 1);
+}
+
+void traceExecResult(bool ok, int nParams, int maxLenOut, int roomIn, const char* paramBuffer)
+{
+    if (!logIsOn())
+        return;
+    logWritef("k8ExecTask: %s, nOutParams %d, nMaxLenOut %d\n", ok ? "OK" : "FAILED", nParams, maxLenOut);
+    // A list too long for the caller's room gives back the room it needed, with nothing
+    // placed: only bytes actually in the buffer are shown.
+    if (nParams && maxLenOut > 0 && maxLenOut <= roomIn && paramBuffer)
+        logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(maxLenOut), 1);
+}
+
+// Nothing was received: the caller must not take what its buffer held before for output.
+void clearExecOutput(int* nParams, int* maxLenOut)
+{
+    *nParams = 0;
+    *maxLenOut = 0;
+}
+
+// The EXEC request: request info, the operator's credentials, the task's name, its parameter
+// list and its system variables. False, with the error recorded, when it cannot be built whole.
+bool buildExecRequest(ApiGlobals& g, const SystemSession& s, KernelSession& k, const char* task, const char* format,
+                      int nParams, int paramLenIn, const char* paramBuffer, int nSysVars, int sysVarLenIn,
+                      const char* sysVars)
+{
+    msgInit(1, g.messageBuffer.data(), static_cast<std::uint32_t>(g.messageCapacity));
+    msgSetNumParams(5);
+    bool built = appendRequestInfoBlock(g, s, k.daemonSessionId);
+    built = appendCredentialBlock(s.userBlockMode, {&k.operatorId, &k.coDiv, &k.operatorPassword}) && built;
+    built = msgSetParam(static_cast<std::uint32_t>(std::strlen(task)), bytesOf(task)) == 1 && built;
+    if (!buildParamList(k, format, nParams, paramLenIn, paramBuffer) ||
+        !buildParamList(k, format, nSysVars, sysVarLenIn, sysVars))
+        return false;
+    if (!built || msgLength() >= static_cast<std::uint32_t>(g.messageCapacity)) {
+        logErrorStat(43, static_cast<int>(msgLength()), g.messageCapacity,
+                     "k8ExecTask: request does not fit the message buffer");
+        return false;
+    }
+    return true;
+}
+
+bool sendExecRequest(KernelSession& k)
+{
+    if (sockSend(k.busSocket, msgBuf(), static_cast<int>(msgLength()), true) >= 0)
+        return true;
+    logSockError(3, "k8ExecTask: sockSend error");
+    // Part of the request may have gone: the daemon would read the next one as its rest.
+    if (k.busSocket >= 0)
+        endOutOfStep(k, "k8ExecTask");
+    return false;
+}
+
+// Waits until the bus socket has a reply, handing on report lines from the output port
+// meanwhile. False when the wait failed or ran out: the reply may still come.
+bool awaitExecReply(int session, const KernelSession& k)
+{
+    for (;;) {
+        logDebug("k8ExecTask: waiting for EXEC reply < sockWait");
+        int socks[2] = {k.busSocket, k.outputSocket};
+        int ready[2] = {0, 0};
+        const int n = k.outputSocket >= 0 ? 2 : 1;
+        const int r = sockWait(n, socks, ready, -1);
+        if (r < 0) {
+            logSockError(5, "k8ExecTask: sockWait error");
+            return false;
+        }
+        if (r == 0) {
+            logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
+            return false;
+        }
+        if (n == 2 && ready[1]) {
+            outputData(session);
+            continue;
+        }
+        if (ready[0])
+            return true;
+    }
+}
+
+// One EXEC: the caller's session, task and return buffer, and what its replies brought.
+struct ExecCall {
+    int session;
+    SystemSession& s;
+    KernelSession& k;
+    const char* task;
+    const char* format;
+    int* nParams;
+    int* maxLenOut;
+    char* paramBuffer;
+    bool ok = false;
+    bool gotReturnList = false;
+    bool gotStatusVars = false;
+    bool inStep = true; ///< every reply so far read to its end
+};
+
+// Hands one reply to its reader; true when the task goes on (a screen or output request served).
+bool dispatchExecReply(ExecCall& c, int type, int count)
+{
+    if (count >= 1 && !recvReplyReqInfoBlock(c.k.busSocket, c.k)) {
+        logSockError(-1, "k8ExecTask: error reading reply RequestInfoBlock");
+        return false;
+    }
+    switch (type) {
+    case kKernelStatus:
+        readKernelStatus(c.k, count, c.task, c.format, c.nParams, c.maxLenOut, c.paramBuffer, c.gotReturnList,
+                         c.gotStatusVars, c.ok);
+        return false;
+    case kDaemonStatus:
+        readDaemonStatus(c.k, count);
+        return false;
+    case kNeedScreen:
+        return readNeedScreen(c.session, c.s, c.k, count);
+    case kOutputReq:
+        return readOutputReq(c.s, c.k, count);
+    default:
+        logErrorStat(41, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
+        recvAndDiscardNextParam(c.k.busSocket, count - 1);
+        return false;
+    }
+}
+
+// Reads one reply of the EXEC to its end; true when the task goes on.
+bool readExecReply(ExecCall& c, ReplyFrame& frame)
+{
+    static const char* const kNames[] = {"KERNELSTATUS", "DAEMONSTATUS", "NEWSESSION", "NEED_SCREEN", "OUTPUT_REQ"};
+    int type = -1, count = 0;
+    frame.restart();
+    if (!recvReplyHeader(c.k.busSocket, type, count)) {
+        logSockError(-1, "k8ExecTask: error reading reply header");
+        c.inStep = false;
+        return false;
+    }
+    logDebugf("k8ExecTask: received replyFunc %d=%s, nParams %d", type,
+              type >= 0 && type <= 4 ? kNames[type] : "<< Unknown >>", count);
+    bool goOn = dispatchExecReply(c, type, count);
+    // Whatever a reader made of the reply, the next one must start at its end: parameters a
+    // reader left are read by their lengths and dropped; a reply that gave out cannot be.
+    if (!frame.lost() && frame.read() < count)
+        recvAndDiscardNextParam(c.k.busSocket, count - frame.read());
+    if (frame.lost() || frame.read() != count) {
+        c.inStep = false;
+        goOn = false;
+    }
+    return goOn;
+}
+
+} // namespace
 
 int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* nParams, int paramLenIn, int* maxLenOut,
                char* paramBuffer, int* nSysVars, int sysVarLenIn, int, const char* sysVars)
@@ -539,17 +763,7 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         return 0;
     const char* task = taskName ? taskName : "";
     const char* format = paramFormat ? paramFormat : "";
-    if (logIsOn()) {
-        logWritef("k8ExecTask: TaskName '%s', ParamFmt '%s', nParams %d, ParamLenIn %d\r\n", task, format,
-                  nParams ? *nParams : -999, paramLenIn);
-        if (paramLenIn > 0 && paramBuffer)
-            logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(paramLenIn), 1);
-        logWritef("            nSysVars %d, SysVarLenIn %d\r\n", nSysVars ? *nSysVars : -999, sysVarLenIn);
-        if (sysVarLenIn > 0 && sysVars)
-            logDump(reinterpret_cast<const unsigned char*>(sysVars), static_cast<std::size_t>(sysVarLenIn), 1);
-    } else {
-        logDebug("k8ExecTask: entry");
-    }
+    traceExecEntry(task, format, nParams, paramLenIn, paramBuffer, nSysVars, sysVarLenIn, sysVars);
     int dummyCount = 0, dummyRoom = 0;
     if (!nParams)
         nParams = &dummyCount;
@@ -558,134 +772,54 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
     KernelSession* k = findKernelSession(session);
     SystemSession* s = k ? findSystemSession(k->systemIndex) : nullptr;
     if (!k || !s) {
-        // Nothing was received: the caller must not take what its buffer held before for output.
-        *nParams = 0;
-        *maxLenOut = 0;
+        clearExecOutput(nParams, maxLenOut);
         return 0;
     }
     k->statusVarCount = 0;
 
-    msgInit(1, g->messageBuffer.data(), static_cast<std::uint32_t>(g->messageCapacity));
-    msgSetNumParams(5);
-    bool built = appendRequestInfoBlock(*g, *s, k->daemonSessionId);
-    built = appendCredentialBlock(s->userBlockMode, {&k->operatorId, &k->coDiv, &k->operatorPassword}) && built;
-    built = msgSetParam(static_cast<std::uint32_t>(std::strlen(task)), bytesOf(task)) == 1 && built;
     // A request the daemon cannot read whole is never sent: it would wait for parameters that
     // never come.
-    if (!buildParamList(*k, format, *nParams, paramLenIn, paramBuffer) ||
-        !buildParamList(*k, format, nSysVars ? *nSysVars : 0, sysVarLenIn, sysVars)) {
-        *nParams = 0;
-        *maxLenOut = 0;
-        return 0;
-    }
-    if (!built || msgLength() >= static_cast<std::uint32_t>(g->messageCapacity)) {
-        logErrorStat(43, static_cast<int>(msgLength()), g->messageCapacity,
-                     "k8ExecTask: request does not fit the message buffer");
-        *nParams = 0;
-        *maxLenOut = 0;
+    if (!buildExecRequest(*g, *s, *k, task, format, *nParams, paramLenIn, paramBuffer, nSysVars ? *nSysVars : 0,
+                          sysVarLenIn, sysVars)) {
+        clearExecOutput(nParams, maxLenOut);
         return 0;
     }
     const int roomIn = *maxLenOut;
     const ScopedCallDeadline deadline;
-    if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength()), true) < 0) {
-        logSockError(3, "k8ExecTask: sockSend error");
-        // Part of the request may have gone: the daemon would read the next one as its rest.
-        if (k->busSocket >= 0)
-            endOutOfStep(*k, "k8ExecTask");
-        *nParams = 0;
-        *maxLenOut = 0;
+    if (!sendExecRequest(*k)) {
+        clearExecOutput(nParams, maxLenOut);
         return 0;
     }
 
-    static const char* const kNames[] = {"KERNELSTATUS", "DAEMONSTATUS", "NEWSESSION", "NEED_SCREEN", "OUTPUT_REQ"};
-    bool ok = false;
-    bool gotReturnList = false;
-    bool gotStatusVars = false;
-    bool inStep = true;
+    // The daemon answers with screen and output requests, each served, until a status ends the task.
+    ExecCall call{session, *s, *k, task, format, nParams, maxLenOut, paramBuffer};
     ReplyFrame frame(k->busSocket);
     for (;;) {
-        logDebug("k8ExecTask: waiting for EXEC reply < sockWait");
-        int socks[2] = {k->busSocket, k->outputSocket};
-        int ready[2] = {0, 0};
-        const int n = k->outputSocket >= 0 ? 2 : 1;
-        const int r = sockWait(n, socks, ready, -1);
-        if (r < 0) {
-            logSockError(5, "k8ExecTask: sockWait error");
-            inStep = false;
+        if (!awaitExecReply(session, *k)) {
+            call.inStep = false;
             break;
         }
-        if (r == 0) {
-            logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
-            inStep = false; // the reply may still come
-            break;
-        }
-        if (n == 2 && ready[1]) {
-            outputData(session);
-            continue;
-        }
-        if (!ready[0])
-            continue;
-        int type = -1, count = 0;
-        frame.restart();
-        if (!recvReplyHeader(k->busSocket, type, count)) {
-            logSockError(-1, "k8ExecTask: error reading reply header");
-            inStep = false;
-            break;
-        }
-        logDebugf("k8ExecTask: received replyFunc %d=%s, nParams %d", type,
-                  type >= 0 && type <= 4 ? kNames[type] : "<< Unknown >>", count);
-        bool goOn = false;
-        if (count >= 1 && !recvReplyReqInfoBlock(k->busSocket, *k)) {
-            logSockError(-1, "k8ExecTask: error reading reply RequestInfoBlock");
-        } else if (type == kKernelStatus) {
-            readKernelStatus(*k, count, task, format, nParams, maxLenOut, paramBuffer, gotReturnList, gotStatusVars,
-                             ok);
-        } else if (type == kDaemonStatus) {
-            readDaemonStatus(*k, count);
-        } else if (type == kNeedScreen) {
-            goOn = readNeedScreen(session, *s, *k, count);
-        } else if (type == kOutputReq) {
-            goOn = readOutputReq(*s, *k, count);
-        } else {
-            logErrorStat(41, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
-            recvAndDiscardNextParam(k->busSocket, count - 1);
-        }
-        // Whatever a reader made of the reply, the next one must start at its end: parameters a
-        // reader left are read by their lengths and dropped; a reply that gave out cannot be.
-        if (!frame.lost() && frame.read() < count)
-            recvAndDiscardNextParam(k->busSocket, count - frame.read());
-        if (frame.lost() || frame.read() != count) {
-            inStep = false;
-            goOn = false;
-        }
-        if (!goOn)
+        if (!readExecReply(call, frame))
             break;
     }
-    if (!gotReturnList) {
-        *nParams = 0;
-        *maxLenOut = 0;
-    }
-    if (!inStep) {
+
+    if (!call.gotReturnList)
+        clearExecOutput(nParams, maxLenOut);
+    if (!call.inStep) {
         // A wait that ran out or that the host abandoned (its Stop), or a reply that gave out:
         // the task's reply, or the rest of it, may still come. The daemon sees its client leave.
         endOutOfStep(*k, "k8ExecTask");
     }
-    if (!gotStatusVars) {
+    if (!call.gotStatusVars) {
         k->statusVarCount = 0;
         k->statusVarLength = 0;
     }
-    if (logIsOn()) {
-        logWritef("k8ExecTask: %s, nOutParams %d, nMaxLenOut %d\n", ok ? "OK" : "FAILED", *nParams, *maxLenOut);
-        // A list too long for the caller's room gives back the room it needed, with nothing
-        // placed: only bytes actually in the buffer are shown.
-        if (*nParams && *maxLenOut > 0 && *maxLenOut <= roomIn && paramBuffer)
-            logDump(reinterpret_cast<const unsigned char*>(paramBuffer), static_cast<std::size_t>(*maxLenOut), 1);
-    }
+    traceExecResult(call.ok, *nParams, *maxLenOut, roomIn, paramBuffer);
     if (g->clientOcxOpen) {
         disconnectClientOcx();
         g->clientOcxOpen = 0;
     }
-    return ok ? 1 : 0;
+    return call.ok ? 1 : 0;
 }
 
 int k8CloseKor8(int session)

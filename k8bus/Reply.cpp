@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace zs::k8bus {
 namespace {
@@ -270,75 +272,108 @@ void recvAndDiscardNextParam(int sock, int n)
             return;
 }
 
-bool recvReturnParameters(int sock, const char* format, int& count, int sourceLength, int& room, char* buffer,
-                          const unsigned char* source)
+namespace {
+
+enum class ListRead { Failed, Empty, Ready };
+
+// The return list and its count of pairs: the bytes given, or one parameter from the socket with
+// the count in front.
+ListRead readReturnList(int sock, int sourceLength, const unsigned char* source, int& count,
+                        std::vector<unsigned char>& list)
 {
-    std::vector<unsigned char> list;
     if (source) {
         list.assign(source, source + (sourceLength > 0 ? sourceLength : 0));
-    } else {
-        if (!recvParam(sock, list, "recvReturnParameters: sockRecv error (block length)")) {
-            count = 0;
-            room = 0;
-            return false;
-        }
-        if (list.empty()) {
-            count = 0;
-            room = 0;
-            return true;
-        }
-        if (list.size() < 2) {
-            logErrorStat(40, 0, static_cast<int>(list.size()),
-                         "recvReturnParameters: sockRecv error (# return params)");
-            count = 0;
-            room = 0;
-            return false;
-        }
-        count = static_cast<int>(get16(list.data()));
-        list.erase(list.begin(), list.begin() + 2);
+        return ListRead::Ready;
     }
-    const int roomIn = room < 0 ? 0 : room;
-    if (list.empty() || count < 1) {
-        count = 0;
-        room = 0;
+    if (!recvParam(sock, list, "recvReturnParameters: sockRecv error (block length)"))
+        return ListRead::Failed;
+    if (list.empty())
+        return ListRead::Empty;
+    if (list.size() < 2) {
+        logErrorStat(40, 0, static_cast<int>(list.size()), "recvReturnParameters: sockRecv error (# return params)");
+        return ListRead::Failed;
+    }
+    count = static_cast<int>(get16(list.data()));
+    list.erase(list.begin(), list.begin() + 2);
+    return ListRead::Ready;
+}
+
+// Format "L": the raw list, when the caller's room holds it whole; else the room it needs.
+bool copyRawList(const std::vector<unsigned char>& list, int roomIn, int& room, char* buffer)
+{
+    if (roomIn >= static_cast<int>(list.size()) && buffer) {
+        std::memcpy(buffer, list.data(), list.size());
+        room = static_cast<int>(list.size());
         return true;
     }
-    const char f = format ? format[0] : '\0';
     char text[200];
-    if (f == 'A') {
-        logError(99, "recvReturnParameters: ParamFormat'A' not implemented");
-        return false;
+    std::snprintf(text, sizeof text,
+                  "recvReturnParameters: caller return parameter block too small: blocksize %d, paramlist size %d",
+                  roomIn, static_cast<int>(list.size()));
+    logErrorStat(48, roomIn, static_cast<int>(list.size()), text);
+    room = static_cast<int>(list.size());
+    return false;
+}
+
+// The caller's buffer, filled from the front; a piece that does not fit is not written.
+class ReturnText {
+  public:
+    ReturnText(char* buffer, int room)
+        : m_buffer(buffer)
+        , m_room(room)
+    {}
+    bool put(const void* p, std::size_t n)
+    {
+        if (static_cast<std::size_t>(m_room - m_written) < n)
+            return false;
+        std::memcpy(m_buffer + m_written, p, n);
+        m_written += static_cast<int>(n);
+        return true;
     }
-    if (f == 'L') {
-        if (roomIn >= static_cast<int>(list.size()) && buffer) {
-            std::memcpy(buffer, list.data(), list.size());
-            room = static_cast<int>(list.size());
-            return true;
+    int written() const { return m_written; }
+    void rewind(int mark) { m_written = mark; }
+
+  private:
+    char* m_buffer;
+    int m_room;
+    int m_written = 0;
+};
+
+enum class PairWrite { Written, TooSmall, Broken };
+
+// An array value as "(a<sep>b...)"; Broken when its block gives out (recorded here).
+PairWrite writeArrayValue(ReturnText& out, const unsigned char* value, std::size_t valueLen, std::string_view sep,
+                          int pair, int wanted)
+{
+    Cursor a(value, valueLen);
+    unsigned elements = 0;
+    if (valueLen > 0 && !a.u16(elements)) {
+        logErrorStat(40, pair, wanted, "recvArrayStringParam: array header past the end");
+        return PairWrite::Broken;
+    }
+    bool fits = out.put("(", 1);
+    for (unsigned e = 0; fits && e < elements; ++e) {
+        const unsigned char* d = nullptr;
+        std::size_t n = 0;
+        if (!a.item(d, n)) {
+            logErrorStat(40, static_cast<int>(e), static_cast<int>(elements),
+                         "recvArrayStringParam: element past the end of the array");
+            return PairWrite::Broken;
         }
-        std::snprintf(text, sizeof text,
-                      "recvReturnParameters: caller return parameter block too small: blocksize %d, paramlist size %d",
-                      roomIn, static_cast<int>(list.size()));
-        logErrorStat(48, roomIn, static_cast<int>(list.size()), text);
-        room = static_cast<int>(list.size());
-        return false;
+        fits = (e == 0 || out.put(sep.data(), sep.size())) && out.put(d, n);
     }
-    if (f != 'D') {
-        std::snprintf(text, sizeof text, "recvReturnParameters: ParamFormat parameter invalid: %.100s", format);
-        logError(42, text);
-        return false;
-    }
-    std::string_view sep = format[1] ? std::string_view(format + 1) : std::string_view(",");
+    return fits && out.put(")", 1) ? PairWrite::Written : PairWrite::TooSmall;
+}
+
+// Format "D<sep>": the pairs as "key=value" text between separators, as many whole pairs as the
+// room holds; the list ends at its last complete pair.
+bool writeDelimitedPairs(const std::vector<unsigned char>& list, std::string_view sep, int& count, int roomIn,
+                         int& room, char* buffer)
+{
     Cursor c(list.data(), list.size());
-    int written = 0;
+    ReturnText out(buffer, roomIn);
     int pairs = 0;
     const int wanted = count;
-    auto put = [&](const void* p, std::size_t n) {
-        if (static_cast<std::size_t>(roomIn - written) < n)
-            return false;
-        std::memcpy(buffer + written, p, n);
-        written += static_cast<int>(n);
-        return true;
-    };
     bool ok = true;
     for (int i = 0; i < wanted; ++i) {
         const unsigned char* key = nullptr;
@@ -350,52 +385,64 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
             break;
         }
         const bool isArray = keyLen >= 2 && key[keyLen - 2] == '(' && key[keyLen - 1] == ')';
-        const int mark = written;
-        bool fits = buffer && (i == 0 || put(sep.data(), sep.size())) && put(key, keyLen) && put("=", 1);
-        if (fits && isArray) {
-            Cursor a(value, valueLen);
-            unsigned elements = 0;
-            if (valueLen > 0 && !a.u16(elements)) {
-                logErrorStat(40, i, wanted, "recvArrayStringParam: array header past the end");
-                written = mark;
-                ok = false;
-                break;
+        const int mark = out.written();
+        PairWrite w = PairWrite::TooSmall;
+        if (buffer && (i == 0 || out.put(sep.data(), sep.size())) && out.put(key, keyLen) && out.put("=", 1))
+            w = isArray ? writeArrayValue(out, value, valueLen, sep, i, wanted)
+                        : (out.put(value, valueLen) ? PairWrite::Written : PairWrite::TooSmall);
+        if (w != PairWrite::Written) {
+            out.rewind(mark);
+            if (w == PairWrite::TooSmall) {
+                char text[200];
+                std::snprintf(
+                    text, sizeof text,
+                    "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
+                    roomIn, i + 1, wanted);
+                logErrorStat(48, roomIn, i + 1, text);
             }
-            fits = put("(", 1);
-            for (unsigned e = 0; fits && e < elements; ++e) {
-                const unsigned char* d = nullptr;
-                std::size_t n = 0;
-                if (!a.item(d, n)) {
-                    logErrorStat(40, static_cast<int>(e), static_cast<int>(elements),
-                                 "recvArrayStringParam: element past the end of the array");
-                    ok = false;
-                    break;
-                }
-                fits = (e == 0 || put(sep.data(), sep.size())) && put(d, n);
-            }
-            if (!ok) {
-                written = mark; // the list ends at its last complete pair
-                break;
-            }
-            fits = fits && put(")", 1);
-        } else if (fits) {
-            fits = put(value, valueLen);
-        }
-        if (!fits) {
-            written = mark;
-            std::snprintf(
-                text, sizeof text,
-                "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
-                roomIn, i + 1, wanted);
-            logErrorStat(48, roomIn, i + 1, text);
             ok = false;
             break;
         }
         ++pairs;
     }
-    room = written;
+    room = out.written();
     count = pairs;
     return ok;
+}
+
+} // namespace
+
+bool recvReturnParameters(int sock, const char* format, int& count, int sourceLength, int& room, char* buffer,
+                          const unsigned char* source)
+{
+    std::vector<unsigned char> list;
+    const ListRead read = readReturnList(sock, sourceLength, source, count, list);
+    if (read == ListRead::Failed) {
+        count = 0;
+        room = 0;
+        return false;
+    }
+    const int roomIn = room < 0 ? 0 : room;
+    if (read == ListRead::Empty || list.empty() || count < 1) {
+        count = 0;
+        room = 0;
+        return true;
+    }
+    const char f = format ? format[0] : '\0';
+    if (f == 'A') {
+        logError(99, "recvReturnParameters: ParamFormat'A' not implemented");
+        return false;
+    }
+    if (f == 'L')
+        return copyRawList(list, roomIn, room, buffer);
+    if (f != 'D') {
+        char text[200];
+        std::snprintf(text, sizeof text, "recvReturnParameters: ParamFormat parameter invalid: %.100s", format);
+        logError(42, text);
+        return false;
+    }
+    const std::string_view sep = format[1] ? std::string_view(format + 1) : std::string_view(",");
+    return writeDelimitedPairs(list, sep, count, roomIn, room, buffer);
 }
 
 bool recvStatusVars(KernelSession& k)

@@ -76,19 +76,23 @@ TEST_F(BusTest, ListenTableAcceptsAndFillsUp)
         EXPECT_TRUE(sockClose(lfd));                                              // a listened socket stays open
         EXPECT_EQ(::fcntl(lfd, F_GETFD), FD_CLOEXEC);
     });
-    // Fill the table with 1001 entries: the 1002nd port finds it full.
+    // Fill the table with 1001 entries: the 1002nd port finds it full. The ports filled in and
+    // the one refused are never the listened one (the system picks it, perhaps among them).
     std::vector<int> ports;
-    for (int i = 0; i < 1000; ++i) {
-        ASSERT_TRUE(sockListenRegister(40000 + i, 1000000 + i));
-        ports.push_back(40000 + i);
+    for (int p = 40000; ports.size() < 1000; ++p) {
+        if (p == port)
+            continue;
+        ASSERT_TRUE(sockListenRegister(p, 1000000 + p));
+        ports.push_back(p);
     }
-    EXPECT_FALSE(sockListenRegister(39999, 2000000));
+    const int refused = port == 39999 ? 39998 : 39999;
+    EXPECT_FALSE(sockListenRegister(refused, 2000000));
     for (int p : ports)
         sockListenUnregister(p);
     sockListenUnregister(port);
     ::close(lfd);
-    EXPECT_TRUE(sockListenRegister(39999, 2000000));
-    sockListenUnregister(39999);
+    EXPECT_TRUE(sockListenRegister(refused, 2000000));
+    sockListenUnregister(refused);
 }
 
 // Mutations of well-formed replies fed to the execute loop through a socket pair. The screen

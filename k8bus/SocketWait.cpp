@@ -1,0 +1,267 @@
+// The socket layer's waits: every wait bounded and, with a yield hook on the thread, run in
+// short slices with the hook between them; the read-ahead fill, and sockWait over several sockets.
+
+#include "Socket.h"
+
+#include "ErrorLog.h"
+#include "Socket_p.h"
+#include "TraceLog.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+
+namespace zs::k8bus {
+
+using namespace sockio;
+
+namespace {
+
+thread_local YieldHook t_hook;
+thread_local bool t_inHook = false;
+
+// Runs the thread's yield hook; a wait inside it (the host's events may call the library) does
+// not run the hook again.
+bool yieldToHost()
+{
+    struct InHook {
+        InHook() { t_inHook = true; }
+        ~InHook() { t_inHook = false; }
+    } inHook;
+    return t_hook();
+}
+
+// The time line of one wait of `timeoutMs`: with a yield hook on the thread it runs in slices
+// with the hook between them; a nested wait (inside the hook) does not call the hook again.
+class Slices {
+  public:
+    explicit Slices(int timeoutMs)
+        : m_useHook(t_hook && !t_inHook)
+        , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs))
+    {}
+
+    /// How long the next slice may wait.
+    int next()
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+        m_leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        m_slice = m_useHook ? std::min(m_leftMs, kSliceMs) : m_leftMs;
+        return m_slice;
+    }
+    /// The slice just waited reached the deadline.
+    bool last() const { return m_leftMs <= m_slice; }
+    /// Runs the hook between slices; true when it gives up the wait. The call's output so far
+    /// is written first: the host may run for a while, and the wait may be a long one.
+    bool abandoned() const
+    {
+        if (!m_useHook)
+            return false;
+        flushCallOutput();
+        return !yieldToHost();
+    }
+
+  private:
+    bool m_useHook;
+    std::chrono::steady_clock::time_point m_deadline;
+    int m_leftMs = 0;
+    int m_slice = 0;
+};
+
+} // namespace
+
+namespace sockio {
+
+int capped(int ms, int bound)
+{
+    return ms > 0 && ms < bound ? ms : bound;
+}
+
+// How long a wait may last: `ms` (0 or less: no limit of its own) within the bound, and never
+// past the running call's deadline.
+int waitLimit(const SockGlobals* g, int ms)
+{
+    if (!g)
+        return capped(ms, kDefaultWaitBoundMs);
+    int limit = capped(ms, g->timeouts.bound);
+    if (g->callDeadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*g->callDeadline - std::chrono::steady_clock::now())
+                .count();
+        limit = static_cast<int>(std::clamp<long long>(left, 0, limit));
+    }
+    return limit;
+}
+
+Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs)
+{
+    Slices slices(timeoutMs);
+    for (;;) {
+        const int r = ::poll(fds, n, slices.next());
+        if (r > 0)
+            return Wait::Ready;
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return Wait::Failed;
+        }
+        if (slices.last())
+            return Wait::TimedOut;
+        if (slices.abandoned())
+            return Wait::Abandoned;
+    }
+}
+
+// Records the outcome of a wait that did not end ready; false for every such outcome.
+bool waitFailed(SockGlobals* g, Wait w)
+{
+    switch (w) {
+    case Wait::Ready:
+        return true;
+    case Wait::TimedOut:
+        setError(g, 10060);
+        break;
+    case Wait::Abandoned:
+        setError(g, kSockInterrupted);
+        break;
+    case Wait::Failed:
+        setSysError(g, errno);
+        break;
+    }
+    return false;
+}
+
+Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
+{
+    Slices slices(timeoutMs);
+    for (;;) {
+        const int slice = slices.next();
+        ssize_t n;
+        if (rb.blocking && slice > 0) {
+            if (rb.receiveTimeout != slice) {
+                timeval tv{slice / 1000, (slice % 1000) * 1000};
+                ::setsockopt(rb.sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                rb.receiveTimeout = slice;
+            }
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), 0);
+        } else {
+            n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && slice > 0) {
+                pollfd p{rb.sock, POLLIN, 0};
+                const int r = ::poll(&p, 1, slice);
+                if (r > 0)
+                    continue;
+                if (r < 0 && errno != EINTR) {
+                    setSysError(g, errno);
+                    return Fill::Failed;
+                }
+                errno = r < 0 ? EINTR : EAGAIN;
+            }
+        }
+        if (n > 0) {
+            rb.begin = 0;
+            rb.end = static_cast<std::size_t>(n);
+            return Fill::Data;
+        }
+        if (n == 0)
+            return Fill::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            setSysError(g, errno);
+            rb.pendingError = errno;
+            return Fill::Error;
+        }
+        if (slices.last())
+            return Fill::TimedOut;
+        if (slices.abandoned())
+            return Fill::Abandoned;
+    }
+}
+
+} // namespace sockio
+
+YieldHook sockSetYieldHook(YieldHook hook)
+{
+    YieldHook previous = std::move(t_hook);
+    t_hook = std::move(hook);
+    return previous;
+}
+
+int sockWait(int count, const int* socks, int* ready, int timeoutMs)
+{
+    SockGlobals* g = sockGlobals();
+    if (!g || count <= 0 || count > 64)
+        return -1;
+    // Bytes already read ahead make a socket ready without asking the system.
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto b = socks[i] >= 0 ? g->buffer(socks[i], false) : nullptr;
+        ready[i] = b && (b->available() > 0 || b->pendingError) ? 1 : 0;
+        n += ready[i];
+    }
+    if (n > 0)
+        return n;
+    if (timeoutMs == -1)
+        timeoutMs = g->timeouts.firstRead;
+    // Under one second the original waited without limit; every wait has a bound here.
+    if (timeoutMs < 1000)
+        timeoutMs = g->timeouts.bound;
+    timeoutMs = waitLimit(g, timeoutMs);
+    if (count == 1 && socks[0] >= 0) {
+        // One socket: waiting for it is reading ahead from it.
+        const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);
+        RecvBuffer& rb = *held;
+        if (rb.pendingError) {
+            ready[0] = 1;
+            return 1;
+        }
+        switch (fill(g, rb, timeoutMs)) {
+        case Fill::Data:
+        case Fill::Closed:
+        case Fill::Error:
+            ready[0] = 1;
+            return 1; // the next read tells what came
+        case Fill::TimedOut:
+            setError(g, 10060);
+            return 0;
+        case Fill::Abandoned:
+            setError(g, kSockInterrupted);
+            logWrite("sockWait: wait abandoned by the host\n");
+            return -1;
+        case Fill::Failed:
+            sockReportError("sockWait: select() failed");
+            return -1;
+        }
+    }
+    std::array<pollfd, 64> fds{};
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<std::size_t>(i)] = pollfd{socks[i], POLLIN, 0};
+    const Wait w = waitFor(fds.data(), static_cast<nfds_t>(count), timeoutMs);
+    if (w == Wait::Failed) {
+        waitFailed(g, w);
+        sockReportError("sockWait: select() failed");
+        return -1;
+    }
+    if (w == Wait::Abandoned) {
+        waitFailed(g, w);
+        logWrite("sockWait: wait abandoned by the host\n");
+        return -1;
+    }
+    if (w == Wait::TimedOut) {
+        setError(g, 10060);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        const short re = fds[static_cast<std::size_t>(i)].revents;
+        ready[i] = socks[i] >= 0 && (re & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
+        n += ready[i];
+    }
+    return n;
+}
+
+} // namespace zs::k8bus

@@ -1,0 +1,371 @@
+// clsSendMail's conversation with the servers: the socket pump and the bounded waits, the
+// replies and what they set, the POP3 log-in before sending, opening the SMTP session (HELO or
+// EHLO, AUTH LOGIN) and closing it.
+
+#include "mail/clsSendMail.h"
+
+#include "mail/AddressUtils.h"
+#include "mail/Encoders.h"
+#include "mail/MessageFormat.h"
+#include "mail/ReplyReader.h"
+#include "mail/SendMail_p.h"
+#include "net/TcpClient.h"
+#include "text/Ascii.h"
+#include "text/Cp1252.h"
+#include "time/Clock.h"
+
+#include <stdexcept>
+
+namespace zs::mail {
+
+bool& clsSendMail::flag(Flag f)
+{
+    switch (f) {
+    case Flag::Connected:
+        return m_connected;
+    case Flag::Reply:
+        return m_reply;
+    case Flag::DataGo:
+        return m_dataGo;
+    case Flag::LoginOffered:
+        return m_loginOffered;
+    case Flag::LoginAccepted:
+        return m_loginAccepted;
+    case Flag::Pop3Done:
+        return m_pop3Done;
+    case Flag::SomeBytesSent:
+        break;
+    }
+    return m_someBytesSent;
+}
+
+void clsSendMail::ReportFailure()
+{
+    std::string joined;
+    for (const auto& e : m_errors)
+        joined += e + "\r\n";
+    m_errors.clear();
+    // One outcome per Send: whatever goes wrong after the first failure (the goodbye, a reset
+    // while closing) is part of that failure, and its reason stays the first one.
+    const bool first = !m_outcomeRaised;
+    m_outcomeRaised = true;
+    if (first && SendFailed)
+        SendFailed(joined);
+    if (m_sock->state() != zs::net::TcpClient::State::Closed)
+        CloseSession();
+    m_abort = true;
+    m_errors.clear();
+}
+
+void clsSendMail::ReportTimeout()
+{
+    AddError(kErrTimeout);
+    ReportFailure();
+}
+
+void clsSendMail::pumpOnce(int ms)
+{
+    using State = zs::net::TcpClient::State;
+    auto ev = m_sock->pump(ms);
+    if (ev.connected)
+        m_connected = true;
+    if (ev.bytesSent > 0)
+        sckMail_SendProgress(ev.bytesSent, m_sock->queued());
+    if (!ev.data.empty()) {
+        m_reader->feed(ev.data);
+        while (auto reply = m_reader->next())
+            onReply(*reply);
+        if (m_reader->failed() && !m_abort && !m_closing) {
+            AddError(kErrLongReply + replyForLog(m_reader->failedStart()));
+            ReportFailure();
+        }
+    }
+    if (ev.closed || m_sock->state() == State::Closed)
+        m_connected = false;
+    if (ev.error && !m_abort && !m_closing) {
+        if (!ev.data.empty()) {
+            // The reply that came with the reset still counts (a "250" to the end mark is a
+            // sent message); the reset is the reason of whatever waits next.
+            m_lostConnection = ev.errorText;
+        } else {
+            AddError(ev.errorText);
+            ReportFailure();
+        }
+    }
+}
+
+bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout)
+{
+    using State = zs::net::TcpClient::State;
+    if (seconds < 1)
+        return false;
+    const std::int64_t deadline = m_clock.tickMs() + static_cast<std::int64_t>(seconds) * 1000;
+    bool& target = flag(f);
+    while (!target) {
+        if (m_clock.tickMs() >= deadline) {
+            if (reportOnTimeout)
+                ReportTimeout();
+            return false;
+        }
+        if (m_abort)
+            return false;
+        // A peer that hung up will never set the flag: say so now instead of at the deadline.
+        if (f != Flag::Connected && m_sock->state() != State::Connected && m_sock->state() != State::Connecting) {
+            if (reportOnTimeout) {
+                AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
+                ReportFailure();
+            }
+            return false;
+        }
+        pumpOnce(10);
+        if (m_options.yield)
+            m_options.yield();
+    }
+    return true;
+}
+
+void clsSendMail::sendText(const std::string& utf8)
+{
+    m_sock->send(zs::text::toLatin1(utf8));
+}
+
+void clsSendMail::sendData(std::string_view bytes)
+{
+    m_wire.clear();
+    m_stuffer.append(bytes, m_wire);
+    m_sock->send(m_wire);
+}
+
+void clsSendMail::onReply(const std::string& reply)
+{
+    const std::string code = text::lowerAscii(reply.substr(0, 3));
+    if (code == "220" || code == "221" || code == "251") {
+        m_reply = true;
+    } else if (code == "250") {
+        m_reply = true;
+        const std::string l = text::lowerAscii(reply);
+        if (l.find("auth") != std::string::npos && l.find("login") != std::string::npos)
+            m_loginOffered = true;
+    } else if (code == "235") {
+        m_loginAccepted = true;
+    } else if (code == "334") {
+        std::string challenge = trim(reply.size() > 3 ? reply.substr(3) : std::string());
+        for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
+            challenge.erase(p, 1);
+        // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
+        std::string decoded = text::lowerAscii(zs::mail::DecodeBase64String(trim(challenge)));
+        std::erase(decoded, ' ');
+        if (decoded.find("username") != std::string::npos)
+            sendText(EncodeBase64Line(zs::text::toLatin1(m_username)) + "\r\n"); // one line, however long
+        else if (decoded.find("password") != std::string::npos)
+            sendText(EncodeBase64Line(zs::text::toLatin1(m_password)) + "\r\n");
+        else
+            sendText("\r\n*\r\n");
+    } else if (code == "354") {
+        m_dataGo = true;
+    } else if (code == "211" || code == "214") {
+        // help and status texts change nothing
+    } else if (code == "+ok") {
+        switch (m_pop3Step) {
+        case 0:
+            sendText("USER " + m_username + "\r\n");
+            m_pop3Step = 1;
+            break;
+        case 1:
+            sendText("PASS " + m_password + "\r\n");
+            m_pop3Step = 2;
+            break;
+        case 2:
+            sendText("QUIT\r\n");
+            m_pop3Step = 3;
+            break;
+        default:
+            m_pop3Done = true;
+            m_pop3Step = 0;
+            break;
+        }
+    } else if (m_abort || m_closing) {
+        // Already reported, or closing: a refusal of the goodbye adds nothing.
+    } else if (code == "-er") {
+        m_pop3Done = false;
+        m_pop3Step = 0;
+        AddError(replyForLog(reply));
+        ReportFailure();
+    } else {
+        AddError(replyForLog(reply));
+        ReportFailure();
+    }
+}
+
+bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
+{
+    using State = zs::net::TcpClient::State;
+    const std::string host = m_inPop3 ? m_pop3Host : m_smtpHost;
+    const auto port = m_inPop3 ? m_options.pop3Port : static_cast<std::uint16_t>(m_port);
+    for (long attempt = 0; attempt < m_connectRetry; ++attempt) {
+        if (m_sock->state() == State::Connected) {
+            m_connected = true;
+            return true;
+        }
+        if (clearConnectedEachRound)
+            m_connected = false;
+        if (m_sock->state() == State::Closed) {
+            std::string error;
+            if (!m_sock->connect(host, port, &error)) {
+                AddError(error);
+                ReportFailure();
+                return false;
+            }
+        }
+        if (WaitForFlag(Flag::Connected, m_connectTimeout, false))
+            return true;
+        if (m_abort)
+            return false;
+        if (m_sock->state() == State::Error)
+            m_sock->close();
+        pumpOnce(0);
+    }
+    return false;
+}
+
+bool clsSendMail::OpenSession()
+{
+    try {
+        return openSessionImpl();
+    } catch (const std::exception& e) {
+        m_inPop3 = false;
+        m_openFailure = std::string("Connect error: ") + e.what();
+        raiseStatus(m_openFailure);
+        return false;
+    }
+}
+
+bool clsSendMail::openSessionImpl()
+{
+    using State = zs::net::TcpClient::State;
+    if (m_sock->state() == State::Connected)
+        return true;
+    if (m_sock->state() != State::Closed) {
+        m_sock->close();
+        m_reader->clear();
+    }
+    // Connect opens a session without Send's checks: what goes into a command is checked here.
+    const bool unsafeHelo = !isWireSafeAddress(m_from);
+    const bool unsafePop = m_usePop && !isSafePop3Login(m_username, m_password);
+    if (unsafeHelo)
+        AddError(kErrFrom);
+    if (unsafePop)
+        AddError(kErrPopLogin);
+    if (unsafeHelo || unsafePop) {
+        ReportFailure();
+        return false;
+    }
+    if (m_smtpHost.empty())
+        m_smtpHost = MXQuery("");
+    if (m_smtpHost.empty()) {
+        AddError(kErrSmtpHost);
+        ReportFailure();
+        return false;
+    }
+    if (m_usePop) {
+        raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
+        m_abort = m_connected = m_pop3Done = false;
+        m_pop3Step = 0;
+        if (m_pop3Host.empty()) {
+            AddError(kErrPop3Host);
+            ReportFailure();
+            return false;
+        }
+        m_inPop3 = true;
+        connectWithRetry(false);
+        if (!m_abort)
+            (void)WaitForFlag(Flag::Pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
+        m_sock->close();
+        m_reader->clear();
+        m_inPop3 = false;
+        if (m_abort)
+            return false;
+        raiseStatus("POP3 Authentication Successful...");
+    }
+    m_reply = m_dataGo = m_loginOffered = m_loginAccepted = m_abort = m_connected = false;
+    m_lostConnection.clear();
+    if (m_sock->state() != State::Closed) {
+        m_sock->close();
+        m_reader->clear();
+    }
+    raiseStatus("Connecting to SMTP Server (" + m_smtpHost + ")...");
+    connectWithRetry(true);
+    if (m_abort)
+        return false; // already reported
+    (void)WaitForFlag(Flag::Reply, m_connectTimeout, false);
+    if (m_abort)
+        return false;
+    if (m_sock->state() != State::Connected || !m_connected || !m_reply) {
+        ReportTimeout();
+        return false;
+    }
+    raiseStatus("Initializing Communications...");
+    m_reply = false;
+    const std::string from = trim(m_from);
+    const auto at = from.find('@');
+    sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? from : from.substr(at + 1)) + "\r\n");
+    if (!WaitForFlag(Flag::Reply, m_connectTimeout, true))
+        return false;
+    if (m_useAuth) {
+        if (m_loginOffered || WaitForFlag(Flag::LoginOffered, 5, false)) {
+            raiseStatus("Sending Login Authentication...");
+            sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
+            if (!WaitForFlag(Flag::LoginAccepted, 5, false)) {
+                raiseStatus("Host Login Failed!");
+                m_openFailure = "Host Login Failed!";
+                m_abort = true;
+                return false;
+            }
+            raiseStatus("Host Login OK!");
+            if (m_abort)
+                return false;
+        } else {
+            if (m_abort)
+                return false;
+            raiseStatus("Login Not Supported by Host, Continuing...");
+        }
+    }
+    return true;
+}
+
+void clsSendMail::CloseSession()
+{
+    using State = zs::net::TcpClient::State;
+    if (m_sock->state() != State::Closed)
+        raiseStatus("Closing Connection...");
+    // Nothing that happens while closing is reported: replies and socket errors in the wait
+    // for the goodbye are ignored. A peer that broke the reply bounds gets no QUIT at all.
+    const bool closing = m_closing;
+    m_closing = true;
+    if (m_sock->state() == State::Connected && !m_reader->failed()) {
+        if (m_inPop3) {
+            sendText("QUIT\r\n");
+            pumpOnce(0);
+        } else {
+            m_reply = false;
+            const bool abort = m_abort;
+            m_abort = false; // the goodbye is awaited even after a failure
+            sendText("QUIT\r\n");
+            (void)WaitForFlag(Flag::Reply, 2, false);
+            m_abort = abort;
+        }
+    }
+    m_sock->close();
+    m_reader->clear();
+    m_connected = false;
+    m_lostConnection.clear();
+    m_closing = closing;
+}
+
+void clsSendMail::Disconnect()
+{
+    m_keepOpen = false;
+    CloseSession();
+}
+
+} // namespace zs::mail
