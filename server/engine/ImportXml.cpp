@@ -427,6 +427,459 @@ bool sameFileSystem(const stdfs::path& file, const stdfs::path& folder)
     return ::stat(file.c_str(), &a) == 0 && ::stat(folder.c_str(), &b) == 0 && a.st_dev == b.st_dev;
 }
 
+/// The queued data files of the import folder, in name order, without the ones already in.
+std::vector<stdfs::path> queuedFiles(const stdfs::path& folder, const std::set<std::string>& alreadyIn)
+{
+    std::error_code ec;
+    std::vector<stdfs::path> files;
+    for (const auto& entry : stdfs::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec) && lower(entry.path().extension().string()) == ".xml" &&
+            !alreadyIn.count(entry.path().filename().string()))
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+/// Follows a data file's open elements and fills the rows of the mapped ones; a row goes to the
+/// loader when its element ends, unless a row above it is still open.
+class ElementTracker {
+  public:
+    ElementTracker(const XmlMapping& mapping, RowLoader& loader)
+        : m_mapping(mapping)
+        , m_loader(loader)
+    {}
+
+    void text(const std::string& text)
+    {
+        if (inField())
+            m_fieldText += text;
+    }
+
+    void start(const XmlPullReader& reader)
+    {
+        if (inField()) {
+            ++m_fieldDepth; // markup inside a column's element: its text still counts
+            return;
+        }
+        Open e = classify(reader.localName());
+        if (e.kind == Kind::Node) {
+            const XmlMapping::Node& node = m_mapping.nodes[e.node];
+            if (!node.table.empty())
+                e.row = newRow(e.node, reader);
+        }
+        if (e.kind == Kind::Field)
+            m_fieldText.clear();
+        m_open.push_back(std::move(e));
+    }
+
+    bool end(std::string& reason)
+    {
+        if (m_fieldDepth > 0) {
+            --m_fieldDepth;
+            return true;
+        }
+        Open e = std::move(m_open.back());
+        m_open.pop_back();
+        if (e.kind == Kind::Field && e.fieldRow) {
+            e.fieldRow->values[e.slot] = std::move(m_fieldText);
+            m_fieldText.clear();
+        } else if (e.row) {
+            if (Row* parent = rowAbove())
+                parent->children.push_back(std::move(e.row));
+            else if (!m_loader.write(*e.row, nullptr, reason))
+                return false;
+        }
+        return true;
+    }
+
+  private:
+    using Row = RowLoader::PendingRow;
+    // What each open element is: outside every mapped element, a mapped element (a row or a
+    // container), a column whose text is being read, or something the schema does not map.
+    enum class Kind { Outside, Node, Field, Skip };
+    struct Open {
+        Kind kind = Kind::Outside;
+        std::size_t node = 0;
+        std::unique_ptr<Row> row; // for a row's element
+        Row* fieldRow = nullptr;  // for a column's element
+        std::size_t slot = 0;
+    };
+
+    bool inField() const { return !m_open.empty() && (m_open.back().kind == Kind::Field || m_fieldDepth > 0); }
+
+    /// What an element starting here is, from the element it is in.
+    Open classify(std::string_view name) const
+    {
+        Open e;
+        const Open* top = m_open.empty() ? nullptr : &m_open.back();
+        if (top && top->kind == Kind::Skip) {
+            e.kind = Kind::Skip;
+        } else if (top && top->kind == Kind::Node) {
+            const XmlMapping::Node& parent = m_mapping.nodes[top->node];
+            if (auto n = find(parent.children, name)) {
+                e.kind = Kind::Node;
+                e.node = *n;
+            } else {
+                e.kind = Kind::Skip;
+                for (const auto& f : parent.fields)
+                    if (!f.attribute && f.name == name) {
+                        e.kind = Kind::Field;
+                        e.fieldRow = top->row.get();
+                        e.slot = f.slot;
+                    }
+            }
+        } else if (auto n = find(m_mapping.roots, name)) {
+            e.kind = Kind::Node;
+            e.node = *n;
+        }
+        return e;
+    }
+
+    /// A row of `node`, with the values its start tag's attributes give.
+    std::unique_ptr<Row> newRow(std::size_t node, const XmlPullReader& reader) const
+    {
+        const XmlMapping::Node& n = m_mapping.nodes[node];
+        auto row = std::make_unique<Row>();
+        row->node = node;
+        row->values.resize(n.columns.size());
+        for (const auto& f : n.fields)
+            if (f.attribute)
+                for (const auto& a : reader.attributes()) {
+                    const auto colon = a.name.rfind(':');
+                    if ((colon == std::string::npos ? std::string_view(a.name)
+                                                    : std::string_view(a.name).substr(colon + 1)) == f.name)
+                        row->values[f.slot] = a.value;
+                }
+        return row;
+    }
+
+    Row* rowAbove() const
+    {
+        for (auto it = m_open.rbegin(); it != m_open.rend(); ++it)
+            if (it->row)
+                return it->row.get();
+        return nullptr;
+    }
+
+    std::optional<std::size_t> find(const std::vector<std::size_t>& among, std::string_view name) const
+    {
+        for (std::size_t n : among)
+            if (m_mapping.nodes[n].name == name)
+                return n;
+        return std::nullopt;
+    }
+
+    const XmlMapping& m_mapping;
+    RowLoader& m_loader;
+    std::vector<Open> m_open;
+    std::string m_fieldText;
+    std::size_t m_fieldDepth = 0; // elements nested inside the column's element
+};
+
+/// Reads a schema's declarations into a mapping's nodes, pass by pass: the top-level
+/// declarations, the element declarations, then the tables and columns, then the relationships
+/// between the rows. Each pass returns false with the reason when the schema cannot be mapped.
+class SchemaReader {
+  public:
+    SchemaReader(XmlMapping& mapping, std::string& reason)
+        : m_nodes(mapping.nodes)
+        , m_roots(mapping.roots)
+        , m_reason(reason)
+    {}
+
+    bool readTopLevel(const xml::Element& root)
+    {
+        for (const xml::Element& c : root.children()) {
+            const std::string kind = c.localName();
+            const std::string name = c.attribute("name").value_or("");
+            if (kind == "element") {
+                m_globalElements[name] = c;
+                m_globals.push_back(c);
+            } else if (kind == "complexType") {
+                m_complexTypes[name] = c;
+            } else if (kind == "annotation") {
+                if (!readAppinfo(c, m_relationships, m_reason))
+                    return false;
+            } else if (kind != "simpleType" && kind != "attribute") {
+                m_reason = "Costrutto " + c.name() + " non supportato nello schema";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    /// The declarations are walked with a stack of their own: a deep or self-referring schema
+    /// cannot exhaust the program's stack; it meets the bounds below instead.
+    bool walkDeclarations()
+    {
+        for (auto it = m_globals.rbegin(); it != m_globals.rend(); ++it)
+            m_work.push_back({*it, -1, 0});
+        while (!m_work.empty()) {
+            Work w = m_work.back();
+            m_work.pop_back();
+            if (!mapDeclaration(w))
+                return false;
+        }
+        return true;
+    }
+
+    /// Tables, columns and the key fields of every node.
+    bool assignTables()
+    {
+        for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+            XmlMapping::Node& n = m_nodes[i];
+            const Pending& p = m_extra[i];
+            if (p.constant && !n.fields.empty()) {
+                m_reason = "L'elemento " + n.name + " con sql:is-constant non può avere campi";
+                return false;
+            }
+            n.table = p.hasRelation ? p.relation : (!p.constant && !n.fields.empty() ? n.name : std::string());
+            for (XmlMapping::Field& f : n.fields) {
+                auto at = std::find_if(n.columns.begin(), n.columns.end(),
+                                       [&](const std::string& c) { return sameName(c, f.column); });
+                f.slot = static_cast<std::size_t>(at - n.columns.begin());
+                if (at == n.columns.end())
+                    n.columns.push_back(f.column);
+            }
+            for (const std::string& key : words(p.keyFields))
+                if (std::none_of(n.columns.begin(), n.columns.end(),
+                                 [&](const std::string& c) { return sameName(c, key); })) {
+                    m_reason =
+                        "Il campo chiave " + key + " di " + n.name + " (sql:key-fields) non è mappato nello schema";
+                    return false;
+                }
+        }
+        return true;
+    }
+
+    /// The relationships between the rows: which of the parent's columns fill which of the child's.
+    bool linkRelationships()
+    {
+        for (std::size_t i = 0; i < m_nodes.size(); ++i)
+            if (!m_extra[i].relationship.empty() && !linkToParent(i))
+                return false;
+        return true;
+    }
+
+  private:
+    static constexpr std::size_t kMaxDepth = 64;
+    static constexpr std::size_t kMaxNodes = 10000;
+    struct Work {
+        xml::Element decl;
+        long parent; // node index, -1 for a global declaration
+        std::size_t depth;
+    };
+    /// A node's annotations, until the tables are known.
+    struct Pending {
+        std::string relation, relationship, keyFields;
+        bool hasRelation = false, constant = false;
+        long parent = -1;
+    };
+    using Annotations = std::map<std::string, std::string>;
+
+    bool mapDeclaration(const Work& w)
+    {
+        xml::Element decl = w.decl;
+        if (auto ref = decl.attribute("ref")) {
+            const auto g = m_globalElements.find(localOf(*ref));
+            if (g == m_globalElements.end()) {
+                m_reason = "Elemento " + *ref + " richiamato ma non dichiarato nello schema";
+                return false;
+            }
+            decl = g->second;
+        }
+        const std::string name = decl.attribute("name").value_or("");
+        Annotations ann;
+        if (!annotationsOf(decl, kSupportedOnElements, "elemento " + name, ann, m_reason))
+            return false;
+        if (isFalse(ann, "mapped"))
+            return true;
+        const xml::Element type = complexTypeOf(decl);
+        if (!type)
+            return addColumn(w, name, ann);
+        const std::optional<std::size_t> index = addNode(w, name, ann);
+        if (!index)
+            return false;
+        // The element's own annotation (inline relationships) and its type's content.
+        for (const xml::Element& c : decl.children())
+            if (c.localName() == "annotation" && !readAppinfo(c, m_relationships, m_reason))
+                return false;
+        std::vector<xml::Element> nested;
+        if (!readContent(type, name, *index, nested))
+            return false;
+        for (auto it = nested.rbegin(); it != nested.rend(); ++it)
+            m_work.push_back({*it, static_cast<long>(*index), w.depth + 1});
+        return true;
+    }
+
+    /// The element's complex type, inline or named; none for a simple element.
+    xml::Element complexTypeOf(const xml::Element& decl) const
+    {
+        xml::Element type;
+        for (const xml::Element& c : decl.children())
+            if (c.localName() == "complexType")
+                type = c;
+        if (!type)
+            if (auto t = decl.attribute("type")) {
+                const auto ct = m_complexTypes.find(localOf(*t));
+                if (ct != m_complexTypes.end())
+                    type = ct->second;
+            }
+        return type;
+    }
+
+    /// A simple element: a column of the enclosing row.
+    bool addColumn(const Work& w, const std::string& name, Annotations& ann)
+    {
+        if (w.parent < 0)
+            return true;
+        if (ann.count("relation") || ann.count("relationship") || ann.count("key-fields")) {
+            m_reason = "Annotazione sql:relation, sql:relationship o sql:key-fields su un elemento semplice (" + name +
+                       ") non supportata";
+            return false;
+        }
+        m_nodes[static_cast<std::size_t>(w.parent)].fields.push_back(
+            {name, ann.count("field") ? ann["field"] : name, false, 0});
+        return true;
+    }
+
+    /// A complex element: a node of its own, below its parent's.
+    std::optional<std::size_t> addNode(const Work& w, const std::string& name, Annotations& ann)
+    {
+        if (ann.count("field")) {
+            m_reason = "Annotazione sql:field su un elemento complesso (" + name + ") non supportata";
+            return std::nullopt;
+        }
+        if (w.depth >= kMaxDepth || m_nodes.size() >= kMaxNodes) {
+            m_reason = "Schema troppo profondo o troppo grande (elementi che si richiamano a vicenda?)";
+            return std::nullopt;
+        }
+        const std::size_t index = m_nodes.size();
+        m_nodes.push_back({});
+        m_nodes.back().name = name;
+        Pending p;
+        p.hasRelation = ann.count("relation") > 0;
+        p.relation = p.hasRelation ? ann["relation"] : std::string();
+        p.relationship = ann.count("relationship") ? ann["relationship"] : std::string();
+        p.keyFields = ann.count("key-fields") ? ann["key-fields"] : std::string();
+        p.constant = isTrue(ann, "is-constant");
+        p.parent = w.parent;
+        m_extra.push_back(p);
+        if (w.parent < 0)
+            m_roots.push_back(index);
+        else
+            m_nodes[static_cast<std::size_t>(w.parent)].children.push_back(index);
+        return index;
+    }
+
+    /// The type's attributes become the node's fields; its nested elements go to `nested`.
+    bool readContent(const xml::Element& type, const std::string& name, std::size_t index,
+                     std::vector<xml::Element>& nested)
+    {
+        std::vector<xml::Element> content{type};
+        while (!content.empty()) {
+            const xml::Element node = content.back();
+            content.pop_back();
+            const std::vector<xml::Element> children = node.children();
+            for (auto it = children.rbegin(); it != children.rend(); ++it) {
+                const xml::Element& c = *it;
+                const std::string kind = c.localName();
+                if (kind == "sequence" || kind == "all" || kind == "choice") {
+                    content.push_back(c);
+                } else if (kind == "element") {
+                    nested.push_back(c);
+                } else if (kind == "attribute") {
+                    if (!addAttribute(c, name, index))
+                        return false;
+                } else if (kind == "annotation") {
+                    if (!readAppinfo(c, m_relationships, m_reason))
+                        return false;
+                } else if (kind != "any" && kind != "anyAttribute") {
+                    m_reason = "Costrutto " + c.name() + " non supportato nell'elemento " + name;
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool addAttribute(const xml::Element& c, const std::string& name, std::size_t index)
+    {
+        const std::string attr = c.attribute("name").value_or("");
+        Annotations a;
+        if (!annotationsOf(c, kSupportedOnAttributes, "attributo " + attr + " di " + name, a, m_reason))
+            return false;
+        if (attr.empty()) {
+            m_reason = "Attributo senza nome (o con ref) nell'elemento " + name + ": non supportato";
+            return false;
+        }
+        if (!isFalse(a, "mapped"))
+            m_nodes[index].fields.push_back({attr, a.count("field") ? a["field"] : attr, true, 0});
+        return true;
+    }
+
+    bool linkToParent(std::size_t i)
+    {
+        const Pending& p = m_extra[i];
+        XmlMapping::Node& n = m_nodes[i];
+        const std::vector<std::string> names = words(p.relationship);
+        if (names.size() != 1) {
+            m_reason = "Catena di relazioni \"" + p.relationship + "\" su " + n.name + " non supportata";
+            return false;
+        }
+        const auto rel = m_relationships.find(names[0]);
+        if (rel == m_relationships.end()) {
+            m_reason = "Relazione " + names[0] + " usata da " + n.name + " ma non dichiarata nello schema";
+            return false;
+        }
+        if (p.parent < 0 || m_nodes[static_cast<std::size_t>(p.parent)].table.empty() || n.table.empty()) {
+            m_reason = "La relazione " + names[0] + " di " + n.name + " deve unire una riga figlia alla riga padre";
+            return false;
+        }
+        XmlMapping::Node& parent = m_nodes[static_cast<std::size_t>(p.parent)];
+        if (!sameName(rel->second.parent, parent.table) || !sameName(rel->second.child, n.table)) {
+            m_reason = "La relazione " + names[0] + " unisce " + rel->second.parent + " e " + rel->second.child +
+                       ", non " + parent.table + " e " + n.table;
+            return false;
+        }
+        n.relationship = names[0];
+        return linkKeys(rel->second, parent, n);
+    }
+
+    bool linkKeys(const Relationship& rel, const XmlMapping::Node& parent, XmlMapping::Node& n)
+    {
+        for (std::size_t k = 0; k < rel.parentKey.size(); ++k) {
+            const auto& pk = rel.parentKey[k];
+            const auto at = std::find_if(parent.columns.begin(), parent.columns.end(),
+                                         [&](const std::string& c) { return sameName(c, pk); });
+            if (at == parent.columns.end()) {
+                m_reason = "La chiave " + pk + " di " + parent.table + " (relazione " + n.relationship +
+                           ") non è mappata nello schema";
+                return false;
+            }
+            const auto& ck = rel.childKey[k];
+            auto ct =
+                std::find_if(n.columns.begin(), n.columns.end(), [&](const std::string& c) { return sameName(c, ck); });
+            if (ct == n.columns.end()) {
+                n.columns.push_back(ck);
+                ct = n.columns.end() - 1;
+            }
+            n.link.emplace_back(static_cast<std::size_t>(at - parent.columns.begin()),
+                                static_cast<std::size_t>(ct - n.columns.begin()));
+        }
+        return true;
+    }
+
+    std::vector<XmlMapping::Node>& m_nodes;
+    std::vector<std::size_t>& m_roots;
+    std::string& m_reason;
+    std::map<std::string, xml::Element> m_globalElements, m_complexTypes;
+    std::map<std::string, Relationship> m_relationships;
+    std::vector<xml::Element> m_globals;
+    std::vector<Pending> m_extra;
+    std::vector<Work> m_work;
+};
+
 } // namespace
 
 bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
@@ -440,219 +893,10 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
                  (error.code ? " (riga " + std::to_string(error.line) + ": " + error.reason + ")" : std::string());
         return false;
     }
-    std::map<std::string, xml::Element> globalElements, complexTypes;
-    std::map<std::string, Relationship> relationships;
-    std::vector<xml::Element> globals;
-    for (const xml::Element& c : doc->root().children()) {
-        const std::string kind = c.localName();
-        const std::string name = c.attribute("name").value_or("");
-        if (kind == "element") {
-            globalElements[name] = c;
-            globals.push_back(c);
-        } else if (kind == "complexType") {
-            complexTypes[name] = c;
-        } else if (kind == "annotation") {
-            if (!readAppinfo(c, relationships, reason))
-                return false;
-        } else if (kind != "simpleType" && kind != "attribute") {
-            reason = "Costrutto " + c.name() + " non supportato nello schema";
-            return false;
-        }
-    }
-
-    // The declarations are walked with a stack of their own: a deep or self-referring schema
-    // cannot exhaust the program's stack; it meets the bounds below instead.
-    constexpr std::size_t kMaxDepth = 64;
-    constexpr std::size_t kMaxNodes = 10000;
-    struct Work {
-        xml::Element decl;
-        long parent; // node index, -1 for a global declaration
-        std::size_t depth;
-    };
-    struct Pending {
-        std::string relation, relationship, keyFields;
-        bool hasRelation = false, constant = false;
-        long parent = -1;
-    };
-    std::vector<Pending> extra;
-    std::vector<Work> work;
-    for (auto it = globals.rbegin(); it != globals.rend(); ++it)
-        work.push_back({*it, -1, 0});
-    while (!work.empty()) {
-        Work w = work.back();
-        work.pop_back();
-        xml::Element decl = w.decl;
-        if (auto ref = decl.attribute("ref")) {
-            const auto g = globalElements.find(localOf(*ref));
-            if (g == globalElements.end()) {
-                reason = "Elemento " + *ref + " richiamato ma non dichiarato nello schema";
-                return false;
-            }
-            decl = g->second;
-        }
-        const std::string name = decl.attribute("name").value_or("");
-        std::map<std::string, std::string> ann;
-        if (!annotationsOf(decl, kSupportedOnElements, "elemento " + name, ann, reason))
-            return false;
-        if (isFalse(ann, "mapped"))
-            continue;
-        xml::Element type;
-        for (const xml::Element& c : decl.children())
-            if (c.localName() == "complexType")
-                type = c;
-        if (!type)
-            if (auto t = decl.attribute("type")) {
-                const auto ct = complexTypes.find(localOf(*t));
-                if (ct != complexTypes.end())
-                    type = ct->second;
-            }
-        if (!type) {
-            // A simple element: a column of the enclosing row.
-            if (w.parent < 0)
-                continue;
-            if (ann.count("relation") || ann.count("relationship") || ann.count("key-fields")) {
-                reason = "Annotazione sql:relation, sql:relationship o sql:key-fields su un elemento semplice (" +
-                         name + ") non supportata";
-                return false;
-            }
-            nodes[static_cast<std::size_t>(w.parent)].fields.push_back(
-                {name, ann.count("field") ? ann["field"] : name, false, 0});
-            continue;
-        }
-        if (ann.count("field")) {
-            reason = "Annotazione sql:field su un elemento complesso (" + name + ") non supportata";
-            return false;
-        }
-        if (w.depth >= kMaxDepth || nodes.size() >= kMaxNodes) {
-            reason = "Schema troppo profondo o troppo grande (elementi che si richiamano a vicenda?)";
-            return false;
-        }
-        const std::size_t index = nodes.size();
-        nodes.push_back({});
-        nodes.back().name = name;
-        Pending p;
-        p.hasRelation = ann.count("relation") > 0;
-        p.relation = p.hasRelation ? ann["relation"] : std::string();
-        p.relationship = ann.count("relationship") ? ann["relationship"] : std::string();
-        p.keyFields = ann.count("key-fields") ? ann["key-fields"] : std::string();
-        p.constant = isTrue(ann, "is-constant");
-        p.parent = w.parent;
-        extra.push_back(p);
-        if (w.parent < 0)
-            roots.push_back(index);
-        else
-            nodes[static_cast<std::size_t>(w.parent)].children.push_back(index);
-
-        // The element's own annotation (inline relationships) and its type's content.
-        for (const xml::Element& c : decl.children())
-            if (c.localName() == "annotation" && !readAppinfo(c, relationships, reason))
-                return false;
-        std::vector<xml::Element> content{type};
-        std::vector<xml::Element> nested;
-        while (!content.empty()) {
-            const xml::Element node = content.back();
-            content.pop_back();
-            const std::vector<xml::Element> children = node.children();
-            for (auto it = children.rbegin(); it != children.rend(); ++it) {
-                const xml::Element& c = *it;
-                const std::string kind = c.localName();
-                if (kind == "sequence" || kind == "all" || kind == "choice") {
-                    content.push_back(c);
-                } else if (kind == "element") {
-                    nested.push_back(c);
-                } else if (kind == "attribute") {
-                    const std::string attr = c.attribute("name").value_or("");
-                    std::map<std::string, std::string> a;
-                    if (!annotationsOf(c, kSupportedOnAttributes, "attributo " + attr + " di " + name, a, reason))
-                        return false;
-                    if (attr.empty()) {
-                        reason = "Attributo senza nome (o con ref) nell'elemento " + name + ": non supportato";
-                        return false;
-                    }
-                    if (!isFalse(a, "mapped"))
-                        nodes[index].fields.push_back({attr, a.count("field") ? a["field"] : attr, true, 0});
-                } else if (kind == "annotation") {
-                    if (!readAppinfo(c, relationships, reason))
-                        return false;
-                } else if (kind != "any" && kind != "anyAttribute") {
-                    reason = "Costrutto " + c.name() + " non supportato nell'elemento " + name;
-                    return false;
-                }
-            }
-        }
-        for (auto it = nested.rbegin(); it != nested.rend(); ++it)
-            work.push_back({*it, static_cast<long>(index), w.depth + 1});
-    }
-
-    // Tables, columns, then the relationships between the rows.
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        Node& n = nodes[i];
-        const Pending& p = extra[i];
-        if (p.constant && !n.fields.empty()) {
-            reason = "L'elemento " + n.name + " con sql:is-constant non può avere campi";
-            return false;
-        }
-        n.table = p.hasRelation ? p.relation : (!p.constant && !n.fields.empty() ? n.name : std::string());
-        for (Field& f : n.fields) {
-            auto at = std::find_if(n.columns.begin(), n.columns.end(),
-                                   [&](const std::string& c) { return sameName(c, f.column); });
-            f.slot = static_cast<std::size_t>(at - n.columns.begin());
-            if (at == n.columns.end())
-                n.columns.push_back(f.column);
-        }
-        for (const std::string& key : words(p.keyFields))
-            if (std::none_of(n.columns.begin(), n.columns.end(),
-                             [&](const std::string& c) { return sameName(c, key); })) {
-                reason = "Il campo chiave " + key + " di " + n.name + " (sql:key-fields) non è mappato nello schema";
-                return false;
-            }
-    }
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const Pending& p = extra[i];
-        if (p.relationship.empty())
-            continue;
-        Node& n = nodes[i];
-        const std::vector<std::string> names = words(p.relationship);
-        if (names.size() != 1) {
-            reason = "Catena di relazioni \"" + p.relationship + "\" su " + n.name + " non supportata";
-            return false;
-        }
-        const auto rel = relationships.find(names[0]);
-        if (rel == relationships.end()) {
-            reason = "Relazione " + names[0] + " usata da " + n.name + " ma non dichiarata nello schema";
-            return false;
-        }
-        if (p.parent < 0 || nodes[static_cast<std::size_t>(p.parent)].table.empty() || n.table.empty()) {
-            reason = "La relazione " + names[0] + " di " + n.name + " deve unire una riga figlia alla riga padre";
-            return false;
-        }
-        Node& parent = nodes[static_cast<std::size_t>(p.parent)];
-        if (!sameName(rel->second.parent, parent.table) || !sameName(rel->second.child, n.table)) {
-            reason = "La relazione " + names[0] + " unisce " + rel->second.parent + " e " + rel->second.child +
-                     ", non " + parent.table + " e " + n.table;
-            return false;
-        }
-        n.relationship = names[0];
-        for (std::size_t k = 0; k < rel->second.parentKey.size(); ++k) {
-            const auto& pk = rel->second.parentKey[k];
-            const auto at = std::find_if(parent.columns.begin(), parent.columns.end(),
-                                         [&](const std::string& c) { return sameName(c, pk); });
-            if (at == parent.columns.end()) {
-                reason = "La chiave " + pk + " di " + parent.table + " (relazione " + names[0] +
-                         ") non è mappata nello schema";
-                return false;
-            }
-            const auto& ck = rel->second.childKey[k];
-            auto ct =
-                std::find_if(n.columns.begin(), n.columns.end(), [&](const std::string& c) { return sameName(c, ck); });
-            if (ct == n.columns.end()) {
-                n.columns.push_back(ck);
-                ct = n.columns.end() - 1;
-            }
-            n.link.emplace_back(static_cast<std::size_t>(at - parent.columns.begin()),
-                                static_cast<std::size_t>(ct - n.columns.begin()));
-        }
-    }
+    SchemaReader reader(*this, reason);
+    if (!reader.readTopLevel(doc->root()) || !reader.walkDeclarations() || !reader.assignTables() ||
+        !reader.linkRelationships())
+        return false;
     if (std::none_of(nodes.begin(), nodes.end(), [](const Node& n) { return !n.table.empty(); })) {
         reason = "Lo schema " + schema.string() + " non associa alcun elemento a una tabella";
         return false;
@@ -724,90 +968,106 @@ bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& sc
         handledError(reason);
         return false;
     }
-
-    std::vector<stdfs::path> files;
-    for (const auto& entry : stdfs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && lower(entry.path().extension().string()) == ".xml" &&
-            !alreadyIn.count(entry.path().filename().string()))
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-
-    const std::string where = " where CARTELLA = " + db::sqlLiteral(folder.string()) + " and NOMEFILE = ";
-    for (const stdfs::path& file : files) {
-        m_log.WriteInLog("importazione xml del file " + file.stem().string(), false, false);
-        const std::string begin = beginSql(c->dialect());
-        const std::optional<FileIdentity> identity = identityOf(file);
-        const std::string name = file.filename().string();
-        bool loaded = (begin.empty() || c->execute(begin) || ((reason = errorText(*c)), false)) &&
-                      loadFile(*c, mapping, file, reason);
-        if (loaded) {
-            reached(CommitPoint::RowsWritten);
-            loaded = identity && c->execute(recordSql(folder.string(), name, *identity));
-            if (!loaded)
-                reason = identity ? "registrazione del file importato: " + errorText(*c) : "file non più leggibile";
-            else
-                reached(CommitPoint::Recorded);
-        }
-        if (!loaded) {
-            (void)c->settleInsert(); // rows still on their way: their outcome no longer matters
-            if (!begin.empty())
-                (void)c->execute("ROLLBACK");
+    for (const stdfs::path& file : queuedFiles(folder, alreadyIn))
+        if (!importFile(*c, mapping, folder, old, file))
             ok = false;
-            m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere,
-                             true, false);
-            const auto id =
-                m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);
-            m_log.setImage(id, static_cast<shell::LogImage>(2));
-            stdfs::create_directories(errorLogFile().parent_path(), ec);
-            std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";
-            continue;
-        }
-        // The rows, the file's record and the file's move stand or fall together. What can fail
-        // is tried before the commit (the old-files folder, a free name there, the copy to
-        // another file system), so such a file stays with none of its rows. After the commit a
-        // crash leaves the file queued with its record, and the next start moves it without
-        // loading it again. A file is never overwritten in the old-files folder.
-        const stdfs::path target = old / name;
-        stdfs::path copy;
-        std::string why;
-        if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old))
-            why = "impossibile creare la cartella " + old.string() + ": " + text::systemReason(ec);
-        else if (stdfs::exists(stdfs::symlink_status(target, ec)))
-            why = "esiste già un file con lo stesso nome in " + old.string();
-        else if (!sameFileSystem(file, old) && copyFlushed(file, old, target, copy, why))
-            reached(CommitPoint::Copied);
-        if (!why.empty()) {
-            if (!begin.empty())
-                (void)c->execute("ROLLBACK");
-            ok = false;
-            m_log.OutputResponse(
-                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
-            continue;
-        }
-        if (!begin.empty() && !c->execute("COMMIT")) {
-            why = "salvataggio delle righe non riuscito: " + errorText(*c);
-            (void)c->execute("ROLLBACK");
-            if (!copy.empty())
-                ::unlink(copy.c_str());
-            ok = false;
-            m_log.OutputResponse(
-                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
-            continue;
-        }
-        reached(CommitPoint::Committed);
-        if (!completeMove(file, old, copy, why)) {
-            // The rows are in and recorded: the next start finishes the move.
-            ok = false;
-            m_log.OutputResponse(
-                "Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true, 1);
-            continue;
-        }
-        reached(CommitPoint::Moved);
-        // The record has done its work; one left by a crash here is dropped by the next start.
-        (void)c->execute("delete from " + std::string(kLoadedTable) + where + db::sqlLiteral(name));
-        reached(CommitPoint::Done);
-    }
     return ok;
+}
+
+bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const stdfs::path& folder,
+                           const stdfs::path& old, const stdfs::path& file)
+{
+    m_log.WriteInLog("importazione xml del file " + file.stem().string(), false, false);
+    const std::string begin = beginSql(c.dialect());
+    const std::string name = file.filename().string();
+    std::string reason;
+    if (!loadAndRecord(c, mapping, folder, file, begin, reason)) {
+        rejectFile(c, file, begin, reason);
+        return false;
+    }
+    // The rows, the file's record and the file's move stand or fall together. What can fail
+    // is tried before the commit (the old-files folder, a free name there, the copy to
+    // another file system), so such a file stays with none of its rows. After the commit a
+    // crash leaves the file queued with its record, and the next start moves it without
+    // loading it again. A file is never overwritten in the old-files folder.
+    stdfs::path copy;
+    std::string why;
+    if (!readyToMove(file, old, copy, why)) {
+        if (!begin.empty())
+            (void)c.execute("ROLLBACK");
+        moveFailed(file, old, why);
+        return false;
+    }
+    if (!begin.empty() && !c.execute("COMMIT")) {
+        why = "salvataggio delle righe non riuscito: " + errorText(c);
+        (void)c.execute("ROLLBACK");
+        if (!copy.empty())
+            ::unlink(copy.c_str());
+        moveFailed(file, old, why);
+        return false;
+    }
+    reached(CommitPoint::Committed);
+    if (!completeMove(file, old, copy, why)) {
+        // The rows are in and recorded: the next start finishes the move.
+        moveFailed(file, old, why);
+        return false;
+    }
+    reached(CommitPoint::Moved);
+    // The record has done its work; one left by a crash here is dropped by the next start.
+    (void)c.execute("delete from " + std::string(kLoadedTable) + " where CARTELLA = " + db::sqlLiteral(folder.string()) +
+                    " and NOMEFILE = " + db::sqlLiteral(name));
+    reached(CommitPoint::Done);
+    return true;
+}
+
+bool ImportXml::loadAndRecord(db::Connection& c, const XmlMapping& mapping, const stdfs::path& folder,
+                              const stdfs::path& file, const std::string& begin, std::string& reason)
+{
+    const std::optional<FileIdentity> identity = identityOf(file);
+    if (!(begin.empty() || c.execute(begin) || ((reason = errorText(c)), false)) ||
+        !loadFile(c, mapping, file, reason))
+        return false;
+    reached(CommitPoint::RowsWritten);
+    if (!identity || !c.execute(recordSql(folder.string(), file.filename().string(), *identity))) {
+        reason = identity ? "registrazione del file importato: " + errorText(c) : "file non più leggibile";
+        return false;
+    }
+    reached(CommitPoint::Recorded);
+    return true;
+}
+
+void ImportXml::rejectFile(db::Connection& c, const stdfs::path& file, const std::string& begin,
+                           const std::string& reason)
+{
+    (void)c.settleInsert(); // rows still on their way: their outcome no longer matters
+    if (!begin.empty())
+        (void)c.execute("ROLLBACK");
+    m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere, true,
+                     false);
+    const auto id = m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);
+    m_log.setImage(id, static_cast<shell::LogImage>(2));
+    std::error_code ec;
+    stdfs::create_directories(errorLogFile().parent_path(), ec);
+    std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";
+}
+
+bool ImportXml::readyToMove(const stdfs::path& file, const stdfs::path& old, stdfs::path& copy, std::string& why)
+{
+    const stdfs::path target = old / file.filename();
+    std::error_code ec;
+    if (!stdfs::is_directory(old, ec) && !stdfs::create_directory(old, ec) && !stdfs::is_directory(old))
+        why = "impossibile creare la cartella " + old.string() + ": " + text::systemReason(ec);
+    else if (stdfs::exists(stdfs::symlink_status(target, ec)))
+        why = "esiste già un file con lo stesso nome in " + old.string();
+    else if (!sameFileSystem(file, old) && copyFlushed(file, old, target, copy, why))
+        reached(CommitPoint::Copied);
+    return why.empty();
+}
+
+void ImportXml::moveFailed(const stdfs::path& file, const stdfs::path& old, const std::string& why)
+{
+    m_log.OutputResponse("Errore nello spostamento del file " + file.string() + " in " + old.string() + "-" + why, true,
+                         1);
 }
 
 bool ImportXml::completeMove(const stdfs::path& file, const stdfs::path& old, const stdfs::path& copy, std::string& why)
@@ -889,8 +1149,7 @@ bool ImportXml::reconcile(db::Connection& c, const stdfs::path& folder, const st
             continue;
         }
         ok = false;
-        m_log.OutputResponse("Errore nello spostamento del file " + queued.string() + " in " + old.string() + "-" + why,
-                             true, 1);
+        moveFailed(queued, old, why);
     }
     return true;
 }
@@ -909,35 +1168,7 @@ bool ImportXml::loadFile(db::Connection& c, const XmlMapping& mapping, const std
         return false;
     }
     RowLoader loader(c, mapping);
-    using Row = RowLoader::PendingRow;
-    // What each open element is: outside every mapped element, a mapped element (a row or a
-    // container), a column whose text is being read, or something the schema does not map.
-    enum class Kind { Outside, Node, Field, Skip };
-    struct Open {
-        Kind kind = Kind::Outside;
-        std::size_t node = 0;
-        std::unique_ptr<Row> row; // for a row's element
-        Row* fieldRow = nullptr;  // for a column's element
-        std::size_t slot = 0;
-    };
-    std::vector<Open> open;
-    std::string fieldText;
-    std::size_t fieldDepth = 0; // elements nested inside the column's element
-
-    const auto rowAbove = [&open]() -> Row* {
-        for (auto it = open.rbegin(); it != open.rend(); ++it)
-            if (it->row)
-                return it->row.get();
-        return nullptr;
-    };
-    const auto find = [&mapping](const std::vector<std::size_t>& among,
-                                 std::string_view name) -> std::optional<std::size_t> {
-        for (std::size_t n : among)
-            if (mapping.nodes[n].name == name)
-                return n;
-        return std::nullopt;
-    };
-
+    ElementTracker elements(mapping, loader);
     for (;;) {
         const XmlPullReader::Event ev = reader.next();
         if (ev == XmlPullReader::Event::Error) {
@@ -948,76 +1179,12 @@ bool ImportXml::loadFile(db::Connection& c, const XmlMapping& mapping, const std
         }
         if (ev == XmlPullReader::Event::EndOfDocument)
             break;
-        if (ev == XmlPullReader::Event::Text) {
-            if (!open.empty() && (open.back().kind == Kind::Field || fieldDepth > 0))
-                fieldText += reader.text();
-            continue;
-        }
-        if (ev == XmlPullReader::Event::StartElement) {
-            if (!open.empty() && (open.back().kind == Kind::Field || fieldDepth > 0)) {
-                ++fieldDepth; // markup inside a column's element: its text still counts
-                continue;
-            }
-            const std::string_view name = reader.localName();
-            Open e;
-            const Open* top = open.empty() ? nullptr : &open.back();
-            if (top && top->kind == Kind::Skip) {
-                e.kind = Kind::Skip;
-            } else if (top && top->kind == Kind::Node) {
-                const XmlMapping::Node& parent = mapping.nodes[top->node];
-                if (auto n = find(parent.children, name)) {
-                    e.kind = Kind::Node;
-                    e.node = *n;
-                } else {
-                    e.kind = Kind::Skip;
-                    for (const auto& f : parent.fields)
-                        if (!f.attribute && f.name == name) {
-                            e.kind = Kind::Field;
-                            e.fieldRow = top->row.get();
-                            e.slot = f.slot;
-                        }
-                }
-            } else if (auto n = find(mapping.roots, name)) {
-                e.kind = Kind::Node;
-                e.node = *n;
-            }
-            if (e.kind == Kind::Node) {
-                const XmlMapping::Node& node = mapping.nodes[e.node];
-                if (!node.table.empty()) {
-                    e.row = std::make_unique<Row>();
-                    e.row->node = e.node;
-                    e.row->values.resize(node.columns.size());
-                    for (const auto& f : node.fields)
-                        if (f.attribute)
-                            for (const auto& a : reader.attributes()) {
-                                const auto colon = a.name.rfind(':');
-                                if ((colon == std::string::npos ? std::string_view(a.name)
-                                                                : std::string_view(a.name).substr(colon + 1)) == f.name)
-                                    e.row->values[f.slot] = a.value;
-                            }
-                }
-            }
-            if (e.kind == Kind::Field)
-                fieldText.clear();
-            open.push_back(std::move(e));
-            continue;
-        }
-        // EndElement
-        if (fieldDepth > 0) {
-            --fieldDepth;
-            continue;
-        }
-        Open e = std::move(open.back());
-        open.pop_back();
-        if (e.kind == Kind::Field && e.fieldRow) {
-            e.fieldRow->values[e.slot] = std::move(fieldText);
-            fieldText.clear();
-        } else if (e.row) {
-            if (Row* parent = rowAbove())
-                parent->children.push_back(std::move(e.row));
-            else if (!loader.write(*e.row, nullptr, reason))
-                return false;
-        }
+        if (ev == XmlPullReader::Event::Text)
+            elements.text(reader.text());
+        else if (ev == XmlPullReader::Event::StartElement)
+            elements.start(reader);
+        else if (!elements.end(reason)) // EndElement
+            return false;
     }
     if (!loader.flush(reason))
         return false;

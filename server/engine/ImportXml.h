@@ -83,6 +83,21 @@ class ImportXml {
     /// Loads one data file in one transaction, reading it as a stream. False with the reason
     /// when it was rejected (nothing of it stays in the database).
     bool loadFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& file, std::string& reason);
+    /// One queued file's way: its rows, its record, the commit and its move. False when the file
+    /// was rejected or could not move.
+    bool importFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& folder,
+                    const std::filesystem::path& old, const std::filesystem::path& file);
+    /// Opens the file's transaction, loads its rows and records the file, all not yet committed.
+    bool loadAndRecord(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& folder,
+                       const std::filesystem::path& file, const std::string& begin, std::string& reason);
+    /// Undoes a file's rows and reports the file rejected.
+    void rejectFile(db::Connection& c, const std::filesystem::path& file, const std::string& begin,
+                    const std::string& reason);
+    /// What can stop the file's move, tried before the commit: the old-files folder, a free name
+    /// there and (on another file system) the flushed `copy`. False with `why`.
+    bool readyToMove(const std::filesystem::path& file, const std::filesystem::path& old, std::filesystem::path& copy,
+                     std::string& why);
+    void moveFailed(const std::filesystem::path& file, const std::filesystem::path& old, const std::string& why);
     void handledError(const std::string& description);
     /// Finishes what a crash left between a commit and the file's move: a queued file recorded
     /// as loaded is moved without loading it again (and joins `loaded`); a record whose file
