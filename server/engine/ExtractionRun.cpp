@@ -147,35 +147,61 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
 
 bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, RunStatistics& stats)
 {
-    const shell::ProgramSettings& settings = m_ctx.settings;
-    const bool server = isServerType(settings.TipoServer);
-    const std::string& table = step.tableName;
     TableOperations ops(m_ctx);
-
-    bool success = true;
     const shell::LogNodeId stepLine = m_ctx.db.InizioPasso(step.operazione);
     const double started = m_ctx.seconds();
     ++stepCounter;
     m_host.UpdateProgressBar(stepCounter);
-    int restart = 1;
 
-    const Incremental& inc = step.incrementale;
     std::string watermark;
-    if (inc.attivo) {
-        if (auto literal = watermarkLiteral(inc)) {
-            watermark = std::move(*literal);
-        } else {
-            m_ctx.log.OutputResponse("Valore incrementale non numerico: \"" + inc.text + "\"", true, 1);
-            success = false;
-        }
+    bool success = readWatermark(step.incrementale, watermark);
+    success = prepareTable(step, watermark, ops, success);
+    // A special step never runs on a table whose emptying or counter reset failed, and never
+    // turns that failure into success.
+    const std::string& table = step.tableName;
+    if (table == "STAGE" || !isSpecialTable(table)) {
+        success = runJobs(tree, step, watermark, table == "STAGE", ops, success);
+        stats.AggiornaStatistiche(step.operazione, m_ctx.seconds() - started);
+    } else {
+        success = success && runSpecialStep(step);
     }
+    if (step.incrementale.attivo && step.incrementale.autoupdate && success)
+        keepWatermark(step, ops);
 
+    m_ctx.db.close();
+    m_ctx.db.LogSuccesso(success);
+    const shell::LogNode* n = m_ctx.log.node(stepLine);
+    if (n && n->image == shell::LogImage::Line)
+        m_ctx.log.setImage(stepLine, shell::LogImage::Success);
+    m_ctx.doYield();
+    return success;
+}
+
+bool ExtractionRun::readWatermark(const Incremental& inc, std::string& watermark)
+{
+    if (!inc.attivo)
+        return true;
+    if (auto literal = watermarkLiteral(inc)) {
+        watermark = std::move(*literal);
+        return true;
+    }
+    m_ctx.log.OutputResponse("Valore incrementale non numerico: \"" + inc.text + "\"", true, 1);
+    return false;
+}
+
+bool ExtractionRun::prepareTable(const StepDefinition& step, const std::string& watermark, TableOperations& ops,
+                                 bool success)
+{
+    const shell::ProgramSettings& settings = m_ctx.settings;
+    const Incremental& inc = step.incrementale;
+    const std::string& table = step.tableName;
+    int restart = 1;
     if (step.svuota && success) {
         shell::LogNodeId detail = 0;
         if (inc.attivo) {
             detail = m_ctx.db.DettaglioPasso("delete * from " + table + " where " + inc.svuota + " > " + watermark);
             success = ops.CancellaTabella(table, "where " + inc.svuota + " > " + watermark);
-            if (server)
+            if (isServerType(settings.TipoServer))
                 restart = 0;
         } else if (settings.TipoServer == "sqlserver") {
             detail = m_ctx.db.DettaglioPasso("truncate table " + table);
@@ -192,120 +218,121 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
     if (step.azzeraContatore && success)
         success = ops.AzzeraContatore(table, step.contatore, restart);
     m_ctx.doYield();
-
-    const auto firstJob = [&]() -> const std::string* {
-        if (step.queries.empty()) {
-            m_ctx.log.OutputResponse("Il passo " + table + " non ha nessuna QUERY", true, 1);
-            return nullptr;
-        }
-        return &step.queries.front();
-    };
-    // The job and staging loops: the ticked jobs in order, none after a failed one.
-    const auto jobLoop = [&](bool staging) {
-        for (std::size_t i = 0; i < step.queries.size(); ++i) {
-            if (!PassoSelezionato(tree, step.operazione, static_cast<int>(i + 1)))
-                continue;
-            // A stop ends the step: no further job starts once the run is stopped.
-            if (success && m_ctx.state.stopped())
-                success = false;
-            if (success) {
-                if (staging) {
-                    const std::string& text = step.queries[i];
-                    const shell::LogNodeId d =
-                        m_ctx.db.DettaglioPasso("Caricamento tabella di stage " + text.substr(0, text.find(';')));
-                    success = Staging(m_ctx).CaricaStage(text);
-                    markDone(d, success);
-                } else {
-                    std::string sql =
-                        inc.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark) : step.queries[i];
-                    const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
-                    success = ops.EseguiJob(sql);
-                    markDone(d, success);
-                }
-            }
-            m_ctx.doYield();
-        }
-        stats.AggiornaStatistiche(step.operazione, m_ctx.seconds() - started);
-    };
-
-    // A special step never runs on a table whose emptying or counter reset failed, and never
-    // turns that failure into success.
-    if (table == "TIME" || table == "[TIME]") {
-        if (success) {
-            const std::string* years = firstJob();
-            success = years && CalendarTable(m_ctx).CreaTabellaTime(*years);
-        }
-    } else if (table == "SINCRONIA") {
-        if (success) {
-            const std::string* tables = firstJob();
-            success = tables && Staging(m_ctx).Sincronizza(*tables);
-        }
-    } else if (table == "BUSANDTASK") {
-        if (success) {
-            for (std::size_t i = 1; i < step.queries.size(); ++i) {
-                // Stop ends the step: no further task is started once the run is stopped.
-                if (m_ctx.state.stopped()) {
-                    success = false;
-                    break;
-                }
-                bool ok = false;
-                m_host.BusAndTask(step.queries.front(), step.queries[i], ok);
-                // A later task that succeeds never makes up for one that failed.
-                success = success && ok;
-            }
-        }
-    } else if (table == "COMPATTA") {
-        if (success) {
-            m_ctx.db.close();
-            if (!server)
-                success = m_host.CompattaDatabase(settings.PercorsoAccess);
-        }
-    } else if (table == "ELABORACUBI") {
-        if (success) {
-            bool ok = false;
-            m_host.Elaborazione(ok);
-            success = ok;
-        }
-    } else if (table == "IMPORTXML") {
-        success = success && m_host.ImportXmlStep(step.element);
-    } else if (table == "EXECUTEDTS") {
-        success = success && m_host.ExecuteDtsStep(step.element);
-    } else if (table == "IMPORTEMAIL") {
-        success = success && m_host.MailOrdersStep(step.element);
-    } else if (table == "STAGE") {
-        jobLoop(true);
-    } else {
-        jobLoop(false);
-    }
-
-    // The new watermark is kept only after a successful step, and never as an empty value: a
-    // failed or partial load must be loaded again from the old watermark.
-    if (inc.attivo && inc.autoupdate && success) {
-        const std::size_t dot = inc.riempi.find('.');
-        if (dot == std::string::npos) {
-            m_ctx.log.OutputResponse("Campo incrementale senza tabella: \"" + inc.riempi + "\"", true, 1);
-        } else {
-            bool ok = false;
-            const SqlValue max = ops.LeggiMaxIncrementale(inc.riempi.substr(0, dot), inc.riempi, &ok);
-            if (ok) {
-                if (auto text = watermarkText(max, inc.numerico)) {
-                    xml::Element target;
-                    for (const xml::Element& child : step.element.children())
-                        if (upper(child.name()) == "INCREMENTALE")
-                            target = child;
-                    target.setText(*text);
-                }
-            }
-        }
-    }
-
-    m_ctx.db.close();
-    m_ctx.db.LogSuccesso(success);
-    const shell::LogNode* n = m_ctx.log.node(stepLine);
-    if (n && n->image == shell::LogImage::Line)
-        m_ctx.log.setImage(stepLine, shell::LogImage::Success);
-    m_ctx.doYield();
     return success;
+}
+
+bool ExtractionRun::isSpecialTable(const std::string& table)
+{
+    return table == "TIME" || table == "[TIME]" || table == "SINCRONIA" || table == "BUSANDTASK" ||
+           table == "COMPATTA" || table == "ELABORACUBI" || table == "IMPORTXML" || table == "EXECUTEDTS" ||
+           table == "IMPORTEMAIL";
+}
+
+bool ExtractionRun::runSpecialStep(const StepDefinition& step)
+{
+    const std::string& table = step.tableName;
+    if (table == "TIME" || table == "[TIME]") {
+        const std::string* years = firstJob(step);
+        return years && CalendarTable(m_ctx).CreaTabellaTime(*years);
+    }
+    if (table == "SINCRONIA") {
+        const std::string* tables = firstJob(step);
+        return tables && Staging(m_ctx).Sincronizza(*tables);
+    }
+    if (table == "BUSANDTASK")
+        return runBusAndTask(step);
+    if (table == "COMPATTA") {
+        m_ctx.db.close();
+        return isServerType(m_ctx.settings.TipoServer) || m_host.CompattaDatabase(m_ctx.settings.PercorsoAccess);
+    }
+    if (table == "ELABORACUBI") {
+        bool ok = false;
+        m_host.Elaborazione(ok);
+        return ok;
+    }
+    if (table == "IMPORTXML")
+        return m_host.ImportXmlStep(step.element);
+    if (table == "EXECUTEDTS")
+        return m_host.ExecuteDtsStep(step.element);
+    return m_host.MailOrdersStep(step.element); // IMPORTEMAIL
+}
+
+const std::string* ExtractionRun::firstJob(const StepDefinition& step)
+{
+    if (step.queries.empty()) {
+        m_ctx.log.OutputResponse("Il passo " + step.tableName + " non ha nessuna QUERY", true, 1);
+        return nullptr;
+    }
+    return &step.queries.front();
+}
+
+bool ExtractionRun::runBusAndTask(const StepDefinition& step)
+{
+    bool success = true;
+    for (std::size_t i = 1; i < step.queries.size(); ++i) {
+        // Stop ends the step: no further task is started once the run is stopped.
+        if (m_ctx.state.stopped())
+            return false;
+        bool ok = false;
+        m_host.BusAndTask(step.queries.front(), step.queries[i], ok);
+        // A later task that succeeds never makes up for one that failed.
+        success = success && ok;
+    }
+    return success;
+}
+
+// The job and staging loops: the ticked jobs in order, none after a failed one.
+bool ExtractionRun::runJobs(const StepTree& tree, const StepDefinition& step, const std::string& watermark,
+                            bool staging, TableOperations& ops, bool success)
+{
+    for (std::size_t i = 0; i < step.queries.size(); ++i) {
+        if (!PassoSelezionato(tree, step.operazione, static_cast<int>(i + 1)))
+            continue;
+        // A stop ends the step: no further job starts once the run is stopped.
+        if (success && m_ctx.state.stopped())
+            success = false;
+        if (success) {
+            if (staging) {
+                const std::string& text = step.queries[i];
+                const shell::LogNodeId d =
+                    m_ctx.db.DettaglioPasso("Caricamento tabella di stage " + text.substr(0, text.find(';')));
+                success = Staging(m_ctx).CaricaStage(text);
+                markDone(d, success);
+            } else {
+                std::string sql = step.incrementale.attivo
+                                      ? replaceAll(step.queries[i], "[incrementale]", watermark)
+                                      : step.queries[i];
+                const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
+                success = ops.EseguiJob(sql);
+                markDone(d, success);
+            }
+        }
+        m_ctx.doYield();
+    }
+    return success;
+}
+
+// The new watermark is kept only after a successful step, and never as an empty value: a
+// failed or partial load must be loaded again from the old watermark.
+void ExtractionRun::keepWatermark(const StepDefinition& step, TableOperations& ops)
+{
+    const Incremental& inc = step.incrementale;
+    const std::size_t dot = inc.riempi.find('.');
+    if (dot == std::string::npos) {
+        m_ctx.log.OutputResponse("Campo incrementale senza tabella: \"" + inc.riempi + "\"", true, 1);
+        return;
+    }
+    bool ok = false;
+    const SqlValue max = ops.LeggiMaxIncrementale(inc.riempi.substr(0, dot), inc.riempi, &ok);
+    if (!ok)
+        return;
+    if (auto text = watermarkText(max, inc.numerico)) {
+        xml::Element target;
+        for (const xml::Element& child : step.element.children())
+            if (upper(child.name()) == "INCREMENTALE")
+                target = child;
+        target.setText(*text);
+    }
 }
 
 } // namespace zs::engine

@@ -18,7 +18,10 @@ class MessageService;
 namespace zs::engine {
 
 struct EngineContext;
+struct Incremental;
 struct StepDefinition;
+class RunStatistics;
+class TableOperations;
 class EngineHost;
 class StepTree;
 
@@ -36,8 +39,19 @@ class ExtractionRun {
   private:
     bool connect();
     /// Runs one ticked step from its step line to its success line.
-    bool runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, class RunStatistics& stats);
+    bool runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, RunStatistics& stats);
     void markDone(unsigned long long node, bool ok);
+    /// The step's incremental watermark as a literal for its SQL; false when it is not valid.
+    bool readWatermark(const Incremental& inc, std::string& watermark);
+    /// Empties the table and resets its counter as the step says.
+    bool prepareTable(const StepDefinition& step, const std::string& watermark, TableOperations& ops, bool success);
+    static bool isSpecialTable(const std::string& table);
+    bool runSpecialStep(const StepDefinition& step);
+    const std::string* firstJob(const StepDefinition& step);
+    bool runBusAndTask(const StepDefinition& step);
+    bool runJobs(const StepTree& tree, const StepDefinition& step, const std::string& watermark, bool staging,
+                 TableOperations& ops, bool success);
+    void keepWatermark(const StepDefinition& step, TableOperations& ops);
 
     const EngineContext& m_ctx;
     EngineHost& m_host;
