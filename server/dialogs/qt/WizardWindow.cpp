@@ -99,103 +99,128 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
     }
     stack->setStackingMode(QStackedLayout::StackAll);
 
-    // Page 1: target kind.
-    {
-        auto* l = new QVBoxLayout(m_pages[0]);
-        const char* captions[] = {"solo Ms Access", "Ms Access e Ms SqlServer", "solo Ms SqlServer", "solo Oracle"};
-        const char* descriptions[] = {
-            "Utilizza un database in formato MsAccess - prestazioni ridotte ",
-            "Utilizza un database in formato MsAccess per l'estrazione ma riversa i dati estratti in un database "
-            "sqlserver (tutte le versioni) - prestazioni aumentate  (N.B. e' possibile utilizzare la versione Desktop "
-            "Engine per SqlServer)",
-            "Esegue l'estrazione completa in un database sqlserver (tutte le versioni) - prestazioni ideali (N.B. e' "
-            "possibile utilizzare la versione Desktop Engine per SqlServer)",
-            "Esegue l'estrazione completa in un database oracle - prestazioni ideali\n(N.B. occorre licenza oracle e "
-            "istanza database)"};
-        for (int i = 0; i < 4; ++i) {
-            m_optStep1[i] = new QRadioButton(captions[i], m_pages[0]);
-            m_optStep1[i]->setObjectName(QString("optStep1_%1").arg(i));
-            auto* d = new QLabel(descriptions[i], m_pages[0]);
-            d->setWordWrap(true);
-            l->addWidget(m_optStep1[i]);
-            l->addWidget(d);
-        }
-        m_optStep1[0]->setChecked(true);
-    }
-    // Page 2: Access file.
-    {
-        auto* l = new QVBoxLayout(m_pages[1]);
-        l->addWidget(new QLabel("Scegliere il percorso del database Access da utilizzare", m_pages[1]));
-        auto* row = new QHBoxLayout;
-        m_txtAccess = lineEdit(m_pages[1], "txtAccess");
-        auto* browse = new QPushButton("..", m_pages[1]);
-        browse->setObjectName("cmdStep2");
-        browse->setAutoDefault(false); // Enter in the wizard goes on to the next page
-        row->addWidget(m_txtAccess);
-        row->addWidget(browse);
-        l->addLayout(row);
-        l->addStretch();
-        connect(browse, &QPushButton::clicked, this, &frmWizard::chooseAccess);
-    }
-    // Page 3: database server.
-    {
-        auto* l = new QFormLayout(m_pages[2]);
-        m_lblServer = new QLabel("Server SqlServer", m_pages[2]);
-        m_lblServer->setObjectName("lblServer");
-        m_txtServerName = lineEdit(m_pages[2], "txtServerName");
-        m_txtDb = lineEdit(m_pages[2], "txtDb");
-        m_txtLogin = lineEdit(m_pages[2], "txtLogin");
-        m_txtPassword[0] = lineEdit(m_pages[2], "txtPassword_0", true);
-        m_txtPassword[1] = lineEdit(m_pages[2], "txtPassword_1", true);
-        l->addRow(m_lblServer, m_txtServerName);
-        l->addRow("Database", m_txtDb);
-        l->addRow("Login", m_txtLogin);
-        l->addRow("Password", m_txtPassword[0]);
-        l->addRow("Ripeti password", m_txtPassword[1]);
-    }
-    // Page 4: OLAP server.
-    {
-        auto* l = new QFormLayout(m_pages[3]);
-        m_txtserverolap = lineEdit(m_pages[3], "txtserverolap");
-        m_txtdbolap = lineEdit(m_pages[3], "txtdbolap");
-        l->addRow("Server MsOlap", m_txtserverolap);
-        l->addRow("Database Olap", m_txtdbolap);
-    }
-    // Page 5: Bus & Task.
-    {
-        auto* l = new QFormLayout(m_pages[4]);
-        m_optStep5[0] = new QRadioButton("utilizza Bus&&Task", m_pages[4]);
-        m_optStep5[0]->setObjectName("optStep5_0");
-        m_optStep5[1] = new QRadioButton("non utilizzare Bus&&Task", m_pages[4]);
-        m_optStep5[1]->setObjectName("optStep5_1");
-        m_optStep5[1]->setChecked(true);
-        l->addRow(m_optStep5[0]);
-        l->addRow(m_optStep5[1]);
-        m_txtVevira = lineEdit(m_pages[4], "txtVevira");
-        m_txtsyslogin = lineEdit(m_pages[4], "txtsyslogin");
-        m_txtSysPwd = lineEdit(m_pages[4], "txtSysPwd", true);
-        m_txtOpLogin = lineEdit(m_pages[4], "txtOpLogin");
-        m_txtOpPwd = lineEdit(m_pages[4], "txtOpPwd", true);
-        m_txtCoDiv = lineEdit(m_pages[4], "txtCoDiv");
-        const char* labels[] = {"Server Vevira",   "Login di sistema",   "Password di sistema",
-                                "Login operatore", "Password operatore", "co/Div"};
-        QLineEdit* boxes[] = {m_txtVevira, m_txtsyslogin, m_txtSysPwd, m_txtOpLogin, m_txtOpPwd, m_txtCoDiv};
-        for (int i = 0; i < 6; ++i) {
-            m_lblStep5[i] = new QLabel(labels[i], m_pages[4]);
-            m_lblStep5[i]->setObjectName(QString("lblStep5_%1").arg(i));
-            l->addRow(m_lblStep5[i], boxes[i]);
-        }
-        connect(m_optStep5[0], &QRadioButton::clicked, this, [this] { showBusFields(true); });
-        connect(m_optStep5[1], &QRadioButton::clicked, this, [this] { showBusFields(false); });
-    }
-    // Page 6: recap.
-    {
-        auto* l = new QVBoxLayout(m_pages[5]);
-        m_txtRecap = new QPlainTextEdit(m_pages[5]);
-        m_txtRecap->setObjectName("txtRecap");
-        l->addWidget(m_txtRecap);
-    }
+    buildTargetPage();
+    buildAccessPage();
+    buildServerPage();
+    buildOlapPage();
+    buildBusPage();
+    buildRecapPage();
+    buildButtons();
+    layOut(stack);
+    load();
+}
 
+// Page 1: target kind.
+void frmWizard::buildTargetPage()
+{
+    auto* l = new QVBoxLayout(m_pages[0]);
+    const char* captions[] = {"solo Ms Access", "Ms Access e Ms SqlServer", "solo Ms SqlServer", "solo Oracle"};
+    const char* descriptions[] = {
+        "Utilizza un database in formato MsAccess - prestazioni ridotte ",
+        "Utilizza un database in formato MsAccess per l'estrazione ma riversa i dati estratti in un database "
+        "sqlserver (tutte le versioni) - prestazioni aumentate  (N.B. e' possibile utilizzare la versione Desktop "
+        "Engine per SqlServer)",
+        "Esegue l'estrazione completa in un database sqlserver (tutte le versioni) - prestazioni ideali (N.B. e' "
+        "possibile utilizzare la versione Desktop Engine per SqlServer)",
+        "Esegue l'estrazione completa in un database oracle - prestazioni ideali\n(N.B. occorre licenza oracle e "
+        "istanza database)"};
+    for (int i = 0; i < 4; ++i) {
+        m_optStep1[i] = new QRadioButton(captions[i], m_pages[0]);
+        m_optStep1[i]->setObjectName(QString("optStep1_%1").arg(i));
+        auto* d = new QLabel(descriptions[i], m_pages[0]);
+        d->setWordWrap(true);
+        l->addWidget(m_optStep1[i]);
+        l->addWidget(d);
+    }
+    m_optStep1[0]->setChecked(true);
+}
+
+// Page 2: Access file.
+void frmWizard::buildAccessPage()
+{
+    auto* l = new QVBoxLayout(m_pages[1]);
+    l->addWidget(new QLabel("Scegliere il percorso del database Access da utilizzare", m_pages[1]));
+    auto* row = new QHBoxLayout;
+    m_txtAccess = lineEdit(m_pages[1], "txtAccess");
+    auto* browse = new QPushButton("..", m_pages[1]);
+    browse->setObjectName("cmdStep2");
+    browse->setAutoDefault(false); // Enter in the wizard goes on to the next page
+    row->addWidget(m_txtAccess);
+    row->addWidget(browse);
+    l->addLayout(row);
+    l->addStretch();
+    connect(browse, &QPushButton::clicked, this, &frmWizard::chooseAccess);
+}
+
+// Page 3: database server.
+void frmWizard::buildServerPage()
+{
+    auto* l = new QFormLayout(m_pages[2]);
+    m_lblServer = new QLabel("Server SqlServer", m_pages[2]);
+    m_lblServer->setObjectName("lblServer");
+    m_txtServerName = lineEdit(m_pages[2], "txtServerName");
+    m_txtDb = lineEdit(m_pages[2], "txtDb");
+    m_txtLogin = lineEdit(m_pages[2], "txtLogin");
+    m_txtPassword[0] = lineEdit(m_pages[2], "txtPassword_0", true);
+    m_txtPassword[1] = lineEdit(m_pages[2], "txtPassword_1", true);
+    l->addRow(m_lblServer, m_txtServerName);
+    l->addRow("Database", m_txtDb);
+    l->addRow("Login", m_txtLogin);
+    l->addRow("Password", m_txtPassword[0]);
+    l->addRow("Ripeti password", m_txtPassword[1]);
+}
+
+// Page 4: OLAP server.
+void frmWizard::buildOlapPage()
+{
+    auto* l = new QFormLayout(m_pages[3]);
+    m_txtserverolap = lineEdit(m_pages[3], "txtserverolap");
+    m_txtdbolap = lineEdit(m_pages[3], "txtdbolap");
+    l->addRow("Server MsOlap", m_txtserverolap);
+    l->addRow("Database Olap", m_txtdbolap);
+}
+
+// Page 5: Bus & Task.
+void frmWizard::buildBusPage()
+{
+    auto* l = new QFormLayout(m_pages[4]);
+    m_optStep5[0] = new QRadioButton("utilizza Bus&&Task", m_pages[4]);
+    m_optStep5[0]->setObjectName("optStep5_0");
+    m_optStep5[1] = new QRadioButton("non utilizzare Bus&&Task", m_pages[4]);
+    m_optStep5[1]->setObjectName("optStep5_1");
+    m_optStep5[1]->setChecked(true);
+    l->addRow(m_optStep5[0]);
+    l->addRow(m_optStep5[1]);
+    m_txtVevira = lineEdit(m_pages[4], "txtVevira");
+    m_txtsyslogin = lineEdit(m_pages[4], "txtsyslogin");
+    m_txtSysPwd = lineEdit(m_pages[4], "txtSysPwd", true);
+    m_txtOpLogin = lineEdit(m_pages[4], "txtOpLogin");
+    m_txtOpPwd = lineEdit(m_pages[4], "txtOpPwd", true);
+    m_txtCoDiv = lineEdit(m_pages[4], "txtCoDiv");
+    const char* labels[] = {"Server Vevira",   "Login di sistema",   "Password di sistema",
+                            "Login operatore", "Password operatore", "co/Div"};
+    QLineEdit* boxes[] = {m_txtVevira, m_txtsyslogin, m_txtSysPwd, m_txtOpLogin, m_txtOpPwd, m_txtCoDiv};
+    for (int i = 0; i < 6; ++i) {
+        m_lblStep5[i] = new QLabel(labels[i], m_pages[4]);
+        m_lblStep5[i]->setObjectName(QString("lblStep5_%1").arg(i));
+        l->addRow(m_lblStep5[i], boxes[i]);
+    }
+    connect(m_optStep5[0], &QRadioButton::clicked, this, [this] { showBusFields(true); });
+    connect(m_optStep5[1], &QRadioButton::clicked, this, [this] { showBusFields(false); });
+}
+
+// Page 6: recap.
+void frmWizard::buildRecapPage()
+{
+    auto* l = new QVBoxLayout(m_pages[5]);
+    m_txtRecap = new QPlainTextEdit(m_pages[5]);
+    m_txtRecap->setObjectName("txtRecap");
+    l->addWidget(m_txtRecap);
+}
+
+// The four flat buttons, what a click on each does, and their tab order.
+void frmWizard::buildButtons()
+{
     m_flbIndietro = makeFlatButton(this, "flbIndietro", "<< Indietro ");
     m_flbAvanti = makeFlatButton(this, "flbAvanti", "Avanti >>");
     m_flbCancella = makeFlatButton(this, "flbCancella", "Annulla");
@@ -226,7 +251,11 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
     setTabOrder(m_flbAvanti, m_flbfine);
     setTabOrder(m_flbfine, m_flbIndietro);
     setTabOrder(m_flbIndietro, m_flbCancella);
+}
 
+// The notes above and below the pages, the pages and the buttons, and the window's size.
+void frmWizard::layOut(QStackedLayout* stack)
+{
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_flbCancella);
     buttons->addStretch();
@@ -250,7 +279,6 @@ frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values
     const int least = std::max(layout->minimumSize().width(), kMinimumWidth);
     setMinimumSize(least, layout->totalHeightForWidth(least));
     resize(560, 420);
-    load();
 }
 
 void frmWizard::load()

@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QRadioButton;
+class QStackedLayout;
 class QWidget;
 
 namespace zs::flatui {
@@ -55,6 +56,15 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     void MostraPasso(int n);
     void setFields(const WizardFields& f);
     void showBusFields(bool visible);
+    /// The six pages, the buttons and the window's layout, built once by the constructor.
+    void buildTargetPage();
+    void buildAccessPage();
+    void buildServerPage();
+    void buildOlapPage();
+    void buildBusPage();
+    void buildRecapPage();
+    void buildButtons();
+    void layOut(QStackedLayout* stack);
     void fine();
     /// Refuses a password of `page` (every page with 0) that cannot be stored as typed: says
     /// so, shows its page, empties its box (both database boxes) and gives it the focus.

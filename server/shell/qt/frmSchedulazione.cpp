@@ -18,6 +18,26 @@
 
 namespace zs::shell {
 
+namespace {
+
+// A frame's option buttons, one under the other, `width` wide, named `name` with their index.
+QButtonGroup* optionGroup(QWidget* owner, QGroupBox* frame, const char* name, int width,
+                          std::initializer_list<const char*> captions, QRadioButton** buttons)
+{
+    auto* group = new QButtonGroup(owner);
+    int i = 0;
+    for (const char* caption : captions) {
+        buttons[i] = new QRadioButton(caption, frame);
+        buttons[i]->setObjectName(QString("%1%2").arg(name).arg(i));
+        buttons[i]->setGeometry(8, 4 + 26 * i, width, 22);
+        group->addButton(buttons[i], i);
+        ++i;
+    }
+    return group;
+}
+
+} // namespace
+
 frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent)
     : QWidget(parent)
     , m_fields(fields)
@@ -31,6 +51,20 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     // The option fields keep their design place and size: the window never gets smaller than its
     // design, and the main window scrolls it when there is less room.
     setMinimumSize(594, 521);
+    buildScheduleGroup();
+    buildStartupGroup();
+    buildMailGroup();
+    buildButtons();
+    connectStartupFields();
+    connectMailFields();
+
+    loadFields();
+    dialogs::saveLayoutProperties(*this);
+}
+
+// The title, the note and the scheduler control, whose alarms start the operations.
+void frmSchedulazione::buildScheduleGroup()
+{
     auto* header = new QLabel("Opzioni secondarie", this);
     header->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
     dialogs::tagged(header, "lblModuli", "", {12, 6, 400, 22});
@@ -48,7 +82,11 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
         else if (id == cadenzo::CadenzoControl::kStoreErrorEvent && !args.empty() && m_actions.storeError)
             m_actions.storeError(args[0].toString());
     });
+}
 
+// How the program starts, and how old a log may get.
+void frmSchedulazione::buildStartupGroup()
+{
     dialogs::tagged(new QLabel("Gestione avvio programma", this), "Label5", "W", {12, 250, 570, 18});
     m_startup = new QCheckBox("Esegui all'avvio di Windows", this);
     dialogs::tagged(m_startup, "chkStartup", "", {12, 268, 280, 22});
@@ -68,30 +106,20 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     m_vscrMese->setRange(-12, -1);
     m_vscrMese->setValue(-1);
     dialogs::tagged(m_vscrMese, "vscrMese", "", {gapLeft + meseWidth + 1, 294, 16, 22});
+}
 
+// When and how the extraction's outcome goes out by mail.
+void frmSchedulazione::buildMailGroup()
+{
     dialogs::tagged(new QLabel("Notifica estrazione via email", this), "Label6", "", {12, 320, 300, 18});
     auto* frame1 = new QGroupBox(this);
     dialogs::tagged(frame1, "Frame1", "t", {12, 338, 296, 84});
     auto* frame2 = new QGroupBox(this);
     dialogs::tagged(frame2, "Frame2", "t", {314, 338, 268, 60});
-    // A frame's option buttons, one under the other, `width` wide, named `name` with their index.
-    auto options = [this](QGroupBox* frame, const char* name, int width, std::initializer_list<const char*> captions,
-                          QRadioButton** buttons) {
-        auto* group = new QButtonGroup(this);
-        int i = 0;
-        for (const char* caption : captions) {
-            buttons[i] = new QRadioButton(caption, frame);
-            buttons[i]->setObjectName(QString("%1%2").arg(name).arg(i));
-            buttons[i]->setGeometry(8, 4 + 26 * i, width, 22);
-            group->addButton(buttons[i], i);
-            ++i;
-        }
-        return group;
-    };
-    auto* g1 = options(frame1, "optErrors", 284,
-                       {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"},
-                       m_optErrors);
-    auto* g2 = options(frame2, "optErrorsType", 252, {"solo errori", "notifica sempre"}, m_optErrorsType);
+    m_optErrorsGroup = optionGroup(
+        this, frame1, "optErrors", 284,
+        {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"}, m_optErrors);
+    m_optErrorsTypeGroup = optionGroup(this, frame2, "optErrorsType", 252, {"solo errori", "notifica sempre"}, m_optErrorsType);
     dialogs::tagged(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
     m_smtp = new QLineEdit(this);
     dialogs::tagged(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});
@@ -104,7 +132,11 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
     m_pwd = new QLineEdit(this);
     dialogs::maskWithStars(*m_pwd);
     dialogs::tagged(m_pwd, "txtPwd", "t", {392, 454, 190, 22});
+}
 
+// The test mail and online support buttons.
+void frmSchedulazione::buildButtons()
+{
     const char* buttons[][2] = {
         {"flbEmail", "Invia ora"}, {"flbAssistenza", "Assistenza online"}, {"flbStopAssistenza", "Fine assistenza"}};
     std::function<void()>* handlers[] = {&m_actions.testMail, &m_actions.startSupport, &m_actions.stopSupport};
@@ -123,8 +155,11 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
                 (*handler)();
         });
     }
+}
 
-    // The fields follow the widgets.
+// The start-up and log fields follow their widgets.
+void frmSchedulazione::connectStartupFields()
+{
     connect(m_startup, &QCheckBox::toggled, this, [this](bool on) {
         m_fields.chkStartup = on ? 1 : 0;
         if (!m_loading && m_actions.mainVisible && m_actions.mainVisible() && m_actions.note)
@@ -150,12 +185,17 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
         }
     });
     connect(m_vscrMese, &QScrollBar::valueChanged, this, [this](int v) { m_mese->setText(QString::number(-v)); });
-    connect(g1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+}
+
+// The mail fields follow their widgets.
+void frmSchedulazione::connectMailFields()
+{
+    connect(m_optErrorsGroup, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
             m_fields.optErrors = id;
         optErrorsChanged();
     });
-    connect(g2, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+    connect(m_optErrorsTypeGroup, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
             m_fields.optErrorsType = id;
     });
@@ -169,9 +209,6 @@ frmSchedulazione::frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yi
             m_fields.txtPwd = t.toStdString();
     });
     connect(m_pwd, &QLineEdit::editingFinished, this, [this] { checkPassword(true); });
-
-    loadFields();
-    dialogs::saveLayoutProperties(*this);
 }
 
 void frmSchedulazione::loadFields()

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
@@ -53,6 +54,14 @@ class frmSchedulazione : public QWidget {
     /// Refuses an SMTP password the settings cannot hold as typed: says so and puts the last
     /// one back in the box (and the focus in it with `refocus`).
     void checkPassword(bool refocus);
+    /// The window's groups of fields, built once by the constructor, then tied to the fields.
+    void buildScheduleGroup();
+    void buildStartupGroup();
+    void buildMailGroup();
+    void buildButtons();
+    void connectStartupFields();
+    void connectMailFields();
+
     SecondaryOptionsFields& m_fields;
     Actions m_actions;
     AlarmHandler m_alarms;
@@ -63,6 +72,8 @@ class frmSchedulazione : public QWidget {
     QScrollBar* m_vscrMese;
     QRadioButton* m_optErrors[3];
     QRadioButton* m_optErrorsType[2];
+    QButtonGroup* m_optErrorsGroup = nullptr;
+    QButtonGroup* m_optErrorsTypeGroup = nullptr;
     QLineEdit* m_smtp;
     QCheckBox* m_autentifica;
     QLineEdit* m_user;
