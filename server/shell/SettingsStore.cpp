@@ -148,6 +148,21 @@ std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
     return fs::resolveUserPath(l);
 }
 
+namespace {
+
+// The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
+std::optional<long> settingInteger(std::vector<std::string>& problems, const std::string& name, const std::string& text,
+                                   long lo = LONG_MIN, long hi = LONG_MAX)
+{
+    auto v = toInteger(text);
+    if (v && *v >= lo && *v <= hi)
+        return v;
+    problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
+    return std::nullopt;
+}
+
+} // namespace
+
 std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& root)
 {
     std::vector<std::string> problems;
@@ -157,122 +172,140 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
     m_values.AvvioMinimizzato = true;
     m_values.TimeoutComandi = 3600;
 
-    // The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
-    auto integer = [&](const std::string& name, const std::string& text, long lo = LONG_MIN,
-                       long hi = LONG_MAX) -> std::optional<long> {
-        auto v = toInteger(text);
-        if (v && *v >= lo && *v <= hi)
-            return v;
-        problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
-        return std::nullopt;
-    };
-    auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
-    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
-
     for (const auto& child : root.children()) {
         const std::string name = text::upperAscii(child.localName());
         const std::string text = child.text();
-        if (name == "SERVERTYPE") {
-            m_values.TipoServer = text::lowerAscii(text);
-        } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
-            std::string& target = name == "SERVERNAME" ? m_values.NomeServer
-                                  : name == "LOGIN"    ? m_values.UtenteServer
-                                  : name == "DATABASE" ? m_values.NomeDatabase
-                                                       : m_values.ProviderServer;
-            target = m_values.TipoServer != "access" ? text::lowerAscii(text) : std::string();
-        } else if (name == "PASSWORD") {
-            m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
-        } else if (name == "DATABASEACCESS") {
-            m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
-            if (text.empty())
-                m_values.PercorsoAccess.clear();
-        } else if (name == "PROVIDERACCESS") {
-            m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
-        } else if (name == "TIMEOUT") {
-            // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
-            if (auto v = integer(name, text, 0))
-                m_values.TimeoutComandi = static_cast<int>(*v);
-        } else if (name == "LOADINGFILE") {
-            m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
-        } else if (name == "CREATIONFILE") {
-            m_values.FileCreazione = text.empty() ? std::string() : settingsPath(text).string();
-        } else if (name == "SERVEROLAP") {
-            if (m_windows.cubes)
-                m_windows.cubes->set_MacchinaOLAP(text);
-        } else if (name == "DATABASEOLAP") {
-            if (m_windows.cubes) {
-                m_windows.cubes->set_DatabaseCubi(text);
-                m_windows.cubes->Inizializza();
-            }
-        } else if (name == "CUBO") {
-            const auto nome = child.attribute("nome");
-            const auto agg = child.attribute("aggiornamento");
-            const auto data = child.attribute("data");
-            if (!nome || !agg || !data) {
-                problems.push_back("Elemento CUBO incompleto: " + child.xml());
-                continue;
-            }
-            if (m_windows.cubes)
-                m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
-        } else if (name == "BUSANDTASK") {
-            const char* const attrs[] = {"computer",       "systemUserID",     "systemPassword",
-                                         "operatorUserID", "operatorPassword", "coDiv"};
-            bool complete = true;
-            for (const char* a : attrs)
-                complete = complete && child.hasAttribute(a);
-            if (!complete) {
-                problems.push_back("Elemento BUSANDTASK incompleto: " + child.xml());
-                continue;
-            }
-            if (auto* o = m_windows.options) {
-                o->set_Computer(*child.attribute("computer"));
-                o->set_SystemUserID(*child.attribute("systemUserID"));
-                o->set_SystemPassword(DecodificaPassword(*child.attribute("systemPassword")));
-                o->set_OperatorUserID(*child.attribute("operatorUserID"));
-                o->set_OperatorPassword(DecodificaPassword(*child.attribute("operatorPassword")));
-                o->set_CoDiv(*child.attribute("coDiv"));
-            }
-        } else if (name == "STARTUP") {
-            if (auto v = integer(name, text))
-                m_fields.chkStartup = static_cast<int>(*v);
-        } else if (name == "MINIMIZED") {
-            if (auto v = integer(name, text)) {
-                m_fields.chkMinimize = static_cast<int>(*v);
-                m_values.AvvioMinimizzato = m_fields.chkMinimize == 1;
-            }
-        } else if (name == "DELETELOGS") {
-            if (auto v = integer(name, text))
-                m_fields.txtMese = std::to_string(std::max(1L, *v));
-        } else if (name == "SMTPSERVER") {
-            m_fields.txtSmtp = text;
-        } else if (name == "NOTIFICA") {
-            if (auto v = integer(name, text, 0, 2))
-                m_fields.optErrors = static_cast<int>(*v);
-            updateSmtpEnabled();
-        } else if (name == "TIPONOTIFICA") {
-            if (auto v = integer(name, text, 0, 1))
-                m_fields.optErrorsType = static_cast<int>(*v);
-            updateSmtpEnabled();
-        } else if (name == "SMTPLOGIN") {
-            if (auto v = integer(name, text))
-                m_fields.chkAutentifica = static_cast<int>(*v);
-            updateSmtpEnabled();
-        } else if (name == "SMTPUSER") {
-            m_fields.txtUsername = text;
-            updateSmtpEnabled();
-        } else if (name == "SMTPPWD") {
-            m_fields.txtPwd = DecodificaPassword(text);
-            updateSmtpEnabled();
-        } else if (name == "ICONSINDEX") {
-            if (auto v = integer(name, text))
-                m_values.IndiceIcona = static_cast<int>(*v);
-        } else if (name == "APPNAME") {
-            m_values.TitoloApplicazione = text;
-        }
+        if (name == "BUSANDTASK")
+            readBusAndTask(child, problems);
+        else if (!readDatabaseSetting(name, text, problems) && !readCubeSetting(child, name, problems))
+            readOptionSetting(name, text, problems);
     }
     if (m_windows.main)
         m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
     return problems;
+}
+
+bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
+                                        std::vector<std::string>& problems)
+{
+    auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
+    if (name == "SERVERTYPE") {
+        m_values.TipoServer = text::lowerAscii(text);
+    } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
+        std::string& target = name == "SERVERNAME" ? m_values.NomeServer
+                              : name == "LOGIN"    ? m_values.UtenteServer
+                              : name == "DATABASE" ? m_values.NomeDatabase
+                                                   : m_values.ProviderServer;
+        target = m_values.TipoServer != "access" ? text::lowerAscii(text) : std::string();
+    } else if (name == "PASSWORD") {
+        m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
+    } else if (name == "DATABASEACCESS") {
+        m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
+        if (text.empty())
+            m_values.PercorsoAccess.clear();
+    } else if (name == "PROVIDERACCESS") {
+        m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
+    } else if (name == "TIMEOUT") {
+        // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
+        if (auto v = settingInteger(problems, name, text, 0))
+            m_values.TimeoutComandi = static_cast<int>(*v);
+    } else if (name == "LOADINGFILE") {
+        m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
+    } else if (name == "CREATIONFILE") {
+        m_values.FileCreazione = text.empty() ? std::string() : settingsPath(text).string();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool SettingsStore::readCubeSetting(const xml::Element& child, const std::string& name,
+                                    std::vector<std::string>& problems)
+{
+    if (name == "SERVEROLAP") {
+        if (m_windows.cubes)
+            m_windows.cubes->set_MacchinaOLAP(child.text());
+    } else if (name == "DATABASEOLAP") {
+        if (m_windows.cubes) {
+            m_windows.cubes->set_DatabaseCubi(child.text());
+            m_windows.cubes->Inizializza();
+        }
+    } else if (name == "CUBO") {
+        const auto nome = child.attribute("nome");
+        const auto agg = child.attribute("aggiornamento");
+        const auto data = child.attribute("data");
+        if (!nome || !agg || !data)
+            problems.push_back("Elemento CUBO incompleto: " + child.xml());
+        else if (m_windows.cubes)
+            m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::string>& problems)
+{
+    const char* const attrs[] = {"computer",       "systemUserID",     "systemPassword",
+                                 "operatorUserID", "operatorPassword", "coDiv"};
+    bool complete = true;
+    for (const char* a : attrs)
+        complete = complete && child.hasAttribute(a);
+    if (!complete) {
+        problems.push_back("Elemento BUSANDTASK incompleto: " + child.xml());
+        return;
+    }
+    if (auto* o = m_windows.options) {
+        o->set_Computer(*child.attribute("computer"));
+        o->set_SystemUserID(*child.attribute("systemUserID"));
+        o->set_SystemPassword(DecodificaPassword(*child.attribute("systemPassword")));
+        o->set_OperatorUserID(*child.attribute("operatorUserID"));
+        o->set_OperatorPassword(DecodificaPassword(*child.attribute("operatorPassword")));
+        o->set_CoDiv(*child.attribute("coDiv"));
+    }
+}
+
+void SettingsStore::readOptionSetting(const std::string& name, const std::string& text,
+                                      std::vector<std::string>& problems)
+{
+    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
+    if (name == "STARTUP") {
+        if (auto v = settingInteger(problems, name, text))
+            m_fields.chkStartup = static_cast<int>(*v);
+    } else if (name == "MINIMIZED") {
+        if (auto v = settingInteger(problems, name, text)) {
+            m_fields.chkMinimize = static_cast<int>(*v);
+            m_values.AvvioMinimizzato = m_fields.chkMinimize == 1;
+        }
+    } else if (name == "DELETELOGS") {
+        if (auto v = settingInteger(problems, name, text))
+            m_fields.txtMese = std::to_string(std::max(1L, *v));
+    } else if (name == "SMTPSERVER") {
+        m_fields.txtSmtp = text;
+    } else if (name == "NOTIFICA") {
+        if (auto v = settingInteger(problems, name, text, 0, 2))
+            m_fields.optErrors = static_cast<int>(*v);
+        updateSmtpEnabled();
+    } else if (name == "TIPONOTIFICA") {
+        if (auto v = settingInteger(problems, name, text, 0, 1))
+            m_fields.optErrorsType = static_cast<int>(*v);
+        updateSmtpEnabled();
+    } else if (name == "SMTPLOGIN") {
+        if (auto v = settingInteger(problems, name, text))
+            m_fields.chkAutentifica = static_cast<int>(*v);
+        updateSmtpEnabled();
+    } else if (name == "SMTPUSER") {
+        m_fields.txtUsername = text;
+        updateSmtpEnabled();
+    } else if (name == "SMTPPWD") {
+        m_fields.txtPwd = DecodificaPassword(text);
+        updateSmtpEnabled();
+    } else if (name == "ICONSINDEX") {
+        if (auto v = settingInteger(problems, name, text))
+            m_values.IndiceIcona = static_cast<int>(*v);
+    } else if (name == "APPNAME") {
+        m_values.TitoloApplicazione = text;
+    }
 }
 
 SettingValue SettingsStore::LeggiImpostazione(const std::string& path, std::string* error) const
