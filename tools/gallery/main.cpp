@@ -44,15 +44,125 @@ QWidget* labelled(const char* text, QWidget* w, QWidget* parent)
     return box;
 }
 
+QString screenshotFile(int argc, char** argv)
+{
+    QString screenshot;
+    for (int i = 1; i < argc; ++i)
+        if (QString(argv[i]) == "--screenshot" && i + 1 < argc)
+            screenshot = QString::fromLocal8Bit(argv[++i]);
+    return screenshot;
+}
+
+// Buttons in their three looks.
+QWidget* buttonRow(QWidget* parent)
+{
+    auto* buttons = new QWidget(parent);
+    auto* row = new QHBoxLayout(buttons);
+    const char* names[] = {"Estrazione", "Elaborazione", "Disabilitato"};
+    for (int i = 0; i < 3; ++i) {
+        auto* b = new FlatButtonWidget(buttons);
+        b->setObjectName(QString("flb%1").arg(i));
+        b->setFixedSize(120, 32);
+        auto& m = b->model();
+        m.setBackColor(0xFFF3EA);
+        m.setPicture(buttonPicture(120, 32));
+        m.setText(names[i]);
+        m.setEnabled(i != 2);
+        if (i == 1)
+            m.mouseMove(0, 0, 100, 100);
+        row->addWidget(b);
+    }
+    row->addStretch();
+    return buttons;
+}
+
+// The cube window's grid.
+FlatGridWidget* cubeGrid()
+{
+    auto* grid = new FlatGridWidget;
+    grid->setObjectName("flgCubi");
+    grid->setFixedSize(560, 110);
+    auto& g = grid->model();
+    zs::dialogs::setUpCubeGrid(g);
+    g.setRows(0);
+    g.addrow("Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione");
+    const char* cubes[] = {"Vendite", "Acquisti", "Magazzino", "Ordini", "Clienti"};
+    for (int i = 0; i < 5; ++i) {
+        g.addrow(std::string(cubes[i]) + "\t" + (i == 1 ? "True" : "False") + "\t" + (i == 2 ? "True" : "False") +
+                 "\t" + (i == 1 || i == 2 ? "False" : "True") + "\t0" + std::to_string(i + 1) + "/03/2004");
+        for (int c = 2; c <= 4; ++c)
+            g.SetFormat(typeCellFormat::flbBoolean, g.rows(), c);
+    }
+    g.setColWidth(1, 90);
+    g.setColWidth(3, 120);
+    g.setColWidth(5, 160);
+    return grid;
+}
+
+// The options dialog's tab strip.
+FlatTabWidget* optionTabs()
+{
+    auto* tabs = new FlatTabWidget;
+    tabs->setObjectName("tabOpzioni");
+    tabs->setFixedSize(600, 120);
+    auto& t = tabs->model();
+    t.setBackColor(0xFFF3EA);
+    t.setBackColorTab(0xFFFFFF);
+    t.setBorderColorTab(0xA05030);
+    t.setForeColor(0xFFFFFF);
+    t.setForeColorSelected(0x00FFFF);
+    t.setTabs(4);
+    const char* captions[] = {"Generale", "Database", "Bus & Task", "Statistiche di esecuzione"};
+    for (int k = 1; k <= 4; ++k) {
+        t.setTabId(k);
+        t.setTabCaption(captions[k - 1]);
+    }
+    t.setTabId(2);
+    t.setTabselected(true);
+    return tabs;
+}
+
+// A hover tip over the run buttons, in its balloon shape.
+ToolTipWidget* hoverTip(QWidget* parent)
+{
+    auto* tip = new ToolTipWidget(parent);
+    tip->setObjectName("ttpAvvia");
+    tip->model().setText("Avvia l'estrazione dei dati e l'elaborazione dei cubi");
+    tip->model().setWordwrap(true);
+    tip->model().setBackColor(0xE1FFFF);
+    tip->model().setOpacity(96);
+    tip->model().setTooltipLeft(300);
+    tip->model().setTooltipTop(60);
+    tip->model().setSrcX(300); // the same place on the picture behind it
+    tip->model().setSrcY(60);
+    return tip;
+}
+
+PictureRef splashPicture()
+{
+    auto picture = std::make_shared<Picture>(300, 60);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 300; ++x)
+            picture->set(x, y,
+                         0xFF000000u | static_cast<std::uint32_t>(40 + x * 150 / 300) << 16 |
+                             static_cast<std::uint32_t>(60 + y * 2) << 8 | 0xA0u);
+    return picture;
+}
+
+void saveScreenshot(QWidget& window, const QString& screenshot)
+{
+    const bool ok = window.grab().save(screenshot, "PNG");
+    if (!ok)
+        std::fprintf(stderr, "gallery: cannot write %s\n", screenshot.toLocal8Bit().constData());
+    QApplication::exit(ok ? 0 : 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QString screenshot;
-    for (int i = 1; i < argc; ++i)
-        if (QString(argv[i]) == "--screenshot" && i + 1 < argc)
-            screenshot = QString::fromLocal8Bit(argv[++i]);
+    const QString screenshot = screenshotFile(argc, argv);
 
     QWidget window;
     window.setObjectName("gallery");
@@ -70,69 +180,9 @@ int main(int argc, char** argv)
     auto* right = new QWidget(&window);
     outer->addWidget(right);
     auto* layout = new QVBoxLayout(right);
-
-    // Buttons in their three looks.
-    auto* buttons = new QWidget(right);
-    auto* row = new QHBoxLayout(buttons);
-    const char* names[] = {"Estrazione", "Elaborazione", "Disabilitato"};
-    for (int i = 0; i < 3; ++i) {
-        auto* b = new FlatButtonWidget(buttons);
-        b->setObjectName(QString("flb%1").arg(i));
-        b->setFixedSize(120, 32);
-        auto& m = b->model();
-        m.setBackColor(0xFFF3EA);
-        m.setPicture(buttonPicture(120, 32));
-        m.setText(names[i]);
-        m.setEnabled(i != 2);
-        if (i == 1)
-            m.mouseMove(0, 0, 100, 100);
-        row->addWidget(b);
-    }
-    row->addStretch();
-    layout->addWidget(labelled("FlatButton: normale, evidenziato, disabilitato", buttons, right));
-
-    // The cube window's grid.
-    auto* grid = new FlatGridWidget;
-    grid->setObjectName("flgCubi");
-    grid->setFixedSize(560, 110);
-    {
-        auto& g = grid->model();
-        zs::dialogs::setUpCubeGrid(g);
-        g.setRows(0);
-        g.addrow("Cubo\tIncrementale\tAggiornamento Dati\tCompleta\tdata ultima elaborazione");
-        const char* cubes[] = {"Vendite", "Acquisti", "Magazzino", "Ordini", "Clienti"};
-        for (int i = 0; i < 5; ++i) {
-            g.addrow(std::string(cubes[i]) + "\t" + (i == 1 ? "True" : "False") + "\t" + (i == 2 ? "True" : "False") +
-                     "\t" + (i == 1 || i == 2 ? "False" : "True") + "\t0" + std::to_string(i + 1) + "/03/2004");
-            for (int c = 2; c <= 4; ++c)
-                g.SetFormat(typeCellFormat::flbBoolean, g.rows(), c);
-        }
-        g.setColWidth(1, 90);
-        g.setColWidth(3, 120);
-        g.setColWidth(5, 160);
-    }
-    layout->addWidget(labelled("FlatGridControl (finestra dei cubi)", grid, right));
-
-    // The options dialog's tab strip.
-    auto* tabs = new FlatTabWidget;
-    tabs->setObjectName("tabOpzioni");
-    tabs->setFixedSize(600, 120);
-    {
-        auto& t = tabs->model();
-        t.setBackColor(0xFFF3EA);
-        t.setBackColorTab(0xFFFFFF);
-        t.setBorderColorTab(0xA05030);
-        t.setForeColor(0xFFFFFF);
-        t.setForeColorSelected(0x00FFFF);
-        t.setTabs(4);
-        const char* captions[] = {"Generale", "Database", "Bus & Task", "Statistiche di esecuzione"};
-        for (int k = 1; k <= 4; ++k) {
-            t.setTabId(k);
-            t.setTabCaption(captions[k - 1]);
-        }
-        t.setTabId(2);
-        t.setTabselected(true);
-    }
+    layout->addWidget(labelled("FlatButton: normale, evidenziato, disabilitato", buttonRow(right), right));
+    layout->addWidget(labelled("FlatGridControl (finestra dei cubi)", cubeGrid(), right));
+    auto* tabs = optionTabs();
     layout->addWidget(labelled("FlatTabControl", tabs, right));
 
     // The splash picture, faded in over what lies behind it.
@@ -141,18 +191,7 @@ int main(int argc, char** argv)
     splash->setFixedSize(300, 60);
     layout->addWidget(labelled("SplashControl (go2)", splash, right));
     layout->addStretch();
-
-    // A hover tip over the run buttons, in its balloon shape.
-    auto* tip = new ToolTipWidget(right);
-    tip->setObjectName("ttpAvvia");
-    tip->model().setText("Avvia l'estrazione dei dati e l'elaborazione dei cubi");
-    tip->model().setWordwrap(true);
-    tip->model().setBackColor(0xE1FFFF);
-    tip->model().setOpacity(96);
-    tip->model().setTooltipLeft(300);
-    tip->model().setTooltipTop(60);
-    tip->model().setSrcX(300); // the same place on the picture behind it
-    tip->model().setSrcY(60);
+    auto* tip = hoverTip(right);
 
     window.resize(860, 440);
     window.show();
@@ -160,25 +199,14 @@ int main(int argc, char** argv)
 
     // The category menu opens when its window is activated; the screenshot waits for the fade.
     QTimer::singleShot(50, &window, [&] {
-        auto picture = std::make_shared<Picture>(300, 60);
-        for (int y = 0; y < 60; ++y)
-            for (int x = 0; x < 300; ++x)
-                picture->set(x, y,
-                             0xFF000000u | static_cast<std::uint32_t>(40 + x * 150 / 300) << 16 |
-                                 static_cast<std::uint32_t>(60 + y * 2) << 8 | 0xA0u);
-        splash->model().go2(picture, 300);
+        splash->model().go2(splashPicture(), 300);
         tip->setSourcePicture(fromQImage(right->grab().toImage()));
         tip->model().go();
         tip->model().show();
         menuButton->model().TurnOn();
         if (screenshot.isEmpty())
             return;
-        QTimer::singleShot(200, &window, [&] {
-            const bool ok = window.grab().save(screenshot, "PNG");
-            if (!ok)
-                std::fprintf(stderr, "gallery: cannot write %s\n", screenshot.toLocal8Bit().constData());
-            QApplication::exit(ok ? 0 : 1);
-        });
+        QTimer::singleShot(200, &window, [&] { saveScreenshot(window, screenshot); });
     });
     return app.exec();
 }
