@@ -109,93 +109,151 @@ int usage()
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    using namespace zs;
-    if (argc < 2)
-        return usage();
-    // Absolute once, before anything uses it: the run changes into it below.
-    const std::filesystem::path folder = fs::absoluteFolder(argv[1]);
+struct Options {
+    std::filesystem::path folder;
     int runs = 1;
     bool quiet = false;
+};
+
+/// The command line; nothing when it is not one zs-extract takes.
+std::optional<Options> parseArguments(int argc, char** argv)
+{
+    if (argc < 2)
+        return std::nullopt;
+    Options o;
+    // Absolute once, before anything uses it: the run changes into it below.
+    o.folder = zs::fs::absoluteFolder(argv[1]);
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
-            runs = std::atoi(argv[++i]);
-            if (runs < 1)
-                return usage();
+            o.runs = std::atoi(argv[++i]);
+            if (o.runs < 1)
+                return std::nullopt;
         } else if (a == "--quiet") {
-            quiet = true;
+            o.quiet = true;
         } else {
-            return usage();
+            return std::nullopt;
         }
     }
+    return o;
+}
+
+bool enterFolder(const std::filesystem::path& folder)
+{
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
         std::cerr << "zs-extract: cartella inesistente: " << folder << "\n";
-        return 2;
+        return false;
     }
-
     // Like the program: relative names in the loading XML (attached databases) are taken under
     // the program folder.
     if (::chdir(folder.c_str()) != 0) {
         std::cerr << "zs-extract: cartella non accessibile: " << folder << "\n";
-        return 2;
+        return false;
     }
+    return true;
+}
 
+/// Reads zentrikServer.xml and the loading XML it names; the loading XML's root, or a null
+/// element (the reason said on stderr).
+zs::xml::Element readSettings(zs::shell::SettingsStore& store, const zs::shell::ProgramSettings& settings,
+                              const std::filesystem::path& folder)
+{
+    if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
+        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder << "\n";
+        return {};
+    }
+    for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
+        std::cerr << "zs-extract: " << p << "\n";
+    // Something that stands at the name but is no file is read (and refused with its reason) below.
+    std::error_code ec;
+    if (settings.FileCaricamento.empty() || !std::filesystem::exists(settings.FileCaricamento, ec)) {
+        std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
+        return {};
+    }
+    store.CreaDocumentoXML(settings.FileCaricamento);
+    const zs::xml::Element root = store.DocModuli().root();
+    if (!root || root.children().empty()) {
+        std::cerr << "zs-extract: il file di caricamento non contiene passi\n";
+        return {};
+    }
+    return root;
+}
+
+/// The step tree ticked as the loading XML says; false when no step is ticked.
+bool tickSteps(zs::engine::StepTree& tree, const zs::xml::Element& root)
+{
+    zs::engine::CaricaAlberoXML(tree, root);
+    std::int16_t passi = 0;
+    if (zs::engine::StatoNodo(tree, passi) == 0) {
+        std::cerr << "zs-extract: nessun passo selezionato\n";
+        return false;
+    }
+    return true;
+}
+
+void stopOnSignals(zs::engine::RunState& state)
+{
+    g_state = &state;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+/// The runs, one after the other until one is stopped; whether the last one succeeded.
+bool runExtractions(const Options& o, const zs::engine::EngineContext& ctx, ExtractHost& host,
+                    zs::shell::MessageService& messages, const zs::engine::StepTree& tree,
+                    const zs::xml::Element& root, zs::engine::DbEngineBackend& backend)
+{
+    using namespace zs;
+    bool ok = false;
+    for (int run = 0; run < o.runs; ++run) {
+        ctx.state.setStatoProcesso(engine::RunState::kRunning);
+        engine::ExtractionRun extraction(ctx, host, o.folder, messages);
+        ok = extraction.EseguiEstrazione(tree, root);
+        backend.close();
+        ctx.log.OutputResponse(ok                    ? "Estrazione terminata con successo."
+                               : ctx.state.stopped() ? "Estrazione interrotta dall'utente."
+                                                     : "Estrazione terminata con errori.",
+                               !ok, 0);
+        if (ctx.state.stopped())
+            break;
+    }
+    return ok;
+}
+
+int extract(const Options& o)
+{
+    using namespace zs;
     StderrMessages messages;
     NoYield yield;
     const time::Clock& clock = time::systemClock();
     shell::ProgramSettings settings;
     shell::SecondaryOptionsFields fields;
-    shell::SettingsStore store(settings, fields, messages, folder);
+    shell::SettingsStore store(settings, fields, messages, o.folder);
     // The cube list as the settings reader fills the cube window's: the settings' OLAP server
     // and database, the cubes of that database, the stored refresh choices and dates.
-    dialogs::CubiCore cubes(folder, clock, messages);
+    dialogs::CubiCore cubes(o.folder, clock, messages);
     cubes.setYield(&yield);
     cubes.setSettingsStore(&store);
     store.setWindows({&cubes, nullptr, nullptr, &yield});
-    if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
-        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder << "\n";
+    const xml::Element root = readSettings(store, settings, o.folder);
+    if (!root)
         return 2;
-    }
-    for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
-        std::cerr << "zs-extract: " << p << "\n";
-    // Something that stands at the name but is no file is read (and refused with its reason) below.
-    if (settings.FileCaricamento.empty() || !std::filesystem::exists(settings.FileCaricamento, ec)) {
-        std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
-        return 2;
-    }
-    store.CreaDocumentoXML(settings.FileCaricamento);
-    const xml::Element root = store.DocModuli().root();
-    if (!root || root.children().empty()) {
-        std::cerr << "zs-extract: il file di caricamento non contiene passi\n";
-        return 2;
-    }
 
-    shell::DayLog dayLog(folder, clock);
+    shell::DayLog dayLog(o.folder, clock);
     shell::ProgramLog log(dayLog);
     cubes.setProgramLog(&log);
     dayLog.onError = [](const std::string& error) {
         std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
     };
-    PrintingListener listener(quiet);
+    PrintingListener listener(o.quiet);
     log.setListener(&listener);
 
     engine::StepTree tree;
-    engine::CaricaAlberoXML(tree, root);
-    std::int16_t passi = 0;
-    if (engine::StatoNodo(tree, passi) == 0) {
-        std::cerr << "zs-extract: nessun passo selezionato\n";
+    if (!tickSteps(tree, root))
         return 2;
-    }
-
     engine::RunState state;
-    g_state = &state;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    stopOnSignals(state);
 
     shell::Crono crono(clock);
     engine::Connessioni connessioni(log, settings, crono, yield);
@@ -213,26 +271,24 @@ int main(int argc, char** argv)
                       messages,
                       yield,
                       clock,
-                      folder,
+                      o.folder,
                       [&connessioni] { return connessioni.Connessione(); },
                       [&fields, &store] { return shell::orderMailSettings(fields, store); },
                       mailer,
                       {},
                       [&state] { return state.stopped(); }},
                      cubes, log, clock);
+    return runExtractions(o, ctx, host, messages, tree, root, backend) ? 0 : 1;
+}
 
-    bool ok = false;
-    for (int run = 0; run < runs; ++run) {
-        state.setStatoProcesso(engine::RunState::kRunning);
-        engine::ExtractionRun extraction(ctx, host, folder, messages);
-        ok = extraction.EseguiEstrazione(tree, root);
-        backend.close();
-        log.OutputResponse(ok                ? "Estrazione terminata con successo."
-                           : state.stopped() ? "Estrazione interrotta dall'utente."
-                                             : "Estrazione terminata con errori.",
-                           !ok, 0);
-        if (state.stopped())
-            break;
-    }
-    return ok ? 0 : 1;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parseArguments(argc, argv);
+    if (!options)
+        return usage();
+    if (!enterFolder(options->folder))
+        return 2;
+    return extract(*options);
 }
