@@ -299,9 +299,8 @@ bool ExtractionRun::runJobs(const StepTree& tree, const StepDefinition& step, co
                 success = Staging(m_ctx).CaricaStage(text);
                 markDone(d, success);
             } else {
-                std::string sql = step.incrementale.attivo
-                                      ? replaceAll(step.queries[i], "[incrementale]", watermark)
-                                      : step.queries[i];
+                std::string sql = step.incrementale.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark)
+                                                           : step.queries[i];
                 const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
                 success = ops.EseguiJob(sql);
                 markDone(d, success);

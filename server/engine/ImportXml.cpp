@@ -1014,8 +1014,8 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     }
     reached(CommitPoint::Moved);
     // The record has done its work; one left by a crash here is dropped by the next start.
-    (void)c.execute("delete from " + std::string(kLoadedTable) + " where CARTELLA = " + db::sqlLiteral(folder.string()) +
-                    " and NOMEFILE = " + db::sqlLiteral(name));
+    (void)c.execute("delete from " + std::string(kLoadedTable) +
+                    " where CARTELLA = " + db::sqlLiteral(folder.string()) + " and NOMEFILE = " + db::sqlLiteral(name));
     reached(CommitPoint::Done);
     return true;
 }
@@ -1024,8 +1024,7 @@ bool ImportXml::loadAndRecord(db::Connection& c, const XmlMapping& mapping, cons
                               const stdfs::path& file, const std::string& begin, std::string& reason)
 {
     const std::optional<FileIdentity> identity = identityOf(file);
-    if (!(begin.empty() || c.execute(begin) || ((reason = errorText(c)), false)) ||
-        !loadFile(c, mapping, file, reason))
+    if (!(begin.empty() || c.execute(begin) || ((reason = errorText(c)), false)) || !loadFile(c, mapping, file, reason))
         return false;
     reached(CommitPoint::RowsWritten);
     if (!identity || !c.execute(recordSql(folder.string(), file.filename().string(), *identity))) {

@@ -201,8 +201,8 @@ void stopOnSignals(zs::engine::RunState& state)
 
 /// The runs, one after the other until one is stopped; whether the last one succeeded.
 bool runExtractions(const Options& o, const zs::engine::EngineContext& ctx, ExtractHost& host,
-                    zs::shell::MessageService& messages, const zs::engine::StepTree& tree,
-                    const zs::xml::Element& root, zs::engine::DbEngineBackend& backend)
+                    zs::shell::MessageService& messages, const zs::engine::StepTree& tree, const zs::xml::Element& root,
+                    zs::engine::DbEngineBackend& backend)
 {
     using namespace zs;
     bool ok = false;

@@ -119,7 +119,8 @@ void frmSchedulazione::buildMailGroup()
     m_optErrorsGroup = optionGroup(
         this, frame1, "optErrors", 284,
         {"Notifica automaticamente", "Chiedi conferma (solo estrazione manuale)", "Non notificare mai"}, m_optErrors);
-    m_optErrorsTypeGroup = optionGroup(this, frame2, "optErrorsType", 252, {"solo errori", "notifica sempre"}, m_optErrorsType);
+    m_optErrorsTypeGroup =
+        optionGroup(this, frame2, "optErrorsType", 252, {"solo errori", "notifica sempre"}, m_optErrorsType);
     dialogs::tagged(new QLabel("Server Smtp:", this), "Label7", "t", {12, 428, 90, 22});
     m_smtp = new QLineEdit(this);
     dialogs::tagged(m_smtp, "txtSmtp", "t", {104, 428, 204, 22});
