@@ -2,7 +2,7 @@
 
 #include "engine/EngineContext.h"
 #include "engine/EngineStrings.h"
-#include "shell/ProgramSettings.h"
+#include "program/ProgramSettings.h"
 
 #include <charconv>
 #include <cstdio>

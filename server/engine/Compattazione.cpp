@@ -3,9 +3,9 @@
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
 #include "fs/Paths.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
 #include "text/SystemReason.h"
 
 #include <filesystem>
@@ -18,7 +18,8 @@ constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 } // namespace
 
-Compattazione::Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
+Compattazione::Compattazione(program::ProgramLog& log, const program::ProgramSettings& settings,
+                             program::YieldHook& yield,
                              std::function<bool(const std::string&, const std::string&)> askRetry)
     : m_log(log)
     , m_settings(settings)

@@ -6,11 +6,11 @@
 #include <functional>
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 class YieldHook;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -18,7 +18,7 @@ class Compattazione {
   public:
     /// `askRetry` shows "…Vuoi riprovare?" (Retry/Cancel) and says whether to retry; without it
     /// a database held by another user is not waited for.
-    Compattazione(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::YieldHook& yield,
+    Compattazione(program::ProgramLog& log, const program::ProgramSettings& settings, program::YieldHook& yield,
                   std::function<bool(const std::string& text, const std::string& title)> askRetry = {});
 
     /// Compacts the database file. True when it was compacted; a failure is logged under the
@@ -31,9 +31,9 @@ class Compattazione {
   private:
     void fail(const std::string& text);
 
-    shell::ProgramLog& m_log;
-    const shell::ProgramSettings& m_settings;
-    shell::YieldHook& m_yield;
+    program::ProgramLog& m_log;
+    const program::ProgramSettings& m_settings;
+    program::YieldHook& m_yield;
     std::function<bool(const std::string&, const std::string&)> m_askRetry;
 };
 

@@ -2,9 +2,9 @@
 
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "shell/Crono.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
+#include "program/Crono.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
 #include "text/ItalianFormat.h"
 
 #include <chrono>
@@ -34,8 +34,8 @@ std::vector<std::string> splitItems(const std::string& text)
 
 } // namespace
 
-Connessioni::Connessioni(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::Crono& crono,
-                         shell::YieldHook& yield)
+Connessioni::Connessioni(program::ProgramLog& log, const program::ProgramSettings& settings, program::Crono& crono,
+                         program::YieldHook& yield)
     : m_log(log)
     , m_settings(settings)
     , m_crono(crono)
@@ -189,9 +189,9 @@ void Connessioni::ChiudiConnessioni()
         m_connessione.reset();
 }
 
-shell::LogNodeId Connessioni::InizioPasso(std::string_view text)
+program::LogNodeId Connessioni::InizioPasso(std::string_view text)
 {
-    const shell::LogNodeId node = m_log.OutputResponse(text, false, 0);
+    const program::LogNodeId node = m_log.OutputResponse(text, false, 0);
     if (m_view.setExpanded)
         m_view.setExpanded(node, true);
     m_yield.yield();
@@ -199,9 +199,9 @@ shell::LogNodeId Connessioni::InizioPasso(std::string_view text)
     return node;
 }
 
-shell::LogNodeId Connessioni::DettaglioPasso(std::string_view text)
+program::LogNodeId Connessioni::DettaglioPasso(std::string_view text)
 {
-    const shell::LogNodeId node = m_log.OutputResponse(text, false, 1);
+    const program::LogNodeId node = m_log.OutputResponse(text, false, 1);
     if (const auto parent = m_log.currentParent(); parent && m_view.setExpanded)
         m_view.setExpanded(*parent, true);
     m_yield.yield();
@@ -231,9 +231,9 @@ void Connessioni::LogSuccesso(bool success)
     const auto elapsedMs =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(stop) - static_cast<std::uint32_t>(m_stepStart));
     const double seconds = static_cast<double>(elapsedMs) / 1000.0;
-    const shell::LogNodeId node =
+    const program::LogNodeId node =
         m_log.OutputResponse("eseguito con successo in " + testoTempo(seconds) + " secondi.", false, 1);
-    m_log.setImage(node, shell::LogImage::Start);
+    m_log.setImage(node, program::LogImage::Start);
     if (const auto parent = m_log.currentParent()) {
         if (m_view.setExpanded)
             m_view.setExpanded(*parent, false);

@@ -6,7 +6,7 @@
 // synchronisation reach the database through the connection held here.
 
 #include "engine/DescriviErrore.h"
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,11 +18,11 @@
 namespace zs::db {
 class Connection;
 }
-namespace zs::shell {
+namespace zs::program {
 class Crono;
 class YieldHook;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -31,12 +31,12 @@ class Connessioni {
     /// What the log tree view does beyond the log model: expanding, collapsing and scrolling a
     /// line into view. The run window binds them; without them nothing happens.
     struct TreeView {
-        std::function<void(shell::LogNodeId, bool expanded)> setExpanded;
-        std::function<void(shell::LogNodeId)> ensureVisible;
+        std::function<void(program::LogNodeId, bool expanded)> setExpanded;
+        std::function<void(program::LogNodeId)> ensureVisible;
     };
 
-    Connessioni(shell::ProgramLog& log, const shell::ProgramSettings& settings, shell::Crono& crono,
-                shell::YieldHook& yield);
+    Connessioni(program::ProgramLog& log, const program::ProgramSettings& settings, program::Crono& crono,
+                program::YieldHook& yield);
     ~Connessioni();
     Connessioni(const Connessioni&) = delete;
     Connessioni& operator=(const Connessioni&) = delete;
@@ -67,9 +67,9 @@ class Connessioni {
     db::Connection* ConnessioneServer() const { return m_connessioneServer.get(); }
 
     /// Writes a step line (top level), expands it, yields and restarts the step timing.
-    shell::LogNodeId InizioPasso(std::string_view text);
+    program::LogNodeId InizioPasso(std::string_view text);
     /// Writes a detail line under the current step line, expands the step line and yields.
-    shell::LogNodeId DettaglioPasso(std::string_view text);
+    program::LogNodeId DettaglioPasso(std::string_view text);
     /// When `success`: writes "eseguito con successo in … secondi." under the step line.
     void LogSuccesso(bool success);
 
@@ -99,10 +99,10 @@ class Connessioni {
     void pause();
     bool isServerType() const;
 
-    shell::ProgramLog& m_log;
-    const shell::ProgramSettings& m_settings;
-    shell::Crono& m_crono;
-    shell::YieldHook& m_yield;
+    program::ProgramLog& m_log;
+    const program::ProgramSettings& m_settings;
+    program::Crono& m_crono;
+    program::YieldHook& m_yield;
     std::function<std::optional<std::string>()> m_readPause;
     std::function<void(int)> m_sleep;
     TreeView m_view;

@@ -5,9 +5,9 @@
 #include "dblink/LinkModule.h"
 #include "engine/Connessioni.h"
 #include "engine/EngineStrings.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "xml/XmlDocument.h"
 
 #include <charconv>
@@ -131,8 +131,8 @@ std::optional<db::TableDef> DataBase::definizioneTabella(const xml::Element& tab
     return def;
 }
 
-DataBase::DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
-                   std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages)
+DataBase::DataBase(const program::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
+                   std::function<void(const std::string&)> outputResponseDB, program::MessageService& messages)
     : m_settings(settings)
     , m_settingsRoot(std::move(settingsRoot))
     , m_output(std::move(outputResponseDB))
@@ -172,7 +172,7 @@ bool DataBase::CreaDatabase(const std::string& path)
         ~EndSessions() { sessions.clear(); }
     } endSessions{m_sessions};
 
-    auto doc = shell::CaricaXML(path, m_messages);
+    auto doc = program::CaricaXML(path, m_messages);
     if (!doc || !doc->root())
         return false;
     const xml::Element settingsRoot = m_settingsRoot ? m_settingsRoot() : xml::Element();
@@ -283,7 +283,7 @@ bool DataBase::CreaTabella(const std::string& connection, const xml::Element& ta
     if (!ok)
         m_messages.show(std::to_string(error.number) + ": " + error.description + kCrLf +
                             "Errore sulla tabella: " + table.localName(),
-                        shell::MessageIcon::Critical, "Errore Creazione tabelle");
+                        program::MessageIcon::Critical, "Errore Creazione tabelle");
     return ok;
 }
 

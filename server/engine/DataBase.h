@@ -16,10 +16,10 @@
 namespace zs::xml {
 class Element;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -27,8 +27,8 @@ class DataBase {
   public:
     /// `settingsRoot` gives the settings document's root (read afresh by every build);
     /// `outputResponseDB` appends a piece of text to the result box (no line break added).
-    DataBase(const shell::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
-             std::function<void(const std::string&)> outputResponseDB, shell::MessageService& messages);
+    DataBase(const program::ProgramSettings& settings, std::function<xml::Element()> settingsRoot,
+             std::function<void(const std::string&)> outputResponseDB, program::MessageService& messages);
     ~DataBase();
 
     /// Builds both sides as the settings say. True when no table and no link failed; false
@@ -61,10 +61,10 @@ class DataBase {
     struct Session;
     Session* session(const std::string& connection);
 
-    const shell::ProgramSettings& m_settings;
+    const program::ProgramSettings& m_settings;
     std::function<xml::Element()> m_settingsRoot;
     std::function<void(const std::string&)> m_output;
-    shell::MessageService& m_messages;
+    program::MessageService& m_messages;
     std::map<std::string, std::unique_ptr<Session>> m_sessions;
 };
 

@@ -4,7 +4,7 @@
 #include "db/Value.h"
 #include "engine/Connessioni.h"
 #include "engine/EngineStrings.h"
-#include "shell/ProgramSettings.h"
+#include "program/ProgramSettings.h"
 
 #include <chrono>
 #include <string_view>
@@ -158,7 +158,7 @@ std::unique_ptr<RowSink> DbEngineBackend::openRowSink(const std::string& source,
     return std::make_unique<DbRowSink>(std::move(*writer), std::vector<std::string>(columns.begin(), columns.end()));
 }
 
-DbEngineBackend::Slot connessioniSlot(Connessioni& c, const shell::ProgramSettings& settings)
+DbEngineBackend::Slot connessioniSlot(Connessioni& c, const program::ProgramSettings& settings)
 {
     DbEngineBackend::Slot s;
     s.open = [&c, &settings] {

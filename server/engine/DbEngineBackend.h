@@ -11,7 +11,7 @@
 namespace zs::db {
 class Connection;
 }
-namespace zs::shell {
+namespace zs::program {
 struct ProgramSettings;
 }
 
@@ -23,8 +23,8 @@ class DbEngineBackend : public EngineBackend {
         std::function<bool()> open;                  ///< ApriConnessioneServer or ApriConnessione
         std::function<void()> close;                 ///< ChiudiConnessioni or ChiudiConnessione
         std::function<db::Connection*()> connection; ///< the connection in the slot, or none
-        std::function<shell::LogNodeId(const std::string&)> inizioPasso;
-        std::function<shell::LogNodeId(const std::string&)> dettaglioPasso;
+        std::function<program::LogNodeId(const std::string&)> inizioPasso;
+        std::function<program::LogNodeId(const std::string&)> dettaglioPasso;
         std::function<void(bool)> logSuccesso;
         std::function<void(const std::string&)> descriviErrore;
         std::function<void(const std::string&, const RunTimeError&)> descriviErroreCorrente;
@@ -45,8 +45,8 @@ class DbEngineBackend : public EngineBackend {
     FailureKind lastFailure() const override { return m_failure; }
     bool queryValue(const std::string& sql, SqlValue& value) override;
     std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string> columns) override;
-    shell::LogNodeId InizioPasso(const std::string& text) override { return m_slot.inizioPasso(text); }
-    shell::LogNodeId DettaglioPasso(const std::string& text) override { return m_slot.dettaglioPasso(text); }
+    program::LogNodeId InizioPasso(const std::string& text) override { return m_slot.inizioPasso(text); }
+    program::LogNodeId DettaglioPasso(const std::string& text) override { return m_slot.dettaglioPasso(text); }
     void LogSuccesso(bool success) override { m_slot.logSuccesso(success); }
     void DescriviErrore(const std::string& firstLine) override { m_slot.descriviErrore(firstLine); }
     void DescriviErrore(const std::string& firstLine, const RunTimeError& current) override
@@ -66,6 +66,6 @@ class Connessioni;
 
 /// The slot over the engine's connection procedures: the server or the Access open and close
 /// as the server type says, the step lines and the error text of `connessioni`.
-DbEngineBackend::Slot connessioniSlot(Connessioni& connessioni, const shell::ProgramSettings& settings);
+DbEngineBackend::Slot connessioniSlot(Connessioni& connessioni, const program::ProgramSettings& settings);
 
 } // namespace zs::engine

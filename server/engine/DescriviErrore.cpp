@@ -1,7 +1,7 @@
 #include "engine/DescriviErrore.h"
 
 #include "db/Connection.h"
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -30,7 +30,7 @@ std::string errorDetailLine(std::int32_t number, std::string_view description, s
     return line;
 }
 
-void DescriviErrore(shell::ProgramLog& log, std::string_view firstLine, const db::Connection* connection,
+void DescriviErrore(program::ProgramLog& log, std::string_view firstLine, const db::Connection* connection,
                     const RunTimeError& current)
 {
     log.OutputResponse(firstLine, true, 1);

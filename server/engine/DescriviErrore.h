@@ -12,7 +12,7 @@
 namespace zs::db {
 class Connection;
 }
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 }
 
@@ -37,7 +37,7 @@ std::string errorDetailLine(std::int32_t number, std::string_view description, s
 /// `connection` when it holds any; otherwise, when `connection` exists, "Errore indefinito: "
 /// with the current error when its number is above 0; without a connection, the current
 /// error's detail line when its number is above 0.
-void DescriviErrore(shell::ProgramLog& log, std::string_view firstLine, const db::Connection* connection,
+void DescriviErrore(program::ProgramLog& log, std::string_view firstLine, const db::Connection* connection,
                     const RunTimeError& current);
 
 } // namespace zs::engine

@@ -3,15 +3,15 @@
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
 #include "engine/StepFields.h"
-#include "shell/ProgramLog.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ShellServices.h"
 #include "xml/XmlDocument.h"
 
 #include <vector>
 
 namespace zs::engine {
 
-DtsPackage::DtsPackage(shell::ProgramLog& log, shell::MessageService& messages,
+DtsPackage::DtsPackage(program::ProgramLog& log, program::MessageService& messages,
                        std::function<db::Connection*()> connection)
     : m_log(log)
     , m_messages(messages)
@@ -35,7 +35,7 @@ void DtsPackage::failureB(const std::string& source, const std::string& report)
 {
     m_log.WriteInLog(source + report + ".ExecutePackage", false, false);
     m_log.OutputResponse(source + report, true, 1);
-    m_messages.show(source + report + " .ExecutePackage", shell::MessageIcon::Critical, "Errore.");
+    m_messages.show(source + report + " .ExecutePackage", program::MessageIcon::Critical, "Errore.");
 }
 
 bool DtsPackage::ExecuteDtsPackage(const std::string&, const std::string&, const std::string&,
@@ -78,7 +78,7 @@ bool DtsPackage::ExecuteDtsPackage(const std::string&, const std::string&, const
                   "\r\n\tSource: " + e.source + "\r\n\tDescription: " + e.description + "\r\n\r\n";
         m_log.WriteInLog(report, false, false);
         m_log.OutputResponse("Step \"" + s.name + "\" Failed: " + e.description, true, 1);
-        m_messages.show(report, shell::MessageIcon::Critical, "Errore.");
+        m_messages.show(report, program::MessageIcon::Critical, "Errore.");
     }
     m_log.WriteInLog("Package : " + packageName, false, false);
     m_log.WriteInLog("Step Dts : " + report, false, false);

@@ -14,10 +14,10 @@ class Connection;
 namespace zs::xml {
 class Element;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 class ProgramLog;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -25,7 +25,8 @@ class DtsPackage {
   public:
     static constexpr const char* kStoreTable = "DtsPackageSteps";
 
-    DtsPackage(shell::ProgramLog& log, shell::MessageService& messages, std::function<db::Connection*()> connection);
+    DtsPackage(program::ProgramLog& log, program::MessageService& messages,
+               std::function<db::Connection*()> connection);
 
     /// Reads packagename (server, username and password are read and not used: the package
     /// store is the target database) and runs the package. False when the package could not be
@@ -40,8 +41,8 @@ class DtsPackage {
   private:
     void failureB(const std::string& source, const std::string& report);
 
-    shell::ProgramLog& m_log;
-    shell::MessageService& m_messages;
+    program::ProgramLog& m_log;
+    program::MessageService& m_messages;
     std::function<db::Connection*()> m_connection;
 };
 

@@ -5,7 +5,7 @@
 // recording double that pins the statements byte for byte.
 
 #include "engine/DescriviErrore.h"
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 #include "time/DateTime.h"
 
 #include <cstdint>
@@ -66,8 +66,8 @@ class EngineBackend {
     virtual std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string> columns) = 0;
 
     // Log lines of a step.
-    virtual shell::LogNodeId InizioPasso(const std::string& text) = 0;
-    virtual shell::LogNodeId DettaglioPasso(const std::string& text) = 0;
+    virtual program::LogNodeId InizioPasso(const std::string& text) = 0;
+    virtual program::LogNodeId DettaglioPasso(const std::string& text) = 0;
     virtual void LogSuccesso(bool success) = 0;
     /// Writes `firstLine` as an error line followed by the details of the last failure.
     virtual void DescriviErrore(const std::string& firstLine) = 0;

@@ -5,11 +5,11 @@
 
 #include <functional>
 
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 class YieldHook;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 namespace zs::time {
 class Clock;
 }
@@ -20,10 +20,10 @@ class EngineBackend;
 class RunState;
 
 struct EngineContext {
-    const shell::ProgramSettings& settings;
-    shell::ProgramLog& log;
+    const program::ProgramSettings& settings;
+    program::ProgramLog& log;
     RunState& state;
-    shell::YieldHook& yield;
+    program::YieldHook& yield;
     const time::Clock& clock;
     /// Blocks for the given milliseconds (tests move a fake clock instead).
     std::function<void(int)> sleepMs;

@@ -10,7 +10,7 @@
 namespace zs::xml {
 class Element;
 }
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 }
 
@@ -36,7 +36,7 @@ class EngineHost {
 /// so an extraction that needs one never reports success.
 class UnconnectedEngineHost : public EngineHost {
   public:
-    explicit UnconnectedEngineHost(shell::ProgramLog& log)
+    explicit UnconnectedEngineHost(program::ProgramLog& log)
         : m_log(log)
     {}
     void UpdateProgressBar(int step) override { m_lastProgress = step; }
@@ -50,7 +50,7 @@ class UnconnectedEngineHost : public EngineHost {
 
   private:
     void unavailable(const std::string& what);
-    shell::ProgramLog& m_log;
+    program::ProgramLog& m_log;
     int m_lastProgress = 0;
 };
 

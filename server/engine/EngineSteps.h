@@ -14,11 +14,11 @@
 namespace zs::db {
 class Connection;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 class YieldHook;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 namespace zs::time {
 class Clock;
 }
@@ -28,10 +28,10 @@ namespace zs::engine {
 class EngineSteps : public UnconnectedEngineHost {
   public:
     struct Dependencies {
-        shell::ProgramLog& log;
-        const shell::ProgramSettings& settings;
-        shell::MessageService& messages;
-        shell::YieldHook& yield;
+        program::ProgramLog& log;
+        const program::ProgramSettings& settings;
+        program::MessageService& messages;
+        program::YieldHook& yield;
         const time::Clock& clock;
         std::filesystem::path programFolder;
         /// The step's connection (the engine's slot, Connessione); none between steps.

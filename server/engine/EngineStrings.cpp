@@ -4,7 +4,7 @@
 #include "engine/EngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/RunState.h"
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 #include "time/Clock.h"
 
 #include <chrono>

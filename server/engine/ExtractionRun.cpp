@@ -11,8 +11,8 @@
 #include "engine/Staging.h"
 #include "engine/StepTree.h"
 #include "engine/TableOperations.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
 #include "xml/XmlDocument.h"
 
 namespace zs::engine {
@@ -68,7 +68,7 @@ bool UnconnectedEngineHost::ExecuteDtsStep(const xml::Element&)
 }
 
 ExtractionRun::ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
-                             shell::MessageService& messages)
+                             program::MessageService& messages)
     : m_ctx(context)
     , m_host(host)
     , m_programFolder(std::move(programFolder))
@@ -77,9 +77,9 @@ ExtractionRun::ExtractionRun(const EngineContext& context, EngineHost& host, std
 
 void ExtractionRun::markDone(unsigned long long node, bool ok)
 {
-    const shell::LogNode* n = m_ctx.log.node(node);
-    if (n && n->image == shell::LogImage::Line)
-        m_ctx.log.setImage(node, ok ? shell::LogImage::Success : shell::LogImage::Error);
+    const program::LogNode* n = m_ctx.log.node(node);
+    if (n && n->image == program::LogImage::Line)
+        m_ctx.log.setImage(node, ok ? program::LogImage::Success : program::LogImage::Error);
 }
 
 bool ExtractionRun::connect()
@@ -132,7 +132,7 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
     if (m_ctx.state.stopped())
         success = false;
 
-    const shell::LogNodeId line = m_ctx.log.OutputResponse("Aggiornamento statistiche di estrazione", false, 0);
+    const program::LogNodeId line = m_ctx.log.OutputResponse("Aggiornamento statistiche di estrazione", false, 0);
     m_ctx.doYield();
     std::string error;
     // Statistics that could not be saved make the run fail: its end must not read as a success.
@@ -140,7 +140,7 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
         m_ctx.log.OutputResponse("Impossibile salvare le statistiche: " + error, true, 1);
         success = false;
     } else {
-        m_ctx.log.setImage(line, shell::LogImage::Success);
+        m_ctx.log.setImage(line, program::LogImage::Success);
     }
     return success;
 }
@@ -148,7 +148,7 @@ bool ExtractionRun::EseguiEstrazione(const StepTree& tree, const xml::Element& r
 bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, int& stepCounter, RunStatistics& stats)
 {
     TableOperations ops(m_ctx);
-    const shell::LogNodeId stepLine = m_ctx.db.InizioPasso(step.operazione);
+    const program::LogNodeId stepLine = m_ctx.db.InizioPasso(step.operazione);
     const double started = m_ctx.seconds();
     ++stepCounter;
     m_host.UpdateProgressBar(stepCounter);
@@ -170,9 +170,9 @@ bool ExtractionRun::runStep(const StepTree& tree, const StepDefinition& step, in
 
     m_ctx.db.close();
     m_ctx.db.LogSuccesso(success);
-    const shell::LogNode* n = m_ctx.log.node(stepLine);
-    if (n && n->image == shell::LogImage::Line)
-        m_ctx.log.setImage(stepLine, shell::LogImage::Success);
+    const program::LogNode* n = m_ctx.log.node(stepLine);
+    if (n && n->image == program::LogImage::Line)
+        m_ctx.log.setImage(stepLine, program::LogImage::Success);
     m_ctx.doYield();
     return success;
 }
@@ -192,12 +192,12 @@ bool ExtractionRun::readWatermark(const Incremental& inc, std::string& watermark
 bool ExtractionRun::prepareTable(const StepDefinition& step, const std::string& watermark, TableOperations& ops,
                                  bool success)
 {
-    const shell::ProgramSettings& settings = m_ctx.settings;
+    const program::ProgramSettings& settings = m_ctx.settings;
     const Incremental& inc = step.incrementale;
     const std::string& table = step.tableName;
     int restart = 1;
     if (step.svuota && success) {
-        shell::LogNodeId detail = 0;
+        program::LogNodeId detail = 0;
         if (inc.attivo) {
             detail = m_ctx.db.DettaglioPasso("delete * from " + table + " where " + inc.svuota + " > " + watermark);
             success = ops.CancellaTabella(table, "where " + inc.svuota + " > " + watermark);
@@ -210,9 +210,9 @@ bool ExtractionRun::prepareTable(const StepDefinition& step, const std::string& 
             detail = m_ctx.db.DettaglioPasso("delete * from " + table);
             success = ops.CancellaTabella(table, "");
         }
-        const shell::LogNode* n = m_ctx.log.node(detail);
-        if (n && n->image == shell::LogImage::Line)
-            m_ctx.log.setImage(detail, shell::LogImage::Success);
+        const program::LogNode* n = m_ctx.log.node(detail);
+        if (n && n->image == program::LogImage::Line)
+            m_ctx.log.setImage(detail, program::LogImage::Success);
     }
     m_ctx.doYield();
     if (step.azzeraContatore && success)
@@ -294,14 +294,14 @@ bool ExtractionRun::runJobs(const StepTree& tree, const StepDefinition& step, co
         if (success) {
             if (staging) {
                 const std::string& text = step.queries[i];
-                const shell::LogNodeId d =
+                const program::LogNodeId d =
                     m_ctx.db.DettaglioPasso("Caricamento tabella di stage " + text.substr(0, text.find(';')));
                 success = Staging(m_ctx).CaricaStage(text);
                 markDone(d, success);
             } else {
                 std::string sql = step.incrementale.attivo ? replaceAll(step.queries[i], "[incrementale]", watermark)
                                                            : step.queries[i];
-                const shell::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
+                const program::LogNodeId d = m_ctx.db.DettaglioPasso(sql);
                 success = ops.EseguiJob(sql);
                 markDone(d, success);
             }

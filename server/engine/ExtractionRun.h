@@ -11,7 +11,7 @@
 namespace zs::xml {
 class Element;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 }
 
@@ -29,7 +29,7 @@ class ExtractionRun {
   public:
     /// `programFolder` holds stat.xml; `messages` shows a stat.xml that does not parse.
     ExtractionRun(const EngineContext& context, EngineHost& host, std::filesystem::path programFolder,
-                  shell::MessageService& messages);
+                  program::MessageService& messages);
 
     /// True when every ticked step ran and succeeded; false when a step failed, a connection
     /// could not be opened, the run was stopped (between steps too), or no step ran. The caller closes the connection
@@ -56,7 +56,7 @@ class ExtractionRun {
     const EngineContext& m_ctx;
     EngineHost& m_host;
     std::filesystem::path m_programFolder;
-    shell::MessageService& m_messages;
+    program::MessageService& m_messages;
 };
 
 } // namespace zs::engine

@@ -9,8 +9,8 @@
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
-#include "shell/ProgramLog.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ShellServices.h"
 #include "text/SystemReason.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
@@ -904,7 +904,7 @@ bool XmlMapping::load(const stdfs::path& schema, std::string& reason)
     return true;
 }
 
-ImportXml::ImportXml(shell::ProgramLog& log, shell::MessageService& messages, const time::Clock& clock,
+ImportXml::ImportXml(program::ProgramLog& log, program::MessageService& messages, const time::Clock& clock,
                      stdfs::path programFolder, std::function<db::Connection*()> connection)
     : m_log(log)
     , m_messages(messages)
@@ -932,7 +932,7 @@ void ImportXml::handledError(const std::string& description)
     const std::string text = "Errore nell'importazione dei file xml\r\n" + description + "\r\n" + kWhere;
     m_log.WriteInLog(text, false, false);
     m_log.OutputResponse("Errore nell'importazione dei file xml-" + description, true, 1);
-    m_messages.show(text, shell::MessageIcon::Critical, "Errore.");
+    m_messages.show(text, program::MessageIcon::Critical, "Errore.");
 }
 
 bool ImportXml::ImportXmlBulkLoad(const std::string& path, const std::string& schema, std::string oldpath)
@@ -1044,7 +1044,7 @@ void ImportXml::rejectFile(db::Connection& c, const stdfs::path& file, const std
     m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere, true,
                      false);
     const auto id = m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);
-    m_log.setImage(id, static_cast<shell::LogImage>(2));
+    m_log.setImage(id, static_cast<program::LogImage>(2));
     std::error_code ec;
     stdfs::create_directories(errorLogFile().parent_path(), ec);
     std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";

@@ -21,10 +21,10 @@ class Element;
 namespace zs::time {
 class Clock;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 class ProgramLog;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -62,7 +62,7 @@ struct XmlMapping {
 
 class ImportXml {
   public:
-    ImportXml(shell::ProgramLog& log, shell::MessageService& messages, const time::Clock& clock,
+    ImportXml(program::ProgramLog& log, program::MessageService& messages, const time::Clock& clock,
               std::filesystem::path programFolder, std::function<db::Connection*()> connection);
 
     /// Reads path, oldpath and schema from the step element and imports. False when a file was
@@ -110,8 +110,8 @@ class ImportXml {
                       const std::filesystem::path& copy, std::string& why);
     void reached(CommitPoint point);
 
-    shell::ProgramLog& m_log;
-    shell::MessageService& m_messages;
+    program::ProgramLog& m_log;
+    program::MessageService& m_messages;
     const time::Clock& m_clock;
     std::filesystem::path m_programFolder;
     std::function<db::Connection*()> m_connection;

@@ -3,15 +3,15 @@
 #include "db/Connection.h"
 #include "engine/EngineStrings.h"
 #include "engine/StepFields.h"
-#include "shell/ProgramLog.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ShellServices.h"
 #include "xml/XmlDocument.h"
 
 #include <cstdio>
 
 namespace zs::engine {
 
-MailOrdini::MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
+MailOrdini::MailOrdini(program::ProgramLog& log, program::YieldHook& yield, std::function<db::Connection*()> connection,
                        std::function<OrderMailSettings()> settings, OrderMailer& mailer,
                        std::function<bool()> stopRequested)
     : m_log(log)
@@ -109,7 +109,7 @@ bool MailOrdini::MailOrdersStep(const xml::Element& step)
             ok = false;
             const auto id = m_log.OutputResponse(
                 "Errore nell'invio email ai seguenti destinatari " + recipient + "-" + failure, true, 1);
-            m_log.setImage(id, static_cast<shell::LogImage>(2));
+            m_log.setImage(id, static_cast<program::LogImage>(2));
         }
     }
     return ok;

@@ -12,10 +12,10 @@ class Connection;
 namespace zs::xml {
 class Element;
 }
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 class YieldHook;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::engine {
 
@@ -59,7 +59,7 @@ class MailOrdini {
         "ResponsabiliVenditeAgenti order by ResponsabiliVenditeAgenti.Responsabile";
 
     /// `stopRequested` tells whether the operator pressed Stop; it is read between managers.
-    MailOrdini(shell::ProgramLog& log, shell::YieldHook& yield, std::function<db::Connection*()> connection,
+    MailOrdini(program::ProgramLog& log, program::YieldHook& yield, std::function<db::Connection*()> connection,
                std::function<OrderMailSettings()> settings, OrderMailer& mailer,
                std::function<bool()> stopRequested = {});
 
@@ -73,8 +73,8 @@ class MailOrdini {
     static std::string header();
 
   private:
-    shell::ProgramLog& m_log;
-    shell::YieldHook& m_yield;
+    program::ProgramLog& m_log;
+    program::YieldHook& m_yield;
     std::function<db::Connection*()> m_connection;
     std::function<OrderMailSettings()> m_settings;
     OrderMailer& m_mailer;

@@ -1,7 +1,7 @@
 #include "engine/RunStatistics.h"
 
 #include "engine/EngineStrings.h"
-#include "shell/SettingsStore.h"
+#include "program/SettingsStore.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlUtilities.h"
 
@@ -58,12 +58,12 @@ void AggiornaStatistiche(xml::Document& doc, const std::string& label, double se
     childOrNew(found, "avarage").setText(text::formatNumber(newMean));
 }
 
-RunStatistics::RunStatistics(std::filesystem::path file, shell::MessageService& messages)
+RunStatistics::RunStatistics(std::filesystem::path file, program::MessageService& messages)
     : m_file(std::move(file))
 {
     std::error_code ec;
     if (std::filesystem::exists(m_file, ec)) {
-        if (auto doc = shell::CaricaXML(m_file, messages); doc && doc->root()) {
+        if (auto doc = program::CaricaXML(m_file, messages); doc && doc->root()) {
             m_doc = std::move(*doc);
             return;
         }

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 }
 
@@ -24,7 +24,7 @@ class RunStatistics {
   public:
     /// Loads `file` when it exists; a file that does not parse is reported through `messages`
     /// and left alone: the run then keeps no statistics rather than overwrite it.
-    RunStatistics(std::filesystem::path file, shell::MessageService& messages);
+    RunStatistics(std::filesystem::path file, program::MessageService& messages);
 
     bool usable() const { return m_usable; }
     xml::Document& DocStatistiche() { return m_doc; }

@@ -3,7 +3,7 @@
 // mark (1 ticked, 2 not ticked, 3 partly ticked, for steps) and a text colour. The options
 // dialog shows and edits it; the run asks it which steps and jobs to run. Qt-free.
 
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include <cstdint>
 #include <string>
@@ -15,14 +15,14 @@ class Element;
 
 namespace zs::engine {
 
-inline constexpr shell::Rgb kStepNew{0, 0, 255};
-inline constexpr shell::Rgb kStepTicked{20, 60, 110};
-inline constexpr shell::Rgb kStepUnticked{104, 163, 204};
+inline constexpr program::Rgb kStepNew{0, 0, 255};
+inline constexpr program::Rgb kStepTicked{20, 60, 110};
+inline constexpr program::Rgb kStepUnticked{104, 163, 204};
 
 struct StepNode {
     std::string text;
     int image = 1; ///< 1 ticked, 2 not ticked, 3 partly ticked
-    shell::Rgb colour = kStepNew;
+    program::Rgb colour = kStepNew;
     bool expanded = false;
     std::vector<StepNode> children; ///< the jobs of a step; empty for a job
 };

@@ -3,7 +3,7 @@
 #include "engine/EngineContext.h"
 #include "engine/EngineStrings.h"
 #include "engine/RunState.h"
-#include "shell/ProgramSettings.h"
+#include "program/ProgramSettings.h"
 
 namespace zs::engine {
 

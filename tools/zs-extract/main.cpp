@@ -17,11 +17,11 @@
 #include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
 #include "fs/Paths.h"
-#include "shell/Crono.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/Crono.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "shell/run/RunControl.h"
 #include "time/Clock.h"
 
@@ -43,15 +43,15 @@ extern "C" void onSignal(int)
         g_state->setStatoProcesso(zs::engine::RunState::kStopped);
 }
 
-class StderrMessages : public zs::shell::MessageService {
+class StderrMessages : public zs::program::MessageService {
   public:
-    void show(const std::string& text, zs::shell::MessageIcon, const std::string& title) override
+    void show(const std::string& text, zs::program::MessageIcon, const std::string& title) override
     {
         std::cerr << title << " " << text << "\n";
     }
 };
 
-class NoYield : public zs::shell::YieldHook {
+class NoYield : public zs::program::YieldHook {
   public:
     void yield() override {}
 };
@@ -61,7 +61,7 @@ class NoYield : public zs::shell::YieldHook {
 /// options dialog's logins and stays unavailable.
 class ExtractHost : public zs::engine::EngineSteps {
   public:
-    ExtractHost(Dependencies deps, zs::dialogs::CubiCore& cubes, zs::shell::ProgramLog& log,
+    ExtractHost(Dependencies deps, zs::dialogs::CubiCore& cubes, zs::program::ProgramLog& log,
                 const zs::time::Clock& clock)
         : EngineSteps(std::move(deps))
         , m_cubes(cubes)
@@ -70,33 +70,33 @@ class ExtractHost : public zs::engine::EngineSteps {
     {}
     void Elaborazione(bool& ok) override
     {
-        zs::shell::Crono crono(m_clock);
+        zs::program::Crono crono(m_clock);
         crono.AvviaCrono();
         const auto start = m_log.OutputResponse("Inizio elaborazione dati multidimensionali. (" +
                                                 zs::shell::runStartStamp(m_clock) + ").");
-        m_log.setImage(start, zs::shell::LogImage::Start);
+        m_log.setImage(start, zs::program::LogImage::Start);
         ok = m_cubes.process();
         const auto elapsed = m_log.OutputResponse(zs::shell::tempoImpiegato(crono.TempoTrascorso(), 2));
-        m_log.setImage(elapsed, zs::shell::LogImage::Start);
+        m_log.setImage(elapsed, zs::program::LogImage::Start);
     }
 
   private:
     zs::dialogs::CubiCore& m_cubes;
-    zs::shell::ProgramLog& m_log;
+    zs::program::ProgramLog& m_log;
     const zs::time::Clock& m_clock;
 };
 
-class PrintingListener : public zs::shell::LogListener {
+class PrintingListener : public zs::program::LogListener {
   public:
     explicit PrintingListener(bool quiet)
         : m_quiet(quiet)
     {}
-    void nodeAdded(const zs::shell::LogNode& n) override
+    void nodeAdded(const zs::program::LogNode& n) override
     {
         if (!m_quiet || n.error)
             std::cout << (n.parent ? "    " : "") << (n.error ? "ERRORE  " : "") << n.text << "\n";
     }
-    void nodeChanged(const zs::shell::LogNode&) override {}
+    void nodeChanged(const zs::program::LogNode&) override {}
     void cleared() override {}
 
   private:
@@ -156,7 +156,7 @@ bool enterFolder(const std::filesystem::path& folder)
 
 /// Reads zentrikServer.xml and the loading XML it names; the loading XML's root, or a null
 /// element (the reason said on stderr).
-zs::xml::Element readSettings(zs::shell::SettingsStore& store, const zs::shell::ProgramSettings& settings,
+zs::xml::Element readSettings(zs::program::SettingsStore& store, const zs::program::ProgramSettings& settings,
                               const std::filesystem::path& folder)
 {
     if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
@@ -201,8 +201,8 @@ void stopOnSignals(zs::engine::RunState& state)
 
 /// The runs, one after the other until one is stopped; whether the last one succeeded.
 bool runExtractions(const Options& o, const zs::engine::EngineContext& ctx, ExtractHost& host,
-                    zs::shell::MessageService& messages, const zs::engine::StepTree& tree, const zs::xml::Element& root,
-                    zs::engine::DbEngineBackend& backend)
+                    zs::program::MessageService& messages, const zs::engine::StepTree& tree,
+                    const zs::xml::Element& root, zs::engine::DbEngineBackend& backend)
 {
     using namespace zs;
     bool ok = false;
@@ -227,9 +227,9 @@ int extract(const Options& o)
     StderrMessages messages;
     NoYield yield;
     const time::Clock& clock = time::systemClock();
-    shell::ProgramSettings settings;
-    shell::SecondaryOptionsFields fields;
-    shell::SettingsStore store(settings, fields, messages, o.folder);
+    program::ProgramSettings settings;
+    program::SecondaryOptionsFields fields;
+    program::SettingsStore store(settings, fields, messages, o.folder);
     // The cube list as the settings reader fills the cube window's: the settings' OLAP server
     // and database, the cubes of that database, the stored refresh choices and dates.
     dialogs::CubiCore cubes(o.folder, clock, messages);
@@ -240,8 +240,8 @@ int extract(const Options& o)
     if (!root)
         return 2;
 
-    shell::DayLog dayLog(o.folder, clock);
-    shell::ProgramLog log(dayLog);
+    program::DayLog dayLog(o.folder, clock);
+    program::ProgramLog log(dayLog);
     cubes.setProgramLog(&log);
     dayLog.onError = [](const std::string& error) {
         std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
@@ -255,7 +255,7 @@ int extract(const Options& o)
     engine::RunState state;
     stopOnSignals(state);
 
-    shell::Crono crono(clock);
+    program::Crono crono(clock);
     engine::Connessioni connessioni(log, settings, crono, yield);
     connessioni.setPauseReader([&store]() -> std::optional<std::string> {
         std::string pause = store.LeggiTesto("pause");

@@ -4,10 +4,10 @@
 
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ProgramLog.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/PasswordCodec.h"
+#include "program/ProgramLog.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 
 #include <vector>
 
@@ -18,14 +18,14 @@ using automation::Dispatchable;
 using automation::InvokeKind;
 using automation::Variant;
 
-BusAndTaskSettings ReadBusAndTaskSettings(const shell::SettingsStore& store)
+BusAndTaskSettings ReadBusAndTaskSettings(const program::SettingsStore& store)
 {
     BusAndTaskSettings s;
     s.computer = store.LeggiTesto("BusAndTask.computer");
     s.systemUserID = store.LeggiTesto("BusAndTask.systemUserID");
-    s.systemPassword = shell::DecodificaPassword(store.LeggiTesto("BusAndTask.systemPassword"));
+    s.systemPassword = program::DecodificaPassword(store.LeggiTesto("BusAndTask.systemPassword"));
     s.operatorUserID = store.LeggiTesto("BusAndTask.operatorUserID");
-    s.operatorPassword = shell::DecodificaPassword(store.LeggiTesto("BusAndTask.operatorPassword"));
+    s.operatorPassword = program::DecodificaPassword(store.LeggiTesto("BusAndTask.operatorPassword"));
     s.coDiv = store.LeggiTesto("BusAndTask.coDiv");
     return s;
 }
@@ -41,8 +41,8 @@ std::string BusAndTaskFailureLine(std::int32_t lastErr, std::int32_t stat, std::
            " Reason:" + signedNumber(reason) + " SubError:" + signedNumber(subError);
 }
 
-BusAndTaskCaller::BusAndTaskCaller(const automation::ClassRegistry* registry, shell::SettingsStore& store,
-                                   shell::ProgramLog* log)
+BusAndTaskCaller::BusAndTaskCaller(const automation::ClassRegistry* registry, program::SettingsStore& store,
+                                   program::ProgramLog* log)
     : m_registry(registry)
     , m_store(store)
     , m_log(log)
@@ -196,30 +196,30 @@ void BusAndTaskCaller::BusAndTask(const std::string& task, const std::string& pa
     ok = outcome;
 }
 
-std::string ChangeBusAndTaskPassword(shell::SettingsStore& store, PasswordKind kind, const std::string& boxText,
-                                     Prompts& prompts, shell::MessageService& messages)
+std::string ChangeBusAndTaskPassword(program::SettingsStore& store, PasswordKind kind, const std::string& boxText,
+                                     Prompts& prompts, program::MessageService& messages)
 {
     const bool system = kind == PasswordKind::System;
     const std::string attribute = system ? "systemPassword" : "operatorPassword";
     const std::string path = "BusAndTask." + attribute;
-    const std::string stored = shell::DecodificaPassword(store.LeggiTesto(path));
+    const std::string stored = program::DecodificaPassword(store.LeggiTesto(path));
     if (boxText == stored)
         return boxText;
-    if (!shell::PasswordCodificabile(boxText)) {
-        messages.show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+    if (!program::PasswordCodificabile(boxText)) {
+        messages.show(program::kPasswordNonCodificabile, program::MessageIcon::Exclamation, "Attenzione.");
         return stored;
     }
     const std::string again = prompts.askPassword(system ? "Cambio password di sistema per accesso Bus&Task"
                                                          : "Cambio password dell'operatore per accesso Bus&Task");
     if (again != boxText) {
-        messages.show("la seconda password non corrisponde con la prima. Ritentare", shell::MessageIcon::Information,
+        messages.show("la seconda password non corrisponde con la prima. Ritentare", program::MessageIcon::Information,
                       "Attenzione.");
         return stored;
     }
     std::string error;
-    if (!store.ScriviImpostazione(path, shell::CodificaPassword(boxText)) || !store.SalvaImpostazioni(&error)) {
+    if (!store.ScriviImpostazione(path, program::CodificaPassword(boxText)) || !store.SalvaImpostazioni(&error)) {
         messages.show("Impossibile salvare la nuova password: " + (error.empty() ? "impostazioni non caricate" : error),
-                      shell::MessageIcon::Exclamation, "Attenzione.");
+                      program::MessageIcon::Exclamation, "Attenzione.");
     }
     return boxText;
 }

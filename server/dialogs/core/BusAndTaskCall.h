@@ -12,11 +12,11 @@ class ClassRegistry;
 class Dispatchable;
 } // namespace zs::automation
 
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 class ProgramLog;
 class SettingsStore;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::dialogs {
 
@@ -48,7 +48,7 @@ struct BusAndTaskSettings {
     std::string coDiv;
 };
 
-BusAndTaskSettings ReadBusAndTaskSettings(const shell::SettingsStore& store);
+BusAndTaskSettings ReadBusAndTaskSettings(const program::SettingsStore& store);
 
 /// A 32-bit number as the failure line writes it: a leading blank when not negative.
 std::string signedNumber(std::int32_t n);
@@ -59,7 +59,8 @@ std::string BusAndTaskFailureLine(std::int32_t lastErr, std::int32_t stat, std::
 /// on the first call and kept for the dialog's life.
 class BusAndTaskCaller {
   public:
-    BusAndTaskCaller(const automation::ClassRegistry* registry, shell::SettingsStore& store, shell::ProgramLog* log);
+    BusAndTaskCaller(const automation::ClassRegistry* registry, program::SettingsStore& store,
+                     program::ProgramLog* log);
     ~BusAndTaskCaller();
 
     /// `ok` is true exactly when ExecTask returned true. A control that is not available or a
@@ -71,8 +72,8 @@ class BusAndTaskCaller {
     void log(const std::string& text);
 
     const automation::ClassRegistry* m_registry;
-    shell::SettingsStore& m_store;
-    shell::ProgramLog* m_log;
+    program::SettingsStore& m_store;
+    program::ProgramLog* m_log;
     std::unique_ptr<automation::Dispatchable> m_system;
     std::unique_ptr<automation::Dispatchable> m_session;
 };
@@ -83,7 +84,7 @@ enum class PasswordKind { System, Operator };
 /// differs from the stored password, the prompt asks for it again; a matching second entry is
 /// stored encoded and the settings saved, a different one shows the mismatch message. Returns
 /// the text the box must show afterwards.
-std::string ChangeBusAndTaskPassword(shell::SettingsStore& store, PasswordKind kind, const std::string& boxText,
-                                     Prompts& prompts, shell::MessageService& messages);
+std::string ChangeBusAndTaskPassword(program::SettingsStore& store, PasswordKind kind, const std::string& boxText,
+                                     Prompts& prompts, program::MessageService& messages);
 
 } // namespace zs::dialogs

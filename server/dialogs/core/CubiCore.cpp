@@ -2,9 +2,9 @@
 
 #include "engine/DescriviErrore.h"
 #include "olap/OlapServer.h"
-#include "shell/Crono.h"
-#include "shell/ProgramLog.h"
-#include "shell/SettingsStore.h"
+#include "program/Crono.h"
+#include "program/ProgramLog.h"
+#include "program/SettingsStore.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlUtilities.h"
 
@@ -32,7 +32,7 @@ const char* boolText(bool b)
 }
 
 /// The error line one level down, then the error's own number, description and source.
-void describeError(shell::ProgramLog& log, const std::string& firstLine, const olap::OlapError& e)
+void describeError(program::ProgramLog& log, const std::string& firstLine, const olap::OlapError& e)
 {
     engine::DescriviErrore(log, firstLine, nullptr, engine::RunTimeError{});
     if (e.number != 0)
@@ -67,7 +67,7 @@ std::string defaultDateText(const time::DateTime& date)
     return text::formatDateTime(date);
 }
 
-CubiCore::CubiCore(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages)
+CubiCore::CubiCore(std::filesystem::path programFolder, const time::Clock& clock, program::MessageService& messages)
     : m_folder(std::move(programFolder))
     , m_clock(clock)
     , m_messages(messages)
@@ -92,7 +92,7 @@ void CubiCore::connectionWarning(const olap::OlapError& error)
     // A catalog that cannot be read says which file, where and why.
     if (error.number == olap::kErrOlapCatalog && !error.description.empty())
         text += "\r\n" + error.description;
-    m_messages.show(text, shell::MessageIcon::Critical, kTitle);
+    m_messages.show(text, program::MessageIcon::Critical, kTitle);
 }
 
 void CubiCore::Form_ShowMe()
@@ -101,7 +101,7 @@ void CubiCore::Form_ShowMe()
         m_view->showWindow();
 }
 
-std::vector<shell::InfoCubo> CubiCore::cubes() const
+std::vector<program::InfoCubo> CubiCore::cubes() const
 {
     return m_elenco;
 }
@@ -205,12 +205,12 @@ bool CubiCore::flbSalvaClick()
         m_view->NascondiAvanzamento();
     // A failed save is never reported as stored.
     if (!saved) {
-        m_messages.show("Impossibile memorizzare le impostazioni. " + error, shell::MessageIcon::Critical, kTitle);
+        m_messages.show("Impossibile memorizzare le impostazioni. " + error, program::MessageIcon::Critical, kTitle);
         return false;
     }
     m_messages.show("Impostazioni memorizzate. Alcuni informazioni potrebbero risultare non aggiornate ma cambieranno "
                     "alla prossima estrazione dei dati.",
-                    shell::MessageIcon::Information, "Memorizzazione impostazioni.");
+                    program::MessageIcon::Information, "Memorizzazione impostazioni.");
     return true;
 }
 
@@ -279,9 +279,9 @@ bool CubiCore::processObject(const std::string& name, const std::string& logText
 {
     if (m_run)
         m_run->setOggettoInElaborazione(name);
-    const shell::LogNodeId node = m_log ? m_log->OutputResponse(logText, false, 0) : 0;
+    const program::LogNodeId node = m_log ? m_log->OutputResponse(logText, false, 0) : 0;
     yield();
-    shell::Crono crono(m_clock);
+    program::Crono crono(m_clock);
     crono.AvviaCrono();
     olap::OlapError error;
     const bool ok = work(error);
@@ -291,10 +291,10 @@ bool CubiCore::processObject(const std::string& name, const std::string& logText
         return false;
     }
     if (m_log) {
-        m_log->setImage(node, shell::LogImage::Success);
-        const shell::LogNodeId time =
+        m_log->setImage(node, program::LogImage::Success);
+        const program::LogNodeId time =
             m_log->OutputResponse("tempo impiegato  " + secondsText(seconds) + " secondi.", false, 1);
-        m_log->setImage(time, shell::LogImage::Start);
+        m_log->setImage(time, program::LogImage::Start);
     }
     return true;
 }
@@ -444,7 +444,7 @@ bool CubiCore::EsportaInfoCubi()
         if (askFailure)
             answer = askFailure(text);
         else
-            m_messages.show(text, shell::MessageIcon::Critical, kTitle);
+            m_messages.show(text, program::MessageIcon::Critical, kTitle);
         if (answer != FailureAnswer::Retry)
             break;
     }

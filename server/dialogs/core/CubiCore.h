@@ -2,9 +2,9 @@
 // The cube window's (frmCubi) logic without Qt: the cube list with its refresh choices, the
 // listing of an OLAP database's cubes, the processing run that logs every dimension and cube,
 // the snapshot file zentrikOlap.xml, and the grid's fill and click rules. The Qt window holds
-// one CubiCore and shows it through CubiView; the shell reaches it as a shell::CubeWindow.
+// one CubiCore and shows it through CubiView; the shell reaches it as a program::CubeWindow.
 
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 #include "time/DateTime.h"
 #include "xml/XmlDocument.h"
 
@@ -23,14 +23,14 @@ struct OlapDatabaseDef;
 struct OlapError;
 class OlapServer;
 } // namespace zs::olap
-namespace zs::shell {
+namespace zs::program {
 class ProgramLog;
 class SettingsStore;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::dialogs {
 
-using shell::InfoCubo;
+using program::InfoCubo;
 
 /// What the cube window's core needs of its window: visibility, the mouse pointer, the grid
 /// flgCubi (rows counted from 1, columns from 1), the progress notice and the operator's
@@ -104,25 +104,25 @@ inline constexpr const char* kCubiSnapshotFile = "zentrikOlap.xml";
 /// alone at midnight.
 std::string defaultDateText(const time::DateTime& date);
 
-class CubiCore : public shell::CubeWindow {
+class CubiCore : public program::CubeWindow {
   public:
     /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
     /// the warnings; `clock` times the processing.
-    CubiCore(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages);
+    CubiCore(std::filesystem::path programFolder, const time::Clock& clock, program::MessageService& messages);
 
     void setView(CubiView* view) { m_view = view; }
-    void setYield(shell::YieldHook* yield) { m_yield = yield; }
+    void setYield(program::YieldHook* yield) { m_yield = yield; }
     /// The run window's log (OutputResponse); without one the run logs nothing.
-    void setProgramLog(shell::ProgramLog* log) { m_log = log; }
+    void setProgramLog(program::ProgramLog* log) { m_log = log; }
     void setRunWindow(CubiRunWindow* run) { m_run = run; }
     /// The settings store the save button and the processing run save through.
-    void setSettingsStore(shell::SettingsStore* store) { m_store = store; }
+    void setSettingsStore(program::SettingsStore* store) { m_store = store; }
     /// Asked when writing the snapshot fails; unset means Abort after a critical message.
     std::function<FailureAnswer(const std::string& text)> askFailure;
     /// Called after the grid fill added the row of entry i (from 1); tests time the fill by it.
     std::function<void(int i)> onGridRow;
 
-    // shell::CubeWindow
+    // program::CubeWindow
     void Form_ShowMe() override;
     /// Runs the processing; true when the database was found and nothing failed.
     bool process() override;
@@ -180,12 +180,12 @@ class CubiCore : public shell::CubeWindow {
 
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
-    shell::MessageService& m_messages;
+    program::MessageService& m_messages;
     CubiView* m_view = nullptr;
-    shell::YieldHook* m_yield = nullptr;
-    shell::ProgramLog* m_log = nullptr;
+    program::YieldHook* m_yield = nullptr;
+    program::ProgramLog* m_log = nullptr;
     CubiRunWindow* m_run = nullptr;
-    shell::SettingsStore* m_store = nullptr;
+    program::SettingsStore* m_store = nullptr;
 
     std::string m_server;           // txtDsoServer
     std::string m_database;         // txtDsoDb

@@ -4,10 +4,10 @@
 #include "dialogs/core/OpzioniLayout.h"
 
 #include "fs/Paths.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "xml/XmlDocument.h"
 
 namespace zs::dialogs {
@@ -98,7 +98,7 @@ void OpzioniCore::RicaricaModuli(bool mantieniSelezione)
     if (m_s.store.hasDocument()) {
         std::string error;
         if (!m_s.store.SalvaImpostazioni(&error))
-            m_s.messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
+            m_s.messages.show("Impossibile salvare le impostazioni: " + error, program::MessageIcon::Exclamation,
                               "Attenzione.");
     }
 }
@@ -163,7 +163,7 @@ void OpzioniCore::chooseLoadingXml()
         return; // cancelled: nothing changes
     m_view.setLoadingXml(*chosen);
     m_s.values.FileCaricamento = settingsFileName(*chosen, m_s.store.programFolder().string());
-    auto doc = shell::CaricaXML(resolve(m_s.values.FileCaricamento), m_s.messages);
+    auto doc = program::CaricaXML(resolve(m_s.values.FileCaricamento), m_s.messages);
     if (!doc) {
         // The loader has reported why; the tree keeps its nodes and a run refuses to start.
         m_s.store.DocModuli() = xml::Document();
@@ -192,11 +192,11 @@ void OpzioniCore::buildDatabase()
     m_view.clearBuildResponse();
     const bool ok = m_s.creaDatabase ? m_s.creaDatabase(resolve(m_s.values.FileCreazione)) : false;
     if (ok)
-        m_s.messages.show("Creazione database locale terminata senza errori.", shell::MessageIcon::Information,
+        m_s.messages.show("Creazione database locale terminata senza errori.", program::MessageIcon::Information,
                           m_s.values.TitoloApplicazione);
     else
         m_s.messages.show("Creazione database locale terminata con errori:\r\ncontrollare i risultati.",
-                          shell::MessageIcon::Exclamation, m_s.values.TitoloApplicazione);
+                          program::MessageIcon::Exclamation, m_s.values.TitoloApplicazione);
     m_view.setBusy(false);
 }
 

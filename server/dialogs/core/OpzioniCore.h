@@ -15,13 +15,13 @@
 namespace zs::automation {
 class ClassRegistry;
 }
-namespace zs::shell {
+namespace zs::program {
 class ConfigurationWizard;
 class MessageService;
 class ProgramLog;
 class SettingsStore;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::dialogs {
 
@@ -52,12 +52,12 @@ using CreaDatabaseFn = std::function<bool(const std::string& path)>;
 CreaDatabaseFn creationNotAvailable(std::function<void(const std::string&)> output);
 
 struct OpzioniServices {
-    shell::SettingsStore& store;
-    shell::ProgramSettings& values;
-    shell::MessageService& messages;
+    program::SettingsStore& store;
+    program::ProgramSettings& values;
+    program::MessageService& messages;
     Prompts& prompts;
-    shell::ConfigurationWizard* wizard = nullptr;
-    shell::ProgramLog* log = nullptr;
+    program::ConfigurationWizard* wizard = nullptr;
+    program::ProgramLog* log = nullptr;
     const automation::ClassRegistry* registry = nullptr;
     CreaDatabaseFn creaDatabase;      ///< empty: creationNotAvailable
     std::function<void()> endProgram; ///< after the wizard shown for a missing settings file

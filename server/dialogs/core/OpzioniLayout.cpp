@@ -9,19 +9,19 @@ namespace zs::dialogs {
 
 std::string windowLayoutTag(double width, double height)
 {
-    return shell::windowTag(std::lround(width), std::lround(height));
+    return program::windowTag(std::lround(width), std::lround(height));
 }
 
 std::string controlLayoutTag(const std::string& tag, const Geometry& g)
 {
-    return shell::appendGeometry(tag, std::lround(g.left), std::lround(g.top), std::lround(g.width),
-                                 std::lround(g.height));
+    return program::appendGeometry(tag, std::lround(g.left), std::lround(g.top), std::lround(g.width),
+                                   std::lround(g.height));
 }
 
 std::optional<Geometry> applyLayout(const std::string& controlTag, const std::string& windowTag, double currentWidth,
                                     double currentHeight, const Geometry& current)
 {
-    return shell::layoutControl(windowTag, controlTag, current, currentWidth, currentHeight);
+    return program::layoutControl(windowTag, controlTag, current, currentWidth, currentHeight);
 }
 
 std::string settingsFileName(const std::string& chosenPath, const std::string& programFolder)

@@ -3,14 +3,14 @@
 // layout rule (design geometry kept as text in the tags, rescaled on resize by each control's
 // letter code "LTW", "rb", "WHL", …), and how the dialog stores a chosen file's name.
 
-#include "shell/ProportionalLayout.h"
+#include "program/ProportionalLayout.h"
 
 #include <optional>
 #include <string>
 
 namespace zs::dialogs {
 
-using Geometry = shell::Geometry;
+using Geometry = program::Geometry;
 
 /// " 0.0." width "." height: the window's tag after SaveProperties.
 std::string windowLayoutTag(double width, double height);

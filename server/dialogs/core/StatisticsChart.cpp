@@ -2,7 +2,7 @@
 
 #include "engine/EngineStrings.h"
 #include "engine/StepTree.h"
-#include "shell/SettingsStore.h"
+#include "program/SettingsStore.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlDocument.h"
 
@@ -99,13 +99,14 @@ ChartLayout LayoutChart(const std::vector<ChartRow>& rows, StatMeasure measure, 
     return out;
 }
 
-std::optional<xml::Document> LoadStatistics(const std::filesystem::path& programFolder, shell::MessageService& messages)
+std::optional<xml::Document> LoadStatistics(const std::filesystem::path& programFolder,
+                                            program::MessageService& messages)
 {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(programFolder, ec), end; !ec && it != end; it.increment(ec)) {
         if (engine::lower(it->path().filename().string()) != "stat.xml")
             continue;
-        if (auto doc = shell::CaricaXML(it->path(), messages))
+        if (auto doc = program::CaricaXML(it->path(), messages))
             return doc;
         return xml::Document();
     }

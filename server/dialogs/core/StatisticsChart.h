@@ -3,7 +3,7 @@
 // step tree, the bars' lengths, colours and labels, the surface height and the scroll range.
 // The window paints what this computes.
 
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include <filesystem>
 #include <functional>
@@ -17,7 +17,7 @@ class StepTree;
 namespace zs::xml {
 class Document;
 }
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 }
 
@@ -45,7 +45,7 @@ struct ChartBar {
     int y = 0;
     int barLeft = 0;
     int barRight = 0;
-    shell::Rgb colour;
+    program::Rgb colour;
     std::string label;
     int labelX = 0;
 };
@@ -66,6 +66,6 @@ ChartLayout LayoutChart(const std::vector<ChartRow>& rows, StatMeasure measure, 
 /// when there is no such file; a file that does not parse is reported through `messages` and
 /// gives an empty document, so the chart is drawn empty.
 std::optional<xml::Document> LoadStatistics(const std::filesystem::path& programFolder,
-                                            shell::MessageService& messages);
+                                            program::MessageService& messages);
 
 } // namespace zs::dialogs

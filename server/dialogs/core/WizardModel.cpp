@@ -1,10 +1,10 @@
 #include "dialogs/core/WizardModel.h"
 
 #include "engine/EngineStrings.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/PasswordCodec.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "xml/XmlDocument.h"
 
 namespace zs::dialogs {
@@ -113,7 +113,7 @@ std::string WizardRecap(const WizardFields& f)
     return r;
 }
 
-WizardFields LoadWizardFields(const shell::SettingsStore& store)
+WizardFields LoadWizardFields(const program::SettingsStore& store)
 {
     WizardFields f;
     auto get = [&](const char* path) { return store.LeggiTesto(path); };
@@ -128,16 +128,16 @@ WizardFields LoadWizardFields(const shell::SettingsStore& store)
     f.txtServerName = get("ServerName");
     f.txtDb = get("Database");
     f.txtLogin = get("Login");
-    f.txtPassword0 = shell::DecodificaPassword(get("Password"));
+    f.txtPassword0 = program::DecodificaPassword(get("Password"));
     f.txtPassword1 = f.txtPassword0;
     f.txtserverolap = get("ServerOLAP");
     f.txtdbolap = get("DatabaseOLAP");
     f.txtVevira = get("BusAndTask.computer");
     f.useBusAndTask = !f.txtVevira.empty();
     f.txtsyslogin = get("BusAndTask.systemUserID");
-    f.txtSysPwd = shell::DecodificaPassword(get("BusAndTask.systemPassword"));
+    f.txtSysPwd = program::DecodificaPassword(get("BusAndTask.systemPassword"));
     f.txtOpLogin = get("BusAndTask.operatorUserID");
-    f.txtOpPwd = shell::DecodificaPassword(get("BusAndTask.operatorPassword"));
+    f.txtOpPwd = program::DecodificaPassword(get("BusAndTask.operatorPassword"));
     f.txtCoDiv = get("BusAndTask.coDiv");
     return f;
 }
@@ -158,18 +158,18 @@ std::optional<WizardPasswordBox> RefusedWizardPassword(const WizardFields& f, in
     for (const auto& [box, text] : boxes) {
         const int on = WizardPasswordPage(box);
         const bool used = on == 3 ? f.kind != ServerKind::Access : f.useBusAndTask;
-        if (used && (page == 0 || page == on) && !shell::PasswordCodificabile(*text))
+        if (used && (page == 0 || page == on) && !program::PasswordCodificabile(*text))
             return box;
     }
     return std::nullopt;
 }
 
-bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, const WizardFields& f,
-                  shell::CubeWindow* cubes, std::string* error)
+bool FinishWizard(program::SettingsStore& store, program::ProgramSettings& values, const WizardFields& f,
+                  program::CubeWindow* cubes, std::string* error)
 {
     if (RefusedWizardPassword(f)) {
         if (error)
-            *error = shell::kPasswordNonCodificabile;
+            *error = program::kPasswordNonCodificabile;
         return false;
     }
     if (!store.hasDocument() || store.DocImpostazioni()->root().isNull()) {
@@ -189,7 +189,7 @@ bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, c
     put("ServerName", access ? "" : f.txtServerName);
     put("Database", access ? "" : f.txtDb);
     put("Login", access ? "" : f.txtLogin);
-    put("Password", access ? "" : shell::CodificaPassword(f.txtPassword0));
+    put("Password", access ? "" : program::CodificaPassword(f.txtPassword0));
     put("DatabaseAccess", f.kind == ServerKind::SqlServer ? "" : f.txtAccess);
     if (cubes)
         cubes->set_MacchinaOLAP(f.txtserverolap);
@@ -205,9 +205,9 @@ bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, c
     } else {
         put("BusAndTask.computer", f.txtVevira);
         put("BusAndTask.systemUserID", f.txtsyslogin);
-        put("BusAndTask.systemPassword", shell::CodificaPassword(f.txtSysPwd));
+        put("BusAndTask.systemPassword", program::CodificaPassword(f.txtSysPwd));
         put("BusAndTask.operatorUserID", f.txtOpLogin);
-        put("BusAndTask.operatorPassword", shell::CodificaPassword(f.txtOpPwd));
+        put("BusAndTask.operatorPassword", program::CodificaPassword(f.txtOpPwd));
         put("BusAndTask.coDiv", f.txtCoDiv);
     }
     return store.SalvaImpostazioni(error);

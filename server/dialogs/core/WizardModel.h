@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 class CubeWindow;
 class SettingsStore;
 struct ProgramSettings;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::dialogs {
 
@@ -71,7 +71,7 @@ class WizardFlow {
 std::string WizardRecap(const WizardFields& fields);
 
 /// The fields as the settings hold them (a missing element reads empty).
-WizardFields LoadWizardFields(const shell::SettingsStore& store);
+WizardFields LoadWizardFields(const program::SettingsStore& store);
 
 /// The wizard's password boxes.
 enum class WizardPasswordBox { Password0, Password1, SysPwd, OpPwd };
@@ -85,7 +85,7 @@ std::optional<WizardPasswordBox> RefusedWizardPassword(const WizardFields& field
 /// Writes the fields and saves the settings file. Without a settings document a new one is
 /// made for the program folder's zentrikServer.xml. False, with `error`, when the file could
 /// not be written, or, writing nothing, when a password cannot be stored as typed.
-bool FinishWizard(shell::SettingsStore& store, shell::ProgramSettings& values, const WizardFields& fields,
-                  shell::CubeWindow* cubes, std::string* error);
+bool FinishWizard(program::SettingsStore& store, program::ProgramSettings& values, const WizardFields& fields,
+                  program::CubeWindow* cubes, std::string* error);
 
 } // namespace zs::dialogs

@@ -103,7 +103,7 @@ void setUpCubeGrid(flatui::FlatGridControl& g)
     g.setOutsideColor(0xFFF3EA);
 }
 
-frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
+frmCubi::frmCubi(std::filesystem::path programFolder, const time::Clock& clock, program::MessageService& messages,
                  QWidget* parent)
     : QWidget(parent)
     , m_core(std::move(programFolder), clock, messages)

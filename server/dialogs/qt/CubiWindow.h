@@ -27,12 +27,12 @@ void setUpCubeGrid(flatui::FlatGridControl& grid);
 
 class CubiNotice;
 
-class frmCubi : public QWidget, public shell::CubeWindow, private CubiView, private engine::CubeProgressHost {
+class frmCubi : public QWidget, public program::CubeWindow, private CubiView, private engine::CubeProgressHost {
   public:
     /// `programFolder` holds the OLAP catalogs and receives zentrikOlap.xml; `messages` shows
     /// the warnings. The shell then wires the run window's log, the settings store and the
     /// yield through core().
-    frmCubi(std::filesystem::path programFolder, const time::Clock& clock, shell::MessageService& messages,
+    frmCubi(std::filesystem::path programFolder, const time::Clock& clock, program::MessageService& messages,
             QWidget* parent = nullptr);
     ~frmCubi() override;
 
@@ -41,7 +41,7 @@ class frmCubi : public QWidget, public shell::CubeWindow, private CubiView, priv
     void SaveProperties();
     flatui::FlatGridWidget* flgCubi() const { return m_grid; }
 
-    // shell::CubeWindow
+    // program::CubeWindow
     void Form_ShowMe() override;
     bool process() override { return m_core.process(); }
     void set_MacchinaOLAP(const std::string& name) override;

@@ -1,7 +1,7 @@
 #include "dialogs/qt/LoginWindow.h"
 
-#include "shell/PasswordCodec.h"
-#include "shell/ShellServices.h"
+#include "program/PasswordCodec.h"
+#include "program/ShellServices.h"
 
 #include "dialogs/qt/PasswordEcho.h"
 
@@ -19,7 +19,7 @@
 
 namespace zs::dialogs {
 
-frmLogin::frmLogin(QWidget* parent, shell::MessageService* messages)
+frmLogin::frmLogin(QWidget* parent, program::MessageService* messages)
     : QDialog(parent)
     , m_messages(messages)
 {
@@ -54,12 +54,12 @@ frmLogin::frmLogin(QWidget* parent, shell::MessageService* messages)
 void frmLogin::confirm()
 {
     // A password the settings cannot hold as typed is refused here, before anyone compares it.
-    if (!shell::PasswordCodificabile(m_password->text().toStdString())) {
+    if (!program::PasswordCodificabile(m_password->text().toStdString())) {
         if (m_messages)
-            m_messages->show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+            m_messages->show(program::kPasswordNonCodificabile, program::MessageIcon::Exclamation, "Attenzione.");
         else
             QMessageBox::warning(this, QStringLiteral("Attenzione."),
-                                 QString::fromUtf8(shell::kPasswordNonCodificabile));
+                                 QString::fromUtf8(program::kPasswordNonCodificabile));
         m_password->clear();
         m_password->setFocus();
         return;

@@ -7,7 +7,7 @@
 
 class QLineEdit;
 
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 }
 
@@ -17,7 +17,7 @@ class frmLogin : public QDialog {
     Q_OBJECT
   public:
     /// `messages` says why a password that cannot be stored is refused (a plain box when null).
-    explicit frmLogin(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
+    explicit frmLogin(QWidget* parent = nullptr, program::MessageService* messages = nullptr);
     /// Shows the prompt modally under `caption`; the typed text, "" after Cancel or closing.
     std::string ShowMe(const std::string& caption);
     /// The width at which a title bar shows `caption` whole.
@@ -27,7 +27,7 @@ class frmLogin : public QDialog {
     void confirm();
 
     QLineEdit* m_password;
-    shell::MessageService* m_messages;
+    program::MessageService* m_messages;
 };
 
 } // namespace zs::dialogs

@@ -9,7 +9,7 @@
 
 namespace zs::dialogs {
 
-QtPrompts::QtPrompts(QWidget* parent, shell::MessageService* messages)
+QtPrompts::QtPrompts(QWidget* parent, program::MessageService* messages)
     : m_parent(parent)
     , m_messages(messages)
 {}

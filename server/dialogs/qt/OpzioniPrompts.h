@@ -13,7 +13,7 @@
 
 class QWidget;
 
-namespace zs::shell {
+namespace zs::program {
 class MessageService;
 }
 #include "dialogs/qt/LoginWindow.h"
@@ -22,7 +22,7 @@ namespace zs::dialogs {
 class QtPrompts : public Prompts {
   public:
     /// `messages` tells the operator why the password prompt refused what was typed.
-    explicit QtPrompts(QWidget* parent = nullptr, shell::MessageService* messages = nullptr);
+    explicit QtPrompts(QWidget* parent = nullptr, program::MessageService* messages = nullptr);
     ~QtPrompts() override;
 
     bool askYesNo(const std::string& text, const std::string& title, QuestionIcon icon) override;
@@ -37,7 +37,7 @@ class QtPrompts : public Prompts {
 
   private:
     QWidget* m_parent;
-    shell::MessageService* m_messages;
+    program::MessageService* m_messages;
     QPointer<frmLogin> m_login; // created on first use, reused afterwards
 };
 

@@ -8,7 +8,7 @@
 #include "dialogs/core/DialogPrompts.h"
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/SettingsStore.h"
+#include "program/SettingsStore.h"
 #include "xml/XmlDocument.h"
 
 #include <QApplication>
@@ -40,7 +40,7 @@ QString q(const std::string& s)
 {
     return QString::fromStdString(s);
 }
-QColor colour(const shell::Rgb& c)
+QColor colour(const program::Rgb& c)
 {
     return QColor(c.r, c.g, c.b);
 }
@@ -370,7 +370,7 @@ QWidget* frmOpzioni::buildStatPage()
             QApplication::restoreOverrideCursor();
             if (!ok)
                 m_services.messages.show("Per ottenere le statistiche occorre prima effettuare almeno una estrazione.",
-                                         shell::MessageIcon::Information, "Attenzione.");
+                                         program::MessageIcon::Information, "Attenzione.");
         });
     }
     m_optStatistiche[0]->setChecked(true);
@@ -450,7 +450,7 @@ void frmOpzioni::activationChanged()
             return;
         std::string error;
         if (!m_services.store.SalvaImpostazioni(&error))
-            m_services.messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
+            m_services.messages.show("Impossibile salvare le impostazioni: " + error, program::MessageIcon::Exclamation,
                                      "Attenzione.");
     });
 }

@@ -5,7 +5,7 @@
 
 #include "dialogs/core/OpzioniCore.h"
 #include "dialogs/core/StatisticsChart.h"
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 
 #include <QWidget>
 
@@ -32,7 +32,7 @@ namespace zs::dialogs {
 class frmJob;
 class StatisticsSurface;
 
-class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniView {
+class frmOpzioni : public QWidget, public program::OptionsDialog, private OpzioniView {
     Q_OBJECT
   public:
     /// The shell registers this window as the settings store's options dialog before
@@ -40,7 +40,7 @@ class frmOpzioni : public QWidget, public shell::OptionsDialog, private OpzioniV
     frmOpzioni(OpzioniServices services, QWidget* parent = nullptr);
     ~frmOpzioni() override;
 
-    // shell::OptionsDialog
+    // program::OptionsDialog
     void Form_ShowMe() override;
     void RicaricaModuli(bool keepTicks) override;
     engine::StepTree& tvXML() override { return m_core.tree(); }

@@ -1,14 +1,14 @@
 #include "dialogs/qt/WizardWindow.h"
 
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 
 #include "dialogs/core/DialogPrompts.h"
 #include "dialogs/qt/DialogButtons.h"
 #include "dialogs/qt/PasswordEcho.h"
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
 
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -70,8 +70,8 @@ WizardPage longestTexts()
 }
 } // namespace
 
-frmWizard::frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
-                     Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent)
+frmWizard::frmWizard(program::SettingsStore& store, program::ProgramSettings& values, program::MessageService& messages,
+                     Prompts& prompts, program::CubeWindow* cubes, QWidget* parent)
     : QDialog(parent)
     , m_store(store)
     , m_values(values)
@@ -367,8 +367,8 @@ void frmWizard::MostraPasso(int n)
         return;
     const WizardPage p = m_flow.MostraPasso(n, fields());
     if (p.passwordMismatch)
-        m_messages.show("La seconda password non corrisponde con la prima. Ritentare", shell::MessageIcon::Information,
-                        "Attenzione.");
+        m_messages.show("La seconda password non corrisponde con la prima. Ritentare",
+                        program::MessageIcon::Information, "Attenzione.");
     for (int k = 1; k <= 6; ++k)
         m_pages[k - 1]->setVisible(k == p.page);
     m_lblStep1->setText(caption(p.lblStep1));
@@ -448,7 +448,7 @@ bool frmWizard::passwordRefused(int page)
     const auto box = RefusedWizardPassword(fields(), page);
     if (!box)
         return false;
-    m_messages.show(shell::kPasswordNonCodificabile, shell::MessageIcon::Exclamation, "Attenzione.");
+    m_messages.show(program::kPasswordNonCodificabile, program::MessageIcon::Exclamation, "Attenzione.");
     const int on = WizardPasswordPage(*box);
     if (m_flow.PassoCorrente() != on)
         MostraPasso(on);
@@ -479,7 +479,7 @@ void frmWizard::fine()
     std::string error;
     m_saved = FinishWizard(m_store, m_values, fields(), m_cubes, &error);
     if (!m_saved)
-        m_messages.show("Impossibile salvare le impostazioni: " + error, shell::MessageIcon::Exclamation,
+        m_messages.show("Impossibile salvare le impostazioni: " + error, program::MessageIcon::Exclamation,
                         "Attenzione.");
     accept();
 }

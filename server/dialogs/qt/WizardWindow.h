@@ -3,7 +3,7 @@
 // reads and writes live in WizardModel; this window shows them.
 
 #include "dialogs/core/WizardModel.h"
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 
 #include <QDialog>
 
@@ -18,22 +18,22 @@ namespace zs::flatui {
 class FlatButtonWidget;
 }
 
-namespace zs::shell {
+namespace zs::program {
 class SettingsStore;
 struct ProgramSettings;
 class MessageService;
-} // namespace zs::shell
+} // namespace zs::program
 
 namespace zs::dialogs {
 
 class Prompts;
 
-class frmWizard : public QDialog, public shell::ConfigurationWizard {
+class frmWizard : public QDialog, public program::ConfigurationWizard {
     Q_OBJECT
   public:
     /// `cubes` (may be null) takes the OLAP server and database at Finish.
-    frmWizard(shell::SettingsStore& store, shell::ProgramSettings& values, shell::MessageService& messages,
-              Prompts& prompts, shell::CubeWindow* cubes, QWidget* parent = nullptr);
+    frmWizard(program::SettingsStore& store, program::ProgramSettings& values, program::MessageService& messages,
+              Prompts& prompts, program::CubeWindow* cubes, QWidget* parent = nullptr);
 
     /// Reads the settings into the fields, opens on page 1 in the middle of the screen and
     /// waits until the window closes.
@@ -72,11 +72,11 @@ class frmWizard : public QDialog, public shell::ConfigurationWizard {
     void cancel();
     void chooseAccess();
 
-    shell::SettingsStore& m_store;
-    shell::ProgramSettings& m_values;
-    shell::MessageService& m_messages;
+    program::SettingsStore& m_store;
+    program::ProgramSettings& m_values;
+    program::MessageService& m_messages;
     Prompts& m_prompts;
-    shell::CubeWindow* m_cubes;
+    program::CubeWindow* m_cubes;
     WizardFlow m_flow;
     bool m_saved = false;
 

@@ -6,10 +6,10 @@
 #include "engine/EngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/RunState.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -25,7 +25,7 @@ using FakeYield = zs::test::CountingYield;
 
 class RecordingBackend : public EngineBackend {
   public:
-    explicit RecordingBackend(shell::ProgramLog& log)
+    explicit RecordingBackend(program::ProgramLog& log)
         : m_log(log)
     {}
 
@@ -126,12 +126,12 @@ class RecordingBackend : public EngineBackend {
         calls.push_back("rows:" + source);
         return std::make_unique<Sink>(*this);
     }
-    shell::LogNodeId InizioPasso(const std::string& text) override
+    program::LogNodeId InizioPasso(const std::string& text) override
     {
         calls.push_back("step:" + text);
         return m_log.OutputResponse(text, false, 0);
     }
-    shell::LogNodeId DettaglioPasso(const std::string& text) override { return m_log.OutputResponse(text, false, 1); }
+    program::LogNodeId DettaglioPasso(const std::string& text) override { return m_log.OutputResponse(text, false, 1); }
     void LogSuccesso(bool success) override
     {
         calls.push_back(success ? "success" : "nosuccess");
@@ -170,7 +170,7 @@ class RecordingBackend : public EngineBackend {
     time::FakeClock* clock = nullptr;
 
   private:
-    shell::ProgramLog& m_log;
+    program::ProgramLog& m_log;
     FailureKind m_failure = FailureKind::None;
     FailureKind m_pendingFailure = FailureKind::None;
     int m_running = 0;
@@ -190,10 +190,10 @@ struct EngineFixture {
     }
     zs::test::ScopedTestEnv env;
     time::FakeClock clock;
-    shell::DayLog dayLog;
-    shell::ProgramLog log;
+    program::DayLog dayLog;
+    program::ProgramLog log;
     RecordingBackend db;
-    shell::ProgramSettings settings;
+    program::ProgramSettings settings;
     RunState state;
     FakeYield yield;
     EngineContext ctx;

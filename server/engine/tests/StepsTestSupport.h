@@ -3,10 +3,10 @@
 // run log over it, recorded message boxes, and helpers over real SQLite files.
 
 #include "db/Connection.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -71,9 +71,9 @@ class StepsTest : public ::testing::Test {
 
     zs::test::TempDir m_dir;
     time::FakeClock m_clock{{2006, 12, 8, 8, 0, 0}};
-    shell::DayLog m_dayLog{m_dir.path(), m_clock};
-    shell::ProgramLog m_log{m_dayLog};
-    shell::ProgramSettings m_settings;
+    program::DayLog m_dayLog{m_dir.path(), m_clock};
+    program::ProgramLog m_log{m_dayLog};
+    program::ProgramSettings m_settings;
     RecordingMessages m_messages;
     CountingYield m_yield;
 };

@@ -6,7 +6,7 @@
 #include "engine/CalendarTable.h"
 #include "engine/RunStatistics.h"
 #include "engine/StepTree.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/testsupport/ShellDoubles.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 
 #include "db/Connection.h"
 #include "pgtest/PgServer.h"
-#include "shell/Crono.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/Crono.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -31,8 +31,8 @@ class ConnessioniTest : public ::testing::Test {
     ConnessioniTest()
     {
         m_slot.setSleeper([this](int ms) { m_sleeps.push_back(ms); });
-        m_slot.setTreeView({[this](shell::LogNodeId id, bool e) { m_expanded[id] = e; },
-                            [this](shell::LogNodeId id) { m_visible.push_back(id); }});
+        m_slot.setTreeView({[this](program::LogNodeId id, bool e) { m_expanded[id] = e; },
+                            [this](program::LogNodeId id) { m_visible.push_back(id); }});
     }
 
     /// The lines of the run log, "E:" marking error lines, "  " marking level-1 lines.
@@ -47,15 +47,15 @@ class ConnessioniTest : public ::testing::Test {
 
     test::TempDir m_dir;
     time::FakeClock m_clock{{2005, 1, 1, 8, 0, 0}};
-    shell::DayLog m_dayLog{m_dir.path(), m_clock};
-    shell::ProgramLog m_log{m_dayLog};
-    shell::ProgramSettings m_settings;
-    shell::Crono m_crono{m_clock};
+    program::DayLog m_dayLog{m_dir.path(), m_clock};
+    program::ProgramLog m_log{m_dayLog};
+    program::ProgramSettings m_settings;
+    program::Crono m_crono{m_clock};
     CountingYield m_yield;
     Connessioni m_slot{m_log, m_settings, m_crono, m_yield};
     std::vector<int> m_sleeps;
-    std::map<shell::LogNodeId, bool> m_expanded;
-    std::vector<shell::LogNodeId> m_visible;
+    std::map<program::LogNodeId, bool> m_expanded;
+    std::vector<program::LogNodeId> m_visible;
 };
 
 constexpr const char* kJet = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
@@ -186,9 +186,9 @@ TEST_F(ConnessioniTest, StepLinesTimeTheStepAndMarkSuccess)
     const auto& last = m_log.nodes().back();
     EXPECT_EQ(last.text, "eseguito con successo in 59,6 secondi.");
     EXPECT_EQ(last.parent, step);
-    EXPECT_EQ(last.image, shell::LogImage::Start);
+    EXPECT_EQ(last.image, program::LogImage::Start);
     EXPECT_FALSE(m_expanded[step]);
-    EXPECT_EQ(m_visible, std::vector<shell::LogNodeId>{step});
+    EXPECT_EQ(m_visible, std::vector<program::LogNodeId>{step});
 
     m_slot.InizioPasso("ORDINI");
     m_clock.advanceMs(61250);
@@ -202,14 +202,14 @@ TEST_F(ConnessioniTest, StepLinesTimeTheStepAndMarkSuccess)
     m_slot.LogSuccesso(false);
     EXPECT_EQ(m_log.nodes().size(), before);
     EXPECT_TRUE(m_log.node(failed)->expanded);
-    EXPECT_EQ(m_log.node(failed)->image, shell::LogImage::Error);
+    EXPECT_EQ(m_log.node(failed)->image, program::LogImage::Error);
 }
 
 TEST_F(ConnessioniTest, StepTimeSurvivesTheTickWrap)
 {
     time::FakeClock late{{2005, 1, 1, 0, 0, 0}};
     late.advanceMs(0xFFFFFFFFll - 500);
-    shell::Crono crono(late);
+    program::Crono crono(late);
     Connessioni slot(m_log, m_settings, crono, m_yield);
     slot.InizioPasso("TIME");
     late.advanceMs(1500);
@@ -271,7 +271,7 @@ TEST_F(ConnessioniTest, ErrorTextCases)
         auto got = lines();
         got.erase(got.begin());
         EXPECT_EQ(got, c.expected);
-        EXPECT_EQ(m_log.nodes().front().colour, shell::kLogRed); // the step line turns red
+        EXPECT_EQ(m_log.nodes().front().colour, program::kLogRed); // the step line turns red
     }
 }
 

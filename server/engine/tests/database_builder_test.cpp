@@ -70,7 +70,7 @@ TEST_F(DataBaseTest, BuildsTheAccessTablesAndReportsEachOne)
     ASSERT_EQ(m_messages.shown.size(), 3u);
     for (const auto& box : m_messages.shown) {
         EXPECT_EQ(box.title, "Errore Creazione tabelle");
-        EXPECT_EQ(box.icon, shell::MessageIcon::Critical);
+        EXPECT_EQ(box.icon, program::MessageIcon::Critical);
     }
     EXPECT_NE(m_messages.shown[1].text.find("\r\nErrore sulla tabella: CHIAVEERRATA"), std::string::npos);
 

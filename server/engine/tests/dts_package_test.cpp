@@ -67,7 +67,7 @@ TEST_F(DtsPackageTest, AFailingStepFailsThePackageStep)
         << box;
     EXPECT_NE(box.find("\r\n\tDescription: no such table: MANCA\r\n\r\n"), std::string::npos) << box;
     EXPECT_EQ(box.substr(box.size() - 4), "\r\n\r\n");
-    EXPECT_EQ(m_log.nodes()[0].image, shell::LogImage::Error);
+    EXPECT_EQ(m_log.nodes()[0].image, program::LogImage::Error);
 }
 
 TEST_F(DtsPackageTest, AnUnknownPackageOrStoreFails)

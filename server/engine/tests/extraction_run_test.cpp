@@ -7,7 +7,7 @@
 #include "engine/EngineHost.h"
 #include "engine/ExtractionRun.h"
 #include "engine/StepTree.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "xml/XmlDocument.h"
 
 #include <algorithm>

@@ -102,7 +102,7 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
     auto l = lines();
     ASSERT_EQ(l.size(), 4u);
     EXPECT_EQ(l[0], "Importazione");
-    EXPECT_EQ(m_log.nodes()[0].image, shell::LogImage::Error); // the step line turns red
+    EXPECT_EQ(m_log.nodes()[0].image, program::LogImage::Error); // the step line turns red
     l.erase(l.begin());
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(cases[i].file);
@@ -110,7 +110,7 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
             "E:Errore nell'importazione del file " + (path("in") / cases[i].file).string() + "-" + cases[i].reason;
         EXPECT_EQ(l[i].rfind("  " + head, 0), 0u) << l[i];
         EXPECT_TRUE(stdfs::exists(path("in") / cases[i].file));
-        EXPECT_EQ(m_log.nodes()[i + 1].image, static_cast<shell::LogImage>(2));
+        EXPECT_EQ(m_log.nodes()[i + 1].image, static_cast<program::LogImage>(2));
     }
     EXPECT_NE(dayLog().find("[.modImportXml.ImportXmlBulkLoad]"), std::string::npos);
     EXPECT_NE(zs::test::readFile(path("log/061208x.log")).find("1-malformato.xml: XML non valido"), std::string::npos);

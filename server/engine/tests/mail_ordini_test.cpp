@@ -107,7 +107,7 @@ TEST_F(MailOrdiniTest, FixedRecipientAndFailedSends)
     ASSERT_EQ(l.size(), 4u);
     EXPECT_EQ(l[1], "  E:Errore nell'invio email ai seguenti destinatari capo@example.it;vice@example.it-"
                     "Connessione rifiutata");
-    EXPECT_EQ(m_log.nodes()[0].image, shell::LogImage::Error);
+    EXPECT_EQ(m_log.nodes()[0].image, program::LogImage::Error);
 }
 
 TEST_F(MailOrdiniTest, MissingTablesFailTheStep)

@@ -13,6 +13,15 @@
 #include <cmath>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::endingAnswer;
+using program::LogImage;
+using program::LogNode;
+using program::LogNodeId;
+using program::MessageAnswer;
+using program::MessageButtons;
+using program::MessageIcon;
 namespace {
 
 QIcon imageIcon(LogImage image)

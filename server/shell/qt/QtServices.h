@@ -3,8 +3,8 @@
 // record them; during a scheduled run a box closes itself), the yield hook over the event
 // queue and the log tree view mirroring ProgramLog.
 
-#include "shell/ProgramLog.h"
-#include "shell/ShellServices.h"
+#include "program/ProgramLog.h"
+#include "program/ShellServices.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -22,11 +22,11 @@ class QWidget;
 
 namespace zs::shell {
 
-class QtMessageService : public MessageService {
+class QtMessageService : public program::MessageService {
   public:
     struct Shown {
         std::string text;
-        MessageIcon icon;
+        program::MessageIcon icon;
         std::string title;
     };
     /// Seconds after which a box raised during an unattended (scheduled) run closes itself.
@@ -34,32 +34,32 @@ class QtMessageService : public MessageService {
     /// Arms a one-shot timer: `fire` runs after `ms` unless the box has gone by then.
     using TimerStarter = std::function<void(int ms, std::function<void()> fire)>;
 
-    void show(const std::string& text, MessageIcon icon, const std::string& title) override;
+    void show(const std::string& text, program::MessageIcon icon, const std::string& title) override;
     /// A box with `buttons`; in an unattended run it closes itself after the bound with
     /// endingAnswer(buttons).
-    MessageAnswer ask(const std::string& text, MessageIcon icon, const std::string& title,
-                      MessageButtons buttons) override;
+    program::MessageAnswer ask(const std::string& text, program::MessageIcon icon, const std::string& title,
+                               program::MessageButtons buttons) override;
     /// When set, every message goes to the hook instead of a box (tests). A question with no
     /// answer hook set is recorded there too and gets the answer that ends the waiting.
     void setHook(std::function<void(const Shown&)> hook) { m_hook = std::move(hook); }
     /// The next answers to questions (tests): the hook sees each question and gives its answer.
-    void setAnswerHook(std::function<MessageAnswer(const Shown&)> hook) { m_answerHook = std::move(hook); }
+    void setAnswerHook(std::function<program::MessageAnswer(const Shown&)> hook) { m_answerHook = std::move(hook); }
     /// How the unattended bound is timed; a QTimer by default (tests inject their own).
     void setTimerStarter(TimerStarter starter) { m_timer = std::move(starter); }
     void setUnattended(bool on) { m_unattended = on; }
     bool unattended() const { return m_unattended; }
 
   private:
-    int exec(const std::string& text, MessageIcon icon, const std::string& title, int buttons, int ending);
+    int exec(const std::string& text, program::MessageIcon icon, const std::string& title, int buttons, int ending);
 
     std::function<void(const Shown&)> m_hook;
-    std::function<MessageAnswer(const Shown&)> m_answerHook;
+    std::function<program::MessageAnswer(const Shown&)> m_answerHook;
     TimerStarter m_timer;
     bool m_unattended = false;
 };
 
 /// Yields by running the pending window events; an optional extra hook runs first (tests).
-class QtYield : public YieldHook {
+class QtYield : public program::YieldHook {
   public:
     void yield() override;
     void setExtra(std::function<void()> extra) { m_extra = std::move(extra); }
@@ -99,7 +99,7 @@ using IntervalTimerFactory = std::function<std::unique_ptr<IntervalTimer>()>;
 /// are held and added to the tree together, at most every kBatchMs (each addition makes the view
 /// lay out its rows again), and the expansions and scrolls asked for meanwhile are applied once
 /// then. A line that comes after a quiet spell is shown at once. flush() adds what is held now.
-class LogTreeView : public QTreeWidget, public LogListener {
+class LogTreeView : public QTreeWidget, public program::LogListener {
   public:
     static constexpr int kImageRole = Qt::UserRole + 1;
     static constexpr int kIdRole = Qt::UserRole + 2;
@@ -108,29 +108,29 @@ class LogTreeView : public QTreeWidget, public LogListener {
 
     explicit LogTreeView(QWidget* parent = nullptr);
     ~LogTreeView() override;
-    void nodeAdded(const LogNode& node) override;
-    void nodeChanged(const LogNode& node) override;
+    void nodeAdded(const program::LogNode& node) override;
+    void nodeChanged(const program::LogNode& node) override;
     void cleared() override;
 
     /// The item of a node (lines held back are added first).
-    QTreeWidgetItem* itemFor(LogNodeId id);
-    void setNodeExpanded(LogNodeId id, bool expanded);
-    void ensureNodeVisible(LogNodeId id);
+    QTreeWidgetItem* itemFor(program::LogNodeId id);
+    void setNodeExpanded(program::LogNodeId id, bool expanded);
+    void ensureNodeVisible(program::LogNodeId id);
     /// Adds the lines held back and applies the expansions and the scroll asked for since.
     void flush();
 
   private:
     struct Pending {
         QTreeWidgetItem* item;
-        std::optional<LogNodeId> parent;
+        std::optional<program::LogNodeId> parent;
     };
-    void paint(QTreeWidgetItem* item, const LogNode& node);
+    void paint(QTreeWidgetItem* item, const program::LogNode& node);
     /// Flushes now when the last flush is older than kBatchMs, else arms the timer.
     void schedule();
-    std::unordered_map<LogNodeId, QTreeWidgetItem*> m_items;
-    std::vector<Pending> m_pending;                       ///< items built, not yet in the tree
-    std::vector<std::pair<LogNodeId, bool>> m_expansions; ///< asked for since the last flush
-    std::optional<LogNodeId> m_scrollTo;                  ///< the last line asked to be seen
+    std::unordered_map<program::LogNodeId, QTreeWidgetItem*> m_items;
+    std::vector<Pending> m_pending;                                ///< items built, not yet in the tree
+    std::vector<std::pair<program::LogNodeId, bool>> m_expansions; ///< asked for since the last flush
+    std::optional<program::LogNodeId> m_scrollTo;                  ///< the last line asked to be seen
     QTimer m_batch;
     QElapsedTimer m_sinceFlush;
 };

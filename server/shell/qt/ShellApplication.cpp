@@ -10,8 +10,8 @@
 #include "fs/AtomicFile.h"
 #include "k8bus/Controls.h"
 #include "process/Process.h"
+#include "program/LogPruning.h"
 #include "scheduler/qt/CadenzoControl.h"
-#include "shell/LogPruning.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "time/Clock.h"
@@ -28,6 +28,17 @@
 #include <QThread>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::ClearLogs;
+using program::cutTrayTip;
+using program::LogNodeId;
+using program::mainCaption;
+using program::MessageIcon;
+using program::SettingsStore;
+using program::TrayState;
+using program::trayTipText;
+using program::writeStartupEntry;
 namespace {
 
 /// Waits `ms` while the window events go on (the engine's pauses and the assistance waits).

@@ -7,10 +7,10 @@
 #include "automation/ClassRegistry.h"
 #include "dialogs/core/CubiCore.h"
 #include "engine/RunState.h"
-#include "shell/DesktopIntegration.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
+#include "program/DesktopIntegration.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/frmAlert.h"
 #include "shell/qt/frmSchedulazione.h"
@@ -44,7 +44,7 @@ namespace zs::shell {
 
 class frmMain;
 
-class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
+class ShellApplication : public program::MainWindow, private dialogs::CubiRunWindow {
   public:
     struct Options {
         std::filesystem::path programFolder;
@@ -79,7 +79,7 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
     void ChiudiApplicazione();
     /// ChangeStartup of the main window.
     void ChangeStartup(bool enabled) override;
-    void ChangeToolTipIconTray(TrayState state);
+    void ChangeToolTipIconTray(program::TrayState state);
     std::string trayTip() const { return m_trayTip; }
     /// Brings the main window back from the tray: a click on the icon maximizes it with the run
     /// window in front, "&Ripristina" restores it to its normal size. Either way the category
@@ -102,11 +102,11 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
     const std::string& oggettoInElaborazione() const { return m_oggetto; }
     /// What the cube processing reports to: the object in hand and its progress on the run window.
     dialogs::CubiRunWindow& cubeRunWindow() { return *this; }
-    ProgramLog& log() { return m_log; }
+    program::ProgramLog& log() { return m_log; }
     QtYield& yield() { return m_yield; }
     QtMessageService& messages() { return m_messages; }
-    ProgramSettings& settings() { return m_settings; }
-    SecondaryOptionsFields& fields() { return m_fields; }
+    program::ProgramSettings& settings() { return m_settings; }
+    program::SecondaryOptionsFields& fields() { return m_fields; }
     engine::RunState& state() { return m_state; }
     RunNotification& notification() { return *m_notification; }
     SupportOnline& support() { return *m_support; }
@@ -140,11 +140,11 @@ class ShellApplication : public MainWindow, private dialogs::CubiRunWindow {
     const time::Clock& m_clock;
     QtMessageService m_messages;
     QtYield m_yield;
-    ProgramSettings m_settings;
-    SecondaryOptionsFields m_fields;
-    SettingsStore m_store;
-    DayLog m_dayLog;
-    ProgramLog m_log;
+    program::ProgramSettings m_settings;
+    program::SecondaryOptionsFields m_fields;
+    program::SettingsStore m_store;
+    program::DayLog m_dayLog;
+    program::ProgramLog m_log;
     engine::RunState m_state;
     SendMailSender m_mailSender;
     automation::ClassRegistry m_registry;

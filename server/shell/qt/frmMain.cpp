@@ -17,6 +17,10 @@
 #include <algorithm>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::LogNodeId;
+using program::TrayState;
 namespace {
 
 /// The log tree keeps 100 pixels at the smallest height.

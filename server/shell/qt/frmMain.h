@@ -32,7 +32,7 @@ class frmMain : public QWidget, public RunWindowView {
     LogTreeView& tvwLog();
     void Form_ShowMe();
     /// The tray tip the window last asked for; the main window shows it.
-    std::function<void(TrayState)> onTrayTip;
+    std::function<void(program::TrayState)> onTrayTip;
 
     // RunWindowView
     void setProgressVisible(bool visible) override;
@@ -41,9 +41,9 @@ class frmMain : public QWidget, public RunWindowView {
     void setRunButtonsEnabled(bool enabled) override;
     void setControlButtons(bool play, bool pause, bool stop) override;
     void setCursor(Cursor cursor) override;
-    void setTrayTip(TrayState state) override;
-    void setExpanded(LogNodeId id, bool expanded) override;
-    void ensureVisible(LogNodeId id) override;
+    void setTrayTip(program::TrayState state) override;
+    void setExpanded(program::LogNodeId id, bool expanded) override;
+    void ensureVisible(program::LogNodeId id) override;
 
   protected:
     void resizeEvent(QResizeEvent* e) override;

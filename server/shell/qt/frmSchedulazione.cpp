@@ -3,9 +3,9 @@
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/PasswordEcho.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "program/PasswordCodec.h"
+#include "program/SettingsStore.h"
 #include "scheduler/qt/CadenzoControl.h"
-#include "shell/PasswordCodec.h"
-#include "shell/SettingsStore.h"
 #include "shell/qt/QtServices.h"
 
 #include <QButtonGroup>
@@ -17,6 +17,12 @@
 #include <QScrollBar>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::kPasswordNonCodificabile;
+using program::PasswordCodificabile;
+using program::SecondaryOptionsFields;
+using program::YieldHook;
 
 namespace {
 

@@ -19,9 +19,11 @@ namespace zs::cadenzo {
 class CadenzoControl;
 }
 
-namespace zs::shell {
-
+namespace zs::program {
 struct SecondaryOptionsFields;
+} // namespace zs::program
+
+namespace zs::shell {
 
 class frmSchedulazione : public QWidget {
   public:
@@ -37,7 +39,8 @@ class frmSchedulazione : public QWidget {
         std::function<void(const std::string&)> storeError;
     };
 
-    frmSchedulazione(SecondaryOptionsFields& fields, YieldHook& yield, Actions actions, QWidget* parent = nullptr);
+    frmSchedulazione(program::SecondaryOptionsFields& fields, program::YieldHook& yield, Actions actions,
+                     QWidget* parent = nullptr);
 
     cadenzo::CadenzoControl& CadenzoControl() { return *m_cadenzo; }
     AlarmHandler& alarms() { return m_alarms; }
@@ -62,7 +65,7 @@ class frmSchedulazione : public QWidget {
     void connectStartupFields();
     void connectMailFields();
 
-    SecondaryOptionsFields& m_fields;
+    program::SecondaryOptionsFields& m_fields;
     Actions m_actions;
     AlarmHandler m_alarms;
     cadenzo::CadenzoControl* m_cadenzo;

@@ -6,7 +6,7 @@
 // status tells whether the run succeeded.
 
 #include "fs/Paths.h"
-#include "shell/DesktopIntegration.h"
+#include "program/DesktopIntegration.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     if (::chdir(folder.c_str()) != 0)
         std::fprintf(stderr, "ZentrikServer: cartella del programma non accessibile: %s\n", folder.c_str());
 
-    zs::shell::SingleInstanceLock lock(folder);
+    zs::program::SingleInstanceLock lock(folder);
     if (!lock.acquired() && lock.heldElsewhere()) {
         QMessageBox::information(nullptr, "Attenzione.",
                                  "Un'altra copia dell'applicazione e' atttualmente in esecuzione.");
@@ -114,7 +114,7 @@ int main(int argc, char** argv)
             return;
         }
         splash.close();
-        shell->ChangeToolTipIconTray(zs::shell::TrayState::Ready);
+        shell->ChangeToolTipIconTray(zs::program::TrayState::Ready);
         if (runOnce) {
             QTimer::singleShot(0, [&] { runOnceAndEnd(*shell); });
             return;

@@ -9,10 +9,10 @@
 #include "engine/RunState.h"
 #include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
-#include "shell/Crono.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/Crono.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "shell/run/RunNotification.h"
 #include "shell/run/SendMailSender.h"
 #include "text/ItalianFormat.h"
@@ -21,6 +21,18 @@
 #include <cmath>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::Crono;
+using program::LogImage;
+using program::LogNodeId;
+using program::MessageAnswer;
+using program::MessageButtons;
+using program::MessageIcon;
+using program::OptionsDialog;
+using program::SecondaryOptionsFields;
+using program::SettingsStore;
+using program::TrayState;
 
 std::string tempoImpiegato(double seconds, int decimals)
 {

@@ -5,8 +5,8 @@
 // (by hand, scheduled or cube processing) while one is under way. Qt-free: the window shows
 // what it is told through RunWindowView.
 
-#include "shell/DesktopIntegration.h"
-#include "shell/ProgramLog.h"
+#include "program/DesktopIntegration.h"
+#include "program/ProgramLog.h"
 
 #include <functional>
 #include <memory>
@@ -20,16 +20,19 @@ class RunState;
 struct OrderMailSettings;
 } // namespace zs::engine
 
-namespace zs::shell {
-
+namespace zs::program {
 class CubeWindow;
 class MessageService;
 class OptionsDialog;
-class RunNotification;
 class SettingsStore;
 class YieldHook;
 struct ProgramSettings;
 struct SecondaryOptionsFields;
+} // namespace zs::program
+
+namespace zs::shell {
+
+class RunNotification;
 
 /// What the run window shows; the Qt window implements it, tests record it.
 class RunWindowView {
@@ -43,10 +46,10 @@ class RunWindowView {
     virtual void setRunButtonsEnabled(bool enabled) = 0;
     virtual void setControlButtons(bool play, bool pause, bool stop) = 0;
     virtual void setCursor(Cursor cursor) = 0;
-    virtual void setTrayTip(TrayState state) = 0;
+    virtual void setTrayTip(program::TrayState state) = 0;
     /// Expands or collapses a line of the log tree, and scrolls one into view.
-    virtual void setExpanded(LogNodeId id, bool expanded) = 0;
-    virtual void ensureVisible(LogNodeId id) = 0;
+    virtual void setExpanded(program::LogNodeId id, bool expanded) = 0;
+    virtual void ensureVisible(program::LogNodeId id) = 0;
 };
 
 /// "Tempo impiegato: " [minutes " minuti e "] rest " secondi", the rest rounded to `decimals`
@@ -62,23 +65,24 @@ std::string runStartStamp(const time::Clock& clock);
 
 /// The order mails' settings: the secondary options' SMTP box ("host" or "host:port") and
 /// log-in, and the configured sender.
-engine::OrderMailSettings orderMailSettings(const SecondaryOptionsFields& fields, SettingsStore& store);
+engine::OrderMailSettings orderMailSettings(const program::SecondaryOptionsFields& fields,
+                                            program::SettingsStore& store);
 
 class RunControl {
   public:
     enum class Outcome { NotStarted, Refused, Succeeded, Failed };
 
     struct Parts {
-        ProgramSettings& settings;
-        SecondaryOptionsFields& fields;
-        SettingsStore& store;
-        ProgramLog& log;
+        program::ProgramSettings& settings;
+        program::SecondaryOptionsFields& fields;
+        program::SettingsStore& store;
+        program::ProgramLog& log;
         engine::RunState& state;
-        YieldHook& yield;
-        MessageService& messages;
+        program::YieldHook& yield;
+        program::MessageService& messages;
         const time::Clock& clock;
-        OptionsDialog& options;
-        CubeWindow& cubes;
+        program::OptionsDialog& options;
+        program::CubeWindow& cubes;
     };
 
     RunControl(const Parts& parts, RunWindowView& view);
@@ -122,7 +126,7 @@ class RunControl {
     bool refuse(const char* what);
 
     Parts m_parts;
-    ProgramLog& m_log;
+    program::ProgramLog& m_log;
     RunWindowView& m_view;
     RunNotification* m_notification = nullptr;
     std::function<void()> m_runEnded;

@@ -2,8 +2,8 @@
 
 #include "fs/Paths.h"
 #include "process/Process.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "time/Clock.h"
 
@@ -11,6 +11,14 @@
 #include <unistd.h>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::LogImage;
+using program::LogNodeId;
+using program::ProgramLog;
+using program::SecondaryOptionsFields;
+using program::SettingsStore;
+using program::YieldHook;
 namespace {
 
 bool fileExists(const std::filesystem::path& p)

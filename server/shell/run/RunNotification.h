@@ -4,7 +4,7 @@
 // the mail to a sender: the program's SendMailSender over the mail class, or in a build
 // without mail UnavailableMailSender, whose failure the notification logs.
 
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include <chrono>
 #include <filesystem>
@@ -17,11 +17,13 @@ namespace zs::time {
 class Clock;
 }
 
-namespace zs::shell {
-
+namespace zs::program {
 class SettingsStore;
 class YieldHook;
 struct SecondaryOptionsFields;
+} // namespace zs::program
+
+namespace zs::shell {
 
 struct MailMessage {
     std::string smtpHost, fromAddress, fromName, toAddress, toName, ccAddress, ccName, bccAddress, replyTo;
@@ -63,8 +65,9 @@ class RunNotification {
     static constexpr const char* kSupportMailbox = "assistenza@zentrik.it";
     static constexpr const char* kSupportDomain = "zentrik.it";
 
-    RunNotification(ProgramLog& log, SettingsStore& store, const SecondaryOptionsFields& fields, YieldHook& yield,
-                    const time::Clock& clock, MailSender& sender);
+    RunNotification(program::ProgramLog& log, program::SettingsStore& store,
+                    const program::SecondaryOptionsFields& fields, program::YieldHook& yield, const time::Clock& clock,
+                    MailSender& sender);
 
     /// Longest time one archiver call may take before it is stopped (a hung archiver must not
     /// hold a scheduled run); the notification then goes out with the files unpacked.
@@ -74,7 +77,7 @@ class RunNotification {
     void setArchiverRunner(ArchiverRunner runner) { m_runArchiver = std::move(runner); }
     void setArchiverTimeLimit(std::chrono::milliseconds limit) { m_archiverTimeLimit = limit; }
     /// Collapses a line of the log tree (the run window binds it).
-    void setCollapse(std::function<void(LogNodeId)> collapse) { m_collapse = std::move(collapse); }
+    void setCollapse(std::function<void(program::LogNodeId)> collapse) { m_collapse = std::move(collapse); }
     void setCodiceInstallazione(std::string code) { m_codice = std::move(code); }
 
     void NotificaEstrazione(bool hadErrors);
@@ -87,15 +90,15 @@ class RunNotification {
     std::vector<std::filesystem::path> gatherFiles() const;
 
   private:
-    ProgramLog& m_log;
-    SettingsStore& m_store;
-    const SecondaryOptionsFields& m_fields;
-    YieldHook& m_yield;
+    program::ProgramLog& m_log;
+    program::SettingsStore& m_store;
+    const program::SecondaryOptionsFields& m_fields;
+    program::YieldHook& m_yield;
     const time::Clock& m_clock;
     MailSender& m_sender;
     ArchiverRunner m_runArchiver;
     std::chrono::milliseconds m_archiverTimeLimit = kArchiverTimeLimit;
-    std::function<void(LogNodeId)> m_collapse;
+    std::function<void(program::LogNodeId)> m_collapse;
     std::string m_codice;
     std::string m_lastFailure;
 };

@@ -1,6 +1,6 @@
 #include "shell/run/SecondaryOptions.h"
 
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 

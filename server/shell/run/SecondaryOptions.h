@@ -5,9 +5,11 @@
 #include <functional>
 #include <string>
 
-namespace zs::shell {
-
+namespace zs::program {
 class YieldHook;
+} // namespace zs::program
+
+namespace zs::shell {
 
 /// The month field as the window shows it after a change: "" stays "" (the window turns it into
 /// "1" when it loses the focus), a text that is not a number becomes "1", a number is rounded
@@ -39,7 +41,7 @@ class AlarmHandler {
         std::function<void(std::function<void()>)> defer;
     };
 
-    AlarmHandler(YieldHook& yield, Actions actions)
+    AlarmHandler(program::YieldHook& yield, Actions actions)
         : m_yield(yield)
         , m_actions(std::move(actions))
     {}
@@ -55,7 +57,7 @@ class AlarmHandler {
   private:
     bool runGoing() const { return m_busy || (m_actions.running && m_actions.running()); }
 
-    YieldHook& m_yield;
+    program::YieldHook& m_yield;
     Actions m_actions;
     bool m_busy = false;
     std::string m_waiting;

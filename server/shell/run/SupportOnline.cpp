@@ -2,7 +2,7 @@
 
 #include "fs/AtomicFile.h"
 #include "process/Process.h"
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 
 #include <cctype>
 #include <chrono>
@@ -10,6 +10,10 @@
 #include <unistd.h>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::MessageIcon;
+using program::MessageService;
 namespace {
 
 bool executable(const std::filesystem::path& p)

@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
-namespace zs::shell {
-
+namespace zs::program {
 class MessageService;
+} // namespace zs::program
+
+namespace zs::shell {
 
 /// The pop-up notice (frmAlert) as remote assistance uses it.
 class AlertNotice {
@@ -51,7 +53,7 @@ class SupportOnline {
 
     /// `pause` waits while window events go on; `report` receives the reason of a start that
     /// failed (the day log), beside the message box the operator sees.
-    SupportOnline(std::filesystem::path programFolder, MessageService& messages, AlertNotice& notice,
+    SupportOnline(std::filesystem::path programFolder, program::MessageService& messages, AlertNotice& notice,
                   std::function<void(int ms)> pause, std::function<void(const std::string&)> report, Hosts hosts);
     ~SupportOnline();
 
@@ -80,7 +82,7 @@ class SupportOnline {
     void removeConnectFile();
 
     std::filesystem::path m_folder;
-    MessageService& m_messages;
+    program::MessageService& m_messages;
     AlertNotice& m_notice;
     std::function<void(int)> m_pause;
     std::function<void(const std::string&)> m_report;

@@ -8,7 +8,7 @@
 #include "DaemonDouble.h"
 
 #include "dialogs/qt/OpzioniWindow.h"
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -29,6 +29,10 @@
 #include <fstream>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::CodificaPassword;
+using program::LogImage;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,8 +1,8 @@
 // The proportional layout rule as a table, the tray tip texts, the autostart entry and the
 // guard against a second copy.
 
-#include "shell/DesktopIntegration.h"
-#include "shell/ProportionalLayout.h"
+#include "program/DesktopIntegration.h"
+#include "program/ProportionalLayout.h"
 #include "shell/run/RunControl.h"
 #include "shell/run/SecondaryOptions.h"
 #include "testsupport/TestEnv.h"
@@ -10,6 +10,18 @@
 #include <gtest/gtest.h>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::appendGeometry;
+using program::autostartEntryPath;
+using program::cutTrayTip;
+using program::Geometry;
+using program::layoutControl;
+using program::SingleInstanceLock;
+using program::TrayState;
+using program::trayTipText;
+using program::windowTag;
+using program::writeStartupEntry;
 namespace {
 
 TEST(ProportionalLayout, RuleTable)

@@ -41,6 +41,14 @@
 #include <unistd.h>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::MessageAnswer;
+using program::MessageIcon;
+using program::MessageService;
+using program::ProgramSettings;
+using program::SecondaryOptionsFields;
+using program::SettingsStore;
 namespace {
 
 namespace fs = std::filesystem;

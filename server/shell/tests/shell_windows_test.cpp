@@ -7,7 +7,8 @@
 #include "dialogs/qt/DialogLayout.h"
 
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/DesktopIntegration.h"
+#include "program/DesktopIntegration.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -15,7 +16,6 @@
 #include "shell/qt/frmSplash.h"
 #include "shell/run/SupportOnline.h"
 #include "shell/testsupport/ProgramFolderTest.h"
-#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -37,6 +37,12 @@
 #include <unistd.h>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::autostartEntryPath;
+using program::MessageAnswer;
+using program::MessageButtons;
+using program::MessageIcon;
 namespace {
 
 namespace fs = std::filesystem;

@@ -4,9 +4,9 @@
 #include "ArgvRecording.h"
 
 #include "process/Process.h"
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "shell/run/SupportOnline.h"
-#include "shell/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,9 @@
 #include <sstream>
 
 namespace zs::shell {
+
+// The foundation's names used here.
+using program::MessageIcon;
 namespace {
 
 namespace fs = std::filesystem;

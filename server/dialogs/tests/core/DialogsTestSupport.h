@@ -4,10 +4,10 @@
 
 #include "dialogs/core/DialogPrompts.h"
 
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <deque>
@@ -77,10 +77,10 @@ struct ProgramFolder {
     }
 
     zs::test::ScopedTestEnv env;
-    shell::ProgramSettings values;
-    shell::SecondaryOptionsFields fields;
+    program::ProgramSettings values;
+    program::SecondaryOptionsFields fields;
     RecordingMessages messages;
-    shell::SettingsStore store;
+    program::SettingsStore store;
 };
 
 } // namespace zs::dialogs::dtest

@@ -4,8 +4,8 @@
 
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ProgramLog.h"
+#include "program/PasswordCodec.h"
+#include "program/ProgramLog.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
@@ -129,15 +129,15 @@ struct BusFixture : ::testing::Test {
                       [] { return std::make_unique<RecordingControl>("Session"); }});
         folder.write("zentrikServer.xml",
                      "<zentrikServer><BusAndTask computer=\"vevira01\" systemUserID=\"sys\" systemPassword=\"" +
-                         shell::CodificaPassword("s3gret") + "\" operatorUserID=\"op\" operatorPassword=\"" +
-                         shell::CodificaPassword("pw&1") + "\" coDiv=\"01\"/></zentrikServer>");
+                         program::CodificaPassword("s3gret") + "\" operatorUserID=\"op\" operatorPassword=\"" +
+                         program::CodificaPassword("pw&1") + "\" coDiv=\"01\"/></zentrikServer>");
         ASSERT_TRUE(folder.store.load());
     }
     dtest::ProgramFolder folder;
     automation::ClassRegistry registry;
     FixedClock clock;
-    shell::DayLog dayLog{folder.home(), clock};
-    shell::ProgramLog log{dayLog};
+    program::DayLog dayLog{folder.home(), clock};
+    program::ProgramLog log{dayLog};
 };
 
 const std::vector<std::string> kExpectedCalls = {
@@ -192,7 +192,7 @@ TEST_F(BusFixture, FailingTaskLogsTheFailureLineAndStillCloses)
 {
     g_script = {false, 5, 0, 12, -1, false};
     BusAndTaskCaller caller(&registry, folder.store, &log);
-    const shell::LogNodeId step = log.OutputResponse("Task del bus", false, 0); // the step's head line
+    const program::LogNodeId step = log.OutputResponse("Task del bus", false, 0); // the step's head line
     bool ok = true;
     caller.BusAndTask("TASK1", "(A,B)", ok);
     EXPECT_FALSE(ok);
@@ -202,8 +202,8 @@ TEST_F(BusFixture, FailingTaskLogsTheFailureLineAndStillCloses)
     EXPECT_EQ(log.nodes()[1].text, "Errore durante la fase di Bus&Task\r\nLastErr:  5 Stat:  0 Reason: 12 SubError:-1");
     EXPECT_TRUE(log.nodes()[1].error);
     EXPECT_EQ(log.nodes()[1].parent, step);
-    EXPECT_EQ(log.nodes()[0].image, shell::LogImage::Error);
-    EXPECT_EQ(log.nodes()[0].colour, shell::kLogRed);
+    EXPECT_EQ(log.nodes()[0].image, program::LogImage::Error);
+    EXPECT_EQ(log.nodes()[0].colour, program::kLogRed);
 }
 
 TEST_F(BusFixture, SettingsChangedBetweenCallsCountAtOnce)
@@ -288,10 +288,10 @@ TEST_F(BusFixture, PasswordChangeAsTable)
             EXPECT_EQ(messages.shown[0].text, "la seconda password non corrisponde con la prima. Ritentare");
         }
         // What is on disk, read afresh.
-        shell::ProgramSettings v;
-        shell::SecondaryOptionsFields f;
+        program::ProgramSettings v;
+        program::SecondaryOptionsFields f;
         dtest::RecordingMessages m;
-        shell::SettingsStore reread(v, f, m, folder.home());
+        program::SettingsStore reread(v, f, m, folder.home());
         ASSERT_TRUE(reread.load());
         EXPECT_EQ(ReadBusAndTaskSettings(reread).systemPassword, c.expectedStored);
         if (c.prompts) {

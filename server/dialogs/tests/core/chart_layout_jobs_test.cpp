@@ -43,9 +43,9 @@ TEST(StatisticsChart, RowsBarsColoursAndLabels)
     EXPECT_EQ(chart.bars[0].barRight, left + (400 - 160));
     EXPECT_EQ(chart.bars[1].barRight, left + 120);
     EXPECT_EQ(chart.bars[2].barRight, left);
-    EXPECT_EQ(chart.bars[0].colour, (shell::Rgb{200, 0, 0}));
-    EXPECT_EQ(chart.bars[2].colour, (shell::Rgb{255, 200, 155}));
-    EXPECT_EQ(chart.bars[1].colour, (shell::Rgb{228, 100, 78})); // 227.5 and 77.5 round to even
+    EXPECT_EQ(chart.bars[0].colour, (program::Rgb{200, 0, 0}));
+    EXPECT_EQ(chart.bars[2].colour, (program::Rgb{255, 200, 155}));
+    EXPECT_EQ(chart.bars[1].colour, (program::Rgb{228, 100, 78})); // 227.5 and 77.5 round to even
     EXPECT_EQ(chart.bars[0].label, "2,0 min.");
     EXPECT_EQ(chart.bars[2].label, "0,0 min.");
     EXPECT_EQ(chart.bars[1].y, 25);

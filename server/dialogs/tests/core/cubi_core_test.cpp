@@ -4,10 +4,10 @@
 
 #include "db/Catalog.h"
 #include "db/Connection.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -18,7 +18,7 @@
 
 using namespace zs;
 using zs::dialogs::CubiCore;
-using zs::shell::InfoCubo;
+using zs::program::InfoCubo;
 
 namespace {
 
@@ -97,8 +97,8 @@ class CubiCoreTest : public ::testing::Test {
     std::filesystem::path m_target = m_dir / "dati.mdb";
     time::FakeClock m_clock{{2026, 12, 7, 23, 45, 0}};
     RecordingMessages m_messages;
-    shell::DayLog m_dayLog{m_home, m_clock};
-    shell::ProgramLog m_log{m_dayLog};
+    program::DayLog m_dayLog{m_home, m_clock};
+    program::ProgramLog m_log{m_dayLog};
     RunWindow m_run{m_clock};
     CubiCore m_cubi{m_home, m_clock, m_messages};
 };
@@ -150,10 +150,10 @@ TEST_F(CubiCoreTest, SettingsStoreRoundTripsTheCubesThroughTheWindow)
                     "<cubo nome=\"Vendite\" aggiornamento=\"incrementale\" data=\"07/12/2026 23:45:00\"/>"
                     "<cubo nome=\"Clienti\" aggiornamento=\"dati\" data=\"\"/>"
                     "<cubo nome=\"Sparito\" aggiornamento=\"dati\" data=\"\"/></Impostazioni>");
-    shell::ProgramSettings values;
-    shell::SecondaryOptionsFields fields;
+    program::ProgramSettings values;
+    program::SecondaryOptionsFields fields;
     CubiCore cubi(m_home, m_clock, m_messages);
-    shell::SettingsStore store(values, fields, m_messages, m_home);
+    program::SettingsStore store(values, fields, m_messages, m_home);
     store.setWindows({&cubi, nullptr, nullptr, nullptr});
     ASSERT_TRUE(store.load());
     store.LeggiImpostazioni(store.DocImpostazioni()->root());
@@ -341,14 +341,14 @@ TEST_F(CubiCoreTest, AMalformedCatalogShowsAndLogsItsFileLineAndReason)
 
 TEST_F(CubiCoreTest, SaveButtonReportsOnlyASaveThatHappened)
 {
-    shell::ProgramSettings values;
-    shell::SecondaryOptionsFields fields;
-    shell::SettingsStore store(values, fields, m_messages, m_home);
+    program::ProgramSettings values;
+    program::SecondaryOptionsFields fields;
+    program::SettingsStore store(values, fields, m_messages, m_home);
     store.setWindows({&m_cubi, nullptr, nullptr, nullptr});
     m_cubi.setSettingsStore(&store);
     EXPECT_FALSE(m_cubi.flbSalvaClick()); // no settings document loaded
     ASSERT_EQ(m_messages.shown.size(), 1u);
-    EXPECT_EQ(m_messages.shown[0].icon, shell::MessageIcon::Critical);
+    EXPECT_EQ(m_messages.shown[0].icon, program::MessageIcon::Critical);
 
     test::writeFile(m_home / "zentrikServer.xml", "<Impostazioni/>");
     ASSERT_TRUE(store.load());

@@ -8,7 +8,7 @@
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -112,7 +112,7 @@ struct PasswordBoxes : test::DemoProgramTest {
     {
         std::size_t n = 0;
         for (const std::string& m : shown)
-            n += m == shell::kPasswordNonCodificabile;
+            n += m == program::kPasswordNonCodificabile;
         return n;
     }
 };
@@ -136,7 +136,7 @@ TEST_F(PasswordBoxes, TheSmtpPasswordOfTheSecondaryOptions)
     typeAndEnter(box, kOrdinary);
     ASSERT_NO_FATAL_FAILURE(leaveSecondaryOptions());
     EXPECT_EQ(refusals(), 1u);
-    EXPECT_EQ(shell::DecodificaPassword(settingIn(settingsFile(), "smtppwd")), kOrdinary);
+    EXPECT_EQ(program::DecodificaPassword(settingIn(settingsFile(), "smtppwd")), kOrdinary);
 
     // A refused password after an ordinary one keeps the ordinary one, in the box and the file.
     const std::string saved = settings();
@@ -184,7 +184,7 @@ TEST_F(PasswordBoxes, TheBusAndTaskPasswordsOfTheOptionsDialogAndThePrompt)
         EXPECT_TRUE(promptStayedOpen);
         EXPECT_EQ(refusals(), refusedBefore + 2);
         EXPECT_EQ(box->text().toStdString(), kOrdinary);
-        EXPECT_EQ(shell::DecodificaPassword(settingIn(settingsFile(), attribute)), kOrdinary);
+        EXPECT_EQ(program::DecodificaPassword(settingIn(settingsFile(), attribute)), kOrdinary);
     }
     EXPECT_EQ(shown.size(), refusals()) << shown.back();
 }
@@ -240,9 +240,9 @@ TEST_F(PasswordBoxes, TheDatabaseAndBusAndTaskPasswordsOfTheWizard)
     menu(5);
     EXPECT_EQ(refusals(), 4u);
     EXPECT_EQ(shown.size(), refusals()) << shown.back();
-    EXPECT_EQ(shell::DecodificaPassword(settingIn(settingsFile(), "Password")), kOrdinary);
-    EXPECT_EQ(shell::DecodificaPassword(settingIn(settingsFile(), "BusAndTask.systemPassword")), kOrdinary);
-    EXPECT_EQ(shell::DecodificaPassword(settingIn(settingsFile(), "BusAndTask.operatorPassword")), kOrdinary);
+    EXPECT_EQ(program::DecodificaPassword(settingIn(settingsFile(), "Password")), kOrdinary);
+    EXPECT_EQ(program::DecodificaPassword(settingIn(settingsFile(), "BusAndTask.systemPassword")), kOrdinary);
+    EXPECT_EQ(program::DecodificaPassword(settingIn(settingsFile(), "BusAndTask.operatorPassword")), kOrdinary);
 }
 
 } // namespace

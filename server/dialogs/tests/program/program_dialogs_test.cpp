@@ -13,8 +13,8 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "olap/OlapCatalog.h"
+#include "program/PasswordCodec.h"
 #include "scheduler/qt/CadenzoControl.h"
-#include "shell/PasswordCodec.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -143,8 +143,8 @@ TEST_F(ProgramDialogs, WizardFromTheMenuShowsTheSettingsAndFineKeepsThem)
         {"the demo as shipped", "", false},
         {"with Bus & Task logins",
          "<BusAndTask computer=\"vevira1\" systemUserID=\"sys\" systemPassword=\"" +
-             shell::CodificaPassword("Segreto1") + "\" operatorUserID=\"op\" operatorPassword=\"" +
-             shell::CodificaPassword("op&2") + "\" coDiv=\"01\"/>",
+             program::CodificaPassword("Segreto1") + "\" operatorUserID=\"op\" operatorPassword=\"" +
+             program::CodificaPassword("op&2") + "\" coDiv=\"01\"/>",
          true},
     };
     for (const Case& c : cases) {
@@ -396,7 +396,7 @@ TEST_F(ProgramDialogs, TheWizardFromTheKeyboardAloneWritesWhatTheMouseWrites)
         EXPECT_EQ(settingIn(settingsFile(), "ServerName"), "sql01");
         EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "olap01");
         EXPECT_EQ(settingIn(settingsFile(), "BusAndTask.computer"), "vevira1");
-        EXPECT_EQ(settingIn(settingsFile(), "BusAndTask.operatorPassword"), shell::CodificaPassword("op2"));
+        EXPECT_EQ(settingIn(settingsFile(), "BusAndTask.operatorPassword"), program::CodificaPassword("op2"));
         app.reset();
     }
     EXPECT_EQ(written[true], written[false]);
@@ -483,7 +483,7 @@ TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero
     EXPECT_EQ(status, 0);
     EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "MIXED");
     EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "demo");
-    EXPECT_EQ(settingIn(settingsFile(), "Password"), shell::CodificaPassword("uno"));
+    EXPECT_EQ(settingIn(settingsFile(), "Password"), program::CodificaPassword("uno"));
 }
 
 TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)

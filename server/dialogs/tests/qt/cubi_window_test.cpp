@@ -4,7 +4,7 @@
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "flatui/widgets/QtCanvas.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -195,7 +195,7 @@ TEST_F(CubiWindowTest, ProgressNoticeShowsItsIconAndText)
     // The notice shows while the snapshot is written; the yield is where the window paints it.
     m_window.show();
     QImage shot;
-    struct Grab : shell::YieldHook {
+    struct Grab : program::YieldHook {
         std::function<void()> f;
         void yield() override { f(); }
     } grab;

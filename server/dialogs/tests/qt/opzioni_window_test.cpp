@@ -8,8 +8,8 @@
 
 #include "flatui/core/Tavolex.h"
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ProgramLog.h"
+#include "program/PasswordCodec.h"
+#include "program/ProgramLog.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
 
@@ -35,7 +35,7 @@ using zs::dialogs::test::mouseClick;
 
 namespace {
 
-struct FakeWizard : shell::ConfigurationWizard {
+struct FakeWizard : program::ConfigurationWizard {
     void showModal() override { ++shown; }
     int shown = 0;
 };
@@ -68,7 +68,7 @@ TEST_F(OpzioniFixture, InitializeSettingsFillsTheTreeAndTheBoxes)
     folder.write("zentrikServer.xml", "<zentrikServer><LOADINGFILE>loading.xml</LOADINGFILE>"
                                       "<CREATIONFILE>creazione.xml</CREATIONFILE>"
                                       "<BUSANDTASK computer=\"vevira01\" systemUserID=\"sys\" systemPassword=\"" +
-                                          shell::CodificaPassword("pw") +
+                                          program::CodificaPassword("pw") +
                                           "\" operatorUserID=\"op\" operatorPassword=\"\" coDiv=\"01\"/>"
                                           "</zentrikServer>");
     frmOpzioni dlg(services());
@@ -200,8 +200,8 @@ TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
                  "<zentrikServer><TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>"
                  "</zentrikServer>");
     time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
-    shell::DayLog dayLog{folder.home(), clock};
-    shell::ProgramLog log{dayLog};
+    program::DayLog dayLog{folder.home(), clock};
+    program::ProgramLog log{dayLog};
     OpzioniServices s = services();
     s.log = &log;
     const int timeoutBefore = folder.values.TimeoutComandi;

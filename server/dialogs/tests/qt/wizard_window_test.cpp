@@ -5,7 +5,7 @@
 #include "../core/DialogsTestSupport.h"
 
 #include "flatui/widgets/FlatWidgets.h"
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 #include "xml/XmlDocument.h"
 
 #include <QApplication>
@@ -90,16 +90,16 @@ TEST(WizardWindow, DrivenPageByPageWritesTheSettings)
     EXPECT_EQ(root.child("ServerName").text(), "sql01");
     EXPECT_EQ(root.child("Database").text(), "dwh");
     EXPECT_EQ(root.child("Login").text(), "sa");
-    EXPECT_EQ(root.child("Password").text(), shell::CodificaPassword("pass"));
+    EXPECT_EQ(root.child("Password").text(), program::CodificaPassword("pass"));
     EXPECT_EQ(root.child("DatabaseAccess").text(), "/dati/zentrik.mdb");
     EXPECT_EQ(root.child("ServerOLAP").text(), "olap01");
     EXPECT_EQ(root.child("DatabaseOLAP").text(), "cubi");
     const auto bt = root.child("BusAndTask");
     EXPECT_EQ(bt.attribute("computer"), "vevira01");
     EXPECT_EQ(bt.attribute("systemUserID"), "sys");
-    EXPECT_EQ(bt.attribute("systemPassword"), shell::CodificaPassword("syspw"));
+    EXPECT_EQ(bt.attribute("systemPassword"), program::CodificaPassword("syspw"));
     EXPECT_EQ(bt.attribute("operatorUserID"), "op");
-    EXPECT_EQ(bt.attribute("operatorPassword"), shell::CodificaPassword("oppw"));
+    EXPECT_EQ(bt.attribute("operatorPassword"), program::CodificaPassword("oppw"));
     EXPECT_EQ(bt.attribute("coDiv"), "01");
 }
 

@@ -7,9 +7,9 @@
 #include "db/Connection.h"
 #include "mailpeers/HostileSmtpPeer.h"
 #include "mailpeers/MailPeers.h"
-#include "shell/ProgramLog.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramLog.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
@@ -45,8 +45,8 @@ TEST(MailOrdiniSmtp, OneMessagePerManagerReachesTheServer)
     mail::test::SmtpPeer peer;
     ASSERT_TRUE(peer.ok());
     Erp erp;
-    shell::DayLog dayLog(erp.env.home(), time::systemClock());
-    shell::ProgramLog log(dayLog);
+    program::DayLog dayLog(erp.env.home(), time::systemClock());
+    program::ProgramLog log(dayLog);
     zs::test::CountingYield yield;
     SendMailOrderMailer mailer({}, nullptr, 10);
     MailOrdini step(
@@ -75,8 +75,8 @@ TEST(MailOrdiniSmtp, AMessageAcceptedBeforeAResetAtQuitIsLoggedAsSent)
     mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::ResetAtQuit);
     ASSERT_TRUE(peer.ok());
     Erp erp;
-    shell::DayLog dayLog(erp.env.home(), time::systemClock());
-    shell::ProgramLog log(dayLog);
+    program::DayLog dayLog(erp.env.home(), time::systemClock());
+    program::ProgramLog log(dayLog);
     zs::test::CountingYield yield;
     SendMailOrderMailer mailer({}, nullptr, 5);
     MailOrdini step(
@@ -100,8 +100,8 @@ TEST(MailOrdiniSmtp, AMessageAcceptedBeforeAResetAtQuitIsLoggedAsSent)
 TEST(MailOrdiniSmtp, AServerThatIsNotThereFailsTheStep)
 {
     Erp erp;
-    shell::DayLog dayLog(erp.env.home(), time::systemClock());
-    shell::ProgramLog log(dayLog);
+    program::DayLog dayLog(erp.env.home(), time::systemClock());
+    program::ProgramLog log(dayLog);
     zs::test::CountingYield yield;
     SendMailOrderMailer mailer({}, nullptr, 3);
     const auto port = mail::test::freePort();

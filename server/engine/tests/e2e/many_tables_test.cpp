@@ -10,8 +10,8 @@
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "process/Process.h"
-#include "shell/ProgramSettings.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramSettings.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -104,7 +104,7 @@ TEST(ManyTables, BuildKeepsThePaceOfTheDatabasesOwnShell)
         }
     }
 
-    shell::ProgramSettings settings;
+    program::ProgramSettings settings;
     settings.ProviderAccess = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
     settings.PercorsoAccess = (dir.path / "target.db").string();
     auto settingsDoc = xml::Document::loadString("<zentrikServer><ServerType>access</ServerType></zentrikServer>");

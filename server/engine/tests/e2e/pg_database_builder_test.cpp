@@ -7,9 +7,9 @@
 #include "StepsTestSupport.h"
 #include "db/Connection.h"
 #include "pgtest/PgServer.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -46,7 +46,7 @@ class PgDataBase : public ::testing::Test {
 
     zs::test::TempDir dir;
     std::string database = "zs_build_" + std::to_string(::getpid());
-    shell::ProgramSettings settings;
+    program::ProgramSettings settings;
     std::string provider;
     std::optional<xml::Document> settingsDoc;
     std::string output;

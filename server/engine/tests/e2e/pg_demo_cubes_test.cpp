@@ -8,10 +8,10 @@
 #include "db/Connection.h"
 #include "engine/DataBase.h"
 #include "pgtest/PgServer.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ProgramSettings.h"
-#include "shell/SettingsStore.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/PasswordCodec.h"
+#include "program/ProgramSettings.h"
+#include "program/SettingsStore.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -110,16 +110,16 @@ TEST(PgDemoCubes, TheDemosCatalogServesTheDemoBuiltOnPostgreSqlAndOnSqlite)
     settingsText.replace(
         settingsText.find("<ServerType>ACCESS</ServerType>"), std::string("<ServerType>ACCESS</ServerType>").size(),
         "<ServerType>SQLSERVER</ServerType><ServerName>" + pg.host() + "</ServerName><Database>" + database +
-            "</Database><Login>" + pg.user() + "</Login><Password>" + shell::CodificaPassword(pg.password()) +
+            "</Database><Login>" + pg.user() + "</Login><Password>" + program::CodificaPassword(pg.password()) +
             "</Password><Provider>" + provider + "</Provider>");
     zs::test::writeFile(home / "zentrikServer.xml", settingsText);
 
     // "Crea DB": the database and the creation XML's tables, as the options dialog builds them.
     {
         zs::test::RecordingMessages messages;
-        shell::ProgramSettings values;
-        shell::SecondaryOptionsFields fields;
-        shell::SettingsStore store(values, fields, messages, home);
+        program::ProgramSettings values;
+        program::SecondaryOptionsFields fields;
+        program::SettingsStore store(values, fields, messages, home);
         ASSERT_TRUE(store.load());
         (void)store.LeggiImpostazioni(store.DocImpostazioni()->root());
         std::string output;

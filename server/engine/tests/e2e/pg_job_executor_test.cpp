@@ -8,10 +8,10 @@
 #include "engine/RunState.h"
 #include "engine/TableOperations.h"
 #include "pgtest/PgServer.h"
-#include "shell/ProgramLog.h"
-#include "shell/ProgramSettings.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/ProgramLog.h"
+#include "program/ProgramSettings.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
 
@@ -71,9 +71,9 @@ struct PgRun {
 
     zs::test::ScopedTestEnv env;
     time::FakeClock clock; // the retry waits move this clock instead of sleeping
-    shell::DayLog dayLog;
-    shell::ProgramLog log;
-    shell::ProgramSettings settings;
+    program::DayLog dayLog;
+    program::ProgramLog log;
+    program::ProgramSettings settings;
     RunState state;
     zs::test::CountingYield yield;
     Steady::time_point start = Steady::now();

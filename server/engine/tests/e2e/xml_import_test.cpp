@@ -338,8 +338,8 @@ int importInChild(const stdfs::path& dir, const std::string& cs, const std::stri
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only what the child opens itself is used here: no connection of the parent crosses.
-        shell::DayLog dayLog{dir, time::systemClock()};
-        shell::ProgramLog log{dayLog};
+        program::DayLog dayLog{dir, time::systemClock()};
+        program::ProgramLog log{dayLog};
         test::RecordingMessages messages;
         db::Connection c;
         if (!c.open(cs))

@@ -1,4 +1,4 @@
-#include "shell/LogPruning.h"
+#include "program/LogPruning.h"
 
 #include "text/Ascii.h"
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-namespace zs::shell {
+namespace zs::program {
 
 std::optional<time::DateTime> dayLogDate(const std::filesystem::path& file)
 {
@@ -49,4 +49,4 @@ int ClearLogs(const std::filesystem::path& logFolder, int monthsKept, const time
     return deleted;
 }
 
-} // namespace zs::shell
+} // namespace zs::program

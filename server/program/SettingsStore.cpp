@@ -1,10 +1,10 @@
-#include "shell/SettingsStore.h"
+#include "program/SettingsStore.h"
 
 #include "fs/FileOps.h"
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ShellServices.h"
+#include "program/PasswordCodec.h"
+#include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "text/ItalianFormat.h"
 #include "xml/XmlUtilities.h"
@@ -14,7 +14,7 @@
 #include <climits>
 #include <cmath>
 
-namespace zs::shell {
+namespace zs::program {
 
 namespace {
 
@@ -440,4 +440,4 @@ void SettingsStore::CreaDocumentoXML(const std::filesystem::path& fileName)
     m_modules.createRoot("Estrattore");
 }
 
-} // namespace zs::shell
+} // namespace zs::program

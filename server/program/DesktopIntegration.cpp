@@ -1,4 +1,4 @@
-#include "shell/DesktopIntegration.h"
+#include "program/DesktopIntegration.h"
 #include "fs/ReadFile.h"
 
 #include "fs/AtomicFile.h"
@@ -13,7 +13,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace zs::shell {
+namespace zs::program {
 namespace {
 
 /// Quotes one argument of a desktop entry's Exec line.
@@ -189,4 +189,4 @@ SingleInstanceLock::~SingleInstanceLock()
         ::close(m_fd);
 }
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 
 struct ProgramSettings {
     std::string TipoServer; ///< "access", "sqlserver", "oracle" or "mixed" (lower case)
@@ -24,4 +24,4 @@ struct ProgramSettings {
     std::string FileImpostazioni; ///< the settings file itself
 };
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -1,4 +1,4 @@
-#include "shell/LogPruning.h"
+#include "program/LogPruning.h"
 
 #include "testsupport/TestEnv.h"
 
@@ -34,7 +34,7 @@ TEST(ClearLogs, KeepsTheMonthsAskedFor)
         zs::test::TempDir dir;
         const auto file = dir / c.file;
         zs::test::writeFile(file, "x");
-        zs::shell::ClearLogs(dir.path(), c.months, c.today);
+        zs::program::ClearLogs(dir.path(), c.months, c.today);
         EXPECT_EQ(std::filesystem::exists(file), c.kept);
     }
 }
@@ -42,5 +42,5 @@ TEST(ClearLogs, KeepsTheMonthsAskedFor)
 TEST(ClearLogs, MissingFolderIsNotAnError)
 {
     zs::test::TempDir dir;
-    EXPECT_EQ(zs::shell::ClearLogs(dir / "log", 1, {2006, 6, 15}), 0);
+    EXPECT_EQ(zs::program::ClearLogs(dir / "log", 1, {2006, 6, 15}), 0);
 }

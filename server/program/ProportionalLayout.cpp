@@ -1,4 +1,4 @@
-#include "shell/ProportionalLayout.h"
+#include "program/ProportionalLayout.h"
 
 #include "text/Ascii.h"
 #include "text/Split.h"
@@ -6,7 +6,7 @@
 #include <charconv>
 #include <vector>
 
-namespace zs::shell {
+namespace zs::program {
 namespace {
 
 std::optional<double> number(std::string_view text)
@@ -108,4 +108,4 @@ std::optional<Geometry> layoutControl(const std::string& windowTagText, const st
     return g;
 }
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -8,7 +8,7 @@ namespace zs::time {
 class Clock;
 }
 
-namespace zs::shell {
+namespace zs::program {
 
 class Crono {
   public:
@@ -28,4 +28,4 @@ class Crono {
     std::int32_t m_stop = 0;
 };
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -1,9 +1,9 @@
-#include "shell/SettingsStore.h"
+#include "program/SettingsStore.h"
 
 #include "fs/FileOps.h"
-#include "shell/PasswordCodec.h"
-#include "shell/ShellServices.h"
-#include "shell/testsupport/ShellDoubles.h"
+#include "program/PasswordCodec.h"
+#include "program/ShellServices.h"
+#include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
 #include <cerrno>
@@ -11,12 +11,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-using namespace zs::shell;
+using namespace zs::program;
 
 namespace {
 
 // Named by the build: a compiler cache may hand __FILE__ over as a path relative to the build folder.
-const std::filesystem::path kData = ZS_SHELL_TEST_DATA;
+const std::filesystem::path kData = ZS_PROGRAM_TEST_DATA;
 
 using zs::test::RecordingMessages;
 

@@ -1,4 +1,4 @@
-#include "shell/Crono.h"
+#include "program/Crono.h"
 
 #include "time/Clock.h"
 
@@ -7,7 +7,7 @@
 TEST(Crono, MeasuresSecondsAndRestarts)
 {
     zs::time::FakeClock clock;
-    zs::shell::Crono crono(clock);
+    zs::program::Crono crono(clock);
     crono.AvviaCrono();
     EXPECT_DOUBLE_EQ(crono.TempoTrascorso(), 0.0);
     clock.advanceMs(1234);
@@ -23,7 +23,7 @@ TEST(Crono, SurvivesTheCounterWrapping)
 {
     zs::time::FakeClock clock;
     clock.setTickMs(0xFFFFFFFFLL - 499); // 500 ms before the 32-bit counter wraps to 0
-    zs::shell::Crono crono(clock);
+    zs::program::Crono crono(clock);
     crono.AvviaCrono();
     clock.advanceMs(1500);
     EXPECT_DOUBLE_EQ(crono.TempoTrascorso(), 1.5);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 
 enum class TrayState { Startup, Extracting, Ready };
 
@@ -57,4 +57,4 @@ class SingleInstanceLock {
 /// The message for a program folder the program cannot use, naming the folder and the reason.
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason);
 
-} // namespace zs::shell
+} // namespace zs::program

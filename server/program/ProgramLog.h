@@ -15,7 +15,7 @@ namespace zs::time {
 class Clock;
 }
 
-namespace zs::shell {
+namespace zs::program {
 
 /// Stable identity of a node of the log tree; never reused while the program runs.
 using LogNodeId = std::uint64_t;
@@ -119,4 +119,4 @@ class ProgramLog {
     LogListener* m_listener = nullptr;
 };
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace zs::shell {
+namespace zs::program {
 
 double ModuloReale(double x, double m);
 double CifraCodice(double code);
@@ -27,4 +27,4 @@ std::string CodificaPassword(std::string_view text);
 /// not decode to a character code.
 std::string DecodificaPassword(std::string_view text);
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace zs::shell {
+namespace zs::program {
 
 /// A control's left, top, width and height in twips.
 struct Geometry {
@@ -31,4 +31,4 @@ std::string appendGeometry(const std::string& tag, long left, long top, long wid
 std::optional<Geometry> layoutControl(const std::string& windowTag, const std::string& controlTag,
                                       const Geometry& current, double width, double height);
 
-} // namespace zs::shell
+} // namespace zs::program

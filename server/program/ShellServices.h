@@ -10,7 +10,7 @@ namespace zs::engine {
 class StepTree;
 }
 
-namespace zs::shell {
+namespace zs::program {
 
 /// One cube of the cube list: name, refresh choice (0 "completo", 1 "dati", 2 "incrementale")
 /// and the date of the last processing as text.
@@ -111,4 +111,4 @@ class YieldHook {
     virtual void yield() = 0;
 };
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -1,4 +1,4 @@
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-using namespace zs::shell;
+using namespace zs::program;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the start-up reader that fills the program-wide values and the option windows' fields, one
 // setting read or written by path ("Element" or "Element.attribute"), and the save-all.
 
-#include "shell/ProgramSettings.h"
+#include "program/ProgramSettings.h"
 
 #include <filesystem>
 #include <optional>
@@ -17,7 +17,7 @@ namespace zs::fs {
 class FileOps;
 }
 
-namespace zs::shell {
+namespace zs::program {
 
 class CubeWindow;
 class MainWindow;
@@ -119,4 +119,4 @@ class SettingsStore {
     xml::Document m_modules;
 };
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -3,7 +3,7 @@
 // message service that records every box, and a yield hook that counts its calls and can act
 // at a given one ("press Stop at the 3rd yield"). Header only; test code only.
 
-#include "shell/ShellServices.h"
+#include "program/ShellServices.h"
 
 #include <functional>
 #include <string>
@@ -12,14 +12,14 @@
 namespace zs::test {
 
 /// Records every message box; questions get the answer that ends the waiting.
-class RecordingMessages : public shell::MessageService {
+class RecordingMessages : public program::MessageService {
   public:
     struct Shown {
         std::string text;
-        shell::MessageIcon icon = shell::MessageIcon::Information;
+        program::MessageIcon icon = program::MessageIcon::Information;
         std::string title;
     };
-    void show(const std::string& text, shell::MessageIcon icon, const std::string& title) override
+    void show(const std::string& text, program::MessageIcon icon, const std::string& title) override
     {
         shown.push_back({text, icon, title});
     }
@@ -27,7 +27,7 @@ class RecordingMessages : public shell::MessageService {
 };
 
 /// Counts the yields; `onYield`, when set, runs at each with the count so far.
-class CountingYield : public shell::YieldHook {
+class CountingYield : public program::YieldHook {
   public:
     void yield() override
     {

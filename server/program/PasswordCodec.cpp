@@ -1,11 +1,11 @@
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 
 #include "text/Cp1252.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace zs::shell {
+namespace zs::program {
 
 namespace {
 constexpr double kMultiplier = 2963;
@@ -82,4 +82,4 @@ std::string DecodificaPassword(std::string_view text)
     return text::fromCp1252(bytes);
 }
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -1,8 +1,8 @@
 // Reads arbitrary bytes as the settings file: the start-up reader over every value, the
 // setting reads by path the program makes, and one write into the document (never to disk).
 
-#include "shell/SettingsStore.h"
-#include "shell/ShellServices.h"
+#include "program/SettingsStore.h"
+#include "program/ShellServices.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,9 +10,9 @@
 
 namespace {
 
-class SilentMessages : public zs::shell::MessageService {
+class SilentMessages : public zs::program::MessageService {
   public:
-    void show(const std::string&, zs::shell::MessageIcon, const std::string&) override {}
+    void show(const std::string&, zs::program::MessageIcon, const std::string&) override {}
 };
 
 } // namespace
@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto doc = zs::xml::Document::loadString(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!doc)
         return 0;
-    zs::shell::ProgramSettings values;
-    zs::shell::SecondaryOptionsFields fields;
+    zs::program::ProgramSettings values;
+    zs::program::SecondaryOptionsFields fields;
     SilentMessages messages;
-    zs::shell::SettingsStore store(values, fields, messages, "/nonexistent/zentrik");
+    zs::program::SettingsStore store(values, fields, messages, "/nonexistent/zentrik");
     store.setDocument(std::move(doc));
     (void)store.LeggiImpostazioni(store.DocImpostazioni()->root());
     for (const char* path : {"email", "emailTo", "SERVERTYPE", "BUSANDTASK.computer", "CUBO.nome", "TIMEOUT"})

@@ -1,8 +1,8 @@
-#include "shell/Crono.h"
+#include "program/Crono.h"
 
 #include "time/Clock.h"
 
-namespace zs::shell {
+namespace zs::program {
 
 std::int32_t Crono::tick() const
 {
@@ -32,4 +32,4 @@ double Crono::TempoTrascorso()
     return static_cast<double>(diff) / 1000.0;
 }
 
-} // namespace zs::shell
+} // namespace zs::program

@@ -1,10 +1,10 @@
-#include "shell/PasswordCodec.h"
+#include "program/PasswordCodec.h"
 
 #include "text/Cp1252.h"
 
 #include <gtest/gtest.h>
 
-using namespace zs::shell;
+using namespace zs::program;
 
 TEST(PasswordCodec, KnownEncodings)
 {

@@ -7,7 +7,7 @@
 
 #include "time/DateTime.h"
 
-namespace zs::shell {
+namespace zs::program {
 
 /// The date a day-log file name stands for, or nothing when it is not a day log.
 std::optional<time::DateTime> dayLogDate(const std::filesystem::path& file);
@@ -17,4 +17,4 @@ std::optional<time::DateTime> dayLogDate(const std::filesystem::path& file);
 /// folder is not an error. Returns how many files were deleted.
 int ClearLogs(const std::filesystem::path& logFolder, int monthsKept, const time::DateTime& today);
 
-} // namespace zs::shell
+} // namespace zs::program

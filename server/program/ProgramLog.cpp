@@ -1,4 +1,4 @@
-#include "shell/ProgramLog.h"
+#include "program/ProgramLog.h"
 
 #include "fs/AtomicFile.h"
 #include "text/Cp1252.h"
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace zs::shell {
+namespace zs::program {
 
 DayLog::DayLog(std::filesystem::path programFolder, const time::Clock& clock)
     : m_folder(std::move(programFolder) / "log")
@@ -166,4 +166,4 @@ void ProgramLog::setImage(LogNodeId id, LogImage image)
     }
 }
 
-} // namespace zs::shell
+} // namespace zs::program
