@@ -2,7 +2,7 @@
 // cannot hold as typed (a letter outside Windows-1252) is refused in its box with the message,
 // and the settings file stays as it was; an ordinary password comes back exactly.
 
-#include "SettingsLookup.h"
+#include "ProgramTestSupport.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
@@ -41,17 +41,8 @@ const char* const kOrdinary = "P\xC3\xA0ss \xE2\x82\xAC&<\"x\"> 1"; // "PÃ ss â‚
 
 using zs::test::settingIn;
 
-template <class W> W* child(QWidget* w, const char* name)
-{
-    auto* found = w->findChild<W*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-void click(QWidget* w, const char* button)
-{
-    child<flatui::FlatButtonWidget>(w, button)->model().click();
-}
+using zs::test::child;
+using zs::test::click;
 
 /// Types `text` into a box as the operator does (replacing what it held) and presses Enter.
 void typeAndEnter(QLineEdit* box, const std::string& text)

@@ -4,7 +4,7 @@
 // cubes processed by the scheduled extraction and by the run window.
 
 #include "../qt/InputEvents.h"
-#include "SettingsLookup.h"
+#include "ProgramTestSupport.h"
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/DialogLayout.h"
@@ -76,17 +76,8 @@ std::map<std::string, std::string> wizardSettings(const fs::path& file)
     return out;
 }
 
-template <class W> W* child(QWidget* w, const char* name)
-{
-    auto* found = w->findChild<W*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-void click(QWidget* w, const char* button)
-{
-    child<flatui::FlatButtonWidget>(w, button)->model().click();
-}
+using zs::test::child;
+using zs::test::click;
 
 /// Runs `drive` with the wizard once it is the active modal window; gives up after a number of
 /// event rounds, so nothing is left behind for a later test.

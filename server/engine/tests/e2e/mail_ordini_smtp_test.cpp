@@ -40,33 +40,47 @@ struct Erp {
     db::Connection db;
 };
 
+/// The order mail step over the sample ERP, its log and a mailer that waits `waitSeconds` for
+/// the server on `port` of 127.0.0.1.
+struct OrderMails {
+    OrderMails(int port, int waitSeconds)
+        : mailer({}, nullptr, waitSeconds)
+        , step(
+              log, yield, [this] { return &erp.db; },
+              [port] {
+                  OrderMailSettings s;
+                  s.smtpServer = "127.0.0.1";
+                  s.smtpPort = port;
+                  s.sender = "ordini@example.it";
+                  return s;
+              },
+              mailer)
+    {}
+    bool run(const std::string& subject)
+    {
+        auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>" + subject + "</oggetto></IMPORTEMAIL>");
+        return step.MailOrdersStep(doc->root());
+    }
+    Erp erp;
+    program::DayLog dayLog{erp.env.home(), time::systemClock()};
+    program::ProgramLog log{dayLog};
+    zs::test::CountingYield yield;
+    SendMailOrderMailer mailer;
+    MailOrdini step;
+};
+
 TEST(MailOrdiniSmtp, OneMessagePerManagerReachesTheServer)
 {
     mail::test::SmtpPeer peer;
     ASSERT_TRUE(peer.ok());
-    Erp erp;
-    program::DayLog dayLog(erp.env.home(), time::systemClock());
-    program::ProgramLog log(dayLog);
-    zs::test::CountingYield yield;
-    SendMailOrderMailer mailer({}, nullptr, 10);
-    MailOrdini step(
-        log, yield, [&] { return &erp.db; },
-        [&] {
-            OrderMailSettings s;
-            s.smtpServer = "127.0.0.1";
-            s.smtpPort = peer.port();
-            s.sender = "ordini@example.it";
-            return s;
-        },
-        mailer);
-    auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>Ordini aperti</oggetto></IMPORTEMAIL>");
-    EXPECT_TRUE(step.MailOrdersStep(doc->root()));
+    OrderMails m(peer.port(), 10);
+    EXPECT_TRUE(m.run("Ordini aperti"));
     EXPECT_NE(peer.envelope(1).find("bianchi@example.it"), std::string::npos) << peer.envelope(1);
     EXPECT_NE(peer.envelope(2).find("rossi@example.it"), std::string::npos) << peer.envelope(2);
     EXPECT_EQ(peer.message(3), "");
     EXPECT_NE(peer.message(1).find("Subject: Ordini aperti"), std::string::npos) << peer.message(1);
     EXPECT_NE(peer.message(2).find("O001 - R1 - 0002 - AG1 - C1  Uno"), std::string::npos) << peer.message(2);
-    EXPECT_TRUE(log.nodes().empty());
+    EXPECT_TRUE(m.log.nodes().empty());
 }
 
 TEST(MailOrdiniSmtp, AMessageAcceptedBeforeAResetAtQuitIsLoggedAsSent)
@@ -74,54 +88,23 @@ TEST(MailOrdiniSmtp, AMessageAcceptedBeforeAResetAtQuitIsLoggedAsSent)
     // The server takes each message and then answers QUIT with a reset: the mails are sent.
     mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::ResetAtQuit);
     ASSERT_TRUE(peer.ok());
-    Erp erp;
-    program::DayLog dayLog(erp.env.home(), time::systemClock());
-    program::ProgramLog log(dayLog);
-    zs::test::CountingYield yield;
-    SendMailOrderMailer mailer({}, nullptr, 5);
-    MailOrdini step(
-        log, yield, [&] { return &erp.db; },
-        [&] {
-            OrderMailSettings s;
-            s.smtpServer = "127.0.0.1";
-            s.smtpPort = peer.port();
-            s.sender = "ordini@example.it";
-            return s;
-        },
-        mailer);
-    log.OutputResponse("Invio ordini", false, 0);
-    auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>Ordini aperti</oggetto></IMPORTEMAIL>");
-    EXPECT_TRUE(step.MailOrdersStep(doc->root()));
+    OrderMails m(peer.port(), 5);
+    m.log.OutputResponse("Invio ordini", false, 0);
+    EXPECT_TRUE(m.run("Ordini aperti"));
     EXPECT_EQ(peer.accepted(), 2);
-    ASSERT_EQ(log.nodes().size(), 1u) << log.nodes().back().text;
-    EXPECT_EQ(log.nodes()[0].text, "Invio ordini");
+    ASSERT_EQ(m.log.nodes().size(), 1u) << m.log.nodes().back().text;
+    EXPECT_EQ(m.log.nodes()[0].text, "Invio ordini");
 }
 
 TEST(MailOrdiniSmtp, AServerThatIsNotThereFailsTheStep)
 {
-    Erp erp;
-    program::DayLog dayLog(erp.env.home(), time::systemClock());
-    program::ProgramLog log(dayLog);
-    zs::test::CountingYield yield;
-    SendMailOrderMailer mailer({}, nullptr, 3);
-    const auto port = mail::test::freePort();
-    MailOrdini step(
-        log, yield, [&] { return &erp.db; },
-        [&] {
-            OrderMailSettings s;
-            s.smtpServer = "127.0.0.1";
-            s.smtpPort = port;
-            s.sender = "ordini@example.it";
-            return s;
-        },
-        mailer);
-    log.OutputResponse("Invio ordini", false, 0);
-    auto doc = xml::Document::loadString("<IMPORTEMAIL><oggetto>x</oggetto></IMPORTEMAIL>");
-    EXPECT_FALSE(step.MailOrdersStep(doc->root()));
-    ASSERT_EQ(log.nodes().size(), 3u);
-    EXPECT_EQ(log.nodes()[1].text.rfind("Errore nell'invio email ai seguenti destinatari bianchi@example.it-", 0), 0u)
-        << log.nodes()[1].text;
-    EXPECT_GT(log.nodes()[1].text.size(),
+    OrderMails m(mail::test::freePort(), 3);
+    m.log.OutputResponse("Invio ordini", false, 0);
+    EXPECT_FALSE(m.run("x"));
+    ASSERT_EQ(m.log.nodes().size(), 3u);
+    EXPECT_EQ(m.log.nodes()[1].text.rfind("Errore nell'invio email ai seguenti destinatari bianchi@example.it-", 0), 0u)
+        << m.log.nodes()[1].text;
+    EXPECT_GT(m.log.nodes()[1].text.size(),
               std::string("Errore nell'invio email ai seguenti destinatari bianchi@example.it-").size());
 }
 
