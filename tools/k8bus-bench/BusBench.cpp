@@ -9,7 +9,7 @@
 // Rounds alternate; the fastest round of each is compared with the raw client's (medians shown
 // too), and the trace written per call is shown.
 //
-//   k8bus-bench [calls per round] [rounds]      (defaults 2000 and 5)
+//   k8bus-bench [calls per round] [rounds]      (defaults 500 and 21)
 //   K8BUS_BENCH_VERBOSE=1 keeps the library's error output (otherwise only the figures show).
 
 #include "Controls.h"
@@ -268,8 +268,8 @@ void printLine(const char* what, const std::vector<double>& lib, const std::vect
 
 int main(int argc, char** argv)
 {
-    const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 21;
     // No profile file is read; the trace goes to a private folder of the run's own.
     char folderTemplate[] = "/tmp/k8bus-bench-XXXXXX";
     if (!::mkdtemp(folderTemplate)) {
