@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 #include "fs/FileOps.h"
 #include "pgtest/PgServer.h"
+#include "testsupport/DbRows.h"
 #include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
@@ -623,18 +624,7 @@ TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
     ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Incremental, &e)) << e.description;
     ASSERT_TRUE(server.processCube("Zentrik", "PerZona", ProcessType::Full, &e)) << e.description;
 
-    auto rowsOf = [&](const std::string& sql) {
-        std::vector<std::string> out;
-        auto rs = m_db.query(sql);
-        EXPECT_TRUE(rs.has_value()) << sql;
-        for (; rs && !rs->eof(); rs->moveNext()) {
-            std::string row;
-            for (std::size_t i = 0; i < rs->fieldCount(); ++i)
-                row += (i ? "|" : "") + rs->value(i).toString();
-            out.push_back(row);
-        }
-        return out;
-    };
+    auto rowsOf = [&](const std::string& sql) { return zs::test::rowsOf(m_db, sql); };
     EXPECT_EQ(
         rowsOf("SELECT \"Cliente\", \"Importo\", \"Righe\" FROM \"" +
                olapTableName("olap_", "nomi", "Zentrik", "PerCliente") + "\" ORDER BY 1"),

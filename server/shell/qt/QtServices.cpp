@@ -267,12 +267,9 @@ void LogTreeView::flush()
     std::unordered_map<LogNodeId, bool> last;
     for (const auto& [id, expanded] : m_expansions)
         last[id] = expanded;
-    for (const auto& [id, expanded] : m_expansions)
-        if (auto it = last.find(id); it != last.end()) {
-            if (auto* item = itemFor(id); item && item->isExpanded() != it->second)
-                item->setExpanded(it->second);
-            last.erase(it);
-        }
+    for (const auto& [id, expanded] : last)
+        if (auto* item = itemFor(id); item && item->isExpanded() != expanded)
+            item->setExpanded(expanded);
     m_expansions.clear();
     if (m_scrollTo) {
         if (auto* item = itemFor(*m_scrollTo))
@@ -292,10 +289,6 @@ void applyProgramLocale()
 {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
-
-} // namespace zs::shell
-
-namespace zs::shell {
 
 bool installProgramTranslations()
 {

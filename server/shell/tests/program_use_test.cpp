@@ -23,6 +23,7 @@
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/run/SupportOnline.h"
 #include "shell/testsupport/ProgramFolderTest.h"
+#include "testsupport/DbRows.h"
 #include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 
@@ -584,20 +585,7 @@ TEST_F(ProgramInUse, SavesKeepTheModeAndStaleTemporariesGo)
 
 // --- zs-extract ----------------------------------------------------------------------------------
 
-/// The rows of `sql`, each as its fields joined by "|".
-std::vector<std::string> rowsOf(db::Connection& c, const std::string& sql)
-{
-    std::vector<std::string> out;
-    auto rs = c.query(sql);
-    EXPECT_TRUE(rs.has_value()) << sql;
-    for (; rs && !rs->eof(); rs->moveNext()) {
-        std::string row;
-        for (std::size_t i = 0; i < rs->fieldCount(); ++i)
-            row += (i ? "|" : "") + rs->value(i).toString();
-        out.push_back(row);
-    }
-    return out;
-}
+using zs::test::rowsOf;
 
 TEST_F(ProgramInUse, StartUpReadsALargeCatalogOnceAndKeepsTheStoredChoices)
 {
