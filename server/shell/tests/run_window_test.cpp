@@ -135,12 +135,15 @@ struct DemoProgramWithLongStep : test::DemoProgramTest {
             db::Connection c;
             ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string()));
             ASSERT_TRUE(c.execute("create table LUNGO (n integer)"));
+            // How many rows the long step makes: the next run after the stop takes a few.
+            ASSERT_TRUE(c.execute("create table LIMITE (n integer)"));
+            ASSERT_TRUE(c.execute("insert into LIMITE values (500000000)"));
         }
         const fs::path loading = home / "zentrikLoading.xml";
         std::string xml = zs::test::readFile(loading);
         const std::string step = "<LUNGO><esegui>si</esegui><operazione>Passo lungo</operazione>"
                                  "<query>insert into LUNGO with recursive c(n) as (select 1 union all select n + 1 "
-                                 "from c where n &lt; 500000000) select n from c</query></LUNGO>";
+                                 "from c where n &lt; (select n from LIMITE)) select n from c</query></LUNGO>";
         const auto at = xml.find("<CLIENTI>");
         ASSERT_NE(at, std::string::npos);
         xml.insert(at, step);
@@ -182,6 +185,21 @@ TEST_F(DemoProgramWithLongStep, StopInsideALongStatementInterruptsItAndRollsItBa
     const std::string log = zs::test::readFile(app->log().dayLog().currentFile());
     EXPECT_NE(log.find("Processo di estrazione interrotto dall'utente sul job: insert into LUNGO"), std::string::npos)
         << log;
+
+    // The next run, on the connection the stop left behind, runs every step to its end.
+    {
+        db::Connection c;
+        ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string()));
+        ASSERT_TRUE(c.execute("update LIMITE set n = 10"));
+    }
+    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from LUNGO"), "10");
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from CLIENTI"), "4");
+    auto& again = app->runWindow().tvwLog(); // with every line of the new run in it
+    bool correct = false;
+    for (int i = 0; i < again.topLevelItemCount(); ++i)
+        correct = correct || again.topLevelItem(i)->text(0) == "Elaborazione eseguita correttamente";
+    EXPECT_TRUE(correct);
 }
 
 TEST_F(DemoProgram, SecondRunRefusedWhileOneIsUnderWay)
