@@ -74,8 +74,10 @@ std::optional<time::DateTime> parseDialogDate(std::string_view text)
 
 std::string refusedDateMessage(std::string_view text)
 {
+    // Every example is one date, the long form with its own weekday, so each reads back as given.
+    const time::DateTime example{2026, 12, 8, 0, 0, 0};
     return "La data \"" + std::string(text) +
-           "\" non e' valida. Scrivere la data come 08/12/2026, 8-12-26, 8.12.2026 o lunedì 8 dicembre 2026.";
+           "\" non è valida. Scrivere la data come 08/12/2026, 8-12-26, 8.12.2026 o " + formatLongDate(example) + ".";
 }
 
 std::string neverDueMessage(std::string_view escludi)

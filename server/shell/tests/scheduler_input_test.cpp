@@ -148,7 +148,7 @@ TEST_F(SchedulerDialogOnDemo, DateTextsAreAcceptedOrRefusedWithAMessageThatChang
             EXPECT_EQ(rows().back(), "08/12/2027 06:30");
         } else {
             ASSERT_TRUE(out.message);
-            EXPECT_NE(out.message->find("non e' valida"), std::string::npos) << *out.message;
+            EXPECT_NE(out.message->find("non è valida"), std::string::npos) << *out.message;
             EXPECT_NE(out.message->find(std::string("\"") + c.date + "\""), std::string::npos) << *out.message;
             EXPECT_TRUE(out.stayedOpen);
             EXPECT_EQ(rows().size(), expectedRows);
@@ -170,6 +170,13 @@ TEST_F(SchedulerDialogOnDemo, DateTextsAreAcceptedOrRefusedWithAMessageThatChang
     // And the dialog accepts the correction afterwards.
     EXPECT_FALSE(modify(0, {"9.12.27", "09", "45", "", ""}).message);
     EXPECT_EQ(rows().front(), "09/12/2027 09:45");
+
+    // The long form the message suggests, typed as it stands, is taken.
+    const std::size_t from = out.message->rfind(" o ") + 3;
+    const std::string suggested = out.message->substr(from, out.message->size() - 1 - from);
+    EXPECT_EQ(suggested, "martedì 8 dicembre 2026");
+    EXPECT_FALSE(modify(0, {suggested, "09", "45", "", ""}).message);
+    EXPECT_EQ(rows().front(), "08/12/2026 09:45");
 }
 
 TEST_F(SchedulerDialogOnDemo, AnExcludedWeekdayGivesOneNextOccurrenceAndANeverDueOperationIsRefused)
