@@ -217,13 +217,18 @@ void FlatTabControl::Refresh2(std::int32_t button, std::int32_t x, std::int32_t 
     c.line(0, pxRound(CH), pxRound(CW), pxRound(CH), m_borderColorTab, 4);
 
     if (hovered && button == 1) {
-        m_tabId = hovered;
-        setTabselected(true);
-        Refresh();
-        showTabControls(hovered);
+        chooseTab(hovered);
         return; // the nested Refresh already put the drawing on screen
     }
     finishDrawing();
+}
+
+void FlatTabControl::chooseTab(std::int32_t k)
+{
+    m_tabId = k;
+    setTabselected(true);
+    Refresh();
+    showTabControls(k);
 }
 
 void FlatTabControl::showTabControls(std::int32_t k)

@@ -2,7 +2,7 @@
 // The flat tab strip: picture tabs anchored at the right edge, unselected ones half
 // transparent under the opaque selected one, captions wrapped on two lines, a page area with
 // a border below. A left click selects a tab, shows the host controls listed for it and
-// raises ShowTab.
+// raises ShowTab; a key that chooses a tab does the same through chooseTab.
 
 #include "flatui/core/ControlBase.h"
 #include "flatui/core/Tavolex.h"
@@ -64,6 +64,9 @@ class TAVOLEX_EXPORT FlatTabControl : public ControlBase {
     void AddControl(std::string_view name);
     void RemoveControls();
     std::int32_t IndexSelectedTab() const;
+    /// Chooses tab k (1 to Tabs) as a left click on it does: selects it, draws the strip, shows
+    /// its listed controls and raises ShowTab. The keyboard's way to a tab goes through here.
+    void chooseTab(std::int32_t k);
 
     /// The host form: makes its control of that name visible; may throw for unknown names.
     void setShowControl(std::function<void(std::string_view)> fn) { m_showControl = std::move(fn); }

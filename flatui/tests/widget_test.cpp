@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -342,6 +343,149 @@ TEST(Widgets, TabStripTakesArrowKeysAsClicksOnTheNeighbouringTab)
         EXPECT_EQ(clicks, s.clicks);
     }
     EXPECT_FALSE(key(w, Qt::Key_Escape));
+}
+
+namespace {
+
+/// A mouse button pressed and released at `at` (pixels) on `w`, as the window system sends it.
+void mouseClickAt(QWidget& w, QPointF at)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, at, w.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, w.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(&w, &release);
+}
+
+/// A three-tab strip whose tab k lists the host control "pagina<k>", with what its host sees:
+/// the controls made visible and the events, the tab selected when Click comes. Key and mouse
+/// events are kept apart, as the input itself.
+struct RecordedTabStrip {
+    RecordedTabStrip()
+    {
+        w.resize(600, 200);
+        w.show(); // the strip lays its tabs out at the size it is shown
+        QApplication::processEvents();
+        t.setTabs(3);
+        for (int k = 1; k <= 3; ++k) {
+            t.setTabId(k);
+            t.AddControl("pagina" + std::to_string(k));
+        }
+        t.setShowControl([this](std::string_view name) { effects.push_back("show " + std::string(name)); });
+        t.events().connect([this](zs::automation::DispId id, std::span<zs::automation::Variant> args) {
+            if (id == FlatTabControl::kShowTab)
+                effects.push_back("ShowTab " + std::to_string(args[0].toInt32()));
+            else if (id == ev::Click)
+                effects.push_back("Click, tab " + std::to_string(t.IndexSelectedTab()));
+            else
+                input.push_back(id);
+        });
+    }
+    void select(int k)
+    {
+        t.setTabId(k);
+        t.setTabselected(true);
+        effects.clear();
+        input.clear();
+    }
+    QPointF centreOfTab(int k) const
+    {
+        const double w = t.Picture()->width;
+        return {t.tabHitLeft(k) / kTwipsPerPixel + 0.425 * w, t.Picture()->height / 2.0};
+    }
+    FlatTabWidget w;
+    FlatTabControl& t = w.model();
+    std::vector<std::string> effects;
+    std::vector<int> input;
+};
+
+} // namespace
+
+TEST(Widgets, TabStripKeysRaiseWhatAClickOnTheirTabRaises)
+{
+    struct Case {
+        const char* name;
+        int from;
+        int key;
+        int to; // the tab the key chooses; 0 for none
+    };
+    const Case cases[] = {
+        {"Left", 2, Qt::Key_Left, 1},
+        {"Right", 2, Qt::Key_Right, 3},
+        {"Home", 3, Qt::Key_Home, 1},
+        {"End", 1, Qt::Key_End, 3},
+        {"Left at the first", 1, Qt::Key_Left, 0},
+        {"Right at the last", 3, Qt::Key_Right, 0},
+        {"Home at the first", 1, Qt::Key_Home, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordedTabStrip byKey;
+        byKey.select(c.from);
+        EXPECT_TRUE(key(byKey.w, c.key));
+        EXPECT_EQ(byKey.input, (std::vector<int>{ev::KeyDown, ev::KeyUp}));
+        if (c.to == 0) {
+            EXPECT_TRUE(byKey.effects.empty());
+            EXPECT_EQ(byKey.t.IndexSelectedTab(), c.from);
+            continue;
+        }
+        RecordedTabStrip byMouse;
+        byMouse.select(c.from);
+        mouseClickAt(byMouse.w, byMouse.centreOfTab(c.to));
+        ASSERT_EQ(byMouse.t.IndexSelectedTab(), c.to);
+        const std::string tab = std::to_string(c.to);
+        const std::vector<std::string> expected{"show pagina" + tab, "ShowTab " + tab, "Click, tab " + tab};
+        EXPECT_EQ(byMouse.effects, expected);
+        EXPECT_EQ(byKey.effects, expected);
+        EXPECT_EQ(byKey.t.IndexSelectedTab(), c.to);
+        // Both strips end up drawn alike, the mouse's highlight aside: the same tab in front.
+        byMouse.t.Refresh();
+        EXPECT_EQ(byKey.w.grab().toImage(), byMouse.w.grab().toImage());
+    }
+}
+
+TEST(Widgets, AButtonItsHostDisabledIsPassedByTab)
+{
+    QWidget window;
+    window.resize(400, 100);
+    FlatButtonWidget* buttons[3];
+    for (int i = 0; i < 3; ++i) {
+        buttons[i] = new FlatButtonWidget(&window);
+        buttons[i]->setGeometry(10 + 130 * i, 10, 120, 30);
+    }
+    auto& [first, disabled, loaded] = buttons;
+    first->model().setEnabled(true);
+    disabled->model().setEnabled(false); // the host disabled it: drawn disabled
+    // `loaded` keeps "Enabled" False from its bag but was never disabled by the host: it looks
+    // normal and keeps its Tab stop.
+    window.show();
+    QApplication::processEvents();
+    window.activateWindow();
+    first->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(first->hasFocus());
+    key(*first, Qt::Key_Tab);
+    EXPECT_TRUE(loaded->hasFocus());
+    key(*loaded, Qt::Key_Tab);
+    EXPECT_TRUE(first->hasFocus());
+    EXPECT_EQ(disabled->focusPolicy(), Qt::NoFocus);
+
+    // A click on it reaches its host (Click in every state) but gives it no focus.
+    int clicks = 0;
+    disabled->model().events().connect(
+        [&](zs::automation::DispId id, std::span<zs::automation::Variant>) { clicks += id == ev::Click; });
+    mouseClickAt(*disabled, QPointF(60, 15));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(first->hasFocus());
+
+    // Enabled again, it is a Tab stop again; disabled while it has the focus, it hands it on.
+    disabled->model().setEnabled(true);
+    key(*first, Qt::Key_Tab);
+    ASSERT_TRUE(disabled->hasFocus());
+    disabled->model().setEnabled(false);
+    EXPECT_FALSE(disabled->hasFocus());
+    EXPECT_TRUE(loaded->hasFocus());
+    key(*loaded, Qt::Key_Tab);
+    EXPECT_TRUE(first->hasFocus());
 }
 
 TEST(Widgets, MenuDropDownOpensOverItsWindow)

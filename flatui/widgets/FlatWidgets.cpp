@@ -16,7 +16,26 @@ namespace zs::flatui {
 
 FlatButtonWidget::FlatButtonWidget(QWidget* parent)
     : InputControlWidget<FlatButton, InputKind::buttonLike>(parent, kTwipsPerPixel)
-{}
+{
+    // Every let of `enabled` paints the button, so the drawing is where the focus follows it.
+    m_model->setInvalidate([this] {
+        followDisabledLook();
+        update();
+    });
+}
+
+void FlatButtonWidget::followDisabledLook()
+{
+    // A button its host disabled takes no focus, by Tab or by click, as any disabled control;
+    // it still hears the mouse (a click on it is still reported). A button loaded with
+    // "Enabled" False but never disabled by its host looks normal and keeps its Tab stop.
+    const bool disabled = m_model->state() == FlatButton::Disabled;
+    if (disabled == (focusPolicy() == Qt::NoFocus))
+        return;
+    setFocusPolicy(disabled ? Qt::NoFocus : Qt::StrongFocus);
+    if (disabled && hasFocus() && !focusNextChild())
+        clearFocus();
+}
 
 FlatTabWidget::FlatTabWidget(QWidget* parent)
     : InputControlWidget<FlatTabControl, InputKind::buttonLike>(parent, kTwipsPerPixel)
@@ -60,9 +79,8 @@ bool FlatTabWidget::keyAction(const QKeyEvent& e)
     }
     if (!m.enabled() || next < 1 || next > n || next == current)
         return true;
-    m.setTabId(next);
-    m.setTabselected(true);
-    m.Refresh();
+    // The same events in the same order as a mouse click on that tab: ShowTab, then Click.
+    m.chooseTab(next);
     m.click();
     return true;
 }

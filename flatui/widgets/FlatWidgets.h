@@ -23,7 +23,7 @@ namespace zs::flatui {
 // and the input handlers they inherit are built there, beside the Qt helpers they call.
 
 /// The button: positions in twips; a release inside it is a Click, and so is Space or Enter
-/// while it has the focus (not in the disabled look).
+/// while it has the focus. In the disabled look it takes no focus (Tab passes it by).
 class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, InputKind::buttonLike> {
   public:
     explicit FlatButtonWidget(QWidget* parent = nullptr);
@@ -31,6 +31,9 @@ class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, In
 
   protected:
     bool keyAction(const QKeyEvent& e) override;
+
+  private:
+    void followDisabledLook();
 };
 
 /// The grid: positions in pixels, with its vertical scroll bar; its Click comes from the model.
@@ -46,7 +49,8 @@ class TAVOLEX_EXPORT FlatGridWidget : public InputControlWidget<FlatGridControl,
 };
 
 /// The tab strip: positions in twips; a release inside it is a Click. With the focus, Left and
-/// Right (Home, End) choose the neighbouring (first, last) tab as a click on it would.
+/// Right (Home, End) choose the neighbouring (first, last) tab as a click on it would: ShowTab,
+/// then Click.
 class TAVOLEX_EXPORT FlatTabWidget : public InputControlWidget<FlatTabControl, InputKind::buttonLike> {
   public:
     explicit FlatTabWidget(QWidget* parent = nullptr);
