@@ -3,6 +3,7 @@
 #include "automation/AutomationError.h"
 #include "text/ItalianFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -331,7 +332,12 @@ std::string FlatGridControl::hitTest(double mx, double my)
         updateScrollBar(walk);
         return {};
     }
-    const std::size_t idx = cellIndex(walk.row, walk.col);
+    flipIfEditable(cellIndex(walk.row, walk.col));
+    return std::to_string(walk.row) + "." + std::to_string(walk.col);
+}
+
+void FlatGridControl::flipIfEditable(std::size_t idx)
+{
     if (m_allowEdit && static_cast<typeCellFormat>(m_formats[idx]) == typeCellFormat::flbBoolean) {
         try {
             m_values[idx] = automation::logicalNot(m_values[idx]);
@@ -339,7 +345,6 @@ std::string FlatGridControl::hitTest(double mx, double my)
             // A value with no logical form stays as it is.
         }
     }
-    return std::to_string(walk.row) + "." + std::to_string(walk.col);
 }
 
 void FlatGridControl::drawCell(const CellPlace& p, bool hot)
@@ -431,10 +436,131 @@ void FlatGridControl::mouseDown(int button, int shift, double x, double y)
     if (hit.empty())
         return;
     const auto dot = hit.find('.');
+    const auto riga = static_cast<std::int32_t>(std::stol(hit.substr(0, dot)));
+    const auto colonna = static_cast<std::int32_t>(std::stol(hit.substr(dot + 1)));
+    // A body cell clicked is where the keyboard goes on from.
+    if (riga >= firstBodyRow() && colonna >= firstBodyCol()) {
+        m_cursorRow = riga;
+        m_cursorCol = colonna;
+    }
+    raiseClick(button, shift, riga, colonna);
+}
+
+void FlatGridControl::raiseClick(int button, int shift, std::int32_t riga, std::int32_t colonna)
+{
     Variant args[] = {Variant(static_cast<std::int16_t>(button)), Variant(static_cast<std::int16_t>(shift)),
-                      Variant(static_cast<std::int32_t>(std::stol(hit.substr(0, dot)))),
-                      Variant(static_cast<std::int32_t>(std::stol(hit.substr(dot + 1))))};
+                      Variant(riga), Variant(colonna)};
     raise(ev::Click, args);
+}
+
+// ---- the keyboard's cell cursor -------------------------------------------------------------
+
+bool FlatGridControl::placeCursor()
+{
+    if (firstBodyRow() > m_rows || firstBodyCol() > m_cols) {
+        m_cursorRow = m_cursorCol = 0;
+        return false;
+    }
+    if (m_cursorRow == 0 || m_cursorCol == 0) {
+        m_cursorRow = firstBodyRow();
+        m_cursorCol = firstBodyCol();
+    }
+    m_cursorRow = std::clamp(m_cursorRow, firstBodyRow(), m_rows);
+    m_cursorCol = std::clamp(m_cursorCol, firstBodyCol(), m_cols);
+    return true;
+}
+
+void FlatGridControl::moveCursor(std::int32_t rows, std::int32_t cols)
+{
+    if (!placeCursor())
+        return;
+    m_cursorRow =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{m_cursorRow} + rows, firstBodyRow(), m_rows));
+    m_cursorCol =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{m_cursorCol} + cols, firstBodyCol(), m_cols));
+    scrollIntoView(m_cursorRow);
+    finishDrawing(); // the host draws the cursor over the cells
+}
+
+void FlatGridControl::pressCursor(int shift)
+{
+    if (!placeCursor())
+        return;
+    scrollIntoView(m_cursorRow);
+    flipIfEditable(cellIndex(m_cursorRow, m_cursorCol));
+    raiseClick(1, shift, m_cursorRow, m_cursorCol);
+    Refresh();
+}
+
+double FlatGridControl::bodyTop() const
+{
+    double y = 2;
+    for (std::int32_t i = 1; i < firstBodyRow(); ++i)
+        y += heightOf(i);
+    return y;
+}
+
+double FlatGridControl::bodyLeft() const
+{
+    double x = 2;
+    for (std::int32_t j = 1; j < firstBodyCol(); ++j)
+        x += widthOf(j);
+    return x;
+}
+
+std::int32_t FlatGridControl::pageRows() const
+{
+    const double room = heightTwips() / kTwipsPerPixel - bodyTop();
+    std::int32_t n = 0;
+    double used = 0;
+    for (std::int32_t r = m_topRow; r <= m_rows && used + heightOf(r) <= room; ++r, ++n)
+        used += heightOf(r);
+    return std::max(n, 1);
+}
+
+void FlatGridControl::scrollIntoView(std::int32_t row)
+{
+    // The highest top row that still shows `row` whole (or `row` itself when it is taller
+    // than the view), kept within the scroll bar's range.
+    std::int32_t top = m_topRow;
+    if (row < m_topRow) {
+        top = row;
+    } else {
+        const double room = heightTwips() / kTwipsPerPixel - bodyTop();
+        std::int32_t first = row;
+        double used = heightOf(row);
+        while (first - 1 >= m_topRow && used + heightOf(first - 1) <= room)
+            used += heightOf(--first);
+        if (first == m_topRow)
+            return; // shown whole already
+        top = first;
+    }
+    std::int32_t value = top - m_fixedRows - 1;
+    if (m_vscroll.visible)
+        value = std::min(value, m_vscroll.max);
+    value = std::max(value, 0);
+    if (value + m_fixedRows + 1 != m_topRow)
+        scrolled(value);
+}
+
+std::optional<FlatGridControl::CellRect> FlatGridControl::cursorRect() const
+{
+    if (m_cursorRow < firstBodyRow() || m_cursorRow > m_rows || m_cursorCol < firstBodyCol() || m_cursorCol > m_cols ||
+        m_cursorRow < m_topRow || m_cursorCol < m_leftCol)
+        return std::nullopt;
+    const double bottom = heightTwips() / kTwipsPerPixel;
+    double y = bodyTop();
+    for (std::int32_t r = m_topRow; r < m_cursorRow; ++r) {
+        y += heightOf(r);
+        if (y >= bottom)
+            return std::nullopt;
+    }
+    double x = bodyLeft();
+    for (std::int32_t c = m_leftCol; c < m_cursorCol; ++c)
+        x += widthOf(c);
+    if (y >= bottom || x >= widthTwips() / kTwipsPerPixel)
+        return std::nullopt;
+    return CellRect{x, y, static_cast<double>(widthOf(m_cursorCol)), static_cast<double>(heightOf(m_cursorRow))};
 }
 
 void FlatGridControl::mouseMove(int button, int shift, double x, double y)

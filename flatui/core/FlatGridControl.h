@@ -3,9 +3,12 @@
 // row heights in pixels, fixed header rows and columns and a vertical scroll position. Refresh
 // draws the visible cells (highlighting the one under the mouse) or finds the cell at a point;
 // both go over the cells through one walk. A click on an editable tick box flips its value.
+// A cell cursor lets the keyboard do what the mouse does: arrows move it, Space clicks it.
 
 #include "flatui/core/ControlBase.h"
 #include "flatui/core/Tavolex.h"
+
+#include <optional>
 
 namespace zs::flatui {
 
@@ -88,6 +91,27 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     void setRowHeight(std::int32_t index, std::int32_t h) { setSize(m_rowHeights, index, h); }
     std::int32_t getRowHeight(std::int32_t index) const { return sizeAt(m_rowHeights, index); }
 
+    // The keyboard's cell cursor (C++ only: not in the dispatch table, not persisted, apart
+    // from `col` and `row`). It lies on a body cell, or nowhere (row and column 0).
+    std::int32_t cursorRow() const { return m_cursorRow; }
+    std::int32_t cursorCol() const { return m_cursorCol; }
+    /// Puts the cursor on the first body cell when it lies nowhere, or back inside the table
+    /// when rows or columns went; false when the table has no body cell.
+    bool placeCursor();
+    /// Moves the cursor by `rows` and `cols` cells, stopping at the body's edges, and scrolls
+    /// its row into view.
+    void moveCursor(std::int32_t rows, std::int32_t cols);
+    /// Space on the cursor's cell: what a left click on it does (an editable tick box flips,
+    /// Click is raised with the cell), then the grid is drawn again to show the change.
+    void pressCursor(int shift);
+    /// Body rows the view shows whole from its top row, at least 1: what a page key moves.
+    std::int32_t pageRows() const;
+    struct CellRect {
+        double x = 0, y = 0, w = 0, h = 0; ///< pixels
+    };
+    /// Where the cursor's cell is drawn; nothing while it lies nowhere or out of view.
+    std::optional<CellRect> cursorRect() const;
+
     std::int32_t topRow() const { return m_topRow; }
     std::int32_t leftCol() const { return m_leftCol; }
     const ScrollBarState& vscroll() const { return m_vscroll; }
@@ -130,6 +154,16 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     void paintCells(bool hover, double mx, double my);
     /// "row.col" of the cell at the point, "" for none; flips an editable tick box.
     std::string hitTest(double mx, double my);
+    /// What a click does to a cell: an editable tick box takes the logical negation of its value.
+    void flipIfEditable(std::size_t idx);
+    /// Raises Click(button, shift, riga, colonna).
+    void raiseClick(int button, int shift, std::int32_t riga, std::int32_t colonna);
+    void scrollIntoView(std::int32_t row);
+    std::int32_t firstBodyRow() const { return std::min(m_fixedRows, m_rows) + 1; }
+    std::int32_t firstBodyCol() const { return std::min(m_fixedCols, m_cols) + 1; }
+    /// The top of the scrolling rows and the left of the scrolling columns, pixels.
+    double bodyTop() const;
+    double bodyLeft() const;
     void updateScrollBar(const CellWalk& walk);
     void drawCell(const CellPlace& p, bool hot);
     std::string cellText(const automation::Variant& v, typeCellFormat f) const;
@@ -170,6 +204,8 @@ class TAVOLEX_EXPORT FlatGridControl : public ControlBase {
     std::vector<std::int32_t> m_rowHeights;
     std::int32_t m_topRow = 2;
     std::int32_t m_leftCol = 2;
+    std::int32_t m_cursorRow = 0;
+    std::int32_t m_cursorCol = 0;
     ScrollBarState m_vscroll;
 };
 

@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
+#include <array>
+
 using namespace zs::flatui;
 
 namespace {
@@ -486,6 +488,131 @@ TEST(Widgets, AButtonItsHostDisabledIsPassedByTab)
     EXPECT_TRUE(loaded->hasFocus());
     key(*loaded, Qt::Key_Tab);
     EXPECT_TRUE(first->hasFocus());
+}
+
+namespace {
+
+/// A 300 x 100 grid of 3 columns and 12 rows of 20 pixels (one header row), column 2 editable
+/// tick boxes, all clear; it records the cells its Click events name, with Button and Shift.
+struct TickGrid {
+    TickGrid()
+    {
+        w.resize(300, 100);
+        g.setCols(3);
+        g.setRows(12);
+        g.setFixedcols(0);
+        g.setAllowEdit(true);
+        for (int r = 1; r <= 12; ++r) {
+            g.setRowHeight(r, 20);
+            if (r > 1) {
+                g.SetFormat(typeCellFormat::flbBoolean, r, 2);
+                g.SetValue(zs::automation::Variant(false), r, 2);
+            }
+        }
+        g.events().connect([this](zs::automation::DispId id, std::span<zs::automation::Variant> a) {
+            if (id == ev::Click)
+                clicks.push_back({a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32()});
+        });
+        w.show();
+        QApplication::processEvents();
+    }
+    bool ticked(int r) { return g.GetValue(r, 2).toBool(); }
+    FlatGridWidget w;
+    FlatGridControl& g = w.model();
+    std::vector<std::array<int, 4>> clicks;
+};
+
+} // namespace
+
+TEST(Widgets, GridCellCursorMovesByArrowsAndSpaceDoesWhatAClickDoes)
+{
+    TickGrid keys;
+    TickGrid mouse;
+    auto& g = keys.g;
+    keys.w.activateWindow();
+    QApplication::processEvents();
+    keys.w.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(keys.w.hasFocus());
+    EXPECT_EQ(std::pair(g.cursorRow(), g.cursorCol()), std::pair(2, 1)); // the first body cell
+    struct Step {
+        int key;
+        int row, col; // where the cursor is after it
+    };
+    const Step steps[] = {{Qt::Key_Up, 2, 1}, // never onto the header
+                          {Qt::Key_Left, 2, 1},  {Qt::Key_Right, 2, 2}, {Qt::Key_Down, 3, 2},
+                          {Qt::Key_Right, 3, 3}, {Qt::Key_Right, 3, 3}, {Qt::Key_Left, 3, 2}};
+    for (const Step& s : steps) {
+        EXPECT_TRUE(key(keys.w, s.key));
+        EXPECT_EQ(std::pair(g.cursorRow(), g.cursorCol()), std::pair(s.row, s.col));
+    }
+    EXPECT_TRUE(keys.clicks.empty());
+    EXPECT_TRUE(key(keys.w, Qt::Key_Space));
+    EXPECT_TRUE(keys.ticked(3));
+    key(keys.w, Qt::Key_Space, Qt::ShiftModifier);
+    EXPECT_FALSE(keys.ticked(3));
+    key(keys.w, Qt::Key_Space, Qt::NoModifier, true); // held down: one click only
+    EXPECT_FALSE(keys.ticked(3));
+    EXPECT_FALSE(key(keys.w, Qt::Key_Tab, Qt::ControlModifier)); // other keys go on to the window
+
+    // The mouse on the same cell: the same Click, the same value.
+    mouse.g.mouseDown(1, 0, 120, 52); // row 3 spans 42..61, column 2 82..161
+    mouse.g.mouseDown(1, 1, 120, 52);
+    EXPECT_EQ(keys.clicks, mouse.clicks);
+    EXPECT_EQ(keys.clicks, (std::vector<std::array<int, 4>>{{1, 0, 3, 2}, {1, 1, 3, 2}}));
+    EXPECT_EQ(keys.ticked(3), mouse.ticked(3));
+    // A click moves the cursor to its cell.
+    EXPECT_EQ(std::pair(mouse.g.cursorRow(), mouse.g.cursorCol()), std::pair(3, 2));
+
+    // The cursor shows, in the highlight colour, only while the grid has the focus, and the
+    // tick Space set shows at once.
+    key(keys.w, Qt::Key_Space);
+    auto cell = g.cursorRect();
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->y, 42);
+    EXPECT_EQ(cell->x, 82);
+    QImage shot = grab(keys.w);
+    expectColour(shot, 84, 50, 255, 0, 0);
+    expectColour(shot, 120, 55, 0, 0, 0, 60); // the tick
+    keys.w.clearFocus();
+    shot = grab(keys.w);
+    expectColour(shot, 84, 50, 255, 255, 255);
+
+    // Going down past the view scrolls it so that the cursor's row shows whole, scroll bar too.
+    keys.w.setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(g.pageRows(), 3); // 78 pixels below the header
+    for (int i = 0; i < 4; ++i)
+        key(keys.w, Qt::Key_Down);
+    EXPECT_EQ(g.cursorRow(), 7);
+    EXPECT_EQ(g.topRow(), 5);
+    const auto* bar = keys.w.findChild<QScrollBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->value(), 3);
+    cell = g.cursorRect();
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->y, 62);
+    key(keys.w, Qt::Key_PageDown);
+    key(keys.w, Qt::Key_PageDown);
+    EXPECT_EQ(g.cursorRow(), 12);
+    key(keys.w, Qt::Key_Space);
+    EXPECT_TRUE(keys.ticked(12));
+    EXPECT_EQ(keys.clicks.back(), (std::array<int, 4>{1, 0, 12, 2}));
+    key(keys.w, Qt::Key_PageUp);
+    key(keys.w, Qt::Key_PageUp);
+    key(keys.w, Qt::Key_PageUp);
+    key(keys.w, Qt::Key_PageUp);
+    EXPECT_EQ(g.cursorRow(), 2);
+    EXPECT_EQ(g.topRow(), 2);
+    EXPECT_EQ(bar->value(), 0);
+
+    // Rows taken away bring the cursor back inside the table.
+    key(keys.w, Qt::Key_PageDown);
+    g.setRows(3);
+    key(keys.w, Qt::Key_Down);
+    EXPECT_EQ(std::pair(g.cursorRow(), g.cursorCol()), std::pair(3, 2));
+    g.setRows(1); // the header alone: no cursor, and the keys do nothing
+    key(keys.w, Qt::Key_Space);
+    EXPECT_EQ(g.cursorRow(), 0);
+    EXPECT_FALSE(g.cursorRect());
 }
 
 TEST(Widgets, MenuDropDownOpensOverItsWindow)

@@ -1,5 +1,7 @@
 #include "flatui/widgets/FlatWidgets.h"
 
+#include "flatui/core/Colors.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -104,6 +106,71 @@ FlatGridWidget::FlatGridWidget(QWidget* parent)
 
 FlatGridWidget::~FlatGridWidget() = default;
 
+bool FlatGridWidget::keyAction(const QKeyEvent& e)
+{
+    if (e.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier))
+        return false;
+    FlatGridControl& m = *m_model;
+    switch (e.key()) {
+    case Qt::Key_Up:
+        m.moveCursor(-1, 0);
+        return true;
+    case Qt::Key_Down:
+        m.moveCursor(1, 0);
+        return true;
+    case Qt::Key_Left:
+        m.moveCursor(0, -1);
+        return true;
+    case Qt::Key_Right:
+        m.moveCursor(0, 1);
+        return true;
+    case Qt::Key_PageUp:
+        m.moveCursor(-m.pageRows(), 0);
+        return true;
+    case Qt::Key_PageDown:
+        m.moveCursor(m.pageRows(), 0);
+        return true;
+    case Qt::Key_Space:
+        // A held key clicks once, as a held mouse button does.
+        if (!e.isAutoRepeat())
+            m.pressCursor(qtShift(e.modifiers()));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FlatGridWidget::focusInEvent(QFocusEvent* e)
+{
+    // The cursor shows where the keys act as soon as the grid has them.
+    m_model->placeCursor();
+    InputControlWidget<FlatGridControl, InputKind::plain>::focusInEvent(e);
+}
+
+void FlatGridWidget::paintEvent(QPaintEvent* e)
+{
+    InputControlWidget<FlatGridControl, InputKind::plain>::paintEvent(e);
+    if (!hasFocus())
+        return;
+    const auto cell = m_model->cursorRect();
+    if (!cell)
+        return;
+    // A frame two pixels wide just inside the cell's borders, in the grid's highlight colour,
+    // with a white line inside it so it shows on a highlighted cell too.
+    const Color c = resolveColor(m_model->BackColorSelected());
+    const QRectF frame(cell->x + 1, cell->y + 1, cell->w - m_model->BorderSize() - 2,
+                       cell->h - m_model->BorderSize() - 2);
+    if (frame.width() < 4 || frame.height() < 4)
+        return;
+    QPainter p(this);
+    p.setClipRect(QRect(0, 0, m_scroll->isVisible() ? m_scroll->x() : width(), height()));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.drawRect(frame.adjusted(1, 1, -1, -1));
+    p.setPen(QPen(Qt::white, 1));
+    p.drawRect(frame.adjusted(2.5, 2.5, -2.5, -2.5));
+}
+
 void FlatGridWidget::syncScrollBar()
 {
     const ScrollBarState& s = m_model->vscroll();
@@ -113,6 +180,7 @@ void FlatGridWidget::syncScrollBar()
     m_scroll->setRange(s.min, s.max);
     m_scroll->setSingleStep(s.smallChange);
     m_scroll->setPageStep(s.largeChange);
+    m_scroll->setValue(s.value); // the keyboard's cursor scrolls the model too
     m_scroll->setVisible(s.visible);
     m_syncing = false;
 }

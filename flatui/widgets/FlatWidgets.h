@@ -37,10 +37,17 @@ class TAVOLEX_EXPORT FlatButtonWidget : public InputControlWidget<FlatButton, In
 };
 
 /// The grid: positions in pixels, with its vertical scroll bar; its Click comes from the model.
+/// With the focus it shows a cell cursor: the arrow keys (Page Up, Page Down) move it, Space
+/// does what a left click on its cell does.
 class TAVOLEX_EXPORT FlatGridWidget : public InputControlWidget<FlatGridControl, InputKind::plain> {
   public:
     explicit FlatGridWidget(QWidget* parent = nullptr);
     ~FlatGridWidget() override;
+
+  protected:
+    bool keyAction(const QKeyEvent& e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
   private:
     void syncScrollBar();

@@ -428,6 +428,67 @@ TEST_F(ProgramDialogs, TheCubeWindowsSalvaFromTheKeyboardWritesWhatTheMouseWrite
     EXPECT_EQ(written[true], written[false]);
 }
 
+TEST_F(ProgramDialogs, TheCubeWindowsChoicesFromTheKeyboardAloneAreSavedAsTheMouseSavesThem)
+{
+    // The demo's two cubes start on "Completa"; the first becomes "Incrementale" (grid cell
+    // 2.2), the second "Aggiornamento Dati" (3.3).
+    std::map<bool, std::string> written;
+    std::vector<std::string> names;
+    for (const bool keyboard : {true, false}) {
+        SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
+        for (const auto& entry : fs::directory_iterator(home))
+            fs::remove_all(entry.path());
+        copyDemo();
+        create();
+        ASSERT_TRUE(app->load());
+        menu(4);
+        ASSERT_EQ(app->cubes().core().NumeroCubi(), 2);
+        auto& grid = *app->cubes().flgCubi();
+        shown.clear();
+        if (keyboard) {
+            EXPECT_EQ(input::focusName(), "txtDsoServer");
+            for (const char* next : {"txtDsoDb", "flgCubi"}) {
+                input::pressKey(Qt::Key_Tab);
+                EXPECT_EQ(input::focusName(), next);
+            }
+            for (const int key : {Qt::Key_Right, Qt::Key_Space, Qt::Key_Down, Qt::Key_Right, Qt::Key_Space})
+                input::pressKey(key);
+            if (const char* dir = std::getenv("ZS_SCREENSHOT_DIR"))
+                app->cubes().grab().save(QString(dir) + "/cube-grid-keyboard.png");
+            for (const char* next : {"flbAggiorna", "flbSalva"}) {
+                input::pressKey(Qt::Key_Tab);
+                EXPECT_EQ(input::focusName(), next);
+            }
+            input::pressKey(Qt::Key_Space);
+        } else {
+            const auto& g = grid.model();
+            const auto centre = [&](int riga, int colonna) {
+                double x = 2, y = 2;
+                for (int c = 1; c < colonna; ++c)
+                    x += g.getColWidth(c);
+                for (int r = 1; r < riga; ++r)
+                    y += g.getRowHeight(r);
+                return QPointF(x + g.getColWidth(colonna) / 2.0, y + g.getRowHeight(riga) / 2.0);
+            };
+            input::mouseClick(grid, centre(2, 2));
+            input::mouseClick(grid, centre(3, 3));
+            input::mouseClick(*child<QWidget>(&app->cubes(), "flbSalva"));
+        }
+        const auto cubes = app->cubes().cubes();
+        ASSERT_EQ(cubes.size(), 2u);
+        EXPECT_EQ(cubes[0].aggiornamento, kChoiceIncremental);
+        EXPECT_EQ(cubes[1].aggiornamento, kChoiceDataOnly);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown.front().rfind("Impostazioni memorizzate.", 0), 0u) << shown.front();
+        written[keyboard] = zs::test::readFile(settingsFile());
+        names = {cubes[0].nome, cubes[1].nome};
+        app.reset();
+    }
+    EXPECT_NE(written[true].find("nome=\"" + names[0] + "\" aggiornamento=\"incrementale\""), std::string::npos);
+    EXPECT_NE(written[true].find("nome=\"" + names[1] + "\" aggiornamento=\"dati\""), std::string::npos);
+    EXPECT_EQ(written[true], written[false]);
+}
+
 TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero)
 {
     // No settings file: the wizard opens from the options dialog's load, inside the event loop
