@@ -213,6 +213,10 @@ bool ExtractionRun::prepareTable(const StepDefinition& step, const std::string& 
         const program::LogNode* n = m_ctx.log.node(detail);
         if (n && n->image == program::LogImage::Line)
             m_ctx.log.setImage(detail, program::LogImage::Success);
+        // An emptying that ended before a stop could reach it is done, but the step goes no
+        // further: nothing else of it runs once the run is stopped.
+        if (m_ctx.state.stopped())
+            success = false;
     }
     m_ctx.doYield();
     if (step.azzeraContatore && success)

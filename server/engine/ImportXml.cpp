@@ -36,6 +36,8 @@ namespace {
 namespace stdfs = std::filesystem;
 
 const char* const kWhere = "[.modImportXml.ImportXmlBulkLoad]";
+const char* const kLinkRefused = "il file è un collegamento simbolico: non viene importato (copiare o spostare nella "
+                                 "cartella il file stesso)";
 
 const char* const kSupportedOnElements[] = {"relation",   "field",       "mapped",  "relationship",
                                             "key-fields", "is-constant", "datatype"};
@@ -428,14 +430,18 @@ bool sameFileSystem(const stdfs::path& file, const stdfs::path& folder)
 }
 
 /// The queued data files of the import folder, in name order, without the ones already in.
+/// Symbolic links are listed too, as they stand (not what they point to), so that each is
+/// refused by name rather than skipped without a word.
 std::vector<stdfs::path> queuedFiles(const stdfs::path& folder, const std::set<std::string>& alreadyIn)
 {
     std::error_code ec;
     std::vector<stdfs::path> files;
-    for (const auto& entry : stdfs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && lower(entry.path().extension().string()) == ".xml" &&
-            !alreadyIn.count(entry.path().filename().string()))
+    for (const auto& entry : stdfs::directory_iterator(folder, ec)) {
+        const stdfs::file_type type = entry.symlink_status(ec).type();
+        if ((type == stdfs::file_type::regular || type == stdfs::file_type::symlink) &&
+            lower(entry.path().extension().string()) == ".xml" && !alreadyIn.count(entry.path().filename().string()))
             files.push_back(entry.path());
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -981,6 +987,15 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     const std::string begin = beginSql(c.dialect());
     const std::string name = file.filename().string();
     std::string reason;
+    // A link is refused before anything is read: its rows and its identity would be those of
+    // two different files, and moving the link would leave its target behind to be linked
+    // again. It stays in the folder, refused the same way by every run, until it is replaced
+    // by the file itself.
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        rejectFile(c, file, std::string(), kLinkRefused);
+        return false;
+    }
     if (!loadAndRecord(c, mapping, folder, file, begin, reason)) {
         rejectFile(c, file, begin, reason);
         return false;
@@ -999,11 +1014,12 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
         return false;
     }
     if (!begin.empty() && !c.execute("COMMIT")) {
+        // The rows did not go in (a full disk, say): the import failed, not the move.
         why = "salvataggio delle righe non riuscito: " + errorText(c);
         (void)c.execute("ROLLBACK");
         if (!copy.empty())
             ::unlink(copy.c_str());
-        moveFailed(file, old, why);
+        rejectFile(c, file, std::string(), why);
         return false;
     }
     reached(CommitPoint::Committed);

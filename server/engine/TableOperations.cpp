@@ -3,6 +3,7 @@
 #include "engine/EngineContext.h"
 #include "engine/EngineStrings.h"
 #include "engine/RunState.h"
+#include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 
 namespace zs::engine {
@@ -16,8 +17,6 @@ constexpr int kBriskWaitMs = 50;
 constexpr int kSlowWaitMs = 2000;
 constexpr double kRetryWaitSeconds = 60.0;
 constexpr int kMaxAttempts = 3;
-// How long a cancelled statement may take to give up before the executor goes on.
-constexpr int kCancelWaitMs = 5000;
 
 std::string attemptPrefix(int attempt)
 {
@@ -105,23 +104,30 @@ bool TableOperations::EseguiJob(std::string& sql)
     return runLoop(sql, Kind::Job, std::string());
 }
 
-bool TableOperations::poll(bool async)
+void TableOperations::poll(bool async)
 {
     if (!async)
-        return true;
+        return;
     const double start = m_ctx.seconds();
-    for (;;) {
-        if (!m_ctx.db.isExecuting())
-            return true;
+    bool cancelled = false;
+    while (m_ctx.db.isExecuting()) {
         // A bounded wait on the statement instead of a spin: it ends as soon as the statement does.
         m_ctx.db.waitForCompletion(m_ctx.seconds() - start > kBriskSeconds ? kSlowWaitMs : kBriskWaitMs);
         m_ctx.doYield();
-        if (m_ctx.state.stopped()) {
+        if (m_ctx.state.stopped() && !cancelled) {
             m_ctx.db.cancel();
-            // Leave no statement running on the server behind the stop.
-            for (int waited = 0; m_ctx.db.isExecuting() && waited < kCancelWaitMs; waited += kBriskWaitMs)
+            cancelled = true;
+        }
+        if (cancelled) {
+            // The statement is waited for after the stop, while the window stays live: only its
+            // end says whether the cancel rolled it back or it had already done its work (an
+            // unconditional delete on SQLite clears the table in one step the cancel cannot
+            // reach), and no statement is left running behind the stop.
+            while (m_ctx.db.isExecuting()) {
                 m_ctx.db.waitForCompletion(kBriskWaitMs);
-            return false;
+                m_ctx.doYield();
+            }
+            return;
         }
         m_ctx.doYield();
     }
@@ -143,7 +149,7 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
     const bool oracle = tipo == "oracle";
     // Jobs and deletes run asynchronously on every target, the Access file too, so that the
     // run keeps yielding and a stop interrupts the statement (rolling it back) instead of
-    // waiting for it to commit.
+    // waiting for it to commit. A statement the stop came too late for is reported as done.
     const bool async = kind == Kind::Truncate ? tipo == "sqlserver" : true;
     const std::string tableUpper = upper(table);
     int attempt = 0;
@@ -155,6 +161,7 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
         if (kind == Kind::Truncate)
             statement = svuotaTabellaStatement(table);
         bool failed = false;
+        bool completed = false;
         for (bool fellBack = false;;) {
             m_ctx.db.setCommandTimeout(m_ctx.settings.TimeoutComandi);
             if (kind == Kind::Job && oracle) {
@@ -163,9 +170,18 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
                     sql.pop_back();
                 statement = sql;
             }
-            const bool ran = m_ctx.db.execute(statement, async ? ExecuteMode::Async : ExecuteMode::Sync) &&
-                             poll(async) && (m_ctx.state.stopped() || !async || m_ctx.db.finishStatement());
-            if (ran || m_ctx.state.stopped())
+            // Whether the statement did its work is its own outcome, a stop or not: a statement
+            // that ended before the cancel could reach it has changed the table.
+            bool ran = m_ctx.db.execute(statement, async ? ExecuteMode::Async : ExecuteMode::Sync);
+            if (ran) {
+                poll(async);
+                ran = !async || m_ctx.db.finishStatement();
+            }
+            if (ran) {
+                completed = true;
+                break;
+            }
+            if (m_ctx.state.stopped())
                 break;
             // A table the server refuses to truncate (referenced by a key) is emptied with a
             // delete in the same attempt.
@@ -177,16 +193,19 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
             failed = true;
             break;
         }
-        if (!failed) {
-            if (m_ctx.state.stopped()) {
-                if (async && m_ctx.db.isExecuting())
-                    m_ctx.db.cancel();
-                m_ctx.db.DescriviErrore(
-                    kind == Kind::Job ? "Processo di estrazione interrotto dall'utente sul job: " + sql
-                                      : "Processo di cancellazione interrotto dall'utente sulla tabella " + tableUpper);
-            } else {
-                result = true;
-            }
+        if (completed) {
+            result = true;
+            if (m_ctx.state.stopped())
+                m_ctx.log.OutputResponse(
+                    kind == Kind::Job
+                        ? "Processo di estrazione completato prima dell'interruzione dell'utente sul job: " + sql
+                        : "Processo di cancellazione completato prima dell'interruzione dell'utente sulla tabella " +
+                              tableUpper,
+                    false, 1);
+        } else if (!failed) {
+            m_ctx.db.DescriviErrore(
+                kind == Kind::Job ? "Processo di estrazione interrotto dall'utente sul job: " + sql
+                                  : "Processo di cancellazione interrotto dall'utente sulla tabella " + tableUpper);
         } else {
             const FailureKind why = m_ctx.db.lastFailure();
             m_ctx.db.DescriviErrore(kind == Kind::Job

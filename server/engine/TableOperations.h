@@ -46,8 +46,9 @@ class TableOperations {
   private:
     enum class Kind { Job, Delete, Truncate };
     bool runLoop(std::string& sql, Kind kind, const std::string& table);
-    /// Polls a started statement; true when it ran to its end (false when stopped).
-    bool poll(bool async);
+    /// Waits for a started statement to end while the run yields; a stop cancels it and waits
+    /// for its end all the same, so that its outcome tells whether it did its work.
+    void poll(bool async);
     void waitBeforeRetry();
 
     const EngineContext& m_ctx;

@@ -267,12 +267,16 @@ bool XmlPullReader::fill()
         m_eof = true;
         return false;
     }
-    // No XML text holds a NUL character, in any encoding: refused with its line, as the
-    // document reader does.
-    if (const std::size_t nul = m_buf.find('\0', before); nul != std::string::npos) {
+    // No XML text holds a control character other than tab, CR and LF (NUL included), in any
+    // encoding: refused with its line, as the document reader refuses NUL.
+    const auto* p = reinterpret_cast<const unsigned char*>(m_buf.data());
+    for (std::size_t i = before, n = m_buf.size(); i < n; ++i) {
+        if (p[i] >= 0x20 || p[i] == '\t' || p[i] == '\n' || p[i] == '\r')
+            continue;
         const std::size_t keep = m_pos;
-        m_pos = nul;
-        fail("carattere NUL (byte 0) non ammesso");
+        m_pos = i;
+        fail(p[i] == 0 ? std::string("carattere NUL (byte 0) non ammesso")
+                       : "carattere di controllo (byte " + std::to_string(p[i]) + ") non ammesso");
         m_pos = keep;
         return false;
     }
@@ -356,7 +360,8 @@ bool XmlPullReader::decodeEntities(std::string_view raw, std::string& out, bool 
                 const std::string digits(name.substr(hexForm ? 2 : 1));
                 char* end = nullptr;
                 const unsigned long cp = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, hexForm ? 16 : 10);
-                if (digits.empty() || *end != '\0' || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
+                if (digits.empty() || *end != '\0' || (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') ||
+                    cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
                     return fail("riferimento a carattere non valido &" + std::string(name) + ";");
                 text::appendUtf8(out, static_cast<char32_t>(cp));
             } else {

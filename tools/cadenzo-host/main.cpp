@@ -6,6 +6,7 @@
 #include "scheduler/qt/CadenzoLibrary.h"
 
 #include "automation/ClassRegistry.h"
+#include "fs/AtomicFile.h"
 #include "fs/Paths.h"
 
 #include <QApplication>
@@ -76,6 +77,9 @@ int main(int argc, char** argv)
         return 64;
     if (opt.path.empty())
         opt.path = zs::fs::programFolder().string();
+    // Saves of the store killed mid-way left their temporary files, as the program's start
+    // finds them; a host that runs without the program clears them itself.
+    (void)zs::fs::removeStaleTemporaries(opt.path);
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -16,6 +16,7 @@
 #include "engine/RunState.h"
 #include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
+#include "fs/AtomicFile.h"
 #include "fs/Paths.h"
 #include "program/Crono.h"
 #include "program/ProgramLog.h"
@@ -207,6 +208,11 @@ bool runExtractions(const Options& o, const zs::engine::EngineContext& ctx, Extr
     using namespace zs;
     bool ok = false;
     for (int run = 0; run < o.runs; ++run) {
+        // The run's opening line and its total time, as the program logs them.
+        const auto start = ctx.log.OutputResponse("Inizio estrazione dati (" + shell::runStartStamp(ctx.clock) + ")");
+        ctx.log.setImage(start, program::LogImage::Start);
+        program::Crono runCrono(ctx.clock);
+        runCrono.AvviaCrono();
         ctx.state.setStatoProcesso(engine::RunState::kRunning);
         engine::ExtractionRun extraction(ctx, host, o.folder, messages);
         ok = extraction.EseguiEstrazione(tree, root);
@@ -215,6 +221,8 @@ bool runExtractions(const Options& o, const zs::engine::EngineContext& ctx, Extr
                                : ctx.state.stopped() ? "Estrazione interrotta dall'utente."
                                                      : "Estrazione terminata con errori.",
                                !ok, 0);
+        const auto elapsed = ctx.log.OutputResponse(shell::tempoImpiegato(runCrono.TempoTrascorso(), 3));
+        ctx.log.setImage(elapsed, program::LogImage::Start);
         if (ctx.state.stopped())
             break;
     }
@@ -290,5 +298,8 @@ int main(int argc, char** argv)
         return usage();
     if (!enterFolder(options->folder))
         return 2;
+    // Saves killed mid-way (settings, statistics, cube files) left their temporary files; the
+    // program's start clears them, and a cron-only installation never starts the program.
+    (void)zs::fs::removeStaleTemporaries(options->folder);
     return extract(*options);
 }

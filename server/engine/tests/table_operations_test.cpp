@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace zs::engine::test {
 namespace {
 
@@ -232,14 +234,54 @@ TEST(JobExecutor, StopDuringAStatementCancelsItAndLogsTheStopLine)
     }
 }
 
-TEST(JobExecutor, StopDuringSyncStatementReportsItInterrupted)
+TEST(JobExecutor, StopReportsWhatTheStatementDid)
 {
-    EngineFixture f("access");
-    f.yield.onYield = [&](int) {};
-    f.state.setStatoProcesso(RunState::kStopped);
-    EXPECT_FALSE(TableOperations(f.ctx).CancellaTabella("clienti", ""));
-    EXPECT_EQ(f.db.errors,
-              (std::vector<std::string>{"Processo di cancellazione interrotto dall'utente sulla tabella CLIENTI"}));
+    // A stop tells whether the statement still did its work (it ended before the cancel could
+    // reach it) or was cancelled and rolled back: never "interrotto" over a change that stays.
+    struct Case {
+        const char* name;
+        int asyncPolls; // how long the statement runs after the stop
+        std::function<bool(TableOperations&)> action;
+        std::vector<std::string> errors;
+        std::string doneLine;
+        bool result;
+    };
+    const std::vector<Case> cases = {
+        {"delete ended before the cancel",
+         0,
+         [](TableOperations& t) { return t.CancellaTabella("clienti", ""); },
+         {},
+         "Processo di cancellazione completato prima dell'interruzione dell'utente sulla tabella CLIENTI",
+         true},
+        {"delete cancelled",
+         50,
+         [](TableOperations& t) { return t.CancellaTabella("clienti", "where id > 3"); },
+         {"Processo di cancellazione interrotto dall'utente sulla tabella CLIENTI"},
+         "",
+         false},
+        {"job ended before the cancel",
+         0,
+         [](TableOperations& t) {
+             std::string sql = "delete from T";
+             return t.EseguiJob(sql);
+         },
+         {},
+         "Processo di estrazione completato prima dell'interruzione dell'utente sul job: delete from T",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineFixture f("access");
+        f.db.asyncPolls = c.asyncPolls;
+        f.state.setStatoProcesso(RunState::kStopped);
+        TableOperations ops(f.ctx);
+        EXPECT_EQ(c.action(ops), c.result);
+        EXPECT_EQ(f.db.statements.size(), 1u); // no second attempt after a stop
+        EXPECT_EQ(f.db.cancels, c.asyncPolls > 0 ? 1 : 0);
+        EXPECT_EQ(f.db.errors, c.errors);
+        const auto texts = f.logTexts();
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), c.doneLine), c.doneLine.empty() ? 0 : 1);
+    }
 }
 
 TEST(JobExecutor, LongStatementIsPolledBrisklyThenWithTwoSecondWaits)

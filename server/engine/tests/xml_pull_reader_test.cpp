@@ -143,6 +143,37 @@ TEST(XmlPullReader, ANulByteIsRefusedWithItsLine)
     }
 }
 
+TEST(XmlPullReader, OtherControlCharactersAreRefusedWithTheirLineAndTabCrLfPass)
+{
+    const struct {
+        const char* name;
+        std::string xml;
+        std::string events;
+    } cases[] = {
+        {"SOH in text",
+         "<R>\n<A>a\x01"
+         "b</A></R>",
+         "!2: carattere di controllo (byte 1) non ammesso"},
+        {"US in an attribute", "<R>\n\n<A k='\x1F'/></R>", "!3: carattere di controllo (byte 31) non ammesso"},
+        {"ESC far into the file", std::string(100000, ' ') + "<R>\n\x1B</R>",
+         "!2: carattere di controllo (byte 27) non ammesso"},
+        {"as a character reference", "<R>&#1;</R>", "<R>!1: riferimento a carattere non valido &#1;"},
+        {"tab, CR and LF", "<R a='\t'>x\ty\r\nz&#9;&#13;</R>", "<R a= >x\ty\nz\t\r</R>."},
+    };
+    zs::test::TempDir dir;
+    for (const auto& c : cases) {
+        zs::test::writeFile(dir / "c.xml", c.xml);
+        for (std::size_t chunk : {64, 65, 4096}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(chunk));
+            const std::string events = trace(dir / "c.xml", chunk);
+            if (c.events.front() == '!')
+                EXPECT_EQ(events.substr(events.find('!')), c.events) << events;
+            else
+                EXPECT_EQ(events, c.events);
+        }
+    }
+}
+
 TEST(XmlPullReader, DeepNestingIsNoProblem)
 {
     zs::test::TempDir dir;

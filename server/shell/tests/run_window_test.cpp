@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include <unistd.h>
 
@@ -200,6 +201,111 @@ TEST_F(DemoProgramWithLongStep, StopInsideALongStatementInterruptsItAndRollsItBa
     for (int i = 0; i < again.topLevelItemCount(); ++i)
         correct = correct || again.topLevelItem(i)->text(0) == "Elaborazione eseguita correttamente";
     EXPECT_TRUE(correct);
+}
+
+// The demo with a first step that empties a table of a few million rows on SQLite before its
+// one job, unconditionally or above a watermark.
+struct DemoProgramWithLargeTable : test::DemoProgramTest {
+    static constexpr const char* kRows = "3000000";
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp()); }
+    void withStep(const std::string& incrementale)
+    {
+        {
+            db::Connection c;
+            ASSERT_TRUE(c.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (home / "target.db").string()));
+            ASSERT_TRUE(c.execute("create table GRANDE (n integer, testo text)"));
+            ASSERT_TRUE(c.execute(std::string("insert into GRANDE with recursive c(n) as (select 1 union all "
+                                              "select n + 1 from c where n < ") +
+                                  kRows + ") select n, 'riga numero ' || n from c"));
+        }
+        const fs::path loading = home / "zentrikLoading.xml";
+        std::string xml = zs::test::readFile(loading);
+        const std::string step = "<GRANDE><esegui>si</esegui><operazione>Tabella grande</operazione>"
+                                 "<svuota>si</svuota>" +
+                                 incrementale + "<query>insert into GRANDE values (0, 'nuova')</query></GRANDE>";
+        const auto at = xml.find("<CLIENTI>");
+        ASSERT_NE(at, std::string::npos);
+        xml.insert(at, step);
+        zs::test::writeFile(loading, xml);
+        create();
+        ASSERT_TRUE(app->load());
+    }
+    /// Runs the extraction and presses Stop a moment after the emptying has started.
+    void runAndStopDuringTheEmptying()
+    {
+        using Clock = std::chrono::steady_clock;
+        std::optional<Clock::time_point> emptying;
+        bool pressed = false;
+        app->yield().setExtra([&] {
+            if (pressed)
+                return;
+            if (!emptying && dayLog().find("delete * from GRANDE") != std::string::npos)
+                emptying = Clock::now();
+            if (emptying && Clock::now() - *emptying > std::chrono::milliseconds(150)) {
+                pressed = true;
+                app->runWindow().findChild<QToolButton*>("cmdStop")->click();
+            }
+        });
+        app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+        app->yield().setExtra({});
+        ASSERT_TRUE(pressed) << "the run never yielded while the table was emptied";
+    }
+    std::string dayLog() { return zs::test::readFile(app->log().dayLog().currentFile()); }
+    bool hasTopLine(const std::string& text)
+    {
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            if (tree.topLevelItem(i)->text(0).toStdString() == text)
+                return true;
+        return false;
+    }
+    /// After the stop, the next run ends every step correctly.
+    void nextRunCompletes()
+    {
+        app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
+        EXPECT_TRUE(hasTopLine("Elaborazione eseguita correttamente"));
+        EXPECT_EQ(scalar(home / "target.db", "select count(*) from CLIENTI"), "4");
+    }
+};
+
+TEST_F(DemoProgramWithLargeTable, StopDuringAnUnconditionalEmptyingTellsWhatHappenedToTheTable)
+{
+    ASSERT_NO_FATAL_FAILURE(withStep(""));
+    ASSERT_NO_FATAL_FAILURE(runAndStopDuringTheEmptying());
+    const std::string rows = scalar(home / "target.db", "select count(*) from GRANDE");
+    const std::string log = dayLog();
+    const bool interrupted =
+        log.find("Processo di cancellazione interrotto dall'utente sulla tabella GRANDE") != std::string::npos;
+    const bool completed =
+        log.find("Processo di cancellazione completato prima dell'interruzione dell'utente sulla tabella GRANDE") !=
+        std::string::npos;
+    // Exactly one of the two, and the one the table bears out.
+    EXPECT_NE(interrupted, completed) << log;
+    EXPECT_EQ(rows, completed ? "0" : kRows) << log;
+    // Stopped either way: the job after the emptying and the later steps never ran.
+    EXPECT_EQ(log.find("insert into GRANDE values"), std::string::npos) << log;
+    EXPECT_TRUE(hasTopLine("Elaborazione interrotta dall'utente: i passi seguenti non sono stati eseguiti."));
+    EXPECT_FALSE(hasTopLine("Elaborazione eseguita correttamente"));
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from CLIENTI"), "0");
+
+    nextRunCompletes();
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from GRANDE"), "1");
+}
+
+TEST_F(DemoProgramWithLargeTable, StopDuringAConditionalEmptyingRollsItBack)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        withStep("<incrementale attivo=\"si\" svuota=\"n\" datatype=\"numerico\">0</incrementale>"));
+    ASSERT_NO_FATAL_FAILURE(runAndStopDuringTheEmptying());
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from GRANDE"), kRows);
+    const std::string log = dayLog();
+    EXPECT_NE(log.find("Processo di cancellazione interrotto dall'utente sulla tabella GRANDE"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("completato prima dell'interruzione"), std::string::npos) << log;
+    EXPECT_TRUE(hasTopLine("Elaborazione interrotta dall'utente: i passi seguenti non sono stati eseguiti."));
+
+    nextRunCompletes();
+    EXPECT_EQ(scalar(home / "target.db", "select count(*) from GRANDE where n > 0"), "0");
 }
 
 TEST_F(DemoProgram, SecondRunRefusedWhileOneIsUnderWay)

@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #ifndef CADENZO_HOST_PATH
 #error "CADENZO_HOST_PATH names the cadenzo-host program"
@@ -79,6 +83,35 @@ TEST(CadenzoHostHostileStore, NonRegularStoreIsRefusedAtOnceAndLeftAlone)
         EXPECT_EQ(zs::test::describeEntry(store), planted);
     }
     EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
+}
+
+TEST(CadenzoHostHostileStore, TemporariesOfKilledSavesAreClearedAtTheStart)
+{
+    // A save of the store killed mid-way left its temporary; one of a process that still runs
+    // (this test) is not the host's to remove.
+    zs::test::TempDir dir;
+    zs::test::writeFile(dir / "cadenzo.xml",
+                        std::string("<?xml version=\"1.0\"?><cadenzo>") + kDueOperation + "</cadenzo>");
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string stale = ".cadenzo.xml.zstmp-" + std::to_string(gone) + "-0123456789abcdef";
+    const std::string live = ".cadenzo.xml.zstmp-" + std::to_string(::getpid()) + "-0123456789abcdef";
+    zs::test::writeFile(dir / stale, "<operazioni><operaz");
+    zs::test::writeFile(dir / live, "<operazioni>");
+    zs::process::RunOptions options;
+    options.captureOutput = true;
+    options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
+                                "XDG_CONFIG_HOME=" + (dir / "config").string()};
+    options.timeLimit = std::chrono::minutes(1);
+    const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
+                                     "100", "--alarms", "1", "--timeout-ms", "20000"},
+                                    options);
+    EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
+    EXPECT_FALSE(std::filesystem::exists(dir / stale));
+    EXPECT_TRUE(std::filesystem::exists(dir / live));
 }
 
 } // namespace

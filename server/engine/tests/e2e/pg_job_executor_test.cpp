@@ -106,6 +106,37 @@ TEST(PgJobExecutor, StopDuringALongStatementCancelsItOnTheServer)
     EXPECT_EQ(r.stillRunning("pg_sleep(30)"), 0);
 }
 
+TEST(PgJobExecutor, StopDuringADeleteRollsItBackWithOrWithoutACondition)
+{
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    // Every deleted row waits a little, so the stop lands while the delete runs.
+    ASSERT_TRUE(pg.psql("drop table if exists stop_delete; create table stop_delete(n int); "
+                        "insert into stop_delete select generate_series(1, 40); "
+                        "create or replace function stop_delete_slow() returns trigger language plpgsql as "
+                        "$$ begin perform pg_sleep(0.1); return old; end $$; "
+                        "create trigger stop_delete_slow before delete on stop_delete for each row "
+                        "execute function stop_delete_slow()"));
+    for (const char* condition : {"", "where n > 0"}) {
+        SCOPED_TRACE(condition);
+        PgRun r;
+        ASSERT_TRUE(r.backend.open());
+        r.yield.onYield = [&](int) {
+            if (r.elapsed() > 1.0)
+                r.state.setStatoProcesso(RunState::kStopped);
+        };
+        r.start = Steady::now();
+        EXPECT_FALSE(TableOperations(r.ctx).CancellaTabella("stop_delete", condition));
+        EXPECT_LT(r.elapsed(), 3.0);
+        EXPECT_EQ(r.errors, (std::vector<std::string>{
+                                "Processo di cancellazione interrotto dall'utente sulla tabella STOP_DELETE"}));
+        std::string out;
+        ASSERT_TRUE(pg.psql("select 'rows=' || count(*) from stop_delete", &out));
+        EXPECT_NE(out.find("rows=40"), std::string::npos) << out;
+    }
+    pg.psql("drop table if exists stop_delete; drop function if exists stop_delete_slow()");
+}
+
 TEST(PgJobExecutor, LostConnectionIsRetriedAndThenSucceeds)
 {
     ZS_REQUIRE_PG();

@@ -7,6 +7,7 @@
 #include "StatFile.h"
 #include "StepsTestSupport.h"
 #include "db/Connection.h"
+#include "fs/AtomicFile.h"
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
@@ -14,7 +15,13 @@
 
 #include <filesystem>
 #include <optional>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <csignal>
 
 namespace zs::engine::test {
 namespace {
@@ -131,6 +138,17 @@ TEST(SqliteExtraction, WholeRunThroughTheDriver)
         EXPECT_NE(log->find(line), std::string::npos) << *log;
     }
     EXPECT_EQ(log->find("Non eseguito"), std::string::npos);
+    // Each run opens with its start line and ends with its total time, as the program's do.
+    const auto count = [&](const std::string& text) {
+        int n = 0;
+        for (auto at = log->find(text); at != std::string::npos; at = log->find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(" :Inizio estrazione dati ("), 2) << *log;
+    EXPECT_EQ(count(" :Tempo impiegato: "), 2) << *log;
+    EXPECT_LT(log->find(" :Inizio estrazione dati ("), log->find(" :Anagrafica clienti\r\n"));
+    EXPECT_GT(log->rfind(" :Tempo impiegato: "), log->rfind("Estrazione terminata con errori."));
 }
 
 TEST(SqliteExtraction, StepErrorsLogTheirReason)
@@ -197,6 +215,51 @@ TEST(SqliteExtraction, BadInputExitsWithTwo)
         env.home() / "zentrikServer.xml",
         "<zentrikServer><SERVERTYPE>access</SERVERTYPE><LOADINGFILE>none.xml</LOADINGFILE></zentrikServer>");
     EXPECT_EQ(runExtract(env.home()).exitCode, 2);
+}
+
+/// The temporary files of saves in `folder`.
+std::vector<std::string> temporaries(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (zs::fs::temporaryOwner(e.path().filename().string()))
+            names.push_back(e.path().filename().string());
+    return names;
+}
+
+TEST(SqliteExtraction, SavesKilledMidWayLeaveNoTemporaryAfterTheNextRun)
+{
+    zs::test::ScopedTestEnv env;
+    const fs::path home = env.home();
+    fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive);
+    // Many runs in one process: the statistics, the settings and the cube file are saved over
+    // and over, so the kills land in the middle of saves.
+    std::vector<pid_t> killed;
+    for (int k = 0; k < 10; ++k) {
+        const std::string folder = home.string();
+        char* const argv[] = {const_cast<char*>(ZS_EXTRACT_PATH), const_cast<char*>(folder.c_str()),
+                              const_cast<char*>("--runs"),        const_cast<char*>("1000"),
+                              const_cast<char*>("--quiet"),       nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, ZS_EXTRACT_PATH, nullptr, nullptr, argv, environ), 0);
+        ::usleep(static_cast<useconds_t>(300000 + 70000 * k));
+        ASSERT_EQ(::kill(pid, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the run ended before the kill";
+        killed.push_back(pid);
+    }
+    // Whatever the kills happened to leave, a save's temporary of a killed process is there.
+    const std::string planted = ".stat.xml.zstmp-" + std::to_string(killed.back()) + "-0123456789abcdef";
+    zs::test::writeFile(home / planted, "<partial");
+    const std::string someoneElses = ".stat.xml.zstmp-" + std::to_string(::getpid()) + "-0123456789abcdef";
+    zs::test::writeFile(home / someoneElses, "<in corso");
+    ASSERT_GE(temporaries(home).size(), 2u);
+
+    const auto clean = runExtract(home, {"--quiet"}, std::chrono::seconds(120));
+    EXPECT_EQ(clean.exitCode, 0) << clean.output << clean.error;
+    // Only the temporary of a process still running stays.
+    EXPECT_EQ(temporaries(home), (std::vector<std::string>{someoneElses}));
 }
 
 } // namespace

@@ -497,5 +497,110 @@ TEST_F(ImportKillPoints, AKillAtAnyPointOfAMoveToAnotherFileSystemLosesNoFile)
     EXPECT_EQ(sweep(path("archivio"), 7), kKillFiles * 7);
 }
 
+// --- Links, control characters, a full disk ---------------------------------------------
+
+static std::string clienti(const std::vector<std::string>& codes)
+{
+    std::string xml = "<?xml version='1.0'?>\n<R>\n";
+    for (const std::string& code : codes)
+        xml += "<Cliente Codice='" + code + "'/>\n";
+    return xml + "</R>\n";
+}
+
+TEST_F(XmlImportFixture, ALinkInTheImportFolderIsRefusedUnreadOnEveryRun)
+{
+    test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    writeSchema("c.xsd", kClientiSchema);
+    stdfs::create_directories(path("in"));
+    stdfs::create_directories(path("altrove"));
+    const std::string target = clienti({"L1", "L2"});
+    zs::test::writeFile(path("altrove/dati.xml"), target);
+    stdfs::create_symlink(path("altrove/dati.xml"), path("in/b.xml"));
+    zs::test::writeFile(path("in/a.xml"), clienti({"A1"}));
+    const std::string refused = "  E:Errore nell'importazione del file " + path("in/b.xml").string() +
+                                "-il file è un collegamento simbolico: non viene importato (copiare o spostare "
+                                "nella cartella il file stesso)";
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        m_log.InitializeResponse();
+        m_log.OutputResponse("Importazione", false, 0);
+        EXPECT_FALSE(importFrom(c, path("in"), path("c.xsd").string()));
+        EXPECT_EQ(lines(), (std::vector<std::string>{"Importazione", refused})) << testing::PrintToString(lines());
+        // The regular file went in once and moved; nothing of the link's target was read.
+        EXPECT_EQ(scalar(c, "select count(*) from CLIENTI where codice = 'A1'"), "1");
+        EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "1");
+        EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
+        EXPECT_TRUE(stdfs::is_symlink(path("in/b.xml")));
+        EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(path("in/old/b.xml"))));
+        EXPECT_EQ(zs::test::readFile(path("altrove/dati.xml")), target);
+    }
+    // Replaced by the file itself, it goes in like any other.
+    stdfs::remove(path("in/b.xml"));
+    stdfs::copy_file(path("altrove/dati.xml"), path("in/b.xml"));
+    EXPECT_TRUE(importFrom(c, path("in"), path("c.xsd").string())) << testing::PrintToString(lines());
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "3");
+}
+
+TEST_F(XmlImportFixture, AControlCharacterRefusesTheFileWithItsLineAndKeepsItQueued)
+{
+    test::sqliteRun(path("t.db"), {"create table CLIENTI (codice text)"});
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    writeSchema("c.xsd", kClientiSchema);
+    stdfs::create_directories(path("in"));
+    const std::string content = clienti({"C1", "C2", std::string("C\x01") + "3", "C4"});
+    zs::test::writeFile(path("in/c.xml"), content);
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(importFrom(c, path("in"), path("c.xsd").string()));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Importazione", "  E:Errore nell'importazione del file " +
+                                                                     path("in/c.xml").string() +
+                                                                     "-XML non valido alla riga 5: carattere di "
+                                                                     "controllo (byte 1) non ammesso"}));
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "0");
+    EXPECT_EQ(zs::test::readFile(path("in/c.xml")), content);
+    EXPECT_FALSE(stdfs::exists(path("in/old/c.xml")));
+    // Once mended, the next run takes it.
+    zs::test::writeFile(path("in/c.xml"), clienti({"C1", "C2", "C3", "C4"}));
+    EXPECT_TRUE(importFrom(c, path("in"), path("c.xsd").string())) << testing::PrintToString(lines());
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "4");
+}
+
+TEST_F(XmlImportFixture, AFullDiskFailsTheImportWithItsReasonNotTheMove)
+{
+    TmpfsMount disk(path("disco"), "1m");
+    if (!disk.mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (the test needs root): " << disk.error();
+    const stdfs::path db = path("disco/t.db");
+    test::sqliteRun(db, {"create table CLIENTI (codice text)"});
+    // What is left of the disk holds the database but not the file's rows.
+    const std::string filler(900 * 1024, 'x');
+    zs::test::writeFile(path("disco/riempitivo"), filler);
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(db)));
+    writeSchema("c.xsd", kClientiSchema);
+    stdfs::create_directories(path("in"));
+    std::vector<std::string> codes;
+    for (int i = 0; i < 20000; ++i)
+        codes.push_back("CODICE-CLIENTE-" + std::to_string(i));
+    zs::test::writeFile(path("in/grande.xml"), clienti(codes));
+    m_log.OutputResponse("Importazione", false, 0);
+    EXPECT_FALSE(importFrom(c, path("in"), path("c.xsd").string()));
+    const auto l = lines();
+    ASSERT_EQ(l.size(), 2u) << testing::PrintToString(l);
+    EXPECT_EQ(l[1].rfind("  E:Errore nell'importazione del file " + path("in/grande.xml").string() + "-", 0), 0u)
+        << l[1];
+    EXPECT_EQ(dayLog().find("Errore nello spostamento"), std::string::npos) << dayLog();
+    EXPECT_TRUE(stdfs::exists(path("in/grande.xml")));
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "0");
+
+    // With room again, the next run loads it whole.
+    stdfs::remove(path("disco/riempitivo"));
+    EXPECT_TRUE(importFrom(c, path("in"), path("c.xsd").string())) << testing::PrintToString(lines());
+    EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "20000");
+    EXPECT_FALSE(stdfs::exists(path("in/grande.xml")));
+}
+
 } // namespace zs::engine
 } // namespace zs::engine
