@@ -73,8 +73,8 @@ TEST(MailOutcome, AServerThatStopsReadingTimesOutAndTheNextSendDelivers)
     zs::test::ScopedTestEnv env;
     SmtpPeer smtp;
     ASSERT_TRUE(smtp.ok());
-    SlowLinkProxy stalled(smtp.port(), {.chunk = 256 * 1024, .interval = std::chrono::milliseconds(10),
-                                        .stopAfter = 1024 * 1024});
+    SlowLinkProxy stalled(smtp.port(),
+                          {.chunk = 256 * 1024, .interval = std::chrono::milliseconds(10), .stopAfter = 1024 * 1024});
     ASSERT_TRUE(stalled.ok());
     const std::string data = randomBytes(4 << 20, 7);
     zs::test::writeFile(env.root() / "dati.bin", data);
