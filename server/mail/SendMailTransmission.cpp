@@ -68,7 +68,7 @@ void clsSendMail::Send()
     // Every Send ends in exactly one outcome: a session that could not be opened for a
     // reason told only through Status is still a failure the caller must learn of.
     if (!m_outcomeRaised) {
-        AddError(m_openFailure.empty() ? "The message could not be sent" : m_openFailure);
+        AddError(m_openFailure.empty() ? kErrNotSent : m_openFailure);
         ReportFailure();
     }
 }

@@ -44,6 +44,8 @@ void clsSendMail::ReportFailure()
     std::string joined;
     for (const auto& e : m_errors)
         joined += e + "\r\n";
+    if (joined.find_first_not_of(" \t\r\n") == std::string::npos)
+        joined = std::string(kErrNotSent) + "\r\n"; // a failure always says something
     m_errors.clear();
     // One outcome per Send: whatever goes wrong after the first failure (the goodbye, a reset
     // while closing) is part of that failure, and its reason stays the first one.
