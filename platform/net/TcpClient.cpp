@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,6 +57,14 @@ void TcpClient::send(std::string_view bytes)
         m_outPos = 0;
     }
     m_out.append(bytes);
+}
+
+std::size_t TcpClient::unsent() const
+{
+    int kernel = 0;
+    if (!m_fd.valid() || ::ioctl(m_fd.get(), SIOCOUTQ, &kernel) != 0 || kernel < 0)
+        kernel = 0;
+    return queued() + static_cast<std::size_t>(kernel);
 }
 
 void TcpClient::fail(Events& ev, int err)

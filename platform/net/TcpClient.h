@@ -35,6 +35,9 @@ class TcpClient {
     void send(std::string_view bytes);
     /// Bytes queued and not yet written.
     std::size_t queued() const { return m_out.size() - m_outPos; }
+    /// Bytes on their way out: queued() plus what the kernel's send queue still holds (not yet
+    /// acknowledged by the peer). It shrinks as long as the peer keeps reading.
+    std::size_t unsent() const;
     /// Waits at most `timeoutMs` for the connection to change; reports what happened.
     Events pump(int timeoutMs);
     void close();

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace zs::db {
 class Connection;
@@ -37,18 +38,30 @@ struct OrderMail {
     std::string message;
 };
 
+/// How one mail ended. `sent` alone decides; `failure` says why a mail was not sent.
+struct OrderMailOutcome {
+    bool sent = false;
+    std::string failure;
+    static OrderMailOutcome delivered() { return {true, {}}; }
+    static OrderMailOutcome failed(std::string why) { return {false, std::move(why)}; }
+};
+
 /// Sends one mail and returns when it has been sent or has failed (every wait bounded).
 class OrderMailer {
   public:
+    /// The reason given for a mail that failed without saying why.
+    static constexpr const char* kNoReason = "Invio non concluso: nessuna risposta dal server di posta";
     virtual ~OrderMailer() = default;
-    /// "" when the server accepted the mail, else the failure text.
-    virtual std::string send(const OrderMail& mail) = 0;
+    virtual OrderMailOutcome send(const OrderMail& mail) = 0;
 };
 
 /// A mailer for builds without the mail class: every mail fails with a clear text.
 class UnavailableOrderMailer : public OrderMailer {
   public:
-    std::string send(const OrderMail&) override { return "Invio email non disponibile in questa installazione"; }
+    OrderMailOutcome send(const OrderMail&) override
+    {
+        return OrderMailOutcome::failed("Invio email non disponibile in questa installazione");
+    }
 };
 
 class MailOrdini {

@@ -12,18 +12,18 @@ SendMailOrderMailer::SendMailOrderMailer(std::function<void()> yield, time::Cloc
     , m_timeout(timeoutSeconds)
 {}
 
-std::string SendMailOrderMailer::send(const OrderMail& mail)
+OrderMailOutcome SendMailOrderMailer::send(const OrderMail& mail)
 {
     mail::SendMailOptions options;
     options.clock = m_clock;
     options.yield = m_yield;
     mail::clsSendMail m(std::move(options));
-    bool ended = false;
+    enum class Event { None, Sent, Failed } event = Event::None;
     std::string failure;
-    m.SendSuccesful = [&] { ended = true; };
+    m.SendSuccesful = [&] { event = Event::Sent; };
     m.SendFailed = [&](const std::string& text) {
-        ended = true;
-        failure = text.empty() ? std::string("Invio non riuscito") : text;
+        event = Event::Failed;
+        failure = text;
     };
     mail::PlainMail plain;
     plain.smtpHost = mail.settings.smtpServer;
@@ -39,11 +39,13 @@ std::string SendMailOrderMailer::send(const OrderMail& mail)
     plain.password = mail.settings.password;
     mail::setUpPlainMail(m, plain);
     m.Send();
-    // Send ends every attempt with one of the two events; a missing one is no success.
-    if (!ended)
-        return "Invio non concluso";
-    failure = std::string(text::trimRight(failure, "\r\n"));
-    return failure;
+    // The event decides, never the text: only SendSuccesful is a sent mail. Send ends every
+    // attempt with one of the two events; a missing one, or a failure that says nothing, is a
+    // failure with a reason of its own.
+    if (event == Event::Sent)
+        return OrderMailOutcome::delivered();
+    failure = std::string(text::trim(failure, " \t\r\n"));
+    return OrderMailOutcome::failed(failure.empty() ? std::string(kNoReason) : failure);
 }
 
 } // namespace zs::engine

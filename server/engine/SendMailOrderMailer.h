@@ -1,7 +1,7 @@
 #pragma once
 // The order mails over the program's mail class: one clsSendMail per mail, set as the run
 // notification sets it, sent synchronously (every wait bounded by its time-outs) and turned
-// into "" or the failure text.
+// into its outcome.
 
 #include "engine/MailOrdini.h"
 
@@ -19,7 +19,7 @@ class SendMailOrderMailer : public OrderMailer {
     /// system clock when null).
     explicit SendMailOrderMailer(std::function<void()> yield = {}, time::Clock* clock = nullptr,
                                  long timeoutSeconds = 60);
-    std::string send(const OrderMail& mail) override;
+    OrderMailOutcome send(const OrderMail& mail) override;
 
   private:
     std::function<void()> m_yield;

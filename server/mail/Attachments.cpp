@@ -4,6 +4,7 @@
 #include "mail/clsSendMail.h"
 
 #include "fs/Paths.h"
+#include "fs/ReadFile.h"
 #include "mail/AddressUtils.h"
 #include "mail/Encoders.h"
 #include "mail/MessageFormat.h"
@@ -12,9 +13,10 @@
 #include "text/Ascii.h"
 #include "text/Cp1252.h"
 
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace zs::mail {
 
@@ -94,16 +96,32 @@ bool clsSendMail::SendFileEncoded(const std::string& path, int mode)
 {
     using State = zs::net::TcpClient::State;
     try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
+        // Regular files only, opened without blocking: a FIFO, a device or a folder put at the
+        // name after it was set fails the send here instead of hanging it or sending nothing.
+        std::string why;
+        const zs::fs::Fd fd = zs::fs::openForReading(path, why);
+        if (!fd.valid())
             throw std::runtime_error(kErrAttach);
+        auto read = [&fd](char* into, std::size_t size) -> std::size_t {
+            std::size_t got = 0;
+            while (got < size) {
+                const ssize_t n = ::read(fd.get(), into + got, size - got);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    throw std::runtime_error(kErrAttach);
+                if (n == 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            return got;
+        };
         if (mode == 0) {
             std::string block(11400, '\0');
             std::string encoded;
             encoded.reserve(15600);
-            while (in) {
-                in.read(block.data(), static_cast<std::streamsize>(block.size()));
-                const auto got = static_cast<std::size_t>(in.gcount());
+            for (;;) {
+                const std::size_t got = read(block.data(), block.size());
                 if (got == 0)
                     break;
                 m_someBytesSent = false;
@@ -121,9 +139,8 @@ bool clsSendMail::SendFileEncoded(const std::string& path, int mode)
             char line[45];
             std::string batch;
             int lines = 0;
-            while (in) {
-                in.read(line, sizeof line);
-                const auto got = static_cast<std::size_t>(in.gcount());
+            for (;;) {
+                const std::size_t got = read(line, sizeof line);
                 if (got == 0)
                     break;
                 if (m_sock->state() != State::Connected)

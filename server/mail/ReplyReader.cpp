@@ -1,5 +1,8 @@
 #include "mail/ReplyReader.h"
 
+#include "text/Cp1252.h"
+
+#include <algorithm>
 #include <cctype>
 
 namespace zs::mail {
@@ -69,13 +72,17 @@ std::string replyForLog(std::string_view reply)
 {
     const auto end = reply.find_last_not_of("\r\n");
     reply = end == std::string_view::npos ? std::string_view() : reply.substr(0, end + 1);
-    if (reply.size() <= kShownReply)
-        return std::string(reply);
+    // The server's bytes are in the mail's wire encoding; the program's texts are UTF-8.
+    const bool ascii =
+        std::none_of(reply.begin(), reply.end(), [](char c) { return static_cast<unsigned char>(c) > 127; });
+    const std::string text = ascii ? std::string(reply.substr(0, kShownReply + 1)) : zs::text::fromLatin1(reply);
+    if (text.size() <= kShownReply)
+        return text;
     std::size_t cut = kShownReply;
     // Never split a UTF-8 sequence: back off over continuation bytes.
-    while (cut > 0 && (static_cast<unsigned char>(reply[cut]) & 0xC0) == 0x80)
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         --cut;
-    return std::string(reply.substr(0, cut)) + " [... cut]";
+    return text.substr(0, cut) + " [... cut]";
 }
 
 } // namespace zs::mail

@@ -68,7 +68,7 @@ void clsSendMail::Send()
     // Every Send ends in exactly one outcome: a session that could not be opened for a
     // reason told only through Status is still a failure the caller must learn of.
     if (!m_outcomeRaised) {
-        AddError(m_openFailure.empty() ? "The message could not be sent" : m_openFailure);
+        AddError(m_openFailure.empty() ? kErrNotSent : m_openFailure);
         ReportFailure();
     }
 }
@@ -144,7 +144,9 @@ bool clsSendMail::finishMessage()
     m_wire.clear();
     m_stuffer.finish(m_wire);
     m_sock->send(m_wire);
-    return WaitForFlag(Flag::Reply, m_messageTimeout, true) && !m_abort;
+    // The kernel may still hold megabytes for a slow reader: the reply is awaited from when
+    // the server stops taking bytes, not from when the last ones were handed over.
+    return WaitForFlag(Flag::Reply, m_messageTimeout, true, true) && !m_abort;
 }
 
 void clsSendMail::sckMail_SendProgress(std::size_t sent, std::size_t remaining)

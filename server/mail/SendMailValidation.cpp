@@ -3,6 +3,7 @@
 
 #include "mail/clsSendMail.h"
 
+#include "fs/ReadFile.h"
 #include "mail/AddressUtils.h"
 #include "mail/MessageFormat.h"
 #include "mail/SendMail_p.h"
@@ -185,6 +186,15 @@ bool clsSendMail::checkMessage()
     if (static_cast<long long>(count) > m_maxRecipients)
         AddError("Too many recipients");
     checkWireValues();
+    // What stands at an attachment's name now, not when it was set: only a regular file that
+    // opens is sent (a FIFO or a device put there since would hang the send).
+    for (const auto& path : m_attachPaths) {
+        std::string why;
+        if (!zs::fs::openForReading(path, why).valid()) {
+            AddError(kErrAttach);
+            break;
+        }
+    }
     if (!m_to.empty())
         m_toNames.resize(m_to.size());
     if (!m_cc.empty())

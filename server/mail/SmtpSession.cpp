@@ -44,6 +44,8 @@ void clsSendMail::ReportFailure()
     std::string joined;
     for (const auto& e : m_errors)
         joined += e + "\r\n";
+    if (joined.find_first_not_of(" \t\r\n") == std::string::npos)
+        joined = std::string(kErrNotSent) + "\r\n"; // a failure always says something
     m_errors.clear();
     // One outcome per Send: whatever goes wrong after the first failure (the goodbye, a reset
     // while closing) is part of that failure, and its reason stays the first one.
@@ -68,21 +70,24 @@ void clsSendMail::pumpOnce(int ms)
     using State = zs::net::TcpClient::State;
     auto ev = m_sock->pump(ms);
     if (ev.connected)
-        m_connected = true;
+        m_connected = m_everConnected = true;
     if (ev.bytesSent > 0)
         sckMail_SendProgress(ev.bytesSent, m_sock->queued());
     if (!ev.data.empty()) {
         m_reader->feed(ev.data);
         while (auto reply = m_reader->next())
             onReply(*reply);
-        if (m_reader->failed() && !m_abort && !m_closing) {
+        if (m_reader->failed() && !m_abort && !m_closing && !pop3LoggedIn()) {
             AddError(kErrLongReply + replyForLog(m_reader->failedStart()));
             ReportFailure();
         }
     }
     if (ev.closed || m_sock->state() == State::Closed)
         m_connected = false;
-    if (ev.error && !m_abort && !m_closing) {
+    if (ev.error && pop3LoggedIn()) {
+        // The POP3 server took the password: the log-in is done, whatever QUIT brings.
+        m_pop3Done = true;
+    } else if (ev.error && !m_abort && !m_closing) {
         if (!ev.data.empty()) {
             // The reply that came with the reset still counts (a "250" to the end mark is a
             // sent message); the reset is the reason of whatever waits next.
@@ -94,14 +99,23 @@ void clsSendMail::pumpOnce(int ms)
     }
 }
 
-bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout)
+bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool restartWhileDraining)
 {
     using State = zs::net::TcpClient::State;
     if (seconds < 1)
         return false;
-    const std::int64_t deadline = m_clock.tickMs() + static_cast<std::int64_t>(seconds) * 1000;
+    const std::int64_t bound = static_cast<std::int64_t>(seconds) * 1000;
+    std::int64_t deadline = m_clock.tickMs() + bound;
+    // Bytes still on their way out: while they keep leaving, the server is reading.
+    std::size_t unsent = restartWhileDraining ? m_sock->unsent() : 0;
     bool& target = flag(f);
     while (!target) {
+        if (restartWhileDraining && unsent > 0) {
+            if (const std::size_t now = m_sock->unsent(); now < unsent) {
+                unsent = now;
+                deadline = m_clock.tickMs() + bound;
+            }
+        }
         if (m_clock.tickMs() >= deadline) {
             if (reportOnTimeout)
                 ReportTimeout();
@@ -110,7 +124,8 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout)
         if (m_abort)
             return false;
         // A peer that hung up will never set the flag: say so now instead of at the deadline.
-        if (f != Flag::Connected && m_sock->state() != State::Connected && m_sock->state() != State::Connecting) {
+        if ((f != Flag::Connected || m_everConnected) && m_sock->state() != State::Connected &&
+            m_sock->state() != State::Connecting) {
             if (reportOnTimeout) {
                 AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
                 ReportFailure();
@@ -186,15 +201,31 @@ void clsSendMail::onReply(const std::string& reply)
         }
     } else if (m_abort || m_closing) {
         // Already reported, or closing: a refusal of the goodbye adds nothing.
+    } else if (pop3LoggedIn()) {
+        // The password was accepted: a refused QUIT does not undo the log-in.
+        m_pop3Done = true;
+        m_pop3Step = 0;
     } else if (code == "-er") {
         m_pop3Done = false;
         m_pop3Step = 0;
-        AddError(replyForLog(reply));
+        AddError(replyAsError(reply));
         ReportFailure();
     } else {
-        AddError(replyForLog(reply));
+        AddError(replyAsError(reply));
         ReportFailure();
     }
+}
+
+std::string clsSendMail::replyAsError(const std::string& reply)
+{
+    // A reply with nothing in it still says what went wrong.
+    const std::string shown = replyForLog(reply);
+    return shown.find_first_not_of(" \t") == std::string::npos ? kErrEmptyReply : shown;
+}
+
+bool clsSendMail::pop3LoggedIn() const
+{
+    return m_inPop3 && m_pop3Step == 3;
 }
 
 bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
@@ -210,6 +241,7 @@ bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
         if (clearConnectedEachRound)
             m_connected = false;
         if (m_sock->state() == State::Closed) {
+            m_everConnected = false;
             std::string error;
             if (!m_sock->connect(host, port, &error)) {
                 AddError(error);
@@ -219,7 +251,9 @@ bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
         }
         if (WaitForFlag(Flag::Connected, m_connectTimeout, false))
             return true;
-        if (m_abort)
+        // A server that took the connection and dropped it at once is not tried again: what
+        // it did is the reason, not a time-out.
+        if (m_abort || m_everConnected)
             return false;
         if (m_sock->state() == State::Error)
             m_sock->close();
@@ -301,7 +335,14 @@ bool clsSendMail::openSessionImpl()
     if (m_abort)
         return false;
     if (m_sock->state() != State::Connected || !m_connected || !m_reply) {
-        ReportTimeout();
+        // A connection that was made and then closed or reset (with the greeting or instead
+        // of it) is reported as such; only a server that never answered has timed out.
+        if (m_everConnected && m_sock->state() != State::Connected) {
+            AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
+            ReportFailure();
+        } else {
+            ReportTimeout();
+        }
         return false;
     }
     raiseStatus("Initializing Communications...");

@@ -215,8 +215,9 @@ std::string clsSendMail::Message() const
 void clsSendMail::setMessage(const std::string& v)
 {
     m_message = PrepareBody(zs::text::toLatin1(v));
-    m_eightBit =
-        std::any_of(m_message.begin(), m_message.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
+    // A NUL byte has no place in 7-bit text either: such a body goes out as 8-bit text does.
+    m_eightBit = std::any_of(m_message.begin(), m_message.end(),
+                             [](char c) { return c == '\0' || static_cast<unsigned char>(c) > 126; });
 }
 
 void clsSendMail::setMessageTimeout(long v)

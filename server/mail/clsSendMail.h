@@ -174,9 +174,14 @@ class clsSendMail {
     void WriteSetting(const std::string& name, const std::string& text);
 
     bool& flag(Flag f);
-    bool WaitForFlag(Flag f, long seconds, bool reportOnTimeout);
+    /// With `restartWhileDraining` the bound restarts whenever bytes of the socket's send queue
+    /// (ours or the kernel's) have left since the last look: only a server that reads nothing
+    /// for `seconds` times out.
+    bool WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool restartWhileDraining = false);
     void pumpOnce(int ms);
     void onReply(const std::string& reply);
+    static std::string replyAsError(const std::string& reply);
+    bool pop3LoggedIn() const;
     void sckMail_SendProgress(std::size_t sent, std::size_t remaining);
     void sendText(const std::string& utf8);
     /// Writes message data (after DATA): line ends made CR LF, leading dots doubled.
@@ -233,6 +238,7 @@ class clsSendMail {
          m_loginAccepted = false, m_pop3Done = false, m_someBytesSent = false, m_keepOpen = false;
     int m_pop3Step = 0;
     bool m_inPop3 = false;
+    bool m_everConnected = false; ///< the current connection attempt was accepted (it may be gone since)
     bool m_outcomeRaised = false; ///< this Send (or Connect) has had its one outcome
     bool m_closing = false;       ///< inside CloseSession: nothing more is reported
     std::string m_lostConnection; ///< a reset that came together with a reply, reported at the next wait

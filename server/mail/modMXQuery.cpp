@@ -126,6 +126,31 @@ void SortMXRecords(std::vector<MXRecord>& list, bool descending)
 
 } // namespace
 
+bool modMXQuery::isUsableHostName(std::string_view name)
+{
+    // What a mail exchanger's name can be: letters, digits, "-" and ".". Anything else in an
+    // answer (line breaks, NUL, blanks) would end up in status texts and logs as the DNS
+    // server wrote it.
+    if (name.empty() || name.size() > kMaxHostName)
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    });
+}
+
+bool modMXQuery::answersQuestion(std::span<const std::uint8_t> reply, const std::string& domain)
+{
+    const ReplyBuffer buf(reply);
+    std::uint16_t questions = 0, type = 0, klass = 0;
+    if (!buf.u16(4, questions) || questions != 1)
+        return false;
+    std::size_t pos = 12;
+    std::string asked;
+    if (!parseDNSName(buf, pos, asked) || !buf.u16(pos + 1, type) || !buf.u16(pos + 3, klass))
+        return false;
+    return type == 15 && klass == 1 && text::lowerAscii(asked) == text::lowerAscii(domain);
+}
+
 modMXQuery::modMXQuery(Options options)
     : m_options(std::move(options))
 {}
@@ -183,7 +208,7 @@ std::string modMXQuery::ParseMXAnswers(std::span<const std::uint8_t> reply, unsi
             break;
         if (endedOnZero)
             ++pos; // a name written out ends on its zero byte; a pointer has been stepped over
-        if (text::trim(host, " ").empty())
+        if (text::trim(host, " ").empty() || !isUsableHostName(host))
             continue;
         records.push_back({host, preference});
         if (!haveBest || preference < bestPreference) {
@@ -272,6 +297,10 @@ std::string modMXQuery::query(const std::string& domainIn, int depth)
     case zs::net::UdpOutcome::Answered:
         break;
     }
+    // An answer to another question (same identifier, another domain or type) says nothing
+    // about this domain: no exchanger, and no climb either.
+    if (!answersQuestion(reply.bytes, domain))
+        return {};
     const unsigned answers = static_cast<unsigned>((reply.bytes[6] << 8) | reply.bytes[7]);
     if (answers != 0) {
         m_bestHost = ParseMXAnswers(reply.bytes, answers, m_records);

@@ -10,6 +10,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zs::mail {
@@ -65,6 +66,14 @@ class modMXQuery {
     /// name that runs past the datagram's end, a pointer loop); the answers before it count.
     static std::string ParseMXAnswers(std::span<const std::uint8_t> reply, unsigned answerCount,
                                       std::vector<MXRecord>& records);
+    /// The longest host name an answer may give.
+    static constexpr std::size_t kMaxHostName = 253;
+    /// A name an answer may give as an exchanger: letters, digits, "-" and ".", at most
+    /// kMaxHostName characters. The walk skips any other like a blank one.
+    static bool isUsableHostName(std::string_view name);
+    /// The reply's question section is the one question asked: `domain` (letter case aside),
+    /// type MX, class IN.
+    static bool answersQuestion(std::span<const std::uint8_t> reply, const std::string& domain);
 
   private:
     void GetDNSServers();

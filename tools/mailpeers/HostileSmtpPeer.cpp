@@ -171,6 +171,36 @@ void HostileSmtpPeer::session(int fd)
         }
         return;
     }
+    case Kind::ResetWithGreeting:
+        if (c.write("220 peer.example.it ESMTP\r\n"))
+            c.reset();
+        return;
+    case Kind::CloseAtOnce:
+        c.closeOrderly();
+        return;
+    case Kind::Pop3ResetAtQuit:
+    case Kind::Pop3ErrAtQuit: {
+        if (!c.write("+OK POP3 peer ready\r\n"))
+            return;
+        std::string line;
+        while (c.readLine(line)) {
+            const std::string verb = verbOf(line);
+            if (verb == "QUIT") {
+                if (m_kind == Kind::Pop3ResetAtQuit) {
+                    c.reset();
+                } else {
+                    c.write("-ERR not now\r\n");
+                    c.closeOrderly();
+                }
+                return;
+            }
+            if (verb == "PASS")
+                ++m_logins;
+            if (!c.write("+OK\r\n"))
+                return;
+        }
+        return;
+    }
     default:
         break;
     }
@@ -188,6 +218,8 @@ void HostileSmtpPeer::session(int fd)
             c.write("221 Bye\r\n");
             return;
         }
+        if ((verb == "HELO" || verb == "EHLO") && m_kind == Kind::EmptyHeloReply)
+            reply = "\r\n";
         if (verb == "MAIL" && m_kind == Kind::HugeReplyLine)
             reply = "550 " + std::string(64 * 1024, 'x') + "\r\n";
         if (verb == "DATA") {
@@ -202,6 +234,11 @@ void HostileSmtpPeer::session(int fd)
             }
             if (line != ".\r\n")
                 return;
+            if (m_kind == Kind::EmptyEndMarkReply) {
+                if (!c.write("\r\n"))
+                    return;
+                continue;
+            }
             ++m_accepted;
             reply = "250 Message accepted for delivery\r\n";
             if (m_kind == Kind::ResetAfterAccept) {

@@ -1,5 +1,5 @@
 #pragma once
-// Small SMTP servers that misbehave in one chosen way, on 127.0.0.1 and a free port, served by
+// Small SMTP (and POP3) servers that misbehave in one chosen way, on 127.0.0.1 and a free port, served by
 // a thread of the test process (so a test sees its own memory only) and stopped on
 // destruction. Each speaks just enough SMTP to reach its fault; connections are served one
 // after another.
@@ -22,6 +22,12 @@ class HostileSmtpPeer {
         EndlessContinuation, ///< "220-..." continuation lines, for ever
         HugeReplyLine,       ///< MAIL FROM answered by one 550 line of 64 KB
         CloseDuringData,     ///< DATA answered 354, the connection closed after the first line
+        EmptyHeloReply,      ///< HELO or EHLO answered by an empty line
+        EmptyEndMarkReply,   ///< the whole message read, its end mark answered by an empty line
+        ResetWithGreeting,   ///< the greeting written and the connection reset at once
+        CloseAtOnce,         ///< the connection accepted and closed without a word
+        Pop3ResetAtQuit,     ///< POP3: USER and PASS accepted with "+OK", QUIT answered by a reset
+        Pop3ErrAtQuit,       ///< POP3: USER and PASS accepted with "+OK", QUIT answered "-ERR"
     };
     /// The greeting of BusyThenClose, as the client should report it.
     static constexpr const char* kBusyReply = "421 peer.example.it Service not available, busy";
@@ -35,6 +41,8 @@ class HostileSmtpPeer {
     std::uint16_t port() const { return m_listener.port(); }
     /// Messages whose end mark was answered 250.
     int accepted() const { return m_accepted; }
+    /// POP3 kinds: passwords answered "+OK".
+    int logins() const { return m_logins; }
 
   private:
     void serve();
@@ -44,6 +52,7 @@ class HostileSmtpPeer {
     zs::test::LoopbackSocket m_listener;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
+    std::atomic<int> m_logins{0};
     std::thread m_thread;
 };
 

@@ -14,13 +14,14 @@ namespace {
 
 class RecordingMailer : public OrderMailer {
   public:
-    std::string send(const OrderMail& mail) override
+    OrderMailOutcome send(const OrderMail& mail) override
     {
         mails.push_back(mail);
-        return mail.recipient == failFor ? "Connessione rifiutata" : "";
+        return mail.recipient == failFor ? OrderMailOutcome::failed(failText) : OrderMailOutcome::delivered();
     }
     std::vector<OrderMail> mails;
     std::string failFor;
+    std::string failText = "Connessione rifiutata";
 };
 
 class MailOrdiniTest : public test::StepsTest {
@@ -110,6 +111,23 @@ TEST_F(MailOrdiniTest, FixedRecipientAndFailedSends)
     EXPECT_EQ(m_log.nodes()[0].image, program::LogImage::Error);
 }
 
+TEST_F(MailOrdiniTest, AFailureWithoutATextIsStillAFailureWithAReason)
+{
+    // The outcome decides: a failed mail whose text is empty or blank is never taken as sent.
+    m_log.OutputResponse("Invio ordini", false, 0);
+    for (const char* text : {"", "\r\n", " \t"}) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(text)));
+        m_mailer.mails.clear();
+        m_mailer.failFor = "bianchi@example.it";
+        m_mailer.failText = text;
+        const std::size_t before = lines().size();
+        EXPECT_FALSE(run("<oggetto>x</oggetto>"));
+        ASSERT_EQ(lines().size(), before + 1);
+        EXPECT_EQ(lines().back(), "  E:Errore nell'invio email ai seguenti destinatari bianchi@example.it-"
+                                  "Invio non concluso: nessuna risposta dal server di posta");
+    }
+}
+
 TEST_F(MailOrdiniTest, MissingTablesFailTheStep)
 {
     ASSERT_TRUE(m_db.execute("drop table clienti"));
@@ -134,7 +152,7 @@ TEST_F(MailOrdiniTest, StopBetweenManagersMailsNoFurtherManager)
         explicit StoppingMailer(bool& stop)
             : m_stop(stop)
         {}
-        std::string send(const OrderMail& mail) override
+        OrderMailOutcome send(const OrderMail& mail) override
         {
             m_stop = true;
             return RecordingMailer::send(mail);

@@ -54,6 +54,13 @@ TEST(MailHostilePeers, EverySendEndsInOneOutcomeWithTheFirstReason)
         {"endless continuation lines", Kind::EndlessContinuation, false, tooLong + "220-peer.example.it ccc", false},
         {"64 KB reply line", Kind::HugeReplyLine, false, tooLong + "550 xxxx", false},
         {"close during DATA", Kind::CloseDuringData, false, "Connection closed by the SMTP Host\r\n", true},
+        // A reply with nothing in it is a failure with a reason, never an empty text.
+        {"empty line to HELO", Kind::EmptyHeloReply, false, "Invalid reply from the server (empty line)\r\n", true},
+        {"empty line to the end mark", Kind::EmptyEndMarkReply, false, "Invalid reply from the server (empty line)\r\n",
+         true},
+        // What the server did is the reason, not a time-out.
+        {"reset with the greeting", Kind::ResetWithGreeting, false, "Connection reset by peer\r\n", true},
+        {"closed at once", Kind::CloseAtOnce, false, "Connection closed by the SMTP Host\r\n", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

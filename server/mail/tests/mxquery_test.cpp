@@ -250,3 +250,136 @@ TEST(MXQuery, MailClassUsesTheExchangeWhenNoHostIsSet)
     EXPECT_EQ(status.front(), "Performing MX Query");
     EXPECT_EQ(m.SMTPHost(), "localhost");
 }
+
+namespace {
+
+// A DNS server on 127.0.0.1 that answers every query with the same bytes (the query's
+// identifier put in front), until it is destroyed.
+class ScriptedDns {
+  public:
+    explicit ScriptedDns(std::vector<std::uint8_t> answer)
+        : m_answer(std::move(answer))
+        , m_thread([this] { serve(); })
+    {}
+    ~ScriptedDns()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_socket.port(); }
+    int queries() const { return m_queries; }
+
+  private:
+    void serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_socket.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            unsigned char buf[512];
+            sockaddr_in from{};
+            socklen_t fl = sizeof from;
+            const ssize_t n = ::recvfrom(m_socket.fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+            if (n < 12)
+                continue;
+            ++m_queries;
+            std::vector<std::uint8_t> out = m_answer;
+            if (out.size() >= 2) {
+                out[0] = buf[0];
+                out[1] = buf[1];
+            }
+            ::sendto(m_socket.fd(), out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+        }
+    }
+
+    zs::test::LoopbackSocket m_socket{zs::test::LoopbackSocket::Kind::Udp};
+    std::vector<std::uint8_t> m_answer;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_queries{0};
+    std::thread m_thread;
+};
+
+std::vector<std::uint8_t> rawLabels(std::initializer_list<std::string> labels)
+{
+    std::vector<std::uint8_t> v;
+    for (const auto& l : labels) {
+        v.push_back(static_cast<std::uint8_t>(l.size()));
+        v.insert(v.end(), l.begin(), l.end());
+    }
+    v.push_back(0);
+    return v;
+}
+
+} // namespace
+
+TEST(MXQuery, NamesAndQuestionsAnAnswerMayNotCarryLeaveNoExchangerAndTheSetHostIsUsed)
+{
+    // Each answer is refused as an answer without a usable exchanger: the names never reach a
+    // status text, a failure text or a connection. A send without a host then fails with the
+    // class's text; with the SMTP host set it goes to that server.
+    const std::string q = "example.it";
+    std::vector<std::uint8_t> loop = reply(1, q, {});
+    loop = cat({loop, mx(10, {0xC0, static_cast<std::uint8_t>(loop.size() + 14)})});
+    const std::string label63(63, 'a');
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> answer;
+    } cases[] = {
+        {"CR LF in a label", reply(1, q, mx(10, rawLabels({"evil\r\nhst", "example", "it"})))},
+        {"NUL in a label", reply(1, q, mx(10, rawLabels({std::string("x\0y", 3), "example", "it"})))},
+        {"a blank inside the name", reply(1, q, mx(10, rawLabels({"mx 1", "example", "it"})))},
+        {"a 300-character name",
+         reply(1, q, mx(10, rawLabels({label63, label63, label63, label63, std::string(33, 'b'), "example", "it"})))},
+        {"another question echoed", reply(1, "other.it", mx(10, name("mx.other.it")))},
+        {"a compression loop", loop},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        ScriptedDns dns(c.answer);
+        zs::test::TempDir dir;
+        modMXQuery resolver(optionsFor(dir, dns.port(), "nameserver 127.0.0.1\ndomain example.it\n"));
+        EXPECT_EQ(resolver.MXQuery(q), "");
+        EXPECT_TRUE(resolver.MXRecords().empty());
+        EXPECT_EQ(dns.queries(), 1) << "no climb on a refused answer";
+
+        SmtpPeer smtp;
+        ASSERT_TRUE(smtp.ok());
+        SendMailOptions options;
+        options.mx = optionsFor(dir, dns.port(), "nameserver 127.0.0.1\ndomain example.it\n");
+        clsSendMail m(options);
+        std::vector<std::string> status, outcomes;
+        m.Status = [&](const std::string& s) { status.push_back(s); };
+        m.SendSuccesful = [&] { outcomes.push_back("OK"); };
+        m.SendFailed = [&](const std::string& t) { outcomes.push_back("FAIL:" + t); };
+        m.setSMTPHostValidation(0);
+        m.setSMTPPort(smtp.port());
+        m.setConnectTimeout(5);
+        m.setMessageTimeout(5);
+        m.setFrom("me@example.it");
+        m.setRecipient("you@example.it");
+        m.Send();
+        EXPECT_EQ(outcomes, std::vector<std::string>{"FAIL:Invalid or Missing SMTP Host Name\r\n"});
+        EXPECT_EQ(status, std::vector<std::string>{"Performing MX Query"});
+        EXPECT_EQ(m.SMTPHost(), "");
+
+        outcomes.clear();
+        m.setSMTPHost("127.0.0.1");
+        m.Send();
+        EXPECT_EQ(outcomes, std::vector<std::string>{"OK"});
+        EXPECT_EQ(smtp.count(), 1);
+        for (const auto& s : status)
+            EXPECT_EQ(s.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << s;
+    }
+}
+
+TEST(MXQuery, OnlyLettersDigitsHyphensAndDotsMakeAHostName)
+{
+    EXPECT_TRUE(modMXQuery::isUsableHostName("mx-1.Example.it"));
+    EXPECT_TRUE(modMXQuery::isUsableHostName(std::string(253, 'a')));
+    EXPECT_FALSE(modMXQuery::isUsableHostName(std::string(254, 'a')));
+    EXPECT_FALSE(modMXQuery::isUsableHostName(""));
+    for (const std::string& bad :
+         std::vector<std::string>{"a b.it", "a\rb.it", "a\nb.it", std::string("a\0b.it", 6), "a_b.it", "\xC3\xA8.it"})
+        EXPECT_FALSE(modMXQuery::isUsableHostName(bad)) << ::testing::PrintToString(bad);
+}

@@ -137,8 +137,8 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
         std::error_code ec;
         std::filesystem::remove(archive, ec);
     }
-    if (!m_lastFailure.empty()) {
-        m_log.OutputResponse("Invio notifica email con errore:" + m_lastFailure, true, 1);
+    if (const std::string failure = SendEmailFailed(); !failure.empty()) {
+        m_log.OutputResponse("Invio notifica email con errore:" + failure, true, 1);
         m_log.setImage(line, LogImage::Error);
     } else {
         const LogNodeId done = m_log.OutputResponse("Invio notifica email completata", false, 1);
@@ -154,15 +154,19 @@ void RunNotification::SendEmail(const MailMessage& message)
     m_lastFailure.clear();
     MailMessage m = message;
     m.attachments = std::string(text::trim(m.attachments, " "));
-    m_lastFailure = m_sender.send(m, [this](const std::string& status) {
+    const MailOutcome outcome = m_sender.send(m, [this](const std::string& status) {
         const LogNodeId id = m_log.OutputResponse(status, false, 1);
         m_log.setImage(id, LogImage::Success);
     });
+    // The outcome decides; a failure that says nothing still gets a reason.
+    if (!outcome.sent)
+        m_lastFailure = outcome.failure.find_first_not_of(" \t\r\n") == std::string::npos ? std::string(kNoReason)
+                                                                                          : outcome.failure;
 }
 
 std::string RunNotification::SendEmailFailed() const
 {
-    return text::trim(m_lastFailure, " ").empty() ? std::string() : m_lastFailure;
+    return m_lastFailure;
 }
 
 } // namespace zs::shell

@@ -32,13 +32,19 @@ struct MailMessage {
     std::string userName, password;
 };
 
-/// Sends one message; returns the failure text, "" when the server accepted it. It must end
-/// every send (its own time-outs bound the wait).
+/// How one send ended: `sent` alone decides; `failure` says why a message was not sent.
+struct MailOutcome {
+    bool sent = false;
+    std::string failure;
+};
+
+/// Sends one message and returns its outcome. It must end every send (its own time-outs bound
+/// the wait).
 class MailSender {
   public:
     virtual ~MailSender() = default;
     /// `status` receives the sender's progress texts.
-    virtual std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) = 0;
+    virtual MailOutcome send(const MailMessage& message, const std::function<void(const std::string&)>& status) = 0;
 };
 
 /// The sender of a build without the mail module: every send fails with kMailUnavailable.
@@ -46,9 +52,9 @@ class UnavailableMailSender : public MailSender {
   public:
     static constexpr const char* kMailUnavailable =
         "il modulo di invio email non e' disponibile in questa installazione";
-    std::string send(const MailMessage&, const std::function<void(const std::string&)>&) override
+    MailOutcome send(const MailMessage&, const std::function<void(const std::string&)>&) override
     {
-        return kMailUnavailable;
+        return {false, kMailUnavailable};
     }
 };
 
@@ -83,8 +89,10 @@ class RunNotification {
     void NotificaEstrazione(bool hadErrors);
     /// Sends one message and returns when the sender has an outcome; SendEmailFailed tells it.
     void SendEmail(const MailMessage& message);
-    /// The last failure text when it holds anything but blanks, else "".
+    /// "" when the last message was sent; else why it was not (never empty for a failure).
     std::string SendEmailFailed() const;
+    /// Given for a failure that came without a text of its own.
+    static constexpr const char* kNoReason = "Invio non concluso: nessuna risposta dal server di posta";
 
     /// The files the notification attaches, in order (exposed for tests).
     std::vector<std::filesystem::path> gatherFiles() const;

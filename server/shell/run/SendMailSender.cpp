@@ -33,7 +33,7 @@ SendMailSender::SendMailSender(std::function<void()> yield, const time::Clock* c
 
 SendMailSender::~SendMailSender() = default;
 
-std::string SendMailSender::send(const MailMessage& message, const std::function<void(const std::string&)>& status)
+MailOutcome SendMailSender::send(const MailMessage& message, const std::function<void(const std::string&)>& status)
 {
     mail::SendMailOptions options;
     options.clock = const_cast<time::Clock*>(m_clock);
@@ -81,10 +81,10 @@ std::string SendMailSender::send(const MailMessage& message, const std::function
     // without one, or a failure that says nothing, is still a failure and never a success.
     failure = std::string(text::trimRight(failure, "\r\n"));
     if (outcome == Outcome::Sent)
-        return {};
+        return {true, {}};
     if (outcome == Outcome::None || failure.find_first_not_of(" \t\r\n") == std::string::npos)
-        return kNoOutcome;
-    return failure;
+        return {false, kNoOutcome};
+    return {false, failure};
 }
 
 } // namespace zs::shell

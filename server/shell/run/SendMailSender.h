@@ -33,7 +33,7 @@ class SendMailSender : public MailSender {
     explicit SendMailSender(std::function<void()> yield, const time::Clock* clock = nullptr, long timeoutSeconds = 60);
     ~SendMailSender() override;
 
-    std::string send(const MailMessage& message, const std::function<void(const std::string&)>& status) override;
+    MailOutcome send(const MailMessage& message, const std::function<void(const std::string&)>& status) override;
 
   private:
     std::function<void()> m_yield;

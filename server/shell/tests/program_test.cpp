@@ -423,6 +423,20 @@ TEST_F(Notification, NobodyListeningIsAFailureLoggedInRed)
     EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
 }
 
+TEST_F(Notification, AnEmptyReplyIsAFailureWithAReason)
+{
+    // A server that answers HELO with an empty line: the notification is not sent, and its
+    // error line says why.
+    mail::test::HostileSmtpPeer peer(mail::test::HostileSmtpPeer::Kind::EmptyHeloReply);
+    ASSERT_TRUE(peer.ok());
+    app->fields().txtSmtp = "127.0.0.1:" + std::to_string(peer.port());
+    app->notification().setCodiceInstallazione("demo");
+    app->notification().NotificaEstrazione(false);
+    EXPECT_EQ(app->notification().SendEmailFailed(), "Invalid reply from the server (empty line)");
+    EXPECT_TRUE(hasLine("Invio notifica email con errore:Invalid reply from the server (empty line)", 0, true));
+    EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
+}
+
 TEST_F(Notification, ABusyServerIsLoggedWithItsOwnReply)
 {
     // A 421 greeting, then the connection closed while the client says goodbye: the run log
@@ -457,8 +471,9 @@ TEST(SendMailSender, AServerThatNeverAnswersTimesOutAsAFailure)
     m.toAddress = "ops@zentrik.it";
     m.subject = "prova";
     std::vector<std::string> status;
-    const std::string failure = sender.send(m, [&](const std::string& s) { status.push_back(s); });
-    EXPECT_FALSE(failure.empty());
+    const MailOutcome outcome = sender.send(m, [&](const std::string& s) { status.push_back(s); });
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_FALSE(outcome.failure.empty());
     EXPECT_FALSE(status.empty());
 }
 
@@ -480,7 +495,7 @@ TEST(SendMailSender, ASendStartedWhileAnotherWaitsKeepsBothMessagesApart)
         return m;
     };
     SendMailSender* self = nullptr;
-    std::string inner = "not sent";
+    MailOutcome inner{false, "not sent"};
     bool started = false;
     SendMailSender sender(
         [&] {
@@ -491,9 +506,9 @@ TEST(SendMailSender, ASendStartedWhileAnotherWaitsKeepsBothMessagesApart)
         },
         nullptr, 10);
     self = &sender;
-    const std::string outer = sender.send(message("prima", "uno@zentrik.it"), {});
-    EXPECT_EQ(inner, "");
-    EXPECT_EQ(outer, "");
+    const MailOutcome outer = sender.send(message("prima", "uno@zentrik.it"), {});
+    EXPECT_TRUE(inner.sent) << inner.failure;
+    EXPECT_TRUE(outer.sent) << outer.failure;
     ASSERT_EQ(peer.count(), 2);
     const std::string second = peer.message(1), first = peer.message(2);
     EXPECT_NE(second.find("Subject: seconda"), std::string::npos) << second;

@@ -744,6 +744,40 @@ TEST_F(ProgramInUse, ZsExtractLogsAnOrderMailAsSentWhenTheServerResetsAtQuit)
     EXPECT_EQ(dayLogs.find("Errore nell'invio email"), std::string::npos) << dayLogs;
 }
 
+TEST_F(ProgramInUse, ZsExtractFailsTheRunWhenTheServerAnswersWithAnEmptyLine)
+{
+    // A server that answers HELO, or the end mark, with an empty line never took the mail:
+    // the step's error line reaches the run log and the day log, and the run ends with errors.
+    using Kind = mail::test::HostileSmtpPeer::Kind;
+    const fs::path demo = home;
+    for (const Kind kind : {Kind::EmptyHeloReply, Kind::EmptyEndMarkReply}) {
+        SCOPED_TRACE(kind == Kind::EmptyHeloReply ? "empty line to HELO" : "empty line to the end mark");
+        test::TempDir copy;
+        fs::copy(demo, copy.path(), fs::copy_options::recursive);
+        fs::remove_all(copy.path() / "log");
+        mail::test::HostileSmtpPeer peer(kind);
+        ASSERT_TRUE(peer.ok());
+        orderMailFolder(copy.path(), peer.port());
+
+        process::RunOptions o;
+        o.captureOutput = true;
+        o.timeLimit = std::chrono::seconds(120);
+        const auto r = process::run({ZS_EXTRACT_PATH, copy.path().string()}, o);
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_EQ(peer.accepted(), 0);
+        const std::string line = "Errore nell'invio email ai seguenti destinatari rossi@example.it-"
+                                 "Invalid reply from the server (empty line)";
+        EXPECT_NE(r.output.find(line), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("Estrazione terminata con errori."), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
+        std::string dayLogs;
+        for (const auto& e : fs::directory_iterator(copy.path() / "log"))
+            dayLogs += test::readFile(e.path());
+        EXPECT_NE(dayLogs.find("Email To: rossi@example.it"), std::string::npos);
+        EXPECT_NE(dayLogs.find(line), std::string::npos) << dayLogs;
+    }
+}
+
 // --- The program folder however it is named ------------------------------------------------
 
 TEST_F(ProgramInUse, ARelativeOrSlashEndedZentrikHomeIsTheSameFolderWithOneAutostartEntry)

@@ -1,0 +1,186 @@
+// Sends whose outcome depends on what the peer or the file system did, not on a text: a POP3
+// server that resets at QUIT after the log-in, a server that stops reading in the middle of an
+// attachment, an attachment replaced by a FIFO, a device or a folder, and a body with a NUL.
+#include "MailEvents.h"
+#include "ReadBack.h"
+#include "mailpeers/HostileSmtpPeer.h"
+#include "mailpeers/MailPeers.h"
+#include "mailpeers/SlowLinkProxy.h"
+
+#include "mail/clsSendMail.h"
+#include "testsupport/TestEnv.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+
+using namespace zs::mail;
+using namespace zs::mail::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string out(size, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(gen() & 0xFF);
+    return out;
+}
+
+} // namespace
+
+TEST(MailOutcome, Pop3ServerThatFailsQuitAfterTheLogInDoesNotFailTheSend)
+{
+    using Kind = HostileSmtpPeer::Kind;
+    for (const Kind kind : {Kind::Pop3ResetAtQuit, Kind::Pop3ErrAtQuit}) {
+        SCOPED_TRACE(kind == Kind::Pop3ResetAtQuit ? "reset at QUIT" : "-ERR at QUIT");
+        zs::test::ScopedTestEnv env;
+        HostileSmtpPeer pop(kind);
+        ASSERT_TRUE(pop.ok());
+        SmtpPeer smtp;
+        ASSERT_TRUE(smtp.ok());
+        SendMailOptions options;
+        options.pop3Port = pop.port();
+        clsSendMail m(options);
+        MailEvents ev;
+        ev.attach(m);
+        configureLoopbackSend(m, smtp.port());
+        m.setUsePopAuthentication(true);
+        m.setPOP3Host("127.0.0.1");
+        m.setUsername("postino");
+        m.setPassWord("parola");
+        const auto start = SteadyClock::now();
+        m.Send();
+        EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(4)) << "no wait for the POP3 time-out";
+        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+        EXPECT_EQ(pop.logins(), 1);
+        EXPECT_TRUE(ev.has("S:POP3 Authentication Successful..."));
+        ASSERT_EQ(smtp.count(), 1);
+        EXPECT_NE(smtp.message().find("Subject: Prova"), std::string::npos);
+    }
+}
+
+TEST(MailOutcome, AServerThatStopsReadingTimesOutAndTheNextSendDelivers)
+{
+    // The server takes the first megabyte of a 4 MB attachment and then reads nothing more:
+    // after the time-out of 3 s without progress the send fails, and nothing was delivered.
+    zs::test::ScopedTestEnv env;
+    SmtpPeer smtp;
+    ASSERT_TRUE(smtp.ok());
+    SlowLinkProxy stalled(smtp.port(),
+                          {.chunk = 256 * 1024, .interval = std::chrono::milliseconds(10), .stopAfter = 1024 * 1024});
+    ASSERT_TRUE(stalled.ok());
+    const std::string data = randomBytes(4 << 20, 7);
+    zs::test::writeFile(env.root() / "dati.bin", data);
+
+    clsSendMail m;
+    MailEvents ev;
+    ev.attach(m);
+    configureLoopbackSend(m, stalled.port());
+    m.setConnectTimeout(3);
+    m.setMessageTimeout(3);
+    m.setAttachment((env.root() / "dati.bin").string());
+    const auto start = SteadyClock::now();
+    m.Send();
+    const auto took = SteadyClock::now() - start;
+    EXPECT_EQ(ev.outcomes(),
+              std::vector<std::string>{"FAIL:Timeout occurred: The SMTP Host did not respond to the request\r\n"});
+    EXPECT_GE(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(15));
+    EXPECT_EQ(smtp.count(), 0);
+
+    ev.all.clear();
+    m.setSMTPPort(smtp.port());
+    m.Send();
+    ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+    const ReadBack back = readBack(smtp.message());
+    ASSERT_TRUE(back.ran) << back.describe();
+    EXPECT_TRUE(back.defects.empty()) << back.describe();
+    ASSERT_EQ(back.attachments.size(), 1u);
+    EXPECT_TRUE(back.attachments[0].second == data) << "the attachment decodes to the file's bytes";
+}
+
+TEST(MailOutcome, AnAttachmentThatIsNoLongerARegularFileFailsAtOnce)
+{
+    // The attachment was a file when it was set; by the time of the send a FIFO without a
+    // writer, a link to an endless device or a folder stands at its name. The send neither
+    // hangs nor succeeds, and the next send with the file back delivers it.
+    struct Case {
+        const char* name;
+        void (*replace)(const fs::path&);
+    } cases[] = {
+        {"FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+        {"folder", [](const fs::path& p) { fs::create_directory(p); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        SmtpPeer smtp;
+        ASSERT_TRUE(smtp.ok());
+        const fs::path file = env.root() / "allegato.bin";
+        const std::string data = randomBytes(100000, 3);
+        zs::test::writeFile(file, data);
+
+        clsSendMail m;
+        MailEvents ev;
+        ev.attach(m);
+        configureLoopbackSend(m, smtp.port());
+        m.setAttachment(file.string());
+        ASSERT_TRUE(m.errors().empty());
+        fs::remove(file);
+        c.replace(file);
+        const auto start = SteadyClock::now();
+        m.Send();
+        EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(ev.outcomes(), std::vector<std::string>{"FAIL:The file you tried to attach does not exist\r\n"});
+        EXPECT_TRUE(ev.noStatus()) << "refused before connecting";
+        EXPECT_EQ(smtp.count(), 0);
+
+        ev.all.clear();
+        fs::remove(file);
+        zs::test::writeFile(file, data);
+        m.Send();
+        ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+        const ReadBack back = readBack(smtp.message());
+        ASSERT_EQ(back.attachments.size(), 1u) << back.describe();
+        EXPECT_TRUE(back.attachments[0].second == data);
+    }
+}
+
+TEST(MailOutcome, ANulInTheBodyNeverTravelsAs7bitText)
+{
+    struct Case {
+        const char* name;
+        std::string body;
+        const char* encoding;
+    } cases[] = {
+        {"plain ASCII", "Riga uno\r\nRiga due", "Content-Transfer-Encoding: 7bit\r\n"},
+        {"a NUL byte", std::string("prima\0dopo", 10), "Content-Transfer-Encoding: 8bit\r\n"},
+        {"an accented letter", "citt\xC3\xA0", "Content-Transfer-Encoding: 8bit\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        zs::test::ScopedTestEnv env;
+        SmtpPeer smtp;
+        ASSERT_TRUE(smtp.ok());
+        clsSendMail m;
+        MailEvents ev;
+        ev.attach(m);
+        configureLoopbackSend(m, smtp.port());
+        m.setMessage(c.body);
+        m.Send();
+        ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+        const std::string raw = smtp.message();
+        EXPECT_NE(raw.find(c.encoding), std::string::npos) << raw;
+        if (raw.find('\0') != std::string::npos) {
+            EXPECT_EQ(raw.find("7bit"), std::string::npos) << "a NUL went out as 7-bit text";
+        }
+    }
+}

@@ -1,0 +1,52 @@
+// A slow but steady server: it reads 40 KB every quarter of a second, so a 10 MB attachment
+// takes well over a minute, while both time-outs are 3 s. The kernel's buffers still hold
+// megabytes when the last bytes are handed over; the send must not time out while the server
+// keeps taking them, and the message must arrive whole.
+#include "MailEvents.h"
+#include "ReadBack.h"
+#include "mailpeers/MailPeers.h"
+#include "mailpeers/SlowLinkProxy.h"
+
+#include "mail/clsSendMail.h"
+#include "testsupport/TestEnv.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace zs::mail;
+using namespace zs::mail::test;
+
+TEST(MailSlowLink, TenMegabytesToAServerReading40KbEveryQuarterSecondArriveWhole)
+{
+    zs::test::ScopedTestEnv env;
+    SmtpPeer smtp;
+    ASSERT_TRUE(smtp.ok());
+    SlowLinkProxy slow(smtp.port(), {.chunk = 40 * 1024, .interval = std::chrono::milliseconds(250)});
+    ASSERT_TRUE(slow.ok());
+    std::mt19937 gen(10);
+    std::string data(10 << 20, '\0');
+    for (auto& c : data)
+        c = static_cast<char>(gen() & 0xFF);
+    zs::test::writeFile(env.root() / "dieci.bin", data);
+
+    clsSendMail m;
+    MailEvents ev;
+    ev.attach(m);
+    configureLoopbackSend(m, slow.port());
+    m.setConnectTimeout(3);
+    m.setMessageTimeout(3);
+    m.setAttachment((env.root() / "dieci.bin").string());
+    const auto start = std::chrono::steady_clock::now();
+    m.Send();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+    EXPECT_GT(took, std::chrono::seconds(30)) << "the link was not slow";
+    ASSERT_EQ(smtp.count(), 1);
+    const ReadBack back = readBack(smtp.message());
+    ASSERT_TRUE(back.ran) << back.describe();
+    EXPECT_TRUE(back.defects.empty()) << back.describe();
+    ASSERT_EQ(back.attachments.size(), 1u) << back.describe();
+    EXPECT_EQ(back.attachments[0].first, "dieci.bin");
+    EXPECT_TRUE(back.attachments[0].second == data) << "the attachment decodes byte-identical";
+}
