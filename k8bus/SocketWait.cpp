@@ -51,14 +51,18 @@ bool yieldToHost()
 
 // The time line of one wait of `timeoutMs` (kNoWaitLimit: however long): with a yield hook on
 // the thread it runs in slices with the hook between them; a nested wait (inside the hook) does
-// not call the hook again.
+// not call the hook again. What the thread's trace gathered goes to the file first, so that a
+// wait that hangs shows in k8bus.log what led to it, whatever the host.
 class Slices {
   public:
     explicit Slices(int timeoutMs)
         : m_useHook(t_hook && !t_inHook)
         , m_endless(timeoutMs < 0)
         , m_span(timeoutMs)
-    {}
+    {
+        if (timeoutMs != 0)
+            traceFlush();
+    }
 
     /// How long the next slice may wait (kNoWaitLimit: however long).
     int next()

@@ -141,6 +141,7 @@ enum class Wait { Ready, TimedOut, Failed, Abandoned };
 
 // Polls until a descriptor is ready or `timeoutMs` has passed (kNoWaitLimit: however long), in
 // slices with the thread's yield hook between them; a hook that gives false abandons the wait.
+// What the thread's trace gathered is written first: a wait may be a long one.
 Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs);
 // Records the outcome of a wait that did not end ready; false for every such outcome.
 bool waitFailed(SockGlobals* g, Wait w);
@@ -148,7 +149,7 @@ bool waitFailed(SockGlobals* g, Wait w);
 enum class Fill { Data, Closed, Error, TimedOut, Abandoned, Failed };
 
 // Reads what the socket has into its empty read-ahead, waiting up to `timeoutMs` (kNoWaitLimit:
-// however long) for the first byte. On a blocking socket the
+// however long) for the first byte, the gathered trace written first. On a blocking socket the
 // read itself is the wait (bounded by SO_RCVTIMEO, set only when it changes), so a reply costs
 // one system call; otherwise poll and read. With a yield hook the wait runs in slices with the
 // hook between them, as waitFor does.
