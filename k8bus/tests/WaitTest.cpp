@@ -16,7 +16,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <thread>
+#include <vector>
 
 namespace zs::k8bus::test {
 namespace {
@@ -231,6 +234,48 @@ TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
         EXPECT_EQ(sockGetLastErrorNo(), 10060);
         sockClose(s);
     });
+}
+
+// A peer that reads, however slowly, makes room: each wait for room has the bound, and the whole
+// send may take many bounds.
+TEST_F(BusTest, SendToAPeerThatReadsSlowlyGoesOnPastTheBound)
+{
+    zs::test::LoopbackSocket listener;
+    ASSERT_TRUE(listener.ok());
+    const int small = 16 * 1024; // small buffers on both sides: the send waits for the reader
+    ::setsockopt(listener.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    constexpr std::size_t kBytes = 512 * 1024;
+    std::size_t received = 0;
+    std::thread reader([&] {
+        const int peer = ::accept(listener.fd(), nullptr, nullptr);
+        if (peer < 0)
+            return;
+        std::vector<char> buf(32 * 1024);
+        const auto giveUp = Clock::now() + std::chrono::seconds(20);
+        while (received < kBytes && Clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a fifth of the bound
+            const ssize_t n = ::recv(peer, buf.data(), buf.size(), MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                break;
+            received += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        ::close(peer);
+    });
+    onFreshThread([&] {
+        SockTimeouts t = shortTimeouts();
+        t.bound = 500;
+        sockSetTimeouts(t);
+        const int s = sockOpen("127.0.0.1", listener.port(), false);
+        ASSERT_GE(s, 0);
+        ASSERT_TRUE(sockSetOption(s, 1, 3, &small, sizeof small, "SO_SNDBUF"));
+        const std::vector<unsigned char> bytes(kBytes, 'x');
+        const auto start = Clock::now();
+        EXPECT_EQ(sockSend(s, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(kBytes));
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * t.bound));
+        sockClose(s);
+    });
+    reader.join();
+    EXPECT_EQ(received, kBytes);
 }
 
 TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)
