@@ -374,7 +374,6 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     k->ocxParent = 0;
     g->currentKernelSession = k;
 
-    const ScopedCallDeadline deadline;
     k->busSocket = sockOpen(s->host->c_str(), s->port, false);
     if (k->busSocket < 0) {
         logSockError(1, "k8OpenKor8: sockOpen to bus daemon failed");
@@ -785,7 +784,6 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         return 0;
     }
     const int roomIn = *maxLenOut;
-    const ScopedCallDeadline deadline;
     if (!sendExecRequest(*k)) {
         clearExecOutput(nParams, maxLenOut);
         return 0;
@@ -834,7 +832,6 @@ int k8CloseKor8(int session)
     SystemSession* s = findSystemSession(k->systemIndex);
     if (!s)
         return 0;
-    const ScopedCallDeadline deadline;
     unsigned char buffer[80];
     msgInit(2, buffer, sizeof buffer);
     appendRequestInfoBlock(*g, *s, k->daemonSessionId);

@@ -16,9 +16,10 @@ void logDebugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// To the trace log and the standard output.
 void errorOutput(const char* text);
 
-/// The output of one API call (calls nest): its trace pieces and its lines to the standard
-/// output are written when the call ends, in one write each, and whenever the call is about to
-/// let the host run (flushCallOutput) so that a long wait shows what led to it.
+/// The output of one API call (calls nest): its trace pieces gather and reach the file before
+/// every wait on the daemon and when the call ends, in one write each, so a call that hangs has
+/// its lines in k8bus.log whatever the host; its lines to the standard output keep stdio's
+/// buffering and are flushed whenever the call is about to let the host run (flushCallOutput).
 class CallOutput {
   public:
     CallOutput();

@@ -116,14 +116,13 @@ int doAccept(SockGlobals* g, int port)
     const int flags = ::fcntl(lsock, F_GETFL, 0);
     if (flags >= 0 && !(flags & O_NONBLOCK))
         ::fcntl(lsock, F_SETFL, flags | O_NONBLOCK);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+    const WaitSpan span(wait);
     sockaddr_in peer{};
     int s = -1;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const int left = span.left();
         pollfd p{lsock, POLLIN, 0};
-        const Wait w = left > 0 ? waitFor(&p, 1, static_cast<int>(left)) : Wait::TimedOut;
+        const Wait w = left != 0 ? waitFor(&p, 1, left) : Wait::TimedOut;
         if (w == Wait::TimedOut) {
             logWritef("doAccept: timeout %ld millisecs expired: sock %lx, port %d\n", static_cast<long>(wait),
                       static_cast<unsigned long>(lsock), port);

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -143,6 +144,7 @@ void replyFrameNote(int sock, bool whole)
 
 bool recvReplyHeader(int sock, int& type, int& count)
 {
+    const ScopedElementWait element;
     unsigned char h[3] = {};
     int got = sockRecv(sock, h, 3);
     if (got != 3) {
@@ -157,6 +159,7 @@ bool recvReplyHeader(int sock, int& type, int& count)
 
 bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
 {
+    const ScopedElementWait element; // its length and its bytes
     unsigned char h[2] = {};
     int got = sockRecv(sock, h, 2);
     if (got != 2) {
@@ -477,6 +480,7 @@ int outputData(int session)
     if (!k || k->outputSocket < 0)
         return -1;
     unsigned char h[4] = {};
+    std::optional<ScopedElementWait> element(std::in_place); // the line's header and its data
     const int got = sockRecv(k->outputSocket, h, 4);
     int result;
     if (got == 4) {
@@ -486,6 +490,7 @@ int outputData(int session)
         if (k->outputData.size() < static_cast<std::size_t>(length) + 1)
             k->outputData.resize(static_cast<std::size_t>(length) + 1);
         const int n = length == 0 ? 0 : sockRecv(k->outputSocket, k->outputData.data(), length);
+        element.reset(); // the host's handler of the line is no part of the wait
         if (n != length) {
             char text[120];
             std::snprintf(text, sizeof text, "outputData: sock %x, data recv error %d", k->outputSocket, n);

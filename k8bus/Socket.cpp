@@ -18,10 +18,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <string_view>
 
 namespace zs::k8bus {
 
@@ -29,16 +32,45 @@ using namespace sockio;
 
 namespace {
 
-// The bound of every wait: "Kor8 Bus" / K8WaitTimeout in seconds, else the default.
+// The largest bound the profile may set, in seconds: one day.
+constexpr long kMaxWaitBoundSeconds = 24L * 3600;
+
+// A profile value that sets no bound is said in the trace once per text, whichever thread
+// reads it first.
+void reportBadWaitBound(const std::string& value)
+{
+    static std::mutex lock;
+    static std::optional<std::string> said;
+    {
+        std::lock_guard guard(lock);
+        if (said == value)
+            return;
+        said = value;
+    }
+    logWritef("sockInit: %s '%s' is not a number of seconds from 0 (no bound) to %ld; every wait keeps the "
+              "default bound of %d seconds\n",
+              kWaitTimeoutKey, value.c_str(), kMaxWaitBoundSeconds, kDefaultWaitBoundMs / 1000);
+}
+
+// The bound of every wait: "Kor8 Bus" / K8WaitTimeout in seconds (0: no bound), else the default.
 int profileWaitBound()
 {
     std::string value;
-    if (GetKorviProfileString("Kor8 Bus", kWaitTimeoutKey, "", value, 80) > 0) {
-        char* end = nullptr;
-        const long seconds = std::strtol(value.c_str(), &end, 10);
-        if (end != value.c_str() && seconds >= 1 && seconds <= 24L * 3600)
-            return static_cast<int>(seconds * 1000);
-    }
+    if (GetKorviProfileString("Kor8 Bus", kWaitTimeoutKey, "", value, 80) <= 0)
+        return kDefaultWaitBoundMs;
+    std::string_view text = value;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    long seconds = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size() && seconds >= 0 &&
+        seconds <= kMaxWaitBoundSeconds)
+        return static_cast<int>(seconds * 1000);
+    reportBadWaitBound(value);
     return kDefaultWaitBoundMs;
 }
 
@@ -158,19 +190,26 @@ void sockSetTimeouts(const SockTimeouts& t)
     sockInit();
     if (SockGlobals* g = sockGlobals()) {
         g->timeouts = t;
-        if (g->timeouts.bound <= 0)
+        if (g->timeouts.bound < 0)
             g->timeouts.bound = kDefaultWaitBoundMs;
     }
 }
 
-SockDeadline sockSetCallDeadline(SockDeadline deadline)
+ScopedElementWait::ScopedElementWait()
 {
     SockGlobals* g = sockGlobals();
     if (!g)
-        return std::nullopt;
-    SockDeadline previous = g->callDeadline;
-    g->callDeadline = deadline;
-    return previous;
+        return;
+    m_previous = g->elementDeadline;
+    // The reads of an element inside another are the outer one's.
+    if (!m_previous && g->timeouts.bound > 0)
+        g->elementDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g->timeouts.bound);
+}
+
+ScopedElementWait::~ScopedElementWait()
+{
+    if (SockGlobals* g = sockGlobals())
+        g->elementDeadline = m_previous;
 }
 
 int sockOpen(const char* host, int port, bool listen)
@@ -185,7 +224,6 @@ int sockOpen(const char* host, int port, bool listen)
 
 int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
 {
-    const auto start = std::chrono::steady_clock::now();
     SockGlobals* g = sockGlobals();
     if (logIsOn()) {
         logWritef("sockSend: %ssock %x, buflen %d:\r\n", sock == -1 ? "Socket not open -- " : "", sock, length);
@@ -208,20 +246,16 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
         logWrite("sockSend: failed\n");
         return -1;
     }
-    // The whole message goes within one deadline (the call's, else the bound from its first
-    // byte), however the peer drips its reading.
-    const auto deadline = start + std::chrono::milliseconds(waitLimit(g, 0));
+    // Each wait for room to send has the bound; any bytes that go start the next wait afresh, so
+    // a peer that reads slowly is served and one that stops reading fails the send.
     int sent = 0;
     while (sent < length) {
         ssize_t n = ::send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A peer that stops reading fills the socket's buffer.
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{sock, POLLOUT, 0};
-            const Wait w = left.count() > 0 ? waitFor(&p, 1, static_cast<int>(left.count())) : Wait::TimedOut;
+            const Wait w = waitFor(&p, 1, waitLimit(g, 0));
             if (w == Wait::Ready)
                 continue;
             waitFailed(g, w);

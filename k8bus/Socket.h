@@ -41,14 +41,20 @@ void sockReportError(const char* text);
 
 /// The bound of every wait when the profile does not set one ("Kor8 Bus" / kWaitTimeoutKey).
 inline constexpr int kDefaultWaitBoundMs = 300 * 1000;
-/// Profile key (section "Kor8 Bus", seconds) that sets the bound of every wait.
+/// Profile key (section "Kor8 Bus", seconds; 0 = no bound) that sets the bound of every wait.
 inline constexpr const char* kWaitTimeoutKey = "K8WaitTimeout";
 /// The socket error number of a wait that the host's yield hook abandoned (WSAEINTR).
 inline constexpr int kSockInterrupted = 10004;
+/// A wait without a limit of its own (only the host's yield hook may end it).
+inline constexpr int kNoWaitLimit = -1;
 
-/// Per-thread waits in milliseconds. Where a wait had no limit (`firstRead` 0, `accept` 0,
-/// `connect` 0, a sockWait below one second) it lasts `bound`, and no wait lasts longer than
-/// `bound`. `bound` comes from the profile when the thread's socket state is made.
+/// Per-thread waits in milliseconds. The bound is on silence, one wait at a time: a wait for
+/// one element of the protocol (a reply header, a parameter, a report line, the room to send)
+/// ends when it has not come within `bound`; the next wait starts afresh, so a task that keeps
+/// sending never fails for its length. Where a wait had no limit (`firstRead` 0, `accept` 0,
+/// `connect` 0, a sockWait below one second) it lasts `bound`, and no wait lasts longer.
+/// `bound` 0 means no bound: the waits keep only their own limits (`nextRead`), as the
+/// protocol has them. `bound` comes from the profile when the thread's socket state is made.
 struct SockTimeouts {
     int firstRead = 0;
     int nextRead = 30000;
@@ -57,25 +63,24 @@ struct SockTimeouts {
     int connect = 0;
 };
 SockTimeouts sockGetTimeouts();
+/// A negative bound restores the default.
 void sockSetTimeouts(const SockTimeouts& t);
 
-/// The end of the running call's time: no wait of the thread goes past it (none: each wait has
-/// only its own limit and the bound). Gives back the deadline it replaces.
+/// The end of the element being read: no wait of the thread goes past it (none: each wait has
+/// only its own limit and the bound).
 using SockDeadline = std::optional<std::chrono::steady_clock::time_point>;
-SockDeadline sockSetCallDeadline(SockDeadline deadline);
 
-/// One deadline for a whole call, the thread's bound from now: the request's send and every
-/// wait for its replies share it, however the peer drips its bytes. A call made from inside the
-/// host's yield hook gets a deadline of its own; the outer one is restored when it ends.
-class ScopedCallDeadline {
+/// One element of the protocol (a reply header, a parameter, a report line): the reads that
+/// bring its bytes share one bound from the start of its wait, however a peer drips them; the
+/// next element waits afresh. Without a bound (0) the element has no end of its own. Reads of
+/// an element inside another belong to the outer one. The host's yield hook runs outside it: a
+/// call made from there has elements of its own.
+class ScopedElementWait {
   public:
-    ScopedCallDeadline()
-        : m_previous(sockSetCallDeadline(std::chrono::steady_clock::now() +
-                                         std::chrono::milliseconds(sockGetTimeouts().bound)))
-    {}
-    ~ScopedCallDeadline() { sockSetCallDeadline(m_previous); }
-    ScopedCallDeadline(const ScopedCallDeadline&) = delete;
-    ScopedCallDeadline& operator=(const ScopedCallDeadline&) = delete;
+    ScopedElementWait();
+    ~ScopedElementWait();
+    ScopedElementWait(const ScopedElementWait&) = delete;
+    ScopedElementWait& operator=(const ScopedElementWait&) = delete;
 
   private:
     SockDeadline m_previous;

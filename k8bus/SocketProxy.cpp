@@ -149,12 +149,11 @@ bool lookupHost(SockGlobals* g, const char* name, std::string& address)
         setSysError(g, errno);
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitLimit(g, 0));
+    const WaitSpan span(waitLimit(g, 0));
     while (!request->done.load(std::memory_order_acquire)) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int left = span.left();
         pollfd p{g->proxy.replyFd(), POLLIN, 0};
-        const Wait w = left.count() > 0 ? waitFor(&p, 1, static_cast<int>(left.count())) : Wait::TimedOut;
+        const Wait w = left != 0 ? waitFor(&p, 1, left) : Wait::TimedOut;
         if (w != Wait::Ready)
             return waitFailed(g, w);
         std::uint64_t v = 0;

@@ -14,6 +14,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <limits>
+#include <utility>
 
 namespace zs::k8bus {
 
@@ -25,38 +27,57 @@ thread_local YieldHook t_hook;
 thread_local bool t_inHook = false;
 
 // Runs the thread's yield hook; a wait inside it (the host's events may call the library) does
-// not run the hook again.
+// not run the hook again, and is no part of the element being read: it has its own bound.
 bool yieldToHost()
 {
     struct InHook {
-        InHook() { t_inHook = true; }
-        ~InHook() { t_inHook = false; }
+        SockGlobals* g = sockGlobals();
+        SockDeadline element;
+        InHook()
+        {
+            t_inHook = true;
+            if (g)
+                element = std::exchange(g->elementDeadline, std::nullopt);
+        }
+        ~InHook()
+        {
+            t_inHook = false;
+            if (g)
+                g->elementDeadline = element;
+        }
     } inHook;
     return t_hook();
 }
 
-// The time line of one wait of `timeoutMs`: with a yield hook on the thread it runs in slices
-// with the hook between them; a nested wait (inside the hook) does not call the hook again.
+// The time line of one wait of `timeoutMs` (kNoWaitLimit: however long): with a yield hook on
+// the thread it runs in slices with the hook between them; a nested wait (inside the hook) does
+// not call the hook again. What the thread's trace gathered goes to the file first, so that a
+// wait that hangs shows in k8bus.log what led to it, whatever the host.
 class Slices {
   public:
     explicit Slices(int timeoutMs)
         : m_useHook(t_hook && !t_inHook)
-        , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs))
-    {}
+        , m_endless(timeoutMs < 0)
+        , m_span(timeoutMs)
+    {
+        if (timeoutMs != 0)
+            traceFlush();
+    }
 
-    /// How long the next slice may wait.
+    /// How long the next slice may wait (kNoWaitLimit: however long).
     int next()
     {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
-        m_leftMs = static_cast<int>(std::max<long long>(left.count(), 0));
-        m_slice = m_useHook ? std::min(m_leftMs, kSliceMs) : m_leftMs;
+        m_leftMs = m_span.left();
+        if (m_endless)
+            m_slice = m_useHook ? kSliceMs : kNoWaitLimit;
+        else
+            m_slice = m_useHook ? std::min(m_leftMs, kSliceMs) : m_leftMs;
         return m_slice;
     }
-    /// The slice just waited reached the deadline.
-    bool last() const { return m_leftMs <= m_slice; }
+    /// The slice just waited reached the end of the wait.
+    bool last() const { return !m_endless && m_leftMs <= m_slice; }
     /// Runs the hook between slices; true when it gives up the wait. The call's output so far
-    /// is written first: the host may run for a while, and the wait may be a long one.
+    /// is written first: the host may run for a while.
     bool abandoned() const
     {
         if (!m_useHook)
@@ -67,7 +88,8 @@ class Slices {
 
   private:
     bool m_useHook;
-    std::chrono::steady_clock::time_point m_deadline;
+    bool m_endless;
+    WaitSpan m_span;
     int m_leftMs = 0;
     int m_slice = 0;
 };
@@ -76,23 +98,32 @@ class Slices {
 
 namespace sockio {
 
-int capped(int ms, int bound)
+WaitSpan::WaitSpan(int limitMs)
+    : m_endless(limitMs < 0)
+    , m_end(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limitMs, 0)))
+{}
+
+int WaitSpan::left() const
 {
-    return ms > 0 && ms < bound ? ms : bound;
+    if (m_endless)
+        return kNoWaitLimit;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
 }
 
-// How long a wait may last: `ms` (0 or less: no limit of its own) within the bound, and never
-// past the running call's deadline.
+// How long a wait may last: `ms` (0 or less: no limit of its own) within the bound (0: none),
+// and never past the end of the element being read.
 int waitLimit(const SockGlobals* g, int ms)
 {
-    if (!g)
-        return capped(ms, kDefaultWaitBoundMs);
-    int limit = capped(ms, g->timeouts.bound);
-    if (g->callDeadline) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(*g->callDeadline - std::chrono::steady_clock::now())
-                .count();
-        limit = static_cast<int>(std::clamp<long long>(left, 0, limit));
+    const int bound = g ? g->timeouts.bound : kDefaultWaitBoundMs;
+    int limit = ms > 0 && (bound <= 0 || ms < bound) ? ms : (bound > 0 ? bound : kNoWaitLimit);
+    if (g && g->elementDeadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*g->elementDeadline -
+                                                                                std::chrono::steady_clock::now())
+                              .count();
+        const long long most = limit < 0 ? std::numeric_limits<int>::max() : limit;
+        limit = static_cast<int>(std::clamp<long long>(left, 0, most));
     }
     return limit;
 }
@@ -141,16 +172,18 @@ Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs)
     for (;;) {
         const int slice = slices.next();
         ssize_t n;
-        if (rb.blocking && slice > 0) {
+        if (rb.blocking && slice != 0) {
             if (rb.receiveTimeout != slice) {
                 timeval tv{slice / 1000, (slice % 1000) * 1000};
+                if (slice == kNoWaitLimit)
+                    tv = timeval{0, 0}; // blocks until data comes
                 ::setsockopt(rb.sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
                 rb.receiveTimeout = slice;
             }
             n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), 0);
         } else {
             n = ::recv(rb.sock, rb.bytes.data(), rb.bytes.size(), MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && slice > 0) {
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && slice != 0) {
                 pollfd p{rb.sock, POLLIN, 0};
                 const int r = ::poll(&p, 1, slice);
                 if (r > 0)
@@ -208,9 +241,9 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
         return n;
     if (timeoutMs == -1)
         timeoutMs = g->timeouts.firstRead;
-    // Under one second the original waited without limit; every wait has a bound here.
+    // Under one second the original waited without limit: here that is the bound (none when 0).
     if (timeoutMs < 1000)
-        timeoutMs = g->timeouts.bound;
+        timeoutMs = 0;
     timeoutMs = waitLimit(g, timeoutMs);
     if (count == 1 && socks[0] >= 0) {
         // One socket: waiting for it is reading ahead from it.

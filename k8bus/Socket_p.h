@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -69,13 +70,13 @@ struct RecvBuffer {
     std::vector<unsigned char> bytes;
     std::size_t begin = 0, end = 0;
     bool blocking = true;    ///< the descriptor blocks: a wait is the read itself, bounded by SO_RCVTIMEO
-    int receiveTimeout = -1; ///< the SO_RCVTIMEO last set, in milliseconds
+    int receiveTimeout = -2; ///< the SO_RCVTIMEO last set, in milliseconds (kNoWaitLimit: none; -2 not set yet)
     int pendingError = 0;    ///< an errno met while reading ahead, given to the next read
     std::size_t available() const { return end - begin; }
 };
 
 struct SockGlobals : ThreadSlotState {
-    SockDeadline callDeadline; ///< the running call's deadline (ScopedCallDeadline)
+    SockDeadline elementDeadline; ///< the end of the element being read (ScopedElementWait)
     int lastSockError = 0;
     int lastSysError = 0; ///< the errno behind lastSockError, 0 for time-outs and closes
     SockTimeouts timeouts;
@@ -119,24 +120,39 @@ void setSysError(SockGlobals* g, int e);
 /// The Winsock number of an errno.
 int mapErrno(int e);
 
+// The time line of a wait that may be taken up again (a readiness that came to nothing): what is
+// left of its limit (kNoWaitLimit: none).
+class WaitSpan {
+  public:
+    explicit WaitSpan(int limitMs);
+    /// Milliseconds left, 0 once over; kNoWaitLimit for a wait without a limit.
+    int left() const;
+
+  private:
+    bool m_endless;
+    std::chrono::steady_clock::time_point m_end;
+};
+
 // How long a wait may last: `ms` (0 or less: no limit of its own) within the bound, and never
-// past the running call's deadline.
+// past the end of the element being read; kNoWaitLimit when nothing limits it.
 int waitLimit(const SockGlobals* g, int ms);
 
 enum class Wait { Ready, TimedOut, Failed, Abandoned };
 
-// Polls until a descriptor is ready or `timeoutMs` has passed, in slices with the thread's yield
-// hook between them; a hook that gives false abandons the wait.
+// Polls until a descriptor is ready or `timeoutMs` has passed (kNoWaitLimit: however long), in
+// slices with the thread's yield hook between them; a hook that gives false abandons the wait.
+// What the thread's trace gathered is written first: a wait may be a long one.
 Wait waitFor(pollfd* fds, nfds_t n, int timeoutMs);
 // Records the outcome of a wait that did not end ready; false for every such outcome.
 bool waitFailed(SockGlobals* g, Wait w);
 
 enum class Fill { Data, Closed, Error, TimedOut, Abandoned, Failed };
 
-// Reads what the socket has into its empty read-ahead, waiting up to `timeoutMs` for the first
-// byte. On a blocking socket the read itself is the wait (bounded by SO_RCVTIMEO, set only when
-// it changes), so a reply costs one system call; otherwise poll and read. With a yield hook the
-// wait runs in slices with the hook between them, as waitFor does.
+// Reads what the socket has into its empty read-ahead, waiting up to `timeoutMs` (kNoWaitLimit:
+// however long) for the first byte, the gathered trace written first. On a blocking socket the
+// read itself is the wait (bounded by SO_RCVTIMEO, set only when it changes), so a reply costs
+// one system call; otherwise poll and read. With a yield hook the wait runs in slices with the
+// hook between them, as waitFor does.
 Fill fill(SockGlobals* g, RecvBuffer& rb, int timeoutMs);
 
 // Looks a host name up: on the proxy thread while the caller waits (and yields), else here.

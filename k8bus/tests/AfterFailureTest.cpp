@@ -5,19 +5,13 @@
 #include "BusHarness.h"
 
 #include "Bus.h"
-#include "Controls.h"
-
-#include "DaemonDouble.h"
-
-#include "automation/ClassRegistry.h"
+#include "ProgramControls.h"
 
 #include <chrono>
 
 namespace zs::k8bus::test {
 namespace {
 
-using automation::InvokeKind;
-using automation::Variant;
 using k8test::be16;
 using k8test::DaemonConnection;
 using k8test::DaemonDouble;
@@ -25,30 +19,6 @@ using k8test::Reply;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBoundMs = 2000;
-
-// The task name of an execute request (its third parameter).
-std::string taskOf(const k8test::Request& r)
-{
-    return r.params.size() > 2 ? r.params[2] : std::string();
-}
-
-Reply answerFor(const std::string& task)
-{
-    return std::move(Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"WHO", task}}));
-}
-
-// Answers every request on the connection well (execute: WHO=<task>) until the client leaves.
-void serveWell(DaemonConnection& c)
-{
-    while (auto r = c.next(8000)) {
-        if (r->type == 0)
-            c.send(Reply(2).info(1, 0, 4));
-        else if (r->type == 1)
-            c.send(answerFor(taskOf(*r)));
-        else
-            c.send(Reply(1).info(1, 0, 4).num(0));
-    }
-}
 
 struct Scenario {
     const char* name;
@@ -58,54 +28,6 @@ struct Scenario {
     StatusTriple failure;
     /// The failing call may have left bytes unread: the session's connection is ended.
     bool outOfStep;
-};
-
-// The controls as the program drives them, on one thread.
-class ProgramControls {
-  public:
-    ProgramControls(int port, bool keyed)
-        : m_keyed(keyed)
-    {
-        registerClasses(m_registry);
-        m_system = m_registry.create(kSystemProgId);
-        m_session = m_registry.create(kSessionProgId);
-        call(*m_system, 5, InvokeKind::Put, {Variant("127.0.0.1")});
-        call(*m_system, 6, InvokeKind::Put, {Variant(static_cast<std::int32_t>(port))});
-        call(*m_system, 11, InvokeKind::Method);
-        call(*m_session, 15, InvokeKind::Put, {call(*m_system, 1, InvokeKind::Get)});
-        if (keyed) {
-            call(*m_session, 4, InvokeKind::Put, {Variant(std::int32_t{64})});
-            call(*m_session, 23, InvokeKind::Put, {Variant("K"), Variant("v")});
-        } else {
-            call(*m_session, 3, InvokeKind::Put, {Variant("A=1")});
-        }
-    }
-    ~ProgramControls()
-    {
-        call(*m_session, 20, InvokeKind::Method);
-        call(*m_system, 10, InvokeKind::Method);
-    }
-    int open() { return call(*m_session, 21, InvokeKind::Method).toInt32(); }
-    bool close() { return call(*m_session, 20, InvokeKind::Method).toBool(); }
-    /// Runs `task`; its result and the output it handed back.
-    std::pair<bool, std::string> exec(const std::string& task)
-    {
-        call(*m_session, 16, InvokeKind::Put, {Variant(task)});
-        const bool ok = call(*m_session, 22, InvokeKind::Method).toBool();
-        const std::string out = m_keyed ? call(*m_session, 26, InvokeKind::Get, {Variant("WHO")}).toString()
-                                        : call(*m_session, 8, InvokeKind::Get).toString();
-        return {ok, out};
-    }
-    std::string own(const std::string& task) const { return m_keyed ? task : "WHO=" + task; }
-
-  private:
-    static Variant call(automation::Dispatchable& o, int id, InvokeKind kind, std::vector<Variant> args = {})
-    {
-        return o.dispatchTable().invoke(o, id, kind, args).value;
-    }
-    bool m_keyed;
-    automation::ClassRegistry m_registry;
-    std::unique_ptr<automation::Dispatchable> m_system, m_session;
 };
 
 TEST_F(BusTest, HostileDaemonThenTwoGoodCallsTable)

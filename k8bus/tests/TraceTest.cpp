@@ -3,9 +3,13 @@
 
 #include "Bus.h"
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 namespace zs::k8bus::test {
@@ -221,6 +225,71 @@ TEST_F(BusTest, TraceOfAWaitIsInTheFileWhileTheHostRuns)
         EXPECT_EQ(k8ExecTask(session, "LENTO", "D,", &n, 0, &room, buf, &nSys, 0, 0, ""), 1);
         EXPECT_TRUE(seen);
     });
+}
+
+// A host that registered the controls without a yield hook, its call hung on the execute
+// reply: the call's lines are in k8bus.log while it hangs, and stay there when the process is
+// killed.
+TEST_F(BusTest, HungCallOfAHostWithoutYieldHookHasItsTraceOnDiskThroughKill)
+{
+    using Clock = std::chrono::steady_clock;
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        c.waitForClose(20000); // the task never ends
+    });
+    // The child writes its trace into this test's folder and reads no kor8.ini: the default bound.
+    const zs::test::ScopedEnvVar runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const zs::test::ScopedEnvVar tmp("TMPDIR", m_env.root().string());
+    const std::string port = std::to_string(daemon.port());
+    char* const argv[] = {const_cast<char*>(PLAIN_HOST_PATH), const_cast<char*>(port.c_str()),
+                          const_cast<char*>("APPESO"), nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(::posix_spawn(&child, PLAIN_HOST_PATH, nullptr, nullptr, argv, environ), 0);
+    struct Reaper {
+        pid_t pid;
+        ~Reaper()
+        {
+            if (pid > 0) { // only the child, never a process group
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{child};
+
+    // The daemon has the execute request: from here the call waits for its reply.
+    const auto asked = Clock::now() + std::chrono::seconds(10);
+    auto executing = [&] {
+        for (const auto& r : daemon.received())
+            if (r.type == 1)
+                return true;
+        return false;
+    };
+    while (!executing() && Clock::now() < asked)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(executing());
+    const auto since = Clock::now();
+
+    const std::string task = "k8ExecTask: TaskName 'APPESO'";
+    const std::string waiting = "k8ExecTask: waiting for EXEC reply < sockWait\r\n";
+    auto hasBoth = [&](const std::string& text) {
+        const auto at = text.find(task);
+        return at != std::string::npos && text.find(waiting, at) != std::string::npos;
+    };
+    std::string text = traceText();
+    while (!hasBoth(text) && Clock::now() - since < std::chrono::seconds(1)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        text = traceText();
+    }
+    EXPECT_TRUE(hasBoth(text)) << text;
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the call still hangs";
+
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    reaper.pid = 0;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_TRUE(hasBoth(traceText()));
 }
 
 } // namespace

@@ -16,7 +16,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <thread>
+#include <vector>
 
 namespace zs::k8bus::test {
 namespace {
@@ -185,26 +188,30 @@ TEST_F(BusTest, YieldHookRunsWhileATaskRuns)
 
 TEST_F(BusTest, YieldHookThatSaysStopAbandonsTheWait)
 {
-    DaemonDouble daemon(slowTask(5000));
-    onFreshThread([&] {
-        SockTimeouts t = shortTimeouts();
-        t.bound = 20000; // only the hook may end this wait early
-        sockSetTimeouts(t);
-        const int session = k8OpenKor8(k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p"), "", "o", "c", "p");
-        ASSERT_EQ(session, 0);
-        int calls = 0;
-        const ScopedYieldHook hook([&] { return ++calls < 5; });
-        const auto start = Clock::now();
-        EXPECT_EQ(exec(session).result, 0);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
-        EXPECT_EQ(calls, 5);
-        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, kSockInterrupted, 0}));
-        // The session's connection is out of step and was ended: closing it does not wait.
-        const auto closing = Clock::now();
-        EXPECT_EQ(k8CloseKor8(session), 0);
-        EXPECT_LT(Clock::now() - closing, std::chrono::milliseconds(500));
-        EXPECT_EQ(findKernelSession(session), nullptr);
-    });
+    // A long bound, and none at all: only the hook may end these waits early.
+    for (const int bound : {20000, 0}) {
+        SCOPED_TRACE(bound);
+        DaemonDouble daemon(slowTask(5000));
+        onFreshThread([&] {
+            SockTimeouts t = shortTimeouts();
+            t.bound = bound;
+            sockSetTimeouts(t);
+            const int session = k8OpenKor8(k8SystemLogin("127.0.0.1", daemon.port(), "", "u", "p"), "", "o", "c", "p");
+            ASSERT_EQ(session, 0);
+            int calls = 0;
+            const ScopedYieldHook hook([&] { return ++calls < 5; });
+            const auto start = Clock::now();
+            EXPECT_EQ(exec(session).result, 0);
+            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+            EXPECT_EQ(calls, 5);
+            EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, kSockInterrupted, 0}));
+            // The session's connection is out of step and was ended: closing it does not wait.
+            const auto closing = Clock::now();
+            EXPECT_EQ(k8CloseKor8(session), 0);
+            EXPECT_LT(Clock::now() - closing, std::chrono::milliseconds(500));
+            EXPECT_EQ(findKernelSession(session), nullptr);
+        });
+    }
 }
 
 TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
@@ -220,13 +227,55 @@ TEST_F(BusTest, SendToAPeerThatNeverReadsIsBounded)
         const std::vector<unsigned char> lots(32 << 20, 'x'); // far more than both socket buffers hold
         const auto start = Clock::now();
         EXPECT_EQ(sockSend(s, lots.data(), static_cast<int>(lots.size())), -1);
-        // One deadline from the call's start, its trace dump included; the margin holds for a
-        // sanitizer build on a loaded machine (the send's last slice and the close).
+        // The socket's buffers fill at once, then one bound of waiting for room; the margin
+        // holds for a sanitizer build on a loaded machine (the send's last slice and the close).
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(t.bound + 1500));
         EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(t.bound - 50));
         EXPECT_EQ(sockGetLastErrorNo(), 10060);
         sockClose(s);
     });
+}
+
+// A peer that reads, however slowly, makes room: each wait for room has the bound, and the whole
+// send may take many bounds.
+TEST_F(BusTest, SendToAPeerThatReadsSlowlyGoesOnPastTheBound)
+{
+    zs::test::LoopbackSocket listener;
+    ASSERT_TRUE(listener.ok());
+    const int small = 16 * 1024; // small buffers on both sides: the send waits for the reader
+    ::setsockopt(listener.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    constexpr std::size_t kBytes = 512 * 1024;
+    std::size_t received = 0;
+    std::thread reader([&] {
+        const int peer = ::accept(listener.fd(), nullptr, nullptr);
+        if (peer < 0)
+            return;
+        std::vector<char> buf(32 * 1024);
+        const auto giveUp = Clock::now() + std::chrono::seconds(20);
+        while (received < kBytes && Clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a fifth of the bound
+            const ssize_t n = ::recv(peer, buf.data(), buf.size(), MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                break;
+            received += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        ::close(peer);
+    });
+    onFreshThread([&] {
+        SockTimeouts t = shortTimeouts();
+        t.bound = 500;
+        sockSetTimeouts(t);
+        const int s = sockOpen("127.0.0.1", listener.port(), false);
+        ASSERT_GE(s, 0);
+        ASSERT_TRUE(sockSetOption(s, 1, 3, &small, sizeof small, "SO_SNDBUF"));
+        const std::vector<unsigned char> bytes(kBytes, 'x');
+        const auto start = Clock::now();
+        EXPECT_EQ(sockSend(s, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(kBytes));
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * t.bound));
+        sockClose(s);
+    });
+    reader.join();
+    EXPECT_EQ(received, kBytes);
 }
 
 TEST_F(BusTest, OversizedArrayReplyLeavesTheListAtItsLastCompletePair)

@@ -7,7 +7,8 @@
 //     the host's yield hook installed;
 //   - quiet: the trace folder cannot be written and debug mode is off.
 // Rounds alternate; the fastest round of each is compared with the raw client's (medians shown
-// too), and the trace written per call is shown.
+// too), and the trace written per call is shown with the write system calls it took (counted
+// per thread by the system).
 //
 //   k8bus-bench [calls per round] [rounds]      (defaults 500 and 21)
 //   K8BUS_BENCH_VERBOSE=1 keeps the library's error output (otherwise only the figures show).
@@ -119,6 +120,22 @@ class RawClient {
     unsigned char m_buf[65536 + 3];
 };
 
+// Write system calls the calling thread has made so far (/proc/thread-self/io); -1 when the
+// system does not tell.
+long long threadWrites()
+{
+    std::FILE* f = std::fopen("/proc/thread-self/io", "r");
+    if (!f)
+        return -1;
+    long long n = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "syscw: %lld", &n) == 1)
+            break;
+    std::fclose(f);
+    return n;
+}
+
 double perCallMicros(Clock::duration d, int calls)
 {
     return std::chrono::duration<double, std::micro>(d).count() / calls;
@@ -225,12 +242,24 @@ class LibraryClient {
     {
         double us = 0;
         m_worker.run([&] {
+            const long long writesBefore = threadWrites();
             const auto t0 = Clock::now();
             for (int i = 0; i < calls; ++i)
                 exec();
             us = perCallMicros(Clock::now() - t0, calls);
+            const long long writesAfter = threadWrites();
+            if (writesBefore >= 0 && writesAfter >= writesBefore) {
+                m_writes += writesAfter - writesBefore;
+                m_calls += calls;
+            }
         });
         return us;
+    }
+    /// Write system calls per call of the rounds so far (the trace file and the standard
+    /// output, as this thread made them); -1 when the system does not count them.
+    double writesPerCall() const
+    {
+        return m_calls > 0 ? static_cast<double>(m_writes) / static_cast<double>(m_calls) : -1;
     }
 
   private:
@@ -240,6 +269,7 @@ class LibraryClient {
             throw std::runtime_error("ExecTask failed");
     }
     DaemonDouble m_daemon;
+    long long m_writes = 0, m_calls = 0;
     zs::automation::ClassRegistry m_registry;
     std::unique_ptr<zs::automation::Dispatchable> m_system, m_session;
     Worker m_worker; // last: ends first, before what its jobs use
@@ -309,6 +339,7 @@ int main(int argc, char** argv)
 
         std::vector<double> asProgram, quietRuns, direct;
         std::uintmax_t traced = 0;
+        double writes = -1;
         for (int round = 0; round < rounds; ++round) {
             const std::uintmax_t before = traceBytes(traceFolder);
             asProgram.push_back(program->round(calls));
@@ -320,6 +351,7 @@ int main(int argc, char** argv)
                 raw.roundTrip(execRequest);
             direct.push_back(perCallMicros(Clock::now() - t0, calls));
         }
+        writes = program->writesPerCall();
         program.reset();
         quiet.reset();
         showFigures();
@@ -329,8 +361,9 @@ int main(int argc, char** argv)
                     "raw client, same bytes:", *std::min_element(direct.begin(), direct.end()), median(direct));
         printLine("as the program runs (trace + debug on):", asProgram, direct);
         printLine("quiet (trace off, debug off):", quietRuns, direct);
-        std::printf("trace written as the program runs: %.0f bytes/call\n",
-                    static_cast<double>(traced) / (static_cast<double>(calls) * rounds));
+        std::printf("trace written as the program runs: %.0f bytes/call in %.2f write calls/call "
+                    "(trace file and standard output)\n",
+                    static_cast<double>(traced) / (static_cast<double>(calls) * rounds), writes);
     } catch (const std::exception& e) {
         showFigures();
         std::fprintf(stderr, "k8bus-bench: %s\n", e.what());

@@ -2,8 +2,8 @@
 // for the daemon's default port, which the bus library takes from K8BUS_DEFAULT_PORT: each test's
 // daemon listens on a free port): the program built as main() builds it on a copy of the demo
 // folder keeps serving its window events while a task runs, Stop pressed meanwhile ends the step
-// without starting the step's next task, and a daemon that stops answering costs each item one
-// bound.
+// without starting the step's next task, a daemon that stops answering costs each item one
+// bound, and a task that keeps sending report output runs past the bound to its end.
 
 #include "DaemonDouble.h"
 
@@ -27,6 +27,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace zs::shell {
 
@@ -215,7 +216,11 @@ TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
     // with the daemon does not wait again.
     EXPECT_GE(ms, 2 * 2000 - 100);
     EXPECT_LT(ms, 2 * 2000 + 2500);
-    EXPECT_TRUE(hasLine("Errore durante la fase di Bus&Task"));
+    QTreeWidgetItem* failure = line("Errore durante la fase di Bus&Task");
+    ASSERT_NE(failure, nullptr);
+    // The time-out as the operator reads it: the wait for the reply ran out (10060).
+    EXPECT_NE(failure->text(0).toStdString().find("LastErr:  5 Stat:  5 Reason: 10060 SubError: 0"), std::string::npos)
+        << failure->text(0).toStdString();
     EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
     const auto got = daemon->received();
     daemon.reset();
@@ -226,6 +231,69 @@ TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
     }
     EXPECT_EQ(executes, 2); // both items were tried, each on a session of its own
     EXPECT_EQ(ends, 0);     // nothing more was sent on a connection out of step
+}
+
+TEST_F(BusTaskProgram, ATaskStreamingReportOutputForThreeBoundsEndsGreen)
+{
+    // The bound is 1 s here, read once per thread and the profile once per process: this test
+    // needs a process of its own, as CTest gives each test.
+    if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
+        GTEST_SKIP() << "needs a process of its own (the bus wait bound is read once per process)";
+    zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=1\n");
+    // Each session: its requests and what the daemon did, in order (read once the daemon is gone).
+    std::vector<std::vector<std::string>> sessions;
+    auto daemon = startDaemon([&sessions](DaemonConnection& c, int) {
+        std::vector<std::string>& seen = sessions.emplace_back();
+        auto request = [&] {
+            const auto r = c.next();
+            seen.push_back(!r ? "gone" : r->type == 0 ? "open" : r->type == 1 ? "execute" : r->type == 2 ? "end" : "?");
+            return r.has_value();
+        };
+        if (!request())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (!request())
+            return;
+        // The task: report output for three seconds, a line every 0.3 s, then its status.
+        const int port = c.listenForOutput();
+        c.send(Reply(4).info(1, 0, 7).array({std::to_string(port), "3"}));
+        if (!c.acceptOutput())
+            return;
+        for (int i = 1; i <= 10; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            c.sendOutput(k8test::reportLine(0, 1, "Riga " + std::to_string(i)));
+        }
+        c.closeOutput();
+        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
+        seen.push_back("status");
+        if (request())
+            c.send(Reply(1).info(1, 0, 7).num(0));
+        c.waitForClose(2000);
+    });
+
+    // The options dialog's task call.
+    QElapsedTimer took;
+    took.start();
+    bool ok = false;
+    app->options().BusAndTask("LUNGO", "A=1", ok);
+    EXPECT_TRUE(ok);
+    EXPECT_GE(took.elapsed(), 2900);
+    // A run whose BUSANDTASK step runs the task twice (A=1, A=2).
+    app->runWindow().run().executeXmlClicked(false);
+    EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente"));
+    QTreeWidgetItem* step = line("Task del bus");
+    ASSERT_NE(step, nullptr);
+    EXPECT_NE(step->foreground(0).color(), QColor(255, 0, 0));
+    EXPECT_NE(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
+    EXPECT_TRUE(shown.empty()) << shown.front();
+
+    daemon.reset(); // its thread has finished with the sessions
+    // Three sessions, each ended by the client after its task's status.
+    const std::vector<std::string> whole = {"open", "execute", "status", "end"};
+    ASSERT_EQ(sessions.size(), 3u);
+    for (const auto& seen : sessions)
+        EXPECT_EQ(seen, whole);
 }
 
 TEST_F(BusTaskProgram, AFailingTaskShowsItsStepAsFailed)

@@ -1,0 +1,181 @@
+// The wait bound is on silence, one wait at a time: a task that keeps sending report lines runs
+// for as long as it needs, one that stays silent past the bound fails and its session is ended
+// (the reopened session answers only its own calls), and a bound of 0 waits for as long as the
+// daemon computes. The bound comes from kor8.ini, as a site sets it; each test runs on a thread
+// of its own that reads it.
+#include "BusHarness.h"
+
+#include "ProgramControls.h"
+
+#include <chrono>
+#include <thread>
+
+namespace zs::k8bus::test {
+namespace {
+
+using k8test::DaemonConnection;
+using k8test::DaemonDouble;
+using k8test::Reply;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kLines = 10;        // one every 0.3 s: three seconds of output
+constexpr int kLineEveryMs = 300; // well inside the 1 s bound
+constexpr int kSilentMs = 3000;   // three times the bound
+
+std::string lineText(int i)
+{
+    return "Riga " + std::to_string(i);
+}
+
+// The task LUNGO: asks for an output connection, sends a report line every 0.3 s for three
+// seconds, ends its output, then its status and the output parameters.
+void streamingTask(DaemonConnection& c)
+{
+    const int port = c.listenForOutput();
+    c.send(Reply(4).info(1, 0, 4).array({std::to_string(port), "3"}));
+    if (!c.acceptOutput())
+        return;
+    for (int i = 1; i <= kLines; ++i) {
+        std::this_thread::sleep_for(milliseconds(kLineEveryMs));
+        c.sendOutput(k8test::reportLine(0, 1, lineText(i)));
+    }
+    c.closeOutput();
+    c.send(Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"WHO", "LUNGO"}, {"X", "10"}}));
+}
+
+class SilenceBound : public BusTest {
+  protected:
+    /// kor8.ini sets `K8WaitTimeout=value`; `fn` runs on a fresh thread that read it.
+    void withProfileBound(const std::string& value, int expectedMs, const std::function<void()>& fn)
+    {
+        zs::test::writeFile(m_env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=" + value + "\n");
+        std::thread([&] {
+            ASSERT_TRUE(sockInit());
+            ASSERT_EQ(sockGetTimeouts().bound, expectedMs);
+            fn();
+        }).join();
+    }
+};
+
+TEST_F(SilenceBound, ReportLinesEveryThirdOfTheBoundKeepAThreeBoundTaskAlive)
+{
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        streamingTask(c);
+        serveWell(c);
+    });
+    withProfileBound("1", 1000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        controls.recordPrintedLines();
+        const auto start = Clock::now();
+        const auto [ok, out] = controls.exec("LUNGO");
+        EXPECT_GE(Clock::now() - start, milliseconds(kLines * kLineEveryMs - 100));
+        EXPECT_TRUE(ok) << StatusTriple::read();
+        EXPECT_EQ(out, "WHO=LUNGO,X=10");
+        std::vector<PrintedLine> expected;
+        for (int i = 1; i <= kLines; ++i)
+            expected.push_back({3, 0, 1, lineText(i)});
+        expected.push_back({-1, -1, 0, ""}); // the end of the output
+        EXPECT_EQ(controls.printed.size(), expected.size());
+        EXPECT_TRUE(controls.printed == expected);
+        // The session is in step: the next call on it gets its own answer.
+        EXPECT_EQ(controls.exec("T2"), std::make_pair(true, controls.own("T2")));
+        EXPECT_TRUE(controls.close());
+    });
+    EXPECT_EQ(daemon.connections(), 1);
+}
+
+TEST_F(SilenceBound, TaskSilentPastTheBoundFailsAndTheReopenedSessionAnswersOnlyItsOwnCalls)
+{
+    DaemonDouble daemon([](DaemonConnection& c, int index) {
+        if (index > 0)
+            return serveWell(c); // the session opened again
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        c.waitForClose(kSilentMs); // computes silently; its answer comes late, unless the client left
+        c.send(answerFor("T1"));
+        serveWell(c);
+    });
+    withProfileBound("1", 1000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        const auto start = Clock::now();
+        const auto failed = controls.exec("T1");
+        const auto took = Clock::now() - start;
+        EXPECT_GE(took, milliseconds(950));
+        EXPECT_LT(took, milliseconds(2500));
+        EXPECT_FALSE(failed.first);
+        EXPECT_EQ(failed.second, "");
+        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, 10060, 0})); // sockWait timeout
+        EXPECT_FALSE(controls.close()); // its connections were ended: nothing to wait for
+        ASSERT_EQ(controls.open(), 0);
+        for (const std::string task : {"T2", "T3"})
+            EXPECT_EQ(controls.exec(task), std::make_pair(true, controls.own(task)));
+        EXPECT_TRUE(controls.close());
+    });
+    EXPECT_EQ(daemon.connections(), 2);
+}
+
+TEST_F(SilenceBound, WithoutABoundASilentTaskSucceeds)
+{
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        c.waitForClose(kSilentMs);
+        c.send(answerFor("T1"));
+        serveWell(c);
+    });
+    withProfileBound("0", 0, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        const auto start = Clock::now();
+        EXPECT_EQ(controls.exec("T1"), std::make_pair(true, controls.own("T1")));
+        EXPECT_GE(Clock::now() - start, milliseconds(kSilentMs - 100));
+        EXPECT_EQ(controls.exec("T2"), std::make_pair(true, controls.own("T2")));
+        EXPECT_TRUE(controls.close());
+    });
+    EXPECT_EQ(daemon.connections(), 1);
+}
+
+// What each K8WaitTimeout text gives, and the trace line of a text that sets no bound: once,
+// however many threads read it.
+TEST_F(SilenceBound, ProfileValueTable)
+{
+    struct Case {
+        const char* value;
+        int boundMs;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"0", 0, false},
+        {"1", 1000, false},
+        {"+2", 2000, false},
+        {"86400", 86400 * 1000, false},
+        {"86401", kDefaultWaitBoundMs, true},
+        {"-5", kDefaultWaitBoundMs, true},
+        {"abc", kDefaultWaitBoundMs, true},
+        {"10abc", kDefaultWaitBoundMs, true},
+        {"1.5", kDefaultWaitBoundMs, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        profileResetForTests();
+        for (int thread = 0; thread < 2; ++thread)
+            withProfileBound(c.value, c.boundMs, [] {});
+        const std::string said = std::string("sockInit: K8WaitTimeout '") + c.value +
+                                 "' is not a number of seconds from 0 (no bound) to 86400; every wait keeps the "
+                                 "default bound of 300 seconds\r\n";
+        const std::string trace = traceText();
+        const auto first = trace.find(said);
+        EXPECT_EQ(first != std::string::npos, c.refused);
+        if (first != std::string::npos) {
+            EXPECT_EQ(trace.find(said, first + 1), std::string::npos) << "said once";
+        }
+    }
+}
+
+} // namespace
+} // namespace zs::k8bus::test
