@@ -88,7 +88,7 @@ TEST_F(BusTest, HostileDaemonThenTwoGoodCallsTable)
         });
         onFreshThread([&] {
             SockTimeouts t = shortTimeouts();
-            t.nextRead = 30000; // only the call's deadline ends a dripped reply
+            t.nextRead = 30000; // only the element's bound ends a dripped reply
             t.bound = kBoundMs;
             sockSetTimeouts(t);
             ProgramControls controls(daemon.port(), sc.keyed);
