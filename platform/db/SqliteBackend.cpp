@@ -12,12 +12,69 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace zs::db {
 
 namespace {
 
 constexpr const char* kSource = "SQLite";
+
+// Every file a connection opens (its database, an attached one, their journals) is opened
+// through a VFS that is the system's own but for one check: a name holding anything but a
+// regular file (a FIFO, a folder, a device, a link to one) is refused before it is opened, so
+// an open can never wait on a FIFO's writer. The refusal's reason is kept for the error.
+constexpr const char* kVfsName = "zs-regular-files";
+sqlite3_vfs* g_systemVfs = nullptr;
+sqlite3_vfs g_regularVfs{};
+// The last refusal on this thread, for its error: the name as the VFS got it (links resolved)
+// and what stands there.
+thread_local std::string t_refused;
+thread_local const char* t_refusedKind = nullptr;
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
+int openRegularOnly(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags)
+{
+    struct stat st {};
+    if (name && ::stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        t_refusedKind = kindOf(st.st_mode);
+        t_refused = "'" + std::string(name) + "' is " + t_refusedKind + ", not a database file";
+        file->pMethods = nullptr;
+        return SQLITE_CANTOPEN;
+    }
+    return g_systemVfs->xOpen(g_systemVfs, name, file, flags, outFlags);
+}
+
+/// The VFS's name, registered on first use; null when there is no system VFS to build on.
+const char* regularFilesVfs()
+{
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] {
+        g_systemVfs = sqlite3_vfs_find(nullptr);
+        if (!g_systemVfs)
+            return;
+        // The system VFS's own state (pAppData) and sizes go along: only the open differs.
+        g_regularVfs = *g_systemVfs;
+        g_regularVfs.pNext = nullptr;
+        g_regularVfs.zName = kVfsName;
+        g_regularVfs.xOpen = &openRegularOnly;
+        ready = sqlite3_vfs_register(&g_regularVfs, 0) == SQLITE_OK;
+    });
+    return ready ? kVfsName : nullptr;
+}
 
 /// Only what can pass by itself is worth a reconnection and a retry: another connection's
 /// lock, or an I/O error of a file on a share that comes back. A full disk, a file that cannot
@@ -93,10 +150,20 @@ class SqliteBackend final : public Backend {
         }
         sqlite3* db = nullptr;
         const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-        const int rc = sqlite3_open_v2(target.sqlitePath.c_str(), &db, flags, nullptr);
+        t_refused.clear();
+        const int rc = sqlite3_open_v2(target.sqlitePath.c_str(), &db, flags, regularFilesVfs());
         {
             std::lock_guard lock(m_mutex);
             m_db = db;
+        }
+        if (rc != SQLITE_OK && !t_refused.empty()) {
+            // Named as the connection string names it.
+            errors.push_back(makeError(ErrorClass::Connect,
+                                       "'" + target.sqlitePath + "' is " + t_refusedKind + ", not a database file",
+                                       kSource));
+            t_refused.clear();
+            close();
+            return false;
         }
         if (rc != SQLITE_OK) {
             addError(errors, rc, true);
@@ -282,6 +349,11 @@ class SqliteBackend final : public Backend {
         e.kind = classify(rc, opening);
         e.number = (rc & 0xff) == SQLITE_CONSTRAINT ? kErrIntegrity : defaultNumber(e.kind);
         e.description = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+        // A file the VFS refused (an attached one, a journal): SQLite's line names it as the
+        // statement did, the refusal says what stands there.
+        if ((rc & 0xff) == SQLITE_CANTOPEN && !t_refused.empty())
+            e.description += ": " + t_refused;
+        t_refused.clear();
         e.source = kSource;
         e.nativeError = rc;
         errors.push_back(std::move(e));

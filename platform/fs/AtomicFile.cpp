@@ -180,12 +180,14 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
     std::error_code ec;
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), ec);
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    std::string why;
+    Fd owner = openForWriting(file, O_WRONLY | O_APPEND, 0644, why);
+    if (!owner.valid()) {
         if (error)
-            *error = describe(file, "aprire", errno);
+            *error = std::move(why);
         return false;
     }
+    const int fd = owner.release();
     struct stat st {};
     const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
     const char* p = bytes.data();

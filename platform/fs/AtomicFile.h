@@ -50,7 +50,8 @@ int removeStaleTemporaries(const std::filesystem::path& folder);
 
 /// Appends `bytes` to `file`, creating it (and its folder) when missing. All or nothing: when
 /// the bytes do not all fit (a full disk), the file is cut back to its old length, so no
-/// partial line is left.
+/// partial line is left. Only a regular file is written: a FIFO, a folder, a device or a link at
+/// the name fails at once, with the reason in `error` (openForWriting, fs/ReadFile.h).
 [[nodiscard]] bool appendToFile(const std::filesystem::path& file, std::string_view bytes,
                                 std::string* error = nullptr);
 

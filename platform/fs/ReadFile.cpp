@@ -68,6 +68,45 @@ Fd openForReading(const std::filesystem::path& file, std::string& error, bool* m
     return fd;
 }
 
+Fd openForWriting(const std::filesystem::path& file, int access, mode_t mode, std::string& error, int* errorNumber)
+{
+    if (errorNumber)
+        *errorNumber = 0;
+    // O_NONBLOCK: a FIFO at the name fails (no reader) or opens at once, never waits for one;
+    // O_NOFOLLOW: a link planted at the name never receives the lines or becomes the lock.
+    Fd fd(::open(file.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
+    struct stat st {};
+    if (!fd.valid()) {
+        const int err = errno;
+        // What stands at the name says more than the open's own reason (ENXIO, ELOOP, EISDIR).
+        if ((err == ELOOP || err == ENXIO || err == EISDIR || err == ENODEV) && ::lstat(file.c_str(), &st) == 0 &&
+            !S_ISREG(st.st_mode)) {
+            error = "Impossibile aprire il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
+        } else {
+            error = "Impossibile aprire il file " + file.string() + ": " + text::systemReason(err);
+            if (errorNumber)
+                *errorNumber = err;
+        }
+        return Fd{};
+    }
+    if (::fstat(fd.get(), &st) != 0) {
+        const int err = errno;
+        error = "Impossibile aprire il file " + file.string() + ": " + text::systemReason(err);
+        if (errorNumber)
+            *errorNumber = err;
+        return Fd{};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "Impossibile aprire il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
+        return Fd{};
+    }
+    // Writes to a regular file never block anyway; the flag goes so no write sees EAGAIN.
+    const int fl = ::fcntl(fd.get(), F_GETFL);
+    if (fl >= 0)
+        (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
 ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBytes, std::string& out,
                             std::string* error)
 {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 
 namespace zs::fs {
 
@@ -34,6 +35,14 @@ enum class ReadOutcome {
 /// descriptor otherwise; `missing` tells a name that holds nothing apart.
 [[nodiscard]] Fd openForReading(const std::filesystem::path& file, std::string& error, bool* missing = nullptr,
                                 bool followLinks = true);
+
+/// Opens a log or lock file for writing (`access`: O_WRONLY with O_APPEND, or O_RDWR), creating it
+/// with `mode` when missing, without blocking and without following a link at its name: a FIFO,
+/// a folder, a device or a link there is refused at once. Fills `error` (file name and reason,
+/// in the operator's words) and returns an invalid descriptor otherwise; `errorNumber` then gets
+/// the system's error, or 0 when what stands at the name was refused.
+[[nodiscard]] Fd openForWriting(const std::filesystem::path& file, int access, mode_t mode, std::string& error,
+                                int* errorNumber = nullptr);
 
 /// Reads a whole regular file of at most `maxBytes` bytes.
 [[nodiscard]] ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBytes, std::string& out,

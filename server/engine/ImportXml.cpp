@@ -1061,9 +1061,13 @@ void ImportXml::rejectFile(db::Connection& c, const stdfs::path& file, const std
                      false);
     const auto id = m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);
     m_log.setImage(id, static_cast<program::LogImage>(2));
-    std::error_code ec;
-    stdfs::create_directories(errorLogFile().parent_path(), ec);
-    std::ofstream(errorLogFile(), std::ios::app) << file.string() << ": " << reason << "\r\n";
+    // The import's error log is opened as the day log is: a FIFO, folder or link at its name is
+    // refused at once, and said once in the step's lines.
+    std::string error;
+    if (!fs::appendToFile(errorLogFile(), file.string() + ": " + reason + "\r\n", &error) && !m_errorLogReported) {
+        m_errorLogReported = true;
+        m_log.OutputResponse("Log degli errori di importazione non aggiornato: " + error, true, 1);
+    }
 }
 
 bool ImportXml::readyToMove(const stdfs::path& file, const stdfs::path& old, stdfs::path& copy, std::string& why)

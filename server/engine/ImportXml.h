@@ -116,6 +116,7 @@ class ImportXml {
     std::filesystem::path m_programFolder;
     std::function<db::Connection*()> m_connection;
     std::function<void(CommitPoint)> m_commitPoint;
+    bool m_errorLogReported = false; // the error log's failure is told once
 };
 
 } // namespace zs::engine

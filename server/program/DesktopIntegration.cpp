@@ -151,31 +151,71 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
     return fs::writeFileAtomic(file, entry);
 }
 
-SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolder)
+namespace {
+
+/// Takes the lock of `name` in the program folder at once, never waiting: fills `fd` when it is
+/// taken, `heldElsewhere` when another process holds it, `error` otherwise. The lock file is
+/// opened without blocking and without following a link: a link planted there never makes an
+/// empty file at its target.
+void lockFolderFile(const std::filesystem::path& programFolder, const char* name, int& fd, bool& heldElsewhere,
+                    std::string& error)
 {
-    const auto file = programFolder / ".zentrikServer.lock";
-    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0) {
-        // An existing lock file that we may only read still tells whether a copy runs.
-        const int openError = errno;
-        const int probe = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (probe >= 0) {
-            m_heldElsewhere = ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-            ::close(probe);
+    const auto file = programFolder / name;
+    std::string why;
+    int openError = 0;
+    fs::Fd owner = fs::openForWriting(file, O_RDWR, 0600, why, &openError);
+    if (!owner.valid()) {
+        if (openError == 0) {
+            // Something else stands at the name: say what, after the file's name.
+            const std::string prefix = "Impossibile aprire il file " + file.string() + ": ";
+            error = programFolderMessage(
+                programFolder, std::string(name) + " " + (why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why));
+            return;
         }
-        if (!m_heldElsewhere)
-            m_error = programFolderMessage(programFolder, text::systemReason(openError));
+        // An existing lock file that we may only read still tells whether a copy runs.
+        std::string ignored;
+        const fs::Fd probe = fs::openForReading(file, ignored, nullptr, /*followLinks=*/false);
+        if (probe.valid())
+            heldElsewhere = ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (!heldElsewhere)
+            error = programFolderMessage(programFolder, text::systemReason(openError));
         return;
     }
-    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(owner.get(), LOCK_EX | LOCK_NB) != 0) {
         const int lockError = errno;
-        ::close(m_fd);
-        m_fd = -1;
         if (lockError == EWOULDBLOCK)
-            m_heldElsewhere = true;
+            heldElsewhere = true;
         else
-            m_error = programFolderMessage(programFolder, text::systemReason(lockError));
+            error = programFolderMessage(programFolder, text::systemReason(lockError));
+        return;
     }
+    fd = owner.release();
+}
+
+} // namespace
+
+SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolder)
+{
+    lockFolderFile(programFolder, ".zentrikServer.lock", m_fd, m_heldElsewhere, m_error);
+}
+
+RunLock::RunLock(const std::filesystem::path& programFolder)
+{
+    lockFolderFile(programFolder, ".zentrikRun.lock", m_fd, m_heldElsewhere, m_error);
+}
+
+RunLock::~RunLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::string RunLock::refusal(const std::string& what, const std::filesystem::path& programFolder) const
+{
+    if (m_heldElsewhere)
+        return what + " non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
+               programFolder.string() + ".";
+    return what + " non avviata: " + m_error;
 }
 
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason)

@@ -54,6 +54,28 @@ class SingleInstanceLock {
     std::string m_error;
 };
 
+/// The lock a run (an extraction or a cube processing, by the program or by zs-extract) holds
+/// on its program folder for its length, taken at once or not at all: a second run on the
+/// same folder finds it held and does not start. An idle program holds none.
+class RunLock {
+  public:
+    explicit RunLock(const std::filesystem::path& programFolder);
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+    /// True when this object holds the lock: the run may go.
+    bool acquired() const { return m_fd >= 0; }
+    /// True when another run holds it.
+    bool heldElsewhere() const { return m_heldElsewhere; }
+    /// The run line of a run that does not start, `what` ("Estrazione", "Elaborazione") first.
+    std::string refusal(const std::string& what, const std::filesystem::path& programFolder) const;
+
+  private:
+    int m_fd = -1;
+    bool m_heldElsewhere = false;
+    std::string m_error;
+};
+
 /// The message for a program folder the program cannot use, naming the folder and the reason.
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason);
 

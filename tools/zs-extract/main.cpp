@@ -4,8 +4,8 @@
 // stat.xml. An ELABORACUBI step processes the cubes of the settings' OLAP server and database
 // with the refresh choices the settings keep, as the cube window does (its Qt-free core), then
 // saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad
-// input. SIGINT or SIGTERM stops the run as the run window's stop button does. It works in the program folder, as the
-// program does.
+// input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the run window's stop button
+// does. It works in the program folder, as the program does.
 
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
@@ -19,6 +19,7 @@
 #include "fs/AtomicFile.h"
 #include "fs/Paths.h"
 #include "program/Crono.h"
+#include "program/DesktopIntegration.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -298,6 +299,13 @@ int main(int argc, char** argv)
         return usage();
     if (!enterFolder(options->folder))
         return 2;
+    // The folder is this run's for its length: a second run on it (another cron run, or the
+    // program's) ends here at once.
+    const zs::program::RunLock folderLock(options->folder);
+    if (!folderLock.acquired()) {
+        std::cerr << "zs-extract: " << folderLock.refusal("Estrazione", options->folder) << "\n";
+        return 1;
+    }
     // Saves killed mid-way (settings, statistics, cube files) left their temporary files; the
     // program's start clears them, and a cron-only installation never starts the program.
     (void)zs::fs::removeStaleTemporaries(options->folder);

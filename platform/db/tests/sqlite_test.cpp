@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zs::db;
 using namespace std::chrono_literals;
@@ -69,6 +71,47 @@ TEST(SqliteOpen, FolderAndNonDatabaseFileFail)
     EXPECT_FALSE(c.open(jet(dir / "notes.mdb")));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
     EXPECT_EQ(zs::test::readFile(dir / "notes.mdb").substr(0, 7), "this is");
+}
+
+TEST_F(SqliteTest, OnlyRegularFilesAreOpenedOrAttachedAndNeverWaitedOn)
+{
+    ASSERT_EQ(::mkfifo((m_dir / "fifo.db").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((m_dir / "fifo.db").c_str(), (m_dir / "tofifo.db").c_str()), 0);
+    std::filesystem::create_directories(m_dir / "folder.db");
+    ASSERT_EQ(::symlink("/dev/null", (m_dir / "null.db").c_str()), 0);
+    struct Case {
+        const char* name;
+        const char* says;
+    } cases[] = {{"fifo.db", "is a FIFO, not a database file"},
+                 {"tofifo.db", "is a FIFO, not a database file"},
+                 {"folder.db", "is a folder"},
+                 {"null.db", "is a device, not a database file"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = (m_dir / c.name).string();
+        const auto start = std::chrono::steady_clock::now();
+        Connection other;
+        EXPECT_FALSE(other.open(jet(file)));
+        ASSERT_FALSE(other.errors().empty());
+        EXPECT_NE(other.errors().front().description.find(c.name), std::string::npos)
+            << other.errors().front().description;
+        EXPECT_NE(other.errors().front().description.find(c.says), std::string::npos)
+            << other.errors().front().description;
+        // Attached by a job, with its name as the statement gives it: refused the same way.
+        EXPECT_FALSE(m_db.execute("ATTACH DATABASE '" + file + "' AS other"));
+        ASSERT_FALSE(m_db.errors().empty());
+        EXPECT_NE(m_db.errors().front().description.find(file), std::string::npos) << m_db.errors().front().description;
+        EXPECT_NE(m_db.errors().front().description.find(c.says), std::string::npos)
+            << m_db.errors().front().description;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        // The connection goes on.
+        EXPECT_TRUE(m_db.execute("create table if not exists after_refusal (x int)"))
+            << m_db.errors().front().description;
+    }
+    // A regular database reached through a link is a database.
+    ASSERT_EQ(::symlink(m_path.c_str(), (m_dir / "link.db").c_str()), 0);
+    EXPECT_TRUE(m_db.execute("ATTACH DATABASE '" + (m_dir / "link.db").string() + "' AS linked"))
+        << m_db.errors().front().description;
 }
 
 TEST_F(SqliteTest, ReadsRowsWithFieldNamesInAnyCaseAndNullAsEmpty)

@@ -319,6 +319,54 @@ TEST(ReadFile, NonRegularAndOversizedFilesAreRefusedAtOnce)
     EXPECT_NE(err.find("collegamento"), std::string::npos) << err;
 }
 
+TEST(AtomicFile, AnAppendWritesOnlyARegularFileAndNeverWaits)
+{
+    test::TempDir dir, outside;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "readfifo").c_str(), 0600), 0);
+    // A FIFO with a reader opens at once for writing: the check after the open refuses it.
+    const int reader = ::open((dir / "readfifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::filesystem::create_directories(dir / "folder");
+    test::writeFile(outside / "target.log", "del proprietario\n");
+    ASSERT_EQ(::symlink((outside / "target.log").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "new.log").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", (dir / "null").c_str()), 0);
+    test::writeFile(dir / "day.log", "prima\r\n");
+    struct Case {
+        const char* name;
+        bool written;
+        const char* says;
+    } cases[] = {{"fifo", false, "è una pipe, non un file"},
+                 {"readfifo", false, "è una pipe, non un file"},
+                 {"folder", false, "è una cartella, non un file"},
+                 {"link", false, "è un collegamento, non un file"},
+                 {"dangling", false, "è un collegamento"},
+                 {"null", false, "è un collegamento"},
+                 {"day.log", true, ""},
+                 {"new.log", true, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = std::chrono::steady_clock::now();
+        std::string err;
+        EXPECT_EQ(fs::appendToFile(dir / c.name, "riga\r\n", &err), c.written);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        if (!c.written) {
+            EXPECT_NE(err.find((dir / c.name).string()), std::string::npos) << err;
+        }
+    }
+    ::close(reader);
+    EXPECT_EQ(test::readFile(outside / "target.log"), "del proprietario\n");
+    EXPECT_FALSE(std::filesystem::exists(outside / "new.log"));
+    EXPECT_EQ(test::readFile(dir / "day.log"), "prima\r\nriga\r\n");
+    EXPECT_EQ(test::readFile(dir / "new.log"), "riga\r\n");
+    // A lock file is opened the same way.
+    std::string err;
+    EXPECT_FALSE(fs::openForWriting(dir / "link", O_RDWR, 0600, err).valid());
+    EXPECT_TRUE(fs::openForWriting(dir / "lock", O_RDWR, 0600, err).valid()) << err;
+}
+
 TEST(AtomicFile, AnAppendThatDoesNotFitLeavesNoPartOfIt)
 {
     // A file-size limit stands in for a full disk: the append fails part-way.

@@ -10,6 +10,7 @@
 #include "engine/SendMailOrderMailer.h"
 #include "engine/StepTree.h"
 #include "program/Crono.h"
+#include "program/DesktopIntegration.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
@@ -204,6 +205,13 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
                               MessageIcon::Critical, "Attenzione.");
         return Outcome::NotStarted;
     }
+    // The folder is the run's for its length: a run of zs-extract on it keeps this one out.
+    const program::RunLock folderLock(m_parts.store.programFolder());
+    if (!folderLock.acquired()) {
+        m_log.OutputResponse(folderLock.refusal("Estrazione", m_parts.store.programFolder()), true, 0);
+        m_parts.yield.yield();
+        return Outcome::NotStarted;
+    }
     m_view.setProgress(0);
     const LogNodeId start = m_log.OutputResponse("Inizio estrazione dati (" + runStartStamp(m_parts.clock) + ")");
     m_log.setImage(start, LogImage::Start);
@@ -274,6 +282,11 @@ RunControl::Outcome RunControl::Elaborazione()
 {
     if (refuse("Elaborazione"))
         return Outcome::Refused;
+    const program::RunLock folderLock(m_parts.store.programFolder());
+    if (!folderLock.acquired()) {
+        m_log.OutputResponse(folderLock.refusal("Elaborazione", m_parts.store.programFolder()), true, 0);
+        return Outcome::NotStarted;
+    }
     m_running = true;
     RunningFlag done{*this};
     return elaborazioneInRun() ? Outcome::Succeeded : Outcome::Failed;

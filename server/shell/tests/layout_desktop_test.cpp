@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zs::shell {
 
 // The foundation's names used here.
@@ -145,6 +148,44 @@ TEST(DesktopIntegration, AFolderThatCannotBeUsedIsNotAnotherCopy)
     EXPECT_FALSE(lock.heldElsewhere());
     EXPECT_NE(lock.error().find(missing.string()), std::string::npos) << lock.error();
     EXPECT_NE(lock.error().find("File o directory inesistente"), std::string::npos) << lock.error();
+}
+
+TEST(DesktopIntegration, ALockFileIsNeverALinkOrAFifo)
+{
+    zs::test::TempDir dir, outside;
+    ASSERT_EQ(::symlink((outside / "creata").c_str(), (dir / ".zentrikServer.lock").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / ".zentrikRun.lock").c_str(), 0600), 0);
+    SingleInstanceLock lock(dir.path());
+    EXPECT_FALSE(lock.acquired());
+    EXPECT_FALSE(lock.heldElsewhere());
+    EXPECT_NE(lock.error().find(".zentrikServer.lock è un collegamento, non un file"), std::string::npos)
+        << lock.error();
+    EXPECT_FALSE(std::filesystem::exists(outside / "creata")); // no empty file at the link's target
+    const program::RunLock run(dir.path());
+    EXPECT_FALSE(run.acquired());
+    EXPECT_FALSE(run.heldElsewhere());
+    EXPECT_EQ(run.refusal("Estrazione", dir.path()),
+              "Estrazione non avviata: Impossibile usare la cartella del programma " + dir.path().string() +
+                  ": .zentrikRun.lock è una pipe, non un file.");
+}
+
+TEST(DesktopIntegration, ARunHoldsItsFolderAndTheProgramsLockIsAnother)
+{
+    zs::test::TempDir dir;
+    const SingleInstanceLock program(dir.path()); // the program runs, idle: runs may go
+    ASSERT_TRUE(program.acquired());
+    {
+        const program::RunLock first(dir.path());
+        EXPECT_TRUE(first.acquired());
+        const program::RunLock second(dir.path());
+        EXPECT_FALSE(second.acquired());
+        EXPECT_TRUE(second.heldElsewhere());
+        EXPECT_EQ(second.refusal("Elaborazione", dir.path()),
+                  "Elaborazione non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
+                      dir.path().string() + ".");
+    }
+    const program::RunLock again(dir.path());
+    EXPECT_TRUE(again.acquired());
 }
 
 TEST(RunRules, ElapsedTimeAndNotification)

@@ -26,12 +26,14 @@
 #include "testsupport/DbRows.h"
 #include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
+#include "time/Clock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -75,6 +77,12 @@ void addSetting(const fs::path& folder, const std::string& xml)
 std::string dayLogText(ShellApplication& app)
 {
     const auto file = app.log().dayLog().currentFile();
+    return fs::exists(file) ? test::readFile(file) : std::string();
+}
+
+std::string dayLogText(const fs::path& folder)
+{
+    const auto file = program::DayLog(folder, time::systemClock()).currentFile();
     return fs::exists(file) ? test::readFile(file) : std::string();
 }
 
@@ -776,6 +784,268 @@ TEST_F(ProgramInUse, ZsExtractFailsTheRunWhenTheServerAnswersWithAnEmptyLine)
         EXPECT_NE(dayLogs.find("Email To: rossi@example.it"), std::string::npos);
         EXPECT_NE(dayLogs.find(line), std::string::npos) << dayLogs;
     }
+}
+
+// --- Logs, databases and lock files that are not regular files ------------------------------
+
+/// The demo's loading XML with an XML import step before the cubes, whose one file is
+/// malformed: the run writes a line to the import's error log.
+void addRejectedImport(const fs::path& folder)
+{
+    fs::create_directories(folder / "in");
+    test::writeFile(folder / "in/rotto.xml", "<ROOT><Cliente Codice='C9'>");
+    test::writeFile(folder / "clienti.xsd",
+                    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
+                    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
+                    "<xsd:attribute name='Codice' sql:field='codice' type='xsd:string'/>"
+                    "</xsd:complexType></xsd:element></xsd:schema>");
+    std::string loading = test::readFile(folder / "zentrikLoading.xml");
+    loading.insert(loading.find("  <ELABORACUBI>"),
+                   "  <IMPORTXML><esegui>si</esegui><operazione>Importazione clienti</operazione><path>" +
+                       (folder / "in").string() + "</path><schema>" + (folder / "clienti.xsd").string() +
+                       "</schema></IMPORTXML>\n");
+    test::writeFile(folder / "zentrikLoading.xml", loading);
+}
+
+/// What stands at a log's name instead of the file.
+struct SpecialFile {
+    const char* kind;
+    const char* says;
+};
+const SpecialFile kSpecialFiles[] = {{"fifo", "è una pipe, non un file"},
+                                     {"link", "è un collegamento, non un file"},
+                                     {"folder", "è una cartella, non un file"}};
+
+/// Puts `special` at `at`; a link points to `outside`, a file of someone else's.
+void plant(const fs::path& at, const SpecialFile& special, const fs::path& outside)
+{
+    fs::create_directories(at.parent_path());
+    const std::string kind = special.kind;
+    if (kind == "fifo")
+        ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
+    else if (kind == "link")
+        fs::create_symlink(outside, at);
+    else
+        fs::create_directories(at);
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+/// Today's day log of `folder` and the import's error log beside it.
+fs::path todaysLog(const fs::path& folder, bool importErrors)
+{
+    const fs::path day = program::DayLog(folder, time::systemClock()).currentFile();
+    return importErrors ? day.parent_path() / (day.stem().string() + "x.log") : day;
+}
+
+TEST_F(ProgramInUse, ZsExtractEndsWithTheLogsErrorWhenALogIsNoFile)
+{
+    const fs::path outside = env.root() / "altrui.log";
+    for (const bool importErrors : {false, true}) {
+        for (const SpecialFile& special : kSpecialFiles) {
+            SCOPED_TRACE(std::string(importErrors ? "x.log " : "day log ") + special.kind);
+            test::writeFile(outside, "righe di un altro programma\n");
+            const fs::path folder = env.root() / ("caso-" + std::string(special.kind) + (importErrors ? "x" : ""));
+            fs::copy(ZS_DEMO_DIR, folder, fs::copy_options::recursive);
+            addRejectedImport(folder);
+            const fs::path log = todaysLog(folder, importErrors);
+            ASSERT_NO_FATAL_FAILURE(plant(log, special, outside));
+
+            process::RunOptions o;
+            o.captureOutput = true;
+            o.timeLimit = std::chrono::seconds(30);
+            QElapsedTimer t;
+            t.start();
+            const auto r = process::run({ZS_EXTRACT_PATH, folder.string()}, o);
+            EXPECT_LT(t.elapsed(), 5000);
+            EXPECT_FALSE(r.timedOut);
+            // The import's rejected file fails the run; every other step ran.
+            EXPECT_EQ(r.exitCode, 1) << r.output;
+            EXPECT_NE(r.output.find("Estrazione terminata con errori."), std::string::npos) << r.output;
+            const std::string error = "Impossibile aprire il file " + log.string() + ": " + special.says;
+            EXPECT_EQ(occurrences(r.output, error), 1u) << r.output;
+            EXPECT_EQ(occurrences(r.output, importErrors ? "Log degli errori di importazione non aggiornato: "
+                                                         : "log giornaliero non aggiornato: "),
+                      1u)
+                << r.output;
+            EXPECT_EQ(test::readFile(outside), "righe di un altro programma\n");
+            // The other log is written as ever.
+            const std::string other = test::readFile(todaysLog(folder, !importErrors));
+            EXPECT_NE(other.find(importErrors ? "Estrazione terminata con errori." : "rotto.xml: XML non valido"),
+                      std::string::npos)
+                << other;
+        }
+    }
+}
+
+TEST_F(ProgramInUse, TheWindowStaysLiveThroughARunWhoseLogIsNoFileAndSaysItOnce)
+{
+    addSetting(home, "<pause>200</pause>"); // the run lasts long enough for the clock to tick
+    addRejectedImport(home);
+    const fs::path outside = env.root() / "altrui.log";
+    for (const bool importErrors : {false, true}) {
+        for (const SpecialFile& special : kSpecialFiles) {
+            SCOPED_TRACE(std::string(importErrors ? "x.log " : "day log ") + special.kind);
+            test::writeFile(outside, "righe di un altro programma\n");
+            const fs::path log = todaysLog(home, importErrors);
+            fs::remove_all(home / "log");
+            ASSERT_NO_FATAL_FAILURE(plant(log, special, outside));
+            create();
+            ASSERT_TRUE(app->load());
+            int ticks = 0;
+            QTimer clock;
+            QObject::connect(&clock, &QTimer::timeout, [&ticks] { ++ticks; });
+            clock.start(20);
+            QElapsedTimer t;
+            t.start();
+            clickRun();
+            const qint64 ms = t.elapsed();
+            clock.stop();
+            EXPECT_LT(ms, 15000);
+            // The timer went on all through the run: the window never froze.
+            EXPECT_GE(ticks, static_cast<int>(ms / 20 / 3)) << ticks << " ticks in " << ms << " ms";
+            EXPECT_NE(topLine("Elaborazione eseguita con errori"), nullptr) << ::testing::PrintToString(lines());
+            const std::string error = "Impossibile aprire il file " + log.string() + ": " + special.says;
+            int said = 0;
+            for (const auto& l : lines())
+                said += l.find(error) != std::string::npos ? 1 : 0;
+            EXPECT_EQ(said, 1) << ::testing::PrintToString(lines());
+            EXPECT_EQ(countLines(importErrors ? "  Log degli errori di importazione non aggiornato: "
+                                              : "Log giornaliero non aggiornato: "),
+                      1)
+                << ::testing::PrintToString(lines());
+            EXPECT_EQ(test::readFile(outside), "righe di un altro programma\n");
+            app.reset();
+        }
+    }
+}
+
+TEST_F(ProgramInUse, ZsExtractRefusesAFifoAtAnAttachedDatabaseNamingIt)
+{
+    // The demo's settings bound each statement to 60 s.
+    fs::remove(home / "erp.db");
+    ASSERT_EQ(::mkfifo((home / "erp.db").c_str(), 0600), 0);
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = std::chrono::seconds(60 + 30);
+    QElapsedTimer t;
+    t.start();
+    auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_LT(t.elapsed(), (60 + 10) * 1000);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("'" + (home / "erp.db").string() + "' is a FIFO, not a database file"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("Estrazione terminata con errori."), std::string::npos) << r.output;
+
+    // With the database back, the next run loads it.
+    fs::remove(home / "erp.db");
+    fs::copy_file(fs::path(ZS_DEMO_DIR) / "erp.db", home / "erp.db");
+    r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    db::Connection c;
+    ASSERT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
+    EXPECT_EQ(rowsOf(c, "SELECT count(*) FROM VENDITE"), std::vector<std::string>{"6"});
+}
+
+TEST_F(ProgramInUse, ZsExtractBoundsEachStatementByTheSettingsTimeout)
+{
+    std::string settings = test::readFile(home / "zentrikServer.xml");
+    settings.replace(settings.find("<timeout>60</timeout>"), 21, "<timeout>2</timeout>");
+    test::writeFile(home / "zentrikServer.xml", settings);
+    test::writeFile(home / "zentrikLoading.xml",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><CONTA><esegui>si</esegui>"
+                    "<operazione>Conteggio senza fine</operazione><query>create table if not exists CONTA as with "
+                    "recursive c(x) as (select 1 union all select x + 1 from c) select count(*) as n from c</query>"
+                    "</CONTA></Estrattore>\n");
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = std::chrono::seconds(60);
+    QElapsedTimer t;
+    t.start();
+    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_LT(t.elapsed(), 20000) << r.output;
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("Timeout expired"), std::string::npos) << r.output;
+}
+
+/// Starts zs-extract on `folder` with its output in `output`, and waits until its run is on
+/// its way (its first step's line is in the day log).
+void startSlowRun(process::ChildProcess& child, const fs::path& folder, const fs::path& output)
+{
+    const std::size_t before = occurrences(dayLogText(folder), "Anagrafica clienti");
+    process::ChildOptions o;
+    o.outputFile = output.string();
+    ASSERT_TRUE(child.start({ZS_EXTRACT_PATH, folder.string()}, o));
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000 && child.running() && occurrences(dayLogText(folder), "Anagrafica clienti") == before)
+        QThread::msleep(20);
+    ASSERT_TRUE(child.running()) << test::readFile(output);
+}
+
+TEST_F(ProgramInUse, ASecondZsExtractOnABusyFolderEndsAtOnceAndTheFirstCompletes)
+{
+    addSetting(home, "<pause>1500</pause>"); // every step waits 1.5 s first
+    process::ChildProcess first;
+    const fs::path firstOutput = env.root() / "primo.txt";
+    ASSERT_NO_FATAL_FAILURE(startSlowRun(first, home, firstOutput));
+
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = std::chrono::seconds(30);
+    QElapsedTimer t;
+    t.start();
+    const auto second = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(second.exitCode, 1) << second.output;
+    EXPECT_EQ(second.output, "zs-extract: Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella "
+                             "del programma " +
+                                 home.string() + ".\n");
+    EXPECT_TRUE(first.running());
+
+    EXPECT_EQ(first.waitFor(60000), std::optional<int>(0)) << test::readFile(firstOutput);
+    EXPECT_NE(test::readFile(firstOutput).find("Estrazione terminata con successo."), std::string::npos);
+    EXPECT_EQ(occurrences(dayLogText(home), "Anagrafica clienti"), 1u); // the second run wrote no step
+    // The folder is free again.
+    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, home.string()}, o).exitCode, 0);
+}
+
+TEST_F(ProgramInUse, TheProgramRunsNothingOnAFolderThatZsExtractHoldsAndHoldsNoLockWhileIdle)
+{
+    create();
+    ASSERT_TRUE(app->load());
+    // The program is up and idle: a cron run goes.
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = std::chrono::seconds(60);
+    auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+
+    addSetting(home, "<pause>1500</pause>");
+    process::ChildProcess cron;
+    const fs::path cronOutput = env.root() / "cron.txt";
+    ASSERT_NO_FATAL_FAILURE(startSlowRun(cron, home, cronOutput));
+    app->log().InitializeResponse();
+    clickRun();
+    EXPECT_EQ(countLines("Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
+                         home.string() + "."),
+              1)
+        << ::testing::PrintToString(lines());
+    EXPECT_EQ(countLines("Inizio estrazione dati"), 0) << ::testing::PrintToString(lines());
+    EXPECT_FALSE(app->runWindow().run().running());
+    EXPECT_EQ(cron.waitFor(60000), std::optional<int>(0)) << test::readFile(cronOutput);
+
+    // The cron run over, the next run by hand goes.
+    clickRun();
+    EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
 }
 
 // --- The program folder however it is named ------------------------------------------------
