@@ -55,9 +55,6 @@ class CubiView {
     virtual void NascondiAvanzamento() = 0;
 };
 
-/// The operator's answer to a failure while the snapshot is written.
-enum class FailureAnswer { Abort, Retry, Ignore };
-
 /// What the processing run needs of the run window: the object in hand (its progress handler
 /// follows it) and the progress of that object.
 class CubiRunWindow {
@@ -117,8 +114,6 @@ class CubiCore : public program::CubeWindow {
     void setRunWindow(CubiRunWindow* run) { m_run = run; }
     /// The settings store the save button and the processing run save through.
     void setSettingsStore(program::SettingsStore* store) { m_store = store; }
-    /// Asked when writing the snapshot fails; unset means Abort after a critical message.
-    std::function<FailureAnswer(const std::string& text)> askFailure;
     /// Called after the grid fill added the row of entry i (from 1); tests time the fill by it.
     std::function<void(int i)> onGridRow;
 
@@ -136,9 +131,11 @@ class CubiCore : public program::CubeWindow {
     std::vector<InfoCubo> cubes() const override;
 
     void addCube(const std::string& nome, int aggiornamento, const std::string& data);
-    /// Writes zentrikOlap.xml from the server and refreshes the list's dates. False when the
-    /// server, the database or the write failed (the old file then stays).
-    bool EsportaInfoCubi();
+    /// Writes zentrikOlap.xml from the server and refreshes the list's dates. A write that fails
+    /// asks the operator (the critical icon, Abort, Retry and Ignore; Retry writes again). False,
+    /// with the reason in `failure`, when the server, the database or the write failed and was
+    /// not retried (the old file then stays).
+    bool EsportaInfoCubi(std::string* failure = nullptr);
     /// Writes one setting below `node` ("Element" or "Element.attribute"); returns the element
     /// written (the attribute's owner for an attribute path).
     static xml::Element SetSettingsGeneral(xml::Element node, const std::string& path, const std::string& value);
@@ -176,7 +173,12 @@ class CubiCore : public program::CubeWindow {
     bool processObject(const std::string& name, const std::string& logText, const std::string& failText,
                        const std::function<bool(olap::OlapError&)>& work);
     void logFailure(const std::string& text, const olap::OlapError& e);
-    void finishRun();
+    /// The end of a run: settings saved, snapshot written, grid refilled. False when the save or
+    /// the snapshot failed and was not retried (each failure logged as an error line).
+    bool finishRun();
+    /// Runs `write` until it succeeds or the operator stops retrying (Abort/Retry/Ignore with
+    /// `failure`'s text). False, with the reason in `error`, when it never succeeded.
+    bool writeAsking(const std::function<bool(std::string& error)>& write, const std::string& what, std::string& error);
 
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
