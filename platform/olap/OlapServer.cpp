@@ -183,8 +183,9 @@ bool tableExists(db::Connection& c, const std::string& table)
     std::string sql;
     switch (c.dialect()) {
     case db::Dialect::Sqlite:
-        sql = "SELECT COUNT(*) FROM sqlite_master WHERE type IN ('table', 'view') AND name = " + quoteText(table) +
-              " COLLATE NOCASE";
+        // Found in the schema the connection keeps, as a statement naming the table finds it
+        // (sqlite_master itself has no index on the name).
+        sql = "SELECT COUNT(*) FROM pragma_table_info(" + quoteText(table) + ")";
         break;
     case db::Dialect::PostgreSql:
         sql = "SELECT CASE WHEN to_regclass(" + quoteText(quoteId(table)) + ") IS NULL THEN 0 ELSE 1 END";
