@@ -248,14 +248,26 @@ bool CubiCore::process()
         m_run->reportProgressRows(object, counter, estimated);
     };
     const std::string database = db->name;
+    m_runTotal = static_cast<int>(db->dimensions.size() + m_elenco.size());
+    runProgress(/*started=*/true);
     bool esito = processDimensions(server, *db);
     esito = processCubes(server, database, CubePass::Regular) && esito;
     esito = processCubes(server, database, CubePass::Virtual) && esito;
+    m_runDone = m_runTotal;
+    if (m_run)
+        m_run->reportRunProgress(m_runDone, m_runTotal);
     server.CloseServer();
     // Settings or a snapshot that could not be written fail the run: nothing reports it else.
     esito = finishRun() && esito;
     pointer(kPointerDefault);
     return esito;
+}
+
+void CubiCore::runProgress(bool started)
+{
+    m_runDone = started ? 0 : std::min(m_runDone + 1, m_runTotal);
+    if (m_run)
+        m_run->reportRunProgress(m_runDone, m_runTotal);
 }
 
 olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
@@ -313,13 +325,15 @@ bool CubiCore::processDimensions(olap::OlapServer& server, const olap::OlapDatab
         names.push_back(d.name);
     const std::string database = db.name;
     bool ok = true;
-    for (const auto& name : names)
+    for (const auto& name : names) {
         ok = processObject(name, "Elaborazione della dimensione " + name,
                            "Errore nel processamento della dimensione " + name,
                            [&](olap::OlapError& e) {
                                return server.processDimension(database, name, olap::ProcessType::Full, &e);
                            }) &&
              ok;
+        runProgress();
+    }
     return ok;
 }
 
@@ -336,6 +350,7 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
                 logFailure("Errore nel processamento del cubo " + entry.nome + " Cubo inesistente: " + entry.nome,
                            {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
                 ok = false;
+                runProgress();
             }
             continue;
         }
@@ -352,6 +367,7 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
         const olap::CubeDef* after = server.database(database)->cube(name);
         entry.data = after && after->lastProcessed ? defaultDateText(*after->lastProcessed) : "";
         ok = done && ok;
+        runProgress();
     }
     return ok;
 }

@@ -70,6 +70,14 @@ class CubiRunWindow {
         (void)estimatedRows;
         reportProgress(object, counter);
     }
+    /// How far the run is: `done` of its `total` dimensions and cubes are processed. The run calls
+    /// it before each object and once at its end, so a run of many objects can move a bar as it
+    /// goes. The default does nothing.
+    virtual void reportRunProgress(int done, int total)
+    {
+        (void)done;
+        (void)total;
+    }
 };
 
 /// The run window's progress bar for `counter` rows done of `estimatedRows`: counter × 100 /
@@ -167,6 +175,8 @@ class CubiCore : public program::CubeWindow {
     // The processing run, step by step.
     olap::OlapDatabaseDef* openDatabase(olap::OlapServer& server);
     bool processDimensions(olap::OlapServer& server, const olap::OlapDatabaseDef& db);
+    /// One more object of the run is done (or, with `started`, the run begins): tells the run window.
+    void runProgress(bool started = false);
     bool processCubes(olap::OlapServer& server, const std::string& database, CubePass pass);
     /// Logs `logText` as a top-level line, runs `work` timed, then logs its time or its
     /// failure (`failText` and the error's description). True when `work` succeeded.
@@ -188,6 +198,9 @@ class CubiCore : public program::CubeWindow {
     program::ProgramLog* m_log = nullptr;
     CubiRunWindow* m_run = nullptr;
     program::SettingsStore* m_store = nullptr;
+
+    int m_runDone = 0;  ///< objects of the running run processed so far
+    int m_runTotal = 0; ///< objects the running run processes
 
     std::string m_server;           // txtDsoServer
     std::string m_database;         // txtDsoDb

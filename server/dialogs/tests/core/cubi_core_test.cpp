@@ -41,6 +41,11 @@ struct RunWindow : dialogs::CubiRunWindow {
         rows.push_back(object + " " + std::to_string(counter) + "/" + std::to_string(static_cast<long>(estimated)));
         CubiRunWindow::reportProgressRows(object, counter, estimated);
     }
+    std::vector<std::string> run; ///< "done/total" per report
+    void reportRunProgress(int done, int total) override
+    {
+        run.push_back(std::to_string(done) + "/" + std::to_string(total));
+    }
 };
 
 std::string jet(const std::filesystem::path& p)
@@ -191,6 +196,8 @@ TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
                               "  tempo impiegato  1,234 secondi. #1",
                           }));
     EXPECT_EQ(m_run.objects.front(), "Cliente");
+    // The run's share moves with every object: the dimension, two cubes, the virtual cube.
+    EXPECT_EQ(m_run.run, (std::vector<std::string>{"0/4", "1/4", "2/4", "3/4", "4/4", "4/4"}));
     for (const auto& c : m_cubi.cubes())
         EXPECT_FALSE(c.data.empty()) << c.nome;
     EXPECT_TRUE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
