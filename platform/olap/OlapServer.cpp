@@ -771,7 +771,11 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
         if (!readMark(""))
             return false;
         const std::string select = aggregateSelect(dialect, cube, upTo(newMark));
-        if (type == ProcessType::RefreshData && prior == aggName)
+        // On SQLite every CREATE and DROP reads the whole schema, which grows with every cube:
+        // a full rebuild of an aggregate that already holds the cube's columns reloads its rows
+        // instead, so processing many cubes again costs the same per cube.
+        if ((type == ProcessType::RefreshData || (type == ProcessType::Full && dialect == db::Dialect::Sqlite)) &&
+            prior == aggName)
             sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
         else
             sql = {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + select};

@@ -600,6 +600,26 @@ TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
     EXPECT_TRUE(fs::exists(home / "zentrikOlap.xml"));
 }
 
+TEST_F(ProgramDialogs, ElaboraWithAnUnreadableCatalogWarnsOnce)
+{
+    copyDemo();
+    zs::test::writeFile(home / "olap-demo.xml", "<OlapServer name=\"demo\">\n <Database name=\"Vendite\"\n");
+    create();
+    ASSERT_TRUE(app->load());
+    auto* elabora = app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi");
+    for (const bool visible : {false, true}) {
+        SCOPED_TRACE(visible ? "cube window shown" : "cube window hidden");
+        if (visible)
+            menu(4);
+        shown.clear();
+        elabora->model().click();
+        QApplication::processEvents();
+        std::fprintf(stderr, "BOXES %zu\n", shown.size());
+        for (auto& t : shown)
+            std::fprintf(stderr, "BOX %s\n", t.c_str());
+    }
+}
+
 TEST_F(ProgramDialogs, ASnapshotThatCannotBeWrittenAsksAbortRetryIgnore)
 {
     copyDemo();
