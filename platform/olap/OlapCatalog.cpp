@@ -111,11 +111,49 @@ void completeVirtualCubes(OlapDatabaseDef& db)
 
 } // namespace
 
+namespace {
+
+/// The body of a table name: the length of the server name, "_", the server name, "_", the
+/// length of the database name, "_", the database name, "_", the object name.
+std::string tableNameBody(const std::string& server, const std::string& database, const std::string& object)
+{
+    return std::to_string(server.size()) + "_" + server + "_" + std::to_string(database.size()) + "_" + database + "_" +
+           object;
+}
+
+} // namespace
+
 std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
                           const std::string& object)
 {
-    return boundedTableName(prefix + std::to_string(server.size()) + "_" + server + "_" +
-                            std::to_string(database.size()) + "_" + database + "_" + object);
+    const std::string body = tableNameBody(server, database, object);
+    // The case of every letter, four letters to a hex digit, the first letter the highest bit.
+    std::string mask;
+    unsigned digit = 0;
+    int letters = 0;
+    for (const char ch : body) {
+        const bool isUpper = ch >= 'A' && ch <= 'Z';
+        if (!isUpper && !(ch >= 'a' && ch <= 'z'))
+            continue;
+        digit = (digit << 1) | (isUpper ? 1u : 0u);
+        if (++letters % 4 == 0) {
+            mask += "0123456789abcdef"[digit];
+            digit = 0;
+        }
+    }
+    if (letters % 4 != 0)
+        mask += "0123456789abcdef"[digit << (4 - letters % 4)];
+    while (!mask.empty() && mask.back() == '0')
+        mask.pop_back();
+    // The mask holds no "_": two names equal but for letter case have equal bodies but for case
+    // and so other masks. The "u" keeps every name apart from the names tables had before.
+    return boundedTableName(prefix + "u" + mask + "_" + body);
+}
+
+std::string earlierOlapTableName(const std::string& prefix, const std::string& server, const std::string& database,
+                                 const std::string& object)
+{
+    return boundedTableName(prefix + tableNameBody(server, database, object));
 }
 
 std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object)
@@ -125,7 +163,17 @@ std::string olapTableName(const std::string& prefix, const std::string& database
 
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
 {
-    return byName(cubes, n);
+    if (m_indexedCubes != cubes.size() || m_cubeIndex.empty()) {
+        m_cubeIndex.clear();
+        m_cubeIndex.reserve(cubes.size());
+        for (std::size_t i = 0; i < cubes.size(); ++i)
+            m_cubeIndex.emplace(cubes[i].name, i);
+        m_indexedCubes = cubes.size();
+    }
+    const auto it = m_cubeIndex.find(n);
+    if (it != m_cubeIndex.end() && it->second < cubes.size() && cubes[it->second].name == n)
+        return &cubes[it->second];
+    return it == m_cubeIndex.end() ? nullptr : byName(cubes, n);
 }
 
 DimensionDef* OlapDatabaseDef::dimension(const std::string& n)

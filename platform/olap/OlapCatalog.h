@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zs::olap {
@@ -35,12 +36,22 @@ inline constexpr int kStateProcessed = 1;
 inline constexpr int kSubClassVirtual = 1;
 
 /// The name of a table processing keeps for `object` of OLAP database `database` on OLAP
-/// server `server`: `prefix`, the length of the server name, "_", the server name, "_", the
-/// length of the database name, "_", the database name, "_", the object name. The lengths keep
-/// two servers and two databases apart whatever their names hold; a name longer than the 63
-/// bytes PostgreSQL keeps is shortened and ends in a hash of the whole name.
+/// server `server`. Its body is the length of the server name, "_", the server name, "_", the
+/// length of the database name, "_", the database name, "_", the object name: the lengths keep
+/// two servers and two databases apart whatever their names hold. Between `prefix` and the body
+/// stand "u", the case of the body's letters in hex digits (four letters a digit, upper case 1,
+/// the first letter the highest bit, trailing zeros left out) and "_": cube "totale" of database
+/// "vendite" is `olap_u_4_demo_7_vendite_totale` on server "demo" and
+/// `olap_u8_4_Demo_7_vendite_totale` on server "Demo". Two names that differ only in letter case thus
+/// never give two table names that do, and targets that ignore the case of table names (SQLite)
+/// keep them apart as well. A name longer than the 63 bytes PostgreSQL keeps is shortened and
+/// ends in a hash of the whole name.
 std::string olapTableName(const std::string& prefix, const std::string& server, const std::string& database,
                           const std::string& object);
+/// The name tables had before names carried the case of their letters: `prefix` and the body
+/// as it stands, whatever its case. Read only (on SQLite, names differing only in case met there).
+std::string earlierOlapTableName(const std::string& prefix, const std::string& server, const std::string& database,
+                                 const std::string& object);
 /// The name tables had before they carried the server: the database and the object only.
 std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object);
 
@@ -105,9 +116,13 @@ struct CubeDef {
     {
         return olapTableName("olap_", server, database, name);
     }
-    /// The names the aggregate had before names carried the server, and before they carried
-    /// the database; still read (as the base of an incremental run) when the cube has no
-    /// aggregate under its own name.
+    /// The names the aggregate had before names carried the case of their letters, before they
+    /// carried the server, and before they carried the database; still read (as the base of an
+    /// incremental run) when the cube has no aggregate under its own name.
+    std::string caseBlindAggregateTable(const std::string& server, const std::string& database) const
+    {
+        return earlierOlapTableName("olap_", server, database, name);
+    }
     std::string databaseAggregateTable(const std::string& database) const
     {
         return olapTableName("olap_", database, name);
@@ -121,8 +136,14 @@ struct OlapDatabaseDef {
     std::vector<DimensionDef> dimensions;
     std::vector<CubeDef> cubes; ///< regular and virtual, in declaration order
 
+    /// The cube of that exact name, or null: found through an index, so a lookup costs the same
+    /// however many cubes the database holds.
     CubeDef* cube(const std::string& name);
     DimensionDef* dimension(const std::string& name);
+
+  private:
+    std::unordered_map<std::string, std::size_t> m_cubeIndex; ///< first cube of each name
+    std::size_t m_indexedCubes = 0;                           ///< cubes.size() when it was built
 };
 
 struct OlapCatalog {

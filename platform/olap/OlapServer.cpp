@@ -6,6 +6,7 @@
 #include "text/Ascii.h"
 #include "time/Clock.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -174,15 +175,84 @@ std::string aggregateSelect(db::Dialect dialect, const CubeDef& cube, const std:
     return sql;
 }
 
+/// Whether the target holds a table or view that the quoted name `table` finds, asked of the
+/// target for that one name: the cost stays the same however many tables the target holds. On
+/// SQLite, which ignores the case of table names, a name differing only in case counts.
 bool tableExists(db::Connection& c, const std::string& table)
 {
-    auto names = c.tableNames();
-    if (!names)
+    std::string sql;
+    switch (c.dialect()) {
+    case db::Dialect::Sqlite:
+        // Found in the schema the connection keeps, as a statement naming the table finds it
+        // (sqlite_master itself has no index on the name).
+        sql = "SELECT COUNT(*) FROM pragma_table_info(" + quoteText(table) + ")";
+        break;
+    case db::Dialect::PostgreSql:
+        sql = "SELECT CASE WHEN to_regclass(" + quoteText(quoteId(table)) + ") IS NULL THEN 0 ELSE 1 END";
+        break;
+    case db::Dialect::SqlServer:
+        sql = "SELECT CASE WHEN OBJECT_ID(" + quoteText(db::quoteSql(table, '[', ']')) + ") IS NULL THEN 0 ELSE 1 END";
+        break;
+    default: {
+        auto names = c.tableNames();
+        return names && std::find(names->begin(), names->end(), table) != names->end();
+    }
+    }
+    auto rs = c.query(sql);
+    return rs && !rs->eof() && rs->value(std::size_t{0}).toInt().value_or(0) > 0;
+}
+
+/// Whether the target compares table names without regard to letter case.
+bool caseBlindNames(db::Dialect dialect)
+{
+    return dialect == db::Dialect::Sqlite || dialect == db::Dialect::SqlServer;
+}
+
+constexpr const char* kStateTable = "olap_stato";
+
+/// Whether a table named as earlier versions named the tables of the cube that `key` (columns of
+/// olap_stato and this cube's values) picks out may hold another cube's rows: on a target that
+/// ignores the case of table names, olap_stato records another cube whose key differs from this
+/// one only in letter case, so both were written into that one table. True as well when the
+/// question cannot be answered.
+bool earlierTableShared(db::Connection& c, const std::vector<std::pair<const char*, std::string>>& key)
+{
+    if (!caseBlindNames(c.dialect()) || !tableExists(c, kStateTable))
         return false;
-    for (const auto& n : *names)
-        if (n == table)
-            return true;
-    return false;
+    std::string sameButCase, exact;
+    for (const auto& [column, value] : key) {
+        sameButCase += " AND lower(\"" + std::string(column) + "\") = lower(" + quoteText(value) + ")";
+        exact += (exact.empty() ? "\"" : " AND \"") + std::string(column) + "\" = " + quoteText(value);
+    }
+    auto rs = c.query("SELECT COUNT(*) FROM \"" + std::string(kStateTable) + "\" WHERE \"oggetto\" = 'cubo'" +
+                      sameButCase + " AND NOT (" + exact + ")");
+    return !rs || rs->eof() || rs->value(std::size_t{0}).toInt().value_or(1) != 0;
+}
+
+/// The columns of `table` in order, as the target reports them; nothing when it cannot be read.
+std::optional<std::vector<std::string>> tableColumns(db::Connection& c, const std::string& table)
+{
+    auto rs = c.query("SELECT * FROM " + quoteId(table) + " WHERE 1 = 0");
+    if (!rs)
+        return std::nullopt;
+    std::vector<std::string> out;
+    out.reserve(rs->columns().size());
+    for (const auto& col : rs->columns())
+        out.push_back(col.name);
+    return out;
+}
+
+/// The columns of a cube's aggregate: its dimensions, its measures and "fact_count".
+std::vector<std::string> aggregateColumns(const CubeDef& cube)
+{
+    std::vector<std::string> out;
+    out.reserve(cube.dimensions.size() + cube.measures.size() + 1);
+    for (const auto& d : cube.dimensions)
+        out.push_back(d.name);
+    for (const auto& m : cube.measures)
+        out.push_back(m.name);
+    out.push_back("fact_count");
+    return out;
 }
 
 /// A SQLite file named relative to the program folder, whatever the current folder is.
@@ -206,7 +276,6 @@ std::string anchoredConnection(const std::string& text, const std::filesystem::p
     return parsed->toOdbc();
 }
 
-constexpr const char* kStateTable = "olap_stato";
 constexpr const char* kKindDimension = "dimensione";
 constexpr const char* kKindCube = "cubo";
 constexpr const char* kKeptNote = " I dati dell'elaborazione precedente restano in uso.";
@@ -252,19 +321,34 @@ bool stateTableHasServer(db::Connection& c)
     return false;
 }
 
+/// The index that finds an object's row in olap_stato without reading the others (the rows of
+/// 10,000 cubes are replaced one by one); empty where the target's SQL has no IF NOT EXISTS for it.
+std::string stateIndexStatement(db::Dialect dialect)
+{
+    if (dialect != db::Dialect::Sqlite && dialect != db::Dialect::PostgreSql)
+        return {};
+    return "CREATE INDEX IF NOT EXISTS \"olap_stato_oggetto\" ON \"" + std::string(kStateTable) +
+           "\" (\"server\", \"database\", \"oggetto\", \"nome\")";
+}
+
 /// The statements that make olap_stato hold rows keyed by server: the table when missing, the
 /// column "server" when an earlier version made the table without it.
 std::vector<std::string> stateTableStatements(db::Connection& c)
 {
+    std::vector<std::string> sql;
     if (!tableExists(c, kStateTable))
-        return {"CREATE TABLE \"" + std::string(kStateTable) +
-                "\" (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" INTEGER, "
-                "\"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" DOUBLE PRECISION, "
-                "\"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, \"tabella\" TEXT, "
-                "\"server\" TEXT)"};
-    if (!stateTableHasServer(c))
-        return {"ALTER TABLE \"" + std::string(kStateTable) + "\" ADD COLUMN \"server\" TEXT"};
-    return {};
+        sql.push_back("CREATE TABLE \"" + std::string(kStateTable) +
+                      "\" (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" INTEGER, "
+                      "\"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" DOUBLE "
+                      "PRECISION, \"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, "
+                      "\"tabella\" TEXT, \"server\" TEXT)");
+    else if (!stateTableHasServer(c))
+        sql.push_back("ALTER TABLE \"" + std::string(kStateTable) + "\" ADD COLUMN \"server\" TEXT");
+    else
+        return sql;
+    if (const std::string index = stateIndexStatement(c.dialect()); !index.empty())
+        sql.push_back(index);
+    return sql;
 }
 
 /// The statements that record one object's state: its row of this server replaced in
@@ -455,6 +539,8 @@ bool OlapServer::readState(OlapDatabaseDef& db, db::Connection& c)
     // This server's rows; rows written before they carried the server stand for any server
     // that has none of its own for the object, so they come first and its own rows override.
     const bool keyed = stateTableHasServer(c);
+    if (const std::string index = stateIndexStatement(c.dialect()); keyed && !index.empty())
+        (void)c.execute(index); // a table an earlier version made; without the index it still works
     std::string sql = "SELECT \"oggetto\", \"nome\", \"stato\", \"ultima_elaborazione\", \"ultimo_aggiornamento\", "
                       "\"righe_stimate\", \"dimensione_stimata\", \"segno_incrementale\" FROM \"" +
                       std::string(kStateTable) + "\" WHERE \"database\" = " + quoteText(db.name);
@@ -601,15 +687,31 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
     const db::Dialect dialect = c.dialect();
     const std::string aggName = cube.aggregateTable(m_server, db.name);
     const std::string agg = quoteId(aggName);
-    // The previous aggregate: under its own name, or under a name it had before names carried
-    // the server (or the database).
+    const std::vector<std::string> columns = aggregateColumns(cube);
+    // The previous aggregate, when it holds this cube's columns (a catalog that changed the
+    // cube's dimensions or measures leaves one that does not: the cube is then built whole).
+    auto holdsThisCube = [&](const std::string& name) {
+        return tableExists(c, name) && tableColumns(c, name) == columns;
+    };
     std::string prior;
     if (cube.state != kStateUnprocessed) {
-        for (const std::string& name : {aggName, cube.databaseAggregateTable(db.name), cube.legacyAggregateTable()})
-            if (tableExists(c, name)) {
-                prior = name;
-                break;
-            }
+        if (holdsThisCube(aggName)) {
+            prior = aggName;
+        } else if (type == ProcessType::Incremental) {
+            // The base of an incremental run may still carry a name of an earlier version: before
+            // names carried the case of their letters, the server, or the database. On a target
+            // that ignores case, a table another object's name reached as well is not taken.
+            const std::pair<std::string, std::vector<std::pair<const char*, std::string>>> earlier[] = {
+                {cube.caseBlindAggregateTable(m_server, db.name),
+                 {{"server", m_server}, {"database", db.name}, {"nome", cube.name}}},
+                {cube.databaseAggregateTable(db.name), {{"database", db.name}, {"nome", cube.name}}},
+                {cube.legacyAggregateTable(), {{"nome", cube.name}}}};
+            for (const auto& [name, key] : earlier)
+                if (holdsThisCube(name) && !earlierTableShared(c, key)) {
+                    prior = name;
+                    break;
+                }
+        }
     }
     const std::string incCol = cube.incrementalColumn.empty() ? "" : sourceId(dialect, cube.incrementalColumn);
     if (!r.begin(what))
@@ -669,13 +771,24 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
         if (!readMark(""))
             return false;
         const std::string select = aggregateSelect(dialect, cube, upTo(newMark));
-        if (type == ProcessType::RefreshData && prior == aggName)
+        // On SQLite every CREATE and DROP reads the whole schema, which grows with every cube:
+        // a full rebuild of an aggregate that already holds the cube's columns reloads its rows
+        // instead, so processing many cubes again costs the same per cube.
+        if ((type == ProcessType::RefreshData || (type == ProcessType::Full && dialect == db::Dialect::Sqlite)) &&
+            prior == aggName)
             sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
         else
             sql = {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + select};
     }
     if (!r.runAll(sql, what))
         return false;
+    // Whatever the target did with the name, the aggregate now holds this cube's columns or the
+    // rebuild fails: another object's table is never reported as this cube's.
+    if (tableColumns(c, aggName) != columns)
+        return r.error({kErrOlapDefinition,
+                        "La tabella " + aggName + " non contiene le colonne del cubo " + cube.name +
+                            ": contiene i dati di un altro oggetto.",
+                        kSource});
 
     auto rs = c.query("SELECT COUNT(*) FROM " + agg);
     if (!rs)

@@ -272,16 +272,22 @@ bool DataBase::CreaTabella(const std::string& connection, const xml::Element& ta
 {
     TableError error;
     bool ok = false;
+    // What failed, in Italian, before the database's own reason: a driver gives its reason in
+    // its own language (often English), and the box must say what went wrong all the same.
+    std::string what;
     if (auto def = tableDef(table, onServer, error)) {
         Session* s = session(connection);
         ok = s && s->catalog.createTable(*def);
-        if (ok)
+        if (ok) {
             s->tables.insert(s->catalog.storedName(def->name));
-        else
+        } else {
             error = s ? fromDb(s->catalog.errors()) : attachError(connection);
+            what = s ? "Creazione della tabella " + table.localName() + " non riuscita: "
+                     : "Impossibile aprire il database in cui creare la tabella " + table.localName() + ": ";
+        }
     }
     if (!ok)
-        m_messages.show(std::to_string(error.number) + ": " + error.description + kCrLf +
+        m_messages.show(what + std::to_string(error.number) + ": " + error.description + kCrLf +
                             "Errore sulla tabella: " + table.localName(),
                         program::MessageIcon::Critical, "Errore Creazione tabelle");
     return ok;

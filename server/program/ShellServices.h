@@ -81,13 +81,16 @@ class MainWindow {
 enum class MessageIcon { Critical, Question, Exclamation, Information };
 
 /// The buttons of a modal question.
-enum class MessageButtons { RetryCancel, YesNo };
-enum class MessageAnswer { Retry, Cancel, Yes, No };
+enum class MessageButtons { RetryCancel, YesNo, AbortRetryIgnore };
+enum class MessageAnswer { Retry, Cancel, Yes, No, Abort, Ignore };
 
-/// The answer that ends the waiting: Cancel for Retry/Cancel, No for Yes/No.
+/// The answer that ends the waiting: Cancel for Retry/Cancel, No for Yes/No, Abort for
+/// Abort/Retry/Ignore.
 constexpr MessageAnswer endingAnswer(MessageButtons buttons)
 {
-    return buttons == MessageButtons::RetryCancel ? MessageAnswer::Cancel : MessageAnswer::No;
+    return buttons == MessageButtons::RetryCancel ? MessageAnswer::Cancel
+           : buttons == MessageButtons::YesNo     ? MessageAnswer::No
+                                                  : MessageAnswer::Abort;
 }
 
 /// Modal messages. The Qt host shows a message box; tests record the calls.

@@ -51,6 +51,13 @@ class StderrMessages : public zs::program::MessageService {
     {
         std::cerr << title << " " << text << "\n";
     }
+    /// Nobody is there to answer: the box's text, then the answer that ends the waiting.
+    zs::program::MessageAnswer ask(const std::string& text, zs::program::MessageIcon icon, const std::string& title,
+                                   zs::program::MessageButtons buttons) override
+    {
+        show(text, icon, title);
+        return zs::program::endingAnswer(buttons);
+    }
 };
 
 class NoYield : public zs::program::YieldHook {

@@ -7,6 +7,7 @@
 #include "testsupport/DbRows.h"
 #include "testsupport/HostileXml.h"
 #include "testsupport/TestEnv.h"
+#include "text/Ascii.h"
 #include "time/Clock.h"
 
 #include <gtest/gtest.h>
@@ -149,7 +150,8 @@ TEST_F(OlapTest, FullProcessingBuildsAggregateTablesAndRecordsState)
     const auto perZona = sums(agg("PerZona"), "Zona"); // the filter drops the 4.5 fact
     EXPECT_DOUBLE_EQ(perZona.at("Nord").first, 10.5);
     EXPECT_DOUBLE_EQ(perZona.at("Sud").first, 20.0);
-    auto members = m_db.query("SELECT COUNT(*) FROM \"olapdim_4_srv1_7_Zentrik_Cliente\"");
+    auto members =
+        m_db.query("SELECT COUNT(*) FROM \"" + olapTableName("olapdim_", "srv1", "Zentrik", "Cliente") + "\"");
     ASSERT_TRUE(members);
     EXPECT_EQ(members->value(std::size_t{0}).toInt(), 2);
 
@@ -407,6 +409,10 @@ TEST_F(OlapTest, OldCatalogStateAndAggregateNamesAreStillRead)
 TEST(OlapTableName, NamesCarryTheServerAndTheDatabaseAndStayApart)
 {
     EXPECT_EQ(olapTableName("olap_", "demo", "Vendite", "VenditePerCliente"),
+              "olap_u081024_4_demo_7_Vendite_VenditePerCliente");
+    EXPECT_EQ(olapTableName("olap_", "demo", "vendite", "totale"), "olap_u_4_demo_7_vendite_totale");
+    EXPECT_EQ(olapTableName("olap_", "Demo", "vendite", "totale"), "olap_u8_4_Demo_7_vendite_totale");
+    EXPECT_EQ(earlierOlapTableName("olap_", "demo", "Vendite", "VenditePerCliente"),
               "olap_4_demo_7_Vendite_VenditePerCliente");
     EXPECT_NE(olapTableName("olap_", "a_b", "c", "d"), olapTableName("olap_", "a", "b_c", "d"));
     EXPECT_NE(olapTableName("olap_", "demo", "Vendite", "X"), olapTableName("olap_", "Vendite", "X"));
@@ -437,8 +443,10 @@ TEST_F(OlapTest, TwoServersSharingDatabaseAndCubeNamesKeepTheirAggregatesAndStat
         auto rs = m_db.query(sql);
         return rs && !rs->eof() ? rs->value(std::size_t{0}).toString() : std::string("?");
     };
-    EXPECT_EQ(count("SELECT COUNT(*) FROM \"olapdim_4_srv1_7_Zentrik_Cliente\""), "2"); // Rossi, Bianchi
-    EXPECT_EQ(count("SELECT COUNT(*) FROM \"olapdim_4_srv9_7_Zentrik_Cliente\""), "2"); // Nord, Sud
+    EXPECT_EQ(count("SELECT COUNT(*) FROM \"" + olapTableName("olapdim_", "srv1", "Zentrik", "Cliente") + "\""),
+              "2"); // Rossi, Bianchi
+    EXPECT_EQ(count("SELECT COUNT(*) FROM \"" + olapTableName("olapdim_", "srv9", "Zentrik", "Cliente") + "\""),
+              "2"); // Nord, Sud
     EXPECT_EQ(count("SELECT COUNT(*) FROM olap_stato WHERE oggetto = 'cubo' AND nome = 'PerCliente'"), "2");
     // Each server reads back its own state.
     for (const auto& [name, rows] : {std::pair<std::string, double>{"srv1", 2}, {"srv9", 0}}) {
@@ -552,6 +560,181 @@ void checkFilters(const std::filesystem::path& dir, db::Connection& target, cons
     }
 }
 
+/// Names that differ only in letter case, on the target `connection` (`target` opened on it):
+/// servers "demo" and "Demo" with a database "Vendite", cubes "Totale" and "TOTALE" and
+/// dimensions "Cliente" and "CLIENTE" of one database, each processed after the other. Every
+/// aggregate must hold its own rows, as our own SQL computes them, and olap_stato must agree.
+void checkNamesDifferingInCase(const std::filesystem::path& dir, db::Connection& target, const std::string& connection,
+                               const time::Clock& clock)
+{
+    auto rowsOf = [&](const std::string& sql) { return zs::test::rowsOf(target, sql); };
+    for (const char* sql :
+         {"DROP TABLE IF EXISTS fatti", "CREATE TABLE fatti (id INTEGER, cliente TEXT, zona TEXT, importo INTEGER)",
+          "INSERT INTO fatti VALUES (1, 'Rossi', 'Nord', 10), (2, 'Bianchi', 'Sud', 20), (3, 'Rossi', 'Sud', 4), "
+          "(4, 'Verdi', 'Nord', 7)"})
+        ASSERT_TRUE(target.execute(sql)) << sql;
+    const std::string open = "\"><Database name=\"Vendite\" connection=\"" + xmlAttr(connection) + "\">";
+    test::writeFile(dir / "olap-demo.xml", "<OlapServer name=\"demo" + open +
+                                               R"(<Dimension name="Cliente" table="fatti" column="cliente"/>
+<Dimension name="CLIENTE" table="fatti" column="zona"/>
+<Cube name="Totale" sourceTable="fatti" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+<Cube name="TOTALE" sourceTable="fatti"><Dimension name="Zona" column="zona"/><Measure name="Fatti" aggregate="count"/><Measure name="Massimo" column="importo" aggregate="max"/></Cube>
+</Database></OlapServer>)");
+    // The same database and cube on a server whose name differs only in case: a filter matching nothing.
+    test::writeFile(
+        dir / "olap-Demo.xml",
+        "<OlapServer name=\"Demo" + open +
+            R"(<Cube name="Totale" sourceTable="fatti" sourceTableFilter="importo &lt; 0"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+</Database></OlapServer>)");
+    OlapServer demo(dir, clock), Demo(dir, clock);
+    ASSERT_TRUE(demo.Connect("demo"));
+    ASSERT_TRUE(Demo.Connect("Demo"));
+    OlapError e;
+    ASSERT_TRUE(demo.processDimension("Vendite", "Cliente", ProcessType::Full, &e)) << e.description;
+    ASSERT_TRUE(demo.processDimension("Vendite", "CLIENTE", ProcessType::Full, &e)) << e.description;
+    ASSERT_TRUE(demo.processCube("Vendite", "Totale", ProcessType::Full, &e)) << e.description;
+    ASSERT_TRUE(demo.processCube("Vendite", "TOTALE", ProcessType::Full, &e)) << e.description;
+    ASSERT_TRUE(Demo.processCube("Vendite", "Totale", ProcessType::Full, &e)) << e.description;
+    // A new fact folded into demo's Totale: it must not land in another table.
+    ASSERT_TRUE(target.execute("INSERT INTO fatti VALUES (5, 'Bianchi', 'Nord', 1)"));
+    ASSERT_TRUE(demo.processCube("Vendite", "Totale", ProcessType::Incremental, &e)) << e.description;
+
+    auto table = [](const std::string& server, const std::string& object, const char* prefix = "olap_") {
+        return "\"" + olapTableName(prefix, server, "Vendite", object) + "\"";
+    };
+    EXPECT_EQ(rowsOf("SELECT \"Cliente\", \"Importo\", \"fact_count\" FROM " + table("demo", "Totale") + " ORDER BY 1"),
+              rowsOf("SELECT cliente, SUM(importo), COUNT(*) FROM fatti GROUP BY cliente ORDER BY 1"));
+    EXPECT_EQ(rowsOf("SELECT \"Zona\", \"Fatti\", \"Massimo\", \"fact_count\" FROM " + table("demo", "TOTALE") +
+                     " ORDER BY 1"),
+              (std::vector<std::string>{"Nord|2|10|2", "Sud|2|20|2"})); // processed before fact 5
+    EXPECT_TRUE(rowsOf("SELECT * FROM " + table("Demo", "Totale")).empty());
+    EXPECT_EQ(rowsOf("SELECT \"member\" FROM " + table("demo", "Cliente", "olapdim_") + " ORDER BY 1"),
+              (std::vector<std::string>{"Bianchi", "Rossi", "Verdi"}));
+    EXPECT_EQ(rowsOf("SELECT \"member\" FROM " + table("demo", "CLIENTE", "olapdim_") + " ORDER BY 1"),
+              (std::vector<std::string>{"Nord", "Sud"}));
+
+    // olap_stato names each object's own table, and the rows it counts are the rows that table holds.
+    const auto state = rowsOf("SELECT \"server\", \"oggetto\", \"nome\", \"tabella\", \"righe_stimate\" FROM "
+                              "olap_stato ORDER BY 1, 2, 3");
+    ASSERT_EQ(state.size(), 5u);
+    std::set<std::string> tables;
+    for (const std::string& row : state) {
+        SCOPED_TRACE(row);
+        std::vector<std::string> f;
+        for (std::size_t at = 0, next; at <= row.size(); at = next + 1) {
+            next = std::min(row.find('|', at), row.size());
+            f.push_back(row.substr(at, next - at));
+        }
+        ASSERT_EQ(f.size(), 5u);
+        const bool cube = f[1] == "cubo";
+        EXPECT_EQ(f[3], olapTableName(cube ? "olap_" : "olapdim_", f[0], "Vendite", f[2]));
+        tables.insert(text::lowerAscii(f[3]));
+        if (cube) {
+            EXPECT_EQ(rowsOf("SELECT COUNT(*) FROM \"" + f[3] + "\""), std::vector<std::string>{f[4]});
+        }
+    }
+    EXPECT_EQ(tables.size(), 5u); // apart even where the case of table names is ignored
+    // Each server reads back its own state.
+    OlapServer again(dir, clock);
+    ASSERT_TRUE(again.Connect("Demo"));
+    ASSERT_TRUE(again.loadState("Vendite"));
+    EXPECT_EQ(again.database("Vendite")->cube("Totale")->estimatedRows, 0);
+    EXPECT_EQ(again.database("Vendite")->cube("Totale")->state, kStateProcessed);
+}
+
+/// What the naming before the case of letters counted left: demo's Totale processed, its state
+/// row naming that table, then a new fact. An incremental run must start from that table.
+void checkEarlierNamingIsFound(const std::filesystem::path& dir, db::Connection& target, const std::string& connection,
+                               const time::Clock& clock)
+{
+    auto rowsOf = [&](const std::string& sql) { return zs::test::rowsOf(target, sql); };
+    const std::string earlier = earlierOlapTableName("olap_", "demo", "Vendite", "Totale");
+    for (const std::string& sql :
+         {std::string("DROP TABLE IF EXISTS fatti"), std::string("DROP TABLE IF EXISTS olap_stato"),
+          "DROP TABLE IF EXISTS \"" + earlier + "\"",
+          "DROP TABLE IF EXISTS \"" + olapTableName("olap_", "demo", "Vendite", "Totale") + "\"",
+          std::string("CREATE TABLE fatti (id INTEGER, cliente TEXT, importo INTEGER)"),
+          std::string("INSERT INTO fatti VALUES (1, 'Rossi', 10), (2, 'Bianchi', 20)"),
+          // Rows the earlier run left, unlike what the facts give now: the run must take them.
+          "CREATE TABLE \"" + earlier + "\" AS SELECT cliente AS \"Cliente\", SUM(importo) + 100 AS \"Importo\", " +
+              "COUNT(*) AS \"fact_count\" FROM fatti GROUP BY cliente",
+          std::string("CREATE TABLE olap_stato (\"database\" TEXT, \"oggetto\" TEXT, \"nome\" TEXT, \"stato\" "
+                      "INTEGER, \"ultima_elaborazione\" TEXT, \"ultimo_aggiornamento\" TEXT, \"righe_stimate\" "
+                      "DOUBLE PRECISION, \"dimensione_stimata\" DOUBLE PRECISION, \"segno_incrementale\" TEXT, "
+                      "\"tabella\" TEXT, \"server\" TEXT)"),
+          "INSERT INTO olap_stato VALUES ('Vendite', 'cubo', 'Totale', 1, '2026-01-02T03:04:05', "
+          "'2026-01-02T03:04:05', 2, 48, '2', '" +
+              earlier + "', 'demo')",
+          std::string("INSERT INTO fatti VALUES (3, 'Rossi', 4)")})
+        ASSERT_TRUE(target.execute(sql)) << sql;
+    test::writeFile(
+        dir / "olap-demo.xml",
+        "<OlapServer name=\"demo\"><Database name=\"Vendite\" connection=\"" + xmlAttr(connection) +
+            R"("><Cube name="Totale" sourceTable="fatti" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
+</Database></OlapServer>)");
+    OlapServer demo(dir, clock);
+    ASSERT_TRUE(demo.Connect("demo"));
+    OlapError e;
+    ASSERT_TRUE(demo.processCube("Vendite", "Totale", ProcessType::Incremental, &e)) << e.description;
+    EXPECT_EQ(rowsOf("SELECT \"Cliente\", \"Importo\", \"fact_count\" FROM \"" +
+                     olapTableName("olap_", "demo", "Vendite", "Totale") + "\" ORDER BY 1"),
+              (std::vector<std::string>{"Bianchi|120|1", "Rossi|114|2"}));
+    EXPECT_EQ(rowsOf("SELECT \"Importo\" FROM \"" + earlier + "\" ORDER BY 1"),
+              (std::vector<std::string>{"110", "120"})); // left as it was
+}
+
+TEST_F(OlapTest, NamesDifferingOnlyInCaseKeepTheirOwnAggregatesAndState)
+{
+    checkNamesDifferingInCase(m_dir.path(), m_db, jet(m_dbFile), m_clock);
+}
+
+TEST_F(OlapTest, AnAggregateOfTheNamingBeforeLetterCaseCountedIsStillFound)
+{
+    checkEarlierNamingIsFound(m_dir.path(), m_db, jet(m_dbFile), m_clock);
+}
+
+TEST_F(OlapTest, AnEarlierTableTwoNamesDifferingInCaseSharedIsNotTakenAsEitherOnes)
+{
+    // The earlier naming on SQLite: servers "demo" and "Demo" both wrote into one table, Demo last.
+    checkEarlierNamingIsFound(m_dir.path(), m_db, jet(m_dbFile), m_clock);
+    const std::string shared = earlierOlapTableName("olap_", "Demo", "Vendite", "Totale");
+    for (const std::string& sql :
+         {std::string("DROP TABLE IF EXISTS \"") + olapTableName("olap_", "demo", "Vendite", "Totale") + "\"",
+          std::string("DELETE FROM \"") + shared + "\"",
+          std::string("INSERT INTO olap_stato VALUES ('Vendite', 'cubo', 'Totale', 1, '2026-01-02T03:04:05', "
+                      "'2026-01-02T03:04:05', 0, 0, '', '") +
+              shared + "', 'Demo')"})
+        ASSERT_TRUE(m_db.execute(sql)) << sql;
+    OlapServer demo(m_dir.path(), m_clock);
+    ASSERT_TRUE(demo.Connect("demo"));
+    OlapError e;
+    ASSERT_TRUE(demo.processCube("Vendite", "Totale", ProcessType::Incremental, &e)) << e.description;
+    // Not the emptied shared table: every fact, counted from the facts themselves.
+    EXPECT_EQ(test::rowsOf(m_db, "SELECT \"Cliente\", \"Importo\", \"fact_count\" FROM \"" +
+                                     olapTableName("olap_", "demo", "Vendite", "Totale") + "\" ORDER BY 1"),
+              test::rowsOf(m_db, "SELECT cliente, SUM(importo), COUNT(*) FROM fatti GROUP BY cliente ORDER BY 1"));
+}
+
+TEST_F(OlapTest, AnAggregateWhoseColumnsAreNotTheCubesIsRebuiltWhole)
+{
+    OlapServer server(m_dir.path(), m_clock);
+    ASSERT_TRUE(server.Connect("srv1"));
+    ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Full));
+    // Another object's columns under the cube's name: never folded into, never kept.
+    for (const ProcessType type : {ProcessType::RefreshData, ProcessType::Incremental}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        ASSERT_TRUE(m_db.execute("DROP TABLE \"" + agg("PerCliente") + "\""));
+        ASSERT_TRUE(m_db.execute("CREATE TABLE \"" + agg("PerCliente") +
+                                 "\" (\"Zona\" TEXT, \"Importo\" REAL, \"Pezzi\" REAL, \"fact_count\" INTEGER)"));
+        ASSERT_TRUE(m_db.execute("INSERT INTO \"" + agg("PerCliente") + "\" VALUES ('Nord', 1, 1, 1)"));
+        OlapError e;
+        ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", type, &e)) << e.description;
+        // All of its columns, in order: the cube's own.
+        EXPECT_EQ(test::rowsOf(m_db, "SELECT * FROM \"" + agg("PerCliente") + "\" ORDER BY 1"),
+                  (std::vector<std::string>{"Bianchi|20|2|1", "Rossi|15|4|2"}));
+    }
+}
+
 TEST_F(OlapTest, ACubeFilterRunsAsOneConditionOrFailsTheCube)
 {
     checkFilters(m_dir.path(), m_db, jet(m_dbFile), "Vendite", m_clock);
@@ -593,6 +776,17 @@ class OlapPgTest : public ::testing::Test {
 TEST_F(OlapPgTest, ACubeFilterRunsAsOneConditionOrFailsTheCube)
 {
     checkFilters(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString(), "vendite", m_clock);
+}
+
+TEST_F(OlapPgTest, NamesDifferingOnlyInCaseKeepTheirOwnAggregatesAndState)
+{
+    (void)m_db.execute("DROP TABLE IF EXISTS olap_stato");
+    checkNamesDifferingInCase(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString(), m_clock);
+}
+
+TEST_F(OlapPgTest, AnAggregateOfTheNamingBeforeLetterCaseCountedIsStillFound)
+{
+    checkEarlierNamingIsFound(m_dir.path(), m_db, pgtest::Server::shared().odbcConnectionString(), m_clock);
 }
 
 TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)

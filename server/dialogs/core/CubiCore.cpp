@@ -248,13 +248,26 @@ bool CubiCore::process()
         m_run->reportProgressRows(object, counter, estimated);
     };
     const std::string database = db->name;
+    m_runTotal = static_cast<int>(db->dimensions.size() + m_elenco.size());
+    runProgress(/*started=*/true);
     bool esito = processDimensions(server, *db);
     esito = processCubes(server, database, CubePass::Regular) && esito;
     esito = processCubes(server, database, CubePass::Virtual) && esito;
+    m_runDone = m_runTotal;
+    if (m_run)
+        m_run->reportRunProgress(m_runDone, m_runTotal);
     server.CloseServer();
-    finishRun();
+    // Settings or a snapshot that could not be written fail the run: nothing reports it else.
+    esito = finishRun() && esito;
     pointer(kPointerDefault);
     return esito;
+}
+
+void CubiCore::runProgress(bool started)
+{
+    m_runDone = started ? 0 : std::min(m_runDone + 1, m_runTotal);
+    if (m_run)
+        m_run->reportRunProgress(m_runDone, m_runTotal);
 }
 
 olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
@@ -312,13 +325,15 @@ bool CubiCore::processDimensions(olap::OlapServer& server, const olap::OlapDatab
         names.push_back(d.name);
     const std::string database = db.name;
     bool ok = true;
-    for (const auto& name : names)
+    for (const auto& name : names) {
         ok = processObject(name, "Elaborazione della dimensione " + name,
                            "Errore nel processamento della dimensione " + name,
                            [&](olap::OlapError& e) {
                                return server.processDimension(database, name, olap::ProcessType::Full, &e);
                            }) &&
              ok;
+        runProgress();
+    }
     return ok;
 }
 
@@ -335,6 +350,7 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
                 logFailure("Errore nel processamento del cubo " + entry.nome + " Cubo inesistente: " + entry.nome,
                            {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
                 ok = false;
+                runProgress();
             }
             continue;
         }
@@ -351,23 +367,50 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
         const olap::CubeDef* after = server.database(database)->cube(name);
         entry.data = after && after->lastProcessed ? defaultDateText(*after->lastProcessed) : "";
         ok = done && ok;
+        runProgress();
     }
     return ok;
 }
 
-void CubiCore::finishRun()
+bool CubiCore::writeAsking(const std::function<bool(std::string& error)>& write, const std::string& what,
+                           std::string& error)
 {
-    if (m_store) {
-        std::string error;
-        if (!m_store->SalvaImpostazioni(&error))
-            logFailure("Errore nel processamento del cubo " + m_database + " " + error,
-                       {olap::kErrOlapCatalog, error, "zs::dialogs"});
+    for (;;) {
+        error.clear();
+        if (write(error))
+            return true;
+        if (error.empty())
+            error = "errore sconosciuto";
+        if (m_messages.ask(error + "[0]\r\n" + what, program::MessageIcon::Critical, kTitle,
+                           program::MessageButtons::AbortRetryIgnore) != program::MessageAnswer::Retry)
+            return false;
     }
-    EsportaInfoCubi();
-    AggiornaTabellaCubi();
 }
 
-bool CubiCore::EsportaInfoCubi()
+bool CubiCore::finishRun()
+{
+    bool ok = true;
+    if (m_store) {
+        std::string error;
+        if (!writeAsking([this](std::string& e) { return m_store->SalvaImpostazioni(&e); }, "zentrikServer.xml",
+                         error)) {
+            const std::string description = "Impostazioni non memorizzate: " + error;
+            logFailure("Errore nel processamento del cubo " + m_database + " " + description,
+                       {olap::kErrOlapCatalog, description, "zs::dialogs"});
+            ok = false;
+        }
+    }
+    std::string failure;
+    if (!EsportaInfoCubi(&failure)) {
+        logFailure("Errore nel processamento del cubo " + m_database + " " + failure,
+                   {olap::kErrOlapCatalog, failure, "zs::dialogs"});
+        ok = false;
+    }
+    AggiornaTabellaCubi();
+    return ok;
+}
+
+bool CubiCore::EsportaInfoCubi(std::string* failure)
 {
     pointer(kPointerHourglass);
     if (m_view)
@@ -379,18 +422,22 @@ bool CubiCore::EsportaInfoCubi()
             m_view->NascondiAvanzamento();
     };
 
+    auto failed = [&](const std::string& reason) {
+        if (failure)
+            *failure = std::string(kCubiSnapshotFile) + " non scritto: " + reason;
+        restore();
+        return false;
+    };
+
     olap::OlapServer server(m_folder, m_clock);
     olap::OlapError error;
     if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
         connectionWarning(error);
-        restore();
-        return false;
+        return failed(error.description.empty() ? "server OLAP " + m_server + " non raggiungibile" : error.description);
     }
     const olap::OlapDatabaseDef* db = server.database(m_database);
-    if (!db) {
-        restore();
-        return false;
-    }
+    if (!db)
+        return failed("Database OLAP inesistente: " + m_database);
     (void)server.loadState(db->name); // unreachable target: the objects show as never processed
 
     xml::Document doc;
@@ -432,24 +479,12 @@ bool CubiCore::EsportaInfoCubi()
     server.CloseServer();
 
     const std::string content = kStylesheetLine + doc.xml();
-    bool written = false;
-    for (;;) {
-        std::string error;
-        if (xml::SaveUtf8File(m_folder / kCubiSnapshotFile, content, &error)) {
-            written = true;
-            break;
-        }
-        const std::string text = error + "[0]\r\n" + kCubiSnapshotFile;
-        FailureAnswer answer = FailureAnswer::Abort;
-        if (askFailure)
-            answer = askFailure(text);
-        else
-            m_messages.show(text, program::MessageIcon::Critical, kTitle);
-        if (answer != FailureAnswer::Retry)
-            break;
-    }
+    std::string writeError;
+    if (!writeAsking([&](std::string& e) { return xml::SaveUtf8File(m_folder / kCubiSnapshotFile, content, &e); },
+                     kCubiSnapshotFile, writeError))
+        return failed(writeError);
     restore();
-    return written;
+    return true;
 }
 
 xml::Element CubiCore::SetSettingsGeneral(xml::Element node, const std::string& path, const std::string& value)

@@ -55,9 +55,6 @@ class CubiView {
     virtual void NascondiAvanzamento() = 0;
 };
 
-/// The operator's answer to a failure while the snapshot is written.
-enum class FailureAnswer { Abort, Retry, Ignore };
-
 /// What the processing run needs of the run window: the object in hand (its progress handler
 /// follows it) and the progress of that object.
 class CubiRunWindow {
@@ -72,6 +69,14 @@ class CubiRunWindow {
     {
         (void)estimatedRows;
         reportProgress(object, counter);
+    }
+    /// How far the run is: `done` of its `total` dimensions and cubes are processed. The run calls
+    /// it before each object and once at its end, so a run of many objects can move a bar as it
+    /// goes. The default does nothing.
+    virtual void reportRunProgress(int done, int total)
+    {
+        (void)done;
+        (void)total;
     }
 };
 
@@ -117,8 +122,6 @@ class CubiCore : public program::CubeWindow {
     void setRunWindow(CubiRunWindow* run) { m_run = run; }
     /// The settings store the save button and the processing run save through.
     void setSettingsStore(program::SettingsStore* store) { m_store = store; }
-    /// Asked when writing the snapshot fails; unset means Abort after a critical message.
-    std::function<FailureAnswer(const std::string& text)> askFailure;
     /// Called after the grid fill added the row of entry i (from 1); tests time the fill by it.
     std::function<void(int i)> onGridRow;
 
@@ -136,9 +139,11 @@ class CubiCore : public program::CubeWindow {
     std::vector<InfoCubo> cubes() const override;
 
     void addCube(const std::string& nome, int aggiornamento, const std::string& data);
-    /// Writes zentrikOlap.xml from the server and refreshes the list's dates. False when the
-    /// server, the database or the write failed (the old file then stays).
-    bool EsportaInfoCubi();
+    /// Writes zentrikOlap.xml from the server and refreshes the list's dates. A write that fails
+    /// asks the operator (the critical icon, Abort, Retry and Ignore; Retry writes again). False,
+    /// with the reason in `failure`, when the server, the database or the write failed and was
+    /// not retried (the old file then stays).
+    bool EsportaInfoCubi(std::string* failure = nullptr);
     /// Writes one setting below `node` ("Element" or "Element.attribute"); returns the element
     /// written (the attribute's owner for an attribute path).
     static xml::Element SetSettingsGeneral(xml::Element node, const std::string& path, const std::string& value);
@@ -170,13 +175,20 @@ class CubiCore : public program::CubeWindow {
     // The processing run, step by step.
     olap::OlapDatabaseDef* openDatabase(olap::OlapServer& server);
     bool processDimensions(olap::OlapServer& server, const olap::OlapDatabaseDef& db);
+    /// One more object of the run is done (or, with `started`, the run begins): tells the run window.
+    void runProgress(bool started = false);
     bool processCubes(olap::OlapServer& server, const std::string& database, CubePass pass);
     /// Logs `logText` as a top-level line, runs `work` timed, then logs its time or its
     /// failure (`failText` and the error's description). True when `work` succeeded.
     bool processObject(const std::string& name, const std::string& logText, const std::string& failText,
                        const std::function<bool(olap::OlapError&)>& work);
     void logFailure(const std::string& text, const olap::OlapError& e);
-    void finishRun();
+    /// The end of a run: settings saved, snapshot written, grid refilled. False when the save or
+    /// the snapshot failed and was not retried (each failure logged as an error line).
+    bool finishRun();
+    /// Runs `write` until it succeeds or the operator stops retrying (Abort/Retry/Ignore with
+    /// `failure`'s text). False, with the reason in `error`, when it never succeeded.
+    bool writeAsking(const std::function<bool(std::string& error)>& write, const std::string& what, std::string& error);
 
     std::filesystem::path m_folder;
     const time::Clock& m_clock;
@@ -186,6 +198,9 @@ class CubiCore : public program::CubeWindow {
     program::ProgramLog* m_log = nullptr;
     CubiRunWindow* m_run = nullptr;
     program::SettingsStore* m_store = nullptr;
+
+    int m_runDone = 0;  ///< objects of the running run processed so far
+    int m_runTotal = 0; ///< objects the running run processes
 
     std::string m_server;           // txtDsoServer
     std::string m_database;         // txtDsoDb

@@ -73,6 +73,7 @@ TEST_F(DataBaseTest, BuildsTheAccessTablesAndReportsEachOne)
         EXPECT_EQ(box.icon, program::MessageIcon::Critical);
     }
     EXPECT_NE(m_messages.shown[1].text.find("\r\nErrore sulla tabella: CHIAVEERRATA"), std::string::npos);
+    EXPECT_NE(m_messages.shown[0].text.find("\r\nErrore sulla tabella: SENZATIPO"), std::string::npos);
 
     db::Connection c;
     ASSERT_TRUE(c.open(m_settings.ProviderAccess + m_settings.PercorsoAccess + ";"));
@@ -95,6 +96,19 @@ TEST_F(DataBaseTest, BuildsTheAccessTablesAndReportsEachOne)
     EXPECT_NE(scalar(c, "select sql from sqlite_master where name = 'RIGHE'").find("RIGHE_PrimaryKey"),
               std::string::npos);
     EXPECT_EQ(scalar(c, "select count(*) from sqlite_master where name in ('SENZATIPO','CHIAVEERRATA','MISURA')"), "0");
+}
+
+TEST_F(DataBaseTest, TheDatabasesOwnReasonStandsInsideAnItalianSentence)
+{
+    // A name the database itself refuses, with a reason in its own language (English).
+    EXPECT_FALSE(build("<DB><TABELLE><sqlite_interna><a>INTEGER</a></sqlite_interna></TABELLE></DB>"));
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    const std::string& text = m_messages.shown[0].text;
+    EXPECT_EQ(text.rfind("Creazione della tabella sqlite_interna non riuscita: ", 0), 0u) << text;
+    EXPECT_NE(text.find("reserved for internal use"), std::string::npos) << text;
+    const std::string tail = "\r\nErrore sulla tabella: sqlite_interna";
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
+    EXPECT_EQ(m_output, "Creazione tabella sqlite_interna: non completata a causa di errori\r\n");
 }
 
 TEST(DataBaseDefinition, TypesSizesAndFlagsPerSide)

@@ -23,7 +23,20 @@ class RecordingMessages : public program::MessageService {
     {
         shown.push_back({text, icon, title});
     }
+    /// Recorded in `asked` with its buttons; answered by `answer`, else as nobody answering.
+    program::MessageAnswer ask(const std::string& text, program::MessageIcon icon, const std::string& title,
+                               program::MessageButtons buttons) override
+    {
+        asked.push_back({{text, icon, title}, buttons});
+        return answer ? answer(asked.back().shown) : program::endingAnswer(buttons);
+    }
+    struct Asked {
+        Shown shown;
+        program::MessageButtons buttons;
+    };
     std::vector<Shown> shown;
+    std::vector<Asked> asked;
+    std::function<program::MessageAnswer(const Shown&)> answer;
 };
 
 /// Counts the yields; `onYield`, when set, runs at each with the count so far.

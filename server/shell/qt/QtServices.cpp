@@ -82,16 +82,22 @@ MessageAnswer QtMessageService::ask(const std::string& text, MessageIcon icon, c
         m_hook({text, icon, title});
         return endingAnswer(buttons);
     }
-    const bool retry = buttons == MessageButtons::RetryCancel;
-    const int ending = retry ? QMessageBox::Cancel : QMessageBox::No;
-    const int chosen =
-        exec(text, icon, title, retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
-             ending);
-    switch (chosen) {
+    int shown = QMessageBox::Yes | QMessageBox::No;
+    int ending = QMessageBox::No;
+    if (buttons == MessageButtons::RetryCancel) {
+        shown = QMessageBox::Retry | QMessageBox::Cancel;
+        ending = QMessageBox::Cancel;
+    } else if (buttons == MessageButtons::AbortRetryIgnore) {
+        shown = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
+        ending = QMessageBox::Abort;
+    }
+    switch (exec(text, icon, title, shown, ending)) {
     case QMessageBox::Retry:
         return MessageAnswer::Retry;
     case QMessageBox::Yes:
         return MessageAnswer::Yes;
+    case QMessageBox::Ignore:
+        return MessageAnswer::Ignore;
     default:
         return endingAnswer(buttons); // also a box closed by its window frame
     }

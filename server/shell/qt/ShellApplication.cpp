@@ -370,8 +370,16 @@ void ShellApplication::reportProgressRows(const std::string& object, long counte
 {
     if (object == m_oggetto && m_frmMain)
         if (const std::optional<int> percent = dialogs::cubeProgressPercent(counter, estimatedRows))
-            m_frmMain->setProgress(*percent);
+            m_frmMain->setProgress(m_runTotal > 1 ? (m_runDone * 100 + *percent) / m_runTotal : *percent);
     reportProgress(object, counter);
+}
+
+void ShellApplication::reportRunProgress(int done, int total)
+{
+    m_runDone = done;
+    m_runTotal = total;
+    if (m_frmMain && total > 1)
+        m_frmMain->setProgress(done * 100 / total);
 }
 
 void ShellApplication::ChangeToolTipIconTray(TrayState state)

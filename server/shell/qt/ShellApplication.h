@@ -131,6 +131,9 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     void reportProgress(const std::string& object, long counter) override;
     /// A cube with its estimated rows moves the run window's progress bar, then yields as above.
     void reportProgressRows(const std::string& object, long counter, double estimatedRows) override;
+    /// A run of several objects moves the bar by the objects done, each object's rows filling
+    /// its share.
+    void reportRunProgress(int done, int total) override;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_executable;
@@ -159,6 +162,8 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     dialogs::frmWizard* m_wizard = nullptr;
     std::vector<std::string> m_loadOrder;
     std::string m_oggetto;
+    int m_runDone = 0;  ///< objects of the cube run done
+    int m_runTotal = 0; ///< objects of the cube run; 0 or 1: the bar follows the object's rows
     frmMain* m_frmMain = nullptr;
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;

@@ -644,13 +644,13 @@ TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)
     EXPECT_EQ(rowsOf(c, "SELECT count(*) FROM VENDITE"), std::vector<std::string>{"6"});
     EXPECT_EQ(
         rowsOf(c, "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM "
-                  "\"olap_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1"),
+                  "\"olap_u081024_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1"),
         rowsOf(c, "SELECT cliente, sum(importo), sum(quantita), count(*) FROM VENDITE GROUP BY cliente ORDER BY 1"));
     EXPECT_EQ(rowsOf(c, "SELECT \"Articolo\", \"Cliente\", \"Quantita\", \"Ordini\", \"fact_count\" FROM "
-                        "\"olap_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2"),
+                        "\"olap_u081024_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2"),
               rowsOf(c, "SELECT articolo, cliente, sum(quantita), count(*), count(*) FROM VENDITE "
                         "GROUP BY articolo, cliente ORDER BY 1, 2"));
-    EXPECT_EQ(rowsOf(c, "SELECT \"member\" FROM \"olapdim_4_demo_7_Vendite_Cliente\" ORDER BY 1"),
+    EXPECT_EQ(rowsOf(c, "SELECT \"member\" FROM \"olapdim_u081_4_demo_7_Vendite_Cliente\" ORDER BY 1"),
               rowsOf(c, "SELECT DISTINCT nome FROM CLIENTI ORDER BY 1"));
     c.close();
 

@@ -401,6 +401,17 @@ TEST_F(DemoProgram, CubeProgressMovesTheRunWindowsProgressBar)
     const bool y5 = yielded("Vendite", 3, 6);
     EXPECT_EQ(bar->value(), 100);
     EXPECT_FALSE(y5);
+
+    // A run of many objects: the bar shows the objects done, the one in hand filling its share.
+    run.reportRunProgress(0, 10);
+    EXPECT_EQ(bar->value(), 0);
+    run.reportRunProgress(5, 10);
+    EXPECT_EQ(bar->value(), 50);
+    run.setOggettoInElaborazione("Vendite");
+    EXPECT_TRUE(yielded("Vendite", 3, 6));
+    EXPECT_EQ(bar->value(), 55);
+    run.reportRunProgress(10, 10);
+    EXPECT_EQ(bar->value(), 100);
     app->yield().setExtra({});
 }
 

@@ -88,7 +88,10 @@ TEST(QtMessageService, AnAnsweredBoxGivesTheButtonPressed)
     } cases[] = {{"retry", MessageButtons::RetryCancel, QMessageBox::Retry, MessageAnswer::Retry},
                  {"cancel", MessageButtons::RetryCancel, QMessageBox::Cancel, MessageAnswer::Cancel},
                  {"yes", MessageButtons::YesNo, QMessageBox::Yes, MessageAnswer::Yes},
-                 {"no", MessageButtons::YesNo, QMessageBox::No, MessageAnswer::No}};
+                 {"no", MessageButtons::YesNo, QMessageBox::No, MessageAnswer::No},
+                 {"abort", MessageButtons::AbortRetryIgnore, QMessageBox::Abort, MessageAnswer::Abort},
+                 {"retry of three", MessageButtons::AbortRetryIgnore, QMessageBox::Retry, MessageAnswer::Retry},
+                 {"ignore", MessageButtons::AbortRetryIgnore, QMessageBox::Ignore, MessageAnswer::Ignore}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QtMessageService messages;

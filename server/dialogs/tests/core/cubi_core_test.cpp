@@ -4,6 +4,7 @@
 
 #include "db/Catalog.h"
 #include "db/Connection.h"
+#include "olap/OlapCatalog.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -39,6 +40,11 @@ struct RunWindow : dialogs::CubiRunWindow {
     {
         rows.push_back(object + " " + std::to_string(counter) + "/" + std::to_string(static_cast<long>(estimated)));
         CubiRunWindow::reportProgressRows(object, counter, estimated);
+    }
+    std::vector<std::string> run; ///< "done/total" per report
+    void reportRunProgress(int done, int total) override
+    {
+        run.push_back(std::to_string(done) + "/" + std::to_string(total));
     }
 };
 
@@ -190,12 +196,15 @@ TEST_F(CubiCoreTest, ProcessLogsDimensionsThenCubesThenVirtualCubes)
                               "  tempo impiegato  1,234 secondi. #1",
                           }));
     EXPECT_EQ(m_run.objects.front(), "Cliente");
+    // The run's share moves with every object: the dimension, two cubes, the virtual cube.
+    EXPECT_EQ(m_run.run, (std::vector<std::string>{"0/4", "1/4", "2/4", "3/4", "4/4", "4/4"}));
     for (const auto& c : m_cubi.cubes())
         EXPECT_FALSE(c.data.empty()) << c.nome;
     EXPECT_TRUE(std::filesystem::exists(m_home / "zentrikOlap.xml"));
     db::Connection c;
     ASSERT_TRUE(c.open(jet(m_target)));
-    auto rs = c.query("SELECT \"Importo\" FROM \"olap_3_srv_7_Zentrik_Vendite\" WHERE \"Cliente\" = 'Rossi'");
+    auto rs = c.query("SELECT \"Importo\" FROM \"" + olap::olapTableName("olap_", "srv", "Zentrik", "Vendite") +
+                      "\" WHERE \"Cliente\" = 'Rossi'");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 11.0);
 }
@@ -278,7 +287,8 @@ TEST_F(CubiCoreTest, RefreshChoicesSurviveARunAndDriveTheProcessing)
     ASSERT_TRUE(m_cubi.process());
     EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, 2);
     // incremental: the new fact is in, the edited old one is not
-    auto rs = c.query("SELECT SUM(\"Importo\") FROM \"olap_3_srv_7_Zentrik_Vendite\"");
+    auto rs =
+        c.query("SELECT SUM(\"Importo\") FROM \"" + olap::olapTableName("olap_", "srv", "Zentrik", "Vendite") + "\"");
     ASSERT_TRUE(rs && !rs->eof());
     EXPECT_DOUBLE_EQ(*rs->value(std::size_t{0}).toDouble(), 18.0);
 }
@@ -294,6 +304,90 @@ TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
                                                      {"Resi", 0, ""},
                                                      {"Insieme", 0, ""},
                                                      {"Tutto", 0, "02/01/2026 03:04:05"}}));
+}
+
+/// The text of every day log the program folder holds.
+std::string dayLogs(const std::filesystem::path& home)
+{
+    std::string out;
+    std::error_code ec;
+    for (const auto& f : std::filesystem::directory_iterator(home / "log", ec))
+        out += test::readFile(f.path());
+    return out;
+}
+
+TEST_F(CubiCoreTest, ASnapshotOrSettingsThatCannotBeWrittenAskAndFailTheRunUnlessRetried)
+{
+    struct Case {
+        const char* name;
+        const char* file; ///< where a folder stands in the way
+        program::MessageAnswer answer;
+    } cases[] = {{"snapshot, retried", "zentrikOlap.xml", program::MessageAnswer::Retry},
+                 {"snapshot, ignored", "zentrikOlap.xml", program::MessageAnswer::Ignore},
+                 {"snapshot, aborted", "zentrikOlap.xml", program::MessageAnswer::Abort},
+                 {"settings, retried", "zentrikServer.xml", program::MessageAnswer::Retry},
+                 {"settings, ignored", "zentrikServer.xml", program::MessageAnswer::Ignore}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::filesystem::path home = dir.path();
+        std::filesystem::copy_file(m_home / "olap-srv.xml", home / "olap-srv.xml");
+        test::writeFile(home / "zentrikServer.xml", "<Impostazioni><ServerOLAP>srv</ServerOLAP>"
+                                                    "<DatabaseOLAP>Zentrik</DatabaseOLAP></Impostazioni>");
+        RecordingMessages messages;
+        program::DayLog dayLog{home, m_clock};
+        program::ProgramLog log{dayLog};
+        program::ProgramSettings values;
+        program::SecondaryOptionsFields fields;
+        CubiCore cubi(home, m_clock, messages);
+        program::SettingsStore store(values, fields, messages, home);
+        store.setWindows({&cubi, nullptr, nullptr, nullptr});
+        ASSERT_TRUE(store.load());
+        store.LeggiImpostazioni(store.DocImpostazioni()->root());
+        cubi.setProgramLog(&log);
+        cubi.setSettingsStore(&store);
+        const std::filesystem::path blocked = home / c.file;
+        std::filesystem::remove(blocked);
+        std::filesystem::create_directory(blocked);
+        // Retry: the operator has taken the folder away before pressing it.
+        messages.answer = [&](const RecordingMessages::Shown&) {
+            if (c.answer == program::MessageAnswer::Retry)
+                std::filesystem::remove(blocked);
+            return c.answer;
+        };
+        const bool ok = cubi.process();
+
+        ASSERT_EQ(messages.asked.size(), 1u);
+        EXPECT_EQ(messages.asked[0].buttons, program::MessageButtons::AbortRetryIgnore);
+        EXPECT_EQ(messages.asked[0].shown.icon, program::MessageIcon::Critical);
+        EXPECT_EQ(messages.asked[0].shown.title, "Attenzione.");
+        EXPECT_NE(messages.asked[0].shown.text.find(std::string("[0]\r\n") + c.file), std::string::npos)
+            << messages.asked[0].shown.text;
+        std::vector<std::string> errors;
+        for (const auto& n : log.nodes())
+            if (n.error && n.text.rfind("Errore", 0) == 0)
+                errors.push_back(n.text);
+        if (c.answer == program::MessageAnswer::Retry) {
+            EXPECT_TRUE(ok);
+            EXPECT_TRUE(errors.empty());
+            EXPECT_TRUE(std::filesystem::is_regular_file(blocked));
+            EXPECT_NE(test::readFile(blocked).find(std::string(c.file) == "zentrikOlap.xml" ? "<Olap>" : "<cubo"),
+                      std::string::npos);
+        } else {
+            EXPECT_FALSE(ok);
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0].rfind("Errore nel processamento del cubo Zentrik ", 0), 0u) << errors[0];
+            EXPECT_NE(errors[0].find(c.file), std::string::npos) << errors[0];
+            EXPECT_TRUE(std::filesystem::is_directory(blocked));
+            // The day log (Windows-1252) holds the same line.
+            const std::string day = dayLogs(home);
+            const std::string ascii = errors[0].substr(0, errors[0].find(c.file) + std::string(c.file).size());
+            EXPECT_NE(day.find(":ERRORE  " + ascii), std::string::npos) << day;
+        }
+        // The other file was written all the same.
+        const char* other = std::string(c.file) == "zentrikOlap.xml" ? "zentrikServer.xml" : "zentrikOlap.xml";
+        EXPECT_TRUE(std::filesystem::is_regular_file(home / other));
+    }
 }
 
 TEST_F(CubiCoreTest, SnapshotWithTheServerDownWarnsAndKeepsTheOldFile)

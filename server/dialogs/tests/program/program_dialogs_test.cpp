@@ -661,5 +661,100 @@ TEST_F(ProgramDialogs, TheDemoProcessesItsCubesOnScheduleAndFromTheRunWindow)
     EXPECT_TRUE(fs::exists(home / "zentrikOlap.xml"));
 }
 
+TEST_F(ProgramDialogs, ElaboraWithAnUnreadableCatalogWarnsOnce)
+{
+    copyDemo();
+    zs::test::writeFile(home / "olap-demo.xml", "<OlapServer name=\"demo\">\n <Database name=\"Vendite\"\n");
+    create();
+    ASSERT_TRUE(app->load());
+    auto* elabora = app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi");
+    for (const bool visible : {false, true}) {
+        SCOPED_TRACE(visible ? "the cube window opened from the menu" : "as the program starts");
+        if (visible)
+            menu(4);
+        shown.clear();
+        elabora->model().click();
+        QApplication::processEvents();
+        // One box for one press, naming the file, its line and the reason.
+        ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
+        EXPECT_EQ(shown[0].rfind("Impossibile connettersi al server olap demo. Controllare le opzioni di "
+                                 "configurazione.\r\nCatalogo OLAP illeggibile " +
+                                     (home / "olap-demo.xml").string() + ", linea 2: ",
+                                 0),
+                  0u)
+            << shown[0];
+    }
+}
+
+TEST_F(ProgramDialogs, ASnapshotThatCannotBeWrittenAsksAbortRetryIgnore)
+{
+    copyDemo();
+    create(/*recordMessages=*/false); // the program's own box
+    ASSERT_TRUE(app->load());
+    fs::create_directory(home / "zentrikOlap.xml");
+    auto* elabora = app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi");
+    for (const auto press : {QMessageBox::Ignore, QMessageBox::Retry}) {
+        SCOPED_TRACE(press == QMessageBox::Ignore ? "ignore" : "retry");
+        int boxes = 0;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        std::string title, text;
+        std::function<void(int)> answer = [&](int rounds) {
+            QTimer::singleShot(10, [&, rounds] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box) {
+                    if (rounds > 0)
+                        answer(rounds - 1);
+                    return;
+                }
+                ++boxes;
+                buttons = box->standardButtons();
+                icon = box->icon();
+                title = box->windowTitle().toStdString();
+                text = box->text().toStdString();
+                if (press == QMessageBox::Retry)
+                    fs::remove(home / "zentrikOlap.xml"); // the operator clears the way, then retries
+                box->button(press)->click();
+            });
+        };
+        answer(3000);
+        elabora->model().click(); // the run window's log starts again with it
+        QApplication::processEvents();
+        EXPECT_EQ(boxes, 1);
+        EXPECT_EQ(buttons, QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+        EXPECT_EQ(icon, QMessageBox::Critical);
+        EXPECT_EQ(title, "Attenzione.");
+        EXPECT_NE(text.find("[0]\r\nzentrikOlap.xml"), std::string::npos) << text;
+
+        app->runWindow().tvwLog().flush();
+        const auto lines = logLines();
+        const auto red = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("Errore nel processamento del cubo Vendite zentrikOlap.xml non scritto: ") !=
+                   std::string::npos;
+        });
+        std::string day;
+        for (const auto& f : fs::directory_iterator(home / "log"))
+            day += zs::test::readFile(f.path());
+        if (press == QMessageBox::Ignore) {
+            ASSERT_NE(red, lines.end()) << ::testing::PrintToString(lines);
+            // Drawn in red, as every error line.
+            const auto items = app->runWindow().tvwLog().findItems(
+                QString::fromStdString(red->substr(red->find("Errore"))), Qt::MatchExactly | Qt::MatchRecursive);
+            ASSERT_FALSE(items.isEmpty());
+            const QColor colour = items[0]->foreground(0).color();
+            EXPECT_GT(colour.red(), 150);
+            EXPECT_LT(colour.blue(), 100);
+            EXPECT_NE(day.find("ERRORE  Errore nel processamento del cubo Vendite zentrikOlap.xml non scritto"),
+                      std::string::npos);
+            EXPECT_TRUE(fs::is_directory(home / "zentrikOlap.xml"));
+        } else {
+            EXPECT_EQ(red, lines.end()) << *red;
+            ASSERT_TRUE(fs::is_regular_file(home / "zentrikOlap.xml"));
+            EXPECT_NE(zs::test::readFile(home / "zentrikOlap.xml").find("<nome>VenditePerCliente</nome>"),
+                      std::string::npos);
+        }
+    }
+}
+
 } // namespace
 } // namespace zs::dialogs

@@ -82,14 +82,14 @@ std::string xmlAttr(const std::string& text)
 }
 
 const char* const kPerCliente = "SELECT \"Cliente\", \"Importo\", \"Quantita\", \"fact_count\" FROM "
-                                "\"olap_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1";
+                                "\"olap_u081024_4_demo_7_Vendite_VenditePerCliente\" ORDER BY 1";
 const char* const kPerClienteOwn =
     "SELECT cliente, sum(importo), sum(quantita), count(*) FROM VENDITE GROUP BY cliente ORDER BY 1";
 const char* const kPerArticolo = "SELECT \"Articolo\", \"Cliente\", \"Quantita\", \"Ordini\" FROM "
-                                 "\"olap_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2";
+                                 "\"olap_u081024_4_demo_7_Vendite_VenditePerArticolo\" ORDER BY 1, 2";
 const char* const kPerArticoloOwn =
     "SELECT articolo, cliente, sum(quantita), count(*) FROM VENDITE GROUP BY articolo, cliente ORDER BY 1, 2";
-const char* const kClienti = "SELECT \"member\" FROM \"olapdim_4_demo_7_Vendite_Cliente\" ORDER BY 1";
+const char* const kClienti = "SELECT \"member\" FROM \"olapdim_u081_4_demo_7_Vendite_Cliente\" ORDER BY 1";
 const char* const kClientiOwn = "SELECT DISTINCT nome FROM CLIENTI ORDER BY 1";
 
 TEST(PgDemoCubes, TheDemosCatalogServesTheDemoBuiltOnPostgreSqlAndOnSqlite)

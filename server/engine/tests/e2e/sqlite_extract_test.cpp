@@ -205,6 +205,28 @@ TEST(SqliteExtraction, StepErrorsLogTheirReason)
     }
 }
 
+TEST(SqliteExtraction, ACubeSnapshotThatCannotBeWrittenEndsTheRunWithErrors)
+{
+    // The demo, with a folder where the cube snapshot goes: nobody answers the box in a cron run.
+    zs::test::ScopedTestEnv env;
+    const fs::path home = env.home() / "demo";
+    fs::create_directories(home.parent_path());
+    fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive);
+    fs::create_directory(home / "zentrikOlap.xml");
+    const auto result = runExtract(home, {}, std::chrono::minutes(2));
+    EXPECT_EQ(result.exitCode, 1) << result.output << result.error;
+    EXPECT_NE(result.output.find("Sto elaborando il cubo VenditePerCliente"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("Estrazione terminata con errori."), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Estrazione terminata con successo."), std::string::npos) << result.output;
+    const auto log = dayLog(home);
+    ASSERT_TRUE(log);
+    EXPECT_NE(log->find(" :ERRORE  Errore nel processamento del cubo Vendite zentrikOlap.xml non scritto: "),
+              std::string::npos)
+        << *log;
+    EXPECT_NE(log->find("Estrazione terminata con errori."), std::string::npos) << *log;
+    EXPECT_TRUE(fs::is_directory(home / "zentrikOlap.xml"));
+}
+
 TEST(SqliteExtraction, BadInputExitsWithTwo)
 {
     zs::test::ScopedTestEnv env;
