@@ -30,6 +30,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -76,6 +77,47 @@ void clickAt(QPoint global, int button = 1)
     const QPoint p = devicePoint(global);
     xdotool({"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())});
     xdotool({"click", QString::number(button)});
+}
+
+/// What an X tool prints.
+QString output(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(5000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+/// The window's frame as the window manager drew it (device pixels), asked of the X server:
+/// the client's place and the frame's extents. Empty while the window is not framed.
+QRect xFrame(const QWidget& w)
+{
+    const QString id = QString::number(w.winId());
+    const QString info = output("xwininfo", {"-id", id});
+    const QString extents = output("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
+    if (!info.contains("IsViewable") || !extents.contains('='))
+        return {};
+    auto number = [&](const char* label) {
+        const int at = info.indexOf(label);
+        return at < 0 ? 0 : info.mid(at + int(strlen(label))).section('\n', 0, 0).trimmed().toInt();
+    };
+    const QStringList e = extents.section('=', 1).split(',');
+    if (e.size() != 4)
+        return {};
+    const int left = e[0].trimmed().toInt(), right = e[1].trimmed().toInt();
+    const int top = e[2].trimmed().toInt(), bottom = e[3].trimmed().toInt();
+    if (top <= 0)
+        return {};
+    return QRect(number("Absolute upper-left X:") - left, number("Absolute upper-left Y:") - top,
+                 number("Width:") + left + right, number("Height:") + top + bottom);
+}
+
+/// The title bar's height of a frame from xFrame.
+int xTitleHeight(const QWidget& w)
+{
+    const QString extents = output("xprop", {"-id", QString::number(w.winId()), "_NET_FRAME_EXTENTS"});
+    const QStringList e = extents.section('=', 1).split(',');
+    return e.size() == 4 ? e[2].trimmed().toInt() : 0;
 }
 
 class WindowManager : public test::DemoProgramTest {
@@ -226,9 +268,8 @@ TEST_F(WindowManager, StartedInTheTrayRipristinaShowsTheArrangedWindows)
     QAction* estrazione = app->main().findChild<QAction*>("mModuli1");
     ASSERT_NE(estrazione, nullptr);
     estrazione->trigger();
-    EXPECT_TRUE(waitFor([&] {
-        return app->main().area().activeSubWindow() == dialogs::subWindowOf(app->runWindow());
-    }));
+    EXPECT_TRUE(
+        waitFor([&] { return app->main().area().activeSubWindow() == dialogs::subWindowOf(app->runWindow()); }));
     EXPECT_EQ(app->main().menuButton()->model().MenuSelected(), 1);
 }
 
@@ -248,7 +289,7 @@ TEST_F(WindowManager, MaximizedMinimizedThenRipristinaShowsTheArrangedWindows)
     const QSize maximized = app->main().size();
 
     // The window manager minimizes it: it goes to the tray.
-    xdotool({"windowminimize", "--sync", QString::number(app->main().winId())});
+    xdotool({"windowminimize", QString::number(app->main().winId())});
     ASSERT_TRUE(waitFor([&] { return !app->main().isVisible(); })) << "minimized, still on screen";
     settle();
 
@@ -272,7 +313,7 @@ TEST_F(WindowManager, TheWindowManagersRestoreShowsTheArrangedWindows)
     ASSERT_NO_FATAL_FAILURE(waitShown());
     const QString id = QString::number(app->main().winId());
     xdotool({"windowsize", "--sync", id, "900", "600"});
-    xdotool({"windowminimize", "--sync", id});
+    xdotool({"windowminimize", id});
     ASSERT_TRUE(waitFor([&] { return app->main().isMinimized(); }));
     settle();
     // Changed while minimized: the arrangement must follow when it comes back.
@@ -296,9 +337,9 @@ TEST_F(WindowManager, MainWindowFrameFitsTheAvailableAreaBesideThePanel)
     const QRect avail = main.screen()->availableGeometry();
     EXPECT_LT(avail.height(), main.screen()->geometry().height()) << "no panel reserves its strip";
     const QRect frame = main.frameGeometry();
-    EXPECT_TRUE(avail.contains(frame)) << "frame " << frame.width() << "x" << frame.height() << "+" << frame.x()
-                                       << "+" << frame.y() << " in " << avail.width() << "x" << avail.height()
-                                       << "+" << avail.x() << "+" << avail.y() << "; window " << main.width() << "x"
+    EXPECT_TRUE(avail.contains(frame)) << "frame " << frame.width() << "x" << frame.height() << "+" << frame.x() << "+"
+                                       << frame.y() << " in " << avail.width() << "x" << avail.height() << "+"
+                                       << avail.x() << "+" << avail.y() << "; window " << main.width() << "x"
                                        << main.height() << "+" << main.x() << "+" << main.y();
     EXPECT_GT(frame.top(), main.screen()->geometry().top() - 1);
     screenshot("fit-scaled-main");
@@ -371,25 +412,32 @@ TEST_F(WindowManager, PasswordPromptShowsItsWholeTitleAsTheWindowManagerDrawsIt)
         std::vector<int> widths;
         for (const int extra : {0, 500}) {
             QTimer::singleShot(0, [&, extra] {
-                ASSERT_TRUE(waitFor([&] { return login.isVisible() && login.frameGeometry() != login.geometry(); }));
-                if (extra) {
-                    const int framed = login.frameGeometry().width();
+                // Whatever happens here, the prompt is answered and ShowMe returns.
+                QAbstractButton* cancel = login.findChild<QAbstractButton*>("cmdCancel");
+                QRect frame;
+                const bool framed = waitFor([&] { return login.isVisible() && !(frame = xFrame(login)).isEmpty(); });
+                EXPECT_TRUE(framed) << "the prompt was not framed";
+                if (framed && extra) {
+                    const int before = frame.width();
                     login.resize(login.width() + extra, login.height());
-                    ASSERT_TRUE(waitFor([&] { return login.frameGeometry().width() > framed + extra / 2; }))
-                        << framed << " -> " << login.frameGeometry().width();
+                    EXPECT_TRUE(waitFor([&] { return (frame = xFrame(login)).width() > before + extra / 2; }))
+                        << before << " -> " << frame.width();
                 }
-                settle(400);
-                const QRect frame = login.frameGeometry();
-                const QRect bar(frame.topLeft(), QSize(frame.width(), login.geometry().top() - frame.top()));
-                const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, bar.x(), bar.y(), bar.width(),
-                                                                                   bar.height());
-                shot.save(QString::fromStdString(
-                    (shots / (std::string("frmLogin-title-") + (caption[19] == 's' ? "sistema" : "operatore") +
-                              (extra ? "-wide" : "") + ".png"))
-                        .string()));
-                inks.push_back(inkColumns(shot.toImage()));
-                widths.push_back(frame.width());
-                login.findChild<QAbstractButton*>("cmdCancel")->click();
+                if (framed) {
+                    settle(400);
+                    frame = xFrame(login);
+                    const double dpr = qApp->devicePixelRatio();
+                    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+                        0, int(frame.x() / dpr), int(frame.y() / dpr), int(frame.width() / dpr),
+                        int(xTitleHeight(login) / dpr));
+                    shot.save(QString::fromStdString(
+                        (shots / (std::string("frmLogin-title-") + (caption[19] == 's' ? "sistema" : "operatore") +
+                                  (extra ? "-wide" : "") + ".png"))
+                            .string()));
+                    inks.push_back(inkColumns(shot.toImage()));
+                    widths.push_back(frame.width());
+                }
+                cancel->click();
             });
             EXPECT_EQ(login.ShowMe(caption), "");
         }
