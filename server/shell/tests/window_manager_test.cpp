@@ -75,7 +75,9 @@ QPoint devicePoint(QPoint logical)
 void clickAt(QPoint global, int button = 1)
 {
     const QPoint p = devicePoint(global);
-    xdotool({"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())});
+    // Not --sync: that waits for a motion, and none comes when the pointer is already there.
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    settle(50);
     xdotool({"click", QString::number(button)});
 }
 
