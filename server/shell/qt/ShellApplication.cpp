@@ -242,14 +242,15 @@ void ShellApplication::loadSecondaryOptions()
     (void)cadenzo.Start(60);
     m_main->addChild(m_frmSchedulazione);
     loaded(m_frmSchedulazione);
+    // The category menu marks the window in front, however it came there (its own entries, the
+    // Moduli menu, "Invia ora", a click on the icon); after the activation, as the save below.
+    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(), [this] {
+        QTimer::singleShot(0, m_main.get(), [this] { markMenuEntry(menuEntryOf(m_main->area().activeSubWindow())); });
+    });
     // The secondary options save when they lose the focus. Sub-windows are activated while
     // Qt is still walking a window's children (show, close), and the save lets pending events
     // run, which may delete objects that walk still holds: so the save runs after the
     // activation has been delivered, never inside it.
-    // The category menu marks the window in front, however it came there (its own entries, the
-    // Moduli menu, "Invia ora", a click on the icon).
-    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
-                     [this](QMdiSubWindow* now) { markMenuEntry(menuEntryOf(now)); });
     QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
                      [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
                          if (previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)

@@ -270,9 +270,11 @@ TEST_F(WindowManager, StartedInTheTrayRipristinaShowsTheArrangedWindows)
     QAction* estrazione = app->main().findChild<QAction*>("mModuli1");
     ASSERT_NE(estrazione, nullptr);
     estrazione->trigger();
-    EXPECT_TRUE(
-        waitFor([&] { return app->main().area().activeSubWindow() == dialogs::subWindowOf(app->runWindow()); }));
-    EXPECT_EQ(app->main().menuButton()->model().MenuSelected(), 1);
+    EXPECT_TRUE(waitFor([&] {
+        return app->main().area().activeSubWindow() == dialogs::subWindowOf(app->runWindow()) &&
+               app->main().menuButton()->model().MenuSelected() == 1;
+    })) << "marked "
+        << app->main().menuButton()->model().MenuSelected();
 }
 
 TEST_F(WindowManager, MaximizedMinimizedThenRipristinaShowsTheArrangedWindows)
