@@ -16,7 +16,10 @@ frmSplash::frmSplash(Build build, OneShot after, Fade fade)
     , m_fade(std::move(fade))
 {
     if (!m_after)
-        m_after = [this](int ms, std::function<void()> fire) { QTimer::singleShot(ms, this, std::move(fire)); };
+        // Precise: a coarse timer may end a wait of the splash up to a twentieth early.
+        m_after = [this](int ms, std::function<void()> fire) {
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, std::move(fire));
+        };
     if (!m_fade)
         m_fade = [this](const QImage& picture, int ms) { m_picture->model().go2(flatui::fromQImage(picture), ms); };
     setObjectName("frmSplash");
@@ -34,8 +37,9 @@ frmSplash::frmSplash(Build build, OneShot after, Fade fade)
 void frmSplash::start(std::function<void()> loadMain)
 {
     m_loadMain = std::move(loadMain);
-    show();
+    // Timer1 is switched on by the load, before the window shows.
     m_after(kFirstTickMs, [this] { Timer1_Timer(); });
+    show();
 }
 
 void frmSplash::Timer1_Timer()
