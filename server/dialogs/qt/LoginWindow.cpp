@@ -79,10 +79,22 @@ int frmLogin::widthForCaption(const QString& caption) const
     opt.rect = QRect(0, 0, kProbe, style()->pixelMetric(QStyle::PM_TitleBarHeight, &opt, this));
     const QRect label = style()->subControlRect(QStyle::CC_TitleBar, &opt, QStyle::SC_TitleBarLabel, this);
     const int chrome = kProbe - std::min(label.width(), kProbe);
-    // Window managers draw titles in a bold and often larger face than the window's own.
-    QFont titleFont = font();
-    titleFont.setBold(true);
-    return QFontMetrics(titleFont).horizontalAdvance(caption) * 5 / 4 + chrome;
+    // Window managers draw titles in a face of their own (the desktop's sans-serif as a rule),
+    // bold and often larger than the window's: the wider of the two, bold, at 11 points at least.
+    const double points = std::max(font().pointSizeF(), 11.0);
+    QFont own = font();
+    own.setBold(true);
+    own.setPointSizeF(points);
+    QFont desktop(QStringLiteral("Sans"));
+    desktop.setStyleHint(QFont::SansSerif);
+    desktop.setBold(true);
+    desktop.setPointSizeF(points);
+    const int text =
+        std::max(QFontMetrics(own).horizontalAdvance(caption), QFontMetrics(desktop).horizontalAdvance(caption));
+    // Beside the text the window's icon and its buttons (minimize, maximize, close), each about
+    // as wide as the bar is high, and the margins around them.
+    const int bar = opt.rect.height();
+    return text + std::max(chrome, 5 * bar + 16);
 }
 
 std::string frmLogin::ShowMe(const std::string& caption)

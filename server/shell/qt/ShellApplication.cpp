@@ -206,7 +206,7 @@ frmSchedulazione::Actions ShellApplication::secondaryOptionsActions()
     };
     actions.testMail = [this] {
         m_log.InitializeResponse();
-        m_frmMain->Form_ShowMe();
+        showMenuEntry(1); // the run window in front, marked in the category menu
         m_yield.yield();
         m_notification->NotificaEstrazione(false);
     };
@@ -242,6 +242,11 @@ void ShellApplication::loadSecondaryOptions()
     (void)cadenzo.Start(60);
     m_main->addChild(m_frmSchedulazione);
     loaded(m_frmSchedulazione);
+    // The category menu marks the window in front, however it came there (its own entries, the
+    // Moduli menu, "Invia ora", a click on the icon); after the activation, as the save below.
+    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(), [this] {
+        QTimer::singleShot(0, m_main.get(), [this] { markMenuEntry(menuEntryOf(m_main->area().activeSubWindow())); });
+    });
     // The secondary options save when they lose the focus. Sub-windows are activated while
     // Qt is still walking a window's children (show, close), and the save lets pending events
     // run, which may delete objects that walk still holds: so the save runs after the
@@ -298,9 +303,7 @@ void ShellApplication::showWindow()
         m_main->fitToScreen();
         m_main->showMinimized();
     } else {
-        m_main->fitToScreen();
-        m_main->show();
-        m_main->fitToScreen(); // again with the frame the window manager gave it
+        m_main->showFitted();
     }
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
@@ -313,21 +316,46 @@ void ShellApplication::restoreFromTray(TrayRestore how)
     if (how == TrayRestore::click) {
         m_main->showMaximized();
         m_main->activateWindow();
-        m_frmMain->Form_ShowMe();
+        showMenuEntry(1); // the run window in front
     } else {
-        m_main->fitToScreen();
-        m_main->showNormal();
+        m_main->showFitted();
         m_main->activateWindow();
     }
+    m_main->DisponiFinestre();
     // Hidden in the tray, the window had no category menu on screen: it comes back open.
     activateMenu();
+}
+
+int ShellApplication::menuEntryOf(const QMdiSubWindow* sub) const
+{
+    const QWidget* windows[] = {m_frmMain, m_options, m_frmSchedulazione, m_cubes};
+    for (int i = 0; i < 4; ++i)
+        if (windows[i] && sub && sub == dialogs::subWindowOf(*windows[i]))
+            return i + 1;
+    return 0;
+}
+
+void ShellApplication::markMenuEntry(int entry)
+{
+    if (!entry || !m_main->menuButton())
+        return;
+    auto& menu = m_main->menuButton()->model();
+    if (menu.MenuSelected() != entry)
+        menu.setMenuSelected(entry);
+    if (menu.menuVisible() && menu.hotItem() != entry) {
+        menu.DrawMenu(entry, -1);
+        menu.DrawButton(menu.faceItem(), true); // the face stays joined to the open list
+    }
 }
 
 void ShellApplication::activateMenu()
 {
     QTimer::singleShot(0, m_main.get(), [this] {
-        if (m_main->menuButton())
-            m_main->menuButton()->model().TurnOn();
+        if (!m_main->menuButton())
+            return;
+        m_main->menuButton()->model().TurnOn();
+        // The list opens on its first entry; it marks the window in front.
+        markMenuEntry(menuEntryOf(m_main->area().activeSubWindow()));
     });
 }
 

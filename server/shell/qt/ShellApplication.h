@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+class QMdiSubWindow;
 class QSystemTrayIcon;
 
 namespace zs::time {
@@ -125,6 +126,10 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     void activateMenu();
 
     void showMenuEntry(int index);
+    /// The category menu's entry (1 to 4) of the window in `sub`; 0 for any other.
+    int menuEntryOf(const QMdiSubWindow* sub) const;
+    /// Marks `entry` (1 to 4) in the category menu: its face and, when open, its list.
+    void markMenuEntry(int entry);
     void loaded(QWidget* window);
     // dialogs::CubiRunWindow
     void setOggettoInElaborazione(const std::string& name) override { m_oggetto = name; }

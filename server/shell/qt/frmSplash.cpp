@@ -9,13 +9,19 @@
 
 namespace zs::shell {
 
-frmSplash::frmSplash(Build build, OneShot after)
+frmSplash::frmSplash(Build build, OneShot after, Fade fade)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint)
     , m_build(build)
     , m_after(std::move(after))
+    , m_fade(std::move(fade))
 {
     if (!m_after)
-        m_after = [this](int ms, std::function<void()> fire) { QTimer::singleShot(ms, this, std::move(fire)); };
+        // Precise: a coarse timer may end a wait of the splash up to a twentieth early.
+        m_after = [this](int ms, std::function<void()> fire) {
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, std::move(fire));
+        };
+    if (!m_fade)
+        m_fade = [this](const QImage& picture, int ms) { m_picture->model().go2(flatui::fromQImage(picture), ms); };
     setObjectName("frmSplash");
     setFixedSize(420, 220);
     m_picture = new flatui::SplashWidget(this);
@@ -31,8 +37,9 @@ frmSplash::frmSplash(Build build, OneShot after)
 void frmSplash::start(std::function<void()> loadMain)
 {
     m_loadMain = std::move(loadMain);
-    show();
+    // Timer1 is switched on by the load, before the window shows.
     m_after(kFirstTickMs, [this] { Timer1_Timer(); });
+    show();
 }
 
 void frmSplash::Timer1_Timer()
@@ -51,26 +58,15 @@ void frmSplash::Timer1_Timer()
     p.setFont(QFont("Arial", 10));
     p.drawText(QRect(150, 150, 260, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(m_printed));
     p.end();
-    // The two seconds' wait runs from the start of the fade, so the fade takes none of it
-    // from the operator. A wait that ends while the fade still plays (a very slow screen) loads
-    // the main window once the fade is done, never in the middle of it.
-    m_fading = true;
-    m_after(kWaitMs, [this] {
-        if (m_fading)
-            m_loadDue = true;
-        else
-            loadMain();
-    });
-    m_picture->model().go2(flatui::fromQImage(image), kFadeMs);
+    // The fade, then the two seconds' wait; the wait runs on a timer, so the splash keeps
+    // answering the window system meanwhile.
+    m_fade(image, kFadeMs);
     QCoreApplication::processEvents();
-    m_fading = false;
-    if (m_loadDue)
-        loadMain();
+    m_after(kWaitMs, [this] { loadMain(); });
 }
 
 void frmSplash::loadMain()
 {
-    m_loadDue = false;
     m_bar->show();
     if (m_loadMain)
         m_loadMain();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+class QImage;
 class QProgressBar;
 
 namespace zs::flatui {
@@ -23,17 +24,21 @@ class frmSplash : public QWidget {
     };
     /// Runs `fire` once, `ms` milliseconds from now.
     using OneShot = std::function<void(int ms, std::function<void()> fire)>;
+    /// Fades `picture` in over `ms` milliseconds and returns when the fade is over; window
+    /// events go on meanwhile.
+    using Fade = std::function<void(const QImage& picture, int ms)>;
     static constexpr int kFirstTickMs = 1000; ///< Timer1
     static constexpr int kFadeMs = 1500;
-    /// From the start of the fade to the main window's load: the fade plays during the wait.
+    /// From the end of the fade to the main window's load.
     static constexpr int kWaitMs = 2000;
 
-    /// `after` times the waits; QTimer::singleShot when empty.
-    explicit frmSplash(Build build, OneShot after = {});
+    /// `after` times the waits (QTimer::singleShot when empty), `fade` plays the fade (the
+    /// picture's own when empty).
+    explicit frmSplash(Build build, OneShot after = {}, Fade fade = {});
 
     /// The load: Timer1's first tick prints the build and fades the picture in; two seconds
-    /// after the fade began the bar shows and `loadMain` runs (it loads the main window, reporting through
-    /// Progress, and closes the splash).
+    /// after the fade has ended the bar shows and `loadMain` runs (it loads the main window,
+    /// reporting through Progress, and closes the splash). Window events go on during the wait.
     void start(std::function<void()> loadMain);
     /// The bar to `percent`; pending window events run.
     void Progress(int percent);
@@ -50,12 +55,11 @@ class frmSplash : public QWidget {
 
     Build m_build;
     OneShot m_after;
+    Fade m_fade;
     std::function<void()> m_loadMain;
     std::string m_printed;
     flatui::SplashWidget* m_picture;
     QProgressBar* m_bar;
-    bool m_fading = false;  ///< go2 is playing the fade
-    bool m_loadDue = false; ///< the wait ended during the fade
 };
 
 } // namespace zs::shell

@@ -25,6 +25,9 @@ mdiGlobal::mdiGlobal(Hooks hooks)
     m_area->setObjectName("mdiArea");
     m_area->setBackground(QColor(0xEA, 0xF3, 0xFF));
     setCentralWidget(m_area);
+    // The area takes its size from the window's layout, which runs only once the window shows
+    // (a start in the tray never showed it): the children follow the area, not the window alone.
+    m_area->viewport()->installEventFilter(this);
     auto* moduli = menuBar()->addMenu("&Moduli");
     moduli->setObjectName("mModuliMain");
     const char* entries[] = {"&Estrazione", "Opzioni &principali", "Opzioni &Secondarie", "Opzioni &cubi"};
@@ -57,8 +60,37 @@ void mdiGlobal::fitToScreen()
     if (room.isEmpty())
         return;
     resize(std::min(width(), room.width()), std::min(height(), room.height()));
-    move(std::clamp(x(), room.left(), room.right() - width() + 1),
-         std::clamp(y(), room.top(), room.bottom() - height() + 1));
+    // A window's position is its frame's: the whole frame goes inside the available area.
+    const int frameWidth = width() + frame.left() + frame.right();
+    const int frameHeight = height() + frame.top() + frame.bottom();
+    move(std::clamp(x(), avail.left(), avail.right() - frameWidth + 1),
+         std::clamp(y(), avail.top(), avail.bottom() - frameHeight + 1));
+}
+
+void mdiGlobal::showFitted()
+{
+    // The normal state first: a window that was maximized or minimized has its normal size back
+    // only then, and that is the size that must fit.
+    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    fitToScreen();
+    show();
+    fitToScreen();
+    // The window manager frames the window a moment after it is shown, and tells the frame's
+    // size only then: fitted again as soon as it is known. Without a window manager no frame
+    // ever comes, and the checks end after two seconds.
+    auto* framed = new QTimer(this);
+    framed->setInterval(20);
+    QObject::connect(framed, &QTimer::timeout, this, [this, framed, left = 100]() mutable {
+        if (isVisible() && !isMaximized() && frameGeometry() != geometry()) {
+            fitToScreen();
+            left = 0;
+        }
+        if (--left <= 0) {
+            framed->stop();
+            framed->deleteLater();
+        }
+    });
+    framed->start();
 }
 
 void mdiGlobal::buildMenu()
@@ -117,11 +149,32 @@ void mdiGlobal::resizeEvent(QResizeEvent* e)
     DisponiFinestre();
 }
 
+bool mdiGlobal::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == m_area->viewport() && e->type() == QEvent::Resize)
+        DisponiFinestre();
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void mdiGlobal::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    DisponiFinestre();
+}
+
 void mdiGlobal::changeEvent(QEvent* e)
 {
     QMainWindow::changeEvent(e);
-    if (e->type() == QEvent::WindowStateChange && isMinimized() && m_hooks.livesInTray())
-        QTimer::singleShot(0, this, [this] { hide(); }); // it lives in the tray
+    if (e->type() != QEvent::WindowStateChange)
+        return;
+    if (isMinimized()) {
+        if (m_hooks.livesInTray())
+            QTimer::singleShot(0, this, [this] { hide(); }); // it lives in the tray
+        return;
+    }
+    // Back from minimized: the resizes that came while it was minimized were not followed, and
+    // the window manager may tell the new state after the new size.
+    DisponiFinestre();
 }
 
 void mdiGlobal::closeEvent(QCloseEvent* e)

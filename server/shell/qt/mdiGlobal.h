@@ -28,11 +28,16 @@ class mdiGlobal : public QMainWindow {
     explicit mdiGlobal(Hooks hooks);
     QMdiArea& area() { return *m_area; }
     QMdiSubWindow* addChild(QWidget* window, bool menu = false);
-    /// Places the menu column and the child windows (DisponiFinestre).
+    /// Places the menu column and the child windows (DisponiFinestre): at every change of the
+    /// area's size and whenever the window comes back from minimized or hidden, so no way back
+    /// from the tray leaves them at a size of before.
     void DisponiFinestre();
     /// Shrinks and moves the window, frame included, into the screen's available area (a
     /// small or scaled screen): its bottom and its buttons stay reachable.
     void fitToScreen();
+    /// Shows the window in the normal state fitted to the screen's available area; fitted again
+    /// once the window manager has put its frame around it (the frame's size is known only then).
+    void showFitted();
     flatui::MenuButtonWidget* menuButton() const;
     /// Creates the category menu and puts it in its column.
     void buildMenu();
@@ -41,6 +46,8 @@ class mdiGlobal : public QMainWindow {
     void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     Hooks m_hooks;

@@ -7,6 +7,7 @@
 
 #include "db/Connection.h"
 #include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
@@ -16,6 +17,7 @@
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
+#include "shell/qt/frmSchedulazione.h"
 #include "shell/run/SendMailSender.h"
 #include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/HostileXml.h"
@@ -23,8 +25,11 @@
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -435,6 +440,29 @@ TEST_F(Notification, AnEmptyReplyIsAFailureWithAReason)
     EXPECT_EQ(app->notification().SendEmailFailed(), "Invalid reply from the server (empty line)");
     EXPECT_TRUE(hasLine("Invio notifica email con errore:Invalid reply from the server (empty line)", 0, true));
     EXPECT_FALSE(hasLine("Invio notifica email completata", 0, true));
+}
+
+// "Invia ora" brings the run window forward to show the sending: the category menu marks the
+// run window, not the secondary options the button was pressed on.
+TEST_F(Notification, InviaOraMarksTheRunWindowInTheCategoryMenu)
+{
+    const std::string nobody = "127.0.0.1:" + std::to_string(mail::test::freePort());
+    app->secondaryWindow().findChild<QLineEdit*>("txtSmtp")->setText(QString::fromStdString(nobody));
+    app->fields().txtSmtp = nobody;
+    app->main().findChild<QAction*>("mModuli3")->trigger();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    auto& menu = app->main().menuButton()->model();
+    ASSERT_EQ(menu.MenuSelected(), 3);
+    ASSERT_TRUE(menu.menuVisible());
+    EXPECT_EQ(menu.hotItem(), 3);
+    app->secondaryWindow().findChild<flatui::FlatButtonWidget*>("flbEmail")->model().click();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(hasLine("Invio notifica email in corso..", 3));
+    EXPECT_EQ(app->main().area().activeSubWindow(), dialogs::subWindowOf(app->runWindow()));
+    EXPECT_EQ(menu.MenuSelected(), 1);
+    EXPECT_EQ(menu.hotItem(), 1);
 }
 
 TEST_F(Notification, ABusyServerIsLoggedWithItsOwnReply)

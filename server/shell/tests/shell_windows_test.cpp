@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -225,14 +226,62 @@ struct ShellOnDemo : test::DemoProgramTest {
     FakeIntervalTimer* alertTimer = nullptr;
 };
 
-TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
+// Maximized from the icon, minimized into the tray, then "Ripristina": the window has its
+// normal size and every child window fills the area again, none keeps the maximized size.
+TEST_F(ShellOnDemo, RipristinaAfterMaximizedArrangesTheWindowsAtTheNormalSize)
 {
-    std::deque<std::pair<int, std::function<void()>>> pending;
-    frmSplash splash({4, 7, 12},
-                     [&](int ms, std::function<void()> fire) { pending.emplace_back(ms, std::move(fire)); });
+    create(options());
+    ASSERT_TRUE(app->load());
+    auto settle = [] {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    };
+    settle();
+    app->restoreFromTray(ShellApplication::TrayRestore::click);
+    settle();
+    ASSERT_TRUE(app->main().isMaximized());
+    const QSize maximized = app->main().area().viewport()->size();
+    app->main().showMinimized();
+    app->main().hide(); // in the tray
+    settle();
+    app->restoreFromTray(ShellApplication::TrayRestore::ripristina);
+    settle();
+    EXPECT_FALSE(app->main().isMaximized());
+    const QSize vp = app->main().area().viewport()->size();
+    EXPECT_LT(vp.height(), maximized.height());
+    for (QMdiSubWindow* sub : app->main().area().subWindowList()) {
+        SCOPED_TRACE(sub->objectName().toStdString());
+        EXPECT_TRUE(sub->isVisible());
+        EXPECT_EQ(sub->geometry(), sub->objectName() == "frmMenuSub" ? QRect(0, 0, 200, vp.height())
+                                                                     : QRect(200, 0, vp.width() - 200, vp.height()));
+    }
+    // The category menu marks the window in front, whichever way it came there.
+    EXPECT_EQ(app->main().menuButton()->model().MenuSelected(), 1);
+}
+
+// The splash's phases on one clock: Timer1's first tick at 1 s, the fade of 1.5 s, then 2 s
+// before the main window loads; the wait is a timer, so the window events go on during it.
+TEST_F(ShellOnDemo, SplashTicksAtOneSecondFadesThenWaitsTwoSecondsBeforeTheMainWindow)
+{
+    std::int64_t now = 0; // ms on the test's clock
+    std::vector<std::pair<std::int64_t, std::function<void()>>> due;
+    std::vector<std::pair<std::string, std::int64_t>> phases;
+    frmSplash* splashPtr = nullptr;
+    frmSplash splash(
+        {4, 7, 12}, [&](int ms, std::function<void()> fire) { due.emplace_back(now + ms, std::move(fire)); },
+        [&](const QImage& picture, int ms) {
+            phases.emplace_back("fade " + splashPtr->buildText(), now);
+            EXPECT_FALSE(picture.isNull());
+            EXPECT_FALSE(splashPtr->barVisible());
+            now += ms; // the fade takes its time
+            phases.emplace_back("faded", now);
+        });
+    splashPtr = &splash;
     std::vector<int> progress;
     bool loaded = false;
     splash.start([&] {
+        phases.emplace_back("load", now);
+        EXPECT_TRUE(splashPtr->barVisible());
         auto o = options();
         o.progress = [&](int percent) {
             progress.push_back(percent);
@@ -243,22 +292,24 @@ TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
         splash.close();
     });
     EXPECT_TRUE(splash.isVisible());
-    ASSERT_EQ(pending.size(), 1u);
-    EXPECT_EQ(pending.front().first, 1000);
     EXPECT_EQ(splash.buildText(), "");
-
-    auto tick = pending.front().second;
-    pending.pop_front();
-    tick(); // Timer1's first tick
+    /// Fires the earliest pending one-shot, with the clock at its time.
+    auto fireNext = [&] {
+        ASSERT_EQ(due.size(), 1u);
+        auto [at, fire] = std::move(due.front());
+        due.clear();
+        now = at;
+        fire();
+    };
+    fireNext(); // Timer1's first tick: the build, the fade, then the wait is set
     EXPECT_EQ(splash.buildText(), "Build: 4.7.12");
     EXPECT_FALSE(splash.barVisible());
-    EXPECT_EQ(app, nullptr); // the main window waits for the two seconds
-    ASSERT_EQ(pending.size(), 1u);
-    EXPECT_EQ(pending.front().first, 2000);
-
-    auto wait = pending.front().second;
-    pending.pop_front();
-    wait();
+    EXPECT_EQ(app, nullptr); // back in the event loop: the main window waits for its two seconds
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due.front().first, 4500);
+    fireNext();
+    EXPECT_EQ(phases, (std::vector<std::pair<std::string, std::int64_t>>{
+                          {"fade Build: 4.7.12", 1000}, {"faded", 2500}, {"load", 4500}}));
     ASSERT_NE(app, nullptr);
     EXPECT_TRUE(loaded);
     EXPECT_EQ(progress, (std::vector<int>{0, 15, 30, 60, 75, 100}));
@@ -267,7 +318,7 @@ TEST_F(ShellOnDemo, SplashShowsTheBuildWaitsTwoSecondsThenLoadsTheMainWindow)
               (std::vector<std::string>{"frmCubi", "frmMenu", "frmMain", "frmSchedulazione", "frmOpzioni"}));
     EXPECT_TRUE(app->main().isVisible());
     EXPECT_FALSE(splash.isVisible());
-    EXPECT_TRUE(pending.empty());
+    EXPECT_TRUE(due.empty());
 }
 
 TEST_F(ShellOnDemo, ComingBackFromTheTrayOpensTheCategoryMenu)
@@ -293,40 +344,6 @@ TEST_F(ShellOnDemo, ComingBackFromTheTrayOpensTheCategoryMenu)
         ASSERT_NE(app->main().menuButton()->dropDown(), nullptr);
         EXPECT_TRUE(app->main().menuButton()->dropDown()->isVisible());
     }
-}
-
-// The two seconds run from the start of the fade. A wait that ends while the fade still plays
-// (a slow screen) loads the main window once, after the fade, not in the middle of it.
-TEST_F(ShellOnDemo, SplashWaitEndingDuringTheFadeLoadsOnceAfterIt)
-{
-    std::deque<std::pair<int, std::function<void()>>> pending;
-    bool fading = false;
-    int loads = 0;
-    bool loadedDuringFade = false;
-    frmSplash* splashPtr = nullptr;
-    frmSplash splash({1, 0, 0}, [&](int ms, std::function<void()> fire) {
-        if (ms == frmSplash::kWaitMs) { // the wait is over at once, while go2 has yet to run
-            fading = true;
-            fire();
-            // go2 plays next, inside the same tick; the load must not have run yet.
-            fading = false;
-            return;
-        }
-        pending.emplace_back(ms, std::move(fire));
-    });
-    splashPtr = &splash;
-    splash.start([&] {
-        ++loads;
-        loadedDuringFade = fading;
-        EXPECT_TRUE(splashPtr->barVisible());
-    });
-    ASSERT_EQ(pending.size(), 1u);
-    auto tick = pending.front().second;
-    pending.pop_front();
-    tick();
-    EXPECT_EQ(loads, 1);
-    EXPECT_FALSE(loadedDuringFade);
-    EXPECT_TRUE(pending.empty());
 }
 
 TEST_F(ShellOnDemo, SecondaryOptionsSaveTheirFieldsWhenTheyLoseTheFocus)
