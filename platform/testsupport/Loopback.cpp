@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +41,19 @@ LoopbackSocket::~LoopbackSocket()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+void acceptEach(const LoopbackSocket& listener, const std::atomic<bool>& stop,
+                const std::function<void(int fd)>& onClient)
+{
+    while (!stop) {
+        pollfd p{listener.fd(), POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        const int fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            onClient(fd);
+    }
 }
 
 std::uint16_t freePort()

@@ -3,7 +3,9 @@
 // the kernel picks (listening when TCP), a port nobody listens on, and a bounded wait for a
 // server to accept. Nothing here binds any other address.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace zs::test {
 
@@ -33,6 +35,11 @@ class LoopbackSocket {
     int m_fd = -1;
     std::uint16_t m_port = 0;
 };
+
+/// Accepts the listener's connections one at a time until `stop` is set (looked at every 20 ms),
+/// handing each to `onClient`, which owns and closes it. For a peer's serving thread.
+void acceptEach(const LoopbackSocket& listener, const std::atomic<bool>& stop,
+                const std::function<void(int fd)>& onClient);
 
 /// A TCP port on 127.0.0.1 that nobody listens on right now.
 std::uint16_t freePort();

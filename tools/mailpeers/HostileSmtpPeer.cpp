@@ -137,14 +137,7 @@ HostileSmtpPeer::~HostileSmtpPeer()
 
 void HostileSmtpPeer::serve()
 {
-    while (!m_stop) {
-        pollfd p{m_listener.fd(), POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        const int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            session(fd);
-    }
+    zs::test::acceptEach(m_listener, m_stop, [this](int fd) { session(fd); });
 }
 
 void HostileSmtpPeer::session(int fd)

@@ -83,14 +83,7 @@ SlowLinkProxy::~SlowLinkProxy()
 
 void SlowLinkProxy::serve()
 {
-    while (!m_stop) {
-        pollfd p{m_listener.fd(), POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        const int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            relay(fd);
-    }
+    zs::test::acceptEach(m_listener, m_stop, [this](int fd) { relay(fd); });
 }
 
 void SlowLinkProxy::relay(int clientFd)

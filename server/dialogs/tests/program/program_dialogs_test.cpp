@@ -108,6 +108,16 @@ struct ProgramDialogs : zs::test::ProgramFolderTest {
         QApplication::processEvents();
     }
     fs::path settingsFile() const { return home / "zentrikServer.xml"; }
+    /// Empties the program folder, copies the demo into it again and loads a new program on it:
+    /// each pass of a test that compares two runs starts from the same files.
+    void loadOnAFreshDemo()
+    {
+        for (const auto& entry : fs::directory_iterator(home))
+            fs::remove_all(entry.path());
+        copyDemo();
+        create();
+        ASSERT_TRUE(app->load());
+    }
     std::vector<std::string> logLines(bool errorsOnly = false)
     {
         std::vector<std::string> out;
@@ -367,11 +377,7 @@ TEST_F(ProgramDialogs, TheWizardFromTheKeyboardAloneWritesWhatTheMouseWrites)
     std::map<bool, std::string> written;
     for (const bool keyboard : {true, false}) {
         SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
-        for (const auto& entry : fs::directory_iterator(home))
-            fs::remove_all(entry.path());
-        copyDemo();
-        create();
-        ASSERT_TRUE(app->load());
+        ASSERT_NO_FATAL_FAILURE(loadOnAFreshDemo());
         bool opened = false;
         whenWizardShown([&](frmWizard& w) {
             opened = true;
@@ -398,11 +404,7 @@ TEST_F(ProgramDialogs, TheCubeWindowsSalvaFromTheKeyboardWritesWhatTheMouseWrite
     std::map<bool, std::string> written;
     for (const bool keyboard : {true, false}) {
         SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
-        for (const auto& entry : fs::directory_iterator(home))
-            fs::remove_all(entry.path());
-        copyDemo();
-        create();
-        ASSERT_TRUE(app->load());
+        ASSERT_NO_FATAL_FAILURE(loadOnAFreshDemo());
         menu(4);
         ASSERT_EQ(app->main().area().activeSubWindow(), dialogs::subWindowOf(app->cubes()));
         EXPECT_EQ(input::focusName(), "txtDsoServer"); // the window opens on its first field
@@ -436,11 +438,7 @@ TEST_F(ProgramDialogs, TheCubeWindowsChoicesFromTheKeyboardAloneAreSavedAsTheMou
     std::vector<std::string> names;
     for (const bool keyboard : {true, false}) {
         SCOPED_TRACE(keyboard ? "keyboard" : "mouse");
-        for (const auto& entry : fs::directory_iterator(home))
-            fs::remove_all(entry.path());
-        copyDemo();
-        create();
-        ASSERT_TRUE(app->load());
+        ASSERT_NO_FATAL_FAILURE(loadOnAFreshDemo());
         menu(4);
         ASSERT_EQ(app->cubes().core().NumeroCubi(), 2);
         auto& grid = *app->cubes().flgCubi();
