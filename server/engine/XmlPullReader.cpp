@@ -168,9 +168,10 @@ bool XmlPullReader::open(const std::filesystem::path& file)
 {
     m_decoder = std::make_unique<Decoder>();
     // A data file is streamed, so no size bound; but a FIFO or a device at its name must not
-    // block the run or feed it without end.
+    // block the run or feed it without end. A link is not followed: the import refuses links
+    // before reading, and one put in a file's place after the listing is refused here too.
     std::string why;
-    fs::Fd fd = fs::openForReading(file, why);
+    fs::Fd fd = fs::openForReading(file, why, nullptr, /*followLinks=*/false);
     if (!fd.valid())
         return fail(why);
     m_decoder->file.reset(::fdopen(fd.get(), "rb"));

@@ -174,6 +174,18 @@ TEST(XmlPullReader, OtherControlCharactersAreRefusedWithTheirLineAndTabCrLfPass)
     }
 }
 
+TEST(XmlPullReader, ALinkAtTheFilesNameIsRefusedUnread)
+{
+    // A data file swapped for a link after the import listed its folder: the link is refused at
+    // the open, and what it points to is never read.
+    zs::test::TempDir dir;
+    zs::test::writeFile(dir / "altrove.xml", "<ROOT><R a='1'/></ROOT>");
+    std::filesystem::create_symlink(dir / "altrove.xml", dir / "dati.xml");
+    EXPECT_EQ(trace(dir / "dati.xml", 4096),
+              "!open: " + (dir / "dati.xml").string() + ": è un collegamento, non un file");
+    EXPECT_EQ(trace(dir / "altrove.xml", 4096), "<ROOT><R a=1></R></ROOT>.");
+}
+
 TEST(XmlPullReader, DeepNestingIsNoProblem)
 {
     zs::test::TempDir dir;
