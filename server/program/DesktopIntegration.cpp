@@ -151,15 +151,9 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
     return fs::writeFileAtomic(file, entry);
 }
 
-namespace {
-
-/// Takes the lock of `name` in the program folder at once, never waiting: fills `fd` when it is
-/// taken, `heldElsewhere` when another process holds it, `error` otherwise. The lock file is
-/// opened without blocking and without following a link: a link planted there never makes an
-/// empty file at its target.
-void lockFolderFile(const std::filesystem::path& programFolder, const char* name, int& fd, bool& heldElsewhere,
-                    std::string& error)
+FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const char* name)
 {
+    // A link planted at the name never makes an empty file at its target.
     const auto file = programFolder / name;
     std::string why;
     int openError = 0;
@@ -168,7 +162,7 @@ void lockFolderFile(const std::filesystem::path& programFolder, const char* name
         if (openError == 0) {
             // Something else stands at the name: say what, after the file's name.
             const std::string prefix = "Impossibile aprire il file " + file.string() + ": ";
-            error = programFolderMessage(
+            m_error = programFolderMessage(
                 programFolder, std::string(name) + " " + (why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why));
             return;
         }
@@ -176,57 +170,33 @@ void lockFolderFile(const std::filesystem::path& programFolder, const char* name
         std::string ignored;
         const fs::Fd probe = fs::openForReading(file, ignored, nullptr, /*followLinks=*/false);
         if (probe.valid())
-            heldElsewhere = ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-        if (!heldElsewhere)
-            error = programFolderMessage(programFolder, text::systemReason(openError));
+            m_heldElsewhere = ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (!m_heldElsewhere)
+            m_error = programFolderMessage(programFolder, text::systemReason(openError));
         return;
     }
     if (::flock(owner.get(), LOCK_EX | LOCK_NB) != 0) {
         const int lockError = errno;
         if (lockError == EWOULDBLOCK)
-            heldElsewhere = true;
+            m_heldElsewhere = true;
         else
-            error = programFolderMessage(programFolder, text::systemReason(lockError));
+            m_error = programFolderMessage(programFolder, text::systemReason(lockError));
         return;
     }
-    fd = owner.release();
-}
-
-} // namespace
-
-SingleInstanceLock::SingleInstanceLock(const std::filesystem::path& programFolder)
-{
-    lockFolderFile(programFolder, ".zentrikServer.lock", m_fd, m_heldElsewhere, m_error);
-}
-
-RunLock::RunLock(const std::filesystem::path& programFolder)
-{
-    lockFolderFile(programFolder, ".zentrikRun.lock", m_fd, m_heldElsewhere, m_error);
-}
-
-RunLock::~RunLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
+    m_fd = std::move(owner);
 }
 
 std::string RunLock::refusal(const std::string& what, const std::filesystem::path& programFolder) const
 {
-    if (m_heldElsewhere)
+    if (heldElsewhere())
         return what + " non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
                programFolder.string() + ".";
-    return what + " non avviata: " + m_error;
+    return what + " non avviata: " + error();
 }
 
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason)
 {
     return "Impossibile usare la cartella del programma " + folder.string() + ": " + reason + ".";
-}
-
-SingleInstanceLock::~SingleInstanceLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
 }
 
 } // namespace zs::program

@@ -3,6 +3,8 @@
 // start-with-the-desktop entry (an XDG autostart file) and the guard against a second copy of
 // the program on the same program folder. Qt-free.
 
+#include "fs/Fd.h"
+
 #include <filesystem>
 #include <string>
 
@@ -32,48 +34,46 @@ std::string mainCaption(const std::string& title, const std::filesystem::path& p
 bool writeStartupEntry(bool enable, const std::filesystem::path& executable,
                        const std::filesystem::path& programFolder);
 
-/// Holds an exclusive lock on a file of the program folder for the life of the object; a second
-/// copy on the same folder fails to take it.
-class SingleInstanceLock {
+/// An exclusive lock on a file of the program folder, held for the life of the object and taken
+/// at once or not at all. The file is opened without blocking and without following a link.
+class FolderFileLock {
   public:
-    explicit SingleInstanceLock(const std::filesystem::path& programFolder);
-    ~SingleInstanceLock();
-    SingleInstanceLock(const SingleInstanceLock&) = delete;
-    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
-    /// True when this object holds the lock: no other copy runs on the folder.
-    bool acquired() const { return m_fd >= 0; }
-    /// True when another copy holds the lock (the only reason for "another copy is running").
+    FolderFileLock(const std::filesystem::path& programFolder, const char* name);
+    FolderFileLock(const FolderFileLock&) = delete;
+    FolderFileLock& operator=(const FolderFileLock&) = delete;
+    /// True when this object holds the lock.
+    bool acquired() const { return m_fd.valid(); }
+    /// True when another process holds it.
     bool heldElsewhere() const { return m_heldElsewhere; }
-    /// Why the lock could not be taken when no other copy holds it: the folder and the
-    /// system's reason (a folder the user cannot write to, a missing folder); "" otherwise.
+    /// Why the lock could not be taken when no other process holds it: the folder and the
+    /// reason (a folder the user cannot write to, a missing folder, no file at the name); ""
+    /// otherwise.
     const std::string& error() const { return m_error; }
 
   private:
-    int m_fd = -1;
+    fs::Fd m_fd;
     bool m_heldElsewhere = false;
     std::string m_error;
 };
 
-/// The lock a run (an extraction or a cube processing, by the program or by zs-extract) holds
-/// on its program folder for its length, taken at once or not at all: a second run on the
-/// same folder finds it held and does not start. An idle program holds none.
-class RunLock {
+/// The lock against a second copy of the program on the same program folder.
+class SingleInstanceLock : public FolderFileLock {
   public:
-    explicit RunLock(const std::filesystem::path& programFolder);
-    ~RunLock();
-    RunLock(const RunLock&) = delete;
-    RunLock& operator=(const RunLock&) = delete;
-    /// True when this object holds the lock: the run may go.
-    bool acquired() const { return m_fd >= 0; }
-    /// True when another run holds it.
-    bool heldElsewhere() const { return m_heldElsewhere; }
+    explicit SingleInstanceLock(const std::filesystem::path& programFolder)
+        : FolderFileLock(programFolder, ".zentrikServer.lock")
+    {}
+};
+
+/// The lock a run (an extraction or a cube processing, by the program or by zs-extract) holds
+/// on its program folder for its length: a second run on the same folder finds it held and does
+/// not start. An idle program holds none.
+class RunLock : public FolderFileLock {
+  public:
+    explicit RunLock(const std::filesystem::path& programFolder)
+        : FolderFileLock(programFolder, ".zentrikRun.lock")
+    {}
     /// The run line of a run that does not start, `what` ("Estrazione", "Elaborazione") first.
     std::string refusal(const std::string& what, const std::filesystem::path& programFolder) const;
-
-  private:
-    int m_fd = -1;
-    bool m_heldElsewhere = false;
-    std::string m_error;
 };
 
 /// The message for a program folder the program cannot use, naming the folder and the reason.
