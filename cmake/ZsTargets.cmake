@@ -82,11 +82,12 @@ function(zs_add_library name alias)
   endif()
 endfunction()
 
-# zs_add_test(name LABEL label [LABELS more...] [OWN_MAIN] SOURCES ... LIBS ...): one GoogleTest
-# binary per module, registered with CTest under the module's label. OWN_MAIN for binaries that
-# need a main() of their own (widget tests set QT_QPA_PLATFORM=offscreen before QApplication).
+# zs_add_test(name LABEL label [LABELS more...] [OWN_MAIN] [SERIAL] SOURCES ... LIBS ...): one
+# GoogleTest binary per module, registered with CTest under the module's label. OWN_MAIN for
+# binaries that need a main() of their own (widget tests set QT_QPA_PLATFORM=offscreen before
+# QApplication). SERIAL for binaries whose tests must run with no other test beside them.
 function(zs_add_test name)
-  cmake_parse_arguments(ARG "OWN_MAIN" "LABEL;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN;SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   zs_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} zs::testsupport GTest::gtest GTest::gmock)
@@ -101,6 +102,11 @@ function(zs_add_test name)
   # not survive the discovery script's argument passing.
   set(labels ${ARG_LABEL} ${ARG_LABELS})
   set(properties "LABELS [==[${labels}]==]")
+  # A test that times the program against another one runs alone: under the parallel run's load
+  # one side could be timed on a busy machine and the other on an idle one.
+  if(ARG_SERIAL)
+    string(APPEND properties " RUN_SERIAL TRUE")
+  endif()
   # Binaries that link the PostgreSQL test support share the run's server (the zs_pg fixture).
   if(zs::pgtest IN_LIST ARG_LIBS)
     string(APPEND properties " FIXTURES_REQUIRED zs_pg"
