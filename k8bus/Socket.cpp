@@ -9,6 +9,7 @@
 #include "Profile.h"
 #include "Socket_p.h"
 #include "TraceLog.h"
+#include "text/Ascii.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -58,11 +59,7 @@ int profileWaitBound()
     std::string value;
     if (GetKorviProfileString("Kor8 Bus", kWaitTimeoutKey, "", value, 80) <= 0)
         return kDefaultWaitBoundMs;
-    std::string_view text = value;
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
+    std::string_view text = text::trim(value);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     long seconds = -1;

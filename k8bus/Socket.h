@@ -45,8 +45,6 @@ inline constexpr int kDefaultWaitBoundMs = 300 * 1000;
 inline constexpr const char* kWaitTimeoutKey = "K8WaitTimeout";
 /// The socket error number of a wait that the host's yield hook abandoned (WSAEINTR).
 inline constexpr int kSockInterrupted = 10004;
-/// A wait without a limit of its own (only the host's yield hook may end it).
-inline constexpr int kNoWaitLimit = -1;
 
 /// Per-thread waits in milliseconds. The bound is on silence, one wait at a time: a wait for
 /// one element of the protocol (a reply header, a parameter, a report line, the room to send)

@@ -23,6 +23,14 @@ using namespace sockio;
 
 namespace {
 
+// Milliseconds from now to `end`: 0 once it has passed, at most the largest int.
+int msUntil(std::chrono::steady_clock::time_point end)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
+}
+
 thread_local YieldHook t_hook;
 thread_local bool t_inHook = false;
 
@@ -57,7 +65,6 @@ class Slices {
   public:
     explicit Slices(int timeoutMs)
         : m_useHook(t_hook && !t_inHook)
-        , m_endless(timeoutMs < 0)
         , m_span(timeoutMs)
     {
         if (timeoutMs != 0)
@@ -68,14 +75,11 @@ class Slices {
     int next()
     {
         m_leftMs = m_span.left();
-        if (m_endless)
-            m_slice = m_useHook ? kSliceMs : kNoWaitLimit;
-        else
-            m_slice = m_useHook ? std::min(m_leftMs, kSliceMs) : m_leftMs;
+        m_slice = m_useHook && (m_leftMs == kNoWaitLimit || m_leftMs > kSliceMs) ? kSliceMs : m_leftMs;
         return m_slice;
     }
     /// The slice just waited reached the end of the wait.
-    bool last() const { return !m_endless && m_leftMs <= m_slice; }
+    bool last() const { return m_leftMs != kNoWaitLimit && m_leftMs <= m_slice; }
     /// Runs the hook between slices; true when it gives up the wait. The call's output so far
     /// is written first: the host may run for a while.
     bool abandoned() const
@@ -88,7 +92,6 @@ class Slices {
 
   private:
     bool m_useHook;
-    bool m_endless;
     WaitSpan m_span;
     int m_leftMs = 0;
     int m_slice = 0;
@@ -105,11 +108,7 @@ WaitSpan::WaitSpan(int limitMs)
 
 int WaitSpan::left() const
 {
-    if (m_endless)
-        return kNoWaitLimit;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
+    return m_endless ? kNoWaitLimit : msUntil(m_end);
 }
 
 // How long a wait may last: `ms` (0 or less: no limit of its own) within the bound (0: none),
@@ -117,13 +116,13 @@ int WaitSpan::left() const
 int waitLimit(const SockGlobals* g, int ms)
 {
     const int bound = g ? g->timeouts.bound : kDefaultWaitBoundMs;
-    int limit = ms > 0 && (bound <= 0 || ms < bound) ? ms : (bound > 0 ? bound : kNoWaitLimit);
+    int limit = bound > 0 ? bound : kNoWaitLimit;
+    if (ms > 0 && (limit == kNoWaitLimit || ms < limit))
+        limit = ms;
     if (g && g->elementDeadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*g->elementDeadline -
-                                                                                std::chrono::steady_clock::now())
-                              .count();
-        const long long most = limit < 0 ? std::numeric_limits<int>::max() : limit;
-        limit = static_cast<int>(std::clamp<long long>(left, 0, most));
+        const int element = msUntil(*g->elementDeadline);
+        if (limit == kNoWaitLimit || element < limit)
+            limit = element;
     }
     return limit;
 }

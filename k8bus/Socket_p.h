@@ -19,6 +19,11 @@
 #include <variant>
 #include <vector>
 
+namespace zs::k8bus {
+/// A wait without a limit of its own (only the host's yield hook may end it).
+inline constexpr int kNoWaitLimit = -1;
+} // namespace zs::k8bus
+
 namespace zs::k8bus::sockio {
 
 // A wait with a yield hook polls in slices this long, so the host's timers and clicks are

@@ -5,6 +5,7 @@
 #include "BusHarness.h"
 
 #include "Bus.h"
+#include "DaemonAnswers.h"
 #include "ProgramControls.h"
 
 #include <chrono>

@@ -1,16 +1,14 @@
 #pragma once
-// The two controls driven as the program drives them, on one thread, against the daemon double;
-// and the daemon's side of well-behaved calls whose replies name the task they answer
-// (WHO=<task>), so that a reply handed to the wrong request shows.
+// The two controls driven as the program drives them, on one thread: by the tests against the
+// daemon double, and by a host of their own.
 
 #include "Controls.h"
-
-#include "DaemonDouble.h"
 
 #include "automation/ClassRegistry.h"
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
 #include <utility>
@@ -18,36 +16,17 @@
 
 namespace zs::k8bus::test {
 
-/// The task name of an execute request (its third parameter).
-inline std::string taskOf(const k8test::Request& r)
-{
-    return r.params.size() > 2 ? r.params[2] : std::string();
-}
-
-inline k8test::Reply answerFor(const std::string& task)
-{
-    return std::move(k8test::Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"WHO", task}}));
-}
-
-/// Answers every request on the connection well (execute: WHO=<task>) until the client leaves.
-inline void serveWell(k8test::DaemonConnection& c)
-{
-    while (auto r = c.next(8000)) {
-        if (r->type == 0)
-            c.send(k8test::Reply(2).info(1, 0, 4));
-        else if (r->type == 1)
-            c.send(answerFor(taskOf(*r)));
-        else
-            c.send(k8test::Reply(1).info(1, 0, 4).num(0));
-    }
-}
-
 /// A PrintLine event as the host receives it.
 struct PrintedLine {
     int format = 0, type = 0, ctrl = 0;
     std::string text;
     bool operator==(const PrintedLine&) const = default;
 };
+
+inline void PrintTo(const PrintedLine& l, std::ostream* os)
+{
+    *os << "{" << l.format << ", " << l.type << ", " << l.ctrl << ", \"" << l.text << "\"}";
+}
 
 class ProgramControls {
   public:

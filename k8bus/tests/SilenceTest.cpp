@@ -5,6 +5,7 @@
 // of its own that reads it.
 #include "BusHarness.h"
 
+#include "DaemonAnswers.h"
 #include "ProgramControls.h"
 
 #include <chrono>
@@ -79,8 +80,7 @@ TEST_F(SilenceBound, ReportLinesEveryThirdOfTheBoundKeepAThreeBoundTaskAlive)
         for (int i = 1; i <= kLines; ++i)
             expected.push_back({3, 0, 1, lineText(i)});
         expected.push_back({-1, -1, 0, ""}); // the end of the output
-        EXPECT_EQ(controls.printed.size(), expected.size());
-        EXPECT_TRUE(controls.printed == expected);
+        EXPECT_EQ(controls.printed, expected);
         // The session is in step: the next call on it gets its own answer.
         EXPECT_EQ(controls.exec("T2"), std::make_pair(true, controls.own("T2")));
         EXPECT_TRUE(controls.close());

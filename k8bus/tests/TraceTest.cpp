@@ -175,8 +175,8 @@ using k8test::DaemonConnection;
 using k8test::DaemonDouble;
 using k8test::Reply;
 
-// Within one call the trace gathers in memory: it reaches the file in one write when the call
-// ends, at once when 64 KiB have gathered, and before the host is let run during a wait.
+// Within one call the trace gathers in memory: it reaches the file before every wait on a peer,
+// when the call ends, and at once when 64 KiB have gathered.
 TEST_F(BusTest, CallTraceIsWrittenWholeWhenTheCallEnds)
 {
     const auto trace = m_env.root() / "k8bus.log";
