@@ -697,10 +697,11 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
     if (cube.state != kStateUnprocessed) {
         if (holdsThisCube(aggName)) {
             prior = aggName;
-        } else if (type == ProcessType::Incremental) {
-            // The base of an incremental run may still carry a name of an earlier version: before
-            // names carried the case of their letters, the server, or the database. On a target
-            // that ignores case, a table another object's name reached as well is not taken.
+        } else if (type == ProcessType::Incremental && !tableExists(c, aggName)) {
+            // A cube without a table of its own may still have its base under a name of an
+            // earlier version: before names carried the case of their letters, the server, or the
+            // database. On a target that ignores case, a table another object's name reached as
+            // well is not taken. A table of its own with other columns is rebuilt whole instead.
             const std::pair<std::string, std::vector<std::pair<const char*, std::string>>> earlier[] = {
                 {cube.caseBlindAggregateTable(m_server, db.name),
                  {{"server", m_server}, {"database", db.name}, {"nome", cube.name}}},
