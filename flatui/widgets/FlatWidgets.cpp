@@ -1,7 +1,5 @@
 #include "flatui/widgets/FlatWidgets.h"
 
-#include "flatui/core/Colors.h"
-
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -157,7 +155,6 @@ void FlatGridWidget::paintEvent(QPaintEvent* e)
         return;
     // A frame two pixels wide just inside the cell's borders, in the grid's highlight colour,
     // with a white line inside it so it shows on a highlighted cell too.
-    const Color c = resolveColor(m_model->BackColorSelected());
     const QRectF frame(cell->x + 1, cell->y + 1, cell->w - m_model->BorderSize() - 2,
                        cell->h - m_model->BorderSize() - 2);
     if (frame.width() < 4 || frame.height() < 4)
@@ -165,7 +162,7 @@ void FlatGridWidget::paintEvent(QPaintEvent* e)
     QPainter p(this);
     p.setClipRect(QRect(0, 0, m_scroll->isVisible() ? m_scroll->x() : width(), height()));
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setPen(QPen(toQColor(m_model->BackColorSelected()), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     p.drawRect(frame.adjusted(1, 1, -1, -1));
     p.setPen(QPen(Qt::white, 1));
     p.drawRect(frame.adjusted(2.5, 2.5, -2.5, -2.5));

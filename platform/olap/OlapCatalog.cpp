@@ -173,7 +173,8 @@ CubeDef* OlapDatabaseDef::cube(const std::string& n)
     const auto it = m_cubeIndex.find(n);
     if (it != m_cubeIndex.end() && it->second < cubes.size() && cubes[it->second].name == n)
         return &cubes[it->second];
-    return it == m_cubeIndex.end() ? nullptr : byName(cubes, n);
+    // The list changed in place since it was indexed: the index is only a shortcut.
+    return byName(cubes, n);
 }
 
 DimensionDef* OlapDatabaseDef::dimension(const std::string& n)
