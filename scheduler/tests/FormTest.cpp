@@ -59,23 +59,9 @@ TEST(Form, RefusedDateSuggestsFormsTheBoxAccepts)
     EXPECT_EQ(message, "La data \"8 dic\" non è valida. Scrivere la data come 08/12/2026, 8-12-26, 8.12.2026 o "
                        "martedì 8 dicembre 2026.");
     // Each suggested form, typed back into the date box, is taken as the same day.
-    const std::string lead = "Scrivere la data come ";
-    std::string list = message.substr(message.find(lead) + lead.size());
-    ASSERT_EQ(list.back(), '.');
-    list.pop_back();
-    list.replace(list.find(" o "), 3, ", ");
-    std::vector<std::string> forms;
-    for (std::size_t start = 0;;) {
-        const std::size_t comma = list.find(", ", start);
-        forms.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 2;
-    }
-    ASSERT_EQ(forms.size(), 4u);
     SchedulerState state;
     OperazioneForm form(state);
-    for (const std::string& typed : forms) {
+    for (const char* typed : {"08/12/2026", "8-12-26", "8.12.2026", "martedì 8 dicembre 2026"}) {
         SCOPED_TRACE(typed);
         form.setChosenDate({2020, 1, 1, 0, 0, 0});
         form.dateText = typed;

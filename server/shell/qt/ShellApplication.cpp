@@ -321,7 +321,6 @@ void ShellApplication::restoreFromTray(TrayRestore how)
         m_main->showFitted();
         m_main->activateWindow();
     }
-    m_main->DisponiFinestre();
     // Hidden in the tray, the window had no category menu on screen: it comes back open.
     activateMenu();
 }

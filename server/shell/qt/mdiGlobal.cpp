@@ -143,23 +143,11 @@ void mdiGlobal::DisponiFinestre()
     }
 }
 
-void mdiGlobal::resizeEvent(QResizeEvent* e)
-{
-    QMainWindow::resizeEvent(e);
-    DisponiFinestre();
-}
-
 bool mdiGlobal::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == m_area->viewport() && e->type() == QEvent::Resize)
         DisponiFinestre();
     return QMainWindow::eventFilter(watched, e);
-}
-
-void mdiGlobal::showEvent(QShowEvent* e)
-{
-    QMainWindow::showEvent(e);
-    DisponiFinestre();
 }
 
 void mdiGlobal::changeEvent(QEvent* e)

@@ -43,10 +43,8 @@ class mdiGlobal : public QMainWindow {
     void buildMenu();
 
   protected:
-    void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
-    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:

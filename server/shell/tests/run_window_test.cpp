@@ -127,6 +127,17 @@ TEST_F(DemoProgram, StopDuringARunEndsItWithErrors)
     EXPECT_NE(scalar(home / "target.db", "select count(*) from VENDITE"), "6"); // the last step never ran
 }
 
+/// Puts a step into the program folder's loading file, before the demo's CLIENTI step.
+void addStepBeforeClienti(const fs::path& home, const std::string& stepXml)
+{
+    const fs::path loading = home / "zentrikLoading.xml";
+    std::string xml = zs::test::readFile(loading);
+    const auto at = xml.find("<CLIENTI>");
+    ASSERT_NE(at, std::string::npos);
+    xml.insert(at, stepXml);
+    zs::test::writeFile(loading, xml);
+}
+
 // The demo with a first step whose one statement runs for a minute or more on SQLite.
 struct DemoProgramWithLongStep : test::DemoProgramTest {
     void SetUp() override
@@ -140,15 +151,10 @@ struct DemoProgramWithLongStep : test::DemoProgramTest {
             ASSERT_TRUE(c.execute("create table LIMITE (n integer)"));
             ASSERT_TRUE(c.execute("insert into LIMITE values (500000000)"));
         }
-        const fs::path loading = home / "zentrikLoading.xml";
-        std::string xml = zs::test::readFile(loading);
-        const std::string step = "<LUNGO><esegui>si</esegui><operazione>Passo lungo</operazione>"
-                                 "<query>insert into LUNGO with recursive c(n) as (select 1 union all select n + 1 "
-                                 "from c where n &lt; (select n from LIMITE)) select n from c</query></LUNGO>";
-        const auto at = xml.find("<CLIENTI>");
-        ASSERT_NE(at, std::string::npos);
-        xml.insert(at, step);
-        zs::test::writeFile(loading, xml);
+        ASSERT_NO_FATAL_FAILURE(addStepBeforeClienti(
+            home, "<LUNGO><esegui>si</esegui><operazione>Passo lungo</operazione>"
+                  "<query>insert into LUNGO with recursive c(n) as (select 1 union all select n + 1 "
+                  "from c where n &lt; (select n from LIMITE)) select n from c</query></LUNGO>"));
         create();
         ASSERT_TRUE(app->load());
     }
@@ -218,15 +224,10 @@ struct DemoProgramWithLargeTable : test::DemoProgramTest {
                                               "select n + 1 from c where n < ") +
                                   kRows + ") select n, 'riga numero ' || n from c"));
         }
-        const fs::path loading = home / "zentrikLoading.xml";
-        std::string xml = zs::test::readFile(loading);
-        const std::string step = "<GRANDE><esegui>si</esegui><operazione>Tabella grande</operazione>"
-                                 "<svuota>si</svuota>" +
-                                 incrementale + "<query>insert into GRANDE values (0, 'nuova')</query></GRANDE>";
-        const auto at = xml.find("<CLIENTI>");
-        ASSERT_NE(at, std::string::npos);
-        xml.insert(at, step);
-        zs::test::writeFile(loading, xml);
+        ASSERT_NO_FATAL_FAILURE(addStepBeforeClienti(
+            home, "<GRANDE><esegui>si</esegui><operazione>Tabella grande</operazione>"
+                  "<svuota>si</svuota>" +
+                      incrementale + "<query>insert into GRANDE values (0, 'nuova')</query></GRANDE>"));
         create();
         ASSERT_TRUE(app->load());
     }

@@ -632,7 +632,8 @@ TEST_F(Windows, OptionsTabsStayInsideTheirStripAndReadOnASmallMainWindow)
 
 TEST_F(Windows, MainWindowFitsTheAvailableScreen)
 {
-    // Run also at 125 % on a 1280 x 800 screen (QT_SCALE_FACTOR), where 1000 x 680 does not fit.
+    // The 125 % case on a 1280 x 800 screen, where 1000 x 680 does not fit, is
+    // WindowManager.MainWindowFrameFitsTheAvailableAreaBesideThePanel.
     QCoreApplication::processEvents();
     const QRect avail = app->main().screen()->availableGeometry();
     EXPECT_TRUE(avail.contains(app->main().frameGeometry()))

@@ -33,6 +33,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace zs::shell {
@@ -90,36 +91,35 @@ QString output(const QString& program, const QStringList& args)
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
+/// The frame's extents the window manager set on the window (device pixels); none while the
+/// window is not framed.
+std::optional<QMargins> frameExtents(const QWidget& w)
+{
+    const QString extents = output("xprop", {"-id", QString::number(w.winId()), "_NET_FRAME_EXTENTS"});
+    if (!extents.contains('='))
+        return std::nullopt;
+    const QStringList e = extents.section('=', 1).split(',');
+    if (e.size() != 4)
+        return std::nullopt;
+    // Told as left, right, top, bottom.
+    return QMargins(e[0].trimmed().toInt(), e[2].trimmed().toInt(), e[1].trimmed().toInt(), e[3].trimmed().toInt());
+}
+
 /// The window's frame as the window manager drew it (device pixels), asked of the X server:
 /// the client's place and the frame's extents. Empty while the window is not framed.
 QRect xFrame(const QWidget& w)
 {
-    const QString id = QString::number(w.winId());
-    const QString info = output("xwininfo", {"-id", id});
-    const QString extents = output("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
-    if (!info.contains("IsViewable") || !extents.contains('='))
+    const QString info = output("xwininfo", {"-id", QString::number(w.winId())});
+    const std::optional<QMargins> extents = frameExtents(w);
+    if (!info.contains("IsViewable") || !extents || extents->top() <= 0)
         return {};
     auto number = [&](const char* label) {
         const int at = info.indexOf(label);
         return at < 0 ? 0 : info.mid(at + int(strlen(label))).section('\n', 0, 0).trimmed().toInt();
     };
-    const QStringList e = extents.section('=', 1).split(',');
-    if (e.size() != 4)
-        return {};
-    const int left = e[0].trimmed().toInt(), right = e[1].trimmed().toInt();
-    const int top = e[2].trimmed().toInt(), bottom = e[3].trimmed().toInt();
-    if (top <= 0)
-        return {};
-    return QRect(number("Absolute upper-left X:") - left, number("Absolute upper-left Y:") - top,
-                 number("Width:") + left + right, number("Height:") + top + bottom);
-}
-
-/// The title bar's height of a frame from xFrame.
-int xTitleHeight(const QWidget& w)
-{
-    const QString extents = output("xprop", {"-id", QString::number(w.winId()), "_NET_FRAME_EXTENTS"});
-    const QStringList e = extents.section('=', 1).split(',');
-    return e.size() == 4 ? e[2].trimmed().toInt() : 0;
+    return QRect(number("Absolute upper-left X:"), number("Absolute upper-left Y:"), number("Width:"),
+                 number("Height:"))
+        .marginsAdded(*extents);
 }
 
 class WindowManager : public test::DemoProgramTest {
@@ -407,9 +407,14 @@ TEST_F(WindowManager, PasswordPromptShowsItsWholeTitleAsTheWindowManagerDrawsIt)
     setTrayStart(false);
     ASSERT_NO_FATAL_FAILURE(start());
     dialogs::frmLogin login(&app->main());
-    for (const char* caption :
-         {"Cambio password di sistema per accesso Bus&Task", "Cambio password dell'operatore per accesso Bus&Task"}) {
-        SCOPED_TRACE(caption);
+    struct Title {
+        const char* caption;
+        const char* shot; ///< names the screenshots
+    };
+    const Title titles[] = {{"Cambio password di sistema per accesso Bus&Task", "sistema"},
+                            {"Cambio password dell'operatore per accesso Bus&Task", "operatore"}};
+    for (const Title& title : titles) {
+        SCOPED_TRACE(title.caption);
         // The title bar as the window manager draws it at the prompt's own width, then at a width
         // where nothing can be cut: the same ink, so nothing was left out.
         std::vector<int> inks;
@@ -433,17 +438,16 @@ TEST_F(WindowManager, PasswordPromptShowsItsWholeTitleAsTheWindowManagerDrawsIt)
                     const double dpr = qApp->devicePixelRatio();
                     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
                         0, int(frame.x() / dpr), int(frame.y() / dpr), int(frame.width() / dpr),
-                        int(xTitleHeight(login) / dpr));
+                        int(frameExtents(login).value_or(QMargins()).top() / dpr));
                     shot.save(QString::fromStdString(
-                        (shots / (std::string("frmLogin-title-") + (caption[19] == 's' ? "sistema" : "operatore") +
-                                  (extra ? "-wide" : "") + ".png"))
+                        (shots / (std::string("frmLogin-title-") + title.shot + (extra ? "-wide" : "") + ".png"))
                             .string()));
                     inks.push_back(inkColumns(shot.toImage()));
                     widths.push_back(frame.width());
                 }
                 cancel->click();
             });
-            EXPECT_EQ(login.ShowMe(caption), "");
+            EXPECT_EQ(login.ShowMe(title.caption), "");
         }
         ASSERT_EQ(inks.size(), 2u);
         EXPECT_GE(inks[0], inks[1] - 2) << "title cut at a frame " << widths[0] << " px wide";
