@@ -156,14 +156,13 @@ FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const
     // A link planted at the name never makes an empty file at its target.
     const auto file = programFolder / name;
     std::string why;
-    int openError = 0;
-    fs::Fd owner = fs::openForWriting(file, O_RDWR, 0600, why, &openError);
+    fs::OpenFailure failure;
+    fs::Fd owner = fs::openForWriting(file, O_RDWR, 0600, why, &failure);
     if (!owner.valid()) {
+        const int openError = failure.errorNumber;
         if (openError == 0) {
             // Something else stands at the name: say what, after the file's name.
-            const std::string prefix = "Impossibile aprire il file " + file.string() + ": ";
-            m_error = programFolderMessage(
-                programFolder, std::string(name) + " " + (why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why));
+            m_error = programFolderMessage(programFolder, std::string(name) + " " + failure.reason);
             return;
         }
         // An existing lock file that we may only read still tells whether a copy runs.
