@@ -152,6 +152,7 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
 }
 
 FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const char* name)
+    : m_programFolder(programFolder)
 {
     // A link planted at the name never makes an empty file at its target.
     const auto file = programFolder / name;
@@ -185,11 +186,11 @@ FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const
     m_fd = std::move(owner);
 }
 
-std::string RunLock::refusal(const std::string& what, const std::filesystem::path& programFolder) const
+std::string RunLock::refusal(const std::string& what) const
 {
     if (heldElsewhere())
         return what + " non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
-               programFolder.string() + ".";
+               programFolder().string() + ".";
     return what + " non avviata: " + error();
 }
 
