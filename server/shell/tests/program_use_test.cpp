@@ -45,6 +45,7 @@
 #include <fstream>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <regex>
@@ -1032,6 +1033,35 @@ TEST_F(ProgramInUse, TheProgramRunsNothingOnAFolderThatZsExtractHoldsAndHoldsNoL
     // The cron run over, the next run by hand goes.
     clickRun();
     EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+}
+
+TEST_F(ProgramInUse, ZsExtractOnAFolderThatTheProgramRunsOnEndsAtOnceAndTheRunCompletes)
+{
+    create();
+    ASSERT_TRUE(app->load());
+    // Once the program's run is under way, a cron run is started on the same folder, once.
+    std::optional<process::RunResult> cron;
+    qint64 cronMs = 0;
+    app->yield().setExtra([&] {
+        if (cron || !app->runWindow().run().running())
+            return;
+        QElapsedTimer t;
+        t.start();
+        cron = runExtract(home, std::chrono::seconds(30));
+        cronMs = t.elapsed();
+    });
+    clickRun();
+    app->yield().setExtra({});
+    ASSERT_TRUE(cron.has_value());
+    EXPECT_LT(cronMs, 2000);
+    EXPECT_EQ(cron->exitCode, 1) << cron->output;
+    EXPECT_EQ(cron->output, "zs-extract: Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella "
+                            "del programma " +
+                                home.string() + ".\n");
+    EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+    EXPECT_EQ(occurrences(dayLogText(home), "Inizio estrazione dati"), 1u); // the cron run wrote nothing
+    // The run over, the folder is free again.
+    EXPECT_EQ(runExtract(home).exitCode, 0);
 }
 
 // --- The program folder however it is named ------------------------------------------------
