@@ -187,7 +187,7 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
             *error = std::move(why);
         return false;
     }
-    const int fd = owner.release();
+    const int fd = owner.get();
     struct stat st {};
     const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
     const char* p = bytes.data();
@@ -201,7 +201,6 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
             // Cut back what went in, so no half line stays in the file.
             if (start >= 0 && left < bytes.size())
                 (void)::ftruncate(fd, start);
-            ::close(fd);
             if (error)
                 *error = describe(file, "scrivere", err);
             return false;
@@ -209,7 +208,6 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    ::close(fd);
     return true;
 }
 

@@ -32,6 +32,32 @@ std::string megabytes(std::size_t bytes)
     return std::to_string(bytes >> 20) + " MB";
 }
 
+std::string notAFile(mode_t mode)
+{
+    return std::string("è ") + kindOf(mode) + ", non un file";
+}
+
+/// The end of both opens: keeps `fd` when it holds a regular file, with O_NONBLOCK cleared (a
+/// regular file never blocks anyway; the flag goes so later reads and writes see no EAGAIN);
+/// otherwise fills `failure` and closes it.
+Fd keepRegularFile(Fd fd, OpenFailure& failure)
+{
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        failure.errorNumber = errno;
+        failure.reason = text::systemReason(failure.errorNumber);
+        return Fd{};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        failure.reason = notAFile(st.st_mode);
+        return Fd{};
+    }
+    const int fl = ::fcntl(fd.get(), F_GETFL);
+    if (fl >= 0)
+        (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
 } // namespace
 
 Fd openForReading(const std::filesystem::path& file, std::string& error, bool* missing, bool followLinks)
@@ -52,58 +78,38 @@ Fd openForReading(const std::filesystem::path& file, std::string& error, bool* m
             error = "Impossibile leggere il file " + file.string() + ": " + text::systemReason(err);
         return Fd{};
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        error = "Impossibile leggere il file " + file.string() + ": " + text::systemReason(errno);
-        return Fd{};
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "Impossibile leggere il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
-        return Fd{};
-    }
-    // Reads of a regular file never block anyway; the flag goes so later reads see no EAGAIN.
-    const int fl = ::fcntl(fd.get(), F_GETFL);
-    if (fl >= 0)
-        (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+    OpenFailure failure;
+    fd = keepRegularFile(std::move(fd), failure);
+    if (!fd.valid())
+        error = "Impossibile leggere il file " + file.string() + ": " + failure.reason;
     return fd;
 }
 
-Fd openForWriting(const std::filesystem::path& file, int access, mode_t mode, std::string& error, int* errorNumber)
+Fd openForWriting(const std::filesystem::path& file, int access, mode_t mode, std::string& error, OpenFailure* failure)
 {
-    if (errorNumber)
-        *errorNumber = 0;
+    OpenFailure why;
     // O_NONBLOCK: a FIFO at the name fails (no reader) or opens at once, never waits for one;
     // O_NOFOLLOW: a link planted at the name never receives the lines or becomes the lock.
     Fd fd(::open(file.c_str(), access | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
-    struct stat st {};
-    if (!fd.valid()) {
+    if (fd.valid()) {
+        fd = keepRegularFile(std::move(fd), why);
+    } else {
         const int err = errno;
         // What stands at the name says more than the open's own reason (ENXIO, ELOOP, EISDIR).
+        struct stat st {};
         if ((err == ELOOP || err == ENXIO || err == EISDIR || err == ENODEV) && ::lstat(file.c_str(), &st) == 0 &&
             !S_ISREG(st.st_mode)) {
-            error = "Impossibile aprire il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
+            why.reason = notAFile(st.st_mode);
         } else {
-            error = "Impossibile aprire il file " + file.string() + ": " + text::systemReason(err);
-            if (errorNumber)
-                *errorNumber = err;
+            why.errorNumber = err;
+            why.reason = text::systemReason(err);
         }
-        return Fd{};
     }
-    if (::fstat(fd.get(), &st) != 0) {
-        const int err = errno;
-        error = "Impossibile aprire il file " + file.string() + ": " + text::systemReason(err);
-        if (errorNumber)
-            *errorNumber = err;
-        return Fd{};
+    if (!fd.valid()) {
+        error = "Impossibile aprire il file " + file.string() + ": " + why.reason;
+        if (failure)
+            *failure = std::move(why);
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = "Impossibile aprire il file " + file.string() + ": è " + kindOf(st.st_mode) + ", non un file";
-        return Fd{};
-    }
-    // Writes to a regular file never block anyway; the flag goes so no write sees EAGAIN.
-    const int fl = ::fcntl(fd.get(), F_GETFL);
-    if (fl >= 0)
-        (void)::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
     return fd;
 }
 

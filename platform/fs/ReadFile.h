@@ -36,13 +36,19 @@ enum class ReadOutcome {
 [[nodiscard]] Fd openForReading(const std::filesystem::path& file, std::string& error, bool* missing = nullptr,
                                 bool followLinks = true);
 
+/// Why an open failed, for a caller that words the failure its own way.
+struct OpenFailure {
+    int errorNumber = 0; ///< the system's error; 0 when what stands at the name was refused
+    std::string reason;  ///< the reason in the operator's words ("è una pipe, non un file")
+};
+
 /// Opens a log or lock file for writing (`access`: O_WRONLY with O_APPEND, or O_RDWR), creating it
 /// with `mode` when missing, without blocking and without following a link at its name: a FIFO,
-/// a folder, a device or a link there is refused at once. Fills `error` (file name and reason,
-/// in the operator's words) and returns an invalid descriptor otherwise; `errorNumber` then gets
-/// the system's error, or 0 when what stands at the name was refused.
+/// a folder, a device or a link there is refused at once. Fills `error` ("Impossibile aprire il
+/// file <file>: " and the reason) and `failure`, when given, and returns an invalid descriptor
+/// otherwise.
 [[nodiscard]] Fd openForWriting(const std::filesystem::path& file, int access, mode_t mode, std::string& error,
-                                int* errorNumber = nullptr);
+                                OpenFailure* failure = nullptr);
 
 /// Reads a whole regular file of at most `maxBytes` bytes.
 [[nodiscard]] ReadOutcome readFileBounded(const std::filesystem::path& file, std::size_t maxBytes, std::string& out,

@@ -152,18 +152,18 @@ bool writeStartupEntry(bool enable, const std::filesystem::path& executable, con
 }
 
 FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const char* name)
+    : m_programFolder(programFolder)
 {
     // A link planted at the name never makes an empty file at its target.
     const auto file = programFolder / name;
     std::string why;
-    int openError = 0;
-    fs::Fd owner = fs::openForWriting(file, O_RDWR, 0600, why, &openError);
+    fs::OpenFailure failure;
+    fs::Fd owner = fs::openForWriting(file, O_RDWR, 0600, why, &failure);
     if (!owner.valid()) {
+        const int openError = failure.errorNumber;
         if (openError == 0) {
             // Something else stands at the name: say what, after the file's name.
-            const std::string prefix = "Impossibile aprire il file " + file.string() + ": ";
-            m_error = programFolderMessage(
-                programFolder, std::string(name) + " " + (why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why));
+            m_error = programFolderMessage(programFolder, std::string(name) + " " + failure.reason);
             return;
         }
         // An existing lock file that we may only read still tells whether a copy runs.
@@ -186,11 +186,11 @@ FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const
     m_fd = std::move(owner);
 }
 
-std::string RunLock::refusal(const std::string& what, const std::filesystem::path& programFolder) const
+std::string RunLock::refusal(const std::string& what) const
 {
     if (heldElsewhere())
         return what + " non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
-               programFolder.string() + ".";
+               programFolder().string() + ".";
     return what + " non avviata: " + error();
 }
 

@@ -50,7 +50,11 @@ class FolderFileLock {
     /// otherwise.
     const std::string& error() const { return m_error; }
 
+  protected:
+    const std::filesystem::path& programFolder() const { return m_programFolder; }
+
   private:
+    std::filesystem::path m_programFolder;
     fs::Fd m_fd;
     bool m_heldElsewhere = false;
     std::string m_error;
@@ -73,7 +77,7 @@ class RunLock : public FolderFileLock {
         : FolderFileLock(programFolder, ".zentrikRun.lock")
     {}
     /// The run line of a run that does not start, `what` ("Estrazione", "Elaborazione") first.
-    std::string refusal(const std::string& what, const std::filesystem::path& programFolder) const;
+    std::string refusal(const std::string& what) const;
 };
 
 /// The message for a program folder the program cannot use, naming the folder and the reason.

@@ -310,7 +310,7 @@ int main(int argc, char** argv)
     // program's) ends here at once.
     const zs::program::RunLock folderLock(options->folder);
     if (!folderLock.acquired()) {
-        std::cerr << "zs-extract: " << folderLock.refusal("Estrazione", options->folder) << "\n";
+        std::cerr << "zs-extract: " << folderLock.refusal("Estrazione") << "\n";
         return 1;
     }
     // Saves killed mid-way (settings, statistics, cube files) left their temporary files; the

@@ -365,6 +365,23 @@ TEST(AtomicFile, AnAppendWritesOnlyARegularFileAndNeverWaits)
     std::string err;
     EXPECT_FALSE(fs::openForWriting(dir / "link", O_RDWR, 0600, err).valid());
     EXPECT_TRUE(fs::openForWriting(dir / "lock", O_RDWR, 0600, err).valid()) << err;
+    // A caller that words the failure itself learns what stands at the name, or the system's error.
+    const struct {
+        std::filesystem::path file;
+        int errorNumber;
+        const char* reason;
+    } failures[] = {{dir / "fifo", 0, "è una pipe, non un file"}, // opens read-write, refused after
+                    {dir / "folder", 0, "è una cartella, non un file"},
+                    {dir / "link", 0, "è un collegamento, non un file"},
+                    {dir / "none" / "lock", ENOENT, "File o directory inesistente"}};
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.file);
+        fs::OpenFailure failure;
+        EXPECT_FALSE(fs::openForWriting(f.file, O_RDWR, 0600, err, &failure).valid());
+        EXPECT_EQ(failure.errorNumber, f.errorNumber);
+        EXPECT_EQ(failure.reason, f.reason);
+        EXPECT_EQ(err, "Impossibile aprire il file " + f.file.string() + ": " + f.reason);
+    }
 }
 
 TEST(AtomicFile, AnAppendThatDoesNotFitLeavesNoPartOfIt)

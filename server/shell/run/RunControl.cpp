@@ -208,7 +208,7 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
     // The folder is the run's for its length: a run of zs-extract on it keeps this one out.
     const program::RunLock folderLock(m_parts.store.programFolder());
     if (!folderLock.acquired()) {
-        m_log.OutputResponse(folderLock.refusal("Estrazione", m_parts.store.programFolder()), true, 0);
+        m_log.OutputResponse(folderLock.refusal("Estrazione"), true, 0);
         m_parts.yield.yield();
         return Outcome::NotStarted;
     }
@@ -284,7 +284,7 @@ RunControl::Outcome RunControl::Elaborazione()
         return Outcome::Refused;
     const program::RunLock folderLock(m_parts.store.programFolder());
     if (!folderLock.acquired()) {
-        m_log.OutputResponse(folderLock.refusal("Elaborazione", m_parts.store.programFolder()), true, 0);
+        m_log.OutputResponse(folderLock.refusal("Elaborazione"), true, 0);
         return Outcome::NotStarted;
     }
     m_running = true;

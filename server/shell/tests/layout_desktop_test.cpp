@@ -164,9 +164,8 @@ TEST(DesktopIntegration, ALockFileIsNeverALinkOrAFifo)
     const program::RunLock run(dir.path());
     EXPECT_FALSE(run.acquired());
     EXPECT_FALSE(run.heldElsewhere());
-    EXPECT_EQ(run.refusal("Estrazione", dir.path()),
-              "Estrazione non avviata: Impossibile usare la cartella del programma " + dir.path().string() +
-                  ": .zentrikRun.lock è una pipe, non un file.");
+    EXPECT_EQ(run.refusal("Estrazione"), "Estrazione non avviata: Impossibile usare la cartella del programma " +
+                                             dir.path().string() + ": .zentrikRun.lock è una pipe, non un file.");
 }
 
 TEST(DesktopIntegration, ARunHoldsItsFolderAndTheProgramsLockIsAnother)
@@ -180,7 +179,7 @@ TEST(DesktopIntegration, ARunHoldsItsFolderAndTheProgramsLockIsAnother)
         const program::RunLock second(dir.path());
         EXPECT_FALSE(second.acquired());
         EXPECT_TRUE(second.heldElsewhere());
-        EXPECT_EQ(second.refusal("Elaborazione", dir.path()),
+        EXPECT_EQ(second.refusal("Elaborazione"),
                   "Elaborazione non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
                       dir.path().string() + ".");
     }

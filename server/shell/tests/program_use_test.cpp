@@ -24,6 +24,7 @@
 #include "shell/run/SupportOnline.h"
 #include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/DbRows.h"
+#include "testsupport/HostileXml.h"
 #include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
 #include "time/Clock.h"
@@ -44,6 +45,7 @@
 #include <fstream>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <regex>
@@ -595,6 +597,17 @@ TEST_F(ProgramInUse, SavesKeepTheModeAndStaleTemporariesGo)
 
 using zs::test::rowsOf;
 
+/// Runs zs-extract on `folder` to its end, its output captured, for at most `limit`.
+process::RunResult runExtract(const fs::path& folder, std::chrono::seconds limit = std::chrono::seconds(60),
+                              std::vector<std::string> environment = {})
+{
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = limit;
+    o.extraEnvironment = std::move(environment);
+    return process::run({ZS_EXTRACT_PATH, folder.string()}, o);
+}
+
 TEST_F(ProgramInUse, StartUpReadsALargeCatalogOnceAndKeepsTheStoredChoices)
 {
     // 5,000 cubes in the catalog, each with a choice stored in the settings.
@@ -624,10 +637,7 @@ TEST_F(ProgramInUse, StartUpReadsALargeCatalogOnceAndKeepsTheStoredChoices)
 
 TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)
 {
-    process::RunOptions o;
-    o.captureOutput = true;
-    o.extraEnvironment = {"DISPLAY=", "WAYLAND_DISPLAY="};
-    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto r = runExtract(home, std::chrono::seconds(60), {"DISPLAY=", "WAYLAND_DISPLAY="});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("Inizio elaborazione dati multidimensionali."), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Sto elaborando il cubo VenditePerArticolo"), std::string::npos) << r.output;
@@ -676,9 +686,7 @@ TEST_F(ProgramInUse, ZsExtractWorksInTheProgramFolderAndReportsItsDayLog)
     const fs::path relative = fs::relative(home, env.root());
     fs::remove_all(home / "log");
     test::writeFile(home / "log", "a file where the day logs' folder should be");
-    process::RunOptions o;
-    o.captureOutput = true;
-    const auto r = process::run({ZS_EXTRACT_PATH, relative.string()}, o);
+    const auto r = runExtract(relative);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
     std::size_t reports = 0;
@@ -721,9 +729,7 @@ TEST_F(ProgramInUse, ZsExtractReadsAHostAndAPortInTheSmtpSetting)
     ASSERT_TRUE(peer.ok());
     orderMailFolder(home, peer.port());
 
-    process::RunOptions o;
-    o.captureOutput = true;
-    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto r = runExtract(home);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(peer.message().find("Subject: Ordini aperti"), std::string::npos) << r.output;
     EXPECT_NE(peer.envelope().find("rossi@example.it"), std::string::npos) << peer.envelope();
@@ -738,9 +744,7 @@ TEST_F(ProgramInUse, ZsExtractLogsAnOrderMailAsSentWhenTheServerResetsAtQuit)
     ASSERT_TRUE(peer.ok());
     orderMailFolder(home, peer.port());
 
-    process::RunOptions o;
-    o.captureOutput = true;
-    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto r = runExtract(home);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(peer.accepted(), 1) << r.output;
     EXPECT_NE(r.output.find("Estrazione terminata con successo."), std::string::npos) << r.output;
@@ -767,10 +771,7 @@ TEST_F(ProgramInUse, ZsExtractFailsTheRunWhenTheServerAnswersWithAnEmptyLine)
         ASSERT_TRUE(peer.ok());
         orderMailFolder(copy.path(), peer.port());
 
-        process::RunOptions o;
-        o.captureOutput = true;
-        o.timeLimit = std::chrono::seconds(120);
-        const auto r = process::run({ZS_EXTRACT_PATH, copy.path().string()}, o);
+        const auto r = runExtract(copy.path(), std::chrono::seconds(120));
         EXPECT_EQ(r.exitCode, 1) << r.output;
         EXPECT_EQ(peer.accepted(), 0);
         const std::string line = "Errore nell'invio email ai seguenti destinatari rossi@example.it-"
@@ -821,12 +822,13 @@ void plant(const fs::path& at, const SpecialFile& special, const fs::path& outsi
 {
     fs::create_directories(at.parent_path());
     const std::string kind = special.kind;
-    if (kind == "fifo")
-        ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
-    else if (kind == "link")
+    if (kind == "link") {
         fs::create_symlink(outside, at);
-    else
-        fs::create_directories(at);
+        return;
+    }
+    const std::string planted = kind == "fifo" ? "fifo" : "directory";
+    test::plantNonRegular(planted, at);
+    ASSERT_EQ(test::describeEntry(at), planted);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& what)
@@ -857,12 +859,9 @@ TEST_F(ProgramInUse, ZsExtractEndsWithTheLogsErrorWhenALogIsNoFile)
             const fs::path log = todaysLog(folder, importErrors);
             ASSERT_NO_FATAL_FAILURE(plant(log, special, outside));
 
-            process::RunOptions o;
-            o.captureOutput = true;
-            o.timeLimit = std::chrono::seconds(30);
             QElapsedTimer t;
             t.start();
-            const auto r = process::run({ZS_EXTRACT_PATH, folder.string()}, o);
+            const auto r = runExtract(folder, std::chrono::seconds(30));
             EXPECT_LT(t.elapsed(), 5000);
             EXPECT_FALSE(r.timedOut);
             // The import's rejected file fails the run; every other step ran.
@@ -931,12 +930,9 @@ TEST_F(ProgramInUse, ZsExtractRefusesAFifoAtAnAttachedDatabaseNamingIt)
     // The demo's settings bound each statement to 60 s.
     fs::remove(home / "erp.db");
     ASSERT_EQ(::mkfifo((home / "erp.db").c_str(), 0600), 0);
-    process::RunOptions o;
-    o.captureOutput = true;
-    o.timeLimit = std::chrono::seconds(60 + 30);
     QElapsedTimer t;
     t.start();
-    auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    auto r = runExtract(home, std::chrono::seconds(60 + 30));
     EXPECT_LT(t.elapsed(), (60 + 10) * 1000);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1) << r.output;
@@ -947,7 +943,7 @@ TEST_F(ProgramInUse, ZsExtractRefusesAFifoAtAnAttachedDatabaseNamingIt)
     // With the database back, the next run loads it.
     fs::remove(home / "erp.db");
     fs::copy_file(fs::path(ZS_DEMO_DIR) / "erp.db", home / "erp.db");
-    r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    r = runExtract(home, std::chrono::seconds(60 + 30));
     EXPECT_EQ(r.exitCode, 0) << r.output;
     db::Connection c;
     ASSERT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
@@ -964,12 +960,9 @@ TEST_F(ProgramInUse, ZsExtractBoundsEachStatementByTheSettingsTimeout)
                     "<operazione>Conteggio senza fine</operazione><query>create table if not exists CONTA as with "
                     "recursive c(x) as (select 1 union all select x + 1 from c) select count(*) as n from c</query>"
                     "</CONTA></Estrattore>\n");
-    process::RunOptions o;
-    o.captureOutput = true;
-    o.timeLimit = std::chrono::seconds(60);
     QElapsedTimer t;
     t.start();
-    const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto r = runExtract(home);
     EXPECT_FALSE(r.timedOut);
     EXPECT_LT(t.elapsed(), 20000) << r.output;
     EXPECT_EQ(r.exitCode, 1) << r.output;
@@ -998,12 +991,9 @@ TEST_F(ProgramInUse, ASecondZsExtractOnABusyFolderEndsAtOnceAndTheFirstCompletes
     const fs::path firstOutput = env.root() / "primo.txt";
     ASSERT_NO_FATAL_FAILURE(startSlowRun(first, home, firstOutput));
 
-    process::RunOptions o;
-    o.captureOutput = true;
-    o.timeLimit = std::chrono::seconds(30);
     QElapsedTimer t;
     t.start();
-    const auto second = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto second = runExtract(home, std::chrono::seconds(30));
     EXPECT_LT(t.elapsed(), 2000);
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_EQ(second.output, "zs-extract: Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella "
@@ -1015,7 +1005,7 @@ TEST_F(ProgramInUse, ASecondZsExtractOnABusyFolderEndsAtOnceAndTheFirstCompletes
     EXPECT_NE(test::readFile(firstOutput).find("Estrazione terminata con successo."), std::string::npos);
     EXPECT_EQ(occurrences(dayLogText(home), "Anagrafica clienti"), 1u); // the second run wrote no step
     // The folder is free again.
-    EXPECT_EQ(process::run({ZS_EXTRACT_PATH, home.string()}, o).exitCode, 0);
+    EXPECT_EQ(runExtract(home, std::chrono::seconds(30)).exitCode, 0);
 }
 
 TEST_F(ProgramInUse, TheProgramRunsNothingOnAFolderThatZsExtractHoldsAndHoldsNoLockWhileIdle)
@@ -1023,10 +1013,7 @@ TEST_F(ProgramInUse, TheProgramRunsNothingOnAFolderThatZsExtractHoldsAndHoldsNoL
     create();
     ASSERT_TRUE(app->load());
     // The program is up and idle: a cron run goes.
-    process::RunOptions o;
-    o.captureOutput = true;
-    o.timeLimit = std::chrono::seconds(60);
-    auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
+    const auto r = runExtract(home);
     EXPECT_EQ(r.exitCode, 0) << r.output;
 
     addSetting(home, "<pause>1500</pause>");
@@ -1046,6 +1033,35 @@ TEST_F(ProgramInUse, TheProgramRunsNothingOnAFolderThatZsExtractHoldsAndHoldsNoL
     // The cron run over, the next run by hand goes.
     clickRun();
     EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+}
+
+TEST_F(ProgramInUse, ZsExtractOnAFolderThatTheProgramRunsOnEndsAtOnceAndTheRunCompletes)
+{
+    create();
+    ASSERT_TRUE(app->load());
+    // Once the program's run is under way, a cron run is started on the same folder, once.
+    std::optional<process::RunResult> cron;
+    qint64 cronMs = 0;
+    app->yield().setExtra([&] {
+        if (cron || !app->runWindow().run().running())
+            return;
+        QElapsedTimer t;
+        t.start();
+        cron = runExtract(home, std::chrono::seconds(30));
+        cronMs = t.elapsed();
+    });
+    clickRun();
+    app->yield().setExtra({});
+    ASSERT_TRUE(cron.has_value());
+    EXPECT_LT(cronMs, 2000);
+    EXPECT_EQ(cron->exitCode, 1) << cron->output;
+    EXPECT_EQ(cron->output, "zs-extract: Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella "
+                            "del programma " +
+                                home.string() + ".\n");
+    EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+    EXPECT_EQ(occurrences(dayLogText(home), "Inizio estrazione dati"), 1u); // the cron run wrote nothing
+    // The run over, the folder is free again.
+    EXPECT_EQ(runExtract(home).exitCode, 0);
 }
 
 // --- The program folder however it is named ------------------------------------------------
