@@ -13,27 +13,13 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/stat.h>
 
 using namespace zs::mail;
 using namespace zs::mail::test;
 namespace fs = std::filesystem;
 
-namespace {
-
 using SteadyClock = std::chrono::steady_clock;
-
-std::string randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string out(size, '\0');
-    for (auto& c : out)
-        c = static_cast<char>(gen() & 0xFF);
-    return out;
-}
-
-} // namespace
 
 TEST(MailOutcome, Pop3ServerThatFailsQuitAfterTheLogInDoesNotFailTheSend)
 {
