@@ -103,16 +103,13 @@ bool MailOrdini::MailOrdersStep(const xml::Element& step)
         mail.recipient = recipient;
         mail.subject = oggetto;
         mail.message = message;
-        const OrderMailOutcome outcome = m_mailer.send(mail);
+        const mail::MailOutcome outcome = m_mailer.send(mail);
         m_yield.yield();
         if (!outcome.sent) {
             ok = false;
-            // Whether the mail went is the outcome's to say; a failure without a text of its
-            // own still gets a reason.
-            const bool blank = outcome.failure.find_first_not_of(" \t\r\n") == std::string::npos;
-            const auto id = m_log.OutputResponse("Errore nell'invio email ai seguenti destinatari " + recipient + "-" +
-                                                     (blank ? std::string(OrderMailer::kNoReason) : outcome.failure),
-                                                 true, 1);
+            // Whether the mail went is the outcome's to say, and a failure always says why.
+            const auto id = m_log.OutputResponse(
+                "Errore nell'invio email ai seguenti destinatari " + recipient + "-" + outcome.failure, true, 1);
             m_log.setImage(id, static_cast<program::LogImage>(2));
         }
     }

@@ -3,9 +3,10 @@
 // of those orders, sent through the program's mail class. The mail itself goes through the
 // small OrderMailer port so the step does not depend on how the mail class is driven.
 
+#include "mail/MailOutcome.h"
+
 #include <functional>
 #include <string>
-#include <utility>
 
 namespace zs::db {
 class Connection;
@@ -38,29 +39,19 @@ struct OrderMail {
     std::string message;
 };
 
-/// How one mail ended. `sent` alone decides; `failure` says why a mail was not sent.
-struct OrderMailOutcome {
-    bool sent = false;
-    std::string failure;
-    static OrderMailOutcome delivered() { return {true, {}}; }
-    static OrderMailOutcome failed(std::string why) { return {false, std::move(why)}; }
-};
-
 /// Sends one mail and returns when it has been sent or has failed (every wait bounded).
 class OrderMailer {
   public:
-    /// The reason given for a mail that failed without saying why.
-    static constexpr const char* kNoReason = "Invio non concluso: nessuna risposta dal server di posta";
     virtual ~OrderMailer() = default;
-    virtual OrderMailOutcome send(const OrderMail& mail) = 0;
+    virtual mail::MailOutcome send(const OrderMail& mail) = 0;
 };
 
 /// A mailer for builds without the mail class: every mail fails with a clear text.
 class UnavailableOrderMailer : public OrderMailer {
   public:
-    OrderMailOutcome send(const OrderMail&) override
+    mail::MailOutcome send(const OrderMail&) override
     {
-        return OrderMailOutcome::failed("Invio email non disponibile in questa installazione");
+        return mail::MailOutcome::failed("Invio email non disponibile in questa installazione");
     }
 };
 

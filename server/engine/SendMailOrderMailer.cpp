@@ -12,7 +12,7 @@ SendMailOrderMailer::SendMailOrderMailer(std::function<void()> yield, time::Cloc
     , m_timeout(timeoutSeconds)
 {}
 
-OrderMailOutcome SendMailOrderMailer::send(const OrderMail& mail)
+mail::MailOutcome SendMailOrderMailer::send(const OrderMail& mail)
 {
     mail::SendMailOptions options;
     options.clock = m_clock;
@@ -40,12 +40,10 @@ OrderMailOutcome SendMailOrderMailer::send(const OrderMail& mail)
     mail::setUpPlainMail(m, plain);
     m.Send();
     // The event decides, never the text: only SendSuccesful is a sent mail. Send ends every
-    // attempt with one of the two events; a missing one, or a failure that says nothing, is a
-    // failure with a reason of its own.
+    // attempt with one of the two events; a missing one is a failure all the same.
     if (event == Event::Sent)
-        return OrderMailOutcome::delivered();
-    failure = std::string(text::trim(failure, " \t\r\n"));
-    return OrderMailOutcome::failed(failure.empty() ? std::string(kNoReason) : failure);
+        return mail::MailOutcome::delivered();
+    return mail::MailOutcome::failed(std::string(text::trim(failure, " \t\r\n")));
 }
 
 } // namespace zs::engine

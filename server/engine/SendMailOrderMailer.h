@@ -19,7 +19,7 @@ class SendMailOrderMailer : public OrderMailer {
     /// system clock when null).
     explicit SendMailOrderMailer(std::function<void()> yield = {}, time::Clock* clock = nullptr,
                                  long timeoutSeconds = 60);
-    OrderMailOutcome send(const OrderMail& mail) override;
+    mail::MailOutcome send(const OrderMail& mail) override;
 
   private:
     std::function<void()> m_yield;

@@ -2,7 +2,6 @@
 
 #include "text/Cp1252.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace zs::mail {
@@ -72,10 +71,9 @@ std::string replyForLog(std::string_view reply)
 {
     const auto end = reply.find_last_not_of("\r\n");
     reply = end == std::string_view::npos ? std::string_view() : reply.substr(0, end + 1);
-    // The server's bytes are in the mail's wire encoding; the program's texts are UTF-8.
-    const bool ascii =
-        std::none_of(reply.begin(), reply.end(), [](char c) { return static_cast<unsigned char>(c) > 127; });
-    const std::string text = ascii ? std::string(reply.substr(0, kShownReply + 1)) : zs::text::fromLatin1(reply);
+    // The server's bytes are in the mail's wire encoding; the program's texts are UTF-8. One
+    // byte more than is shown tells whether the reply is cut.
+    const std::string text = zs::text::fromLatin1(reply.substr(0, kShownReply + 1));
     if (text.size() <= kShownReply)
         return text;
     std::size_t cut = kShownReply;

@@ -174,10 +174,8 @@ bool clsSendMail::drainBelow(std::size_t limit)
         const std::int64_t deadline = m_clock.tickMs() + static_cast<std::int64_t>(m_messageTimeout) * 1000;
         while (m_sock->queued() == noted) {
             if (m_abort || m_sock->state() != zs::net::TcpClient::State::Connected) {
-                if (!m_abort) {
-                    AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
-                    ReportFailure();
-                }
+                if (!m_abort)
+                    reportLostConnection();
                 return false;
             }
             if (m_clock.tickMs() >= deadline) {

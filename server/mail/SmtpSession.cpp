@@ -65,6 +65,12 @@ void clsSendMail::ReportTimeout()
     ReportFailure();
 }
 
+void clsSendMail::reportLostConnection()
+{
+    AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
+    ReportFailure();
+}
+
 void clsSendMail::pumpOnce(int ms)
 {
     using State = zs::net::TcpClient::State;
@@ -126,10 +132,8 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool r
         // A peer that hung up will never set the flag: say so now instead of at the deadline.
         if ((f != Flag::Connected || m_everConnected) && m_sock->state() != State::Connected &&
             m_sock->state() != State::Connecting) {
-            if (reportOnTimeout) {
-                AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
-                ReportFailure();
-            }
+            if (reportOnTimeout)
+                reportLostConnection();
             return false;
         }
         pumpOnce(10);
@@ -337,12 +341,10 @@ bool clsSendMail::openSessionImpl()
     if (m_sock->state() != State::Connected || !m_connected || !m_reply) {
         // A connection that was made and then closed or reset (with the greeting or instead
         // of it) is reported as such; only a server that never answered has timed out.
-        if (m_everConnected && m_sock->state() != State::Connected) {
-            AddError(m_lostConnection.empty() ? kErrClosed : m_lostConnection);
-            ReportFailure();
-        } else {
+        if (m_everConnected && m_sock->state() != State::Connected)
+            reportLostConnection();
+        else
             ReportTimeout();
-        }
         return false;
     }
     raiseStatus("Initializing Communications...");

@@ -169,6 +169,8 @@ class clsSendMail {
     void RemoveError(const std::string& text);
     void ReportFailure();
     void ReportTimeout();
+    /// Fails the send because the connection is gone: with the reset's text when one came, else kErrClosed.
+    void reportLostConnection();
     void raiseStatus(const std::string& text);
     std::string ReadSetting(const std::string& name, const std::string& fallback) const;
     void WriteSetting(const std::string& name, const std::string& text);

@@ -124,6 +124,21 @@ void SortMXRecords(std::vector<MXRecord>& list, bool descending)
     }
 }
 
+// The reply's question section is the one question asked: `domain` (letter case aside), type
+// MX, class IN.
+bool answersQuestion(std::span<const std::uint8_t> reply, const std::string& domain)
+{
+    const ReplyBuffer buf(reply);
+    std::uint16_t questions = 0, type = 0, klass = 0;
+    if (!buf.u16(4, questions) || questions != 1)
+        return false;
+    std::size_t pos = 12;
+    std::string asked;
+    if (!parseDNSName(buf, pos, asked) || !buf.u16(pos + 1, type) || !buf.u16(pos + 3, klass))
+        return false;
+    return type == 15 && klass == 1 && text::lowerAscii(asked) == text::lowerAscii(domain);
+}
+
 } // namespace
 
 bool modMXQuery::isUsableHostName(std::string_view name)
@@ -136,19 +151,6 @@ bool modMXQuery::isUsableHostName(std::string_view name)
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
     });
-}
-
-bool modMXQuery::answersQuestion(std::span<const std::uint8_t> reply, const std::string& domain)
-{
-    const ReplyBuffer buf(reply);
-    std::uint16_t questions = 0, type = 0, klass = 0;
-    if (!buf.u16(4, questions) || questions != 1)
-        return false;
-    std::size_t pos = 12;
-    std::string asked;
-    if (!parseDNSName(buf, pos, asked) || !buf.u16(pos + 1, type) || !buf.u16(pos + 3, klass))
-        return false;
-    return type == 15 && klass == 1 && text::lowerAscii(asked) == text::lowerAscii(domain);
 }
 
 modMXQuery::modMXQuery(Options options)
@@ -208,7 +210,7 @@ std::string modMXQuery::ParseMXAnswers(std::span<const std::uint8_t> reply, unsi
             break;
         if (endedOnZero)
             ++pos; // a name written out ends on its zero byte; a pointer has been stepped over
-        if (text::trim(host, " ").empty() || !isUsableHostName(host))
+        if (!isUsableHostName(host))
             continue;
         records.push_back({host, preference});
         if (!haveBest || preference < bestPreference) {

@@ -71,9 +71,6 @@ class modMXQuery {
     /// A name an answer may give as an exchanger: letters, digits, "-" and ".", at most
     /// kMaxHostName characters. The walk skips any other like a blank one.
     static bool isUsableHostName(std::string_view name);
-    /// The reply's question section is the one question asked: `domain` (letter case aside),
-    /// type MX, class IN.
-    static bool answersQuestion(std::span<const std::uint8_t> reply, const std::string& domain);
 
   private:
     void GetDNSServers();

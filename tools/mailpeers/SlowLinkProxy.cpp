@@ -1,5 +1,7 @@
 #include "mailpeers/SlowLinkProxy.h"
 
+#include "fs/Fd.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace zs::mail::test {
@@ -15,37 +16,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Socket {
-  public:
-    explicit Socket(int fd)
-        : m_fd(fd)
-    {}
-    ~Socket()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-int connectTo(std::uint16_t port)
+zs::fs::Fd connectTo(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
+    zs::fs::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
+        return fd;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        fd.reset();
     return fd;
 }
 
@@ -88,9 +69,9 @@ void SlowLinkProxy::serve()
 
 void SlowLinkProxy::relay(int clientFd)
 {
-    Socket client(clientFd);
-    Socket server(connectTo(m_target));
-    if (server.fd() < 0)
+    const zs::fs::Fd client(clientFd);
+    const zs::fs::Fd server = connectTo(m_target);
+    if (!server.valid())
         return;
     std::vector<char> buf(m_pace.chunk > 0 ? m_pace.chunk : 1);
     std::size_t taken = 0;
@@ -106,13 +87,13 @@ void SlowLinkProxy::relay(int clientFd)
         }
         const bool reading = m_pace.stopAfter == 0 || taken < m_pace.stopAfter;
         const bool due = reading && inWindow < buf.size();
-        pollfd p[2] = {{server.fd(), POLLIN, 0}, {client.fd(), static_cast<short>(due ? POLLIN : 0), 0}};
+        pollfd p[2] = {{server.get(), POLLIN, 0}, {client.get(), static_cast<short>(due ? POLLIN : 0), 0}};
         if (::poll(p, 2, 10) < 0 && errno != EINTR)
             return;
         if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             char back[4096];
-            const ssize_t n = ::recv(server.fd(), back, sizeof back, 0);
-            if (n <= 0 || !writeAll(client.fd(), back, static_cast<std::size_t>(n)))
+            const ssize_t n = ::recv(server.get(), back, sizeof back, 0);
+            if (n <= 0 || !writeAll(client.get(), back, static_cast<std::size_t>(n)))
                 return;
             lastActivity = Clock::now();
         }
@@ -120,10 +101,10 @@ void SlowLinkProxy::relay(int clientFd)
             std::size_t want = buf.size() - inWindow;
             if (m_pace.stopAfter != 0)
                 want = std::min(want, m_pace.stopAfter - taken);
-            const ssize_t n = ::recv(client.fd(), buf.data(), want, 0);
+            const ssize_t n = ::recv(client.get(), buf.data(), want, 0);
             if (n <= 0)
                 return;
-            if (!writeAll(server.fd(), buf.data(), static_cast<std::size_t>(n)))
+            if (!writeAll(server.get(), buf.data(), static_cast<std::size_t>(n)))
                 return;
             taken += static_cast<std::size_t>(n);
             inWindow += static_cast<std::size_t>(n);

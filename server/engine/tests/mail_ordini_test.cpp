@@ -14,10 +14,10 @@ namespace {
 
 class RecordingMailer : public OrderMailer {
   public:
-    OrderMailOutcome send(const OrderMail& mail) override
+    mail::MailOutcome send(const OrderMail& mail) override
     {
         mails.push_back(mail);
-        return mail.recipient == failFor ? OrderMailOutcome::failed(failText) : OrderMailOutcome::delivered();
+        return mail.recipient == failFor ? mail::MailOutcome::failed(failText) : mail::MailOutcome::delivered();
     }
     std::vector<OrderMail> mails;
     std::string failFor;
@@ -152,7 +152,7 @@ TEST_F(MailOrdiniTest, StopBetweenManagersMailsNoFurtherManager)
         explicit StoppingMailer(bool& stop)
             : m_stop(stop)
         {}
-        OrderMailOutcome send(const OrderMail& mail) override
+        mail::MailOutcome send(const OrderMail& mail) override
         {
             m_stop = true;
             return RecordingMailer::send(mail);

@@ -1,11 +1,13 @@
 #pragma once
 // What the client reports during a whole send, in order, for the tests against the real peers;
-// and the client set up for a plain send to a peer on 127.0.0.1. Header only; test code only.
+// the client set up for a plain send to a peer on 127.0.0.1; attachment bytes. Header only; test
+// code only.
 
 #include "mail/clsSendMail.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,16 @@ inline void configureLoopbackSend(clsSendMail& m, std::uint16_t port)
     m.setRecipient("dest@example.it");
     m.setSubject("Prova");
     m.setMessage("Corpo");
+}
+
+/// `size` bytes of the same pseudo-random run for the same `seed`.
+inline std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string out(size, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(gen() & 0xFF);
+    return out;
 }
 
 } // namespace zs::mail::test

@@ -98,6 +98,48 @@ std::vector<std::uint8_t> cat(std::initializer_list<std::vector<std::uint8_t>> p
     return out;
 }
 
+// A DNS server on 127.0.0.1 that answers every query with the same datagrams, each sent as
+// built, until it is destroyed.
+class ScriptedDns {
+  public:
+    explicit ScriptedDns(std::vector<std::vector<std::uint8_t>> datagrams)
+        : m_datagrams(std::move(datagrams))
+        , m_thread([this] { serve(); })
+    {}
+    ~ScriptedDns()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_socket.port(); }
+    int queries() const { return m_queries; }
+
+  private:
+    void serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_socket.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            unsigned char buf[512];
+            sockaddr_in from{};
+            socklen_t fl = sizeof from;
+            const ssize_t n = ::recvfrom(m_socket.fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+            if (n < 12)
+                continue;
+            ++m_queries;
+            for (const auto& d : m_datagrams)
+                ::sendto(m_socket.fd(), d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+        }
+    }
+
+    zs::test::LoopbackSocket m_socket{zs::test::LoopbackSocket::Kind::Udp};
+    std::vector<std::vector<std::uint8_t>> m_datagrams;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_queries{0};
+    std::thread m_thread;
+};
+
 } // namespace
 
 TEST(MXQuery, AgainstDnsmasqInPreferenceOrderWithTheClimb)
@@ -195,31 +237,17 @@ TEST(MXQuery, HostileAnswersNeverCrashOrHang)
 
 TEST(MXQuery, StrayDatagramsAreIgnoredAndAHostileReplyGivesNothing)
 {
-    // A UDP peer that first sends a datagram with a wrong identifier, then a reply whose
-    // exchange name points at itself.
-    zs::test::LoopbackSocket peer(zs::test::LoopbackSocket::Kind::Udp);
-    std::thread server([&] {
-        pollfd p{peer.fd(), POLLIN, 0};
-        if (::poll(&p, 1, 3000) <= 0)
-            return;
-        unsigned char buf[512];
-        sockaddr_in from{};
-        socklen_t fl = sizeof from;
-        const ssize_t n = ::recvfrom(peer.fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
-        if (n < 12)
-            return;
-        auto stray = reply(1, "example.it", mx(1, name("wrong.example.it")));
-        stray[1] ^= 0xFF;
-        ::sendto(peer.fd(), stray.data(), stray.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
-        auto hostile = reply(1, "example.it", {});
-        const auto at = static_cast<std::uint8_t>(hostile.size() + 14);
-        hostile = cat({hostile, mx(1, {0xC0, at})});
-        ::sendto(peer.fd(), hostile.data(), hostile.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
-    });
+    // A DNS server that answers first with a datagram with a wrong identifier, then with a
+    // reply whose exchange name points at itself.
+    auto stray = reply(1, "example.it", mx(1, name("wrong.example.it")));
+    stray[1] ^= 0xFF;
+    auto hostile = reply(1, "example.it", {});
+    const auto at = static_cast<std::uint8_t>(hostile.size() + 14);
+    hostile = cat({hostile, mx(1, {0xC0, at})});
+    ScriptedDns dns({stray, hostile});
     zs::test::TempDir dir;
-    modMXQuery mx(optionsFor(dir, peer.port(), "nameserver 127.0.0.1\n"));
+    modMXQuery mx(optionsFor(dir, dns.port(), "nameserver 127.0.0.1\n"));
     EXPECT_EQ(mx.MXQuery("example.it"), "");
-    server.join();
 }
 
 TEST(MXQuery, MailClassUsesTheExchangeWhenNoHostIsSet)
@@ -252,52 +280,6 @@ TEST(MXQuery, MailClassUsesTheExchangeWhenNoHostIsSet)
 }
 
 namespace {
-
-// A DNS server on 127.0.0.1 that answers every query with the same bytes (the query's
-// identifier put in front), until it is destroyed.
-class ScriptedDns {
-  public:
-    explicit ScriptedDns(std::vector<std::uint8_t> answer)
-        : m_answer(std::move(answer))
-        , m_thread([this] { serve(); })
-    {}
-    ~ScriptedDns()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::uint16_t port() const { return m_socket.port(); }
-    int queries() const { return m_queries; }
-
-  private:
-    void serve()
-    {
-        while (!m_stop) {
-            pollfd p{m_socket.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            unsigned char buf[512];
-            sockaddr_in from{};
-            socklen_t fl = sizeof from;
-            const ssize_t n = ::recvfrom(m_socket.fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
-            if (n < 12)
-                continue;
-            ++m_queries;
-            std::vector<std::uint8_t> out = m_answer;
-            if (out.size() >= 2) {
-                out[0] = buf[0];
-                out[1] = buf[1];
-            }
-            ::sendto(m_socket.fd(), out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
-        }
-    }
-
-    zs::test::LoopbackSocket m_socket{zs::test::LoopbackSocket::Kind::Udp};
-    std::vector<std::uint8_t> m_answer;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_queries{0};
-    std::thread m_thread;
-};
 
 std::vector<std::uint8_t> rawLabels(std::initializer_list<std::string> labels)
 {
@@ -336,7 +318,7 @@ TEST(MXQuery, NamesAndQuestionsAnAnswerMayNotCarryLeaveNoExchangerAndTheSetHostI
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         zs::test::ScopedTestEnv env;
-        ScriptedDns dns(c.answer);
+        ScriptedDns dns({c.answer});
         zs::test::TempDir dir;
         modMXQuery resolver(optionsFor(dir, dns.port(), "nameserver 127.0.0.1\ndomain example.it\n"));
         EXPECT_EQ(resolver.MXQuery(q), "");

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace zs::mail;
 using namespace zs::mail::test;
@@ -24,10 +23,7 @@ TEST(MailSlowLink, TenMegabytesToAServerReading40KbEveryQuarterSecondArriveWhole
     ASSERT_TRUE(smtp.ok());
     SlowLinkProxy slow(smtp.port(), {.chunk = 40 * 1024, .interval = std::chrono::milliseconds(250)});
     ASSERT_TRUE(slow.ok());
-    std::mt19937 gen(10);
-    std::string data(10 << 20, '\0');
-    for (auto& c : data)
-        c = static_cast<char>(gen() & 0xFF);
+    const std::string data = randomBytes(10 << 20, 10);
     zs::test::writeFile(env.root() / "dieci.bin", data);
 
     clsSendMail m;

@@ -158,10 +158,9 @@ void RunNotification::SendEmail(const MailMessage& message)
         const LogNodeId id = m_log.OutputResponse(status, false, 1);
         m_log.setImage(id, LogImage::Success);
     });
-    // The outcome decides; a failure that says nothing still gets a reason.
+    // The outcome decides, and a failure always says why.
     if (!outcome.sent)
-        m_lastFailure = outcome.failure.find_first_not_of(" \t\r\n") == std::string::npos ? std::string(kNoReason)
-                                                                                          : outcome.failure;
+        m_lastFailure = outcome.failure;
 }
 
 std::string RunNotification::SendEmailFailed() const

@@ -4,6 +4,7 @@
 // the mail to a sender: the program's SendMailSender over the mail class, or in a build
 // without mail UnavailableMailSender, whose failure the notification logs.
 
+#include "mail/MailOutcome.h"
 #include "program/ProgramLog.h"
 
 #include <chrono>
@@ -33,10 +34,7 @@ struct MailMessage {
 };
 
 /// How one send ended: `sent` alone decides; `failure` says why a message was not sent.
-struct MailOutcome {
-    bool sent = false;
-    std::string failure;
-};
+using MailOutcome = mail::MailOutcome;
 
 /// Sends one message and returns its outcome. It must end every send (its own time-outs bound
 /// the wait).
@@ -54,7 +52,7 @@ class UnavailableMailSender : public MailSender {
         "il modulo di invio email non e' disponibile in questa installazione";
     MailOutcome send(const MailMessage&, const std::function<void(const std::string&)>&) override
     {
-        return {false, kMailUnavailable};
+        return MailOutcome::failed(kMailUnavailable);
     }
 };
 
@@ -91,8 +89,6 @@ class RunNotification {
     void SendEmail(const MailMessage& message);
     /// "" when the last message was sent; else why it was not (never empty for a failure).
     std::string SendEmailFailed() const;
-    /// Given for a failure that came without a text of its own.
-    static constexpr const char* kNoReason = "Invio non concluso: nessuna risposta dal server di posta";
 
     /// The files the notification attaches, in order (exposed for tests).
     std::vector<std::filesystem::path> gatherFiles() const;

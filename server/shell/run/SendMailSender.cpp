@@ -78,13 +78,10 @@ MailOutcome SendMailSender::send(const MailMessage& message, const std::function
     m.Send();
 
     // Send bounds every wait by its time-outs and ends with one of the two events; a send
-    // without one, or a failure that says nothing, is still a failure and never a success.
-    failure = std::string(text::trimRight(failure, "\r\n"));
+    // without one is still a failure and never a success.
     if (outcome == Outcome::Sent)
-        return {true, {}};
-    if (outcome == Outcome::None || failure.find_first_not_of(" \t\r\n") == std::string::npos)
-        return {false, kNoOutcome};
-    return {false, failure};
+        return MailOutcome::delivered();
+    return MailOutcome::failed(std::string(text::trimRight(failure, "\r\n")));
 }
 
 } // namespace zs::shell

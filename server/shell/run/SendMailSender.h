@@ -25,9 +25,6 @@ SmtpAddress parseSmtpAddress(const std::string& text);
 
 class SendMailSender : public MailSender {
   public:
-    /// Text of a send that ended without either outcome event, or whose failure said nothing.
-    static constexpr const char* kNoOutcome = "Invio non concluso: nessuna risposta dal server di posta";
-
     /// `yield` runs in every wait round of the mail object; `clock` measures its time-outs (the
     /// system clock when null); `timeoutSeconds` bounds the connection and every reply.
     explicit SendMailSender(std::function<void()> yield, const time::Clock* clock = nullptr, long timeoutSeconds = 60);
