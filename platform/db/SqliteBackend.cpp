@@ -28,9 +28,14 @@ constexpr const char* kVfsName = "zs-regular-files";
 sqlite3_vfs* g_systemVfs = nullptr;
 sqlite3_vfs g_regularVfs{};
 // The last refusal on this thread, for its error: the name as the VFS got it (links resolved)
-// and what stands there.
-thread_local std::string t_refused;
+// and what stands there (null: none).
+thread_local std::string t_refusedName;
 thread_local const char* t_refusedKind = nullptr;
+
+std::string notADatabaseFile(const std::string& name, const char* kind)
+{
+    return "'" + name + "' is " + kind + ", not a database file";
+}
 
 const char* kindOf(mode_t mode)
 {
@@ -49,8 +54,8 @@ int openRegularOnly(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int
 {
     struct stat st {};
     if (name && ::stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        t_refusedName = name;
         t_refusedKind = kindOf(st.st_mode);
-        t_refused = "'" + std::string(name) + "' is " + t_refusedKind + ", not a database file";
         file->pMethods = nullptr;
         return SQLITE_CANTOPEN;
     }
@@ -139,8 +144,7 @@ class SqliteBackend final : public Backend {
         close();
         std::error_code ec;
         if (std::filesystem::is_directory(target.sqlitePath, ec)) {
-            errors.push_back(makeError(ErrorClass::Connect,
-                                       "'" + target.sqlitePath + "' is a folder, not a database file", kSource));
+            errors.push_back(makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, "a folder"), kSource));
             return false;
         }
         if (!create && !std::filesystem::exists(target.sqlitePath, ec)) {
@@ -150,18 +154,17 @@ class SqliteBackend final : public Backend {
         }
         sqlite3* db = nullptr;
         const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-        t_refused.clear();
+        t_refusedKind = nullptr;
         const int rc = sqlite3_open_v2(target.sqlitePath.c_str(), &db, flags, regularFilesVfs());
         {
             std::lock_guard lock(m_mutex);
             m_db = db;
         }
-        if (rc != SQLITE_OK && !t_refused.empty()) {
+        if (rc != SQLITE_OK && t_refusedKind) {
             // Named as the connection string names it.
-            errors.push_back(makeError(ErrorClass::Connect,
-                                       "'" + target.sqlitePath + "' is " + t_refusedKind + ", not a database file",
-                                       kSource));
-            t_refused.clear();
+            errors.push_back(
+                makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, t_refusedKind), kSource));
+            t_refusedKind = nullptr;
             close();
             return false;
         }
@@ -351,9 +354,9 @@ class SqliteBackend final : public Backend {
         e.description = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
         // A file the VFS refused (an attached one, a journal): SQLite's line names it as the
         // statement did, the refusal says what stands there.
-        if ((rc & 0xff) == SQLITE_CANTOPEN && !t_refused.empty())
-            e.description += ": " + t_refused;
-        t_refused.clear();
+        if ((rc & 0xff) == SQLITE_CANTOPEN && t_refusedKind)
+            e.description += ": " + notADatabaseFile(t_refusedName, t_refusedKind);
+        t_refusedKind = nullptr;
         e.source = kSource;
         e.nativeError = rc;
         errors.push_back(std::move(e));

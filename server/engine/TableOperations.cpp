@@ -110,26 +110,19 @@ void TableOperations::poll(bool async)
         return;
     const double start = m_ctx.seconds();
     bool cancelled = false;
+    // A bounded wait on the statement instead of a spin: it ends as soon as the statement does.
+    // After a stop the statement is still waited for, briskly, while the window stays live: only
+    // its end says whether the cancel rolled it back or it had already done its work (an
+    // unconditional delete on SQLite clears the table in one step the cancel cannot reach), and
+    // no statement is left running behind the stop.
     while (m_ctx.db.isExecuting()) {
-        // A bounded wait on the statement instead of a spin: it ends as soon as the statement does.
-        m_ctx.db.waitForCompletion(m_ctx.seconds() - start > kBriskSeconds ? kSlowWaitMs : kBriskWaitMs);
+        const bool brisk = cancelled || m_ctx.seconds() - start <= kBriskSeconds;
+        m_ctx.db.waitForCompletion(brisk ? kBriskWaitMs : kSlowWaitMs);
         m_ctx.doYield();
-        if (m_ctx.state.stopped() && !cancelled) {
+        if (!cancelled && m_ctx.state.stopped()) {
             m_ctx.db.cancel();
             cancelled = true;
         }
-        if (cancelled) {
-            // The statement is waited for after the stop, while the window stays live: only its
-            // end says whether the cancel rolled it back or it had already done its work (an
-            // unconditional delete on SQLite clears the table in one step the cancel cannot
-            // reach), and no statement is left running behind the stop.
-            while (m_ctx.db.isExecuting()) {
-                m_ctx.db.waitForCompletion(kBriskWaitMs);
-                m_ctx.doYield();
-            }
-            return;
-        }
-        m_ctx.doYield();
     }
 }
 
@@ -161,7 +154,6 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
         if (kind == Kind::Truncate)
             statement = svuotaTabellaStatement(table);
         bool failed = false;
-        bool completed = false;
         for (bool fellBack = false;;) {
             m_ctx.db.setCommandTimeout(m_ctx.settings.TimeoutComandi);
             if (kind == Kind::Job && oracle) {
@@ -178,7 +170,7 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
                 ran = !async || m_ctx.db.finishStatement();
             }
             if (ran) {
-                completed = true;
+                result = true;
                 break;
             }
             if (m_ctx.state.stopped())
@@ -193,8 +185,7 @@ bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& ta
             failed = true;
             break;
         }
-        if (completed) {
-            result = true;
+        if (result) {
             if (m_ctx.state.stopped())
                 m_ctx.log.OutputResponse(
                     kind == Kind::Job

@@ -26,6 +26,19 @@ const char* const kDueOperation = "<operazione><azione>Estrazione ed Elaborazion
                                   "<ora>6</ora><minuti>30</minuti><escludi>niente</escludi>"
                                   "<periodicita>Ogni giorno</periodicita><abilitato>Vero</abilitato></operazione>";
 
+/// Runs the host on the store in `dir` until its first Alarm, or its start's error.
+zs::process::RunResult runHost(const zs::test::TempDir& dir, std::chrono::seconds limit)
+{
+    zs::process::RunOptions options;
+    options.captureOutput = true;
+    options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
+                                "XDG_CONFIG_HOME=" + (dir / "config").string()};
+    options.timeLimit = limit;
+    return zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms", "100",
+                             "--alarms", "1", "--timeout-ms", "20000"},
+                            options);
+}
+
 TEST(CadenzoHostHostileStore, ClearErrorOrAlarmNeverACrash)
 {
     // "huge" is over the store's size bound.
@@ -35,14 +48,7 @@ TEST(CadenzoHostHostileStore, ClearErrorOrAlarmNeverACrash)
         zs::test::TempDir dir;
         const auto store = dir / "cadenzo.xml";
         zs::test::writeFile(store, bytes);
-        zs::process::RunOptions options;
-        options.captureOutput = true;
-        options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
-                                    "XDG_CONFIG_HOME=" + (dir / "config").string()};
-        options.timeLimit = std::chrono::minutes(2);
-        const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
-                                         "100", "--alarms", "1", "--timeout-ms", "20000"},
-                                        options);
+        const auto r = runHost(dir, std::chrono::minutes(2));
         EXPECT_FALSE(r.timedOut);
         const std::string out = r.output.substr(0, 2000);
         if (refused.count(variant)) {
@@ -67,15 +73,8 @@ TEST(CadenzoHostHostileStore, NonRegularStoreIsRefusedAtOnceAndLeftAlone)
         const auto store = dir / "cadenzo.xml";
         zs::test::plantNonRegular(kind, store);
         const std::string planted = zs::test::describeEntry(store);
-        zs::process::RunOptions options;
-        options.captureOutput = true;
-        options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
-                                    "XDG_CONFIG_HOME=" + (dir / "config").string()};
-        options.timeLimit = std::chrono::seconds(60);
         const auto start = std::chrono::steady_clock::now();
-        const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
-                                         "100", "--alarms", "1", "--timeout-ms", "20000"},
-                                        options);
+        const auto r = runHost(dir, std::chrono::seconds(60));
         EXPECT_FALSE(r.timedOut);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // margin for a loaded machine
         EXPECT_EQ(r.exitCode, 1) << r.output.substr(0, 2000);
@@ -101,14 +100,7 @@ TEST(CadenzoHostHostileStore, TemporariesOfKilledSavesAreClearedAtTheStart)
     const std::string live = ".cadenzo.xml.zstmp-" + std::to_string(::getpid()) + "-0123456789abcdef";
     zs::test::writeFile(dir / stale, "<operazioni><operaz");
     zs::test::writeFile(dir / live, "<operazioni>");
-    zs::process::RunOptions options;
-    options.captureOutput = true;
-    options.extraEnvironment = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path().string(),
-                                "XDG_CONFIG_HOME=" + (dir / "config").string()};
-    options.timeLimit = std::chrono::minutes(1);
-    const auto r = zs::process::run({CADENZO_HOST_PATH, "--path", dir.path().string(), "--delay", "0", "--poll-ms",
-                                     "100", "--alarms", "1", "--timeout-ms", "20000"},
-                                    options);
+    const auto r = runHost(dir, std::chrono::minutes(1));
     EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
     EXPECT_FALSE(std::filesystem::exists(dir / stale));
     EXPECT_TRUE(std::filesystem::exists(dir / live));
