@@ -13,7 +13,6 @@
 #include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/TestEnv.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QToolButton>
@@ -23,6 +22,7 @@
 #include <chrono>
 #include <optional>
 
+#include <time.h>
 #include <unistd.h>
 
 namespace zs::shell {
@@ -416,9 +416,28 @@ TEST_F(DemoProgram, CubeProgressMovesTheRunWindowsProgressBar)
     app->yield().setExtra({});
 }
 
+// Processor time spent by the calling thread, in nanoseconds. The window's thread runs the step
+// and serves the window, so this is the work it did; unlike the wall clock, it does not grow
+// while another process on a shared machine has the processor.
+qint64 threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers' runtime stops the thread now and then to recycle its own memory, for over
+// 100 ms once many tests have run in one process: costs are measured on the plain build.
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+
 // Ten thousand log lines of one real step (a query each, run by the engine against the demo's
 // target, as "Estrai" runs it): the last thousand cost no more than twice the first thousand,
-// the window's events never wait long, and every line is in the tree.
+// the window's events never wait long behind the work, and every line is in the tree.
+// Costs are the window thread's own processor time, so a loaded machine does not fail them.
 struct LongRun : test::DemoProgramTest {};
 
 TEST_F(LongRun, ALogLineCostsTheSameAtAnyLength)
@@ -433,55 +452,62 @@ TEST_F(LongRun, ALogLineCostsTheSameAtAnyLength)
     create();
     ASSERT_TRUE(app->load());
 
-    // The time of every thousand lines, taken as the engine yields after each.
+    // The cost of every thousand lines, taken as the engine yields after each.
     std::vector<qint64> blocks;
-    QElapsedTimer block;
+    qint64 blockStart = 0;
     std::size_t next = kBlock;
-    // The longest wait of a 10 ms timer while the lines go in: how long input would wait.
+    // The most work done between two ticks of a 10 ms timer while the lines go in: how long
+    // input would wait behind the step on a machine that is not shared.
     QTimer probe;
-    QElapsedTimer sinceTick;
+    qint64 lastTick = 0;
     qint64 longestWait = 0;
     bool probing = false;
     QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = threadCpuNs();
         if (probing)
-            longestWait = std::max(longestWait, sinceTick.elapsed() - 10);
-        sinceTick.restart();
+            longestWait = std::max(longestWait, (now - lastTick) / 1000000);
+        lastTick = now;
     });
     app->yield().setExtra([&] {
         const std::size_t lines = app->log().nodes().size();
         if (!probing && lines > 1 && blocks.empty()) // the step's first query
-            probing = true, sinceTick.restart();
+            probing = true, lastTick = threadCpuNs();
         if (lines >= next && blocks.size() < kQueries / kBlock) {
-            if (blocks.size() + 1 == kQueries / kBlock)
+            const qint64 now = threadCpuNs();
+            if (blocks.size() + 1 == kQueries / kBlock) { // the work since the last tick waited too
                 probing = false;
-            blocks.push_back(block.nsecsElapsed());
-            block.restart();
+                longestWait = std::max(longestWait, (now - lastTick) / 1000000);
+            }
+            blocks.push_back(now - blockStart);
+            blockStart = now;
             next += kBlock;
         }
     });
     auto run = [&] {
         blocks.clear();
         next = kBlock;
-        block.start();
-        sinceTick.start();
+        blockStart = threadCpuNs();
+        lastTick = blockStart;
         probe.start(10);
         app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click();
         probe.stop();
     };
     run();
     ASSERT_EQ(blocks.size(), static_cast<std::size_t>(kQueries / kBlock));
-    // One retry: another process on a shared machine may have taken a block's time. A cost that
+    // One retry: a block may have paid for a cache or a page fault of the machine. A cost that
     // grows with the tree fails both times.
-    if (blocks.back() > 2 * blocks.front())
+    if (kTimed && blocks.back() > 2 * blocks.front())
         run();
     app->yield().setExtra({});
 
     ASSERT_EQ(blocks.size(), static_cast<std::size_t>(kQueries / kBlock));
-    EXPECT_LE(blocks.back(), 2 * blocks.front())
-        << "first thousand " << blocks.front() / 1000 << " us, last thousand " << blocks.back() / 1000 << " us";
-    // The goal is 100 ms (the window is served after every line); the bound leaves room for a
-    // loaded machine that takes the processor away between two lines.
-    EXPECT_LT(longestWait, 250);
+    if (kTimed) {
+        EXPECT_LE(blocks.back(), 2 * blocks.front())
+            << "first thousand " << blocks.front() / 1000 << " us, last thousand " << blocks.back() / 1000 << " us";
+        // The window is served after every line, so a tick waits for one line's work at most:
+        // well under the 100 ms an operator notices.
+        EXPECT_LT(longestWait, 100);
+    }
     auto& tree = app->runWindow().tvwLog();
     QTreeWidgetItem* step = nullptr;
     for (int i = 0; i < tree.topLevelItemCount(); ++i)
