@@ -230,9 +230,47 @@ std::string Element::xml() const
     return std::move(w.out);
 }
 
+std::string Element::innerXml() const
+{
+    if (!m_node)
+        return {};
+    StringWriter w;
+    for (auto c : node(m_node).children())
+        c.print(w, "", kWriteFlags, pugi::encoding_utf8);
+    return std::move(w.out);
+}
+
+Element Element::insertCopyBefore(const Element& source, const Element& before)
+{
+    if (!m_node || !source.m_node)
+        return {};
+    auto n = node(m_node);
+    if (before.isNull())
+        return Element(raw(n.append_copy(node(source.m_node))));
+    return Element(raw(n.insert_copy_before(node(source.m_node), node(before.m_node))));
+}
+
+void Element::copyContentFrom(const Element& source)
+{
+    if (!m_node || !source.m_node || m_node == source.m_node)
+        return;
+    auto n = node(m_node);
+    while (auto c = n.first_child())
+        removeSubtree(n, c);
+    for (auto c : node(source.m_node).children())
+        n.append_copy(c);
+}
+
 struct Document::Impl {
     pugi::xml_document doc;
 };
+
+Document Document::clone() const
+{
+    Document copy;
+    copy.m_impl->doc.reset(m_impl->doc);
+    return copy;
+}
 
 Document::Document()
     : m_impl(std::make_unique<Impl>())

@@ -56,6 +56,14 @@ class Element {
 
     /// The element and its subtree serialised without any added white space.
     std::string xml() const;
+    /// The element's content (every child node: text, elements, comments) serialised as xml().
+    std::string innerXml() const;
+
+    /// Inserts a deep copy of `source` (of any document) before `before`, or as the last child
+    /// when `before` is null; the copy, or a null element when this or `source` is null.
+    Element insertCopyBefore(const Element& source, const Element& before);
+    /// Replaces this element's content with a deep copy of `source`'s content; attributes stay.
+    void copyContentFrom(const Element& source);
 
   private:
     friend class Document;
@@ -98,6 +106,9 @@ class Document {
     void setDeclaration(std::string_view encoding = "UTF-8");
     /// Adds a processing instruction before the root (e.g. a stylesheet reference).
     void addProcessingInstruction(std::string_view target, std::string_view value);
+
+    /// A deep copy of the whole document (declaration and other top-level nodes included).
+    Document clone() const;
 
     /// The whole document serialised raw (no indentation, no added line breaks).
     std::string xml() const;

@@ -11,8 +11,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <fcntl.h>
+#include <set>
+#include <sys/file.h>
+#include <thread>
 
 namespace zs::program {
 
@@ -70,10 +76,92 @@ std::string booleanForWrite(const std::string& value)
     return value;
 }
 
+/// The short exclusive lock every save of the settings holds while it reads the file again and
+/// writes it, so two writers' saves never interleave. Taken on a lock file beside the settings,
+/// a regular file only; a save that cannot have it (a folder it cannot write to, something else
+/// at the name, a holder that does not let go) goes on alone, as a save did before.
+class SaveLock {
+  public:
+    explicit SaveLock(const std::filesystem::path& settingsFile)
+    {
+        std::string why;
+        m_fd = fs::openForWriting(settingsFile.parent_path() / ".zentrikSettings.lock", O_RDWR, 0600, why);
+        if (!m_fd.valid())
+            return;
+        // A save holds it for the length of one read and one write: far below the bound.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > until) {
+                m_fd.reset();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+  private:
+    fs::Fd m_fd;
+};
+
+/// The root's elements with their keys, in document order.
+std::vector<std::pair<std::string, xml::Element>> keyedElements(const xml::Element& root)
+{
+    std::vector<std::pair<std::string, xml::Element>> out;
+    std::map<std::string, int> seen;
+    for (const xml::Element& e : root.children()) {
+        std::string key = e.name();
+        if (key == "cubo")
+            key += '\x1f' + e.attribute("nome").value_or(std::string());
+        if (const int n = seen[key]++; n > 0)
+            key += '\x1e' + std::to_string(n);
+        out.emplace_back(std::move(key), e);
+    }
+    return out;
+}
+
+SettingsStore::Snapshot snapshotOf(const xml::Element& e)
+{
+    return {e.attributes(), e.innerXml()};
+}
+
+SettingsStore::Snapshots snapshotsOf(const xml::Element& root)
+{
+    SettingsStore::Snapshots out;
+    for (const auto& [key, e] : keyedElements(root))
+        out.emplace(key, snapshotOf(e));
+    return out;
+}
+
+const SettingsStore::Snapshot* find(const SettingsStore::Snapshots& in, const std::string& key)
+{
+    const auto it = in.find(key);
+    return it == in.end() ? nullptr : &it->second;
+}
+
+std::optional<std::string> attributeOf(const SettingsStore::Snapshot* s, const std::string& name)
+{
+    if (s)
+        for (const auto& [n, v] : s->attributes)
+            if (n == name)
+                return v;
+    return std::nullopt;
+}
+
+void setAttributeOf(SettingsStore::Snapshot& s, const std::string& name, const std::optional<std::string>& value)
+{
+    auto it = std::find_if(s.attributes.begin(), s.attributes.end(), [&](const auto& a) { return a.first == name; });
+    if (it != s.attributes.end() && value)
+        it->second = *value;
+    else if (it != s.attributes.end())
+        s.attributes.erase(it);
+    else if (value)
+        s.attributes.emplace_back(name, *value);
+}
+
 } // namespace
 
 std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
-                                       std::size_t maxBytes, bool* refused)
+                                       std::size_t maxBytes, bool* refused, xml::ParseError* failure)
 {
     if (refused)
         *refused = false;
@@ -87,6 +175,8 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
     if (!doc) {
         if (refused)
             *refused = err.code == xml::Document::kRefused;
+        if (failure)
+            *failure = err;
         const std::string text =
             "Errore nel file " + fileName.string() + "\r\n" + "Codice errore :" + std::to_string(err.code) + "\r\n" +
             "linea : " + std::to_string(err.line) + "\r\n" + err.reason + "\r\n" + boxExcerpt(err.sourceLine);
@@ -133,9 +223,31 @@ bool SettingsStore::load()
     m_values.FileImpostazioni = (m_programFolder / "zentrikServer.xml").string();
     m_values.TitoloApplicazione = "Zentrik Server";
     m_values.IndiceIcona = 1;
+    xml::ParseError failure;
     m_doc = CaricaXML(fs::resolveCaseInsensitive(m_values.FileImpostazioni), m_messages, fs::ReadLimit::kSettings,
-                      &m_refused);
+                      &m_refused, &failure);
+    m_refusal = m_refused ? failure.reason : std::string();
+    rebase();
     return m_doc.has_value();
+}
+
+void SettingsStore::setDocument(std::optional<xml::Document> doc)
+{
+    m_doc = std::move(doc);
+    m_fileBase.clear();
+    m_ownBase.clear();
+}
+
+void SettingsStore::rebase()
+{
+    m_fileBase.clear();
+    m_ownBase.clear();
+    if (!m_doc || m_doc->root().isNull())
+        return;
+    m_fileBase = snapshotsOf(m_doc->root());
+    xml::Document own = m_doc->clone();
+    collect(own, /*live=*/false);
+    m_ownBase = snapshotsOf(own.root());
 }
 
 std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
@@ -172,17 +284,24 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
     m_values.AvvioMinimizzato = true;
     m_values.TimeoutComandi = 3600;
 
-    for (const auto& child : root.children()) {
-        const std::string name = text::upperAscii(child.localName());
-        const std::string text = child.text();
-        if (name == "BUSANDTASK")
-            readBusAndTask(child, problems);
-        else if (!readDatabaseSetting(name, text, problems) && !readCubeSetting(child, name, problems))
-            readOptionSetting(name, text, problems);
-    }
+    for (const auto& child : root.children())
+        readElement(child, problems);
     if (m_windows.main)
         m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    // What a save would write now is what this store has not changed.
+    if (m_doc && root == m_doc->root())
+        rebase();
     return problems;
+}
+
+void SettingsStore::readElement(const xml::Element& child, std::vector<std::string>& problems)
+{
+    const std::string name = text::upperAscii(child.localName());
+    const std::string text = child.text();
+    if (name == "BUSANDTASK")
+        readBusAndTask(child, problems);
+    else if (!readDatabaseSetting(name, text, problems) && !readCubeSetting(child, name, problems))
+        readOptionSetting(name, text, problems);
 }
 
 bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
@@ -360,14 +479,9 @@ bool SettingsStore::ScriviImpostazione(const std::string& path, const std::strin
     return true;
 }
 
-bool SettingsStore::SalvaImpostazioni(std::string* error)
+void SettingsStore::collect(xml::Document& doc, bool live)
 {
-    if (!m_doc || m_doc->root().isNull()) {
-        if (error)
-            *error = "Nessun documento di impostazioni caricato";
-        return false;
-    }
-    xml::Element root = m_doc->root();
+    xml::Element root = doc.root();
 
     bool changed = false;
     auto syncOlap = [&](const char* name, const std::string& value) {
@@ -377,7 +491,7 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
         changed = changed || e.text() != value;
         e.setText(value);
     };
-    if (m_windows.cubes) {
+    if (live && m_windows.cubes) {
         syncOlap("ServerOLAP", m_windows.cubes->txtDsoServer());
         syncOlap("DatabaseOLAP", m_windows.cubes->txtDsoDb());
         if (changed) {
@@ -422,11 +536,192 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
             root.removeChild(old);
         root.appendChild(name).setText(value);
     }
+}
 
-    const bool ok = xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Element& disk)
+{
+    std::vector<std::string> touched;
+    xml::Element root = mine.root();
+    std::map<std::string, xml::Element> ours;
+    for (const auto& [key, e] : keyedElements(root))
+        ours.emplace(key, e);
+    const auto theirs = keyedElements(disk);
+
+    for (std::size_t i = 0; i < theirs.size(); ++i) {
+        const auto& [key, d] = theirs[i];
+        const Snapshot ds = snapshotOf(d);
+        const Snapshot* fileBase = find(m_fileBase, key);
+        if (fileBase && *fileBase == ds)
+            continue; // the other writers left it as it was
+        const Snapshot* ownBase = find(m_ownBase, key);
+        const auto it = ours.find(key);
+        if (it == ours.end()) {
+            if (ownBase)
+                continue; // removed here: this store's change
+            // Added by another writer: after the nearest element before it that is here too.
+            xml::Element before = root.firstChild();
+            for (std::size_t j = i; j-- > 0;)
+                if (const auto prev = ours.find(theirs[j].first); prev != ours.end()) {
+                    before = prev->second.nextSibling();
+                    break;
+                }
+            ours.emplace(key, root.insertCopyBefore(d, before));
+            m_ownBase[key] = ds;
+            touched.push_back(d.name());
+            continue;
+        }
+        xml::Element m = it->second;
+        const Snapshot ms = snapshotOf(m);
+        // This store's baseline follows what is taken, nothing else.
+        auto own = [&]() -> Snapshot& { return m_ownBase.try_emplace(key, Snapshot{}).first->second; };
+        bool took = false;
+        std::vector<std::string> names;
+        for (const Snapshot* s : {&ds, &ms, ownBase, fileBase})
+            if (s)
+                for (const auto& a : s->attributes)
+                    if (std::find(names.begin(), names.end(), a.first) == names.end())
+                        names.push_back(a.first);
+        for (const std::string& name : names) {
+            const auto dv = attributeOf(&ds, name);
+            if (attributeOf(&ms, name) != attributeOf(ownBase, name) || dv == attributeOf(fileBase, name))
+                continue; // changed here, or not by the others
+            if (dv)
+                m.setAttribute(name, *dv);
+            else
+                m.removeAttribute(name);
+            setAttributeOf(own(), name, dv);
+            took = true;
+        }
+        const std::string base = ownBase ? ownBase->content : std::string();
+        if (ms.content == base && ds.content != (fileBase ? fileBase->content : std::string())) {
+            m.copyContentFrom(d);
+            own().content = ds.content;
+            took = true;
+        }
+        if (took)
+            touched.push_back(d.name());
+    }
+
+    // Removed by another writer: gone here too unless changed here.
+    std::set<std::string> present;
+    for (const auto& [key, d] : theirs)
+        present.insert(key);
+    for (const auto& [key, base] : m_fileBase) {
+        const auto it = ours.find(key);
+        if (present.count(key) || it == ours.end())
+            continue;
+        const Snapshot* ownBase = find(m_ownBase, key);
+        if (!ownBase || snapshotOf(it->second) != *ownBase)
+            continue;
+        touched.push_back(it->second.name());
+        root.removeChild(it->second);
+        m_ownBase.erase(key);
+    }
+    m_fileBase = snapshotsOf(disk);
+    return touched;
+}
+
+void SettingsStore::refreshFields(const std::vector<std::string>& names)
+{
+    if (names.empty() || !m_doc)
+        return;
+    ++m_generation;
+    std::set<std::string> wanted;
+    for (const std::string& n : names) {
+        const auto colon = n.find(':');
+        wanted.insert(text::upperAscii(colon == std::string::npos ? n : n.substr(colon + 1)));
+    }
+    // A new OLAP server or database lists its cubes again: every cube's choice and date follows.
+    if (wanted.count("SERVEROLAP") || wanted.count("DATABASEOLAP"))
+        wanted.insert({"SERVEROLAP", "DATABASEOLAP", "CUBO"});
+    // A field whose element is gone takes the value a file without it gives.
+    const SecondaryOptionsFields defaults;
+    for (const std::string& n : wanted) {
+        if (n == "STARTUP")
+            m_fields.chkStartup = defaults.chkStartup;
+        else if (n == "MINIMIZED")
+            m_fields.chkMinimize = defaults.chkMinimize, m_values.AvvioMinimizzato = true;
+        else if (n == "DELETELOGS")
+            m_fields.txtMese = defaults.txtMese;
+        else if (n == "SMTPSERVER")
+            m_fields.txtSmtp = defaults.txtSmtp;
+        else if (n == "NOTIFICA")
+            m_fields.optErrors = defaults.optErrors;
+        else if (n == "TIPONOTIFICA")
+            m_fields.optErrorsType = defaults.optErrorsType;
+        else if (n == "SMTPLOGIN")
+            m_fields.chkAutentifica = defaults.chkAutentifica;
+        else if (n == "SMTPUSER")
+            m_fields.txtUsername = defaults.txtUsername;
+        else if (n == "SMTPPWD")
+            m_fields.txtPwd = defaults.txtPwd;
+        else if (n == "TIMEOUT")
+            m_values.TimeoutComandi = 3600;
+    }
+    std::vector<std::string> problems;
+    for (const xml::Element& child : m_doc->root().children())
+        if (wanted.count(text::upperAscii(child.localName())))
+            readElement(child, problems);
+    m_fields.txtSmtpEnabled = m_fields.optErrors != 2;
+    if (wanted.count("STARTUP") && m_windows.main)
+        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+
+    // A value another writer wrote in a form of its own ("07") is this store's now as the
+    // fields give it back ("7"): not a change of this store's.
+    xml::Document own = m_doc->clone();
+    collect(own, /*live=*/false);
+    const Snapshots fresh = snapshotsOf(own.root());
+    for (const auto& [key, e] : keyedElements(m_doc->root()))
+        if (wanted.count(text::upperAscii(e.localName())))
+            if (const Snapshot* f = find(fresh, key))
+                m_ownBase[key] = *f;
+}
+
+bool SettingsStore::SalvaImpostazioni(std::string* error)
+{
+    if (!m_doc || m_doc->root().isNull()) {
+        if (error)
+            *error = "Nessun documento di impostazioni caricato";
+        return false;
+    }
+    m_saving = true;
+    collect(*m_doc, /*live=*/true);
+    std::vector<std::string> taken;
+    bool ok = false;
+    {
+        const SaveLock lock(m_values.FileImpostazioni);
+        // The file as it stands now: a missing, refused or broken one has nothing to keep.
+        const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, nullptr, fs::ReadLimit::kSettings);
+        if (disk && !disk->root().isNull())
+            taken = fold(*m_doc, disk->root());
+        ok = xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+        if (ok) {
+            m_fileBase = snapshotsOf(m_doc->root());
+            m_ownBase = m_fileBase;
+        }
+    }
+    refreshFields(taken);
+    m_saving = false;
     if (m_windows.yield)
         m_windows.yield->yield();
     return ok;
+}
+
+bool SettingsStore::Ricarica()
+{
+    if (m_saving || !m_doc || m_doc->root().isNull() || m_values.FileImpostazioni.empty())
+        return false;
+    const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, nullptr, fs::ReadLimit::kSettings);
+    if (!disk || disk->root().isNull() || snapshotsOf(disk->root()) == m_fileBase)
+        return false;
+    xml::Document mine = m_doc->clone();
+    collect(mine, /*live=*/false);
+    const std::vector<std::string> taken = fold(mine, disk->root());
+    if (taken.empty())
+        return false;
+    m_doc = std::move(mine);
+    refreshFields(taken);
+    return true;
 }
 
 void SettingsStore::CreaDocumentoXML(const std::filesystem::path& fileName)

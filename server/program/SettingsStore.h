@@ -6,6 +6,7 @@
 #include "program/ProgramSettings.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <variant>
@@ -45,8 +46,10 @@ using SettingValue = std::variant<bool, std::string>;
 /// Loads an XML file. Nothing for an empty name or a missing file (silently); a file that does
 /// not parse, is not a regular file (FIFO, folder, device) or holds more than `maxBytes` shows
 /// "Errore nel file …" through `messages` and gives nothing; `refused` tells the last two apart.
+/// `failure`, when given, receives the load's error.
 std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
-                                       std::size_t maxBytes = 64u << 20, bool* refused = nullptr);
+                                       std::size_t maxBytes = 64u << 20, bool* refused = nullptr,
+                                       xml::ParseError* failure = nullptr);
 
 /// The refresh choice of a cube as stored ("completo", "dati", "incrementale") and back.
 std::string refreshChoiceText(int choice);
@@ -74,9 +77,13 @@ class SettingsStore {
     /// After a failed load: something stands at the settings file's name that is not a regular
     /// file, or is too large; the wizard must not replace it.
     bool refused() const { return m_refused; }
+    /// After a refused load: why, in the words of the load's message ("… è una pipe, non un file").
+    const std::string& refusal() const { return m_refusal; }
     bool hasDocument() const { return m_doc.has_value(); }
     xml::Document* DocImpostazioni() { return m_doc ? &*m_doc : nullptr; }
-    void setDocument(std::optional<xml::Document> doc) { m_doc = std::move(doc); }
+    /// A document of the caller's (the wizard's new one): everything in it is this store's own
+    /// change, to be written onto whatever the file holds by then.
+    void setDocument(std::optional<xml::Document> doc);
 
     /// Walks the root's children and fills the values and fields. A value that does not convert
     /// keeps its default; the returned list says which (empty when all went well).
@@ -92,7 +99,20 @@ class SettingsStore {
     /// Collects the windows' fields into the document and writes the file atomically (mode 0600:
     /// it holds passwords). False, with `error`, when there is no document or the write failed;
     /// the old file is then untouched.
+    ///
+    /// The folder has other writers (zs-extract, an editor, another window's save): under the
+    /// settings' save lock the file is read again, and what this store changed since it last
+    /// read or wrote the file is written onto the file as it stands. A setting the store did not
+    /// change keeps the file's value, and the windows take it; one that both changed takes the
+    /// store's.
     bool SalvaImpostazioni(std::string* error = nullptr);
+    /// Takes what other writers saved since the store last read or wrote the file into the
+    /// document and the windows' fields, for every setting not changed here since. Nothing to do
+    /// (false) when the file is missing, refused, does not parse or has not changed.
+    bool Ricarica();
+    /// Grows each time the fields take values another writer saved: a window that shows them
+    /// shows them again when it has shown an older generation.
+    unsigned generation() const { return m_generation; }
 
     /// Loads the loading XML into DocModuli; an empty "Estrattore" document when it cannot.
     void CreaDocumentoXML(const std::filesystem::path& fileName);
@@ -100,8 +120,31 @@ class SettingsStore {
 
     const std::filesystem::path& programFolder() const { return m_programFolder; }
 
+    /// One setting as compared between writers: an element's attributes and its content.
+    struct Snapshot {
+        std::vector<std::pair<std::string, std::string>> attributes;
+        std::string content;
+        bool operator==(const Snapshot&) const = default;
+    };
+    /// The root's elements by key: the exact name, a `cubo` with its cube's name, a repeated
+    /// element with its occurrence.
+    using Snapshots = std::map<std::string, Snapshot>;
+
   private:
     std::filesystem::path settingsPath(const std::string& text) const;
+    /// Steps of the save-all that put the windows' fields into `doc`; `live` includes the cube
+    /// window's OLAP fields, whose change re-lists the cubes.
+    void collect(xml::Document& doc, bool live);
+    /// Both baselines from the document as it is now, read from or written to the file.
+    void rebase();
+    /// Folds into `mine` what `disk` changed since m_fileBase where `mine` kept m_ownBase's value;
+    /// the element names taken or removed that way. The baselines follow: the file's becomes
+    /// `disk`, this store's takes what was folded.
+    std::vector<std::string> fold(xml::Document& mine, const xml::Element& disk);
+    /// After a fold: the fields of every element name in `keys` read again from the document.
+    void refreshFields(const std::vector<std::string>& keys);
+    /// One element of the settings as the start-up reader takes it.
+    void readElement(const xml::Element& child, std::vector<std::string>& problems);
     /// One element of the settings file, by what it sets; false when `name` is none of theirs.
     bool readDatabaseSetting(const std::string& name, const std::string& text, std::vector<std::string>& problems);
     bool readCubeSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
@@ -116,6 +159,11 @@ class SettingsStore {
     fs::FileOps* m_ops = nullptr;
     std::optional<xml::Document> m_doc;
     bool m_refused = false;
+    std::string m_refusal;
+    unsigned m_generation = 0;
+    bool m_saving = false; ///< a save-all is under way (it lets window events run)
+    Snapshots m_fileBase;  ///< the file as this store last read or wrote it
+    Snapshots m_ownBase;   ///< what this store's save-all gave for it (the fields collected)
     xml::Document m_modules;
 };
 

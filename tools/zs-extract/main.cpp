@@ -49,7 +49,19 @@ class StderrMessages : public zs::program::MessageService {
   public:
     void show(const std::string& text, zs::program::MessageIcon, const std::string& title) override
     {
-        std::cerr << title << " " << text << "\n";
+        if (m_holding)
+            m_held += title + " " + text + "\n";
+        else
+            std::cerr << title << " " << text << "\n";
+    }
+    /// While held, the boxes wait; `release` says them (true) or drops them.
+    void hold() { m_holding = true; }
+    void release(bool say)
+    {
+        m_holding = false;
+        if (say)
+            std::cerr << m_held;
+        m_held.clear();
     }
     /// Nobody is there to answer: the box's text, then the answer that ends the waiting.
     zs::program::MessageAnswer ask(const std::string& text, zs::program::MessageIcon icon, const std::string& title,
@@ -58,6 +70,10 @@ class StderrMessages : public zs::program::MessageService {
         show(text, icon, title);
         return zs::program::endingAnswer(buttons);
     }
+
+  private:
+    bool m_holding = false;
+    std::string m_held;
 };
 
 class NoYield : public zs::program::YieldHook {
@@ -165,11 +181,17 @@ bool enterFolder(const std::filesystem::path& folder)
 
 /// Reads zentrikServer.xml and the loading XML it names; the loading XML's root, or a null
 /// element (the reason said on stderr).
-zs::xml::Element readSettings(zs::program::SettingsStore& store, const zs::program::ProgramSettings& settings,
-                              const std::filesystem::path& folder)
+zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages& messages,
+                              const zs::program::ProgramSettings& settings, const std::filesystem::path& folder)
 {
-    if (!store.load() || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
-        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder << "\n";
+    messages.hold();
+    const bool loaded = store.load();
+    // A file refused unread (a FIFO, a folder, one over the bound) is said by its reason alone,
+    // as the program's box words it; a file that does not parse by the whole box.
+    messages.release(!store.refused());
+    if (!loaded || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
+        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder
+                  << (store.refused() ? ": " + store.refusal() : std::string()) << "\n";
         return {};
     }
     for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
@@ -252,7 +274,7 @@ int extract(const Options& o)
     cubes.setYield(&yield);
     cubes.setSettingsStore(&store);
     store.setWindows({&cubes, nullptr, nullptr, &yield});
-    const xml::Element root = readSettings(store, settings, o.folder);
+    const xml::Element root = readSettings(store, messages, settings, o.folder);
     if (!root)
         return 2;
 

@@ -186,3 +186,24 @@ TEST(XmlDocument, SourceLineOfAHugeLineIsAnExcerptAroundTheFault)
     EXPECT_NE(err.sourceLine.find("</a>"), std::string::npos) << err.sourceLine;
     EXPECT_NE(err.sourceLine.find("\xC3\xA0"), std::string::npos);
 }
+
+TEST(XmlDocument, CopiesElementsAndContentAcrossDocuments)
+{
+    auto from =
+        Document::loadString("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><a k=\"1\">uno<b/><!-- c --></a></r>");
+    auto to = Document::loadString("<s><x/><y q=\"2\">vecchio</y></s>");
+    ASSERT_TRUE(from && to);
+    const auto a = from->root().child("a");
+    EXPECT_EQ(a.innerXml(), "uno<b/><!-- c -->");
+    const auto copy = to->root().insertCopyBefore(a, to->root().child("y"));
+    EXPECT_EQ(copy.xml(), a.xml());
+    to->root().child("y").copyContentFrom(a);
+    EXPECT_EQ(to->root().xml(), "<s><x/><a k=\"1\">uno<b/><!-- c --></a><y q=\"2\">uno<b/><!-- c --></y></s>");
+    EXPECT_TRUE(to->root().insertCopyBefore(zs::xml::Element(), {}).isNull());
+
+    // A clone stands on its own: the declaration comes along, a change stays on its side.
+    Document clone = from->clone();
+    clone.root().child("a").setAttribute("k", "2");
+    EXPECT_EQ(clone.xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><a k=\"2\">uno<b/><!-- c --></a></r>");
+    EXPECT_EQ(from->root().child("a").attribute("k"), "1");
+}

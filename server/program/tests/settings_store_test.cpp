@@ -1,15 +1,22 @@
 #include "program/SettingsStore.h"
 
 #include "fs/FileOps.h"
+#include "fs/ReadFile.h"
 #include "program/PasswordCodec.h"
 #include "program/ShellServices.h"
 #include "program/testsupport/ShellDoubles.h"
 #include "testsupport/TestEnv.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace zs::program;
 
@@ -316,4 +323,196 @@ TEST_F(StoreFixture, MissingFilesGiveNothingSilently)
     store.CreaDocumentoXML(env.home() / "none.xml");
     EXPECT_EQ(store.DocModuli().root().name(), "Estrattore");
     EXPECT_TRUE(store.DocModuli().root().children().empty());
+}
+
+// --- Several writers on one settings file -------------------------------------------------------
+
+namespace {
+
+/// Another writer's save: the whole file replaced at once, as an editor or zs-extract does.
+void otherWriterSaves(const std::filesystem::path& home, const std::string& xml)
+{
+    const auto temp = home / "altro.tmp";
+    zs::test::writeFile(temp, xml);
+    std::filesystem::rename(temp, home / "zentrikServer.xml");
+}
+
+std::optional<zs::xml::Document> savedFile(const std::filesystem::path& home)
+{
+    std::string bytes = zs::test::readFile(home / "zentrikServer.xml");
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
+        bytes.erase(0, 3);
+    return zs::xml::Document::loadString(bytes);
+}
+
+const char* const kShared = "<r><ServerOLAP>olap</ServerOLAP><DatabaseOLAP>Vendite</DatabaseOLAP>"
+                            "<cubo nome='Ordini' aggiornamento='dati' data='01/01/2026'/>"
+                            "<cubo nome='Fatture' aggiornamento='completo' data=''/>"
+                            "<deletelogs>3</deletelogs><smtpserver>smtp.uno</smtpserver><pause>100</pause>"
+                            "<vnchost>assistenza</vnchost></r>";
+
+std::string cubeDate(const zs::xml::Element& root, const std::string& nome)
+{
+    for (const auto& c : root.children())
+        if (c.name() == "cubo" && c.attribute("nome") == nome)
+            return c.attribute("data").value_or("?");
+    return "-";
+}
+
+} // namespace
+
+TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
+{
+    struct Case {
+        const char* name;
+        std::string other;                       ///< what the other writer saved, over kShared
+        std::function<void(StoreFixture&)> mine; ///< this store's change before its save
+        std::function<void(const zs::xml::Element&, StoreFixture&)> check;
+    };
+    auto replaced = [](std::string what, const std::string& from, const std::string& to) {
+        what.replace(what.find(from), from.size(), to);
+        return what;
+    };
+    const std::string shared = kShared;
+    const Case cases[] = {
+        {"the other's change kept, the own one applied",
+         replaced(replaced(shared, "smtp.uno", "smtp.due"), "01/01/2026", "02/02/2026"),
+         [](StoreFixture& f) { f.fields.txtMese = "7"; },
+         [](const zs::xml::Element& r, StoreFixture& f) {
+             EXPECT_EQ(r.child("deletelogs").text(), "7");
+             EXPECT_EQ(r.child("smtpserver").text(), "smtp.due");
+             EXPECT_EQ(cubeDate(r, "Ordini"), "02/02/2026");
+             // The fields show the file's values.
+             EXPECT_EQ(f.fields.txtSmtp, "smtp.due");
+             EXPECT_EQ(f.cubes.list.at(0).data, "02/02/2026");
+             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, 1);
+         }},
+        {"both change one setting: the saver's value wins", replaced(shared, "smtp.uno", "smtp.loro"),
+         [](StoreFixture& f) { f.fields.txtSmtp = "smtp.mio"; },
+         [](const zs::xml::Element& r, StoreFixture& f) {
+             EXPECT_EQ(r.child("smtpserver").text(), "smtp.mio");
+             EXPECT_EQ(f.fields.txtSmtp, "smtp.mio");
+         }},
+        {"one cube's choice here, its date there: both kept", replaced(shared, "01/01/2026", "03/03/2026"),
+         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = 2; },
+         [](const zs::xml::Element& r, StoreFixture&) {
+             EXPECT_EQ(r.child("cubo").xml(),
+                       "<cubo nome=\"Ordini\" aggiornamento=\"incrementale\" data=\"03/03/2026\"/>");
+         }},
+        {"a setting the other removed stays removed; one it added is kept",
+         replaced(shared, "<vnchost>assistenza</vnchost>", "<email>a@b.it</email>"),
+         [](StoreFixture& f) { f.fields.txtMese = "5"; },
+         [](const zs::xml::Element& r, StoreFixture&) {
+             EXPECT_TRUE(r.child("vnchost").isNull()) << r.xml();
+             EXPECT_EQ(r.child("email").text(), "a@b.it");
+             EXPECT_EQ(r.child("pause").text(), "100");
+             EXPECT_EQ(r.child("deletelogs").text(), "5");
+         }},
+        {"a setting the other removed and this store wrote is written", replaced(shared, "<pause>100</pause>", ""),
+         [](StoreFixture& f) { ASSERT_TRUE(f.store.ScriviImpostazione("pause", "250")); },
+         [](const zs::xml::Element& r, StoreFixture&) { EXPECT_EQ(r.child("pause").text(), "250"); }},
+        {"a value in the other's own form is taken as the field shows it",
+         replaced(shared, "<deletelogs>3</deletelogs>", "<deletelogs>07</deletelogs>"), [](StoreFixture&) {},
+         [](const zs::xml::Element& r, StoreFixture& f) {
+             EXPECT_EQ(r.child("deletelogs").text(), "07");
+             EXPECT_EQ(f.fields.txtMese, "7");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        loadText(kShared);
+        read();
+        ASSERT_EQ(cubes.list.size(), 2u);
+        otherWriterSaves(env.home(), c.other);
+        c.mine(*this);
+        std::string error;
+        ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+        const auto saved = savedFile(env.home());
+        ASSERT_TRUE(saved);
+        c.check(saved->root(), *this);
+        // The single-writer order: the save-all's elements last.
+        EXPECT_EQ(childNames(saved->root()).back(), "timeout");
+    }
+}
+
+TEST_F(StoreFixture, ASecondSaveKeepsWhatTheFirstTookFromTheFile)
+{
+    loadText(kShared);
+    read();
+    otherWriterSaves(env.home(), std::string(kShared).replace(std::string(kShared).find("3<"), 1, "07"));
+    fields.txtSmtp = "smtp.mio";
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    // The other writer changes it again: the field took "7" from "07" and is no change of ours.
+    auto now = savedFile(env.home());
+    ASSERT_TRUE(now);
+    now->root().child("deletelogs").setText("9");
+    otherWriterSaves(env.home(), now->xml());
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    const auto saved = savedFile(env.home());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->root().child("deletelogs").text(), "9");
+    EXPECT_EQ(saved->root().child("smtpserver").text(), "smtp.mio");
+    EXPECT_EQ(fields.txtMese, "9");
+}
+
+TEST_F(StoreFixture, ASaveOnAFileThatVanishedWritesItWhole)
+{
+    loadText(kShared);
+    read();
+    fields.txtMese = "4";
+    std::filesystem::remove(env.home() / "zentrikServer.xml");
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    const auto saved = savedFile(env.home());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->root().child("deletelogs").text(), "4");
+    EXPECT_EQ(saved->root().child("vnchost").text(), "assistenza");
+    EXPECT_EQ(cubeDate(saved->root(), "Ordini"), "01/01/2026");
+    struct stat st {};
+    ASSERT_EQ(::stat((env.home() / "zentrikServer.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(StoreFixture, AReloadTakesTheFilesValuesAndKeepsTheFieldsChangedHere)
+{
+    loadText(kShared);
+    read();
+    EXPECT_FALSE(store.Ricarica()); // nothing new
+    const unsigned before = store.generation();
+    fields.txtSmtp = "smtp.mio"; // typed, not saved yet
+    otherWriterSaves(env.home(), std::string(kShared)
+                                     .replace(std::string(kShared).find("3<"), 1, "6")
+                                     .replace(std::string(kShared).find("smtp.uno"), 8, "smtp.loro"));
+    ASSERT_TRUE(store.Ricarica());
+    EXPECT_GT(store.generation(), before);
+    EXPECT_EQ(fields.txtMese, "6");
+    EXPECT_EQ(fields.txtSmtp, "smtp.mio");
+    EXPECT_EQ(store.LeggiTesto("deletelogs"), "6");
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    const auto saved = savedFile(env.home());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->root().child("deletelogs").text(), "6");
+    EXPECT_EQ(saved->root().child("smtpserver").text(), "smtp.mio");
+}
+
+TEST_F(StoreFixture, ASaveWaitsForTheSaveLock)
+{
+    loadText(kShared);
+    read();
+    std::string why;
+    const zs::fs::Fd held = zs::fs::openForWriting(env.home() / ".zentrikSettings.lock", O_RDWR, 0600, why);
+    ASSERT_TRUE(held.valid()) << why;
+    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    const std::string before = zs::test::readFile(env.home() / "zentrikServer.xml");
+    fields.txtMese = "8";
+    std::atomic<bool> done{false};
+    std::thread saver([&] {
+        EXPECT_TRUE(store.SalvaImpostazioni());
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done);
+    EXPECT_EQ(zs::test::readFile(env.home() / "zentrikServer.xml"), before);
+    ASSERT_EQ(::flock(held.get(), LOCK_UN), 0);
+    saver.join();
+    EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "8");
 }

@@ -258,6 +258,25 @@ void ShellApplication::loadSecondaryOptions()
                                                 [this] { m_frmSchedulazione->Form_Deactivate(); });
                          previous = now;
                      });
+    // Other writers (zs-extract from cron, an editor) may have saved since: a window coming to
+    // the front shows the file's values for what it has not changed itself.
+    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(), [this](QMdiSubWindow* now) {
+        if (!now)
+            return;
+        QTimer::singleShot(0, m_main.get(), [this, now = QPointer<QMdiSubWindow>(now)] {
+            if (!now || now != m_main->area().activeSubWindow())
+                return;
+            (void)m_store.Ricarica();
+            const unsigned generation = m_store.generation();
+            if (now == dialogs::subWindowOf(*m_frmSchedulazione) && m_shownFields != generation) {
+                m_shownFields = generation;
+                m_frmSchedulazione->loadFields();
+            } else if (now == dialogs::subWindowOf(*m_cubes) && m_shownCubes != generation) {
+                m_shownCubes = generation;
+                m_cubes->AggiornaTabellaCubi();
+            }
+        });
+    });
 }
 
 void ShellApplication::applySettings()

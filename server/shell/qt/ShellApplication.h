@@ -163,6 +163,9 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     std::unique_ptr<SupportOnline> m_support;
     std::unique_ptr<mdiGlobal> m_main;
     dialogs::frmCubi* m_cubes = nullptr;
+    /// The settings' generation the secondary options and the cube grid show.
+    unsigned m_shownFields = 0;
+    unsigned m_shownCubes = 0;
     dialogs::frmOpzioni* m_options = nullptr;
     dialogs::frmWizard* m_wizard = nullptr;
     std::vector<std::string> m_loadOrder;
