@@ -187,9 +187,17 @@ void sockSetTimeouts(const SockTimeouts& t)
     sockInit();
     if (SockGlobals* g = sockGlobals()) {
         g->timeouts = t;
+        g->boundSetByCaller = true;
         if (g->timeouts.bound < 0)
             g->timeouts.bound = kDefaultWaitBoundMs;
     }
+}
+
+void sockReadWaitBound()
+{
+    SockGlobals* g = sockGlobals();
+    if (g && !g->boundSetByCaller)
+        g->timeouts.bound = profileWaitBound();
 }
 
 ScopedElementWait::ScopedElementWait()

@@ -224,7 +224,9 @@ YieldHook sockSetYieldHook(YieldHook hook)
     return previous;
 }
 
-int sockWait(int count, const int* socks, int* ready, int timeoutMs)
+namespace {
+
+int waitOnSockets(int count, const int* socks, int* ready, int timeoutMs, bool bounded)
 {
     SockGlobals* g = sockGlobals();
     if (!g || count <= 0 || count > 64)
@@ -243,7 +245,7 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     // Under one second the original waited without limit: here that is the bound (none when 0).
     if (timeoutMs < 1000)
         timeoutMs = 0;
-    timeoutMs = waitLimit(g, timeoutMs);
+    timeoutMs = bounded ? waitLimit(g, timeoutMs) : kNoWaitLimit;
     if (count == 1 && socks[0] >= 0) {
         // One socket: waiting for it is reading ahead from it.
         const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);
@@ -294,6 +296,18 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
         n += ready[i];
     }
     return n;
+}
+
+} // namespace
+
+int sockWait(int count, const int* socks, int* ready, int timeoutMs)
+{
+    return waitOnSockets(count, socks, ready, timeoutMs, true);
+}
+
+int sockWaitNoBound(int count, const int* socks, int* ready)
+{
+    return waitOnSockets(count, socks, ready, 0, false);
 }
 
 } // namespace zs::k8bus
