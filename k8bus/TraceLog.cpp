@@ -40,6 +40,10 @@ bool writeAll(int fd, const char* p, std::size_t n)
     return true;
 }
 
+struct TraceState;
+// The thread's state in its slot, looked up once: every line would otherwise search for it.
+thread_local TraceState* t_state = nullptr;
+
 struct TraceState : ThreadSlotState {
     int fd = -1;
     char prefix[16] = {};
@@ -57,6 +61,8 @@ struct TraceState : ThreadSlotState {
     }
     ~TraceState() override
     {
+        if (t_state == this)
+            t_state = nullptr;
         if (fd >= 0) {
             flush();
             ::close(fd);
@@ -65,6 +71,13 @@ struct TraceState : ThreadSlotState {
 };
 
 thread_local int t_holds = 0;
+
+TraceState* traceState()
+{
+    if (!t_state)
+        t_state = threadSlotAs<TraceState>(kSlotTrace);
+    return t_state;
+}
 
 std::mutex g_folderLock;
 std::string g_folderOverride;
@@ -176,7 +189,7 @@ int openTraceFile(const std::string& path)
 
 void logOpen()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (!st) {
         auto fresh = std::make_unique<TraceState>();
         st = fresh.get();
@@ -258,7 +271,7 @@ void traceRelease()
 
 void traceFlush()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (st && !st->flush())
         logClose();
 }
@@ -296,17 +309,17 @@ void setTraceSizeLimit(std::uint64_t bytes)
 
 bool logWrite(const char* text, long length)
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (!st) {
         logOpen();
-        st = threadSlotAs<TraceState>(kSlotTrace);
+        st = traceState();
         if (!st)
             return false;
     }
     if (st->fd < 0 || !text)
         return false;
     rollOverIfDue(*st);
-    st = threadSlotAs<TraceState>(kSlotTrace);
+    st = traceState();
     if (!st || st->fd < 0)
         return false;
     std::size_t remaining = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
@@ -365,7 +378,7 @@ bool logWritef(const char* format, ...)
 
 bool logIsOn()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     return !st || st->fd >= 0;
 }
 
@@ -414,7 +427,7 @@ bool logDump(const unsigned char* bytes, std::size_t length, int mode)
 
 void logClose()
 {
-    if (threadSlotAs<TraceState>(kSlotTrace))
+    if (traceState())
         threadSetSlot(kSlotTrace, nullptr); // writes what it still holds
 }
 

@@ -29,9 +29,9 @@ void logClose();
 
 /// While held (holds nest), the thread's pieces gather in memory and go to the file in one
 /// write when the outermost hold is released, or at once when 64 KiB have gathered; a call's
-/// trace then costs a system call per wait, not one per line. traceFlush writes what has
-/// gathered: the socket layer calls it before every wait, so nothing waits in memory while the
-/// thread waits on a peer.
+/// trace then costs one system call, not one per line. traceFlush writes what has gathered: the
+/// socket layer calls it once a wait has lasted its first short slice, so nothing waits in
+/// memory while the thread waits on a peer that is slow to answer.
 void traceHold();
 void traceRelease();
 void traceFlush();

@@ -245,8 +245,9 @@ using k8test::DaemonConnection;
 using k8test::DaemonDouble;
 using k8test::Reply;
 
-// Within one call the trace gathers in memory: it reaches the file before every wait on a peer,
-// when the call ends, and at once when 64 KiB have gathered.
+// Within one call the trace gathers in memory: it reaches the file once a wait on a peer has
+// lasted its first slice, before the host's yield hook runs, when the call ends, and at once
+// when 64 KiB have gathered.
 TEST_F(BusTest, CallTraceIsWrittenWholeWhenTheCallEnds)
 {
     const auto trace = m_env.root() / "k8bus.log";
