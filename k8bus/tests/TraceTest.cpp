@@ -6,6 +6,7 @@
 #include "ProgramControls.h"
 #include "testsupport/HostileXml.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -146,9 +147,22 @@ TEST_F(BusTest, PlantedSymlinkIsNotFollowed)
 TEST_F(BusTest, NonRegularTraceFileIsPassedByAtOnce)
 {
     const auto trace = m_env.root() / "k8bus.log";
-    for (const std::string kind : {"fifo", "dev_zero", "directory"}) {
+    struct Case {
+        const char* kind;
+        const char* said;
+    };
+    const Case cases[] = {{"fifo", "a FIFO"}, {"dev_zero", "a symbolic link"}, {"directory", "a folder"}};
+    for (const auto& c : cases) {
+        const std::string kind = c.kind;
         SCOPED_TRACE(kind);
         zs::test::plantNonRegular(kind, trace);
+        // What the library says goes to the standard error: kept in a file for the case.
+        const auto errors = m_env.root() / ("stderr-" + kind);
+        std::fflush(stderr);
+        const int saved = ::dup(2);
+        const int file = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(file, 2);
+        ::close(file);
         const std::string planted = zs::test::describeEntry(trace);
         k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
             if (answerLogin(c, 4))
@@ -163,7 +177,13 @@ TEST_F(BusTest, NonRegularTraceFileIsPassedByAtOnce)
             EXPECT_EQ(controls.exec("T1"), std::make_pair(true, controls.own("T1")));
             EXPECT_TRUE(controls.close());
         });
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
         EXPECT_EQ(zs::test::describeEntry(trace), planted);
+        // Said once, however many threads (the caller's, its proxy thread) met it.
+        const std::string said = "k8bus: " + trace.string() + " is " + c.said + "; the bus trace is off\n";
+        EXPECT_EQ(zs::test::readFile(errors), said);
         std::filesystem::remove_all(trace);
     }
 }
