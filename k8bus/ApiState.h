@@ -4,10 +4,12 @@
 // message buffer in which requests are built. A handle is an index into this thread's table
 // and means nothing on another thread.
 
+#include "ClientWatch.h"
 #include "threadglob/ThreadGlob.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +54,8 @@ struct KernelSession {
     std::vector<unsigned char> paramListBuffer; ///< kept across uses of the slot
     std::vector<unsigned char> outputData;
     long ocxParent = 0;
+    /// The terminal clients the current execute call started (none before its first screen request).
+    std::shared_ptr<ClientWatch> terminalClients;
 };
 
 struct ApiGlobals : ThreadSlotState {

@@ -116,6 +116,7 @@ void releaseKernelSession(ApiGlobals& g, KernelSession& k)
     k.systemIndex = -1;
     k.daemonSessionId = -1;
     k.reportOutputFunction = nullptr;
+    k.terminalClients.reset();
     if (g.currentKernelSession == &k)
         g.currentKernelSession = nullptr;
 }
@@ -373,6 +374,8 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     k->systemIndex = systemHandle;
     k->ocxParent = 0;
     g->currentKernelSession = k;
+    // A bound changed in the profile applies from the next session on, without a restart.
+    sockReadWaitBound();
 
     k->busSocket = sockOpen(s->host->c_str(), s->port, false);
     if (k->busSocket < 0) {
@@ -658,15 +661,21 @@ bool sendExecRequest(KernelSession& k)
 }
 
 // Waits until the bus socket has a reply, handing on report lines from the output port
-// meanwhile. False when the wait failed or ran out: the reply may still come.
-bool awaitExecReply(int session, const KernelSession& k)
+// meanwhile. While a terminal client that the call started runs, the kernel talks to the
+// operator over the terminal's connection and the bus may stay silent for as long as they take:
+// the wait then has no bound, and the bound applies afresh from the moment the client ends.
+// False when the wait failed or ran out (the reply may still come), or when a report line was
+// cut by the bound (the daemon has stopped half-way: a second bound on the bus would be wasted).
+bool awaitExecReply(int session, KernelSession& k)
 {
     for (;;) {
         logDebug("k8ExecTask: waiting for EXEC reply < sockWait");
-        int socks[2] = {k.busSocket, k.outputSocket};
-        int ready[2] = {0, 0};
-        const int n = k.outputSocket >= 0 ? 2 : 1;
-        const int r = sockWait(n, socks, ready, -1);
+        const ClientWatch* clients = k.terminalClients.get();
+        const bool screen = clients && clients->running() && clients->fd() >= 0;
+        int socks[3] = {k.busSocket, k.outputSocket, screen ? clients->fd() : -1};
+        int ready[3] = {0, 0, 0};
+        const int n = screen ? 3 : k.outputSocket >= 0 ? 2 : 1;
+        const int r = screen ? sockWaitNoBound(n, socks, ready) : sockWait(n, socks, ready, -1);
         if (r < 0) {
             logSockError(5, "k8ExecTask: sockWait error");
             return false;
@@ -675,8 +684,17 @@ bool awaitExecReply(int session, const KernelSession& k)
             logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
             return false;
         }
-        if (n == 2 && ready[1]) {
-            outputData(session);
+        if (n >= 2 && ready[1]) {
+            if (outputData(session) < 0 && sockGetLastErrorNo() == 10060) {
+                logWrite("k8ExecTask: report line cut by the wait bound\n");
+                return false;
+            }
+            continue;
+        }
+        if (screen && ready[2]) {
+            k.terminalClients->drain();
+            if (!k.terminalClients->running())
+                logDebug("k8ExecTask: terminal client ended: the wait bound applies again");
             continue;
         }
         if (ready[0])
@@ -775,6 +793,7 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
         return 0;
     }
     k->statusVarCount = 0;
+    k->terminalClients.reset(); // a client an earlier call started is no part of this one
 
     // A request the daemon cannot read whole is never sent: it would wait for parameters that
     // never come.

@@ -187,9 +187,17 @@ void sockSetTimeouts(const SockTimeouts& t)
     sockInit();
     if (SockGlobals* g = sockGlobals()) {
         g->timeouts = t;
+        g->boundSetByCaller = true;
         if (g->timeouts.bound < 0)
             g->timeouts.bound = kDefaultWaitBoundMs;
     }
+}
+
+void sockReadWaitBound()
+{
+    SockGlobals* g = sockGlobals();
+    if (g && !g->boundSetByCaller)
+        g->timeouts.bound = profileWaitBound();
 }
 
 ScopedElementWait::ScopedElementWait()
@@ -350,7 +358,16 @@ int sockRecv(int sock, unsigned char* buffer, int length)
     if (*why)
         logWritef("sockRecv: sock %x, stat %d%s\n", sock, got, why);
     else if (logIsOn()) {
-        logWritef("sockRecv: sock %x, lenRead %d:\n", sock, got);
+        // "sockRecv: sock %x, lenRead %d:\n", put together by hand: it is the line every
+        // parameter of every reply writes.
+        char line[64] = "sockRecv: sock ";
+        char* p = line + std::strlen(line);
+        p = std::to_chars(p, line + sizeof line, static_cast<unsigned>(sock), 16).ptr;
+        std::memcpy(p, ", lenRead ", 10);
+        p = std::to_chars(p + 10, line + sizeof line - 2, got).ptr;
+        *p++ = ':';
+        *p++ = '\n';
+        logWrite(line, p - line);
         logDump(buffer, static_cast<std::size_t>(got), 1);
     }
     return got;

@@ -23,6 +23,9 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret = fal
 int sockRecv(int sock, unsigned char* buffer, int length);
 /// Waits until a socket is readable; timeout -1 = the thread's default. Number ready, 0 on time-out, -1 on error.
 int sockWait(int count, const int* socks, int* ready, int timeoutMs);
+/// As sockWait, without a limit and without the bound: until a socket is readable, however long
+/// (the host's yield hook may still end the wait).
+int sockWaitNoBound(int count, const int* socks, int* ready);
 /// Closes (a listened socket stays open); false for -1.
 bool sockClose(int sock);
 /// Level 1 socket, 2 TCP; options 1 keep-alive, 2 rcvbuf, 3 sndbuf, 4 no-delay, 5 linger, 6 reuse address.
@@ -52,7 +55,8 @@ inline constexpr int kSockInterrupted = 10004;
 /// sending never fails for its length. Where a wait had no limit (`firstRead` 0, `accept` 0,
 /// `connect` 0, a sockWait below one second) it lasts `bound`, and no wait lasts longer.
 /// `bound` 0 means no bound: the waits keep only their own limits (`nextRead`), as the
-/// protocol has them. `bound` comes from the profile when the thread's socket state is made.
+/// protocol has them. `bound` comes from the profile when the thread's socket state is made and
+/// again whenever a session opens.
 struct SockTimeouts {
     int firstRead = 0;
     int nextRead = 30000;
@@ -61,8 +65,11 @@ struct SockTimeouts {
     int connect = 0;
 };
 SockTimeouts sockGetTimeouts();
-/// A negative bound restores the default.
+/// A negative bound restores the default. The bound given stays: the profile no longer sets it.
 void sockSetTimeouts(const SockTimeouts& t);
+/// Takes the bound from the profile again (a session opens: a changed value applies from it on),
+/// unless the thread's bound was given by sockSetTimeouts.
+void sockReadWaitBound();
 
 /// The end of the element being read: no wait of the thread goes past it (none: each wait has
 /// only its own limit and the bound).

@@ -59,23 +59,24 @@ bool yieldToHost()
 
 // The time line of one wait of `timeoutMs` (kNoWaitLimit: however long): with a yield hook on
 // the thread it runs in slices with the hook between them; a nested wait (inside the hook) does
-// not call the hook again. What the thread's trace gathered goes to the file first, so that a
-// wait that hangs shows in k8bus.log what led to it, whatever the host.
+// not call the hook again. The first slice is short whatever the host: what the thread's trace
+// gathered goes to the file once it has passed, so a reply that comes at once costs no write of
+// its own, and a wait that hangs shows in k8bus.log what led to it within a slice.
 class Slices {
   public:
     explicit Slices(int timeoutMs)
         : m_useHook(t_hook && !t_inHook)
         , m_span(timeoutMs)
-    {
-        if (timeoutMs != 0)
-            traceFlush();
-    }
+    {}
 
     /// How long the next slice may wait (kNoWaitLimit: however long).
     int next()
     {
         m_leftMs = m_span.left();
-        m_slice = m_useHook && (m_leftMs == kNoWaitLimit || m_leftMs > kSliceMs) ? kSliceMs : m_leftMs;
+        if (m_slices++ == 1)
+            traceFlush();
+        const bool sliced = m_useHook || m_slices == 1;
+        m_slice = sliced && (m_leftMs == kNoWaitLimit || m_leftMs > kSliceMs) ? kSliceMs : m_leftMs;
         return m_slice;
     }
     /// The slice just waited reached the end of the wait.
@@ -95,6 +96,7 @@ class Slices {
     WaitSpan m_span;
     int m_leftMs = 0;
     int m_slice = 0;
+    int m_slices = 0; ///< slices begun
 };
 
 } // namespace
@@ -224,7 +226,9 @@ YieldHook sockSetYieldHook(YieldHook hook)
     return previous;
 }
 
-int sockWait(int count, const int* socks, int* ready, int timeoutMs)
+namespace {
+
+int waitOnSockets(int count, const int* socks, int* ready, int timeoutMs, bool bounded)
 {
     SockGlobals* g = sockGlobals();
     if (!g || count <= 0 || count > 64)
@@ -243,7 +247,7 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
     // Under one second the original waited without limit: here that is the bound (none when 0).
     if (timeoutMs < 1000)
         timeoutMs = 0;
-    timeoutMs = waitLimit(g, timeoutMs);
+    timeoutMs = bounded ? waitLimit(g, timeoutMs) : kNoWaitLimit;
     if (count == 1 && socks[0] >= 0) {
         // One socket: waiting for it is reading ahead from it.
         const std::shared_ptr<RecvBuffer> held = g->buffer(socks[0], true);
@@ -294,6 +298,18 @@ int sockWait(int count, const int* socks, int* ready, int timeoutMs)
         n += ready[i];
     }
     return n;
+}
+
+} // namespace
+
+int sockWait(int count, const int* socks, int* ready, int timeoutMs)
+{
+    return waitOnSockets(count, socks, ready, timeoutMs, true);
+}
+
+int sockWaitNoBound(int count, const int* socks, int* ready)
+{
+    return waitOnSockets(count, socks, ready, 0, false);
 }
 
 } // namespace zs::k8bus

@@ -85,6 +85,7 @@ struct SockGlobals : ThreadSlotState {
     int lastSockError = 0;
     int lastSysError = 0; ///< the errno behind lastSockError, 0 for time-outs and closes
     SockTimeouts timeouts;
+    bool boundSetByCaller = false; ///< sockSetTimeouts gave the bound: the profile no longer sets it
     std::string peerAddress;
     int acceptedSocket = -1;
     int peerPort = 0;

@@ -69,7 +69,7 @@ std::vector<std::string> buildClientArgv(const std::string& folder, const std::s
     return argv;
 }
 
-int startTextClient(const std::vector<std::string>& argv)
+int startTextClient(const std::vector<std::string>& argv, std::shared_ptr<ClientWatch> watch)
 {
     const std::string line = joinForLog(argv);
     auto program = argv.empty() ? std::nullopt : process::findProgram(argv[0]);
@@ -79,8 +79,14 @@ int startTextClient(const std::vector<std::string>& argv)
         logErrorStat(45, ENOENT, 0, text);
         return 0;
     }
-    // The client is not watched once started; a detached thread waits for it so it leaves no zombie.
-    std::thread([argv] { (void)process::run(argv); }).detach();
+    // A detached thread waits for the client, so it leaves no zombie, and tells the watch its end.
+    if (watch)
+        watch->started();
+    std::thread([argv, watch = std::move(watch)] {
+        (void)process::run(argv);
+        if (watch)
+            watch->ended();
+    }).detach();
     logDebugf("k8ExecTask: client started: cmd line '%.900s'", line.c_str());
     return 1;
 }
@@ -98,7 +104,9 @@ int startClient(int session, const char* host, int port, const char*, const char
     }
     const std::string format = getprofile("K8API_CLIENT_CMD").value_or("telnet %s %d");
     const std::string folder = getprofile("K8API_CLIENT_DIR").value_or("");
-    return startTextClient(buildClientArgv(folder, format, host ? host : "", port));
+    if (!k->terminalClients)
+        k->terminalClients = std::make_shared<ClientWatch>();
+    return startTextClient(buildClientArgv(folder, format, host ? host : "", port), k->terminalClients);
 }
 
 int disconnectClientOcx()

@@ -40,6 +40,10 @@ bool writeAll(int fd, const char* p, std::size_t n)
     return true;
 }
 
+struct TraceState;
+// The thread's state in its slot, looked up once: every line would otherwise search for it.
+thread_local TraceState* t_state = nullptr;
+
 struct TraceState : ThreadSlotState {
     int fd = -1;
     char prefix[16] = {};
@@ -57,6 +61,8 @@ struct TraceState : ThreadSlotState {
     }
     ~TraceState() override
     {
+        if (t_state == this)
+            t_state = nullptr;
         if (fd >= 0) {
             flush();
             ::close(fd);
@@ -65,6 +71,13 @@ struct TraceState : ThreadSlotState {
 };
 
 thread_local int t_holds = 0;
+
+TraceState* traceState()
+{
+    if (!t_state)
+        t_state = threadSlotAs<TraceState>(kSlotTrace);
+    return t_state;
+}
 
 std::mutex g_folderLock;
 std::string g_folderOverride;
@@ -83,15 +96,81 @@ bool ownPrivateFolder(const char* path)
            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Opens the trace file for appending: never through a symbolic link, only a regular file of
-// ours with one name, and private to us (0600). -1 when it cannot be had.
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISLNK(mode))
+        return "a symbolic link";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
+// Why the trace is off, said on the standard error once per text, whichever thread meets it
+// first (the trace itself cannot carry it).
+void sayRefused(const std::string& text)
+{
+    static std::mutex lock;
+    static std::string said;
+    {
+        std::lock_guard guard(lock);
+        if (said == text)
+            return;
+        said = text;
+    }
+    std::fprintf(stderr, "k8bus: %s; the bus trace is off\n", text.c_str());
+}
+
+// The folder of the user's own below the temporary folder ($TMPDIR, else /tmp), made 0700 when
+// missing: anyone may create names in /tmp itself. Empty, and said once, when what stands at
+// the name is not a folder of ours that only we may enter.
+std::string privateTempFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp && *tmp) ? tmp : "/tmp";
+    if (base.back() != '/')
+        base += '/';
+    const std::string folder = base + "k8bus-" + std::to_string(::geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0)
+        return {};
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        sayRefused(folder + " is " + (S_ISDIR(st.st_mode) ? "a folder of another user" : kindOf(st.st_mode)));
+        return {};
+    }
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        sayRefused(folder + " is open to other users");
+        return {};
+    }
+    return folder;
+}
+
+// Opens the trace file for appending: without waiting (a FIFO at the name never holds the
+// call), never through a symbolic link, only a regular file of ours with one name, and private
+// to us (0600). -1 when it cannot be had; what stands at the name instead is said once.
 int openTraceFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0)
-        return -1;
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
     struct stat st {};
+    if (fd < 0) {
+        // A folder that cannot be written leaves the trace off without a word, as ever.
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            sayRefused(path + " is " + kindOf(st.st_mode));
+        return -1;
+    }
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
+        sayRefused(path + " is " +
+                   (!S_ISREG(st.st_mode)       ? kindOf(st.st_mode)
+                    : st.st_uid != ::geteuid() ? "a file of another user"
+                                               : "a file with more than one name"));
         ::close(fd);
         return -1;
     }
@@ -99,12 +178,16 @@ int openTraceFile(const std::string& path)
         ::close(fd);
         return -1;
     }
+    // A regular file never blocks; the flag goes so a write never sees EAGAIN.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
 }
 
 void logOpen()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (!st) {
         auto fresh = std::make_unique<TraceState>();
         st = fresh.get();
@@ -114,7 +197,8 @@ void logOpen()
     std::snprintf(st->prefix, sizeof st->prefix, "%lx: ", threadId());
     st->prefixLength = std::strlen(st->prefix);
     // O_APPEND makes every piece's append atomic against other threads and processes.
-    st->fd = openTraceFile(traceFilePath());
+    const std::string path = traceFilePath();
+    st->fd = path.empty() ? -1 : openTraceFile(path);
     st->sinceCheck = 0;
     if (st->fd < 0)
         return;
@@ -139,6 +223,8 @@ void rollOverIfDue(TraceState& st)
     if (::fstat(st.fd, &mine) != 0)
         return;
     const std::string path = traceFilePath();
+    if (path.empty())
+        return;
     struct stat named {};
     const bool same = ::lstat(path.c_str(), &named) == 0 && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
     if (same && static_cast<std::uint64_t>(mine.st_size) < limit)
@@ -183,7 +269,7 @@ void traceRelease()
 
 void traceFlush()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (st && !st->flush())
         logClose();
 }
@@ -196,10 +282,12 @@ std::string traceFilePath()
         folder = g_folderOverride;
     }
     if (folder.empty()) {
-        // The user's own runtime folder when there is one, else the temporary folder.
+        // The user's own runtime folder when there is one, else a folder of ours in the
+        // temporary folder.
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        const char* tmp = std::getenv("TMPDIR");
-        folder = ownPrivateFolder(runtime) ? runtime : (tmp && *tmp) ? tmp : "/tmp";
+        folder = ownPrivateFolder(runtime) ? std::string(runtime) : privateTempFolder();
+        if (folder.empty())
+            return {};
     }
     if (folder.back() != '/')
         folder += '/';
@@ -219,17 +307,17 @@ void setTraceSizeLimit(std::uint64_t bytes)
 
 bool logWrite(const char* text, long length)
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     if (!st) {
         logOpen();
-        st = threadSlotAs<TraceState>(kSlotTrace);
+        st = traceState();
         if (!st)
             return false;
     }
     if (st->fd < 0 || !text)
         return false;
     rollOverIfDue(*st);
-    st = threadSlotAs<TraceState>(kSlotTrace);
+    st = traceState();
     if (!st || st->fd < 0)
         return false;
     std::size_t remaining = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
@@ -288,7 +376,7 @@ bool logWritef(const char* format, ...)
 
 bool logIsOn()
 {
-    auto* st = threadSlotAs<TraceState>(kSlotTrace);
+    auto* st = traceState();
     return !st || st->fd >= 0;
 }
 
@@ -337,7 +425,7 @@ bool logDump(const unsigned char* bytes, std::size_t length, int mode)
 
 void logClose()
 {
-    if (threadSlotAs<TraceState>(kSlotTrace))
+    if (traceState())
         threadSetSlot(kSlotTrace, nullptr); // writes what it still holds
 }
 

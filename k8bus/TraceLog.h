@@ -1,9 +1,10 @@
 #pragma once
-// The bus library's trace file k8bus.log in the user's runtime folder (else the temporary
-// folder). Each thread appends through its own descriptor and marks every piece it writes with
-// its thread id, so the lines of the host's thread, of its socket proxy thread and of other
-// callers can be told apart. The file is private (0600), never opened through a symbolic link,
-// and rolled over to k8bus.log.1 when it passes its size limit.
+// The bus library's trace file k8bus.log in the user's runtime folder (else a private folder of
+// the user's in the temporary folder). Each thread appends through its own descriptor and marks
+// every piece it writes with its thread id, so the lines of the host's thread, of its socket
+// proxy thread and of other callers can be told apart. The file is private (0600), opened
+// without waiting and never through a symbolic link (anything but a regular file is refused, and
+// said once), and rolled over to k8bus.log.1 when it passes its size limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,18 +29,19 @@ void logClose();
 
 /// While held (holds nest), the thread's pieces gather in memory and go to the file in one
 /// write when the outermost hold is released, or at once when 64 KiB have gathered; a call's
-/// trace then costs a system call per wait, not one per line. traceFlush writes what has
-/// gathered: the socket layer calls it before every wait, so nothing waits in memory while the
-/// thread waits on a peer.
+/// trace then costs one system call, not one per line. traceFlush writes what has gathered: the
+/// socket layer calls it once a wait has lasted its first short slice, so nothing waits in
+/// memory while the thread waits on a peer that is slow to answer.
 void traceHold();
 void traceRelease();
 void traceFlush();
 
 inline constexpr std::uint64_t kDefaultTraceSizeLimit = 8u * 1024 * 1024;
 
-/// The file's path: in $XDG_RUNTIME_DIR when that is a private folder of ours, else in $TMPDIR,
-/// else in /tmp. Tests point it elsewhere with setTraceFolderOverride (process-wide; threads
-/// that already opened the file keep theirs).
+/// The file's path: in $XDG_RUNTIME_DIR when that is a private folder of ours, else in the folder
+/// k8bus-<uid> (0700, ours) of $TMPDIR, else of /tmp; empty when that folder cannot be had.
+/// Tests point it elsewhere with setTraceFolderOverride (process-wide; threads that already
+/// opened the file keep theirs).
 std::string traceFilePath();
 void setTraceFolderOverride(const std::string& folder);
 /// The size past which the file is rolled over (process-wide; 0 restores the default).

@@ -72,6 +72,14 @@ TEST_F(Settings, ClientCommandLookupTable)
          true, "from-env", "from-registry"},
         {"UseEnvironment no: then the profile file", "[Software\\Brastel\\Korvi]\nUseEnvironment=no\n", true,
          "from-env", "from-ini %s"},
+        {"a sub-key section alone makes the base key exist",
+         "[Software\\Brastel\\Korvi\\Environment]\n"
+         "K8API_CLIENT_CMD=from-registry\n",
+         true, nullptr, "from-registry"},
+        {"a sub-key section alone: UseEnvironment is on",
+         "[Software\\Brastel\\Korvi\\Environment]\n"
+         "K8API_CLIENT_CMD=from-registry\n",
+         true, "from-env", "from-env"},
         {"registry value too long counts as missing",
          "[Software\\Brastel\\Korvi]\n[Software\\Brastel\\Korvi\\Environment]\nK8API_CLIENT_CMD=" + longValue + "\n",
          true, nullptr, "from-ini %s"},
@@ -88,6 +96,43 @@ TEST_F(Settings, ClientCommandLookupTable)
                                                c.env ? std::optional<std::string>(c.env) : std::nullopt);
         EXPECT_EQ(lookup("K8API_CLIENT_CMD"), c.expected);
     }
+}
+
+// The wait bound under the registry's "Kor8 Bus" key outranks kor8.ini's, whether or not the keys
+// above it have sections of their own.
+TEST_F(Settings, WaitBoundFromARegistrySubKeyAloneOutranksTheProfileFile)
+{
+    profile("[Kor8 Bus]\nK8WaitTimeout=7\n");
+    struct Case {
+        const char* name;
+        std::optional<std::string> registryText;
+        int boundMs;
+    };
+    const Case cases[] = {
+        {"no registry", std::nullopt, 7000},
+        {"sub-key section alone", "[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8WaitTimeout=1\n", 1000},
+        {"with the base key's section",
+         "[Software\\Brastel\\Korvi]\n[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8WaitTimeout=2\n", 2000},
+        {"another sub-key only: kor8.ini", "[Software\\Brastel\\Korvi\\Environment]\nK8API_CLIENT_DIR=/opt\n", 7000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(m_env.root() / "config" / "ZentrikServer" / "registry.ini");
+        if (c.registryText)
+            registry(*c.registryText);
+        profileResetForTests();
+        int bound = -1;
+        std::thread([&] {
+            sockInit();
+            bound = sockGetTimeouts().bound;
+        }).join();
+        EXPECT_EQ(bound, c.boundMs);
+    }
+    // Only the case without a registry file misses the key.
+    const std::string trace = traceText();
+    const auto first = trace.find("setRegKey: NOT FOUND -- global registry key");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(trace.find("setRegKey: NOT FOUND", first + 1), std::string::npos);
 }
 
 TEST_F(Settings, NonRegularProfileFilesAreNeverWaitedForNorReadWithoutEnd)

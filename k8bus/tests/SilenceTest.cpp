@@ -1,8 +1,9 @@
 // The wait bound is on silence, one wait at a time: a task that keeps sending report lines runs
 // for as long as it needs, one that stays silent past the bound fails and its session is ended
 // (the reopened session answers only its own calls), and a bound of 0 waits for as long as the
-// daemon computes. The bound comes from kor8.ini, as a site sets it; each test runs on a thread
-// of its own that reads it.
+// daemon computes. While a terminal client started for a screen request runs, the wait for the
+// task has no bound; a report line cut half-way costs one bound, not two; a changed bound applies
+// from the next session on the same thread. The bound comes from kor8.ini, as a site sets it.
 #include "BusHarness.h"
 
 #include "DaemonAnswers.h"
@@ -23,6 +24,11 @@ using std::chrono::milliseconds;
 constexpr int kLines = 10;        // one every 0.3 s: three seconds of output
 constexpr int kLineEveryMs = 300; // well inside the 1 s bound
 constexpr int kSilentMs = 3000;   // three times the bound
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSlackMs = 3000; // the sanitizers' runtime stops the threads now and then
+#else
+constexpr int kSlackMs = 1000;
+#endif
 
 std::string lineText(int i)
 {
@@ -138,6 +144,141 @@ TEST_F(SilenceBound, WithoutABoundASilentTaskSucceeds)
         EXPECT_TRUE(controls.close());
     });
     EXPECT_EQ(daemon.connections(), 1);
+}
+
+// The screen request's terminal dialogue: `prompts` lines over `dialogueMs`, each answered by the
+// terminal stand-in; then the task's status with what the operator answered.
+void screenTask(DaemonConnection& c, int prompts, int dialogueMs)
+{
+    const int port = c.listenForTerminal();
+    c.send(Reply(3).info(1, 0, 4).array({std::to_string(port), "N"}));
+    if (!c.acceptTerminal())
+        return;
+    int answered = 0;
+    for (int i = 1; i <= prompts; ++i) {
+        std::this_thread::sleep_for(milliseconds(dialogueMs / prompts));
+        const std::string field = "Campo " + std::to_string(i);
+        if (c.prompt(field) == "ok:" + field)
+            ++answered;
+    }
+    c.closeTerminal();
+    c.send(
+        Reply(0).info(1, 0, 4).num(0).num(0).num(0).list({{"WHO", "SCHERMO"}, {"RISPOSTE", std::to_string(answered)}}));
+}
+
+TEST_F(SilenceBound, TerminalDialogueLongerThanTheBoundRunsToItsEnd)
+{
+    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(TERMINAL_STANDIN_PATH) + " %s %d");
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        screenTask(c, 17, 5000); // two and a half bounds of silence on the bus
+        serveWell(c);
+    });
+    withProfileBound("2", 2000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        const auto start = Clock::now();
+        const auto [ok, out] = controls.exec("SCHERMO");
+        EXPECT_GE(Clock::now() - start, milliseconds(4900));
+        EXPECT_TRUE(ok) << StatusTriple::read();
+        EXPECT_EQ(out, "WHO=SCHERMO,RISPOSTE=17");
+        // The session is in step, and the next task has the bound again.
+        EXPECT_EQ(controls.exec("T2"), std::make_pair(true, controls.own("T2")));
+        EXPECT_TRUE(controls.close());
+    });
+    EXPECT_EQ(daemon.connections(), 1);
+}
+
+TEST_F(SilenceBound, TerminalClientThatEndsAtOnceLeavesTheSilentTaskToTheBound)
+{
+    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(TERMINAL_STANDIN_PATH) + " --quit %s %d");
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        const int port = c.listenForTerminal();
+        c.send(Reply(3).info(1, 0, 4).array({std::to_string(port), "N"}));
+        c.waitForClose(8000); // nobody at the terminal, and the daemon says nothing more
+    });
+    withProfileBound("2", 2000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        const auto start = Clock::now();
+        const auto failed = controls.exec("SCHERMO");
+        const auto took = Clock::now() - start;
+        // The client ends within moments of the screen request: one bound from then.
+        EXPECT_GE(took, milliseconds(1950));
+        EXPECT_LT(took, milliseconds(2000 + kSlackMs));
+        EXPECT_FALSE(failed.first);
+        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, 10060, 0}));
+        EXPECT_FALSE(controls.close()); // ended out of step
+    });
+}
+
+// A daemon that stops half-way through a report line: the line's read ends at the bound and the
+// call fails then, without a second wait on the bus.
+TEST_F(SilenceBound, ReportLineCutHalfWayCostsOneBound)
+{
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4) || !c.next())
+            return;
+        const int port = c.listenForOutput();
+        c.send(Reply(4).info(1, 0, 4).array({std::to_string(port), "3"}));
+        if (!c.acceptOutput())
+            return;
+        c.sendOutput(k8test::reportLine(0, 1, "Riga intera"));
+        c.sendOutput(k8test::reportLine(0, 1, "Riga tagliata a metà").substr(0, 12));
+        c.waitForClose(10000);
+    });
+    withProfileBound("2", 2000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        controls.recordPrintedLines();
+        const auto start = Clock::now();
+        const auto failed = controls.exec("MEZZA");
+        const auto took = Clock::now() - start;
+        EXPECT_GE(took, milliseconds(1950));
+        EXPECT_LT(took, milliseconds(2000 + kSlackMs)); // 1.5 bounds (more under the sanitizers)
+        EXPECT_FALSE(failed.first);
+        EXPECT_EQ(StatusTriple::read(), (StatusTriple{4, 4, 10060, 0})); // a reply stopped half-way
+        const std::vector<PrintedLine> expected = {{3, 0, 1, "Riga intera"}, {-1, -1, 0, ""}};
+        EXPECT_EQ(controls.printed, expected);
+        EXPECT_FALSE(controls.close());
+    });
+}
+
+// The program makes every bus call on one thread: a bound raised in kor8.ini after a time-out
+// applies to the next session without a restart.
+TEST_F(SilenceBound, RaisedBoundAppliesFromTheNextSessionOnTheSameThread)
+{
+    constexpr int kTaskMs = 2500;
+    DaemonDouble daemon([](DaemonConnection& c, int) {
+        if (!answerLogin(c, 4))
+            return;
+        const auto r = c.next();
+        if (!r)
+            return;
+        c.waitForClose(kTaskMs); // computes silently; a client that leaves ends it
+        c.send(answerFor(taskOf(*r)));
+        serveWell(c);
+    });
+    withProfileBound("1", 1000, [&] {
+        ProgramControls controls(daemon.port(), false);
+        ASSERT_EQ(controls.open(), 0);
+        const auto failed = controls.exec("T1");
+        EXPECT_FALSE(failed.first);
+        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, 10060, 0}));
+        EXPECT_FALSE(controls.close());
+
+        zs::test::writeFile(m_env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=10\n");
+        ASSERT_EQ(controls.open(), 0);
+        EXPECT_EQ(sockGetTimeouts().bound, 10000);
+        const auto start = Clock::now();
+        EXPECT_EQ(controls.exec("T2"), std::make_pair(true, controls.own("T2")));
+        EXPECT_GE(Clock::now() - start, milliseconds(kTaskMs - 100));
+        EXPECT_TRUE(controls.close());
+    });
+    EXPECT_EQ(daemon.connections(), 2);
 }
 
 // What each K8WaitTimeout text gives, and the trace line of a text that sets no bound: once,

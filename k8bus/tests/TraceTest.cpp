@@ -2,9 +2,14 @@
 #include "BusHarness.h"
 
 #include "Bus.h"
+#include "DaemonAnswers.h"
+#include "ProgramControls.h"
+#include "testsupport/HostileXml.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,6 +142,91 @@ TEST_F(BusTest, PlantedSymlinkIsNotFollowed)
     EXPECT_TRUE(std::filesystem::is_symlink(m_env.root() / "k8bus.log"));
 }
 
+// A FIFO, a link or a folder at the trace file's name: the first control call neither waits on
+// it nor writes through it, the trace is off for the thread and the round trip goes on.
+TEST_F(BusTest, NonRegularTraceFileIsPassedByAtOnce)
+{
+    const auto trace = m_env.root() / "k8bus.log";
+    struct Case {
+        const char* kind;
+        const char* said;
+    };
+    const Case cases[] = {{"fifo", "a FIFO"}, {"dev_zero", "a symbolic link"}, {"directory", "a folder"}};
+    for (const auto& c : cases) {
+        const std::string kind = c.kind;
+        SCOPED_TRACE(kind);
+        zs::test::plantNonRegular(kind, trace);
+        // What the library says goes to the standard error: kept in a file for the case.
+        const auto errors = m_env.root() / ("stderr-" + kind);
+        std::fflush(stderr);
+        const int saved = ::dup(2);
+        const int file = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(file, 2);
+        ::close(file);
+        const std::string planted = zs::test::describeEntry(trace);
+        k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
+            if (answerLogin(c, 4))
+                serveWell(c);
+        });
+        onFreshThread([&] {
+            ProgramControls controls(daemon.port(), false);
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(controls.open(), 0);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+            EXPECT_FALSE(logIsOn());
+            EXPECT_EQ(controls.exec("T1"), std::make_pair(true, controls.own("T1")));
+            EXPECT_TRUE(controls.close());
+        });
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        EXPECT_EQ(zs::test::describeEntry(trace), planted);
+        // Said once, however many threads (the caller's, its proxy thread) met it.
+        const std::string said = "k8bus: " + trace.string() + " is " + c.said + "; the bus trace is off\n";
+        EXPECT_EQ(zs::test::readFile(errors), said);
+        std::filesystem::remove_all(trace);
+    }
+}
+
+// Without a runtime folder of the user's, the trace goes to a folder of the user's own in the
+// temporary folder, never to the temporary folder itself; a link planted at that folder's name
+// turns the trace off.
+TEST_F(BusTest, WithoutARuntimeFolderTheTraceGoesToAPrivateTemporaryFolder)
+{
+    setTraceFolderOverride({});
+    const auto tmp = m_env.root() / "tmp";
+    std::filesystem::create_directories(tmp);
+    const zs::test::ScopedEnvVar runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const zs::test::ScopedEnvVar tmpdir("TMPDIR", tmp.string());
+    const auto folder = tmp / ("k8bus-" + std::to_string(::geteuid()));
+
+    EXPECT_EQ(traceFilePath(), (folder / "k8bus.log").string());
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    std::thread([] { EXPECT_TRUE(logWrite("nel posto giusto\n")); }).join();
+    EXPECT_NE(zs::test::readFile(folder / "k8bus.log").find("nel posto giusto"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(tmp / "k8bus.log"));
+
+    ::chmod(folder.c_str(), 0777); // opened to others: closed again
+    EXPECT_EQ(traceFilePath(), (folder / "k8bus.log").string());
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    std::filesystem::remove_all(folder);
+    const auto elsewhere = m_env.root() / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_symlink(elsewhere, folder);
+    EXPECT_EQ(traceFilePath(), "");
+    std::thread([] {
+        EXPECT_FALSE(logWrite("da nessuna parte\n"));
+        EXPECT_FALSE(logIsOn());
+    }).join();
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    setTraceFolderOverride(m_env.root().string());
+}
+
 TEST_F(BusTest, TraceFileIsPrivateAndRollsOverAtItsLimit)
 {
     const auto file = m_env.root() / "k8bus.log";
@@ -175,8 +265,9 @@ using k8test::DaemonConnection;
 using k8test::DaemonDouble;
 using k8test::Reply;
 
-// Within one call the trace gathers in memory: it reaches the file before every wait on a peer,
-// when the call ends, and at once when 64 KiB have gathered.
+// Within one call the trace gathers in memory: it reaches the file once a wait on a peer has
+// lasted its first slice, before the host's yield hook runs, when the call ends, and at once
+// when 64 KiB have gathered.
 TEST_F(BusTest, CallTraceIsWrittenWholeWhenTheCallEnds)
 {
     const auto trace = m_env.root() / "k8bus.log";
@@ -238,9 +329,12 @@ TEST_F(BusTest, HungCallOfAHostWithoutYieldHookHasItsTraceOnDiskThroughKill)
             return;
         c.waitForClose(20000); // the task never ends
     });
-    // The child writes its trace into this test's folder and reads no kor8.ini: the default bound.
+    // The child writes its trace into its private folder in this test's folder and reads no
+    // kor8.ini: the default bound.
     const zs::test::ScopedEnvVar runtime("XDG_RUNTIME_DIR", std::nullopt);
     const zs::test::ScopedEnvVar tmp("TMPDIR", m_env.root().string());
+    const auto childTrace = m_env.root() / ("k8bus-" + std::to_string(::geteuid())) / "k8bus.log";
+    auto traceText = [&] { return zs::test::readFile(childTrace); };
     const std::string port = std::to_string(daemon.port());
     char* const argv[] = {const_cast<char*>(PLAIN_HOST_PATH), const_cast<char*>(port.c_str()),
                           const_cast<char*>("APPESO"), nullptr};

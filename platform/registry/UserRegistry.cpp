@@ -139,8 +139,16 @@ std::optional<std::string> UserRegistry::value(std::string_view keyPath, std::st
 
 bool UserRegistry::hasKey(std::string_view keyPath) const
 {
-    auto sections = load(m_file);
-    return findSection(sections, normaliseKey(keyPath)) != nullptr;
+    // As in a hive, a key exists when it has a section of its own or any key below it has one.
+    const std::string key = normaliseKey(keyPath);
+    const std::string below = key + '\\';
+    for (const auto& s : load(m_file)) {
+        const std::string name = normaliseKey(s.name);
+        if (sameIniName(name, key) || key.empty() ||
+            (name.size() > below.size() && sameIniName(std::string_view(name).substr(0, below.size()), below)))
+            return true;
+    }
+    return false;
 }
 
 bool UserRegistry::setValue(std::string_view keyPath, std::string_view name, std::string_view text)

@@ -25,7 +25,7 @@ class UserRegistry {
     [[nodiscard]] bool setValue(std::string_view keyPath, std::string_view name, std::string_view text);
     /// Removes one value; true when it is gone afterwards.
     bool removeValue(std::string_view keyPath, std::string_view name);
-    /// Whether the key exists (it has a section, with or without values).
+    /// Whether the key exists: it has a section (with or without values), or a key below it has one.
     bool hasKey(std::string_view keyPath) const;
     /// Names of the keys directly below `keyPath`, in file order.
     std::vector<std::string> subkeys(std::string_view keyPath) const;

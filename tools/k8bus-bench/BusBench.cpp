@@ -290,8 +290,8 @@ void printLine(const char* what, const std::vector<double>& lib, const std::vect
 {
     const double best = *std::min_element(lib.begin(), lib.end());
     const double rawBest = *std::min_element(raw.begin(), raw.end());
-    std::printf("%-40s %8.2f us/call (%.2f us)   ratio %.3f (medians %.3f)\n", what, best, median(lib), best / rawBest,
-                median(lib) / median(raw));
+    std::printf("%-40s %8.2f us/call (%.2f us)   ratio %.3f to the raw %.2f us (medians %.3f)\n", what, best,
+                median(lib), best / rawBest, rawBest, median(lib) / median(raw));
 }
 
 } // namespace
@@ -323,14 +323,15 @@ int main(int argc, char** argv)
     try {
         // Each thread opens the trace file on its first line, in the folder the environment
         // names at that moment, and a thread that could not open it traces nothing for good.
-        // The quiet configuration starts while the folder cannot be written; the program's
-        // then finds the folder it writes to for the rest of the run (its roll-over looks there).
+        // The quiet configuration starts while no folder can be had (no runtime folder, and a
+        // temporary folder that does not exist); the program's then finds the runtime folder it
+        // writes to for the rest of the run (its roll-over looks there).
         ::setenv("TMPDIR", "/nonexistent/k8bus-bench", 1);
         std::optional<LibraryClient> quiet, program; // ended before the figures are shown
         quiet.emplace(false, zs::k8bus::HostYield{});
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its proxy thread's first line
-        ::setenv("TMPDIR", traceFolder.c_str(), 1);
-        program.emplace(true, [] { return true; }); // the host's hook: it lets the window run
+        ::setenv("XDG_RUNTIME_DIR", traceFolder.c_str(), 1);         // private: made by mkdtemp
+        program.emplace(true, [] { return true; });                  // the host's hook: it lets the window run
         // The raw client sends exactly the bytes the library sent: its open, then its execute.
         const auto [openRequest, execRequest] = program->requests();
         DaemonDouble rawDaemon(answerAtOnce);

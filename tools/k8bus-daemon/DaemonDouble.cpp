@@ -175,8 +175,57 @@ void DaemonConnection::closeOutput()
     shutAndClose(m_out);
 }
 
+int DaemonConnection::listenForTerminal()
+{
+    int port = 0;
+    m_termListen = listenLoopback(port);
+    return port;
+}
+
+bool DaemonConnection::acceptTerminal(int timeoutMs)
+{
+    if (m_termListen < 0 || !readable(m_termListen, timeoutMs))
+        return false;
+    m_term = ::accept4(m_termListen, nullptr, nullptr, SOCK_CLOEXEC);
+    return m_term >= 0;
+}
+
+std::optional<std::string> DaemonConnection::prompt(const std::string& line, int timeoutMs)
+{
+    if (m_term < 0)
+        return std::nullopt;
+    sendAll(m_term, line + "\r\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto end = m_termPending.find('\n');
+        if (end != std::string::npos) {
+            std::string answer = m_termPending.substr(0, end);
+            m_termPending.erase(0, end + 1);
+            if (!answer.empty() && answer.back() == '\r')
+                answer.pop_back();
+            return answer;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !readable(m_term, static_cast<int>(left.count())))
+            return std::nullopt;
+        char buf[256];
+        const ssize_t r = ::recv(m_term, buf, sizeof buf, 0);
+        if (r <= 0)
+            return std::nullopt;
+        m_termPending.append(buf, static_cast<std::size_t>(r));
+    }
+}
+
+void DaemonConnection::closeTerminal()
+{
+    shutAndClose(m_term);
+}
+
 DaemonConnection::~DaemonConnection()
 {
+    closeTerminal();
+    if (m_termListen >= 0)
+        ::close(m_termListen);
     closeOutput();
     if (m_outListen >= 0)
         ::close(m_outListen);

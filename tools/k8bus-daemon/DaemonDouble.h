@@ -40,6 +40,15 @@ class DaemonConnection {
     void sendOutput(const std::string& bytes);
     void closeOutput();
 
+    /// A listener for the terminal client of a screen request; returns its port.
+    int listenForTerminal();
+    /// Accepts the terminal client's connection; false after `timeoutMs`.
+    bool acceptTerminal(int timeoutMs = 5000);
+    /// Writes `line` and a line end to the terminal and reads its answer line (line end cut);
+    /// nothing when the terminal closed or did not answer within `timeoutMs`.
+    std::optional<std::string> prompt(const std::string& line, int timeoutMs = 5000);
+    void closeTerminal();
+
     ~DaemonConnection();
 
   private:
@@ -47,6 +56,9 @@ class DaemonConnection {
     int m_fd;
     int m_outListen = -1;
     int m_out = -1;
+    int m_termListen = -1;
+    int m_term = -1;
+    std::string m_termPending;
     DaemonDouble& m_owner;
 };
 

@@ -50,6 +50,35 @@ TEST(UserRegistry, SubkeysAndSettingsShorthand)
     EXPECT_EQ(reg.subkeys("Net\\Interfaces"), (std::vector<std::string>{"eth0", "eth1"}));
 }
 
+// A key exists when it has a section of its own or when any key below it has one, as in a hive.
+TEST(UserRegistry, KeyExistsWhenItOrAKeyBelowItHasASection)
+{
+    zs::test::ScopedTestEnv env;
+    zs::test::writeFile(UserRegistry::defaultFile(),
+                        "[Software\\Brastel\\Korvi\\Kor8 Bus]\nK8WaitTimeout=1\n[Net\\Empty]\n");
+    struct Case {
+        const char* key;
+        bool exists;
+    };
+    const Case cases[] = {
+        {"Software\\Brastel\\Korvi\\Kor8 Bus", true},
+        {"Software\\Brastel\\Korvi", true},
+        {"software\\brastel\\KORVI\\", true},
+        {"Software\\Brastel", true},
+        {"Software", true},
+        {"Net\\Empty", true},
+        {"Software\\Brastel\\Korvi\\Environment", false},
+        {"Software\\Brastel\\Korvi\\Kor8", false}, // a key whose name begins the section's is another key
+        {"Software\\Brastel\\Korvi\\Kor8 Bus\\Deeper", false},
+        {"Net\\Empty\\Below", false},
+    };
+    const UserRegistry reg;
+    for (const auto& c : cases)
+        EXPECT_EQ(reg.hasKey(c.key), c.exists) << c.key;
+    EXPECT_EQ(reg.value("Software\\Brastel\\Korvi\\Kor8 Bus", "K8WaitTimeout"), "1");
+    EXPECT_FALSE(reg.value("Software\\Brastel\\Korvi", "K8WaitTimeout")); // a parent holds no values of its own
+}
+
 // The one INI reader, as a hand-written profile file (kor8.ini) gives it its text.
 TEST(IniFile, ProfileFileTable)
 {

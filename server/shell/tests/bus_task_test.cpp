@@ -3,7 +3,8 @@
 // daemon listens on a free port): the program built as main() builds it on a copy of the demo
 // folder keeps serving its window events while a task runs, Stop pressed meanwhile ends the step
 // without starting the step's next task, a daemon that stops answering costs each item one
-// bound, and a task that keeps sending report output runs past the bound to its end.
+// bound, a task that keeps sending report output runs past the bound to its end, and so does a
+// task whose terminal dialogue outlasts the bound.
 
 #include "DaemonDouble.h"
 
@@ -101,8 +102,8 @@ struct BusTaskProgram : test::DemoProgramTest {
     bool hasLine(const std::string& prefix) { return line(prefix) != nullptr; }
 
     std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir, defaultPort;
-    /// The bus library reads its wait bound once per thread, and its profile once per process:
-    /// the first test that makes bus calls decides them for the process.
+    /// The bus library decides its profile's place once per process: the first test that makes
+    /// bus calls decides it for the process.
     static inline bool busCallsInThisProcess = false;
 };
 
@@ -195,11 +196,11 @@ TEST_F(BusTaskProgram, StopDuringATaskEndsTheStep)
 
 TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
 {
-    // Every bus wait of the program's thread is bounded by the profile's 2 s. The bound is read
-    // once per thread and the profile once per process, and a 2 s bound would cut the other
-    // tests' tasks short: this test needs a process of its own, as CTest gives each test.
+    // Every bus wait of the program's thread is bounded by the profile's 2 s. The profile's place
+    // is fixed once per process, and a 2 s bound would cut the other tests' tasks short: this
+    // test needs a process of its own, as CTest gives each test.
     if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
-        GTEST_SKIP() << "needs a process of its own (the bus wait bound is read once per process)";
+        GTEST_SKIP() << "needs a process of its own (the bus profile's place is fixed once per process)";
     zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
     auto daemon = startDaemon([](DaemonConnection& c, int) {
         if (!c.next())
@@ -235,10 +236,10 @@ TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
 
 TEST_F(BusTaskProgram, ATaskStreamingReportOutputForThreeBoundsEndsGreen)
 {
-    // The bound is 1 s here, read once per thread and the profile once per process: this test
-    // needs a process of its own, as CTest gives each test.
+    // The bound is 1 s here, and the profile's place is fixed once per process: this test needs
+    // a process of its own, as CTest gives each test.
     if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
-        GTEST_SKIP() << "needs a process of its own (the bus wait bound is read once per process)";
+        GTEST_SKIP() << "needs a process of its own (the bus profile's place is fixed once per process)";
     zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=1\n");
     // Each session: its requests and what the daemon did, in order (read once the daemon is gone).
     std::vector<std::vector<std::string>> sessions;
@@ -294,6 +295,53 @@ TEST_F(BusTaskProgram, ATaskStreamingReportOutputForThreeBoundsEndsGreen)
     ASSERT_EQ(sessions.size(), 3u);
     for (const auto& seen : sessions)
         EXPECT_EQ(seen, whole);
+}
+
+TEST_F(BusTaskProgram, ATaskThatNeedsAScreenForLongerThanTheBoundEndsGreen)
+{
+    // The bound is 2 s here, and the profile's place is fixed once per process: this test needs a
+    // process of its own, as CTest gives each test.
+    if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
+        GTEST_SKIP() << "needs a process of its own (the bus profile's place is fixed once per process)";
+    zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
+    const test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(ZS_TERMINAL_STANDIN) + " %s %d");
+    // Per session: how many of the 17 prompts of its 5 s terminal dialogue were answered.
+    std::vector<int> answered;
+    auto daemon = startDaemon([&answered](DaemonConnection& c, int) {
+        if (!c.next())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (!c.next())
+            return;
+        const int port = c.listenForTerminal();
+        c.send(Reply(3).info(1, 0, 7).array({std::to_string(port), "N"}));
+        if (!c.acceptTerminal())
+            return;
+        int& got = answered.emplace_back(0);
+        for (int i = 1; i <= 17; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5000 / 17));
+            const std::string field = "Campo " + std::to_string(i);
+            got += c.prompt(field) == "ok:" + field ? 1 : 0;
+        }
+        c.closeTerminal();
+        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
+        if (c.next())
+            c.send(Reply(1).info(1, 0, 7).num(0));
+        c.waitForClose(2000);
+    });
+    QElapsedTimer took;
+    took.start();
+    app->runWindow().run().executeXmlClicked(false);
+    EXPECT_GE(took.elapsed(), 2 * 5000 - 200);
+    EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
+    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente"));
+    QTreeWidgetItem* step = line("Task del bus");
+    ASSERT_NE(step, nullptr);
+    EXPECT_NE(step->foreground(0).color(), QColor(255, 0, 0));
+    EXPECT_NE(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
+    EXPECT_TRUE(shown.empty()) << shown.front();
+    daemon.reset();                                  // its thread has finished with the sessions
+    EXPECT_EQ(answered, (std::vector<int>{17, 17})); // both items, A=1 and A=2
 }
 
 TEST_F(BusTaskProgram, AFailingTaskShowsItsStepAsFailed)
