@@ -145,6 +145,7 @@ class SqliteBackend final : public Backend {
         std::error_code ec;
         if (std::filesystem::is_directory(target.sqlitePath, ec)) {
             errors.push_back(makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, "a folder"), kSource));
+            errors.back().lasting = true;
             return false;
         }
         if (!create && !std::filesystem::exists(target.sqlitePath, ec)) {
@@ -164,6 +165,7 @@ class SqliteBackend final : public Backend {
             // Named as the connection string names it.
             errors.push_back(
                 makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, t_refusedKind), kSource));
+            errors.back().lasting = true;
             t_refusedKind = nullptr;
             close();
             return false;
@@ -354,11 +356,14 @@ class SqliteBackend final : public Backend {
         e.description = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
         // A file the VFS refused (an attached one, a journal): SQLite's line names it as the
         // statement did, the refusal says what stands there.
-        if ((rc & 0xff) == SQLITE_CANTOPEN && t_refusedKind)
+        const bool refused = (rc & 0xff) == SQLITE_CANTOPEN && t_refusedKind;
+        if (refused)
             e.description += ": " + notADatabaseFile(t_refusedName, t_refusedKind);
         t_refusedKind = nullptr;
         e.source = kSource;
         e.nativeError = rc;
+        // What is no regular file or no database stays so: opening it again cannot succeed.
+        e.lasting = opening && (refused || (rc & 0xff) == SQLITE_NOTADB);
         errors.push_back(std::move(e));
         return false;
     }

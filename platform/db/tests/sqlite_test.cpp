@@ -68,9 +68,14 @@ TEST(SqliteOpen, FolderAndNonDatabaseFileFail)
     Connection c;
     EXPECT_FALSE(c.open(jet(dir.path())));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_TRUE(c.errors().front().lasting);
     EXPECT_FALSE(c.open(jet(dir / "notes.mdb")));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_TRUE(c.errors().front().lasting) << c.errors().front().description;
     EXPECT_EQ(zs::test::readFile(dir / "notes.mdb").substr(0, 7), "this is");
+    // A missing file may yet come: worth another try.
+    EXPECT_FALSE(c.open(jet(dir / "missing.mdb")));
+    EXPECT_FALSE(c.errors().front().lasting);
 }
 
 TEST_F(SqliteTest, OnlyRegularFilesAreOpenedOrAttachedAndNeverWaitedOn)
@@ -97,6 +102,7 @@ TEST_F(SqliteTest, OnlyRegularFilesAreOpenedOrAttachedAndNeverWaitedOn)
             << other.errors().front().description;
         EXPECT_NE(other.errors().front().description.find(c.says), std::string::npos)
             << other.errors().front().description;
+        EXPECT_TRUE(other.errors().front().lasting);
         // Attached by a job, with its name as the statement gives it: refused the same way.
         EXPECT_FALSE(m_db.execute("ATTACH DATABASE '" + file + "' AS other"));
         ASSERT_FALSE(m_db.errors().empty());
