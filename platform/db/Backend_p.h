@@ -36,6 +36,17 @@ class Backend {
                             const std::vector<Value::Type>& types, const std::vector<Value>& values,
                             std::size_t rowCount, ErrorList& errors) = 0;
     virtual bool tableNames(std::vector<std::string>& out, ErrorList& errors) = 0;
+
+    /// Starts `sql` as the backend's one row reader, its columns in `columns`: its rows are
+    /// then read by readRows a batch at a time, and none is held beyond the batch in hand.
+    /// A reader still open is closed first.
+    virtual bool openReader(const std::string& sql, std::vector<ColumnInfo>& columns, ErrorList& errors) = 0;
+    /// Reads up to `maxRows` further rows of the reader into `values` (a value per column, row
+    /// after row, overwriting the front of the vector, grown as needed); `rows` says how many,
+    /// `end` whether the last row has been read.
+    virtual bool readRows(std::size_t maxRows, std::vector<Value>& values, std::size_t& rows, bool& end,
+                          ErrorList& errors) = 0;
+    virtual void closeReader() noexcept = 0;
     virtual Dialect dialect() const = 0;
     /// `name` as a quoted identifier of this database.
     virtual std::string quoteIdentifier(std::string_view name) const = 0;

@@ -280,6 +280,7 @@ void Connection::close() noexcept
     m_asyncPending = false;
     m_insertPending = false;
     m_insertNames = {};
+    m_openReader = 0; // the backend's close ends it
     {
         std::lock_guard l(m_shared->m);
         if (!m_shared->open && !m_shared->backend)

@@ -23,6 +23,7 @@
 namespace zs::db {
 
 class Backend;
+class RowReader;
 class RowWriter;
 struct ConnectionShared;
 
@@ -90,6 +91,10 @@ class Connection {
     /// Runs a query and reads all its rows. Nothing on failure (errors()).
     [[nodiscard]] std::optional<RecordSet> query(std::string_view sql);
 
+    /// A reader of the rows of `sql`, read a batch at a time (see RowReader). Nothing when the
+    /// query fails (errors()) or another reader of this connection is still open.
+    [[nodiscard]] std::optional<RowReader> openReader(std::string_view sql);
+
     /// A writer appending rows to `table` (a name, bracketed or not). Nothing when the table
     /// cannot be read (errors()).
     [[nodiscard]] std::optional<RowWriter> openRowWriter(std::string_view table);
@@ -113,6 +118,7 @@ class Connection {
     void clearErrors() { m_errors.clear(); }
 
   private:
+    friend class RowReader;
     friend class RowWriter;
     friend class Catalog;
     bool openImpl(const std::string& connectionString, bool create);
@@ -146,9 +152,52 @@ class Connection {
     int m_commandTimeout = 30;
     ErrorList m_errors;
     bool m_asyncPending = false;
-    bool m_insertPending = false; // a batch of rows is being written on the worker
+    std::uint64_t m_openReader = 0; // the number of this connection's open RowReader; 0: none
+    std::uint64_t m_readers = 0;    // RowReaders opened so far
+    bool m_insertPending = false;   // a batch of rows is being written on the worker
     std::string m_pendingInsertTable;
     std::string m_failedInsertTable;
+};
+
+/// Reads the rows of one query a batch at a time: only the batch in hand is held, by this
+/// reader and by the driver below it (a PostgreSQL source is read through a server cursor when
+/// its connection string asks for one, as the link sources do). Every batch is read under the
+/// connection's time-out and open to cancel(), so a stop lands between two batches at the
+/// latest. One reader at a time on a connection; it is closed at the end of its rows, by
+/// close(), by its destruction or by the connection's. Reports its failures in its
+/// connection's errors().
+class RowReader {
+  public:
+    RowReader(RowReader&& other) noexcept;
+    RowReader& operator=(RowReader&& other) noexcept;
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+    ~RowReader() { close(); }
+
+    const std::vector<ColumnInfo>& columns() const { return m_columns; }
+    /// Reads the next batch of up to `maxRows` rows in place of the last one. False on failure
+    /// (the connection's errors()), with no rows in hand; after the last row, no rows and atEnd().
+    [[nodiscard]] bool next(std::size_t maxRows);
+    /// Rows of the batch in hand.
+    std::size_t rowCount() const { return m_rows; }
+    /// A value of the batch in hand; null out of range.
+    const Value& at(std::size_t row, std::size_t field) const;
+    /// True once every row has been read (or the reader is closed).
+    bool atEnd() const { return m_end; }
+    /// Ends the query before its last row; the connection's errors() stay as they are.
+    void close() noexcept;
+
+  private:
+    friend class Connection;
+    RowReader(Connection& connection, std::uint64_t number, std::vector<ColumnInfo> columns);
+
+    Connection* m_connection = nullptr;
+    std::weak_ptr<ConnectionShared> m_alive; // expires with the connection
+    std::uint64_t m_number = 0;              // this reader among the connection's
+    std::vector<ColumnInfo> m_columns;
+    std::vector<Value> m_values; // the batch in hand, row after row
+    std::size_t m_rows = 0;
+    bool m_end = false;
 };
 
 /// Appends rows to one table: addNew(), set the fields, then update() writes the row at once,

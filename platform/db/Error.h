@@ -44,6 +44,9 @@ struct Error {
     std::string sqlState;         ///< five characters from ODBC; empty for SQLite
     std::int32_t nativeError = 0; ///< SQLite's extended result code or the driver's native number
     ErrorClass kind = ErrorClass::None;
+    /// No wait and no new try can change the outcome: what stands at the file's name is no
+    /// regular file, or no database. Set by the open of a SQLite file.
+    bool lasting = false;
 };
 
 using ErrorList = std::vector<Error>;

@@ -215,6 +215,7 @@ class OdbcBackend final : public Backend {
 
     void close() noexcept override
     {
+        closeReader();
         {
             std::lock_guard lock(m_stmtMutex);
             m_stmt.reset();
@@ -365,6 +366,69 @@ class OdbcBackend final : public Backend {
     {
         const char q = m_quote.front();
         return quoteSql(name, q, q);
+    }
+
+    bool openReader(const std::string& sql, std::vector<ColumnInfo>& columns, ErrorList& errors) override
+    {
+        closeReader();
+        if (!newStatement(errors) || !execDirect(sql, errors) || !describeResult(columns, errors))
+            return false;
+        m_readerTypes.clear();
+        for (const ColumnInfo& c : columns)
+            m_readerTypes.push_back(c.type);
+        std::lock_guard lock(m_stmtMutex);
+        m_reader = std::move(m_stmt);
+        return true;
+    }
+
+    bool readRows(std::size_t maxRows, std::vector<Value>& values, std::size_t& rows, bool& end,
+                  ErrorList& errors) override
+    {
+        rows = 0;
+        end = true;
+        const SQLHSTMT h = m_reader.get();
+        if (h == SQL_NULL_HANDLE)
+            return true;
+        const std::size_t n = m_readerTypes.size();
+        if (values.size() < maxRows * n)
+            values.resize(maxRows * n);
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = h; // open to interrupt() while a batch is read
+        }
+        bool ok = true;
+        while (rows < maxRows) {
+            const SQLRETURN rc = SQLFetch(h);
+            if (rc == SQL_NO_DATA)
+                break;
+            Value* row = values.data() + rows * n;
+            for (std::size_t i = 0; ok && SQL_SUCCEEDED(rc) && i < n; ++i)
+                ok = readValue(h, static_cast<SQLUSMALLINT>(i + 1), m_readerTypes[i], row[i]);
+            if (!SQL_SUCCEEDED(rc) || !ok) {
+                ok = false;
+                break;
+            }
+            ++rows;
+        }
+        {
+            std::lock_guard lock(m_stmtMutex);
+            m_running = SQL_NULL_HANDLE;
+        }
+        if (!ok) {
+            collectOr(m_reader, ErrorClass::Rejected, "the rows could not be read", errors);
+            closeReader();
+            return false;
+        }
+        end = rows < maxRows;
+        if (end)
+            closeReader();
+        return true;
+    }
+
+    void closeReader() noexcept override
+    {
+        std::lock_guard lock(m_stmtMutex);
+        m_reader.reset();
     }
 
     void interrupt() noexcept override
@@ -836,14 +900,16 @@ class OdbcBackend final : public Backend {
         return true;
     }
 
-    bool readValue(SQLUSMALLINT col, Value::Type type, Value& out)
+    bool readValue(SQLUSMALLINT col, Value::Type type, Value& out) { return readValue(stmt(), col, type, out); }
+
+    bool readValue(SQLHSTMT stmt, SQLUSMALLINT col, Value::Type type, Value& out)
     {
         SQLLEN ind = 0;
         switch (type) {
         case Value::Type::Integer:
         case Value::Type::Boolean: {
             SQLBIGINT v = 0;
-            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_SBIGINT, &v, sizeof v, &ind)))
+            if (!SQL_SUCCEEDED(SQLGetData(stmt, col, SQL_C_SBIGINT, &v, sizeof v, &ind)))
                 return false;
             out = ind == SQL_NULL_DATA           ? Value()
                   : type == Value::Type::Boolean ? Value(v != 0)
@@ -852,14 +918,14 @@ class OdbcBackend final : public Backend {
         }
         case Value::Type::Double: {
             double v = 0;
-            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_DOUBLE, &v, sizeof v, &ind)))
+            if (!SQL_SUCCEEDED(SQLGetData(stmt, col, SQL_C_DOUBLE, &v, sizeof v, &ind)))
                 return false;
             out = ind == SQL_NULL_DATA ? Value() : Value(v);
             return true;
         }
         case Value::Type::DateTime: {
             SQL_TIMESTAMP_STRUCT ts{};
-            if (!SQL_SUCCEEDED(SQLGetData(stmt(), col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind)))
+            if (!SQL_SUCCEEDED(SQLGetData(stmt, col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind)))
                 return false;
             out = ind == SQL_NULL_DATA
                       ? Value()
@@ -870,7 +936,7 @@ class OdbcBackend final : public Backend {
             WString text;
             SQLWCHAR buf[1024];
             while (true) {
-                const SQLRETURN rc = SQLGetData(stmt(), col, SQL_C_WCHAR, buf, sizeof buf, &ind);
+                const SQLRETURN rc = SQLGetData(stmt, col, SQL_C_WCHAR, buf, sizeof buf, &ind);
                 if (rc == SQL_NO_DATA)
                     break;
                 if (!SQL_SUCCEEDED(rc))
@@ -899,6 +965,8 @@ class OdbcBackend final : public Backend {
     bool m_connected = false;
     std::mutex m_stmtMutex; // guards m_stmt against interrupt() from another thread
     Handle m_stmt;
+    Handle m_reader; // the row reader's statement, fetched a batch at a time
+    std::vector<Value::Type> m_readerTypes;
     SQLHSTMT m_running = SQL_NULL_HANDLE; // the prepared insert under way, for interrupt()
     Prepared m_bulkFull;                  // a full group of rows
     Prepared m_bulkTail;                  // the last, shorter group

@@ -145,6 +145,7 @@ class SqliteBackend final : public Backend {
         std::error_code ec;
         if (std::filesystem::is_directory(target.sqlitePath, ec)) {
             errors.push_back(makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, "a folder"), kSource));
+            errors.back().lasting = true;
             return false;
         }
         if (!create && !std::filesystem::exists(target.sqlitePath, ec)) {
@@ -164,6 +165,7 @@ class SqliteBackend final : public Backend {
             // Named as the connection string names it.
             errors.push_back(
                 makeError(ErrorClass::Connect, notADatabaseFile(target.sqlitePath, t_refusedKind), kSource));
+            errors.back().lasting = true;
             t_refusedKind = nullptr;
             close();
             return false;
@@ -186,6 +188,7 @@ class SqliteBackend final : public Backend {
 
     void close() noexcept override
     {
+        closeReader();
         m_insert.reset();
         m_insertTable.clear();
         m_insertColumns.clear();
@@ -303,6 +306,58 @@ class SqliteBackend final : public Backend {
 
     std::string quoteIdentifier(std::string_view name) const override { return quoteSql(name, '"', '"'); }
 
+    bool openReader(const std::string& sql, std::vector<ColumnInfo>& columns, ErrorList& errors) override
+    {
+        closeReader();
+        const std::string text = rewriteJetSql(sql);
+        const int rc = sqlite3_prepare_v2(m_db, text.c_str(), static_cast<int>(text.size()), m_reader.out(), nullptr);
+        if (rc != SQLITE_OK) {
+            m_reader.reset();
+            return addError(errors, rc, false);
+        }
+        sqlite3_stmt* st = m_reader.get();
+        columns.clear();
+        for (int i = 0; i < sqlite3_column_count(st); ++i)
+            columns.push_back({sqlite3_column_name(st, i), typeFromDecl(sqlite3_column_decltype(st, i))});
+        m_readerTypes.clear();
+        for (const ColumnInfo& c : columns)
+            m_readerTypes.push_back(c.type);
+        return true;
+    }
+
+    bool readRows(std::size_t maxRows, std::vector<Value>& values, std::size_t& rows, bool& end,
+                  ErrorList& errors) override
+    {
+        rows = 0;
+        end = true;
+        sqlite3_stmt* st = m_reader.get();
+        if (!st)
+            return true;
+        const std::size_t n = m_readerTypes.size();
+        if (values.size() < maxRows * n)
+            values.resize(maxRows * n);
+        while (rows < maxRows) {
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_DONE) {
+                m_reader.reset();
+                return true;
+            }
+            if (rc != SQLITE_ROW) {
+                addError(errors, rc, false);
+                m_reader.reset();
+                return false;
+            }
+            Value* row = values.data() + rows * n;
+            for (std::size_t i = 0; i < n; ++i)
+                row[i] = readValue(st, static_cast<int>(i), m_readerTypes[i]);
+            ++rows;
+        }
+        end = false;
+        return true;
+    }
+
+    void closeReader() noexcept override { m_reader.reset(); }
+
     void interrupt() noexcept override
     {
         m_abort.store(true);
@@ -354,11 +409,14 @@ class SqliteBackend final : public Backend {
         e.description = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
         // A file the VFS refused (an attached one, a journal): SQLite's line names it as the
         // statement did, the refusal says what stands there.
-        if ((rc & 0xff) == SQLITE_CANTOPEN && t_refusedKind)
+        const bool refused = (rc & 0xff) == SQLITE_CANTOPEN && t_refusedKind;
+        if (refused)
             e.description += ": " + notADatabaseFile(t_refusedName, t_refusedKind);
         t_refusedKind = nullptr;
         e.source = kSource;
         e.nativeError = rc;
+        // What is no regular file or no database stays so: opening it again cannot succeed.
+        e.lasting = opening && (refused || (rc & 0xff) == SQLITE_NOTADB);
         errors.push_back(std::move(e));
         return false;
     }
@@ -504,6 +562,8 @@ class SqliteBackend final : public Backend {
     sqlite3* m_db = nullptr;
     std::atomic<bool> m_abort{false};
     Statement m_insert;
+    Statement m_reader; // the row reader's statement, stepped a batch at a time
+    std::vector<Value::Type> m_readerTypes;
     std::string m_insertTable; // what m_insert was prepared for
     std::vector<std::string> m_insertColumns;
 };

@@ -2,6 +2,7 @@
 #include "db/SqlText.h"
 
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
 #include "db/RecordSet.h"
 #include "db/Value.h"
 #include "text/Ascii.h"
@@ -109,7 +110,11 @@ struct RowCache {
 
 struct LinkTable {
     sqlite3_vtab base{};
-    std::unique_ptr<db::Connection> remote;
+    std::unique_ptr<db::Connection> remote; // probes, counts, the cache and the appended rows
+    // The connections that read rows a batch at a time, one for each cursor reading at once
+    // (a self-join reads the table twice together); kept for the next statements.
+    std::string readerSource;
+    std::vector<std::unique_ptr<db::Connection>> idleReaders;
     std::string table;
     std::vector<std::string> columns;
     std::vector<db::Value::Type> types; // as the remote reports them
@@ -128,13 +133,17 @@ struct LinkTable {
     }
 };
 
+/// A cursor gives either the cached rows that match a lookup (`cache`), or the remote rows of
+/// its query as they come, a batch at a time (`reader`): memory never grows with the table.
 struct LinkCursor {
     sqlite3_vtab_cursor base{};
-    std::shared_ptr<const db::RecordSet> rows;
-    std::shared_ptr<const RowCache> cache; // keeps the rows of `matches` alive
-    std::vector<std::size_t> matches;      // rows of `rows` to give; all of them when `all`
-    bool all = true;
-    std::size_t pos = 0;
+    std::shared_ptr<const RowCache> cache;
+    std::vector<std::size_t> matches;           // rows of the cache to give
+    std::unique_ptr<db::Connection> connection; // the reader's, back to the table's at xClose
+    std::optional<db::RowReader> reader;
+    std::size_t pos = 0;      // in `matches`, or in the reader's batch in hand
+    std::int64_t rowBase = 0; // rows of the earlier batches, for the rowid
+    bool done = true;
 };
 
 // A lookup is pushed down to the remote database as it comes; from this many lookups by the
@@ -142,6 +151,29 @@ struct LinkCursor {
 // memory instead, unless the table is too large to hold.
 constexpr int kLookupsBeforeCache = 16;
 constexpr long long kMaxCachedRows = 250000;
+// Rows read from the remote database at a time, by the reader and by the driver below it.
+constexpr std::size_t kBatchRows = 2000;
+
+/// The connection string for the readers of a link source: a PostgreSQL driver is told to
+/// read through a server cursor, a batch a round trip, instead of taking in the whole result
+/// at the first fetch.
+std::string readerSourceOf(const std::string& source, db::Dialect dialect)
+{
+    if (dialect != db::Dialect::PostgreSql)
+        return source;
+    db::Error resolveError;
+    const auto target = db::resolveConnectionString(source, resolveError);
+    if (!target || target->kind != db::ConnectionTarget::Kind::Odbc)
+        return source;
+    std::string parseError;
+    auto items = db::ConnectionString::parse(target->odbcString, parseError);
+    if (!items)
+        return source;
+    items->set("UseDeclareFetch", "1");
+    if (!items->get("Fetch"))
+        items->set("Fetch", std::to_string(kBatchRows));
+    return items->toOdbc();
+}
 
 LinkTable* tableOf(sqlite3_vtab* v)
 {
@@ -171,10 +203,12 @@ int xConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab
     auto table = std::make_unique<LinkTable>();
     table->table = unquote(argv[4]);
     table->remote = std::make_unique<db::Connection>();
-    if (!table->remote->open(sourceConnectionString(unquote(argv[3])))) {
+    const std::string source = sourceConnectionString(unquote(argv[3]));
+    if (!table->remote->open(source)) {
         setError(pzErr, "cannot open the link source: " + remoteError(*table->remote));
         return SQLITE_ERROR;
     }
+    table->readerSource = readerSourceOf(source, table->remote->dialect());
     auto probe = table->remote->query("select * from " + remoteName(table->table) + " where 1=0");
     if (!probe || probe->fieldCount() == 0) {
         setError(pzErr, "cannot read the remote table " + table->table + ": " + remoteError(*table->remote));
@@ -290,6 +324,9 @@ int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out)
 int xClose(sqlite3_vtab_cursor* c)
 {
     std::unique_ptr<LinkCursor> owned(cursorOf(c));
+    owned->reader.reset(); // ends the remote query before its connection is kept for the next
+    if (owned->connection && owned->connection->isOpen())
+        tableOf(c->pVtab)->idleReaders.push_back(std::move(owned->connection));
     return SQLITE_OK;
 }
 
@@ -381,11 +418,42 @@ const char* sqlOperator(unsigned char op)
     }
 }
 
-int failCursor(LinkTable* table)
+int failCursor(LinkTable* table, const db::Connection& connection)
 {
     sqlite3_free(table->base.zErrMsg);
-    table->base.zErrMsg = sqlite3_mprintf("%s", remoteError(*table->remote).c_str());
+    table->base.zErrMsg = sqlite3_mprintf("%s", remoteError(connection).c_str());
     return SQLITE_ERROR;
+}
+
+int failCursor(LinkTable* table)
+{
+    return failCursor(table, *table->remote);
+}
+
+/// Starts reading the rows of `sql` on the cursor's own connection (an idle one of the table,
+/// or a new one) and reads the first batch.
+int startReading(LinkCursor* cursor, LinkTable* table, const std::string& sql)
+{
+    if (!cursor->connection) {
+        if (!table->idleReaders.empty()) {
+            cursor->connection = std::move(table->idleReaders.back());
+            table->idleReaders.pop_back();
+        } else {
+            auto connection = std::make_unique<db::Connection>();
+            if (!connection->open(table->readerSource))
+                return failCursor(table, *connection);
+            cursor->connection = std::move(connection);
+        }
+    }
+    cursor->reader = cursor->connection->openReader(sql);
+    if (!cursor->reader || !cursor->reader->next(kBatchRows)) {
+        cursor->reader.reset();
+        const int rc = failCursor(table, *cursor->connection);
+        cursor->connection.reset(); // perhaps broken: the next cursor opens a new one
+        return rc;
+    }
+    cursor->done = cursor->reader->rowCount() == 0;
+    return SQLITE_OK;
 }
 
 int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv)
@@ -393,17 +461,17 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
     LinkCursor* cursor = cursorOf(c);
     LinkTable* table = tableOf(c->pVtab);
     cursor->pos = 0;
+    cursor->rowBase = 0;
+    cursor->done = true;
     cursor->cache.reset();
-    cursor->all = true;
+    cursor->reader.reset();
     cursor->matches.clear();
     const std::vector<Constraint> plan = idxNum == 1 ? parsePlan(idxStr) : std::vector<Constraint>{};
     std::vector<db::Value> values;
     for (int i = 0; i < argc && i < static_cast<int>(plan.size()); ++i) {
         values.push_back(fromSqlite(argv[i]));
-        if (values.back().isNull()) { // nothing compares true with null
-            cursor->rows.reset();
+        if (values.back().isNull()) // nothing compares true with null
             return SQLITE_OK;
-        }
     }
     const bool allEqual = !plan.empty() && std::all_of(plan.begin(), plan.end(), [](const Constraint& k) {
         return k.op == SQLITE_INDEX_CONSTRAINT_EQ;
@@ -442,12 +510,11 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             for (const db::Value& v : values)
                 key += cacheKey(v) + '\x1f';
             cursor->cache = table->cache;
-            cursor->rows = table->cache->rows;
-            cursor->all = false;
             const auto [from, to] = table->cache->index.equal_range(key);
             for (auto it = from; it != to; ++it)
                 cursor->matches.push_back(it->second);
             std::sort(cursor->matches.begin(), cursor->matches.end());
+            cursor->done = cursor->matches.empty();
             return SQLITE_OK;
         }
     }
@@ -471,38 +538,51 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                  remoteName(table->columns[static_cast<std::size_t>(k.column)]) + collate + sqlOperator(k.op) +
                  *literal;
     }
-    auto rows = table->remote->query("select * from " + remoteName(table->table) + where);
-    if (!rows) {
-        cursor->rows.reset();
-        return failCursor(table);
-    }
-    cursor->rows = std::make_shared<const db::RecordSet>(std::move(*rows));
-    return SQLITE_OK;
-}
-
-std::size_t currentRow(const LinkCursor* cursor)
-{
-    return cursor->all ? cursor->pos : cursor->matches[cursor->pos];
+    return startReading(cursor, table, "select * from " + remoteName(table->table) + where);
 }
 
 int xNext(sqlite3_vtab_cursor* c)
 {
-    ++cursorOf(c)->pos;
+    LinkCursor* cursor = cursorOf(c);
+    if (cursor->done)
+        return SQLITE_OK;
+    ++cursor->pos;
+    if (cursor->cache) {
+        cursor->done = cursor->pos >= cursor->matches.size();
+        return SQLITE_OK;
+    }
+    if (cursor->pos < cursor->reader->rowCount())
+        return SQLITE_OK;
+    // The batch is used up: the next one comes from the remote database. Between the two,
+    // SQLite's own interrupt (a stop) ends the statement.
+    cursor->rowBase += static_cast<std::int64_t>(cursor->reader->rowCount());
+    cursor->pos = 0;
+    if (cursor->reader->atEnd()) {
+        cursor->done = true;
+        return SQLITE_OK;
+    }
+    if (!cursor->reader->next(kBatchRows)) {
+        cursor->done = true;
+        cursor->reader.reset();
+        const int rc = failCursor(tableOf(c->pVtab), *cursor->connection);
+        cursor->connection.reset(); // perhaps broken: the next cursor opens a new one
+        return rc;
+    }
+    cursor->done = cursor->reader->rowCount() == 0;
     return SQLITE_OK;
 }
 
 int xEof(sqlite3_vtab_cursor* c)
 {
-    const LinkCursor* cursor = cursorOf(c);
-    if (!cursor->rows)
-        return 1;
-    return cursor->all ? cursor->pos >= cursor->rows->rowCount() : cursor->pos >= cursor->matches.size();
+    return cursorOf(c)->done ? 1 : 0;
 }
 
 int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
 {
     const LinkCursor* cursor = cursorOf(c);
-    const db::Value& v = cursor->rows->at(currentRow(cursor), static_cast<std::size_t>(i));
+    const db::Value& v = cursor->cache
+                             ? cursor->cache->rows->at(cursor->matches[cursor->pos], static_cast<std::size_t>(i))
+                             : cursor->reader->at(cursor->pos, static_cast<std::size_t>(i));
     switch (v.type()) {
     case db::Value::Type::Null:
         sqlite3_result_null(ctx);
@@ -529,7 +609,10 @@ int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
 
 int xRowid(sqlite3_vtab_cursor* c, sqlite3_int64* rowid)
 {
-    *rowid = static_cast<sqlite3_int64>(currentRow(cursorOf(c))) + 1;
+    const LinkCursor* cursor = cursorOf(c);
+    const std::int64_t row = cursor->cache ? static_cast<std::int64_t>(cursor->matches[cursor->pos])
+                                           : cursor->rowBase + static_cast<std::int64_t>(cursor->pos);
+    *rowid = static_cast<sqlite3_int64>(row) + 1;
     return SQLITE_OK;
 }
 

@@ -85,6 +85,15 @@ class DbRowSink : public RowSink {
 
 } // namespace
 
+bool DbEngineBackend::open()
+{
+    const bool ok = m_slot.open();
+    // The failed connection stays in the slot: its errors say whether another try could do better.
+    const db::Connection* c = ok ? nullptr : connection();
+    m_openRefusedForGood = c && !c->errors().empty() && c->errors().front().lasting;
+    return ok;
+}
+
 bool DbEngineBackend::noteOutcome(bool ok)
 {
     db::Connection* c = connection();

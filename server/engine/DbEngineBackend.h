@@ -34,7 +34,8 @@ class DbEngineBackend : public EngineBackend {
         : m_slot(std::move(slot))
     {}
 
-    bool open() override { return m_slot.open(); }
+    bool open() override;
+    bool openRefusedForGood() const override { return m_openRefusedForGood; }
     void close() override { m_slot.close(); }
     void setCommandTimeout(int seconds) override;
     bool execute(const std::string& sql, ExecuteMode mode) override;
@@ -60,6 +61,7 @@ class DbEngineBackend : public EngineBackend {
 
     Slot m_slot;
     FailureKind m_failure = FailureKind::None;
+    bool m_openRefusedForGood = false;
 };
 
 class Connessioni;

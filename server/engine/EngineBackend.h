@@ -42,6 +42,9 @@ class EngineBackend {
     /// Opens a new connection into the slot (server or Access as the server type says), after
     /// the settings' pause; a failure has logged itself.
     [[nodiscard]] virtual bool open() = 0;
+    /// After a failed open(): true when no new try can change the refusal (what stands at the
+    /// database file's name is no regular file, or no database), so none is made.
+    virtual bool openRefusedForGood() const { return false; }
     /// Closes and releases the slot; never fails.
     virtual void close() = 0;
 

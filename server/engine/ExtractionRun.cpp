@@ -96,6 +96,9 @@ bool ExtractionRun::connect()
         }
         if (m_ctx.db.open())
             return !m_ctx.state.stopped();
+        // The tries are for a connection that may come back, not for a file that is no database.
+        if (m_ctx.db.openRefusedForGood())
+            return false;
     }
     return false;
 }

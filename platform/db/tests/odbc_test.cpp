@@ -316,4 +316,42 @@ TEST_F(PgTest, QueuedRowsGoInBatchesWithTypedNulls)
     ASSERT_TRUE(m_db.execute("drop table queued_rows"));
 }
 
+TEST_F(PgTest, RowReaderThroughAServerCursorReadsEveryRowAndClosesCleanly)
+{
+    ASSERT_TRUE(m_db.execute("create table lettura as select i as id, 'riga ' || i as nome from "
+                             "generate_series(1, 25000) i"));
+    // The driver reads a batch a round trip through a server cursor instead of the whole result.
+    Connection c;
+    ASSERT_TRUE(c.open(Server::shared().odbcConnectionString() + ";UseDeclareFetch=1;Fetch=1000"))
+        << c.errors().front().description;
+    for (int round = 0; round < 2; ++round) {
+        auto reader = c.openReader("select id, nome from lettura");
+        ASSERT_TRUE(reader) << c.errors().front().description;
+        long long rows = 0, sum = 0;
+        while (!reader->atEnd()) {
+            ASSERT_TRUE(reader->next(1000)) << c.errors().front().description;
+            for (std::size_t r = 0; r < reader->rowCount(); ++r)
+                sum += reader->at(r, 0).toInt().value_or(0);
+            rows += static_cast<long long>(reader->rowCount());
+        }
+        EXPECT_EQ(rows, 25000);
+        EXPECT_EQ(sum, 25000LL * 25001 / 2);
+    }
+    // Closed before its end: the cursor and its transaction end, and the connection goes on.
+    {
+        auto reader = c.openReader("select id from lettura");
+        ASSERT_TRUE(reader);
+        ASSERT_TRUE(reader->next(10));
+    }
+    ASSERT_TRUE(c.execute("insert into lettura values (0, 'dopo')")) << c.errors().front().description;
+    auto rs = m_db.query("select count(*) from lettura where nome = 'dopo'");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), "1"); // committed, seen by another session
+    std::string idle;
+    Server::shared().psql("select count(*) from pg_stat_activity where state like 'idle in transaction%' and "
+                          "datname = current_database()",
+                          &idle);
+    EXPECT_EQ(trimmed(idle), "0");
+}
+
 } // namespace

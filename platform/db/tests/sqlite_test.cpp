@@ -68,9 +68,14 @@ TEST(SqliteOpen, FolderAndNonDatabaseFileFail)
     Connection c;
     EXPECT_FALSE(c.open(jet(dir.path())));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_TRUE(c.errors().front().lasting);
     EXPECT_FALSE(c.open(jet(dir / "notes.mdb")));
     EXPECT_EQ(c.lastErrorClass(), ErrorClass::Connect);
+    EXPECT_TRUE(c.errors().front().lasting) << c.errors().front().description;
     EXPECT_EQ(zs::test::readFile(dir / "notes.mdb").substr(0, 7), "this is");
+    // A missing file may yet come: worth another try.
+    EXPECT_FALSE(c.open(jet(dir / "missing.mdb")));
+    EXPECT_FALSE(c.errors().front().lasting);
 }
 
 TEST_F(SqliteTest, OnlyRegularFilesAreOpenedOrAttachedAndNeverWaitedOn)
@@ -97,6 +102,7 @@ TEST_F(SqliteTest, OnlyRegularFilesAreOpenedOrAttachedAndNeverWaitedOn)
             << other.errors().front().description;
         EXPECT_NE(other.errors().front().description.find(c.says), std::string::npos)
             << other.errors().front().description;
+        EXPECT_TRUE(other.errors().front().lasting);
         // Attached by a job, with its name as the statement gives it: refused the same way.
         EXPECT_FALSE(m_db.execute("ATTACH DATABASE '" + file + "' AS other"));
         ASSERT_FALSE(m_db.errors().empty());
@@ -475,6 +481,82 @@ TEST_F(SqliteTest, OnlyFailuresThatCanPassAreLostConnections)
     ASSERT_TRUE(holder.execute("begin exclusive"));
     EXPECT_FALSE(m_db.execute("insert into B values ('x')"));
     EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::ConnectionLost);
+}
+
+TEST_F(SqliteTest, RowReaderReadsEveryRowABatchAtATime)
+{
+    ASSERT_TRUE(m_db.execute("create table R (id integer, nome text, prezzo real)"));
+    ASSERT_TRUE(m_db.execute("with recursive n(i) as (select 1 union all select i + 1 from n where i < 2503) "
+                             "insert into R select i, 'nome ' || i, i * 0.5 from n"));
+    auto reader = m_db.openReader("select id, nome, prezzo from R order by id");
+    ASSERT_TRUE(reader) << m_db.errors().front().description;
+    ASSERT_EQ(reader->columns().size(), 3u);
+    EXPECT_EQ(reader->columns()[1].name, "nome");
+    // One reader at a time; other statements go on meanwhile.
+    EXPECT_FALSE(m_db.openReader("select 1"));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Usage);
+    ASSERT_TRUE(m_db.execute("create table ALTRA (x integer)"));
+    std::vector<std::size_t> batches;
+    long long sum = 0;
+    std::int64_t expected = 1;
+    bool typed = true;
+    while (!reader->atEnd()) {
+        ASSERT_TRUE(reader->next(1000)) << m_db.errors().front().description;
+        batches.push_back(reader->rowCount());
+        for (std::size_t r = 0; r < reader->rowCount(); ++r, ++expected) {
+            sum += reader->at(r, 0).toInt().value_or(0);
+            typed = typed && reader->at(r, 0) == Value(expected) &&
+                    reader->at(r, 1) == Value("nome " + std::to_string(expected)) &&
+                    reader->at(r, 2) == Value(static_cast<double>(expected) * 0.5);
+        }
+    }
+    EXPECT_EQ(batches, (std::vector<std::size_t>{1000, 1000, 503}));
+    EXPECT_EQ(sum, 2503LL * 2504 / 2);
+    EXPECT_TRUE(typed);
+    // Past the end: no batch in hand.
+    EXPECT_TRUE(reader->next(1000));
+    EXPECT_EQ(reader->rowCount(), 0u);
+    EXPECT_TRUE(reader->at(0, 0).isNull());
+    // Its end freed the connection for the next reader.
+    auto again = m_db.openReader("select id from R where id > 2500");
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(again->next(1000));
+    EXPECT_EQ(again->rowCount(), 3u);
+    EXPECT_TRUE(again->atEnd());
+}
+
+TEST_F(SqliteTest, RowReaderClosedEarlyOrFailingLeavesTheConnectionUsable)
+{
+    ASSERT_TRUE(m_db.execute("create table R (id integer)"));
+    ASSERT_TRUE(m_db.execute("with recursive n(i) as (select 1 union all select i + 1 from n where i < 5000) "
+                             "insert into R select i from n"));
+    {
+        auto reader = m_db.openReader("select id from R");
+        ASSERT_TRUE(reader);
+        ASSERT_TRUE(reader->next(10));
+        EXPECT_EQ(reader->rowCount(), 10u);
+    } // closed before its end: the file's read lock goes with it
+    Connection other;
+    ASSERT_TRUE(other.open(jet(m_path)));
+    EXPECT_TRUE(other.execute("delete from R where id > 100")) << other.errors().front().description;
+
+    // A failure in a later batch reports the database's error and ends the reader.
+    auto failing =
+        m_db.openReader("select case when id < 50 then id else abs(-9223372036854775807 - (id >= 50)) end from R");
+    ASSERT_TRUE(failing) << m_db.errors().front().description;
+    ASSERT_TRUE(failing->next(10));
+    EXPECT_FALSE(failing->next(100));
+    EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Rejected);
+    EXPECT_NE(m_db.errors().front().description.find("integer overflow"), std::string::npos);
+    EXPECT_TRUE(failing->atEnd());
+    EXPECT_TRUE(m_db.openReader("select 1"));
+
+    // A reader that outlives its connection's close only ends.
+    auto orphan = m_db.openReader("select id from R");
+    ASSERT_TRUE(orphan);
+    m_db.close();
+    EXPECT_FALSE(orphan->next(10));
+    EXPECT_TRUE(orphan->atEnd());
 }
 
 } // namespace

@@ -158,6 +158,8 @@ class RecordingBackend : public EngineBackend {
     std::vector<std::vector<SqlValue>> rows;
     std::vector<Rule> rules;
     std::deque<bool> openResults;
+    bool refusedForGood = false; ///< a failed open says no new try can do better
+    bool openRefusedForGood() const override { return refusedForGood; }
     SqlValue maxValue;
     std::int64_t runUntilMs = 0; ///< an async statement also runs until the clock reaches this
     int asyncPolls = 0;          ///< how many polls an async statement stays running

@@ -297,6 +297,16 @@ TEST(ExtractionRun, EdgeCases)
          false,
          {"open", "open", "open", "close"},
          [](RunFx& r) { EXPECT_GE(r.f.clock.tickMs(), 20000); }},
+        {"a refusal no new try can change: one try, no wait",
+         "access",
+         kTwoSteps,
+         [](RunFx& r) {
+             r.f.db.openResults = {false, false, false};
+             r.f.db.refusedForGood = true;
+         },
+         false,
+         {"open", "close"},
+         [](RunFx& r) { EXPECT_LT(r.f.clock.tickMs(), 10000); }},
         {"stop during the wait between connection tries: no third try",
          "access",
          kTwoSteps,

@@ -193,6 +193,42 @@ TEST(HostileFiles, NonRegularFilesAreRefusedAtOnceAndLeftAlone)
     EXPECT_LT(zs::test::childrenPeakMemory(), zs::test::kHostileMemoryBound);
 }
 
+// A target database that can never open is refused at the first connection try: the tries
+// (10 s apart) are for connections that may come back.
+TEST(HostileFiles, ATargetThatIsNoDatabaseEndsTheStepAtTheFirstTry)
+{
+    struct Case {
+        std::string kind; ///< a non-regular kind, or "text": a regular file that is no database
+        const char* reason;
+    };
+    const Case cases[] = {{"fifo", "is a FIFO, not a database file"},
+                          {"directory", "is a folder, not a database file"},
+                          {"dev_zero", "is a device, not a database file"},
+                          {"oversized", "not a database"},
+                          {"text", "not a database"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        HostileFolder f;
+        if (c.kind == "text")
+            f.write("target.db", std::string(4096, 'x'));
+        else
+            zs::test::plantNonRegular(c.kind, f.home / "target.db");
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = runExtract(f.home, {"--quiet"}, std::chrono::seconds(60));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 1) << r.output.substr(0, 2000);
+        // Three tries would take 20 s; the margin is for a loaded machine.
+        EXPECT_LT(took, std::chrono::seconds(5));
+        std::size_t refusals = 0;
+        for (std::size_t at = 0; (at = r.output.find("Impossibile aprire la connessione", at)) != std::string::npos;
+             ++at)
+            ++refusals;
+        EXPECT_EQ(refusals, 1u) << r.output.substr(0, 2000);
+        EXPECT_NE(r.output.find(c.reason), std::string::npos) << r.output.substr(0, 2000);
+    }
+}
+
 TEST(HostileFiles, TheStatisticsSaveFollowsTheUmaskAndNeverALink)
 {
     // A link planted at stat.xml is replaced, never written through (the temporary names are

@@ -60,6 +60,8 @@ TEST_F(LinkedTableTest, ConstraintsGiveTheRowsOfTheAttachedTable)
         "select count(*) from %T where num > 250 and num <= 290",
         "select count(*) from %T where cod >= 'a'",
         "select count(*) from ORDINI o join %T a on a.cod = o.cod collate nocase",
+        // the table read twice at once: a cursor inside another
+        "select count(*) || ':' || sum(a.num * b.num) from %T a, %T b where a.num < b.num and b.num < 60",
     };
     for (const char* q : queries)
         expectSame(q);
@@ -82,6 +84,19 @@ TEST_F(LinkedTableTest, EveryStatementReadsTheRemoteRowsAfresh)
     // Rows added through the link are seen at once.
     ASSERT_TRUE(m_db.execute("insert into L (cod, descr) values ('A001', 'di nuovo')"));
     EXPECT_EQ(scalar(m_db, "select descr from L where cod = 'A001'"), "di nuovo");
+}
+
+TEST_F(LinkedTableTest, RowsReadFromOneLinkGoIntoAnotherOfTheSameFile)
+{
+    test::sqliteRun(path("erp.db"), {"create table COPIE (cod text, descr text)"});
+    ASSERT_TRUE(m_db.execute(dblink::createLinkSql("LC", ";DATABASE=" + path("erp.db").string(), "COPIE")));
+    ASSERT_TRUE(m_db.execute("insert into LC select cod, descr from L where cod < 'A100'"))
+        << m_db.errors().front().description;
+    EXPECT_EQ(scalar(m_db, "select count(*) from LC"), "100");
+    ASSERT_TRUE(m_db.execute("insert into L (cod, descr) select cod || 'x', descr from L where cod < 'A010'"))
+        << m_db.errors().front().description;
+    EXPECT_EQ(scalar(m_db, "select group_concat(cod) from (select cod from L where cod like '%x' order by cod)"),
+              "42x,A001x,A002x,A003x,A004x,A005x,A006x,A007x,A008x,A009x");
 }
 
 TEST(LinkedTablePg, ConstraintsAreComparedAsSqliteComparesThem)
