@@ -49,7 +49,8 @@ class StderrMessages : public zs::program::MessageService {
   public:
     void show(const std::string& text, zs::program::MessageIcon, const std::string& title) override
     {
-        std::cerr << title << " " << text << "\n";
+        // A box's text may carry a peer's words: one line, no control byte, as the log's.
+        std::cerr << zs::program::logEntry(title) << " " << zs::program::logEntry(text) << "\n";
     }
     /// Nobody is there to answer: the box's text, then the answer that ends the waiting.
     zs::program::MessageAnswer ask(const std::string& text, zs::program::MessageIcon icon, const std::string& title,
@@ -260,7 +261,7 @@ int extract(const Options& o)
     program::ProgramLog log(dayLog);
     cubes.setProgramLog(&log);
     dayLog.onError = [](const std::string& error) {
-        std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
+        std::cerr << "zs-extract: log giornaliero non aggiornato: " << zs::program::logEntry(error) << "\n";
     };
     PrintingListener listener(o.quiet);
     log.setListener(&listener);
