@@ -615,6 +615,39 @@ TEST(Widgets, GridCellCursorMovesByArrowsAndSpaceDoesWhatAClickDoes)
     EXPECT_FALSE(g.cursorRect());
 }
 
+TEST(Widgets, GridHomeEndAndTheirControlFormsReachTheFirstAndTheLastCell)
+{
+    TickGrid keys;
+    auto& g = keys.g;
+    keys.w.activateWindow();
+    QApplication::processEvents();
+    keys.w.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(keys.w.hasFocus());
+    key(keys.w, Qt::Key_Right); // column 2, so that a row move shows it keeps the column
+    struct Step {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers mods;
+        int row, col, top; // the cursor after it, and the first body row shown
+    } steps[] = {{"End: the last row", Qt::Key_End, Qt::NoModifier, 12, 2, 10},
+                 {"Home: the first row", Qt::Key_Home, Qt::NoModifier, 2, 2, 2},
+                 {"Ctrl+End: the last cell", Qt::Key_End, Qt::ControlModifier, 12, 3, 10},
+                 {"Ctrl+Home: the first cell", Qt::Key_Home, Qt::ControlModifier, 2, 1, 2},
+                 {"Ctrl+PageDown: the last row", Qt::Key_PageDown, Qt::ControlModifier, 12, 1, 10},
+                 {"Ctrl+PageUp: the first row", Qt::Key_PageUp, Qt::ControlModifier, 2, 1, 2},
+                 {"Shift+End as End", Qt::Key_End, Qt::ShiftModifier, 12, 1, 10},
+                 {"the keypad's Home", Qt::Key_Home, Qt::KeypadModifier, 2, 1, 2}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        EXPECT_TRUE(key(keys.w, s.key, s.mods));
+        EXPECT_EQ(std::pair(g.cursorRow(), g.cursorCol()), std::pair(s.row, s.col));
+        EXPECT_EQ(g.topRow(), s.top);
+        EXPECT_TRUE(g.cursorRect()); // the cursor's cell is in view
+    }
+    EXPECT_TRUE(keys.clicks.empty());                         // moving never ticks
+    EXPECT_FALSE(key(keys.w, Qt::Key_Home, Qt::AltModifier)); // left to the window
+}
+
 TEST(Widgets, MenuDropDownOpensOverItsWindow)
 {
     QWidget window;

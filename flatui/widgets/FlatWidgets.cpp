@@ -10,6 +10,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdint>
+#include <limits>
+
 namespace zs::flatui {
 
 // ---- FlatButton and FlatTabControl: twips, button-like ------------------------------------
@@ -106,9 +109,32 @@ FlatGridWidget::~FlatGridWidget() = default;
 
 bool FlatGridWidget::keyAction(const QKeyEvent& e)
 {
-    if (e.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier))
-        return false;
     FlatGridControl& m = *m_model;
+    // As in any grid: Home and End (and Ctrl+PageUp, Ctrl+PageDown) reach the first and the last
+    // row, in the same column; Ctrl+Home and Ctrl+End the first and the last cell. The moves
+    // are clamped to the body, so "far enough" is enough.
+    constexpr std::int32_t kFar = std::numeric_limits<std::int32_t>::max();
+    const bool control = (e.modifiers() & Qt::ControlModifier) != 0;
+    if (e.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier | Qt::ControlModifier))
+        return false;
+    switch (e.key()) {
+    case Qt::Key_Home:
+        m.moveCursor(-kFar, control ? -kFar : 0);
+        return true;
+    case Qt::Key_End:
+        m.moveCursor(kFar, control ? kFar : 0);
+        return true;
+    case Qt::Key_PageUp:
+        m.moveCursor(control ? -kFar : -m.pageRows(), 0);
+        return true;
+    case Qt::Key_PageDown:
+        m.moveCursor(control ? kFar : m.pageRows(), 0);
+        return true;
+    default:
+        break;
+    }
+    if (control)
+        return false;
     switch (e.key()) {
     case Qt::Key_Up:
         m.moveCursor(-1, 0);
@@ -121,12 +147,6 @@ bool FlatGridWidget::keyAction(const QKeyEvent& e)
         return true;
     case Qt::Key_Right:
         m.moveCursor(0, 1);
-        return true;
-    case Qt::Key_PageUp:
-        m.moveCursor(-m.pageRows(), 0);
-        return true;
-    case Qt::Key_PageDown:
-        m.moveCursor(m.pageRows(), 0);
         return true;
     case Qt::Key_Space:
         // A held key clicks once, as a held mouse button does.

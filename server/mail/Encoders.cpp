@@ -179,6 +179,43 @@ std::string EncodeBase64Text(std::string_view utf8)
     return EncodeBase64Bytes(zs::text::toLatin1(utf8));
 }
 
+std::string EncodeQuotedPrintable(std::string_view bytes)
+{
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8 + 8);
+    std::size_t column = 0;
+    auto put = [&](std::string_view piece) {
+        // A piece never straddles a soft break: 75 characters and the "=" that continues.
+        if (column + piece.size() > 75) {
+            out += "=\r\n";
+            column = 0;
+        }
+        out += piece;
+        column += piece.size();
+    };
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            out += "\r\n";
+            column = 0;
+            ++i;
+            continue;
+        }
+        const bool lineEnds =
+            i + 1 == bytes.size() || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
+        const bool blank = c == ' ' || c == '\t';
+        if ((c >= 33 && c <= 126 && c != '=') || (blank && !lineEnds)) {
+            const char plain = static_cast<char>(c);
+            put(std::string_view(&plain, 1));
+        } else {
+            const char coded[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+            put(std::string_view(coded, 3));
+        }
+    }
+    return out;
+}
+
 std::string DecodeBase64String(std::string_view base64)
 {
     std::string bytes;

@@ -28,6 +28,10 @@ std::string EncodeBase64Line(std::string_view bytes);
 /// character, then four characters for every three bytes, a short last group filled with
 /// zero bits ("`"). "" for a longer input; the zero-length line that closes the data is "`".
 std::string UuencodeLine(std::string_view bytes);
+/// `bytes` quoted-printable (RFC 2045 6.7): CR LF stays a line break; "=", control bytes but tab
+/// (a lone CR or LF included) and bytes above 126 become "=XX", as do a blank or tab that would
+/// end a line; lines longer than 76 characters are cut by soft breaks ("=" CR LF).
+std::string EncodeQuotedPrintable(std::string_view bytes);
 /// `utf8` as a header text. Printable ASCII stays as it is: between double quotes, with '"'
 /// and '\\' escaped, when `quote` is true (display names), else bare. Other text (any other
 /// character, "=?", over 900 characters) becomes "=?ISO-8859-1?B?...?=" words of at most 42

@@ -82,7 +82,7 @@ std::string composeHeader(const HeaderFields& f)
     }
     line("Content-Type: ", f.html ? "text/html;" : "text/plain;");
     h += "\tcharset=\"iso-8859-1\"\r\n";
-    line("Content-Transfer-Encoding: ", f.eightBit ? "8bit" : "7bit");
+    line("Content-Transfer-Encoding: ", f.quotedPrintable ? "quoted-printable" : f.eightBit ? "8bit" : "7bit");
     if (f.html && !f.contentBase.empty())
         line("Content-Base: ", '"' + zs::text::toLatin1(f.contentBase) + '"');
     return h;

@@ -21,15 +21,16 @@ struct HeaderFields {
     std::vector<std::pair<std::string, std::string>> cc;
     std::string subject;
     std::string replyTo;
-    bool mime = true;         ///< false: a plain message (uuencoded attachments)
-    long priority = 3;        ///< X-Priority when not 3
-    std::string priorityWord; ///< X-MSMail-Priority
-    bool receipt = false;     ///< Disposition-Notification-To
-    std::string boundary;     ///< not empty: multipart, with this boundary
-    bool related = false;     ///< multipart/related (inline images) instead of mixed
-    bool html = false;        ///< text/html body instead of text/plain
-    bool eightBit = false;    ///< the body holds bytes above 126
-    std::string contentBase;  ///< Content-Base of an HTML body, "" for none
+    bool mime = true;             ///< false: a plain message (uuencoded attachments)
+    long priority = 3;            ///< X-Priority when not 3
+    std::string priorityWord;     ///< X-MSMail-Priority
+    bool receipt = false;         ///< Disposition-Notification-To
+    std::string boundary;         ///< not empty: multipart, with this boundary
+    bool related = false;         ///< multipart/related (inline images) instead of mixed
+    bool html = false;            ///< text/html body instead of text/plain
+    bool eightBit = false;        ///< the body holds bytes above 126
+    bool quotedPrintable = false; ///< the body holds a NUL: it goes quoted-printable
+    std::string contentBase;      ///< Content-Base of an HTML body, "" for none
 };
 
 /// The header block up to the empty line that ends it (not included): in MIME mode with the

@@ -5,6 +5,7 @@
 #include "mail/clsSendMail.h"
 
 #include "mail/AddressUtils.h"
+#include "mail/Encoders.h"
 #include "mail/MessageFormat.h"
 #include "mail/SendMail_p.h"
 #include "time/Clock.h"
@@ -184,13 +185,14 @@ clsSendMail::Outgoing clsSendMail::composeMessage()
     f.related = embedded;
     f.html = m_asHtml;
     f.eightBit = m_eightBit;
+    f.quotedPrintable = m_hasNul && f.mime;
     f.contentBase = m_contentBase;
     out.header = composeHeader(f);
 
     out.from = f.from;
     for (const auto* list : {&m_to, &m_cc, &m_bcc})
         out.recipients.insert(out.recipients.end(), list->begin(), list->end());
-    out.body = m_message;
+    out.body = f.quotedPrintable ? EncodeQuotedPrintable(m_message) : m_message;
     for (std::size_t i = 0; i < m_attachPaths.size(); ++i) {
         const bool inline_ = m_embedded[i] && embedded;
         out.files.push_back({m_attachPaths[i], m_attachNames[i],

@@ -29,6 +29,7 @@ inline const std::string kErrPopLogin = "Invalid POP3 User Name or Password";
 inline const std::string kErrBusy = "Another message is being sent: this one was not sent";
 inline const std::string kErrLongReply = "Invalid reply from the server (too long): ";
 inline const std::string kErrNotSent = "The message could not be sent";
+inline const std::string kErrNotSmtp = "Invalid reply from the server (not an SMTP reply): ";
 inline const std::string kErrEmptyReply = "Invalid reply from the server (empty line)";
 
 /// USER and PASS go to the POP3 server as lines of their own (AUTH LOGIN sends base64).

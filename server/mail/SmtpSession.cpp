@@ -14,6 +14,7 @@
 #include "text/Cp1252.h"
 #include "time/Clock.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zs::mail {
@@ -155,8 +156,28 @@ void clsSendMail::sendData(std::string_view bytes)
     m_sock->send(m_wire);
 }
 
+namespace {
+
+/// A reply that has words but does not start with a three-digit code (a POP3 "+OK", a banner of
+/// some other protocol): no SMTP server said it.
+bool isForeignReply(const std::string& reply)
+{
+    if (reply.find_first_not_of(" \t\r\n") == std::string::npos)
+        return false;
+    return reply.size() < 3 ||
+           !std::all_of(reply.begin(), reply.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
 void clsSendMail::onReply(const std::string& reply)
 {
+    if (!m_inPop3 && !m_abort && !m_closing && isForeignReply(reply)) {
+        // Waiting would only end in a time-out that hides what the server said.
+        AddError(kErrNotSmtp + replyForLog(reply));
+        ReportFailure();
+        return;
+    }
     const std::string code = text::lowerAscii(reply.substr(0, 3));
     if (code == "220" || code == "221" || code == "251") {
         m_reply = true;
@@ -184,7 +205,9 @@ void clsSendMail::onReply(const std::string& reply)
         m_dataGo = true;
     } else if (code == "211" || code == "214") {
         // help and status texts change nothing
-    } else if (code == "+ok") {
+    } else if (code == "+ok" && m_inPop3) {
+        // Only the POP3 log-in takes these steps: a "+OK" on the SMTP session (a POP3 server
+        // at its address, answering the goodbye) never sends a user name or a password.
         switch (m_pop3Step) {
         case 0:
             sendText("USER " + m_username + "\r\n");

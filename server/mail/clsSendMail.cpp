@@ -215,9 +215,11 @@ std::string clsSendMail::Message() const
 void clsSendMail::setMessage(const std::string& v)
 {
     m_message = PrepareBody(zs::text::toLatin1(v));
-    // A NUL byte has no place in 7-bit text either: such a body goes out as 8-bit text does.
-    m_eightBit = std::any_of(m_message.begin(), m_message.end(),
-                             [](char c) { return c == '\0' || static_cast<unsigned char>(c) > 126; });
+    m_eightBit =
+        std::any_of(m_message.begin(), m_message.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
+    // Neither 7-bit nor 8-bit data may hold a NUL (RFC 2045 2.7, 2.8): such a body goes out
+    // quoted-printable.
+    m_hasNul = m_message.find('\0') != std::string::npos;
 }
 
 void clsSendMail::setMessageTimeout(long v)

@@ -229,6 +229,7 @@ class clsSendMail {
     std::string m_from, m_fromName, m_password, m_replyTo, m_pop3Host, m_smtpHost, m_subject, m_username;
     std::string m_message; // prepared, ISO-8859-1
     bool m_eightBit = false;
+    bool m_hasNul = false; ///< the body holds a NUL byte
     bool m_persistent = false, m_receipt = false, m_useAuth = false, m_usePop = false;
     std::string m_priorityWord;
     std::string m_zone;

@@ -10,6 +10,47 @@
 
 namespace zs::program {
 
+namespace {
+
+bool isControl(unsigned char c)
+{
+    return (c < 0x20 && c != '\t') || c == 0x7f;
+}
+
+} // namespace
+
+std::string logEntry(std::string_view text)
+{
+    if (std::none_of(text.begin(), text.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }))
+        return std::string(text);
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 16);
+    bool pendingBreak = false;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\r' || c == '\n') {
+            pendingBreak = !out.empty();
+            continue;
+        }
+        if (pendingBreak) {
+            if (c == ' ' || c == '\t')
+                continue; // the next line's indent: the one blank stands for it
+            if (out.back() != ' ' && out.back() != '\t')
+                out += ' ';
+            pendingBreak = false;
+        }
+        if (isControl(c)) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 DayLog::DayLog(std::filesystem::path programFolder, const time::Clock& clock)
     : m_folder(std::move(programFolder) / "log")
     , m_clock(clock)
@@ -34,7 +75,7 @@ void DayLog::WriteInLog(std::string_view text, bool isError, bool blankLineFirst
     line += "   :";
     if (isError)
         line += "ERRORE  ";
-    line += text::toCp1252(text);
+    line += text::toCp1252(logEntry(text));
     line += "\r\n";
     // toCp1252 above only touched the text; the stamp is ASCII.
     std::string error;
@@ -89,7 +130,7 @@ LogNode ProgramLog::newLine(std::string_view text, bool isError)
 {
     LogNode n;
     n.id = m_nextId++;
-    n.text = std::string(text);
+    n.text = logEntry(text);
     n.error = isError;
     n.colour = isError ? kLogRed : kLogBlue;
     n.image = isError ? LogImage::Error : LogImage::Line;
@@ -127,8 +168,9 @@ LogNodeId ProgramLog::OutputResponse(std::string_view text, bool isError, int le
     if (parent && m_listener && (parentChanged || (parent->id == id && parent->expanded)))
         m_listener->nodeChanged(*parent);
 
-    const bool blankLineFirst = parent && parent->text == text;
-    m_dayLog.WriteInLog(text, isError, blankLineFirst);
+    const std::string& entry = m_nodes.back().text;
+    const bool blankLineFirst = parent && parent->text == entry;
+    m_dayLog.WriteInLog(entry, isError, blankLineFirst);
     return id;
 }
 
@@ -139,7 +181,7 @@ LogNodeId ProgramLog::OutputAside(std::string_view text, bool isError, bool dayL
     if (m_listener)
         m_listener->nodeAdded(m_nodes.back());
     if (dayLog)
-        m_dayLog.WriteInLog(text, isError, true);
+        m_dayLog.WriteInLog(m_nodes.back().text, isError, true);
     return n.id;
 }
 

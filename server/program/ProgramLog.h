@@ -41,6 +41,12 @@ struct LogNode {
     bool expanded = false;
 };
 
+/// A text as one log entry: every run of line ends (CR LF, CR, LF) becomes one blank (none at the
+/// ends of the text), and every other control byte but tab (C0 and DEL) is shown as "\x" and two
+/// lower-case hex digits ("\x00", "\x1b", "\x7f"), so a peer's reply can neither break a line of
+/// the day log nor reach a terminal as a command. The text comes back unchanged when it has none.
+std::string logEntry(std::string_view text);
+
 /// Writes the day log: `log/yymmdd.log` under a folder, Windows-1252, CR LF, opened and
 /// closed for every line. A failure to write is reported once for each day's file and run
 /// (through `onError`) and never raised to the caller: the log must not stop a run. A line is written
@@ -49,7 +55,7 @@ class DayLog {
   public:
     DayLog(std::filesystem::path programFolder, const time::Clock& clock);
 
-    /// "dd/mm/yyyy hh:mm:ss   :" then "ERRORE  " for an error, then the text.
+    /// "dd/mm/yyyy hh:mm:ss   :" then "ERRORE  " for an error, then the text as one entry.
     void WriteInLog(std::string_view text, bool isError, bool blankLineFirst);
 
     /// The file today's lines go to.

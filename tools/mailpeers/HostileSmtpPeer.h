@@ -28,9 +28,14 @@ class HostileSmtpPeer {
         CloseAtOnce,         ///< the connection accepted and closed without a word
         Pop3ResetAtQuit,     ///< POP3: USER and PASS accepted with "+OK", QUIT answered by a reset
         Pop3ErrAtQuit,       ///< POP3: USER and PASS accepted with "+OK", QUIT answered "-ERR"
+        ControlBytesRefusal, ///< every RCPT refused by kControlBytesReply (NUL, ESC sequences, BEL)
     };
     /// The greeting of BusyThenClose, as the client should report it.
     static constexpr const char* kBusyReply = "421 peer.example.it Service not available, busy";
+
+    /// The refusal of ControlBytesRefusal, without its line end: a clear-screen, a window title,
+    /// a colour, a bell and a NUL.
+    static constexpr char kControlBytesReply[] = "550 5.1.1 \x1b[2J\x1b]0;titolo\x07utente\0 sconosciuto\x1b[31m\x07";
 
     explicit HostileSmtpPeer(Kind kind);
     ~HostileSmtpPeer();

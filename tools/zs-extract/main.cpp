@@ -49,10 +49,12 @@ class StderrMessages : public zs::program::MessageService {
   public:
     void show(const std::string& text, zs::program::MessageIcon, const std::string& title) override
     {
+        // A box's text may carry a peer's words: one line, no control byte, as the log's.
+        const std::string line = zs::program::logEntry(title) + " " + zs::program::logEntry(text) + "\n";
         if (m_holding)
-            m_held += title + " " + text + "\n";
+            m_held += line;
         else
-            std::cerr << title << " " << text << "\n";
+            std::cerr << line;
     }
     /// While held, the boxes wait; `release` says them (true) or drops them.
     void hold() { m_holding = true; }
@@ -282,7 +284,7 @@ int extract(const Options& o)
     program::ProgramLog log(dayLog);
     cubes.setProgramLog(&log);
     dayLog.onError = [](const std::string& error) {
-        std::cerr << "zs-extract: log giornaliero non aggiornato: " << error << "\n";
+        std::cerr << "zs-extract: log giornaliero non aggiornato: " << zs::program::logEntry(error) << "\n";
     };
     PrintingListener listener(o.quiet);
     log.setListener(&listener);

@@ -389,21 +389,26 @@ bool CubiCore::writeAsking(const std::function<bool(std::string& error)>& write,
 
 bool CubiCore::finishRun()
 {
+    // What fails after the cubes is no cube's failure: a red line of its own, at the top level,
+    // so the last cube (which was processed) keeps its mark.
+    auto failedSave = [this](const std::string& description) {
+        if (!m_log)
+            return;
+        m_log->OutputResponse(description, true, 0);
+        m_log->OutputResponse(engine::errorDetailLine(olap::kErrOlapCatalog, description, "zs::dialogs"), true, 1);
+    };
     bool ok = true;
     if (m_store) {
         std::string error;
         if (!writeAsking([this](std::string& e) { return m_store->SalvaImpostazioni(&e); }, "zentrikServer.xml",
                          error)) {
-            const std::string description = "Impostazioni non memorizzate: " + error;
-            logFailure("Errore nel processamento del cubo " + m_database + " " + description,
-                       {olap::kErrOlapCatalog, description, "zs::dialogs"});
+            failedSave("Impostazioni non memorizzate: " + error);
             ok = false;
         }
     }
     std::string failure;
     if (!EsportaInfoCubi(&failure)) {
-        logFailure("Errore nel processamento del cubo " + m_database + " " + failure,
-                   {olap::kErrOlapCatalog, failure, "zs::dialogs"});
+        failedSave(failure);
         ok = false;
     }
     AggiornaTabellaCubi();

@@ -46,8 +46,8 @@ TEST_F(DtsPackageTest, RunsTheStepsInOrder)
     EXPECT_TRUE(m_messages.shown.empty());
     const std::string log = dayLog();
     EXPECT_NE(log.find(":Package : Carica\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(":Step Dts : Step \"Primo\" Succeeded\r\n\r\nStep \"Raddoppia\" Succeeded\r\n\r\n"),
-              std::string::npos)
+    // The package's report of several lines is one line of the day log, behind its stamp.
+    EXPECT_NE(log.find(":Step Dts : Step \"Primo\" Succeeded Step \"Raddoppia\" Succeeded\r\n"), std::string::npos)
         << log;
 }
 

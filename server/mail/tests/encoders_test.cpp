@@ -173,6 +173,27 @@ TEST(Encoders, FileNameParameters)
               "name*0*=utf-8''" + std::string(53, 'x') + ";\r\n\tname*1*=" + std::string(17, 'x') + "%C3%B2.bin");
 }
 
+TEST(Encoders, QuotedPrintableOfTheBody)
+{
+    struct Case {
+        const char* name;
+        std::string in, out;
+    } cases[] = {
+        {"printable text as it is", "Riga uno\r\nRiga due", "Riga uno\r\nRiga due"},
+        {"NUL, '=' and an 8-bit byte coded", std::string("a\0b=c\xE0", 6), "a=00b=3Dc=E0"},
+        {"a lone CR or LF is a byte, not a line end", "a\rb\nc", "a=0Db=0Ac"},
+        {"blanks ending a line or the text", "uno \r\ndue\t", "uno=20\r\ndue=09"},
+        {"blanks inside a line kept", "a b\tc", "a b\tc"},
+        {"76 characters at most, soft breaks", std::string(80, 'x'), std::string(75, 'x') + "=\r\n" + "xxxxx"},
+        {"a coded byte never split by a soft break", std::string(74, 'x') + '=', std::string(74, 'x') + "=\r\n=3D"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(EncodeQuotedPrintable(c.in), c.out);
+    }
+}
+
 TEST(Encoders, SaslAnswersStayOnOneLine)
 {
     EXPECT_EQ(EncodeBase64Line(""), "");

@@ -147,3 +147,32 @@ TEST(MailHostilePeers, AKeptSenderWithBlanksGoesTrimmedIntoTheEnvelope)
     EXPECT_NE(peer.envelope().find("from=mittente@example.it\n"), std::string::npos) << peer.envelope();
     EXPECT_NE(peer.message().find("<mittente@example.it>"), std::string::npos);
 }
+
+TEST(MailHostilePeers, APop3ServerAtTheSmtpAddressIsNamedAtOnce)
+{
+    // A POP3 server greets with "+OK": no SMTP server said that, and waiting for a greeting
+    // would only end in a time-out that hides it.
+    const std::string notSmtp = "Invalid reply from the server (not an SMTP reply): +OK";
+    Pop3Peer dovecot("utente", "segreta");
+    ASSERT_TRUE(dovecot.ok());
+    HostileSmtpPeer pop3(HostileSmtpPeer::Kind::Pop3ErrAtQuit);
+    ASSERT_TRUE(pop3.ok());
+    for (const auto& [name, port] :
+         {std::pair{"Dovecot", dovecot.port()}, std::pair{"a bare POP3 peer", pop3.port()}}) {
+        SCOPED_TRACE(name);
+        zs::test::ScopedTestEnv env;
+        clsSendMail m;
+        MailEvents ev;
+        ev.attach(m);
+        configureLoopbackSend(m, port);
+        const auto start = std::chrono::steady_clock::now();
+        m.Send();
+        const auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(ev.outcomes().size(), 1u) << ::testing::PrintToString(ev.outcomes());
+        EXPECT_TRUE(startsWith(ev.failure(), notSmtp)) << ev.failure();
+        EXPECT_EQ(ev.failure().find("Timeout"), std::string::npos) << ev.failure();
+        // The connection's wait and the goodbye's two seconds at most, never the five of a time-out.
+        EXPECT_LT(took, std::chrono::seconds(4));
+    }
+    EXPECT_EQ(pop3.logins(), 0) << "no POP3 log-in on the SMTP session";
+}

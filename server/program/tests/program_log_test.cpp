@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 using namespace zs::program;
+using namespace std::string_literals;
 
 namespace {
 
@@ -99,4 +100,52 @@ TEST_F(LogFixture, WriteFailureIsReportedOnceAndNeverThrows)
     EXPECT_EQ(reported, 1);
     EXPECT_EQ(log.nodes().size(), 2u);
     EXPECT_NE(log.node(id), nullptr);
+}
+
+TEST(LogEntry, ATextFromOutsideBecomesOneCleanLine)
+{
+    struct Case {
+        const char* name;
+        std::string in, out;
+    } cases[] = {
+        {"plain text unchanged", "Errore nel passo", "Errore nel passo"},
+        {"tab kept", "a\tb", "a\tb"},
+        {"a multi-line reply joined, every line's words kept",
+         "550-5.1.1 <x@example.it> unknown\r\n550-5.1.1 try again\r\n550 5.1.1 later\r\n",
+         "550-5.1.1 <x@example.it> unknown 550-5.1.1 try again 550 5.1.1 later"},
+        {"lone LF and lone CR are line ends too", "uno\ndue\rtre", "uno due tre"},
+        {"blank lines are one break", "uno\r\n\r\n\r\ndue", "uno due"},
+        {"blanks at the break are one", "uno \r\n due", "uno due"},
+        {"a continuation's indent is the one blank", "uno\r\n\t  due", "uno due"},
+        {"leading and trailing line ends go", "\r\nuno\r\n", "uno"},
+        {"NUL, BEL, ESC and DEL shown",
+         "a\0b\x07"
+         "c\x1b[2J\x7f"s,
+         "a\\x00b\\x07c\\x1b[2J\\x7f"},
+        {"a title sequence", "\x1b]0;titolo\x07", "\\x1b]0;titolo\\x07"},
+        {"other C0 bytes", "\x01\x08\x0b\x0c\x1f", "\\x01\\x08\\x0b\\x0c\\x1f"},
+        {"8-bit text untouched", "Passo \xC3\xA8 fallito", "Passo \xC3\xA8 fallito"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(logEntry(c.in), c.out);
+    }
+}
+
+TEST_F(LogFixture, EveryLineOfTheDayLogAndEveryNodeIsOneCleanEntry)
+{
+    const std::string reply = "550-5.1.1 primo\r\n550 5.1.1 secondo\0\x1b[31m\x07\r\n"s;
+    const auto top = log.OutputResponse("Invio\r\nordini", false, 0);
+    const auto detail = log.OutputResponse("Errore nell'invio email-" + reply, true, 1);
+    log.WriteInLog("Body Email: riga 1\r\nriga 2\r\n", false, false);
+    log.OutputAside("fuori\nrun", true);
+    EXPECT_EQ(log.node(top)->text, "Invio ordini");
+    EXPECT_EQ(log.node(detail)->text, "Errore nell'invio email-550-5.1.1 primo 550 5.1.1 secondo\\x00\\x1b[31m\\x07");
+    const std::string want = "\r\n15/06/2006 09:05:07   :Invio ordini\r\n"
+                             "15/06/2006 09:05:07   :ERRORE  Errore nell'invio email-550-5.1.1 primo 550 5.1.1 "
+                             "secondo\\x00\\x1b[31m\\x07\r\n"
+                             "15/06/2006 09:05:07   :Body Email: riga 1 riga 2\r\n"
+                             "\r\n15/06/2006 09:05:07   :ERRORE  fuori run\r\n";
+    EXPECT_EQ(zs::test::readFile(dir / "log/060615.log"), want);
 }

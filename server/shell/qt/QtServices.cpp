@@ -7,10 +7,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cmath>
+#include <vector>
 
 namespace zs::shell {
 
@@ -114,10 +116,28 @@ int QtMessageService::exec(const std::string& text, MessageIcon icon, const std:
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner)
         owner = QApplication::activeWindow();
+    constexpr int kAbortRetryIgnore = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
+    const bool abortRetryIgnore = buttons == kAbortRetryIgnore;
     QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::StandardButtons(buttons), owner);
+                    abortRetryIgnore ? QMessageBox::NoButton : QMessageBox::StandardButtons(buttons), owner);
     box.setObjectName("messageBox");
-    box.setEscapeButton(QMessageBox::StandardButton(ending));
+    // The button box orders standard buttons by their roles as the desktop style wants, which
+    // turns Abort, Retry, Ignore around: these three are added in their own order, one role.
+    std::vector<std::pair<QAbstractButton*, int>> ordered;
+    if (abortRetryIgnore) {
+        for (const auto& [standard, label] :
+             {std::pair{QMessageBox::Abort, "Interrompi"}, std::pair{QMessageBox::Retry, "Riprova"},
+              std::pair{QMessageBox::Ignore, "Ignora"}}) {
+            QPushButton* b = box.addButton(QString::fromUtf8(label), QMessageBox::ActionRole);
+            b->setObjectName(QString("button%1").arg(static_cast<int>(standard)));
+            ordered.emplace_back(b, standard);
+            if (standard == ending)
+                box.setEscapeButton(b);
+        }
+        box.setDefaultButton(static_cast<QPushButton*>(ordered.front().first));
+    } else {
+        box.setEscapeButton(QMessageBox::StandardButton(ending));
+    }
     if (m_unattended) { // nobody may be there to answer: the schedule must go on
         QPointer<QMessageBox> guard(&box);
         auto close = [guard, ending] {
@@ -129,7 +149,13 @@ int QtMessageService::exec(const std::string& text, MessageIcon icon, const std:
         else
             QTimer::singleShot(kUnattendedTimeoutSeconds * 1000, &box, close);
     }
-    return box.exec();
+    const int result = box.exec();
+    if (!abortRetryIgnore)
+        return result;
+    for (const auto& [button, standard] : ordered)
+        if (box.clickedButton() == button)
+            return standard;
+    return ending; // closed by the window frame or by the unattended bound
 }
 
 void QtYield::yield()

@@ -103,9 +103,9 @@ ShellApplication::ShellApplication(const Options& options)
     m_support = std::make_unique<SupportOnline>(
         m_folder, m_messages, *m_alert, [this](int ms) { m_pause(ms); },
         [this](const std::string& why) { m_log.WriteInLog(why, true, false); }, options.supportHosts);
-    m_main = std::make_unique<mdiGlobal>(mdiGlobal::Hooks{[this](int entry) { showMenuEntry(entry); },
-                                                          [this] { ChiudiApplicazione(); },
-                                                          [this] { return m_settings.AvvioMinimizzato && m_tray; }});
+    m_main = std::make_unique<mdiGlobal>(mdiGlobal::Hooks{
+        [this](int entry) { showMenuEntry(entry); }, [this] { ChiudiApplicazione(); },
+        [this] { return m_settings.AvvioMinimizzato && m_tray; }, [this] { restoredFromMinimized(); }});
 }
 
 ShellApplication::~ShellApplication()
@@ -327,6 +327,19 @@ void ShellApplication::showWindow()
     m_main->DisponiFinestre();
     m_frmMain->Form_ShowMe();
     m_main->area().setActiveSubWindow(dialogs::subWindowOf(*m_frmMain));
+    // Minimized, the windows are not arranged yet and the menu's list would be drawn over what
+    // is not there: it opens when the window comes back, as after a start on screen.
+    if (m_main->isMinimized())
+        m_menuOnRestore = true;
+    else
+        activateMenu();
+}
+
+void ShellApplication::restoredFromMinimized()
+{
+    if (!m_menuOnRestore)
+        return;
+    m_menuOnRestore = false;
     activateMenu();
 }
 
@@ -339,9 +352,22 @@ void ShellApplication::restoreFromTray(TrayRestore how)
     } else {
         m_main->showFitted();
         m_main->activateWindow();
+        // The window in front stays in front; it becomes the area's active one, so the menu
+        // marks it and the keys go to it.
+        if (QMdiSubWindow* front = frontSubWindow())
+            m_main->area().setActiveSubWindow(front);
     }
     // Hidden in the tray, the window had no category menu on screen: it comes back open.
     activateMenu();
+}
+
+QMdiSubWindow* ShellApplication::frontSubWindow() const
+{
+    const auto stack = m_main->area().subWindowList(QMdiArea::StackingOrder);
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+        if (menuEntryOf(*it) != 0 && (*it)->isVisible())
+            return *it;
+    return nullptr;
 }
 
 int ShellApplication::menuEntryOf(const QMdiSubWindow* sub) const
@@ -373,7 +399,7 @@ void ShellApplication::activateMenu()
             return;
         m_main->menuButton()->model().TurnOn();
         // The list opens on its first entry; it marks the window in front.
-        markMenuEntry(menuEntryOf(m_main->area().activeSubWindow()));
+        markMenuEntry(menuEntryOf(frontSubWindow()));
     });
 }
 
@@ -395,6 +421,9 @@ void ShellApplication::showMenuEntry(int index)
         break;
     case 5:
         m_wizard->showModal();
+        // The wizard is no window of the area: closed, saved or not, the menu marks again the
+        // window it left in front (once the menu's own handling of the click is over).
+        QTimer::singleShot(0, m_main.get(), [this] { markMenuEntry(menuEntryOf(frontSubWindow())); });
         break;
     default:
         break;

@@ -124,10 +124,15 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     void showWindow();
     /// The category menu's activation: its entries open once pending events have run.
     void activateMenu();
+    /// The main window is back from minimized: the menu opens when it did not at the start.
+    void restoredFromMinimized();
 
     void showMenuEntry(int index);
     /// The category menu's entry (1 to 4) of the window in `sub`; 0 for any other.
     int menuEntryOf(const QMdiSubWindow* sub) const;
+    /// The window of the area on top (the one the operator sees), menu column aside; none
+    /// when no such window is shown.
+    QMdiSubWindow* frontSubWindow() const;
     /// Marks `entry` (1 to 4) in the category menu: its face and, when open, its list.
     void markMenuEntry(int entry);
     void loaded(QWidget* window);
@@ -176,6 +181,7 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     std::string m_trayTip;
+    bool m_menuOnRestore = false; ///< started minimized: the menu opens when the window comes back
     int m_exitStatus = 1;
 };
 

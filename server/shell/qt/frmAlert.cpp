@@ -1,6 +1,7 @@
 #include "shell/qt/frmAlert.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 #include <QWindow>
 
 namespace zs::shell {
@@ -10,13 +11,17 @@ frmAlert::frmAlert(std::unique_ptr<IntervalTimer> timer)
     , m_timer(timer ? std::move(timer) : std::make_unique<QtIntervalTimer>())
 {
     setObjectName("frmAlert");
-    setFixedSize(415, 76); // 6225 × 1140 twips: the notice never changes size
+    // A client area of 6225 × 1140 twips inside a thin fixed border: the notice never changes size.
+    setFixedSize(415 + 2 * kBorder, 76 + 2 * kBorder);
     setAutoFillBackground(true);
     m_label = new QLabel(this);
     m_label->setObjectName("lblAlert");
-    m_label->setGeometry(4, 4, 405, 69);
+    m_label->setGeometry(kBorder + 4, kBorder + 4, 405, 69);
     m_label->setWordWrap(true);
-    m_label->setFont(QFont("Arial", 8, QFont::Bold));
+    QFont font("Arial");
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    m_label->setFont(font);
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     setBackground(224, 255, 239);
 }
@@ -61,6 +66,16 @@ void frmAlert::hide()
 {
     m_timer->stop();
     QWidget::hide();
+}
+
+void frmAlert::paintEvent(QPaintEvent*)
+{
+    // The window system draws no frame around a window without a title bar: the notice draws
+    // its own single line.
+    QPainter p(this);
+    p.setPen(QColor(0, 0, 0));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void frmAlert::mousePressEvent(QMouseEvent* e)

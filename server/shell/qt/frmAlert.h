@@ -25,10 +25,13 @@ class frmAlert : public QWidget, public AlertNotice {
     std::string text() const;
     QColor background() const;
     bool counting() const { return m_timer->active(); }
+    /// The width of the thin fixed border around the client area.
+    static constexpr int kBorder = 1;
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent*) override { hide(); }
     void mousePressEvent(QMouseEvent* e) override;
+    void paintEvent(QPaintEvent*) override;
 
   private:
     void Timer1_Timer();

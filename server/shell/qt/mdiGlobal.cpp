@@ -163,6 +163,8 @@ void mdiGlobal::changeEvent(QEvent* e)
     // Back from minimized: the resizes that came while it was minimized were not followed, and
     // the window manager may tell the new state after the new size.
     DisponiFinestre();
+    if (m_hooks.restored)
+        m_hooks.restored();
 }
 
 void mdiGlobal::closeEvent(QCloseEvent* e)

@@ -23,6 +23,7 @@ class mdiGlobal : public QMainWindow {
         std::function<void(int entry)> menuEntry; ///< a Moduli or category-menu entry, 1 to 5
         std::function<void()> closing;            ///< the window is closing: the program ends
         std::function<bool()> livesInTray;        ///< minimized, the window hides behind its tray icon
+        std::function<void()> restored;           ///< back from minimized, its windows arranged
     };
 
     explicit mdiGlobal(Hooks hooks);

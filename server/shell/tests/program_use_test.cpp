@@ -555,6 +555,33 @@ TEST_F(ProgramInUse, StartMinimizedWithoutATrayShowsTheWindowInTheTaskBar)
     EXPECT_EQ(app->main().findChild<QSystemTrayIcon*>("trayIcon"), nullptr);
     EXPECT_EQ(countLines("Area di notifica non disponibile"), 1);
     EXPECT_NE(dayLogText(*app).find("Area di notifica non disponibile"), std::string::npos);
+
+    // Minimized, the windows are not arranged: the menu's list is not drawn over them yet. The
+    // window manager's restore opens it, drawn as after a start on screen.
+    auto& menu = app->main().menuButton()->model();
+    auto settleFor = [](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents();
+        return done();
+    };
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(menu.menuVisible());
+    app->main().showNormal();
+    ASSERT_TRUE(settleFor([&] { return menu.menuVisible(); }));
+    const QImage restored = app->main().menuButton()->dropDown()->grab().toImage();
+
+    text.replace(text.find("<minimized>1</minimized>"), 24, "<minimized>0</minimized>");
+    test::writeFile(home / "zentrikServer.xml", text);
+    create();
+    ASSERT_TRUE(app->load());
+    auto& normalMenu = app->main().menuButton()->model();
+    ASSERT_TRUE(settleFor([&] { return normalMenu.menuVisible(); }));
+    const QImage normal = app->main().menuButton()->dropDown()->grab().toImage();
+    ASSERT_EQ(restored.size(), normal.size());
+    EXPECT_TRUE(restored == normal) << "the list differs from the one of a start on screen";
 }
 
 // --- Saves keep the file's mode ----------------------------------------------------------------
@@ -785,6 +812,103 @@ TEST_F(ProgramInUse, ZsExtractFailsTheRunWhenTheServerAnswersWithAnEmptyLine)
         EXPECT_NE(dayLogs.find("Email To: rossi@example.it"), std::string::npos);
         EXPECT_NE(dayLogs.find(line), std::string::npos) << dayLogs;
     }
+}
+
+/// Every line of a day log that is not blank, with where it fails to start with the stamp.
+std::vector<std::string> unstampedLines(const std::string& dayLog)
+{
+    std::vector<std::string> out;
+    const std::regex stamp(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d   :)");
+    std::size_t at = 0;
+    while (at < dayLog.size()) {
+        const std::size_t end = dayLog.find("\r\n", at);
+        const std::string line = dayLog.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!line.empty() && !std::regex_search(line, stamp))
+            out.push_back(line);
+        if (end == std::string::npos)
+            break;
+        at = end + 2;
+    }
+    return out;
+}
+
+/// The line of `text` (lines ended by LF, CR LF or CR) that holds `needle`; "" when none.
+std::string lineWith(const std::string& text, const std::string& needle)
+{
+    const std::size_t at = text.find(needle);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t begin = text.find_last_of("\r\n", at);
+    const std::size_t end = text.find_first_of("\r\n", at);
+    const std::size_t from = begin == std::string::npos ? 0 : begin + 1;
+    return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+TEST_F(ProgramInUse, AMultiLineRefusalOfAnOrderMailIsOneStampedLineEverywhere)
+{
+    // The server refuses the recipient with a reply of three lines: the run log, the day log
+    // and zs-extract's output each hold it as one line, every word of it, behind the stamp.
+    mail::test::SmtpPeer peer({.auth = "",
+                               .rejectRcpt = "550-5.1.1 <rossi@example.it>: Recipient address rejected\r\n"
+                                             "550-5.1.1 User unknown in virtual mailbox table\r\n"
+                                             "550 5.1.1 Please check the address"});
+    ASSERT_TRUE(peer.ok());
+    orderMailFolder(home, peer.port());
+    const std::string words[] = {"Errore nell'invio email ai seguenti destinatari rossi@example.it-",
+                                 "550-5.1.1 <rossi@example.it>: Recipient address rejected",
+                                 "550-5.1.1 User unknown in virtual mailbox table",
+                                 "550 5.1.1 Please check the address"};
+    auto expectOneLine = [&](const std::string& text, const std::string& where) {
+        SCOPED_TRACE(where);
+        const std::string line = lineWith(text, words[0]);
+        ASSERT_FALSE(line.empty()) << text;
+        for (const std::string& w : words)
+            EXPECT_NE(line.find(w), std::string::npos) << w << "\nin: " << line;
+    };
+
+    const auto r = runExtract(home, std::chrono::seconds(120));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    expectOneLine(r.output, "zs-extract's output");
+    std::string dayLog = dayLogText(home);
+    expectOneLine(dayLog, "the day log of zs-extract's run");
+    EXPECT_EQ(unstampedLines(dayLog), std::vector<std::string>{}) << dayLog;
+
+    // The program's own run: its line in the run window is the same one line.
+    fs::remove_all(home / "log");
+    create();
+    ASSERT_TRUE(app->load());
+    clickRun();
+    std::string tree;
+    for (const auto& l : lines())
+        tree += l + "\n";
+    expectOneLine(tree, "the run window");
+    dayLog = dayLogText(home);
+    expectOneLine(dayLog, "the day log of the program's run");
+    EXPECT_EQ(unstampedLines(dayLog), std::vector<std::string>{}) << dayLog;
+}
+
+TEST_F(ProgramInUse, ControlBytesInAServersReplyReachNeitherTheDayLogNorTheTerminal)
+{
+    using Kind = mail::test::HostileSmtpPeer::Kind;
+    mail::test::HostileSmtpPeer peer(Kind::ControlBytesRefusal);
+    ASSERT_TRUE(peer.ok());
+    orderMailFolder(home, peer.port());
+
+    const auto r = runExtract(home, std::chrono::seconds(120));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    const std::string dayLog = dayLogText(home);
+    for (const auto& [where, text] : {std::pair{"zs-extract's output", r.output}, std::pair{"the day log", dayLog}}) {
+        SCOPED_TRACE(where);
+        for (const char c : {'\0', '\x1b', '\x07'})
+            EXPECT_EQ(text.find(c), std::string::npos) << "byte " << int(c);
+        // The reply is all there, its control bytes shown.
+        EXPECT_NE(text.find("550 5.1.1 \\x1b[2J\\x1b]0;titolo\\x07utente\\x00 sconosciuto\\x1b[31m\\x07"),
+                  std::string::npos)
+            << text;
+    }
+    for (const char c : {'\0', '\x1b', '\x07'})
+        EXPECT_EQ(r.error.find(c), std::string::npos) << "byte " << int(c) << " on zs-extract's error output";
+    EXPECT_EQ(unstampedLines(dayLog), std::vector<std::string>{}) << dayLog;
 }
 
 // --- Logs, databases and lock files that are not regular files ------------------------------

@@ -24,6 +24,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -33,6 +35,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <sstream>
 #include <unistd.h>
@@ -75,7 +79,11 @@ void pressWhenShown(QMessageBox::StandardButton button, int rounds = 200)
                 pressWhenShown(button, rounds - 1);
             return;
         }
-        box->button(button)->click();
+        QAbstractButton* b = box->button(button);
+        if (!b) // Abort, Retry, Ignore are buttons of the box's own, in their own order
+            b = box->findChild<QAbstractButton*>(QString("button%1").arg(static_cast<int>(button)));
+        ASSERT_NE(b, nullptr);
+        b->click();
     });
 }
 
@@ -104,6 +112,30 @@ TEST(QtMessageService, AnAnsweredBoxGivesTheButtonPressed)
             c.expected);
         EXPECT_EQ(armed, 0); // somebody is there: no bound
     }
+}
+
+TEST(QtMessageService, AbortRetryIgnoreStandInThatOrderAndEscapeAborts)
+{
+    QtMessageService messages;
+    QStringList order;
+    QTimer::singleShot(0, [&order] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        auto buttons = box->buttons();
+        std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* a, QAbstractButton* b) {
+            return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x();
+        });
+        for (auto* b : buttons)
+            order << b->text();
+        if (const char* dir = std::getenv("ZS_SCREENSHOT_DIR"))
+            box->grab().save(QString(dir) + "/abort-retry-ignore.png");
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(box, &esc);
+    });
+    EXPECT_EQ(messages.ask("Impossibile salvare il file", MessageIcon::Critical, "Attenzione.",
+                           MessageButtons::AbortRetryIgnore),
+              MessageAnswer::Abort);
+    EXPECT_EQ(order, (QStringList{"Interrompi", "Riprova", "Ignora"}));
 }
 
 TEST(QtMessageService, InAScheduledRunABoxEndsAfterItsBoundWithTheAnswerThatStopsWaiting)
@@ -149,6 +181,26 @@ struct Notice : ::testing::Test {
     FakeIntervalTimer* timer;
     std::unique_ptr<frmAlert> alert;
 };
+
+TEST_F(Notice, TheMessageIsArialBoldOfEightAndAQuarterPointsInsideAThinBorder)
+{
+    alert->ShowMessage("Assistenza in corso");
+    const auto* label = alert->findChild<QLabel*>("lblAlert");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->font().family(), "Arial");
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), 8.25);
+    EXPECT_TRUE(label->font().bold());
+    // The client area keeps its 415 × 76 pixels inside a one-pixel frame that is drawn.
+    EXPECT_EQ(alert->size(), QSize(417, 78));
+    const QImage shot = alert->grab().toImage();
+    if (const char* dir = std::getenv("ZS_SCREENSHOT_DIR"))
+        shot.save(QString(dir) + "/frmAlert.png");
+    const QColor back(224, 255, 239);
+    for (const QPoint p : {QPoint(0, 0), QPoint(416, 40), QPoint(200, 77), QPoint(0, 40)})
+        EXPECT_EQ(shot.pixelColor(p), QColor(0, 0, 0)) << p.x() << "," << p.y();
+    EXPECT_EQ(shot.pixelColor(2, 2), back);
+    EXPECT_EQ(shot.pixelColor(414, 75), back);
+}
 
 TEST_F(Notice, AMessageAloneStaysUntilDoubleClicked)
 {

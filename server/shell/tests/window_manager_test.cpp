@@ -7,6 +7,7 @@
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/LoginWindow.h"
 #include "dialogs/qt/OpzioniWindow.h"
+#include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
@@ -16,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,6 +32,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -241,6 +244,29 @@ class WindowManager : public test::DemoProgramTest {
         }
     }
 
+    /// The category menu's entry (1 to 4) of the window on top of the area, menu column aside.
+    int shownEntry()
+    {
+        QWidget* windows[] = {&app->runWindow(), &app->options(), &app->secondaryWindow(), &app->cubes()};
+        const auto stack = app->main().area().subWindowList(QMdiArea::StackingOrder);
+        for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+            for (int i = 0; i < 4; ++i)
+                if ((*it)->isVisible() && *it == dialogs::subWindowOf(*windows[i]))
+                    return i + 1;
+        return 0;
+    }
+
+    /// The menu marks the window shown: on its face and, the list open, in the list.
+    void expectMarksTheWindowShown(const std::string& when)
+    {
+        SCOPED_TRACE(when);
+        const int shown = shownEntry();
+        ASSERT_NE(shown, 0);
+        auto& menu = app->main().menuButton()->model();
+        EXPECT_TRUE(waitFor([&] { return menu.MenuSelected() == shown && menu.hotItem() == shown; }))
+            << "shown " << shown << ", marked " << menu.MenuSelected() << ", lit " << menu.hotItem();
+    }
+
     void screenshot(const std::string& name)
     {
         QScreen* screen = QGuiApplication::primaryScreen();
@@ -264,7 +290,67 @@ TEST_F(WindowManager, StartedInTheTrayRipristinaShowsTheArrangedWindows)
     EXPECT_NE(app->main().frameGeometry(), app->main().geometry()); // framed
     EXPECT_TRUE(app->main().screen()->availableGeometry().contains(app->main().frameGeometry()));
     expectArranged("after Ripristina");
+    expectMarksTheWindowShown("after Ripristina");
+    screenshot("tray-ripristina-marked");
     clickEachMenuEntry("tray-ripristina");
+
+    // The cube grid, in front after the fourth entry: End and Home, pressed on the keyboard,
+    // reach the last and the first cube.
+    auto* grid = app->cubes().flgCubi();
+    ASSERT_NE(grid, nullptr);
+    ASSERT_GE(grid->model().rows(), 3);
+    clickAt(grid->mapToGlobal(QPoint(10, 30))); // on a name: no choice changes
+    ASSERT_TRUE(waitFor([&] { return grid->hasFocus(); })) << "the grid has not the focus";
+    auto& cells = grid->model();
+    xdotool({"key", "End"});
+    EXPECT_TRUE(waitFor([&] { return cells.cursorRow() == cells.rows(); })) << cells.cursorRow();
+    screenshot("cube-grid-end");
+    xdotool({"key", "Home"});
+    const int firstRow = std::min(cells.fixedrows(), cells.rows()) + 1;
+    const int firstCol = std::min(cells.fixedcols(), cells.cols()) + 1;
+    EXPECT_TRUE(waitFor([&] { return cells.cursorRow() == firstRow; })) << cells.cursorRow();
+    xdotool({"key", "ctrl+End"});
+    EXPECT_TRUE(waitFor([&] { return cells.cursorRow() == cells.rows() && cells.cursorCol() == cells.cols(); }))
+        << cells.cursorRow() << "." << cells.cursorCol();
+    xdotool({"key", "ctrl+Home"});
+    EXPECT_TRUE(waitFor([&] { return cells.cursorRow() == firstRow && cells.cursorCol() == firstCol; }))
+        << cells.cursorRow() << "." << cells.cursorCol();
+
+    // The wizard, opened from the menu and cancelled: the menu marks again the window shown.
+    auto* button = app->main().menuButton();
+    if (!button->model().menuVisible())
+        clickAt(button->mapToGlobal(button->rect().center()));
+    ASSERT_TRUE(waitFor([&] { return button->model().menuVisible(); }));
+    QWidget* drop = button->dropDown();
+    int first = -1, last = -1;
+    for (int y = 0; y < drop->height(); ++y)
+        if (button->model().itemAt(y * flatui::kTwipsPerPixel) == 5)
+            last = y, first = first < 0 ? y : first;
+    ASSERT_GE(first, 0);
+    bool cancelled = false;
+    std::function<void(int)> cancel = [&](int rounds) {
+        QTimer::singleShot(50, [&, rounds] {
+            auto* wizard = QApplication::activeModalWidget();
+            if (!wizard || wizard != &app->wizard()) {
+                if (rounds > 0)
+                    cancel(rounds - 1);
+                return;
+            }
+            screenshot("wizard-open");
+            app->wizard().reject();
+            cancelled = true;
+        });
+    };
+    cancel(100);
+    clickAt(drop->mapToGlobal(QPoint(drop->width() / 2, (first + last) / 2)));
+    ASSERT_TRUE(waitFor([&] { return cancelled; })) << "the wizard did not open";
+    // The pointer leaves the list, so no hover lights the wizard's entry again.
+    const QPoint away = app->runWindow().mapToGlobal(app->runWindow().rect().center());
+    const QPoint device = devicePoint(away);
+    xdotool({"mousemove", QString::number(device.x()), QString::number(device.y())});
+    settle();
+    expectMarksTheWindowShown("after the wizard was cancelled");
+    screenshot("wizard-cancelled-marked");
 
     // The Moduli menu opens its windows too.
     QAction* estrazione = app->main().findChild<QAction*>("mModuli1");
