@@ -182,13 +182,36 @@ void Scheduler::pollTick()
         const time::DateTime raised = op->ProssimoAppuntamento();
         op->setAbilitato(false);
         op->CalcolaProssimoDopo(m_clock, raised);
-        if (m_onAlarm)
+        if (m_onAlarm) {
+            m_raising.push_back(op);
             m_onAlarm(op->azione());
+            m_raising.pop_back();
+        }
         if (op->Periodicita() != kUnaVoltaSola)
             op->setAbilitato(true);
         AggiornaLista();
     }
     m_poll.setEnabled(true);
+}
+
+void Scheduler::alarmRunStarted()
+{
+    if (m_raising.empty() || m_storeLocked)
+        return;
+    const auto op = m_raising.back();
+    const auto& current = m_state.colOperazioni;
+    if (std::find(current.begin(), current.end(), op) == current.end())
+        return; // removed meanwhile: the next save drops it anyway
+    // Saved as it will stand after the Alarm; in memory it stays disabled until then, so that no
+    // nested poll raises it again.
+    op->setAbilitato(op->Periodicita() != kUnaVoltaSola);
+    std::string error;
+    const bool saved = saveStore(storeFile(), m_state.colOperazioni, &error);
+    op->setAbilitato(false);
+    if (!saved) {
+        setUnsaved(true);
+        reportStoreError("Operazioni pianificate non salvate: " + error);
+    }
 }
 
 void Scheduler::resumePolling()

@@ -72,6 +72,11 @@ class Scheduler {
 
     void pollTick();
     void startTick();
+    /// The host's Alarm handler calls it when the run the alarm asked for starts, which may be
+    /// a while after the alarm (a run that waits for its folder): the store then holds the raised
+    /// operation as the poll leaves it (a once-only one spent, another on its next occurrence), so
+    /// that a run killed midway is not raised again at the next start. Nothing outside an Alarm.
+    void alarmRunStarted();
 
     /// Bracket around the edit dialog and around a removal: holds the poll, then refreshes,
     /// saves and resumes polling unless the start delay still runs.
@@ -109,6 +114,8 @@ class Scheduler {
     IYield& m_yield;
     ISchedulerView* m_view;
     AlarmHandler m_onAlarm;
+    /// The operations whose Alarm is being raised, innermost last (a nested poll adds one).
+    OperationList m_raising;
     ErrorHandler m_onStoreError;
     std::string m_folder;
     std::string m_caption = kCaption;

@@ -167,7 +167,11 @@ RunResult run(const std::vector<std::string>& argvIn, const RunOptions& options)
     const Clock::time_point deadline = Clock::now() + options.timeLimit;
 
     pid_t pid = 0;
+    // The child takes the umask it is started with; the caller's own is back at once.
+    const mode_t callerMask = options.privateFiles ? ::umask(077) : 0;
     const int rc = ::posix_spawn(&pid, program->c_str(), &actions.actions, &attributes.attr, argvP.data(), envP.data());
+    if (options.privateFiles)
+        ::umask(callerMask);
     if (rc != 0) {
         result.error = "impossibile avviare " + *program + ": " + text::systemReason(rc);
         return result;

@@ -20,6 +20,9 @@ struct RunOptions {
     /// is killed with everything it started (it runs in a process group of its own) and the
     /// result is -1 with `timedOut` set.
     std::chrono::milliseconds timeLimit{0};
+    /// The child runs under umask 077: every file it makes is its user's alone from its first
+    /// byte (copies of files that hold passwords).
+    bool privateFiles = false;
 };
 
 struct RunResult {

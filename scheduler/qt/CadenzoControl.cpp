@@ -138,6 +138,16 @@ void CadenzoControl::AddOperation(const std::string& s)
     m_scheduler->AddOperation(s);
 }
 
+void CadenzoControl::AlarmRunStarted()
+{
+    m_scheduler->alarmRunStarted();
+}
+
+void CadenzoControl::pollNow()
+{
+    m_scheduler->pollTick();
+}
+
 void CadenzoControl::setPollIntervalMs(int ms)
 {
     m_scheduler->setPollIntervalMs(ms);

@@ -78,6 +78,11 @@ class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatc
     /// For hosts and tests that need a faster poll than the 10 seconds.
     void setPollIntervalMs(int ms);
     Scheduler& scheduler() { return *m_scheduler; }
+    /// The host's Alarm handler says that the run the alarm asked for starts now: the store
+    /// spends the operation then (Scheduler::alarmRunStarted).
+    void AlarmRunStarted();
+    /// One poll now, as the timer's tick runs it (hosts and tests that do not wait for it).
+    void pollNow();
 
     // The icon clicks.
     void aggiungiClicked();

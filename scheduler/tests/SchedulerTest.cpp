@@ -129,6 +129,40 @@ TEST_F(PollTest, OnceOnlyIsSavedDisabledAndNotRaisedAgain)
     EXPECT_EQ(h.state.colOperazioni.size(), 1u);
 }
 
+TEST_F(PollTest, AnOperationIsSpentInTheStoreWhenItsRunStartsAndRaisedOnce)
+{
+    writeStore({op("uno", {2026, 3, 25, 6, 0, 0}, "Una volta sola"), op("due", {2026, 3, 25, 6, 29, 0}, "Ogni giorno"),
+                op("tre", {2026, 3, 25, 6, 0, 0}, "Una volta sola")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    std::vector<std::string> before, atStart;
+    h.scheduler.setAlarmHandler([&](const std::string& a) {
+        alarms.push_back(a);
+        before.push_back(store());
+        h.scheduler.alarmRunStarted(); // the run had to wait for its folder, and starts now
+        atStart.push_back(store());
+    });
+    h.runFor(10);
+    ASSERT_EQ(alarms, (std::vector<std::string>{"uno", "due", "tre"}));
+    const auto enabled = [](const std::string& text, const std::string& azione) {
+        const auto at = text.find("<azione>" + azione + "</azione>");
+        return text.substr(text.find("<abilitato>", at), 14) == "<abilitato>1</";
+    };
+    // Before its run starts the raised operation is still due in the store; once it starts,
+    // a once-only one is spent and a daily one is on its next day; those not yet raised stay due.
+    EXPECT_TRUE(enabled(before[0], "uno"));
+    EXPECT_FALSE(enabled(atStart[0], "uno"));
+    EXPECT_TRUE(enabled(atStart[0], "tre"));
+    EXPECT_TRUE(enabled(atStart[1], "due"));
+    EXPECT_NE(atStart[1].find("<data>26/03/2026</data>"), std::string::npos) << atStart[1];
+    EXPECT_FALSE(enabled(store(), "uno"));
+    EXPECT_TRUE(enabled(store(), "due"));
+    EXPECT_FALSE(enabled(store(), "tre"));
+    // Outside an alarm it does nothing.
+    const std::string now = store();
+    h.scheduler.alarmRunStarted();
+    EXPECT_EQ(store(), now);
+}
+
 TEST_F(PollTest, TwiceAWeekIsNotRaisedAtEveryPoll)
 {
     writeStore({op("Elaborazione dati.", {2026, 3, 20, 6, 0, 0}, "Due volte a settimana")});

@@ -139,6 +139,23 @@ bool DbEngineBackend::finishStatement()
     return noteOutcome(c && c->endExecute());
 }
 
+bool DbEngineBackend::supportsTransactions()
+{
+    const db::Connection* c = connection();
+    return c && c->isOpen() && (c->dialect() == db::Dialect::Sqlite || c->dialect() == db::Dialect::PostgreSql);
+}
+
+void DbEngineBackend::rollback()
+{
+    db::Connection* c = connection();
+    if (!c || !c->isOpen())
+        return;
+    // "no transaction is active" when the failure has rolled it back already: not a failure of
+    // the step's, and not a detail of the next error line.
+    (void)c->execute("ROLLBACK");
+    c->clearErrors();
+}
+
 bool DbEngineBackend::queryValue(const std::string& sql, SqlValue& value)
 {
     db::Connection* c = connection();

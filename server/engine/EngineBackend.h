@@ -64,6 +64,12 @@ class EngineBackend {
     virtual FailureKind lastFailure() const = 0;
     /// Runs a query and gives the first column of its first row (null when there is no row).
     [[nodiscard]] virtual bool queryValue(const std::string& sql, SqlValue& value) = 0;
+    /// True when the connection's target runs several statements as one transaction that a
+    /// failure or a stop rolls back whole (SQLite, PostgreSQL).
+    virtual bool supportsTransactions() { return false; }
+    /// Ends a transaction that a failed statement may have left open, undoing it; nothing
+    /// when none is open. Its own outcome is not reported.
+    virtual void rollback() {}
     /// Opens a row writer on a table (by its source text, e.g. "[Time]") for these columns;
     /// nothing on a database error.
     virtual std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string> columns) = 0;

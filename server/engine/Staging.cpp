@@ -5,6 +5,9 @@
 #include "engine/EngineStrings.h"
 #include "engine/RunState.h"
 #include "engine/TableOperations.h"
+#include "program/ProgramLog.h"
+
+#include <string_view>
 
 namespace zs::engine {
 
@@ -56,6 +59,19 @@ bool Staging::Sincronizza(const std::string& tables)
     for (auto& [del, ins] : syncStatements(tables)) {
         if (m_ctx.state.stopped())
             return false;
+        if (m_ctx.db.supportsTransactions()) {
+            // Emptied and filled in one transaction: a failure or a stop at any point leaves the
+            // twin with the rows it had.
+            std::string job = "BEGIN; " + del + "; " + ins + "; COMMIT";
+            if (!ops.EseguiJob(job)) {
+                m_ctx.db.rollback();
+                allRan = false;
+                const std::string twin = del.substr(std::string_view("DELETE FROM ").size());
+                m_ctx.log.OutputResponse("Tabella " + twin + " non sincronizzata: conserva le righe che aveva prima.",
+                                         true, 1);
+            }
+            continue;
+        }
         // Filling a twin that could not be emptied would double its rows.
         if (!ops.EseguiJob(del)) {
             allRan = false;
@@ -64,8 +80,9 @@ bool Staging::Sincronizza(const std::string& tables)
         if (!ops.EseguiJob(ins))
             allRan = false;
     }
+    // The failed statements have logged their errors: the step's own line adds no repeat of them.
     if (!allRan)
-        m_ctx.db.DescriviErrore("Errore durante l'aggiornamento da Access a SQL-Server");
+        m_ctx.log.OutputResponse("Errore durante l'aggiornamento da Access a SQL-Server", true, 1);
     return allRan;
 }
 

@@ -73,11 +73,15 @@ class SingleInstanceLock : public FolderFileLock {
 /// not start. An idle program holds none.
 class RunLock : public FolderFileLock {
   public:
-    explicit RunLock(const std::filesystem::path& programFolder)
-        : FolderFileLock(programFolder, ".zentrikRun.lock")
-    {}
+    explicit RunLock(const std::filesystem::path& programFolder);
+    ~RunLock();
     /// The run line of a run that does not start, `what` ("Estrazione", "Elaborazione") first.
     std::string refusal(const std::string& what) const;
+    /// The line of a scheduled run that waits for the folder another run holds.
+    std::string waiting(const std::string& what) const;
+    /// How many run locks this process holds now (a run, a database build): a wait for the
+    /// folder must not block what holds it further down the same thread.
+    static int heldInThisProcess();
 };
 
 /// The message for a program folder the program cannot use, naming the folder and the reason.

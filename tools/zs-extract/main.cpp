@@ -25,6 +25,7 @@
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
 #include "shell/run/RunControl.h"
+#include "shell/run/RunNotification.h"
 #include "time/Clock.h"
 
 #include <csignal>
@@ -334,11 +335,16 @@ int main(int argc, char** argv)
     // program's) ends here at once.
     const zs::program::RunLock folderLock(options->folder);
     if (!folderLock.acquired()) {
-        std::cerr << "zs-extract: " << folderLock.refusal("Estrazione") << "\n";
+        const std::string refusal = folderLock.refusal("Estrazione");
+        std::cerr << "zs-extract: " << refusal << "\n";
+        // A cron user reads the day log: the refusal goes there too, when it can be written
+        // (standard error has told it already when not).
+        zs::program::DayLog(options->folder, zs::time::systemClock()).WriteInLog(refusal, true, false);
         return 1;
     }
     // Saves killed mid-way (settings, statistics, cube files) left their temporary files; the
     // program's start clears them, and a cron-only installation never starts the program.
     (void)zs::fs::removeStaleTemporaries(options->folder);
+    (void)zs::shell::removeRunLeftovers(options->folder);
     return extract(*options);
 }

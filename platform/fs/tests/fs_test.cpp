@@ -1,5 +1,6 @@
 #include "fs/AtomicFile.h"
 #include "fs/FileOps.h"
+#include "fs/OwnedFolder.h"
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
 
@@ -428,4 +429,67 @@ TEST(AtomicFile, FaultSweepNeverLosesTheOldFile)
         EXPECT_NE(err.find("settings.xml"), std::string::npos);
         ASSERT_LT(failAt, 20);
     }
+}
+
+TEST(OwnedFolder, IsPrivateFromItsCreationWhateverTheUmask)
+{
+    test::TempDir dir;
+    const mode_t old = ::umask(0);
+    const auto folder = fs::makeOwnedFolder(dir.path(), ".prova-");
+    ::umask(old);
+    ASSERT_TRUE(folder.has_value());
+    struct stat st {};
+    ASSERT_EQ(::stat(folder->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(folder->filename().string().size(), std::string(".prova-").size() + 6);
+    EXPECT_TRUE(std::filesystem::is_regular_file(*folder / fs::kOwnerMarker));
+    // The maker still runs: its folder stays.
+    EXPECT_EQ(fs::removeDeadOwnedFolders(dir.path(), ".prova-"), 0);
+    EXPECT_TRUE(std::filesystem::exists(*folder));
+}
+
+TEST(OwnedFolder, OnlyFoldersOfThisUserWhoseMakerEndedGo)
+{
+    test::TempDir dir;
+    // A maker that has ended, with a file inside.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const auto made = fs::makeOwnedFolder(dir.path(), ".prova-");
+        if (made)
+            test::writeFile(*made / "copia.arj", "x");
+        ::_exit(made ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    // A marker naming this very process but another start: its pid was reused.
+    const auto reused = fs::makeOwnedFolder(dir.path(), ".prova-");
+    ASSERT_TRUE(reused.has_value());
+    std::string marker = test::readFile(*reused / fs::kOwnerMarker);
+    marker.replace(marker.find(' '), marker.find(' ', marker.find(' ') + 1) - marker.find(' '), " 1");
+    test::writeFile(*reused / fs::kOwnerMarker, marker);
+    // What stays: a live maker's folder, a folder with no marker (its maker is still writing it,
+    // or it is not ours), a link at such a name, another prefix, a marker we never write.
+    const auto live = fs::makeOwnedFolder(dir.path(), ".prova-");
+    ASSERT_TRUE(live.has_value());
+    std::filesystem::create_directory(dir / ".prova-nomark");
+    test::writeFile(dir / "fuori" / "dentro", "x");
+    ASSERT_EQ(::symlink((dir / "fuori").c_str(), (dir / ".prova-linked").c_str()), 0);
+    std::filesystem::create_directory(dir / ".altro-abcdef");
+    test::writeFile(dir / ".altro-abcdef" / fs::kOwnerMarker, "1 1 -\n");
+    std::filesystem::create_directory(dir / ".prova-strano");
+    test::writeFile(dir / ".prova-strano" / fs::kOwnerMarker, "non un marcatore\n");
+
+    EXPECT_EQ(fs::removeDeadOwnedFolders(dir.path(), ".prova-"), 2);
+    EXPECT_FALSE(std::filesystem::exists(*reused));
+    EXPECT_TRUE(std::filesystem::exists(*live));
+    for (const char* name : {".prova-nomark", ".altro-abcdef", ".prova-strano"})
+        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / ".prova-linked"));
+    EXPECT_EQ(test::readFile(dir / "fuori" / "dentro"), "x");
+    std::size_t left = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++left;
+    EXPECT_EQ(left, 6u); // live, nomark, fuori, the link, altro, strano: nothing of the ended makers
 }

@@ -1,5 +1,7 @@
 #include "dialogs/core/OpzioniCore.h"
 
+#include "program/DesktopIntegration.h"
+
 #include "dialogs/core/DialogPrompts.h"
 #include "dialogs/core/OpzioniLayout.h"
 
@@ -188,9 +190,23 @@ void OpzioniCore::buildDatabase()
 {
     if (!m_s.prompts.askYesNo("Sicuro di voler procedere con questa operazione?", "Conferma"))
         return;
-    m_view.setBusy(true);
-    m_view.clearBuildResponse();
-    const bool ok = m_s.creaDatabase ? m_s.creaDatabase(resolve(m_s.values.FileCreazione)) : false;
+    bool ok = false;
+    {
+        // The build changes the target database: the folder is its own for its length, as a
+        // run's. On a folder that a run (the program's or zs-extract's) holds it says so and
+        // builds nothing.
+        const program::RunLock folderLock(m_s.store.programFolder());
+        if (!folderLock.acquired()) {
+            const std::string refusal = folderLock.refusal("Creazione database");
+            m_view.clearBuildResponse();
+            m_view.appendBuildResponse(refusal + "\r\n");
+            m_s.messages.show(refusal, program::MessageIcon::Exclamation, m_s.values.TitoloApplicazione);
+            return;
+        }
+        m_view.setBusy(true);
+        m_view.clearBuildResponse();
+        ok = m_s.creaDatabase ? m_s.creaDatabase(resolve(m_s.values.FileCreazione)) : false;
+    }
     if (ok)
         m_s.messages.show("Creazione database locale terminata senza errori.", program::MessageIcon::Information,
                           m_s.values.TitoloApplicazione);

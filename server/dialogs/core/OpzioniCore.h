@@ -39,6 +39,8 @@ class OpzioniView {
     virtual void setLoadingXml(const std::string& text) = 0;
     virtual void setCreationXml(const std::string& text) = 0;
     virtual void clearBuildResponse() = 0;
+    /// Appends a line of the build's own (the builder's lines come through OutputResponseDB).
+    virtual void appendBuildResponse(const std::string& text) { (void)text; }
     /// Busy pointer on (true) or off.
     virtual void setBusy(bool busy) = 0;
 };

@@ -83,6 +83,7 @@ class frmOpzioni : public QWidget, public program::OptionsDialog, private Opzion
     void setLoadingXml(const std::string& text) override;
     void setCreationXml(const std::string& text) override;
     void clearBuildResponse() override;
+    void appendBuildResponse(const std::string& text) override { OutputResponseDB(text); }
     void setBusy(bool busy) override;
 
     QWidget* buildTreePage();

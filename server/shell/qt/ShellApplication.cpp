@@ -129,6 +129,8 @@ bool ShellApplication::load()
     progress(0);
     // Saves killed mid-way left their temporary files; the lock says no other copy is saving.
     (void)fs::removeStaleTemporaries(m_folder);
+    // So did a killed notification (its archive) and a killed remote assistance (its folder).
+    (void)removeRunLeftovers(m_folder);
     loadCubeWindow();
     progress(15);
     m_main->buildMenu();
@@ -176,7 +178,16 @@ void ShellApplication::loadOptionsDialog()
     m_database = std::make_unique<engine::DataBase>(
         m_settings, [this] { return m_store.DocImpostazioni() ? m_store.DocImpostazioni()->root() : xml::Element(); },
         [this](const std::string& text) { m_options->OutputResponseDB(text); }, m_messages);
-    m_options->setCreaDatabase([this](const std::string& path) { return m_database->CreaDatabase(path); });
+    m_options->setCreaDatabase([this](const std::string& path) {
+        const bool ok = m_database->CreaDatabase(path);
+        // A scheduled run that fell due meanwhile waited for the build: it goes once the build
+        // has let the folder go.
+        QTimer::singleShot(0, m_main.get(), [this] {
+            if (m_frmSchedulazione)
+                m_frmSchedulazione->alarms().runEnded();
+        });
+        return ok;
+    });
 }
 
 void ShellApplication::loadRunWindow()
@@ -197,9 +208,10 @@ frmSchedulazione::Actions ShellApplication::secondaryOptionsActions()
     frmSchedulazione::Actions actions;
     actions.alarm.initializeResponse = [this] { m_log.InitializeResponse(); };
     actions.alarm.estrazione = [this] { m_frmMain->run().Estrazione(false); };
-    actions.alarm.elaborazione = [this] { m_frmMain->run().Elaborazione(); };
+    actions.alarm.elaborazione = [this] { m_frmMain->run().Elaborazione(/*scheduled=*/true); };
     actions.alarm.unattended = [this](bool on) { m_messages.setUnattended(on); };
-    actions.alarm.running = [this] { return m_frmMain->run().running(); };
+    // A database build holds the folder too: an alarm then waits for its end like a run's.
+    actions.alarm.running = [this] { return m_frmMain->run().running() || program::RunLock::heldInThisProcess() > 0; };
     actions.alarm.note = [this](const std::string& text, bool error) { m_log.OutputAside(text, error); };
     actions.alarm.defer = [this](std::function<void()> call) {
         QTimer::singleShot(0, m_frmSchedulazione, std::move(call));
@@ -232,6 +244,8 @@ void ShellApplication::loadSecondaryOptions()
 {
     m_frmSchedulazione = new frmSchedulazione(m_fields, m_yield, secondaryOptionsActions());
     // A scheduled run that came during another run starts once that run has ended.
+    // A scheduled operation is spent when its run starts, which may be after it fell due.
+    m_frmMain->run().setScheduledRunStarted([this] { m_frmSchedulazione->CadenzoControl().AlarmRunStarted(); });
     m_frmMain->run().setRunEnded(
         [this] { QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->alarms().runEnded(); }); });
     auto& cadenzo = m_frmSchedulazione->CadenzoControl();

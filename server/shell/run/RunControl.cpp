@@ -19,7 +19,9 @@
 #include "text/ItalianFormat.h"
 #include "time/Clock.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace zs::shell {
 
@@ -156,6 +158,7 @@ RunControl::~RunControl() = default;
 
 void RunControl::setSleeper(std::function<void(int)> sleeper)
 {
+    m_sleep = sleeper;
     m_engine->connessioni.setSleeper(sleeper);
     m_engine->context.sleepMs = std::move(sleeper);
 }
@@ -174,6 +177,42 @@ bool RunControl::refuse(const char* what)
     // A line of its own: the running run's details stay under their step.
     m_log.OutputAside(std::string(what) + " non avviata: un'altra elaborazione e' gia' in corso.", true);
     return true;
+}
+
+bool RunControl::takeFolder(std::optional<program::RunLock>& lock, const char* what, bool scheduled)
+{
+    const auto& folder = m_parts.store.programFolder();
+    const auto started = [&] {
+        if (scheduled && m_scheduledRunStarted)
+            m_scheduledRunStarted();
+        return true;
+    };
+    lock.emplace(folder);
+    if (lock->acquired())
+        return started();
+    // A holder further down this thread (a database build's box) would never let go while
+    // this waits: only another process's run is waited for.
+    if (!scheduled || !lock->heldElsewhere() || program::RunLock::heldInThisProcess() > 0) {
+        m_log.OutputResponse(lock->refusal(what), true, 0);
+        return false;
+    }
+    m_log.OutputResponse(lock->waiting(what), false, 0);
+    for (;;) {
+        if (m_sleep) {
+            m_sleep(kFolderRetryMs);
+        } else {
+            m_parts.yield.yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kFolderRetryMs));
+        }
+        lock.reset();
+        lock.emplace(folder);
+        if (lock->acquired())
+            return started();
+        if (!lock->heldElsewhere()) {
+            m_log.OutputResponse(lock->refusal(what), true, 0);
+            return false;
+        }
+    }
 }
 
 RunControl::Outcome RunControl::executeXmlClicked(bool reload)
@@ -205,10 +244,10 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
                               MessageIcon::Critical, "Attenzione.");
         return Outcome::NotStarted;
     }
-    // The folder is the run's for its length: a run of zs-extract on it keeps this one out.
-    const program::RunLock folderLock(m_parts.store.programFolder());
-    if (!folderLock.acquired()) {
-        m_log.OutputResponse(folderLock.refusal("Estrazione"), true, 0);
+    // The folder is the run's for its length: a run of zs-extract on it keeps this one out, or
+    // a scheduled one waits for it.
+    std::optional<program::RunLock> folderLock;
+    if (!takeFolder(folderLock, "Estrazione", !manualRun)) {
         m_parts.yield.yield();
         return Outcome::NotStarted;
     }
@@ -278,15 +317,13 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
     return ok ? Outcome::Succeeded : Outcome::Failed;
 }
 
-RunControl::Outcome RunControl::Elaborazione()
+RunControl::Outcome RunControl::Elaborazione(bool scheduled)
 {
     if (refuse("Elaborazione"))
         return Outcome::Refused;
-    const program::RunLock folderLock(m_parts.store.programFolder());
-    if (!folderLock.acquired()) {
-        m_log.OutputResponse(folderLock.refusal("Elaborazione"), true, 0);
+    std::optional<program::RunLock> folderLock;
+    if (!takeFolder(folderLock, "Elaborazione", scheduled))
         return Outcome::NotStarted;
-    }
     m_running = true;
     RunningFlag done{*this};
     return elaborazioneInRun() ? Outcome::Succeeded : Outcome::Failed;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zs::time {
@@ -71,6 +72,8 @@ engine::OrderMailSettings orderMailSettings(const program::SecondaryOptionsField
 class RunControl {
   public:
     enum class Outcome { NotStarted, Refused, Succeeded, Failed };
+    /// How often a scheduled run that waits for its folder tries it again.
+    static constexpr int kFolderRetryMs = 500;
 
     struct Parts {
         program::ProgramSettings& settings;
@@ -95,11 +98,15 @@ class RunControl {
     /// Called when an extraction or a cube-processing run has ended (a scheduled run that had
     /// to wait starts then).
     void setRunEnded(std::function<void()> ended) { m_runEnded = std::move(ended); }
+    /// Called when a scheduled run has its folder and starts (the scheduler spends the
+    /// operation then).
+    void setScheduledRunStarted(std::function<void()> started) { m_scheduledRunStarted = std::move(started); }
 
     /// One extraction run (flbExecuteXML with `manualRun`, or the scheduler without).
     Outcome Estrazione(bool manualRun);
-    /// One cube-processing run; Refused while another run is under way.
-    Outcome Elaborazione();
+    /// One cube-processing run; Refused while another run is under way. A scheduled one
+    /// (`scheduled`) waits for a folder another process holds, as a scheduled extraction does.
+    Outcome Elaborazione(bool scheduled = false);
     /// flbExecuteXML: empties the log, reloads the loading XML when `reload`, runs by hand.
     Outcome executeXmlClicked(bool reload);
     /// flbElaboraCubi: empties the log and processes the cubes.
@@ -124,12 +131,18 @@ class RunControl {
     };
     bool elaborazioneInRun();
     bool refuse(const char* what);
+    /// Takes the folder's run lock into `lock`. When another process holds it, a run by hand
+    /// is refused with its line; a scheduled run says once that it waits, and waits while
+    /// window events go on until the folder is free. False when the run does not start.
+    bool takeFolder(std::optional<program::RunLock>& lock, const char* what, bool scheduled);
 
     Parts m_parts;
     program::ProgramLog& m_log;
     RunWindowView& m_view;
     RunNotification* m_notification = nullptr;
     std::function<void()> m_runEnded;
+    std::function<void(int)> m_sleep;
+    std::function<void()> m_scheduledRunStarted;
     struct Engine;
     std::unique_ptr<Engine> m_engine;
     bool m_running = false;

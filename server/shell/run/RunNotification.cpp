@@ -1,5 +1,7 @@
 #include "shell/run/RunNotification.h"
+#include "shell/run/SupportOnline.h"
 
+#include "fs/OwnedFolder.h"
 #include "fs/Paths.h"
 #include "process/Process.h"
 #include "program/SettingsStore.h"
@@ -60,10 +62,21 @@ RunNotification::RunNotification(ProgramLog& log, SettingsStore& store, const Se
     , m_runArchiver([this](const std::vector<std::string>& argv) {
         process::RunOptions options;
         options.timeLimit = m_archiverTimeLimit;
+        options.privateFiles = true; // the archive holds the settings' passwords
         const process::RunResult r = process::run(argv, options);
         return r.exitCode >= 0 && !r.timedOut;
     })
 {}
+
+int removeRunLeftovers(const std::filesystem::path& programFolder)
+{
+    std::error_code ec;
+    const auto temp = std::filesystem::temp_directory_path(ec);
+    int removed = fs::removeDeadOwnedFolders(programFolder, RunNotification::kArchiveFolderPrefix);
+    if (!ec)
+        removed += fs::removeDeadOwnedFolders(temp, SupportOnline::kFolderPrefix);
+    return removed;
+}
 
 std::vector<std::filesystem::path> RunNotification::gatherFiles() const
 {
@@ -100,19 +113,27 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
     for (const auto& f : files)
         attachments += (attachments.empty() ? "" : ";") + f.string();
 
+    // The archive holds the settings with their passwords: it is made in a folder of this
+    // process that nobody else can enter, and goes with that folder after the send. A folder
+    // left by a killed send is removed at the next start (removeRunLeftovers).
     const auto archiver = findArchiver(m_store.programFolder());
-    const auto archive = m_store.programFolder() / ("zentrik" + m_codice + ".arj");
+    std::optional<std::filesystem::path> privateFolder;
+    if (archiver)
+        privateFolder = fs::makeOwnedFolder(m_store.programFolder(), kArchiveFolderPrefix);
     bool packed = false;
-    if (archiver) {
-        std::error_code ec;
-        std::filesystem::remove(archive, ec);
+    if (privateFolder) {
+        const auto archive = *privateFolder / ("zentrik" + m_codice + ".arj");
         packed = true;
         for (const auto& f : files)
             packed = packed && m_runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
         if (packed)
             attachments = archive.string();
-        else
-            std::filesystem::remove(archive, ec); // stopped or never started: the files go unpacked
+    }
+    if (privateFolder && !packed) {
+        // Stopped or never started: the files go unpacked.
+        std::error_code ec;
+        std::filesystem::remove_all(*privateFolder, ec);
+        privateFolder.reset();
     }
     m_log.setImage(gathering, LogImage::Success);
 
@@ -132,10 +153,10 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
     mail.userName = m_fields.txtUsername;
     mail.password = m_fields.txtPwd;
     SendEmail(mail);
-
-    if (packed && fileExists(archive)) {
+    if (privateFolder) {
         std::error_code ec;
-        std::filesystem::remove(archive, ec);
+        std::filesystem::remove_all(*privateFolder, ec);
+        privateFolder.reset();
     }
     if (const std::string failure = SendEmailFailed(); !failure.empty()) {
         m_log.OutputResponse("Invio notifica email con errore:" + failure, true, 1);

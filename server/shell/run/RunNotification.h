@@ -64,9 +64,17 @@ using ArchiverRunner = std::function<bool(const std::vector<std::string>& argv)>
 /// PATH; nothing when there is none.
 std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& programFolder);
 
+/// Removes what a killed notification or remote assistance of this user left behind: the private
+/// folders of the notification's archive in the program folder and the assistance folders in
+/// the temporary folder, each only once the process that made it has ended. Returns how many
+/// went.
+int removeRunLeftovers(const std::filesystem::path& programFolder);
+
 class RunNotification {
   public:
     static constexpr const char* kSupportMailbox = "assistenza@zentrik.it";
+    /// The private folder in the program folder that holds the archive while it is sent.
+    static constexpr const char* kArchiveFolderPrefix = ".zentrik-notifica-";
     static constexpr const char* kSupportDomain = "zentrik.it";
 
     RunNotification(program::ProgramLog& log, program::SettingsStore& store,

@@ -1,6 +1,7 @@
 #include "shell/run/SupportOnline.h"
 
 #include "fs/AtomicFile.h"
+#include "fs/OwnedFolder.h"
 #include "process/Process.h"
 #include "program/ShellServices.h"
 
@@ -147,13 +148,12 @@ bool SupportOnline::startServer(const std::filesystem::path& server, std::string
         *why = "nessun display X su cui avviare x11vnc (DISPLAY non impostato)";
         return false;
     }
-    // A folder of our own holds the connect file x11vnc polls and its output.
-    std::string pattern = (std::filesystem::temp_directory_path() / "zentrik-vnc-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        *why = "impossibile creare la cartella temporanea " + pattern;
+    // A folder of our own holds the connect file x11vnc polls and its output; its marker lets
+    // the next start remove it when this program is killed.
+    const auto folder = fs::makeOwnedFolder(std::filesystem::temp_directory_path(), kFolderPrefix, why);
+    if (!folder)
         return false;
-    }
-    m_connectDir = pattern;
+    m_connectDir = *folder;
     if (!fs::writeFileAtomic(m_connectDir / "connect", "", {.privateMode = true}, why))
         return false;
     // -rfbport 0 and -rfbportv6 -1: no listening port at all (x11vnc listens on IPv6 port 5900

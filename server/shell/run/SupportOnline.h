@@ -32,6 +32,8 @@ class AlertNotice {
 
 class SupportOnline {
   public:
+    /// The assistance folder in the temporary folder: the connect file and the server's output.
+    static constexpr const char* kFolderPrefix = "zentrik-vnc-";
     static constexpr const char* kDefaultHost = "assistenza.zentrik.example";
     static constexpr const char* kFallbackHost = "zentriksupporto";
     static constexpr const char* kStartText =

@@ -377,6 +377,8 @@ TEST_F(Notification, SentToTheSmtpServerWithTheArchiveOrTheFiles)
             EXPECT_NE(msg.find("zentrikdemo.arj"), std::string::npos);
             EXPECT_EQ(msg.find("zentrikServer.xml"), std::string::npos);
             EXPECT_FALSE(fs::exists(home / "zentrikdemo.arj")); // removed after the send
+            for (const auto& e : fs::directory_iterator(home))  // with its private folder
+                EXPECT_NE(e.path().filename().string().rfind(RunNotification::kArchiveFolderPrefix, 0), 0u) << e.path();
         } else {
             EXPECT_NE(msg.find("zentrikServer.xml"), std::string::npos);
             EXPECT_NE(msg.find("zentrikLoading.xml"), std::string::npos);

@@ -9,29 +9,36 @@
 #include "db/Connection.h"
 #include "dialogs/core/WizardModel.h"
 #include "dialogs/qt/CubiWindow.h"
+#include "dialogs/qt/OpzioniPrompts.h"
+#include "dialogs/qt/OpzioniWindow.h"
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "fs/AtomicFile.h"
+#include "fs/OwnedFolder.h"
 #include "olap/OlapCatalog.h"
 #include "process/ChildProcess.h"
 #include "process/Process.h"
 #include "program/ProgramLog.h"
+#include "scheduler/Operazione.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
+#include "shell/run/RunNotification.h"
 #include "shell/run/SupportOnline.h"
 #include "shell/testsupport/ProgramFolderTest.h"
 #include "testsupport/DbRows.h"
 #include "testsupport/HostileXml.h"
 #include "testsupport/Loopback.h"
 #include "testsupport/TestEnv.h"
+#include "text/ItalianFormat.h"
 #include "time/Clock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -43,6 +50,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <optional>
@@ -1093,6 +1101,65 @@ TEST_F(ProgramInUse, ZsExtractBoundsEachStatementByTheSettingsTimeout)
     EXPECT_NE(r.output.find("Timeout expired"), std::string::npos) << r.output;
 }
 
+TEST_F(ProgramInUse, AStopDuringSincroniaLeavesTheTwinAsItWasAndSaysSoOnce)
+{
+    {
+        db::Connection c;
+        ASSERT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
+        ASSERT_TRUE(c.execute("CREATE TABLE GRANDE (id INTEGER, testo TEXT)"));
+        ASSERT_TRUE(c.execute("INSERT INTO GRANDE WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n "
+                              "WHERE x < 3000000) SELECT x, 'riga ' || x FROM n"));
+        ASSERT_TRUE(c.execute("CREATE TABLE SQLServer_GRANDE (id INTEGER, testo TEXT)"));
+        ASSERT_TRUE(c.execute("INSERT INTO SQLServer_GRANDE VALUES (1, 'prima'), (2, 'prima'), (3, 'prima')"));
+    }
+    test::writeFile(home / "zentrikLoading.xml",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Estrattore><SINCRONIA><esegui>si</esegui>"
+                    "<operazione>Sincronia grande</operazione><query>GRANDE</query></SINCRONIA></Estrattore>\n");
+    const auto twinRows = [&] {
+        db::Connection c;
+        EXPECT_TRUE(c.open("Data Source=" + (home / "target.db").string() + ";"));
+        return rowsOf(c, "SELECT count(*), min(testo) FROM SQLServer_GRANDE");
+    };
+
+    // The stop lands while the twin is being filled.
+    process::ChildProcess run;
+    const fs::path output = env.root() / "sincronia.txt";
+    process::ChildOptions o;
+    o.outputFile = output.string();
+    ASSERT_TRUE(run.start({ZS_EXTRACT_PATH, home.string()}, o));
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 30000 && run.running() && dayLogText(home).find("Sincronia grande") == std::string::npos)
+        QThread::msleep(10);
+    QThread::msleep(300);
+    ASSERT_TRUE(run.running()) << test::readFile(output);
+    ASSERT_EQ(::kill(run.pid(), SIGINT), 0);
+    EXPECT_EQ(run.waitFor(60000), std::optional<int>(1));
+    const std::string out = test::readFile(output);
+    EXPECT_NE(out.find("Processo di estrazione interrotto dall'utente sul job: BEGIN; DELETE FROM SQLServer_GRANDE; "
+                       "INSERT INTO SQLServer_GRANDE SELECT * FROM GRANDE; COMMIT"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(occurrences(out, "ERRORE  Tabella SQLServer_GRANDE non sincronizzata: conserva le righe che aveva "
+                               "prima.\n"),
+              1u)
+        << out;
+    EXPECT_NE(out.find("Estrazione interrotta dall'utente."), std::string::npos) << out;
+    // Every error line once.
+    std::map<std::string, int> errorLines;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("ERRORE  ") != std::string::npos) {
+            EXPECT_EQ(++errorLines[line], 1) << line << "\n" << out;
+        }
+    EXPECT_EQ(twinRows(), std::vector<std::string>{"3|prima"});
+
+    // The next run fills the twin.
+    const auto next = runExtract(home, std::chrono::seconds(120));
+    EXPECT_EQ(next.exitCode, 0) << next.output;
+    EXPECT_EQ(twinRows(), std::vector<std::string>{"3000000|riga 1"});
+}
+
 /// Starts zs-extract on `folder` with its output in `output`, and waits until its run is on
 /// its way (its first step's line is in the day log).
 void startSlowRun(process::ChildProcess& child, const fs::path& folder, const fs::path& output)
@@ -1124,6 +1191,12 @@ TEST_F(ProgramInUse, ASecondZsExtractOnABusyFolderEndsAtOnceAndTheFirstCompletes
                              "del programma " +
                                  home.string() + ".\n");
     EXPECT_TRUE(first.running());
+    // A cron user finds the refusal in the day log too.
+    EXPECT_EQ(occurrences(dayLogText(home), "   :ERRORE  Estrazione non avviata: un'altra elaborazione e' in corso "
+                                            "sulla cartella del programma " +
+                                                home.string() + ".\r\n"),
+              1u)
+        << dayLogText(home);
 
     EXPECT_EQ(first.waitFor(60000), std::optional<int>(0)) << test::readFile(firstOutput);
     EXPECT_NE(test::readFile(firstOutput).find("Estrazione terminata con successo."), std::string::npos);
@@ -1186,6 +1259,243 @@ TEST_F(ProgramInUse, ZsExtractOnAFolderThatTheProgramRunsOnEndsAtOnceAndTheRunCo
     EXPECT_EQ(occurrences(dayLogText(home), "Inizio estrazione dati"), 1u); // the cron run wrote nothing
     // The run over, the folder is free again.
     EXPECT_EQ(runExtract(home).exitCode, 0);
+}
+
+/// The scheduler store with one extraction operation on `date` at 06:30, `periodicita` and
+/// enabled, as the control writes it.
+std::string oneOperationStore(const time::DateTime& date, const std::string& periodicita)
+{
+    return "<cadenzo>\r\n\r\n<operazione>\r\n<azione>Estrazione ed Elaborazione.</azione>\r\n<data>" +
+           text::formatDate(date) + "</data>\r\n<ora>6</ora>\r\n<minuti>30</minuti>\r\n<escludi>niente</escludi>\r\n" +
+           "<periodicita>" + periodicita +
+           "</periodicita>\r\n<abilitato>1</abilitato>\r\n</operazione>\r\n\r\n</cadenzo>";
+}
+
+TEST_F(ProgramInUse, AScheduledRunDueWhileZsExtractHoldsTheFolderWaitsAndRunsOnceItIsFree)
+{
+    addSetting(home, "<pause>1500</pause>"); // every step waits 1.5 s first: the cron run lasts
+    const time::DateTime tomorrow = time::systemClock().now().addDays(1);
+    const std::string waitLine = "Estrazione in attesa: un'altra elaborazione e' in corso sulla cartella del "
+                                 "programma " +
+                                 home.string() + ". Sara' avviata appena la cartella sara' libera.";
+    struct Case {
+        const char* periodicita;
+        bool enabledAfter;
+    };
+    for (const Case& c : {Case{"Una volta sola", false}, Case{"Ogni giorno", true}}) {
+        SCOPED_TRACE(c.periodicita);
+        test::writeFile(home / "cadenzo.xml", oneOperationStore(tomorrow, c.periodicita));
+        create();
+        ASSERT_TRUE(app->load());
+        auto& scheduler = app->secondaryWindow().CadenzoControl().scheduler();
+        ASSERT_EQ(scheduler.state().colOperazioni.size(), 1u);
+        // The operation falls due now.
+        scheduler.state().colOperazioni[0]->setProssimoAppuntamento(time::systemClock().now().addSeconds(-60));
+
+        const std::string logBefore = dayLogText(home);
+        process::ChildProcess cron;
+        const fs::path cronOutput = env.root() / "cron.txt";
+        ASSERT_NO_FATAL_FAILURE(startSlowRun(cron, home, cronOutput));
+
+        // While the alarm waits: the store still holds the operation as it was; when the cron
+        // run ends, and when the scheduled one starts.
+        std::optional<std::string> storeWhileWaiting, storeAtRunStart;
+        QElapsedTimer clock;
+        clock.start();
+        qint64 cronEnded = -1, runStarted = -1;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            const std::string log = dayLogText(home).substr(logBefore.size());
+            if (!storeWhileWaiting && log.find(waitLine) != std::string::npos)
+                storeWhileWaiting = test::readFile(home / "cadenzo.xml");
+            if (cronEnded < 0 && !cron.running())
+                cronEnded = clock.elapsed();
+            if (runStarted < 0 && occurrences(log, "Inizio estrazione dati") == 2) {
+                runStarted = clock.elapsed();
+                storeAtRunStart = test::readFile(home / "cadenzo.xml");
+            }
+        });
+        watch.start(20);
+        app->secondaryWindow().CadenzoControl().pollNow(); // the alarm waits for the folder, then runs
+        watch.stop();
+
+        EXPECT_EQ(cron.waitFor(60000), std::optional<int>(0)) << test::readFile(cronOutput);
+        const std::string log = dayLogText(home).substr(logBefore.size());
+        EXPECT_EQ(occurrences(log, waitLine), 1u) << log;
+        EXPECT_EQ(occurrences(log, "Estrazione non avviata"), 0u) << log;
+        // One run by cron, then one scheduled run, after the cron run's end.
+        EXPECT_EQ(occurrences(log, "Inizio estrazione dati"), 2u) << log;
+        EXPECT_LT(log.find("Estrazione terminata con successo."), log.rfind("Inizio estrazione dati")) << log;
+        EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+        ASSERT_GE(cronEnded, 0);
+        ASSERT_GE(runStarted, 0);
+        EXPECT_LT(runStarted - cronEnded, 5000);
+        // Spent when its run started, not when it fell due.
+        ASSERT_TRUE(storeWhileWaiting.has_value());
+        EXPECT_NE(storeWhileWaiting->find("<abilitato>1</abilitato>"), std::string::npos) << *storeWhileWaiting;
+        ASSERT_TRUE(storeAtRunStart.has_value());
+        for (const std::string& store : {*storeAtRunStart, test::readFile(home / "cadenzo.xml")}) {
+            EXPECT_NE(store.find(c.enabledAfter ? "<abilitato>1</abilitato>" : "<abilitato>0</abilitato>"),
+                      std::string::npos)
+                << store;
+            if (c.enabledAfter) { // the next occurrence, tomorrow
+                EXPECT_NE(store.find("<data>" + text::formatDate(tomorrow) + "</data>"), std::string::npos) << store;
+            }
+        }
+        app.reset();
+    }
+
+    // A run by hand on a busy folder is refused as before.
+    create();
+    ASSERT_TRUE(app->load());
+    const program::RunLock other(home);
+    ASSERT_TRUE(other.acquired());
+    app->log().InitializeResponse();
+    clickRun();
+    EXPECT_EQ(countLines("Estrazione non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
+                         home.string() + "."),
+              1)
+        << ::testing::PrintToString(lines());
+    EXPECT_EQ(countLines("Inizio estrazione dati"), 0);
+}
+
+TEST_F(ProgramInUse, CreaDbAndElaboraOnABusyFolderSaySoAtOnceAndChangeNothing)
+{
+    create();
+    ASSERT_TRUE(app->load());
+    const std::string busy = "un'altra elaborazione e' in corso sulla cartella del programma " + home.string() + ".";
+    const std::string target = test::readFile(home / "target.db");
+    const bool hadSnapshot = fs::exists(home / "zentrikOlap.xml");
+    const std::string snapshot = hadSnapshot ? test::readFile(home / "zentrikOlap.xml") : std::string();
+    {
+        const program::RunLock other(home); // as a zs-extract run holds the folder
+        ASSERT_TRUE(other.acquired());
+
+        // "Crea DB": confirmed, then refused at once; the builder never opens the database.
+        auto* response = app->options().findChild<QPlainTextEdit*>("txtBuildDBResponse");
+        ASSERT_NE(response, nullptr);
+        shown.clear();
+        dialogs::QtPrompts::nextYesNo() = {true};
+        QElapsedTimer t;
+        t.start();
+        app->options().findChild<flatui::FlatButtonWidget*>("flbBuildDb")->model().click();
+        EXPECT_LT(t.elapsed(), 2000);
+        EXPECT_EQ(response->toPlainText().toStdString(), "Creazione database non avviata: " + busy + "\n");
+        EXPECT_EQ(shown, std::vector<std::string>{"Creazione database non avviata: " + busy});
+
+        // "Elabora": the busy line, no processing.
+        app->log().InitializeResponse();
+        t.restart();
+        app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi")->model().click();
+        EXPECT_LT(t.elapsed(), 2000);
+        EXPECT_EQ(lines(), std::vector<std::string>{"Elaborazione non avviata: " + busy});
+    }
+    EXPECT_EQ(test::readFile(home / "target.db"), target);
+    EXPECT_EQ(fs::exists(home / "zentrikOlap.xml"), hadSnapshot);
+    if (hadSnapshot) {
+        EXPECT_EQ(test::readFile(home / "zentrikOlap.xml"), snapshot);
+    }
+
+    // The folder free, both go.
+    dialogs::QtPrompts::nextYesNo() = {true};
+    app->options().findChild<flatui::FlatButtonWidget*>("flbBuildDb")->model().click();
+    EXPECT_EQ(app->options().findChild<QPlainTextEdit*>("txtBuildDBResponse")->toPlainText().toStdString().find(busy),
+              std::string::npos);
+    app->log().InitializeResponse();
+    app->runWindow().findChild<flatui::FlatButtonWidget*>("flbElaboraCubi")->model().click();
+    EXPECT_EQ(countLines("Inizio elaborazione dati multidimensionali."), 1) << ::testing::PrintToString(lines());
+}
+
+// --- Copies of the settings ---------------------------------------------------------------------
+
+/// The files made under `folder` since `before` that hold the settings (their text, or their
+/// name as an archive stores it) and that others may read; the day logs aside.
+std::vector<std::string> readableCopies(const fs::path& folder, const std::set<fs::path>& before)
+{
+    std::vector<std::string> leaks;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        struct stat st {};
+        if (before.count(it->path()) || it->path().parent_path() == folder / "log" ||
+            ::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) == 0)
+            continue;
+        const std::string bytes = test::readFile(it->path());
+        if (bytes.find("<smtpserver>") != std::string::npos || bytes.find("zentrikServer.xml") != std::string::npos)
+            leaks.push_back(it->path().string());
+    }
+    return leaks;
+}
+
+TEST_F(ProgramInUse, ANotificationWaitingOnASilentServerKeepsItsArchivePrivateAndAKilledOneLeavesNothing)
+{
+    if (!findArchiver(home))
+        GTEST_SKIP() << "no archiver on this machine";
+    test::LoopbackSocket silent; // accepted by the kernel, never greeted
+    ASSERT_TRUE(silent.ok());
+    std::string settings = test::readFile(home / "zentrikServer.xml");
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"<notifica>2</notifica>", "<notifica>0</notifica>"},
+             {"<tiponotifica>0</tiponotifica>", "<tiponotifica>1</tiponotifica>"},
+             {"<smtpserver></smtpserver>",
+              "<smtpserver>127.0.0.1:" + std::to_string(silent.port()) + "</smtpserver>"}}) {
+        ASSERT_NE(settings.find(from), std::string::npos) << from;
+        settings.replace(settings.find(from), from.size(), to);
+    }
+    test::writeFile(home / "zentrikServer.xml", settings);
+    ::umask(022); // the archiver's own files would be 0644
+
+    // Twice: the program's start and zs-extract's each clear what the killed send left.
+    for (const bool programStart : {true, false}) {
+        SCOPED_TRACE(programStart ? "the program's start" : "zs-extract's start");
+        std::set<fs::path> before;
+        for (const auto& e : fs::recursive_directory_iterator(home))
+            before.insert(e.path());
+        process::ChildProcess server;
+        process::ChildOptions o;
+        o.outputFile = (env.root() / "server.txt").string();
+        o.extraEnvironment = {"ZENTRIK_HOME=" + home.string(), "QT_QPA_PLATFORM=offscreen"};
+        ASSERT_TRUE(server.start({ZS_SERVER_PATH, "--run-once"}, o));
+        // The run is over and its notification waits on the server.
+        QElapsedTimer t;
+        t.start();
+        std::vector<fs::path> archives;
+        while (t.elapsed() < 60000 && server.running() &&
+               occurrences(dayLogText(home), "Invio notifica email in corso..") < (programStart ? 1u : 2u))
+            QThread::msleep(50);
+        ASSERT_TRUE(server.running()) << test::readFile(o.outputFile);
+        for (const auto& e : fs::recursive_directory_iterator(home))
+            if (e.path().extension() == ".arj")
+                archives.push_back(e.path());
+        ASSERT_EQ(archives.size(), 1u);
+        EXPECT_GT(fs::file_size(archives[0]), 0u);
+        struct stat st {};
+        ASSERT_EQ(::stat(archives[0].c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ASSERT_EQ(::stat(archives[0].parent_path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(readableCopies(home, before), std::vector<std::string>{});
+
+        ASSERT_EQ(::kill(server.pid(), SIGKILL), 0);
+        ASSERT_TRUE(server.waitFor(10000).has_value());
+        ASSERT_TRUE(fs::exists(archives[0])); // what the killed send left
+
+        if (programStart) {
+            create();
+            ASSERT_TRUE(app->load());
+            app.reset();
+        } else {
+            // A folder the program still uses (its maker runs) stays.
+            const auto live = zs::fs::makeOwnedFolder(home, RunNotification::kArchiveFolderPrefix);
+            ASSERT_TRUE(live.has_value());
+            const auto r = runExtract(home);
+            EXPECT_EQ(r.exitCode, 0) << r.output;
+            EXPECT_TRUE(fs::exists(*live));
+            fs::remove_all(*live);
+        }
+        EXPECT_FALSE(fs::exists(archives[0].parent_path()));
+        for (const auto& e : fs::recursive_directory_iterator(home))
+            EXPECT_NE(e.path().extension(), ".arj") << e.path();
+    }
 }
 
 // --- The program folder however it is named ------------------------------------------------
