@@ -4,6 +4,7 @@
 #include "db/ConnectionString.h"
 #include "text/Ascii.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -17,7 +18,13 @@ using Job = std::function<bool(Backend*, ErrorList&)>;
 namespace {
 enum class Abort { None, Cancel, Timeout };
 constexpr auto kInterruptRepeat = std::chrono::milliseconds(100);
+std::atomic<void (*)()> g_jobFaultHook{nullptr};
 } // namespace
+
+void setJobFaultHook(void (*hook)())
+{
+    g_jobFaultHook.store(hook);
+}
 
 /// What the caller's thread, the worker and the watchdog share. The worker runs one job at a
 /// time; the watchdog ends a job that outlives its time-out, and repeats an interrupt until
@@ -79,13 +86,20 @@ struct ConnectionShared {
         ErrorList errors;
         bool ok = false;
         try {
+            if (const auto hook = g_jobFaultHook.load())
+                hook();
             ok = fn(b, errors);
         } catch (const std::exception& e) {
-            errors.push_back(makeError(ErrorClass::ConnectionLost, e.what()));
+            // A fault of the program, not of the connection: a new connection would meet it again.
+            ok = false;
+            errors.assign(1, makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+        } catch (...) {
+            ok = false;
+            errors.assign(1, makeError(ErrorClass::Internal, "internal error: an unknown exception"));
         }
 
         l.lock();
-        if (!ok && abort != Abort::None) {
+        if (!ok && abort != Abort::None && (errors.empty() || errors.front().kind != ErrorClass::Internal)) {
             const std::string source = errors.empty() ? "zs::db" : errors.front().source;
             Error head = abort == Abort::Timeout ? makeError(ErrorClass::Timeout, "Timeout expired", source)
                                                  : makeError(ErrorClass::Cancelled, "Operation cancelled", source);

@@ -31,6 +31,11 @@ inline constexpr int kStateClosed = 0;
 inline constexpr int kStateOpen = 1;
 inline constexpr int kStateExecuting = 4;
 
+/// Test support: a function every connection calls inside each of its jobs (a statement, a batch
+/// of rows, an open), before the job's own work; one that throws stands for a fault inside this
+/// layer, such as memory running out. Null (the default) for none.
+void setJobFaultHook(void (*hook)());
+
 /// Which database product sits behind an open connection.
 enum class Dialect { None, Sqlite, PostgreSql, SqlServer, Oracle, OtherOdbc };
 
