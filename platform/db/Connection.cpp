@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace zs::db {
 
@@ -50,6 +51,7 @@ struct ConnectionShared {
 
     bool lastOk = true;
     ErrorList lastErrors;
+    std::vector<Value> spareValues; // the storage of a written batch, for the next one
 
     std::thread worker;
     std::thread watchdog;
@@ -190,6 +192,7 @@ struct ConnectionShared {
 
 Connection::Connection()
     : m_shared(std::make_shared<ConnectionShared>())
+    , m_arrayBatches(std::make_unique<ArrayBatch[]>(2))
 {
     m_shared->worker = std::thread([s = m_shared.get()] { s->workerLoop(); });
     m_shared->watchdog = std::thread([s = m_shared.get()] { s->watchdogLoop(); });
@@ -498,23 +501,50 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
 {
     // The rows go on the worker thread while the caller prepares the next ones; the next call
     // on the connection (another batch, a statement, a commit) first waits for them and fails
-    // with their errors.
+    // with their errors. Where the database takes arrays, they are built here, while the
+    // previous batch still runs on the worker: two sets of them take turns.
     m_errors.clear();
+    ArrayBatch* batch = nullptr;
+    if (m_dialect == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
+        batch = &m_arrayBatches[m_nextArrayBatch];
+        try {
+            buildArrayBatch(values.data(), columns.size(), rows, *batch);
+        } catch (const std::exception& e) {
+            (void)settleInsert();
+            return fail(makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+        }
+        m_nextArrayBatch ^= 1;
+    }
     if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
     m_pendingInsertTable = table;
-    Job job = [this, table = std::move(table), columns = std::move(columns), types = std::move(types),
-               values = std::move(values), rows](Backend* b, ErrorList& errors) {
+    auto* shared = m_shared.get();
+    Job job = [this, shared, table = std::move(table), columns = std::move(columns), types = std::move(types),
+               values = std::move(values), rows, batch](Backend* b, ErrorList& errors) mutable {
         quoteNames(*b, table, columns);
-        return b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+        const bool ok =
+            batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, errors)
+                  : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+        // The values die here, beside the caller's work, and their storage serves a later batch.
+        values.clear();
+        std::lock_guard l(shared->m);
+        if (values.capacity() > shared->spareValues.capacity())
+            shared->spareValues = std::move(values);
+        return ok;
     };
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
         return requireIdle();
     m_insertPending = true;
     return true;
+}
+
+std::vector<Value> Connection::takeSpareValues()
+{
+    std::lock_guard l(m_shared->m);
+    return std::exchange(m_shared->spareValues, {});
 }
 
 std::optional<std::vector<std::string>> Connection::tableNames()
@@ -656,8 +686,7 @@ bool RowWriter::flush(bool wait)
     if (m_alive.expired())
         return false;
     if (m_batchRows > 0) {
-        std::vector<Value> values;
-        values.reserve(m_batchValues.size());
+        std::vector<Value> values = m_connection->takeSpareValues();
         values.swap(m_batchValues);
         const std::size_t rows = m_batchRows;
         m_batchRows = 0;

@@ -24,6 +24,7 @@ namespace zs::db {
 
 class Backend;
 class RowWriter;
+struct ArrayBatch;
 struct ConnectionShared;
 
 /// Bits of Connection::state(), with the values the engine compares.
@@ -133,6 +134,9 @@ class Connection {
     bool insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
                     std::vector<Value> values, std::size_t rows);
 
+    /// The emptied storage of a batch already written (none yet: an empty vector).
+    std::vector<Value> takeSpareValues();
+
     /// The quoted names of `table` and `columns` for `b`, kept from the last call.
     void quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns);
 
@@ -146,6 +150,9 @@ class Connection {
 
     std::shared_ptr<ConnectionShared> m_shared;
     InsertNames m_insertNames;
+    // The array literals of the batch being built and of the one the worker may be writing.
+    std::unique_ptr<ArrayBatch[]> m_arrayBatches;
+    int m_nextArrayBatch = 0;
     std::string m_connectionString;
     Dialect m_dialect = Dialect::None;
     int m_commandTimeout = 30;
@@ -190,7 +197,7 @@ class RowWriter {
     /// Whether queue() of the new row as it stands would first write the queued rows.
     bool wouldWrite() const { return m_batchRows > 0 && (m_set != m_batchSet || m_batchRows + 1 >= kBatchRows); }
     /// Rows a batch holds before queue() writes it.
-    static constexpr std::size_t kBatchRows = 10000;
+    static constexpr std::size_t kBatchRows = 2000;
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 

@@ -60,18 +60,19 @@ TEST(PgHeldTableImport, AnImportWaitsForALockHeldLongerThanTheDefaultTimeOutAndL
                         "</xsd:complexType></xsd:element></xsd:schema>");
     zs::test::writeFile(home / "zentrikServer.xml",
                         "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>sqlserver</SERVERTYPE>"
-                        "<SERVERNAME>" + pg.host() + "</SERVERNAME><DATABASE>" + pg.database() +
-                            "</DATABASE><LOGIN>" + pg.user() +
+                        "<SERVERNAME>" +
+                            pg.host() + "</SERVERNAME><DATABASE>" + pg.database() + "</DATABASE><LOGIN>" + pg.user() +
                             "</LOGIN><PASSWORD>" + program::CodificaPassword(pg.password()) +
                             "</PASSWORD><PROVIDER>Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" +
-                            std::to_string(pg.port()) + "</PROVIDER><LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>3600</TIMEOUT>"
+                            std::to_string(pg.port()) +
+                            "</PROVIDER><LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>3600</TIMEOUT>"
                             "</zentrikServer>");
-    zs::test::writeFile(home / "zentrikLoading.xml",
-                        "<?xml version=\"1.0\"?><Estrattore><IMPORTXML><esegui>si</esegui>"
-                        "<operazione>Importazione righe</operazione><path>" +
-                            (home / "in").string() + "</path><oldpath>" + (home / "old").string() +
-                            "</oldpath><schema>" + (home / "righe.xsd").string() +
-                            "</schema></IMPORTXML></Estrattore>");
+    zs::test::writeFile(home / "zentrikLoading.xml", "<?xml version=\"1.0\"?><Estrattore><IMPORTXML><esegui>si</esegui>"
+                                                     "<operazione>Importazione righe</operazione><path>" +
+                                                         (home / "in").string() + "</path><oldpath>" +
+                                                         (home / "old").string() + "</oldpath><schema>" +
+                                                         (home / "righe.xsd").string() +
+                                                         "</schema></IMPORTXML></Estrattore>");
 
     // Another session takes the table for 40 seconds, well past a connection's 30-second default.
     constexpr auto kHold = 40s;
