@@ -14,6 +14,17 @@
 
 namespace zs::db {
 
+/// A batch of rows as one array literal a column ("{1,2}", "{\"a\",NULL}"), for the databases
+/// that take a whole batch as arrays (PostgreSQL). Built on the caller's thread while the
+/// previous batch still runs; its strings keep their storage from batch to batch.
+struct ArrayBatch {
+    std::vector<std::string> arrays;
+    std::vector<bool> ascii; ///< per column: the literal holds only ASCII characters
+};
+
+/// Fills `out` with `rows` rows of `values` (one value a column, row after row).
+void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows, ArrayBatch& out);
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -35,6 +46,14 @@ class Backend {
     virtual bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
                             const std::vector<Value::Type>& types, const std::vector<Value>& values,
                             std::size_t rowCount, ErrorList& errors) = 0;
+    /// Appends the rows of `batch`, a literal a column, in one statement. Only the backends whose
+    /// takesArrays() is true implement it.
+    virtual bool insertArrays(const std::string&, const std::vector<std::string>&, const std::vector<Value::Type>&,
+                              const ArrayBatch&, ErrorList& errors)
+    {
+        errors.push_back(makeError(ErrorClass::Internal, "internal error: rows as arrays are not supported here"));
+        return false;
+    }
     virtual bool tableNames(std::vector<std::string>& out, ErrorList& errors) = 0;
 
     /// Starts `sql` as the backend's one row reader, its columns in `columns`: its rows are

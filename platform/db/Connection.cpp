@@ -4,10 +4,12 @@
 #include "db/ConnectionString.h"
 #include "text/Ascii.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace zs::db {
 
@@ -17,7 +19,13 @@ using Job = std::function<bool(Backend*, ErrorList&)>;
 namespace {
 enum class Abort { None, Cancel, Timeout };
 constexpr auto kInterruptRepeat = std::chrono::milliseconds(100);
+std::atomic<void (*)()> g_jobFaultHook{nullptr};
 } // namespace
+
+void setJobFaultHook(void (*hook)())
+{
+    g_jobFaultHook.store(hook);
+}
 
 /// What the caller's thread, the worker and the watchdog share. The worker runs one job at a
 /// time; the watchdog ends a job that outlives its time-out, and repeats an interrupt until
@@ -43,6 +51,7 @@ struct ConnectionShared {
 
     bool lastOk = true;
     ErrorList lastErrors;
+    std::vector<Value> spareValues; // the storage of a written batch, for the next one
 
     std::thread worker;
     std::thread watchdog;
@@ -79,13 +88,20 @@ struct ConnectionShared {
         ErrorList errors;
         bool ok = false;
         try {
+            if (const auto hook = g_jobFaultHook.load())
+                hook();
             ok = fn(b, errors);
         } catch (const std::exception& e) {
-            errors.push_back(makeError(ErrorClass::ConnectionLost, e.what()));
+            // A fault of the program, not of the connection: a new connection would meet it again.
+            ok = false;
+            errors.assign(1, makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+        } catch (...) {
+            ok = false;
+            errors.assign(1, makeError(ErrorClass::Internal, "internal error: an unknown exception"));
         }
 
         l.lock();
-        if (!ok && abort != Abort::None) {
+        if (!ok && abort != Abort::None && (errors.empty() || errors.front().kind != ErrorClass::Internal)) {
             const std::string source = errors.empty() ? "zs::db" : errors.front().source;
             Error head = abort == Abort::Timeout ? makeError(ErrorClass::Timeout, "Timeout expired", source)
                                                  : makeError(ErrorClass::Cancelled, "Operation cancelled", source);
@@ -176,6 +192,7 @@ struct ConnectionShared {
 
 Connection::Connection()
     : m_shared(std::make_shared<ConnectionShared>())
+    , m_arrayBatches(std::make_unique<ArrayBatch[]>(2))
 {
     m_shared->worker = std::thread([s = m_shared.get()] { s->workerLoop(); });
     m_shared->watchdog = std::thread([s = m_shared.get()] { s->watchdogLoop(); });
@@ -485,23 +502,50 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
 {
     // The rows go on the worker thread while the caller prepares the next ones; the next call
     // on the connection (another batch, a statement, a commit) first waits for them and fails
-    // with their errors.
+    // with their errors. Where the database takes arrays, they are built here, while the
+    // previous batch still runs on the worker: two sets of them take turns.
     m_errors.clear();
+    ArrayBatch* batch = nullptr;
+    if (m_dialect == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
+        batch = &m_arrayBatches[m_nextArrayBatch];
+        try {
+            buildArrayBatch(values.data(), columns.size(), rows, *batch);
+        } catch (const std::exception& e) {
+            (void)settleInsert();
+            return fail(makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+        }
+        m_nextArrayBatch ^= 1;
+    }
     if (!settleInsert() || !requireIdle())
         return false;
     if (!isOpen())
         return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
     m_pendingInsertTable = table;
-    Job job = [this, table = std::move(table), columns = std::move(columns), types = std::move(types),
-               values = std::move(values), rows](Backend* b, ErrorList& errors) {
+    auto* shared = m_shared.get();
+    Job job = [this, shared, table = std::move(table), columns = std::move(columns), types = std::move(types),
+               values = std::move(values), rows, batch](Backend* b, ErrorList& errors) mutable {
         quoteNames(*b, table, columns);
-        return b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+        const bool ok =
+            batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, errors)
+                  : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+        // The values die here, beside the caller's work, and their storage serves a later batch.
+        values.clear();
+        std::lock_guard l(shared->m);
+        if (values.capacity() > shared->spareValues.capacity())
+            shared->spareValues = std::move(values);
+        return ok;
     };
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
         return requireIdle();
     m_insertPending = true;
     return true;
+}
+
+std::vector<Value> Connection::takeSpareValues()
+{
+    std::lock_guard l(m_shared->m);
+    return std::exchange(m_shared->spareValues, {});
 }
 
 std::optional<std::vector<std::string>> Connection::tableNames()
@@ -643,8 +687,7 @@ bool RowWriter::flush(bool wait)
     if (m_alive.expired())
         return false;
     if (m_batchRows > 0) {
-        std::vector<Value> values;
-        values.reserve(m_batchValues.size());
+        std::vector<Value> values = m_connection->takeSpareValues();
         values.swap(m_batchValues);
         const std::size_t rows = m_batchRows;
         m_batchRows = 0;

@@ -25,12 +25,18 @@ namespace zs::db {
 class Backend;
 class RowReader;
 class RowWriter;
+struct ArrayBatch;
 struct ConnectionShared;
 
 /// Bits of Connection::state(), with the values the engine compares.
 inline constexpr int kStateClosed = 0;
 inline constexpr int kStateOpen = 1;
 inline constexpr int kStateExecuting = 4;
+
+/// Test support: a function every connection calls inside each of its jobs (a statement, a batch
+/// of rows, an open), before the job's own work; one that throws stands for a fault inside this
+/// layer, such as memory running out. Null (the default) for none.
+void setJobFaultHook(void (*hook)());
 
 /// Which database product sits behind an open connection.
 enum class Dialect { None, Sqlite, PostgreSql, SqlServer, Oracle, OtherOdbc };
@@ -134,6 +140,9 @@ class Connection {
     bool insertRows(std::string table, std::vector<std::string> columns, std::vector<Value::Type> types,
                     std::vector<Value> values, std::size_t rows);
 
+    /// The emptied storage of a batch already written (none yet: an empty vector).
+    std::vector<Value> takeSpareValues();
+
     /// The quoted names of `table` and `columns` for `b`, kept from the last call.
     void quoteNames(Backend& b, const std::string& table, const std::vector<std::string>& columns);
 
@@ -147,6 +156,9 @@ class Connection {
 
     std::shared_ptr<ConnectionShared> m_shared;
     InsertNames m_insertNames;
+    // The array literals of the batch being built and of the one the worker may be writing.
+    std::unique_ptr<ArrayBatch[]> m_arrayBatches;
+    int m_nextArrayBatch = 0;
     std::string m_connectionString;
     Dialect m_dialect = Dialect::None;
     int m_commandTimeout = 30;
@@ -234,7 +246,7 @@ class RowWriter {
     /// Whether queue() of the new row as it stands would first write the queued rows.
     bool wouldWrite() const { return m_batchRows > 0 && (m_set != m_batchSet || m_batchRows + 1 >= kBatchRows); }
     /// Rows a batch holds before queue() writes it.
-    static constexpr std::size_t kBatchRows = 10000;
+    static constexpr std::size_t kBatchRows = 2000;
 
     const std::vector<ColumnInfo>& columns() const { return m_columns; }
 

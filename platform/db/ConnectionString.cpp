@@ -333,6 +333,7 @@ std::int32_t defaultNumber(ErrorClass kind)
         return 0;
     case ErrorClass::Connect:
     case ErrorClass::ConnectionLost:
+    case ErrorClass::Internal:
         return kErrUnspecified;
     case ErrorClass::Rejected:
         return kErrRejected;

@@ -2,7 +2,7 @@
 // The errors of a database operation, as the engine reads and logs them: each with the
 // provider's number, description, source and SQLSTATE or native code, and one class that
 // tells the engine what to do next (retry after a lost connection, give up on a rejected
-// statement, report a time-out).
+// statement, report a time-out or a fault of the program itself).
 
 #include <cstdint>
 #include <string>
@@ -20,6 +20,7 @@ enum class ErrorClass {
     Cancelled,      ///< cancel() ended the statement
     BadArgument,    ///< a malformed connection string, an unknown provider or field, a wrong value
     Usage,          ///< the object was not in a state that allows the call (closed, busy)
+    Internal,       ///< a fault inside this layer (out of memory, a statement too long to build): never retried
 };
 
 /// The numbers the engine compares and logs, in the provider's HRESULT form.

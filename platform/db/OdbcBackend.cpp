@@ -158,6 +158,80 @@ char* putDateTime(char* o, const time::DateTime& dt)
     return o;
 }
 
+/// One element of a PostgreSQL array literal.
+void appendArrayElement(std::string& a, const Value& v)
+{
+    char buf[40];
+    switch (v.type()) {
+    case Value::Type::Null:
+        a += "NULL";
+        return;
+    case Value::Type::Integer:
+        a.append(buf, std::to_chars(buf, buf + sizeof buf, *v.toInt()).ptr);
+        return;
+    case Value::Type::Double: {
+        const double d = *v.toDouble();
+        if (std::isnan(d))
+            a += "\"NaN\"";
+        else if (std::isinf(d))
+            a += d > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+        else
+            a.append(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+        return;
+    }
+    case Value::Type::Boolean:
+        a += *v.toInt() != 0 ? 't' : 'f';
+        return;
+    case Value::Type::DateTime: {
+        char* o = buf;
+        *o++ = '"';
+        o = putDateTime(o, *v.toDateTime());
+        *o++ = '"';
+        a.append(buf, o);
+        return;
+    }
+    case Value::Type::Text: {
+        // Runs without a character to escape go in whole.
+        const std::string_view t = *v.text();
+        a += '"';
+        for (std::size_t from = 0; from < t.size();) {
+            const std::size_t at = t.find_first_of("\"\\", from);
+            const std::size_t end = at == std::string_view::npos ? t.size() : at;
+            a.append(t.data() + from, end - from);
+            if (end == t.size())
+                break;
+            a += '\\';
+            a += t[end];
+            from = end + 1;
+        }
+        a += '"';
+        return;
+    }
+    }
+}
+
+} // namespace
+
+void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows, ArrayBatch& out)
+{
+    out.arrays.resize(columns);
+    out.ascii.assign(columns, true);
+    for (std::size_t c = 0; c < columns; ++c) {
+        std::string& a = out.arrays[c];
+        a.assign(1, '{');
+        const Value* v = values + c;
+        for (std::size_t r = 0; r < rows; ++r, v += columns) {
+            if (r)
+                a += ',';
+            appendArrayElement(a, *v);
+        }
+        a += '}';
+        out.ascii[c] = isAscii(a);
+    }
+}
+
+namespace {
+
 class OdbcBackend final : public Backend {
   public:
     ~OdbcBackend() override { close(); }
@@ -318,8 +392,10 @@ class OdbcBackend final : public Backend {
                     return false;
             return true;
         }
-        if (m_dialect == Dialect::PostgreSql)
-            return insertRowsAsArrays(table, quotedColumns, types, values, rowCount, errors);
+        if (m_dialect == Dialect::PostgreSql) {
+            buildArrayBatch(values.data(), n, rowCount, m_arrayBatch);
+            return insertArrays(table, quotedColumns, types, m_arrayBatch, errors);
+        }
         // Several rows a statement, prepared once and executed again for every full group:
         // one round trip carries many rows. Oracle and unknown drivers get one row a statement
         // (their INSERT takes one VALUES list), still prepared once. The group stays under the
@@ -465,10 +541,11 @@ class OdbcBackend final : public Backend {
     /// PostgreSQL takes a whole batch in one statement with one parameter a column: each an
     /// array of the column's values, spread into rows by unnest() on the server. One round
     /// trip and one statement a batch, whatever its size.
-    bool insertRowsAsArrays(const std::string& table, const std::vector<std::string>& quotedColumns,
-                            const std::vector<Value::Type>& types, const std::vector<Value>& values,
-                            std::size_t rowCount, ErrorList& errors)
+    bool insertArrays(const std::string& table, const std::vector<std::string>& quotedColumns,
+                      const std::vector<Value::Type>& types, const ArrayBatch& batch, ErrorList& errors) override
     {
+        if (m_dialect != Dialect::PostgreSql || batch.arrays.size() != quotedColumns.size())
+            return Backend::insertArrays(table, quotedColumns, types, batch, errors);
         const std::size_t n = quotedColumns.size();
         const auto arrayType = [](Value::Type t) {
             switch (t) {
@@ -517,24 +594,13 @@ class OdbcBackend final : public Backend {
             p.types = types;
             p.rows = 0;
         }
-        m_arrays.resize(n);
         m_params.resize(n);
-        for (std::size_t c = 0; c < n; ++c) {
-            std::string& a = m_arrays[c];
-            a.assign("{");
-            for (std::size_t r = 0; r < rowCount; ++r) {
-                if (r)
-                    a += ',';
-                appendArrayElement(a, values[r * n + c]);
-            }
-            a += '}';
-        }
         const SQLHSTMT h = p.stmt.get();
         for (std::size_t c = 0; c < n; ++c) {
             Param& q = m_params[c];
-            const std::string& a = m_arrays[c];
+            const std::string& a = batch.arrays[c];
             SQLRETURN rc;
-            if (isAscii(a)) {
+            if (batch.ascii[c]) {
                 q.ind = static_cast<SQLLEN>(a.size());
                 rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR,
                                       a.size(), 0, const_cast<char*>(a.data()), q.ind, &q.ind);
@@ -564,51 +630,6 @@ class OdbcBackend final : public Backend {
             return out;
         }
         return text::lowerAscii(written);
-    }
-
-    /// One element of a PostgreSQL array literal.
-    static void appendArrayElement(std::string& a, const Value& v)
-    {
-        char buf[40];
-        switch (v.type()) {
-        case Value::Type::Null:
-            a += "NULL";
-            return;
-        case Value::Type::Integer:
-            a.append(buf, std::to_chars(buf, buf + sizeof buf, *v.toInt()).ptr);
-            return;
-        case Value::Type::Double: {
-            const double d = *v.toDouble();
-            if (std::isnan(d))
-                a += "\"NaN\"";
-            else if (std::isinf(d))
-                a += d > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-            else
-                a.append(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
-            return;
-        }
-        case Value::Type::Boolean:
-            a += *v.toInt() != 0 ? 't' : 'f';
-            return;
-        case Value::Type::DateTime: {
-            char* o = buf;
-            *o++ = '"';
-            o = putDateTime(o, *v.toDateTime());
-            *o++ = '"';
-            a.append(buf, o);
-            return;
-        }
-        case Value::Type::Text: {
-            a += '"';
-            for (char ch : *v.text()) {
-                if (ch == '"' || ch == '\\')
-                    a += '\\';
-                a += ch;
-            }
-            a += '"';
-            return;
-        }
-        }
     }
 
     bool prepareText(Prepared& p, const std::string& sql, ErrorList& errors)
@@ -971,7 +992,7 @@ class OdbcBackend final : public Backend {
     Prepared m_bulkFull;                  // a full group of rows
     Prepared m_bulkTail;                  // the last, shorter group
     std::vector<Param> m_params;
-    std::vector<std::string> m_arrays; // a column's values as an array literal
+    ArrayBatch m_arrayBatch; // the rows insertRows() writes as arrays
     Dialect m_dialect = Dialect::OtherOdbc;
     std::string m_source;
     std::string m_quote = "\"";

@@ -511,7 +511,7 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
     if (slot && slot->isOpen())
         return slot.get();
     slot = std::make_unique<db::Connection>();
-    slot->setCommandTimeout(0);
+    slot->setCommandTimeout(m_commandTimeout);
     if (!slot->open(anchoredConnection(db.connectionString, m_folder))) {
         fail(error, fromDb(*slot, "Database di destinazione non raggiungibile"));
         slot.reset();

@@ -49,6 +49,9 @@ class OlapServer {
     int State() const { return m_catalog ? kStateConnected : 0; }
     /// Closes the target connections and forgets the catalog.
     void CloseServer();
+    /// Seconds each statement on a target database may run (0: no limit, the default); applies
+    /// to the connections opened after the call.
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds < 0 ? 0 : seconds; }
 
     /// The database of that exact name, or null (also when not connected). Valid until
     /// CloseServer() or the next Connect().
@@ -94,6 +97,7 @@ class OlapServer {
     std::string m_server;
     std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
     std::map<std::string, bool> m_stateRead; ///< by database name
+    int m_commandTimeout = 0;
 };
 
 } // namespace zs::olap

@@ -103,6 +103,8 @@ bool Connessioni::ApriConnessione(const std::string& providerAccess, const std::
 {
     pause();
     m_connessione = std::make_shared<db::Connection>();
+    // Every statement of the step, whoever sends it, runs under the settings' time-out.
+    m_connessione->setCommandTimeout(m_settings.TimeoutComandi);
     const std::string cs = providerAccess + percorsoAccess + ";";
     if (!m_connessione->open(cs)) {
         m_currentError = {};
@@ -160,6 +162,7 @@ bool Connessioni::ApriConnessioneServer(const std::string& providerTemplate, con
         return false;
     }
     m_connessioneServer = std::make_shared<db::Connection>();
+    m_connessioneServer->setCommandTimeout(m_settings.TimeoutComandi);
     if (!m_connessioneServer->open(*cs)) {
         // The server connection's own errors say why (a refused login, an unknown server).
         m_currentError = {};

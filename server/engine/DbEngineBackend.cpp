@@ -25,6 +25,9 @@ FailureKind failureOf(const db::Connection& c)
         return FailureKind::TimedOut;
     case db::ErrorClass::Cancelled:
         return FailureKind::Cancelled;
+    case db::ErrorClass::Internal:
+        // A fault of the program: neither a reconnection nor another form of the statement cures it.
+        return FailureKind::Internal;
     default:
         // A statement on a connection that never opened, a refused statement, a bad value:
         // none of them is cured by waiting and reconnecting.

@@ -24,7 +24,8 @@ using SqlValue = std::variant<std::monostate, std::int64_t, double, std::string,
 enum class ExecuteMode { Sync, Async };
 
 /// Why the last statement failed; the job executor retries only a lost connection.
-enum class FailureKind { None, ConnectionLost, Rejected, TimedOut, Cancelled };
+/// Internal is a fault of the program itself (out of memory inside the database layer).
+enum class FailureKind { None, ConnectionLost, Rejected, TimedOut, Cancelled, Internal };
 
 /// Appends rows to one table, each row written at once (no batch, no transaction).
 class RowSink {

@@ -68,6 +68,8 @@ class SettingsStore {
                   std::filesystem::path programFolder);
 
     void setWindows(const Windows& windows) { m_windows = windows; }
+    /// The program-wide values the store reads into and saves from.
+    const ProgramSettings& values() const { return m_values; }
     /// The file system calls saves go through (tests inject failures).
     void setFileOps(fs::FileOps& ops) { m_ops = &ops; }
 

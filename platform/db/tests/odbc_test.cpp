@@ -354,4 +354,49 @@ TEST_F(PgTest, RowReaderThroughAServerCursorReadsEveryRowAndClosesCleanly)
     EXPECT_EQ(trimmed(idle), "0");
 }
 
+TEST_F(PgTest, QueuedTextsArriveAsWrittenWhateverTheyHold)
+{
+    // The rows travel as array literals: every character that means something there must come
+    // back as it was, in batch after batch.
+    const std::vector<std::string> texts = {
+        "",
+        " ",
+        "NULL",
+        "null",
+        "a,b",
+        "{x}",
+        "\"",
+        "\\",
+        "\\\"",
+        "fine\\",
+        "\"inizio",
+        "due \"\" virgolette",
+        "c:\\dati\\file.xml",
+        "  margini  ",
+        "perch\xC3\xA9 \"s\xC3\xAC\"",
+        "tab\tfine",
+        "riga\nnuova",
+    };
+    ASSERT_TRUE(m_db.execute("drop table if exists queued_texts; create table queued_texts (id integer, t text)"));
+    auto w = m_db.openRowWriter("queued_texts");
+    ASSERT_TRUE(w);
+    const std::size_t rows = RowWriter::kBatchRows * 2 + texts.size();
+    for (std::size_t i = 0; i < rows; ++i) {
+        w->addNew();
+        ASSERT_TRUE(w->set("id", static_cast<int>(i)));
+        ASSERT_TRUE(w->set("t", texts[i % texts.size()]));
+        ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+    }
+    ASSERT_TRUE(w->flush()) << m_db.errors().front().description;
+    auto rs = m_db.query("select id, t from queued_texts order by id");
+    ASSERT_TRUE(rs);
+    std::size_t i = 0;
+    for (; !rs->eof(); rs->moveNext(), ++i) {
+        ASSERT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(i));
+        ASSERT_EQ(rs->value(std::size_t{1}).toString(), texts[i % texts.size()]) << "row " << i;
+    }
+    EXPECT_EQ(i, rows);
+    ASSERT_TRUE(m_db.execute("drop table queued_texts"));
+}
+
 } // namespace

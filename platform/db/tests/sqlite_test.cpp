@@ -8,6 +8,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -557,6 +560,49 @@ TEST_F(SqliteTest, RowReaderClosedEarlyOrFailingLeavesTheConnectionUsable)
     m_db.close();
     EXPECT_FALSE(orphan->next(10));
     EXPECT_TRUE(orphan->atEnd());
+}
+
+TEST_F(SqliteTest, AFaultInsideTheLayerIsAnInternalErrorNotALostConnection)
+{
+    ASSERT_TRUE(m_db.execute("create table F (x integer)"));
+    auto writer = m_db.openRowWriter("F");
+    ASSERT_TRUE(writer);
+    struct Case {
+        const char* name;
+        void (*hook)();
+        std::function<bool()> call;
+        const char* description;
+    };
+    const Case cases[] = {
+        {"statement, out of memory", [] { throw std::bad_alloc(); },
+         [&] { return m_db.execute("insert into F values (1)"); }, "internal error: std::bad_alloc"},
+        {"asynchronous statement, a text too long to build", [] { throw std::length_error("basic_string::_M_create"); },
+         [&] { return m_db.executeAsync("insert into F values (1)") && m_db.endExecute(); },
+         "internal error: basic_string::_M_create"},
+        {"query", [] { throw std::bad_alloc(); }, [&] { return m_db.query("select x from F").has_value(); },
+         "internal error: std::bad_alloc"},
+        {"batch of rows on the worker", [] { throw 7; },
+         [&] {
+             writer->addNew();
+             return writer->setAt(0, Value(std::int64_t{1})) && writer->queue() && writer->flush();
+         },
+         "internal error: an unknown exception"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setJobFaultHook(c.hook);
+        EXPECT_FALSE(c.call());
+        setJobFaultHook(nullptr);
+        EXPECT_EQ(m_db.lastErrorClass(), ErrorClass::Internal);
+        ASSERT_EQ(m_db.errors().size(), 1u);
+        EXPECT_EQ(m_db.errors().front().description, c.description);
+        EXPECT_EQ(m_db.errors().front().number, kErrUnspecified);
+        // Nothing of the failed call reached the table, and the connection goes on working.
+        auto rows = m_db.query("select count(*) from F");
+        ASSERT_TRUE(rows);
+        EXPECT_EQ(rows->value(std::size_t{0}).toInt(), 0);
+    }
+    ASSERT_TRUE(m_db.execute("insert into F values (1)"));
 }
 
 } // namespace

@@ -73,6 +73,12 @@ CubiCore::CubiCore(std::filesystem::path programFolder, const time::Clock& clock
     , m_messages(messages)
 {}
 
+int CubiCore::commandTimeout() const
+{
+    // The processing's statements run under the settings' time-out, as the run's own do.
+    return m_store ? m_store->values().TimeoutComandi : program::ProgramSettings{}.TimeoutComandi;
+}
+
 void CubiCore::pointer(int p)
 {
     if (m_view)
@@ -232,6 +238,7 @@ bool CubiCore::process()
 
     pointer(kPointerHourglass);
     olap::OlapServer server(m_folder, m_clock);
+    server.setCommandTimeout(commandTimeout());
     olap::OlapDatabaseDef* db = openDatabase(server);
     if (!db) {
         pointer(kPointerDefault);
@@ -435,6 +442,7 @@ bool CubiCore::EsportaInfoCubi(std::string* failure)
     };
 
     olap::OlapServer server(m_folder, m_clock);
+    server.setCommandTimeout(commandTimeout());
     olap::OlapError error;
     if (!server.Connect(m_server, &error) || server.State() != olap::OlapServer::kStateConnected) {
         connectionWarning(error);

@@ -166,6 +166,8 @@ class CubiCore : public program::CubeWindow {
 
     void pointer(int p);
     void yield();
+    /// The settings' command time-out, for the target connections of the processing.
+    int commandTimeout() const;
     /// "Impossibile connettersi al server olap …", with the catalog's fault when it has one.
     void connectionWarning(const olap::OlapError& error);
     InfoCubo* find(const std::string& nome);

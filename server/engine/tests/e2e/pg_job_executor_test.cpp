@@ -21,6 +21,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <new>
 
 namespace zs::engine {
 namespace {
@@ -176,6 +177,25 @@ TEST(PgJobExecutor, CommandTimeOutFailsOnceWithoutRetry)
     EXPECT_EQ(r.errors, (std::vector<std::string>{" Errore in fase di esecuzione query :select pg_sleep(6)"}));
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.backend.lastFailure(), FailureKind::TimedOut);
+}
+
+TEST(PgJobExecutor, AFaultInsideTheDatabaseLayerIsReportedOnceAsInternal)
+{
+    ZS_REQUIRE_PG();
+    PgRun r;
+    ASSERT_TRUE(r.backend.open());
+    // Memory running out inside the layer, the same on every connection: no reconnection, no wait.
+    db::setJobFaultHook([] { throw std::bad_alloc(); });
+    std::string sql = "select 1";
+    const bool ran = TableOperations(r.ctx).EseguiJob(sql);
+    db::setJobFaultHook(nullptr);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(r.errors, (std::vector<std::string>{" Errore in fase di esecuzione query :select 1"}));
+    EXPECT_EQ(r.opens, 1);
+    EXPECT_EQ(r.clock.tickMs(), 0);
+    EXPECT_EQ(r.backend.lastFailure(), FailureKind::Internal);
+    ASSERT_TRUE(r.connection);
+    EXPECT_EQ(r.connection->errors().front().description, "internal error: std::bad_alloc");
 }
 
 } // namespace
