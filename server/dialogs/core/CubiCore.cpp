@@ -277,7 +277,7 @@ olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
     olap::OlapDatabaseDef* db = connected ? server.database(m_database) : nullptr;
     if (!db) {
         if (connected)
-            error = {olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "zs::olap"};
+            error = {olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "ZentrikServer"};
         if (m_log)
             describeError(*m_log, "Errore nella connessione al database " + m_database, error);
         return nullptr;
@@ -348,7 +348,7 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
                 if (m_run)
                     m_run->setOggettoInElaborazione(entry.nome);
                 logFailure("Errore nel processamento del cubo " + entry.nome + " Cubo inesistente: " + entry.nome,
-                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
+                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "ZentrikServer"});
                 ok = false;
                 runProgress();
             }
@@ -396,14 +396,14 @@ bool CubiCore::finishRun()
                          error)) {
             const std::string description = "Impostazioni non memorizzate: " + error;
             logFailure("Errore nel processamento del cubo " + m_database + " " + description,
-                       {olap::kErrOlapCatalog, description, "zs::dialogs"});
+                       {olap::kErrOlapCatalog, description, "ZentrikServer"});
             ok = false;
         }
     }
     std::string failure;
     if (!EsportaInfoCubi(&failure)) {
         logFailure("Errore nel processamento del cubo " + m_database + " " + failure,
-                   {olap::kErrOlapCatalog, failure, "zs::dialogs"});
+                   {olap::kErrOlapCatalog, failure, "ZentrikServer"});
         ok = false;
     }
     AggiornaTabellaCubi();

@@ -284,6 +284,15 @@ TEST(ErrorDetailLine, WritesTheNumberInHexadecimal)
     EXPECT_EQ(engine::errorDetailLine(0, "x", "y"), " [0] x.y");
 }
 
+TEST(ErrorDetailLine, NeverDoublesTheStopNorShowsAnInternalName)
+{
+    EXPECT_EQ(engine::errorDetailLine(5, "\xc3\x88 una directory.", "zs::dialogs"),
+              " [5] \xc3\x88 una directory.ZentrikServer");
+    EXPECT_EQ(engine::errorDetailLine(5, "Could not find file 'x'.", ""), " [5] Could not find file 'x'.");
+    EXPECT_EQ(engine::errorDetailLine(5, "Error parsing start element tag", "zs::olap"),
+              " [5] Error parsing start element tag.ZentrikServer");
+}
+
 class ConnessioniPgTest : public ConnessioniTest {
   protected:
     void SetUp() override { ZS_REQUIRE_PG(); }
