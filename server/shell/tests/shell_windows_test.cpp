@@ -29,6 +29,7 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -292,6 +293,10 @@ TEST_F(ShellOnDemo, SplashTicksAtOneSecondFadesThenWaitsTwoSecondsBeforeTheMainW
         splash.close();
     });
     EXPECT_TRUE(splash.isVisible());
+    // Centred on the screen by itself, with no window manager to place it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((splash.geometry().center() - screen.center()).manhattanLength(), 1)
+        << splash.geometry().x() << "," << splash.geometry().y();
     EXPECT_EQ(splash.buildText(), "");
     /// Fires the earliest pending one-shot, with the clock at its time.
     auto fireNext = [&] {
