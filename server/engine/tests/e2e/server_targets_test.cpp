@@ -114,7 +114,7 @@ TEST(WizardTargets, EveryKindTheWizardOffersGivesTheDriverAConnectionText)
         const char* server;
         const char* database;
         const char* serverText; // "" when the kind has no server side
-        bool access;             // an Access (SQLite) side
+        bool access;            // an Access (SQLite) side
     };
     const Case cases[] = {
         {"access", dialogs::ServerKind::Access, "", "", "", true},
@@ -247,8 +247,8 @@ class HangingUpListener {
 
 bool freeTdsInstalled()
 {
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc",
-                            "/usr/local/lib"})
+    for (const char* dir :
+         {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc", "/usr/local/lib"})
         if (fs::exists(fs::path(dir) / "libtdsodbc.so"))
             return true;
     return false;
