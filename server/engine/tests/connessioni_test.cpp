@@ -169,7 +169,7 @@ TEST_F(ConnessioniTest, MissingAccessFileIsReportedWithTheDatabaseErrorAndNotCre
     const auto l = lines();
     ASSERT_EQ(l.size(), 2u);
     EXPECT_EQ(l[0], "E:Impossibile aprire la connessione:" + std::string(kJet) + path.string() + ";");
-    EXPECT_EQ(l[1], "  E: [80004005] Could not find file '" + path.string() + "'..SQLite");
+    EXPECT_EQ(l[1], "  E: [80004005] Could not find file '" + path.string() + "'.SQLite");
     m_slot.ChiudiConnessione();
     EXPECT_EQ(m_slot.Connessione(), nullptr);
 }
