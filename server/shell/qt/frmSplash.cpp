@@ -42,8 +42,10 @@ void frmSplash::start(std::function<void()> loadMain)
     // Timer1 is switched on by the load, before the window shows.
     m_after(kFirstTickMs, [this] { Timer1_Timer(); });
     // In the middle of the screen, also where no window manager places it.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
     show();
 }
 
