@@ -11,7 +11,8 @@ endif()
 include(GNUInstallDirs)
 foreach(file ${CMAKE_INSTALL_BINDIR}/ZentrikServer ${CMAKE_INSTALL_BINDIR}/zs-extract
     ${CMAKE_INSTALL_LIBDIR}/libcadenzo.so ${CMAKE_INSTALL_LIBDIR}/libkor8api.so ${CMAKE_INSTALL_LIBDIR}/libtavolex.so
-    share/zentrik/demo/zentrikServer.xml share/applications/zentrik-server.desktop)
+    share/zentrik/demo/zentrikServer.xml share/applications/zentrik-server.desktop
+    share/icons/hicolor/scalable/apps/zentrik-server.svg)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -20,6 +21,18 @@ file(READ ${prefix}/share/applications/zentrik-server.desktop entry)
 if(NOT entry MATCHES "Exec=\"${prefix}/${CMAKE_INSTALL_BINDIR}/ZentrikServer\"")
   message(FATAL_ERROR "the desktop entry does not start the installed program:\n${entry}")
 endif()
+if(NOT entry MATCHES "\nIcon=${prefix}/share/icons/hicolor/scalable/apps/zentrik-server.svg\n")
+  message(FATAL_ERROR "the desktop entry does not show the installed icon:\n${entry}")
+endif()
+# The uninstall list names everything installed, the entry written at install time too.
+file(STRINGS ${BUILD_DIR}/install_manifest.txt manifest)
+foreach(file ${CMAKE_INSTALL_BINDIR}/ZentrikServer share/applications/zentrik-server.desktop
+    share/icons/hicolor/scalable/apps/zentrik-server.svg share/zentrik/demo/zentrikServer.xml)
+  list(FIND manifest "${prefix}/${file}" listed)
+  if(listed EQUAL -1)
+    message(FATAL_ERROR "install_manifest.txt does not list ${file}")
+  endif()
+endforeach()
 execute_process(COMMAND ldd ${prefix}/${CMAKE_INSTALL_BINDIR}/ZentrikServer OUTPUT_VARIABLE libs)
 foreach(lib cadenzo kor8api tavolex)
   if(NOT libs MATCHES "lib${lib}.so => ${prefix}/${CMAKE_INSTALL_BINDIR}/../${CMAKE_INSTALL_LIBDIR}/lib${lib}.so")

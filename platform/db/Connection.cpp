@@ -102,7 +102,7 @@ struct ConnectionShared {
 
         l.lock();
         if (!ok && abort != Abort::None && (errors.empty() || errors.front().kind != ErrorClass::Internal)) {
-            const std::string source = errors.empty() ? "zs::db" : errors.front().source;
+            const std::string source = errors.empty() ? "ZentrikServer" : errors.front().source;
             Error head = abort == Abort::Timeout ? makeError(ErrorClass::Timeout, "Timeout expired", source)
                                                  : makeError(ErrorClass::Cancelled, "Operation cancelled", source);
             for (auto& e : errors) {

@@ -144,10 +144,15 @@ std::string ConnectionString::toOdbc() const
 
 namespace {
 
+// The TDS protocol version FreeTDS speaks unless the string names one: the one of SQL Server
+// 2012 and later (FreeTDS's own default is older than what current servers accept).
+constexpr const char* kTdsVersion = "7.4";
+
 ConnectionString translateSqlServer(const ConnectionString& in)
 {
     ConnectionString out;
-    out.set("Driver", envOr("ZS_ODBC_SQLSERVER_DRIVER", "FreeTDS"));
+    const std::string driver = envOr("ZS_ODBC_SQLSERVER_DRIVER", "FreeTDS");
+    out.set("Driver", driver);
     for (const auto& item : in.items()) {
         const std::string k = text::lowerAscii(item.key);
         if (k == "provider" || k == "persist security info" || k == "network library" || k == "packet size" ||
@@ -175,6 +180,8 @@ ConnectionString translateSqlServer(const ConnectionString& in)
             out.set(item.key, item.value);
         }
     }
+    if (text::lowerAscii(driver).find("freetds") != std::string::npos && !out.get("TDS_Version"))
+        out.set("TDS_Version", kTdsVersion);
     return out;
 }
 
@@ -182,12 +189,17 @@ ConnectionString translateOracle(const ConnectionString& in)
 {
     ConnectionString out;
     out.set("Driver", envOr("ZS_ODBC_ORACLE_DRIVER", "Oracle"));
+    // The database is the service on the server: "host[:port]" and "service" make the easy
+    // connect name "host[:port]/service"; without one the data source is a TNS name.
+    const std::string dataSource = in.get("Data Source").value_or("");
+    const std::string database = in.get("Database").value_or("");
     for (const auto& item : in.items()) {
         const std::string k = text::lowerAscii(item.key);
-        if (k == "provider" || k == "persist security info" || k == "plsqlrset")
+        if (k == "provider" || k == "persist security info" || k == "plsqlrset" || k == "database")
             continue;
         if (k == "data source")
-            out.set("DBQ", item.value);
+            out.set("DBQ",
+                    database.empty() || dataSource.empty() ? dataSource + database : dataSource + "/" + database);
         else if (k == "user id" || k == "uid")
             out.set("UID", item.value);
         else if (k == "password" || k == "pwd")

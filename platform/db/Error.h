@@ -41,7 +41,7 @@ std::int32_t defaultNumber(ErrorClass kind);
 struct Error {
     std::int32_t number = 0;      ///< HRESULT form, see the constants above
     std::string description;      ///< the database's or driver's own text
-    std::string source;           ///< "SQLite", "ODBC psqlodbcw.so", "zs::db" …
+    std::string source;           ///< "SQLite", "ODBC psqlodbcw.so", "ZentrikServer" …
     std::string sqlState;         ///< five characters from ODBC; empty for SQLite
     std::int32_t nativeError = 0; ///< SQLite's extended result code or the driver's native number
     ErrorClass kind = ErrorClass::None;
@@ -53,6 +53,6 @@ struct Error {
 using ErrorList = std::vector<Error>;
 
 /// An error made by this layer itself (no database involved).
-Error makeError(ErrorClass kind, std::string description, std::string source = "zs::db");
+Error makeError(ErrorClass kind, std::string description, std::string source = "ZentrikServer");
 
 } // namespace zs::db

@@ -12,7 +12,7 @@ namespace zs::olap {
 
 namespace {
 
-constexpr const char* kSource = "zs::olap";
+constexpr const char* kSource = "ZentrikServer";
 
 std::string attr(const xml::Element& e, const char* name)
 {

@@ -14,7 +14,7 @@ namespace zs::olap {
 
 namespace {
 
-constexpr const char* kSource = "zs::olap";
+constexpr const char* kSource = "ZentrikServer";
 
 std::string quoteId(const std::string& name)
 {

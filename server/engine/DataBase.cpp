@@ -196,9 +196,11 @@ bool DataBase::CreaDatabase(const std::string& path)
     }
     std::string serverConnection;
     if (server) {
-        // A missing Provider or one with too few items cannot name the server: say so once and
-        // build nothing rather than guessing.
-        const auto provider = settingsChild(settingsRoot, "Provider");
+        // Without a Provider the standard template of the server type names the server; one
+        // with too few items cannot: say so once and build nothing rather than guessing.
+        auto provider = settingsChild(settingsRoot, "Provider");
+        if (!provider || provider->empty())
+            provider = program::standardServerProvider(kind);
         const std::string& database = m_settings.NomeDatabase;
         std::string reason;
         const auto cs = provider ? Connessioni::buildServerConnectionString(

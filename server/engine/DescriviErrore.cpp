@@ -8,6 +8,10 @@
 
 namespace zs::engine {
 
+namespace {
+constexpr const char* kProgramSource = "ZentrikServer";
+}
+
 RunTimeError RunTimeError::fromException(const std::exception& e)
 {
     if (dynamic_cast<const std::invalid_argument*>(&e))
@@ -25,8 +29,11 @@ std::string errorDetailLine(std::int32_t number, std::string_view description, s
     line += hex;
     line += "] ";
     line += description;
-    line += '.';
-    line += source;
+    // A description that ends its own sentence gets no second stop.
+    if (!description.ends_with('.'))
+        line += '.';
+    // The source is a name the operator knows: the program's own stands for its parts.
+    line += source.starts_with("zs::") ? std::string_view(kProgramSource) : source;
     return line;
 }
 

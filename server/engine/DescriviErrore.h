@@ -30,7 +30,8 @@ struct RunTimeError {
 };
 
 /// " [" + number in upper-case hexadecimal (a negative number as its 32-bit two's complement)
-/// + "] " + description + "." + source.
+/// + "] " + description + "." + source; a description ending in "." gets no second one, and
+/// a source inside the program ("zs::…") reads "ZentrikServer".
 std::string errorDetailLine(std::int32_t number, std::string_view description, std::string_view source);
 
 /// Writes `firstLine` as an error line one level down, then: one line per error of

@@ -3,8 +3,23 @@
 // the settings store's reader and read by the engine and the windows.
 
 #include <string>
+#include <string_view>
 
 namespace zs::program {
+
+/// The provider templates used when the settings hold none for the server type: a provider
+/// item, then the keys that the server, the database, the user and the password are appended
+/// to. The connection layer maps the SQL Server and Oracle providers to their ODBC drivers and
+/// the Jet provider to a SQLite file.
+inline constexpr const char* kStandardProviderSqlServer =
+    "Provider=SQLOLEDB;Data Source=;Initial Catalog=;User ID=;Password=";
+inline constexpr const char* kStandardProviderOracle = "Provider=MSDAORA;Data Source=;Database=;User ID=;Password=";
+inline constexpr const char* kStandardProviderAccess = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
+
+/// The standard server template for a server type, in any case ("sqlserver", "MIXED",
+/// "oracle"): Oracle's for "oracle", SQL Server's for "sqlserver" and "mixed", nothing for
+/// any other type.
+std::string standardServerProvider(std::string_view serverType);
 
 struct ProgramSettings {
     std::string TipoServer; ///< "access", "sqlserver", "oracle" or "mixed" (lower case)

@@ -250,6 +250,16 @@ void SettingsStore::rebase()
     m_ownBase = snapshotsOf(own.root());
 }
 
+std::string standardServerProvider(std::string_view serverType)
+{
+    const std::string t = text::lowerAscii(serverType);
+    if (t == "oracle")
+        return kStandardProviderOracle;
+    if (t == "sqlserver" || t == "mixed")
+        return kStandardProviderSqlServer;
+    return {};
+}
+
 std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
 {
     const std::string l = text::lowerAscii(text);
@@ -283,9 +293,18 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
     m_fields.txtMese = "1";
     m_values.AvvioMinimizzato = true;
     m_values.TimeoutComandi = 3600;
+    m_values.ProviderServer.clear();
+    m_values.ProviderAccess.clear();
 
     for (const auto& child : root.children())
         readElement(child, problems);
+    // A file without a provider template (the configuration wizard writes none) connects
+    // through the standard one of its server type; a template in the file wins.
+    const bool server = m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver";
+    if (m_values.ProviderServer.empty() && m_values.TipoServer != "access")
+        m_values.ProviderServer = text::lowerAscii(standardServerProvider(m_values.TipoServer));
+    if (m_values.ProviderAccess.empty() && !server)
+        m_values.ProviderAccess = text::lowerAscii(kStandardProviderAccess);
     if (m_windows.main)
         m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
     // What a save would write now is what this store has not changed.

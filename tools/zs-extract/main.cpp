@@ -1,11 +1,10 @@
-// zs-extract <program folder> [--runs N]: reads zentrikServer.xml and the loading XML there,
-// ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one
-// process, so the incremental watermarks carry over), logs to the day log and stdout, saves
-// stat.xml. An ELABORACUBI step processes the cubes of the settings' OLAP server and database
-// with the refresh choices the settings keep, as the cube window does (its Qt-free core), then
-// saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad
-// input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the run window's stop button
-// does. It works in the program folder, as the program does.
+// zs-extract <program folder> [--runs N] [--quiet] (--help prints the usage): reads zentrikServer.xml and the loading
+// XML there, ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one process, so the
+// incremental watermarks carry over), logs to the day log and stdout, saves stat.xml. An ELABORACUBI step processes the
+// cubes of the settings' OLAP server and database with the refresh choices the settings keep, as the cube window does
+// (its Qt-free core), then saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1
+// when it did not, 2 on bad input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the
+// run window's stop button does. It works in the program folder, as the program does.
 
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
@@ -131,38 +130,52 @@ class PrintingListener : public zs::program::LogListener {
     bool m_quiet;
 };
 
-int usage()
-{
-    std::cerr << "uso: zs-extract <cartella del programma> [--runs N] [--quiet]\n";
-    return 2;
-}
+constexpr const char* kUsage =
+    "uso: zs-extract <cartella del programma> [--runs N] [--quiet]\n"
+    "Esegue senza finestre l'estrazione della cartella del programma: i passi che il file di\n"
+    "caricamento seleziona, con il log del giorno e le righe su standard output.\n"
+    "  --runs N   esegue N estrazioni una dopo l'altra\n"
+    "  --quiet    scrive su standard output solo le righe di errore\n"
+    "  --help     mostra questo testo\n"
+    "Uscita: 0 estrazione riuscita, 1 estrazione con errori, 2 argomenti o impostazioni non validi.\n";
 
 struct Options {
     std::filesystem::path folder;
     int runs = 1;
     bool quiet = false;
+    bool help = false;
 };
 
-/// The command line; nothing when it is not one zs-extract takes.
+/// The command line; nothing when it is not one zs-extract takes. Options may stand before or
+/// after the folder; "--" ends them, for a folder whose name starts with "-".
 std::optional<Options> parseArguments(int argc, char** argv)
 {
-    if (argc < 2)
-        return std::nullopt;
     Options o;
-    // Absolute once, before anything uses it: the run changes into it below.
-    o.folder = zs::fs::absoluteFolder(argv[1]);
-    for (int i = 2; i < argc; ++i) {
+    std::optional<std::string> folder;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc) {
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && (a == "--help" || a == "-h")) {
+            o.help = true;
+            return o;
+        } else if (!optionsEnded && a == "--runs" && i + 1 < argc) {
             o.runs = std::atoi(argv[++i]);
             if (o.runs < 1)
                 return std::nullopt;
-        } else if (a == "--quiet") {
+        } else if (!optionsEnded && a == "--quiet") {
             o.quiet = true;
-        } else {
+        } else if ((!optionsEnded && a.starts_with('-')) || folder) {
             return std::nullopt;
+        } else {
+            folder = a;
         }
     }
+    if (!folder)
+        return std::nullopt;
+    // Absolute once, before anything uses it: the run changes into it below.
+    o.folder = zs::fs::absoluteFolder(*folder);
     return o;
 }
 
@@ -327,8 +340,14 @@ int extract(const Options& o)
 int main(int argc, char** argv)
 {
     const std::optional<Options> options = parseArguments(argc, argv);
-    if (!options)
-        return usage();
+    if (!options) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    if (options->help) {
+        std::cout << kUsage;
+        return 0;
+    }
     if (!enterFolder(options->folder))
         return 2;
     // The folder is this run's for its length: a second run on it (another cron run, or the

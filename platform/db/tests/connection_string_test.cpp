@@ -63,13 +63,20 @@ TEST(ConnectionString, ResolvesEachProviderForm)
          "/data/x.db"},
         {"data source alone", "Data Source=/data/x.db", ConnectionTarget::Kind::Sqlite, "/data/x.db"},
         {"sql server ole db", "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=dw;User ID=sa;Password=pw",
-         ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Database=dw;UID=sa;PWD=pw"},
+         ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Database=dw;UID=sa;PWD=pw;TDS_Version=7.4"},
         {"sql server with port and extras",
          "Provider=SQLOLEDB;Persist Security Info=False;Data Source=srv,1433;Initial Catalog=dw;User "
          "ID=sa;Password=p;w",
          ConnectionTarget::Kind::Odbc, ""},
         {"sql server quoted password", "Provider=SQLOLEDB;Data Source=srv,1433;User ID=sa;Password=\"p;w\"",
-         ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Port=1433;UID=sa;PWD={p;w}"},
+         ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=srv;Port=1433;UID=sa;PWD={p;w};TDS_Version=7.4"},
+        // A protocol version the string names wins; "host,port" gives FreeTDS the port.
+        {"sql server own tds version", "Provider=SQLOLEDB;Data Source=10.0.0.5,1533;TDS_Version=7.2;Initial Catalog=dw",
+         ConnectionTarget::Kind::Odbc, "Driver={FreeTDS};Server=10.0.0.5;Port=1533;TDS_Version=7.2;Database=dw"},
+        {"oracle easy connect", "Provider=MSDAORA;Data Source=dbhost:1521;Database=orcl;User ID=z;Password=pw",
+         ConnectionTarget::Kind::Odbc, "Driver={Oracle};DBQ=dbhost:1521/orcl;UID=z;PWD=pw"},
+        {"oracle tns name, no database", "Provider=MSDAORA;Data Source=ORCL;Database=;User ID=z;Password=pw",
+         ConnectionTarget::Kind::Odbc, "Driver={Oracle};DBQ=ORCL;UID=z;PWD=pw"},
         {"oracle", "Provider=MSDAORA;Data Source=ORCL;User ID=zentrik;Password=pw", ConnectionTarget::Kind::Odbc,
          "Driver={Oracle};DBQ=ORCL;UID=zentrik;PWD=pw"},
         {"odbc as it stands", "Driver={FreeTDS};Server=h;Database=d;UID=u;PWD=p", ConnectionTarget::Kind::Odbc,
@@ -90,6 +97,15 @@ TEST(ConnectionString, ResolvesEachProviderForm)
         EXPECT_EQ(target->kind, c.kind);
         EXPECT_EQ(c.kind == ConnectionTarget::Kind::Sqlite ? target->sqlitePath : target->odbcString, c.expected);
     }
+}
+
+TEST(ConnectionString, AnotherSqlServerDriverGetsNoFreeTdsProtocolVersion)
+{
+    const zs::test::ScopedEnvVar sqlServerDriver("ZS_ODBC_SQLSERVER_DRIVER", "ODBC Driver 18 for SQL Server");
+    Error error;
+    auto target = resolveConnectionString("Provider=SQLOLEDB;Data Source=srv;Initial Catalog=dw", error);
+    ASSERT_TRUE(target) << error.description;
+    EXPECT_EQ(target->odbcString, "Driver={ODBC Driver 18 for SQL Server};Server=srv;Database=dw");
 }
 
 TEST(ConnectionString, AccessPathWithBackslashesIsFoundWithoutRegardToCase)

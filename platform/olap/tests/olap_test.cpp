@@ -228,7 +228,7 @@ TEST_F(OlapTest, BrokenCubeFailsWithNumberDescriptionSourceAndLeavesOthersProces
     OlapError missing;
     EXPECT_FALSE(server.processCube("Zentrik", "Nessuno", ProcessType::Full, &missing));
     EXPECT_EQ(missing.number, kErrOlapNotFound);
-    EXPECT_EQ(missing.source, "zs::olap");
+    EXPECT_EQ(missing.source, "ZentrikServer");
 }
 
 TEST_F(OlapTest, VirtualCubeNeedsProcessedSources)

@@ -284,7 +284,7 @@ olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
     olap::OlapDatabaseDef* db = connected ? server.database(m_database) : nullptr;
     if (!db) {
         if (connected)
-            error = {olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "zs::olap"};
+            error = {olap::kErrOlapNotFound, "Database OLAP inesistente: " + m_database, "ZentrikServer"};
         if (m_log)
             describeError(*m_log, "Errore nella connessione al database " + m_database, error);
         return nullptr;
@@ -355,7 +355,7 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
                 if (m_run)
                     m_run->setOggettoInElaborazione(entry.nome);
                 logFailure("Errore nel processamento del cubo " + entry.nome + " Cubo inesistente: " + entry.nome,
-                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "zs::olap"});
+                           {olap::kErrOlapNotFound, "Cubo inesistente: " + entry.nome, "ZentrikServer"});
                 ok = false;
                 runProgress();
             }
@@ -402,7 +402,7 @@ bool CubiCore::finishRun()
         if (!m_log)
             return;
         m_log->OutputResponse(description, true, 0);
-        m_log->OutputResponse(engine::errorDetailLine(olap::kErrOlapCatalog, description, "zs::dialogs"), true, 1);
+        m_log->OutputResponse(engine::errorDetailLine(olap::kErrOlapCatalog, description, "ZentrikServer"), true, 1);
     };
     bool ok = true;
     if (m_store) {

@@ -169,7 +169,7 @@ TEST_F(ConnessioniTest, MissingAccessFileIsReportedWithTheDatabaseErrorAndNotCre
     const auto l = lines();
     ASSERT_EQ(l.size(), 2u);
     EXPECT_EQ(l[0], "E:Impossibile aprire la connessione:" + std::string(kJet) + path.string() + ";");
-    EXPECT_EQ(l[1], "  E: [80004005] Could not find file '" + path.string() + "'..SQLite");
+    EXPECT_EQ(l[1], "  E: [80004005] Could not find file '" + path.string() + "'.SQLite");
     m_slot.ChiudiConnessione();
     EXPECT_EQ(m_slot.Connessione(), nullptr);
 }
@@ -282,6 +282,15 @@ TEST(ErrorDetailLine, WritesTheNumberInHexadecimal)
               " [80040E14] Sintassi.Provider");
     EXPECT_EQ(engine::errorDetailLine(255, "", ""), " [FF] .");
     EXPECT_EQ(engine::errorDetailLine(0, "x", "y"), " [0] x.y");
+}
+
+TEST(ErrorDetailLine, NeverDoublesTheStopNorShowsAnInternalName)
+{
+    EXPECT_EQ(engine::errorDetailLine(5, "\xc3\x88 una directory.", "zs::dialogs"),
+              " [5] \xc3\x88 una directory.ZentrikServer");
+    EXPECT_EQ(engine::errorDetailLine(5, "Could not find file 'x'.", ""), " [5] Could not find file 'x'.");
+    EXPECT_EQ(engine::errorDetailLine(5, "Error parsing start element tag", "zs::olap"),
+              " [5] Error parsing start element tag.ZentrikServer");
 }
 
 class ConnessioniPgTest : public ConnessioniTest {

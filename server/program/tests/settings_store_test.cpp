@@ -174,6 +174,40 @@ TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
     }
 }
 
+TEST_F(StoreFixture, AFileWithoutProvidersGetsTheStandardOnesOfItsServerType)
+{
+    const std::string sqlServer = "provider=sqloledb;data source=;initial catalog=;user id=;password=";
+    const std::string oracle = "provider=msdaora;data source=;database=;user id=;password=";
+    const std::string jet = "provider=microsoft.jet.oledb.4.0;data source=";
+    struct Case {
+        const char* type;
+        const char* more; // further elements of the file
+        std::string server;
+        std::string access;
+    } cases[] = {
+        {"SQLSERVER", "", sqlServer, ""},
+        {"MIXED", "", sqlServer, jet},
+        {"ORACLE", "", oracle, ""},
+        {"ACCESS", "", "", jet},
+        {"SQLSERVER", "<Provider>Driver={X};S=;D=;U=;P=</Provider>", "driver={x};s=;d=;u=;p=", ""},
+        {"MIXED", "<PROVIDERACCESS>Data Source=</PROVIDERACCESS><Provider></Provider>", sqlServer, "data source="},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + c.more);
+        values = {};
+        loadText(std::string("<r><ServerType>") + c.type + "</ServerType>" + c.more + "</r>");
+        read();
+        EXPECT_EQ(values.ProviderServer, c.server);
+        EXPECT_EQ(values.ProviderAccess, c.access);
+    }
+    // Read again after a change of type: nothing is left of the earlier read.
+    loadText("<r><ServerType>ORACLE</ServerType></r>");
+    read();
+    loadText("<r><ServerType>SQLSERVER</ServerType></r>");
+    read();
+    EXPECT_EQ(values.ProviderServer, sqlServer);
+}
+
 TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
 {
     loadText("<r><DELETELOGS>6</DELETELOGS></r>");

@@ -3,8 +3,10 @@
 #include "flatui/widgets/FlatWidgets.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 
 namespace zs::shell {
@@ -39,6 +41,11 @@ void frmSplash::start(std::function<void()> loadMain)
     m_loadMain = std::move(loadMain);
     // Timer1 is switched on by the load, before the window shows.
     m_after(kFirstTickMs, [this] { Timer1_Timer(); });
+    // In the middle of the screen, also where no window manager places it.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
     show();
 }
 

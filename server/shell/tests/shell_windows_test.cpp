@@ -19,6 +19,8 @@
 #include "testsupport/TestEnv.h"
 #include "xml/XmlDocument.h"
 
+#include <cstdlib>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -31,6 +33,7 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -344,6 +347,12 @@ TEST_F(ShellOnDemo, SplashTicksAtOneSecondFadesThenWaitsTwoSecondsBeforeTheMainW
         splash.close();
     });
     EXPECT_TRUE(splash.isVisible());
+    // Centred on the screen by itself, with no window manager to place it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect at = splash.geometry();
+    EXPECT_LE(std::abs((at.left() - screen.left()) - (screen.right() - at.right())), 1) << at.x();
+    EXPECT_LE(std::abs((at.top() - screen.top()) - (screen.bottom() - at.bottom())), 1) << at.y();
+    EXPECT_GT(at.left(), screen.left());
     EXPECT_EQ(splash.buildText(), "");
     /// Fires the earliest pending one-shot, with the clock at its time.
     auto fireNext = [&] {

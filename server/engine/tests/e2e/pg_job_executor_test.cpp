@@ -6,6 +6,7 @@
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/RunState.h"
+#include "engine/Staging.h"
 #include "engine/TableOperations.h"
 #include "pgtest/PgServer.h"
 #include "program/ProgramLog.h"
@@ -136,6 +137,34 @@ TEST(PgJobExecutor, StopDuringADeleteRollsItBackWithOrWithoutACondition)
         EXPECT_NE(out.find("rows=40"), std::string::npos) << out;
     }
     pg.psql("drop table if exists stop_delete; drop function if exists stop_delete_slow()");
+}
+
+// The synchronisation's statements are plain SQL: on PostgreSQL each twin is emptied and
+// refilled from its table; only a TIME or ZONE table is written in brackets, which fails there.
+TEST(PgJobExecutor, SynchronisationRefillsTheTwinsOfPlainTables)
+{
+    ZS_REQUIRE_PG();
+    auto& pg = pgtest::Server::shared();
+    ASSERT_TRUE(pg.psql("drop table if exists sync_a, sqlserver_sync_a, zone, sqlserver_zone; "
+                        "create table sync_a(n int); insert into sync_a values (1), (2), (3); "
+                        "create table sqlserver_sync_a(n int); insert into sqlserver_sync_a values (9); "
+                        "create table zone(n int); create table sqlserver_zone(n int)"));
+    {
+        PgRun r;
+        ASSERT_TRUE(r.backend.open());
+        EXPECT_TRUE(Staging(r.ctx).Sincronizza("sync_a"));
+        EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+    }
+    std::string out;
+    ASSERT_TRUE(pg.psql("select 'rows=' || count(*) || ' sum=' || sum(n) from sqlserver_sync_a", &out));
+    EXPECT_NE(out.find("rows=3 sum=6"), std::string::npos) << out;
+    {
+        PgRun r;
+        ASSERT_TRUE(r.backend.open());
+        EXPECT_FALSE(Staging(r.ctx).Sincronizza("ZONE"));
+        EXPECT_FALSE(r.errors.empty());
+    }
+    pg.psql("drop table if exists sync_a, sqlserver_sync_a, zone, sqlserver_zone");
 }
 
 TEST(PgJobExecutor, LostConnectionIsRetriedAndThenSucceeds)
