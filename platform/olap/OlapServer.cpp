@@ -202,6 +202,17 @@ bool tableExists(db::Connection& c, const std::string& table)
     return rs && !rs->eof() && rs->value(std::size_t{0}).toInt().value_or(0) > 0;
 }
 
+/// The schema that holds this connection's temporary tables, as a statement names it; empty
+/// where the target has none that CREATE TEMPORARY TABLE … AS fills.
+std::string temporarySchema(db::Dialect dialect)
+{
+    if (dialect == db::Dialect::Sqlite)
+        return "temp";
+    if (dialect == db::Dialect::PostgreSql)
+        return "pg_temp";
+    return {};
+}
+
 /// Whether the target compares table names without regard to letter case.
 bool caseBlindNames(db::Dialect dialect)
 {
@@ -760,9 +771,27 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
                                 keys + cols + "\"fact_count\" FROM " + quoteId(prior) + " UNION ALL " + added + ") u";
             if (!group.empty())
                 merge += " GROUP BY " + group;
-            const std::string fresh = quoteId(olapTableName("olapnew_", m_server, db.name, cube.name));
-            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
-                   "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            const std::string freshName = olapTableName("olapnew_", m_server, db.name, cube.name);
+            if (prior != aggName) {
+                // The base still has an earlier name: the merge becomes the cube's own table.
+                sql = {"CREATE TABLE " + agg + " AS " + merge};
+            } else if (const std::string temp = temporarySchema(dialect); !temp.empty()) {
+                // Creating, dropping or renaming a table in the target costs as much as its
+                // schema is long (thousands of cubes' tables): the merge is built in a
+                // temporary table of this connection and replaces the rows of the cube's own
+                // table, so adding a day's facts costs the same however many cubes there are.
+                const std::string fresh = temp + "." + quoteId(freshName);
+                std::string list;
+                for (const auto& col : columns)
+                    list += (list.empty() ? "" : ", ") + quoteId(col);
+                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TEMPORARY TABLE " + quoteId(freshName) + " AS " + merge,
+                       "DELETE FROM " + agg, "INSERT INTO " + agg + " (" + list + ") SELECT " + list + " FROM " + fresh,
+                       "DROP TABLE " + fresh};
+            } else {
+                const std::string fresh = quoteId(freshName);
+                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
+                       "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            }
         } else if (prior != aggName) {
             // Nothing new, but the aggregate still has its old name: it is copied under the new one.
             sql = {"CREATE TABLE " + agg + " AS SELECT * FROM " + quoteId(prior)};
