@@ -5,7 +5,7 @@
 // with the refresh choices the settings keep, as the cube window does (its Qt-free core), then
 // saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1 when it did not, 2 on bad
 // input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the run window's stop button
-// does. It works in the program folder, as the program does.
+// does, the cube processing included (after the cube in hand). It works in the program folder, as the program does.
 
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
@@ -270,6 +270,7 @@ int extract(const Options& o)
         return 2;
     engine::RunState state;
     stopOnSignals(state);
+    cubes.setStopRequested([&state] { return state.stopped(); });
 
     program::Crono crono(clock);
     engine::Connessioni connessioni(log, settings, crono, yield);
