@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -136,8 +137,9 @@ struct Costs {
     double first = 0, newFact = 0, nothingNew = 0;
 };
 
-/// The first processing, then the best of two days with one new fact each, then a day with
-/// none; the chosen cube checked against the facts after each.
+/// The first processing, then the best of two days with one new fact each, then the best of
+/// two days with none (so a burst of load on a shared machine spoils no figure); the chosen
+/// cubes checked against the facts.
 Costs measure(int cubes)
 {
     ManyCubes t(cubes);
@@ -151,7 +153,7 @@ Costs measure(int cubes)
         EXPECT_EQ(t.aggregate(cubes / 2), t.facts()) << "day " << day;
         EXPECT_EQ(t.aggregate(cubes), t.facts()) << "day " << day;
     }
-    c.nothingNew = t.processAll();
+    c.nothingNew = std::min(t.processAll(), t.processAll());
     EXPECT_EQ(t.aggregate(1), t.facts());
     std::printf("%5d cubi: prima elaborazione %.3f s, con un fatto nuovo %.3f s, senza fatti nuovi %.3f s (CPU)\n",
                 cubes, c.first, c.newFact, c.nothingNew);

@@ -69,8 +69,7 @@ TEST(ExtractCubeStop, SigintEndsTheCubeProcessingAfterTheCubeInHand)
     bool signalled = false;
     Steady::time_point sent;
     while (Steady::now() - started < std::chrono::minutes(3)) {
-        if (zs::test::readFile(out).find("Sto elaborando il cubo " + zs::test::manyCubeName(40)) !=
-            std::string::npos) {
+        if (zs::test::readFile(out).find("Sto elaborando il cubo " + zs::test::manyCubeName(40)) != std::string::npos) {
             ::kill(pid, SIGINT);
             sent = Steady::now();
             signalled = true;
