@@ -94,6 +94,8 @@ class OlapServer {
     std::string m_server;
     std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
     std::map<std::string, bool> m_stateRead; ///< by database name
+    /// By database name: this connection committed a state row into an olap_stato keyed by server.
+    std::map<std::string, bool> m_stateKeyed;
 };
 
 } // namespace zs::olap
