@@ -182,11 +182,14 @@ bool tableExists(db::Connection& c, const std::string& table)
 {
     std::string sql;
     switch (c.dialect()) {
-    case db::Dialect::Sqlite:
+    case db::Dialect::Sqlite: {
         // Found in the schema the connection keeps, as a statement naming the table finds it
-        // (sqlite_master itself has no index on the name).
-        sql = "SELECT COUNT(*) FROM pragma_table_info(" + quoteText(table) + ")";
-        break;
+        // (sqlite_master itself has no index on the name). The PRAGMA itself, not the table
+        // function of the same name: SQLite looks up every name of a statement in a table whose
+        // chains grow with the number of tables, and the function adds three such look-ups.
+        auto rs = c.query("PRAGMA table_info(" + quoteText(table) + ")");
+        return rs && !rs->eof();
+    }
     case db::Dialect::PostgreSql:
         sql = "SELECT CASE WHEN to_regclass(" + quoteText(quoteId(table)) + ") IS NULL THEN 0 ELSE 1 END";
         break;
@@ -200,6 +203,17 @@ bool tableExists(db::Connection& c, const std::string& table)
     }
     auto rs = c.query(sql);
     return rs && !rs->eof() && rs->value(std::size_t{0}).toInt().value_or(0) > 0;
+}
+
+/// The schema that holds this connection's temporary tables, as a statement names it; empty
+/// where the target has none that CREATE TEMPORARY TABLE … AS fills.
+std::string temporarySchema(db::Dialect dialect)
+{
+    if (dialect == db::Dialect::Sqlite)
+        return "temp";
+    if (dialect == db::Dialect::PostgreSql)
+        return "pg_temp";
+    return {};
 }
 
 /// Whether the target compares table names without regard to letter case.
@@ -352,14 +366,17 @@ std::vector<std::string> stateTableStatements(db::Connection& c)
 }
 
 /// The statements that record one object's state: its row of this server replaced in
-/// olap_stato. Rows earlier versions wrote without a server stay as they were.
+/// olap_stato. Rows earlier versions wrote without a server stay as they were. `keyedTable`:
+/// olap_stato is known to hold the column "server" already, so it is not asked again.
 std::vector<std::string> stateStatements(db::Connection& c, const std::string& server, const std::string& database,
                                          const char* kind, const std::string& name, int state,
                                          const std::optional<time::DateTime>& lastProcessed,
                                          const std::optional<time::DateTime>& lastUpdated, double rows, double size,
-                                         const std::string& mark, const std::string& table)
+                                         const std::string& mark, const std::string& table, bool keyedTable)
 {
-    std::vector<std::string> sql = stateTableStatements(c);
+    std::vector<std::string> sql;
+    if (!keyedTable)
+        sql = stateTableStatements(c);
     const std::string key = " WHERE \"server\" = " + quoteText(server) + " AND \"database\" = " + quoteText(database) +
                             " AND \"oggetto\" = " + quoteText(kind) + " AND \"nome\" = " + quoteText(name);
     sql.push_back("DELETE FROM \"" + std::string(kStateTable) + "\"" + key);
@@ -487,6 +504,7 @@ void OlapServer::CloseServer()
 {
     m_connections.clear();
     m_stateRead.clear();
+    m_stateKeyed.clear();
     m_catalog.reset();
     m_file.clear();
     m_server.clear();
@@ -511,6 +529,7 @@ db::Connection* OlapServer::target(OlapDatabaseDef& db, OlapError* error)
     if (slot && slot->isOpen())
         return slot.get();
     slot = std::make_unique<db::Connection>();
+    m_stateKeyed.erase(db.name);
     slot->setCommandTimeout(m_commandTimeout);
     if (!slot->open(anchoredConnection(db.connectionString, m_folder))) {
         fail(error, fromDb(*slot, "Database di destinazione non raggiungibile"));
@@ -616,10 +635,11 @@ bool OlapServer::processDimension(const std::string& database, const std::string
         count = static_cast<long>(rs->value(std::size_t{0}).toInt().value_or(0));
     const auto now = m_clock.now();
     if (!r.runAll(stateStatements(*c, m_server, db->name, kKindDimension, dim->name, kStateProcessed, now, now,
-                                  static_cast<double>(count), 0, "", tableName),
+                                  static_cast<double>(count), 0, "", tableName, m_stateKeyed[db->name]),
                   what) ||
         !r.commit(what))
         return r.fail(error);
+    m_stateKeyed[db->name] = true;
     if (onProgress)
         onProgress(dim->name, count);
     dim->state = kStateProcessed;
@@ -657,10 +677,12 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
     next.lastUpdated = next.lastProcessed;
     if (!r.runAll(stateStatements(*c, m_server, db->name, kKindCube, next.name, next.state, next.lastProcessed,
                                   next.lastUpdated, next.estimatedRows, next.estimatedSize, next.incrementalMark,
-                                  next.isVirtual() ? "" : next.aggregateTable(m_server, db->name)),
+                                  next.isVirtual() ? "" : next.aggregateTable(m_server, db->name),
+                                  m_stateKeyed[db->name]),
                   what) ||
         !r.commit(what))
         return r.fail(error);
+    m_stateKeyed[db->name] = true;
     *def = std::move(next);
     if (onProgress)
         onProgress(def->name, static_cast<long>(def->estimatedRows));
@@ -760,9 +782,31 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
                                 keys + cols + "\"fact_count\" FROM " + quoteId(prior) + " UNION ALL " + added + ") u";
             if (!group.empty())
                 merge += " GROUP BY " + group;
-            const std::string fresh = quoteId(olapTableName("olapnew_", m_server, db.name, cube.name));
-            sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
-                   "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            if (prior != aggName) {
+                // The base still has an earlier name: the merge becomes the cube's own table.
+                sql = {"CREATE TABLE " + agg + " AS " + merge};
+            } else if (const std::string temp = temporarySchema(dialect); !temp.empty()) {
+                // Creating, dropping or renaming a table in the target costs as much as its
+                // schema is long (thousands of cubes' tables): the merge is built in a
+                // temporary table of this connection and replaces the rows of the cube's own
+                // table, so adding a day's facts costs the same however many cubes there are.
+                // Its name holds no underscore: SQLite looks up the part of a new table's name
+                // before the last one among all the target's tables (a look-up that, missing,
+                // costs as much as the target has tables), and the table lives only inside this
+                // transaction of this connection, so one name serves every cube.
+                const std::string tempName = "olapfusione";
+                const std::string fresh = temp + "." + quoteId(tempName);
+                std::string list;
+                for (const auto& col : columns)
+                    list += (list.empty() ? "" : ", ") + quoteId(col);
+                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TEMPORARY TABLE " + quoteId(tempName) + " AS " + merge,
+                       "DELETE FROM " + agg, "INSERT INTO " + agg + " (" + list + ") SELECT " + list + " FROM " + fresh,
+                       "DROP TABLE " + fresh};
+            } else {
+                const std::string fresh = quoteId(olapTableName("olapnew_", m_server, db.name, cube.name));
+                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
+                       "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
+            }
         } else if (prior != aggName) {
             // Nothing new, but the aggregate still has its old name: it is copied under the new one.
             sql = {"CREATE TABLE " + agg + " AS SELECT * FROM " + quoteId(prior)};
@@ -784,8 +828,9 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
     if (!r.runAll(sql, what))
         return false;
     // Whatever the target did with the name, the aggregate now holds this cube's columns or the
-    // rebuild fails: another object's table is never reported as this cube's.
-    if (tableColumns(c, aggName) != columns)
+    // rebuild fails: another object's table is never reported as this cube's. With nothing run,
+    // the aggregate is the cube's own table, whose columns were read above.
+    if (!sql.empty() && tableColumns(c, aggName) != columns)
         return r.error({kErrOlapDefinition,
                         "La tabella " + aggName + " non contiene le colonne del cubo " + cube.name +
                             ": contiene i dati di un altro oggetto.",

@@ -98,6 +98,8 @@ class OlapServer {
     std::map<std::string, std::unique_ptr<db::Connection>> m_connections;
     std::map<std::string, bool> m_stateRead; ///< by database name
     int m_commandTimeout = 0;
+    /// By database name: this connection committed a state row into an olap_stato keyed by server.
+    std::map<std::string, bool> m_stateKeyed;
 };
 
 } // namespace zs::olap

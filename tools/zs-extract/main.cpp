@@ -4,7 +4,8 @@
 // cubes of the settings' OLAP server and database with the refresh choices the settings keep, as the cube window does
 // (its Qt-free core), then saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1
 // when it did not, 2 on bad input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the
-// run window's stop button does. It works in the program folder, as the program does.
+// run window's stop button does, the cube processing included (after the cube in hand). It works in the program
+// folder, as the program does.
 
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
@@ -308,6 +309,7 @@ int extract(const Options& o)
         return 2;
     engine::RunState state;
     stopOnSignals(state);
+    cubes.setStopRequested([&state] { return state.stopped(); });
 
     program::Crono crono(clock);
     engine::Connessioni connessioni(log, settings, crono, yield);

@@ -256,10 +256,21 @@ bool CubiCore::process()
     };
     const std::string database = db->name;
     m_runTotal = static_cast<int>(db->dimensions.size() + m_elenco.size());
+    m_stopped = false;
+    m_skipped = 0;
     runProgress(/*started=*/true);
     bool esito = processDimensions(server, *db);
     esito = processCubes(server, database, CubePass::Regular) && esito;
     esito = processCubes(server, database, CubePass::Virtual) && esito;
+    if (m_stopped) {
+        // Each object's rebuild is one transaction: the objects done so far stand, the others
+        // keep what their previous processing left.
+        if (m_log)
+            m_log->OutputResponse("Elaborazione dei cubi interrotta dall'utente: " + std::to_string(m_skipped) +
+                                      " oggetti non elaborati mantengono i dati dell'elaborazione precedente.",
+                                  true, 0);
+        esito = false;
+    }
     m_runDone = m_runTotal;
     if (m_run)
         m_run->reportRunProgress(m_runDone, m_runTotal);
@@ -294,6 +305,13 @@ olap::OlapDatabaseDef* CubiCore::openDatabase(olap::OlapServer& server)
     return db;
 }
 
+bool CubiCore::stopNow()
+{
+    if (!m_stopped && m_stopRequested && m_stopRequested())
+        m_stopped = true;
+    return m_stopped;
+}
+
 bool CubiCore::processObject(const std::string& name, const std::string& logText, const std::string& failText,
                              const std::function<bool(olap::OlapError&)>& work)
 {
@@ -301,6 +319,11 @@ bool CubiCore::processObject(const std::string& name, const std::string& logText
         m_run->setOggettoInElaborazione(name);
     const program::LogNodeId node = m_log ? m_log->OutputResponse(logText, false, 0) : 0;
     yield();
+    // A Stop pressed while the window's events ran ends the run before this object.
+    if (stopNow()) {
+        ++m_skipped;
+        return true;
+    }
     program::Crono crono(m_clock);
     crono.AvviaCrono();
     olap::OlapError error;
@@ -333,6 +356,10 @@ bool CubiCore::processDimensions(olap::OlapServer& server, const olap::OlapDatab
     const std::string database = db.name;
     bool ok = true;
     for (const auto& name : names) {
+        if (stopNow()) {
+            ++m_skipped;
+            continue;
+        }
         ok = processObject(name, "Elaborazione della dimensione " + name,
                            "Errore nel processamento della dimensione " + name,
                            [&](olap::OlapError& e) {
@@ -363,6 +390,12 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
         }
         if (cube->isVirtual() != (pass == CubePass::Virtual))
             continue;
+        if (stopNow()) {
+            // Not reached: the cube keeps the date of its previous processing.
+            ++m_skipped;
+            entry.data = cube->lastProcessed ? defaultDateText(*cube->lastProcessed) : "";
+            continue;
+        }
         const std::string name = entry.nome;
         const int choice = entry.aggiornamento;
         const bool done =

@@ -122,6 +122,11 @@ class CubiCore : public program::CubeWindow {
     void setRunWindow(CubiRunWindow* run) { m_run = run; }
     /// The settings store the save button and the processing run save through.
     void setSettingsStore(program::SettingsStore* store) { m_store = store; }
+    /// Asked before each dimension and cube of a run: true (the run window's Stop) ends the run
+    /// after the object in hand. The objects not reached keep their previous data and state.
+    void setStopRequested(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
+    /// Whether the last run ended at a stop before its last object.
+    bool stopped() const { return m_stopped; }
     /// Called after the grid fill added the row of entry i (from 1); tests time the fill by it.
     std::function<void(int i)> onGridRow;
 
@@ -185,6 +190,8 @@ class CubiCore : public program::CubeWindow {
     bool processObject(const std::string& name, const std::string& logText, const std::string& failText,
                        const std::function<bool(olap::OlapError&)>& work);
     void logFailure(const std::string& text, const olap::OlapError& e);
+    /// Whether the run is to end before its next object (remembered once asked true).
+    bool stopNow();
     /// The end of a run: settings saved, snapshot written, grid refilled. False when the save or
     /// the snapshot failed and was not retried (each failure logged as an error line).
     bool finishRun();
@@ -200,6 +207,9 @@ class CubiCore : public program::CubeWindow {
     program::ProgramLog* m_log = nullptr;
     CubiRunWindow* m_run = nullptr;
     program::SettingsStore* m_store = nullptr;
+    std::function<bool()> m_stopRequested;
+    bool m_stopped = false;
+    int m_skipped = 0; ///< objects of a stopped run left unprocessed
 
     int m_runDone = 0;  ///< objects of the running run processed so far
     int m_runTotal = 0; ///< objects the running run processes

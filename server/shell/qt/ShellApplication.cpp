@@ -165,6 +165,7 @@ void ShellApplication::loadCubeWindow()
     m_cubes->core().setSettingsStore(&m_store);
     m_cubes->core().setYield(&m_yield);
     m_cubes->core().setRunWindow(this);
+    m_cubes->core().setStopRequested([this] { return m_state.stopped(); });
     m_main->addChild(m_cubes);
     loaded(m_cubes);
 }

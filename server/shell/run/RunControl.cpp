@@ -326,7 +326,14 @@ RunControl::Outcome RunControl::Elaborazione(bool scheduled)
         return Outcome::NotStarted;
     m_running = true;
     RunningFlag done{*this};
-    return elaborazioneInRun() ? Outcome::Succeeded : Outcome::Failed;
+    // A run of its own: a Stop left from an earlier run is not this one's, and Stop ends this
+    // one after the cube in hand.
+    m_parts.state.setStatoProcesso(engine::RunState::kRunning);
+    m_view.setControlButtons(false, false, true);
+    const bool ok = elaborazioneInRun();
+    m_view.setControlButtons(false, false, false);
+    m_view.setStatusText("");
+    return ok ? Outcome::Succeeded : Outcome::Failed;
 }
 
 bool RunControl::elaborazioneInRun()

@@ -5,12 +5,14 @@
 
 #include "db/Connection.h"
 #include "flatui/widgets/FlatWidgets.h"
+#include "olap/OlapCatalog.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/QtServices.h"
 #include "shell/qt/ShellApplication.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "shell/testsupport/ProgramFolderTest.h"
+#include "testsupport/CubeFolder.h"
 #include "testsupport/TestEnv.h"
 
 #include <QLabel>
@@ -365,6 +367,105 @@ TEST_F(DemoProgram, SchedulerAlarmStartsAnExtractionAndDropsANestedOne)
     raise(AlarmHandler::kElaborazione);
     EXPECT_TRUE(hasLine("Inizio elaborazione dati multidimensionali. ("));
     EXPECT_TRUE(hasLine("Tempo impiegato: ", 1));
+}
+
+// The demo with a catalog of a few hundred cubes, processed once by a first extraction; the ERP
+// then has one new order, so every cube that the next run processes records a new mark.
+struct DemoProgramWithManyCubes : test::DemoProgramTest {
+    static constexpr int kCubes = 300;
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(DemoProgramTest::SetUp());
+        test::writeManyCubeCatalog(home, kCubes);
+        create();
+        ASSERT_TRUE(app->load());
+        clickRun("flbExecuteXML");
+        ASSERT_TRUE(hasTopLine("Elaborazione eseguita correttamente"));
+        before = test::olapStateRows(home / "target.db");
+        ASSERT_EQ(before.size(), static_cast<std::size_t>(kCubes + 2));
+        ASSERT_TRUE(test::addDemoOrder(home));
+    }
+    void clickRun(const char* button)
+    {
+        app->runWindow().findChild<flatui::FlatButtonWidget*>(button)->model().click();
+    }
+    bool hasTopLine(const std::string& prefix)
+    {
+        auto& tree = app->runWindow().tvwLog();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            if (tree.topLevelItem(i)->text(0).toStdString().rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
+    /// Runs `button`'s run and presses Stop when the run window shows the cube `at` about to be
+    /// processed; the seconds from the press to the end of the run.
+    double runAndStopAt(const char* button, const std::string& at)
+    {
+        using Clock = std::chrono::steady_clock;
+        std::optional<Clock::time_point> pressed;
+        app->yield().setExtra([&] {
+            auto& tree = app->runWindow().tvwLog();
+            const int n = tree.topLevelItemCount();
+            if (!pressed && n > 0 &&
+                tree.topLevelItem(n - 1)->text(0).toStdString() == "Sto elaborando il cubo " + at) {
+                pressed = Clock::now();
+                app->runWindow().findChild<QToolButton*>("cmdStop")->click();
+            }
+        });
+        clickRun(button);
+        app->yield().setExtra({});
+        EXPECT_TRUE(pressed.has_value()) << "Stop never pressed";
+        return pressed ? std::chrono::duration<double>(Clock::now() - *pressed).count() : 0.0;
+    }
+    /// The cubes whose state row the last run changed, after checking that each of the others
+    /// kept its row exactly.
+    std::vector<std::string> processedCubes()
+    {
+        const auto after = test::olapStateRows(home / "target.db");
+        EXPECT_EQ(after.size(), before.size());
+        std::vector<std::string> processed;
+        for (const auto& [key, row] : after)
+            if (key.rfind("cubo ", 0) == 0 && row != before[key])
+                processed.push_back(key.substr(5));
+        return processed;
+    }
+    std::string cubeSum(int cube)
+    {
+        return scalar(home / "target.db",
+                      "select round(sum(\"Importo\"), 2) from \"" +
+                          olap::olapTableName("olap_", "demo", "Vendite", test::manyCubeName(cube)) + "\"");
+    }
+    std::map<std::string, std::string> before;
+};
+
+TEST_F(DemoProgramWithManyCubes, StopEndsTheCubeProcessingAfterTheCubeInHand)
+{
+    const std::string oldSum = cubeSum(kCubes);
+    const double seconds = runAndStopAt("flbExecuteXML", test::manyCubeName(50));
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_TRUE(hasTopLine("Elaborazione dei cubi interrotta dall'utente: 251 oggetti non elaborati"));
+    EXPECT_TRUE(hasTopLine("Elaborazione eseguita con errori: verificare i risultati"));
+    EXPECT_TRUE(hasTopLine("Elaborazione interrotta dall'utente: i passi seguenti non sono stati eseguiti."));
+    EXPECT_FALSE(hasTopLine("Elaborazione eseguita correttamente"));
+    // The cubes before the one in hand have the new fact; every other object kept its row.
+    std::vector<std::string> first49;
+    for (int i = 1; i < 50; ++i)
+        first49.push_back(test::manyCubeName(i));
+    EXPECT_EQ(processedCubes(), first49);
+    EXPECT_EQ(cubeSum(kCubes), oldSum);
+    EXPECT_EQ(cubeSum(1), scalar(home / "target.db", "select round(sum(importo), 2) from VENDITE"));
+    EXPECT_NE(cubeSum(1), oldSum);
+
+    // A cube run of its own after it: the earlier Stop is not this one's, and this one's Stop
+    // ends it too (before cube 20: cubes from 20 on keep their rows); the next run does them all.
+    before = test::olapStateRows(home / "target.db");
+    EXPECT_LT(runAndStopAt("flbElaboraCubi", test::manyCubeName(20)), 5.0);
+    EXPECT_TRUE(hasTopLine("Elaborazione dei cubi interrotta dall'utente: 281 oggetti non elaborati"));
+    for (const auto& cube : processedCubes())
+        EXPECT_LT(cube, test::manyCubeName(20));
+    clickRun("flbElaboraCubi");
+    EXPECT_FALSE(hasTopLine("Elaborazione dei cubi interrotta dall'utente: "));
+    EXPECT_EQ(cubeSum(kCubes), scalar(home / "target.db", "select round(sum(importo), 2) from VENDITE"));
 }
 
 TEST_F(DemoProgram, CubeProgressMovesTheRunWindowsProgressBar)
