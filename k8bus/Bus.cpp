@@ -702,22 +702,6 @@ bool awaitExecReply(int session, KernelSession& k)
     }
 }
 
-// One EXEC: the caller's session, task and return buffer, and what its replies brought.
-struct ExecCall {
-    int session;
-    SystemSession& s;
-    KernelSession& k;
-    const char* task;
-    const char* format;
-    int* nParams;
-    int* maxLenOut;
-    char* paramBuffer;
-    bool ok = false;
-    bool gotReturnList = false;
-    bool gotStatusVars = false;
-    bool inStep = true; ///< every reply so far read to its end
-};
-
 // Hands one reply to its reader; true when the task goes on (a screen or output request served).
 bool dispatchExecReply(ExecCall& c, int type, int count)
 {
@@ -727,16 +711,15 @@ bool dispatchExecReply(ExecCall& c, int type, int count)
     }
     switch (type) {
     case kKernelStatus:
-        readKernelStatus(c.k, count, c.task, c.format, c.nParams, c.maxLenOut, c.paramBuffer, c.gotReturnList,
-                         c.gotStatusVars, c.ok);
+        readKernelStatus(c, count);
         return false;
     case kDaemonStatus:
-        readDaemonStatus(c.k, count);
+        readDaemonStatus(c, count);
         return false;
     case kNeedScreen:
-        return readNeedScreen(c.session, c.s, c.k, count);
+        return readNeedScreen(c, count);
     case kOutputReq:
-        return readOutputReq(c.s, c.k, count);
+        return readOutputReq(c, count);
     default:
         logErrorStat(err::kUnexpectedReply, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
         recvAndDiscardNextParam(c.k.busSocket, count - 1);

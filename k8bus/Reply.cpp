@@ -588,10 +588,10 @@ class StatusReader {
 
 } // namespace
 
-bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams, int* maxLenOut,
-                      char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok)
+bool readKernelStatus(ExecCall& call, int count)
 {
-    ok = false;
+    KernelSession& k = call.k;
+    call.ok = false;
     long status = -98, reason = -98, sub = -98;
     if (count < 2) {
         logError(err::kBadReplyParam, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
@@ -610,8 +610,8 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
     if (status != 0) {
         char text[400];
         std::snprintf(text, sizeof text,
-                      "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld", task,
-                      status, reason, sub);
+                      "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld",
+                      call.task, status, reason, sub);
         if (status == -1)
             logErrorStat(err::kKernelFailed, static_cast<int>(reason), static_cast<int>(sub), text);
         else if (reason == err::kKernelReasonInSubError)
@@ -620,7 +620,7 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
             logErrorStat(err::kKernelStatus, static_cast<int>(status), static_cast<int>(reason), text);
         if (count >= 5) {
             in.consumed(1);
-            gotStatusVars = recvStatusVars(k);
+            call.gotStatusVars = recvStatusVars(k);
         } else {
             logDebug("            [EXEC didn't send a status variables list]");
         }
@@ -628,9 +628,10 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
     } else {
         logDebug("k8ExecTask: EXEC returned kernel status OK");
         if (count >= 5) {
-            gotReturnList = true;
+            call.gotReturnList = true;
             in.consumed(1);
-            if (!recvReturnParameters(k.busSocket, format, *nParams, 0, *maxLenOut, buffer, nullptr)) {
+            if (!recvReturnParameters(k.busSocket, call.format, *call.nParams, 0, *call.maxLenOut, call.paramBuffer,
+                                      nullptr)) {
                 logDebug("k8ExecTask: recvReturnParameters failed");
                 readsOk = false;
             }
@@ -645,16 +646,16 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
         k.subError = static_cast<int>(sub);
     }
     if (k.outputSocket >= 0) {
-        const int session = kernelSessionHandle(&k);
-        while (k.outputSocket >= 0 && outputData(session) > 0) {
+        while (k.outputSocket >= 0 && outputData(call.session) > 0) {
         }
     }
-    ok = readsOk;
+    call.ok = readsOk;
     return readsOk;
 }
 
-bool readDaemonStatus(KernelSession& k, int count)
+bool readDaemonStatus(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     long status = -97, reason = -97, unused = 0;
     if (count < 2) {
         logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
@@ -677,8 +678,9 @@ bool readDaemonStatus(KernelSession& k, int count)
     return false;
 }
 
-bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
+bool readNeedScreen(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     if (count != 2) {
         logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: NEED_SCREEN invalid parameter count");
         recvAndDiscardNextParam(k.busSocket, count - 1);
@@ -712,12 +714,13 @@ bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
         }
         gui = !(n > 0 && (d[0] == 'n' || d[0] == 'N'));
     }
-    return startClient(session, s.host->c_str(), static_cast<int>(port), k.operatorId.c_str(),
+    return startClient(call.session, call.s.host->c_str(), static_cast<int>(port), k.operatorId.c_str(),
                        k.operatorPassword.c_str(), gui) == 1;
 }
 
-bool readOutputReq(SystemSession& s, KernelSession& k, int count)
+bool readOutputReq(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     if (count != 2) {
         logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: OUTPUT_REQ invalid parameter count");
         recvAndDiscardNextParam(k.busSocket, count - 1);
@@ -751,7 +754,7 @@ bool readOutputReq(SystemSession& s, KernelSession& k, int count)
         logErrorStat(err::kBadReplyParam, 0, static_cast<int>(port), "k8ExecTask: OUTPUT_REQ invalid parameter value");
         return false;
     }
-    return outputRequired(s, k, static_cast<int>(port), static_cast<int>(format));
+    return outputRequired(call.s, call.k, static_cast<int>(port), static_cast<int>(format));
 }
 
 } // namespace zs::k8bus
