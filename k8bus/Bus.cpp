@@ -230,7 +230,7 @@ int k8SetCodeSet(int systemHandle, const char* codeSet)
         return 0;
     SystemSession* s = findSystemSession(systemHandle);
     if (!s) {
-        logErrorStat(-1, 0, systemHandle, "k8SetCodeSet: findSystemSession failed");
+        logErrorStat(err::kKeepEarlier, 0, systemHandle, "k8SetCodeSet: findSystemSession failed");
         return 0;
     }
     s->codeSet = std::string(codeSet ? codeSet : "").substr(0, 63);
@@ -247,14 +247,14 @@ int k8FindTask(const char*, std::string* machine, int* port, std::string* enviro
         *port = 0;
     if (environment)
         environment->clear();
-    logError(99, "k8FindTask: not implemented");
+    logError(err::kNotImplemented, "k8FindTask: not implemented");
     return 0;
 }
 
 int k8Interrupt(int)
 {
     initApi();
-    logError(99, "k8Interrupt: not implemented");
+    logError(err::kNotImplemented, "k8Interrupt: not implemented");
     return 0;
 }
 
@@ -282,7 +282,7 @@ int k8SystemLogin(const char* host, int port, const char* environment, const cha
         s.codeSet.clear();
         return i;
     }
-    logErrorStat(10, 0, 10, "allocSystemSession: Max System Sessions exceeded");
+    logErrorStat(err::kNoFreeSystemSession, 0, 10, "allocSystemSession: Max System Sessions exceeded");
     return -1;
 }
 
@@ -350,7 +350,7 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
         return -1;
     SystemSession* s = findSystemSession(systemHandle);
     if (!s) {
-        logErrorStat(-1, 0, systemHandle, "k8OpenKor8: findSystemSession failed");
+        logErrorStat(err::kKeepEarlier, 0, systemHandle, "k8OpenKor8: findSystemSession failed");
         return -1;
     }
     KernelSession* k = nullptr;
@@ -360,8 +360,8 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
             break;
         }
     if (!k) {
-        logErrorStat(20, 0, 20, "allocKernelSession: Max Kernel Sessions exceeded");
-        logError(-1, "k8OpenKor8: allocKernelSession failed");
+        logErrorStat(err::kNoFreeKernelSession, 0, 20, "allocKernelSession: Max Kernel Sessions exceeded");
+        logError(err::kKeepEarlier, "k8OpenKor8: allocKernelSession failed");
         return -1;
     }
     k->operatorId = operatorId ? operatorId : "";
@@ -379,7 +379,7 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
 
     k->busSocket = sockOpen(s->host->c_str(), s->port, false);
     if (k->busSocket < 0) {
-        logSockError(1, "k8OpenKor8: sockOpen to bus daemon failed");
+        logSockError(err::kSocketOpen, "k8OpenKor8: sockOpen to bus daemon failed");
         releaseKernelSession(*g, *k);
         return -1;
     }
@@ -389,7 +389,7 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     appendCredentialBlock(s->userBlockMode, {&s->userId, &s->password});
     msgSetNumParams(3);
     if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength()), true) < 0) {
-        logSockError(3, "k8OpenKor8: sockSend failed");
+        logSockError(err::kSend, "k8OpenKor8: sockSend failed");
         releaseKernelSession(*g, *k);
         return -1;
     }
@@ -407,9 +407,9 @@ int k8OpenKor8(int systemHandle, const char*, const char* operatorId, const char
     if (ok && type == kDaemonStatus && count == 1 && recvNumParam(k->busSocket, status)) {
         char text[120];
         std::snprintf(text, sizeof text, "k8OpenKor8: failed, daemon status %ld received", status);
-        logErrorStat(30, 1, static_cast<int>(status), text);
+        logErrorStat(err::kOpenRefused, 1, static_cast<int>(status), text);
     } else {
-        logSockError(30, "k8OpenKor8: recv Reply failed");
+        logSockError(err::kOpenRefused, "k8OpenKor8: recv Reply failed");
     }
     releaseKernelSession(*g, *k);
     return -1;
@@ -421,14 +421,14 @@ void logParamListTooLong(int length, int max)
 {
     char text[200];
     std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", length, max);
-    logErrorStat(43, length, max, text);
+    logErrorStat(err::kParamListTooLong, length, max, text);
 }
 
 void logParamListNoRoom(int size)
 {
     char text[200];
     std::snprintf(text, sizeof text, "k8ExecTask: Error allocating Parameter List buffer (%d bytes required)", size);
-    logErrorStat(43, 0, size, text);
+    logErrorStat(err::kParamListTooLong, 0, size, text);
 }
 
 // Format "L": the caller's bytes are the list already; only its count goes in front.
@@ -506,7 +506,7 @@ bool storeItemValue(ParamListOut& out, std::string_view value, bool asArray, cha
         arrayText.assign(value);
         r = msgStoreArrayParam(out.buf + out.pos, out.room - out.pos, 0, arrayText.c_str(), sep);
         if (r == -1) {
-            logErrorStat(42, 0, 0, "k8ExecTask: array element values not inclosed in parenthesis");
+            logErrorStat(err::kBadParamFormat, 0, 0, "k8ExecTask: array element values not inclosed in parenthesis");
             return false;
         }
     } else {
@@ -519,7 +519,7 @@ bool storeItemValue(ParamListOut& out, std::string_view value, bool asArray, cha
         char text[200];
         std::snprintf(text, sizeof text, "k8ExecTask: Param List len %d > max allowed of %d", out.pos,
                       out.room - out.pos);
-        logErrorStat(43, out.pos, out.room, text);
+        logErrorStat(err::kParamListTooLong, out.pos, out.room, text);
         return false;
     }
     out.pos += r;
@@ -576,7 +576,7 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
     if (length < 0)
         length = 0;
     if (f == 'A') {
-        logError(99, "k8ExecTask: ParamFormat 'A' not implemented");
+        logError(err::kNotImplemented, "k8ExecTask: ParamFormat 'A' not implemented");
         return true;
     }
     if (f == 'L')
@@ -584,7 +584,7 @@ bool buildParamList(KernelSession& k, const char* format, int count, int length,
     if (f != 'D') {
         char text[200];
         std::snprintf(text, sizeof text, "k8ExecTask: ParamFormat parameter invalid: %.100s", format ? format : "");
-        logError(42, text);
+        logError(err::kBadParamFormat, text);
         return false;
     }
     const char sep = format[1] ? format[1] : ',';
@@ -642,7 +642,7 @@ bool buildExecRequest(ApiGlobals& g, const SystemSession& s, KernelSession& k, c
         !buildParamList(k, format, nSysVars, sysVarLenIn, sysVars))
         return false;
     if (!built || msgLength() >= static_cast<std::uint32_t>(g.messageCapacity)) {
-        logErrorStat(43, static_cast<int>(msgLength()), g.messageCapacity,
+        logErrorStat(err::kParamListTooLong, static_cast<int>(msgLength()), g.messageCapacity,
                      "k8ExecTask: request does not fit the message buffer");
         return false;
     }
@@ -653,7 +653,7 @@ bool sendExecRequest(KernelSession& k)
 {
     if (sockSend(k.busSocket, msgBuf(), static_cast<int>(msgLength()), true) >= 0)
         return true;
-    logSockError(3, "k8ExecTask: sockSend error");
+    logSockError(err::kSend, "k8ExecTask: sockSend error");
     // Part of the request may have gone: the daemon would read the next one as its rest.
     if (k.busSocket >= 0)
         endOutOfStep(k, "k8ExecTask");
@@ -677,15 +677,15 @@ bool awaitExecReply(int session, KernelSession& k)
         const int n = screen ? 3 : k.outputSocket >= 0 ? 2 : 1;
         const int r = screen ? sockWaitNoBound(n, socks, ready) : sockWait(n, socks, ready, -1);
         if (r < 0) {
-            logSockError(5, "k8ExecTask: sockWait error");
+            logSockError(err::kWait, "k8ExecTask: sockWait error");
             return false;
         }
         if (r == 0) {
-            logSockError(5, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
+            logSockError(err::kWait, "k8ExecTask: sockWait timeout: no reply from the bus daemon");
             return false;
         }
         if (n >= 2 && ready[1]) {
-            if (outputData(session) < 0 && sockGetLastErrorNo() == 10060) {
+            if (outputData(session) < 0 && sockGetLastErrorNo() == sockerr::kTimedOut) {
                 logWrite("k8ExecTask: report line cut by the wait bound\n");
                 return false;
             }
@@ -702,43 +702,26 @@ bool awaitExecReply(int session, KernelSession& k)
     }
 }
 
-// One EXEC: the caller's session, task and return buffer, and what its replies brought.
-struct ExecCall {
-    int session;
-    SystemSession& s;
-    KernelSession& k;
-    const char* task;
-    const char* format;
-    int* nParams;
-    int* maxLenOut;
-    char* paramBuffer;
-    bool ok = false;
-    bool gotReturnList = false;
-    bool gotStatusVars = false;
-    bool inStep = true; ///< every reply so far read to its end
-};
-
 // Hands one reply to its reader; true when the task goes on (a screen or output request served).
 bool dispatchExecReply(ExecCall& c, int type, int count)
 {
     if (count >= 1 && !recvReplyReqInfoBlock(c.k.busSocket, c.k)) {
-        logSockError(-1, "k8ExecTask: error reading reply RequestInfoBlock");
+        logSockError(err::kKeepEarlier, "k8ExecTask: error reading reply RequestInfoBlock");
         return false;
     }
     switch (type) {
     case kKernelStatus:
-        readKernelStatus(c.k, count, c.task, c.format, c.nParams, c.maxLenOut, c.paramBuffer, c.gotReturnList,
-                         c.gotStatusVars, c.ok);
+        readKernelStatus(c, count);
         return false;
     case kDaemonStatus:
-        readDaemonStatus(c.k, count);
+        readDaemonStatus(c, count);
         return false;
     case kNeedScreen:
-        return readNeedScreen(c.session, c.s, c.k, count);
+        return readNeedScreen(c, count);
     case kOutputReq:
-        return readOutputReq(c.s, c.k, count);
+        return readOutputReq(c, count);
     default:
-        logErrorStat(41, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
+        logErrorStat(err::kUnexpectedReply, 0, type, "k8ExecTask: EXEC returned an unexpected reply type");
         recvAndDiscardNextParam(c.k.busSocket, count - 1);
         return false;
     }
@@ -751,7 +734,7 @@ bool readExecReply(ExecCall& c, ReplyFrame& frame)
     int type = -1, count = 0;
     frame.restart();
     if (!recvReplyHeader(c.k.busSocket, type, count)) {
-        logSockError(-1, "k8ExecTask: error reading reply header");
+        logSockError(err::kKeepEarlier, "k8ExecTask: error reading reply header");
         c.inStep = false;
         return false;
     }
@@ -857,17 +840,17 @@ int k8CloseKor8(int session)
     msgSetNumParams(1);
     int result = 0;
     if (sockSend(k->busSocket, msgBuf(), static_cast<int>(msgLength())) < 0) {
-        logSockError(3, "k8CloseKor8: sockSend error");
+        logSockError(err::kSend, "k8CloseKor8: sockSend error");
     } else {
         int type = -1, count = 0;
         if (!recvReplyHeader(k->busSocket, type, count)) {
-            logSockError(4, "k8CloseKor8: error receiving ReplyHeader");
+            logSockError(err::kReceive, "k8CloseKor8: error receiving ReplyHeader");
         } else if (type == kDaemonStatus) {
             long status = -1;
             if (count >= 1 && !recvReplyReqInfoBlock(k->busSocket, *k)) {
-                logSockError(4, "k8CloseKor8: error receiving ReqInfoBlock");
+                logSockError(err::kReceive, "k8CloseKor8: error receiving ReqInfoBlock");
             } else if (!recvNumParam(k->busSocket, status)) {
-                logSockError(4, "k8CloseKor8: error receiving ENDSESSION response");
+                logSockError(err::kReceive, "k8CloseKor8: error receiving ENDSESSION response");
             } else {
                 result = status == 0 ? 1 : 0;
             }

@@ -49,7 +49,7 @@ class BusTexts {
         char text[200];
         std::snprintf(text, sizeof text, "%s: %s holds a character outside Windows-1252, not sent", m_call, member);
         initApi();
-        logError(42, text);
+        logError(err::kBadParamFormat, text);
         return {};
     }
     bool ok() const { return m_ok; }
@@ -307,7 +307,7 @@ bool CAPI_K8_SessionCtrl::execTask()
     }
     // Inputs larger than their buffers are refused rather than cut or written past the end.
     if (params.size() + 1 > bufSize || env.size() + 1 > m_envBuffer.size()) {
-        logErrorStat(43, static_cast<int>(params.size()), static_cast<int>(bufSize),
+        logErrorStat(err::kParamListTooLong, static_cast<int>(params.size()), static_cast<int>(bufSize),
                      "ExecTask: parameter list larger than BufSize");
         return false;
     }

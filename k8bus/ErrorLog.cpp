@@ -61,7 +61,7 @@ void logError(int nErr, const char* text)
     logWritef("logError: '%s' nErr %d%s\n", text, nErr, suffix);
     int shown = nErr;
     if (g) {
-        if (nErr == -1 && g->lastError != 0) {
+        if (nErr == err::kKeepEarlier && g->lastError != err::kNone) {
             shown = g->lastError;
         } else {
             g->lastError = nErr;
@@ -87,7 +87,7 @@ void logErrorStat(int nErr, int failReason, int subError, const char* text)
         logError(nErr, text);
         return;
     }
-    if (nErr == -1 && g->lastError != 0) {
+    if (nErr == err::kKeepEarlier && g->lastError != err::kNone) {
         logError(g->lastError, text);
         return;
     }
@@ -97,7 +97,7 @@ void logErrorStat(int nErr, int failReason, int subError, const char* text)
         k->failReason = failReason;
         k->subError = subError;
     }
-    logError(-1, text);
+    logError(err::kKeepEarlier, text);
 }
 
 void logSockError(int nErr, const char* text)
@@ -108,9 +108,9 @@ void logSockError(int nErr, const char* text)
     logWritef("logSockError: '%s' nErr %d, sockGetLastErrorNo %d%s\n", text, nErr, sockErr, suffix);
     if (g) {
         // A follow-up report with -1 must not wipe the number of the failure it follows.
-        if (nErr != -1 || g->lastError == 0)
+        if (nErr != err::kKeepEarlier || g->lastError == err::kNone)
             g->lastError = nErr;
-        if (nErr != 0 && nErr != -1 && g->currentKernelSession) {
+        if (nErr != err::kNone && nErr != err::kKeepEarlier && g->currentKernelSession) {
             g->currentKernelSession->statusCode = nErr;
             g->currentKernelSession->failReason = sockErr;
             g->currentKernelSession->subError = 0;
@@ -153,8 +153,8 @@ int k8GetLastStatusCodes(int* status, int* reason, int* subError)
 {
     ApiGlobals* g = apiGlobals();
     if (!g)
-        return 98;
-    int s = g->lastError, r = 97, e = 97;
+        return err::kNoState;
+    int s = g->lastError, r = err::kNoCurrentSession, e = err::kNoCurrentSession;
     if (auto* k = g->currentKernelSession) {
         s = k->statusCode;
         r = k->failReason;
@@ -172,7 +172,7 @@ int k8GetLastStatusCodes(int* status, int* reason, int* subError)
 int k8GetLastError()
 {
     ApiGlobals* g = apiGlobals();
-    return g ? g->lastError : 98;
+    return g ? g->lastError : err::kNoState;
 }
 
 } // namespace zs::k8bus

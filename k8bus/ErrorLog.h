@@ -3,9 +3,11 @@
 // a kernel session is current, that session's status triple (status, fail reason, sub-error).
 // Lines go to the error output: the trace log and the standard output.
 
+#include "ErrorCodes.h"
+
 namespace zs::k8bus {
 
-/// Error -1 keeps an earlier error as the one shown and recorded.
+/// err::kKeepEarlier keeps an earlier error as the one shown and recorded.
 void logError(int nErr, const char* text);
 void logErrorStat(int nErr, int failReason, int subError, const char* text);
 /// Records the thread's socket error number as the fail reason.

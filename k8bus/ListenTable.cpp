@@ -126,7 +126,7 @@ int doAccept(SockGlobals* g, int port)
         if (w == Wait::TimedOut) {
             logWritef("doAccept: timeout %ld millisecs expired: sock %lx, port %d\n", static_cast<long>(wait),
                       static_cast<unsigned long>(lsock), port);
-            setError(g, 0);
+            setError(g, sockerr::kNone);
             return -1;
         }
         if (w != Wait::Ready) {

@@ -59,10 +59,10 @@ void logShort(const char* what, int got, const unsigned char* data)
     if (got > 0) {
         std::snprintf(text, sizeof text, "%s: sockRecv error, len %d, data %.02x %.02x %.02x", what, got, data[0],
                       got > 1 ? data[1] : 0, got > 2 ? data[2] : 0);
-        logSockError(4, text);
+        logSockError(err::kReceive, text);
     } else {
         std::snprintf(text, sizeof text, "%s: socket closed / read timeout", what);
-        logSockError(4, text);
+        logSockError(err::kReceive, text);
     }
 }
 
@@ -72,7 +72,7 @@ bool numItem(Cursor& c, long& number, const char* what)
     const unsigned char* d = nullptr;
     std::size_t n = 0;
     if (!c.item(d, n)) {
-        logErrorStat(40, 0, static_cast<int>(c.left()), what);
+        logErrorStat(err::kBadReplyParam, 0, static_cast<int>(c.left()), what);
         number = -1;
         return false;
     }
@@ -165,7 +165,7 @@ bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
     if (got != 2) {
         out.clear();
         replyFrameNote(sock, false);
-        logSockError(4, what);
+        logSockError(err::kReceive, what);
         return false;
     }
     const unsigned n = get16(h);
@@ -174,7 +174,7 @@ bool recvParam(int sock, std::vector<unsigned char>& out, const char* what)
     if (got != static_cast<int>(n)) {
         out.clear();
         replyFrameNote(sock, false);
-        logSockError(4, what);
+        logSockError(err::kReceive, what);
         return false;
     }
     replyFrameNote(sock, true);
@@ -189,7 +189,8 @@ bool recvReplyReqInfoBlock(int sock, KernelSession& k)
     if (block.empty())
         return true;
     if (block.size() < 2) {
-        logErrorStat(40, 0, static_cast<int>(block.size()), "recvReplyReqInfoBlock: invalid block length");
+        logErrorStat(err::kBadReplyParam, 0, static_cast<int>(block.size()),
+                     "recvReplyReqInfoBlock: invalid block length");
         return false;
     }
     Cursor c(block.data(), block.size());
@@ -201,7 +202,7 @@ bool recvReplyReqInfoBlock(int sock, KernelSession& k)
         const bool read = numItem(c, v, "recvReplyReqInfoBlock: item past the end of the block");
         if (!read && !(i == 2 && v == 0)) {
             if (v == 0)
-                logErrorStat(40, 0, static_cast<int>(i), "recvReplyReqInfoBlock: empty numeric item");
+                logErrorStat(err::kBadReplyParam, 0, static_cast<int>(i), "recvReplyReqInfoBlock: empty numeric item");
             ok = false;
             break;
         }
@@ -216,7 +217,8 @@ bool recvReplyReqInfoBlock(int sock, KernelSession& k)
 bool parseNumString(const unsigned char* text, std::size_t length, long& number)
 {
     if (length < 1 || length > 20) {
-        logErrorStat(70, 0, static_cast<int>(length), "recvNumString: invalid length for numeric parameter");
+        logErrorStat(err::kNumLength, 0, static_cast<int>(length),
+                     "recvNumString: invalid length for numeric parameter");
         number = 0;
         return false;
     }
@@ -227,7 +229,7 @@ bool parseNumString(const unsigned char* text, std::size_t length, long& number)
         const unsigned char ch = text[i];
         if (ch == '+' || ch == '-') {
             if (i != 0) {
-                logError(71, "recvNumString: invalid sign in parameter");
+                logError(err::kNumDigit, "recvNumString: invalid sign in parameter");
                 number = sign * static_cast<long>(value);
                 return false;
             }
@@ -237,14 +239,14 @@ bool parseNumString(const unsigned char* text, std::size_t length, long& number)
             // Twenty digits overflow 64 bits: saturate rather than wrap.
             value = value > 922337203685477579ULL ? 9223372036854775807ULL : value * 10 + (ch - '0');
         } else {
-            logErrorStat(71, 0, ch, "recvNumString: invalid digit in parameter");
+            logErrorStat(err::kNumDigit, 0, ch, "recvNumString: invalid digit in parameter");
             number = -1;
             return false;
         }
     }
     if (!digit) {
         // A sign alone is no number: a status "-" must not read as 0, that is success.
-        logErrorStat(71, 0, text[0], "recvNumString: no digit in numeric parameter");
+        logErrorStat(err::kNumDigit, 0, text[0], "recvNumString: no digit in numeric parameter");
         number = -1;
         return false;
     }
@@ -293,7 +295,8 @@ ListRead readReturnList(int sock, int sourceLength, const unsigned char* source,
     if (list.empty())
         return ListRead::Empty;
     if (list.size() < 2) {
-        logErrorStat(40, 0, static_cast<int>(list.size()), "recvReturnParameters: sockRecv error (# return params)");
+        logErrorStat(err::kBadReplyParam, 0, static_cast<int>(list.size()),
+                     "recvReturnParameters: sockRecv error (# return params)");
         return ListRead::Failed;
     }
     count = static_cast<int>(get16(list.data()));
@@ -313,7 +316,7 @@ bool copyRawList(const std::vector<unsigned char>& list, int roomIn, int& room, 
     std::snprintf(text, sizeof text,
                   "recvReturnParameters: caller return parameter block too small: blocksize %d, paramlist size %d",
                   roomIn, static_cast<int>(list.size()));
-    logErrorStat(48, roomIn, static_cast<int>(list.size()), text);
+    logErrorStat(err::kReturnAreaTooSmall, roomIn, static_cast<int>(list.size()), text);
     room = static_cast<int>(list.size());
     return false;
 }
@@ -351,7 +354,7 @@ PairWrite writeArrayValue(ReturnText& out, const unsigned char* value, std::size
     Cursor a(value, valueLen);
     unsigned elements = 0;
     if (valueLen > 0 && !a.u16(elements)) {
-        logErrorStat(40, pair, wanted, "recvArrayStringParam: array header past the end");
+        logErrorStat(err::kBadReplyParam, pair, wanted, "recvArrayStringParam: array header past the end");
         return PairWrite::Broken;
     }
     bool fits = out.put("(", 1);
@@ -359,7 +362,7 @@ PairWrite writeArrayValue(ReturnText& out, const unsigned char* value, std::size
         const unsigned char* d = nullptr;
         std::size_t n = 0;
         if (!a.item(d, n)) {
-            logErrorStat(40, static_cast<int>(e), static_cast<int>(elements),
+            logErrorStat(err::kBadReplyParam, static_cast<int>(e), static_cast<int>(elements),
                          "recvArrayStringParam: element past the end of the array");
             return PairWrite::Broken;
         }
@@ -383,7 +386,7 @@ bool writeDelimitedPairs(const std::vector<unsigned char>& list, std::string_vie
         const unsigned char* value = nullptr;
         std::size_t keyLen = 0, valueLen = 0;
         if (!c.item(key, keyLen) || !c.item(value, valueLen)) {
-            logErrorStat(40, i, wanted, "recvReturnParameters: parameter past the end of the list");
+            logErrorStat(err::kBadReplyParam, i, wanted, "recvReturnParameters: parameter past the end of the list");
             ok = false;
             break;
         }
@@ -401,7 +404,7 @@ bool writeDelimitedPairs(const std::vector<unsigned char>& list, std::string_vie
                     text, sizeof text,
                     "recvReturnParameters: caller return parameter block size %d too small: current param # %d of %d",
                     roomIn, i + 1, wanted);
-                logErrorStat(48, roomIn, i + 1, text);
+                logErrorStat(err::kReturnAreaTooSmall, roomIn, i + 1, text);
             }
             ok = false;
             break;
@@ -433,7 +436,7 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
     }
     const char f = format ? format[0] : '\0';
     if (f == 'A') {
-        logError(99, "recvReturnParameters: ParamFormat'A' not implemented");
+        logError(err::kNotImplemented, "recvReturnParameters: ParamFormat'A' not implemented");
         return false;
     }
     if (f == 'L')
@@ -441,7 +444,7 @@ bool recvReturnParameters(int sock, const char* format, int& count, int sourceLe
     if (f != 'D') {
         char text[200];
         std::snprintf(text, sizeof text, "recvReturnParameters: ParamFormat parameter invalid: %.100s", format);
-        logError(42, text);
+        logError(err::kBadParamFormat, text);
         return false;
     }
     const std::string_view sep = format[1] ? std::string_view(format + 1) : std::string_view(",");
@@ -465,7 +468,7 @@ bool outputRequired(SystemSession& s, KernelSession& k, int port, int format)
     } else {
         k.outputSocket = sockOpen(s.host->c_str(), port, false);
         if (k.outputSocket < 0) {
-            logSockError(1, "outputRequired: sockOpen (outputSock) failed");
+            logSockError(err::kSocketOpen, "outputRequired: sockOpen (outputSock) failed");
             return false;
         }
         logDebugf("outputRequired: outputSock %x; o/p format %x", k.outputSocket, format);
@@ -494,7 +497,7 @@ int outputData(int session)
         if (n != length) {
             char text[120];
             std::snprintf(text, sizeof text, "outputData: sock %x, data recv error %d", k->outputSocket, n);
-            logSockError(4, text);
+            logSockError(err::kReceive, text);
             if (k->reportOutputFunction)
                 k->reportOutputFunction(session, -1, -1, 0, 0, nullptr);
             closeOutput(*k, -1);
@@ -515,7 +518,7 @@ int outputData(int session)
         } else {
             char text[120];
             std::snprintf(text, sizeof text, "outputData: sock %x, hdr recv error %d", k->outputSocket, got);
-            logSockError(4, text);
+            logSockError(err::kReceive, text);
             result = -1;
         }
         if (k->reportOutputFunction)
@@ -585,37 +588,39 @@ class StatusReader {
 
 } // namespace
 
-bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams, int* maxLenOut,
-                      char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok)
+bool readKernelStatus(ExecCall& call, int count)
 {
-    ok = false;
+    KernelSession& k = call.k;
+    call.ok = false;
     long status = -98, reason = -98, sub = -98;
     if (count < 2) {
-        logError(40, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
+        logError(err::kBadReplyParam, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
         return false;
     }
     StatusReader in(k.busSocket, count);
-    if (!in.next(status, 50, "k8ExecTask: EXEC returned an invalid kernel status parameter"))
+    if (!in.next(status, err::kBadStatusParam, "k8ExecTask: EXEC returned an invalid kernel status parameter"))
         return false;
-    if (count >= 3 && !in.next(reason, 50, "k8ExecTask: EXEC returned an invalid kernel fail reason parameter"))
+    if (count >= 3 &&
+        !in.next(reason, err::kBadStatusParam, "k8ExecTask: EXEC returned an invalid kernel fail reason parameter"))
         return false;
-    if (count >= 4 && !in.next(sub, 50, "k8ExecTask: EXEC returned an invalid kernel sub-error code parameter"))
+    if (count >= 4 &&
+        !in.next(sub, err::kBadStatusParam, "k8ExecTask: EXEC returned an invalid kernel sub-error code parameter"))
         return false;
     bool readsOk = true;
     if (status != 0) {
         char text[400];
         std::snprintf(text, sizeof text,
-                      "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld", task,
-                      status, reason, sub);
+                      "k8ExecTask: EXEC '%.200s' returned non-zero kernel status %ld, reason %ld, sub-error %ld",
+                      call.task, status, reason, sub);
         if (status == -1)
-            logErrorStat(51, static_cast<int>(reason), static_cast<int>(sub), text);
-        else if (reason == 99)
-            logErrorStat(46, 99, static_cast<int>(sub), text);
+            logErrorStat(err::kKernelFailed, static_cast<int>(reason), static_cast<int>(sub), text);
+        else if (reason == err::kKernelReasonInSubError)
+            logErrorStat(err::kKernelStatus, err::kKernelReasonInSubError, static_cast<int>(sub), text);
         else
-            logErrorStat(46, static_cast<int>(status), static_cast<int>(reason), text);
+            logErrorStat(err::kKernelStatus, static_cast<int>(status), static_cast<int>(reason), text);
         if (count >= 5) {
             in.consumed(1);
-            gotStatusVars = recvStatusVars(k);
+            call.gotStatusVars = recvStatusVars(k);
         } else {
             logDebug("            [EXEC didn't send a status variables list]");
         }
@@ -623,9 +628,10 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
     } else {
         logDebug("k8ExecTask: EXEC returned kernel status OK");
         if (count >= 5) {
-            gotReturnList = true;
+            call.gotReturnList = true;
             in.consumed(1);
-            if (!recvReturnParameters(k.busSocket, format, *nParams, 0, *maxLenOut, buffer, nullptr)) {
+            if (!recvReturnParameters(k.busSocket, call.format, *call.nParams, 0, *call.maxLenOut, call.paramBuffer,
+                                      nullptr)) {
                 logDebug("k8ExecTask: recvReturnParameters failed");
                 readsOk = false;
             }
@@ -634,25 +640,25 @@ bool readKernelStatus(KernelSession& k, int count, const char* task, const char*
         }
     }
     in.drain(); // parameters beyond the fifth
-    if (k.statusCode == 0 && k.failReason == 0) {
+    if (k.statusCode == err::kNone && k.failReason == 0) {
         k.statusCode = static_cast<int>(status);
         k.failReason = static_cast<int>(reason);
         k.subError = static_cast<int>(sub);
     }
     if (k.outputSocket >= 0) {
-        const int session = kernelSessionHandle(&k);
-        while (k.outputSocket >= 0 && outputData(session) > 0) {
+        while (k.outputSocket >= 0 && outputData(call.session) > 0) {
         }
     }
-    ok = readsOk;
+    call.ok = readsOk;
     return readsOk;
 }
 
-bool readDaemonStatus(KernelSession& k, int count)
+bool readDaemonStatus(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     long status = -97, reason = -97, unused = 0;
     if (count < 2) {
-        logErrorStat(40, 0, count, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
+        logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: K8BCDFUN_KERNELSTATUS invalid parameter count");
         return false;
     }
     StatusReader in(k.busSocket, count);
@@ -660,7 +666,7 @@ bool readDaemonStatus(KernelSession& k, int count)
     if (count >= 3)
         in.skip(status);
     if (count >= 4) {
-        if (!in.next(reason, 50, "k8ExecTask: EXEC returned an invalid daemon fail reason parameter"))
+        if (!in.next(reason, err::kBadStatusParam, "k8ExecTask: EXEC returned an invalid daemon fail reason parameter"))
             return false;
     } else {
         reason = 0;
@@ -668,14 +674,15 @@ bool readDaemonStatus(KernelSession& k, int count)
     in.drain();
     char text[160];
     std::snprintf(text, sizeof text, "k8ExecTask: EXEC returned daemon status %ld, reason code %ld", status, reason);
-    logErrorStat(47, static_cast<int>(status), static_cast<int>(reason), text);
+    logErrorStat(err::kDaemonStatus, static_cast<int>(status), static_cast<int>(reason), text);
     return false;
 }
 
-bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
+bool readNeedScreen(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     if (count != 2) {
-        logErrorStat(40, 0, count, "k8ExecTask: NEED_SCREEN invalid parameter count");
+        logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: NEED_SCREEN invalid parameter count");
         recvAndDiscardNextParam(k.busSocket, count - 1);
         return false;
     }
@@ -685,7 +692,7 @@ bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
     Cursor c(block.data(), block.size());
     unsigned elements = 0;
     if (!block.empty() && !c.u16(elements)) {
-        logErrorStat(40, 0, static_cast<int>(block.size()),
+        logErrorStat(err::kBadReplyParam, 0, static_cast<int>(block.size()),
                      "k8ExecTask: NEED_SCREEN recv error for parameter block hdr count");
         return false;
     }
@@ -693,7 +700,7 @@ bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
         return true;
     long port = 0;
     if (!numItem(c, port, "k8ExecTask: NEED_SCREEN recv error")) {
-        logError(40, "k8ExecTask: NEED_SCREEN recv error");
+        logError(err::kBadReplyParam, "k8ExecTask: NEED_SCREEN recv error");
         return false;
     }
     bool gui = true;
@@ -701,26 +708,28 @@ bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count)
         const unsigned char* d = nullptr;
         std::size_t n = 0;
         if (!c.item(d, n) || n > 20) {
-            logErrorStat(40, 0, static_cast<int>(n), "k8ExecTask: NEED_SCREEN invalid GUI mode parameter");
+            logErrorStat(err::kBadReplyParam, 0, static_cast<int>(n),
+                         "k8ExecTask: NEED_SCREEN invalid GUI mode parameter");
             return false;
         }
         gui = !(n > 0 && (d[0] == 'n' || d[0] == 'N'));
     }
-    return startClient(session, s.host->c_str(), static_cast<int>(port), k.operatorId.c_str(),
+    return startClient(call.session, call.s.host->c_str(), static_cast<int>(port), k.operatorId.c_str(),
                        k.operatorPassword.c_str(), gui) == 1;
 }
 
-bool readOutputReq(SystemSession& s, KernelSession& k, int count)
+bool readOutputReq(ExecCall& call, int count)
 {
+    const KernelSession& k = call.k;
     if (count != 2) {
-        logErrorStat(40, 0, count, "k8ExecTask: OUTPUT_REQ invalid parameter count");
+        logErrorStat(err::kBadReplyParam, 0, count, "k8ExecTask: OUTPUT_REQ invalid parameter count");
         recvAndDiscardNextParam(k.busSocket, count - 1);
-        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        logError(err::kBadReplyParam, "k8ExecTask: OUTPUT_REQ invalid parameter");
         return false;
     }
     std::vector<unsigned char> block;
     if (!recvParam(k.busSocket, block, "k8ExecTask: OUTPUT_REQ recv error for nParams")) {
-        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        logError(err::kBadReplyParam, "k8ExecTask: OUTPUT_REQ invalid parameter");
         return false;
     }
     Cursor c(block.data(), block.size());
@@ -731,21 +740,21 @@ bool readOutputReq(SystemSession& s, KernelSession& k, int count)
         std::snprintf(text, sizeof text, "k8ExecTask: OUTPUT_REQ incorrect parameter block count %d (%02x %02x)",
                       header ? static_cast<int>(elements) : -1, block.size() > 0 ? block[0] : 0,
                       block.size() > 1 ? block[1] : 0);
-        logErrorStat(40, 0, header ? static_cast<int>(elements) : -1, text);
-        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        logErrorStat(err::kBadReplyParam, 0, header ? static_cast<int>(elements) : -1, text);
+        logError(err::kBadReplyParam, "k8ExecTask: OUTPUT_REQ invalid parameter");
         return false;
     }
     long port = 0xC0C0, format = 0xC0C0;
     if (!numItem(c, port, "k8ExecTask: OUTPUT_REQ invalid parameter value") ||
         !numItem(c, format, "k8ExecTask: OUTPUT_REQ invalid parameter value")) {
-        logError(40, "k8ExecTask: OUTPUT_REQ invalid parameter");
+        logError(err::kBadReplyParam, "k8ExecTask: OUTPUT_REQ invalid parameter");
         return false;
     }
     if (port < 1 || port > 65535) {
-        logErrorStat(40, 0, static_cast<int>(port), "k8ExecTask: OUTPUT_REQ invalid parameter value");
+        logErrorStat(err::kBadReplyParam, 0, static_cast<int>(port), "k8ExecTask: OUTPUT_REQ invalid parameter value");
         return false;
     }
-    return outputRequired(s, k, static_cast<int>(port), static_cast<int>(format));
+    return outputRequired(call.s, call.k, static_cast<int>(port), static_cast<int>(format));
 }
 
 } // namespace zs::k8bus

@@ -53,11 +53,28 @@ bool outputRequired(SystemSession& s, KernelSession& k, int port, int format);
 /// One report line from the output connection: > 0 handed on, 0 closed, -1 error.
 int outputData(int session);
 
-/// The execute loop's readers. False ends the request as failed.
-bool readKernelStatus(KernelSession& k, int count, const char* task, const char* format, int* nParams, int* maxLenOut,
-                      char* buffer, bool& gotReturnList, bool& gotStatusVars, bool& ok);
-bool readDaemonStatus(KernelSession& k, int count);
-bool readNeedScreen(int session, SystemSession& s, KernelSession& k, int count);
-bool readOutputReq(SystemSession& s, KernelSession& k, int count);
+/// One EXEC: the caller's session, task and return buffer, and what its replies brought. The
+/// execute loop makes one per call and hands it to the reader of each reply.
+struct ExecCall {
+    int session;
+    SystemSession& s;
+    KernelSession& k;
+    const char* task;
+    const char* format;
+    int* nParams;
+    int* maxLenOut;
+    char* paramBuffer;
+    bool ok = false;
+    bool gotReturnList = false;
+    bool gotStatusVars = false;
+    bool inStep = true; ///< every reply so far read to its end
+};
+
+/// The execute loop's readers, one per reply type (`count`: the reply's parameters). False ends
+/// the request as failed; a status reply ends it in any case, with `call.ok` set when it succeeded.
+bool readKernelStatus(ExecCall& call, int count);
+bool readDaemonStatus(ExecCall& call, int count);
+bool readNeedScreen(ExecCall& call, int count);
+bool readOutputReq(ExecCall& call, int count);
 
 } // namespace zs::k8bus

@@ -79,8 +79,8 @@ int doConnect(SockGlobals* g, const char* host, int port)
     const bool local =
         !host || !std::strcmp(host, ".") || !std::strcmp(host, "localhost") || !std::strcmp(host, "LOCALHOST");
     if (!local && !lookupHost(g, host, address)) {
-        if (g->lastSockError != kSockInterrupted)
-            setError(g, 11001);
+        if (g->lastSockError != sockerr::kInterrupted)
+            setError(g, sockerr::kHostNotFound);
         sockReportError("doConnect: gethostbyname failed");
         return -1;
     }
@@ -246,8 +246,8 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
         return 0;
     if (sock < 0) {
         // A session whose connection was ended (it was out of step) sends nothing.
-        setError(g, 10057);
-        logWritef("sockSend: error, sockLastErrNo %d\n", 10057);
+        setError(g, sockerr::kNotConnected);
+        logWritef("sockSend: error, sockLastErrNo %d\n", sockerr::kNotConnected);
         logWrite("sockSend: failed\n");
         return -1;
     }
@@ -270,7 +270,7 @@ int sockSend(int sock, const unsigned char* bytes, int length, bool secret)
         }
         if (n <= 0) {
             const int e = g ? g->lastSockError : mapErrno(errno);
-            if (e != 0 && e != -2 && e != -3 && e != kSockInterrupted) {
+            if (e != 0 && e != sockerr::kClosed && e != sockerr::kInProgress && e != sockerr::kInterrupted) {
                 logWritef("sockSend: error, sockLastErrNo %d\n", e);
                 sockReportError("sockSend: send failed");
             }
@@ -333,14 +333,14 @@ int sockRecv(int sock, unsigned char* buffer, int length)
             continue;
         }
         if (f == Fill::Closed) {
-            setError(g, 0);
+            setError(g, sockerr::kNone);
             why = " -- socket closed";
             break;
         }
         if (f == Fill::Error || f == Fill::Abandoned) {
             rb.pendingError = 0;
             if (f == Fill::Abandoned)
-                setError(g, kSockInterrupted);
+                setError(g, sockerr::kInterrupted);
             logWritef("sockRecv: sock %x, stat %d -- error\n", sock, -1);
             return -1;
         }
@@ -348,7 +348,7 @@ int sockRecv(int sock, unsigned char* buffer, int length)
             sockReportError("sockRecv: select() failed");
             return -1;
         }
-        setError(g, 10060);
+        setError(g, sockerr::kTimedOut);
         why = " -- Timeout";
         if (logIsOn())
             logWritef("sockRecv: sock %x -- Timeout: len read %d, T/O values %ld / %ld\n", sock, got,

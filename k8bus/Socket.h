@@ -5,6 +5,8 @@
 // window stays alive; name lookups, which cannot be polled, go to the thread's socket proxy
 // thread. Error numbers are Winsock's, so texts and logs keep them.
 
+#include "ErrorCodes.h"
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -46,8 +48,8 @@ void sockReportError(const char* text);
 inline constexpr int kDefaultWaitBoundMs = 300 * 1000;
 /// Profile key (section "Kor8 Bus", seconds; 0 = no bound) that sets the bound of every wait.
 inline constexpr const char* kWaitTimeoutKey = "K8WaitTimeout";
-/// The socket error number of a wait that the host's yield hook abandoned (WSAEINTR).
-inline constexpr int kSockInterrupted = 10004;
+/// The socket error number of a wait that the host's yield hook abandoned.
+inline constexpr int kSockInterrupted = sockerr::kInterrupted;
 
 /// Per-thread waits in milliseconds. The bound is on silence, one wait at a time: a wait for
 /// one element of the protocol (a reply header, a parameter, a report line, the room to send)

@@ -18,13 +18,15 @@ using namespace sockio;
 
 namespace sockio {
 
+// The numbers the library tests for by name come from ErrorCodes.h; the rest stand as the table
+// of the numbering, as sockErrorText below has them.
 int mapErrno(int e)
 {
     switch (e) {
     case 0:
-        return 0;
+        return sockerr::kNone;
     case EINTR:
-        return 10004;
+        return sockerr::kInterrupted;
     case EBADF:
         return 10009;
     case EACCES:
@@ -38,7 +40,7 @@ int mapErrno(int e)
     case EAGAIN:
         return 10035;
     case EINPROGRESS:
-        return -3;
+        return sockerr::kInProgress;
     case EALREADY:
         return 10037;
     case ENOTSOCK:
@@ -70,17 +72,17 @@ int mapErrno(int e)
     case ECONNABORTED:
     case ECONNRESET:
     case EPIPE:
-        return -2;
+        return sockerr::kClosed;
     case ENOBUFS:
         return 10055;
     case EISCONN:
         return 10056;
     case ENOTCONN:
-        return 10057;
+        return sockerr::kNotConnected;
     case ESHUTDOWN:
         return 10058;
     case ETIMEDOUT:
-        return 10060;
+        return sockerr::kTimedOut;
     case ECONNREFUSED:
         return 10061;
     case EHOSTDOWN:
@@ -88,7 +90,7 @@ int mapErrno(int e)
     case EHOSTUNREACH:
         return 10065;
     default:
-        return 10000 + e; // unknown to Winsock: kept distinguishable
+        return sockerr::kUnmappedBase + e;
     }
 }
 

@@ -155,10 +155,10 @@ bool waitFailed(SockGlobals* g, Wait w)
     case Wait::Ready:
         return true;
     case Wait::TimedOut:
-        setError(g, 10060);
+        setError(g, sockerr::kTimedOut);
         break;
     case Wait::Abandoned:
-        setError(g, kSockInterrupted);
+        setError(g, sockerr::kInterrupted);
         break;
     case Wait::Failed:
         setSysError(g, errno);
@@ -263,10 +263,10 @@ int waitOnSockets(int count, const int* socks, int* ready, int timeoutMs, bool b
             ready[0] = 1;
             return 1; // the next read tells what came
         case Fill::TimedOut:
-            setError(g, 10060);
+            setError(g, sockerr::kTimedOut);
             return 0;
         case Fill::Abandoned:
-            setError(g, kSockInterrupted);
+            setError(g, sockerr::kInterrupted);
             logWrite("sockWait: wait abandoned by the host\n");
             return -1;
         case Fill::Failed:
@@ -289,7 +289,7 @@ int waitOnSockets(int count, const int* socks, int* ready, int timeoutMs, bool b
         return -1;
     }
     if (w == Wait::TimedOut) {
-        setError(g, 10060);
+        setError(g, sockerr::kTimedOut);
         return 0;
     }
     for (int i = 0; i < count; ++i) {

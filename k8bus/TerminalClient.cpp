@@ -76,7 +76,7 @@ int startTextClient(const std::vector<std::string>& argv, std::shared_ptr<Client
     if (!program) {
         char text[600];
         std::snprintf(text, sizeof text, "failed to start client program: command line '%.500s'\n", line.c_str());
-        logErrorStat(45, ENOENT, 0, text);
+        logErrorStat(err::kTerminalClient, ENOENT, 0, text);
         return 0;
     }
     // A detached thread waits for the client, so it leaves no zombie, and tells the watch its end.
@@ -99,7 +99,7 @@ int startClient(int session, const char* host, int port, const char*, const char
         return -1;
     logDebugf("k8ExecTask: NEED_SCREEN: kernel waiting on port %d, GuiMode=%c", port, guiMode ? 'Y' : 'N');
     if (guiMode) {
-        logError(101, "Connect: Unable to create KORVI Client Object");
+        logError(err::kClientObject, "Connect: Unable to create KORVI Client Object");
         return 0;
     }
     const std::string format = getprofile("K8API_CLIENT_CMD").value_or("telnet %s %d");
