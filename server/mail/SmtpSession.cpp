@@ -19,27 +19,6 @@
 
 namespace zs::mail {
 
-bool& clsSendMail::flag(Flag f)
-{
-    switch (f) {
-    case Flag::Connected:
-        return m_connected;
-    case Flag::Reply:
-        return m_reply;
-    case Flag::DataGo:
-        return m_dataGo;
-    case Flag::LoginOffered:
-        return m_loginOffered;
-    case Flag::LoginAccepted:
-        return m_loginAccepted;
-    case Flag::Pop3Done:
-        return m_pop3Done;
-    case Flag::SomeBytesSent:
-        break;
-    }
-    return m_someBytesSent;
-}
-
 void clsSendMail::ReportFailure()
 {
     std::string joined;
@@ -77,7 +56,7 @@ void clsSendMail::pumpOnce(int ms)
     using State = zs::net::TcpClient::State;
     auto ev = m_sock->pump(ms);
     if (ev.connected)
-        m_connected = m_everConnected = true;
+        m_flags.connected = m_everConnected = true;
     if (ev.bytesSent > 0)
         sckMail_SendProgress(ev.bytesSent, m_sock->queued());
     if (!ev.data.empty()) {
@@ -90,10 +69,10 @@ void clsSendMail::pumpOnce(int ms)
         }
     }
     if (ev.closed || m_sock->state() == State::Closed)
-        m_connected = false;
+        m_flags.connected = false;
     if (ev.error && pop3LoggedIn()) {
         // The POP3 server took the password: the log-in is done, whatever QUIT brings.
-        m_pop3Done = true;
+        m_flags.pop3Done = true;
     } else if (ev.error && !m_abort && !m_closing) {
         if (!ev.data.empty()) {
             // The reply that came with the reset still counts (a "250" to the end mark is a
@@ -115,7 +94,7 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool r
     std::int64_t deadline = m_clock.tickMs() + bound;
     // Bytes still on their way out: while they keep leaving, the server is reading.
     std::size_t unsent = restartWhileDraining ? m_sock->unsent() : 0;
-    bool& target = flag(f);
+    bool& target = m_flags.*f;
     while (!target) {
         if (restartWhileDraining && unsent > 0) {
             if (const std::size_t now = m_sock->unsent(); now < unsent) {
@@ -131,7 +110,7 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool r
         if (m_abort)
             return false;
         // A peer that hung up will never set the flag: say so now instead of at the deadline.
-        if ((f != Flag::Connected || m_everConnected) && m_sock->state() != State::Connected &&
+        if ((f != &ReplyFlags::connected || m_everConnected) && m_sock->state() != State::Connected &&
             m_sock->state() != State::Connecting) {
             if (reportOnTimeout)
                 reportLostConnection();
@@ -172,7 +151,7 @@ bool isForeignReply(const std::string& reply)
 
 void clsSendMail::onReply(const std::string& reply)
 {
-    if (!m_inPop3 && !m_abort && !m_closing && isForeignReply(reply)) {
+    if (m_pop3Step == Pop3Step::Off && !m_abort && !m_closing && isForeignReply(reply)) {
         // Waiting would only end in a time-out that hides what the server said.
         AddError(kErrNotSmtp + replyForLog(reply));
         ReportFailure();
@@ -180,14 +159,14 @@ void clsSendMail::onReply(const std::string& reply)
     }
     const std::string code = text::lowerAscii(reply.substr(0, 3));
     if (code == "220" || code == "221" || code == "251") {
-        m_reply = true;
+        m_flags.reply = true;
     } else if (code == "250") {
-        m_reply = true;
+        m_flags.reply = true;
         const std::string l = text::lowerAscii(reply);
         if (l.find("auth") != std::string::npos && l.find("login") != std::string::npos)
-            m_loginOffered = true;
+            m_flags.loginOffered = true;
     } else if (code == "235") {
-        m_loginAccepted = true;
+        m_flags.loginAccepted = true;
     } else if (code == "334") {
         std::string challenge = trim(reply.size() > 3 ? reply.substr(3) : std::string());
         for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
@@ -202,39 +181,40 @@ void clsSendMail::onReply(const std::string& reply)
         else
             sendText("\r\n*\r\n");
     } else if (code == "354") {
-        m_dataGo = true;
+        m_flags.dataGo = true;
     } else if (code == "211" || code == "214") {
         // help and status texts change nothing
-    } else if (code == "+ok" && m_inPop3) {
+    } else if (code == "+ok" && m_pop3Step != Pop3Step::Off) {
         // Only the POP3 log-in takes these steps: a "+OK" on the SMTP session (a POP3 server
         // at its address, answering the goodbye) never sends a user name or a password.
         switch (m_pop3Step) {
-        case 0:
+        case Pop3Step::Off:
+        case Pop3Step::Greeting:
             sendText("USER " + m_username + "\r\n");
-            m_pop3Step = 1;
+            m_pop3Step = Pop3Step::UserSent;
             break;
-        case 1:
+        case Pop3Step::UserSent:
             sendText("PASS " + m_password + "\r\n");
-            m_pop3Step = 2;
+            m_pop3Step = Pop3Step::PassSent;
             break;
-        case 2:
+        case Pop3Step::PassSent:
             sendText("QUIT\r\n");
-            m_pop3Step = 3;
+            m_pop3Step = Pop3Step::QuitSent;
             break;
-        default:
-            m_pop3Done = true;
-            m_pop3Step = 0;
+        case Pop3Step::QuitSent:
+            m_flags.pop3Done = true;
+            m_pop3Step = Pop3Step::Greeting;
             break;
         }
     } else if (m_abort || m_closing) {
         // Already reported, or closing: a refusal of the goodbye adds nothing.
     } else if (pop3LoggedIn()) {
         // The password was accepted: a refused QUIT does not undo the log-in.
-        m_pop3Done = true;
-        m_pop3Step = 0;
+        m_flags.pop3Done = true;
+        m_pop3Step = Pop3Step::Greeting;
     } else if (code == "-er") {
-        m_pop3Done = false;
-        m_pop3Step = 0;
+        m_flags.pop3Done = false;
+        m_pop3Step = Pop3Step::Greeting;
         AddError(replyAsError(reply));
         ReportFailure();
     } else {
@@ -252,21 +232,22 @@ std::string clsSendMail::replyAsError(const std::string& reply)
 
 bool clsSendMail::pop3LoggedIn() const
 {
-    return m_inPop3 && m_pop3Step == 3;
+    return m_pop3Step == Pop3Step::QuitSent;
 }
 
 bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
 {
     using State = zs::net::TcpClient::State;
-    const std::string host = m_inPop3 ? m_pop3Host : m_smtpHost;
-    const auto port = m_inPop3 ? m_options.pop3Port : static_cast<std::uint16_t>(m_port);
+    const bool pop3 = m_pop3Step != Pop3Step::Off;
+    const std::string host = pop3 ? m_pop3Host : m_smtpHost;
+    const auto port = pop3 ? m_options.pop3Port : static_cast<std::uint16_t>(m_port);
     for (long attempt = 0; attempt < m_connectRetry; ++attempt) {
         if (m_sock->state() == State::Connected) {
-            m_connected = true;
+            m_flags.connected = true;
             return true;
         }
         if (clearConnectedEachRound)
-            m_connected = false;
+            m_flags.connected = false;
         if (m_sock->state() == State::Closed) {
             m_everConnected = false;
             std::string error;
@@ -276,7 +257,7 @@ bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
                 return false;
             }
         }
-        if (WaitForFlag(Flag::Connected, m_connectTimeout, false))
+        if (WaitForFlag(&ReplyFlags::connected, m_connectTimeout, false))
             return true;
         // A server that took the connection and dropped it at once is not tried again: what
         // it did is the reason, not a time-out.
@@ -294,7 +275,7 @@ bool clsSendMail::OpenSession()
     try {
         return openSessionImpl();
     } catch (const std::exception& e) {
-        m_inPop3 = false;
+        m_pop3Step = Pop3Step::Off;
         m_openFailure = std::string("Connect error: ") + e.what();
         raiseStatus(m_openFailure);
         return false;
@@ -330,25 +311,26 @@ bool clsSendMail::openSessionImpl()
     }
     if (m_usePop) {
         raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
-        m_abort = m_connected = m_pop3Done = false;
-        m_pop3Step = 0;
+        m_flags.reset();
+        m_abort = false;
         if (m_pop3Host.empty()) {
             AddError(kErrPop3Host);
             ReportFailure();
             return false;
         }
-        m_inPop3 = true;
+        m_pop3Step = Pop3Step::Greeting;
         connectWithRetry(false);
         if (!m_abort)
-            (void)WaitForFlag(Flag::Pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
+            (void)WaitForFlag(&ReplyFlags::pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
         m_sock->close();
         m_reader->clear();
-        m_inPop3 = false;
+        m_pop3Step = Pop3Step::Off;
         if (m_abort)
             return false;
         raiseStatus("POP3 Authentication Successful...");
     }
-    m_reply = m_dataGo = m_loginOffered = m_loginAccepted = m_abort = m_connected = false;
+    m_flags.reset();
+    m_abort = false;
     m_lostConnection.clear();
     if (m_sock->state() != State::Closed) {
         m_sock->close();
@@ -358,10 +340,10 @@ bool clsSendMail::openSessionImpl()
     connectWithRetry(true);
     if (m_abort)
         return false; // already reported
-    (void)WaitForFlag(Flag::Reply, m_connectTimeout, false);
+    (void)WaitForFlag(&ReplyFlags::reply, m_connectTimeout, false);
     if (m_abort)
         return false;
-    if (m_sock->state() != State::Connected || !m_connected || !m_reply) {
+    if (m_sock->state() != State::Connected || !m_flags.connected || !m_flags.reply) {
         // A connection that was made and then closed or reset (with the greeting or instead
         // of it) is reported as such; only a server that never answered has timed out.
         if (m_everConnected && m_sock->state() != State::Connected)
@@ -371,17 +353,17 @@ bool clsSendMail::openSessionImpl()
         return false;
     }
     raiseStatus("Initializing Communications...");
-    m_reply = false;
+    m_flags.reply = false;
     const std::string from = trim(m_from);
     const auto at = from.find('@');
     sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? from : from.substr(at + 1)) + "\r\n");
-    if (!WaitForFlag(Flag::Reply, m_connectTimeout, true))
+    if (!WaitForFlag(&ReplyFlags::reply, m_connectTimeout, true))
         return false;
     if (m_useAuth) {
-        if (m_loginOffered || WaitForFlag(Flag::LoginOffered, 5, false)) {
+        if (m_flags.loginOffered || WaitForFlag(&ReplyFlags::loginOffered, 5, false)) {
             raiseStatus("Sending Login Authentication...");
             sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
-            if (!WaitForFlag(Flag::LoginAccepted, 5, false)) {
+            if (!WaitForFlag(&ReplyFlags::loginAccepted, 5, false)) {
                 raiseStatus("Host Login Failed!");
                 m_openFailure = "Host Login Failed!";
                 m_abort = true;
@@ -409,21 +391,21 @@ void clsSendMail::CloseSession()
     const bool closing = m_closing;
     m_closing = true;
     if (m_sock->state() == State::Connected && !m_reader->failed()) {
-        if (m_inPop3) {
+        if (m_pop3Step != Pop3Step::Off) {
             sendText("QUIT\r\n");
             pumpOnce(0);
         } else {
-            m_reply = false;
+            m_flags.reply = false;
             const bool abort = m_abort;
             m_abort = false; // the goodbye is awaited even after a failure
             sendText("QUIT\r\n");
-            (void)WaitForFlag(Flag::Reply, 2, false);
+            (void)WaitForFlag(&ReplyFlags::reply, 2, false);
             m_abort = abort;
         }
     }
     m_sock->close();
     m_reader->clear();
-    m_connected = false;
+    m_flags.connected = false;
     m_lostConnection.clear();
     m_closing = closing;
 }
