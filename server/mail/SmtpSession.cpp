@@ -291,6 +291,15 @@ bool clsSendMail::openSessionImpl()
         m_sock->close();
         m_reader->clear();
     }
+    if (!checkSessionValues())
+        return false;
+    if (m_usePop && !pop3LogIn())
+        return false;
+    return connectSmtp() && greetSmtp();
+}
+
+bool clsSendMail::checkSessionValues()
+{
     // Connect opens a session without Send's checks: what goes into a command is checked here.
     const bool unsafeHelo = !isWireSafeAddress(m_from);
     const bool unsafePop = m_usePop && !isSafePop3Login(m_username, m_password);
@@ -309,26 +318,35 @@ bool clsSendMail::openSessionImpl()
         ReportFailure();
         return false;
     }
-    if (m_usePop) {
-        raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
-        m_flags.reset();
-        m_abort = false;
-        if (m_pop3Host.empty()) {
-            AddError(kErrPop3Host);
-            ReportFailure();
-            return false;
-        }
-        m_pop3Step = Pop3Step::Greeting;
-        connectWithRetry(false);
-        if (!m_abort)
-            (void)WaitForFlag(&ReplyFlags::pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
-        m_sock->close();
-        m_reader->clear();
-        m_pop3Step = Pop3Step::Off;
-        if (m_abort)
-            return false;
-        raiseStatus("POP3 Authentication Successful...");
+    return true;
+}
+
+bool clsSendMail::pop3LogIn()
+{
+    raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
+    m_flags.reset();
+    m_abort = false;
+    if (m_pop3Host.empty()) {
+        AddError(kErrPop3Host);
+        ReportFailure();
+        return false;
     }
+    m_pop3Step = Pop3Step::Greeting;
+    connectWithRetry(false);
+    if (!m_abort)
+        (void)WaitForFlag(&ReplyFlags::pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
+    m_sock->close();
+    m_reader->clear();
+    m_pop3Step = Pop3Step::Off;
+    if (m_abort)
+        return false;
+    raiseStatus("POP3 Authentication Successful...");
+    return true;
+}
+
+bool clsSendMail::connectSmtp()
+{
+    using State = zs::net::TcpClient::State;
     m_flags.reset();
     m_abort = false;
     m_lostConnection.clear();
@@ -352,6 +370,11 @@ bool clsSendMail::openSessionImpl()
             ReportTimeout();
         return false;
     }
+    return true;
+}
+
+bool clsSendMail::greetSmtp()
+{
     raiseStatus("Initializing Communications...");
     m_flags.reply = false;
     const std::string from = trim(m_from);
@@ -359,26 +382,24 @@ bool clsSendMail::openSessionImpl()
     sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? from : from.substr(at + 1)) + "\r\n");
     if (!WaitForFlag(&ReplyFlags::reply, m_connectTimeout, true))
         return false;
-    if (m_useAuth) {
-        if (m_flags.loginOffered || WaitForFlag(&ReplyFlags::loginOffered, 5, false)) {
-            raiseStatus("Sending Login Authentication...");
-            sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
-            if (!WaitForFlag(&ReplyFlags::loginAccepted, 5, false)) {
-                raiseStatus("Host Login Failed!");
-                m_openFailure = "Host Login Failed!";
-                m_abort = true;
-                return false;
-            }
-            raiseStatus("Host Login OK!");
-            if (m_abort)
-                return false;
-        } else {
-            if (m_abort)
-                return false;
-            raiseStatus("Login Not Supported by Host, Continuing...");
-        }
+    if (!m_useAuth)
+        return true;
+    if (!m_flags.loginOffered && !WaitForFlag(&ReplyFlags::loginOffered, 5, false)) {
+        if (m_abort)
+            return false;
+        raiseStatus("Login Not Supported by Host, Continuing...");
+        return true;
     }
-    return true;
+    raiseStatus("Sending Login Authentication...");
+    sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
+    if (!WaitForFlag(&ReplyFlags::loginAccepted, 5, false)) {
+        raiseStatus("Host Login Failed!");
+        m_openFailure = "Host Login Failed!";
+        m_abort = true;
+        return false;
+    }
+    raiseStatus("Host Login OK!");
+    return !m_abort;
 }
 
 void clsSendMail::CloseSession()

@@ -203,6 +203,14 @@ class clsSendMail {
     void sendData(std::string_view bytes);
     bool OpenSession();
     bool openSessionImpl();
+    /// The sender and POP3 log-in fit in a command line, and there is an SMTP host (asked of
+    /// the MX resolver when none is set).
+    bool checkSessionValues();
+    bool pop3LogIn();
+    /// Connects to the SMTP host and waits for its greeting.
+    bool connectSmtp();
+    /// HELO, or EHLO and AUTH LOGIN when authentication is asked for.
+    bool greetSmtp();
     bool connectWithRetry(bool clearConnectedEachRound);
     void CloseSession();
     bool drainBelow(std::size_t limit);
