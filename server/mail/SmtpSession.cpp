@@ -10,11 +10,9 @@
 #include "mail/ReplyReader.h"
 #include "mail/SendMail_p.h"
 #include "net/TcpClient.h"
-#include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "time/Clock.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace zs::mail {
@@ -135,56 +133,61 @@ void clsSendMail::sendData(std::string_view bytes)
     m_sock->send(m_wire);
 }
 
-namespace {
-
-/// A reply that has words but does not start with a three-digit code (a POP3 "+OK", a banner of
-/// some other protocol): no SMTP server said it.
-bool isForeignReply(const std::string& reply)
-{
-    if (reply.find_first_not_of(" \t\r\n") == std::string::npos)
-        return false;
-    return reply.size() < 3 ||
-           !std::all_of(reply.begin(), reply.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
-
 void clsSendMail::onReply(const std::string& reply)
 {
-    if (m_pop3Step == Pop3Step::Off && !m_abort && !m_closing && isForeignReply(reply)) {
-        // Waiting would only end in a time-out that hides what the server said.
-        AddError(kErrNotSmtp + replyForLog(reply));
-        ReportFailure();
-        return;
-    }
-    const std::string code = text::lowerAscii(reply.substr(0, 3));
-    if (code == "220" || code == "221" || code == "251") {
+    if (m_pop3Step == Pop3Step::Off)
+        onSmtpReply(reply);
+    else
+        onPop3Reply(reply);
+}
+
+bool clsSendMail::applySmtpReply(const SmtpReply& r)
+{
+    using Kind = SmtpReply::Kind;
+    switch (r.kind) {
+    case Kind::Accepted:
         m_flags.reply = true;
-    } else if (code == "250") {
-        m_flags.reply = true;
-        const std::string l = text::lowerAscii(reply);
-        if (l.find("auth") != std::string::npos && l.find("login") != std::string::npos)
-            m_flags.loginOffered = true;
-    } else if (code == "235") {
+        m_flags.loginOffered = m_flags.loginOffered || r.offersLogin;
+        return true;
+    case Kind::LoginAccepted:
         m_flags.loginAccepted = true;
-    } else if (code == "334") {
-        std::string challenge = trim(reply.size() > 3 ? reply.substr(3) : std::string());
-        for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
-            challenge.erase(p, 1);
-        // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
-        std::string decoded = text::lowerAscii(zs::mail::DecodeBase64String(trim(challenge)));
-        std::erase(decoded, ' ');
-        if (decoded.find("username") != std::string::npos)
+        return true;
+    case Kind::Challenge:
+        if (r.prompt == SmtpReply::Prompt::Username)
             sendText(EncodeBase64Line(zs::text::toLatin1(m_username)) + "\r\n"); // one line, however long
-        else if (decoded.find("password") != std::string::npos)
+        else if (r.prompt == SmtpReply::Prompt::Password)
             sendText(EncodeBase64Line(zs::text::toLatin1(m_password)) + "\r\n");
         else
             sendText("\r\n*\r\n");
-    } else if (code == "354") {
+        return true;
+    case Kind::DataGo:
         m_flags.dataGo = true;
-    } else if (code == "211" || code == "214") {
-        // help and status texts change nothing
-    } else if (code == "+ok" && m_pop3Step != Pop3Step::Off) {
+        return true;
+    case Kind::Informational:
+        return true; // help and status texts change nothing
+    case Kind::Refused:
+    case Kind::Foreign:
+        break;
+    }
+    return false;
+}
+
+void clsSendMail::onSmtpReply(const std::string& reply)
+{
+    const SmtpReply r = decodeSmtpReply(reply);
+    // Already reported, or closing: a refusal of the goodbye adds nothing.
+    if (applySmtpReply(r) || m_abort || m_closing)
+        return;
+    // A reply without a code fails at once: waiting would only end in a time-out that hides
+    // what the server said.
+    AddError(r.kind == SmtpReply::Kind::Foreign ? kErrNotSmtp + replyForLog(reply) : replyAsError(reply));
+    ReportFailure();
+}
+
+void clsSendMail::onPop3Reply(const std::string& reply)
+{
+    const Pop3Reply r = decodePop3Reply(reply);
+    if (r == Pop3Reply::Ok) {
         // Only the POP3 log-in takes these steps: a "+OK" on the SMTP session (a POP3 server
         // at its address, answering the goodbye) never sends a user name or a password.
         switch (m_pop3Step) {
@@ -206,21 +209,23 @@ void clsSendMail::onReply(const std::string& reply)
             m_pop3Step = Pop3Step::Greeting;
             break;
         }
-    } else if (m_abort || m_closing) {
-        // Already reported, or closing: a refusal of the goodbye adds nothing.
-    } else if (pop3LoggedIn()) {
+        return;
+    }
+    // A line with an SMTP code is taken as the SMTP session takes it, never as a refusal.
+    if (applySmtpReply(decodeSmtpReply(reply)) || m_abort || m_closing)
+        return;
+    if (pop3LoggedIn()) {
         // The password was accepted: a refused QUIT does not undo the log-in.
         m_flags.pop3Done = true;
         m_pop3Step = Pop3Step::Greeting;
-    } else if (code == "-er") {
+        return;
+    }
+    if (r == Pop3Reply::Err) {
         m_flags.pop3Done = false;
         m_pop3Step = Pop3Step::Greeting;
-        AddError(replyAsError(reply));
-        ReportFailure();
-    } else {
-        AddError(replyAsError(reply));
-        ReportFailure();
     }
+    AddError(replyAsError(reply));
+    ReportFailure();
 }
 
 std::string clsSendMail::replyAsError(const std::string& reply)

@@ -25,6 +25,7 @@ class TcpClient;
 namespace zs::mail {
 
 class ReplyReader;
+struct SmtpReply;
 
 struct SendMailOptions {
     /// Clock for every time-out; the system clock when null. Only its tick counter is used
@@ -195,6 +196,10 @@ class clsSendMail {
     bool WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool restartWhileDraining = false);
     void pumpOnce(int ms);
     void onReply(const std::string& reply);
+    void onSmtpReply(const std::string& reply);
+    void onPop3Reply(const std::string& reply);
+    /// Sets what an SMTP reply means and answers an AUTH LOGIN prompt; false for a refusal.
+    bool applySmtpReply(const SmtpReply& r);
     static std::string replyAsError(const std::string& reply);
     bool pop3LoggedIn() const;
     void sckMail_SendProgress(std::size_t sent, std::size_t remaining);
