@@ -124,13 +124,13 @@ bool clsSendMail::SendFileEncoded(const std::string& path, int mode)
                 const std::size_t got = read(block.data(), block.size());
                 if (got == 0)
                     break;
-                m_someBytesSent = false;
+                m_flags.someBytesSent = false;
                 if (m_sock->state() != State::Connected)
                     throw std::runtime_error("Socket not Open");
                 encoded.clear();
                 appendBase64Lines(std::string_view(block.data(), got), encoded);
                 sendData(encoded);
-                (void)WaitForFlag(Flag::SomeBytesSent, 2, false);
+                (void)WaitForFlag(&ReplyFlags::someBytesSent, 2, false);
                 // Never hold more than a few blocks in memory, however slow the server.
                 if (m_abort || !drainBelow(64 * 1024))
                     return false;

@@ -1,7 +1,10 @@
 #include "mail/ReplyReader.h"
 
+#include "mail/Encoders.h"
+#include "text/Ascii.h"
 #include "text/Cp1252.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace zs::mail {
@@ -65,6 +68,52 @@ std::optional<std::string> ReplyReader::next()
     if (m_buf.size() - lineStart >= kMaxLine)
         fail();
     return std::nullopt;
+}
+
+SmtpReply decodeSmtpReply(std::string_view reply)
+{
+    using Kind = SmtpReply::Kind;
+    SmtpReply r;
+    if (reply.find_first_not_of(" \t\r\n") != std::string_view::npos &&
+        (reply.size() < 3 ||
+         !std::all_of(reply.begin(), reply.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))) {
+        r.kind = Kind::Foreign;
+        return r;
+    }
+    const std::string_view code = reply.substr(0, 3);
+    if (code == "220" || code == "221" || code == "251") {
+        r.kind = Kind::Accepted;
+    } else if (code == "250") {
+        r.kind = Kind::Accepted;
+        const std::string l = text::lowerAscii(reply);
+        r.offersLogin = l.find("auth") != std::string::npos && l.find("login") != std::string::npos;
+    } else if (code == "235") {
+        r.kind = Kind::LoginAccepted;
+    } else if (code == "334") {
+        r.kind = Kind::Challenge;
+        std::string challenge(text::trim(reply.size() > 3 ? reply.substr(3) : std::string_view()));
+        for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
+            challenge.erase(p, 1);
+        // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
+        std::string decoded = text::lowerAscii(DecodeBase64String(text::trim(challenge)));
+        std::erase(decoded, ' ');
+        r.prompt = decoded.find("username") != std::string::npos   ? SmtpReply::Prompt::Username
+                   : decoded.find("password") != std::string::npos ? SmtpReply::Prompt::Password
+                                                                   : SmtpReply::Prompt::Other;
+    } else if (code == "354") {
+        r.kind = Kind::DataGo;
+    } else if (code == "211" || code == "214") {
+        r.kind = Kind::Informational;
+    }
+    return r;
+}
+
+Pop3Reply decodePop3Reply(std::string_view reply)
+{
+    const std::string code = text::lowerAscii(reply.substr(0, 3));
+    if (code == "+ok")
+        return Pop3Reply::Ok;
+    return code == "-er" ? Pop3Reply::Err : Pop3Reply::Other;
 }
 
 std::string replyForLog(std::string_view reply)

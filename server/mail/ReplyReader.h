@@ -4,6 +4,7 @@
 // status line is one reply. Bounded: a line longer than kMaxLine or a reply of more than
 // kMaxLines lines breaks the protocol; the reader then fails for good (until clear()) and drops
 // whatever else the peer sends, so an endless peer costs neither memory nor repeated failures.
+// Two pure decoders say what a whole reply means, one per protocol.
 
 #include <cstddef>
 #include <optional>
@@ -37,6 +38,28 @@ class ReplyReader {
     bool m_failed = false;
     std::string m_failedStart;
 };
+
+/// What a whole SMTP reply means to the session, read from its code.
+struct SmtpReply {
+    enum class Kind {
+        Accepted,      ///< 220, 221, 250, 251
+        LoginAccepted, ///< 235
+        Challenge,     ///< 334: an AUTH LOGIN prompt
+        DataGo,        ///< 354
+        Informational, ///< 211, 214: changes nothing
+        Refused,       ///< any other code, or no words at all
+        Foreign,       ///< words without a three-digit code: no SMTP server said it
+    };
+    enum class Prompt { None, Username, Password, Other };
+    Kind kind = Kind::Refused;
+    bool offersLogin = false;     ///< a 250 naming AUTH and LOGIN
+    Prompt prompt = Prompt::None; ///< what a 334 asks for, from its base64 text
+};
+SmtpReply decodeSmtpReply(std::string_view reply);
+
+/// A POP3 status line: "+OK", "-ERR" or something else, by its first three characters.
+enum class Pop3Reply { Ok, Err, Other };
+Pop3Reply decodePop3Reply(std::string_view reply);
 
 /// A server's reply as a failure text: without its final line end, and cut to a few hundred
 /// characters (marked as cut) so that a huge reply never becomes a huge log line.

@@ -103,7 +103,7 @@ void clsSendMail::sendImpl()
 
 bool clsSendMail::sendCommand(const std::string& line, Flag awaited)
 {
-    flag(awaited) = false;
+    m_flags.*awaited = false;
     sendText(line + "\r\n");
     return WaitForFlag(awaited, m_messageTimeout, true) && !m_abort;
 }
@@ -111,20 +111,20 @@ bool clsSendMail::sendCommand(const std::string& line, Flag awaited)
 bool clsSendMail::sendEnvelope(const Outgoing& out)
 {
     raiseStatus("Sending Sender Information...");
-    if (!sendCommand("MAIL FROM: <" + out.from + ">", Flag::Reply))
+    if (!sendCommand("MAIL FROM: <" + out.from + ">", &ReplyFlags::reply))
         return false;
     raiseStatus("Sending Recipient Information...");
     for (const auto& recipient : out.recipients)
-        if (!sendCommand("RCPT TO: <" + recipient + ">", Flag::Reply))
+        if (!sendCommand("RCPT TO: <" + recipient + ">", &ReplyFlags::reply))
             return false;
     raiseStatus("Sending Message...");
-    return sendCommand("DATA", Flag::DataGo);
+    return sendCommand("DATA", &ReplyFlags::dataGo);
 }
 
 bool clsSendMail::sendContent(const Outgoing& out)
 {
     // No reply comes between DATA's go-ahead and the end mark; the flag waits for the last one.
-    m_reply = false;
+    m_flags.reply = false;
     m_stuffer = DataStuffer();
     sendData(out.header);
     sendData("\r\n");
@@ -140,19 +140,19 @@ bool clsSendMail::sendContent(const Outgoing& out)
 
 bool clsSendMail::finishMessage()
 {
-    m_reply = false;
+    m_flags.reply = false;
     m_wire.clear();
     m_stuffer.finish(m_wire);
     m_sock->send(m_wire);
     // The kernel may still hold megabytes for a slow reader: the reply is awaited from when
     // the server stops taking bytes, not from when the last ones were handed over.
-    return WaitForFlag(Flag::Reply, m_messageTimeout, true, true) && !m_abort;
+    return WaitForFlag(&ReplyFlags::reply, m_messageTimeout, true, true) && !m_abort;
 }
 
 void clsSendMail::sckMail_SendProgress(std::size_t sent, std::size_t remaining)
 {
     m_bytesSent += sent;
-    m_someBytesSent = true;
+    m_flags.someBytesSent = true;
     long percent = 0;
     if (m_estimatedTotal > 0)
         percent = std::min(

@@ -10,35 +10,12 @@
 #include "mail/ReplyReader.h"
 #include "mail/SendMail_p.h"
 #include "net/TcpClient.h"
-#include "text/Ascii.h"
 #include "text/Cp1252.h"
 #include "time/Clock.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace zs::mail {
-
-bool& clsSendMail::flag(Flag f)
-{
-    switch (f) {
-    case Flag::Connected:
-        return m_connected;
-    case Flag::Reply:
-        return m_reply;
-    case Flag::DataGo:
-        return m_dataGo;
-    case Flag::LoginOffered:
-        return m_loginOffered;
-    case Flag::LoginAccepted:
-        return m_loginAccepted;
-    case Flag::Pop3Done:
-        return m_pop3Done;
-    case Flag::SomeBytesSent:
-        break;
-    }
-    return m_someBytesSent;
-}
 
 void clsSendMail::ReportFailure()
 {
@@ -77,7 +54,7 @@ void clsSendMail::pumpOnce(int ms)
     using State = zs::net::TcpClient::State;
     auto ev = m_sock->pump(ms);
     if (ev.connected)
-        m_connected = m_everConnected = true;
+        m_flags.connected = m_everConnected = true;
     if (ev.bytesSent > 0)
         sckMail_SendProgress(ev.bytesSent, m_sock->queued());
     if (!ev.data.empty()) {
@@ -90,10 +67,10 @@ void clsSendMail::pumpOnce(int ms)
         }
     }
     if (ev.closed || m_sock->state() == State::Closed)
-        m_connected = false;
+        m_flags.connected = false;
     if (ev.error && pop3LoggedIn()) {
         // The POP3 server took the password: the log-in is done, whatever QUIT brings.
-        m_pop3Done = true;
+        m_flags.pop3Done = true;
     } else if (ev.error && !m_abort && !m_closing) {
         if (!ev.data.empty()) {
             // The reply that came with the reset still counts (a "250" to the end mark is a
@@ -115,7 +92,7 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool r
     std::int64_t deadline = m_clock.tickMs() + bound;
     // Bytes still on their way out: while they keep leaving, the server is reading.
     std::size_t unsent = restartWhileDraining ? m_sock->unsent() : 0;
-    bool& target = flag(f);
+    bool& target = m_flags.*f;
     while (!target) {
         if (restartWhileDraining && unsent > 0) {
             if (const std::size_t now = m_sock->unsent(); now < unsent) {
@@ -131,7 +108,7 @@ bool clsSendMail::WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool r
         if (m_abort)
             return false;
         // A peer that hung up will never set the flag: say so now instead of at the deadline.
-        if ((f != Flag::Connected || m_everConnected) && m_sock->state() != State::Connected &&
+        if ((f != &ReplyFlags::connected || m_everConnected) && m_sock->state() != State::Connected &&
             m_sock->state() != State::Connecting) {
             if (reportOnTimeout)
                 reportLostConnection();
@@ -156,91 +133,99 @@ void clsSendMail::sendData(std::string_view bytes)
     m_sock->send(m_wire);
 }
 
-namespace {
-
-/// A reply that has words but does not start with a three-digit code (a POP3 "+OK", a banner of
-/// some other protocol): no SMTP server said it.
-bool isForeignReply(const std::string& reply)
-{
-    if (reply.find_first_not_of(" \t\r\n") == std::string::npos)
-        return false;
-    return reply.size() < 3 ||
-           !std::all_of(reply.begin(), reply.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
-
 void clsSendMail::onReply(const std::string& reply)
 {
-    if (!m_inPop3 && !m_abort && !m_closing && isForeignReply(reply)) {
-        // Waiting would only end in a time-out that hides what the server said.
-        AddError(kErrNotSmtp + replyForLog(reply));
-        ReportFailure();
-        return;
-    }
-    const std::string code = text::lowerAscii(reply.substr(0, 3));
-    if (code == "220" || code == "221" || code == "251") {
-        m_reply = true;
-    } else if (code == "250") {
-        m_reply = true;
-        const std::string l = text::lowerAscii(reply);
-        if (l.find("auth") != std::string::npos && l.find("login") != std::string::npos)
-            m_loginOffered = true;
-    } else if (code == "235") {
-        m_loginAccepted = true;
-    } else if (code == "334") {
-        std::string challenge = trim(reply.size() > 3 ? reply.substr(3) : std::string());
-        for (std::size_t p; (p = challenge.find_first_of("\r\n")) != std::string::npos;)
-            challenge.erase(p, 1);
-        // Prompts differ between servers ("Username:", "User Name"): blanks do not count.
-        std::string decoded = text::lowerAscii(zs::mail::DecodeBase64String(trim(challenge)));
-        std::erase(decoded, ' ');
-        if (decoded.find("username") != std::string::npos)
+    if (m_pop3Step == Pop3Step::Off)
+        onSmtpReply(reply);
+    else
+        onPop3Reply(reply);
+}
+
+bool clsSendMail::applySmtpReply(const SmtpReply& r)
+{
+    using Kind = SmtpReply::Kind;
+    switch (r.kind) {
+    case Kind::Accepted:
+        m_flags.reply = true;
+        m_flags.loginOffered = m_flags.loginOffered || r.offersLogin;
+        return true;
+    case Kind::LoginAccepted:
+        m_flags.loginAccepted = true;
+        return true;
+    case Kind::Challenge:
+        if (r.prompt == SmtpReply::Prompt::Username)
             sendText(EncodeBase64Line(zs::text::toLatin1(m_username)) + "\r\n"); // one line, however long
-        else if (decoded.find("password") != std::string::npos)
+        else if (r.prompt == SmtpReply::Prompt::Password)
             sendText(EncodeBase64Line(zs::text::toLatin1(m_password)) + "\r\n");
         else
             sendText("\r\n*\r\n");
-    } else if (code == "354") {
-        m_dataGo = true;
-    } else if (code == "211" || code == "214") {
-        // help and status texts change nothing
-    } else if (code == "+ok" && m_inPop3) {
+        return true;
+    case Kind::DataGo:
+        m_flags.dataGo = true;
+        return true;
+    case Kind::Informational:
+        return true; // help and status texts change nothing
+    case Kind::Refused:
+    case Kind::Foreign:
+        break;
+    }
+    return false;
+}
+
+void clsSendMail::onSmtpReply(const std::string& reply)
+{
+    const SmtpReply r = decodeSmtpReply(reply);
+    // Already reported, or closing: a refusal of the goodbye adds nothing.
+    if (applySmtpReply(r) || m_abort || m_closing)
+        return;
+    // A reply without a code fails at once: waiting would only end in a time-out that hides
+    // what the server said.
+    AddError(r.kind == SmtpReply::Kind::Foreign ? kErrNotSmtp + replyForLog(reply) : replyAsError(reply));
+    ReportFailure();
+}
+
+void clsSendMail::onPop3Reply(const std::string& reply)
+{
+    const Pop3Reply r = decodePop3Reply(reply);
+    if (r == Pop3Reply::Ok) {
         // Only the POP3 log-in takes these steps: a "+OK" on the SMTP session (a POP3 server
         // at its address, answering the goodbye) never sends a user name or a password.
         switch (m_pop3Step) {
-        case 0:
+        case Pop3Step::Off:
+        case Pop3Step::Greeting:
             sendText("USER " + m_username + "\r\n");
-            m_pop3Step = 1;
+            m_pop3Step = Pop3Step::UserSent;
             break;
-        case 1:
+        case Pop3Step::UserSent:
             sendText("PASS " + m_password + "\r\n");
-            m_pop3Step = 2;
+            m_pop3Step = Pop3Step::PassSent;
             break;
-        case 2:
+        case Pop3Step::PassSent:
             sendText("QUIT\r\n");
-            m_pop3Step = 3;
+            m_pop3Step = Pop3Step::QuitSent;
             break;
-        default:
-            m_pop3Done = true;
-            m_pop3Step = 0;
+        case Pop3Step::QuitSent:
+            m_flags.pop3Done = true;
+            m_pop3Step = Pop3Step::Greeting;
             break;
         }
-    } else if (m_abort || m_closing) {
-        // Already reported, or closing: a refusal of the goodbye adds nothing.
-    } else if (pop3LoggedIn()) {
-        // The password was accepted: a refused QUIT does not undo the log-in.
-        m_pop3Done = true;
-        m_pop3Step = 0;
-    } else if (code == "-er") {
-        m_pop3Done = false;
-        m_pop3Step = 0;
-        AddError(replyAsError(reply));
-        ReportFailure();
-    } else {
-        AddError(replyAsError(reply));
-        ReportFailure();
+        return;
     }
+    // A line with an SMTP code is taken as the SMTP session takes it, never as a refusal.
+    if (applySmtpReply(decodeSmtpReply(reply)) || m_abort || m_closing)
+        return;
+    if (pop3LoggedIn()) {
+        // The password was accepted: a refused QUIT does not undo the log-in.
+        m_flags.pop3Done = true;
+        m_pop3Step = Pop3Step::Greeting;
+        return;
+    }
+    if (r == Pop3Reply::Err) {
+        m_flags.pop3Done = false;
+        m_pop3Step = Pop3Step::Greeting;
+    }
+    AddError(replyAsError(reply));
+    ReportFailure();
 }
 
 std::string clsSendMail::replyAsError(const std::string& reply)
@@ -252,21 +237,22 @@ std::string clsSendMail::replyAsError(const std::string& reply)
 
 bool clsSendMail::pop3LoggedIn() const
 {
-    return m_inPop3 && m_pop3Step == 3;
+    return m_pop3Step == Pop3Step::QuitSent;
 }
 
 bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
 {
     using State = zs::net::TcpClient::State;
-    const std::string host = m_inPop3 ? m_pop3Host : m_smtpHost;
-    const auto port = m_inPop3 ? m_options.pop3Port : static_cast<std::uint16_t>(m_port);
+    const bool pop3 = m_pop3Step != Pop3Step::Off;
+    const std::string host = pop3 ? m_pop3Host : m_smtpHost;
+    const auto port = pop3 ? m_options.pop3Port : static_cast<std::uint16_t>(m_port);
     for (long attempt = 0; attempt < m_connectRetry; ++attempt) {
         if (m_sock->state() == State::Connected) {
-            m_connected = true;
+            m_flags.connected = true;
             return true;
         }
         if (clearConnectedEachRound)
-            m_connected = false;
+            m_flags.connected = false;
         if (m_sock->state() == State::Closed) {
             m_everConnected = false;
             std::string error;
@@ -276,7 +262,7 @@ bool clsSendMail::connectWithRetry(bool clearConnectedEachRound)
                 return false;
             }
         }
-        if (WaitForFlag(Flag::Connected, m_connectTimeout, false))
+        if (WaitForFlag(&ReplyFlags::connected, m_connectTimeout, false))
             return true;
         // A server that took the connection and dropped it at once is not tried again: what
         // it did is the reason, not a time-out.
@@ -294,7 +280,7 @@ bool clsSendMail::OpenSession()
     try {
         return openSessionImpl();
     } catch (const std::exception& e) {
-        m_inPop3 = false;
+        m_pop3Step = Pop3Step::Off;
         m_openFailure = std::string("Connect error: ") + e.what();
         raiseStatus(m_openFailure);
         return false;
@@ -310,6 +296,15 @@ bool clsSendMail::openSessionImpl()
         m_sock->close();
         m_reader->clear();
     }
+    if (!checkSessionValues())
+        return false;
+    if (m_usePop && !pop3LogIn())
+        return false;
+    return connectSmtp() && greetSmtp();
+}
+
+bool clsSendMail::checkSessionValues()
+{
     // Connect opens a session without Send's checks: what goes into a command is checked here.
     const bool unsafeHelo = !isWireSafeAddress(m_from);
     const bool unsafePop = m_usePop && !isSafePop3Login(m_username, m_password);
@@ -328,27 +323,37 @@ bool clsSendMail::openSessionImpl()
         ReportFailure();
         return false;
     }
-    if (m_usePop) {
-        raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
-        m_abort = m_connected = m_pop3Done = false;
-        m_pop3Step = 0;
-        if (m_pop3Host.empty()) {
-            AddError(kErrPop3Host);
-            ReportFailure();
-            return false;
-        }
-        m_inPop3 = true;
-        connectWithRetry(false);
-        if (!m_abort)
-            (void)WaitForFlag(Flag::Pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
-        m_sock->close();
-        m_reader->clear();
-        m_inPop3 = false;
-        if (m_abort)
-            return false;
-        raiseStatus("POP3 Authentication Successful...");
+    return true;
+}
+
+bool clsSendMail::pop3LogIn()
+{
+    raiseStatus("Connecting to POP3 Server (" + m_pop3Host + ")...");
+    m_flags.reset();
+    m_abort = false;
+    if (m_pop3Host.empty()) {
+        AddError(kErrPop3Host);
+        ReportFailure();
+        return false;
     }
-    m_reply = m_dataGo = m_loginOffered = m_loginAccepted = m_abort = m_connected = false;
+    m_pop3Step = Pop3Step::Greeting;
+    connectWithRetry(false);
+    if (!m_abort)
+        (void)WaitForFlag(&ReplyFlags::pop3Done, m_connectTimeout, false); // a silent POP3 server only delays
+    m_sock->close();
+    m_reader->clear();
+    m_pop3Step = Pop3Step::Off;
+    if (m_abort)
+        return false;
+    raiseStatus("POP3 Authentication Successful...");
+    return true;
+}
+
+bool clsSendMail::connectSmtp()
+{
+    using State = zs::net::TcpClient::State;
+    m_flags.reset();
+    m_abort = false;
     m_lostConnection.clear();
     if (m_sock->state() != State::Closed) {
         m_sock->close();
@@ -358,10 +363,10 @@ bool clsSendMail::openSessionImpl()
     connectWithRetry(true);
     if (m_abort)
         return false; // already reported
-    (void)WaitForFlag(Flag::Reply, m_connectTimeout, false);
+    (void)WaitForFlag(&ReplyFlags::reply, m_connectTimeout, false);
     if (m_abort)
         return false;
-    if (m_sock->state() != State::Connected || !m_connected || !m_reply) {
+    if (m_sock->state() != State::Connected || !m_flags.connected || !m_flags.reply) {
         // A connection that was made and then closed or reset (with the greeting or instead
         // of it) is reported as such; only a server that never answered has timed out.
         if (m_everConnected && m_sock->state() != State::Connected)
@@ -370,33 +375,36 @@ bool clsSendMail::openSessionImpl()
             ReportTimeout();
         return false;
     }
+    return true;
+}
+
+bool clsSendMail::greetSmtp()
+{
     raiseStatus("Initializing Communications...");
-    m_reply = false;
+    m_flags.reply = false;
     const std::string from = trim(m_from);
     const auto at = from.find('@');
     sendText((m_useAuth ? "EHLO " : "HELO ") + (at == std::string::npos ? from : from.substr(at + 1)) + "\r\n");
-    if (!WaitForFlag(Flag::Reply, m_connectTimeout, true))
+    if (!WaitForFlag(&ReplyFlags::reply, m_connectTimeout, true))
         return false;
-    if (m_useAuth) {
-        if (m_loginOffered || WaitForFlag(Flag::LoginOffered, 5, false)) {
-            raiseStatus("Sending Login Authentication...");
-            sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
-            if (!WaitForFlag(Flag::LoginAccepted, 5, false)) {
-                raiseStatus("Host Login Failed!");
-                m_openFailure = "Host Login Failed!";
-                m_abort = true;
-                return false;
-            }
-            raiseStatus("Host Login OK!");
-            if (m_abort)
-                return false;
-        } else {
-            if (m_abort)
-                return false;
-            raiseStatus("Login Not Supported by Host, Continuing...");
-        }
+    if (!m_useAuth)
+        return true;
+    if (!m_flags.loginOffered && !WaitForFlag(&ReplyFlags::loginOffered, 5, false)) {
+        if (m_abort)
+            return false;
+        raiseStatus("Login Not Supported by Host, Continuing...");
+        return true;
     }
-    return true;
+    raiseStatus("Sending Login Authentication...");
+    sendText("AUTH LOGIN\r\n"); // the mechanism's name as RFC 4954 spells it
+    if (!WaitForFlag(&ReplyFlags::loginAccepted, 5, false)) {
+        raiseStatus("Host Login Failed!");
+        m_openFailure = "Host Login Failed!";
+        m_abort = true;
+        return false;
+    }
+    raiseStatus("Host Login OK!");
+    return !m_abort;
 }
 
 void clsSendMail::CloseSession()
@@ -409,21 +417,21 @@ void clsSendMail::CloseSession()
     const bool closing = m_closing;
     m_closing = true;
     if (m_sock->state() == State::Connected && !m_reader->failed()) {
-        if (m_inPop3) {
+        if (m_pop3Step != Pop3Step::Off) {
             sendText("QUIT\r\n");
             pumpOnce(0);
         } else {
-            m_reply = false;
+            m_flags.reply = false;
             const bool abort = m_abort;
             m_abort = false; // the goodbye is awaited even after a failure
             sendText("QUIT\r\n");
-            (void)WaitForFlag(Flag::Reply, 2, false);
+            (void)WaitForFlag(&ReplyFlags::reply, 2, false);
             m_abort = abort;
         }
     }
     m_sock->close();
     m_reader->clear();
-    m_connected = false;
+    m_flags.connected = false;
     m_lostConnection.clear();
     m_closing = closing;
 }

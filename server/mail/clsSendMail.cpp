@@ -294,12 +294,12 @@ std::string clsSendMail::MXQuery(const std::string& domainIn)
 {
     const std::string domain = trim(domainIn);
     raiseStatus(domain.empty() ? "Performing MX Query" : "Performing MX Query, Domain: " + domain);
-    try {
-        return m_mx.MXQuery(domain);
-    } catch (const MXQueryError& e) {
-        raiseStatus(e.what());
+    MXResult result = m_mx.lookup(domain);
+    if (result.failed()) {
+        raiseStatus(result.error);
         return {};
     }
+    return std::move(result.host);
 }
 
 bool clsSendMail::Ping(std::string& host, std::string& roundTrip, std::string& dataSize, bool& echoMatched)

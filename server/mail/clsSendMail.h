@@ -25,6 +25,7 @@ class TcpClient;
 namespace zs::mail {
 
 class ReplyReader;
+struct SmtpReply;
 
 struct SendMailOptions {
     /// Clock for every time-out; the system clock when null. Only its tick counter is used
@@ -154,7 +155,21 @@ class clsSendMail {
     static std::string PrepareBody(const std::string& latin1);
 
   private:
-    enum class Flag { Connected, Reply, DataGo, LoginOffered, LoginAccepted, Pop3Done, SomeBytesSent };
+    /// What the waits of one session wait for; set by the socket pump and the replies, and
+    /// cleared together when a session opens.
+    struct ReplyFlags {
+        bool connected = false;
+        bool reply = false; ///< the last command was accepted
+        bool dataGo = false;
+        bool loginOffered = false;
+        bool loginAccepted = false;
+        bool pop3Done = false;
+        bool someBytesSent = false;
+        void reset() { *this = ReplyFlags{}; }
+    };
+    using Flag = bool ReplyFlags::*;
+    /// Where the POP3 log-in stands: what the next "+OK" answers. Off outside the log-in.
+    enum class Pop3Step { Off, Greeting, UserSent, PassSent, QuitSent };
 
     static std::string trim(const std::string& s);
     std::vector<std::string> splitList(const std::string& v) const;
@@ -175,13 +190,16 @@ class clsSendMail {
     std::string ReadSetting(const std::string& name, const std::string& fallback) const;
     void WriteSetting(const std::string& name, const std::string& text);
 
-    bool& flag(Flag f);
     /// With `restartWhileDraining` the bound restarts whenever bytes of the socket's send queue
     /// (ours or the kernel's) have left since the last look: only a server that reads nothing
     /// for `seconds` times out.
     bool WaitForFlag(Flag f, long seconds, bool reportOnTimeout, bool restartWhileDraining = false);
     void pumpOnce(int ms);
     void onReply(const std::string& reply);
+    void onSmtpReply(const std::string& reply);
+    void onPop3Reply(const std::string& reply);
+    /// Sets what an SMTP reply means and answers an AUTH LOGIN prompt; false for a refusal.
+    bool applySmtpReply(const SmtpReply& r);
     static std::string replyAsError(const std::string& reply);
     bool pop3LoggedIn() const;
     void sckMail_SendProgress(std::size_t sent, std::size_t remaining);
@@ -190,6 +208,14 @@ class clsSendMail {
     void sendData(std::string_view bytes);
     bool OpenSession();
     bool openSessionImpl();
+    /// The sender and POP3 log-in fit in a command line, and there is an SMTP host (asked of
+    /// the MX resolver when none is set).
+    bool checkSessionValues();
+    bool pop3LogIn();
+    /// Connects to the SMTP host and waits for its greeting.
+    bool connectSmtp();
+    /// HELO, or EHLO and AUTH LOGIN when authentication is asked for.
+    bool greetSmtp();
     bool connectWithRetry(bool clearConnectedEachRound);
     void CloseSession();
     bool drainBelow(std::size_t limit);
@@ -237,10 +263,10 @@ class clsSendMail {
     std::vector<std::string> m_errors;
 
     // Session.
-    bool m_abort = false, m_connected = false, m_reply = false, m_dataGo = false, m_loginOffered = false,
-         m_loginAccepted = false, m_pop3Done = false, m_someBytesSent = false, m_keepOpen = false;
-    int m_pop3Step = 0;
-    bool m_inPop3 = false;
+    ReplyFlags m_flags;
+    Pop3Step m_pop3Step = Pop3Step::Off;
+    bool m_abort = false;         ///< this send has failed: every wait ends at once
+    bool m_keepOpen = false;      ///< opened by Connect: the session outlives each Send
     bool m_everConnected = false; ///< the current connection attempt was accepted (it may be gone since)
     bool m_outcomeRaised = false; ///< this Send (or Connect) has had its one outcome
     bool m_closing = false;       ///< inside CloseSession: nothing more is reported

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <utility>
 
 namespace zs::mail {
 namespace {
@@ -263,20 +264,28 @@ void modMXQuery::GetDNSServers()
 
 std::string modMXQuery::MXQuery(const std::string& domain)
 {
+    MXResult result = lookup(domain);
+    if (result.failed())
+        throw MXQueryError(result.error);
+    return std::move(result.host);
+}
+
+MXResult modMXQuery::lookup(const std::string& domain)
+{
     return query(domain, 0);
 }
 
-std::string modMXQuery::query(const std::string& domainIn, int depth)
+MXResult modMXQuery::query(const std::string& domainIn, int depth)
 {
     m_records.clear();
     m_bestHost.clear();
     if (m_servers.empty())
         GetDNSServers();
     if (m_servers.empty())
-        throw MXQueryError("No DNS entries found, MX Query cannot contine.");
+        return {{}, "No DNS entries found, MX Query cannot contine."};
     const std::string domain = domainIn.empty() ? m_localDomain : domainIn;
     if (domain.size() < 5)
-        throw MXQueryError("No Valid Domain Specified");
+        return {{}, "No Valid Domain Specified"};
 
     const auto server = zs::net::resolveIPv4(m_servers.front());
     if (!server)
@@ -293,9 +302,9 @@ std::string modMXQuery::query(const std::string& domainIn, int depth)
     case zs::net::UdpOutcome::BadAddress:
         return {};
     case zs::net::UdpOutcome::SendFailed:
-        throw MXQueryError("Problem sending MX query");
+        return {{}, "Problem sending MX query"};
     case zs::net::UdpOutcome::NoAnswer:
-        throw MXQueryError("Problem receiving MX query");
+        return {{}, "Problem receiving MX query"};
     case zs::net::UdpOutcome::Answered:
         break;
     }
@@ -306,7 +315,7 @@ std::string modMXQuery::query(const std::string& domainIn, int depth)
     const unsigned answers = static_cast<unsigned>((reply.bytes[6] << 8) | reply.bytes[7]);
     if (answers != 0) {
         m_bestHost = ParseMXAnswers(reply.bytes, answers, m_records);
-        return m_bestHost;
+        return {m_bestHost, {}};
     }
     // No answer: climb one label, but not above the base domain.
     const auto at = m_baseDomain.empty() ? std::string::npos : domain.find(m_baseDomain);

@@ -2,8 +2,8 @@
 // Finds the mail exchanger of a domain by asking the machine's first DNS server for its MX
 // records over UDP. Used by clsSendMail when no SMTP host is set and by its public MXQuery;
 // GetHostNameFromIP finds the local domain when the resolver configuration names none.
-// Failures reach the caller as MXQueryError (number 20000, source "MXQuery"); everything else
-// is an empty result.
+// lookup gives a failure back as its text; MXQuery raises it as MXQueryError (number 20000,
+// source "MXQuery"). Everything else is an empty result.
 
 #include <cstdint>
 #include <filesystem>
@@ -29,6 +29,14 @@ class MXQueryError : public std::runtime_error {
     const char* source() const { return "MXQuery"; }
 };
 
+/// What one lookup found: the preferred exchanger ("" when there is none), or why the query
+/// could not be made or answered.
+struct MXResult {
+    std::string host;
+    std::string error;
+    bool failed() const { return !error.empty(); }
+};
+
 class modMXQuery {
   public:
     struct Options {
@@ -46,6 +54,8 @@ class modMXQuery {
     /// Host of the preferred exchanger of `domain` ("" = the local domain), or "".
     /// Throws MXQueryError. Not re-entrant: one query at a time.
     std::string MXQuery(const std::string& domain);
+    /// As MXQuery, with a failure returned as its text instead of raised.
+    [[nodiscard]] MXResult lookup(const std::string& domain);
     /// Name registered for a dotted IPv4 address; "" for unreadable text, 255.255.255.255 or no name.
     static std::string GetHostNameFromIP(const std::string& address);
 
@@ -74,7 +84,7 @@ class modMXQuery {
 
   private:
     void GetDNSServers();
-    std::string query(const std::string& domain, int depth);
+    MXResult query(const std::string& domain, int depth);
 
     Options m_options;
     std::vector<std::string> m_servers;

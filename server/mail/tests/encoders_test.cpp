@@ -394,6 +394,47 @@ TEST(ReplyReader, FailureTextsAreCut)
     EXPECT_EQ(accented, std::string(299, 'a') + " [... cut]");
 }
 
+TEST(ReplyDecoders, SmtpAndPop3RepliesByTheirCodes)
+{
+    using Kind = SmtpReply::Kind;
+    using Prompt = SmtpReply::Prompt;
+    struct Case {
+        const char* name;
+        std::string reply;
+        Kind kind;
+        bool offersLogin;
+        Prompt prompt;
+    };
+    const Case cases[] = {
+        {"greeting", "220 mx ready\r\n", Kind::Accepted, false, Prompt::None},
+        {"ehlo offering login", "250-mx\r\n250 AUTH PLAIN LOGIN\r\n", Kind::Accepted, true, Prompt::None},
+        {"ehlo without login", "250-mx\r\n250 AUTH PLAIN\r\n", Kind::Accepted, false, Prompt::None},
+        {"login accepted", "235 ok\r\n", Kind::LoginAccepted, false, Prompt::None},
+        {"user prompt", "334 VXNlcm5hbWU6\r\n", Kind::Challenge, false, Prompt::Username},
+        {"user prompt with a blank", "334 VXNlciBOYW1l\r\n", Kind::Challenge, false, Prompt::Username},
+        {"password prompt", "334 UGFzc3dvcmQ6\r\n", Kind::Challenge, false, Prompt::Password},
+        {"empty prompt", "334 \r\n", Kind::Challenge, false, Prompt::Other},
+        {"data", "354 go ahead\r\n", Kind::DataGo, false, Prompt::None},
+        {"help", "214 see the manual\r\n", Kind::Informational, false, Prompt::None},
+        {"refusal", "550 no such user\r\n", Kind::Refused, false, Prompt::None},
+        {"empty line", "\r\n", Kind::Refused, false, Prompt::None},
+        {"pop3 greeting", "+OK POP3 ready\r\n", Kind::Foreign, false, Prompt::None},
+        {"too short for a code", "ok", Kind::Foreign, false, Prompt::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SmtpReply r = decodeSmtpReply(c.reply);
+        EXPECT_EQ(r.kind, c.kind);
+        EXPECT_EQ(r.offersLogin, c.offersLogin);
+        EXPECT_EQ(r.prompt, c.prompt);
+    }
+    EXPECT_EQ(decodePop3Reply("+OK ready\r\n"), Pop3Reply::Ok);
+    EXPECT_EQ(decodePop3Reply("+ok\r\n"), Pop3Reply::Ok);
+    EXPECT_EQ(decodePop3Reply("-ERR denied\r\n"), Pop3Reply::Err);
+    EXPECT_EQ(decodePop3Reply("250 ok\r\n"), Pop3Reply::Other);
+    EXPECT_EQ(decodePop3Reply(""), Pop3Reply::Other);
+}
+
 TEST(MessageFormat, ZoneAndDateTexts)
 {
     EXPECT_EQ(clsSendMail::formatZoneOffset(60), "+0100");
