@@ -100,6 +100,17 @@ struct BusTaskProgram : test::DemoProgramTest {
         return nullptr;
     }
     bool hasLine(const std::string& prefix) { return line(prefix) != nullptr; }
+    /// The run ended correctly and its Bus & Task step is neither red nor marked failed; no box.
+    void expectTheTaskStepGreen()
+    {
+        EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
+        EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente"));
+        QTreeWidgetItem* step = line("Task del bus");
+        ASSERT_NE(step, nullptr);
+        EXPECT_NE(step->foreground(0).color(), QColor(255, 0, 0));
+        EXPECT_NE(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
+        EXPECT_TRUE(shown.empty()) << shown.front();
+    }
 
     std::unique_ptr<test::ScopedEnvVar> runtimeDir, windowsDir, defaultPort;
     /// The bus library decides its profile's place once per process: the first test that makes
@@ -281,13 +292,7 @@ TEST_F(BusTaskProgram, ATaskStreamingReportOutputForThreeBoundsEndsGreen)
     EXPECT_GE(took.elapsed(), 2900);
     // A run whose BUSANDTASK step runs the task twice (A=1, A=2).
     app->runWindow().run().executeXmlClicked(false);
-    EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
-    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente"));
-    QTreeWidgetItem* step = line("Task del bus");
-    ASSERT_NE(step, nullptr);
-    EXPECT_NE(step->foreground(0).color(), QColor(255, 0, 0));
-    EXPECT_NE(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
-    EXPECT_TRUE(shown.empty()) << shown.front();
+    expectTheTaskStepGreen();
 
     daemon.reset(); // its thread has finished with the sessions
     // Three sessions, each ended by the client after its task's status.
@@ -333,13 +338,7 @@ TEST_F(BusTaskProgram, ATaskThatNeedsAScreenForLongerThanTheBoundEndsGreen)
     took.start();
     app->runWindow().run().executeXmlClicked(false);
     EXPECT_GE(took.elapsed(), 2 * 5000 - 200);
-    EXPECT_FALSE(hasLine("Errore durante la fase di Bus&Task"));
-    EXPECT_TRUE(hasLine("Elaborazione eseguita correttamente"));
-    QTreeWidgetItem* step = line("Task del bus");
-    ASSERT_NE(step, nullptr);
-    EXPECT_NE(step->foreground(0).color(), QColor(255, 0, 0));
-    EXPECT_NE(step->data(0, LogTreeView::kImageRole).toInt(), static_cast<int>(LogImage::Error));
-    EXPECT_TRUE(shown.empty()) << shown.front();
+    expectTheTaskStepGreen();
     daemon.reset();                                  // its thread has finished with the sessions
     EXPECT_EQ(answered, (std::vector<int>{17, 17})); // both items, A=1 and A=2
 }

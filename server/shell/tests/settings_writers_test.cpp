@@ -173,8 +173,8 @@ TEST_F(SettingsWriters, ZsExtractRefusesASettingsNameThatIsNoFileWithItsReason)
         o.timeLimit = std::chrono::seconds(30);
         const auto r = process::run({ZS_EXTRACT_PATH, home.string()}, o);
         EXPECT_EQ(r.exitCode, 2) << r.output;
-        EXPECT_EQ(r.output, "zs-extract: zentrikServer.xml mancante o illeggibile in \"" + home.string() + "\": " +
-                                c.says + "\n");
+        EXPECT_EQ(r.output, "zs-extract: zentrikServer.xml mancante o illeggibile in \"" + home.string() +
+                                "\": " + c.says + "\n");
         EXPECT_EQ(r.output.find("Codice errore"), std::string::npos) << r.output;
         EXPECT_EQ(test::describeEntry(file), before);
     }

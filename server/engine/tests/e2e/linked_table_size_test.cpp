@@ -3,6 +3,7 @@
 // stop lands within a batch and rolls the copy back. On the PostgreSQL test server through
 // ODBC and on a SQLite file.
 
+#include "DirectRun.h"
 #include "ExtractDriver.h"
 #include "StepsTestSupport.h"
 #include "db/Connection.h"
@@ -180,46 +181,10 @@ TEST(LinkedTableSize, ALargeCopyCostsNoMoreMemoryThanASmallOne)
 
 /// The engine's job executor over a SQLite target holding the link, in this process: the
 /// yield presses stop a second into the job.
-struct StopRun {
+struct StopRun : test::DirectRun {
     explicit StopRun(const fs::path& target)
-        : dayLog(env.home(), time::systemClock())
-        , log(dayLog)
-        , backend(slot(target))
-        , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
-    {
-        settings.TipoServer = "access";
-        settings.TimeoutComandi = 3600;
-    }
-    DbEngineBackend::Slot slot(const fs::path& target)
-    {
-        DbEngineBackend::Slot s;
-        s.open = [this, target] {
-            connection = std::make_unique<db::Connection>();
-            return connection->open(sqliteCs(target));
-        };
-        s.close = [this] { connection.reset(); };
-        s.connection = [this] { return connection.get(); };
-        s.inizioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 0); };
-        s.dettaglioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 1); };
-        s.logSuccesso = [](bool) {};
-        s.descriviErrore = [this](const std::string& t) {
-            errors.push_back(t);
-            log.OutputResponse(t, true, 1);
-        };
-        return s;
-    }
-
-    zs::test::ScopedTestEnv env;
-    time::FakeClock clock;
-    program::DayLog dayLog;
-    program::ProgramLog log;
-    program::ProgramSettings settings;
-    RunState state;
-    zs::test::CountingYield yield;
-    std::unique_ptr<db::Connection> connection;
-    DbEngineBackend backend;
-    EngineContext ctx;
-    std::vector<std::string> errors;
+        : DirectRun(sqliteCs(target), "access")
+    {}
 };
 
 TEST(LinkedTableSize, StopDuringALargeCopyEndsItAtOnceAndRollsItBack)

@@ -2,6 +2,7 @@
 // asynchronous statements polled while the run yields, a stop that cancels the statement on
 // the server, a lost connection retried after a reconnection, and the command time-out.
 
+#include "DirectRun.h"
 #include "db/Connection.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
@@ -29,37 +30,11 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// A connection slot over the test server: the engine's own procedures stand behind the same
-// Slot in the program; here the test opens the server's ODBC string directly.
-struct PgRun {
+// The engine's procedures over the test server, reached by its ODBC string.
+struct PgRun : test::DirectRun {
     PgRun()
-        : dayLog(env.home(), time::systemClock())
-        , log(dayLog)
-        , backend(slot())
-        , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
-    {
-        settings.TipoServer = "sqlserver"; // the server path: asynchronous statements
-        settings.TimeoutComandi = 3600;
-    }
-    DbEngineBackend::Slot slot()
-    {
-        DbEngineBackend::Slot s;
-        s.open = [this] {
-            ++opens;
-            connection = std::make_unique<db::Connection>();
-            return connection->open(pgtest::Server::shared().odbcConnectionString());
-        };
-        s.close = [this] { connection.reset(); };
-        s.connection = [this] { return connection.get(); };
-        s.inizioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 0); };
-        s.dettaglioPasso = [this](const std::string& t) { return log.OutputResponse(t, false, 1); };
-        s.logSuccesso = [](bool) {};
-        s.descriviErrore = [this](const std::string& t) {
-            errors.push_back(t);
-            log.OutputResponse(t, true, 1);
-        };
-        return s;
-    }
+        : DirectRun(pgtest::Server::shared().odbcConnectionString(), "sqlserver")
+    {}
     int stillRunning(const std::string& marker)
     {
         std::string out;
@@ -71,21 +46,9 @@ struct PgRun {
         return pos == std::string::npos ? -1 : std::stoi(out.substr(pos + 2));
     }
 
-    zs::test::ScopedTestEnv env;
-    time::FakeClock clock; // the retry waits move this clock instead of sleeping
-    program::DayLog dayLog;
-    program::ProgramLog log;
-    program::ProgramSettings settings;
-    RunState state;
-    zs::test::CountingYield yield;
     Steady::time_point start = Steady::now();
     /// Seconds since `start`, for what the yield does during a statement.
     double elapsed() const { return std::chrono::duration<double>(Steady::now() - start).count(); }
-    std::unique_ptr<db::Connection> connection;
-    DbEngineBackend backend;
-    EngineContext ctx;
-    std::vector<std::string> errors;
-    int opens = 0;
 };
 
 TEST(PgJobExecutor, StopDuringALongStatementCancelsItOnTheServer)
