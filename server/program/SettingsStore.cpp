@@ -592,7 +592,7 @@ std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Ele
         xml::Element m = it->second;
         const Snapshot ms = snapshotOf(m);
         // This store's baseline follows what is taken, nothing else.
-        auto own = [&]() -> Snapshot& { return m_ownBase.try_emplace(key, Snapshot{}).first->second; };
+        auto own = [this, &k = key]() -> Snapshot& { return m_ownBase.try_emplace(k, Snapshot{}).first->second; };
         bool took = false;
         std::vector<std::string> names;
         for (const Snapshot* s : {&ds, &ms, ownBase, fileBase})
