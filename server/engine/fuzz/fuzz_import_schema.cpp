@@ -2,7 +2,7 @@
 // schema or refuses it with a reason; a mapping it accepts holds only indexes that exist.
 
 #include "FuzzInputFile.h"
-#include "engine/ImportXml.h"
+#include "engine/XmlMapping.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include "StepsTestSupport.h"
 #include "engine/ImportXml.h"
+#include "engine/XmlMapping.h"
 
 #include "xml/XmlDocument.h"
 
