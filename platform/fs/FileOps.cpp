@@ -19,6 +19,15 @@ class SystemFileOps : public FileOps {
     int rename(const char* from, const char* to) override { return std::rename(from, to); }
     int unlink(const char* path) override { return ::unlink(path); }
     int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
+    ssize_t read(int fd, void* data, size_t size) override { return ::read(fd, data, size); }
+    int fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
+    int stat(const char* path, struct stat* st) override { return ::stat(path, st); }
+    int lstat(const char* path, struct stat* st) override { return ::lstat(path, st); }
+    int futimens(int fd, const struct timespec times[2]) override { return ::futimens(fd, times); }
+    int renameat2(const char* from, const char* to, unsigned flags) override
+    {
+        return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+    }
 };
 
 } // namespace
@@ -77,6 +86,36 @@ int FailingFileOps::unlink(const char* path)
 int FailingFileOps::fchmod(int fd, mode_t mode)
 {
     return fail() ? -1 : systemFileOps().fchmod(fd, mode);
+}
+
+ssize_t FailingFileOps::read(int fd, void* data, size_t size)
+{
+    return fail() ? -1 : systemFileOps().read(fd, data, size);
+}
+
+int FailingFileOps::fstat(int fd, struct stat* st)
+{
+    return fail() ? -1 : systemFileOps().fstat(fd, st);
+}
+
+int FailingFileOps::stat(const char* path, struct stat* st)
+{
+    return fail() ? -1 : systemFileOps().stat(path, st);
+}
+
+int FailingFileOps::lstat(const char* path, struct stat* st)
+{
+    return fail() ? -1 : systemFileOps().lstat(path, st);
+}
+
+int FailingFileOps::futimens(int fd, const struct timespec times[2])
+{
+    return fail() ? -1 : systemFileOps().futimens(fd, times);
+}
+
+int FailingFileOps::renameat2(const char* from, const char* to, unsigned flags)
+{
+    return fail() ? -1 : systemFileOps().renameat2(from, to, flags);
 }
 
 } // namespace zs::fs

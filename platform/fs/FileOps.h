@@ -1,9 +1,13 @@
 #pragma once
-// The file system calls that saves go through, as a seam: tests replace them with a version
-// that fails at the N-th call with a chosen errno, to prove that no save loses data.
+// The file system calls that saves and the import's file moves go through, as a seam: tests
+// replace them with a version that fails at the N-th call with a chosen errno, to prove that no
+// save and no move loses data.
 
 #include <string>
 #include <sys/types.h>
+
+struct stat;
+struct timespec;
 
 namespace zs::fs {
 
@@ -17,6 +21,13 @@ class FileOps {
     virtual int rename(const char* from, const char* to) = 0;
     virtual int unlink(const char* path) = 0;
     virtual int fchmod(int fd, mode_t mode) = 0;
+    virtual ssize_t read(int fd, void* data, size_t size) = 0;
+    virtual int fstat(int fd, struct stat* st) = 0;
+    virtual int stat(const char* path, struct stat* st) = 0;
+    virtual int lstat(const char* path, struct stat* st) = 0;
+    virtual int futimens(int fd, const struct timespec times[2]) = 0;
+    /// renameat2 on paths (relative ones to the working folder), with its `flags`.
+    virtual int renameat2(const char* from, const char* to, unsigned flags) = 0;
 };
 
 /// The real calls.
@@ -37,6 +48,12 @@ class FailingFileOps : public FileOps {
     int rename(const char* from, const char* to) override;
     int unlink(const char* path) override;
     int fchmod(int fd, mode_t mode) override;
+    ssize_t read(int fd, void* data, size_t size) override;
+    int fstat(int fd, struct stat* st) override;
+    int stat(const char* path, struct stat* st) override;
+    int lstat(const char* path, struct stat* st) override;
+    int futimens(int fd, const struct timespec times[2]) override;
+    int renameat2(const char* from, const char* to, unsigned flags) override;
     int calls() const { return m_calls; }
 
   private:

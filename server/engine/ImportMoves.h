@@ -12,6 +12,9 @@
 namespace zs::db {
 class Connection;
 }
+namespace zs::fs {
+class FileOps;
+}
 namespace zs::program {
 class ProgramLog;
 }
@@ -24,8 +27,8 @@ enum class ImportCommitPoint { RowsWritten, Recorded, Copied, Committed, Placed,
 
 class ImportMoves {
   public:
-    /// `reached` is told each point the moves pass.
-    ImportMoves(program::ProgramLog& log, std::function<void(ImportCommitPoint)> reached);
+    /// Every file call goes through `ops`; `reached` is told each point the moves pass.
+    ImportMoves(program::ProgramLog& log, fs::FileOps& ops, std::function<void(ImportCommitPoint)> reached);
 
     /// What can stop the file's move, tried before the commit: the old-files folder, a free name
     /// there and (on another file system) the flushed `copy`. False with `why`.
@@ -44,6 +47,7 @@ class ImportMoves {
 
   private:
     program::ProgramLog& m_log;
+    fs::FileOps& m_ops;
     std::function<void(ImportCommitPoint)> m_reached;
 };
 

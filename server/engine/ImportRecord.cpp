@@ -6,18 +6,8 @@
 #include "text/Ascii.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace zs::engine {
-
-std::optional<FileIdentity> identityOf(const std::filesystem::path& file)
-{
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return FileIdentity{static_cast<long long>(st.st_size),
-                        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-}
 
 bool ensureLoadedTable(db::Connection& c, std::string& reason)
 {
@@ -51,7 +41,7 @@ bool ensureLoadedTable(db::Connection& c, std::string& reason)
     return false;
 }
 
-std::string recordSql(const std::string& folder, const std::string& name, const FileIdentity& id)
+std::string recordSql(const std::string& folder, const std::string& name, const fs::FileIdentity& id)
 {
     return "insert into " + std::string(kLoadedTable) + " (CARTELLA, NOMEFILE, DIMENSIONE, MODIFICATO) values (" +
            db::sqlLiteral(folder) + ", " + db::sqlLiteral(name) + ", " + std::to_string(id.size) + ", " +
@@ -73,7 +63,7 @@ std::optional<std::vector<LoadedFile>> loadedFiles(db::Connection& c, const std:
     std::vector<LoadedFile> files;
     for (std::size_t r = 0; r < rs->rowCount(); ++r)
         files.push_back({rs->at(r, 0).toString(),
-                         FileIdentity{rs->at(r, 1).toInt().value_or(-1), rs->at(r, 2).toInt().value_or(-1)}});
+                         fs::FileIdentity{rs->at(r, 1).toInt().value_or(-1), rs->at(r, 2).toInt().value_or(-1)}});
     return files;
 }
 

@@ -8,6 +8,7 @@
 #include "engine/XmlMapping.h"
 #include "engine/XmlRowLoader.h"
 #include "fs/AtomicFile.h"
+#include "fs/FileMoves.h"
 #include "fs/Paths.h"
 #include "program/ProgramLog.h"
 #include "program/ShellServices.h"
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace zs::engine {
 namespace {
@@ -49,13 +49,14 @@ std::vector<stdfs::path> queuedFiles(const stdfs::path& folder, const std::set<s
 } // namespace
 
 ImportXml::ImportXml(program::ProgramLog& log, program::MessageService& messages, const time::Clock& clock,
-                     stdfs::path programFolder, std::function<db::Connection*()> connection)
+                     stdfs::path programFolder, std::function<db::Connection*()> connection, fs::FileOps& ops)
     : m_log(log)
     , m_messages(messages)
     , m_clock(clock)
     , m_programFolder(std::move(programFolder))
     , m_connection(std::move(connection))
-    , m_moves(log, [this](ImportCommitPoint point) { reached(point); })
+    , m_ops(ops)
+    , m_moves(log, ops, [this](ImportCommitPoint point) { reached(point); })
 {}
 
 stdfs::path ImportXml::errorLogFile() const
@@ -131,7 +132,7 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     // again. It stays in the folder, refused the same way by every run, until it is replaced
     // by the file itself.
     struct stat st {};
-    if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (m_ops.lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         rejectFile(c, file, std::string(), kLinkRefused);
         return false;
     }
@@ -157,7 +158,7 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
         why = "salvataggio delle righe non riuscito: " + errorText(c);
         (void)c.execute(transactionSql(c.dialect(), TransactionStep::Rollback));
         if (!copy.empty())
-            ::unlink(copy.c_str());
+            m_ops.unlink(copy.c_str());
         rejectFile(c, file, std::string(), why);
         return false;
     }
@@ -177,7 +178,7 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
 bool ImportXml::loadAndRecord(db::Connection& c, const XmlMapping& mapping, const stdfs::path& folder,
                               const stdfs::path& file, const std::string& begin, std::string& reason)
 {
-    const std::optional<FileIdentity> identity = identityOf(file);
+    const std::optional<fs::FileIdentity> identity = fs::identityOf(file, m_ops);
     if (!(begin.empty() || c.execute(begin) || ((reason = errorText(c)), false)) ||
         !loadXmlRows(c, mapping, file, reason))
         return false;

@@ -6,6 +6,7 @@
 // stand or fall together, whatever stops the way between them. Used by EngineSteps.
 
 #include "engine/ImportMoves.h"
+#include "fs/FileOps.h"
 
 #include <filesystem>
 #include <functional>
@@ -33,8 +34,10 @@ class ImportXml {
   public:
     ImportXml(const ImportXml&) = delete;
     ImportXml& operator=(const ImportXml&) = delete;
+    /// The data files' moves make their file calls through `ops` (tests pass one that fails).
     ImportXml(program::ProgramLog& log, program::MessageService& messages, const time::Clock& clock,
-              std::filesystem::path programFolder, std::function<db::Connection*()> connection);
+              std::filesystem::path programFolder, std::function<db::Connection*()> connection,
+              fs::FileOps& ops = fs::systemFileOps());
 
     /// Reads path, oldpath and schema from the step element and imports. False when a file was
     /// rejected or the import could not run (a failed import never counts as success).
@@ -68,6 +71,7 @@ class ImportXml {
     const time::Clock& m_clock;
     std::filesystem::path m_programFolder;
     std::function<db::Connection*()> m_connection;
+    fs::FileOps& m_ops; // every call on the data files and the old-files folder
     std::function<void(CommitPoint)> m_commitPoint;
     bool m_errorLogReported = false; // the error log's failure is told once
     ImportMoves m_moves;
