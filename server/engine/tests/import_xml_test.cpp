@@ -6,10 +6,12 @@
 #include "engine/ImportXml.h"
 #include "engine/XmlMapping.h"
 
+#include "fs/FileOps.h"
 #include "xml/XmlDocument.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace zs::engine {
@@ -237,6 +239,117 @@ TEST_F(ImportXmlTest, TheStartFinishesWhatACrashLeftAndOnlyThat)
     EXPECT_EQ(l[1], "  E:Errore nello spostamento del file " + path("in/a.xml").string() + " in " +
                         path("in/old").string() + "-esiste già un file con lo stesso nome in " +
                         path("in/old").string());
+}
+
+/// Fails the N-th file call of an import; with `otherDevice` it tells the old-files folder on a
+/// file system of its own, so that the files move by a flushed copy.
+class MoveFaults : public fs::FailingFileOps {
+  public:
+    MoveFaults(int failAt, bool otherDevice)
+        : FailingFileOps(failAt, EIO)
+        , m_otherDevice(otherDevice)
+    {}
+    int stat(const char* path, struct stat* st) override
+    {
+        const int r = FailingFileOps::stat(path, st);
+        if (r == 0 && m_otherDevice && stdfs::path(path).filename() == "old")
+            st->st_dev ^= 1;
+        return r;
+    }
+
+  private:
+    bool m_otherDevice;
+};
+
+TEST_F(ImportXmlTest, AFailedFileCallOfTheMovesLosesNoFileAndLoadsNoneTwice)
+{
+    // Every file call of an import fails in turn, until a run goes through: each run succeeds or
+    // fails with its reason, and a file is queued without its rows, or moved with them once, or
+    // (committed, recorded) left for the next start, which finishes it.
+    const char* const names[] = {"a.xml", "b.xml"};
+    const std::string rows[] = {cliente("A1", "Uno") + cliente("A2", "Due"), cliente("B1", "Tre")};
+    const auto count = [&](const std::string& sql) { return std::stoi(scalar(m_db, sql)); };
+    const auto rowsOf = [&](int f) {
+        return count(std::string("select count(*) from CLIENTI where codice like '") + "AB"[f] + "%'");
+    };
+    const auto recorded = [&](int f) {
+        return count(std::string("select count(*) from ZENTRIK_IMPORTXML where NOMEFILE = '") + names[f] + "'");
+    };
+    const auto noTemporaries = [&] {
+        for (const auto& e : stdfs::directory_iterator(path("in/old")))
+            EXPECT_NE(e.path().filename().string().front(), '.') << "left behind: " << e.path();
+    };
+    const auto expectAllDone = [&] {
+        for (int f = 0; f < 2; ++f) {
+            SCOPED_TRACE(names[f]);
+            EXPECT_FALSE(stdfs::exists(path("in") / names[f]));
+            EXPECT_EQ(zs::test::readFile(path("in/old") / names[f]), clienti(rows[f]));
+        }
+        EXPECT_EQ(scalar(m_db, "select group_concat(codice) from (select codice from CLIENTI order by codice)"),
+                  "A1,A2,B1");
+        EXPECT_EQ(count("select count(*) from ZENTRIK_IMPORTXML"), 0);
+        noTemporaries();
+    };
+    const auto run = [&](fs::FileOps& ops) {
+        ImportXml import(
+            m_log, m_messages, m_clock, m_dir.path(), [this] { return &m_db; }, ops);
+        auto doc = xml::Document::loadString("<IMPORTXML>" + basic() + "</IMPORTXML>");
+        return import.ImportXmlStep(doc->root());
+    };
+    for (const bool otherDevice : {false, true}) {
+        int failed = 0, pending = 0; // runs that failed, files left recorded for the next start
+        for (int failAt = 1;; ++failAt) {
+            SCOPED_TRACE((otherDevice ? "by copy, call " : "by rename, call ") + std::to_string(failAt));
+            stdfs::remove_all(path("in"));
+            stdfs::create_directories(path("in"));
+            for (int f = 0; f < 2; ++f)
+                zs::test::writeFile(path("in") / names[f], clienti(rows[f]));
+            test::exec(m_db, "delete from CLIENTI");
+            (void)m_db.execute("delete from ZENTRIK_IMPORTXML");
+            const std::size_t before = lines().size();
+            MoveFaults ops(failAt, otherDevice);
+            if (run(ops)) {
+                // A failed call the import may let be (a folder's flush, the copy's time) or none.
+                expectAllDone();
+                if (ops.calls() < failAt)
+                    break;
+                continue;
+            }
+            ++failed;
+            const auto l = lines();
+            ASSERT_GT(l.size(), before);
+            for (std::size_t i = before; i < l.size(); ++i)
+                EXPECT_TRUE(l[i].find("Errore nello spostamento del file " + path("in").string()) !=
+                                std::string::npos ||
+                            l[i].find("Errore nell'importazione del file " + path("in").string()) != std::string::npos)
+                    << l[i];
+            for (int f = 0; f < 2; ++f) {
+                SCOPED_TRACE(names[f]);
+                const bool queued = stdfs::exists(path("in") / names[f]);
+                const bool moved = stdfs::exists(path("in/old") / names[f]);
+                const int all = f == 0 ? 2 : 1;
+                if (recorded(f) == 1) { // committed, its move left for the next start
+                    ++pending;
+                    EXPECT_TRUE(queued);
+                    EXPECT_EQ(rowsOf(f), all);
+                } else if (moved) {
+                    EXPECT_FALSE(queued);
+                    EXPECT_EQ(rowsOf(f), all);
+                } else {
+                    EXPECT_TRUE(queued) << "the file was lost";
+                    EXPECT_EQ(rowsOf(f), 0);
+                }
+            }
+            noTemporaries();
+            // The next run, with no call failing, finishes what was left and loads the rest once.
+            MoveFaults none(0, otherDevice);
+            EXPECT_TRUE(run(none));
+            expectAllDone();
+            ASSERT_LT(failAt, 100);
+        }
+        EXPECT_GT(failed, 0);
+        EXPECT_GT(pending, 0);
+    }
 }
 
 } // namespace
