@@ -3,9 +3,11 @@
 // a rejected file stays, leaves no rows behind and fails the step.
 
 #include "StepsTestSupport.h"
+#include "engine/ImportRecord.h"
 #include "engine/ImportXml.h"
 #include "engine/XmlMapping.h"
 
+#include "fs/FileMoves.h"
 #include "fs/FileOps.h"
 #include "xml/XmlDocument.h"
 
@@ -201,19 +203,17 @@ TEST_F(ImportXmlTest, TheStartFinishesWhatACrashLeftAndOnlyThat)
     zs::test::writeFile(path("in/a.xml"), clienti(cliente("C1", "Uno")));
     ASSERT_TRUE(step(basic()));
     ASSERT_EQ(scalar(m_db, "select count(*) from ZENTRIK_IMPORTXML"), "0");
-    struct stat st {};
     stdfs::rename(path("in/old/a.xml"), path("in/a.xml"));
-    ASSERT_EQ(::stat(path("in/a.xml").c_str(), &st), 0);
-    const auto record = [&](const std::string& name, long long size, long long modified) {
-        test::exec(m_db, "insert into ZENTRIK_IMPORTXML values ('" + path("in").string() + "', '" + name + "', " +
-                             std::to_string(size) + ", " + std::to_string(modified) + ")");
+    auto identity = fs::identityOf(path("in/a.xml"), fs::systemFileOps());
+    ASSERT_TRUE(identity.has_value());
+    const auto record = [&](const std::string& name, const fs::FileIdentity& id) {
+        test::exec(m_db, recordSql(path("in").string(), name, id));
     };
-    const long long modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-    record("a.xml", st.st_size, modified);
+    record("a.xml", *identity);
     // A record whose file has left the queue, and one whose name now holds another file.
-    record("gone.xml", 10, 10);
+    record("gone.xml", {10, 10});
     zs::test::writeFile(path("in/b.xml"), clienti(cliente("C2", "Due")));
-    record("b.xml", 3, 3);
+    record("b.xml", {3, 3});
 
     EXPECT_TRUE(step(basic()));
     EXPECT_EQ(scalar(m_db, "select group_concat(codice) from CLIENTI"), "C1,C2"); // a.xml not loaded twice
@@ -228,8 +228,9 @@ TEST_F(ImportXmlTest, TheStartFinishesWhatACrashLeftAndOnlyThat)
     // A recorded file that cannot move (another file of its name is in the old folder): it stays,
     // is not loaded again, and the step fails with the reason; the record waits for the next start.
     zs::test::writeFile(path("in/a.xml"), "<ROOT/>");
-    ASSERT_EQ(::stat(path("in/a.xml").c_str(), &st), 0);
-    record("a.xml", st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+    identity = fs::identityOf(path("in/a.xml"), fs::systemFileOps());
+    ASSERT_TRUE(identity.has_value());
+    record("a.xml", *identity);
     m_log.OutputResponse("Importazione", false, 0);
     EXPECT_FALSE(step(basic()));
     EXPECT_TRUE(stdfs::exists(path("in/a.xml")));
