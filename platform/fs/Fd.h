@@ -1,6 +1,6 @@
 #pragma once
 // Move-only owner of a POSIX file descriptor: closes it on destruction. Sockets (platform/net),
-// children's pipes (platform/process) and the engine's file copies hold theirs in it.
+// children's pipes (platform/process) and the files ReadFile.h opens hold theirs in it.
 
 #include <utility>
 
