@@ -1,4 +1,5 @@
 #include "fs/AtomicFile.h"
+#include "fs/FileMoves.h"
 #include "fs/FileOps.h"
 #include "fs/OwnedFolder.h"
 #include "fs/Paths.h"
@@ -429,6 +430,74 @@ TEST(AtomicFile, FaultSweepNeverLosesTheOldFile)
         EXPECT_NE(err.find("settings.xml"), std::string::npos);
         ASSERT_LT(failAt, 20);
     }
+}
+
+/// A file system whose rename cannot be told not to replace (renameat2 refuses its flag).
+class NoFlagFileOps : public fs::FailingFileOps {
+  public:
+    NoFlagFileOps()
+        : FailingFileOps(0, 0)
+    {}
+    int renameat2(const char*, const char*, unsigned) override
+    {
+        errno = EINVAL;
+        return -1;
+    }
+};
+
+TEST(FileMoves, ARenameNeverReplacesAFileWithOrWithoutTheFileSystemsFlag)
+{
+    test::TempDir dir;
+    NoFlagFileOps noFlag;
+    for (fs::FileOps* ops : {&fs::systemFileOps(), static_cast<fs::FileOps*>(&noFlag)}) {
+        SCOPED_TRACE(ops == &noFlag ? "without the flag" : "with the flag");
+        test::writeFile(dir / "a", "new");
+        test::writeFile(dir / "b", "there");
+        errno = 0;
+        EXPECT_FALSE(fs::renameNoReplace(dir / "a", dir / "b", *ops));
+        EXPECT_EQ(errno, EEXIST);
+        EXPECT_EQ(test::readFile(dir / "b"), "there");
+        EXPECT_EQ(test::readFile(dir / "a"), "new");
+        std::filesystem::remove(dir / "b");
+        EXPECT_TRUE(fs::renameNoReplace(dir / "a", dir / "b", *ops));
+        EXPECT_EQ(test::readFile(dir / "b"), "new");
+        EXPECT_FALSE(std::filesystem::exists(dir / "a"));
+        std::filesystem::remove(dir / "b");
+    }
+}
+
+TEST(FileMoves, ACopyKeepsTheFilesIdentityAndAFailedOneLeavesNothing)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "old");
+    test::writeFile(dir / "a.xml", std::string(3u << 20, 'x')); // more than one read
+    const auto identity = fs::identityOf(dir / "a.xml", fs::systemFileOps());
+    ASSERT_TRUE(identity.has_value());
+    for (int failAt = 1;; ++failAt) {
+        SCOPED_TRACE(failAt);
+        fs::FailingFileOps ops(failAt, EIO);
+        std::filesystem::path tmp;
+        std::string reason;
+        const bool ok = fs::copyFlushed(dir / "a.xml", dir / "old", dir / "old/a.xml", tmp, reason, ops);
+        std::vector<std::filesystem::path> left;
+        for (const auto& e : std::filesystem::directory_iterator(dir / "old"))
+            left.push_back(e.path());
+        if (ok && ops.calls() < failAt) {
+            ASSERT_EQ(left, std::vector<std::filesystem::path>{tmp});
+            EXPECT_EQ(fs::identityOf(tmp, fs::systemFileOps()), identity);
+            break;
+        }
+        if (ok) { // a failed time setting is let be: the copy is whole, only its time differs
+            EXPECT_EQ(std::filesystem::file_size(tmp), 3u << 20);
+        } else {
+            EXPECT_TRUE(left.empty()) << "left behind: " << left.front();
+            EXPECT_NE(reason.find("a.xml: "), std::string::npos) << reason;
+        }
+        for (const auto& p : left)
+            std::filesystem::remove(p);
+        ASSERT_LT(failAt, 30);
+    }
+    EXPECT_FALSE(fs::identityOf(dir / "old", fs::systemFileOps()).has_value()); // a folder has none
 }
 
 TEST(OwnedFolder, IsPrivateFromItsCreationWhateverTheUmask)
