@@ -128,6 +128,7 @@ class Connection {
     friend class RowReader;
     friend class RowWriter;
     friend class Catalog;
+    friend class Transaction;
     bool openImpl(const std::string& connectionString, bool create);
     bool fail(Error e);
     bool fail(ErrorList errors);
