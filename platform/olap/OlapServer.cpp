@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/SqlText.h"
+#include "db/Transaction.h"
 #include "text/Ascii.h"
 #include "time/Clock.h"
 
@@ -396,17 +397,11 @@ class OlapServer::Rebuild {
     Rebuild(db::Connection& c, const OlapServer& server)
         : m_c(c)
         , m_server(server)
+        , m_tx(c)
     {}
-    ~Rebuild()
-    {
-        if (m_open)
-            (void)m_c.execute("ROLLBACK TRANSACTION");
-    }
-    Rebuild(const Rebuild&) = delete;
-    Rebuild& operator=(const Rebuild&) = delete;
 
     db::Connection& connection() { return m_c; }
-    bool begin(const char* what) { return (m_open = m_c.execute("BEGIN TRANSACTION")) || failed(what); }
+    bool begin(const char* what) { return m_tx.begin() || failed(what); }
     /// Runs `sql`; false (and the error kept) when it fails.
     bool run(const std::string& sql, const char* what)
     {
@@ -425,13 +420,7 @@ class OlapServer::Rebuild {
                 return false;
         return true;
     }
-    bool commit(const char* what)
-    {
-        if (!m_c.execute("COMMIT TRANSACTION"))
-            return failed(what);
-        m_open = false;
-        return true;
-    }
+    bool commit(const char* what) { return m_tx.commit() || failed(what); }
     /// Keeps a failure found before any statement ran (a badly declared object).
     bool error(OlapError e)
     {
@@ -447,10 +436,7 @@ class OlapServer::Rebuild {
     /// Rolls back and gives the failure, saying that the previous data stand.
     bool fail(OlapError* error)
     {
-        if (m_open) {
-            (void)m_c.execute("ROLLBACK TRANSACTION");
-            m_open = false;
-        }
+        m_tx.rollback();
         m_error.description += kKeptNote;
         return olap::fail(error, m_error);
     }
@@ -458,7 +444,7 @@ class OlapServer::Rebuild {
   private:
     db::Connection& m_c;
     const OlapServer& m_server;
-    bool m_open = false;
+    db::Transaction m_tx;
     OlapError m_error;
 };
 
