@@ -225,15 +225,20 @@ bool caseBlindNames(db::Dialect dialect)
 
 constexpr const char* kStateTable = "olap_stato";
 
-/// Whether a table named as earlier versions named the tables of the cube that `key` (columns of
-/// olap_stato and this cube's values) picks out may hold another cube's rows: on a target that
-/// ignores the case of table names, olap_stato records another cube whose key differs from this
-/// one only in letter case, so both were written into that one table. True as well when the
-/// question cannot be answered.
-bool earlierTableShared(db::Connection& c, const std::vector<std::pair<const char*, std::string>>& key)
+/// Whether `earlier`, a name an earlier version gave the aggregate of cube `cube`, may hold
+/// another cube's rows: on a target that ignores the case of table names, olap_stato records
+/// another cube whose key (the parts of the name) differs from this one only in letter case, so
+/// both were written into that one table. True as well when the question cannot be answered.
+bool earlierTableShared(db::Connection& c, const EarlierTableName& earlier, const std::string& cube)
 {
     if (!caseBlindNames(c.dialect()) || !tableExists(c, kStateTable))
         return false;
+    std::vector<std::pair<const char*, std::string>> key;
+    if (earlier.server)
+        key.emplace_back("server", *earlier.server);
+    if (earlier.database)
+        key.emplace_back("database", *earlier.database);
+    key.emplace_back("nome", cube);
     std::string sameButCase, exact;
     for (const auto& [column, value] : key) {
         sameButCase += " AND lower(\"" + std::string(column) + "\") = lower(" + quoteText(value) + ")";
@@ -710,14 +715,9 @@ bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube,
             // earlier version: before names carried the case of their letters, the server, or the
             // database. On a target that ignores case, a table another object's name reached as
             // well is not taken. A table of its own with other columns is rebuilt whole instead.
-            const std::pair<std::string, std::vector<std::pair<const char*, std::string>>> earlier[] = {
-                {cube.caseBlindAggregateTable(m_server, db.name),
-                 {{"server", m_server}, {"database", db.name}, {"nome", cube.name}}},
-                {cube.databaseAggregateTable(db.name), {{"database", db.name}, {"nome", cube.name}}},
-                {cube.legacyAggregateTable(), {{"nome", cube.name}}}};
-            for (const auto& [name, key] : earlier)
-                if (holdsThisCube(name) && !earlierTableShared(c, key)) {
-                    prior = name;
+            for (const EarlierTableName& earlier : cube.earlierAggregateTables(m_server, db.name))
+                if (holdsThisCube(earlier.table) && !earlierTableShared(c, earlier, cube.name)) {
+                    prior = earlier.table;
                     break;
                 }
         }
