@@ -147,6 +147,24 @@ std::string reaggregate(const std::string& a)
     return "SUM";
 }
 
+/// Why `cube` (not virtual) cannot be built as declared: no fact table, a measure that is not
+/// one, a filter that is not one condition. Nothing when it can.
+std::optional<OlapError> cubeDefinitionError(const CubeDef& cube)
+{
+    if (cube.sourceTable.empty())
+        return OlapError{kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource};
+    for (const auto& m : cube.measures)
+        if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
+            return OlapError{kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource};
+    if (const auto why = notOneCondition(cube.sourceTableFilter))
+        return OlapError{kErrOlapDefinition,
+                         "Filtro non valido nel cubo " + cube.name + ": " + *why +
+                             ". Il filtro deve essere una sola "
+                             "condizione SQL.",
+                         kSource};
+    return std::nullopt;
+}
+
 /// The facts of `cube` aggregated by its dimensions, optionally limited by `extraCondition`.
 std::string aggregateSelect(db::Dialect dialect, const CubeDef& cube, const std::string& extraCondition)
 {
@@ -273,6 +291,35 @@ std::vector<std::string> aggregateColumns(const CubeDef& cube)
         out.push_back(m.name);
     out.push_back("fact_count");
     return out;
+}
+
+/// Whether `table` holds the columns of a cube's aggregate, `columns`.
+bool holdsColumns(db::Connection& c, const std::string& table, const std::vector<std::string>& columns)
+{
+    return tableExists(c, table) && tableColumns(c, table) == columns;
+}
+
+/// The table holding the cube's previous aggregate with the cube's columns (a catalog that
+/// changed the cube's dimensions or measures leaves one that does not: the cube is then built
+/// whole); empty when there is none.
+std::string priorAggregate(db::Connection& c, const std::string& server, const std::string& database,
+                           const CubeDef& cube, ProcessType type)
+{
+    if (cube.state == kStateUnprocessed)
+        return {};
+    const std::string own = cube.aggregateTable(server, database);
+    const std::vector<std::string> columns = aggregateColumns(cube);
+    if (holdsColumns(c, own, columns))
+        return own;
+    if (type != ProcessType::Incremental || tableExists(c, own))
+        return {};
+    // A cube without a table of its own may still have its base under a name of an earlier
+    // version. On a target that ignores case, a table another object's name reached as well is
+    // not taken. A table of its own with other columns is rebuilt whole instead.
+    for (const EarlierTableName& earlier : cube.earlierAggregateTables(server, database))
+        if (holdsColumns(c, earlier.table, columns) && !earlierTableShared(c, earlier, cube.name))
+            return earlier.table;
+    return {};
 }
 
 /// A SQLite file named relative to the program folder, whatever the current folder is.
@@ -683,45 +730,15 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
 bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type)
 {
     const char* what = "Elaborazione del cubo non riuscita";
-    if (cube.sourceTable.empty())
-        return r.error({kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource});
-    for (const auto& m : cube.measures)
-        if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
-            return r.error({kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
-
-    if (const auto why = notOneCondition(cube.sourceTableFilter))
-        return r.error({kErrOlapDefinition,
-                        "Filtro non valido nel cubo " + cube.name + ": " + *why +
-                            ". Il filtro deve essere una sola "
-                            "condizione SQL.",
-                        kSource});
+    if (auto e = cubeDefinitionError(cube))
+        return r.error(std::move(*e));
 
     db::Connection& c = r.connection();
     const db::Dialect dialect = c.dialect();
     const std::string aggName = cube.aggregateTable(m_server, db.name);
     const std::string agg = quoteId(aggName);
     const std::vector<std::string> columns = aggregateColumns(cube);
-    // The previous aggregate, when it holds this cube's columns (a catalog that changed the
-    // cube's dimensions or measures leaves one that does not: the cube is then built whole).
-    auto holdsThisCube = [&](const std::string& name) {
-        return tableExists(c, name) && tableColumns(c, name) == columns;
-    };
-    std::string prior;
-    if (cube.state != kStateUnprocessed) {
-        if (holdsThisCube(aggName)) {
-            prior = aggName;
-        } else if (type == ProcessType::Incremental && !tableExists(c, aggName)) {
-            // A cube without a table of its own may still have its base under a name of an
-            // earlier version: before names carried the case of their letters, the server, or the
-            // database. On a target that ignores case, a table another object's name reached as
-            // well is not taken. A table of its own with other columns is rebuilt whole instead.
-            for (const EarlierTableName& earlier : cube.earlierAggregateTables(m_server, db.name))
-                if (holdsThisCube(earlier.table) && !earlierTableShared(c, earlier, cube.name)) {
-                    prior = earlier.table;
-                    break;
-                }
-        }
-    }
+    const std::string prior = priorAggregate(c, m_server, db.name, cube, type);
     const std::string incCol = cube.incrementalColumn.empty() ? "" : sourceId(dialect, cube.incrementalColumn);
     if (!r.begin(what))
         return false;
