@@ -235,6 +235,12 @@ int Connection::state() const
     return s;
 }
 
+Dialect Connection::dialect() const
+{
+    std::lock_guard l(m_shared->m);
+    return m_shared->dialect;
+}
+
 std::string Connection::reportedConnectionString() const
 {
     return maskPasswords(m_connectionString);
@@ -284,7 +290,6 @@ bool Connection::openImpl(const std::string& connectionString, bool create)
         return requireIdle();
     m_shared->waitDone(seq, std::nullopt);
     std::lock_guard l(m_shared->m);
-    m_dialect = m_shared->dialect;
     if (!m_shared->lastOk)
         return fail(m_shared->lastErrors);
     return true;
@@ -294,8 +299,7 @@ void Connection::close() noexcept
 {
     if (isExecuting())
         cancel();
-    m_asyncPending = false;
-    m_insertPending = false;
+    m_pending = Pending::None;
     m_insertNames = {};
     m_openReader = 0; // the backend's close ends it
     {
@@ -319,14 +323,13 @@ void Connection::close() noexcept
     std::uint64_t seq = 0;
     if (m_shared->submit(std::move(job), 0, seq))
         m_shared->waitDone(seq, std::nullopt);
-    m_dialect = Dialect::None;
 }
 
 bool Connection::settleInsert()
 {
-    if (!m_insertPending)
+    if (m_pending != Pending::Rows)
         return true;
-    m_insertPending = false;
+    m_pending = Pending::None;
     std::uint64_t seq = 0;
     {
         std::lock_guard l(m_shared->m);
@@ -354,7 +357,7 @@ bool Connection::runStatement(std::string_view sql, bool async)
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
         return requireIdle();
-    m_asyncPending = true;
+    m_pending = Pending::Statement;
     return true;
 }
 
@@ -390,7 +393,7 @@ bool Connection::waitFor(std::chrono::milliseconds timeout)
 
 bool Connection::endExecute()
 {
-    if (!m_asyncPending)
+    if (m_pending != Pending::Statement)
         return true;
     std::uint64_t seq = 0;
     {
@@ -398,7 +401,7 @@ bool Connection::endExecute()
         seq = m_shared->submitted;
     }
     m_shared->waitDone(seq, std::nullopt);
-    m_asyncPending = false;
+    m_pending = Pending::None;
     std::lock_guard l(m_shared->m);
     if (m_shared->lastOk) {
         m_errors.clear();
@@ -506,7 +509,7 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
     // previous batch still runs on the worker: two sets of them take turns.
     m_errors.clear();
     ArrayBatch* batch = nullptr;
-    if (m_dialect == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
+    if (dialect() == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
         batch = &m_arrayBatches[m_nextArrayBatch];
         try {
             buildArrayBatch(values.data(), columns.size(), rows, *batch);
@@ -538,7 +541,7 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
         return requireIdle();
-    m_insertPending = true;
+    m_pending = Pending::Rows;
     return true;
 }
 

@@ -65,7 +65,8 @@ class Connection {
     int state() const;
     bool isOpen() const { return (state() & kStateOpen) != 0; }
     bool isExecuting() const { return (state() & kStateExecuting) != 0; }
-    Dialect dialect() const { return m_dialect; }
+    /// The product behind the open connection; None while closed.
+    Dialect dialect() const;
 
     /// Seconds a statement may run before it is ended with a Timeout error; 0 means no limit.
     /// 30 by default. Applies to the statements started after the call.
@@ -127,6 +128,7 @@ class Connection {
     friend class RowReader;
     friend class RowWriter;
     friend class Catalog;
+    friend class Transaction;
     bool openImpl(const std::string& connectionString, bool create);
     bool fail(Error e);
     bool fail(ErrorList errors);
@@ -159,14 +161,16 @@ class Connection {
     // The array literals of the batch being built and of the one the worker may be writing.
     std::unique_ptr<ArrayBatch[]> m_arrayBatches;
     int m_nextArrayBatch = 0;
+    /// The job on the worker whose outcome is still to be collected: an asynchronous statement's
+    /// (endExecute()) or a batch of rows' (settleInsert()). Starting another job settles the last.
+    enum class Pending { None, Statement, Rows };
+
     std::string m_connectionString;
-    Dialect m_dialect = Dialect::None;
     int m_commandTimeout = 30;
     ErrorList m_errors;
-    bool m_asyncPending = false;
+    Pending m_pending = Pending::None;
     std::uint64_t m_openReader = 0; // the number of this connection's open RowReader; 0: none
     std::uint64_t m_readers = 0;    // RowReaders opened so far
-    bool m_insertPending = false;   // a batch of rows is being written on the worker
     std::string m_pendingInsertTable;
     std::string m_failedInsertTable;
 };

@@ -161,6 +161,16 @@ std::string olapTableName(const std::string& prefix, const std::string& database
     return boundedTableName(prefix + std::to_string(database.size()) + "_" + database + "_" + object);
 }
 
+std::vector<EarlierTableName> CubeDef::earlierAggregateTables(const std::string& server,
+                                                              const std::string& database) const
+{
+    // Before names carried the case of their letters, before they carried the server, and
+    // before they carried the database.
+    return {{earlierOlapTableName("olap_", server, database, name), server, database},
+            {olapTableName("olap_", database, name), std::nullopt, database},
+            {"olap_" + name, std::nullopt, std::nullopt}};
+}
+
 CubeDef* OlapDatabaseDef::cube(const std::string& n)
 {
     if (m_indexedCubes != cubes.size() || m_cubeIndex.empty()) {

@@ -55,6 +55,15 @@ std::string earlierOlapTableName(const std::string& prefix, const std::string& s
 /// The name tables had before they carried the server: the database and the object only.
 std::string olapTableName(const std::string& prefix, const std::string& database, const std::string& object);
 
+/// A name an earlier version gave an object's table, still read (as the base of an incremental
+/// run) when the object has no table under its own name, and what the name was made of beside
+/// the object's name: the server and the database, each when the name carried it.
+struct EarlierTableName {
+    std::string table;
+    std::optional<std::string> server;
+    std::optional<std::string> database;
+};
+
 /// A shared dimension: the distinct members of one column of a table.
 struct DimensionDef {
     std::string name;
@@ -116,18 +125,8 @@ struct CubeDef {
     {
         return olapTableName("olap_", server, database, name);
     }
-    /// The names the aggregate had before names carried the case of their letters, before they
-    /// carried the server, and before they carried the database; still read (as the base of an
-    /// incremental run) when the cube has no aggregate under its own name.
-    std::string caseBlindAggregateTable(const std::string& server, const std::string& database) const
-    {
-        return earlierOlapTableName("olap_", server, database, name);
-    }
-    std::string databaseAggregateTable(const std::string& database) const
-    {
-        return olapTableName("olap_", database, name);
-    }
-    std::string legacyAggregateTable() const { return "olap_" + name; }
+    /// The names earlier versions gave the aggregate, newest first (see EarlierTableName).
+    std::vector<EarlierTableName> earlierAggregateTables(const std::string& server, const std::string& database) const;
 };
 
 struct OlapDatabaseDef {

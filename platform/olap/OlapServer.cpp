@@ -1,8 +1,11 @@
 #include "olap/OlapServer.h"
 
+#include "olap/CubePlan_p.h"
+
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/SqlText.h"
+#include "db/Transaction.h"
 #include "text/Ascii.h"
 #include "time/Clock.h"
 
@@ -14,106 +17,11 @@ namespace zs::olap {
 
 namespace {
 
-constexpr const char* kSource = "ZentrikServer";
-
-std::string quoteId(const std::string& name)
-{
-    return db::quoteSql(name, '"', '"');
-}
+constexpr const char* kSource = kOlapSource;
 
 std::string quoteText(const std::string& text)
 {
     return db::sqlLiteral(text);
-}
-
-bool plainName(const std::string& name)
-{
-    if (name.empty() || (name.front() >= '0' && name.front() <= '9'))
-        return false;
-    for (const char ch : name)
-        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_'))
-            return false;
-    return true;
-}
-
-/// A table or column the catalog names in the target database, resolved as the target
-/// resolves the program's other SQL, where such names stand unquoted: a plain name folds as
-/// the database folds unquoted names (lower case on PostgreSQL, upper case on Oracle), so
-/// "VENDITE" finds the table that CREATE TABLE VENDITE made there; any other name is taken
-/// exactly as written. Quoted either way, so a name that is also a keyword still works.
-std::string sourceId(db::Dialect dialect, const std::string& name)
-{
-    if (plainName(name)) {
-        if (dialect == db::Dialect::PostgreSql)
-            return quoteId(text::lowerAscii(name));
-        if (dialect == db::Dialect::Oracle)
-            return quoteId(text::upperAscii(name));
-    }
-    return quoteId(name);
-}
-
-/// Why `filter` is not one SQL condition, or nothing when it is: the filter stands inside the
-/// aggregate's WHERE between parentheses, so it may hold no statement separator, no comment
-/// (which would hide the rest of the statement), no parenthesis that closes what it did not
-/// open and no text or name left open.
-std::optional<std::string> notOneCondition(const std::string& filter)
-{
-    int depth = 0;
-    const std::size_t n = filter.size();
-    auto identChar = [](char ch) {
-        return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        const char ch = filter[i];
-        if (ch == '\'' || ch == '"' || ch == '[') {
-            const char close = ch == '[' ? ']' : ch;
-            // E'…' (PostgreSQL) takes backslash escapes: \' does not end it.
-            const bool escapes = ch == '\'' && i > 0 && (filter[i - 1] == 'E' || filter[i - 1] == 'e') &&
-                                 (i < 2 || !identChar(filter[i - 2]));
-            std::size_t j = i + 1;
-            for (; j < n; ++j) {
-                if (escapes && filter[j] == '\\') {
-                    ++j;
-                    continue;
-                }
-                if (filter[j] == close) {
-                    if (close != ']' && j + 1 < n && filter[j + 1] == close) {
-                        ++j; // a doubled quote stands for itself
-                        continue;
-                    }
-                    break;
-                }
-            }
-            if (j >= n)
-                return std::string("testo o nome non chiuso");
-            i = j;
-        } else if (ch == ';') {
-            return std::string("il filtro contiene un'altra istruzione (;)");
-        } else if ((ch == '-' && i + 1 < n && filter[i + 1] == '-') ||
-                   (ch == '/' && i + 1 < n && filter[i + 1] == '*')) {
-            return std::string("il filtro contiene un commento");
-        } else if (ch == '(') {
-            ++depth;
-        } else if (ch == ')') {
-            if (--depth < 0)
-                return std::string("parentesi non bilanciate");
-        } else if (ch == '$' && (i == 0 || !identChar(filter[i - 1]))) {
-            return std::string("il filtro contiene un testo delimitato da $");
-        }
-    }
-    if (depth != 0)
-        return std::string("parentesi non bilanciate");
-    return std::nullopt;
-}
-
-/// A stored mark as an SQL literal: a plain number as it stands, anything else quoted.
-std::string markLiteral(const std::string& mark)
-{
-    double v = 0;
-    const auto r = std::from_chars(mark.data(), mark.data() + mark.size(), v);
-    if (!mark.empty() && r.ec == std::errc() && r.ptr == mark.data() + mark.size())
-        return mark;
-    return quoteText(mark);
 }
 
 OlapError fromDb(const db::Connection& c, const std::string& fallback)
@@ -129,50 +37,6 @@ bool fail(OlapError* error, OlapError e)
     if (error)
         *error = std::move(e);
     return false;
-}
-
-bool validAggregate(const std::string& a)
-{
-    return a == "sum" || a == "count" || a == "min" || a == "max";
-}
-
-/// The function that folds already aggregated values together again.
-std::string reaggregate(const std::string& a)
-{
-    if (a == "min")
-        return "MIN";
-    if (a == "max")
-        return "MAX";
-    return "SUM";
-}
-
-/// The facts of `cube` aggregated by its dimensions, optionally limited by `extraCondition`.
-std::string aggregateSelect(db::Dialect dialect, const CubeDef& cube, const std::string& extraCondition)
-{
-    std::string cols, group;
-    for (const auto& d : cube.dimensions) {
-        const std::string col = sourceId(dialect, d.column.empty() ? d.name : d.column);
-        cols += col + " AS " + quoteId(d.name) + ", ";
-        group += (group.empty() ? "" : ", ") + col;
-    }
-    for (const auto& m : cube.measures) {
-        const std::string arg = m.aggregate == "count" && m.column.empty() ? "*" : sourceId(dialect, m.column);
-        cols += text::upperAscii(m.aggregate) + "(" + arg + ") AS " + quoteId(m.name) + ", ";
-    }
-    cols += "COUNT(*) AS \"fact_count\"";
-    std::string sql = "SELECT " + cols + " FROM " + sourceId(dialect, cube.sourceTable);
-    if (!cube.sourceTableAlias.empty())
-        sql += " AS " + sourceId(dialect, cube.sourceTableAlias);
-    std::string where;
-    if (!cube.sourceTableFilter.empty())
-        where = "(" + cube.sourceTableFilter + ")";
-    if (!extraCondition.empty())
-        where += (where.empty() ? "" : " AND ") + extraCondition;
-    if (!where.empty())
-        sql += " WHERE " + where;
-    if (!group.empty())
-        sql += " GROUP BY " + group;
-    return sql;
 }
 
 /// Whether the target holds a table or view that the quoted name `table` finds, asked of the
@@ -205,17 +69,6 @@ bool tableExists(db::Connection& c, const std::string& table)
     return rs && !rs->eof() && rs->value(std::size_t{0}).toInt().value_or(0) > 0;
 }
 
-/// The schema that holds this connection's temporary tables, as a statement names it; empty
-/// where the target has none that CREATE TEMPORARY TABLE … AS fills.
-std::string temporarySchema(db::Dialect dialect)
-{
-    if (dialect == db::Dialect::Sqlite)
-        return "temp";
-    if (dialect == db::Dialect::PostgreSql)
-        return "pg_temp";
-    return {};
-}
-
 /// Whether the target compares table names without regard to letter case.
 bool caseBlindNames(db::Dialect dialect)
 {
@@ -224,15 +77,20 @@ bool caseBlindNames(db::Dialect dialect)
 
 constexpr const char* kStateTable = "olap_stato";
 
-/// Whether a table named as earlier versions named the tables of the cube that `key` (columns of
-/// olap_stato and this cube's values) picks out may hold another cube's rows: on a target that
-/// ignores the case of table names, olap_stato records another cube whose key differs from this
-/// one only in letter case, so both were written into that one table. True as well when the
-/// question cannot be answered.
-bool earlierTableShared(db::Connection& c, const std::vector<std::pair<const char*, std::string>>& key)
+/// Whether `earlier`, a name an earlier version gave the aggregate of cube `cube`, may hold
+/// another cube's rows: on a target that ignores the case of table names, olap_stato records
+/// another cube whose key (the parts of the name) differs from this one only in letter case, so
+/// both were written into that one table. True as well when the question cannot be answered.
+bool earlierTableShared(db::Connection& c, const EarlierTableName& earlier, const std::string& cube)
 {
     if (!caseBlindNames(c.dialect()) || !tableExists(c, kStateTable))
         return false;
+    std::vector<std::pair<const char*, std::string>> key;
+    if (earlier.server)
+        key.emplace_back("server", *earlier.server);
+    if (earlier.database)
+        key.emplace_back("database", *earlier.database);
+    key.emplace_back("nome", cube);
     std::string sameButCase, exact;
     for (const auto& [column, value] : key) {
         sameButCase += " AND lower(\"" + std::string(column) + "\") = lower(" + quoteText(value) + ")";
@@ -253,19 +111,6 @@ std::optional<std::vector<std::string>> tableColumns(db::Connection& c, const st
     out.reserve(rs->columns().size());
     for (const auto& col : rs->columns())
         out.push_back(col.name);
-    return out;
-}
-
-/// The columns of a cube's aggregate: its dimensions, its measures and "fact_count".
-std::vector<std::string> aggregateColumns(const CubeDef& cube)
-{
-    std::vector<std::string> out;
-    out.reserve(cube.dimensions.size() + cube.measures.size() + 1);
-    for (const auto& d : cube.dimensions)
-        out.push_back(d.name);
-    for (const auto& m : cube.measures)
-        out.push_back(m.name);
-    out.push_back("fact_count");
     return out;
 }
 
@@ -387,30 +232,23 @@ std::vector<std::string> stateStatements(db::Connection& c, const std::string& s
     return sql;
 }
 
-} // namespace
-
 /// One object's rebuild as one transaction: statements run in order, and on the first failure
 /// everything since begin() is rolled back, so the previous tables and state stand.
-class OlapServer::Rebuild {
+class Rebuild {
   public:
-    Rebuild(db::Connection& c, const OlapServer& server)
+    /// `failStatement`: OlapServer::failStatement, which must outlive the rebuild.
+    Rebuild(db::Connection& c, const std::function<bool(const std::string&)>& failStatement)
         : m_c(c)
-        , m_server(server)
+        , m_failStatement(failStatement)
+        , m_tx(c)
     {}
-    ~Rebuild()
-    {
-        if (m_open)
-            (void)m_c.execute("ROLLBACK TRANSACTION");
-    }
-    Rebuild(const Rebuild&) = delete;
-    Rebuild& operator=(const Rebuild&) = delete;
 
     db::Connection& connection() { return m_c; }
-    bool begin(const char* what) { return (m_open = m_c.execute("BEGIN TRANSACTION")) || failed(what); }
+    bool begin(const char* what) { return m_tx.begin() || failed(what); }
     /// Runs `sql`; false (and the error kept) when it fails.
     bool run(const std::string& sql, const char* what)
     {
-        if (m_server.failStatement && m_server.failStatement(sql)) {
+        if (m_failStatement && m_failStatement(sql)) {
             m_error = {kErrOlapDefinition, std::string(what) + ": istruzione rifiutata", kSource};
             return false;
         }
@@ -425,13 +263,7 @@ class OlapServer::Rebuild {
                 return false;
         return true;
     }
-    bool commit(const char* what)
-    {
-        if (!m_c.execute("COMMIT TRANSACTION"))
-            return failed(what);
-        m_open = false;
-        return true;
-    }
+    bool commit(const char* what) { return m_tx.commit() || failed(what); }
     /// Keeps a failure found before any statement ran (a badly declared object).
     bool error(OlapError e)
     {
@@ -447,20 +279,106 @@ class OlapServer::Rebuild {
     /// Rolls back and gives the failure, saying that the previous data stand.
     bool fail(OlapError* error)
     {
-        if (m_open) {
-            (void)m_c.execute("ROLLBACK TRANSACTION");
-            m_open = false;
-        }
+        m_tx.rollback();
         m_error.description += kKeptNote;
         return olap::fail(error, m_error);
     }
 
   private:
     db::Connection& m_c;
-    const OlapServer& m_server;
-    bool m_open = false;
+    const std::function<bool(const std::string&)>& m_failStatement;
+    db::Transaction m_tx;
     OlapError m_error;
 };
+
+constexpr const char* kCubeFailed = "Elaborazione del cubo non riuscita";
+
+/// Whether `table` holds the columns of a cube's aggregate, `columns`.
+bool holdsColumns(db::Connection& c, const std::string& table, const std::vector<std::string>& columns)
+{
+    return tableExists(c, table) && tableColumns(c, table) == columns;
+}
+
+/// The table holding the cube's previous aggregate with the cube's columns (a catalog that
+/// changed the cube's dimensions or measures leaves one that does not: the cube is then built
+/// whole); empty when there is none.
+std::string priorAggregate(db::Connection& c, const std::string& server, const std::string& database,
+                           const CubeDef& cube, ProcessType type)
+{
+    if (cube.state == kStateUnprocessed)
+        return {};
+    const std::string own = cube.aggregateTable(server, database);
+    const std::vector<std::string> columns = aggregateColumns(cube);
+    if (holdsColumns(c, own, columns))
+        return own;
+    if (type != ProcessType::Incremental || tableExists(c, own))
+        return {};
+    // A cube without a table of its own may still have its base under a name of an earlier
+    // version. On a target that ignores case, a table another object's name reached as well is
+    // not taken. A table of its own with other columns is rebuilt whole instead.
+    for (const EarlierTableName& earlier : cube.earlierAggregateTables(server, database))
+        if (holdsColumns(c, earlier.table, columns) && !earlierTableShared(c, earlier, cube.name))
+            return earlier.table;
+    return {};
+}
+
+/// Reads the mark the rebuild aggregates the facts up to into `plan.newMark`: the cube's own
+/// mark or none, raised to the highest fact above it. Read before the facts are aggregated, so
+/// a fact added in between is left for the next run instead of being counted twice or lost.
+bool readNewMark(Rebuild& r, const CubeDef& cube, CubeRebuild& plan)
+{
+    plan.newMark = mergesNewFacts(cube, plan) ? cube.incrementalMark : std::string();
+    const std::string sql = markQuery(plan.dialect, cube, plan.newMark);
+    if (sql.empty())
+        return true;
+    auto rs = r.connection().query(sql);
+    if (!rs)
+        return r.failed("Lettura dei fatti non riuscita");
+    const db::Value& v = rs->eof() ? db::Value() : rs->value(std::size_t{0});
+    if (!v.isNull())
+        plan.newMark = v.toString();
+    return true;
+}
+
+/// Checks the rebuilt aggregate `table` and takes its size into the cube. Whatever the target
+/// did with the name, the aggregate now holds this cube's columns or the rebuild fails: another
+/// object's table is never reported as this cube's. With nothing `rebuilt`, the aggregate is
+/// the cube's own table, whose columns priorAggregate read.
+bool takeAggregate(Rebuild& r, CubeDef& cube, const std::string& table, bool rebuilt)
+{
+    db::Connection& c = r.connection();
+    if (rebuilt && tableColumns(c, table) != aggregateColumns(cube))
+        return r.error({kErrOlapDefinition,
+                        "La tabella " + table + " non contiene le colonne del cubo " + cube.name +
+                            ": contiene i dati di un altro oggetto.",
+                        kSource});
+    auto rs = c.query("SELECT COUNT(*) FROM " + quoteId(table));
+    if (!rs)
+        return r.failed(kCubeFailed);
+    cube.estimatedRows = rs->eof() ? 0.0 : static_cast<double>(rs->value(std::size_t{0}).toInt().value_or(0));
+    cube.estimatedSize =
+        cube.estimatedRows * 8.0 * static_cast<double>(cube.dimensions.size() + cube.measures.size() + 1);
+    return true;
+}
+
+/// Rebuilds the aggregate of `cube` (not virtual) inside `r`, begun here; the cube takes the
+/// new mark and size. False with the failure kept in `r`.
+bool buildCube(Rebuild& r, const std::string& server, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type)
+{
+    if (auto e = cubeDefinitionError(cube))
+        return r.error(std::move(*e));
+    db::Connection& c = r.connection();
+    CubeRebuild plan{c.dialect(), type, server, db.name, priorAggregate(c, server, db.name, cube, type), {}};
+    if (!r.begin(kCubeFailed) || !readNewMark(r, cube, plan))
+        return false;
+    const std::vector<std::string> sql = rebuildStatements(cube, plan);
+    if (!r.runAll(sql, kCubeFailed) || !takeAggregate(r, cube, cube.aggregateTable(server, db.name), !sql.empty()))
+        return false;
+    cube.incrementalMark = plan.newMark;
+    return true;
+}
+
+} // namespace
 
 ProcessType processTypeForChoice(int aggiornamento)
 {
@@ -622,7 +540,7 @@ bool OlapServer::processDimension(const std::string& database, const std::string
         sql.push_back("DROP TABLE IF EXISTS " + table);
         sql.push_back("CREATE TABLE " + table + " AS SELECT DISTINCT " + column + " AS \"member\" FROM " + source);
     }
-    Rebuild r(*c, *this);
+    Rebuild r(*c, failStatement);
     if (!r.begin(what) || !r.runAll(sql, what))
         return r.fail(error);
     long count = 0;
@@ -663,13 +581,13 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
     // The rebuild works on a copy: the cube takes the new state only once it is committed.
     CubeDef next = *def;
     const char* what = "Elaborazione del cubo non riuscita";
-    Rebuild r(*c, *this);
+    Rebuild r(*c, failStatement);
     if (next.isVirtual()) {
         if (!buildVirtualCube(*db, next, error))
             return false;
         if (!r.begin(what))
             return r.fail(error);
-    } else if (!buildCube(r, *db, next, type)) {
+    } else if (!buildCube(r, m_server, *db, next, type)) {
         return r.fail(error);
     }
     next.state = kStateProcessed;
@@ -686,163 +604,6 @@ bool OlapServer::processCube(const std::string& database, const std::string& cub
     *def = std::move(next);
     if (onProgress)
         onProgress(def->name, static_cast<long>(def->estimatedRows));
-    return true;
-}
-
-bool OlapServer::buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type)
-{
-    const char* what = "Elaborazione del cubo non riuscita";
-    if (cube.sourceTable.empty())
-        return r.error({kErrOlapDefinition, "Il cubo " + cube.name + " non ha una tabella dei fatti", kSource});
-    for (const auto& m : cube.measures)
-        if (!validAggregate(m.aggregate) || (m.column.empty() && m.aggregate != "count"))
-            return r.error({kErrOlapDefinition, "Misura non valida nel cubo " + cube.name + ": " + m.name, kSource});
-
-    if (const auto why = notOneCondition(cube.sourceTableFilter))
-        return r.error({kErrOlapDefinition,
-                        "Filtro non valido nel cubo " + cube.name + ": " + *why +
-                            ". Il filtro deve essere una sola "
-                            "condizione SQL.",
-                        kSource});
-
-    db::Connection& c = r.connection();
-    const db::Dialect dialect = c.dialect();
-    const std::string aggName = cube.aggregateTable(m_server, db.name);
-    const std::string agg = quoteId(aggName);
-    const std::vector<std::string> columns = aggregateColumns(cube);
-    // The previous aggregate, when it holds this cube's columns (a catalog that changed the
-    // cube's dimensions or measures leaves one that does not: the cube is then built whole).
-    auto holdsThisCube = [&](const std::string& name) {
-        return tableExists(c, name) && tableColumns(c, name) == columns;
-    };
-    std::string prior;
-    if (cube.state != kStateUnprocessed) {
-        if (holdsThisCube(aggName)) {
-            prior = aggName;
-        } else if (type == ProcessType::Incremental && !tableExists(c, aggName)) {
-            // A cube without a table of its own may still have its base under a name of an
-            // earlier version: before names carried the case of their letters, the server, or the
-            // database. On a target that ignores case, a table another object's name reached as
-            // well is not taken. A table of its own with other columns is rebuilt whole instead.
-            const std::pair<std::string, std::vector<std::pair<const char*, std::string>>> earlier[] = {
-                {cube.caseBlindAggregateTable(m_server, db.name),
-                 {{"server", m_server}, {"database", db.name}, {"nome", cube.name}}},
-                {cube.databaseAggregateTable(db.name), {{"database", db.name}, {"nome", cube.name}}},
-                {cube.legacyAggregateTable(), {{"nome", cube.name}}}};
-            for (const auto& [name, key] : earlier)
-                if (holdsThisCube(name) && !earlierTableShared(c, key)) {
-                    prior = name;
-                    break;
-                }
-        }
-    }
-    const std::string incCol = cube.incrementalColumn.empty() ? "" : sourceId(dialect, cube.incrementalColumn);
-    if (!r.begin(what))
-        return false;
-
-    // The new mark is read before the facts are aggregated, so a fact added in between is
-    // left for the next run instead of being counted twice or lost.
-    std::string newMark = cube.incrementalMark;
-    auto readMark = [&](const std::string& above) -> bool {
-        if (incCol.empty())
-            return true;
-        std::string sql = "SELECT MAX(" + incCol + ") FROM " + sourceId(dialect, cube.sourceTable);
-        if (!above.empty())
-            sql += " WHERE " + incCol + " > " + markLiteral(above);
-        auto rs = c.query(sql);
-        if (!rs)
-            return r.failed("Lettura dei fatti non riuscita");
-        const db::Value& v = rs->eof() ? db::Value() : rs->value(std::size_t{0});
-        if (!v.isNull())
-            newMark = v.toString();
-        return true;
-    };
-    auto upTo = [&](const std::string& mark) {
-        return mark.empty() ? std::string() : incCol + " <= " + markLiteral(mark);
-    };
-
-    std::vector<std::string> sql;
-    if (type == ProcessType::Incremental && !prior.empty() && !incCol.empty() && !cube.incrementalMark.empty()) {
-        const std::string old = cube.incrementalMark;
-        if (!readMark(old))
-            return false;
-        if (newMark != old) {
-            std::string keys, folded, group, cols;
-            for (const auto& d : cube.dimensions) {
-                keys += quoteId(d.name) + ", ";
-                group += (group.empty() ? "" : ", ") + quoteId(d.name);
-            }
-            for (const auto& m : cube.measures) {
-                cols += quoteId(m.name) + ", ";
-                folded += reaggregate(m.aggregate) + "(" + quoteId(m.name) + ") AS " + quoteId(m.name) + ", ";
-            }
-            const std::string added =
-                aggregateSelect(dialect, cube, incCol + " > " + markLiteral(old) + " AND " + upTo(newMark));
-            std::string merge = "SELECT " + keys + folded + "SUM(\"fact_count\") AS \"fact_count\" FROM (SELECT " +
-                                keys + cols + "\"fact_count\" FROM " + quoteId(prior) + " UNION ALL " + added + ") u";
-            if (!group.empty())
-                merge += " GROUP BY " + group;
-            if (prior != aggName) {
-                // The base still has an earlier name: the merge becomes the cube's own table.
-                sql = {"CREATE TABLE " + agg + " AS " + merge};
-            } else if (const std::string temp = temporarySchema(dialect); !temp.empty()) {
-                // Creating, dropping or renaming a table in the target costs as much as its
-                // schema is long (thousands of cubes' tables): the merge is built in a
-                // temporary table of this connection and replaces the rows of the cube's own
-                // table, so adding a day's facts costs the same however many cubes there are.
-                // Its name holds no underscore: SQLite looks up the part of a new table's name
-                // before the last one among all the target's tables (a look-up that, missing,
-                // costs as much as the target has tables), and the table lives only inside this
-                // transaction of this connection, so one name serves every cube.
-                const std::string tempName = "olapfusione";
-                const std::string fresh = temp + "." + quoteId(tempName);
-                std::string list;
-                for (const auto& col : columns)
-                    list += (list.empty() ? "" : ", ") + quoteId(col);
-                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TEMPORARY TABLE " + quoteId(tempName) + " AS " + merge,
-                       "DELETE FROM " + agg, "INSERT INTO " + agg + " (" + list + ") SELECT " + list + " FROM " + fresh,
-                       "DROP TABLE " + fresh};
-            } else {
-                const std::string fresh = quoteId(olapTableName("olapnew_", m_server, db.name, cube.name));
-                sql = {"DROP TABLE IF EXISTS " + fresh, "CREATE TABLE " + fresh + " AS " + merge,
-                       "DROP TABLE IF EXISTS " + agg, "ALTER TABLE " + fresh + " RENAME TO " + agg};
-            }
-        } else if (prior != aggName) {
-            // Nothing new, but the aggregate still has its old name: it is copied under the new one.
-            sql = {"CREATE TABLE " + agg + " AS SELECT * FROM " + quoteId(prior)};
-        }
-    } else {
-        newMark.clear();
-        if (!readMark(""))
-            return false;
-        const std::string select = aggregateSelect(dialect, cube, upTo(newMark));
-        // On SQLite every CREATE and DROP reads the whole schema, which grows with every cube:
-        // a full rebuild of an aggregate that already holds the cube's columns reloads its rows
-        // instead, so processing many cubes again costs the same per cube.
-        if ((type == ProcessType::RefreshData || (type == ProcessType::Full && dialect == db::Dialect::Sqlite)) &&
-            prior == aggName)
-            sql = {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
-        else
-            sql = {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + select};
-    }
-    if (!r.runAll(sql, what))
-        return false;
-    // Whatever the target did with the name, the aggregate now holds this cube's columns or the
-    // rebuild fails: another object's table is never reported as this cube's. With nothing run,
-    // the aggregate is the cube's own table, whose columns were read above.
-    if (!sql.empty() && tableColumns(c, aggName) != columns)
-        return r.error({kErrOlapDefinition,
-                        "La tabella " + aggName + " non contiene le colonne del cubo " + cube.name +
-                            ": contiene i dati di un altro oggetto.",
-                        kSource});
-
-    auto rs = c.query("SELECT COUNT(*) FROM " + agg);
-    if (!rs)
-        return r.failed(what);
-    cube.estimatedRows = rs->eof() ? 0.0 : static_cast<double>(rs->value(std::size_t{0}).toInt().value_or(0));
-    cube.estimatedSize =
-        cube.estimatedRows * 8.0 * static_cast<double>(cube.dimensions.size() + cube.measures.size() + 1);
-    cube.incrementalMark = newMark;
     return true;
 }
 

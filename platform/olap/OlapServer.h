@@ -82,12 +82,10 @@ class OlapServer {
     std::function<bool(const std::string& sql)> failStatement;
 
   private:
-    class Rebuild;
     /// database(name), or null with kErrOlapNotFound in `error`.
     OlapDatabaseDef* existingDatabase(const std::string& name, OlapError* error);
     db::Connection* target(OlapDatabaseDef& db, OlapError* error);
     bool readState(OlapDatabaseDef& db, db::Connection& c);
-    bool buildCube(Rebuild& r, const OlapDatabaseDef& db, CubeDef& cube, ProcessType type);
     bool buildVirtualCube(OlapDatabaseDef& db, CubeDef& cube, OlapError* error);
 
     std::filesystem::path m_folder;

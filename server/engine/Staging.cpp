@@ -61,7 +61,9 @@ bool Staging::Sincronizza(const std::string& tables)
             return false;
         if (m_ctx.db.supportsTransactions()) {
             // Emptied and filled in one transaction: a failure or a stop at any point leaves the
-            // twin with the rows it had.
+            // twin with the rows it had. One job rather than a transaction guard around two: a
+            // stop cancels the job and the database undoes all of it, and the job executor's
+            // retry after a lost connection runs the whole job again, never the insert alone.
             std::string job = "BEGIN; " + del + "; " + ins + "; COMMIT";
             if (!ops.EseguiJob(job)) {
                 m_ctx.db.rollback();

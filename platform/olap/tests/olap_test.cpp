@@ -419,6 +419,23 @@ TEST(OlapTableName, NamesCarryTheServerAndTheDatabaseAndStayApart)
     EXPECT_EQ(olapTableName("olap_", std::string(30, 's'), std::string(30, 'd'), "cubo").size(), 63u);
 }
 
+TEST(OlapTableName, EarlierAggregateNamesComeNewestFirstWithWhatTheyCarry)
+{
+    CubeDef cube;
+    cube.name = "Totale";
+    const std::vector<EarlierTableName> names = cube.earlierAggregateTables("demo", "Vendite");
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].table, "olap_4_demo_7_Vendite_Totale");
+    EXPECT_EQ(names[0].server, std::optional<std::string>("demo"));
+    EXPECT_EQ(names[0].database, std::optional<std::string>("Vendite"));
+    EXPECT_EQ(names[1].table, "olap_7_Vendite_Totale");
+    EXPECT_EQ(names[1].server, std::nullopt);
+    EXPECT_EQ(names[1].database, std::optional<std::string>("Vendite"));
+    EXPECT_EQ(names[2].table, "olap_Totale");
+    EXPECT_EQ(names[2].server, std::nullopt);
+    EXPECT_EQ(names[2].database, std::nullopt);
+}
+
 TEST_F(OlapTest, TwoServersSharingDatabaseAndCubeNamesKeepTheirAggregatesAndStateApart)
 {
     // A second catalog whose database, cube and dimension carry the same names, with a filter
