@@ -1,8 +1,8 @@
 #include "engine/ImportMoves.h"
 
 #include "db/Connection.h"
+#include "engine/ImportError.h"
 #include "engine/ImportRecord.h"
-#include "engine/ImportTransaction.h"
 #include "fs/AtomicFile.h"
 #include "fs/FileMoves.h"
 #include "fs/FileOps.h"

@@ -2,7 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/SqlText.h"
-#include "engine/ImportTransaction.h"
+#include "engine/ImportError.h"
 #include "text/Ascii.h"
 
 #include <algorithm>

@@ -1,9 +1,10 @@
 #include "engine/ImportXml.h"
 
 #include "db/Connection.h"
+#include "db/Transaction.h"
 #include "engine/EngineStrings.h"
+#include "engine/ImportError.h"
 #include "engine/ImportRecord.h"
-#include "engine/ImportTransaction.h"
 #include "engine/StepFields.h"
 #include "engine/XmlMapping.h"
 #include "engine/XmlRowLoader.h"
@@ -124,7 +125,9 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
                            const stdfs::path& old, const stdfs::path& file)
 {
     m_log.WriteInLog("importazione xml del file " + file.stem().string(), false, false);
-    const std::string begin = transactionSql(c.dialect(), TransactionStep::Begin);
+    // On a target without transactions of its own each statement stands alone.
+    db::Transaction tx(c);
+    db::Transaction* const transaction = db::hasTransactions(c.dialect()) ? &tx : nullptr;
     const std::string name = file.filename().string();
     std::string reason;
     // A link is refused before anything is read: its rows and its identity would be those of
@@ -133,11 +136,12 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     // by the file itself.
     struct stat st {};
     if (m_ops.lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        rejectFile(c, file, std::string(), kLinkRefused);
+        rejectFile(c, file, kLinkRefused);
         return false;
     }
-    if (!loadAndRecord(c, mapping, folder, file, begin, reason)) {
-        rejectFile(c, file, begin, reason);
+    if (!loadAndRecord(c, mapping, folder, file, transaction, reason)) {
+        tx.rollback();
+        rejectFile(c, file, reason);
         return false;
     }
     // The rows, the file's record and the file's move stand or fall together. What can fail
@@ -148,18 +152,17 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     stdfs::path copy;
     std::string why;
     if (!m_moves.readyToMove(file, old, copy, why)) {
-        if (!begin.empty())
-            (void)c.execute(transactionSql(c.dialect(), TransactionStep::Rollback));
+        tx.rollback();
         m_moves.moveFailed(file, old, why);
         return false;
     }
-    if (!begin.empty() && !c.execute(transactionSql(c.dialect(), TransactionStep::Commit))) {
+    if (!tx.commit()) {
         // The rows did not go in (a full disk, say): the import failed, not the move.
         why = "salvataggio delle righe non riuscito: " + errorText(c);
-        (void)c.execute(transactionSql(c.dialect(), TransactionStep::Rollback));
+        tx.rollback();
         if (!copy.empty())
             m_ops.unlink(copy.c_str());
-        rejectFile(c, file, std::string(), why);
+        rejectFile(c, file, why);
         return false;
     }
     reached(CommitPoint::Committed);
@@ -176,10 +179,10 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
 }
 
 bool ImportXml::loadAndRecord(db::Connection& c, const XmlMapping& mapping, const stdfs::path& folder,
-                              const stdfs::path& file, const std::string& begin, std::string& reason)
+                              const stdfs::path& file, db::Transaction* transaction, std::string& reason)
 {
     const std::optional<fs::FileIdentity> identity = fs::identityOf(file, m_ops);
-    if (!(begin.empty() || c.execute(begin) || ((reason = errorText(c)), false)) ||
+    if (!(transaction == nullptr || transaction->begin() || ((reason = errorText(c)), false)) ||
         !loadXmlRows(c, mapping, file, reason))
         return false;
     reached(CommitPoint::RowsWritten);
@@ -191,12 +194,9 @@ bool ImportXml::loadAndRecord(db::Connection& c, const XmlMapping& mapping, cons
     return true;
 }
 
-void ImportXml::rejectFile(db::Connection& c, const stdfs::path& file, const std::string& begin,
-                           const std::string& reason)
+void ImportXml::rejectFile(db::Connection& c, const stdfs::path& file, const std::string& reason)
 {
     (void)c.settleInsert(); // rows still on their way: their outcome no longer matters
-    if (!begin.empty())
-        (void)c.execute(transactionSql(c.dialect(), TransactionStep::Rollback));
     m_log.WriteInLog("Errore nell'importazione del file " + file.string() + "\r\n" + reason + "\r\n" + kWhere, true,
                      false);
     const auto id = m_log.OutputResponse("Errore nell'importazione del file " + file.string() + "-" + reason, true, 1);

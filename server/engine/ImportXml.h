@@ -14,7 +14,8 @@
 
 namespace zs::db {
 class Connection;
-}
+class Transaction;
+} // namespace zs::db
 namespace zs::xml {
 class Element;
 }
@@ -57,12 +58,13 @@ class ImportXml {
     /// was rejected or could not move.
     bool importFile(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& folder,
                     const std::filesystem::path& old, const std::filesystem::path& file);
-    /// Opens the file's transaction, loads its rows and records the file, all not yet committed.
+    /// Begins the file's transaction (none where `transaction` is null), loads its rows and
+    /// records the file, all not yet committed.
     bool loadAndRecord(db::Connection& c, const XmlMapping& mapping, const std::filesystem::path& folder,
-                       const std::filesystem::path& file, const std::string& begin, std::string& reason);
-    /// Undoes a file's rows and reports the file rejected.
-    void rejectFile(db::Connection& c, const std::filesystem::path& file, const std::string& begin,
-                    const std::string& reason);
+                       const std::filesystem::path& file, db::Transaction* transaction, std::string& reason);
+    /// Reports the file rejected, once its transaction is rolled back; rows still on their way
+    /// are waited for and their outcome dropped.
+    void rejectFile(db::Connection& c, const std::filesystem::path& file, const std::string& reason);
     void handledError(const std::string& description);
     void reached(CommitPoint point);
 

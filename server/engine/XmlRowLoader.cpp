@@ -1,7 +1,7 @@
 #include "engine/XmlRowLoader.h"
 
 #include "db/Connection.h"
-#include "engine/ImportTransaction.h"
+#include "engine/ImportError.h"
 #include "engine/XmlMapping.h"
 #include "engine/XmlPullReader.h"
 #include "text/Ascii.h"
