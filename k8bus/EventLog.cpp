@@ -120,9 +120,4 @@ void setEventLogSocketPath(const std::string& path)
     g_socketPath = path;
 }
 
-void eventLevelResetForTests()
-{
-    threadSetSlot(kSlotEventLog, nullptr);
-}
-
 } // namespace zs::k8bus

@@ -21,7 +21,4 @@ void eventReport(int level, std::uint32_t eventId, const std::vector<std::string
 /// Where the datagrams go (default /dev/log); tests bind their own socket.
 void setEventLogSocketPath(const std::string& path);
 
-/// Drops the calling thread's report level so the next event reads the setting again (tests only).
-void eventLevelResetForTests();
-
 } // namespace zs::k8bus

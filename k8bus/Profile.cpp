@@ -88,11 +88,6 @@ ProcessSettings settings()
 
 } // namespace
 
-std::string registryFilePath()
-{
-    return registry::UserRegistry::defaultFile().string();
-}
-
 std::string getDefaultIniPath()
 {
     std::string path;

@@ -22,10 +22,6 @@ std::optional<std::string> getprofile(const char* name);
 /// The profile file's path.
 std::string getDefaultIniPath();
 
-/// The file that stands in for the current user's registry hive, shared with the rest of the
-/// program: $XDG_CONFIG_HOME/ZentrikServer/registry.ini (XDG_CONFIG_HOME defaults to ~/.config).
-std::string registryFilePath();
-
 /// Forgets the process-wide decisions so the next lookup takes them again (tests only).
 void profileResetForTests();
 

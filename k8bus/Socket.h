@@ -36,7 +36,6 @@ bool sockSetOption(int sock, int level, int option, const void* value, int lengt
 bool sockGetHostAddress(const char* host, std::string& out, std::size_t room);
 
 int sockGetLastErrorNo();
-void sockSetLastErrorNo(int n);
 /// The Winsock text of an error number, "Unknown" for others.
 const char* sockErrorText(int n);
 /// "last WIN32 error %ld / winsock error %d: %s\n", or "No error\n".

@@ -102,11 +102,6 @@ int sockGetLastErrorNo()
     return g ? g->lastSockError : 0;
 }
 
-void sockSetLastErrorNo(int n)
-{
-    setError(sockGlobals(), n);
-}
-
 const char* sockErrorText(int n)
 {
     struct Entry {

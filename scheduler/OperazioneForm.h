@@ -81,8 +81,6 @@ class OperazioneForm {
     int position() const { return m_position; }
     const time::DateTime& chosenDate() const { return m_date; }
     void setChosenDate(const time::DateTime& d);
-    std::int32_t chosenHour() const { return m_hour; }
-    std::int32_t chosenMinute() const { return m_minute; }
 
   private:
     SchedulerState& m_state;

@@ -36,7 +36,6 @@ class ClassRegistry {
 
     /// A new instance, or nullptr when the name is unknown. The caller owns it.
     std::unique_ptr<Dispatchable> create(std::string_view progIdOrClsid) const;
-    const std::vector<ClassInfo>& classes() const { return m_classes; }
 
   private:
     std::vector<ClassInfo> m_classes;

@@ -24,7 +24,6 @@ class EventSource {
     /// Raises to every handler; returns after the last one ran.
     void raise(DispId eventId, std::span<Variant> args) const;
     void raise(DispId eventId) const { raise(eventId, {}); }
-    bool hasHandlers() const { return !m_handlers.empty(); }
 
   private:
     std::vector<std::pair<int, Handler>> m_handlers;

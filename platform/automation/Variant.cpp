@@ -63,22 +63,6 @@ std::optional<bool> parseBoolText(std::string_view text)
     return std::nullopt;
 }
 
-bool Variant::isNumeric() const
-{
-    switch (type()) {
-    case VarType::Boolean:
-    case VarType::Integer:
-    case VarType::Long:
-    case VarType::Double:
-    case VarType::Empty:
-        return true;
-    case VarType::String:
-        return numberFromString(std::get<std::string>(m_v)).has_value();
-    default:
-        return false;
-    }
-}
-
 double Variant::toDouble() const
 {
     switch (type()) {
@@ -210,15 +194,6 @@ std::string Variant::toString() const
     case VarType::Object:
         break;
     }
-    throw AutomationError(err::kTypeMismatch);
-}
-
-Variant::ObjectRef Variant::toObject() const
-{
-    if (const auto* o = std::get_if<ObjectRef>(&m_v))
-        return *o;
-    if (isEmpty())
-        return nullptr;
     throw AutomationError(err::kTypeMismatch);
 }
 

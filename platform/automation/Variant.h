@@ -65,7 +65,6 @@ class Variant {
     VarType type() const { return static_cast<VarType>(m_v.index()); }
     bool isEmpty() const { return type() == VarType::Empty; }
     bool isNull() const { return type() == VarType::Null; }
-    bool isNumeric() const;
 
     /// Conversions raise AutomationError: 13 when the value has no such form, 6 when it does
     /// not fit, 94 for Null.
@@ -79,7 +78,6 @@ class Variant {
     std::string toString() const;
     /// Colours are 32-bit values; a Double or Long is taken bit for bit from its 32-bit form.
     std::uint32_t toColor() const { return static_cast<std::uint32_t>(toInt32OrUnsigned()); }
-    ObjectRef toObject() const;
 
     /// Accessors without conversion; nullptr when the variant holds another type.
     const std::string* asString() const { return std::get_if<std::string>(&m_v); }

@@ -36,7 +36,6 @@ class RecordSet {
         if (m_pos < m_rows.size())
             ++m_pos;
     }
-    void moveFirst() { m_pos = 0; }
 
     /// Position of a field by name, compared without regard to case.
     std::optional<std::size_t> fieldIndex(std::string_view name) const;

@@ -18,7 +18,6 @@ namespace zs::net {
 bool TcpClient::connect(const std::string& host, std::uint16_t port, std::string* error)
 {
     close();
-    m_host = host;
     const auto addr = resolveIPv4(host);
     if (!addr) {
         if (error)

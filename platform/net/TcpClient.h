@@ -42,7 +42,6 @@ class TcpClient {
     Events pump(int timeoutMs);
     void close();
 
-    const std::string& remoteHost() const { return m_host; }
     /// Dotted address of the local end, "" when not connected.
     std::string localAddress() const;
 
@@ -52,7 +51,6 @@ class TcpClient {
 
     fs::Fd m_fd;
     State m_state = State::Closed;
-    std::string m_host;
     std::string m_out;
     std::size_t m_outPos = 0;
 };

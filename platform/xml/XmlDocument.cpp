@@ -206,15 +206,6 @@ Element Element::appendChild(std::string_view name)
     return Element(raw(node(m_node).append_child(std::string(name).c_str())));
 }
 
-Element Element::insertChildBefore(std::string_view name, const Element& before)
-{
-    if (!m_node)
-        return {};
-    if (before.isNull())
-        return appendChild(name);
-    return Element(raw(node(m_node).insert_child_before(std::string(name).c_str(), node(before.m_node))));
-}
-
 void Element::removeChild(const Element& child)
 {
     if (m_node && child.m_node && node(child.m_node).parent() == node(m_node))
@@ -414,15 +405,6 @@ void Document::setDeclaration(std::string_view encoding)
     decl.append_attribute("version") = "1.0";
     if (!encoding.empty())
         decl.append_attribute("encoding") = std::string(encoding).c_str();
-}
-
-void Document::addProcessingInstruction(std::string_view target, std::string_view value)
-{
-    auto& doc = m_impl->doc;
-    auto rootNode = doc.document_element();
-    auto pi = rootNode ? doc.insert_child_before(pugi::node_pi, rootNode) : doc.append_child(pugi::node_pi);
-    pi.set_name(std::string(target).c_str());
-    pi.set_value(std::string(value).c_str());
 }
 
 std::string Document::xml() const

@@ -50,7 +50,6 @@ class Element {
     Element parent() const;
 
     Element appendChild(std::string_view name);
-    Element insertChildBefore(std::string_view name, const Element& before);
     /// Removes a child element; does nothing when `child` is not a child of this element.
     void removeChild(const Element& child);
 
@@ -104,8 +103,6 @@ class Document {
     Element createRoot(std::string_view name);
     /// Adds an `<?xml version="1.0" encoding=...?>` declaration in front of the root.
     void setDeclaration(std::string_view encoding = "UTF-8");
-    /// Adds a processing instruction before the root (e.g. a stylesheet reference).
-    void addProcessingInstruction(std::string_view target, std::string_view value);
 
     /// A deep copy of the whole document (declaration and other top-level nodes included).
     Document clone() const;

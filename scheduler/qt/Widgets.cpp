@@ -126,22 +126,9 @@ void Prompt::setNextAnswer(std::optional<bool> answer)
     g_nextAnswer = answer;
 }
 
-namespace {
-Prompt::InformHook g_informHook; // test hook; the UI thread only
-}
-
 void Prompt::inform(QWidget* parent, const QString& title, const QString& text)
 {
-    if (g_informHook) {
-        g_informHook(title, text);
-        return;
-    }
     QMessageBox::information(parent, title, text);
-}
-
-void Prompt::setInformHook(InformHook hook)
-{
-    g_informHook = std::move(hook);
 }
 
 bool IsControlloInput(const QWidget* w)

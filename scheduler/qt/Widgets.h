@@ -10,7 +10,6 @@
 #include <QLocale>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QWidget;
@@ -30,17 +29,14 @@ QFont qtFont(const FontObject& font);
 /// whatever the host or the machine set.
 QLocale italianLocale();
 
-/// Yes/No questions and notices. Tests set the next answer instead of showing a box, and may
-/// take the notices instead of having them shown.
+/// Yes/No questions and notices. Tests set the next answer instead of showing a question box.
 class Prompt {
   public:
     static bool askYesNo(QWidget* parent, const QString& title, const QString& text);
     static void setNextAnswer(std::optional<bool> answer);
 
-    /// An information box with an OK button; the hook, when set, gets it instead.
+    /// An information box with an OK button.
     static void inform(QWidget* parent, const QString& title, const QString& text);
-    using InformHook = std::function<void(const QString& title, const QString& text)>;
-    static void setInformHook(InformHook hook);
 };
 
 /// List views, text boxes and combo boxes.

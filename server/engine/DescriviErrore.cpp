@@ -4,21 +4,11 @@
 #include "program/ProgramLog.h"
 
 #include <cstdio>
-#include <stdexcept>
 
 namespace zs::engine {
 
 namespace {
 constexpr const char* kProgramSource = "ZentrikServer";
-}
-
-RunTimeError RunTimeError::fromException(const std::exception& e)
-{
-    if (dynamic_cast<const std::invalid_argument*>(&e))
-        return {13, "Type mismatch", "ZentrikServer"};
-    if (dynamic_cast<const std::out_of_range*>(&e))
-        return {6, "Overflow", "ZentrikServer"};
-    return {5, e.what(), "ZentrikServer"};
 }
 
 std::string errorDetailLine(std::int32_t number, std::string_view description, std::string_view source)

@@ -5,7 +5,6 @@
 // calendar table, the synchronisation and the run windows.
 
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 
@@ -23,10 +22,6 @@ struct RunTimeError {
     std::int32_t number = 0; ///< 0 for none
     std::string description;
     std::string source;
-
-    /// The error an exception stands for: 13 "Type mismatch" for a value that does not
-    /// convert, 6 "Overflow" for one out of range, 5 with the exception's text otherwise.
-    static RunTimeError fromException(const std::exception& e);
 };
 
 /// " [" + number in upper-case hexadecimal (a negative number as its 32-bit two's complement)

@@ -39,19 +39,17 @@ class UnconnectedEngineHost : public EngineHost {
     explicit UnconnectedEngineHost(program::ProgramLog& log)
         : m_log(log)
     {}
-    void UpdateProgressBar(int step) override { m_lastProgress = step; }
+    void UpdateProgressBar(int) override {}
     void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override;
     bool CompattaDatabase(const std::string& file) override;
     void Elaborazione(bool& ok) override;
     bool ImportXmlStep(const xml::Element& step) override;
     bool MailOrdersStep(const xml::Element& step) override;
     bool ExecuteDtsStep(const xml::Element& step) override;
-    int lastProgress() const { return m_lastProgress; }
 
   private:
     void unavailable(const std::string& what);
     program::ProgramLog& m_log;
-    int m_lastProgress = 0;
 };
 
 } // namespace zs::engine

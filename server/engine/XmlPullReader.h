@@ -51,8 +51,6 @@ class XmlPullReader {
     const std::string& error() const { return m_error; }
     /// The line of the fault, 1-based; 0 when it is not a fault of the text (open()).
     int errorLine() const { return m_errorLine; }
-    /// The encoding the file declared, or the one its byte-order mark showed ("UTF-8" when none).
-    const std::string& encoding() const { return m_encoding; }
 
     /// Longest single tag or text run accepted; a longer one is an error, not a memory blow-up.
     static constexpr std::size_t kMaxToken = 64 * 1024 * 1024;

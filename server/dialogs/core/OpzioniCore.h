@@ -96,7 +96,6 @@ class OpzioniCore {
     void BusAndTask(const std::string& task, const std::string& params, bool& ok);
 
     engine::StepTree& tree() { return m_tree; }
-    const SelectionBoxes& boxes() const { return m_boxes; }
     void setCreaDatabase(CreaDatabaseFn fn) { m_s.creaDatabase = std::move(fn); }
 
     /// Where a settings path (bare name or path) lies on disk.

@@ -59,14 +59,16 @@ RunNotification::RunNotification(ProgramLog& log, SettingsStore& store, const Se
     , m_yield(yield)
     , m_clock(clock)
     , m_sender(sender)
-    , m_runArchiver([this](const std::vector<std::string>& argv) {
-        process::RunOptions options;
-        options.timeLimit = m_archiverTimeLimit;
-        options.privateFiles = true; // the archive holds the settings' passwords
-        const process::RunResult r = process::run(argv, options);
-        return r.exitCode >= 0 && !r.timedOut;
-    })
 {}
+
+bool RunNotification::runArchiver(const std::vector<std::string>& argv) const
+{
+    process::RunOptions options;
+    options.timeLimit = m_archiverTimeLimit;
+    options.privateFiles = true; // the archive holds the settings' passwords
+    const process::RunResult r = process::run(argv, options);
+    return r.exitCode >= 0 && !r.timedOut;
+}
 
 int removeRunLeftovers(const std::filesystem::path& programFolder)
 {
@@ -125,7 +127,7 @@ void RunNotification::NotificaEstrazione(bool hadErrors)
         const auto archive = *privateFolder / ("zentrik" + m_codice + ".arj");
         packed = true;
         for (const auto& f : files)
-            packed = packed && m_runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
+            packed = packed && runArchiver({archiver->string(), "a", "-e", archive.string(), f.string()});
         if (packed)
             attachments = archive.string();
     }

@@ -56,10 +56,6 @@ class UnavailableMailSender : public MailSender {
     }
 };
 
-/// Runs the archiver once: argv, waited for; the exit code is not examined.
-/// Runs the archiver once; false when it could not start or was stopped at its time limit.
-using ArchiverRunner = std::function<bool(const std::vector<std::string>& argv)>;
-
 /// The archiver of the program folder: arj32.exe, arj32 or arj there, else Debian's arj on the
 /// PATH; nothing when there is none.
 std::optional<std::filesystem::path> findArchiver(const std::filesystem::path& programFolder);
@@ -85,8 +81,6 @@ class RunNotification {
     /// hold a scheduled run); the notification then goes out with the files unpacked.
     static constexpr std::chrono::milliseconds kArchiverTimeLimit{std::chrono::minutes(5)};
 
-    /// Replaces how the archiver is run (tests record the calls).
-    void setArchiverRunner(ArchiverRunner runner) { m_runArchiver = std::move(runner); }
     void setArchiverTimeLimit(std::chrono::milliseconds limit) { m_archiverTimeLimit = limit; }
     /// Collapses a line of the log tree (the run window binds it).
     void setCollapse(std::function<void(program::LogNodeId)> collapse) { m_collapse = std::move(collapse); }
@@ -102,13 +96,16 @@ class RunNotification {
     std::vector<std::filesystem::path> gatherFiles() const;
 
   private:
+    /// Runs the archiver once, waited for; false when it could not start or was stopped at its
+    /// time limit (its exit code is not examined).
+    bool runArchiver(const std::vector<std::string>& argv) const;
+
     program::ProgramLog& m_log;
     program::SettingsStore& m_store;
     const program::SecondaryOptionsFields& m_fields;
     program::YieldHook& m_yield;
     const time::Clock& m_clock;
     MailSender& m_sender;
-    ArchiverRunner m_runArchiver;
     std::chrono::milliseconds m_archiverTimeLimit = kArchiverTimeLimit;
     std::function<void(program::LogNodeId)> m_collapse;
     std::string m_codice;
