@@ -4,6 +4,7 @@
 
 #include "../StepsTestSupport.h"
 #include "engine/ImportXml.h"
+#include "pgtest/Backend.h"
 #include "pgtest/PgServer.h"
 #include "text/SystemReason.h"
 
@@ -123,34 +124,56 @@ class XmlImportFixture : public test::StepsTest {
     }
 };
 
-TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnSqlite)
-{
-    test::sqliteRun(path("t.db"), {"create table ORDINI (numero text primary key, cliente text)",
-                                   "create table RIGHE (ordine text, articolo text, qta integer)"});
-    db::Connection c;
-    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
-    importTwoOrderFiles(c);
-    EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
-    expectConflictNamesItsTable(c);
-}
+/// The import on each backend, into a database of its own: a SQLite file, or a database of the
+/// test PostgreSQL made for the test and dropped after it.
+class XmlImportBackendTest : public XmlImportFixture, public ::testing::WithParamInterface<pgtest::Backend> {
+  protected:
+    bool onSqlite() const { return GetParam() == pgtest::Backend::Sqlite; }
+    void TearDown() override
+    {
+        if (!m_pgDb.empty())
+            pgtest::Server::shared().psql("drop database if exists " + m_pgDb);
+        XmlImportFixture::TearDown();
+    }
+    /// A new PostgreSQL database named `prefix` and the process id, dropped after the test.
+    [[nodiscard]] bool createPgDatabase(const std::string& prefix)
+    {
+        auto& pg = pgtest::Server::shared();
+        m_pgDb = prefix + std::to_string(::getpid());
+        return pg.psql("drop database if exists " + m_pgDb) && pg.psql("create database " + m_pgDb);
+    }
 
-TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
+    std::string m_pgDb; ///< empty: none was made
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, XmlImportBackendTest, pgtest::allBackends(), pgtest::backendName);
+
+TEST_P(XmlImportBackendTest, TwoLevelSchemaKeysEveryLineToItsOrder)
 {
-    ZS_REQUIRE_PG();
-    auto& pg = pgtest::Server::shared();
-    const std::string dbName = "xmlimport_" + std::to_string(::getpid());
-    ASSERT_TRUE(pg.psql("drop database if exists " + dbName));
-    ASSERT_TRUE(pg.psql("create database " + dbName));
-    // The lines refer to their order: a line written before its order would be refused.
-    ASSERT_TRUE(pg.psql("create table ordini (numero varchar(20) primary key, cliente varchar(40)); "
-                        "create table righe (ordine varchar(20) not null references ordini(numero), "
-                        "articolo varchar(20), qta integer)",
-                        nullptr, dbName));
-    pgtest::usePrivateOdbcIni();
+    ZS_REQUIRE_BACKEND(GetParam());
     db::Connection c;
-    ASSERT_TRUE(c.open(pg.odbcConnectionString(dbName)));
+    if (onSqlite()) {
+        test::sqliteRun(path("t.db"), {"create table ORDINI (numero text primary key, cliente text)",
+                                       "create table RIGHE (ordine text, articolo text, qta integer)"});
+        ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    } else {
+        auto& pg = pgtest::Server::shared();
+        ASSERT_TRUE(createPgDatabase("xmlimport_"));
+        // The lines refer to their order: a line written before its order would be refused.
+        ASSERT_TRUE(pg.psql("create table ordini (numero varchar(20) primary key, cliente varchar(40)); "
+                            "create table righe (ordine varchar(20) not null references ordini(numero), "
+                            "articolo varchar(20), qta integer)",
+                            nullptr, m_pgDb));
+        pgtest::usePrivateOdbcIni();
+        ASSERT_TRUE(c.open(pg.odbcConnectionString(m_pgDb)));
+    }
     importTwoOrderFiles(c);
+    if (onSqlite()) {
+        EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
+    }
     expectConflictNamesItsTable(c);
+    if (onSqlite())
+        return;
     ASSERT_TRUE(stdfs::remove(path("in/d.xml")));
 
     // A rejected file leaves none of its rows: a line of an order that is already there.
@@ -160,7 +183,6 @@ TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
     expectLinked(c, "1505", "4508");
     EXPECT_TRUE(stdfs::exists(path("in/d.xml")));
     c.close();
-    pg.psql("drop database if exists " + dbName);
 }
 
 TEST_F(XmlImportFixture, UnsupportedAnnotationsAndConstructsAreRefusedAndLoadNothing)
@@ -480,23 +502,31 @@ class ImportKillPoints : public XmlImportFixture {
     std::string m_cs;
 };
 
-TEST_F(ImportKillPoints, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
+/// The kill points on each backend. PostgreSQL rolls back what a killed client left open.
+class ImportKillPointsBackendTest : public ImportKillPoints, public ::testing::WithParamInterface<pgtest::Backend> {
+  protected:
+    void TearDown() override
+    {
+        if (!m_pgDb.empty())
+            pgtest::Server::shared().psql("drop database if exists " + m_pgDb);
+        ImportKillPoints::TearDown();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, ImportKillPointsBackendTest, pgtest::allBackends(), pgtest::backendName);
+
+TEST_P(ImportKillPointsBackendTest, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
 {
+    ZS_REQUIRE_BACKEND(GetParam());
+    if (GetParam() == pgtest::Backend::Postgres) {
+        auto& pg = pgtest::Server::shared();
+        m_pgDb = "importkill_" + std::to_string(::getpid());
+        ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
+        ASSERT_TRUE(pg.psql("create database " + m_pgDb));
+        pgtest::usePrivateOdbcIni();
+    }
     // rows written, recorded, committed, moved, record dropped: five points per file.
     EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
-}
-
-TEST_F(ImportKillPoints, AKillAtAnyCommitPointOnPostgresLosesNoFileAndLoadsNoneTwice)
-{
-    // The server rolls back what a killed client left open.
-    ZS_REQUIRE_PG();
-    auto& pg = pgtest::Server::shared();
-    m_pgDb = "importkill_" + std::to_string(::getpid());
-    ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
-    ASSERT_TRUE(pg.psql("create database " + m_pgDb));
-    pgtest::usePrivateOdbcIni();
-    EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
-    pg.psql("drop database if exists " + m_pgDb);
 }
 
 TEST_F(ImportKillPoints, AKillAtAnyPointOfAMoveToAnotherFileSystemLosesNoFile)
