@@ -34,6 +34,15 @@ std::string agg(const std::string& cube, const std::string& server = "srv1")
     return olapTableName("olap_", server, "Zentrik", cube);
 }
 
+/// The catalog `name` of tests/data, its target `connection` in place of every @CONNECTION@.
+std::string catalogText(const std::string& name, const std::string& connection)
+{
+    std::string text = test::readFile(std::filesystem::path(ZS_OLAP_TEST_DATA) / name);
+    for (std::size_t at; (at = text.find("@CONNECTION@")) != std::string::npos;)
+        text.replace(at, 12, connection);
+    return text;
+}
+
 class OlapTest : public ::testing::Test {
   protected:
     void SetUp() override { setUpSqlite(); }
@@ -52,26 +61,7 @@ class OlapTest : public ::testing::Test {
         addFact(1, "Rossi", "Nord", 10.5, 1);
         addFact(2, "Bianchi", "Sud", 20, 2);
         addFact(3, "Rossi", "Sud", 4.5, 3);
-        test::writeFile(m_dir / "olap-srv1.xml", R"(<?xml version="1.0"?>
-<OlapServer name="srv1">
- <Database name="Zentrik" connection=")" + jet(m_dbFile) +
-                                                     R"(">
-  <Dimension name="Cliente" table="Clienti" column="cliente"/>
-  <Cube name="PerCliente" defaultMeasure="Importo" description="Vendite per cliente" sourceTable="Vendite" incrementalColumn="id">
-   <DataSource name="Zentrik"/>
-   <Dimension name="Cliente" column="cliente"/>
-   <Measure name="Importo" column="importo"/>
-   <Measure name="Pezzi" column="pezzi" aggregate="sum"/>
-  </Cube>
-  <Cube name="Rotto" sourceTable="Mancante"><Measure name="X" column="x"/></Cube>
-  <Cube name="PerZona" sourceTable="Vendite" sourceTableFilter="importo &gt; 5" incrementalColumn="id">
-   <Dimension name="Zona" column="zona"/>
-   <Measure name="Importo" column="importo"/>
-  </Cube>
-  <VirtualCube name="Tutto"><SourceCube name="PerCliente"/><SourceCube name="PerZona"/></VirtualCube>
- </Database>
-</OlapServer>
-)");
+        test::writeFile(m_dir / "olap-srv1.xml", catalogText("sqlite_sales/olap-srv1.xml", jet(m_dbFile)));
     }
 
     void addFact(int id, const char* cliente, const char* zona, double importo, int pezzi)
@@ -104,10 +94,7 @@ class OlapTest : public ::testing::Test {
                                 "INSERT INTO vendite VALUES (1, 'Rossi', 10.5), (2, 'Bianchi', 20), (3, 'Rossi', 4.5)"})
             ASSERT_TRUE(m_db.execute(sql)) << sql;
         (void)m_db.execute("DROP TABLE IF EXISTS \"" + agg("PerCliente", "pg") + "\"");
-        test::writeFile(m_dir / "olap-pg.xml", R"(<OlapServer name="pg"><Database name="Zentrik" connection=")" +
-                                                   pg.odbcConnectionString() + R"(">
-  <Cube name="PerCliente" sourceTable="vendite" incrementalColumn="id"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
- </Database></OlapServer>)");
+        test::writeFile(m_dir / "olap-pg.xml", catalogText("postgres_sales/olap-pg.xml", pg.odbcConnectionString()));
     }
     /// The aggregate of PerCliente on the PostgreSQL server "pg".
     std::map<std::string, double> pgRows()
@@ -342,18 +329,7 @@ TEST_F(OlapTest, ADatabaseRefusingTheRebuildKeepsTheOldRows)
 
 TEST_F(OlapTest, TwoDatabasesWithACubeOfTheSameNameKeepSeparateAggregates)
 {
-    test::writeFile(m_dir / "olap-srv2.xml", R"(<OlapServer name="srv2">
- <Database name="Nord" connection=")" + jet(m_dbFile) +
-                                                 R"(">
-  <Dimension name="Cliente" table="Clienti" column="cliente"/>
-  <Cube name="Vendite" sourceTable="Vendite" sourceTableFilter="zona = 'Nord'"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
- </Database>
- <Database name="Sud" connection=")" + jet(m_dbFile) +
-                                                 R"(">
-  <Dimension name="Cliente" table="Vendite" column="cliente"/>
-  <Cube name="Vendite" sourceTable="Vendite" sourceTableFilter="zona = 'Sud'"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
- </Database>
-</OlapServer>)");
+    test::writeFile(m_dir / "olap-srv2.xml", catalogText("two_databases/olap-srv2.xml", jet(m_dbFile)));
     OlapServer server(m_dir.path(), m_clock);
     ASSERT_TRUE(server.Connect("srv2"));
     for (const char* db : {"Nord", "Sud"}) {
@@ -431,11 +407,7 @@ TEST_F(OlapTest, TwoServersSharingDatabaseAndCubeNamesKeepTheirAggregatesAndStat
 {
     // A second catalog whose database, cube and dimension carry the same names, with a filter
     // that matches nothing, on the same target.
-    test::writeFile(m_dir / "olap-srv9.xml",
-                    R"(<OlapServer name="srv9"><Database name="Zentrik" connection=")" + jet(m_dbFile) + R"(">
-  <Dimension name="Cliente" table="Vendite" column="zona"/>
-  <Cube name="PerCliente" sourceTable="Vendite" sourceTableFilter="importo &lt; 0"><Dimension name="Cliente" column="cliente"/><Measure name="Importo" column="importo"/></Cube>
- </Database></OlapServer>)");
+    test::writeFile(m_dir / "olap-srv9.xml", catalogText("two_servers/olap-srv9.xml", jet(m_dbFile)));
     OlapServer first(m_dir.path(), m_clock);
     ASSERT_TRUE(first.Connect("srv1"));
     ASSERT_TRUE(first.processDimension("Zentrik", "Cliente", ProcessType::Full));
@@ -843,14 +815,8 @@ TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
                             "CREATE TABLE \"Zone Vendita\" (\"Nome Zona\" TEXT, importo DOUBLE PRECISION)",
                             "INSERT INTO \"Zone Vendita\" VALUES ('Nord', 1), ('Nord', 2), ('Sud', 4)"})
         ASSERT_TRUE(m_db.execute(sql)) << sql;
-    test::writeFile(m_dir / "olap-nomi.xml", R"(<OlapServer name="nomi"><Database name="Zentrik" connection=")" +
-                                                 pgtest::Server::shared().odbcConnectionString() + R"(">
-  <Dimension name="Cliente" table="CLIENTI" column="Nome"/>
-  <Cube name="PerCliente" sourceTable="VENDITE" sourceTableAlias="V" sourceTableFilter="V.importo &gt; 1" incrementalColumn="ID">
-   <Dimension name="Cliente" column="CLIENTE"/><Measure name="Importo" column="IMPORTO"/><Measure name="Righe" aggregate="count"/>
-  </Cube>
-  <Cube name="PerZona" sourceTable="Zone Vendita"><Dimension name="Zona" column="Nome Zona"/><Measure name="Importo" column="importo"/></Cube>
- </Database></OlapServer>)");
+    test::writeFile(m_dir / "olap-nomi.xml",
+                    catalogText("unquoted_names/olap-nomi.xml", pgtest::Server::shared().odbcConnectionString()));
     OlapServer server(m_dir.path(), m_clock);
     ASSERT_TRUE(server.Connect("nomi"));
     OlapError e;
