@@ -27,25 +27,23 @@ namespace {
 using test::scalar;
 namespace stdfs = std::filesystem;
 
+/// A file of tests/data: `name` is its case folder and the file's name.
+std::string dataFile(const std::string& name)
+{
+    return zs::test::readFile(stdfs::path(ZS_ENGINE_TEST_DATA) / name);
+}
+
 // Lines come before the order's customer, and the order's key is an attribute: the lines get
 // it from the relationship, not from anything they carry themselves.
-const char* const kOrdersSchema =
-    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-    "<xsd:annotation><xsd:appinfo>"
-    "<sql:relationship name='OrdineRighe' parent='ORDINI' parent-key='numero' child='RIGHE' child-key='ordine'/>"
-    "</xsd:appinfo></xsd:annotation>"
-    "<xsd:element name='Ordine' sql:relation='ORDINI' sql:key-fields='numero'><xsd:complexType><xsd:sequence>"
-    "<xsd:element name='Riga' sql:relation='RIGHE' sql:relationship='OrdineRighe' maxOccurs='unbounded'>"
-    "<xsd:complexType><xsd:attribute name='Articolo' sql:field='articolo'/>"
-    "<xsd:attribute name='Qta' sql:field='qta'/></xsd:complexType></xsd:element>"
-    "<xsd:element name='Cliente' sql:field='cliente' type='xsd:string'/>"
-    "</xsd:sequence><xsd:attribute name='Numero' sql:field='numero'/></xsd:complexType></xsd:element>"
-    "</xsd:schema>";
+std::string ordersSchema()
+{
+    return dataFile("two_level_schema/ordini.xsd");
+}
 
-const char* const kClientiSchema =
-    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
-    "<xsd:attribute name='Codice' sql:field='codice'/></xsd:complexType></xsd:element></xsd:schema>";
+std::string clientiSchema()
+{
+    return dataFile("clienti/clienti.xsd");
+}
 
 std::string orders(int from, int count, int lines)
 {
@@ -77,7 +75,7 @@ class XmlImportFixture : public test::StepsTest {
         test::sqliteRun(path(database), {"create table CLIENTI (codice text)"});
         if (!c.open(test::sqliteCs(path(database))))
             return false;
-        writeSchema("c.xsd", kClientiSchema);
+        writeSchema("c.xsd", clientiSchema());
         stdfs::create_directories(path("in"));
         return true;
     }
@@ -96,7 +94,7 @@ class XmlImportFixture : public test::StepsTest {
     /// Imports two order files from in/ through the two-level schema; every line is keyed.
     void importTwoOrderFiles(db::Connection& c)
     {
-        writeSchema("ordini.xsd", kOrdersSchema);
+        writeSchema("ordini.xsd", ordersSchema());
         stdfs::create_directories(path("in"));
         zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
         // More rows than one batch holds, so batches of both tables are written in turns.
@@ -193,7 +191,7 @@ TEST_F(XmlImportFixture, UnsupportedAnnotationsAndConstructsAreRefusedAndLoadNot
     ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
     stdfs::create_directories(path("in"));
     zs::test::writeFile(path("in/a.xml"), orders(1, 2, 2));
-    const std::string schema(kOrdersSchema);
+    const std::string schema(ordersSchema());
     struct Case {
         const char* name;
         std::string schema;
@@ -327,7 +325,7 @@ TEST_F(XmlImportFixture, OldFilesOnAnotherFileSystemMoveOnceOrFailTheStep)
                                    "create table RIGHE (ordine text, articolo text, qta integer)"});
     db::Connection c;
     ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
-    writeSchema("ordini.xsd", kOrdersSchema);
+    writeSchema("ordini.xsd", ordersSchema());
     const std::string content = orders(1, 800, 2); // larger than the small tmpfs
     ASSERT_GT(content.size(), 64u * 1024);
     zs::test::writeFile(path("in/a.xml"), content);
@@ -424,7 +422,7 @@ class ImportKillPoints : public XmlImportFixture {
                                 nullptr, m_pgDb));
             m_cs = pg.odbcConnectionString(m_pgDb);
         }
-        writeSchema("c.xsd", kClientiSchema);
+        writeSchema("c.xsd", clientiSchema());
         stdfs::create_directories(path("in"));
         for (int f = 1; f <= kKillFiles; ++f)
             zs::test::writeFile(path("in/f" + std::to_string(f) + ".xml"), data(f));
