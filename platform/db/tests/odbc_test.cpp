@@ -1,7 +1,6 @@
 // The ODBC backend against a real PostgreSQL server started for this process, and against the
 // SQLite ODBC driver.
 
-#include "ExecuteSingleCheck.h"
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
@@ -52,11 +51,6 @@ class PgTest : public ::testing::Test {
     }
     Connection m_db;
 };
-
-TEST_F(PgTest, ExecuteSingleRunsExactlyOneStatement)
-{
-    test::checkExecuteSingle(m_db);
-}
 
 TEST_F(PgTest, OpensQueriesAndReportsItsStringWithoutThePassword)
 {

@@ -1,4 +1,3 @@
-#include "ExecuteSingleCheck.h"
 #include "db/Catalog.h"
 #include "db/Connection.h"
 
@@ -42,11 +41,6 @@ class SqliteTest : public ::testing::Test {
     std::filesystem::path m_path = m_dir / "vendite.mdb";
     Connection m_db;
 };
-
-TEST_F(SqliteTest, ExecuteSingleRunsExactlyOneStatement)
-{
-    test::checkExecuteSingle(m_db);
-}
 
 TEST(SqliteOpen, MissingFileFailsAndCreatesNothing)
 {

@@ -4,6 +4,7 @@
 
 #include "../StepsTestSupport.h"
 #include "engine/ImportXml.h"
+#include "pgtest/Backend.h"
 #include "pgtest/PgServer.h"
 #include "text/SystemReason.h"
 
@@ -26,25 +27,23 @@ namespace {
 using test::scalar;
 namespace stdfs = std::filesystem;
 
+/// A file of tests/data: `name` is its case folder and the file's name.
+std::string dataFile(const std::string& name)
+{
+    return zs::test::readFile(stdfs::path(ZS_ENGINE_TEST_DATA) / name);
+}
+
 // Lines come before the order's customer, and the order's key is an attribute: the lines get
 // it from the relationship, not from anything they carry themselves.
-const char* const kOrdersSchema =
-    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-    "<xsd:annotation><xsd:appinfo>"
-    "<sql:relationship name='OrdineRighe' parent='ORDINI' parent-key='numero' child='RIGHE' child-key='ordine'/>"
-    "</xsd:appinfo></xsd:annotation>"
-    "<xsd:element name='Ordine' sql:relation='ORDINI' sql:key-fields='numero'><xsd:complexType><xsd:sequence>"
-    "<xsd:element name='Riga' sql:relation='RIGHE' sql:relationship='OrdineRighe' maxOccurs='unbounded'>"
-    "<xsd:complexType><xsd:attribute name='Articolo' sql:field='articolo'/>"
-    "<xsd:attribute name='Qta' sql:field='qta'/></xsd:complexType></xsd:element>"
-    "<xsd:element name='Cliente' sql:field='cliente' type='xsd:string'/>"
-    "</xsd:sequence><xsd:attribute name='Numero' sql:field='numero'/></xsd:complexType></xsd:element>"
-    "</xsd:schema>";
+std::string ordersSchema()
+{
+    return dataFile("two_level_schema/ordini.xsd");
+}
 
-const char* const kClientiSchema =
-    "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema' xmlns:sql='urn:zentrik:mapping'>"
-    "<xsd:element name='Cliente' sql:relation='CLIENTI'><xsd:complexType>"
-    "<xsd:attribute name='Codice' sql:field='codice'/></xsd:complexType></xsd:element></xsd:schema>";
+std::string clientiSchema()
+{
+    return dataFile("clienti/clienti.xsd");
+}
 
 std::string orders(int from, int count, int lines)
 {
@@ -76,7 +75,7 @@ class XmlImportFixture : public test::StepsTest {
         test::sqliteRun(path(database), {"create table CLIENTI (codice text)"});
         if (!c.open(test::sqliteCs(path(database))))
             return false;
-        writeSchema("c.xsd", kClientiSchema);
+        writeSchema("c.xsd", clientiSchema());
         stdfs::create_directories(path("in"));
         return true;
     }
@@ -95,7 +94,7 @@ class XmlImportFixture : public test::StepsTest {
     /// Imports two order files from in/ through the two-level schema; every line is keyed.
     void importTwoOrderFiles(db::Connection& c)
     {
-        writeSchema("ordini.xsd", kOrdersSchema);
+        writeSchema("ordini.xsd", ordersSchema());
         stdfs::create_directories(path("in"));
         zs::test::writeFile(path("in/a.xml"), orders(1, 3, 2));
         // More rows than one batch holds, so batches of both tables are written in turns.
@@ -123,34 +122,56 @@ class XmlImportFixture : public test::StepsTest {
     }
 };
 
-TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnSqlite)
-{
-    test::sqliteRun(path("t.db"), {"create table ORDINI (numero text primary key, cliente text)",
-                                   "create table RIGHE (ordine text, articolo text, qta integer)"});
-    db::Connection c;
-    ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
-    importTwoOrderFiles(c);
-    EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
-    expectConflictNamesItsTable(c);
-}
+/// The import on each backend, into a database of its own: a SQLite file, or a database of the
+/// test PostgreSQL made for the test and dropped after it.
+class XmlImportBackendTest : public XmlImportFixture, public ::testing::WithParamInterface<pgtest::Backend> {
+  protected:
+    bool onSqlite() const { return GetParam() == pgtest::Backend::Sqlite; }
+    void TearDown() override
+    {
+        if (!m_pgDb.empty())
+            pgtest::Server::shared().psql("drop database if exists " + m_pgDb);
+        XmlImportFixture::TearDown();
+    }
+    /// A new PostgreSQL database named `prefix` and the process id, dropped after the test.
+    [[nodiscard]] bool createPgDatabase(const std::string& prefix)
+    {
+        auto& pg = pgtest::Server::shared();
+        m_pgDb = prefix + std::to_string(::getpid());
+        return pg.psql("drop database if exists " + m_pgDb) && pg.psql("create database " + m_pgDb);
+    }
 
-TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
+    std::string m_pgDb; ///< empty: none was made
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, XmlImportBackendTest, pgtest::allBackends(), pgtest::backendName);
+
+TEST_P(XmlImportBackendTest, TwoLevelSchemaKeysEveryLineToItsOrder)
 {
-    ZS_REQUIRE_PG();
-    auto& pg = pgtest::Server::shared();
-    const std::string dbName = "xmlimport_" + std::to_string(::getpid());
-    ASSERT_TRUE(pg.psql("drop database if exists " + dbName));
-    ASSERT_TRUE(pg.psql("create database " + dbName));
-    // The lines refer to their order: a line written before its order would be refused.
-    ASSERT_TRUE(pg.psql("create table ordini (numero varchar(20) primary key, cliente varchar(40)); "
-                        "create table righe (ordine varchar(20) not null references ordini(numero), "
-                        "articolo varchar(20), qta integer)",
-                        nullptr, dbName));
-    pgtest::usePrivateOdbcIni();
+    ZS_REQUIRE_BACKEND(GetParam());
     db::Connection c;
-    ASSERT_TRUE(c.open(pg.odbcConnectionString(dbName)));
+    if (onSqlite()) {
+        test::sqliteRun(path("t.db"), {"create table ORDINI (numero text primary key, cliente text)",
+                                       "create table RIGHE (ordine text, articolo text, qta integer)"});
+        ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
+    } else {
+        auto& pg = pgtest::Server::shared();
+        ASSERT_TRUE(createPgDatabase("xmlimport_"));
+        // The lines refer to their order: a line written before its order would be refused.
+        ASSERT_TRUE(pg.psql("create table ordini (numero varchar(20) primary key, cliente varchar(40)); "
+                            "create table righe (ordine varchar(20) not null references ordini(numero), "
+                            "articolo varchar(20), qta integer)",
+                            nullptr, m_pgDb));
+        pgtest::usePrivateOdbcIni();
+        ASSERT_TRUE(c.open(pg.odbcConnectionString(m_pgDb)));
+    }
     importTwoOrderFiles(c);
+    if (onSqlite()) {
+        EXPECT_TRUE(stdfs::exists(path("in/old/a.xml")));
+    }
     expectConflictNamesItsTable(c);
+    if (onSqlite())
+        return;
     ASSERT_TRUE(stdfs::remove(path("in/d.xml")));
 
     // A rejected file leaves none of its rows: a line of an order that is already there.
@@ -160,7 +181,6 @@ TEST_F(XmlImportFixture, TwoLevelSchemaKeysEveryLineToItsOrderOnPostgres)
     expectLinked(c, "1505", "4508");
     EXPECT_TRUE(stdfs::exists(path("in/d.xml")));
     c.close();
-    pg.psql("drop database if exists " + dbName);
 }
 
 TEST_F(XmlImportFixture, UnsupportedAnnotationsAndConstructsAreRefusedAndLoadNothing)
@@ -171,7 +191,7 @@ TEST_F(XmlImportFixture, UnsupportedAnnotationsAndConstructsAreRefusedAndLoadNot
     ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
     stdfs::create_directories(path("in"));
     zs::test::writeFile(path("in/a.xml"), orders(1, 2, 2));
-    const std::string schema(kOrdersSchema);
+    const std::string schema(ordersSchema());
     struct Case {
         const char* name;
         std::string schema;
@@ -305,7 +325,7 @@ TEST_F(XmlImportFixture, OldFilesOnAnotherFileSystemMoveOnceOrFailTheStep)
                                    "create table RIGHE (ordine text, articolo text, qta integer)"});
     db::Connection c;
     ASSERT_TRUE(c.open(test::sqliteCs(path("t.db"))));
-    writeSchema("ordini.xsd", kOrdersSchema);
+    writeSchema("ordini.xsd", ordersSchema());
     const std::string content = orders(1, 800, 2); // larger than the small tmpfs
     ASSERT_GT(content.size(), 64u * 1024);
     zs::test::writeFile(path("in/a.xml"), content);
@@ -402,7 +422,7 @@ class ImportKillPoints : public XmlImportFixture {
                                 nullptr, m_pgDb));
             m_cs = pg.odbcConnectionString(m_pgDb);
         }
-        writeSchema("c.xsd", kClientiSchema);
+        writeSchema("c.xsd", clientiSchema());
         stdfs::create_directories(path("in"));
         for (int f = 1; f <= kKillFiles; ++f)
             zs::test::writeFile(path("in/f" + std::to_string(f) + ".xml"), data(f));
@@ -480,23 +500,31 @@ class ImportKillPoints : public XmlImportFixture {
     std::string m_cs;
 };
 
-TEST_F(ImportKillPoints, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
+/// The kill points on each backend. PostgreSQL rolls back what a killed client left open.
+class ImportKillPointsBackendTest : public ImportKillPoints, public ::testing::WithParamInterface<pgtest::Backend> {
+  protected:
+    void TearDown() override
+    {
+        if (!m_pgDb.empty())
+            pgtest::Server::shared().psql("drop database if exists " + m_pgDb);
+        ImportKillPoints::TearDown();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, ImportKillPointsBackendTest, pgtest::allBackends(), pgtest::backendName);
+
+TEST_P(ImportKillPointsBackendTest, AKillAtAnyCommitPointLosesNoFileAndLoadsNoneTwice)
 {
+    ZS_REQUIRE_BACKEND(GetParam());
+    if (GetParam() == pgtest::Backend::Postgres) {
+        auto& pg = pgtest::Server::shared();
+        m_pgDb = "importkill_" + std::to_string(::getpid());
+        ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
+        ASSERT_TRUE(pg.psql("create database " + m_pgDb));
+        pgtest::usePrivateOdbcIni();
+    }
     // rows written, recorded, committed, moved, record dropped: five points per file.
     EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
-}
-
-TEST_F(ImportKillPoints, AKillAtAnyCommitPointOnPostgresLosesNoFileAndLoadsNoneTwice)
-{
-    // The server rolls back what a killed client left open.
-    ZS_REQUIRE_PG();
-    auto& pg = pgtest::Server::shared();
-    m_pgDb = "importkill_" + std::to_string(::getpid());
-    ASSERT_TRUE(pg.psql("drop database if exists " + m_pgDb));
-    ASSERT_TRUE(pg.psql("create database " + m_pgDb));
-    pgtest::usePrivateOdbcIni();
-    EXPECT_EQ(sweep(path("in/old"), 5), kKillFiles * 5);
-    pg.psql("drop database if exists " + m_pgDb);
 }
 
 TEST_F(ImportKillPoints, AKillAtAnyPointOfAMoveToAnotherFileSystemLosesNoFile)
