@@ -250,12 +250,11 @@ void SettingsStore::rebase()
     m_ownBase = snapshotsOf(own.root());
 }
 
-std::string standardServerProvider(std::string_view serverType)
+std::string standardServerProvider(ServerType serverType)
 {
-    const std::string t = text::lowerAscii(serverType);
-    if (t == "oracle")
+    if (serverType == ServerType::Oracle)
         return kStandardProviderOracle;
-    if (t == "sqlserver" || t == "mixed")
+    if (serverType == ServerType::SqlServer || serverType == ServerType::Mixed)
         return kStandardProviderSqlServer;
     return {};
 }
@@ -300,8 +299,8 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
         readElement(child, problems);
     // A file without a provider template (the configuration wizard writes none) connects
     // through the standard one of its server type; a template in the file wins.
-    const bool server = m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver";
-    if (m_values.ProviderServer.empty() && m_values.TipoServer != "access")
+    const bool server = runsOnServer(m_values.TipoServer);
+    if (m_values.ProviderServer.empty() && m_values.TipoServer != ServerType::Access)
         m_values.ProviderServer = text::lowerAscii(standardServerProvider(m_values.TipoServer));
     if (m_values.ProviderAccess.empty() && !server)
         m_values.ProviderAccess = text::lowerAscii(kStandardProviderAccess);
@@ -326,17 +325,18 @@ void SettingsStore::readElement(const xml::Element& child, std::vector<std::stri
 bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
                                         std::vector<std::string>& problems)
 {
-    auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
+    auto isServer = [&] { return runsOnServer(m_values.TipoServer); };
+    const bool access = m_values.TipoServer == ServerType::Access;
     if (name == "SERVERTYPE") {
-        m_values.TipoServer = text::lowerAscii(text);
+        m_values.TipoServer = parseServerType(text);
     } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
         std::string& target = name == "SERVERNAME" ? m_values.NomeServer
                               : name == "LOGIN"    ? m_values.UtenteServer
                               : name == "DATABASE" ? m_values.NomeDatabase
                                                    : m_values.ProviderServer;
-        target = m_values.TipoServer != "access" ? text::lowerAscii(text) : std::string();
+        target = !access ? text::lowerAscii(text) : std::string();
     } else if (name == "PASSWORD") {
-        m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
+        m_values.PasswordServer = !access ? DecodificaPassword(text) : std::string();
     } else if (name == "DATABASEACCESS") {
         m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
         if (text.empty())

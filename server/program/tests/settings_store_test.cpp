@@ -112,7 +112,7 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     ASSERT_TRUE(store.load());
     EXPECT_TRUE(read().empty());
 
-    EXPECT_EQ(values.TipoServer, "sqlserver");
+    EXPECT_EQ(values.TipoServer, zs::program::ServerType::SqlServer);
     EXPECT_EQ(values.NomeServer, "srvdati");
     EXPECT_EQ(values.UtenteServer, "sa");
     EXPECT_EQ(values.PasswordServer, "pwd");
@@ -153,7 +153,7 @@ TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
         bool accessRead;
     } cases[] = {
         {"ACCESS", false, true}, {"Oracle", true, false}, {"SQLSERVER", true, false},
-        {"mixed", true, true},   {"", true, true},
+        {"mixed", true, true},   {"", true, true},        {"informix", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
@@ -189,6 +189,7 @@ TEST_F(StoreFixture, AFileWithoutProvidersGetsTheStandardOnesOfItsServerType)
         {"MIXED", "", sqlServer, jet},
         {"ORACLE", "", oracle, ""},
         {"ACCESS", "", "", jet},
+        {"INFORMIX", "", "", jet}, // a type the program does not know has no server template
         {"SQLSERVER", "<Provider>Driver={X};S=;D=;U=;P=</Provider>", "driver={x};s=;d=;u=;p=", ""},
         {"MIXED", "<PROVIDERACCESS>Data Source=</PROVIDERACCESS><Provider></Provider>", sqlServer, "data source="},
     };

@@ -1,0 +1,26 @@
+#include "program/SettingsTypes.h"
+
+#include "text/Ascii.h"
+
+namespace zs::program {
+
+ServerType parseServerType(std::string_view text)
+{
+    const std::string t = text::lowerAscii(text);
+    if (t == "access")
+        return ServerType::Access;
+    if (t == "mixed")
+        return ServerType::Mixed;
+    if (t == "sqlserver")
+        return ServerType::SqlServer;
+    if (t == "oracle")
+        return ServerType::Oracle;
+    return ServerType::Unknown;
+}
+
+bool runsOnServer(ServerType type)
+{
+    return type == ServerType::SqlServer || type == ServerType::Oracle;
+}
+
+} // namespace zs::program

@@ -1,0 +1,19 @@
+#pragma once
+// The settings whose text picks one of a few behaviours, as types. The settings store parses
+// them once as it reads the file; everything else compares the enums.
+
+#include <string>
+#include <string_view>
+
+namespace zs::program {
+
+/// The setting ServerType, read in any case. `Unknown` stands for any other text and for a file
+/// without the setting: the program then works on the Access database, as for "access", but
+/// keeps the server's log-in and has no standard server template.
+enum class ServerType { Unknown, Access, Mixed, SqlServer, Oracle };
+
+ServerType parseServerType(std::string_view text);
+/// Oracle and SQL Server: the types that keep everything on the server, with no Access file.
+bool runsOnServer(ServerType type);
+
+} // namespace zs::program
