@@ -406,7 +406,7 @@ void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::s
 void SettingsStore::readOptionSetting(const std::string& name, const std::string& text,
                                       std::vector<std::string>& problems)
 {
-    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
+    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never; };
     if (name == "STARTUP") {
         if (auto v = settingInteger(problems, name, text))
             m_fields.chkStartup = static_cast<int>(*v);
@@ -421,12 +421,13 @@ void SettingsStore::readOptionSetting(const std::string& name, const std::string
     } else if (name == "SMTPSERVER") {
         m_fields.txtSmtp = text;
     } else if (name == "NOTIFICA") {
+        // Within the range each number is the choice of that value.
         if (auto v = settingInteger(problems, name, text, 0, 2))
-            m_fields.optErrors = static_cast<int>(*v);
+            m_fields.optErrors = static_cast<NotifyWhen>(*v);
         updateSmtpEnabled();
     } else if (name == "TIPONOTIFICA") {
         if (auto v = settingInteger(problems, name, text, 0, 1))
-            m_fields.optErrorsType = static_cast<int>(*v);
+            m_fields.optErrorsType = static_cast<NotifyWhat>(*v);
         updateSmtpEnabled();
     } else if (name == "SMTPLOGIN") {
         if (auto v = settingInteger(problems, name, text))
@@ -537,10 +538,8 @@ void SettingsStore::collect(xml::Document& doc, bool live)
         {"minimized", std::to_string(m_fields.chkMinimize)},
         {"deletelogs", m_fields.txtMese},
         {"smtpserver", m_fields.txtSmtp},
-        {"notifica", m_fields.optErrors == 0   ? "0"
-                     : m_fields.optErrors == 1 ? "1"
-                                               : "2"},
-        {"tiponotifica", m_fields.optErrorsType == 0 ? "0" : "1"},
+        {"notifica", notifyText(m_fields.optErrors)},
+        {"tiponotifica", notifyText(m_fields.optErrorsType)},
         {"smtplogin", std::to_string(m_fields.chkAutentifica)},
         {"smtpuser", m_fields.txtUsername},
         // A password the encoding cannot hold is refused in its box; should one reach a save all
@@ -681,7 +680,7 @@ void SettingsStore::refreshFields(const std::vector<std::string>& names)
     for (const xml::Element& child : m_doc->root().children())
         if (wanted.count(text::upperAscii(child.localName())))
             readElement(child, problems);
-    m_fields.txtSmtpEnabled = m_fields.optErrors != 2;
+    m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never;
     if (wanted.count("STARTUP") && m_windows.main)
         m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
 

@@ -33,8 +33,8 @@ struct SecondaryOptionsFields {
     std::string txtMese = "1";
     std::string txtSmtp;
     bool txtSmtpEnabled = true;
-    int optErrors = 2;     ///< selected option: 0, 1 or 2 (2: no notification)
-    int optErrorsType = 0; ///< selected option: 0 or 1
+    NotifyWhen optErrors = NotifyWhen::Never;
+    NotifyWhat optErrorsType = NotifyWhat::ErrorsOnly;
     int chkAutentifica = 0;
     std::string txtUsername;
     std::string txtPwd; ///< clear text

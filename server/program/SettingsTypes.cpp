@@ -23,4 +23,22 @@ bool runsOnServer(ServerType type)
     return type == ServerType::SqlServer || type == ServerType::Oracle;
 }
 
+std::string notifyText(NotifyWhen when)
+{
+    switch (when) {
+    case NotifyWhen::Always:
+        return "0";
+    case NotifyWhen::AskOnManualRun:
+        return "1";
+    case NotifyWhen::Never:
+        break;
+    }
+    return "2";
+}
+
+std::string notifyText(NotifyWhat what)
+{
+    return what == NotifyWhat::Every ? "1" : "0";
+}
+
 } // namespace zs::program

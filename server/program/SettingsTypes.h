@@ -16,4 +16,13 @@ ServerType parseServerType(std::string_view text);
 /// Oracle and SQL Server: the types that keep everything on the server, with no Access file.
 bool runsOnServer(ServerType type);
 
+/// The setting notifica (the options optErrors): when a run's report is mailed.
+enum class NotifyWhen { Always = 0, AskOnManualRun = 1, Never = 2 };
+/// The setting tiponotifica (the options optErrorsType): which runs are reported.
+enum class NotifyWhat { ErrorsOnly = 0, Every = 1 };
+
+/// The number the file stores for each choice ("0", "1", "2").
+std::string notifyText(NotifyWhen when);
+std::string notifyText(NotifyWhat what);
+
 } // namespace zs::program

@@ -112,7 +112,7 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     ASSERT_TRUE(store.load());
     EXPECT_TRUE(read().empty());
 
-    EXPECT_EQ(values.TipoServer, zs::program::ServerType::SqlServer);
+    EXPECT_EQ(values.TipoServer, ServerType::SqlServer);
     EXPECT_EQ(values.NomeServer, "srvdati");
     EXPECT_EQ(values.UtenteServer, "sa");
     EXPECT_EQ(values.PasswordServer, "pwd");
@@ -136,8 +136,8 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     EXPECT_EQ(fields.chkMinimize, 0);
     EXPECT_EQ(fields.txtMese, "1");
     EXPECT_EQ(fields.txtSmtp, "mail.example.test"); // the later element wins
-    EXPECT_EQ(fields.optErrors, 1);
-    EXPECT_EQ(fields.optErrorsType, 1);
+    EXPECT_EQ(fields.optErrors, NotifyWhen::AskOnManualRun);
+    EXPECT_EQ(fields.optErrorsType, NotifyWhat::Every);
     EXPECT_EQ(fields.chkAutentifica, 1);
     EXPECT_EQ(fields.txtUsername, "utente");
     EXPECT_EQ(fields.txtPwd, "A");
@@ -227,7 +227,7 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     EXPECT_EQ(values.TimeoutComandi, 3600);
     EXPECT_TRUE(values.AvvioMinimizzato);
     EXPECT_EQ(fields.txtMese, "1");
-    EXPECT_EQ(fields.optErrors, 2);
+    EXPECT_EQ(fields.optErrors, NotifyWhen::Never);
 
     // A time-out out of range is reported like any value that does not convert.
     for (const char* text : {"-1", "-3600", "1e12"}) {
@@ -239,6 +239,34 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     loadText("<r><TIMEOUT>0</TIMEOUT></r>");
     EXPECT_TRUE(read().empty());
     EXPECT_EQ(values.TimeoutComandi, 0);
+
+    // A notification number out of range is reported and leaves the choice as it was.
+    loadText("<r><NOTIFICA>1</NOTIFICA><TIPONOTIFICA>1</TIPONOTIFICA></r>");
+    EXPECT_TRUE(read().empty());
+    loadText("<r><NOTIFICA>-1</NOTIFICA><TIPONOTIFICA>2</TIPONOTIFICA></r>");
+    EXPECT_EQ(read(), (std::vector<std::string>{"Valore non valido per NOTIFICA: \"-1\"",
+                                                "Valore non valido per TIPONOTIFICA: \"2\""}));
+    EXPECT_EQ(fields.optErrors, NotifyWhen::AskOnManualRun);
+    EXPECT_EQ(fields.optErrorsType, NotifyWhat::Every);
+    EXPECT_TRUE(fields.txtSmtpEnabled);
+}
+
+TEST_F(StoreFixture, NotificationChoicesAreSavedAsTheNumbersTheyWereReadFrom)
+{
+    for (const char* notifica : {"0", "1", "2"}) {
+        for (const char* tipo : {"0", "1"}) {
+            SCOPED_TRACE(std::string(notifica) + "/" + tipo);
+            loadText(std::string("<r><notifica>") + notifica + "</notifica><tiponotifica>" + tipo +
+                     "</tiponotifica></r>");
+            EXPECT_TRUE(read().empty());
+            std::string error;
+            ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+            auto saved = zs::xml::Document::loadString(zs::test::readFile(env.home() / "zentrikServer.xml").substr(3));
+            ASSERT_TRUE(saved);
+            EXPECT_EQ(saved->root().child("notifica").text(), notifica);
+            EXPECT_EQ(saved->root().child("tiponotifica").text(), tipo);
+        }
+    }
 }
 
 TEST_F(StoreFixture, PathReadAndWrite)
@@ -280,7 +308,7 @@ TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
     cubes.db = "Vendite";
     fields.txtSmtp = "smtp.nuovo";
     fields.txtPwd = "pwd";
-    fields.optErrors = 0;
+    fields.optErrors = NotifyWhen::Always;
     for (int i = 0; i < 2; ++i) {
         std::string error;
         ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
