@@ -186,27 +186,6 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
     return doc;
 }
 
-std::string refreshChoiceText(int choice)
-{
-    switch (choice) {
-    case 0:
-        return "completo";
-    case 1:
-        return "dati";
-    default:
-        return "incrementale";
-    }
-}
-
-int refreshChoiceFromText(const std::string& text)
-{
-    if (text == "dati")
-        return 1;
-    if (text == "completo")
-        return 0;
-    return 2;
-}
-
 SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
                              std::filesystem::path programFolder)
     : m_values(values)

@@ -51,10 +51,6 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
                                        std::size_t maxBytes = 64u << 20, bool* refused = nullptr,
                                        xml::ParseError* failure = nullptr);
 
-/// The refresh choice of a cube as stored ("completo", "dati", "incrementale") and back.
-std::string refreshChoiceText(int choice);
-int refreshChoiceFromText(const std::string& text);
-
 class SettingsStore {
   public:
     struct Windows {

@@ -41,4 +41,26 @@ std::string notifyText(NotifyWhat what)
     return what == NotifyWhat::Every ? "1" : "0";
 }
 
+std::string refreshChoiceText(RefreshChoice choice)
+{
+    switch (choice) {
+    case RefreshChoice::Full:
+        return "completo";
+    case RefreshChoice::DataOnly:
+        return "dati";
+    case RefreshChoice::Incremental:
+        break;
+    }
+    return "incrementale";
+}
+
+RefreshChoice refreshChoiceFromText(std::string_view text)
+{
+    if (text == "dati")
+        return RefreshChoice::DataOnly;
+    if (text == "completo")
+        return RefreshChoice::Full;
+    return RefreshChoice::Incremental;
+}
+
 } // namespace zs::program

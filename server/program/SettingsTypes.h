@@ -1,6 +1,7 @@
 #pragma once
-// The settings whose text picks one of a few behaviours, as types. The settings store parses
-// them once as it reads the file; everything else compares the enums.
+// The settings whose text picks one of a few behaviours, as types: the server type, the
+// notification choices and a cube's refresh choice. The settings store parses them once as it
+// reads the file and writes them back as the same text; everything else compares the enums.
 
 #include <string>
 #include <string_view>
@@ -24,5 +25,13 @@ enum class NotifyWhat { ErrorsOnly = 0, Every = 1 };
 /// The number the file stores for each choice ("0", "1", "2").
 std::string notifyText(NotifyWhen when);
 std::string notifyText(NotifyWhat what);
+
+/// A cube's refresh choice, the `cubo` element's attribute aggiornamento.
+enum class RefreshChoice { Full = 0, DataOnly = 1, Incremental = 2 };
+
+/// "completo", "dati" or "incrementale".
+std::string refreshChoiceText(RefreshChoice choice);
+/// The choice a stored text names; any text but "completo" and "dati" is the incremental one.
+RefreshChoice refreshChoiceFromText(std::string_view text);
 
 } // namespace zs::program

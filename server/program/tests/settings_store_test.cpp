@@ -35,9 +35,9 @@ struct FakeCubes : CubeWindow {
     void Inizializza() override
     {
         ++initialised;
-        list = {{"Ordini", 0, ""}, {"Fatture", 0, ""}};
+        list = {{"Ordini", RefreshChoice::Full, ""}, {"Fatture", RefreshChoice::Full, ""}};
     }
-    void modifyCube(const std::string& nome, int agg, const std::string& data) override
+    void modifyCube(const std::string& nome, RefreshChoice agg, const std::string& data) override
     {
         for (auto& c : list)
             if (c.nome == nome) {
@@ -129,7 +129,8 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
 
     EXPECT_EQ(cubes.server, "olapsrv");
     EXPECT_EQ(cubes.db, "Vendite");
-    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", 1, "01/02/2006"}, {"Fatture", 2, ""}}));
+    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", RefreshChoice::DataOnly, "01/02/2006"},
+                                                 {"Fatture", RefreshChoice::Incremental, ""}}));
     EXPECT_EQ(options.calls, (std::vector<std::string>{"computer=k8host", "sysuser=sys", "syspwd=A", "opuser=op",
                                                        "oppwd=pwd", "codiv=01"}));
     EXPECT_EQ(fields.chkStartup, 0);
@@ -266,6 +267,35 @@ TEST_F(StoreFixture, NotificationChoicesAreSavedAsTheNumbersTheyWereReadFrom)
             EXPECT_EQ(saved->root().child("notifica").text(), notifica);
             EXPECT_EQ(saved->root().child("tiponotifica").text(), tipo);
         }
+    }
+}
+
+TEST_F(StoreFixture, ACubesRefreshChoiceIsSavedAsItsWord)
+{
+    const struct {
+        const char* stored;
+        RefreshChoice choice;
+        const char* saved;
+    } cases[] = {
+        {"completo", RefreshChoice::Full, "completo"},
+        {"dati", RefreshChoice::DataOnly, "dati"},
+        {"incrementale", RefreshChoice::Incremental, "incrementale"},
+        // the words are compared exactly: any other text is the incremental choice
+        {"DATI", RefreshChoice::Incremental, "incrementale"},
+        {"", RefreshChoice::Incremental, "incrementale"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        cubes.list = {{"Ordini", RefreshChoice::Full, ""}};
+        loadText(std::string("<r><cubo nome='Ordini' aggiornamento='") + c.stored + "' data='d'/></r>");
+        EXPECT_TRUE(read().empty());
+        ASSERT_EQ(cubes.list.size(), 1u);
+        EXPECT_EQ(cubes.list[0].aggiornamento, c.choice);
+        std::string error;
+        ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+        auto saved = zs::xml::Document::loadString(zs::test::readFile(env.home() / "zentrikServer.xml").substr(3));
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->root().child("cubo").attribute("aggiornamento"), c.saved);
     }
 }
 
@@ -448,7 +478,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              // The fields show the file's values.
              EXPECT_EQ(f.fields.txtSmtp, "smtp.due");
              EXPECT_EQ(f.cubes.list.at(0).data, "02/02/2026");
-             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, 1);
+             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, RefreshChoice::DataOnly);
          }},
         {"both change one setting: the saver's value wins", replaced(shared, "smtp.uno", "smtp.loro"),
          [](StoreFixture& f) { f.fields.txtSmtp = "smtp.mio"; },
@@ -457,7 +487,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              EXPECT_EQ(f.fields.txtSmtp, "smtp.mio");
          }},
         {"one cube's choice here, its date there: both kept", replaced(shared, "01/01/2026", "03/03/2026"),
-         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = 2; },
+         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = RefreshChoice::Incremental; },
          [](const zs::xml::Element& r, StoreFixture&) {
              EXPECT_EQ(r.child("cubo").xml(),
                        "<cubo nome=\"Ordini\" aggiornamento=\"incrementale\" data=\"03/03/2026\"/>");
