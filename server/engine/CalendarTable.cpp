@@ -93,7 +93,7 @@ void calendarRow(const time::DateTime& day, std::array<SqlValue, 9>& row)
 
 bool CalendarTable::RiempiAnnoTime(int year)
 {
-    const std::string source = lower(m_ctx.settings.TipoServer) == "oracle" ? "Time" : "[Time]";
+    const std::string source = m_ctx.settings.TipoServer == program::ServerType::Oracle ? "Time" : "[Time]";
     const std::vector<std::string> columns(kTimeColumns.begin(), kTimeColumns.end());
     std::unique_ptr<RowSink> sink = m_ctx.db.openRowSink(source, columns);
     if (!sink)

@@ -47,7 +47,7 @@ Connessioni::~Connessioni() = default;
 
 bool Connessioni::isServerType() const
 {
-    return m_settings.TipoServer == "sqlserver" || m_settings.TipoServer == "oracle";
+    return program::runsOnServer(m_settings.TipoServer);
 }
 
 double Connessioni::leadingNumber(std::string_view text)

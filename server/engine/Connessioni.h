@@ -52,8 +52,8 @@ class Connessioni {
     /// failure is logged and the failed connection stays in the slot until the next open or close.
     [[nodiscard]] bool ApriConnessione(const std::string& providerAccess, const std::string& percorsoAccess);
     /// Opens the template filled with server, database, user and password into
-    /// ConnessioneServer, and into Connessione too for the "sqlserver" and "oracle" server
-    /// types. False when it failed (logged).
+    /// ConnessioneServer, and into Connessione too for the server types that keep everything
+    /// on the server (SQL Server, Oracle). False when it failed (logged).
     [[nodiscard]] bool ApriConnessioneServer(const std::string& providerTemplate, const std::string& server,
                                              const std::string& database, const std::string& user,
                                              const std::string& password);

@@ -177,9 +177,9 @@ bool DataBase::CreaDatabase(const std::string& path)
         return false;
     const xml::Element settingsRoot = m_settingsRoot ? m_settingsRoot() : xml::Element();
     const std::optional<std::string> serverType = settingsChild(settingsRoot, "ServerType");
-    const std::string kind = upper(serverType.value_or(""));
-    const bool access = kind == "ACCESS" || kind == "MIXED";
-    const bool server = kind == "ORACLE" || kind == "SQLSERVER" || kind == "MIXED";
+    const program::ServerType kind = program::parseServerType(serverType.value_or(""));
+    const bool access = kind == program::ServerType::Access || kind == program::ServerType::Mixed;
+    const bool server = kind == program::ServerType::Mixed || program::runsOnServer(kind);
     // A build that could build nothing is no success: say why.
     if (!access && !server) {
         ScriviRispostaDB((serverType ? "Tipo di server sconosciuto nelle impostazioni: \"" + *serverType + "\""

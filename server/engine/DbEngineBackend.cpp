@@ -191,13 +191,13 @@ DbEngineBackend::Slot connessioniSlot(Connessioni& c, const program::ProgramSett
 {
     DbEngineBackend::Slot s;
     s.open = [&c, &settings] {
-        if (isServerType(settings.TipoServer))
+        if (program::runsOnServer(settings.TipoServer))
             return c.ApriConnessioneServer(settings.ProviderServer, settings.NomeServer, settings.NomeDatabase,
                                            settings.UtenteServer, settings.PasswordServer);
         return c.ApriConnessione(settings.ProviderAccess, settings.PercorsoAccess);
     };
     s.close = [&c, &settings] {
-        if (isServerType(settings.TipoServer))
+        if (program::runsOnServer(settings.TipoServer))
             c.ChiudiConnessioni();
         else
             c.ChiudiConnessione();

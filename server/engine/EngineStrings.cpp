@@ -17,12 +17,6 @@ std::string sqlQuote(std::string_view text)
     return db::sqlLiteral(text);
 }
 
-bool isServerType(const std::string& tipoServer)
-{
-    const std::string t = lower(tipoServer);
-    return t == "sqlserver" || t == "oracle";
-}
-
 void EngineContext::doYield() const
 {
     yield.yield();

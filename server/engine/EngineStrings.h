@@ -37,6 +37,5 @@ inline std::string replaceAll(std::string_view text, std::string_view what, std:
 }
 /// The text between single quotes with every quote inside doubled: a safe SQL literal.
 std::string sqlQuote(std::string_view text);
-bool isServerType(const std::string& tipoServer); ///< "sqlserver" or "oracle", any case
 
 } // namespace zs::engine

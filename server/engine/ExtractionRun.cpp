@@ -204,9 +204,9 @@ bool ExtractionRun::prepareTable(const StepDefinition& step, const std::string& 
         if (inc.attivo) {
             detail = m_ctx.db.DettaglioPasso("delete * from " + table + " where " + inc.svuota + " > " + watermark);
             success = ops.CancellaTabella(table, "where " + inc.svuota + " > " + watermark);
-            if (isServerType(settings.TipoServer))
+            if (program::runsOnServer(settings.TipoServer))
                 restart = 0;
-        } else if (settings.TipoServer == "sqlserver") {
+        } else if (settings.TipoServer == program::ServerType::SqlServer) {
             detail = m_ctx.db.DettaglioPasso("truncate table " + table);
             success = ops.SvuotaTabella(table);
         } else {
@@ -250,7 +250,8 @@ bool ExtractionRun::runSpecialStep(const StepDefinition& step)
         return runBusAndTask(step);
     if (table == "COMPATTA") {
         m_ctx.db.close();
-        return isServerType(m_ctx.settings.TipoServer) || m_host.CompattaDatabase(m_ctx.settings.PercorsoAccess);
+        return program::runsOnServer(m_ctx.settings.TipoServer) ||
+               m_host.CompattaDatabase(m_ctx.settings.PercorsoAccess);
     }
     if (table == "ELABORACUBI") {
         bool ok = false;

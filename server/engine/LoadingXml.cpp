@@ -58,12 +58,12 @@ std::string sqlNumber(double value)
     return ec == std::errc() ? std::string(buf, end) : std::string("0");
 }
 
-StepDefinition readStep(const xml::Element& element, const std::string& tipoServer)
+StepDefinition readStep(const xml::Element& element, program::ServerType tipoServer)
 {
     StepDefinition s;
     s.element = element;
     s.tableName = upper(element.name());
-    if (lower(tipoServer) != "oracle" && (s.tableName == "ZONE" || s.tableName == "TIME"))
+    if (tipoServer != program::ServerType::Oracle && (s.tableName == "ZONE" || s.tableName == "TIME"))
         s.tableName = "[" + s.tableName + "]";
     for (const xml::Element& child : element.children()) {
         const std::string name = upper(child.name());

@@ -4,6 +4,7 @@
 // watermark turned into a safe SQL literal.
 
 #include "engine/EngineBackend.h"
+#include "program/SettingsTypes.h"
 #include "xml/XmlDocument.h"
 
 #include <optional>
@@ -35,7 +36,7 @@ struct StepDefinition {
 
 /// Reads a step element. Children are matched upper-cased; the later of two wins (each QUERY
 /// adds a job). The counter is reset only when SVUOTA said yes before AZZERACONTATORE.
-StepDefinition readStep(const xml::Element& element, const std::string& tipoServer);
+StepDefinition readStep(const xml::Element& element, program::ServerType tipoServer);
 
 /// The watermark as it goes into SQL: a number in plain decimal form for "numerico", else the
 /// text between single quotes with inner quotes doubled. Nothing when a "numerico" watermark is

@@ -25,13 +25,13 @@ std::string attemptPrefix(int attempt)
 
 } // namespace
 
-std::vector<std::string> azzeraContatoreStatements(const std::string& tipoServer, const std::string& table,
+std::vector<std::string> azzeraContatoreStatements(program::ServerType tipoServer, const std::string& table,
                                                    const std::string& column, int start)
 {
     const std::string s = std::to_string(start);
-    if (tipoServer == "sqlserver")
+    if (tipoServer == program::ServerType::SqlServer)
         return {"EXEC ('DBCC CHECKIDENT (" + table + ",RESEED," + s + ")')"};
-    if (lower(tipoServer) == "oracle")
+    if (tipoServer == program::ServerType::Oracle)
         return {"drop sequence " + table + "_SEQ",
                 "CREATE SEQUENCE \"ZENTRIK\".\"" + table + "_SEQ\" INCREMENT BY 1 START WITH " + s +
                     " MAXVALUE 1.0E28 MINVALUE " + s + " NOCYCLE   CACHE 20 NOORDER "};
@@ -138,12 +138,12 @@ void TableOperations::waitBeforeRetry()
 
 bool TableOperations::runLoop(std::string& sql, Kind kind, const std::string& table)
 {
-    const std::string& tipo = m_ctx.settings.TipoServer;
-    const bool oracle = tipo == "oracle";
+    const program::ServerType tipo = m_ctx.settings.TipoServer;
+    const bool oracle = tipo == program::ServerType::Oracle;
     // Jobs and deletes run asynchronously on every target, the Access file too, so that the
     // run keeps yielding and a stop interrupts the statement (rolling it back) instead of
     // waiting for it to commit. A statement the stop came too late for is reported as done.
-    const bool async = kind == Kind::Truncate ? tipo == "sqlserver" : true;
+    const bool async = kind == Kind::Truncate ? tipo == program::ServerType::SqlServer : true;
     const std::string tableUpper = upper(table);
     int attempt = 0;
     bool result = false;

@@ -6,6 +6,7 @@
 // system, so a stop interrupts them; a truncate runs so on SQL Server only.
 
 #include "engine/EngineBackend.h"
+#include "program/SettingsTypes.h"
 
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@ namespace zs::engine {
 struct EngineContext;
 
 // The statements, in the dialect of the server type (exposed so they can be checked as text).
-std::vector<std::string> azzeraContatoreStatements(const std::string& tipoServer, const std::string& table,
+std::vector<std::string> azzeraContatoreStatements(program::ServerType tipoServer, const std::string& table,
                                                    const std::string& column, int start);
 std::string cancellaTabellaStatement(const std::string& table, const std::string& condition);
 std::string svuotaTabellaStatement(const std::string& table);

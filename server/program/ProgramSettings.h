@@ -2,8 +2,9 @@
 // The program-wide settings values, one instance for the whole program, filled at start-up by
 // the settings store's reader and read by the engine and the windows.
 
+#include "program/SettingsTypes.h"
+
 #include <string>
-#include <string_view>
 
 namespace zs::program {
 
@@ -16,13 +17,12 @@ inline constexpr const char* kStandardProviderSqlServer =
 inline constexpr const char* kStandardProviderOracle = "Provider=MSDAORA;Data Source=;Database=;User ID=;Password=";
 inline constexpr const char* kStandardProviderAccess = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
 
-/// The standard server template for a server type, in any case ("sqlserver", "MIXED",
-/// "oracle"): Oracle's for "oracle", SQL Server's for "sqlserver" and "mixed", nothing for
-/// any other type.
-std::string standardServerProvider(std::string_view serverType);
+/// The standard server template for a server type: Oracle's for Oracle, SQL Server's for SQL
+/// Server and the mixed type, nothing for any other type.
+std::string standardServerProvider(ServerType serverType);
 
 struct ProgramSettings {
-    std::string TipoServer; ///< "access", "sqlserver", "oracle" or "mixed" (lower case)
+    ServerType TipoServer = ServerType::Unknown;
     std::string NomeServer;
     std::string UtenteServer;
     std::string PasswordServer; ///< decoded

@@ -186,27 +186,6 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
     return doc;
 }
 
-std::string refreshChoiceText(int choice)
-{
-    switch (choice) {
-    case 0:
-        return "completo";
-    case 1:
-        return "dati";
-    default:
-        return "incrementale";
-    }
-}
-
-int refreshChoiceFromText(const std::string& text)
-{
-    if (text == "dati")
-        return 1;
-    if (text == "completo")
-        return 0;
-    return 2;
-}
-
 SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
                              std::filesystem::path programFolder)
     : m_values(values)
@@ -250,12 +229,11 @@ void SettingsStore::rebase()
     m_ownBase = snapshotsOf(own.root());
 }
 
-std::string standardServerProvider(std::string_view serverType)
+std::string standardServerProvider(ServerType serverType)
 {
-    const std::string t = text::lowerAscii(serverType);
-    if (t == "oracle")
+    if (serverType == ServerType::Oracle)
         return kStandardProviderOracle;
-    if (t == "sqlserver" || t == "mixed")
+    if (serverType == ServerType::SqlServer || serverType == ServerType::Mixed)
         return kStandardProviderSqlServer;
     return {};
 }
@@ -300,8 +278,8 @@ std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& ro
         readElement(child, problems);
     // A file without a provider template (the configuration wizard writes none) connects
     // through the standard one of its server type; a template in the file wins.
-    const bool server = m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver";
-    if (m_values.ProviderServer.empty() && m_values.TipoServer != "access")
+    const bool server = runsOnServer(m_values.TipoServer);
+    if (m_values.ProviderServer.empty() && m_values.TipoServer != ServerType::Access)
         m_values.ProviderServer = text::lowerAscii(standardServerProvider(m_values.TipoServer));
     if (m_values.ProviderAccess.empty() && !server)
         m_values.ProviderAccess = text::lowerAscii(kStandardProviderAccess);
@@ -326,17 +304,18 @@ void SettingsStore::readElement(const xml::Element& child, std::vector<std::stri
 bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
                                         std::vector<std::string>& problems)
 {
-    auto isServer = [&] { return m_values.TipoServer == "oracle" || m_values.TipoServer == "sqlserver"; };
+    auto isServer = [&] { return runsOnServer(m_values.TipoServer); };
+    const bool access = m_values.TipoServer == ServerType::Access;
     if (name == "SERVERTYPE") {
-        m_values.TipoServer = text::lowerAscii(text);
+        m_values.TipoServer = parseServerType(text);
     } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
         std::string& target = name == "SERVERNAME" ? m_values.NomeServer
                               : name == "LOGIN"    ? m_values.UtenteServer
                               : name == "DATABASE" ? m_values.NomeDatabase
                                                    : m_values.ProviderServer;
-        target = m_values.TipoServer != "access" ? text::lowerAscii(text) : std::string();
+        target = !access ? text::lowerAscii(text) : std::string();
     } else if (name == "PASSWORD") {
-        m_values.PasswordServer = m_values.TipoServer != "access" ? DecodificaPassword(text) : std::string();
+        m_values.PasswordServer = !access ? DecodificaPassword(text) : std::string();
     } else if (name == "DATABASEACCESS") {
         m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
         if (text.empty())
@@ -406,7 +385,7 @@ void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::s
 void SettingsStore::readOptionSetting(const std::string& name, const std::string& text,
                                       std::vector<std::string>& problems)
 {
-    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != 2; };
+    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never; };
     if (name == "STARTUP") {
         if (auto v = settingInteger(problems, name, text))
             m_fields.chkStartup = static_cast<int>(*v);
@@ -421,12 +400,13 @@ void SettingsStore::readOptionSetting(const std::string& name, const std::string
     } else if (name == "SMTPSERVER") {
         m_fields.txtSmtp = text;
     } else if (name == "NOTIFICA") {
+        // Within the range each number is the choice of that value.
         if (auto v = settingInteger(problems, name, text, 0, 2))
-            m_fields.optErrors = static_cast<int>(*v);
+            m_fields.optErrors = static_cast<NotifyWhen>(*v);
         updateSmtpEnabled();
     } else if (name == "TIPONOTIFICA") {
         if (auto v = settingInteger(problems, name, text, 0, 1))
-            m_fields.optErrorsType = static_cast<int>(*v);
+            m_fields.optErrorsType = static_cast<NotifyWhat>(*v);
         updateSmtpEnabled();
     } else if (name == "SMTPLOGIN") {
         if (auto v = settingInteger(problems, name, text))
@@ -537,10 +517,8 @@ void SettingsStore::collect(xml::Document& doc, bool live)
         {"minimized", std::to_string(m_fields.chkMinimize)},
         {"deletelogs", m_fields.txtMese},
         {"smtpserver", m_fields.txtSmtp},
-        {"notifica", m_fields.optErrors == 0   ? "0"
-                     : m_fields.optErrors == 1 ? "1"
-                                               : "2"},
-        {"tiponotifica", m_fields.optErrorsType == 0 ? "0" : "1"},
+        {"notifica", notifyText(m_fields.optErrors)},
+        {"tiponotifica", notifyText(m_fields.optErrorsType)},
         {"smtplogin", std::to_string(m_fields.chkAutentifica)},
         {"smtpuser", m_fields.txtUsername},
         // A password the encoding cannot hold is refused in its box; should one reach a save all
@@ -681,7 +659,7 @@ void SettingsStore::refreshFields(const std::vector<std::string>& names)
     for (const xml::Element& child : m_doc->root().children())
         if (wanted.count(text::upperAscii(child.localName())))
             readElement(child, problems);
-    m_fields.txtSmtpEnabled = m_fields.optErrors != 2;
+    m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never;
     if (wanted.count("STARTUP") && m_windows.main)
         m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
 

@@ -33,8 +33,8 @@ struct SecondaryOptionsFields {
     std::string txtMese = "1";
     std::string txtSmtp;
     bool txtSmtpEnabled = true;
-    int optErrors = 2;     ///< selected option: 0, 1 or 2 (2: no notification)
-    int optErrorsType = 0; ///< selected option: 0 or 1
+    NotifyWhen optErrors = NotifyWhen::Never;
+    NotifyWhat optErrorsType = NotifyWhat::ErrorsOnly;
     int chkAutentifica = 0;
     std::string txtUsername;
     std::string txtPwd; ///< clear text
@@ -50,10 +50,6 @@ using SettingValue = std::variant<bool, std::string>;
 std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
                                        std::size_t maxBytes = 64u << 20, bool* refused = nullptr,
                                        xml::ParseError* failure = nullptr);
-
-/// The refresh choice of a cube as stored ("completo", "dati", "incrementale") and back.
-std::string refreshChoiceText(int choice);
-int refreshChoiceFromText(const std::string& text);
 
 class SettingsStore {
   public:

@@ -3,6 +3,8 @@
 // options dialog, the main window and message boxes. The Qt windows implement these; tests
 // implement them with recording doubles.
 
+#include "program/SettingsTypes.h"
+
 #include <string>
 #include <vector>
 
@@ -12,11 +14,10 @@ class StepTree;
 
 namespace zs::program {
 
-/// One cube of the cube list: name, refresh choice (0 "completo", 1 "dati", 2 "incrementale")
-/// and the date of the last processing as text.
+/// One cube of the cube list: name, refresh choice and the date of the last processing as text.
 struct InfoCubo {
     std::string nome;
-    int aggiornamento = 0;
+    RefreshChoice aggiornamento = RefreshChoice::Full;
     std::string data;
     friend bool operator==(const InfoCubo&, const InfoCubo&) = default;
 };
@@ -32,7 +33,7 @@ class CubeWindow {
     virtual void set_MacchinaOLAP(const std::string& name) = 0;
     virtual void set_DatabaseCubi(const std::string& name) = 0;
     virtual void Inizializza() = 0;
-    virtual void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) = 0;
+    virtual void modifyCube(const std::string& nome, RefreshChoice aggiornamento, const std::string& data) = 0;
     virtual void AggiornaTabellaCubi() = 0;
     virtual std::string txtDsoServer() const = 0;
     virtual std::string txtDsoDb() const = 0;

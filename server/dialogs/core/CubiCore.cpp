@@ -46,9 +46,25 @@ std::string secondsText(double seconds)
 }
 
 /// The refresh choice a tick in grid column `colonna` stands for.
-int choiceOfColumn(int colonna)
+RefreshChoice choiceOfColumn(int colonna)
 {
-    return colonna == kColIncremental ? kChoiceIncremental : colonna == kColDataOnly ? kChoiceDataOnly : kChoiceFull;
+    return colonna == kColIncremental ? RefreshChoice::Incremental
+           : colonna == kColDataOnly  ? RefreshChoice::DataOnly
+                                      : RefreshChoice::Full;
+}
+
+/// How the OLAP server processes a cube of this refresh choice.
+olap::ProcessType processTypeOf(RefreshChoice choice)
+{
+    switch (choice) {
+    case RefreshChoice::DataOnly:
+        return olap::ProcessType::RefreshData;
+    case RefreshChoice::Incremental:
+        return olap::ProcessType::Incremental;
+    case RefreshChoice::Full:
+        break;
+    }
+    return olap::ProcessType::Full;
 }
 
 } // namespace
@@ -124,7 +140,7 @@ void CubiCore::clearList()
     m_index.clear();
 }
 
-void CubiCore::addCube(const std::string& nome, int aggiornamento, const std::string& data)
+void CubiCore::addCube(const std::string& nome, RefreshChoice aggiornamento, const std::string& data)
 {
     if (InfoCubo* e = find(nome)) {
         *e = {nome, aggiornamento, data};
@@ -134,7 +150,7 @@ void CubiCore::addCube(const std::string& nome, int aggiornamento, const std::st
     m_elenco.push_back({nome, aggiornamento, data});
 }
 
-void CubiCore::modifyCube(const std::string& nome, int aggiornamento, const std::string& data)
+void CubiCore::modifyCube(const std::string& nome, RefreshChoice aggiornamento, const std::string& data)
 {
     if (InfoCubo* e = find(nome)) {
         e->aggiornamento = aggiornamento;
@@ -159,7 +175,7 @@ void CubiCore::Inizializza()
     clearList();
     m_elenco.reserve(db->cubes.size());
     for (const auto& cube : db->cubes)
-        addCube(cube.name, kChoiceFull, "");
+        addCube(cube.name, RefreshChoice::Full, "");
     server.CloseServer();
 }
 
@@ -174,9 +190,9 @@ void CubiCore::AggiornaTabellaCubi()
     std::string line;
     for (const auto& e : m_elenco) {
         line.clear();
-        line.append(e.nome).append("\t").append(boolText(e.aggiornamento == kChoiceIncremental)).append("\t");
-        line.append(boolText(e.aggiornamento == kChoiceDataOnly)).append("\t");
-        line.append(boolText(e.aggiornamento == kChoiceFull)).append("\t").append(e.data);
+        line.append(e.nome).append("\t").append(boolText(e.aggiornamento == RefreshChoice::Incremental)).append("\t");
+        line.append(boolText(e.aggiornamento == RefreshChoice::DataOnly)).append("\t");
+        line.append(boolText(e.aggiornamento == RefreshChoice::Full)).append("\t").append(e.data);
         m_view->gridAddRow(line);
         const int row = m_view->gridRows();
         for (int c = kColIncremental; c <= kColFull; ++c)
@@ -397,12 +413,10 @@ bool CubiCore::processCubes(olap::OlapServer& server, const std::string& databas
             continue;
         }
         const std::string name = entry.nome;
-        const int choice = entry.aggiornamento;
-        const bool done =
-            processObject(name, "Sto elaborando il cubo " + cube->name, "Errore nel processamento del cubo " + name,
-                          [&](olap::OlapError& e) {
-                              return server.processCube(database, name, olap::processTypeForChoice(choice), &e);
-                          });
+        const RefreshChoice choice = entry.aggiornamento;
+        const bool done = processObject(
+            name, "Sto elaborando il cubo " + cube->name, "Errore nel processamento del cubo " + name,
+            [&](olap::OlapError& e) { return server.processCube(database, name, processTypeOf(choice), &e); });
         // A failed cube keeps the date of its previous processing.
         const olap::CubeDef* after = server.database(database)->cube(name);
         entry.data = after && after->lastProcessed ? defaultDateText(*after->lastProcessed) : "";

@@ -85,10 +85,7 @@ class CubiRunWindow {
 /// usable estimate (zero, negative or not a number).
 std::optional<int> cubeProgressPercent(long counter, double estimatedRows);
 
-/// The refresh choices of the cube list ("completo", "dati", "incrementale").
-inline constexpr int kChoiceFull = 0;
-inline constexpr int kChoiceDataOnly = 1;
-inline constexpr int kChoiceIncremental = 2;
+using program::RefreshChoice;
 
 /// The grid flgCubi: the header row, and the tick-box column of each refresh choice.
 inline constexpr int kGridHeaderRow = 1;
@@ -137,13 +134,13 @@ class CubiCore : public program::CubeWindow {
     void set_MacchinaOLAP(const std::string& name) override { m_server = name; }
     void set_DatabaseCubi(const std::string& name) override { m_database = name; }
     void Inizializza() override;
-    void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) override;
+    void modifyCube(const std::string& nome, RefreshChoice aggiornamento, const std::string& data) override;
     void AggiornaTabellaCubi() override;
     std::string txtDsoServer() const override { return m_server; }
     std::string txtDsoDb() const override { return m_database; }
     std::vector<InfoCubo> cubes() const override;
 
-    void addCube(const std::string& nome, int aggiornamento, const std::string& data);
+    void addCube(const std::string& nome, RefreshChoice aggiornamento, const std::string& data);
     /// Writes zentrikOlap.xml from the server and refreshes the list's dates. A write that fails
     /// asks the operator (the critical icon, Abort, Retry and Ignore; Retry writes again). False,
     /// with the reason in `failure`, when the server, the database or the write failed and was

@@ -1,6 +1,5 @@
 #include "dialogs/core/WizardModel.h"
 
-#include "engine/EngineStrings.h"
 #include "program/PasswordCodec.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -117,13 +116,21 @@ WizardFields LoadWizardFields(const program::SettingsStore& store)
 {
     WizardFields f;
     auto get = [&](const char* path) { return store.LeggiTesto(path); };
-    const std::string kind = engine::upper(get("ServerType"));
-    if (kind == "ORACLE")
+    // The wizard offers the four known types; a file with any other shows the first.
+    switch (program::parseServerType(get("ServerType"))) {
+    case program::ServerType::Oracle:
         f.kind = ServerKind::Oracle;
-    else if (kind == "SQLSERVER")
+        break;
+    case program::ServerType::SqlServer:
         f.kind = ServerKind::SqlServer;
-    else if (kind == "MIXED")
+        break;
+    case program::ServerType::Mixed:
         f.kind = ServerKind::Mixed;
+        break;
+    case program::ServerType::Access:
+    case program::ServerType::Unknown:
+        break;
+    }
     f.txtAccess = get("DatabaseAccess");
     f.txtServerName = get("ServerName");
     f.txtDb = get("Database");

@@ -47,7 +47,7 @@ class frmCubi : public QWidget, public program::CubeWindow, private CubiView, pr
     void set_MacchinaOLAP(const std::string& name) override;
     void set_DatabaseCubi(const std::string& name) override;
     void Inizializza() override { m_core.Inizializza(); }
-    void modifyCube(const std::string& nome, int aggiornamento, const std::string& data) override
+    void modifyCube(const std::string& nome, program::RefreshChoice aggiornamento, const std::string& data) override
     {
         m_core.modifyCube(nome, aggiornamento, data);
     }

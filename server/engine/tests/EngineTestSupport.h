@@ -187,7 +187,7 @@ struct EngineFixture {
         , db(log)
         , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, db}
     {
-        settings.TipoServer = std::move(tipoServer);
+        settings.TipoServer = program::parseServerType(tipoServer);
         db.clock = &clock;
     }
     zs::test::ScopedTestEnv env;

@@ -306,7 +306,7 @@ class ConnessioniPgTest : public ConnessioniTest {
 TEST_F(ConnessioniPgTest, ServerConnectionOpensIntoBothSlotsAndHidesThePassword)
 {
     const auto& pg = pgtest::Server::shared();
-    m_settings.TipoServer = "sqlserver";
+    m_settings.TipoServer = program::ServerType::SqlServer;
     ASSERT_TRUE(m_slot.ApriConnessioneServer(tmpl(), "127.0.0.1", "postgres", pg.user(), pg.password()));
     ASSERT_NE(m_slot.ConnessioneServer(), nullptr);
     EXPECT_EQ(m_slot.Connessione(), m_slot.ConnessioneServer());
@@ -324,7 +324,7 @@ TEST_F(ConnessioniPgTest, ServerConnectionOpensIntoBothSlotsAndHidesThePassword)
     EXPECT_EQ(m_slot.Connessione(), nullptr);
 
     // With the Access server type the engine's connection stays apart.
-    m_settings.TipoServer = "access";
+    m_settings.TipoServer = program::ServerType::Access;
     ASSERT_TRUE(m_slot.ApriConnessioneServer(tmpl(), "127.0.0.1", "postgres", pg.user(), pg.password()));
     EXPECT_EQ(m_slot.Connessione(), nullptr);
     m_slot.ChiudiConnessioni();
@@ -333,7 +333,7 @@ TEST_F(ConnessioniPgTest, ServerConnectionOpensIntoBothSlotsAndHidesThePassword)
 
 TEST_F(ConnessioniPgTest, RefusedServerConnectionsSayWhyAndNeverShowThePassword)
 {
-    m_settings.TipoServer = "sqlserver";
+    m_settings.TipoServer = program::ServerType::SqlServer;
     struct Case {
         const char* name;
         std::string tmpl;

@@ -35,9 +35,9 @@ struct FakeCubes : CubeWindow {
     void Inizializza() override
     {
         ++initialised;
-        list = {{"Ordini", 0, ""}, {"Fatture", 0, ""}};
+        list = {{"Ordini", RefreshChoice::Full, ""}, {"Fatture", RefreshChoice::Full, ""}};
     }
-    void modifyCube(const std::string& nome, int agg, const std::string& data) override
+    void modifyCube(const std::string& nome, RefreshChoice agg, const std::string& data) override
     {
         for (auto& c : list)
             if (c.nome == nome) {
@@ -112,7 +112,7 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     ASSERT_TRUE(store.load());
     EXPECT_TRUE(read().empty());
 
-    EXPECT_EQ(values.TipoServer, "sqlserver");
+    EXPECT_EQ(values.TipoServer, ServerType::SqlServer);
     EXPECT_EQ(values.NomeServer, "srvdati");
     EXPECT_EQ(values.UtenteServer, "sa");
     EXPECT_EQ(values.PasswordServer, "pwd");
@@ -129,15 +129,16 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
 
     EXPECT_EQ(cubes.server, "olapsrv");
     EXPECT_EQ(cubes.db, "Vendite");
-    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", 1, "01/02/2006"}, {"Fatture", 2, ""}}));
+    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", RefreshChoice::DataOnly, "01/02/2006"},
+                                                 {"Fatture", RefreshChoice::Incremental, ""}}));
     EXPECT_EQ(options.calls, (std::vector<std::string>{"computer=k8host", "sysuser=sys", "syspwd=A", "opuser=op",
                                                        "oppwd=pwd", "codiv=01"}));
     EXPECT_EQ(fields.chkStartup, 0);
     EXPECT_EQ(fields.chkMinimize, 0);
     EXPECT_EQ(fields.txtMese, "1");
     EXPECT_EQ(fields.txtSmtp, "mail.example.test"); // the later element wins
-    EXPECT_EQ(fields.optErrors, 1);
-    EXPECT_EQ(fields.optErrorsType, 1);
+    EXPECT_EQ(fields.optErrors, NotifyWhen::AskOnManualRun);
+    EXPECT_EQ(fields.optErrorsType, NotifyWhat::Every);
     EXPECT_EQ(fields.chkAutentifica, 1);
     EXPECT_EQ(fields.txtUsername, "utente");
     EXPECT_EQ(fields.txtPwd, "A");
@@ -153,7 +154,7 @@ TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
         bool accessRead;
     } cases[] = {
         {"ACCESS", false, true}, {"Oracle", true, false}, {"SQLSERVER", true, false},
-        {"mixed", true, true},   {"", true, true},
+        {"mixed", true, true},   {"", true, true},        {"informix", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
@@ -189,6 +190,7 @@ TEST_F(StoreFixture, AFileWithoutProvidersGetsTheStandardOnesOfItsServerType)
         {"MIXED", "", sqlServer, jet},
         {"ORACLE", "", oracle, ""},
         {"ACCESS", "", "", jet},
+        {"INFORMIX", "", "", jet}, // a type the program does not know has no server template
         {"SQLSERVER", "<Provider>Driver={X};S=;D=;U=;P=</Provider>", "driver={x};s=;d=;u=;p=", ""},
         {"MIXED", "<PROVIDERACCESS>Data Source=</PROVIDERACCESS><Provider></Provider>", sqlServer, "data source="},
     };
@@ -226,7 +228,7 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     EXPECT_EQ(values.TimeoutComandi, 3600);
     EXPECT_TRUE(values.AvvioMinimizzato);
     EXPECT_EQ(fields.txtMese, "1");
-    EXPECT_EQ(fields.optErrors, 2);
+    EXPECT_EQ(fields.optErrors, NotifyWhen::Never);
 
     // A time-out out of range is reported like any value that does not convert.
     for (const char* text : {"-1", "-3600", "1e12"}) {
@@ -238,6 +240,63 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     loadText("<r><TIMEOUT>0</TIMEOUT></r>");
     EXPECT_TRUE(read().empty());
     EXPECT_EQ(values.TimeoutComandi, 0);
+
+    // A notification number out of range is reported and leaves the choice as it was.
+    loadText("<r><NOTIFICA>1</NOTIFICA><TIPONOTIFICA>1</TIPONOTIFICA></r>");
+    EXPECT_TRUE(read().empty());
+    loadText("<r><NOTIFICA>-1</NOTIFICA><TIPONOTIFICA>2</TIPONOTIFICA></r>");
+    EXPECT_EQ(read(), (std::vector<std::string>{"Valore non valido per NOTIFICA: \"-1\"",
+                                                "Valore non valido per TIPONOTIFICA: \"2\""}));
+    EXPECT_EQ(fields.optErrors, NotifyWhen::AskOnManualRun);
+    EXPECT_EQ(fields.optErrorsType, NotifyWhat::Every);
+    EXPECT_TRUE(fields.txtSmtpEnabled);
+}
+
+TEST_F(StoreFixture, NotificationChoicesAreSavedAsTheNumbersTheyWereReadFrom)
+{
+    for (const char* notifica : {"0", "1", "2"}) {
+        for (const char* tipo : {"0", "1"}) {
+            SCOPED_TRACE(std::string(notifica) + "/" + tipo);
+            loadText(std::string("<r><notifica>") + notifica + "</notifica><tiponotifica>" + tipo +
+                     "</tiponotifica></r>");
+            EXPECT_TRUE(read().empty());
+            std::string error;
+            ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+            auto saved = zs::xml::Document::loadString(zs::test::readFile(env.home() / "zentrikServer.xml").substr(3));
+            ASSERT_TRUE(saved);
+            EXPECT_EQ(saved->root().child("notifica").text(), notifica);
+            EXPECT_EQ(saved->root().child("tiponotifica").text(), tipo);
+        }
+    }
+}
+
+TEST_F(StoreFixture, ACubesRefreshChoiceIsSavedAsItsWord)
+{
+    const struct {
+        const char* stored;
+        RefreshChoice choice;
+        const char* saved;
+    } cases[] = {
+        {"completo", RefreshChoice::Full, "completo"},
+        {"dati", RefreshChoice::DataOnly, "dati"},
+        {"incrementale", RefreshChoice::Incremental, "incrementale"},
+        // the words are compared exactly: any other text is the incremental choice
+        {"DATI", RefreshChoice::Incremental, "incrementale"},
+        {"", RefreshChoice::Incremental, "incrementale"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        cubes.list = {{"Ordini", RefreshChoice::Full, ""}};
+        loadText(std::string("<r><cubo nome='Ordini' aggiornamento='") + c.stored + "' data='d'/></r>");
+        EXPECT_TRUE(read().empty());
+        ASSERT_EQ(cubes.list.size(), 1u);
+        EXPECT_EQ(cubes.list[0].aggiornamento, c.choice);
+        std::string error;
+        ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+        auto saved = zs::xml::Document::loadString(zs::test::readFile(env.home() / "zentrikServer.xml").substr(3));
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->root().child("cubo").attribute("aggiornamento"), c.saved);
+    }
 }
 
 TEST_F(StoreFixture, PathReadAndWrite)
@@ -279,7 +338,7 @@ TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
     cubes.db = "Vendite";
     fields.txtSmtp = "smtp.nuovo";
     fields.txtPwd = "pwd";
-    fields.optErrors = 0;
+    fields.optErrors = NotifyWhen::Always;
     for (int i = 0; i < 2; ++i) {
         std::string error;
         ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
@@ -419,7 +478,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              // The fields show the file's values.
              EXPECT_EQ(f.fields.txtSmtp, "smtp.due");
              EXPECT_EQ(f.cubes.list.at(0).data, "02/02/2026");
-             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, 1);
+             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, RefreshChoice::DataOnly);
          }},
         {"both change one setting: the saver's value wins", replaced(shared, "smtp.uno", "smtp.loro"),
          [](StoreFixture& f) { f.fields.txtSmtp = "smtp.mio"; },
@@ -428,7 +487,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              EXPECT_EQ(f.fields.txtSmtp, "smtp.mio");
          }},
         {"one cube's choice here, its date there: both kept", replaced(shared, "01/01/2026", "03/03/2026"),
-         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = 2; },
+         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = RefreshChoice::Incremental; },
          [](const zs::xml::Element& r, StoreFixture&) {
              EXPECT_EQ(r.child("cubo").xml(),
                        "<cubo nome=\"Ordini\" aggiornamento=\"incrementale\" data=\"03/03/2026\"/>");

@@ -199,12 +199,12 @@ void frmSchedulazione::connectMailFields()
 {
     connect(m_optErrorsGroup, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
-            m_fields.optErrors = id;
+            m_fields.optErrors = static_cast<program::NotifyWhen>(id); // the buttons stand in its order
         optErrorsChanged();
     });
     connect(m_optErrorsTypeGroup, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
-            m_fields.optErrorsType = id;
+            m_fields.optErrorsType = static_cast<program::NotifyWhat>(id);
     });
     connect(m_smtp, &QLineEdit::textChanged, this, [this](const QString& t) { m_fields.txtSmtp = t.toStdString(); });
     connect(m_autentifica, &QCheckBox::toggled, this, [this](bool on) { m_fields.chkAutentifica = on ? 1 : 0; });
@@ -225,8 +225,8 @@ void frmSchedulazione::loadFields()
     m_startup->setChecked(f.chkStartup == 1);
     m_minimize->setChecked(f.chkMinimize == 1);
     m_mese->setText(QString::fromStdString(f.txtMese));
-    m_optErrors[std::clamp(f.optErrors, 0, 2)]->setChecked(true);
-    m_optErrorsType[std::clamp(f.optErrorsType, 0, 1)]->setChecked(true);
+    m_optErrors[static_cast<int>(f.optErrors)]->setChecked(true);
+    m_optErrorsType[static_cast<int>(f.optErrorsType)]->setChecked(true);
     m_smtp->setText(QString::fromStdString(f.txtSmtp));
     m_autentifica->setChecked(f.chkAutentifica != 0);
     m_user->setText(QString::fromStdString(f.txtUsername));
@@ -238,7 +238,7 @@ void frmSchedulazione::loadFields()
 
 void frmSchedulazione::optErrorsChanged()
 {
-    const bool off = m_optErrors[2]->isChecked();
+    const bool off = m_optErrors[static_cast<int>(program::NotifyWhen::Never)]->isChecked();
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_smtp, m_pwd, m_user, m_autentifica, m_optErrorsType[0], m_optErrorsType[1]})
         w->setEnabled(!off);

@@ -54,10 +54,11 @@ std::string tempoImpiegato(double seconds, int decimals)
     return text + text::formatNumber(rest) + " secondi";
 }
 
-bool shouldNotify(int optErrors, int optErrorsType, bool manualRun, bool hadErrors)
+bool shouldNotify(program::NotifyWhen optErrors, program::NotifyWhat optErrorsType, bool manualRun, bool hadErrors)
 {
-    const bool when = optErrors == 0 || (optErrors == 1 && manualRun);
-    const bool what = optErrorsType == 1 || hadErrors;
+    using program::NotifyWhen;
+    const bool when = optErrors == NotifyWhen::Always || (optErrors == NotifyWhen::AskOnManualRun && manualRun);
+    const bool what = optErrorsType == program::NotifyWhat::Every || hadErrors;
     return when && what;
 }
 

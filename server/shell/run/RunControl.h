@@ -7,6 +7,7 @@
 
 #include "program/DesktopIntegration.h"
 #include "program/ProgramLog.h"
+#include "program/SettingsTypes.h"
 
 #include <functional>
 #include <memory>
@@ -57,9 +58,9 @@ class RunWindowView {
 /// and written with a decimal comma and no trailing zeros; never negative.
 std::string tempoImpiegato(double seconds, int decimals);
 
-/// Whether a finished extraction sends the notification: NOTIFICA 0, or 1 for a run by hand;
-/// and TIPONOTIFICA 1, or a run with errors.
-bool shouldNotify(int optErrors, int optErrorsType, bool manualRun, bool hadErrors);
+/// Whether a finished extraction sends the notification: NOTIFICA always, or asking for a run by
+/// hand; and TIPONOTIFICA every run, or a run with errors.
+bool shouldNotify(program::NotifyWhen optErrors, program::NotifyWhat optErrorsType, bool manualRun, bool hadErrors);
 
 /// Text of the start lines: "dd/mm/yyyy hh:mm".
 std::string runStartStamp(const time::Clock& clock);

@@ -207,7 +207,9 @@ TEST(RunRules, ElapsedTimeAndNotification)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.notifica) + "/" + std::to_string(c.tipo) + "/" + std::to_string(c.manual) + "/" +
                      std::to_string(c.errors));
-        EXPECT_EQ(shouldNotify(c.notifica, c.tipo, c.manual, c.errors), c.expected);
+        EXPECT_EQ(shouldNotify(static_cast<program::NotifyWhen>(c.notifica), static_cast<program::NotifyWhat>(c.tipo),
+                               c.manual, c.errors),
+                  c.expected);
     }
 }
 

@@ -48,8 +48,8 @@ TEST_F(ProgramInUse, StartUpReadsALargeCatalogOnceAndKeepsTheStoredChoices)
     EXPECT_LT(started.elapsed(), 10000); // was 7.7 s with 2,500 cubes
     const auto list = app->cubes().cubes();
     ASSERT_EQ(list.size(), 5000u);
-    EXPECT_EQ(list[0].aggiornamento, 1);
-    EXPECT_EQ(list[4999].aggiornamento, 2);
+    EXPECT_EQ(list[0].aggiornamento, program::RefreshChoice::DataOnly);
+    EXPECT_EQ(list[4999].aggiornamento, program::RefreshChoice::Incremental);
 }
 
 TEST_F(ProgramInUse, ZsExtractRunsTheWholeDemoCubesIncludedWithoutADisplay)

@@ -20,6 +20,7 @@
 using namespace zs;
 using zs::dialogs::CubiCore;
 using zs::program::InfoCubo;
+using zs::program::RefreshChoice;
 
 namespace {
 
@@ -111,9 +112,11 @@ class CubiCoreTest : public ::testing::Test {
 
 TEST_F(CubiCoreTest, InizializzaListsTheCubesWithChoiceZeroAndNoDate)
 {
-    m_cubi.addCube("Vecchio", 2, "01/01/2020");
+    m_cubi.addCube("Vecchio", RefreshChoice::Incremental, "01/01/2020");
     m_cubi.Inizializza();
-    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, ""}, {"Tutto", 0, ""}, {"Clienti", 0, ""}}));
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", RefreshChoice::Full, ""},
+                                                     {"Tutto", RefreshChoice::Full, ""},
+                                                     {"Clienti", RefreshChoice::Full, ""}}));
     EXPECT_EQ(m_cubi.NumeroCubi(), 3);
     EXPECT_TRUE(m_messages.shown.empty());
 }
@@ -130,23 +133,24 @@ TEST_F(CubiCoreTest, InizializzaLeavesTheListWhenItCannotList)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CubiCore cubi(m_home, m_clock, m_messages);
-        cubi.addCube("Vecchio", 1, "x");
+        cubi.addCube("Vecchio", RefreshChoice::DataOnly, "x");
         cubi.set_MacchinaOLAP(c.server);
         cubi.set_DatabaseCubi(c.database);
         cubi.Inizializza();
-        EXPECT_EQ(cubi.cubes(), (std::vector<InfoCubo>{{"Vecchio", 1, "x"}}));
+        EXPECT_EQ(cubi.cubes(), (std::vector<InfoCubo>{{"Vecchio", RefreshChoice::DataOnly, "x"}}));
     }
     EXPECT_TRUE(m_messages.shown.empty());
 }
 
 TEST_F(CubiCoreTest, AddAndModifyMatchNamesExactly)
 {
-    m_cubi.addCube("Vendite", 0, "");
-    m_cubi.addCube("vendite", 1, "a");
-    m_cubi.addCube("Vendite", 2, "b");    // overwrites, does not grow
-    m_cubi.modifyCube("VENDITE", 1, "c"); // not in the list: nothing
-    m_cubi.modifyCube("vendite", 0, "d");
-    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 2, "b"}, {"vendite", 0, "d"}}));
+    m_cubi.addCube("Vendite", RefreshChoice::Full, "");
+    m_cubi.addCube("vendite", RefreshChoice::DataOnly, "a");
+    m_cubi.addCube("Vendite", RefreshChoice::Incremental, "b"); // overwrites, does not grow
+    m_cubi.modifyCube("VENDITE", RefreshChoice::DataOnly, "c"); // not in the list: nothing
+    m_cubi.modifyCube("vendite", RefreshChoice::Full, "d");
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", RefreshChoice::Incremental, "b"},
+                                                     {"vendite", RefreshChoice::Full, "d"}}));
 }
 
 TEST_F(CubiCoreTest, SettingsStoreRoundTripsTheCubesThroughTheWindow)
@@ -165,10 +169,11 @@ TEST_F(CubiCoreTest, SettingsStoreRoundTripsTheCubesThroughTheWindow)
     store.LeggiImpostazioni(store.DocImpostazioni()->root());
     EXPECT_EQ(cubi.txtDsoServer(), "srv");
     EXPECT_EQ(cubi.txtDsoDb(), "Zentrik");
-    EXPECT_EQ(cubi.cubes(),
-              (std::vector<InfoCubo>{{"Vendite", 2, "07/12/2026 23:45:00"}, {"Tutto", 0, ""}, {"Clienti", 1, ""}}));
+    EXPECT_EQ(cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", RefreshChoice::Incremental, "07/12/2026 23:45:00"},
+                                                   {"Tutto", RefreshChoice::Full, ""},
+                                                   {"Clienti", RefreshChoice::DataOnly, ""}}));
 
-    cubi.modifyCube("Tutto", 1, "01/02/2026");
+    cubi.modifyCube("Tutto", RefreshChoice::DataOnly, "01/02/2026");
     ASSERT_TRUE(store.SalvaImpostazioni());
     auto saved = xml::Document::loadFile(m_home / "zentrikServer.xml");
     ASSERT_TRUE(saved);
@@ -247,7 +252,7 @@ TEST_F(CubiCoreTest, AFailingCubeMakesTheResultFalseAndTheOthersStillRun)
     writeCatalog(R"(<Cube name="Rotto" sourceTable="Mancante"><Measure name="X" column="x"/></Cube>
   <Cube name="Vendite" sourceTable="Fatti"><Measure name="Importo" column="importo"/></Cube>)");
     m_cubi.Inizializza();
-    m_cubi.modifyCube("Rotto", 0, "05/05/2025");
+    m_cubi.modifyCube("Rotto", RefreshChoice::Full, "05/05/2025");
     EXPECT_FALSE(m_cubi.process());
     const auto lines = logLines();
     ASSERT_GE(lines.size(), 5u);
@@ -283,9 +288,9 @@ TEST_F(CubiCoreTest, RefreshChoicesSurviveARunAndDriveTheProcessing)
     ASSERT_TRUE(c.open(jet(m_target)));
     ASSERT_TRUE(c.execute("INSERT INTO Fatti VALUES (4, 'Verdi', 2)"));
     ASSERT_TRUE(c.execute("UPDATE Fatti SET importo = 100 WHERE id = 1"));
-    m_cubi.modifyCube("Vendite", 2, "");
+    m_cubi.modifyCube("Vendite", RefreshChoice::Incremental, "");
     ASSERT_TRUE(m_cubi.process());
-    EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, 2);
+    EXPECT_EQ(m_cubi.ElencoCubi(1).aggiornamento, RefreshChoice::Incremental);
     // incremental: the new fact is in, the edited old one is not
     auto rs =
         c.query("SELECT SUM(\"Importo\") FROM \"" + olap::olapTableName("olap_", "srv", "Zentrik", "Vendite") + "\"");
@@ -299,11 +304,11 @@ TEST_F(CubiCoreTest, SnapshotFileMatchesTheExpectedBytes)
     m_cubi.Inizializza();
     ASSERT_TRUE(m_cubi.EsportaInfoCubi());
     EXPECT_EQ(test::readFile(m_home / "zentrikOlap.xml"), test::readFile(dataDir() / "cubi_snapshot_expected.xml"));
-    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", 0, "07/12/2026 23:45:00"},
-                                                     {"Nuovo", 0, ""},
-                                                     {"Resi", 0, ""},
-                                                     {"Insieme", 0, ""},
-                                                     {"Tutto", 0, "02/01/2026 03:04:05"}}));
+    EXPECT_EQ(m_cubi.cubes(), (std::vector<InfoCubo>{{"Vendite", RefreshChoice::Full, "07/12/2026 23:45:00"},
+                                                     {"Nuovo", RefreshChoice::Full, ""},
+                                                     {"Resi", RefreshChoice::Full, ""},
+                                                     {"Insieme", RefreshChoice::Full, ""},
+                                                     {"Tutto", RefreshChoice::Full, "02/01/2026 03:04:05"}}));
 }
 
 /// The text of every day log the program folder holds.

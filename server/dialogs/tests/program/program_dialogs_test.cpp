@@ -475,8 +475,8 @@ TEST_F(ProgramDialogs, TheCubeWindowsChoicesFromTheKeyboardAloneAreSavedAsTheMou
         }
         const auto cubes = app->cubes().cubes();
         ASSERT_EQ(cubes.size(), 2u);
-        EXPECT_EQ(cubes[0].aggiornamento, kChoiceIncremental);
-        EXPECT_EQ(cubes[1].aggiornamento, kChoiceDataOnly);
+        EXPECT_EQ(cubes[0].aggiornamento, program::RefreshChoice::Incremental);
+        EXPECT_EQ(cubes[1].aggiornamento, program::RefreshChoice::DataOnly);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown.front().rfind("Impostazioni memorizzate.", 0), 0u) << shown.front();
         written[keyboard] = zs::test::readFile(settingsFile());

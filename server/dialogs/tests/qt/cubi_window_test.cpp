@@ -97,17 +97,17 @@ TEST_F(CubiWindowTest, ClickingATickChangesTheRefreshChoice)
     m_window.show();
     QApplication::processEvents();
     click(4, 2); // third cube, "Incrementale"
-    EXPECT_EQ(m_window.cubes()[2].aggiornamento, 2);
+    EXPECT_EQ(m_window.cubes()[2].aggiornamento, program::RefreshChoice::Incremental);
     EXPECT_TRUE(grid().GetValue(4, 2).toBool());
     EXPECT_FALSE(grid().GetValue(4, 4).toBool());
     EXPECT_FALSE(grid().GetValue(4, 3).toBool());
     click(4, 2); // unticking keeps the choice
-    EXPECT_EQ(m_window.cubes()[2].aggiornamento, 2);
+    EXPECT_EQ(m_window.cubes()[2].aggiornamento, program::RefreshChoice::Incremental);
     click(3, 3);
-    EXPECT_EQ(m_window.cubes()[1].aggiornamento, 1);
+    EXPECT_EQ(m_window.cubes()[1].aggiornamento, program::RefreshChoice::DataOnly);
     click(1, 2); // the header changes nothing
     click(2, 5);
-    EXPECT_EQ(m_window.cubes()[0].aggiornamento, 0);
+    EXPECT_EQ(m_window.cubes()[0].aggiornamento, program::RefreshChoice::Full);
     EXPECT_EQ(grid().getRowHeight(1), 55);
 }
 

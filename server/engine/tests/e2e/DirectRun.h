@@ -28,7 +28,7 @@ struct DirectRun {
         , backend(slot(std::move(connectionString)))
         , ctx{settings, log, state, yield, clock, [this](int ms) { clock.advanceMs(ms); }, backend}
     {
-        settings.TipoServer = serverType;
+        settings.TipoServer = program::parseServerType(serverType);
         settings.TimeoutComandi = 3600;
     }
 
