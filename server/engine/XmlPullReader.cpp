@@ -35,6 +35,34 @@ bool allSpace(std::string_view s)
 using text::loadWord;
 using text::wordHas;
 
+// What a byte means to the scans below, one bit a scan: a table look-up a byte instead of a
+// comparison a character.
+constexpr unsigned char kTagStop = 1;      // ends a run inside a tag: a quote, '>' or '<'
+constexpr unsigned char kNameEnd = 2;      // ends an attribute's name: '=' or a blank
+constexpr unsigned char kTextSpecial = 4;  // decodeEntities() must look at it in text
+constexpr unsigned char kValueSpecial = 8; // ... and in an attribute's value
+
+struct ByteClasses {
+    unsigned char of[256] = {};
+    constexpr ByteClasses()
+    {
+        for (unsigned char c : {'"', '\'', '>', '<'})
+            of[c] |= kTagStop;
+        for (unsigned char c : {'=', ' ', '\t', '\n', '\r'})
+            of[c] |= kNameEnd;
+        for (unsigned char c : {'&', '\r'})
+            of[c] |= kTextSpecial | kValueSpecial;
+        for (unsigned char c : {'\n', '\t'})
+            of[c] |= kValueSpecial;
+    }
+};
+constexpr ByteClasses kClasses;
+
+unsigned char classOf(char c)
+{
+    return kClasses.of[static_cast<unsigned char>(c)];
+}
+
 /// The first character of `s` that decodeEntities() must look at ('&', a carriage return and,
 /// in an attribute, a line feed or a tab), or npos. Eight bytes at a time: most values hold none.
 std::size_t firstSpecial(std::string_view s, bool attribute)
@@ -45,11 +73,10 @@ std::size_t firstSpecial(std::string_view s, bool attribute)
         if (wordHas(w, '&') || wordHas(w, '\r') || (attribute && (wordHas(w, '\n') || wordHas(w, '\t'))))
             break;
     }
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
+    const unsigned char special = attribute ? kValueSpecial : kTextSpecial;
+    for (; i < s.size(); ++i)
+        if (classOf(s[i]) & special)
             return i;
-    }
     return std::string_view::npos;
 }
 
@@ -445,7 +472,7 @@ XmlPullReader::Event XmlPullReader::startTag(std::size_t end)
         if (i >= tag.size())
             break;
         const std::size_t nameStart = i;
-        while (i < tag.size() && tag[i] != '=' && !isSpace(tag[i]))
+        while (i < tag.size() && !(classOf(tag[i]) & kNameEnd))
             ++i;
         if (m_attributeCount == m_attributes.size())
             m_attributes.emplace_back();
@@ -612,14 +639,18 @@ XmlPullReader::Event XmlPullReader::next()
                 quote = 0;
                 continue;
             }
+            // Names and blanks up to the next quote, '>' or '<'.
+            const std::size_t n = m_buf.size();
+            while (i < n && !(classOf(m_buf[i]) & kTagStop))
+                ++i;
+            if (i >= n)
+                continue;
             const char c = m_buf[i];
-            if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
+            if (c == '>')
                 break;
-            } else if (c == '<') {
+            if (c == '<')
                 return fail("'<' dentro un tag"), Event::Error;
-            }
+            quote = c;
             ++i;
         }
         return startTag(i);
