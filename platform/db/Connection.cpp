@@ -7,7 +7,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -505,33 +508,57 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
 {
     // The rows go on the worker thread while the caller prepares the next ones; the next call
     // on the connection (another batch, a statement, a commit) first waits for them and fails
-    // with their errors. Where the database takes arrays, they are built here, while the
-    // previous batch still runs on the worker: two sets of them take turns.
+    // with their errors. Where the database takes arrays, they are built on a thread of their
+    // own, beside the caller's reading of the next rows and the previous batch's run on the
+    // worker; the batch's job waits for them. Two sets of literals take turns.
     m_errors.clear();
+    auto held = std::make_shared<std::vector<Value>>(std::move(values)); // read by the builder and the job
     ArrayBatch* batch = nullptr;
+    std::shared_future<void> built;
     if (dialect() == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
         batch = &m_arrayBatches[m_nextArrayBatch];
-        try {
-            buildArrayBatch(values.data(), columns.size(), rows, *batch);
-        } catch (const std::exception& e) {
-            (void)settleInsert();
-            return fail(makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
-        }
         m_nextArrayBatch ^= 1;
+        const auto build = [batch, held, n = columns.size(), rows] { buildArrayBatch(held->data(), n, rows, *batch); };
+        try {
+            built = std::async(std::launch::async, build).share();
+        } catch (const std::system_error&) {
+            // No thread to spare: the literals are built here, as the job would wait for them anyway.
+            std::promise<void> done;
+            try {
+                build();
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+            built = done.get_future().share();
+        }
     }
+    const auto abandon = [&built] {
+        if (built.valid())
+            built.wait(); // the literals' storage serves the next batch
+    };
     if (!settleInsert() || !requireIdle())
-        return false;
+        return abandon(), false;
     if (!isOpen())
-        return fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
+        return abandon(), fail(makeError(ErrorClass::Usage, "Operation is not allowed when the object is closed."));
     m_pendingInsertTable = table;
     auto* shared = m_shared.get();
-    Job job = [this, shared, table = std::move(table), columns = std::move(columns), types = std::move(types),
-               values = std::move(values), rows, batch](Backend* b, ErrorList& errors) mutable {
+    Job job = [this, shared, table = std::move(table), columns = std::move(columns), types = std::move(types), held,
+               rows, batch, built](Backend* b, ErrorList& errors) mutable {
+        if (built.valid()) {
+            try {
+                built.get();
+            } catch (const std::exception& e) {
+                errors.push_back(makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+                return false;
+            }
+        }
         quoteNames(*b, table, columns);
         const bool ok =
             batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, errors)
-                  : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, values, rows, errors);
+                  : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *held, rows, errors);
         // The values die here, beside the caller's work, and their storage serves a later batch.
+        std::vector<Value> values = std::move(*held);
         values.clear();
         std::lock_guard l(shared->m);
         if (values.capacity() > shared->spareValues.capacity())
@@ -540,7 +567,7 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
     };
     std::uint64_t seq = 0;
     if (!m_shared->submit(std::move(job), m_commandTimeout, seq))
-        return requireIdle();
+        return abandon(), requireIdle();
     m_pending = Pending::Rows;
     return true;
 }
@@ -650,14 +677,32 @@ bool RowWriter::setAt(std::size_t i, const Value& value)
         return false;
     if (value.isNull() || value.type() == m_columns[i].type) {
         m_row[i] = value;
-    } else {
-        auto converted = convertTo(value, m_columns[i].type);
-        if (!converted)
-            return m_connection->fail(
-                makeError(ErrorClass::BadArgument,
-                          "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
-        m_row[i] = std::move(*converted);
+        m_set[i] = true;
+        return true;
     }
+    return setConverted(i, value);
+}
+
+bool RowWriter::setAt(std::size_t i, Value&& value)
+{
+    if (m_alive.expired() || i >= m_columns.size())
+        return false;
+    if (value.isNull() || value.type() == m_columns[i].type) {
+        m_row[i] = std::move(value);
+        m_set[i] = true;
+        return true;
+    }
+    return setConverted(i, value);
+}
+
+bool RowWriter::setConverted(std::size_t i, const Value& value)
+{
+    auto converted = convertTo(value, m_columns[i].type);
+    if (!converted)
+        return m_connection->fail(
+            makeError(ErrorClass::BadArgument,
+                      "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
+    m_row[i] = std::move(*converted);
     m_set[i] = true;
     return true;
 }

@@ -238,6 +238,8 @@ class RowWriter {
     std::optional<std::size_t> fieldIndex(std::string_view field) const { return indexOf(field); }
     /// set() by position.
     [[nodiscard]] bool setAt(std::size_t index, const Value& value);
+    /// setAt() taking over the value's text when the field keeps it as it is.
+    [[nodiscard]] bool setAt(std::size_t index, Value&& value);
     /// Keeps the new row for flush(). Rows that set other fields than the queued ones are
     /// written first, and a full batch is written: on the connection's worker, while the
     /// caller goes on; the next call on the connection waits for it. False when a write failed
@@ -258,6 +260,8 @@ class RowWriter {
     friend class Connection;
     RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns);
     std::optional<std::size_t> indexOf(std::string_view field) const;
+    /// Sets field `i` to `value` converted to the field's type.
+    bool setConverted(std::size_t i, const Value& value);
 
     Connection* m_connection;
     std::weak_ptr<ConnectionShared> m_alive; // expires with the connection

@@ -5,6 +5,7 @@
 #include "db/Backend_p.h"
 #include "db/SqlText.h"
 #include "text/Ascii.h"
+#include "text/ByteWords.h"
 #include "text/Cp1252.h"
 
 #include <sql.h>
@@ -158,8 +159,77 @@ char* putDateTime(char* o, const time::DateTime& dt)
     return o;
 }
 
+/// A text as a quoted element of a PostgreSQL array literal; `bits` gathers its bytes' bits, so
+/// the caller learns whether the literal stays ASCII without reading it again. The run before
+/// the first '"' or '\\' (most texts hold neither) is looked at eight bytes at a time.
+void appendArrayText(std::string& a, std::string_view t, unsigned char& bits)
+{
+    a += '"';
+    std::size_t i = 0;
+    std::uint64_t words = 0;
+    for (; i + 8 <= t.size(); i += 8) {
+        const std::uint64_t w = text::loadWord(t.data() + i);
+        if (text::wordHas(w, '"') || text::wordHas(w, '\\'))
+            break;
+        words |= w;
+    }
+    if (text::wordHasHigh(words))
+        bits |= 0x80;
+    std::size_t from = 0;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        bits |= static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            a.append(t.data() + from, i - from);
+            a += '\\';
+            a += c;
+            from = i + 1;
+        }
+    }
+    a.append(t.data() + from, t.size() - from);
+    a += '"';
+}
+
+/// `d` as a decimal text that reads back as exactly `d`. Most amounts have a few decimals: when
+/// d is r / 10^k as the division rounds it (r a whole number below 2^53), a correctly rounded
+/// reading of r·10^-k, such as the server's, gives d again, and r is printed with k decimals,
+/// which is far cheaper than the shortest form; any other double is printed in that form.
+char* putDouble(char* o, char* end, double d)
+{
+    static constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+    if (d != 0 && std::fabs(d) < 1e15) {
+        for (int k = 0; k < 7; ++k) {
+            const double scaled = d * kPowers[k];
+            if (std::fabs(scaled) >= 9007199254740992.0)
+                break;
+            const std::int64_t r = std::llround(scaled);
+            if (static_cast<double>(r) / kPowers[k] != d)
+                continue;
+            if (r < 0)
+                *o++ = '-';
+            char digits[24];
+            char* const last = std::to_chars(digits, digits + sizeof digits, r < 0 ? -r : r).ptr;
+            std::ptrdiff_t n = last - digits;
+            if (n <= k) {
+                *o++ = '0';
+                *o++ = '.';
+                for (std::ptrdiff_t z = n; z < k; ++z)
+                    *o++ = '0';
+                return std::copy(digits, last, o);
+            }
+            o = std::copy(digits, last - k, o);
+            if (k > 0) {
+                *o++ = '.';
+                o = std::copy(last - k, last, o);
+            }
+            return o;
+        }
+    }
+    return std::to_chars(o, end, d).ptr;
+}
+
 /// One element of a PostgreSQL array literal.
-void appendArrayElement(std::string& a, const Value& v)
+void appendArrayElement(std::string& a, const Value& v, unsigned char& bits)
 {
     char buf[40];
     switch (v.type()) {
@@ -176,7 +246,7 @@ void appendArrayElement(std::string& a, const Value& v)
         else if (std::isinf(d))
             a += d > 0 ? "\"Infinity\"" : "\"-Infinity\"";
         else
-            a.append(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+            a.append(buf, putDouble(buf, buf + sizeof buf, d));
         return;
     }
     case Value::Type::Boolean:
@@ -190,23 +260,9 @@ void appendArrayElement(std::string& a, const Value& v)
         a.append(buf, o);
         return;
     }
-    case Value::Type::Text: {
-        // Runs without a character to escape go in whole.
-        const std::string_view t = *v.text();
-        a += '"';
-        for (std::size_t from = 0; from < t.size();) {
-            const std::size_t at = t.find_first_of("\"\\", from);
-            const std::size_t end = at == std::string_view::npos ? t.size() : at;
-            a.append(t.data() + from, end - from);
-            if (end == t.size())
-                break;
-            a += '\\';
-            a += t[end];
-            from = end + 1;
-        }
-        a += '"';
+    case Value::Type::Text:
+        appendArrayText(a, *v.text(), bits);
         return;
-    }
     }
 }
 
@@ -219,14 +275,15 @@ void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows,
     for (std::size_t c = 0; c < columns; ++c) {
         std::string& a = out.arrays[c];
         a.assign(1, '{');
+        unsigned char bits = 0; // only texts can bring other than ASCII
         const Value* v = values + c;
         for (std::size_t r = 0; r < rows; ++r, v += columns) {
             if (r)
                 a += ',';
-            appendArrayElement(a, *v);
+            appendArrayElement(a, *v, bits);
         }
         a += '}';
-        out.ascii[c] = isAscii(a);
+        out.ascii[c] = (bits & 0x80) == 0;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "fs/ReadFile.h"
 
 #include "text/Ascii.h"
+#include "text/ByteWords.h"
 #include "text/Cp1252.h"
 #include "text/SystemReason.h"
 
@@ -31,6 +32,54 @@ bool allSpace(std::string_view s)
     return std::all_of(s.begin(), s.end(), isSpace);
 }
 
+using text::loadWord;
+using text::wordHas;
+
+// What a byte means to the scans below, one bit a scan: a table look-up a byte instead of a
+// comparison a character.
+constexpr unsigned char kTagStop = 1;      // ends a run inside a tag: a quote, '>' or '<'
+constexpr unsigned char kNameEnd = 2;      // ends an attribute's name: '=' or a blank
+constexpr unsigned char kTextSpecial = 4;  // decodeEntities() must look at it in text
+constexpr unsigned char kValueSpecial = 8; // ... and in an attribute's value
+
+struct ByteClasses {
+    unsigned char of[256] = {};
+    constexpr ByteClasses()
+    {
+        for (unsigned char c : {'"', '\'', '>', '<'})
+            of[c] |= kTagStop;
+        for (unsigned char c : {'=', ' ', '\t', '\n', '\r'})
+            of[c] |= kNameEnd;
+        for (unsigned char c : {'&', '\r'})
+            of[c] |= kTextSpecial | kValueSpecial;
+        for (unsigned char c : {'\n', '\t'})
+            of[c] |= kValueSpecial;
+    }
+};
+constexpr ByteClasses kClasses;
+
+unsigned char classOf(char c)
+{
+    return kClasses.of[static_cast<unsigned char>(c)];
+}
+
+/// The first character of `s` that decodeEntities() must look at ('&', a carriage return and,
+/// in an attribute, a line feed or a tab), or npos. Eight bytes at a time: most values hold none.
+std::size_t firstSpecial(std::string_view s, bool attribute)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        const std::uint64_t w = loadWord(s.data() + i);
+        if (wordHas(w, '&') || wordHas(w, '\r') || (attribute && (wordHas(w, '\n') || wordHas(w, '\t'))))
+            break;
+    }
+    const unsigned char special = attribute ? kValueSpecial : kTextSpecial;
+    for (; i < s.size(); ++i)
+        if (classOf(s[i]) & special)
+            return i;
+    return std::string_view::npos;
+}
+
 /// How many leading bytes of `p[0..n)` are complete, valid UTF-8; `bad` is set at an invalid
 /// byte (an incomplete sequence at the end is not invalid: more bytes may follow).
 std::size_t validUtf8(const unsigned char* p, std::size_t n, bool& bad)
@@ -38,6 +87,11 @@ std::size_t validUtf8(const unsigned char* p, std::size_t n, bool& bad)
     bad = false;
     std::size_t i = 0;
     while (i < n) {
+        // ASCII, eight bytes at a time.
+        while (i + 8 <= n && !text::wordHasHigh(loadWord(reinterpret_cast<const char*>(p + i))))
+            i += 8;
+        if (i >= n)
+            break;
         const unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
@@ -75,6 +129,22 @@ std::size_t validUtf8(const unsigned char* p, std::size_t n, bool& bad)
         i += len;
     }
     return i;
+}
+
+/// The line feeds in `s`, found by memchr (a line is many bytes long).
+std::size_t countLines(std::string_view s)
+{
+    std::size_t n = 0;
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    while (p < end) {
+        const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (!lf)
+            break;
+        ++n;
+        p = static_cast<const char*>(lf) + 1;
+    }
+    return n;
 }
 
 } // namespace
@@ -241,7 +311,7 @@ bool XmlPullReader::fail(const std::string& text)
 
 int XmlPullReader::currentLine() const
 {
-    const auto before = std::count(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(m_pos), '\n');
+    const auto before = static_cast<long long>(countLines(std::string_view(m_buf).substr(0, m_pos)));
     return static_cast<int>(m_linesBefore + before + 1);
 }
 
@@ -272,6 +342,11 @@ bool XmlPullReader::fill()
     // encoding: refused with its line, as the document reader refuses NUL.
     const auto* p = reinterpret_cast<const unsigned char*>(m_buf.data());
     for (std::size_t i = before, n = m_buf.size(); i < n; ++i) {
+        // Eight bytes at a time while none can be below 0x20 (line feeds come once a line).
+        while (i + 8 <= n && !text::wordMayHoldBelow(loadWord(m_buf.data() + i), 0x20))
+            i += 8;
+        if (i >= n)
+            break;
         if (p[i] >= 0x20 || p[i] == '\t' || p[i] == '\n' || p[i] == '\r')
             continue;
         const std::size_t keep = m_pos;
@@ -288,7 +363,7 @@ void XmlPullReader::compact()
 {
     if (m_pos < m_chunk)
         return;
-    m_linesBefore += std::count(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(m_pos), '\n');
+    m_linesBefore += static_cast<long long>(countLines(std::string_view(m_buf).substr(0, m_pos)));
     m_buf.erase(0, m_pos);
     m_pos = 0;
 }
@@ -325,14 +400,13 @@ std::string_view XmlPullReader::localName() const
 
 bool XmlPullReader::decodeEntities(std::string_view raw, std::string& out, bool attribute)
 {
-    const auto special = [attribute](char c) {
-        return c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t'));
-    };
-    if (std::none_of(raw.begin(), raw.end(), special)) {
+    const std::size_t first = firstSpecial(raw, attribute);
+    if (first == std::string_view::npos) {
         out.append(raw);
         return true;
     }
-    for (std::size_t i = 0; i < raw.size(); ++i) {
+    out.append(raw.substr(0, first));
+    for (std::size_t i = first; i < raw.size(); ++i) {
         const char c = raw[i];
         if (c == '\r') {
             // Line ends read as a line feed; in an attribute every line break is a blank.
@@ -390,17 +464,21 @@ XmlPullReader::Event XmlPullReader::startTag(std::size_t end)
     if (i == 0)
         return fail("nome di elemento mancante"), Event::Error;
     std::string name(tag.substr(0, i));
-    m_attributes.clear();
+    // The attributes' strings keep their storage from one tag to the next.
+    m_attributeCount = 0;
     for (;;) {
         while (i < tag.size() && isSpace(tag[i]))
             ++i;
         if (i >= tag.size())
             break;
         const std::size_t nameStart = i;
-        while (i < tag.size() && tag[i] != '=' && !isSpace(tag[i]))
+        while (i < tag.size() && !(classOf(tag[i]) & kNameEnd))
             ++i;
-        Attribute a;
-        a.name = std::string(tag.substr(nameStart, i - nameStart));
+        if (m_attributeCount == m_attributes.size())
+            m_attributes.emplace_back();
+        Attribute& a = m_attributes[m_attributeCount];
+        a.name.assign(tag.substr(nameStart, i - nameStart));
+        a.value.clear();
         while (i < tag.size() && isSpace(tag[i]))
             ++i;
         if (a.name.empty() || i >= tag.size() || tag[i] != '=')
@@ -417,7 +495,7 @@ XmlPullReader::Event XmlPullReader::startTag(std::size_t end)
         if (!decodeEntities(tag.substr(i + 1, close - i - 1), a.value, true))
             return Event::Error;
         i = close + 1;
-        m_attributes.push_back(std::move(a));
+        ++m_attributeCount;
     }
     if (m_open.empty() && m_rootSeen)
         return fail("più di un elemento radice"), Event::Error;
@@ -492,21 +570,24 @@ XmlPullReader::Event XmlPullReader::next()
             m_pos = end;
             return Event::Text;
         }
-        if (startsWith("<?")) {
+        // A start tag, the commonest markup, skips the checks for the others.
+        const bool plainTag =
+            m_pos + 1 < m_buf.size() && m_buf[m_pos + 1] != '?' && m_buf[m_pos + 1] != '!' && m_buf[m_pos + 1] != '/';
+        if (!plainTag && startsWith("<?")) {
             const std::size_t e = find("?>", m_pos + 2);
             if (e == std::string::npos)
                 return fail("istruzione di elaborazione non chiusa"), Event::Error;
             m_pos = e + 2;
             continue;
         }
-        if (startsWith("<!--")) {
+        if (!plainTag && startsWith("<!--")) {
             const std::size_t e = find("-->", m_pos + 4);
             if (e == std::string::npos)
                 return fail("commento non chiuso"), Event::Error;
             m_pos = e + 3;
             continue;
         }
-        if (startsWith("<![CDATA[")) {
+        if (!plainTag && startsWith("<![CDATA[")) {
             if (m_open.empty())
                 return fail("sezione CDATA fuori dall'elemento radice"), Event::Error;
             const std::size_t e = find("]]>", m_pos + 9);
@@ -518,7 +599,7 @@ XmlPullReader::Event XmlPullReader::next()
         }
         if (m_failed)
             return Event::Error;
-        if (startsWith("<!")) {
+        if (!plainTag && startsWith("<!")) {
             // A document type declaration, with its internal subset when it has one.
             std::size_t e = find('>', m_pos + 2);
             const std::size_t bracket = m_buf.find('[', m_pos + 2);
@@ -533,7 +614,7 @@ XmlPullReader::Event XmlPullReader::next()
         }
         if (m_failed)
             return Event::Error;
-        if (startsWith("</")) {
+        if (!plainTag && startsWith("</")) {
             const std::size_t e = find('>', m_pos + 2);
             if (e == std::string::npos)
                 return fail("tag di chiusura non chiuso"), Event::Error;
@@ -547,17 +628,29 @@ XmlPullReader::Event XmlPullReader::next()
         for (;;) {
             if (i >= m_buf.size() && !fill())
                 return fail("tag non chiuso"), Event::Error;
-            const char c = m_buf[i];
             if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                break;
-            } else if (c == '<') {
-                return fail("'<' dentro un tag"), Event::Error;
+                // A value is skipped whole up to its closing quote.
+                const void* q = std::memchr(m_buf.data() + i, quote, m_buf.size() - i);
+                if (!q) {
+                    i = m_buf.size();
+                    continue;
+                }
+                i = static_cast<std::size_t>(static_cast<const char*>(q) - m_buf.data()) + 1;
+                quote = 0;
+                continue;
             }
+            // Names and blanks up to the next quote, '>' or '<'.
+            const std::size_t n = m_buf.size();
+            while (i < n && !(classOf(m_buf[i]) & kTagStop))
+                ++i;
+            if (i >= n)
+                continue;
+            const char c = m_buf[i];
+            if (c == '>')
+                break;
+            if (c == '<')
+                return fail("'<' dentro un tag"), Event::Error;
+            quote = c;
             ++i;
         }
         return startTag(i);

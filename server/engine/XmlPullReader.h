@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,8 @@ class XmlPullReader {
     const std::string& name() const { return m_name; }
     /// The name without its prefix.
     std::string_view localName() const;
-    /// The start tag's attributes, entities resolved.
-    const std::vector<Attribute>& attributes() const { return m_attributes; }
+    /// The start tag's attributes, entities resolved; valid until the next call of next().
+    std::span<const Attribute> attributes() const { return {m_attributes.data(), m_attributeCount}; }
     /// A Text event's characters (entities resolved; CDATA sections as they stand).
     const std::string& text() const { return m_text; }
     /// Open elements, counting the one just started and no longer the one just ended.
@@ -81,7 +82,8 @@ class XmlPullReader {
     bool m_pendingEnd = false; // an empty element's end comes as its own event
     std::vector<std::string> m_open;
     std::string m_name;
-    std::vector<Attribute> m_attributes;
+    std::vector<Attribute> m_attributes; // the first m_attributeCount are the tag's
+    std::size_t m_attributeCount = 0;
     std::string m_text;
     std::string m_error;
     int m_errorLine = 0;

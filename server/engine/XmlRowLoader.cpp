@@ -239,20 +239,25 @@ class ElementTracker {
     }
 
     /// A row of `node`, with the values its start tag's attributes give.
-    std::unique_ptr<Row> newRow(std::size_t node, const XmlPullReader& reader) const
+    std::unique_ptr<Row> newRow(std::size_t node, const XmlPullReader& reader)
     {
         const XmlMapping::Node& n = m_mapping.nodes[node];
         auto row = std::make_unique<Row>();
         row->node = node;
         row->values.resize(n.columns.size());
+        // Each attribute's local name is worked out once, not once a field.
+        const auto attributes = reader.attributes();
+        m_localNames.clear();
+        for (const auto& a : attributes) {
+            const auto colon = a.name.rfind(':');
+            m_localNames.push_back(colon == std::string::npos ? std::string_view(a.name)
+                                                              : std::string_view(a.name).substr(colon + 1));
+        }
         for (const auto& f : n.fields)
             if (f.attribute)
-                for (const auto& a : reader.attributes()) {
-                    const auto colon = a.name.rfind(':');
-                    if ((colon == std::string::npos ? std::string_view(a.name)
-                                                    : std::string_view(a.name).substr(colon + 1)) == f.name)
-                        row->values[f.slot] = a.value;
-                }
+                for (std::size_t k = 0; k < attributes.size(); ++k)
+                    if (m_localNames[k] == f.name)
+                        row->values[f.slot] = attributes[k].value;
         return row;
     }
 
@@ -276,7 +281,8 @@ class ElementTracker {
     RowLoader& m_loader;
     std::vector<Open> m_open;
     std::string m_fieldText;
-    std::size_t m_fieldDepth = 0; // elements nested inside the column's element
+    std::size_t m_fieldDepth = 0;               // elements nested inside the column's element
+    std::vector<std::string_view> m_localNames; // of the start tag's attributes, kept for its storage
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <chrono>
 #include <thread>
 
@@ -370,6 +371,10 @@ TEST_F(PgTest, QueuedTextsArriveAsWrittenWhateverTheyHold)
         "perch\xC3\xA9 \"s\xC3\xAC\"",
         "tab\tfine",
         "riga\nnuova",
+        "un testo lungo senza nulla da segnare",
+        "un testo lungo con \"virgolette\" dopo otto byte",
+        "lungo, e alla fine\\",
+        "Articolo perch\xC3\xA9 pi\xC3\xB9 lungo di otto byte",
     };
     ASSERT_TRUE(m_db.execute("drop table if exists queued_texts; create table queued_texts (id integer, t text)"));
     auto w = m_db.openRowWriter("queued_texts");
@@ -391,6 +396,41 @@ TEST_F(PgTest, QueuedTextsArriveAsWrittenWhateverTheyHold)
     }
     EXPECT_EQ(i, rows);
     ASSERT_TRUE(m_db.execute("drop table queued_texts"));
+}
+
+TEST_F(PgTest, QueuedDoublesArriveAsExactlyTheSameNumbers)
+{
+    // Amounts with a few decimals travel in a short form of their own, every other double in
+    // its shortest form: either way the server must store the very same double.
+    const std::vector<double> numbers = {1234.56,     0.05,       -3.5,      1e20,     0.1 + 0.2,
+                                         42.0,        -0.001,     2.675,     1e-7,     5e-324,
+                                         -1e15 + 0.5, 1e15 - 0.5, 123456.7,  9e15 + 1, 1.7976931348623157e308,
+                                         1.0 / 3,     -0.0,       999999.99, 0.000001, 4503599627370495.5,
+                                         -7e-3,       1e6};
+    ASSERT_TRUE(m_db.execute(
+        "drop table if exists queued_doubles; create table queued_doubles (id integer, v double precision)"));
+    auto w = m_db.openRowWriter("queued_doubles");
+    ASSERT_TRUE(w);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        w->addNew();
+        ASSERT_TRUE(w->set("id", static_cast<int>(i)));
+        ASSERT_TRUE(w->set("v", numbers[i]));
+        ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+    }
+    ASSERT_TRUE(w->flush()) << m_db.errors().front().description;
+    // The stored doubles' shortest forms, read back as doubles here.
+    auto rs = m_db.query("select id, v::text from queued_doubles order by id");
+    ASSERT_TRUE(rs);
+    std::size_t i = 0;
+    for (; !rs->eof(); rs->moveNext(), ++i) {
+        const std::string text = rs->value(std::size_t{1}).toString();
+        double back = 0;
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), back);
+        ASSERT_EQ(r.ec, std::errc()) << text;
+        EXPECT_EQ(back, numbers[i]) << "row " << i << ": " << text;
+    }
+    EXPECT_EQ(i, numbers.size());
+    ASSERT_TRUE(m_db.execute("drop table queued_doubles"));
 }
 
 } // namespace

@@ -71,6 +71,13 @@ TEST(XmlPullReader, TheEventsDoNotDependOnThePieces)
         {"unclosed tag", "<R a='1", "!1: tag non chiuso"},
         {"empty file", "", "!1: nessun elemento nel documento"},
         {"invalid UTF-8", "<R>a\xC3(</R>", "!1: il testo non è UTF-8 valido (byte 0xC3)"},
+        {"long values: entities, line breaks and tabs past the first eight bytes; fewer attributes next",
+         "<R a='abcdefghijkl&amp;mnopqrstuvw\tx' b='0123456789\r\n0123456789'><S c='1'/>0123456789&lt;&#224;</R>",
+         "<R a=abcdefghijkl&mnopqrstuvw x b=0123456789 0123456789><S c=1></S>0123456789<à</R>."},
+        {"a control character after a long run", "<R>\n0123456789abcdef\x01</R>",
+         "!2: carattere di controllo (byte 1) non ammesso"},
+        {"invalid UTF-8 after a long ASCII run", "<R>0123456789abcdefghij\xFF</R>",
+         "!1: il testo non è UTF-8 valido (byte 0xFF)"},
     };
     zs::test::TempDir dir;
     for (const Case& c : cases) {
@@ -82,6 +89,20 @@ TEST(XmlPullReader, TheEventsDoNotDependOnThePieces)
             EXPECT_EQ(events, c.events);
         }
     }
+}
+
+TEST(XmlPullReader, TheLineOfAFaultCountsTheLinesOfPiecesAlreadyDropped)
+{
+    zs::test::TempDir dir;
+    std::string xml = "<R>\n";
+    std::string events = "<R>\n";
+    for (int i = 0; i < 300; ++i) {
+        xml += "<A v='valore con > dentro'/>\n";
+        events += "<A v=valore con > dentro></A>\n";
+    }
+    zs::test::writeFile(dir / "f.xml", xml + "<B></C></R>");
+    for (std::size_t chunk : {64, 4096})
+        EXPECT_EQ(trace(dir / "f.xml", chunk), events + "<B>!302: tag di chiusura </C> inatteso: atteso </B>") << chunk;
 }
 
 TEST(XmlPullReader, DeclaredEncodingsBecomeUtf8AndUnknownOnesAreRefused)
