@@ -77,8 +77,6 @@ struct DimensionDef {
     {
         return olapTableName("olapdim_", server, database, name);
     }
-    /// The name the member table had before names carried the database.
-    std::string legacyMemberTable() const { return "olapdim_" + name; }
 };
 
 /// A cube's use of a dimension: the dimension's name and the fact-table column holding it.

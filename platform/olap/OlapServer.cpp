@@ -380,18 +380,6 @@ bool buildCube(Rebuild& r, const std::string& server, const OlapDatabaseDef& db,
 
 } // namespace
 
-ProcessType processTypeForChoice(int aggiornamento)
-{
-    switch (aggiornamento) {
-    case 1:
-        return ProcessType::RefreshData;
-    case 2:
-        return ProcessType::Incremental;
-    default:
-        return ProcessType::Full;
-    }
-}
-
 OlapServer::OlapServer(std::filesystem::path folder, const time::Clock& clock)
     : m_folder(std::move(folder))
     , m_clock(clock)

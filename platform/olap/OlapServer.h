@@ -29,10 +29,6 @@ namespace zs::olap {
 /// the last processing (a full rebuild when there is no mark yet). Default is Full.
 enum class ProcessType { Default = 0, Full = 1, RefreshData = 2, Incremental = 3 };
 
-/// The process type that goes with a refresh choice of the cube list (0 "completo",
-/// 1 "dati", 2 "incrementale").
-ProcessType processTypeForChoice(int aggiornamento);
-
 class OlapServer {
   public:
     /// `folder` holds the catalog files; `clock` stamps the processing times.
@@ -57,9 +53,6 @@ class OlapServer {
     /// CloseServer() or the next Connect().
     OlapDatabaseDef* database(const std::string& name);
     const OlapCatalog* catalog() const { return m_catalog ? &*m_catalog : nullptr; }
-    const std::filesystem::path& catalogFile() const { return m_file; }
-    /// The name the server was connected by; it keys the aggregate tables and the state rows.
-    const std::string& serverName() const { return m_server; }
 
     /// Reads the processing state of `database`'s objects from its target database (once per
     /// connection; later calls return at once). False with `error` when the target cannot be

@@ -73,9 +73,6 @@ class Connessioni {
     /// When `success`: writes "eseguito con successo in … secondi." under the step line.
     void LogSuccesso(bool success);
 
-    /// The run-time error that DescriviErrore reports when the connection holds no errors.
-    void setCurrentError(RunTimeError error) { m_currentError = std::move(error); }
-    void clearCurrentError() { m_currentError = {}; }
     /// Writes `firstLine` and the details of the failure (see the free DescriviErrore),
     /// looking at Connessione.
     void DescriviErrore(std::string_view firstLine);
@@ -110,7 +107,7 @@ class Connessioni {
     std::shared_ptr<db::Connection> m_connessione;
     std::shared_ptr<db::Connection> m_connessioneServer;
     std::int32_t m_stepStart = 0;
-    RunTimeError m_currentError;
+    RunTimeError m_currentError; // what DescriviErrore reports when the connection holds no errors
 };
 
 } // namespace zs::engine
