@@ -275,6 +275,19 @@ std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, E
     return std::nullopt;
 }
 
+std::string withDriverDefaults(std::string_view odbcString)
+{
+    std::string error;
+    auto cs = ConnectionString::parse(odbcString, error);
+    if (!cs)
+        return std::string(odbcString);
+    const auto driver = cs->get("Driver");
+    if (!driver || text::lowerAscii(*driver).find("postgres") == std::string::npos || cs->get("Protocol"))
+        return std::string(odbcString);
+    cs->set("Protocol", "7.4-0");
+    return cs->toOdbc();
+}
+
 std::string maskPasswords(std::string_view text)
 {
     std::string out;

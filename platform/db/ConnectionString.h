@@ -54,6 +54,14 @@ struct ConnectionTarget {
 /// Anything else fails with a BadArgument error.
 std::optional<ConnectionTarget> resolveConnectionString(std::string_view text, Error& error);
 
+/// `odbcString` as it goes to SQLDriverConnect. A string naming the PostgreSQL driver by
+/// Driver= that sets no Protocol of its own gets "Protocol=7.4-0": the driver then leaves a
+/// failed statement to the server (which aborts the transaction it is in) instead of wrapping
+/// every statement of a transaction in a savepoint of its own, one more round trip each. The
+/// program rolls back a transaction whose statement failed as a whole, so the savepoints would
+/// never be used. Anything else, and a string that does not parse, stays as it is.
+std::string withDriverDefaults(std::string_view odbcString);
+
 /// `text` with the value of every password item (PWD, Password, … Password) replaced by "****".
 /// Works on malformed strings too.
 std::string maskPasswords(std::string_view text);

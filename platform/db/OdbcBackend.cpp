@@ -311,7 +311,7 @@ class OdbcBackend final : public Backend {
         m_dbc = Handle(SQL_HANDLE_DBC, dbc);
         // A server that does not answer must not hold the engine for ever.
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
-        WString in = toWide(target.odbcString);
+        WString in = toWide(withDriverDefaults(target.odbcString));
         SQLWCHAR out[2048];
         SQLSMALLINT outLen = 0;
         const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, in.data(), static_cast<SQLSMALLINT>(in.size()), out,

@@ -108,6 +108,24 @@ TEST(ConnectionString, AnotherSqlServerDriverGetsNoFreeTdsProtocolVersion)
     EXPECT_EQ(target->odbcString, "Driver={ODBC Driver 18 for SQL Server};Server=srv;Database=dw");
 }
 
+TEST(ConnectionString, ThePostgreSqlDriverLeavesAFailedStatementToTheServerUnlessTheStringSaysOtherwise)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"Driver={PostgreSQL Unicode};Server=h;Database=d",
+         "Driver={PostgreSQL Unicode};Server=h;Database=d;Protocol=7.4-0"},
+        {"DRIVER=postgresql ansi;Server=h", "DRIVER={postgresql ansi};Server=h;Protocol=7.4-0"},
+        {"Driver={PostgreSQL Unicode};Protocol=7.4-2;Server=h", "Driver={PostgreSQL Unicode};Protocol=7.4-2;Server=h"},
+        {"Driver=FreeTDS;Server=h;TDS_Version=7.4", "Driver=FreeTDS;Server=h;TDS_Version=7.4"},
+        {"DSN=erp", "DSN=erp"},
+        {"Driver={PostgreSQL Unicode;Server=h", "Driver={PostgreSQL Unicode;Server=h"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withDriverDefaults(c.in), c.out) << c.in;
+}
+
 TEST(ConnectionString, AccessPathWithBackslashesIsFoundWithoutRegardToCase)
 {
     zs::test::TempDir dir;

@@ -311,6 +311,27 @@ TEST_F(PgTest, QueuedRowsGoInBatchesWithTypedNulls)
     ASSERT_TRUE(m_db.execute("drop table queued_rows"));
 }
 
+TEST_F(PgTest, AStatementOfATransactionHasNoSavepointOfItsOwnAndItsFailureAbortsTheWhole)
+{
+    // A row written under a savepoint carries the savepoint's transaction id, not the
+    // transaction's own: the driver asked to wrap each statement would show here.
+    ASSERT_TRUE(m_db.execute("create table sv (a integer)"));
+    ASSERT_TRUE(m_db.execute("BEGIN"));
+    ASSERT_TRUE(m_db.execute("insert into sv values (1)"));
+    ASSERT_TRUE(m_db.execute("insert into sv values (2)"));
+    auto rs = m_db.query(
+        "select count(*) from sv where xmin::text = (pg_current_xact_id()::text::bigint % 4294967296)::text");
+    ASSERT_TRUE(rs) << m_db.errors().front().description;
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), "2");
+    // A failure is the transaction's: nothing after it runs until it is rolled back.
+    EXPECT_FALSE(m_db.execute("insert into sv values ('x')"));
+    EXPECT_FALSE(m_db.execute("insert into sv values (3)"));
+    ASSERT_TRUE(m_db.execute("ROLLBACK"));
+    rs = m_db.query("select count(*) from sv");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), "0");
+}
+
 TEST_F(PgTest, RowReaderThroughAServerCursorReadsEveryRowAndClosesCleanly)
 {
     ASSERT_TRUE(m_db.execute("create table lettura as select i as id, 'riga ' || i as nome from "
