@@ -103,18 +103,8 @@ bool writeFileAtomic(const std::filesystem::path& file, std::string_view bytes, 
         return failWith("creare", -1);
     if (keep && ops.fchmod(fd, *keep) != 0)
         return failWith("creare", fd);
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ops.write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return failWith("scrivere", fd);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (!writeAll(fd, bytes, ops))
+        return failWith("scrivere", fd);
     // The data reaches the disk before the new name does, and the folder's new entry right
     // after: a power cut leaves the old file or the new one, never an empty one.
     if (ops.fsync(fd) != 0)
@@ -190,25 +180,15 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std
     const int fd = owner.get();
     struct stat st {};
     const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            // Cut back what went in, so no half line stays in the file.
-            if (start >= 0 && left < bytes.size())
-                (void)::ftruncate(fd, start);
-            if (error)
-                *error = describe(file, "scrivere", err);
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    if (writeAll(fd, bytes, systemFileOps()))
+        return true;
+    const int err = errno;
+    // Cut back what went in, so no half line stays in the file.
+    if (start >= 0)
+        (void)::ftruncate(fd, start);
+    if (error)
+        *error = describe(file, "scrivere", err);
+    return false;
 }
 
 bool readWholeFile(const std::filesystem::path& file, std::string& out, std::size_t maxBytes)

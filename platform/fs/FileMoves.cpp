@@ -62,14 +62,8 @@ bool copyFlushed(const std::filesystem::path& from, const std::filesystem::path&
             return failed("lettura di " + from.string());
         if (got == 0)
             break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ops.write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put < 0)
-                return failed("scrittura di " + to.string());
-            done += put;
-        }
+        if (!writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)), ops))
+            return failed("scrittura di " + to.string());
     }
     // The copy keeps the file's time: it is how a later start knows it for the same file.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};

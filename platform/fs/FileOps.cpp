@@ -38,6 +38,23 @@ FileOps& systemFileOps()
     return ops;
 }
 
+bool writeAll(int fd, std::string_view bytes, FileOps& ops)
+{
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ops.write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool FailingFileOps::fail()
 {
     ++m_calls;

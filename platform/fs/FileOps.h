@@ -4,6 +4,7 @@
 // save and no move loses data.
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 struct stat;
@@ -32,6 +33,10 @@ class FileOps {
 
 /// The real calls.
 FileOps& systemFileOps();
+
+/// Writes all of `bytes` to `fd` through `ops`, again after an interrupted call. False, with
+/// errno set, when a write fails; what went in before stays.
+[[nodiscard]] bool writeAll(int fd, std::string_view bytes, FileOps& ops);
 
 /// Forwards to the real calls but fails call number `failAt` (1-based, counting every call)
 /// with `error`; 0 never fails. `calls()` tells how many calls were made.
