@@ -673,14 +673,7 @@ bool RowWriter::set(std::string_view field, const Value& value)
 
 bool RowWriter::setAt(std::size_t i, const Value& value)
 {
-    if (m_alive.expired() || i >= m_columns.size())
-        return false;
-    if (value.isNull() || value.type() == m_columns[i].type) {
-        m_row[i] = value;
-        m_set[i] = true;
-        return true;
-    }
-    return setConverted(i, value);
+    return setAt(i, Value(value));
 }
 
 bool RowWriter::setAt(std::size_t i, Value&& value)
@@ -689,20 +682,14 @@ bool RowWriter::setAt(std::size_t i, Value&& value)
         return false;
     if (value.isNull() || value.type() == m_columns[i].type) {
         m_row[i] = std::move(value);
-        m_set[i] = true;
-        return true;
+    } else {
+        auto converted = convertTo(value, m_columns[i].type);
+        if (!converted)
+            return m_connection->fail(
+                makeError(ErrorClass::BadArgument,
+                          "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
+        m_row[i] = std::move(*converted);
     }
-    return setConverted(i, value);
-}
-
-bool RowWriter::setConverted(std::size_t i, const Value& value)
-{
-    auto converted = convertTo(value, m_columns[i].type);
-    if (!converted)
-        return m_connection->fail(
-            makeError(ErrorClass::BadArgument,
-                      "the value \"" + value.toString() + "\" does not fit the field " + m_columns[i].name));
-    m_row[i] = std::move(*converted);
     m_set[i] = true;
     return true;
 }

@@ -260,8 +260,6 @@ class RowWriter {
     friend class Connection;
     RowWriter(Connection& connection, std::string table, std::vector<ColumnInfo> columns);
     std::optional<std::size_t> indexOf(std::string_view field) const;
-    /// Sets field `i` to `value` converted to the field's type.
-    bool setConverted(std::size_t i, const Value& value);
 
     Connection* m_connection;
     std::weak_ptr<ConnectionShared> m_alive; // expires with the connection
