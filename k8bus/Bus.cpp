@@ -740,6 +740,8 @@ bool readExecReply(ExecCall& c, ReplyFrame& frame)
     }
     logDebugf("k8ExecTask: received replyFunc %d=%s, nParams %d", type,
               type >= 0 && type <= 4 ? kNames[type] : "<< Unknown >>", count);
+    // A status ends the task at the daemon, however well its reply decodes.
+    c.statusRead = type == kKernelStatus || type == kDaemonStatus;
     bool goOn = dispatchExecReply(c, type, count);
     // Whatever a reader made of the reply, the next one must start at its end: parameters a
     // reader left are read by their lengths and dropped; a reply that gave out cannot be.
@@ -805,9 +807,11 @@ int k8ExecTask(int session, const char* taskName, const char* paramFormat, int* 
 
     if (!call.gotReturnList)
         clearExecOutput(nParams, maxLenOut);
-    if (!call.inStep) {
-        // A wait that ran out or that the host abandoned (its Stop), or a reply that gave out:
-        // the task's reply, or the rest of it, may still come. The daemon sees its client leave.
+    if (!call.inStep || !call.statusRead) {
+        // A wait that ran out or that the host abandoned (its Stop), a reply that gave out, or a
+        // screen, output or unknown request refused before the task's status came: the task
+        // runs on at the daemon, and its status, or the rest of a reply, may still come. The
+        // daemon sees its client leave.
         endOutOfStep(*k, "k8ExecTask");
     }
     if (!call.gotStatusVars) {

@@ -67,7 +67,8 @@ struct ExecCall {
     bool ok = false;
     bool gotReturnList = false;
     bool gotStatusVars = false;
-    bool inStep = true; ///< every reply so far read to its end
+    bool inStep = true;      ///< every reply so far read to its end
+    bool statusRead = false; ///< a status reply ended the task
 };
 
 /// The execute loop's readers, one per reply type (`count`: the reply's parameters). False ends

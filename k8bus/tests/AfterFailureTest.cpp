@@ -1,12 +1,16 @@
 // The calls after a failure: against hostile daemons, a call that fails never leaves reply bytes
 // behind for a later call to take as its own. Each task's reply names the task it answers
 // (WHO=<task>), so a reply handed to the wrong request shows. A session whose connection had
-// to be ended refuses further requests at once, and opens again as new.
+// to be ended refuses further requests at once, and opens again as new. A request of the daemon
+// that the library refuses (a screen, an output port, a reply of no known type) ends the call
+// before the task's status: the task runs on at the daemon, so the session is out of step too.
 #include "BusHarness.h"
 
 #include "Bus.h"
 #include "DaemonAnswers.h"
 #include "ProgramControls.h"
+
+#include "testsupport/Loopback.h"
 
 #include <chrono>
 
@@ -33,7 +37,19 @@ struct Scenario {
 
 TEST_F(BusTest, HostileDaemonThenTwoGoodCallsTable)
 {
+    // A display, for a terminal client that could start: this one is missing.
+    const zs::test::ScopedEnvVar display("DISPLAY", ":99");
+    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", "no-such-terminal-client %s %d");
     const std::string lateReply = answerFor("T1").bytes();
+    const std::string noListener = std::to_string(zs::test::freePort());
+    // The request refused, then the task runs on and its status comes, unless the client left.
+    auto refusedThenStatus = [&](Reply request) {
+        return [&lateReply, request = std::move(request)](DaemonConnection& c) {
+            c.send(request);
+            c.waitForClose(300);
+            c.send(lateReply);
+        };
+    };
     const Scenario scenarios[] = {
         {"late reply after a time-out",
          false,
@@ -76,6 +92,31 @@ TEST_F(BusTest, HostileDaemonThenTwoGoodCallsTable)
          [](DaemonConnection& c) { c.send(answerFor(std::string(300, 'x'))); },
          {48, 48, 63, 307},
          false},
+        {"screen request whose terminal client cannot start",
+         false,
+         refusedThenStatus(std::move(Reply(3).info(1, 0, 4).array({"2323", "N"}))),
+         {45, 45, 2, 0},
+         true},
+        {"screen request with three parameters",
+         false,
+         refusedThenStatus(std::move(Reply(3).info(1, 0, 4).array({"2323", "N"}).num(1))),
+         {40, 40, 0, 3},
+         true},
+        {"screen request in GUI mode",
+         false,
+         refusedThenStatus(std::move(Reply(3).info(1, 0, 4).array({"2323", "Y"}))),
+         {101, 101, 0, 0},
+         true},
+        {"output request to a port nobody listens on",
+         false,
+         refusedThenStatus(std::move(Reply(4).info(1, 0, 4).array({noListener, "3"}))),
+         {1, 1, 10061, 0},
+         true},
+        {"reply of unknown type",
+         false,
+         refusedThenStatus(std::move(Reply(7).info(1, 0, 4).num(0))),
+         {41, 41, 0, 7},
+         true},
     };
     for (const auto& sc : scenarios) {
         SCOPED_TRACE(sc.name);
