@@ -4,7 +4,8 @@
 // folder keeps serving its window events while a task runs, Stop pressed meanwhile ends the step
 // without starting the step's next task, a daemon that stops answering costs each item one
 // bound, a task that keeps sending report output runs past the bound to its end, and so does a
-// task whose terminal dialogue outlasts the bound.
+// task whose terminal dialogue outlasts the bound. A task whose screen request the library
+// refuses leaves its session out of step: the next item starts at once, without a bound's wait.
 
 #include "DaemonDouble.h"
 
@@ -245,6 +246,51 @@ TEST_F(BusTaskProgram, DaemonThatStopsAnsweringCostsEachItemOneBound)
     EXPECT_EQ(ends, 0);     // nothing more was sent on a connection out of step
 }
 
+TEST_F(BusTaskProgram, AfterARefusedScreenRequestTheNextItemStartsWithoutWaitingABound)
+{
+    // The bound is 5 s here, and the profile's place is fixed once per process: this test needs
+    // a process of its own, as CTest gives each test.
+    if (busCallsInThisProcess || GTEST_FLAG_GET(shuffle) || GTEST_FLAG_GET(repeat) != 1)
+        GTEST_SKIP() << "needs a process of its own (the bus profile's place is fixed once per process)";
+    zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=5\n");
+    // The first item's task asks for a screen in GUI mode, which has no client here, and then
+    // runs on silently at the daemon; the second item's task answers at once.
+    auto daemon = startDaemon([](DaemonConnection& c, int index) {
+        if (!c.next())
+            return;
+        c.send(Reply(2).info(1, 0, 7));
+        if (!c.next())
+            return;
+        if (index == 0) {
+            c.send(Reply(3).info(1, 0, 7).array({"2323", "Y"}));
+            c.waitForClose(20000);
+            return;
+        }
+        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
+        if (c.next())
+            c.send(Reply(1).info(1, 0, 7).num(0));
+        c.waitForClose(2000);
+    });
+    QElapsedTimer took;
+    took.start();
+    app->runWindow().run().executeXmlClicked(false);
+    EXPECT_LT(took.elapsed(), 2500); // closing the first item's session would have waited 5 s
+    QTreeWidgetItem* failure = line("Errore durante la fase di Bus&Task");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_NE(failure->text(0).toStdString().find("LastErr:  101 Stat:  101 Reason: 0 SubError: 0"), std::string::npos)
+        << failure->text(0).toStdString();
+    EXPECT_TRUE(hasLine("Elaborazione eseguita con errori: verificare i risultati"));
+    const auto got = daemon->received();
+    const int connections = daemon->connections();
+    daemon.reset();
+    std::vector<int> types;
+    for (const auto& r : got)
+        types.push_back(r.type);
+    // Item one: open and execute, then nothing on its session; item two: open, execute, end.
+    EXPECT_EQ(types, (std::vector<int>{0, 1, 0, 1, 2}));
+    EXPECT_EQ(connections, 2);
+}
+
 TEST_F(BusTaskProgram, ATaskStreamingReportOutputForThreeBoundsEndsGreen)
 {
     // The bound is 1 s here, and the profile's place is fixed once per process: this test needs
@@ -310,6 +356,7 @@ TEST_F(BusTaskProgram, ATaskThatNeedsAScreenForLongerThanTheBoundEndsGreen)
         GTEST_SKIP() << "needs a process of its own (the bus profile's place is fixed once per process)";
     zs::test::writeFile(env.root() / "kor8.ini", "[Kor8 Bus]\nK8WaitTimeout=2\n");
     const test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(ZS_TERMINAL_STANDIN) + " %s %d");
+    const test::ScopedEnvVar display("DISPLAY", ":99"); // where the terminal client would show
     // Per session: how many of the 17 prompts of its 5 s terminal dialogue were answered.
     std::vector<int> answered;
     auto daemon = startDaemon([&answered](DaemonConnection& c, int) {
