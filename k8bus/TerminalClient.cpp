@@ -9,8 +9,12 @@
 #include "process/CommandLine.h"
 #include "process/Process.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace zs::k8bus {
@@ -54,6 +58,25 @@ std::string joinForLog(const std::vector<std::string>& argv)
     return line;
 }
 
+bool named(const char* variable)
+{
+    const char* v = std::getenv(variable);
+    return v && *v;
+}
+
+// Whether a terminal client has anywhere to show: a display for its window, or the process's own
+// terminal for a client that runs in it. A run from cron has neither.
+bool hasScreen()
+{
+    if (named("DISPLAY") || named("WAYLAND_DISPLAY"))
+        return true;
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        return false;
+    ::close(tty);
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> buildClientArgv(const std::string& folder, const std::string& commandFormat,
@@ -72,6 +95,15 @@ std::vector<std::string> buildClientArgv(const std::string& folder, const std::s
 int startTextClient(const std::vector<std::string>& argv, std::shared_ptr<ClientWatch> watch)
 {
     const std::string line = joinForLog(argv);
+    if (!hasScreen()) {
+        // Started anyway, the client would find no operator and the task would wait for one.
+        char text[600];
+        std::snprintf(text, sizeof text,
+                      "failed to start client program: no display and no terminal for command line '%.450s'\n",
+                      line.c_str());
+        logErrorStat(err::kTerminalClient, ENXIO, 0, text);
+        return 0;
+    }
     auto program = argv.empty() ? std::nullopt : process::findProgram(argv[0]);
     if (!program) {
         char text[600];

@@ -22,8 +22,9 @@ std::vector<std::string> buildClientArgv(const std::string& folder, const std::s
 /// 1 started, 0 failed (error 45 or 101), -1 unknown session.
 int startClient(int session, const char* host, int port, const char* operatorId, const char* operatorPassword,
                 bool guiMode);
-/// Starts the program without waiting for it; 1 or 0. `watch` (may be null) learns that it
-/// runs and, from the thread that reaps it, that it has ended.
+/// Starts the program without waiting for it; 1 or 0. Where the process has no display (neither
+/// DISPLAY nor WAYLAND_DISPLAY) and no terminal of its own, nothing is started: error 45. `watch` (may be null) learns
+/// that it runs and, from the thread that reaps it, that it has ended.
 int startTextClient(const std::vector<std::string>& argv, std::shared_ptr<ClientWatch> watch = nullptr);
 int disconnectClientOcx();
 

@@ -233,6 +233,7 @@ TEST_F(BusTest, ScreenRequestStartsTheTerminalClient)
         const zs::test::ScopedEnvVar argvOut("K8BUS_ARGV_OUT", out.string());
         const zs::test::ScopedEnvVar clientDir("K8API_CLIENT_DIR", folder.string());
         const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", "\"my client\" -h %s \"--title=Korvi %s:%d\"");
+        const zs::test::ScopedEnvVar display("DISPLAY", ":99"); // where the client would show
         EXPECT_EQ(execWithScreenRequest("N", true).first, 1);
     }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The engine's own special steps behind the EngineHost port: COMPATTA (Compattazione),
 // IMPORTXML (ImportXml), EXECUTEDTS (DtsPackage) and IMPORTEMAIL (MailOrdini). The program's
-// host delegates those four to an instance of this class; zs-extract uses it as its host, with
-// Bus & Task, cube processing and the progress bar left unconnected.
+// host delegates those four to an instance of this class; zs-extract derives its host from it,
+// adding Bus & Task and cube processing, with the progress bar left unconnected.
 
 #include "engine/EngineHost.h"
 #include "engine/MailOrdini.h"

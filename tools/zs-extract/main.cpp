@@ -2,11 +2,15 @@
 // XML there, ticks the steps as the loading XML's ESEGUI says, runs the extraction (N times in one process, so the
 // incremental watermarks carry over), logs to the day log and stdout, saves stat.xml. An ELABORACUBI step processes the
 // cubes of the settings' OLAP server and database with the refresh choices the settings keep, as the cube window does
-// (its Qt-free core), then saves the settings and writes zentrikOlap.xml. Exit code 0 when the (last) run succeeded, 1
-// when it did not, 2 on bad input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops the run as the
-// run window's stop button does, the cube processing included (after the cube in hand). It works in the program
-// folder, as the program does.
+// (its Qt-free core), then saves the settings and writes zentrikOlap.xml. A BUSANDTASK step runs its tasks through the
+// bus controls with the settings' Bus & Task logins, as the options dialog does. Exit code 0 when the (last) run
+// succeeded, 1 when it did not, 2 on bad input; 1 at once when another run holds the folder. SIGINT or SIGTERM stops
+// the run as the run window's stop button does, the cube processing included (after the cube in hand). It works in the
+// program folder, as the program does.
 
+#include "Controls.h"
+#include "automation/ClassRegistry.h"
+#include "dialogs/core/BusAndTaskCall.h"
 #include "dialogs/core/CubiCore.h"
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
@@ -84,18 +88,23 @@ class NoYield : public zs::program::YieldHook {
     void yield() override {}
 };
 
-/// The engine's special steps of zs-extract: the engine's own, and the cubes through the cube
-/// window's core, logged as the run window logs a cube-processing run. Bus & Task needs the
-/// options dialog's logins and stays unavailable.
+/// The engine's special steps of zs-extract: the engine's own, the cubes through the cube
+/// window's core, logged as the run window logs a cube-processing run, and Bus & Task through
+/// the options dialog's caller.
 class ExtractHost : public zs::engine::EngineSteps {
   public:
-    ExtractHost(Dependencies deps, zs::dialogs::CubiCore& cubes, zs::program::ProgramLog& log,
-                const zs::time::Clock& clock)
+    ExtractHost(Dependencies deps, zs::dialogs::CubiCore& cubes, zs::dialogs::BusAndTaskCaller& bus,
+                zs::program::ProgramLog& log, const zs::time::Clock& clock)
         : EngineSteps(std::move(deps))
         , m_cubes(cubes)
+        , m_bus(bus)
         , m_log(log)
         , m_clock(clock)
     {}
+    void BusAndTask(const std::string& task, const std::string& parameters, bool& ok) override
+    {
+        m_bus.BusAndTask(task, parameters, ok);
+    }
     void Elaborazione(bool& ok) override
     {
         zs::program::Crono crono(m_clock);
@@ -110,6 +119,7 @@ class ExtractHost : public zs::engine::EngineSteps {
 
   private:
     zs::dialogs::CubiCore& m_cubes;
+    zs::dialogs::BusAndTaskCaller& m_bus;
     zs::program::ProgramLog& m_log;
     const zs::time::Clock& m_clock;
 };
@@ -319,8 +329,11 @@ int extract(const Options& o)
     });
     engine::DbEngineBackend backend(engine::connessioniSlot(connessioni, settings));
     const engine::EngineContext ctx{settings, log, state, yield, clock, {}, backend};
-    // Compaction, XML import, packages, order mails and the cubes run here; Bus & Task needs
-    // the options dialog's logins and stays unconnected.
+    // Compaction, XML import, packages, order mails, the cubes and Bus & Task run here. A bus
+    // wait ends at its bound, or at once on SIGINT or SIGTERM.
+    automation::ClassRegistry registry;
+    k8bus::registerClasses(registry, [&state] { return !state.stopped(); });
+    dialogs::BusAndTaskCaller bus(&registry, store, &log);
     engine::SendMailOrderMailer mailer([&yield] { yield.yield(); });
     ExtractHost host({log,
                       settings,
@@ -333,7 +346,7 @@ int extract(const Options& o)
                       mailer,
                       {},
                       [&state] { return state.stopped(); }},
-                     cubes, log, clock);
+                     cubes, bus, log, clock);
     return runExtractions(o, ctx, host, messages, tree, root, backend) ? 0 : 1;
 }
 
