@@ -225,7 +225,14 @@ zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages&
         std::cerr << "zs-extract: " << p << "\n";
     // Something that stands at the name but is no file is read (and refused with its reason) below.
     std::error_code ec;
-    if (settings.FileCaricamento.empty() || !std::filesystem::exists(settings.FileCaricamento, ec)) {
+    if (settings.FileCaricamento.empty()) {
+        // The wizard writes no loading file: name the setting and what it takes.
+        std::cerr << "zs-extract: file di caricamento mancante: zentrikServer.xml non indica il file di caricamento"
+                     " nell'elemento LOADINGFILE; aggiungerlo, per esempio <LOADINGFILE>zentrikLoading.xml"
+                     "</LOADINGFILE> per il file zentrikLoading.xml della cartella del programma\n";
+        return {};
+    }
+    if (!std::filesystem::exists(settings.FileCaricamento, ec)) {
         std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
         return {};
     }

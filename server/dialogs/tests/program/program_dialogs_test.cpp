@@ -13,6 +13,8 @@
 #include "dialogs/qt/WizardWindow.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "olap/OlapCatalog.h"
+#include "process/Process.h"
+#include "program/DesktopIntegration.h"
 #include "program/PasswordCodec.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/QtServices.h"
@@ -535,6 +537,54 @@ TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero
     EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "MIXED");
     EXPECT_EQ(settingIn(settingsFile(), "ServerOLAP"), "demo");
     EXPECT_EQ(settingIn(settingsFile(), "Password"), program::CodificaPassword("uno"));
+}
+
+TEST_F(ProgramDialogs, AfterTheFirstWizardTheProgramStartsMinimisedWithAutostartAndZsExtractNamesTheLoadingFile)
+{
+    // The first start: no settings file, the wizard alone writes them (Access only, one file).
+    whenWizardShown([](frmWizard& w) {
+        click(&w, "flbAvanti");
+        child<QLineEdit>(&w, "txtAccess")->setText("target.db");
+        click(&w, "flbfine");
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(98); });
+    guard.start(60000);
+    QTimer::singleShot(0, [this] {
+        create(false);
+        QApplication::exit(app->load() ? 97 : app->exitStatus());
+    });
+    const int status = QApplication::exec();
+    guard.stop();
+    ASSERT_EQ(status, 0);
+    app.reset();
+    EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "ACCESS");
+    EXPECT_EQ(settingIn(settingsFile(), "startup"), "1");
+    EXPECT_EQ(settingIn(settingsFile(), "minimized"), "1");
+    EXPECT_EQ(settingIn(settingsFile(), "LOADINGFILE"), "");
+
+    // The restart: minimised (to the tray, or to the task bar without one), and started with the
+    // session from now on.
+    create();
+    ASSERT_TRUE(app->load());
+    EXPECT_TRUE(app->settings().AvvioMinimizzato);
+    EXPECT_TRUE(!app->main().isVisible() || (app->main().windowState() & Qt::WindowMinimized));
+    EXPECT_TRUE(fs::exists(program::autostartEntryPath(home)));
+    app.reset();
+
+    // zs-extract on that folder with a loading XML beside the settings: the line names the
+    // setting that is missing and what to write there.
+    zs::test::writeFile(home / "zentrikLoading.xml", "<?xml version=\"1.0\"?><Estrattore/>");
+    process::RunOptions options;
+    options.captureOutput = true;
+    options.timeLimit = std::chrono::seconds(60);
+    const auto result = process::run({ZS_EXTRACT_PATH, home.string()}, options);
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_NE(result.output.find("nell'elemento LOADINGFILE; aggiungerlo, per esempio "
+                                 "<LOADINGFILE>zentrikLoading.xml</LOADINGFILE>"),
+              std::string::npos)
+        << result.output;
 }
 
 TEST_F(ProgramDialogs, WithoutSettingsACancelledWizardEndsWithStatusOne)
