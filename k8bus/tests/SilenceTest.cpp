@@ -10,6 +10,8 @@
 #include "ProgramControls.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace zs::k8bus::test {
@@ -94,37 +96,6 @@ TEST_F(SilenceBound, ReportLinesEveryThirdOfTheBoundKeepAThreeBoundTaskAlive)
     EXPECT_EQ(daemon.connections(), 1);
 }
 
-TEST_F(SilenceBound, TaskSilentPastTheBoundFailsAndTheReopenedSessionAnswersOnlyItsOwnCalls)
-{
-    DaemonDouble daemon([](DaemonConnection& c, int index) {
-        if (index > 0)
-            return serveWell(c); // the session opened again
-        if (!answerLogin(c, 4) || !c.next())
-            return;
-        c.waitForClose(kSilentMs); // computes silently; its answer comes late, unless the client left
-        c.send(answerFor("T1"));
-        serveWell(c);
-    });
-    withProfileBound("1", 1000, [&] {
-        ProgramControls controls(daemon.port(), false);
-        ASSERT_EQ(controls.open(), 0);
-        const auto start = Clock::now();
-        const auto failed = controls.exec("T1");
-        const auto took = Clock::now() - start;
-        EXPECT_GE(took, milliseconds(950));
-        EXPECT_LT(took, milliseconds(2500));
-        EXPECT_FALSE(failed.first);
-        EXPECT_EQ(failed.second, "");
-        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, 10060, 0})); // sockWait timeout
-        EXPECT_FALSE(controls.close()); // its connections were ended: nothing to wait for
-        ASSERT_EQ(controls.open(), 0);
-        for (const std::string task : {"T2", "T3"})
-            EXPECT_EQ(controls.exec(task), std::make_pair(true, controls.own(task)));
-        EXPECT_TRUE(controls.close());
-    });
-    EXPECT_EQ(daemon.connections(), 2);
-}
-
 TEST_F(SilenceBound, WithoutABoundASilentTaskSucceeds)
 {
     DaemonDouble daemon([](DaemonConnection& c, int) {
@@ -169,6 +140,7 @@ void screenTask(DaemonConnection& c, int prompts, int dialogueMs)
 TEST_F(SilenceBound, TerminalDialogueLongerThanTheBoundRunsToItsEnd)
 {
     const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(TERMINAL_STANDIN_PATH) + " %s %d");
+    const zs::test::ScopedEnvVar display("DISPLAY", ":99"); // where the terminal client would show
     DaemonDouble daemon([](DaemonConnection& c, int) {
         if (!answerLogin(c, 4) || !c.next())
             return;
@@ -190,61 +162,109 @@ TEST_F(SilenceBound, TerminalDialogueLongerThanTheBoundRunsToItsEnd)
     EXPECT_EQ(daemon.connections(), 1);
 }
 
-TEST_F(SilenceBound, TerminalClientThatEndsAtOnceLeavesTheSilentTaskToTheBound)
+// Each failed call costs one bound, whatever went silent: the daemon, a terminal client that ended
+// at once (the bound applies again from its end), or a report line that stopped half-way (its
+// read ends at the bound and the call fails then, without a second wait on the bus). The
+// session is ended then: closing it does not wait, and the reopened session answers only its
+// own calls.
+TEST_F(SilenceBound, OneBoundPerFailedCallTable)
 {
-    const zs::test::ScopedEnvVar clientCmd("K8API_CLIENT_CMD", std::string(TERMINAL_STANDIN_PATH) + " --quit %s %d");
-    DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!answerLogin(c, 4) || !c.next())
-            return;
-        const int port = c.listenForTerminal();
-        c.send(Reply(3).info(1, 0, 4).array({std::to_string(port), "N"}));
-        c.waitForClose(8000); // nobody at the terminal, and the daemon says nothing more
-    });
-    withProfileBound("2", 2000, [&] {
-        ProgramControls controls(daemon.port(), false);
-        ASSERT_EQ(controls.open(), 0);
-        const auto start = Clock::now();
-        const auto failed = controls.exec("SCHERMO");
-        const auto took = Clock::now() - start;
-        // The client ends within moments of the screen request: one bound from then.
-        EXPECT_GE(took, milliseconds(1950));
-        EXPECT_LT(took, milliseconds(2000 + kSlackMs));
-        EXPECT_FALSE(failed.first);
-        EXPECT_EQ(StatusTriple::read(), (StatusTriple{5, 5, 10060, 0}));
-        EXPECT_FALSE(controls.close()); // ended out of step
-    });
-}
-
-// A daemon that stops half-way through a report line: the line's read ends at the bound and the
-// call fails then, without a second wait on the bus.
-TEST_F(SilenceBound, ReportLineCutHalfWayCostsOneBound)
-{
-    DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!answerLogin(c, 4) || !c.next())
-            return;
-        const int port = c.listenForOutput();
-        c.send(Reply(4).info(1, 0, 4).array({std::to_string(port), "3"}));
-        if (!c.acceptOutput())
-            return;
-        c.sendOutput(k8test::reportLine(0, 1, "Riga intera"));
-        c.sendOutput(k8test::reportLine(0, 1, "Riga tagliata a metà").substr(0, 12));
-        c.waitForClose(10000);
-    });
-    withProfileBound("2", 2000, [&] {
-        ProgramControls controls(daemon.port(), false);
-        ASSERT_EQ(controls.open(), 0);
-        controls.recordPrintedLines();
-        const auto start = Clock::now();
-        const auto failed = controls.exec("MEZZA");
-        const auto took = Clock::now() - start;
-        EXPECT_GE(took, milliseconds(1950));
-        EXPECT_LT(took, milliseconds(2000 + kSlackMs)); // 1.5 bounds (more under the sanitizers)
-        EXPECT_FALSE(failed.first);
-        EXPECT_EQ(StatusTriple::read(), (StatusTriple{4, 4, 10060, 0})); // a reply stopped half-way
-        const std::vector<PrintedLine> expected = {{3, 0, 1, "Riga intera"}, {-1, -1, 0, ""}};
-        EXPECT_EQ(controls.printed, expected);
-        EXPECT_FALSE(controls.close());
-    });
+    struct Case {
+        const char* name;
+        const char* bound; ///< K8WaitTimeout, in seconds
+        std::string clientCmd;
+        std::function<void(DaemonConnection&)> task; ///< the daemon's side of the execute request
+        int minMs, maxMs;
+        StatusTriple failure;
+        std::vector<PrintedLine> printed;
+    };
+    const Case cases[] = {
+        {"a daemon that never ends the task",
+         "2",
+         "",
+         [](DaemonConnection& c) { c.waitForClose(8000); },
+         1900,
+         3500,
+         {5, 5, 10060, 0}, // sockWait timeout
+         {}},
+        {"a task silent past the bound, whose answer comes late",
+         "1",
+         "",
+         [](DaemonConnection& c) {
+             c.waitForClose(kSilentMs); // computes silently; its answer comes late, unless the client left
+             c.send(answerFor("T1"));
+         },
+         950,
+         2500,
+         {5, 5, 10060, 0},
+         {}},
+        {"a terminal client that ends at once",
+         "2",
+         std::string(TERMINAL_STANDIN_PATH) + " --quit %s %d",
+         [](DaemonConnection& c) {
+             const int port = c.listenForTerminal();
+             c.send(Reply(3).info(1, 0, 4).array({std::to_string(port), "N"}));
+             c.waitForClose(8000); // nobody at the terminal, and the daemon says nothing more
+         },
+         1950, // the client ends within moments of the screen request: one bound from then
+         2000 + kSlackMs,
+         {5, 5, 10060, 0},
+         {}},
+        {"a report line cut half-way",
+         "2",
+         "",
+         [](DaemonConnection& c) {
+             const int port = c.listenForOutput();
+             c.send(Reply(4).info(1, 0, 4).array({std::to_string(port), "3"}));
+             if (!c.acceptOutput())
+                 return;
+             c.sendOutput(k8test::reportLine(0, 1, "Riga intera"));
+             c.sendOutput(k8test::reportLine(0, 1, "Riga tagliata a metà").substr(0, 12));
+             c.waitForClose(10000);
+         },
+         1950,
+         2000 + kSlackMs,  // 1.5 bounds (more under the sanitizers)
+         {4, 4, 10060, 0}, // a reply stopped half-way
+         {{3, 0, 1, "Riga intera"}, {-1, -1, 0, ""}}},
+    };
+    const zs::test::ScopedEnvVar display("DISPLAY", ":99"); // where a terminal client would show
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        profileResetForTests();
+        std::optional<zs::test::ScopedEnvVar> clientCmd;
+        if (!tc.clientCmd.empty())
+            clientCmd.emplace("K8API_CLIENT_CMD", tc.clientCmd);
+        DaemonDouble daemon([&](DaemonConnection& c, int index) {
+            if (index > 0)
+                return serveWell(c); // the session opened again
+            if (!answerLogin(c, 4) || !c.next())
+                return;
+            tc.task(c);
+            serveWell(c);
+        });
+        withProfileBound(tc.bound, std::atoi(tc.bound) * 1000, [&] {
+            ProgramControls controls(daemon.port(), false);
+            ASSERT_EQ(controls.open(), 0);
+            controls.recordPrintedLines();
+            const auto start = Clock::now();
+            const auto failed = controls.exec("T1");
+            const auto took = Clock::now() - start;
+            EXPECT_GE(took, milliseconds(tc.minMs));
+            EXPECT_LT(took, milliseconds(tc.maxMs));
+            EXPECT_FALSE(failed.first);
+            EXPECT_EQ(failed.second, "");
+            EXPECT_EQ(StatusTriple::read(), tc.failure);
+            EXPECT_EQ(controls.printed, tc.printed);
+            const auto closing = Clock::now();
+            EXPECT_FALSE(controls.close()); // its connections were ended: nothing to wait for
+            EXPECT_LT(Clock::now() - closing, milliseconds(500));
+            ASSERT_EQ(controls.open(), 0);
+            for (const std::string task : {"T2", "T3"})
+                EXPECT_EQ(controls.exec(task), std::make_pair(true, controls.own(task)));
+            EXPECT_TRUE(controls.close());
+        });
+        EXPECT_EQ(daemon.connections(), 2);
+    }
 }
 
 // The program makes every bus call on one thread: a bound raised in kor8.ini after a time-out
