@@ -297,4 +297,20 @@ std::vector<Request> DaemonDouble::received() const
     return m_received;
 }
 
+bool openAndAwaitExecute(DaemonConnection& c, long session)
+{
+    if (!c.next())
+        return false;
+    c.send(Reply(2).info(1, 0, session));
+    return c.next().has_value();
+}
+
+void endTaskWell(DaemonConnection& c, long session)
+{
+    c.send(Reply(0).info(1, 0, session).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
+    if (c.next())
+        c.send(Reply(1).info(1, 0, session).num(0));
+    c.waitForClose(2000);
+}
+
 } // namespace zs::k8test

@@ -91,4 +91,11 @@ class DaemonDouble {
     std::thread m_thread;
 };
 
+/// The daemon's side of a task's start: the open request answered with session `session`, then
+/// the execute request read. False when the client went away (or kept silent) instead.
+bool openAndAwaitExecute(DaemonConnection& c, long session);
+/// The daemon's side of a task that ends well: its kernel status 0 with ESITO=ok, the end
+/// request answered, then the wait for the client to leave.
+void endTaskWell(DaemonConnection& c, long session);
+
 } // namespace zs::k8test

@@ -124,10 +124,7 @@ struct BusTaskProgram : test::DemoProgramTest {
 DaemonDouble::Script tasksTaking(int taskMs, std::vector<long>& closedAfter)
 {
     return [taskMs, &closedAfter](DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(Reply(2).info(1, 0, 7));
-        if (!c.next())
+        if (!k8test::openAndAwaitExecute(c, 7))
             return;
         const auto start = Clock::now();
         c.waitForClose(taskMs); // the task runs; a client that leaves ends it
@@ -136,10 +133,7 @@ DaemonDouble::Script tasksTaking(int taskMs, std::vector<long>& closedAfter)
             closedAfter.push_back(static_cast<long>(waited));
             return;
         }
-        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
-        if (c.next())
-            c.send(Reply(1).info(1, 0, 7).num(0));
-        c.waitForClose(2000);
+        k8test::endTaskWell(c, 7);
     };
 }
 
@@ -256,20 +250,12 @@ TEST_F(BusTaskProgram, AfterARefusedScreenRequestTheNextItemStartsWithoutWaiting
     // The first item's task asks for a screen in GUI mode, which has no client here, and then
     // runs on silently at the daemon; the second item's task answers at once.
     auto daemon = startDaemon([](DaemonConnection& c, int index) {
-        if (!c.next())
+        if (!k8test::openAndAwaitExecute(c, 7))
             return;
-        c.send(Reply(2).info(1, 0, 7));
-        if (!c.next())
-            return;
-        if (index == 0) {
-            c.send(Reply(3).info(1, 0, 7).array({"2323", "Y"}));
-            c.waitForClose(20000);
-            return;
-        }
-        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
-        if (c.next())
-            c.send(Reply(1).info(1, 0, 7).num(0));
-        c.waitForClose(2000);
+        if (index > 0)
+            return k8test::endTaskWell(c, 7);
+        c.send(Reply(3).info(1, 0, 7).array({"2323", "Y"}));
+        c.waitForClose(20000);
     });
     QElapsedTimer took;
     took.start();
@@ -360,10 +346,7 @@ TEST_F(BusTaskProgram, ATaskThatNeedsAScreenForLongerThanTheBoundEndsGreen)
     // Per session: how many of the 17 prompts of its 5 s terminal dialogue were answered.
     std::vector<int> answered;
     auto daemon = startDaemon([&answered](DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(Reply(2).info(1, 0, 7));
-        if (!c.next())
+        if (!k8test::openAndAwaitExecute(c, 7))
             return;
         const int port = c.listenForTerminal();
         c.send(Reply(3).info(1, 0, 7).array({std::to_string(port), "N"}));
@@ -376,10 +359,7 @@ TEST_F(BusTaskProgram, ATaskThatNeedsAScreenForLongerThanTheBoundEndsGreen)
             got += c.prompt(field) == "ok:" + field ? 1 : 0;
         }
         c.closeTerminal();
-        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
-        if (c.next())
-            c.send(Reply(1).info(1, 0, 7).num(0));
-        c.waitForClose(2000);
+        k8test::endTaskWell(c, 7);
     });
     QElapsedTimer took;
     took.start();

@@ -110,6 +110,23 @@ struct ProgramDialogs : zs::test::ProgramFolderTest {
         app->main().menuButton()->model().events().raise(flatui::MenuButtonControl::Click, args);
         QApplication::processEvents();
     }
+    /// The program's first start as main() runs it, with real message boxes, inside the event
+    /// loop: its exit status (97 when it went on to run, 98 when it was still running after a
+    /// minute).
+    int firstStart()
+    {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(98); });
+        guard.start(60000);
+        QTimer::singleShot(0, [this] {
+            create(false);
+            QApplication::exit(app->load() ? 97 : app->exitStatus());
+        });
+        const int status = QApplication::exec();
+        guard.stop();
+        return status;
+    }
     fs::path settingsFile() const { return home / "zentrikServer.xml"; }
     /// Empties the program folder, copies the demo into it again and loads a new program on it:
     /// each pass of a test that compares two runs starts from the same files.
@@ -520,16 +537,7 @@ TEST_F(ProgramDialogs, FirstStartSurvivesTheMismatchMessageAndEndsWithStatusZero
             click(&w, "flbfine");
         });
     });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(98); });
-    guard.start(60000);
-    QTimer::singleShot(0, [this] {
-        create(false);
-        QApplication::exit(app->load() ? 97 : app->exitStatus());
-    });
-    const int status = QApplication::exec();
-    guard.stop();
+    const int status = firstStart();
 
     EXPECT_TRUE(messageShown);
     EXPECT_TRUE(openAfterMessage);
@@ -547,16 +555,7 @@ TEST_F(ProgramDialogs, AfterTheFirstWizardTheProgramStartsMinimisedWithAutostart
         child<QLineEdit>(&w, "txtAccess")->setText("target.db");
         click(&w, "flbfine");
     });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(98); });
-    guard.start(60000);
-    QTimer::singleShot(0, [this] {
-        create(false);
-        QApplication::exit(app->load() ? 97 : app->exitStatus());
-    });
-    const int status = QApplication::exec();
-    guard.stop();
+    const int status = firstStart();
     ASSERT_EQ(status, 0);
     app.reset();
     EXPECT_EQ(settingIn(settingsFile(), "ServerType"), "ACCESS");

@@ -33,8 +33,7 @@ struct BusFolder {
         writeAccessSettings(home, home / "vendite.mdb");
         const std::string settings = zs::test::readFile(home / "zentrikServer.xml");
         const std::string logins = "<BusAndTask computer=\"127.0.0.1\" systemUserID=\"sys\" systemPassword=\"" +
-                                   program::CodificaPassword("spw") +
-                                   "\" operatorUserID=\"oper\" operatorPassword=\"" +
+                                   program::CodificaPassword("spw") + "\" operatorUserID=\"oper\" operatorPassword=\"" +
                                    program::CodificaPassword("opw") + "\" coDiv=\"01\"/>";
         zs::test::writeFile(home / "zentrikServer.xml",
                             settings.substr(0, settings.rfind("</zentrikServer>")) + logins + "</zentrikServer>");
@@ -54,8 +53,9 @@ struct BusFolder {
         process::RunOptions options;
         options.captureOutput = true;
         options.timeLimit = std::chrono::seconds(60);
-        options.extraEnvironment = {"K8BUS_DEFAULT_PORT=" + std::to_string(port), "DISPLAY=", "WAYLAND_DISPLAY=",
-                                    "XDG_RUNTIME_DIR=" + run.string(), "WINDIR=" + env.root().string()};
+        options.extraEnvironment = {"K8BUS_DEFAULT_PORT=" + std::to_string(port),
+                                    "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=" + run.string(),
+                                    "WINDIR=" + env.root().string()};
         return process::run({"/usr/bin/setsid", "-w", ZS_EXTRACT_PATH, home.string()}, options);
     }
     std::string dayLog() const
@@ -79,15 +79,8 @@ TEST(BusTaskExtraction, ABusAndTaskStepRunsHeadless)
 {
     BusFolder f;
     DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(Reply(2).info(1, 0, 7));
-        if (!c.next())
-            return;
-        c.send(Reply(0).info(1, 0, 7).num(0).num(0).num(0).list({{"ESITO", "ok"}}));
-        if (c.next())
-            c.send(Reply(1).info(1, 0, 7).num(0));
-        c.waitForClose(2000);
+        if (k8test::openAndAwaitExecute(c, 7))
+            k8test::endTaskWell(c, 7);
     });
     const auto result = f.extract(daemon.port());
     EXPECT_EQ(result.exitCode, 0) << result.output;
@@ -117,10 +110,7 @@ TEST(BusTaskExtraction, ATaskAskingForAScreenFailsWithoutADisplayAndTheNextTaskS
 {
     BusFolder f;
     DaemonDouble daemon([](DaemonConnection& c, int) {
-        if (!c.next())
-            return;
-        c.send(Reply(2).info(1, 0, 7));
-        if (!c.next())
+        if (!k8test::openAndAwaitExecute(c, 7))
             return;
         // The task waits for an operator at a terminal, and the kernel says nothing meanwhile.
         const int port = c.listenForTerminal();
