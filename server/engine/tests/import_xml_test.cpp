@@ -92,7 +92,7 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
         const char* reason;
     };
     const Case cases[] = {
-        {"1-malformato.xml", "<ROOT><Cliente Codice='C9'>", "XML non valido alla riga 1: "},
+        {"1-malformato.xml", "<ROOT><Cliente Codice='C9'>", "XML non valido alla riga 1, colonna 28: "},
         {"2-vuoto.xml", "<ROOT><Altro/></ROOT>", "Nessun elemento del file corrisponde allo schema"},
         // The second row breaks a constraint: the first must not stay behind.
         {"3-vincolo.xml", clienti(cliente("C7", "Sette") + "<Cliente><Nome>senza codice</Nome></Cliente>"),
