@@ -578,10 +578,7 @@ std::size_t XmlPullReader::find(std::string_view s, std::size_t from)
 
 bool XmlPullReader::startsWith(std::string_view s)
 {
-    while (m_buf.size() - m_pos < s.size())
-        if (!fill())
-            return false;
-    return std::string_view(m_buf).substr(m_pos, s.size()) == s;
+    return startsWithAt(m_pos, s);
 }
 
 std::string_view XmlPullReader::localName() const
@@ -839,20 +836,100 @@ std::optional<XmlPullReader::Event> XmlPullReader::cdata()
 
 std::optional<XmlPullReader::Event> XmlPullReader::doctype()
 {
-    // A document type declaration, once and before the root, with its internal subset when it
-    // has one.
+    // A document type declaration, once and before the root.
     if (!startsWith("<!DOCTYPE") || m_rootSeen || std::exchange(m_doctypeSeen, true))
         return fail("dichiarazione non valida o fuori posto"), Event::Error;
-    std::size_t e = find('>', m_pos + 2);
-    const std::size_t bracket = m_buf.find('[', m_pos + 2);
-    if (e != std::string::npos && bracket != std::string::npos && bracket < e) {
-        const std::size_t close = find(']', bracket);
-        e = close == std::string::npos ? close : find('>', close);
-    }
+    const std::size_t e = doctypeEnd();
     if (e == std::string::npos)
-        return fail("dichiarazione non chiusa"), Event::Error;
+        return fail("dichiarazione del tipo di documento non chiusa o non valida"), Event::Error;
     m_pos = e + 1;
     return std::nullopt;
+}
+
+int XmlPullReader::byteAt(std::size_t i)
+{
+    while (i >= m_buf.size())
+        if (!fill())
+            return -1;
+    return static_cast<unsigned char>(m_buf[i]);
+}
+
+bool XmlPullReader::passQuoted(std::size_t& i)
+{
+    const std::size_t e = find(m_buf[i], i + 1);
+    i = e + 1;
+    return e != std::string::npos;
+}
+
+std::size_t XmlPullReader::doctypeEnd()
+{
+    // Its internal subset is passed over declaration by declaration: quoted strings, comments
+    // and instructions whole, so that no '>' or ']' inside them ends it.
+    enum { BeforeSubset, InSubset, AfterSubset } where = BeforeSubset;
+    std::size_t i = m_pos + 9;
+    for (;;) {
+        const int c = byteAt(i);
+        if (c < 0)
+            return std::string::npos;
+        if (c == '>' && where != InSubset)
+            return i;
+        if (where == AfterSubset && !isSpace(static_cast<char>(c)))
+            return std::string::npos;
+        if ((c == '"' || c == '\'') && where != AfterSubset) {
+            if (!passQuoted(i))
+                return std::string::npos;
+        } else if (c == '[' && where == BeforeSubset) {
+            where = InSubset;
+            ++i;
+        } else if (c == ']' && where == InSubset) {
+            where = AfterSubset;
+            ++i;
+        } else if (c == '<' && where == InSubset) {
+            // '>' of the comment, instruction or markup declaration that begins here
+            std::size_t e = std::string::npos;
+            const int after = byteAt(i + 1);
+            if (after == '?' && (e = find("?>", i + 2)) != std::string::npos)
+                e += 1;
+            else if (after == '!' && startsWithAt(i, "<!--")) {
+                if ((e = find("-->", i + 4)) != std::string::npos)
+                    e += 2;
+            } else if (after == '!' && (startsWithAt(i, "<!ELEMENT") || startsWithAt(i, "<!ATTLIST") ||
+                                        startsWithAt(i, "<!ENTITY") || startsWithAt(i, "<!NOTATION")))
+                e = declarationEnd(i + 2);
+            if (e == std::string::npos)
+                return std::string::npos;
+            i = e + 1;
+        } else if (c == '<') {
+            return std::string::npos;
+        } else {
+            ++i; // names, blanks and parameter entity references
+        }
+    }
+}
+
+std::size_t XmlPullReader::declarationEnd(std::size_t i)
+{
+    for (;;) {
+        const int c = byteAt(i);
+        if (c < 0 || c == '<')
+            return std::string::npos;
+        if (c == '>')
+            return i;
+        if (c == '"' || c == '\'') {
+            if (!passQuoted(i))
+                return std::string::npos;
+        } else {
+            ++i;
+        }
+    }
+}
+
+bool XmlPullReader::startsWithAt(std::size_t i, std::string_view s)
+{
+    while (m_buf.size() < i + s.size())
+        if (!fill())
+            return false;
+    return std::string_view(m_buf).substr(i, s.size()) == s;
 }
 
 std::optional<XmlPullReader::Event> XmlPullReader::markup(bool atStart)

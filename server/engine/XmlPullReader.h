@@ -84,6 +84,11 @@ class XmlPullReader {
     std::optional<Event> comment();
     std::optional<Event> cdata();
     std::optional<Event> doctype();
+    std::size_t doctypeEnd();
+    std::size_t declarationEnd(std::size_t i);
+    int byteAt(std::size_t i);
+    bool passQuoted(std::size_t& i);
+    bool startsWithAt(std::size_t i, std::string_view s);
     Event startTag();
     std::size_t tagEnd();
     bool readAttributes(std::string_view tag, std::size_t i, const std::string& element);

@@ -135,6 +135,10 @@ TEST(XmlPullReader, DocumentsXmlRefusesAreRefusedWithLineAndColumn)
         {"a repeated attribute", "<R a='1' a='2'/>", 1, 10, "attributo a ripetuto nell'elemento R"},
         {"'--' in a comment", "<R><!-- a -- b --></R>", 1, 11, "'--' dentro un commento"},
         {"a declaration that is not one", "<!ELEMENT R ANY><R/>", 1, 1, "dichiarazione non valida o fuori posto"},
+        {"a document type whose subset holds a stray quote", "<!DOCTYPE R [<!ELEMENT R AN<Y\">]><R/>", 1, 1,
+         "dichiarazione del tipo di documento non chiusa o non valida"},
+        {"a document type whose subset holds no declaration", "<!DOCTYPE R [<!-ELEMENT R ANY>]><R/>", 1, 1,
+         "dichiarazione del tipo di documento non chiusa o non valida"},
         {"a document type after the root", "<R/><!DOCTYPE R>", 1, 5, "dichiarazione non valida o fuori posto"},
         {"a character reference with a blank", "<R>&# 32;</R>", 1, 4, "riferimento a carattere non valido &# 32;"},
     };
