@@ -118,12 +118,9 @@ char32_t characterAt(std::string_view s, std::size_t i, std::size_t& length)
     return c;
 }
 
-/// Whether `s` is an XML name: a letter, '_' or ':' first, then those, digits, '-', '.' and the
-/// characters beyond ASCII that XML lets a name hold.
-bool isName(std::string_view s)
+/// Whether `s`, which holds a character beyond ASCII, is an XML name.
+bool isNameBeyondAscii(std::string_view s)
 {
-    if (s.empty())
-        return false;
     for (std::size_t i = 0; i < s.size();) {
         if (static_cast<unsigned char>(s[i]) < 0x80) {
             if (!(classOf(s[i]) & (i == 0 ? kNameStart : kNameChar)))
@@ -138,6 +135,20 @@ bool isName(std::string_view s)
         i += length;
     }
     return true;
+}
+
+/// Whether `s` is an XML name: a letter, '_' or ':' first, then those, digits, '-', '.' and the
+/// characters beyond ASCII that XML lets a name hold. An ASCII name takes one look a byte.
+bool isName(std::string_view s)
+{
+    if (s.empty())
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    std::size_t i = 1;
+    while (i < s.size() && (kClasses.of[p[i]] & kNameChar))
+        ++i;
+    const bool ascii = i == s.size() && (kClasses.of[p[0]] & kNameStart);
+    return ascii || ((p[0] >= 0x80 || (i < s.size() && p[i] >= 0x80)) && isNameBeyondAscii(s));
 }
 
 /// The characters of UTF-8 text `s` (the bytes that begin one).
@@ -733,9 +744,16 @@ bool XmlPullReader::readAttributes(std::string_view tag, std::size_t i, const st
             return true;
         if (i == blank)
             return failAt(offsetOf(tag, i), "manca uno spazio prima dell'attributo nell'elemento " + element);
+        // The name is read and checked in one pass while it is ASCII (as names mostly are).
         const std::size_t nameStart = i;
-        while (i < tag.size() && !(classOf(tag[i]) & kNameEnd))
+        while (i < tag.size() && (classOf(tag[i]) & kNameChar))
             ++i;
+        bool checked = i > nameStart && (classOf(tag[nameStart]) & kNameStart);
+        if (i < tag.size() && !(classOf(tag[i]) & kNameEnd)) {
+            checked = false;
+            while (i < tag.size() && !(classOf(tag[i]) & kNameEnd))
+                ++i;
+        }
         if (m_attributeCount == m_attributes.size())
             m_attributes.emplace_back();
         Attribute& a = m_attributes[m_attributeCount];
@@ -745,7 +763,7 @@ bool XmlPullReader::readAttributes(std::string_view tag, std::size_t i, const st
             ++i;
         if (a.name.empty() || i >= tag.size() || tag[i] != '=')
             return failAt(offsetOf(tag, nameStart), "attributo senza valore nell'elemento " + element);
-        if (!isName(a.name))
+        if (!checked && !isName(a.name))
             return failAt(offsetOf(tag, nameStart), "nome di attributo non valido: " + a.name);
         for (std::size_t k = 0; k < m_attributeCount; ++k)
             if (m_attributes[k].name == a.name)
