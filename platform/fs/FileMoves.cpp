@@ -15,8 +15,19 @@ namespace zs::fs {
 
 std::optional<FileIdentity> identityOf(const std::filesystem::path& file, FileOps& ops)
 {
+    int error = 0;
+    return identityOf(file, ops, error);
+}
+
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file, FileOps& ops, int& error)
+{
     struct stat st {};
-    if (ops.lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    error = 0;
+    if (ops.lstat(file.c_str(), &st) != 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode))
         return std::nullopt;
     return FileIdentity{static_cast<long long>(st.st_size),
                         static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
@@ -65,7 +76,10 @@ bool copyFlushed(const std::filesystem::path& from, const std::filesystem::path&
         if (!writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)), ops))
             return failed("scrittura di " + to.string());
     }
-    // The copy keeps the file's time: it is how a later start knows it for the same file.
+    // The copy takes the file's time: it is how a later start knows it for the same file. A
+    // failed call is ignored and the time is not kept then: the moved file bears the time of
+    // its copy, and a start that finds such a copy placed beside a still queued original does
+    // not know it for that file (the original stays queued, its move refused by the name).
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     (void)ops.futimens(out, times);
     if (ops.fsync(out) != 0)

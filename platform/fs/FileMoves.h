@@ -21,6 +21,9 @@ struct FileIdentity {
 
 /// The identity of the regular file at `file` (a link is not followed); none for anything else.
 std::optional<FileIdentity> identityOf(const std::filesystem::path& file, FileOps& ops);
+/// The same, telling why there is none: `error` is the look's errno when it failed (ENOENT:
+/// nothing stands at the name), 0 when something other than a regular file stands there.
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file, FileOps& ops, int& error);
 
 /// Whether `file` and `folder` are on one file system (a rename can go from one to the other);
 /// false when either cannot be looked at.

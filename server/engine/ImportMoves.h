@@ -21,6 +21,8 @@ class ProgramLog;
 
 namespace zs::engine {
 
+struct LoadedFile;
+
 /// The points of one file's way from its rows to the old-files folder, in order (Copied and
 /// Placed only when that folder is on another file system).
 enum class ImportCommitPoint { RowsWritten, Recorded, Copied, Committed, Placed, Moved, Done };
@@ -41,11 +43,21 @@ class ImportMoves {
     void moveFailed(const std::filesystem::path& file, const std::filesystem::path& old, const std::string& why);
     /// Finishes what a crash left between a commit and the file's move: a queued file recorded
     /// as loaded is moved without loading it again (and joins `loaded`); a record whose file
-    /// left the queue is dropped. False (with `reason`) when the records cannot be read.
+    /// left the queue (nothing at its name) is dropped. A file that cannot be looked at keeps
+    /// its record and joins `loaded` too. `ok` turns false when a file stays; false (with
+    /// `reason`) when the records cannot be read.
     bool reconcile(db::Connection& c, const std::filesystem::path& folder, const std::filesystem::path& old,
                    std::set<std::string>& loaded, bool& ok, std::string& reason);
 
   private:
+    /// The one way a loaded file goes to `old`, at the start as in the step: readyToMove, then
+    /// completeMove.
+    bool move(const std::filesystem::path& file, const std::filesystem::path& old, std::string& why);
+    /// One record at the start; false when its file stays queued.
+    bool finishRecorded(db::Connection& c, const std::filesystem::path& folder, const std::filesystem::path& old,
+                        const LoadedFile& record, std::set<std::string>& loaded);
+    bool removeOriginal(const std::filesystem::path& file, std::string& why);
+
     program::ProgramLog& m_log;
     fs::FileOps& m_ops;
     std::function<void(ImportCommitPoint)> m_reached;

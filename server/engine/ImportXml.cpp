@@ -13,6 +13,7 @@
 #include "fs/Paths.h"
 #include "program/ProgramLog.h"
 #include "program/ShellServices.h"
+#include "text/SystemReason.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
 
@@ -30,19 +31,29 @@ const char* const kWhere = "[.modImportXml.ImportXmlBulkLoad]";
 const char* const kLinkRefused = "il file è un collegamento simbolico: non viene importato (copiare o spostare nella "
                                  "cartella il file stesso)";
 
+/// Why what stands at a data file's name is not imported, or nothing when it is a regular file.
+/// Nothing is opened to tell: a FIFO is not waited on.
+std::string notADataFile(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return {};
+    if (S_ISLNK(mode))
+        return kLinkRefused;
+    const char* what = S_ISDIR(mode) ? "una cartella" : S_ISFIFO(mode) ? "una FIFO" : "un file speciale";
+    return std::string("non è un file ma ") + what + ": non viene importato (togliere dalla cartella di importazione)";
+}
+
 /// The queued data files of the import folder, in name order, without the ones already in.
-/// Symbolic links are listed too, as they stand (not what they point to), so that each is
-/// refused by name rather than skipped without a word.
+/// Whatever stands at a name like a data file's is listed, as it stands (a link, not what it
+/// points to; a folder, a FIFO), so that each one not a file is refused by name rather than
+/// skipped without a word.
 std::vector<stdfs::path> queuedFiles(const stdfs::path& folder, const std::set<std::string>& alreadyIn)
 {
     std::error_code ec;
     std::vector<stdfs::path> files;
-    for (const auto& entry : stdfs::directory_iterator(folder, ec)) {
-        const stdfs::file_type type = entry.symlink_status(ec).type();
-        if ((type == stdfs::file_type::regular || type == stdfs::file_type::symlink) &&
-            lower(entry.path().extension().string()) == ".xml" && !alreadyIn.count(entry.path().filename().string()))
+    for (const auto& entry : stdfs::directory_iterator(folder, ec))
+        if (lower(entry.path().extension().string()) == ".xml" && !alreadyIn.count(entry.path().filename().string()))
             files.push_back(entry.path());
-    }
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -133,10 +144,14 @@ bool ImportXml::importFile(db::Connection& c, const XmlMapping& mapping, const s
     // A link is refused before anything is read: its rows and its identity would be those of
     // two different files, and moving the link would leave its target behind to be linked
     // again. It stays in the folder, refused the same way by every run, until it is replaced
-    // by the file itself.
+    // by the file itself. So do a folder or a FIFO at a data file's name, and a file that
+    // cannot be looked at.
     struct stat st {};
-    if (m_ops.lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        rejectFile(c, file, kLinkRefused);
+    const std::string notAFile = m_ops.lstat(file.c_str(), &st) == 0
+                                     ? notADataFile(st.st_mode)
+                                     : "il file non può essere esaminato: " + text::systemReason(errno);
+    if (!notAFile.empty()) {
+        rejectFile(c, file, notAFile);
         return false;
     }
     if (!loadAndRecord(c, mapping, folder, file, transaction, reason)) {

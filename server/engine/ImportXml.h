@@ -35,7 +35,8 @@ class ImportXml {
   public:
     ImportXml(const ImportXml&) = delete;
     ImportXml& operator=(const ImportXml&) = delete;
-    /// The data files' moves make their file calls through `ops` (tests pass one that fails).
+    /// The data files' looks and moves make their file calls through `ops` (tests pass one that
+    /// fails); see `m_ops` for what does not.
     ImportXml(program::ProgramLog& log, program::MessageService& messages, const time::Clock& clock,
               std::filesystem::path programFolder, std::function<db::Connection*()> connection,
               fs::FileOps& ops = fs::systemFileOps());
@@ -73,7 +74,12 @@ class ImportXml {
     const time::Clock& m_clock;
     std::filesystem::path m_programFolder;
     std::function<db::Connection*()> m_connection;
-    fs::FileOps& m_ops; // every call on the data files and the old-files folder
+    /// The calls of a data file's way: the look at what stands at its name, its identity for the
+    /// record, and the moves' calls (ImportMoves: identities, copy, rename, unlink, flushes).
+    /// The folder's listing, the reading of the rows, the old-files folder's creation and the
+    /// check that a name there is free, the sweep of stale copies and the error log go to the
+    /// system directly.
+    fs::FileOps& m_ops;
     std::function<void(CommitPoint)> m_commitPoint;
     bool m_errorLogReported = false; // the error log's failure is told once
     ImportMoves m_moves;

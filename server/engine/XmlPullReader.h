@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,7 +44,8 @@ class XmlPullReader {
     std::string_view localName() const;
     /// The start tag's attributes, entities resolved; valid until the next call of next().
     std::span<const Attribute> attributes() const { return {m_attributes.data(), m_attributeCount}; }
-    /// A Text event's characters (entities resolved; CDATA sections as they stand).
+    /// A Text event's characters (entities resolved; CDATA sections as they stand). Every line
+    /// end reads as a line feed.
     const std::string& text() const { return m_text; }
     /// Open elements, counting the one just started and no longer the one just ended.
     std::size_t depth() const { return m_open.size(); }
@@ -52,6 +54,8 @@ class XmlPullReader {
     const std::string& error() const { return m_error; }
     /// The line of the fault, 1-based; 0 when it is not a fault of the text (open()).
     int errorLine() const { return m_errorLine; }
+    /// The fault's column on its line, 1-based, in characters; 0 with errorLine() 0.
+    int errorColumn() const { return m_errorColumn; }
 
     /// Longest single tag or text run accepted; a longer one is an error, not a memory blow-up.
     static constexpr std::size_t kMaxToken = 64 * 1024 * 1024;
@@ -59,22 +63,50 @@ class XmlPullReader {
   private:
     struct Decoder;
 
+    // Reading: pieces of the file decoded into m_buf, line ends made line feeds, dropped once
+    // consumed.
     bool fill();
-    bool fail(const std::string& text);
+    bool normalise(std::size_t from);
+    void compact();
     std::size_t find(char c, std::size_t from);
     std::size_t find(std::string_view s, std::size_t from);
-    void compact();
-    int currentLine() const;
+    bool startsWith(std::string_view s);
+    /// Records the first fault, at the reading position or at `pos` in m_buf; always false.
+    bool fail(const std::string& text);
+    bool failAt(std::size_t pos, const std::string& text);
+    std::size_t offsetOf(std::string_view inBuffer, std::size_t i) const;
+
+    // Markup and text, from m_pos: an event, or none for what is passed by (comments,
+    // processing instructions, the declarations, blanks outside the root).
+    std::optional<Event> markup(bool atStart);
+    std::optional<Event> textRun();
+    std::optional<Event> processingInstruction(bool atStart);
+    std::optional<Event> comment();
+    std::optional<Event> cdata();
+    std::optional<Event> doctype();
+    std::size_t doctypeEnd();
+    std::size_t declarationEnd(std::size_t i);
+    int byteAt(std::size_t i);
+    bool passQuoted(std::size_t& i);
+    bool startsWithAt(std::size_t i, std::string_view s);
+    Event startTag();
+    std::size_t tagEnd();
+    bool readAttributes(std::string_view tag, std::size_t i, const std::string& element);
+    Event endTag();
+    Event endOfInput();
     bool decodeEntities(std::string_view raw, std::string& out, bool attribute);
-    Event startTag(std::size_t end);
-    Event endTag(std::size_t end);
+    bool decodeReference(std::string_view raw, std::size_t& i, std::string& out);
 
     std::unique_ptr<Decoder> m_decoder;
     std::size_t m_chunk;
     std::string m_buf; // decoded UTF-8 not yet consumed begins at m_pos
     std::size_t m_pos = 0;
-    long long m_linesBefore = 0; // line breaks in what compact() dropped
-    bool m_reading = false;      // open() succeeded: faults from now on have a line
+    long long m_linesBefore = 0;  // line breaks in what compact() dropped
+    long long m_columnBefore = 0; // characters of the last line in what compact() dropped
+    bool m_crEnded = false;       // the last piece ended with a CR: a line feed next is its pair
+    bool m_atStart = true;        // nothing read yet: where the XML declaration may stand
+    bool m_doctypeSeen = false;
+    bool m_reading = false; // open() succeeded: faults from now on have a line
     bool m_eof = false;
     bool m_failed = false;
     bool m_done = false;
@@ -87,6 +119,7 @@ class XmlPullReader {
     std::string m_text;
     std::string m_error;
     int m_errorLine = 0;
+    int m_errorColumn = 0;
     std::string m_encoding = "UTF-8";
 };
 

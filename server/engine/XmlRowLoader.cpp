@@ -301,7 +301,8 @@ bool loadXmlRows(db::Connection& c, const XmlMapping& mapping, const std::filesy
         const XmlPullReader::Event ev = reader.next();
         if (ev == XmlPullReader::Event::Error) {
             reason = reader.errorLine()
-                         ? "XML non valido alla riga " + std::to_string(reader.errorLine()) + ": " + reader.error()
+                         ? "XML non valido alla riga " + std::to_string(reader.errorLine()) + ", colonna " +
+                               std::to_string(reader.errorColumn()) + ": " + reader.error()
                          : reader.error();
             return false;
         }

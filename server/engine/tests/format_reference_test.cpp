@@ -4,12 +4,15 @@
 
 #include "StepsTestSupport.h"
 #include "engine/DataBase.h"
+#include "engine/ImportXml.h"
 #include "engine/StepTree.h"
+#include "engine/XmlMapping.h"
 
 #include "xml/XmlDocument.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -17,10 +20,11 @@ namespace zs::engine {
 namespace {
 
 struct Example {
-    std::string kind;     ///< the info string after "```xml ": loading, loading-step or creation
+    std::string kind;     ///< the info string after "```xml ": loading, loading-step, creation, import-schema
+                          ///< or import-data
     int line = 0;         ///< where the example starts in the file
     std::string xml;      ///< the example's text
-    std::string expected; ///< the text block that follows it ("steps" or "result")
+    std::string expected; ///< the text block that follows it ("steps", "result" or "rows")
 };
 
 /// The fenced examples of the reference, each with the text block after it.
@@ -45,7 +49,7 @@ std::vector<Example> readExamples(const std::filesystem::path& file)
             out.push_back({line.substr(7), number, {}, {}});
             into = &out.back().xml;
             awaitingResult = true;
-        } else if (awaitingResult && (line == "```text steps" || line == "```text result")) {
+        } else if (awaitingResult && (line == "```text steps" || line == "```text result" || line == "```text rows")) {
             into = &out.back().expected;
             awaitingResult = false;
         }
@@ -142,6 +146,64 @@ TEST_F(FormatReferenceTest, EveryCreationExampleBuildsOnSqliteAsShown)
     // the link reads the ERP's rows
     EXPECT_EQ(test::scalar(c, "select group_concat(citta) from ERP_CLIENTI"), "Milano,Torino,Bologna,Prato");
     EXPECT_EQ(examples, 1);
+}
+
+TEST_F(FormatReferenceTest, TheImportExampleLoadsTheRowsShownUnderIt)
+{
+    const Example* schema = nullptr;
+    const Example* data = nullptr;
+    for (const Example& e : m_examples) {
+        if (e.kind == "import-schema")
+            schema = &e;
+        else if (e.kind == "import-data")
+            data = &e;
+    }
+    ASSERT_TRUE(schema && data);
+    SCOPED_TRACE("formats.md:" + std::to_string(data->line));
+    zs::test::writeFile(path("ordini.xsd"), schema->xml);
+    std::filesystem::create_directories(path("import"));
+    zs::test::writeFile(path("import/web-0612.xml"), data->xml);
+
+    // The tables the schema maps, made as an operator would before the first import.
+    XmlMapping mapping;
+    std::string reason;
+    ASSERT_TRUE(mapping.load(path("ordini.xsd"), reason)) << reason;
+    std::vector<const XmlMapping::Node*> tables;
+    std::vector<std::string> creates;
+    for (const XmlMapping::Node& n : mapping.nodes) {
+        if (n.table.empty())
+            continue;
+        tables.push_back(&n);
+        std::string columns;
+        for (const std::string& column : n.columns)
+            columns += (columns.empty() ? "" : ", ") + column + " text";
+        creates.push_back("create table " + n.table + " (" + columns + ")");
+    }
+    test::sqliteRun(path("import.db"), creates);
+    db::Connection c;
+    ASSERT_TRUE(c.open(test::sqliteCs(path("import.db"))));
+    ImportXml import(m_log, m_messages, m_clock, m_dir.path(), [&c] { return &c; });
+    auto step = xml::Document::loadString("<IMPORTXML><path>import</path><schema>ordini.xsd</schema></IMPORTXML>");
+    ASSERT_TRUE(import.ImportXmlStep(step->root())) << testing::PrintToString(lines());
+
+    std::string rows;
+    for (const XmlMapping::Node* n : tables) {
+        std::vector<std::string> columns = n->columns;
+        std::sort(columns.begin(), columns.end());
+        std::string list;
+        for (const std::string& column : columns)
+            list += (list.empty() ? "" : ", ") + column;
+        auto rs = c.query("select " + list + " from " + n->table + " order by rowid");
+        ASSERT_TRUE(rs);
+        for (std::size_t r = 0; r < rs->rowCount(); ++r) {
+            rows += n->table + ":";
+            for (std::size_t k = 0; k < columns.size(); ++k)
+                rows += " " + columns[k] + "=" + rs->at(r, k).toString();
+            rows += "\n";
+        }
+    }
+    EXPECT_EQ(rows, data->expected);
+    EXPECT_TRUE(std::filesystem::exists(path("import/old/web-0612.xml")));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <sys/stat.h>
 
 namespace zs::engine {
@@ -91,7 +92,7 @@ TEST_F(ImportXmlTest, ARejectedFileFailsTheStepAndStaysForTheNextRun)
         const char* reason;
     };
     const Case cases[] = {
-        {"1-malformato.xml", "<ROOT><Cliente Codice='C9'>", "XML non valido alla riga 1: "},
+        {"1-malformato.xml", "<ROOT><Cliente Codice='C9'>", "XML non valido alla riga 1, colonna 28: "},
         {"2-vuoto.xml", "<ROOT><Altro/></ROOT>", "Nessun elemento del file corrisponde allo schema"},
         // The second row breaks a constraint: the first must not stay behind.
         {"3-vincolo.xml", clienti(cliente("C7", "Sette") + "<Cliente><Nome>senza codice</Nome></Cliente>"),
@@ -266,7 +267,9 @@ TEST_F(ImportXmlTest, AFailedFileCallOfTheMovesLosesNoFileAndLoadsNoneTwice)
 {
     // Every file call of an import fails in turn, until a run goes through: each run succeeds or
     // fails with its reason, and a file is queued without its rows, or moved with them once, or
-    // (committed, recorded) left for the next start, which finishes it.
+    // (committed, recorded) left for the next start. Where a run leaves such a file, every call
+    // of the next start fails in turn as well: the start finishes the move or keeps the record,
+    // and never loads the file again.
     const char* const names[] = {"a.xml", "b.xml"};
     const std::string rows[] = {cliente("A1", "Uno") + cliente("A2", "Due"), cliente("B1", "Tre")};
     const auto count = [&](const std::string& sql) { return std::stoi(scalar(m_db, sql)); };
@@ -291,22 +294,55 @@ TEST_F(ImportXmlTest, AFailedFileCallOfTheMovesLosesNoFileAndLoadsNoneTwice)
         EXPECT_EQ(count("select count(*) from ZENTRIK_IMPORTXML"), 0);
         noTemporaries();
     };
+    /// After a failed run: its lines name the files, and each file stands whole. Returns how
+    /// many files it left recorded for the next start.
+    const auto expectWholeFiles = [&](std::size_t linesBefore) {
+        const auto l = lines();
+        EXPECT_GT(l.size(), linesBefore);
+        for (std::size_t i = linesBefore; i < l.size(); ++i)
+            EXPECT_TRUE(l[i].find("Errore nello spostamento del file " + path("in").string()) != std::string::npos ||
+                        l[i].find("Errore nell'importazione del file " + path("in").string()) != std::string::npos)
+                << l[i];
+        int pending = 0;
+        for (int f = 0; f < 2; ++f) {
+            SCOPED_TRACE(names[f]);
+            const bool queued = stdfs::exists(path("in") / names[f]);
+            const bool moved = stdfs::exists(path("in/old") / names[f]);
+            const int all = f == 0 ? 2 : 1;
+            if (recorded(f) == 1) { // committed, its move left for the next start
+                ++pending;
+                EXPECT_TRUE(queued) << "the file left the queue with its record";
+                EXPECT_EQ(rowsOf(f), all);
+            } else if (moved) {
+                EXPECT_FALSE(queued);
+                EXPECT_EQ(rowsOf(f), all);
+            } else {
+                EXPECT_TRUE(queued) << "the file was lost";
+                EXPECT_EQ(rowsOf(f), 0);
+            }
+        }
+        noTemporaries();
+        return pending;
+    };
     const auto run = [&](fs::FileOps& ops) {
         ImportXml import(
             m_log, m_messages, m_clock, m_dir.path(), [this] { return &m_db; }, ops);
         auto doc = xml::Document::loadString("<IMPORTXML>" + basic() + "</IMPORTXML>");
         return import.ImportXmlStep(doc->root());
     };
+    const auto reset = [&] {
+        stdfs::remove_all(path("in"));
+        stdfs::create_directories(path("in"));
+        for (int f = 0; f < 2; ++f)
+            zs::test::writeFile(path("in") / names[f], clienti(rows[f]));
+        test::exec(m_db, "delete from CLIENTI");
+        (void)m_db.execute("delete from ZENTRIK_IMPORTXML");
+    };
     for (const bool otherDevice : {false, true}) {
-        int failed = 0, pending = 0; // runs that failed, files left recorded for the next start
+        int failed = 0, pending = 0, keptByTheStart = 0;
         for (int failAt = 1;; ++failAt) {
             SCOPED_TRACE((otherDevice ? "by copy, call " : "by rename, call ") + std::to_string(failAt));
-            stdfs::remove_all(path("in"));
-            stdfs::create_directories(path("in"));
-            for (int f = 0; f < 2; ++f)
-                zs::test::writeFile(path("in") / names[f], clienti(rows[f]));
-            test::exec(m_db, "delete from CLIENTI");
-            (void)m_db.execute("delete from ZENTRIK_IMPORTXML");
+            reset();
             const std::size_t before = lines().size();
             MoveFaults ops(failAt, otherDevice);
             if (run(ops)) {
@@ -317,40 +353,76 @@ TEST_F(ImportXmlTest, AFailedFileCallOfTheMovesLosesNoFileAndLoadsNoneTwice)
                 continue;
             }
             ++failed;
-            const auto l = lines();
-            ASSERT_GT(l.size(), before);
-            for (std::size_t i = before; i < l.size(); ++i)
-                EXPECT_TRUE(l[i].find("Errore nello spostamento del file " + path("in").string()) !=
-                                std::string::npos ||
-                            l[i].find("Errore nell'importazione del file " + path("in").string()) != std::string::npos)
-                    << l[i];
-            for (int f = 0; f < 2; ++f) {
-                SCOPED_TRACE(names[f]);
-                const bool queued = stdfs::exists(path("in") / names[f]);
-                const bool moved = stdfs::exists(path("in/old") / names[f]);
-                const int all = f == 0 ? 2 : 1;
-                if (recorded(f) == 1) { // committed, its move left for the next start
-                    ++pending;
-                    EXPECT_TRUE(queued);
-                    EXPECT_EQ(rowsOf(f), all);
-                } else if (moved) {
-                    EXPECT_FALSE(queued);
-                    EXPECT_EQ(rowsOf(f), all);
+            const int left = expectWholeFiles(before);
+            pending += left;
+            // The next start under every failed call in turn, from the state this run left
+            // (the same call failing again gives the same state).
+            for (int startAt = 1; left > 0; ++startAt) {
+                SCOPED_TRACE("then the start's call " + std::to_string(startAt));
+                reset();
+                MoveFaults again(failAt, otherDevice);
+                ASSERT_FALSE(run(again));
+                const std::size_t startLines = lines().size();
+                MoveFaults start(startAt, otherDevice);
+                if (!run(start)) {
+                    keptByTheStart += expectWholeFiles(startLines);
                 } else {
-                    EXPECT_TRUE(queued) << "the file was lost";
-                    EXPECT_EQ(rowsOf(f), 0);
+                    expectAllDone();
+                    if (start.calls() < startAt)
+                        break;
                 }
+                MoveFaults none(0, otherDevice);
+                EXPECT_TRUE(run(none));
+                expectAllDone();
+                ASSERT_LT(startAt, 100);
             }
-            noTemporaries();
             // The next run, with no call failing, finishes what was left and loads the rest once.
-            MoveFaults none(0, otherDevice);
-            EXPECT_TRUE(run(none));
-            expectAllDone();
+            if (left == 0) {
+                MoveFaults none(0, otherDevice);
+                EXPECT_TRUE(run(none));
+                expectAllDone();
+            }
             ASSERT_LT(failAt, 100);
         }
         EXPECT_GT(failed, 0);
         EXPECT_GT(pending, 0);
+        EXPECT_GT(keptByTheStart, 0);
     }
+}
+
+TEST_F(ImportXmlTest, AFolderOrAFifoAtADataFilesNameIsRefusedByName)
+{
+    // Neither is opened (the FIFO has no writer: opening it would wait for good); each stays
+    // where it is, the step ends with errors, and the files beside them go in.
+    struct Case {
+        const char* what;
+        std::function<void(const stdfs::path&)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const stdfs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+         "non è un file ma una FIFO: non viene importato"},
+        {"a folder", [](const stdfs::path& p) { stdfs::create_directory(p); },
+         "non è un file ma una cartella: non viene importato"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        stdfs::remove_all(path("in"));
+        stdfs::create_directories(path("in"));
+        c.make(path("in/data.xml"));
+        zs::test::writeFile(path("in/e.xml"), clienti(cliente("E1", "Uno")));
+        const std::size_t before = lines().size();
+        EXPECT_FALSE(step(basic()));
+        const auto l = lines();
+        ASSERT_EQ(l.size(), before + 1);
+        EXPECT_NE(l.back().find("E:Errore nell'importazione del file " + path("in/data.xml").string() + "-" + c.reason),
+                  std::string::npos)
+            << l.back();
+        EXPECT_TRUE(stdfs::exists(stdfs::symlink_status(path("in/data.xml"))));
+        EXPECT_FALSE(stdfs::exists(path("in/old/data.xml")));
+        EXPECT_TRUE(stdfs::exists(path("in/old/e.xml")));
+    }
+    EXPECT_EQ(scalar(m_db, "select group_concat(codice) from CLIENTI"), "E1,E1");
 }
 
 } // namespace

@@ -58,13 +58,13 @@ TEST(XmlPullReader, TheEventsDoNotDependOnThePieces)
         {"line ends: CR LF and CR read as LF; blanks in attributes", "<R a='1\r\n2\t3'>a\r\nb\rc</R>",
          "<R a=1 2 3>a\nb\nc</R>."},
         {"comments, processing instructions, CDATA, doctype",
-         "<!DOCTYPE R [<!ELEMENT R ANY>]><!-- c > --><R><?pi x?><![CDATA[<not> & tag]]><!-- a -- b --></R>",
+         "<!DOCTYPE R [<!ELEMENT R ANY>]><!-- c > --><R><?pi x?><![CDATA[<not> & tag]]><!-- a - b --></R>",
          "<R><not> & tag</R>."},
         {"'>' inside a quoted attribute value", "<R a='x>y'/>", "<R a=x>y></R>."},
         {"prefixed names", "<x:R xmlns:x='urn:x'><x:C x:a='1'/></x:R>", "<x:R xmlns:x=urn:x><x:C x:a=1></x:C></x:R>."},
         {"multi-byte text", "<R>Città € \xF0\x9F\x98\x80 ok</R>", "<R>Città € \xF0\x9F\x98\x80 ok</R>."},
         {"mismatched end tag", "<R>\n<A></B></R>", "<R>\n<A>!2: tag di chiusura </B> inatteso: atteso </A>"},
-        {"unknown entity", "<R>\n\n&nbsp;</R>", "<R>!1: entità sconosciuta &nbsp;"},
+        {"unknown entity", "<R>\n\n&nbsp;</R>", "<R>!3: entità sconosciuta &nbsp;"},
         {"two roots", "<R/><S/>", "<R></R>!1: più di un elemento radice"},
         {"text outside the root", "<R/>x", "<R></R>!1: testo fuori dall'elemento radice"},
         {"unfinished document", "<R><A>", "<R><A>!1: documento incompleto: manca </A>"},
@@ -87,6 +87,75 @@ TEST(XmlPullReader, TheEventsDoNotDependOnThePieces)
             std::string events = trace(dir / "f.xml", chunk);
             // Text may arrive in several events; what matters is what they carry, in order.
             EXPECT_EQ(events, c.events);
+        }
+    }
+}
+
+TEST(XmlPullReader, LineEndsReadAsLineFeedsEverywhereCdataIncluded)
+{
+    // A CR LF or a lone CR is one line feed in text, in CDATA and in a value (there a blank),
+    // also where the pair falls on the edge of two pieces; a character reference keeps its CR.
+    zs::test::TempDir dir;
+    const std::string pad(61, 'x'); // puts the first CR of the CDATA at the end of a 64-byte piece
+    zs::test::writeFile(dir / "f.xml", "<R><![CDATA[" + pad + "\r\nb\rc\r\n\r\nd]]>e\r\nf&#13;<A v='1\r\n2'/>\r</R>");
+    for (std::size_t chunk : {64, 65, 4096})
+        EXPECT_EQ(trace(dir / "f.xml", chunk), "<R>" + pad + "\nb\nc\n\nde\nf\r<A v=1 2></A>\n</R>.") << chunk;
+    // The lines of a fault count lone CRs too.
+    zs::test::writeFile(dir / "g.xml", "<R>\r\r<A></B></R>");
+    EXPECT_EQ(trace(dir / "g.xml", 4096), "<R>\n\n<A>!3: tag di chiusura </B> inatteso: atteso </A>");
+}
+
+TEST(XmlPullReader, DocumentsXmlRefusesAreRefusedWithLineAndColumn)
+{
+    const struct {
+        const char* name;
+        std::string xml;
+        int line, column;
+        const char* error;
+    } cases[] = {
+        {"'<' in a value", "<R>\n  <A v='a<b'/></R>", 2, 10, "'<' nel valore di un attributo"},
+        {"']]>' in text", "<R>\nab]]>c</R>", 2, 3, "']]>' nel testo"},
+        {"a declaration without version", "<?xml encoding='UTF-8'?><R/>", 1, 1, "dichiarazione XML non valida"},
+        {"a declaration with a bad version", "<?xml version='2'?><R/>", 1, 1, "dichiarazione XML non valida"},
+        {"a declaration's items out of order", "<?xml version='1.0' standalone='yes' encoding='UTF-8'?><R/>", 1, 1,
+         "dichiarazione XML non valida"},
+        {"a declaration's unknown item", "<?xml version='1.0' lingua='it'?><R/>", 1, 1, "dichiarazione XML non valida"},
+        {"a declaration not first", "\n<?xml version='1.0'?><R/>", 2, 1,
+         "dichiarazione XML non all'inizio del documento"},
+        {"a reserved instruction name", "<R><?XML x?></R>", 1, 4,
+         "nome di istruzione di elaborazione non valido: 'XML'"},
+        {"an element name with a bad character", "<R>\n <A&b/></R>", 2, 3, "nome di elemento non valido: A&b"},
+        {"an element name beginning with a digit", "<R><1a/></R>", 1, 5, "nome di elemento non valido: 1a"},
+        {"an element name with a character no name holds", "<R><a\xC2\xA7/></R>", 1, 5,
+         "nome di elemento non valido: a\xC2\xA7"},
+        {"an attribute name with a bad character", "<R>\xC3\xA8\n<A \xC3\xA8x='1' b@='2'/></R>", 2, 11,
+         "nome di attributo non valido: b@"},
+        {"no blank between attributes", "<R a='1'b='2'/>", 1, 9,
+         "manca uno spazio prima dell'attributo nell'elemento R"},
+        {"a repeated attribute", "<R a='1' a='2'/>", 1, 10, "attributo a ripetuto nell'elemento R"},
+        {"'--' in a comment", "<R><!-- a -- b --></R>", 1, 11, "'--' dentro un commento"},
+        {"a declaration that is not one", "<!ELEMENT R ANY><R/>", 1, 1, "dichiarazione non valida o fuori posto"},
+        {"a document type whose subset holds a stray quote", "<!DOCTYPE R [<!ELEMENT R AN<Y\">]><R/>", 1, 1,
+         "dichiarazione del tipo di documento non chiusa o non valida"},
+        {"a document type whose subset holds no declaration", "<!DOCTYPE R [<!-ELEMENT R ANY>]><R/>", 1, 1,
+         "dichiarazione del tipo di documento non chiusa o non valida"},
+        {"a document type after the root", "<R/><!DOCTYPE R>", 1, 5, "dichiarazione non valida o fuori posto"},
+        {"a character reference with a blank", "<R>&# 32;</R>", 1, 4, "riferimento a carattere non valido &# 32;"},
+    };
+    zs::test::TempDir dir;
+    for (const auto& c : cases) {
+        zs::test::writeFile(dir / "c.xml", c.xml);
+        for (std::size_t chunk : {64, 4096}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(chunk));
+            XmlPullReader r(chunk);
+            ASSERT_TRUE(r.open(dir / "c.xml"));
+            auto e = r.next();
+            while (e != XmlPullReader::Event::Error && e != XmlPullReader::Event::EndOfDocument)
+                e = r.next();
+            ASSERT_EQ(e, XmlPullReader::Event::Error);
+            EXPECT_EQ(r.error(), c.error);
+            EXPECT_EQ(r.errorLine(), c.line);
+            EXPECT_EQ(r.errorColumn(), c.column);
         }
     }
 }

@@ -164,8 +164,8 @@ TEST(HostileFiles, NonRegularFilesAreRefusedAtOnceAndLeftAlone)
         {"zentrikLoading.xml", "Errore nel file", 2},
         {"stat.xml", "non viene sovrascritto", 1},
         {"schema.xsd", "non leggibile", 1},
-        // Not a data file: the import folder's listing passes it by, or its reader refuses it.
-        {"in/dati.xml", "", 1},
+        // Not a data file: refused by name before anything opens it, or by its reader.
+        {"in/dati.xml", "Errore nell'importazione del file", 1},
     };
     for (const NonRegularRole& role : roles)
         for (const std::string& kind : zs::test::hostileNonRegularKinds()) {

@@ -278,7 +278,7 @@ TEST_F(XmlImportFixture, DeclaredEncodingsAreConvertedAndUnknownOnesRefused)
     EXPECT_EQ(l[1], "  E:Errore nell'importazione del file " + path("in/klingon.xml").string() +
                         "-File non leggibile: codifica sconosciuta: x-klingon");
     EXPECT_EQ(l[2], "  E:Errore nell'importazione del file " + path("in/rotto.xml").string() +
-                        "-XML non valido alla riga 1: il testo non è UTF-8 valido (byte 0xE0)");
+                        "-XML non valido alla riga 1, colonna 72: il testo non è UTF-8 valido (byte 0xE0)");
     EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "3");
 }
 
@@ -587,10 +587,10 @@ TEST_F(XmlImportFixture, AControlCharacterRefusesTheFileWithItsLineAndKeepsItQue
     zs::test::writeFile(path("in/c.xml"), content);
     m_log.OutputResponse("Importazione", false, 0);
     EXPECT_FALSE(importFrom(c, path("in"), path("c.xsd").string()));
-    EXPECT_EQ(lines(), (std::vector<std::string>{"Importazione", "  E:Errore nell'importazione del file " +
-                                                                     path("in/c.xml").string() +
-                                                                     "-XML non valido alla riga 5: carattere di "
-                                                                     "controllo (byte 1) non ammesso"}));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Importazione",
+                                                 "  E:Errore nell'importazione del file " + path("in/c.xml").string() +
+                                                     "-XML non valido alla riga 5, colonna 19: carattere di "
+                                                     "controllo (byte 1) non ammesso"}));
     EXPECT_EQ(scalar(c, "select count(*) from CLIENTI"), "0");
     EXPECT_EQ(zs::test::readFile(path("in/c.xml")), content);
     EXPECT_FALSE(stdfs::exists(path("in/old/c.xml")));
