@@ -11,8 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <csignal>
+#include <cstdlib>
 #include <chrono>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace zs::db;
 using namespace std::chrono_literals;
@@ -193,11 +197,35 @@ TEST(PgOpen, QuotedPasswordHoldingSemicolonWorks)
     EXPECT_EQ(db.reportedConnectionString().find("a;b"), std::string::npos);
 }
 
-TEST_F(PgTest, TheConnectionAsksTheServerToEndTheWorkOfAClientThatHasGone)
+// A process killed while its statement runs: the server ends the statement within a few
+// seconds instead of running it on to its end.
+TEST_F(PgTest, TheServerEndsTheStatementOfAClientThatHasGone)
 {
     auto rs = m_db.query("select current_setting('client_connection_check_interval')");
     ASSERT_TRUE(rs) << m_db.errors().front().description;
     EXPECT_EQ(rs->value(std::size_t{0}).toString(), "1s");
+
+    const std::string cs = Server::shared().odbcConnectionString();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Connection c;
+        if (c.open(cs))
+            (void)c.execute("select pg_sleep(40)");
+        std::_Exit(0);
+    }
+    for (int i = 0; i < 250 && runningStatements("select pg_sleep(40)") != "1"; ++i)
+        std::this_thread::sleep_for(20ms);
+    const bool ran = runningStatements("select pg_sleep(40)") == "1";
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(ran);
+    const auto killed = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100 && runningStatements("select pg_sleep(40)") != "0"; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(runningStatements("select pg_sleep(40)"), "0");
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 4s);
 }
 
 // A table of the same name in another schema is not the connection's: its unqualified names
