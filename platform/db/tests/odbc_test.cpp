@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <chrono>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>

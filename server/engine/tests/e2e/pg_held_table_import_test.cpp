@@ -3,6 +3,7 @@
 // time-out the import waits for the lock and then loads every row.
 
 #include "ExtractDriver.h"
+#include "PgTagged.h"
 #include "pgtest/PgServer.h"
 #include "program/PasswordCodec.h"
 #include "testsupport/TestEnv.h"
@@ -21,18 +22,7 @@ namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-/// The first line of `sql`'s output that starts with `tag`, without the tag; empty when none.
-std::string tagged(const std::string& sql, const std::string& tag)
-{
-    std::string out;
-    if (!pgtest::Server::shared().psql(sql, &out))
-        return {};
-    const auto pos = out.find(tag);
-    if (pos == std::string::npos)
-        return {};
-    const auto end = out.find_first_of("\r\n", pos);
-    return out.substr(pos + tag.size(), end == std::string::npos ? std::string::npos : end - pos - tag.size());
-}
+using test::tagged;
 
 TEST(PgHeldTableImport, AnImportWaitsForALockHeldLongerThanTheDefaultTimeOutAndLoadsEveryRow)
 {

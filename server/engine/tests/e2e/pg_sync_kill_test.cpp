@@ -4,6 +4,7 @@
 // twin's rows whole, so the twin holds every source row once.
 
 #include "ExtractDriver.h"
+#include "PgTagged.h"
 #include "pgtest/PgServer.h"
 #include "program/PasswordCodec.h"
 #include "testsupport/TestEnv.h"
@@ -30,18 +31,7 @@ namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-/// The first line of `sql`'s output that starts with `tag`, without the tag; empty when none.
-std::string tagged(const std::string& sql, const std::string& tag)
-{
-    std::string out;
-    if (!pgtest::Server::shared().psql(sql, &out))
-        return {};
-    const auto pos = out.find(tag);
-    if (pos == std::string::npos)
-        return {};
-    const auto end = out.find_first_of("\r\n", pos);
-    return out.substr(pos + tag.size(), end == std::string::npos ? std::string::npos : end - pos - tag.size());
-}
+using test::tagged;
 
 /// Starts the driver over `home` with its output thrown away; the child's id, or -1.
 pid_t startExtract(const fs::path& home)
@@ -112,8 +102,7 @@ TEST(PgSyncKill, ARunStartedWhileTheServerStillRefillsADeadRunsTwinLeavesEverySo
     const auto took = Steady::now() - start;
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(tagged("select 'rows=' || count(*) || ',' || count(distinct codice) from sqlserver_sinc_grande",
-                     "rows="),
+    EXPECT_EQ(tagged("select 'rows=' || count(*) || ',' || count(distinct codice) from sqlserver_sinc_grande", "rows="),
               std::to_string(kRows) + "," + std::to_string(kRows));
     EXPECT_EQ(tagged(kRefillActive, "jobs="), "0");
     std::cout << "second run took " << std::chrono::duration<double>(took).count() << " s\n";
