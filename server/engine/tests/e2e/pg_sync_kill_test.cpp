@@ -4,7 +4,7 @@
 // twin's rows whole, so the twin holds every source row once.
 
 #include "ExtractDriver.h"
-#include "PgTagged.h"
+#include "PgTarget.h"
 #include "pgtest/PgServer.h"
 #include "program/PasswordCodec.h"
 #include "testsupport/TestEnv.h"
@@ -71,15 +71,7 @@ TEST(PgSyncKill, ARunStartedWhileTheServerStillRefillsADeadRunsTwinLeavesEverySo
 
     zs::test::ScopedTestEnv env;
     const fs::path home = env.home();
-    zs::test::writeFile(home / "zentrikServer.xml",
-                        "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>sqlserver</SERVERTYPE>"
-                        "<SERVERNAME>" +
-                            pg.host() + "</SERVERNAME><DATABASE>" + pg.database() + "</DATABASE><LOGIN>" + pg.user() +
-                            "</LOGIN><PASSWORD>" + program::CodificaPassword(pg.password()) +
-                            "</PASSWORD><PROVIDER>Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" +
-                            std::to_string(pg.port()) +
-                            "</PROVIDER><LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>600</TIMEOUT>"
-                            "</zentrikServer>");
+    test::writePgSettings(home, 600);
     zs::test::writeFile(home / "zentrikLoading.xml",
                         "<?xml version=\"1.0\"?><Estrattore><SINCRONIA><esegui>si</esegui>"
                         "<operazione>Copia nelle tabelle gemelle</operazione><query>sinc_grande</query>"
