@@ -51,7 +51,8 @@ class Backend {
     virtual bool insertArrays(const std::string&, const std::vector<std::string>&, const std::vector<Value::Type>&,
                               const ArrayBatch&, ErrorList& errors)
     {
-        errors.push_back(makeError(ErrorClass::Internal, "internal error: rows as arrays are not supported here"));
+        errors.push_back(makeError(ErrorClass::Internal,
+                                   "errore interno del programma: righe in array non previste per questo database"));
         return false;
     }
     virtual bool tableNames(std::vector<std::string>& out, ErrorList& errors) = 0;

@@ -10,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -23,6 +24,20 @@ namespace {
 enum class Abort { None, Cancel, Timeout };
 constexpr auto kInterruptRepeat = std::chrono::milliseconds(100);
 std::atomic<void (*)()> g_jobFaultHook{nullptr};
+
+constexpr const char* kNotCompleted = "l'operazione sul database non è stata completata";
+
+/// What the operator reads for an exception inside this layer: what went wrong in words of
+/// theirs, never a type name of the program's (a detail the program gave is kept after them).
+std::string internalErrorText(const std::exception* e)
+{
+    if (dynamic_cast<const std::bad_alloc*>(e))
+        return std::string("memoria insufficiente: ") + kNotCompleted;
+    std::string text = std::string("errore interno del programma: ") + kNotCompleted;
+    if (e && *e->what())
+        text += std::string(" (") + e->what() + ")";
+    return text;
+}
 } // namespace
 
 void setJobFaultHook(void (*hook)())
@@ -50,6 +65,7 @@ struct ConnectionShared {
     std::uint64_t finished = 0;
     Abort abort = Abort::None;
     std::optional<Clock::time_point> deadline;
+    std::optional<Clock::time_point> budgetEnd;    // no statement outlives it (setTimeBudget)
     std::optional<Clock::time_point> watchdogWake; // when the watchdog wakes next; none: only when told
 
     bool lastOk = true;
@@ -78,8 +94,11 @@ struct ConnectionShared {
     void runJob(Job& fn, std::unique_lock<std::mutex>& l)
     {
         running = true;
-        if (jobTimeout > 0) {
+        if (jobTimeout > 0)
             deadline = Clock::now() + std::chrono::seconds(jobTimeout);
+        if (budgetEnd && (!deadline || *budgetEnd < *deadline))
+            deadline = budgetEnd;
+        if (deadline) {
             // The watchdog sleeps until its next deadline; wake it only when this one comes
             // sooner, so a stream of short jobs costs it nothing.
             if (!watchdogWake || *deadline < *watchdogWake)
@@ -97,10 +116,10 @@ struct ConnectionShared {
         } catch (const std::exception& e) {
             // A fault of the program, not of the connection: a new connection would meet it again.
             ok = false;
-            errors.assign(1, makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+            errors.assign(1, makeError(ErrorClass::Internal, internalErrorText(&e)));
         } catch (...) {
             ok = false;
-            errors.assign(1, makeError(ErrorClass::Internal, "internal error: an unknown exception"));
+            errors.assign(1, makeError(ErrorClass::Internal, internalErrorText(nullptr)));
         }
 
         l.lock();
@@ -236,6 +255,15 @@ int Connection::state() const
     if (m_shared->pending || m_shared->running)
         s |= kStateExecuting;
     return s;
+}
+
+void Connection::setTimeBudget(int seconds)
+{
+    std::lock_guard l(m_shared->m);
+    if (seconds > 0)
+        m_shared->budgetEnd = Clock::now() + std::chrono::seconds(seconds);
+    else
+        m_shared->budgetEnd.reset();
 }
 
 Dialect Connection::dialect() const
@@ -549,7 +577,7 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
             try {
                 built.get();
             } catch (const std::exception& e) {
-                errors.push_back(makeError(ErrorClass::Internal, std::string("internal error: ") + e.what()));
+                errors.push_back(makeError(ErrorClass::Internal, internalErrorText(&e)));
                 return false;
             }
         }
@@ -558,11 +586,11 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
             batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, errors)
                   : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *held, rows, errors);
         // The values die here, beside the caller's work, and their storage serves a later batch.
-        std::vector<Value> values = std::move(*held);
-        values.clear();
+        std::vector<Value> written = std::move(*held);
+        written.clear();
         std::lock_guard l(shared->m);
-        if (values.capacity() > shared->spareValues.capacity())
-            shared->spareValues = std::move(values);
+        if (written.capacity() > shared->spareValues.capacity())
+            shared->spareValues = std::move(written);
         return ok;
     };
     std::uint64_t seq = 0;

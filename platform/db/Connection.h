@@ -72,6 +72,10 @@ class Connection {
     /// 30 by default. Applies to the statements started after the call.
     void setCommandTimeout(int seconds) { m_commandTimeout = seconds < 0 ? 0 : seconds; }
     int commandTimeout() const { return m_commandTimeout; }
+    /// Bounds the statements started from now on by `seconds` in all (0 lifts the bound): each
+    /// one ends with a Timeout error when its command time-out or the rest of the bound runs
+    /// out, whichever comes first, so several statements that wait in turn wait one bound.
+    void setTimeBudget(int seconds);
 
     /// Runs `sql` and waits for its end; no records are returned. False on failure (errors()).
     [[nodiscard]] bool execute(std::string_view sql);
@@ -106,7 +110,9 @@ class Connection {
     /// cannot be read (errors()).
     [[nodiscard]] std::optional<RowWriter> openRowWriter(std::string_view table);
 
-    /// The names of the database's tables and views, as the database stores them.
+    /// The names of the database's tables and views, as the database stores them: on a server,
+    /// only those of the schema the connection's unqualified names go to (PostgreSQL's current
+    /// schema, the login's default schema on SQL Server).
     [[nodiscard]] std::optional<std::vector<std::string>> tableNames();
 
     /// Waits for the rows a row writer's queue() or flush(false) left being written; false

@@ -289,6 +289,25 @@ void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows,
 
 namespace {
 
+/// The query listing the tables and views of the schema that the connection's unqualified names
+/// resolve to (PostgreSQL's current schema, the login's default schema on SQL Server, the
+/// session's schema on Oracle); empty where the driver's own table list serves.
+std::string currentSchemaTablesQuery(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::PostgreSql:
+        return "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+               "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'v', 'm', 'p', 'f')";
+    case Dialect::SqlServer:
+        return "SELECT name FROM sys.objects WHERE schema_id = SCHEMA_ID() AND type IN ('U', 'V')";
+    case Dialect::Oracle:
+        return "SELECT object_name FROM all_objects WHERE owner = SYS_CONTEXT('USERENV', 'CURRENT_SCHEMA') "
+               "AND object_type IN ('TABLE', 'VIEW')";
+    default:
+        return {};
+    }
+}
+
 class OdbcBackend final : public Backend {
   public:
     ~OdbcBackend() override { close(); }
@@ -341,6 +360,13 @@ class OdbcBackend final : public Backend {
             m_dialect = Dialect::Sqlite;
         else
             m_dialect = Dialect::OtherOdbc;
+        if (m_dialect == Dialect::PostgreSql) {
+            // The server ends the work of a client that has gone (killed, its host lost) instead
+            // of running it on to its commit behind the next run's back. A server older than 14
+            // knows no such setting: its refusal changes nothing else.
+            ErrorList ignored;
+            (void)execute("SET client_connection_check_interval = 1000", ignored);
+        }
         return true;
     }
 
@@ -477,15 +503,25 @@ class OdbcBackend final : public Backend {
     {
         if (!newStatement(errors))
             return false;
-        SQLRETURN rc = SQLTablesW(stmt(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
-        if (!SQL_SUCCEEDED(rc))
-            return failStatement(errors);
+        // Only the tables that the connection's unqualified names reach count: a table of the
+        // same name in another schema is not the one the statements would read or write.
+        const std::string own = currentSchemaTablesQuery(m_dialect);
+        SQLRETURN rc = SQL_SUCCESS;
+        if (!own.empty()) {
+            if (!execDirect(own, errors))
+                return false;
+        } else {
+            rc = SQLTablesW(stmt(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+            if (!SQL_SUCCEEDED(rc))
+                return failStatement(errors);
+        }
+        const SQLUSMALLINT nameColumn = own.empty() ? 3 : 1;
         out.clear();
         while ((rc = SQLFetch(stmt())) != SQL_NO_DATA) {
             if (!SQL_SUCCEEDED(rc))
                 return failStatement(errors);
             Value v;
-            if (!readValue(3, Value::Type::Text, v))
+            if (!readValue(nameColumn, Value::Type::Text, v))
                 return failStatement(errors);
             out.push_back(v.toString());
         }

@@ -22,6 +22,32 @@ std::string beginStatement(Dialect dialect)
     }
 }
 
+std::string lockTableStatement(Dialect dialect, const std::string& table)
+{
+    switch (dialect) {
+    case Dialect::PostgreSql:
+        return "LOCK TABLE " + table + " IN EXCLUSIVE MODE";
+    case Dialect::SqlServer:
+        // A read that takes the table's exclusive lock and holds it to the transaction's end.
+        return "SELECT TOP 1 1 FROM " + table + " WITH (TABLOCKX, HOLDLOCK)";
+    default:
+        return {};
+    }
+}
+
+std::string transactionText(Dialect dialect, const std::vector<std::string>& statements)
+{
+    std::string begin = beginStatement(dialect);
+    if (begin.empty())
+        return {};
+    // Without XACT_ABORT a failed statement of a SQL Server batch lets the batch go on to its
+    // COMMIT, and a cancel leaves the transaction open.
+    std::string text = dialect == Dialect::SqlServer ? "SET XACT_ABORT ON; " + begin : std::move(begin);
+    for (const std::string& s : statements)
+        text += "; " + s;
+    return text + "; COMMIT";
+}
+
 bool Transaction::begin()
 {
     if (m_active)

@@ -7,6 +7,7 @@
 #include "db/Connection.h"
 
 #include <string>
+#include <vector>
 
 namespace zs::db {
 
@@ -16,6 +17,17 @@ bool hasTransactions(Dialect dialect);
 
 /// The statement that begins a transaction on `dialect`'s databases; empty where there is none.
 std::string beginStatement(Dialect dialect);
+
+/// The statement that, inside a transaction, keeps every other writer off `table` until the
+/// transaction ends (readers still read): a table emptied and filled again is then replaced
+/// whole even when another session fills it at the same time. Empty where the database needs
+/// none (SQLite lets one writer at a time into the whole file).
+std::string lockTableStatement(Dialect dialect, const std::string& table);
+
+/// One text that runs `statements` as one transaction on `dialect`'s databases: the first that
+/// fails ends the text with nothing of it committed (on SQL Server the server rolls it back,
+/// elsewhere a ROLLBACK after the failure undoes it). Empty where there are no transactions.
+std::string transactionText(Dialect dialect, const std::vector<std::string>& statements);
 
 class Transaction {
   public:

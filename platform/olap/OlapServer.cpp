@@ -233,7 +233,9 @@ std::vector<std::string> stateStatements(db::Connection& c, const std::string& s
 }
 
 /// One object's rebuild as one transaction: statements run in order, and on the first failure
-/// everything since begin() is rolled back, so the previous tables and state stand.
+/// everything since begin() is rolled back, so the previous tables and state stand. The
+/// connection's command time-out bounds the whole rebuild, not each of its statements: a table
+/// another session holds is waited for once. The rollback is not bounded by it.
 class Rebuild {
   public:
     /// `failStatement`: OlapServer::failStatement, which must outlive the rebuild.
@@ -241,7 +243,12 @@ class Rebuild {
         : m_c(c)
         , m_failStatement(failStatement)
         , m_tx(c)
-    {}
+    {
+        m_c.setTimeBudget(m_c.commandTimeout());
+    }
+    ~Rebuild() { m_c.setTimeBudget(0); }
+    Rebuild(const Rebuild&) = delete;
+    Rebuild& operator=(const Rebuild&) = delete;
 
     db::Connection& connection() { return m_c; }
     bool begin(const char* what) { return m_tx.begin() || failed(what); }
@@ -279,6 +286,7 @@ class Rebuild {
     /// Rolls back and gives the failure, saying that the previous data stand.
     bool fail(OlapError* error)
     {
+        m_c.setTimeBudget(0);
         m_tx.rollback();
         m_error.description += kKeptNote;
         return olap::fail(error, m_error);

@@ -218,13 +218,13 @@ bool DataBase::CreaDatabase(const std::string& path)
 
     int failures = 0;
     for (const xml::Element& child : doc->root().children()) {
-        const std::string kind = upper(child.localName());
-        if (kind == "TABELLE") {
+        const std::string section = upper(child.localName());
+        if (section == "TABELLE") {
             if (access && !CreaTabelle(accessConnection, child, false))
                 ++failures;
             if (server && !CreaTabelle(serverConnection, child, true))
                 ++failures;
-        } else if (kind == "COLLEGAMENTI") {
+        } else if (section == "COLLEGAMENTI") {
             if (access && !CreaCollegamenti(accessConnection, child))
                 ++failures;
         }

@@ -142,10 +142,10 @@ bool DbEngineBackend::finishStatement()
     return noteOutcome(c && c->endExecute());
 }
 
-bool DbEngineBackend::supportsTransactions()
+db::Dialect DbEngineBackend::dialect() const
 {
     const db::Connection* c = connection();
-    return c && c->isOpen() && (c->dialect() == db::Dialect::Sqlite || c->dialect() == db::Dialect::PostgreSql);
+    return c && c->isOpen() ? c->dialect() : db::Dialect::None;
 }
 
 void DbEngineBackend::rollback()

@@ -45,7 +45,7 @@ class DbEngineBackend : public EngineBackend {
     bool finishStatement() override;
     FailureKind lastFailure() const override { return m_failure; }
     bool queryValue(const std::string& sql, SqlValue& value) override;
-    bool supportsTransactions() override;
+    db::Dialect dialect() const override;
     void rollback() override;
     std::unique_ptr<RowSink> openRowSink(const std::string& source, std::span<const std::string> columns) override;
     program::LogNodeId InizioPasso(const std::string& text) override { return m_slot.inizioPasso(text); }

@@ -15,6 +15,10 @@
 #include <variant>
 #include <vector>
 
+namespace zs::db {
+enum class Dialect;
+}
+
 namespace zs::engine {
 
 /// A value read from or written to the database: null, integer, floating, text or date.
@@ -65,9 +69,9 @@ class EngineBackend {
     virtual FailureKind lastFailure() const = 0;
     /// Runs a query and gives the first column of its first row (null when there is no row).
     [[nodiscard]] virtual bool queryValue(const std::string& sql, SqlValue& value) = 0;
-    /// True when the connection's target runs several statements as one transaction that a
-    /// failure or a stop rolls back whole (SQLite, PostgreSQL).
-    virtual bool supportsTransactions() { return false; }
+    /// The kind of database the open connection reaches (Dialect::None when none is open): what
+    /// it can do, transactions among it, is the database layer's answer for that kind.
+    virtual db::Dialect dialect() const { return db::Dialect{}; }
     /// Ends a transaction that a failed statement may have left open, undoing it; nothing
     /// when none is open. Its own outcome is not reported.
     virtual void rollback() {}

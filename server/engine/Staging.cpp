@@ -1,5 +1,6 @@
 #include "engine/Staging.h"
 
+#include "db/Transaction.h"
 #include "engine/EngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineStrings.h"
@@ -59,16 +60,23 @@ bool Staging::Sincronizza(const std::string& tables)
     for (auto& [del, ins] : syncStatements(tables)) {
         if (m_ctx.state.stopped())
             return false;
-        if (m_ctx.db.supportsTransactions()) {
+        const std::string twin = del.substr(std::string_view("DELETE FROM ").size());
+        const db::Dialect dialect = m_ctx.db.dialect();
+        if (db::hasTransactions(dialect)) {
             // Emptied and filled in one transaction: a failure or a stop at any point leaves the
             // twin with the rows it had. One job rather than a transaction guard around two: a
             // stop cancels the job and the database undoes all of it, and the job executor's
             // retry after a lost connection runs the whole job again, never the insert alone.
-            std::string job = "BEGIN; " + del + "; " + ins + "; COMMIT";
+            // The twin is locked first: a run started while the server still finishes a dead
+            // run's job waits for its commit, then replaces the rows whole instead of missing
+            // the ones still being inserted and adding them a second time.
+            std::vector<std::string> statements{del, ins};
+            if (std::string lock = db::lockTableStatement(dialect, twin); !lock.empty())
+                statements.insert(statements.begin(), std::move(lock));
+            std::string job = db::transactionText(dialect, statements);
             if (!ops.EseguiJob(job)) {
                 m_ctx.db.rollback();
                 allRan = false;
-                const std::string twin = del.substr(std::string_view("DELETE FROM ").size());
                 m_ctx.log.OutputResponse("Tabella " + twin + " non sincronizzata: conserva le righe che aveva prima.",
                                          true, 1);
             }

@@ -12,7 +12,11 @@
 
 #include <charconv>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace zs::db;
 using namespace std::chrono_literals;
@@ -191,6 +195,64 @@ TEST(PgOpen, QuotedPasswordHoldingSemicolonWorks)
                         ";Database=postgres;UID=zs_semi;PWD={a;b}}c}"))
         << db.errors().front().description;
     EXPECT_EQ(db.reportedConnectionString().find("a;b"), std::string::npos);
+}
+
+// A process killed while its statement runs: the server ends the statement within a few
+// seconds instead of running it on to its end.
+TEST_F(PgTest, TheServerEndsTheStatementOfAClientThatHasGone)
+{
+    auto rs = m_db.query("select current_setting('client_connection_check_interval')");
+    ASSERT_TRUE(rs) << m_db.errors().front().description;
+    EXPECT_EQ(rs->value(std::size_t{0}).toString(), "1s");
+
+    const std::string cs = Server::shared().odbcConnectionString();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Connection c;
+        if (c.open(cs))
+            (void)c.execute("select pg_sleep(40)");
+        std::_Exit(0);
+    }
+    for (int i = 0; i < 250 && runningStatements("select pg_sleep(40)") != "1"; ++i)
+        std::this_thread::sleep_for(20ms);
+    const bool ran = runningStatements("select pg_sleep(40)") == "1";
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(ran);
+    const auto killed = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100 && runningStatements("select pg_sleep(40)") != "0"; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(runningStatements("select pg_sleep(40)"), "0");
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 4s);
+}
+
+// A table of the same name in another schema is not the connection's: its unqualified names
+// go to the current schema, which is where the catalog looks and creates.
+TEST_F(PgTest, OnlyTheCurrentSchemasTablesExistForTheCatalog)
+{
+    auto& pg = Server::shared();
+    ASSERT_TRUE(pg.psql("drop schema if exists erp cascade; drop table if exists clienti_erp; create schema erp; "
+                        "create table erp.clienti_erp (id integer); create view erp.vista_erp as select 1 as x"));
+    Catalog catalog;
+    ASSERT_TRUE(catalog.attach(pg.odbcConnectionString()));
+    EXPECT_EQ(catalog.tableExists("clienti_erp"), false);
+    EXPECT_EQ(catalog.tableExists("vista_erp"), false);
+    ASSERT_TRUE(catalog.createTable(TableDef{"clienti_erp", {{"id", ColumnType::Integer, {}, true, false}}, {}}));
+    EXPECT_EQ(catalog.tableExists("clienti_erp"), true);
+    ASSERT_TRUE(catalog.connection().execute("create view vista_propria as select 1 as x"));
+    EXPECT_EQ(catalog.tableExists("vista_propria"), true);
+    auto rs = catalog.connection().query("select count(*) from pg_tables where tablename = 'clienti_erp' and "
+                                         "schemaname = current_schema()");
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->value(std::size_t{0}).toInt(), 1);
+    // A session whose search path names the other schema first finds that schema's tables.
+    ASSERT_TRUE(catalog.connection().execute("set search_path = erp, public"));
+    EXPECT_EQ(catalog.tableExists("vista_erp"), true);
+    EXPECT_EQ(catalog.tableExists("vista_propria"), false);
+    catalog.close();
+    pg.psql("drop schema erp cascade; drop table if exists clienti_erp; drop view if exists vista_propria");
 }
 
 TEST_F(PgTest, RowWriterAndCatalogOnTheServer)

@@ -569,18 +569,20 @@ TEST_F(SqliteTest, AFaultInsideTheLayerIsAnInternalErrorNotALostConnection)
     };
     const Case cases[] = {
         {"statement, out of memory", [] { throw std::bad_alloc(); },
-         [&] { return m_db.execute("insert into F values (1)"); }, "internal error: std::bad_alloc"},
+         [&] { return m_db.execute("insert into F values (1)"); },
+         "memoria insufficiente: l'operazione sul database non è stata completata"},
         {"asynchronous statement, a text too long to build", [] { throw std::length_error("basic_string::_M_create"); },
          [&] { return m_db.executeAsync("insert into F values (1)") && m_db.endExecute(); },
-         "internal error: basic_string::_M_create"},
+         "errore interno del programma: l'operazione sul database non è stata completata "
+         "(basic_string::_M_create)"},
         {"query", [] { throw std::bad_alloc(); }, [&] { return m_db.query("select x from F").has_value(); },
-         "internal error: std::bad_alloc"},
+         "memoria insufficiente: l'operazione sul database non è stata completata"},
         {"batch of rows on the worker", [] { throw 7; },
          [&] {
              writer->addNew();
              return writer->setAt(0, Value(std::int64_t{1})) && writer->queue() && writer->flush();
          },
-         "internal error: an unknown exception"},
+         "errore interno del programma: l'operazione sul database non è stata completata"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -208,6 +208,7 @@ TEST(TransactionDialects, BeginAsEachDatabaseTakesIt)
         SCOPED_TRACE(static_cast<int>(c.dialect));
         EXPECT_EQ(beginStatement(c.dialect), c.begin);
         EXPECT_EQ(hasTransactions(c.dialect), *c.begin != '\0');
+        EXPECT_EQ(transactionText(c.dialect, {"DELETE FROM T"}).empty(), !hasTransactions(c.dialect));
     }
 }
 

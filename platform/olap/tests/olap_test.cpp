@@ -14,9 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
+#include <thread>
 
 using namespace zs;
 using namespace zs::olap;
@@ -857,6 +859,44 @@ TEST_F(OlapPgTest, CatalogNamesResolveAsTheServerResolvesUnquotedNames)
     EXPECT_EQ(
         rowsOf("SELECT \"member\" FROM \"" + olapTableName("olapdim_", "nomi", "Zentrik", "Cliente") + "\" ORDER BY 1"),
         (std::vector<std::string>{"Bianchi", "Rossi"}));
+}
+
+// Another session holds the cube's aggregate: the rebuild's statements that wait for it wait one
+// command time-out in all, and the previous aggregate stands.
+TEST_F(OlapPgTest, ARebuildIntoAHeldTableFailsWithinOneTimeOut)
+{
+    using namespace std::chrono_literals;
+    auto& pg = pgtest::Server::shared();
+    OlapError e;
+    {
+        OlapServer server(m_dir.path(), m_clock);
+        ASSERT_TRUE(server.Connect("pg"));
+        ASSERT_TRUE(server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e)) << e.description;
+    }
+    const std::string table = agg("PerCliente", "pg");
+    std::thread holder(
+        [&] { pg.psql("begin; lock table \"" + table + "\" in access exclusive mode; select pg_sleep(12); commit"); });
+    const std::string granted = "select 'held=' || count(*) from pg_locks where relation = '\"" + table +
+                                "\"'::regclass and mode = 'AccessExclusiveLock' and granted";
+    std::string out;
+    for (int i = 0; i < 200 && out.find("held=1") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(50ms);
+        out.clear();
+        pg.psql(granted, &out);
+    }
+    ASSERT_NE(out.find("held=1"), std::string::npos) << out;
+    OlapServer server(m_dir.path(), m_clock);
+    server.setCommandTimeout(3);
+    ASSERT_TRUE(server.Connect("pg"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server.processCube("Zentrik", "PerCliente", ProcessType::Full, &e));
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    holder.join();
+    EXPECT_GE(took, 2.5);
+    EXPECT_LT(took, 4.5) << e.description;
+    EXPECT_NE(e.description.find("I dati dell'elaborazione precedente restano in uso."), std::string::npos)
+        << e.description;
+    EXPECT_EQ(pgRows(), (std::map<std::string, double>{{"Bianchi", 20}, {"Rossi", 15}}));
 }
 
 } // namespace

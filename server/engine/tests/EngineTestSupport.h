@@ -3,6 +3,7 @@
 // scripted failures, a yield hook that can press stop or pause, and an engine context over a
 // fake clock whose sleeps move the clock instead of blocking.
 
+#include "db/Connection.h"
 #include "engine/EngineBackend.h"
 #include "engine/EngineContext.h"
 #include "engine/RunState.h"
@@ -160,6 +161,8 @@ class RecordingBackend : public EngineBackend {
     std::deque<bool> openResults;
     bool refusedForGood = false; ///< a failed open says no new try can do better
     bool openRefusedForGood() const override { return refusedForGood; }
+    db::Dialect target = db::Dialect::None; ///< the kind of database the double answers as
+    db::Dialect dialect() const override { return target; }
     SqlValue maxValue;
     std::int64_t runUntilMs = 0; ///< an async statement also runs until the clock reaches this
     int asyncPolls = 0;          ///< how many polls an async statement stays running

@@ -121,6 +121,61 @@ TEST(TableOperationsSql, StatementsPerDialect)
     }
 }
 
+// Each twin is emptied and filled in one transaction wherever the target has them, the twin
+// locked against every other writer first; elsewhere the statements go one by one.
+TEST(Synchronisation, EachTwinIsOneTransactionWhereTheTargetHasThem)
+{
+    struct Case {
+        const char* name;
+        db::Dialect dialect;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {"sql server",
+         db::Dialect::SqlServer,
+         {"SET XACT_ABORT ON; BEGIN TRANSACTION; SELECT TOP 1 1 FROM SQLServer_CLIENTI WITH (TABLOCKX, HOLDLOCK); "
+          "DELETE FROM SQLServer_CLIENTI; INSERT INTO SQLServer_CLIENTI SELECT * FROM CLIENTI; COMMIT",
+          "SET XACT_ABORT ON; BEGIN TRANSACTION; SELECT TOP 1 1 FROM SQLServer_TIME WITH (TABLOCKX, HOLDLOCK); "
+          "DELETE FROM SQLServer_TIME; INSERT INTO SQLServer_TIME SELECT * FROM [TIME]; COMMIT"}},
+        {"postgresql",
+         db::Dialect::PostgreSql,
+         {"BEGIN; LOCK TABLE SQLServer_CLIENTI IN EXCLUSIVE MODE; DELETE FROM SQLServer_CLIENTI; "
+          "INSERT INTO SQLServer_CLIENTI SELECT * FROM CLIENTI; COMMIT",
+          "BEGIN; LOCK TABLE SQLServer_TIME IN EXCLUSIVE MODE; DELETE FROM SQLServer_TIME; "
+          "INSERT INTO SQLServer_TIME SELECT * FROM [TIME]; COMMIT"}},
+        {"sqlite",
+         db::Dialect::Sqlite,
+         {"BEGIN; DELETE FROM SQLServer_CLIENTI; INSERT INTO SQLServer_CLIENTI SELECT * FROM CLIENTI; COMMIT",
+          "BEGIN; DELETE FROM SQLServer_TIME; INSERT INTO SQLServer_TIME SELECT * FROM [TIME]; COMMIT"}},
+        {"oracle",
+         db::Dialect::Oracle,
+         {"DELETE FROM SQLServer_CLIENTI", "INSERT INTO SQLServer_CLIENTI SELECT * FROM CLIENTI",
+          "DELETE FROM SQLServer_TIME", "INSERT INTO SQLServer_TIME SELECT * FROM [TIME]"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineFixture f(c.dialect == db::Dialect::Sqlite ? "access" : "sqlserver");
+        f.db.target = c.dialect;
+        EXPECT_TRUE(Staging(f.ctx).Sincronizza("CLIENTI,TIME"));
+        EXPECT_EQ(f.db.statements, c.expected);
+        EXPECT_TRUE(f.db.errors.empty());
+    }
+}
+
+TEST(Synchronisation, AFailedTwinOnSqlServerIsRolledBackAndTheStepFails)
+{
+    EngineFixture f("sqlserver");
+    f.db.target = db::Dialect::SqlServer;
+    f.db.rules.push_back({"INSERT INTO SQLServer_CLIENTI", FailureKind::Rejected, 1000});
+    EXPECT_FALSE(Staging(f.ctx).Sincronizza("CLIENTI"));
+    ASSERT_EQ(f.db.statements.size(), 1u);
+    EXPECT_EQ(f.db.statements[0].rfind("SET XACT_ABORT ON; BEGIN TRANSACTION; ", 0), 0u) << f.db.statements[0];
+    const auto lines = f.logTexts();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Tabella SQLServer_CLIENTI non sincronizzata: conserva le righe che aveva prima."),
+              lines.end());
+}
+
 TEST(TableOperations, RejectedTruncateFallsBackToDeleteInTheSameAttempt)
 {
     EngineFixture f("sqlserver");

@@ -3,6 +3,7 @@
 // time-out the import waits for the lock and then loads every row.
 
 #include "ExtractDriver.h"
+#include "PgTarget.h"
 #include "pgtest/PgServer.h"
 #include "program/PasswordCodec.h"
 #include "testsupport/TestEnv.h"
@@ -21,18 +22,7 @@ namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-/// The first line of `sql`'s output that starts with `tag`, without the tag; empty when none.
-std::string tagged(const std::string& sql, const std::string& tag)
-{
-    std::string out;
-    if (!pgtest::Server::shared().psql(sql, &out))
-        return {};
-    const auto pos = out.find(tag);
-    if (pos == std::string::npos)
-        return {};
-    const auto end = out.find_first_of("\r\n", pos);
-    return out.substr(pos + tag.size(), end == std::string::npos ? std::string::npos : end - pos - tag.size());
-}
+using test::tagged;
 
 TEST(PgHeldTableImport, AnImportWaitsForALockHeldLongerThanTheDefaultTimeOutAndLoadsEveryRow)
 {
@@ -58,15 +48,7 @@ TEST(PgHeldTableImport, AnImportWaitsForALockHeldLongerThanTheDefaultTimeOutAndL
                         "<xsd:attribute name='Codice' sql:field='codice'/>"
                         "<xsd:attribute name='Quantita' sql:field='quantita'/>"
                         "</xsd:complexType></xsd:element></xsd:schema>");
-    zs::test::writeFile(home / "zentrikServer.xml",
-                        "<?xml version=\"1.0\"?><zentrikServer><SERVERTYPE>sqlserver</SERVERTYPE>"
-                        "<SERVERNAME>" +
-                            pg.host() + "</SERVERNAME><DATABASE>" + pg.database() + "</DATABASE><LOGIN>" + pg.user() +
-                            "</LOGIN><PASSWORD>" + program::CodificaPassword(pg.password()) +
-                            "</PASSWORD><PROVIDER>Driver={PostgreSQL Unicode};Server=;Database=;UID=;PWD=;Port=" +
-                            std::to_string(pg.port()) +
-                            "</PROVIDER><LOADINGFILE>zentrikLoading.xml</LOADINGFILE><TIMEOUT>3600</TIMEOUT>"
-                            "</zentrikServer>");
+    test::writePgSettings(home, 3600);
     zs::test::writeFile(home / "zentrikLoading.xml", "<?xml version=\"1.0\"?><Estrattore><IMPORTXML><esegui>si</esegui>"
                                                      "<operazione>Importazione righe</operazione><path>" +
                                                          (home / "in").string() + "</path><oldpath>" +

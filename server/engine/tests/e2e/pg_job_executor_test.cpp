@@ -187,7 +187,8 @@ TEST(PgJobExecutor, AFaultInsideTheDatabaseLayerIsReportedOnceAsInternal)
     EXPECT_EQ(r.clock.tickMs(), 0);
     EXPECT_EQ(r.backend.lastFailure(), FailureKind::Internal);
     ASSERT_TRUE(r.connection);
-    EXPECT_EQ(r.connection->errors().front().description, "internal error: std::bad_alloc");
+    EXPECT_EQ(r.connection->errors().front().description,
+              "memoria insufficiente: l'operazione sul database non è stata completata");
 }
 
 } // namespace
