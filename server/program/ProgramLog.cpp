@@ -37,14 +37,12 @@ std::string logEntry(std::string_view raw)
 {
     if (std::all_of(raw.begin(), raw.end(), isPlainAscii))
         return std::string(raw);
-    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const std::string decoded = ascii ? std::string() : text::fromPeerText(raw);
-    const std::string_view text = ascii ? raw : std::string_view(decoded);
+    const std::string in = text::fromPeerText(raw);
     std::string out;
-    out.reserve(text.size() + 16);
+    out.reserve(in.size() + 16);
     bool pendingBreak = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
         if (c == '\r' || c == '\n') {
             pendingBreak = !out.empty();
             continue;
@@ -56,7 +54,7 @@ std::string logEntry(std::string_view raw)
                 out += ' ';
             pendingBreak = false;
         }
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const auto next = i + 1 < in.size() ? static_cast<unsigned char>(in[i + 1]) : 0;
         if (isControl(c)) {
             appendEscaped(out, c);
         } else if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
