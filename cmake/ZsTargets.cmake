@@ -1,6 +1,10 @@
 # Helpers that give every module the same warnings, test registration and Qt-free check.
 
 set(ZS_WARNINGS -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
+# The core (every target but the Qt ones) also stays clean of these; Qt's headers do not.
+if(ZS_STRICT_WARNINGS)
+  list(APPEND ZS_WARNINGS -Wshadow -Wconversion)
+endif()
 set_property(GLOBAL PROPERTY ZS_CORE_TARGETS "")
 # The file naming the PostgreSQL server a CTest run shares (platform/pgtest).
 set(ZS_PGTEST_SERVER_FILE ${CMAKE_BINARY_DIR}/pgtest/server)

@@ -164,9 +164,9 @@ TEST_F(BusTest, NonRegularTraceFileIsPassedByAtOnce)
         ::dup2(file, 2);
         ::close(file);
         const std::string planted = zs::test::describeEntry(trace);
-        k8test::DaemonDouble daemon([](k8test::DaemonConnection& c, int) {
-            if (answerLogin(c, 4))
-                serveWell(c);
+        k8test::DaemonDouble daemon([](k8test::DaemonConnection& conn, int) {
+            if (answerLogin(conn, 4))
+                serveWell(conn);
         });
         onFreshThread([&] {
             ProgramControls controls(daemon.port(), false);

@@ -100,6 +100,11 @@ char cp1252Byte(char32_t cp)
     return '?';
 }
 
+char32_t cp1252CodePoint(unsigned char b)
+{
+    return b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] ? kHigh[b - 0x80] : b;
+}
+
 } // namespace
 
 std::string toCp1252(std::string_view utf8)
@@ -109,9 +114,24 @@ std::string toCp1252(std::string_view utf8)
 
 std::string fromCp1252(std::string_view bytes)
 {
-    return fromSingleBytes(bytes, [](unsigned char b) -> char32_t {
-        return b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] ? kHigh[b - 0x80] : b;
-    });
+    return fromSingleBytes(bytes, cp1252CodePoint);
+}
+
+std::string fromPeerText(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t start = i;
+        const char32_t cp = nextCodePoint(bytes, i);
+        if (i - start > 1 && (cp < 0xD800 || cp > 0xDFFF)) {
+            out.append(bytes, start, i - start);
+        } else {
+            i = start + 1;
+            appendUtf8(out, cp1252CodePoint(static_cast<unsigned char>(bytes[start])));
+        }
+    }
+    return out;
 }
 
 std::string fromLatin1(std::string_view bytes)

@@ -15,6 +15,13 @@ std::string toCp1252(std::string_view utf8);
 /// controls of the same value, so every byte round-trips.
 std::string fromCp1252(std::string_view bytes);
 
+/// A peer's text (a server's reply, a driver's message) as UTF-8: well-formed UTF-8 stays as it
+/// is and every other byte is read as Windows-1252, an unassigned one (81, 8D, 8F, 90, 9D) as the
+/// C1 control of its value. A text mixing the program's UTF-8 with a peer's code page reads
+/// whole; a Windows-1252 text whose bytes happen to form UTF-8 (a capital "Ã" and a symbol
+/// after it) reads as that UTF-8.
+std::string fromPeerText(std::string_view bytes);
+
 /// Appends the UTF-8 form of a code point.
 void appendUtf8(std::string& out, char32_t cp);
 

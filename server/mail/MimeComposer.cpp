@@ -128,7 +128,7 @@ long clsSendMail::EstimateMessageSize() const
     if (!m_replyTo.empty())
         total += L(m_replyTo) + 14;
     total += L(m_subject) + L(m_message);
-    if (m_encodeType == 0) {
+    if (!sendsPlain()) {
         total += 64;
         if (m_asHtml && !m_contentBase.empty())
             total += L(m_contentBase) + 18;
@@ -139,7 +139,7 @@ long clsSendMail::EstimateMessageSize() const
     const long s = static_cast<long>(m_attachSize);
     const long t = static_cast<long>(m_attachNameLength);
     if (n >= 1) {
-        if (m_encodeType != 0)
+        if (sendsPlain())
             total += s * 4 / 3 + (s / 45) * 3 + t + 20 * n;
         else
             total += s * 4 / 3 + 42 + (s / 57) * 2 + 2 * t + 182 * n + 290;
@@ -159,7 +159,7 @@ std::string clsSendMail::makeBoundary() const
 clsSendMail::Outgoing clsSendMail::composeMessage()
 {
     Outgoing out;
-    out.plain = m_encodeType != 0;
+    out.plain = sendsPlain();
     std::fill(m_embedded.begin(), m_embedded.end(), false);
     const bool embedded = !m_attachPaths.empty() && EmbedInlineFiles();
     if (!out.plain && !m_attachPaths.empty())
@@ -185,7 +185,7 @@ clsSendMail::Outgoing clsSendMail::composeMessage()
     f.related = embedded;
     f.html = m_asHtml;
     f.eightBit = m_eightBit;
-    f.quotedPrintable = m_hasNul && f.mime;
+    f.quotedPrintable = m_hasNul;
     f.contentBase = m_contentBase;
     out.header = composeHeader(f);
 

@@ -120,9 +120,9 @@ std::string replyForLog(std::string_view reply)
 {
     const auto end = reply.find_last_not_of("\r\n");
     reply = end == std::string_view::npos ? std::string_view() : reply.substr(0, end + 1);
-    // The server's bytes are in the mail's wire encoding; the program's texts are UTF-8. One
-    // byte more than is shown tells whether the reply is cut.
-    const std::string text = zs::text::fromLatin1(reply.substr(0, kShownReply + 1));
+    // The server's bytes are UTF-8 or in the program's code page; the program's texts are UTF-8.
+    // One byte more than is shown tells whether the reply is cut.
+    const std::string text = zs::text::fromPeerText(reply.substr(0, kShownReply + 1));
     if (text.size() <= kShownReply)
         return text;
     std::size_t cut = kShownReply;

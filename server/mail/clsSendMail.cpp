@@ -218,7 +218,7 @@ void clsSendMail::setMessage(const std::string& v)
     m_eightBit =
         std::any_of(m_message.begin(), m_message.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
     // Neither 7-bit nor 8-bit data may hold a NUL (RFC 2045 2.7, 2.8): such a body goes out
-    // quoted-printable.
+    // quoted-printable, in a MIME message even when plain mode was chosen.
     m_hasNul = m_message.find('\0') != std::string::npos;
 }
 

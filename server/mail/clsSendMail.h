@@ -235,6 +235,9 @@ class clsSendMail {
     bool EmbedInlineFiles();
     bool SendFileEncoded(const std::string& path, int mode);
     std::string makeBoundary() const;
+    /// Whether this message goes without MIME: plain mode has no header to name an encoding, so
+    /// a body only an encoding can carry (one holding a NUL) makes the message MIME.
+    bool sendsPlain() const { return m_encodeType != 0 && !m_hasNul; }
 
     SendMailOptions m_options;
     zs::time::Clock& m_clock;
@@ -255,7 +258,7 @@ class clsSendMail {
     std::string m_from, m_fromName, m_password, m_replyTo, m_pop3Host, m_smtpHost, m_subject, m_username;
     std::string m_message; // prepared, ISO-8859-1
     bool m_eightBit = false;
-    bool m_hasNul = false; ///< the body holds a NUL byte
+    bool m_hasNul = false; ///< the body holds a NUL byte: it goes MIME, quoted-printable, in any mode
     bool m_persistent = false, m_receipt = false, m_useAuth = false, m_usePop = false;
     std::string m_priorityWord;
     std::string m_zone;

@@ -17,18 +17,32 @@ bool isControl(unsigned char c)
     return (c < 0x20 && c != '\t') || c == 0x7f;
 }
 
+bool isPlainAscii(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x80 && !isControl(b);
+}
+
+void appendEscaped(std::string& out, unsigned value)
+{
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[(value >> 4) & 15];
+    out += kHex[value & 15];
+}
+
 } // namespace
 
-std::string logEntry(std::string_view text)
+std::string logEntry(std::string_view raw)
 {
-    if (std::none_of(text.begin(), text.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }))
-        return std::string(text);
-    static constexpr std::string_view kHex = "0123456789abcdef";
+    if (std::all_of(raw.begin(), raw.end(), isPlainAscii))
+        return std::string(raw);
+    const std::string in = text::fromPeerText(raw);
     std::string out;
-    out.reserve(text.size() + 16);
+    out.reserve(in.size() + 16);
     bool pendingBreak = false;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
         if (c == '\r' || c == '\n') {
             pendingBreak = !out.empty();
             continue;
@@ -40,12 +54,14 @@ std::string logEntry(std::string_view text)
                 out += ' ';
             pendingBreak = false;
         }
+        const auto next = i + 1 < in.size() ? static_cast<unsigned char>(in[i + 1]) : 0;
         if (isControl(c)) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            appendEscaped(out, c);
+        } else if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
+            appendEscaped(out, next); // a C1 control, or a byte the code page leaves unassigned
+            ++i;
         } else {
-            out += ch;
+            out += static_cast<char>(c);
         }
     }
     return out;

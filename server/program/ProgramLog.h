@@ -41,10 +41,12 @@ struct LogNode {
     bool expanded = false;
 };
 
-/// A text as one log entry: every run of line ends (CR LF, CR, LF) becomes one blank (none at the
-/// ends of the text), and every other control byte but tab (C0 and DEL) is shown as "\x" and two
-/// lower-case hex digits ("\x00", "\x1b", "\x7f"), so a peer's reply can neither break a line of
-/// the day log nor reach a terminal as a command. The text comes back unchanged when it has none.
+/// A text as one log entry, in UTF-8: every run of line ends (CR LF, CR, LF) becomes one blank
+/// (none at the ends of the text); well-formed UTF-8 stays as it is, and any other byte is read as
+/// Windows-1252 (a peer's reply in the code page: "\x80uro" is "€uro"). Every control but tab (C0,
+/// DEL, C1) and each of the five bytes Windows-1252 leaves unassigned is shown as "\x" and two
+/// lower-case hex digits ("\x00", "\x1b", "\x7f", "\x81"), so a peer's reply can neither break a
+/// line of the day log nor reach a terminal as a command. Plain ASCII comes back unchanged.
 std::string logEntry(std::string_view text);
 
 /// Writes the day log: `log/yymmdd.log` under a folder, Windows-1252, CR LF, opened and

@@ -215,6 +215,8 @@ void HostileSmtpPeer::session(int fd)
             reply = "\r\n";
         if (verb == "RCPT" && m_kind == Kind::ControlBytesRefusal)
             reply = std::string(kControlBytesReply, sizeof kControlBytesReply - 1) + "\r\n";
+        if (verb == "RCPT" && m_kind == Kind::CodePageRefusal)
+            reply = std::string(kCodePageReply) + "\r\n";
         if (verb == "MAIL" && m_kind == Kind::HugeReplyLine)
             reply = "550 " + std::string(64 * 1024, 'x') + "\r\n";
         if (verb == "DATA") {

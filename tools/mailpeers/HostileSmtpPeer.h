@@ -29,6 +29,7 @@ class HostileSmtpPeer {
         Pop3ResetAtQuit,     ///< POP3: USER and PASS accepted with "+OK", QUIT answered by a reset
         Pop3ErrAtQuit,       ///< POP3: USER and PASS accepted with "+OK", QUIT answered "-ERR"
         ControlBytesRefusal, ///< every RCPT refused by kControlBytesReply (NUL, ESC sequences, BEL)
+        CodePageRefusal,     ///< every RCPT refused by kCodePageReply (Windows-1252 bytes)
     };
     /// The greeting of BusyThenClose, as the client should report it.
     static constexpr const char* kBusyReply = "421 peer.example.it Service not available, busy";
@@ -36,6 +37,12 @@ class HostileSmtpPeer {
     /// The refusal of ControlBytesRefusal, without its line end: a clear-screen, a window title,
     /// a colour, a bell and a NUL.
     static constexpr char kControlBytesReply[] = "550 5.1.1 \x1b[2J\x1b]0;titolo\x07utente\0 sconosciuto\x1b[31m\x07";
+
+    /// The refusal of CodePageRefusal, without its line end: Windows-1252 punctuation (euro,
+    /// curly quotes, ellipsis), 0x9B (a single angle quote there, an 8-bit terminal's CSI) and
+    /// 0x81, which the code page leaves unassigned.
+    static constexpr char kCodePageReply[] = "550 5.1.1 \x80uro \x93"
+                                             "citazione\x94 \x85 \x9b[31m \x81 fine";
 
     explicit HostileSmtpPeer(Kind kind);
     ~HostileSmtpPeer();

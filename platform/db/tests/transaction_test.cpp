@@ -193,7 +193,7 @@ TEST_P(TransactionTest, AFailedCommitLeavesTheWorkToBeRolledBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TransactionTest, ::testing::ValuesIn(kBackends),
-                         [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Backend>& param) { return std::string(param.param.name); });
 
 TEST(TransactionDialects, BeginAsEachDatabaseTakesIt)
 {

@@ -387,8 +387,10 @@ TEST(ReplyReader, FailureTextsAreCut)
     EXPECT_EQ(replyForLog(""), "");
     const std::string shown = replyForLog("550 " + std::string(64 * 1024, 'z') + "\r\n");
     EXPECT_EQ(shown, "550 " + std::string(296, 'z') + " [... cut]");
-    // The server's 8-bit text is ISO-8859-1 on the wire and UTF-8 in the program's texts.
+    // The server's 8-bit text is UTF-8 or Windows-1252 on the wire and UTF-8 in the program's texts.
     EXPECT_EQ(replyForLog("550 Casella \xE8 piena, ri\xF9sa\r\n"), "550 Casella \xC3\xA8 piena, ri\xC3\xB9sa");
+    EXPECT_EQ(replyForLog("550 Casella \xC3\xA8 piena\r\n"), "550 Casella \xC3\xA8 piena");
+    EXPECT_EQ(replyForLog("550 \x80uro \x93x\x94 \x85\r\n"), "550 \u20acuro \u201cx\u201d \u2026");
     // A cut never splits an accented letter.
     const std::string accented = replyForLog(std::string(299, 'a') + "\xE8" + std::string(50, 'b'));
     EXPECT_EQ(accented, std::string(299, 'a') + " [... cut]");

@@ -10,6 +10,7 @@
 #include "mail/clsSendMail.h"
 #include "testsupport/TestEnv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -162,19 +163,23 @@ TEST(MailOutcome, AnAttachmentThatIsNoLongerARegularFileFailsAtOnce)
 
 TEST(MailOutcome, ANulInTheBodyGoesQuotedPrintableAndReadsBackWithIt)
 {
-    // Neither 7-bit nor 8-bit data may hold a NUL: a body with one travels quoted-printable.
+    // Neither 7-bit nor 8-bit data may hold a NUL: a body with one travels quoted-printable, and
+    // in plain mode, which has no header to say so, the message goes MIME for it.
     const std::string longLine(200, 'x');
+    const std::string nul("prima\0dopo", 10);
     struct Case {
         const char* name;
         std::string body;
-        const char* encoding;
+        const char* mimeEncoding;  ///< the body's encoding in MIME mode
+        const char* plainEncoding; ///< in plain mode; none: no MIME header at all
     } cases[] = {
-        {"plain ASCII", "Riga uno\r\nRiga due", "Content-Transfer-Encoding: 7bit\r\n"},
-        {"an accented letter", "citt\xC3\xA0", "Content-Transfer-Encoding: 8bit\r\n"},
-        {"a NUL byte", std::string("prima\0dopo", 10), "Content-Transfer-Encoding: quoted-printable\r\n"},
+        {"plain ASCII", "Riga uno\r\nRiga due", "Content-Transfer-Encoding: 7bit\r\n", nullptr},
+        {"an accented letter", "citt\xC3\xA0", "Content-Transfer-Encoding: 8bit\r\n", nullptr},
+        {"a NUL byte", nul, "Content-Transfer-Encoding: quoted-printable\r\n",
+         "Content-Transfer-Encoding: quoted-printable\r\n"},
         {"a NUL with an accent, '=', a long line, blanks at a line end and a leading dot",
          std::string("citt\xC3\xA0 = 1\0\r\n", 13) + longLine + "\r\nfine \t\r\n.punto\r\n=3D",
-         "Content-Transfer-Encoding: quoted-printable\r\n"},
+         "Content-Transfer-Encoding: quoted-printable\r\n", "Content-Transfer-Encoding: quoted-printable\r\n"},
     };
     auto lines = [](std::string s) {
         for (std::size_t p; (p = s.find("\r\n")) != std::string::npos;)
@@ -183,26 +188,61 @@ TEST(MailOutcome, ANulInTheBodyGoesQuotedPrintableAndReadsBackWithIt)
             s.pop_back();
         return s;
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        zs::test::ScopedTestEnv env;
-        SmtpPeer smtp;
-        ASSERT_TRUE(smtp.ok());
-        clsSendMail m;
-        MailEvents ev;
-        ev.attach(m);
-        configureLoopbackSend(m, smtp.port());
-        m.setMessage(c.body);
-        m.Send();
-        ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
-        const std::string raw = smtp.message();
-        EXPECT_NE(raw.find(c.encoding), std::string::npos) << raw;
-        EXPECT_EQ(raw.find('\0'), std::string::npos) << "a NUL on the wire";
-        for (std::size_t at = 0, next; (next = raw.find("\r\n", at)) != std::string::npos; at = next + 2)
-            EXPECT_LE(next - at, 998u) << raw.substr(at, 80);
-        const ReadBack back = readBack(raw);
-        ASSERT_TRUE(back.ran) << back.describe();
-        EXPECT_TRUE(back.defects.empty()) << back.describe();
-        EXPECT_EQ(lines(back.body), lines(c.body)) << back.describe();
+    for (const bool plainMode : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(plainMode ? "plain mode, " : "MIME mode, ") + c.name);
+            zs::test::ScopedTestEnv env;
+            SmtpPeer smtp;
+            ASSERT_TRUE(smtp.ok());
+            clsSendMail m;
+            MailEvents ev;
+            ev.attach(m);
+            configureLoopbackSend(m, smtp.port());
+            m.setEncodeType(plainMode ? 1 : 0);
+            m.setMessage(c.body);
+            m.Send();
+            ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+            const std::string raw = smtp.message();
+            const char* encoding = plainMode ? c.plainEncoding : c.mimeEncoding;
+            if (encoding)
+                EXPECT_NE(raw.find(encoding), std::string::npos) << raw;
+            else
+                EXPECT_EQ(raw.find("MIME-Version:"), std::string::npos) << raw;
+            EXPECT_EQ(raw.find('\0'), std::string::npos) << "a NUL on the wire";
+            for (std::size_t at = 0, next; (next = raw.find("\r\n", at)) != std::string::npos; at = next + 2)
+                EXPECT_LE(next - at, 998u) << raw.substr(at, 80);
+            const ReadBack back = readBack(raw);
+            ASSERT_TRUE(back.ran) << back.describe();
+            EXPECT_TRUE(back.defects.empty()) << back.describe();
+            if (encoding || std::all_of(c.body.begin(), c.body.end(), [](char b) { return b > 0; }))
+                EXPECT_EQ(lines(back.body), lines(c.body)) << back.describe();
+            else // plain mode names no character set: its 8-bit body is the Latin-1 bytes as they stand
+                EXPECT_NE(raw.find("\r\n\r\ncitt\xE0"), std::string::npos) << raw;
+        }
     }
+
+    // Plain mode's files go uuencoded after the body, which a quoted-printable body cannot have
+    // behind it: with a NUL in the body they go base64 as MIME mode's do.
+    zs::test::ScopedTestEnv env;
+    SmtpPeer smtp;
+    ASSERT_TRUE(smtp.ok());
+    const std::string data = randomBytes(5000, 7);
+    zs::test::writeFile(env.root() / "dati.bin", data);
+    clsSendMail m;
+    MailEvents ev;
+    ev.attach(m);
+    configureLoopbackSend(m, smtp.port());
+    m.setEncodeType(1);
+    m.setMessage(nul);
+    m.setAttachment((env.root() / "dati.bin").string());
+    m.Send();
+    ASSERT_EQ(ev.outcomes(), std::vector<std::string>{"OK"}) << ev.failure();
+    const std::string raw = smtp.message();
+    EXPECT_EQ(raw.find('\0'), std::string::npos) << "a NUL on the wire";
+    const ReadBack back = readBack(raw);
+    EXPECT_TRUE(back.defects.empty()) << back.describe();
+    EXPECT_EQ(lines(back.body), nul) << back.describe();
+    EXPECT_TRUE(back.uuencoded.empty()) << back.describe();
+    ASSERT_EQ(back.attachments.size(), 1u) << back.describe();
+    EXPECT_TRUE(back.attachments[0].second == data);
 }

@@ -125,6 +125,16 @@ TEST(LogEntry, ATextFromOutsideBecomesOneCleanLine)
         {"a title sequence", "\x1b]0;titolo\x07", "\\x1b]0;titolo\\x07"},
         {"other C0 bytes", "\x01\x08\x0b\x0c\x1f", "\\x01\\x08\\x0b\\x0c\\x1f"},
         {"8-bit text untouched", "Passo \xC3\xA8 fallito", "Passo \xC3\xA8 fallito"},
+        {"Windows-1252 punctuation read in the code page",
+         "\x80uro \x93"
+         "citazione\x94 \x85 \x9b",
+         "\u20acuro \u201c"
+         "citazione\u201d \u2026 \u203a"},
+        {"UTF-8 and Windows-1252 bytes in one text", "citt\xC3\xA0: \x80 5", "citt\xC3\xA0: \u20ac 5"},
+        {"the unassigned bytes shown", "a\x81\x8d\x8f\x90\x9d", "a\\x81\\x8d\\x8f\\x90\\x9d"},
+        {"C1 controls written in UTF-8 shown", "\xC2\x9b[31m\xC2\x85", "\\x9b[31m\\x85"},
+        {"a cut UTF-8 sequence read byte by byte", "\xE2\x82", "\u00e2\u201a"},
+        {"an encoded surrogate read byte by byte", "\xED\xA0\x80", "\u00ed\u00a0\u20ac"},
         {"empty", "", ""},
     };
     for (const Case& c : cases) {
@@ -148,4 +158,16 @@ TEST_F(LogFixture, EveryLineOfTheDayLogAndEveryNodeIsOneCleanEntry)
                              "15/06/2006 09:05:07   :Body Email: riga 1 riga 2\r\n"
                              "\r\n15/06/2006 09:05:07   :ERRORE  fuori run\r\n";
     EXPECT_EQ(zs::test::readFile(dir / "log/060615.log"), want);
+}
+
+TEST_F(LogFixture, APeersWindows1252TextIsReadableInTheTreeAndTheDayLog)
+{
+    const auto id = log.OutputResponse("Errore: \x80uro \x93"
+                                       "citazione\x94 \x85 \x9b\x81 citt\xC3\xA0",
+                                       true, 0);
+    EXPECT_EQ(log.node(id)->text, "Errore: \u20acuro \u201c"
+                                  "citazione\u201d \u2026 \u203a\\x81 citt\xC3\xA0");
+    // The day log is Windows-1252: the same bytes come back, the unassigned one shown.
+    EXPECT_EQ(zs::test::readFile(dir / "log/060615.log"), "\r\n15/06/2006 09:05:07   :ERRORE  Errore: \x80uro \x93"
+                                                          "citazione\x94 \x85 \x9b\\x81 citt\xE0\r\n");
 }

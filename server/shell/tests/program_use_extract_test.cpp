@@ -301,6 +301,45 @@ TEST_F(ProgramInUse, ControlBytesInAServersReplyReachNeitherTheDayLogNorTheTermi
     EXPECT_EQ(unstampedLines(dayLog), std::vector<std::string>{}) << dayLog;
 }
 
+TEST_F(ProgramInUse, AServersWindows1252ReplyIsReadableInTheDayLogTheWindowAndTheOutput)
+{
+    // The reply is in the code page: its punctuation reads as such in zs-extract's output and the
+    // run window (UTF-8) and comes back as the same bytes in the day log (Windows-1252); 0x9B is
+    // the code page's angle quote, never a terminal's CSI, and the unassigned 0x81 is shown.
+    using Kind = mail::test::HostileSmtpPeer::Kind;
+    mail::test::HostileSmtpPeer peer(Kind::CodePageRefusal);
+    ASSERT_TRUE(peer.ok());
+    orderMailFolder(home, peer.port());
+    const std::string utf8 = "550 5.1.1 \u20acuro \u201c"
+                             "citazione\u201d \u2026 \u203a[31m \\x81 fine";
+    const std::string cp1252 = "550 5.1.1 \x80uro \x93"
+                               "citazione\x94 \x85 \x9b[31m \\x81 fine";
+    auto expectNoRawByte = [](const std::string& text) {
+        for (const char c : {'\x81', '\x9b'})
+            EXPECT_EQ(text.find(c), std::string::npos) << "byte " << (int(c) & 0xff) << " raw in: " << text;
+    };
+
+    const auto r = runExtract(home, std::chrono::seconds(120));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find(utf8), std::string::npos) << r.output;
+    expectNoRawByte(r.output);
+    std::string dayLog = dayLogText(home);
+    EXPECT_NE(dayLog.find(cp1252), std::string::npos) << dayLog;
+
+    // The program's own run: the same reply in the run window and its day log.
+    fs::remove_all(home / "log");
+    create();
+    ASSERT_TRUE(app->load());
+    clickRun();
+    std::string tree;
+    for (const auto& l : lines())
+        tree += l + "\n";
+    EXPECT_NE(tree.find(utf8), std::string::npos) << tree;
+    expectNoRawByte(tree);
+    dayLog = dayLogText(home);
+    EXPECT_NE(dayLog.find(cp1252), std::string::npos) << dayLog;
+}
+
 // --- Statement time-outs and stops ------------------------------------------------------------
 
 TEST_F(ProgramInUse, ZsExtractBoundsEachStatementByTheSettingsTimeout)
