@@ -4,6 +4,7 @@
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
 #include "program/PasswordCodec.h"
+#include "program/SettingsLock.h"
 #include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "text/ItalianFormat.h"
@@ -11,14 +12,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <fcntl.h>
 #include <set>
-#include <sys/file.h>
-#include <thread>
 
 namespace zs::program {
 
@@ -75,33 +71,6 @@ std::string booleanForWrite(const std::string& value)
         return "falso";
     return value;
 }
-
-/// The short exclusive lock every save of the settings holds while it reads the file again and
-/// writes it, so two writers' saves never interleave. Taken on a lock file beside the settings,
-/// a regular file only; a save that cannot have it (a folder it cannot write to, something else
-/// at the name, a holder that does not let go) goes on alone, as a save did before.
-class SaveLock {
-  public:
-    explicit SaveLock(const std::filesystem::path& settingsFile)
-    {
-        std::string why;
-        m_fd = fs::openForWriting(settingsFile.parent_path() / ".zentrikSettings.lock", O_RDWR, 0600, why);
-        if (!m_fd.valid())
-            return;
-        // A save holds it for the length of one read and one write: far below the bound.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > until) {
-                m_fd.reset();
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-
-  private:
-    fs::Fd m_fd;
-};
 
 /// The root's elements with their keys, in document order.
 std::vector<std::pair<std::string, xml::Element>> keyedElements(const xml::Element& root)
@@ -195,6 +164,14 @@ SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fi
     , m_ops(&fs::systemFileOps())
 {
     m_modules.createRoot("Estrattore");
+}
+
+void SettingsStore::say(const std::string& text)
+{
+    if (m_notices)
+        m_notices(text);
+    else
+        m_messages.show(text, MessageIcon::Exclamation, "Attenzione.");
 }
 
 bool SettingsStore::load()
@@ -686,7 +663,11 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
     std::vector<std::string> taken;
     bool ok = false;
     {
-        const SaveLock lock(m_values.FileImpostazioni);
+        const SettingsLock lock(m_values.FileImpostazioni);
+        // Another writer could interleave with this save: said once, until a save has the lock again.
+        if (!lock.held() && !m_savedUnlocked)
+            say(lock.refusal());
+        m_savedUnlocked = !lock.held();
         // The file as it stands now: a missing, refused or broken one has nothing to keep.
         const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, nullptr, fs::ReadLimit::kSettings);
         if (disk && !disk->root().isNull())

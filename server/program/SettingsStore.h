@@ -6,6 +6,7 @@
 #include "program/ProgramSettings.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,6 +69,9 @@ class SettingsStore {
     const ProgramSettings& values() const { return m_values; }
     /// The file system calls saves go through (tests inject failures).
     void setFileOps(fs::FileOps& ops) { m_ops = &ops; }
+    /// Where a save says what it did on its own account (saved without the save lock): a box
+    /// through the message service when none is set; zs-extract writes a day-log line.
+    void setNotices(std::function<void(const std::string&)> say) { m_notices = std::move(say); }
 
     /// Sets FileImpostazioni to the program folder's zentrikServer.xml and loads it into
     /// DocImpostazioni. False when there is no (readable) settings file.
@@ -129,6 +133,7 @@ class SettingsStore {
     using Snapshots = std::map<std::string, Snapshot>;
 
   private:
+    void say(const std::string& text);
     std::filesystem::path settingsPath(const std::string& text) const;
     /// Steps of the save-all that put the windows' fields into `doc`; `live` includes the cube
     /// window's OLAP fields, whose change re-lists the cubes.
@@ -159,9 +164,11 @@ class SettingsStore {
     bool m_refused = false;
     std::string m_refusal;
     unsigned m_generation = 0;
-    bool m_saving = false; ///< a save-all is under way (it lets window events run)
-    Snapshots m_fileBase;  ///< the file as this store last read or wrote it
-    Snapshots m_ownBase;   ///< what this store's save-all gave for it (the fields collected)
+    bool m_saving = false;        ///< a save-all is under way (it lets window events run)
+    bool m_savedUnlocked = false; ///< the last save went without the save lock (and said so)
+    std::function<void(const std::string&)> m_notices;
+    Snapshots m_fileBase; ///< the file as this store last read or wrote it
+    Snapshots m_ownBase;  ///< what this store's save-all gave for it (the fields collected)
     xml::Document m_modules;
 };
 

@@ -303,6 +303,8 @@ int extract(const Options& o)
     };
     PrintingListener listener(o.quiet);
     log.setListener(&listener);
+    // Nobody reads a box here: what a settings save says goes to the day log.
+    store.setNotices([&log](const std::string& text) { log.OutputResponse(text); });
 
     engine::StepTree tree;
     if (!tickSteps(tree, root))

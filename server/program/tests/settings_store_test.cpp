@@ -609,3 +609,52 @@ TEST_F(StoreFixture, ASaveWaitsForTheSaveLock)
     saver.join();
     EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "8");
 }
+
+TEST_F(StoreFixture, ASaveThatCannotHaveTheLockGoesOnWithinASecondAndSaysSoOnce)
+{
+    const auto lockFile = env.home() / ".zentrikSettings.lock";
+    struct Case {
+        const char* name;
+        std::function<void()> plant; ///< what keeps the lock from this save
+        const char* why;
+    };
+    std::string heldWhy;
+    zs::fs::Fd held;
+    const Case cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0); }, "pipe"},
+        {"a folder", [&] { std::filesystem::create_directory(lockFile); }, "cartella"},
+        {"a link", [&] { std::filesystem::create_symlink(env.home() / "altrove", lockFile); }, "collegamento"},
+        {"another process holds it",
+         [&] {
+             held = zs::fs::openForWriting(lockFile, O_RDWR, 0600, heldWhy);
+             ASSERT_TRUE(held.valid()) << heldWhy;
+             ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+         },
+         "tenuto da un altro processo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(lockFile);
+        loadText(kShared);
+        read();
+        c.plant();
+        messages.shown.clear();
+        for (const char* months : {"4", "5"}) {
+            fields.txtMese = months;
+            const auto start = std::chrono::steady_clock::now();
+            std::string error;
+            ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+            EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), months);
+        }
+        ASSERT_EQ(messages.shown.size(), 1u); // the second save says nothing new
+        const std::string& said = messages.shown[0].text;
+        EXPECT_EQ(said.rfind("Impostazioni salvate senza il blocco " + lockFile.string() + ": ", 0), 0u) << said;
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+        held.reset();
+        // Once a save has the lock again, a later refusal is said again.
+        std::filesystem::remove_all(lockFile);
+        ASSERT_TRUE(store.SalvaImpostazioni());
+        EXPECT_EQ(messages.shown.size(), 1u);
+    }
+}
