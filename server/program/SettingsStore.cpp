@@ -8,13 +8,18 @@
 #include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "text/ItalianFormat.h"
+#include "text/SystemReason.h"
 #include "xml/XmlUtilities.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <ctime>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zs::program {
 
@@ -125,6 +130,52 @@ void setAttributeOf(SettingsStore::Snapshot& s, const std::string& name, const s
         s.attributes.erase(it);
     else if (value)
         s.attributes.emplace_back(name, *value);
+}
+
+/// The name a settings file that a save refused to read is kept under: the file's own, what
+/// happened and when ("zentrikServer.xml.rifiutato-20260314-093005"), "-2" on for a second one in
+/// the same second.
+std::filesystem::path refusedName(const std::filesystem::path& file, int attempt)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    (void)::localtime_r(&now, &local);
+    char stamp[32];
+    (void)std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::string name = file.filename().string() + ".rifiutato-" + stamp;
+    if (attempt > 1)
+        name += "-" + std::to_string(attempt);
+    return file.parent_path() / name;
+}
+
+/// Before a save replaces a settings file it could not read: a regular file there is kept beside
+/// it (a second name for it, so the replace leaves it whole) and `kept` says so; nothing at the
+/// name, or something that is no file, has nothing to keep. False, with `error`, when the file
+/// cannot be kept: the save must not write then.
+bool keepUnreadable(const std::filesystem::path& file, const xml::ParseError& why, std::string& kept,
+                    std::string* error)
+{
+    struct stat st {};
+    if (why.code == xml::Document::kFileNotFound || ::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    int err = 0;
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const auto beside = refusedName(file, attempt);
+        if (::link(file.c_str(), beside.c_str()) == 0) {
+            std::string reason = why.reason;
+            if (why.line > 0)
+                reason = "linea " + std::to_string(why.line) + ": " + reason;
+            kept = "Il file delle impostazioni " + file.string() + " non era leggibile (" + reason +
+                   "): conservato come " + beside.string() + " prima di salvare";
+            return true;
+        }
+        if ((err = errno) != EEXIST)
+            break;
+    }
+    if (error)
+        *error = "il file " + file.string() +
+                 " non è leggibile e non è stato possibile conservarlo: " + text::systemReason(err);
+    return false;
 }
 
 } // namespace
@@ -668,11 +719,17 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
         if (!lock.held() && !m_savedUnlocked)
             say(lock.refusal());
         m_savedUnlocked = !lock.held();
-        // The file as it stands now: a missing, refused or broken one has nothing to keep.
-        const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, nullptr, fs::ReadLimit::kSettings);
+        // The file as it stands now. One that cannot be read (a hand edit left ill-formed) is the
+        // operator's work: it is kept beside before this save's document replaces it.
+        xml::ParseError unread;
+        const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, &unread, fs::ReadLimit::kSettings);
         if (disk && !disk->root().isNull())
             taken = fold(*m_doc, disk->root());
-        ok = xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+        std::string kept;
+        ok = disk || keepUnreadable(m_values.FileImpostazioni, unread, kept, error);
+        ok = ok && xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+        if (!kept.empty())
+            say(kept);
         if (ok) {
             m_fileBase = snapshotsOf(m_doc->root());
             m_ownBase = m_fileBase;

@@ -658,3 +658,40 @@ TEST_F(StoreFixture, ASaveThatCannotHaveTheLockGoesOnWithinASecondAndSaysSoOnce)
         EXPECT_EQ(messages.shown.size(), 1u);
     }
 }
+
+TEST_F(StoreFixture, ASaveKeepsAFileBrokenByAHandEditBesideItBeforeWriting)
+{
+    loadText(kShared);
+    read();
+    // The operator's editor leaves the file ill-formed while the program runs.
+    const std::string broken = "<r><deletelogs>9</deletelogs>\n<smtpserver>smtp.mano</smtpserver>\n<pause>";
+    otherWriterSaves(env.home(), broken);
+    messages.shown.clear();
+    fields.txtMese = "4";
+    std::string error;
+    ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+
+    std::vector<std::filesystem::path> kept;
+    for (const auto& e : std::filesystem::directory_iterator(env.home()))
+        if (e.path().filename().string().starts_with("zentrikServer.xml.rifiutato-"))
+            kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(zs::test::readFile(kept[0]), broken); // nothing the operator wrote is lost
+    EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "4");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    const std::string& said = messages.shown[0].text;
+    EXPECT_EQ(said.rfind("Il file delle impostazioni " + (env.home() / "zentrikServer.xml").string() +
+                             " non era leggibile (linea 3: ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find("conservato come " + kept[0].string()), std::string::npos) << said;
+
+    // The file is the store's own again: the next save keeps nothing and says nothing.
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    EXPECT_EQ(messages.shown.size(), 1u);
+    // A missing file has nothing to keep.
+    std::filesystem::remove(env.home() / "zentrikServer.xml");
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    EXPECT_EQ(messages.shown.size(), 1u);
+}

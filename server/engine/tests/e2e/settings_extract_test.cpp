@@ -4,8 +4,8 @@
 
 #include "ExtractDriver.h"
 #include "fs/ReadFile.h"
-#include "text/Cp1252.h"
 #include "testsupport/TestEnv.h"
+#include "text/Cp1252.h"
 
 #include <gtest/gtest.h>
 
