@@ -278,6 +278,16 @@ std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
 
 namespace {
 
+// A stored password's clear text. One written there by hand is no encoded form: said by its
+// element and taken as written, never as an empty password.
+std::string storedPassword(const std::string& element, const std::string& text, std::vector<std::string>& problems)
+{
+    if (auto clear = decodeStoredPassword(text))
+        return *clear;
+    problems.push_back(passwordNotEncoded(element));
+    return text;
+}
+
 // The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
 std::optional<long> settingInteger(std::vector<std::string>& problems, const std::string& name, const std::string& text,
                                    long lo = LONG_MIN, long hi = LONG_MAX)
@@ -325,13 +335,14 @@ void SettingsStore::readElement(const xml::Element& child, std::vector<std::stri
     const std::string text = child.text();
     if (name == "BUSANDTASK")
         readBusAndTask(child, problems);
-    else if (!readDatabaseSetting(name, text, problems) && !readCubeSetting(child, name, problems))
-        readOptionSetting(name, text, problems);
+    else if (!readDatabaseSetting(child, name, problems) && !readCubeSetting(child, name, problems))
+        readOptionSetting(child, name, problems);
 }
 
-bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
+bool SettingsStore::readDatabaseSetting(const xml::Element& child, const std::string& name,
                                         std::vector<std::string>& problems)
 {
+    const std::string text = child.text();
     auto isServer = [&] { return runsOnServer(m_values.TipoServer); };
     const bool access = m_values.TipoServer == ServerType::Access;
     if (name == "SERVERTYPE") {
@@ -343,7 +354,7 @@ bool SettingsStore::readDatabaseSetting(const std::string& name, const std::stri
                                                    : m_values.ProviderServer;
         target = !access ? text::lowerAscii(text) : std::string();
     } else if (name == "PASSWORD") {
-        m_values.PasswordServer = !access ? DecodificaPassword(text) : std::string();
+        m_values.PasswordServer = !access ? storedPassword(child.name(), text, problems) : std::string();
     } else if (name == "DATABASEACCESS") {
         m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
         if (text.empty())
@@ -403,16 +414,19 @@ void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::s
     if (auto* o = m_windows.options) {
         o->set_Computer(*child.attribute("computer"));
         o->set_SystemUserID(*child.attribute("systemUserID"));
-        o->set_SystemPassword(DecodificaPassword(*child.attribute("systemPassword")));
+        o->set_SystemPassword(
+            storedPassword(child.name() + ".systemPassword", *child.attribute("systemPassword"), problems));
         o->set_OperatorUserID(*child.attribute("operatorUserID"));
-        o->set_OperatorPassword(DecodificaPassword(*child.attribute("operatorPassword")));
+        o->set_OperatorPassword(
+            storedPassword(child.name() + ".operatorPassword", *child.attribute("operatorPassword"), problems));
         o->set_CoDiv(*child.attribute("coDiv"));
     }
 }
 
-void SettingsStore::readOptionSetting(const std::string& name, const std::string& text,
+void SettingsStore::readOptionSetting(const xml::Element& child, const std::string& name,
                                       std::vector<std::string>& problems)
 {
+    const std::string text = child.text();
     auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never; };
     if (name == "STARTUP") {
         if (auto v = settingInteger(problems, name, text))
@@ -444,7 +458,7 @@ void SettingsStore::readOptionSetting(const std::string& name, const std::string
         m_fields.txtUsername = text;
         updateSmtpEnabled();
     } else if (name == "SMTPPWD") {
-        m_fields.txtPwd = DecodificaPassword(text);
+        m_fields.txtPwd = storedPassword(child.name(), text, problems);
         updateSmtpEnabled();
     } else if (name == "ICONSINDEX") {
         if (auto v = settingInteger(problems, name, text))

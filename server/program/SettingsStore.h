@@ -149,10 +149,10 @@ class SettingsStore {
     /// One element of the settings as the start-up reader takes it.
     void readElement(const xml::Element& child, std::vector<std::string>& problems);
     /// One element of the settings file, by what it sets; false when `name` is none of theirs.
-    bool readDatabaseSetting(const std::string& name, const std::string& text, std::vector<std::string>& problems);
+    bool readDatabaseSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
     bool readCubeSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
     void readBusAndTask(const xml::Element& child, std::vector<std::string>& problems);
-    void readOptionSetting(const std::string& name, const std::string& text, std::vector<std::string>& problems);
+    void readOptionSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
 
     ProgramSettings& m_values;
     SecondaryOptionsFields& m_fields;

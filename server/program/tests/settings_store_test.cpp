@@ -695,3 +695,20 @@ TEST_F(StoreFixture, ASaveKeepsAFileBrokenByAHandEditBesideItBeforeWriting)
     ASSERT_TRUE(store.SalvaImpostazioni());
     EXPECT_EQ(messages.shown.size(), 1u);
 }
+
+TEST_F(StoreFixture, APasswordWrittenByHandIsSaidByItsElementAndNeverReadAsEmpty)
+{
+    loadText("<r><ServerType>SQLSERVER</ServerType><Password>segreta</Password><smtppwd>" + CodificaPassword("ok") +
+             "</smtppwd><BusAndTask computer='h' systemUserID='s' systemPassword='sistema' operatorUserID='o' "
+             "operatorPassword='" +
+             CodificaPassword("op") + "' coDiv='01'/><SMTPPWD>posta</SMTPPWD></r>");
+    EXPECT_EQ(read(), (std::vector<std::string>{
+                          "La password dell'elemento Password non è codificata: impostarla da Opzioni principali",
+                          "La password dell'elemento BusAndTask.systemPassword non è codificata: impostarla da "
+                          "Opzioni principali",
+                          "La password dell'elemento SMTPPWD non è codificata: impostarla da Opzioni principali"}));
+    EXPECT_EQ(values.PasswordServer, "segreta");
+    EXPECT_EQ(fields.txtPwd, "posta");
+    EXPECT_EQ(options.calls.at(2), "syspwd=sistema");
+    EXPECT_EQ(options.calls.at(4), "oppwd=op");
+}

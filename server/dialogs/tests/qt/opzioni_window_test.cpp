@@ -215,6 +215,23 @@ TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
     EXPECT_FALSE(log.nodes()[0].parent.has_value());
 }
 
+TEST_F(OpzioniFixture, APasswordWrittenByHandIsSaidByNameInTheRunLog)
+{
+    folder.write("zentrikServer.xml", "<zentrikServer><ServerType>SQLSERVER</ServerType><Password>segreta</Password>"
+                                      "</zentrikServer>");
+    time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
+    program::DayLog dayLog{folder.home(), clock};
+    program::ProgramLog log{dayLog};
+    OpzioniServices s = services();
+    s.log = &log;
+    frmOpzioni dlg(s);
+    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+    ASSERT_EQ(log.nodes().size(), 1u);
+    EXPECT_EQ(log.nodes()[0].text,
+              "La password dell'elemento Password non è codificata: impostarla da Opzioni principali");
+    EXPECT_EQ(folder.values.PasswordServer, "segreta"); // never an empty one
+}
+
 namespace {
 
 /// Presses and releases the mouse over tab `k` of the strip, as the operator does.

@@ -1,6 +1,6 @@
 // What zs-extract says of the folder's settings file on a cron run, where nobody reads a box: a
 // save without the settings' lock goes to the day log, and a stored password that is no encoded
-// one is named.
+// one is named on standard error.
 
 #include "ExtractDriver.h"
 #include "fs/ReadFile.h"
@@ -74,6 +74,23 @@ TEST(SettingsInExtraction, ASaveWithoutTheLockIsADayLogLine)
         EXPECT_EQ(count(log, line), 1u) << log;
         EXPECT_EQ(count(log, "Estrazione terminata con successo."), 2u) << log;
     }
+}
+
+TEST(SettingsInExtraction, APasswordWrittenByHandIsSaidByItsElement)
+{
+    zs::test::ScopedTestEnv env;
+    const fs::path home = env.home() / "demo";
+    fs::create_directories(home.parent_path());
+    fs::copy(ZS_DEMO_DIR, home, fs::copy_options::recursive);
+    std::string settings = zs::test::readFile(home / "zentrikServer.xml");
+    settings.replace(settings.find("<smtppwd></smtppwd>"), 19, "<smtppwd>segreta</smtppwd>");
+    zs::test::writeFile(home / "zentrikServer.xml", settings);
+    const auto result = runExtract(home, {}, std::chrono::minutes(2));
+    EXPECT_EQ(result.exitCode, 0) << result.output << result.error;
+    EXPECT_EQ(count(result.output + result.error,
+                    "zs-extract: La password dell'elemento smtppwd non è codificata: impostarla da Opzioni principali"),
+              1u)
+        << result.error;
 }
 
 } // namespace
