@@ -4,6 +4,7 @@
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
 #include "program/PasswordCodec.h"
+#include "program/Settings.h"
 #include "program/SettingsLock.h"
 #include "program/ShellServices.h"
 #include "text/Ascii.h"
@@ -24,15 +25,6 @@
 namespace zs::program {
 
 namespace {
-
-/// A whole number as the settings hold it ("6", " 6 ", "6,0"); nothing when it is not one.
-std::optional<long> toInteger(const std::string& text)
-{
-    const auto v = text::parseNumber(text);
-    if (!v || !std::isfinite(*v) || std::fabs(*v) > 2147483647.0)
-        return std::nullopt;
-    return static_cast<long>(std::nearbyint(*v)); // half to even, as the original's conversion
-}
 
 struct Path {
     std::string element;
@@ -257,215 +249,49 @@ void SettingsStore::rebase()
     m_ownBase = snapshotsOf(own.root());
 }
 
-std::string standardServerProvider(ServerType serverType)
+Settings SettingsStore::current() const
 {
-    if (serverType == ServerType::Oracle)
-        return kStandardProviderOracle;
-    if (serverType == ServerType::SqlServer || serverType == ServerType::Mixed)
-        return kStandardProviderSqlServer;
-    return {};
+    Settings s;
+    s.program = m_values;
+    s.options = m_fields;
+    return s;
 }
 
-std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
+void SettingsStore::take(const Settings& s, bool startup)
 {
-    const std::string l = text::lowerAscii(text);
-    // A bare name lives in the program folder; anything with a folder part is taken as written.
-    // Both kinds are found on disk whatever their case, since the file holds them lower-cased.
-    if (l.find('\\') == std::string::npos && l.find('/') == std::string::npos)
-        return fs::resolveCaseInsensitive(m_programFolder / l);
-    return fs::resolveUserPath(l);
+    m_values = s.program;
+    m_fields = s.options;
+    if (CubeWindow* c = m_windows.cubes) {
+        if (s.cubes.server)
+            c->set_MacchinaOLAP(*s.cubes.server);
+        if (s.cubes.database) {
+            c->set_DatabaseCubi(*s.cubes.database);
+            c->Inizializza();
+        }
+        for (const InfoCubo& cube : s.cubes.cubes)
+            c->modifyCube(cube.nome, cube.aggiornamento, cube.data);
+    }
+    if (OptionsDialog* o = m_windows.options; o && s.bus) {
+        o->set_Computer(s.bus->computer);
+        o->set_SystemUserID(s.bus->systemUserID);
+        o->set_SystemPassword(s.bus->systemPassword);
+        o->set_OperatorUserID(s.bus->operatorUserID);
+        o->set_OperatorPassword(s.bus->operatorPassword);
+        o->set_CoDiv(s.bus->coDiv);
+    }
+    if (startup && m_windows.main)
+        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
 }
-
-namespace {
-
-// A stored password's clear text. One written there by hand is no encoded form: said by its
-// element and taken as written, never as an empty password.
-std::string storedPassword(const std::string& element, const std::string& text, std::vector<std::string>& problems)
-{
-    if (auto clear = decodeStoredPassword(text))
-        return *clear;
-    problems.push_back(passwordNotEncoded(element));
-    return text;
-}
-
-// The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
-std::optional<long> settingInteger(std::vector<std::string>& problems, const std::string& name, const std::string& text,
-                                   long lo = LONG_MIN, long hi = LONG_MAX)
-{
-    auto v = toInteger(text);
-    if (v && *v >= lo && *v <= hi)
-        return v;
-    problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
-    return std::nullopt;
-}
-
-} // namespace
 
 std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& root)
 {
-    std::vector<std::string> problems;
-    m_fields.chkStartup = 1;
-    m_fields.chkMinimize = 1;
-    m_fields.txtMese = "1";
-    m_values.AvvioMinimizzato = true;
-    m_values.TimeoutComandi = 3600;
-    m_values.ProviderServer.clear();
-    m_values.ProviderAccess.clear();
-
-    for (const auto& child : root.children())
-        readElement(child, problems);
-    // A file without a provider template (the configuration wizard writes none) connects
-    // through the standard one of its server type; a template in the file wins.
-    const bool server = runsOnServer(m_values.TipoServer);
-    if (m_values.ProviderServer.empty() && m_values.TipoServer != ServerType::Access)
-        m_values.ProviderServer = text::lowerAscii(standardServerProvider(m_values.TipoServer));
-    if (m_values.ProviderAccess.empty() && !server)
-        m_values.ProviderAccess = text::lowerAscii(kStandardProviderAccess);
-    if (m_windows.main)
-        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    Settings s = current();
+    readSettings(s, root, m_programFolder);
+    take(s, /*startup=*/true);
     // What a save would write now is what this store has not changed.
     if (m_doc && root == m_doc->root())
         rebase();
-    return problems;
-}
-
-void SettingsStore::readElement(const xml::Element& child, std::vector<std::string>& problems)
-{
-    const std::string name = text::upperAscii(child.localName());
-    const std::string text = child.text();
-    if (name == "BUSANDTASK")
-        readBusAndTask(child, problems);
-    else if (!readDatabaseSetting(child, name, problems) && !readCubeSetting(child, name, problems))
-        readOptionSetting(child, name, problems);
-}
-
-bool SettingsStore::readDatabaseSetting(const xml::Element& child, const std::string& name,
-                                        std::vector<std::string>& problems)
-{
-    const std::string text = child.text();
-    auto isServer = [&] { return runsOnServer(m_values.TipoServer); };
-    const bool access = m_values.TipoServer == ServerType::Access;
-    if (name == "SERVERTYPE") {
-        m_values.TipoServer = parseServerType(text);
-    } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
-        std::string& target = name == "SERVERNAME" ? m_values.NomeServer
-                              : name == "LOGIN"    ? m_values.UtenteServer
-                              : name == "DATABASE" ? m_values.NomeDatabase
-                                                   : m_values.ProviderServer;
-        target = !access ? text::lowerAscii(text) : std::string();
-    } else if (name == "PASSWORD") {
-        m_values.PasswordServer = !access ? storedPassword(child.name(), text, problems) : std::string();
-    } else if (name == "DATABASEACCESS") {
-        m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
-        if (text.empty())
-            m_values.PercorsoAccess.clear();
-    } else if (name == "PROVIDERACCESS") {
-        m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
-    } else if (name == "TIMEOUT") {
-        // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
-        if (auto v = settingInteger(problems, name, text, 0))
-            m_values.TimeoutComandi = static_cast<int>(*v);
-    } else if (name == "LOADINGFILE") {
-        m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
-    } else if (name == "CREATIONFILE") {
-        m_values.FileCreazione = text.empty() ? std::string() : settingsPath(text).string();
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool SettingsStore::readCubeSetting(const xml::Element& child, const std::string& name,
-                                    std::vector<std::string>& problems)
-{
-    if (name == "SERVEROLAP") {
-        if (m_windows.cubes)
-            m_windows.cubes->set_MacchinaOLAP(child.text());
-    } else if (name == "DATABASEOLAP") {
-        if (m_windows.cubes) {
-            m_windows.cubes->set_DatabaseCubi(child.text());
-            m_windows.cubes->Inizializza();
-        }
-    } else if (name == "CUBO") {
-        const auto nome = child.attribute("nome");
-        const auto agg = child.attribute("aggiornamento");
-        const auto data = child.attribute("data");
-        if (!nome || !agg || !data)
-            problems.push_back("Elemento CUBO incompleto: " + child.xml());
-        else if (m_windows.cubes)
-            m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::string>& problems)
-{
-    const char* const attrs[] = {"computer",       "systemUserID",     "systemPassword",
-                                 "operatorUserID", "operatorPassword", "coDiv"};
-    bool complete = true;
-    for (const char* a : attrs)
-        complete = complete && child.hasAttribute(a);
-    if (!complete) {
-        problems.push_back("Elemento BUSANDTASK incompleto: " + child.xml());
-        return;
-    }
-    if (auto* o = m_windows.options) {
-        o->set_Computer(*child.attribute("computer"));
-        o->set_SystemUserID(*child.attribute("systemUserID"));
-        o->set_SystemPassword(
-            storedPassword(child.name() + ".systemPassword", *child.attribute("systemPassword"), problems));
-        o->set_OperatorUserID(*child.attribute("operatorUserID"));
-        o->set_OperatorPassword(
-            storedPassword(child.name() + ".operatorPassword", *child.attribute("operatorPassword"), problems));
-        o->set_CoDiv(*child.attribute("coDiv"));
-    }
-}
-
-void SettingsStore::readOptionSetting(const xml::Element& child, const std::string& name,
-                                      std::vector<std::string>& problems)
-{
-    const std::string text = child.text();
-    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never; };
-    if (name == "STARTUP") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.chkStartup = static_cast<int>(*v);
-    } else if (name == "MINIMIZED") {
-        if (auto v = settingInteger(problems, name, text)) {
-            m_fields.chkMinimize = static_cast<int>(*v);
-            m_values.AvvioMinimizzato = m_fields.chkMinimize == 1;
-        }
-    } else if (name == "DELETELOGS") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.txtMese = std::to_string(std::max(1L, *v));
-    } else if (name == "SMTPSERVER") {
-        m_fields.txtSmtp = text;
-    } else if (name == "NOTIFICA") {
-        // Within the range each number is the choice of that value.
-        if (auto v = settingInteger(problems, name, text, 0, 2))
-            m_fields.optErrors = static_cast<NotifyWhen>(*v);
-        updateSmtpEnabled();
-    } else if (name == "TIPONOTIFICA") {
-        if (auto v = settingInteger(problems, name, text, 0, 1))
-            m_fields.optErrorsType = static_cast<NotifyWhat>(*v);
-        updateSmtpEnabled();
-    } else if (name == "SMTPLOGIN") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.chkAutentifica = static_cast<int>(*v);
-        updateSmtpEnabled();
-    } else if (name == "SMTPUSER") {
-        m_fields.txtUsername = text;
-        updateSmtpEnabled();
-    } else if (name == "SMTPPWD") {
-        m_fields.txtPwd = storedPassword(child.name(), text, problems);
-        updateSmtpEnabled();
-    } else if (name == "ICONSINDEX") {
-        if (auto v = settingInteger(problems, name, text))
-            m_values.IndiceIcona = static_cast<int>(*v);
-    } else if (name == "APPNAME") {
-        m_values.TitoloApplicazione = text;
-    }
+    return s.problems;
 }
 
 SettingValue SettingsStore::LeggiImpostazione(const std::string& path, std::string* error) const
@@ -522,59 +348,26 @@ bool SettingsStore::ScriviImpostazione(const std::string& path, const std::strin
 
 void SettingsStore::collect(xml::Document& doc, bool live)
 {
-    xml::Element root = doc.root();
-
-    bool changed = false;
-    auto syncOlap = [&](const char* name, const std::string& value) {
-        xml::Element e = root.child(name);
-        if (e.isNull())
-            e = root.appendChild(name);
-        changed = changed || e.text() != value;
-        e.setText(value);
-    };
-    if (live && m_windows.cubes) {
-        syncOlap("ServerOLAP", m_windows.cubes->txtDsoServer());
-        syncOlap("DatabaseOLAP", m_windows.cubes->txtDsoDb());
-        if (changed) {
-            m_windows.cubes->Inizializza();
-            m_windows.cubes->AggiornaTabellaCubi();
+    Settings s = current();
+    CubeWindow* cubes = m_windows.cubes;
+    if (cubes) {
+        s.cubes.server = cubes->txtDsoServer();
+        s.cubes.database = cubes->txtDsoDb();
+        s.cubes.cubes = cubes->cubes();
+    }
+    if (live && cubes) {
+        const xml::Element root = doc.root();
+        // Another OLAP server or database lists its cubes anew before the list is saved.
+        if (root.child("ServerOLAP").text() != *s.cubes.server ||
+            root.child("DatabaseOLAP").text() != *s.cubes.database) {
+            cubes->Inizializza();
+            cubes->AggiornaTabellaCubi();
             if (m_windows.yield)
                 m_windows.yield->yield();
+            s.cubes.cubes = cubes->cubes();
         }
     }
-
-    for (xml::Element c = root.child("cubo"); !c.isNull(); c = root.child("cubo"))
-        root.removeChild(c);
-    if (m_windows.cubes) {
-        for (const InfoCubo& cube : m_windows.cubes->cubes()) {
-            xml::Element c = root.appendChild("cubo");
-            c.setAttribute("nome", cube.nome);
-            c.setAttribute("aggiornamento", refreshChoiceText(cube.aggiornamento));
-            c.setAttribute("data", cube.data);
-        }
-    }
-
-    const std::pair<const char*, std::string> values[] = {
-        {"startup", std::to_string(m_fields.chkStartup)},
-        {"minimized", std::to_string(m_fields.chkMinimize)},
-        {"deletelogs", m_fields.txtMese},
-        {"smtpserver", m_fields.txtSmtp},
-        {"notifica", notifyText(m_fields.optErrors)},
-        {"tiponotifica", notifyText(m_fields.optErrorsType)},
-        {"smtplogin", std::to_string(m_fields.chkAutentifica)},
-        {"smtpuser", m_fields.txtUsername},
-        // A password the encoding cannot hold is refused in its box; should one reach a save all
-        // the same, the stored one stays rather than an altered one.
-        {"smtppwd",
-         PasswordCodificabile(m_fields.txtPwd) ? CodificaPassword(m_fields.txtPwd) : root.child("smtppwd").text()},
-        {"timeout", std::to_string(m_values.TimeoutComandi)},
-    };
-    for (const auto& [name, value] : values) {
-        xml::Element old = root.child(name);
-        if (!old.isNull())
-            root.removeChild(old);
-        root.appendChild(name).setText(value);
-    }
+    writeSettings(doc.root(), s, live && cubes);
 }
 
 std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Element& disk)
@@ -673,37 +466,9 @@ void SettingsStore::refreshFields(const std::vector<std::string>& names)
     // A new OLAP server or database lists its cubes again: every cube's choice and date follows.
     if (wanted.count("SERVEROLAP") || wanted.count("DATABASEOLAP"))
         wanted.insert({"SERVEROLAP", "DATABASEOLAP", "CUBO"});
-    // A field whose element is gone takes the value a file without it gives.
-    const SecondaryOptionsFields defaults;
-    for (const std::string& n : wanted) {
-        if (n == "STARTUP")
-            m_fields.chkStartup = defaults.chkStartup;
-        else if (n == "MINIMIZED")
-            m_fields.chkMinimize = defaults.chkMinimize, m_values.AvvioMinimizzato = true;
-        else if (n == "DELETELOGS")
-            m_fields.txtMese = defaults.txtMese;
-        else if (n == "SMTPSERVER")
-            m_fields.txtSmtp = defaults.txtSmtp;
-        else if (n == "NOTIFICA")
-            m_fields.optErrors = defaults.optErrors;
-        else if (n == "TIPONOTIFICA")
-            m_fields.optErrorsType = defaults.optErrorsType;
-        else if (n == "SMTPLOGIN")
-            m_fields.chkAutentifica = defaults.chkAutentifica;
-        else if (n == "SMTPUSER")
-            m_fields.txtUsername = defaults.txtUsername;
-        else if (n == "SMTPPWD")
-            m_fields.txtPwd = defaults.txtPwd;
-        else if (n == "TIMEOUT")
-            m_values.TimeoutComandi = 3600;
-    }
-    std::vector<std::string> problems;
-    for (const xml::Element& child : m_doc->root().children())
-        if (wanted.count(text::upperAscii(child.localName())))
-            readElement(child, problems);
-    m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never;
-    if (wanted.count("STARTUP") && m_windows.main)
-        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    Settings s = current();
+    readSettingElements(s, m_doc->root(), m_programFolder, wanted);
+    take(s, wanted.count("STARTUP") > 0);
 
     // A value another writer wrote in a form of its own ("07") is this store's now as the
     // fields give it back ("7"): not a change of this store's.

@@ -4,6 +4,7 @@
 // setting read or written by path ("Element" or "Element.attribute"), and the save-all.
 
 #include "program/ProgramSettings.h"
+#include "program/Settings.h"
 
 #include <filesystem>
 #include <functional>
@@ -26,20 +27,6 @@ class MainWindow;
 class MessageService;
 class OptionsDialog;
 class YieldHook;
-
-/// The settings fields that the secondary-options window shows and the save-all collects.
-struct SecondaryOptionsFields {
-    int chkStartup = 1;
-    int chkMinimize = 1;
-    std::string txtMese = "1";
-    std::string txtSmtp;
-    bool txtSmtpEnabled = true;
-    NotifyWhen optErrors = NotifyWhen::Never;
-    NotifyWhat optErrorsType = NotifyWhat::ErrorsOnly;
-    int chkAutentifica = 0;
-    std::string txtUsername;
-    std::string txtPwd; ///< clear text
-};
 
 /// A setting read by path: a boolean ("vero"/"falso") or the text.
 using SettingValue = std::variant<bool, std::string>;
@@ -134,7 +121,11 @@ class SettingsStore {
 
   private:
     void say(const std::string& text);
-    std::filesystem::path settingsPath(const std::string& text) const;
+    /// The values and fields as they stand, as a settings value.
+    Settings current() const;
+    /// Takes a value read from the document: the values and fields, and the windows' settings it
+    /// holds (`startup`: the start-with-the-desktop entry follows the field).
+    void take(const Settings& s, bool startup);
     /// Steps of the save-all that put the windows' fields into `doc`; `live` includes the cube
     /// window's OLAP fields, whose change re-lists the cubes.
     void collect(xml::Document& doc, bool live);
@@ -146,13 +137,6 @@ class SettingsStore {
     std::vector<std::string> fold(xml::Document& mine, const xml::Element& disk);
     /// After a fold: the fields of every element name in `keys` read again from the document.
     void refreshFields(const std::vector<std::string>& keys);
-    /// One element of the settings as the start-up reader takes it.
-    void readElement(const xml::Element& child, std::vector<std::string>& problems);
-    /// One element of the settings file, by what it sets; false when `name` is none of theirs.
-    bool readDatabaseSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
-    bool readCubeSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
-    void readBusAndTask(const xml::Element& child, std::vector<std::string>& problems);
-    void readOptionSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
 
     ProgramSettings& m_values;
     SecondaryOptionsFields& m_fields;
