@@ -265,8 +265,8 @@ void readSettingElements(Settings& into, const xml::Element& root, const std::fi
 void writeSettings(xml::Element root, const Settings& from, bool olap)
 {
     if (olap) {
-        for (const auto& [name, value] : {std::pair{"ServerOLAP", &from.cubes.server},
-                                          std::pair{"DatabaseOLAP", &from.cubes.database}}) {
+        for (const auto& [name, value] :
+             {std::pair{"ServerOLAP", &from.cubes.server}, std::pair{"DatabaseOLAP", &from.cubes.database}}) {
             xml::Element e = root.child(name);
             if (e.isNull())
                 e = root.appendChild(name);

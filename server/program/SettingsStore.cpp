@@ -124,6 +124,42 @@ void setAttributeOf(SettingsStore::Snapshot& s, const std::string& name, const s
         s.attributes.emplace_back(name, *value);
 }
 
+/// One element's fold: what the other writers changed in `d` since `fileBase` is taken into `m`,
+/// attribute by attribute and for the content, where `m` still holds this writer's baseline
+/// (`ownBases` at `key`); that baseline follows what is taken, nothing else. Whether any was.
+bool foldElement(xml::Element m, const xml::Element& d, const SettingsStore::Snapshot& ds,
+                 const SettingsStore::Snapshot* fileBase, SettingsStore::Snapshots& ownBases, const std::string& key)
+{
+    const SettingsStore::Snapshot* ownBase = find(ownBases, key);
+    const SettingsStore::Snapshot ms = snapshotOf(m);
+    auto own = [&]() -> SettingsStore::Snapshot& { return ownBases.try_emplace(key).first->second; };
+    bool took = false;
+    std::vector<std::string> names;
+    for (const SettingsStore::Snapshot* s : {&ds, &ms, ownBase, fileBase})
+        if (s)
+            for (const auto& a : s->attributes)
+                if (std::find(names.begin(), names.end(), a.first) == names.end())
+                    names.push_back(a.first);
+    for (const std::string& name : names) {
+        const auto dv = attributeOf(&ds, name);
+        if (attributeOf(&ms, name) != attributeOf(ownBase, name) || dv == attributeOf(fileBase, name))
+            continue; // changed here, or not by the others
+        if (dv)
+            m.setAttribute(name, *dv);
+        else
+            m.removeAttribute(name);
+        setAttributeOf(own(), name, dv);
+        took = true;
+    }
+    const std::string base = ownBase ? ownBase->content : std::string();
+    if (ms.content == base && ds.content != (fileBase ? fileBase->content : std::string())) {
+        m.copyContentFrom(d);
+        own().content = ds.content;
+        took = true;
+    }
+    return took;
+}
+
 /// The name a settings file that a save refused to read is kept under: the file's own, what
 /// happened and when ("zentrikServer.xml.rifiutato-20260314-093005"), "-2" on for a second one in
 /// the same second.
@@ -261,26 +297,8 @@ void SettingsStore::take(const Settings& s, bool startup)
 {
     m_values = s.program;
     m_fields = s.options;
-    if (CubeWindow* c = m_windows.cubes) {
-        if (s.cubes.server)
-            c->set_MacchinaOLAP(*s.cubes.server);
-        if (s.cubes.database) {
-            c->set_DatabaseCubi(*s.cubes.database);
-            c->Inizializza();
-        }
-        for (const InfoCubo& cube : s.cubes.cubes)
-            c->modifyCube(cube.nome, cube.aggiornamento, cube.data);
-    }
-    if (OptionsDialog* o = m_windows.options; o && s.bus) {
-        o->set_Computer(s.bus->computer);
-        o->set_SystemUserID(s.bus->systemUserID);
-        o->set_SystemPassword(s.bus->systemPassword);
-        o->set_OperatorUserID(s.bus->operatorUserID);
-        o->set_OperatorPassword(s.bus->operatorPassword);
-        o->set_CoDiv(s.bus->coDiv);
-    }
-    if (startup && m_windows.main)
-        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    if (m_exchange.show)
+        m_exchange.show(s, startup);
 }
 
 std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& root)
@@ -349,24 +367,11 @@ bool SettingsStore::ScriviImpostazione(const std::string& path, const std::strin
 void SettingsStore::collect(xml::Document& doc, bool live)
 {
     Settings s = current();
-    CubeWindow* cubes = m_windows.cubes;
-    if (cubes) {
-        s.cubes.server = cubes->txtDsoServer();
-        s.cubes.database = cubes->txtDsoDb();
-        s.cubes.cubes = cubes->cubes();
-    }
-    if (live && cubes) {
-        const xml::Element root = doc.root();
-        // Another OLAP server or database lists its cubes anew before the list is saved.
-        if (root.child("ServerOLAP").text() != *s.cubes.server ||
-            root.child("DatabaseOLAP").text() != *s.cubes.database) {
-            cubes->Inizializza();
-            cubes->AggiornaTabellaCubi();
-            if (m_windows.yield)
-                m_windows.yield->yield();
-            s.cubes.cubes = cubes->cubes();
-        }
-    }
+    std::optional<CubeSettings> cubes;
+    if (m_exchange.collect)
+        cubes = m_exchange.collect(doc.root(), live);
+    if (cubes)
+        s.cubes = std::move(*cubes);
     writeSettings(doc.root(), s, live && cubes);
 }
 
@@ -402,34 +407,7 @@ std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Ele
             touched.push_back(d.name());
             continue;
         }
-        xml::Element m = it->second;
-        const Snapshot ms = snapshotOf(m);
-        // This store's baseline follows what is taken, nothing else.
-        auto own = [this, &k = key]() -> Snapshot& { return m_ownBase.try_emplace(k, Snapshot{}).first->second; };
-        bool took = false;
-        std::vector<std::string> names;
-        for (const Snapshot* s : {&ds, &ms, ownBase, fileBase})
-            if (s)
-                for (const auto& a : s->attributes)
-                    if (std::find(names.begin(), names.end(), a.first) == names.end())
-                        names.push_back(a.first);
-        for (const std::string& name : names) {
-            const auto dv = attributeOf(&ds, name);
-            if (attributeOf(&ms, name) != attributeOf(ownBase, name) || dv == attributeOf(fileBase, name))
-                continue; // changed here, or not by the others
-            if (dv)
-                m.setAttribute(name, *dv);
-            else
-                m.removeAttribute(name);
-            setAttributeOf(own(), name, dv);
-            took = true;
-        }
-        const std::string base = ownBase ? ownBase->content : std::string();
-        if (ms.content == base && ds.content != (fileBase ? fileBase->content : std::string())) {
-            m.copyContentFrom(d);
-            own().content = ds.content;
-            took = true;
-        }
+        const bool took = foldElement(it->second, d, ds, fileBase, m_ownBase, key);
         if (took)
             touched.push_back(d.name());
     }
@@ -516,8 +494,6 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
     }
     refreshFields(taken);
     m_saving = false;
-    if (m_windows.yield)
-        m_windows.yield->yield();
     return ok;
 }
 

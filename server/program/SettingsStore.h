@@ -22,11 +22,7 @@ class FileOps;
 
 namespace zs::program {
 
-class CubeWindow;
-class MainWindow;
 class MessageService;
-class OptionsDialog;
-class YieldHook;
 
 /// A setting read by path: a boolean ("vero"/"falso") or the text.
 using SettingValue = std::variant<bool, std::string>;
@@ -41,17 +37,19 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
 
 class SettingsStore {
   public:
-    struct Windows {
-        CubeWindow* cubes = nullptr;
-        OptionsDialog* options = nullptr;
-        MainWindow* main = nullptr;
-        YieldHook* yield = nullptr;
+    /// How the windows take part, wired by their owner (the store knows no window): `show` takes
+    /// each value read from the file (`startup`: the start-with-the-desktop entry follows it),
+    /// `collect` gives a save the cube window's settings for the document's `root` (`live`: the
+    /// save-all's own collection, which may list the cubes anew); nothing without a cube window.
+    struct WindowExchange {
+        std::function<void(const Settings& value, bool startup)> show;
+        std::function<std::optional<CubeSettings>(const xml::Element& root, bool live)> collect;
     };
 
     SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
                   std::filesystem::path programFolder);
 
-    void setWindows(const Windows& windows) { m_windows = windows; }
+    void exchangeWith(WindowExchange exchange) { m_exchange = std::move(exchange); }
     /// The program-wide values the store reads into and saves from.
     const ProgramSettings& values() const { return m_values; }
     /// The file system calls saves go through (tests inject failures).
@@ -142,7 +140,7 @@ class SettingsStore {
     SecondaryOptionsFields& m_fields;
     MessageService& m_messages;
     std::filesystem::path m_programFolder;
-    Windows m_windows;
+    WindowExchange m_exchange;
     fs::FileOps* m_ops = nullptr;
     std::optional<xml::Document> m_doc;
     bool m_refused = false;

@@ -8,6 +8,7 @@
 // folder, as the program does.
 
 #include "dialogs/core/CubiCore.h"
+#include "dialogs/core/SettingsWindows.h"
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
@@ -290,7 +291,7 @@ int extract(const Options& o)
     dialogs::CubiCore cubes(o.folder, clock, messages);
     cubes.setYield(&yield);
     cubes.setSettingsStore(&store);
-    store.setWindows({&cubes, nullptr, nullptr, &yield});
+    dialogs::SettingsWindows{&cubes, nullptr, nullptr, &yield}.connect(store);
     const xml::Element root = readSettings(store, messages, settings, o.folder);
     if (!root)
         return 2;

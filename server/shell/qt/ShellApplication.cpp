@@ -1,5 +1,6 @@
 #include "shell/qt/ShellApplication.h"
 
+#include "dialogs/core/SettingsWindows.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -143,7 +144,8 @@ bool ShellApplication::load()
     progress(75);
     m_main->addChild(m_options);
     loaded(m_options);
-    m_store.setWindows(SettingsStore::Windows{m_cubes, m_options, this, &m_yield});
+    // What the store reads goes into these windows; what a save writes comes from them.
+    dialogs::SettingsWindows{m_cubes, m_options, this, &m_yield}.connect(m_store);
     // Without a settings file the dialog has shown the wizard; the program then ends.
     if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings) {
         m_exitStatus = m_wizard->saved() ? 0 : 1;

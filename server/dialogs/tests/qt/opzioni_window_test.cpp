@@ -1,4 +1,5 @@
 #include "WidgetLookup.h"
+#include "dialogs/core/SettingsWindows.h"
 #include "dialogs/qt/JobViewerWindow.h"
 #include "dialogs/qt/LoginWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -72,7 +73,7 @@ TEST_F(OpzioniFixture, InitializeSettingsFillsTheTreeAndTheBoxes)
                                           "\" operatorUserID=\"op\" operatorPassword=\"\" coDiv=\"01\"/>"
                                           "</zentrikServer>");
     frmOpzioni dlg(services());
-    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    SettingsWindows{nullptr, &dlg}.connect(folder.store);
     EXPECT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
     EXPECT_EQ(wizard.shown, 0);
 
@@ -113,7 +114,7 @@ TEST_F(OpzioniFixture, AClickedStepIsNotLeftHighlightedAndAReloadAddsTheStepsCol
     folder.copyFixture("loading.xml");
     folder.write("zentrikServer.xml", "<zentrikServer><LOADINGFILE>loading.xml</LOADINGFILE></zentrikServer>");
     frmOpzioni dlg(services());
-    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    SettingsWindows{nullptr, &dlg}.connect(folder.store);
     ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
     dlg.resize(640, 480);
     dlg.show();
