@@ -241,9 +241,7 @@ SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fi
     , m_messages(messages)
     , m_programFolder(std::move(programFolder))
     , m_ops(&fs::systemFileOps())
-{
-    m_modules.createRoot("Estrattore");
-}
+{}
 
 void SettingsStore::say(const std::string& text)
 {
@@ -512,17 +510,6 @@ bool SettingsStore::Ricarica()
     m_doc = std::move(mine);
     refreshFields(taken);
     return true;
-}
-
-void SettingsStore::CreaDocumentoXML(const std::filesystem::path& fileName)
-{
-    auto doc = CaricaXML(fileName, m_messages);
-    if (doc) {
-        m_modules = std::move(*doc);
-        return;
-    }
-    m_modules = xml::Document();
-    m_modules.createRoot("Estrattore");
 }
 
 } // namespace zs::program

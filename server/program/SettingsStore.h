@@ -101,10 +101,6 @@ class SettingsStore {
     /// shows them again when it has shown an older generation.
     unsigned generation() const { return m_generation; }
 
-    /// Loads the loading XML into DocModuli; an empty "Estrattore" document when it cannot.
-    void CreaDocumentoXML(const std::filesystem::path& fileName);
-    xml::Document& DocModuli() { return m_modules; }
-
     const std::filesystem::path& programFolder() const { return m_programFolder; }
 
     /// One setting as compared between writers: an element's attributes and its content.
@@ -151,7 +147,6 @@ class SettingsStore {
     std::function<void(const std::string&)> m_notices;
     Snapshots m_fileBase; ///< the file as this store last read or wrote it
     Snapshots m_ownBase;  ///< what this store's save-all gave for it (the fields collected)
-    xml::Document m_modules;
 };
 
 } // namespace zs::program

@@ -21,6 +21,7 @@
 #include "fs/Paths.h"
 #include "program/Crono.h"
 #include "program/DesktopIntegration.h"
+#include "program/LoadingDocument.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -199,8 +200,9 @@ bool enterFolder(const std::filesystem::path& folder)
 
 /// Reads zentrikServer.xml and the loading XML it names; the loading XML's root, or a null
 /// element (the reason said on stderr).
-zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages& messages,
-                              const zs::program::ProgramSettings& settings, const std::filesystem::path& folder)
+zs::xml::Element readSettings(zs::program::SettingsStore& store, zs::program::LoadingDocument& loading,
+                              StderrMessages& messages, const zs::program::ProgramSettings& settings,
+                              const std::filesystem::path& folder)
 {
     messages.hold();
     const bool loaded = store.load();
@@ -220,8 +222,8 @@ zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages&
         std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
         return {};
     }
-    store.CreaDocumentoXML(settings.FileCaricamento);
-    const zs::xml::Element root = store.DocModuli().root();
+    loading.CreaDocumentoXML(settings.FileCaricamento);
+    const zs::xml::Element root = loading.DocModuli().root();
     if (!root || root.children().empty()) {
         std::cerr << "zs-extract: il file di caricamento non contiene passi\n";
         return {};
@@ -292,7 +294,8 @@ int extract(const Options& o)
     cubes.setYield(&yield);
     cubes.setSettingsStore(&store);
     dialogs::SettingsWindows{&cubes, nullptr, nullptr, &yield}.connect(store);
-    const xml::Element root = readSettings(store, messages, settings, o.folder);
+    program::LoadingDocument loading(messages);
+    const xml::Element root = readSettings(store, loading, messages, settings, o.folder);
     if (!root)
         return 2;
 

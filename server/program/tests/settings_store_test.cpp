@@ -2,6 +2,7 @@
 
 #include "fs/FileOps.h"
 #include "fs/ReadFile.h"
+#include "program/LoadingDocument.h"
 #include "program/PasswordCodec.h"
 #include "program/ShellServices.h"
 #include "program/testsupport/ShellDoubles.h"
@@ -388,9 +389,11 @@ TEST_F(StoreFixture, MissingFilesGiveNothingSilently)
 {
     EXPECT_FALSE(store.load());
     EXPECT_TRUE(messages.shown.empty());
-    store.CreaDocumentoXML(env.home() / "none.xml");
-    EXPECT_EQ(store.DocModuli().root().name(), "Estrattore");
-    EXPECT_TRUE(store.DocModuli().root().children().empty());
+    LoadingDocument loading(messages);
+    loading.CreaDocumentoXML(env.home() / "none.xml");
+    EXPECT_EQ(loading.DocModuli().root().name(), "Estrattore");
+    EXPECT_TRUE(loading.DocModuli().root().children().empty());
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 // --- Several writers on one settings file -------------------------------------------------------

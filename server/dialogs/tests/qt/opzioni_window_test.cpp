@@ -44,8 +44,9 @@ struct FakeWizard : program::ConfigurationWizard {
 struct OpzioniFixture : ::testing::Test {
     OpzioniServices services()
     {
-        return OpzioniServices{folder.store, folder.values,      folder.messages, prompts, &wizard, nullptr, nullptr,
-                               {},           [this] { ++ended; }};
+        return OpzioniServices{
+            folder.store, folder.loading,     folder.values, folder.messages, prompts, &wizard, nullptr, nullptr,
+            {},           [this] { ++ended; }};
     }
     dtest::ProgramFolder folder;
     QtPrompts prompts;
