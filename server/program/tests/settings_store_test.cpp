@@ -691,3 +691,35 @@ TEST_F(StoreFixture, APasswordWrittenByHandIsSaidByItsElementAndNeverReadAsEmpty
     EXPECT_EQ(shown.back().bus->systemPassword, "sistema");
     EXPECT_EQ(shown.back().bus->operatorPassword, "op");
 }
+
+TEST_F(StoreFixture, AReloadOfAFileThatCannotBeReadChangesNothing)
+{
+    const auto file = env.home() / "zentrikServer.xml";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"gone", [&] { std::filesystem::remove(file); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        {"a folder", [&] { std::filesystem::create_directory(file); }},
+        {"ill-formed", [&] { zs::test::writeFile(file, "<r><deletelogs>9</deletelogs>"); }},
+        {"no root", [&] { zs::test::writeFile(file, "<?xml version=\"1.0\"?>"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(file);
+        loadText(kShared);
+        read();
+        fields.txtMese = "5"; // typed, not saved
+        std::filesystem::remove_all(file);
+        c.plant();
+        const unsigned generation = store.generation();
+        const std::size_t shows = shown.size();
+        EXPECT_FALSE(store.Ricarica());
+        EXPECT_EQ(store.generation(), generation);
+        EXPECT_EQ(shown.size(), shows);
+        EXPECT_EQ(fields.txtMese, "5");
+        EXPECT_EQ(store.LeggiTesto("deletelogs"), "3");
+        EXPECT_TRUE(messages.shown.empty()); // a reload runs unasked: it shows no box
+    }
+}
