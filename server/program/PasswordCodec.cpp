@@ -82,4 +82,25 @@ std::string DecodificaPassword(std::string_view text)
     return text::fromCp1252(bytes);
 }
 
+std::optional<std::string> decodeStoredPassword(std::string_view text)
+{
+    if (text.size() % kGroup != 0)
+        return std::nullopt;
+    std::string clear = DecodificaPassword(text);
+    // Only an empty text decodes to nothing: any other "" is a group that is no code.
+    if (clear.empty() && !text.empty())
+        return std::nullopt;
+    return clear;
+}
+
+std::string storedPasswordText(std::string_view text)
+{
+    return decodeStoredPassword(text).value_or(std::string(text));
+}
+
+std::string passwordNotEncoded(const std::string& element)
+{
+    return "La password dell'elemento " + element + " non è codificata: impostarla da Opzioni principali";
+}
+
 } // namespace zs::program

@@ -2,6 +2,7 @@
 // Passwords never stand in clear in the settings file: each character's code (Windows-1252)
 // is multiplied modulo a fixed modulus and written as five upper-case hexadecimal digits.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,13 @@ std::string CodificaPassword(std::string_view text);
 /// The clear (UTF-8) text of an encoded form, or "" when any group is not hexadecimal or does
 /// not decode to a character code.
 std::string DecodificaPassword(std::string_view text);
+/// The clear text of a password as the settings store it; nothing when the text is no encoded
+/// form (a password written there by hand): groups of five hexadecimal digits, each a code.
+std::optional<std::string> decodeStoredPassword(std::string_view text);
+/// The password a stored text stands for: its clear text, or the text as written when it is no
+/// encoded form (never an empty password for a hand-written one).
+std::string storedPasswordText(std::string_view text);
+/// What the operator is told of a stored password that is no encoded form, naming its element.
+std::string passwordNotEncoded(const std::string& element);
 
 } // namespace zs::program

@@ -4,34 +4,27 @@
 #include "fs/Paths.h"
 #include "fs/ReadFile.h"
 #include "program/PasswordCodec.h"
+#include "program/Settings.h"
+#include "program/SettingsLock.h"
 #include "program/ShellServices.h"
 #include "text/Ascii.h"
 #include "text/ItalianFormat.h"
+#include "text/SystemReason.h"
 #include "xml/XmlUtilities.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <fcntl.h>
+#include <ctime>
 #include <set>
-#include <sys/file.h>
-#include <thread>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zs::program {
 
 namespace {
-
-/// A whole number as the settings hold it ("6", " 6 ", "6,0"); nothing when it is not one.
-std::optional<long> toInteger(const std::string& text)
-{
-    const auto v = text::parseNumber(text);
-    if (!v || !std::isfinite(*v) || std::fabs(*v) > 2147483647.0)
-        return std::nullopt;
-    return static_cast<long>(std::nearbyint(*v)); // half to even, as the original's conversion
-}
 
 struct Path {
     std::string element;
@@ -75,33 +68,6 @@ std::string booleanForWrite(const std::string& value)
         return "falso";
     return value;
 }
-
-/// The short exclusive lock every save of the settings holds while it reads the file again and
-/// writes it, so two writers' saves never interleave. Taken on a lock file beside the settings,
-/// a regular file only; a save that cannot have it (a folder it cannot write to, something else
-/// at the name, a holder that does not let go) goes on alone, as a save did before.
-class SaveLock {
-  public:
-    explicit SaveLock(const std::filesystem::path& settingsFile)
-    {
-        std::string why;
-        m_fd = fs::openForWriting(settingsFile.parent_path() / ".zentrikSettings.lock", O_RDWR, 0600, why);
-        if (!m_fd.valid())
-            return;
-        // A save holds it for the length of one read and one write: far below the bound.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > until) {
-                m_fd.reset();
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-
-  private:
-    fs::Fd m_fd;
-};
 
 /// The root's elements with their keys, in document order.
 std::vector<std::pair<std::string, xml::Element>> keyedElements(const xml::Element& root)
@@ -158,6 +124,88 @@ void setAttributeOf(SettingsStore::Snapshot& s, const std::string& name, const s
         s.attributes.emplace_back(name, *value);
 }
 
+/// One element's fold: what the other writers changed in `d` since `fileBase` is taken into `m`,
+/// attribute by attribute and for the content, where `m` still holds this writer's baseline
+/// (`ownBases` at `key`); that baseline follows what is taken, nothing else. Whether any was.
+bool foldElement(xml::Element m, const xml::Element& d, const SettingsStore::Snapshot& ds,
+                 const SettingsStore::Snapshot* fileBase, SettingsStore::Snapshots& ownBases, const std::string& key)
+{
+    const SettingsStore::Snapshot* ownBase = find(ownBases, key);
+    const SettingsStore::Snapshot ms = snapshotOf(m);
+    auto own = [&]() -> SettingsStore::Snapshot& { return ownBases.try_emplace(key).first->second; };
+    bool took = false;
+    std::vector<std::string> names;
+    for (const SettingsStore::Snapshot* s : {&ds, &ms, ownBase, fileBase})
+        if (s)
+            for (const auto& a : s->attributes)
+                if (std::find(names.begin(), names.end(), a.first) == names.end())
+                    names.push_back(a.first);
+    for (const std::string& name : names) {
+        const auto dv = attributeOf(&ds, name);
+        if (attributeOf(&ms, name) != attributeOf(ownBase, name) || dv == attributeOf(fileBase, name))
+            continue; // changed here, or not by the others
+        if (dv)
+            m.setAttribute(name, *dv);
+        else
+            m.removeAttribute(name);
+        setAttributeOf(own(), name, dv);
+        took = true;
+    }
+    const std::string base = ownBase ? ownBase->content : std::string();
+    if (ms.content == base && ds.content != (fileBase ? fileBase->content : std::string())) {
+        m.copyContentFrom(d);
+        own().content = ds.content;
+        took = true;
+    }
+    return took;
+}
+
+/// The name a settings file that a save refused to read is kept under: the file's own, what
+/// happened and when ("zentrikServer.xml.rifiutato-20260314-093005"), "-2" on for a second one in
+/// the same second.
+std::filesystem::path refusedName(const std::filesystem::path& file, int attempt)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    (void)::localtime_r(&now, &local);
+    char stamp[32];
+    (void)std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::string name = file.filename().string() + ".rifiutato-" + stamp;
+    if (attempt > 1)
+        name += "-" + std::to_string(attempt);
+    return file.parent_path() / name;
+}
+
+/// Before a save replaces a settings file it could not read: a regular file there is kept beside
+/// it (a second name for it, so the replace leaves it whole) and `kept` says so; nothing at the
+/// name, or something that is no file, has nothing to keep. False, with `error`, when the file
+/// cannot be kept: the save must not write then.
+bool keepUnreadable(const std::filesystem::path& file, const xml::ParseError& why, std::string& kept,
+                    std::string* error)
+{
+    struct stat st {};
+    if (why.code == xml::Document::kFileNotFound || ::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    int err = 0;
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const auto beside = refusedName(file, attempt);
+        if (::link(file.c_str(), beside.c_str()) == 0) {
+            std::string reason = why.reason;
+            if (why.line > 0)
+                reason = "linea " + std::to_string(why.line) + ": " + reason;
+            kept = "Il file delle impostazioni " + file.string() + " non era leggibile (" + reason +
+                   "): conservato come " + beside.string() + " prima di salvare";
+            return true;
+        }
+        if ((err = errno) != EEXIST)
+            break;
+    }
+    if (error)
+        *error = "il file " + file.string() +
+                 " non è leggibile e non è stato possibile conservarlo: " + text::systemReason(err);
+    return false;
+}
+
 } // namespace
 
 std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, MessageService& messages,
@@ -193,8 +241,14 @@ SettingsStore::SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fi
     , m_messages(messages)
     , m_programFolder(std::move(programFolder))
     , m_ops(&fs::systemFileOps())
+{}
+
+void SettingsStore::say(const std::string& text)
 {
-    m_modules.createRoot("Estrattore");
+    if (m_notices)
+        m_notices(text);
+    else
+        m_messages.show(text, MessageIcon::Exclamation, "Attenzione.");
 }
 
 bool SettingsStore::load()
@@ -229,201 +283,31 @@ void SettingsStore::rebase()
     m_ownBase = snapshotsOf(own.root());
 }
 
-std::string standardServerProvider(ServerType serverType)
+Settings SettingsStore::current() const
 {
-    if (serverType == ServerType::Oracle)
-        return kStandardProviderOracle;
-    if (serverType == ServerType::SqlServer || serverType == ServerType::Mixed)
-        return kStandardProviderSqlServer;
-    return {};
+    Settings s;
+    s.program = m_values;
+    s.options = m_fields;
+    return s;
 }
 
-std::filesystem::path SettingsStore::settingsPath(const std::string& text) const
+void SettingsStore::take(const Settings& s, bool startup)
 {
-    const std::string l = text::lowerAscii(text);
-    // A bare name lives in the program folder; anything with a folder part is taken as written.
-    // Both kinds are found on disk whatever their case, since the file holds them lower-cased.
-    if (l.find('\\') == std::string::npos && l.find('/') == std::string::npos)
-        return fs::resolveCaseInsensitive(m_programFolder / l);
-    return fs::resolveUserPath(l);
+    m_values = s.program;
+    m_fields = s.options;
+    if (m_exchange.show)
+        m_exchange.show(s, startup);
 }
-
-namespace {
-
-// The setting's whole number; nothing, and a problem, when it is none or lies outside [lo, hi].
-std::optional<long> settingInteger(std::vector<std::string>& problems, const std::string& name, const std::string& text,
-                                   long lo = LONG_MIN, long hi = LONG_MAX)
-{
-    auto v = toInteger(text);
-    if (v && *v >= lo && *v <= hi)
-        return v;
-    problems.push_back("Valore non valido per " + name + ": \"" + text + "\"");
-    return std::nullopt;
-}
-
-} // namespace
 
 std::vector<std::string> SettingsStore::LeggiImpostazioni(const xml::Element& root)
 {
-    std::vector<std::string> problems;
-    m_fields.chkStartup = 1;
-    m_fields.chkMinimize = 1;
-    m_fields.txtMese = "1";
-    m_values.AvvioMinimizzato = true;
-    m_values.TimeoutComandi = 3600;
-    m_values.ProviderServer.clear();
-    m_values.ProviderAccess.clear();
-
-    for (const auto& child : root.children())
-        readElement(child, problems);
-    // A file without a provider template (the configuration wizard writes none) connects
-    // through the standard one of its server type; a template in the file wins.
-    const bool server = runsOnServer(m_values.TipoServer);
-    if (m_values.ProviderServer.empty() && m_values.TipoServer != ServerType::Access)
-        m_values.ProviderServer = text::lowerAscii(standardServerProvider(m_values.TipoServer));
-    if (m_values.ProviderAccess.empty() && !server)
-        m_values.ProviderAccess = text::lowerAscii(kStandardProviderAccess);
-    if (m_windows.main)
-        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    Settings s = current();
+    readSettings(s, root, m_programFolder);
+    take(s, /*startup=*/true);
     // What a save would write now is what this store has not changed.
     if (m_doc && root == m_doc->root())
         rebase();
-    return problems;
-}
-
-void SettingsStore::readElement(const xml::Element& child, std::vector<std::string>& problems)
-{
-    const std::string name = text::upperAscii(child.localName());
-    const std::string text = child.text();
-    if (name == "BUSANDTASK")
-        readBusAndTask(child, problems);
-    else if (!readDatabaseSetting(name, text, problems) && !readCubeSetting(child, name, problems))
-        readOptionSetting(name, text, problems);
-}
-
-bool SettingsStore::readDatabaseSetting(const std::string& name, const std::string& text,
-                                        std::vector<std::string>& problems)
-{
-    auto isServer = [&] { return runsOnServer(m_values.TipoServer); };
-    const bool access = m_values.TipoServer == ServerType::Access;
-    if (name == "SERVERTYPE") {
-        m_values.TipoServer = parseServerType(text);
-    } else if (name == "SERVERNAME" || name == "LOGIN" || name == "DATABASE" || name == "PROVIDER") {
-        std::string& target = name == "SERVERNAME" ? m_values.NomeServer
-                              : name == "LOGIN"    ? m_values.UtenteServer
-                              : name == "DATABASE" ? m_values.NomeDatabase
-                                                   : m_values.ProviderServer;
-        target = !access ? text::lowerAscii(text) : std::string();
-    } else if (name == "PASSWORD") {
-        m_values.PasswordServer = !access ? DecodificaPassword(text) : std::string();
-    } else if (name == "DATABASEACCESS") {
-        m_values.PercorsoAccess = isServer() ? std::string() : settingsPath(text).string();
-        if (text.empty())
-            m_values.PercorsoAccess.clear();
-    } else if (name == "PROVIDERACCESS") {
-        m_values.ProviderAccess = isServer() ? std::string() : text::lowerAscii(text);
-    } else if (name == "TIMEOUT") {
-        // Seconds a command may take; 0 waits without a limit, a negative value means nothing.
-        if (auto v = settingInteger(problems, name, text, 0))
-            m_values.TimeoutComandi = static_cast<int>(*v);
-    } else if (name == "LOADINGFILE") {
-        m_values.FileCaricamento = text.empty() ? std::string() : settingsPath(text).string();
-    } else if (name == "CREATIONFILE") {
-        m_values.FileCreazione = text.empty() ? std::string() : settingsPath(text).string();
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool SettingsStore::readCubeSetting(const xml::Element& child, const std::string& name,
-                                    std::vector<std::string>& problems)
-{
-    if (name == "SERVEROLAP") {
-        if (m_windows.cubes)
-            m_windows.cubes->set_MacchinaOLAP(child.text());
-    } else if (name == "DATABASEOLAP") {
-        if (m_windows.cubes) {
-            m_windows.cubes->set_DatabaseCubi(child.text());
-            m_windows.cubes->Inizializza();
-        }
-    } else if (name == "CUBO") {
-        const auto nome = child.attribute("nome");
-        const auto agg = child.attribute("aggiornamento");
-        const auto data = child.attribute("data");
-        if (!nome || !agg || !data)
-            problems.push_back("Elemento CUBO incompleto: " + child.xml());
-        else if (m_windows.cubes)
-            m_windows.cubes->modifyCube(*nome, refreshChoiceFromText(*agg), *data);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-void SettingsStore::readBusAndTask(const xml::Element& child, std::vector<std::string>& problems)
-{
-    const char* const attrs[] = {"computer",       "systemUserID",     "systemPassword",
-                                 "operatorUserID", "operatorPassword", "coDiv"};
-    bool complete = true;
-    for (const char* a : attrs)
-        complete = complete && child.hasAttribute(a);
-    if (!complete) {
-        problems.push_back("Elemento BUSANDTASK incompleto: " + child.xml());
-        return;
-    }
-    if (auto* o = m_windows.options) {
-        o->set_Computer(*child.attribute("computer"));
-        o->set_SystemUserID(*child.attribute("systemUserID"));
-        o->set_SystemPassword(DecodificaPassword(*child.attribute("systemPassword")));
-        o->set_OperatorUserID(*child.attribute("operatorUserID"));
-        o->set_OperatorPassword(DecodificaPassword(*child.attribute("operatorPassword")));
-        o->set_CoDiv(*child.attribute("coDiv"));
-    }
-}
-
-void SettingsStore::readOptionSetting(const std::string& name, const std::string& text,
-                                      std::vector<std::string>& problems)
-{
-    auto updateSmtpEnabled = [&] { m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never; };
-    if (name == "STARTUP") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.chkStartup = static_cast<int>(*v);
-    } else if (name == "MINIMIZED") {
-        if (auto v = settingInteger(problems, name, text)) {
-            m_fields.chkMinimize = static_cast<int>(*v);
-            m_values.AvvioMinimizzato = m_fields.chkMinimize == 1;
-        }
-    } else if (name == "DELETELOGS") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.txtMese = std::to_string(std::max(1L, *v));
-    } else if (name == "SMTPSERVER") {
-        m_fields.txtSmtp = text;
-    } else if (name == "NOTIFICA") {
-        // Within the range each number is the choice of that value.
-        if (auto v = settingInteger(problems, name, text, 0, 2))
-            m_fields.optErrors = static_cast<NotifyWhen>(*v);
-        updateSmtpEnabled();
-    } else if (name == "TIPONOTIFICA") {
-        if (auto v = settingInteger(problems, name, text, 0, 1))
-            m_fields.optErrorsType = static_cast<NotifyWhat>(*v);
-        updateSmtpEnabled();
-    } else if (name == "SMTPLOGIN") {
-        if (auto v = settingInteger(problems, name, text))
-            m_fields.chkAutentifica = static_cast<int>(*v);
-        updateSmtpEnabled();
-    } else if (name == "SMTPUSER") {
-        m_fields.txtUsername = text;
-        updateSmtpEnabled();
-    } else if (name == "SMTPPWD") {
-        m_fields.txtPwd = DecodificaPassword(text);
-        updateSmtpEnabled();
-    } else if (name == "ICONSINDEX") {
-        if (auto v = settingInteger(problems, name, text))
-            m_values.IndiceIcona = static_cast<int>(*v);
-    } else if (name == "APPNAME") {
-        m_values.TitoloApplicazione = text;
-    }
+    return s.problems;
 }
 
 SettingValue SettingsStore::LeggiImpostazione(const std::string& path, std::string* error) const
@@ -480,59 +364,13 @@ bool SettingsStore::ScriviImpostazione(const std::string& path, const std::strin
 
 void SettingsStore::collect(xml::Document& doc, bool live)
 {
-    xml::Element root = doc.root();
-
-    bool changed = false;
-    auto syncOlap = [&](const char* name, const std::string& value) {
-        xml::Element e = root.child(name);
-        if (e.isNull())
-            e = root.appendChild(name);
-        changed = changed || e.text() != value;
-        e.setText(value);
-    };
-    if (live && m_windows.cubes) {
-        syncOlap("ServerOLAP", m_windows.cubes->txtDsoServer());
-        syncOlap("DatabaseOLAP", m_windows.cubes->txtDsoDb());
-        if (changed) {
-            m_windows.cubes->Inizializza();
-            m_windows.cubes->AggiornaTabellaCubi();
-            if (m_windows.yield)
-                m_windows.yield->yield();
-        }
-    }
-
-    for (xml::Element c = root.child("cubo"); !c.isNull(); c = root.child("cubo"))
-        root.removeChild(c);
-    if (m_windows.cubes) {
-        for (const InfoCubo& cube : m_windows.cubes->cubes()) {
-            xml::Element c = root.appendChild("cubo");
-            c.setAttribute("nome", cube.nome);
-            c.setAttribute("aggiornamento", refreshChoiceText(cube.aggiornamento));
-            c.setAttribute("data", cube.data);
-        }
-    }
-
-    const std::pair<const char*, std::string> values[] = {
-        {"startup", std::to_string(m_fields.chkStartup)},
-        {"minimized", std::to_string(m_fields.chkMinimize)},
-        {"deletelogs", m_fields.txtMese},
-        {"smtpserver", m_fields.txtSmtp},
-        {"notifica", notifyText(m_fields.optErrors)},
-        {"tiponotifica", notifyText(m_fields.optErrorsType)},
-        {"smtplogin", std::to_string(m_fields.chkAutentifica)},
-        {"smtpuser", m_fields.txtUsername},
-        // A password the encoding cannot hold is refused in its box; should one reach a save all
-        // the same, the stored one stays rather than an altered one.
-        {"smtppwd",
-         PasswordCodificabile(m_fields.txtPwd) ? CodificaPassword(m_fields.txtPwd) : root.child("smtppwd").text()},
-        {"timeout", std::to_string(m_values.TimeoutComandi)},
-    };
-    for (const auto& [name, value] : values) {
-        xml::Element old = root.child(name);
-        if (!old.isNull())
-            root.removeChild(old);
-        root.appendChild(name).setText(value);
-    }
+    Settings s = current();
+    std::optional<CubeSettings> cubes;
+    if (m_exchange.collect)
+        cubes = m_exchange.collect(doc.root(), live);
+    if (cubes)
+        s.cubes = std::move(*cubes);
+    writeSettings(doc.root(), s, live && cubes);
 }
 
 std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Element& disk)
@@ -567,34 +405,7 @@ std::vector<std::string> SettingsStore::fold(xml::Document& mine, const xml::Ele
             touched.push_back(d.name());
             continue;
         }
-        xml::Element m = it->second;
-        const Snapshot ms = snapshotOf(m);
-        // This store's baseline follows what is taken, nothing else.
-        auto own = [this, &k = key]() -> Snapshot& { return m_ownBase.try_emplace(k, Snapshot{}).first->second; };
-        bool took = false;
-        std::vector<std::string> names;
-        for (const Snapshot* s : {&ds, &ms, ownBase, fileBase})
-            if (s)
-                for (const auto& a : s->attributes)
-                    if (std::find(names.begin(), names.end(), a.first) == names.end())
-                        names.push_back(a.first);
-        for (const std::string& name : names) {
-            const auto dv = attributeOf(&ds, name);
-            if (attributeOf(&ms, name) != attributeOf(ownBase, name) || dv == attributeOf(fileBase, name))
-                continue; // changed here, or not by the others
-            if (dv)
-                m.setAttribute(name, *dv);
-            else
-                m.removeAttribute(name);
-            setAttributeOf(own(), name, dv);
-            took = true;
-        }
-        const std::string base = ownBase ? ownBase->content : std::string();
-        if (ms.content == base && ds.content != (fileBase ? fileBase->content : std::string())) {
-            m.copyContentFrom(d);
-            own().content = ds.content;
-            took = true;
-        }
+        const bool took = foldElement(it->second, d, ds, fileBase, m_ownBase, key);
         if (took)
             touched.push_back(d.name());
     }
@@ -631,37 +442,9 @@ void SettingsStore::refreshFields(const std::vector<std::string>& names)
     // A new OLAP server or database lists its cubes again: every cube's choice and date follows.
     if (wanted.count("SERVEROLAP") || wanted.count("DATABASEOLAP"))
         wanted.insert({"SERVEROLAP", "DATABASEOLAP", "CUBO"});
-    // A field whose element is gone takes the value a file without it gives.
-    const SecondaryOptionsFields defaults;
-    for (const std::string& n : wanted) {
-        if (n == "STARTUP")
-            m_fields.chkStartup = defaults.chkStartup;
-        else if (n == "MINIMIZED")
-            m_fields.chkMinimize = defaults.chkMinimize, m_values.AvvioMinimizzato = true;
-        else if (n == "DELETELOGS")
-            m_fields.txtMese = defaults.txtMese;
-        else if (n == "SMTPSERVER")
-            m_fields.txtSmtp = defaults.txtSmtp;
-        else if (n == "NOTIFICA")
-            m_fields.optErrors = defaults.optErrors;
-        else if (n == "TIPONOTIFICA")
-            m_fields.optErrorsType = defaults.optErrorsType;
-        else if (n == "SMTPLOGIN")
-            m_fields.chkAutentifica = defaults.chkAutentifica;
-        else if (n == "SMTPUSER")
-            m_fields.txtUsername = defaults.txtUsername;
-        else if (n == "SMTPPWD")
-            m_fields.txtPwd = defaults.txtPwd;
-        else if (n == "TIMEOUT")
-            m_values.TimeoutComandi = 3600;
-    }
-    std::vector<std::string> problems;
-    for (const xml::Element& child : m_doc->root().children())
-        if (wanted.count(text::upperAscii(child.localName())))
-            readElement(child, problems);
-    m_fields.txtSmtpEnabled = m_fields.optErrors != NotifyWhen::Never;
-    if (wanted.count("STARTUP") && m_windows.main)
-        m_windows.main->ChangeStartup(m_fields.chkStartup == 1);
+    Settings s = current();
+    readSettingElements(s, m_doc->root(), m_programFolder, wanted);
+    take(s, wanted.count("STARTUP") > 0);
 
     // A value another writer wrote in a form of its own ("07") is this store's now as the
     // fields give it back ("7"): not a change of this store's.
@@ -686,12 +469,22 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
     std::vector<std::string> taken;
     bool ok = false;
     {
-        const SaveLock lock(m_values.FileImpostazioni);
-        // The file as it stands now: a missing, refused or broken one has nothing to keep.
-        const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, nullptr, fs::ReadLimit::kSettings);
+        const SettingsLock lock(m_values.FileImpostazioni);
+        // Another writer could interleave with this save: said once, until a save has the lock again.
+        if (!lock.held() && !m_savedUnlocked)
+            say(lock.refusal());
+        m_savedUnlocked = !lock.held();
+        // The file as it stands now. One that cannot be read (a hand edit left ill-formed) is the
+        // operator's work: it is kept beside before this save's document replaces it.
+        xml::ParseError unread;
+        const auto disk = xml::Document::loadFile(m_values.FileImpostazioni, &unread, fs::ReadLimit::kSettings);
         if (disk && !disk->root().isNull())
             taken = fold(*m_doc, disk->root());
-        ok = xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+        std::string kept;
+        ok = disk || keepUnreadable(m_values.FileImpostazioni, unread, kept, error);
+        ok = ok && xml::FormatXml(*m_doc, m_values.FileImpostazioni, error, /*privateFile=*/true, *m_ops);
+        if (!kept.empty())
+            say(kept);
         if (ok) {
             m_fileBase = snapshotsOf(m_doc->root());
             m_ownBase = m_fileBase;
@@ -699,8 +492,6 @@ bool SettingsStore::SalvaImpostazioni(std::string* error)
     }
     refreshFields(taken);
     m_saving = false;
-    if (m_windows.yield)
-        m_windows.yield->yield();
     return ok;
 }
 
@@ -719,17 +510,6 @@ bool SettingsStore::Ricarica()
     m_doc = std::move(mine);
     refreshFields(taken);
     return true;
-}
-
-void SettingsStore::CreaDocumentoXML(const std::filesystem::path& fileName)
-{
-    auto doc = CaricaXML(fileName, m_messages);
-    if (doc) {
-        m_modules = std::move(*doc);
-        return;
-    }
-    m_modules = xml::Document();
-    m_modules.createRoot("Estrattore");
 }
 
 } // namespace zs::program

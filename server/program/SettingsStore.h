@@ -4,8 +4,10 @@
 // setting read or written by path ("Element" or "Element.attribute"), and the save-all.
 
 #include "program/ProgramSettings.h"
+#include "program/Settings.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,25 +22,7 @@ class FileOps;
 
 namespace zs::program {
 
-class CubeWindow;
-class MainWindow;
 class MessageService;
-class OptionsDialog;
-class YieldHook;
-
-/// The settings fields that the secondary-options window shows and the save-all collects.
-struct SecondaryOptionsFields {
-    int chkStartup = 1;
-    int chkMinimize = 1;
-    std::string txtMese = "1";
-    std::string txtSmtp;
-    bool txtSmtpEnabled = true;
-    NotifyWhen optErrors = NotifyWhen::Never;
-    NotifyWhat optErrorsType = NotifyWhat::ErrorsOnly;
-    int chkAutentifica = 0;
-    std::string txtUsername;
-    std::string txtPwd; ///< clear text
-};
 
 /// A setting read by path: a boolean ("vero"/"falso") or the text.
 using SettingValue = std::variant<bool, std::string>;
@@ -53,21 +37,26 @@ std::optional<xml::Document> CaricaXML(const std::filesystem::path& fileName, Me
 
 class SettingsStore {
   public:
-    struct Windows {
-        CubeWindow* cubes = nullptr;
-        OptionsDialog* options = nullptr;
-        MainWindow* main = nullptr;
-        YieldHook* yield = nullptr;
+    /// How the windows take part, wired by their owner (the store knows no window): `show` takes
+    /// each value read from the file (`startup`: the start-with-the-desktop entry follows it),
+    /// `collect` gives a save the cube window's settings for the document's `root` (`live`: the
+    /// save-all's own collection, which may list the cubes anew); nothing without a cube window.
+    struct WindowExchange {
+        std::function<void(const Settings& value, bool startup)> show;
+        std::function<std::optional<CubeSettings>(const xml::Element& root, bool live)> collect;
     };
 
     SettingsStore(ProgramSettings& values, SecondaryOptionsFields& fields, MessageService& messages,
                   std::filesystem::path programFolder);
 
-    void setWindows(const Windows& windows) { m_windows = windows; }
+    void exchangeWith(WindowExchange exchange) { m_exchange = std::move(exchange); }
     /// The program-wide values the store reads into and saves from.
     const ProgramSettings& values() const { return m_values; }
     /// The file system calls saves go through (tests inject failures).
     void setFileOps(fs::FileOps& ops) { m_ops = &ops; }
+    /// Where a save says what it did on its own account (saved without the save lock): a box
+    /// through the message service when none is set; zs-extract writes a day-log line.
+    void setNotices(std::function<void(const std::string&)> say) { m_notices = std::move(say); }
 
     /// Sets FileImpostazioni to the program folder's zentrikServer.xml and loads it into
     /// DocImpostazioni. False when there is no (readable) settings file.
@@ -112,10 +101,6 @@ class SettingsStore {
     /// shows them again when it has shown an older generation.
     unsigned generation() const { return m_generation; }
 
-    /// Loads the loading XML into DocModuli; an empty "Estrattore" document when it cannot.
-    void CreaDocumentoXML(const std::filesystem::path& fileName);
-    xml::Document& DocModuli() { return m_modules; }
-
     const std::filesystem::path& programFolder() const { return m_programFolder; }
 
     /// One setting as compared between writers: an element's attributes and its content.
@@ -129,7 +114,12 @@ class SettingsStore {
     using Snapshots = std::map<std::string, Snapshot>;
 
   private:
-    std::filesystem::path settingsPath(const std::string& text) const;
+    void say(const std::string& text);
+    /// The values and fields as they stand, as a settings value.
+    Settings current() const;
+    /// Takes a value read from the document: the values and fields, and the windows' settings it
+    /// holds (`startup`: the start-with-the-desktop entry follows the field).
+    void take(const Settings& s, bool startup);
     /// Steps of the save-all that put the windows' fields into `doc`; `live` includes the cube
     /// window's OLAP fields, whose change re-lists the cubes.
     void collect(xml::Document& doc, bool live);
@@ -141,28 +131,22 @@ class SettingsStore {
     std::vector<std::string> fold(xml::Document& mine, const xml::Element& disk);
     /// After a fold: the fields of every element name in `keys` read again from the document.
     void refreshFields(const std::vector<std::string>& keys);
-    /// One element of the settings as the start-up reader takes it.
-    void readElement(const xml::Element& child, std::vector<std::string>& problems);
-    /// One element of the settings file, by what it sets; false when `name` is none of theirs.
-    bool readDatabaseSetting(const std::string& name, const std::string& text, std::vector<std::string>& problems);
-    bool readCubeSetting(const xml::Element& child, const std::string& name, std::vector<std::string>& problems);
-    void readBusAndTask(const xml::Element& child, std::vector<std::string>& problems);
-    void readOptionSetting(const std::string& name, const std::string& text, std::vector<std::string>& problems);
 
     ProgramSettings& m_values;
     SecondaryOptionsFields& m_fields;
     MessageService& m_messages;
     std::filesystem::path m_programFolder;
-    Windows m_windows;
+    WindowExchange m_exchange;
     fs::FileOps* m_ops = nullptr;
     std::optional<xml::Document> m_doc;
     bool m_refused = false;
     std::string m_refusal;
     unsigned m_generation = 0;
-    bool m_saving = false; ///< a save-all is under way (it lets window events run)
-    Snapshots m_fileBase;  ///< the file as this store last read or wrote it
-    Snapshots m_ownBase;   ///< what this store's save-all gave for it (the fields collected)
-    xml::Document m_modules;
+    bool m_saving = false;        ///< a save-all is under way (it lets window events run)
+    bool m_savedUnlocked = false; ///< the last save went without the save lock (and said so)
+    std::function<void(const std::string&)> m_notices;
+    Snapshots m_fileBase; ///< the file as this store last read or wrote it
+    Snapshots m_ownBase;  ///< what this store's save-all gave for it (the fields collected)
 };
 
 } // namespace zs::program

@@ -3,7 +3,7 @@
 // options dialog, the main window and message boxes. The Qt windows implement these; tests
 // implement them with recording doubles.
 
-#include "program/SettingsTypes.h"
+#include "program/Settings.h"
 
 #include <string>
 #include <vector>
@@ -13,14 +13,6 @@ class StepTree;
 }
 
 namespace zs::program {
-
-/// One cube of the cube list: name, refresh choice and the date of the last processing as text.
-struct InfoCubo {
-    std::string nome;
-    RefreshChoice aggiornamento = RefreshChoice::Full;
-    std::string data;
-    friend bool operator==(const InfoCubo&, const InfoCubo&) = default;
-};
 
 /// The cube window (frmCubi) as the shell and the settings store use it.
 class CubeWindow {

@@ -12,6 +12,7 @@
 #include "automation/ClassRegistry.h"
 #include "dialogs/core/BusAndTaskCall.h"
 #include "dialogs/core/CubiCore.h"
+#include "dialogs/core/SettingsWindows.h"
 #include "engine/Connessioni.h"
 #include "engine/DbEngineBackend.h"
 #include "engine/EngineContext.h"
@@ -24,6 +25,7 @@
 #include "fs/Paths.h"
 #include "program/Crono.h"
 #include "program/DesktopIntegration.h"
+#include "program/LoadingDocument.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -208,8 +210,9 @@ bool enterFolder(const std::filesystem::path& folder)
 
 /// Reads zentrikServer.xml and the loading XML it names; the loading XML's root, or a null
 /// element (the reason said on stderr).
-zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages& messages,
-                              const zs::program::ProgramSettings& settings, const std::filesystem::path& folder)
+zs::xml::Element readSettings(zs::program::SettingsStore& store, zs::program::LoadingDocument& loading,
+                              StderrMessages& messages, const zs::program::ProgramSettings& settings,
+                              const std::filesystem::path& folder)
 {
     messages.hold();
     const bool loaded = store.load();
@@ -236,8 +239,8 @@ zs::xml::Element readSettings(zs::program::SettingsStore& store, StderrMessages&
         std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
         return {};
     }
-    store.CreaDocumentoXML(settings.FileCaricamento);
-    const zs::xml::Element root = store.DocModuli().root();
+    loading.CreaDocumentoXML(settings.FileCaricamento);
+    const zs::xml::Element root = loading.DocModuli().root();
     if (!root || root.children().empty()) {
         std::cerr << "zs-extract: il file di caricamento non contiene passi\n";
         return {};
@@ -307,8 +310,9 @@ int extract(const Options& o)
     dialogs::CubiCore cubes(o.folder, clock, messages);
     cubes.setYield(&yield);
     cubes.setSettingsStore(&store);
-    store.setWindows({&cubes, nullptr, nullptr, &yield});
-    const xml::Element root = readSettings(store, messages, settings, o.folder);
+    dialogs::SettingsWindows{&cubes, nullptr, nullptr, &yield}.connect(store);
+    program::LoadingDocument loading(messages);
+    const xml::Element root = readSettings(store, loading, messages, settings, o.folder);
     if (!root)
         return 2;
 
@@ -320,6 +324,8 @@ int extract(const Options& o)
     };
     PrintingListener listener(o.quiet);
     log.setListener(&listener);
+    // Nobody reads a box here: what a settings save says goes to the day log.
+    store.setNotices([&log](const std::string& text) { log.OutputResponse(text); });
 
     engine::StepTree tree;
     if (!tickSteps(tree, root))

@@ -23,9 +23,9 @@ BusAndTaskSettings ReadBusAndTaskSettings(const program::SettingsStore& store)
     BusAndTaskSettings s;
     s.computer = store.LeggiTesto("BusAndTask.computer");
     s.systemUserID = store.LeggiTesto("BusAndTask.systemUserID");
-    s.systemPassword = program::DecodificaPassword(store.LeggiTesto("BusAndTask.systemPassword"));
+    s.systemPassword = program::storedPasswordText(store.LeggiTesto("BusAndTask.systemPassword"));
     s.operatorUserID = store.LeggiTesto("BusAndTask.operatorUserID");
-    s.operatorPassword = program::DecodificaPassword(store.LeggiTesto("BusAndTask.operatorPassword"));
+    s.operatorPassword = program::storedPasswordText(store.LeggiTesto("BusAndTask.operatorPassword"));
     s.coDiv = store.LeggiTesto("BusAndTask.coDiv");
     return s;
 }
@@ -202,7 +202,7 @@ std::string ChangeBusAndTaskPassword(program::SettingsStore& store, PasswordKind
     const bool system = kind == PasswordKind::System;
     const std::string attribute = system ? "systemPassword" : "operatorPassword";
     const std::string path = "BusAndTask." + attribute;
-    const std::string stored = program::DecodificaPassword(store.LeggiTesto(path));
+    const std::string stored = program::storedPasswordText(store.LeggiTesto(path));
     if (boxText == stored)
         return boxText;
     if (!program::PasswordCodificabile(boxText)) {

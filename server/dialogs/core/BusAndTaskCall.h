@@ -3,6 +3,8 @@
 // settings by path (passwords decoded), the task call that drives the bus System and Session
 // controls through their dispatch ids, and the change of a stored password.
 
+#include "program/Settings.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,14 +41,7 @@ inline constexpr int ParamListCount = 2, ParamList = 3, Environment = 11, Operat
 } // namespace dispid
 
 /// The six logins as the settings hold them, passwords in clear.
-struct BusAndTaskSettings {
-    std::string computer;
-    std::string systemUserID;
-    std::string systemPassword;
-    std::string operatorUserID;
-    std::string operatorPassword;
-    std::string coDiv;
-};
+using BusAndTaskSettings = program::BusAndTaskLogin;
 
 BusAndTaskSettings ReadBusAndTaskSettings(const program::SettingsStore& store);
 

@@ -6,6 +6,7 @@
 #include "dialogs/core/OpzioniLayout.h"
 
 #include "fs/Paths.h"
+#include "program/LoadingDocument.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -42,7 +43,7 @@ std::string OpzioniCore::resolve(const std::string& text) const
 
 void OpzioniCore::fillTree()
 {
-    const xml::Element root = m_s.store.DocModuli().root();
+    const xml::Element root = m_s.loading.DocModuli().root();
     if (!root.isNull())
         engine::CaricaAlberoXML(m_tree, root);
     else
@@ -75,7 +76,7 @@ OpzioniCore::InitOutcome OpzioniCore::InitializeSettings()
     for (const std::string& problem : m_s.store.LeggiImpostazioni(root))
         if (m_s.log)
             m_s.log->OutputResponse(problem, true, 0);
-    m_s.store.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
+    m_s.loading.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
     fillTree();
     m_view.treeRefilled();
     m_view.setCreationXml(m_s.values.FileCreazione);
@@ -92,7 +93,7 @@ void OpzioniCore::RicaricaModuli(bool mantieniSelezione)
     std::map<std::string, int> ticks;
     if (mantieniSelezione)
         ticks = RememberTicks(m_tree);
-    m_s.store.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
+    m_s.loading.CreaDocumentoXML(resolve(m_s.values.FileCaricamento));
     fillTree();
     if (mantieniSelezione)
         RestoreTicks(m_tree, ticks);
@@ -154,7 +155,7 @@ xml::Element OpzioniCore::stepElement(std::size_t target)
 {
     if (target >= m_tree.steps().size())
         return {};
-    return FindStepElement(m_s.store.DocModuli().root(), m_tree.steps()[target].text);
+    return FindStepElement(m_s.loading.DocModuli().root(), m_tree.steps()[target].text);
 }
 
 void OpzioniCore::chooseLoadingXml()
@@ -168,10 +169,10 @@ void OpzioniCore::chooseLoadingXml()
     auto doc = program::CaricaXML(resolve(m_s.values.FileCaricamento), m_s.messages);
     if (!doc) {
         // The loader has reported why; the tree keeps its nodes and a run refuses to start.
-        m_s.store.DocModuli() = xml::Document();
+        m_s.loading.DocModuli() = xml::Document();
         return;
     }
-    m_s.store.DocModuli() = std::move(*doc);
+    m_s.loading.DocModuli() = std::move(*doc);
     fillTree();
     m_view.treeRefilled();
 }

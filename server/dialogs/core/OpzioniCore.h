@@ -19,6 +19,7 @@ namespace zs::program {
 class ConfigurationWizard;
 class MessageService;
 class ProgramLog;
+class LoadingDocument;
 class SettingsStore;
 struct ProgramSettings;
 } // namespace zs::program
@@ -55,6 +56,7 @@ CreaDatabaseFn creationNotAvailable(std::function<void(const std::string&)> outp
 
 struct OpzioniServices {
     program::SettingsStore& store;
+    program::LoadingDocument& loading;
     program::ProgramSettings& values;
     program::MessageService& messages;
     Prompts& prompts;

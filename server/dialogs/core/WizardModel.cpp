@@ -135,16 +135,16 @@ WizardFields LoadWizardFields(const program::SettingsStore& store)
     f.txtServerName = get("ServerName");
     f.txtDb = get("Database");
     f.txtLogin = get("Login");
-    f.txtPassword0 = program::DecodificaPassword(get("Password"));
+    f.txtPassword0 = program::storedPasswordText(get("Password"));
     f.txtPassword1 = f.txtPassword0;
     f.txtserverolap = get("ServerOLAP");
     f.txtdbolap = get("DatabaseOLAP");
     f.txtVevira = get("BusAndTask.computer");
     f.useBusAndTask = !f.txtVevira.empty();
     f.txtsyslogin = get("BusAndTask.systemUserID");
-    f.txtSysPwd = program::DecodificaPassword(get("BusAndTask.systemPassword"));
+    f.txtSysPwd = program::storedPasswordText(get("BusAndTask.systemPassword"));
     f.txtOpLogin = get("BusAndTask.operatorUserID");
-    f.txtOpPwd = program::DecodificaPassword(get("BusAndTask.operatorPassword"));
+    f.txtOpPwd = program::storedPasswordText(get("BusAndTask.operatorPassword"));
     f.txtCoDiv = get("BusAndTask.coDiv");
     return f;
 }

@@ -2,6 +2,8 @@
 
 #include "text/Cp1252.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace zs::program;
@@ -85,5 +87,26 @@ TEST(PasswordCodec, HoldsExactlyWhatWindows1252Holds)
             EXPECT_EQ(DecodificaPassword(CodificaPassword(c.text)), c.text);
         else
             EXPECT_NE(DecodificaPassword(CodificaPassword(c.text)), c.text);
+    }
+}
+
+TEST(PasswordCodec, AStoredTextThatIsNoEncodedFormIsTold)
+{
+    const std::string encoded = CodificaPassword("pwd");
+    struct Case {
+        std::string stored;
+        std::optional<std::string> clear;
+    } cases[] = {
+        {encoded, "pwd"},
+        {"", ""},
+        {"segreta", std::nullopt},                      // written by hand
+        {encoded.substr(0, 7), std::nullopt},           // cut inside a group
+        {"FFFFF", std::nullopt},                        // hexadecimal, but no character's code
+        {encoded.substr(0, 5) + "zzzzz", std::nullopt}, // a group that is not hexadecimal
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(decodeStoredPassword(c.stored), c.clear);
+        EXPECT_EQ(storedPasswordText(c.stored), c.clear.value_or(c.stored));
     }
 }

@@ -2,6 +2,7 @@
 
 #include "fs/FileOps.h"
 #include "fs/ReadFile.h"
+#include "program/LoadingDocument.h"
 #include "program/PasswordCodec.h"
 #include "program/ShellServices.h"
 #include "program/testsupport/ShellDoubles.h"
@@ -27,65 +28,40 @@ const std::filesystem::path kData = ZS_PROGRAM_TEST_DATA;
 
 using zs::test::RecordingMessages;
 
-struct FakeCubes : CubeWindow {
-    void Form_ShowMe() override {}
-    bool process() override { return true; }
-    void set_MacchinaOLAP(const std::string& n) override { server = n; }
-    void set_DatabaseCubi(const std::string& n) override { db = n; }
-    void Inizializza() override
-    {
-        ++initialised;
-        list = {{"Ordini", RefreshChoice::Full, ""}, {"Fatture", RefreshChoice::Full, ""}};
-    }
-    void modifyCube(const std::string& nome, RefreshChoice agg, const std::string& data) override
-    {
-        for (auto& c : list)
-            if (c.nome == nome) {
-                c.aggiornamento = agg;
-                c.data = data;
-                return;
-            }
-    }
-    void AggiornaTabellaCubi() override { ++refreshed; }
-    std::string txtDsoServer() const override { return server; }
-    std::string txtDsoDb() const override { return db; }
-    std::vector<InfoCubo> cubes() const override { return list; }
-    std::string server, db;
-    std::vector<InfoCubo> list;
-    int initialised = 0, refreshed = 0;
-};
-
-struct FakeOptions : OptionsDialog {
-    void Form_ShowMe() override {}
-    void RicaricaModuli(bool) override {}
-    zs::engine::StepTree& tvXML() override { std::abort(); }
-    void BusAndTask(const std::string&, const std::string&, bool& ok) override { ok = false; }
-    void OutputResponseDB(const std::string&) override {}
-    void set_Computer(const std::string& t) override { calls.push_back("computer=" + t); }
-    void set_SystemUserID(const std::string& t) override { calls.push_back("sysuser=" + t); }
-    void set_SystemPassword(const std::string& t) override { calls.push_back("syspwd=" + t); }
-    void set_OperatorUserID(const std::string& t) override { calls.push_back("opuser=" + t); }
-    void set_OperatorPassword(const std::string& t) override { calls.push_back("oppwd=" + t); }
-    void set_CoDiv(const std::string& t) override { calls.push_back("codiv=" + t); }
-    std::vector<std::string> calls;
-};
-
-struct FakeMain : MainWindow {
-    void ChangeStartup(bool e) override { startup.push_back(e); }
-    std::vector<bool> startup;
-};
-
 struct StoreFixture : ::testing::Test {
     zs::test::ScopedTestEnv env;
     ProgramSettings values;
     SecondaryOptionsFields fields;
     RecordingMessages messages;
-    FakeCubes cubes;
-    FakeOptions options;
-    FakeMain main;
     SettingsStore store{values, fields, messages, env.home()};
+    /// The values the store gave the windows to show, and the start-up entry's state each time it
+    /// asked for it.
+    std::vector<Settings> shown;
+    std::vector<bool> startups;
+    /// What the windows give a save: the cube settings as last shown (a database listing the
+    /// cubes the file names), a cube's shown choice going to the cube of that name.
+    CubeSettings held;
 
-    void SetUp() override { store.setWindows({&cubes, &options, &main, nullptr}); }
+    void SetUp() override
+    {
+        store.exchangeWith({[this](const Settings& s, bool startup) {
+                                shown.push_back(s);
+                                if (startup)
+                                    startups.push_back(s.options.chkStartup == 1);
+                                if (s.cubes.server)
+                                    held.server = s.cubes.server;
+                                if (s.cubes.database) {
+                                    held.database = s.cubes.database;
+                                    held.cubes = s.cubes.cubes;
+                                    return;
+                                }
+                                for (const InfoCubo& c : s.cubes.cubes)
+                                    for (InfoCubo& h : held.cubes)
+                                        if (h.nome == c.nome)
+                                            h = c;
+                            },
+                            [this](const zs::xml::Element&, bool) { return std::optional<CubeSettings>(held); }});
+    }
 
     void loadText(const std::string& xml)
     {
@@ -93,6 +69,8 @@ struct StoreFixture : ::testing::Test {
         ASSERT_TRUE(store.load());
     }
     std::vector<std::string> read() { return store.LeggiImpostazioni(store.DocImpostazioni()->root()); }
+    /// After a read: the windows hold what it showed of the cubes.
+    void holdShownCubes() { held = shown.back().cubes; }
 };
 
 std::vector<std::string> childNames(const zs::xml::Element& root)
@@ -127,12 +105,12 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     EXPECT_EQ(values.TitoloApplicazione, "Zentrik Prova");
     EXPECT_FALSE(values.AvvioMinimizzato);
 
-    EXPECT_EQ(cubes.server, "olapsrv");
-    EXPECT_EQ(cubes.db, "Vendite");
-    EXPECT_EQ(cubes.list, (std::vector<InfoCubo>{{"Ordini", RefreshChoice::DataOnly, "01/02/2006"},
-                                                 {"Fatture", RefreshChoice::Incremental, ""}}));
-    EXPECT_EQ(options.calls, (std::vector<std::string>{"computer=k8host", "sysuser=sys", "syspwd=A", "opuser=op",
-                                                       "oppwd=pwd", "codiv=01"}));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].cubes.server, "olapsrv");
+    EXPECT_EQ(shown[0].cubes.database, "Vendite");
+    EXPECT_EQ(shown[0].cubes.cubes, (std::vector<InfoCubo>{{"Ordini", RefreshChoice::DataOnly, "01/02/2006"},
+                                                           {"Fatture", RefreshChoice::Incremental, ""}}));
+    EXPECT_EQ(shown[0].bus, (BusAndTaskLogin{"k8host", "sys", "A", "op", "pwd", "01"}));
     EXPECT_EQ(fields.chkStartup, 0);
     EXPECT_EQ(fields.chkMinimize, 0);
     EXPECT_EQ(fields.txtMese, "1");
@@ -143,7 +121,7 @@ TEST_F(StoreFixture, ReadsAMixedCaseFile)
     EXPECT_EQ(fields.txtUsername, "utente");
     EXPECT_EQ(fields.txtPwd, "A");
     EXPECT_TRUE(fields.txtSmtpEnabled);
-    EXPECT_EQ(main.startup, std::vector<bool>{false});
+    EXPECT_EQ(startups, std::vector<bool>{false});
 }
 
 TEST_F(StoreFixture, ServerTypeMasksConnectionSettings)
@@ -219,7 +197,7 @@ TEST_F(StoreFixture, DefaultsAndUnconvertibleValues)
     EXPECT_EQ(fields.chkMinimize, 1);
     EXPECT_TRUE(values.AvvioMinimizzato);
     EXPECT_EQ(fields.txtMese, "6");
-    EXPECT_EQ(main.startup, std::vector<bool>{true});
+    EXPECT_EQ(startups, std::vector<bool>{true});
 
     loadText("<r><TIMEOUT>molto</TIMEOUT><MINIMIZED>si</MINIMIZED><DELETELOGS>0</DELETELOGS>"
              "<CUBO nome='x'/><NOTIFICA>7</NOTIFICA></r>");
@@ -286,11 +264,11 @@ TEST_F(StoreFixture, ACubesRefreshChoiceIsSavedAsItsWord)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        cubes.list = {{"Ordini", RefreshChoice::Full, ""}};
         loadText(std::string("<r><cubo nome='Ordini' aggiornamento='") + c.stored + "' data='d'/></r>");
         EXPECT_TRUE(read().empty());
-        ASSERT_EQ(cubes.list.size(), 1u);
-        EXPECT_EQ(cubes.list[0].aggiornamento, c.choice);
+        holdShownCubes();
+        ASSERT_EQ(held.cubes.size(), 1u);
+        EXPECT_EQ(held.cubes[0].aggiornamento, c.choice);
         std::string error;
         ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
         auto saved = zs::xml::Document::loadString(zs::test::readFile(env.home() / "zentrikServer.xml").substr(3));
@@ -334,8 +312,7 @@ TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
     loadText("<r><Sconosciuto>resta</Sconosciuto><SMTPSERVER>vecchio</SMTPSERVER><startup>1</startup>"
              "<cubo nome='Vecchio' aggiornamento='dati' data=''/></r>");
     read();
-    cubes.server = "olap";
-    cubes.db = "Vendite";
+    held = {"olap", "Vendite", {{"Ordini", RefreshChoice::Full, ""}, {"Fatture", RefreshChoice::Full, ""}}};
     fields.txtSmtp = "smtp.nuovo";
     fields.txtPwd = "pwd";
     fields.optErrors = NotifyWhen::Always;
@@ -343,7 +320,6 @@ TEST_F(StoreFixture, SaveWritesTheElementsInOrder)
         std::string error;
         ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
     }
-    EXPECT_EQ(cubes.initialised, 1); // the OLAP fields changed once
     const std::string bytes = zs::test::readFile(env.home() / "zentrikServer.xml");
     ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(bytes.find('\n'), std::string::npos);
@@ -413,9 +389,11 @@ TEST_F(StoreFixture, MissingFilesGiveNothingSilently)
 {
     EXPECT_FALSE(store.load());
     EXPECT_TRUE(messages.shown.empty());
-    store.CreaDocumentoXML(env.home() / "none.xml");
-    EXPECT_EQ(store.DocModuli().root().name(), "Estrattore");
-    EXPECT_TRUE(store.DocModuli().root().children().empty());
+    LoadingDocument loading(messages);
+    loading.CreaDocumentoXML(env.home() / "none.xml");
+    EXPECT_EQ(loading.DocModuli().root().name(), "Estrattore");
+    EXPECT_TRUE(loading.DocModuli().root().children().empty());
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 // --- Several writers on one settings file -------------------------------------------------------
@@ -477,8 +455,8 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              EXPECT_EQ(cubeDate(r, "Ordini"), "02/02/2026");
              // The fields show the file's values.
              EXPECT_EQ(f.fields.txtSmtp, "smtp.due");
-             EXPECT_EQ(f.cubes.list.at(0).data, "02/02/2026");
-             EXPECT_EQ(f.cubes.list.at(0).aggiornamento, RefreshChoice::DataOnly);
+             EXPECT_EQ(f.held.cubes.at(0).data, "02/02/2026");
+             EXPECT_EQ(f.held.cubes.at(0).aggiornamento, RefreshChoice::DataOnly);
          }},
         {"both change one setting: the saver's value wins", replaced(shared, "smtp.uno", "smtp.loro"),
          [](StoreFixture& f) { f.fields.txtSmtp = "smtp.mio"; },
@@ -487,7 +465,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
              EXPECT_EQ(f.fields.txtSmtp, "smtp.mio");
          }},
         {"one cube's choice here, its date there: both kept", replaced(shared, "01/01/2026", "03/03/2026"),
-         [](StoreFixture& f) { f.cubes.list.at(0).aggiornamento = RefreshChoice::Incremental; },
+         [](StoreFixture& f) { f.held.cubes.at(0).aggiornamento = RefreshChoice::Incremental; },
          [](const zs::xml::Element& r, StoreFixture&) {
              EXPECT_EQ(r.child("cubo").xml(),
                        "<cubo nome=\"Ordini\" aggiornamento=\"incrementale\" data=\"03/03/2026\"/>");
@@ -515,7 +493,7 @@ TEST_F(StoreFixture, ASaveWritesItsOwnChangesOntoTheFileAsItStands)
         SCOPED_TRACE(c.name);
         loadText(kShared);
         read();
-        ASSERT_EQ(cubes.list.size(), 2u);
+        ASSERT_EQ(held.cubes.size(), 2u);
         otherWriterSaves(env.home(), c.other);
         c.mine(*this);
         std::string error;
@@ -608,4 +586,140 @@ TEST_F(StoreFixture, ASaveWaitsForTheSaveLock)
     ASSERT_EQ(::flock(held.get(), LOCK_UN), 0);
     saver.join();
     EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "8");
+}
+
+TEST_F(StoreFixture, ASaveThatCannotHaveTheLockGoesOnWithinASecondAndSaysSoOnce)
+{
+    const auto lockFile = env.home() / ".zentrikSettings.lock";
+    struct Case {
+        const char* name;
+        std::function<void()> plant; ///< what keeps the lock from this save
+        const char* why;
+    };
+    std::string heldWhy;
+    zs::fs::Fd held;
+    const Case cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0); }, "pipe"},
+        {"a folder", [&] { std::filesystem::create_directory(lockFile); }, "cartella"},
+        {"a link", [&] { std::filesystem::create_symlink(env.home() / "altrove", lockFile); }, "collegamento"},
+        {"another process holds it",
+         [&] {
+             held = zs::fs::openForWriting(lockFile, O_RDWR, 0600, heldWhy);
+             ASSERT_TRUE(held.valid()) << heldWhy;
+             ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+         },
+         "tenuto da un altro processo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(lockFile);
+        loadText(kShared);
+        read();
+        c.plant();
+        messages.shown.clear();
+        for (const char* months : {"4", "5"}) {
+            fields.txtMese = months;
+            const auto start = std::chrono::steady_clock::now();
+            std::string error;
+            ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+            EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), months);
+        }
+        ASSERT_EQ(messages.shown.size(), 1u); // the second save says nothing new
+        const std::string& said = messages.shown[0].text;
+        EXPECT_EQ(said.rfind("Impostazioni salvate senza il blocco " + lockFile.string() + ": ", 0), 0u) << said;
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+        held.reset();
+        // Once a save has the lock again, a later refusal is said again.
+        std::filesystem::remove_all(lockFile);
+        ASSERT_TRUE(store.SalvaImpostazioni());
+        EXPECT_EQ(messages.shown.size(), 1u);
+    }
+}
+
+TEST_F(StoreFixture, ASaveKeepsAFileBrokenByAHandEditBesideItBeforeWriting)
+{
+    loadText(kShared);
+    read();
+    // The operator's editor leaves the file ill-formed while the program runs.
+    const std::string broken = "<r><deletelogs>9</deletelogs>\n<smtpserver>smtp.mano</smtpserver>\n<pause>";
+    otherWriterSaves(env.home(), broken);
+    messages.shown.clear();
+    fields.txtMese = "4";
+    std::string error;
+    ASSERT_TRUE(store.SalvaImpostazioni(&error)) << error;
+
+    std::vector<std::filesystem::path> kept;
+    for (const auto& e : std::filesystem::directory_iterator(env.home()))
+        if (e.path().filename().string().starts_with("zentrikServer.xml.rifiutato-"))
+            kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(zs::test::readFile(kept[0]), broken); // nothing the operator wrote is lost
+    EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "4");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    const std::string& said = messages.shown[0].text;
+    EXPECT_EQ(said.rfind("Il file delle impostazioni " + (env.home() / "zentrikServer.xml").string() +
+                             " non era leggibile (linea 3: ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find("conservato come " + kept[0].string()), std::string::npos) << said;
+
+    // The file is the store's own again: the next save keeps nothing and says nothing.
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    EXPECT_EQ(messages.shown.size(), 1u);
+    // A missing file has nothing to keep.
+    std::filesystem::remove(env.home() / "zentrikServer.xml");
+    ASSERT_TRUE(store.SalvaImpostazioni());
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(StoreFixture, APasswordWrittenByHandIsSaidByItsElementAndNeverReadAsEmpty)
+{
+    loadText("<r><ServerType>SQLSERVER</ServerType><Password>segreta</Password><smtppwd>" + CodificaPassword("ok") +
+             "</smtppwd><BusAndTask computer='h' systemUserID='s' systemPassword='sistema' operatorUserID='o' "
+             "operatorPassword='" +
+             CodificaPassword("op") + "' coDiv='01'/><SMTPPWD>posta</SMTPPWD></r>");
+    EXPECT_EQ(read(), (std::vector<std::string>{
+                          "La password dell'elemento Password non è codificata: impostarla da Opzioni principali",
+                          "La password dell'elemento BusAndTask.systemPassword non è codificata: impostarla da "
+                          "Opzioni principali",
+                          "La password dell'elemento SMTPPWD non è codificata: impostarla da Opzioni principali"}));
+    EXPECT_EQ(values.PasswordServer, "segreta");
+    EXPECT_EQ(fields.txtPwd, "posta");
+    ASSERT_TRUE(shown.back().bus);
+    EXPECT_EQ(shown.back().bus->systemPassword, "sistema");
+    EXPECT_EQ(shown.back().bus->operatorPassword, "op");
+}
+
+TEST_F(StoreFixture, AReloadOfAFileThatCannotBeReadChangesNothing)
+{
+    const auto file = env.home() / "zentrikServer.xml";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"gone", [&] { std::filesystem::remove(file); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        {"a folder", [&] { std::filesystem::create_directory(file); }},
+        {"ill-formed", [&] { zs::test::writeFile(file, "<r><deletelogs>9</deletelogs>"); }},
+        {"no root", [&] { zs::test::writeFile(file, "<?xml version=\"1.0\"?>"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(file);
+        loadText(kShared);
+        read();
+        fields.txtMese = "5"; // typed, not saved
+        std::filesystem::remove_all(file);
+        c.plant();
+        const unsigned generation = store.generation();
+        const std::size_t shows = shown.size();
+        EXPECT_FALSE(store.Ricarica());
+        EXPECT_EQ(store.generation(), generation);
+        EXPECT_EQ(shown.size(), shows);
+        EXPECT_EQ(fields.txtMese, "5");
+        EXPECT_EQ(store.LeggiTesto("deletelogs"), "3");
+        EXPECT_TRUE(messages.shown.empty()); // a reload runs unasked: it shows no box
+    }
 }

@@ -1,5 +1,6 @@
 #include "shell/qt/ShellApplication.h"
 
+#include "dialogs/core/SettingsWindows.h"
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -78,6 +79,7 @@ ShellApplication::ShellApplication(const Options& options)
     , m_progress(options.progress)
     , m_clock(options.clock ? *options.clock : time::systemClock())
     , m_store(m_settings, m_fields, m_messages, m_folder)
+    , m_loading(m_messages)
     , m_dayLog(m_folder, m_clock)
     , m_log(m_dayLog)
     , m_mailSender([this] { m_yield.yield(); }, nullptr)
@@ -143,7 +145,8 @@ bool ShellApplication::load()
     progress(75);
     m_main->addChild(m_options);
     loaded(m_options);
-    m_store.setWindows(SettingsStore::Windows{m_cubes, m_options, this, &m_yield});
+    // What the store reads goes into these windows; what a save writes comes from them.
+    dialogs::SettingsWindows{m_cubes, m_options, this, &m_yield}.connect(m_store);
     // Without a settings file the dialog has shown the wizard; the program then ends.
     if (m_options->InitializeSettings() == dialogs::OpzioniCore::InitOutcome::NoSettings) {
         m_exitStatus = m_wizard->saved() ? 0 : 1;
@@ -174,8 +177,8 @@ void ShellApplication::loadOptionsDialog()
 {
     m_prompts = std::make_unique<dialogs::QtPrompts>(m_main.get(), &m_messages);
     m_wizard = new dialogs::frmWizard(m_store, m_settings, m_messages, *m_prompts, m_cubes, m_main.get());
-    m_options = new dialogs::frmOpzioni(
-        dialogs::OpzioniServices{m_store, m_settings, m_messages, *m_prompts, m_wizard, &m_log, &m_registry, {}, {}});
+    m_options = new dialogs::frmOpzioni(dialogs::OpzioniServices{
+        m_store, m_loading, m_settings, m_messages, *m_prompts, m_wizard, &m_log, &m_registry, {}, {}});
     m_database = std::make_unique<engine::DataBase>(
         m_settings, [this] { return m_store.DocImpostazioni() ? m_store.DocImpostazioni()->root() : xml::Element(); },
         [this](const std::string& text) { m_options->OutputResponseDB(text); }, m_messages);
@@ -193,7 +196,7 @@ void ShellApplication::loadOptionsDialog()
 
 void ShellApplication::loadRunWindow()
 {
-    RunControl::Parts parts{m_settings, m_fields,   m_store, m_log,      m_state,
+    RunControl::Parts parts{m_settings, m_fields,   m_store, m_loading,  m_log,   m_state,
                             m_yield,    m_messages, m_clock, *m_options, *m_cubes};
     m_frmMain = new frmMain(parts);
     m_frmMain->run().setNotification(m_notification.get());

@@ -8,6 +8,7 @@
 #include "dialogs/core/CubiCore.h"
 #include "engine/RunState.h"
 #include "program/DesktopIntegration.h"
+#include "program/LoadingDocument.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
@@ -156,6 +157,7 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     program::ProgramSettings m_settings;
     program::SecondaryOptionsFields m_fields;
     program::SettingsStore m_store;
+    program::LoadingDocument m_loading;
     program::DayLog m_dayLog;
     program::ProgramLog m_log;
     engine::RunState m_state;

@@ -11,6 +11,7 @@
 #include "engine/StepTree.h"
 #include "program/Crono.h"
 #include "program/DesktopIntegration.h"
+#include "program/LoadingDocument.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
@@ -238,7 +239,7 @@ RunControl::Outcome RunControl::Estrazione(bool manualRun)
 {
     if (refuse("Estrazione"))
         return Outcome::Refused;
-    const xml::Element root = m_parts.store.DocModuli().root();
+    const xml::Element root = m_parts.loading.DocModuli().root();
     if (!root) {
         m_parts.messages.show("Si e' verificato un problema nel caricamento dei moduli di estrazione.Contattare il "
                               "supporto tecnico per risolvere il problema.",

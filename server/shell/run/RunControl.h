@@ -26,6 +26,7 @@ namespace zs::program {
 class CubeWindow;
 class MessageService;
 class OptionsDialog;
+class LoadingDocument;
 class SettingsStore;
 class YieldHook;
 struct ProgramSettings;
@@ -80,6 +81,7 @@ class RunControl {
         program::ProgramSettings& settings;
         program::SecondaryOptionsFields& fields;
         program::SettingsStore& store;
+        program::LoadingDocument& loading;
         program::ProgramLog& log;
         engine::RunState& state;
         program::YieldHook& yield;

@@ -4,6 +4,7 @@
 
 #include "dialogs/core/DialogPrompts.h"
 
+#include "program/LoadingDocument.h"
 #include "program/ProgramSettings.h"
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
@@ -65,6 +66,7 @@ struct ScriptedPrompts : Prompts {
 struct ProgramFolder {
     ProgramFolder()
         : store(values, fields, messages, env.home())
+        , loading(messages)
     {
         std::filesystem::create_directories(env.home());
     }
@@ -81,6 +83,7 @@ struct ProgramFolder {
     program::SecondaryOptionsFields fields;
     RecordingMessages messages;
     program::SettingsStore store;
+    program::LoadingDocument loading;
 };
 
 } // namespace zs::dialogs::dtest

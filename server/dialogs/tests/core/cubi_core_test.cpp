@@ -1,6 +1,7 @@
 // The cube window's core on real files: an OLAP catalog over a SQLite target database, the
 // program log and the settings store of the shell.
 #include "dialogs/core/CubiCore.h"
+#include "dialogs/core/SettingsWindows.h"
 
 #include "db/Catalog.h"
 #include "db/Connection.h"
@@ -19,6 +20,7 @@
 
 using namespace zs;
 using zs::dialogs::CubiCore;
+using zs::dialogs::SettingsWindows;
 using zs::program::InfoCubo;
 using zs::program::RefreshChoice;
 
@@ -164,7 +166,7 @@ TEST_F(CubiCoreTest, SettingsStoreRoundTripsTheCubesThroughTheWindow)
     program::SecondaryOptionsFields fields;
     CubiCore cubi(m_home, m_clock, m_messages);
     program::SettingsStore store(values, fields, m_messages, m_home);
-    store.setWindows({&cubi, nullptr, nullptr, nullptr});
+    SettingsWindows{&cubi}.connect(store);
     ASSERT_TRUE(store.load());
     store.LeggiImpostazioni(store.DocImpostazioni()->root());
     EXPECT_EQ(cubi.txtDsoServer(), "srv");
@@ -346,7 +348,7 @@ TEST_F(CubiCoreTest, ASnapshotOrSettingsThatCannotBeWrittenAskAndFailTheRunUnles
         program::SecondaryOptionsFields fields;
         CubiCore cubi(home, m_clock, messages);
         program::SettingsStore store(values, fields, messages, home);
-        store.setWindows({&cubi, nullptr, nullptr, nullptr});
+        SettingsWindows{&cubi}.connect(store);
         ASSERT_TRUE(store.load());
         store.LeggiImpostazioni(store.DocImpostazioni()->root());
         cubi.setProgramLog(&log);
@@ -452,7 +454,7 @@ TEST_F(CubiCoreTest, SaveButtonReportsOnlyASaveThatHappened)
     program::ProgramSettings values;
     program::SecondaryOptionsFields fields;
     program::SettingsStore store(values, fields, m_messages, m_home);
-    store.setWindows({&m_cubi, nullptr, nullptr, nullptr});
+    SettingsWindows{&m_cubi}.connect(store);
     m_cubi.setSettingsStore(&store);
     EXPECT_FALSE(m_cubi.flbSalvaClick()); // no settings document loaded
     ASSERT_EQ(m_messages.shown.size(), 1u);

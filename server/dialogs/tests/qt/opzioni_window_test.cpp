@@ -1,4 +1,5 @@
 #include "WidgetLookup.h"
+#include "dialogs/core/SettingsWindows.h"
 #include "dialogs/qt/JobViewerWindow.h"
 #include "dialogs/qt/LoginWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
@@ -12,6 +13,8 @@
 #include "program/ProgramLog.h"
 #include "time/Clock.h"
 #include "xml/XmlDocument.h"
+
+#include <functional>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,8 +46,9 @@ struct FakeWizard : program::ConfigurationWizard {
 struct OpzioniFixture : ::testing::Test {
     OpzioniServices services()
     {
-        return OpzioniServices{folder.store, folder.values,      folder.messages, prompts, &wizard, nullptr, nullptr,
-                               {},           [this] { ++ended; }};
+        return OpzioniServices{
+            folder.store, folder.loading,     folder.values, folder.messages, prompts, &wizard, nullptr, nullptr,
+            {},           [this] { ++ended; }};
     }
     dtest::ProgramFolder folder;
     QtPrompts prompts;
@@ -72,7 +76,7 @@ TEST_F(OpzioniFixture, InitializeSettingsFillsTheTreeAndTheBoxes)
                                           "\" operatorUserID=\"op\" operatorPassword=\"\" coDiv=\"01\"/>"
                                           "</zentrikServer>");
     frmOpzioni dlg(services());
-    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    SettingsWindows{nullptr, &dlg}.connect(folder.store);
     EXPECT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
     EXPECT_EQ(wizard.shown, 0);
 
@@ -113,7 +117,7 @@ TEST_F(OpzioniFixture, AClickedStepIsNotLeftHighlightedAndAReloadAddsTheStepsCol
     folder.copyFixture("loading.xml");
     folder.write("zentrikServer.xml", "<zentrikServer><LOADINGFILE>loading.xml</LOADINGFILE></zentrikServer>");
     frmOpzioni dlg(services());
-    folder.store.setWindows({nullptr, &dlg, nullptr, nullptr});
+    SettingsWindows{nullptr, &dlg}.connect(folder.store);
     ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
     dlg.resize(640, 480);
     dlg.show();
@@ -194,25 +198,42 @@ TEST_F(OpzioniFixture, DatabaseCreationPage)
     EXPECT_EQ(child<QLineEdit>(dlg, "txtCreationXml")->text(), "/srv/xml/altro.xml");
 }
 
-TEST_F(OpzioniFixture, SettingsThatDoNotConvertAreReportedInTheRunLog)
+TEST_F(OpzioniFixture, SettingsThatDoNotReadAreReportedInTheRunLog)
 {
-    folder.write("zentrikServer.xml",
-                 "<zentrikServer><TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>"
-                 "</zentrikServer>");
-    time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
-    program::DayLog dayLog{folder.home(), clock};
-    program::ProgramLog log{dayLog};
-    OpzioniServices s = services();
-    s.log = &log;
+    struct Case {
+        const char* name;
+        const char* settings;
+        const char* line;
+        std::function<void(const program::ProgramSettings&)> check;
+    };
     const int timeoutBefore = folder.values.TimeoutComandi;
-    frmOpzioni dlg(s);
-    ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
-    EXPECT_EQ(folder.values.TimeoutComandi, timeoutBefore); // the default stays
-    EXPECT_TRUE(folder.values.FileCreazione.ends_with("creazione.xml"));
-    ASSERT_EQ(log.nodes().size(), 1u);
-    EXPECT_EQ(log.nodes()[0].text, "Valore non valido per TIMEOUT: \"trenta\"");
-    EXPECT_TRUE(log.nodes()[0].error);
-    EXPECT_FALSE(log.nodes()[0].parent.has_value());
+    const Case cases[] = {
+        {"a value that does not convert", "<TIMEOUT>trenta</TIMEOUT><CREATIONFILE>creazione.xml</CREATIONFILE>",
+         "Valore non valido per TIMEOUT: \"trenta\"",
+         [&](const program::ProgramSettings& v) {
+             EXPECT_EQ(v.TimeoutComandi, timeoutBefore); // the default stays
+             EXPECT_TRUE(v.FileCreazione.ends_with("creazione.xml"));
+         }},
+        {"a password written by hand", "<ServerType>SQLSERVER</ServerType><Password>segreta</Password>",
+         "La password dell'elemento Password non è codificata: impostarla da Opzioni principali",
+         [](const program::ProgramSettings& v) { EXPECT_EQ(v.PasswordServer, "segreta"); }}, // never an empty one
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.write("zentrikServer.xml", std::string("<zentrikServer>") + c.settings + "</zentrikServer>");
+        time::FakeClock clock{{2026, 12, 7, 8, 0, 0}};
+        program::DayLog dayLog{folder.home(), clock};
+        program::ProgramLog log{dayLog};
+        OpzioniServices s = services();
+        s.log = &log;
+        frmOpzioni dlg(s);
+        ASSERT_EQ(dlg.InitializeSettings(), OpzioniCore::InitOutcome::Loaded);
+        c.check(folder.values);
+        ASSERT_EQ(log.nodes().size(), 1u);
+        EXPECT_EQ(log.nodes()[0].text, c.line);
+        EXPECT_TRUE(log.nodes()[0].error);
+        EXPECT_FALSE(log.nodes()[0].parent.has_value());
+    }
 }
 
 namespace {
