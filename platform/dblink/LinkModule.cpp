@@ -70,10 +70,12 @@ std::string remoteName(const std::string& name)
 // reading the table (kRowsPerLookup rows a lookup) it reads the columns it uses once into a
 // cache and looks up in memory; the caches of the process hold at most kCacheBytes together,
 // and a table whose used columns do not fit goes on with keyed queries. The table's size is
-// asked once per statement.
+// asked once per statement. With the rows in hand while a cache is read (kFillBatchBytes), the
+// lookups add at most 64 MB to the process.
 constexpr int kLookupsBeforeCache = 16;
 constexpr long long kRowsPerLookup = 64;
-constexpr std::size_t kCacheBytes = std::size_t{64} << 20;
+constexpr std::size_t kCacheBytes = std::size_t{48} << 20;
+constexpr std::size_t kFillBatchBytes = std::size_t{2} << 20;
 constexpr std::size_t kKeysPerQuery = 500;
 // Rows read from the remote database at a time, by the reader and by the driver below it; a
 // keyed query of more rows than this goes on as a reader.
@@ -818,10 +820,12 @@ int fillCache(LinkCursor* cursor, LinkTable* table, const Plan& plan, const std:
         keyFields.push_back(
             static_cast<std::size_t>(std::find(columns.begin(), columns.end(), k.column) - columns.begin()));
     std::string row, key;
+    // Wide rows come fewer at a time: the batch in hand stays about kFillBatchBytes.
+    std::size_t batch = 100, rowBytes = 0, rowsRead = 0;
     while (reader && !reader->atEnd()) {
-        if (!reader->next(kBatchRows))
+        if (!reader->next(batch))
             break;
-        for (std::size_t r = 0; r < reader->rowCount(); ++r) {
+        for (std::size_t r = 0; r < reader->rowCount(); ++r, ++rowsRead) {
             row.clear();
             key.clear();
             for (std::size_t f = 0; f < columns.size(); ++f)
@@ -830,7 +834,10 @@ int fillCache(LinkCursor* cursor, LinkTable* table, const Plan& plan, const std:
                 key += cacheKey(reader->at(r, f)) + '\x1f';
             if (!cache->add(row, keyHash(key)))
                 return SQLITE_OK; // too large: the reader ends with it, the cache gives its bytes back
+            rowBytes += row.size() + columns.size() * sizeof(db::Value);
         }
+        batch = std::clamp<std::size_t>(
+            kFillBatchBytes / std::max<std::size_t>(1, rowBytes / std::max<std::size_t>(1, rowsRead)), 16, kBatchRows);
     }
     if (!reader || !reader->atEnd()) {
         reader.reset();
