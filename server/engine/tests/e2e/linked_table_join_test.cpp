@@ -96,10 +96,10 @@ TEST(LinkedTableJoin, AThousandLookupsIntoTwoMillionRowsCostAboutAsMuchAsTheKeye
     std::string orders;
     for (long i = 1; i <= kOrders; ++i)
         orders += (i > 1 ? "," : "") + ("(" + std::to_string(i) + "," + std::to_string(articleOf(i)) + ")");
-    sqliteRun(target, {"create table ORDINI (id integer primary key, cod integer)",
-                       "insert into ORDINI values " + orders});
-    sqliteRun(erp, {"create table ORDINI (id integer primary key, cod integer)",
-                    "insert into ORDINI values " + orders});
+    sqliteRun(target,
+              {"create table ORDINI (id integer primary key, cod integer)", "insert into ORDINI values " + orders});
+    sqliteRun(erp,
+              {"create table ORDINI (id integer primary key, cod integer)", "insert into ORDINI values " + orders});
 
     std::vector<JoinSource> sources = {
         {"SQLite", ";DATABASE=" + erp.string(), "GRANDE", sqliteCs(erp), "ORDINI"},
@@ -119,8 +119,8 @@ TEST(LinkedTableJoin, AThousandLookupsIntoTwoMillionRowsCostAboutAsMuchAsTheKeye
                                 " add primary key (id); analyze " + pgGrande + "; drop table if exists " + pgOrdini +
                                 "; create table " + pgOrdini + " (id integer primary key, cod integer); insert into " +
                                 pgOrdini + " values " + orders));
-        sources.push_back({"PostgreSQL", "ODBC;" + server.odbcConnectionString(), pgGrande,
-                           server.odbcConnectionString(), pgOrdini});
+        sources.push_back(
+            {"PostgreSQL", "ODBC;" + server.odbcConnectionString(), pgGrande, server.odbcConnectionString(), pgOrdini});
     }
     for (const JoinSource& s : sources) {
         SCOPED_TRACE(s.name);
@@ -213,12 +213,12 @@ fs::path wideJoinFolder(const fs::path& root, const std::string& name, const fs:
 {
     const fs::path home = root / name, target = home / "target.db";
     fs::create_directories(home);
-    sqliteRun(target, {"create table ORDINI (id integer primary key, cod integer)",
-                       "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-                           std::to_string(orders) + ") insert into ORDINI select i, (i * 7919) % " +
-                           std::to_string(kWideRows) + " + 1 from n",
-                       "create table COPIA (id integer, testo text)",
-                       dblink::createLinkSql("LARGA_LINK", ";DATABASE=" + erp.string(), "LARGA")});
+    sqliteRun(target,
+              {"create table ORDINI (id integer primary key, cod integer)",
+               "with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(orders) +
+                   ") insert into ORDINI select i, (i * 7919) % " + std::to_string(kWideRows) + " + 1 from n",
+               "create table COPIA (id integer, testo text)",
+               dblink::createLinkSql("LARGA_LINK", ";DATABASE=" + erp.string(), "LARGA")});
     writeAccessSettings(home, target);
     zs::test::writeFile(home / "zentrikLoading.xml",
                         "<?xml version=\"1.0\"?><Estrattore><COPIA><esegui>si</esegui>"
@@ -286,11 +286,11 @@ TEST(LinkedTableJoin, LookupsIntoWideRowsStayWithinTheCacheBound)
         const ChildRun run = extractMeasured(large);
         ASSERT_EQ(run.exitCode, 0) << run.output;
         EXPECT_EQ(copied(large), std::to_string(kOrders) + ":" + std::to_string(kOrders * c.width));
-        EXPECT_EQ(scalarOf(large / "target.db",
-                           std::string("select count(*) from COPIA c join ORDINI o on o.id = c.id where "
-                                       "substr(c.testo, 1, 95) = printf('%095d', o.cod * ") +
-                               c.c01 + ")"),
-                  std::to_string(kOrders));
+        EXPECT_EQ(
+            scalarOf(large / "target.db", std::string("select count(*) from COPIA c join ORDINI o on o.id = c.id where "
+                                                      "substr(c.testo, 1, 95) = printf('%095d', o.cod * ") +
+                                              c.c01 + ")"),
+            std::to_string(kOrders));
         std::printf("[ %s ] join of %ld rows with %ld rows of %d texts: peak %ld KB against %ld KB for 10 lookups "
                     "(+%ld KB), %.2f s\n",
                     c.name, kOrders, kWideRows, kWideColumns, run.peakKb, base.peakKb, run.peakKb - base.peakKb,
