@@ -77,6 +77,8 @@ constexpr long long kRowsPerLookup = 64;
 constexpr std::size_t kCacheBytes = std::size_t{48} << 20;
 constexpr std::size_t kFillBatchBytes = std::size_t{2} << 20;
 constexpr std::size_t kKeysPerQuery = 500;
+constexpr std::size_t kWindowRows = 500;
+constexpr int kAscendingBeforeWindow = 8;
 // Rows read from the remote database at a time, by the reader and by the driver below it; a
 // keyed query of more rows than this goes on as a reader.
 constexpr std::size_t kBatchRows = 2000;
@@ -255,6 +257,16 @@ struct LookupState {
     long long remoteRows = -1; // -1: unknown
     bool refused = false;      // the used columns do not fit the budget: keyed queries to the end
     std::shared_ptr<const RowCache> cache;
+    // Keys that come in ascending order (a join along the order of the other table's key) are
+    // looked up a window at a time: the rows from one key on, kWindowRows of them, answer every
+    // key below the window's last (or every key, when the window holds fewer rows).
+    std::optional<db::RecordSet> window;
+    std::int64_t windowFrom = 0;
+    double windowTo = 0;
+    bool windowOpen = false; // the window holds every row from windowFrom on
+    int windowHits = 0;
+    std::optional<std::int64_t> lastKey;
+    int ascending = 0; // keys looked up in ascending order, one after another
 };
 
 struct LinkTable;
@@ -887,6 +899,83 @@ int decideCache(LinkCursor* cursor, LinkTable* table, LookupState& state, const 
     return rc;
 }
 
+/// Whether a lookup may be answered from a window: one integer key on an integer column (held
+/// exactly by a double, as a window's bounds are), on a remote that orders the rows and bounds
+/// their number.
+bool windowable(const LinkTable* table, const Plan& plan, const std::vector<db::Value>& values)
+{
+    constexpr std::int64_t kExact = std::int64_t{1} << 53;
+    return plan.constraints.size() == 1 && !plan.constraints[0].inList && values.size() == 1 &&
+           values[0].type() == db::Value::Type::Integer && *values[0].toInt()<kExact&& * values[0].toInt()> - kExact &&
+           table->types[static_cast<std::size_t>(plan.constraints[0].column)] == db::Value::Type::Integer &&
+           rowLimit(table->remote->dialect()) != nullptr;
+}
+
+/// The rows of a window whose key equals `key`; false when the window does not tell (no
+/// window, or the key outside it).
+bool fromWindow(LinkCursor* cursor, LookupState& state, std::int64_t key, std::size_t field)
+{
+    const auto exact = static_cast<double>(key);
+    if (!state.window || key < state.windowFrom || (!state.windowOpen && exact >= state.windowTo))
+        return false;
+    std::vector<std::vector<db::Value>> rows;
+    for (std::size_t r = 0; r < state.window->rowCount(); ++r) {
+        const db::Value& v = state.window->at(r, field);
+        if ((v.type() == db::Value::Type::Integer && v.toInt() == key) ||
+            (v.type() == db::Value::Type::Double && v.toDouble() == exact)) {
+            std::vector<db::Value> row;
+            for (std::size_t f = 0; f < state.window->fieldCount(); ++f)
+                row.push_back(state.window->at(r, f));
+            rows.push_back(std::move(row));
+        }
+    }
+    ++state.windowHits;
+    cursor->fetched.emplace(state.window->columns(), std::move(rows));
+    cursor->done = cursor->fetched->rowCount() == 0;
+    return true;
+}
+
+/// A lookup by one integer key: from the window in hand, from a new window when the keys have
+/// been coming in ascending order, or as a keyed query.
+int lookUpInWindow(LinkCursor* cursor, LinkTable* table, LookupState& state, std::int64_t key,
+                   const std::vector<int>& columns)
+{
+    const Plan plan = parsePlan(state.plan.c_str());
+    const int column = plan.constraints[0].column;
+    const auto field = static_cast<std::size_t>(cursor->fieldOf[static_cast<std::size_t>(column)]);
+    state.ascending = state.lastKey && key > *state.lastKey ? state.ascending + 1 : 0;
+    state.lastKey = key;
+    if (fromWindow(cursor, state, key, field))
+        return SQLITE_OK;
+    // A window that answered only the lookup that read it: the keys are too far apart.
+    if (state.window && state.windowHits <= 1)
+        state.ascending = 0;
+    state.window.reset();
+    const std::string name = remoteName(table->columns[static_cast<std::size_t>(column)]);
+    const std::string literal = std::to_string(key);
+    if (state.ascending >= kAscendingBeforeWindow) {
+        ++g_keyedQueries;
+        auto rows = table->remote->query(selectOf(table, columns) + " where " + name + " >= " + literal + " order by " +
+                                         name + rowLimit(table->remote->dialect()) + std::to_string(kWindowRows));
+        if (!rows)
+            return failCursor(table);
+        state.windowFrom = key;
+        state.windowOpen = rows->rowCount() < kWindowRows;
+        const db::Value last = rows->rowCount() ? rows->at(rows->rowCount() - 1, field) : db::Value();
+        const bool numeric = last.type() == db::Value::Type::Integer || last.type() == db::Value::Type::Double;
+        // Past the numbers a SQLite column orders its texts: every number from the key on is in.
+        state.windowOpen = state.windowOpen || !numeric;
+        state.windowTo = numeric ? last.toDouble().value_or(0) : 0;
+        state.windowHits = 0;
+        state.window = std::move(*rows);
+        if (fromWindow(cursor, state, key, field))
+            return SQLITE_OK;
+        state.window.reset(); // every row of the window has the one key: no use
+    }
+    cursor->queries.push_back(selectOf(table, columns) + " where " + name + " = " + literal);
+    return runQueries(cursor, table);
+}
+
 int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv)
 {
     LinkCursor* cursor = cursorOf(c);
@@ -962,6 +1051,8 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             return SQLITE_OK;
         }
         cursor->keyed = true;
+        if (windowable(table, plan, values))
+            return lookUpInWindow(cursor, table, *lookup, *values[0].toInt(), columns);
     } else {
         cursor->keyed = false;
     }

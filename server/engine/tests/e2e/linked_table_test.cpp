@@ -89,8 +89,12 @@ TEST_F(LinkedTableTest, KeyListsAndLookupsAskTheRemoteAsLittleAsTheyCan)
     const Case cases[] = {
         // 1,200 keys: three queries of up to 500, the table's size asked once.
         {"select count(*) || ':' || sum(length(v)) from %N where id in " + keys1200, 1, 3, 0},
-        // the same keys as a join: one keyed query a key, the size asked once for all of them
-        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n", 1, 202, 0},
+        // keys in no order: one keyed query a key, the size asked once for all of them
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = 1 + o.n * 7919 % 199999", 1, 202,
+         0},
+        // ascending keys (1 to 200, then 42 and 0): eight keyed queries, then a window of 500 rows
+        // from the ninth on answers the keys below its last, and 0 is a keyed query again
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n", 1, 10, 0},
         // a join with the small table: its used columns read once, at the 16th lookup
         {"select count(*) || ':' || sum(length(a.descr)) from ORDINI o join %T a on a.cod = o.cod", 1, 15, 1},
         // a list whose values the remote cannot compare as SQLite does: one query, SQLite checks
