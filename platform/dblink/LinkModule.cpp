@@ -265,8 +265,10 @@ struct LookupState {
     double windowTo = 0;
     bool windowOpen = false; // the window holds every row from windowFrom on
     int windowHits = 0;
+    double windowSpan = static_cast<double>(kWindowRows); // the keys the last full window spanned
     std::optional<std::int64_t> lastKey;
-    int ascending = 0; // keys looked up in ascending order, one after another
+    int ascending = 0;                                // keys looked up in ascending order, one after another
+    std::int64_t recent[kAscendingBeforeWindow] = {}; // the last keys, by lookup number
 };
 
 struct LinkTable;
@@ -945,6 +947,9 @@ int lookUpInWindow(LinkCursor* cursor, LinkTable* table, LookupState& state, std
     const auto field = static_cast<std::size_t>(cursor->fieldOf[static_cast<std::size_t>(column)]);
     state.ascending = state.lastKey && key > *state.lastKey ? state.ascending + 1 : 0;
     state.lastKey = key;
+    auto& earlier = state.recent[state.lookups % kAscendingBeforeWindow]; // the key that many lookups ago
+    const std::int64_t spanned = key - earlier;
+    earlier = key;
     if (fromWindow(cursor, state, key, field))
         return SQLITE_OK;
     // A window that answered only the lookup that read it: the keys are too far apart.
@@ -953,7 +958,8 @@ int lookUpInWindow(LinkCursor* cursor, LinkTable* table, LookupState& state, std
     state.window.reset();
     const std::string name = remoteName(table->columns[static_cast<std::size_t>(column)]);
     const std::string literal = std::to_string(key);
-    if (state.ascending >= kAscendingBeforeWindow) {
+    // A window once the last keys ascend close enough together that one would have held them.
+    if (state.ascending >= kAscendingBeforeWindow && static_cast<double>(spanned) <= state.windowSpan) {
         ++g_keyedQueries;
         auto rows = table->remote->query(selectOf(table, columns) + " where " + name + " >= " + literal + " order by " +
                                          name + rowLimit(table->remote->dialect()) + std::to_string(kWindowRows));
@@ -966,6 +972,8 @@ int lookUpInWindow(LinkCursor* cursor, LinkTable* table, LookupState& state, std
         // Past the numbers a SQLite column orders its texts: every number from the key on is in.
         state.windowOpen = state.windowOpen || !numeric;
         state.windowTo = numeric ? last.toDouble().value_or(0) : 0;
+        if (!state.windowOpen)
+            state.windowSpan = state.windowTo - static_cast<double>(key);
         state.windowHits = 0;
         state.window = std::move(*rows);
         if (fromWindow(cursor, state, key, field))

@@ -95,6 +95,8 @@ TEST_F(LinkedTableTest, KeyListsAndLookupsAskTheRemoteAsLittleAsTheyCan)
         // ascending keys (1 to 200, then 42 and 0): eight keyed queries, then a window of 500 rows
         // from the ninth on answers the keys below its last, and 0 is a keyed query again
         {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n", 1, 10, 0},
+        // ascending keys too far apart for a window to hold more than one: keyed queries only
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n * 997", 1, 202, 0},
         // a join with the small table: its used columns read once, at the 16th lookup
         {"select count(*) || ':' || sum(length(a.descr)) from ORDINI o join %T a on a.cod = o.cod", 1, 15, 1},
         // a list whose values the remote cannot compare as SQLite does: one query, SQLite checks
