@@ -22,15 +22,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zs::engine::test {
 namespace {
@@ -38,49 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-#if defined(__SANITIZE_ADDRESS__)
-// Instrumented: the allocator keeps freed memory a while, and every step runs slower.
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 constexpr long kLargeRows = 2'000'000;
 constexpr long kSmallRows = 10;
 // What the large copy may cost beyond the small one.
 constexpr long kMaxExtraKb = 64 * 1024;
-
-struct ChildRun {
-    int exitCode = -1;
-    long peakKb = 0; ///< the child's own resident-set high-water mark
-    std::string output;
-};
-
-/// Runs zs-extract over `home` in a child process and takes that child's own peak memory.
-ChildRun extractMeasured(const fs::path& home)
-{
-    const fs::path log = home / "extract.out";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::string program = ZS_EXTRACT_PATH, folder = home.string(), quiet = "--quiet";
-    char* argv[] = {program.data(), folder.data(), quiet.data(), nullptr};
-    pid_t pid = 0;
-    ChildRun run;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return run;
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(pid, &status, 0, &usage) != pid)
-        return run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.peakKb = usage.ru_maxrss;
-    run.output = zs::test::readFile(log);
-    return run;
-}
 
 /// A program folder whose target holds COPIA and the link COPIA is filled from by one job.
 struct CopyFolder {
@@ -158,13 +113,13 @@ TEST(LinkedTableSize, ALargeCopyCostsNoMoreMemoryThanASmallOne)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CopyFolder smallCopy("piccola", c.smallSource, c.smallTable);
-        const ChildRun base = extractMeasured(smallCopy.home);
+        const MeasuredRun base = extractMeasured(smallCopy.home);
         ASSERT_EQ(base.exitCode, 0) << base.output;
         EXPECT_EQ(scalarOf(smallCopy.target, "select count(*) || ':' || sum(id) from COPIA"), "10:55");
 
         CopyFolder largeCopy("grande", c.largeSource, c.largeTable);
         const auto start = Steady::now();
-        const ChildRun run = extractMeasured(largeCopy.home);
+        const MeasuredRun run = extractMeasured(largeCopy.home);
         const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
         ASSERT_EQ(run.exitCode, 0) << run.output;
         // Every remote row, once: count and sum of the ids (1 + … + 2,000,000).

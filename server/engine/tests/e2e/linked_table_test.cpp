@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <unistd.h>
 
 namespace zs::engine {
@@ -70,6 +71,59 @@ TEST_F(LinkedTableTest, ConstraintsGiveTheRowsOfTheAttachedTable)
     EXPECT_EQ(scalar(m_db, "select count(descr) || ':' || max(descr) from ORDINI"),
               scalar(m_db, "select count(a.descr) || ':' || max(a.descr) from ORDINI o join erp.ARTICOLI a on "
                            "a.cod = o.cod"));
+}
+
+TEST_F(LinkedTableTest, KeyListsAndLookupsAskTheRemoteAsLittleAsTheyCan)
+{
+    // A table too large to read for a few hundred lookups, beside the small ARTICOLI.
+    test::sqliteRun(path("erp.db"), {"create table NUMERI (id integer primary key, v text)",
+                                     "with recursive n(i) as (select 1 union all select i + 1 from n where i < 200000) "
+                                     "insert into NUMERI select i, 'v' || i from n"});
+    ASSERT_TRUE(m_db.execute(dblink::createLinkSql("N", ";DATABASE=" + path("erp.db").string(), "NUMERI")));
+    const std::string keys1200 =
+        "(with recursive k(i) as (select 1 union all select i + 1 from k where i < 1200) select i * 97 from k)";
+    struct Case {
+        std::string sql; // %N: the big table, %T: ARTICOLI
+        std::uint64_t sizes, keyed, fills;
+    };
+    const Case cases[] = {
+        // 1,200 keys: three queries of up to 500, the table's size asked once.
+        {"select count(*) || ':' || sum(length(v)) from %N where id in " + keys1200, 1, 3, 0},
+        // keys in no order: one keyed query a key, the size asked once for all of them
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = 1 + o.n * 7919 % 199999", 1, 202,
+         0},
+        // ascending keys (1 to 200, then 42 and 0): eight keyed queries, then a window of 500 rows
+        // from the ninth on answers the keys below its last, and 0 is a keyed query again
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n", 1, 10, 0},
+        // ascending keys too far apart for a window to hold more than one: keyed queries only
+        {"select count(*) || ':' || sum(length(n.v)) from ORDINI o join %N n on n.id = o.n * 997", 1, 202, 0},
+        // a join with the small table: its used columns read once, at the 16th lookup
+        {"select count(*) || ':' || sum(length(a.descr)) from ORDINI o join %T a on a.cod = o.cod", 1, 15, 1},
+        // a list whose values the remote cannot compare as SQLite does: one query, SQLite checks
+        {"select count(*) || ':' || group_concat(cod) from %T where num in (1, '2', 3.0, null, 'x')", 0, 1, 0},
+        {"select count(*) || ':' || group_concat(descr) from %T where cod in ('42', 42, 'a001', 'A001', 'A001 ')", 0, 1,
+         0},
+        // nulls only: nothing is asked
+        {"select count(*) from %T where cod in (null)", 0, 0, 0},
+        // a key list and another equality together, and keys that read as the same number
+        {"select count(*) || ':' || group_concat(v) from %N where v = 'v97' and id in " + keys1200, 1, 3, 0},
+        {"select count(*) || ':' || group_concat(cod) from %T where num in (select n from ORDINI)", 1, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        std::string linked = c.sql, attached = c.sql;
+        for (auto [from, link, table] : {std::tuple{"%N", "N", "erp.NUMERI"}, std::tuple{"%T", "L", "erp.ARTICOLI"}})
+            for (std::size_t at; (at = linked.find(from)) != std::string::npos;) {
+                linked.replace(at, 2, link);
+                attached.replace(attached.find(from), 2, table);
+            }
+        const dblink::LinkCounters before = dblink::linkCounters();
+        EXPECT_EQ(scalar(m_db, linked), scalar(m_db, attached));
+        const dblink::LinkCounters after = dblink::linkCounters();
+        EXPECT_EQ(after.sizeQueries - before.sizeQueries, c.sizes);
+        EXPECT_EQ(after.keyedQueries - before.keyedQueries, c.keyed);
+        EXPECT_EQ(after.cacheFills - before.cacheFills, c.fills);
+    }
 }
 
 TEST_F(LinkedTableTest, EveryStatementReadsTheRemoteRowsAfresh)
