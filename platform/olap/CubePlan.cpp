@@ -276,11 +276,11 @@ std::vector<std::string> fullStatements(const CubeDef& cube, const CubeRebuild& 
 {
     const std::string agg = quoteId(own);
     const std::string select = aggregateSelect(r.dialect, cube, upTo(r.dialect, cube, r.newMark));
-    // On SQLite every CREATE and DROP reads the whole schema, which grows with every cube:
-    // a full rebuild of an aggregate that already holds the cube's columns reloads its rows
-    // instead, so processing many cubes again costs the same per cube.
-    if ((r.type == ProcessType::RefreshData || (r.type == ProcessType::Full && r.dialect == db::Dialect::Sqlite)) &&
-        r.prior == own)
+    // On SQLite every CREATE and DROP walks the whole schema, which grows with every cube: a
+    // rebuild of an aggregate that already holds the cube's columns reloads its rows instead,
+    // whatever the choice (a full one, or an incremental one that has no mark to merge from),
+    // so processing many cubes again costs the same per cube.
+    if ((r.type == ProcessType::RefreshData || r.dialect == db::Dialect::Sqlite) && r.prior == own)
         return {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + select};
     return {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + select};
 }

@@ -90,13 +90,20 @@ const RebuildCase kRebuildCases[] = {
      "",
      "",
      {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + facts("Vendite", "")}},
-    {"an incremental run without a mark yet builds whole",
+    {"an incremental run on SQLite without a mark yet reloads the rows of the cube's own aggregate",
      db::Dialect::Sqlite,
      ProcessType::Incremental,
      kOwn,
      "",
      "7",
-     {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + facts("Vendite", "\"id\" <= 7")}},
+     {"DELETE FROM " + agg, "INSERT INTO " + agg + " " + facts("Vendite", "\"id\" <= 7")}},
+    {"an incremental run on PostgreSQL without a mark yet makes the table again",
+     db::Dialect::PostgreSql,
+     ProcessType::Incremental,
+     kOwn,
+     "",
+     "7",
+     {"DROP TABLE IF EXISTS " + agg, "CREATE TABLE " + agg + " AS " + facts("vendite", "\"id\" <= 7")}},
     {"an incremental run without a previous aggregate builds whole",
      db::Dialect::Sqlite,
      ProcessType::Incremental,
@@ -173,9 +180,9 @@ TEST(CubePlan, AnIncrementalRunOfACubeWithoutIncrementalColumnBuildsWhole)
     cube.incrementalMark = "3";
     const CubeRebuild rebuild{db::Dialect::Sqlite, ProcessType::Incremental, "demo", "Vendite", kOwn, ""};
     EXPECT_FALSE(mergesNewFacts(cube, rebuild));
-    EXPECT_EQ(rebuildStatements(cube, rebuild),
-              (std::vector<std::string>{"DROP TABLE IF EXISTS " + q(kOwn),
-                                        "CREATE TABLE " + q(kOwn) + " AS " + facts("Vendite", "")}));
+    EXPECT_EQ(
+        rebuildStatements(cube, rebuild),
+        (std::vector<std::string>{"DELETE FROM " + q(kOwn), "INSERT INTO " + q(kOwn) + " " + facts("Vendite", "")}));
     EXPECT_EQ(markQuery(db::Dialect::Sqlite, cube, ""), "");
 }
 

@@ -1,6 +1,7 @@
-// The daily processing of many incremental cubes on SQLite: the first processing creates every
-// aggregate table; after it, a day with one new fact (and a day with none) must cost the same
-// per cube however many cubes the target holds.
+// The daily processing of many cubes on SQLite: the first processing creates every aggregate
+// table; after it, a day with one new fact (and a day with none) must cost the same per cube
+// however many cubes the target holds, whether every cube is incremental or the cubes take the
+// refresh choices in turn as a site's folder does.
 
 #include "olap/OlapServer.h"
 
@@ -73,13 +74,24 @@ std::string cubeName(int i)
     return buf;
 }
 
-/// A target with 300 facts over 20 customers and a catalog of `cubes` incremental cubes over
-/// them (by customer, summing the amount and counting the facts).
+/// How the cubes of a target are declared and processed.
+enum class Shape {
+    /// Every cube counts new facts by id and is processed incrementally.
+    AllIncremental,
+    /// As a site's folder: no cube has an incremental column, and the cubes take the refresh
+    /// choices in turn (full, data only, incremental).
+    ChoicesInTurn,
+};
+
+/// A target with 300 facts over 20 customers and a catalog of `cubes` cubes over them (by
+/// customer, summing the amount and counting the facts).
 class ManyCubes {
   public:
-    explicit ManyCubes(int cubes)
+    ManyCubes(int cubes, Shape shape)
         : m_cubes(cubes)
+        , m_shape(shape)
     {
+        const std::string incremental = shape == Shape::AllIncremental ? "\" incrementalColumn=\"id" : "";
         db::Catalog catalog;
         EXPECT_TRUE(catalog.create(jet(m_file)));
         EXPECT_TRUE(m_db.open(jet(m_file)));
@@ -88,15 +100,15 @@ class ManyCubes {
                                  "WHERE i < 300) SELECT i, 'Cliente ' || (i % 20), i * 1.5 FROM n"));
         std::string xml = "<OlapServer name=\"demo\"><Database name=\"Vendite\" connection=\"" + jet(m_file) + "\">";
         for (int i = 1; i <= cubes; ++i)
-            xml += "<Cube name=\"" + cubeName(i) +
-                   "\" sourceTable=\"VENDITE\" incrementalColumn=\"id\"><Dimension name=\"Cliente\" "
+            xml += "<Cube name=\"" + cubeName(i) + "\" sourceTable=\"VENDITE" + incremental +
+                   "\"><Dimension name=\"Cliente\" "
                    "column=\"cliente\"/><Measure name=\"Importo\" column=\"importo\"/><Measure name=\"Righe\" "
                    "aggregate=\"count\"/></Cube>";
         test::writeFile(m_dir.path / "olap-demo.xml", xml + "</Database></OlapServer>");
     }
 
-    /// Processes every cube incrementally, as a day's run does (a server of its own, as a new
-    /// run has); the process's CPU seconds it took.
+    /// Processes every cube as its shape says, as a day's run does (a server of its own, as a
+    /// new run has); the process's CPU seconds it took.
     double processAll()
     {
         OlapServer server(m_dir.path, m_clock);
@@ -104,7 +116,7 @@ class ManyCubes {
         const double start = cpuSeconds();
         for (int i = 1; i <= m_cubes; ++i) {
             OlapError e;
-            EXPECT_TRUE(server.processCube("Vendite", cubeName(i), ProcessType::Incremental, &e)) << e.description;
+            EXPECT_TRUE(server.processCube("Vendite", cubeName(i), processType(i), &e)) << e.description;
         }
         return cpuSeconds() - start;
     }
@@ -126,7 +138,16 @@ class ManyCubes {
     }
 
   private:
+    ProcessType processType(int cube) const
+    {
+        if (m_shape == Shape::AllIncremental)
+            return ProcessType::Incremental;
+        constexpr ProcessType kInTurn[] = {ProcessType::Full, ProcessType::RefreshData, ProcessType::Incremental};
+        return kInTurn[cube % 3];
+    }
+
     int m_cubes;
+    Shape m_shape;
     MemoryFolder m_dir;
     std::filesystem::path m_file = m_dir.path / "target.db";
     db::Connection m_db;
@@ -137,9 +158,11 @@ struct Costs {
     double first = 0, newFact = 1e9, nothingNew = 1e9;
 };
 
-TEST(ManyCubes, TheDailyProcessingCostsTheSamePerCubeHoweverManyCubes)
+/// Processes 1,000 and 4,000 cubes of `shape` day after day and checks that a day costs the
+/// larger target at most 1.3 times four times the smaller's (CPU), the aggregates right each day.
+void dailyCostsStayLinear(Shape shape)
 {
-    ManyCubes small(1000), large(4000);
+    ManyCubes small(1000, shape), large(4000, shape);
     Costs s, l;
     s.first = small.processAll();
     l.first = large.processAll();
@@ -160,6 +183,7 @@ TEST(ManyCubes, TheDailyProcessingCostsTheSamePerCubeHoweverManyCubes)
         EXPECT_EQ(small.aggregate(500), small.facts()) << "day " << day;
         EXPECT_EQ(large.aggregate(4000), large.facts()) << "day " << day;
         EXPECT_EQ(large.aggregate(1), large.facts()) << "day " << day;
+        EXPECT_EQ(large.aggregate(3), large.facts()) << "day " << day;
     }
     for (const auto& [cubes, c] : {std::pair{1000, s}, std::pair{4000, l}})
         std::printf("%5d cubi: prima elaborazione %.3f s, con un fatto nuovo %.3f s, senza fatti nuovi %.3f s (CPU)\n",
@@ -170,6 +194,16 @@ TEST(ManyCubes, TheDailyProcessingCostsTheSamePerCubeHoweverManyCubes)
         << "con un fatto nuovo: " << l.newFact << " s contro " << s.newFact << " s";
     EXPECT_LE(l.nothingNew, 1.3 * 4 * s.nothingNew)
         << "senza fatti nuovi: " << l.nothingNew << " s contro " << s.nothingNew << " s";
+}
+
+TEST(ManyCubes, TheDailyProcessingCostsTheSamePerCubeHoweverManyCubes)
+{
+    dailyCostsStayLinear(Shape::AllIncremental);
+}
+
+TEST(ManyCubes, TheDailyProcessingOfCubesTakingTheRefreshChoicesInTurnCostsTheSamePerCube)
+{
+    dailyCostsStayLinear(Shape::ChoicesInTurn);
 }
 
 } // namespace
