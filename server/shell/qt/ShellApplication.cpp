@@ -11,6 +11,7 @@
 #include "k8bus/Controls.h"
 #include "process/Process.h"
 #include "program/LogPruning.h"
+#include "program/RunLock.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
@@ -247,6 +248,7 @@ void ShellApplication::loadSecondaryOptions()
     // A scheduled run that came during another run starts once that run has ended.
     // A scheduled operation is spent when its run starts, which may be after it fell due.
     m_frmMain->run().setScheduledRunStarted([this] { m_frmSchedulazione->CadenzoControl().AlarmRunStarted(); });
+    m_frmMain->run().setScheduledRunDropped([this] { m_frmSchedulazione->CadenzoControl().AlarmRunDropped(); });
     m_frmMain->run().setRunEnded(
         [this] { QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->alarms().runEnded(); }); });
     auto& cadenzo = m_frmSchedulazione->CadenzoControl();
@@ -486,6 +488,9 @@ void ShellApplication::ChangeStartup(bool enabled)
 
 void ShellApplication::ChiudiApplicazione()
 {
+    // A scheduled run still waiting for its folder goes with the program, unstarted.
+    if (m_frmMain)
+        m_frmMain->run().dropWaitingRun(RunControl::DropReason::Closing);
     std::string error;
     if (m_store.hasDocument() && !m_store.SalvaImpostazioni(&error))
         m_log.WriteInLog(error, true, false);
