@@ -156,6 +156,7 @@ bool ShellApplication::load()
         showInTray();
     else
         showWindow();
+    m_started = true;
     return true;
 }
 
@@ -268,17 +269,17 @@ void ShellApplication::loadSecondaryOptions()
     // Qt is still walking a window's children (show, close), and the save lets pending events
     // run, which may delete objects that walk still holds: so the save runs after the
     // activation has been delivered, never inside it.
-    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
-                     [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
-                         if (previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)
-                             QTimer::singleShot(0, m_frmSchedulazione,
-                                                [this] { m_frmSchedulazione->Form_Deactivate(); });
-                         previous = now;
-                     });
+    QObject::connect(
+        &m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
+        [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
+            if (m_started && previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)
+                QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->Form_Deactivate(); });
+            previous = now;
+        });
     // Other writers (zs-extract from cron, an editor) may have saved since: a window coming to
     // the front shows the file's values for what it has not changed itself.
     QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(), [this](QMdiSubWindow* now) {
-        if (!now)
+        if (!now || !m_started)
             return;
         QTimer::singleShot(0, m_main.get(), [this, now = QPointer<QMdiSubWindow>(now)] {
             if (!now || now != m_main->area().activeSubWindow())

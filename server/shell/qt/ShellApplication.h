@@ -179,6 +179,9 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     std::string m_trayTip;
+    /// The windows are up: the activations of the load itself were the program's own, and
+    /// neither save the secondary options nor read the settings that were just read.
+    bool m_started = false;
     bool m_menuOnRestore = false; ///< started minimized: the menu opens when the window comes back
     int m_exitStatus = 1;
 };
