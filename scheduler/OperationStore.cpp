@@ -170,7 +170,13 @@ LoadResult loadStore(const std::filesystem::path& file, const time::Clock& clock
 
 bool saveStore(const std::filesystem::path& file, const OperationList& operations, std::string* error)
 {
-    return fs::writeFileAtomic(file, storeText(operations), {}, error);
+    // Every start loads the store and lists it again: a store that already says this is left
+    // as it is, with no write and no sync before the window shows.
+    const std::string text = storeText(operations);
+    std::string onDisk;
+    if (fs::readFileBounded(file, text.size(), onDisk) == fs::ReadOutcome::Read && onDisk == text)
+        return true;
+    return fs::writeFileAtomic(file, text, {}, error);
 }
 
 } // namespace zs::cadenzo

@@ -174,7 +174,7 @@ void Scheduler::pollTick()
         const auto& current = m_state.colOperazioni;
         if (std::find(current.begin(), current.end(), op) == current.end())
             continue;
-        if (!op->Abilitato())
+        if (!op->Abilitato() || std::find(m_dropped.begin(), m_dropped.end(), op) != m_dropped.end())
             continue;
         // Both sides are whole seconds already.
         if (m_clock.now() < op->ProssimoAppuntamento())
@@ -187,8 +187,12 @@ void Scheduler::pollTick()
             m_onAlarm(op->azione());
             m_raising.pop_back();
         }
-        if (op->Periodicita() != kUnaVoltaSola)
+        if (op->Periodicita() != kUnaVoltaSola) {
             op->setAbilitato(true);
+        } else if (std::find(m_dropped.begin(), m_dropped.end(), op) != m_dropped.end()) {
+            op->setAbilitato(true); // not spent: due as it was when it fell due
+            op->setProssimoAppuntamento(raised);
+        }
         AggiornaLista();
     }
     m_poll.setEnabled(true);
@@ -212,6 +216,15 @@ void Scheduler::alarmRunStarted()
         setUnsaved(true);
         reportStoreError("Operazioni pianificate non salvate: " + error);
     }
+}
+
+void Scheduler::alarmRunDropped()
+{
+    if (m_raising.empty())
+        return;
+    const auto op = m_raising.back();
+    if (op->Periodicita() == kUnaVoltaSola && std::find(m_dropped.begin(), m_dropped.end(), op) == m_dropped.end())
+        m_dropped.push_back(op);
 }
 
 void Scheduler::resumePolling()

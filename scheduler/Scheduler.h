@@ -77,6 +77,11 @@ class Scheduler {
     /// operation as the poll leaves it (a once-only one spent, another on its next occurrence), so
     /// that a run killed midway is not raised again at the next start. Nothing outside an Alarm.
     void alarmRunStarted();
+    /// The host's Alarm handler says that the run the alarm asked for was dropped before it
+    /// started (it waited for its folder, and Stop or the program's close ended the wait): a
+    /// once-only operation is not spent. The store keeps it due when it fell due, so the next
+    /// start raises it as any missed one; this session raises it no more. Nothing outside an Alarm.
+    void alarmRunDropped();
 
     /// Bracket around the edit dialog and around a removal: holds the poll, then refreshes,
     /// saves and resumes polling unless the start delay still runs.
@@ -116,6 +121,8 @@ class Scheduler {
     AlarmHandler m_onAlarm;
     /// The operations whose Alarm is being raised, innermost last (a nested poll adds one).
     OperationList m_raising;
+    /// Once-only operations whose run was dropped: still due in the store, not raised again here.
+    OperationList m_dropped;
     ErrorHandler m_onStoreError;
     std::string m_folder;
     std::string m_caption = kCaption;

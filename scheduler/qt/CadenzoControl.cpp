@@ -143,6 +143,11 @@ void CadenzoControl::AlarmRunStarted()
     m_scheduler->alarmRunStarted();
 }
 
+void CadenzoControl::AlarmRunDropped()
+{
+    m_scheduler->alarmRunDropped();
+}
+
 void CadenzoControl::pollNow()
 {
     m_scheduler->pollTick();

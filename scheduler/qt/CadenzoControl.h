@@ -81,6 +81,8 @@ class CADENZO_EXPORT CadenzoControl : public QWidget, public automation::Dispatc
     /// The host's Alarm handler says that the run the alarm asked for starts now: the store
     /// spends the operation then (Scheduler::alarmRunStarted).
     void AlarmRunStarted();
+    /// The run the alarm asked for was dropped before it started (Scheduler::alarmRunDropped).
+    void AlarmRunDropped();
     /// One poll now, as the timer's tick runs it (hosts and tests that do not wait for it).
     void pollNow();
 

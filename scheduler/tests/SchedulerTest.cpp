@@ -163,6 +163,43 @@ TEST_F(PollTest, AnOperationIsSpentInTheStoreWhenItsRunStartsAndRaisedOnce)
     EXPECT_EQ(store(), now);
 }
 
+// A run dropped before it started (it waited for its folder): a once-only operation stays due in
+// the store when it fell due, for the next start, and this session raises it no more; a daily one
+// goes on to its next day.
+TEST_F(PollTest, AnOperationWhoseRunIsDroppedStaysDueForTheNextStartAndIsNotRaisedAgain)
+{
+    writeStore(
+        {op("uno", {2026, 3, 25, 6, 0, 0}, "Una volta sola"), op("due", {2026, 3, 25, 6, 29, 0}, "Ogni giorno")});
+    ASSERT_TRUE(h.scheduler.Start(0));
+    h.scheduler.setAlarmHandler([&](const std::string& a) {
+        alarms.push_back(a);
+        h.scheduler.alarmRunDropped();
+    });
+    h.runFor(10);
+    ASSERT_EQ(alarms, (std::vector<std::string>{"uno", "due"}));
+    const auto entry = [&](const std::string& azione) {
+        const std::string text = store();
+        const auto at = text.find("<azione>" + azione + "</azione>");
+        return text.substr(at, text.find("</operazione>", at) - at);
+    };
+    EXPECT_NE(entry("uno").find("<data>25/03/2026</data>\r\n<ora>6</ora>\r\n<minuti>0</minuti>"), std::string::npos)
+        << entry("uno");
+    EXPECT_NE(entry("uno").find("<abilitato>1</abilitato>"), std::string::npos) << entry("uno");
+    EXPECT_NE(entry("due").find("<data>26/03/2026</data>"), std::string::npos) << entry("due");
+    EXPECT_NE(entry("due").find("<abilitato>1</abilitato>"), std::string::npos) << entry("due");
+    h.runFor(300);
+    EXPECT_EQ(alarms.size(), 2u);
+
+    // The next start raises it as a missed one.
+    test::Harness next{{2026, 3, 25, 7, 0, 0}};
+    next.scheduler.SetPath(env.home().string());
+    std::vector<std::string> raised;
+    next.scheduler.setAlarmHandler([&](const std::string& a) { raised.push_back(a); });
+    ASSERT_TRUE(next.scheduler.Start(0));
+    next.runFor(10);
+    EXPECT_EQ(raised, std::vector<std::string>{"uno"});
+}
+
 TEST_F(PollTest, TwiceAWeekIsNotRaisedAtEveryPoll)
 {
     writeStore({op("Elaborazione dati.", {2026, 3, 20, 6, 0, 0}, "Due volte a settimana")});

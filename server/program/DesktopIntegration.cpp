@@ -5,7 +5,6 @@
 #include "fs/Paths.h"
 #include "text/SystemReason.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -185,42 +184,6 @@ FolderFileLock::FolderFileLock(const std::filesystem::path& programFolder, const
         return;
     }
     m_fd = std::move(owner);
-}
-
-namespace {
-std::atomic<int> g_runLocksHeld{0};
-} // namespace
-
-RunLock::RunLock(const std::filesystem::path& programFolder)
-    : FolderFileLock(programFolder, ".zentrikRun.lock")
-{
-    if (acquired())
-        ++g_runLocksHeld;
-}
-
-RunLock::~RunLock()
-{
-    if (acquired())
-        --g_runLocksHeld;
-}
-
-int RunLock::heldInThisProcess()
-{
-    return g_runLocksHeld.load();
-}
-
-std::string RunLock::refusal(const std::string& what) const
-{
-    if (heldElsewhere())
-        return what + " non avviata: un'altra elaborazione e' in corso sulla cartella del programma " +
-               programFolder().string() + ".";
-    return what + " non avviata: " + error();
-}
-
-std::string RunLock::waiting(const std::string& what) const
-{
-    return what + " in attesa: un'altra elaborazione e' in corso sulla cartella del programma " +
-           programFolder().string() + ". Sara' avviata appena la cartella sara' libera.";
 }
 
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason)

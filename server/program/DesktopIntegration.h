@@ -68,22 +68,6 @@ class SingleInstanceLock : public FolderFileLock {
     {}
 };
 
-/// The lock a run (an extraction or a cube processing, by the program or by zs-extract) holds
-/// on its program folder for its length: a second run on the same folder finds it held and does
-/// not start. An idle program holds none.
-class RunLock : public FolderFileLock {
-  public:
-    explicit RunLock(const std::filesystem::path& programFolder);
-    ~RunLock();
-    /// The run line of a run that does not start, `what` ("Estrazione", "Elaborazione") first.
-    std::string refusal(const std::string& what) const;
-    /// The line of a scheduled run that waits for the folder another run holds.
-    std::string waiting(const std::string& what) const;
-    /// How many run locks this process holds now (a run, a database build): a wait for the
-    /// folder must not block what holds it further down the same thread.
-    static int heldInThisProcess();
-};
-
 /// The message for a program folder the program cannot use, naming the folder and the reason.
 std::string programFolderMessage(const std::filesystem::path& folder, const std::string& reason);
 

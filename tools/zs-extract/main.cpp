@@ -28,6 +28,7 @@
 #include "program/LoadingDocument.h"
 #include "program/ProgramLog.h"
 #include "program/ProgramSettings.h"
+#include "program/RunLock.h"
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
 #include "shell/run/RunControl.h"

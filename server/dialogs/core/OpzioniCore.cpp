@@ -1,6 +1,6 @@
 #include "dialogs/core/OpzioniCore.h"
 
-#include "program/DesktopIntegration.h"
+#include "program/RunLock.h"
 
 #include "dialogs/core/DialogPrompts.h"
 #include "dialogs/core/OpzioniLayout.h"

@@ -12,6 +12,7 @@
 #include "k8bus/Controls.h"
 #include "process/Process.h"
 #include "program/LogPruning.h"
+#include "program/RunLock.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/frmMain.h"
 #include "shell/qt/frmSchedulazione.h"
@@ -158,6 +159,7 @@ bool ShellApplication::load()
         showInTray();
     else
         showWindow();
+    m_started = true;
     return true;
 }
 
@@ -250,6 +252,7 @@ void ShellApplication::loadSecondaryOptions()
     // A scheduled run that came during another run starts once that run has ended.
     // A scheduled operation is spent when its run starts, which may be after it fell due.
     m_frmMain->run().setScheduledRunStarted([this] { m_frmSchedulazione->CadenzoControl().AlarmRunStarted(); });
+    m_frmMain->run().setScheduledRunDropped([this] { m_frmSchedulazione->CadenzoControl().AlarmRunDropped(); });
     m_frmMain->run().setRunEnded(
         [this] { QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->alarms().runEnded(); }); });
     auto& cadenzo = m_frmSchedulazione->CadenzoControl();
@@ -269,17 +272,17 @@ void ShellApplication::loadSecondaryOptions()
     // Qt is still walking a window's children (show, close), and the save lets pending events
     // run, which may delete objects that walk still holds: so the save runs after the
     // activation has been delivered, never inside it.
-    QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
-                     [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
-                         if (previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)
-                             QTimer::singleShot(0, m_frmSchedulazione,
-                                                [this] { m_frmSchedulazione->Form_Deactivate(); });
-                         previous = now;
-                     });
+    QObject::connect(
+        &m_main->area(), &QMdiArea::subWindowActivated, m_main.get(),
+        [this, previous = QPointer<QMdiSubWindow>()](QMdiSubWindow* now) mutable {
+            if (m_started && previous && previous == dialogs::subWindowOf(*m_frmSchedulazione) && now != previous)
+                QTimer::singleShot(0, m_frmSchedulazione, [this] { m_frmSchedulazione->Form_Deactivate(); });
+            previous = now;
+        });
     // Other writers (zs-extract from cron, an editor) may have saved since: a window coming to
     // the front shows the file's values for what it has not changed itself.
     QObject::connect(&m_main->area(), &QMdiArea::subWindowActivated, m_main.get(), [this](QMdiSubWindow* now) {
-        if (!now)
+        if (!now || !m_started)
             return;
         QTimer::singleShot(0, m_main.get(), [this, now = QPointer<QMdiSubWindow>(now)] {
             if (!now || now != m_main->area().activeSubWindow())
@@ -489,6 +492,9 @@ void ShellApplication::ChangeStartup(bool enabled)
 
 void ShellApplication::ChiudiApplicazione()
 {
+    // A scheduled run still waiting for its folder goes with the program, unstarted.
+    if (m_frmMain)
+        m_frmMain->run().dropWaitingRun(RunControl::DropReason::Closing);
     std::string error;
     if (m_store.hasDocument() && !m_store.SalvaImpostazioni(&error))
         m_log.WriteInLog(error, true, false);

@@ -100,8 +100,6 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     dialogs::QtPrompts& prompts() { return *m_prompts; }
     /// The names of the windows in the order load() created them.
     const std::vector<std::string>& loadOrder() const { return m_loadOrder; }
-    /// The dimension or cube being processed (OggettoInElaborazione).
-    const std::string& oggettoInElaborazione() const { return m_oggetto; }
     /// What the cube processing reports to: the object in hand and its progress on the run window.
     dialogs::CubiRunWindow& cubeRunWindow() { return *this; }
     program::ProgramLog& log() { return m_log; }
@@ -176,13 +174,16 @@ class ShellApplication : public program::MainWindow, private dialogs::CubiRunWin
     dialogs::frmOpzioni* m_options = nullptr;
     dialogs::frmWizard* m_wizard = nullptr;
     std::vector<std::string> m_loadOrder;
-    std::string m_oggetto;
-    int m_runDone = 0;  ///< objects of the cube run done
-    int m_runTotal = 0; ///< objects of the cube run; 0 or 1: the bar follows the object's rows
+    std::string m_oggetto; ///< the dimension or cube being processed: its progress moves the bar
+    int m_runDone = 0;     ///< objects of the cube run done
+    int m_runTotal = 0;    ///< objects of the cube run; 0 or 1: the bar follows the object's rows
     frmMain* m_frmMain = nullptr;
     frmSchedulazione* m_frmSchedulazione = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     std::string m_trayTip;
+    /// The windows are up: the activations of the load itself were the program's own, and
+    /// neither save the secondary options nor read the settings that were just read.
+    bool m_started = false;
     bool m_menuOnRestore = false; ///< started minimized: the menu opens when the window comes back
     int m_exitStatus = 1;
 };

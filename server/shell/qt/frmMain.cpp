@@ -1,5 +1,6 @@
 #include "shell/qt/frmMain.h"
 
+#include "dialogs/qt/DialogButtons.h"
 #include "dialogs/qt/DialogLayout.h"
 #include "flatui/widgets/FlatWidgets.h"
 #include "shell/qt/QtServices.h"
@@ -26,20 +27,6 @@ namespace {
 /// The log tree keeps 100 pixels at the smallest height.
 constexpr int kMinimumHeight = 520 - 120;
 
-flatui::PictureRef buttonFace(int w, int h, std::uint32_t base)
-{
-    auto p = std::make_shared<flatui::Picture>(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
-            const auto shade = static_cast<std::uint32_t>(edge ? 30 : 60 + y * 120 / h);
-            p->set(x, y,
-                   0xFF000000u | ((base >> 16 & 0xFF) * shade / 180) << 16 | ((base >> 8 & 0xFF) * shade / 180) << 8 |
-                       ((base & 0xFF) * shade / 180));
-        }
-    return p;
-}
-
 std::string longDate(const time::DateTime& d)
 {
     return std::string(text::dayName(d.weekday())) + " " + std::to_string(d.day) + " " +
@@ -62,19 +49,14 @@ frmMain::frmMain(const RunControl::Parts& parts, QWidget* parent)
     title->setStyleSheet("font-weight: bold; font-size: 14px; color: #14386e;");
     dialogs::tagged(new QLabel("Estrazione", this), "Label4", "", {12, 40, 200, 18});
 
-    m_execute = new flatui::FlatButtonWidget(this);
+    m_execute = dialogs::makeFlatButton(this, "flbExecuteXML", "Estrai", 140, 30);
     dialogs::tagged(m_execute, "flbExecuteXML", "", {12, 64, 140, 30});
     m_execute->setToolTip("Estrai ed elabora immediatamente i dati");
-    m_elabora = new flatui::FlatButtonWidget(this);
+    m_elabora = dialogs::makeFlatButton(this, "flbElaboraCubi", "Elabora", 140, 30);
     dialogs::tagged(m_elabora, "flbElaboraCubi", "", {12, 100, 140, 30});
     m_elabora->setToolTip("Effettua una rielaborazione dei dati senza estrazione.");
-    for (auto [b, text] : {std::pair{m_execute, "Estrai"}, std::pair{m_elabora, "Elabora"}}) {
-        b->model().setBackColor(0xFFF3EA);
-        b->model().setPicture(buttonFace(140, 30, 0x3C64B4));
-        b->model().setText(text);
-        b->model().setEnabled(true);
-        b->setMouseTracking(true);
-    }
+    m_execute->setMouseTracking(true);
+    m_elabora->setMouseTracking(true);
     // The run window's texts and boxes keep their margins to the right edge ("w", "r"), so the
     // log tree, the status line and the progress bar end on one line at every size.
     auto* lblExecute = dialogs::tagged(new QLabel("Avvia manualmente il processo di estrazione", this), "lblExecute",

@@ -13,6 +13,7 @@
 #include "program/DesktopIntegration.h"
 #include "program/LoadingDocument.h"
 #include "program/ProgramSettings.h"
+#include "program/RunLock.h"
 #include "program/SettingsStore.h"
 #include "program/ShellServices.h"
 #include "shell/run/RunNotification.h"
@@ -199,12 +200,30 @@ bool RunControl::takeFolder(std::optional<program::RunLock>& lock, const char* w
         return false;
     }
     m_log.OutputResponse(lock->waiting(what), false, 0);
+    // While it waits, Stop drops the run; nothing else of the run is under way to pause.
+    m_waiting = true;
+    m_drop.reset();
+    m_view.setControlButtons(false, false, true);
+    struct Waiting {
+        RunControl& rc;
+        ~Waiting()
+        {
+            rc.m_waiting = false;
+            rc.m_view.setControlButtons(false, false, false);
+        }
+    } waiting{*this};
     for (;;) {
         if (m_sleep) {
             m_sleep(kFolderRetryMs);
         } else {
             m_parts.yield.yield();
             std::this_thread::sleep_for(std::chrono::milliseconds(kFolderRetryMs));
+        }
+        if (m_drop) {
+            m_log.OutputResponse(lock->dropped(what, *m_drop == DropReason::Closing), true, 0);
+            if (m_scheduledRunDropped)
+                m_scheduledRunDropped();
+            return false;
         }
         lock.reset();
         lock.emplace(folder);
@@ -373,8 +392,16 @@ void RunControl::cmdPause()
 
 void RunControl::cmdStop()
 {
+    dropWaitingRun(DropReason::Stop);
     m_parts.state.setStatoProcesso(engine::RunState::kStopped);
     m_view.setStatusText("Processo di estrazione interrotto");
+}
+
+void RunControl::dropWaitingRun(DropReason why)
+{
+    // The first reason stays: a Stop followed by the close is still the operator's Stop.
+    if (m_waiting && !m_drop)
+        m_drop = why;
 }
 
 void RunControl::UpdateProgressBar(int step)

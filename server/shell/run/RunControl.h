@@ -7,6 +7,7 @@
 
 #include "program/DesktopIntegration.h"
 #include "program/ProgramLog.h"
+#include "program/RunLock.h"
 #include "program/SettingsTypes.h"
 
 #include <functional>
@@ -104,6 +105,9 @@ class RunControl {
     /// Called when a scheduled run has its folder and starts (the scheduler spends the
     /// operation then).
     void setScheduledRunStarted(std::function<void()> started) { m_scheduledRunStarted = std::move(started); }
+    /// Called when a scheduled run that waited for its folder is dropped (Stop, or the program
+    /// closing): it never started, so the scheduler does not spend its operation.
+    void setScheduledRunDropped(std::function<void()> dropped) { m_scheduledRunDropped = std::move(dropped); }
 
     /// One extraction run (flbExecuteXML with `manualRun`, or the scheduler without).
     Outcome Estrazione(bool manualRun);
@@ -117,7 +121,15 @@ class RunControl {
 
     void cmdPlay();
     void cmdPause();
+    /// Stop; a scheduled run that waits for its folder is dropped.
     void cmdStop();
+    /// Why a waiting scheduled run is dropped: its line names the reason.
+    enum class DropReason { Stop, Closing };
+    /// Drops the scheduled run that waits for its folder, if one does: the wait ends at its next
+    /// turn and says so once. The program's close calls it with Closing.
+    void dropWaitingRun(DropReason why);
+    /// True while a scheduled run waits for a folder another process holds.
+    bool waitingForFolder() const { return m_waiting; }
     /// Progress to step / NumeroPassi × 100, rounded.
     void UpdateProgressBar(int step);
     void InitializeResponse() { m_log.InitializeResponse(); }
@@ -136,7 +148,8 @@ class RunControl {
     bool refuse(const char* what);
     /// Takes the folder's run lock into `lock`. When another process holds it, a run by hand
     /// is refused with its line; a scheduled run says once that it waits, and waits while
-    /// window events go on until the folder is free. False when the run does not start.
+    /// window events go on until the folder is free, or until the wait is dropped (Stop
+    /// enabled meanwhile). False when the run does not start.
     bool takeFolder(std::optional<program::RunLock>& lock, const char* what, bool scheduled);
 
     Parts m_parts;
@@ -146,9 +159,12 @@ class RunControl {
     std::function<void()> m_runEnded;
     std::function<void(int)> m_sleep;
     std::function<void()> m_scheduledRunStarted;
+    std::function<void()> m_scheduledRunDropped;
     struct Engine;
     std::unique_ptr<Engine> m_engine;
     bool m_running = false;
+    bool m_waiting = false;
+    std::optional<DropReason> m_drop;
     int m_numeroPassi = 1;
 };
 

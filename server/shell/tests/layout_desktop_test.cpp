@@ -3,6 +3,7 @@
 
 #include "program/DesktopIntegration.h"
 #include "program/ProportionalLayout.h"
+#include "program/RunLock.h"
 #include "shell/run/RunControl.h"
 #include "shell/run/SecondaryOptions.h"
 #include "testsupport/TestEnv.h"

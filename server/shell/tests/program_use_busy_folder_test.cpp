@@ -6,18 +6,29 @@
 #include "dialogs/qt/CubiWindow.h"
 #include "dialogs/qt/OpzioniPrompts.h"
 #include "dialogs/qt/OpzioniWindow.h"
+#include "program/RunLock.h"
 #include "scheduler/Operazione.h"
 #include "scheduler/qt/CadenzoControl.h"
 #include "shell/qt/frmSchedulazione.h"
 #include "text/ItalianFormat.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#ifdef ZS_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <optional>
 
 namespace zs::shell {
@@ -124,6 +135,13 @@ TEST_F(ProgramInUse, ZsExtractOnAFolderThatTheProgramRunsOnEndsAtOnceAndTheRunCo
     EXPECT_EQ(runExtract(home).exitCode, 0);
 }
 
+/// The day-log line of a scheduled extraction that waits for `home`, which another run holds.
+std::string scheduledWaitLine(const fs::path& home)
+{
+    return "Estrazione in attesa: un'altra elaborazione e' in corso sulla cartella del programma " + home.string() +
+           ". Sara' avviata appena la cartella sara' libera.";
+}
+
 /// The scheduler store with one extraction operation on `date` at 06:30, `periodicita` and
 /// enabled, as the control writes it.
 std::string oneOperationStore(const time::DateTime& date, const std::string& periodicita)
@@ -138,9 +156,7 @@ TEST_F(ProgramInUse, AScheduledRunDueWhileZsExtractHoldsTheFolderWaitsAndRunsOnc
 {
     addSetting(home, "<pause>1500</pause>"); // every step waits 1.5 s first: the cron run lasts
     const time::DateTime tomorrow = time::systemClock().now().addDays(1);
-    const std::string waitLine = "Estrazione in attesa: un'altra elaborazione e' in corso sulla cartella del "
-                                 "programma " +
-                                 home.string() + ". Sara' avviata appena la cartella sara' libera.";
+    const std::string waitLine = scheduledWaitLine(home);
     struct Case {
         const char* periodicita;
         bool enabledAfter;
@@ -221,6 +237,195 @@ TEST_F(ProgramInUse, AScheduledRunDueWhileZsExtractHoldsTheFolderWaitsAndRunsOnc
         << ::testing::PrintToString(lines());
     EXPECT_EQ(countLines("Inizio estrazione dati"), 0);
 }
+
+// Stop, "Esci" and the window's close during the wait: the run is dropped at once, said once in
+// the day log; the once-only operation is not spent, so the next start finds it due and runs it.
+TEST_F(ProgramInUse, AScheduledRunWaitingForABusyFolderIsDroppedByStopOrTheCloseAndStaysDue)
+{
+    addSetting(home, "<pause>1500</pause>"); // every step waits 1.5 s first: the cron run lasts
+    const time::DateTime tomorrow = time::systemClock().now().addDays(1);
+    const std::string waitLine = scheduledWaitLine(home);
+    const std::string stillBusy =
+        ": la cartella del programma " + home.string() + " era ancora occupata da un'altra elaborazione.";
+    struct Case {
+        const char* how;
+        std::string line;
+        std::function<void(ShellApplication&)> act;
+    };
+    const Case cases[] = {
+        {"Stop", "Estrazione pianificata annullata dall'utente" + stillBusy,
+         [](ShellApplication& a) { a.runWindow().findChild<QToolButton*>("cmdStop")->click(); }},
+        {"Esci", "Estrazione pianificata annullata alla chiusura del programma" + stillBusy,
+         [](ShellApplication& a) { a.main().findChild<QAction*>("mEsci")->trigger(); }},
+        {"the window's close", "Estrazione pianificata annullata alla chiusura del programma" + stillBusy,
+         [](ShellApplication& a) { a.main().close(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        test::writeFile(home / "cadenzo.xml", oneOperationStore(tomorrow, "Una volta sola"));
+        create();
+        ASSERT_TRUE(app->load());
+        auto& scheduler = app->secondaryWindow().CadenzoControl().scheduler();
+        ASSERT_EQ(scheduler.state().colOperazioni.size(), 1u);
+        const time::DateTime due = time::systemClock().now().addSeconds(-60);
+        scheduler.state().colOperazioni[0]->setProssimoAppuntamento(due);
+
+        const std::string logBefore = dayLogText(home);
+        process::ChildProcess cron;
+        const fs::path cronOutput = env.root() / "cron.txt";
+        ASSERT_NO_FATAL_FAILURE(startSlowRun(cron, home, cronOutput));
+
+        // Once the run waits, Stop is the one control button it offers; then the operator acts.
+        bool stopEnabled = false, pauseEnabled = true, playEnabled = true;
+        QElapsedTimer sinceAct;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (sinceAct.isValid() || dayLogText(home).substr(logBefore.size()).find(waitLine) == std::string::npos)
+                return;
+            stopEnabled = app->runWindow().findChild<QToolButton*>("cmdStop")->isEnabled();
+            pauseEnabled = app->runWindow().findChild<QToolButton*>("cmdPause")->isEnabled();
+            playEnabled = app->runWindow().findChild<QToolButton*>("cmdPlay")->isEnabled();
+            sinceAct.start();
+            c.act(*app);
+        });
+        watch.start(20);
+        app->secondaryWindow().CadenzoControl().pollNow();
+        watch.stop();
+        ASSERT_TRUE(sinceAct.isValid());
+        EXPECT_LT(sinceAct.elapsed(), 2000); // the wait ended at its next turn, not with the cron run
+        EXPECT_TRUE(cron.running());
+        EXPECT_TRUE(stopEnabled);
+        EXPECT_FALSE(pauseEnabled);
+        EXPECT_FALSE(playEnabled);
+        EXPECT_FALSE(app->runWindow().findChild<QToolButton*>("cmdStop")->isEnabled());
+
+        std::string log = dayLogText(home).substr(logBefore.size());
+        EXPECT_EQ(occurrences(log, c.line), 1u) << log;
+        EXPECT_EQ(occurrences(log, "Inizio estrazione dati"), 1u) << log; // the cron run's alone
+        // Not spent: the store holds it enabled, due when it fell due.
+        std::string store = test::readFile(home / "cadenzo.xml");
+        EXPECT_NE(store.find("<abilitato>1</abilitato>"), std::string::npos) << store;
+        EXPECT_NE(store.find("<data>" + text::formatDate(due) + "</data>"), std::string::npos) << store;
+        // This session does not raise it again.
+        app->secondaryWindow().CadenzoControl().pollNow();
+        log = dayLogText(home).substr(logBefore.size());
+        EXPECT_EQ(occurrences(log, waitLine), 1u) << log;
+        EXPECT_EQ(cron.waitFor(60000), std::optional<int>(0)) << test::readFile(cronOutput);
+        app.reset();
+
+        // The next start finds it due, as any missed one, and runs it; then it is spent.
+        create();
+        ASSERT_TRUE(app->load());
+        auto& next = app->secondaryWindow().CadenzoControl().scheduler();
+        ASSERT_EQ(next.state().colOperazioni.size(), 1u);
+        EXPECT_TRUE(next.state().colOperazioni[0]->Abilitato());
+        EXPECT_LE(next.state().colOperazioni[0]->ProssimoAppuntamento(), time::systemClock().now());
+        app->secondaryWindow().CadenzoControl().pollNow();
+        log = dayLogText(home).substr(logBefore.size());
+        EXPECT_EQ(occurrences(log, "Inizio estrazione dati"), 2u) << log;
+        EXPECT_NE(topLine("Elaborazione eseguita correttamente"), nullptr) << ::testing::PrintToString(lines());
+        store = test::readFile(home / "cadenzo.xml");
+        EXPECT_NE(store.find("<abilitato>0</abilitato>"), std::string::npos) << store;
+        app.reset();
+    }
+}
+
+#ifdef ZS_HAVE_XCB
+/// Asks the window `window` of the X server on `display` to close, as a window manager's close
+/// button does (WM_DELETE_WINDOW).
+bool closeXWindow(const std::string& display, std::uint32_t window)
+{
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(r);
+        return a;
+    };
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = window;
+    ev.type = atom("WM_PROTOCOLS");
+    ev.data.data32[0] = atom("WM_DELETE_WINDOW");
+    ev.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+    const bool ok = xcb_flush(c) > 0;
+    xcb_disconnect(c);
+    return ok;
+}
+
+// The program itself, on an X server: its scheduled run waits for the folder a cron run holds,
+// and the operator closes the main window. The process ends at once, and the next start runs.
+TEST_F(ProgramInUse, ClosingTheProgramWhileAScheduledRunWaitsEndsTheProcessAndTheNextStartRuns)
+{
+    ScopedXvfb x(env.root());
+    if (x.display.empty() || !process::findProgram("xdotool"))
+        GTEST_SKIP() << "no Xvfb or xdotool here";
+    // Fell due yesterday: the program's first poll, after its scheduler's start delay (60 s),
+    // raises it as a missed one; this process holds the folder as a zs-extract run does.
+    const time::DateTime yesterday = time::systemClock().now().addDays(-1);
+    test::writeFile(home / "cadenzo.xml", oneOperationStore(yesterday, "Una volta sola"));
+    const std::string waitLine = scheduledWaitLine(home);
+    std::optional<program::RunLock> other(std::in_place, home);
+    ASSERT_TRUE(other->acquired());
+
+    const std::vector<std::string> environment = {"ZENTRIK_HOME=" + home.string(), "DISPLAY=" + x.display,
+                                                  "QT_QPA_PLATFORM=xcb"};
+    process::ChildProcess server;
+    process::ChildOptions o;
+    o.outputFile = (env.root() / "server.txt").string();
+    o.extraEnvironment = environment;
+    ASSERT_TRUE(server.start({ZS_SERVER_PATH}, o));
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 120000 && server.running() && dayLogText(home).find(waitLine) == std::string::npos)
+        QThread::msleep(100);
+    ASSERT_NE(dayLogText(home).find(waitLine), std::string::npos) << dayLogText(home);
+
+    process::RunOptions find;
+    find.captureOutput = true;
+    find.extraEnvironment = {"DISPLAY=" + x.display};
+    const auto found = process::run({"xdotool", "search", "--name", "Quorvane srl"}, find);
+    ASSERT_EQ(found.exitCode, 0) << found.output;
+    const auto window = static_cast<std::uint32_t>(std::stoul(found.output));
+    // Without a window manager a busy X server now and then loses a close: it is asked again
+    // until the program ends, as an operator clicks again.
+    t.restart();
+    std::optional<int> status;
+    while (!status && t.elapsed() < 10000) {
+        ASSERT_TRUE(closeXWindow(x.display, window));
+        status = server.waitFor(500);
+    }
+    EXPECT_TRUE(status.has_value()) << "the program still runs after its window closed: "
+                                    << process::run({"xdotool", "search", "--onlyvisible", "--name", "."}, find).output
+                                    << test::readFile(o.outputFile);
+    server.terminate(1000);
+
+    const std::string log = dayLogText(home);
+    EXPECT_EQ(occurrences(log, "Estrazione pianificata annullata alla chiusura del programma"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "Inizio estrazione dati"), 0u) << log;
+    EXPECT_NE(test::readFile(home / "cadenzo.xml").find("<abilitato>1</abilitato>"), std::string::npos);
+
+    // The folder free, a new start is no second copy: it runs and ends well.
+    other.reset();
+    process::RunOptions again;
+    again.captureOutput = true;
+    again.timeLimit = std::chrono::seconds(120);
+    again.extraEnvironment = environment;
+    const auto next = process::run({ZS_SERVER_PATH, "--run-once"}, again);
+    EXPECT_EQ(next.exitCode, 0) << next.output;
+    EXPECT_NE(next.output.find("succeeded"), std::string::npos) << next.output;
+    EXPECT_EQ(next.output.find("Un'altra copia"), std::string::npos) << next.output;
+    // Still due for the scheduler of that start: the run by hand does not spend it.
+    EXPECT_NE(test::readFile(home / "cadenzo.xml").find("<abilitato>1</abilitato>"), std::string::npos);
+}
+#endif
 
 TEST_F(ProgramInUse, CreaDbAndElaboraOnABusyFolderSaySoAtOnceAndChangeNothing)
 {

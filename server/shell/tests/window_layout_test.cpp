@@ -49,6 +49,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <unistd.h>
@@ -484,31 +485,55 @@ TEST_F(Windows, ChildWindowsAtTheMainWindowsMinimumAndOddSizes)
     app->runWindow().setProgressVisible(false);
 }
 
-TEST_F(Windows, DialogsAtTheirMinimumAndOddSizes)
+// The wizard, a job of the loading XML and the log-in: each at the size it opens with, then at
+// its minimum and at a small and a large odd size (the wizard on each page of the mixed kind,
+// which shows all six, with the Bus & Task fields on page 5).
+TEST_F(Windows, DialogsAtTheirDefaultMinimumAndOddSizes)
 {
-    // The mixed kind shows all six pages, with the Bus & Task fields on page 5.
-    auto& wizard = app->wizard();
-    wizard.findChild<QRadioButton*>("optStep1_1")->setChecked(true);
-    wizard.findChild<QRadioButton*>("optStep5_0")->click();
-    auto* forward = wizard.findChild<flatui::FlatButtonWidget*>("flbAvanti");
-    for (int page = 1; page <= 6; ++page) {
-        expectCleanAtEverySize(wizard, "frmWizard-page" + std::to_string(page));
-        ASSERT_EQ(forward->isVisible(), page < 6);
-        if (page < 6)
-            forward->model().click();
-    }
-    app->wizard().hide();
-
     auto doc = xml::Document::loadFile(home / "zentrikLoading.xml");
     ASSERT_TRUE(doc);
+    auto& wizard = app->wizard();
     dialogs::frmJob job(&app->main());
-    job.ShowMe(doc->root().children().front(), false);
-    expectCleanAtEverySize(job, "frmJob");
-    job.hide();
-
     dialogs::frmLogin login(&app->main());
-    expectCleanAtEverySize(login, "frmLogin");
-    login.hide();
+    auto* forward = wizard.findChild<flatui::FlatButtonWidget*>("flbAvanti");
+    ASSERT_NE(forward, nullptr);
+    struct Dialog {
+        const char* name;
+        QWidget& window;
+        std::function<void()> open;     ///< shows it as the program does
+        std::function<void()> allPages; ///< before the sizes: what makes every page show
+        int pages;                      ///< checked at every size, one after the other
+        std::function<void(int)> turn;  ///< after page n, to the next
+    };
+    const Dialog cases[] = {
+        {"frmWizard", wizard, [&] { wizard.show(); },
+         [&] {
+             wizard.findChild<QRadioButton*>("optStep1_1")->setChecked(true);
+             wizard.findChild<QRadioButton*>("optStep5_0")->click();
+         },
+         6,
+         [&](int page) {
+             EXPECT_EQ(forward->isVisible(), page < 6) << page;
+             if (page < 6)
+                 forward->model().click();
+         }},
+        {"frmJob", job, [&] { job.ShowMe(doc->root().children().front(), false); }, {}, 1, {}},
+        {"frmLogin", login, [&] { login.show(); }, {}, 1, {}},
+    };
+    for (const Dialog& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.open();
+        expectClean(c.window, c.name);
+        if (c.allPages)
+            c.allPages();
+        for (int page = 1; page <= c.pages; ++page) {
+            expectCleanAtEverySize(c.window, c.pages > 1 ? c.name + std::string("-page") + std::to_string(page)
+                                                         : std::string(c.name));
+            if (c.turn)
+                c.turn(page);
+        }
+        c.window.hide();
+    }
 }
 
 TEST_F(Windows, SchedulerDialogWithItsCalendar)
@@ -550,25 +575,6 @@ TEST_F(Windows, NoticeAndSplash)
     splash.Progress(60);
     EXPECT_EQ(splash.minimumSize(), splash.maximumSize());
     expectClean(splash, "frmSplash");
-}
-
-TEST_F(Windows, Dialogs)
-{
-    app->wizard().show();
-    expectClean(app->wizard(), "frmWizard");
-    app->wizard().hide();
-
-    auto doc = xml::Document::loadFile(home / "zentrikLoading.xml");
-    ASSERT_TRUE(doc);
-    dialogs::frmJob job(&app->main());
-    job.ShowMe(doc->root().children().front(), false);
-    expectClean(job, "frmJob");
-    job.hide();
-
-    dialogs::frmLogin login(&app->main());
-    login.show();
-    expectClean(login, "frmLogin");
-    login.hide();
 }
 
 TEST_F(Windows, OptionsTabsStayInsideTheirStripAndReadOnASmallMainWindow)
