@@ -570,9 +570,9 @@ TEST_F(StoreFixture, ASaveWaitsForTheSaveLock)
     loadText(kShared);
     read();
     std::string why;
-    const zs::fs::Fd held = zs::fs::openForWriting(env.home() / ".zentrikSettings.lock", O_RDWR, 0600, why);
-    ASSERT_TRUE(held.valid()) << why;
-    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    const zs::fs::Fd lockHolder = zs::fs::openForWriting(env.home() / ".zentrikSettings.lock", O_RDWR, 0600, why);
+    ASSERT_TRUE(lockHolder.valid()) << why;
+    ASSERT_EQ(::flock(lockHolder.get(), LOCK_EX), 0);
     const std::string before = zs::test::readFile(env.home() / "zentrikServer.xml");
     fields.txtMese = "8";
     std::atomic<bool> done{false};
@@ -583,7 +583,7 @@ TEST_F(StoreFixture, ASaveWaitsForTheSaveLock)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(done);
     EXPECT_EQ(zs::test::readFile(env.home() / "zentrikServer.xml"), before);
-    ASSERT_EQ(::flock(held.get(), LOCK_UN), 0);
+    ASSERT_EQ(::flock(lockHolder.get(), LOCK_UN), 0);
     saver.join();
     EXPECT_EQ(savedFile(env.home())->root().child("deletelogs").text(), "8");
 }
@@ -596,17 +596,17 @@ TEST_F(StoreFixture, ASaveThatCannotHaveTheLockGoesOnWithinASecondAndSaysSoOnce)
         std::function<void()> plant; ///< what keeps the lock from this save
         const char* why;
     };
-    std::string heldWhy;
-    zs::fs::Fd held;
+    std::string lockHolderWhy;
+    zs::fs::Fd lockHolder;
     const Case cases[] = {
         {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0); }, "pipe"},
         {"a folder", [&] { std::filesystem::create_directory(lockFile); }, "cartella"},
         {"a link", [&] { std::filesystem::create_symlink(env.home() / "altrove", lockFile); }, "collegamento"},
         {"another process holds it",
          [&] {
-             held = zs::fs::openForWriting(lockFile, O_RDWR, 0600, heldWhy);
-             ASSERT_TRUE(held.valid()) << heldWhy;
-             ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+             lockHolder = zs::fs::openForWriting(lockFile, O_RDWR, 0600, lockHolderWhy);
+             ASSERT_TRUE(lockHolder.valid()) << lockHolderWhy;
+             ASSERT_EQ(::flock(lockHolder.get(), LOCK_EX), 0);
          },
          "tenuto da un altro processo"},
     };
@@ -629,7 +629,7 @@ TEST_F(StoreFixture, ASaveThatCannotHaveTheLockGoesOnWithinASecondAndSaysSoOnce)
         const std::string& said = messages.shown[0].text;
         EXPECT_EQ(said.rfind("Impostazioni salvate senza il blocco " + lockFile.string() + ": ", 0), 0u) << said;
         EXPECT_NE(said.find(c.why), std::string::npos) << said;
-        held.reset();
+        lockHolder.reset();
         // Once a save has the lock again, a later refusal is said again.
         std::filesystem::remove_all(lockFile);
         ASSERT_TRUE(store.SalvaImpostazioni());

@@ -225,7 +225,7 @@ TEST(LinkedTableJoin, LookupsIntoWideRowsStayWithinTheCacheBound)
         long width;      ///< characters of each copied text
         const char* c01; ///< the column the copied text begins with
     };
-    constexpr long kOrders = 20'000;
+    constexpr long kWideOrders = 20'000;
     const Case cases[] = {
         // One text column of the table: its 240,000 values fit the cache (looked up in memory).
         {"one column", "w.c07", 95, "7"},
@@ -241,18 +241,18 @@ TEST(LinkedTableJoin, LookupsIntoWideRowsStayWithinTheCacheBound)
         const MeasuredRun base = extractMeasured(small);
         ASSERT_EQ(base.exitCode, 0) << base.output;
         EXPECT_EQ(copied(small), "10:" + std::to_string(10 * c.width));
-        const fs::path large = wideJoinFolder(env.root(), std::string("large ") + c.name, erp, kOrders, c.taken);
+        const fs::path large = wideJoinFolder(env.root(), std::string("large ") + c.name, erp, kWideOrders, c.taken);
         const MeasuredRun run = extractMeasured(large);
         ASSERT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_EQ(copied(large), std::to_string(kOrders) + ":" + std::to_string(kOrders * c.width));
+        EXPECT_EQ(copied(large), std::to_string(kWideOrders) + ":" + std::to_string(kWideOrders * c.width));
         EXPECT_EQ(
             scalarOf(large / "target.db", std::string("select count(*) from COPIA c join ORDINI o on o.id = c.id where "
                                                       "substr(c.testo, 1, 95) = printf('%095d', o.cod * ") +
                                               c.c01 + ")"),
-            std::to_string(kOrders));
+            std::to_string(kWideOrders));
         std::printf("[ %s ] join of %ld rows with %ld rows of %d texts: peak %ld KB against %ld KB for 10 lookups "
                     "(+%ld KB), %.2f s\n",
-                    c.name, kOrders, kWideRows, kWideColumns, run.peakKb, base.peakKb, run.peakKb - base.peakKb,
+                    c.name, kWideOrders, kWideRows, kWideColumns, run.peakKb, base.peakKb, run.peakKb - base.peakKb,
                     run.seconds);
         if (!kSanitized) {
             EXPECT_LE(run.peakKb - base.peakKb, kCacheBoundKb);
