@@ -88,6 +88,14 @@ void whenWizardShown(std::function<void(frmWizard&)> drive, int rounds = 200)
 {
     QTimer::singleShot(0, [drive = std::move(drive), rounds]() mutable {
         auto* wizard = qobject_cast<frmWizard*>(QApplication::activeModalWidget());
+        // The keys go where the focus is: drive the wizard once it is shown and has the keyboard,
+        // as the operator sees it (the offscreen platform gives it a few events later).
+        const QWidget* focus = QApplication::focusWidget();
+        const bool ready = wizard && wizard->isActiveWindow() && focus && focus->window() == wizard;
+        if (!ready && rounds > 0) {
+            whenWizardShown(std::move(drive), rounds - 1);
+            return;
+        }
         if (!wizard) {
             if (rounds > 0)
                 whenWizardShown(std::move(drive), rounds - 1);
