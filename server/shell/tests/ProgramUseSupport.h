@@ -103,6 +103,22 @@ struct ProgramInUse : test::DemoProgramTest {
         return nullptr;
     }
     void clickRun() { app->runWindow().findChild<flatui::FlatButtonWidget*>("flbExecuteXML")->model().click(); }
+    /// The program's own run on `home` after a zs-extract run there: a day log of its own, and
+    /// the run window's lines, one a line.
+    std::string programRunWindowText(const std::filesystem::path& home)
+    {
+        std::filesystem::remove_all(home / "log");
+        create();
+        if (!app->load()) {
+            ADD_FAILURE() << "the program did not load";
+            return {};
+        }
+        clickRun();
+        std::string tree;
+        for (const auto& l : lines())
+            tree += l + "\n";
+        return tree;
+    }
 };
 
 /// An X server of its own on a free display number, for the VNC server to share.

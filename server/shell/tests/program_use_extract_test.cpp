@@ -264,13 +264,7 @@ TEST_F(ProgramInUse, AMultiLineRefusalOfAnOrderMailIsOneStampedLineEverywhere)
     EXPECT_EQ(unstampedLines(dayLog), std::vector<std::string>{}) << dayLog;
 
     // The program's own run: its line in the run window is the same one line.
-    fs::remove_all(home / "log");
-    create();
-    ASSERT_TRUE(app->load());
-    clickRun();
-    std::string tree;
-    for (const auto& l : lines())
-        tree += l + "\n";
+    const std::string tree = programRunWindowText(home);
     expectOneLine(tree, "the run window");
     dayLog = dayLogText(home);
     expectOneLine(dayLog, "the day log of the program's run");
@@ -327,13 +321,7 @@ TEST_F(ProgramInUse, AServersWindows1252ReplyIsReadableInTheDayLogTheWindowAndTh
     EXPECT_NE(dayLog.find(cp1252), std::string::npos) << dayLog;
 
     // The program's own run: the same reply in the run window and its day log.
-    fs::remove_all(home / "log");
-    create();
-    ASSERT_TRUE(app->load());
-    clickRun();
-    std::string tree;
-    for (const auto& l : lines())
-        tree += l + "\n";
+    const std::string tree = programRunWindowText(home);
     EXPECT_NE(tree.find(utf8), std::string::npos) << tree;
     expectNoRawByte(tree);
     dayLog = dayLogText(home);
