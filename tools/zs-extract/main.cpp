@@ -193,17 +193,24 @@ std::optional<Options> parseArguments(int argc, char** argv)
     return o;
 }
 
+/// A file or folder name as the messages show it: quoted, and cleaned as every text from outside
+/// is (a name may hold line ends or control bytes).
+std::string shownName(const std::filesystem::path& name)
+{
+    return "\"" + zs::program::logEntry(name.string()) + "\"";
+}
+
 bool enterFolder(const std::filesystem::path& folder)
 {
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
-        std::cerr << "zs-extract: cartella inesistente: " << folder << "\n";
+        std::cerr << "zs-extract: cartella inesistente: " << shownName(folder) << "\n";
         return false;
     }
     // Like the program: relative names in the loading XML (attached databases) are taken under
     // the program folder.
     if (::chdir(folder.c_str()) != 0) {
-        std::cerr << "zs-extract: cartella non accessibile: " << folder << "\n";
+        std::cerr << "zs-extract: cartella non accessibile: " << shownName(folder) << "\n";
         return false;
     }
     return true;
@@ -221,12 +228,12 @@ zs::xml::Element readSettings(zs::program::SettingsStore& store, zs::program::Lo
     // as the program's box words it; a file that does not parse by the whole box.
     messages.release(!store.refused());
     if (!loaded || !store.DocImpostazioni() || !store.DocImpostazioni()->root()) {
-        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << folder
+        std::cerr << "zs-extract: zentrikServer.xml mancante o illeggibile in " << shownName(folder)
                   << (store.refused() ? ": " + store.refusal() : std::string()) << "\n";
         return {};
     }
     for (const std::string& p : store.LeggiImpostazioni(store.DocImpostazioni()->root()))
-        std::cerr << "zs-extract: " << p << "\n";
+        std::cerr << "zs-extract: " << zs::program::logEntry(p) << "\n";
     // Something that stands at the name but is no file is read (and refused with its reason) below.
     std::error_code ec;
     if (settings.FileCaricamento.empty()) {
@@ -237,7 +244,8 @@ zs::xml::Element readSettings(zs::program::SettingsStore& store, zs::program::Lo
         return {};
     }
     if (!std::filesystem::exists(settings.FileCaricamento, ec)) {
-        std::cerr << "zs-extract: file di caricamento mancante: " << settings.FileCaricamento << "\n";
+        std::cerr << "zs-extract: file di caricamento mancante: " << zs::program::logEntry(settings.FileCaricamento)
+                  << "\n";
         return {};
     }
     loading.CreaDocumentoXML(settings.FileCaricamento);

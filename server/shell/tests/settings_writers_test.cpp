@@ -21,6 +21,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -178,6 +180,21 @@ TEST_F(SettingsWriters, ZsExtractRefusesASettingsNameThatIsNoFileWithItsReason)
         EXPECT_EQ(r.output.find("Codice errore"), std::string::npos) << r.output;
         EXPECT_EQ(test::describeEntry(file), before);
     }
+}
+
+TEST_F(SettingsWriters, ZsExtractShowsAFolderNameWithLineEndsAsOneLine)
+{
+    // A folder name is a text from outside: its line ends and control bytes reach the output
+    // escaped, so the refusal stays one line.
+    const fs::path odd = home.parent_path() / "due\nrighe\x1b";
+    process::RunOptions o;
+    o.captureOutput = true;
+    o.timeLimit = std::chrono::seconds(30);
+    const auto r = process::run({ZS_EXTRACT_PATH, odd.string()}, o);
+    EXPECT_NE(r.exitCode, 0) << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+    EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("zs-extract: cartella inesistente: \""), std::string::npos) << r.output;
 }
 
 } // namespace
