@@ -369,6 +369,28 @@ struct LinkCursor {
     bool done = true;
 
     std::size_t rowsInHand() const { return fetched ? fetched->rowCount() : reader ? reader->rowCount() : 0; }
+
+    /// Forgets the rows and queries of the last filter (the lookup state and connection stay).
+    void clearFilter()
+    {
+        pos = 0;
+        rowBase = 0;
+        done = true;
+        cache.reset();
+        fetched.reset();
+        reader.reset();
+        matches.clear();
+        queries.clear();
+        nextQuery = 0;
+    }
+
+    /// Maps the table's columns to their places in the rows a filter reads.
+    void mapFields(const std::vector<int>& columns, std::size_t tableColumns)
+    {
+        fieldOf.assign(tableColumns, -1);
+        for (std::size_t f = 0; f < columns.size(); ++f)
+            fieldOf[static_cast<std::size_t>(columns[f])] = static_cast<int>(f);
+    }
 };
 
 /// The connection string for the readers of a link source: a PostgreSQL driver is told to
@@ -984,91 +1006,85 @@ int lookUpInWindow(LinkCursor* cursor, LinkTable* table, LookupState& state, std
     return runQueries(cursor, table);
 }
 
-int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv)
-{
-    LinkCursor* cursor = cursorOf(c);
-    LinkTable* table = tableOf(c->pVtab);
-    cursor->pos = 0;
-    cursor->rowBase = 0;
-    cursor->done = true;
-    cursor->cache.reset();
-    cursor->fetched.reset();
-    cursor->reader.reset();
-    cursor->matches.clear();
-    cursor->queries.clear();
-    cursor->nextQuery = 0;
-    Plan plan = parsePlan(idxStr);
-    if (idxNum != 1)
-        plan.constraints.clear();
-    const std::vector<int> columns = usedColumns(table, plan);
-    cursor->fieldOf.assign(table->columns.size(), -1);
-    for (std::size_t f = 0; f < columns.size(); ++f)
-        cursor->fieldOf[static_cast<std::size_t>(columns[f])] = static_cast<int>(f);
-
-    // The constraints' values; an `in (…)` list gives its values (each once, as SQLite
-    // compares them).
+/// The values a filter compares with: one a constraint (an empty one in the place of an
+/// `in (…)` list), and the list's values, each once, as SQLite compares them.
+struct FilterValues {
     std::vector<db::Value> values;
     std::vector<db::Value> inValues;
-    std::size_t inAt = plan.constraints.size();
+    std::size_t inAt = 0; // the list's constraint; none when not below values.size()
+    bool none = false;    // a null value or an empty list: no row compares true
+
+    bool hasList() const { return inAt < values.size(); }
+    std::size_t keyCount() const { return hasList() ? inValues.size() : 1; }
+};
+
+/// Reads the constraints' values from the filter's arguments; stops at the first that no row
+/// can match.
+int readFilterValues(const Plan& plan, int argc, sqlite3_value** argv, FilterValues& out)
+{
+    out.inAt = plan.constraints.size();
     for (int i = 0; i < argc && i < static_cast<int>(plan.constraints.size()); ++i) {
         if (plan.constraints[static_cast<std::size_t>(i)].inList) {
-            inAt = static_cast<std::size_t>(i);
+            out.inAt = static_cast<std::size_t>(i);
             sqlite3_value* v = nullptr;
             int rc = sqlite3_vtab_in_first(argv[i], &v);
             for (; rc == SQLITE_OK && v; rc = sqlite3_vtab_in_next(argv[i], &v)) {
                 db::Value value = fromSqlite(v);
                 if (!value.isNull())
-                    inValues.push_back(std::move(value));
+                    out.inValues.push_back(std::move(value));
             }
             if (rc != SQLITE_OK && rc != SQLITE_DONE)
                 return rc;
-            values.emplace_back();
-            if (inValues.empty())
+            out.values.emplace_back();
+            if (out.inValues.empty()) {
+                out.none = true;
                 return SQLITE_OK;
+            }
             continue;
         }
-        values.push_back(fromSqlite(argv[i]));
-        if (values.back().isNull()) // nothing compares true with null
-            return SQLITE_OK;
-    }
-    const bool allEqual = !plan.constraints.empty() &&
-                          std::all_of(plan.constraints.begin(), plan.constraints.end(),
-                                      [](const Constraint& k) { return k.op == SQLITE_INDEX_CONSTRAINT_EQ; });
-    const std::size_t keys = inAt < values.size() ? inValues.size() : 1;
-
-    if (allEqual) {
-        const auto lookup = lookupOf(cursor, table, idxStr ? idxStr : "");
-        lookup->lookups += static_cast<long long>(keys);
-        const int rc = decideCache(cursor, table, *lookup, plan, columns);
-        if (rc != SQLITE_OK)
-            return rc;
-        if (lookup->cache) {
-            cursor->cache = lookup->cache;
-            for (std::size_t k = 0; k < keys; ++k) {
-                std::string key;
-                for (std::size_t i = 0; i < values.size(); ++i)
-                    key += cacheKey(i == inAt ? inValues[k] : values[i]) + '\x1f';
-                lookup->cache->find(keyHash(key), cursor->matches);
-            }
-            if (keys > 1) { // keys of one hash, or equal by the cache's key: each row once
-                std::sort(cursor->matches.begin(), cursor->matches.end());
-                cursor->matches.erase(std::unique(cursor->matches.begin(), cursor->matches.end()),
-                                      cursor->matches.end());
-            }
-            cursor->done = cursor->matches.empty();
+        out.values.push_back(fromSqlite(argv[i]));
+        if (out.values.back().isNull()) { // nothing compares true with null
+            out.none = true;
             return SQLITE_OK;
         }
-        cursor->keyed = true;
-        if (windowable(table, plan, values))
-            return lookUpInWindow(cursor, table, *lookup, *values[0].toInt(), columns);
-    } else {
-        cursor->keyed = false;
     }
+    return SQLITE_OK;
+}
 
+/// Whether every constraint of the plan is an equality (there is at least one): a lookup.
+bool equalitiesOnly(const Plan& plan)
+{
+    return !plan.constraints.empty() &&
+           std::all_of(plan.constraints.begin(), plan.constraints.end(),
+                       [](const Constraint& k) { return k.op == SQLITE_INDEX_CONSTRAINT_EQ; });
+}
+
+/// A lookup answered from the statement's cache: the rows of each key, each row once.
+int lookUpInCache(LinkCursor* cursor, const std::shared_ptr<const RowCache>& cache, const FilterValues& in)
+{
+    cursor->cache = cache;
+    const std::size_t keys = in.keyCount();
+    for (std::size_t k = 0; k < keys; ++k) {
+        std::string key;
+        for (std::size_t i = 0; i < in.values.size(); ++i)
+            key += cacheKey(i == in.inAt ? in.inValues[k] : in.values[i]) + '\x1f';
+        cache->find(keyHash(key), cursor->matches);
+    }
+    if (keys > 1) { // keys of one hash, or equal by the cache's key: each row once
+        std::sort(cursor->matches.begin(), cursor->matches.end());
+        cursor->matches.erase(std::unique(cursor->matches.begin(), cursor->matches.end()), cursor->matches.end());
+    }
+    cursor->done = cursor->matches.empty();
+    return SQLITE_OK;
+}
+
+/// The remote `where` of the constraints but an `in (…)` list: those the remote compares as
+/// SQLite does (SQLite checks every row again), empty when none.
+std::string whereOf(const LinkTable* table, const Plan& plan, const FilterValues& in)
+{
     std::string where;
-    const auto addTerm = [&where](const std::string& term) { where += (where.empty() ? " where " : " and ") + term; };
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i == inAt)
+    for (std::size_t i = 0; i < in.values.size(); ++i) {
+        if (i == in.inAt)
             continue;
         const Constraint& k = plan.constraints[i];
         const auto type = table->types[static_cast<std::size_t>(k.column)];
@@ -1080,20 +1096,28 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             else if (table->remote->dialect() != db::Dialect::Sqlite)
                 continue;
         }
-        const auto literal = remoteLiteral(values[i], type);
+        const auto literal = remoteLiteral(in.values[i], type);
         if (!literal)
             continue;
-        addTerm(remoteName(table->columns[static_cast<std::size_t>(k.column)]) + collate + sqlOperator(k.op) +
-                *literal);
+        where += (where.empty() ? " where " : " and ") +
+                 remoteName(table->columns[static_cast<std::size_t>(k.column)]) + collate + sqlOperator(k.op) +
+                 *literal;
     }
-    const std::string select = selectOf(table, columns);
-    if (inAt < values.size()) {
-        // The list's keys go kKeysPerQuery at a time; a key the remote cannot compare as SQLite
-        // does leaves the list to SQLite's own check (one query for all).
-        const Constraint& k = plan.constraints[inAt];
+    return where;
+}
+
+/// Queues the filter's remote queries: the `in (…)` list's keys kKeysPerQuery at a time, or
+/// one query for all when there is no list or a key the remote cannot compare as SQLite does
+/// (the list is then left to SQLite's own check).
+void queueQueries(LinkCursor* cursor, const LinkTable* table, const Plan& plan, const FilterValues& in,
+                  const std::string& select)
+{
+    const std::string where = whereOf(table, plan, in);
+    if (in.hasList()) {
+        const Constraint& k = plan.constraints[in.inAt];
         const auto type = table->types[static_cast<std::size_t>(k.column)];
         std::vector<std::string> literals;
-        for (const db::Value& v : inValues) {
+        for (const db::Value& v : in.inValues) {
             auto literal = remoteLiteral(v, type);
             if (!literal) {
                 literals.clear();
@@ -1113,6 +1137,36 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
     }
     if (cursor->queries.empty())
         cursor->queries.push_back(select + where);
+}
+
+int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv)
+{
+    LinkCursor* cursor = cursorOf(c);
+    LinkTable* table = tableOf(c->pVtab);
+    cursor->clearFilter();
+    Plan plan = parsePlan(idxStr);
+    if (idxNum != 1)
+        plan.constraints.clear();
+    const std::vector<int> columns = usedColumns(table, plan);
+    cursor->mapFields(columns, table->columns.size());
+    FilterValues in;
+    if (const int rc = readFilterValues(plan, argc, argv, in); rc != SQLITE_OK || in.none)
+        return rc;
+
+    if (equalitiesOnly(plan)) {
+        const auto lookup = lookupOf(cursor, table, idxStr ? idxStr : "");
+        lookup->lookups += static_cast<long long>(in.keyCount());
+        if (const int rc = decideCache(cursor, table, *lookup, plan, columns); rc != SQLITE_OK)
+            return rc;
+        if (lookup->cache)
+            return lookUpInCache(cursor, lookup->cache, in);
+        cursor->keyed = true;
+        if (windowable(table, plan, in.values))
+            return lookUpInWindow(cursor, table, *lookup, *in.values[0].toInt(), columns);
+    } else {
+        cursor->keyed = false;
+    }
+    queueQueries(cursor, table, plan, in, selectOf(table, columns));
     if (!cursor->keyed)
         ++g_scanQueries;
     return runQueries(cursor, table);
