@@ -14,13 +14,19 @@
 
 namespace zs::db {
 
-/// A batch of rows as one array literal a column ("{1,2}", "{\"a\",NULL}"), for the databases
-/// that take a whole batch as arrays (PostgreSQL). Built on the caller's thread while the
-/// previous batch still runs; its strings keep their storage from batch to batch.
+/// A batch of rows for PostgreSQL: as COPY text (`copy`, built beside the caller's work while
+/// the previous batch still runs) and, where COPY cannot serve, as one array literal a column
+/// ("{1,2}", "{\"a\",NULL}"). Its strings keep their storage from batch to batch.
 struct ArrayBatch {
+    std::string copy;
     std::vector<std::string> arrays;
     std::vector<bool> ascii; ///< per column: the literal holds only ASCII characters
 };
+
+/// Replaces `out` by `rows` rows of `values` (a value per column, row after row) in COPY's text
+/// format: fields split by tabs, rows ended by newlines, NULL as \N, backslash, tab, newline
+/// and carriage return escaped, numbers in the C locale, date-times "YYYY-MM-DD HH:MM:SS".
+void buildCopyRows(const Value* values, std::size_t columns, std::size_t rows, std::string& out);
 
 /// Fills `out` with `rows` rows of `values` (one value a column, row after row).
 void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows, ArrayBatch& out);
@@ -46,10 +52,10 @@ class Backend {
     virtual bool insertRows(const std::string& table, const std::vector<std::string>& quotedColumns,
                             const std::vector<Value::Type>& types, const std::vector<Value>& values,
                             std::size_t rowCount, ErrorList& errors) = 0;
-    /// Appends the rows of `batch`, a literal a column, in one statement. Only the backends whose
-    /// takesArrays() is true implement it.
+    /// Appends the `rows` rows of `values` (a value per column), of which `batch` holds the COPY
+    /// text, in one statement. Only the PostgreSQL backend implements it.
     virtual bool insertArrays(const std::string&, const std::vector<std::string>&, const std::vector<Value::Type>&,
-                              const ArrayBatch&, ErrorList& errors)
+                              ArrayBatch&, const Value*, std::size_t, ErrorList& errors)
     {
         errors.push_back(makeError(ErrorClass::Internal,
                                    "errore interno del programma: righe in array non previste per questo database"));

@@ -536,9 +536,9 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
 {
     // The rows go on the worker thread while the caller prepares the next ones; the next call
     // on the connection (another batch, a statement, a commit) first waits for them and fails
-    // with their errors. Where the database takes arrays, they are built on a thread of their
-    // own, beside the caller's reading of the next rows and the previous batch's run on the
-    // worker; the batch's job waits for them. Two sets of literals take turns.
+    // with their errors. On PostgreSQL the rows' COPY text is built on a thread of its own,
+    // beside the caller's reading of the next rows and the previous batch's run on the worker;
+    // the batch's job waits for it. Two texts take turns.
     m_errors.clear();
     auto held = std::make_shared<std::vector<Value>>(std::move(values)); // read by the builder and the job
     ArrayBatch* batch = nullptr;
@@ -546,7 +546,9 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
     if (dialect() == Dialect::PostgreSql && !columns.empty() && rows > 0 && isOpen()) {
         batch = &m_arrayBatches[m_nextArrayBatch];
         m_nextArrayBatch ^= 1;
-        const auto build = [batch, held, n = columns.size(), rows] { buildArrayBatch(held->data(), n, rows, *batch); };
+        const auto build = [batch, held, n = columns.size(), rows] {
+            buildCopyRows(held->data(), n, rows, batch->copy);
+        };
         try {
             built = std::async(std::launch::async, build).share();
         } catch (const std::system_error&) {
@@ -583,7 +585,8 @@ bool Connection::insertRows(std::string table, std::vector<std::string> columns,
         }
         quoteNames(*b, table, columns);
         const bool ok =
-            batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, errors)
+            batch ? b->insertArrays(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *batch, held->data(),
+                                    rows, errors)
                   : b->insertRows(m_insertNames.quotedTable, m_insertNames.quotedColumns, types, *held, rows, errors);
         // The values die here, beside the caller's work, and their storage serves a later batch.
         std::vector<Value> written = std::move(*held);

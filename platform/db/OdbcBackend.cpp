@@ -3,6 +3,7 @@
 // whatever the process locale.
 
 #include "db/Backend_p.h"
+#include "db/PgSession_p.h"
 #include "db/SqlText.h"
 #include "text/Ascii.h"
 #include "text/ByteWords.h"
@@ -289,6 +290,67 @@ void buildArrayBatch(const Value* values, std::size_t columns, std::size_t rows,
 
 namespace {
 
+/// A text as a field of COPY's text format.
+void appendCopyText(std::string& out, std::string_view t)
+{
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const char c = t[i];
+        if (c != '\\' && c != '\t' && c != '\n' && c != '\r')
+            continue;
+        out.append(t.data() + from, i - from);
+        out += '\\';
+        out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        from = i + 1;
+    }
+    out.append(t.data() + from, t.size() - from);
+}
+
+} // namespace
+
+void buildCopyRows(const Value* values, std::size_t columns, std::size_t rows, std::string& out)
+{
+    out.clear();
+    char buf[40];
+    const Value* v = values;
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t c = 0; c < columns; ++c, ++v) {
+            if (c)
+                out += '\t';
+            switch (v->type()) {
+            case Value::Type::Null:
+                out += "\\N";
+                break;
+            case Value::Type::Integer:
+                out.append(buf, std::to_chars(buf, buf + sizeof buf, *v->toInt()).ptr);
+                break;
+            case Value::Type::Double: {
+                const double d = *v->toDouble();
+                if (std::isnan(d))
+                    out += "NaN";
+                else if (std::isinf(d))
+                    out += d > 0 ? "Infinity" : "-Infinity";
+                else
+                    out.append(buf, putDouble(buf, buf + sizeof buf, d));
+                break;
+            }
+            case Value::Type::Boolean:
+                out += *v->toInt() != 0 ? 't' : 'f';
+                break;
+            case Value::Type::DateTime:
+                out.append(buf, putDateTime(buf, *v->toDateTime()));
+                break;
+            case Value::Type::Text:
+                appendCopyText(out, *v->text());
+                break;
+            }
+        }
+        out += '\n';
+    }
+}
+
+namespace {
+
 /// The query listing the tables and views of the schema that the connection's unqualified names
 /// resolve to (PostgreSQL's current schema, the login's default schema on SQL Server, the
 /// session's schema on Oracle); empty where the driver's own table list serves.
@@ -344,6 +406,7 @@ class OdbcBackend final : public Backend {
             return false;
         }
         m_connected = true;
+        m_odbcString = target.odbcString;
         const std::string dbms = infoText(SQL_DBMS_NAME);
         m_source = "ODBC " + infoText(SQL_DRIVER_NAME);
         m_quote = infoText(SQL_IDENTIFIER_QUOTE_CHAR);
@@ -379,6 +442,8 @@ class OdbcBackend final : public Backend {
         }
         m_bulkFull = {};
         m_bulkTail = {};
+        m_pg.close();
+        m_tx = Tx::None;
         if (m_connected)
             SQLDisconnect(m_dbc.get());
         m_connected = false;
@@ -388,6 +453,15 @@ class OdbcBackend final : public Backend {
 
     bool execute(const std::string& sql, ErrorList& errors) override
     {
+        const std::string_view word = text::trim(sql);
+        const bool ends = text::equalsNoCase(word, "COMMIT") || text::equalsNoCase(word, "ROLLBACK");
+        if (m_tx == Tx::Copy) {
+            const bool ok = onSession(m_pg.execute(sql, errors), errors);
+            if (ends)
+                m_tx = Tx::None;
+            return ok;
+        }
+        m_tx = text::equalsNoCase(word, "BEGIN") ? Tx::Fresh : ends ? Tx::None : used(m_tx);
         if (!newStatement(errors) || !execDirect(sql, errors))
             return false;
         // Later results of a batch may hold the error of a later statement.
@@ -401,6 +475,8 @@ class OdbcBackend final : public Backend {
 
     bool executeSingle(const std::string& sql, ErrorList& errors) override
     {
+        if (!odbcInReach(errors))
+            return false;
         // The driver may split a text into statements itself: refused before it sees one that
         // holds more than one; then prepared and executed as one statement.
         if (!holdsOneStatement(sql)) {
@@ -413,6 +489,8 @@ class OdbcBackend final : public Backend {
 
     bool query(const std::string& sql, RecordSet& out, ErrorList& errors) override
     {
+        if (!odbcInReach(errors))
+            return false;
         if (!newStatement(errors) || !execDirect(sql, errors))
             return false;
         std::vector<ColumnInfo> columns;
@@ -450,6 +528,8 @@ class OdbcBackend final : public Backend {
     bool insert(const std::string& table, const std::vector<std::string>& quotedColumns,
                 const std::vector<Value>& values, ErrorList& errors) override
     {
+        if (!odbcInReach(errors))
+            return false;
         if (!newStatement(errors))
             return false;
         const std::string sql = insertStatement(table, quotedColumns);
@@ -476,8 +556,8 @@ class OdbcBackend final : public Backend {
             return true;
         }
         if (m_dialect == Dialect::PostgreSql) {
-            buildArrayBatch(values.data(), n, rowCount, m_arrayBatch);
-            return insertArrays(table, quotedColumns, types, m_arrayBatch, errors);
+            buildCopyRows(values.data(), n, rowCount, m_arrayBatch.copy);
+            return insertArrays(table, quotedColumns, types, m_arrayBatch, values.data(), rowCount, errors);
         }
         // Several rows a statement, prepared once and executed again for every full group:
         // one round trip carries many rows. Oracle and unknown drivers get one row a statement
@@ -501,6 +581,8 @@ class OdbcBackend final : public Backend {
 
     bool tableNames(std::vector<std::string>& out, ErrorList& errors) override
     {
+        if (!odbcInReach(errors))
+            return false;
         if (!newStatement(errors))
             return false;
         // Only the tables that the connection's unqualified names reach count: a table of the
@@ -539,6 +621,8 @@ class OdbcBackend final : public Backend {
 
     bool openReader(const std::string& sql, std::vector<ColumnInfo>& columns, ErrorList& errors) override
     {
+        if (!odbcInReach(errors))
+            return false;
         closeReader();
         if (!newStatement(errors) || !execDirect(sql, errors) || !describeResult(columns, errors))
             return false;
@@ -607,6 +691,7 @@ class OdbcBackend final : public Backend {
             SQLCancel(m_stmt.get());
         if (m_running != SQL_NULL_HANDLE)
             SQLCancel(m_running);
+        m_pg.cancel();
     }
 
     void clearInterrupt() noexcept override {}
@@ -635,11 +720,20 @@ class OdbcBackend final : public Backend {
     /// array of the column's values, spread into rows by unnest() on the server. One round
     /// trip and one statement a batch, whatever its size.
     bool insertArrays(const std::string& table, const std::vector<std::string>& quotedColumns,
-                      const std::vector<Value::Type>& types, const ArrayBatch& batch, ErrorList& errors) override
+                      const std::vector<Value::Type>& types, ArrayBatch& batch, const Value* values, std::size_t rows,
+                      ErrorList& errors) override
     {
-        if (m_dialect != Dialect::PostgreSql || batch.arrays.size() != quotedColumns.size())
-            return Backend::insertArrays(table, quotedColumns, types, batch, errors);
+        if (m_dialect != Dialect::PostgreSql)
+            return Backend::insertArrays(table, quotedColumns, types, batch, values, rows, errors);
+        if (m_tx == Tx::Fresh)
+            takeOverTransaction(errors);
+        if (m_tx == Tx::Copy)
+            return onSession(m_pg.copyIn(table, quotedColumns, batch.copy, errors), errors);
+        if (!errors.empty())
+            return false;
+        m_tx = used(m_tx);
         const std::size_t n = quotedColumns.size();
+        buildArrayBatch(values, n, rows, batch);
         const auto arrayType = [](Value::Type t) {
             switch (t) {
             case Value::Type::Integer:
@@ -708,6 +802,57 @@ class OdbcBackend final : public Backend {
             }
         }
         return run(p, errors);
+    }
+
+    /// Where this connection's transaction stands: none, begun with nothing run in it yet, in
+    /// use, or handed over to the libpq session (its rows go through COPY).
+    enum class Tx { None, Fresh, Used, Copy };
+    static Tx used(Tx t) { return t == Tx::None ? Tx::None : Tx::Used; }
+
+    /// A transaction in which nothing but its BEGIN has run moves to the libpq session, where
+    /// its rows, its later statements and its end go. Where that session cannot be had (a DSN,
+    /// a server it cannot reach), the transaction stays here and the rows go as arrays; an
+    /// error is left only when the ODBC transaction is no longer there to go on with.
+    void takeOverTransaction(ErrorList& errors)
+    {
+        m_tx = Tx::Used;
+        if (!m_pg.isOpen()) {
+            const auto parameters = libpqParameters(m_odbcString);
+            ErrorList ignored;
+            if (parameters.empty() || !m_pg.open(parameters, m_source, ignored))
+                return;
+        }
+        if (!execute("ROLLBACK", errors))
+            return;
+        m_tx = Tx::Copy;
+        if (!onSession(m_pg.execute("BEGIN", errors), errors))
+            m_tx = Tx::None;
+    }
+
+    /// `ok`, having classified the session's errors as the driver's are.
+    bool onSession(bool ok, ErrorList& errors)
+    {
+        const bool dead = !m_pg.isOpen();
+        for (Error& e : errors) {
+            e.kind = classify(e.sqlState, ErrorClass::Rejected, dead);
+            e.number =
+                e.kind == ErrorClass::Rejected && e.sqlState.starts_with("23") ? kErrIntegrity : defaultNumber(e.kind);
+        }
+        return ok;
+    }
+
+    /// False, with an error, while the transaction is in the libpq session: only statements
+    /// and rows may follow there.
+    bool odbcInReach(ErrorList& errors)
+    {
+        if (m_tx != Tx::Copy) {
+            m_tx = used(m_tx);
+            return true;
+        }
+        errors.push_back(
+            makeError(ErrorClass::Internal,
+                      "errore interno del programma: lettura non prevista durante il caricamento delle righe"));
+        return false;
     }
 
     /// The name PostgreSQL stores for a name as written in SQL: quoted as it stands, plain folded.
@@ -1086,6 +1231,9 @@ class OdbcBackend final : public Backend {
     Prepared m_bulkTail;                  // the last, shorter group
     std::vector<Param> m_params;
     ArrayBatch m_arrayBatch; // the rows insertRows() writes as arrays
+    PgSession m_pg;          // opened at the first transaction whose rows go through COPY
+    std::string m_odbcString;
+    Tx m_tx = Tx::None;
     Dialect m_dialect = Dialect::OtherOdbc;
     std::string m_source;
     std::string m_quote = "\"";

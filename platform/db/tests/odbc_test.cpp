@@ -4,6 +4,7 @@
 #include "db/Catalog.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
+#include "db/Transaction.h"
 
 #include "pgtest/PgServer.h"
 #include "testsupport/TestEnv.h"
@@ -434,8 +435,8 @@ TEST_F(PgTest, RowReaderThroughAServerCursorReadsEveryRowAndClosesCleanly)
 
 TEST_F(PgTest, QueuedTextsArriveAsWrittenWhateverTheyHold)
 {
-    // The rows travel as array literals: every character that means something there must come
-    // back as it was, in batch after batch.
+    // Alone the rows travel as array literals, in a transaction as COPY text: every character
+    // that means something in either must come back as it was, in batch after batch.
     const std::vector<std::string> texts = {
         "",
         " ",
@@ -454,31 +455,104 @@ TEST_F(PgTest, QueuedTextsArriveAsWrittenWhateverTheyHold)
         "perch\xC3\xA9 \"s\xC3\xAC\"",
         "tab\tfine",
         "riga\nnuova",
+        "ritorno\r\n",
+        "\\N",
+        "\\t",
         "un testo lungo senza nulla da segnare",
         "un testo lungo con \"virgolette\" dopo otto byte",
         "lungo, e alla fine\\",
         "Articolo perch\xC3\xA9 pi\xC3\xB9 lungo di otto byte",
     };
-    ASSERT_TRUE(m_db.execute("drop table if exists queued_texts; create table queued_texts (id integer, t text)"));
-    auto w = m_db.openRowWriter("queued_texts");
-    ASSERT_TRUE(w);
-    const std::size_t rows = RowWriter::kBatchRows * 2 + texts.size();
-    for (std::size_t i = 0; i < rows; ++i) {
+    for (const bool inTransaction : {false, true}) {
+        SCOPED_TRACE(inTransaction ? "COPY" : "arrays");
+        ASSERT_TRUE(m_db.execute("drop table if exists queued_texts; create table queued_texts (id integer, t text)"));
+        Transaction tx(m_db);
+        if (inTransaction) {
+            ASSERT_TRUE(tx.begin());
+        }
+        auto w = m_db.openRowWriter("queued_texts");
+        ASSERT_TRUE(w);
+        const std::size_t rows = RowWriter::kBatchRows * 2 + texts.size();
+        for (std::size_t i = 0; i < rows; ++i) {
+            w->addNew();
+            ASSERT_TRUE(w->set("id", static_cast<int>(i)));
+            ASSERT_TRUE(w->set("t", texts[i % texts.size()]));
+            ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+        }
+        ASSERT_TRUE(w->flush()) << m_db.errors().front().description;
+        ASSERT_TRUE(tx.commit()) << m_db.errors().front().description;
+        auto rs = m_db.query("select id, t from queued_texts order by id");
+        ASSERT_TRUE(rs);
+        std::size_t i = 0;
+        for (; !rs->eof(); rs->moveNext(), ++i) {
+            ASSERT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(i));
+            ASSERT_EQ(rs->value(std::size_t{1}).toString(), texts[i % texts.size()]) << "row " << i;
+        }
+        EXPECT_EQ(i, rows);
+        ASSERT_TRUE(m_db.execute("drop table queued_texts"));
+    }
+}
+
+TEST_F(PgTest, RowsOfATransactionGoTogetherWithItsStatementsAndFailWithTheSameText)
+{
+    ASSERT_TRUE(m_db.execute(
+        "drop table if exists copied; create table copied (id integer primary key, n text check (n <> 'dodici')); "
+        "drop table if exists copied_note; create table copied_note (t text)"));
+    // A value the column refuses, alone (arrays) and in a transaction (COPY): the same error.
+    std::vector<std::string> texts;
+    for (const bool inTransaction : {false, true}) {
+        Transaction tx(m_db);
+        if (inTransaction) {
+            ASSERT_TRUE(tx.begin());
+        }
+        auto w = m_db.openRowWriter("copied");
+        ASSERT_TRUE(w);
         w->addNew();
-        ASSERT_TRUE(w->set("id", static_cast<int>(i)));
-        ASSERT_TRUE(w->set("t", texts[i % texts.size()]));
-        ASSERT_TRUE(w->queue()) << m_db.errors().front().description;
+        ASSERT_TRUE(w->set("id", 1));
+        ASSERT_TRUE(w->set("n", std::string("dodici")));
+        ASSERT_TRUE(w->queue());
+        EXPECT_FALSE(w->flush(true));
+        ASSERT_FALSE(m_db.errors().empty());
+        EXPECT_EQ(m_db.errors().front().kind, ErrorClass::Rejected);
+        texts.push_back(m_db.errors().front().description);
     }
-    ASSERT_TRUE(w->flush()) << m_db.errors().front().description;
-    auto rs = m_db.query("select id, t from queued_texts order by id");
-    ASSERT_TRUE(rs);
-    std::size_t i = 0;
-    for (; !rs->eof(); rs->moveNext(), ++i) {
-        ASSERT_EQ(rs->value(std::size_t{0}).toString(), std::to_string(i));
-        ASSERT_EQ(rs->value(std::size_t{1}).toString(), texts[i % texts.size()]) << "row " << i;
+    EXPECT_EQ(texts[0], texts[1]);
+    EXPECT_NE(texts[0].find("copied_n_check"), std::string::npos) << texts[0];
+    for (const bool commit : {false, true}) {
+        Transaction tx(m_db);
+        ASSERT_TRUE(tx.begin());
+        auto w = m_db.openRowWriter("copied");
+        ASSERT_TRUE(w);
+        for (int i = 0; i < 3; ++i) {
+            w->addNew();
+            ASSERT_TRUE(w->set("id", i));
+            ASSERT_TRUE(w->set("n", std::to_string(i * 2)));
+            ASSERT_TRUE(w->queue());
+        }
+        ASSERT_TRUE(w->flush(true));
+        ASSERT_TRUE(m_db.execute("insert into copied_note values ('tre righe')"));
+        if (commit) {
+            ASSERT_TRUE(tx.commit()) << m_db.errors().front().description;
+        } else {
+            tx.rollback();
+        }
+        auto rs = m_db.query("select (select count(*) from copied), (select count(*) from copied_note)");
+        ASSERT_TRUE(rs);
+        EXPECT_EQ(rs->value(std::size_t{0}).toString(), commit ? "3" : "0");
+        EXPECT_EQ(rs->value(std::size_t{1}).toString(), commit ? "1" : "0");
     }
-    EXPECT_EQ(i, rows);
-    ASSERT_TRUE(m_db.execute("drop table queued_texts"));
+    // A key taken twice in one transaction: a constraint's error, nothing kept.
+    Transaction tx(m_db);
+    ASSERT_TRUE(tx.begin());
+    auto w = m_db.openRowWriter("copied");
+    w->addNew();
+    ASSERT_TRUE(w->set("id", 1));
+    ASSERT_TRUE(w->queue());
+    EXPECT_FALSE(w->flush(true));
+    ASSERT_FALSE(m_db.errors().empty());
+    EXPECT_EQ(m_db.errors().front().number, kErrIntegrity);
+    tx.rollback();
+    ASSERT_TRUE(m_db.execute("drop table copied; drop table copied_note"));
 }
 
 TEST_F(PgTest, QueuedDoublesArriveAsExactlyTheSameNumbers)
