@@ -59,14 +59,12 @@ struct PgSession::Impl {
         const char* severity = res ? PQresultErrorField(res, PG_DIAG_SEVERITY) : nullptr;
         e.sqlState = state ? state : PQstatus(conn) == CONNECTION_BAD ? "08006" : "";
         // The texts the ODBC driver gives for the same refusal.
-        if (primary)
-        {
+        if (primary) {
             const char* detail = PQresultErrorField(res, PG_DIAG_MESSAGE_DETAIL);
             e.description = std::string(severity ? severity : "ERROR") + ": " + primary +
                             (detail ? std::string("\nDETAIL: ") + detail : std::string()) +
                             ";\nError while executing the query";
-        }
-        else {
+        } else {
             e.description = PQerrorMessage(conn);
             while (!e.description.empty() && (e.description.back() == '\n' || e.description.back() == ' '))
                 e.description.pop_back();
@@ -97,14 +95,20 @@ struct PgSession::Impl {
 
     struct Busy {
         std::atomic<bool>& b;
-        explicit Busy(std::atomic<bool>& flag) : b(flag) { b = true; }
+        explicit Busy(std::atomic<bool>& flag)
+            : b(flag)
+        {
+            b = true;
+        }
         ~Busy() { b = false; }
         Busy(const Busy&) = delete;
         Busy& operator=(const Busy&) = delete;
     };
 };
 
-PgSession::PgSession() : m_impl(std::make_unique<Impl>()) {}
+PgSession::PgSession()
+    : m_impl(std::make_unique<Impl>())
+{}
 
 PgSession::~PgSession()
 {
@@ -174,8 +178,8 @@ bool PgSession::execute(const std::string& sql, ErrorList& errors)
     return m_impl->finish(errors);
 }
 
-bool PgSession::copyIn(const std::string& table, const std::vector<std::string>& quotedColumns,
-                       const std::string& rows, ErrorList& errors)
+bool PgSession::copyIn(const std::string& table, const std::vector<std::string>& quotedColumns, const std::string& rows,
+                       ErrorList& errors)
 {
     std::string sql = "COPY " + table + " (";
     for (std::size_t c = 0; c < quotedColumns.size(); ++c)
