@@ -375,8 +375,10 @@ TEST_F(ProgramInUse, ClosingTheProgramWhileAScheduledRunWaitsEndsTheProcessAndTh
     std::optional<program::RunLock> other(std::in_place, home);
     ASSERT_TRUE(other->acquired());
 
+    // The X platform plugin's D-Bus library keeps memory to the end of the process: a build with
+    // the leak checker must not fail the program's exit status for it.
     const std::vector<std::string> environment = {"ZENTRIK_HOME=" + home.string(), "DISPLAY=" + x.display,
-                                                  "QT_QPA_PLATFORM=xcb"};
+                                                  "QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0:halt_on_error=1"};
     process::ChildProcess server;
     process::ChildOptions o;
     o.outputFile = (env.root() / "server.txt").string();
